@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the build and test tools that are missing on a Debian machine.
+set -euo pipefail
+need=()
+command -v cmake >/dev/null 2>&1 || need+=(cmake)
+command -v g++ >/dev/null 2>&1 || need+=(g++)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+command -v gzip >/dev/null 2>&1 || need+=(gzip)
+if [ ${#need[@]} -gt 0 ]; then
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  $sudo_cmd apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y "${need[@]}"
+fi

@@ -1,0 +1,30 @@
+#pragma once
+// Test helpers: a per-process scratch folder and the committed fixture images,
+// decompressed on first use so that tests never touch the committed files.
+#include <string>
+
+namespace quor_test {
+
+// A scratch folder for this test process, removed when the process ends.
+const std::string& scratch_dir();
+
+// Path of the decompressed fixture tests/fixtures/<name> (the committed file
+// is <name>.gz); "" when the fixture is missing. Each fixture is decompressed
+// once per process.
+std::string fixture(const std::string& name);
+
+// Path of the committed listing beside a fixture (tests/fixtures/<name>),
+// not decompressed.
+std::string fixture_listing(const std::string& name);
+
+// Path of the decompressed ../shared/testdata/<name> (committed as
+// <name>.gz there); "" when that folder or file is absent.
+std::string shared_testdata(const std::string& name);
+
+// True when an external program is on PATH (oracle tools such as fls).
+bool have_program(const std::string& name);
+
+// Runs a shell command; stdout into `out`. Returns the exit status, or -1.
+int run_command(const std::string& cmd, std::string& out);
+
+}  // namespace quor_test
