@@ -1,0 +1,62 @@
+#pragma once
+// MFT FILE records: update-sequence fixup and the bounded walks over a
+// record's attributes and over $ATTRIBUTE_LIST entries.
+//
+// Every walk takes the size of the record buffer it walks: an attribute is
+// visited only when its header and its whole length lie inside the part of
+// the record that is in use (bytes in use, capped by the buffer), so neither
+// a corrupt length nor a record larger than 1 KiB can lead a walk astray.
+#include "ntfs/ntfs.h"
+#include "utils/byte_order.h"
+#include "utils/types.h"
+
+// NTFS protects multi-sector records in 512-byte strides whatever the
+// volume's sector size.
+const uint32 UPDATE_SEQUENCE_STRIDE = 512;
+
+// Undoes the update-sequence protection of a FILE or INDX record of `length`
+// bytes in place. Applied only when (count - 1) x 512 equals `length` and the
+// array lies inside the record (else RECORD_FIXUP_INVALID, record untouched;
+// count below 2 gives RECORD_FIXUP_NONE). A sector whose last two bytes do not
+// hold the check value is restored all the same, and the result is
+// RECORD_FIXUP_TORN.
+record_fixup_state apply_update_sequence(byte* record, uint32 length);
+
+// The bytes of the record the attribute walk may visit: bytes in use when
+// that lies between the first attribute and `size`, else `size`.
+uint32 record_walk_limit(const byte* record, uint32 size);
+
+// The attribute header at `offset`: true when its type and length are inside
+// `limit`, the length is at least a resident header and the attribute ends
+// inside `limit`. The end marker gives false with type ATTR_END.
+bool attribute_at(const byte* record, uint32 limit, uint32 offset, uint32& type, uint32& length);
+
+// Walk 1: the first attribute of `type`.
+bool find_attribute(const byte* record, uint32 size, uint32 type, const byte*& attr);
+// Walk 2: the attribute at the cursor, or the next one of `type`.
+bool find_attribute_from(const byte* record, uint32 size, const byte*& attr, uint32 type);
+// Walk 3: the next attribute of `type` after the cursor.
+bool find_next_attribute(const byte* record, uint32 size, const byte*& attr, uint32 type);
+// Walk 4: the attribute of `type` whose name is `name` (name_length UTF-16
+// units); with name_length 0, the first unnamed one.
+bool find_attribute_by_name(const byte* record, uint32 size, uint32 type, const byte*& attr, const uint16* name,
+                            uint32 name_length);
+
+// The resident value of an attribute of `attr_length` bytes, when its offset
+// and length lie inside the attribute.
+bool resident_value(const byte* attr, uint32 attr_length, byte_view& value);
+// The mapping pairs of a non-resident attribute: from their offset to the
+// attribute's end.
+bool mapping_pairs(const byte* attr, uint32 attr_length, byte_view& pairs);
+// The attribute's UTF-16 name, when it lies inside the attribute.
+bool attribute_name(const byte* attr, uint32 attr_length, byte_view& name);
+
+// $ATTRIBUTE_LIST walk over a value of `length` bytes: the first entry of
+// `type` at or after `offset`; `offset` is left on it.
+bool find_attribute_list_entry(const byte* list, uint32 length, uint32 type, uint32& offset);
+bool find_next_attribute_list_entry(const byte* list, uint32 length, uint32 type, uint32& offset);
+
+// Non-resident: allocated size; resident: value length.
+bool get_attribute_size(const byte* attr, ulong64& size);
+// Bit `bit` of a bitmap (least significant bit first); 0 beyond `length`.
+uint32 test_bitmap_bit(const byte* bitmap, uint32 length, ulong64 bit);
