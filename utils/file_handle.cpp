@@ -1,0 +1,260 @@
+#include "utils/file_handle.h"
+
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+
+#include "utils/utf16le.h"
+#include "utils/utf_convert.h"
+
+namespace uni {
+
+file_handle::file_handle() : m_fd(-1), m_size(0), m_write(false), m_open(false) {}
+
+file_handle::file_handle(const std::string& path, bool write, bool /*flag*/) : file_handle() {
+  if (!open(path, write)) {
+    close();
+    reset();
+  }
+}
+
+file_handle::file_handle(const std::wstring& path, bool write, bool /*flag*/) : file_handle() {
+  if (!open(path, write)) {
+    close();
+    reset();
+  }
+}
+
+file_handle::~file_handle() { close(); }
+
+void file_handle::close() {
+  if (m_fd != -1) ::close(m_fd);
+  m_fd = -1;
+}
+
+void file_handle::reset() {
+  m_fd = -1;
+  m_size = 0;
+  m_write = false;
+  m_path.clear();
+  m_open = false;
+}
+
+bool file_handle::open_utf8(const std::string& utf8_path, int flags, int mode) {
+  // An empty encoding means the wide path could not be encoded; a NUL
+  // inside would make the system open a shorter name. Either is refused.
+  if (utf8_path.empty() || utf8_path.find('\0') != std::string::npos) return false;
+  int fd;
+  do {
+    fd = ::open64(utf8_path.c_str(), flags, mode);
+  } while (fd == -1 && errno == EINTR);
+  if (fd == -1) return false;
+  m_fd = fd;
+  m_open = true;
+  measure();
+  return true;
+}
+
+void file_handle::measure() {
+  const off64_t here = ::lseek64(m_fd, 0, SEEK_CUR);
+  const off64_t end = ::lseek64(m_fd, 0, SEEK_END);
+  if (here != -1) ::lseek64(m_fd, here, SEEK_SET);
+  m_size = end < 0 ? 0 : static_cast<uint64>(end);
+}
+
+bool file_handle::open(const std::string& path, bool write) {
+  if (path.empty()) return false;
+  if (m_fd != -1) {
+    close();
+    reset();
+  }
+  m_write = write;
+  widen_string(path, m_path);
+  return write ? open_utf8(path, O_RDWR | O_CREAT | O_TRUNC, 0600) : open_utf8(path, O_RDONLY, 0400);
+}
+
+bool file_handle::open(const std::wstring& path, bool write) {
+  if (path.empty()) return false;
+  if (m_fd != -1) {
+    close();
+    reset();
+  }
+  m_write = write;
+  m_path = path;
+  const std::string utf8 = wstring_to_utf8(path);
+  return write ? open_utf8(utf8, O_RDWR | O_CREAT | O_TRUNC, 0600) : open_utf8(utf8, O_RDONLY, 0400);
+}
+
+bool file_handle::open_append(const std::string& path) {
+  if (path.empty()) return false;
+  if (m_fd != -1) {
+    close();
+    reset();
+  }
+  m_write = true;
+  widen_string(path, m_path);
+  return open_utf8(path, O_RDWR | O_CREAT | O_APPEND, 0600);
+}
+
+bool file_handle::open_append(const std::wstring& path) {
+  if (path.empty()) return false;
+  if (m_fd != -1) {
+    close();
+    reset();
+  }
+  m_write = true;
+  m_path = path;
+  return open_utf8(wstring_to_utf8(path), O_RDWR | O_CREAT | O_APPEND, 0600);
+}
+
+bool file_handle::is_open() const { return m_fd != -1 && m_open; }
+
+uint64 file_handle::cached_size() const { return is_open() ? m_size : 0; }
+
+long64 file_handle::current_size() const {
+  if (!is_open()) return 0;
+  const off64_t here = ::lseek64(m_fd, 0, SEEK_CUR);
+  const off64_t end = ::lseek64(m_fd, 0, SEEK_END);
+  if (here != -1) ::lseek64(m_fd, here, SEEK_SET);
+  return end < 0 ? 0 : static_cast<long64>(end);
+}
+
+int64 file_handle::read_some(void* buffer, uint32 length) {
+  byte* p = static_cast<byte*>(buffer);
+  uint64 done = 0;
+  while (done < length) {
+    const ssize_t n = ::read(m_fd, p + done, length - done);
+    if (n == -1) {
+      if (errno == EINTR) continue;
+      return done > 0 ? static_cast<int64>(done) : -1;
+    }
+    if (n == 0) break;
+    done += static_cast<uint64>(n);
+  }
+  return static_cast<int64>(done);
+}
+
+bool file_handle::read_at(void* buffer, uint32& length, uint64 offset) {
+  if (!is_open() || !buffer || offset > m_size) return false;
+  if (offset > static_cast<uint64>(INT64_MAX)) return false;
+  if (::lseek64(m_fd, static_cast<off64_t>(offset), SEEK_SET) == -1) return false;
+  if (m_size - offset < length) length = static_cast<uint32>(m_size - offset);
+  const int64 n = read_some(buffer, length);
+  if (n < 0) return false;
+  length = static_cast<uint32>(n);
+  return true;
+}
+
+bool file_handle::read_bytes_at(std::vector<byte>& out, uint32 length, uint64 offset) {
+  out.clear();
+  if (!is_open() || offset > m_size) return false;
+  if (offset > static_cast<uint64>(INT64_MAX)) return false;
+  if (::lseek64(m_fd, static_cast<off64_t>(offset), SEEK_SET) == -1) return false;
+  if (m_size - offset < length) length = static_cast<uint32>(m_size - offset);
+  if (length == 0) return false;
+  out.resize(length);
+  const int64 n = read_some(out.data(), length);
+  if (n <= 0) {
+    out.clear();
+    return false;
+  }
+  out.resize(static_cast<size_t>(n));
+  return true;
+}
+
+bool file_handle::read(void* buffer, uint32& length) {
+  if (!is_open() || !buffer) return false;
+  if (m_size < 0x100000000ull && length > m_size) length = static_cast<uint32>(m_size);
+  const int64 n = read_some(buffer, length);
+  if (n < 0) return false;
+  length = static_cast<uint32>(n);
+  return true;
+}
+
+bool file_handle::write_all(const void* buffer, uint32 length) {
+  ssize_t n;
+  do {
+    n = ::write(m_fd, buffer, length);
+  } while (n == -1 && errno == EINTR);
+  if (n == -1) return false;
+  const off64_t end = ::lseek64(m_fd, 0, SEEK_END);
+  if (end >= 0) m_size = static_cast<uint64>(end);
+  return true;
+}
+
+bool file_handle::append(const void* buffer, uint32 length) {
+  if (!is_open() || (!buffer && length > 0)) return false;
+  if (::lseek64(m_fd, 0, SEEK_END) == -1) return false;
+  return write_all(buffer, length);
+}
+
+bool file_handle::append(const std::vector<byte>& data) {
+  if (data.empty()) return false;
+  return append(data.data(), static_cast<uint32>(data.size()));
+}
+
+bool file_handle::write_at(const void* buffer, uint32 length, uint64 offset) {
+  if (!is_open() || (!buffer && length > 0) || offset > static_cast<uint64>(INT64_MAX)) return false;
+  if (::lseek64(m_fd, static_cast<off64_t>(offset), SEEK_SET) == -1) return false;
+  return write_all(buffer, length);
+}
+
+bool file_handle::append_format(const char* format, ...) {
+  if (!is_open() || !format) return false;
+  va_list args;
+  va_start(args, format);
+  char probe[1];
+  const int n = std::vsnprintf(probe, sizeof probe, format, args);
+  va_end(args);
+  if (n < 0) return false;
+  std::vector<char> text(static_cast<size_t>(n) + 1, 0);
+  va_start(args, format);
+  std::vsnprintf(text.data(), text.size(), format, args);
+  va_end(args);
+  return append(text.data(), static_cast<uint32>(n));
+}
+
+int64 file_handle::seek_cur(int64 offset) {
+  return is_open() ? static_cast<int64>(::lseek64(m_fd, offset, SEEK_CUR)) : -1;
+}
+
+int64 file_handle::seek_set(int64 offset) {
+  return is_open() ? static_cast<int64>(::lseek64(m_fd, offset, SEEK_SET)) : -1;
+}
+
+int64 file_handle::seek_end(int64 offset) {
+  return is_open() ? static_cast<int64>(::lseek64(m_fd, offset, SEEK_END)) : -1;
+}
+
+bool file_handle::scan(file_scan_callback callback, uint32 user, uint32 chunk, uint32 overlap) {
+  if (!is_open() || !callback || chunk == 0) return false;
+  const uint64 size = static_cast<uint64>(current_size());
+  if (size < 0x100000000ull && chunk > size) {
+    chunk = static_cast<uint32>(size);
+    overlap = 0;
+  }
+  if (chunk == 0) return true;
+  std::vector<byte> buffer(chunk, 0);
+  uint64 offset = 0;
+  uint32 length = chunk;
+  while (is_open() && offset <= m_size) {
+    if (::lseek64(m_fd, static_cast<off64_t>(offset), SEEK_SET) == -1) break;
+    if (m_size - offset < length) length = static_cast<uint32>(m_size - offset);
+    const int64 n = read_some(buffer.data(), length);
+    if (n < 0) break;
+    length = static_cast<uint32>(n);
+    if (overlap >= length) overlap = 0;
+    callback(this, user, buffer.data(), length, overlap, offset);
+    // Each later chunk begins with the last overlap bytes of this one.
+    offset += length - overlap;
+    if (offset >= size || length == 0) break;
+    if (offset + length > size) length = static_cast<uint32>(size - offset);
+  }
+  return true;
+}
+
+}  // namespace uni

@@ -1,0 +1,27 @@
+#pragma once
+// The console status line: each message is written between two runs of 80
+// backspaces, so the next message covers the last. A text that is not a
+// format (a path) must have every '%' removed before it is passed as one.
+#include <cstdarg>
+#include <ostream>
+#include <sstream>
+
+// Width 60 on standard error; returns the characters of text written.
+int print_status(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Width min(width, 70).
+int print_status_width(int width, const char* format, ...) __attribute__((format(printf, 2, 3)));
+int print_status_stdout(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int format_status(bool to_stderr, int width, int reserved, const char* format, va_list args);
+
+int print_color(int foreground, int background, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+// Moves the put position back by count (to the start when fewer were
+// written); false for a bad or failed stream or an unknown position.
+bool ostream_seek_back(std::ostream& out, int count);
+bool wostream_seek_back(std::wostream& out, int count);
+// The put position's low 32 bits; 0 on failure.
+unsigned ostream_position(std::ostream& out);
+// As the seek back; with truncate the text after the new position is gone.
+bool wostringstream_cut_back(std::wostringstream& out, int count, bool truncate);
+bool ostream_drop_tail(std::ostringstream& out, int count, bool cut);
+bool ostream_drop_tail(std::wostringstream& out, int count, bool cut);
