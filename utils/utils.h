@@ -4,6 +4,7 @@
 #include "utils/byte_pattern.h"
 #include "utils/case_text.h"
 #include "utils/cmdline_options.h"
+#include "utils/console.h"
 #include "utils/env_expand.h"
 #include "utils/file_handle.h"
 #include "utils/locale_select.h"
