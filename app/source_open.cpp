@@ -1,0 +1,83 @@
+#include "app/source_open.h"
+
+#include <string>
+
+#include "ntfs/ntfs.h"
+#include "utils/file_handle.h"
+
+namespace {
+
+// The engine is validated by the factory; initialise only reports that and
+// hands back the $MFT position.
+bool adopt_engine(user_ctx& ctx) {
+  if (ctx.ntfs == nullptr || !ctx.ntfs->initialise(ctx.mft_pos)) return false;
+  ctx.is_open = true;
+  ctx.mft_entry_count = ctx.ntfs->get_inode_count();
+  return true;
+}
+
+std::wstring describe_vmdk_chain(const std::vector<std::wstring>& files) {
+  std::wstring desc = L"vmdk file";
+  if (files.size() >= 2) desc += L"s";
+  desc += L": ";
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (i != 0) desc += L"; ";
+    desc += L"'" + files[i] + L"'";
+  }
+  return desc;
+}
+
+}  // namespace
+
+bool initialize_mft(user_ctx& ctx) {
+  if (ctx.is_open) return true;
+
+  if (!ctx.mftfile.empty()) {
+    if (ctx.mft_reader == nullptr) {
+      ctx.mft_reader = new uni::file_handle(ctx.mftfile, false, false);
+      if (!ctx.mft_reader->is_open()) {
+        delete ctx.mft_reader;
+        ctx.mft_reader = nullptr;
+        return false;
+      }
+    }
+    ctx.source_desc = ctx.mftfile;
+    ctx.is_open = true;
+    const long64 size = ctx.mft_reader->current_size();
+    ctx.mft_entry_count = size > 0 ? static_cast<ulong64>(size) / 1024 : 0;
+    return true;
+  }
+
+  if (ctx.ntfs != nullptr) {
+    if (adopt_engine(ctx)) return true;
+    // A factory below would overwrite the pointer; an engine we own and
+    // cannot use must not leak.
+    if (ctx.owns_ntfs) delete ctx.ntfs;
+    ctx.ntfs = nullptr;
+  }
+
+  if (ctx.vmdk_files.empty()) {
+    if (ctx.drivenum == -1) {
+      if (!ctx.resolved_image.empty()) {
+        ctx.source_desc = ctx.resolved_image;
+        open_ntfs_image(ctx.resolved_image, ctx.volume_offset, ctx.ntfs, false, false);
+      } else if (!ctx.image.empty()) {
+        ctx.source_desc = ctx.image;
+        open_ntfs_image(ctx.image, ctx.volume_offset, ctx.ntfs, false, false);
+      } else if (!ctx.partition.empty()) {
+        ctx.source_desc = L"partition: " + ctx.partition;
+        open_ntfs_by_drive_letter(ctx.partition, ctx.ntfs, false, false);
+      }
+    } else {
+      ctx.source_desc = L"physical drive: " + std::to_wstring(ctx.drivenum);
+      open_ntfs_by_drive_number(static_cast<uint32>(ctx.drivenum), ctx.volume_offset, ctx.ntfs,
+                                false, false);
+    }
+  } else {
+    ctx.source_desc = describe_vmdk_chain(ctx.vmdk_files);
+    open_ntfs_vmdk_chain(ctx.vmdk_files, ctx.volume_offset, ctx.ntfs, false);
+  }
+
+  if (!adopt_engine(ctx)) return ctx.is_open;
+  return true;
+}
