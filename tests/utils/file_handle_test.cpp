@@ -1,0 +1,157 @@
+#include "utils/file_handle.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "tests/support/fixture.h"
+#include "utils/utf_convert.h"
+
+namespace {
+
+std::string scratch(const std::string& name) { return quor_test::scratch_dir() + "/" + name; }
+
+void write_file(const std::string& path, const std::string& bytes) {
+  uni::file_handle h(path, true, true);
+  ASSERT_TRUE(h.is_open());
+  ASSERT_TRUE(h.append(bytes.data(), static_cast<uint32>(bytes.size())));
+}
+
+std::string ten_byte_file() {
+  const std::string path = scratch("ten.bin");
+  write_file(path, "0123456789");
+  return path;
+}
+
+TEST(FileHandle, ReadsAreClampedToTheCachedSize) {
+  const std::string path = ten_byte_file();
+  uni::file_handle h(utf8_to_wstring(path), false, true);
+  ASSERT_TRUE(h.is_open());
+  EXPECT_EQ(h.cached_size(), 10u);
+  EXPECT_EQ(h.current_size(), 10);
+
+  char buf[16];
+  struct Case {
+    uint64 offset;
+    bool ok;
+    uint32 got;
+    const char* bytes;
+  } cases[] = {{4, true, 6, "456789"}, {10, true, 0, ""}, {11, false, 16, ""}, {0, true, 10, "0123456789"}};
+  for (const Case& c : cases) {
+    uint32 len = 16;
+    std::memset(buf, 0, sizeof buf);
+    EXPECT_EQ(h.read_at(buf, len, c.offset), c.ok) << c.offset;
+    EXPECT_EQ(len, c.got) << c.offset;
+    EXPECT_EQ(std::string(buf, c.ok ? len : 0), c.bytes);
+  }
+
+  std::vector<byte> v{9, 9};
+  EXPECT_TRUE(h.read_bytes_at(v, 16, 4));
+  EXPECT_EQ(std::string(v.begin(), v.end()), "456789");
+  EXPECT_FALSE(h.read_bytes_at(v, 16, 10));
+  EXPECT_TRUE(v.empty());
+
+  EXPECT_EQ(h.seek_set(4), 4);
+  uint32 len = 16;
+  EXPECT_TRUE(h.read(buf, len));
+  EXPECT_EQ(len, 6u);
+}
+
+// Volumes lie gigabytes into disk images: offsets must not pass through
+// 32 bits anywhere.
+TEST(FileHandle, ReadsAtOffsetsAboveFourGiB) {
+  const std::string path = scratch("sparse.bin");
+  const uint64 far_offset = 0x140000000ull + 123;  // 5 GiB and a little
+  {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_NE(fd, -1);
+    if (::ftruncate(fd, static_cast<off_t>(far_offset + 4096)) != 0 ||
+        ::pwrite(fd, "FILE0", 5, static_cast<off_t>(far_offset)) != 5) {
+      ::close(fd);
+      ::unlink(path.c_str());
+      GTEST_SKIP() << "no sparse file of 5 GiB here";
+    }
+    ::close(fd);
+  }
+  uni::file_handle h(path, false, true);
+  ASSERT_TRUE(h.is_open());
+  EXPECT_EQ(h.cached_size(), far_offset + 4096);
+  std::vector<byte> v;
+  ASSERT_TRUE(h.read_bytes_at(v, 5, far_offset));
+  EXPECT_EQ(std::string(v.begin(), v.end()), "FILE0");
+  // The same offset cut to 32 bits holds only zeros.
+  ASSERT_TRUE(h.read_bytes_at(v, 5, far_offset & 0xFFFFFFFFu));
+  EXPECT_EQ(v, std::vector<byte>(5, 0));
+  uint32 len = 8192;
+  std::vector<char> tail(8192);
+  ASSERT_TRUE(h.read_at(tail.data(), len, far_offset + 1));
+  EXPECT_EQ(len, 4095u);
+  EXPECT_EQ(std::string(tail.data(), 4), "ILE0");
+  EXPECT_EQ(h.seek_end(0), static_cast<int64>(far_offset + 4096));
+  ::unlink(path.c_str());
+}
+
+TEST(FileHandle, OpeningRulesAndBadPaths) {
+  const std::string path = scratch("trunc.bin");
+  write_file(path, "old contents");
+  {
+    uni::file_handle h(path, true, true);
+    ASSERT_TRUE(h.is_open());
+    EXPECT_EQ(h.cached_size(), 0u) << "opening for writing truncates";
+    EXPECT_TRUE(h.append_format("%d-%s", 7, "z"));
+    EXPECT_EQ(h.cached_size(), 3u);
+  }
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_size, 3);
+
+  uni::file_handle missing(scratch("nothing-here"), false, true);
+  EXPECT_FALSE(missing.is_open());
+  EXPECT_EQ(missing.cached_size(), 0u);
+  uint32 len = 4;
+  char buf[4];
+  EXPECT_FALSE(missing.read_at(buf, len, 0));
+
+  // A path that cannot be encoded, or one with a NUL inside, must not open
+  // the file named by its first part.
+  std::wstring bad = utf8_to_wstring(path);
+  bad.push_back(static_cast<wchar_t>(0x110000));
+  EXPECT_FALSE(uni::file_handle(bad, false, true).is_open());
+  std::wstring with_nul = utf8_to_wstring(path);
+  with_nul.push_back(L'\0');
+  with_nul += L"x";
+  EXPECT_FALSE(uni::file_handle(with_nul, false, true).is_open());
+
+  uni::file_handle h;
+  ASSERT_TRUE(h.open(path, false));
+  const int first = h.descriptor();
+  ASSERT_TRUE(h.open(ten_byte_file(), false));
+  // POSIX hands out the lowest free number: getting the first one back
+  // shows it was closed before the second open.
+  EXPECT_EQ(h.descriptor(), first);
+  EXPECT_EQ(h.cached_size(), 10u);
+}
+
+std::vector<std::vector<uint64>> g_chunks;
+
+bool record_chunk(uni::file_handle*, uint32, const byte* buffer, uint32 length, uint32 overlap, uint64 offset) {
+  g_chunks.push_back({offset, length, overlap, buffer[0]});
+  return true;
+}
+
+TEST(FileHandle, ScanOverlapsChunks) {
+  uni::file_handle h(ten_byte_file(), false, true);
+  ASSERT_TRUE(h.is_open());
+  g_chunks.clear();
+  EXPECT_TRUE(h.scan(record_chunk, 0, 4, 1));
+  const std::vector<std::vector<uint64>> want = {
+      {0, 4, 1, '0'}, {3, 4, 1, '3'}, {6, 4, 1, '6'}, {9, 1, 0, '9'}};
+  EXPECT_EQ(g_chunks, want);
+}
+
+}  // namespace

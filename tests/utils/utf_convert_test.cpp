@@ -1,0 +1,180 @@
+#include "utils/utf_convert.h"
+
+#include <gtest/gtest.h>
+
+#include "utils/utf16_text.h"
+#include "utils/utf16le.h"
+
+namespace {
+
+std::string bytes(std::initializer_list<int> b) {
+  std::string s;
+  for (int x : b) s.push_back(static_cast<char>(x));
+  return s;
+}
+
+TEST(Utf8Decode, WellFormedSequencesGiveTheirCodePoints) {
+  struct Case {
+    std::string in;
+    std::wstring want;
+  } cases[] = {
+      {bytes({0x41}), L"A"},
+      {bytes({0xC3, 0xA9}), std::wstring(1, 0xE9)},
+      {bytes({0xE2, 0x82, 0xAC}), std::wstring(1, 0x20AC)},
+      {bytes({0xF0, 0x9F, 0x98, 0x80}), std::wstring(1, 0x1F600)},
+      {bytes({0xF4, 0x8F, 0xBF, 0xBF}), std::wstring(1, 0x10FFFF)},
+      // Encoded surrogates stay decodable so that every wide text the
+      // encoder writes comes back unchanged.
+      {bytes({0xED, 0xA0, 0x80}), std::wstring(1, 0xD800)},
+  };
+  for (const Case& c : cases) {
+    std::wstring out;
+    EXPECT_TRUE(decode_utf8(out, c.in)) << c.in;
+    EXPECT_EQ(out, c.want);
+    EXPECT_EQ(utf8_to_wstring(c.in), c.want);
+    EXPECT_EQ(wstring_to_utf8(c.want), c.in);
+    EXPECT_EQ(utf8_length(c.in), 1);
+  }
+}
+
+TEST(Utf8Decode, MalformedTextFailsAndTheByValueFormGivesNothing) {
+  const std::string cases[] = {
+      bytes({0x61, 0x62, 0x63, 0xC3}),        // cut short at the end
+      bytes({0x61, 0x62, 0x63, 0xE2, 0x82}),  // cut short, two of three
+      bytes({0x61, 0x62, 0x63, 0x80}),        // stray continuation byte
+      bytes({0x61, 0x62, 0x63, 0xC3, 0x41}),  // continuation of the wrong form
+      bytes({0x61, 0x62, 0x63, 0xF8, 0x80, 0x80, 0x80, 0x80}),
+      bytes({0x61, 0x62, 0x63, 0xFF}),
+      bytes({0x61, 0x62, 0x63, 0xC0, 0x80}),        // overlong NUL
+      bytes({0x61, 0x62, 0x63, 0xC0, 0xAF}),        // overlong '/'
+      bytes({0x61, 0x62, 0x63, 0xE0, 0x80, 0xAF}),  // overlong '/', three bytes
+      bytes({0x61, 0x62, 0x63, 0xF0, 0x80, 0x80, 0xAF}),
+      bytes({0x61, 0x62, 0x63, 0xF4, 0x90, 0x80, 0x80}),  // 0x110000
+      bytes({0x61, 0x62, 0x63, 0xF7, 0xBF, 0xBF, 0xBF}),  // 0x1FFFFF
+  };
+  for (const std::string& in : cases) {
+    std::wstring out;
+    EXPECT_FALSE(decode_utf8(out, in));
+    EXPECT_EQ(out, L"abc") << "the characters before the fault stay";
+    EXPECT_EQ(utf8_to_wstring(in), L"");
+    EXPECT_EQ(utf8_length(in), 0);
+    std::vector<uint16> units;
+    EXPECT_FALSE(utf8_to_utf16(units, in));
+  }
+  std::wstring out = L"old";
+  EXPECT_FALSE(decode_utf8(out, ""));
+  EXPECT_EQ(out, L"");
+}
+
+TEST(Utf8Encode, UnencodableTextGivesNothingNotAPrefix) {
+  const wchar_t bad[] = {static_cast<wchar_t>(0x110000), static_cast<wchar_t>(-1)};
+  for (wchar_t c : bad) {
+    std::wstring in = L"ab";
+    in.push_back(c);
+    in += L"cd";
+    EXPECT_EQ(wstring_to_utf8(in), "");
+    std::string out = "old";
+    EXPECT_FALSE(wstring_to_utf8_into(out, in));
+    EXPECT_EQ(out, "");
+    std::vector<byte> v{1};
+    EXPECT_FALSE(wstring_to_utf8_bytes(v, in));
+    EXPECT_TRUE(v.empty());
+    std::vector<std::string> list;
+    EXPECT_TRUE(wstrings_to_utf8(list, {L"x", in}));
+    EXPECT_EQ(list, (std::vector<std::string>{"x", ""}));
+  }
+}
+
+TEST(Utf16, PairsJoinAndBadUnitsFail) {
+  std::string s;
+  EXPECT_TRUE(utf16_to_utf8(s, {0xD83D, 0xDE00}));
+  EXPECT_EQ(s, bytes({0xF0, 0x9F, 0x98, 0x80}));
+  EXPECT_TRUE(utf16_to_utf8(s, {0xDC00}));
+  EXPECT_EQ(s, bytes({0xED, 0xB0, 0x80}));
+  EXPECT_FALSE(utf16_to_utf8(s, {0xD83D}));
+  EXPECT_FALSE(utf16_to_utf8(s, {0x41, 0xD83D, 0x0041}));
+  EXPECT_EQ(s, "A");
+
+  std::vector<uint16> u;
+  EXPECT_TRUE(utf32_to_utf16(u, {0x1F600, 0xD7FF, 0xE000, 0xFFFF}));
+  EXPECT_EQ(u, (std::vector<uint16>{0xD83D, 0xDE00, 0xD7FF, 0xE000, 0xFFFF}));
+  EXPECT_FALSE(utf32_to_utf16(u, {0xDC00}));
+  EXPECT_TRUE(u.empty());
+  EXPECT_FALSE(utf32_to_utf16(u, {0x110000}));
+
+  std::vector<uint32> cps;
+  EXPECT_FALSE(utf16le_bytes_to_utf32(cps, {0x3D, 0xD8, 0x00}));
+  EXPECT_TRUE(utf16le_bytes_to_utf32(cps, {0x3D, 0xD8, 0x00, 0xDE}));
+  EXPECT_EQ(cps, (std::vector<uint32>{0x1F600}));
+}
+
+// On-disk names: at most length / 2 units (500 for -1), stopping at NUL;
+// valid pairs joined, unpaired surrogates U+FFFD.
+TEST(Utf16Widening, NamesFollowTheLengthRulesAndComeOutAsValidText) {
+  const uint16 abnd[] = {0x41, 0x42, 0x00, 0x44};
+  const uint16 emoji[] = {0x61, 0xD83D, 0xDE00, 0x62};
+  const uint16 lone_high[] = {0x61, 0xD83D, 0x62};
+  const uint16 lone_low[] = {0xDE00, 0x62};
+  const std::wstring face(1, static_cast<wchar_t>(0x1F600));
+  const std::wstring fffd(1, static_cast<wchar_t>(0xFFFD));
+  struct Case {
+    const uint16* units;
+    int length;
+    std::wstring want;
+  } cases[] = {
+      {abnd, 8, L"AB"},
+      {abnd, 3, L"A"},
+      {abnd, 1, L""},
+      {abnd, 0, L""},
+      {abnd, -2, L""},
+      {abnd, -1, L"AB"},
+      {nullptr, 8, L""},
+      {emoji, 8, L"a" + face + L"b"},
+      // The limit cuts the pair: its high half alone is unpaired.
+      {emoji, 4, L"a" + fffd},
+      {lone_high, 6, L"a" + fffd + L"b"},
+      {lone_low, 4, fffd + L"b"},
+  };
+  for (const Case& c : cases) {
+    std::wstring out = L"old";
+    unicode16_to_wstring(c.units, out, c.length);
+    EXPECT_EQ(out, c.want) << c.length;
+    std::string utf8 = "old";
+    unicode16_to_string(c.units, utf8, c.length);
+    EXPECT_EQ(utf8, wstring_to_utf8(c.want));
+    EXPECT_EQ(utf8_to_wstring(utf8), c.want) << "every name must decode back";
+  }
+
+  std::vector<uint16> long_name(600, 0x78);
+  std::wstring out;
+  unicode16_to_wstring(long_name.data(), out, -1);
+  EXPECT_EQ(out.size(), 500u);
+  EXPECT_EQ(utf16_units_to_wstring({0xD83D, 0xDE00, 0, 0x41}), face + std::wstring(1, 0) + L"A");
+}
+
+TEST(Utf16Widening, UnalignedBufferIsReadSafely) {
+  alignas(4) byte raw[9] = {0, 'h', 0, 'i', 0, 0, 0, 0, 0};
+  std::wstring out;
+  unicode16_to_wstring(reinterpret_cast<const uint16*>(raw + 1), out, 8);
+  EXPECT_EQ(out, L"hi");
+}
+
+TEST(ByteWidening, BytesAreSignExtendedAndNarrowedToTheLowByte) {
+  std::wstring w;
+  widen_string(std::string("a\xE9", 2), w);
+  ASSERT_EQ(w.size(), 2u);
+  EXPECT_EQ(w[1], static_cast<wchar_t>(-23));
+  std::string n;
+  narrow_wstring(std::wstring(1, 0x141), n);
+  EXPECT_EQ(n, "A");
+}
+
+TEST(ListConversion, EachElementOnItsOwn) {
+  std::vector<std::wstring> out{L"stale"};
+  EXPECT_TRUE(utf8_to_wstrings(std::vector<std::string>{"x", "\xC3", ""}, out));
+  EXPECT_EQ(out, (std::vector<std::wstring>{L"x", L"", L""}));
+  EXPECT_FALSE(utf8_to_wstrings(std::vector<std::string>{}, out));
+  EXPECT_TRUE(out.empty());
+}
+
+}  // namespace
