@@ -224,6 +224,11 @@ class CNtfs {
   bool collect_unused_entries(std::map<ulong64, inode_info>& out);
 
   // index members (added by the index parser's owner when something is missing)
+  // The allocation as one stream in VCN order, `record_size` bytes a record
+  // (from the $INDEX_ROOT), bounded by the attribute's allocated size when
+  // that is not 0; the two-argument form uses 4096-byte records.
+  bool read_index_allocation(std::vector<byte>& out, const std::vector<data_run>& runs, uint32 record_size,
+                             ulong64 attribute_size) const;
   // end index members
 
  private:
