@@ -1,0 +1,59 @@
+// The engine over a VMDK snapshot chain: the chain is joined into one virtual
+// disk by a disk_handle of the VMDK kind, and the NTFS volume is found in it.
+#include <new>
+#include <string>
+#include <vector>
+
+#include "disk/disk_handle.h"
+#include "disk/volume_select.h"
+#include "ntfs/ntfs.h"
+#include "utils/utf_convert.h"
+
+bool open_ntfs_vmdk_chain(std::vector<std::wstring> vmdk_files, ulong64 volume_offset, CNtfs*& out,
+                          bool writable) {
+  out = nullptr;
+  if (vmdk_files.empty()) return false;
+  CNtfs* ntfs = nullptr;
+  try {
+    ntfs = new CNtfs();
+    ntfs->close();
+    out = ntfs;
+    try {
+      ntfs->m_disk = new disk_handle(vmdk_files, writable, false);
+    } catch (...) {
+      ntfs->m_disk = nullptr;
+    }
+    if (!ntfs->m_disk || !ntfs->m_disk->m_is_open) {
+      delete ntfs;
+      out = nullptr;
+      return false;
+    }
+
+    // With no offset given, the volume is chosen as for an image: a partition
+    // at 0 when it is NTFS, else the last NTFS partition of the table, else
+    // the disk itself as a bare volume.
+    ulong64 offset = 0;
+    if (static_cast<long64>(volume_offset) > 0)
+      offset = volume_offset;
+    else
+      choose_ntfs_volume_offset(ntfs->m_disk, offset);
+    ntfs->m_volume_offset = offset;
+    // Only the partition-start reports read this; they keep 28 bits a half.
+    ntfs->m_disk->set_start_offset((((offset >> 32) & 0x0FFFFFFFull) << 32) | (offset & 0x0FFFFFFFull));
+
+    ulong64 mft_pos = 0;
+    if (ntfs->initialise(mft_pos)) return true;
+  } catch (...) {
+  }
+  delete ntfs;
+  out = nullptr;
+  return false;
+}
+
+bool open_ntfs_vmdk_chain(const std::vector<std::string>& vmdk_files, ulong64 volume_offset, CNtfs*& out,
+                          bool writable, bool) {
+  out = nullptr;
+  std::vector<std::wstring> wide;
+  if (!utf8_to_wstrings(vmdk_files, wide)) return false;
+  return open_ntfs_vmdk_chain(wide, volume_offset, out, writable);
+}

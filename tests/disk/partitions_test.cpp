@@ -1,0 +1,297 @@
+// Partition tables: the fixture disks against the numbers their scripts and
+// sfdisk/sgdisk gave them, and crafted tables for the damaged cases.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <deque>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "disk/disk_handle.h"
+#include "disk/zq_disk_structs.h"
+#include "tests/support/fixture.h"
+#include "utils/byte_order.h"
+
+namespace {
+
+struct expected_record {
+  ulong64 start;
+  ulong64 count;
+  uint16 type;
+  uint32 sector_size;
+  std::string name;
+};
+
+void expect_records(const std::deque<partition_record>& got, const std::vector<expected_record>& want,
+                    const std::string& what) {
+  ASSERT_EQ(got.size(), want.size()) << what;
+  for (size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(got[i].m_start, want[i].start) << what << " record " << i;
+    EXPECT_EQ(got[i].m_num_sectors, want[i].count) << what << " record " << i;
+    EXPECT_EQ(got[i].m_type, want[i].type) << what << " record " << i;
+    EXPECT_EQ(got[i].m_sector_size, want[i].sector_size) << what << " record " << i;
+    EXPECT_EQ(got[i].m_name, want[i].name) << what << " record " << i;
+  }
+}
+
+// A sparse file of `size` bytes holding the given pieces.
+std::string write_disk(const std::string& name, ulong64 size,
+                       const std::vector<std::pair<ulong64, std::vector<byte>>>& pieces) {
+  std::string path = quor_test::scratch_dir() + "/" + name;
+  int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+  EXPECT_NE(fd, -1);
+  EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
+  for (const auto& p : pieces)
+    EXPECT_EQ(::pwrite(fd, p.second.data(), p.second.size(), static_cast<off_t>(p.first)),
+              static_cast<ssize_t>(p.second.size()));
+  ::close(fd);
+  return path;
+}
+
+std::vector<byte> sector(uint32 size = 512) { return std::vector<byte>(size, 0); }
+
+void set_entry(std::vector<byte>& s, int i, byte type, uint32 lba, uint32 count) {
+  byte* e = s.data() + 446 + 16 * i;
+  e[4] = type;
+  store_u32(e + 8, lba);
+  store_u32(e + 12, count);
+}
+
+void mark(std::vector<byte>& s, uint32 at = 512) {
+  s[at - 2] = 0x55;
+  s[at - 1] = 0xAA;
+}
+
+std::deque<partition_record> scan_file(const std::string& path, bool relaxed, bool* ok = nullptr) {
+  disk_handle disk(path.c_str(), false, false, DISK_KIND_FILE);
+  std::deque<partition_record> out;
+  bool r = scan_partitions(&disk, out, relaxed);
+  if (ok) *ok = r;
+  return out;
+}
+
+// The primary and logical partitions sfdisk reports, in its order.
+std::vector<expected_record> sfdisk_partitions(const std::string& image) {
+  std::vector<expected_record> parts;
+  std::string json;
+  if (quor_test::run_command("sfdisk -J '" + image + "' 2>/dev/null", json) != 0) return parts;
+  std::regex entry("\"start\": (\\d+),\\s*\"size\": (\\d+),\\s*\"type\": \"([0-9a-f]+)\"");
+  for (std::sregex_iterator it(json.begin(), json.end(), entry), end; it != end; ++it)
+    parts.push_back({std::stoull((*it)[1]), std::stoull((*it)[2]),
+                     static_cast<uint16>(std::stoul((*it)[3], nullptr, 16)), 512, ""});
+  return parts;
+}
+
+}  // namespace
+
+TEST(PartitionTables, FixtureDisksReadAsMade) {
+  // Numbers from make-disks.sh; the EBR positions of mbr-ext are where
+  // sfdisk put them (mmls lists them as extended tables #1 and #2).
+  struct disk_case {
+    const char* image;
+    std::vector<expected_record> records;
+  } cases[] = {
+      {"mbr-1p.img", {{2048, 12288, 0x07, 512, ""}}},
+      {"mbr-far.img", {{2048, 8192, 0x07, 512, ""}, {10240, 2048, 0x83, 512, ""}, {526336, 12288, 0x07, 512, ""}}},
+      {"mbr-ext.img",
+       {{63, 6144 - 63, 0x8083, 512, ""},
+        {2048, 2048, 0x83, 512, ""},
+        {6144, 26624, 0x05, 512, ""},
+        {8192, 2048, 0x83, 512, ""},
+        {10240, 14336, 0x05, 512, ""},
+        {12288, 12288, 0x07, 512, ""}}},
+      {"gpt-slot3.img", {{2048, 2048, 0xEE, 512, ""}, {4096, 12288, 0x07, 512, "quor data"}}},
+  };
+  for (const disk_case& c : cases) {
+    const std::string path = quor_test::fixture(c.image);
+    ASSERT_FALSE(path.empty()) << c.image;
+    bool ok = false;
+    std::deque<partition_record> got = scan_file(path, false, &ok);
+    EXPECT_TRUE(ok) << c.image;
+    expect_records(got, c.records, c.image);
+
+    // Every partition sfdisk knows is there with its start, size and type.
+    if (!quor_test::have_program("sfdisk") || got.empty() || got[0].m_is_gpt) continue;
+    const std::vector<expected_record> oracle = sfdisk_partitions(path);
+    EXPECT_FALSE(oracle.empty()) << c.image;
+    for (const expected_record& p : oracle) {
+      bool seen = false;
+      for (const partition_record& r : got)
+        seen |= r.m_start == p.start && r.m_num_sectors == p.count && r.m_type == p.type;
+      EXPECT_TRUE(seen) << c.image << " sfdisk partition at " << p.start;
+    }
+  }
+}
+
+TEST(PartitionTables, GptEntriesKeepGuidsAndNames) {
+  const std::string path = quor_test::fixture("gpt-slot3.img");
+  ASSERT_FALSE(path.empty());
+  std::deque<partition_record> got = scan_file(path, false);
+  ASSERT_EQ(got.size(), 2u);
+  // Microsoft basic data EBD0A0A2-B9E5-4433-87C0-68B6B72699C7, stored mixed-endian.
+  const byte basic_data[16] = {0xA2, 0xA0, 0xD0, 0xEB, 0xE5, 0xB9, 0x33, 0x44,
+                               0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7};
+  EXPECT_EQ(std::memcmp(got[1].m_gpt_guids, basic_data, 16), 0);
+  EXPECT_TRUE(got[0].m_is_gpt && got[1].m_is_gpt);
+}
+
+TEST(PartitionTables, SharedGptOfThreePartitions) {
+  const std::string path = quor_test::shared_testdata("gpt-512-3p.raw");
+  if (path.empty()) GTEST_SKIP() << "shared test data absent";
+  // sgdisk -p: 34-64 and 65-128 "Linux filesystem", 129-2014 "EFI System";
+  // none holds an NTFS boot sector.
+  expect_records(scan_file(path, false),
+                 {{34, 31, 0xEE, 512, "Linux filesystem"},
+                  {65, 64, 0xEE, 512, "Linux filesystem"},
+                  {129, 1886, 0xEE, 512, "EFI System"}},
+                 "gpt-512-3p");
+}
+
+TEST(PartitionTables, CraftedMbrLayouts) {
+  // 4096-byte sectors: the boot mark sits at the end of the first 4 KiB.
+  std::vector<byte> big = sector(4096);
+  set_entry(big, 0, 0x07, 256, 1000);
+  mark(big, 4096);
+  expect_records(scan_file(write_disk("s4096.img", 1 << 20, {{0, big}}), false), {{256, 1000, 0x07, 4096, ""}},
+                 "4096-byte sectors");
+
+  // An unknown type before an NTFS entry: the disk scan passes over it, the
+  // in-memory scan stops at it.
+  std::vector<byte> odd = sector();
+  set_entry(odd, 0, 0x27, 2048, 100);
+  set_entry(odd, 1, 0x07, 4096, 100);
+  mark(odd);
+  expect_records(scan_file(write_disk("odd.img", 1 << 20, {{0, odd}}), false), {{4096, 100, 0x07, 512, ""}},
+                 "disk scan");
+  std::deque<partition_record> mem;
+  EXPECT_FALSE(scan_partitions(odd.data(), odd.size(), mem, false));
+  EXPECT_TRUE(mem.empty());
+
+  // Extended partition at 100000 with an NTFS logical volume 63 sectors in.
+  std::vector<byte> mbr = sector(), ebr = sector();
+  set_entry(mbr, 0, 0x05, 100000, 50000);
+  mark(mbr);
+  set_entry(ebr, 0, 0x07, 63, 2000);
+  mark(ebr);
+  const std::string ext = write_disk("ext.img", 160000ull * 512, {{0, mbr}, {100000ull * 512, ebr}});
+  expect_records(scan_file(ext, false),
+                 {{63, 99937, 0x8007, 512, ""}, {100000, 50000, 0x05, 512, ""}, {100063, 2000, 0x07, 512, ""}},
+                 "extended");
+  EXPECT_EQ(partition_type_name(0x8007), "ntfs [guess]");
+
+  // An extended partition starting at sector 40 leaves no area to guess.
+  std::vector<byte> low = sector(), low_ebr = sector();
+  set_entry(low, 0, 0x0F, 40, 5000);
+  mark(low);
+  set_entry(low_ebr, 0, 0x83, 10, 100);
+  expect_records(scan_file(write_disk("low.img", 1 << 20, {{0, low}, {40 * 512, low_ebr}}), false),
+                 {{40, 5000, 0x0F, 512, ""}, {50, 100, 0x83, 512, ""}}, "low extended");
+}
+
+TEST(PartitionTables, EbrChainThatLoopsStops) {
+  // EBR at 1000 links to 2000, whose link points back at 2000's own start
+  // (1000 + 1000): a chain read naively would never end.
+  std::vector<byte> mbr = sector(), first = sector(), second = sector();
+  set_entry(mbr, 0, 0x05, 1000, 9000);
+  mark(mbr);
+  set_entry(first, 0, 0x83, 10, 100);
+  set_entry(first, 1, 0x05, 1000, 500);
+  mark(first);
+  set_entry(second, 0, 0x07, 10, 200);
+  set_entry(second, 1, 0x05, 1000, 500);
+  mark(second);
+  const std::string path =
+      write_disk("loop.img", 10000ull * 512, {{0, mbr}, {1000ull * 512, first}, {2000ull * 512, second}});
+  expect_records(scan_file(path, false),
+                 {{63, 937, 0x8083, 512, ""},
+                  {1000, 9000, 0x05, 512, ""},
+                  {1010, 100, 0x83, 512, ""},
+                  {2000, 500, 0x05, 512, ""},
+                  {2010, 200, 0x07, 512, ""},
+                  {2000, 500, 0x05, 512, ""}},
+                 "loop");
+}
+
+TEST(PartitionTables, RelaxedModeFindsALoneEbr) {
+  // No boot mark in the first 16 KiB at any sector size, but a marked
+  // sector at 20480 that reads as an EBR with a Linux volume.
+  std::vector<byte> ebr = sector();
+  set_entry(ebr, 0, 0x83, 8, 64);
+  mark(ebr);
+  const std::string path = write_disk("relaxed.img", 1 << 20, {{20480, ebr}});
+  bool ok = true;
+  EXPECT_TRUE(scan_file(path, false, &ok).empty());
+  EXPECT_FALSE(ok);
+  // The EBR is sector 40, below 63, so no area before it is guessed.
+  expect_records(scan_file(path, true, &ok), {{48, 64, 0x83, 512, ""}}, "relaxed");
+  EXPECT_TRUE(ok);
+}
+
+TEST(PartitionTables, DamagedGptHeaders) {
+  auto gpt_disk = [](const char* name, ulong64 my_lba, uint32 count, uint32 entry_size, ulong64 first,
+                     ulong64 last) {
+    std::vector<byte> pmbr = sector(), header = sector(), entries(16384, 0);
+    set_entry(pmbr, 0, 0xEE, 1, 20000);
+    mark(pmbr);
+    std::memcpy(header.data(), "EFI PART", 8);
+    store_u64(header.data() + 24, my_lba);
+    store_u64(header.data() + 72, 2);
+    store_u32(header.data() + 80, count);
+    store_u32(header.data() + 84, entry_size);
+    entries[0] = 0x11;  // a non-zero type GUID
+    store_u64(entries.data() + 32, first);
+    store_u64(entries.data() + 40, last);
+    entries[128] = 0x22;  // a second entry, sound
+    store_u64(entries.data() + 128 + 32, 100);
+    store_u64(entries.data() + 128 + 40, 199);
+    return write_disk(name, 20480ull * 512, {{0, pmbr}, {512, header}, {1024, entries}});
+  };
+  bool ok = true;
+  scan_file(gpt_disk("gpt-mylba.img", 2, 128, 128, 40, 60), false, &ok);
+  EXPECT_FALSE(ok) << "header whose my-LBA is not 1";
+  scan_file(gpt_disk("gpt-count.img", 1, 0x40000000, 128, 40, 60), false, &ok);
+  EXPECT_FALSE(ok) << "absurd entry count";
+  scan_file(gpt_disk("gpt-size.img", 1, 128, 16, 40, 60), false, &ok);
+  EXPECT_FALSE(ok) << "entry size too small for its fields";
+  // An entry ending before it starts is skipped; the sound one stays.
+  expect_records(scan_file(gpt_disk("gpt-back.img", 1, 128, 128, 500, 100), false, &ok),
+                 {{100, 100, 0xEE, 512, ""}}, "backwards entry");
+  EXPECT_TRUE(ok);
+}
+
+TEST(PartitionTables, TypeNames) {
+  const struct {
+    uint16 type;
+    const char* name;
+  } names[] = {{0x00, "empty"},       {0x05, "extended"},      {0x07, "ntfs"},          {0x0F, "microsoft extended"},
+               {0x1C, "Hidden fat32"}, {0x83, "linux native"}, {0x8E, "linux Logical Volume Mgr"},
+               {0xA6, "openbsd"},     {0xEE, "unk"},           {0x27, "unk"},           {0x8083, "linux native [guess]"}};
+  for (const auto& n : names) EXPECT_EQ(partition_type_name(n.type), n.name) << n.type;
+  std::vector<byte> s = sector();
+  set_entry(s, 0, 0x05, 0, 0);
+  EXPECT_EQ(partition_entry_type_name(s.data() + 446), "dos 3.3+ extended");
+}
+
+TEST(PartitionTables, EntryDump) {
+  std::vector<byte> s = sector();
+  set_entry(s, 0, 0x07, 0x800, 0x3000);
+  byte* e = s.data() + 446;
+  e[0] = 0x80;
+  e[1] = 0x20;
+  e[2] = 0x21;
+  e[3] = 0x00;
+  std::ostringstream os;
+  dump_partition_entry(os, e);
+  EXPECT_EQ(os.str(),
+            "0000 : status:            80 [active]\n"
+            "0001 : chs first sector:  20 21 00\n"
+            "0004 : partition type:    07 [ntfs]\n"
+            "0005 : chs last sector:   00 00 00\n"
+            "0008 : LBA first sector:  00000800\n"
+            "000c : num sectors:       00003000\n");
+}
