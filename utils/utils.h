@@ -1,7 +1,6 @@
 #pragma once
 // Every text, encoding, option and file-handle utility in one include.
 #include "utils/byte_order.h"
-#include "utils/byte_pattern.h"
 #include "utils/case_text.h"
 #include "utils/cmdline_options.h"
 #include "utils/console.h"
