@@ -231,10 +231,22 @@ class CNtfs {
                              ulong64 attribute_size) const;
   // end index members
 
- private:
-  void init_members();
-  bool locate_record(ulong64 inode, ulong64& pos, uint32& length) const;
+  // Reads len bytes at a position of the volume (the volume offset added);
+  // len becomes the bytes delivered.
   bool read_volume(ulong64 pos, void* buf, uint32& len) const;
+
+ private:
+  // First VCN of each $DATA run of the $MFT, parallel to m_mft_stats.data_runs.
+  std::vector<ulong64> m_mft_run_vcns;
+  mutable ulong64 m_last_inode_read;
+
+  void init_members();
+  void build_mft_run_index();
+  bool map_mft_offset(ulong64 mft_offset, ulong64& pos, ulong64& contiguous) const;
+  bool read_mft_bytes(ulong64 inode, byte* buf, uint32 length, ulong64& pos) const;
+  bool read_volume_cached(ulong64 pos, byte* buf, uint32 len, ulong64 readahead) const;
+  bool read_mft_file(ulong64 pos, byte* buf, uint32& len) const;
+  void release_mft_file();
   bool load_mft_extension_runs();
 };
 

@@ -1,0 +1,400 @@
+// Reading an attribute's value out of a record: resident values from the
+// record, non-resident data through its runs (holes as zeros, compression
+// units decompressed where asked).
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <ostream>
+#include <set>
+#include <vector>
+
+#include "disk/disk_handle.h"
+#include "ntfs/lznt1.h"
+#include "ntfs/mft_record.h"
+#include "ntfs/ntfs.h"
+#include "ntfs/zq_hex_view.h"
+
+namespace {
+
+// Largest single disk read while copying runs.
+const uint32 COPY_PIECE = 1u << 20;
+
+uint32 record_bound(const CNtfs& ntfs) {
+  return ntfs.m_mft_record_alloc_size ? ntfs.m_mft_record_alloc_size : ntfs.m_mft_record_size;
+}
+
+bool engine_ready(const CNtfs& ntfs) { return ntfs.m_Validated && ntfs.get_disk_handle() && ntfs.m_cluster_size; }
+
+bool run_is_sparse(const run_record& r) { return r.is_sparse_lcn() || r.lcn_offset == 0; }
+
+// Copies bytes [offset, offset + length) of the data the runs describe into
+// `buf`; a hole reads as zeros. `copied` is what the runs held of the range.
+bool copy_run_range(const CNtfs& ntfs, const std::vector<run_record>& runs, ulong64 offset, ulong64 length,
+                    byte* buf, ulong64& copied) {
+  copied = 0;
+  const ulong64 cs = ntfs.m_cluster_size;
+  ulong64 run_start = 0;
+  for (const run_record& r : runs) {
+    if (copied == length) break;
+    const ulong64 run_bytes = static_cast<ulong64>(r.num_clusters) * cs;
+    const ulong64 run_end = run_start + run_bytes;
+    const ulong64 want = offset + copied;
+    if (want < run_end && want >= run_start) {
+      const ulong64 within = want - run_start;
+      ulong64 n = std::min(run_bytes - within, length - copied);
+      if (run_is_sparse(r)) {
+        std::memset(buf + copied, 0, static_cast<size_t>(n));
+        copied += n;
+      } else {
+        if (r.lcn > std::numeric_limits<ulong64>::max() / cs) return false;
+        ulong64 pos = r.lcn * cs + within;
+        while (n > 0) {
+          uint32 piece = static_cast<uint32>(std::min<ulong64>(n, COPY_PIECE));
+          uint32 got = piece;
+          if (!ntfs.read_volume(pos, buf + copied, got) || got != piece) return false;
+          copied += piece;
+          pos += piece;
+          n -= piece;
+        }
+      }
+    }
+    run_start = run_end;
+  }
+  return true;
+}
+
+// Writes the whole data of the runs (holes as zeros) to `out`, cut at `limit`
+// bytes; bytes at or past `zero_from` are written as zeros.
+bool stream_plain(const CNtfs& ntfs, const std::vector<run_record>& runs, ulong64 limit, ulong64 zero_from,
+                  std::ostream& out) {
+  std::vector<byte> piece(COPY_PIECE);
+  for (ulong64 done = 0; done < limit;) {
+    const ulong64 n = std::min<ulong64>(COPY_PIECE, limit - done);
+    ulong64 copied = 0;
+    if (!copy_run_range(ntfs, runs, done, n, piece.data(), copied)) return false;
+    if (copied == 0) break;
+    if (done + copied > zero_from) {
+      const ulong64 from = zero_from > done ? zero_from - done : 0;
+      std::memset(piece.data() + from, 0, static_cast<size_t>(copied - from));
+    }
+    out.write(reinterpret_cast<const char*>(piece.data()), static_cast<std::streamsize>(copied));
+    done += copied;
+    if (copied < n) break;
+  }
+  return static_cast<bool>(out);
+}
+
+// Writes compressed data unit by unit: a unit with all its clusters on disk
+// is stored plain, one without any is a hole, any other is LZNT1 chunks in
+// its leading clusters.
+bool stream_compressed(const CNtfs& ntfs, const std::vector<run_record>& runs, uint32 unit_clusters,
+                       ulong64 limit, std::ostream& out) {
+  const ulong64 cs = ntfs.m_cluster_size;
+  const ulong64 unit_bytes = cs * unit_clusters;
+  if (unit_clusters == 0 || unit_bytes > (1u << 24)) return false;
+  std::vector<byte> packed(static_cast<size_t>(unit_bytes));
+  std::vector<byte> plain(static_cast<size_t>(unit_bytes));
+  // Cursor over the runs, cluster by cluster.
+  size_t run = 0;
+  ulong64 in_run = 0;
+  for (ulong64 done = 0; done < limit;) {
+    uint32 on_disk = 0;
+    bool hole_seen = false;
+    bool contiguous_prefix = true;
+    for (uint32 c = 0; c < unit_clusters; ++c) {
+      while (run < runs.size() && in_run >= runs[run].num_clusters) {
+        ++run;
+        in_run = 0;
+      }
+      const bool sparse = run >= runs.size() || run_is_sparse(runs[run]);
+      if (sparse) {
+        hole_seen = true;
+      } else {
+        if (hole_seen) contiguous_prefix = false;
+        uint32 got = static_cast<uint32>(cs);
+        if (!ntfs.read_volume((runs[run].lcn + in_run) * cs, packed.data() + on_disk * cs, got) || got != cs)
+          return false;
+        ++on_disk;
+      }
+      if (run < runs.size()) ++in_run;
+    }
+    const byte* unit = nullptr;
+    if (on_disk == unit_clusters) {
+      unit = packed.data();
+    } else if (on_disk == 0) {
+      std::fill(plain.begin(), plain.end(), 0);
+      unit = plain.data();
+    } else {
+      if (!contiguous_prefix) return false;
+      if (!lznt1_decompress_unit(packed.data(), static_cast<uint32>(on_disk * cs), plain.data(),
+                                 static_cast<uint32>(unit_bytes)))
+        return false;
+      unit = plain.data();
+    }
+    const ulong64 n = std::min(unit_bytes, limit - done);
+    out.write(reinterpret_cast<const char*>(unit), static_cast<std::streamsize>(n));
+    done += n;
+    if (run >= runs.size() && done < limit) {
+      // The runs ended: what is left of the data is a hole.
+      std::fill(plain.begin(), plain.end(), 0);
+      while (done < limit) {
+        const ulong64 z = std::min(unit_bytes, limit - done);
+        out.write(reinterpret_cast<const char*>(plain.data()), static_cast<std::streamsize>(z));
+        done += z;
+      }
+    }
+  }
+  return static_cast<bool>(out);
+}
+
+ulong64 runs_bytes(const CNtfs& ntfs, const std::vector<run_record>& runs) {
+  ulong64 clusters = 0;
+  for (const run_record& r : runs) clusters += r.num_clusters;
+  return clusters * ntfs.m_cluster_size;
+}
+
+// The attribute of `type` at or after the cursor (or the first one).
+bool locate(const CNtfs& ntfs, const byte* record, uint32 type, byte*& cursor, const byte*& attr) {
+  const uint32 size = record_bound(ntfs);
+  if (!record) return false;
+  attr = cursor;
+  bool found = cursor ? find_attribute_from(record, size, attr, type) : find_attribute(record, size, type, attr);
+  if (!found) return false;
+  cursor = const_cast<byte*>(attr);
+  return true;
+}
+
+bool decode_runs_of(const byte* attr, std::vector<run_record>& runs) {
+  byte_view pairs;
+  const uint32 length = load_u32(attr, AH_LENGTH);
+  return mapping_pairs(attr, length, pairs) &&
+         decode_mapping_pairs_bounded(pairs.data, pairs.size, runs, load_u32(attr, AH_TYPE), true);
+}
+
+}  // namespace
+
+bool CNtfs::read_attribute_value(const byte* record, uint32 type, void* buf, uint32 capacity, byte*& cursor,
+                                 bool) {
+  const byte* attr = nullptr;
+  if (!buf || !locate(*this, record, type, cursor, attr)) return false;
+  const uint32 length = load_u32(attr, AH_LENGTH);
+  if (!attr[AH_NON_RESIDENT]) {
+    byte_view value;
+    if (!resident_value(attr, length, value)) return false;
+    if (value.size == 0) return load_u16(attr, AH_VALUE_OFFSET) != 0;
+    std::memcpy(buf, value.data, static_cast<size_t>(std::min<ulong64>(value.size, capacity)));
+    return true;
+  }
+  std::vector<run_record> runs;
+  if (!decode_runs_of(attr, runs)) return false;
+  return read_run_records_data(runs, static_cast<byte*>(buf), static_cast<int>(std::min<uint32>(
+                                                                  capacity, std::numeric_limits<int>::max())));
+}
+
+bool CNtfs::read_attribute_range(const byte* record, uint32 type, uint32 offset, int length, void* buf, int& size,
+                                 byte*& cursor, bool) {
+  const byte* attr = nullptr;
+  if (!buf || size <= 0 || !locate(*this, record, type, cursor, attr)) return false;
+  const uint32 attr_length = load_u32(attr, AH_LENGTH);
+  if (!attr[AH_NON_RESIDENT]) {
+    byte_view value;
+    if (!resident_value(attr, attr_length, value)) return false;
+    if (value.size == 0 && load_u16(attr, AH_VALUE_OFFSET) == 0) return false;
+    std::memset(buf, 0, static_cast<size_t>(size));
+    if (offset >= value.size || length <= 0) return true;
+    ulong64 n = std::min<ulong64>(value.size - offset, static_cast<ulong64>(length));
+    n = std::min<ulong64>(n, static_cast<ulong64>(size));
+    std::memcpy(buf, value.data + offset, static_cast<size_t>(n));
+    size = static_cast<int>(n);
+    return true;
+  }
+  std::vector<run_record> runs;
+  if (!decode_runs_of(attr, runs)) return false;
+  return read_run_records_range(runs, offset, length, static_cast<byte*>(buf), size);
+}
+
+bool CNtfs::write_attribute_value(const byte* record, uint32 type, std::ostream& out, byte*& cursor, bool raw) {
+  const byte* attr = nullptr;
+  if (!locate(*this, record, type, cursor, attr)) return false;
+  const uint32 length = load_u32(attr, AH_LENGTH);
+  if (!attr[AH_NON_RESIDENT]) {
+    byte_view value;
+    if (!resident_value(attr, length, value)) return false;
+    if (value.size == 0) return load_u16(attr, AH_VALUE_OFFSET) != 0;
+    out.write(reinterpret_cast<const char*>(value.data), static_cast<std::streamsize>(value.size));
+    return static_cast<bool>(out);
+  }
+  if (!engine_ready(*this)) return false;
+  std::vector<run_record> runs;
+  if (!decode_runs_of(attr, runs)) return false;
+  const ulong64 all = runs_bytes(*this, runs);
+  if (raw) return stream_plain(*this, runs, all, all, out);
+  const ulong64 data_size = load_u64(attr, AH_DATA_SIZE);
+  const ulong64 initialized = load_u64(attr, AH_INITIALIZED_SIZE);
+  const uint8 unit = attr[AH_COMPRESSION_UNIT];
+  if ((load_u16(attr, AH_FLAGS) & 1) && unit != 0 && unit < 16)
+    return stream_compressed(*this, runs, 1u << unit, data_size, out);
+  return stream_plain(*this, runs, data_size, initialized, out);
+}
+
+bool CNtfs::read_run_records_data(const std::vector<run_record>& runs, byte* buf, int capacity) {
+  if (runs.empty() || !buf || capacity <= 0) return false;
+  if (runs[0].resident) {
+    ulong64 done = 0;
+    for (const run_record& r : runs) {
+      if (r.resident_data.size() > static_cast<ulong64>(capacity) - done) return false;
+      std::memcpy(buf + done, r.resident_data.data(), r.resident_data.size());
+      done += r.resident_data.size();
+    }
+    return true;
+  }
+  if (!engine_ready(*this)) return false;
+  const ulong64 want = std::min<ulong64>(runs_bytes(*this, runs), static_cast<ulong64>(capacity));
+  ulong64 copied = 0;
+  return copy_run_range(*this, runs, 0, want, buf, copied) && copied == want;
+}
+
+bool CNtfs::read_run_records_range(const std::vector<run_record>& runs, uint32 offset, int length, byte* buf,
+                                   int& size) {
+  if (runs.empty() || !buf || size <= 0 || size < length) return false;
+  if (runs[0].resident) {
+    const run_record& r = runs[0];
+    std::memset(buf, 0, static_cast<size_t>(size));
+    if (r.resident_data.empty() || offset >= r.resident_data.size() || length <= 0) return true;
+    const ulong64 n = std::min<ulong64>(r.resident_data.size() - offset, static_cast<ulong64>(length));
+    std::memcpy(buf, r.resident_data.data() + offset, static_cast<size_t>(n));
+    size = static_cast<int>(n);
+    return true;
+  }
+  if (!engine_ready(*this)) return false;
+  if (length < 1) {
+    size = 0;
+    return true;
+  }
+  ulong64 copied = 0;
+  if (!copy_run_range(*this, runs, offset, static_cast<ulong64>(length), buf, copied)) return false;
+  size = static_cast<int>(copied);
+  return true;
+}
+
+void CNtfs::write_run_records_data(const std::vector<run_record>& runs, std::ostream& out, bool decompress) {
+  if (runs.empty()) return;
+  if (runs[0].resident) {
+    for (const run_record& r : runs)
+      out.write(reinterpret_cast<const char*>(r.resident_data.data()),
+                static_cast<std::streamsize>(r.resident_data.size()));
+    return;
+  }
+  if (!engine_ready(*this)) return;
+  const ulong64 all = runs_bytes(*this, runs);
+  if (decompress)
+    stream_compressed(*this, runs, 16, all, out);
+  else
+    stream_plain(*this, runs, all, all, out);
+}
+
+bool CNtfs::read_range_by_lcn_list(const lcn_run_list& list, ulong64 offset, byte* buf, int& size) {
+  if (!engine_ready(*this) || !buf || size <= 0) return false;
+  const ulong64 cs = m_cluster_size;
+  const ulong64 end = offset + static_cast<ulong64>(size);
+  std::vector<byte> cluster(static_cast<size_t>(cs));
+  ulong64 done = 0;
+  for (ulong64 vcn = offset / cs; vcn * cs < end; ++vcn) {
+    if (vcn >= list.size()) return false;
+    const ulong64 from = vcn == offset / cs ? offset % cs : 0;
+    const ulong64 to = std::min(cs, end - vcn * cs);
+    const lcn_run_entry& e = list[static_cast<size_t>(vcn)];
+    if (e.m_bSparse) {
+      std::memset(buf + done, 0, static_cast<size_t>(to - from));
+    } else {
+      uint32 got = static_cast<uint32>(cs);
+      if (!read_volume(e.lcn * cs, cluster.data(), got) || got != cs) return false;
+      std::memcpy(buf + done, cluster.data() + from, static_cast<size_t>(to - from));
+    }
+    done += to - from;
+  }
+  return true;
+}
+
+void CNtfs::dump_runs_with_sample(const std::vector<run_record>& runs, std::ostream& out) {
+  if (!engine_ready(*this) || runs.empty() || runs[0].resident) return;
+  const std::ios_base::fmtflags flags = out.flags();
+  ulong64 total = 0;
+  ulong64 data_bytes = runs_bytes(*this, runs);
+  std::vector<byte> cluster(m_cluster_size);
+  for (const run_record& r : runs) {
+    total += r.num_clusters;
+    if (run_is_sparse(r)) {
+      out << "\tLCN (start/end): SPARSE ENTRY" << "\n";
+      continue;
+    }
+    const ulong64 last = r.lcn + r.num_clusters - 1;
+    out << std::hex << "\tLCN (start): 0x" << r.lcn << " (" << std::dec << r.lcn << ")" << "\n";
+    out << std::hex << "\tLCN (stop):  0x" << last << " (" << std::dec << last << ")" << "\n";
+    out << std::hex << "\tnum clusters (running total):  0x" << total << " (" << std::dec << total << ")" << "\n";
+    const ulong64 pos = r.lcn * m_cluster_size;
+    out << std::hex << "will try to read the NTFS_DATA starting at LCN 0x" << r.lcn << " (" << std::dec << r.lcn
+        << ")" << "(this LCN translates to file position " << std::hex << pos << ")";
+    if (data_bytes > 64)
+      out << "(since the size of the NTFS_DATA is 0x" << data_bytes << ", will truncate " << "\n"
+          << "output to " << std::dec << 64 << " bytes)";
+    out << "\n";
+    uint32 got = m_cluster_size;
+    if (read_volume(pos, cluster.data(), got) && got > 0) zq::hex_dump_limited(cluster.data(), std::min(got, 64u), out, 0, 0);
+  }
+  out.flags(flags);
+}
+
+bool CNtfs::get_data_size(ulong64 inode, ulong64& total) {
+  byte* record = nullptr;
+  ulong64 pos = 0;
+  int size = 0;
+  if (!read_mft_record(inode, record, pos, size, true)) return false;
+  const uint32 bound = static_cast<uint32>(size);
+  bool found = false;
+  const byte* attr = nullptr;
+  bool have = find_attribute(record, bound, ATTR_DATA, attr);
+  while (have) {
+    found = true;
+    const uint32 length = load_u32(attr, AH_LENGTH);
+    if (attr[AH_NON_RESIDENT]) {
+      std::vector<run_record> runs;
+      if (decode_runs_of(attr, runs))
+        for (const run_record& r : runs) total += static_cast<ulong64>(m_cluster_size) * r.num_clusters;
+    } else {
+      byte_view value;
+      if (resident_value(attr, length, value)) total += value.size;
+    }
+    have = find_next_attribute(record, bound, attr, ATTR_DATA);
+  }
+  delete[] record;
+  return found;
+}
+
+bool CNtfs::get_data_size_incl_attribute_list(ulong64 inode, ulong64& total) {
+  total = 0;
+  if (!get_data_size(inode, total)) return false;
+  byte* record = nullptr;
+  ulong64 pos = 0;
+  int size = 0;
+  if (!read_mft_record(inode, record, pos, size, true)) return false;
+  std::vector<byte> list;
+  const byte* attr = nullptr;
+  if (find_attribute(record, static_cast<uint32>(size), ATTR_ATTRIBUTE_LIST, attr) && !attr[AH_NON_RESIDENT]) {
+    byte_view value;
+    if (resident_value(attr, load_u32(attr, AH_LENGTH), value)) list.assign(value.data, value.data + value.size);
+  }
+  delete[] record;
+  // Each extension record is counted once; the base record already is.
+  std::set<ulong64> counted;
+  counted.insert(inode);
+  uint32 offset = 0;
+  const uint32 list_len = static_cast<uint32>(list.size());
+  while (find_attribute_list_entry(list.data(), list_len, ATTR_DATA, offset)) {
+    const ulong64 ref = mft_reference_entry(load_u64(list.data(), offset + ALE_REFERENCE));
+    offset += load_u16(list.data(), offset + ALE_LENGTH);
+    if (!counted.insert(ref).second) continue;
+    if (!get_data_size(ref, total)) return false;
+  }
+  return true;
+}

@@ -1,0 +1,134 @@
+// INODE_STATS: the summary of one MFT record, and its parser.
+#include "ntfs/inode_stats.h"
+
+#include <cstring>
+
+#include "ntfs/mft_record.h"
+#include "ntfs/ntfs.h"
+#include "utils/utf_convert.h"
+
+void INODE_STATS::reset() {
+  name_utf8.clear();
+  name.clear();
+  std::memset(file_name, 0, sizeof file_name);
+  file_size = 0;
+  bitmap_runs.clear();
+  data_runs.clear();
+  index_allocation_runs.clear();
+}
+
+namespace {
+
+// UTF-16LE units to wide characters, stopping at a zero unit. A surrogate
+// pair is one character: names outside the BMP keep their code point.
+void utf16le_to_wstring(const byte* p, uint32 units, std::wstring& out) {
+  out.clear();
+  for (uint32 i = 0; i < units; ++i) {
+    uint32 u = load_u16(p, 2ULL * i);
+    if (u == 0) break;
+    if (u >= 0xD800 && u < 0xDC00 && i + 1 < units) {
+      const uint32 low = load_u16(p, 2ULL * (i + 1));
+      if (low >= 0xDC00 && low < 0xE000) {
+        u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+    out += static_cast<wchar_t>(u);
+  }
+}
+
+uint32 record_bound(const CNtfs& ntfs) {
+  return ntfs.m_mft_record_alloc_size ? ntfs.m_mft_record_alloc_size : ntfs.m_mft_record_size;
+}
+
+// Decodes the runs of a non-resident attribute into `runs`: a first piece
+// (first VCN 0) replaces the list, a later piece extends it.
+bool take_runs(const byte* attr, uint32 attr_length, uint32 type, std::vector<run_record>& runs) {
+  byte_view pairs;
+  if (!mapping_pairs(attr, attr_length, pairs)) return false;
+  std::vector<run_record> decoded;
+  if (!decode_mapping_pairs_bounded(pairs.data, pairs.size, decoded, type, true)) return false;
+  const ulong64 first_vcn = load_u64(attr, AH_FIRST_VCN);
+  if (first_vcn == 0 || runs.empty() || runs[0].resident) {
+    runs.swap(decoded);
+  } else {
+    ulong64 have = 0;
+    for (const run_record& r : runs) have += r.num_clusters;
+    if (have != first_vcn) return true;  // a piece that does not continue the list
+    for (run_record& r : decoded) {
+      r.vcn += first_vcn;
+      runs.push_back(r);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CNtfs::parse_file_record(const byte* record, INODE_STATS& out) {
+  out.reset();
+  const uint32 size = record_bound(*this);
+  if (!record || size < FRH_SIZE) return false;
+  const uint32 limit = record_walk_limit(record, size);
+  uint32 offset = load_u16(record, FRH_FIRST_ATTRIBUTE);
+  uint32 type = 0;
+  uint32 length = 0;
+  for (; attribute_at(record, limit, offset, type, length); offset += length) {
+    const byte* attr = record + offset;
+    const bool non_resident = attr[AH_NON_RESIDENT] != 0;
+    const bool named = attr[AH_NAME_LENGTH] != 0;
+    switch (type) {
+      case ATTR_FILE_NAME: {
+        if (named) {
+          byte_view name;
+          if (attribute_name(attr, length, name)) {
+            utf16le_to_wstring(name.data, static_cast<uint32>(name.size / 2), out.name);
+            out.name_utf8 = wstring_to_utf8(out.name);
+          }
+          break;
+        }
+        byte_view value;
+        if (non_resident || !resident_value(attr, length, value) || value.size == 0) break;
+        std::memset(out.file_name, 0, sizeof out.file_name);
+        std::memcpy(out.file_name, value.data, value.size < FN_FIXED_SIZE ? value.size : FN_FIXED_SIZE);
+        uint8 units = 0;
+        value.u8(FN_NAME_LENGTH, units);
+        byte_view name = value.sub(FN_NAME, 2ULL * units);
+        if (!name.data && value.size > FN_NAME) name = value.sub(FN_NAME, (value.size - FN_NAME) & ~1ULL);
+        if (name.data)
+          utf16le_to_wstring(name.data, static_cast<uint32>(name.size / 2), out.name);
+        else
+          out.name.clear();
+        out.name_utf8 = wstring_to_utf8(out.name);
+        uint32 real = 0;
+        out.file_size = value.u32(FN_REAL_SIZE, real) ? real : 0;
+        break;
+      }
+      case ATTR_DATA:
+      case ATTR_BITMAP: {
+        // A named stream is not the file's data: only the unnamed $DATA
+        // (and the bitmap of the record's index or MFT) count.
+        if (type == ATTR_DATA && named) break;
+        std::vector<run_record>& runs = type == ATTR_DATA ? out.data_runs : out.bitmap_runs;
+        if (non_resident) {
+          if (length < AH_NON_RESIDENT_SIZE || load_u64(attr, AH_INITIALIZED_SIZE) == 0) break;
+          if (!take_runs(attr, length, type, runs)) return false;
+        } else {
+          byte_view value;
+          if (!resident_value(attr, length, value) || value.size == 0) break;
+          runs.push_back(run_record(value.data, static_cast<uint32>(value.size), type, std::string()));
+          if (type == ATTR_DATA && out.file_size == 0) out.file_size = static_cast<uint32>(value.size);
+        }
+        break;
+      }
+      case ATTR_INDEX_ALLOCATION: {
+        if (!non_resident || length < AH_NON_RESIDENT_SIZE || load_u64(attr, AH_INITIALIZED_SIZE) == 0) break;
+        if (!take_runs(attr, length, type, out.index_allocation_runs)) return false;
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  return true;
+}

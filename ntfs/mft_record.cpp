@@ -1,0 +1,195 @@
+#include "ntfs/mft_record.h"
+
+#include <cstring>
+
+record_fixup_state apply_update_sequence(byte* record, uint32 length) {
+  if (!record || length < 8) return RECORD_FIXUP_INVALID;
+  const uint32 array_offset = load_u16(record, FRH_USA_OFFSET);
+  const uint32 count = load_u16(record, FRH_USA_COUNT);
+  if (count < 2) return RECORD_FIXUP_NONE;
+  if (static_cast<uint64>(count - 1) * UPDATE_SEQUENCE_STRIDE != length) return RECORD_FIXUP_INVALID;
+  // The array must lie in the first stride, clear of the tail it restores.
+  if (array_offset < 8 || array_offset + 2ULL * count > UPDATE_SEQUENCE_STRIDE - 2) return RECORD_FIXUP_INVALID;
+  const uint16 check = load_u16(record, array_offset);
+  bool torn = false;
+  for (uint32 i = 1; i < count; ++i) {
+    byte* tail = record + i * UPDATE_SEQUENCE_STRIDE - 2;
+    if (load_u16(tail) != check) torn = true;
+    std::memcpy(tail, record + array_offset + 2 * i, 2);
+  }
+  return torn ? RECORD_FIXUP_TORN : RECORD_FIXUP_APPLIED;
+}
+
+uint32 record_walk_limit(const byte* record, uint32 size) {
+  if (!record || size < FRH_BYTES_ALLOCATED) return size;
+  const uint32 first = load_u16(record, FRH_FIRST_ATTRIBUTE);
+  const uint32 in_use = load_u32(record, FRH_BYTES_IN_USE);
+  if (in_use <= size && in_use >= first + 4ULL) return in_use;
+  return size;
+}
+
+bool attribute_at(const byte* record, uint32 limit, uint32 offset, uint32& type, uint32& length) {
+  type = ATTR_END;
+  length = 0;
+  if (!record || !fits(limit, offset, 4)) return false;
+  type = load_u32(record, offset);
+  if (type == ATTR_END || !fits(limit, offset, 8)) return false;
+  length = load_u32(record, offset + AH_LENGTH);
+  return length >= AH_RESIDENT_SIZE && fits(limit, offset, length);
+}
+
+namespace {
+
+bool first_attribute_offset(const byte* record, uint32 size, uint32& offset) {
+  if (!record || size < FRH_SIZE) return false;
+  offset = load_u16(record, FRH_FIRST_ATTRIBUTE);
+  return true;
+}
+
+// Walks from `offset` to the first attribute of `type` (the one at `offset`
+// included).
+bool walk_to_type(const byte* record, uint32 limit, uint32 offset, uint32 type, const byte*& attr) {
+  uint32 t = 0;
+  uint32 len = 0;
+  while (attribute_at(record, limit, offset, t, len)) {
+    if (t == type) {
+      attr = record + offset;
+      return true;
+    }
+    offset += len;
+  }
+  return false;
+}
+
+bool cursor_offset(const byte* record, uint32 size, const byte* attr, uint32& offset) {
+  if (!record || !attr || attr < record) return false;
+  uint64 off = static_cast<uint64>(attr - record);
+  if (off >= size) return false;
+  offset = static_cast<uint32>(off);
+  return true;
+}
+
+}  // namespace
+
+bool find_attribute(const byte* record, uint32 size, uint32 type, const byte*& attr) {
+  uint32 offset = 0;
+  if (!first_attribute_offset(record, size, offset)) return false;
+  return walk_to_type(record, record_walk_limit(record, size), offset, type, attr);
+}
+
+bool find_attribute_from(const byte* record, uint32 size, const byte*& attr, uint32 type) {
+  uint32 offset = 0;
+  if (!cursor_offset(record, size, attr, offset)) return false;
+  return walk_to_type(record, record_walk_limit(record, size), offset, type, attr);
+}
+
+bool find_next_attribute(const byte* record, uint32 size, const byte*& attr, uint32 type) {
+  uint32 offset = 0;
+  if (!cursor_offset(record, size, attr, offset)) return false;
+  const uint32 limit = record_walk_limit(record, size);
+  uint32 t = 0;
+  uint32 len = 0;
+  if (!attribute_at(record, limit, offset, t, len)) return false;
+  return walk_to_type(record, limit, offset + len, type, attr);
+}
+
+bool find_attribute_by_name(const byte* record, uint32 size, uint32 type, const byte*& attr, const uint16* name,
+                            uint32 name_length) {
+  uint32 offset = 0;
+  if (!first_attribute_offset(record, size, offset)) return false;
+  if (name_length && !name) return false;
+  const uint32 limit = record_walk_limit(record, size);
+  uint32 t = 0;
+  uint32 len = 0;
+  while (attribute_at(record, limit, offset, t, len)) {
+    const byte* a = record + offset;
+    if (t == type && a[AH_NAME_LENGTH] == name_length) {
+      if (name_length == 0) {
+        attr = a;
+        return true;
+      }
+      byte_view own;
+      if (attribute_name(a, len, own)) {
+        bool same = true;
+        for (uint32 i = 0; i < name_length && same; ++i) same = load_u16(own.data, 2 * i) == name[i];
+        if (same) {
+          attr = a;
+          return true;
+        }
+      }
+    }
+    offset += len;
+  }
+  return false;
+}
+
+bool resident_value(const byte* attr, uint32 attr_length, byte_view& value) {
+  value = byte_view();
+  if (!attr || attr_length < AH_RESIDENT_SIZE || attr[AH_NON_RESIDENT]) return false;
+  const uint32 length = load_u32(attr, AH_VALUE_LENGTH);
+  const uint32 offset = load_u16(attr, AH_VALUE_OFFSET);
+  if (!fits(attr_length, offset, length)) return false;
+  value = byte_view(attr + offset, length);
+  return true;
+}
+
+bool mapping_pairs(const byte* attr, uint32 attr_length, byte_view& pairs) {
+  pairs = byte_view();
+  if (!attr || attr_length < AH_NON_RESIDENT_SIZE || !attr[AH_NON_RESIDENT]) return false;
+  const uint32 offset = load_u16(attr, AH_MAPPING_PAIRS);
+  if (offset < AH_NON_RESIDENT_SIZE || offset >= attr_length) return false;
+  pairs = byte_view(attr + offset, attr_length - offset);
+  return true;
+}
+
+bool attribute_name(const byte* attr, uint32 attr_length, byte_view& name) {
+  name = byte_view();
+  if (!attr || attr_length < AH_RESIDENT_SIZE) return false;
+  const uint32 units = attr[AH_NAME_LENGTH];
+  const uint32 offset = load_u16(attr, AH_NAME_OFFSET);
+  if (units == 0 || !fits(attr_length, offset, 2ULL * units)) return false;
+  name = byte_view(attr + offset, 2ULL * units);
+  return true;
+}
+
+bool find_attribute_list_entry(const byte* list, uint32 length, uint32 type, uint32& offset) {
+  if (!list) return false;
+  while (fits(length, offset, ALE_MIN_SIZE)) {
+    const uint32 t = load_u32(list, offset);
+    if (t == ATTR_END) return false;
+    const uint32 entry_length = load_u16(list, offset + ALE_LENGTH);
+    if (entry_length < ALE_MIN_SIZE || !fits(length, offset, entry_length)) return false;
+    if (t == type) return true;
+    offset += entry_length;
+  }
+  return false;
+}
+
+bool find_next_attribute_list_entry(const byte* list, uint32 length, uint32 type, uint32& offset) {
+  if (!list || !fits(length, offset, ALE_MIN_SIZE)) return false;
+  const uint32 entry_length = load_u16(list, offset + ALE_LENGTH);
+  if (entry_length < ALE_MIN_SIZE || !fits(length, offset, entry_length)) return false;
+  uint32 next = offset + entry_length;
+  if (!find_attribute_list_entry(list, length, type, next)) return false;
+  offset = next;
+  return true;
+}
+
+bool get_attribute_size(const byte* attr, ulong64& size) {
+  size = 0;
+  if (!attr) return false;
+  const uint32 length = load_u32(attr, AH_LENGTH);
+  if (attr[AH_NON_RESIDENT]) {
+    if (length < AH_ALLOCATED_SIZE + 8) return false;
+    size = load_u64(attr, AH_ALLOCATED_SIZE);
+  } else {
+    if (length < AH_RESIDENT_SIZE) return false;
+    size = load_u32(attr, AH_VALUE_LENGTH);
+  }
+  return true;
+}
+
+uint32 test_bitmap_bit(const byte* bitmap, uint32 length, ulong64 bit) {
+  if (!bitmap || bit / 8 >= length) return 0;
+  return (bitmap[bit / 8] >> (bit % 8)) & 1;
+}
