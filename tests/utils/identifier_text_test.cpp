@@ -1,0 +1,114 @@
+// GUID, SID, address and number text; %NAME% expansion and locale choice.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "utils/env_expand.h"
+#include "utils/locale_select.h"
+#include "utils/number_text.h"
+#include "utils/sid_text.h"
+
+namespace {
+
+TEST(IdentifierText, GuidFieldsAreLittleEndianThenStoredOrder) {
+  const byte guid[16] = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66,
+                         0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+  std::string out = "old";
+  EXPECT_TRUE(guid_to_string(out, guid));
+  EXPECT_EQ(out, "00112233-4455-6677-8899-aabbccddeeff");
+  const byte zero[16] = {};
+  EXPECT_TRUE(guid_to_string(out, zero));
+  EXPECT_EQ(out, "00000000-0000-0000-0000-000000000000");
+}
+
+TEST(IdentifierText, SidTextAndDamagedCounts) {
+  // S-1-5-21-1000: revision 1, authority 5, two sub-authorities.
+  const byte sid[16] = {1, 2, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 0xE8, 0x03, 0, 0};
+  EXPECT_EQ(sid_to_string(sid, 16), "S-1-5-21-1000");
+  EXPECT_EQ(sid_to_string(sid, 11), "");
+  const byte bare[12] = {1, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 0};
+  EXPECT_EQ(sid_to_string(bare, 12), "S-1-5");
+  // A count of 200 sub-authorities in a 16-byte buffer must not be read.
+  byte damaged[16];
+  std::copy(sid, sid + 16, damaged);
+  damaged[1] = 200;
+  EXPECT_EQ(sid_to_string(damaged, 16), "");
+  std::string into;
+  EXPECT_TRUE(sid_to_string_into(into, sid));
+  EXPECT_EQ(into, "S-1-5-21-1000");
+}
+
+TEST(IdentifierText, AddressesAndNumbers) {
+  std::string out;
+  EXPECT_TRUE(ipv4_to_string(0xC0A80001, out));
+  EXPECT_EQ(out, "192.168.0.1");
+  const byte mac[8] = {0, 0x1b, 0x21, 0xaa, 0xbb, 0xcc, 1, 2};
+  EXPECT_TRUE(address_bytes_to_string(mac, 6, out));
+  EXPECT_EQ(out, "00:1b:21:aa:bb:cc");
+  EXPECT_FALSE(address_bytes_to_string(mac, 5, out));
+  EXPECT_EQ(out, "");
+  EXPECT_TRUE(u64_to_decimal(UINT64_MAX, out));
+  EXPECT_EQ(out, "18446744073709551615");
+  EXPECT_TRUE(bytes_to_c_array("tbl", {0x0A, 0xFF}, out));
+  EXPECT_EQ(out, "const byte tbl[] = {0x0a, 0xff};");
+  byte last = 9;
+  const std::string letters = std::string(30, 'A') + "BP";
+  EXPECT_TRUE(letters_to_bytes(reinterpret_cast<const byte*>(letters.data()), out, last));
+  EXPECT_EQ(out, std::string(15, '\0'));
+  EXPECT_EQ(last, 0x1F);
+}
+
+TEST(EnvExpand, ReferencesReplacedOnlyWhenSet) {
+  setenv("QUOR_A", "x%QUOR_B%y", 1);
+  setenv("QUOR_B", "z", 1);
+  setenv("QUOR_SELF", "%QUOR_SELF%", 1);
+  unsetenv("QUOR_UNSET");
+  EXPECT_EQ(expand_env_vars("%QUOR_A%"), "xzy");
+  EXPECT_EQ(expand_env_vars("%QUOR_UNSET%/%QUOR_B%"), "%QUOR_UNSET%/z");
+  EXPECT_EQ(expand_env_vars("100%"), "100%");
+  EXPECT_EQ(expand_env_vars("%QUOR_SELF%"), "%QUOR_SELF%") << "must end";
+  const std::string long_text = std::string(600, 'a') + "%QUOR_B%";
+  EXPECT_EQ(expand_env_vars(long_text), long_text);
+  std::wstring w = L"[%QUOR_B%]";
+  EXPECT_EQ(expand_env_vars_w(w), L"[z]");
+  EXPECT_EQ(w, L"[z]");
+}
+
+// Sets a variable for one scope and puts back what was there.
+struct scoped_env {
+  std::string name;
+  bool had;
+  std::string old;
+  scoped_env(const char* n, const char* value) : name(n) {
+    const char* v = std::getenv(n);
+    had = v != nullptr;
+    old = v ? v : "";
+    setenv(n, value, 1);
+  }
+  ~scoped_env() {
+    if (had) {
+      setenv(name.c_str(), old.c_str(), 1);
+    } else {
+      unsetenv(name.c_str());
+    }
+  }
+};
+
+TEST(LocaleSelect, FallsBackThroughTheEnvironment) {
+  EXPECT_TRUE(locale_exists("C"));
+  EXPECT_FALSE(locale_exists("no_such_locale.QUOR"));
+  scoped_env all("LC_ALL", "no_such_locale.QUOR");
+  scoped_env time("LC_TIME", "also_missing.QUOR");
+  {
+    scoped_env lang("LANG", "C");
+    std::string name = "stale";
+    EXPECT_TRUE(locale_from_env(name));
+    EXPECT_EQ(name, "C");
+  }
+  scoped_env lang("LANG", "missing_too.QUOR");
+  std::string name = "stale";
+  EXPECT_FALSE(locale_from_env(name));
+  EXPECT_EQ(name, "");
+}
+
+}  // namespace
