@@ -1,0 +1,254 @@
+// The calendar conversions against an independent day count: every day from
+// 1601 to 3000, leap years and the first and last representable instants.
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "time/zq_time.h"
+
+namespace {
+
+// Reference calendar: plain year and month loops, nothing shared with the
+// library's arithmetic.
+struct civil {
+  int year, month, day, hour, minute, second;
+};
+
+bool ref_leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int ref_month_days(int y, int m) {
+  static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && ref_leap(y) ? 29 : days[m - 1];
+}
+
+// Days from 1601-01-01, counted by walking years then months.
+long long ref_days_1601(int y, int m, int d) {
+  long long n = 0;
+  for (int i = 1601; i < y; ++i) n += ref_leap(i) ? 366 : 365;
+  for (int i = 1; i < m; ++i) n += ref_month_days(y, i);
+  return n + d - 1;
+}
+
+unsigned long long ref_filetime(const civil& c) {
+  const long long s = ref_days_1601(c.year, c.month, c.day) * 86400LL + c.hour * 3600LL +
+                      c.minute * 60LL + c.second;
+  return static_cast<unsigned long long>(s) * 10000000ULL;
+}
+
+void expect_fields(const systemtime_ex& st, const civil& c, int dow, const char* what) {
+  EXPECT_EQ(st.wYear, c.year) << what;
+  EXPECT_EQ(st.wMonth, c.month) << what;
+  EXPECT_EQ(st.wDay, c.day) << what;
+  EXPECT_EQ(st.wHour, c.hour) << what;
+  EXPECT_EQ(st.wMinute, c.minute) << what;
+  EXPECT_EQ(st.wSecond, c.second) << what;
+  EXPECT_EQ(st.wDayOfWeek, dow) << what;
+}
+
+}  // namespace
+
+TEST(Calendar, EveryDayFrom1601To3000MatchesAnIndependentDayCount) {
+  long long day_index = 0;  // days since 1601-01-01, a Monday
+  int failures = 0;
+  for (int y = 1601; y <= 3000 && failures < 5; ++y) {
+    for (int m = 1; m <= 12; ++m) {
+      for (int d = 1; d <= ref_month_days(y, m); ++d, ++day_index) {
+        const int secs = static_cast<int>((day_index * 7919) % 86400);
+        const civil c{y, m, d, secs / 3600, secs / 60 % 60, secs % 60};
+        const unsigned long long ticks = static_cast<unsigned long long>(day_index % 10000000);
+        const unsigned long long ft = ref_filetime(c) + ticks;
+        const int dow = static_cast<int>((day_index + 1) % 7);
+
+        systemtime_ex st;
+        ASSERT_TRUE(filetime_to_tm(ft, st));
+        expect_fields(st, c, dow, "filetime_to_tm");
+        EXPECT_EQ(st.wMilliseconds, ticks / 10000);
+        EXPECT_EQ(st.nanoseconds, ticks * 100);
+
+        // Calendar fields read back as UTC give the same instant.
+        tm fields{};
+        fields.tm_year = y - 1900;
+        fields.tm_mon = m - 1;
+        fields.tm_mday = d;
+        fields.tm_hour = c.hour;
+        fields.tm_min = c.minute;
+        fields.tm_sec = c.second;
+        long64 unix_seconds = 0;
+        const long long expect_unix =
+            static_cast<long long>(ref_filetime(c) / 10000000ULL) - 11644473600LL;
+        EXPECT_EQ(tm_to_unix_utc(fields, unix_seconds), expect_unix > 0);
+        EXPECT_EQ(unix_seconds, expect_unix);
+        if (sizeof(time_t) >= 8) {
+          tm copy = fields;
+          EXPECT_EQ(static_cast<long long>(timegm(&copy)), expect_unix);
+        }
+
+        const zq::time t(ft, zq::type_filetime);
+        const bool in_range = ft >= 116444736010000000ULL && ft <= zq::last_valid_filetime;
+        EXPECT_EQ(t.m_valid, in_range ? 1 : 0) << y << "-" << m << "-" << d;
+        if (in_range) {
+          expect_fields(t.m_st, c, dow, "zq::time");
+          EXPECT_EQ(t.m_unix_time, static_cast<unsigned long long>(expect_unix));
+          // The broken-down copy is the same instant 9.5 hours later.
+          systemtime_ex shifted;
+          ASSERT_TRUE(filetime_to_tm(ft + 34200ULL * 10000000ULL, shifted));
+          EXPECT_EQ(t.m_tm.tm_year + 1900, shifted.wYear);
+          EXPECT_EQ(t.m_tm.tm_mon + 1, shifted.wMonth);
+          EXPECT_EQ(t.m_tm.tm_mday, shifted.wDay);
+          EXPECT_EQ(t.m_tm.tm_hour, shifted.wHour);
+          EXPECT_EQ(t.m_tm.tm_wday, shifted.wDayOfWeek);
+          EXPECT_EQ(t.m_tm.tm_yday, ref_days_1601(shifted.wYear, shifted.wMonth, shifted.wDay) -
+                                        ref_days_1601(shifted.wYear, 1, 1));
+        }
+        if (::testing::Test::HasFailure()) ++failures;
+      }
+    }
+  }
+}
+
+TEST(Calendar, ValidityBoundsAgreeWithTheDerivation) {
+  // The constant-time test and the full derivation must agree on both sides
+  // of each bound and across the range.
+  EXPECT_EQ(zq::first_valid_filetime, 116444736010000000ULL);
+  const civil last{3000, 12, 31, 14, 29, 59};
+  EXPECT_EQ(zq::last_valid_filetime, ref_filetime(last) + 9999999ULL);
+  const unsigned long long probes[] = {
+      0,
+      1,
+      116444736000000000ULL,
+      116444736009999999ULL,
+      116444736010000000ULL,
+      116444736010000001ULL,
+      zq::last_valid_filetime - 1,
+      zq::last_valid_filetime,
+      zq::last_valid_filetime + 1,
+      ref_filetime(civil{3001, 1, 1, 0, 0, 0}),
+      0x7fffffffffffffffULL,
+      0x8000000000000000ULL,
+      0xffffffffffffffffULL,
+      121493952000000000ULL,
+      157469184000000000ULL,
+  };
+  for (unsigned long long ft : probes)
+    EXPECT_EQ(zq::is_valid_filetime(ft), zq::time(ft, zq::type_filetime).m_valid == 1) << ft;
+  unsigned long long x = 88172645463325252ULL;
+  for (int i = 0; i < 200000; ++i) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    const unsigned long long ft = x % 400000000000000000ULL;
+    ASSERT_EQ(zq::is_valid_filetime(ft), zq::time(ft, zq::type_filetime).m_valid == 1) << ft;
+  }
+}
+
+TEST(Calendar, SecondsToTmCases) {
+  struct row {
+    long long seconds;
+    float zone;
+    int year, month0, mday, hour, minute, wday, yday;
+  };
+  const row rows[] = {
+      {0, 0.0f, 70, 0, 1, 0, 0, 4, 0},
+      {0, 9.5f, 70, 0, 1, 9, 30, 4, 0},
+      {951782400, 0.0f, 100, 1, 29, 0, 0, 2, 59},   // 2000-02-29
+      {4107542400LL, 0.0f, 200, 2, 1, 0, 0, 1, 59},  // 2100-03-01, no leap day
+      {86399, 0.0f, 70, 0, 1, 23, 59, 4, 0},
+  };
+  for (const row& r : rows) {
+    tm out{};
+    ASSERT_TRUE(seconds_to_tm(r.seconds, out, r.zone)) << r.seconds;
+    EXPECT_EQ(out.tm_year, r.year) << r.seconds;
+    EXPECT_EQ(out.tm_mon, r.month0) << r.seconds;
+    EXPECT_EQ(out.tm_mday, r.mday) << r.seconds;
+    EXPECT_EQ(out.tm_hour, r.hour) << r.seconds;
+    EXPECT_EQ(out.tm_min, r.minute) << r.seconds;
+    EXPECT_EQ(out.tm_wday, r.wday) << r.seconds;
+    EXPECT_EQ(out.tm_yday, r.yday) << r.seconds;
+  }
+  tm untouched{};
+  untouched.tm_year = 42;
+  EXPECT_FALSE(seconds_to_tm(-1, untouched, 0.0f));
+  EXPECT_EQ(untouched.tm_year, 42);
+  // A count far past any year a `tm` can hold is refused, not looped over.
+  EXPECT_FALSE(seconds_to_tm(0x7fffffffffffffffLL, untouched, 0.0f));
+  EXPECT_FALSE(seconds_to_tm_shifted(ref_filetime(civil{3001, 1, 1, 0, 0, 0}) / 10000000ULL - 11644473600LL, untouched));
+}
+
+TEST(Calendar, FiletimeConversionsAndTheirRefusals) {
+  systemtime_ex st;
+  ASSERT_TRUE(filetime_to_tm(116444736012345678ULL, st));
+  EXPECT_EQ(st.wSecond, 1);
+  EXPECT_EQ(st.wMilliseconds, 234);
+  EXPECT_EQ(st.microseconds, 234567u);
+  EXPECT_EQ(st.nanoseconds, 234567800u);
+  EXPECT_EQ(st.picoseconds, 234567800000ULL);
+  ASSERT_TRUE(filetime_to_tm(static_cast<uint64>(0), st));
+  EXPECT_EQ(st.wYear, 1601);
+  EXPECT_EQ(st.wDayOfWeek, 1);
+  ASSERT_TRUE(filetime_to_tm(125911584000000000ULL, st));
+  EXPECT_EQ(st.wDayOfWeek, 6);  // 2000-01-01, a Saturday
+  EXPECT_FALSE(filetime_to_tm(0x8000000000000000ULL, st));
+
+  uint64 seconds = 77;
+  EXPECT_FALSE(filetime_to_unix(0x8000000000000000ULL, seconds));
+  // Before 1970 there are no unsigned Unix seconds: refused, not wrapped.
+  EXPECT_FALSE(filetime_to_unix(0ULL, seconds));
+  EXPECT_FALSE(filetime_to_unix(116444735999999999ULL, seconds));
+  EXPECT_EQ(seconds, 77u);
+  EXPECT_TRUE(filetime_to_unix(116444736000000000ULL, seconds));
+  EXPECT_EQ(seconds, 0u);
+  const uint64 one_second = 116444736010000000ULL;
+  EXPECT_TRUE(filetime_to_unix(static_cast<uint32>(one_second), static_cast<uint32>(one_second >> 32), seconds));
+  EXPECT_EQ(seconds, 1u);
+  tm fields{};
+  EXPECT_FALSE(filetime_to_tm_utc(94354848000000000ULL, fields));  // 1900
+  EXPECT_FALSE(filetime_to_tm_shifted(0x8000000000000000ULL, fields));
+
+  EXPECT_EQ(filetime_to_firefox(116444736000000010ULL), 1u);
+  uint64 out = 0;
+  ASSERT_TRUE(firefox_to_filetime(-1500000, out));
+  EXPECT_EQ(out, 116444736000000000ULL - 15000000ULL);
+  ASSERT_TRUE(chrome_to_filetime(11644473601000000ULL, out));
+  EXPECT_EQ(out, 116444736010000000ULL);
+  EXPECT_EQ(filetime_to_chrome(116444736010000009ULL), 11644473601000000ULL);
+  ASSERT_TRUE(stamp_to_filetime(out, 1, 8));
+  EXPECT_EQ(out, 116444736010000000ULL);
+  EXPECT_FALSE(stamp_to_filetime(out, 5, 4));
+  EXPECT_EQ(out, 116444736010000000ULL);
+
+  EXPECT_TRUE(filetime_diff_seconds(0, 25000000, out));
+  EXPECT_EQ(out, 2u);
+  EXPECT_TRUE(filetime_diff_seconds(25000000, 0, out));
+  EXPECT_EQ(out, 2u);
+  EXPECT_FALSE(filetime_diff_seconds(-1, 0, out));
+  EXPECT_EQ(out, 0u);
+  EXPECT_TRUE(filetime_diff_milliseconds(10, 250000, out));
+  EXPECT_EQ(out, 24u);
+}
+
+TEST(Calendar, NormalizeTmCarriesAndRefusesBefore1970) {
+  auto fields = [](int y, int mon0, int d, int h, int mi, int s) {
+    tm t{};
+    t.tm_year = y - 1900;
+    t.tm_mon = mon0;
+    t.tm_mday = d;
+    t.tm_hour = h;
+    t.tm_min = mi;
+    t.tm_sec = s;
+    return t;
+  };
+  uint64 s = 0;
+  ASSERT_TRUE(normalize_tm(fields(1970, 0, 1, 0, 0, 0), s));
+  EXPECT_EQ(s, 34200u);
+  EXPECT_FALSE(normalize_tm(fields(1969, 11, 31, 23, 59, 59), s));
+  EXPECT_EQ(s, ~0ULL);
+  uint64 a = 0, b = 0;
+  ASSERT_TRUE(normalize_tm(fields(2000, 0, 1, 0, 60, 0), a));
+  ASSERT_TRUE(normalize_tm(fields(2000, 0, 1, 1, 0, 0), b));
+  EXPECT_EQ(a, b);
+  // Negative fields borrow: day 0 of March is the last of February.
+  ASSERT_TRUE(normalize_tm(fields(2000, 2, 0, 0, 0, 0), a));
+  ASSERT_TRUE(normalize_tm(fields(2000, 1, 29, 0, 0, 0), b));
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(b, 951782400u + 34200u);
+}

@@ -1,0 +1,162 @@
+// The exact texts the writers print, whatever the host's zone.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <sstream>
+
+#include "time/zq_time.h"
+
+namespace {
+
+constexpr uint64 kEpoch = 116444736000000000ULL;
+constexpr uint64 kSecond = 10000000ULL;
+
+// FILETIME of a UTC calendar time, from its Unix seconds (computed by hand).
+uint64 ft(uint64 unix_seconds, uint64 ticks = 0) { return kEpoch + unix_seconds * kSecond + ticks; }
+
+// Runs the formatters under a zone far from UTC, so that any use of the
+// host's zone shows up in the texts.
+class TimeFormat : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tz = std::getenv("TZ");
+    had_tz_ = tz != nullptr;
+    if (had_tz_) old_tz_ = tz;
+    setenv("TZ", "America/St_Johns", 1);
+    tzset();
+  }
+  void TearDown() override {
+    if (had_tz_) setenv("TZ", old_tz_.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+  }
+
+ private:
+  bool had_tz_ = false;
+  std::string old_tz_;
+};
+
+std::string streamed(const zq::time& t) {
+  std::ostringstream os;
+  os << t;
+  return os.str();
+}
+
+}  // namespace
+
+TEST_F(TimeFormat, TextsOfAValidTime) {
+  // 2003-01-02 04:05:06.007 UTC is Unix 1041480306.
+  const zq::time t(ft(1041480306, 70000), zq::type_filetime);
+  std::string date, clock;
+  zq::format_time_ms(date, clock, t, false);
+  EXPECT_EQ(date, "01/02/2003");
+  EXPECT_EQ(clock, "04:05:06.007");
+  zq::format_time_secs(date, clock, t, false);
+  EXPECT_EQ(date, "01/02/2003");
+  EXPECT_EQ(clock, "04:05:06");
+  EXPECT_EQ(streamed(t), "01/02/03 04:05:06.007");
+  std::ostringstream os;
+  zq::write_time(os, t) << "|";
+  zq::write_time_secs(os, t);
+  EXPECT_EQ(os.str(), "01/02/03 04:05:06.007|01/02/03 04:05:06");
+  zq::format_time(date, clock, t, true, true, false, true);
+  EXPECT_EQ(date, "01/02/03");
+  EXPECT_EQ(clock, "04:05:06.007000000");
+
+  std::string appended = "run time: ";
+  zq::append_time(appended, t) += " [GMT]";
+  EXPECT_EQ(appended, "run time: 01/02/03 04:05:06.007 [GMT]");
+  std::wostringstream wide;
+  wide << t;
+  EXPECT_EQ(wide.str(), L"01/02/03 04:05:06.007");
+  std::wstring wdate, wclock;
+  zq::format_time_ms_w(wdate, wclock, t, false);
+  EXPECT_EQ(wdate, L"01/02/2003");
+  EXPECT_EQ(wclock, L"04:05:06.007");
+  std::ostringstream raw;
+  const uint64 v = ft(1041480306, 70000);
+  zq::write_filetime(raw, static_cast<uint32>(v), static_cast<uint32>(v >> 32));
+  EXPECT_EQ(raw.str(), "01/02/03 04:05:06.007");
+}
+
+TEST_F(TimeFormat, FractionsAndShortYears) {
+  const zq::time frac(ft(1041480306, 1234567), zq::type_filetime);
+  std::string date, clock;
+  zq::format_time(date, clock, frac, true, false, false, true);
+  EXPECT_EQ(clock, "04:05:06.123456700");
+  zq::format_time_ms(date, clock, frac, false);
+  EXPECT_EQ(clock, "04:05:06.123");
+  const zq::time whole(ft(1041480306), zq::type_filetime);
+  zq::format_time_ms(date, clock, whole, false);
+  EXPECT_EQ(clock, "04:05:06.000");
+  zq::format_time(date, clock, whole, true, false, false, true);
+  EXPECT_EQ(clock, "04:05:06.000000000");
+
+  struct row {
+    uint64 unix_seconds;
+    const char* short_text;
+    const char* long_date;
+  };
+  const row rows[] = {
+      {946684799ULL, "12/31/99 23:59:59.000", "12/31/1999"},    // 1999
+      {946684800ULL, "01/01/00 00:00:00.000", "01/01/2000"},    // 2000
+      {4102444799ULL, "12/31/99 23:59:59.000", "12/31/2099"},   // 2099
+      {4102444800ULL, "01/01/100 00:00:00.000", "01/01/2100"},  // 2100
+      {32503680000ULL, "01/01/1000 00:00:00.000", "01/01/3000"},  // 3000
+      {1ULL, "01/01/70 00:00:01.000", "01/01/1970"},
+  };
+  for (const row& r : rows) {
+    const zq::time t(ft(r.unix_seconds), zq::type_filetime);
+    EXPECT_EQ(streamed(t), r.short_text);
+    zq::format_time_ms(date, clock, t, false);
+    EXPECT_EQ(date, r.long_date);
+  }
+}
+
+TEST_F(TimeFormat, InvalidTimePlaceholder) {
+  const zq::time invalid(static_cast<uint64>(0), zq::type_filetime);
+  std::string date = "x", clock = "y";
+  zq::format_time_ms(date, clock, invalid, false);
+  EXPECT_EQ(date, "");
+  EXPECT_EQ(clock, "");
+  zq::format_time_secs(date, clock, invalid, true);
+  EXPECT_EQ(date + clock, "");
+  EXPECT_EQ(streamed(invalid), "00/00/00 00:00:00");
+  std::ostringstream os;
+  zq::write_time_secs(os, invalid);
+  EXPECT_EQ(os.str(), "00/00/00 00:00:00");
+  std::wostringstream wide;
+  wide << invalid;
+  EXPECT_EQ(wide.str(), L"00/00/00 00:00:00");
+}
+
+TEST_F(TimeFormat, StreamStateIsLeftAlone) {
+  const zq::time t(ft(1041480306, 70000), zq::type_filetime);
+  std::ostringstream os;
+  os << std::hex << std::setfill('*');
+  os.width(30);
+  zq::write_time_secs(os, t);
+  EXPECT_EQ(os.str(), "01/02/03 04:05:06");
+  EXPECT_EQ(os.width(), 30);
+  EXPECT_EQ(os.fill(), '*');
+  EXPECT_TRUE(os.flags() & std::ios::hex);
+}
+
+TEST_F(TimeFormat, Hex64AndLocaleDate) {
+  EXPECT_EQ(zq::format_hex64(255, 1), "0x00000001000000ff");
+  EXPECT_EQ(zq::format_hex64(0xdeadbeef, 0xffffffff), "0xffffffffdeadbeef");
+
+  // Under the POSIX locale the locale date is MM/DD/YY whatever the year
+  // option says; the time text does not change.
+  const char* saved = std::getenv("LC_ALL");
+  const std::string saved_value = saved ? saved : "";
+  setenv("LC_ALL", "C", 1);
+  const zq::time t(ft(1041480306, 70000), zq::type_filetime);
+  std::string date, clock;
+  zq::format_time(date, clock, t, true, false, true, false);
+  EXPECT_EQ(date, "01/02/03");
+  EXPECT_EQ(clock, "04:05:06.007");
+  if (saved) setenv("LC_ALL", saved_value.c_str(), 1);
+  else unsetenv("LC_ALL");
+}

@@ -1,0 +1,339 @@
+// zq::time construction from every base, the DOS fields, the arithmetic, and
+// the constructors from calendar fields.
+#include <gtest/gtest.h>
+
+#include "time/zq_time.h"
+
+namespace {
+
+constexpr uint64 kEpoch = 116444736000000000ULL;
+constexpr uint64 kSecond = 10000000ULL;
+// 2020-01-01 00:00:00 UTC
+constexpr uint64 k2020 = kEpoch + 1577836800ULL * kSecond;
+
+void expect_ymdhms(const zq::time& t, int y, int mo, int d, int h, int mi, int s) {
+  EXPECT_EQ(t.year(), y);
+  EXPECT_EQ(t.month(), mo);
+  EXPECT_EQ(t.day(), d);
+  EXPECT_EQ(t.hour(), h);
+  EXPECT_EQ(t.minute(), mi);
+  EXPECT_EQ(t.second(), s);
+}
+
+}  // namespace
+
+TEST(ZqTime, RawStampsInEachBase) {
+  struct row {
+    uint64 value;
+    zq::type_time base;
+    bool valid;
+    uint64 filetime;  // expected when valid
+  };
+  const row rows[] = {
+      {0, zq::type_filetime, false, 0},
+      {0x8000000000000000ULL, zq::type_filetime, false, 0},
+      {kEpoch, zq::type_filetime, false, 0},
+      {kEpoch + kSecond - 1, zq::type_filetime, false, 0},
+      {kEpoch + kSecond, zq::type_filetime, true, kEpoch + kSecond},
+      {94354848000000000ULL, zq::type_filetime, false, 0},  // 1900
+      {0, zq::type_unix, false, 0},
+      {static_cast<uint64>(-1), zq::type_unix, false, 0},
+      {1, zq::type_unix, true, kEpoch + kSecond},
+      {1000000, zq::type_firefox, true, kEpoch + kSecond},
+      {1500000, zq::type_firefox, true, kEpoch + kSecond + 5000000},
+      {static_cast<uint64>(-1000000), zq::type_firefox, false, 0},
+      // A count whose ticks would pass 64 bits must not wrap onto a date.
+      {0x7fffffffffffffffULL, zq::type_firefox, false, 0},
+      {11644473601000000ULL, zq::type_chrome, true, kEpoch + kSecond},
+      {0x199999999999999AULL + 11644473601000000ULL, zq::type_chrome, false, 0},
+      {k2020, zq::type_unused, false, 0},
+      {k2020, zq::type_dos, false, 0},
+      {k2020, zq::type_ntp, false, 0},
+      {k2020, zq::type_guid, false, 0},
+  };
+  for (const row& r : rows) {
+    const zq::time t(r.value, r.base);
+    EXPECT_EQ(t.m_valid, r.valid ? 1 : 0) << r.value << " base " << r.base;
+    if (r.valid) {
+      EXPECT_EQ(t.m_filetime, r.filetime) << r.value;
+      EXPECT_EQ(t.m_filetime_copy, r.filetime) << r.value;
+    }
+  }
+  // Unix 0 and -1 leave no Unix seconds behind; unsupported bases leave all zero.
+  EXPECT_EQ(zq::time(static_cast<uint64>(-1), zq::type_unix).m_unix_time, 0u);
+  const zq::time unsupported(k2020, zq::type_ntp);
+  EXPECT_EQ(unsupported.m_filetime, 0u);
+  EXPECT_EQ(unsupported.m_unix_time, 0u);
+  const zq::time firefox(1500000, zq::type_firefox);
+  EXPECT_EQ(firefox.milliseconds(), 500);
+  EXPECT_EQ(firefox.microseconds(), 500000);
+  EXPECT_EQ(firefox.nanoseconds(), 500000000);
+}
+
+TEST(ZqTime, DerivedRepresentations) {
+  const zq::time t(k2020, zq::type_filetime);
+  ASSERT_EQ(t.m_valid, 1);
+  EXPECT_EQ(t.m_unix_time, 1577836800u);
+  expect_ymdhms(t, 2020, 1, 1, 0, 0, 0);
+  EXPECT_EQ(t.m_st.wDayOfWeek, 3);
+  EXPECT_EQ(t.m_tm.tm_year, 120);
+  EXPECT_EQ(t.m_tm.tm_mday, 1);
+  EXPECT_EQ(t.m_tm.tm_hour, 9);
+  EXPECT_EQ(t.m_tm.tm_min, 30);
+  EXPECT_EQ(t.m_tm.tm_wday, 3);
+  EXPECT_EQ(t.m_tm.tm_isdst, 0);
+  EXPECT_EQ(t.m_dos_date, (40 << 9) | (1 << 5) | 1);
+  EXPECT_EQ(t.m_dos_time, 0);
+
+  // The last valid instant and the first past it.
+  const zq::time last(zq::last_valid_filetime, zq::type_filetime);
+  ASSERT_EQ(last.m_valid, 1);
+  expect_ymdhms(last, 3000, 12, 31, 14, 29, 59);
+  EXPECT_EQ(zq::time(zq::last_valid_filetime + 1, zq::type_filetime).m_valid, 0);
+  const zq::time first(zq::first_valid_filetime, zq::type_filetime);
+  ASSERT_EQ(first.m_valid, 1);
+  expect_ymdhms(first, 1970, 1, 1, 0, 0, 1);
+}
+
+TEST(ZqTime, DosFieldsOnlyFrom1980To2037AndNeverSecond60) {
+  struct row {
+    int year, hour, minute, second;
+    bool has_dos;
+    int dos_seconds_field;
+  };
+  const row rows[] = {
+      {2037, 12, 34, 58, true, 29},
+      {2037, 12, 34, 57, true, 29},  // odd: counts as the next even second
+      {2037, 12, 34, 59, true, 29},  // but never as second 60
+      {2037, 12, 34, 1, true, 1},
+      {1980, 0, 0, 0, true, 0},
+      {2038, 0, 0, 0, false, 0},
+      {1979, 23, 59, 59, false, 0},
+  };
+  for (const row& r : rows) {
+    tm fields{};
+    fields.tm_year = r.year - 1900;
+    fields.tm_mday = 1;
+    fields.tm_hour = r.hour;
+    fields.tm_min = r.minute;
+    fields.tm_sec = r.second;
+    const zq::time t(fields);
+    ASSERT_EQ(t.m_valid, 1);
+    if (!r.has_dos) {
+      EXPECT_EQ(t.m_dos_date, 0) << r.year;
+      EXPECT_EQ(t.m_dos_time, 0) << r.year;
+      continue;
+    }
+    EXPECT_EQ(t.m_dos_date >> 9, r.year - 1980);
+    EXPECT_EQ(t.m_dos_time >> 11, r.hour) << r.second;
+    EXPECT_EQ((t.m_dos_time >> 5) & 63, r.minute) << r.second;
+    EXPECT_EQ(t.m_dos_time & 31, r.dos_seconds_field) << r.second;
+    // Read back, the DOS fields give a real time of the same minute.
+    const zq::time back(t.m_dos_date, t.m_dos_time);
+    ASSERT_EQ(back.m_valid, 1) << r.second;
+    EXPECT_EQ(back.minute(), r.minute);
+  }
+}
+
+TEST(ZqTime, DosConstructorChecksEachField) {
+  const uint16 date = static_cast<uint16>((40 << 9) | (6 << 5) | 15);  // 2020-06-15
+  const uint16 clock = static_cast<uint16>((13 << 11) | (45 << 5) | 15);  // 13:45:30
+  const zq::time t(date, clock);
+  ASSERT_EQ(t.m_valid, 1);
+  expect_ymdhms(t, 2020, 6, 15, 13, 45, 30);
+  EXPECT_EQ(t.m_dos_date, date);
+  EXPECT_EQ(t.m_dos_time, clock);
+  const uint16 bad_dates[] = {static_cast<uint16>((40 << 9) | (6 << 5)),        // day 0
+                              static_cast<uint16>((40 << 9) | (13 << 5) | 1),   // month 13
+                              static_cast<uint16>((40 << 9) | (0 << 5) | 1)};   // month 0
+  for (uint16 d : bad_dates) EXPECT_EQ(zq::time(d, clock).m_valid, 0) << d;
+  const uint16 bad_clocks[] = {static_cast<uint16>((24 << 11)), static_cast<uint16>(60 << 5),
+                               static_cast<uint16>(30)};  // 60 seconds
+  for (uint16 c : bad_clocks) EXPECT_EQ(zq::time(date, c).m_valid, 0) << c;
+}
+
+TEST(ZqTime, CalendarFieldConstructorsAreValidOnlyWhenDerived) {
+  tm fields{};
+  fields.tm_year = 120;
+  fields.tm_mon = 5;
+  fields.tm_mday = 15;
+  fields.tm_hour = 13;
+  const zq::time from_tm(fields);
+  ASSERT_EQ(from_tm.m_valid, 1);
+  expect_ymdhms(from_tm, 2020, 6, 15, 13, 0, 0);
+
+  // A positive count of seconds that cannot be derived (past 3000) must not
+  // come out valid.
+  fields.tm_year = 1200;
+  EXPECT_EQ(zq::time(fields).m_valid, 0);
+  fields.tm_year = 60;
+  EXPECT_EQ(zq::time(fields).m_valid, 0);
+
+  zq::_windows_systemtime st;
+  st.wYear = 2003;
+  st.wMonth = 1;
+  st.wDay = 2;
+  st.wHour = 4;
+  st.wMinute = 5;
+  st.wSecond = 6;
+  st.wMilliseconds = 7;  // not used by this constructor
+  const zq::time from_st(st);
+  ASSERT_EQ(from_st.m_valid, 1);
+  expect_ymdhms(from_st, 2003, 1, 2, 4, 5, 6);
+  EXPECT_EQ(from_st.milliseconds(), 0);
+  st.wYear = 3500;
+  EXPECT_EQ(zq::time(st).m_valid, 0);
+  EXPECT_EQ(zq::time(zq::_windows_systemtime()).m_valid, 0);
+}
+
+TEST(ZqTime, OtherConstructors) {
+  EXPECT_EQ(zq::time(static_cast<uint32>(0)).m_valid, 0);
+  const zq::time unix_one(static_cast<uint32>(1));
+  ASSERT_EQ(unix_one.m_valid, 1);
+  EXPECT_EQ(unix_one.m_filetime, kEpoch + kSecond);
+
+  zq::_windows_filetime record;
+  record.dwLowDateTime = static_cast<uint32>(k2020);
+  record.dwHighDateTime = static_cast<uint32>(k2020 >> 32);
+  EXPECT_EQ(zq::time(record).m_filetime, k2020);
+  EXPECT_EQ(zq::time(record).m_valid, 1);
+
+  const zq::time frac(k2020, 1234567.0);
+  ASSERT_EQ(frac.m_valid, 1);
+  EXPECT_EQ(frac.m_filetime, k2020 + 1234567);
+  EXPECT_EQ(frac.milliseconds(), 123);
+  EXPECT_EQ(frac.nanoseconds(), 123456700);
+  EXPECT_EQ(zq::time(k2020, -1.0).m_valid, 0);
+  EXPECT_EQ(zq::time(static_cast<uint64>(0), 5.0).m_valid, 0);
+
+  const zq::time pair(1577836800, 250000, zq::type_unix);
+  ASSERT_EQ(pair.m_valid, 1);
+  EXPECT_EQ(pair.m_filetime, k2020 + 2500000);
+  EXPECT_EQ(zq::time(1577836800, 250000, zq::type_filetime).m_valid, 0);
+  EXPECT_EQ(zq::time(0, 250000, zq::type_unix).m_valid, 0);
+  EXPECT_EQ(zq::time(-5, 0, zq::type_unix).m_valid, 0);
+
+  const zq::time now = zq::time::now();
+  EXPECT_EQ(now.m_valid, 1);
+  EXPECT_GE(now.year(), 2024);
+}
+
+TEST(ZqTime, ArithmeticAndComparison) {
+  struct row {
+    void (zq::time::*op)(int32);
+    int32 count;
+    int64 delta_ticks;
+  };
+  const row rows[] = {
+      {&zq::time::add_microseconds, 3, 30},
+      {&zq::time::add_milliseconds, -2, -20000},
+      {&zq::time::add_seconds, 61, 610000000},
+      {&zq::time::add_minutes, 1, 600000000},
+      {&zq::time::add_hours, -1, -36000000000LL},
+      {&zq::time::add_days, -1, -864000000000LL},
+      {&zq::time::subtract_days, 1, -864000000000LL},
+      {&zq::time::add_weeks, 1, 6048000000000LL},
+      {&zq::time::add_months, 1, 25920000000000LL},
+  };
+  for (const row& r : rows) {
+    zq::time t(k2020, zq::type_filetime);
+    (t.*r.op)(r.count);
+    EXPECT_EQ(t.m_valid, 1);
+    EXPECT_EQ(static_cast<int64>(t.m_filetime - k2020), r.delta_ticks);
+  }
+  // A month is 30 days: 2020-01-31 plus one month is 2020-03-01.
+  zq::time jan31(k2020 + 30ULL * 86400 * kSecond, zq::type_filetime);
+  jan31.add_months(1);
+  expect_ymdhms(jan31, 2020, 3, 1, 0, 0, 0);
+
+  zq::time invalid(static_cast<uint64>(5), zq::type_filetime);
+  invalid.add_days(1);
+  EXPECT_EQ(invalid.m_valid, 0);
+  EXPECT_EQ(invalid.m_filetime, 5u);
+
+  // Results outside the valid range, or past 64 bits, end up invalid.
+  zq::time t(k2020, zq::type_filetime);
+  t.add_months(0x7fffffff);
+  EXPECT_EQ(t.m_valid, 0);
+  zq::time early(kEpoch + 2 * kSecond, zq::type_filetime);
+  early.add_seconds(-2);
+  EXPECT_EQ(early.m_valid, 0);
+
+  // The other value's FILETIME counts whether or not it is a valid time.
+  const zq::time one_day(86400 * kSecond, zq::type_filetime);
+  zq::time sum(k2020, zq::type_filetime);
+  sum.subtract_time(one_day);
+  EXPECT_EQ(sum.day(), 31);
+  sum.add_time(one_day);
+  sum.add_time(one_day);
+  EXPECT_EQ(sum.m_filetime, k2020 + 86400 * kSecond);
+  EXPECT_EQ(sum.m_valid, 1);
+  sum.subtract_time(zq::time(kEpoch, zq::type_filetime));
+  EXPECT_EQ(sum.m_valid, 0);
+
+  const zq::time a(k2020, zq::type_filetime), b(k2020 + 1, zq::type_filetime);
+  EXPECT_TRUE(a < b && a <= b && b > a && b >= a && a != b);
+  EXPECT_FALSE(a == b || b < a || a > b);
+  // Comparison is signed: a top-bit FILETIME sorts first even though invalid.
+  const zq::time negative(0x8000000000000000ULL, zq::type_filetime);
+  EXPECT_TRUE(negative < a);
+  EXPECT_TRUE(zq::time() == zq::time());
+}
+
+TEST(ZqTime, SystemtimeRecord) {
+  const zq::_windows_systemtime fields(0, 0, 0, 1, 0, 70);
+  EXPECT_EQ(fields.wYear, 1970);
+  EXPECT_EQ(fields.wMonth, 1);
+  EXPECT_EQ(fields.wDay, 1);
+  const zq::_windows_systemtime unix_day(86400, zq::type_unix);
+  EXPECT_EQ(unix_day.wYear, 1970);
+  EXPECT_EQ(unix_day.wDay, 2);
+  EXPECT_EQ(unix_day.wDayOfWeek, 5);
+  const zq::_windows_systemtime negative(-1, zq::type_unix);
+  EXPECT_EQ(negative.wYear, 0);
+  EXPECT_EQ(negative.wDay, 0);
+  const zq::_windows_systemtime epoch(static_cast<long64>(kEpoch), zq::type_filetime);
+  EXPECT_EQ(epoch.wYear, 1970);
+  EXPECT_EQ(epoch.wDayOfWeek, 4);
+  const zq::_windows_systemtime top_bit(static_cast<long64>(0x8000000000000000ULL), zq::type_filetime);
+  EXPECT_EQ(top_bit.wYear, 0);
+
+  zq::_windows_systemtime st;
+  st.wYear = 1986;
+  st.wMonth = 1;
+  st.wDay = 1;
+  uint64 ft = 99;
+  EXPECT_EQ(zq::systemtime_to_filetime(ft, st), 121493952000000000ULL);
+  st.wYear = 2000;
+  st.wMilliseconds = 500;
+  EXPECT_EQ(zq::systemtime_to_filetime(ft, st), 125911584005000000ULL);
+  uint64 seconds = 99;
+  EXPECT_TRUE(zq::systemtime_to_unix(st, seconds));
+  EXPECT_EQ(seconds, 946684800u);
+  // Fields that give no positive Unix time are reported, not wrapped.
+  EXPECT_EQ(zq::systemtime_to_filetime(ft, zq::_windows_systemtime()), 0u);
+  seconds = 99;
+  EXPECT_FALSE(zq::systemtime_to_unix(zq::_windows_systemtime(), seconds));
+  st.wYear = 1969;
+  EXPECT_FALSE(zq::systemtime_to_unix(st, seconds));
+  EXPECT_EQ(seconds, 99u);
+
+  tm epoch_fields{};
+  epoch_fields.tm_year = 70;
+  epoch_fields.tm_mday = 1;
+  long64 s = -5;
+  EXPECT_FALSE(tm_to_unix_utc(epoch_fields, s));
+  EXPECT_EQ(s, 0);
+  epoch_fields.tm_sec = 1;
+  EXPECT_TRUE(tm_to_unix_utc(epoch_fields, s));
+  EXPECT_EQ(s, 1);
+
+  zq::_windows_systemtime cleared;
+  cleared.wYear = 7;
+  EXPECT_FALSE(zq::filetime_to_systemtime(cleared, 0x8000000000000000ULL));
+  EXPECT_EQ(cleared.wYear, 0);
+  zq::_windows_systemtime kept;
+  kept.wYear = 7;
+  EXPECT_FALSE(zq::filetime_to_systemtime(0x8000000000000000ULL, kept));
+  EXPECT_EQ(kept.wYear, 7);
+}
