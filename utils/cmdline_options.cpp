@@ -51,7 +51,10 @@ bool take_array(const Char* option, Str* (&values)[N], int& argc, Char** argv) {
   if (!option || !argv || argc < 2) return false;
   const int i = find_in_array(option, argc, argv, 1);
   if (i < 0 || i + static_cast<int>(N) >= argc) return false;
-  for (size_t k = 0; k < N; ++k) *values[k] = Str(argv[i + 1 + static_cast<int>(k)]);
+  for (size_t k = 0; k < N; ++k) {
+    const Char* entry = argv[i + 1 + static_cast<int>(k)];
+    *values[k] = entry ? Str(entry) : Str();
+  }
   remove_entries(argc, argv, i, static_cast<int>(N) + 1);
   return true;
 }
