@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/user_ctx.h"
+#include "tests/support/fixture.h"
+#include "utils/utf_convert.h"
+
+namespace {
+
+// Parses the given arguments (program name added) and keeps what the
+// parser printed on standard error.
+struct parsed {
+  user_ctx ctx;
+  int result = 0;
+  std::string err;
+  std::vector<std::string> argv_after;
+};
+
+void parse(parsed& p, std::vector<std::string> args) {
+  args.insert(args.begin(), "quor");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  testing::internal::CaptureStderr();
+  p.result = p.ctx.parse_cmdline(static_cast<int>(argv.size()), argv.data());
+  p.err = testing::internal::GetCapturedStderr();
+  for (char* a : argv) p.argv_after.push_back(a);
+}
+
+const char* const kNoSource =
+    "error: need to specify at least an input source [-mftfile, -image, -drivenum, -partition, "
+    "-vmdk]\n";
+
+TEST(ParseCmdline, OutputFlagsAndTheirPrecedence) {
+  struct flag_case {
+    std::vector<std::string> args;
+    bool csv, csvl2t, bodyfile, hex_sizes, verbose;
+  } cases[] = {
+      {{}, false, false, false, true, true},
+      {{"-CSV"}, true, false, false, true, true},
+      {{"-csv", "-csvl2t"}, false, true, false, true, true},
+      {{"-csv", "-bodyfile", "-csvl2t"}, false, false, true, true, true},
+      {{"-csvx", "-base10x", "-quietly"}, false, false, false, true, true},
+      {{"-Base10", "-quiet"}, false, false, false, false, false},
+      {{"-quiet", "-verbose"}, false, false, false, true, true},
+  };
+  for (const flag_case& c : cases) {
+    parsed p;
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-indxfile", "i30.bin"});
+    parse(p, args);
+    ASSERT_EQ(p.result, 0) << p.err;
+    EXPECT_EQ(p.ctx.csv, c.csv);
+    EXPECT_EQ(p.ctx.csvl2t, c.csvl2t);
+    EXPECT_EQ(p.ctx.bodyfile, c.bodyfile);
+    EXPECT_EQ(p.ctx.hex_sizes, c.hex_sizes);
+    EXPECT_EQ(p.ctx.verbose, c.verbose);
+    EXPECT_EQ(p.ctx.indxfile, "i30.bin");
+    EXPECT_EQ(p.err, "");
+  }
+}
+
+TEST(ParseCmdline, ValuesNumbersAndEcho) {
+  parsed p;
+  parse(p, {"-offset", "0x1F400000000", "-mftstart", "0o17", "-username", "J\xc3\xb6rg", "-HOSTNAME",
+            "h\xc3\xb4te", "-filter_ext", ".TxT", "-filter_name", "ReadMe", "-all", "-indxfile",
+            "/d/\xc3\xa4.bin"});
+  ASSERT_EQ(p.result, 0) << p.err;
+  EXPECT_EQ(p.ctx.volume_offset, 0x1F400000000ULL);
+  EXPECT_EQ(p.ctx.mft_start, 15u);
+  EXPECT_EQ(p.ctx.mft_count, 1u);
+  EXPECT_EQ(p.ctx.username, "J\xc3\xb6rg");
+  EXPECT_EQ(p.ctx.hostname, "h\xc3\xb4te");
+  EXPECT_EQ(p.ctx.filter_ext, L"txt");
+  EXPECT_EQ(p.ctx.filter_name, L"readme");
+  EXPECT_TRUE(p.ctx.filters_active);
+  EXPECT_EQ(p.ctx.indxfile, "/d/\xc3\xa4.bin");
+  // "-all" without "-action_copy_files" is the run sequence's, not the parser's.
+  EXPECT_FALSE(p.ctx.all_streams || p.ctx.unnamed_stream || p.ctx.named_streams || p.ctx.all);
+  EXPECT_EQ(p.ctx.cmdline,
+            L"quor -offset \"0x1F400000000\" -mftstart \"0o17\" -username \"J\u00f6rg\" -HOSTNAME "
+            L"\"h\u00f4te\" -filter_ext \".TxT\" -filter_name \"ReadMe\" -all -indxfile "
+            L"\"/d/\u00e4.bin\" ");
+  // The program's own argument vector is left as it was.
+  EXPECT_EQ(p.argv_after.size(), 16u);
+  EXPECT_EQ(p.argv_after[1], "-offset");
+
+  parsed range;
+  parse(range, {"-mftrange", "100", "-offset", "junk", "-partition", "E"});
+  ASSERT_EQ(range.result, 0);
+  EXPECT_EQ(range.ctx.mft_start, 0u);
+  EXPECT_EQ(range.ctx.mft_count, 100u);
+  EXPECT_EQ(range.ctx.volume_offset, 0u);
+  EXPECT_EQ(range.ctx.partition, L"E");
+  EXPECT_FALSE(range.ctx.filters_active);
+}
+
+TEST(ParseCmdline, FilterTimeWindow) {
+  // 2020-03-04 as FILETIME: (1583280000 s since 1970) * 10^7 + 116444736000000000.
+  const ulong64 day = 1583280000ULL * 10000000ULL + 116444736000000000ULL;
+  const ulong64 second = 10000000ULL;
+  parsed start;
+  parse(start, {"-filter_start_time", "03/04/2020", "-mftfile", "m"});
+  ASSERT_EQ(start.result, 0) << start.err;
+  EXPECT_EQ(start.ctx.filter_start_time, day);
+  EXPECT_EQ(start.ctx.filter_stop_time, ~0ULL);
+  EXPECT_TRUE(start.ctx.filters_active);
+
+  parsed both;
+  parse(both, {"-filter_stop_time", "03/04/2020", "-filter_start_time", "03/04/2020 10:00:00",
+               "-mftfile", "m"});
+  ASSERT_EQ(both.result, 0) << both.err;
+  EXPECT_EQ(both.ctx.filter_start_time, day + 10 * 3600 * second);
+  EXPECT_EQ(both.ctx.filter_stop_time, day + (23 * 3600 + 59 * 60 + 59) * second);
+
+  parsed bad;
+  parse(bad, {"-filter_start_time", "not a date", "-mftfile", "m"});
+  EXPECT_EQ(bad.result, -1);
+  EXPECT_EQ(bad.err, "Error: invalid filter start time\n");
+}
+
+TEST(ParseCmdline, SourceChoice) {
+  struct source_case {
+    std::vector<std::string> args;
+    int result;
+    std::string err;
+  } cases[] = {
+      {{}, -2, ""},
+      {{"-csv"}, -1, kNoSource},
+      {{"-csv", "-image"}, -1, kNoSource},
+      {{"-mftfile", "a", "-indxfile", "b"}, 0, ""},
+  };
+  for (const source_case& c : cases) {
+    parsed p;
+    if (c.args.empty()) {
+      char name[] = "quor";
+      char* argv[] = {name};
+      p.result = p.ctx.parse_cmdline(1, argv);
+    } else {
+      parse(p, c.args);
+    }
+    EXPECT_EQ(p.result, c.result);
+    EXPECT_EQ(p.err, c.err);
+  }
+  parsed both;
+  parse(both, {"-mftfile", "a", "-indxfile", "b"});
+  EXPECT_EQ(both.ctx.mftfile, L"a");
+  EXPECT_TRUE(both.ctx.indxfile.empty());
+}
+
+TEST(ParseCmdline, ImagesAreScannedForTheirVolume) {
+  const std::string bare = quor_test::fixture("default.img");
+  if (bare.empty()) GTEST_SKIP() << "default.img fixture absent";
+  parsed p;
+  parse(p, {"-image", bare, "-vmdk", "/nonexistent.vmdk"});
+  ASSERT_EQ(p.result, 0) << p.err;
+  EXPECT_EQ(wstring_to_utf8(p.ctx.resolved_image), bare);
+  EXPECT_TRUE(p.ctx.image.empty());
+  EXPECT_TRUE(p.ctx.vmdk_files.empty());
+  EXPECT_EQ(p.ctx.volume_offset, 0u);
+
+  const std::string disk = quor_test::fixture("mbr-1p.img");
+  if (disk.empty()) return;
+  parsed suggested;
+  parse(suggested, {"-image", disk});
+  EXPECT_EQ(suggested.result, -1);
+  EXPECT_NE(suggested.err.find("-offset 0x100000"), std::string::npos) << suggested.err;
+  parsed chosen;
+  parse(chosen, {"-image", disk, "-offset", "0x100000"});
+  ASSERT_EQ(chosen.result, 0) << chosen.err;
+  EXPECT_EQ(wstring_to_utf8(chosen.ctx.image), disk);
+  EXPECT_TRUE(chosen.ctx.resolved_image.empty());
+  EXPECT_EQ(chosen.ctx.volume_offset, 0x100000u);
+  parsed wrong;
+  parse(wrong, {"-image", disk, "-offset", "0x200000"});
+  EXPECT_EQ(wrong.result, -1);
+  EXPECT_FALSE(wrong.err.empty());
+}
+
+}  // namespace

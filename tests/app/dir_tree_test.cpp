@@ -1,0 +1,149 @@
+#include "app/dir_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+
+#include "app/source_open.h"
+#include "tests/support/fixture.h"
+#include "utils/utf_convert.h"
+
+namespace {
+
+// path ("/a/b") -> inode, and the directories among them, from the listing.
+struct listing {
+  std::map<std::string, ulong64> inode;
+  std::map<ulong64, std::string> dirs;
+};
+
+listing read_listing(const std::string& name) {
+  listing out;
+  std::ifstream in(std::string(QUOR_FIXTURE_DIR) + "/" + name);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    size_t start = 0;
+    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+      f.push_back(line.substr(start, tab - start));
+    f.push_back(line.substr(start));
+    if (f.size() < 5) continue;
+    out.inode[f[4]] = std::stoull(f[0]);
+    if (f[2] == "d") out.dirs[std::stoull(f[0])] = f[4];
+  }
+  return out;
+}
+
+std::wstring expected_path(const std::string& listed) {
+  std::string p = "[root]";
+  for (char c : listed) p += c == '/' ? '\\' : c;
+  return utf8_to_wstring(p + "\\");
+}
+
+class DirTreeOnDefault : public testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string img = quor_test::fixture("default.img");
+    if (img.empty()) GTEST_SKIP() << "default.img fixture absent";
+    ctx_.resolved_image = utf8_to_wstring(img);
+    ctx_.verbose = false;
+    ASSERT_TRUE(initialize_mft(ctx_));
+    listing_ = read_listing("default.listing");
+  }
+  user_ctx ctx_;
+  listing listing_;
+};
+
+TEST_F(DirTreeOnDefault, ScanFindsEveryListedDirectoryAndPathsMatch) {
+  dir_tree_map files;
+  dir_tree_map dirs;
+  ASSERT_TRUE(scan_dir_inodes(files, dirs, ctx_, true));
+  EXPECT_TRUE(files.empty());
+  ASSERT_EQ(dirs.count(5), 1u);
+  for (const auto& kv : listing_.dirs) {
+    ASSERT_EQ(dirs.count(kv.first), 1u) << kv.second;
+    std::wstring path;
+    ASSERT_TRUE(build_inode_path(path, kv.first, ctx_, dirs));
+    EXPECT_EQ(path, expected_path(kv.second));
+  }
+  std::wstring root;
+  ASSERT_TRUE(build_inode_path(root, 5, ctx_, dirs));
+  EXPECT_EQ(root, L"[root]\\");
+
+  // Without a cache, records are read and the cache is filled on the way.
+  dir_tree_map cache;
+  const ulong64 leaf = listing_.inode.at("/deep/l01/l02/l03/l04/l05/l06/l07/l08/l09/l10/l11/l12/l13/l14/"
+                                         "l15/l16/l17/l18/l19/l20/leaf.txt");
+  std::wstring deep;
+  ASSERT_TRUE(build_inode_path(deep, leaf, ctx_, cache));
+  EXPECT_EQ(deep, expected_path("/deep/l01/l02/l03/l04/l05/l06/l07/l08/l09/l10/l11/l12/l13/l14/l15/"
+                                "l16/l17/l18/l19/l20/leaf.txt"));
+  EXPECT_EQ(cache.size(), 22u);
+}
+
+TEST_F(DirTreeOnDefault, ParentLoopsEndAsCorruptedPaths) {
+  // The cache stands in for damaged records: its nodes are used unread.
+  dir_tree_map cache;
+  cache.emplace(900, dir_tree_node(900, ulong64_set{900}, std::wstring(L"self"), true));
+  cache.emplace(901, dir_tree_node(901, ulong64_set{(7ULL << 48) | 902}, std::wstring(L"a"), true));
+  cache.emplace(902, dir_tree_node(902, ulong64_set{903}, std::wstring(L"b"), true));
+  cache.emplace(903, dir_tree_node(903, ulong64_set{901}, std::wstring(L"c"), true));
+  cache.emplace(905, dir_tree_node(905, ulong64_set{901, 5}, std::wstring(L"two"), true));
+  cache.emplace(904, dir_tree_node(904, ulong64_set{}, std::wstring(L"lost"), true));
+  struct loop_case {
+    ulong64 entry;
+    std::wstring path;
+  } cases[] = {
+      {900, L"[root]\\<path corrupted>\\self\\"},
+      {901, L"[root]\\<path corrupted>\\c\\b\\a\\"},
+      {903, L"[root]\\<path corrupted>\\b\\a\\c\\"},
+      {904, L"[root]\\$MFT\\lost\\"},  // parent 0 is $MFT, whose parent is the root
+      {905, L"[root]\\two\\"},          // the smallest parent reference is followed
+  };
+  for (const loop_case& c : cases) {
+    std::wstring path;
+    ASSERT_TRUE(build_inode_path(path, c.entry, ctx_, cache));
+    EXPECT_EQ(path, c.path) << c.entry;
+  }
+  EXPECT_EQ(cache.at(904).parents, ulong64_set{0});
+}
+
+TEST_F(DirTreeOnDefault, FindInodeByPathOnAVolume) {
+  struct lookup_case {
+    std::wstring path;
+    bool found;
+    std::string listed;  // "" for the root
+  } cases[] = {
+      {L"\\", true, ""},
+      {L"\\names", true, "/names"},
+      {L"C:\\names\\caf\u00e9.txt", true, "/names/caf\xc3\xa9.txt"},
+      {L"\\deep\\l01\\l02", true, "/deep/l01/l02"},
+      {L"\\nothere", false, ""},
+      {L"", false, ""},
+  };
+  for (const lookup_case& c : cases) {
+    ulong64 entry = 0;
+    EXPECT_EQ(find_inode_by_path(entry, c.path, ctx_, false), c.found) << wstring_to_utf8(c.path);
+    if (!c.found) continue;
+    const ulong64 want = c.listed.empty() ? 5 : listing_.inode.at(c.listed);
+    EXPECT_EQ(entry, want) << wstring_to_utf8(c.path);
+  }
+  ulong64 entry = 0;
+  EXPECT_TRUE(find_inode_by_path(entry, L"\\sub", ctx_, true));
+  EXPECT_FALSE(ctx_.is_open);
+}
+
+TEST(DirTree, NoSourceNoPath) {
+  user_ctx ctx;
+  dir_tree_map cache;
+  std::wstring out = L"kept";
+  EXPECT_FALSE(build_inode_path(out, 5, ctx, cache));
+  EXPECT_EQ(out, L"kept");
+  ulong64 entry = 0;
+  EXPECT_FALSE(find_inode_by_path(entry, L"\\", ctx, false));
+  dir_tree_map files, dirs;
+  EXPECT_FALSE(scan_dir_inodes(files, dirs, ctx, true));
+  EXPECT_FALSE(build_dir_tree(dirs, files, ctx));
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+#include "app/user_ctx.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "app/source_open.h"
+#include "ntfs/ntfs.h"
+#include "tests/support/fixture.h"
+#include "utils/byte_order.h"
+#include "utils/utf_convert.h"
+
+namespace {
+
+TEST(UserCtx, FreshContextHoldsTheDefaults) {
+  user_ctx c;
+  const bool set_flags[] = {c.valid, c.hex_sizes, c.header_pending, c.verbose, c.omit_clusterinfo,
+                            c.note_time_sources, c.copy_md5, c.owns_ntfs};
+  for (bool f : set_flags) EXPECT_TRUE(f);
+  const bool clear_flags[] = {c.csv, c.bodyfile, c.csvl2t, c.hide_dos_fntimes, c.include_header,
+                              c.filters_active, c.filter_deleted_files, c.copy_files, c.raw,
+                              c.all_streams, c.unnamed_stream, c.named_streams,
+                              c.record_size_known, c.is_open, c.rawfile, c.slack, c.all, c.nodups};
+  for (bool f : clear_flags) EXPECT_FALSE(f);
+  const ulong64 zeros[] = {c.mft_entry_count, c.mft_start, c.mft_count, c.mft_pos, c.volume_offset,
+                           c.header_offset, c.header_length, c.filter_start_time,
+                           c.filter_stop_time, c.future_limit, static_cast<ulong64>(c.level)};
+  for (ulong64 v : zeros) EXPECT_EQ(v, 0u);
+  for (byte b : c.copy_digest) EXPECT_EQ(b, 0);
+  EXPECT_EQ(c.drivenum, -1);
+  EXPECT_EQ(c.record_size, 1024u);
+  EXPECT_EQ(c.sector_size, 512u);
+  EXPECT_EQ(c.csv_separator, L",");
+  EXPECT_EQ(c.mft_reader, nullptr);
+  EXPECT_EQ(c.ntfs, nullptr);
+  EXPECT_TRUE(c.vmdk_files.empty());
+  EXPECT_FALSE(c.source_ready());
+  std::vector<byte> out{1, 2};
+  EXPECT_FALSE(c.read_mft_entry(out, 0));
+  c.close_source();
+  EXPECT_FALSE(c.is_open);
+}
+
+// An extracted $MFT file of `records` records of `size` bytes, each
+// starting with its own index; record 0 carries the update-sequence count.
+std::string write_mft_file(const std::string& name, uint16 count, uint32 size, int records) {
+  std::vector<byte> data(static_cast<size_t>(size) * records, 0);
+  for (int i = 0; i < records; ++i) {
+    std::memcpy(&data[static_cast<size_t>(i) * size], "FILE", 4);
+    data[static_cast<size_t>(i) * size + 8] = static_cast<byte>(0xA0 + i);
+  }
+  store_u16(&data[6], count);
+  const std::string path = quor_test::scratch_dir() + "/" + name;
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
+                                              static_cast<std::streamsize>(data.size()));
+  return path;
+}
+
+TEST(UserCtx, ExtractedMftFileRecordSizeIsLearntFromRecordZero) {
+  struct mft_case {
+    uint16 count;
+    uint32 file_record;  // size the file is laid out in
+    uint32 learnt;       // record size used afterwards
+    bool first_ok;
+  } cases[] = {{9, 4096, 4096, true}, {3, 1024, 1024, true}, {0, 1024, 1024, false}};
+  for (const mft_case& m : cases) {
+    const std::string path =
+        write_mft_file("mft-" + std::to_string(m.count) + ".bin", m.count, m.file_record, 3);
+    user_ctx ctx;
+    ctx.mftfile = utf8_to_wstring(path);
+    ASSERT_TRUE(initialize_mft(ctx));
+    EXPECT_EQ(ctx.mft_entry_count, 3u * m.file_record / 1024);
+    std::vector<byte> rec;
+    EXPECT_EQ(ctx.read_mft_entry(rec, 0), m.first_ok) << m.count;
+    EXPECT_TRUE(ctx.record_size_known);
+    EXPECT_EQ(ctx.record_size, m.learnt);
+    ASSERT_TRUE(ctx.read_mft_entry(rec, 1)) << m.count;
+    ASSERT_EQ(rec.size(), m.learnt);
+    EXPECT_EQ(rec[8], 0xA1) << m.count;
+    EXPECT_FALSE(ctx.read_mft_entry(rec, 3)) << "past the end";
+  }
+}
+
+TEST(UserCtx, AdoptsOnlyValidatedEnginesAndFreesOnlyOwnedOnes) {
+  const std::string img = quor_test::fixture("default.img");
+  if (img.empty()) GTEST_SKIP() << "default.img fixture absent";
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_image(img.c_str(), 0, engine, false, false));
+  {
+    user_ctx borrowed(engine, false);
+    EXPECT_TRUE(borrowed.is_open);
+    EXPECT_EQ(borrowed.ntfs, engine);
+    EXPECT_GT(borrowed.mft_entry_count, 16u);
+    EXPECT_TRUE(borrowed.source_ready());
+    std::vector<byte> rec;
+    ASSERT_TRUE(borrowed.read_mft_entry(rec, 5));
+    ASSERT_GE(rec.size(), 4u);
+    EXPECT_EQ(std::string(rec.begin(), rec.begin() + 4), "FILE");
+  }
+  // Still usable: the borrowing context left it alive.
+  EXPECT_TRUE(engine->is_validated());
+  user_ctx owner(engine, true);
+  EXPECT_TRUE(owner.is_open);
+  owner.close_source();
+  EXPECT_FALSE(owner.is_open);
+  EXPECT_EQ(owner.ntfs, nullptr);
+
+  user_ctx refused(static_cast<CNtfs*>(nullptr), true);
+  EXPECT_FALSE(refused.is_open);
+}
+
+}  // namespace
