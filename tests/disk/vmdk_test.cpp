@@ -1,0 +1,402 @@
+// VMDK sparse extents and snapshot chains: the qemu-made fixtures must read
+// exactly as the raw disks they came from; crafted extents cover the grain
+// arithmetic, the chain rules and damaged headers.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "disk/disk_handle.h"
+#include "disk/vmdk_disk.h"
+#include "disk/vmdk_extent.h"
+#include "tests/support/fixture.h"
+#include "utils/byte_order.h"
+
+namespace {
+
+// A hosted sparse extent laid out as VMware and qemu do: header, descriptor,
+// grain directory, grain tables, then the grains.
+struct sparse_spec {
+  ulong64 capacity = 64;  // sectors
+  ulong64 grain = 8;      // sectors
+  uint32 entries = 4;     // per grain table
+  uint32 flags = 3;
+  std::string descriptor = "# Disk DescriptorFile\nCID=aaaa0001\nparentCID=ffffffff\n";
+  uint32 descriptor_sectors = 2;
+  std::map<uint32, byte> stored;  // grain number -> fill byte
+  std::set<uint32> zeroed;        // grain numbers recorded as zeros
+};
+
+const uint32 dir_sector = 3;  // after the header and a 2-sector descriptor
+
+ulong64 round_up(ulong64 v, ulong64 unit) { return (v + unit - 1) / unit * unit; }
+
+std::vector<byte> build_sparse(const sparse_spec& s) {
+  const ulong64 grains = s.capacity / s.grain;
+  const ulong64 tables = (grains + s.entries - 1) / s.entries;
+  const ulong64 dir = 1 + s.descriptor_sectors;
+  const ulong64 dir_sectors = round_up(tables * 4, 512) / 512;
+  const ulong64 table_sectors = round_up(s.entries * 4ull, 512) / 512;
+  const ulong64 overhead = dir + dir_sectors + tables * table_sectors;
+  std::vector<byte> f(overhead * 512, 0);
+  store_u32(&f[0], 0x564D444B);
+  store_u32(&f[4], 1);
+  store_u32(&f[8], s.flags);
+  store_u64(&f[12], s.capacity);
+  store_u64(&f[20], s.grain);
+  store_u64(&f[28], 1);
+  store_u64(&f[36], s.descriptor_sectors);
+  store_u32(&f[44], s.entries);
+  store_u64(&f[56], dir);
+  store_u64(&f[64], overhead);
+  std::memcpy(&f[512], s.descriptor.data(), std::min<size_t>(s.descriptor.size(), s.descriptor_sectors * 512));
+  for (ulong64 t = 0; t < tables; ++t)
+    store_u32(&f[dir * 512 + 4 * t], static_cast<uint32>(dir + dir_sectors + t * table_sectors));
+  for (uint32 g : s.zeroed) store_u32(&f[(dir + dir_sectors) * 512 + 4ull * g], 1);
+  for (const auto& kv : s.stored) {
+    const ulong64 at = f.size();
+    f.resize(at + s.grain * 512, kv.second);
+    const ulong64 t = kv.first / s.entries, e = kv.first % s.entries;
+    store_u32(&f[(dir + dir_sectors + t * table_sectors) * 512 + 4 * e], static_cast<uint32>(at / 512));
+  }
+  return f;
+}
+
+std::string write_file(const std::string& path, const std::vector<byte>& bytes) {
+  int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+  EXPECT_NE(fd, -1) << path;
+  EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::close(fd);
+  return path;
+}
+
+std::string scratch(const std::string& name) { return quor_test::scratch_dir() + "/" + name; }
+
+std::string make_dir(const std::string& name) {
+  const std::string d = scratch(name);
+  ::mkdir(d.c_str(), 0755);
+  return d + "/";
+}
+
+std::vector<byte> read_file(const std::string& path) {
+  std::vector<byte> out;
+  int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd == -1) return out;
+  byte buf[65536];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) > 0) out.insert(out.end(), buf, buf + n);
+  ::close(fd);
+  return out;
+}
+
+// Reads the whole virtual disk through a disk handle in uneven pieces that
+// cross grain boundaries, and compares it with the raw image.
+void expect_reads_as(const std::vector<std::string>& chain, const std::string& raw_path) {
+  disk_handle disk(chain, false, false);
+  ASSERT_TRUE(disk.m_is_open);
+  const std::vector<byte> raw = read_file(raw_path);
+  ASSERT_EQ(disk.get_size(), raw.size());
+  std::vector<byte> buf(100003);
+  for (ulong64 off = 0; off < raw.size();) {
+    uint32 len = static_cast<uint32>(buf.size());
+    ASSERT_TRUE(disk.read(buf.data(), len, off)) << off;
+    ASSERT_GT(len, 0u);
+    ASSERT_LE(off + len, raw.size());
+    ASSERT_EQ(std::memcmp(buf.data(), raw.data() + off, len), 0) << "differs in the piece at " << off;
+    off += len;
+  }
+}
+
+}  // namespace
+
+TEST(VmdkChain, FixturesReadAsTheirRawDisks) {
+  const std::string base = quor_test::fixture("vmdk-base.vmdk");
+  const std::string child = quor_test::fixture("vmdk-child.vmdk");
+  const std::string state1 = quor_test::fixture("mbr-1p.img");
+  const std::string state2 = quor_test::fixture("vmdk-state2.img");
+  ASSERT_FALSE(base.empty() || child.empty() || state1.empty() || state2.empty());
+  expect_reads_as({base}, state1);
+  // The order of the list does not matter, only the content ids.
+  expect_reads_as({base, child}, state2);
+  expect_reads_as({child, base}, state2);
+
+  vmdk_extent e;
+  ASSERT_TRUE(e.open(base.c_str(), false));
+  EXPECT_EQ(e.m_parent_cid, "ffffffff");
+  EXPECT_EQ(e.m_grain_bytes, 65536u);
+  EXPECT_EQ(e.m_table_span, 32u << 20);
+  EXPECT_EQ(e.capacity_bytes(), 8u << 20);
+  EXPECT_EQ(e.m_volume_offsets, std::vector<ulong64>{0x100000});
+  vmdk_extent c;
+  ASSERT_TRUE(c.open(child.c_str(), false));
+  EXPECT_EQ(c.m_parent_cid, e.m_cid);
+  EXPECT_EQ(c.m_parent_hint, "\"vmdk-base.vmdk\"");
+  // The stored lines keep the case they were written in.
+  bool seen = false;
+  for (const std::wstring& l : c.m_descriptor_lines) seen |= l == L"parentFileNameHint=\"vmdk-base.vmdk\"";
+  EXPECT_TRUE(seen);
+}
+
+TEST(VmdkChain, HandleKinds) {
+  disk_handle none(std::vector<std::string>{}, false, false);
+  EXPECT_FALSE(none.m_is_open);
+  EXPECT_EQ(none.m_kind, DISK_KIND_NONE);
+  disk_handle later(std::vector<std::string>{"x.vmdk"}, false, true);
+  EXPECT_FALSE(later.m_is_open);
+  EXPECT_EQ(later.m_kind, DISK_KIND_VMDK);
+  byte b[16];
+  uint32 len = sizeof b;
+  EXPECT_FALSE(later.read(b, len, 0));
+}
+
+TEST(VmdkExtent, GrainArithmetic) {
+  // 64 KiB grains, 512 entries: a table covers 32 MiB, so 32 MiB + 291 is in
+  // table 1, entry 0.
+  sparse_spec s;
+  s.capacity = 131072;
+  s.grain = 128;
+  s.entries = 512;
+  s.stored[512] = 0x5A;
+  s.stored[514] = 0x5B;  // so that the file goes on past grain 512
+  const std::string path = write_file(scratch("arith.vmdk"), build_sparse(s));
+  vmdk_extent e;
+  ASSERT_TRUE(e.open(path.c_str(), false));
+  ulong64 pos = 0;
+  ASSERT_TRUE(e.lookup((32u << 20) + 291, pos));
+  const ulong64 grain_sector = e.m_grain_tables[1][0];
+  EXPECT_EQ(pos, grain_sector * 512 + 291);
+  EXPECT_FALSE(e.lookup(0, pos)) << "a grain-table entry of 0 sends the caller to the parent";
+  EXPECT_EQ(e.grain_remainder((32u << 20) + 291), 65536u - 291);
+  // Grain 0 is not held: the header is scanned and yields no volumes.
+  EXPECT_EQ(e.m_mbr_offset, 0u);
+  EXPECT_TRUE(e.m_volume_offsets.empty());
+
+  // A read crossing into a grain this file does not hold fails whole.
+  byte buf[512];
+  uint32 len = sizeof buf;
+  EXPECT_FALSE(e.read_at(e.m_fd, buf, (32u << 20) + 65536 - 256, len));
+  len = sizeof buf;
+  ASSERT_TRUE(e.read_at(e.m_fd, buf, (32u << 20) + 65536 - 512, len));
+  EXPECT_EQ(len, 512u);
+  EXPECT_EQ(buf[0], 0x5A);
+}
+
+TEST(VmdkExtent, DescriptorKeys) {
+  sparse_spec s;
+  s.descriptor =
+      "# Disk DescriptorFile\r\nCID=1234abcd\r\nparentCID=ffffffff\r\n  cid=ignored\n"
+      "parentFileNameHint=\"Parent.VMDK\"\n";
+  const std::string path = write_file(scratch("keys.vmdk"), build_sparse(s));
+  vmdk_extent e;
+  ASSERT_TRUE(e.open(path.c_str(), false));
+  // Values keep their carriage returns, so such a base is not recognised as one.
+  EXPECT_EQ(e.m_cid, "1234abcd\r");
+  EXPECT_EQ(e.m_parent_cid, "ffffffff\r");
+  EXPECT_EQ(e.m_parent_hint, "\"parent.vmdk\"");
+  EXPECT_EQ(e.m_descriptor_lines.size(), 5u);
+}
+
+TEST(VmdkExtent, DamagedHeadersAreRefused) {
+  const std::vector<byte> good = build_sparse(sparse_spec());
+  auto patched = [&](uint32 off, ulong64 v, int width) {
+    std::vector<byte> f = good;
+    if (width == 8)
+      store_u64(&f[off], v);
+    else
+      store_u32(&f[off], static_cast<uint32>(v));
+    return f;
+  };
+  // A descriptor that fills its sectors to the last byte, without a NUL.
+  std::vector<byte> no_nul = good;
+  std::string lines = "CID=bbbb0002\nparentCID=ffffffff\n";
+  for (size_t i = 512; i < 512 + 1024; ++i) no_nul[i] = static_cast<byte>(i - 512 < lines.size() ? lines[i - 512] : 'x');
+  // A directory whose slots all repeat one table: it must not be loaded
+  // thousands of times over.
+  sparse_spec many;
+  many.entries = 1000;
+  std::vector<byte> repeat = build_sparse(many);
+  repeat.resize(48 * 512, 0);
+  store_u64(&repeat[64], 48);
+  for (uint32 i = 0; i < 37 * 128; ++i) store_u32(&repeat[dir_sector * 512 + 4 * i], 40);
+  const struct {
+    const char* what;
+    std::vector<byte> bytes;
+    bool valid;
+    vmdk_load_error why;
+  } cases[] = {
+      {"sound", good, true, VMDK_LOAD_OK},
+      {"no NUL in the descriptor", no_nul, true, VMDK_LOAD_OK},
+      {"wrong magic", patched(0, 0x464D444B, 4), false, VMDK_LOAD_NOT_SPARSE},
+      {"compressed grains", patched(8, 3 | (1u << 16), 4), false, VMDK_LOAD_COMPRESSED},
+      {"markers", patched(8, 1u << 17, 4), false, VMDK_LOAD_COMPRESSED},
+      {"overhead 0", patched(64, 0, 8), false, VMDK_LOAD_METADATA},
+      {"overhead past the file", patched(64, 1u << 30, 8), false, VMDK_LOAD_METADATA},
+      {"descriptor size past the file", patched(36, 0xFFFFFFF0u, 8), false, VMDK_LOAD_DESCRIPTOR},
+      {"descriptor offset past the file", patched(28, 1ull << 50, 8), false, VMDK_LOAD_DESCRIPTOR},
+      {"directory outside the file", patched(56, 1ull << 40, 8), false, VMDK_LOAD_METADATA},
+      {"directory past the metadata", patched(56, 1000, 8), false, VMDK_LOAD_METADATA},
+      {"grain size 0", patched(20, 0, 8), false, VMDK_LOAD_GEOMETRY},
+      {"huge grain size", patched(20, 1ull << 40, 8), false, VMDK_LOAD_GEOMETRY},
+      {"table length 0", patched(44, 0, 4), false, VMDK_LOAD_GEOMETRY},
+      {"tables past the metadata", patched(44, 0x40000000, 4), false, VMDK_LOAD_METADATA},
+      {"directory repeating one table", repeat, false, VMDK_LOAD_METADATA},
+      {"header cut short", std::vector<byte>(good.begin(), good.begin() + 300), false, VMDK_LOAD_NOT_SPARSE},
+  };
+  for (const auto& c : cases) {
+    const std::string path = write_file(scratch("bad.vmdk"), c.bytes);
+    vmdk_extent e;
+    EXPECT_EQ(e.open(path.c_str(), false), c.valid) << c.what;
+    EXPECT_EQ(e.m_load_error, c.why) << c.what;
+  }
+}
+
+namespace {
+
+// base (aaaa0001): grains 0, 1, 2 filled B0, B1, B2; child (cccc0002): grain
+// 0 filled C0, grain 2 recorded as zeros; grain 3 held by none.
+std::vector<std::string> crafted_chain(const std::string& dir) {
+  sparse_spec base;
+  base.stored = {{0, 0xB0}, {1, 0xB1}, {2, 0xB2}};
+  sparse_spec child;
+  child.descriptor = "CID=cccc0002\nparentCID=aaaa0001\nparentFileNameHint=\"base.vmdk\"\n";
+  child.stored = {{0, 0xC0}};
+  child.zeroed = {2};
+  return {write_file(dir + "base.vmdk", build_sparse(base)), write_file(dir + "child.vmdk", build_sparse(child))};
+}
+
+}  // namespace
+
+TEST(VmdkChain, ReadsTheNewestGrain) {
+  const std::vector<std::string> files = crafted_chain(make_dir("crafted"));
+  vmdk_disk disk(false);
+  ASSERT_TRUE(disk.add_extents(files));
+  ASSERT_TRUE(disk.link_chain());
+  ASSERT_EQ(disk.m_chain.size(), 2u);
+  EXPECT_EQ(disk.m_chain[0]->m_cid, "aaaa0001");
+  EXPECT_EQ(disk.m_head->m_cid, "cccc0002");
+
+  // One read over grains 0-3 (4 KiB each) starting inside grain 0.
+  std::vector<byte> buf(4 * 4096 - 100, 0xEE);
+  uint32 len = static_cast<uint32>(buf.size());
+  ASSERT_TRUE(disk.read(buf.data(), 100, len));
+  ASSERT_EQ(len, buf.size());
+  const byte want[4] = {0xC0, 0xB1, 0x00, 0x00};
+  for (uint32 i = 0; i < len; ++i) {
+    const uint32 grain = (i + 100) / 4096;
+    ASSERT_EQ(buf[i], want[grain]) << "byte " << i + 100 << " of grain " << grain;
+  }
+}
+
+TEST(VmdkChain, WritesGoToTheFileHoldingTheGrain) {
+  const std::string dir = make_dir("writes");
+  const std::vector<std::string> files = crafted_chain(dir);
+  vmdk_disk disk(true);
+  ASSERT_TRUE(disk.add_extents(files));
+  ASSERT_TRUE(disk.link_chain());
+  std::vector<byte> data(100, 0x77);
+  uint32 len = 100;
+  EXPECT_TRUE(disk.write(data.data(), 3 * 4096, len));
+  EXPECT_EQ(len, 0u) << "no file holds grain 3";
+  len = 100;
+  ASSERT_TRUE(disk.write(data.data(), 4096 + 10, len));
+  EXPECT_EQ(len, 100u);
+  disk.close();
+
+  vmdk_extent base;
+  ASSERT_TRUE(base.open((dir + "base.vmdk").c_str(), false));
+  byte check[120];
+  uint32 n = sizeof check;
+  ASSERT_TRUE(base.read_at(base.m_fd, check, 4096, n));
+  EXPECT_EQ(check[9], 0xB1);
+  EXPECT_EQ(check[10], 0x77);
+  EXPECT_EQ(check[109], 0x77);
+  EXPECT_EQ(check[110], 0xB1);
+}
+
+TEST(VmdkChain, OpenChainFindsAndReportsParents) {
+  const std::string base = quor_test::fixture("vmdk-base.vmdk");
+  const std::string child = quor_test::fixture("vmdk-child.vmdk");
+  ASSERT_FALSE(base.empty() || child.empty());
+  const std::string with = make_dir("with-base");
+  const std::string without = make_dir("without-base");
+  write_file(with + "vmdk-base.vmdk", read_file(base));
+  write_file(with + "vmdk-child.vmdk", read_file(child));
+  write_file(without + "vmdk-child.vmdk", read_file(child));
+  const std::string pair = " depends on parent vmdk \"vmdk-base.vmdk\"\n";
+
+  const struct {
+    std::vector<std::string> files;
+    bool result;
+    std::string msgs;
+    std::vector<std::string> chain;
+  } cases[] = {
+      {{with + "vmdk-child.vmdk", with + "vmdk-base.vmdk"}, true, "",
+       {with + "vmdk-child.vmdk", with + "vmdk-base.vmdk"}},
+      {{with + "vmdk-child.vmdk"}, false, "=> vmdk file: " + with + "vmdk-child.vmdk\n" + pair,
+       {with + "vmdk-child.vmdk", with + "vmdk-base.vmdk"}},
+      {{without + "vmdk-child.vmdk"}, false,
+       "=> vmdk file: " + without + "vmdk-child.vmdk\n" + pair + without + "vmdk-base.vmdk is invalid\n",
+       {without + "vmdk-child.vmdk", without + "vmdk-base.vmdk"}},
+  };
+  for (const auto& c : cases) {
+    vmdk_disk disk(false);
+    std::ostringstream msgs;
+    std::vector<std::string> chain;
+    EXPECT_EQ(disk.open_chain(c.files, msgs, chain), c.result) << c.files[0];
+    EXPECT_EQ(msgs.str(), c.msgs) << c.files[0];
+    EXPECT_EQ(chain, c.chain) << c.files[0];
+    disk.close();
+  }
+}
+
+TEST(VmdkChain, ChainsThatCannotBeLinked) {
+  const std::string dir = make_dir("broken");
+  // A child whose hint names itself: the search must stop, not loop.
+  sparse_spec self;
+  self.descriptor = "CID=dddd0004\nparentCID=eeee0005\nparentFileNameHint=\"self.vmdk\"\n";
+  const std::string self_path = write_file(dir + "self.vmdk", build_sparse(self));
+  // Two extents that name each other as parent: no base.
+  sparse_spec a, b;
+  a.descriptor = "CID=0000000a\nparentCID=0000000b\n";
+  b.descriptor = "CID=0000000b\nparentCID=0000000a\n";
+  const std::string a_path = write_file(dir + "a.vmdk", build_sparse(a));
+  const std::string b_path = write_file(dir + "b.vmdk", build_sparse(b));
+  sparse_spec packed;
+  packed.flags = 3 | (1u << 16) | (1u << 17);
+  const std::string packed_path = write_file(dir + "packed.vmdk", build_sparse(packed));
+
+  const struct {
+    std::vector<std::string> files;
+    std::string msgs;
+  } cases[] = {
+      {{self_path},
+       "=> vmdk file: " + self_path + "\n depends on parent vmdk \"self.vmdk\"\n" + self_path +
+           " does not hold the parent content id eeee0005\n"},
+      {{a_path, b_path}, ""},
+      {{packed_path},
+       packed_path + " is invalid\n" + packed_path +
+           " holds compressed grains (stream-optimized), which are not read as raw sectors\n"},
+  };
+  for (const auto& c : cases) {
+    vmdk_disk disk(false);
+    std::ostringstream msgs;
+    std::vector<std::string> chain;
+    EXPECT_FALSE(disk.open_chain(c.files, msgs, chain)) << c.files[0];
+    EXPECT_EQ(msgs.str(), c.msgs) << c.files[0];
+    EXPECT_FALSE(disk.is_open());
+
+    vmdk_disk linked(false);
+    if (linked.add_extents(c.files)) {
+      EXPECT_FALSE(linked.link_chain()) << c.files[0];
+    }
+    EXPECT_FALSE(linked.is_open());
+  }
+}

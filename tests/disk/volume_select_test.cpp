@@ -1,0 +1,238 @@
+// Choosing the NTFS volume offset: the messages are the tool's own texts,
+// written here by hand from the partition tables the fixture scripts made.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "disk/disk_handle.h"
+#include "disk/volume_select.h"
+#include "tests/support/fixture.h"
+#include "utils/byte_order.h"
+
+namespace {
+
+struct selection {
+  bool result;
+  bool found;
+  ulong64 offset;
+  std::string msgs;
+};
+
+selection on_image(const std::string& path, ulong64 offset) {
+  selection s;
+  std::ostringstream msgs;
+  s.offset = offset;
+  s.found = true;
+  s.result = select_ntfs_volume_on_image(msgs, path, s.offset, s.found);
+  s.msgs = msgs.str();
+  return s;
+}
+
+std::string write_file(const std::string& name, const std::vector<byte>& bytes) {
+  const std::string path = quor_test::scratch_dir() + "/" + name;
+  int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+  EXPECT_NE(fd, -1);
+  EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::close(fd);
+  return path;
+}
+
+}  // namespace
+
+TEST(VolumeSelect, ImageMessagesFollowTheTable) {
+  const std::string far = quor_test::fixture("mbr-far.img");
+  const std::string ext = quor_test::fixture("mbr-ext.img");
+  const std::string gpt = quor_test::fixture("gpt-slot3.img");
+  const std::string bare = quor_test::fixture("mbr-1p-volume.img");
+  ASSERT_FALSE(far.empty() || ext.empty() || gpt.empty() || bare.empty());
+
+  const std::string far_list =
+      "\n"
+      "volume offset [ 0x100000 ] : ntfs\n"
+      "volume offset [ 0x500000 ] : linux native\n"
+      "volume offset [ 0x10100000 ] : ntfs\n"
+      "\n";
+  const struct {
+    std::string path;
+    ulong64 asked;
+    selection want;
+  } cases[] = {
+      // Nothing asked: the last NTFS partition is suggested and taken.
+      {far, 0, {false, true, 0x10100000, far_list + "use option [-image \"" + far + "\" -offset 0x10100000]\n"}},
+      // The offset of an NTFS partition is confirmed without a word.
+      {far, 0x100000, {true, true, 0x100000, ""}},
+      {far, 0x10100000, {true, true, 0x10100000, ""}},
+      // A Linux partition: the candidate is the last NTFS one before it.
+      {far,
+       0x500000,
+       {false, true, 0x100000,
+        "volume offset selected 0x500000 is not a NTFS partition, but a linux native\n" + far_list +
+            "use option [-image \"" + far + "\" -offset 0x100000]\n"}},
+      // An offset where nothing starts: the last NTFS partition of all.
+      {far, 0x200000, {false, true, 0x10100000, far_list + "use option [-image \"" + far + "\" -offset 0x10100000]\n"}},
+      {ext,
+       0,
+       {false, true, 0x600000,
+        "\n"
+        "volume offset [ 0x7e00 ] : linux native [guess]\n"
+        "volume offset [ 0x100000 ] : linux native\n"
+        "volume offset [ 0x300000 ] : extended\n"
+        "volume offset [ 0x400000 ] : linux native\n"
+        "volume offset [ 0x500000 ] : extended\n"
+        "volume offset [ 0x600000 ] : ntfs\n"
+        "\n"
+        "use option [-image \"" +
+            ext + "\" -offset 0x600000]\n"}},
+      {gpt,
+       0,
+       {false, true, 0x200000,
+        "\n"
+        "volume offset [ 0x100000 ] : unk\n"
+        "volume offset [ 0x200000 ] : ntfs\n"
+        "\n"
+        "use option [-image \"" +
+            gpt + "\" -offset 0x200000]\n"}},
+      // A bare volume has the boot mark but no table.
+      {bare, 0, {false, false, 0, "couldn't find any partitions on disk: " + bare + "\n"}},
+  };
+  for (const auto& c : cases) {
+    selection got = on_image(c.path, c.asked);
+    EXPECT_EQ(got.result, c.want.result) << c.path << " at " << c.asked;
+    EXPECT_EQ(got.found, c.want.found) << c.path << " at " << c.asked;
+    EXPECT_EQ(got.offset, c.want.offset) << c.path << " at " << c.asked;
+    EXPECT_EQ(got.msgs, c.want.msgs) << c.path << " at " << c.asked;
+  }
+}
+
+TEST(VolumeSelect, WideAndNarrowPathsAgree) {
+  const std::string far = quor_test::fixture("mbr-far.img");
+  ASSERT_FALSE(far.empty());
+  std::ostringstream msgs;
+  ulong64 offset = 0;
+  bool found = false;
+  EXPECT_FALSE(select_ntfs_volume_on_image(msgs, std::wstring(far.begin(), far.end()), offset, found));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(offset, 0x10100000u);
+  EXPECT_EQ(msgs.str(), on_image(far, 0).msgs);
+}
+
+TEST(VolumeSelect, DisksWithoutUsableTables) {
+  // A missing file; no boot mark anywhere; a table with only a Linux
+  // partition; a boot mark only past the first 16 KiB (read relaxed).
+  std::vector<byte> zeros(65536, 0);
+  std::vector<byte> linux_only(65536, 0);
+  linux_only[446 + 4] = 0x83;
+  store_u32(&linux_only[446 + 8], 2048);
+  store_u32(&linux_only[446 + 12], 100);
+  linux_only[510] = 0x55;
+  linux_only[511] = 0xAA;
+  std::vector<byte> late = zeros;
+  late[20480 + 446 + 4] = 0x07;
+  store_u32(&late[20480 + 446 + 8], 8);
+  store_u32(&late[20480 + 446 + 12], 64);
+  late[20480 + 510] = 0x55;
+  late[20480 + 511] = 0xAA;
+
+  const std::string missing = quor_test::scratch_dir() + "/no-such.img";
+  const std::string blank = write_file("blank.img", zeros);
+  const std::string linux_path = write_file("linux.img", linux_only);
+  const std::string late_path = write_file("late.img", late);
+  const struct {
+    std::string path;
+    selection want;
+  } cases[] = {
+      {missing, {false, false, 0, "invalid disk: " + missing + "\n"}},
+      {blank, {false, false, 0, "couldn't find any partitions on disk: " + blank + "\n"}},
+      {linux_path,
+       {false, false, 0,
+        "\nvolume offset [ 0x100000 ] : linux native\n\ndrive " + linux_path + " has no ntfs partition\n"}},
+      {late_path,
+       {false, true, 0x6000,
+        "disk " + late_path + " corrupted, partition info questionable\n\nvolume offset [ 0x6000 ] : ntfs\n\n" +
+            "use option [-image \"" + late_path + "\" -offset 0x6000]\n"}},
+  };
+  for (const auto& c : cases) {
+    selection got = on_image(c.path, 0);
+    EXPECT_EQ(got.result, c.want.result) << c.path;
+    EXPECT_EQ(got.found, c.want.found) << c.path;
+    EXPECT_EQ(got.offset, c.want.offset) << c.path;
+    EXPECT_EQ(got.msgs, c.want.msgs) << c.path;
+  }
+  std::ostringstream msgs;
+  ulong64 offset = 0;
+  bool found = true;
+  EXPECT_FALSE(select_ntfs_volume_on_image(msgs, std::string(), offset, found));
+  EXPECT_FALSE(found);
+  EXPECT_EQ(msgs.str(), "");
+}
+
+TEST(VolumeSelect, BufferAndDriveMembers) {
+  std::vector<byte> mbr(512, 0);
+  mbr[446 + 4] = 0x82;
+  store_u32(&mbr[446 + 8], 63);
+  store_u32(&mbr[446 + 12], 100);
+  mbr[510] = 0x55;
+  mbr[511] = 0xAA;
+  std::ostringstream msgs;
+  ulong64 offset = 0;
+  bool found = true;
+  EXPECT_FALSE(select_ntfs_volume_in_buffer(msgs, mbr.data(), mbr.size(), offset, found));
+  EXPECT_FALSE(found);
+  EXPECT_EQ(msgs.str(), "volume offset [ 0x7e00 ] : linux swap\ndrive as no ntfs partition\n");
+
+  mbr[446 + 4] = 0x07;
+  msgs.str("");
+  EXPECT_TRUE(select_ntfs_volume_in_buffer(msgs, mbr.data(), mbr.size(), offset = 0x7e00, found));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(msgs.str(), "");
+
+  // Drives by number never open here.
+  msgs.str("");
+  EXPECT_FALSE(select_ntfs_volume_on_drive(msgs, 3, offset, found, true));
+  EXPECT_FALSE(found);
+  EXPECT_EQ(msgs.str(), "problems accessing physical disk #3, aborting \n");
+}
+
+TEST(VolumeSelect, SnapshotChains) {
+  const std::string base = quor_test::fixture("vmdk-base.vmdk");
+  const std::string child = quor_test::fixture("vmdk-child.vmdk");
+  ASSERT_FALSE(base.empty() || child.empty());
+  std::ostringstream msgs;
+  ulong64 offset = 0;
+  bool found = false;
+  EXPECT_FALSE(select_ntfs_volume_in_snapshots(msgs, std::vector<std::string>{base}, offset, found));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(offset, 0x100000u);
+  EXPECT_EQ(msgs.str(), "\nvolume offset [ 0x100000 ] : ntfs\n\n");
+
+  // The child alone cannot be joined: its parent is not in the list.
+  msgs.str("");
+  offset = 0;
+  EXPECT_FALSE(select_ntfs_volume_in_snapshots(msgs, std::vector<std::string>{child}, offset, found));
+  EXPECT_FALSE(found);
+  EXPECT_EQ(msgs.str(), "invalid disk collection of snaps \n");
+}
+
+TEST(VolumeSelect, ListsAndTheFactoryRule) {
+  const std::string far = quor_test::fixture("mbr-far.img");
+  const std::string bare = quor_test::fixture("mbr-1p-volume.img");
+  ASSERT_FALSE(far.empty() || bare.empty());
+  std::vector<ulong64> offsets;
+  EXPECT_TRUE(list_ntfs_volumes_on_image(far, offsets));
+  EXPECT_EQ(offsets, (std::vector<ulong64>{0x100000, 0x10100000}));
+  EXPECT_FALSE(list_ntfs_volumes_on_image(bare, offsets));
+  EXPECT_TRUE(offsets.empty());
+
+  disk_handle far_disk(far.c_str(), false, false, DISK_KIND_FILE);
+  ulong64 chosen = 1;
+  EXPECT_TRUE(choose_ntfs_volume_offset(&far_disk, chosen));
+  EXPECT_EQ(chosen, 0x10100000u);
+  disk_handle bare_disk(bare.c_str(), false, false, DISK_KIND_FILE);
+  EXPECT_FALSE(choose_ntfs_volume_offset(&bare_disk, chosen));
+  EXPECT_EQ(chosen, 0u);
+}
