@@ -171,11 +171,11 @@ bool filetime_to_unix(uint64 filetime, uint64& seconds) {
 }
 
 bool filetime_to_unix(uint32 low, uint32 high, uint64& seconds) {
-  return filetime_to_unix(make_u64(low, high), seconds);
+  return filetime_to_unix(u64_from_words(low, high), seconds);
 }
 
 bool unix_to_filetime(uint32 low, uint32 high, uint64& out) {
-  out = make_u64(low, high) * zq::ticks_per_second + zq::unix_epoch_ticks;
+  out = u64_from_words(low, high) * zq::ticks_per_second + zq::unix_epoch_ticks;
   return true;
 }
 
@@ -213,7 +213,7 @@ uint64 filetime_to_minutes(uint64 ticks) { return ticks / 600000000ULL; }
 uint64 minutes_to_filetime(uint64 minutes) { return minutes * 600000000ULL; }
 
 uint64 filetime_add_ms(uint64 filetime, uint32 ms_low, uint32 ms_high) {
-  return filetime + make_u64(ms_low, ms_high) * zq::ticks_per_ms;
+  return filetime + u64_from_words(ms_low, ms_high) * zq::ticks_per_ms;
 }
 
 bool filetime_difference(long64 a, long64 b, uint64& out) { return absolute_difference(a, b, out); }
@@ -242,15 +242,15 @@ bool filetime_diff_milliseconds(long64 a, long64 b, uint64& out) {
   return true;
 }
 
-uint64 make_u64(uint32 low, uint32 high) { return (static_cast<uint64>(high) << 32) | low; }
+uint64 u64_from_words(uint32 low, uint32 high) { return (static_cast<uint64>(high) << 32) | low; }
 
 bool set_u64(uint64& out, uint32 low, uint32 high) {
-  out = make_u64(low, high);
+  out = u64_from_words(low, high);
   return true;
 }
 
 bool set_u64(uint64* out, uint32 low, uint32 high) {
   if (!out) return false;
-  *out = make_u64(low, high);
+  *out = u64_from_words(low, high);
   return true;
 }

@@ -103,6 +103,6 @@ bool filetime_diff_microseconds(long64 a, long64 b, uint64& out);
 bool filetime_diff_milliseconds(long64 a, long64 b, uint64& out);
 
 // Small holders joining two 32-bit words into one 64-bit value.
-uint64 make_u64(uint32 low, uint32 high);
+uint64 u64_from_words(uint32 low, uint32 high);
 bool set_u64(uint64& out, uint32 low, uint32 high);
 bool set_u64(uint64* out, uint32 low, uint32 high);

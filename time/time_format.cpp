@@ -1,28 +1,12 @@
 #include "time/time_format.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <locale>
 #include <sstream>
 
-namespace {
+#include "utils/locale_select.h"
 
-// The name of a locale the environment offers that really constructs: the
-// environment's own (""), else $LC_TIME, else $LANG.
-bool usable_locale_name(std::string& name) {
-  const char* candidates[] = {"", std::getenv("LC_TIME"), std::getenv("LANG")};
-  for (const char* candidate : candidates) {
-    if (!candidate) continue;
-    try {
-      std::locale probe(candidate);
-      name = candidate;
-      return true;
-    } catch (const std::exception&) {
-    }
-  }
-  name.clear();
-  return false;
-}
+namespace {
 
 std::string locale_date(const std::string& locale_name, const systemtime_ex& st) {
   tm fields{};
@@ -61,7 +45,7 @@ void format_time(std::string& date, std::string& time, const zq::time& t, bool w
   const systemtime_ex& st = t.m_st;
   char buf[64];
   std::string locale_name;
-  if (use_locale && usable_locale_name(locale_name)) {
+  if (use_locale && locale_from_env(locale_name)) {
     date = locale_date(locale_name, st);
   } else if (two_digit_year) {
     std::snprintf(buf, sizeof buf, "%02d/%02d/%02d", st.wMonth, st.wDay, short_year(st.wYear));
@@ -112,7 +96,7 @@ std::ostream& write_time_secs(std::ostream& os, zq::time t) {
 }
 
 std::ostream& write_filetime(std::ostream& os, uint32 low, uint32 high) {
-  return write_time(os, zq::time(make_u64(low, high), type_filetime));
+  return write_time(os, zq::time(u64_from_words(low, high), type_filetime));
 }
 
 std::string& append_time(std::string& out, zq::time t) { return out += stream_text(t, true); }

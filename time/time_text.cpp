@@ -6,35 +6,9 @@
 
 #include "time/zq_time.h"
 #include "utils/date_text_parse.h"
+#include "utils/utf_convert.h"
 
 namespace {
-
-// UTF-8 of a wide text, one code point per wchar_t; what is not a Unicode
-// scalar value becomes U+FFFD.
-std::string to_utf8(const wchar_t* text) {
-  std::string out;
-  if (!text) return out;
-  for (; *text; ++text) {
-    uint32 c = static_cast<uint32>(*text);
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
 
 void fill_systemtime(zq::_windows_systemtime& out, uint32 day, uint32 month, uint32 year,
                      uint32 hour, uint32 minute, uint32 second) {
@@ -94,8 +68,8 @@ bool parse_systemtime(const char* date, const char* time, _windows_systemtime& o
 }
 
 bool parse_systemtime_w(const wchar_t* date, const wchar_t* time, _windows_systemtime& out) {
-  const std::string narrow_date = to_utf8(date);
-  const std::string narrow_time = to_utf8(time);
+  const std::string narrow_date = date ? wstring_to_utf8(date) : std::string();
+  const std::string narrow_time = time ? wstring_to_utf8(time) : std::string();
   if (narrow_date.empty() && narrow_time.empty()) return false;
   return parse_systemtime(narrow_date.empty() ? nullptr : narrow_date.c_str(),
                           narrow_time.empty() ? nullptr : narrow_time.c_str(), out);

@@ -144,7 +144,7 @@ time::time(uint16 dos_date, uint16 dos_time) {
 
 time::time(_windows_filetime filetime) {
   clear();
-  set_filetime(make_u64(filetime.dwLowDateTime, filetime.dwHighDateTime));
+  set_filetime(u64_from_words(filetime.dwLowDateTime, filetime.dwHighDateTime));
 }
 
 time::time(uint64 filetime, double sub_second_ticks) {

@@ -4,6 +4,10 @@
 #include <cstring>
 
 #include "utils/byte_order.h"
+#include "utils/string_lists.h"
+#include "utils/text_edit.h"
+#include "utils/trim_join.h"
+#include "utils/utf_convert.h"
 
 bool find_all_u32(std::vector<ulong64>& hits, const uint32* buffer, uint32 length, uint32 value,
                   uint32 stride) {
@@ -124,4 +128,95 @@ uint32 utf16_trimmed_byte_length(const std::vector<uint16>& text) {
   uint32 n = static_cast<uint32>(text.size());
   while (n && text[n - 1] == 0) --n;
   return n * 2;
+}
+
+namespace {
+
+// The end-of-line style over units 0 .. count - 2 (one unit of look-ahead).
+template <typename Unit>
+byte detect_style(const Unit* text, uint64 count) {
+  byte style = eol_none;
+  if (!text || count < 2) return style;
+  for (uint64 i = 0; i + 1 < count; ++i) {
+    byte seen = 0;
+    if (text[i] == Unit('\r')) {
+      seen = text[i + 1] == Unit('\n') ? eol_crlf : eol_cr;
+    } else if (text[i] == Unit('\n')) {
+      seen = text[i + 1] == Unit('\r') ? eol_lfcr : eol_lf;
+    } else {
+      continue;
+    }
+    if (seen == eol_crlf || seen == eol_lfcr) ++i;
+    if (style != eol_none && seen != style) return eol_mixed;
+    style = seen;
+  }
+  return style;
+}
+
+}  // namespace
+
+byte detect_line_ending(const byte* text, uint32 length) { return detect_style(text, length); }
+
+byte detect_line_ending_utf16(const uint16* text, uint32 length) {
+  return detect_style(text, length / 2);
+}
+
+bool next_line_utf16(const uint16*& text, int& units_left) {
+  if (!text || units_left < 1) return false;
+  for (int i = 0; i < units_left; ++i) {
+    if (text[i] == '\n') {
+      text += i + 1;
+      units_left -= i + 1;
+      return true;
+    }
+    if (text[i] != '\r') continue;
+    // A CR in the last unit is not a line end.
+    if (i + 1 >= units_left) return false;
+    if (text[i + 1] == '\n') {
+      text += i + 2;
+      units_left -= i + 2;
+      return true;
+    }
+    ++i;  // a lone CR is passed over with the unit after it
+  }
+  return false;
+}
+
+bool text_to_lines(const byte* text, uint32 length, std::vector<std::string>& out) {
+  out.clear();
+  if (!text || !length || length > 0x7fffffffU) return false;
+  const byte style = detect_line_ending(text, std::min<uint32>(length, 1024));
+  if (style == eol_mixed || style == eol_none) return false;
+  std::string copy(reinterpret_cast<const char*>(text), length);
+  const char separator = style == eol_cr || style == eol_lfcr ? '\r' : '\n';
+  if (style == eol_lfcr) replace_char(copy, '\n', ' ', false);
+  uint32 separators = 0;
+  split_bytes(copy.data(), static_cast<int>(copy.size()), separator, out, separators, false);
+  for (std::string& line : out) trim(line);
+  return !out.empty();
+}
+
+bool wide_text_to_lines(const byte* data, uint32 length, std::vector<std::wstring>& out) {
+  out.clear();
+  if (!data || length < 2 || length > 0x7fffffffU) return false;
+  if (data[0] && data[1] && (length < 4 || (data[2] && data[3]))) {
+    std::vector<std::string> lines;
+    const bool ok = text_to_lines(data, length, lines);
+    utf8_to_wstrings(out, lines);
+    return ok;
+  }
+  // 32-bit characters in host order, copied out so the buffer need not be
+  // aligned.
+  std::vector<wchar_t> chars(length / 4);
+  if (chars.empty()) return false;
+  std::memcpy(chars.data(), data, chars.size() * sizeof(wchar_t));
+  const byte style = detect_style(chars.data(), std::min<uint64>(chars.size(), 1024));
+  if (style == eol_mixed || style == eol_none) return false;
+  const wchar_t separator = style == eol_cr || style == eol_lfcr ? L'\r' : L'\n';
+  std::wstring copy(chars.data(), chars.size());
+  if (style == eol_lfcr) replace_char_w(copy, L'\n', L' ', false);
+  uint32 separators = 0;
+  split_wchars(copy.data(), static_cast<int>(copy.size()), separator, out, separators, false);
+  for (std::wstring& line : out) trim_w(line);
+  return !out.empty();
 }

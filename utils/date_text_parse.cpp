@@ -5,18 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+#include "utils/number_parse.h"
+#include "utils/trim_join.h"
 
-// Blanks, tabs, CR and LF off both ends.
-void trim_blanks(std::string& text) {
-  const char* blanks = " \t\r\n";
-  const std::string::size_type first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) {
-    text.clear();
-    return;
-  }
-  text = text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
+namespace {
 
 // The leading decimal digits of a field as a number (the field starts with
 // a digit; fields here are at most four characters long).
@@ -29,41 +21,6 @@ uint32 leading_decimal(const std::string& field) {
   return value;
 }
 
-// One field of an ordered date: hexadecimal after "0x", "x" or a second
-// character x, octal after "o", decimal from a digit, or a quoted character.
-bool field_value(const std::string& text, uint32& out) {
-  auto convert = [&out](const char* digits, int base) {
-    const char* p = digits;
-    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    if (base == 16 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && std::isxdigit(static_cast<unsigned char>(p[2]))) p += 2;
-    uint64 value = 0;
-    for (;; ++p) {
-      int d = -1;
-      if (std::isdigit(static_cast<unsigned char>(*p))) d = *p - '0';
-      else if (std::isalpha(static_cast<unsigned char>(*p))) d = std::tolower(static_cast<unsigned char>(*p)) - 'a' + 10;
-      if (d < 0 || d >= base) break;
-      value = value * static_cast<uint64>(base) + static_cast<uint64>(d);
-      if (value > 0xFFFFFFFFULL) value = 0x100000000ULL;
-    }
-    if (value > 0xFFFFFFFFULL) out = 0xFFFFFFFFU;
-    else out = negative ? static_cast<uint32>(0U - static_cast<uint32>(value)) : static_cast<uint32>(value);
-    return true;
-  };
-  const char* s = text.c_str();
-  const char first = static_cast<char>(std::tolower(static_cast<unsigned char>(s[0])));
-  if (text.size() >= 2 && std::tolower(static_cast<unsigned char>(s[1])) == 'x') return convert(s + 2, 16);
-  if (first == 'x') return convert(s + 1, 16);
-  if (first == 'o') return convert(s + 1, 8);
-  if (std::isdigit(static_cast<unsigned char>(first))) return convert(s, 10);
-  if (text.size() == 3 && s[0] == '\'' && s[2] == '\'') {
-    out = static_cast<unsigned char>(s[1]);
-    return true;
-  }
-  return false;
-}
-
 // The fields of a time-of-day text, and its 12-hour marker letter ('a',
 // 'p', another letter, or 0 for none).
 struct clock_text {
@@ -74,7 +31,7 @@ struct clock_text {
 
 bool split_clock(const char* text, clock_text& out) {
   std::string s(text);
-  trim_blanks(s);
+  trim(s);
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const std::string::size_type c1 = s.find(':');
   if (c1 == std::string::npos) return false;
@@ -189,7 +146,7 @@ bool parse_date_by_order(const char* text, std::string& order, char separator, u
   for (int i = 0; i < 3; ++i) {
     const char which = i < static_cast<int>(order.size()) ? order[i] : 0;
     uint32* target = which == 'D' ? &day : which == 'M' ? &month : which == 'Y' ? &year : nullptr;
-    if (!target || !field_value(fields[i], *target)) return false;
+    if (!target || !parse_uint32(fields[i], *target)) return false;
   }
   if (year <= 30) year += 2000;
   else if (year <= 99) year += 1900;
