@@ -1,0 +1,19 @@
+#pragma once
+// $ATTRIBUTE_LIST: an entry whose attributes do not fit in one FILE record
+// names, for each attribute, the record that holds it. Attributes kept in
+// other records are fetched and filed into the same inode_attributes as if
+// they stood in the base record.
+#include "app/record_reader.h"
+#include "app/user_ctx.h"
+#include "utils/types.h"
+
+// Reads the list of the $ATTRIBUTE_LIST attribute at `attribute` (its own
+// length `length`, already checked to lie in its record), resident or
+// through the volume's clusters, and files what it names.
+bool read_attribute_list(inode_attributes& out, user_ctx& ctx, ulong64 base_entry, const byte* attribute,
+                         uint32 length);
+
+// Walks the list entries in [list, list + length) and files every attribute
+// that lives in a record other than the base record.
+bool parse_attribute_list_entries(inode_attributes& out, user_ctx& ctx, ulong64 base_entry, const byte* list,
+                                  uint32 length);

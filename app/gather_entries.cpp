@@ -1,0 +1,168 @@
+#include "app/gather_entries.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "ntfs/index_record.h"
+#include "ntfs/mft_record.h"
+#include "ntfs/ntfs.h"
+#include "utils/byte_order.h"
+#include "utils/file_handle.h"
+
+namespace {
+
+// The $INDEX_ROOT header before the node: indexed attribute type, collation
+// rule, bytes per index record, clusters per index record.
+const uint32 k_root_header = 16;
+
+bool resident_value_of(const attribute_record& attribute, byte_view& value) {
+  const std::vector<byte>& raw = attribute.raw;
+  if (raw.size() < AH_RESIDENT_SIZE || raw[AH_NON_RESIDENT] != 0) return false;
+  return resident_value(raw.data(), static_cast<uint32>(raw.size()), value);
+}
+
+const attribute_record* find_named(const inode_attributes& record, uint32 type, const std::wstring& name) {
+  for (const auto& kv : record.attributes) {
+    if (kv.second.type() == type && kv.second.name == name) return &kv.second;
+  }
+  return nullptr;
+}
+
+// Views and quota indexes share the index structures but not $FILE_NAME
+// keys; parsing them as directory entries would invent names.
+bool indexes_file_names(const inode_attributes& record, const std::wstring& name) {
+  const attribute_record* root = find_named(record, ATTR_INDEX_ROOT, name);
+  byte_view value;
+  uint32 indexed = 0;
+  if (!root || !resident_value_of(*root, value) || !value.u32(0, indexed)) return true;
+  return indexed == ATTR_FILE_NAME;
+}
+
+uint32 index_record_size(const inode_attributes& record, const std::wstring& name) {
+  const attribute_record* root = find_named(record, ATTR_INDEX_ROOT, name);
+  byte_view value;
+  uint32 size = 0;
+  if (root && resident_value_of(*root, value) && value.u32(8, size) && is_valid_index_record_size(size))
+    return size;
+  return INDX_DEFAULT_RECORD_SIZE;
+}
+
+// The $BITMAP of the index, one bit per INDX record. Empty when it is
+// missing, unreadable or too short to cover every record: then every record
+// counts as in use, so that no live entry is taken for slack.
+void read_index_bitmap(CNtfs& ntfs, const inode_attributes& record, const std::wstring& name, uint64 records,
+                       std::vector<byte>& bitmap) {
+  bitmap.clear();
+  const attribute_record* attr = find_named(record, ATTR_BITMAP, name);
+  uint64 needed = (records + 7) / 8;
+  if (!attr || needed == 0) return;
+  byte_view value;
+  if (resident_value_of(*attr, value)) {
+    if (value.size >= needed) bitmap.assign(value.data, value.data + needed);
+    return;
+  }
+  const uint64 cs = ntfs.m_cluster_size;
+  if (attr->runs.empty() || cs == 0 || needed > (1u << 24)) return;
+  bitmap.assign(static_cast<size_t>(needed), 0);
+  std::vector<byte> cluster(static_cast<size_t>(cs));
+  uint64 covered = 0;
+  for (const data_run& run : attr->runs) {
+    for (uint64 i = 0; i < run.num_clusters && !run.sparse; ++i) {
+      uint64 vcn = run.vcn + i;
+      if (vcn > needed / cs || vcn * cs >= needed) break;
+      if (run.lcn > ntfs.m_total_clusters || i >= ntfs.m_total_clusters - run.lcn) break;
+      uint32 size = static_cast<uint32>(cs);
+      if (!ntfs.read_lcn(run.lcn + i, cluster.data(), size) || size != cs) break;
+      uint64 n = std::min<uint64>(cs, needed - vcn * cs);
+      std::memcpy(bitmap.data() + vcn * cs, cluster.data(), static_cast<size_t>(n));
+      covered += n;
+    }
+  }
+  if (covered < needed) bitmap.clear();
+}
+
+void parse_index_root(std::vector<byte>& buffer, indx_attribute_entries& out, ulong64 dir_entry,
+                      const attribute_record& attribute) {
+  const std::vector<byte>& raw = attribute.raw;
+  uint64 n = raw.size();
+  if (n < AH_RESIDENT_SIZE) return;
+  uint64 v = load_u16(raw.data() + AH_VALUE_OFFSET);
+  if (n < 72 || n < v + 88) return;
+  buffer.assign(raw.begin() + static_cast<std::ptrdiff_t>(v + k_root_header), raw.end());
+  parse_index_node_w_carve(out.valid, out.carved, dir_entry, buffer.data(), static_cast<int>(buffer.size()), 0);
+}
+
+void parse_index_allocation(std::vector<byte>& buffer, indx_attribute_entries& out, ulong64 dir_entry,
+                            CNtfs& ntfs, const inode_attributes& record, const attribute_record& attribute) {
+  // An index too large for one record continues in extension records:
+  // every extent of the same name adds its runs at their own VCNs.
+  std::vector<data_run> runs;
+  uint64 data_size = 0;
+  for (const auto& kv : record.attributes) {
+    const attribute_record& piece = kv.second;
+    if (piece.type() != ATTR_INDEX_ALLOCATION || piece.name != attribute.name) continue;
+    merge_data_runs(piece.runs, runs);
+    if (piece.raw.size() >= AH_NON_RESIDENT_SIZE) {
+      uint64 size = load_u64(piece.raw.data() + AH_DATA_SIZE);
+      if (size > data_size) data_size = size;
+    }
+  }
+  uint32 record_size = index_record_size(record, attribute.name);
+  if (!ntfs.read_index_allocation(buffer, runs, record_size, data_size) || buffer.size() < record_size) return;
+  std::vector<byte> bitmap;
+  read_index_bitmap(ntfs, record, attribute.name, buffer.size() / record_size, bitmap);
+  parse_index_allocation_w_carve(out.valid, out.carved, dir_entry, buffer.data(), buffer.size(), record_size,
+                                 bitmap.empty() ? nullptr : bitmap.data(), bitmap.size(), 0);
+}
+
+}  // namespace
+
+void collect_indx_attribute(std::vector<byte>& buffer, indx_attribute_entries& out, ulong64 dir_entry,
+                            user_ctx& ctx, const inode_attributes& record, const attribute_record& attribute,
+                            uint32 type) {
+  if (!ctx.ntfs || !ctx.ntfs->is_valid()) return;
+  out.type = type;
+  if (!indexes_file_names(record, attribute.name)) return;
+  if (type == ATTR_INDEX_ALLOCATION) {
+    parse_index_allocation(buffer, out, dir_entry, *ctx.ntfs, record, attribute);
+  } else if (type == ATTR_INDEX_ROOT) {
+    parse_index_root(buffer, out, dir_entry, attribute);
+  }
+}
+
+bool collect_dir_entries(std::vector<byte>& allocation_buffer, std::vector<byte>& root_buffer,
+                         inode_indx_mmap& all_entries, string_indx_map& nodup_entries, user_ctx& ctx,
+                         ulong64 dir_entry) {
+  allocation_buffer.clear();
+  root_buffer.clear();
+  bool extracted_mft = ctx.mft_reader && ctx.mft_reader->is_open();
+  if (!extracted_mft && !(ctx.ntfs && ctx.ntfs->initialise(ctx.mft_pos))) return false;
+  if (!ctx.ntfs) return false;
+
+  inode_attributes record;
+  if (!read_inode(record, ctx, dir_entry)) {
+    std::fputs("invalid inode\n", stdout);
+    return false;
+  }
+
+  std::vector<indx_attribute_entries> indexes;
+  std::vector<std::wstring> allocations_done;
+  for (const auto& kv : record.attributes) {
+    const attribute_record& attribute = kv.second;
+    uint32 type = attribute.type();
+    if (type == ATTR_INDEX_ALLOCATION) {
+      bool done = false;
+      for (const std::wstring& name : allocations_done) done = done || name == attribute.name;
+      if (done) continue;
+      allocations_done.push_back(attribute.name);
+      indexes.emplace_back();
+      collect_indx_attribute(allocation_buffer, indexes.back(), dir_entry, ctx, record, attribute, type);
+    } else if (type == ATTR_INDEX_ROOT) {
+      indexes.emplace_back();
+      collect_indx_attribute(root_buffer, indexes.back(), dir_entry, ctx, record, attribute, type);
+    }
+  }
+  merge_dir_entries(all_entries, nodup_entries, indexes, ctx.mft_entry_count);
+  return !all_entries.empty();
+}

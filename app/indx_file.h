@@ -1,0 +1,27 @@
+#pragma once
+// Analysis of an extracted file of INDX records (a directory's
+// $INDEX_ALLOCATION stream copied out of a volume): every 4096-byte record is
+// fixed up, parsed and carved, the results merged and written in the chosen
+// form, with no volume at all.
+#include <string>
+
+#include "app/user_ctx.h"
+#include "utils/types.h"
+
+// Parses [data, data + size) as consecutive 4096-byte records from offset 0;
+// the fixups change `data` in place. `dir_entry` 0 takes the directory from
+// the first live entry found. A record that is not "INDX" is passed over and
+// the records after it keep their own offsets. Writes to standard output.
+// False when size is below 16 or nothing at all was found.
+bool analyze_indx_buffer(ulong64 dir_entry, user_ctx& ctx, byte* data, uint32 size);
+
+enum indx_file_result {
+  indx_file_done,        // entries found and written
+  indx_file_unreadable,  // the file cannot be opened or read
+  indx_file_empty,       // the file holds no bytes
+  indx_file_unparsable,  // no live or carvable entry in it
+};
+
+// The same for the file named by ctx.indxfile (UTF-8), read whole in pieces
+// of 2 MiB so that a file of any size is analysed without holding it all.
+indx_file_result analyze_indx_file(user_ctx& ctx);

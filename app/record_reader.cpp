@@ -1,0 +1,352 @@
+#include "app/record_reader.h"
+
+#include <cstdio>
+#include <cstring>
+#include <cwctype>
+#include <sstream>
+
+#include "app/attribute_list.h"
+#include "disk/disk_handle.h"
+#include "ntfs/mft_record.h"
+#include "ntfs/ntfs.h"
+#include "utils/byte_order.h"
+#include "utils/file_handle.h"
+#include "utils/utf16le.h"
+#include "utils/utf_convert.h"
+
+namespace {
+
+const ulong64 k_entry_mask = 0xFFFFFFFFFFFFull;
+const uint32 k_unknown_type = 0xFFFFFFFF;
+const uint32 k_symlink_tag = 0xA000000C;
+
+bool source_open(user_ctx& ctx) {
+  if (ctx.mft_reader && ctx.mft_reader->is_open()) return true;
+  return ctx.ntfs && ctx.ntfs->initialise(ctx.mft_pos);
+}
+
+bool reading_extracted_mft(const user_ctx& ctx) { return ctx.mft_reader && ctx.mft_reader->is_open(); }
+
+// UTF-16LE units straight from evidence bytes (no alignment assumed).
+std::wstring utf16le_text(const byte* data, uint32 units) {
+  std::vector<uint16> buffer(units);
+  for (uint32 i = 0; i < units; ++i) buffer[i] = load_u16(data + 2 * i);
+  std::wstring out;
+  if (units) append_utf16_units(out, buffer.data(), units, true);
+  return out;
+}
+
+// Every byte of a UTF-8 text as one wide character, as the walker expects
+// attribute names.
+std::wstring bytes_as_wide(const std::string& text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (unsigned char c : text) out.push_back(static_cast<wchar_t>(c));
+  return out;
+}
+
+void copy_prefix(byte* dest, uint32 dest_size, const byte_view& value) {
+  uint64 n = value.size < dest_size ? value.size : dest_size;
+  if (n) std::memcpy(dest, value.data, static_cast<size_t>(n));
+}
+
+std::string guid_text(const byte* g) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                static_cast<unsigned>(load_u32(g)), static_cast<unsigned>(load_u16(g + 4)),
+                static_cast<unsigned>(load_u16(g + 6)), g[8], g[9], g[10], g[11], g[12], g[13], g[14],
+                g[15]);
+  return text;
+}
+
+std::string version_text(unsigned major, unsigned minor) {
+  std::string text = "ver: " + std::to_string(major) + ":" + std::to_string(minor);
+  if (major == 1 && minor == 2) return text + " (WinNT)";
+  if (major == 3 && minor == 0) return text + " (Win2k)";
+  if (major == 3 && minor == 1) return text + " (WinXP)";
+  if (major == 3 && minor >= 2) return text + " (Windows)";
+  return text + "(Unk version)";
+}
+
+// The print name of a reparse point. Symbolic links carry a flags word
+// before their path buffer; mount points do not.
+bool reparse_print_name(const byte_view& value, std::wstring& name) {
+  name.clear();
+  uint32 tag = 0;
+  uint16 substitute_length = 0, print_offset = 0, print_length = 0;
+  if (value.size < 17 || !value.u32(0, tag) || !value.u16(10, substitute_length) || substitute_length == 0 ||
+      !value.u16(12, print_offset) || !value.u16(14, print_length))
+    return false;
+  uint64 buffer_start = tag == k_symlink_tag ? 20 : 16;
+  uint64 start = buffer_start + print_offset;
+  if (!value.has(start, print_length)) return false;
+  name = utf16le_text(value.data + start, print_length / 2);
+  return true;
+}
+
+void note_time(bool& suspect, std::string& note, ulong64 t, ulong64 future_limit) {
+  if (t == 0) {
+    suspect = true;
+    note = "null";
+  } else if (future_limit != 0 && t > future_limit && note != "null") {
+    suspect = true;
+    note = "future";
+  }
+}
+
+// PENDING: the engine's descriptor printer.
+std::string security_descriptor_text(const byte_view&) { return std::string(); }
+
+}  // namespace
+
+attribute_record::attribute_record(const byte* attribute, uint32 length) {
+  if (!attribute || length < 16) return;
+  raw.assign(attribute, attribute + length);
+  if (attribute[8] != 0) {
+    std::vector<run_record> decoded;
+    if (decode_attribute_runs(attribute, length, decoded)) run_records_to_data_runs(decoded, runs);
+  }
+}
+
+uint32 attribute_record::type() const { return raw.size() >= 4 ? load_u32(raw.data()) : 0; }
+
+void inode_attributes::clear() {
+  source_desc.clear();
+  has_attr_list = false;
+  attr_list_nonresident = false;
+  time_note_set = false;
+  time_note.clear();
+  entry = 0;
+  sequence = 0;
+  std::memset(header, 0, sizeof header);
+  next_attr_id = 0;
+  has_base_record = false;
+  base_record = 0;
+  si_records.clear();
+  filename_records.clear();
+  objid_records.clear();
+  volume_names.clear();
+  volume_infos.clear();
+  reparse_names.clear();
+  attributes.clear();
+  parents.clear();
+  names.clear();
+}
+
+bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, const byte* record, uint32 length,
+                                       const byte* attr, bool& is_attr_list) {
+  is_attr_list = false;
+  if (!record || length == 0 || !attr || attr < record) return false;
+  uint64 offset = static_cast<uint64>(attr - record);
+  if (!fits(length, offset, AH_RESIDENT_SIZE)) return false;
+  uint32 attr_length = load_u32(attr + AH_LENGTH);
+  if (attr_length < AH_RESIDENT_SIZE || !fits(length, offset, attr_length)) return false;
+
+  uint32 type = load_u32(attr + AH_TYPE);
+  ulong64 id = load_u16(attr + AH_INSTANCE);
+  ulong64 key = static_cast<ulong64>(type) | (id << 48);
+  bool resident = attr[AH_NON_RESIDENT] == 0;
+
+  std::string attr_name;
+  byte_view name_bytes;
+  if (attr[AH_NAME_LENGTH] != 0 && load_u16(attr + AH_NAME_OFFSET) != 0 &&
+      attribute_name(attr, attr_length, name_bytes))
+    attr_name = wstring_to_utf8(utf16le_text(name_bytes.data, static_cast<uint32>(name_bytes.size / 2)));
+
+  byte_view value;
+  bool has_value = resident && resident_value(attr, attr_length, value) && value.size > 0;
+
+  auto file_record = [&](ulong64 k, const char* label) -> attribute_record& {
+    attribute_record rec(attr, attr_length);
+    rec.name = bytes_as_wide(attr_name);
+    rec.label = label;
+    return attributes.emplace(k, std::move(rec)).first->second;
+  };
+
+  switch (type) {
+    case ATTR_STANDARD_INFORMATION: {
+      if (!has_value) break;
+      si_record si;
+      copy_prefix(si.data, sizeof si.data, value);
+      for (int i = 0; i < 4; ++i) {
+        if (load_u64(si.data + 8 * i) == 0) {
+          si.time_suspect = true;
+          si.note = "null";
+        }
+      }
+      si_records.emplace(id, si);
+      break;
+    }
+    case ATTR_ATTRIBUTE_LIST:
+      is_attr_list = true;
+      break;
+    case ATTR_FILE_NAME: {
+      if (!has_value || value.size < FN_NAME_LENGTH + 2) break;
+      filename_record fn;
+      copy_prefix(fn.data, sizeof fn.data, value);
+      uint32 units = fn.data[FN_NAME_LENGTH];
+      uint32 room = static_cast<uint32>((value.size - 66) / 2);
+      if (units > room) units = room;
+      fn.name = utf16le_text(value.data + 66, units);
+      uint8 name_space = fn.data[FN_NAMESPACE];
+      fn.dos_name = name_space == 2;
+      for (int i = 0; i < 4; ++i)
+        note_time(fn.time_suspect, fn.note, load_u64(fn.data + 8 + 8 * i), ctx.future_limit);
+      ulong64 parent = load_u64(fn.data);
+      ulong64 fn_key = (parent & k_entry_mask) | (((id * 16 + name_space) & 0xFFFF) << 48);
+      bool inserted = filename_records.emplace(fn_key, fn).second;
+      if (inserted && name_space != 2) {
+        parent_record pr;
+        pr.reference = parent;
+        pr.name = fn.name;
+        parents.emplace(parent & k_entry_mask, pr);
+        std::wstring lowered = fn.name;
+        for (wchar_t& c : lowered) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+        names.emplace(lowered, fn_key);
+      }
+      break;
+    }
+    case ATTR_OBJECT_ID: {
+      if (!has_value || value.size < 16) break;
+      objid_record oid;
+      copy_prefix(oid.data, sizeof oid.data, value);
+      oid.value_length = static_cast<uint32>(value.size);
+      oid.name = attr_name;
+      objid_records.emplace(id, oid);
+      file_record(key, "obj id").text = guid_text(oid.data);
+      break;
+    }
+    case ATTR_SECURITY_DESCRIPTOR: {
+      attribute_record& rec = file_record(key, "security descr");
+      if (has_value) {
+        rec.detail = security_descriptor_text(value);
+      }
+      break;
+    }
+    case ATTR_VOLUME_NAME: {
+      std::wstring volume_name;
+      if (has_value) volume_name = utf16le_text(value.data, static_cast<uint32>(value.size / 2));
+      volume_names.emplace(key, volume_name);
+      file_record(key, "vol name").name.clear();
+      break;
+    }
+    case ATTR_VOLUME_INFORMATION: {
+      if (!has_value) break;
+      volinfo_record vi;
+      copy_prefix(vi.data, sizeof vi.data, value);
+      vi.version = version_text(vi.data[8], vi.data[9]);
+      volume_infos.emplace(key, vi);
+      file_record(key, "vol info").text = vi.version;
+      break;
+    }
+    case ATTR_DATA: {
+      attribute_record& rec = file_record(key, attr_name.empty() ? "unnamed data" : "ads");
+      rec.is_data = true;
+      rec.is_ads = !attr_name.empty();
+      break;
+    }
+    case ATTR_INDEX_ROOT:
+      file_record(key, "indx root");
+      break;
+    case ATTR_INDEX_ALLOCATION:
+      file_record(key, "indx alloc");
+      break;
+    case ATTR_BITMAP:
+      file_record(key, "bitmap");
+      break;
+    case ATTR_REPARSE_POINT: {
+      std::wstring print_name;
+      bool named = has_value && reparse_print_name(value, print_name);
+      attribute_record& rec = file_record(key, "reparse point");
+      if (named) {
+        reparse_names.emplace(key, print_name);
+        rec.text = wstring_to_utf8(print_name);
+      }
+      break;
+    }
+    case ATTR_LOGGED_UTILITY_STREAM:
+      file_record(key, "logged stream");
+      break;
+    default:
+      file_record(static_cast<ulong64>(k_unknown_type) | (id << 48), "unk");
+      break;
+  }
+  return true;
+}
+
+bool read_source_record(std::vector<byte>& out, bool& is_baad, user_ctx& ctx, ulong64 entry) {
+  out.clear();
+  is_baad = false;
+  if (!source_open(ctx)) return false;
+
+  if (reading_extracted_mft(ctx)) {
+    if (!ctx.read_mft_entry(out, entry)) return false;
+  } else {
+    CNtfs& ntfs = *ctx.ntfs;
+    if (!ctx.record_size_known) {
+      ctx.record_size = ntfs.m_mft_record_size;
+      ctx.record_size_known = true;
+    }
+    if (ctx.record_size < 256 || ctx.record_size > 65536) return false;
+    disk_handle* disk = ntfs.get_disk_handle();
+    ulong64 position = ntfs.get_inode_file_pos(entry);
+    if (!disk || position == 0) return false;
+    out.resize(ctx.record_size);
+    uint32 length = ctx.record_size;
+    if (!disk->read(out.data(), length, position + ntfs.m_volume_offset)) {
+      out.clear();
+      return false;
+    }
+    out.resize(length);
+  }
+
+  if (out.size() < 4) return false;
+  if (std::memcmp(out.data(), "BAAD", 4) == 0) {
+    is_baad = true;
+    return true;
+  }
+  if (std::memcmp(out.data(), "FILE", 4) != 0 && std::memcmp(out.data(), "INDX", 4) != 0) return false;
+  apply_update_sequence(out.data(), static_cast<uint32>(out.size()));
+  return true;
+}
+
+bool read_inode(inode_attributes& out, user_ctx& ctx, ulong64 entry) {
+  out.clear();
+  if (!source_open(ctx)) return false;
+  std::vector<byte> record;
+  bool is_baad = false;
+  if (!read_source_record(record, is_baad, ctx, entry) || is_baad || record.size() < FRH_SIZE) return false;
+
+  const byte* rec = record.data();
+  uint32 size = static_cast<uint32>(record.size());
+  out.entry = entry;
+  out.sequence = load_u16(rec + FRH_SEQUENCE);
+  std::memcpy(out.header, rec, sizeof out.header);
+  out.next_attr_id = load_u16(rec + FRH_NEXT_ATTRIBUTE_ID);
+  out.base_record = load_u64(rec + FRH_BASE_RECORD);
+  out.has_base_record = out.base_record != 0;
+
+  uint32 offset = load_u16(rec + FRH_FIRST_ATTRIBUTE);
+  if (offset == 0) return true;
+  uint32 limit = record_walk_limit(rec, size);
+  uint32 type = 0, length = 0;
+  while (attribute_at(rec, limit, offset, type, length)) {
+    bool is_list = false;
+    if (!out.parse_attribute(ctx, entry, rec, limit, rec + offset, is_list)) break;
+    if (is_list) read_attribute_list(out, ctx, entry, rec + offset, length);
+    offset += length;
+  }
+  return true;
+}
+
+bool get_inode_parents(std::wstring& name, ulong64_set& parents, bool& is_dir, ulong64 entry, user_ctx& ctx) {
+  name.clear();
+  parents.clear();
+  is_dir = false;
+  inode_attributes rec;
+  if (!read_inode(rec, ctx, entry)) return false;
+  is_dir = (load_u16(rec.header + FRH_FLAGS) & FILE_RECORD_DIRECTORY) != 0;
+  if (!rec.filename_records.empty()) name = rec.filename_records.begin()->second.name;
+  for (const auto& kv : rec.parents) parents.insert(kv.second.reference);
+  return !parents.empty();
+}

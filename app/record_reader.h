@@ -1,0 +1,115 @@
+#pragma once
+// One MFT entry read from the open source (an extracted $MFT file or a
+// volume) and sorted by attribute kind into an inode_attributes record.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/user_ctx.h"
+#include "ntfs/data_runs.h"
+#include "ntfs/tree_node.h"
+#include "utils/types.h"
+
+// The first 72 bytes of a $STANDARD_INFORMATION value (bytes past a shorter
+// value are 0): created at 0, modified 8, MFT changed 16, accessed 24.
+struct si_record {
+  byte data[72] = {};
+  bool time_suspect = false;
+  std::string note;
+};
+
+// The first 68 bytes of a $FILE_NAME value: parent reference at 0, times at
+// 8 (created), 16 (modified), 24 (MFT changed), 32 (accessed), allocated
+// size 40, real size 48, flags 56, name length 64, namespace 65.
+struct filename_record {
+  byte data[68] = {};
+  std::wstring name;
+  bool dos_name = false;
+  bool time_suspect = false;
+  std::string note;
+  bool present = true;
+};
+
+struct objid_record {
+  byte data[64] = {};  // object id, birth volume id, birth object id, domain id
+  uint32 value_length = 0;
+  std::string name;  // the attribute's own name
+};
+
+struct volinfo_record {
+  byte data[12] = {};  // 8 reserved, major, minor, flags
+  std::string version;
+};
+
+struct parent_record {
+  ulong64 reference = 0;  // entry and sequence
+  std::wstring path;      // filled by the directory walker
+  std::wstring name;
+};
+
+// One attribute as stored: its whole bytes, and the decoded runs of a
+// non-resident one.
+class attribute_record {
+ public:
+  attribute_record() = default;
+  // `length` is the attribute's own length, already checked to lie inside
+  // the record that holds it.
+  attribute_record(const byte* attribute, uint32 length);
+
+  std::wstring name;  // the attribute's name: its UTF-8 bytes, one per character
+  std::string label;
+  std::vector<byte> raw;
+  std::string text;
+  std::vector<byte> value;  // not filled here
+  bool is_ads = false;
+  bool is_data = false;
+  std::string detail;
+  std::vector<data_run> runs;
+
+  uint32 type() const;
+};
+
+class inode_attributes {
+ public:
+  inode_attributes() { clear(); }
+
+  void clear();
+  // Files one attribute of the record [record, record + length). False when
+  // the header is not wholly inside the record; `is_attr_list` says that the
+  // attribute is an $ATTRIBUTE_LIST for the caller to follow.
+  bool parse_attribute(user_ctx& ctx, ulong64 entry_number, const byte* record, uint32 length,
+                       const byte* header, bool& is_attr_list);
+
+  std::wstring source_desc;
+  bool has_attr_list = false;
+  bool attr_list_nonresident = false;
+  bool time_note_set = false;
+  std::string time_note;
+  ulong64 entry = 0;
+  uint32 sequence = 0;
+  byte header[40] = {};
+  uint16 next_attr_id = 0;
+  bool has_base_record = false;
+  ulong64 base_record = 0;
+
+  std::map<ulong64, si_record> si_records;
+  std::map<ulong64, filename_record> filename_records;
+  std::map<ulong64, objid_record> objid_records;
+  std::map<ulong64, std::wstring> volume_names;
+  std::map<ulong64, volinfo_record> volume_infos;
+  std::map<ulong64, std::wstring> reparse_names;
+  std::map<ulong64, attribute_record> attributes;
+  std::map<ulong64, parent_record> parents;
+  std::map<std::wstring, ulong64> names;
+};
+
+// Reads the FILE record of `entry` with its update-sequence fixups. A record
+// marked "BAAD" is delivered as read with is_baad set.
+bool read_source_record(std::vector<byte>& out, bool& is_baad, user_ctx& ctx, ulong64 entry);
+
+// Clears `out` and fills it from the entry, following an attribute list.
+bool read_inode(inode_attributes& out, user_ctx& ctx, ulong64 entry);
+
+// The entry's first name, its parent references and whether it is a
+// directory; true when it has at least one parent.
+bool get_inode_parents(std::wstring& name, ulong64_set& parents, bool& is_dir, ulong64 entry, user_ctx& ctx);

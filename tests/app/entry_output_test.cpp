@@ -1,0 +1,201 @@
+// The text block and CSV forms of an index entry and the selection of what
+// is written, against goldens written from the output rules.
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/entry_output.h"
+#include "app/user_ctx.h"
+#include "utils/byte_order.h"
+
+namespace {
+
+// 2020-01-02 03:04:05.678 UTC and one minute later.
+const ulong64 k_t1 = 132224078456780000ull;
+const ulong64 k_t2 = 132224079056780000ull;
+
+INDX_ENTRY_INFO make_entry(ulong64 entry, uint16 seq, const std::string& name, ulong64 m, ulong64 a, ulong64 c,
+                           ulong64 b, uint32 flags, bool valid) {
+  INDX_ENTRY_INFO e;
+  store_u64(e.entry, entry | (static_cast<ulong64>(seq) << 48));
+  store_u64(e.entry + 16, 5 | (5ull << 48));
+  store_u64(e.entry + 24, b);
+  store_u64(e.entry + 32, m);
+  store_u64(e.entry + 40, c);
+  store_u64(e.entry + 48, a);
+  store_u64(e.entry + 56, 1024);
+  store_u64(e.entry + 64, 1000);
+  store_u32(e.entry + 72, flags);
+  e.name = name;
+  e.valid = valid ? 1 : 0;
+  e.is_dir = (flags & 0x10) ? 1 : 0;
+  return e;
+}
+
+INDX_ENTRY_INFO sample_file() {
+  INDX_ENTRY_INFO e = make_entry(0x1234, 3, "a,b.txt", k_t1, 0, k_t1, k_t2, 0, false);
+  e.attribute_type = 0x90;
+  e.slack_comment = "deleted";
+  e.file_offset = 4120;
+  return e;
+}
+
+// Captures what the writers send to standard output.
+struct cout_capture {
+  std::ostringstream text;
+  std::streambuf* saved;
+  cout_capture() : saved(std::cout.rdbuf(text.rdbuf())) {}
+  ~cout_capture() { std::cout.rdbuf(saved); }
+};
+
+TEST(EntryOutput, TextBlock) {
+  user_ctx ctx;
+  ctx.path = "\\docs\\";
+  ctx.username = "alice";
+  std::ostringstream out;
+  write_indx_entry(out, sample_file(), ctx);
+  EXPECT_EQ(out.str(),
+            "Name:                 \\docs\\a,b.txt\n"
+            "MFT Entry:            0x000000001234 [4660]\n"
+            "MFT Sequence:         0x0003 [3]\n"
+            "Parent Entry:         0x000000000005 [5]\n"
+            "Parent Sequence:      0x0005 [5]\n"
+            "Entry:                slack, deleted\n"
+            "Modify time [utc]:    132224078456780000 [01/02/20 03:04:05.678]\n"
+            "Access time [utc]:    0 [00/00/00 00:00:00]\n"
+            "MFTChanged time [utc]:132224078456780000 [01/02/20 03:04:05.678]\n"
+            "Create time [utc]:    132224079056780000 [01/02/20 03:05:05.678]\n"
+            "Size allocated:       0x00000400 [1024]\n"
+            "Size used:            0x000003e8 [1000]\n"
+            "Type entry:           0x00000000 [none set]\n"
+            "Source type:          indx root\n"
+            "Username:             alice\n"
+            "\n");
+
+  // A directory carved with a zeroed reference, from an extracted file;
+  // -base10 leaves the text block alone.
+  user_ctx file_ctx;
+  file_ctx.indxfile = "dir.indx";
+  file_ctx.hex_sizes = false;
+  INDX_ENTRY_INFO dir = make_entry(0, 0, "sub", k_t1, k_t1, k_t1, k_t1, 0, true);
+  store_u32(dir.entry + 72, 0);
+  dir.is_dir = 1;
+  dir.file_offset = 0x2a0;
+  std::ostringstream out2;
+  write_indx_entry(out2, dir, file_ctx);
+  EXPECT_EQ(out2.str(),
+            "Name:                 sub\n"
+            "MFT Entry:            <corrupted>\n"
+            "MFT Sequence:         <corrupted>\n"
+            "Parent Entry:         0x000000000005 [5]\n"
+            "Parent Sequence:      0x0005 [5]\n"
+            "Entry:                valid\n"
+            "Modify time [utc]:    132224078456780000 [01/02/20 03:04:05.678]\n"
+            "Access time [utc]:    132224078456780000 [01/02/20 03:04:05.678]\n"
+            "MFTChanged time [utc]:132224078456780000 [01/02/20 03:04:05.678]\n"
+            "Create time [utc]:    132224078456780000 [01/02/20 03:04:05.678]\n"
+            "Relative Offset:      0x000002a0 [672]\n"
+            "Type entry:           0x00000000 [none set]\n"
+            "Source type:          indx alloc\n"
+            "\n");
+}
+
+TEST(EntryOutput, CsvWithEchoHeaderAndUserColumns) {
+  user_ctx ctx;
+  ctx.csv = true;
+  ctx.path = "\\docs\\";
+  ctx.username = "alice";  // no -hostname: its column is there all the same
+  ctx.cmdline = L"[01/02/20 03:04:05.678 UTC] : quor -csv";
+  std::ostringstream out;
+  write_indx_entry(out, sample_file(), ctx);
+  write_indx_entry(out, make_entry(0, 1, "$MFT", k_t1, k_t1, k_t1, k_t1, 6, true), ctx);
+  EXPECT_FALSE(ctx.header_pending);
+  EXPECT_EQ(out.str(),
+            "[01/02/20 03:04:05.678 UTC] : quor -csv\n"
+            "mft entry,mft seq,parent mft,type,modify date,modify time [utc],access date,access time [utc],"
+            "mft date,mft time [utc],create date,create time [utc],dir/file,size alloc,size used,flags,name,"
+            "slack comment,username,hostname\n"
+            "0x00001234,0x0003,0x00000005,slack,01/02/2020, 03:04:05.678, , ,01/02/2020, 03:04:05.678,"
+            "01/02/2020, 03:05:05.678,file,0x00000400,0x000003e8,0x00000000,\\docs\\a b.txt,deleted,alice,\n"
+            "0x00000000,0x0001,0x00000005,valid,01/02/2020, 03:04:05.678,01/02/2020, 03:04:05.678,"
+            "01/02/2020, 03:04:05.678,01/02/2020, 03:04:05.678,file,0x00000400,0x000003e8,0x00000006,"
+            "\\docs\\$MFT,,alice,\n");
+}
+
+TEST(EntryOutput, CsvBase10FromAnExtractedFile) {
+  user_ctx ctx;
+  ctx.csv = true;
+  ctx.hex_sizes = false;
+  ctx.indxfile = "dir.indx";
+  ctx.hostname = "box";
+  ctx.cmdline = L"echo";
+  INDX_ENTRY_INFO dir = make_entry(0, 0, "sub", 0, 0, 0, 0, 0x10, false);
+  dir.file_offset = 4200;
+  std::ostringstream out;
+  write_indx_entry(out, sample_file(), ctx);
+  write_indx_entry(out, dir, ctx);
+  EXPECT_EQ(out.str(),
+            "echo\n"
+            "offset,mft entry,mft seq,parent mft,type,modify date,modify time [utc],access date,"
+            "access time [utc],mft date,mft time [utc],create date,create time [utc],dir/file,size alloc,"
+            "size used,flags,name,slack comment,username,hostname\n"
+            "4120,4660,3,5,slack,01/02/2020, 03:04:05.678, , ,01/02/2020, 03:04:05.678,"
+            "01/02/2020, 03:05:05.678,file,1024,1000,0x00000000,a b.txt,deleted,,box\n"
+            "4200, , ,5,slack,"
+            " ," " ," " ," " ," " ," " ," " ," " ,"
+            "dir, , ,0x00000010,sub,,,box\n");
+}
+
+TEST(EntryOutput, SelectionPicksByOptions) {
+  inode_indx_mmap all;
+  string_indx_map nodup;
+  INDX_ENTRY_INFO v1 = make_entry(30, 1, "v1", 1, 1, 1, 1, 0, true);
+  INDX_ENTRY_INFO s1 = make_entry(31, 1, "s1", 2, 2, 2, 2, 0, false);
+  INDX_ENTRY_INFO s2 = make_entry(31, 1, "s2", 3, 3, 3, 3, 0, false);
+  all.emplace(1, v1);
+  all.emplace(2, s1);
+  all.emplace(3, s2);
+  nodup.emplace("s1", s1);
+  nodup.emplace("v1", v1);
+
+  struct row {
+    bool all, slack, valid, nodups;
+    std::vector<std::string> written;
+  } rows[] = {
+      {false, false, true, false, {"v1"}},
+      {false, true, false, false, {"s1", "s2"}},
+      {false, true, true, false, {"s1", "s2"}},
+      {true, false, false, false, {"v1", "s1", "s2"}},
+      {true, false, true, false, {"v1", "s1", "s2"}},
+      {true, true, false, false, {"s1", "s2"}},
+      {false, false, false, false, {}},
+      {false, false, true, true, {"v1"}},
+      {false, true, true, true, {"s1"}},
+      {true, false, false, true, {"s1", "v1"}},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(testing::Message() << "all " << r.all << " slack " << r.slack << " valid " << r.valid
+                                    << " nodups " << r.nodups);
+    user_ctx ctx;
+    ctx.all = r.all;
+    ctx.slack = r.slack;
+    ctx.valid = r.valid;
+    ctx.nodups = r.nodups;
+    std::string text;
+    {
+      cout_capture capture;
+      write_dir_entries(all, nodup, ctx);
+      text = capture.text.str();
+    }
+    std::vector<std::string> names;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+      if (line.rfind("Name:", 0) == 0) names.push_back(line.substr(22));
+    EXPECT_EQ(names, r.written);
+  }
+}
+
+}  // namespace
