@@ -1,0 +1,122 @@
+// The engine over partitioned disks and VMDK chains: the offsets the
+// selection chooses open as NTFS volumes, and the volume inside the chain is
+// the bare volume it was made from.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "disk/disk_handle.h"
+#include "ntfs/ntfs.h"
+#include "tests/support/fixture.h"
+
+namespace {
+
+std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// The first `len` bytes of the volume the engine opened, read through its disk.
+std::vector<byte> volume_bytes(CNtfs* ntfs, uint32 len) {
+  std::vector<byte> out(len);
+  uint32 got = len;
+  if (!ntfs->m_disk->read(out.data(), got, ntfs->m_volume_offset) || got != len) out.clear();
+  return out;
+}
+
+std::vector<byte> file_bytes(const std::string& path, uint32 len) {
+  disk_handle d(path.c_str(), false, false, DISK_KIND_FILE);
+  std::vector<byte> out(len);
+  uint32 got = len;
+  if (!d.read(out.data(), got, 0) || got != len) out.clear();
+  return out;
+}
+
+}  // namespace
+
+TEST(NtfsVmdk, ChainFactoryFindsTheVolume) {
+  const std::string base = quor_test::fixture("vmdk-base.vmdk");
+  const std::string child = quor_test::fixture("vmdk-child.vmdk");
+  const std::string bare = quor_test::fixture("mbr-1p-volume.img");
+  ASSERT_FALSE(base.empty() || child.empty() || bare.empty());
+  const uint32 span = 2u << 20;  // boot sector, $MFT and the index records of a 6 MiB volume
+
+  const struct {
+    std::vector<std::wstring> files;
+    ulong64 offset;
+  } opens[] = {
+      {{wide(base)}, 0},          // no offset: chosen from the partition table
+      {{wide(base)}, 0x100000},   // an explicit offset
+      {{wide(child), wide(base)}, 0},
+  };
+  for (const auto& o : opens) {
+    CNtfs* ntfs = reinterpret_cast<CNtfs*>(1);
+    ASSERT_TRUE(open_ntfs_vmdk_chain(o.files, o.offset, ntfs, false)) << o.files.size() << " at " << o.offset;
+    ASSERT_NE(ntfs, nullptr);
+    EXPECT_EQ(ntfs->m_volume_offset, 0x100000u);
+    EXPECT_EQ(ntfs->m_disk->get_start_offset(), 0x100000u);
+    EXPECT_EQ(ntfs->m_disk->m_kind, DISK_KIND_VMDK);
+    EXPECT_EQ(std::memcmp(ntfs->m_boot.keyword, "NTFS    ", 8), 0);
+    // The snapshot added snap-dir and removed one-docs/readme.txt.
+    const bool snapshot = o.files.size() == 2;
+    std::wstring name;
+    ulong64 entry = 0;
+    EXPECT_EQ(ntfs->get_inode_from_path(std::wstring(L"/snap-dir"), name, entry, false), snapshot);
+    EXPECT_EQ(ntfs->get_inode_from_path(std::wstring(L"/one-docs/readme.txt"), name, entry, false), !snapshot);
+    EXPECT_TRUE(ntfs->get_inode_from_path(std::wstring(L"/one-docs/inner/notes.txt"), name, entry, false));
+    if (snapshot) {
+      EXPECT_NE(volume_bytes(ntfs, span), file_bytes(bare, span));
+    } else {
+      // The base alone is the bare volume, byte for byte.
+      EXPECT_EQ(volume_bytes(ntfs, span), file_bytes(bare, span));
+    }
+    delete ntfs;
+  }
+
+  const std::vector<std::vector<std::string>> refused = {{}, {child}, {bare}};
+  for (const auto& files : refused) {
+    CNtfs* ntfs = reinterpret_cast<CNtfs*>(1);
+    EXPECT_FALSE(open_ntfs_vmdk_chain(files, 0, ntfs, false, false)) << files.size();
+    EXPECT_EQ(ntfs, nullptr);
+  }
+  // An offset where no volume starts.
+  CNtfs* ntfs = reinterpret_cast<CNtfs*>(1);
+  EXPECT_FALSE(open_ntfs_vmdk_chain(std::vector<std::wstring>{wide(base)}, 0x200000, ntfs, false));
+  EXPECT_EQ(ntfs, nullptr);
+}
+
+TEST(NtfsVmdk, ChosenImageOffsetsOpen) {
+  // Offsets the selection gives for each partitioned fixture open as volumes;
+  // the disk start itself is a partition table, not a boot sector.
+  const struct {
+    const char* image;
+    ulong64 offset;
+  } images[] = {{"mbr-1p.img", 0x100000}, {"mbr-far.img", 0x10100000}, {"mbr-ext.img", 0x600000},
+                {"gpt-slot3.img", 0x200000}};
+  for (const auto& i : images) {
+    const std::string path = quor_test::fixture(i.image);
+    ASSERT_FALSE(path.empty()) << i.image;
+    CNtfs* ntfs = nullptr;
+    EXPECT_TRUE(open_ntfs_image(wide(path).c_str(), i.offset, ntfs, false, false)) << i.image;
+    delete ntfs;
+    ntfs = nullptr;
+    EXPECT_FALSE(open_ntfs_image(wide(path).c_str(), 0, ntfs, false, false)) << i.image;
+    EXPECT_EQ(ntfs, nullptr);
+  }
+
+  // The disk's volume is the bare volume it was made from, and lists the
+  // same root entries.
+  const std::string disk = quor_test::fixture("mbr-1p.img");
+  const std::string bare = quor_test::fixture("mbr-1p-volume.img");
+  CNtfs* in_disk = nullptr;
+  CNtfs* alone = nullptr;
+  ASSERT_TRUE(open_ntfs_image(wide(disk).c_str(), 0x100000, in_disk, false, false));
+  ASSERT_TRUE(open_ntfs_image(wide(bare).c_str(), 0, alone, false, false));
+  EXPECT_EQ(volume_bytes(in_disk, 6u << 20), file_bytes(bare, 6u << 20));
+  ulong64_set from_disk, from_bare;
+  EXPECT_TRUE(in_disk->find_children(5, from_disk));
+  EXPECT_TRUE(alone->find_children(5, from_bare));
+  EXPECT_GE(from_disk.size(), 3u);
+  EXPECT_EQ(from_disk, from_bare);
+  delete in_disk;
+  delete alone;
+}
