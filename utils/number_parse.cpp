@@ -232,7 +232,7 @@ bool cstr_to_u64(const char* text, ulong64& value) {
       value = to_u32(hex, 16);
     } else {
       const std::string high(hex, digits - 8);
-      value = make_u64(to_u32(high.c_str(), 16), to_u32(hex + digits - 8, 16));
+      value = (static_cast<ulong64>(to_u32(high.c_str(), 16)) << 32) | to_u32(hex + digits - 8, 16);
     }
     return true;
   }
@@ -253,21 +253,4 @@ bool text_to_u64(const std::string& text, ulong64& value) { return cstr_to_u64(t
 bool text_to_u64(const std::string& text, ulong64* value) {
   if (!value) return false;
   return cstr_to_u64(text.c_str(), *value);
-}
-
-uint32 split_u64(ulong64 value, uint32& high, uint32& low) {
-  high = static_cast<uint32>(value >> 32);
-  low = static_cast<uint32>(value);
-  return high;
-}
-
-uint32 split_long64(long64 value, uint32& high, uint32& low) {
-  return split_u64(static_cast<ulong64>(value), high, low);
-}
-
-ulong64 make_u64(uint32 high, uint32 low) { return (static_cast<ulong64>(high) << 32) | low; }
-
-bool byte_swap32(uint32 value, uint32& out) {
-  out = ((value & 0xFF) << 24) | ((value & 0xFF00) << 8) | ((value >> 8) & 0xFF00) | (value >> 24);
-  return true;
 }

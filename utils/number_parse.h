@@ -8,6 +8,7 @@
 #include <string>
 
 #include "utils/types.h"
+#include "utils/u64_halves.h"
 
 // 32-bit. Hexadecimal after the first "x" anywhere, else octal after the
 // first "o" anywhere, else signed decimal that must begin with '-', '+' or a
@@ -47,8 +48,3 @@ bool parse_double_w(const wchar_t* text, double& out);
 bool cstr_to_u64(const char* text, ulong64& value);
 bool text_to_u64(const std::string& text, ulong64& value);
 bool text_to_u64(const std::string& text, ulong64* value);
-
-uint32 split_u64(ulong64 value, uint32& high, uint32& low);
-uint32 split_long64(long64 value, uint32& high, uint32& low);
-ulong64 make_u64(uint32 high, uint32 low);
-bool byte_swap32(uint32 value, uint32& out);

@@ -16,6 +16,7 @@
 #include "utils/string_lists.h"
 #include "utils/text_edit.h"
 #include "utils/trim_join.h"
+#include "utils/u64_halves.h"
 #include "utils/types.h"
 #include "utils/utf16_text.h"
 #include "utils/utf16le.h"
