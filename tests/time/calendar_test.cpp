@@ -141,114 +141,63 @@ TEST(Calendar, ValidityBoundsAgreeWithTheDerivation) {
   }
 }
 
-TEST(Calendar, SecondsToTmCases) {
-  struct row {
-    long long seconds;
-    float zone;
-    int year, month0, mday, hour, minute, wday, yday;
-  };
-  const row rows[] = {
-      {0, 0.0f, 70, 0, 1, 0, 0, 4, 0},
-      {0, 9.5f, 70, 0, 1, 9, 30, 4, 0},
-      {951782400, 0.0f, 100, 1, 29, 0, 0, 2, 59},   // 2000-02-29
-      {4107542400LL, 0.0f, 200, 2, 1, 0, 0, 1, 59},  // 2100-03-01, no leap day
-      {86399, 0.0f, 70, 0, 1, 23, 59, 4, 0},
-  };
-  for (const row& r : rows) {
-    tm out{};
-    ASSERT_TRUE(seconds_to_tm(r.seconds, out, r.zone)) << r.seconds;
-    EXPECT_EQ(out.tm_year, r.year) << r.seconds;
-    EXPECT_EQ(out.tm_mon, r.month0) << r.seconds;
-    EXPECT_EQ(out.tm_mday, r.mday) << r.seconds;
-    EXPECT_EQ(out.tm_hour, r.hour) << r.seconds;
-    EXPECT_EQ(out.tm_min, r.minute) << r.seconds;
-    EXPECT_EQ(out.tm_wday, r.wday) << r.seconds;
-    EXPECT_EQ(out.tm_yday, r.yday) << r.seconds;
-  }
-  tm untouched{};
-  untouched.tm_year = 42;
-  EXPECT_FALSE(seconds_to_tm(-1, untouched, 0.0f));
-  EXPECT_EQ(untouched.tm_year, 42);
-  // A count far past any year a `tm` can hold is refused, not looped over.
-  EXPECT_FALSE(seconds_to_tm(0x7fffffffffffffffLL, untouched, 0.0f));
-  EXPECT_FALSE(seconds_to_tm_shifted(ref_filetime(civil{3001, 1, 1, 0, 0, 0}) / 10000000ULL - 11644473600LL, untouched));
+TEST(Calendar, SecondsToTmZoneAndRefusals) {
+  tm out{};
+  ASSERT_TRUE(seconds_to_tm(0, out, 9.5f));
+  EXPECT_EQ(out.tm_hour * 60 + out.tm_min, 9 * 60 + 30);
+  EXPECT_EQ(out.tm_wday, 4);
+  out.tm_year = 42;
+  EXPECT_FALSE(seconds_to_tm(-1, out, 0.0f));
+  // A count far past any year a `tm` holds is refused, not looped over.
+  EXPECT_FALSE(seconds_to_tm(0x7fffffffffffffffLL, out, 0.0f));
+  EXPECT_EQ(out.tm_year, 42);
 }
 
-TEST(Calendar, FiletimeConversionsAndTheirRefusals) {
-  systemtime_ex st;
-  ASSERT_TRUE(filetime_to_tm(116444736012345678ULL, st));
-  EXPECT_EQ(st.wSecond, 1);
-  EXPECT_EQ(st.wMilliseconds, 234);
-  EXPECT_EQ(st.microseconds, 234567u);
-  EXPECT_EQ(st.nanoseconds, 234567800u);
-  EXPECT_EQ(st.picoseconds, 234567800000ULL);
-  ASSERT_TRUE(filetime_to_tm(static_cast<uint64>(0), st));
-  EXPECT_EQ(st.wYear, 1601);
-  EXPECT_EQ(st.wDayOfWeek, 1);
-  ASSERT_TRUE(filetime_to_tm(125911584000000000ULL, st));
-  EXPECT_EQ(st.wDayOfWeek, 6);  // 2000-01-01, a Saturday
-  EXPECT_FALSE(filetime_to_tm(0x8000000000000000ULL, st));
-
+TEST(Calendar, UnixSecondsOfFiletimes) {
   uint64 seconds = 77;
-  EXPECT_FALSE(filetime_to_unix(0x8000000000000000ULL, seconds));
   // Before 1970 there are no unsigned Unix seconds: refused, not wrapped.
-  EXPECT_FALSE(filetime_to_unix(0ULL, seconds));
-  EXPECT_FALSE(filetime_to_unix(116444735999999999ULL, seconds));
+  for (uint64 ft : {0ULL, 116444735999999999ULL, 0x8000000000000000ULL}) {
+    EXPECT_FALSE(filetime_to_unix(ft, seconds)) << ft;
+    tm fields{};
+    EXPECT_FALSE(filetime_to_tm_utc(ft, fields)) << ft;
+    EXPECT_FALSE(filetime_to_tm_shifted(ft, fields)) << ft;
+  }
   EXPECT_EQ(seconds, 77u);
-  EXPECT_TRUE(filetime_to_unix(116444736000000000ULL, seconds));
-  EXPECT_EQ(seconds, 0u);
-  const uint64 one_second = 116444736010000000ULL;
+  const uint64 one_second = 116444736019999999ULL;
   EXPECT_TRUE(filetime_to_unix(static_cast<uint32>(one_second), static_cast<uint32>(one_second >> 32), seconds));
   EXPECT_EQ(seconds, 1u);
-  tm fields{};
-  EXPECT_FALSE(filetime_to_tm_utc(94354848000000000ULL, fields));  // 1900
-  EXPECT_FALSE(filetime_to_tm_shifted(0x8000000000000000ULL, fields));
-
+  systemtime_ex st;
+  EXPECT_FALSE(filetime_to_tm(0x8000000000000000ULL, st));
+  ASSERT_TRUE(filetime_to_tm_frac(116444736000000000ULL, 1234567.0, st));
+  EXPECT_EQ(st.wMilliseconds, 123);
+  EXPECT_EQ(st.picoseconds, 123456700000ULL);
+  EXPECT_FALSE(filetime_to_tm_frac(116444736000000000ULL, 1e300, st));
   EXPECT_EQ(filetime_to_firefox(116444736000000010ULL), 1u);
   uint64 out = 0;
-  ASSERT_TRUE(firefox_to_filetime(-1500000, out));
-  EXPECT_EQ(out, 116444736000000000ULL - 15000000ULL);
-  ASSERT_TRUE(chrome_to_filetime(11644473601000000ULL, out));
-  EXPECT_EQ(out, 116444736010000000ULL);
-  EXPECT_EQ(filetime_to_chrome(116444736010000009ULL), 11644473601000000ULL);
-  ASSERT_TRUE(stamp_to_filetime(out, 1, 8));
-  EXPECT_EQ(out, 116444736010000000ULL);
-  EXPECT_FALSE(stamp_to_filetime(out, 5, 4));
-  EXPECT_EQ(out, 116444736010000000ULL);
-
-  EXPECT_TRUE(filetime_diff_seconds(0, 25000000, out));
-  EXPECT_EQ(out, 2u);
   EXPECT_TRUE(filetime_diff_seconds(25000000, 0, out));
   EXPECT_EQ(out, 2u);
   EXPECT_FALSE(filetime_diff_seconds(-1, 0, out));
   EXPECT_EQ(out, 0u);
-  EXPECT_TRUE(filetime_diff_milliseconds(10, 250000, out));
-  EXPECT_EQ(out, 24u);
 }
 
 TEST(Calendar, NormalizeTmCarriesAndRefusesBefore1970) {
-  auto fields = [](int y, int mon0, int d, int h, int mi, int s) {
+  auto seconds = [](int y, int mon0, int d, int h, int mi, uint64& out) {
     tm t{};
     t.tm_year = y - 1900;
     t.tm_mon = mon0;
     t.tm_mday = d;
     t.tm_hour = h;
     t.tm_min = mi;
-    t.tm_sec = s;
-    return t;
+    return normalize_tm(t, out);
   };
-  uint64 s = 0;
-  ASSERT_TRUE(normalize_tm(fields(1970, 0, 1, 0, 0, 0), s));
-  EXPECT_EQ(s, 34200u);
-  EXPECT_FALSE(normalize_tm(fields(1969, 11, 31, 23, 59, 59), s));
-  EXPECT_EQ(s, ~0ULL);
   uint64 a = 0, b = 0;
-  ASSERT_TRUE(normalize_tm(fields(2000, 0, 1, 0, 60, 0), a));
-  ASSERT_TRUE(normalize_tm(fields(2000, 0, 1, 1, 0, 0), b));
+  ASSERT_TRUE(seconds(1970, 0, 1, 0, 0, a));
+  EXPECT_EQ(a, 34200u);
+  EXPECT_FALSE(seconds(1969, 11, 31, 23, 59, a));
+  EXPECT_EQ(a, ~0ULL);
+  ASSERT_TRUE(seconds(2000, 0, 1, 0, 60, a) && seconds(2000, 0, 1, 1, 0, b));
   EXPECT_EQ(a, b);
   // Negative fields borrow: day 0 of March is the last of February.
-  ASSERT_TRUE(normalize_tm(fields(2000, 2, 0, 0, 0, 0), a));
-  ASSERT_TRUE(normalize_tm(fields(2000, 1, 29, 0, 0, 0), b));
-  EXPECT_EQ(a, b);
-  EXPECT_EQ(b, 951782400u + 34200u);
+  ASSERT_TRUE(seconds(2000, 2, 0, 0, 0, a));
+  EXPECT_EQ(a, 951782400u + 34200u);
 }
