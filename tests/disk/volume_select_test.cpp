@@ -66,7 +66,6 @@ TEST(VolumeSelect, ImageMessagesFollowTheTable) {
       {far, 0, {false, true, 0x10100000, far_list + "use option [-image \"" + far + "\" -offset 0x10100000]\n"}},
       // The offset of an NTFS partition is confirmed without a word.
       {far, 0x100000, {true, true, 0x100000, ""}},
-      {far, 0x10100000, {true, true, 0x10100000, ""}},
       // A Linux partition: the candidate is the last NTFS one before it.
       {far,
        0x500000,
@@ -107,18 +106,6 @@ TEST(VolumeSelect, ImageMessagesFollowTheTable) {
     EXPECT_EQ(got.offset, c.want.offset) << c.path << " at " << c.asked;
     EXPECT_EQ(got.msgs, c.want.msgs) << c.path << " at " << c.asked;
   }
-}
-
-TEST(VolumeSelect, WideAndNarrowPathsAgree) {
-  const std::string far = quor_test::fixture("mbr-far.img");
-  ASSERT_FALSE(far.empty());
-  std::ostringstream msgs;
-  ulong64 offset = 0;
-  bool found = false;
-  EXPECT_FALSE(select_ntfs_volume_on_image(msgs, std::wstring(far.begin(), far.end()), offset, found));
-  EXPECT_TRUE(found);
-  EXPECT_EQ(offset, 0x10100000u);
-  EXPECT_EQ(msgs.str(), on_image(far, 0).msgs);
 }
 
 TEST(VolumeSelect, DisksWithoutUsableTables) {
