@@ -488,6 +488,44 @@ TEST_F(QuorOnDefault, IndxFileOfAnExtractedAllocation) {
   EXPECT_EQ(both.out.find("Name:"), std::string::npos);
 }
 
+// The sample volume: the names its script deleted after its folders had
+// index records are exactly the slack entries judged "deleted".
+TEST(QuorEndToEnd, SampleVolumeLiveAndSlackEntries) {
+  const std::string image = quor_test::fixture("sample.img");
+  if (image.empty()) GTEST_SKIP() << "sample.img fixture absent";
+  const std::map<std::string, listed_entry> listing = read_listing("sample.listing");
+  std::map<std::string, unsigned long long> expected_slack;  // path -> inode (0: unknown)
+  {
+    std::ifstream in(std::string(QUOR_FIXTURE_DIR) + "/sample.slack");
+    std::string line;
+    while (std::getline(in, line)) {
+      const std::vector<std::string> f = split(line, '\t');
+      if (f.size() >= 2) expected_slack[volume_path(f[1])] = std::stoull(f[0]);
+    }
+  }
+  ASSERT_FALSE(expected_slack.empty());
+  const run_result r = run_quor({"-image", image, "-all", "-csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  csv_output csv;
+  ASSERT_TRUE(parse_csv_output(r.out, csv, 18));
+  std::map<std::string, unsigned long long> deleted;
+  std::set<std::string> live;
+  for (const csv_row& row : csv.rows) {
+    if (row.type() == "valid") {
+      live.insert(row.name());
+    } else if (row.comment() == "deleted") {
+      deleted[row.name()] = row.entry() == " " ? 0 : std::stoull(row.entry(), nullptr, 16);
+    }
+  }
+  EXPECT_EQ(deleted, expected_slack);
+  for (const auto& kv : listing) EXPECT_EQ(live.count(kv.first), 1u) << kv.first;
+  for (const std::string& p : live) {
+    if (listing.count(p) == 0 && !is_system_name(p) && p != "[root]\\.") {
+      ADD_FAILURE() << "live entry not listed: " << p;
+    }
+  }
+}
+
 TEST(QuorEndToEnd, HelpAndUsage) {
   std::string expected =
       "-----------------------------------------------------------------------------\n\n" +
