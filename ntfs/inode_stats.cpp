@@ -65,6 +65,69 @@ bool take_runs(const byte* attr, uint32 attr_length, uint32 type, std::vector<ru
 
 }  // namespace
 
+namespace {
+
+// Folds one attribute into the summary; false when its runs do not decode.
+bool take_attribute(const byte* attr, uint32 type, uint32 length, INODE_STATS& out) {
+  const bool non_resident = attr[AH_NON_RESIDENT] != 0;
+  const bool named = attr[AH_NAME_LENGTH] != 0;
+  switch (type) {
+    case ATTR_FILE_NAME: {
+      if (named) {
+        byte_view name;
+        if (attribute_name(attr, length, name)) {
+          utf16le_to_wstring(name.data, static_cast<uint32>(name.size / 2), out.name);
+          out.name_utf8 = wstring_to_utf8(out.name);
+        }
+        return true;
+      }
+      byte_view value;
+      if (non_resident || !resident_value(attr, length, value) || value.size == 0) return true;
+      std::memset(out.file_name, 0, sizeof out.file_name);
+      std::memcpy(out.file_name, value.data, value.size < FN_FIXED_SIZE ? value.size : FN_FIXED_SIZE);
+      uint8 units = 0;
+      value.u8(FN_NAME_LENGTH, units);
+      byte_view name = value.sub(FN_NAME, 2ULL * units);
+      if (!name.data && value.size > FN_NAME) name = value.sub(FN_NAME, (value.size - FN_NAME) & ~1ULL);
+      if (name.data)
+        utf16le_to_wstring(name.data, static_cast<uint32>(name.size / 2), out.name);
+      else
+        out.name.clear();
+      out.name_utf8 = wstring_to_utf8(out.name);
+      uint32 real = 0;
+      out.file_size = value.u32(FN_REAL_SIZE, real) ? real : 0;
+      return true;
+    }
+    case ATTR_DATA:
+    case ATTR_BITMAP: {
+      // A named stream is not the file's data: only the unnamed $DATA (and
+      // the bitmap of the record's index or of the MFT) count.
+      if (type == ATTR_DATA && named) return true;
+      std::vector<run_record>& runs = type == ATTR_DATA ? out.data_runs : out.bitmap_runs;
+      if (non_resident) {
+        if (length < AH_NON_RESIDENT_SIZE || load_u64(attr, AH_INITIALIZED_SIZE) == 0) return true;
+        return take_runs(attr, length, type, runs);
+      }
+      byte_view value;
+      if (!resident_value(attr, length, value) || value.size == 0) return true;
+      runs.push_back(run_record(value.data, static_cast<uint32>(value.size), type, std::string()));
+      if (type == ATTR_DATA && out.file_size == 0) out.file_size = static_cast<uint32>(value.size);
+      return true;
+    }
+    case ATTR_INDEX_ALLOCATION:
+      if (!non_resident || length < AH_NON_RESIDENT_SIZE || load_u64(attr, AH_INITIALIZED_SIZE) == 0) return true;
+      return take_runs(attr, length, type, out.index_allocation_runs);
+    default:
+      return true;
+  }
+}
+
+bool summarised_type(uint32 type) {
+  return type == ATTR_FILE_NAME || type == ATTR_DATA || type == ATTR_BITMAP || type == ATTR_INDEX_ALLOCATION;
+}
+
+}  // namespace
+
 bool CNtfs::parse_file_record(const byte* record, INODE_STATS& out) {
   out.reset();
   const uint32 size = record_bound(*this);
@@ -73,61 +136,50 @@ bool CNtfs::parse_file_record(const byte* record, INODE_STATS& out) {
   uint32 offset = load_u16(record, FRH_FIRST_ATTRIBUTE);
   uint32 type = 0;
   uint32 length = 0;
+  const byte* list_attr = nullptr;
   for (; attribute_at(record, limit, offset, type, length); offset += length) {
-    const byte* attr = record + offset;
-    const bool non_resident = attr[AH_NON_RESIDENT] != 0;
-    const bool named = attr[AH_NAME_LENGTH] != 0;
-    switch (type) {
-      case ATTR_FILE_NAME: {
-        if (named) {
-          byte_view name;
-          if (attribute_name(attr, length, name)) {
-            utf16le_to_wstring(name.data, static_cast<uint32>(name.size / 2), out.name);
-            out.name_utf8 = wstring_to_utf8(out.name);
-          }
-          break;
-        }
-        byte_view value;
-        if (non_resident || !resident_value(attr, length, value) || value.size == 0) break;
-        std::memset(out.file_name, 0, sizeof out.file_name);
-        std::memcpy(out.file_name, value.data, value.size < FN_FIXED_SIZE ? value.size : FN_FIXED_SIZE);
-        uint8 units = 0;
-        value.u8(FN_NAME_LENGTH, units);
-        byte_view name = value.sub(FN_NAME, 2ULL * units);
-        if (!name.data && value.size > FN_NAME) name = value.sub(FN_NAME, (value.size - FN_NAME) & ~1ULL);
-        if (name.data)
-          utf16le_to_wstring(name.data, static_cast<uint32>(name.size / 2), out.name);
-        else
-          out.name.clear();
-        out.name_utf8 = wstring_to_utf8(out.name);
-        uint32 real = 0;
-        out.file_size = value.u32(FN_REAL_SIZE, real) ? real : 0;
+    if (type == ATTR_ATTRIBUTE_LIST && !list_attr) list_attr = record + offset;
+    if (!take_attribute(record + offset, type, length, out)) return false;
+  }
+  // Attributes that did not fit in the base record live in extension records
+  // named by its $ATTRIBUTE_LIST: a file's names and data runs may be there.
+  std::vector<byte> list_bytes;
+  if (!list_attr || !m_Validated ||
+      !read_attribute_list_value(list_attr, load_u32(list_attr, AH_LENGTH), list_bytes))
+    return true;
+  const byte_view list(list_bytes.data(), list_bytes.size());
+  std::vector<byte> ext(size);
+  ulong64 loaded = ~0ULL;
+  bool usable = false;
+  const uint32 list_len = static_cast<uint32>(list.size);
+  uint32 next = 0;
+  while (fits(list_len, next, ALE_MIN_SIZE)) {
+    const uint32 at = next;
+    const uint32 entry_len = load_u16(list.data, at + ALE_LENGTH);
+    if (load_u32(list.data, at) == ATTR_END || entry_len < ALE_MIN_SIZE || !fits(list_len, at, entry_len)) break;
+    next = at + entry_len;
+    const uint32 entry_type = load_u32(list.data, at + ALE_TYPE);
+    if (!summarised_type(entry_type)) continue;
+    const ulong64 ref = mft_reference_entry(load_u64(list.data, at + ALE_REFERENCE));
+    if (ref != loaded) {
+      loaded = ref;
+      byte* buf = ext.data();
+      ulong64 pos = 0;
+      int got = static_cast<int>(ext.size());
+      // Only extension records count: the base record lists itself too.
+      usable = read_mft_record(ref, buf, pos, got, false) && load_u64(buf, FRH_BASE_RECORD) != 0;
+    }
+    if (!usable) continue;
+    const uint16 instance = load_u16(list.data, at + ALE_INSTANCE);
+    const uint32 ext_limit = record_walk_limit(ext.data(), size);
+    uint32 ext_off = load_u16(ext.data(), FRH_FIRST_ATTRIBUTE);
+    uint32 t = 0;
+    uint32 len = 0;
+    for (; attribute_at(ext.data(), ext_limit, ext_off, t, len); ext_off += len) {
+      if (t == entry_type && load_u16(ext.data(), ext_off + AH_INSTANCE) == instance) {
+        if (!take_attribute(ext.data() + ext_off, t, len, out)) return false;
         break;
       }
-      case ATTR_DATA:
-      case ATTR_BITMAP: {
-        // A named stream is not the file's data: only the unnamed $DATA
-        // (and the bitmap of the record's index or MFT) count.
-        if (type == ATTR_DATA && named) break;
-        std::vector<run_record>& runs = type == ATTR_DATA ? out.data_runs : out.bitmap_runs;
-        if (non_resident) {
-          if (length < AH_NON_RESIDENT_SIZE || load_u64(attr, AH_INITIALIZED_SIZE) == 0) break;
-          if (!take_runs(attr, length, type, runs)) return false;
-        } else {
-          byte_view value;
-          if (!resident_value(attr, length, value) || value.size == 0) break;
-          runs.push_back(run_record(value.data, static_cast<uint32>(value.size), type, std::string()));
-          if (type == ATTR_DATA && out.file_size == 0) out.file_size = static_cast<uint32>(value.size);
-        }
-        break;
-      }
-      case ATTR_INDEX_ALLOCATION: {
-        if (!non_resident || length < AH_NON_RESIDENT_SIZE || load_u64(attr, AH_INITIALIZED_SIZE) == 0) break;
-        if (!take_runs(attr, length, type, out.index_allocation_runs)) return false;
-        break;
-      }
-      default:
-        break;
     }
   }
   return true;

@@ -259,33 +259,8 @@ INODE_STATS CNtfs::get_inode_stats() const {
 bool CNtfs::load_mft_extension_runs() {
   const byte* list_attr = nullptr;
   if (!find_attribute(m_mft_record0, m_mft_record_alloc_size, ATTR_ATTRIBUTE_LIST, list_attr)) return true;
-  const uint32 list_attr_len = load_u32(list_attr, AH_LENGTH);
   std::vector<byte> list;
-  if (!list_attr[AH_NON_RESIDENT]) {
-    byte_view value;
-    if (!resident_value(list_attr, list_attr_len, value)) return true;
-    list.assign(value.data, value.data + value.size);
-  } else {
-    byte_view pairs;
-    std::vector<run_record> runs;
-    if (!mapping_pairs(list_attr, list_attr_len, pairs) ||
-        !decode_mapping_pairs_bounded(pairs.data, pairs.size, runs, ATTR_ATTRIBUTE_LIST, true))
-      return true;
-    const ulong64 length = load_u64(list_attr, AH_DATA_SIZE);
-    if (length > 16ULL * m_cluster_size * 1024 || length > 64ULL << 20) return true;
-    list.assign(static_cast<size_t>(length), 0);
-    ulong64 done = 0;
-    for (const run_record& run : runs) {
-      for (uint32 c = 0; c < run.num_clusters && done < length; ++c) {
-        uint32 want = static_cast<uint32>(std::min<ulong64>(m_cluster_size, length - done));
-        if (!run.is_sparse_lcn()) {
-          uint32 got = want;
-          if (!read_volume((run.lcn + c) * m_cluster_size, list.data() + done, got) || got != want) return true;
-        }
-        done += want;
-      }
-    }
-  }
+  if (!read_attribute_list_value(list_attr, load_u32(list_attr, AH_LENGTH), list)) return true;
 
   std::vector<byte> record(m_mft_record_alloc_size);
   ulong64 next_vcn = 0;
@@ -328,6 +303,44 @@ bool CNtfs::load_mft_extension_runs() {
     }
     build_mft_run_index();
   }
+  return true;
+}
+
+bool CNtfs::read_attribute_list_value(const byte* attr, uint32 attr_length, std::vector<byte>& out) const {
+  out.clear();
+  if (!attr) return false;
+  if (!attr[AH_NON_RESIDENT]) {
+    byte_view value;
+    if (!resident_value(attr, attr_length, value)) return false;
+    out.assign(value.data, value.data + value.size);
+    return true;
+  }
+  byte_view pairs;
+  std::vector<run_record> runs;
+  if (!mapping_pairs(attr, attr_length, pairs) ||
+      !decode_mapping_pairs_bounded(pairs.data, pairs.size, runs, ATTR_ATTRIBUTE_LIST, true))
+    return false;
+  // A list names at most one entry per attribute of the file: 256 KiB is far
+  // beyond any real one, and keeps a corrupt size from sizing an allocation.
+  const ulong64 length = load_u64(attr, AH_DATA_SIZE);
+  if (length > (256u << 10) || m_cluster_size == 0) return false;
+  out.assign(static_cast<size_t>(length), 0);
+  ulong64 done = 0;
+  for (const run_record& run : runs) {
+    for (uint32 c = 0; c < run.num_clusters && done < length; ++c) {
+      const uint32 want = static_cast<uint32>(std::min<ulong64>(m_cluster_size, length - done));
+      if (!run.is_sparse_lcn()) {
+        uint32 got = want;
+        if (run.lcn > (~0ULL - c) / m_cluster_size || !read_volume((run.lcn + c) * m_cluster_size, out.data() + done, got) ||
+            got != want) {
+          out.clear();
+          return false;
+        }
+      }
+      done += want;
+    }
+  }
+  if (done != length) out.resize(static_cast<size_t>(done));
   return true;
 }
 

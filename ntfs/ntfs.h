@@ -231,6 +231,10 @@ class CNtfs {
                              ulong64 attribute_size) const;
   // end index members
 
+  // The value of an $ATTRIBUTE_LIST attribute of `attr_length` bytes,
+  // resident or read through its runs; lists are small, larger ones refused.
+  bool read_attribute_list_value(const byte* attr, uint32 attr_length, std::vector<byte>& out) const;
+
   // Reads len bytes at a position of the volume (the volume offset added);
   // len becomes the bytes delivered.
   bool read_volume(ulong64 pos, void* buf, uint32& len) const;

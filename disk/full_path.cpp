@@ -1,0 +1,57 @@
+#include "disk/full_path.h"
+
+#include <vector>
+
+#include "disk/fs_ops.h"
+#include "utils/trim_join.h"
+#include "utils/utf_convert.h"
+
+std::string get_full_path(std::string& path, char separator) {
+  for (char& c : path)
+    if (c == '"' || c == '\'') c = ' ';
+  trim(path);
+  if (path.empty()) return std::string();
+  const char sep = path.find('/') != std::string::npos ? '/' : path.find('\\') != std::string::npos ? '\\' : separator;
+  if (path[0] == '/' || path[0] == '\\') return path;
+  // A drive-letter form is not joined to the current directory.
+  const bool drive = path.size() > 1 && path[1] == ':';
+  const std::string joined = drive ? path : current_directory() + sep + path;
+
+  // Lexical resolution: "." is dropped, ".." removes the component before it
+  // (never climbing above the root), empty components collapse.
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= joined.size()) {
+    size_t end = joined.find(sep, start);
+    if (end == std::string::npos) end = joined.size();
+    const std::string part = joined.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string result;
+  for (const std::string& part : parts) result += sep + part;
+  // A path naming a directory ("dir/", ".", "..") keeps its final separator.
+  const std::string& last = path;
+  const bool dir_form = last.back() == sep || last == "." || last == ".." ||
+                        (last.size() >= 2 && last.compare(last.size() - 2, 2, std::string(1, sep) + ".") == 0) ||
+                        (last.size() >= 3 && last.compare(last.size() - 3, 3, std::string(1, sep) + "..") == 0);
+  if (result.empty() || dir_form) result += sep;
+  return result;
+}
+
+std::wstring get_full_path_w(const std::wstring& path, char separator) {
+  if (path.empty()) return std::wstring();
+  std::string narrow;
+  wstring_to_utf8_into(narrow, path);
+  std::wstring out;
+  utf8_to_wstring_into(out, get_full_path(narrow, separator));
+  return out;
+}
+
+std::wstring get_full_path_w(const std::wstring& path, wchar_t separator) {
+  return get_full_path_w(path, static_cast<char>(separator));
+}

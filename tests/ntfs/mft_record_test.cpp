@@ -1,0 +1,199 @@
+// Update-sequence fixups and the bounded attribute walks, on hand-made records.
+#include "ntfs/mft_record.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/ntfs/mft_record_builder.h"
+
+using test_records::record_builder;
+
+namespace {
+
+std::vector<byte> filled_record(uint32 size) {
+  record_builder b(size);
+  b.resident(ATTR_STANDARD_INFORMATION, std::vector<byte>(48, 0x11));
+  std::vector<byte> rec = b.done();
+  // Give every sector a distinctive tail so a fixup that misses one shows.
+  for (uint32 i = 1; i <= size / 512; ++i) store_u16(&rec[i * 512 - 2], static_cast<uint16>(0xA000 + i));
+  return rec;
+}
+
+// The on-disk form with only the sector tails put back: what a fixup must
+// give (the array itself keeps the saved words).
+std::vector<byte> tails_restored(std::vector<byte> disk, const std::vector<byte>& plain) {
+  for (size_t i = 1; i <= plain.size() / 512; ++i) std::memcpy(&disk[i * 512 - 2], &plain[i * 512 - 2], 2);
+  return disk;
+}
+
+}  // namespace
+
+TEST(UpdateSequence, RestoresEverySectorAtThe512ByteStride) {
+  for (uint32 size : {1024u, 4096u}) {
+    const std::vector<byte> plain = filled_record(size);
+    std::vector<byte> disk = record_builder::protect(plain, 0x0007);
+    const std::vector<byte> expected = tails_restored(disk, plain);
+    ASSERT_NE(disk, expected);
+    EXPECT_EQ(apply_update_sequence(disk.data(), size), RECORD_FIXUP_APPLIED) << size;
+    EXPECT_EQ(disk, expected) << size;
+  }
+}
+
+TEST(UpdateSequence, TornSectorIsRestoredAndReported) {
+  const std::vector<byte> plain = filled_record(4096);
+  std::vector<byte> disk = record_builder::protect(plain, 0x0007);
+  const std::vector<byte> expected = tails_restored(disk, plain);
+  store_u16(&disk[7 * 512 - 2], 0x1234);  // sector 7 written by another update
+  EXPECT_EQ(apply_update_sequence(disk.data(), 4096), RECORD_FIXUP_TORN);
+  EXPECT_EQ(disk, expected);
+}
+
+TEST(UpdateSequence, OutOfRangeArraysLeaveTheRecordAsRead) {
+  struct Case {
+    const char* what;
+    uint16 array_offset;
+    uint16 count;
+    record_fixup_state expect;
+  };
+  const Case cases[] = {
+      {"count for 4 KiB in a 1 KiB record", 0x30, 9, RECORD_FIXUP_INVALID},
+      {"count too small for the record", 0x30, 2, RECORD_FIXUP_INVALID},
+      {"array over the first sector tail", 0x1FA, 3, RECORD_FIXUP_INVALID},
+      {"array offset inside the header", 0x02, 3, RECORD_FIXUP_INVALID},
+      {"huge count", 0x30, 0xFFFF, RECORD_FIXUP_INVALID},
+      {"no protection", 0x30, 1, RECORD_FIXUP_NONE},
+  };
+  for (const Case& c : cases) {
+    std::vector<byte> rec = record_builder::protect(filled_record(1024), 0x0007);
+    store_u16(&rec[FRH_USA_OFFSET], c.array_offset);
+    store_u16(&rec[FRH_USA_COUNT], c.count);
+    const std::vector<byte> before = rec;
+    EXPECT_EQ(apply_update_sequence(rec.data(), 1024), c.expect) << c.what;
+    EXPECT_EQ(rec, before) << c.what;
+  }
+}
+
+TEST(AttributeWalk, FindsAttributesBeyondTheFirstKibibyteOfALargeRecord) {
+  // A 4 KiB record whose $INDEX_ROOT is longer than 1 KiB, with the
+  // $INDEX_ALLOCATION after it.
+  record_builder b(4096);
+  b.resident(ATTR_STANDARD_INFORMATION, std::vector<byte>(72, 1));
+  b.resident(ATTR_INDEX_ROOT, std::vector<byte>(2000, 2), u"$I30");
+  const uint32 alloc_at = b.non_resident(ATTR_INDEX_ALLOCATION, {0x11, 0x01, 0x40, 0x00}, 4096, 0, u"$I30");
+  const std::vector<byte> rec = b.done();
+
+  const byte* attr = nullptr;
+  ASSERT_TRUE(find_attribute(rec.data(), 4096, ATTR_INDEX_ALLOCATION, attr));
+  EXPECT_EQ(attr - rec.data(), alloc_at);
+  const std::u16string i30 = u"$I30";
+  const uint16 name[] = {'$', 'I', '3', '0'};
+  ASSERT_TRUE(find_attribute_by_name(rec.data(), 4096, ATTR_INDEX_ROOT, attr, name, 4));
+  byte_view value;
+  ASSERT_TRUE(resident_value(attr, load_u32(attr, AH_LENGTH), value));
+  EXPECT_EQ(value.size, 2000u);
+  // The same record read into a 1 KiB buffer cannot reach the allocation.
+  EXPECT_FALSE(find_attribute(rec.data(), 1024, ATTR_INDEX_ALLOCATION, attr));
+}
+
+TEST(AttributeWalk, StepsOverEveryAttributeInOrder) {
+  record_builder b;
+  const uint32 first = b.resident(ATTR_FILE_NAME, record_builder::file_name_value(5, u"A"));
+  b.resident(ATTR_DATA, {1, 2, 3}, u"s");
+  const uint32 unnamed = b.resident(ATTR_DATA, {4, 5});
+  const uint32 second = b.resident(ATTR_FILE_NAME, record_builder::file_name_value(5, u"B"));
+  const std::vector<byte> rec = b.done();
+
+  const byte* attr = nullptr;
+  ASSERT_TRUE(find_attribute(rec.data(), 1024, ATTR_FILE_NAME, attr));
+  EXPECT_EQ(attr - rec.data(), first);
+  ASSERT_TRUE(find_next_attribute(rec.data(), 1024, attr, ATTR_FILE_NAME));
+  EXPECT_EQ(attr - rec.data(), second);
+  EXPECT_FALSE(find_next_attribute(rec.data(), 1024, attr, ATTR_FILE_NAME));
+  ASSERT_TRUE(find_attribute_from(rec.data(), 1024, attr, ATTR_FILE_NAME));
+  EXPECT_EQ(attr - rec.data(), second);
+  // The unnamed $DATA is found past a named one; a prefix is no match.
+  ASSERT_TRUE(find_attribute_by_name(rec.data(), 1024, ATTR_DATA, attr, nullptr, 0));
+  EXPECT_EQ(attr - rec.data(), unnamed);
+  const uint16 longer[] = {'s', 'x'};
+  EXPECT_FALSE(find_attribute_by_name(rec.data(), 1024, ATTR_DATA, attr, longer, 2));
+}
+
+TEST(AttributeWalk, CorruptLengthsAndOffsetsAreRefused) {
+  struct Case {
+    const char* what;
+    uint32 field;  // offset inside the first attribute
+    uint32 width;
+    uint64 value;
+  };
+  const Case cases[] = {
+      {"attribute length past the record", AH_LENGTH, 4, 0x1000},
+      {"attribute length wraps", AH_LENGTH, 4, 0xFFFFFFF8u},
+      {"attribute length zero", AH_LENGTH, 4, 0},
+      {"attribute length below a header", AH_LENGTH, 4, 8},
+  };
+  for (const Case& c : cases) {
+    record_builder b;
+    const uint32 at = b.resident(ATTR_STANDARD_INFORMATION, std::vector<byte>(48, 1));
+    b.resident(ATTR_DATA, {1});
+    std::vector<byte> rec = b.done();
+    store_u32(&rec[at + c.field], static_cast<uint32>(c.value));
+    const byte* attr = nullptr;
+    EXPECT_FALSE(find_attribute(rec.data(), 1024, ATTR_DATA, attr)) << c.what;
+    EXPECT_FALSE(find_attribute_by_name(rec.data(), 1024, ATTR_DATA, attr, nullptr, 0)) << c.what;
+  }
+
+  // First-attribute offset past the buffer, bytes in use past the buffer.
+  {
+    record_builder b;
+    b.resident(ATTR_DATA, {1});
+    std::vector<byte> rec = b.done();
+    store_u16(&rec[FRH_FIRST_ATTRIBUTE], 0xFFF0);
+    const byte* attr = nullptr;
+    EXPECT_FALSE(find_attribute(rec.data(), 1024, ATTR_DATA, attr));
+  }
+
+  // Value and name offsets outside their attribute.
+  record_builder b;
+  const uint32 at = b.resident(ATTR_DATA, std::vector<byte>(16, 7), u"n");
+  std::vector<byte> rec = b.done();
+  byte* a = &rec[at];
+  const uint32 length = load_u32(a, AH_LENGTH);
+  byte_view view;
+  store_u16(a + AH_VALUE_OFFSET, static_cast<uint16>(length));
+  EXPECT_FALSE(resident_value(a, length, view));
+  store_u16(a + AH_VALUE_OFFSET, 24);
+  store_u32(a + AH_VALUE_LENGTH, 0xFFFFFFF0u);
+  EXPECT_FALSE(resident_value(a, length, view));
+  store_u16(a + AH_NAME_OFFSET, static_cast<uint16>(length - 1));
+  EXPECT_FALSE(attribute_name(a, length, view));
+}
+
+TEST(AttributeListWalk, StopsAtShortEntriesAndTheEndOfTheValue) {
+  std::vector<byte> list(3 * 32, 0);
+  const uint32 types[] = {ATTR_FILE_NAME, ATTR_DATA, ATTR_DATA};
+  for (uint32 i = 0; i < 3; ++i) {
+    store_u32(&list[32 * i + ALE_TYPE], types[i]);
+    store_u16(&list[32 * i + ALE_LENGTH], 32);
+    store_u64(&list[32 * i + ALE_FIRST_VCN], i);
+  }
+  uint32 offset = 0;
+  ASSERT_TRUE(find_attribute_list_entry(list.data(), 96, ATTR_DATA, offset));
+  EXPECT_EQ(offset, 32u);
+  ASSERT_TRUE(find_next_attribute_list_entry(list.data(), 96, ATTR_DATA, offset));
+  EXPECT_EQ(offset, 64u);
+  EXPECT_FALSE(find_next_attribute_list_entry(list.data(), 96, ATTR_DATA, offset));
+
+  // An entry longer than what is left, and a zero-length entry, end the walk.
+  offset = 0;
+  EXPECT_FALSE(find_attribute_list_entry(list.data(), 90, ATTR_DATA, offset) && offset == 64);
+  store_u16(&list[ALE_LENGTH], 0);
+  offset = 0;
+  EXPECT_FALSE(find_attribute_list_entry(list.data(), 96, ATTR_DATA, offset));
+}
+
+TEST(BitmapBit, ReadsLeastSignificantBitFirstAndZeroBeyondTheEnd) {
+  const byte bitmap[] = {0x01, 0x02};
+  EXPECT_EQ(test_bitmap_bit(bitmap, 2, 0), 1u);
+  EXPECT_EQ(test_bitmap_bit(bitmap, 2, 1), 0u);
+  EXPECT_EQ(test_bitmap_bit(bitmap, 2, 9), 1u);
+  EXPECT_EQ(test_bitmap_bit(bitmap, 1, 9), 0u);
+}

@@ -1,0 +1,419 @@
+// The engine on the real test volumes: validation, entry counts, every
+// listed entry's names and parents, and file data read through the runs.
+#include "ntfs/ntfs.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "ntfs/mft_record.h"
+#include "tests/support/fixture.h"
+#include "utils/utf_convert.h"
+
+namespace {
+
+struct listed_entry {
+  ulong64 inode = 0;
+  long64 sequence = -1;
+  bool dir = false;
+  ulong64 size = 0;
+  std::string path;
+};
+
+std::vector<listed_entry> read_listing(const std::string& name) {
+  std::vector<listed_entry> out;
+  std::ifstream in(quor_test::fixture_listing(name));
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream row(line);
+    std::string inode, seq, kind, size, path;
+    std::getline(row, inode, '\t');
+    std::getline(row, seq, '\t');
+    std::getline(row, kind, '\t');
+    std::getline(row, size, '\t');
+    std::getline(row, path);
+    listed_entry e;
+    e.inode = std::stoull(inode);
+    e.sequence = seq == "-" ? -1 : std::stoll(seq);
+    e.dir = kind == "d";
+    e.size = std::stoull(size);
+    e.path = path;
+    out.push_back(e);
+  }
+  return out;
+}
+
+// Expected file bytes: zeros with the pattern (offset * 7 + seed) % 251
+// written over each logged range.
+std::map<std::string, std::vector<byte>> expected_contents(const std::string& name,
+                                                           const std::vector<listed_entry>& listing) {
+  std::map<std::string, ulong64> sizes;
+  for (const listed_entry& e : listing) sizes[e.path] = e.size;
+  std::map<std::string, std::vector<byte>> out;
+  std::ifstream in(quor_test::fixture_listing(name + ".content"));
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream row(line);
+    std::string path, seed, offset, length;
+    std::getline(row, path, '\t');
+    std::getline(row, seed, '\t');
+    std::getline(row, offset, '\t');
+    std::getline(row, length);
+    std::vector<byte>& data = out[path];
+    data.resize(sizes[path], 0);
+    const ulong64 off = std::stoull(offset);
+    for (ulong64 i = 0; i < std::stoull(length); ++i)
+      data[off + i] = static_cast<byte>(((off + i) * 7 + std::stoull(seed)) % 251);
+  }
+  return out;
+}
+
+std::string parent_path(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string leaf_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// Every (name, parent entry) of a record, read with the walkers.
+std::vector<std::pair<std::string, ulong64>> record_names(const std::vector<byte>& rec) {
+  std::vector<std::pair<std::string, ulong64>> names;
+  const uint32 size = static_cast<uint32>(rec.size());
+  const byte* attr = nullptr;
+  bool have = find_attribute(rec.data(), size, ATTR_FILE_NAME, attr);
+  while (have) {
+    byte_view value;
+    if (resident_value(attr, load_u32(attr, AH_LENGTH), value) && value.size >= FN_NAME) {
+      std::vector<uint16> units;
+      for (uint32 i = 0; i < value.data[FN_NAME_LENGTH] && FN_NAME + 2 * i + 2 <= value.size; ++i)
+        units.push_back(load_u16(value.data, FN_NAME + 2 * i));
+      std::string utf8;
+      utf16_to_utf8(utf8, units);
+      names.emplace_back(utf8, mft_reference_entry(load_u64(value.data, FN_PARENT)));
+    }
+    have = find_next_attribute(rec.data(), size, attr, ATTR_FILE_NAME);
+  }
+  return names;
+}
+
+// The names of an entry, also those its $ATTRIBUTE_LIST places in
+// extension records.
+std::vector<std::pair<std::string, ulong64>> entry_names(CNtfs& engine, const std::vector<byte>& rec) {
+  std::vector<std::pair<std::string, ulong64>> names = record_names(rec);
+  const byte* list_attr = nullptr;
+  std::vector<byte> value;
+  if (!find_attribute(rec.data(), static_cast<uint32>(rec.size()), ATTR_ATTRIBUTE_LIST, list_attr) ||
+      !engine.read_attribute_list_value(list_attr, load_u32(list_attr, AH_LENGTH), value))
+    return names;
+  const byte_view list(value.data(), value.size());
+  uint32 at = 0;
+  while (find_attribute_list_entry(list.data, static_cast<uint32>(list.size), ATTR_FILE_NAME, at)) {
+    std::vector<byte> ext;
+    bool torn = false;
+    const ulong64 ref = mft_reference_entry(load_u64(list.data, at + ALE_REFERENCE));
+    if (engine.read_mft_record_to_vector(ext, torn, ref) && load_u64(ext.data(), FRH_BASE_RECORD) != 0) {
+      for (const auto& n : record_names(ext)) names.push_back(n);
+    }
+    at += load_u16(list.data, at + ALE_LENGTH);
+  }
+  return names;
+}
+
+struct geometry {
+  const char* name;
+  uint32 cluster;
+  uint32 record;
+  uint16 sector;
+};
+
+const geometry kVolumes[] = {
+    {"default", 4096, 1024, 512}, {"c512", 512, 1024, 512},      {"c64k", 65536, 1024, 512},
+    {"s4096", 4096, 4096, 4096},  {"c128k", 131072, 1024, 512},
+};
+
+CNtfs* open_fixture(const std::string& name) {
+  const std::string img = quor_test::fixture(name + ".img");
+  if (img.empty()) return nullptr;
+  CNtfs* engine = nullptr;
+  return open_ntfs_image(img.c_str(), 0, engine, false, false) ? engine : nullptr;
+}
+
+// $MFT data size / record size as ntfsinfo reports them.
+long64 ntfsinfo_entry_count(const std::string& img) {
+  std::string out;
+  if (quor_test::run_command("ntfsinfo -F '/$MFT' '" + img + "' 2>/dev/null", out) != 0) return -1;
+  const size_t dump = out.find("Dumping attribute $DATA");
+  const size_t data = out.find("Data size:", dump);
+  const size_t rec = out.find("Bytes Allocated:");
+  if (dump == std::string::npos || data == std::string::npos || rec == std::string::npos) return -1;
+  const ulong64 data_size = std::stoull(out.substr(out.find_first_of("0123456789", data + 10)));
+  const ulong64 record = std::stoull(out.substr(out.find_first_of("0123456789", rec + 16)));
+  return static_cast<long64>(data_size / record);
+}
+
+}  // namespace
+
+TEST(EngineOnFixtures, ValidatesGeometryAndCountsEntriesLikeNtfsinfo) {
+  for (const geometry& g : kVolumes) {
+    CNtfs* engine = open_fixture(g.name);
+    if (!engine) {
+      ADD_FAILURE() << g.name << " did not open (or is missing)";
+      continue;
+    }
+    EXPECT_EQ(engine->m_cluster_size, g.cluster) << g.name;
+    EXPECT_EQ(engine->m_mft_record_size, g.record) << g.name;
+    EXPECT_EQ(engine->m_mft_record_alloc_size, g.record) << g.name;
+    EXPECT_EQ(engine->get_bytes_per_sector(), g.sector) << g.name;
+    ulong64 highest = 0;
+    for (const listed_entry& e : read_listing(std::string(g.name) + ".listing")) highest = std::max(highest, e.inode);
+    EXPECT_GT(engine->get_inode_count(), highest) << g.name;
+    if (quor_test::have_program("ntfsinfo")) {
+      EXPECT_EQ(static_cast<long64>(engine->get_inode_count()),
+                ntfsinfo_entry_count(quor_test::fixture(std::string(g.name) + ".img")))
+          << g.name;
+    }
+    // Validation happens once; the position stays.
+    ulong64 pos = 0;
+    EXPECT_TRUE(engine->initialise(pos));
+    EXPECT_EQ(pos, engine->m_mft_file_pos);
+    delete engine;
+  }
+}
+
+TEST(EngineOnFixtures, EveryListedEntryCarriesItsNameParentAndSequence) {
+  for (const geometry& g : kVolumes) {
+    CNtfs* engine = open_fixture(g.name);
+    ASSERT_NE(engine, nullptr) << g.name;
+    const std::vector<listed_entry> listing = read_listing(std::string(g.name) + ".listing");
+    std::map<std::string, ulong64> inode_of;
+    inode_of["/"] = 5;
+    for (const listed_entry& e : listing) inode_of[e.path] = e.inode;
+    std::vector<byte> rec(engine->m_mft_record_alloc_size);
+    size_t checked = 0;
+    for (const listed_entry& e : listing) {
+      byte* buf = rec.data();
+      ulong64 pos = 0;
+      int size = static_cast<int>(rec.size());
+      ASSERT_TRUE(engine->read_mft_record(e.inode, buf, pos, size, false)) << g.name << " " << e.path;
+      EXPECT_FALSE(engine->last_record_torn()) << e.path;
+      const uint16 flags = load_u16(rec.data(), FRH_FLAGS);
+      EXPECT_TRUE(flags & FILE_RECORD_IN_USE) << e.path;
+      EXPECT_EQ((flags & FILE_RECORD_DIRECTORY) != 0, e.dir) << e.path;
+      if (e.sequence >= 0) {
+        EXPECT_EQ(load_u16(rec.data(), FRH_SEQUENCE), e.sequence) << e.path;
+      }
+      const auto names = entry_names(*engine, rec);
+      const std::pair<std::string, ulong64> want(leaf_name(e.path), inode_of[parent_path(e.path)]);
+      EXPECT_NE(std::find(names.begin(), names.end(), want), names.end())
+          << g.name << " " << e.path << " (entry " << e.inode << ")";
+      INODE_STATS stats;
+      ASSERT_TRUE(engine->parse_file_record(rec.data(), stats)) << e.path;
+      const bool known = std::any_of(names.begin(), names.end(), [&](const std::pair<std::string, ulong64>& n) {
+        return n.first == stats.name_utf8 && n.second == mft_reference_entry(load_u64(stats.file_name, FN_PARENT));
+      });
+      EXPECT_TRUE(known) << g.name << " " << e.path << ": summary named " << stats.name_utf8;
+      ++checked;
+    }
+    EXPECT_EQ(checked, listing.size());
+    delete engine;
+  }
+}
+
+TEST(EngineOnFixtures, FileDataThroughTheRunsMatchesWhatWasWritten) {
+  for (const geometry& g : kVolumes) {
+    CNtfs* engine = open_fixture(g.name);
+    ASSERT_NE(engine, nullptr) << g.name;
+    const std::vector<listed_entry> listing = read_listing(std::string(g.name) + ".listing");
+    std::map<std::string, ulong64> inode_of;
+    for (const listed_entry& e : listing) inode_of[e.path] = e.inode;
+    const auto contents = expected_contents(g.name, listing);
+    ASSERT_FALSE(contents.empty()) << g.name;
+    for (const auto& kv : contents) {
+      byte* rec = nullptr;
+      ulong64 pos = 0;
+      int size = 0;
+      ASSERT_TRUE(engine->read_mft_record(inode_of.at(kv.first), rec, pos, size, true)) << kv.first;
+      std::ostringstream data;
+      byte* cursor = nullptr;
+      EXPECT_TRUE(engine->write_attribute_value(rec, ATTR_DATA, data, cursor, false)) << g.name << kv.first;
+      const std::string got = data.str();
+      EXPECT_TRUE(got.size() == kv.second.size() && std::equal(got.begin(), got.end(), kv.second.begin(),
+                                                               [](char a, byte b) { return static_cast<byte>(a) == b; }))
+          << g.name << " " << kv.first << ": " << got.size() << " bytes read, " << kv.second.size() << " expected";
+      delete[] rec;
+    }
+    delete engine;
+  }
+}
+
+TEST(EngineOnFixtures, HolesKeepTheOffsetsOfTheDataAfterThem) {
+  CNtfs* engine = open_fixture("default");
+  ASSERT_NE(engine, nullptr);
+  const std::vector<listed_entry> listing = read_listing("default.listing");
+  const auto contents = expected_contents("default", listing);
+  ulong64 inode = 0;
+  for (const listed_entry& e : listing)
+    if (e.path == "/sparse.bin") inode = e.inode;
+  ASSERT_NE(inode, 0u);
+  byte* rec = nullptr;
+  ulong64 pos = 0;
+  int size = 0;
+  ASSERT_TRUE(engine->read_mft_record(inode, rec, pos, size, true));
+  INODE_STATS stats;
+  ASSERT_TRUE(engine->parse_file_record(rec, stats));
+  delete[] rec;
+  bool has_hole = false;
+  for (const run_record& r : stats.data_runs) has_hole |= r.is_sparse_lcn();
+  EXPECT_TRUE(has_hole);
+  const std::vector<byte>& want = contents.at("/sparse.bin");
+  std::vector<byte> got(want.size(), 0xEE);
+  ASSERT_TRUE(engine->read_run_records_data(stats.data_runs, got.data(), static_cast<int>(got.size())));
+  EXPECT_TRUE(got == want);
+  // A range that starts inside the hole and ends in the data after it.
+  int range = 8192;
+  std::vector<byte> part(range);
+  ASSERT_TRUE(engine->read_run_records_range(stats.data_runs, 1048576 - 4096, range, part.data(), range));
+  EXPECT_EQ(range, 8192);
+  EXPECT_TRUE(std::equal(part.begin(), part.end(), want.begin() + (1048576 - 4096)));
+  delete engine;
+}
+
+TEST(EngineOnFixtures, NamedStreamDoesNotReplaceTheFileData) {
+  CNtfs* engine = open_fixture("default");
+  ASSERT_NE(engine, nullptr);
+  ulong64 inode = 0;
+  for (const listed_entry& e : read_listing("default.listing"))
+    if (e.path == "/streams.txt") inode = e.inode;
+  ASSERT_NE(inode, 0u);
+  std::vector<byte> rec;
+  bool torn = true;
+  ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, inode));
+  EXPECT_FALSE(torn);
+  INODE_STATS stats;
+  ASSERT_TRUE(engine->parse_file_record(rec.data(), stats));
+  ASSERT_EQ(stats.data_runs.size(), 1u);
+  EXPECT_EQ(stats.data_runs[0].resident_data.size(), 50u);
+  EXPECT_EQ(stats.name_utf8, "streams.txt");
+  const byte* attr = nullptr;
+  const uint16 alt[] = {'a', 'l', 't'};
+  ASSERT_TRUE(find_attribute_by_name(rec.data(), static_cast<uint32>(rec.size()), ATTR_DATA, attr, alt, 3));
+  byte_view value;
+  ASSERT_TRUE(resident_value(attr, load_u32(attr, AH_LENGTH), value));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(value.data), value.size), "alternate stream text");
+  delete engine;
+}
+
+TEST(EngineOnFixtures, DamagedBootSectorsAreRefusedCleanly) {
+  const std::string img = quor_test::fixture("default.img");
+  ASSERT_FALSE(img.empty());
+  std::vector<char> original;
+  {
+    std::ifstream in(img, std::ios::binary);
+    original.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  struct Case {
+    const char* what;
+    uint32 offset;
+    std::vector<byte> bytes;
+  };
+  const Case cases[] = {
+      {"keyword", 3, {'n', 't', 'f', 's'}},
+      {"keyword tail", 7, {' ', ' ', ' ', 'X'}},
+      {"zero bytes per sector", 11, {0, 0}},
+      {"bytes per sector not a power of two", 11, {0x00, 0x03}},
+      {"zero sectors per cluster", 13, {0}},
+      {"sectors per cluster not a power of two", 13, {3}},
+      {"record size zero", 64, {0}},
+      {"record size below 256", 64, {0xF9}},
+      {"record size above 64 KiB", 64, {0xEF}},
+      {"record size of 32 clusters (128 KiB)", 64, {32}},
+      {"MFT beyond the volume", 48, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00}},
+  };
+  const std::string damaged = quor_test::scratch_dir() + "/damaged.img";
+  for (const Case& c : cases) {
+    std::vector<char> copy = original;
+    for (size_t i = 0; i < c.bytes.size(); ++i) copy[c.offset + i] = static_cast<char>(c.bytes[i]);
+    std::ofstream(damaged, std::ios::binary | std::ios::trunc).write(copy.data(), copy.size());
+    CNtfs* engine = reinterpret_cast<CNtfs*>(0x1);
+    EXPECT_FALSE(open_ntfs_image(damaged.c_str(), 0, engine, false, false)) << c.what;
+    EXPECT_EQ(engine, nullptr) << c.what;
+  }
+  // Entry 0 claiming a record size other than the boot sector's.
+  CNtfs* probe = open_fixture("default");
+  ASSERT_NE(probe, nullptr);
+  const ulong64 record0 = probe->m_mft_file_pos;
+  delete probe;
+  std::vector<char> copy = original;
+  copy[record0 + FRH_BYTES_ALLOCATED + 1] = 0x08;  // 2048
+  std::ofstream(damaged, std::ios::binary | std::ios::trunc).write(copy.data(), copy.size());
+  CNtfs* engine = nullptr;
+  EXPECT_FALSE(open_ntfs_image(damaged.c_str(), 0, engine, false, false));
+  // An offset past the end of the image.
+  EXPECT_FALSE(open_ntfs_image(img.c_str(), original.size(), engine, false, false));
+  EXPECT_FALSE(open_ntfs_image((img + ".missing").c_str(), 0, engine, false, false));
+  EXPECT_EQ(engine, nullptr);
+}
+
+TEST(EngineOnFixtures, VolumeFarIntoTheDiskKeepsItsWholeOffset) {
+  const std::string img = quor_test::fixture("mbr-far.img");
+  if (img.empty()) GTEST_SKIP() << "mbr-far.img not in the kit";
+  const ulong64 offset = 526336ULL * 512;  // the third partition, past 256 MiB
+  CNtfs* engine = nullptr;
+  EXPECT_FALSE(open_ntfs_image(img.c_str(), 0, engine, false, false));
+  ASSERT_TRUE(open_ntfs_image(img.c_str(), offset, engine, false, false));
+  EXPECT_EQ(engine->m_volume_offset, offset);
+  std::vector<byte> rec;
+  bool torn = false;
+  ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, 5));
+  const auto names = record_names(rec);
+  ASSERT_FALSE(names.empty());
+  EXPECT_EQ(names[0], std::make_pair(std::string("."), ulong64(5)));
+  delete engine;
+}
+
+TEST(EngineOnFixtures, RecordsOutsideTheMftAreNotRead) {
+  CNtfs* engine = open_fixture("c512");
+  ASSERT_NE(engine, nullptr);
+  byte* rec = reinterpret_cast<byte*>(0x1);
+  ulong64 pos = 0;
+  int size = 0;
+  EXPECT_FALSE(engine->read_mft_record(1ULL << 40, rec, pos, size, true));
+  EXPECT_EQ(rec, nullptr);
+  EXPECT_EQ(engine->get_inode_file_pos(1ULL << 40), 0u);
+  // A caller buffer smaller than a record is refused.
+  std::vector<byte> small(512);
+  byte* buf = small.data();
+  size = 512;
+  EXPECT_FALSE(engine->read_mft_record(5, buf, pos, size, false));
+  // Entry 0 is where the boot sector puts the $MFT.
+  ulong64 lcn = 0;
+  uint32 within = 0;
+  ASSERT_TRUE(engine->get_inode_lcn(0, lcn, within));
+  EXPECT_EQ(lcn, engine->get_mft_lcn());
+  EXPECT_EQ(within, 0u);
+  delete engine;
+}
+
+TEST(EngineOnFixtures, ExtractedMftFileServesRecordsByNumber) {
+  if (!quor_test::have_program("ntfscat")) GTEST_SKIP() << "ntfscat not installed";
+  const std::string img = quor_test::fixture("default.img");
+  ASSERT_FALSE(img.empty());
+  const std::string mft = quor_test::scratch_dir() + "/default.mft";
+  std::string out;
+  ASSERT_EQ(quor_test::run_command("ntfscat -f '" + img + "' '$MFT' > '" + mft + "'", out), 0);
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_mft_file(mft.c_str(), engine));
+  EXPECT_EQ(engine->get_inode_count(), 3136u);  // the $MFT's data size / 1024
+  std::vector<byte> rec;
+  bool torn = false;
+  ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, 5));
+  const auto names = record_names(rec);
+  ASSERT_FALSE(names.empty());
+  EXPECT_EQ(names[0].first, ".");
+  delete engine;
+  EXPECT_FALSE(open_ntfs_mft_file((mft + ".missing").c_str(), engine));
+  EXPECT_EQ(engine, nullptr);
+}
