@@ -22,6 +22,8 @@ const ulong64 max_descriptor_bytes = 1u << 20;
 // The metadata (header, descriptor, directory and every grain table) of the
 // largest hosted sparse disk (2 TiB in 64 KiB grains) is about 130 MiB.
 const ulong64 max_metadata_bytes = 512u << 20;
+// A 2 TiB disk in 64 KiB grains needs 65536 grain tables.
+const ulong64 max_tables = 1u << 20;
 // Grains are a few KiB to a few MiB; per-grain arithmetic stays in 32 bits.
 const ulong64 max_grain_sectors = 1u << 21;
 
@@ -219,7 +221,15 @@ bool vmdk_extent::load_tables(int fd) {
   m_first_table_offset = static_cast<ulong64>(load_u32(meta.data(), dir_start)) * sector;
   if (m_first_table_offset <= dir_start || m_first_table_offset > meta_size) return fail(VMDK_LOAD_METADATA);
 
-  const ulong64 count = (m_first_table_offset - dir_start) / 4;
+  // Slots past the capacity are never asked for; keeping them would let a
+  // huge directory cost far more memory than the file holds.
+  ulong64 count = (m_first_table_offset - dir_start) / 4;
+  const ulong64 capacity = capacity_sectors() * sector;
+  const ulong64 needed = capacity / m_table_span + (capacity % m_table_span != 0);
+  const ulong64 per_sector = sector / 4;
+  if (count > (needed + per_sector - 1) / per_sector * per_sector)
+    count = (needed + per_sector - 1) / per_sector * per_sector;
+  if (count > max_tables) return fail(VMDK_LOAD_METADATA);
   m_grain_directory.resize(static_cast<size_t>(count));
   for (ulong64 i = 0; i < count; ++i) m_grain_directory[i] = load_u32(meta.data(), dir_start + 4 * i);
 
