@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <map>
 
@@ -131,6 +132,43 @@ TEST_F(DirTreeOnDefault, FindInodeByPathOnAVolume) {
   ulong64 entry = 0;
   EXPECT_TRUE(find_inode_by_path(entry, L"\\sub", ctx_, true));
   EXPECT_FALSE(ctx_.is_open);
+}
+
+// On an extracted $MFT the lookup walks the application's own tree: paths
+// with '/', components matched without regard to case, the last one a file.
+TEST(DirTree, FindInodeByPathOnAnExtractedMft) {
+  const std::string img = quor_test::fixture("default.img");
+  if (img.empty() || !quor_test::have_program("icat")) GTEST_SKIP() << "default.img or icat absent";
+  const std::string mft = quor_test::scratch_dir() + "/default.mft";
+  ASSERT_EQ(std::system(("icat '" + img + "' 0 > '" + mft + "'").c_str()), 0);
+  const listing list = read_listing("default.listing");
+  struct mft_case {
+    std::wstring path;
+    bool found;
+    ulong64 entry;
+  } cases[] = {
+      {L".", true, 5},
+      {L"/sub/file-6.txt", true, list.inode.at("/sub/file-6.txt")},
+      {L"C:/SUB/File-6.TXT", true, list.inode.at("/sub/file-6.txt")},
+      {L"deep/l01/l02/l03/l04/l05/l06/l07/l08/l09/l10/l11/l12/l13/l14/l15/l16/l17/l18/l19/l20/leaf.txt",
+       true, list.inode.at("/deep/l01/l02/l03/l04/l05/l06/l07/l08/l09/l10/l11/l12/l13/l14/l15/l16/"
+                           "l17/l18/l19/l20/leaf.txt")},
+      {L"/sub", false, 0},                // a directory as the last component
+      {L"\\sub\\file-6.txt", false, 0},  // one component, not a name in the root
+      {L"/", false, 0},
+      {L"", false, 0},
+  };
+  for (const mft_case& c : cases) {
+    user_ctx ctx;
+    ctx.verbose = false;
+    ctx.mftfile = utf8_to_wstring(mft);
+    ulong64 entry = 0;
+    EXPECT_EQ(find_inode_by_path(entry, c.path, ctx, true), c.found) << wstring_to_utf8(c.path);
+    if (c.found) {
+      EXPECT_EQ(entry, c.entry) << wstring_to_utf8(c.path);
+    }
+    EXPECT_FALSE(ctx.is_open);
+  }
 }
 
 TEST(DirTree, NoSourceNoPath) {
