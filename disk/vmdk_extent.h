@@ -30,10 +30,10 @@ enum vmdk_grain_state {
 class vmdk_extent {
  public:
   // Header offsets (all little-endian, in the 512-byte sparse header).
-  static const uint32 header_size = 512;
-  static const uint32 magic = 0x564D444B;
-  static const uint32 flag_compressed = 1u << 16;
-  static const uint32 flag_markers = 1u << 17;
+  static constexpr uint32 header_size = 512;
+  static constexpr uint32 magic = 0x564D444B;
+  static constexpr uint32 flag_compressed = 1u << 16;
+  static constexpr uint32 flag_markers = 1u << 17;
 
   byte m_header[header_size + 1];
   std::vector<std::wstring> m_descriptor_lines;
