@@ -29,7 +29,8 @@ enum vmdk_grain_state {
 
 class vmdk_extent {
  public:
-  // Header offsets (all little-endian, in the 512-byte sparse header).
+  // The sparse header: its size, its magic ("KDMV") and the flag bits of
+  // compressed grains and stream markers, which this reader refuses.
   static constexpr uint32 header_size = 512;
   static constexpr uint32 magic = 0x564D444B;
   static constexpr uint32 flag_compressed = 1u << 16;
