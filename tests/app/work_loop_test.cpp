@@ -40,12 +40,4 @@ TEST(AddDirWorkItem, KeepsOneItemPerEntryUnderItsLongestPath) {
   EXPECT_EQ(item.entry, 40u);
 }
 
-TEST(RunDirWorkLoop, EmptyMapEndsAtOnce) {
-  user_ctx ctx;
-  dir_work_map work;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(run_dir_work_loop(work, ctx), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n");
-}
-
 }  // namespace
