@@ -1,15 +1,13 @@
 // The option parser: fills user_ctx from the program's arguments, chooses
 // one input source and settles the NTFS volume offset before anything opens.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/user_ctx.h"
+#include "disk/fs_ops.h"
+#include "disk/full_path.h"
 #include "disk/vmdk_disk.h"
 #include "disk/volume_select.h"
 #include "time/systemtime.h"
@@ -22,52 +20,6 @@
 #include "utils/utf_convert.h"
 
 namespace {
-
-// Private stand-ins for the full-path and make-directories services of the
-// file-system layer, which are not in the tree yet.
-std::wstring get_full_path_w(const std::wstring& path, wchar_t separator) {
-  std::wstring text = path;
-  for (wchar_t& c : text)
-    if (c == L'"') c = L' ';
-  const size_t first = text.find_first_not_of(L" \t");
-  if (first == std::wstring::npos) return L"";
-  text = text.substr(first, text.find_last_not_of(L" \t") - first + 1);
-  if (text[0] != separator) {
-    char cwd[4096];
-    if (getcwd(cwd, sizeof cwd) == nullptr) return L"";
-    const std::wstring base = utf8_to_wstring(cwd);
-    if (base.empty()) return L"";
-    text = base + separator + text;
-  }
-  std::vector<std::wstring> parts;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find(separator, start);
-    if (end == std::wstring::npos) end = text.size();
-    const std::wstring part = text.substr(start, end - start);
-    if (part == L"..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != L".") {
-      parts.push_back(part);
-    }
-    start = end + 1;
-  }
-  std::wstring full;
-  for (const std::wstring& part : parts) full += separator + part;
-  return full.empty() ? std::wstring(1, separator) : full;
-}
-
-bool make_dirs_w(const std::wstring& path) {
-  const std::string narrow = wstring_to_utf8(path);
-  if (narrow.empty()) return false;
-  for (size_t pos = 1; pos <= narrow.size(); ++pos) {
-    if (pos != narrow.size() && narrow[pos] != '/') continue;
-    const std::string prefix = narrow.substr(0, pos);
-    if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return false;
-  }
-  struct stat st;
-  return ::stat(narrow.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 // One hour in FILETIME units: $FILE_NAME times later than the start of the
 // run plus this are noted "future".
