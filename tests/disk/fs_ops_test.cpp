@@ -1,0 +1,113 @@
+// Host file-system operations on a scratch folder.
+#include "disk/fs_ops.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/fixture.h"
+#include "utils/utf_convert.h"
+
+namespace {
+
+std::string scratch(const std::string& name) { return quor_test::scratch_dir() + "/fs_ops/" + name; }
+
+}  // namespace
+
+TEST(FsOps, MakeDirsCreatesEachComponentAndAcceptsExistingOnes) {
+  ASSERT_TRUE(make_dirs(scratch("a/b/c")));
+  EXPECT_TRUE(path_exists(scratch("a/b")));
+  EXPECT_TRUE(path_exists(scratch("a/b/c")));
+  EXPECT_TRUE(make_dirs(scratch("a/b/c")));
+  EXPECT_TRUE(make_dirs(scratch("a/d/")));
+  EXPECT_TRUE(path_exists(scratch("a/d")));
+  EXPECT_TRUE(make_dir(scratch("a")));
+  EXPECT_FALSE(make_dir(""));
+  EXPECT_FALSE(make_dirs(""));
+  EXPECT_TRUE(make_dirs_w(utf8_to_wstring(scratch("w/ü"))));
+  EXPECT_TRUE(path_exists(scratch("w/ü")));
+  // A component that is a file cannot hold a directory.
+  ASSERT_TRUE(write_file(scratch("file").c_str(), "x", 1));
+  EXPECT_FALSE(make_dirs(scratch("file/sub")));
+}
+
+TEST(FsOps, ReadFileDeliversTheFirstBytesAndReportsFailures) {
+  const std::string path = scratch("five.bin");
+  ASSERT_TRUE(write_file(path.c_str(), "12345", 5));
+  std::vector<byte> out;
+  ASSERT_TRUE(read_file(out, path, 0x200000));
+  EXPECT_EQ(std::string(out.begin(), out.end()), "12345");
+  ASSERT_TRUE(read_file(out, path, 2));
+  EXPECT_EQ(std::string(out.begin(), out.end()), "12");
+  ASSERT_TRUE(write_file(scratch("empty.bin").c_str(), nullptr, 0));
+  ASSERT_TRUE(read_file(out, scratch("empty.bin"), 100));
+  EXPECT_TRUE(out.empty());
+  out.assign(3, 1);
+  EXPECT_FALSE(read_file(out, scratch("missing.bin"), 100));
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(FsOps, WriteFileCreatesParentsAndReportsFailures) {
+  const std::string path = scratch("deep/er/out.txt");
+  ASSERT_TRUE(write_file(path.c_str(), "data", 4));
+  std::ifstream in(path);
+  std::string text;
+  in >> text;
+  EXPECT_EQ(text, "data");
+  EXPECT_FALSE(write_file(scratch("deep/er/out.txt/child").c_str(), "x", 1));
+  EXPECT_FALSE(write_file("/proc/quor-cannot-create-this", "x", 1));
+  if (path_exists("/dev/full")) {
+    EXPECT_FALSE(write_file("/dev/full", "x", 1));  // the close reports the full device
+  }
+  EXPECT_FALSE(write_file(nullptr, "x", 1));
+}
+
+TEST(FsOps, StatusAndTimes) {
+  const std::string path = scratch("epoch.txt");
+  ASSERT_TRUE(write_file(path.c_str(), "abc", 3));
+  struct utimbuf times = {0, 0};
+  ASSERT_EQ(utime(path.c_str(), &times), 0);
+  uint64 size = 0;
+  uint16 mode = 0;
+  uint64 created = 0, altered = 1, accessed = 1;
+  ASSERT_TRUE(stat_times(path, &size, &mode, &created, &altered, &accessed));
+  EXPECT_EQ(size, 3u);
+  EXPECT_TRUE(S_ISREG(mode));
+  EXPECT_EQ(altered, 116444736000000000ULL);
+  EXPECT_EQ(accessed, 116444736000000000ULL);
+  ASSERT_TRUE(make_dirs(scratch("st")));
+  EXPECT_TRUE(stat_info(scratch("st/"), &size, &mode, nullptr, nullptr, nullptr));
+  EXPECT_TRUE(S_ISDIR(mode));
+  EXPECT_FALSE(stat_info("/", &size, &mode, nullptr, nullptr, nullptr));
+  EXPECT_FALSE(stat_info_c(nullptr, &size, &mode, nullptr, nullptr, nullptr));
+  EXPECT_EQ(unix_seconds_to_filetime(-1), 116444736000000000ULL - 10000000ULL);
+}
+
+TEST(FsOps, StreamsPathsAndOrdering) {
+  FILE* f = nullptr;
+  const std::wstring wide = L"/tmp/quor-fs-ops-stream.txt";
+  ASSERT_TRUE(open_file_for_write_w(f, wide, true));
+  fputs("hello", f);
+  fclose(f);
+  ASSERT_TRUE(open_file_for_read_w(f, wide, true));
+  char buf[8] = {};
+  EXPECT_EQ(fread(buf, 1, 8, f), 5u);
+  fclose(f);
+  EXPECT_TRUE(remove_file_w(wide));
+  EXPECT_FALSE(open_file_for_read_w(f, wide, false));
+  EXPECT_EQ(f, nullptr);
+
+  std::stringstream ss("0123456789");
+  ss.seekg(3);
+  EXPECT_EQ(istream_size(ss), 10);
+  EXPECT_EQ(ss.tellg(), 3);
+  EXPECT_FALSE(own_executable_path().empty());
+  EXPECT_EQ(own_executable_path()[0], '/');
+  EXPECT_FALSE(current_directory().empty());
+  EXPECT_TRUE(string_less("ab", "abc"));
+  EXPECT_TRUE(string_less("a\x01", "a\xff"));
+  EXPECT_FALSE(string_less("b", "abc"));
+}

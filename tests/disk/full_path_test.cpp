@@ -1,0 +1,77 @@
+// Absolute paths from typed ones, resolved against a known current directory.
+#include "disk/full_path.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "disk/fs_ops.h"
+#include "tests/support/fixture.h"
+#include "utils/utf_convert.h"
+
+namespace {
+
+// Runs the cases with the current directory set to `dir`, then restores it.
+class in_directory {
+ public:
+  explicit in_directory(const std::string& dir) : saved_(current_directory()) {
+    make_dirs(dir);
+    ok_ = chdir(dir.c_str()) == 0;
+  }
+  ~in_directory() {
+    if (chdir(saved_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << saved_;
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  std::string saved_;
+  bool ok_ = false;
+};
+
+}  // namespace
+
+TEST(FullPath, RelativePathsResolveAgainstTheCurrentDirectory) {
+  const std::string cwd = quor_test::scratch_dir() + "/fp/a/b/c";
+  in_directory here(cwd);
+  ASSERT_TRUE(here.ok());
+  const std::string base = current_directory();  // the directory as the system names it
+  const std::string up = base.substr(0, base.rfind('/'));
+  const std::string up2 = up.substr(0, up.rfind('/'));
+  struct Case {
+    std::string typed;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"file.txt", base + "/file.txt"},
+      {"./sub/f", base + "/sub/f"},
+      {"../x/f", up + "/x/f"},
+      {"../../x/y", up2 + "/x/y"},
+      {"../", up + "/"},
+      {".", base + "/"},
+      {"./", base + "/"},
+      {"..", up + "/"},
+      {"a/../b", base + "/b"},
+      {"a/./b/../../c", base + "/c"},
+      {".evidence/d.img", base + "/.evidence/d.img"},
+      {"..hidden", base + "/..hidden"},
+      {"dir/sub/", base + "/dir/sub/"},
+      {"a//b", base + "/a/b"},
+      {"\"quoted name\"", base + "/quoted name"},
+      {"  'x'  ", base + "/x"},
+      {"/var//log", "/var//log"},
+      {"D:/dir/f", "/D:/dir/f"},
+      {"", ""},
+      {"   ", ""},
+  };
+  for (const Case& c : cases) {
+    std::string typed = c.typed;
+    EXPECT_EQ(get_full_path(typed, '/'), c.want) << "[" << c.typed << "]";
+  }
+  // Climbing above the root stops at the root.
+  std::string deep = "../../../../../../../../../../../../../../../../x";
+  EXPECT_EQ(get_full_path(deep, '/'), "/x");
+  // Without any separator in the path the caller's separator joins.
+  std::string bare = "f";
+  EXPECT_EQ(get_full_path(bare, '\\'), "\\" + base + "\\f");
+  EXPECT_EQ(get_full_path_w(L"./ü.img", L'/'), utf8_to_wstring(base + "/ü.img"));
+  EXPECT_EQ(get_full_path_w(L"", L'/'), L"");
+}

@@ -1,0 +1,140 @@
+// Mapping-pairs decoding and the run-list conversions.
+#include "ntfs/data_runs.h"
+
+#include <gtest/gtest.h>
+
+#include "ntfs/ntfs.h"
+#include "tests/ntfs/mft_record_builder.h"
+
+using test_records::record_builder;
+
+namespace {
+
+// A non-resident attribute holding the pairs, as decode_attribute_runs reads it.
+std::vector<byte> attribute_with(const std::vector<byte>& pairs, uint64 first_vcn = 0) {
+  record_builder b;
+  const uint32 at = b.non_resident(ATTR_DATA, pairs, 4096, first_vcn);
+  std::vector<byte> rec = b.done();
+  return std::vector<byte>(rec.begin() + at, rec.begin() + at + load_u32(&rec[at + AH_LENGTH]));
+}
+
+}  // namespace
+
+TEST(DataRuns, DecodesAbsoluteNegativeAndSparseRuns) {
+  // 0x18 clusters at 0x34; 5 at 0x34 - 1; 4 sparse; 2 at 0x33 + 0x100.
+  const std::vector<byte> attr =
+      attribute_with({0x11, 0x18, 0x34, 0x11, 0x05, 0xFF, 0x01, 0x04, 0x21, 0x02, 0x00, 0x01, 0x00}, 0x40);
+  std::vector<run_record> runs;
+  ASSERT_TRUE(decode_attribute_runs(attr.data(), runs));
+  ASSERT_EQ(runs.size(), 4u);
+  struct Want {
+    ulong64 lcn, lcn_offset, vcn;
+    uint32 clusters;
+    uint8 negative;
+  };
+  const Want want[] = {{0x34, 0x34, 0x40, 0x18, 0}, {0x33, 1, 0x58, 5, 1}, {0x33, 0, 0x5D, 4, 0}, {0x133, 0x100, 0x61, 2, 0}};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(runs[i].lcn, want[i].lcn) << i;
+    EXPECT_EQ(runs[i].lcn_offset, want[i].lcn_offset) << i;
+    EXPECT_EQ(runs[i].vcn, want[i].vcn) << i;
+    EXPECT_EQ(runs[i].num_clusters, want[i].clusters) << i;
+    EXPECT_EQ(runs[i].negative_offset, want[i].negative) << i;
+  }
+
+  // The engine's decoder marks the hole with an all-ones LCN instead.
+  std::vector<run_record> engine_runs;
+  const byte pairs[] = {0x11, 0x18, 0x34, 0x11, 0x05, 0xFF, 0x01, 0x04, 0x21, 0x02, 0x00, 0x01, 0x00};
+  ASSERT_TRUE(decode_mapping_pairs_bounded(pairs, sizeof pairs, engine_runs, ATTR_DATA, true));
+  ASSERT_EQ(engine_runs.size(), 4u);
+  EXPECT_TRUE(engine_runs[2].is_sparse_lcn());
+  EXPECT_EQ(engine_runs[3].lcn, 0x133u);
+
+  std::vector<data_run> compact;
+  run_records_to_data_runs(runs, compact);
+  EXPECT_EQ(get_data_runs_size(compact, 4096, false), (0x18 + 5 + 4 + 2) * 4096ULL);
+  EXPECT_EQ(get_data_runs_size(compact, 4096, true), (0x18 + 5 + 2) * 4096ULL);
+  uint32 index = 0;
+  ulong64 lcn = 0;
+  ASSERT_TRUE(find_lcn_for_vcn(compact, 0x57, index, lcn));
+  EXPECT_EQ(index, 0u);
+  EXPECT_EQ(lcn, 0x34u + 0x17);
+  ASSERT_TRUE(find_lcn_for_vcn(compact, 0x58, index, lcn));
+  EXPECT_EQ(lcn, 0x33u);
+  ASSERT_TRUE(find_lcn_for_vcn(compact, 0x5E, index, lcn));
+  EXPECT_EQ(lcn, 0u);
+  EXPECT_FALSE(find_lcn_for_vcn(compact, 0x63, index, lcn));
+
+  ulong64 left = 0;
+  std::vector<byte> bounded = attr;
+  store_u64(&bounded[AH_LAST_VCN], 0x62);
+  EXPECT_FALSE(lookup_vcn_in_mapping_pairs(attr.data(), 0x5A, lcn, left));  // past the last VCN it names
+  ASSERT_TRUE(lookup_vcn_in_mapping_pairs(bounded.data(), 0x5A, lcn, left));
+  EXPECT_EQ(lcn, 0x35u);
+  EXPECT_EQ(left, 3u);
+
+  lcn_run_list clusters;
+  run_records_to_lcn_run_list(runs, clusters);
+  ASSERT_EQ(clusters.size(), 0x18u + 5 + 4 + 2);
+  EXPECT_TRUE(clusters[0x18 + 5].m_bSparse);
+  EXPECT_EQ(clusters.back().lcn, 0x134u);
+  EXPECT_EQ(clusters.back().vcn, 0x62u);
+}
+
+TEST(DataRuns, FirstRunAtClusterZeroIsNotAHoleInTheCompactForm) {
+  const std::vector<byte> attr = attribute_with({0x11, 0x08, 0x00, 0x00});
+  std::vector<run_record> runs;
+  ASSERT_TRUE(decode_attribute_runs(attr.data(), runs));
+  std::vector<data_run> compact;
+  run_records_to_data_runs(runs, compact);
+  ASSERT_EQ(compact.size(), 1u);
+  EXPECT_EQ(compact[0].sparse, 0);
+  lcn_run_list clusters;
+  run_records_to_lcn_run_list(runs, clusters);
+  ASSERT_EQ(clusters.size(), 8u);
+  EXPECT_TRUE(clusters[0].m_bSparse);
+}
+
+TEST(DataRuns, MalformedListsAreRefused) {
+  struct Case {
+    const char* what;
+    std::vector<byte> pairs;
+    size_t keep;  // runs decoded before the fault
+  };
+  const Case cases[] = {
+      {"length field of 9 bytes", {0x19, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0x10, 0x00}, 0},
+      {"offset field of 9 bytes", {0x91, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0x10, 0x00}, 0},
+      {"no length field", {0x10, 0x05, 0x00}, 0},
+      {"offset before cluster 0", {0x11, 0x02, 0x10, 0x11, 0x02, 0xE0, 0x00}, 1},
+      {"run longer than 2^32 clusters", {0x15, 0, 0, 0, 0, 1, 0x00}, 0},
+  };
+  for (const Case& c : cases) {
+    std::vector<run_record> runs;
+    EXPECT_FALSE(decode_mapping_pairs_bounded(c.pairs.data(), c.pairs.size(), runs, ATTR_DATA, true)) << c.what;
+    EXPECT_EQ(runs.size(), c.keep) << c.what;
+  }
+  // Pairs that run past the end of their attribute, with no terminator.
+  std::vector<byte> attr = attribute_with({0x11, 0x08, 0x10});
+  const uint32 pairs_at = load_u16(&attr[AH_MAPPING_PAIRS]);
+  for (size_t i = pairs_at; i < attr.size(); ++i) attr[i] = 0x11;
+  std::vector<run_record> runs;
+  EXPECT_FALSE(decode_attribute_runs(attr.data(), runs));
+  EXPECT_FALSE(decode_attribute_runs(attr.data(), 40, runs));  // header cut short
+  const byte unterminated[] = {0x11, 0x08, 0x10};
+  EXPECT_FALSE(decode_mapping_pairs_bounded(unterminated, sizeof unterminated, runs, ATTR_DATA, true));
+}
+
+TEST(DataRuns, CompactingDropsHolesAndRenumbers) {
+  std::vector<data_run> runs = {data_run(0x900, 10, 2, false), data_run(0, 0, 4, true), data_run(0x100, 4, 6, false)};
+  compact_data_runs(runs);
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].lcn, 0x100u);
+  EXPECT_EQ(runs[0].vcn, 0u);
+  EXPECT_EQ(runs[1].lcn, 0x900u);
+  EXPECT_EQ(runs[1].vcn, 6u);
+
+  std::vector<data_run> target = {data_run(0x10, 0, 3, false)};
+  merge_data_runs({data_run(0x20, 0, 9, false), data_run(0x30, 3, 5, false)}, target);
+  ASSERT_EQ(target.size(), 2u);
+  EXPECT_EQ(target[0].lcn, 0x10u);  // the target's run wins on an equal VCN
+  EXPECT_EQ(target[1].vcn, 3u);
+}
