@@ -75,7 +75,7 @@ bool read_nonresident(const CNtfs& ntfs, const byte* attr, uint32 length, uint64
     if (r.lcn > ntfs.m_total_clusters || r.num_clusters > ntfs.m_total_clusters - r.lcn) return false;
     uint32 piece = static_cast<uint32>(std::min<uint64>(static_cast<uint64>(r.num_clusters) * cs, data_size - start));
     const uint32 wanted = piece;
-    if (!read_disk_at(ntfs.m_disk, ntfs.m_volume_offset, r.lcn * cs, out.data() + start, piece) || piece != wanted)
+    if (!ntfs.read_volume(r.lcn * cs, out.data() + start, piece) || piece != wanted)
       return false;
   }
   return true;

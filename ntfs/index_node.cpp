@@ -126,9 +126,21 @@ uint64 walk_valid_entries(string_indx_map& valid, ulong64& dir_entry, const byte
   return offset;
 }
 
+// Whether an entry starting at `c` lies whole in the slack and has a valid
+// creation time: only such a candidate can be carved.
+bool carvable(const byte* slack, uint64 slack_length, uint64 c) {
+  if (!fits(slack_length, c, k_copied_part)) return false;
+  const uint32 name_units = slack[c + k_ie_name_length];
+  if (!fits(slack_length, c, k_fixed_part + 2ULL * name_units)) return false;
+  return valid_filetime(load_u64(slack, c + k_ie_created));
+}
+
 // Keeps `start` unless it lies within the fixed part of the kept candidate
-// at or before it.
-void add_candidate(std::vector<uint64>& starts, uint64 start) {
+// at or before it. Candidates are tested before they are kept: a chance hit
+// (a sub-node VCN equal to the directory's number, say) that is no entry
+// must not hide the real entry a few bytes after it.
+void add_candidate(std::vector<uint64>& starts, uint64 start, const byte* slack, uint64 slack_length) {
+  if (!carvable(slack, slack_length, start)) return;
   auto after = std::upper_bound(starts.begin(), starts.end(), start);
   if (after != starts.begin()) {
     const uint64 before = *(after - 1);
@@ -153,7 +165,7 @@ void carve_slack(inode_indx_mmap& carved, ulong64 dir_entry, const byte* slack, 
     for (ulong64 h : s.hits) {
       // The hit is the low half of the parent reference at entry offset 16.
       if (h < k_ie_parent || h + 40 > slack_length) continue;
-      add_candidate(s.starts, h - k_ie_parent);
+      add_candidate(s.starts, h - k_ie_parent, slack, slack_length);
     }
   }
 
@@ -165,15 +177,11 @@ void carve_slack(inode_indx_mmap& carved, ulong64 dir_entry, const byte* slack, 
     // time lies 24 bytes further on.
     if (h < k_ie_created || h + 32 > slack_length) continue;
     if (!valid_filetime(load_u64(slack, h + 24))) continue;
-    add_candidate(s.starts, h - k_ie_created);
+    add_candidate(s.starts, h - k_ie_created, slack, slack_length);
   }
 
   for (uint64 c : s.starts) {
-    if (!fits(slack_length, c, k_copied_part)) continue;
-    const uint32 name_units = slack[c + k_ie_name_length];
-    if (!fits(slack_length, c, k_fixed_part + 2ULL * name_units)) continue;
     const byte* p = slack + c;
-    if (!valid_filetime(load_u64(p, k_ie_created))) continue;
     fill_entry(s.info, p, 0, slack_file_offset + c);
     carved.emplace_hint(carved.end(), load_u64(p, k_ie_parent) & k_mask48, s.info);
   }

@@ -67,7 +67,7 @@ bool CNtfs::read_index_allocation(std::vector<byte>& out, const std::vector<data
     for (uint64 done = 0; done < length;) {
       uint32 piece = static_cast<uint32>(std::min<uint64>(k_read_piece, length - done));
       const uint32 wanted = piece;
-      if (!read_disk_at(m_disk, m_volume_offset, r.lcn * cs + done, out.data() + start + done, piece) ||
+      if (!read_volume(r.lcn * cs + done, out.data() + start + done, piece) ||
           piece != wanted) {
         out.clear();
         return false;
@@ -106,7 +106,7 @@ bool CNtfs::read_and_fix_indexrecord(lcn_run_list& clusters, ulong64 vcn, ulong6
     const lcn_run_entry& c = clusters[static_cast<size_t>(vcn + i)];
     uint32 piece = cs;
     if (c.m_bSparse || c.lcn >= m_total_clusters ||
-        !read_disk_at(m_disk, m_volume_offset, c.lcn * cs, buf + i * cs, piece) || piece != cs) {
+        !read_volume(c.lcn * cs, buf + i * cs, piece) || piece != cs) {
       delete[] buf;
       return false;
     }

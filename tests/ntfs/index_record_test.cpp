@@ -1,0 +1,144 @@
+// INDX record fixup on hand-made records, and the allocation reader on a
+// fixture volume whose index has one damaged record.
+#include "ntfs/index_record.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ntfs/dir_children.h"
+#include "ntfs/index_node.h"
+#include "tests/support/fixture.h"
+#include "tests/support/listing.h"
+#include "utils/byte_order.h"
+
+namespace {
+
+// A 4096-byte INDX record whose sector ends hold the check value 0xABCD and
+// whose array holds the true bytes 0x1100 + i.
+std::vector<byte> protected_record(uint16 usa_offset = 40, uint16 count = 9) {
+  std::vector<byte> r(4096, 0x5A);
+  std::memcpy(r.data(), "INDX", 4);
+  store_u16(&r[4], usa_offset);
+  store_u16(&r[6], count);
+  if (usa_offset + 2u * count <= r.size()) {
+    store_u16(&r[usa_offset], 0xABCD);
+    for (uint16 i = 1; i < count; ++i) store_u16(&r[usa_offset + 2 * i], static_cast<uint16>(0x1100 + i));
+  }
+  for (int i = 1; i <= 8; ++i) store_u16(&r[i * 512 - 2], 0xABCD);
+  return r;
+}
+
+}  // namespace
+
+TEST(IndexRecord, Fixup) {
+  {  // every 512-byte stride restored, whatever the volume's sector size
+    std::vector<byte> r = protected_record();
+    ASSERT_TRUE(fix_indx_record(r.data(), 4096));
+    for (int i = 1; i <= 8; ++i) EXPECT_EQ(load_u16(&r[i * 512 - 2]), 0x1100 + i) << i;
+  }
+  {  // a torn sector is restored and the record kept
+    std::vector<byte> r = protected_record();
+    store_u16(&r[3 * 512 - 2], 0x0000);
+    ASSERT_TRUE(fix_indx_record(r.data(), 4096));
+    EXPECT_EQ(load_u16(&r[3 * 512 - 2]), 0x1103);
+  }
+  struct bad {
+    const char* what;
+    std::vector<byte> record;
+  } rows[] = {
+      {"array past the record", protected_record(4090, 9)},
+      {"count not covering the record", protected_record(40, 5)},
+      {"count 17 for 8 sectors", protected_record(40, 17)},
+  };
+  for (bad& b : rows) {
+    const std::vector<byte> before = b.record;
+    EXPECT_FALSE(fix_indx_record(b.record.data(), 4096)) << b.what;
+    EXPECT_EQ(b.record, before) << b.what;
+  }
+  std::vector<byte> r = protected_record();
+  std::memcpy(r.data(), "FILE", 4);
+  EXPECT_FALSE(fix_indx_record(r.data(), 4096));
+  EXPECT_FALSE(fix_indx_record(nullptr, 4096));
+
+  EXPECT_TRUE(is_valid_index_record_size(4096));
+  EXPECT_TRUE(is_valid_index_record_size(512));
+  EXPECT_FALSE(is_valid_index_record_size(0));
+  EXPECT_FALSE(is_valid_index_record_size(4095));
+  EXPECT_FALSE(is_valid_index_record_size(131072));
+}
+
+// A record that is not "INDX" is passed over in its own slot: the records
+// after it keep their offsets and their entries stay live.
+TEST(IndexRecord, DamagedRecordKeepsItsSlot) {
+  const std::string original = quor_test::fixture("default.img");
+  if (original.empty()) GTEST_SKIP() << "fixture kit absent";
+  uint64_t many = 0;
+  for (const auto& e : quor_test::read_listing("default.img"))
+    if (e.path == "/many") many = e.inode;
+  ASSERT_NE(many, 0u);
+
+  CNtfs* ntfs = nullptr;
+  ASSERT_TRUE(open_ntfs_image(original.c_str(), 0, ntfs, false, false));
+  directory_index index;
+  ASSERT_TRUE(read_directory_index(*ntfs, many, index));
+  ASSERT_EQ(index.record_size, 4096u);
+  std::vector<byte> before;
+  ASSERT_TRUE(ntfs->read_index_allocation(before, index.runs, index.record_size, index.allocation_size));
+  ASSERT_GE(before.size(), 3u * 4096);
+  const ulong64 lcn = index.runs.at(0).lcn;
+  const uint32 cluster = ntfs->m_cluster_size;
+  delete ntfs;
+  ntfs = nullptr;
+
+  // Damage the second record of the first run in a copy of the image.
+  ASSERT_EQ(index.runs[0].vcn, 0u);
+  ASSERT_GE(static_cast<uint64>(index.runs[0].num_clusters) * cluster, 2u * 4096);
+  const std::string copy = quor_test::scratch_dir() + "/damaged-index.img";
+  std::string ignored;
+  ASSERT_EQ(quor_test::run_command("cp '" + original + "' '" + copy + "'", ignored), 0);
+  FILE* f = std::fopen(copy.c_str(), "r+b");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(std::fseek(f, static_cast<long>(lcn * cluster + 4096), SEEK_SET), 0);
+  ASSERT_EQ(std::fwrite("XXXX", 1, 4, f), 4u);
+  std::fclose(f);
+
+  ASSERT_TRUE(open_ntfs_image(copy.c_str(), 0, ntfs, false, false));
+  std::vector<byte> after;
+  ASSERT_TRUE(ntfs->read_index_allocation(after, index.runs, index.record_size, index.allocation_size));
+  ASSERT_EQ(after.size(), before.size());
+  EXPECT_TRUE(std::equal(after.begin(), after.begin() + 4096, before.begin()));
+  EXPECT_TRUE(std::all_of(after.begin() + 4096, after.begin() + 8192, [](byte b) { return b == 0; }));
+  EXPECT_TRUE(std::equal(after.begin() + 8192, after.end(), before.begin() + 8192));
+
+  // The damaged record's entries are lost; every other one stays live at its
+  // true offset.
+  string_indx_map valid_before, valid_after;
+  inode_indx_mmap carved_before, carved_after;
+  const byte* bitmap = index.has_bitmap ? index.bitmap.data() : nullptr;
+  parse_index_allocation_w_carve(valid_before, carved_before, many, before.data(), before.size(), 4096, bitmap,
+                                 index.bitmap.size(), 0);
+  parse_index_allocation_w_carve(valid_after, carved_after, many, after.data(), after.size(), 4096, bitmap,
+                                 index.bitmap.size(), 0);
+  size_t lost = 0, kept = 0;
+  for (const auto& kv : valid_before) {
+    const bool in_damaged = kv.second.file_offset >= 4096 && kv.second.file_offset < 8192;
+    auto it = valid_after.find(kv.first);
+    if (in_damaged) {
+      ++lost;
+      EXPECT_EQ(it, valid_after.end()) << kv.second.name;
+    } else {
+      ++kept;
+      ASSERT_NE(it, valid_after.end()) << kv.second.name;
+      EXPECT_EQ(it->second.file_offset, kv.second.file_offset) << kv.second.name;
+    }
+  }
+  EXPECT_GT(lost, 0u);
+  EXPECT_GT(kept, 0u);
+  EXPECT_EQ(valid_after.size(), kept);
+  delete ntfs;
+}
