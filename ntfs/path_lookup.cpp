@@ -51,7 +51,7 @@ bool find_matching_child(const CNtfs& ntfs, ulong64 directory, record_buffer& bu
   if (!ntfs.find_children(directory & 0xFFFFFFFFULL, children)) return false;
   for (ulong64 c : children) {
     if (c == directory || !buf.read(ntfs, c)) continue;
-    if (matches(buf.bytes.data())) {
+    if (matches(c, buf.bytes.data())) {
       child = c;
       return true;
     }
@@ -59,9 +59,12 @@ bool find_matching_child(const CNtfs& ntfs, ulong64 directory, record_buffer& bu
   return false;
 }
 
-bool names_match(const byte* record, uint32 size, const std::wstring& name) {
+// Whether one of the record's POSIX, Win32 or Win32-and-DOS names equals
+// `name` without regard to ASCII case. Names that an $ATTRIBUTE_LIST moved
+// to extension records count too: a long name often lives there.
+bool names_match(const CNtfs& ntfs, ulong64 entry, const byte* record, const std::wstring& name) {
   file_name_map found;
-  if (!collect_record_file_names(found, record, size)) return false;
+  if (!collect_all_file_names(found, &ntfs, entry, record, false, ~0ULL)) return false;
   for (const auto& n : found)
     if (compare_w(n.second.name.c_str(), name.c_str(), true) == 0) return true;
   return false;
@@ -147,8 +150,8 @@ bool CNtfs::get_inode_from_path(const std::wstring& path, std::wstring& resolved
     const std::wstring name = component_name(parts[i]);
     if (name.empty()) return false;
     ulong64 child = 0;
-    const bool found = find_matching_child(*this, current, buf, child, [&](const byte* record) {
-      return static_cast<int>(size) >= 1024 && names_match(record, size, name);
+    const bool found = find_matching_child(*this, current, buf, child, [&](ulong64 entry, const byte* record) {
+      return size >= 1024 && names_match(*this, entry, record, name);
     });
     if (!found) return false;
     // The matched record is still in the buffer.
@@ -190,9 +193,9 @@ bool CNtfs::find_child_by_name_w(ulong64 directory, const std::wstring& name, ul
   if (name.empty()) return false;
   record_buffer buf;
   if (!buf.allocate(m_mft_record_size)) return false;
-  const uint32 size = static_cast<uint32>(buf.bytes.size());
-  return find_matching_child(*this, directory, buf, child,
-                             [&](const byte* record) { return names_match(record, size, name); });
+  return find_matching_child(*this, directory, buf, child, [&](ulong64 entry, const byte* record) {
+    return names_match(*this, entry, record, name);
+  });
 }
 
 bool CNtfs::find_child_by_name(ulong64 directory, const std::string& name, ulong64& child) {
@@ -203,10 +206,10 @@ bool find_child_by_utf8_name(ulong64 directory, const std::string& name, ulong64
   if (!ntfs || name.empty()) return false;
   record_buffer buf;
   if (!buf.allocate(ntfs->m_mft_record_size)) return false;
-  const int size = static_cast<int>(buf.bytes.size());
-  return find_matching_child(*ntfs, directory, buf, child, [&](const byte* record) {
-    file_name_map names;
-    return record_has_file_name(names, record, size, name);
+  const std::wstring wide = utf8_to_wstring(name);
+  if (wide.empty()) return false;
+  return find_matching_child(*ntfs, directory, buf, child, [&](ulong64 entry, const byte* record) {
+    return buf.bytes.size() >= 1024 && names_match(*ntfs, entry, record, wide);
   });
 }
 
@@ -222,8 +225,8 @@ bool CNtfs::get_inode_from_relative_path_w(ulong64 start_directory, const std::w
   for (const std::wstring& part : parts) {
     const std::wstring name = component_name(part);
     ulong64 child = 0;
-    if (name.empty() || !find_matching_child(*this, current, buf, child, [&](const byte* record) {
-          return names_match(record, size, name);
+    if (name.empty() || !find_matching_child(*this, current, buf, child, [&](ulong64 entry, const byte* record) {
+          return names_match(*this, entry, record, name);
         })) {
       inode = 0;
       return false;

@@ -251,6 +251,12 @@ TEST(IndexNode, CarvingRules) {
          store_u64(&n.bytes[216 + 80 + 48], k_t2015);
        },
        {1216}},
+      {"a chance parent hit that is no entry does not hide the entry after it", 5, true,
+       [](node_image& n) {
+         store_u64(&n.bytes[232], 5);  // a sub-node VCN equal to the directory, say
+         n.put(240, named(u"real"));   // 24 bytes after the false start
+       },
+       {1240}},
       {"creation time at the low bound, found by the time scan", 0, false,
        [](node_image& n) {
          entry_spec e = named(u"lo");

@@ -1,0 +1,222 @@
+// Path lookup on the fixture volume, checked against the mount's listing,
+// and the link test on hand-made records.
+#include "ntfs/path_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ntfs/ntfs_structs.h"
+#include "tests/support/fixture.h"
+#include "tests/support/listing.h"
+#include "utils/byte_order.h"
+#include "utils/utf_convert.h"
+
+namespace {
+
+struct engine {
+  CNtfs* ntfs = nullptr;
+  ~engine() { delete ntfs; }
+  bool open(const std::string& image) {
+    const std::string path = quor_test::fixture(image);
+    return !path.empty() && open_ntfs_image(path.c_str(), 0, ntfs, false, false);
+  }
+};
+
+std::string lower_ascii(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+}  // namespace
+
+// Every path resolves to its entry; where siblings differ only in letter
+// case the lower entry number wins, as the lookup visits children in order.
+TEST(PathLookup, ListedPathsResolve) {
+  engine e;
+  if (!e.open("default.img")) GTEST_SKIP() << "fixture kit absent";
+  const auto listing = quor_test::read_listing("default.img");
+  ASSERT_FALSE(listing.empty());
+  std::map<std::string, uint64_t> first_by_folded;  // parent + folded name -> lowest entry
+  for (const auto& l : listing) {
+    const std::string key = lower_ascii(l.path);
+    auto it = first_by_folded.find(key);
+    if (it == first_by_folded.end() || l.inode < it->second) first_by_folded[key] = l.inode;
+  }
+  int n = 0, tried = 0;
+  for (const auto& l : listing) {
+    // The big folder is sampled: each lookup there reads every child record.
+    if (l.path.compare(0, 6, "/many/") == 0 && (n++ % 100) != 0) continue;
+    ++tried;
+    std::wstring resolved;
+    ulong64 inode = 0;
+    ASSERT_TRUE(e.ntfs->get_inode_from_path(utf8_to_wstring(l.path), resolved, inode, true)) << l.path;
+    EXPECT_EQ(inode, first_by_folded[lower_ascii(l.path)]) << l.path;
+    std::wstring backslashed = utf8_to_wstring(l.path);
+    for (wchar_t& c : backslashed)
+      if (c == L'/') c = L'\\';
+    EXPECT_EQ(resolved, backslashed) << l.path;
+  }
+  EXPECT_GT(tried, 100);
+}
+
+TEST(PathLookup, SeparatorsDrivesStreamsAndCase) {
+  engine e;
+  if (!e.open("default.img")) GTEST_SKIP() << "fixture kit absent";
+  std::map<std::string, uint64_t> inode_of;
+  for (const auto& l : quor_test::read_listing("default.img")) inode_of[l.path] = l.inode;
+  const uint64_t leaf = inode_of.at("/deep/l01/l02/l03/l04/l05/l06/l07/l08/l09/l10/l11/l12/l13/l14/l15/l16/l17/l18/"
+                                    "l19/l20/leaf.txt");
+  struct row {
+    std::wstring path;
+    bool ok;
+    uint64_t inode;
+    std::wstring resolved;
+  } rows[] = {
+      {L"/", true, 5, L"\\"},
+      {L"\\\\", true, 5, L"\\"},
+      {L"C:", true, 5, L"C:"},
+      {L"C:\\", true, 5, L"C:"},
+      {L"C:\\sub\\", true, inode_of.at("/sub"), L"C:\\sub"},
+      {L"\\sub\\\\kept-missing", false, 0, L""},
+      {L"/SUB//FILE-1.TXT/", true, inode_of.at("/sub/file-1.txt"), L"\\SUB\\FILE-1.TXT"},
+      {L"sub/file-1.txt", true, inode_of.at("/sub/file-1.txt"), L"sub\\file-1.txt"},
+      {L"/streams.txt:alt", true, inode_of.at("/streams.txt"), L"\\streams.txt:alt"},
+      {L"/names/\U0001F600smile.txt", true, inode_of.at("/names/\xF0\x9F\x98\x80smile.txt"),
+       L"\\names\\\U0001F600smile.txt"},
+      {L"/names/CAF\u00C9.txt", false, 0, L""},  // only A-Z fold
+      {L"/names/caf\u00E9.TXT", true, inode_of.at("/names/caf\xC3\xA9.txt"), L"\\names\\caf\u00E9.TXT"},
+      {L"/names/LONGNA~1.TXT", false, 0, L""},  // DOS-only names never match
+      {L"/sub/../sub", false, 0, L""},
+      {L"/:x", false, 0, L""},
+      {L"/deep/l01/l02/l03/l04/l05/l06/l07/l08/l09/l10/l11/l12/l13/l14/l15/l16/l17/l18/l19/l20/leaf.txt", true, leaf,
+       L"\\deep\\l01\\l02\\l03\\l04\\l05\\l06\\l07\\l08\\l09\\l10\\l11\\l12\\l13\\l14\\l15\\l16\\l17\\l18\\l19\\l20\\"
+       L"leaf.txt"},
+  };
+  for (const row& r : rows) {
+    std::wstring resolved;
+    ulong64 inode = 99;
+    const bool ok = e.ntfs->get_inode_from_path(r.path, resolved, inode, true);
+    EXPECT_EQ(ok, r.ok) << wstring_to_utf8(r.path);
+    if (r.ok) {
+      EXPECT_EQ(inode, r.inode) << wstring_to_utf8(r.path);
+      EXPECT_EQ(resolved, r.resolved) << wstring_to_utf8(r.path);
+    }
+  }
+  std::wstring resolved;
+  ulong64 inode = 7;
+  EXPECT_FALSE(e.ntfs->get_inode_from_path(L"", resolved, inode, true));
+  EXPECT_EQ(inode, 0u);
+
+  // The narrow twin, the single-name lookups and the relative lookup.
+  std::string narrow;
+  ASSERT_TRUE(e.ntfs->get_inode_from_path(std::string("/names/\xF0\x9F\x98\x80smile.txt"), narrow, inode, false));
+  EXPECT_EQ(narrow, "\\names\\\xF0\x9F\x98\x80smile.txt");
+  ulong64 child = 0;
+  ASSERT_TRUE(e.ntfs->find_child_by_name(5, "NAMES", child));
+  EXPECT_EQ(child, inode_of.at("/names"));
+  EXPECT_FALSE(e.ntfs->find_child_by_name_w(5, L"no-such-name", child));
+  ASSERT_TRUE(find_child_by_utf8_name(inode_of.at("/names"), "caf\xC3\xA9.txt", child, e.ntfs));
+  EXPECT_EQ(child, inode_of.at("/names/caf\xC3\xA9.txt"));
+
+  FILE_RECORD_HEADER header;
+  ASSERT_TRUE(e.ntfs->get_inode_from_relative_path(inode_of.at("/deep"), "l01\\l02", inode, header));
+  EXPECT_EQ(inode, inode_of.at("/deep/l01/l02"));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(header.signature), 4), "FILE");
+  EXPECT_FALSE(e.ntfs->get_inode_from_relative_path_w(5, L"deep/l01", inode, header));
+  EXPECT_EQ(inode, 0u);
+}
+
+TEST(PathLookup, RecordNamesAndParents) {
+  engine e;
+  if (!e.open("default.img")) GTEST_SKIP() << "fixture kit absent";
+  std::map<std::string, uint64_t> inode_of;
+  for (const auto& l : quor_test::read_listing("default.img")) inode_of[l.path] = l.inode;
+  std::vector<byte> record(e.ntfs->m_mft_record_size);
+  byte* p = record.data();
+  ulong64 pos = 0;
+  int size = static_cast<int>(record.size());
+  // One file, two names in two folders: both parents come back.
+  ASSERT_TRUE(e.ntfs->read_mft_record(inode_of.at("/nonres.bin"), p, pos, size, false));
+  std::set<std::wstring> names;
+  ulong64_set parents;
+  const byte* attribute = nullptr;
+  ASSERT_TRUE(get_record_name_set_and_parents(record.data(), names, parents, attribute));
+  EXPECT_EQ(names, (std::set<std::wstring>{L"nonres.bin", L"hardlink.bin"}));
+  EXPECT_EQ(parents, (ulong64_set{5}));
+  ASSERT_NE(attribute, nullptr);
+  EXPECT_EQ(load_u32(attribute), ATTR_FILE_NAME);
+
+  ASSERT_TRUE(e.ntfs->read_mft_record(inode_of.at("/names/Long Name With Short.txt"), p, pos, size, false));
+  std::wstring first;
+  ASSERT_TRUE(get_record_names_and_parents(record.data(), first, parents));
+  EXPECT_EQ(first, L"Long Name With Short.txt");  // the DOS name is not collected
+  EXPECT_EQ(parents, (ulong64_set{inode_of.at("/names")}));
+}
+
+namespace {
+
+// A record with one resident $REPARSE_POINT whose value is `value`.
+std::vector<byte> reparse_record(const std::vector<byte>& value) {
+  std::vector<byte> r(1024, 0);
+  std::memcpy(r.data(), "FILE", 4);
+  store_u16(&r[FRH_FIRST_ATTRIBUTE], 56);
+  store_u32(&r[FRH_BYTES_ALLOCATED], 1024);
+  const uint32 length = (24 + static_cast<uint32>(value.size()) + 7) & ~7u;
+  byte* a = &r[56];
+  store_u32(a, ATTR_REPARSE_POINT);
+  store_u32(a + 4, length);
+  store_u32(a + 16, static_cast<uint32>(value.size()));
+  store_u16(a + 20, 24);
+  std::copy(value.begin(), value.end(), a + 24);
+  store_u32(&r[56 + length], ATTR_END);
+  store_u32(&r[FRH_BYTES_IN_USE], 56 + length + 8);
+  return r;
+}
+
+std::vector<byte> reparse_value(uint32 tag, const std::u16string& substitute, const std::u16string& print) {
+  const size_t buffer = tag == REPARSE_TAG_SYMLINK ? 20 : 16;
+  std::vector<byte> v(buffer + 2 * (substitute.size() + print.size()), 0);
+  store_u32(&v[0], tag);
+  store_u16(&v[8], 0);
+  store_u16(&v[10], static_cast<uint16>(2 * substitute.size()));
+  store_u16(&v[12], static_cast<uint16>(2 * substitute.size()));
+  store_u16(&v[14], static_cast<uint16>(2 * print.size()));
+  for (size_t i = 0; i < substitute.size(); ++i) store_u16(&v[buffer + 2 * i], substitute[i]);
+  for (size_t i = 0; i < print.size(); ++i) store_u16(&v[buffer + 2 * (substitute.size() + i)], print[i]);
+  return v;
+}
+
+}  // namespace
+
+TEST(PathLookup, LinkTargets) {
+  struct row {
+    const char* what;
+    std::vector<byte> value;
+    bool link;
+    std::wstring target;
+  } rows[] = {
+      {"junction", reparse_value(REPARSE_TAG_MOUNT_POINT, u"\\??\\C:\\Target", u"C:\\Target"), true, L"C:\\Target"},
+      {"symbolic link (flags word before the names)",
+       reparse_value(REPARSE_TAG_SYMLINK, u"\\??\\C:\\Other", u"C:\\Other"), true, L"C:\\Other"},
+      {"junction without a print name", reparse_value(REPARSE_TAG_MOUNT_POINT, u"\\??\\D:\\x", u""), true, L"D:\\x"},
+      {"other reparse tag", reparse_value(0x80000017, u"\\??\\C:\\Target", u"C:\\Target"), false, L""},
+      {"no substitute name", reparse_value(REPARSE_TAG_MOUNT_POINT, u"", u"C:\\Target"), false, L""},
+  };
+  for (const row& r : rows) {
+    std::vector<byte> record = reparse_record(r.value);
+    std::wstring target;
+    EXPECT_EQ(record_link_target(record.data(), static_cast<uint32>(record.size()), target), r.link) << r.what;
+    EXPECT_EQ(target, r.target) << r.what;
+  }
+  // Name offsets that reach past the value are not read.
+  std::vector<byte> v = reparse_value(REPARSE_TAG_MOUNT_POINT, u"\\??\\C:\\T", u"C:\\T");
+  store_u16(&v[12], 0x7000);
+  store_u16(&v[8], 0x7000);
+  std::vector<byte> record = reparse_record(v);
+  std::wstring target;
+  EXPECT_FALSE(record_link_target(record.data(), static_cast<uint32>(record.size()), target));
+}
