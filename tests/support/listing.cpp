@@ -103,6 +103,10 @@ std::vector<deleted_entry> read_deleted(const std::string& image) {
   return read_lines<deleted_entry>(kit_file(image, "deleted"), parse_deleted_line);
 }
 
+std::vector<deleted_entry> read_slack(const std::string& image) {
+  return read_lines<deleted_entry>(kit_file(image, "slack"), parse_deleted_line);
+}
+
 std::vector<content_range> read_content(const std::string& image) {
   return read_lines<content_range>(kit_file(image, "content"), parse_content_line);
 }

@@ -36,6 +36,11 @@ struct content_range {
 std::vector<listing_entry> read_listing(const std::string& image);
 std::vector<deleted_entry> read_deleted(const std::string& image);
 std::vector<content_range> read_content(const std::string& image);
+// <image>.slack: the removed names whose index key (parent reference, times,
+// sizes, name) survives whole in the slack of one of their folder's index
+// records, in the form of .deleted except that `inode` is 0 where later
+// writes lie over the entry's header. A slack carver must find these.
+std::vector<deleted_entry> read_slack(const std::string& image);
 
 // One line of each file (without its newline); false when malformed.
 bool parse_listing_line(const std::string& line, listing_entry& e);

@@ -120,6 +120,38 @@ TEST(FixtureKit, SideFilesAgreeWithEachOther) {
   }
 }
 
+// Slack names are removed names, with the removed file's reference or 0.
+TEST(FixtureKit, SlackNamesAreRemovedNames) {
+  for (const geometry& g : kImages) {
+    SCOPED_TRACE(g.image);
+    std::map<std::string, deleted_entry> gone;
+    for (const deleted_entry& d : read_deleted(g.image)) gone[d.path] = d;
+    std::vector<deleted_entry> slack = read_slack(g.image);
+    ASSERT_FALSE(slack.empty());
+    for (const deleted_entry& s : slack) {
+      auto it = gone.find(s.path);
+      ASSERT_NE(it, gone.end()) << s.path;
+      EXPECT_EQ(s.renamed, it->second.renamed) << s.path;
+      if (s.inode != 0) {
+        EXPECT_EQ(s.inode, it->second.inode) << s.path;
+      }
+    }
+  }
+  // Removing a folder's last names newest first moves its last-entry record
+  // back over the head of each one in turn: every key stays, no reference.
+  std::set<std::string> downloads;
+  for (const deleted_entry& s : read_slack("sample")) {
+    if (starts_with(s.path, "/Downloads/")) {
+      EXPECT_EQ(s.inode, 0u) << s.path;
+      downloads.insert(s.path);
+    }
+  }
+  std::set<std::string> want;
+  for (int k = 13; k <= 24; ++k)
+    want.insert("/Downloads/installer-package-" + std::to_string(k) + ".exe");
+  EXPECT_EQ(downloads, want);
+}
+
 // Counts under a folder follow from the scripts: a folder of n files thinned
 // every k loses the i with i % k == 0 and renames the i with i % k == 1.
 TEST(FixtureKit, CountsFollowTheScripts) {
@@ -142,8 +174,9 @@ TEST(FixtureKit, CountsFollowTheScripts) {
       {"c128k", "/sub/", 2, 1, 1},
       {"bigdir", "/d2000/", 1333, 667, 667},
       {"bigdir", "/d20000/", 13333, 6667, 6667},
-      {"sample", "", 75, 13, 2},
+      {"sample", "", 89, 13 + 12 + 30, 2},
       {"sample", "/Documents/", 36, 8, 1},
+      {"sample", "/Temp/", 0, 30, 0},
   };
   for (const expect& c : cases) {
     SCOPED_TRACE(std::string(c.image) + " " + c.prefix);
