@@ -64,10 +64,7 @@ TEST(BufferScan, Patterns) {
   EXPECT_EQ(offset, 0u);
   EXPECT_FALSE(find_pattern(buf.data(), 8, bytes("abcabcabc"), offset, 0));
   EXPECT_FALSE(find_pattern(buf.data(), 8, std::vector<byte>(), offset, 0));
-  EXPECT_FALSE(find_pattern(nullptr, 8, bytes("a"), offset, 0));
   EXPECT_FALSE(find_pattern(buf.data(), 4, bytes("cab"), offset, 0));
-  ulong64* none = nullptr;
-  EXPECT_TRUE(find_pattern(buf.data(), 8, bytes("b"), none, 0));
 
   const std::vector<byte> aa = bytes("aaaa");
   const byte pat[] = {'a', 'a'};
@@ -99,18 +96,10 @@ TEST(BufferScan, Patterns) {
   EXPECT_FALSE(find_pattern_in_blocks(found, blocks.data(), 48, xy, 2, 0, 16, false));
 }
 
-TEST(BufferScan, TextAndUtf16Lengths) {
+TEST(BufferScan, PrintableText) {
   EXPECT_TRUE(is_printable_text(bytes("ok\t\r\n ~")));
   EXPECT_FALSE(is_printable_text(bytes("no\x7f")));
   EXPECT_FALSE(is_printable_text(std::vector<byte>{}));
-  const uint16 s[] = {'a', 'b', 0, 'c'};
-  EXPECT_EQ(utf16_strlen(s), 2u);
-  EXPECT_EQ(utf16_strlen(nullptr), 0u);
-  EXPECT_EQ(utf16_vector_length({'a', 'b', 0}), 2u);
-  EXPECT_EQ(utf16_vector_length({'a', 0, 'b'}), 3u);
-  EXPECT_EQ(utf16_vector_length({}), 0u);
-  EXPECT_EQ(utf16_trimmed_byte_length({'a', 0, 'b', 0, 0}), 6u);
-  EXPECT_EQ(utf16_trimmed_byte_length({0, 0}), 0u);
 }
 
 TEST(BufferScan, LineEndingStyles) {
