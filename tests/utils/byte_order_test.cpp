@@ -20,7 +20,8 @@ TEST(ByteOrder, ViewRefusesReadsPastItsEnd) {
   EXPECT_TRUE(v.u32(2, x));
   EXPECT_EQ(x, 0x06050403u);
   EXPECT_FALSE(v.u32(3, x));
-  EXPECT_FALSE(v.u16(UINT64_MAX, reinterpret_cast<uint16&>(x)));
+  uint16 y = 0;
+  EXPECT_FALSE(v.u16(UINT64_MAX, y));
   EXPECT_FALSE(fits(6, 7, 0));
   EXPECT_TRUE(fits(6, 6, 0));
   EXPECT_FALSE(fits(6, 2, UINT64_MAX - 1));
