@@ -10,8 +10,11 @@
 #include <sstream>
 
 #include "ntfs/mft_record.h"
+#include "tests/ntfs/mft_record_builder.h"
 #include "tests/support/fixture.h"
 #include "utils/utf_convert.h"
+
+using test_records::record_builder;
 
 namespace {
 
@@ -416,4 +419,108 @@ TEST(EngineOnFixtures, ExtractedMftFileServesRecordsByNumber) {
   delete engine;
   EXPECT_FALSE(open_ntfs_mft_file((mft + ".missing").c_str(), engine));
   EXPECT_EQ(engine, nullptr);
+}
+
+namespace {
+
+// Mapping pairs of one run: `count` clusters at absolute `lcn`, then the end.
+std::vector<byte> one_run(ulong64 count, ulong64 lcn) {
+  std::vector<byte> length_bytes;
+  for (ulong64 v = count; v; v >>= 8) length_bytes.push_back(static_cast<byte>(v));
+  std::vector<byte> offset_bytes;
+  for (ulong64 v = lcn; v; v >>= 8) offset_bytes.push_back(static_cast<byte>(v));
+  if (offset_bytes.empty() || (offset_bytes.back() & 0x80)) offset_bytes.push_back(0);
+  std::vector<byte> pairs = {static_cast<byte>(length_bytes.size() | (offset_bytes.size() << 4))};
+  pairs.insert(pairs.end(), length_bytes.begin(), length_bytes.end());
+  pairs.insert(pairs.end(), offset_bytes.begin(), offset_bytes.end());
+  pairs.push_back(0);
+  return pairs;
+}
+
+std::vector<byte> list_entry(uint32 type, ulong64 first_vcn, ulong64 reference) {
+  std::vector<byte> e(32, 0);
+  store_u32(&e[ALE_TYPE], type);
+  store_u16(&e[ALE_LENGTH], 32);
+  store_u64(&e[ALE_FIRST_VCN], first_vcn);
+  store_u64(&e[ALE_REFERENCE], reference);
+  return e;
+}
+
+}  // namespace
+
+TEST(EngineOnFixtures, MftWhoseRunsContinueInAnExtensionRecordCountsEveryEntry) {
+  CNtfs* original = open_fixture("default");
+  ASSERT_NE(original, nullptr);
+  const std::vector<run_record> runs = original->m_mft_stats.data_runs;
+  ASSERT_EQ(runs.size(), 2u) << "the kit's default volume has a two-run $MFT";
+  const ulong64 entries = original->get_inode_count();
+  const ulong64 first_clusters = runs[0].num_clusters;
+  const ulong64 extension = 20;  // a reserved, unused record inside the first run
+  std::vector<byte> rec0;
+  std::vector<byte> last_record;
+  bool torn = false;
+  ASSERT_TRUE(original->read_mft_record_to_vector(rec0, torn, 0));
+  ASSERT_TRUE(original->read_mft_record_to_vector(last_record, torn, entries - 1));
+  const ulong64 rec0_pos = original->get_inode_file_pos(0);
+  const ulong64 ext_pos = original->get_inode_file_pos(extension);
+  const ulong64 mft_data_size = entries * 1024;
+  delete original;
+
+  const byte* si = nullptr;
+  const byte* fn = nullptr;
+  byte_view std_info, name_info;
+  ASSERT_TRUE(find_attribute(rec0.data(), 1024, ATTR_STANDARD_INFORMATION, si));
+  ASSERT_TRUE(find_attribute(rec0.data(), 1024, ATTR_FILE_NAME, fn));
+  ASSERT_TRUE(resident_value(si, load_u32(si, AH_LENGTH), std_info));
+  ASSERT_TRUE(resident_value(fn, load_u32(fn, AH_LENGTH), name_info));
+
+  // Record 0 keeps the first run; its list sends the rest to the extension.
+  const ulong64 base_ref = (1ULL << 48) | 0;
+  std::vector<byte> list;
+  for (const auto& e : {list_entry(ATTR_STANDARD_INFORMATION, 0, base_ref), list_entry(ATTR_ATTRIBUTE_LIST, 0, base_ref),
+                        list_entry(ATTR_FILE_NAME, 0, base_ref), list_entry(ATTR_DATA, 0, base_ref),
+                        list_entry(ATTR_DATA, first_clusters, (1ULL << 48) | extension)})
+    list.insert(list.end(), e.begin(), e.end());
+  record_builder base;
+  base.resident(ATTR_STANDARD_INFORMATION, std::vector<byte>(std_info.data, std_info.data + std_info.size));
+  base.resident(ATTR_ATTRIBUTE_LIST, list);
+  base.resident(ATTR_FILE_NAME, std::vector<byte>(name_info.data, name_info.data + name_info.size));
+  const uint32 data_at = base.non_resident(ATTR_DATA, one_run(first_clusters, runs[0].lcn), mft_data_size);
+  std::vector<byte> new_rec0 = base.done();
+  store_u64(&new_rec0[data_at + AH_LAST_VCN], first_clusters - 1);
+
+  record_builder ext;
+  const uint32 piece_at = ext.non_resident(ATTR_DATA, one_run(runs[1].num_clusters, runs[1].lcn), 0, first_clusters);
+  std::vector<byte> ext_rec = ext.done();
+  store_u64(&ext_rec[FRH_BASE_RECORD], base_ref);
+  store_u64(&ext_rec[piece_at + AH_LAST_VCN], first_clusters + runs[1].num_clusters - 1);
+
+  std::vector<char> image;
+  {
+    std::ifstream in(quor_test::fixture("default.img"), std::ios::binary);
+    image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  const std::vector<byte> disk0 = record_builder::protect(new_rec0, 0x0042);
+  const std::vector<byte> disk_ext = record_builder::protect(ext_rec, 0x0042);
+  std::copy(disk0.begin(), disk0.begin() + 1024, image.begin() + rec0_pos);
+  std::copy(disk_ext.begin(), disk_ext.begin() + 1024, image.begin() + ext_pos);
+  const std::string path = quor_test::scratch_dir() + "/mft-list.img";
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(image.data(), image.size());
+
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, engine, false, false));
+  EXPECT_EQ(engine->get_inode_count(), entries);
+  ASSERT_EQ(engine->m_mft_stats.data_runs.size(), 2u);
+  EXPECT_EQ(engine->m_mft_stats.data_runs[1].lcn, runs[1].lcn);
+  std::vector<byte> again;
+  ASSERT_TRUE(engine->read_mft_record_to_vector(again, torn, entries - 1));
+  EXPECT_TRUE(again == last_record);
+  delete engine;
+
+  // Without the extension only the first run's entries are reachable.
+  image[ext_pos] = 'B';  // "BILE": no longer a FILE record
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(image.data(), image.size());
+  ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, engine, false, false));
+  EXPECT_EQ(engine->get_inode_count(), first_clusters * 4);
+  delete engine;
 }
