@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "app/usage.h"
+#include "ntfs/ntfs.h"
+#include "utils/byte_order.h"
 #include "tests/support/fixture.h"
 
 namespace {
@@ -39,13 +41,18 @@ std::string read_whole(const std::string& path) {
 // Runs quor (or `exe`) with the given arguments, each quoted for the shell.
 run_result run_quor(const std::vector<std::string>& args, const std::string& exe = QUOR_EXE) {
   static int counter = 0;
-  const std::string err_file = quor_test::scratch_dir() + "/stderr-" + std::to_string(++counter);
-  std::string cmd = "timeout 300 " + quote(exe);
+  const std::string base = quor_test::scratch_dir() + "/run-" + std::to_string(++counter);
+  // A run that never ends or writes without end is stopped, not waited for.
+  std::string cmd = "ulimit -f 400000; timeout 300 " + quote(exe);
   for (const std::string& a : args) cmd += " " + quote(a);
-  cmd += " 2>" + quote(err_file) + " </dev/null";
+  cmd += " >" + quote(base + ".out") + " 2>" + quote(base + ".err") + " </dev/null";
   run_result r;
-  r.status = quor_test::run_command(cmd, r.out);
-  r.err = read_whole(err_file);
+  std::string ignored;
+  r.status = quor_test::run_command(cmd, ignored);
+  r.out = read_whole(base + ".out");
+  r.err = read_whole(base + ".err");
+  std::remove((base + ".out").c_str());
+  std::remove((base + ".err").c_str());
   return r;
 }
 
@@ -482,6 +489,32 @@ TEST_F(QuorOnDefault, IndxFileOfAnExtractedAllocation) {
   EXPECT_GE(live.size() + 16, expected.size());
   EXPECT_GT(slack, 0u);
 
+  // A file past 2 MiB is read whole: a gap that holds no INDX record is
+  // passed over, and another folder's records behind it keep their own
+  // offsets.
+  const listed_entry& longnames = listing_.at("[root]\\longnames");
+  const std::string big = quor_test::scratch_dir() + "/many-and-longnames.i30";
+  ASSERT_EQ(std::system(("cat " + quote(indx) + " > " + quote(big) + " && truncate -s 3M " + quote(big) +
+                         " && icat " + quote(image_) + " " + std::to_string(longnames.inode) +
+                         "-160 >> " + quote(big))
+                            .c_str()),
+            0);
+  const run_result joined = run_quor({"-indxfile", big, "-csv"});
+  ASSERT_EQ(joined.status, 0) << joined.err;
+  csv_output csv2;
+  ASSERT_TRUE(parse_csv_output(joined.out, csv2, 19));
+  std::set<std::string> beyond;
+  for (const csv_row& row : csv2.rows) {
+    const unsigned long long off = std::stoull(row.cols[0], nullptr, 16);
+    const std::string path = (off >= (3u << 20) ? "[root]\\longnames\\" : "[root]\\many\\") + row.cols[17];
+    EXPECT_EQ(listing_.count(path), 1u) << path << " at " << row.cols[0];
+    if (off >= (3u << 20)) beyond.insert(path);
+  }
+  size_t in_longnames = 0;
+  for (const auto& kv : listing_) in_longnames += parent_of(kv.first) == "[root]\\longnames";
+  EXPECT_GT(beyond.size(), 0u);
+  EXPECT_GE(beyond.size() + 16, in_longnames);
+
   const run_result both = run_quor({"-indxfile", indx, "-mft", "64"});
   EXPECT_EQ(both.status, kFailed);
   EXPECT_EQ(lines_of(both.err).size(), 1u) << both.err;
@@ -523,6 +556,50 @@ TEST(QuorEndToEnd, SampleVolumeLiveAndSlackEntries) {
     if (listing.count(p) == 0 && !is_system_name(p) && p != "[root]\\.") {
       ADD_FAILURE() << "live entry not listed: " << p;
     }
+  }
+}
+
+// A folder whose index names its own ancestor as a child: with no depth
+// limit the loop still writes each directory once and ends.
+TEST_F(QuorOnDefault, DirectoryCycleEndsTheWalk) {
+  const listed_entry& deep = listing_.at("[root]\\deep");
+  const listed_entry& l01 = listing_.at("[root]\\deep\\l01");
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_image(image_.c_str(), 0, engine, false, false));
+  const ulong64 record_pos = engine->get_inode_file_pos(l01.inode);
+  delete engine;
+  ASSERT_GT(record_pos, 0u);
+
+  std::ifstream in(image_, std::ios::binary);
+  std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The index entry of "l02" in l01's $INDEX_ROOT: name length 3, a name
+  // space byte, then the UTF-16 name, 82 bytes after the entry's start.
+  const char name[] = {3, 1, 'l', 0, '0', 0, '2', 0};
+  size_t entry = 0;
+  for (size_t off = record_pos; off + sizeof name <= record_pos + 1024; ++off) {
+    if (std::memcmp(&data[off], name, 1) == 0 && std::memcmp(&data[off + 2], name + 2, 6) == 0) {
+      entry = off - 64 - 16;
+      break;
+    }
+  }
+  ASSERT_GT(entry, record_pos);
+  ASSERT_EQ(load_u64(reinterpret_cast<const byte*>(&data[entry + 16])) & 0xFFFFFFFFFFFFULL, l01.inode);
+  ASSERT_LT((entry - record_pos) % 512, 502u) << "reference under a fixup slot";
+  store_u64(reinterpret_cast<byte*>(&data[entry]), deep.inode | (std::stoull(deep.seq) << 48));
+  const std::string looped = quor_test::scratch_dir() + "/looped.img";
+  std::ofstream(looped, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+
+  for (const char* start : {"\\deep", "\\"}) {
+    const run_result r = run_quor({"-image", looped, "-path", start, "-level", "-1", "-csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    csv_output csv;
+    ASSERT_TRUE(parse_csv_output(r.out, csv, 18));
+    std::map<std::string, size_t> rows;
+    for (const csv_row& row : csv.rows) ++rows[row.name()];
+    for (const auto& kv : rows) EXPECT_EQ(kv.second, 1u) << kv.first;
+    EXPECT_EQ(rows.count("\\deep\\l01"), 1u) << start;
+    EXPECT_EQ(rows.count("\\deep\\l01\\l02"), 1u) << start;
+    EXPECT_EQ(rows.count("\\deep\\l01\\l02\\l01"), 0u) << start;
   }
 }
 
