@@ -453,6 +453,13 @@ TEST_F(QuorOnDefault, UnicodeNamesAndImagePath) {
                            "\xf0\x9f\x98\x80smile.txt", "Readme", "README"})
     EXPECT_NE(r.out.find(std::string(",\\names\\") + name + ","), std::string::npos) << name;
   EXPECT_NE(r.out.find("-image \"" + dir + "/vol.img\""), std::string::npos);
+  // A -path outside ASCII is looked up as UTF-8 (here a file: found, and
+  // nothing written for it); the same name cut short is not found.
+  const run_result file = run_quor({"-image", image_, "-path", "\\names\\caf\xc3\xa9.txt"});
+  EXPECT_EQ(file.status, 0) << file.out;
+  EXPECT_EQ(file.out.find("prob finding"), std::string::npos);
+  const run_result cut = run_quor({"-image", image_, "-path", "\\names\\caf\xc3"});
+  EXPECT_EQ(cut.status, kFailed);
 }
 
 TEST_F(QuorOnDefault, IndxFileOfAnExtractedAllocation) {
