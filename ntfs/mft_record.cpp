@@ -20,6 +20,22 @@ record_fixup_state apply_update_sequence(byte* record, uint32 length) {
   return torn ? RECORD_FIXUP_TORN : RECORD_FIXUP_APPLIED;
 }
 
+bool protect_update_sequence(byte* record, uint32 length) {
+  if (!record || length < 8) return false;
+  const uint32 array_offset = load_u16(record, FRH_USA_OFFSET);
+  const uint32 count = load_u16(record, FRH_USA_COUNT);
+  if (count < 2 || static_cast<uint64>(count - 1) * UPDATE_SEQUENCE_STRIDE != length) return false;
+  if (array_offset < 8 || array_offset + 2ULL * count > UPDATE_SEQUENCE_STRIDE - 2) return false;
+  const uint16 check = static_cast<uint16>(load_u16(record, array_offset) + 1);
+  store_u16(record + array_offset, check);
+  for (uint32 i = 1; i < count; ++i) {
+    byte* tail = record + i * UPDATE_SEQUENCE_STRIDE - 2;
+    std::memcpy(record + array_offset + 2 * i, tail, 2);
+    store_u16(tail, check);
+  }
+  return true;
+}
+
 uint32 record_walk_limit(const byte* record, uint32 size) {
   if (!record || size < FRH_BYTES_ALLOCATED) return size;
   const uint32 first = load_u16(record, FRH_FIRST_ATTRIBUTE);

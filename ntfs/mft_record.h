@@ -22,6 +22,11 @@ const uint32 UPDATE_SEQUENCE_STRIDE = 512;
 // RECORD_FIXUP_TORN.
 record_fixup_state apply_update_sequence(byte* record, uint32 length);
 
+// The inverse, for writing a record back: the check value is advanced, each
+// 512-byte sector's last two bytes are saved into the array and replaced by
+// it. False (record untouched) when the array does not fit as above.
+bool protect_update_sequence(byte* record, uint32 length);
+
 // The bytes of the record the attribute walk may visit: bytes in use when
 // that lies between the first attribute and `size`, else `size`.
 uint32 record_walk_limit(const byte* record, uint32 size);

@@ -1,0 +1,142 @@
+// Record queries, write-back and the free-entry scan on the kit's volumes.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "ntfs/mft_record.h"
+#include "ntfs/ntfs.h"
+#include "tests/ntfs/mft_record_builder.h"
+#include "tests/support/fixture.h"
+
+using test_records::record_builder;
+
+namespace {
+
+std::map<std::string, ulong64> listing_inodes(const std::string& name) {
+  std::map<std::string, ulong64> out;
+  std::ifstream in(quor_test::fixture_listing(name));
+  std::string inode, seq, kind, size, path;
+  while (std::getline(in, inode, '\t') && std::getline(in, seq, '\t') && std::getline(in, kind, '\t') &&
+         std::getline(in, size, '\t') && std::getline(in, path))
+    out[path] = std::stoull(inode);
+  return out;
+}
+
+std::string copy_fixture(const std::string& name, const std::string& as) {
+  const std::string path = quor_test::scratch_dir() + "/" + as;
+  std::ifstream in(quor_test::fixture(name), std::ios::binary);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << in.rdbuf();
+  return path;
+}
+
+}  // namespace
+
+TEST(UpdateSequence, ProtectionIsUndoneByTheFixup) {
+  record_builder b(4096);
+  b.resident(ATTR_DATA, std::vector<byte>(3000, 0x5A));
+  const std::vector<byte> plain = b.done();
+  std::vector<byte> rec = plain;
+  store_u16(&rec[0x30], 0xFFFF);
+  ASSERT_TRUE(protect_update_sequence(rec.data(), 4096));
+  EXPECT_EQ(load_u16(&rec[0x30]), 0u);  // the check value wraps
+  for (uint32 i = 1; i <= 8; ++i) EXPECT_EQ(load_u16(&rec[i * 512 - 2]), 0u) << i;
+  EXPECT_EQ(apply_update_sequence(rec.data(), 4096), RECORD_FIXUP_APPLIED);
+  for (uint32 i = 1; i <= 8; ++i) EXPECT_EQ(rec[i * 512 - 2], plain[i * 512 - 2]) << i;
+  EXPECT_FALSE(protect_update_sequence(rec.data(), 1024));  // count 9 is for 4 KiB
+}
+
+TEST(RecordQueries, StreamSizesAndDataAttributeSizes) {
+  const std::string img = quor_test::fixture("default.img");
+  ASSERT_FALSE(img.empty());
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_image(img.c_str(), 0, engine, false, false));
+  const auto inodes = listing_inodes("default.listing");
+  ulong64 allocated = 0, size = 0, compressed = 0;
+  bool flagged = true;
+  ASSERT_TRUE(engine->get_stream_sizes(inodes.at("/streams.txt"), allocated, size, nullptr));
+  EXPECT_EQ(size, 50u);
+  const uint16 alt[] = {'a', 'l', 't', 0};
+  ASSERT_TRUE(engine->get_stream_sizes(inodes.at("/streams.txt"), allocated, size, alt));
+  EXPECT_EQ(size, 21u);
+  const uint16 al[] = {'a', 'l', 0};
+  EXPECT_FALSE(engine->get_stream_sizes(inodes.at("/streams.txt"), allocated, size, al));
+  ASSERT_TRUE(engine->get_data_attribute_sizes(inodes.at("/nonres.bin"), size, compressed, flagged));
+  EXPECT_EQ(size, 204800u);
+  EXPECT_FALSE(flagged);
+  ASSERT_TRUE(engine->get_data_attribute_sizes(inodes.at("/compressed/pattern.bin"), size, compressed, flagged));
+  EXPECT_EQ(size, 102400u);
+  EXPECT_TRUE(flagged);
+  EXPECT_GT(compressed, 0u);
+  EXPECT_LT(compressed, 102400u);
+  ulong64 total = 0;
+  ASSERT_TRUE(engine->get_data_size_incl_attribute_list(inodes.at("/sparse.bin"), total));
+  EXPECT_EQ(total, 5242880u);
+  ulong64 base = 1;
+  ASSERT_TRUE(engine->get_base_reference(inodes.at("/small.txt"), base));
+  EXPECT_EQ(base, 0u);
+  delete engine;
+}
+
+TEST(RecordWrite, RecordWrittenBackReadsTheSameAndIsProtectedOnDisk) {
+  const std::string path = copy_fixture("c512.img", "c512-write.img");
+  const auto inodes = listing_inodes("c512.listing");
+  const ulong64 inode = inodes.begin()->second;
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, engine, true, false));
+  std::vector<byte> rec;
+  bool torn = false;
+  ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, inode));
+  const ulong64 pos = engine->get_inode_file_pos(inode);
+  const uint16 check = load_u16(&rec[load_u16(&rec[FRH_USA_OFFSET])]);
+  rec[1022] ^= 0xFF;  // a byte under a sector tail
+  std::vector<byte> expected = rec;
+  int size = static_cast<int>(rec.size());
+  ASSERT_TRUE(engine->write_mft_record(inode, rec.data(), size));
+  delete engine;
+
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(pos));
+  std::vector<char> raw(1024);
+  in.read(raw.data(), 1024);
+  EXPECT_EQ(load_u16(reinterpret_cast<const byte*>(&raw[510])), static_cast<uint16>(check + 1));
+  EXPECT_EQ(load_u16(reinterpret_cast<const byte*>(&raw[1022])), static_cast<uint16>(check + 1));
+
+  ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, engine, false, false));
+  std::vector<byte> back;
+  ASSERT_TRUE(engine->read_mft_record_to_vector(back, torn, inode));
+  EXPECT_FALSE(torn);
+  EXPECT_EQ(back[1022], expected[1022]);
+  EXPECT_EQ(back[100], expected[100]);
+  // A read-only engine writes nothing.
+  size = static_cast<int>(back.size());
+  EXPECT_FALSE(engine->write_mft_record(inode, back.data(), size));
+  delete engine;
+}
+
+TEST(UnusedEntries, DeletedFilesAreFoundWithTheirParents) {
+  const std::string img = quor_test::fixture("default.img");
+  ASSERT_FALSE(img.empty());
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_image(img.c_str(), 0, engine, false, false));
+  entry_name_list names, parents;
+  engine->scan_unused_entries(names, parents);
+  const std::set<std::pair<ulong64, std::wstring>> found(names.begin(), names.end());
+  // The three files deleted from the root, whose entries nothing reused.
+  const auto live = listing_inodes("default.listing");
+  std::set<ulong64> live_inodes;
+  for (const auto& kv : live) live_inodes.insert(kv.second);
+  const std::pair<ulong64, std::wstring> want[] = {
+      {564, L"del-root-1.txt"}, {567, L"del-root-2.txt"}, {570, L"del-root-3.txt"}};
+  for (const auto& w : want) {
+    if (live_inodes.count(w.first)) continue;
+    EXPECT_TRUE(found.count(w)) << w.first;
+  }
+  for (const auto& n : names) EXPECT_FALSE(live_inodes.count(n.first)) << "live entry " << n.first << " reported free";
+  bool root_parent = false;
+  for (const auto& p : parents) root_parent |= p.first == 5 && p.second == L".";
+  EXPECT_TRUE(root_parent);
+  delete engine;
+}
