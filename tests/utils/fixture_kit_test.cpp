@@ -91,7 +91,7 @@ TEST(FixtureKit, SideFilesAgreeWithEachOther) {
       }
       by_path[live[i].path] = &live[i];
       live_inodes.insert(live[i].inode);
-      // The first 16 records belong to NTFS itself, and 5 is the root.
+      // Records below 16 hold the NTFS system files, the root among them.
       EXPECT_GE(live[i].inode, 16u) << live[i].path;
       EXPECT_GE(live[i].sequence, 1u) << live[i].path;
     }
