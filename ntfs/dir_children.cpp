@@ -279,11 +279,19 @@ bool collect_file_names(file_name_map& names, const byte* record, uint32 size, b
     if (parent_filter != ~0ULL && (parent & k_mask48) != (parent_filter & k_mask48)) return true;
     const uint8 name_space = value.data[FN_NAMESPACE];
     if (!all_name_spaces && name_space == 2) return true;
-    const ulong64 key = (parent & k_mask48) |
-                        (static_cast<ulong64>((load_u16(attr, AH_INSTANCE) * 16u + name_space) & 0xFFFF) << 48);
-    if (names.count(key)) return true;
+    ulong64 key = (parent & k_mask48) |
+                  (static_cast<ulong64>((load_u16(attr, AH_INSTANCE) * 16u + name_space) & 0xFFFF) << 48);
     file_name_record r;
     utf16le_name_to_wstring(r.name, value.data + FN_NAME, units);
+    // Instance numbers count per record: names gathered from several
+    // extension records can share a key. The same name again is the same
+    // name; another one moves on to the next free key rather than be lost.
+    for (int tries = 0;; ++tries) {
+      auto at = names.find(key);
+      if (at == names.end()) break;
+      if (at->second.name == r.name || tries == 0xFFFF) return true;
+      key += 1ULL << 48;
+    }
     r.parent = parent;
     r.dos_only = name_space == 2 ? 1 : 0;
     r.name_space = name_space;
