@@ -1,0 +1,121 @@
+#include "app/bodyfile_writer.h"
+
+#include "app/entry_fields.h"
+#include "app/timeline_writers.h"
+#include "time/calendar.h"
+#include "time/type_time.h"
+
+namespace {
+
+using namespace entry_fields;
+
+void append_decimal(std::string& out, ulong64 value) {
+  char buf[24];
+  unsigned n = 0;
+  do {
+    buf[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n > 0) out.push_back(buf[--n]);
+}
+
+void append_hex4(std::string& out, ulong64 value) {
+  static const char digits[] = "0123456789abcdef";
+  char buf[16];
+  unsigned n = 0;
+  do {
+    buf[n++] = digits[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  out += "0x";
+  for (unsigned i = n; i < 4; ++i) out.push_back('0');
+  while (n > 0) out.push_back(buf[--n]);
+}
+
+// Unix seconds of a FILETIME. A time before 1970 has no unsigned Unix value,
+// and a wrapped-around one would place the entry centuries ahead on every
+// timeline that reads the body file; such times, like a zero FILETIME, are 0.
+ulong64 unix_seconds(ulong64 filetime) {
+  ulong64 seconds = 0;
+  if (filetime == 0 || !filetime_to_unix(filetime, seconds)) return 0;
+  return seconds;
+}
+
+}  // namespace
+
+bodyfile_record::bodyfile_record() { clear(); }
+
+void bodyfile_record::clear() {
+  m_md5.clear();
+  m_name.clear();
+  m_inode = 0;
+  m_mode.clear();
+  m_uid = 0;
+  m_gid = 0;
+  m_size = 0;
+  m_modify_time = m_access_time = m_mft_change_time = m_create_time = 0;
+  for (std::string& s : m_spare) s.clear();
+  m_time_kind = zq::type_unix;
+  m_spare_number = 0;
+  m_timezone = "UTC";
+}
+
+bool write_bodyfile(bool* first, std::ostream& out, const bodyfile_record& rec) {
+  if (first != nullptr && *first) {
+    *first = false;
+    out << "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|create time\n";
+  }
+  std::string line;
+  line.reserve(rec.m_name.size() + 96);
+  line += rec.m_md5.empty() ? std::string("0") : rec.m_md5;
+  line += '|';
+  line += rec.m_name;
+  line += '|';
+  append_decimal(line, rec.m_inode);
+  line += '|';
+  line += rec.m_mode;
+  line += '|';
+  append_decimal(line, rec.m_uid);
+  line += '|';
+  append_decimal(line, rec.m_gid);
+  line += '|';
+  append_decimal(line, rec.m_size);
+  line += '|';
+  append_decimal(line, rec.m_access_time);
+  line += '|';
+  append_decimal(line, rec.m_modify_time);
+  line += '|';
+  append_decimal(line, rec.m_mft_change_time);
+  line += '|';
+  append_decimal(line, rec.m_create_time);
+  line += '\n';
+  out << line;
+  return true;
+}
+
+void fill_bodyfile_record(bodyfile_record& rec, const INDX_ENTRY_INFO& e, const user_ctx& ctx) {
+  rec.clear();
+  rec.m_size = real_size(e);
+  rec.m_modify_time = unix_seconds(modified(e));
+  rec.m_access_time = unix_seconds(accessed(e));
+  rec.m_mft_change_time = unix_seconds(mft_changed(e));
+  rec.m_create_time = unix_seconds(created(e));
+  rec.m_time_kind = zq::type_unix;
+  rec.m_name = ctx.path;
+  rec.m_name += e.name;
+  if (!ctx.indxfile.empty()) {
+    rec.m_name += "; indx offset: ";
+    if (ctx.hex_sizes) {
+      append_hex4(rec.m_name, e.file_offset);
+    } else {
+      append_decimal(rec.m_name, e.file_offset);
+    }
+  }
+  if (!e.valid) rec.m_name += " (slack)";
+}
+
+bool write_indx_entry_bodyfile(std::ostream& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
+  bodyfile_record rec;
+  fill_bodyfile_record(rec, e, ctx);
+  return write_bodyfile(&ctx.header_pending, out, rec);
+}

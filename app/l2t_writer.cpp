@@ -1,0 +1,244 @@
+#include "app/l2t_writer.h"
+
+#include <string>
+
+#include "app/entry_fields.h"
+#include "app/timeline_writers.h"
+#include "time/macb.h"
+#include "time/time_format.h"
+#include "utils/case_text.h"
+#include "utils/text_edit.h"
+
+namespace {
+
+using namespace entry_fields;
+
+const char* const k_header_columns[] = {"date",  "time",  "timezone", "MACB",     "source", "sourcetype",
+                                        "type",  "user",  "host",     "short",    "desc",   "version",
+                                        "filename", "inode", "notes", "format", "extra"};
+const char* const k_extended_columns[] = {"ref count",    "extension",     "size data", "inode seqnum",
+                                          "parent inode", "parent seqnum", "clusters",  "header info"};
+
+void append_decimal(std::string& out, ulong64 value) {
+  char buf[24];
+  unsigned n = 0;
+  do {
+    buf[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n > 0) out.push_back(buf[--n]);
+}
+
+// Lower-case hexadecimal, padded with `fill` to at least `width` digits; a
+// wider value is written whole.
+void append_hex_digits(std::string& out, ulong64 value, unsigned width, char fill) {
+  static const char digits[] = "0123456789abcdef";
+  char buf[16];
+  unsigned n = 0;
+  do {
+    buf[n++] = digits[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  for (unsigned i = n; i < width; ++i) out.push_back(fill);
+  while (n > 0) out.push_back(buf[--n]);
+}
+
+void append_hex(std::string& out, ulong64 value, unsigned width) {
+  out += "0x";
+  append_hex_digits(out, value, width, '0');
+}
+
+// Sizes and entry numbers as -base10 asks: "0x" and 8 hex digits, or decimal.
+void append_size_form(std::string& out, ulong64 value, bool hex) {
+  if (hex) {
+    append_hex(out, value, 8);
+  } else {
+    append_decimal(out, value);
+  }
+}
+
+void append_extended_number(std::string& out, ulong64 value, unsigned hex_width, bool hex) {
+  if (hex) {
+    append_hex(out, value, hex_width);
+  } else {
+    append_decimal(out, value);
+  }
+}
+
+void write_header(std::ostream& out, const timeline_record& rec) {
+  std::string line;
+  const std::string& sep = rec.m_separator;
+  bool first = true;
+  for (const char* column : k_header_columns) {
+    if (!first) line += sep;
+    line += column;
+    first = false;
+  }
+  if (rec.m_extended) {
+    for (const char* column : k_extended_columns) {
+      line += sep;
+      line += column;
+    }
+  }
+  line += "\n";
+  out << line;
+}
+
+void append_extended_columns(std::string& line, const timeline_record& rec) {
+  const std::string& sep = rec.m_separator;
+  const bool hex = rec.m_hex_extended != 0;
+  line += sep;
+  append_extended_number(line, rec.m_ref_count, 4, hex);
+  line += sep;
+  line += rec.m_extension;
+  line += sep;
+  append_extended_number(line, rec.m_size_data, 6, hex);
+  line += sep;
+  append_extended_number(line, rec.m_inode_seqnum, 4, hex);
+  line += sep;
+  append_extended_number(line, rec.m_parent_inode, 8, hex);
+  line += sep;
+  append_extended_number(line, rec.m_parent_seqnum, 4, hex);
+  line += sep;
+  line += rec.m_clusters;
+  line += sep;
+  for (byte b : rec.m_header_bytes) {
+    append_hex_digits(line, b, 2, hex ? '0' : ' ');
+    line.push_back(' ');
+  }
+}
+
+}  // namespace
+
+bool write_l2t_csv(bool* first, std::ostream& out, timeline_record& rec) {
+  if (first != nullptr && *first) {
+    *first = false;
+    write_header(out, rec);
+  }
+
+  macb_event_map events;
+  zq::make_macb_events(events, rec, rec.m_time_kind);
+
+  const std::string& sep = rec.m_separator;
+  std::string line;
+  std::string date;
+  std::string time_text;
+  for (const auto& kv : events) {
+    const macb_event& event = kv.second;
+    if (!event.time.m_valid) continue;
+    if (rec.m_window_start != 0 && (event.value < rec.m_window_start || event.value > rec.m_window_end))
+      continue;
+
+    if (rec.m_milliseconds) {
+      zq::format_time_ms(date, time_text, event.time, false);
+    } else {
+      zq::format_time_secs(date, time_text, event.time, false);
+    }
+    line = date;
+    line += sep;
+    if (rec.m_blank_before_time) line.push_back(' ');
+    line += time_text;
+    line += sep;
+    line += rec.m_timezone;
+    line += sep;
+    if (rec.m_lower_case_letters) {
+      std::string letters = event.macb;
+      to_lower(letters);
+      line += letters;
+    } else {
+      line += event.macb;
+    }
+    line += sep;
+    line += rec.m_source;
+    line += sep;
+    line += rec.m_sourcetype;
+    line += sep;
+    line += rec.m_type.empty() ? event.type : rec.m_type;
+    line += sep;
+    line += rec.m_user;
+    line += sep;
+    line += rec.m_host;
+    line += sep;
+
+    if (rec.m_replaced_char != 0 && rec.m_replacement_char != 0) {
+      const char from = static_cast<char>(rec.m_replaced_char);
+      const char to = static_cast<char>(rec.m_replacement_char);
+      replace_char(rec.m_short, from, to, false);
+      replace_char(rec.m_desc, from, to, false);
+      replace_char(rec.m_filename, from, to, false);
+      replace_char(rec.m_notes, from, to, false);
+    }
+    line += rec.m_short;
+    line += sep;
+    line += rec.m_desc;
+    line += sep;
+    append_decimal(line, rec.m_version);
+    line += sep;
+    line += rec.m_filename;
+    line += sep;
+    line += rec.m_inode;
+    line += sep;
+    line += rec.m_notes;
+    line += sep;
+    line += rec.m_format;
+    line += sep;
+    line += rec.m_extra;
+    if (rec.m_extended) append_extended_columns(line, rec);
+    line += "\n";
+    out << line;
+  }
+  return true;
+}
+
+void fill_l2t_record(timeline_record& rec, const INDX_ENTRY_INFO& e, const user_ctx& ctx) {
+  rec.clear();
+  const bool hex = ctx.hex_sizes;
+  rec.m_modify_time = modified(e);
+  rec.m_access_time = accessed(e);
+  rec.m_mft_change_time = mft_changed(e);
+  rec.m_create_time = created(e);
+  rec.m_modify_desc = "Last Modified";
+  rec.m_access_desc = "Last Access";
+  rec.m_mft_change_desc = "MFT Change";
+  rec.m_create_desc = "Created";
+  rec.m_time_kind = zq::type_filetime;
+  rec.m_source = "INDX";
+  rec.m_sourcetype = e.valid ? "INDX-valid" : "INDX-slack";
+  rec.m_user = ctx.username;
+  rec.m_host = ctx.hostname;
+
+  rec.m_short = ctx.path;
+  rec.m_short += e.name;
+  rec.m_desc = rec.m_short;
+  if (!e.is_dir && real_size(e) != 0) {
+    rec.m_desc += " (file size: ";
+    append_size_form(rec.m_desc, real_size(e), hex);
+    rec.m_desc += ")";
+  }
+  if (parent_entry(e) != 0) {
+    rec.m_desc += " (parent inode ";
+    append_size_form(rec.m_desc, parent_entry(e), hex);
+    rec.m_desc += ")";
+  }
+
+  rec.m_filename = ctx.indxfile;
+  rec.m_hex_extended = hex ? 1 : 0;
+  // A carved entry whose reference was zeroed names no entry; only $MFT is
+  // truly entry 0.
+  if (entry_number(e) != 0 || e.name == "$MFT") rec.set_inode(entry_number(e));
+  rec.m_notes = e.valid ? "valid" : "slack";
+  rec.m_notes += e.is_dir ? " dir entry" : " file entry";
+  rec.m_format = ctx.tool_name + " (corvane)";
+  if (!ctx.indxfile.empty()) {
+    rec.m_extra = "indx offset: ";
+    append_size_form(rec.m_extra, e.file_offset, hex);
+  }
+  rec.m_blank_before_time = 1;
+  rec.m_milliseconds = 1;
+}
+
+bool write_indx_entry_l2t(std::ostream& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
+  timeline_record rec;
+  fill_l2t_record(rec, e, ctx);
+  return write_l2t_csv(&ctx.header_pending, out, rec);
+}
