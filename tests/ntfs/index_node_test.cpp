@@ -154,24 +154,6 @@ TEST(IndexNode, EntryLengthLimitsOfTheValidWalk) {
   }
 }
 
-TEST(IndexNode, WalkStopsAtZeroReferenceZeroLengthAndLastEntry) {
-  {  // next entry of length 0 ends the walk after the first
-    node_image n = live_node();
-    store_u16(&n.bytes[112 + 8], 0);
-    EXPECT_EQ(parse(n, 5).valid_names(), std::set<std::string>{"a.txt"});
-  }
-  {  // file reference 0
-    node_image n = live_node();
-    store_u64(&n.bytes[112], 0);
-    EXPECT_EQ(parse(n, 5).valid_names(), std::set<std::string>{"a.txt"});
-  }
-  {  // flags 3 (last entry with a sub-node) is not a live key
-    node_image n = live_node();
-    store_u16(&n.bytes[112 + 12], 3);
-    EXPECT_EQ(parse(n, 5).valid_names(), std::set<std::string>{"a.txt"});
-  }
-}
-
 // Names that differ only in letter case are two live files; the plain key
 // keeps the first, and the same name again keeps only the first.
 TEST(IndexNode, CaseVariantsAreBothLive) {
@@ -380,28 +362,4 @@ TEST(IndexNode, WrappersAndUnusedRecords) {
   for (const auto& c : c3)
     if (c.second.file_offset >= 4096) second.insert(c.second.file_offset);
   EXPECT_EQ(second, (std::set<uint64>{4096 + 24 + 16, 4096 + 24 + 112, 4096 + 24 + 216}));
-}
-
-// Damaged nodes end the walk or are skipped; nothing is read past `length`.
-TEST(IndexNode, DamagedNodesStayInBounds) {
-  const uint32 bad_offsets[] = {0, 8, 1020, 1024, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu};
-  for (uint32 first : bad_offsets) {
-    node_image n = live_node();
-    n.put(216, named(u"old1"));
-    store_u32(&n.bytes[0], first);
-    parse_result r = parse(n, 5);
-    if (first >= 1024) {
-      EXPECT_TRUE(r.valid.empty());
-      EXPECT_TRUE(r.carved.empty());
-    }
-  }
-  for (int len : {-5, 0, 3, 20, 83, 84}) {
-    node_image n = live_node();
-    // Exactly `len` bytes on the heap, so a read past them is a sanitizer report.
-    std::vector<byte> exact(n.bytes.begin(), n.bytes.begin() + std::max(len, 1));
-    string_indx_map v;
-    inode_indx_mmap c;
-    EXPECT_TRUE(parse_index_node_w_carve(v, c, 5, exact.data(), len, 0));
-    EXPECT_TRUE(v.empty()) << len;
-  }
 }

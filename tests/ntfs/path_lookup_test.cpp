@@ -130,33 +130,6 @@ TEST(PathLookup, SeparatorsDrivesStreamsAndCase) {
   EXPECT_EQ(inode, 0u);
 }
 
-TEST(PathLookup, RecordNamesAndParents) {
-  engine e;
-  if (!e.open("default.img")) GTEST_SKIP() << "fixture kit absent";
-  std::map<std::string, uint64_t> inode_of;
-  for (const auto& l : quor_test::read_listing("default.img")) inode_of[l.path] = l.inode;
-  std::vector<byte> record(e.ntfs->m_mft_record_size);
-  byte* p = record.data();
-  ulong64 pos = 0;
-  int size = static_cast<int>(record.size());
-  // One file, two names in two folders: both parents come back.
-  ASSERT_TRUE(e.ntfs->read_mft_record(inode_of.at("/nonres.bin"), p, pos, size, false));
-  std::set<std::wstring> names;
-  ulong64_set parents;
-  const byte* attribute = nullptr;
-  ASSERT_TRUE(get_record_name_set_and_parents(record.data(), names, parents, attribute));
-  EXPECT_EQ(names, (std::set<std::wstring>{L"nonres.bin", L"hardlink.bin"}));
-  EXPECT_EQ(parents, (ulong64_set{5}));
-  ASSERT_NE(attribute, nullptr);
-  EXPECT_EQ(load_u32(attribute), ATTR_FILE_NAME);
-
-  ASSERT_TRUE(e.ntfs->read_mft_record(inode_of.at("/names/Long Name With Short.txt"), p, pos, size, false));
-  std::wstring first;
-  ASSERT_TRUE(get_record_names_and_parents(record.data(), first, parents));
-  EXPECT_EQ(first, L"Long Name With Short.txt");  // the DOS name is not collected
-  EXPECT_EQ(parents, (ulong64_set{inode_of.at("/names")}));
-}
-
 namespace {
 
 // A record with one resident $REPARSE_POINT whose value is `value`.
