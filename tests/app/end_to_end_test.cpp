@@ -772,10 +772,28 @@ TEST(QuorEndToEnd, PartitionedDiskAndVmdkChain) {
   EXPECT_EQ(bare.status, kFailed);
   EXPECT_NE(bare.err.find("-offset 0x100000"), std::string::npos) << bare.err;
 
-  const run_result r = run_quor({"-image", disk, "-offset", "0x100000", "-all", "-csv"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find(",[root]\\one-docs\\readme.txt,"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find(",[root]\\one-docs\\inner\\notes.txt,"), std::string::npos);
+  struct disk_case {
+    const char* fixture;
+    const char* offset;
+    const char* label;
+  } disks[] = {{"mbr-1p.img", "0x100000", "one"},
+               {"gpt-slot3.img", "0x200000", "gpt"},
+               {"mbr-far.img", "0x10100000", "far"},
+               {"mbr-ext.img", "0x600000", "logical"}};
+  for (const disk_case& d : disks) {
+    const std::string path = quor_test::fixture(d.fixture);
+    ASSERT_FALSE(path.empty()) << d.fixture;
+    const run_result r = run_quor({"-image", path, "-offset", d.offset, "-all", "-csv"});
+    ASSERT_EQ(r.status, 0) << d.fixture << r.err;
+    const std::string l = d.label;
+    for (const std::string& name : {l + "-docs\\readme.txt", l + "-docs\\inner\\notes.txt", l + "-big.bin"}) {
+      bool live = false;
+      for (const std::string& line : lines_of(r.out))
+        live = live || (line.find(",valid,") != std::string::npos &&
+                        line.find(",[root]\\" + name + ",") != std::string::npos);
+      EXPECT_TRUE(live) << d.fixture << " " << name;
+    }
+  }
 
   // The snapshot chain reads as the changed disk: the new folder is live and
   // the removed file is gone from the live entries.
