@@ -26,7 +26,14 @@ bool vmdk_disk::enter(vmdk_extent* extent) {
     return false;
   }
   // Two files with one content id are one snapshot listed twice: keep the first.
-  if (!m_extents.insert(std::make_pair(extent->m_cid, extent)).second) delete extent;
+  bool kept = false;
+  try {
+    kept = m_extents.insert(std::make_pair(extent->m_cid, extent)).second;
+  } catch (...) {
+    delete extent;
+    throw;
+  }
+  if (!kept) delete extent;
   return true;
 }
 
@@ -113,6 +120,16 @@ bool vmdk_disk::link_chain() {
 
 bool vmdk_disk::open_chain(const std::vector<std::wstring>& files, std::ostream& msgs,
                            std::vector<std::wstring>& chain_files) {
+  try {
+    return check_chain(files, msgs, chain_files);
+  } catch (const std::bad_alloc&) {
+    msgs << "prob creating virtual vmware disk mapping" << std::endl;
+    return false;
+  }
+}
+
+bool vmdk_disk::check_chain(const std::vector<std::wstring>& files, std::ostream& msgs,
+                            std::vector<std::wstring>& chain_files) {
   chain_files = files;
   std::wstring dir;
   bool complete = true;
@@ -267,23 +284,28 @@ void vmdk_disk::reset() {
 // ---- the VMDK kind of disk_handle ----
 
 bool disk_handle::open_vmdk_chain_w(const std::vector<std::wstring>& vmdk_files) {
-  if (!m_vmdk) {
-    m_vmdk = new (std::nothrow) vmdk_disk(m_writable);
-    if (!m_vmdk) return false;
+  try {
+    if (!m_vmdk) m_vmdk = new vmdk_disk(m_writable);
+    if (!m_vmdk->add_extents(vmdk_files) || !m_vmdk->link_chain() || !m_vmdk->m_base) return false;
+    const vmdk_extent* base = m_vmdk->m_base;
+    m_name = base->m_path;
+    m_fd = base->m_fd;
+    m_size = base->capacity_bytes();
+    m_geometry.bytes_per_sector = 512;
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
   }
-  if (!m_vmdk->add_extents(vmdk_files) || !m_vmdk->link_chain() || !m_vmdk->m_base) return false;
-  const vmdk_extent* base = m_vmdk->m_base;
-  m_name = base->m_path;
-  m_fd = base->m_fd;
-  m_size = base->capacity_bytes();
-  m_geometry.bytes_per_sector = 512;
-  return true;
 }
 
 bool disk_handle::open_vmdk_chain(const std::vector<std::string>& vmdk_files) {
-  std::vector<std::wstring> wide;
-  for (const std::string& f : vmdk_files) wide.push_back(utf8_to_wstring(f));
-  return open_vmdk_chain_w(wide);
+  try {
+    std::vector<std::wstring> wide;
+    for (const std::string& f : vmdk_files) wide.push_back(utf8_to_wstring(f));
+    return open_vmdk_chain_w(wide);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 bool disk_handle::read_vmdk(void* buf, uint32& len, ulong64 offset) {

@@ -53,6 +53,8 @@ class vmdk_disk {
   bool is_open() const { return m_open; }
 
  private:
+  bool check_chain(const std::vector<std::wstring>& files, std::ostream& msgs,
+                   std::vector<std::wstring>& chain_files);
   bool enter(vmdk_extent* extent);
   void delete_extents();
   // Sets the parent and child links from the content ids and finds the base;

@@ -292,30 +292,34 @@ bool scan_partitions(disk_handle* disk, std::deque<partition_record>& out, bool 
 bool scan_partitions(const byte* data, ulong64 size, std::deque<partition_record>& out, bool relaxed) {
   out.clear();
   if (!data || size < 512) return false;
-  ebr_source src;
-  src.data = data;
-  src.size = size;
+  try {
+    ebr_source src;
+    src.data = data;
+    src.size = size;
 
-  const uint32 s = detect_sector_size(data, size, true);
-  if (s == 0) {
-    if (!relaxed) return false;
-    for (ulong64 off = 512; fits(size, off, ebr_bytes); off += ebr_bytes) {
-      if (marked_at(data + off, ebr_bytes)) {
-        walk_extended(src, off / 512, 512, out);
-        return !out.empty();
+    const uint32 s = detect_sector_size(data, size, true);
+    if (s == 0) {
+      if (!relaxed) return false;
+      for (ulong64 off = 512; fits(size, off, ebr_bytes); off += ebr_bytes) {
+        if (marked_at(data + off, ebr_bytes)) {
+          walk_extended(src, off / 512, 512, out);
+          return !out.empty();
+        }
+      }
+      return false;
+    }
+
+    for (uint32 i = 0; i < 4; ++i) {
+      const byte* e = data + table_at + i * entry_bytes;
+      if (!admitted(e)) break;
+      out.push_back(make_record(entry_first_lba(e), entry_count(e), entry_type(e), s));
+      if (is_extended_type(entry_type(e))) {
+        if (entry_first_lba(e) != 0) walk_extended(src, entry_first_lba(e), s, out);
+        break;
       }
     }
+  } catch (const std::bad_alloc&) {
     return false;
-  }
-
-  for (uint32 i = 0; i < 4; ++i) {
-    const byte* e = data + table_at + i * entry_bytes;
-    if (!admitted(e)) break;
-    out.push_back(make_record(entry_first_lba(e), entry_count(e), entry_type(e), s));
-    if (is_extended_type(entry_type(e))) {
-      if (entry_first_lba(e) != 0) walk_extended(src, entry_first_lba(e), s, out);
-      break;
-    }
   }
   return !out.empty();
 }
