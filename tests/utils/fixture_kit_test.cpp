@@ -309,3 +309,36 @@ TEST(FixtureKit, DataReadsBackThroughTheSleuthKit) {
     EXPECT_TRUE(got == want);
   }
 }
+
+// The folders the README names keep $INDEX_ROOT in an extension record,
+// found through an attribute list; others keep it in their own record.
+TEST(FixtureKit, AttributeListFoldersAreWhereTheReadmeSays) {
+  if (!have_program("istat")) GTEST_SKIP() << "istat (The Sleuth Kit) not installed";
+  struct expect {
+    const char* image;
+    const char* path;
+    bool moved;
+  };
+  const expect cases[] = {
+      {"default", "/longnames", true}, {"bigdir", "/d2000", true}, {"bigdir", "/d20000", true},
+      {"default", "/many", false},     {"sample", "/Documents", false},
+  };
+  for (const expect& c : cases) {
+    SCOPED_TRACE(std::string(c.image) + " " + c.path);
+    uint64_t folder = 0;
+    for (const listing_entry& e : read_listing(c.image))
+      if (e.path == c.path) folder = e.inode;
+    ASSERT_NE(folder, 0u);
+    std::string img = fixture(std::string(c.image) + ".img"), out;
+    ASSERT_NE(img, "");
+    ASSERT_EQ(run_command("istat '" + img + "' " + std::to_string(folder), out), 0);
+    // The attribute list's lines read "Type: 144-<id> \tMFT Entry: <n> ...".
+    size_t at = out.find("Type: 144-");
+    bool listed = at != std::string::npos && out.find("MFT Entry: ", at) < out.find('\n', at);
+    EXPECT_EQ(out.find("$ATTRIBUTE_LIST") != std::string::npos, c.moved);
+    ASSERT_EQ(listed, c.moved);
+    if (!listed) continue;
+    size_t num = out.find("MFT Entry: ", at) + 11;
+    EXPECT_NE(std::stoull(out.substr(num)), folder);
+  }
+}
