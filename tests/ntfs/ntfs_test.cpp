@@ -187,7 +187,9 @@ TEST(EngineOnFixtures, ValidatesGeometryAndCountsEntriesLikeNtfsinfo) {
 }
 
 TEST(EngineOnFixtures, EveryListedEntryCarriesItsNameParentAndSequence) {
-  for (const geometry& g : kVolumes) {
+  std::vector<geometry> volumes(std::begin(kVolumes), std::end(kVolumes));
+  volumes.push_back({"bigdir", 4096, 1024, 512});
+  for (const geometry& g : volumes) {
     CNtfs* engine = open_fixture(g.name);
     ASSERT_NE(engine, nullptr) << g.name;
     const std::vector<listed_entry> listing = read_listing(std::string(g.name) + ".listing");
