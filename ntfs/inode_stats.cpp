@@ -148,6 +148,8 @@ bool CNtfs::parse_file_record(const byte* record, INODE_STATS& out) {
       !read_attribute_list_value(list_attr, load_u32(list_attr, AH_LENGTH), list_bytes))
     return true;
   const byte_view list(list_bytes.data(), list_bytes.size());
+  // The caller's view of the record it read stays as it was.
+  const record_fixup_state caller_fixup = m_last_fixup;
   std::vector<byte> ext(size);
   ulong64 loaded = ~0ULL;
   bool usable = false;
@@ -177,10 +179,14 @@ bool CNtfs::parse_file_record(const byte* record, INODE_STATS& out) {
     uint32 len = 0;
     for (; attribute_at(ext.data(), ext_limit, ext_off, t, len); ext_off += len) {
       if (t == entry_type && load_u16(ext.data(), ext_off + AH_INSTANCE) == instance) {
-        if (!take_attribute(ext.data() + ext_off, t, len, out)) return false;
+        if (!take_attribute(ext.data() + ext_off, t, len, out)) {
+          m_last_fixup = caller_fixup;
+          return false;
+        }
         break;
       }
     }
   }
+  m_last_fixup = caller_fixup;
   return true;
 }
