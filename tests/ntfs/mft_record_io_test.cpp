@@ -140,3 +140,48 @@ TEST(UnusedEntries, DeletedFilesAreFoundWithTheirParents) {
   EXPECT_TRUE(root_parent);
   delete engine;
 }
+
+TEST(RecordReads, RecordsReadInOrderMatchTheImageBytes) {
+  // Half-kibibyte clusters: every record spans two clusters.
+  const std::string img = quor_test::fixture("c512.img");
+  ASSERT_FALSE(img.empty());
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_image(img.c_str(), 0, engine, false, false));
+  ASSERT_EQ(engine->m_mft_stats.data_runs.size(), 1u);  // the $MFT lies in one piece
+  std::ifstream raw(img, std::ios::binary);
+  std::vector<byte> expected(1024);
+  bool torn = false;
+  for (ulong64 i = 0; i < engine->get_inode_count(); ++i) {
+    std::vector<byte> rec;
+    ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, i)) << i;
+    raw.seekg(static_cast<std::streamoff>(engine->m_mft_file_pos + i * 1024));
+    raw.read(reinterpret_cast<char*>(expected.data()), 1024);
+    apply_update_sequence(expected.data(), 1024);
+    ASSERT_TRUE(rec == expected) << i;
+    EXPECT_EQ(engine->get_inode_file_pos(i), engine->m_mft_file_pos + i * 1024) << i;
+  }
+  delete engine;
+}
+
+TEST(RecordReads, TornRecordIsReadAndReportedAsTorn) {
+  const std::string path = copy_fixture("default.img", "torn.img");
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, engine, false, false));
+  const ulong64 inode = listing_inodes("default.listing").at("/small.txt");
+  const ulong64 pos = engine->get_inode_file_pos(inode);
+  delete engine;
+  {
+    std::fstream io(path, std::ios::in | std::ios::out | std::ios::binary);
+    io.seekp(static_cast<std::streamoff>(pos + 1022));
+    io.write("\x12\x34", 2);  // the second sector from another write
+  }
+  ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, engine, false, false));
+  std::vector<byte> rec;
+  bool torn = false;
+  ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, inode));
+  EXPECT_TRUE(torn);
+  EXPECT_TRUE(engine->last_record_torn());
+  ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, 5));
+  EXPECT_FALSE(torn);
+  delete engine;
+}
