@@ -262,8 +262,12 @@ void utf16le_name_to_wstring(std::wstring& out, const byte* name, uint32 units) 
   unicode16_to_wstring(reinterpret_cast<const uint16*>(name), out, static_cast<int>(2 * units));
 }
 
-bool collect_file_names(file_name_map& names, const byte* record, uint32 size, bool all_name_spaces,
-                        ulong64 parent_filter, bool clear) {
+namespace {
+
+// collect_file_names, with each new name marked as coming from record
+// `record_entry` (all ones when the caller does not know it).
+bool collect_names_from(file_name_map& names, const byte* record, uint32 size, bool all_name_spaces,
+                        ulong64 parent_filter, bool clear, ulong64 record_entry) {
   if (clear) names.clear();
   if (!record) return !names.empty();
   std::set<ulong64> parents;
@@ -298,12 +302,20 @@ bool collect_file_names(file_name_map& names, const byte* record, uint32 size, b
     r.value.assign(value.data, value.data + value.size);
     r.attribute.assign(attr, attr + length);
     r.attribute_offset = offset;
+    r.record_entry = record_entry;
     names.emplace(key, std::move(r));
     return true;
   });
   if (names.size() > before && parents.size() > 1)
     for (auto& n : names) n.second.parent_count = static_cast<uint32>(parents.size());
   return !names.empty();
+}
+
+}  // namespace
+
+bool collect_file_names(file_name_map& names, const byte* record, uint32 size, bool all_name_spaces,
+                        ulong64 parent_filter, bool clear) {
+  return collect_names_from(names, record, size, all_name_spaces, parent_filter, clear, ~0ULL);
 }
 
 bool collect_file_names(file_name_map& names, const byte* record, bool all_name_spaces, ulong64 parent_filter,
@@ -327,10 +339,8 @@ bool collect_listed_file_names(file_name_map& names, const CNtfs& ntfs, ulong64 
   std::vector<byte> buf;
   for (ulong64 entry : records) {
     if (!read_record(ntfs, entry, buf) || std::memcmp(buf.data(), "FILE", 4) != 0) continue;
-    const size_t before = names.size();
-    collect_file_names(names, buf.data(), static_cast<uint32>(buf.size()), all_name_spaces, parent_filter, false);
-    for (auto& n : names)
-      if (n.second.record_entry == ~0ULL && names.size() != before) n.second.record_entry = entry;
+    collect_names_from(names, buf.data(), static_cast<uint32>(buf.size()), all_name_spaces, parent_filter, false,
+                       entry);
   }
   return true;
 }
@@ -344,7 +354,7 @@ bool collect_all_file_names(file_name_map& names, const CNtfs* ntfs, ulong64 bas
   if (ntfs && attribute_list_value(*ntfs, record, size, list))
     collect_listed_file_names(names, *ntfs, base_entry, list.data(), static_cast<int>(list.size()),
                               all_name_spaces, parent_filter);
-  collect_file_names(names, record, size, all_name_spaces, parent_filter, false);
+  collect_names_from(names, record, size, all_name_spaces, parent_filter, false, base_entry);
   return !names.empty();
 }
 
@@ -429,4 +439,20 @@ bool CNtfs::collect_unused_record_names(entry_name_list& out) {
     out.emplace_back(entry, chosen ? chosen->name : std::wstring());
   }
   return true;
+}
+
+bool compare_entry_names(const listing_name& a, const listing_name& b) {
+  std::wstring x = a.name, y = b.name;
+  to_lower_w(x);
+  to_lower_w(y);
+  // Rank: empty names, then '$' names, then directories, then files.
+  auto rank = [](const listing_name& e, const std::wstring& lowered) {
+    if (lowered.empty()) return 0;
+    if (lowered[0] == L'$') return 1;
+    return e.is_dir ? 2 : 3;
+  };
+  const int ra = rank(a, x), rb = rank(b, y);
+  if (ra != rb) return ra > rb;
+  if (ra == 1) return a.entry > b.entry;
+  return x > y;  // code unit by code unit, the shorter first on a tie
 }

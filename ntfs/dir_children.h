@@ -3,7 +3,10 @@
 //   read_directory_index   a directory's $INDEX_ROOT node, its index record
 //                          size, its $INDEX_ALLOCATION runs and its $BITMAP,
 //                          also where an $ATTRIBUTE_LIST puts them elsewhere
-//   CNtfs::find_children, CNtfs::find_children_w_carve (defined here)
+//   CNtfs::find_children, CNtfs::find_children_w_carve (defined here); the
+//   latter reports root entries at their offset from the root node's header
+//   and allocation entries at their offset in the allocation, each plus the
+//   caller's file offset
 //   collect_file_names and its callers: a record's $FILE_NAME names
 #include <map>
 #include <set>
@@ -79,6 +82,17 @@ bool record_has_file_name(std::map<ulong64, std::wstring>& names, const byte* re
                           const std::string& name);
 bool get_record_ads_names(const byte* record, std::set<std::wstring>& names, ulong64& parent);
 bool get_record_ads_names(const byte* record, uint32 size, std::set<std::wstring>& names, ulong64& parent);
+
+// A listing entry as the ordering below sees it.
+struct listing_name {
+  ulong64 entry = 0;
+  bool is_dir = false;
+  std::wstring name;
+};
+// True when `a` sorts after `b`: names compared lower-cased; an empty name
+// first, then names beginning with '$' by entry number, then directories,
+// then files, each by name.
+bool compare_entry_names(const listing_name& a, const listing_name& b);
 
 // Widens an on-disk UTF-16LE name of `units` code units, pairs joined.
 void utf16le_name_to_wstring(std::wstring& out, const byte* name, uint32 units);

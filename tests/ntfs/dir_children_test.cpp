@@ -247,3 +247,15 @@ TEST(DirChildren, VolumesFromElsewhere) {
   }
   if (!opened) GTEST_SKIP() << "shared test data absent";
 }
+
+TEST(DirChildren, ListingOrder) {
+  // In listing order; each sorts after every one before it.
+  const listing_name order[] = {
+      {90, false, L""},        {30, false, L"$Zeta"}, {40, true, L"$alpha"}, {12, true, L"Docs"},
+      {11, true, L"docs2"},    {10, false, L"a"},     {9, false, L"A.txt"},  {8, false, L"b"},
+  };
+  const size_t n = sizeof(order) / sizeof(order[0]);
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j < n; ++j)
+      EXPECT_EQ(compare_entry_names(order[i], order[j]), i > j) << i << " " << j;
+}
