@@ -37,7 +37,7 @@ void append_hex4(std::string& out, ulong64 value) {
 // timeline that reads the body file; such times, like a zero FILETIME, are 0.
 ulong64 unix_seconds(ulong64 filetime) {
   ulong64 seconds = 0;
-  if (filetime == 0 || !filetime_to_unix(filetime, seconds)) return 0;
+  if (filetime < zq::unix_epoch_ticks || !filetime_to_unix(filetime, seconds)) return 0;
   return seconds;
 }
 

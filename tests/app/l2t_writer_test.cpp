@@ -1,0 +1,183 @@
+// The log2timeline CSV rows of a record and of an index entry, against
+// goldens written from the row rules.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "app/l2t_writer.h"
+#include "app/timeline_writers.h"
+#include "utils/byte_order.h"
+
+namespace {
+
+// 2020-01-02 03:04:05.678 UTC and whole minutes after it.
+const ulong64 k_t0 = 132224078456780000ull;
+const ulong64 k_minute = 600000000ull;
+
+const char* const k_header =
+    "date,time,timezone,MACB,source,sourcetype,type,user,host,short,desc,version,filename,inode,"
+    "notes,format,extra\n";
+
+timeline_record labelled(ulong64 m, ulong64 a, ulong64 c, ulong64 b) {
+  timeline_record rec;
+  rec.m_modify_time = m;
+  rec.m_access_time = a;
+  rec.m_mft_change_time = c;
+  rec.m_create_time = b;
+  rec.m_modify_desc = "Last Modified";
+  rec.m_access_desc = "Last Access";
+  rec.m_mft_change_desc = "MFT Change";
+  rec.m_create_desc = "Created";
+  rec.m_source = "S";
+  rec.m_short = "s";
+  rec.m_desc = "d";
+  return rec;
+}
+
+std::string written(timeline_record rec, bool header = false) {
+  std::ostringstream out;
+  bool first = header;
+  EXPECT_TRUE(write_l2t_csv(&first, out, rec));
+  EXPECT_FALSE(first);
+  return out.str();
+}
+
+TEST(L2tWriter, RowsPerDistinctInstant) {
+  struct row_case {
+    const char* what;
+    timeline_record rec;
+    std::string expected;
+  };
+  const std::string tail = ",,,s,d,2,,,,-csvl2t,\n";
+  timeline_record windowed = labelled(k_t0 + k_minute, k_t0 + 2 * k_minute, k_t0 + 3 * k_minute, k_t0);
+  windowed.m_window_start = k_t0 + k_minute;
+  windowed.m_window_end = k_t0 + 2 * k_minute;
+  timeline_record styled = labelled(k_t0, k_t0, 0, 0);
+  styled.m_milliseconds = 0;
+  styled.m_blank_before_time = 1;
+  styled.m_lower_case_letters = 1;
+  styled.m_type = "fixed";
+  styled.m_separator = ";";
+  const row_case cases[] = {
+      {"four times, ascending",
+       labelled(k_t0 + k_minute, k_t0 + 2 * k_minute, k_t0 + 3 * k_minute, k_t0),
+       "01/02/2020,03:04:05.678,UTC,...B,S,,Created" + tail +
+           "01/02/2020,03:05:05.678,UTC,M...,S,,Last Modified" + tail +
+           "01/02/2020,03:06:05.678,UTC,.A..,S,,Last Access" + tail +
+           "01/02/2020,03:07:05.678,UTC,..C.,S,,MFT Change" + tail},
+      {"one instant", labelled(k_t0, k_t0, k_t0, k_t0),
+       "01/02/2020,03:04:05.678,UTC,MACB,S,,Last Modified; Last Access; MFT Change; Created" + tail},
+      {"zero access, M with C",
+       labelled(k_t0 + k_minute, 0, k_t0 + k_minute, k_t0),
+       "01/02/2020,03:04:05.678,UTC,...B,S,,Created" + tail +
+           "01/02/2020,03:05:05.678,UTC,M.C.,S,,Last Modified; MFT Change" + tail},
+      {"no times", labelled(0, 0, 0, 0), ""},
+      {"negative FILETIME", labelled(0x8000000000000000ull, 0, 0, 0), ""},
+      {"window", windowed,
+       "01/02/2020,03:05:05.678,UTC,M...,S,,Last Modified" + tail +
+           "01/02/2020,03:06:05.678,UTC,.A..,S,,Last Access" + tail},
+      {"seconds, blank, lower case, own type and separator", styled,
+       "01/02/2020; 03:04:05;UTC;ma..;S;;fixed;;;s;d;2;;;;-csvl2t;\n"},
+  };
+  for (const row_case& c : cases) EXPECT_EQ(written(c.rec), c.expected) << c.what;
+
+  // The header comes once, and also for a record without rows.
+  EXPECT_EQ(written(labelled(0, 0, 0, 0), true), k_header);
+}
+
+TEST(L2tWriter, ReplacesInRecordAndWritesExtendedColumns) {
+  timeline_record rec = labelled(k_t0, 0, 0, 0);
+  rec.m_short = "a,b";
+  rec.m_desc = "c,d";
+  rec.m_filename = "e,f";
+  rec.m_notes = "g,h";
+  rec.m_user = "u,v";  // not one of the four replaced fields
+  rec.set_extended(3, 0x1234, 7, 2, 0x5678, "txt", "10-20");
+  rec.m_header_bytes = {0x46, 0x0a};
+  bool first = true;
+  std::ostringstream out;
+  EXPECT_TRUE(write_l2t_csv(&first, out, rec));
+  EXPECT_EQ(out.str(),
+            "date,time,timezone,MACB,source,sourcetype,type,user,host,short,desc,version,filename,inode,"
+            "notes,format,extra,ref count,extension,size data,inode seqnum,parent inode,parent seqnum,"
+            "clusters,header info\n"
+            "01/02/2020,03:04:05.678,UTC,M...,S,,Last Modified,u,v,,a b,c d,2,e f,,g h,-csvl2t,,"
+            "3,txt,22136,2,4660,7,10-20,46  a \n");
+  EXPECT_EQ(rec.m_short, "a b");
+  EXPECT_EQ(rec.m_notes, "g h");
+
+  rec.m_hex_extended = 1;
+  rec.m_replaced_char = 0;  // no replacement when either character is 0
+  rec.m_short = "x,y";
+  EXPECT_EQ(written(rec),
+            "01/02/2020,03:04:05.678,UTC,M...,S,,Last Modified,u,v,,x,y,c d,2,e f,,g h,-csvl2t,,"
+            "0x0003,txt,0x005678,0x0002,0x00001234,0x0007,10-20,46 0a \n");
+}
+
+INDX_ENTRY_INFO make_entry(ulong64 entry, uint16 seq, ulong64 parent, const std::string& name, ulong64 m,
+                           ulong64 a, ulong64 c, ulong64 b, bool dir, bool valid) {
+  INDX_ENTRY_INFO e;
+  store_u64(e.entry, entry | (static_cast<ulong64>(seq) << 48));
+  store_u64(e.entry + 16, parent | (1ull << 48));
+  store_u64(e.entry + 24, b);
+  store_u64(e.entry + 32, m);
+  store_u64(e.entry + 40, c);
+  store_u64(e.entry + 48, a);
+  store_u64(e.entry + 56, dir ? 0 : 1024);
+  store_u64(e.entry + 64, dir ? 0 : 1000);
+  store_u32(e.entry + 72, dir ? 0x10000000 : 0x20);
+  e.name = name;
+  e.valid = valid ? 1 : 0;
+  e.is_dir = dir ? 1 : 0;
+  e.attribute_type = 0xA0;
+  return e;
+}
+
+TEST(L2tWriter, IndexEntryRows) {
+  user_ctx ctx;
+  ctx.tool_name = "quor";
+  ctx.path = "\\docs\\";
+  ctx.username = "alice";
+  ctx.hostname = "ws01";
+  std::ostringstream out;
+  const INDX_ENTRY_INFO carved = make_entry(0x1234, 3, 5, "a,b.txt", k_t0 + k_minute, 0, k_t0 + k_minute, k_t0,
+                                            false, false);
+  write_indx_entry_l2t(out, carved, ctx);
+  const std::string carved_tail =
+      ",alice,ws01,\\docs\\a b.txt,\\docs\\a b.txt (file size: 0x000003e8) (parent inode 0x00000005),2,,"
+      "0x00001234,slack file entry,quor (corvane),\n";
+  EXPECT_EQ(out.str(), std::string(k_header) +
+                           "01/02/2020, 03:04:05.678,UTC,...B,INDX,INDX-slack,Created" + carved_tail +
+                           "01/02/2020, 03:05:05.678,UTC,M.C.,INDX,INDX-slack,Last Modified; MFT Change" +
+                           carved_tail);
+  EXPECT_FALSE(ctx.header_pending);
+
+  // A directory with a zeroed reference under parent 0: no inode, no size,
+  // no parent part; $MFT keeps its entry number 0.
+  std::ostringstream dirs;
+  write_indx_entry_l2t(dirs, make_entry(0, 0, 0, "sub", k_t0, k_t0, k_t0, k_t0, true, true), ctx);
+  write_indx_entry_l2t(dirs, make_entry(0, 1, 5, "$MFT", k_t0, k_t0, k_t0, k_t0, false, true), ctx);
+  EXPECT_EQ(dirs.str(),
+            "01/02/2020, 03:04:05.678,UTC,MACB,INDX,INDX-valid,Last Modified; Last Access; MFT Change; "
+            "Created,alice,ws01,\\docs\\sub,\\docs\\sub,2,,,valid dir entry,quor (corvane),\n"
+            "01/02/2020, 03:04:05.678,UTC,MACB,INDX,INDX-valid,Last Modified; Last Access; MFT Change; "
+            "Created,alice,ws01,\\docs\\$MFT,\\docs\\$MFT (file size: 0x000003e8) (parent inode 0x00000005),2,,"
+            "0x00000000,valid file entry,quor (corvane),\n");
+
+  // An extracted file in decimal: its name in filename, the offset in extra.
+  user_ctx file_ctx;
+  file_ctx.tool_name = "quor";
+  file_ctx.indxfile = "dir,1.indx";
+  file_ctx.hex_sizes = false;
+  file_ctx.header_pending = false;
+  INDX_ENTRY_INFO from_file = make_entry(0x1234, 3, 5, "f", k_t0, 0, 0, 0, false, true);
+  from_file.file_offset = 4120;
+  std::ostringstream file_out;
+  write_indx_entry_l2t(file_out, from_file, file_ctx);
+  EXPECT_EQ(file_out.str(),
+            "01/02/2020, 03:04:05.678,UTC,M...,INDX,INDX-valid,Last Modified,,,f,f (file size: 1000) (parent inode 5),"
+            "2,dir 1.indx,4660,valid file entry,quor (corvane),indx offset: 4120\n");
+}
+
+}  // namespace
