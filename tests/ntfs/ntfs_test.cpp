@@ -526,3 +526,43 @@ TEST(EngineOnFixtures, MftWhoseRunsContinueInAnExtensionRecordCountsEveryEntry) 
   EXPECT_EQ(engine->get_inode_count(), first_clusters * 4);
   delete engine;
 }
+
+TEST(EngineOnOtherWriters, LiveEntriesOfTheSleuthKitListingHaveTheirNames) {
+  // Volumes written by another NTFS implementation, one with a file whose
+  // hundred hard links push its names into extension records.
+  for (const char* name : {"ntfs3", "ntfs3_attrlist"}) {
+    const std::string img = quor_test::shared_testdata(std::string(name) + ".raw");
+    if (img.empty()) GTEST_SKIP() << "shared test data absent";
+    CNtfs* engine = nullptr;
+    ASSERT_TRUE(open_ntfs_image(img.c_str(), 0, engine, false, false)) << name;
+    if (quor_test::have_program("ntfsinfo")) {
+      EXPECT_EQ(static_cast<long64>(engine->get_inode_count()), ntfsinfo_entry_count(img)) << name;
+    }
+    // fls -r -p -l: "r/r 27-128-16:<TAB>test/17.txt<TAB>..." for live entries.
+    std::ifstream fls(std::string(QUOR_SHARED_TESTDATA_DIR) + "/" + name + ".fls.txt");
+    std::map<std::string, ulong64> inode_of;
+    inode_of["/"] = 5;
+    std::vector<std::pair<ulong64, std::string>> live;
+    std::string line;
+    while (std::getline(fls, line)) {
+      if ((line.rfind("r/r ", 0) != 0 && line.rfind("d/d ", 0) != 0) || line.find('*') != std::string::npos) continue;
+      const size_t tab = line.find('\t');
+      const std::string path = "/" + line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1);
+      if (path.find(':') != std::string::npos) continue;  // a named stream, not a name
+      const ulong64 inode = std::stoull(line.substr(4));
+      inode_of[path] = inode;
+      live.emplace_back(inode, path);
+    }
+    ASSERT_GT(live.size(), 10u) << name;
+    for (const auto& entry : live) {
+      std::vector<byte> rec;
+      bool torn = true;
+      ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, entry.first)) << entry.second;
+      EXPECT_FALSE(torn) << entry.second;
+      const auto names = entry_names(*engine, rec);
+      const std::pair<std::string, ulong64> want(leaf_name(entry.second), inode_of[parent_path(entry.second)]);
+      EXPECT_NE(std::find(names.begin(), names.end(), want), names.end()) << name << " " << entry.second;
+    }
+    delete engine;
+  }
+}
