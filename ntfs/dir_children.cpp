@@ -119,11 +119,12 @@ void gather_index_attributes(const CNtfs& ntfs, const byte* record, uint32 size,
 
 // The records an $ATTRIBUTE_LIST names, other than `base`, in list order.
 void listed_records(const byte* list, uint64 length, ulong64 base, std::vector<ulong64>& records) {
+  std::set<ulong64> seen;
   for (uint64 off = 0; fits(length, off, ALE_MIN_SIZE);) {
     const uint16 entry_length = load_u16(list, off + ALE_LENGTH);
     if (entry_length < ALE_MIN_SIZE || !fits(length, off, entry_length)) break;
     const ulong64 ref = load_u64(list, off + ALE_REFERENCE) & k_mask48;
-    if (ref != base && std::find(records.begin(), records.end(), ref) == records.end()) records.push_back(ref);
+    if (ref != base && seen.insert(ref).second) records.push_back(ref);
     off += entry_length;
   }
 }
