@@ -1,0 +1,319 @@
+// -csvl2t and -bodyfile end to end: the built quor on the sample volume,
+// line by line against goldens written from the row rules. The sample's
+// files were created at known hours (modified 10 and accessed 20 minutes
+// later); their MFT-change time is when the volume was made, so that one
+// time is taken from The Sleuth Kit's istat. The body file must also load in
+// mactime with every entry at its times.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/fixture.h"
+
+namespace {
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// Runs quor and returns what it wrote after its three banner lines; the
+// status is 0 for success.
+int run_quor(const std::vector<std::string>& args, std::string& results) {
+  std::string cmd = "timeout 300 " + quote(QUOR_EXE);
+  for (const std::string& a : args) cmd += " " + quote(a);
+  cmd += " 2>/dev/null </dev/null";
+  std::string out;
+  const int status = quor_test::run_command(cmd, out);
+  size_t pos = 0;
+  for (int line = 0; line < 3 && pos != std::string::npos; ++line) {
+    pos = out.find('\n', pos);
+    if (pos != std::string::npos) ++pos;
+  }
+  results = pos == std::string::npos ? std::string() : out.substr(pos);
+  return status;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> split(const std::string& text, char sep) {
+  std::vector<std::string> parts(1);
+  for (char c : text) {
+    if (c == sep) {
+      parts.emplace_back();
+    } else {
+      parts.back() += c;
+    }
+  }
+  return parts;
+}
+
+long long days_from_civil(long long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+// An istat time "YYYY-MM-DD HH:MM:SS.nnnnnnnnn" as the l2t date and time
+// texts and as Unix seconds.
+struct oracle_time {
+  std::string date;  // MM/DD/YYYY
+  std::string time;  // HH:MM:SS.mmm
+  long long unix_seconds = 0;
+};
+
+bool parse_istat_time(const std::string& text, oracle_time& out) {
+  if (text.size() < 23 || text[4] != '-' || text[10] != ' ' || text[19] != '.') return false;
+  const int y = std::stoi(text.substr(0, 4));
+  const int mo = std::stoi(text.substr(5, 2));
+  const int d = std::stoi(text.substr(8, 2));
+  const int h = std::stoi(text.substr(11, 2));
+  const int mi = std::stoi(text.substr(14, 2));
+  const int s = std::stoi(text.substr(17, 2));
+  out.date = text.substr(5, 2) + "/" + text.substr(8, 2) + "/" + text.substr(0, 4);
+  out.time = text.substr(11, 8) + "." + text.substr(20, 3);
+  out.unix_seconds = days_from_civil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s;
+  return true;
+}
+
+// The MFT-change time and name of the first $FILE_NAME attribute of an MFT
+// record, as istat reads it.
+bool istat_mft_changed(const std::string& image, int inode, std::string& name, oracle_time& out) {
+  std::string text;
+  if (quor_test::run_command("istat " + quote(image) + " " + std::to_string(inode), text) != 0) return false;
+  const size_t section = text.find("$FILE_NAME Attribute Values:");
+  if (section == std::string::npos) return false;
+  const size_t name_at = text.find("\nName: ", section);
+  const size_t changed_at = text.find("\nMFT Modified:\t", section);
+  if (name_at == std::string::npos || changed_at == std::string::npos) return false;
+  name = text.substr(name_at + 7, text.find('\n', name_at + 1) - name_at - 7);
+  return parse_istat_time(text.substr(changed_at + 15, 29), out);
+}
+
+// One sample file as the rules describe it: created at `created` on
+// `date`, modified 10 and accessed 20 minutes later (same day), its MFT
+// change from the oracle.
+struct sample_file {
+  int inode;
+  const char* name;  // as written after the directory path
+  const char* date;  // MM/DD/YYYY of the creation
+  int hour;          // hour of the creation
+  long long unix_created;
+  unsigned long long size;
+  oracle_time changed;
+};
+
+std::string two_digits(int v) { return (v < 10 ? "0" : "") + std::to_string(v); }
+
+std::string hex8(unsigned long long v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "0x%08llx", v);
+  return buf;
+}
+
+struct l2t_style {
+  bool hex;
+  std::string user;
+  std::string host;
+};
+
+// The four rows of one file: B, M, A at their hours, then C (the volume was
+// made long after 2023).
+std::string l2t_rows(const sample_file& f, const std::string& dir, int parent, bool valid, const l2t_style& st) {
+  const std::string number = st.hex ? hex8(f.inode) : std::to_string(f.inode);
+  const std::string size = st.hex ? hex8(f.size) : std::to_string(f.size);
+  const std::string parent_text = st.hex ? hex8(parent) : std::to_string(parent);
+  const std::string full = dir + f.name;
+  const std::string kind = valid ? "valid" : "slack";
+  const std::string tail = "," + st.user + "," + st.host + "," + full + "," + full + " (file size: " + size +
+                           ") (parent inode " + parent_text + "),2,," + number + "," + kind +
+                           " file entry,quor (corvane),\n";
+  const std::string head = ",UTC,";
+  const std::string source = ",INDX,INDX-" + kind + ",";
+  const std::string hour = two_digits(f.hour);
+  return std::string(f.date) + ", " + hour + ":00:00.000" + head + "...B" + source + "Created" + tail +
+         f.date + ", " + hour + ":10:00.000" + head + "M..." + source + "Last Modified" + tail + f.date + ", " +
+         hour + ":20:00.000" + head + ".A.." + source + "Last Access" + tail + f.changed.date + ", " +
+         f.changed.time + head + "..C." + source + "MFT Change" + tail;
+}
+
+std::string body_line(const sample_file& f, const std::string& dir, bool valid) {
+  return "0|" + dir + f.name + (valid ? "" : " (slack)") + "|0||0|0|" + std::to_string(f.size) + "|" +
+         std::to_string(f.unix_created + 1200) + "|" + std::to_string(f.unix_created + 600) + "|" +
+         std::to_string(f.changed.unix_seconds) + "|" + std::to_string(f.unix_created) + "\n";
+}
+
+const char* const k_l2t_header =
+    "date,time,timezone,MACB,source,sourcetype,type,user,host,short,desc,version,filename,inode,"
+    "notes,format,extra\n";
+const char* const k_body_header =
+    "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|create time\n";
+
+// 2023-05-01 00:00:00 UTC.
+const long long k_may_first = 1682899200;
+
+class TimelineOutput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    image_ = quor_test::fixture("sample.img");
+    if (image_.empty()) GTEST_SKIP() << "sample.img fixture absent";
+    if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat (The Sleuth Kit) absent";
+  }
+
+  // The files of the sample with their hours, MFT-change time from istat.
+  // `known_as` is the name istat must find in the record, which vouches
+  // that the record still describes this file.
+  sample_file file(int inode, const char* name, const char* date, int hours_after_may_first,
+                   unsigned long long size, const char* known_as = nullptr) {
+    sample_file f{inode, name, date, hours_after_may_first % 24, k_may_first + 3600LL * hours_after_may_first,
+                  size, {}};
+    std::string oracle_name;
+    EXPECT_TRUE(istat_mft_changed(image_, inode, oracle_name, f.changed)) << inode;
+    EXPECT_EQ(oracle_name, known_as ? known_as : name);
+    EXPECT_GT(f.changed.date.substr(6), "2023") << "the volume was made after its files' times";
+    return f;
+  }
+
+  // Live files of /Projects/quor/src (seeds 50 and 51).
+  std::vector<sample_file> live_files() {
+    return {file(205, "main.cpp", "05/03/2023", 50, 900), file(206, "ntfs.cpp", "05/03/2023", 51, 1900)};
+  }
+
+  // Deleted drafts 20, 25, 30 (seeds 120, 125, 130) and plan.txt (seed 45,
+  // renamed: istat reads its new name, with the times it kept).
+  std::vector<sample_file> slack_files() {
+    return {file(94, "draft-20.txt", "05/06/2023", 120, 64), file(99, "draft-25.txt", "05/06/2023", 125, 64),
+            file(104, "draft-30.txt", "05/06/2023", 130, 64), file(74, "plan.txt", "05/02/2023", 45, 150, "plan-final.txt")};
+  }
+
+  std::string image_;
+};
+
+TEST_F(TimelineOutput, L2tRowsOfLiveAndSlackEntries) {
+  struct run_case {
+    std::vector<std::string> args;
+    bool slack;
+    l2t_style style;
+  };
+  const run_case cases[] = {
+      {{"-path", "\\Projects\\quor\\src", "-csvl2t"}, false, {true, "", ""}},
+      {{"-path", "\\Projects\\quor\\src", "-csvl2t", "-base10", "-username", "alice", "-hostname", "ws01"},
+       false,
+       {false, "alice", "ws01"}},
+      {{"-path", "\\Documents", "-slack", "-nodups", "-csvl2t"}, true, {true, "", ""}},
+      {{"-path", "\\Documents", "-slack", "-nodups", "-csvl2t", "-base10", "-hostname", "ws01"},
+       true,
+       {false, "", "ws01"}},
+  };
+  for (const run_case& c : cases) {
+    std::vector<std::string> args = {"-image", image_};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const std::string dir = c.slack ? "\\Documents\\" : "\\Projects\\quor\\src\\";
+    const int parent = c.slack ? 66 : 70;
+    std::string expected = k_l2t_header;
+    for (const sample_file& f : c.slack ? slack_files() : live_files())
+      expected += l2t_rows(f, dir, parent, !c.slack, c.style);
+    expected += "\n";
+    std::string results;
+    EXPECT_EQ(run_quor(args, results), 0) << args[3];
+    EXPECT_EQ(results, expected) << args[3] << " " << args.back();
+  }
+}
+
+TEST_F(TimelineOutput, BodyfileLinesOfLiveAndSlackEntries) {
+  std::string expected = k_body_header;
+  for (const sample_file& f : live_files()) expected += body_line(f, "\\Projects\\quor\\src\\", true);
+  expected += "\n";
+  std::string results;
+  // Neither the user and host names nor -base10 change a body line.
+  EXPECT_EQ(run_quor({"-image", image_, "-path", "\\Projects\\quor\\src", "-bodyfile", "-base10", "-username",
+                      "alice", "-hostname", "ws01"},
+                     results),
+            0);
+  EXPECT_EQ(results, expected);
+
+  expected = k_body_header;
+  for (const sample_file& f : slack_files()) expected += body_line(f, "\\Documents\\", false);
+  expected += "\n";
+  EXPECT_EQ(run_quor({"-image", image_, "-path", "\\Documents", "-slack", "-nodups", "-bodyfile"}, results), 0);
+  EXPECT_EQ(results, expected);
+}
+
+std::string iso_time(long long unix_seconds) {
+  const long long days = unix_seconds / 86400;
+  const long long rest = unix_seconds % 86400;
+  // Civil date from days since 1970-01-01.
+  const long long z = days + 719468;
+  const long long era = z / 146097;
+  const long long doe = z - era * 146097;
+  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const long long mp = (5 * doy + 2) / 153;
+  const long long d = doy - (153 * mp + 2) / 5 + 1;
+  const long long m = mp < 10 ? mp + 3 : mp - 9;
+  const long long y = yoe + era * 400 + (m <= 2);
+  char buf[128];
+  std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", y, m, d, rest / 3600, rest / 60 % 60,
+                rest % 60);
+  return buf;
+}
+
+TEST_F(TimelineOutput, WholeVolumeBodyfileLoadsInMactime) {
+  if (!quor_test::have_program("mactime")) GTEST_SKIP() << "mactime (The Sleuth Kit) absent";
+  std::string results;
+  ASSERT_EQ(run_quor({"-image", image_, "-all", "-bodyfile"}, results), 0);
+  const std::string body = quor_test::scratch_dir() + "/sample.body";
+  std::ofstream(body, std::ios::binary) << results;
+  std::string listing;
+  ASSERT_EQ(quor_test::run_command("mactime -b " + quote(body) + " -d -y -z UTC 2>&1", listing), 0);
+
+  // mactime's rows: (date, name) -> the letters of the times there.
+  std::map<std::pair<std::string, std::string>, std::string> rows;
+  std::vector<std::string> listed = lines_of(listing);
+  ASSERT_FALSE(listed.empty());
+  EXPECT_EQ(listed[0], "Date,Size,Type,Mode,UID,GID,Meta,File Name");
+  for (size_t i = 1; i < listed.size(); ++i) {
+    std::vector<std::string> cols = split(listed[i], ',');
+    ASSERT_GE(cols.size(), 8u) << "mactime complained: " << listed[i];
+    std::string name = listed[i].substr(listed[i].find(",\"") + 2);
+    if (!name.empty() && name.back() == '"') name.pop_back();
+    rows[{cols[0], name}] += cols[2];
+  }
+
+  std::vector<std::string> lines = lines_of(results);
+  ASSERT_GT(lines.size(), 100u);
+  EXPECT_EQ(lines[0] + "\n", k_body_header);
+  size_t checked = 0;
+  static const char letters[4] = {'a', 'm', 'c', 'b'};  // body column order
+  for (size_t i = 1; i < lines.size(); ++i) {
+    if (lines[i].empty()) continue;
+    std::vector<std::string> f = split(lines[i], '|');
+    ASSERT_EQ(f.size(), 11u) << lines[i];
+    for (int t = 0; t < 4; ++t) {
+      const long long seconds = std::stoll(f[7 + t]);
+      if (seconds == 0) continue;
+      const auto found = rows.find({iso_time(seconds), f[1]});
+      ASSERT_NE(found, rows.end()) << lines[i];
+      EXPECT_NE(found->second.find(letters[t]), std::string::npos) << lines[i];
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 300u);
+}
+
+}  // namespace
