@@ -1,6 +1,7 @@
 // The option parser: fills user_ctx from the program's arguments, chooses
 // one input source and settles the NTFS volume offset before anything opens.
 #include <cstdio>
+#include <cwctype>
 #include <sstream>
 #include <string>
 #include <vector>

@@ -43,7 +43,7 @@ bool read_whole_file(std::vector<byte>& out, const std::string& path) {
          out.size() == static_cast<size_t>(size);
 }
 
-// A value that is not valid UTF-8 still reaches the volume byte for byte.
+// A value that is not valid UTF-8 is taken one character per byte, not dropped.
 std::wstring to_wide(const std::string& text) {
   std::wstring wide = utf8_to_wstring(text);
   if (wide.empty() && !text.empty()) widen_string(text, wide);
