@@ -30,8 +30,8 @@ const uint32 k_max_live_key_length = 576;
 const uint32 k_max_next_entry_length = 1024;
 const uint64 k_mask48 = 0xFFFFFFFFFFFFULL;
 
-// Scratch space reused from node to node: a volume has millions of entries and
-// the parser runs single-threaded per thread.
+// Scratch space reused from node to node, so that a volume's millions of
+// entries cost no allocation beyond the entries themselves; one per thread.
 struct carve_scratch {
   std::vector<ulong64> hits;
   std::vector<uint64> starts;  // kept candidate starts, ascending
