@@ -185,6 +185,8 @@ bool CNtfs::read_attribute_value(const byte* record, uint32 type, void* buf, uin
     std::memcpy(buf, value.data, static_cast<size_t>(std::min<ulong64>(value.size, capacity)));
     return true;
   }
+  // An empty non-resident value has no runs at all.
+  if (length >= AH_NON_RESIDENT_SIZE && load_u64(attr, AH_DATA_SIZE) == 0) return true;
   std::vector<run_record> runs;
   if (!decode_runs_of(attr, runs)) return false;
   return read_run_records_data(runs, static_cast<byte*>(buf), static_cast<int>(std::min<uint32>(
@@ -213,9 +215,79 @@ bool CNtfs::read_attribute_range(const byte* record, uint32 type, uint32 offset,
   return read_run_records_range(runs, offset, length, static_cast<byte*>(buf), size);
 }
 
+namespace {
+
+// The $ATTRIBUTE_LIST value of a base record, when it has one.
+bool record_list(const CNtfs& ntfs, const byte* record, std::vector<byte>& list) {
+  const byte* list_attr = nullptr;
+  return ntfs.m_Validated && find_attribute(record, record_bound(ntfs), ATTR_ATTRIBUTE_LIST, list_attr) &&
+         ntfs.read_attribute_list_value(list_attr, load_u32(list_attr, AH_LENGTH), list);
+}
+
+// Copies the attribute a list entry names out of its record; false when the
+// record does not read or holds no attribute of that type and instance.
+bool listed_attribute(const CNtfs& ntfs, const byte* entry, std::vector<byte>& attr) {
+  std::vector<byte> rec;
+  bool torn = false;
+  if (!ntfs.read_mft_record_to_vector(rec, torn, mft_reference_entry(load_u64(entry, ALE_REFERENCE)))) return false;
+  const uint32 type = load_u32(entry, ALE_TYPE);
+  const uint16 instance = load_u16(entry, ALE_INSTANCE);
+  const uint32 size = static_cast<uint32>(rec.size());
+  const byte* a = nullptr;
+  for (bool have = find_attribute(rec.data(), size, type, a); have; have = find_next_attribute(rec.data(), size, a, type)) {
+    if (load_u16(a, AH_INSTANCE) == instance) {
+      attr.assign(a, a + load_u32(a, AH_LENGTH));
+      return true;
+    }
+  }
+  return false;
+}
+
+// Appends the runs of the later pieces of an unnamed non-resident attribute,
+// in VCN order, from the records its list names.
+bool append_listed_pieces(const CNtfs& ntfs, const std::vector<byte>& list, uint32 type,
+                          std::vector<run_record>& runs) {
+  ulong64 next_vcn = 0;
+  for (const run_record& r : runs) next_vcn += r.num_clusters;
+  const uint32 list_len = static_cast<uint32>(list.size());
+  for (uint32 at = 0; find_attribute_list_entry(list.data(), list_len, type, at); at += load_u16(list.data(), at + ALE_LENGTH)) {
+    const byte* entry = list.data() + at;
+    if (entry[ALE_NAME_LENGTH] != 0 || load_u64(entry, ALE_FIRST_VCN) != next_vcn || next_vcn == 0) continue;
+    std::vector<byte> piece;
+    std::vector<run_record> more;
+    if (!listed_attribute(ntfs, entry, piece) || !piece[AH_NON_RESIDENT] || !decode_runs_of(piece.data(), more))
+      return false;
+    for (const run_record& r : more) {
+      runs.push_back(r);
+      next_vcn += r.num_clusters;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool CNtfs::write_attribute_value(const byte* record, uint32 type, std::ostream& out, byte*& cursor, bool raw) {
   const byte* attr = nullptr;
-  if (!locate(*this, record, type, cursor, attr)) return false;
+  std::vector<byte> moved;  // the attribute, when the list put it in an extension record
+  std::vector<byte> list;
+  const bool from_start = cursor == nullptr;
+  if (!locate(*this, record, type, cursor, attr)) {
+    // Not in the base record: its list names the record holding the first
+    // piece of the unnamed attribute.
+    if (!from_start || !record_list(*this, record, list)) return false;
+    const uint32 list_len = static_cast<uint32>(list.size());
+    uint32 at = 0;
+    while (find_attribute_list_entry(list.data(), list_len, type, at)) {
+      const byte* entry = list.data() + at;
+      if (entry[ALE_NAME_LENGTH] == 0 && load_u64(entry, ALE_FIRST_VCN) == 0 && listed_attribute(*this, entry, moved))
+        break;
+      moved.clear();
+      at += load_u16(entry, ALE_LENGTH);
+    }
+    if (moved.empty()) return false;
+    attr = moved.data();
+  }
   const uint32 length = load_u32(attr, AH_LENGTH);
   if (!attr[AH_NON_RESIDENT]) {
     byte_view value;
@@ -224,9 +296,17 @@ bool CNtfs::write_attribute_value(const byte* record, uint32 type, std::ostream&
     out.write(reinterpret_cast<const char*>(value.data), static_cast<std::streamsize>(value.size));
     return static_cast<bool>(out);
   }
-  if (!engine_ready(*this)) return false;
+  if (!engine_ready(*this) || length < AH_NON_RESIDENT_SIZE) return false;
+  if (load_u64(attr, AH_DATA_SIZE) == 0 && (raw || load_u64(attr, AH_ALLOCATED_SIZE) == 0)) return true;
   std::vector<run_record> runs;
   if (!decode_runs_of(attr, runs)) return false;
+  // A fragmented attribute continues in the records its list names.
+  const ulong64 last_vcn = load_u64(attr, AH_LAST_VCN);
+  if (attr[AH_NAME_LENGTH] == 0 && load_u64(attr, AH_FIRST_VCN) == 0 &&
+      load_u64(attr, AH_ALLOCATED_SIZE) / m_cluster_size > last_vcn + 1) {
+    if (list.empty()) record_list(*this, record, list);
+    if (!list.empty() && !append_listed_pieces(*this, list, type, runs)) return false;
+  }
   const ulong64 all = runs_bytes(*this, runs);
   if (raw) return stream_plain(*this, runs, all, all, out);
   const ulong64 data_size = load_u64(attr, AH_DATA_SIZE);

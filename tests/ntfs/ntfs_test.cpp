@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "ntfs/mft_record.h"
@@ -466,6 +467,9 @@ TEST(EngineOnFixtures, MftWhoseRunsContinueInAnExtensionRecordCountsEveryEntry) 
   const ulong64 rec0_pos = original->get_inode_file_pos(0);
   const ulong64 ext_pos = original->get_inode_file_pos(extension);
   const ulong64 mft_data_size = entries * 1024;
+  std::ostringstream mft_data;
+  byte* cursor = nullptr;
+  ASSERT_TRUE(original->write_attribute_value(rec0.data(), ATTR_DATA, mft_data, cursor, false));
   delete original;
 
   const byte* si = nullptr;
@@ -517,6 +521,14 @@ TEST(EngineOnFixtures, MftWhoseRunsContinueInAnExtensionRecordCountsEveryEntry) 
   std::vector<byte> again;
   ASSERT_TRUE(engine->read_mft_record_to_vector(again, torn, entries - 1));
   EXPECT_TRUE(again == last_record);
+  // The $MFT's own data, read from its record, follows the list as well.
+  std::vector<byte> moved_rec0;
+  ASSERT_TRUE(engine->read_mft_record_to_vector(moved_rec0, torn, 0));
+  std::ostringstream moved_data;
+  cursor = nullptr;
+  ASSERT_TRUE(engine->write_attribute_value(moved_rec0.data(), ATTR_DATA, moved_data, cursor, false));
+  EXPECT_EQ(moved_data.str().size(), mft_data_size);
+  EXPECT_TRUE(moved_data.str().substr(1024 * 30) == mft_data.str().substr(1024 * 30));  // past the two rewritten records
   delete engine;
 
   // Without the extension only the first run's entries are reachable.
@@ -563,6 +575,41 @@ TEST(EngineOnOtherWriters, LiveEntriesOfTheSleuthKitListingHaveTheirNames) {
       const std::pair<std::string, ulong64> want(leaf_name(entry.second), inode_of[parent_path(entry.second)]);
       EXPECT_NE(std::find(names.begin(), names.end(), want), names.end()) << name << " " << entry.second;
     }
+    delete engine;
+  }
+}
+
+TEST(EngineOnOtherWriters, FileDataMatchesIcat) {
+  if (!quor_test::have_program("icat")) GTEST_SKIP() << "icat not installed";
+  for (const char* name : {"ntfs3", "ntfs3_attrlist"}) {
+    const std::string img = quor_test::shared_testdata(std::string(name) + ".raw");
+    if (img.empty()) GTEST_SKIP() << "shared test data absent";
+    CNtfs* engine = nullptr;
+    ASSERT_TRUE(open_ntfs_image(img.c_str(), 0, engine, false, false));
+    std::ifstream fls(std::string(QUOR_SHARED_TESTDATA_DIR) + "/" + name + ".fls.txt");
+    std::set<ulong64> seen;
+    std::string line;
+    while (std::getline(fls, line)) {
+      // Live files by their unnamed $DATA (type 128), system files included.
+      const size_t tab = line.find('\t');
+      if (line.rfind("r/r ", 0) != 0 || line.find("-128-") > tab || line.find(':', tab) < line.find('\t', tab + 1))
+        continue;
+      const ulong64 inode = std::stoull(line.substr(4));
+      if (!seen.insert(inode).second) continue;
+      std::string expected;
+      ASSERT_EQ(quor_test::run_command("icat -f ntfs '" + img + "' " + std::to_string(inode), expected), 0);
+      byte* rec = nullptr;
+      ulong64 pos = 0;
+      int size = 0;
+      ASSERT_TRUE(engine->read_mft_record(inode, rec, pos, size, true));
+      std::ostringstream data;
+      byte* cursor = nullptr;
+      EXPECT_TRUE(engine->write_attribute_value(rec, ATTR_DATA, data, cursor, false)) << name << " " << inode;
+      EXPECT_TRUE(data.str() == expected) << name << " entry " << inode << ": " << data.str().size()
+                                          << " bytes, icat " << expected.size();
+      delete[] rec;
+    }
+    EXPECT_GE(seen.size(), 10u) << name;  // the system files at least
     delete engine;
   }
 }
