@@ -533,9 +533,11 @@ TEST_F(QuorOnDefault, IndxFileOfAnExtractedAllocation) {
 // gone, and path) is carved and judged deleted; and a name judged deleted
 // is one the script deleted or renamed.
 TEST(QuorEndToEnd, LiveAndSlackEntriesMatchTheScripts) {
+  int checked = 0;
   for (const std::string name : {"sample", "bigdir"}) {
     const std::string image = quor_test::fixture(name + ".img");
     if (image.empty()) continue;
+    ++checked;
     const std::map<std::string, listed_entry> listing = read_listing(name + ".listing");
     const std::set<std::string> gone = read_gone(name + ".deleted");
     std::map<std::pair<unsigned long long, std::string>, int> expected;  // slack copies
@@ -577,6 +579,7 @@ TEST(QuorEndToEnd, LiveAndSlackEntriesMatchTheScripts) {
       }
     }
   }
+  if (checked == 0) GTEST_SKIP() << "sample and bigdir fixtures absent";
 }
 
 TEST(QuorEndToEnd, HelpAndUsage) {
