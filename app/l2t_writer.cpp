@@ -1,5 +1,7 @@
 #include "app/l2t_writer.h"
 
+#include <algorithm>
+#include <initializer_list>
 #include <string>
 
 #include "app/entry_fields.h"
@@ -7,7 +9,6 @@
 #include "time/macb.h"
 #include "time/time_format.h"
 #include "utils/case_text.h"
-#include "utils/text_edit.h"
 
 namespace {
 
@@ -163,10 +164,8 @@ bool write_l2t_csv(bool* first, std::ostream& out, timeline_record& rec) {
     if (rec.m_replaced_char != 0 && rec.m_replacement_char != 0) {
       const char from = static_cast<char>(rec.m_replaced_char);
       const char to = static_cast<char>(rec.m_replacement_char);
-      replace_char(rec.m_short, from, to, false);
-      replace_char(rec.m_desc, from, to, false);
-      replace_char(rec.m_filename, from, to, false);
-      replace_char(rec.m_notes, from, to, false);
+      for (std::string* field : {&rec.m_short, &rec.m_desc, &rec.m_filename, &rec.m_notes})
+        std::replace(field->begin(), field->end(), from, to);
     }
     line += rec.m_short;
     line += sep;
