@@ -38,8 +38,8 @@ bool open_ntfs_vmdk_chain(std::vector<std::wstring> vmdk_files, ulong64 volume_o
     else
       choose_ntfs_volume_offset(ntfs->m_disk, offset);
     ntfs->m_volume_offset = offset;
-    // Only the partition-start reports read this; they keep 28 bits a half.
-    ntfs->m_disk->set_start_offset((((offset >> 32) & 0x0FFFFFFFull) << 32) | (offset & 0x0FFFFFFFull));
+    // Kept whole: a volume at or beyond 256 MiB must report its true start.
+    ntfs->m_disk->set_start_offset(offset);
 
     ulong64 mft_pos = 0;
     if (ntfs->initialise(mft_pos)) return true;
