@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <map>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -105,9 +105,8 @@ bool istat_mft_changed(const std::string& image, int inode, std::string& name, o
   return parse_istat_time(text.substr(changed_at + 15, 29), out);
 }
 
-// One sample file as the rules describe it: created at `created` on
-// `date`, modified 10 and accessed 20 minutes later (same day), its MFT
-// change from the oracle.
+// One sample file as the fixture describes it: created on the hour,
+// modified 10 and accessed 20 minutes later, its MFT change from istat.
 struct sample_file {
   int inode;
   const char* name;  // as written after the directory path
@@ -254,22 +253,11 @@ TEST_F(TimelineOutput, BodyfileLinesOfLiveAndSlackEntries) {
   EXPECT_EQ(results, expected);
 }
 
+// mactime's "-y -z UTC" form of a Unix time.
 std::string iso_time(long long unix_seconds) {
-  const long long days = unix_seconds / 86400;
-  const long long rest = unix_seconds % 86400;
-  // Civil date from days since 1970-01-01.
-  const long long z = days + 719468;
-  const long long era = z / 146097;
-  const long long doe = z - era * 146097;
-  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long long mp = (5 * doy + 2) / 153;
-  const long long d = doy - (153 * mp + 2) / 5 + 1;
-  const long long m = mp < 10 ? mp + 3 : mp - 9;
-  const long long y = yoe + era * 400 + (m <= 2);
-  char buf[128];
-  std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", y, m, d, rest / 3600, rest / 60 % 60,
-                rest % 60);
+  const std::time_t t = static_cast<std::time_t>(unix_seconds);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&t));
   return buf;
 }
 
