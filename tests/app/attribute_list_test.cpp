@@ -1,12 +1,12 @@
 // Attribute lists on hand-built records: attributes fetched from extension
-// records, entries that name the base record, damaged and short entries.
+// records, entries naming the base record or a damaged record, short entries.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
-#include "app/attribute_list.h"
 #include "app/record_reader.h"
 #include "tests/app/record_builder.h"
 #include "tests/support/fixture.h"
@@ -17,84 +17,65 @@ namespace {
 
 using quor_test::record_builder;
 
-const uint16 k_check = 0x0303;
-const ulong64 k_time = 131000000000000000ull;
-
-ulong64 attr_key(uint32 type, uint16 id) { return type | (static_cast<ulong64>(id) << 48); }
-
-std::vector<byte> bytes(const std::string& s) { return std::vector<byte>(s.begin(), s.end()); }
-
-void open_as_mft_file(user_ctx& ctx, const std::vector<std::vector<byte>>& records, const std::string& name) {
-  std::string path = quor_test::scratch_dir() + "/" + name;
-  FILE* f = std::fopen(path.c_str(), "wb");
-  for (const auto& r : records) std::fwrite(r.data(), 1, r.size(), f);
-  std::fclose(f);
-  ctx.mft_reader = new uni::file_handle(path, false, false);
-  ctx.is_open = true;
+void add_list_entry(std::vector<byte>& list, uint32 type, ulong64 holder, uint16 id, uint16 length = 32) {
+  size_t at = list.size();
+  list.resize(at + length, 0);
+  store_u32(&list[at], type);
+  store_u16(&list[at + 4], length);
+  store_u64(&list[at + 16], holder);
+  if (length >= 26) store_u16(&list[at + 24], id);
 }
 
 TEST(AttributeList, AttributesOfExtensionRecordsAreFiledIntoTheBase) {
-  // Record 0: the base. Its list names its own $FILE_NAME, a stream and a
-  // second name in record 2, a stream in the damaged record 3, then a short
-  // entry that ends the walk before a last, never-reached entry.
   std::vector<byte> list;
-  record_builder::add_list_entry(list, 0x30, 0, 1);
-  record_builder::add_list_entry(list, 0x80, 2 | (1ull << 48), 5);
-  record_builder::add_list_entry(list, 0x80, 3, 1);
-  record_builder::add_list_entry(list, 0x30, 2, 6);
-  record_builder::add_list_entry(list, 0x80, 2, 7, 20);
-  record_builder::add_list_entry(list, 0x80, 2, 7);
-  record_builder base(1024, 1, 1);
-  base.add_resident(0x20, 0, u"", list);
-  base.add_file_name(1, 5, u"Base.txt", 1, k_time);
+  add_list_entry(list, 0x30, 0, 1);                   // the base record's own name
+  add_list_entry(list, 0x80, 2 | (1ull << 48), 5);    // a stream in record 2
+  add_list_entry(list, 0x80, 3, 1);                   // record 3 is "BAAD"
+  add_list_entry(list, 0x30, 2, 6);                   // a second name in record 2
+  add_list_entry(list, 0x80, 2, 7, 20);               // too short: ends the walk
+  add_list_entry(list, 0x80, 2, 7);
+  record_builder base, unused, extension, damaged;
+  base.add(0x20, 0, u"", list);
+  base.add_file_name(1, 5, u"Base.txt", 1, 1);
+  extension.add(0x80, 5, u"ext", {1, 2, 3});
+  extension.add_file_name(6, 5, u"Second.txt", 1, 1);
+  extension.add(0x80, 7, u"late", {4});
+  damaged.add(0x80, 1, u"bad", {5});
+  std::vector<byte> baad = damaged.finish();
+  std::memcpy(baad.data(), "BAAD", 4);
 
   // Record 4: a list whose second entry claims more bytes than are left.
-  std::vector<byte> short_list;
-  record_builder::add_list_entry(short_list, 0x80, 2, 5);
-  record_builder::add_list_entry(short_list, 0x80, 2, 7);
-  store_u16(&short_list[32 + 4], 200);
-  record_builder cut(1024, 1, 1);
-  cut.add_resident(0x20, 0, u"", short_list);
+  std::vector<byte> cut_list;
+  add_list_entry(cut_list, 0x80, 2, 5);
+  add_list_entry(cut_list, 0x80, 2, 7);
+  store_u16(&cut_list[36], 200);
+  record_builder cut;
+  cut.add(0x20, 0, u"", cut_list);
 
-  // Record 5: a non-resident list cannot be read from an extracted $MFT.
-  record_builder far(1024, 1, 1);
-  far.add_nonresident(0x20, 0, 64);
-
-  record_builder unused(1024, 0, 1);
-  record_builder extension(1024, 1, 1);
-  extension.add_resident(0x80, 5, u"ext", bytes("extension stream"));
-  extension.add_file_name(6, 5, u"Second.txt", 1, k_time);
-  extension.add_resident(0x80, 7, u"late", bytes("must not be filed"));
-  record_builder damaged(1024, 1, 1);
-  damaged.add_resident(0x80, 1, u"bad", bytes("never"));
-  damaged.mark_baad();
-
+  std::string path = quor_test::scratch_dir() + "/lists.mft";
+  FILE* f = std::fopen(path.c_str(), "wb");
+  for (const auto& r : {base.finish(), unused.finish(), extension.finish(), baad, cut.finish()})
+    std::fwrite(r.data(), 1, r.size(), f);
+  std::fclose(f);
   user_ctx ctx;
-  open_as_mft_file(ctx,
-                   {base.finish(k_check), unused.finish(k_check), extension.finish(k_check),
-                    damaged.finish(k_check), cut.finish(k_check), far.finish(k_check)},
-                   "lists.mft");
+  ctx.mft_reader = new uni::file_handle(path, false, false);
+  ctx.is_open = true;
 
+  const ulong64 ext = 0x80 | (5ull << 48), late = 0x80 | (7ull << 48);
   inode_attributes rec;
   ASSERT_TRUE(read_inode(rec, ctx, 0));
   EXPECT_TRUE(rec.has_attr_list);
-  EXPECT_FALSE(rec.attr_list_nonresident);
-  ASSERT_EQ(rec.attributes.count(attr_key(0x80, 5)), 1u);
-  EXPECT_EQ(rec.attributes.at(attr_key(0x80, 5)).name, L"ext");
-  EXPECT_EQ(rec.attributes.count(attr_key(0x80, 7)), 0u);
-  EXPECT_EQ(rec.attributes.count(attr_key(0x80, 1)), 0u);
+  ASSERT_EQ(rec.attributes.count(ext), 1u);
+  EXPECT_EQ(rec.attributes.at(ext).name, L"ext");
+  EXPECT_EQ(rec.attributes.count(late), 0u);
+  EXPECT_EQ(rec.attributes.count(0x80 | (1ull << 48)), 0u);
   std::vector<std::wstring> names;
   for (const auto& kv : rec.filename_records) names.push_back(kv.second.name);
   EXPECT_EQ(names, (std::vector<std::wstring>{L"Base.txt", L"Second.txt"}));
 
   ASSERT_TRUE(read_inode(rec, ctx, 4));
-  EXPECT_EQ(rec.attributes.count(attr_key(0x80, 5)), 1u);
-  EXPECT_EQ(rec.attributes.count(attr_key(0x80, 7)), 0u);
-
-  ASSERT_TRUE(read_inode(rec, ctx, 5));
-  EXPECT_TRUE(rec.has_attr_list);
-  EXPECT_TRUE(rec.attr_list_nonresident);
-  EXPECT_TRUE(rec.attributes.empty());
+  EXPECT_EQ(rec.attributes.count(ext), 1u);
+  EXPECT_EQ(rec.attributes.count(late), 0u);
 }
 
 }  // namespace

@@ -75,32 +75,6 @@ TEST(EntryOutput, TextBlock) {
             "Username:             alice\n"
             "\n");
 
-  // A directory carved with a zeroed reference, from an extracted file;
-  // -base10 leaves the text block alone.
-  user_ctx file_ctx;
-  file_ctx.indxfile = "dir.indx";
-  file_ctx.hex_sizes = false;
-  INDX_ENTRY_INFO dir = make_entry(0, 0, "sub", k_t1, k_t1, k_t1, k_t1, 0, true);
-  store_u32(dir.entry + 72, 0);
-  dir.is_dir = 1;
-  dir.file_offset = 0x2a0;
-  std::ostringstream out2;
-  write_indx_entry(out2, dir, file_ctx);
-  EXPECT_EQ(out2.str(),
-            "Name:                 sub\n"
-            "MFT Entry:            <corrupted>\n"
-            "MFT Sequence:         <corrupted>\n"
-            "Parent Entry:         0x000000000005 [5]\n"
-            "Parent Sequence:      0x0005 [5]\n"
-            "Entry:                valid\n"
-            "Modify time [utc]:    132224078456780000 [01/02/20 03:04:05.678]\n"
-            "Access time [utc]:    132224078456780000 [01/02/20 03:04:05.678]\n"
-            "MFTChanged time [utc]:132224078456780000 [01/02/20 03:04:05.678]\n"
-            "Create time [utc]:    132224078456780000 [01/02/20 03:04:05.678]\n"
-            "Relative Offset:      0x000002a0 [672]\n"
-            "Type entry:           0x00000000 [none set]\n"
-            "Source type:          indx alloc\n"
-            "\n");
 }
 
 TEST(EntryOutput, CsvWithEchoHeaderAndUserColumns) {
