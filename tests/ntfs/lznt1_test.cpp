@@ -3,14 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <vector>
 
 namespace {
 
 std::vector<byte> chunk(uint16 header, const std::vector<byte>& data) {
-  std::vector<byte> c = {static_cast<byte>(header), static_cast<byte>(header >> 8)};
-  c.insert(c.end(), data.begin(), data.end());
+  std::vector<byte> c(2 + data.size());
+  c[0] = static_cast<byte>(header);
+  c[1] = static_cast<byte>(header >> 8);
+  std::copy(data.begin(), data.end(), c.begin() + 2);
   return c;
 }
 
