@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
-#include <sstream>
 
 #include "app/attribute_list.h"
 #include "disk/disk_handle.h"
@@ -94,7 +93,8 @@ void note_time(bool& suspect, std::string& note, ulong64 t, ulong64 future_limit
   }
 }
 
-// PENDING: the engine's descriptor printer.
+// Stand-in until the engine's security-descriptor printer exists: the
+// descriptor text stays empty (only the directory walker reads it).
 std::string security_descriptor_text(const byte_view&) { return std::string(); }
 
 }  // namespace
