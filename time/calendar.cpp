@@ -131,18 +131,17 @@ bool filetime_to_tm_frac(uint64 filetime, double ticks, systemtime_ex& out) {
 }
 
 bool normalize_tm(const tm& fields, uint64& seconds) {
-  auto floor_div = [](long64 a, long64 b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
   long64 second = fields.tm_sec, minute = fields.tm_min, hour = fields.tm_hour;
   long64 month = fields.tm_mon, year = fields.tm_year;
-  long64 carry = floor_div(second, 60);
+  long64 carry = zq::floor_div(second, 60);
   second -= carry * 60;
   minute += carry;
-  carry = floor_div(minute, 60);
+  carry = zq::floor_div(minute, 60);
   minute -= carry * 60;
   hour += carry;
-  const long64 carried_days = floor_div(hour, 24);
+  const long64 carried_days = zq::floor_div(hour, 24);
   hour -= carried_days * 24;
-  carry = floor_div(month, 12);
+  carry = zq::floor_div(month, 12);
   month -= carry * 12;
   year += carry;
   // The day offset within the month, with whole months moved into the month

@@ -30,6 +30,23 @@ constexpr long64 days_from_civil(long64 year, long64 month, long64 day) {
   return era * 146097 + doe - 719468;
 }
 
+// Division rounded toward minus infinity, as calendar carries need.
+constexpr long64 floor_div(long64 a, long64 b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+// The calendar fields of a SYSTEMTIME-shaped record as a `tm` (month 0-11,
+// year counted from 1900), everything else zero.
+template <class Systemtime>
+tm tm_fields_of(const Systemtime& st) {
+  tm fields{};
+  fields.tm_sec = st.wSecond;
+  fields.tm_min = st.wMinute;
+  fields.tm_hour = st.wHour;
+  fields.tm_mday = st.wDay;
+  fields.tm_mon = st.wMonth - 1;
+  fields.tm_year = st.wYear - 1900;
+  return fields;
+}
+
 // The date `days` after 1970-01-01 (month 1-12, day 1-31).
 void civil_from_days(long64 days, long64& year, unsigned& month, unsigned& day);
 

@@ -1,23 +1,5 @@
 #include "time/systemtime.h"
 
-namespace {
-
-long64 floor_div(long64 a, long64 b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
-
-// The `tm` of a SYSTEMTIME's calendar fields, everything else zero.
-tm fields_of(const zq::_windows_systemtime& st) {
-  tm fields{};
-  fields.tm_sec = st.wSecond;
-  fields.tm_min = st.wMinute;
-  fields.tm_hour = st.wHour;
-  fields.tm_mday = st.wDay;
-  fields.tm_mon = st.wMonth - 1;
-  fields.tm_year = st.wYear - 1900;
-  return fields;
-}
-
-}  // namespace
-
 namespace zq {
 
 _windows_systemtime::_windows_systemtime(uint16 second, uint16 minute, uint16 hour, uint16 day,
@@ -32,7 +14,7 @@ _windows_systemtime::_windows_systemtime(uint16 second, uint16 minute, uint16 ho
 uint64& systemtime_to_filetime(uint64& out, const _windows_systemtime& st) {
   out = 0;
   long64 seconds = 0;
-  if (!tm_to_unix_utc(fields_of(st), seconds)) return out;
+  if (!tm_to_unix_utc(tm_fields_of(st), seconds)) return out;
   out = static_cast<uint64>(seconds) * ticks_per_second + unix_epoch_ticks +
         static_cast<uint64>(st.wMilliseconds) * ticks_per_ms;
   return out;
@@ -40,7 +22,7 @@ uint64& systemtime_to_filetime(uint64& out, const _windows_systemtime& st) {
 
 bool systemtime_to_unix(_windows_systemtime st, uint64& seconds) {
   long64 s = 0;
-  if (!tm_to_unix_utc(fields_of(st), s)) return false;
+  if (!tm_to_unix_utc(tm_fields_of(st), s)) return false;
   seconds = static_cast<uint64>(s);
   return true;
 }
@@ -75,8 +57,8 @@ bool tm_to_unix_utc(const tm& fields, long64& seconds) {
   // minute and second then add up as plain counts, so out-of-range fields
   // roll over into their neighbours.
   const long64 month = fields.tm_mon;
-  const long64 year = static_cast<long64>(fields.tm_year) + 1900 + floor_div(month, 12);
-  const long64 month0 = month - floor_div(month, 12) * 12;
+  const long64 year = static_cast<long64>(fields.tm_year) + 1900 + zq::floor_div(month, 12);
+  const long64 month0 = month - zq::floor_div(month, 12) * 12;
   const long64 days = zq::days_from_civil(year, month0 + 1, 1) + fields.tm_mday - 1;
   seconds = days * 86400 + static_cast<long64>(fields.tm_hour) * 3600 +
             static_cast<long64>(fields.tm_min) * 60 + fields.tm_sec;

@@ -9,13 +9,7 @@
 namespace {
 
 std::string locale_date(const std::string& locale_name, const systemtime_ex& st) {
-  tm fields{};
-  fields.tm_sec = st.wSecond;
-  fields.tm_min = st.wMinute;
-  fields.tm_hour = st.wHour;
-  fields.tm_mday = st.wDay;
-  fields.tm_mon = st.wMonth - 1;
-  fields.tm_year = st.wYear - 1900;
+  tm fields = zq::tm_fields_of(st);
   std::ostringstream text;
   text.imbue(std::locale(locale_name.c_str()));
   const auto& facet = std::use_facet<std::time_put<char>>(text.getloc());

@@ -110,13 +110,7 @@ time::time(const tm& fields) {
 
 time::time(const _windows_systemtime& st) {
   clear();
-  tm fields{};
-  fields.tm_sec = st.wSecond;
-  fields.tm_min = st.wMinute;
-  fields.tm_hour = st.wHour;
-  fields.tm_mday = st.wDay;
-  fields.tm_mon = st.wMonth - 1;
-  fields.tm_year = st.wYear - 1900;
+  const tm fields = tm_fields_of(st);
   m_tm = fields;
   long64 seconds = 0;
   if (tm_to_unix_utc(fields, seconds)) set_filetime(static_cast<uint64>(seconds) * ticks_per_second + unix_epoch_ticks);
