@@ -96,7 +96,8 @@ disk_handle::disk_handle(uint32, bool, bool, disk_kind) {
   reset();
 }
 
-disk_handle::disk_handle(const char* name, bool writable, bool as_device, disk_kind kind) {
+template <class Char>
+void disk_handle::open_named(const Char* name, bool writable, bool as_device, disk_kind kind) {
   reset();
   if (!name) return;
   m_kind = kind;
@@ -112,23 +113,15 @@ disk_handle::disk_handle(const char* name, bool writable, bool as_device, disk_k
   }
 }
 
+disk_handle::disk_handle(const char* name, bool writable, bool as_device, disk_kind kind) {
+  open_named(name, writable, as_device, kind);
+}
+
 disk_handle::disk_handle(const char* name, bool writable, bool as_device, bool, disk_kind kind)
     : disk_handle(name, writable, as_device, kind) {}
 
 disk_handle::disk_handle(const wchar_t* name, bool writable, bool as_device, disk_kind kind) {
-  reset();
-  if (!name) return;
-  m_kind = kind;
-  if (kind == DISK_KIND_FILE) {
-    m_is_open = open_file(name, writable, kind);
-  } else if (kind == DISK_KIND_DEVICE || kind == DISK_KIND_PHYSICAL_DRIVE) {
-    if (as_device) {
-      m_is_open = open_device(name, writable);
-      if (m_is_open) m_is_device = true;
-    } else {
-      m_is_open = open_file(name, writable, kind);
-    }
-  }
+  open_named(name, writable, as_device, kind);
 }
 
 disk_handle::disk_handle(const std::vector<std::wstring>& vmdk_files, bool writable, bool no_open) {

@@ -67,6 +67,9 @@ class disk_handle {
   void reset();
   bool open_drive_letter(char letter);
 
+  // The constructors' one body for narrow and wide names.
+  template <class Char>
+  void open_named(const Char* name, bool writable, bool as_device, disk_kind kind);
   bool open_file(const char* name, bool writable, disk_kind kind);
   bool open_file(const wchar_t* name, bool writable, disk_kind kind);
   bool open_device(const char* name, bool writable);
