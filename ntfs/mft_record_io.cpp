@@ -20,6 +20,21 @@ bool multiply_fits(ulong64 a, ulong64 b, ulong64& product) {
   return true;
 }
 
+// A new buffer of `capacity` bytes filled from the volume at `pos`; on a
+// failed or empty read nothing is kept.
+bool read_into_new_buffer(const CNtfs& ntfs, ulong64 pos, uint32 capacity, byte*& buf, int& size) {
+  buf = new (std::nothrow) byte[capacity];
+  if (!buf) return false;
+  uint32 got = capacity;
+  if (!ntfs.read_volume(pos, buf, got) || got == 0) {
+    delete[] buf;
+    buf = nullptr;
+    return false;
+  }
+  size = static_cast<int>(got);
+  return true;
+}
+
 }  // namespace
 
 bool CNtfs::read_volume(ulong64 pos, void* buf, uint32& len) const {
@@ -228,16 +243,7 @@ bool CNtfs::read_record_cluster(ulong64 inode, byte*& buf, int& size, ulong64& l
   uint32 within = 0;
   if (!m_Validated || !get_disk_handle() || !get_inode_lcn(inode, lcn, within)) return false;
   pos = lcn * m_cluster_size + within;
-  buf = new (std::nothrow) byte[m_cluster_size];
-  if (!buf) return false;
-  uint32 got = m_cluster_size;
-  if (!read_volume(pos, buf, got) || got == 0) {
-    delete[] buf;
-    buf = nullptr;
-    return false;
-  }
-  size = static_cast<int>(got);
-  return true;
+  return read_into_new_buffer(*this, pos, m_cluster_size, buf, size);
 }
 
 bool CNtfs::read_clusters(ulong64 lcn, byte*& buf, int& size, ulong64& pos) {
@@ -245,16 +251,7 @@ bool CNtfs::read_clusters(ulong64 lcn, byte*& buf, int& size, ulong64& pos) {
   if (!m_Validated || !get_disk_handle() || size < 0) return false;
   if (!multiply_fits(lcn, m_cluster_size, pos)) return false;
   if (static_cast<uint32>(size) < m_cluster_size) size = static_cast<int>(m_cluster_size);
-  buf = new (std::nothrow) byte[size];
-  if (!buf) return false;
-  uint32 got = static_cast<uint32>(size);
-  if (!read_volume(pos, buf, got) || got == 0) {
-    delete[] buf;
-    buf = nullptr;
-    return false;
-  }
-  size = static_cast<int>(got);
-  return true;
+  return read_into_new_buffer(*this, pos, static_cast<uint32>(size), buf, size);
 }
 
 bool CNtfs::read_lcn(ulong64 lcn, void* buf, int& size) {
