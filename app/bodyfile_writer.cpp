@@ -4,33 +4,11 @@
 #include "app/timeline_writers.h"
 #include "time/calendar.h"
 #include "time/type_time.h"
+#include "utils/number_append.h"
 
 namespace {
 
 using namespace entry_fields;
-
-void append_decimal(std::string& out, ulong64 value) {
-  char buf[24];
-  unsigned n = 0;
-  do {
-    buf[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (n > 0) out.push_back(buf[--n]);
-}
-
-void append_hex4(std::string& out, ulong64 value) {
-  static const char digits[] = "0123456789abcdef";
-  char buf[16];
-  unsigned n = 0;
-  do {
-    buf[n++] = digits[value & 0xF];
-    value >>= 4;
-  } while (value != 0);
-  out += "0x";
-  for (unsigned i = n; i < 4; ++i) out.push_back('0');
-  while (n > 0) out.push_back(buf[--n]);
-}
 
 // Unix seconds of a FILETIME. A time before 1970 has no unsigned Unix value,
 // and a wrapped-around one would place the entry centuries ahead on every
@@ -106,7 +84,7 @@ void fill_bodyfile_record(bodyfile_record& rec, const INDX_ENTRY_INFO& e, const 
   if (!ctx.indxfile.empty()) {
     rec.m_name += "; indx offset: ";
     if (ctx.hex_sizes) {
-      append_hex4(rec.m_name, e.file_offset);
+      append_hex(rec.m_name, e.file_offset, 4);
     } else {
       append_decimal(rec.m_name, e.file_offset);
     }

@@ -8,34 +8,12 @@
 #include "ntfs/file_attributes.h"
 #include "time/zq_time.h"
 #include "utils/status_line.h"
+#include "utils/number_append.h"
 #include "utils/utf_convert.h"
 
 namespace {
 
 using namespace entry_fields;
-
-void append_hex(std::string& out, ulong64 value, unsigned width) {
-  static const char digits[] = "0123456789abcdef";
-  char buf[16];
-  unsigned n = 0;
-  do {
-    buf[n++] = digits[value & 0xF];
-    value >>= 4;
-  } while (value != 0);
-  out += "0x";
-  for (unsigned i = n; i < width; ++i) out.push_back('0');
-  while (n > 0) out.push_back(buf[--n]);
-}
-
-void append_decimal(std::string& out, ulong64 value) {
-  char buf[24];
-  unsigned n = 0;
-  do {
-    buf[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (n > 0) out.push_back(buf[--n]);
-}
 
 // "0x" and `width` hex digits, then the decimal value in brackets.
 void append_hex_and_decimal(std::string& out, ulong64 value, unsigned width) {

@@ -9,6 +9,7 @@
 #include "time/macb.h"
 #include "time/time_format.h"
 #include "utils/case_text.h"
+#include "utils/number_append.h"
 
 namespace {
 
@@ -19,35 +20,6 @@ const char* const k_header_columns[] = {"date",  "time",  "timezone", "MACB",   
                                         "filename", "inode", "notes", "format", "extra"};
 const char* const k_extended_columns[] = {"ref count",    "extension",     "size data", "inode seqnum",
                                           "parent inode", "parent seqnum", "clusters",  "header info"};
-
-void append_decimal(std::string& out, ulong64 value) {
-  char buf[24];
-  unsigned n = 0;
-  do {
-    buf[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (n > 0) out.push_back(buf[--n]);
-}
-
-// Lower-case hexadecimal, padded with `fill` to at least `width` digits; a
-// wider value is written whole.
-void append_hex_digits(std::string& out, ulong64 value, unsigned width, char fill) {
-  static const char digits[] = "0123456789abcdef";
-  char buf[16];
-  unsigned n = 0;
-  do {
-    buf[n++] = digits[value & 0xF];
-    value >>= 4;
-  } while (value != 0);
-  for (unsigned i = n; i < width; ++i) out.push_back(fill);
-  while (n > 0) out.push_back(buf[--n]);
-}
-
-void append_hex(std::string& out, ulong64 value, unsigned width) {
-  out += "0x";
-  append_hex_digits(out, value, width, '0');
-}
 
 // Sizes and entry numbers as -base10 asks: "0x" and 8 hex digits, or decimal.
 void append_size_form(std::string& out, ulong64 value, bool hex) {
