@@ -1,5 +1,7 @@
 // Bodyfile lines of a record and of an index entry, against goldens written
 // from the line rules.
+#include "tests/app/index_entry_builder.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -18,18 +20,12 @@ const ulong64 k_minute = 600000000ull;
 const ulong64 k_before_1970 = 116444735990000000ull;
 
 INDX_ENTRY_INFO make_entry(const std::string& name, ulong64 m, ulong64 a, ulong64 c, ulong64 b, bool valid) {
-  INDX_ENTRY_INFO e;
-  store_u64(e.entry, 0x1234 | (3ull << 48));
-  store_u64(e.entry + 16, 5 | (5ull << 48));
-  store_u64(e.entry + 24, b);
-  store_u64(e.entry + 32, m);
-  store_u64(e.entry + 40, c);
-  store_u64(e.entry + 48, a);
-  store_u64(e.entry + 56, 1024);
-  store_u64(e.entry + 64, 1000);
-  e.name = name;
-  e.valid = valid ? 1 : 0;
-  return e;
+  index_entry_fields f;
+  f.reference = file_reference(0x1234, 3);
+  f.parent_reference = file_reference(5, 5);
+  f.modify = m, f.access = a, f.mft_change = c, f.create = b;
+  f.allocated_size = 1024, f.real_size = 1000;
+  return build_index_entry(f, name, valid);
 }
 
 TEST(BodyfileWriter, RecordLineAndHeaderOnce) {

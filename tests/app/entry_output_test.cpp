@@ -1,5 +1,7 @@
 // The text block and CSV forms of an index entry and the selection of what
 // is written, against goldens written from the output rules.
+#include "tests/app/index_entry_builder.h"
+
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -19,20 +21,13 @@ const ulong64 k_t2 = 132224079056780000ull;
 
 INDX_ENTRY_INFO make_entry(ulong64 entry, uint16 seq, const std::string& name, ulong64 m, ulong64 a, ulong64 c,
                            ulong64 b, uint32 flags, bool valid) {
-  INDX_ENTRY_INFO e;
-  store_u64(e.entry, entry | (static_cast<ulong64>(seq) << 48));
-  store_u64(e.entry + 16, 5 | (5ull << 48));
-  store_u64(e.entry + 24, b);
-  store_u64(e.entry + 32, m);
-  store_u64(e.entry + 40, c);
-  store_u64(e.entry + 48, a);
-  store_u64(e.entry + 56, 1024);
-  store_u64(e.entry + 64, 1000);
-  store_u32(e.entry + 72, flags);
-  e.name = name;
-  e.valid = valid ? 1 : 0;
-  e.is_dir = (flags & 0x10) ? 1 : 0;
-  return e;
+  index_entry_fields f;
+  f.reference = file_reference(entry, seq);
+  f.parent_reference = file_reference(5, 5);
+  f.modify = m, f.access = a, f.mft_change = c, f.create = b;
+  f.allocated_size = 1024, f.real_size = 1000;
+  f.flags = flags;
+  return build_index_entry(f, name, valid);
 }
 
 INDX_ENTRY_INFO sample_file() {

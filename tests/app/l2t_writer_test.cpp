@@ -1,5 +1,7 @@
 // The log2timeline CSV rows of a record and of an index entry, against
 // goldens written from the row rules.
+#include "tests/app/index_entry_builder.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -117,19 +119,13 @@ TEST(L2tWriter, ReplacesInRecordAndWritesExtendedColumns) {
 
 INDX_ENTRY_INFO make_entry(ulong64 entry, uint16 seq, ulong64 parent, const std::string& name, ulong64 m,
                            ulong64 a, ulong64 c, ulong64 b, bool dir, bool valid) {
-  INDX_ENTRY_INFO e;
-  store_u64(e.entry, entry | (static_cast<ulong64>(seq) << 48));
-  store_u64(e.entry + 16, parent | (1ull << 48));
-  store_u64(e.entry + 24, b);
-  store_u64(e.entry + 32, m);
-  store_u64(e.entry + 40, c);
-  store_u64(e.entry + 48, a);
-  store_u64(e.entry + 56, dir ? 0 : 1024);
-  store_u64(e.entry + 64, dir ? 0 : 1000);
-  store_u32(e.entry + 72, dir ? 0x10000000 : 0x20);
-  e.name = name;
-  e.valid = valid ? 1 : 0;
-  e.is_dir = dir ? 1 : 0;
+  index_entry_fields f;
+  f.reference = file_reference(entry, seq);
+  f.parent_reference = file_reference(parent, 1);
+  f.modify = m, f.access = a, f.mft_change = c, f.create = b;
+  f.allocated_size = dir ? 0 : 1024, f.real_size = dir ? 0 : 1000;
+  f.flags = dir ? 0x10000000 : 0x20;
+  INDX_ENTRY_INFO e = build_index_entry(f, name, valid);
   e.attribute_type = 0xA0;
   return e;
 }

@@ -1,5 +1,7 @@
 // The valid/slack merge on hand-built entries: comments, the two
 // collections, and which entry holds a no-duplicates key.
+#include "tests/app/index_entry_builder.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,16 +18,12 @@ const ulong64 k_t = 132224078456780000ull;
 // Times M, A, C, B are t, t+1, t+2, t+3 unless shifted.
 INDX_ENTRY_INFO entry(ulong64 number, uint16 seq, ulong64 parent, const std::string& name, ulong64 size,
                       bool valid, ulong64 offset, ulong64 m_shift = 0, ulong64 a_shift = 0, ulong64 b_shift = 0) {
-  INDX_ENTRY_INFO e;
-  store_u64(e.entry, number | (static_cast<ulong64>(seq) << 48));
-  store_u64(e.entry + 16, parent);
-  store_u64(e.entry + 24, k_t + 3 + b_shift);
-  store_u64(e.entry + 32, k_t + m_shift);
-  store_u64(e.entry + 40, k_t + 2);
-  store_u64(e.entry + 48, k_t + 1 + a_shift);
-  store_u64(e.entry + 64, size);
-  e.name = name;
-  e.valid = valid ? 1 : 0;
+  index_entry_fields f;
+  f.reference = file_reference(number, seq);
+  f.parent_reference = parent;
+  f.modify = k_t + m_shift, f.access = k_t + 1 + a_shift, f.mft_change = k_t + 2, f.create = k_t + 3 + b_shift;
+  f.real_size = size;
+  INDX_ENTRY_INFO e = build_index_entry(f, name, valid);
   e.file_offset = offset;
   return e;
 }
