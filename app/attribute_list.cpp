@@ -16,11 +16,6 @@ const ulong64 k_entry_mask = 0xFFFFFFFFFFFFull;
 // disk is damage, not a list.
 const uint64 k_max_list_bytes = 256 * 1024;
 
-bool source_open(user_ctx& ctx) {
-  if (ctx.mft_reader && ctx.mft_reader->is_open()) return true;
-  return ctx.ntfs && ctx.ntfs->initialise(ctx.mft_pos);
-}
-
 // Reads the clusters of a non-resident list into `out`, each run at its own
 // VCN, up to the list's data size. A cluster that cannot be read ends its
 // run; the bytes stay zero.
@@ -63,7 +58,7 @@ const byte* find_attribute_by_id(const std::vector<byte>& record, uint16 id, uin
 
 bool read_attribute_list(inode_attributes& out, user_ctx& ctx, ulong64 base_entry, const byte* attribute,
                          uint32 length) {
-  if (!source_open(ctx)) return false;
+  if (!ctx.source_ready()) return false;
   out.has_attr_list = true;
   if (!attribute || length < AH_RESIDENT_SIZE) return true;
 
@@ -93,7 +88,7 @@ bool read_attribute_list(inode_attributes& out, user_ctx& ctx, ulong64 base_entr
 
 bool parse_attribute_list_entries(inode_attributes& out, user_ctx& ctx, ulong64 base_entry, const byte* list,
                                   uint32 length) {
-  if (!source_open(ctx) || !list || length == 0) return false;
+  if (!ctx.source_ready() || !list || length == 0) return false;
 
   // Consecutive entries usually name the same extension record: keep the
   // last one read.

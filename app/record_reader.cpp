@@ -10,6 +10,7 @@
 #include "ntfs/ntfs.h"
 #include "utils/byte_order.h"
 #include "utils/file_handle.h"
+#include "utils/number_text.h"
 #include "utils/utf16le.h"
 #include "utils/utf_convert.h"
 
@@ -18,11 +19,6 @@ namespace {
 const ulong64 k_entry_mask = 0xFFFFFFFFFFFFull;
 const uint32 k_unknown_type = 0xFFFFFFFF;
 const uint32 k_symlink_tag = 0xA000000C;
-
-bool source_open(user_ctx& ctx) {
-  if (ctx.mft_reader && ctx.mft_reader->is_open()) return true;
-  return ctx.ntfs && ctx.ntfs->initialise(ctx.mft_pos);
-}
 
 bool reading_extracted_mft(const user_ctx& ctx) { return ctx.mft_reader && ctx.mft_reader->is_open(); }
 
@@ -47,15 +43,6 @@ std::wstring bytes_as_wide(const std::string& text) {
 void copy_prefix(byte* dest, uint32 dest_size, const byte_view& value) {
   uint64 n = value.size < dest_size ? value.size : dest_size;
   if (n) std::memcpy(dest, value.data, static_cast<size_t>(n));
-}
-
-std::string guid_text(const byte* g) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
-                static_cast<unsigned>(load_u32(g)), static_cast<unsigned>(load_u16(g + 4)),
-                static_cast<unsigned>(load_u16(g + 6)), g[8], g[9], g[10], g[11], g[12], g[13], g[14],
-                g[15]);
-  return text;
 }
 
 std::string version_text(unsigned major, unsigned minor) {
@@ -213,7 +200,7 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, const byte* recor
       oid.value_length = static_cast<uint32>(value.size);
       oid.name = attr_name;
       objid_records.emplace(id, oid);
-      file_record(key, "obj id").text = guid_text(oid.data);
+      guid_to_string(file_record(key, "obj id").text, oid.data);
       break;
     }
     case ATTR_SECURITY_DESCRIPTOR: {
@@ -277,7 +264,7 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, const byte* recor
 bool read_source_record(std::vector<byte>& out, bool& is_baad, user_ctx& ctx, ulong64 entry) {
   out.clear();
   is_baad = false;
-  if (!source_open(ctx)) return false;
+  if (!ctx.source_ready()) return false;
 
   if (reading_extracted_mft(ctx)) {
     if (!ctx.read_mft_entry(out, entry)) return false;
@@ -312,7 +299,7 @@ bool read_source_record(std::vector<byte>& out, bool& is_baad, user_ctx& ctx, ul
 
 bool read_inode(inode_attributes& out, user_ctx& ctx, ulong64 entry) {
   out.clear();
-  if (!source_open(ctx)) return false;
+  if (!ctx.source_ready()) return false;
   std::vector<byte> record;
   bool is_baad = false;
   if (!read_source_record(record, is_baad, ctx, entry) || is_baad || record.size() < FRH_SIZE) return false;
