@@ -1,19 +1,18 @@
 #include "app/indx_file.h"
 
-#include <cstring>
 #include <vector>
 
 #include "app/entry_fields.h"
 #include "app/entry_output.h"
 #include "app/merge_entries.h"
 #include "ntfs/index_node.h"
+#include "ntfs/index_record.h"
 #include "utils/byte_order.h"
 #include "utils/file_handle.h"
 
 namespace {
 
 const uint32 k_record_size = 4096;
-const uint32 k_sector = 512;
 const uint32 k_piece = 0x200000;  // a whole number of records
 
 struct indx_file_state {
@@ -22,26 +21,11 @@ struct indx_file_state {
   ulong64 dir_entry = 0;
 };
 
-// Restores the sector ends of one record from its update-sequence array. A
-// record whose array does not lie inside it is not used.
-bool fix_record(byte* record) {
-  uint16 array_offset = load_u16(record + 4);
-  uint16 count = load_u16(record + 6);
-  if (count < 2) return true;
-  uint32 sectors = count - 1u;
-  if (sectors > k_record_size / k_sector) sectors = k_record_size / k_sector;
-  if (!fits(k_record_size, array_offset, 2u * (sectors + 1u))) return false;
-  for (uint32 s = 0; s < sectors; ++s) {
-    std::memcpy(record + k_sector * s + k_sector - 2, record + array_offset + 2 * (s + 1), 2);
-  }
-  return true;
-}
-
 void parse_records(indx_file_state& state, byte* data, uint32 size, ulong64 base_offset) {
   uint32 records = size / k_record_size;
   for (uint32 i = 0; i < records; ++i) {
     byte* record = data + static_cast<size_t>(i) * k_record_size;
-    if (std::memcmp(record, "INDX", 4) != 0 || !fix_record(record)) continue;
+    if (!fix_indx_record(record, k_record_size)) continue;
     if (state.dir_entry == 0 && !state.valid.empty())
       state.dir_entry = entry_fields::parent_entry(state.valid.begin()->second);
     parse_indx_buffer_w_carve(state.valid, state.carved, state.dir_entry, record, k_record_size,
