@@ -29,9 +29,6 @@ namespace {
 // FILETIME 0 falls on 1601-01-01, 134774 days before 1970-01-01.
 constexpr long64 days_1601_to_1970 = 134774;
 
-const int month_days[2][12] = {{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
-                               {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31}};
-
 // Calendar fields of whole seconds since 1601-01-01 (non-negative).
 void fill_calendar(uint64 seconds_1601, systemtime_ex& out) {
   const long64 days = static_cast<long64>(seconds_1601 / 86400);

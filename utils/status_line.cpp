@@ -98,7 +98,7 @@ int print_color(int foreground, int background, const char* format, ...) {
   std::printf("%c[%d;%d;%dm", 27, 1, foreground + 30, background + 40);
   va_list args;
   va_start(args, format);
-  std::vprintf(format ? format : "", args);
+  if (format) std::vprintf(format, args);
   va_end(args);
   std::printf("%c[%d;%d;%dm", 27, 0, 37, 40);
   return 0;
