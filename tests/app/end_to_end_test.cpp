@@ -3,84 +3,23 @@
 // against the fixtures' own listings.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/usage.h"
-#include "tests/support/fixture.h"
+#include "tests/app/quor_run.h"
 #include "tests/support/listing.h"
 
 namespace {
 
-using quor_test::listing_entry;
+using namespace quor_test;
 typedef std::vector<std::string> args_t;
 
-struct run_result {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string read_whole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 void shell(const std::string& cmd) { ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd; }
-
-run_result run_quor(const args_t& args, const std::string& exe = QUOR_EXE) {
-  static int counter = 0;
-  const std::string base = quor_test::scratch_dir() + "/run-" + std::to_string(++counter);
-  // A run that never ends or writes without end is stopped, not waited for.
-  std::string cmd = "ulimit -f 400000; timeout 300 " + quote(exe);
-  for (const std::string& a : args) cmd += " " + quote(a);
-  cmd += " >" + quote(base + ".out") + " 2>" + quote(base + ".err") + " </dev/null";
-  run_result r;
-  std::string ignored;
-  r.status = quor_test::run_command(cmd, ignored);
-  r.out = read_whole(base + ".out");
-  r.err = read_whole(base + ".err");
-  std::remove((base + ".out").c_str());
-  std::remove((base + ".err").c_str());
-  return r;
-}
-
-// quor's -1 as the shell sees it.
-const int kFailed = 255;
-
-std::vector<std::string> split(const std::string& text, char sep) {
-  std::vector<std::string> parts(1);
-  for (char c : text) {
-    if (c == sep) {
-      parts.emplace_back();
-    } else {
-      parts.back() += c;
-    }
-  }
-  return parts;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines = split(text, '\n');
-  if (lines.back().empty()) lines.pop_back();
-  return lines;
-}
-
-bool ends_with(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 // "/a/b" as the fixtures list it -> "[root]\a\b" as quor writes it.
 std::string volume_path(const std::string& listed) {

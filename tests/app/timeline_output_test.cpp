@@ -14,59 +14,22 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/fixture.h"
+#include "tests/app/quor_run.h"
 
 namespace {
 
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using namespace quor_test;
 
-// Runs quor and returns what it wrote after its three banner lines; the
-// status is 0 for success.
-int run_quor(const std::vector<std::string>& args, std::string& results) {
-  std::string cmd = "timeout 300 " + quote(QUOR_EXE);
-  for (const std::string& a : args) cmd += " " + quote(a);
-  cmd += " 2>/dev/null </dev/null";
-  std::string out;
-  const int status = quor_test::run_command(cmd, out);
+// What a successful run wrote after its three banner lines.
+std::string results_of(const std::vector<std::string>& args) {
+  const run_result r = run_quor(args);
+  EXPECT_EQ(r.status, 0) << r.err;
   size_t pos = 0;
   for (int line = 0; line < 3 && pos != std::string::npos; ++line) {
-    pos = out.find('\n', pos);
+    pos = r.out.find('\n', pos);
     if (pos != std::string::npos) ++pos;
   }
-  results = pos == std::string::npos ? std::string() : out.substr(pos);
-  return status;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> split(const std::string& text, char sep) {
-  std::vector<std::string> parts(1);
-  for (char c : text) {
-    if (c == sep) {
-      parts.emplace_back();
-    } else {
-      parts.back() += c;
-    }
-  }
-  return parts;
-}
-
-long long days_from_civil(long long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long long>(doe) - 719468;
+  return pos == std::string::npos ? std::string() : r.out.substr(pos);
 }
 
 // An istat time "YYYY-MM-DD HH:MM:SS.nnnnnnnnn" as the l2t date and time
@@ -79,15 +42,16 @@ struct oracle_time {
 
 bool parse_istat_time(const std::string& text, oracle_time& out) {
   if (text.size() < 23 || text[4] != '-' || text[10] != ' ' || text[19] != '.') return false;
-  const int y = std::stoi(text.substr(0, 4));
-  const int mo = std::stoi(text.substr(5, 2));
-  const int d = std::stoi(text.substr(8, 2));
-  const int h = std::stoi(text.substr(11, 2));
-  const int mi = std::stoi(text.substr(14, 2));
-  const int s = std::stoi(text.substr(17, 2));
+  std::tm fields{};
+  fields.tm_year = std::stoi(text.substr(0, 4)) - 1900;
+  fields.tm_mon = std::stoi(text.substr(5, 2)) - 1;
+  fields.tm_mday = std::stoi(text.substr(8, 2));
+  fields.tm_hour = std::stoi(text.substr(11, 2));
+  fields.tm_min = std::stoi(text.substr(14, 2));
+  fields.tm_sec = std::stoi(text.substr(17, 2));
   out.date = text.substr(5, 2) + "/" + text.substr(8, 2) + "/" + text.substr(0, 4);
   out.time = text.substr(11, 8) + "." + text.substr(20, 3);
-  out.unix_seconds = days_from_civil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s;
+  out.unix_seconds = timegm(&fields);
   return true;
 }
 
@@ -203,54 +167,29 @@ class TimelineOutput : public ::testing::Test {
   std::string image_;
 };
 
-TEST_F(TimelineOutput, L2tRowsOfLiveAndSlackEntries) {
+// One run per configuration, its whole output against the golden.
+TEST_F(TimelineOutput, L2tAndBodyfileOfLiveAndSlackEntries) {
+  const std::string src = "\\Projects\\quor\\src", docs = "\\Documents";
   struct run_case {
     std::vector<std::string> args;
-    bool slack;
+    bool slack, body;
     l2t_style style;
-  };
-  const run_case cases[] = {
-      {{"-path", "\\Projects\\quor\\src", "-csvl2t"}, false, {true, "", ""}},
-      {{"-path", "\\Projects\\quor\\src", "-csvl2t", "-base10", "-username", "alice", "-hostname", "ws01"},
-       false,
-       {false, "alice", "ws01"}},
-      {{"-path", "\\Documents", "-slack", "-nodups", "-csvl2t"}, true, {true, "", ""}},
-      {{"-path", "\\Documents", "-slack", "-nodups", "-csvl2t", "-base10", "-hostname", "ws01"},
-       true,
-       {false, "", "ws01"}},
+  } cases[] = {
+      {{"-path", src, "-csvl2t", "-username", "alice"}, false, false, {true, "alice", ""}},
+      {{"-path", docs, "-slack", "-nodups", "-csvl2t", "-base10", "-hostname", "ws01"}, true, false, {false, "", "ws01"}},
+      // Neither the user and host names nor -base10 change a body line.
+      {{"-path", src, "-bodyfile", "-base10", "-username", "alice", "-hostname", "ws01"}, false, true, {}},
+      {{"-path", docs, "-slack", "-nodups", "-bodyfile"}, true, true, {}},
   };
   for (const run_case& c : cases) {
     std::vector<std::string> args = {"-image", image_};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    const std::string dir = c.slack ? "\\Documents\\" : "\\Projects\\quor\\src\\";
-    const int parent = c.slack ? 66 : 70;
-    std::string expected = k_l2t_header;
+    const std::string dir = (c.slack ? docs : src) + "\\";
+    std::string expected = c.body ? k_body_header : k_l2t_header;
     for (const sample_file& f : c.slack ? slack_files() : live_files())
-      expected += l2t_rows(f, dir, parent, !c.slack, c.style);
-    expected += "\n";
-    std::string results;
-    EXPECT_EQ(run_quor(args, results), 0) << args[3];
-    EXPECT_EQ(results, expected) << args[3] << " " << args.back();
+      expected += c.body ? body_line(f, dir, !c.slack) : l2t_rows(f, dir, c.slack ? 66 : 70, !c.slack, c.style);
+    EXPECT_EQ(results_of(args), expected + "\n") << c.args[1] << " " << c.args[2];
   }
-}
-
-TEST_F(TimelineOutput, BodyfileLinesOfLiveAndSlackEntries) {
-  std::string expected = k_body_header;
-  for (const sample_file& f : live_files()) expected += body_line(f, "\\Projects\\quor\\src\\", true);
-  expected += "\n";
-  std::string results;
-  // Neither the user and host names nor -base10 change a body line.
-  EXPECT_EQ(run_quor({"-image", image_, "-path", "\\Projects\\quor\\src", "-bodyfile", "-base10", "-username",
-                      "alice", "-hostname", "ws01"},
-                     results),
-            0);
-  EXPECT_EQ(results, expected);
-
-  expected = k_body_header;
-  for (const sample_file& f : slack_files()) expected += body_line(f, "\\Documents\\", false);
-  expected += "\n";
-  EXPECT_EQ(run_quor({"-image", image_, "-path", "\\Documents", "-slack", "-nodups", "-bodyfile"}, results), 0);
-  EXPECT_EQ(results, expected);
 }
 
 // mactime's "-y -z UTC" form of a Unix time.
@@ -263,8 +202,7 @@ std::string iso_time(long long unix_seconds) {
 
 TEST_F(TimelineOutput, WholeVolumeBodyfileLoadsInMactime) {
   if (!quor_test::have_program("mactime")) GTEST_SKIP() << "mactime (The Sleuth Kit) absent";
-  std::string results;
-  ASSERT_EQ(run_quor({"-image", image_, "-all", "-bodyfile"}, results), 0);
+  const std::string results = results_of({"-image", image_, "-all", "-bodyfile"});
   const std::string body = quor_test::scratch_dir() + "/sample.body";
   std::ofstream(body, std::ios::binary) << results;
   std::string listing;
