@@ -4,7 +4,10 @@
 
 #include <ctime>
 
+#include "tests/time/time_fields.h"
 #include "time/zq_time.h"
+
+using namespace time_test;
 
 namespace {
 
@@ -35,16 +38,6 @@ unsigned long long ref_filetime(const civil& c) {
   return static_cast<unsigned long long>(s) * 10000000ULL;
 }
 
-void expect_fields(const systemtime_ex& st, const civil& c, int dow, const char* what) {
-  EXPECT_EQ(st.wYear, c.year) << what;
-  EXPECT_EQ(st.wMonth, c.month) << what;
-  EXPECT_EQ(st.wDay, c.day) << what;
-  EXPECT_EQ(st.wHour, c.hour) << what;
-  EXPECT_EQ(st.wMinute, c.minute) << what;
-  EXPECT_EQ(st.wSecond, c.second) << what;
-  EXPECT_EQ(st.wDayOfWeek, dow) << what;
-}
-
 }  // namespace
 
 TEST(Calendar, EveryDayFrom1601To3000MatchesAnIndependentDayCount) {
@@ -55,47 +48,37 @@ TEST(Calendar, EveryDayFrom1601To3000MatchesAnIndependentDayCount) {
       for (int d = 1; d <= ref_month_days(y, m); ++d, ++day_index) {
         const int secs = static_cast<int>((day_index * 7919) % 86400);
         const civil c{y, m, d, secs / 3600, secs / 60 % 60, secs % 60};
+        const std::string text = ymdhms(y, m, d, c.hour, c.minute, c.second);
         const unsigned long long ticks = static_cast<unsigned long long>(day_index % 10000000);
         const unsigned long long ft = ref_filetime(c) + ticks;
         const int dow = static_cast<int>((day_index + 1) % 7);
 
         systemtime_ex st;
         ASSERT_TRUE(filetime_to_tm(ft, st));
-        expect_fields(st, c, dow, "filetime_to_tm");
+        EXPECT_EQ(fields_of(st), text);
+        EXPECT_EQ(st.wDayOfWeek, dow) << text;
         EXPECT_EQ(st.wMilliseconds, ticks / 10000);
         EXPECT_EQ(st.nanoseconds, ticks * 100);
 
         // Calendar fields read back as UTC give the same instant.
-        tm fields{};
-        fields.tm_year = y - 1900;
-        fields.tm_mon = m - 1;
-        fields.tm_mday = d;
-        fields.tm_hour = c.hour;
-        fields.tm_min = c.minute;
-        fields.tm_sec = c.second;
+        tm fields = make_tm(y, m, d, c.hour, c.minute, c.second);
         long64 unix_seconds = 0;
-        const long long expect_unix =
-            static_cast<long long>(ref_filetime(c) / 10000000ULL) - 11644473600LL;
+        const long long expect_unix = static_cast<long long>(ref_filetime(c) / 10000000ULL) - 11644473600LL;
         EXPECT_EQ(tm_to_unix_utc(fields, unix_seconds), expect_unix > 0);
         EXPECT_EQ(unix_seconds, expect_unix);
-        if (sizeof(time_t) >= 8) {
-          tm copy = fields;
-          EXPECT_EQ(static_cast<long long>(timegm(&copy)), expect_unix);
-        }
+        EXPECT_TRUE(sizeof(time_t) < 8 || static_cast<long long>(timegm(&fields)) == expect_unix) << text;
 
         const zq::time t(ft, zq::type_filetime);
         const bool in_range = ft >= 116444736010000000ULL && ft <= zq::last_valid_filetime;
-        EXPECT_EQ(t.m_valid, in_range ? 1 : 0) << y << "-" << m << "-" << d;
+        EXPECT_EQ(t.m_valid, in_range ? 1 : 0) << text;
         if (in_range) {
-          expect_fields(t.m_st, c, dow, "zq::time");
+          EXPECT_EQ(fields_of(t), text);
+          EXPECT_EQ(t.m_st.wDayOfWeek, dow) << text;
           EXPECT_EQ(t.m_unix_time, static_cast<unsigned long long>(expect_unix));
           // The broken-down copy is the same instant 9.5 hours later.
           systemtime_ex shifted;
           ASSERT_TRUE(filetime_to_tm(ft + 34200ULL * 10000000ULL, shifted));
-          EXPECT_EQ(t.m_tm.tm_year + 1900, shifted.wYear);
-          EXPECT_EQ(t.m_tm.tm_mon + 1, shifted.wMonth);
-          EXPECT_EQ(t.m_tm.tm_mday, shifted.wDay);
-          EXPECT_EQ(t.m_tm.tm_hour, shifted.wHour);
+          EXPECT_EQ(fields_of(t.m_tm), fields_of(shifted));
           EXPECT_EQ(t.m_tm.tm_wday, shifted.wDayOfWeek);
           EXPECT_EQ(t.m_tm.tm_yday, ref_days_1601(shifted.wYear, shifted.wMonth, shifted.wDay) -
                                         ref_days_1601(shifted.wYear, 1, 1));
@@ -113,21 +96,10 @@ TEST(Calendar, ValidityBoundsAgreeWithTheDerivation) {
   const civil last{3000, 12, 31, 14, 29, 59};
   EXPECT_EQ(zq::last_valid_filetime, ref_filetime(last) + 9999999ULL);
   const unsigned long long probes[] = {
-      0,
-      1,
-      116444736000000000ULL,
-      116444736009999999ULL,
-      116444736010000000ULL,
-      116444736010000001ULL,
-      zq::last_valid_filetime - 1,
-      zq::last_valid_filetime,
-      zq::last_valid_filetime + 1,
-      ref_filetime(civil{3001, 1, 1, 0, 0, 0}),
-      0x7fffffffffffffffULL,
-      0x8000000000000000ULL,
-      0xffffffffffffffffULL,
-      121493952000000000ULL,
-      157469184000000000ULL,
+      0, 1, 116444736000000000ULL, 116444736009999999ULL, 116444736010000000ULL, 116444736010000001ULL,
+      zq::last_valid_filetime - 1, zq::last_valid_filetime, zq::last_valid_filetime + 1,
+      ref_filetime(civil{3001, 1, 1, 0, 0, 0}), 0x7fffffffffffffffULL, 0x8000000000000000ULL,
+      0xffffffffffffffffULL, 121493952000000000ULL, 157469184000000000ULL,
   };
   for (unsigned long long ft : probes)
     EXPECT_EQ(zq::is_valid_filetime(ft), zq::time(ft, zq::type_filetime).m_valid == 1) << ft;
@@ -181,23 +153,18 @@ TEST(Calendar, UnixSecondsOfFiletimes) {
 }
 
 TEST(Calendar, NormalizeTmCarriesAndRefusesBefore1970) {
-  auto seconds = [](int y, int mon0, int d, int h, int mi, uint64& out) {
-    tm t{};
-    t.tm_year = y - 1900;
-    t.tm_mon = mon0;
-    t.tm_mday = d;
-    t.tm_hour = h;
-    t.tm_min = mi;
-    return normalize_tm(t, out);
-  };
   uint64 a = 0, b = 0;
-  ASSERT_TRUE(seconds(1970, 0, 1, 0, 0, a));
+  tm t = make_tm(1970, 1, 1);
+  ASSERT_TRUE(normalize_tm(t, a));
   EXPECT_EQ(a, 34200u);
-  EXPECT_FALSE(seconds(1969, 11, 31, 23, 59, a));
+  t = make_tm(1969, 12, 31, 23, 59);
+  EXPECT_FALSE(normalize_tm(t, a));
   EXPECT_EQ(a, ~0ULL);
-  ASSERT_TRUE(seconds(2000, 0, 1, 0, 60, a) && seconds(2000, 0, 1, 1, 0, b));
+  tm minutes = make_tm(2000, 1, 1, 0, 60), hours = make_tm(2000, 1, 1, 1, 0);
+  ASSERT_TRUE(normalize_tm(minutes, a) && normalize_tm(hours, b));
   EXPECT_EQ(a, b);
-  // Negative fields borrow: day 0 of March is the last of February.
-  ASSERT_TRUE(seconds(2000, 2, 0, 0, 0, a));
+  // Day 0 of March is the last of February.
+  t = make_tm(2000, 3, 0);
+  ASSERT_TRUE(normalize_tm(t, a));
   EXPECT_EQ(a, 951782400u + 34200u);
 }

@@ -1,12 +1,10 @@
 // Date and time texts into zq::time and SYSTEMTIME values.
 #include <gtest/gtest.h>
 
+#include "tests/time/time_fields.h"
 #include "time/zq_time.h"
 
-namespace {
-constexpr uint64 kEpoch = 116444736000000000ULL;
-constexpr uint64 kSecond = 10000000ULL;
-}  // namespace
+using namespace time_test;
 
 TEST(TimeText, TextConstructor) {
   struct row {
@@ -49,49 +47,29 @@ TEST(TimeText, TextConstructor) {
 TEST(TimeText, ParseSystemtime) {
   zq::_windows_systemtime st;
   ASSERT_TRUE(zq::parse_systemtime("12-31-99", "10:30:15", st));
-  EXPECT_EQ(st.wYear, 1999);
-  EXPECT_EQ(st.wMonth, 12);
-  EXPECT_EQ(st.wDay, 31);
-  EXPECT_EQ(st.wHour, 10);
-  EXPECT_EQ(st.wMinute, 30);
-  EXPECT_EQ(st.wSecond, 15);
+  EXPECT_EQ(fields_of(st), "1999-12-31 10:30:15");
   ASSERT_TRUE(zq::parse_systemtime("5-Jan-2010", nullptr, st));
-  EXPECT_EQ(st.wYear, 2010);
-  EXPECT_EQ(st.wMonth, 1);
-  EXPECT_EQ(st.wDay, 5);
-  EXPECT_EQ(st.wHour, 0);
+  EXPECT_EQ(fields_of(st), "2010-01-05 00:00:00");
   ASSERT_TRUE(zq::parse_systemtime(nullptr, "01:02:03", st));
-  EXPECT_EQ(st.wYear, 0);
-  EXPECT_EQ(st.wMonth, 0);
-  EXPECT_EQ(st.wHour, 1);
+  EXPECT_EQ(fields_of(st), "0000-00-00 01:02:03");
   EXPECT_FALSE(zq::parse_systemtime(nullptr, nullptr, st));
-  // A failed parse leaves the record as it was.
+  // A failed parse leaves the record as it was; hour 24 is no hour.
   EXPECT_FALSE(zq::parse_systemtime("13/01/2000", "01:02:03", st));
   EXPECT_FALSE(zq::parse_systemtime("01/01/2000", "24:00", st));
-  EXPECT_EQ(st.wHour, 1);
-  EXPECT_EQ(st.wYear, 0);
+  EXPECT_EQ(fields_of(st), "0000-00-00 01:02:03");
 
   ASSERT_TRUE(zq::parse_systemtime_w(L"06/15/2020", L"", st));
-  EXPECT_EQ(st.wYear, 2020);
-  EXPECT_EQ(st.wDay, 15);
+  EXPECT_EQ(fields_of(st), "2020-06-15 00:00:00");
   EXPECT_FALSE(zq::parse_systemtime_w(L"", L"", st));
   EXPECT_FALSE(zq::parse_systemtime_w(nullptr, nullptr, st));
   EXPECT_FALSE(zq::parse_systemtime_w(L"06/15/2020", L"x", st));
-
   ASSERT_TRUE(zq::parse_systemtime_by_order("2010.05.06", nullptr, "ymd", '.', st));
-  EXPECT_EQ(st.wYear, 2010);
-  EXPECT_EQ(st.wMonth, 5);
-  EXPECT_EQ(st.wDay, 6);
+  EXPECT_EQ(fields_of(st), "2010-05-06 00:00:00");
   EXPECT_FALSE(zq::parse_systemtime_by_order("1-2", nullptr, "DMY", '-', st));
 
   tm fields{};
   ASSERT_TRUE(zq::parse_tm("06/15/2020", "01:02:03", fields));
-  EXPECT_EQ(fields.tm_year, 120);
-  EXPECT_EQ(fields.tm_mon, 5);
-  EXPECT_EQ(fields.tm_mday, 15);
-  EXPECT_EQ(fields.tm_hour, 1);
-  EXPECT_EQ(fields.tm_min, 2);
-  EXPECT_EQ(fields.tm_sec, 3);
+  EXPECT_EQ(fields_of(fields), "2020-06-15 01:02:03");
   ASSERT_TRUE(zq::parse_tm(nullptr, "1:00pm", fields));
   EXPECT_EQ(fields.tm_hour, 13);
   EXPECT_FALSE(zq::parse_tm(nullptr, nullptr, fields));
