@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
+#include <sstream>
 
 #include "app/attribute_list.h"
 #include "disk/disk_handle.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
+#include "ntfs/security_descriptor.h"
 #include "utils/byte_order.h"
 #include "utils/file_handle.h"
 #include "utils/number_text.h"
@@ -80,9 +82,13 @@ void note_time(bool& suspect, std::string& note, ulong64 t, ulong64 future_limit
   }
 }
 
-// Stand-in until the engine's security-descriptor printer exists: the
-// descriptor text stays empty (only the directory walker reads it).
-std::string security_descriptor_text(const byte_view&) { return std::string(); }
+std::string security_descriptor_text(const byte_view& value) {
+  std::ostringstream text;
+  // A resident value lives inside one MFT record, so its length fits in 32 bits.
+  const uint32 size = value.size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32>(value.size);
+  print_security_descriptor(text, value.data, size, "  ");
+  return text.str();
+}
 
 }  // namespace
 

@@ -1,0 +1,54 @@
+// A resident security-descriptor attribute reaches its attribute record as
+// the descriptor's text, each line indented by two blanks.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/record_reader.h"
+#include "tests/app/record_builder.h"
+#include "tests/support/fixture.h"
+#include "utils/byte_order.h"
+#include "utils/file_handle.h"
+
+TEST(RecordSecurity, ResidentDescriptorBecomesIndentedText) {
+  // Owner S-1-5-32-544 at 20, no group or SACL, DACL at 36 with one ACE
+  // allowing S-1-1-0 the standard rights.
+  std::vector<byte> sd = {1, 0, 0x04, 0x80, 20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 36, 0, 0, 0,
+                          1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0,
+                          2, 0, 28, 0, 1, 0, 0, 0,
+                          0, 3, 20, 0, 0xFF, 0x01, 0x1F, 0x00,
+                          1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};
+  std::vector<byte> damaged = sd;
+  store_u32(&damaged[4], 0x7FFF);  // owner past the value
+  store_u16(&damaged[38], 0xFFFF);  // DACL larger than the value
+
+  quor_test::record_builder r0, r1;
+  r0.add(0x50, 1, u"", sd);
+  r1.add(0x50, 1, u"", damaged);
+  const std::string path = quor_test::scratch_dir() + "/security.mft";
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  for (const std::vector<byte>& r : {r0.finish(), r1.finish()}) std::fwrite(r.data(), 1, r.size(), f);
+  std::fclose(f);
+  user_ctx ctx;
+  ctx.mft_reader = new uni::file_handle(path, false, false);
+  ctx.is_open = true;
+
+  const std::string dacl =
+      "\n"
+      "  Discretionary Access Control List\n"
+      "  access allowed  World           DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER | SYNCHRONIZE\n";
+  const std::string expected[] = {
+      "  Security Identifiers\n  owner sid [S-1-5-32-544]\n" + dacl,
+      "  Security Identifiers\n  owner sid []\n" + dacl,
+  };
+  for (ulong64 entry = 0; entry < 2; ++entry) {
+    inode_attributes rec;
+    ASSERT_TRUE(read_inode(rec, ctx, entry));
+    const attribute_record& attr = rec.attributes.at(0x50 | (1ull << 48));
+    EXPECT_EQ(attr.label, "security descr");
+    EXPECT_EQ(attr.detail, expected[entry]) << entry;
+  }
+}
