@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <map>
 
 #include "app/source_open.h"
 #include "tests/support/fixture.h"
+#include "tests/support/listing.h"
 #include "utils/utf_convert.h"
 
 namespace {
@@ -20,17 +20,9 @@ struct listing {
 
 listing read_listing(const std::string& name) {
   listing out;
-  std::ifstream in(std::string(QUOR_FIXTURE_DIR) + "/" + name);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::vector<std::string> f;
-    size_t start = 0;
-    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-      f.push_back(line.substr(start, tab - start));
-    f.push_back(line.substr(start));
-    if (f.size() < 5) continue;
-    out.inode[f[4]] = std::stoull(f[0]);
-    if (f[2] == "d") out.dirs[std::stoull(f[0])] = f[4];
+  for (const auto& e : quor_test::read_listing(name)) {
+    out.inode[e.path] = e.inode;
+    if (e.kind == 'd') out.dirs[e.inode] = e.path;
   }
   return out;
 }
@@ -49,7 +41,7 @@ class DirTreeOnDefault : public testing::Test {
     ctx_.resolved_image = utf8_to_wstring(img);
     ctx_.verbose = false;
     ASSERT_TRUE(initialize_mft(ctx_));
-    listing_ = read_listing("default.listing");
+    listing_ = read_listing("default.img");
   }
   user_ctx ctx_;
   listing listing_;
@@ -141,7 +133,7 @@ TEST(DirTree, FindInodeByPathOnAnExtractedMft) {
   if (img.empty() || !quor_test::have_program("icat")) GTEST_SKIP() << "default.img or icat absent";
   const std::string mft = quor_test::scratch_dir() + "/default.mft";
   ASSERT_EQ(std::system(("icat '" + img + "' 0 > '" + mft + "'").c_str()), 0);
-  const listing list = read_listing("default.listing");
+  const listing list = read_listing("default.img");
   struct mft_case {
     std::wstring path;
     bool found;

@@ -325,27 +325,32 @@ TEST_F(QuorOnDefault, UnicodeNamesAndImagePath) {
   EXPECT_EQ(run_quor(on_image({"-path", "\\names\\caf\xc3"})).status, kFailed);
 }
 
-// The allocation of \many as icat extracts it, a gap to 3 MiB that holds no
-// INDX record, then the allocation of \longnames: the file is read whole and
-// each record keeps its own offset.
+// A record that is not an index record, the allocation of \many as icat
+// extracts it, a gap to 3 MiB that holds no INDX record, then the allocation
+// of \longnames: the file is read whole, each record keeps its own offset.
 TEST_F(QuorOnDefault, IndxFileBeyondTwoMebibytes) {
   if (!quor_test::have_program("icat")) GTEST_SKIP() << "icat absent";
   const std::string big = quor_test::scratch_dir() + "/many-and-longnames.i30";
-  shell("icat " + quote(image_) + " " + std::to_string(listing_.at("[root]\\many").inode) + "-160 > " +
-        quote(big) + " && truncate -s 3M " + quote(big) + " && icat " + quote(image_) + " " +
-        std::to_string(listing_.at("[root]\\longnames").inode) + "-160 >> " + quote(big));
+  shell("head -c 4096 /dev/zero | tr '\\0' z > " + quote(big) + " && icat " + quote(image_) + " " +
+        std::to_string(listing_.at("[root]\\many").inode) + "-160 >> " + quote(big) + " && truncate -s 3M " +
+        quote(big) + " && icat " + quote(image_) + " " + std::to_string(listing_.at("[root]\\longnames").inode) +
+        "-160 >> " + quote(big));
   const csv_output csv = csv_run({"-indxfile", big, "-all", "-csv", "-path", "\\sub"}, 19);
   EXPECT_EQ(csv.header, "offset," + kCsvHeader);
+  const std::set<std::string> gone = gone_paths("default.img");
   std::map<std::string, std::set<std::string>> live;  // folder -> live paths
-  size_t slack = 0;
+  size_t slack = 0, gone_found = 0;
   for (const auto& row : csv.rows) {
     const unsigned long long off = std::stoull(row[0], nullptr, 16);
     const std::string dir = off >= (3u << 20) ? "[root]\\longnames" : "[root]\\many";
+    const std::string path = dir + "\\" + row[17];
+    EXPECT_GE(off, 4096u + 24) << path;
     if (row[4] != "valid") {
       ++slack;
+      EXPECT_TRUE(row[18] != "deleted" || !listing_.count(path)) << "live file called deleted: " << path;
+      gone_found += row[18] == "deleted" && gone.count(path);
       continue;
     }
-    const std::string path = dir + "\\" + row[17];
     EXPECT_EQ(listing_.count(path), 1u) << path << " at " << row[0];
     EXPECT_GE(off % 4096, 24u) << path;  // positions in the file, record by record
     live[dir].insert(path);
@@ -358,6 +363,7 @@ TEST_F(QuorOnDefault, IndxFileBeyondTwoMebibytes) {
     EXPECT_GE(live[dir].size() + 16, listed) << dir;
   }
   EXPECT_GT(slack, 0u);
+  EXPECT_GT(gone_found, 0u);
 
   const run_result both = run_quor({"-indxfile", big, "-mft", "64"});
   EXPECT_EQ(both.status, kFailed);
