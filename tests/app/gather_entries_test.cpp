@@ -1,5 +1,6 @@
-// Gathering the folders of the fixture volumes: live entries against the
-// listing, carved entries against what the fixture script removed.
+// Gathering a folder's entries where the index gives no names or its bitmap
+// frees a record; whole kit volumes are gathered end to end
+// (end_to_end_test.cpp).
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -35,42 +36,6 @@ void split_path(const std::string& path, names_by_folder& into) {
   size_t slash = path.rfind('/');
   into[path.substr(0, slash)].insert(path.substr(slash + 1));
 }
-
-void check_volume(const char* image) {
-  std::string path = quor_test::fixture(image);
-  if (path.empty()) GTEST_SKIP() << image << " not in the fixture kit";
-  std::map<std::string, ulong64> dirs{{"", 5}};
-  names_by_folder children, gone;
-  for (const auto& e : quor_test::read_listing(image)) {
-    if (e.kind == 'd') dirs[e.path] = e.inode;
-    split_path(e.path, children);
-  }
-  for (const auto& d : quor_test::read_deleted(image)) split_path(d.path, gone);
-  ASSERT_GT(dirs.size(), 1u);
-
-  CNtfs* engine = nullptr;
-  ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, engine, false, false));
-  user_ctx ctx(engine, true);
-  size_t gone_found = 0;
-  for (const auto& d : dirs) {
-    SCOPED_TRACE(d.first);
-    std::set<std::string> live;
-    std::map<std::string, std::string> carved;
-    const std::set<std::string>& expected = children[d.first];
-    if (!gather(ctx, d.second, live, carved) && expected.empty()) continue;
-    for (const std::string& name : expected) EXPECT_EQ(live.count(name), 1u) << name;
-    EXPECT_TRUE(d.second == 5 || live.size() == expected.size()) << live.size();
-    for (const auto& c : carved) {
-      // A name that lives in the folder is never called deleted.
-      EXPECT_FALSE(c.second == "deleted" && expected.count(c.first)) << c.first;
-      gone_found += gone[d.first].count(c.first);
-    }
-  }
-  EXPECT_GT(gone_found, 0u);
-}
-
-TEST(GatherEntries, DefaultVolume) { check_volume("default.img"); }
-TEST(GatherEntries, LargeClusters) { check_volume("c64k.img"); }
 
 TEST(GatherEntries, NoFileNameIndexNoEntries) {
   std::string path = quor_test::fixture("default.img");
