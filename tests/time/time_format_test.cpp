@@ -5,34 +5,31 @@
 #include <ctime>
 #include <sstream>
 
+#include "tests/time/time_fields.h"
 #include "time/zq_time.h"
 
-namespace {
+using namespace time_test;
 
-constexpr uint64 kEpoch = 116444736000000000ULL;
-constexpr uint64 kSecond = 10000000ULL;
+namespace {
 
 // FILETIME of a UTC calendar time, from its Unix seconds (computed by hand).
 uint64 ft(uint64 unix_seconds, uint64 ticks = 0) { return kEpoch + unix_seconds * kSecond + ticks; }
 
-// Runs the formatters under a zone far from UTC, so that any use of the
-// host's zone shows up in the texts.
+// Runs the formatters under a zone 3.5 hours from UTC, so that any use of
+// the host's zone shows up in the texts.
 class TimeFormat : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* tz = std::getenv("TZ");
     had_tz_ = tz != nullptr;
-    if (had_tz_) old_tz_ = tz;
+    old_tz_ = tz ? tz : "";
     setenv("TZ", "America/St_Johns", 1);
     tzset();
   }
   void TearDown() override {
-    if (had_tz_) setenv("TZ", old_tz_.c_str(), 1);
-    else unsetenv("TZ");
+    had_tz_ ? setenv("TZ", old_tz_.c_str(), 1) : unsetenv("TZ");
     tzset();
   }
-
- private:
   bool had_tz_ = false;
   std::string old_tz_;
 };
@@ -128,9 +125,7 @@ TEST_F(TimeFormat, StreamStateIsLeftAlone) {
   os.width(30);
   zq::write_time_secs(os, t);
   EXPECT_EQ(os.str(), "01/02/03 04:05:06");
-  EXPECT_EQ(os.width(), 30);
-  EXPECT_EQ(os.fill(), '*');
-  EXPECT_TRUE(os.flags() & std::ios::hex);
+  EXPECT_TRUE(os.width() == 30 && os.fill() == '*' && (os.flags() & std::ios::hex));
 }
 
 TEST_F(TimeFormat, Hex64) {
