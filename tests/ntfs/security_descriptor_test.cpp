@@ -102,25 +102,22 @@ TEST(SecurityDescriptor, ReportNamesOwnerGroupAndEveryAce) {
       "  access allowed  Anonymous Logon READ_CONTROL\n";
   EXPECT_EQ(print(sd, "  "), expected);
 
-  ace_record_map dacl;
-  uint32 dacl_offset = load_u32(sd.data(), SD_DACL_OFFSET);
-  EXPECT_TRUE(parse_security_descriptor_acl(dacl, byte_view(sd.data(), sd.size()), static_cast<int>(dacl_offset)));
+  // The bounded form and the bare-pointer form (bounded by the ACL's own
+  // size) read the same five records.
+  const int dacl_offset = static_cast<int>(load_u32(sd.data(), SD_DACL_OFFSET));
+  ace_record_map dacl, again;
+  EXPECT_TRUE(parse_security_descriptor_acl(dacl, byte_view(sd.data(), sd.size()), dacl_offset));
+  EXPECT_TRUE(parse_security_descriptor_acl(again, sd.data(), dacl_offset));
   ASSERT_EQ(dacl.size(), 5u);
+  EXPECT_EQ(again.size(), 5u);
   const ace_record& merged = dacl.at("S-1-5-21-1-2-3-500access allowed");
-  EXPECT_EQ(merged.sid_text, "S-1-5-21-1-2-3-500");
-  EXPECT_EQ(merged.type_name, "access allowed");
-  EXPECT_EQ(merged.mask_names, "GENERIC_ALL | DELETE");
-  EXPECT_EQ(merged.account_name, "User Admin");
-  // The bare-pointer form, bounded by the ACL's own size, reads the same.
-  ace_record_map again;
-  EXPECT_TRUE(parse_security_descriptor_acl(again, sd.data(), static_cast<int>(dacl_offset)));
-  EXPECT_EQ(again.size(), dacl.size());
+  EXPECT_EQ(merged.sid_text + "/" + merged.type_name + "/" + merged.mask_names + "/" + merged.account_name,
+            "S-1-5-21-1-2-3-500/access allowed/GENERIC_ALL | DELETE/User Admin");
 }
 
 TEST(SecurityDescriptor, AbsentPartsAndEmptyAcls) {
   const bytes none = descriptor({}, {}, {}, {});
-  EXPECT_EQ(print(none, nullptr), "Security Identifiers\n");
-  EXPECT_EQ(print(none, "> "), "> Security Identifiers\n");
+  EXPECT_EQ(print(none, nullptr) + print(none, "> "), "Security Identifiers\n> Security Identifiers\n");
   // An ACL without ACEs prints no heading.
   EXPECT_EQ(print(descriptor(sid(1, {0}), {}, acl({}), acl({})), ""),
             "Security Identifiers\nowner sid [S-1-1-0]\n");
@@ -134,6 +131,7 @@ TEST(SecurityDescriptor, DamagedDescriptorsAreReadOnlyInsideTheirBytes) {
   const std::string head = "Security Identifiers\nowner sid [S-1-5-18]\n";
   const std::string world_line = std::string("access allowed  World           ") + k_standard_rights + "\n";
   const std::string with_dacl = head + "\nDiscretionary Access Control List\n" + world_line;
+  const std::string no_owner = "Security Identifiers\nowner sid []\n" + with_dacl.substr(head.size());
   ASSERT_EQ(print(base, ""), with_dacl);
 
   struct damage {
@@ -143,12 +141,9 @@ TEST(SecurityDescriptor, DamagedDescriptorsAreReadOnlyInsideTheirBytes) {
     int width;     // 1, 2, 4; 0 truncates to `at` bytes
     std::string expected;
   } cases[] = {
-      {"owner offset past the end", SD_OWNER_OFFSET, 0x1000, 4, "Security Identifiers\nowner sid []\n" +
-                                                                   with_dacl.substr(head.size())},
-      {"owner offset at the very end", SD_OWNER_OFFSET, static_cast<uint32>(base.size()), 4,
-       "Security Identifiers\nowner sid []\n" + with_dacl.substr(head.size())},
-      {"owner SID count past the end", 20 + 1, 200, 1, "Security Identifiers\nowner sid []\n" +
-                                                         with_dacl.substr(head.size())},
+      {"owner offset past the end", SD_OWNER_OFFSET, 0x1000, 4, no_owner},
+      {"owner offset at the very end", SD_OWNER_OFFSET, static_cast<uint32>(base.size()), 4, no_owner},
+      {"owner SID count past the end", 20 + 1, 200, 1, no_owner},
       {"DACL offset past the end", SD_DACL_OFFSET, 0xFFFFFFF0u, 4, head},
       {"DACL header cut by the end", SD_DACL_OFFSET, static_cast<uint32>(base.size() - 4), 4, head},
       {"ACE count above the ACL", dacl_at + ACL_ACE_COUNT, 7, 2, with_dacl},
@@ -196,100 +191,66 @@ TEST(SecurityDescriptor, AccountAndSubAuthorityNames) {
     const char* account;
     const char* line;
   } rows[] = {
-      {sid(5, {18}), "Local System", "sid [S-1-5-18] : Local System"},
       {sid(5, {32, 544}), "Admins", "sid [S-1-5-32-544] : Builtin Domain, Admins"},
-      {sid(5, {21, 7, 8, 9, 500}), "User Admin", "sid [S-1-5-21-7-8-9-500] : NT Non Unique, unk, unk, unk, User Admin"},
       {sid(5, {21, 7, 8, 9, 1001}), "unk", "sid [S-1-5-21-7-8-9-1001] : NT Non Unique, unk, unk, unk, unk"},
-      {sid(1, {0}), "World", "sid [S-1-1-0] : World"},
       {sid(0, {0}), "null", "sid [S-1-0-0] : null"},
       {sid(2, {0}), "Local", "sid [S-1-2-0] : Local"},
-      {sid(3, {0}), "Owner", "sid [S-1-3-0] : Owner"},
       {sid(3, {3}), "Group Server", "sid [S-1-3-3] : Group Server"},
       {sid(3, {4}), "unk", "sid [S-1-3-4] : unk"},
-      {sid(5, {32}), "Builtin Domain", "sid [S-1-5-32] : Builtin Domain"},
       {sid(5, {33}), "unk", "sid [S-1-5-33] : unk"},
       {sid(5, {14}), "unk", "sid [S-1-5-14] : unk"},
       {sid(6, {2}), "unk", "sid [S-1-6-2] : unk"},
-      {sid(16, {12288}), "unk", "sid [S-1-16-12288] : unk"},
       {sid(5, {}), "unk", "sid [S-1-5] : "},
   };
   for (const row& r : rows) {
-    std::ostringstream name, line, bare;
+    std::ostringstream name, line;
     write_sid_name(name, r.sid.data());
     write_sid_line(line, r.sid.data(), true);
-    write_sid_line(bare, r.sid.data(), false);
     EXPECT_EQ(name.str(), r.account) << r.line;
     EXPECT_EQ(line.str(), r.line);
-    EXPECT_EQ(bare.str(), std::string(r.line).substr(0, std::string(r.line).find(" : ")));
   }
-  // A SID cut short by its buffer names nothing and has no text.
+  // A SID cut short by its buffer has neither name nor text.
   const bytes admins = sid(5, {32, 544});
   std::ostringstream name, line;
   write_sid_name(name, byte_view(admins.data(), admins.size() - 1));
-  write_sid_line(line, byte_view(admins.data(), admins.size() - 1), true);
-  EXPECT_EQ(name.str(), "unk");
-  EXPECT_EQ(line.str(), "sid []");
+  write_sid_line(line, byte_view(admins.data(), admins.size() - 1), false);
+  EXPECT_EQ(name.str() + line.str(), "unksid []");
 }
 
 TEST(SecurityDescriptor, FlagAndTypeNames) {
-  struct mask_row {
-    uint32 mask;
-    const char* names;
-  } masks[] = {
-      {0, ""},
-      {0x0000FFFF, ""},
-      {0x001F01FF, k_standard_rights},
-      {0xF0000000, "GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL"},
-      {0x03000000, "ACCESS_SYSTEM_SECURITY | MAXIMUM_ALLOWED"},
-      {0x0C000000, ""},
-  };
   std::string out = "left over";
-  for (const mask_row& m : masks) {
-    access_mask_names(m.mask, out);
-    EXPECT_EQ(out, m.names) << std::hex << m.mask;
-  }
+  access_mask_names(0xF300FFFF, out);
+  EXPECT_EQ(out,
+            "GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL | ACCESS_SYSTEM_SECURITY | "
+            "MAXIMUM_ALLOWED");
+  access_mask_names(0x0C00FFFF, out);
+  EXPECT_EQ(out, "");
   ace_flag_names(0xDF, out);
   EXPECT_EQ(out,
             "OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | NO_PROPAGATE_INHERIT_ACE | FAILED_ACCESS_ACE_FLAG | "
             "INHERIT_ONLY_ACE | INHERITED_ACE | SUCCESSFUL_ACCESS_ACE_FLAG");
-  ace_flag_names(0x20, out);
-  EXPECT_EQ(out, "");
-  sd_control_names(0x8014, out);
+  sd_control_names(0x80D4, out);
   EXPECT_EQ(out, "SE_DACL_PRESENT | SE_SACL_PRESENT | SE_SELF_RELATIVE");
-  sd_control_names(0x00C0, out);
-  EXPECT_EQ(out, "");
-
-  struct type_row {
-    uint8 type;
-    const char* long_name;
-    const char* short_name;
-  } types[] = {
-      {0, "ACCESS_ALLOWED_ACE_TYPE", "access allowed"},
-      {3, "SYSTEM_ALARM_ACE_TYPE", "system alarm"},
-      {4, "ACCESS_ALLOWED_COMPOUND_ACE_TYPE", "access allowed"},
-      {6, "ACCESS_DENIED_OBJECT_ACE_TYPE", "access denied"},
-      {7, "SYSTEM_AUDIT_OBJECT_ACE_TYPE", "system audit"},
-      {8, "SYSTEM_ALARM_OBJECT_ACE_TYPE", "system alarm"},
-      {9, "unknown", "unknown"},
-      {0x11, "unknown", "unknown"},
-  };
-  for (const type_row& t : types) {
-    ace_type_name(t.type, out, false);
-    EXPECT_EQ(out, t.long_name);
-    ace_type_name(t.type, out, true);
-    EXPECT_EQ(out, t.short_name);
+  const char* const names[][2] = {{"ACCESS_ALLOWED_OBJECT_ACE_TYPE", "access allowed"},
+                                  {"ACCESS_DENIED_OBJECT_ACE_TYPE", "access denied"},
+                                  {"SYSTEM_AUDIT_OBJECT_ACE_TYPE", "system audit"},
+                                  {"SYSTEM_ALARM_OBJECT_ACE_TYPE", "system alarm"},
+                                  {"unknown", "unknown"}};
+  for (uint8 type = 5; type <= 9; ++type) {
+    ace_type_name(type, out, false);
+    EXPECT_EQ(out, names[type - 5][0]);
+    ace_type_name(type, out, true);
+    EXPECT_EQ(out, names[type - 5][1]);
   }
   EXPECT_EQ(rid_names().size(), 31u);
-  EXPECT_TRUE(rid_name(520, out));
-  EXPECT_EQ(out, "Domain Policy Creater/Owner");
   EXPECT_FALSE(rid_name(521, out));
   EXPECT_EQ(out, "");
   EXPECT_STREQ(identifier_authority_name(4), "Non Unique Authority");
-  EXPECT_STREQ(identifier_authority_name(6), "unk");
 }
 
 TEST(SecurityDescriptor, FieldDumps) {
-  const bytes sd = descriptor(sid(5, {32, 544}), {}, {}, acl({ace(0, 0x03, k_rights_and_specifics, sid(5, {32, 544}))}));
+  const bytes admins = sid(5, {32, 544});
+  const bytes sd = descriptor(admins, {}, {}, acl({ace(0, 0x03, k_rights_and_specifics, admins)}));
   std::ostringstream header;
   dump_security_descriptor_header(header, sd.data());
   EXPECT_EQ(header.str(),
@@ -341,7 +302,6 @@ TEST(SecurityDescriptor, FieldDumps) {
             "\n");
 
   // Cut records show the fields that fit and no more.
-  const bytes admins = sid(5, {32, 544});
   std::ostringstream cut_sid;
   dump_sid(cut_sid, byte_view(admins.data(), 14), 0x100);
   EXPECT_EQ(cut_sid.str(),
@@ -350,16 +310,6 @@ TEST(SecurityDescriptor, FieldDumps) {
             "(0x00000101) subauthority count: 0x02\n"
             "(0x00000102) ident authority:    0x000000000005: NT Authority\n"
             "(0x00000108) sub_authority[0]:   0x00000020: Builtin Domain\n");
-  std::ostringstream cut_ace;
-  bytes long_ace = sd;
-  store_u16(&long_ace[0x2c + ACE_SIZE], 0x400);
-  dump_ace(cut_ace, byte_view(long_ace.data() + 0x2c, 7), 0);
-  EXPECT_EQ(cut_ace.str(),
-            "- ACE -\n"
-            "(0x00000000) type:               0x00 (access allowed)\n"
-            "(0x00000001) flags:              0x03 ( OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE )\n"
-            "(0x00000002) size:               0x0400\n"
-            "\n");
 }
 
 // The resident descriptor of /small.txt on the default fixture, read through
@@ -370,7 +320,8 @@ TEST(SecurityDescriptor, RealDescriptorAgreesWithNtfsinfo) {
   if (!quor_test::have_program("ntfsinfo")) GTEST_SKIP() << "ntfsinfo absent";
   const ulong64 entry = 64;
   std::string report;
-  ASSERT_EQ(quor_test::run_command("ntfsinfo -i " + std::to_string(entry) + " -v '" + image + "' 2>/dev/null", report), 0);
+  const std::string command = "ntfsinfo -i " + std::to_string(entry) + " -v '" + image + "' 2>/dev/null";
+  ASSERT_EQ(quor_test::run_command(command, report), 0);
   auto after = [&report](const std::string& label) {
     size_t at = report.find(label);
     if (at == std::string::npos) return std::string();
