@@ -104,6 +104,7 @@ std::string column(const std::string& text) {
 }
 
 void print_acl(std::ostream& out, const byte_view& sd, uint32 acl_offset, const char* heading, const std::string& p) {
+  // No descriptor comes near 2 GiB: an offset that large is damage.
   if (acl_offset == 0 || acl_offset > 0x7FFFFFFFu) return;
   ace_record_map records;
   parse_security_descriptor_acl(records, sd, static_cast<int>(acl_offset));
