@@ -26,10 +26,9 @@ std::vector<byte> slack(int slots, const std::vector<int>& at, uint64 value,
 }  // namespace
 
 TEST(TimeScan, CarverWindowComesFromItsDateTexts) {
-  EXPECT_EQ(zq::time("01/01/1986").m_filetime, kLow);
-  EXPECT_EQ(zq::time("01/01/2100").m_filetime, kHigh);
-  EXPECT_EQ(zq::time("01/01/1986").m_valid, 1);
-  EXPECT_EQ(zq::time("01/01/2100").m_valid, 1);
+  const zq::time low("01/01/1986"), high("01/01/2100");
+  EXPECT_TRUE(low.m_valid == 1 && low.m_filetime == kLow);
+  EXPECT_TRUE(high.m_valid == 1 && high.m_filetime == kHigh);
 }
 
 TEST(TimeScan, WindowScanStrideRules) {
@@ -41,8 +40,7 @@ TEST(TimeScan, WindowScanStrideRules) {
     uint64 base;
     int step;
     std::vector<ulong64> expect;
-  };
-  const row rows[] = {
+  } rows[] = {
       {"hits in 0 and 2: 2 lies in the skipped 32 bytes", 8, {0, 2}, kInside, 0, 32, {0}},
       {"a hit in slot 4 after one in slot 0", 8, {0, 4}, kInside, 0, 32, {0, 32}},
       {"the base is added", 4, {1}, kInside, 4096, 32, {4104}},
@@ -67,18 +65,14 @@ TEST(TimeScan, WindowScanStrideRules) {
 
 TEST(TimeScan, WindowScanRefusals) {
   std::vector<byte> buf = slack(4, {0}, kInside);
-  std::vector<ulong64> hits;
   struct row {
     const byte* data;
-    int length;
-    int step;
+    int length, step;
+  } rows[] = {
+      {buf.data(), 7, 32}, {nullptr, 32, 32}, {buf.data(), 32, 0}, {buf.data(), 32, 12}, {buf.data(), -8, 32},
+      {buf.data(), 32, -8},  // a negative step would walk backwards forever
   };
-  const row rows[] = {
-      {buf.data(), 7, 32}, {nullptr, 32, 32}, {buf.data(), 32, 0}, {buf.data(), 32, 12},
-      {buf.data(), -8, 32},
-      // A negative step would walk backwards forever.
-      {buf.data(), 32, -8},
-  };
+  std::vector<ulong64> hits;
   for (const row& r : rows) {
     hits.assign(1, 7);
     EXPECT_FALSE(zq::scan_filetimes_in_range(hits, r.data, r.length, 0, kLow, kHigh, r.step));
@@ -102,8 +96,7 @@ TEST(TimeScan, BytePositionScans) {
   ASSERT_TRUE(zq::scan_unix_times(buf.data(), 12, times, offsets));
   EXPECT_EQ(offsets, (std::vector<uint32>{5, 6, 7}));
   ASSERT_EQ(times.size(), 3u);
-  EXPECT_EQ(times[0].m_unix_time, 0x01000000u);
-  EXPECT_EQ(times[2].m_unix_time, 0x100u);
+  EXPECT_TRUE(times[0].m_unix_time == 0x01000000u && times[2].m_unix_time == 0x100u);
   std::vector<byte> zeros(12, 0);
   ASSERT_TRUE(zq::scan_unix_times(zeros.data(), 12, times, offsets));
   EXPECT_TRUE(offsets.empty());
