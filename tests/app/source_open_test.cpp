@@ -78,12 +78,4 @@ TEST(InitializeMft, OpensAVolumeOnceAndPrefersTheResolvedImage) {
   EXPECT_EQ(ctx.ntfs, first);
 }
 
-TEST(InitializeMft, NotAnNtfsVolumeFails) {
-  user_ctx ctx;
-  ctx.image = scratch_file("zeros.img", 1 << 20);
-  EXPECT_FALSE(initialize_mft(ctx));
-  EXPECT_FALSE(ctx.is_open);
-  EXPECT_EQ(ctx.ntfs, nullptr);
-}
-
 }  // namespace
