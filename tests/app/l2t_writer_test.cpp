@@ -131,49 +131,48 @@ INDX_ENTRY_INFO make_entry(ulong64 entry, uint16 seq, ulong64 parent, const std:
 }
 
 TEST(L2tWriter, IndexEntryRows) {
-  user_ctx ctx;
-  ctx.tool_name = "quor";
-  ctx.path = "\\docs\\";
-  ctx.username = "alice";
-  ctx.hostname = "ws01";
-  std::ostringstream out;
-  const INDX_ENTRY_INFO carved = make_entry(0x1234, 3, 5, "a,b.txt", k_t0 + k_minute, 0, k_t0 + k_minute, k_t0,
-                                            false, false);
-  write_indx_entry_l2t(out, carved, ctx);
+  INDX_ENTRY_INFO from_file = make_entry(0x1234, 3, 5, "f", k_t0, 0, 0, 0, false, true);
+  from_file.file_offset = 4120;
+  const std::string all4 = "01/02/2020, 03:04:05.678,UTC,MACB,INDX,INDX-valid,Last Modified; Last Access; MFT Change; "
+                           "Created,alice,ws01,\\docs\\";
   const std::string carved_tail =
       ",alice,ws01,\\docs\\a b.txt,\\docs\\a b.txt (file size: 0x000003e8) (parent inode 0x00000005),2,,"
       "0x00001234,slack file entry,quor (corvane),\n";
-  EXPECT_EQ(out.str(), std::string(k_header) +
-                           "01/02/2020, 03:04:05.678,UTC,...B,INDX,INDX-slack,Created" + carved_tail +
-                           "01/02/2020, 03:05:05.678,UTC,M.C.,INDX,INDX-slack,Last Modified; MFT Change" +
-                           carved_tail);
-  EXPECT_FALSE(ctx.header_pending);
-
-  // A directory with a zeroed reference under parent 0: no inode, no size,
-  // no parent part; $MFT keeps its entry number 0.
-  std::ostringstream dirs;
-  write_indx_entry_l2t(dirs, make_entry(0, 0, 0, "sub", k_t0, k_t0, k_t0, k_t0, true, true), ctx);
-  write_indx_entry_l2t(dirs, make_entry(0, 1, 5, "$MFT", k_t0, k_t0, k_t0, k_t0, false, true), ctx);
-  EXPECT_EQ(dirs.str(),
-            "01/02/2020, 03:04:05.678,UTC,MACB,INDX,INDX-valid,Last Modified; Last Access; MFT Change; "
-            "Created,alice,ws01,\\docs\\sub,\\docs\\sub,2,,,valid dir entry,quor (corvane),\n"
-            "01/02/2020, 03:04:05.678,UTC,MACB,INDX,INDX-valid,Last Modified; Last Access; MFT Change; "
-            "Created,alice,ws01,\\docs\\$MFT,\\docs\\$MFT (file size: 0x000003e8) (parent inode 0x00000005),2,,"
-            "0x00000000,valid file entry,quor (corvane),\n");
-
-  // An extracted file in decimal: its name in filename, the offset in extra.
-  user_ctx file_ctx;
-  file_ctx.tool_name = "quor";
-  file_ctx.indxfile = "dir,1.indx";
-  file_ctx.hex_sizes = false;
-  file_ctx.header_pending = false;
-  INDX_ENTRY_INFO from_file = make_entry(0x1234, 3, 5, "f", k_t0, 0, 0, 0, false, true);
-  from_file.file_offset = 4120;
-  std::ostringstream file_out;
-  write_indx_entry_l2t(file_out, from_file, file_ctx);
-  EXPECT_EQ(file_out.str(),
-            "01/02/2020, 03:04:05.678,UTC,M...,INDX,INDX-valid,Last Modified,,,f,f (file size: 1000) (parent inode 5),"
-            "2,dir 1.indx,4660,valid file entry,quor (corvane),indx offset: 4120\n");
+  struct row_case {
+    const char* what;
+    INDX_ENTRY_INFO entry;
+    std::string indxfile;  // "" for a volume, else an extracted file in decimal
+    std::string expected;
+  } cases[] = {
+      {"carved, header first",
+       make_entry(0x1234, 3, 5, "a,b.txt", k_t0 + k_minute, 0, k_t0 + k_minute, k_t0, false, false), "",
+       std::string(k_header) + "01/02/2020, 03:04:05.678,UTC,...B,INDX,INDX-slack,Created" + carved_tail +
+           "01/02/2020, 03:05:05.678,UTC,M.C.,INDX,INDX-slack,Last Modified; MFT Change" + carved_tail},
+      // A directory with a zeroed reference under parent 0: no inode, no
+      // size, no parent part; $MFT keeps its entry number 0.
+      {"directory", make_entry(0, 0, 0, "sub", k_t0, k_t0, k_t0, k_t0, true, true), "",
+       all4 + "sub,\\docs\\sub,2,,,valid dir entry,quor (corvane),\n"},
+      {"$MFT", make_entry(0, 1, 5, "$MFT", k_t0, k_t0, k_t0, k_t0, false, true), "",
+       all4 + "$MFT,\\docs\\$MFT (file size: 0x000003e8) (parent inode 0x00000005),2,,0x00000000,"
+              "valid file entry,quor (corvane),\n"},
+      // Its name in filename, the offset in extra.
+      {"extracted file", from_file, "dir,1.indx",
+       "01/02/2020, 03:04:05.678,UTC,M...,INDX,INDX-valid,Last Modified,alice,ws01,f,f (file size: 1000) "
+       "(parent inode 5),2,dir 1.indx,4660,valid file entry,quor (corvane),indx offset: 4120\n"},
+  };
+  user_ctx ctx;
+  ctx.tool_name = "quor";
+  ctx.username = "alice";
+  ctx.hostname = "ws01";
+  for (const row_case& c : cases) {
+    ctx.path = c.indxfile.empty() ? "\\docs\\" : "";
+    ctx.indxfile = c.indxfile;
+    ctx.hex_sizes = c.indxfile.empty();
+    std::ostringstream out;
+    write_indx_entry_l2t(out, c.entry, ctx);
+    EXPECT_EQ(out.str(), c.expected) << c.what;
+    EXPECT_FALSE(ctx.header_pending);
+  }
 }
 
 }  // namespace
