@@ -61,10 +61,9 @@ indx_file_result analyze_indx_file(user_ctx& ctx) {
   indx_file_state state;
   std::vector<byte> piece;
   for (ulong64 offset = 0; offset < static_cast<ulong64>(size); offset += k_piece) {
-    if (!file.read_bytes_at(piece, k_piece, offset)) {
-      if (offset == 0) return indx_file_unreadable;
-      break;
-    }
+    // A piece that cannot be read fails the run: a listing that silently
+    // stops part way would pass for the whole file.
+    if (!file.read_bytes_at(piece, k_piece, offset) || piece.empty()) return indx_file_unreadable;
     parse_records(state, piece.data(), static_cast<uint32>(piece.size()), offset);
   }
   return merge_and_write(state, ctx) ? indx_file_done : indx_file_unparsable;

@@ -28,21 +28,6 @@ const ulong64 kAllDirsLevel = 999999;
 // The index-record-file road carves with no volume to bound entry numbers.
 const ulong64 kIndxFileEntryCount = 0x10000000;
 
-// The whole of an extracted index-record file. A file past 1 GiB (some ten
-// million entries) is refused with a message, never analysed in part.
-const ulong64 kIndxFileLimit = 1ULL << 30;
-
-bool read_whole_file(std::vector<byte>& out, const std::string& path) {
-  out.clear();
-  uni::file_handle file(path, false, false);
-  if (!file.is_open()) return false;
-  const long64 size = file.current_size();
-  if (size < 0 || static_cast<ulong64>(size) > kIndxFileLimit) return false;
-  if (size == 0) return true;
-  return file.read_bytes_at(out, static_cast<uint32>(size), 0) &&
-         out.size() == static_cast<size_t>(size);
-}
-
 // A value that is not valid UTF-8 is taken one character per byte, not dropped.
 std::wstring to_wide(const std::string& text) {
   std::wstring wide = utf8_to_wstring(text);
@@ -119,17 +104,19 @@ bool queue_all_directories(dir_work_map& work, user_ctx& ctx) {
 int run_indx_file_road(user_ctx& ctx, const std::string& prefix) {
   prefix_echo(ctx, prefix);
   ctx.mft_entry_count = kIndxFileEntryCount;
-  std::vector<byte> data;
-  if (!read_whole_file(data, ctx.indxfile)) {
-    std::fflush(stdout);
-    std::printf("prob reading file: %s\n", ctx.indxfile.c_str());
-    return -1;
-  }
-  if (data.empty()) return -1;
-  if (!analyze_indx_buffer(0, ctx, data.data(), static_cast<uint32>(data.size()))) {
-    std::cout.flush();
-    std::printf("prob analyzing file: %s\n", ctx.indxfile.c_str());
-    return -1;
+  switch (analyze_indx_file(ctx)) {
+    case indx_file_done:
+      break;
+    case indx_file_unreadable:
+      std::fflush(stdout);
+      std::printf("prob reading file: %s\n", ctx.indxfile.c_str());
+      return -1;
+    case indx_file_empty:
+      return -1;
+    case indx_file_unparsable:
+      std::cout.flush();
+      std::printf("prob analyzing file: %s\n", ctx.indxfile.c_str());
+      return -1;
   }
   std::cout.flush();
   return 0;
