@@ -2,7 +2,6 @@
 // records, entries naming the base record or a damaged record, short entries.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,7 +10,6 @@
 #include "tests/app/record_builder.h"
 #include "tests/support/fixture.h"
 #include "utils/byte_order.h"
-#include "utils/file_handle.h"
 
 namespace {
 
@@ -52,14 +50,9 @@ TEST(AttributeList, AttributesOfExtensionRecordsAreFiledIntoTheBase) {
   record_builder cut;
   cut.add(0x20, 0, u"", cut_list);
 
-  std::string path = quor_test::scratch_dir() + "/lists.mft";
-  FILE* f = std::fopen(path.c_str(), "wb");
-  for (const auto& r : {base.finish(), unused.finish(), extension.finish(), baad, cut.finish()})
-    std::fwrite(r.data(), 1, r.size(), f);
-  std::fclose(f);
   user_ctx ctx;
-  ctx.mft_reader = new uni::file_handle(path, false, false);
-  ctx.is_open = true;
+  quor_test::open_as_mft_file(ctx, {base.finish(), unused.finish(), extension.finish(), baad, cut.finish()},
+                              "lists.mft");
 
   const ulong64 ext = 0x80 | (5ull << 48), late = 0x80 | (7ull << 48);
   inode_attributes rec;

@@ -2,7 +2,6 @@
 // fixture volumes checked against their listings.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
@@ -13,21 +12,12 @@
 #include "tests/app/record_builder.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
-#include "utils/file_handle.h"
 #include "utils/utf_convert.h"
 
 namespace {
 
+using quor_test::open_as_mft_file;
 using quor_test::record_builder;
-
-void open_as_mft_file(user_ctx& ctx, const std::vector<std::vector<byte>>& records, const std::string& name) {
-  std::string path = quor_test::scratch_dir() + "/" + name;
-  FILE* f = std::fopen(path.c_str(), "wb");
-  for (const auto& r : records) std::fwrite(r.data(), 1, r.size(), f);
-  std::fclose(f);
-  ctx.mft_reader = new uni::file_handle(path, false, false);
-  ctx.is_open = true;
-}
 
 ulong64 key(uint32 type, uint16 id) { return type | (static_cast<ulong64>(id) << 48); }
 
