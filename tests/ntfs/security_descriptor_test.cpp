@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <initializer_list>
 #include <memory>
 #include <sstream>
@@ -29,12 +31,12 @@ bytes sid(uint8 authority, std::initializer_list<uint32> subs) {
 }
 
 bytes ace(uint8 type, uint8 flags, uint32 mask, const bytes& body) {
-  bytes out(8);
+  bytes out(8 + body.size());
   out[0] = type;
   out[1] = flags;
   store_u16(&out[2], static_cast<uint16>(8 + body.size()));
   store_u32(&out[4], mask);
-  out.insert(out.end(), body.begin(), body.end());
+  std::copy(body.begin(), body.end(), out.begin() + 8);
   return out;
 }
 
