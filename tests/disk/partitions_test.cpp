@@ -5,7 +5,7 @@
 
 #include <cstring>
 #include <deque>
-#include <regex>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -80,10 +80,24 @@ std::vector<expected_record> sfdisk_partitions(const std::string& image) {
   std::vector<expected_record> parts;
   std::string json;
   if (quor_test::run_command("sfdisk -J '" + image + "' 2>/dev/null", json) != 0) return parts;
-  std::regex entry("\"start\": (\\d+),\\s*\"size\": (\\d+),\\s*\"type\": \"([0-9a-f]+)\"");
-  for (std::sregex_iterator it(json.begin(), json.end(), entry), end; it != end; ++it)
-    parts.push_back({std::stoull((*it)[1]), std::stoull((*it)[2]),
-                     static_cast<uint16>(std::stoul((*it)[3], nullptr, 16)), 512, ""});
+  // Each partition object lists "start", "size" and "type" in that order.
+  auto field = [&json](const char* key, size_t from, size_t& end) -> std::string {
+    size_t at = json.find(key, from);
+    if (at == std::string::npos) return "";
+    at += std::strlen(key);
+    end = json.find_first_of(",\"\n}", at);
+    return json.substr(at, end - at);
+  };
+  for (size_t pos = 0;;) {
+    size_t end = 0;
+    std::string start = field("\"start\": ", pos, end);
+    if (start.empty()) break;
+    std::string size = field("\"size\": ", end, end);
+    std::string type = field("\"type\": \"", end, end);
+    if (size.empty() || type.empty()) break;
+    parts.push_back({std::stoull(start), std::stoull(size), static_cast<uint16>(std::stoul(type, nullptr, 16)), 512, ""});
+    pos = end;
+  }
   return parts;
 }
 
