@@ -169,21 +169,13 @@ bool disk_handle::open_file(const char* name, bool writable, disk_kind kind) {
 }
 
 bool disk_handle::open_file(const wchar_t* name, bool writable, disk_kind kind) {
-  if (kind != DISK_KIND_FILE && kind != DISK_KIND_DEVICE && kind != DISK_KIND_PHYSICAL_DRIVE) return false;
   if (!name) return false;
   m_wname = name;
-  wstring_to_utf8_into(m_name, m_wname);
-  m_writable = writable;
-  m_fd = ::open(m_name.c_str(), writable ? O_RDWR : O_RDONLY);
-  if (m_fd < 0) {
-    int err = errno;
-    // The UTF-8 form is what %S would print of the wide name.
-    printf("prob opening file %s, error %d [%s]\n", m_name.c_str(), err, strerror(err));
-    return false;
-  }
-  m_size = descriptor_size(m_fd);
-  m_geometry.bytes_per_sector = SECTOR_SIZE;
-  return true;
+  // Opened, and named in the failure message, by its UTF-8 form: what %S
+  // would print of the wide name.
+  std::string narrow;
+  wstring_to_utf8_into(narrow, m_wname);
+  return open_file(narrow.c_str(), writable, kind);
 }
 
 bool disk_handle::open_device(const char* name, bool writable) {
