@@ -32,21 +32,6 @@ bool offset_fits_off_t(ulong64 offset, ulong64 len) {
   return offset <= max && len <= max - offset;
 }
 
-bool write_fully_at(int fd, const void* buf, uint32 len, ulong64 offset, uint32& put) {
-  put = 0;
-  const byte* p = static_cast<const byte*>(buf);
-  while (put < len) {
-    if (!offset_fits_off_t(offset + put, 0)) return false;
-    ssize_t n = pwrite(fd, p + put, len - put, static_cast<off_t>(offset + put));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) break;
-    put += static_cast<uint32>(n);
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -63,6 +48,22 @@ bool read_fully_at(int fd, void* buf, uint32 len, ulong64 offset, uint32& got) {
     }
     if (n == 0) break;  // end of file
     got += static_cast<uint32>(n);
+  }
+  return true;
+}
+
+bool write_fully_at(int fd, const void* buf, uint32 len, ulong64 offset, uint32& put) {
+  put = 0;
+  const byte* p = static_cast<const byte*>(buf);
+  while (put < len) {
+    if (!offset_fits_off_t(offset + put, 0)) return false;
+    ssize_t n = pwrite(fd, p + put, len - put, static_cast<off_t>(offset + put));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) break;
+    put += static_cast<uint32>(n);
   }
   return true;
 }

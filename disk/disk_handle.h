@@ -88,3 +88,5 @@ class disk_handle {
 // reads and interrupted calls; false when the system reports an error.
 // `got` receives what was read (short only at the end of the file).
 bool read_fully_at(int fd, void* buf, uint32 len, ulong64 offset, uint32& got);
+// The same for writing; `put` receives what was written.
+bool write_fully_at(int fd, const void* buf, uint32 len, ulong64 offset, uint32& put);

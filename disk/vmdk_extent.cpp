@@ -1,5 +1,7 @@
 #include "disk/vmdk_extent.h"
 
+#include "disk/disk_handle.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,36 +28,6 @@ const ulong64 max_metadata_bytes = 512u << 20;
 const ulong64 max_tables = 1u << 20;
 // Grains are a few KiB to a few MiB; per-grain arithmetic stays in 32 bits.
 const ulong64 max_grain_sectors = 1u << 21;
-
-// Reads up to len bytes at off, looping over short and interrupted reads;
-// got is what arrived (short only at the end of the file).
-bool pread_all(int fd, byte* buf, ulong64 len, ulong64 off, ulong64& got) {
-  got = 0;
-  while (got < len) {
-    ssize_t n = ::pread(fd, buf + got, static_cast<size_t>(len - got), static_cast<off_t>(off + got));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) break;
-    got += static_cast<ulong64>(n);
-  }
-  return true;
-}
-
-bool pwrite_all(int fd, const byte* buf, ulong64 len, ulong64 off, ulong64& put) {
-  put = 0;
-  while (put < len) {
-    ssize_t n = ::pwrite(fd, buf + put, static_cast<size_t>(len - put), static_cast<off_t>(off + put));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) break;
-    put += static_cast<ulong64>(n);
-  }
-  return true;
-}
 
 bool starts_with(const std::string& line, const char* key, std::string& rest) {
   const size_t n = std::strlen(key);
@@ -138,8 +110,8 @@ bool vmdk_extent::load(int fd) {
     m_file_size = static_cast<ulong64>(st.st_size);
 
     std::memset(m_header, 0, sizeof(m_header));
-    ulong64 got = 0;
-    if (!pread_all(fd, m_header, header_size + 1, 0, got)) return fail(VMDK_LOAD_NOT_OPEN);
+    uint32 got = 0;
+    if (!read_fully_at(fd, m_header, header_size + 1, 0, got)) return fail(VMDK_LOAD_NOT_OPEN);
     if (got < header_size || load_u32(m_header, 0) != magic) return fail(VMDK_LOAD_NOT_SPARSE);
     // Compressed grains hold deflate streams behind markers, not raw sectors:
     // reading them as sectors would hand the engine garbage as evidence.
@@ -174,8 +146,9 @@ bool vmdk_extent::load_descriptor(int fd) {
       !fits(m_file_size, off_sectors * sector, size))
     return fail(VMDK_LOAD_DESCRIPTOR);
   std::vector<byte> text(static_cast<size_t>(size));
-  ulong64 got = 0;
-  if (!pread_all(fd, text.data(), size, off_sectors * sector, got)) return fail(VMDK_LOAD_DESCRIPTOR);
+  uint32 got = 0;
+  if (!read_fully_at(fd, text.data(), static_cast<uint32>(size), off_sectors * sector, got))
+    return fail(VMDK_LOAD_DESCRIPTOR);
 
   // The text ends at its first NUL, or at the last byte actually read.
   const byte* end = static_cast<const byte*>(std::memchr(text.data(), 0, static_cast<size_t>(got)));
@@ -214,8 +187,9 @@ bool vmdk_extent::load_tables(int fd) {
   if (!fits(meta_size, dir_start, 4)) return fail(VMDK_LOAD_METADATA);
 
   std::vector<byte> meta(static_cast<size_t>(meta_size));
-  ulong64 got = 0;
-  if (!pread_all(fd, meta.data(), meta_size, 0, got) || got != meta_size) return fail(VMDK_LOAD_METADATA);
+  uint32 got = 0;
+  if (!read_fully_at(fd, meta.data(), static_cast<uint32>(meta_size), 0, got) || got != meta_size)
+    return fail(VMDK_LOAD_METADATA);
   if (load_u32(meta.data(), 0) != magic) return fail(VMDK_LOAD_METADATA);
 
   m_first_table_offset = static_cast<ulong64>(load_u32(meta.data(), dir_start)) * sector;
@@ -262,8 +236,9 @@ bool vmdk_extent::load_mbr(int fd) {
   // does not hold leaves the header's bytes to be scanned, as VMware tools do.
   if (first != 1) {
     m_mbr_offset = static_cast<ulong64>(first) * sector;
-    ulong64 got = 0;
-    if (!pread_all(fd, m_mbr_sector.data(), sector, m_mbr_offset, got) || got == 0) return fail(VMDK_LOAD_MBR);
+    uint32 got = 0;
+    if (!read_fully_at(fd, m_mbr_sector.data(), static_cast<uint32>(sector), m_mbr_offset, got) || got == 0)
+      return fail(VMDK_LOAD_MBR);
   }
   std::deque<partition_record> parts;
   if (!scan_partitions(m_mbr_sector.data(), sector, parts, false)) scan_partitions(m_mbr_sector.data(), sector, parts, true);
@@ -314,8 +289,8 @@ bool vmdk_extent::read_at(int fd, byte* buf, ulong64 offset, uint32& len) const 
     if (state == VMDK_GRAIN_ZEROED) {
       std::memset(buf + done, 0, chunk);
     } else {
-      ulong64 got = 0;
-      if (!pread_all(fd, buf + done, chunk, pos, got) || got == 0) return false;
+      uint32 got = 0;
+      if (!read_fully_at(fd, buf + done, chunk, pos, got) || got == 0) return false;
       if (got < chunk) std::memset(buf + done + got, 0, static_cast<size_t>(chunk - got));
     }
     done += chunk;
@@ -340,9 +315,9 @@ bool vmdk_extent::write_at(int fd, const byte* buf, ulong64 offset, uint32& len)
   while (done < len) {
     const ulong64 room = m_grain_bytes - offset % m_grain_bytes;
     const uint32 chunk = static_cast<uint32>(room < len - done ? room : len - done);
-    ulong64 put = 0;
-    if (!pwrite_all(fd, buf + done, chunk, pos, put) || put == 0) return false;
-    done += static_cast<uint32>(put);
+    uint32 put = 0;
+    if (!write_fully_at(fd, buf + done, chunk, pos, put) || put == 0) return false;
+    done += put;
     offset += put;
     if (done < len && locate(offset, pos) != VMDK_GRAIN_STORED) return false;
   }
