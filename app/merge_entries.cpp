@@ -4,38 +4,18 @@
 
 #include "app/entry_fields.h"
 #include "time/zq_time.h"
+#include "utils/case_text.h"
+#include "utils/number_append.h"
 
 namespace {
 
 using namespace entry_fields;
 
-void append_padded_decimal(std::string& out, ulong64 value, unsigned width) {
-  char digits[24];
-  unsigned n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  for (unsigned i = n; i < width; ++i) out.push_back('0');
-  while (n > 0) out.push_back(digits[--n]);
-}
-
-void lower_ascii(std::string& text, size_t from) {
-  for (size_t i = from; i < text.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') text[i] = static_cast<char>(c - 'A' + 'a');
-  }
-}
-
 // The key the parser files a live entry under: parent entry number and
 // lower-cased name.
 std::string lookup_key(const INDX_ENTRY_INFO& e) {
   std::string key;
-  key.reserve(12 + e.name.size());
-  append_padded_decimal(key, parent_entry(e), 10);
-  key.push_back('_');
-  key += e.name;
-  lower_ascii(key, 11);
+  make_entry_key(key, parent_entry(e), e.name);
   return key;
 }
 
@@ -138,14 +118,14 @@ std::string nodup_key(const INDX_ENTRY_INFO& e) {
   key.reserve(e.name.size() + 48);
   key += e.name;
   key.push_back('_');
-  append_padded_decimal(key, modified(e), 10);
+  append_decimal_padded(key, modified(e), 10);
   key.push_back('_');
-  append_padded_decimal(key, accessed(e), 10);
+  append_decimal_padded(key, accessed(e), 10);
   key.push_back('_');
-  append_padded_decimal(key, mft_changed(e), 10);
+  append_decimal_padded(key, mft_changed(e), 10);
   key.push_back('_');
-  append_padded_decimal(key, created(e), 10);
-  lower_ascii(key, 0);
+  append_decimal_padded(key, created(e), 10);
+  to_lower(key);
   return key;
 }
 

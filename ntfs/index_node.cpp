@@ -7,6 +7,7 @@
 #include "time/zq_time.h"
 #include "utils/buffer_scan.h"
 #include "utils/byte_order.h"
+#include "utils/number_append.h"
 
 void INDX_ENTRY_INFO::reset() {
   std::memset(entry, 0, sizeof(entry));
@@ -222,14 +223,8 @@ void utf16le_name_to_utf8(std::string& out, const byte* name, uint32 units) {
 }
 
 void make_entry_key(std::string& key, ulong64 parent, const std::string& name) {
-  char digits[24];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + parent % 10);
-    parent /= 10;
-  } while (parent);
-  key.assign(n < 10 ? 10 - n : 0, '0');
-  while (n) key.push_back(digits[--n]);
+  key.clear();
+  append_decimal_padded(key, parent, 10);
   key.push_back('_');
   for (char c : name) key.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
 }

@@ -15,6 +15,18 @@ inline void append_decimal(std::string& out, ulong64 value) {
   while (n > 0) out.push_back(buf[--n]);
 }
 
+// Decimal, padded on the left with '0' to at least `width` digits.
+inline void append_decimal_padded(std::string& out, ulong64 value, unsigned width) {
+  char buf[24];
+  unsigned n = 0;
+  do {
+    buf[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (unsigned i = n; i < width; ++i) out.push_back('0');
+  while (n > 0) out.push_back(buf[--n]);
+}
+
 // Lower-case hexadecimal, padded with `fill` to at least `width` digits; a
 // wider value is written whole.
 inline void append_hex_digits(std::string& out, ulong64 value, unsigned width, char fill) {
