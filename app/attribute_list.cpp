@@ -6,12 +6,12 @@
 
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
+#include "ntfs/ntfs_structs.h"
 #include "utils/byte_order.h"
 #include "utils/file_handle.h"
 
 namespace {
 
-const ulong64 k_entry_mask = 0xFFFFFFFFFFFFull;
 // Windows keeps an attribute list within 256 KiB; a larger size read from
 // disk is damage, not a list.
 const uint64 k_max_list_bytes = 256 * 1024;
@@ -100,9 +100,9 @@ bool parse_attribute_list_entries(inode_attributes& out, user_ctx& ctx, ulong64 
   for (uint32 offset = 0; fits(length, offset, ALE_MIN_SIZE);) {
     uint32 entry_length = load_u16(list + offset + ALE_LENGTH);
     if (entry_length < ALE_MIN_SIZE || entry_length > length - offset) break;
-    ulong64 holder = load_u64(list + offset + ALE_REFERENCE) & k_entry_mask;
+    ulong64 holder = mft_reference_entry(load_u64(list + offset + ALE_REFERENCE));
     uint16 id = load_u16(list + offset + ALE_INSTANCE);
-    if (holder != (base_entry & k_entry_mask)) {
+    if (holder != mft_reference_entry(base_entry)) {
       if (!have_record || holder != record_entry) {
         bool is_baad = false;
         record_entry = holder;

@@ -6,6 +6,7 @@
 #include "app/record_reader.h"
 #include "app/source_open.h"
 #include "ntfs/ntfs.h"
+#include "ntfs/ntfs_structs.h"
 #include "utils/byte_order.h"
 #include "utils/case_text.h"
 #include "utils/file_handle.h"
@@ -16,7 +17,6 @@
 namespace {
 
 const ulong64 kRootEntry = 5;
-const ulong64 kEntryMask = 0xFFFFFFFFFFFFULL;
 const uint32 kDataAttribute = 0x80;
 
 bool usable_source(user_ctx& ctx) {
@@ -113,7 +113,7 @@ bool dir_tree_node::assign(ulong64 e, const ulong64_set& p, const std::wstring& 
 }
 
 ulong64 dir_tree_node::first_parent() const {
-  return parents.empty() ? 0 : (*parents.begin() & kEntryMask);
+  return parents.empty() ? 0 : mft_reference_entry(*parents.begin());
 }
 
 bool scan_dir_inodes(dir_tree_map& files, dir_tree_map& dirs, user_ctx& ctx, bool dirs_only) {
@@ -161,7 +161,7 @@ bool build_dir_tree(dir_tree_map& dirs, dir_tree_map& files, user_ctx& ctx) {
   int i = 0;
   for (auto& kv : dirs) {
     for (ulong64 parent : kv.second.parents) {
-      auto it = dirs.find(parent & kEntryMask);
+      auto it = dirs.find(mft_reference_entry(parent));
       if (it != dirs.end()) it->second.children.insert(kv.first);
     }
     if (ctx.verbose && i % 37 == 0)
@@ -172,7 +172,7 @@ bool build_dir_tree(dir_tree_map& dirs, dir_tree_map& files, user_ctx& ctx) {
   int j = 0;
   for (auto& kv : files) {
     for (ulong64 parent : kv.second.parents) {
-      auto it = dirs.find(parent & kEntryMask);
+      auto it = dirs.find(mft_reference_entry(parent));
       if (it != dirs.end()) it->second.children.insert(kv.first);
     }
     if (ctx.verbose && j % 37 == 0)

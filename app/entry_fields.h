@@ -3,19 +3,19 @@
 // keeps as found: the 16-byte index entry header, then the fixed part of the
 // $FILE_NAME key. Offsets are those of the on-disk entry.
 #include "ntfs/index_node.h"
+#include "ntfs/ntfs_structs.h"
 #include "utils/byte_order.h"
 #include "utils/types.h"
 
 namespace entry_fields {
 
-const ulong64 k_entry_mask = 0xFFFFFFFFFFFFull;
 
 inline const byte* header(const INDX_ENTRY_INFO& e) { return &e.entry_header[0]; }
 inline const byte* key(const INDX_ENTRY_INFO& e) { return &e.file_name[0]; }
 
-inline ulong64 entry_number(const INDX_ENTRY_INFO& e) { return load_u64(header(e)) & k_entry_mask; }
+inline ulong64 entry_number(const INDX_ENTRY_INFO& e) { return mft_reference_entry(load_u64(header(e))); }
 inline uint16 sequence(const INDX_ENTRY_INFO& e) { return load_u16(header(e) + 6); }
-inline ulong64 parent_entry(const INDX_ENTRY_INFO& e) { return load_u64(key(e)) & k_entry_mask; }
+inline ulong64 parent_entry(const INDX_ENTRY_INFO& e) { return mft_reference_entry(load_u64(key(e))); }
 inline uint16 parent_sequence(const INDX_ENTRY_INFO& e) { return load_u16(key(e) + 6); }
 
 // The four times as FILETIMEs (entry offsets 24, 32, 40, 48).

@@ -9,6 +9,7 @@
 #include "disk/disk_handle.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
+#include "ntfs/ntfs_structs.h"
 #include "ntfs/security_descriptor.h"
 #include "utils/byte_order.h"
 #include "utils/file_handle.h"
@@ -18,7 +19,6 @@
 
 namespace {
 
-const ulong64 k_entry_mask = 0xFFFFFFFFFFFFull;
 const uint32 k_unknown_type = 0xFFFFFFFF;
 const uint32 k_symlink_tag = 0xA000000C;
 
@@ -186,13 +186,13 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, const byte* recor
       for (int i = 0; i < 4; ++i)
         note_time(fn.time_suspect, fn.note, load_u64(fn.data + 8 + 8 * i), ctx.future_limit);
       ulong64 parent = load_u64(fn.data);
-      ulong64 fn_key = (parent & k_entry_mask) | (((id * 16 + name_space) & 0xFFFF) << 48);
+      ulong64 fn_key = mft_reference_entry(parent) | (((id * 16 + name_space) & 0xFFFF) << 48);
       bool inserted = filename_records.emplace(fn_key, fn).second;
       if (inserted && name_space != 2) {
         parent_record pr;
         pr.reference = parent;
         pr.name = fn.name;
-        parents.emplace(parent & k_entry_mask, pr);
+        parents.emplace(mft_reference_entry(parent), pr);
         std::wstring lowered = fn.name;
         for (wchar_t& c : lowered) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
         names.emplace(lowered, fn_key);

@@ -4,19 +4,15 @@
 #include <set>
 #include <vector>
 
+#include "app/entry_fields.h"
 #include "app/entry_output.h"
 #include "app/gather_entries.h"
 #include "ntfs/index_node.h"
-#include "utils/byte_order.h"
 #include "utils/status_line.h"
 
 namespace {
 
 const size_t kStatusWidth = 50;
-const ulong64 kEntryMask = 0xFFFFFFFFFFFFULL;
-
-ulong64 entry_number(const INDX_ENTRY_INFO& e) { return load_u64(e.entry, 0) & kEntryMask; }
-
 // Valid subdirectories of the current directory go to the map; slack
 // entries are never followed, and a directory already written is not
 // queued again.
@@ -25,7 +21,7 @@ void queue_children(dir_work_map& work, const inode_indx_mmap& entries, const di
   for (const auto& kv : entries) {
     const INDX_ENTRY_INFO& e = kv.second;
     if (e.valid == 0 || e.is_dir == 0) continue;
-    const ulong64 child = entry_number(e);
+    const ulong64 child = entry_fields::entry_number(e);
     if (child == item.entry || done.count(child) != 0) continue;
     std::string path = item.path;
     if (e.name != ".") path += e.name + "\\";

@@ -23,7 +23,6 @@ void directory_index::clear() {
 
 namespace {
 
-const uint64 k_mask48 = 0xFFFFFFFFFFFFULL;
 // A long name needs a 592-byte entry; a live entry is never longer than this.
 const uint32 k_max_live_entry_length = 600;
 const uint32 k_max_live_key_length = 576;
@@ -123,7 +122,7 @@ void listed_records(const byte* list, uint64 length, ulong64 base, std::vector<u
   for (uint64 off = 0; fits(length, off, ALE_MIN_SIZE);) {
     const uint16 entry_length = load_u16(list, off + ALE_LENGTH);
     if (entry_length < ALE_MIN_SIZE || !fits(length, off, entry_length)) break;
-    const ulong64 ref = load_u64(list, off + ALE_REFERENCE) & k_mask48;
+    const ulong64 ref = mft_reference_entry(load_u64(list, off + ALE_REFERENCE));
     if (ref != base && seen.insert(ref).second) records.push_back(ref);
     off += entry_length;
   }
@@ -169,10 +168,10 @@ bool read_directory_index(const CNtfs& ntfs, ulong64 dir_entry, directory_index&
   std::vector<byte> list;
   if (attribute_list_value(ntfs, record.data(), size, list)) {
     std::vector<ulong64> extensions;
-    listed_records(list.data(), list.size(), dir_entry & k_mask48, extensions);
+    listed_records(list.data(), list.size(), mft_reference_entry(dir_entry), extensions);
     for (ulong64 ext : extensions) {
       if (!read_record(ntfs, ext, record)) continue;
-      if ((load_u64(record.data(), FRH_BASE_RECORD) & k_mask48) != (dir_entry & k_mask48)) continue;
+      if (mft_reference_entry(load_u64(record.data(), FRH_BASE_RECORD)) != mft_reference_entry(dir_entry)) continue;
       gather_index_attributes(ntfs, record.data(), size, out);
     }
   }
@@ -205,7 +204,7 @@ bool find_children_in_node(const byte* node, int length, ulong64_set& children) 
     if (entry_length > k_max_live_entry_length || key_length > k_max_live_key_length) break;
     const ulong64 reference = load_u64(p, 0);
     if (reference == 0 || flags == 2 || flags == 3) break;
-    children.insert(reference & k_mask48);
+    children.insert(mft_reference_entry(reference));
     remaining -= entry_length;
     if (remaining < 0) break;
     offset += entry_length;
@@ -280,11 +279,11 @@ bool collect_names_from(file_name_map& names, const byte* record, uint32 size, b
     const uint8 units = value.data[FN_NAME_LENGTH];
     if (units == 0 || !value.has(FN_NAME, 2ULL * units)) return true;
     const ulong64 parent = load_u64(value.data, FN_PARENT);
-    parents.insert(parent & k_mask48);
-    if (parent_filter != ~0ULL && (parent & k_mask48) != (parent_filter & k_mask48)) return true;
+    parents.insert(mft_reference_entry(parent));
+    if (parent_filter != ~0ULL && mft_reference_entry(parent) != mft_reference_entry(parent_filter)) return true;
     const uint8 name_space = value.data[FN_NAMESPACE];
     if (!all_name_spaces && name_space == 2) return true;
-    ulong64 key = (parent & k_mask48) |
+    ulong64 key = mft_reference_entry(parent) |
                   (static_cast<ulong64>((load_u16(attr, AH_INSTANCE) * 16u + name_space) & 0xFFFF) << 48);
     file_name_record r;
     utf16le_name_to_wstring(r.name, value.data + FN_NAME, units);
@@ -336,7 +335,7 @@ bool collect_listed_file_names(file_name_map& names, const CNtfs& ntfs, ulong64 
                                int list_length, bool all_name_spaces, ulong64 parent_filter) {
   if (!ntfs.is_validated() || !list || list_length <= 0) return false;
   std::vector<ulong64> records;
-  listed_records(list, static_cast<uint64>(list_length), base_entry & k_mask48, records);
+  listed_records(list, static_cast<uint64>(list_length), mft_reference_entry(base_entry), records);
   std::vector<byte> buf;
   for (ulong64 entry : records) {
     if (!read_record(ntfs, entry, buf) || std::memcmp(buf.data(), "FILE", 4) != 0) continue;
@@ -385,7 +384,7 @@ bool get_record_ads_names(const byte* record, uint32 size, std::set<std::wstring
   for_each_attribute(record, size, [&](const byte* attr, uint32 type, uint32 length, uint32) {
     if (type == ATTR_FILE_NAME && parent == 0 && attr[AH_NON_RESIDENT] == 0) {
       byte_view value;
-      if (resident_value(attr, length, value) && value.size >= 8) parent = load_u64(value.data, 0) & k_mask48;
+      if (resident_value(attr, length, value) && value.size >= 8) parent = mft_reference_entry(load_u64(value.data, 0));
     } else if (type == ATTR_DATA && attr[AH_NAME_LENGTH] != 0) {
       byte_view name;
       if (attribute_name(attr, length, name)) {

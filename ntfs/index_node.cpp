@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "ntfs/ntfs_structs.h"
 #include "time/zq_time.h"
 #include "utils/buffer_scan.h"
 #include "utils/byte_order.h"
@@ -29,7 +30,6 @@ const uint32 k_copied_part = 84;  // what INDX_ENTRY_INFO keeps of an entry
 const uint32 k_max_live_entry_length = 600;
 const uint32 k_max_live_key_length = 576;
 const uint32 k_max_next_entry_length = 1024;
-const uint64 k_mask48 = 0xFFFFFFFFFFFFULL;
 
 // Scratch space reused from node to node, so that a volume's millions of
 // entries cost no allocation beyond the entries themselves; one per thread.
@@ -76,7 +76,7 @@ void fill_entry(INDX_ENTRY_INFO& info, const byte* p, uint8 valid, uint64 file_o
 }
 
 void insert_valid(string_indx_map& valid, const INDX_ENTRY_INFO& info, std::string& key) {
-  make_entry_key(key, load_u64(info.entry, k_ie_parent) & k_mask48, info.name);
+  make_entry_key(key, mft_reference_entry(load_u64(info.entry, k_ie_parent)), info.name);
   auto found = valid.find(key);
   if (found == valid.end()) {
     valid.emplace(key, info);
@@ -112,7 +112,7 @@ uint64 walk_valid_entries(string_indx_map& valid, ulong64& dir_entry, const byte
     if (load_u64(p, k_ie_file_reference) == 0 || flags == 2 || flags == 3) break;
 
     fill_entry(s.info, p, 1, file_offset + offset);
-    if (dir_entry == 0) dir_entry = load_u64(p, k_ie_parent) & k_mask48;
+    if (dir_entry == 0) dir_entry = mft_reference_entry(load_u64(p, k_ie_parent));
     insert_valid(valid, s.info, s.key);
 
     remaining -= entry_length;
@@ -184,7 +184,7 @@ void carve_slack(inode_indx_mmap& carved, ulong64 dir_entry, const byte* slack, 
   for (uint64 c : s.starts) {
     const byte* p = slack + c;
     fill_entry(s.info, p, 0, slack_file_offset + c);
-    carved.emplace_hint(carved.end(), load_u64(p, k_ie_parent) & k_mask48, s.info);
+    carved.emplace_hint(carved.end(), mft_reference_entry(load_u64(p, k_ie_parent)), s.info);
   }
 }
 

@@ -14,7 +14,6 @@
 
 namespace {
 
-const uint64 k_mask48 = 0xFFFFFFFFFFFFULL;
 
 // The name part of a component: a colon and what follows name a stream.
 std::wstring component_name(const std::wstring& component) {
@@ -253,7 +252,7 @@ bool record_names(const byte* record, std::vector<const file_name_record*>& orde
   if (!record || !collect_record_file_names(names, record)) return false;
   for (const auto& n : names) {
     order.push_back(&n.second);
-    parents.insert(n.second.parent & k_mask48);
+    parents.insert(mft_reference_entry(n.second.parent));
   }
   return true;
 }
