@@ -9,8 +9,8 @@ namespace quor_test {
 const std::string& scratch_dir();
 
 // Path of the decompressed fixture tests/fixtures/<name> (the committed file
-// is <name>.gz); "" when the fixture is missing. Each fixture is decompressed
-// once per process.
+// is <name>.gz); "" when the fixture is missing. The file is shared by every
+// test of the build: a test that changes an image works on its own copy.
 std::string fixture(const std::string& name);
 
 // Path of the committed listing beside a fixture (tests/fixtures/<name>),
