@@ -3,7 +3,7 @@
 # build uses AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-bash "$top/scripts/install-deps.sh"
+bash "$top/scripts/install-deps.sh" --oracles
 mode=${1:-release}
 jobs=$(nproc 2>/dev/null || echo 2)
 case "$mode" in
