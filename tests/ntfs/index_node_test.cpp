@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -154,25 +155,35 @@ TEST(IndexNode, EntryLengthLimitsOfTheValidWalk) {
   }
 }
 
-// Names that differ only in letter case are two live files; the plain key
-// keeps the first, and the same name again keeps only the first.
-TEST(IndexNode, CaseVariantsAreBothLive) {
-  node_image n(1024);
-  uint32 off = 16;
-  off += n.put(off, named(u"README", 0x0001000000000060ULL));
-  off += n.put(off, named(u"Readme", 0x0001000000000061ULL));
-  off += n.put(off, named(u"Readme", 0x0001000000000062ULL));
-  n.put_end(off);
-  n.index_length(off + 16);
-  parse_result r = parse(n, 5);
-  ASSERT_EQ(r.valid.size(), 2u);
-  EXPECT_EQ(r.valid.at("0000000005_readme").name, "README");
-  EXPECT_EQ(load_u64(r.valid.at("0000000005_readme").entry, 0), 0x0001000000000060ULL);
-  EXPECT_EQ(r.valid_names(), (std::set<std::string>{"README", "Readme"}));
-  for (const auto& v : r.valid) {
-    if (v.second.name == "Readme") {
-      EXPECT_EQ(load_u64(v.second.entry, 0), 0x0001000000000061ULL);
-    }
+// Names that differ only in letter case are two live files; the same name
+// filed again (the same entry in another node) keeps the first.
+TEST(IndexNode, CaseVariantsAreBothLiveAndRepeatsKeepTheFirst) {
+  struct row {
+    std::vector<std::pair<std::u16string, ulong64>> filed;
+    std::map<std::string, ulong64> want;  // name -> reference kept
+    std::string plain_key_name;
+  };
+  const row rows[] = {
+      {{{u"README", 0x0001000000000060ULL}, {u"Readme", 0x0001000000000061ULL}},
+       {{"README", 0x0001000000000060ULL}, {"Readme", 0x0001000000000061ULL}}, "README"},
+      {{{u"Readme", 0x0001000000000061ULL}, {u"Readme", 0x0001000000000062ULL}},
+       {{"Readme", 0x0001000000000061ULL}}, "Readme"},
+      {{{u"README", 0x0001000000000060ULL}, {u"Readme", 0x0001000000000061ULL},
+        {u"Readme", 0x0001000000000062ULL}},
+       {{"README", 0x0001000000000060ULL}, {"Readme", 0x0001000000000061ULL}}, "README"},
+  };
+  for (const row& t : rows) {
+    node_image n(1024);
+    uint32 off = 16;
+    for (const auto& f : t.filed) off += n.put(off, named(f.first, f.second));
+    n.put_end(off);
+    n.index_length(off + 16);
+    parse_result r = parse(n, 5);
+    std::map<std::string, ulong64> got;
+    for (const auto& v : r.valid) got[v.second.name] = load_u64(v.second.entry, 0);
+    EXPECT_EQ(got, t.want) << t.filed.size() << " names filed";
+    // The merge looks live entries up by the plain key: it holds the first.
+    EXPECT_EQ(r.valid.at("0000000005_readme").name, t.plain_key_name);
   }
 }
 

@@ -198,7 +198,6 @@ TEST(EngineOnFixtures, EveryListedEntryCarriesItsNameParentAndSequence) {
     inode_of["/"] = 5;
     for (const listed_entry& e : listing) inode_of[e.path] = e.inode;
     std::vector<byte> rec(engine->m_mft_record_alloc_size);
-    size_t checked = 0;
     for (const listed_entry& e : listing) {
       byte* buf = rec.data();
       ulong64 pos = 0;
@@ -221,9 +220,7 @@ TEST(EngineOnFixtures, EveryListedEntryCarriesItsNameParentAndSequence) {
         return n.first == stats.name_utf8 && n.second == mft_reference_entry(load_u64(stats.file_name, FN_PARENT));
       });
       EXPECT_TRUE(known) << g.name << " " << e.path << ": summary named " << stats.name_utf8;
-      ++checked;
     }
-    EXPECT_EQ(checked, listing.size());
     delete engine;
   }
 }

@@ -201,14 +201,11 @@ TEST(PathLookup, NamesInExtensionRecords) {
   if (image.empty()) GTEST_SKIP() << "shared test data absent";
   engine e;
   ASSERT_TRUE(open_ntfs_image(image.c_str(), 0, e.ntfs, false, false));
-  int resolved_count = 0;
   for (int i = 1; i <= 100; i += 9) {
     const std::wstring path = L"\\" + std::to_wstring(i) + L".txt";
     std::wstring resolved;
     ulong64 inode = 0;
     ASSERT_TRUE(e.ntfs->get_inode_from_path(path, resolved, inode, false)) << wstring_to_utf8(path);
     EXPECT_EQ(inode, 27u) << wstring_to_utf8(path);
-    ++resolved_count;
   }
-  EXPECT_EQ(resolved_count, 12);
 }
