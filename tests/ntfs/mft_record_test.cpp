@@ -182,9 +182,14 @@ TEST(AttributeListWalk, StopsAtShortEntriesAndTheEndOfTheValue) {
   EXPECT_EQ(offset, 64u);
   EXPECT_FALSE(find_next_attribute_list_entry(list.data(), 96, ATTR_DATA, offset));
 
-  // An entry longer than what is left, and a zero-length entry, end the walk.
-  offset = 0;
-  EXPECT_FALSE(find_attribute_list_entry(list.data(), 90, ATTR_DATA, offset) && offset == 64);
+  // An entry longer than what is left of a short list, a search that starts
+  // too near the end for an entry, and a zero-length entry end the walk.
+  for (uint32 from : {64u, 80u}) {
+    offset = from;
+    EXPECT_FALSE(find_attribute_list_entry(list.data(), 90, ATTR_DATA, offset)) << from;
+  }
+  offset = 32;
+  EXPECT_FALSE(find_next_attribute_list_entry(list.data(), 90, ATTR_DATA, offset));
   store_u16(&list[ALE_LENGTH], 0);
   offset = 0;
   EXPECT_FALSE(find_attribute_list_entry(list.data(), 96, ATTR_DATA, offset));
