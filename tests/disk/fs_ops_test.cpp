@@ -88,7 +88,7 @@ TEST(FsOps, StatusAndTimes) {
 
 TEST(FsOps, StreamsPathsAndOrdering) {
   FILE* f = nullptr;
-  const std::wstring wide = L"/tmp/quor-fs-ops-stream.txt";
+  const std::wstring wide = utf8_to_wstring(quor_test::scratch_dir() + "/fs-ops-stream.txt");
   ASSERT_TRUE(open_file_for_write_w(f, wide, true));
   fputs("hello", f);
   fclose(f);

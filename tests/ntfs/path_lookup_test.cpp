@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -207,5 +208,65 @@ TEST(PathLookup, NamesInExtensionRecords) {
     ulong64 inode = 0;
     ASSERT_TRUE(e.ntfs->get_inode_from_path(path, resolved, inode, false)) << wstring_to_utf8(path);
     EXPECT_EQ(inode, 27u) << wstring_to_utf8(path);
+  }
+}
+
+// The committed `fls -r -p` listings of the partitioned disks and of the
+// VMDK chain's second state: every live user path resolves to the entry fls
+// gives, through the partition offset or the chain, and a removed name that no
+// live file took over resolves to nothing.
+TEST(PathLookup, PartitionedAndVmdkVolumesAgreeWithFls) {
+  struct volume {
+    const char* listing;
+    std::vector<const char*> files;  // one image, or the chain newest first
+    ulong64 offset;
+  };
+  const volume volumes[] = {
+      {"mbr-1p.img.fls.txt", {"mbr-1p.img"}, 2048ULL * 512},
+      {"mbr-far.img.fls.txt", {"mbr-far.img"}, 526336ULL * 512},
+      {"mbr-ext.img.fls.txt", {"mbr-ext.img"}, 12288ULL * 512},
+      {"gpt-slot3.img.fls.txt", {"gpt-slot3.img"}, 4096ULL * 512},
+      {"vmdk-state2.img.fls.txt", {"vmdk-child.vmdk", "vmdk-base.vmdk"}, 2048ULL * 512},
+  };
+  for (const volume& v : volumes) {
+    SCOPED_TRACE(v.listing);
+    std::vector<std::string> files;
+    for (const char* f : v.files) files.push_back(quor_test::fixture(f));
+    const std::string listing = quor_test::fixture_listing(v.listing);
+    ASSERT_FALSE(listing.empty());
+    engine e;
+    if (files.size() == 1)
+      ASSERT_TRUE(open_ntfs_image(files[0].c_str(), v.offset, e.ntfs, false, false));
+    else
+      ASSERT_TRUE(open_ntfs_vmdk_chain(files, v.offset, e.ntfs, false, false));
+
+    // Lines read "<type> [* ]<entry>[-<attr>-<id>]:\t<path>".
+    std::map<std::string, ulong64> live;
+    std::vector<std::string> removed;
+    std::ifstream in(listing);
+    for (std::string line; std::getline(in, line);) {
+      const size_t tab = line.find(":\t");
+      ASSERT_NE(tab, std::string::npos) << line;
+      const bool gone = line.compare(4, 2, "* ") == 0;
+      const ulong64 entry = std::stoull(line.substr(gone ? 6 : 4));
+      const std::string path = "/" + line.substr(tab + 2);
+      if (entry < 16 || path.find("/$") != std::string::npos) continue;  // system files
+      if (gone) removed.push_back(path);
+      else live[path] = entry;
+    }
+    ASSERT_GE(live.size(), 3u);
+    ASSERT_FALSE(removed.empty());
+    for (const auto& l : live) {
+      std::wstring name;
+      ulong64 entry = 0;
+      EXPECT_TRUE(e.ntfs->get_inode_from_path(utf8_to_wstring(l.first), name, entry, false)) << l.first;
+      EXPECT_EQ(entry, l.second) << l.first;
+    }
+    for (const std::string& path : removed) {
+      if (live.count(path)) continue;
+      std::wstring name;
+      ulong64 entry = 0;
+      EXPECT_FALSE(e.ntfs->get_inode_from_path(utf8_to_wstring(path), name, entry, false)) << path;
+    }
   }
 }
