@@ -161,7 +161,7 @@ TEST(ParseCmdline, ImagesAreScannedForTheirVolume) {
   EXPECT_EQ(p.ctx.volume_offset, 0u);
 
   const std::string disk = quor_test::fixture("mbr-1p.img");
-  if (disk.empty()) return;
+  ASSERT_FALSE(disk.empty());
   parsed suggested;
   parse(suggested, {"-image", disk});
   EXPECT_EQ(suggested.result, -1);
