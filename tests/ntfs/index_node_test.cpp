@@ -299,6 +299,9 @@ TEST(IndexNode, CarvingRules) {
       {"the index length running out on an entry: live and carved again", 5, true,
        [](node_image& n) { n.index_length(60); },  // 60 - 96 < 0 at the first entry
        {1016, 1112}},
+      {"the index length ending exactly where a live entry ends: slack starts after it", 5, true,
+       [](node_image& n) { n.index_length(96); },
+       {1112}},
   };
   for (const row& t : rows) {
     node_image n = t.live ? live_node() : node_image(1024);
