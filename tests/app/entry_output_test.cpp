@@ -118,6 +118,23 @@ TEST(EntryOutput, CsvBase10FromAnExtractedFile) {
             "dir, , ,0x00000010,sub,,,box\n");
 }
 
+// A file whose allocated size is 0 has blank size columns, and a comma in
+// the directory part of the name gives way to a blank like one in the file's.
+TEST(EntryOutput, CsvBlanksZeroSizesAndCommasInThePath) {
+  user_ctx ctx;
+  ctx.csv = true;
+  ctx.header_pending = false;
+  ctx.path = "\\a,b\\";
+  index_entry_fields f;
+  f.reference = file_reference(70, 2);
+  f.parent_reference = file_reference(5, 5);
+  f.real_size = 12;
+  INDX_ENTRY_INFO e = build_index_entry(f, "c,d", true);
+  std::ostringstream out;
+  write_indx_entry(out, e, ctx);
+  EXPECT_EQ(out.str(), "0x00000046,0x0002,0x00000005,valid, , , , , , , , ,file, , ,0x00000000,\\a b\\c d,\n");
+}
+
 TEST(EntryOutput, SelectionPicksByOptions) {
   inode_indx_mmap all;
   string_indx_map nodup;

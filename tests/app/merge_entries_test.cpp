@@ -17,11 +17,12 @@ const ulong64 k_t = 132224078456780000ull;
 
 // Times M, A, C, B are t, t+1, t+2, t+3 unless shifted.
 INDX_ENTRY_INFO entry(ulong64 number, uint16 seq, ulong64 parent, const std::string& name, ulong64 size,
-                      bool valid, ulong64 offset, ulong64 m_shift = 0, ulong64 a_shift = 0, ulong64 b_shift = 0) {
+                      bool valid, ulong64 offset, ulong64 m_shift = 0, ulong64 a_shift = 0, ulong64 b_shift = 0,
+                      ulong64 c_shift = 0) {
   index_entry_fields f;
   f.reference = file_reference(number, seq);
   f.parent_reference = parent;
-  f.modify = k_t + m_shift, f.access = k_t + 1 + a_shift, f.mft_change = k_t + 2, f.create = k_t + 3 + b_shift;
+  f.modify = k_t + m_shift, f.access = k_t + 1 + a_shift, f.mft_change = k_t + 2 + c_shift, f.create = k_t + 3 + b_shift;
   f.real_size = size;
   INDX_ENTRY_INFO e = build_index_entry(f, name, valid);
   e.file_offset = offset;
@@ -49,6 +50,7 @@ TEST(MergeEntries, CarvedEntryIsJudgedAgainstItsLiveNamesake) {
       {entry(40, 2, 5, "report.txt", 100, false, 0x800, 0, 9), "modified [.a..]"},
       {entry(40, 2, 5, "report.txt", 90, false, 0x800, 0, 9), "modified [.a..] [size]"},
       {entry(40, 2, 5, "report.txt", 100, false, 0x800, 5, 0, 5), "modified [m..b]"},
+      {entry(40, 2, 5, "report.txt", 100, false, 0x800, 0, 0, 0, 7), "modified [..c.]"},
       {entry(40, 2, 5, "report.txt", 90, false, 0x800), "exists [modified [size]]"},
       {entry(40, 2, 5, "REPORT.txt", 100, false, 0x800), "exists [modified [name]]"},
       {entry(41, 1, 5, "gone.txt", 100, false, 0x800), "deleted"},
@@ -135,6 +137,13 @@ TEST(MergeEntries, ImpossibleReferencesNamelessEntriesAndOrder) {
   EXPECT_EQ(order, (std::vector<std::string>{"b", "a", "late"}));
   EXPECT_EQ(load_u64(std::next(all.begin())->second.entry), 0u);
   EXPECT_EQ(load_u64(all.begin()->second.entry), 5000u | (3ull << 48));
+  // Only an entry number past the entry count is impossible.
+  for (ulong64 number : {1000ull, 1001ull}) {
+    inode_indx_mmap one{{5, entry(number, 0, 5, "n", 1, false, 0x100)}}, merged;
+    string_indx_map none, nodups;
+    ASSERT_TRUE(merge_indx_entries(merged, nodups, none, one, 0xA0, 1000));
+    EXPECT_EQ(load_u64(merged.begin()->second.entry), number == 1000 ? 1000u : 0u) << number;
+  }
   INDX_ENTRY_INFO k = entry(1, 1, 5, "AbC", 0, true, 0);
   for (int i = 0; i < 4; ++i) store_u64(k.entry + 24 + 8 * i, i + 1);
   EXPECT_EQ(nodup_key(k), "abc_0000000002_0000000004_0000000003_0000000001");
