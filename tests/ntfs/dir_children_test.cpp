@@ -180,31 +180,6 @@ TEST(DirChildren, NodeWalkLimits) {
 
 namespace {
 
-struct fls_line {
-  bool deleted = false;
-  uint64_t inode = 0;
-  std::string path;
-};
-
-// The Sleuth Kit's `fls -r -p -l` lines: "r/r 29-128-2:<TAB>test/2.txt<TAB>...";
-// a type beginning with '-' marks a name that survives only in the index.
-std::vector<fls_line> read_fls(const std::string& file) {
-  std::vector<fls_line> out;
-  std::string text, line;
-  if (quor_test::run_command("cat '" + file + "'", text) != 0) return out;
-  std::istringstream in(text);
-  while (std::getline(in, line)) {
-    const size_t tab = line.find('\t'), colon = line.find(':'), space = line.find(' ');
-    if (tab == std::string::npos || colon == std::string::npos || space == std::string::npos) continue;
-    fls_line f;
-    f.deleted = line[0] == '-';
-    f.inode = std::strtoull(line.c_str() + line.find_first_of("0123456789", space), nullptr, 10);
-    f.path = line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1);
-    out.push_back(f);
-  }
-  return out;
-}
-
 }  // namespace
 
 // Volumes written by Windows: a small directory with a deleted file, and a
@@ -218,7 +193,7 @@ TEST(DirChildren, VolumesFromElsewhere) {
     const std::string fls_file = std::string(QUOR_SHARED_TESTDATA_DIR) + "/" + name + ".fls.txt";
     std::map<std::string, name_set> live;  // directory -> (name, entry)
     std::map<std::string, uint64_t> dirs{{"", 5}};
-    for (const fls_line& f : read_fls(fls_file)) {
+    for (const quor_test::fls_line& f : quor_test::read_fls(fls_file)) {
       if (f.path[0] == '$' || f.path.find(':') != std::string::npos) continue;
       const size_t slash = f.path.rfind('/');
       const std::string dir = slash == std::string::npos ? "" : f.path.substr(0, slash);

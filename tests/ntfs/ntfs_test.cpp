@@ -13,64 +13,23 @@
 #include "ntfs/mft_record.h"
 #include "tests/ntfs/mft_record_builder.h"
 #include "tests/support/fixture.h"
+#include "tests/support/listing.h"
 #include "utils/utf_convert.h"
 
 using test_records::record_builder;
 
 namespace {
 
-struct listed_entry {
-  ulong64 inode = 0;
-  long64 sequence = -1;
-  bool dir = false;
-  ulong64 size = 0;
-  std::string path;
-};
+using listed_entry = quor_test::listing_entry;
+using quor_test::read_listing;
 
-std::vector<listed_entry> read_listing(const std::string& name) {
-  std::vector<listed_entry> out;
-  std::ifstream in(quor_test::fixture_listing(name));
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream row(line);
-    std::string inode, seq, kind, size, path;
-    std::getline(row, inode, '\t');
-    std::getline(row, seq, '\t');
-    std::getline(row, kind, '\t');
-    std::getline(row, size, '\t');
-    std::getline(row, path);
-    listed_entry e;
-    e.inode = std::stoull(inode);
-    e.sequence = seq == "-" ? -1 : std::stoll(seq);
-    e.dir = kind == "d";
-    e.size = std::stoull(size);
-    e.path = path;
-    out.push_back(e);
-  }
-  return out;
-}
-
-// Expected file bytes: zeros with the pattern (offset * 7 + seed) % 251
-// written over each logged range.
-std::map<std::string, std::vector<byte>> expected_contents(const std::string& name,
-                                                           const std::vector<listed_entry>& listing) {
-  std::map<std::string, ulong64> sizes;
-  for (const listed_entry& e : listing) sizes[e.path] = e.size;
+// The bytes each patterned file of a kit volume must read as.
+std::map<std::string, std::vector<byte>> expected_contents(const std::string& name) {
   std::map<std::string, std::vector<byte>> out;
-  std::ifstream in(quor_test::fixture_listing(name + ".content"));
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream row(line);
-    std::string path, seed, offset, length;
-    std::getline(row, path, '\t');
-    std::getline(row, seed, '\t');
-    std::getline(row, offset, '\t');
-    std::getline(row, length);
-    std::vector<byte>& data = out[path];
-    data.resize(sizes[path], 0);
-    const ulong64 off = std::stoull(offset);
-    for (ulong64 i = 0; i < std::stoull(length); ++i)
-      data[off + i] = static_cast<byte>(((off + i) * 7 + std::stoull(seed)) % 251);
+  for (const quor_test::content_range& r : quor_test::read_content(name)) {
+    if (out.count(r.path)) continue;
+    std::string data;
+    if (quor_test::expected_file_data(name, r.path, data)) out[r.path].assign(data.begin(), data.end());
   }
   return out;
 }
@@ -172,7 +131,7 @@ TEST(EngineOnFixtures, ValidatesGeometry) {
     EXPECT_EQ(engine->m_mft_record_alloc_size, g.record) << g.name;
     EXPECT_EQ(engine->get_bytes_per_sector(), g.sector) << g.name;
     ulong64 highest = 0;
-    for (const listed_entry& e : read_listing(std::string(g.name) + ".listing")) highest = std::max(highest, e.inode);
+    for (const listed_entry& e : read_listing(g.name)) highest = std::max(highest, e.inode);
     EXPECT_GT(engine->get_inode_count(), highest) << g.name;
     // Validation happens once; the position stays.
     ulong64 pos = 0;
@@ -188,7 +147,7 @@ TEST(EngineOnFixtures, EveryListedEntryCarriesItsNameParentAndSequence) {
   for (const geometry& g : volumes) {
     CNtfs* engine = open_fixture(g.name);
     ASSERT_NE(engine, nullptr) << g.name;
-    const std::vector<listed_entry> listing = read_listing(std::string(g.name) + ".listing");
+    const std::vector<listed_entry> listing = read_listing(g.name);
     std::map<std::string, ulong64> inode_of;
     inode_of["/"] = 5;
     for (const listed_entry& e : listing) inode_of[e.path] = e.inode;
@@ -201,8 +160,8 @@ TEST(EngineOnFixtures, EveryListedEntryCarriesItsNameParentAndSequence) {
       EXPECT_FALSE(engine->last_record_torn()) << e.path;
       const uint16 flags = load_u16(rec.data(), FRH_FLAGS);
       EXPECT_TRUE(flags & FILE_RECORD_IN_USE) << e.path;
-      EXPECT_EQ((flags & FILE_RECORD_DIRECTORY) != 0, e.dir) << e.path;
-      if (e.sequence >= 0) {
+      EXPECT_EQ((flags & FILE_RECORD_DIRECTORY) != 0, e.kind == 'd') << e.path;
+      if (e.sequence != 0) {
         EXPECT_EQ(load_u16(rec.data(), FRH_SEQUENCE), e.sequence) << e.path;
       }
       const auto names = entry_names(*engine, rec);
@@ -224,10 +183,10 @@ TEST(EngineOnFixtures, FileDataThroughTheRunsMatchesWhatWasWritten) {
   for (const geometry& g : kVolumes) {
     CNtfs* engine = open_fixture(g.name);
     ASSERT_NE(engine, nullptr) << g.name;
-    const std::vector<listed_entry> listing = read_listing(std::string(g.name) + ".listing");
+    const std::vector<listed_entry> listing = read_listing(g.name);
     std::map<std::string, ulong64> inode_of;
     for (const listed_entry& e : listing) inode_of[e.path] = e.inode;
-    const auto contents = expected_contents(g.name, listing);
+    const auto contents = expected_contents(g.name);
     ASSERT_FALSE(contents.empty()) << g.name;
     for (const auto& kv : contents) {
       byte* rec = nullptr;
@@ -250,8 +209,8 @@ TEST(EngineOnFixtures, FileDataThroughTheRunsMatchesWhatWasWritten) {
 TEST(EngineOnFixtures, HolesKeepTheOffsetsOfTheDataAfterThem) {
   CNtfs* engine = open_fixture("default");
   ASSERT_NE(engine, nullptr);
-  const std::vector<listed_entry> listing = read_listing("default.listing");
-  const auto contents = expected_contents("default", listing);
+  const std::vector<listed_entry> listing = read_listing("default");
+  const auto contents = expected_contents("default");
   ulong64 inode = 0;
   for (const listed_entry& e : listing)
     if (e.path == "/sparse.bin") inode = e.inode;
@@ -283,7 +242,7 @@ TEST(EngineOnFixtures, NamedStreamDoesNotReplaceTheFileData) {
   CNtfs* engine = open_fixture("default");
   ASSERT_NE(engine, nullptr);
   ulong64 inode = 0;
-  for (const listed_entry& e : read_listing("default.listing"))
+  for (const listed_entry& e : read_listing("default"))
     if (e.path == "/streams.txt") inode = e.inode;
   ASSERT_NE(inode, 0u);
   std::vector<byte> rec;
@@ -557,20 +516,14 @@ TEST(EngineOnOtherWriters, LiveEntriesOfTheSleuthKitListingHaveTheirNames) {
     if (img.empty()) GTEST_SKIP() << "shared test data absent";
     CNtfs* engine = nullptr;
     ASSERT_TRUE(open_ntfs_image(img.c_str(), 0, engine, false, false)) << name;
-    // fls -r -p -l: "r/r 27-128-16:<TAB>test/17.txt<TAB>..." for live entries.
-    std::ifstream fls(std::string(QUOR_SHARED_TESTDATA_DIR) + "/" + name + ".fls.txt");
     std::map<std::string, ulong64> inode_of;
     inode_of["/"] = 5;
     std::vector<std::pair<ulong64, std::string>> live;
-    std::string line;
-    while (std::getline(fls, line)) {
-      if ((line.rfind("r/r ", 0) != 0 && line.rfind("d/d ", 0) != 0) || line.find('*') != std::string::npos) continue;
-      const size_t tab = line.find('\t');
-      const std::string path = "/" + line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1);
-      if (path.find(':') != std::string::npos) continue;  // a named stream, not a name
-      const ulong64 inode = std::stoull(line.substr(4));
-      inode_of[path] = inode;
-      live.emplace_back(inode, path);
+    for (const quor_test::fls_line& f : quor_test::read_fls(std::string(QUOR_SHARED_TESTDATA_DIR) + "/" + name + ".fls.txt")) {
+      if ((f.kind != 'r' && f.kind != 'd') || f.deleted) continue;
+      if (f.path.find(':') != std::string::npos) continue;  // a named stream, not a name
+      inode_of["/" + f.path] = f.inode;
+      live.emplace_back(f.inode, "/" + f.path);
     }
     ASSERT_GT(live.size(), 10u) << name;
     for (const auto& entry : live) {
@@ -593,15 +546,11 @@ TEST(EngineOnOtherWriters, FileDataMatchesIcat) {
     if (img.empty()) GTEST_SKIP() << "shared test data absent";
     CNtfs* engine = nullptr;
     ASSERT_TRUE(open_ntfs_image(img.c_str(), 0, engine, false, false));
-    std::ifstream fls(std::string(QUOR_SHARED_TESTDATA_DIR) + "/" + name + ".fls.txt");
     std::set<ulong64> seen;
-    std::string line;
-    while (std::getline(fls, line)) {
+    for (const quor_test::fls_line& f : quor_test::read_fls(std::string(QUOR_SHARED_TESTDATA_DIR) + "/" + name + ".fls.txt")) {
       // Live files by their unnamed $DATA (type 128), system files included.
-      const size_t tab = line.find('\t');
-      if (line.rfind("r/r ", 0) != 0 || line.find("-128-") > tab || line.find(':', tab) < line.find('\t', tab + 1))
-        continue;
-      const ulong64 inode = std::stoull(line.substr(4));
+      if (f.kind != 'r' || f.deleted || f.attribute != 128 || f.path.find(':') != std::string::npos) continue;
+      const ulong64 inode = f.inode;
       if (!seen.insert(inode).second) continue;
       std::string expected;
       ASSERT_EQ(quor_test::run_command("icat -f ntfs '" + img + "' " + std::to_string(inode), expected), 0);

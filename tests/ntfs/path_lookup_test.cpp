@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -232,27 +231,19 @@ TEST(PathLookup, PartitionedAndVmdkVolumesAgreeWithFls) {
     SCOPED_TRACE(v.listing);
     std::vector<std::string> files;
     for (const char* f : v.files) files.push_back(quor_test::fixture(f));
-    const std::string listing = quor_test::fixture_listing(v.listing);
-    ASSERT_FALSE(listing.empty());
     engine e;
     if (files.size() == 1)
       ASSERT_TRUE(open_ntfs_image(files[0].c_str(), v.offset, e.ntfs, false, false));
     else
       ASSERT_TRUE(open_ntfs_vmdk_chain(files, v.offset, e.ntfs, false, false));
 
-    // Lines read "<type> [* ]<entry>[-<attr>-<id>]:\t<path>".
     std::map<std::string, ulong64> live;
     std::vector<std::string> removed;
-    std::ifstream in(listing);
-    for (std::string line; std::getline(in, line);) {
-      const size_t tab = line.find(":\t");
-      ASSERT_NE(tab, std::string::npos) << line;
-      const bool gone = line.compare(4, 2, "* ") == 0;
-      const ulong64 entry = std::stoull(line.substr(gone ? 6 : 4));
-      const std::string path = "/" + line.substr(tab + 2);
-      if (entry < 16 || path.find("/$") != std::string::npos) continue;  // system files
-      if (gone) removed.push_back(path);
-      else live[path] = entry;
+    for (const quor_test::fls_line& f : quor_test::read_fls(v.listing)) {
+      const std::string path = "/" + f.path;
+      if (f.inode < 16 || path.find("/$") != std::string::npos) continue;  // system files
+      if (f.deleted) removed.push_back(path);
+      else live[path] = f.inode;
     }
     ASSERT_GE(live.size(), 3u);
     ASSERT_FALSE(removed.empty());

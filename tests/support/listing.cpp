@@ -1,6 +1,7 @@
 #include "tests/support/listing.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <utility>
 
@@ -141,6 +142,29 @@ bool expected_file_data(const std::string& image, const std::string& path, std::
   if (!any) return false;
   out.swap(data);
   return true;
+}
+
+std::vector<fls_line> read_fls(const std::string& file) {
+  std::vector<fls_line> out;
+  std::ifstream in(file.find('/') == std::string::npos ? std::string(QUOR_FIXTURE_DIR) + "/" + file : file);
+  for (std::string line; std::getline(in, line);) {
+    const size_t tab = line.find(":\t");
+    if (line.size() < 5 || tab == std::string::npos) continue;
+    fls_line f;
+    f.kind = line[2];
+    size_t at = 4;
+    // fls marks a name whose entry is gone with "*", and with a name type of
+    // '-' one that survives only in its index.
+    const bool star = line.compare(at, 2, "* ") == 0;
+    if (star) at += 2;
+    f.deleted = star || line[0] == '-';
+    char* end = nullptr;
+    f.inode = std::strtoull(line.c_str() + at, &end, 10);
+    if (*end == '-') f.attribute = static_cast<uint32_t>(std::strtoul(end + 1, nullptr, 10));
+    f.path = line.substr(tab + 2, line.find('\t', tab + 2) - tab - 2);
+    out.push_back(f);
+  }
+  return out;
 }
 
 }  // namespace quor_test

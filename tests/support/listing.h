@@ -55,4 +55,18 @@ uint8_t pattern_byte(uint64_t offset, uint32_t seed);
 // the listing or has no pattern ranges.
 bool expected_file_data(const std::string& image, const std::string& path, std::string& out);
 
+// One line of The Sleuth Kit's `fls -r -p [-l]` listing:
+// "r/r [* ]29-128-2:<TAB>dir/name[:stream][<TAB>...]".
+struct fls_line {
+  char kind = 'r';        // 'r' file, 'd' folder, other letters as fls gives
+  bool deleted = false;   // the name no longer belongs to a live entry
+  uint64_t inode = 0;
+  uint32_t attribute = 0;  // the attribute type after the entry, 0 when not given
+  std::string path;        // as listed: no leading '/', a named stream after ':'
+};
+
+// Every line of an fls listing file (a path of its own, or a name of the
+// fixture folder); empty when the file is missing.
+std::vector<fls_line> read_fls(const std::string& file);
+
 }  // namespace quor_test
