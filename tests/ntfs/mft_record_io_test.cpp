@@ -8,10 +8,10 @@
 
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
-#include "tests/ntfs/mft_record_builder.h"
+#include "tests/support/record_builder.h"
 #include "tests/support/fixture.h"
 
-using test_records::record_builder;
+using quor_test::record_builder;
 
 namespace {
 

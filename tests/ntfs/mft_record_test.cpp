@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/ntfs/mft_record_builder.h"
+#include "tests/support/record_builder.h"
 
-using test_records::record_builder;
+using quor_test::record_builder;
 
 namespace {
 

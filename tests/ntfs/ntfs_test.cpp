@@ -11,12 +11,12 @@
 #include <sstream>
 
 #include "ntfs/mft_record.h"
-#include "tests/ntfs/mft_record_builder.h"
+#include "tests/support/record_builder.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
 #include "utils/utf_convert.h"
 
-using test_records::record_builder;
+using quor_test::record_builder;
 
 namespace {
 
