@@ -7,7 +7,6 @@
 #include <chrono>
 #include <functional>
 #include <future>
-#include <limits>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -104,20 +103,6 @@ TEST(DictionarySet, TextKeysAreStoredLowerCaseAndErasedAsGiven) {
   EXPECT_TRUE(set.erase(0, std::string("readme"), 5)) << "both copies of the pair go at once";
   EXPECT_TRUE(text_values(set, 0, "readme").empty());
   EXPECT_FALSE(set.erase(0, std::string("readme"), 5));
-}
-
-TEST(DictionarySet, EraseTakesOnlyThePairsOfItsValue) {
-  DictionarySet set(std::vector<int>{2, 3}, false);
-  for (std::intptr_t v : {1, 2, 1, 3, 1}) ASSERT_TRUE(set.insert(0, ulong64{7}, v));
-  ASSERT_TRUE(set.insert(0, ulong64{8}, 1));
-  EXPECT_TRUE(set.erase(0, ulong64{7}, 1));
-  EXPECT_EQ(u64_values(set, 0, 7), (values{2, 3}));
-  EXPECT_EQ(u64_values(set, 0, 8), (values{1}));
-  EXPECT_FALSE(set.erase(0, ulong64{7}, 1));
-  ASSERT_TRUE(set.insert(1, -2.5, 4));
-  EXPECT_FALSE(set.erase(1, -2.5, 5));
-  EXPECT_TRUE(set.erase(1, -2.5, 4));
-  EXPECT_EQ(set.find(-2.5), 0);
 }
 
 TEST(DictionarySet, EraseValueRemovesATrackedRecordEverywhere) {

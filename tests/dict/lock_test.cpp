@@ -39,39 +39,12 @@ bool free_for_others(const std::shared_ptr<LightweightLock>& lock) {
   return finishes(other);
 }
 
-class CountingLock : public LockableObject {
- public:
-  void lock() override { ++locks; }
-  void unlock() override { ++unlocks; }
-  int locks = 0;
-  int unlocks = 0;
-};
-
 TEST(LockableObject, NameIsOneEmptyBuffer) {
   LightweightLock lock;
   const LockableObject& base = lock;
   ASSERT_NE(base.name(), nullptr);
   EXPECT_EQ(base.name()[0], '\0');
   EXPECT_EQ(base.name(), lock.name());
-}
-
-TEST(ScopedLock, EveryWayOutOfAScopeUnlocksOnce) {
-  CountingLock counting;
-  {
-    ScopedLock outer(counting);
-    ScopedLock inner(counting);
-    EXPECT_EQ(counting.locks, 2);
-    EXPECT_EQ(counting.unlocks, 0);
-  }
-  EXPECT_EQ(counting.unlocks, 2);
-  EXPECT_THROW(
-      {
-        ScopedLock hold(counting);
-        throw std::runtime_error("damaged");
-      },
-      std::runtime_error);
-  EXPECT_EQ(counting.locks, 3);
-  EXPECT_EQ(counting.unlocks, 3);
 }
 
 TEST(LightweightLock, NestedScopesInOneThreadNeitherBlockNorLeaveItHeld) {

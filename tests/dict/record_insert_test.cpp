@@ -75,14 +75,6 @@ TEST(RecordInsert, StopsAtTheFirstDictionaryThatDoesNotFitAndKeepsTheRest) {
   EXPECT_EQ(out, (values{9, 10}));
 }
 
-TEST(RecordInsert, EraseValueTakesATrackedRecordOutOfEveryDictionary) {
-  DictionarySet set(std::vector<int>{2, 2, 2, 2}, true);
-  ASSERT_TRUE(set.insert_record(1, 2, 3, 4, 9));
-  ASSERT_TRUE(set.insert_record(1, 2, 3, 4, 8));
-  EXPECT_TRUE(set.erase_value(9));
-  for (int d = 0; d < 4; ++d) EXPECT_EQ(in(set, d, ulong64(d + 1)), values{8}) << d;
-}
-
 // Run once by hand under ThreadSanitizer as well: the inserts' lock must
 // also cover the value index.
 TEST(RecordInsert, ConcurrentInsertsFromSeveralThreadsAllLand) {
