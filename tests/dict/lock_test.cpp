@@ -1,0 +1,105 @@
+// The recursive lock and its scope guard, with real threads. Every wait is
+// bounded: a thread still stuck after its limit is left detached, so a broken
+// lock fails the test instead of hanging the run.
+#include "dict/lock.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+using std::chrono::milliseconds;
+const milliseconds kFinishes(10000);  // generous: a loaded CI machine is slow
+const milliseconds kStaysBlocked(150);
+
+std::future<void> start(std::function<void()> work) {
+  std::packaged_task<void()> task(std::move(work));
+  std::future<void> done = task.get_future();
+  std::thread(std::move(task)).detach();
+  return done;
+}
+
+bool finishes(std::future<void>& done) { return done.wait_for(kFinishes) == std::future_status::ready; }
+bool still_blocked(std::future<void>& done) {
+  return done.wait_for(kStaysBlocked) == std::future_status::timeout;
+}
+
+// True when another thread can take and give back the lock in time.
+bool free_for_others(const std::shared_ptr<LightweightLock>& lock) {
+  std::future<void> other = start([lock] {
+    lock->lock();
+    lock->unlock();
+  });
+  return finishes(other);
+}
+
+TEST(LockableObject, NameIsOneEmptyBuffer) {
+  LightweightLock lock;
+  const LockableObject& base = lock;
+  ASSERT_NE(base.name(), nullptr);
+  EXPECT_EQ(base.name()[0], '\0');
+  EXPECT_EQ(base.name(), lock.name());
+}
+
+TEST(LightweightLock, NestedScopesInOneThreadNeitherBlockNorLeaveItHeld) {
+  auto lock = std::make_shared<LightweightLock>();
+  std::future<void> nested = start([lock] {
+    ScopedLock outer(*lock);
+    ScopedLock inner(*lock);
+  });
+  ASSERT_TRUE(finishes(nested)) << "a second lock by the owner blocked";
+  EXPECT_TRUE(free_for_others(lock)) << "the thread ended still holding the lock";
+}
+
+TEST(LightweightLock, ExceptionThroughAScopeFreesTheLock) {
+  auto lock = std::make_shared<LightweightLock>();
+  try {
+    ScopedLock hold(*lock);
+    throw std::runtime_error("damaged");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_TRUE(free_for_others(lock));
+}
+
+// The owner runs on its own thread too, so that a lock which is not
+// recursive deadlocks a helper thread instead of the test.
+TEST(LightweightLock, SecondThreadWaitsForTheOwnersLastUnlock) {
+  struct Shared {
+    LightweightLock lock;
+    std::promise<void> held, unlocked_once, release_one, release_two;
+  };
+  auto shared = std::make_shared<Shared>();
+  std::future<void> held = shared->held.get_future();
+  std::future<void> unlocked_once = shared->unlocked_once.get_future();
+  std::future<void> owner = start([shared] {
+    shared->lock.lock();
+    shared->lock.lock();
+    shared->held.set_value();
+    shared->release_one.get_future().wait();
+    shared->lock.unlock();
+    shared->unlocked_once.set_value();
+    shared->release_two.get_future().wait();
+    shared->lock.unlock();
+  });
+  ASSERT_EQ(held.wait_for(kFinishes), std::future_status::ready) << "the owner's nested lock blocked";
+
+  std::future<void> waiter = start([shared] {
+    shared->lock.lock();
+    shared->lock.unlock();
+  });
+  EXPECT_TRUE(still_blocked(waiter)) << "took the lock while the owner held it twice";
+  shared->release_one.set_value();
+  ASSERT_EQ(unlocked_once.wait_for(kFinishes), std::future_status::ready);
+  EXPECT_TRUE(still_blocked(waiter)) << "took the lock after the owner's first of two unlocks";
+  shared->release_two.set_value();
+  EXPECT_TRUE(finishes(owner));
+  EXPECT_TRUE(finishes(waiter)) << "still waiting after the owner's last unlock";
+}
+
+}  // namespace
