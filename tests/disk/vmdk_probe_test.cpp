@@ -42,9 +42,8 @@ std::istringstream as_stream(const byte* data, size_t size) {
 TEST(VmdkProbe, FindsDirectoryAndVolumeWholeAndEmbedded) {
   const std::vector<byte> base = load_fixture("vmdk-base.vmdk");
   if (base.empty()) GTEST_SKIP() << "fixture vmdk-base.vmdk is missing";
-  std::vector<byte> larger(3, 0xEE);
-  larger.insert(larger.end(), base.begin(), base.end());
-  larger.resize(larger.size() + 1000, 0xEE);
+  std::vector<byte> larger(3 + base.size() + 1000, 0xEE);
+  std::copy(base.begin(), base.end(), larger.begin() + 3);
   const struct {
     const char* what;
     const byte* image;
