@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <iomanip>
 #include <sstream>
 #include <string>
 
@@ -185,12 +184,6 @@ TEST(VmdkDump, ChainReportOverBaseAndChild) {
   EXPECT_EQ(out.str(), rule + base + "\n" + fixture_header + "\n" + base_descriptor +
                            "\nMBR offset: 00010000\nVolume 0000110000\n\n" + rule + child + "\n" +
                            fixture_header + "\n" + child_descriptor + "\n");
-  // Alone, the descriptor reports number lines in the stream's own base and fill.
-  std::ostringstream descriptors;
-  descriptors << std::hex << std::setfill('0');
-  ASSERT_TRUE(disk.dump_descriptors(descriptors));
-  EXPECT_EQ(descriptors.str(), rule + base + "\n" + base_descriptor + "\n" + rule + child + "\n" +
-                                   child_descriptor + "\n");
   disk.close();
 }
 
