@@ -52,6 +52,12 @@ class vmdk_disk {
 
   bool is_open() const { return m_open; }
 
+  // Each extent's report, base first (vmdk_dump.cpp); false when not open.
+  bool dump_grain_directories(std::ostream& os) const;
+  bool dump_grain_tables(uint32 table, std::ostream& os) const;
+  bool dump_descriptors(std::ostream& os) const;
+  bool dump_extents(std::ostream& os) const;
+
  private:
   bool check_chain(const std::vector<std::wstring>& files, std::ostream& msgs,
                    std::vector<std::wstring>& chain_files);

@@ -3,6 +3,7 @@
 // "KDMV"): header, embedded descriptor, grain directory, grain tables and the
 // grains. The whole directory and every grain table are kept in memory, so a
 // lookup costs two divisions and no I/O.
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,13 @@ class vmdk_extent {
   uint32 entries_per_table() const { return header_u32(44); }
   ulong64 directory_offset() const { return header_u64(56); }
   ulong64 overhead_sectors() const { return header_u64(64); }
+
+  // Text reports for an examiner (vmdk_dump.cpp).
+  std::ostream& dump_header(std::ostream& os) const;
+  bool dump_grain_directory(std::ostream& os) const;
+  bool dump_grain_table(uint32 table, std::ostream& os) const;
+  bool dump_descriptor(std::ostream& os) const;
+  bool dump(std::ostream& os) const;
 
  private:
   bool fail(vmdk_load_error why);

@@ -1,0 +1,89 @@
+#pragma once
+// A temporary tree of the host file system for the file-information,
+// listing and signature tests: Unicode names, an empty file, a file of
+// several MiB with byte marks at known places, symbolic links (one to a
+// file, a pair forming a cycle, one pointing back up the tree), a directory
+// named "*", a path longer than 511 characters, and a mode-000 file and
+// folder.
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/support/fixture.h"
+
+namespace host_tree {
+
+const long big_size = 3 * 1024 * 1024 + 777;
+const long region_mark = 100 + 16384 - 3;  // across the first 16 KiB piece of a region starting at 100
+const long block_mark = 512 * 4000 + 10;   // 10 bytes into a block
+const long tail_mark = big_size - 100;
+const long old_seconds = 1000000000;  // mtime given to big.dat and Notes.txt
+const char* const unicode_name = "\xC3\x9Cn\xC3\xAF" "c\xC3\xB6" "d\xC3\xA9 \xE5\x90\x8D\xE5\x89\x8D.txt";  // Ünïcödé 名前.txt
+
+inline void put(const std::string& path, const std::string& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return;
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+}
+
+inline void set_mtime(const std::string& path, long seconds) {
+  struct timeval tv[2] = {{seconds, 0}, {seconds, 0}};
+  ::utimes(path.c_str(), tv);
+}
+
+inline std::string long_dir() {
+  return std::string(200, 'd') + "/" + std::string(200, 'e') + "/" + std::string(200, 'g') + "/";
+}
+
+// The tree's root, ending with '/'; built once per test process.
+inline const std::string& root() {
+  static const std::string r = [] {
+    const std::string base = quor_test::scratch_dir() + "/host-tree/";
+    for (const char* d : {"", "sub", "sub/a", "sub/a/logs", "sub/b", "sub/b/logs", "sub/c", "logs.old", "star",
+                          "star/*", "uni", "uni/\xE5\x90\x8D\xE5\x89\x8D", "locked"})
+      ::mkdir((base + d).c_str(), 0755);
+    ::mkdir((base + std::string(200, 'd')).c_str(), 0755);
+    ::mkdir((base + std::string(200, 'd') + "/" + std::string(200, 'e')).c_str(), 0755);
+    ::mkdir((base + long_dir()).c_str(), 0755);
+    put(base + long_dir() + std::string(200, 'f') + ".txt", "long");
+    put(base + "Notes.txt", "hello notes");
+    put(base + "notes.txt.bak", "old notes");
+    put(base + "notes", "no extension");
+    put(base + "a.tar.gz", "archive");
+    put(base + unicode_name, "unicode");
+    put(base + "empty.bin", "");
+    put(base + "sealed.bin", "x");
+    ::chmod((base + "sealed.bin").c_str(), 0);
+    put(base + "sub/a/logs/app.log", "log line");
+    put(base + "locked/hidden.txt", "hidden");
+    std::string big(static_cast<size_t>(big_size), 'x');
+    std::memcpy(&big[region_mark], "REGION", 6);
+    std::memcpy(&big[block_mark], "BLK!", 4);
+    std::memcpy(&big[tail_mark], "TAIL", 4);
+    put(base + "big.dat", big);
+    set_mtime(base + "big.dat", old_seconds);
+    set_mtime(base + "Notes.txt", old_seconds);
+    ::symlink("big.dat", (base + "link-big").c_str());
+    ::symlink("cycle-b", (base + "cycle-a").c_str());
+    ::symlink("cycle-a", (base + "cycle-b").c_str());
+    ::symlink("..", (base + "sub/up").c_str());
+    ::chmod((base + "locked").c_str(), 0);
+    // Readable again before the scratch folder is removed at exit.
+    std::atexit([] { ::chmod((quor_test::scratch_dir() + "/host-tree/locked").c_str(), 0755); });
+    return base;
+  }();
+  return r;
+}
+
+// True when the mode-000 folder really cannot be read (not when running as
+// root, which reads it anyway).
+inline bool locked_is_unreadable() { return ::access((root() + "locked").c_str(), R_OK) != 0; }
+
+}  // namespace host_tree

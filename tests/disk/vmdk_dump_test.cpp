@@ -1,0 +1,225 @@
+// VMDK text reports of the qemu-made fixtures: goldens written from the
+// report rules and the header bytes; the numbers cross-checked with
+// `qemu-img info`.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "disk/vmdk_disk.h"
+#include "disk/vmdk_dump.h"
+#include "disk/vmdk_extent.h"
+#include "tests/support/fixture.h"
+
+namespace {
+
+// Both fixtures were written by one qemu-img: their headers are identical.
+const char* const fixture_header =
+    "0x00000000 : magic number:            0x564d444b [KDMV]\n"
+    "0x00000004 : version:                 0x00000001\n"
+    "0x00000008 : flags:                   0x00000003\n"
+    "\t- valid new line detection\n"
+    "\t- redundant grain table present\n"
+    "0x0000000c : capacity:                0x0000000000004000 sectors, 0x0000000000800000 bytes\n"
+    "0x00000014 : grain size:              0x0000000000000080 sectors, 0x0000000000010000 bytes\n"
+    "0x0000001c : descriptor offset:       0x0000000000000001 sectors, 0x0000000000000200 abs offset\n"
+    "0x00000024 : descriptor size:         0x0000000000000014 sectors, 0x0000000000002800 bytes\n"
+    "0x0000002c : grain entries per table: 0x00000200\n"
+    "0x00000030 : dup grain dir offset:    0x0000000000000015 sectors, 0x0000000000002a00 abs offset\n"
+    "0x00000038 : grain dir offset:        0x000000000000001a sectors, 0x0000000000003400 abs offset\n"
+    "0x00000040 : overhead for metadata:   0x0000000000000080 sectors, 0x0000000000010000 abs offset\n"
+    "0x00000048 : unclean shutdown:        0x00\n"
+    "0x00000049 : signal EOL character:    0x0a\n"
+    "0x0000004a : non EOL character:       0x20\n"
+    "0x0000004b : double EOL char (1st):   0x0d\n"
+    "0x0000004c : double EOL char (2nd):   0x0a\n"
+    "0x0000004d : compression algorithm:   0x0000\n"
+    "0x0000004f : pad for 433 (0x1b1) bytes\n";
+
+const char* const ddb_lines =
+    "08 : #DDB\n"
+    "09 : ddb.virtualHWVersion = \"4\"\n"
+    "0a : ddb.geometry.cylinders = \"16\"\n"
+    "0b : ddb.geometry.heads = \"16\"\n"
+    "0c : ddb.geometry.sectors = \"63\"\n"
+    "0d : ddb.adapterType = \"ide\"\n"
+    "0e : ddb.toolsVersion = \"2147483647\"\n";
+
+const std::string base_descriptor = std::string(
+    "00 : # Disk DescriptorFile\n"
+    "01 : version=1\n"
+    "02 : CID=207a852e\n"
+    "03 : parentCID=ffffffff\n"
+    "04 : createType=\"monolithicSparse\"\n"
+    "05 : # Extent description\n"
+    "06 : RW 16384 SPARSE \"vmdk-base.vmdk\"\n"
+    "07 : # The Disk Data Base\n") + ddb_lines;
+
+// The child has one line more (the parent hint), so its DDB lines move by one.
+const char* const child_descriptor =
+    "00 : # Disk DescriptorFile\n"
+    "01 : version=1\n"
+    "02 : CID=4dbd23e\n"
+    "03 : parentCID=207a852e\n"
+    "04 : createType=\"monolithicSparse\"\n"
+    "05 : parentFileNameHint=\"vmdk-base.vmdk\"\n"
+    "06 : # Extent description\n"
+    "07 : RW 16384 SPARSE \"vmdk-child.vmdk\"\n"
+    "08 : # The Disk Data Base\n"
+    "09 : #DDB\n"
+    "0a : ddb.virtualHWVersion = \"4\"\n"
+    "0b : ddb.geometry.cylinders = \"16\"\n"
+    "0c : ddb.geometry.heads = \"16\"\n"
+    "0d : ddb.geometry.sectors = \"63\"\n"
+    "0e : ddb.adapterType = \"ide\"\n"
+    "0f : ddb.toolsVersion = \"2147483647\"\n";
+
+const char* const zero_row = "00000000 00000000 00000000 00000000 00000000 00000000 00000000 00000000 \n";
+
+#define OPEN_FIXTURE(var, name)                                                    \
+  const std::string var##_path = quor_test::fixture(name);                         \
+  if (var##_path.empty()) GTEST_SKIP() << "fixture " << name << " is missing";      \
+  vmdk_extent var;                                                                 \
+  ASSERT_TRUE(var.open(var##_path.c_str(), false)) << var##_path
+
+TEST(VmdkDump, HeaderAndWholeExtentOfTheBase) {
+  OPEN_FIXTURE(base, "vmdk-base.vmdk");
+  std::ostringstream header;
+  base.dump_header(header);
+  EXPECT_EQ(header.str(), fixture_header);
+
+  // Grain 0 is stored at sector 0x80; the NTFS partition starts at sector
+  // 2048 of the virtual disk, so 0x100000 + 0x10000 in the file.
+  std::ostringstream whole;
+  ASSERT_TRUE(base.dump(whole));
+  EXPECT_EQ(whole.str(), std::string(fixture_header) + "\n" + base_descriptor +
+                             "\nMBR offset: 00010000\nVolume 0000110000\n");
+
+  // Alone, the descriptor report numbers its lines in the stream's own base.
+  std::ostringstream fresh;
+  ASSERT_TRUE(base.dump_descriptor(fresh));
+  EXPECT_EQ(fresh.str().substr(0, 24), " 0 : # Disk DescriptorFi");
+  EXPECT_NE(fresh.str().find("\n14 : ddb.toolsVersion"), std::string::npos);
+}
+
+TEST(VmdkDump, GrainDirectoryAndTables) {
+  OPEN_FIXTURE(child, "vmdk-child.vmdk");
+  std::ostringstream dir;
+  ASSERT_TRUE(child.dump_grain_directory(dir));
+  // 128 slots up to the first table at sector 0x1b, all unused but the first.
+  std::string want = "---- Grain Directory [offsets in sectors] ----\n"
+                     "0x00003400 : 0000001b 00000000 00000000 00000000 00000000 00000000 00000000 00000000 \n";
+  const char* later_rows[] = {"3420", "3440", "3460", "3480", "34a0", "34c0", "34e0", "3500",
+                              "3520", "3540", "3560", "3580", "35a0", "35c0", "35e0"};
+  for (const char* at : later_rows) want += std::string("0x0000") + at + " : " + zero_row;
+  EXPECT_EQ(dir.str(), want + "\n");
+
+  // Grains 16, 17, 28, 34, 35 and 63 are the blocks qemu-io wrote.
+  std::ostringstream table;
+  ASSERT_TRUE(child.dump_grain_table(0, table));
+  const std::string rows = table.str();
+  const std::string head =
+      std::string("0x00003600 : ") + zero_row + "0x00003620 : " + zero_row +
+      "0x00003640 : 00000080 00000100 00000000 00000000 00000000 00000000 00000000 00000000 \n"
+      "0x00003660 : 00000000 00000000 00000000 00000000 00000180 00000000 00000000 00000000 \n"
+      "0x00003680 : 00000000 00000000 00000200 00000280 00000000 00000000 00000000 00000000 \n"
+      "0x000036a0 : " + zero_row + "0x000036c0 : " + zero_row +
+      "0x000036e0 : 00000000 00000000 00000000 00000000 00000000 00000000 00000000 00000300 \n";
+  EXPECT_EQ(rows.substr(0, head.size()), head);
+  // 512 entries (0x800 bytes): 64 rows, the last at 0x3de0, then the empty line.
+  const std::string tail = std::string("0x00003de0 : ") + zero_row + "\n";
+  ASSERT_GE(rows.size(), tail.size());
+  EXPECT_EQ(rows.substr(rows.size() - tail.size()), tail);
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 65);
+
+  // Unused directory slots count as tables that hold nothing, placed as if
+  // the tables were contiguous; the directory has 128 slots.
+  std::ostringstream unused;
+  ASSERT_TRUE(child.dump_grain_table(1, unused));
+  EXPECT_EQ(unused.str().substr(0, 13 + 73), std::string("0x00003e00 : ") + zero_row);
+  EXPECT_FALSE(child.dump_grain_table(128, unused));
+  vmdk_extent empty;
+  EXPECT_FALSE(empty.dump_grain_directory(table));
+  EXPECT_FALSE(empty.dump(table));
+}
+
+TEST(VmdkDump, RowsAndFlagLines) {
+  const uint32 nine[9] = {1, 2, 3, 4, 5, 6, 7, 8, 0xdeadbeef};
+  std::ostringstream rows;
+  write_vmdk_rows(rows, nine, 9, 0x200, 32);
+  EXPECT_EQ(rows.str(),
+            "0x00000200 : 00000001 00000002 00000003 00000004 00000005 00000006 00000007 00000008 \n"
+            "0x00000220 : deadbeef \n");
+
+  // Every flag named, in bit order; a header with no flags names none.
+  vmdk_extent crafted;
+  crafted.m_header[8] = 0x03;
+  crafted.m_header[10] = 0x03;
+  std::ostringstream all;
+  crafted.dump_header(all);
+  EXPECT_NE(all.str().find("0x00030003\n\t- valid new line detection\n\t- redundant grain table present\n"
+                           "\t- grains are compressed\n\t- markers exist\n0x0000000c : capacity"),
+            std::string::npos);
+  crafted.m_header[8] = crafted.m_header[10] = 0;
+  std::ostringstream none;
+  crafted.dump_header(none);
+  EXPECT_EQ(none.str().find('\t'), std::string::npos);
+}
+
+TEST(VmdkDump, ChainReportOverBaseAndChild) {
+  const std::string base = quor_test::fixture("vmdk-base.vmdk");
+  const std::string child = quor_test::fixture("vmdk-child.vmdk");
+  if (base.empty() || child.empty()) GTEST_SKIP() << "VMDK fixtures are missing";
+  vmdk_disk disk(false);
+  std::ostringstream out;
+  EXPECT_FALSE(disk.dump_extents(out));
+  ASSERT_TRUE(disk.add_extents(std::vector<std::string>{child, base}));
+  ASSERT_TRUE(disk.link_chain());
+  ASSERT_TRUE(disk.dump_extents(out));
+  const std::string rule = " ------------------------------------------------------- \n";
+  // The child's grain 0 lies in its parent, so its report ends after the descriptor.
+  EXPECT_EQ(out.str(), rule + base + "\n" + fixture_header + "\n" + base_descriptor +
+                           "\nMBR offset: 00010000\nVolume 0000110000\n\n" + rule + child + "\n" +
+                           fixture_header + "\n" + child_descriptor + "\n");
+  disk.close();
+}
+
+// The numbers of the reports are those qemu reads from the same files.
+TEST(VmdkDump, NumbersAgreeWithQemuImg) {
+  if (!quor_test::have_program("qemu-img")) GTEST_SKIP() << "qemu-img is not installed";
+  struct oracle_case {
+    const char* name;
+  } cases[] = {{"vmdk-base.vmdk"}, {"vmdk-child.vmdk"}};
+  for (const oracle_case& c : cases) {
+    const std::string path = quor_test::fixture(c.name);
+    if (path.empty()) GTEST_SKIP() << "fixture " << c.name << " is missing";
+    std::string json;
+    ASSERT_EQ(quor_test::run_command("qemu-img info --output=json '" + path + "'", json), 0);
+    auto number = [&json](const std::string& key) {
+      const size_t at = json.find("\"" + key + "\":");
+      EXPECT_NE(at, std::string::npos) << key;
+      return at == std::string::npos ? 0ull : std::strtoull(json.c_str() + at + key.size() + 3, nullptr, 10);
+    };
+    vmdk_extent e;
+    ASSERT_TRUE(e.open(path.c_str(), false));
+    EXPECT_EQ(e.capacity_bytes(), number("virtual-size")) << c.name;
+    EXPECT_EQ(e.m_grain_bytes, number("cluster-size")) << c.name;
+    EXPECT_EQ(std::strtoull(e.m_cid.c_str(), nullptr, 16), number("cid")) << c.name;
+    EXPECT_EQ(std::strtoull(e.m_parent_cid.c_str(), nullptr, 16), number("parent-cid")) << c.name;
+
+    std::ostringstream header;
+    e.dump_header(header);
+    char capacity[96], grain[96];
+    std::snprintf(capacity, sizeof capacity, "capacity:                0x%016llx sectors, 0x%016llx bytes\n",
+                  number("virtual-size") / 512, number("virtual-size"));
+    std::snprintf(grain, sizeof grain, "grain size:              0x%016llx sectors, 0x%016llx bytes\n",
+                  number("cluster-size") / 512, number("cluster-size"));
+    EXPECT_NE(header.str().find(capacity), std::string::npos) << c.name;
+    EXPECT_NE(header.str().find(grain), std::string::npos) << c.name;
+  }
+}
+
+}  // namespace
