@@ -7,15 +7,18 @@
 #include <vector>
 
 #include "app/user_ctx.h"
+#include "disk/disk_handle.h"
 #include "disk/fs_ops.h"
 #include "disk/full_path.h"
 #include "disk/vmdk_disk.h"
 #include "disk/volume_select.h"
+#include "ntfs/ntfs_structs.h"
 #include "time/systemtime.h"
 #include "time/time_text.h"
 #include "time/zq_time.h"
 #include "utils/cmdline_options.h"
 #include "utils/case_text.h"
+#include "utils/file_handle.h"
 #include "utils/trim_join.h"
 #include "utils/utf16le.h"
 #include "utils/utf_convert.h"
@@ -130,6 +133,44 @@ int choose_image(user_ctx& ctx, const std::wstring& value) {
   return -1;
 }
 
+// The file options name evidence to open. A name that is not UTF-8 cannot
+// travel the wide-string road to the open, and a FIFO or character device
+// would block or read without end: either ends the run here, saying which.
+const char* const kSourceOptions[] = {"-image", "-vmdk", "-indxfile", "-mftfile"};
+
+bool source_names_usable(int argc, char** argv) {
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (argv[i] == nullptr || argv[i + 1] == nullptr) continue;
+    std::string option = argv[i];
+    to_lower(option);
+    for (const char* known : kSourceOptions) {
+      if (option != known) continue;
+      const std::string name = argv[i + 1];
+      if (!name.empty() && utf8_to_wstring(name).empty()) {
+        std::fprintf(stderr, "%s: the file name is not valid UTF-8 and cannot be opened, aborting\n", known);
+        return false;
+      }
+      if (!uni::is_source_kind(name, true)) {
+        std::fprintf(stderr, "%s: %s is not a regular file or block device, aborting\n", known, name.c_str());
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// A disk holding a bare volume (no partition table, the boot sector in its
+// first sector) is read at offset 0, as an image of a bare volume is.
+bool snapshots_hold_bare_volume(const std::vector<std::wstring>& files) {
+  disk_handle disk(files, false, false);
+  byte sector[NTFS_BOOT_SIZE];
+  uint32 len = sizeof sector;
+  if (!disk.m_is_open || !disk.read(sector, len, 0) || len != sizeof sector) return false;
+  NTFS_BOOT boot;
+  boot.load(sector);
+  return boot.has_ntfs_keyword();
+}
+
 int choose_vmdk(user_ctx& ctx, std::vector<std::wstring>& args) {
   std::wstring value;
   while (get_arg_option_value_vw("-vmdk", value, args)) ctx.vmdk_files.push_back(value);
@@ -148,8 +189,13 @@ int choose_vmdk(user_ctx& ctx, std::vector<std::wstring>& args) {
     return -1;
   }
   bool found = false;
+  const ulong64 requested = ctx.volume_offset;
   select_ntfs_volume_in_snapshots(messages, ctx.vmdk_files, ctx.volume_offset, found);
   chain.close();
+  if (!found && requested == 0 && snapshots_hold_bare_volume(ctx.vmdk_files)) {
+    ctx.volume_offset = 0;
+    return 0;
+  }
   if (!found) {
     std::fprintf(stderr, "looking at vmdk files and found no NTFS volume, aborting\n");
     return -1;
@@ -205,6 +251,7 @@ int user_ctx::parse_cmdline(int argc, char** argv) {
   future_limit = zq::time::now().m_filetime + kOneHour;
   cmdline = build_echo(argc, argv);
 
+  if (!source_names_usable(argc, argv)) return -1;
   std::vector<std::wstring> args;
   args_to_wstrings(args, argc, argv);
 

@@ -14,6 +14,7 @@
 #include <ostream>
 #include <vector>
 
+#include "utils/file_handle.h"
 #include "utils/utf_convert.h"
 
 namespace {
@@ -158,7 +159,13 @@ bool disk_handle::open_file(const char* name, bool writable, disk_kind kind) {
   if (!name) return false;
   m_name = name;
   m_writable = writable;
-  m_fd = ::open(m_name.c_str(), writable ? O_RDWR : O_RDONLY);
+  // Evidence that is not a file or a disk (a FIFO, /dev/zero, a folder)
+  // would block or read without end: it is refused before it is opened.
+  if (!uni::is_source_kind(m_name, true)) {
+    printf("prob opening file %s: not a regular file or block device\n", m_name.c_str());
+    return false;
+  }
+  m_fd = uni::open_source_descriptor(m_name, writable, true);
   if (m_fd < 0) {
     int err = errno;
     printf("prob opening file %s, error %d [%s]\n", m_name.c_str(), err, strerror(err));
@@ -185,7 +192,7 @@ bool disk_handle::open_device(const char* name, bool writable) {
   if (full.find("/dev/") == std::string::npos || full.size() > 32) return false;
   std::string path = full.substr(0, full.find(':'));
   m_writable = writable;
-  m_fd = ::open(path.c_str(), writable ? O_RDWR : O_RDONLY);
+  m_fd = uni::open_source_descriptor(path, writable, true);
   if (m_fd < 0) return false;
   // The size comes from the device itself; CHS geometry is only reported
   // (it cannot describe a modern disk's capacity).

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "disk/disk_handle.h"
+#include "utils/file_handle.h"
 #include "utils/utf_convert.h"
 
 namespace {
@@ -172,6 +173,12 @@ bool vmdk_disk::check_chain(const std::vector<std::wstring>& files, std::ostream
     if (std::find(chain_files.begin(), chain_files.end(), parent) != chain_files.end()) {
       msgs << wstring_to_utf8(parent) << " does not hold the parent content id " << orphan->m_parent_cid
            << std::endl;
+      return false;
+    }
+    // The hint comes from the evidence: it may name a FIFO or a device
+    // (../../dev/zero) as well as a file, and only a file is a parent.
+    if (!uni::is_source_kind(wstring_to_utf8(parent), false)) {
+      msgs << wstring_to_utf8(parent) << " is not a regular file" << std::endl;
       return false;
     }
     chain_files.push_back(parent);

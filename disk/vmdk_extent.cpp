@@ -14,6 +14,7 @@
 #include "disk/zq_disk_structs.h"
 #include "utils/byte_order.h"
 #include "utils/case_text.h"
+#include "utils/file_handle.h"
 #include "utils/utf_convert.h"
 
 namespace {
@@ -71,7 +72,7 @@ bool vmdk_extent::open(const char* path, bool writable) {
   m_wpath = utf8_to_wstring(m_path);
   m_writable = writable;
   if (m_fd != -1) ::close(m_fd);
-  m_fd = ::open(path, (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  m_fd = uni::open_source_descriptor(m_path, writable, true);
   if (m_fd == -1) return fail(VMDK_LOAD_NOT_OPEN);
   return load(m_fd);
 }

@@ -24,7 +24,15 @@ bool is_valid_index_record_size(uint32 record_size) {
 
 bool fix_indx_record(byte* record, uint32 record_size) {
   if (!record || record_size < 512 || std::memcmp(record, "INDX", 4) != 0) return false;
-  return apply_update_sequence(record, record_size) != RECORD_FIXUP_INVALID;
+  // A damaged count or array must not cost the record its entries: the
+  // sectors that can be restored are, and the rest is parsed as read.
+  const uint32 array_offset = load_u16(record, 4);
+  const uint32 count = load_u16(record, 6);
+  if (count < 2 || array_offset + 2ULL * count > record_size) return true;
+  const uint32 sectors = std::min<uint32>(count - 1, record_size / UPDATE_SEQUENCE_STRIDE);
+  for (uint32 i = 1; i <= sectors; ++i)
+    store_u16(record + i * UPDATE_SEQUENCE_STRIDE - 2, load_u16(record, array_offset + 2 * i));
+  return true;
 }
 
 bool CNtfs::read_index_allocation(std::vector<byte>& out, const std::vector<data_run>& runs) {
@@ -89,9 +97,11 @@ bool CNtfs::read_and_fix_indexrecord(lcn_run_list& clusters, ulong64 vcn, ulong6
                                      int& size) const {
   buffer = nullptr;
   if (next_vcn < vcn || next_vcn - vcn > 0xFFFFFFFFULL) return false;
-  if (!m_Validated || !m_disk || m_cluster_size == 0) return false;
+  if (!m_Validated || !m_disk || m_cluster_size == 0 || vcn >= clusters.size()) return false;
+  // Callers pass the list's last VCN as the end: clusters before it are read
+  // where the list maps them, the rest of a record continues contiguously
+  // from its first cluster, as the one first read of a record brings it.
   const uint64 end = std::min<uint64>(next_vcn, clusters.size());
-  if (vcn >= end) return false;
   const uint32 cs = m_cluster_size;
   // A record is at least one cluster and at least the usual 4 KiB; with
   // clusters larger than a record the buffer holds every record of the
@@ -99,14 +109,16 @@ bool CNtfs::read_and_fix_indexrecord(lcn_run_list& clusters, ulong64 vcn, ulong6
   const uint32 record_size = INDX_DEFAULT_RECORD_SIZE;
   const uint32 length = std::max(cs, record_size);
   const uint64 count = (length + cs - 1) / cs;
-  if (end - vcn < count) return false;
+  const lcn_run_entry& first = clusters[static_cast<size_t>(vcn)];
+  if (first.m_bSparse) return false;
   byte* buf = new (std::nothrow) byte[length];
   if (!buf) return false;
   for (uint64 i = 0; i < count; ++i) {
-    const lcn_run_entry& c = clusters[static_cast<size_t>(vcn + i)];
+    const bool mapped = i == 0 || vcn + i < end;
+    const lcn_run_entry& c = clusters[static_cast<size_t>(mapped ? vcn + i : vcn)];
+    const uint64 lcn = mapped ? c.lcn : first.lcn + i;
     uint32 piece = cs;
-    if (c.m_bSparse || c.lcn >= m_total_clusters ||
-        !read_volume(c.lcn * cs, buf + i * cs, piece) || piece != cs) {
+    if (c.m_bSparse || lcn >= m_total_clusters || !read_volume(lcn * cs, buf + i * cs, piece) || piece != cs) {
       delete[] buf;
       return false;
     }
@@ -124,6 +136,6 @@ bool CNtfs::read_and_fix_indexrecord(lcn_run_list& clusters, ulong64 vcn, ulong6
   }
   buffer = buf;
   size = static_cast<int>(length);
-  next_vcn = vcn + count;
+  next_vcn = vcn + std::max<uint64>(1, std::min<uint64>(count, end > vcn ? end - vcn : 0));
   return true;
 }

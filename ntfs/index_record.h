@@ -17,8 +17,8 @@ const uint32 INDX_DEFAULT_RECORD_SIZE = 4096;
 bool is_valid_index_record_size(uint32 record_size);
 
 // Checks the "INDX" signature of the `record_size` bytes at `record` and
-// undoes their update-sequence protection in place (512-byte stride). False,
-// with the bytes untouched, when the signature is missing or the array cannot
-// be applied (it lies outside the record, or does not match its sectors); a
-// record whose sectors did not carry the check value is fixed and accepted.
+// undoes their update-sequence protection in place (512-byte stride): the
+// first min(count - 1, record_size / 512) sectors when the whole array lies
+// inside the record, none otherwise. The check value is not compared. False,
+// with the bytes untouched, only when the signature is missing.
 bool fix_indx_record(byte* record, uint32 record_size);

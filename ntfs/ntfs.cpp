@@ -228,8 +228,24 @@ bool CNtfs::initialise(ulong64& mft_pos) {
   build_mft_run_index();
   if (!load_mft_extension_runs()) return false;
 
-  const ulong64 clusters = get_data_cluster_count(m_mft_stats);
-  m_num_inodes = (static_cast<ulong64>(m_cluster_size) * clusters) / m_mft_record_alloc_size;
+  // The run list is evidence too: entries exist only in the $MFT's clusters
+  // that lie inside the volume, and never more than the volume can hold.
+  ulong64 clusters = 0;
+  ulong64 reach = 0;
+  for (const run_record& run : m_mft_stats.data_runs) {
+    if (!run.resident && !run.is_sparse_lcn() && run.lcn < m_total_clusters)
+      reach = std::max<ulong64>(reach, clusters + std::min<ulong64>(run.num_clusters, m_total_clusters - run.lcn));
+    clusters += run.num_clusters;
+  }
+  if (!m_mft_stats.data_runs.empty() && m_mft_stats.data_runs[0].resident) reach = clusters = 1;
+  const ulong64 usable = std::min(std::min(clusters, reach), m_total_clusters);
+  // Both sizes are powers of two; dividing first keeps a huge count from wrapping.
+  if (m_mft_record_alloc_size >= m_cluster_size) {
+    m_num_inodes = usable / (m_mft_record_alloc_size / m_cluster_size);
+  } else {
+    const ulong64 per_cluster = m_cluster_size / m_mft_record_alloc_size;
+    m_num_inodes = usable > ~0ULL / per_cluster ? ~0ULL : usable * per_cluster;
+  }
   // Clusters past the $MFT's data size hold no records (the allocation runs
   // ahead of use): the data size, when known, gives the true count.
   const byte* data = nullptr;
@@ -453,16 +469,25 @@ bool open_ntfs_mft_file(const char* path, CNtfs*& out) {
     engine->m_mft_record_size = 1024;
     engine->m_cluster_size = 4096;
     engine->m_sectors_per_cluster = 8;
-    engine->m_mft_record0 = new byte[1024];
-    uint32 got = 1024;
-    bool ok = file->read_at(engine->m_mft_record0, got, 0) && got == 1024 &&
-              std::memcmp(engine->m_mft_record0, "FILE", 4) == 0;
+    // No boot sector tells the record size: record 0 gives it, as the size
+    // allocated to itself, and every record sits at N x that size.
+    byte head[FRH_SIZE];
+    uint32 got = sizeof head;
+    bool ok = file->read_at(head, got, 0) && got == sizeof head && std::memcmp(head, "FILE", 4) == 0;
+    const uint32 record_size = ok ? load_u32(head, FRH_BYTES_ALLOCATED) : 0;
+    ok = ok && power_of_two(record_size) && record_size >= 1024 && record_size <= MAX_RECORD_SIZE &&
+         static_cast<ulong64>(file->current_size()) >= record_size;
     if (ok) {
-      engine->m_mft_record_alloc_size = load_u32(engine->m_mft_record0, FRH_BYTES_ALLOCATED);
-      // Records are placed at N x 1024 in the file: only that size is sound.
-      ok = engine->m_mft_record_alloc_size == engine->m_mft_record_size;
+      engine->m_mft_record_size = engine->m_mft_record_alloc_size = record_size;
+      if (record_size > engine->m_cluster_size) engine->m_cluster_size = record_size;
+      engine->m_mft_record0 = new byte[record_size];
+      got = record_size;
+      ok = file->read_at(engine->m_mft_record0, got, 0) && got == record_size;
     }
-    if (ok) ok = engine->parse_file_record(engine->m_mft_record0, engine->m_mft_stats);
+    if (ok) {
+      apply_update_sequence(engine->m_mft_record0, record_size);
+      ok = engine->parse_file_record(engine->m_mft_record0, engine->m_mft_stats);
+    }
     if (!ok) {
       delete engine;
       return false;

@@ -4,10 +4,12 @@
 # Extra arguments are passed to quor, e.g. "-csv" or "-path \\docs".
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-bash "$top/scripts/install-deps.sh"
+# Standard output is quor's alone (run-sample.sh -csv > out.csv): the install
+# and the build report on standard error.
+bash "$top/scripts/install-deps.sh" >&2
 dir="$top/build/release"
-cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$dir" -j "$(nproc 2>/dev/null || echo 2)" --target quor
+cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=Release >&2
+cmake --build "$dir" -j "$(nproc 2>/dev/null || echo 2)" --target quor >&2
 work=$(mktemp -d "${TMPDIR:-/tmp}/quor-sample.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 gzip -dc "$top/tests/fixtures/sample.img.gz" >"$work/sample.img"

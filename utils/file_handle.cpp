@@ -1,6 +1,7 @@
 #include "utils/file_handle.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -49,9 +50,13 @@ bool file_handle::open_utf8(const std::string& utf8_path, int flags, int mode) {
   // inside would make the system open a shorter name. Either is refused.
   if (utf8_path.empty() || utf8_path.find('\0') != std::string::npos) return false;
   int fd;
-  do {
-    fd = ::open64(utf8_path.c_str(), flags, mode);
-  } while (fd == -1 && errno == EINTR);
+  if ((flags & O_ACCMODE) == O_RDONLY) {
+    fd = open_source_descriptor(utf8_path, false, true);
+  } else {
+    do {
+      fd = ::open64(utf8_path.c_str(), flags, mode);
+    } while (fd == -1 && errno == EINTR);
+  }
   if (fd == -1) return false;
   m_fd = fd;
   m_open = true;
@@ -176,14 +181,24 @@ bool file_handle::read(void* buffer, uint32& length) {
 }
 
 bool file_handle::write_all(const void* buffer, uint32 length) {
-  ssize_t n;
-  do {
-    n = ::write(m_fd, buffer, length);
-  } while (n == -1 && errno == EINTR);
-  if (n == -1) return false;
+  // A write may take fewer bytes than asked (a file-size limit, a full
+  // device, a signal): the rest is written on until it all is, or a call
+  // fails and says why.
+  const byte* p = static_cast<const byte*>(buffer);
+  uint32 done = 0;
+  bool ok = true;
+  while (done < length) {
+    const ssize_t n = ::write(m_fd, p + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<uint32>(n);
+  }
   const off64_t end = ::lseek64(m_fd, 0, SEEK_END);
   if (end >= 0) m_size = static_cast<uint64>(end);
-  return true;
+  return ok;
 }
 
 bool file_handle::append(const void* buffer, uint32 length) {
@@ -255,6 +270,34 @@ bool file_handle::scan(file_scan_callback callback, uint32 user, uint32 chunk, u
     if (offset + length > size) length = static_cast<uint32>(size - offset);
   }
   return true;
+}
+
+int open_source_descriptor(const std::string& path, bool writable, bool block_device_ok) {
+  if (path.empty() || path.find('\0') != std::string::npos) {
+    errno = ENOENT;
+    return -1;
+  }
+  // Without O_NONBLOCK a FIFO would wait in open() for a writer for ever.
+  int fd;
+  do {
+    fd = ::open64(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+  } while (fd == -1 && errno == EINTR);
+  if (fd == -1) return -1;
+  struct stat st;
+  const bool fits = ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || (block_device_ok && S_ISBLK(st.st_mode)));
+  const int flags = fits ? ::fcntl(fd, F_GETFL) : -1;
+  if (!fits || flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
+bool is_source_kind(const std::string& path, bool block_device_ok) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return true;  // absent: the open says so
+  return S_ISREG(st.st_mode) || (block_device_ok && S_ISBLK(st.st_mode));
 }
 
 }  // namespace uni

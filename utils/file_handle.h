@@ -78,4 +78,14 @@ class file_handle {
   bool m_open;
 };
 
+// Opens a file of evidence without blocking and keeps it only when it is a
+// regular file (or, with `block_device_ok`, a block device): a FIFO, a
+// character device or a folder is refused with errno EINVAL. The descriptor
+// is blocking again when returned; -1 on failure.
+int open_source_descriptor(const std::string& path, bool writable, bool block_device_ok);
+
+// False when `path` names something that exists and is not a regular file
+// (or a block device, with `block_device_ok`). It never opens the path.
+bool is_source_kind(const std::string& path, bool block_device_ok);
+
 }  // namespace uni

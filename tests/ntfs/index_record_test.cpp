@@ -35,21 +35,35 @@ std::vector<byte> protected_record(uint16 usa_offset = 40, uint16 count = 9) {
 
 }  // namespace
 
+// No record is dropped for its update sequence: the sectors min(count - 1,
+// 8) are restored when the whole array lies in the record, none otherwise,
+// and the check value is never compared. Only a missing "INDX" refuses.
 TEST(IndexRecord, Fixup) {
-  std::vector<byte> r = protected_record();
-  store_u16(&r[3 * 512 - 2], 0x0000);  // a torn sector is restored all the same
-  ASSERT_TRUE(fix_indx_record(r.data(), 4096));
-  for (int i = 1; i <= 8; ++i) EXPECT_EQ(load_u16(&r[i * 512 - 2]), 0x1100 + i) << i;
-
-  // Passed over, untouched: an array outside the record or not matching its
-  // 512-byte strides, or no "INDX".
-  std::vector<byte> bad[] = {protected_record(4090, 9), protected_record(40, 5), protected_record(40, 17),
-                             protected_record()};
-  std::memcpy(bad[3].data(), "FILE", 4);
-  for (std::vector<byte>& b : bad) {
-    const std::vector<byte> before = b;
-    EXPECT_FALSE(fix_indx_record(b.data(), 4096));
-    EXPECT_EQ(b, before);
+  struct fixup_case {
+    const char* what;
+    uint16 usa_offset, count;
+    uint32 restored;  // sectors 1..restored get their true bytes back
+    bool torn, indx;
+  } cases[] = {
+      {"whole record", 40, 9, 8, false, true},
+      {"torn sector restored all the same", 40, 9, 8, true, true},
+      {"count short of the record", 40, 3, 2, false, true},
+      {"count beyond the record", 40, 17, 8, false, true},
+      {"array past the record end", 4090, 9, 0, false, true},
+      {"count 0xFFFF", 40, 0xFFFF, 0, false, true},
+      {"count 1: no protection", 40, 1, 0, false, true},
+      {"not an index record", 40, 9, 0, false, false},
+  };
+  for (const fixup_case& c : cases) {
+    std::vector<byte> r = protected_record(c.usa_offset, c.count);
+    if (c.torn) store_u16(&r[3 * 512 - 2], 0x0000);
+    if (!c.indx) std::memcpy(r.data(), "FILE", 4);
+    const std::vector<byte> before = r;
+    EXPECT_EQ(fix_indx_record(r.data(), 4096), c.indx) << c.what;
+    for (uint32 i = 1; i <= 8; ++i) {
+      const uint16 expected = i <= c.restored ? static_cast<uint16>(0x1100 + i) : load_u16(&before[i * 512 - 2]);
+      EXPECT_EQ(load_u16(&r[i * 512 - 2]), expected) << c.what << " sector " << i;
+    }
   }
 }
 
@@ -122,4 +136,43 @@ TEST(IndexRecord, DamagedRecordKeepsItsSlot) {
   EXPECT_GT(kept, 0u);
   EXPECT_EQ(valid_after.size(), kept);
   delete ntfs;
+}
+
+// Given the list's last VCN as its end, as the directory walkers pass it,
+// the record-at-a-VCN reader delivers every record, the last one included,
+// as the allocation reader does, on 4 KiB, 512-byte and 64 KiB clusters.
+TEST(IndexRecord, RecordAtAVcnUpToTheLastCluster) {
+  for (const char* image : {"default.img", "c512.img", "c64k.img"}) {
+    SCOPED_TRACE(image);
+    if (quor_test::fixture(image).empty()) GTEST_SKIP() << "fixture kit absent";
+    uint64_t dir = 0;
+    for (const auto& e : quor_test::read_listing(image)) dir = e.path == "/many" || e.path == "/dir500" ? e.inode : dir;
+    CNtfs* ntfs = nullptr;
+    ASSERT_TRUE(open_ntfs_image(quor_test::fixture(image).c_str(), 0, ntfs, false, false));
+    directory_index index;
+    std::vector<byte> all;
+    ASSERT_TRUE(read_directory_index(*ntfs, dir, index) && ntfs->read_index_allocation(all, index.runs, 4096, 0));
+    lcn_run_list clusters;
+    for (const data_run& r : index.runs)
+      for (uint32 k = 0; k < r.num_clusters; ++k) clusters.emplace_back(r.lcn + k, r.vcn + k, r.sparse != 0);
+    const ulong64 cs = ntfs->m_cluster_size, last = clusters.size() - 1;
+    size_t records = 0;
+    for (ulong64 vcn = 0, next = last; vcn <= last; next = last) {
+      byte* buffer = nullptr;
+      int size = 0;
+      if (!ntfs->read_and_fix_indexrecord(clusters, vcn, next, buffer, size)) {
+        EXPECT_EQ(next, last);
+        ++vcn;
+        continue;
+      }
+      ASSERT_LE(vcn * cs + size, all.size());
+      EXPECT_EQ(std::memcmp(buffer, all.data() + vcn * cs, size), 0) << "vcn " << vcn;
+      delete[] buffer;
+      records += static_cast<size_t>(size) / 4096;
+      EXPECT_EQ(next, vcn + std::max<ulong64>(1, std::min<ulong64>(4096 / cs, last - vcn)));
+      vcn = next;
+    }
+    EXPECT_EQ(records, all.size() / 4096);
+    delete ntfs;
+  }
 }

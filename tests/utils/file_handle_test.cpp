@@ -1,8 +1,12 @@
 #include "utils/file_handle.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -135,6 +139,42 @@ TEST(FileHandle, OpeningRulesAndBadPaths) {
   // shows it was closed before the second open.
   EXPECT_EQ(h.descriptor(), first);
   EXPECT_EQ(h.cached_size(), 10u);
+}
+
+// Under a 10-byte file-size limit the first write takes 10 bytes and the
+// next fails: the append of 20 reports failure, the file holds 10. Run in a
+// child so the limit and the ignored SIGXFSZ stay there.
+TEST(FileHandle, ShortWritesGoOnUntilAFailure) {
+  const std::string path = scratch("limited.bin");
+  const pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {10, 10};
+    uni::file_handle h(path, true, true);
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || !h.is_open()) _exit(2);
+    const bool twenty = h.append("0123456789abcdefghij", 20);
+    _exit(!twenty && h.cached_size() == 10 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 10);
+}
+
+// Evidence opens never block, and keep only files: not a FIFO, a character
+// device or a folder.
+TEST(FileHandle, SourcesAreRegularFiles) {
+  const std::string fifo = scratch("source.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {ten_byte_file(), fifo, std::string("/dev/null"), quor_test::scratch_dir()}) {
+    const bool file = path == scratch("ten.bin");
+    EXPECT_EQ(uni::is_source_kind(path, true), file) << path;
+    EXPECT_EQ(uni::file_handle(path, false, true).is_open(), file) << path;
+  }
 }
 
 std::vector<std::vector<uint64>> g_chunks;
