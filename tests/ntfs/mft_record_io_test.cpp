@@ -34,20 +34,6 @@ std::string copy_fixture(const std::string& name, const std::string& as) {
 
 }  // namespace
 
-TEST(UpdateSequence, ProtectionIsUndoneByTheFixup) {
-  record_builder b(4096);
-  b.resident(ATTR_DATA, std::vector<byte>(3000, 0x5A));
-  const std::vector<byte> plain = b.done();
-  std::vector<byte> rec = plain;
-  store_u16(&rec[0x30], 0xFFFF);
-  ASSERT_TRUE(protect_update_sequence(rec.data(), 4096));
-  EXPECT_EQ(load_u16(&rec[0x30]), 0u);  // the check value wraps
-  for (uint32 i = 1; i <= 8; ++i) EXPECT_EQ(load_u16(&rec[i * 512 - 2]), 0u) << i;
-  EXPECT_EQ(apply_update_sequence(rec.data(), 4096), RECORD_FIXUP_APPLIED);
-  for (uint32 i = 1; i <= 8; ++i) EXPECT_EQ(rec[i * 512 - 2], plain[i * 512 - 2]) << i;
-  EXPECT_FALSE(protect_update_sequence(rec.data(), 1024));  // count 9 is for 4 KiB
-}
-
 TEST(RecordQueries, StreamSizesAndDataAttributeSizes) {
   const std::string img = quor_test::fixture("default.img");
   ASSERT_FALSE(img.empty());

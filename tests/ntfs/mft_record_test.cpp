@@ -27,49 +27,55 @@ std::vector<byte> tails_restored(std::vector<byte> disk, const std::vector<byte>
 
 }  // namespace
 
-TEST(UpdateSequence, RestoresEverySectorAtThe512ByteStride) {
-  for (uint32 size : {1024u, 4096u}) {
-    const std::vector<byte> plain = filled_record(size);
-    std::vector<byte> disk = record_builder::protect(plain, 0x0007);
-    const std::vector<byte> expected = tails_restored(disk, plain);
-    ASSERT_NE(disk, expected);
-    EXPECT_EQ(apply_update_sequence(disk.data(), size), RECORD_FIXUP_APPLIED) << size;
-    EXPECT_EQ(disk, expected) << size;
-  }
-}
-
-TEST(UpdateSequence, TornSectorIsRestoredAndReported) {
-  const std::vector<byte> plain = filled_record(4096);
-  std::vector<byte> disk = record_builder::protect(plain, 0x0007);
-  const std::vector<byte> expected = tails_restored(disk, plain);
-  store_u16(&disk[7 * 512 - 2], 0x1234);  // sector 7 written by another update
-  EXPECT_EQ(apply_update_sequence(disk.data(), 4096), RECORD_FIXUP_TORN);
-  EXPECT_EQ(disk, expected);
-}
-
-TEST(UpdateSequence, OutOfRangeArraysLeaveTheRecordAsRead) {
+// Every FILE-record fixup case in one table: the sectors come back at the
+// 512-byte stride on any record size, a torn sector is restored and reported,
+// and an array that does not fit its record leaves the record as read.
+TEST(UpdateSequence, FileRecordFixups) {
   struct Case {
     const char* what;
-    uint16 array_offset;
-    uint16 count;
+    uint32 size;
+    uint16 array_offset, count;
+    uint32 torn_sector;  // 0: none
     record_fixup_state expect;
   };
   const Case cases[] = {
-      {"count for 4 KiB in a 1 KiB record", 0x30, 9, RECORD_FIXUP_INVALID},
-      {"count too small for the record", 0x30, 2, RECORD_FIXUP_INVALID},
-      {"array over the first sector tail", 0x1FA, 3, RECORD_FIXUP_INVALID},
-      {"array offset inside the header", 0x02, 3, RECORD_FIXUP_INVALID},
-      {"huge count", 0x30, 0xFFFF, RECORD_FIXUP_INVALID},
-      {"no protection", 0x30, 1, RECORD_FIXUP_NONE},
+      {"1 KiB record", 1024, 0x30, 3, 0, RECORD_FIXUP_APPLIED},
+      {"4 KiB record", 4096, 0x30, 9, 0, RECORD_FIXUP_APPLIED},
+      {"torn sector", 4096, 0x30, 9, 7, RECORD_FIXUP_TORN},
+      {"count for 4 KiB in a 1 KiB record", 1024, 0x30, 9, 0, RECORD_FIXUP_INVALID},
+      {"count too small for the record", 1024, 0x30, 2, 0, RECORD_FIXUP_INVALID},
+      {"array over the first sector tail", 1024, 0x1FA, 3, 0, RECORD_FIXUP_INVALID},
+      {"array offset inside the header", 1024, 0x02, 3, 0, RECORD_FIXUP_INVALID},
+      {"huge count", 1024, 0x30, 0xFFFF, 0, RECORD_FIXUP_INVALID},
+      {"no protection", 1024, 0x30, 1, 0, RECORD_FIXUP_NONE},
   };
   for (const Case& c : cases) {
-    std::vector<byte> rec = record_builder::protect(filled_record(1024), 0x0007);
-    store_u16(&rec[FRH_USA_OFFSET], c.array_offset);
-    store_u16(&rec[FRH_USA_COUNT], c.count);
-    const std::vector<byte> before = rec;
-    EXPECT_EQ(apply_update_sequence(rec.data(), 1024), c.expect) << c.what;
-    EXPECT_EQ(rec, before) << c.what;
+    const std::vector<byte> plain = filled_record(c.size);
+    std::vector<byte> disk = record_builder::protect(plain, 0x0007);
+    store_u16(&disk[FRH_USA_OFFSET], c.array_offset);
+    store_u16(&disk[FRH_USA_COUNT], c.count);
+    if (c.torn_sector) store_u16(&disk[c.torn_sector * 512 - 2], 0x1234);  // written by another update
+    const bool fixed = c.expect == RECORD_FIXUP_APPLIED || c.expect == RECORD_FIXUP_TORN;
+    const std::vector<byte> expected = fixed ? tails_restored(disk, plain) : disk;
+    EXPECT_EQ(apply_update_sequence(disk.data(), c.size), c.expect) << c.what;
+    EXPECT_EQ(disk, expected) << c.what;
   }
+}
+
+// Protection for write-back: the check value steps (and wraps past 0xFFFF),
+// every sector tail carries it, and the fixup undoes it.
+TEST(UpdateSequence, ProtectionIsUndoneByTheFixup) {
+  record_builder b(4096);
+  b.resident(ATTR_DATA, std::vector<byte>(3000, 0x5A));
+  const std::vector<byte> plain = b.done();
+  std::vector<byte> rec = plain;
+  store_u16(&rec[0x30], 0xFFFF);
+  ASSERT_TRUE(protect_update_sequence(rec.data(), 4096));
+  EXPECT_EQ(load_u16(&rec[0x30]), 0u);
+  for (uint32 i = 1; i <= 8; ++i) EXPECT_EQ(load_u16(&rec[i * 512 - 2]), 0u) << i;
+  EXPECT_EQ(apply_update_sequence(rec.data(), 4096), RECORD_FIXUP_APPLIED);
+  for (uint32 i = 1; i <= 8; ++i) EXPECT_EQ(rec[i * 512 - 2], plain[i * 512 - 2]) << i;
+  EXPECT_FALSE(protect_update_sequence(rec.data(), 1024));  // count 9 is for 4 KiB
 }
 
 TEST(AttributeWalk, FindsAttributesBeyondTheFirstKibibyteOfALargeRecord) {
