@@ -56,14 +56,8 @@ TEST(NtfsVmdk, ChainFactoryFindsTheVolume) {
     EXPECT_EQ(ntfs->m_disk->get_start_offset(), 0x100000u);
     EXPECT_EQ(ntfs->m_disk->m_kind, DISK_KIND_VMDK);
     EXPECT_EQ(std::memcmp(ntfs->m_boot.keyword, "NTFS    ", 8), 0);
-    // The snapshot added snap-dir and removed one-docs/readme.txt.
-    const bool snapshot = o.files.size() == 2;
-    std::wstring name;
-    ulong64 entry = 0;
-    EXPECT_EQ(ntfs->get_inode_from_path(std::wstring(L"/snap-dir"), name, entry, false), snapshot);
-    EXPECT_EQ(ntfs->get_inode_from_path(std::wstring(L"/one-docs/readme.txt"), name, entry, false), !snapshot);
-    EXPECT_TRUE(ntfs->get_inode_from_path(std::wstring(L"/one-docs/inner/notes.txt"), name, entry, false));
-    if (snapshot) {
+    // The chain's listing is checked against fls with the path lookup.
+    if (o.files.size() == 2) {
       EXPECT_NE(volume_bytes(ntfs, span), file_bytes(bare, span));
     } else {
       // The base alone is the bare volume, byte for byte.
@@ -84,39 +78,21 @@ TEST(NtfsVmdk, ChainFactoryFindsTheVolume) {
   EXPECT_EQ(ntfs, nullptr);
 }
 
-TEST(NtfsVmdk, ChosenImageOffsetsOpen) {
-  // Offsets the selection gives for each partitioned fixture open as volumes;
-  // the disk start itself is a partition table, not a boot sector.
-  const struct {
-    const char* image;
-    ulong64 offset;
-  } images[] = {{"mbr-1p.img", 0x100000}, {"mbr-far.img", 0x10100000}, {"mbr-ext.img", 0x600000},
-                {"gpt-slot3.img", 0x200000}};
-  for (const auto& i : images) {
-    const std::string path = quor_test::fixture(i.image);
-    ASSERT_FALSE(path.empty()) << i.image;
+// The disk start of a partitioned fixture is a partition table, not a boot
+// sector (the volumes at the chosen offsets are checked against fls with the
+// path lookup), and the disk's volume is the bare volume it was made from.
+TEST(NtfsVmdk, DiskStartIsNoVolumeAndTheVolumeInsideIsTheBareOne) {
+  for (const char* image : {"mbr-1p.img", "mbr-far.img", "mbr-ext.img", "gpt-slot3.img"}) {
+    const std::string path = quor_test::fixture(image);
+    ASSERT_FALSE(path.empty()) << image;
     CNtfs* ntfs = nullptr;
-    EXPECT_TRUE(open_ntfs_image(wide(path).c_str(), i.offset, ntfs, false, false)) << i.image;
-    delete ntfs;
-    ntfs = nullptr;
-    EXPECT_FALSE(open_ntfs_image(wide(path).c_str(), 0, ntfs, false, false)) << i.image;
+    EXPECT_FALSE(open_ntfs_image(wide(path).c_str(), 0, ntfs, false, false)) << image;
     EXPECT_EQ(ntfs, nullptr);
   }
-
-  // The disk's volume is the bare volume it was made from, and lists the
-  // same root entries.
   const std::string disk = quor_test::fixture("mbr-1p.img");
   const std::string bare = quor_test::fixture("mbr-1p-volume.img");
   CNtfs* in_disk = nullptr;
-  CNtfs* alone = nullptr;
   ASSERT_TRUE(open_ntfs_image(wide(disk).c_str(), 0x100000, in_disk, false, false));
-  ASSERT_TRUE(open_ntfs_image(wide(bare).c_str(), 0, alone, false, false));
   EXPECT_EQ(volume_bytes(in_disk, 6u << 20), file_bytes(bare, 6u << 20));
-  ulong64_set from_disk, from_bare;
-  EXPECT_TRUE(in_disk->find_children(5, from_disk));
-  EXPECT_TRUE(alone->find_children(5, from_bare));
-  EXPECT_GE(from_disk.size(), 3u);
-  EXPECT_EQ(from_disk, from_bare);
   delete in_disk;
-  delete alone;
 }
