@@ -10,6 +10,7 @@
 #include "ntfs/ntfs.h"
 #include "tests/support/record_builder.h"
 #include "tests/support/fixture.h"
+#include "tests/support/slack_oracle.h"
 
 using quor_test::record_builder;
 
@@ -142,7 +143,7 @@ TEST(RecordReads, RecordsReadInOrderMatchTheImageBytes) {
     ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, i)) << i;
     raw.seekg(static_cast<std::streamoff>(engine->m_mft_file_pos + i * 1024));
     raw.read(reinterpret_cast<char*>(expected.data()), 1024);
-    apply_update_sequence(expected.data(), 1024);
+    quor_test::undo_update_sequence(expected.data(), 1024);
     ASSERT_TRUE(rec == expected) << i;
     EXPECT_EQ(engine->get_inode_file_pos(i), engine->m_mft_file_pos + i * 1024) << i;
   }

@@ -41,17 +41,16 @@ std::vector<uint8_t> utf16le(const std::string& s) {
   return out;
 }
 
-// Undoes the update sequence when every 512-byte stride still ends in the
-// check value (a tool may hand the record over already fixed).
-void fix_record(uint8_t* r, uint32_t size) {
+}  // namespace
+
+// A tool may hand the record over already fixed: then nothing is undone.
+void undo_update_sequence(uint8_t* r, uint32_t size) {
   const uint32_t usa = le16(r + 4), count = le16(r + 6);
   if (count < 2 || (count - 1) * 512 != size || usa + 2 * count > size) return;
   for (uint32_t i = 1; i < count; ++i)
     if (std::memcmp(r + i * 512 - 2, r + usa, 2) != 0) return;
   for (uint32_t i = 1; i < count; ++i) std::memcpy(r + i * 512 - 2, r + usa + 2 * i, 2);
 }
-
-}  // namespace
 
 bool extract_index_allocation(const std::string& image, uint64_t inode, std::vector<uint8_t>& out) {
   out.clear();
@@ -86,7 +85,7 @@ std::vector<slack_name> find_slack_names(std::vector<uint8_t> allocation, uint32
   for (uint64_t off = 0; off + record_size <= allocation.size(); off += record_size) {
     uint8_t* r = allocation.data() + off;
     if (std::memcmp(r, "INDX", 4) != 0) continue;
-    fix_record(r, record_size);
+    undo_update_sequence(r, record_size);
     // The used part ends with a 16-byte last-entry record; what follows it
     // (and the header it overwrote) is slack.
     const uint64_t used_end = 24 + static_cast<uint64_t>(le32(r + 28));
