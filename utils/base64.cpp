@@ -35,3 +35,42 @@ bool base64_decode(const char* text, int length, std::vector<byte>& out) {
   }
   return true;
 }
+
+bool base64_encode(const byte* data, int length, std::vector<char>& out) {
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  out.clear();
+  if (!data || length == 0) return false;
+  if (length < 0) {
+    out.push_back('\0');
+    return true;
+  }
+  const uint64 groups = (static_cast<uint64>(length) + 2) / 3;
+  out.reserve(static_cast<size_t>(4 * groups + groups * 8 / 76 + 3));
+  const uint32 n = static_cast<uint32>(length);
+  uint32 i = 0, on_line = 0;
+  for (; n - i >= 3; i += 3) {
+    const byte b0 = data[i], b1 = data[i + 1], b2 = data[i + 2];
+    const char quad[4] = {alphabet[b0 >> 2], alphabet[((b0 & 3) << 4) | (b1 >> 4)],
+                          alphabet[((b1 & 15) << 2) | (b2 >> 6)], alphabet[b2 & 63]};
+    out.insert(out.end(), quad, quad + 4);
+    on_line += 4;
+    if (on_line > 72) {
+      out.push_back('\r');
+      out.push_back('\n');
+      on_line = 0;
+    }
+  }
+  if (n - i == 1) {
+    const byte b0 = data[i];
+    const char tail[4] = {alphabet[b0 >> 2], alphabet[(b0 & 3) << 4], '=', '='};
+    out.insert(out.end(), tail, tail + 4);
+  } else if (n - i == 2) {
+    const byte b0 = data[i], b1 = data[i + 1];
+    const char tail[4] = {alphabet[b0 >> 2], alphabet[((b0 & 3) << 4) | (b1 >> 4)], alphabet[(b1 & 15) << 2], '='};
+    out.insert(out.end(), tail, tail + 4);
+  }
+  out.push_back('\r');
+  out.push_back('\n');
+  out.push_back('\0');
+  return true;
+}

@@ -1,5 +1,6 @@
 #pragma once
-// Base64 text (RFC 4648 alphabet).
+// Base64 text (RFC 4648 alphabet), encoded in MIME lines of 76 characters
+// ending in CR LF, and decoded leniently.
 #include <vector>
 
 #include "utils/types.h"
@@ -12,3 +13,9 @@ byte base64_value(byte c);
 // one or two bytes, a single character none. out is emptied first; false
 // for a null text or a length of 0 or less.
 bool base64_decode(const char* text, int length, std::vector<byte>& out);
+
+// out is emptied, then receives the text in lines of 76 characters, each
+// ended by CR LF, the last (possibly empty) line too, then one zero byte.
+// False for null data or a length of 0; a negative length gives an out of
+// the zero byte alone and true.
+bool base64_encode(const byte* data, int length, std::vector<char>& out);
