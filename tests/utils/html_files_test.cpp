@@ -32,7 +32,7 @@ std::string copy_of(const std::string& name, const std::string& as) {
 }
 
 TEST(HtmlFiles, ToTextAgainstGoldens) {
-  for (const char* name : {"page", "marks"}) {
+  for (const char* name : {"page", "marks", "links"}) {
     const std::string out = quor_test::scratch_dir() + "/" + name + ".txt";
     ASSERT_TRUE(html_file_to_text((html_dir + name + ".html").c_str(), out.c_str())) << name;
     EXPECT_EQ(slurp(out), slurp(html_dir + name + ".txt")) << name;
@@ -78,6 +78,18 @@ TEST(HtmlFiles, TagsAndLinks) {
     EXPECT_EQ(it->second.first, page.find(e.extent)) << e.link;
     EXPECT_EQ(page.substr(it->second.first, it->second.second), e.extent);
   }
+
+  // Single quotes, an unquoted value ended by a blank, "src" met first
+  // inside "data-src", and a link met twice keeping its first place.
+  const std::string list = slurp(html_dir + "links.html");
+  v.clear();
+  ASSERT_TRUE(get_links(list.data(), static_cast<int>(list.size()), &v));
+  EXPECT_EQ(v, (std::vector<std::string>{"one.html", "two.html", "one.html", "pic.gif", "lazy.png"}));
+  links.clear();
+  ASSERT_TRUE(collect_links(list.data(), static_cast<int>(list.size()), &links));
+  EXPECT_EQ(links.size(), 4u);
+  EXPECT_EQ(links["one.html"], std::make_pair(static_cast<uint32>(list.find("'one.html'")), 10u));
+  EXPECT_EQ(links["pic.gif"], std::make_pair(static_cast<uint32>(list.find("pic.gif")), 7u));
 
   v.clear();
   ASSERT_TRUE(get_tags(page.data(), 40, &v));
