@@ -125,9 +125,19 @@ TEST(TextRuns, NamesInTheMftOfAFixtureVolume) {
 
 namespace {
 
+runs at_least(const runs& all, size_t m) {
+  runs kept;
+  for (size_t k = 0; k < all.strings.size(); ++k)
+    if (all.strings[k].size() >= m) {
+      kept.strings.push_back(all.strings[k]);
+      kept.offsets.push_back(all.offsets[k]);
+    }
+  return kept;
+}
+
 // The scans skip ahead when a minimum lets them; on random data that mixes
 // text, blanks, zeros and noise they must report exactly the runs of the
-// step-by-step scan (minimum 1) that reach the minimum.
+// step-by-step scans that reach the minimum.
 TEST(TextRuns, SkippingScansMatchTheStepByStepScan) {
   std::mt19937 rng(21);
   const std::string alphabet("ab \0\x01\xff", 6);
@@ -136,28 +146,16 @@ TEST(TextRuns, SkippingScansMatchTheStepByStepScan) {
     for (char& c : buf) c = alphabet[rng() % (round % 2 ? 6 : 4)];
     const byte* b = bytes_of(buf);
     const uint32 n = static_cast<uint32>(buf.size());
+    runs all, all16;
+    ASSERT_TRUE(find_ascii_strings_at(b, n, 1, &all.strings, &all.offsets, 7, false));
+    ASSERT_TRUE(find_utf16_strings_at(b, n, 0, &all16.strings, &all16.offsets, 0, false));
     for (int m = 2; m <= 5; ++m) {
-      runs all, some;
-      ASSERT_TRUE(find_ascii_strings_at(b, n, 1, &all.strings, &all.offsets, 7, false));
+      runs some, some16;
       ASSERT_TRUE(find_ascii_strings_at(b, n, m, &some.strings, &some.offsets, 7, false));
-      runs want;
-      for (size_t k = 0; k < all.strings.size(); ++k)
-        if (all.strings[k].size() >= static_cast<size_t>(m)) {
-          want.strings.push_back(all.strings[k]);
-          want.offsets.push_back(all.offsets[k]);
-        }
+      ASSERT_TRUE(find_utf16_strings_at(b, n, m, &some16.strings, &some16.offsets, 0, false));
+      const runs want = at_least(all, m), want16 = at_least(all16, m);
       ASSERT_EQ(some.strings, want.strings);
       ASSERT_EQ(some.offsets, want.offsets);
-
-      runs all16, some16;
-      ASSERT_TRUE(find_utf16_strings_at(b, n, 0, &all16.strings, &all16.offsets, 0, false));
-      ASSERT_TRUE(find_utf16_strings_at(b, n, m, &some16.strings, &some16.offsets, 0, false));
-      runs want16;
-      for (size_t k = 0; k < all16.strings.size(); ++k)
-        if (all16.strings[k].size() >= static_cast<size_t>(m)) {
-          want16.strings.push_back(all16.strings[k]);
-          want16.offsets.push_back(all16.offsets[k]);
-        }
       ASSERT_EQ(some16.strings, want16.strings);
       ASSERT_EQ(some16.offsets, want16.offsets);
     }
