@@ -304,7 +304,7 @@ pump_status pump_attribute_to_stream(const CNtfs& ntfs, const attribute_layout& 
                              delivered);
 }
 
-pump_status pump_write_in_place(CNtfs& ntfs, const attribute_layout& layout, ulong64 offset, const byte* data,
+pump_status pump_write_in_place(const CNtfs& ntfs, const attribute_layout& layout, ulong64 offset, const byte* data,
                                 ulong64 length, ulong64& written) {
   written = 0;
   if (!engine_ready(ntfs) || !ntfs.m_disk->m_writable || !data || length == 0) return PUMP_REFUSED;

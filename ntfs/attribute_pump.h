@@ -82,5 +82,5 @@ pump_status pump_attribute_to_stream(const CNtfs& ntfs, const attribute_layout& 
 // mapped to a real cluster (not sparse, not cluster 0, inside the volume) and
 // the range lies inside the data size: otherwise PUMP_REFUSED and nothing is
 // written. `written` counts the bytes that reached the disk.
-pump_status pump_write_in_place(CNtfs& ntfs, const attribute_layout& layout, ulong64 offset, const byte* data,
+pump_status pump_write_in_place(const CNtfs& ntfs, const attribute_layout& layout, ulong64 offset, const byte* data,
                                 ulong64 length, ulong64& written);
