@@ -451,6 +451,8 @@ bool open_ntfs_mft_file(const char* path, CNtfs*& out) {
       // Records are placed at N x 1024 in the file: only that size is sound.
       ok = engine->m_mft_record_alloc_size == engine->m_mft_record_size;
     }
+    // Record 0 is fixed up like every record read from the file after it.
+    if (ok) ok = apply_update_sequence(engine->m_mft_record0, engine->m_mft_record_size) != RECORD_FIXUP_INVALID;
     if (ok) ok = engine->parse_file_record(engine->m_mft_record0, engine->m_mft_stats);
     if (!ok) {
       delete engine;
