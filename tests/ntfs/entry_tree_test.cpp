@@ -49,7 +49,7 @@ std::string parent_path(const std::string& path) {
 
 TEST(EntryTree, LiveAndDeletedEntriesAsFlsSeesThem) {
   if (!quor_test::have_program("fls")) GTEST_SKIP() << "fls not installed";
-  for (const char* name : {"default", "sample", "c512"}) {
+  for (const char* name : {"default", "sample", "c512", "c64k", "s4096", "c128k", "bigdir", "streams"}) {
     auto engine = open(name);
     ASSERT_TRUE(engine) << name;
     const std::string img = quor_test::fixture(std::string(name) + ".img");
@@ -82,6 +82,17 @@ TEST(EntryTree, LiveAndDeletedEntriesAsFlsSeesThem) {
       }
     }
     reached.erase(5);
+    // The Sleuth Kit reads no volume with clusters above 64 KiB: there the
+    // kit's listing from the mount stands for fls (user entries from 64 on).
+    if (fls_entries(img, "-u").empty()) {
+      std::set<ulong64> listed, user;
+      for (const quor_test::listing_entry& e : quor_test::read_listing(name)) listed.insert(e.inode);
+      for (ulong64 e : reached)
+        if (e >= 64) user.insert(e);
+      EXPECT_FALSE(listed.empty()) << name;
+      EXPECT_EQ(user, listed) << name;
+      continue;
+    }
     std::set<ulong64> fls_live;
     std::map<std::string, ulong64> dir_of;
     for (const auto& kv : fls_entries(img, "-u")) {
@@ -132,7 +143,7 @@ TEST(EntryTree, BuildKeepsTheDirectoriesWithTheirChildren) {
 }
 
 TEST(EntryInfo, PathsOfEveryListedEntryAreEveryLink) {
-  for (const char* name : {"default", "sample"}) {
+  for (const char* name : {"default", "sample", "c512", "c64k", "s4096", "c128k", "bigdir", "streams"}) {
     auto engine = open(name);
     ASSERT_TRUE(engine) << name;
     std::map<ulong64, std::multiset<std::string>> listed;
