@@ -183,6 +183,18 @@ TEST(AttributeData, WritesInPlaceLandOnlyWhereTheRunsSay) {
   std::vector<run_record> none;
   size = 10;
   EXPECT_FALSE(write_runs_data(engine.get(), none, data.data(), size, 0));
+  // Past the end of the run list, and through a run that says cluster 0
+  // (the boot sector): refused before anything is written.
+  const uint32 cs = engine->m_cluster_size;
+  std::vector<data_run> two = {data_run(3000, 0, 2, false)};
+  size = 20;
+  EXPECT_FALSE(write_data_runs_data(engine.get(), two, data.data(), size, 2 * cs - 10));
+  std::vector<data_run> boot = {data_run(0, 0, 2, false)};
+  size = 20;
+  EXPECT_FALSE(write_data_runs_data(engine.get(), boot, data.data(), size, 100));
+  std::vector<data_run> hole = {data_run(0, 0, 2, true), data_run(3000, 2, 2, false)};
+  size = 20;
+  EXPECT_FALSE(write_data_runs_data(engine.get(), hole, data.data(), size, 2 * cs - 10));
   EXPECT_TRUE(read_file(img) == before);
 
   // Across cluster ends of the fragmented file, and into a resident value.
