@@ -255,28 +255,34 @@ TEST(StructureReportsKit, DirectoryIndexRecordsAgainstListing) {
 
 namespace {
 
-// The entries ntfsinfo -v shows in the index blocks of one attribute: each a
-// map from its labels to their values.
-std::vector<std::map<std::string, std::string>> ntfsinfo_entries(const std::string& text, const char* first_key) {
-  std::vector<std::map<std::string, std::string>> out;
+typedef std::map<std::string, std::string> labelled;
+
+// One index block as ntfsinfo -v shows it: its header fields and its entries,
+// each a map from the labels to their values.
+struct ntfsinfo_block {
+  labelled header;
+  std::vector<labelled> entries;
+};
+
+std::vector<ntfsinfo_block> ntfsinfo_blocks(const std::string& text) {
+  std::vector<ntfsinfo_block> out;
   bool in_block = false;
   for (const std::string& raw : lines_of(text)) {
-    if (raw.find("Dumping index block:") != std::string::npos) in_block = true;
+    if (raw.find("Dumping index block:") != std::string::npos) {
+      in_block = true;
+      out.emplace_back();
+    }
     if (raw.find("Dumping attribute") != std::string::npos) in_block = false;
-    if (!in_block) continue;
     const size_t colon = raw.find(':');
-    if (colon == std::string::npos) continue;
+    if (!in_block || colon == std::string::npos) continue;
     std::string key = raw.substr(0, colon);
     key.erase(0, key.find_first_not_of('\t'));
     std::string value = raw.substr(colon + 1);
     value.erase(0, value.find_first_not_of("\t "));
-    if (key == "Entry length") out.emplace_back();
-    if (!out.empty()) out.back()[key] = value;
+    if (key == "Entry length") out.back().entries.emplace_back();
+    (out.back().entries.empty() ? out.back().header : out.back().entries.back())[key] = value;
   }
-  std::vector<std::map<std::string, std::string>> with_key;
-  for (auto& e : out)
-    if (e.count(first_key)) with_key.push_back(e);
-  return with_key;
+  return out;
 }
 
 // "257 (0x101)" or "0x00b32451" as a number.
@@ -321,19 +327,39 @@ TEST(StructureReportsKit, ViewIndexRecordsAgainstNtfsinfo) {
     ASSERT_EQ(quor_test::run_command("ntfsinfo -v -F '" + std::string(ix.path) + "' '" + vol.path + "' 2>/dev/null",
                                      info),
               0);
-    // $SDH's entries also carry "Key security id": keep each index's own.
-    auto theirs = ntfsinfo_entries(info, ix.key);
-    if (name == "$SII") {
-      std::vector<std::map<std::string, std::string>> only;
-      for (auto& e : theirs)
-        if (!e.count("Key hash")) only.push_back(e);
-      theirs = only;
+    // The block whose entries carry this index's own label ($SDH's entries
+    // also carry "Key security id"), and those entries.
+    const ntfsinfo_block* block = nullptr;
+    std::vector<labelled> theirs;
+    const std::vector<ntfsinfo_block> blocks = ntfsinfo_blocks(info);
+    for (const ntfsinfo_block& b : blocks) {
+      if (b.entries.empty() || !b.entries[0].count(ix.key) || (name == "$SII" && b.entries[0].count("Key hash")))
+        continue;
+      block = &b;
+      for (const labelled& e : b.entries)
+        if (e.count(ix.key)) theirs.push_back(e);
     }
     ASSERT_GT(theirs.size(), 30u);
 
     std::ostringstream rows, full;
     ASSERT_TRUE(dump_indx_record_short(name.c_str(), raw.data(), 4096, 512, rows, true));
     ASSERT_TRUE(dump_indx_record(name.c_str(), raw.data(), 4096, 512, full, 0));
+    // The record header, written from ntfsinfo's values by the report's rules.
+    ASSERT_NE(block, nullptr);
+    auto field = [&](const char* label, int digits) {
+      char text[24];
+      std::snprintf(text, sizeof text, "%0*" PRIx64, digits, number(block->header.at(label)));
+      return std::string(text);
+    };
+    EXPECT_EQ(full.str().substr(0, full.str().find("---- (index entry)")),
+              "(0x000000) keyword:                  INDX\n(0x000004) offset_sequence_array:    0x" +
+                  field("Upd. Seq. Array Off.", 4) + "\n(0x000006) size_sequence_array:      0x" +
+                  field("Upd. Seq. Array Count", 4) + "\n(0x000008) log_sequence_number:      0x" +
+                  field("LogFile Seq. Number", 16) + "\n(0x000010) vcn_this_blk:             0x" +
+                  field("Node VCN", 16) + "\n---- (dir index) data ----\n(0x018) offset_entry:       0x" +
+                  field("Entries Offset", 8) + "\n(0x01c) size_entries:       0x" + field("Index Size", 8) +
+                  "\n(0x020) num entries alloc:  0x" + field("Allocated Size", 8) +
+                  "\n(0x024) flags:              0x" + field("Index header flags", 2) + " (small dir)\n");
     std::vector<std::string> ours = lines_of(rows.str());
     ASSERT_GE(ours.size(), 2u);
     ours.erase(ours.begin(), ours.begin() + 2);  // the column header and its blank line
