@@ -60,6 +60,50 @@ void print_tree_from(const inode_info_mmap& infos, ulong64 key, std::set<ulong64
   route.erase(key);
 }
 
+// What an entry's record tells of it: flags, names (with a note where a
+// $FILE_NAME time is 0), named streams, a link target and the four
+// $STANDARD_INFORMATION times.
+void fill_inode_info(const CNtfs* ntfs, const byte* record, uint32 size, ulong64 inode, inode_info& out,
+                     ulong64 parent_filter) {
+  const uint16 flags = load_u16(record, FRH_FLAGS);
+  out.inode = inode;
+  out.is_dir = (flags & FILE_RECORD_IS_DIRECTORY) != 0;
+  out.is_deleted = (flags & FILE_RECORD_IN_USE) == 0;
+
+  file_name_map names;
+  collect_all_file_names(names, ntfs, inode, record, false, parent_filter);
+  for (const auto& kv : names) {
+    const file_name_record& n = kv.second;
+    file_name_info fi;
+    if (n.value.size() > FN_NAME_SPACE_BYTE && n.value[FN_NAME_SPACE_BYTE] < 5)
+      std::memcpy(fi.file_name, n.value.data(), std::min<size_t>(FN_FIXED_COPY, n.value.size()));
+    for (uint32 at : {8u, 16u, 24u, 32u})
+      if (load_u64(fi.file_name, at) == 0) fi.time_null = true;
+    if (fi.time_null) fi.note = "fn:time null";
+    fi.name = n.name;
+    fi.parent_count = n.parent_count;
+    if (out.names.empty()) {
+      out.first_name = n.name;
+      out.parent = mft_reference_entry(n.parent);
+    }
+    out.names.push_back(fi);
+  }
+  ulong64 unused = 0;
+  out.has_ads = get_record_ads_names(record, size, out.ads_names, unused);
+  std::wstring target;
+  if (record_link_target(record, size, target)) {
+    out.is_reparse_point = true;
+    out.reparse_target = wstring_to_utf8(target);
+  }
+  const byte* si = nullptr;
+  byte_view value;
+  if (find_attribute(record, size, ATTR_STANDARD_INFORMATION, si) && !si[AH_NON_RESIDENT] &&
+      load_u16(si, AH_VALUE_OFFSET) != 0 && resident_value(si, load_u32(si, AH_LENGTH), value) && value.size >= 32) {
+    for (int i = 0; i < 4; ++i) out.si_times[i] = load_u64(value.data, 8u * i);
+  }
+  out.display_name = out.first_name;
+}
+
 }  // namespace
 
 file_name_info::file_name_info() { std::memset(file_name, 0, sizeof file_name); }
@@ -83,45 +127,20 @@ bool CNtfs::get_inode_info(ulong64 inode, inode_info& out, ulong64 parent_filter
   std::vector<byte> record;
   ulong64 position = 0;
   if (!read_file_record(*this, inode, record, position)) return false;
-  const uint32 size = static_cast<uint32>(record.size());
-  const uint16 flags = load_u16(record.data(), FRH_FLAGS);
-  out.inode = inode;
+  fill_inode_info(this, record.data(), static_cast<uint32>(record.size()), inode, out, parent_filter);
   out.record_position = position;
-  out.is_dir = (flags & FILE_RECORD_IS_DIRECTORY) != 0;
-  out.is_deleted = (flags & FILE_RECORD_IN_USE) == 0;
+  return true;
+}
 
-  file_name_map names;
-  collect_all_file_names(names, this, inode, record.data(), false, parent_filter);
-  for (const auto& kv : names) {
-    const file_name_record& n = kv.second;
-    file_name_info fi;
-    if (n.value.size() > FN_NAME_SPACE_BYTE && n.value[FN_NAME_SPACE_BYTE] < 5)
-      std::memcpy(fi.file_name, n.value.data(), std::min<size_t>(FN_FIXED_COPY, n.value.size()));
-    for (uint32 at : {8u, 16u, 24u, 32u})
-      if (load_u64(fi.file_name, at) == 0) fi.time_null = true;
-    if (fi.time_null) fi.note = "fn:time null";
-    fi.name = n.name;
-    fi.parent_count = n.parent_count;
-    if (out.names.empty()) {
-      out.first_name = n.name;
-      out.parent = mft_reference_entry(n.parent);
-    }
-    out.names.push_back(fi);
-  }
-  ulong64 unused = 0;
-  out.has_ads = get_record_ads_names(record.data(), size, out.ads_names, unused);
-  std::wstring target;
-  if (record_link_target(record.data(), size, target)) {
-    out.is_reparse_point = true;
-    out.reparse_target = wstring_to_utf8(target);
-  }
-  const byte* si = nullptr;
-  byte_view value;
-  if (find_attribute(record.data(), size, ATTR_STANDARD_INFORMATION, si) && !si[AH_NON_RESIDENT] &&
-      load_u16(si, AH_VALUE_OFFSET) != 0 && resident_value(si, load_u32(si, AH_LENGTH), value) && value.size >= 32) {
-    for (int i = 0; i < 4; ++i) out.si_times[i] = load_u64(value.data, 8u * i);
-  }
-  out.display_name = out.first_name;
+bool get_record_inode_info(const CNtfs* ntfs, const byte* record, ulong64 entry, inode_info& out,
+                           ulong64 parent_filter) {
+  out.clear();
+  if (!record || std::memcmp(record, "FILE", 4) != 0) return false;
+  // A bare record carries no length: it is as long as the engine's records,
+  // or as its own header says when there is no engine.
+  uint32 size = ntfs ? ntfs->m_mft_record_alloc_size : load_u32(record, FRH_BYTES_ALLOCATED);
+  if (size < FRH_SIZE || size > 65536) return false;
+  fill_inode_info(ntfs, record, size, entry, out, parent_filter);
   return true;
 }
 

@@ -10,6 +10,8 @@
 
 #include "utils/types.h"
 
+class CNtfs;
+
 struct file_name_info {
   byte file_name[68];  // the first 68 bytes of the $FILE_NAME value as stored
   std::wstring name;
@@ -44,6 +46,11 @@ typedef std::multimap<ulong64, inode_info> inode_info_mmap;
 
 // One line on standard output: "[%8llu] [%8llu] %s\n" with the parent, the
 // entry and the flags and name.
+// The record-based twin of CNtfs::get_inode_info, for a record already read;
+// false for a missing record or one without the "FILE" signature.
+bool get_record_inode_info(const CNtfs* ntfs, const byte* record, ulong64 entry, inode_info& out,
+                           ulong64 parent_filter);
+
 void print_inode_info(const inode_info& info);
 void print_inode_info_map(const inode_info_mmap& infos);
 // The records under `key`, each followed by those under its own entry, depth

@@ -191,6 +191,17 @@ TEST(EntryInfo, GatheredInformationAndItsLine) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "[       5] [      73] [A...] streams.txt ads=[ alt ]\n"
             "  [       5] [      66] [..D.] frag\n");
+  // The record-based twin gathers the same from a record already read.
+  std::vector<byte> record;
+  bool torn = false;
+  ASSERT_TRUE(engine->read_mft_record_to_vector(record, torn, 73));
+  inode_info twin;
+  ASSERT_TRUE(get_record_inode_info(engine.get(), record.data(), 73, twin, ~0ULL));
+  EXPECT_EQ(twin.ads_names, info.ads_names);
+  EXPECT_EQ(twin.first_name, info.first_name);
+  EXPECT_EQ(std::vector<ulong64>(twin.si_times, twin.si_times + 4), std::vector<ulong64>(info.si_times, info.si_times + 4));
+  record[0] = 'X';
+  EXPECT_FALSE(get_record_inode_info(engine.get(), record.data(), 73, twin, ~0ULL));
   std::wstring name, parent_name;
   ASSERT_TRUE(engine->get_inode_and_parent_names(67, name, parent_name));
   EXPECT_EQ(name, L"a.bin");
