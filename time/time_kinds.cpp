@@ -1,4 +1,5 @@
 // Tests of single candidates against a window under every time base.
+#include <algorithm>
 #include <string>
 
 #include "time/guid_time.h"
@@ -16,7 +17,7 @@ time_hit_record::time_hit_record(const byte* src, uint64 filetime_, uint64 offse
       size(size_) {
   if (size_ <= 0) return;
   bytes.assign(src, src + size_);
-  if (!little_endian_) bytes.assign(bytes.rbegin(), bytes.rend());
+  if (!little_endian_) std::reverse(bytes.begin(), bytes.end());
 }
 
 namespace {

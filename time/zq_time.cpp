@@ -85,9 +85,11 @@ time::time(std::string text, type_time kind) {
     case type_firefox:
       *this = time(parse_hex64(text), kind);
       return;
-    case type_unix:
-      *this = time(static_cast<uint64>(read_dec32(text)), type_unix);
+    case type_unix: {
+      const long64 seconds = read_dec32(text);
+      if (seconds > 0) *this = time(static_cast<uint64>(seconds), type_unix);
       return;
+    }
     case type_unused:
       assertion_failed("false", __LINE__, "zq::time::time(std::string, zq::type_time)");
     case type_dos:
