@@ -282,6 +282,16 @@ int ntp_copy_field_tail(ntp_timestamp& ts, ntp_field field, int count,
   return copied;
 }
 
+void ntp_jitter_fraction(ntp_timestamp& ts, byte coarse, byte fine) {
+  ts.fraction = to_wire(ntp_fraction(ts) + static_cast<uint32>(coarse) * 256u + fine);
+}
+
+void ntp_jitter_replace(ntp_timestamp& ts, uint32 fraction, byte shift) {
+  const uint32 seconds = ntp_seconds(ts);
+  ts.seconds = to_wire(shift >= 128 ? seconds - shift : seconds + shift);
+  ts.fraction = to_wire(fraction);
+}
+
 std::ostream& operator<<(std::ostream& os, const ntp_short& v) {
   return os << (v.seconds + v.fraction / 65536.0) << " secs";
 }

@@ -275,4 +275,14 @@ TEST(Ntp, FieldEdits) {
   EXPECT_EQ(zq::ntp_fraction(ts), 0x11220844u);
   EXPECT_EQ(zq::ntp_copy_field_tail(ts, zq::ntp_field_fraction, 2, {9, 8}, 2), 0);
   EXPECT_EQ(zq::ntp_fraction(ts), 0x11220844u);
+
+  ts = zq::make_ntp(1000, 0xFFFFF000u);
+  zq::ntp_jitter_fraction(ts, 15, 255);
+  EXPECT_EQ(zq::ntp_fraction(ts), 0xFFFFFFFFu);
+  EXPECT_EQ(zq::ntp_seconds(ts), 1000u);
+  zq::ntp_jitter_replace(ts, 0x12345678u, 127);
+  EXPECT_EQ(zq::ntp_seconds(ts), 1127u);
+  EXPECT_EQ(zq::ntp_fraction(ts), 0x12345678u);
+  zq::ntp_jitter_replace(ts, 0, 200);
+  EXPECT_EQ(zq::ntp_seconds(ts), 927u);
 }
