@@ -21,19 +21,7 @@ constexpr long64 kMailSeconds = 784111777;
 
 class TextForms : public ::testing::TestWithParam<const char*> {
  protected:
-  void SetUp() override {
-    const char* tz = std::getenv("TZ");
-    had_tz_ = tz != nullptr;
-    old_tz_ = tz ? tz : "";
-    setenv("TZ", GetParam(), 1);
-    tzset();
-  }
-  void TearDown() override {
-    had_tz_ ? setenv("TZ", old_tz_.c_str(), 1) : unsetenv("TZ");
-    tzset();
-  }
-  bool had_tz_ = false;
-  std::string old_tz_;
+  scoped_tz zone_{GetParam()};
 };
 
 zq::_windows_systemtime june_fields(uint16 ms) {
@@ -51,6 +39,7 @@ zq::_windows_systemtime june_fields(uint16 ms) {
 }  // namespace
 
 TEST_P(TextForms, Iso8601WritesTheOffsetItShifted) {
+  ASSERT_STREQ(std::getenv("TZ"), GetParam());
   struct Case {
     long64 seconds;
     float zone;
