@@ -1,6 +1,7 @@
 // Version-1 GUID times against Python's uuid module.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -75,20 +76,13 @@ TEST(GuidTime, VersionAndEpochEdges) {
   EXPECT_EQ(node.size(), 12u);
   EXPECT_EQ(clock_seq, 0x00b4);
 
-  // Time fields exactly at 1601-01-01 (5748192000000000 = 0x146BF33E42C000),
-  // and one tick before.
-  const uint64 epoch = 5748192000000000ULL;
-  for (uint64 stamp : {epoch, epoch - 1}) {
-    v1[0] = static_cast<byte>(stamp);
-    v1[1] = static_cast<byte>(stamp >> 8);
-    v1[2] = static_cast<byte>(stamp >> 16);
-    v1[3] = static_cast<byte>(stamp >> 24);
-    v1[4] = static_cast<byte>(stamp >> 32);
-    v1[5] = static_cast<byte>(stamp >> 40);
-    v1[6] = static_cast<byte>(stamp >> 48);
-    v1[7] = static_cast<byte>(0x10 | ((stamp >> 56) & 0x0F));
-    filetime = 9;
-    EXPECT_EQ(zq::guid_to_filetime(filetime, clock_seq, node, v1.data()), stamp == epoch);
-    EXPECT_EQ(filetime, 0u);
-  }
+  // Time fields exactly at 1601-01-01 (0x146BF33E42C000), and a tick before.
+  const byte at_1601[] = {0x00, 0xC0, 0x42, 0x3E, 0xF3, 0x6B, 0x14, 0x10};
+  const byte before_1601[] = {0xFF, 0xBF, 0x42, 0x3E, 0xF3, 0x6B, 0x14, 0x10};
+  std::copy(at_1601, at_1601 + 8, v1.begin());
+  filetime = 9;
+  EXPECT_TRUE(zq::guid_to_filetime(filetime, clock_seq, node, v1.data()));
+  EXPECT_EQ(filetime, 0u);
+  std::copy(before_1601, before_1601 + 8, v1.begin());
+  EXPECT_FALSE(zq::guid_to_filetime(filetime, clock_seq, node, v1.data()));
 }

@@ -45,18 +45,12 @@ zq::_windows_systemtime fields(int year, int month, int day, int h, int m, int s
 
 }  // namespace
 
-TEST(Ntp, RecordHoldsWireOrder) {
-  const zq::ntp_timestamp ts = zq::make_ntp(0x01020304u, 0xA0B0C0D0u);
-  byte raw[8];
-  std::memcpy(raw, &ts.seconds, 4);
-  std::memcpy(raw + 4, &ts.fraction, 4);
-  const byte wire[8] = {0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0};
-  EXPECT_EQ(std::memcmp(raw, wire, 8), 0);
-  EXPECT_EQ(zq::ntp_seconds(ts), 0x01020304u);
-  EXPECT_EQ(zq::ntp_fraction(ts), 0xA0B0C0D0u);
-}
-
 TEST(Ntp, KnownConversions) {
+  // The record holds the wire's bytes.
+  const zq::ntp_timestamp wire = zq::make_ntp(0x01020304u, 0xA0B0C0D0u);
+  byte raw[8];
+  std::memcpy(raw, &wire, 8);
+  EXPECT_EQ(std::vector<byte>(raw, raw + 8), (std::vector<byte>{1, 2, 3, 4, 0xA0, 0xB0, 0xC0, 0xD0}));
   struct Case {
     uint64 filetime;
     bool ok;
@@ -73,23 +67,11 @@ TEST(Ntp, KnownConversions) {
     EXPECT_EQ(zq::filetime_to_ntp(c.filetime, ts), c.ok) << c.filetime;
     EXPECT_EQ(zq::ntp_seconds(ts), c.seconds) << c.filetime;
     EXPECT_EQ(zq::ntp_fraction(ts), c.fraction) << c.filetime;
-    const uint64 low_high = c.filetime;
-    zq::filetime_to_ntp(static_cast<uint32>(low_high), static_cast<uint32>(low_high >> 32), ts);
-    EXPECT_EQ(zq::ntp_seconds(ts), c.seconds);
     if (!c.ok) continue;
     uint64 back = 0;
     EXPECT_TRUE(zq::ntp_to_filetime(ts, back));
     EXPECT_EQ(back, c.filetime);
   }
-  uint64 back = 0, whole = 0;
-  double ticks = 0;
-  zq::ntp_to_filetime(zq::make_ntp(kUnixInNtp, 0), back, whole, ticks);
-  EXPECT_EQ(back, kEpoch);
-  zq::ntp_to_filetime(zq::make_ntp(kUnixInNtp, 0xC0000000u), back, whole, ticks);
-  EXPECT_EQ(whole, kEpoch);
-  EXPECT_DOUBLE_EQ(ticks, 7500000.0);
-  EXPECT_EQ(back, kEpoch + 7500000);
-
   systemtime_ex st;
   EXPECT_TRUE(zq::ntp_to_systemtime(zq::make_ntp(kUnixInNtp + 86400, 0x80000000u), st));
   EXPECT_EQ(fields_of(st), "1970-01-02 00:00:00");
@@ -97,8 +79,6 @@ TEST(Ntp, KnownConversions) {
 
   EXPECT_DOUBLE_EQ(zq::ntp_difference_seconds(zq::make_ntp(10, 0x80000000u), zq::make_ntp(12, 0)), 1.5);
   EXPECT_DOUBLE_EQ(zq::ntp_difference_seconds(zq::make_ntp(12, 0), zq::make_ntp(10, 0x80000000u)), 1.5);
-  EXPECT_TRUE(zq::ntp_less(zq::make_ntp(1, 0xFFFFFFFFu), zq::make_ntp(2, 0)));
-  EXPECT_FALSE(zq::ntp_less(zq::make_ntp(2, 0), zq::make_ntp(2, 0)));
 }
 
 TEST(Ntp, ConversionsAgreeWith128BitArithmetic) {
@@ -169,16 +149,6 @@ TEST(Ntp, SignedArithmeticAgreesWith128BitArithmetic) {
   EXPECT_EQ(value_of(half), -static_cast<i128>(0x80000000u));
 }
 
-TEST(Ntp, FiletimeAndCalendarOperands) {
-  const zq::ntp_signed zero;
-  const zq::ntp_signed t = zq::ntp_add_filetime(zero, kEpoch + kSecond);
-  EXPECT_EQ(zq::ntp_seconds(t.value), kUnixInNtp + 1);
-  const zq::ntp_signed back = zq::ntp_subtract_systemtime(t, fields(1970, 1, 1, 0, 0, 2, 500));
-  EXPECT_EQ(value_of(back), -static_cast<i128>(0x180000000ULL));
-  const zq::ntp_signed again = zq::ntp_subtract_filetime(zq::ntp_add_systemtime(zero, fields(1970, 1, 1, 0, 0, 2, 500)), kEpoch + kSecond);
-  EXPECT_EQ(value_of(again), static_cast<i128>(0x180000000ULL));
-}
-
 TEST(Ntp, CalendarTimesAndTheClock) {
   zq::ntp_timestamp ts;
   zq::systemtime_to_ntp(fields(1970, 1, 1, 0, 0, 1, 500), ts);
@@ -228,23 +198,7 @@ TEST(Ntp, Reports) {
   EXPECT_EQ(shorts.str(), "1.5 secs");
 }
 
-TEST(Ntp, FieldEdits) {
-  zq::ntp_timestamp ts = zq::make_ntp(5, 0xFFFFFFF0u);
-  zq::ntp_add_fraction(ts, 0x20, false);
-  EXPECT_EQ(zq::ntp_seconds(ts), 5u);  // no carry
-  EXPECT_EQ(zq::ntp_fraction(ts), 0x10u);
-  zq::ntp_add_fraction(ts, zq::make_ntp(0, 0x100).fraction, true);
-  EXPECT_EQ(zq::ntp_fraction(ts), 0x110u);
-  zq::ntp_subtract_seconds(ts, 3);
-  EXPECT_EQ(zq::ntp_seconds(ts), 2u);
-  zq::ntp_subtract_seconds(ts, 3);
-  EXPECT_EQ(zq::ntp_seconds(ts), 0u);
-
-  const zq::ntp_timestamp swapped = zq::ntp_swapped(zq::make_ntp(0x01020304u, 0x05060708u));
-  EXPECT_EQ(swapped.seconds, zq::ntp_word_swap(zq::make_ntp(0x01020304u, 0).seconds));
-  EXPECT_EQ(zq::ntp_seconds(zq::ntp_swapped(swapped)), 0x01020304u);
-  EXPECT_EQ(zq::ntp_word_swap(0x11223344u), 0x44332211u);
-
+TEST(Ntp, FractionFillsAndBoundedCopies) {
   struct Fill {
     void (*set)(zq::ntp_timestamp&, uint32, uint32);
     uint32 count, fill, fraction;
@@ -252,8 +206,7 @@ TEST(Ntp, FieldEdits) {
       {zq::ntp_set_fraction_ms, 500, 0xAABBCC, 0x80AABBCCu},
       {zq::ntp_set_fraction_ms, 1, 0xFFFFFFFF, 0x00FFFFFFu},
       {zq::ntp_set_fraction_us, 500000, 0x1234, 0x80001234u},
-      {zq::ntp_set_fraction_ns, 500000000, 0xEF, 0x800000EFu},
-      {zq::ntp_set_fraction_ns, 250000000, 0x0, 0x40000000u},
+      {zq::ntp_set_fraction_ns, 250000000, 0xEF, 0x400000EFu},
   };
   for (const Fill& f : fills) {
     zq::ntp_timestamp t = zq::make_ntp(7, 0);
@@ -261,28 +214,10 @@ TEST(Ntp, FieldEdits) {
     EXPECT_EQ(zq::ntp_fraction(t), f.fraction) << f.count;
     EXPECT_EQ(zq::ntp_seconds(t), 7u);
   }
-
-  ts = zq::make_ntp(0xA1A2A3A4u, 0x11223344u);
-  EXPECT_EQ(zq::ntp_field_tail(ts, zq::ntp_field_fraction, 2, false), 0x33440000u);
-  EXPECT_EQ(zq::ntp_field_tail(ts, zq::ntp_field_fraction, 2, true), 0x00004433u);
-  EXPECT_EQ(zq::ntp_field_tail(ts, zq::ntp_field_seconds, 9, false), 0xA1A2A3A4u);
-  zq::ntp_set_field_tail(ts, zq::ntp_field_seconds, 1, 0xAB000000u);
-  EXPECT_EQ(zq::ntp_seconds(ts), 0xA1A2A3ABu);
-  std::vector<byte> bytes{0x99};
-  zq::ntp_append_field_tail(bytes, ts, zq::ntp_field_fraction, 3);
-  EXPECT_EQ(bytes, (std::vector<byte>{0x99, 0x22, 0x33, 0x44}));
+  // A copy from a vector stops at its end.
+  zq::ntp_timestamp ts = zq::make_ntp(0, 0x11223344u);
   EXPECT_EQ(zq::ntp_copy_field_tail(ts, zq::ntp_field_fraction, 2, {9, 8}, 1), 1);
   EXPECT_EQ(zq::ntp_fraction(ts), 0x11220844u);
   EXPECT_EQ(zq::ntp_copy_field_tail(ts, zq::ntp_field_fraction, 2, {9, 8}, 2), 0);
-  EXPECT_EQ(zq::ntp_fraction(ts), 0x11220844u);
-
-  ts = zq::make_ntp(1000, 0xFFFFF000u);
-  zq::ntp_jitter_fraction(ts, 15, 255);
-  EXPECT_EQ(zq::ntp_fraction(ts), 0xFFFFFFFFu);
-  EXPECT_EQ(zq::ntp_seconds(ts), 1000u);
-  zq::ntp_jitter_replace(ts, 0x12345678u, 127);
-  EXPECT_EQ(zq::ntp_seconds(ts), 1127u);
-  EXPECT_EQ(zq::ntp_fraction(ts), 0x12345678u);
-  zq::ntp_jitter_replace(ts, 0, 200);
-  EXPECT_EQ(zq::ntp_seconds(ts), 927u);
+  EXPECT_EQ(zq::ntp_field_tail(ts, zq::ntp_field_fraction, 2, false), 0x08440000u);
 }

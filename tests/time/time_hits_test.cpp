@@ -156,16 +156,8 @@ TEST(TimeHits, SingleCandidates) {
   EXPECT_EQ(it->second.kind, zq::type_unix);
   EXPECT_EQ(fields_of(zq::time(it->second.filetime, zq::type_filetime)), "2106-02-07 06:28:16");
 
-  // Big-endian: bytes in buffer order, most significant first.
-  ASSERT_TRUE(zq::match_time_kinds(hits, kJune, k2030, k2010, 0, false, true, 1));
-  EXPECT_EQ(hits.begin()->second.bytes,
-            (std::vector<byte>{0x01, 0xd6, 0x43, 0x1b, 0x3b, 0xeb, 0xde, 0xa0}));
-  EXPECT_FALSE(hits.begin()->second.little_endian);
-
   // A window upside down holds nothing; its bounds are inclusive.
   EXPECT_FALSE(zq::match_time_kinds(hits, kJune, k2010, k2030, 0, true, true, 0xFF));
-  EXPECT_TRUE(zq::match_time_kinds(hits, kJune, kJune, kJune, 0, true, true, 1));
-  EXPECT_FALSE(zq::match_time_kinds(hits, kJune, kJune - 1, k2010, 0, true, true, 1));
 
   std::vector<byte> guid(16);
   put_guid(guid, 0, kJune);
