@@ -26,12 +26,14 @@ void put_name(bytes& b, size_t at, const std::u16string& name) {
 }
 
 bytes standard_information(size_t size) {
-  bytes v(size, 0);
+  // Filled whole, then cut: a short value must not be written past its end.
+  bytes v(size < 72 ? 72 : size, 0);
   store_u64(&v[0], k_time1);
   store_u64(&v[16], k_time2);
   store_u32(&v[32], 0x21);
   store_u32(&v[36], 3);
   if (size >= 56) store_u32(&v[52], 0x102);
+  v.resize(size);
   return v;
 }
 
