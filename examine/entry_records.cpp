@@ -37,7 +37,8 @@ bool record_from_attribute(entry_record& rec, ulong64 entry, ulong64 holder, con
 
 class collector {
  public:
-  collector(CNtfs* ntfs, ulong64 entry, std::vector<entry_record>& out) : m_ntfs(ntfs), m_entry(entry), m_out(out) {}
+  collector(CNtfs* ntfs, ulong64 entry, std::vector<entry_record>& out, std::vector<bool>& continues)
+      : m_ntfs(ntfs), m_entry(entry), m_out(out), m_continues(continues) {}
 
   // Every attribute of one FILE record; `holder` is the record's number.
   void walk_record(const byte* record, uint32 size, ulong64 holder) {
@@ -60,12 +61,16 @@ class collector {
   CNtfs* m_ntfs;
   ulong64 m_entry;
   std::vector<entry_record>& m_out;
+  std::vector<bool>& m_continues;  // per record: a piece starting past VCN 0
   std::vector<byte> m_extension;
   ulong64 m_extension_number = ~0ULL;
 
   void add(const byte* attr, uint32 length, ulong64 holder) {
     entry_record rec;
-    if (record_from_attribute(rec, m_entry, holder, attr, length)) m_out.push_back(rec);
+    if (!record_from_attribute(rec, m_entry, holder, attr, length)) return;
+    m_out.push_back(rec);
+    m_continues.push_back(attr[AH_NON_RESIDENT] && length >= AH_NON_RESIDENT_SIZE &&
+                          load_u64(attr, AH_FIRST_VCN) != 0);
   }
 
   // The list's value, resident or read through its runs as far as its real
@@ -138,18 +143,39 @@ int collect_entry_records(CNtfs* ntfs, ulong64 entry, std::vector<entry_record>&
   std::vector<byte> record;
   if (!read_entry_file_record(ntfs, entry, record)) return 0;
   std::vector<entry_record> found;
+  std::vector<bool> continues;
   entry_record file;
   build_entry_summary_item(file.item, entry, record.data(), static_cast<uint32>(record.size()));
   found.push_back(file);
-  collector(ntfs, entry, found).walk_record(record.data(), static_cast<uint32>(record.size()), entry);
+  continues.push_back(false);
+  collector(ntfs, entry, found, continues).walk_record(record.data(), static_cast<uint32>(record.size()), entry);
 
   std::map<std::string, entry_record> by_key;
-  for (entry_record& rec : found) {
-    auto it = by_key.find(entry_record_key(rec));
+  for (size_t i = 0; i < found.size(); ++i) {
+    if (continues[i]) continue;
+    auto it = by_key.find(entry_record_key(found[i]));
     if (it == by_key.end()) {
-      by_key.emplace(entry_record_key(rec), std::move(rec));
-    } else if (!rec.runs.empty() && !it->second.runs.empty()) {
-      merge_data_runs(rec.runs, it->second.runs);
+      by_key.emplace(entry_record_key(found[i]), std::move(found[i]));
+    } else if (!found[i].runs.empty() && !it->second.runs.empty()) {
+      merge_data_runs(found[i].runs, it->second.runs);
+    }
+  }
+  // A piece that starts past VCN 0 continues the attribute of its type and
+  // name, whatever id its own record gave it; the sizes are the first
+  // piece's.
+  for (size_t i = 0; i < found.size(); ++i) {
+    if (!continues[i]) continue;
+    entry_record* first = nullptr;
+    for (auto& kv : by_key) {
+      const entry_record& r = kv.second;
+      if (r.item.header.type == found[i].item.header.type && r.name == found[i].name && !r.runs.empty() &&
+          (first == nullptr || r.runs.front().vcn < first->runs.front().vcn))
+        first = &kv.second;
+    }
+    if (first) {
+      merge_data_runs(found[i].runs, first->runs);
+    } else {
+      by_key.emplace(entry_record_key(found[i]), std::move(found[i]));
     }
   }
   for (auto& kv : by_key) {
