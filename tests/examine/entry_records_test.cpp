@@ -18,19 +18,14 @@ using examine_test::volume;
 // "type name" of every attribute istat lists, $ATTRIBUTE_LIST left out
 // (istat numbers attributes of extension records its own way).
 std::set<std::string> istat_attributes(const std::string& image, ulong64 entry) {
-  std::string out;
+  std::string out, line;
   std::set<std::string> found;
-  if (quor_test::run_command("istat " + image + " " + std::to_string(entry), out) != 0) return found;
-  std::istringstream lines(out.substr(out.find("Attributes:")));
-  std::string line;
+  quor_test::run_command("istat " + image + " " + std::to_string(entry) + " | grep '^Type: \\$' | grep -v LIST", out);
+  std::istringstream lines(out);
   while (std::getline(lines, line)) {
-    const size_t open = line.find(" ("), close = line.find(")");
-    if (line.rfind("Type: $", 0) != 0 || open == std::string::npos || line.find("$ATTRIBUTE_LIST") != std::string::npos)
-      continue;
-    const std::string id = line.substr(open + 2, close - open - 2);
-    const size_t name_at = line.find("Name: ") + 6;
-    std::string name = line.substr(name_at, line.find("   ", name_at) - name_at);
-    found.insert(id.substr(0, id.find('-')) + " " + (name == "N/A" ? "" : name));
+    const size_t type = line.find(" (") + 2, name = line.find("Name: ") + 6;
+    const std::string n = line.substr(name, line.find("   ", name) - name);
+    found.insert(line.substr(type, line.find('-', type) - type) + " " + (n == "N/A" ? "" : n));
   }
   return found;
 }

@@ -1,7 +1,8 @@
 #pragma once
-// Helpers of the examination tests: a kit volume opened once per test, the
-// records of a path, and the oracle's bytes through icat.
-#include <memory>
+// Helpers of the examination tests: a kit volume opened for one test, the
+// records of a path, files read whole, icat's output.
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,7 @@ namespace examine_test {
 struct volume {
   CNtfs* ntfs = nullptr;
   std::string image;
-  explicit volume(const std::string& name) {
-    image = quor_test::fixture(name);
+  explicit volume(const std::string& name) : image(quor_test::fixture(name)) {
     if (!image.empty()) open_ntfs_image(image.c_str(), 0, ntfs, false, false);
   }
   ~volume() { delete ntfs; }
@@ -36,9 +36,15 @@ struct volume {
   }
 };
 
-// icat's output for "inode[-type-id]" of the image; false when icat fails.
 inline bool icat(const std::string& image, const std::string& address, std::string& out) {
   return quor_test::run_command("icat " + image + " " + address, out) == 0;
+}
+
+inline std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 }  // namespace examine_test
