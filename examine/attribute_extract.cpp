@@ -1,0 +1,114 @@
+#include "examine/attribute_extract.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "examine/attribute_writer.h"
+#include "examine/entry_record_report.h"
+#include "ntfs/indx_record_dump.h"
+#include "ntfs/mft_record.h"
+#include "utils/file_streams.h"
+#include "utils/path_split.h"
+#include "utils/random_text.h"
+
+namespace {
+
+void append_report(const std::string& report_path, const std::string& data_path, const entry_record& rec, bool raw,
+                   const std::string& messages) {
+  std::ofstream report(report_path, std::ios::out | std::ios::app | std::ios::binary);
+  if (!report) return;
+  report << "Parsed output from the following attribute: \n\n";
+  write_entry_record_report(rec, report, nullptr);
+  report << "\n" << messages << "\n";
+  if (rec.item.header.type != 0xA0 || raw) return;
+  std::ifstream saved(data_path, std::ios::in | std::ios::binary);
+  std::vector<byte> block(4096);
+  bool first = true;
+  while (saved.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()))) {
+    dump_indx_record_short(rec.name.c_str(), block.data(), 4096, UPDATE_SEQUENCE_STRIDE, report, first);
+    first = false;
+  }
+}
+
+bool extract_plain(const std::string& path, const std::string* report_path, CNtfs* ntfs, const entry_record& rec,
+                   bool raw) {
+  if (!ntfs) return false;
+  std::ofstream out(path, std::ios::out | std::ios::trunc | std::ios::binary);
+  if (!out) return false;
+  std::ostringstream messages;
+  const bool ok = copy_attribute_data(ntfs, rec, out, messages, raw);
+  out.close();
+  if (!ok || out.fail() || !report_path) return ok && !out.fail();
+  append_report(*report_path, path, rec, raw, messages.str());
+  return true;
+}
+
+// A new file of a random name in `dir`, made exclusively: an existing file
+// is never opened, let alone truncated.
+bool create_temporary(const std::string& dir, std::string& name) {
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    name = dir + "/_" + random_hex_string(5);
+    if (FILE* f = std::fopen(name.c_str(), "wbx")) {
+      std::fclose(f);
+      return true;
+    }
+  }
+  name.clear();
+  return false;
+}
+
+bool extract_hashed(const std::string& path, const std::string* report_path, CNtfs* ntfs, const entry_record& rec,
+                    bool raw, ulong64 stamp) {
+  if (!ntfs || path.find_first_of("/\\") == std::string::npos) return false;
+  std::string dir, leaf;
+  if (!split_path(path, dir, leaf) || dir.empty() || leaf.empty()) return false;
+  char stamp_text[17];
+  std::snprintf(stamp_text, sizeof stamp_text, "%016llx", static_cast<unsigned long long>(stamp));
+  std::string temporary;
+  if (!create_temporary(dir, temporary)) return false;
+  std::ofstream out(temporary, std::ios::out | std::ios::in | std::ios::binary);
+  std::ostringstream messages;
+  std::string md5;
+  bool ok = out && write_attribute_data(ntfs, rec, out, messages, raw, true, md5) && !md5.empty();
+  out.close();
+  ok = ok && !out.fail();
+  const std::string final_name = dir + "/" + stamp_text + "_" + leaf + "_" + md5;
+  if (ok) ok = std::rename(temporary.c_str(), final_name.c_str()) == 0;
+  std::remove(temporary.c_str());
+  if (!ok || !report_path) return ok;
+  append_report(*report_path, final_name, rec, raw, messages.str());
+  return true;
+}
+
+bool narrow_path(const wchar_t* wide, std::string& out) { return wide && uni::path_to_utf8(out, std::wstring(wide)); }
+
+}  // namespace
+
+bool extract_attribute(const char* path, const char* report_path, CNtfs* ntfs, const entry_record& rec, bool raw) {
+  if (!path) return false;
+  const std::string report = report_path ? report_path : "";
+  return extract_plain(path, report_path ? &report : nullptr, ntfs, rec, raw);
+}
+
+bool extract_attribute(const wchar_t* path, const wchar_t* report_path, CNtfs* ntfs, const entry_record& rec,
+                       bool raw) {
+  std::string p, r;
+  if (!narrow_path(path, p) || (report_path && !narrow_path(report_path, r))) return false;
+  return extract_plain(p, report_path ? &r : nullptr, ntfs, rec, raw);
+}
+
+bool extract_attribute_hashed(const char* path, const char* report_path, CNtfs* ntfs, const entry_record& rec,
+                              bool raw, ulong64 stamp) {
+  if (!path) return false;
+  const std::string report = report_path ? report_path : "";
+  return extract_hashed(path, report_path ? &report : nullptr, ntfs, rec, raw, stamp);
+}
+
+bool extract_attribute_hashed(const wchar_t* path, const wchar_t* report_path, CNtfs* ntfs, const entry_record& rec,
+                              bool raw, ulong64 stamp) {
+  std::string p, r;
+  if (!narrow_path(path, p) || (report_path && !narrow_path(report_path, r))) return false;
+  return extract_hashed(p, report_path ? &r : nullptr, ntfs, rec, raw, stamp);
+}

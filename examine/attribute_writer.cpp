@@ -1,0 +1,178 @@
+#include "examine/attribute_writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+#include "examine/entry_records.h"
+#include "ntfs/data_runs.h"
+#include "ntfs/mft_record.h"
+#include "ntfs/ntfs.h"
+#include "utils/console.h"
+#include "utils/hex_text.h"
+#include "utils/md5.h"
+#include "utils/status_line.h"
+
+namespace {
+
+// Index records keep 4 KiB whatever the cluster size, and a piece of the
+// pump need not end on a record boundary: records are gathered whole before
+// their update sequence is undone. A tail shorter than a record goes on as
+// it is.
+class index_record_fixer {
+ public:
+  explicit index_record_fixer(const pump_sink& next) : m_next(next) { m_record.reserve(RECORD); }
+
+  bool take(const byte* data, uint32 length) {
+    while (length) {
+      const uint32 n = std::min<uint32>(length, RECORD - static_cast<uint32>(m_record.size()));
+      m_record.insert(m_record.end(), data, data + n);
+      data += n;
+      length -= n;
+      if (m_record.size() == RECORD) {
+        apply_update_sequence(m_record.data(), RECORD);
+        if (!m_next(m_record.data(), RECORD)) return false;
+        m_record.clear();
+      }
+    }
+    return true;
+  }
+  bool flush() { return m_record.empty() || m_next(m_record.data(), static_cast<uint32>(m_record.size())); }
+
+ private:
+  static const uint32 RECORD = 4096;
+  pump_sink m_next;
+  std::vector<byte> m_record;
+};
+
+bool compressed_for_reading(const entry_record& rec, bool raw) {
+  const uint32 unit = entry_compression_unit(rec);
+  return !raw && rec.item.header.word_value == 1 && unit != 0 && unit < 16 && entry_compressed_size(rec) != 0;
+}
+
+bool delivered_all(CNtfs* ntfs, const entry_record& rec, bool raw, const pump_sink& sink, ulong64 want) {
+  attribute_layout layout;
+  if (!layout.set_data_runs(rec.runs)) return false;
+  layout.data_size = want;
+  if (compressed_for_reading(rec, raw)) layout.unit_clusters = 1u << entry_compression_unit(rec);
+  ulong64 delivered = 0;
+  if (rec.item.header.type == 0xA0 && !raw) {
+    index_record_fixer fixer(sink);
+    const pump_status s = pump_attribute_data(
+        *ntfs, layout, 0, want, [&fixer](const byte* d, uint32 n) { return fixer.take(d, n); }, delivered);
+    return s == PUMP_DONE && delivered == want && fixer.flush();
+  }
+  return pump_attribute_data(*ntfs, layout, 0, want, sink, delivered) == PUMP_DONE && delivered == want;
+}
+
+// Digest and destination of the writer's pieces.
+struct piece_target {
+  std::ostream* out = nullptr;
+  attribute_sink sink = nullptr;
+  uint32 sink_value = 0;
+  md5_context* md5 = nullptr;
+
+  bool take(const byte* data, uint32 length) {
+    if (md5) md5_update(md5, data, length);
+    if (sink) {
+      sink(data, length, sink_value);
+      return true;
+    }
+    out->write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(length));
+    return out->good();
+  }
+};
+
+}  // namespace
+
+ulong64 entry_data_length(const CNtfs* ntfs, const entry_record& rec, bool raw) {
+  if (!ntfs) return 0;
+  if (!rec.runs.empty()) {
+    const ulong64 wanted = raw ? entry_allocated_size(rec) : entry_used_size(rec);
+    return std::min(wanted, get_data_runs_size(rec.runs, ntfs->m_cluster_size, false));
+  }
+  return rec.resident.size();
+}
+
+bool pump_entry_record(CNtfs* ntfs, const entry_record& rec, bool raw, const pump_sink& sink) {
+  if (!ntfs || (rec.runs.empty() && rec.resident.empty()) || ntfs->m_cluster_size == 0) return false;
+  if (rec.runs.empty()) return sink(rec.resident.data(), static_cast<uint32>(rec.resident.size()));
+  const ulong64 want = entry_data_length(ntfs, rec, raw);
+  if (want == 0) return false;
+  return delivered_all(ntfs, rec, raw, sink, want);
+}
+
+bool stream_attribute_data(CNtfs* ntfs, const entry_record& rec, std::ostream& out, std::ostream& messages,
+                           attribute_sink sink, uint32 sink_value, bool raw, bool hash, std::string& md5) {
+  out.clear();
+  messages.clear();
+  md5.clear();
+  if ((rec.runs.empty() && rec.resident.empty()) || !ntfs || !out.good() || !messages.good()) return false;
+  md5_context ctx;
+  if (hash) md5_init(&ctx);
+  piece_target target;
+  target.out = &out;
+  target.sink = sink;
+  target.sink_value = sink_value;
+  target.md5 = hash ? &ctx : nullptr;
+  const bool ok =
+      pump_entry_record(ntfs, rec, raw, [&target](const byte* d, uint32 n) { return target.take(d, n); });
+  if (ok && hash) {
+    byte digest[16];
+    md5_final(digest, &ctx);
+    bytes_to_hex(md5, digest, 16);
+  }
+  return ok;
+}
+
+bool write_attribute_data(CNtfs* ntfs, const entry_record& rec, std::ostream& out, std::ostream& messages, bool raw,
+                          bool hash, std::string& md5) {
+  return stream_attribute_data(ntfs, rec, out, messages, nullptr, 0, raw, hash, md5);
+}
+
+bool copy_attribute_data(CNtfs* ntfs, const entry_record& rec, std::ostream& out, std::ostream& messages, bool raw) {
+  std::string md5;
+  return write_attribute_data(ntfs, rec, out, messages, raw, false, md5);
+}
+
+bool feed_attribute_data(CNtfs* ntfs, const entry_record& rec, attribute_sink sink, uint32 sink_value, bool raw) {
+  std::ostringstream out;
+  std::ostringstream messages;
+  std::string md5;
+  return stream_attribute_data(ntfs, rec, out, messages, sink, sink_value, raw, false, md5);
+}
+
+bool write_unnamed_data(CNtfs* ntfs, ulong64 entry, std::ostream& out) {
+  std::vector<entry_record> records;
+  if (!collect_entry_records(ntfs, entry, records)) return false;
+  for (const entry_record& r : records) {
+    if (r.item.header.type != 0x80 || !r.name.empty()) continue;
+    std::ostringstream messages;
+    return copy_attribute_data(ntfs, r, out, messages, false);
+  }
+  return false;
+}
+
+int write_entry_data(std::ostream& out, CNtfs* ntfs, const entry_record& rec, bool raw, bool show_progress) {
+  const ulong64 total = entry_data_length(ntfs, rec, raw);
+  int piece = 0;
+  ulong64 offset = 0;
+  const bool ok = pump_entry_record(ntfs, rec, raw, [&](const byte* d, uint32 n) {
+    out.write(reinterpret_cast<const char*>(d), static_cast<std::streamsize>(n));
+    if (show_progress)
+      print_status("chunk: %4d [%llx : %llx]", ++piece, static_cast<unsigned long long>(offset),
+                   static_cast<unsigned long long>(total));
+    offset += n;
+    return out.good();
+  });
+  if (show_progress) print_status("%s", "");
+  return ok ? 1 : 0;
+}
+
+int write_entry_data_to_stdout(CNtfs* ntfs, const entry_record& rec, bool raw) {
+  std::cout.flush();
+  uni::console_writer console(false);
+  return pump_entry_record(ntfs, rec, raw, [&console](const byte* d, uint32 n) { return console.write(d, n); }) ? 1
+                                                                                                            : 0;
+}

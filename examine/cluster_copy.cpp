@@ -1,0 +1,146 @@
+#include "examine/cluster_copy.h"
+
+#include <fstream>
+#include <iomanip>
+#include <memory>
+#include <new>
+#include <ostream>
+
+#include "disk/disk_handle.h"
+#include "ntfs/ntfs.h"
+#include "utils/file_streams.h"
+#include "utils/utf_convert.h"
+
+namespace {
+
+void hex(std::ostream& os, ulong64 value, int digits) { os << std::hex << std::setw(digits) << value; }
+
+void write_header(std::ostream& log, const cluster_copy_volume& v, ulong64 first_lcn, ulong64 count) {
+  log << std::setfill('0') << "drive/partition:       " << v.source << "\n";
+  log << "volume_offset:         0x";
+  hex(log, v.volume_offset, 12);
+  log << "\nstart of partition:    0x";
+  hex(log, v.partition_start, 12);
+  log << " bytes [0x" << (v.bytes_per_sector ? v.partition_start / v.bytes_per_sector : 0) << " sectors]\n";
+  log << "starting LCN           0x";
+  hex(log, first_lcn, 12);
+  log << "\nnum clusters           0x";
+  hex(log, count, 12);
+  log << std::dec << " [" << count << "]\n\n";
+}
+
+bool copy_from_volume(CNtfs* opened, const std::string& source, ulong64 first_lcn, ulong64 count,
+                      std::ofstream& out, std::ofstream& log) {
+  std::unique_ptr<CNtfs> ntfs(opened);
+  if (!out.is_open()) return false;
+  cluster_copy_volume v;
+  v.source = source;
+  v.volume_offset = ntfs->m_volume_offset;
+  const disk_handle* disk = ntfs->get_disk_handle();
+  v.partition_start = disk ? disk->get_start_offset() : 0;
+  v.bytes_per_sector = ntfs->get_bytes_per_sector();
+  v.cluster_size = ntfs->m_cluster_size;
+  CNtfs* engine = ntfs.get();
+  const cluster_reader read = [engine](ulong64 lcn, byte* buffer, uint32& length) {
+    return engine->read_lcn(lcn, buffer, length);
+  };
+  const bool ok = copy_cluster_range(read, v, first_lcn, count, out, log.is_open() ? &log : nullptr);
+  out.close();
+  if (log.is_open()) log.close();
+  return ok && !out.fail();
+}
+
+bool open_image_source(const std::vector<std::wstring>& vmdk_files, const std::wstring& image, ulong64 offset,
+                       CNtfs*& ntfs) {
+  if (!vmdk_files.empty()) return open_ntfs_vmdk_chain(vmdk_files, offset, ntfs, false);
+  return open_ntfs_image(image, offset, ntfs, false, false) || open_ntfs_by_drive_number(0, offset, ntfs, false, false);
+}
+
+}  // namespace
+
+bool copy_cluster_range(const cluster_reader& read, const cluster_copy_volume& volume, ulong64 first_lcn,
+                        ulong64 count, std::ostream& out, std::ostream* log) {
+  const uint32 cluster = volume.cluster_size;
+  if (cluster == 0) return false;
+  std::unique_ptr<byte[]> buffer(new (std::nothrow) byte[cluster]);
+  if (!buffer) return false;
+  if (log) write_header(*log, volume, first_lcn, count);
+  ulong64 written = 0;
+  for (ulong64 i = 0; i < count; ++i) {
+    const ulong64 lcn = first_lcn + i;
+    uint32 length = cluster;
+    const bool fits = lcn <= ~0ULL / cluster;
+    if (!fits || !read(lcn, buffer.get(), length) || length == 0 || length > cluster) {
+      if (log && log->good()) {
+        *log << "clusters               0x";
+        hex(*log, lcn, 12);
+        *log << " [failed]\n";
+      }
+      continue;
+    }
+    if (log && log->good()) {
+      *log << "cluster num            0x";
+      hex(*log, lcn, 12);
+      *log << ",   physical addr:  0x";
+      hex(*log, volume.partition_start + lcn * cluster, 16);
+      *log << (length == cluster ? " [ok]\n" : "\n");
+    }
+    // Each cluster at its own place in the copy, whatever came before it:
+    // a hole where the stream allows one, zeros where it does not.
+    const ulong64 at = i * cluster;
+    if (at != written) {
+      out.seekp(static_cast<std::streamoff>(at));
+      if (out.fail()) {
+        out.clear();
+        out.seekp(static_cast<std::streamoff>(written));
+        for (ulong64 n = written; n < at; ++n) out.put('\0');
+      }
+    }
+    out.write(reinterpret_cast<const char*>(buffer.get()), length);
+    written = at + length;
+  }
+  return true;
+}
+
+bool copy_drive_clusters_w(uint32 drive_number, ulong64 volume_offset, ulong64 first_lcn, ulong64 count,
+                           const std::wstring& out_path, const std::wstring& log_path) {
+  CNtfs* ntfs = nullptr;
+  if (!open_ntfs_by_drive_number(drive_number, volume_offset, ntfs, false, false)) return false;
+  uni::ofstream out(out_path, std::ios::out | std::ios::trunc | std::ios::binary);
+  uni::ofstream log;
+  if (out.is_open() && !log_path.empty()) log.open(log_path);
+  return copy_from_volume(ntfs, std::to_string(drive_number), first_lcn, count, out, log);
+}
+
+bool copy_drive_clusters(uint32 drive_number, ulong64 volume_offset, ulong64 first_lcn, ulong64 count,
+                         const std::string& out_path, const std::string& log_path) {
+  CNtfs* ntfs = nullptr;
+  if (!open_ntfs_by_drive_number(drive_number, volume_offset, ntfs, false, false)) return false;
+  std::ofstream out(out_path, std::ios::out | std::ios::trunc | std::ios::binary);
+  std::ofstream log;
+  if (out.is_open() && !log_path.empty()) log.open(log_path, std::ios::out | std::ios::trunc);
+  return copy_from_volume(ntfs, std::to_string(drive_number), first_lcn, count, out, log);
+}
+
+bool copy_image_clusters_w(const std::vector<std::wstring>& vmdk_files, const std::wstring& image,
+                           ulong64 volume_offset, ulong64 first_lcn, ulong64 count, const std::wstring& out_path,
+                           const std::wstring& log_path) {
+  CNtfs* ntfs = nullptr;
+  if (!open_image_source(vmdk_files, image, volume_offset, ntfs)) return false;
+  uni::ofstream out(out_path, std::ios::out | std::ios::trunc | std::ios::binary);
+  uni::ofstream log;
+  if (out.is_open() && !log_path.empty()) log.open(log_path);
+  return copy_from_volume(ntfs, wstring_to_utf8(image), first_lcn, count, out, log);
+}
+
+bool copy_image_clusters(const std::vector<std::string>& vmdk_files, const std::string& image, ulong64 volume_offset,
+                         ulong64 first_lcn, ulong64 count, const std::string& out_path, const std::string& log_path) {
+  std::vector<std::wstring> wide_files;
+  utf8_to_wstrings(wide_files, vmdk_files);
+  CNtfs* ntfs = nullptr;
+  if (!open_image_source(wide_files, utf8_to_wstring(image), volume_offset, ntfs)) return false;
+  std::ofstream out(out_path, std::ios::out | std::ios::trunc | std::ios::binary);
+  std::ofstream log;
+  if (out.is_open() && !log_path.empty()) log.open(log_path, std::ios::out | std::ios::trunc);
+  return copy_from_volume(ntfs, image, first_lcn, count, out, log);
+}

@@ -1,0 +1,134 @@
+// The attribute writer against icat and md5sum on kit volumes; data cut
+// short (a run past the volume, a truncated image) is a failure without a
+// digest; a damaged index record passes through unrepaired.
+#include "examine/attribute_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "ntfs/mft_record.h"
+#include "tests/examine/examine_support.h"
+#include "utils/byte_order.h"
+
+namespace {
+
+using examine_test::volume;
+
+TEST(AttributeWriter, EveryKindOfFileEqualsIcat) {
+  if (!quor_test::have_program("icat") || !quor_test::have_program("md5sum")) GTEST_SKIP() << "needs icat, md5sum";
+  const struct {
+    const char *image, *path, *stream;
+  } cases[] = {{"default.img", "/small.txt", ""},          {"default.img", "/nonres.bin", ""},
+               {"default.img", "/frag/a.bin", ""},         {"default.img", "/sparse.bin", ""},
+               {"default.img", "/compressed/longer.bin", ""}, {"default.img", "/streams.txt", "alt"},
+               {"c64k.img", "/frag/b.bin", ""},            {"c512.img", "/frag/a.bin", ""},
+               {"s4096.img", "/nonres.bin", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.image) + c.path + ":" + c.stream);
+    volume v(c.image);
+    std::vector<entry_record> records;
+    const ulong64 entry = v.entry_of(c.path);
+    const entry_record* rec = v.find(records, entry, 0x80, c.stream);
+    ASSERT_NE(rec, nullptr);
+    std::ostringstream out, messages;
+    std::string md5, want, want_md5;
+    ASSERT_TRUE(write_attribute_data(v.ntfs, *rec, out, messages, false, true, md5));
+    std::string address = std::to_string(entry);
+    if (*c.stream) address += "-128-" + std::to_string(rec->item.header.small_value);
+    ASSERT_TRUE(examine_test::icat(v.image, address, want));
+    quor_test::run_command("icat " + v.image + " " + address + " | md5sum", want_md5);
+    EXPECT_TRUE(out.str() == want);
+    EXPECT_EQ(md5, want_md5.substr(0, 32));
+  }
+}
+
+TEST(AttributeWriter, IndexAllocationFixedUnlessRaw) {
+  if (!quor_test::have_program("icat")) GTEST_SKIP() << "icat not installed";
+  volume v("default.img");
+  const ulong64 entry = v.entry_of("/many");
+  std::vector<entry_record> records;
+  const entry_record* rec = v.find(records, entry, 0xA0, "$I30");
+  ASSERT_NE(rec, nullptr);
+  std::string stored;
+  ASSERT_TRUE(examine_test::icat(v.image, std::to_string(entry) + "-160-" + std::to_string(rec->item.header.small_value),
+                                 stored));
+  std::ostringstream raw, fixed, messages;
+  ASSERT_TRUE(copy_attribute_data(v.ntfs, *rec, raw, messages, true));
+  ASSERT_TRUE(copy_attribute_data(v.ntfs, *rec, fixed, messages, false));
+  EXPECT_TRUE(raw.str() == stored);
+  ASSERT_EQ(fixed.str().size(), stored.size());
+  for (size_t at = 0; at + 4096 <= stored.size(); at += 4096) {
+    std::string want = stored.substr(at, 4096);
+    ASSERT_EQ(apply_update_sequence(reinterpret_cast<byte*>(&want[0]), 4096), RECORD_FIXUP_APPLIED);
+    EXPECT_TRUE(fixed.str().compare(at, 4096, want) == 0) << "record at " << at;
+  }
+}
+
+// A copy of the image, changed by `damage` before it is opened.
+template <typename Damage>
+std::unique_ptr<CNtfs> damaged_copy(const std::string& image, const std::string& name, Damage damage) {
+  const std::string copy = quor_test::scratch_dir() + "/" + name;
+  std::string ignored;
+  quor_test::run_command("cp " + image + " " + copy, ignored);
+  damage(copy);
+  CNtfs* ntfs = nullptr;
+  open_ntfs_image(copy.c_str(), 0, ntfs, false, false);
+  return std::unique_ptr<CNtfs>(ntfs);
+}
+
+TEST(AttributeWriter, DataCutShortIsAFailureWithoutDigest) {
+  volume v("default.img");
+  std::vector<entry_record> records;
+  const entry_record* rec = v.find(records, v.entry_of("/nonres.bin"), 0x80, "");
+  ASSERT_NE(rec, nullptr);
+  // A run past the end of the volume, the sizes raised to cover it.
+  entry_record beyond = *rec;
+  const data_run& last = beyond.runs.back();
+  beyond.runs.push_back(data_run(v.ntfs->m_total_clusters + 100, last.vcn + last.num_clusters, 4, false));
+  store_u64(beyond.item.body + 16, entry_used_size(*rec) + 4 * v.ntfs->m_cluster_size);
+  store_u64(beyond.item.body + 8, entry_used_size(beyond));
+  // The image cut in the middle of the file's first run.
+  const ulong64 cut = rec->runs[0].lcn * v.ntfs->m_cluster_size + 8192;
+  std::unique_ptr<CNtfs> truncated = damaged_copy(v.image, "truncated.img", [cut](const std::string& p) {
+    std::string ignored;
+    quor_test::run_command("truncate -s " + std::to_string(cut) + " " + p, ignored);
+  });
+  ASSERT_NE(truncated, nullptr);
+  std::ostream nowhere(nullptr);
+  std::ostringstream out, messages;
+  const struct {
+    CNtfs* ntfs;
+    const entry_record* rec;
+    std::ostream* out;
+  } cases[] = {{v.ntfs, &beyond, &out}, {truncated.get(), rec, &out}, {v.ntfs, rec, &nowhere},
+               {nullptr, rec, &out}};
+  for (const auto& c : cases) {
+    std::string md5 = "stale";
+    EXPECT_FALSE(write_attribute_data(c.ntfs, *c.rec, *c.out, messages, false, true, md5));
+    EXPECT_TRUE(md5.empty());
+    EXPECT_EQ(write_entry_data(*c.out, c.ntfs, *c.rec, false, false), 0);
+  }
+}
+
+TEST(AttributeWriter, DamagedIndexRecordPassesThroughUnrepaired) {
+  volume v("default.img");
+  std::vector<entry_record> records;
+  const entry_record* rec = v.find(records, v.entry_of("/many"), 0xA0, "$I30");
+  ASSERT_NE(rec, nullptr);
+  const ulong64 at = rec->runs[0].lcn * v.ntfs->m_cluster_size;
+  // The update-sequence array said to lie at the record's end, far too long.
+  std::unique_ptr<CNtfs> ntfs = damaged_copy(v.image, "usa.img", [at](const std::string& p) {
+    std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(at + 4));
+    f.write("\xF0\x0F\xFF\xFF", 4);
+  });
+  ASSERT_NE(ntfs, nullptr);
+  std::ostringstream raw, fixed, messages;
+  ASSERT_TRUE(copy_attribute_data(ntfs.get(), *rec, raw, messages, true));
+  ASSERT_TRUE(copy_attribute_data(ntfs.get(), *rec, fixed, messages, false));
+  EXPECT_TRUE(fixed.str().substr(0, 4096) == raw.str().substr(0, 4096));
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+// Wiping a file's data on a copy of a kit volume: every kind of file ends as
+// zeros of its size, written in small chunks; compressed data is refused
+// untouched; other files keep their data.
+#include "examine/file_wipe.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "examine/attribute_writer.h"
+#include "tests/examine/examine_support.h"
+#include "tests/support/listing.h"
+
+namespace {
+
+std::string data_of(CNtfs* ntfs, const std::string& path, ulong64* entry_out = nullptr) {
+  std::string name;
+  ulong64 entry = 0;
+  std::ostringstream out;
+  if (!ntfs->get_inode_from_path(path, name, entry, false) || !write_unnamed_data(ntfs, entry, out)) return "<none>";
+  if (entry_out) *entry_out = entry;
+  return out.str();
+}
+
+TEST(FileWipe, ZerosOverEveryKindOfFileOnACopy) {
+  const std::string copy = quor_test::scratch_dir() + "/wipe.img";
+  std::string ignored;
+  ASSERT_EQ(quor_test::run_command("cp " + quor_test::fixture("default.img") + " " + copy, ignored), 0);
+  const struct {
+    const char* path;
+    bool wiped;
+  } cases[] = {{"/nonres.bin", true}, {"/frag/a.bin", true}, {"/sparse.bin", true}, {"/small.txt", true},
+               {"/compressed/pattern.bin", false}};
+  std::vector<std::string> before;
+  for (int pass = 0; pass < 2; ++pass) {
+    CNtfs* opened = nullptr;
+    ASSERT_TRUE(open_ntfs_image(copy.c_str(), 0, opened, pass == 0, false));
+    std::unique_ptr<CNtfs> ntfs(opened);
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+      ulong64 entry = 0;
+      const std::string now = data_of(ntfs.get(), cases[i].path, &entry);
+      if (pass == 0) {
+        before.push_back(now);
+        EXPECT_EQ(wipe_entry_data(ntfs.get(), entry, 4096), cases[i].wiped) << cases[i].path;
+      } else {
+        EXPECT_TRUE(now == (cases[i].wiped ? std::string(before[i].size(), '\0') : before[i])) << cases[i].path;
+      }
+    }
+    std::string kept;
+    ASSERT_TRUE(quor_test::expected_file_data("default.img", "/frag/b.bin", kept));
+    EXPECT_TRUE(data_of(ntfs.get(), "/frag/b.bin") == kept);
+  }
+  // A volume opened for reading only refuses; the original stays as it was.
+  examine_test::volume original("default.img");
+  ulong64 entry = 0;
+  EXPECT_TRUE(data_of(original.ntfs, "/nonres.bin", &entry) == before[0]);
+  EXPECT_FALSE(wipe_entry_data(original.ntfs, entry));
+  EXPECT_FALSE(wipe_file_data("Z:/nonres.bin"));
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// Security ids resolved through $Secure against the descriptors the mounted
+// volume shows (ntfs-3g's system.ntfs_acl), the cache never serving one
+// volume's descriptors for another, and object ids through $ObjId.
+#include "examine/security_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ntfs/security_descriptor.h"
+#include "tests/examine/examine_support.h"
+#include "tests/support/listing.h"
+#include "utils/byte_order.h"
+
+namespace {
+
+using examine_test::volume;
+
+uint32 security_id_of(volume& v, const std::string& path) {
+  std::vector<entry_record> records;
+  const entry_record* si = v.find(records, v.entry_of(path), 0x10, "");
+  return si ? load_u32(si->item.body, 36) : 0;
+}
+
+// Unmounts when it goes, so that no failure leaves the mount behind.
+struct mounted {
+  std::string point;
+  bool ok = false;
+  explicit mounted(const std::string& image) {
+    const std::string copy = quor_test::scratch_dir() + "/acl.img";
+    point = quor_test::scratch_dir() + "/acl.mnt";
+    mkdir(point.c_str(), 0700);
+    std::string out;
+    ok = quor_test::run_command("cp " + image + " " + copy + " && ntfs-3g -o ro " + copy + " " + point, out) == 0;
+  }
+  ~mounted() {
+    std::string out;
+    if (ok) quor_test::run_command("umount " + point, out);
+  }
+};
+
+// The descriptor ntfs-3g gives for each path, as the engine's text.
+bool mounted_descriptors(const std::string& image, const std::vector<std::string>& paths,
+                         std::vector<std::string>& texts) {
+  if (geteuid() != 0 || !quor_test::have_program("ntfs-3g") || !quor_test::have_program("getfattr")) return false;
+  const mounted m(image);
+  if (!m.ok) return false;
+  for (const std::string& p : paths) {
+    std::string sd;
+    quor_test::run_command("getfattr --only-values -n system.ntfs_acl " + m.point + p + " 2>/dev/null", sd);
+    std::ostringstream text;
+    print_security_descriptor(text, reinterpret_cast<const byte*>(sd.data()), static_cast<uint32>(sd.size()),
+                              nullptr);
+    texts.push_back(sd.empty() ? "" : text.str() + "\n");
+  }
+  return true;
+}
+
+TEST(SecurityLookup, DescriptorsEqualTheMountedVolume) {
+  volume v("views.img");
+  ASSERT_NE(v.ntfs, nullptr);
+  const std::vector<std::string> paths = {"/owners/u00.txt", "/owners/u17.txt", "/owners/u59.txt", "/links/target.txt"};
+  std::vector<std::string> want;
+  if (!mounted_descriptors(v.image, paths, want)) GTEST_SKIP() << "needs root, ntfs-3g and getfattr";
+  for (size_t i = 0; i < paths.size(); ++i) {
+    SCOPED_TRACE(paths[i]);
+    const uint32 id = security_id_of(v, paths[i]);
+    ASSERT_NE(id, 0u);
+    std::ostringstream out;
+    ASSERT_TRUE(print_security_id(v.ntfs, id, out));
+    ASSERT_FALSE(want[i].empty());
+    EXPECT_EQ(out.str(), want[i]);
+  }
+  std::ostringstream none;
+  EXPECT_FALSE(print_security_id(v.ntfs, 0xFFFFFF, none));
+}
+
+TEST(SecurityLookup, CacheFollowsTheVolumeNotTheEngineAddress) {
+  uint32 id = 0;
+  std::string views_text;
+  {
+    volume v("views.img");
+    ASSERT_NE(v.ntfs, nullptr);
+    id = security_id_of(v, "/owners/u59.txt");
+    std::ostringstream out;
+    ASSERT_TRUE(print_security_id(v.ntfs, id, out));
+    views_text = out.str();
+  }
+  // A new engine, likely at the old one's address, on another volume.
+  volume d("default.img");
+  ASSERT_NE(d.ntfs, nullptr);
+  security_id_map ids;
+  security_text_map texts;
+  ASSERT_TRUE(load_security_tables(d.ntfs, ids, texts));
+  std::ostringstream out;
+  const bool known = ids.count(id) && texts.count(ids[id].sds_offset);
+  EXPECT_EQ(print_security_id(d.ntfs, id, out), known);
+  EXPECT_EQ(out.str(), known ? texts[ids[id].sds_offset] + "\n" : "");
+  EXPECT_NE(out.str(), views_text);
+}
+
+TEST(SecurityLookup, ObjectIdsAndBirthIdsFindTheirEntries) {
+  volume v("views.img");
+  ASSERT_NE(v.ntfs, nullptr);
+  for (const quor_test::listing_entry& e : quor_test::read_listing("views.img")) {
+    int n = 0;
+    if (std::sscanf(e.path.c_str(), "/objids/o%d.txt", &n) != 1 || n % 13 != 0) continue;
+    for (byte filler : {byte(0x11), byte(0x33)}) {  // the object id, the birth object id
+      byte id[16];
+      std::memset(id, filler, sizeof id);
+      id[0] = static_cast<byte>(n);
+      ulong64 reference = 1;
+      uint16 sequence = 1;
+      ASSERT_TRUE(find_object_id(v.ntfs, id, reference, sequence)) << e.path;
+      EXPECT_EQ(reference & 0xFFFFFFFFFFFFULL, e.inode);
+      EXPECT_EQ(sequence, e.sequence);
+    }
+  }
+  byte unknown[16] = {0xEE};
+  ulong64 reference = 1;
+  uint16 sequence = 1;
+  EXPECT_FALSE(find_object_id(v.ntfs, unknown, reference, sequence));
+  EXPECT_EQ(reference + sequence, 0u);
+}
+
+}  // namespace
