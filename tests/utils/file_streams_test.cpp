@@ -76,10 +76,7 @@ TEST_F(FileStreams, UnencodablePathsNeverOpenTheirPrefix) {
 
   for (int trunc = 0; trunc < 2; ++trunc) {
     const auto mode = trunc ? std::ios::out | std::ios::trunc : std::ios::out;
-    const struct {
-      const char* what;
-      bool ok;
-    } opened[] = {
+    const struct { const char* what; bool ok; } opened[] = {
         {"above 0x10FFFF", uni::ofstream(wprefix + wchar_t(0x110000), mode).good()},
         {"wide NUL", uni::ofstream(wprefix + L'\0' + L"x", mode).good()},
         {"wide surrogate", uni::ofstream(wprefix + wchar_t(0xD800), mode).good()},

@@ -23,10 +23,7 @@ std::vector<byte> from_hex(const std::string& h) {
 
 TEST(GuidText, BothWaysOnKnownValues) {
   // Stored bytes and their text, as Python's uuid.UUID(bytes_le=...) gives.
-  const struct {
-    const char* stored;
-    const char* text;
-  } cases[] = {
+  const struct { const char* stored; const char* text; } cases[] = {
       {"000102030405060708090a0b0c0d0e0f", "03020100-0504-0706-0809-0a0b0c0d0e0f"},
       {"ffeeddccbbaa99887766554433221100", "ccddeeff-aabb-8899-7766-554433221100"},
       {"4142434478563412a1b2c3d4e5f60718", "44434241-5678-1234-a1b2-c3d4e5f60718"},
@@ -55,7 +52,7 @@ TEST(GuidText, BothWaysOnKnownValues) {
   EXPECT_STREQ(buf + 37, "0z..");
 
   std::vector<byte> out{1};
-  EXPECT_FALSE(guid_from_text("0123456789abcdef01234", out));
+  EXPECT_FALSE(guid_from_text("0123456789abcdef01234", out));  // too short
   EXPECT_TRUE(out.empty());
   // Any separator; a field that cannot be read leaves the rest zero.
   ASSERT_TRUE(guid_from_text("{44434241_5678_1234_zzzz_c3d4e5f60718}", out));
@@ -68,17 +65,9 @@ TEST(AddressText, Ipv6ZeroRuns) {
   const struct {
     std::vector<uint16> groups;  // host values, stored below in network order
     const char* text;
-  } cases[] = {
-      {{1, 0, 0, 2}, "1::2"},
-      {{0, 0, 0, 1}, "::1"},
-      {{1, 0, 2}, "1::2"},
-      {{0, 0, 0, 0, 0, 0, 0, 0}, "::"},
-      {{1, 0, 2, 0, 3}, "1::2:0:3"},
-      {{0x2001, 0xdb8, 0, 0, 0, 0, 0xff00, 0x42}, "2001:db8::ff00:42"},
-      {{0xfe80, 0, 0, 0, 0, 0, 0, 0}, "fe80::"},
-      {{1, 2, 3, 4, 5, 6, 7, 0}, "1:2:3:4:5:6:7::"},
-      {{0}, "::"},
-  };
+  } cases[] = {{{1, 0, 0, 2}, "1::2"}, {{0, 0, 0, 1}, "::1"}, {{1, 0, 2}, "1::2"}, {{0, 0, 0, 0, 0, 0, 0, 0}, "::"},
+               {{1, 0, 2, 0, 3}, "1::2:0:3"}, {{0x2001, 0xdb8, 0, 0, 0, 0, 0xff00, 0x42}, "2001:db8::ff00:42"},
+               {{0xfe80, 0, 0, 0, 0, 0, 0, 0}, "fe80::"}, {{1, 2, 3, 4, 5, 6, 7, 0}, "1:2:3:4:5:6:7::"}, {{0}, "::"}};
   for (const auto& c : cases) {
     std::vector<byte> raw;
     for (uint16 g : c.groups) raw.insert(raw.end(), {static_cast<byte>(g >> 8), static_cast<byte>(g)});
@@ -127,11 +116,8 @@ TEST(Base64Decode, ShortLastGroupsAndFiltering) {
   const struct {
     std::string text;
     std::string bytes;
-  } cases[] = {
-      {"QUJD", "ABC"}, {"QUI=", "AB"}, {"QQ==", "A"}, {"QUI", "AB"},
-      {"QQ", "A"},     {"Q", ""},      {"QU\r\nJD\n", "ABC"}, {"QUJDRA", "ABCD"},
-      {"//8=", "\xff\xff"},
-  };
+  } cases[] = {{"QUJD", "ABC"}, {"QUI=", "AB"}, {"QQ==", "A"}, {"QUI", "AB"}, {"QQ", "A"}, {"Q", ""},
+               {"QU\r\nJD\n", "ABC"}, {"QUJDRA", "ABCD"}, {"//8=", "\xff\xff"}, {"+A==", "\xf8"}};
   for (const auto& c : cases) {
     // An exact-size copy: reading past the filtered text would show.
     std::unique_ptr<char[]> text(new char[c.text.size()]);
@@ -144,9 +130,6 @@ TEST(Base64Decode, ShortLastGroupsAndFiltering) {
   EXPECT_FALSE(base64_decode(nullptr, 4, out));
   EXPECT_FALSE(base64_decode("QUJD", 0, out));
   EXPECT_TRUE(out.empty());
-  EXPECT_EQ(base64_value('+'), 62);
-  EXPECT_EQ(base64_value('/'), 63);
-  EXPECT_EQ(base64_value('a'), 26);
 }
 
 }  // namespace

@@ -10,17 +10,14 @@
 #include <vector>
 
 #include "tests/support/fixture.h"
+#include "utils/hex_text.h"
 #include "utils/md5.h"
 
 namespace {
 
 std::string to_hex(const byte* d) {
-  static const char digits[] = "0123456789abcdef";
   std::string s;
-  for (int i = 0; i < 16; ++i) {
-    s += digits[d[i] >> 4];
-    s += digits[d[i] & 15];
-  }
+  bytes_to_hex(s, d, 16);
   return s;
 }
 
@@ -33,14 +30,9 @@ std::string digest_of(const std::string& data) {
 }
 
 TEST(Md5, Rfc1321Suite) {
-  const struct {
-    const char* text;
-    const char* digest;
-  } cases[] = {
-      {"", "d41d8cd98f00b204e9800998ecf8427e"},
-      {"a", "0cc175b9c0f1b6a831c399e269772661"},
-      {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+  const struct { const char* text; const char* digest; } cases[] = {
+      {"", "d41d8cd98f00b204e9800998ecf8427e"}, {"a", "0cc175b9c0f1b6a831c399e269772661"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72"}, {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
       {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
       {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
        "d174ab98d277d9f5a5611c2c9f419d9f"},
