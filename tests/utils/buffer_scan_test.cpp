@@ -25,34 +25,22 @@ TEST(BufferScan, FindAllU32Strides) {
     bool result;
     std::vector<ulong64> hits;
   };
-  const row rows[] = {
-      {16, 4, true, {0, 12}},
-      {16, 8, true, {0}},      // word 3 is not on the stride
-      {16, 6, true, {0, 12}},  // stride truncated to one word
-      {16, 12, true, {0, 12}},
-      {15, 4, true, {0}},      // the partial last word is not read
-      {3, 4, false, {}},
-      {16, 2, false, {}},
-      {0, 4, false, {}},
-  };
+  // A stride of 8 misses word 3, one of 6 is cut to a word, a huge one tests
+  // word 0 and stops; the partial last word of 15 bytes is not read.
+  const row rows[] = {{16, 4, true, {0, 12}}, {16, 8, true, {0}},   {16, 6, true, {0, 12}}, {16, 12, true, {0, 12}},
+                      {15, 4, true, {0}},     {16, 0xfffffffc, true, {0}}, {3, 4, false, {}}, {16, 2, false, {}},
+                      {0, 4, false, {}}};
   for (const row& r : rows) {
     std::vector<ulong64> hits;
     EXPECT_EQ(find_all_u32(hits, words(buf), r.length, 0x11223344, r.stride), r.result)
         << r.length << "/" << r.stride;
     EXPECT_EQ(hits, r.hits) << r.length << "/" << r.stride;
   }
-  // Hits accumulate across calls; a refused call leaves them alone and
-  // still does not report success.
+  // Hits accumulate across calls; a refused call leaves them alone.
   std::vector<ulong64> hits = {100};
   EXPECT_TRUE(find_all_u32(hits, words(buf), 16, 0x55555555, 4));
-  EXPECT_EQ(hits, (std::vector<ulong64>{100}));
   EXPECT_FALSE(find_all_u32(hits, nullptr, 16, 0x11223344, 4));
-  EXPECT_FALSE(find_all_u32(hits, words(buf), 3, 0x11223344, 4));
   EXPECT_EQ(hits, (std::vector<ulong64>{100}));
-  // A huge stride tests word 0 and stops.
-  hits.clear();
-  EXPECT_TRUE(find_all_u32(hits, words(buf), 16, 0x11223344, 0xfffffffc));
-  EXPECT_EQ(hits, (std::vector<ulong64>{0}));
 }
 
 TEST(BufferScan, Patterns) {
@@ -96,21 +84,17 @@ TEST(BufferScan, Patterns) {
   EXPECT_FALSE(find_pattern_in_blocks(found, blocks.data(), 48, xy, 2, 0, 16, false));
 }
 
-TEST(BufferScan, PrintableText) {
+TEST(BufferScan, LineEndingStylesAndPrintableText) {
   EXPECT_TRUE(is_printable_text(bytes("ok\t\r\n ~")));
   EXPECT_FALSE(is_printable_text(bytes("no\x7f")));
   EXPECT_FALSE(is_printable_text(std::vector<byte>{}));
-}
 
-TEST(BufferScan, LineEndingStyles) {
   struct row {
     std::string text;
     byte style;
   };
-  const row rows[] = {
-      {"a\r\nb\r\n", eol_crlf}, {"a\nb\r\n", eol_mixed}, {"abc", eol_none}, {"a\n", eol_none},
-      {"a\nb", eol_lf},         {"a\rb", eol_cr},        {"a\n\rb", eol_lfcr}, {"", eol_none},
-  };
+  const row rows[] = {{"a\r\nb\r\n", eol_crlf}, {"a\nb\r\n", eol_mixed}, {"abc", eol_none}, {"a\n", eol_none},
+                      {"a\nb", eol_lf}, {"a\rb", eol_cr}, {"a\n\rb", eol_lfcr}, {"", eol_none}};
   for (const row& r : rows) {
     const std::vector<byte> b = bytes(r.text);
     EXPECT_EQ(detect_line_ending(b.data(), static_cast<uint32>(b.size())), r.style) << r.text;
@@ -137,14 +121,9 @@ TEST(BufferScan, TextToLines) {
     bool ok;
     std::vector<std::string> lines;
   };
-  const row rows[] = {
-      {"x\r\n\r\ny", true, {"x", "", "y"}},
-      {" one \n\ttwo\n", true, {"one", "two"}},
-      {"a\rb", true, {"a", "b"}},
-      {"a\n\rb\n\rc", true, {"a", "b", "c"}},
-      {"a\nb\r\n", false, {}},
-      {"no line end", false, {}},
-  };
+  const row rows[] = {{"x\r\n\r\ny", true, {"x", "", "y"}}, {" one \n\ttwo\n", true, {"one", "two"}},
+                      {"a\rb", true, {"a", "b"}},         {"a\n\rb\n\rc", true, {"a", "b", "c"}},
+                      {"a\nb\r\n", false, {}},             {"no line end", false, {}}};
   for (const row& r : rows) {
     std::vector<std::string> out = {"stale"};
     const std::vector<byte> b = bytes(r.text);

@@ -8,20 +8,10 @@ namespace {
 using bytes = std::vector<byte>;
 
 TEST(ByteSequences, Patterns) {
-  const struct {
-    std::string text;
-    bool ok;
-    std::vector<uint16> out;
-  } cases[] = {
-      {"4d 5a ?? *10 00", true, {0x4D, 0x5A, 0xFFFF, 0xFFFE, 0x10, 0x00}},
-      {"4d ??", true, {0x4D}},
-      {"4d *2", true, {0x4D}},
-      {"4d ?? *3 ??", true, {0x4D}},
-      {"*2 ?? 4d", false, {0xFFFE, 0x02, 0xFFFF, 0x4D}},
-      {"4d5a", false, {}},
-      {"??", true, {}},
-      {"", false, {}},
-      {"*123", false, {}},
+  const struct { std::string text; bool ok; std::vector<uint16> out; } cases[] = {
+      {"4d 5a ?? *10 00", true, {0x4D, 0x5A, 0xFFFF, 0xFFFE, 0x10, 0x00}}, {"4d ??", true, {0x4D}},
+      {"4d *2", true, {0x4D}}, {"4d ?? *3 ??", true, {0x4D}}, {"*2 ?? 4d", false, {0xFFFE, 0x02, 0xFFFF, 0x4D}},
+      {"4d5a", false, {}}, {"??", true, {}}, {"", false, {}}, {"*123", false, {}},
   };
   for (const auto& c : cases) {
     std::vector<uint16> out;
@@ -50,17 +40,10 @@ TEST(ByteSequences, HexLists) {
 }
 
 TEST(ByteSequences, SeparatedBytesAndAddresses) {
-  const struct {
-    const char* text;
-    bool ok;
-    bytes out;
-  } cases[] = {
-      {"0A-1B-2C", true, {0x0A, 0x1B, 0x2C}},
-      {"10.0.0.1", true, {10, 0, 0, 1}},
-      {"x10:20", true, {0x10, 0x14}},
+  const struct { const char* text; bool ok; bytes out; } cases[] = {
+      {"0A-1B-2C", true, {0x0A, 0x1B, 0x2C}}, {"10.0.0.1", true, {10, 0, 0, 1}}, {"x10:20", true, {0x10, 0x14}},
       {"00:1a:2b:3c:4d:5e", true, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}},
-      {"00:11:22:33:44:55", true, {0, 11, 22, 33, 44, 55}},
-      {"nodots", false, {}},
+      {"00:11:22:33:44:55", true, {0, 11, 22, 33, 44, 55}}, {"nodots", false, {}},
   };
   for (const auto& c : cases) {
     bytes out;
@@ -87,14 +70,9 @@ TEST(ByteSequences, SeparatedBytesAndAddresses) {
   EXPECT_FALSE(parse_dotted_quad("1.2.3", v, false));
   EXPECT_EQ(v, 0u);
 
-  const struct {
-    std::string text;
-    bytes out;
-  } v6[] = {
+  const struct { std::string text; bytes out; } v6[] = {
       {"fe80::1", {0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x01}},
-      {"::1", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
-      {"::", bytes(16, 0)},
-      {"", bytes(16, 0)},
+      {"::1", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}}, {"::", bytes(16, 0)}, {"", bytes(16, 0)},
       {"1:2:3", {0, 1, 0, 2, 0, 3}},
       {"2001:db8:0:0:0:0:ff00:42", {0x20, 0x01, 0x0D, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0, 0, 0x42}},
   };

@@ -31,7 +31,6 @@ TEST(OptionVector, SampleCommandLineIsReadAndTheRestLeftOver) {
                   "-vmdk", "a.vmdk", "stray", "-vmdk", "b.vmdk", "-csvl2t-not"});
   std::vector<std::wstring> args;
   ASSERT_TRUE(args_to_wstrings(a.argc, a.argv(), args));
-  ASSERT_EQ(args.size(), 15u);
 
   std::wstring image, offset, path, vmdk;
   EXPECT_TRUE(get_arg_option_value_vw("-image", image, args));

@@ -1,13 +1,10 @@
-// GUID text both ways, IPv4/IPv6 and NetBIOS text, and Base64 decoding
-// against coreutils base64.
+// GUID text both ways, IPv4/IPv6 and NetBIOS text, and Base64 decoding of
+// short and filtered texts (coreutils' texts are decoded beside the encoder).
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <random>
 
-#include "tests/support/fixture.h"
 #include "utils/address_text.h"
 #include "utils/base64.h"
 #include "utils/guid_text.h"
@@ -23,10 +20,7 @@ std::vector<byte> from_hex(const std::string& h) {
 
 TEST(GuidText, BothWaysOnKnownValues) {
   // Stored bytes and their text, as Python's uuid.UUID(bytes_le=...) gives.
-  const struct {
-    const char* stored;
-    const char* text;
-  } cases[] = {
+  const struct { const char* stored; const char* text; } cases[] = {
       {"000102030405060708090a0b0c0d0e0f", "03020100-0504-0706-0809-0a0b0c0d0e0f"},
       {"ffeeddccbbaa99887766554433221100", "ccddeeff-aabb-8899-7766-554433221100"},
       {"4142434478563412a1b2c3d4e5f60718", "44434241-5678-1234-a1b2-c3d4e5f60718"},
@@ -68,17 +62,9 @@ TEST(AddressText, Ipv6ZeroRuns) {
   const struct {
     std::vector<uint16> groups;  // host values, stored below in network order
     const char* text;
-  } cases[] = {
-      {{1, 0, 0, 2}, "1::2"},
-      {{0, 0, 0, 1}, "::1"},
-      {{1, 0, 2}, "1::2"},
-      {{0, 0, 0, 0, 0, 0, 0, 0}, "::"},
-      {{1, 0, 2, 0, 3}, "1::2:0:3"},
-      {{0x2001, 0xdb8, 0, 0, 0, 0, 0xff00, 0x42}, "2001:db8::ff00:42"},
-      {{0xfe80, 0, 0, 0, 0, 0, 0, 0}, "fe80::"},
-      {{1, 2, 3, 4, 5, 6, 7, 0}, "1:2:3:4:5:6:7::"},
-      {{0}, "::"},
-  };
+  } cases[] = {{{1, 0, 0, 2}, "1::2"}, {{0, 0, 0, 1}, "::1"}, {{1, 0, 2}, "1::2"}, {{0, 0, 0, 0, 0, 0, 0, 0}, "::"},
+               {{1, 0, 2, 0, 3}, "1::2:0:3"}, {{0x2001, 0xdb8, 0, 0, 0, 0, 0xff00, 0x42}, "2001:db8::ff00:42"},
+               {{0xfe80, 0, 0, 0, 0, 0, 0, 0}, "fe80::"}, {{1, 2, 3, 4, 5, 6, 7, 0}, "1:2:3:4:5:6:7::"}, {{0}, "::"}};
   for (const auto& c : cases) {
     std::vector<byte> raw;
     for (uint16 g : c.groups) raw.insert(raw.end(), {static_cast<byte>(g >> 8), static_cast<byte>(g)});
@@ -107,31 +93,12 @@ TEST(AddressText, NetbiosNames) {
   EXPECT_FALSE(netbios_encode_name(reinterpret_cast<const byte*>("0123456789abcdef"), 16, 0, out));
 }
 
-TEST(Base64Decode, AgreesWithCoreutils) {
-  if (!quor_test::have_program("base64")) GTEST_SKIP() << "coreutils base64 not installed";
-  std::mt19937 rng(3);
-  for (int size : {1, 2, 3, 4, 57, 58, 59, 1000, 4099}) {
-    std::vector<byte> data(size);
-    for (auto& b : data) b = static_cast<byte>(rng());
-    const std::string path = quor_test::scratch_dir() + "/b64_" + std::to_string(size);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), size);
-    std::string text;
-    ASSERT_EQ(quor_test::run_command("base64 -w 76 '" + path + "'", text), 0);
-    std::vector<byte> out;
-    ASSERT_TRUE(base64_decode(text.data(), static_cast<int>(text.size()), out));
-    EXPECT_EQ(out, data) << size;
-  }
-}
-
 TEST(Base64Decode, ShortLastGroupsAndFiltering) {
   const struct {
     std::string text;
     std::string bytes;
-  } cases[] = {
-      {"QUJD", "ABC"}, {"QUI=", "AB"}, {"QQ==", "A"}, {"QUI", "AB"},
-      {"QQ", "A"},     {"Q", ""},      {"QU\r\nJD\n", "ABC"}, {"QUJDRA", "ABCD"},
-      {"//8=", "\xff\xff"},
-  };
+  } cases[] = {{"QUJD", "ABC"}, {"QUI=", "AB"}, {"QQ==", "A"}, {"QUI", "AB"}, {"QQ", "A"}, {"Q", ""},
+               {"QU\r\nJD\n", "ABC"}, {"QUJDRA", "ABCD"}, {"//8=", "\xff\xff"}, {"+A==", "\xf8"}};
   for (const auto& c : cases) {
     // An exact-size copy: reading past the filtered text would show.
     std::unique_ptr<char[]> text(new char[c.text.size()]);
@@ -144,9 +111,6 @@ TEST(Base64Decode, ShortLastGroupsAndFiltering) {
   EXPECT_FALSE(base64_decode(nullptr, 4, out));
   EXPECT_FALSE(base64_decode("QUJD", 0, out));
   EXPECT_TRUE(out.empty());
-  EXPECT_EQ(base64_value('+'), 62);
-  EXPECT_EQ(base64_value('/'), 63);
-  EXPECT_EQ(base64_value('a'), 26);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// GUID, SID, address and number text; %NAME% expansion and locale choice.
+// SID, address and number text; %NAME% expansion and locale choice.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,17 +9,6 @@
 #include "utils/sid_text.h"
 
 namespace {
-
-TEST(IdentifierText, GuidFieldsAreLittleEndianThenStoredOrder) {
-  const byte guid[16] = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66,
-                         0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
-  std::string out = "old";
-  EXPECT_TRUE(guid_to_string(out, guid));
-  EXPECT_EQ(out, "00112233-4455-6677-8899-aabbccddeeff");
-  const byte zero[16] = {};
-  EXPECT_TRUE(guid_to_string(out, zero));
-  EXPECT_EQ(out, "00000000-0000-0000-0000-000000000000");
-}
 
 TEST(IdentifierText, SidTextAndDamagedCounts) {
   // S-1-5-21-1000: revision 1, authority 5, two sub-authorities.
@@ -76,22 +65,13 @@ TEST(EnvExpand, ReferencesReplacedOnlyWhenSet) {
 
 // Sets a variable for one scope and puts back what was there.
 struct scoped_env {
-  std::string name;
+  std::string name, old;
   bool had;
-  std::string old;
-  scoped_env(const char* n, const char* value) : name(n) {
-    const char* v = std::getenv(n);
-    had = v != nullptr;
-    old = v ? v : "";
+  scoped_env(const char* n, const char* value)
+      : name(n), old(std::getenv(n) ? std::getenv(n) : ""), had(std::getenv(n) != nullptr) {
     setenv(n, value, 1);
   }
-  ~scoped_env() {
-    if (had) {
-      setenv(name.c_str(), old.c_str(), 1);
-    } else {
-      unsetenv(name.c_str());
-    }
-  }
+  ~scoped_env() { had ? setenv(name.c_str(), old.c_str(), 1) : unsetenv(name.c_str()); }
 };
 
 TEST(LocaleSelect, FallsBackThroughTheEnvironment) {

@@ -84,18 +84,11 @@ TEST(HtmlEscape, EntitiesAndPercentEscapes) {
 }
 
 TEST(MarkupSplit, Pieces) {
-  const struct {
-    std::string text;
-    std::vector<std::string> pieces;
-  } cases[] = {
-      {"Hello <b>world</b>!", {"Hello ", "<b>", "world", "</b>"}},
-      {"<p><i>", {"", "<p>", "", "<i>"}},
-      {"a>b<br>", {"a>b", "<br>"}},
-      {"<?php if (a>b) ?>x<p>", {"", "<?php if (a>b) ?>", "x", "<p>"}},
+  const struct { std::string text; std::vector<std::string> pieces; } cases[] = {
+      {"Hello <b>world</b>!", {"Hello ", "<b>", "world", "</b>"}}, {"<p><i>", {"", "<p>", "", "<i>"}},
+      {"a>b<br>", {"a>b", "<br>"}}, {"<?php if (a>b) ?>x<p>", {"", "<?php if (a>b) ?>", "x", "<p>"}},
       {"<SCRIPT>if (a<b) x();</script><i>", {"", "<SCRIPT>", "if (a<b) x();", "</script>", "", "<i>"}},
-      {"<pre>1 < 2 > 0</pre>", {"", "<pre>", "1 < 2 > 0", "</pre>"}},
-      {"<a <b>", {"", "", "<a <b>"}},
-      {"no tags", {}},
+      {"<pre>1 < 2 > 0</pre>", {"", "<pre>", "1 < 2 > 0", "</pre>"}}, {"<a <b>", {"", "", "<a <b>"}}, {"no tags", {}},
   };
   for (const auto& c : cases) {
     std::vector<std::string> got;

@@ -2,25 +2,21 @@
 // md5sum on files around the block and padding boundaries.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/fixture.h"
+#include "utils/hex_text.h"
 #include "utils/md5.h"
 
 namespace {
 
 std::string to_hex(const byte* d) {
-  static const char digits[] = "0123456789abcdef";
   std::string s;
-  for (int i = 0; i < 16; ++i) {
-    s += digits[d[i] >> 4];
-    s += digits[d[i] & 15];
-  }
+  bytes_to_hex(s, d, 16);
   return s;
 }
 
@@ -33,14 +29,9 @@ std::string digest_of(const std::string& data) {
 }
 
 TEST(Md5, Rfc1321Suite) {
-  const struct {
-    const char* text;
-    const char* digest;
-  } cases[] = {
-      {"", "d41d8cd98f00b204e9800998ecf8427e"},
-      {"a", "0cc175b9c0f1b6a831c399e269772661"},
-      {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+  const struct { const char* text; const char* digest; } cases[] = {
+      {"", "d41d8cd98f00b204e9800998ecf8427e"}, {"a", "0cc175b9c0f1b6a831c399e269772661"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72"}, {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
       {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
       {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
        "d174ab98d277d9f5a5611c2c9f419d9f"},
@@ -90,42 +81,23 @@ TEST(Md5, PiecesOfRandomSizeMatchOneShot) {
   }
 }
 
-std::string md5sum_of(const std::string& path) {
-  std::string out;
-  if (quor_test::run_command("md5sum < '" + path + "'", out) != 0) return "";
-  return out.substr(0, 32);
-}
-
-std::string file_digest(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<char> buf(1 << 16);
-  md5_context ctx;
-  while (in) {
-    in.read(buf.data(), buf.size());
-    if (in.gcount() > 0)
-      md5_update(&ctx, reinterpret_cast<const byte*>(buf.data()), static_cast<uint32>(in.gcount()));
-  }
-  byte d[16];
-  md5_final(d, &ctx);
-  return to_hex(d);
-}
-
+// Files around the padding boundaries, then a fixture image of several MiB.
 TEST(Md5, AgreesWithMd5sum) {
   if (!quor_test::have_program("md5sum")) GTEST_SKIP() << "md5sum not installed";
   std::vector<std::string> paths;
   std::mt19937 rng(7);
   for (int size : {0, 55, 56, 63, 64, 65, 119, 120}) {
-    const std::string path = quor_test::scratch_dir() + "/md5_" + std::to_string(size);
-    std::ofstream out(path, std::ios::binary);
+    paths.push_back(quor_test::scratch_dir() + "/md5_" + std::to_string(size));
+    std::ofstream out(paths.back(), std::ios::binary);
     for (int i = 0; i < size; ++i) out.put(static_cast<char>(rng()));
-    paths.push_back(path);
   }
-  const std::string image = quor_test::fixture("sample.img");
-  if (!image.empty()) paths.push_back(image);
+  paths.push_back(quor_test::fixture("sample.img"));
   for (const auto& path : paths) {
-    const std::string oracle = md5sum_of(path);
-    ASSERT_EQ(oracle.size(), 32u) << path;
-    EXPECT_EQ(file_digest(path), oracle) << path;
+    if (path.empty()) GTEST_SKIP() << "fixture sample.img missing (the small files agreed)";
+    std::string oracle;
+    ASSERT_EQ(quor_test::run_command("md5sum < '" + path + "'", oracle), 0) << path;
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(digest_of(std::string(std::istreambuf_iterator<char>(in), {})), oracle.substr(0, 32)) << path;
   }
 }
 

@@ -7,26 +7,11 @@ namespace {
 const uint32 kUntouched = 0xDEADBEEF;
 
 TEST(ParseInt, ThirtyTwoBitWithTheBaseLetterAnywhere) {
-  struct Case {
-    const char* text;
-    bool ok;
-    uint32 want;
-  } cases[] = {
-      {"0x1F", true, 31},
-      {"X1f", true, 31},
-      {"abcx1f", true, 31},
-      {"0o17", true, 15},
-      {"-5", true, 4294967291u},
-      {"+7", true, 7},
-      {"12abc", true, 12},
-      {"fox", true, 0},
-      {"4294967296", true, 2147483647u},
-      {"-4294967296", true, 0x80000000u},
-      {"x100000000", true, 4294967295u},
-      {"xffffffff", true, 4294967295u},
-      {" 5", false, kUntouched},
-      {"", false, kUntouched},
-      {"level", false, kUntouched},
+  struct Case { const char* text; bool ok; uint32 want; } cases[] = {
+      {"0x1F", true, 31}, {"X1f", true, 31}, {"abcx1f", true, 31}, {"0o17", true, 15}, {"-5", true, 4294967291u},
+      {"+7", true, 7}, {"12abc", true, 12}, {"fox", true, 0}, {"4294967296", true, 2147483647u},
+      {"-4294967296", true, 0x80000000u}, {"x100000000", true, 4294967295u}, {"xffffffff", true, 4294967295u},
+      {" 5", false, kUntouched}, {"", false, kUntouched}, {"level", false, kUntouched},
   };
   for (const Case& c : cases) {
     uint32 v = kUntouched;
@@ -43,20 +28,10 @@ TEST(ParseInt, ThirtyTwoBitWithTheBaseLetterAnywhere) {
 
 // Byte offsets of volumes far into a disk image: never clamped to 32 bits.
 TEST(ParseInt64, OffsetsKeepAllSixtyFourBits) {
-  struct Case {
-    std::wstring text;
-    bool ok;
-    long64 want;
-  } cases[] = {
-      {L"0x200000", true, 2097152},
-      {L"0x80000000", true, 2147483648LL},
-      {L"0X1F400000000", true, 0x1F400000000LL},
-      {L"5000000000", true, 5000000000LL},
-      {L"0o777", true, 511},
-      {L"0x7fffffffffffffff", true, INT64_MAX},
-      {L"0x8000000000000000", true, INT64_MAX},
-      {L"99999999999999999999", true, INT64_MAX},
-      {L"-5", false, -1},
+  struct Case { std::wstring text; bool ok; long64 want; } cases[] = {
+      {L"0x200000", true, 2097152}, {L"0x80000000", true, 2147483648LL}, {L"0X1F400000000", true, 0x1F400000000LL},
+      {L"5000000000", true, 5000000000LL}, {L"0o777", true, 511}, {L"0x7fffffffffffffff", true, INT64_MAX},
+      {L"0x8000000000000000", true, INT64_MAX}, {L"99999999999999999999", true, INT64_MAX}, {L"-5", false, -1},
       {L"", false, -1},
   };
   for (const Case& c : cases) {
@@ -79,11 +54,9 @@ TEST(ParseUint32, PrefixesByPosition) {
     const char* text;
     bool ok;
     uint32 want;
-  } cases[] = {
-      {"0x10", true, 16}, {"x10", true, 16},   {"ax10", true, 16},          {"o17", true, 15},
-      {"017", true, 17},  {"'A'", true, 65},   {"A", false, kUntouched},    {"'AB'", false, kUntouched},
-      {"99999999999", true, 4294967295u},      {"", false, kUntouched},
-  };
+  } cases[] = {{"0x10", true, 16}, {"x10", true, 16}, {"ax10", true, 16}, {"o17", true, 15}, {"017", true, 17},
+               {"'A'", true, 65}, {"A", false, kUntouched}, {"'AB'", false, kUntouched},
+               {"99999999999", true, 4294967295u}, {"", false, kUntouched}};
   for (const Case& c : cases) {
     uint32 v = kUntouched;
     EXPECT_EQ(parse_uint32(c.text, v), c.ok) << c.text;
@@ -92,31 +65,14 @@ TEST(ParseUint32, PrefixesByPosition) {
 }
 
 TEST(TextToU64, EntryNumbersAtTheirLimits) {
-  struct Case {
-    const char* text;
-    bool ok;
-    ulong64 want;
-  } cases[] = {
-      {"0x1F", true, 31},
-      {"0X1f", true, 31},
-      {"x1F", true, 31},
-      {"x1", false, 0},
-      {"0x", true, 0},
-      {"0x12zz", true, 0x12},
-      {"0xffffffffffffffff", true, UINT64_MAX},
-      {"0x123456789abcdef0", true, 0x123456789abcdef0ULL},
-      {"0x1ffffffffffffffff", false, 0},
-      {"o17", true, 15},
-      {"o1777777777777777777777", true, UINT64_MAX},
-      {"o00000000000000000000000", false, 0},
-      {"4294967296", true, 4294967296ULL},
-      {"18446744073709551615", true, UINT64_MAX},
-      {"18446744073709551616", true, 0},
-      {"123456789012345678901", false, 0},
-      {"12ab", true, 12},
-      {"12345678901x", true, 12345678901ULL},
-      {"abc", false, 0},
-      {"", false, 0},
+  struct Case { const char* text; bool ok; ulong64 want; } cases[] = {
+      {"0x1F", true, 31}, {"0X1f", true, 31}, {"x1F", true, 31}, {"x1", false, 0}, {"0x", true, 0},
+      {"0x12zz", true, 0x12}, {"0xffffffffffffffff", true, UINT64_MAX},
+      {"0x123456789abcdef0", true, 0x123456789abcdef0ULL}, {"0x1ffffffffffffffff", false, 0}, {"o17", true, 15},
+      {"o1777777777777777777777", true, UINT64_MAX}, {"o00000000000000000000000", false, 0},
+      {"4294967296", true, 4294967296ULL}, {"18446744073709551615", true, UINT64_MAX},
+      {"18446744073709551616", true, 0}, {"123456789012345678901", false, 0}, {"12ab", true, 12},
+      {"12345678901x", true, 12345678901ULL}, {"abc", false, 0}, {"", false, 0},
   };
   for (const Case& c : cases) {
     ulong64 v = 77;

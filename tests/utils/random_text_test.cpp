@@ -8,14 +8,10 @@
 namespace {
 
 TEST(RandomText, AlphabetsAndLengths) {
-  const struct {
-    std::string (*make)(int);
-    const char* alphabet;
-  } kinds[] = {
+  const struct { std::string (*make)(int); const char* alphabet; } kinds[] = {
       {random_hex_string, "0123456789abcdef"},
       {random_alnum_string, "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"},
-      {random_upper_string, "ABCDEFGHIJKLMNOPQRSTUVWXYZ"},
-      {random_digit_string, "0123456789"},
+      {random_upper_string, "ABCDEFGHIJKLMNOPQRSTUVWXYZ"}, {random_digit_string, "0123456789"},
   };
   for (const auto& k : kinds) {
     const std::string s = k.make(2000);

@@ -19,10 +19,7 @@ std::string utf16(const std::string& ascii) {
 
 const byte* bytes_of(const std::string& s) { return reinterpret_cast<const byte*>(s.data()); }
 
-struct runs {
-  std::vector<std::string> strings;
-  std::vector<ulong64> offsets;
-};
+struct runs { std::vector<std::string> strings; std::vector<ulong64> offsets; };
 
 TEST(TextRuns, Utf16Runs) {
   const std::string abc = utf16("ABC") + "\xFF";

@@ -32,23 +32,14 @@ TEST(TextTables, ColumnWidths) {
 }
 
 TEST(TextTables, ExpandTabs) {
-  const struct {
-    std::string text;
-    int width;
-    std::string expect;
-  } cases[] = {
-      {"a\tb", 4, "a    b"},
-      {"\tb", 4, "    b"},
-      {"abcd\te", 4, "abcd    e"},
-      {"a\tb\tc", 4, "a    b   c"},
+  const struct { std::string text; int width; std::string expect; } cases[] = {
+      {"a\tb", 4, "a    b"}, {"\tb", 4, "    b"}, {"abcd\te", 4, "abcd    e"}, {"a\tb\tc", 4, "a    b   c"},
       {"a\tb", 0, "a    b"},  // width 0 means 4
-      {"a\tb\r\na\tb", 4, "a    b\r\na    b"},
+      {"a\tb\r\na\tb", 4, "a    b\r\na    b"}, {"a\tb\na\tb", 8, "a        b\na        b"},
+      {"no tab here", 4, "false:untouched"}, {"", 4, "false:untouched"},
       // With CR LF present a bare LF is an ordinary character: the second
       // tab stands at column 3 of its line (x, LF, y), not column 1.
       {"a\tb\r\nx\ny\tz", 4, "a    b\r\nx\ny  z"},
-      {"a\tb\na\tb", 8, "a        b\na        b"},
-      {"no tab here", 4, "false:untouched"},
-      {"", 4, "false:untouched"},
   };
   for (const auto& c : cases) EXPECT_EQ(expand(c.text, c.width), c.expect) << c.text;
 }

@@ -14,14 +14,9 @@ std::string bytes(std::initializer_list<int> b) {
 }
 
 TEST(Utf8Decode, WellFormedSequencesGiveTheirCodePoints) {
-  struct Case {
-    std::string in;
-    std::wstring want;
-  } cases[] = {
-      {bytes({0x41}), L"A"},
-      {bytes({0xC3, 0xA9}), std::wstring(1, 0xE9)},
-      {bytes({0xE2, 0x82, 0xAC}), std::wstring(1, 0x20AC)},
-      {bytes({0xF0, 0x9F, 0x98, 0x80}), std::wstring(1, 0x1F600)},
+  struct Case { std::string in; std::wstring want; } cases[] = {
+      {bytes({0x41}), L"A"}, {bytes({0xC3, 0xA9}), std::wstring(1, 0xE9)},
+      {bytes({0xE2, 0x82, 0xAC}), std::wstring(1, 0x20AC)}, {bytes({0xF0, 0x9F, 0x98, 0x80}), std::wstring(1, 0x1F600)},
       {bytes({0xF4, 0x8F, 0xBF, 0xBF}), std::wstring(1, 0x10FFFF)},
       // Encoded surrogates stay decodable so that every wide text the
       // encoder writes comes back unchanged.
@@ -38,21 +33,17 @@ TEST(Utf8Decode, WellFormedSequencesGiveTheirCodePoints) {
 }
 
 TEST(Utf8Decode, MalformedTextFailsAndTheByValueFormGivesNothing) {
+  // After "abc": cut short (two), a stray continuation, a continuation of
+  // the wrong form, five- and invalid lead bytes, overlong forms of NUL and
+  // '/' in two, three and four bytes, and 0x110000 and 0x1FFFFF.
   const std::string cases[] = {
-      bytes({0x61, 0x62, 0x63, 0xC3}),        // cut short at the end
-      bytes({0x61, 0x62, 0x63, 0xE2, 0x82}),  // cut short, two of three
-      bytes({0x61, 0x62, 0x63, 0x80}),        // stray continuation byte
-      bytes({0x61, 0x62, 0x63, 0xC3, 0x41}),  // continuation of the wrong form
-      bytes({0x61, 0x62, 0x63, 0xF8, 0x80, 0x80, 0x80, 0x80}),
-      bytes({0x61, 0x62, 0x63, 0xFF}),
-      bytes({0x61, 0x62, 0x63, 0xC0, 0x80}),        // overlong NUL
-      bytes({0x61, 0x62, 0x63, 0xC0, 0xAF}),        // overlong '/'
-      bytes({0x61, 0x62, 0x63, 0xE0, 0x80, 0xAF}),  // overlong '/', three bytes
-      bytes({0x61, 0x62, 0x63, 0xF0, 0x80, 0x80, 0xAF}),
-      bytes({0x61, 0x62, 0x63, 0xF4, 0x90, 0x80, 0x80}),  // 0x110000
-      bytes({0x61, 0x62, 0x63, 0xF7, 0xBF, 0xBF, 0xBF}),  // 0x1FFFFF
+      bytes({0xC3}),       bytes({0xE2, 0x82}),       bytes({0x80}),       bytes({0xC3, 0x41}),
+      bytes({0xF8, 0x80, 0x80, 0x80, 0x80}),          bytes({0xFF}),       bytes({0xC0, 0x80}),
+      bytes({0xC0, 0xAF}), bytes({0xE0, 0x80, 0xAF}), bytes({0xF0, 0x80, 0x80, 0xAF}),
+      bytes({0xF4, 0x90, 0x80, 0x80}),                bytes({0xF7, 0xBF, 0xBF, 0xBF}),
   };
-  for (const std::string& in : cases) {
+  for (const std::string& fault : cases) {
+    const std::string in = "abc" + fault;
     std::wstring out;
     EXPECT_FALSE(decode_utf8(out, in));
     EXPECT_EQ(out, L"abc") << "the characters before the fault stay";
@@ -117,23 +108,11 @@ TEST(Utf16Widening, NamesFollowTheLengthRulesAndComeOutAsValidText) {
   const uint16 lone_low[] = {0xDE00, 0x62};
   const std::wstring face(1, static_cast<wchar_t>(0x1F600));
   const std::wstring fffd(1, static_cast<wchar_t>(0xFFFD));
-  struct Case {
-    const uint16* units;
-    int length;
-    std::wstring want;
-  } cases[] = {
-      {abnd, 8, L"AB"},
-      {abnd, 3, L"A"},
-      {abnd, 1, L""},
-      {abnd, 0, L""},
-      {abnd, -2, L""},
-      {abnd, -1, L"AB"},
-      {nullptr, 8, L""},
-      {emoji, 8, L"a" + face + L"b"},
-      // The limit cuts the pair: its high half alone is unpaired.
-      {emoji, 4, L"a" + fffd},
-      {lone_high, 6, L"a" + fffd + L"b"},
-      {lone_low, 4, fffd + L"b"},
+  struct Case { const uint16* units; int length; std::wstring want; } cases[] = {
+      {abnd, 8, L"AB"}, {abnd, 3, L"A"}, {abnd, 1, L""}, {abnd, 0, L""}, {abnd, -2, L""}, {abnd, -1, L"AB"},
+      {nullptr, 8, L""}, {emoji, 8, L"a" + face + L"b"},
+      {emoji, 4, L"a" + fffd},  // the limit cuts the pair: its high half alone is unpaired
+      {lone_high, 6, L"a" + fffd + L"b"}, {lone_low, 4, fffd + L"b"},
   };
   for (const Case& c : cases) {
     std::wstring out = L"old";
