@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "utils/number_text.h"
 #include "utils/utf_convert.h"
 
 bool ipv4_text_w(uint32 address, std::wstring& out) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", (address >> 24) & 0xFFu, (address >> 16) & 0xFFu,
-                (address >> 8) & 0xFFu, address & 0xFFu);
+  std::string text;
+  ipv4_to_string(address, text);
   decode_utf8(out, text);
   return true;
 }
