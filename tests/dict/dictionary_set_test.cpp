@@ -148,10 +148,7 @@ TEST(DictionarySet, DumpWritesPaddedKeyAndUnsignedValueLines) {
   ASSERT_TRUE(set.insert(2, 1e20, 8));
   ASSERT_TRUE(set.insert(2, -0.125, 9));
 
-  struct Case {
-    int dictionary;
-    const char* want;
-  } cases[] = {
+  struct Case { int dictionary; const char* want; } cases[] = {
       {0,
        "dictionary #0\n"
        "3               : 12             \n"
@@ -214,11 +211,7 @@ std::future<void> start(std::function<void()> work) {
 TEST(DictionarySet, InsertsEraseValueAndDumpWaitForTheLockOtherCallsDoNot) {
   using std::chrono::milliseconds;
   const milliseconds finishes(10000), stays_blocked(150);
-  struct Op {
-    const char* name;
-    bool waits;
-    std::function<void(DictionarySet&)> call;
-  } ops[] = {
+  struct Op { const char* name; bool waits; std::function<void(DictionarySet&)> call; } ops[] = {
       {"insert u64", true, [](DictionarySet& s) { s.insert(1, ulong64{5}, 1); }},
       {"insert double", true, [](DictionarySet& s) { s.insert(3, 0.5, 1); }},
       {"insert text", true, [](DictionarySet& s) { std::string k = "k"; s.insert(0, k, 1); }},

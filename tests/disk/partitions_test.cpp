@@ -77,10 +77,7 @@ std::vector<expected_record> sfdisk_partitions(const std::string& image) {
 TEST(PartitionTables, FixtureDisksReadAsMade) {
   // Numbers from make-disks.sh; the EBR positions of mbr-ext are where
   // sfdisk put them (mmls lists them as extended tables #1 and #2).
-  struct disk_case {
-    const char* image;
-    std::vector<expected_record> records;
-  } cases[] = {
+  struct disk_case { const char* image; std::vector<expected_record> records; } cases[] = {
       {"mbr-1p.img", {{2048, 12288, 0x07}}},
       {"mbr-far.img", {{2048, 8192, 0x07}, {10240, 2048, 0x83}, {526336, 12288, 0x07}}},
       {"mbr-ext.img",

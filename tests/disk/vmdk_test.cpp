@@ -175,12 +175,7 @@ TEST(VmdkExtent, DamagedHeadersAreRefused) {
   repeat.resize(48 * 512, 0);
   store_u64(&repeat[64], 48);
   for (uint32 i = 0; i < 37 * 128; ++i) store_u32(&repeat[dir_sector * 512 + 4 * i], 40);
-  const struct {
-    const char* what;
-    std::vector<byte> bytes;
-    bool valid;
-    vmdk_load_error why;
-  } cases[] = {
+  const struct { const char* what; std::vector<byte> bytes; bool valid; vmdk_load_error why; } cases[] = {
       {"sound", good, true, VMDK_LOAD_OK},
       {"no NUL in the descriptor", no_nul, true, VMDK_LOAD_OK},
       {"wrong magic", patched(0, 0x464D444B, 4), false, VMDK_LOAD_NOT_SPARSE},
@@ -244,23 +239,30 @@ TEST(VmdkChain, ReadsTheNewestGrain) {
   }
 }
 
-TEST(VmdkChain, OpenChainFindsAndReportsParents) {
+// open_chain finds a missing parent beside the child and reports what it
+// could not join; a chain that cannot be linked leaves the disk closed.
+TEST(VmdkChain, OpenChainFindsParentsAndReportsBrokenChains) {
   const std::string base = quor_test::fixture("vmdk-base.vmdk");
   const std::string child = quor_test::fixture("vmdk-child.vmdk");
   ASSERT_FALSE(base.empty() || child.empty());
-  const std::string with = make_dir("with-base");
-  const std::string without = make_dir("without-base");
+  const std::string with = make_dir("with-base"), without = make_dir("without-base"), dir = make_dir("broken");
   host_tree::write_bytes(with + "vmdk-base.vmdk", host_tree::read_bytes(base));
   host_tree::write_bytes(with + "vmdk-child.vmdk", host_tree::read_bytes(child));
   host_tree::write_bytes(without + "vmdk-child.vmdk", host_tree::read_bytes(child));
   const std::string pair = " depends on parent vmdk \"vmdk-base.vmdk\"\n";
+  // A child whose hint names itself (the search must stop, not loop); two
+  // extents naming each other as parent; compressed grains.
+  sparse_spec self, a, b, packed;
+  self.descriptor = "CID=dddd0004\nparentCID=eeee0005\nparentFileNameHint=\"self.vmdk\"\n";
+  a.descriptor = "CID=0000000a\nparentCID=0000000b\n";
+  b.descriptor = "CID=0000000b\nparentCID=0000000a\n";
+  packed.flags = 3 | (1u << 16) | (1u << 17);
+  const std::string self_path = host_tree::write_bytes(dir + "self.vmdk", build_sparse(self));
+  const std::string a_path = host_tree::write_bytes(dir + "a.vmdk", build_sparse(a));
+  const std::string b_path = host_tree::write_bytes(dir + "b.vmdk", build_sparse(b));
+  const std::string packed_path = host_tree::write_bytes(dir + "packed.vmdk", build_sparse(packed));
 
-  const struct {
-    std::vector<std::string> files;
-    bool result;
-    std::string msgs;
-    std::vector<std::string> chain;
-  } cases[] = {
+  const struct { std::vector<std::string> files; bool result; std::string msgs; std::vector<std::string> chain; } cases[] = {
       {{with + "vmdk-child.vmdk", with + "vmdk-base.vmdk"}, true, "",
        {with + "vmdk-child.vmdk", with + "vmdk-base.vmdk"}},
       {{with + "vmdk-child.vmdk"}, false, "=> vmdk file: " + with + "vmdk-child.vmdk\n" + pair,
@@ -268,6 +270,15 @@ TEST(VmdkChain, OpenChainFindsAndReportsParents) {
       {{without + "vmdk-child.vmdk"}, false,
        "=> vmdk file: " + without + "vmdk-child.vmdk\n" + pair + without + "vmdk-base.vmdk is invalid\n",
        {without + "vmdk-child.vmdk", without + "vmdk-base.vmdk"}},
+      {{self_path}, false,
+       "=> vmdk file: " + self_path + "\n depends on parent vmdk \"self.vmdk\"\n" + self_path +
+           " does not hold the parent content id eeee0005\n",
+       {}},
+      {{a_path, b_path}, false, "", {}},
+      {{packed_path}, false,
+       packed_path + " is invalid\n" + packed_path +
+           " holds compressed grains (stream-optimized), which are not read as raw sectors\n",
+       {}},
   };
   for (const auto& c : cases) {
     vmdk_disk disk(false);
@@ -275,47 +286,12 @@ TEST(VmdkChain, OpenChainFindsAndReportsParents) {
     std::vector<std::string> chain;
     EXPECT_EQ(disk.open_chain(c.files, msgs, chain), c.result) << c.files[0];
     EXPECT_EQ(msgs.str(), c.msgs) << c.files[0];
-    EXPECT_EQ(chain, c.chain) << c.files[0];
+    if (!c.chain.empty()) {
+      EXPECT_EQ(chain, c.chain) << c.files[0];
+    }
+    EXPECT_EQ(disk.is_open(), c.result) << c.files[0];
     disk.close();
-  }
-}
-
-TEST(VmdkChain, ChainsThatCannotBeLinked) {
-  const std::string dir = make_dir("broken");
-  // A child whose hint names itself: the search must stop, not loop.
-  sparse_spec self;
-  self.descriptor = "CID=dddd0004\nparentCID=eeee0005\nparentFileNameHint=\"self.vmdk\"\n";
-  const std::string self_path = host_tree::write_bytes(dir + "self.vmdk", build_sparse(self));
-  // Two extents that name each other as parent: no base.
-  sparse_spec a, b;
-  a.descriptor = "CID=0000000a\nparentCID=0000000b\n";
-  b.descriptor = "CID=0000000b\nparentCID=0000000a\n";
-  const std::string a_path = host_tree::write_bytes(dir + "a.vmdk", build_sparse(a));
-  const std::string b_path = host_tree::write_bytes(dir + "b.vmdk", build_sparse(b));
-  sparse_spec packed;
-  packed.flags = 3 | (1u << 16) | (1u << 17);
-  const std::string packed_path = host_tree::write_bytes(dir + "packed.vmdk", build_sparse(packed));
-
-  const struct {
-    std::vector<std::string> files;
-    std::string msgs;
-  } cases[] = {
-      {{self_path},
-       "=> vmdk file: " + self_path + "\n depends on parent vmdk \"self.vmdk\"\n" + self_path +
-           " does not hold the parent content id eeee0005\n"},
-      {{a_path, b_path}, ""},
-      {{packed_path},
-       packed_path + " is invalid\n" + packed_path +
-           " holds compressed grains (stream-optimized), which are not read as raw sectors\n"},
-  };
-  for (const auto& c : cases) {
-    vmdk_disk disk(false);
-    std::ostringstream msgs;
-    std::vector<std::string> chain;
-    EXPECT_FALSE(disk.open_chain(c.files, msgs, chain)) << c.files[0];
-    EXPECT_EQ(msgs.str(), c.msgs) << c.files[0];
-    EXPECT_FALSE(disk.is_open());
-
+    if (c.result) continue;
     vmdk_disk linked(false);
     if (linked.add_extents(c.files)) {
       EXPECT_FALSE(linked.link_chain()) << c.files[0];

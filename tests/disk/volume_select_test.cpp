@@ -51,11 +51,7 @@ TEST(VolumeSelect, ImageMessagesFollowTheTable) {
       "volume offset [ 0x500000 ] : linux native\n"
       "volume offset [ 0x10100000 ] : ntfs\n"
       "\n";
-  const struct {
-    std::string path;
-    ulong64 asked;
-    selection want;
-  } cases[] = {
+  const struct { std::string path; ulong64 asked; selection want; } cases[] = {
       // Nothing asked: the last NTFS partition is suggested and taken.
       {far, 0, {false, true, 0x10100000, far_list + "use option [-image \"" + far + "\" -offset 0x10100000]\n"}},
       // The offset of an NTFS partition is confirmed without a word.
@@ -108,10 +104,7 @@ TEST(VolumeSelect, DisksWithoutUsableTables) {
   const std::string blank = host_tree::write_disk(host_tree::scratch("blank.img"), 65536, {});
   const std::string linux_path = host_tree::write_disk(host_tree::scratch("linux.img"), 65536, {{0, linux_only}});
   const std::string late_path = host_tree::write_disk(host_tree::scratch("late.img"), 65536, {{20480, late}});
-  const struct {
-    std::string path;
-    selection want;
-  } cases[] = {
+  const struct { std::string path; selection want; } cases[] = {
       {missing, {false, false, 0, "invalid disk: " + missing + "\n"}},
       {blank, {false, false, 0, "couldn't find any partitions on disk: " + blank + "\n"}},
       {linux_path,
