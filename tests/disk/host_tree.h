@@ -71,7 +71,7 @@ inline void mark(std::vector<byte>& s, uint32 at = 512) {
 }
 
 const long big_size = 3 * 1024 * 1024 + 777;
-const long region_mark = 100 + 16384 - 3;  // across the first 16 KiB piece of a region starting at 100
+const long region_mark = 100 + 16384 - 5;  // last byte just past the first 16 KiB piece from 100
 const long block_mark = 512 * 4000 + 10;   // 10 bytes into a block
 const long tail_mark = big_size - 100;
 const long old_seconds = 1000000000;  // mtime given to big.dat and Notes.txt

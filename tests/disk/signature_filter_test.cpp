@@ -1,6 +1,7 @@
-// The signature filter over the temporary tree: big.dat holds "REGION"
-// across the first 16 KiB piece of a region starting at 100, "BLK!" 10 bytes
-// into block 4000, and "TAIL" 100 bytes before its end.
+// The signature filter over the temporary tree: big.dat holds "REGION" with
+// only its last byte past the first 16 KiB piece of a region starting at 100
+// (so the pieces must overlap by the pattern's length less one), "BLK!" 10
+// bytes into block 4000, and "TAIL" 100 bytes before its end.
 #include <gtest/gtest.h>
 
 #include <cstring>

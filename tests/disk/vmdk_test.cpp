@@ -204,11 +204,12 @@ TEST(VmdkExtent, DamagedHeadersAreRefused) {
 
 namespace {
 
-// base (aaaa0001): grains 0, 1, 2 filled B0, B1, B2; child (cccc0002): grain
-// 0 filled C0, grain 2 recorded as zeros; grain 3 held by none.
+// base (aaaa0001): grains 0-3 filled B0-B3, grain 3 the last entry of the
+// first table; child (cccc0002): grain 0 filled C0, grain 2 recorded as
+// zeros; grain 4 held by none.
 std::vector<std::string> crafted_chain(const std::string& dir) {
   sparse_spec base;
-  base.stored = {{0, 0xB0}, {1, 0xB1}, {2, 0xB2}};
+  base.stored = {{0, 0xB0}, {1, 0xB1}, {2, 0xB2}, {3, 0xB3}};
   sparse_spec child;
   child.descriptor = "CID=cccc0002\nparentCID=aaaa0001\nparentFileNameHint=\"base.vmdk\"\n";
   child.stored = {{0, 0xC0}};
@@ -227,12 +228,12 @@ TEST(VmdkChain, ReadsTheNewestGrain) {
   EXPECT_EQ(disk.m_chain[0]->m_cid, "aaaa0001");
   EXPECT_EQ(disk.m_head->m_cid, "cccc0002");
 
-  // One read over grains 0-3 (4 KiB each) starting inside grain 0.
-  std::vector<byte> buf(4 * 4096 - 100, 0xEE);
+  // One read over grains 0-4 (4 KiB each) starting inside grain 0.
+  std::vector<byte> buf(5 * 4096 - 100, 0xEE);
   uint32 len = static_cast<uint32>(buf.size());
   ASSERT_TRUE(disk.read(buf.data(), 100, len));
   ASSERT_EQ(len, buf.size());
-  const byte want[4] = {0xC0, 0xB1, 0x00, 0x00};
+  const byte want[5] = {0xC0, 0xB1, 0x00, 0xB3, 0x00};
   for (uint32 i = 0; i < len; ++i) {
     const uint32 grain = (i + 100) / 4096;
     ASSERT_EQ(buf[i], want[grain]) << "byte " << i + 100 << " of grain " << grain;
