@@ -103,23 +103,16 @@ struct Model {
 
   explicit Model(const std::vector<int>& k) : kinds(k), text(k.size()), u64(k.size()), real(k.size()) {}
 
+  template <class F>
+  void each(F f) {
+    for (size_t d = 0; d < kinds.size(); ++d) f(text[d]), f(u64[d]), f(real[d]);
+  }
   void sort() {
-    auto by_key = [](const auto& a, const auto& b) { return a.first < b.first; };
-    for (size_t d = 0; d < kinds.size(); ++d) {
-      std::stable_sort(text[d].begin(), text[d].end(), by_key);
-      std::stable_sort(u64[d].begin(), u64[d].end(), by_key);
-      std::stable_sort(real[d].begin(), real[d].end(), by_key);
-    }
+    each([](auto& e) { std::stable_sort(e.begin(), e.end(), [](auto& a, auto& b) { return a.first < b.first; }); });
   }
   void erase_value(std::intptr_t v) {
-    auto drop = [v](auto& e) {
-      e.erase(std::remove_if(e.begin(), e.end(), [v](const auto& x) { return x.second == v; }), e.end());
-    };
-    for (size_t d = 0; d < kinds.size(); ++d) {
-      drop(text[d]);
-      drop(u64[d]);
-      drop(real[d]);
-    }
+    auto other = [v](auto& x) { return x.second == v; };
+    each([&](auto& e) { e.erase(std::remove_if(e.begin(), e.end(), other), e.end()); });
   }
   // Values of the accepted entries of every dictionary whose kind lies in
   // low_kind..high_kind; with keys, their keys alongside.

@@ -98,9 +98,11 @@ TEST(VmdkDump, GrainDirectoryAndTables) {
   // 128 slots up to the first table at sector 0x1b, all unused but the first.
   std::string want = "---- Grain Directory [offsets in sectors] ----\n"
                      "0x00003400 : 0000001b 00000000 00000000 00000000 00000000 00000000 00000000 00000000 \n";
-  const char* later_rows[] = {"3420", "3440", "3460", "3480", "34a0", "34c0", "34e0", "3500",
-                              "3520", "3540", "3560", "3580", "35a0", "35c0", "35e0"};
-  for (const char* at : later_rows) want += std::string("0x0000") + at + " : " + zero_row;
+  char at[16];
+  for (unsigned row = 1; row < 16; ++row) {
+    std::snprintf(at, sizeof at, "0x%08x : ", 0x3400 + 32 * row);
+    want += at + std::string(zero_row);
+  }
   EXPECT_EQ(dir.str(), want + "\n");
 
   // Grains 16, 17, 28, 34, 35 and 63 are the blocks qemu-io wrote.

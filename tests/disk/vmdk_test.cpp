@@ -214,7 +214,8 @@ std::vector<std::string> crafted_chain(const std::string& dir) {
   child.descriptor = "CID=cccc0002\nparentCID=aaaa0001\nparentFileNameHint=\"base.vmdk\"\n";
   child.stored = {{0, 0xC0}};
   child.zeroed = {2};
-  return {host_tree::write_bytes(dir + "base.vmdk", build_sparse(base)), host_tree::write_bytes(dir + "child.vmdk", build_sparse(child))};
+  return {host_tree::write_bytes(dir + "base.vmdk", build_sparse(base)),
+          host_tree::write_bytes(dir + "child.vmdk", build_sparse(child))};
 }
 
 }  // namespace
@@ -263,7 +264,12 @@ TEST(VmdkChain, OpenChainFindsParentsAndReportsBrokenChains) {
   const std::string b_path = host_tree::write_bytes(dir + "b.vmdk", build_sparse(b));
   const std::string packed_path = host_tree::write_bytes(dir + "packed.vmdk", build_sparse(packed));
 
-  const struct { std::vector<std::string> files; bool result; std::string msgs; std::vector<std::string> chain; } cases[] = {
+  const struct {
+    std::vector<std::string> files;
+    bool result;
+    std::string msgs;
+    std::vector<std::string> chain;  // empty: not checked
+  } cases[] = {
       {{with + "vmdk-child.vmdk", with + "vmdk-base.vmdk"}, true, "",
        {with + "vmdk-child.vmdk", with + "vmdk-base.vmdk"}},
       {{with + "vmdk-child.vmdk"}, false, "=> vmdk file: " + with + "vmdk-child.vmdk\n" + pair,

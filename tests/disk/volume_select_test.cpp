@@ -89,7 +89,8 @@ TEST(VolumeSelect, ImageMessagesFollowTheTable) {
       // A bare volume has the boot mark but no table.
       {bare, 0, {false, false, 0, "couldn't find any partitions on disk: " + bare + "\n"}},
   };
-  for (const auto& c : cases) expect_selection(on_image(c.path, c.asked), c.want, c.path + " at " + std::to_string(c.asked));
+  for (const auto& c : cases)
+    expect_selection(on_image(c.path, c.asked), c.want, c.path + " at " + std::to_string(c.asked));
 }
 
 TEST(VolumeSelect, DisksWithoutUsableTables) {
