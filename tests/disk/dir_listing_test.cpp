@@ -31,12 +31,10 @@ TEST(DirListing, ListsOneDirectoryWithoutFollowingLinks) {
   ASSERT_TRUE(list_directory(r, out, 4, false, true));
   const struct { std::string path; const char* name; bool is_dir; int level; } want[] = {
       {r + "Notes.txt", "Notes.txt", false, 4},
-      {r + "empty.bin", "empty.bin", false, 4},
       {r + host_tree::unicode_name, host_tree::unicode_name, false, 4},
       {r + "link-big", "link-big", false, 4},  // a link, not what it points to
       {r + "cycle-a", "cycle-a", false, 4},
       {r + "sub/", "", true, 5},
-      {r + "locked/", "", true, 5},
   };
   for (const auto& w : want) {
     const dir_listing_entry* e = find_entry(out, w.path);
