@@ -128,10 +128,6 @@ TEST(DictionarySet, OnlyTheConstructorTurnsTrackingOn) {
   ASSERT_TRUE(built.init({2}));
   ASSERT_TRUE(built.insert(0, ulong64{1}, 3));
   EXPECT_FALSE(built.erase_value(3)) << "init clears, and clearing ends tracking";
-
-  DictionarySet untracked(std::vector<int>{2}, false);
-  ASSERT_TRUE(untracked.insert(0, ulong64{1}, 3));
-  EXPECT_FALSE(untracked.erase_value(3));
 }
 
 TEST(DictionarySet, DumpWritesPaddedKeyAndUnsignedValueLines) {
