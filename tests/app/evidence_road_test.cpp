@@ -143,12 +143,15 @@ TEST(EvidenceRoad, MftRunsPastTheVolumeAreBounded) {
 TEST(EvidenceRoad, InputsThatAreNotFilesEndAtOnce) {
   const std::string fifo = scratch_dir() + "/fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const std::string child = read_whole(fixture("vmdk-child.vmdk"));
+  const std::string child_path = fixture("vmdk-child.vmdk");
+  if (child_path.empty()) GTEST_SKIP() << "vmdk-child.vmdk fixture absent";
+  const std::string child = read_whole(child_path);
   const std::string key = "parentFileNameHint=\"vmdk-base.vmdk\"";
   const size_t hint = child.find(key);
+  ASSERT_NE(hint, std::string::npos);
   std::string hinted[2];
   const std::string targets[] = {"fifo", "../../../../../../../../../../dev/zero"};
-  for (int i = 0; i < 2 && hint != std::string::npos; ++i) {
+  for (int i = 0; i < 2; ++i) {
     // The descriptor text has zero bytes after it to take the longer name.
     const size_t end = child.find('\0', hint);
     std::string copy = child.substr(0, end);
@@ -167,7 +170,6 @@ TEST(EvidenceRoad, InputsThatAreNotFilesEndAtOnce) {
       {{"-indxfile", bad_name}, "-indxfile" + utf8},  {{"-vmdk", bad_name}, "-vmdk" + utf8},
   };
   for (const auto& c : cases) {
-    if (c.first[1].empty()) continue;  // no VMDK fixture to rewrite
     const auto start = std::chrono::steady_clock::now();
     const run_result r = run_quor(c.first);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60)) << c.first[1];

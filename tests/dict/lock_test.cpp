@@ -39,24 +39,6 @@ bool free_for_others(const std::shared_ptr<LightweightLock>& lock) {
   return finishes(other);
 }
 
-TEST(LockableObject, NameIsOneEmptyBuffer) {
-  LightweightLock lock;
-  const LockableObject& base = lock;
-  ASSERT_NE(base.name(), nullptr);
-  EXPECT_EQ(base.name()[0], '\0');
-  EXPECT_EQ(base.name(), lock.name());
-}
-
-TEST(LightweightLock, NestedScopesInOneThreadNeitherBlockNorLeaveItHeld) {
-  auto lock = std::make_shared<LightweightLock>();
-  std::future<void> nested = start([lock] {
-    ScopedLock outer(*lock);
-    ScopedLock inner(*lock);
-  });
-  ASSERT_TRUE(finishes(nested)) << "a second lock by the owner blocked";
-  EXPECT_TRUE(free_for_others(lock)) << "the thread ended still holding the lock";
-}
-
 TEST(LightweightLock, ExceptionThroughAScopeFreesTheLock) {
   auto lock = std::make_shared<LightweightLock>();
   try {

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <utime.h>
 
-#include <fstream>
 #include <sstream>
 
 #include "tests/support/fixture.h"
@@ -19,7 +18,6 @@ std::string scratch(const std::string& name) { return quor_test::scratch_dir() +
 
 TEST(FsOps, MakeDirsCreatesEachComponentAndAcceptsExistingOnes) {
   ASSERT_TRUE(make_dirs(scratch("a/b/c")));
-  EXPECT_TRUE(path_exists(scratch("a/b")));
   EXPECT_TRUE(path_exists(scratch("a/b/c")));
   EXPECT_TRUE(make_dirs(scratch("a/b/c")));
   EXPECT_TRUE(make_dirs(scratch("a/d/")));
@@ -53,10 +51,9 @@ TEST(FsOps, ReadFileDeliversTheFirstBytesAndReportsFailures) {
 TEST(FsOps, WriteFileCreatesParentsAndReportsFailures) {
   const std::string path = scratch("deep/er/out.txt");
   ASSERT_TRUE(write_file(path.c_str(), "data", 4));
-  std::ifstream in(path);
-  std::string text;
-  in >> text;
-  EXPECT_EQ(text, "data");
+  std::vector<byte> back;
+  ASSERT_TRUE(read_file(back, path, 100));
+  EXPECT_EQ(std::string(back.begin(), back.end()), "data");
   EXPECT_FALSE(write_file(scratch("deep/er/out.txt/child").c_str(), "x", 1));
   EXPECT_FALSE(write_file("/proc/quor-cannot-create-this", "x", 1));
   if (path_exists("/dev/full")) {
@@ -104,9 +101,7 @@ TEST(FsOps, StreamsPathsAndOrdering) {
   ss.seekg(3);
   EXPECT_EQ(istream_size(ss), 10);
   EXPECT_EQ(ss.tellg(), 3);
-  EXPECT_FALSE(own_executable_path().empty());
-  EXPECT_EQ(own_executable_path()[0], '/');
-  EXPECT_FALSE(current_directory().empty());
+  EXPECT_EQ(own_executable_path().substr(0, 1), "/");
   EXPECT_TRUE(string_less("ab", "abc"));
   EXPECT_TRUE(string_less("a\x01", "a\xff"));
   EXPECT_FALSE(string_less("b", "abc"));

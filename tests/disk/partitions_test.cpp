@@ -1,26 +1,24 @@
 // Partition tables: the fixture disks against the numbers their scripts and
 // sfdisk/sgdisk gave them, and crafted tables for the damaged cases.
-#include <fcntl.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include <fstream>
-
 #include "disk/disk_handle.h"
 #include "disk/zq_disk_structs.h"
-#include "tests/support/fixture.h"
+#include "tests/disk/host_tree.h"
 #include "utils/byte_order.h"
 
 namespace {
 
 struct expected_record {
+  expected_record(ulong64 s, ulong64 c, uint16 t, uint32 size = 512, std::string n = "")
+      : start(s), count(c), type(t), sector_size(size), name(std::move(n)) {}
   ulong64 start;
   ulong64 count;
   uint16 type;
@@ -40,33 +38,14 @@ void expect_records(const std::deque<partition_record>& got, const std::vector<e
   }
 }
 
-// A sparse file of `size` bytes holding the given pieces.
 std::string write_disk(const std::string& name, ulong64 size,
                        const std::vector<std::pair<ulong64, std::vector<byte>>>& pieces) {
-  std::string path = quor_test::scratch_dir() + "/" + name;
-  int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-  EXPECT_NE(fd, -1);
-  EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
-  for (const auto& p : pieces)
-    EXPECT_EQ(::pwrite(fd, p.second.data(), p.second.size(), static_cast<off_t>(p.first)),
-              static_cast<ssize_t>(p.second.size()));
-  ::close(fd);
-  return path;
+  return host_tree::write_disk(host_tree::scratch(name), size, pieces);
 }
 
-std::vector<byte> sector(uint32 size = 512) { return std::vector<byte>(size, 0); }
-
-void set_entry(std::vector<byte>& s, int i, byte type, uint32 lba, uint32 count) {
-  byte* e = s.data() + 446 + 16 * i;
-  e[4] = type;
-  store_u32(e + 8, lba);
-  store_u32(e + 12, count);
-}
-
-void mark(std::vector<byte>& s, uint32 at = 512) {
-  s[at - 2] = 0x55;
-  s[at - 1] = 0xAA;
-}
+using host_tree::mark;
+using host_tree::sector;
+using host_tree::set_entry;
 
 std::deque<partition_record> scan_file(const std::string& path, bool relaxed, bool* ok = nullptr) {
   disk_handle disk(path.c_str(), false, false, DISK_KIND_FILE);
@@ -88,7 +67,7 @@ std::vector<expected_record> sfdisk_partitions(const std::string& image) {
     const size_t type = line.find("type=");
     if (start == std::string::npos || size == std::string::npos || type == std::string::npos) continue;
     parts.push_back({std::stoull(line.substr(start + 6)), std::stoull(line.substr(size + 5)),
-                     static_cast<uint16>(std::stoul(line.substr(type + 5), nullptr, 16)), 512, ""});
+                     static_cast<uint16>(std::stoul(line.substr(type + 5), nullptr, 16))});
   }
   return parts;
 }
@@ -98,20 +77,17 @@ std::vector<expected_record> sfdisk_partitions(const std::string& image) {
 TEST(PartitionTables, FixtureDisksReadAsMade) {
   // Numbers from make-disks.sh; the EBR positions of mbr-ext are where
   // sfdisk put them (mmls lists them as extended tables #1 and #2).
-  struct disk_case {
-    const char* image;
-    std::vector<expected_record> records;
-  } cases[] = {
-      {"mbr-1p.img", {{2048, 12288, 0x07, 512, ""}}},
-      {"mbr-far.img", {{2048, 8192, 0x07, 512, ""}, {10240, 2048, 0x83, 512, ""}, {526336, 12288, 0x07, 512, ""}}},
+  struct disk_case { const char* image; std::vector<expected_record> records; } cases[] = {
+      {"mbr-1p.img", {{2048, 12288, 0x07}}},
+      {"mbr-far.img", {{2048, 8192, 0x07}, {10240, 2048, 0x83}, {526336, 12288, 0x07}}},
       {"mbr-ext.img",
-       {{63, 6144 - 63, 0x8083, 512, ""},
-        {2048, 2048, 0x83, 512, ""},
-        {6144, 26624, 0x05, 512, ""},
-        {8192, 2048, 0x83, 512, ""},
-        {10240, 14336, 0x05, 512, ""},
-        {12288, 12288, 0x07, 512, ""}}},
-      {"gpt-slot3.img", {{2048, 2048, 0xEE, 512, ""}, {4096, 12288, 0x07, 512, "quor data"}}},
+       {{63, 6144 - 63, 0x8083},
+        {2048, 2048, 0x83},
+        {6144, 26624, 0x05},
+        {8192, 2048, 0x83},
+        {10240, 14336, 0x05},
+        {12288, 12288, 0x07}}},
+      {"gpt-slot3.img", {{2048, 2048, 0xEE}, {4096, 12288, 0x07, 512, "quor data"}}},
   };
   for (const disk_case& c : cases) {
     const std::string path = quor_test::fixture(c.image);
@@ -165,7 +141,7 @@ TEST(PartitionTables, CraftedMbrLayouts) {
   set_entry(odd, 0, 0x27, 2048, 100);
   set_entry(odd, 1, 0x07, 4096, 100);
   mark(odd);
-  expect_records(scan_file(write_disk("odd.img", 1 << 20, {{0, odd}}), false), {{4096, 100, 0x07, 512, ""}},
+  expect_records(scan_file(write_disk("odd.img", 1 << 20, {{0, odd}}), false), {{4096, 100, 0x07}},
                  "disk scan");
   std::deque<partition_record> mem;
   EXPECT_FALSE(scan_partitions(odd.data(), odd.size(), mem, false));
@@ -179,7 +155,7 @@ TEST(PartitionTables, CraftedMbrLayouts) {
   mark(ebr);
   const std::string ext = write_disk("ext.img", 160000ull * 512, {{0, mbr}, {100000ull * 512, ebr}});
   expect_records(scan_file(ext, false),
-                 {{63, 99937, 0x8007, 512, ""}, {100000, 50000, 0x05, 512, ""}, {100063, 2000, 0x07, 512, ""}},
+                 {{63, 99937, 0x8007}, {100000, 50000, 0x05}, {100063, 2000, 0x07}},
                  "extended");
   EXPECT_EQ(partition_type_name(0x8007), "ntfs [guess]");
 
@@ -189,7 +165,7 @@ TEST(PartitionTables, CraftedMbrLayouts) {
   mark(low);
   set_entry(low_ebr, 0, 0x83, 10, 100);
   expect_records(scan_file(write_disk("low.img", 1 << 20, {{0, low}, {40 * 512, low_ebr}}), false),
-                 {{40, 5000, 0x0F, 512, ""}, {50, 100, 0x83, 512, ""}}, "low extended");
+                 {{40, 5000, 0x0F}, {50, 100, 0x83}}, "low extended");
 }
 
 TEST(PartitionTables, EbrChainThatLoopsStops) {
@@ -207,12 +183,12 @@ TEST(PartitionTables, EbrChainThatLoopsStops) {
   const std::string path =
       write_disk("loop.img", 10000ull * 512, {{0, mbr}, {1000ull * 512, first}, {2000ull * 512, second}});
   expect_records(scan_file(path, false),
-                 {{63, 937, 0x8083, 512, ""},
-                  {1000, 9000, 0x05, 512, ""},
-                  {1010, 100, 0x83, 512, ""},
-                  {2000, 500, 0x05, 512, ""},
-                  {2010, 200, 0x07, 512, ""},
-                  {2000, 500, 0x05, 512, ""}},
+                 {{63, 937, 0x8083},
+                  {1000, 9000, 0x05},
+                  {1010, 100, 0x83},
+                  {2000, 500, 0x05},
+                  {2010, 200, 0x07},
+                  {2000, 500, 0x05}},
                  "loop");
 }
 
@@ -227,7 +203,7 @@ TEST(PartitionTables, RelaxedModeFindsALoneEbr) {
   EXPECT_TRUE(scan_file(path, false, &ok).empty());
   EXPECT_FALSE(ok);
   // The EBR is sector 40, below 63, so no area before it is guessed.
-  expect_records(scan_file(path, true, &ok), {{48, 64, 0x83, 512, ""}}, "relaxed");
+  expect_records(scan_file(path, true, &ok), {{48, 64, 0x83}}, "relaxed");
   EXPECT_TRUE(ok);
 }
 
@@ -259,18 +235,16 @@ TEST(PartitionTables, DamagedGptHeaders) {
   EXPECT_FALSE(ok) << "entry size too small for its fields";
   // An entry ending before it starts is skipped; the sound one stays.
   expect_records(scan_file(gpt_disk("gpt-back.img", 1, 128, 128, 500, 100), false, &ok),
-                 {{100, 100, 0xEE, 512, ""}}, "backwards entry");
+                 {{100, 100, 0xEE}}, "backwards entry");
   EXPECT_TRUE(ok);
 }
 
+// The names the offset messages do not already show.
 TEST(PartitionTables, TypeNames) {
-  const struct {
-    uint16 type;
-    const char* name;
-  } names[] = {{0x00, "empty"},       {0x05, "extended"},      {0x07, "ntfs"},          {0x0F, "microsoft extended"},
-               {0x1C, "Hidden fat32"}, {0x83, "linux native"}, {0x8E, "linux Logical Volume Mgr"},
-               {0xA6, "openbsd"},     {0xEE, "unk"},           {0x27, "unk"},           {0x8083, "linux native [guess]"}};
-  for (const auto& n : names) EXPECT_EQ(partition_type_name(n.type), n.name) << n.type;
+  const std::pair<uint16, const char*> names[] = {{0x00, "empty"},        {0x0F, "microsoft extended"},
+                                                  {0x1C, "Hidden fat32"}, {0x8E, "linux Logical Volume Mgr"},
+                                                  {0xA6, "openbsd"},      {0x27, "unk"}};
+  for (const auto& n : names) EXPECT_EQ(partition_type_name(n.first), n.second) << n.first;
   std::vector<byte> s = sector();
   set_entry(s, 0, 0x05, 0, 0);
   EXPECT_EQ(partition_entry_type_name(s.data() + 446), "dos 3.3+ extended");

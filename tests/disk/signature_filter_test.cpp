@@ -1,6 +1,7 @@
-// The signature filter over the temporary tree: big.dat holds "REGION"
-// across the first 16 KiB piece of a region starting at 100, "BLK!" 10 bytes
-// into block 4000, and "TAIL" 100 bytes before its end.
+// The signature filter over the temporary tree: big.dat holds "REGION" with
+// only its last byte past the first 16 KiB piece of a region starting at 100
+// (so the pieces must overlap by the pattern's length less one), "BLK!" 10
+// bytes into block 4000, and "TAIL" 100 bytes before its end.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,25 +15,24 @@ namespace {
 
 std::vector<byte> bytes(const char* text) { return std::vector<byte>(text, text + std::strlen(text)); }
 
-file_signature region(uint32 start, uint32 end, const char* pattern) {
+// A signature of the content tests given a length (a region from 100 to
+// `region_end`, a block prefix, a file tail); a length of 0 leaves the test out.
+file_signature content(uint32 region_end, uint32 block, uint32 tail, uint32 region_start = 100,
+                       const char* region_pattern = "REGION") {
   file_signature s;
-  s.region_start = start;
-  s.region_end = end;
-  s.region_pattern = bytes(pattern);
-  return s;
-}
-
-file_signature block(uint32 length, const char* pattern) {
-  file_signature s;
-  s.block_length = length;
-  s.block_pattern = bytes(pattern);
-  return s;
-}
-
-file_signature tail(uint32 length, const char* pattern) {
-  file_signature s;
-  s.tail_length = length;
-  s.tail_pattern = bytes(pattern);
+  if (region_end) {
+    s.region_start = region_start;
+    s.region_end = region_end;
+    s.region_pattern = bytes(region_pattern);
+  }
+  if (block) {
+    s.block_length = block;
+    s.block_pattern = bytes("BLK!");
+  }
+  if (tail) {
+    s.tail_length = tail;
+    s.tail_pattern = bytes("TAIL");
+  }
   return s;
 }
 
@@ -47,50 +47,35 @@ TEST(SignatureFilter, EachTestAndHowTheyCombine) {
   const std::string r = host_tree::root();
   const std::vector<std::string> files{r + "big.dat", r + "link-big", r + "empty.bin", r + "Notes.txt",
                                        r + host_tree::unicode_name, r + "cycle-a", r + "missing"};
-  const long mark = host_tree::region_mark;
-  file_signature dat_ext;
+  const uint32 mark = host_tree::region_mark;
+  file_signature dat_ext, upper_ext, recent, future;
   dat_ext.ext = L"dat";
-  file_signature upper_ext;
   upper_ext.ext = L"DAT";
-  file_signature recent;  // mtimes of big.dat and Notes.txt are older; every ctime is now
-  recent.time_threshold = host_tree::old_seconds + 1;
-  file_signature future;
+  recent.time_threshold = host_tree::old_seconds + 1;  // mtimes of big.dat and Notes.txt are older; every ctime is now
   future.time_threshold = 4000000000u;
-  file_signature region_and_tail = region(100, 40000, "REGION");
-  region_and_tail.tail_length = 99;
-  region_and_tail.tail_pattern = bytes("TAIL");
-  file_signature all_three = region(100, 40000, "REGION");
-  all_three.block_length = 14;
-  all_three.block_pattern = bytes("BLK!");
-  all_three.tail_length = 100;
-  all_three.tail_pattern = bytes("TAIL");
 
   const std::vector<std::string> big{r + "big.dat", r + "link-big"};
-  const struct {
-    const char* what;
-    std::vector<file_signature> signatures;
-    std::vector<std::string> kept;
-  } cases[] = {
+  const struct { const char* what; std::vector<file_signature> signatures; std::vector<std::string> kept; } cases[] = {
       {"extension, case kept", {dat_ext}, {r + "big.dat"}},
       {"extension of another case", {upper_ext}, {}},
       {"size range", {sized(1, 11)}, {r + "Notes.txt", r + host_tree::unicode_name}},
       {"empty files only", {sized(0, 0)}, {r + "empty.bin"}},
       {"time: ctime is recent", {recent}, {big[0], big[1], r + "empty.bin", r + "Notes.txt", r + host_tree::unicode_name}},
       {"time: both earlier", {future}, {}},
-      {"region across a piece boundary", {region(100, 40000, "REGION")}, big},
-      {"region ending inside the mark", {region(100, static_cast<uint32>(mark + 5), "REGION")}, {}},
-      {"region ending at the mark's end", {region(100, static_cast<uint32>(mark + 6), "REGION")}, big},
-      {"region starting after the mark", {region(static_cast<uint32>(mark + 1), 40000, "REGION")}, {}},
-      {"block long enough", {block(14, "BLK!")}, big},
-      {"block one byte short", {block(13, "BLK!")}, {}},
-      {"tail long enough", {tail(100, "TAIL")}, big},
-      {"tail one byte short", {tail(99, "TAIL")}, {}},
-      {"all applicable tests must pass", {region_and_tail}, {}},
-      {"all three passing", {all_three}, big},
-      {"some signature suffices", {block(13, "BLK!"), tail(100, "TAIL")}, big},
+      {"region across a piece boundary", {content(40000, 0, 0)}, big},
+      {"region ending inside the mark", {content(mark + 5, 0, 0)}, {}},
+      {"region ending at the mark's end", {content(mark + 6, 0, 0)}, big},
+      {"region starting after the mark", {content(40000, 0, 0, mark + 1)}, {}},
+      {"block long enough", {content(0, 14, 0)}, big},
+      {"block one byte short", {content(0, 13, 0)}, {}},
+      {"tail long enough", {content(0, 0, 100)}, big},
+      {"tail one byte short", {content(0, 0, 99)}, {}},
+      {"all applicable tests must pass", {content(40000, 0, 99)}, {}},
+      {"all three passing", {content(40000, 14, 100)}, big},
+      {"some signature suffices", {content(0, 13, 0), content(0, 0, 100)}, big},
       // An empty file is larger than no region start: no content test applies to
       // it, and a signature with patterns does not select it on attributes alone.
-      {"empty file, no content test applies", {region(0, 64, "x")}, big},
+      {"empty file, no content test applies", {content(64, 0, 0, 0, "x")}, big},
   };
   for (const auto& c : cases) {
     std::vector<std::string> paths = files;
@@ -116,7 +101,7 @@ TEST(SignatureFilter, UnreadableFilesAndFolders) {
   EXPECT_TRUE(filter_files_by_signature(paths, {sized(0, 100)}));
   EXPECT_EQ(paths, std::vector<std::string>{r + "sealed.bin"});
   paths = files;
-  EXPECT_TRUE(filter_files_by_signature(paths, {region(0, 64, "x")}));
+  EXPECT_TRUE(filter_files_by_signature(paths, {content(64, 0, 0, 0, "x")}));
   EXPECT_EQ(paths, std::vector<std::string>{r + "big.dat"});
 }
 

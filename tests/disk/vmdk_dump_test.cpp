@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -39,43 +40,28 @@ const char* const fixture_header =
     "0x0000004d : compression algorithm:   0x0000\n"
     "0x0000004f : pad for 433 (0x1b1) bytes\n";
 
-const char* const ddb_lines =
-    "08 : #DDB\n"
-    "09 : ddb.virtualHWVersion = \"4\"\n"
-    "0a : ddb.geometry.cylinders = \"16\"\n"
-    "0b : ddb.geometry.heads = \"16\"\n"
-    "0c : ddb.geometry.sectors = \"63\"\n"
-    "0d : ddb.adapterType = \"ide\"\n"
-    "0e : ddb.toolsVersion = \"2147483647\"\n";
+// Descriptor lines numbered as the report numbers them, the DDB after them.
+std::string descriptor(std::vector<std::string> lines) {
+  for (const char* ddb : {"# The Disk Data Base", "#DDB", "ddb.virtualHWVersion = \"4\"",
+                          "ddb.geometry.cylinders = \"16\"", "ddb.geometry.heads = \"16\"",
+                          "ddb.geometry.sectors = \"63\"", "ddb.adapterType = \"ide\"",
+                          "ddb.toolsVersion = \"2147483647\""})
+    lines.push_back(ddb);
+  std::string out;
+  char number[16];
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::snprintf(number, sizeof number, "%02x : ", static_cast<unsigned>(i));
+    out += number + lines[i] + "\n";
+  }
+  return out;
+}
 
-const std::string base_descriptor = std::string(
-    "00 : # Disk DescriptorFile\n"
-    "01 : version=1\n"
-    "02 : CID=207a852e\n"
-    "03 : parentCID=ffffffff\n"
-    "04 : createType=\"monolithicSparse\"\n"
-    "05 : # Extent description\n"
-    "06 : RW 16384 SPARSE \"vmdk-base.vmdk\"\n"
-    "07 : # The Disk Data Base\n") + ddb_lines;
-
-// The child has one line more (the parent hint), so its DDB lines move by one.
-const char* const child_descriptor =
-    "00 : # Disk DescriptorFile\n"
-    "01 : version=1\n"
-    "02 : CID=4dbd23e\n"
-    "03 : parentCID=207a852e\n"
-    "04 : createType=\"monolithicSparse\"\n"
-    "05 : parentFileNameHint=\"vmdk-base.vmdk\"\n"
-    "06 : # Extent description\n"
-    "07 : RW 16384 SPARSE \"vmdk-child.vmdk\"\n"
-    "08 : # The Disk Data Base\n"
-    "09 : #DDB\n"
-    "0a : ddb.virtualHWVersion = \"4\"\n"
-    "0b : ddb.geometry.cylinders = \"16\"\n"
-    "0c : ddb.geometry.heads = \"16\"\n"
-    "0d : ddb.geometry.sectors = \"63\"\n"
-    "0e : ddb.adapterType = \"ide\"\n"
-    "0f : ddb.toolsVersion = \"2147483647\"\n";
+const std::string base_descriptor =
+    descriptor({"# Disk DescriptorFile", "version=1", "CID=207a852e", "parentCID=ffffffff",
+                "createType=\"monolithicSparse\"", "# Extent description", "RW 16384 SPARSE \"vmdk-base.vmdk\""});
+const std::string child_descriptor = descriptor(
+    {"# Disk DescriptorFile", "version=1", "CID=4dbd23e", "parentCID=207a852e", "createType=\"monolithicSparse\"",
+     "parentFileNameHint=\"vmdk-base.vmdk\"", "# Extent description", "RW 16384 SPARSE \"vmdk-child.vmdk\""});
 
 const char* const zero_row = "00000000 00000000 00000000 00000000 00000000 00000000 00000000 00000000 \n";
 
@@ -112,9 +98,11 @@ TEST(VmdkDump, GrainDirectoryAndTables) {
   // 128 slots up to the first table at sector 0x1b, all unused but the first.
   std::string want = "---- Grain Directory [offsets in sectors] ----\n"
                      "0x00003400 : 0000001b 00000000 00000000 00000000 00000000 00000000 00000000 00000000 \n";
-  const char* later_rows[] = {"3420", "3440", "3460", "3480", "34a0", "34c0", "34e0", "3500",
-                              "3520", "3540", "3560", "3580", "35a0", "35c0", "35e0"};
-  for (const char* at : later_rows) want += std::string("0x0000") + at + " : " + zero_row;
+  char at[16];
+  for (unsigned row = 1; row < 16; ++row) {
+    std::snprintf(at, sizeof at, "0x%08x : ", 0x3400 + 32 * row);
+    want += at + std::string(zero_row);
+  }
   EXPECT_EQ(dir.str(), want + "\n");
 
   // Grains 16, 17, 28, 34, 35 and 63 are the blocks qemu-io wrote.
@@ -190,12 +178,9 @@ TEST(VmdkDump, ChainReportOverBaseAndChild) {
 // The numbers of the reports are those qemu reads from the same files.
 TEST(VmdkDump, NumbersAgreeWithQemuImg) {
   if (!quor_test::have_program("qemu-img")) GTEST_SKIP() << "qemu-img is not installed";
-  struct oracle_case {
-    const char* name;
-  } cases[] = {{"vmdk-base.vmdk"}, {"vmdk-child.vmdk"}};
-  for (const oracle_case& c : cases) {
-    const std::string path = quor_test::fixture(c.name);
-    if (path.empty()) GTEST_SKIP() << "fixture " << c.name << " is missing";
+  for (const char* name : {"vmdk-base.vmdk", "vmdk-child.vmdk"}) {
+    const std::string path = quor_test::fixture(name);
+    if (path.empty()) GTEST_SKIP() << "fixture " << name << " is missing";
     std::string json;
     ASSERT_EQ(quor_test::run_command("qemu-img info --output=json '" + path + "'", json), 0);
     auto number = [&json](const std::string& key) {
@@ -205,20 +190,10 @@ TEST(VmdkDump, NumbersAgreeWithQemuImg) {
     };
     vmdk_extent e;
     ASSERT_TRUE(e.open(path.c_str(), false));
-    EXPECT_EQ(e.capacity_bytes(), number("virtual-size")) << c.name;
-    EXPECT_EQ(e.m_grain_bytes, number("cluster-size")) << c.name;
-    EXPECT_EQ(std::strtoull(e.m_cid.c_str(), nullptr, 16), number("cid")) << c.name;
-    EXPECT_EQ(std::strtoull(e.m_parent_cid.c_str(), nullptr, 16), number("parent-cid")) << c.name;
-
-    std::ostringstream header;
-    e.dump_header(header);
-    char capacity[96], grain[96];
-    std::snprintf(capacity, sizeof capacity, "capacity:                0x%016llx sectors, 0x%016llx bytes\n",
-                  number("virtual-size") / 512, number("virtual-size"));
-    std::snprintf(grain, sizeof grain, "grain size:              0x%016llx sectors, 0x%016llx bytes\n",
-                  number("cluster-size") / 512, number("cluster-size"));
-    EXPECT_NE(header.str().find(capacity), std::string::npos) << c.name;
-    EXPECT_NE(header.str().find(grain), std::string::npos) << c.name;
+    EXPECT_EQ(e.capacity_bytes(), number("virtual-size")) << name;
+    EXPECT_EQ(e.m_grain_bytes, number("cluster-size")) << name;
+    EXPECT_EQ(std::strtoull(e.m_cid.c_str(), nullptr, 16), number("cid")) << name;
+    EXPECT_EQ(std::strtoull(e.m_parent_cid.c_str(), nullptr, 16), number("parent-cid")) << name;
   }
 }
 

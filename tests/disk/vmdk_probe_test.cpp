@@ -2,9 +2,6 @@
 // same bytes at an odd offset inside a larger buffer, and damaged or cut
 // copies held in buffers of exactly their size (so the sanitizers see any
 // read past the data).
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <random>
 #include <sstream>
@@ -14,22 +11,14 @@
 #include <gtest/gtest.h>
 
 #include "disk/vmdk_probe.h"
-#include "tests/support/fixture.h"
+#include "tests/disk/host_tree.h"
 #include "utils/byte_order.h"
 
 namespace {
 
 std::vector<byte> load_fixture(const char* name) {
-  std::vector<byte> bytes;
   const std::string path = quor_test::fixture(name);
-  if (path.empty()) return bytes;
-  const int fd = ::open(path.c_str(), O_RDONLY);
-  if (fd == -1) return bytes;
-  byte buf[65536];
-  ssize_t n;
-  while ((n = ::read(fd, buf, sizeof buf)) > 0) bytes.insert(bytes.end(), buf, buf + n);
-  ::close(fd);
-  return bytes;
+  return path.empty() ? std::vector<byte>() : host_tree::read_bytes(path);
 }
 
 std::istringstream as_stream(const byte* data, size_t size) {

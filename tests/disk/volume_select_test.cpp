@@ -1,8 +1,5 @@
 // Choosing the NTFS volume offset: the messages are the tool's own texts,
 // written here by hand from the partition tables the fixture scripts made.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <sstream>
 #include <string>
 #include <vector>
@@ -11,8 +8,7 @@
 
 #include "disk/disk_handle.h"
 #include "disk/volume_select.h"
-#include "tests/support/fixture.h"
-#include "utils/byte_order.h"
+#include "tests/disk/host_tree.h"
 
 namespace {
 
@@ -33,13 +29,11 @@ selection on_image(const std::string& path, ulong64 offset) {
   return s;
 }
 
-std::string write_file(const std::string& name, const std::vector<byte>& bytes) {
-  const std::string path = quor_test::scratch_dir() + "/" + name;
-  int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-  EXPECT_NE(fd, -1);
-  EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  ::close(fd);
-  return path;
+void expect_selection(const selection& got, const selection& want, const std::string& what) {
+  EXPECT_EQ(got.result, want.result) << what;
+  EXPECT_EQ(got.found, want.found) << what;
+  EXPECT_EQ(got.offset, want.offset) << what;
+  EXPECT_EQ(got.msgs, want.msgs) << what;
 }
 
 }  // namespace
@@ -57,11 +51,7 @@ TEST(VolumeSelect, ImageMessagesFollowTheTable) {
       "volume offset [ 0x500000 ] : linux native\n"
       "volume offset [ 0x10100000 ] : ntfs\n"
       "\n";
-  const struct {
-    std::string path;
-    ulong64 asked;
-    selection want;
-  } cases[] = {
+  const struct { std::string path; ulong64 asked; selection want; } cases[] = {
       // Nothing asked: the last NTFS partition is suggested and taken.
       {far, 0, {false, true, 0x10100000, far_list + "use option [-image \"" + far + "\" -offset 0x10100000]\n"}},
       // The offset of an NTFS partition is confirmed without a word.
@@ -99,40 +89,23 @@ TEST(VolumeSelect, ImageMessagesFollowTheTable) {
       // A bare volume has the boot mark but no table.
       {bare, 0, {false, false, 0, "couldn't find any partitions on disk: " + bare + "\n"}},
   };
-  for (const auto& c : cases) {
-    selection got = on_image(c.path, c.asked);
-    EXPECT_EQ(got.result, c.want.result) << c.path << " at " << c.asked;
-    EXPECT_EQ(got.found, c.want.found) << c.path << " at " << c.asked;
-    EXPECT_EQ(got.offset, c.want.offset) << c.path << " at " << c.asked;
-    EXPECT_EQ(got.msgs, c.want.msgs) << c.path << " at " << c.asked;
-  }
+  for (const auto& c : cases)
+    expect_selection(on_image(c.path, c.asked), c.want, c.path + " at " + std::to_string(c.asked));
 }
 
 TEST(VolumeSelect, DisksWithoutUsableTables) {
   // A missing file; no boot mark anywhere; a table with only a Linux
   // partition; a boot mark only past the first 16 KiB (read relaxed).
-  std::vector<byte> zeros(65536, 0);
-  std::vector<byte> linux_only(65536, 0);
-  linux_only[446 + 4] = 0x83;
-  store_u32(&linux_only[446 + 8], 2048);
-  store_u32(&linux_only[446 + 12], 100);
-  linux_only[510] = 0x55;
-  linux_only[511] = 0xAA;
-  std::vector<byte> late = zeros;
-  late[20480 + 446 + 4] = 0x07;
-  store_u32(&late[20480 + 446 + 8], 8);
-  store_u32(&late[20480 + 446 + 12], 64);
-  late[20480 + 510] = 0x55;
-  late[20480 + 511] = 0xAA;
-
-  const std::string missing = quor_test::scratch_dir() + "/no-such.img";
-  const std::string blank = write_file("blank.img", zeros);
-  const std::string linux_path = write_file("linux.img", linux_only);
-  const std::string late_path = write_file("late.img", late);
-  const struct {
-    std::string path;
-    selection want;
-  } cases[] = {
+  std::vector<byte> linux_only = host_tree::sector(), late = host_tree::sector();
+  host_tree::set_entry(linux_only, 0, 0x83, 2048, 100);
+  host_tree::mark(linux_only);
+  host_tree::set_entry(late, 0, 0x07, 8, 64);
+  host_tree::mark(late);
+  const std::string missing = host_tree::scratch("no-such.img");
+  const std::string blank = host_tree::write_disk(host_tree::scratch("blank.img"), 65536, {});
+  const std::string linux_path = host_tree::write_disk(host_tree::scratch("linux.img"), 65536, {{0, linux_only}});
+  const std::string late_path = host_tree::write_disk(host_tree::scratch("late.img"), 65536, {{20480, late}});
+  const struct { std::string path; selection want; } cases[] = {
       {missing, {false, false, 0, "invalid disk: " + missing + "\n"}},
       {blank, {false, false, 0, "couldn't find any partitions on disk: " + blank + "\n"}},
       {linux_path,
@@ -143,13 +116,7 @@ TEST(VolumeSelect, DisksWithoutUsableTables) {
         "disk " + late_path + " corrupted, partition info questionable\n\nvolume offset [ 0x6000 ] : ntfs\n\n" +
             "use option [-image \"" + late_path + "\" -offset 0x6000]\n"}},
   };
-  for (const auto& c : cases) {
-    selection got = on_image(c.path, 0);
-    EXPECT_EQ(got.result, c.want.result) << c.path;
-    EXPECT_EQ(got.found, c.want.found) << c.path;
-    EXPECT_EQ(got.offset, c.want.offset) << c.path;
-    EXPECT_EQ(got.msgs, c.want.msgs) << c.path;
-  }
+  for (const auto& c : cases) expect_selection(on_image(c.path, 0), c.want, c.path);
   std::ostringstream msgs;
   ulong64 offset = 0;
   bool found = true;
@@ -159,12 +126,9 @@ TEST(VolumeSelect, DisksWithoutUsableTables) {
 }
 
 TEST(VolumeSelect, BufferAndDriveMembers) {
-  std::vector<byte> mbr(512, 0);
-  mbr[446 + 4] = 0x82;
-  store_u32(&mbr[446 + 8], 63);
-  store_u32(&mbr[446 + 12], 100);
-  mbr[510] = 0x55;
-  mbr[511] = 0xAA;
+  std::vector<byte> mbr = host_tree::sector();
+  host_tree::set_entry(mbr, 0, 0x82, 63, 100);
+  host_tree::mark(mbr);
   std::ostringstream msgs;
   ulong64 offset = 0;
   bool found = true;
