@@ -53,9 +53,8 @@ bool pack_body(const entry_record& rec, std::vector<byte>& out, const std::vecto
       pack_entry_summary(s, out, packed);
       return true;
     }
-    // Their times need the packed time list of the time library.
-    case 0x10:
-    case 0x30: return false;
+    case 0x10: return pack_si_times(rec, out, packed) != 0;
+    case 0x30: return pack_fn_times(rec, out, packed) != 0;
     case 0x40: pack_quad_item(rec.item.body, out); return true;
     case 0x60: return true;
     case 0x70:
@@ -86,8 +85,8 @@ bool unpack_body(entry_record& out, const byte* src, uint32 length, std::vector<
       if (used) s.store(out.item.body);
       return used != 0;
     }
-    case 0x10:
-    case 0x30: return false;
+    case 0x10: used = unpack_si_times(out, src, length, packed); return used != 0;
+    case 0x30: used = unpack_fn_times(out, src, length, packed); return used != 0;
     case 0x40: used = unpack_quad_item(out.item.body, src, length); return used != 0;
     case 0x60: return true;
     case 0x70:

@@ -26,7 +26,7 @@ struct entry_record {
 
 // One item (u16 length L, then L bytes of header and body) into `out`, its
 // runs and resident bytes into `runs` and `resident`; L + 2, or 0 when `in`
-// ends first (or the item is of a kind the stored form does not carry).
+// ends first.
 uint16 unpack_entry_record(entry_record& out, const std::vector<byte>& in, std::vector<data_run>& runs,
                            std::vector<byte>& resident, bool packed);
 uint16 pack_entry_record(const entry_record& rec, std::vector<byte>& out, const std::vector<data_run>& runs,
@@ -43,6 +43,15 @@ uint32 pack_data_block(const entry_record& rec, std::vector<byte>& out);
 // A resident value body: length and has-data flag, then the bytes.
 uint32 unpack_resident_data(entry_record& out, const byte* src, uint32 length, bool packed);
 uint32 pack_resident_data(const entry_record& rec, std::vector<byte>& out, bool packed);
+// The $STANDARD_INFORMATION (0x10) and $FILE_NAME (0x30) bodies: the body
+// area's 40 or 50 bytes, or, packed, their small fields then the four times
+// as a packed timestamp list. The unpackers answer 0 when the input ends
+// before the body does; the packers when a time cannot be packed (2^60 or
+// more).
+uint32 unpack_si_times(entry_record& out, const byte* src, uint32 length, bool packed);
+uint32 pack_si_times(const entry_record& rec, std::vector<byte>& out, bool packed);
+uint32 unpack_fn_times(entry_record& out, const byte* src, uint32 length, bool packed);
+uint32 pack_fn_times(const entry_record& rec, std::vector<byte>& out, bool packed);
 
 // Fills `out` from the attribute header `attr` (`available` bytes readable
 // from it) of record `record_number`, which belongs to entry `entry`.

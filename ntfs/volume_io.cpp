@@ -6,12 +6,10 @@
 #include <cassert>
 #include <cstring>
 #include <limits>
-#include <ostream>
 
 #include "disk/disk_handle.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
-#include "ntfs/zq_hex_view.h"
 #include "utils/byte_order.h"
 
 namespace {
@@ -25,12 +23,6 @@ bool add_fits(ulong64 a, ulong64 b) { return a <= std::numeric_limits<ulong64>::
 NTFS_BOOT CNtfs::get_boot_sector() const {
   assert(m_Validated && "m_Validated");
   return m_boot;
-}
-
-void CNtfs::hex_dump_boot_sector(std::ostream& os) {
-  byte raw[NTFS_BOOT_SIZE];
-  m_boot.store(raw);
-  zq::hex_dump_limited(raw, NTFS_BOOT_SIZE, os, 0, 0);
 }
 
 ulong64 CNtfs::get_partition_start() { return disk_open(m_disk) ? m_disk->get_start_offset() : 0; }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "time/zq_time.h"
+#include "utils/random_text.h"
 
 namespace {
 
@@ -290,6 +291,16 @@ void ntp_jitter_replace(ntp_timestamp& ts, uint32 fraction, byte shift) {
   const uint32 seconds = ntp_seconds(ts);
   ts.seconds = to_wire(shift >= 128 ? seconds - shift : seconds + shift);
   ts.fraction = to_wire(fraction);
+}
+
+void ntp_jitter_fraction(ntp_timestamp& ts) {
+  const byte coarse = random_byte(1, 15);
+  ntp_jitter_fraction(ts, coarse, random_byte(1, 255));
+}
+
+void ntp_jitter_replace(ntp_timestamp& ts) {
+  const uint32 fraction = random_u32();
+  ntp_jitter_replace(ts, fraction, random_byte(2, 255));
 }
 
 std::ostream& operator<<(std::ostream& os, const ntp_short& v) {

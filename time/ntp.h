@@ -108,11 +108,13 @@ void ntp_append_field_tail(std::vector<byte>& out, const ntp_timestamp& ts, ntp_
 int ntp_copy_field_tail(ntp_timestamp& ts, ntp_field field, int count,
                         const std::vector<byte>& src, size_t start);
 
-// Jitter, with the random draws given by the caller (a byte 1-15 and one
-// 1-255; a 32-bit value and a byte 2-255). The first adds coarse x 256 +
-// fine to the fraction's low 16 bits; the second replaces the fraction and
-// moves the seconds by the byte, back by it when it is 128 or more, else on.
-// Both wrap as the fields do.
+// Jitter from the process's random generator: the first adds (1-15) x 256
+// + (1-255) to the fraction; the second replaces the fraction by a random
+// 32-bit value and moves the seconds by a random byte 2-255, back by it when
+// it is 128 or more, else on. Both wrap as the fields do.
+void ntp_jitter_fraction(ntp_timestamp& ts);
+void ntp_jitter_replace(ntp_timestamp& ts);
+// The same with the draws given (coarse 1-15, fine 1-255; shift 2-255).
 void ntp_jitter_fraction(ntp_timestamp& ts, byte coarse, byte fine);
 void ntp_jitter_replace(ntp_timestamp& ts, uint32 fraction, byte shift);
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 
 #include "ntfs/entry_record.h"
@@ -15,6 +16,7 @@
 #include "tests/support/record_builder.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
+#include "time/packed_times.h"
 
 namespace {
 
@@ -166,6 +168,80 @@ TEST(EntryRecord, StoredFormRoundTripsAndEveryCutIsRefused) {
       EXPECT_FALSE(read_stored_entry_record(back, part)) << cut;
     }
   }
+}
+
+bool fill_times(CNtfs& engine, uint32 type, entry_record& rec) {
+  std::vector<byte> record;
+  bool torn = false;
+  const ulong64 inode = listed_inode("/small.txt");
+  const byte* attr = nullptr;
+  return engine.read_mft_record_to_vector(record, torn, inode) &&
+         find_attribute(record.data(), static_cast<uint32>(record.size()), type, attr) &&
+         fill_entry_record_from_attribute(rec, inode, inode, attr,
+                                          static_cast<uint32>(record.data() + record.size() - attr));
+}
+
+TEST(EntryRecord, TimeBodiesRoundTripInBothForms) {
+  auto engine = open_default();
+  ASSERT_TRUE(engine);
+  entry_record si, fn, far;
+  ASSERT_TRUE(fill_times(*engine, ATTR_STANDARD_INFORMATION, si));
+  ASSERT_TRUE(fill_times(*engine, ATTR_FILE_NAME, fn));
+  EXPECT_NE(load_u64(si.item.body, 0), 0u);
+  EXPECT_EQ(fn.text, "small.txt");
+  // Times years apart need eight-byte differences: a 33-byte list.
+  far.item.header.type = 0x10;
+  const uint64 times[] = {0x01D0000000000000ULL, 0x0100000000000000ULL, 0x0FFFFFFFFFFFFFFFULL, 0};
+  for (int i = 0; i < 4; ++i) store_u64(far.item.body + 8 * i, times[i]);
+  store_u32(far.item.body + 36, 0xA1B2C3D4u);
+  for (entry_record* rec : {&si, &fn, &far}) {
+    // The compact form drops a parent's bits 40-63 and the real size.
+    entry_record want = *rec;
+    if (rec == &fn) {
+      store_u64(want.item.body, load_u64(fn.item.body, 0) & 0xFFFFFFFFFFULL);
+      store_u64(want.item.body + 40, 0);
+    }
+    for (bool packed : {false, true}) {
+      SCOPED_TRACE(std::to_string(rec->item.header.type) + (packed ? " packed" : " unpacked"));
+      std::vector<byte> out, resident;
+      std::vector<data_run> runs;
+      const uint16 size = pack_entry_record(*rec, out, runs, resident, packed);
+      ASSERT_EQ(size, out.size());
+      entry_record back;
+      ASSERT_EQ(unpack_entry_record(back, out, runs, resident, packed), size);
+      const entry_record& expect = packed ? want : *rec;
+      EXPECT_EQ(0, std::memcmp(back.item.body, expect.item.body, ITEM_BODY_SIZE));
+      for (size_t cut = 0; cut < out.size(); ++cut) {
+        std::vector<byte> part(out.begin(), out.begin() + static_cast<long>(cut));
+        // The length word follows the cut, so the body itself runs short.
+        if (cut >= 2) store_u16(part.data(), static_cast<uint16>(cut - 2));
+        EXPECT_EQ(unpack_entry_record(back, part, runs, resident, packed), 0) << cut;
+      }
+    }
+    std::vector<byte> stored;
+    ASSERT_TRUE(write_stored_entry_record(*rec, stored));
+    entry_record back;
+    ASSERT_TRUE(read_stored_entry_record(back, stored));
+    EXPECT_EQ(back.text, rec->text);
+    EXPECT_EQ(0, std::memcmp(back.item.body, want.item.body, ITEM_BODY_SIZE));
+  }
+  // A time the packed list cannot give back refuses the record.
+  store_u64(far.item.body + 24, 1ULL << 60);
+  std::vector<byte> out;
+  EXPECT_FALSE(write_stored_entry_record(far, out));
+}
+
+TEST(EntryRecord, PackedTimesOtherThanFourStayZero) {
+  std::vector<byte> body = {1, 2, 3, 4, 5, 6, 7, 8};
+  zq::encode_packed_times({300, 200, 100}, body, false);
+  entry_record rec;
+  rec.item.body[0] = 0xEE;
+  ASSERT_EQ(unpack_si_times(rec, body.data(), static_cast<uint32>(body.size()), true), body.size());
+  EXPECT_EQ(load_u64(rec.item.body, 0), 0u);
+  EXPECT_EQ(load_u32(rec.item.body, 32), 0x04030201u);
+  EXPECT_EQ(load_u32(rec.item.body, 36), 0x08070605u);
+  EXPECT_EQ(unpack_fn_times(rec, body.data(), 8, true), 0u);
+  EXPECT_EQ(unpack_si_times(rec, nullptr, 40, false), 0u);
 }
 
 TEST(EntryRecord, WindowsOfAttributeData) {

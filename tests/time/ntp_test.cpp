@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "tests/time/time_fields.h"
@@ -220,4 +221,48 @@ TEST(Ntp, FractionFillsAndBoundedCopies) {
   EXPECT_EQ(zq::ntp_fraction(ts), 0x11220844u);
   EXPECT_EQ(zq::ntp_copy_field_tail(ts, zq::ntp_field_fraction, 2, {9, 8}, 2), 0);
   EXPECT_EQ(zq::ntp_field_tail(ts, zq::ntp_field_fraction, 2, false), 0x08440000u);
+}
+
+TEST(Ntp, JitterWrapsAsTheFieldsDo) {
+  zq::ntp_timestamp t = zq::make_ntp(9, 0xFFFFFF00u);
+  zq::ntp_jitter_fraction(t, 15, 255);
+  EXPECT_EQ(zq::ntp_fraction(t), 0xEFFu);
+  EXPECT_EQ(zq::ntp_seconds(t), 9u);
+  const struct {
+    uint32 seconds;
+    byte shift;
+    uint32 want;
+  } moves[] = {{1000, 2, 1002}, {1000, 127, 1127}, {1000, 128, 872}, {5, 200, 0xFFFFFF3Du}, {0xFFFFFFFFu, 3, 2}};
+  for (const auto& m : moves) {
+    zq::ntp_timestamp r = zq::make_ntp(m.seconds, 1);
+    zq::ntp_jitter_replace(r, 0xCAFEF00Du, m.shift);
+    EXPECT_EQ(zq::ntp_seconds(r), m.want) << int(m.shift);
+    EXPECT_EQ(zq::ntp_fraction(r), 0xCAFEF00Du);
+  }
+}
+
+TEST(Ntp, JitterDrawsStayInTheirRanges) {
+  std::set<uint32> coarse, fractions;
+  bool back = false, on = false;
+  for (int i = 0; i < 2000; ++i) {
+    zq::ntp_timestamp t = zq::make_ntp(1000, 0x10000000u);
+    zq::ntp_jitter_fraction(t);
+    const uint32 added = zq::ntp_fraction(t) - 0x10000000u;
+    ASSERT_EQ(zq::ntp_seconds(t), 1000u);
+    ASSERT_GE(added >> 8, 1u);
+    ASSERT_LE(added >> 8, 15u);
+    ASSERT_GE(added & 0xFF, 1u);
+    coarse.insert(added >> 8);
+
+    zq::ntp_timestamp r = zq::make_ntp(1000, 0);
+    zq::ntp_jitter_replace(r);
+    const int moved = static_cast<int>(zq::ntp_seconds(r)) - 1000;
+    ASSERT_TRUE((moved >= 2 && moved <= 127) || (moved >= -255 && moved <= -128)) << moved;
+    (moved > 0 ? on : back) = true;
+    fractions.insert(zq::ntp_fraction(r));
+  }
+  // Every coarse step is drawn, both directions occur, fractions vary.
+  EXPECT_EQ(coarse.size(), 15u);
+  EXPECT_TRUE(on && back);
+  EXPECT_GT(fractions.size(), 1900u);
 }
