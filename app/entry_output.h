@@ -3,6 +3,7 @@
 // one to standard output: a labelled text block, a CSV line, log2timeline
 // CSV rows or a bodyfile line, as the context says.
 #include <ostream>
+#include <string>
 
 #include "app/user_ctx.h"
 #include "ntfs/index_node.h"
@@ -14,3 +15,6 @@ void write_dir_entries(inode_indx_mmap& all_entries, string_indx_map& nodup_entr
 // One entry in the chosen form: csvl2t first, then bodyfile, then csv, else
 // the text block.
 void write_indx_entry(std::ostream& out, const INDX_ENTRY_INFO& e, user_ctx& ctx);
+
+// The same, appended to `out`.
+void append_indx_entry(std::string& out, const INDX_ENTRY_INFO& e, user_ctx& ctx);

@@ -4,7 +4,6 @@
 
 #include "app/entry_fields.h"
 #include "time/zq_time.h"
-#include "utils/case_text.h"
 #include "utils/number_append.h"
 
 namespace {
@@ -116,7 +115,7 @@ void file_carved_entry(inode_indx_mmap& all_entries, string_indx_map& nodup_entr
 std::string nodup_key(const INDX_ENTRY_INFO& e) {
   std::string key;
   key.reserve(e.name.size() + 48);
-  key += e.name;
+  for (char c : e.name) key.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
   key.push_back('_');
   append_decimal_padded(key, modified(e), 10);
   key.push_back('_');
@@ -125,7 +124,6 @@ std::string nodup_key(const INDX_ENTRY_INFO& e) {
   append_decimal_padded(key, mft_changed(e), 10);
   key.push_back('_');
   append_decimal_padded(key, created(e), 10);
-  to_lower(key);
   return key;
 }
 
