@@ -252,19 +252,34 @@ bool picked(pick p, const INDX_ENTRY_INFO& e) {
 // A directory's text is gathered and written in pieces of about this size.
 const size_t kOutputPiece = 1 << 20;
 
+// Gathers the text of the picked entries and writes it in large pieces.
+class picked_writer {
+ public:
+  picked_writer(pick p, user_ctx& ctx) : pick_(p), ctx_(ctx) { text().clear(); }
+  ~picked_writer() { flush(); }
+  void add(const INDX_ENTRY_INFO& e) {
+    if (!picked(pick_, e)) return;
+    append_indx_entry(text(), e, ctx_);
+    if (text().size() >= kOutputPiece) flush();
+  }
+
+ private:
+  static std::string& text() {
+    static thread_local std::string buffer;
+    return buffer;
+  }
+  static void flush() {
+    std::cout.write(text().data(), static_cast<std::streamsize>(text().size()));
+    text().clear();
+  }
+  pick pick_;
+  user_ctx& ctx_;
+};
+
 template <typename Collection>
 void write_picked(const Collection& entries, pick p, user_ctx& ctx) {
-  static thread_local std::string text;
-  text.clear();
-  for (const auto& kv : entries) {
-    if (!picked(p, kv.second)) continue;
-    append_indx_entry(text, kv.second, ctx);
-    if (text.size() >= kOutputPiece) {
-      std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
-      text.clear();
-    }
-  }
-  std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+  picked_writer writer(p, ctx);
+  for (const auto& kv : entries) writer.add(kv.second);
 }
 
 }  // namespace
@@ -285,6 +300,20 @@ void write_indx_entry(std::ostream& out, const INDX_ENTRY_INFO& e, user_ctx& ctx
   std::string text;
   append_indx_entry(text, e, ctx);
   out << text;
+}
+
+void write_dir_listing(const dir_listing& listing, user_ctx& ctx) {
+  const pick p = selection(ctx);
+  if (p == pick::none) return;
+  picked_writer writer(p, ctx);
+  INDX_ENTRY_INFO scratch;
+  if (ctx.nodups) {
+    std::vector<uint32> rows;
+    listing.nodup_rows(rows);
+    for (uint32 row : rows) writer.add(listing.entry_of(row, scratch));
+  } else {
+    for (size_t i = 0; i < listing.row_count(); ++i) writer.add(listing.row(i, scratch));
+  }
 }
 
 void write_dir_entries(inode_indx_mmap& all_entries, string_indx_map& nodup_entries, user_ctx& ctx) {

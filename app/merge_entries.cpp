@@ -10,13 +10,52 @@ namespace {
 
 using namespace entry_fields;
 
-// The key the parser files a live entry under: parent entry number and
-// lower-cased name.
-std::string lookup_key(const INDX_ENTRY_INFO& e) {
-  std::string key;
-  make_entry_key(key, parent_entry(e), e.name);
-  return key;
+// A carved entry that a live one displaces from nodup_entries keeps its row
+// in all_entries, which must then say that the entry exists.
+void mark_displaced(inode_indx_mmap& all_entries, const INDX_ENTRY_INFO& displaced) {
+  auto range = all_entries.equal_range(modified(displaced));
+  for (auto it = range.first; it != range.second; ++it) {
+    INDX_ENTRY_INFO& e = it->second;
+    if (!e.valid && e.file_offset == displaced.file_offset &&
+        e.attribute_type == displaced.attribute_type && e.name == displaced.name &&
+        e.slack_comment == displaced.slack_comment) {
+      e.slack_comment = exists_comment(displaced.slack_comment);
+      return;
+    }
+  }
 }
+
+void file_live_entry(inode_indx_mmap& all_entries, string_indx_map& nodup_entries,
+                     const INDX_ENTRY_INFO& e) {
+  all_entries.emplace(modified(e), e);
+  auto placed = nodup_entries.emplace(nodup_key(e), e);
+  if (placed.second) return;
+  INDX_ENTRY_INFO& holder = placed.first->second;
+  if (holder.valid) return;
+  mark_displaced(all_entries, holder);
+  holder = e;
+}
+
+void file_carved_entry(inode_indx_mmap& all_entries, string_indx_map& nodup_entries,
+                       INDX_ENTRY_INFO& e, const std::string& comment, ulong64 dir_entry) {
+  e.slack_comment = comment;
+  auto placed = nodup_entries.emplace(nodup_key(e), e);
+  if (placed.second) {
+    all_entries.emplace(modified(e), e);
+    return;
+  }
+  INDX_ENTRY_INFO& holder = placed.first->second;
+  if (holder.valid) {
+    e.slack_comment = exists_comment(comment);
+    all_entries.emplace(modified(e), e);
+    return;
+  }
+  all_entries.emplace(modified(e), e);
+  // The holder is replaced whole: a row never mixes two entries.
+  if (takes_over(e, holder, dir_entry)) holder = e;
+}
+
+}  // namespace
 
 std::string judge_against_live(const INDX_ENTRY_INFO& carved, const INDX_ENTRY_INFO& live) {
   bool name_differs = carved.name != live.name;
@@ -44,42 +83,13 @@ std::string exists_comment(const std::string& comment) {
   return comment.empty() ? std::string("exists") : "exists [" + comment + "]";
 }
 
-// A carved entry that a live one displaces from nodup_entries keeps its row
-// in all_entries, which must then say that the entry exists.
-void mark_displaced(inode_indx_mmap& all_entries, const INDX_ENTRY_INFO& displaced) {
-  auto range = all_entries.equal_range(modified(displaced));
-  for (auto it = range.first; it != range.second; ++it) {
-    INDX_ENTRY_INFO& e = it->second;
-    if (!e.valid && e.file_offset == displaced.file_offset &&
-        e.attribute_type == displaced.attribute_type && e.name == displaced.name &&
-        e.slack_comment == displaced.slack_comment) {
-      e.slack_comment = exists_comment(displaced.slack_comment);
-      return;
-    }
-  }
-}
-
-void file_live_entry(inode_indx_mmap& all_entries, string_indx_map& nodup_entries,
-                     const INDX_ENTRY_INFO& e) {
-  all_entries.emplace(modified(e), e);
-  auto placed = nodup_entries.emplace(nodup_key(e), e);
-  if (placed.second) return;
-  INDX_ENTRY_INFO& holder = placed.first->second;
-  if (holder.valid) return;
-  mark_displaced(all_entries, holder);
-  holder = e;
-}
-
-// Whether carved entry `e`, refused by carved holder `held`, should stand in
-// its place: the newcomer names a real entry and the holder looks less like
-// an entry of this directory.
 bool takes_over(const INDX_ENTRY_INFO& e, const INDX_ENTRY_INFO& held, ulong64 dir_entry) {
   if (sequence(e) == 0 || entry_number(e) == 0) return false;
   if (dir_entry == 0) return sequence(held) == 0 || entry_number(held) == 0;
   return parent_entry(held) != dir_entry && parent_entry(e) == dir_entry;
 }
 
-const INDX_ENTRY_INFO* find_live(std::vector<indx_attribute_entries>& attributes, size_t own,
+const INDX_ENTRY_INFO* find_live(const std::vector<indx_attribute_entries>& attributes, size_t own,
                                  const std::string& key) {
   auto hit = attributes[own].valid.find(key);
   if (hit != attributes[own].valid.end()) return &hit->second;
@@ -91,26 +101,6 @@ const INDX_ENTRY_INFO* find_live(std::vector<indx_attribute_entries>& attributes
   return nullptr;
 }
 
-void file_carved_entry(inode_indx_mmap& all_entries, string_indx_map& nodup_entries,
-                       INDX_ENTRY_INFO& e, const std::string& comment, ulong64 dir_entry) {
-  e.slack_comment = comment;
-  auto placed = nodup_entries.emplace(nodup_key(e), e);
-  if (placed.second) {
-    all_entries.emplace(modified(e), e);
-    return;
-  }
-  INDX_ENTRY_INFO& holder = placed.first->second;
-  if (holder.valid) {
-    e.slack_comment = exists_comment(comment);
-    all_entries.emplace(modified(e), e);
-    return;
-  }
-  all_entries.emplace(modified(e), e);
-  // The holder is replaced whole: a row never mixes two entries.
-  if (takes_over(e, holder, dir_entry)) holder = e;
-}
-
-}  // namespace
 
 std::string nodup_key(const INDX_ENTRY_INFO& e) {
   std::string key;
@@ -146,14 +136,16 @@ bool merge_dir_entries(inode_indx_mmap& all_entries, string_indx_map& nodup_entr
     }
   }
 
+  std::string key;
   for (size_t i = 0; i < attributes.size(); ++i) {
     for (auto& kv : attributes[i].carved) {
       INDX_ENTRY_INFO& e = kv.second;
       if (e.name.empty()) continue;
       e.attribute_type = attributes[i].type;
       if (entry_number(e) > mft_entry_count && sequence(e) == 0) clear_file_reference(e);
-      e.mtime_invalid = zq::time(modified(e), zq::type_time(1)).m_valid ? 0 : 1;
-      const INDX_ENTRY_INFO* live = find_live(attributes, i, lookup_key(e));
+      e.mtime_invalid = zq::is_valid_filetime(modified(e)) ? 0 : 1;
+      make_entry_key(key, parent_entry(e), e.name);
+      const INDX_ENTRY_INFO* live = find_live(attributes, i, key);
       std::string comment = live ? judge_against_live(e, *live) : std::string("deleted");
       file_carved_entry(all_entries, nodup_entries, e, comment, dir_entry);
     }
