@@ -98,9 +98,9 @@ void parse_index_root(dir_listing& listing, size_t index, std::vector<byte>& buf
   uint64 v = load_u16(raw.data() + AH_VALUE_OFFSET);
   if (n < 72 || n < v + 88) return;
   buffer.assign(raw.begin() + static_cast<std::ptrdiff_t>(v + k_root_header), raw.end());
-  indx_attribute_entries& out = listing.attributes[index];
+  indx_attribute_entries& out = listing.parsed(index);
   parse_index_node_w_carve(out.valid, out.carved, dir_entry, buffer.data(), static_cast<int>(buffer.size()), 0);
-  listing.take_carved(index);
+  listing.take_parsed(index);
 }
 
 void parse_index_allocation(dir_listing& listing, size_t index, std::vector<byte>& buffer, ulong64 dir_entry,
@@ -126,8 +126,8 @@ void parse_index_allocation(dir_listing& listing, size_t index, std::vector<byte
     return;
   std::vector<byte> bitmap;
   read_index_bitmap(ntfs, record, attribute.name, total / record_size, bitmap);
-  indx_attribute_entries& out = listing.attributes[index];
-  const size_t first_carved = listing.carved_count();
+  indx_attribute_entries& out = listing.parsed(index);
+  const size_t first_entry = listing.entry_count();
   for (uint64 first = 0;;) {
     // Pieces start on a multiple of eight records: on a byte of the bitmap.
     const uint64 skipped = first / record_size / 8;
@@ -135,13 +135,13 @@ void parse_index_allocation(dir_listing& listing, size_t index, std::vector<byte
     const uint64 bits_length = bitmap.size() > skipped ? bitmap.size() - skipped : 0;
     parse_index_allocation_w_carve(out.valid, out.carved, dir_entry, buffer.data(), buffer.size(), record_size,
                                    bits, bits_length, first);
-    listing.take_carved(index);
+    listing.take_parsed(index);
     first += buffer.size();
     if (first >= total) return;
     // An index that cannot be read whole gives nothing, as when it was read
     // in one piece.
     if (!ntfs.read_index_allocation_piece(buffer, runs, record_size, data_size, first, piece, total)) {
-      listing.drop_attribute(index, first_carved);
+      listing.drop_entries_from(first_entry);
       return;
     }
   }
