@@ -1,8 +1,8 @@
 #pragma once
 // The few fields of one MFT record that the pre-scan of every entry needs:
 // whether it is a directory, its first name and its parent references. The
-// record's other attributes are passed over unparsed; a record whose names
-// may lie in extension records (one with an $ATTRIBUTE_LIST) is read whole.
+// record's other attributes are passed over unparsed, and of the records an
+// $ATTRIBUTE_LIST names only their $FILE_NAME attributes are read.
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,8 +20,14 @@ class record_names_reader {
   bool read(std::wstring& name, ulong64_set& parents, bool& is_dir, ulong64 entry, user_ctx& ctx);
 
  private:
+  // Files one attribute when it is a $FILE_NAME; false where the full
+  // reader's walk would stop. `is_list` tells an $ATTRIBUTE_LIST.
+  bool file_attribute(const byte* record, uint32 limit, const byte* attr, bool& is_list);
+
   std::vector<byte> record_;
   std::vector<uint16> units_;
   std::vector<ulong64> keys_;
   std::vector<std::pair<ulong64, ulong64>> parents_;  // entry, reference; first one kept
+  bool named_ = false;
+  ulong64 first_key_ = 0;
 };
