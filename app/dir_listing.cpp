@@ -98,6 +98,7 @@ uint32 dir_listing::store(const INDX_ENTRY_INFO& e, size_t attribute) {
   s.name = static_cast<uint32>((names_.size() - 1) * k_name_block + names_.back().size());
   names_.back().append(e.name, 0, length);
   s.name_length = static_cast<uint16>(length);
+  s.name_hash = static_cast<uint32>(name_hash(0xcbf29ce484222325ull, e.name.data(), length, false));
   s.attribute = static_cast<uint16>(attribute);
   s.comment = comment_id(e.slack_comment);
   s.valid = e.valid;
@@ -135,15 +136,17 @@ const INDX_ENTRY_INFO& dir_listing::entry_of(uint32 id, INDX_ENTRY_INFO& out) co
 }
 
 size_t dir_listing::key_hash(uint32 id, bool exact) const {
+  uint64 h = mix(mix(at(id).name_hash, at(id).attribute), parent_of(id));
+  if (!exact) return static_cast<size_t>(h);
   const char* text = nullptr;
   size_t length = 0;
   name_of(id, text, length);
-  uint64 h = mix(mix(0xcbf29ce484222325ull, at(id).attribute), parent_of(id));
-  return static_cast<size_t>(name_hash(h, text, length, exact));
+  return static_cast<size_t>(name_hash(h, text, length, true));
 }
 
 bool dir_listing::same_parser_key(uint32 a, uint32 b, bool exact) const {
-  if (at(a).attribute != at(b).attribute || parent_of(a) != parent_of(b)) return false;
+  if (at(a).name_hash != at(b).name_hash || at(a).attribute != at(b).attribute || parent_of(a) != parent_of(b))
+    return false;
   const char *ta = nullptr, *tb = nullptr;
   size_t la = 0, lb = 0;
   name_of(a, ta, la);
@@ -284,16 +287,14 @@ const INDX_ENTRY_INFO* dir_listing::find_live(size_t own, uint32 carved) {
 }
 
 size_t dir_listing::nodup_hash(uint32 id) const {
-  const char* text = nullptr;
-  size_t length = 0;
-  name_of(id, text, length);
-  uint64 h = name_hash(0xcbf29ce484222325ull, text, length, false);
+  uint64 h = at(id).name_hash;
   const byte* raw = at(id).entry;
   for (uint32 at : {k_modified, k_accessed, k_mft_changed, k_created}) h = mix(h, load_u64(raw + at));
   return static_cast<size_t>(h);
 }
 
 bool dir_listing::same_nodup_key(uint32 a, uint32 b) const {
+  if (at(a).name_hash != at(b).name_hash) return false;
   if (std::memcmp(at(a).entry + k_created, at(b).entry + k_created, 32) != 0) return false;
   const char *ta = nullptr, *tb = nullptr;
   size_t la = 0, lb = 0;

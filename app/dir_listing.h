@@ -51,6 +51,7 @@ class dir_listing {
     byte entry[84];
     uint64 file_offset;
     uint32 name;  // in names_
+    uint32 name_hash;  // of the name with ASCII letters lowered
     uint16 name_length;
     uint16 attribute;
     uint16 comment;  // in comments_
