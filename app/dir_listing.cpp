@@ -58,6 +58,7 @@ void dir_listing::clear() {
   variant_count_ = 0;
   rows_.clear();
   nodup_.clear();
+  keep_carved_ = true;
   comment_id(std::string());
 }
 
@@ -218,7 +219,8 @@ void dir_listing::take_parsed(size_t index) {
   // for the whole index would hold (names of one key differ, so the order
   // among them does not matter).
   for (const auto& kv : parsed.valid) file_parsed_live(kv.second, index);
-  for (const auto& kv : parsed.carved) store(kv.second, index);
+  if (keep_carved_)
+    for (const auto& kv : parsed.carved) store(kv.second, index);
   parsed.valid.clear();
   parsed.carved.clear();
 }

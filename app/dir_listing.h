@@ -24,6 +24,8 @@ class dir_listing {
  public:
   dir_listing() { clear(); }
   void clear();
+  // Whether take_parsed keeps carved entries (true after clear).
+  void keep_carved(bool keep) { keep_carved_ = keep; }
   // A new attribute of `type` (0x90 or 0xA0); returns its index.
   size_t add_attribute(uint32 type);
   // The parser's maps for attribute `index`, emptied by take_parsed.
@@ -70,6 +72,7 @@ class dir_listing {
   // Entries in chunks of k_chunk: the store grows without copying itself.
   std::vector<std::unique_ptr<stored_entry[]>> chunks_;
   size_t count_ = 0;
+  bool keep_carved_ = true;
   std::vector<std::string> names_;  // blocks of k_name_block bytes
   std::vector<std::string> comments_;
   std::unordered_map<std::string, uint16> comment_ids_;

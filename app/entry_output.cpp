@@ -302,6 +302,11 @@ void write_indx_entry(std::ostream& out, const INDX_ENTRY_INFO& e, user_ctx& ctx
   out << text;
 }
 
+bool writes_carved(const user_ctx& ctx) {
+  const pick p = selection(ctx);
+  return p == pick::carved_only || p == pick::every;
+}
+
 void write_dir_listing(const dir_listing& listing, user_ctx& ctx) {
   const pick p = selection(ctx);
   if (p == pick::none) return;

@@ -12,6 +12,9 @@
 // Clears the status line, then writes the entries the selection flags pick
 // (valid, slack, all, nodups) in collection order.
 void write_dir_entries(inode_indx_mmap& all_entries, string_indx_map& nodup_entries, user_ctx& ctx);
+// Whether the selection writes any carved entry: with live entries alone
+// (-valid), nothing carved can change what is written.
+bool writes_carved(const user_ctx& ctx);
 // The same for a merged directory listing (the status line is the caller's).
 void write_dir_listing(const dir_listing& listing, user_ctx& ctx);
 

@@ -149,8 +149,10 @@ void parse_index_allocation(dir_listing& listing, size_t index, std::vector<byte
 
 }  // namespace
 
-bool gather_dir_listing(dir_listing& listing, std::vector<byte>& buffer, user_ctx& ctx, ulong64 dir_entry) {
+bool gather_dir_listing(dir_listing& listing, std::vector<byte>& buffer, user_ctx& ctx, ulong64 dir_entry,
+                        bool keep_carved) {
   listing.clear();
+  listing.keep_carved(keep_carved);
   bool extracted_mft = ctx.mft_reader && ctx.mft_reader->is_open();
   if (!extracted_mft && !(ctx.ntfs && ctx.ntfs->initialise(ctx.mft_pos))) return false;
   if (!ctx.ntfs) return false;

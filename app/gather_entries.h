@@ -17,8 +17,9 @@
 // across directories. An index of views or quotas, or one that cannot be
 // read whole, gives an attribute without entries. False when the record
 // cannot be read (then "invalid inode" is written on standard output) or
-// there is no usable source.
-bool gather_dir_listing(dir_listing& listing, std::vector<byte>& buffer, user_ctx& ctx, ulong64 dir_entry);
+// there is no usable source. Without keep_carved only live entries are kept.
+bool gather_dir_listing(dir_listing& listing, std::vector<byte>& buffer, user_ctx& ctx, ulong64 dir_entry,
+                        bool keep_carved = true);
 
 // Gathers and merges the directory and appends its rows to the two
 // collections; false when it holds no entry or cannot be read.

@@ -91,6 +91,7 @@ bool append_l2t_csv(bool* first, std::string& line, timeline_record& rec) {
   zq::make_macb_events(events, rec, rec.m_time_kind);
 
   const std::string& sep = rec.m_separator;
+  bool replaced = false;
   for (const auto& kv : events) {
     const macb_event& event = kv.second;
     if (!event.time.m_valid) continue;
@@ -123,12 +124,14 @@ bool append_l2t_csv(bool* first, std::string& line, timeline_record& rec) {
     line += rec.m_host;
     line += sep;
 
-    if (rec.m_replaced_char != 0 && rec.m_replacement_char != 0) {
+    // Once per record, at its first row: the fields stay replaced.
+    if (!replaced && rec.m_replaced_char != 0 && rec.m_replacement_char != 0) {
       const char from = static_cast<char>(rec.m_replaced_char);
       const char to = static_cast<char>(rec.m_replacement_char);
       for (std::string* field : {&rec.m_short, &rec.m_desc, &rec.m_filename, &rec.m_notes})
-        std::replace(field->begin(), field->end(), from, to);
+        for (size_t at = field->find(from); at != std::string::npos; at = field->find(from, at + 1)) (*field)[at] = to;
     }
+    replaced = true;
     line += rec.m_short;
     line += sep;
     line += rec.m_desc;

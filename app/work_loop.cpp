@@ -70,6 +70,7 @@ int run_dir_work_loop(dir_work_map& work, user_ctx& ctx) {
   dir_listing listing;
   std::set<ulong64> done;
   status_pacer pacer;
+  const bool keep_carved = writes_carved(ctx);
   // The depth limit compared as unsigned: a negative -level means none.
   const ulong64 limit = static_cast<ulong64>(static_cast<long64>(ctx.level));
 
@@ -85,7 +86,8 @@ int run_dir_work_loop(dir_work_map& work, user_ctx& ctx) {
 
     bool gathered = false;
     try {
-      gathered = gather_dir_listing(listing, buffer, ctx, item.entry) && listing.merge(ctx.mft_entry_count) &&
+      gathered = gather_dir_listing(listing, buffer, ctx, item.entry, keep_carved) &&
+                 listing.merge(ctx.mft_entry_count) &&
                  listing.row_count() != 0;
     } catch (...) {
       std::fflush(stdout);
