@@ -84,8 +84,8 @@ void read_index_bitmap(CNtfs& ntfs, const inode_attributes& record, const std::w
 // A piece of an index allocation: a whole number of bytes of the index
 // bitmap (eight records), about 1 MiB, so that a large folder's index is
 // never held whole.
-uint64 allocation_piece(uint32 record_size) {
-  uint64 records = (uint64(1) << 20) / record_size;
+uint64 allocation_piece(uint32 record_size, uint64 most) {
+  uint64 records = (most ? most : uint64(1) << 20) / record_size;
   records -= records % 8;
   return (records < 8 ? 8 : records) * record_size;
 }
@@ -104,7 +104,8 @@ void parse_index_root(dir_listing& listing, size_t index, std::vector<byte>& buf
 }
 
 void parse_index_allocation(dir_listing& listing, size_t index, std::vector<byte>& buffer, ulong64 dir_entry,
-                            CNtfs& ntfs, const inode_attributes& record, const attribute_record& attribute) {
+                            CNtfs& ntfs, const inode_attributes& record, const attribute_record& attribute,
+                            uint64 piece_bytes) {
   // An index too large for one record continues in extension records:
   // every extent of the same name adds its runs at their own VCNs.
   std::vector<data_run> runs;
@@ -119,7 +120,7 @@ void parse_index_allocation(dir_listing& listing, size_t index, std::vector<byte
     }
   }
   const uint32 record_size = index_record_size(record, attribute.name);
-  const uint64 piece = allocation_piece(record_size);
+  const uint64 piece = allocation_piece(record_size, piece_bytes);
   uint64 total = 0;
   if (!ntfs.read_index_allocation_piece(buffer, runs, record_size, data_size, 0, piece, total) ||
       buffer.size() < record_size)
@@ -150,7 +151,7 @@ void parse_index_allocation(dir_listing& listing, size_t index, std::vector<byte
 }  // namespace
 
 bool gather_dir_listing(dir_listing& listing, std::vector<byte>& buffer, user_ctx& ctx, ulong64 dir_entry,
-                        bool keep_carved) {
+                        bool keep_carved, uint64 piece_bytes) {
   listing.clear();
   listing.keep_carved(keep_carved);
   bool extracted_mft = ctx.mft_reader && ctx.mft_reader->is_open();
@@ -181,7 +182,7 @@ bool gather_dir_listing(dir_listing& listing, std::vector<byte>& buffer, user_ct
     // keys; parsing them as directory entries would invent names.
     if (!indexes_file_names(record, attribute.name)) continue;
     if (type == ATTR_INDEX_ALLOCATION) {
-      parse_index_allocation(listing, index, buffer, dir_entry, *ctx.ntfs, record, attribute);
+      parse_index_allocation(listing, index, buffer, dir_entry, *ctx.ntfs, record, attribute, piece_bytes);
     } else {
       parse_index_root(listing, index, buffer, dir_entry, attribute);
     }

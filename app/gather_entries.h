@@ -18,8 +18,10 @@
 // read whole, gives an attribute without entries. False when the record
 // cannot be read (then "invalid inode" is written on standard output) or
 // there is no usable source. Without keep_carved only live entries are kept.
+// An index allocation is read in pieces of about piece_bytes (0: 1 MiB),
+// never fewer than eight records.
 bool gather_dir_listing(dir_listing& listing, std::vector<byte>& buffer, user_ctx& ctx, ulong64 dir_entry,
-                        bool keep_carved = true);
+                        bool keep_carved = true, uint64 piece_bytes = 0);
 
 // Gathers and merges the directory and appends its rows to the two
 // collections; false when it holds no entry or cannot be read.
