@@ -96,7 +96,7 @@ uint32 dir_listing::store(const INDX_ENTRY_INFO& e, size_t attribute) {
     names_.emplace_back();
     names_.back().reserve(k_name_block);
   }
-  s.name = static_cast<uint32>((names_.size() - 1) * k_name_block + names_.back().size());
+  s.name = static_cast<uint64>(names_.size() - 1) * k_name_block + names_.back().size();
   names_.back().append(e.name, 0, length);
   s.name_length = static_cast<uint16>(length);
   s.name_hash = static_cast<uint32>(name_hash(0xcbf29ce484222325ull, e.name.data(), length, false));
@@ -111,7 +111,7 @@ uint32 dir_listing::store(const INDX_ENTRY_INFO& e, size_t attribute) {
 
 void dir_listing::name_of(uint32 id, const char*& text, size_t& length) const {
   const stored_entry& s = at(id);
-  text = names_[s.name / k_name_block].data() + s.name % k_name_block;
+  text = names_[static_cast<size_t>(s.name / k_name_block)].data() + s.name % k_name_block;
   length = s.name_length;
 }
 
@@ -228,8 +228,8 @@ void dir_listing::take_parsed(size_t index) {
 void dir_listing::drop_entries_from(size_t first) {
   if (first >= count_) return;
   const stored_entry& s = at(first);
-  names_.resize(s.name / k_name_block + 1);
-  names_.back().resize(s.name % k_name_block);
+  names_.resize(static_cast<size_t>(s.name / k_name_block + 1));
+  names_.back().resize(static_cast<size_t>(s.name % k_name_block));
   count_ = first;
   chunks_.resize((count_ + k_chunk - 1) >> k_chunk_bits);
   rebuild_keys();

@@ -51,9 +51,9 @@ class dir_listing {
  private:
   struct stored_entry {
     byte entry[84];
-    uint64 file_offset;
-    uint32 name;  // in names_
     uint32 name_hash;  // of the name with ASCII letters lowered
+    uint64 file_offset;
+    uint64 name;  // in names_: block and offset as one count of bytes
     uint16 name_length;
     uint16 attribute;
     uint16 comment;  // in comments_
