@@ -92,10 +92,12 @@ uint32 dir_listing::store(const INDX_ENTRY_INFO& e, size_t attribute) {
   s.file_offset = e.file_offset;
   // A name is at most 255 UTF-16 units, so it always fits in one block.
   const size_t length = std::min<size_t>(e.name.size(), k_name_block);
-  if (names_.empty() || names_.back().size() + length > k_name_block) {
-    names_.emplace_back();
-    names_.back().reserve(k_name_block);
-  }
+  if (names_.empty() || names_.back().size() + length > k_name_block) names_.emplace_back();
+  // A block grows by doubling from 4 KiB and never past its size: small
+  // folders stay small and no block holds room it cannot use.
+  std::string& block = names_.back();
+  if (block.size() + length > block.capacity())
+    block.reserve(std::min<size_t>(k_name_block, std::max<size_t>(4096, 2 * block.capacity())));
   s.name = static_cast<uint64>(names_.size() - 1) * k_name_block + names_.back().size();
   names_.back().append(e.name, 0, length);
   s.name_length = static_cast<uint16>(length);

@@ -65,7 +65,7 @@ class dir_listing {
 
   static constexpr uint32 k_empty = 0xFFFFFFFFu;
   static constexpr uint32 k_name_block = 1u << 20;
-  static constexpr uint32 k_chunk_bits = 12;
+  static constexpr uint32 k_chunk_bits = 10;
   static constexpr uint32 k_chunk = 1u << k_chunk_bits;
 
   std::vector<indx_attribute_entries> attributes_;
