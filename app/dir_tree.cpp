@@ -168,9 +168,10 @@ bool scan_dir_inodes(dir_tree_map& files, dir_tree_map& dirs, user_ctx& ctx, boo
     bool is_dir = false;
     if (ctx.verbose && pacer.due())
       print_status("analyzing entry %lld of %lld", static_cast<long long>(i), static_cast<long long>(count));
-    if (!reader.read(name, parents, is_dir, i, ctx)) {
+    if (!reader.read(name, parents, is_dir, i, ctx, dirs_only)) {
       // Records the evidence cannot hold: a damaged run list may claim far
-      // more of them than the image has room for.
+      // more of them than the image has room for. (A file passed over for
+      // dirs_only was read, so it lies inside the image.)
       failed_past_end = past_image_end(ctx, i) ? failed_past_end + 1 : 0;
       if (failed_past_end >= kMostFailedPastEnd) break;
       continue;

@@ -55,7 +55,7 @@ bool record_names_reader::file_attribute(const byte* record, uint32 limit, const
 }
 
 bool record_names_reader::read(std::wstring& name, ulong64_set& parents, bool& is_dir, ulong64 entry,
-                               user_ctx& ctx) {
+                               user_ctx& ctx, bool dirs_only) {
   name.clear();
   parents.clear();
   is_dir = false;
@@ -64,6 +64,7 @@ bool record_names_reader::read(std::wstring& name, ulong64_set& parents, bool& i
   const byte* rec = record_.data();
   const uint32 size = static_cast<uint32>(record_.size());
   is_dir = (load_u16(rec + FRH_FLAGS) & FILE_RECORD_DIRECTORY) != 0;
+  if (dirs_only && !is_dir) return false;
 
   keys_.clear();
   parents_.clear();

@@ -16,8 +16,10 @@ class record_names_reader {
   // The entry's first name (its $FILE_NAME with the smallest key, as
   // read_inode files them), parent references of its non-DOS names and the
   // directory flag; true when it has at least one parent. The same answer as
-  // get_inode_parents.
-  bool read(std::wstring& name, ulong64_set& parents, bool& is_dir, ulong64 entry, user_ctx& ctx);
+  // get_inode_parents. With dirs_only, the names of a record that is not a
+  // directory are not read, and the answer is false.
+  bool read(std::wstring& name, ulong64_set& parents, bool& is_dir, ulong64 entry, user_ctx& ctx,
+            bool dirs_only = false);
 
  private:
   // Files one attribute when it is a $FILE_NAME; false where the full
