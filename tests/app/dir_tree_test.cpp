@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <map>
 
 #include "app/source_open.h"
+#include "ntfs/ntfs.h"
+#include "tests/app/mft_runs_rewrite.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
 #include "utils/utf_convert.h"
@@ -161,6 +164,39 @@ TEST(DirTree, FindInodeByPathOnAnExtractedMft) {
     }
     EXPECT_FALSE(ctx.is_open);
   }
+}
+
+// An $MFT whose run list claims two billion clusters more than the image
+// holds: the scan stops at the run of records past the image's end instead of
+// trying each of them, and still finds every directory of the real runs.
+TEST(DirTree, ScanOfAnMftClaimingMoreThanTheImageEnds) {
+  if (quor_test::fixture("default.img").empty()) GTEST_SKIP() << "default.img fixture absent";
+  const std::string path = quor_test::copy_kit_volume("default.img", "mft-beyond-image.img");
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, engine, false, false));
+  std::vector<std::pair<ulong64, ulong64>> runs;
+  ulong64 clusters = 0;
+  for (const run_record& r : engine->m_mft_stats.data_runs) {
+    runs.emplace_back(r.num_clusters, r.lcn);
+    clusters += r.num_clusters;
+  }
+  const ulong64 mft_pos = engine->m_mft_file_pos;
+  const ulong64 cluster_size = engine->m_cluster_size;
+  delete engine;
+  const ulong64 claimed = 1ull << 31;
+  runs.emplace_back(claimed, runs.back().second + (1ull << 32));
+  ASSERT_TRUE(quor_test::rewrite_mft_runs(path, mft_pos, runs, (clusters + claimed) * cluster_size));
+
+  user_ctx ctx;
+  ctx.resolved_image = utf8_to_wstring(path);
+  ctx.verbose = false;
+  ASSERT_TRUE(initialize_mft(ctx));
+  dir_tree_map files, dirs;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(scan_dir_inodes(files, dirs, ctx, true));
+  // A guard against a scan of billions of records, not a speed claim.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+  for (const auto& kv : read_listing("default.img").dirs) EXPECT_EQ(dirs.count(kv.first), 1u) << kv.second;
 }
 
 TEST(DirTree, NoSourceNoPath) {

@@ -2,13 +2,16 @@
 // fixture volumes checked against their listings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "app/record_reader.h"
+#include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
+#include "tests/app/mft_runs_rewrite.h"
 #include "tests/app/record_builder.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
@@ -112,6 +115,63 @@ void check_volume_against_listing(const char* image) {
       named = named || wstring_to_utf8(kv.second.name) == e.path.substr(slash + 1);
     EXPECT_TRUE(named);
   }
+}
+
+// 512-byte clusters hold half a 1 KiB record: an $MFT split after an odd
+// number of clusters has a record whose halves lie in two runs. The second
+// run is moved elsewhere and its old place filled with other bytes, so that a
+// record read in one piece from its first cluster comes out wrong.
+TEST(RecordReader, RecordSpanningTwoMftRunsIsReadFromBoth) {
+  if (quor_test::fixture("c512.img").empty()) GTEST_SKIP() << "c512.img not in the fixture kit";
+  const std::string path = quor_test::copy_kit_volume("c512.img", "c512-split.img");
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, engine, false, false));
+  ASSERT_EQ(engine->m_cluster_size, 512u);
+  ASSERT_EQ(engine->m_mft_stats.data_runs.size(), 1u);
+  const ulong64 lcn = engine->m_mft_stats.data_runs[0].lcn;
+  const ulong64 clusters = engine->m_mft_stats.data_runs[0].num_clusters;
+  const ulong64 mft_pos = engine->m_mft_file_pos;
+  const ulong64 count = engine->get_inode_count();
+  const ulong64 total = engine->m_total_clusters;
+  std::vector<std::vector<byte>> expected(count);
+  for (ulong64 i = 0; i < count; ++i) {
+    bool torn = false;
+    ASSERT_TRUE(engine->read_mft_record_to_vector(expected[i], torn, i)) << i;
+  }
+  delete engine;
+  const ulong64 split = 2 * 24 + 1;  // record 24 straddles the runs
+  ASSERT_GT(count, 30u);
+  ASSERT_GT(clusters, split + 8);
+
+  // The moved run goes to the highest stretch of zero clusters that fits.
+  const ulong64 moved = clusters - split;
+  std::vector<byte> tail(static_cast<size_t>(moved * 512));
+  ulong64 to = total - 2 - moved;
+  for (;; to -= moved) {
+    ASSERT_GT(to, lcn + clusters);
+    quor_test::read_at(path, to * 512, tail);
+    if (std::all_of(tail.begin(), tail.end(), [](byte b) { return b == 0; })) break;
+  }
+  quor_test::read_at(path, (lcn + split) * 512, tail);
+  quor_test::write_at(path, to * 512, tail);
+  quor_test::write_at(path, (lcn + split) * 512, std::vector<byte>(tail.size(), 0xEE));
+  ASSERT_TRUE(quor_test::rewrite_mft_runs(path, mft_pos, {{split, lcn}, {moved, to}}, 0));
+  quor_test::read_at(path, mft_pos, expected[0]);  // record 0 holds the new runs
+  apply_update_sequence(expected[0].data(), 1024);
+
+  ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, engine, false, false));
+  ASSERT_EQ(engine->m_mft_stats.data_runs.size(), 2u);
+  user_ctx ctx(engine, true);
+  for (ulong64 i = 0; i < count; ++i) {
+    std::vector<byte> bytes;
+    bool is_baad = false;
+    ASSERT_TRUE(read_source_record(bytes, is_baad, ctx, i)) << i;
+    EXPECT_TRUE(bytes == expected[i]) << i;
+  }
+  // The record's first cluster followed by the next one on disk is not it.
+  std::vector<byte> contiguous(1024);
+  quor_test::read_at(path, (lcn + split - 1) * 512, contiguous);
+  EXPECT_NE(load_u32(&contiguous[1020]), load_u32(&expected[24][1020]));
 }
 
 TEST(RecordReader, DefaultVolumeMatchesItsListing) { check_volume_against_listing("default.img"); }

@@ -1,0 +1,102 @@
+#pragma once
+// Rewrites the run list (and data sizes) of $MFT's own $DATA in a copy of a
+// kit volume: the tests build an $MFT split where they want it, or one that
+// claims far more than the image holds.
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ntfs/mft_record.h"
+#include "ntfs/ntfs_structs.h"
+#include "tests/support/fixture.h"
+#include "utils/byte_order.h"
+#include "utils/types.h"
+
+namespace quor_test {
+
+inline std::string copy_kit_volume(const std::string& name, const std::string& as) {
+  const std::string path = scratch_dir() + "/" + as;
+  std::ifstream in(fixture(name), std::ios::binary);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << in.rdbuf();
+  return path;
+}
+
+inline void read_at(const std::string& path, ulong64 pos, std::vector<byte>& out) {
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(pos));
+  in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
+}
+
+inline void write_at(const std::string& path, ulong64 pos, const std::vector<byte>& bytes) {
+  std::fstream io(path, std::ios::in | std::ios::out | std::ios::binary);
+  io.seekp(static_cast<std::streamoff>(pos));
+  io.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Little-endian bytes of `value`, as few as hold it as a signed number.
+inline std::vector<byte> run_field(long long value) {
+  std::vector<byte> out;
+  do {
+    out.push_back(static_cast<byte>(value & 0xFF));
+    value >>= 8;
+  } while (!((value == 0 && (out.back() & 0x80) == 0) || (value == -1 && (out.back() & 0x80) != 0)));
+  return out;
+}
+
+// Record 0 at `mft_pos` (1 KiB) gets $DATA runs (cluster count, LCN) and, when
+// not 0, the data size and allocated size `size`. False when record 0 has no
+// non-resident $DATA or no room.
+inline bool rewrite_mft_runs(const std::string& path, ulong64 mft_pos,
+                             const std::vector<std::pair<ulong64, ulong64>>& runs, ulong64 size) {
+  std::vector<byte> rec(1024);
+  read_at(path, mft_pos, rec);
+  apply_update_sequence(rec.data(), 1024);
+  std::vector<byte> pairs;
+  long long last_lcn = 0;
+  for (const auto& r : runs) {
+    std::vector<byte> length = run_field(static_cast<long long>(r.first));
+    std::vector<byte> delta = run_field(static_cast<long long>(r.second) - last_lcn);
+    last_lcn = static_cast<long long>(r.second);
+    pairs.push_back(static_cast<byte>(delta.size() << 4 | length.size()));
+    pairs.insert(pairs.end(), length.begin(), length.end());
+    pairs.insert(pairs.end(), delta.begin(), delta.end());
+  }
+  pairs.push_back(0);
+
+  uint32 offset = load_u16(&rec[FRH_FIRST_ATTRIBUTE]);
+  while (offset + 8 <= 1024 && load_u32(&rec[offset]) != ATTR_DATA) {
+    const uint32 length = load_u32(&rec[offset + 4]);
+    if (load_u32(&rec[offset]) == 0xFFFFFFFF || length == 0) return false;
+    offset += length;
+  }
+  if (offset + AH_NON_RESIDENT_SIZE > 1024 || rec[offset + AH_NON_RESIDENT] == 0) return false;
+  const uint32 length = load_u32(&rec[offset + 4]);
+  const uint32 start = load_u16(&rec[offset + AH_MAPPING_PAIRS]);
+  const uint32 wanted = (start + static_cast<uint32>(pairs.size()) + 7) & ~7u;
+  const uint32 in_use = load_u32(&rec[24]);
+  if (wanted > length) {
+    // The attributes after $DATA move up to make room.
+    const uint32 grow = wanted - length;
+    if (in_use + grow > 1024 - 8) return false;
+    std::memmove(&rec[offset + wanted], &rec[offset + length], in_use - (offset + length));
+    store_u32(&rec[offset + 4], wanted);
+    store_u32(&rec[24], in_use + grow);
+  }
+  std::memset(&rec[offset + start], 0, load_u32(&rec[offset + 4]) - start);
+  std::memcpy(&rec[offset + start], pairs.data(), pairs.size());
+  ulong64 clusters = 0;
+  for (const auto& r : runs) clusters += r.first;
+  store_u64(&rec[offset + AH_LAST_VCN], clusters - 1);
+  if (size != 0) {
+    store_u64(&rec[offset + AH_ALLOCATED_SIZE], size);
+    store_u64(&rec[offset + AH_DATA_SIZE], size);
+    store_u64(&rec[offset + AH_INITIALIZED_SIZE], size);
+  }
+  if (!protect_update_sequence(rec.data(), 1024)) return false;
+  write_at(path, mft_pos, rec);
+  return true;
+}
+
+}  // namespace quor_test
