@@ -3,6 +3,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "utils/trim_join.h"
+#include "utils/utf_convert.h"
 
 namespace uni {
 
@@ -45,6 +50,70 @@ bool console_writer::write(const std::vector<byte>& data) {
 bool console_writer::write_string(const std::string& text) {
   if (text.empty()) return false;
   return write(text.data(), static_cast<uint32>(text.size()));
+}
+
+line_reader::line_reader(bool /*flag*/)
+    : m_buffer(nullptr), m_stream(nullptr), m_valid(false), m_buffer_size(4096) {
+  m_stream = stdin;
+  if (m_stream) {
+    m_buffer = new char[m_buffer_size];
+    m_buffer[0] = '\0';
+    m_valid = true;
+  }
+}
+
+line_reader::~line_reader() {
+  delete[] m_buffer;
+  m_buffer = nullptr;
+  release();
+}
+
+void line_reader::release() {
+  m_stream = nullptr;
+  m_valid = false;
+}
+
+bool line_reader::read_line() {
+  if (!m_valid) return false;
+  return std::fgets(m_buffer, static_cast<int>(m_buffer_size), m_stream) != nullptr;
+}
+
+bool line_reader::read_line(char* buffer, uint32& length) {
+  if (!m_valid || !buffer || length == 0) return false;
+  const int size = length > static_cast<uint32>(INT_MAX) ? INT_MAX : static_cast<int>(length);
+  if (!std::fgets(buffer, size, m_stream)) return false;
+  length = static_cast<uint32>(std::strlen(buffer));
+  return true;
+}
+
+bool line_reader::read_line(std::string& line, bool strip) {
+  line.clear();
+  if (!read_line()) return false;
+  line.assign(m_buffer);
+  if (strip) strip_trailing_crlf(line);
+  return true;
+}
+
+bool line_reader::read_line(std::wstring& line, bool strip) {
+  line.clear();
+  std::string bytes;
+  if (!read_line(bytes, strip)) return false;
+  decode_utf8(line, bytes);
+  return true;
+}
+
+bool line_reader::read_line(std::vector<byte>& line, bool strip) {
+  line.clear();
+  std::string bytes;
+  if (!read_line(bytes, strip)) return false;
+  line.assign(bytes.begin(), bytes.end());
+  return true;
+}
+
+bool line_reader::tell_ok() {
+  if (!m_valid) return false;
+  sleep(0);
+  return std::ftell(m_stream) != -1;
 }
 
 }  // namespace uni

@@ -1,0 +1,116 @@
+// The uni file streams: paths given wide, as bytes or as UTF-16 units, and
+// paths that cannot be encoded whole, which must never open the file named
+// by their first characters.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/fixture.h"
+#include "utils/file_streams.h"
+
+namespace {
+
+std::string dir() { return quor_test::scratch_dir() + "/streams"; }
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::vector<uint16> units(const std::string& ascii) { return std::vector<uint16>(ascii.begin(), ascii.end()); }
+
+class FileStreams : public ::testing::Test {
+ protected:
+  void SetUp() override { ::mkdir(dir().c_str(), 0700); }
+};
+
+TEST_F(FileStreams, WideBytesAndUnitPaths) {
+  const std::string d = dir();
+  const std::wstring wide = std::wstring(d.begin(), d.end()) + L"/caf\u00e9\U0001F600.txt";
+  {
+    uni::ofstream out(wide, std::ios::out | std::ios::binary);
+    ASSERT_TRUE(out.good());
+    out << "one";
+  }
+  const std::string utf8 = dir() + "/caf\xC3\xA9\xF0\x9F\x98\x80.txt";
+  EXPECT_EQ(contents(utf8), "one");
+
+  uni::ifstream by_bytes(std::vector<byte>(utf8.begin(), utf8.end()), std::ios::binary);
+  std::string word;
+  ASSERT_TRUE(by_bytes >> word);
+  EXPECT_EQ(word, "one");
+
+  std::vector<uint16> u = units(dir() + "/caf");
+  u.insert(u.end(), {0x00E9, 0xD83D, 0xDE00, '.', 't', 'x', 't', 0});  // a trailing NUL terminates
+  uni::ifstream by_units(u, std::ios::binary);
+  ASSERT_TRUE(by_units >> word);
+  EXPECT_EQ(word, "one");
+
+  uni::ofstream again;
+  again.open(wide);  // the wide open always truncates
+  ASSERT_TRUE(again.good());
+  again.close();
+  EXPECT_EQ(contents(utf8), "");
+}
+
+TEST_F(FileStreams, UnencodablePathsNeverOpenTheirPrefix) {
+  const std::string prefix = dir() + "/victim";
+  const std::wstring wprefix(prefix.begin(), prefix.end());
+  std::ofstream(prefix) << "evidence";
+  const std::vector<uint16> uprefix = units(prefix);
+
+  std::vector<uint16> with_nul = uprefix, lone_high = uprefix, lone_low = uprefix;
+  with_nul.insert(with_nul.end(), {0, 'x'});
+  lone_high.push_back(0xD800);
+  lone_low.insert(lone_low.end(), {0xDC00, 'x'});
+  const std::string narrow_nul = prefix + std::string(1, '\0') + "x";
+
+  for (int trunc = 0; trunc < 2; ++trunc) {
+    const auto mode = trunc ? std::ios::out | std::ios::trunc : std::ios::out;
+    const struct {
+      const char* what;
+      bool ok;
+    } opened[] = {
+        {"above 0x10FFFF", uni::ofstream(wprefix + wchar_t(0x110000), mode).good()},
+        {"wide NUL", uni::ofstream(wprefix + L'\0' + L"x", mode).good()},
+        {"wide surrogate", uni::ofstream(wprefix + wchar_t(0xD800), mode).good()},
+        {"unit NUL", uni::ofstream(with_nul, mode).good()},
+        {"lone high surrogate", uni::ofstream(lone_high, mode).good()},
+        {"lone low surrogate", uni::ofstream(lone_low, mode).good()},
+        {"narrow NUL", uni::ofstream(narrow_nul, mode).good()},
+        {"byte NUL", uni::ofstream(std::vector<byte>(narrow_nul.begin(), narrow_nul.end()), mode).good()},
+        {"empty wide", uni::ofstream(std::wstring(), mode).good()},
+        {"empty units", uni::ofstream(std::vector<uint16>(), mode).good()},
+        {"input above 0x10FFFF", uni::ifstream(wprefix + wchar_t(0x110000)).good()},
+        {"input unit NUL", uni::ifstream(with_nul).good()},
+    };
+    for (const auto& o : opened) EXPECT_FALSE(o.ok) << o.what;
+  }
+  uni::ofstream later;
+  later.open(wprefix + wchar_t(0x110000));
+  EXPECT_TRUE(later.fail());
+  later.open(with_nul);
+  EXPECT_TRUE(later.fail());
+  EXPECT_EQ(contents(prefix), "evidence");
+  EXPECT_FALSE(exists(prefix + "x"));
+}
+
+TEST_F(FileStreams, MissingFileFailsAndGoodOpenClearsState) {
+  uni::ifstream in(std::wstring(L"/nonexistent-dir/quor-missing"));
+  EXPECT_TRUE(in.fail());
+  const std::string path = dir() + "/present";
+  std::ofstream(path) << "x";
+  in.open(std::vector<byte>(path.begin(), path.end()));
+  EXPECT_TRUE(in.good());
+}
+
+}  // namespace

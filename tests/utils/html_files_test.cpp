@@ -1,0 +1,205 @@
+// The HTML file functions on committed pages (tests/utils/html), against
+// goldens written from the conversion rules; the in-place removals work on
+// copies, one of them forced to fail part way.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/fixture.h"
+#include "utils/html_to_text.h"
+#include "utils/tag_extract.h"
+#include "utils/tag_sections.h"
+
+namespace {
+
+const std::string html_dir = std::string(QUOR_SOURCE_DIR) + "/tests/utils/html/";
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string copy_of(const std::string& name, const std::string& as) {
+  const std::string path = quor_test::scratch_dir() + "/" + as;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << slurp(html_dir + name);
+  return path;
+}
+
+TEST(HtmlFiles, ToTextAgainstGoldens) {
+  for (const char* name : {"page", "marks"}) {
+    const std::string out = quor_test::scratch_dir() + "/" + name + ".txt";
+    ASSERT_TRUE(html_file_to_text((html_dir + name + ".html").c_str(), out.c_str())) << name;
+    EXPECT_EQ(slurp(out), slurp(html_dir + name + ".txt")) << name;
+  }
+  // The same path in and out: the page is read whole before it is replaced.
+  const std::string same = copy_of("marks.html", "same.html");
+  ASSERT_TRUE(html_file_to_text(same.c_str(), same.c_str()));
+  EXPECT_EQ(slurp(same), slurp(html_dir + "marks.txt"));
+
+  const std::string out = quor_test::scratch_dir() + "/kept.txt";
+  std::ofstream(out) << "kept";
+  EXPECT_FALSE(html_file_to_text((html_dir + "absent.html").c_str(), out.c_str()));
+  EXPECT_EQ(slurp(out), "kept");
+}
+
+TEST(HtmlFiles, TagsAndLinks) {
+  const std::string page = slurp(html_dir + "page.html");
+  const int n = static_cast<int>(page.size());
+  std::vector<std::string> v;
+  ASSERT_TRUE(get_hrefs(page.data(), n, &v));
+  // The last link's unquoted value runs into the '>' and is not complete.
+  EXPECT_EQ(v, (std::vector<std::string>{"page.html", "http://example.com/x?a=1&amp;b=2"}));
+  v.clear();
+  ASSERT_TRUE(get_image_sources(page.data(), n, &v));
+  EXPECT_EQ(v, std::vector<std::string>{"pic.png"});
+  v.clear();
+  ASSERT_TRUE(get_links(page.data(), n, &v));
+  EXPECT_EQ(v, (std::vector<std::string>{"page.html", "http://example.com/x?a=1&amp;b=2", "pic.png"}));
+
+  link_map links;
+  ASSERT_TRUE(collect_links(page.data(), n, &links));
+  ASSERT_EQ(links.size(), 3u);
+  // Each extent is the value as written after its '=': blanks and quotes.
+  const struct {
+    const char* link;
+    std::string extent;
+  } extents[] = {{"page.html", " page.html"},
+                 {"http://example.com/x?a=1&amp;b=2", "\"http://example.com/x?a=1&amp;b=2\""},
+                 {"pic.png", "\"pic.png\""}};
+  for (const auto& e : extents) {
+    const auto it = links.find(e.link);
+    ASSERT_NE(it, links.end()) << e.link;
+    EXPECT_EQ(it->second.first, page.find(e.extent)) << e.link;
+    EXPECT_EQ(page.substr(it->second.first, it->second.second), e.extent);
+  }
+
+  v.clear();
+  ASSERT_TRUE(get_tags(page.data(), 40, &v));
+  EXPECT_EQ(v, (std::vector<std::string>{"<HTML>", "<Head>", "<TITLE>"}));
+  std::vector<tag_position> positions;
+  const char xx[] = "xx<a href=\"y\">>";
+  ASSERT_TRUE(get_tags_with_positions(xx, sizeof xx - 1, &positions));
+  ASSERT_EQ(positions.size(), 2u);
+  EXPECT_EQ(positions[0].position, 3u);
+  EXPECT_EQ(positions[1].tag, "");
+  EXPECT_EQ(positions[1].position, 0u);
+  attribute_match m;
+  ASSERT_TRUE(get_attribute_with_extent(positions[0], static_cast<int>(positions[0].tag.size()), "HREF", &m));
+  EXPECT_EQ(m.value, "y");
+  EXPECT_EQ(m.offset, 10u);
+  EXPECT_EQ(m.length, 3u);
+  v.clear();
+  ASSERT_TRUE(get_text_pieces("<p> Hello </p> world", 20, &v));
+  EXPECT_EQ(v, std::vector<std::string>{"Hello"});
+  std::string value;
+  EXPECT_FALSE(get_attribute("<a href=x>", 10, std::string(257, 'h').c_str(), &value));
+  EXPECT_FALSE(get_attribute("<a href=x>", 10, "", &value));
+  EXPECT_TRUE(get_attribute("<a data-src='d' src=\"s\">", 24, "src", &value));
+  EXPECT_EQ(value, "d");
+}
+
+TEST(HtmlFiles, SectionRemovalInBuffers) {
+  const struct {
+    std::string text, tag, expect;
+  } cases[] = {
+      {"a<script>x()</script>b", "script", "ab"},
+      {"a<SCRIPT>x()</Script>b", "script", "ab"},
+      {"<b>x</b><b>y</b>", "b", ""},
+      {"<b>xyz", "b", "yz"},
+      {"p<img src=x/>q and more", "img", "pq and more"},
+      {"no section", "b", "no section"},
+  };
+  for (const auto& c : cases) {
+    std::string buf = c.text;
+    int length = static_cast<int>(buf.size());
+    ASSERT_TRUE(remove_tag_sections(&buf[0], &length, c.tag.c_str()));
+    EXPECT_EQ(buf.substr(0, static_cast<size_t>(length)), c.expect) << c.text;
+  }
+  std::string out;
+  EXPECT_TRUE(get_tag_text("<title>Hello</title>", 20, "title", &out));
+  EXPECT_EQ(out, "Hello");
+  EXPECT_FALSE(get_tag_text("<title>Hello</title>", 20, "TITLE", &out));
+
+  char* buffer = new char[6];
+  std::memcpy(buffer, "xabyab", 6);
+  int length = 6;
+  ASSERT_TRUE(remove_string(&buffer, &length, "AB", true));
+  EXPECT_EQ(std::string(buffer, length), "xy");
+  char* before = buffer;
+  EXPECT_TRUE(remove_string(&buffer, &length, "zz", false));
+  EXPECT_EQ(buffer, before);
+  EXPECT_FALSE(remove_string(&buffer, &length, "", false));  // ends at once
+  delete[] buffer;
+}
+
+TEST(HtmlFiles, FileRemovalsOnCopies) {
+  const std::string page = slurp(html_dir + "page.html");
+  const std::string script = "<SCRIPT type=\"text/javascript\">if (a<b) { x = \"</p>\"; }</SCRIPT>";
+  const std::string style = "<style>p { color: red }</style>";
+  auto without = [&](const std::string& part) {
+    std::string s = page;
+    return s.erase(s.find(part), part.size());
+  };
+
+  const std::string a = copy_of("page.html", "a.html");
+  ASSERT_TRUE(remove_scripts_from_file(a.c_str(), nullptr, true));
+  EXPECT_EQ(slurp(a), without(script));
+  const std::string b = copy_of("page.html", "b.html"), b_out = quor_test::scratch_dir() + "/b.out";
+  ASSERT_TRUE(remove_tag_sections_from_file(b.c_str(), b_out.c_str(), "STYLE"));
+  EXPECT_EQ(slurp(b_out), without(style));
+  EXPECT_EQ(slurp(b), page);
+  ASSERT_TRUE(remove_tag_sections_from_file(b.c_str(), nullptr, "style"));
+  EXPECT_EQ(slurp(b), without(style));
+  const std::string c = copy_of("page.html", "c.html");
+  ASSERT_TRUE(remove_string_from_file(c.c_str(), "&amp;", false));
+  std::string no_amp = page;
+  for (size_t p; (p = no_amp.find("&amp;")) != std::string::npos;) no_amp.erase(p, 5);
+  EXPECT_EQ(slurp(c), no_amp);
+
+  // UTF-16LE with its mark: sections removed in code units, mark kept.
+  auto utf16 = [](const std::string& ascii) {
+    std::string s = "\xFF\xFE";
+    for (char ch : ascii) s += std::string(1, ch) + '\0';
+    return s;
+  };
+  const std::string w = quor_test::scratch_dir() + "/w.html";
+  std::ofstream(w, std::ios::binary) << utf16("x<b>y</B>z");
+  ASSERT_TRUE(remove_tag_sections_from_file(w.c_str(), nullptr, "b"));
+  EXPECT_EQ(slurp(w), utf16("xz"));
+}
+
+TEST(HtmlFiles, ForcedWriteFailureLeavesTheFileAlone) {
+  const std::string a = copy_of("page.html", "fail.html");
+  const std::string page = slurp(a);
+  // Files may not grow past 64 bytes while the limit holds, so writing the
+  // new content fails part way.
+  struct rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 64;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool scripts = remove_scripts_from_file(a.c_str(), nullptr, true);
+  const bool sections = remove_tag_sections_from_file(a.c_str(), nullptr, "style");
+  const bool strings = remove_string_from_file(a.c_str(), "&amp;", false);
+  const bool text = html_file_to_text(a.c_str(), a.c_str());
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, old_handler);
+  EXPECT_FALSE(scripts);
+  EXPECT_FALSE(sections);
+  EXPECT_FALSE(strings);
+  EXPECT_FALSE(text);
+  EXPECT_EQ(slurp(a), page);
+  const std::string dir = quor_test::scratch_dir();
+  std::string listing;
+  quor_test::run_command("ls '" + dir + "' | grep -c 'fail.html.tmp' || true", listing);
+  EXPECT_EQ(listing, "0\n");  // no temporary file left behind
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+// Substitution tables, quoted values, markers, tag attributes, byte
+// patterns, HTML escaping, and markup splitting with tag normalising.
+#include <gtest/gtest.h>
+
+#include "utils/html_escape.h"
+#include "utils/markup_scan.h"
+#include "utils/markup_split.h"
+
+namespace {
+
+std::string sub(const std::string& text, bool nocase, bool escape) {
+  std::string out = "old";
+  if (!substitute_strings(reinterpret_cast<const byte*>(text.data()), static_cast<int>(text.size()), {"&amp;", "ab"},
+                          {"&", "X"}, out, nocase, escape))
+    return "false:" + out;
+  return out;
+}
+
+TEST(MarkupScan, SubstitutionTables) {
+  EXPECT_EQ(sub("a&amp;b", false, false), "a&b");
+  EXPECT_EQ(sub("a&AMP;b", true, false), "a&b");
+  EXPECT_EQ(sub("a&AMP;b", false, false), "a&AMP;b");
+  EXPECT_EQ(sub(std::string("a\x01\tb\r\n", 6), false, true), "a%01%09b\r\n");
+  EXPECT_EQ(sub("x&am", false, false), "x&am");  // a pattern never runs past the end
+  EXPECT_EQ(sub("", false, false), "false:");
+  std::string out = "old";
+  EXPECT_FALSE(substitute_strings(reinterpret_cast<const byte*>("a"), 1, {"a"}, {}, out, false, false));
+  EXPECT_EQ(out, "");
+  EXPECT_TRUE(substitute_strings(reinterpret_cast<const byte*>("a"), -1, {"a"}, {"b"}, out, false, false));
+  // An empty pattern never matches (and never stalls the walk).
+  EXPECT_TRUE(substitute_strings(reinterpret_cast<const byte*>("ab"), 2, {""}, {"z"}, out, false, false));
+  EXPECT_EQ(out, "ab");
+  std::wstring w;
+  EXPECT_TRUE(substitute_strings_w(L"A&AMP;\u0141\u0100", 8, {L"&amp;"}, {L"&"}, w, true, true));
+  EXPECT_EQ(w, L"A&\u0141%00");
+}
+
+TEST(MarkupScan, QuotedValuesMarkersAttributes) {
+  std::string v;
+  const char link[] = "<a href=\"x.html\">";
+  EXPECT_TRUE(get_quoted_value(link, sizeof link - 1, "href", v));
+  EXPECT_EQ(v, "x.html");
+  EXPECT_FALSE(get_quoted_value(link, 12, "href", v));  // closing quote beyond the length
+  EXPECT_FALSE(get_quoted_value(link, sizeof link - 1, "src", v));
+
+  char text[] = "head [start]value[end] tail";
+  EXPECT_TRUE(extract_between(text, "head", "[s", "[end", v));
+  EXPECT_EQ(v, "start]value");
+  EXPECT_FALSE(extract_between(text, "nowhere", "[", "]", v));
+  EXPECT_FALSE(extract_between(text, nullptr, "{", "}", v));
+
+  char tag[] = "<x a=\"1\" b=\"2\">";
+  std::string name;
+  EXPECT_TRUE(parse_tag_attribute(tag, sizeof tag, 2, name, v));
+  EXPECT_EQ(name, "b");
+  EXPECT_EQ(v, "2");
+  EXPECT_TRUE(parse_tag_attribute(tag, sizeof tag, 1, name, v));
+  EXPECT_EQ(name + "=" + v, "a=1");
+  EXPECT_FALSE(parse_tag_attribute(tag, sizeof tag, 3, name, v));
+  char spaced[] = "< x a=\"1\">";
+  EXPECT_FALSE(parse_tag_attribute(spaced, sizeof spaced, 1, name, v));
+}
+
+TEST(MarkupScan, FindAllBytes) {
+  std::vector<ulong64> hits{7};
+  const byte aaa[3] = {'A', 'A', 'A'};
+  EXPECT_TRUE(find_all_bytes(aaa, 3, {'A', 'A'}, hits, 100));
+  EXPECT_EQ(hits, (std::vector<ulong64>{100, 101}));
+  EXPECT_FALSE(find_all_bytes(aaa, 3, {}, hits, 0));
+  EXPECT_FALSE(find_all_bytes(aaa, 2, {'A', 'A', 'A'}, hits, 0));
+  EXPECT_FALSE(find_all_bytes(aaa, 3, {'B'}, hits, 0));
+  EXPECT_TRUE(hits.empty());
+}
+
+TEST(HtmlEscape, EntitiesAndPercentEscapes) {
+  EXPECT_EQ(html_escape("a<b & c>d"), "a&lt;b &amp; c&gt;d");
+  EXPECT_EQ(html_escape("&lt;"), "&amp;lt;");
+  EXPECT_EQ(html_escape("%09\r\na\tb"), "%09\r\na%09b");
+  EXPECT_EQ(html_escape("caf\xE9"), "caf%e9");
+  EXPECT_EQ(html_escape(""), "");
+  EXPECT_EQ(html_escape(nullptr), "");
+  EXPECT_EQ(html_escape_w(L"<\u0141\u0100>"), L"&lt;\u0141%00&gt;");
+  EXPECT_EQ(html_escape_w(L""), L"");
+}
+
+TEST(MarkupSplit, Pieces) {
+  const struct {
+    std::string text;
+    std::vector<std::string> pieces;
+  } cases[] = {
+      {"Hello <b>world</b>!", {"Hello ", "<b>", "world", "</b>"}},
+      {"<p><i>", {"", "<p>", "", "<i>"}},
+      {"a>b<br>", {"a>b", "<br>"}},
+      {"<?php if (a>b) ?>x<p>", {"", "<?php if (a>b) ?>", "x", "<p>"}},
+      {"<SCRIPT>if (a<b) x();</script><i>", {"", "<SCRIPT>", "if (a<b) x();", "</script>", "", "<i>"}},
+      {"<pre>1 < 2 > 0</pre>", {"", "<pre>", "1 < 2 > 0", "</pre>"}},
+      {"<a <b>", {"", "", "<a <b>"}},
+      {"no tags", {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> got;
+    EXPECT_EQ(split_markup(c.text.data(), static_cast<int>(c.text.size()), &got), !c.pieces.empty());
+    EXPECT_EQ(got, c.pieces) << c.text;
+  }
+  // UTF-16LE input: one unit per character; an odd last byte is ignored.
+  const std::string u = std::string("<\0b\0>\0x\0<\0", 10) + "/";
+  std::vector<std::wstring> wide;
+  ASSERT_TRUE(split_markup_w(reinterpret_cast<const byte*>(u.data()), 11, &wide));
+  EXPECT_EQ(wide, (std::vector<std::wstring>{L"", L"<b>", L"x"}));
+}
+
+TEST(MarkupSplit, NormalizeTags) {
+  std::vector<std::string> pieces{"<A HREF = foo  TARGET='x y'>", "<IMG SRC=Photo.GIF>", "<?PHP X ?>",
+                                  "Text Stays", "<P\tCLASS = \"A  B\">", "<BR />", "<input  CHECKED \n value=1>"};
+  ASSERT_TRUE(normalize_tags(&pieces));
+  const std::vector<std::string> expect{"<a href=\"foo\" target='x y'>", "<img src=\"Photo.gif\">", "<?PHP X ?>",
+                                        "Text Stays", "<p\tclass=\"A B\">", "<br />", "<input checked value=\"1\">"};
+  EXPECT_EQ(pieces, expect);
+  std::vector<std::wstring> wide{L"<B CLASS=X>"};
+  ASSERT_TRUE(normalize_tags_w(&wide));
+  EXPECT_EQ(wide[0], L"<b class=\"X\">");
+  std::vector<std::string> none;
+  EXPECT_FALSE(normalize_tags(&none));
+}
+
+}  // namespace

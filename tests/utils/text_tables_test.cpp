@@ -1,0 +1,96 @@
+// Column widths and tab expansion, in memory and file to file.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/fixture.h"
+#include "utils/text_tables.h"
+
+namespace {
+
+std::string expand(const std::string& text, int width, bool wide = false) {
+  std::string out = "untouched";
+  if (!expand_tabs(reinterpret_cast<const byte*>(text.data()), static_cast<uint32>(text.size()), width, out, wide))
+    return "false:" + out;
+  return out;
+}
+
+std::string utf16(const std::string& ascii) {
+  std::string s;
+  for (char c : ascii) s += std::string(1, c) + '\0';
+  return s;
+}
+
+TEST(TextTables, ColumnWidths) {
+  std::vector<uint32> widths{3};
+  EXPECT_TRUE(update_column_widths(widths, {"abcdef", "xy"}, 5));
+  EXPECT_EQ(widths, (std::vector<uint32>{5, 2}));
+  EXPECT_TRUE(update_column_widths(widths, {"a", "xyz"}, 5));
+  EXPECT_EQ(widths, (std::vector<uint32>{5, 3}));
+  EXPECT_FALSE(update_column_widths(widths, {}, 5));
+}
+
+TEST(TextTables, ExpandTabs) {
+  const struct {
+    std::string text;
+    int width;
+    std::string expect;
+  } cases[] = {
+      {"a\tb", 4, "a    b"},
+      {"\tb", 4, "    b"},
+      {"abcd\te", 4, "abcd    e"},
+      {"a\tb\tc", 4, "a    b   c"},
+      {"a\tb", 0, "a    b"},  // width 0 means 4
+      {"a\tb\r\na\tb", 4, "a    b\r\na    b"},
+      // With CR LF present a bare LF is an ordinary character: the second
+      // tab stands at column 3 of its line (x, LF, y), not column 1.
+      {"a\tb\r\nx\ny\tz", 4, "a    b\r\nx\ny  z"},
+      {"a\tb\na\tb", 8, "a        b\na        b"},
+      {"no tab here", 4, "false:untouched"},
+      {"", 4, "false:untouched"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(expand(c.text, c.width), c.expect) << c.text;
+}
+
+TEST(TextTables, WideTextIsUtf16le) {
+  EXPECT_EQ(expand(utf16("a\tb\r\n\tc"), 4, true), utf16("a    b\r\n    c"));
+  EXPECT_EQ(expand(utf16("ab") + "x", 4, true), "false:untouched");
+  // Without allow_wide the same bytes are expanded as narrow text.
+  EXPECT_EQ(expand(std::string("a\t\0", 3), 4, false), std::string("a    \0", 6));
+  std::string out;
+  const std::string odd = utf16("\tq") + "Z";
+  ASSERT_TRUE(expand_tabs_wide(reinterpret_cast<const byte*>(odd.data()), 5, 4, out));
+  EXPECT_EQ(out, utf16("    q") + "Z");
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(TextTables, ExpandFileToFileAndInPlace) {
+  const std::string dir = quor_test::scratch_dir();
+  const std::string in = dir + "/tabs.txt", out = dir + "/tabs.out", plain = dir + "/plain.txt";
+  std::ofstream(in, std::ios::binary) << "a\tb\n\tc\n";
+  std::ofstream(plain, std::ios::binary) << "no tabs\n";
+  std::ofstream(out, std::ios::binary) << "old content that must go";
+
+  ASSERT_TRUE(expand_tabs_in_file(in.c_str(), out.c_str(), 4, false));
+  EXPECT_EQ(slurp(out), "a    b\n    c\n");
+  EXPECT_EQ(slurp(in), "a\tb\n\tc\n");
+  // Without a tab the output is the input unchanged.
+  ASSERT_TRUE(expand_tabs_in_file(plain.c_str(), out.c_str(), 4, false));
+  EXPECT_EQ(slurp(out), "no tabs\n");
+  // Output and input the same file.
+  ASSERT_TRUE(expand_tabs_in_file(in.c_str(), in.c_str(), 2, false));
+  EXPECT_EQ(slurp(in), "a  b\n  c\n");
+  // An output that cannot be written leaves everything as it was.
+  EXPECT_FALSE(expand_tabs_in_file(in.c_str(), (dir + "/missing-dir/x").c_str(), 4, false));
+  EXPECT_FALSE(expand_tabs_in_file((dir + "/absent").c_str(), out.c_str(), 4, false));
+  EXPECT_EQ(slurp(out), "no tabs\n");
+}
+
+}  // namespace

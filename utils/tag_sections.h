@@ -1,0 +1,30 @@
+#pragma once
+// Sections from an opening tag to its closing tag, and every occurrence of
+// a string, cut out of a buffer or a file. Tag names match without regard
+// to case ("<" name opens, "</" name ">" closes); no comparison looks past
+// the end of the data. The file forms build the new content completely and
+// only then replace the file, so a failure leaves it as it was.
+#include <string>
+
+#include "utils/types.h"
+
+// In place; *length receives the new length (unchanged content when no
+// section was found). "/>" ends a section at nesting depth 0. False for a
+// null buffer, length or name, or a length of 0.
+bool remove_tag_sections(char* buffer, int* length, const char* tag);
+// Over UTF-16 code units (host order) with the length in bytes; sections
+// end only at their closing tag.
+bool remove_tag_sections_w(uint16* buffer, int* length, const wchar_t* tag);
+// The text between the first "<" tag ... ">" and the next "</" tag ">"
+// (case-sensitive), within the first `length` bytes.
+bool get_tag_text(const char* text, int length, const char* tag, std::string* out);
+// Every occurrence removed; *buffer must come from new[] and is replaced
+// by a new array when something was removed. False for an empty string.
+bool remove_string(char** buffer, int* length, const char* text, bool nocase);
+// Script sections removed from in_path, written to in_path (in_place), to
+// out_path, or with neither to standard output.
+bool remove_scripts_from_file(const char* in_path, const char* out_path, bool in_place);
+// A file starting with FF FE is treated as UTF-16LE. Written to out_path,
+// or back to in_path when out_path is null.
+bool remove_tag_sections_from_file(const char* in_path, const char* out_path, const char* tag);
+bool remove_string_from_file(const char* path, const char* text, bool nocase);

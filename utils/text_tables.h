@@ -1,0 +1,26 @@
+#pragma once
+// Aids for text tables: column widths kept row by row, and tab-separated
+// columns aligned with spaces, in memory or from file to file.
+#include <string>
+#include <vector>
+
+#include "utils/types.h"
+
+// Each cell widens its column to its byte length, capped at max_width;
+// new columns are appended; widths never shrink. False for an empty row.
+bool update_column_widths(std::vector<uint32>& widths, const std::vector<std::string>& row, uint32 max_width);
+// Every tab becomes spaces by the column rule (tab width 0 means 4); line
+// ends are CR LF when the text has any, else LF, else CR, and each line
+// counts its columns afresh. With allow_wide a text holding the bytes 09 00
+// is taken as UTF-16LE and handed to expand_tabs_wide. False (out
+// untouched) when the text holds no tab.
+bool expand_tabs(const byte* text, uint32 length, int tab_width, std::string& out, bool allow_wide);
+// The same over UTF-16LE code units: tabs, line ends and columns are
+// counted in units and each space is written as 20 00; an odd last byte is
+// copied as it stands.
+bool expand_tabs_wide(const byte* text, uint32 length, int tab_width, std::string& out);
+// Reads in_path whole and writes its expansion (or, without a tab, the
+// text unchanged) to out_path, which may be in_path itself. The output is
+// replaced only once the new text is complete; false, with out_path as it
+// was, when the input cannot be read or the output cannot be written.
+bool expand_tabs_in_file(const char* in_path, const char* out_path, int tab_width, bool allow_wide);
