@@ -118,9 +118,19 @@ bool operator!=(const time& a, const time& b);
 // DOS date and time of a FILETIME (UTC); false outside 1980-2037.
 bool filetime_to_dos(uint64 filetime, uint16& dos_date, uint16& dos_time);
 
+// A hexadecimal text of up to 16 digits: the last eight characters are the
+// low word, any before them the high word, each read as a 32-bit strtoul
+// reads base 16 (blanks, sign and "0x" accepted, saturating at 2^32 - 1).
+uint64 parse_hex64(std::string text);
+
 }  // namespace zq
 
+#include "time/guid_time.h"
 #include "time/macb.h"
+#include "time/ntp.h"
+#include "time/packed_times.h"
+#include "time/text_forms.h"
 #include "time/time_format.h"
+#include "time/time_hits.h"
 #include "time/time_scan.h"
 #include "time/time_text.h"

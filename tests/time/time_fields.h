@@ -2,6 +2,7 @@
 // Shared by the time tests: FILETIME constants, calendar fields as a `tm`,
 // and any broken-down time as one comparable text.
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -38,5 +39,28 @@ inline std::string fields_of(const zq::time& t) { return fields_of(t.m_st); }
 inline std::string fields_of(const tm& t) {
   return ymdhms(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
 }
+
+// Sets the host's zone for its lifetime and restores the one before, so
+// that any use of the host's zone shows in the texts under test.
+class scoped_tz {
+ public:
+  explicit scoped_tz(const char* zone) {
+    const char* tz = std::getenv("TZ");
+    had_tz_ = tz != nullptr;
+    old_tz_ = tz ? tz : "";
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~scoped_tz() {
+    had_tz_ ? setenv("TZ", old_tz_.c_str(), 1) : unsetenv("TZ");
+    tzset();
+  }
+  scoped_tz(const scoped_tz&) = delete;
+  scoped_tz& operator=(const scoped_tz&) = delete;
+
+ private:
+  bool had_tz_ = false;
+  std::string old_tz_;
+};
 
 }  // namespace time_test

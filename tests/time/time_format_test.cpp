@@ -19,19 +19,7 @@ uint64 ft(uint64 unix_seconds, uint64 ticks = 0) { return kEpoch + unix_seconds 
 // the host's zone shows up in the texts.
 class TimeFormat : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* tz = std::getenv("TZ");
-    had_tz_ = tz != nullptr;
-    old_tz_ = tz ? tz : "";
-    setenv("TZ", "America/St_Johns", 1);
-    tzset();
-  }
-  void TearDown() override {
-    had_tz_ ? setenv("TZ", old_tz_.c_str(), 1) : unsetenv("TZ");
-    tzset();
-  }
-  bool had_tz_ = false;
-  std::string old_tz_;
+  scoped_tz zone_{"America/St_Johns"};
 };
 
 std::string streamed(const zq::time& t) {

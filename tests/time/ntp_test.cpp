@@ -1,0 +1,223 @@
+// NTP timestamps: conversions, exact arithmetic checked against 128-bit
+// integers on random values, field edits, the clock and the reports.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ctime>
+#include <random>
+#include <sstream>
+
+#include "tests/time/time_fields.h"
+#include "time/zq_time.h"
+
+using namespace time_test;
+
+namespace {
+
+typedef unsigned __int128 u128;
+typedef __int128 i128;
+
+constexpr uint64 kNtpEpoch = 94354848000000000ULL;
+constexpr uint32 kUnixInNtp = 2208988800u;
+
+zq::ntp_signed signed_of(uint64 magnitude, bool negative) {
+  zq::ntp_signed v(zq::make_ntp(static_cast<uint32>(magnitude >> 32), static_cast<uint32>(magnitude)));
+  v.negative = negative ? 1 : 0;
+  return v;
+}
+
+i128 value_of(const zq::ntp_signed& v) {
+  const i128 m = (static_cast<i128>(zq::ntp_seconds(v.value)) << 32) | zq::ntp_fraction(v.value);
+  return v.negative ? -m : m;
+}
+
+zq::_windows_systemtime fields(int year, int month, int day, int h, int m, int s, int ms) {
+  zq::_windows_systemtime st;
+  st.wYear = static_cast<uint16>(year);
+  st.wMonth = static_cast<uint16>(month);
+  st.wDay = static_cast<uint16>(day);
+  st.wHour = static_cast<uint16>(h);
+  st.wMinute = static_cast<uint16>(m);
+  st.wSecond = static_cast<uint16>(s);
+  st.wMilliseconds = static_cast<uint16>(ms);
+  return st;
+}
+
+}  // namespace
+
+TEST(Ntp, KnownConversions) {
+  // The record holds the wire's bytes.
+  const zq::ntp_timestamp wire = zq::make_ntp(0x01020304u, 0xA0B0C0D0u);
+  byte raw[8];
+  std::memcpy(raw, &wire, 8);
+  EXPECT_EQ(std::vector<byte>(raw, raw + 8), (std::vector<byte>{1, 2, 3, 4, 0xA0, 0xB0, 0xC0, 0xD0}));
+  struct Case {
+    uint64 filetime;
+    bool ok;
+    uint32 seconds, fraction;
+  } cases[] = {
+      {kNtpEpoch, true, 0, 0},
+      {116444736005000000ULL, true, kUnixInNtp, 0x80000000u},
+      {kEpoch + kSecond + 2500000, true, kUnixInNtp + 1, 0x40000000u},
+      {0x8000000000000000ULL, false, 0, 0},
+      {kNtpEpoch - 1, false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    zq::ntp_timestamp ts = zq::make_ntp(9, 9);
+    EXPECT_EQ(zq::filetime_to_ntp(c.filetime, ts), c.ok) << c.filetime;
+    EXPECT_EQ(zq::ntp_seconds(ts), c.seconds) << c.filetime;
+    EXPECT_EQ(zq::ntp_fraction(ts), c.fraction) << c.filetime;
+    if (!c.ok) continue;
+    uint64 back = 0;
+    EXPECT_TRUE(zq::ntp_to_filetime(ts, back));
+    EXPECT_EQ(back, c.filetime);
+  }
+  systemtime_ex st;
+  EXPECT_TRUE(zq::ntp_to_systemtime(zq::make_ntp(kUnixInNtp + 86400, 0x80000000u), st));
+  EXPECT_EQ(fields_of(st), "1970-01-02 00:00:00");
+  EXPECT_EQ(st.wMilliseconds, 500);
+
+  EXPECT_DOUBLE_EQ(zq::ntp_difference_seconds(zq::make_ntp(10, 0x80000000u), zq::make_ntp(12, 0)), 1.5);
+  EXPECT_DOUBLE_EQ(zq::ntp_difference_seconds(zq::make_ntp(12, 0), zq::make_ntp(10, 0x80000000u)), 1.5);
+}
+
+TEST(Ntp, ConversionsAgreeWith128BitArithmetic) {
+  std::mt19937_64 rng(108);
+  const uint64 era_end = kNtpEpoch + (1ULL << 32) * kSecond;
+  for (int i = 0; i < 20000; ++i) {
+    const uint64 ft = kNtpEpoch + rng() % (0x7FFFFFFFFFFFFFFFULL - kNtpEpoch);
+    zq::ntp_timestamp ts;
+    ASSERT_TRUE(zq::filetime_to_ntp(ft, ts));
+    const uint64 d = ft - kNtpEpoch;
+    EXPECT_EQ(zq::ntp_seconds(ts), static_cast<uint32>(d / kSecond));
+    // The exact fraction, of which the conversion keeps all but the low
+    // four bits.
+    const uint64 exact = static_cast<uint64>((static_cast<u128>(d % kSecond) << 32) / kSecond);
+    ASSERT_LE(zq::ntp_fraction(ts), exact);
+    EXPECT_LT(exact - zq::ntp_fraction(ts), 16u);
+    uint64 back = 0;
+    zq::ntp_to_filetime(ts, back);
+    if (ft < era_end) {
+      // Within the era the FILETIME comes back, at most one tick early.
+      EXPECT_LE(back, ft);
+      EXPECT_LE(ft - back, 1u) << ft;
+    }
+    const uint32 s = static_cast<uint32>(rng()), f = static_cast<uint32>(rng());
+    zq::ntp_to_filetime(zq::make_ntp(s, f), back);
+    const u128 want = static_cast<u128>(s) * kSecond + kNtpEpoch + (static_cast<u128>(f) * kSecond >> 32);
+    EXPECT_LE(static_cast<uint64>(want) - back + 1, 2u) << s << "." << f;
+  }
+}
+
+TEST(Ntp, SignedArithmeticAgreesWith128BitArithmetic) {
+  std::mt19937_64 rng(2108);
+  for (int i = 0; i < 50000; ++i) {
+    // Magnitudes below 2^62 so that no sum leaves the 32-bit seconds; small
+    // ones and equal ones often, so borrows and zero results are common.
+    const int bits = 1 + static_cast<int>(rng() % 62);
+    const uint64 ma = rng() >> (64 - bits);
+    const uint64 mb = (rng() % 4 == 0) ? ma : rng() >> (64 - bits);
+    const zq::ntp_signed a = signed_of(ma, rng() & 1);
+    const zq::ntp_signed b = signed_of(mb, rng() & 1);
+    const i128 va = value_of(a), vb = value_of(b);
+
+    const zq::ntp_signed sum = zq::ntp_add(a, b);
+    const zq::ntp_signed diff = zq::ntp_subtract(a, b);
+    ASSERT_EQ(value_of(sum), va + vb) << ma << " " << mb;
+    ASSERT_EQ(value_of(diff), va - vb) << ma << " " << mb;
+    // Zero is never negative.
+    if (va - vb == 0) {
+      EXPECT_EQ(diff.negative, 0);
+    }
+    if (va + vb == 0) {
+      EXPECT_EQ(sum.negative, 0);
+    }
+    EXPECT_EQ(zq::ntp_less(a, b), va < vb);
+
+    const uint32 n = static_cast<uint32>(rng() >> (rng() % 64)) | 1u;
+    zq::ntp_timestamp q = a.value;
+    ASSERT_TRUE(zq::ntp_divide(q, n));
+    const uint64 s = zq::ntp_seconds(a.value), f = zq::ntp_fraction(a.value);
+    EXPECT_EQ(zq::ntp_seconds(q), s / n);
+    EXPECT_EQ(zq::ntp_fraction(q), static_cast<uint32>((static_cast<u128>(s % n) << 32 | f) / n));
+  }
+  // One second over two is half a second.
+  zq::ntp_signed half = signed_of(1ULL << 32, true);
+  ASSERT_TRUE(zq::ntp_divide(half, 2));
+  EXPECT_EQ(value_of(half), -static_cast<i128>(0x80000000u));
+  EXPECT_FALSE(zq::ntp_divide(half, 0));
+  EXPECT_EQ(value_of(half), -static_cast<i128>(0x80000000u));
+}
+
+TEST(Ntp, CalendarTimesAndTheClock) {
+  zq::ntp_timestamp ts;
+  zq::systemtime_to_ntp(fields(1970, 1, 1, 0, 0, 1, 500), ts);
+  EXPECT_EQ(zq::ntp_seconds(ts), 2208988801u);
+  EXPECT_EQ(zq::ntp_fraction(ts), 0x80000000u);
+  ts = zq::systemtime_to_ntp(fields(1970, 1, 1, 0, 0, 1, 1));
+  EXPECT_EQ(zq::ntp_seconds(ts), 2208988801u);
+  EXPECT_EQ(zq::ntp_fraction(ts), 4294960u);
+  // Fields that give no positive time give no timestamp.
+  EXPECT_FALSE(zq::systemtime_to_ntp(fields(1970, 1, 1, 0, 0, 0, 0), ts));
+  EXPECT_EQ(zq::ntp_seconds(ts), 0u);
+
+  const long64 before = std::time(nullptr);
+  const zq::ntp_timestamp now = zq::ntp_now();
+  const long64 after = std::time(nullptr);
+  EXPECT_EQ(zq::ntp_fraction(now), 0u);
+  EXPECT_GE(static_cast<long64>(zq::ntp_seconds(now)) - kUnixInNtp, before);
+  EXPECT_LE(static_cast<long64>(zq::ntp_seconds(now)) - kUnixInNtp, after);
+}
+
+TEST(Ntp, Reports) {
+  std::ostringstream os;
+  zq::write_ntp_time(os, zq::make_ntp(2208988800u, 0));
+  os << "|" << zq::make_ntp(2208988801u, 0x80000000u);
+  os << "|" << 255;
+  EXPECT_EQ(os.str(), "83aa7e80.00000000|83aa7e81.80000000 : [01/01/1970 00:00:01.500000000 UTC]|ff");
+
+  // The age of a timestamp 100 s away is the same on either side of now.
+  for (int tries = 0; tries < 3; ++tries) {
+    const zq::ntp_timestamp now = zq::ntp_now();
+    std::ostringstream at, ahead, behind;
+    zq::write_ntp_age(now, at);
+    zq::write_ntp_age(zq::make_ntp(zq::ntp_seconds(now) + 100, 0), ahead);
+    zq::write_ntp_age(zq::make_ntp(zq::ntp_seconds(now) - 100, 0), behind);
+    if (zq::ntp_seconds(zq::ntp_now()) != zq::ntp_seconds(now)) continue;  // the clock ticked
+    EXPECT_EQ(at.str(), "0 secs ");
+    EXPECT_EQ(ahead.str(), "100 secs ");
+    EXPECT_EQ(behind.str(), "100 secs ");
+    break;
+  }
+
+  zq::ntp_short s;
+  s.seconds = 1;
+  s.fraction = 32768;
+  std::ostringstream shorts;
+  shorts << s;
+  EXPECT_EQ(shorts.str(), "1.5 secs");
+}
+
+TEST(Ntp, FractionFillsAndBoundedCopies) {
+  struct Fill {
+    void (*set)(zq::ntp_timestamp&, uint32, uint32);
+    uint32 count, fill, fraction;
+  } fills[] = {
+      {zq::ntp_set_fraction_ms, 500, 0xAABBCC, 0x80AABBCCu},
+      {zq::ntp_set_fraction_ms, 1, 0xFFFFFFFF, 0x00FFFFFFu},
+      {zq::ntp_set_fraction_us, 500000, 0x1234, 0x80001234u},
+      {zq::ntp_set_fraction_ns, 250000000, 0xEF, 0x400000EFu},
+  };
+  for (const Fill& f : fills) {
+    zq::ntp_timestamp t = zq::make_ntp(7, 0);
+    f.set(t, f.count, f.fill);
+    EXPECT_EQ(zq::ntp_fraction(t), f.fraction) << f.count;
+    EXPECT_EQ(zq::ntp_seconds(t), 7u);
+  }
+  // A copy from a vector stops at its end.
+  zq::ntp_timestamp ts = zq::make_ntp(0, 0x11223344u);
+  EXPECT_EQ(zq::ntp_copy_field_tail(ts, zq::ntp_field_fraction, 2, {9, 8}, 1), 1);
+  EXPECT_EQ(zq::ntp_fraction(ts), 0x11220844u);
+  EXPECT_EQ(zq::ntp_copy_field_tail(ts, zq::ntp_field_fraction, 2, {9, 8}, 2), 0);
+  EXPECT_EQ(zq::ntp_field_tail(ts, zq::ntp_field_fraction, 2, false), 0x08440000u);
+}
