@@ -300,7 +300,6 @@ int user_ctx::parse_cmdline(int argc, char** argv) {
   const int source = choose_source(*this, args);
   if (source != 0) return source;
 
-  filters_active = filter_deleted_files || !filter_ext.empty() || !filter_name.empty() ||
-                   filter_start_time != 0 || filter_stop_time != 0;
+  update_filtering();
   return 0;
 }

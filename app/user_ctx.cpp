@@ -144,3 +144,9 @@ void user_ctx::clear_copy_result() {
   std::memset(copy_digest, 0, sizeof copy_digest);
   copy_dest.clear();
 }
+
+bool user_ctx::update_filtering() {
+  filters_active = filter_deleted_files || !filter_ext.empty() || !filter_name.empty() || filter_start_time != 0 ||
+                   filter_stop_time != 0;
+  return filters_active;
+}

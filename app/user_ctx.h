@@ -34,6 +34,9 @@ class user_ctx {
   // update-sequence fixups from a volume.
   bool read_mft_entry(std::vector<byte>& out, ulong64 entry);
   void clear_copy_result();
+  // Sets filters_active when any record filter is given (deleted files,
+  // extension, name, or either end of the time window); returns it.
+  bool update_filtering();
 
   // Output format (at most one of the three is true after parsing).
   bool csv = false;

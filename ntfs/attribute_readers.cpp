@@ -9,15 +9,12 @@
 #include <vector>
 
 #include "disk/disk_handle.h"
-#include "ntfs/lznt1.h"
+#include "ntfs/attribute_pump.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
 #include "ntfs/zq_hex_view.h"
 
 namespace {
-
-// Largest single disk read while copying runs.
-const uint32 COPY_PIECE = 1u << 20;
 
 uint32 record_bound(const CNtfs& ntfs) {
   return ntfs.m_mft_record_alloc_size ? ntfs.m_mft_record_alloc_size : ntfs.m_mft_record_size;
@@ -26,126 +23,6 @@ uint32 record_bound(const CNtfs& ntfs) {
 bool engine_ready(const CNtfs& ntfs) { return ntfs.m_Validated && ntfs.get_disk_handle() && ntfs.m_cluster_size; }
 
 bool run_is_sparse(const run_record& r) { return r.is_sparse_lcn() || r.lcn_offset == 0; }
-
-// Copies bytes [offset, offset + length) of the data the runs describe into
-// `buf`; a hole reads as zeros. `copied` is what the runs held of the range.
-bool copy_run_range(const CNtfs& ntfs, const std::vector<run_record>& runs, ulong64 offset, ulong64 length,
-                    byte* buf, ulong64& copied) {
-  copied = 0;
-  const ulong64 cs = ntfs.m_cluster_size;
-  ulong64 run_start = 0;
-  for (const run_record& r : runs) {
-    if (copied == length) break;
-    const ulong64 run_bytes = static_cast<ulong64>(r.num_clusters) * cs;
-    const ulong64 run_end = run_start + run_bytes;
-    const ulong64 want = offset + copied;
-    if (want < run_end && want >= run_start) {
-      const ulong64 within = want - run_start;
-      ulong64 n = std::min(run_bytes - within, length - copied);
-      if (run_is_sparse(r)) {
-        std::memset(buf + copied, 0, static_cast<size_t>(n));
-        copied += n;
-      } else {
-        if (r.lcn > std::numeric_limits<ulong64>::max() / cs) return false;
-        ulong64 pos = r.lcn * cs + within;
-        while (n > 0) {
-          uint32 piece = static_cast<uint32>(std::min<ulong64>(n, COPY_PIECE));
-          uint32 got = piece;
-          if (!ntfs.read_volume(pos, buf + copied, got) || got != piece) return false;
-          copied += piece;
-          pos += piece;
-          n -= piece;
-        }
-      }
-    }
-    run_start = run_end;
-  }
-  return true;
-}
-
-// Writes the whole data of the runs (holes as zeros) to `out`, cut at `limit`
-// bytes; bytes at or past `zero_from` are written as zeros.
-bool stream_plain(const CNtfs& ntfs, const std::vector<run_record>& runs, ulong64 limit, ulong64 zero_from,
-                  std::ostream& out) {
-  std::vector<byte> piece(COPY_PIECE);
-  for (ulong64 done = 0; done < limit;) {
-    const ulong64 n = std::min<ulong64>(COPY_PIECE, limit - done);
-    ulong64 copied = 0;
-    if (!copy_run_range(ntfs, runs, done, n, piece.data(), copied)) return false;
-    if (copied == 0) break;
-    if (done + copied > zero_from) {
-      const ulong64 from = zero_from > done ? zero_from - done : 0;
-      std::memset(piece.data() + from, 0, static_cast<size_t>(copied - from));
-    }
-    out.write(reinterpret_cast<const char*>(piece.data()), static_cast<std::streamsize>(copied));
-    done += copied;
-    if (copied < n) break;
-  }
-  return static_cast<bool>(out);
-}
-
-// Writes compressed data unit by unit: a unit with all its clusters on disk
-// is stored plain, one without any is a hole, any other is LZNT1 chunks in
-// its leading clusters.
-bool stream_compressed(const CNtfs& ntfs, const std::vector<run_record>& runs, uint32 unit_clusters,
-                       ulong64 limit, std::ostream& out) {
-  const ulong64 cs = ntfs.m_cluster_size;
-  const ulong64 unit_bytes = cs * unit_clusters;
-  if (unit_clusters == 0 || unit_bytes > (1u << 24)) return false;
-  std::vector<byte> packed(static_cast<size_t>(unit_bytes));
-  std::vector<byte> plain(static_cast<size_t>(unit_bytes));
-  // Cursor over the runs, cluster by cluster.
-  size_t run = 0;
-  ulong64 in_run = 0;
-  for (ulong64 done = 0; done < limit;) {
-    uint32 on_disk = 0;
-    bool hole_seen = false;
-    bool contiguous_prefix = true;
-    for (uint32 c = 0; c < unit_clusters; ++c) {
-      while (run < runs.size() && in_run >= runs[run].num_clusters) {
-        ++run;
-        in_run = 0;
-      }
-      const bool sparse = run >= runs.size() || run_is_sparse(runs[run]);
-      if (sparse) {
-        hole_seen = true;
-      } else {
-        if (hole_seen) contiguous_prefix = false;
-        uint32 got = static_cast<uint32>(cs);
-        if (!ntfs.read_volume((runs[run].lcn + in_run) * cs, packed.data() + on_disk * cs, got) || got != cs)
-          return false;
-        ++on_disk;
-      }
-      if (run < runs.size()) ++in_run;
-    }
-    const byte* unit = nullptr;
-    if (on_disk == unit_clusters) {
-      unit = packed.data();
-    } else if (on_disk == 0) {
-      std::fill(plain.begin(), plain.end(), 0);
-      unit = plain.data();
-    } else {
-      if (!contiguous_prefix) return false;
-      if (!lznt1_decompress_unit(packed.data(), static_cast<uint32>(on_disk * cs), plain.data(),
-                                 static_cast<uint32>(unit_bytes)))
-        return false;
-      unit = plain.data();
-    }
-    const ulong64 n = std::min(unit_bytes, limit - done);
-    out.write(reinterpret_cast<const char*>(unit), static_cast<std::streamsize>(n));
-    done += n;
-    if (run >= runs.size() && done < limit) {
-      // The runs ended: what is left of the data is a hole.
-      std::fill(plain.begin(), plain.end(), 0);
-      while (done < limit) {
-        const ulong64 z = std::min(unit_bytes, limit - done);
-        out.write(reinterpret_cast<const char*>(plain.data()), static_cast<std::streamsize>(z));
-        done += z;
-      }
-    }
-  }
-  return static_cast<bool>(out);
-}
 
 ulong64 runs_bytes(const CNtfs& ntfs, const std::vector<run_record>& runs) {
   ulong64 clusters = 0;
@@ -307,14 +184,15 @@ bool CNtfs::write_attribute_value(const byte* record, uint32 type, std::ostream&
     if (list.empty()) record_list(*this, record, list);
     if (!list.empty() && !append_listed_pieces(*this, list, type, runs)) return false;
   }
-  const ulong64 all = runs_bytes(*this, runs);
-  if (raw) return stream_plain(*this, runs, all, all, out);
-  const ulong64 data_size = load_u64(attr, AH_DATA_SIZE);
-  const ulong64 initialized = load_u64(attr, AH_INITIALIZED_SIZE);
+  attribute_layout layout;
+  if (!layout.set_run_records(runs)) return false;
+  ulong64 written = 0;
+  if (raw) return pump_attribute_to_stream(*this, layout, 0, PUMP_UNBOUNDED, out, written) == PUMP_END_OF_RUNS;
   const uint8 unit = attr[AH_COMPRESSION_UNIT];
-  if ((load_u16(attr, AH_FLAGS) & 1) && unit != 0 && unit < 16)
-    return stream_compressed(*this, runs, 1u << unit, data_size, out);
-  return stream_plain(*this, runs, data_size, initialized, out);
+  layout.data_size = load_u64(attr, AH_DATA_SIZE);
+  layout.initialized_size = std::min(load_u64(attr, AH_INITIALIZED_SIZE), layout.data_size);
+  layout.unit_clusters = (load_u16(attr, AH_FLAGS) & 1) && unit != 0 && unit < 16 ? 1u << unit : 0;
+  return pump_ok(pump_attribute_to_stream(*this, layout, 0, PUMP_UNBOUNDED, out, written));
 }
 
 bool CNtfs::read_run_records_data(const std::vector<run_record>& runs, byte* buf, int capacity) {
@@ -329,9 +207,11 @@ bool CNtfs::read_run_records_data(const std::vector<run_record>& runs, byte* buf
     return true;
   }
   if (!engine_ready(*this)) return false;
-  const ulong64 want = std::min<ulong64>(runs_bytes(*this, runs), static_cast<ulong64>(capacity));
+  attribute_layout layout;
+  if (!layout.set_run_records(runs)) return false;
+  const ulong64 want = std::min<ulong64>(layout.mapped_bytes(m_cluster_size), static_cast<ulong64>(capacity));
   ulong64 copied = 0;
-  return copy_run_range(*this, runs, 0, want, buf, copied) && copied == want;
+  return pump_ok(pump_attribute_to_buffer(*this, layout, 0, want, buf, copied));
 }
 
 bool CNtfs::read_run_records_range(const std::vector<run_record>& runs, uint32 offset, int length, byte* buf,
@@ -351,8 +231,12 @@ bool CNtfs::read_run_records_range(const std::vector<run_record>& runs, uint32 o
     size = 0;
     return true;
   }
+  attribute_layout layout;
+  if (!layout.set_run_records(runs)) return false;
+  // The runs ending inside the range is no failure: `size` tells how far they went.
   ulong64 copied = 0;
-  if (!copy_run_range(*this, runs, offset, static_cast<ulong64>(length), buf, copied)) return false;
+  const pump_status s = pump_attribute_to_buffer(*this, layout, offset, static_cast<ulong64>(length), buf, copied);
+  if (s != PUMP_DONE && s != PUMP_END_OF_RUNS) return false;
   size = static_cast<int>(copied);
   return true;
 }
@@ -366,34 +250,20 @@ void CNtfs::write_run_records_data(const std::vector<run_record>& runs, std::ost
     return;
   }
   if (!engine_ready(*this)) return;
-  const ulong64 all = runs_bytes(*this, runs);
-  if (decompress)
-    stream_compressed(*this, runs, 16, all, out);
-  else
-    stream_plain(*this, runs, all, all, out);
+  attribute_layout layout;
+  if (!layout.set_run_records(runs)) return;
+  // Decompression here assumes the 16-cluster unit every NTFS volume uses.
+  if (decompress) layout.unit_clusters = 16;
+  ulong64 written = 0;
+  pump_attribute_to_stream(*this, layout, 0, PUMP_UNBOUNDED, out, written);
 }
 
 bool CNtfs::read_range_by_lcn_list(const lcn_run_list& list, ulong64 offset, byte* buf, int& size) {
   if (!engine_ready(*this) || !buf || size <= 0) return false;
-  const ulong64 cs = m_cluster_size;
-  const ulong64 end = offset + static_cast<ulong64>(size);
-  std::vector<byte> cluster(static_cast<size_t>(cs));
-  ulong64 done = 0;
-  for (ulong64 vcn = offset / cs; vcn * cs < end; ++vcn) {
-    if (vcn >= list.size()) return false;
-    const ulong64 from = vcn == offset / cs ? offset % cs : 0;
-    const ulong64 to = std::min(cs, end - vcn * cs);
-    const lcn_run_entry& e = list[static_cast<size_t>(vcn)];
-    if (e.m_bSparse) {
-      std::memset(buf + done, 0, static_cast<size_t>(to - from));
-    } else {
-      uint32 got = static_cast<uint32>(cs);
-      if (!read_volume(e.lcn * cs, cluster.data(), got) || got != cs) return false;
-      std::memcpy(buf + done, cluster.data() + from, static_cast<size_t>(to - from));
-    }
-    done += to - from;
-  }
-  return true;
+  attribute_layout layout;
+  if (!layout.set_cluster_list(list)) return false;
+  ulong64 copied = 0;
+  return pump_ok(pump_attribute_to_buffer(*this, layout, offset, static_cast<ulong64>(size), buf, copied));
 }
 
 void CNtfs::dump_runs_with_sample(const std::vector<run_record>& runs, std::ostream& out) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ntfs/attribute_pump.h"
 #include "ntfs/index_record.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs_structs.h"
@@ -60,24 +61,12 @@ bool read_nonresident(const CNtfs& ntfs, const byte* attr, uint32 length, uint64
   if (!fits(length, AH_ALLOCATED_SIZE, 16)) return false;
   const uint64 data_size = load_u64(attr, AH_DATA_SIZE);
   if (data_size == 0 || data_size > limit || !ntfs.m_disk || ntfs.m_cluster_size == 0) return false;
-  std::vector<run_record> records;
-  std::vector<data_run> runs;
-  if (!decode_attribute_runs(attr, length, records)) return false;
-  run_records_to_data_runs(records, runs);
+  attribute_layout layout;
+  if (!layout.set_attribute(attr, length)) return false;
   out.assign(static_cast<size_t>(data_size), 0);
-  const uint64 cs = ntfs.m_cluster_size;
-  for (const data_run& r : runs) {
-    if (r.sparse) continue;
-    if (r.vcn > data_size / cs) continue;
-    const uint64 start = r.vcn * cs;
-    if (start >= data_size) continue;
-    if (r.lcn > ntfs.m_total_clusters || r.num_clusters > ntfs.m_total_clusters - r.lcn) return false;
-    uint32 piece = static_cast<uint32>(std::min<uint64>(static_cast<uint64>(r.num_clusters) * cs, data_size - start));
-    const uint32 wanted = piece;
-    if (!ntfs.read_volume(r.lcn * cs, out.data() + start, piece) || piece != wanted)
-      return false;
-  }
-  return true;
+  uint64 got = 0;
+  const pump_status s = pump_attribute_to_buffer(ntfs, layout, 0, data_size, out.data(), got);
+  return s == PUMP_DONE || s == PUMP_END_OF_RUNS;
 }
 
 // Takes the $I30 attributes of one record into `out`.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "ntfs/attribute_pump.h"
 #include "ntfs/mft_record.h"
 #include "utils/byte_order.h"
 
@@ -13,8 +14,6 @@ namespace {
 // is taken for damage rather than a directory (100,000 long names take about
 // 60 MiB).
 const uint64 k_max_allocation_bytes = 1ULL << 30;
-// Reads of a run are split into pieces of this size.
-const uint32 k_read_piece = 1U << 20;
 
 }  // namespace
 
@@ -55,24 +54,19 @@ bool CNtfs::read_index_allocation(std::vector<byte>& out, const std::vector<data
   if (total == 0 || total > k_max_allocation_bytes) return false;
 
   out.assign(static_cast<size_t>(total), 0);
+  // Run by run, so a VCN no run maps stays zero and the records after it keep
+  // their offsets.
   for (const data_run& r : ordered) {
     if (r.sparse || r.num_clusters == 0) continue;
     const uint64 start = r.vcn * cs;
     if (start >= total) break;
-    if (r.lcn > m_total_clusters || r.num_clusters > m_total_clusters - r.lcn) {
+    attribute_layout layout;
+    layout.runs.assign(1, r);
+    const uint64 length = std::min<uint64>(static_cast<uint64>(r.num_clusters) * cs, total - start);
+    uint64 got = 0;
+    if (!pump_ok(pump_attribute_to_buffer(*this, layout, start, length, out.data() + start, got))) {
       out.clear();
       return false;
-    }
-    const uint64 length = std::min<uint64>(static_cast<uint64>(r.num_clusters) * cs, total - start);
-    for (uint64 done = 0; done < length;) {
-      uint32 piece = static_cast<uint32>(std::min<uint64>(k_read_piece, length - done));
-      const uint32 wanted = piece;
-      if (!read_volume(r.lcn * cs + done, out.data() + start + done, piece) ||
-          piece != wanted) {
-        out.clear();
-        return false;
-      }
-      done += piece;
     }
   }
 

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "disk/disk_handle.h"
+#include "ntfs/attribute_pump.h"
 #include "ntfs/mft_record.h"
 #include "utils/file_handle.h"
 #include "utils/utf_convert.h"
@@ -315,30 +316,18 @@ bool CNtfs::read_attribute_list_value(const byte* attr, uint32 attr_length, std:
     out.assign(value.data, value.data + value.size);
     return true;
   }
-  byte_view pairs;
-  std::vector<run_record> runs;
-  if (!mapping_pairs(attr, attr_length, pairs) ||
-      !decode_mapping_pairs_bounded(pairs.data, pairs.size, runs, ATTR_ATTRIBUTE_LIST, true))
-    return false;
+  attribute_layout layout;
+  if (!layout.set_attribute(attr, attr_length)) return false;
   // A list names at most one entry per attribute of the file: 256 KiB is far
   // beyond any real one, and keeps a corrupt size from sizing an allocation.
-  const ulong64 length = load_u64(attr, AH_DATA_SIZE);
+  const ulong64 length = layout.data_size;
   if (length > (256u << 10) || m_cluster_size == 0) return false;
   out.assign(static_cast<size_t>(length), 0);
   ulong64 done = 0;
-  for (const run_record& run : runs) {
-    for (uint32 c = 0; c < run.num_clusters && done < length; ++c) {
-      const uint32 want = static_cast<uint32>(std::min<ulong64>(m_cluster_size, length - done));
-      if (!run.is_sparse_lcn()) {
-        uint32 got = want;
-        if (run.lcn > (~0ULL - c) / m_cluster_size || !read_volume((run.lcn + c) * m_cluster_size, out.data() + done, got) ||
-            got != want) {
-          out.clear();
-          return false;
-        }
-      }
-      done += want;
-    }
+  const pump_status s = pump_attribute_to_buffer(*this, layout, 0, length, out.data(), done);
+  if (s != PUMP_DONE && s != PUMP_END_OF_RUNS) {
+    out.clear();
+    return false;
   }
   if (done != length) out.resize(static_cast<size_t>(done));
   return true;
@@ -462,6 +451,8 @@ bool open_ntfs_mft_file(const char* path, CNtfs*& out) {
       // Records are placed at N x 1024 in the file: only that size is sound.
       ok = engine->m_mft_record_alloc_size == engine->m_mft_record_size;
     }
+    // Record 0 is fixed up like every record read from the file after it.
+    if (ok) ok = apply_update_sequence(engine->m_mft_record0, engine->m_mft_record_size) != RECORD_FIXUP_INVALID;
     if (ok) ok = engine->parse_file_record(engine->m_mft_record0, engine->m_mft_stats);
     if (!ok) {
       delete engine;

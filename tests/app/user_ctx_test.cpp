@@ -93,4 +93,23 @@ TEST(UserCtx, AdoptsOnlyValidatedEnginesAndFreesOnlyOwnedOnes) {
   EXPECT_FALSE(refused.is_open);
 }
 
+TEST(UserCtx, FilteringIsOnWhenAnyRecordFilterIsGiven) {
+  const struct {
+    void (*set)(user_ctx&);
+    bool on;
+  } cases[] = {{[](user_ctx&) {}, false},
+               {[](user_ctx& c) { c.filter_deleted_files = true; }, true},
+               {[](user_ctx& c) { c.filter_ext = L"txt"; }, true},
+               {[](user_ctx& c) { c.filter_name = L"a"; }, true},
+               {[](user_ctx& c) { c.filter_start_time = 1; }, true},
+               {[](user_ctx& c) { c.filter_stop_time = 1; }, true}};
+  for (const auto& c : cases) {
+    user_ctx ctx;
+    ctx.filters_active = !c.on;  // the old value must not survive
+    c.set(ctx);
+    EXPECT_EQ(ctx.update_filtering(), c.on);
+    EXPECT_EQ(ctx.filters_active, c.on);
+  }
+}
+
 }  // namespace

@@ -1,0 +1,296 @@
+// Attribute data through runs as the engine's members offer it, the $DATA
+// locators, record and cluster write-back (only on copies the test makes),
+// and the attribute searches by name.
+#include "ntfs/attribute_data.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "ntfs/mft_record.h"
+#include "ntfs/ntfs.h"
+#include "ntfs/volume_io.h"
+#include "tests/ntfs/mft_record_builder.h"
+#include "tests/support/fixture.h"
+#include "tests/support/listing.h"
+
+namespace {
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string copy_image(const std::string& fixture, const std::string& name) {
+  const std::string from = quor_test::fixture(fixture);
+  if (from.empty()) return "";
+  const std::string to = quor_test::scratch_dir() + "/" + name;
+  std::ofstream(to, std::ios::binary) << read_file(from);
+  return to;
+}
+
+std::unique_ptr<CNtfs> open(const std::string& img, bool writable) {
+  CNtfs* e = nullptr;
+  if (img.empty() || !open_ntfs_image(img.c_str(), 0, e, writable, false)) return nullptr;
+  return std::unique_ptr<CNtfs>(e);
+}
+
+ulong64 listed_inode(const std::string& path) {
+  for (const quor_test::listing_entry& e : quor_test::read_listing("default"))
+    if (e.path == path) return e.inode;
+  return 0;
+}
+
+byte pattern(ulong64 o, uint32 seed) { return static_cast<byte>((o * 7 + seed) % 251); }
+
+TEST(AttributeData, RangesThroughTheRunsOfEveryPlainFile) {
+  auto engine = open(quor_test::fixture("default.img"), false);
+  ASSERT_TRUE(engine);
+  const ulong64 cs = engine->m_cluster_size;
+  const struct {
+    const char* path;
+    uint32 seed;
+    ulong64 size;
+  } files[] = {{"/nonres.bin", 2, 204800}, {"/frag/a.bin", 3, 65536}, {"/frag/b.bin", 4, 65536}};
+  for (const auto& f : files) {
+    std::vector<data_run> runs;
+    byte* resident = nullptr;
+    uint32 resident_size = 0;
+    ASSERT_TRUE(engine->find_data_runs(listed_inode(f.path), runs, resident, resident_size, true)) << f.path;
+    EXPECT_EQ(resident, nullptr);
+    // Within one cluster, across cluster (and, fragmented, run) ends, and
+    // past the last mapped VCN, where the bytes that map are delivered.
+    const struct {
+      ulong64 offset;
+      int size;
+      int expect;
+    } ranges[] = {{10, 100, 100}, {cs - 3, 7, 7}, {3 * cs + 1, static_cast<int>(2 * cs), static_cast<int>(2 * cs)},
+                  {f.size - 10, 4000, static_cast<int>(cs > 10 ? 10 : 0)}};
+    for (const auto& r : ranges) {
+      std::vector<byte> buf(static_cast<size_t>(r.size), 0xEE);
+      int size = r.size;
+      ASSERT_TRUE(engine->read_attribute_data(runs, r.offset, buf.data(), size)) << f.path << " at " << r.offset;
+      ASSERT_EQ(size, r.expect) << f.path << " at " << r.offset;
+      for (int i = 0; i < size; ++i) ASSERT_EQ(buf[i], pattern(r.offset + i, f.seed)) << f.path << " byte " << i;
+    }
+    // Starting past the runs: nothing copied, false, size unchanged.
+    std::vector<byte> buf(16);
+    int size = 16;
+    EXPECT_FALSE(engine->read_attribute_data(runs, f.size + 8 * cs, buf.data(), size));
+    EXPECT_EQ(size, 16);
+  }
+  // The sparse file: a range over a hole is zeros.
+  std::vector<data_run> runs;
+  byte* resident = nullptr;
+  uint32 resident_size = 0;
+  ASSERT_TRUE(engine->find_data_runs(listed_inode("/sparse.bin"), runs, resident, resident_size, true));
+  std::vector<byte> buf(8192, 0xEE);
+  int size = 8192;
+  ASSERT_TRUE(engine->read_attribute_data(runs, 1048576 - 4096, buf.data(), size));
+  for (int i = 0; i < 8192; ++i) ASSERT_EQ(buf[i], i < 4096 ? 0 : pattern(1048576 - 4096 + i, 5)) << i;
+  // A resident $DATA comes back as the caller's copy of its value.
+  runs.clear();
+  ASSERT_TRUE(engine->find_data_runs(listed_inode("/small.txt"), runs, resident, resident_size, true));
+  ASSERT_EQ(resident_size, 300u);
+  EXPECT_EQ(resident[299], pattern(299, 1));
+  delete[] resident;
+  // Named streams: "alt" is found by its whole name only.
+  lcn_run_list list;
+  EXPECT_FALSE(engine->find_named_data_cluster_list(listed_inode("/streams.txt"), "al", list));
+  EXPECT_TRUE(engine->find_data_cluster_list(listed_inode("/nonres.bin"), list, true));
+  EXPECT_EQ(list.size(), 50u);
+}
+
+TEST(AttributeData, WritesInPlaceLandOnlyWhereTheRunsSay) {
+  if (!quor_test::have_program("ntfscat") || !quor_test::have_program("ntfsfix"))
+    GTEST_SKIP() << "ntfscat or ntfsfix not installed";
+  const std::string img = copy_image("default.img", "write-copy.img");
+  ASSERT_FALSE(img.empty());
+  // A read-only engine writes nothing.
+  {
+    auto ro = open(img, false);
+    ASSERT_TRUE(ro);
+    std::vector<byte> data(10, 1);
+    int size = 10;
+    EXPECT_FALSE(ro->write_attribute_data(listed_inode("/nonres.bin"), data.data(), size, 0));
+  }
+  const std::string before = read_file(img);
+  auto engine = open(img, true);
+  ASSERT_TRUE(engine);
+  // Into the hole at the start of the sparse file, and into compressed data:
+  // refused, the image unchanged.
+  std::vector<byte> data(10000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<byte>(i * 13 + 5);
+  int size = 100;
+  EXPECT_FALSE(engine->write_attribute_data(listed_inode("/sparse.bin"), data.data(), size, 4096));
+  size = 100;
+  EXPECT_FALSE(engine->write_attribute_data(listed_inode("/compressed/pattern.bin"), data.data(), size, 0));
+  // A write whose tail would reach a hole is refused whole.
+  size = 8192;
+  EXPECT_FALSE(engine->write_attribute_data(listed_inode("/sparse.bin"), data.data(), size, 4194304 + 4096));
+  size = 100;
+  EXPECT_FALSE(engine->write_attribute_data(listed_inode("/small.txt"), data.data(), size, 300));
+  std::vector<run_record> none;
+  size = 10;
+  EXPECT_FALSE(write_runs_data(engine.get(), none, data.data(), size, 0));
+  EXPECT_TRUE(read_file(img) == before);
+
+  // Across cluster ends of the fragmented file, and into a resident value.
+  size = static_cast<int>(data.size());
+  ASSERT_TRUE(engine->write_attribute_data(listed_inode("/frag/a.bin"), data.data(), size, 4000));
+  EXPECT_EQ(size, 10000);
+  size = 5;
+  ASSERT_TRUE(engine->write_attribute_data(listed_inode("/small.txt"), data.data(), size, 297));
+  EXPECT_EQ(size, 3);
+  engine.reset();
+  std::string out;
+  ASSERT_EQ(quor_test::run_command("ntfscat '" + img + "' /frag/a.bin", out), 0);
+  ASSERT_EQ(out.size(), 65536u);
+  for (ulong64 i = 0; i < out.size(); ++i) {
+    const byte want = i >= 4000 && i < 14000 ? data[i - 4000] : pattern(i, 3);
+    ASSERT_EQ(static_cast<byte>(out[i]), want) << "byte " << i;
+  }
+  ASSERT_EQ(quor_test::run_command("ntfscat '" + img + "' /small.txt", out), 0);
+  ASSERT_EQ(out.size(), 300u);
+  EXPECT_EQ(static_cast<byte>(out[296]), pattern(296, 1));
+  EXPECT_EQ(static_cast<byte>(out[297]), data[0]);
+  EXPECT_EQ(static_cast<byte>(out[299]), data[2]);
+  EXPECT_EQ(quor_test::run_command("ntfsfix -n '" + img + "' >/dev/null 2>&1", out), 0);
+}
+
+TEST(AttributeData, RecordWriteBackProtectsIn512ByteStridesOnEverySectorSize) {
+  const struct {
+    const char* fixture;
+    uint32 record;
+  } volumes[] = {{"default.img", 1024}, {"s4096.img", 4096}};
+  for (const auto& v : volumes) {
+    const std::string img = copy_image(v.fixture, std::string("record-") + v.fixture);
+    ASSERT_FALSE(img.empty()) << v.fixture;
+    auto engine = open(img, true);
+    ASSERT_TRUE(engine) << v.fixture;
+    byte* rec = nullptr;
+    ulong64 pos = 0;
+    int size = 0;
+    ASSERT_TRUE(engine->read_mft_record(5, rec, pos, size, true));
+    ASSERT_EQ(static_cast<uint32>(size), v.record);
+    const std::vector<byte> plain(rec, rec + size);
+    const uint16 check = load_u16(rec, load_u16(rec, FRH_USA_OFFSET));
+    // A length that does not match the array is refused, nothing written.
+    const std::string before = read_file(img);
+    uint32 wrong = v.record * 2;
+    std::vector<byte> big(wrong);
+    std::copy(plain.begin(), plain.end(), big.begin());
+    EXPECT_FALSE(engine->write_record(pos, big.data(), wrong, true)) << v.fixture;
+    EXPECT_TRUE(read_file(img) == before);
+    uint32 len = v.record;
+    ASSERT_TRUE(engine->write_record(pos, rec, len, true)) << v.fixture;
+    EXPECT_EQ(len, v.record);
+    const uint16 next = static_cast<uint16>(check + 1);
+    EXPECT_EQ(load_u16(rec, load_u16(rec, FRH_USA_OFFSET)), next);
+    for (uint32 i = 1; i <= v.record / 512; ++i) EXPECT_EQ(load_u16(rec, i * 512 - 2), next) << i;
+    delete[] rec;
+    engine.reset();
+    const std::string after = read_file(img);
+    ASSERT_GT(after.size(), pos + v.record);
+    EXPECT_EQ(load_u16(reinterpret_cast<const byte*>(after.data()) + pos, v.record - 2), next);
+    // Read back through a fresh engine: the same record, fixed up, not torn.
+    auto again = open(img, false);
+    ASSERT_TRUE(again);
+    std::vector<byte> back;
+    bool torn = true;
+    ASSERT_TRUE(again->read_mft_record_to_vector(back, torn, 5));
+    EXPECT_FALSE(torn);
+    for (uint32 i = 1; i <= v.record / 512; ++i)
+      EXPECT_EQ(load_u16(back.data(), i * 512 - 2), load_u16(plain.data(), i * 512 - 2)) << v.fixture << " " << i;
+  }
+}
+
+TEST(AttributeData, WholeClusterWritesAndTheStandAloneFixup) {
+  const std::string img = copy_image("default.img", "lcn-copy.img");
+  auto engine = open(img, true);
+  ASSERT_TRUE(engine);
+  std::vector<byte> half(engine->m_cluster_size / 2, 7);
+  int len = static_cast<int>(half.size());
+  EXPECT_FALSE(engine->write_lcn(100, half.data(), len));
+
+  test_records::record_builder b(4096);
+  b.resident(ATTR_STANDARD_INFORMATION, std::vector<byte>(48, 1));
+  std::vector<byte> plain = b.done();
+  for (uint32 i = 1; i <= 8; ++i) store_u16(&plain[i * 512 - 2], static_cast<uint16>(0x1000 + i));
+  std::vector<byte> rec = test_records::record_builder::protect(plain, 0x77);
+  ASSERT_NE(rec, plain);
+  // The sector tails come back; the array itself keeps the saved words.
+  std::vector<byte> want = plain;
+  std::copy(rec.begin() + 0x30, rec.begin() + 0x30 + 18, want.begin() + 0x30);
+  EXPECT_TRUE(fixup_file_record_512(reinterpret_cast<uint16*>(rec.data()), 4096));
+  EXPECT_EQ(rec, want);
+  EXPECT_FALSE(fixup_file_record_512(reinterpret_cast<uint16*>(rec.data()), 2048));
+  store_u16(&rec[FRH_USA_COUNT], 1);
+  const std::vector<byte> one = rec;
+  EXPECT_TRUE(fixup_file_record_512(reinterpret_cast<uint16*>(rec.data()), 4096));
+  EXPECT_EQ(rec, one);
+  std::memcpy(rec.data(), "INDX", 4);
+  EXPECT_FALSE(fixup_file_record_512(reinterpret_cast<uint16*>(rec.data()), 4096));
+}
+
+TEST(AttributeData, SearchesByNameCompareWholeNamesInsideTheRecord) {
+  test_records::record_builder b(1024);
+  b.resident(ATTR_STANDARD_INFORMATION, std::vector<byte>(48, 1));
+  const uint32 ab = b.resident(ATTR_DATA, std::vector<byte>(4, 2), u"ab");
+  const uint32 a = b.resident(ATTR_DATA, std::vector<byte>(4, 3), u"a");
+  const uint32 unnamed = b.resident(ATTR_DATA, std::vector<byte>(4, 4));
+  std::vector<byte> rec = b.done();
+  const uint32 first = load_u16(rec.data(), FRH_FIRST_ATTRIBUTE);
+  const struct {
+    std::vector<uint16> name;
+    bool found;
+    uint32 at;
+  } cases[] = {{{'a'}, true, a}, {{'a', 'b'}, true, ab}, {{'a', 'b', 0}, true, ab}, {{}, true, unnamed},
+               {{'b'}, false, 0}, {{'a', 'b', 'c'}, false, 0}};
+  for (const auto& c : cases) {
+    byte* cursor = rec.data() + first;
+    EXPECT_EQ(find_attribute_by_name_from(cursor, 1024 - first, ATTR_DATA, c.name), c.found) << c.name.size();
+    if (c.found) {
+      EXPECT_EQ(static_cast<uint32>(cursor - rec.data()), c.at);
+    }
+  }
+  // A walk bounded by the bytes given: the unnamed one lies past them.
+  byte* cursor = rec.data() + first;
+  EXPECT_FALSE(find_attribute_by_name_from(cursor, unnamed - first, ATTR_DATA, {}));
+  // A length that runs past the record ends the walk.
+  store_u32(&rec[ab + AH_LENGTH], 2000);
+  cursor = rec.data() + first;
+  EXPECT_FALSE(find_attribute_by_name_from(cursor, 1024 - first, ATTR_DATA, {'a'}));
+
+  // $ATTRIBUTE_LIST entries: type, length, name length and offset, name.
+  std::vector<byte> list(3 * 32, 0);
+  const char16_t* names[] = {u"ab", u"a", u""};
+  for (int i = 0; i < 3; ++i) {
+    byte* e = &list[32 * i];
+    store_u32(e, ATTR_DATA);
+    store_u16(e + 4, 32);
+    e[6] = static_cast<byte>(std::char_traits<char16_t>::length(names[i]));
+    e[7] = 26;
+    for (int k = 0; k < e[6]; ++k) store_u16(e + 26 + 2 * k, names[i][k]);
+  }
+  const struct {
+    std::vector<uint16> name;
+    int remaining;
+    int entry;
+  } lists[] = {{{'a'}, 96, 1}, {{'a', 'b'}, 96, 0}, {{}, 96, 2}, {{'a'}, 40, -1}, {{'z'}, 96, -1}};
+  for (const auto& c : lists) {
+    byte* at = list.data();
+    int remaining = c.remaining;
+    const bool found = find_attribute_list_entry_by_name(at, remaining, ATTR_DATA, c.name);
+    EXPECT_EQ(found, c.entry >= 0) << c.name.size() << " " << c.remaining;
+    if (found) {
+      EXPECT_EQ(at - list.data(), 32 * c.entry);
+    }
+  }
+}
+
+}  // namespace

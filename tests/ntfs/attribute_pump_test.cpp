@@ -1,0 +1,173 @@
+// The data pump against icat on every kind of non-resident file of the kit:
+// whole reads, odd ranges across cluster, run and compression-unit ends, and
+// the pump's stops (end of runs, failed and short reads, a refusing sink).
+#include "ntfs/attribute_pump.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+
+#include "ntfs/mft_record.h"
+#include "ntfs/ntfs.h"
+#include "tests/support/fixture.h"
+#include "tests/support/listing.h"
+
+namespace {
+
+struct opened {
+  std::unique_ptr<CNtfs> engine;
+  std::string image;
+};
+
+opened open_image(const std::string& img) {
+  opened o;
+  o.image = img;
+  CNtfs* e = nullptr;
+  if (!img.empty() && open_ntfs_image(img.c_str(), 0, e, false, false)) o.engine.reset(e);
+  return o;
+}
+
+ulong64 listed_inode(const std::string& path) {
+  for (const quor_test::listing_entry& e : quor_test::read_listing("default"))
+    if (e.path == path) return e.inode;
+  return 0;
+}
+
+// The unnamed $DATA of an entry as a pump layout.
+bool data_layout(CNtfs& engine, ulong64 inode, attribute_layout& layout) {
+  std::vector<byte> rec;
+  bool torn = false;
+  const byte* attr = nullptr;
+  return engine.read_mft_record_to_vector(rec, torn, inode) &&
+         find_attribute_by_name(rec.data(), static_cast<uint32>(rec.size()), ATTR_DATA, attr, nullptr, 0) &&
+         layout.set_attribute(attr, load_u32(attr, AH_LENGTH));
+}
+
+std::string icat(const std::string& img, ulong64 inode) {
+  std::string out;
+  if (quor_test::run_command("icat '" + img + "' " + std::to_string(inode), out) != 0) out.clear();
+  return out;
+}
+
+std::string as_text(const std::vector<byte>& v) { return std::string(v.begin(), v.end()); }
+
+const char* const kFiles[] = {"/nonres.bin", "/frag/a.bin", "/frag/b.bin", "/sparse.bin", "/compressed/pattern.bin",
+                              "/compressed/longer.bin"};
+
+TEST(AttributePump, EveryKindOfFileReadsAsIcatDoes) {
+  if (!quor_test::have_program("icat")) GTEST_SKIP() << "icat not installed";
+  opened o = open_image(quor_test::fixture("default.img"));
+  ASSERT_TRUE(o.engine);
+  for (const char* path : kFiles) {
+    const ulong64 inode = listed_inode(path);
+    attribute_layout layout;
+    ASSERT_TRUE(data_layout(*o.engine, inode, layout)) << path;
+    const std::string want = icat(o.image, inode);
+    ASSERT_FALSE(want.empty()) << path;
+    ASSERT_EQ(layout.data_size, want.size()) << path;
+    std::vector<byte> got(want.size());
+    ulong64 delivered = 0;
+    EXPECT_EQ(pump_attribute_to_buffer(*o.engine, layout, 0, got.size(), got.data(), delivered), PUMP_DONE) << path;
+    EXPECT_EQ(delivered, want.size()) << path;
+    EXPECT_TRUE(as_text(got) == want) << path;
+    // Ranges that start and end inside clusters and cross cluster, run and
+    // compression-unit ends, and one that runs past the data's end.
+    const struct {
+      ulong64 offset, length;
+    } ranges[] = {{1, 1}, {4095, 2}, {4093, 4099}, {8191, 12289}, {65533, 7}, {65535, 65538},
+                  {want.size() - 5, 5}, {want.size() - 3, 100}};
+    for (const auto& r : ranges) {
+      const ulong64 expect = std::min<ulong64>(r.length, want.size() - r.offset);
+      std::vector<byte> part(static_cast<size_t>(r.length), 0xEE);
+      EXPECT_EQ(pump_attribute_to_buffer(*o.engine, layout, r.offset, r.length, part.data(), delivered), PUMP_DONE);
+      ASSERT_EQ(delivered, expect) << path << " at " << r.offset;
+      EXPECT_TRUE(std::string(part.begin(), part.begin() + static_cast<long>(expect)) ==
+                  want.substr(static_cast<size_t>(r.offset), static_cast<size_t>(expect)))
+          << path << " at " << r.offset << " length " << r.length;
+    }
+  }
+}
+
+// The kit's pattern: byte o of a file written with `seed`.
+byte pattern(ulong64 o, uint32 seed) { return static_cast<byte>((o * 7 + seed) % 251); }
+
+TEST(AttributePump, UnitsStoredWholeOrAllSparseNeedNoDecoding) {
+  opened o = open_image(quor_test::fixture("default.img"));
+  ASSERT_TRUE(o.engine);
+  attribute_layout file;
+  ASSERT_TRUE(data_layout(*o.engine, listed_inode("/nonres.bin"), file));
+  ASSERT_GE(file.runs.size(), 1u);
+  ASSERT_GE(file.runs[0].num_clusters, 32u);
+  const ulong64 cs = o.engine->m_cluster_size;
+  attribute_layout units;
+  units.unit_clusters = 16;
+  units.runs = {data_run(file.runs[0].lcn, 0, 32, false), data_run(0, 32, 16, true)};
+  units.data_size = 48 * cs;
+  std::vector<byte> got(static_cast<size_t>(units.data_size), 0xEE);
+  ulong64 delivered = 0;
+  ASSERT_EQ(pump_attribute_to_buffer(*o.engine, units, 0, got.size(), got.data(), delivered), PUMP_DONE);
+  ASSERT_EQ(delivered, got.size());
+  for (ulong64 i = 0; i < got.size(); ++i)
+    ASSERT_EQ(got[i], i < 32 * cs ? pattern(i, 2) : 0) << "byte " << i;
+  // Data behind a hole inside a unit is no unit NTFS writes.
+  units.runs = {data_run(0, 0, 1, true), data_run(file.runs[0].lcn, 1, 2, false), data_run(0, 3, 13, true)};
+  units.data_size = 16 * cs;
+  EXPECT_EQ(pump_attribute_to_buffer(*o.engine, units, 0, got.size(), got.data(), delivered), PUMP_BAD_UNIT);
+}
+
+TEST(AttributePump, StopsWhereTheDataStopsAndSaysWhy) {
+  opened o = open_image(quor_test::fixture("default.img"));
+  ASSERT_TRUE(o.engine);
+  CNtfs& engine = *o.engine;
+  const ulong64 cs = engine.m_cluster_size;
+  attribute_layout file;
+  ASSERT_TRUE(data_layout(engine, listed_inode("/nonres.bin"), file));
+  ulong64 delivered = 0;
+  std::vector<byte> buf(1 << 20);
+
+  // The sparse file's first piece is its 1 MiB hole; a sink that takes one
+  // piece stops the pump after it.
+  attribute_layout sparse;
+  ASSERT_TRUE(data_layout(engine, listed_inode("/sparse.bin"), sparse));
+  int pieces = 0;
+  EXPECT_EQ(pump_attribute_data(engine, sparse, 0, PUMP_UNBOUNDED, [&](const byte*, uint32) { return ++pieces == 1; },
+                                delivered),
+            PUMP_SINK_STOPPED);
+  EXPECT_EQ(pieces, 2);
+  EXPECT_EQ(delivered, 1u << 20);
+
+  // Without a size, the runs end the data; what they map is delivered.
+  attribute_layout unsized = file;
+  unsized.data_size = unsized.initialized_size = PUMP_UNBOUNDED;
+  const ulong64 mapped = unsized.mapped_bytes(engine.m_cluster_size);
+  EXPECT_EQ(pump_attribute_to_buffer(engine, unsized, mapped - 10, 100, buf.data(), delivered), PUMP_END_OF_RUNS);
+  EXPECT_EQ(delivered, 10u);
+
+  // A run reaching past the volume fails where it starts, after the good run.
+  attribute_layout outside;
+  outside.runs = {data_run(file.runs[0].lcn, 0, 2, false), data_run(engine.m_total_clusters - 1, 2, 4, false)};
+  EXPECT_EQ(pump_attribute_to_buffer(engine, outside, 0, 6 * cs, buf.data(), delivered), PUMP_READ_FAILED);
+  EXPECT_EQ(delivered, 2 * cs);
+
+  // A short read at the end of a cut image hands on what arrived, at its
+  // true offsets, and fails; the engine's cluster size is untouched.
+  const std::string cut = quor_test::scratch_dir() + "/pump-cut.img";
+  {
+    std::ifstream in(o.image, std::ios::binary);
+    std::ofstream outf(cut, std::ios::binary);
+    std::vector<char> all((file.runs[0].lcn + 2) * cs + 100);
+    in.read(all.data(), static_cast<std::streamsize>(all.size()));
+    outf.write(all.data(), static_cast<std::streamsize>(all.size()));
+  }
+  opened c = open_image(cut);
+  ASSERT_TRUE(c.engine);
+  std::fill(buf.begin(), buf.end(), 0xEE);
+  EXPECT_EQ(pump_attribute_to_buffer(*c.engine, file, 0, file.data_size, buf.data(), delivered), PUMP_READ_FAILED);
+  ASSERT_EQ(delivered, 2 * cs + 100);
+  for (ulong64 i = 0; i < delivered; ++i) ASSERT_EQ(buf[i], pattern(i, 2)) << "byte " << i;
+  EXPECT_EQ(buf[delivered], 0xEE);
+  EXPECT_EQ(c.engine->m_cluster_size, cs);
+}
+
+}  // namespace

@@ -1,0 +1,210 @@
+// The entry tree maps against fls (live and deleted names), the paths of an
+// entry against the kit's listing, and the gathered entry information.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include "ntfs/entry_info.h"
+#include "ntfs/ntfs.h"
+#include "tests/support/fixture.h"
+#include "tests/support/listing.h"
+#include "utils/utf_convert.h"
+
+namespace {
+
+std::unique_ptr<CNtfs> open(const std::string& name) {
+  CNtfs* e = nullptr;
+  const std::string img = quor_test::fixture(name + ".img");
+  if (img.empty() || !open_ntfs_image(img.c_str(), 0, e, false, false)) return nullptr;
+  return std::unique_ptr<CNtfs>(e);
+}
+
+// fls lines "t/t inode-type-id:<TAB>path" (deleted ones with " * "): path to
+// inode, skipping the virtual orphan folder.
+std::multimap<std::string, ulong64> fls_entries(const std::string& img, const std::string& flags) {
+  std::multimap<std::string, ulong64> out;
+  std::string text;
+  if (quor_test::run_command("fls -r -p " + flags + " '" + img + "'", text) != 0) return out;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t tab = line.find('\t');
+    if (tab == std::string::npos || line.find("$OrphanFiles") != std::string::npos) continue;
+    // A named stream ("file:stream") stands for its file.
+    const std::string path = line.substr(tab + 1, line.find(':', tab) - tab - 1);
+    size_t at = line.find(' ');
+    while (at < tab && !isdigit(static_cast<unsigned char>(line[at]))) ++at;
+    out.emplace(path, std::stoull(line.substr(at)));
+  }
+  return out;
+}
+
+std::string parent_path(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash);
+}
+
+TEST(EntryTree, LiveAndDeletedEntriesAsFlsSeesThem) {
+  if (!quor_test::have_program("fls")) GTEST_SKIP() << "fls not installed";
+  for (const char* name : {"default", "sample", "c512"}) {
+    auto engine = open(name);
+    ASSERT_TRUE(engine) << name;
+    const std::string img = quor_test::fixture(std::string(name) + ".img");
+    ulong64 progress = 0, total = 0;
+    tree_node_mmap by_parent;
+    tree_node_map orphans;
+    ASSERT_TRUE(engine->find_deleted_entries(progress, total, by_parent, orphans)) << name;
+    EXPECT_EQ(total, engine->get_inode_count() + 4);
+    EXPECT_EQ(progress, total);
+    const tree_node_map& dirs = engine->m_tree_map_first;
+    const tree_node_map& files = engine->m_tree_map_second;
+    ASSERT_TRUE(dirs.count(5));
+    EXPECT_TRUE(dirs.at(5).children.count(5));  // the root names itself
+
+    // Live: every entry reachable from the root through live directories.
+    auto live = [&](ulong64 e) {
+      auto d = dirs.find(e);
+      if (d != dirs.end()) return !d->second.is_deleted;
+      auto f = files.find(e);
+      return f != files.end() && !f->second.is_deleted;
+    };
+    std::set<ulong64> reached;
+    std::vector<ulong64> todo{5};
+    while (!todo.empty()) {
+      const ulong64 d = todo.back();
+      todo.pop_back();
+      for (ulong64 c : dirs.at(d).children) {
+        if (!live(c) || !reached.insert(c).second) continue;
+        if (dirs.count(c)) todo.push_back(c);
+      }
+    }
+    reached.erase(5);
+    std::set<ulong64> fls_live;
+    std::map<std::string, ulong64> dir_of;
+    for (const auto& kv : fls_entries(img, "-u")) {
+      fls_live.insert(kv.second);
+      dir_of[kv.first] = kv.second;
+    }
+    // fls also lists a name that an index still holds for a record no longer
+    // in use (an emptied folder's root node); istat says which those are,
+    // and they belong with the deleted names.
+    std::multiset<std::pair<ulong64, ulong64>> theirs;
+    for (const auto& kv : fls_entries(img, "-u")) {
+      if (reached.count(kv.second)) continue;
+      std::string stat;
+      quor_test::run_command("istat '" + img + "' " + std::to_string(kv.second), stat);
+      if (stat.find("Not Allocated") == std::string::npos) continue;
+      fls_live.erase(kv.second);
+      const std::string dir = parent_path(kv.first);
+      theirs.emplace(dir.empty() ? 5 : dir_of.at(dir), kv.second);
+    }
+    EXPECT_EQ(reached, fls_live) << name;
+
+    // Deleted, grouped by parent: fls -d names each under its folder's path.
+    std::multiset<std::pair<ulong64, ulong64>> ours;
+    for (const auto& kv : by_parent) ours.emplace(kv.first, kv.second.inode);
+    for (const auto& kv : fls_entries(img, "-d")) {
+      const std::string dir = parent_path(kv.first);
+      theirs.emplace(dir.empty() ? 5 : dir_of.at(dir), kv.second);
+    }
+    EXPECT_EQ(ours, theirs) << name;
+    for (const auto& kv : orphans) EXPECT_TRUE(kv.second.is_deleted);
+  }
+}
+
+TEST(EntryTree, BuildKeepsTheDirectoriesWithTheirChildren) {
+  auto engine = open("default");
+  ASSERT_TRUE(engine);
+  ulong64 progress = 0, total = 0;
+  ASSERT_TRUE(engine->build_entry_tree(progress, total));
+  EXPECT_EQ(total, engine->get_inode_count() + 2);
+  EXPECT_TRUE(engine->m_tree_map_second.empty());
+  const mft_tree_node& frag = engine->m_tree_map_first.at(66);
+  EXPECT_TRUE(frag.is_dir);
+  EXPECT_EQ(frag.children, (ulong64_set{67, 68}));
+  EXPECT_EQ(frag.parents.size(), 1u);
+  EXPECT_EQ(*frag.parents.begin() & 0xFFFFFFFFFFFFULL, 5u);
+  // The hard-linked file is a child of the root under both names, once.
+  EXPECT_TRUE(engine->m_tree_map_first.at(5).children.count(65));
+}
+
+TEST(EntryInfo, PathsOfEveryListedEntryAreEveryLink) {
+  for (const char* name : {"default", "sample"}) {
+    auto engine = open(name);
+    ASSERT_TRUE(engine) << name;
+    std::map<ulong64, std::multiset<std::string>> listed;
+    for (const quor_test::listing_entry& e : quor_test::read_listing(name)) {
+      std::string p = e.path.substr(1) + "/";
+      for (char& c : p)
+        if (c == '/') c = '\\';
+      listed[e.inode].insert(p);
+    }
+    ASSERT_FALSE(listed.empty());
+    for (const auto& kv : listed) {
+      std::vector<std::string> paths;
+      ASSERT_TRUE(engine->get_path_list(kv.first, {}, paths)) << kv.first;
+      EXPECT_EQ(std::multiset<std::string>(paths.begin(), paths.end()), kv.second) << name << " " << kv.first;
+    }
+  }
+  auto engine = open("default");
+  std::vector<std::wstring> paths;
+  ASSERT_TRUE(engine->get_path_list_w(5, {}, paths));
+  EXPECT_EQ(paths, std::vector<std::wstring>{L""});
+  paths.clear();
+  ASSERT_TRUE(engine->get_path_list_w(67, {L"x", L"y"}, paths));
+  EXPECT_EQ(paths, std::vector<std::wstring>{L"frag\\a.bin\\y\\x\\"});
+}
+
+TEST(EntryInfo, GatheredInformationAndItsLine) {
+  auto engine = open("default");
+  ASSERT_TRUE(engine);
+  inode_info info;
+  ASSERT_TRUE(engine->get_inode_info(73, info, ~0ULL));  // /streams.txt
+  EXPECT_EQ(info.parent, 5u);
+  EXPECT_TRUE(info.has_ads);
+  EXPECT_EQ(info.ads_names, (std::set<std::wstring>{L"alt"}));
+  EXPECT_FALSE(info.is_dir || info.is_deleted || info.is_reparse_point);
+  ASSERT_EQ(info.names.size(), 1u);
+  EXPECT_FALSE(info.names[0].time_null);
+  EXPECT_NE(info.si_times[0], 0u);
+  EXPECT_GT(info.record_position, 0u);
+  inode_info dir;
+  ASSERT_TRUE(engine->get_inode_info(66, dir, ~0ULL));
+  dir.indent = 2;
+  testing::internal::CaptureStdout();
+  print_inode_info(info);
+  print_inode_info(dir);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "[       5] [      73] [A...] streams.txt ads=[ alt ]\n"
+            "  [       5] [      66] [..D.] frag\n");
+  std::wstring name, parent_name;
+  ASSERT_TRUE(engine->get_inode_and_parent_names(67, name, parent_name));
+  EXPECT_EQ(name, L"a.bin");
+  EXPECT_EQ(parent_name, L"frag");
+  ulong64 parent = 0;
+  FILE_RECORD_HEADER header;
+  ASSERT_TRUE(engine->get_inode_name_and_header(67, name, parent, header));
+  EXPECT_EQ(parent, 66u);
+  EXPECT_EQ(header.sequence_number, 1u);
+
+  // A tree print that meets the root filed under itself ends.
+  inode_info_mmap infos;
+  inode_info root;
+  root.inode = 5;
+  root.parent = 5;
+  root.display_name = L".";
+  infos.emplace(5, root);
+  infos.emplace(5, info);
+  EXPECT_FALSE(engine->get_inode_info(engine->get_inode_count() + 5, info, ~0ULL));
+  EXPECT_EQ(info.inode, 0u);
+  testing::internal::CaptureStdout();
+  print_inode_info_tree(infos, 5);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "[       5] [       5] [....] .\n"
+            "[       5] [      73] [A...] streams.txt ads=[ alt ]\n");
+}
+
+}  // namespace

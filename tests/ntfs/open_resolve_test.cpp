@@ -1,0 +1,89 @@
+// Open-and-resolve entry points, the folder probes, the directory test, and
+// the extracted $MFT file's record 0 fixed up like every other record.
+#include "ntfs/open_resolve.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "ntfs/ntfs.h"
+#include "tests/support/fixture.h"
+#include "utils/utf_convert.h"
+
+namespace {
+
+TEST(OpenResolve, ResolvesOrLeavesNothingBehind) {
+  const std::string img = quor_test::fixture("default.img");
+  ASSERT_FALSE(img.empty());
+  const std::wstring image = utf8_to_wstring(img);
+  const struct {
+    std::wstring image;
+    std::wstring path;
+    bool ok;
+    ulong64 inode;
+  } cases[] = {{image, L"/frag/a.bin", true, 67},       {image, L"\\frag\\b.bin", true, 68},
+               {image, L".", true, 5},                   {image, L"\\.\\", true, 5},
+               {image, L"/frag/missing.bin", false, 0},  {image + L".missing", L"/frag/a.bin", false, 0}};
+  for (const auto& c : cases) {
+    for (bool on_volume : {false, true}) {
+      CNtfs* engine = reinterpret_cast<CNtfs*>(&engine);  // any non-null value must be replaced
+      std::wstring resolved;
+      ulong64 inode = 0;
+      const bool ok = on_volume ? open_ntfs_image_resolve_path_on_volume(inode, engine, resolved, 0, c.image, 0,
+                                                                         c.path, false, false, false)
+                                : open_ntfs_image_resolve_path(c.image, 0, c.path, resolved, inode, engine, false,
+                                                               false, false);
+      EXPECT_EQ(ok, c.ok) << wstring_to_utf8(c.path) << " " << on_volume;
+      if (!ok) {
+        EXPECT_EQ(engine, nullptr) << wstring_to_utf8(c.path);
+        continue;
+      }
+      ASSERT_NE(engine, nullptr);
+      EXPECT_EQ(inode, c.inode) << wstring_to_utf8(c.path);
+      if (c.inode == 5) {
+        EXPECT_EQ(resolved, c.path);
+      }
+      EXPECT_EQ(engine->is_directory(inode), c.inode == 5);
+      delete engine;
+    }
+  }
+}
+
+TEST(OpenResolve, FolderProbesAndDirectoryTest) {
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_image(quor_test::fixture("default.img").c_str(), 0, engine, false, false));
+  EXPECT_TRUE(engine->is_directory(66));   // /frag
+  EXPECT_FALSE(engine->is_directory(67));  // /frag/a.bin
+  EXPECT_FALSE(engine->is_directory(engine->get_inode_count() + 10));
+  EXPECT_FALSE(engine->has_users_public_dir());
+  EXPECT_FALSE(engine->has_default_user_dir());
+  delete engine;
+}
+
+TEST(OpenResolve, ExtractedMftRecordZeroIsFixedUp) {
+  const std::string img = quor_test::fixture("default.img");
+  CNtfs* volume = nullptr;
+  ASSERT_TRUE(open_ntfs_image(img.c_str(), 0, volume, false, false));
+  // The first records of the $MFT as they lie on the volume, protected: their
+  // sector tails carry the check value.
+  std::ifstream in(img, std::ios::binary);
+  std::vector<char> raw(64 * 1024);
+  in.seekg(static_cast<std::streamoff>(volume->m_mft_file_pos));
+  ASSERT_TRUE(in.read(raw.data(), static_cast<std::streamsize>(raw.size())));
+  ASSERT_NE(std::memcmp(raw.data(), volume->m_mft_record0, 1024), 0);
+  const std::string mft = quor_test::scratch_dir() + "/fixup.mft";
+  std::ofstream(mft, std::ios::binary).write(raw.data(), static_cast<std::streamsize>(raw.size()));
+  CNtfs* file = nullptr;
+  ASSERT_TRUE(open_ntfs_mft_file(mft.c_str(), file));
+  EXPECT_EQ(std::memcmp(file->m_mft_record0, volume->m_mft_record0, 1024), 0);
+  std::vector<byte> rec;
+  bool torn = true;
+  ASSERT_TRUE(file->read_mft_record_to_vector(rec, torn, 5));
+  EXPECT_FALSE(torn);
+  delete volume;
+  delete file;
+}
+
+}  // namespace

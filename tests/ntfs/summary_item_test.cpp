@@ -1,0 +1,214 @@
+// Summary items and entry records: the packed forms by hand, records filled
+// from kit attributes round-tripping through the stored form, every cut of
+// a stored form refused, windows of attribute data, display names and the
+// item descriptor.
+#include "ntfs/summary_item.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "ntfs/entry_record.h"
+#include "ntfs/item_descriptor.h"
+#include "ntfs/mft_record.h"
+#include "ntfs/ntfs.h"
+#include "tests/ntfs/mft_record_builder.h"
+#include "tests/support/fixture.h"
+#include "tests/support/listing.h"
+
+namespace {
+
+TEST(SummaryItem, PackedFormsByHand) {
+  const byte packed[] = {0x08, 0x01, 0x00, 0x40};
+  item_header h;
+  ASSERT_EQ(unpack_item_header(h, packed, 4, true), 4u);
+  EXPECT_EQ(h.type, 0x80u);
+  EXPECT_EQ(h.small_value, 1u);
+  EXPECT_EQ(h.word_value, 0u);
+  EXPECT_EQ(h.flag, 1u);
+  EXPECT_EQ(unpack_item_header(h, packed, 3, true), 0u);
+  h.word_value = 0xBEEF;
+  std::vector<byte> out;
+  pack_item_header(h, out, true);
+  item_header back;
+  ASSERT_EQ(unpack_item_header(back, out.data(), 4, true), 4u);
+  EXPECT_EQ(back.word_value, 0xBEEF);
+
+  byte record[64] = {};
+  store_u16(record + FRH_SEQUENCE, 5);
+  store_u16(record + FRH_LINK_COUNT, 1);
+  store_u16(record + FRH_FLAGS, 3);
+  summary_item item;
+  ASSERT_TRUE(build_entry_summary_item(item, 5, record, sizeof record));
+  entry_summary s;
+  s.load(item.body);
+  EXPECT_EQ(s.flags, 0x0E);
+  out.clear();
+  ASSERT_EQ(pack_entry_summary(s, out, true), 8u);
+  EXPECT_EQ(out, (std::vector<byte>{0x05, 0x00, 0x00, 0x00, 0x00, 0x05, 0x58, 0x00}));
+  store_u16(record + FRH_FLAGS, 2);
+  ASSERT_TRUE(build_entry_summary_item(item, 5, record, sizeof record));
+  s.load(item.body);
+  EXPECT_EQ(s.flags, 0x0F);
+  out.clear();
+  pack_entry_summary(s, out, true);
+  EXPECT_EQ(out[6], 0x5C);
+  // With a base reference: 12 bytes, and 11 are not enough.
+  store_u64(record + FRH_BASE_RECORD, 0x1234);
+  ASSERT_TRUE(build_entry_summary_item(item, 5, record, sizeof record));
+  s.load(item.body);
+  out.clear();
+  ASSERT_EQ(pack_entry_summary(s, out, true), 12u);
+  entry_summary t;
+  EXPECT_EQ(unpack_entry_summary(t, out.data(), 11, true), 0u);
+  ASSERT_EQ(unpack_entry_summary(t, out.data(), 12, true), 12u);
+  EXPECT_EQ(t.base_reference, 0x1234u);
+  EXPECT_EQ(t.flags, s.flags);
+
+  // Runs: fewest bytes per value, absolute LCNs, VCNs summed on reading.
+  attribute_summary a;
+  out.clear();
+  pack_attribute_summary(a, out, {data_run(0, 0, 8, false)}, true);
+  ASSERT_EQ(out.size(), 20u + 2 + 2);
+  EXPECT_EQ(out[22], 0x10);
+  EXPECT_EQ(out[23], 0x08);
+  out.clear();
+  pack_attribute_summary(a, out, {data_run(0x100, 0, 4, false), data_run(0x80, 4, 2, false)}, true);
+  std::vector<data_run> runs;
+  ASSERT_EQ(unpack_attribute_summary(a, out.data(), static_cast<uint32>(out.size()), runs, true), out.size());
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[1].lcn, 0x80u);
+  EXPECT_EQ(runs[1].vcn, 4u);
+  // A stored count or run that reaches past the data fails the whole unpack.
+  for (uint32 cut = 0; cut < out.size(); ++cut) {
+    std::vector<byte> part(out.begin(), out.begin() + cut);
+    EXPECT_EQ(unpack_attribute_summary(a, part.data(), cut, runs, true), 0u) << cut;
+    EXPECT_TRUE(runs.empty());
+  }
+
+  const struct {
+    uint32 type;
+    uint8 flag;
+    uint32 unpacked, packed;
+  } sizes[] = {{0x80, 0, 22, 9}, {0x30, 0, 67, 54}, {0x80, 1, 55, 42}, {0x110, 0, 34, 21}};
+  for (const auto& c : sizes) {
+    item_header x;
+    x.type = c.type;
+    x.flag = c.flag;
+    EXPECT_EQ(item_size(x, false), c.unpacked);
+    EXPECT_EQ(item_size(x, true), c.packed);
+  }
+}
+
+std::unique_ptr<CNtfs> open_default() {
+  CNtfs* e = nullptr;
+  const std::string img = quor_test::fixture("default.img");
+  if (img.empty() || !open_ntfs_image(img.c_str(), 0, e, false, false)) return nullptr;
+  return std::unique_ptr<CNtfs>(e);
+}
+
+ulong64 listed_inode(const std::string& path) {
+  for (const quor_test::listing_entry& e : quor_test::read_listing("default"))
+    if (e.path == path) return e.inode;
+  return 0;
+}
+
+bool fill_data(CNtfs& engine, const std::string& path, entry_record& rec, const std::u16string& stream = u"") {
+  std::vector<byte> record;
+  bool torn = false;
+  const ulong64 inode = listed_inode(path);
+  const byte* attr = nullptr;
+  std::vector<uint16> name(stream.begin(), stream.end());
+  if (!engine.read_mft_record_to_vector(record, torn, inode) ||
+      !find_attribute_by_name(record.data(), static_cast<uint32>(record.size()), ATTR_DATA, attr,
+                              name.empty() ? nullptr : name.data(), static_cast<uint32>(name.size())))
+    return false;
+  return fill_entry_record_from_attribute(rec, inode, inode, attr,
+                                          static_cast<uint32>(record.data() + record.size() - attr));
+}
+
+byte pattern(ulong64 o, uint32 seed) { return static_cast<byte>((o * 7 + seed) % 251); }
+
+TEST(EntryRecord, StoredFormRoundTripsAndEveryCutIsRefused) {
+  auto engine = open_default();
+  ASSERT_TRUE(engine);
+  entry_record nonres, small, alt;
+  ASSERT_TRUE(fill_data(*engine, "/nonres.bin", nonres));
+  ASSERT_TRUE(fill_data(*engine, "/small.txt", small));
+  ASSERT_TRUE(fill_data(*engine, "/streams.txt", alt, u"alt"));
+  EXPECT_EQ(nonres.item.header.flag, 1u);
+  EXPECT_EQ(load_u64(nonres.item.body, 16), 204800u);
+  EXPECT_EQ(small.resident.size(), 300u);
+  EXPECT_EQ(alt.name, "alt");
+  EXPECT_EQ(std::string(alt.resident.begin(), alt.resident.end()), "alternate stream text");
+  // A window, and names longer than a length byte holds.
+  ASSERT_TRUE(load_attribute_window(nonres, engine.get(), 4090, 20));
+  nonres.text = std::string(300, 'x') + "\xC3\xA9";
+  for (entry_record* rec : {&nonres, &small, &alt}) {
+    std::vector<byte> stored;
+    ASSERT_TRUE(write_stored_entry_record(*rec, stored));
+    entry_record back;
+    ASSERT_TRUE(read_stored_entry_record(back, stored));
+    EXPECT_EQ(back.item.header.type, rec->item.header.type);
+    EXPECT_EQ(back.item.header.small_value, rec->item.header.small_value);
+    EXPECT_EQ(back.name, rec->name);
+    EXPECT_EQ(back.text, rec->text);
+    EXPECT_EQ(back.window, rec->window);
+    EXPECT_EQ(back.window_offset, rec->window_offset);
+    EXPECT_EQ(back.resident, rec->resident);
+    ASSERT_EQ(back.runs.size(), rec->runs.size());
+    for (size_t i = 0; i < back.runs.size(); ++i) {
+      EXPECT_EQ(back.runs[i].lcn, rec->runs[i].lcn);
+      EXPECT_EQ(back.runs[i].num_clusters, rec->runs[i].num_clusters);
+    }
+    for (size_t cut = 0; cut < stored.size(); ++cut) {
+      std::vector<byte> part(stored.begin(), stored.begin() + static_cast<long>(cut));
+      EXPECT_FALSE(read_stored_entry_record(back, part)) << cut;
+    }
+  }
+}
+
+TEST(EntryRecord, WindowsOfAttributeData) {
+  auto engine = open_default();
+  ASSERT_TRUE(engine);
+  entry_record packed, small;
+  ASSERT_TRUE(fill_data(*engine, "/compressed/pattern.bin", packed));
+  ASSERT_TRUE(load_attribute_window(packed, engine.get(), 65530, 100));
+  ASSERT_EQ(packed.window.size(), 100u);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(packed.window[i], pattern(65530 + i, 6)) << i;
+  EXPECT_FALSE(load_attribute_window(packed, engine.get(), 102400, 10));
+  ASSERT_TRUE(fill_data(*engine, "/small.txt", small));
+  ASSERT_TRUE(load_attribute_window(small, engine.get(), 290, 100));
+  ASSERT_EQ(small.window.size(), 10u);
+  EXPECT_EQ(small.window[9], pattern(299, 1));
+  EXPECT_FALSE(load_attribute_window(small, engine.get(), 300, 1));
+}
+
+TEST(EntryRecord, DisplayNamePrefersTheLongName) {
+  test_records::record_builder b(1024);
+  b.resident(ATTR_FILE_NAME, test_records::record_builder::file_name_value(5, u"LONGNA~1.TXT", 0, 2));
+  b.resident(ATTR_FILE_NAME, test_records::record_builder::file_name_value(7, u"long name.txt", 0, 1));
+  std::vector<byte> rec = b.done();
+  std::string name;
+  ulong64_set parents;
+  const byte* attr = nullptr;
+  ASSERT_TRUE(get_record_display_name(rec.data(), 1024, name, parents, attr));
+  EXPECT_EQ(name, "long name.txt");
+  EXPECT_EQ(parents, (ulong64_set{5, 7}));
+}
+
+TEST(ItemDescriptor, ReinitialisingLeavesOnlyTheNewKind) {
+  item_descriptor d;
+  d.init_kind3(L"n", L"t2", 1, 2, 3);
+  d.text_map[L"k"] = L"v";
+  d.init_kind1(L"m");
+  EXPECT_EQ(d.name, L"m");
+  EXPECT_EQ(d.flags[3], 1);
+  EXPECT_EQ(d.flags[5], 0);
+  EXPECT_TRUE(d.text_2.empty());
+  EXPECT_TRUE(d.text_map.empty());
+  EXPECT_EQ(d.number_a, 0xFFFFFFFFu);
+  EXPECT_EQ(d.number_d, ~0ULL);
+}
+
+}  // namespace
