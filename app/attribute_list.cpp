@@ -56,20 +56,18 @@ const byte* find_attribute_by_id(const std::vector<byte>& record, uint16 id, uin
 
 }  // namespace
 
-bool read_attribute_list(inode_attributes& out, user_ctx& ctx, ulong64 base_entry, const byte* attribute,
-                         uint32 length) {
+bool visit_attribute_list(user_ctx& ctx, ulong64 base_entry, const byte* attribute, uint32 length,
+                          const listed_attribute_sink& sink) {
   if (!ctx.source_ready()) return false;
-  out.has_attr_list = true;
   if (!attribute || length < AH_RESIDENT_SIZE) return true;
 
   if (attribute[AH_NON_RESIDENT] == 0) {
     byte_view value;
     if (resident_value(attribute, length, value) && value.size > 0 && load_u16(attribute + AH_VALUE_OFFSET) != 0)
-      parse_attribute_list_entries(out, ctx, base_entry, value.data, static_cast<uint32>(value.size));
+      visit_attribute_list_entries(ctx, base_entry, value.data, static_cast<uint32>(value.size), sink);
     return true;
   }
 
-  out.attr_list_nonresident = true;
   if (ctx.mft_reader && ctx.mft_reader->is_open()) return true;  // no clusters to read
   if (!ctx.ntfs || length < AH_NON_RESIDENT_SIZE) return true;
   std::vector<run_record> decoded;
@@ -81,13 +79,12 @@ bool read_attribute_list(inode_attributes& out, user_ctx& ctx, ulong64 base_entr
   if (data_size == 0 || data_size > k_max_list_bytes) return true;
   std::vector<byte> list;
   read_list_clusters(*ctx.ntfs, runs, data_size, list);
-  if (!list.empty())
-    parse_attribute_list_entries(out, ctx, base_entry, list.data(), static_cast<uint32>(list.size()));
+  if (!list.empty()) visit_attribute_list_entries(ctx, base_entry, list.data(), static_cast<uint32>(list.size()), sink);
   return true;
 }
 
-bool parse_attribute_list_entries(inode_attributes& out, user_ctx& ctx, ulong64 base_entry, const byte* list,
-                                  uint32 length) {
+bool visit_attribute_list_entries(user_ctx& ctx, ulong64 base_entry, const byte* list, uint32 length,
+                                  const listed_attribute_sink& sink) {
   if (!ctx.source_ready() || !list || length == 0) return false;
 
   // Consecutive entries usually name the same extension record: keep the
@@ -113,10 +110,33 @@ bool parse_attribute_list_entries(inode_attributes& out, user_ctx& ctx, ulong64 
       }
       uint32 limit = 0;
       const byte* attr = record_usable ? find_attribute_by_id(record, id, limit) : nullptr;
-      bool nested_list = false;
-      if (attr) out.parse_attribute(ctx, base_entry, record.data(), limit, attr, nested_list);
+      if (attr) sink(record.data(), limit, attr);
     }
     offset += entry_length;
   }
   return true;
+}
+
+namespace {
+
+listed_attribute_sink filer(inode_attributes& out, user_ctx& ctx, ulong64 base_entry) {
+  return [&out, &ctx, base_entry](const byte* record, uint32 limit, const byte* attr) {
+    bool nested_list = false;
+    out.parse_attribute(ctx, base_entry, record, limit, attr, nested_list);
+  };
+}
+
+}  // namespace
+
+bool read_attribute_list(inode_attributes& out, user_ctx& ctx, ulong64 base_entry, const byte* attribute,
+                         uint32 length) {
+  if (!ctx.source_ready()) return false;
+  out.has_attr_list = true;
+  if (attribute && length >= AH_RESIDENT_SIZE && attribute[AH_NON_RESIDENT] != 0) out.attr_list_nonresident = true;
+  return visit_attribute_list(ctx, base_entry, attribute, length, filer(out, ctx, base_entry));
+}
+
+bool parse_attribute_list_entries(inode_attributes& out, user_ctx& ctx, ulong64 base_entry, const byte* list,
+                                  uint32 length) {
+  return visit_attribute_list_entries(ctx, base_entry, list, length, filer(out, ctx, base_entry));
 }

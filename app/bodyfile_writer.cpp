@@ -38,13 +38,11 @@ void bodyfile_record::clear() {
   m_timezone = "UTC";
 }
 
-bool write_bodyfile(bool* first, std::ostream& out, const bodyfile_record& rec) {
+bool append_bodyfile(bool* first, std::string& line, const bodyfile_record& rec) {
   if (first != nullptr && *first) {
     *first = false;
-    out << "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|create time\n";
+    line += "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|create time\n";
   }
-  std::string line;
-  line.reserve(rec.m_name.size() + 96);
   line += rec.m_md5.empty() ? std::string("0") : rec.m_md5;
   line += '|';
   line += rec.m_name;
@@ -67,7 +65,13 @@ bool write_bodyfile(bool* first, std::ostream& out, const bodyfile_record& rec) 
   line += '|';
   append_decimal(line, rec.m_create_time);
   line += '\n';
-  out << line;
+  return true;
+}
+
+bool write_bodyfile(bool* first, std::ostream& out, const bodyfile_record& rec) {
+  std::string text;
+  append_bodyfile(first, text, rec);
+  out << text;
   return true;
 }
 
@@ -92,8 +96,16 @@ void fill_bodyfile_record(bodyfile_record& rec, const INDX_ENTRY_INFO& e, const 
   if (!e.valid) rec.m_name += " (slack)";
 }
 
-bool write_indx_entry_bodyfile(std::ostream& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
-  bodyfile_record rec;
+void append_indx_entry_bodyfile(std::string& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
+  // One record serves every entry: filling clears it.
+  static thread_local bodyfile_record rec;
   fill_bodyfile_record(rec, e, ctx);
-  return write_bodyfile(&ctx.header_pending, out, rec);
+  append_bodyfile(&ctx.header_pending, out, rec);
+}
+
+bool write_indx_entry_bodyfile(std::ostream& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
+  std::string text;
+  append_indx_entry_bodyfile(text, e, ctx);
+  out << text;
+  return true;
 }

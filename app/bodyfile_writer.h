@@ -34,6 +34,8 @@ struct bodyfile_record {
 // Writes the header first when *first is set (and clears it), then the
 // record's line. Always true.
 bool write_bodyfile(bool* first, std::ostream& out, const bodyfile_record& rec);
+// The same, appended to `out`.
+bool append_bodyfile(bool* first, std::string& out, const bodyfile_record& rec);
 
 // Fills `rec` (cleared first) with one index entry as the tool writes it.
 void fill_bodyfile_record(bodyfile_record& rec, const INDX_ENTRY_INFO& e, const user_ctx& ctx);

@@ -3,7 +3,9 @@
 #include <set>
 #include <vector>
 
+#include "app/record_names.h"
 #include "app/record_reader.h"
+#include "disk/disk_handle.h"
 #include "app/source_open.h"
 #include "ntfs/ntfs.h"
 #include "ntfs/ntfs_structs.h"
@@ -17,6 +19,9 @@
 namespace {
 
 const ulong64 kRootEntry = 5;
+// A pre-scan that fails to read this many records in a row, each placed past
+// the end of the image, reads no further.
+const ulong64 kMostFailedPastEnd = 64;
 const uint32 kDataAttribute = 0x80;
 
 bool usable_source(user_ctx& ctx) {
@@ -34,6 +39,21 @@ ulong64 mft_data_size(const inode_attributes& mft) {
     return fits(raw.size(), 40, 8) ? load_u64(raw.data(), 40) : 0;
   }
   return 0;
+}
+
+// Whether the record of `entry` lies wholly or partly past the end of the
+// image.
+bool past_image_end(user_ctx& ctx, ulong64 entry) {
+  if (ctx.ntfs == nullptr || !ctx.ntfs->is_valid() || (ctx.mft_reader != nullptr && ctx.mft_reader->is_open()))
+    return false;
+  disk_handle* disk = ctx.ntfs->get_disk_handle();
+  if (disk == nullptr) return false;
+  const ulong64 position = ctx.ntfs->get_inode_file_pos(entry);
+  if (position == 0) return false;
+  const ulong64 size = disk->get_size();
+  const ulong64 offset = ctx.ntfs->m_volume_offset;
+  const ulong64 record = ctx.ntfs->m_mft_record_size;
+  return size != 0 && (offset > size || position > size - offset || record > size - offset - position);
 }
 
 std::wstring lower_copy(std::wstring text) {
@@ -141,12 +161,21 @@ bool scan_dir_inodes(dir_tree_map& files, dir_tree_map& dirs, user_ctx& ctx, boo
 
   std::wstring name;
   ulong64_set parents;
+  record_names_reader reader;
+  status_pacer pacer;
+  ulong64 failed_past_end = 0;
   for (ulong64 i = 0; i < count; ++i) {
     bool is_dir = false;
-    if (!get_inode_parents(name, parents, is_dir, i, ctx)) continue;
-    if (ctx.verbose && i % 37 == 0)
-      print_status("analyzing entry %lld of %lld", static_cast<long long>(i),
-                   static_cast<long long>(count));
+    if (ctx.verbose && pacer.due())
+      print_status("analyzing entry %lld of %lld", static_cast<long long>(i), static_cast<long long>(count));
+    if (!reader.read(name, parents, is_dir, i, ctx)) {
+      // Records the evidence cannot hold: a damaged run list may claim far
+      // more of them than the image has room for.
+      failed_past_end = past_image_end(ctx, i) ? failed_past_end + 1 : 0;
+      if (failed_past_end >= kMostFailedPastEnd) break;
+      continue;
+    }
+    failed_past_end = 0;
     if (is_dir)
       dirs.emplace(i, dir_tree_node(i, parents, name, true));
     else if (!dirs_only)

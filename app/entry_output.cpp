@@ -4,9 +4,9 @@
 #include <string>
 
 #include "app/entry_fields.h"
+#include "app/time_digits.h"
 #include "app/timeline_writers.h"
 #include "ntfs/file_attributes.h"
-#include "time/zq_time.h"
 #include "utils/status_line.h"
 #include "utils/number_append.h"
 #include "utils/utf_convert.h"
@@ -47,17 +47,25 @@ const char* source_type(uint32 attribute_type) {
   return "unk";
 }
 
-void write_text_time(std::ostream& out, std::string& line, const char* label, ulong64 filetime) {
-  line = label;
+// The label, the FILETIME in decimal and its text in brackets: two-digit
+// year and milliseconds, or zeros for a time that has none.
+void append_text_time(std::string& line, const char* label, ulong64 filetime) {
+  line += label;
   append_decimal(line, filetime);
   line += " [";
-  out << line << zq::time(filetime, zq::type_time(1)) << "]\n";
+  systemtime_ex st;
+  if (filetime_calendar(filetime, st)) {
+    append_short_date_digits(line, st);
+    line.push_back(' ');
+    append_clock_digits(line, st, true);
+  } else {
+    line += "00/00/00 00:00:00";
+  }
+  line += "]\n";
 }
 
-void write_text_block(std::ostream& out, const INDX_ENTRY_INFO& e, const user_ctx& ctx) {
-  std::string line;
-  line.reserve(256);
-  line = "Name:                 ";
+void append_text_block(std::string& line, const INDX_ENTRY_INFO& e, const user_ctx& ctx) {
+  line += "Name:                 ";
   line += ctx.path;
   line += e.name;
   line += "\nMFT Entry:            ";
@@ -84,14 +92,12 @@ void write_text_block(std::ostream& out, const INDX_ENTRY_INFO& e, const user_ct
     if (!e.slack_comment.empty()) line += ", " + e.slack_comment;
   }
   line += "\n";
-  out << line;
 
-  write_text_time(out, line, "Modify time [utc]:    ", modified(e));
-  write_text_time(out, line, "Access time [utc]:    ", accessed(e));
-  write_text_time(out, line, "MFTChanged time [utc]:", mft_changed(e));
-  write_text_time(out, line, "Create time [utc]:    ", created(e));
+  append_text_time(line, "Modify time [utc]:    ", modified(e));
+  append_text_time(line, "Access time [utc]:    ", accessed(e));
+  append_text_time(line, "MFTChanged time [utc]:", mft_changed(e));
+  append_text_time(line, "Create time [utc]:    ", created(e));
 
-  line.clear();
   if (!e.is_dir) {
     line += "Size allocated:       ";
     append_hex_and_decimal(line, allocated_size(e), 8);
@@ -114,12 +120,11 @@ void write_text_block(std::ostream& out, const INDX_ENTRY_INFO& e, const user_ct
   if (!ctx.username.empty()) line += "Username:             " + ctx.username + "\n";
   if (!ctx.hostname.empty()) line += "Hostname:             " + ctx.hostname + "\n";
   line += "\n";
-  out << line;
 }
 
 bool csv_user_columns(const user_ctx& ctx) { return !ctx.username.empty() || !ctx.hostname.empty(); }
 
-void write_csv_header(std::ostream& out, user_ctx& ctx, const std::string& sep) {
+void append_csv_header(std::string& out, user_ctx& ctx, const std::string& sep) {
   static const char* const columns[] = {
       "mft entry",   "mft seq",          "parent mft",  "type",
       "modify date", "modify time [utc]", "access date", "access time [utc]",
@@ -137,28 +142,37 @@ void write_csv_header(std::ostream& out, user_ctx& ctx, const std::string& sep) 
   }
   if (csv_user_columns(ctx)) line += sep + "username" + sep + "hostname";
   line += "\n";
-  out << line;
+  out += line;
   ctx.header_pending = false;
 }
 
 // Date and time columns of one FILETIME; blanks for a zero or invalid time.
 void append_csv_time(std::string& line, ulong64 filetime, const std::string& sep) {
-  std::string date;
-  std::string time_text;
-  if (filetime != 0) zq::format_time_ms(date, time_text, zq::time(filetime, zq::type_time(1)), false);
-  if (date.empty()) {
-    line += " " + sep + " " + sep;
+  systemtime_ex st;
+  if (!filetime_calendar(filetime, st)) {
+    line += ' ';
+    line += sep;
+    line += ' ';
+    line += sep;
     return;
   }
-  line += date + sep + " " + time_text + sep;
+  append_date_digits(line, st);
+  line += sep;
+  line.push_back(' ');
+  append_clock_digits(line, st, true);
+  line += sep;
 }
 
-void write_csv_line(std::ostream& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
-  std::string sep = wstring_to_utf8(ctx.csv_separator);
-  if (ctx.header_pending) write_csv_header(out, ctx, sep);
+void append_csv_line(std::string& line, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
+  // The separator of every line of a run is the same; it is converted once.
+  static thread_local std::wstring sep_source;
+  static thread_local std::string sep;
+  if (sep.empty() || sep_source != ctx.csv_separator) {
+    sep_source = ctx.csv_separator;
+    sep = wstring_to_utf8(sep_source);
+  }
+  if (ctx.header_pending) append_csv_header(line, ctx, sep);
 
-  std::string line;
-  line.reserve(256);
   if (!ctx.indxfile.empty()) {
     append_number(line, e.file_offset, 8, ctx);
     line += sep;
@@ -206,7 +220,6 @@ void write_csv_line(std::ostream& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) 
   line += e.slack_comment;
   if (csv_user_columns(ctx)) line += sep + ctx.username + sep + ctx.hostname;
   line += "\n";
-  out << line;
 }
 
 // Which entries the selection options pick.
@@ -236,24 +249,70 @@ bool picked(pick p, const INDX_ENTRY_INFO& e) {
   return false;
 }
 
+// A directory's text is gathered and written in pieces of about this size.
+const size_t kOutputPiece = 1 << 20;
+
+// Gathers the text of the picked entries and writes it in large pieces.
+class picked_writer {
+ public:
+  picked_writer(pick p, user_ctx& ctx) : pick_(p), ctx_(ctx) { text().clear(); }
+  ~picked_writer() { flush(); }
+  void add(const INDX_ENTRY_INFO& e) {
+    if (!picked(pick_, e)) return;
+    append_indx_entry(text(), e, ctx_);
+    if (text().size() >= kOutputPiece) flush();
+  }
+
+ private:
+  static std::string& text() {
+    static thread_local std::string buffer;
+    return buffer;
+  }
+  static void flush() {
+    std::cout.write(text().data(), static_cast<std::streamsize>(text().size()));
+    text().clear();
+  }
+  pick pick_;
+  user_ctx& ctx_;
+};
+
 template <typename Collection>
 void write_picked(const Collection& entries, pick p, user_ctx& ctx) {
-  for (const auto& kv : entries) {
-    if (picked(p, kv.second)) write_indx_entry(std::cout, kv.second, ctx);
-  }
+  picked_writer writer(p, ctx);
+  for (const auto& kv : entries) writer.add(kv.second);
 }
 
 }  // namespace
 
-void write_indx_entry(std::ostream& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
+void append_indx_entry(std::string& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
   if (ctx.csvl2t) {
-    write_indx_entry_l2t(out, e, ctx);
+    append_indx_entry_l2t(out, e, ctx);
   } else if (ctx.bodyfile) {
-    write_indx_entry_bodyfile(out, e, ctx);
+    append_indx_entry_bodyfile(out, e, ctx);
   } else if (ctx.csv) {
-    write_csv_line(out, e, ctx);
+    append_csv_line(out, e, ctx);
   } else {
-    write_text_block(out, e, ctx);
+    append_text_block(out, e, ctx);
+  }
+}
+
+void write_indx_entry(std::ostream& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
+  std::string text;
+  append_indx_entry(text, e, ctx);
+  out << text;
+}
+
+void write_dir_listing(const dir_listing& listing, user_ctx& ctx) {
+  const pick p = selection(ctx);
+  if (p == pick::none) return;
+  picked_writer writer(p, ctx);
+  INDX_ENTRY_INFO scratch;
+  if (ctx.nodups) {
+    std::vector<uint32> rows;
+    listing.nodup_rows(rows);
+    for (uint32 row : rows) writer.add(listing.entry_of(row, scratch));
+  } else {
+    for (size_t i = 0; i < listing.row_count(); ++i) writer.add(listing.row(i, scratch));
   }
 }
 

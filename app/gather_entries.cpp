@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/entry_fields.h"
 #include "ntfs/index_record.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
@@ -29,8 +30,6 @@ const attribute_record* find_named(const inode_attributes& record, uint32 type, 
   return nullptr;
 }
 
-// Views and quota indexes share the index structures but not $FILE_NAME
-// keys; parsing them as directory entries would invent names.
 bool indexes_file_names(const inode_attributes& record, const std::wstring& name) {
   const attribute_record* root = find_named(record, ATTR_INDEX_ROOT, name);
   byte_view value;
@@ -82,7 +81,16 @@ void read_index_bitmap(CNtfs& ntfs, const inode_attributes& record, const std::w
   if (covered < needed) bitmap.clear();
 }
 
-void parse_index_root(std::vector<byte>& buffer, indx_attribute_entries& out, ulong64 dir_entry,
+// A piece of an index allocation: a whole number of bytes of the index
+// bitmap (eight records), about 1 MiB, so that a large folder's index is
+// never held whole.
+uint64 allocation_piece(uint32 record_size) {
+  uint64 records = (uint64(1) << 20) / record_size;
+  records -= records % 8;
+  return (records < 8 ? 8 : records) * record_size;
+}
+
+void parse_index_root(dir_listing& listing, size_t index, std::vector<byte>& buffer, ulong64 dir_entry,
                       const attribute_record& attribute) {
   const std::vector<byte>& raw = attribute.raw;
   uint64 n = raw.size();
@@ -90,10 +98,12 @@ void parse_index_root(std::vector<byte>& buffer, indx_attribute_entries& out, ul
   uint64 v = load_u16(raw.data() + AH_VALUE_OFFSET);
   if (n < 72 || n < v + 88) return;
   buffer.assign(raw.begin() + static_cast<std::ptrdiff_t>(v + k_root_header), raw.end());
+  indx_attribute_entries& out = listing.parsed(index);
   parse_index_node_w_carve(out.valid, out.carved, dir_entry, buffer.data(), static_cast<int>(buffer.size()), 0);
+  listing.take_parsed(index);
 }
 
-void parse_index_allocation(std::vector<byte>& buffer, indx_attribute_entries& out, ulong64 dir_entry,
+void parse_index_allocation(dir_listing& listing, size_t index, std::vector<byte>& buffer, ulong64 dir_entry,
                             CNtfs& ntfs, const inode_attributes& record, const attribute_record& attribute) {
   // An index too large for one record continues in extension records:
   // every extent of the same name adds its runs at their own VCNs.
@@ -108,34 +118,39 @@ void parse_index_allocation(std::vector<byte>& buffer, indx_attribute_entries& o
       if (size > data_size) data_size = size;
     }
   }
-  uint32 record_size = index_record_size(record, attribute.name);
-  if (!ntfs.read_index_allocation(buffer, runs, record_size, data_size) || buffer.size() < record_size) return;
+  const uint32 record_size = index_record_size(record, attribute.name);
+  const uint64 piece = allocation_piece(record_size);
+  uint64 total = 0;
+  if (!ntfs.read_index_allocation_piece(buffer, runs, record_size, data_size, 0, piece, total) ||
+      buffer.size() < record_size)
+    return;
   std::vector<byte> bitmap;
-  read_index_bitmap(ntfs, record, attribute.name, buffer.size() / record_size, bitmap);
-  parse_index_allocation_w_carve(out.valid, out.carved, dir_entry, buffer.data(), buffer.size(), record_size,
-                                 bitmap.empty() ? nullptr : bitmap.data(), bitmap.size(), 0);
+  read_index_bitmap(ntfs, record, attribute.name, total / record_size, bitmap);
+  indx_attribute_entries& out = listing.parsed(index);
+  const size_t first_entry = listing.entry_count();
+  for (uint64 first = 0;;) {
+    // Pieces start on a multiple of eight records: on a byte of the bitmap.
+    const uint64 skipped = first / record_size / 8;
+    const byte* bits = bitmap.empty() ? nullptr : bitmap.data() + std::min<uint64>(skipped, bitmap.size());
+    const uint64 bits_length = bitmap.size() > skipped ? bitmap.size() - skipped : 0;
+    parse_index_allocation_w_carve(out.valid, out.carved, dir_entry, buffer.data(), buffer.size(), record_size,
+                                   bits, bits_length, first);
+    listing.take_parsed(index);
+    first += buffer.size();
+    if (first >= total) return;
+    // An index that cannot be read whole gives nothing, as when it was read
+    // in one piece.
+    if (!ntfs.read_index_allocation_piece(buffer, runs, record_size, data_size, first, piece, total)) {
+      listing.drop_entries_from(first_entry);
+      return;
+    }
+  }
 }
 
 }  // namespace
 
-void collect_indx_attribute(std::vector<byte>& buffer, indx_attribute_entries& out, ulong64 dir_entry,
-                            user_ctx& ctx, const inode_attributes& record, const attribute_record& attribute,
-                            uint32 type) {
-  if (!ctx.ntfs || !ctx.ntfs->is_valid()) return;
-  out.type = type;
-  if (!indexes_file_names(record, attribute.name)) return;
-  if (type == ATTR_INDEX_ALLOCATION) {
-    parse_index_allocation(buffer, out, dir_entry, *ctx.ntfs, record, attribute);
-  } else if (type == ATTR_INDEX_ROOT) {
-    parse_index_root(buffer, out, dir_entry, attribute);
-  }
-}
-
-bool collect_dir_entries(std::vector<byte>& allocation_buffer, std::vector<byte>& root_buffer,
-                         inode_indx_mmap& all_entries, string_indx_map& nodup_entries, user_ctx& ctx,
-                         ulong64 dir_entry) {
-  allocation_buffer.clear();
-  root_buffer.clear();
+bool gather_dir_listing(dir_listing& listing, std::vector<byte>& buffer, user_ctx& ctx, ulong64 dir_entry) {
+  listing.clear();
   bool extracted_mft = ctx.mft_reader && ctx.mft_reader->is_open();
   if (!extracted_mft && !(ctx.ntfs && ctx.ntfs->initialise(ctx.mft_pos))) return false;
   if (!ctx.ntfs) return false;
@@ -145,24 +160,48 @@ bool collect_dir_entries(std::vector<byte>& allocation_buffer, std::vector<byte>
     std::fputs("invalid inode\n", stdout);
     return false;
   }
+  if (!ctx.ntfs->is_valid()) return true;
 
-  std::vector<indx_attribute_entries> indexes;
   std::vector<std::wstring> allocations_done;
   for (const auto& kv : record.attributes) {
     const attribute_record& attribute = kv.second;
-    uint32 type = attribute.type();
+    const uint32 type = attribute.type();
     if (type == ATTR_INDEX_ALLOCATION) {
       bool done = false;
       for (const std::wstring& name : allocations_done) done = done || name == attribute.name;
       if (done) continue;
       allocations_done.push_back(attribute.name);
-      indexes.emplace_back();
-      collect_indx_attribute(allocation_buffer, indexes.back(), dir_entry, ctx, record, attribute, type);
-    } else if (type == ATTR_INDEX_ROOT) {
-      indexes.emplace_back();
-      collect_indx_attribute(root_buffer, indexes.back(), dir_entry, ctx, record, attribute, type);
+    } else if (type != ATTR_INDEX_ROOT) {
+      continue;
+    }
+    const size_t index = listing.add_attribute(type);
+    // Views and quota indexes share the index structures but not $FILE_NAME
+    // keys; parsing them as directory entries would invent names.
+    if (!indexes_file_names(record, attribute.name)) continue;
+    if (type == ATTR_INDEX_ALLOCATION) {
+      parse_index_allocation(listing, index, buffer, dir_entry, *ctx.ntfs, record, attribute);
+    } else {
+      parse_index_root(listing, index, buffer, dir_entry, attribute);
     }
   }
-  merge_dir_entries(all_entries, nodup_entries, indexes, ctx.mft_entry_count);
+  return true;
+}
+
+bool collect_dir_entries(inode_indx_mmap& all_entries, string_indx_map& nodup_entries, user_ctx& ctx,
+                         ulong64 dir_entry) {
+  dir_listing listing;
+  std::vector<byte> buffer;
+  if (!gather_dir_listing(listing, buffer, ctx, dir_entry) || !listing.merge(ctx.mft_entry_count)) return false;
+  INDX_ENTRY_INFO scratch;
+  for (size_t i = 0; i < listing.row_count(); ++i) {
+    const INDX_ENTRY_INFO& e = listing.row(i, scratch);
+    all_entries.emplace(entry_fields::modified(e), e);
+  }
+  std::vector<uint32> rows;
+  listing.nodup_rows(rows);
+  for (uint32 row : rows) {
+    const INDX_ENTRY_INFO& e = listing.entry_of(row, scratch);
+    nodup_entries.emplace(nodup_key(e), e);
+  }
   return !all_entries.empty();
 }

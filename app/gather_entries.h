@@ -1,29 +1,26 @@
 #pragma once
-// Gathers one directory's index entries: reads its MFT record, has the
+// Gathers one directory's index entries: reads its MFT record and has the
 // engine parse every $FILE_NAME index it holds ($INDEX_ROOT and the INDX
-// records of $INDEX_ALLOCATION) into live and carved entries, and merges
-// them all at once into the directory's two collections.
+// records of $INDEX_ALLOCATION, a piece at a time) into live and carved
+// entries, ready for the merge.
 #include <vector>
 
+#include "app/dir_listing.h"
 #include "app/merge_entries.h"
 #include "app/record_reader.h"
 #include "app/user_ctx.h"
 #include "ntfs/index_node.h"
 #include "utils/types.h"
 
-// The scratch buffers are the caller's, kept across directories; both are
-// emptied first. True when all_entries holds at least one entry afterwards
-// (entries of earlier calls count too). Writes "invalid inode" on standard
-// output when the record cannot be read.
-bool collect_dir_entries(std::vector<byte>& allocation_buffer, std::vector<byte>& root_buffer,
-                         inode_indx_mmap& all_entries, string_indx_map& nodup_entries, user_ctx& ctx,
-                         ulong64 dir_entry);
+// Fills `listing` (cleared first) with one attribute per index of the
+// directory, in the record's order; `buffer` is the caller's scratch, kept
+// across directories. An index of views or quotas, or one that cannot be
+// read whole, gives an attribute without entries. False when the record
+// cannot be read (then "invalid inode" is written on standard output) or
+// there is no usable source.
+bool gather_dir_listing(dir_listing& listing, std::vector<byte>& buffer, user_ctx& ctx, ulong64 dir_entry);
 
-// Parses one index attribute of the directory (0x90 $INDEX_ROOT or 0xA0
-// $INDEX_ALLOCATION) into `out`, using `buffer` for its bytes. `record` is
-// the directory's record, whose $INDEX_ROOT gives the index record size and
-// whose $BITMAP tells the INDX records in use from the freed ones. Nothing is
-// added when the attribute cannot be read.
-void collect_indx_attribute(std::vector<byte>& buffer, indx_attribute_entries& out, ulong64 dir_entry,
-                            user_ctx& ctx, const inode_attributes& record, const attribute_record& attribute,
-                            uint32 type);
+// Gathers and merges the directory and appends its rows to the two
+// collections; false when it holds no entry or cannot be read.
+bool collect_dir_entries(inode_indx_mmap& all_entries, string_indx_map& nodup_entries, user_ctx& ctx,
+                         ulong64 dir_entry);

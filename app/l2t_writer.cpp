@@ -5,9 +5,9 @@
 #include <string>
 
 #include "app/entry_fields.h"
+#include "app/time_digits.h"
 #include "app/timeline_writers.h"
 #include "time/macb.h"
-#include "time/time_format.h"
 #include "utils/case_text.h"
 #include "utils/number_append.h"
 
@@ -38,8 +38,7 @@ void append_extended_number(std::string& out, ulong64 value, unsigned hex_width,
   }
 }
 
-void write_header(std::ostream& out, const timeline_record& rec) {
-  std::string line;
+void append_header(std::string& line, const timeline_record& rec) {
   const std::string& sep = rec.m_separator;
   bool first = true;
   for (const char* column : k_header_columns) {
@@ -54,7 +53,6 @@ void write_header(std::ostream& out, const timeline_record& rec) {
     }
   }
   line += "\n";
-  out << line;
 }
 
 void append_extended_columns(std::string& line, const timeline_record& rec) {
@@ -83,34 +81,26 @@ void append_extended_columns(std::string& line, const timeline_record& rec) {
 
 }  // namespace
 
-bool write_l2t_csv(bool* first, std::ostream& out, timeline_record& rec) {
+bool append_l2t_csv(bool* first, std::string& line, timeline_record& rec) {
   if (first != nullptr && *first) {
     *first = false;
-    write_header(out, rec);
+    append_header(line, rec);
   }
 
   macb_event_map events;
   zq::make_macb_events(events, rec, rec.m_time_kind);
 
   const std::string& sep = rec.m_separator;
-  std::string line;
-  std::string date;
-  std::string time_text;
   for (const auto& kv : events) {
     const macb_event& event = kv.second;
     if (!event.time.m_valid) continue;
     if (rec.m_window_start != 0 && (event.value < rec.m_window_start || event.value > rec.m_window_end))
       continue;
 
-    if (rec.m_milliseconds) {
-      zq::format_time_ms(date, time_text, event.time, false);
-    } else {
-      zq::format_time_secs(date, time_text, event.time, false);
-    }
-    line = date;
+    append_date_digits(line, event.time.m_st);
     line += sep;
     if (rec.m_blank_before_time) line.push_back(' ');
-    line += time_text;
+    append_clock_digits(line, event.time.m_st, rec.m_milliseconds != 0);
     line += sep;
     line += rec.m_timezone;
     line += sep;
@@ -156,8 +146,14 @@ bool write_l2t_csv(bool* first, std::ostream& out, timeline_record& rec) {
     line += rec.m_extra;
     if (rec.m_extended) append_extended_columns(line, rec);
     line += "\n";
-    out << line;
   }
+  return true;
+}
+
+bool write_l2t_csv(bool* first, std::ostream& out, timeline_record& rec) {
+  std::string text;
+  append_l2t_csv(first, text, rec);
+  out << text;
   return true;
 }
 
@@ -208,8 +204,16 @@ void fill_l2t_record(timeline_record& rec, const INDX_ENTRY_INFO& e, const user_
   rec.m_milliseconds = 1;
 }
 
-bool write_indx_entry_l2t(std::ostream& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
-  timeline_record rec;
+void append_indx_entry_l2t(std::string& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
+  // One record serves every entry: filling clears it.
+  static thread_local timeline_record rec;
   fill_l2t_record(rec, e, ctx);
-  return write_l2t_csv(&ctx.header_pending, out, rec);
+  append_l2t_csv(&ctx.header_pending, out, rec);
+}
+
+bool write_indx_entry_l2t(std::ostream& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
+  std::string text;
+  append_indx_entry_l2t(text, e, ctx);
+  out << text;
+  return true;
 }

@@ -4,6 +4,7 @@
 // record and this writer serve the tool's index entries and the directory
 // walker alike.
 #include <ostream>
+#include <string>
 
 #include "app/user_ctx.h"
 #include "ntfs/index_node.h"
@@ -14,6 +15,8 @@
 // character in short, desc, filename and notes in the record itself.
 // Always true.
 bool write_l2t_csv(bool* first, std::ostream& out, timeline_record& rec);
+// The same, appended to `out`.
+bool append_l2t_csv(bool* first, std::string& out, timeline_record& rec);
 
 // Fills `rec` (cleared first) with one index entry as the tool writes it:
 // full name from the context's path, sizes and numbers in the context's base.

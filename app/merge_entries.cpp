@@ -4,46 +4,11 @@
 
 #include "app/entry_fields.h"
 #include "time/zq_time.h"
-#include "utils/case_text.h"
 #include "utils/number_append.h"
 
 namespace {
 
 using namespace entry_fields;
-
-// The key the parser files a live entry under: parent entry number and
-// lower-cased name.
-std::string lookup_key(const INDX_ENTRY_INFO& e) {
-  std::string key;
-  make_entry_key(key, parent_entry(e), e.name);
-  return key;
-}
-
-std::string judge_against_live(const INDX_ENTRY_INFO& carved, const INDX_ENTRY_INFO& live) {
-  bool name_differs = carved.name != live.name;
-  bool size_differs = real_size(carved) != real_size(live);
-  std::string mask = "....";
-  if (modified(carved) != modified(live)) mask[0] = 'm';
-  if (accessed(carved) != accessed(live)) mask[1] = 'a';
-  if (mft_changed(carved) != mft_changed(live)) mask[2] = 'c';
-  if (created(carved) != created(live)) mask[3] = 'b';
-
-  std::string comment;
-  if (mask != "....") {
-    comment = "modified [" + mask + "]";
-  } else if (!name_differs && !size_differs) {
-    comment = "dup slack entry";
-  } else {
-    comment = "modified";
-  }
-  if (size_differs) comment += " [size]";
-  if (name_differs) comment += " [name]";
-  return comment;
-}
-
-std::string exists_comment(const std::string& comment) {
-  return comment.empty() ? std::string("exists") : "exists [" + comment + "]";
-}
 
 // A carved entry that a live one displaces from nodup_entries keeps its row
 // in all_entries, which must then say that the entry exists.
@@ -71,27 +36,6 @@ void file_live_entry(inode_indx_mmap& all_entries, string_indx_map& nodup_entrie
   holder = e;
 }
 
-// Whether carved entry `e`, refused by carved holder `held`, should stand in
-// its place: the newcomer names a real entry and the holder looks less like
-// an entry of this directory.
-bool takes_over(const INDX_ENTRY_INFO& e, const INDX_ENTRY_INFO& held, ulong64 dir_entry) {
-  if (sequence(e) == 0 || entry_number(e) == 0) return false;
-  if (dir_entry == 0) return sequence(held) == 0 || entry_number(held) == 0;
-  return parent_entry(held) != dir_entry && parent_entry(e) == dir_entry;
-}
-
-const INDX_ENTRY_INFO* find_live(std::vector<indx_attribute_entries>& attributes, size_t own,
-                                 const std::string& key) {
-  auto hit = attributes[own].valid.find(key);
-  if (hit != attributes[own].valid.end()) return &hit->second;
-  for (size_t i = 0; i < attributes.size(); ++i) {
-    if (i == own) continue;
-    hit = attributes[i].valid.find(key);
-    if (hit != attributes[i].valid.end()) return &hit->second;
-  }
-  return nullptr;
-}
-
 void file_carved_entry(inode_indx_mmap& all_entries, string_indx_map& nodup_entries,
                        INDX_ENTRY_INFO& e, const std::string& comment, ulong64 dir_entry) {
   e.slack_comment = comment;
@@ -113,10 +57,55 @@ void file_carved_entry(inode_indx_mmap& all_entries, string_indx_map& nodup_entr
 
 }  // namespace
 
+std::string judge_against_live(const INDX_ENTRY_INFO& carved, const INDX_ENTRY_INFO& live) {
+  bool name_differs = carved.name != live.name;
+  bool size_differs = real_size(carved) != real_size(live);
+  std::string mask = "....";
+  if (modified(carved) != modified(live)) mask[0] = 'm';
+  if (accessed(carved) != accessed(live)) mask[1] = 'a';
+  if (mft_changed(carved) != mft_changed(live)) mask[2] = 'c';
+  if (created(carved) != created(live)) mask[3] = 'b';
+
+  std::string comment;
+  if (mask != "....") {
+    comment = "modified [" + mask + "]";
+  } else if (!name_differs && !size_differs) {
+    comment = "dup slack entry";
+  } else {
+    comment = "modified";
+  }
+  if (size_differs) comment += " [size]";
+  if (name_differs) comment += " [name]";
+  return comment;
+}
+
+std::string exists_comment(const std::string& comment) {
+  return comment.empty() ? std::string("exists") : "exists [" + comment + "]";
+}
+
+bool takes_over(const INDX_ENTRY_INFO& e, const INDX_ENTRY_INFO& held, ulong64 dir_entry) {
+  if (sequence(e) == 0 || entry_number(e) == 0) return false;
+  if (dir_entry == 0) return sequence(held) == 0 || entry_number(held) == 0;
+  return parent_entry(held) != dir_entry && parent_entry(e) == dir_entry;
+}
+
+const INDX_ENTRY_INFO* find_live(const std::vector<indx_attribute_entries>& attributes, size_t own,
+                                 const std::string& key) {
+  auto hit = attributes[own].valid.find(key);
+  if (hit != attributes[own].valid.end()) return &hit->second;
+  for (size_t i = 0; i < attributes.size(); ++i) {
+    if (i == own) continue;
+    hit = attributes[i].valid.find(key);
+    if (hit != attributes[i].valid.end()) return &hit->second;
+  }
+  return nullptr;
+}
+
+
 std::string nodup_key(const INDX_ENTRY_INFO& e) {
   std::string key;
   key.reserve(e.name.size() + 48);
-  key += e.name;
+  for (char c : e.name) key.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
   key.push_back('_');
   append_decimal_padded(key, modified(e), 10);
   key.push_back('_');
@@ -125,7 +114,6 @@ std::string nodup_key(const INDX_ENTRY_INFO& e) {
   append_decimal_padded(key, mft_changed(e), 10);
   key.push_back('_');
   append_decimal_padded(key, created(e), 10);
-  to_lower(key);
   return key;
 }
 
@@ -148,14 +136,16 @@ bool merge_dir_entries(inode_indx_mmap& all_entries, string_indx_map& nodup_entr
     }
   }
 
+  std::string key;
   for (size_t i = 0; i < attributes.size(); ++i) {
     for (auto& kv : attributes[i].carved) {
       INDX_ENTRY_INFO& e = kv.second;
       if (e.name.empty()) continue;
       e.attribute_type = attributes[i].type;
       if (entry_number(e) > mft_entry_count && sequence(e) == 0) clear_file_reference(e);
-      e.mtime_invalid = zq::time(modified(e), zq::type_time(1)).m_valid ? 0 : 1;
-      const INDX_ENTRY_INFO* live = find_live(attributes, i, lookup_key(e));
+      e.mtime_invalid = zq::is_valid_filetime(modified(e)) ? 0 : 1;
+      make_entry_key(key, parent_entry(e), e.name);
+      const INDX_ENTRY_INFO* live = find_live(attributes, i, key);
       std::string comment = live ? judge_against_live(e, *live) : std::string("deleted");
       file_carved_entry(all_entries, nodup_entries, e, comment, dir_entry);
     }

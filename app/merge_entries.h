@@ -23,6 +23,21 @@ struct indx_attribute_entries {
 // 10 digits, joined by "_", with the ASCII letters lower-cased.
 std::string nodup_key(const INDX_ENTRY_INFO& e);
 
+// The judgement of a carved entry whose live namesake (same parent and name
+// but for ASCII case) is `live`: which times differ, or "dup slack entry",
+// with " [size]" and " [name]" when those differ.
+std::string judge_against_live(const INDX_ENTRY_INFO& carved, const INDX_ENTRY_INFO& live);
+// "exists", or "exists [comment]": a carved entry whose key a live one holds.
+std::string exists_comment(const std::string& comment);
+// Whether carved entry `e`, refused by carved holder `held`, should stand in
+// its place: the newcomer names a real entry and the holder looks less like
+// an entry of `dir_entry` (0: not known).
+bool takes_over(const INDX_ENTRY_INFO& e, const INDX_ENTRY_INFO& held, ulong64 dir_entry);
+// The live entry filed under the parser's `key`, looked up in attribute
+// `own` first and then in the others; null when none.
+const INDX_ENTRY_INFO* find_live(const std::vector<indx_attribute_entries>& attributes, size_t own,
+                                 const std::string& key);
+
 // Merges every index attribute of one directory at once, so that a carved
 // entry is judged against the live entries of all of them. Writes the
 // attribute type into every entry, and the slack comment (and a zeroed

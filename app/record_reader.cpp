@@ -103,6 +103,14 @@ attribute_record::attribute_record(const byte* attribute, uint32 length) {
 
 uint32 attribute_record::type() const { return raw.size() >= 4 ? load_u32(raw.data()) : 0; }
 
+std::string attribute_record::detail() const {
+  byte_view value;
+  if (type() != ATTR_SECURITY_DESCRIPTOR || raw.size() < AH_RESIDENT_SIZE || raw[AH_NON_RESIDENT] != 0 ||
+      !resident_value(raw.data(), static_cast<uint32>(raw.size()), value) || value.size == 0)
+    return std::string();
+  return security_descriptor_text(value);
+}
+
 void inode_attributes::clear() {
   source_desc.clear();
   has_attr_list = false;
@@ -209,13 +217,9 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, const byte* recor
       guid_to_string(file_record(key, "obj id").text, oid.data);
       break;
     }
-    case ATTR_SECURITY_DESCRIPTOR: {
-      attribute_record& rec = file_record(key, "security descr");
-      if (has_value) {
-        rec.detail = security_descriptor_text(value);
-      }
+    case ATTR_SECURITY_DESCRIPTOR:
+      file_record(key, "security descr");
       break;
-    }
     case ATTR_VOLUME_NAME: {
       std::wstring volume_name;
       if (has_value) volume_name = utf16le_text(value.data, static_cast<uint32>(value.size / 2));
@@ -281,16 +285,25 @@ bool read_source_record(std::vector<byte>& out, bool& is_baad, user_ctx& ctx, ul
       ctx.record_size_known = true;
     }
     if (ctx.record_size < 256 || ctx.record_size > 65536) return false;
-    disk_handle* disk = ntfs.get_disk_handle();
-    ulong64 position = ntfs.get_inode_file_pos(entry);
-    if (!disk || position == 0) return false;
-    out.resize(ctx.record_size);
-    uint32 length = ctx.record_size;
-    if (!disk->read(out.data(), length, position + ntfs.m_volume_offset)) {
-      out.clear();
-      return false;
+    // The engine follows the $MFT's runs, so a record that straddles two of
+    // them (clusters smaller than records) is read from both places, and it
+    // reads ahead when entries are asked for in order. It applies the fixups
+    // itself and refuses what is neither "FILE" nor "INDX"; the bytes it read
+    // are still in the buffer to tell a "BAAD" record.
+    out.assign(ctx.record_size, 0);
+    byte* buffer = out.data();
+    ulong64 position = 0;
+    int length = static_cast<int>(out.size());
+    if (ntfs.read_mft_record(entry, buffer, position, length, false)) {
+      out.resize(static_cast<size_t>(length));
+      return true;
     }
-    out.resize(length);
+    if (std::memcmp(out.data(), "BAAD", 4) == 0) {
+      is_baad = true;
+      return true;
+    }
+    out.clear();
+    return false;
   }
 
   if (out.size() < 4) return false;

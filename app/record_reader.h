@@ -63,10 +63,13 @@ class attribute_record {
   std::vector<byte> value;  // not filled here
   bool is_ads = false;
   bool is_data = false;
-  std::string detail;
   std::vector<data_run> runs;
 
   uint32 type() const;
+  // A security descriptor's text, each line indented by two blanks; empty
+  // for any other attribute or a non-resident one. Rendered only when asked:
+  // most runs never show it, and it is costly to make for every record.
+  std::string detail() const;
 };
 
 class inode_attributes {

@@ -6,6 +6,7 @@
 
 #include "app/entry_fields.h"
 #include "app/entry_output.h"
+#include "app/dir_listing.h"
 #include "app/gather_entries.h"
 #include "ntfs/index_node.h"
 #include "utils/status_line.h"
@@ -16,10 +17,11 @@ const size_t kStatusWidth = 50;
 // Valid subdirectories of the current directory go to the map; slack
 // entries are never followed, and a directory already written is not
 // queued again.
-void queue_children(dir_work_map& work, const inode_indx_mmap& entries, const dir_work_item& item,
+void queue_children(dir_work_map& work, const dir_listing& listing, const dir_work_item& item,
                     const std::set<ulong64>& done) {
-  for (const auto& kv : entries) {
-    const INDX_ENTRY_INFO& e = kv.second;
+  INDX_ENTRY_INFO scratch;
+  for (size_t i = 0; i < listing.row_count(); ++i) {
+    const INDX_ENTRY_INFO& e = listing.row(i, scratch);
     if (e.valid == 0 || e.is_dir == 0) continue;
     const ulong64 child = entry_fields::entry_number(e);
     if (child == item.entry || done.count(child) != 0) continue;
@@ -64,30 +66,27 @@ std::string dir_status_text(const std::string& path) {
 }
 
 int run_dir_work_loop(dir_work_map& work, user_ctx& ctx) {
-  std::vector<byte> root_buffer;
-  std::vector<byte> alloc_buffer;
-  inode_indx_mmap all_entries;
-  string_indx_map nodup_entries;
+  std::vector<byte> buffer;
+  dir_listing listing;
   std::set<ulong64> done;
+  status_pacer pacer;
   // The depth limit compared as unsigned: a negative -level means none.
   const ulong64 limit = static_cast<ulong64>(static_cast<long64>(ctx.level));
 
   while (!work.empty()) {
-    root_buffer.clear();
-    alloc_buffer.clear();
-    all_entries.clear();
-    nodup_entries.clear();
-
     const dir_work_item item = work.begin()->second;
     work.erase(work.begin());
     done.insert(item.entry);
     ctx.path = item.path;
-    print_status("%s", dir_status_text(item.path).c_str());
+    // The status is shown now and then, and cleared before the entries are
+    // written below it.
+    const bool shown = pacer.due();
+    if (shown) print_status("%s", dir_status_text(item.path).c_str());
 
     bool gathered = false;
     try {
-      gathered = collect_dir_entries(alloc_buffer, root_buffer, all_entries, nodup_entries, ctx,
-                                     item.entry);
+      gathered = gather_dir_listing(listing, buffer, ctx, item.entry) && listing.merge(ctx.mft_entry_count) &&
+                 listing.row_count() != 0;
     } catch (...) {
       std::fflush(stdout);
       std::printf("exception caught\n");
@@ -95,8 +94,9 @@ int run_dir_work_loop(dir_work_map& work, user_ctx& ctx) {
     }
     if (!gathered) continue;
 
-    if (item.level < limit) queue_children(work, all_entries, item, done);
-    write_dir_entries(all_entries, nodup_entries, ctx);
+    if (item.level < limit) queue_children(work, listing, item, done);
+    if (shown) print_status(" ");
+    write_dir_listing(listing, ctx);
   }
   print_status(" ");
   std::printf("\n");

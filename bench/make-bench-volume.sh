@@ -7,16 +7,33 @@
 # Beside OUT it writes OUT.listing and OUT.deleted in the kit's formats,
 # checked against fls.
 #
-# Usage (root, FUSE mount): bench/make-bench-volume.sh OUT.img [DIRS] [FILES]
+# Usage (root, FUSE mount):
+#   bench/make-bench-volume.sh [-size MIB] OUT.img [DIRS] [FILES]
+#   bench/make-bench-volume.sh [-size MIB] -one-folder OUT.img
+# -size makes the volume MIB MiB (default: just large enough for the files);
+# -one-folder makes one folder of 200,000 files instead (DIRS 1, FILES
+# 200000: a third deleted, a third renamed), the shape that tests memory.
 # Then, for example:
 #   time build/release/quor -image OUT.img -all -csv >/dev/null
 #   time fls -r -p -m C: OUT.img >/dev/null
 set -euo pipefail
 export LC_ALL=C
-[ $# -ge 1 ] || { echo "usage: $0 OUT.img [DIRS] [FILES]" >&2; exit 2; }
+usage() { echo "usage: $0 [-size MIB] [-one-folder] OUT.img [DIRS] [FILES]" >&2; exit 2; }
+size_mib=
+one_folder=
+while [ $# -gt 0 ]; do
+  case $1 in
+    -size) [ $# -ge 2 ] || usage; size_mib=$2; shift 2 ;;
+    -one-folder) one_folder=1; shift ;;
+    -*) usage ;;
+    *) break ;;
+  esac
+done
+[ $# -ge 1 ] || usage
 out=$1
 dirs=${2:-5000}
 files=${3:-20}
+if [ -n "$one_folder" ]; then dirs=1; files=200000; fi
 tool="$(cd "$(dirname "$0")/../tests/fixtures" && pwd)/fxtool.py"
 work=$(mktemp -d "${TMPDIR:-/tmp}/quor-bench.XXXXXX")
 mnt="$work/mnt"
@@ -33,7 +50,12 @@ export FX_MNT="$mnt" FX_DELETED="$work/deleted.log"
 start=$(date +%s)
 rm -f "$out"
 # 1 KiB per MFT record and about 4 KiB of index per folder, with room.
-truncate -s $(( (dirs * files * 2 + dirs * 12 + 64 * 1024) * 1024 )) "$out"
+bytes=$(( (dirs * files * 2 + dirs * 12 + 64 * 1024) * 1024 ))
+if [ -n "$size_mib" ]; then
+  (( size_mib * 1048576 >= bytes )) || { echo "$0: -size $size_mib is too small" >&2; exit 2; }
+  bytes=$(( size_mib * 1048576 ))
+fi
+truncate -s "$bytes" "$out"
 mkntfs -F -Q -T -q -L bench "$out" >/dev/null 2>&1
 ntfs-3g -o no_detach "$out" "$mnt" >"$work/ntfs-3g.log" 2>&1 &
 pid=$!

@@ -32,7 +32,15 @@ bool CNtfs::read_index_allocation(std::vector<byte>& out, const std::vector<data
 
 bool CNtfs::read_index_allocation(std::vector<byte>& out, const std::vector<data_run>& runs,
                                   uint32 record_size, ulong64 attribute_size) const {
+  ulong64 total = 0;
+  return read_index_allocation_piece(out, runs, record_size, attribute_size, 0, ~0ULL, total);
+}
+
+bool CNtfs::read_index_allocation_piece(std::vector<byte>& out, const std::vector<data_run>& runs,
+                                        uint32 record_size, ulong64 attribute_size, ulong64 first,
+                                        ulong64 most, ulong64& total) const {
   out.clear();
+  total = 0;
   if (runs.empty() || !is_valid_index_record_size(record_size)) return false;
   if (!m_Validated || !m_disk || m_cluster_size == 0) return false;
   const uint64 cs = m_cluster_size;
@@ -48,23 +56,38 @@ bool CNtfs::read_index_allocation(std::vector<byte>& out, const std::vector<data
     if (r.vcn > m_total_clusters || r.num_clusters > m_total_clusters - r.vcn) return false;
     end_vcn = r.vcn + r.num_clusters;
   }
-  uint64 total = end_vcn * cs;  // end_vcn <= volume clusters, so no wrap
-  if (attribute_size) total = std::min<uint64>(total, attribute_size);
-  total -= total % record_size;
-  if (total == 0 || total > k_max_allocation_bytes) return false;
+  uint64 stream = end_vcn * cs;  // end_vcn <= volume clusters, so no wrap
+  if (attribute_size) stream = std::min<uint64>(stream, attribute_size);
+  stream -= stream % record_size;
+  if (stream == 0 || stream > k_max_allocation_bytes) return false;
+  // Every run is checked before any is read, so that a damaged list fails
+  // the same way whichever piece is asked for.
+  for (const data_run& r : ordered) {
+    if (r.sparse || r.num_clusters == 0) continue;
+    if (r.vcn * cs >= stream) break;
+    if (r.lcn > m_total_clusters || r.num_clusters > m_total_clusters - r.lcn) return false;
+  }
+  total = stream;
+  if (first % record_size != 0 || first >= stream) return false;
+  uint64 window = std::min<uint64>(most, stream - first);
+  window -= window % record_size;
+  if (window == 0) return false;
 
-  out.assign(static_cast<size_t>(total), 0);
+  out.assign(static_cast<size_t>(window), 0);
+  const uint64 last = first + window;
   // Run by run, so a VCN no run maps stays zero and the records after it keep
   // their offsets.
   for (const data_run& r : ordered) {
     if (r.sparse || r.num_clusters == 0) continue;
     const uint64 start = r.vcn * cs;
-    if (start >= total) break;
+    if (start >= last) break;
+    const uint64 end = std::min<uint64>(start + static_cast<uint64>(r.num_clusters) * cs, last);
+    if (end <= first) continue;
+    const uint64 from = std::max<uint64>(start, first);
     attribute_layout layout;
     layout.runs.assign(1, r);
-    const uint64 length = std::min<uint64>(static_cast<uint64>(r.num_clusters) * cs, total - start);
     uint64 got = 0;
-    if (!pump_ok(pump_attribute_to_buffer(*this, layout, start, length, out.data() + start, got))) {
+    if (!pump_ok(pump_attribute_to_buffer(*this, layout, from, end - from, out.data() + (from - first), got))) {
       out.clear();
       return false;
     }
@@ -72,7 +95,7 @@ bool CNtfs::read_index_allocation(std::vector<byte>& out, const std::vector<data
 
   // Each record is fixed on its own; one that is not an index record keeps
   // its slot, zeroed, so every record after it keeps its true offset.
-  for (uint64 off = 0; off < total; off += record_size) {
+  for (uint64 off = 0; off < window; off += record_size) {
     byte* record = out.data() + off;
     if (!fix_indx_record(record, record_size)) std::memset(record, 0, record_size);
   }

@@ -229,6 +229,13 @@ class CNtfs {
   // that is not 0; the two-argument form uses 4096-byte records.
   bool read_index_allocation(std::vector<byte>& out, const std::vector<data_run>& runs, uint32 record_size,
                              ulong64 attribute_size) const;
+  // The same stream read a piece at a time, so that a large folder is never
+  // held whole: the records from byte `first` (a record boundary), at most
+  // `most` bytes of them; `total` learns the stream's length. False past
+  // the end, and for every piece of an allocation the whole read refuses.
+  bool read_index_allocation_piece(std::vector<byte>& out, const std::vector<data_run>& runs,
+                                   uint32 record_size, ulong64 attribute_size, ulong64 first, ulong64 most,
+                                   ulong64& total) const;
   // end index members
 
   // The value of an $ATTRIBUTE_LIST attribute of `attr_length` bytes,

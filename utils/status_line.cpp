@@ -43,6 +43,14 @@ bool cut_back(StringStream& out, int count, bool truncate) {
 
 }  // namespace
 
+bool status_pacer::due() {
+  const auto now = std::chrono::steady_clock::now();
+  if (started_ && now < next_) return false;
+  started_ = true;
+  next_ = now + std::chrono::milliseconds(100);
+  return true;
+}
+
 int format_status(bool to_stderr, int width, int /*reserved*/, const char* format, va_list args) {
   if (width < 0) width = 0;
   if (width > kBufferSize - 2) width = kBufferSize - 2;

@@ -2,9 +2,23 @@
 // The console status line: each message is written between two runs of 80
 // backspaces, so the next message covers the last. A text that is not a
 // format (a path) must have every '%' removed before it is passed as one.
+#include <chrono>
 #include <cstdarg>
 #include <ostream>
 #include <sstream>
+
+// Paces progress messages: a loop that would write one per item writes one
+// only when due(), at most about ten a second, and writes its last state
+// itself when it ends.
+class status_pacer {
+ public:
+  // True the first time and then once a tenth of a second has passed.
+  bool due();
+
+ private:
+  std::chrono::steady_clock::time_point next_{};
+  bool started_ = false;
+};
 
 // Width 60 on standard error; returns the characters of text written.
 int print_status(const char* format, ...) __attribute__((format(printf, 1, 2)));

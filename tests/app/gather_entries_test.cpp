@@ -21,10 +21,9 @@ typedef std::map<std::string, std::set<std::string>> names_by_folder;
 
 // Live long names (8.3 names left out), and the comment of each carved name.
 bool gather(user_ctx& ctx, ulong64 dir, std::set<std::string>& live, std::map<std::string, std::string>& carved) {
-  std::vector<byte> alloc, root;
   inode_indx_mmap all;
   string_indx_map nodup;
-  if (!collect_dir_entries(alloc, root, all, nodup, ctx, dir)) return false;
+  if (!collect_dir_entries(all, nodup, ctx, dir)) return false;
   for (const auto& kv : all) {
     if (!kv.second.valid) carved.emplace(kv.second.name, kv.second.slack_comment);
     if (kv.second.valid && kv.second.entry[81] != 2) live.insert(kv.second.name);

@@ -49,6 +49,6 @@ TEST(RecordSecurity, ResidentDescriptorBecomesIndentedText) {
     ASSERT_TRUE(read_inode(rec, ctx, entry));
     const attribute_record& attr = rec.attributes.at(0x50 | (1ull << 48));
     EXPECT_EQ(attr.label, "security descr");
-    EXPECT_EQ(attr.detail, expected[entry]) << entry;
+    EXPECT_EQ(attr.detail(), expected[entry]) << entry;
   }
 }

@@ -12,7 +12,7 @@
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
 #include "ntfs/volume_io.h"
-#include "tests/ntfs/mft_record_builder.h"
+#include "tests/support/record_builder.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
 
@@ -217,11 +217,11 @@ TEST(AttributeData, WholeClusterWritesAndTheStandAloneFixup) {
   int len = static_cast<int>(half.size());
   EXPECT_FALSE(engine->write_lcn(100, half.data(), len));
 
-  test_records::record_builder b(4096);
+  quor_test::record_builder b(4096);
   b.resident(ATTR_STANDARD_INFORMATION, std::vector<byte>(48, 1));
   std::vector<byte> plain = b.done();
   for (uint32 i = 1; i <= 8; ++i) store_u16(&plain[i * 512 - 2], static_cast<uint16>(0x1000 + i));
-  std::vector<byte> rec = test_records::record_builder::protect(plain, 0x77);
+  std::vector<byte> rec = quor_test::record_builder::protect(plain, 0x77);
   ASSERT_NE(rec, plain);
   // The sector tails come back; the array itself keeps the saved words.
   std::vector<byte> want = plain;
@@ -238,7 +238,7 @@ TEST(AttributeData, WholeClusterWritesAndTheStandAloneFixup) {
 }
 
 TEST(AttributeData, SearchesByNameCompareWholeNamesInsideTheRecord) {
-  test_records::record_builder b(1024);
+  quor_test::record_builder b(1024);
   b.resident(ATTR_STANDARD_INFORMATION, std::vector<byte>(48, 1));
   const uint32 ab = b.resident(ATTR_DATA, std::vector<byte>(4, 2), u"ab");
   const uint32 a = b.resident(ATTR_DATA, std::vector<byte>(4, 3), u"a");

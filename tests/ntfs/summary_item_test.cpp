@@ -12,7 +12,7 @@
 #include "ntfs/item_descriptor.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
-#include "tests/ntfs/mft_record_builder.h"
+#include "tests/support/record_builder.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
 
@@ -185,9 +185,9 @@ TEST(EntryRecord, WindowsOfAttributeData) {
 }
 
 TEST(EntryRecord, DisplayNamePrefersTheLongName) {
-  test_records::record_builder b(1024);
-  b.resident(ATTR_FILE_NAME, test_records::record_builder::file_name_value(5, u"LONGNA~1.TXT", 0, 2));
-  b.resident(ATTR_FILE_NAME, test_records::record_builder::file_name_value(7, u"long name.txt", 0, 1));
+  quor_test::record_builder b(1024);
+  b.resident(ATTR_FILE_NAME, quor_test::record_builder::file_name_value(5, u"LONGNA~1.TXT", 0, 2));
+  b.resident(ATTR_FILE_NAME, quor_test::record_builder::file_name_value(7, u"long name.txt", 0, 1));
   std::vector<byte> rec = b.done();
   std::string name;
   ulong64_set parents;
