@@ -144,8 +144,9 @@ bool copy_file_data(std::ostream& out, const inode_attributes&, user_ctx& ctx, c
 
   const ulong64 data_size = load_u64(a + AH_DATA_SIZE);
   const ulong64 initialized = load_u64(a + AH_INITIALIZED_SIZE);
-  ulong64 count = ctx.raw ? load_u64(a + AH_ALLOCATED_SIZE) : std::max(data_size, initialized);
-  count = std::min(count, layout.mapped_bytes(ntfs.m_cluster_size));
+  // Runs that map less than this (a damaged list, or a piece whose rest
+  // lies in another record) end the copy short, and the copy says so.
+  const ulong64 count = ctx.raw ? load_u64(a + AH_ALLOCATED_SIZE) : std::max(data_size, initialized);
   const bool compressed = load_u16(a + AH_FLAGS) == 0x0001 && a[AH_COMPRESSION_UNIT] != 0 &&
                           load_u64(a + AH_COMPRESSED_SIZE) != 0 && !ctx.raw;
   if (!compressed) layout.unit_clusters = 0;

@@ -19,6 +19,6 @@ bool inode_passes_filters(const inode_attributes& rec, const user_ctx& ctx);
 // the clusters as stored. With ctx.copy_md5 the digest of the bytes written
 // is left in ctx.copy_digest. False when no source is open, the attribute is
 // missing or cannot be mapped, and also when the copy stops part way (a read
-// that fails, a run list with a hole, a stream that refuses a write): what
-// was written then is not the whole data.
+// that fails, runs that end before the data does, a stream that refuses a
+// write): what was written then is not the whole data.
 bool copy_file_data(std::ostream& out, const inode_attributes& rec, user_ctx& ctx, const attribute_record* attr);
