@@ -80,7 +80,7 @@ class walker {
  public:
   walker(std::ostream& out, user_ctx& ctx) : out_(out), ctx_(ctx) {}
 
-  // One entry; false when it was skipped before its output.
+  // One entry: read, parsed, filtered and handed to its writer.
   void entry(ulong64 n) {
     bool is_baad = false;
     if (!read_source_record(record_, is_baad, ctx_, n)) return;
@@ -113,7 +113,8 @@ class walker {
     if ((flags & FILE_RECORD_DIRECTORY) && dirs_.find(n) == dirs_.end()) {
       parents_.clear();
       for (const auto& kv : rec_.parents) parents_.insert(kv.second.reference);
-      const std::wstring name = rec_.filename_records.empty() ? std::wstring() : rec_.filename_records.begin()->second.name;
+      const std::wstring name =
+          rec_.filename_records.empty() ? std::wstring() : rec_.filename_records.begin()->second.name;
       dirs_.emplace(n, dir_tree_node(n, parents_.empty() ? ulong64_set{0} : parents_, name, true));
     }
     if (ctx_.filters_active && !inode_passes_filters(rec_, ctx_)) return;

@@ -1,20 +1,21 @@
 // The directory walker over the fixture volumes: its times and MACB letters
 // against istat, its bodyfile through mactime, its four forms, filters and
 // ranges against the kit's listings, and hand-built records.
+#include "examine/walk_engine.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstring>
 #include <ctime>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "examine/walk_engine.h"
 #include "tests/app/record_builder.h"
 #include "tests/examine/walk_run.h"
 #include "tests/support/fixture.h"
@@ -52,8 +53,8 @@ std::string row_text(ulong64 filetime, const std::string& letters) {
   std::tm tm = {};
   gmtime_r(&secs, &tm);
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d.%03d ", tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(filetime % 10000000 / 10000));
+  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d.%03d ", tm.tm_mon + 1, tm.tm_mday, tm.tm_year + 1900,
+                tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(filetime % 10000000 / 10000));
   return buf + letters;
 }
 
@@ -99,7 +100,8 @@ istat_entry parse_istat(const std::string& text) {
 // The rows the walker's whole-record report of the entry under `parent`
 // must show: the $STANDARD_INFORMATION letters (given once a name of that
 // parent exists) and each name's own letters, grouped by instant.
-std::multiset<std::string> expected_rows(const istat_entry& e, ulong64 parent, const std::set<std::string>& long_names) {
+std::multiset<std::string> expected_rows(const istat_entry& e, ulong64 parent,
+                                         const std::set<std::string>& long_names) {
   std::map<ulong64, std::string[3]> letters;
   auto add = [&](int slot, const ulong64 t[4]) {
     // m, a, c, b from created, modified, MFT modified, accessed.
@@ -257,17 +259,25 @@ TEST(WalkEngine, FiltersSelectTheListedEntries) {
   // Seeds 40 to 46: created 16:00 to 22:00 on 2 May 2023, modified and
   // accessed 10 and 20 minutes later; seed 47 (東京タワー.jpg) is created at
   // 23:00, past the window.
-  const std::set<std::string> window_paths = {"/readme.txt",          "/Documents/report-2023.docx",
-                                              "/Documents/notes.txt", "/Documents/budget.xlsx",
-                                              "/Documents/plan-final.txt", "/Photos/Café de Flore.jpg"};
+  const std::set<std::string> window_paths = {"/readme.txt",
+                                              "/Documents/report-2023.docx",
+                                              "/Documents/notes.txt",
+                                              "/Documents/budget.xlsx",
+                                              "/Documents/plan-final.txt",
+                                              "/Photos/Café de Flore.jpg"};
   const struct {
     std::vector<std::string> args;
     bool csv;
     std::function<bool(const std::string&)> takes;  // by path
   } cases[] = {
-      {{"-filter_name", "DRAFT"}, false, [&](const std::string& p) { return lower(base_name(p)).find("draft") != std::string::npos; }},
-      {{"-filter_ext", ".JPG"}, false, [&](const std::string& p) { return lower(p).size() > 4 && lower(p).substr(p.size() - 4) == ".jpg"; }},
-      {{"-filter_start_time", "05/02/2023 16:00:00", "-filter_stop_time", "05/02/2023 22:59:59", "-csv"}, true,
+      {{"-filter_name", "DRAFT"},
+       false,
+       [&](const std::string& p) { return lower(base_name(p)).find("draft") != std::string::npos; }},
+      {{"-filter_ext", ".JPG"},
+       false,
+       [&](const std::string& p) { return lower(p).size() > 4 && lower(p).substr(p.size() - 4) == ".jpg"; }},
+      {{"-filter_start_time", "05/02/2023 16:00:00", "-filter_stop_time", "05/02/2023 22:59:59", "-csv"},
+       true,
        [&](const std::string& p) { return window_paths.count(p) != 0 || p == "/secret-plan.txt"; }},
   };
   for (const auto& c : cases) {
@@ -287,8 +297,7 @@ TEST(WalkEngine, FiltersSelectTheListedEntries) {
       if (c.takes(d.path)) maybe.insert(d.inode);
     EXPECT_FALSE(live_matches.empty()) << c.args[0];
     for (ulong64 n : live_matches) EXPECT_EQ(got.count(n), 1u) << c.args[0] << " misses " << n;
-    for (ulong64 n : got)
-      EXPECT_TRUE(live_matches.count(n) || maybe.count(n)) << c.args[0] << " takes " << n;
+    for (ulong64 n : got) EXPECT_TRUE(live_matches.count(n) || maybe.count(n)) << c.args[0] << " takes " << n;
   }
 
   // Deleted records only: no live entry, and every removed name whose record
