@@ -1,0 +1,58 @@
+#include "examine/timeline_row_text.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "time/time_format.h"
+#include "time/zq_time.h"
+
+void timeline_date_time(ulong64 filetime, std::string& date, std::string& time) {
+  zq::format_time_ms(date, time, zq::time(filetime, zq::type_filetime), false);
+}
+
+std::string timeline_macb_text(const macb_flags& flags) {
+  std::ostringstream text;
+  flags.print(text, false);
+  return text.str();
+}
+
+std::string timeline_name_text(const macb_time_entry& entry) {
+  std::string text;
+  bool first = true;
+  for (const std::string& name : entry.names) {
+    if (name.empty()) continue;
+    if (first) {
+      text = entry.path + name;
+      if (!entry.stream.empty()) text += ":" + entry.stream;
+      first = false;
+    } else {
+      text += " [alias: " + name + "]";
+    }
+  }
+  for (const std::string& name : entry.short_names)
+    if (!name.empty()) text += " [8.3: " + name + "]";
+  return text;
+}
+
+std::string timeline_header_bytes(const std::vector<byte>& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(bytes.size() * 3);
+  for (byte b : bytes) {
+    text.push_back(digits[b >> 4]);
+    text.push_back(digits[b & 0x0F]);
+    text.push_back(' ');
+  }
+  return text;
+}
+
+void timeline_replace(timeline_record& rec, std::string& name) {
+  if (rec.m_replaced_char == 0 || rec.m_replacement_char == 0) return;
+  const char from = static_cast<char>(rec.m_replaced_char);
+  const char to = static_cast<char>(rec.m_replacement_char);
+  for (std::string* text : {&name, &rec.m_notes, &rec.m_desc}) std::replace(text->begin(), text->end(), from, to);
+}
+
+bool timeline_outside_window(const timeline_record& rec, ulong64 instant) {
+  return rec.m_window_start != 0 && (instant < rec.m_window_start || instant > rec.m_window_end);
+}

@@ -1,0 +1,135 @@
+#include "examine/walk_streams.h"
+
+#include <iomanip>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "app/walk_services.h"
+#include "disk/fs_ops.h"
+#include "examine/walk_entry_report.h"
+#include "ntfs/ntfs_structs.h"
+#include "time/text_forms.h"
+#include "utils/byte_order.h"
+#include "utils/file_streams.h"
+#include "utils/hex_text.h"
+#include "utils/utf_convert.h"
+
+namespace {
+
+// The longest file-name part (UTF-8 bytes) a copy's name keeps, so that the
+// stamp, the digest and it stay inside the 255 bytes a file name may have.
+const size_t MAX_NAME_PART_BYTES = 190;
+
+// Characters that must not reach the copy's file name as they are: the
+// blank and the comma (kept out of CSV reports), separators and control
+// characters (a name from the evidence must not lead out of the copy
+// directory, nor cut the path short).
+wchar_t cleaned(wchar_t c) {
+  if (c == L' ' || c == L',' || c == L'/' || c == L'\\' || c < 0x20) return L'_';
+  return c;
+}
+
+std::wstring clean_name_part(const std::wstring& part) {
+  std::wstring out;
+  out.reserve(part.size());
+  for (wchar_t c : part) out.push_back(cleaned(c));
+  while (!out.empty() && wstring_to_utf8(out).size() > MAX_NAME_PART_BYTES) out.pop_back();
+  return out;
+}
+
+ulong64 stored_size(const attribute_record& attr) {
+  if (attr.raw.size() < AH_RESIDENT_SIZE) return 0;
+  const byte* a = attr.raw.data();
+  if (a[AH_NON_RESIDENT] == 0) return load_u32(a + AH_VALUE_LENGTH);
+  return attr.raw.size() >= AH_NON_RESIDENT_SIZE ? load_u64(a + AH_ALLOCATED_SIZE) : 0;
+}
+
+bool stream_choice_takes(const user_ctx& ctx, const attribute_record& attr) {
+  if (ctx.all_streams) return true;
+  if (ctx.named_streams) return !attr.name.empty();
+  if (ctx.unnamed_stream) return attr.name.empty() && attr.label == "unnamed data";
+  return false;
+}
+
+}  // namespace
+
+std::ostream& write_hex_bytes(std::ostream& out, const byte* data, unsigned count) {
+  out << std::hex << std::setfill('0');
+  if (data == nullptr || count == 0) return out;
+  for (unsigned i = 0; i < count; ++i) out << std::setw(2) << static_cast<unsigned>(data[i]) << " ";
+  return out;
+}
+
+bool extract_stream_copy(const inode_attributes& rec, user_ctx& ctx, const si_record* si,
+                         const attribute_record* attr) {
+  if (si == nullptr || attr == nullptr || attr->raw.empty() || stored_size(*attr) == 0) return false;
+  const std::wstring temp = ctx.copy_dir + L"/__temp__.bin";
+  uni::ofstream file(temp, std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
+  if (!file.is_open()) return false;
+
+  bool done = copy_file_data(file, rec, ctx, attr);
+  file.close();
+  if (file.fail()) done = false;
+  if (!done) {
+    // A partial copy must not pass for the data under a digest-bearing name.
+    remove_file_w(temp);
+    ctx.copy_dest.clear();
+    return false;
+  }
+
+  std::wostringstream path;
+  path << ctx.copy_dir << L"/";
+  zq::write_underscore_stamp(path, load_u64(si->data + 8), true);
+  std::string digest;
+  bytes_to_hex(digest, ctx.copy_digest, 16);
+  path << L"_" << utf8_to_wstring(digest) << L"_";
+  std::wstring part = ctx.copy_dest;
+  if (!attr->name.empty()) part += L"." + attr->name;
+  if (!attr->label.empty()) part += L"_" + utf8_to_wstring(attr->label);
+  path << clean_name_part(part) << L".bin";
+
+  ctx.copy_dest = path.str();
+  if (rename_file_w(temp, ctx.copy_dest)) return true;
+  remove_file_w(temp);
+  ctx.copy_dest.clear();
+  return false;
+}
+
+void report_entry_streams(const inode_attributes& rec, std::ostream& out, user_ctx& ctx) {
+  ctx.clear_copy_result();
+  const si_record* si = rec.si_records.empty() ? nullptr : &rec.si_records.begin()->second;
+  if (rec.parents.empty()) {
+    write_entry_report(rec, out, ctx, nullptr, nullptr, false);
+    return;
+  }
+  std::set<ulong64> copied;
+  for (const auto& pkv : rec.parents) {
+    const parent_record& parent = pkv.second;
+    if (rec.attributes.empty() || ctx.omit_clusterinfo) {
+      if (ctx.copy_files && si != nullptr) {
+        for (const auto& akv : rec.attributes) {
+          ctx.clear_copy_result();
+          const attribute_record& attr = akv.second;
+          if (!ctx.unnamed_stream || !attr.name.empty() || attr.label != "unnamed data") continue;
+          ctx.copy_dest = parent.name;
+          copied.insert(akv.first);
+          if (extract_stream_copy(rec, ctx, si, &attr)) break;
+          ctx.copy_dest.clear();
+        }
+      }
+      write_entry_report(rec, out, ctx, &parent, nullptr, true);
+      continue;
+    }
+    for (const auto& akv : rec.attributes) {
+      ctx.clear_copy_result();
+      const attribute_record& attr = akv.second;
+      if (ctx.copy_files && si != nullptr && copied.count(akv.first) == 0 && stream_choice_takes(ctx, attr)) {
+        ctx.copy_dest = parent.name;
+        copied.insert(akv.first);
+        if (!extract_stream_copy(rec, ctx, si, &attr)) ctx.copy_dest.clear();
+      }
+      write_entry_report(rec, out, ctx, &parent, &attr, false);
+    }
+  }
+}

@@ -1,0 +1,228 @@
+// The walker's copies of file data: names that carry the modification time
+// and the MD5 digest, contents equal to icat's, copies that fail, and names
+// from the evidence that must stay inside the copy directory.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/record_reader.h"
+#include "app/source_open.h"
+#include "disk/fs_ops.h"
+#include "examine/walk_streams.h"
+#include "ntfs/ntfs.h"
+#include "tests/examine/walk_run.h"
+#include "tests/support/fixture.h"
+#include "tests/support/listing.h"
+#include "utils/byte_order.h"
+#include "utils/utf_convert.h"
+
+namespace {
+
+using quor_test::fixture;
+using quor_test::run_command;
+using quor_test::run_walk;
+
+ulong64 inode_of(const std::string& path) {
+  for (const auto& e : quor_test::read_listing("default"))
+    if (e.path == path) return e.inode;
+  return 0;
+}
+
+std::set<std::string> files_in(const std::string& dir) {
+  std::set<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') names.insert(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+std::string file_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// istat's "File Modified:" of $STANDARD_INFORMATION as the copy names write
+// it: "2026_12_06_2228_18_758".
+std::string modified_stamp(const std::string& image, ulong64 inode) {
+  std::string text;
+  run_command("istat -z UTC " + image + " " + std::to_string(inode) + " | grep -m1 'File Modified:'", text);
+  int y, mo, d, h, mi, s;
+  long ns;
+  if (std::sscanf(text.c_str(), "File Modified:\t%d-%d-%d %d:%d:%d.%ld", &y, &mo, &d, &h, &mi, &s, &ns) != 7)
+    return "";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04d_%02d_%02d_%02d%02d_%02d_%03ld", y, mo, d, h, mi, s, ns / 1000000);
+  return buf;
+}
+
+// The walker's copy of each kind of data lands in a copy directory whose own
+// name holds a blank and a comma, named by time, digest and name, with the
+// data icat gives; the report names the copy.
+TEST(WalkCopies, NamedByTimeDigestAndNameWithIcatsData) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
+  if (!quor_test::have_program("icat") || !quor_test::have_program("istat"))
+    GTEST_SKIP() << "icat or istat not installed";
+  const std::string dir = quor_test::scratch_dir() + "/copies, a b";
+  const struct {
+    const char* path;
+    const char* stream;  // "" for the unnamed data
+    const char* tail;    // after the name
+  } cases[] = {
+      {"/small.txt", "", "_unnamed_data.bin"},
+      {"/nonres.bin", "", "_unnamed_data.bin"},
+      {"/frag/a.bin", "", "_unnamed_data.bin"},
+      {"/sparse.bin", "", "_unnamed_data.bin"},
+      {"/compressed/longer.bin", "", "_unnamed_data.bin"},
+      {"/names/Long Name With Short.txt", "", "_unnamed_data.bin"},
+      {"/streams.txt", "alt", ".alt_ads.bin"},
+  };
+  for (const auto& c : cases) {
+    const ulong64 inode = inode_of(c.path);
+    ASSERT_NE(inode, 0u) << c.path;
+    std::vector<std::string> args = {"-image", image, "-csv", "-mftstart", std::to_string(inode),
+                                     "-action_copy_files", dir};
+    if (c.stream[0]) {
+      args.push_back("-named_data");
+      args.push_back("-action_include_clusterinfo");
+    }
+    const std::set<std::string> before = files_in(dir);
+    user_ctx ctx;
+    std::string out;
+    bool walked = false;
+    ASSERT_TRUE(run_walk(ctx, args, out, walked)) << c.path;
+    std::set<std::string> made;
+    for (const std::string& f : files_in(dir))
+      if (!before.count(f)) made.insert(f);
+    ASSERT_EQ(made.size(), 1u) << c.path << "\n" << out;
+    const std::string copy = *made.begin();
+
+    std::string icat, sum;
+    std::string target = std::to_string(inode);
+    if (c.stream[0])
+      target += "-128-$(istat " + image + " " + target + " | sed -n 's/.*(128-\\([0-9]*\\)).*Name: " + c.stream +
+                " .*/\\1/p')";
+    ASSERT_EQ(run_command("icat " + image + " " + target, icat), 0) << target;
+    ASSERT_EQ(run_command("icat " + image + " " + target + " | md5sum", sum), 0);
+    // The copy carries the name the entry has in that folder (one of a hard
+    // link's names).
+    std::set<std::string> names;
+    for (const auto& e : quor_test::read_listing("default")) {
+      if (e.inode != inode) continue;
+      std::string name = e.path.substr(e.path.rfind('/') + 1);
+      for (char& ch : name)
+        if (ch == ' ' || ch == ',') ch = '_';
+      names.insert(modified_stamp(image, inode) + "_" + sum.substr(0, 32) + "_" + name + c.tail);
+    }
+    EXPECT_EQ(names.count(copy), 1u) << copy;
+    EXPECT_TRUE(file_text(dir + "/" + copy) == icat) << c.path;
+    EXPECT_NE(out.find("," + dir + "/" + copy + "\n"), std::string::npos) << c.path;  // the report's last column
+  }
+  EXPECT_EQ(files_in(dir).count("__temp__.bin"), 0u);
+}
+
+// A copy of the image whose file has its run list cut short after four
+// runs: the walker's copy fails, leaves nothing behind and names none.
+TEST(WalkCopies, DamagedRunListGivesNoCopy) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
+  const std::string damaged = quor_test::scratch_dir() + "/damaged-runs.img";
+  std::string ignored;
+  ASSERT_EQ(run_command("cp " + image + " " + damaged, ignored), 0);
+  const ulong64 inode = inode_of("/frag/a.bin");
+  ulong64 position = 0;
+  {
+    user_ctx ctx;
+    ASSERT_TRUE(quor_test::parse_walk_options(ctx, {"-image", damaged}));
+    ASSERT_TRUE(initialize_mft(ctx));
+    position = ctx.ntfs->get_inode_file_pos(inode) + ctx.ntfs->m_volume_offset;
+  }
+  std::fstream file(damaged, std::ios::in | std::ios::out | std::ios::binary);
+  std::vector<byte> record(1024);
+  file.seekg(static_cast<std::streamoff>(position));
+  file.read(reinterpret_cast<char*>(record.data()), 1024);
+  ASSERT_EQ(std::string(record.begin(), record.begin() + 4), "FILE");
+  uint32 at = load_u16(record.data() + 20);
+  while (at + 8 < 1024 && load_u32(record.data() + at) != 0x80) at += load_u32(record.data() + at + 4);
+  ASSERT_LT(at + 64, 1024u);
+  uint32 run = at + load_u16(record.data() + at + 32);
+  for (int k = 0; k < 4; ++k) run += 1 + (record[run] & 0x0F) + (record[run] >> 4);
+  ASSERT_NE(record[run], 0);
+  ASSERT_NE(run % 512, 510u);  // not a byte the update sequence protects
+  ASSERT_NE(run % 512, 511u);
+  record[run] = 0;
+  file.seekp(static_cast<std::streamoff>(position));
+  file.write(reinterpret_cast<const char*>(record.data()), 1024);
+  file.close();
+
+  const std::string dir = quor_test::scratch_dir() + "/damaged-copies";
+  user_ctx ctx;
+  std::string out;
+  bool walked = false;
+  ASSERT_TRUE(run_walk(ctx, {"-image", damaged, "-csv", "-mftstart", std::to_string(inode), "-action_copy_files", dir},
+                       out, walked));
+  EXPECT_NE(out.find("[root]\\frag\\a.bin,"), std::string::npos) << out;  // still reported
+  EXPECT_TRUE(files_in(dir).empty());
+  for (const std::string& line : quor_test::split_lines(out))
+    if (line.compare(0, 2, "0x") == 0) {
+      EXPECT_EQ(line.back(), ',') << line;  // no copy named
+    }
+}
+
+// Names from the evidence with separators, blanks and commas: the copy
+// stays in the copy directory, and an empty stream is no copy.
+TEST(WalkCopies, EvidenceNamesStayInsideTheCopyDirectory) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
+  const std::string dir = quor_test::scratch_dir() + "/inside";
+  user_ctx ctx;
+  ASSERT_TRUE(quor_test::parse_walk_options(ctx, {"-image", image, "-action_copy_files", dir}));
+  ASSERT_TRUE(initialize_mft(ctx));
+  inode_attributes rec;
+  ASSERT_TRUE(read_inode(rec, ctx, inode_of("/small.txt")));
+  ASSERT_FALSE(rec.si_records.empty());
+  const attribute_record* data = nullptr;
+  for (const auto& kv : rec.attributes)
+    if (kv.second.label == "unnamed data") data = &kv.second;
+  ASSERT_NE(data, nullptr);
+  const struct {
+    const wchar_t* name;
+    const wchar_t* cleaned;
+  } cases[] = {
+      {L"../../escape", L".._.._escape"},
+      {L"..", L".."},
+      {L"a\\b/c d,e", L"a_b_c_d_e"},
+  };
+  for (const auto& c : cases) {
+    ctx.copy_dest = c.name;
+    ASSERT_TRUE(extract_stream_copy(rec, ctx, &rec.si_records.begin()->second, data)) << c.name;
+    const std::wstring prefix = utf8_to_wstring(dir) + L"/";
+    ASSERT_EQ(ctx.copy_dest.compare(0, prefix.size(), prefix), 0);
+    const std::wstring file = ctx.copy_dest.substr(prefix.size());
+    EXPECT_EQ(file.find(L'/'), std::wstring::npos);
+    EXPECT_EQ(file.substr(56), std::wstring(c.cleaned) + L"_unnamed_data.bin") << c.name;
+    EXPECT_TRUE(path_exists_w(ctx.copy_dest));
+  }
+  // An empty resident stream gives no copy.
+  attribute_record empty = *data;
+  store_u32(empty.raw.data() + 16, 0);
+  ctx.copy_dest = L"empty";
+  EXPECT_FALSE(extract_stream_copy(rec, ctx, &rec.si_records.begin()->second, &empty));
+  std::ostringstream hex;
+  const byte bytes[] = {0x00, 0x1F, 0xAB};
+  write_hex_bytes(hex, bytes, 3) << 255;
+  EXPECT_EQ(hex.str(), "00 1f ab ff");
+}
+
+}  // namespace

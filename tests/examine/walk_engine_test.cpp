@@ -1,0 +1,388 @@
+// The directory walker over the fixture volumes: its times and MACB letters
+// against istat, its bodyfile through mactime, its four forms, filters and
+// ranges against the kit's listings, and hand-built records.
+#include "examine/walk_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/app/record_builder.h"
+#include "tests/examine/walk_run.h"
+#include "tests/support/fixture.h"
+#include "tests/support/listing.h"
+#include "utils/byte_order.h"
+
+namespace {
+
+using quor_test::fixture;
+using quor_test::run_walk;
+using quor_test::split_fields;
+using quor_test::split_lines;
+
+const char* const kVolumes[] = {"default", "sample", "c512", "c64k", "s4096", "bigdir", "c128k"};
+
+// istat's "2026-12-06 22:28:18.758029000 (UTC)" as a FILETIME; 0 for its
+// zero time.
+ulong64 istat_filetime(const std::string& text) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  long ns = 0;
+  if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d.%ld", &y, &mo, &d, &h, &mi, &s, &ns) < 6 || y == 0) return 0;
+  std::tm tm = {};
+  tm.tm_year = y - 1900;
+  tm.tm_mon = mo - 1;
+  tm.tm_mday = d;
+  tm.tm_hour = h;
+  tm.tm_min = mi;
+  tm.tm_sec = s;
+  return (static_cast<ulong64>(timegm(&tm)) + 11644473600ull) * 10000000ull + static_cast<ulong64>(ns / 100);
+}
+
+// The walker's date, time and MACB text of one instant.
+std::string row_text(ulong64 filetime, const std::string& letters) {
+  const std::time_t secs = static_cast<std::time_t>(filetime / 10000000ull - 11644473600ull);
+  std::tm tm = {};
+  gmtime_r(&secs, &tm);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d.%03d ", tm.tm_mon + 1, tm.tm_mday, tm.tm_year + 1900,
+                tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(filetime % 10000000 / 10000));
+  return buf + letters;
+}
+
+struct istat_name {
+  std::string name;
+  ulong64 parent = 0;
+  ulong64 times[4] = {};  // created, modified, MFT modified, accessed
+};
+
+struct istat_entry {
+  bool has_si = false;
+  ulong64 si[4] = {};
+  std::vector<istat_name> names;
+};
+
+// Sections of `istat -z UTC` output, one entry.
+istat_entry parse_istat(const std::string& text) {
+  istat_entry e;
+  ulong64* times = nullptr;
+  static const char* const labels[] = {"Created:\t", "File Modified:\t", "MFT Modified:\t", "Accessed:\t"};
+  for (const std::string& line : split_lines(text)) {
+    if (line == "$STANDARD_INFORMATION Attribute Values:") {
+      e.has_si = true;
+      times = e.si;
+    } else if (line == "$FILE_NAME Attribute Values:") {
+      e.names.emplace_back();
+      times = e.names.back().times;
+    } else if (line.empty() || line.compare(0, 11, "Attributes:") == 0) {
+      times = nullptr;
+    } else if (times != nullptr && line.compare(0, 6, "Name: ") == 0 && !e.names.empty()) {
+      e.names.back().name = line.substr(6);
+    } else if (times != nullptr && line.compare(0, 18, "Parent MFT Entry: ") == 0 && !e.names.empty()) {
+      e.names.back().parent = std::stoull(line.substr(18));
+    } else if (times != nullptr) {
+      for (int i = 0; i < 4; ++i)
+        if (line.compare(0, std::strlen(labels[i]), labels[i]) == 0)
+          times[i] = istat_filetime(line.substr(std::strlen(labels[i])));
+    }
+  }
+  return e;
+}
+
+// The rows the walker's whole-record report of the entry under `parent`
+// must show: the $STANDARD_INFORMATION letters (given once a name of that
+// parent exists) and each name's own letters, grouped by instant.
+std::multiset<std::string> expected_rows(const istat_entry& e, ulong64 parent,
+                                         const std::set<std::string>& long_names) {
+  std::map<ulong64, std::string[3]> letters;
+  auto add = [&](int slot, const ulong64 t[4]) {
+    // m, a, c, b from created, modified, MFT modified, accessed.
+    const ulong64 macb[4] = {t[1], t[3], t[2], t[0]};
+    for (int i = 0; i < 4; ++i) {
+      if (macb[i] == 0) continue;
+      std::string* l = letters[macb[i]];
+      if (l[slot].empty()) l[slot] = "....";
+      l[slot][i] = "macb"[i];
+    }
+  };
+  for (const istat_name& n : e.names) {
+    if (n.parent != parent) continue;
+    if (e.has_si) add(0, e.si);
+    add(long_names.count(n.name) ? 1 : 2, n.times);
+  }
+  std::multiset<std::string> rows;
+  for (const auto& kv : letters) {
+    std::string text;
+    const char* const label[] = {"si:[", "fn:[", "fn8.3["};
+    for (int s = 0; s < 3; ++s) {
+      if (kv.second[s].empty()) continue;
+      if (!text.empty()) text += "; ";
+      text += label[s] + kv.second[s] + "]";
+    }
+    rows.insert(row_text(kv.first, text));
+  }
+  return rows;
+}
+
+std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// For every volume The Sleuth Kit reads, a sample of its entries (all of
+// sample.img): each report's instants and MACB letters equal what istat shows.
+TEST(WalkEngine, TimesAndLettersEqualIstat) {
+  if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
+  size_t checked = 0;
+  for (const char* volume : kVolumes) {
+    if (std::string(volume) == "c128k") continue;  // The Sleuth Kit cannot read 128 KiB clusters
+    const std::string image = fixture(std::string(volume) + ".img");
+    if (image.empty()) GTEST_SKIP() << "fixture " << volume << " missing";
+    user_ctx ctx;
+    std::string out;
+    bool walked = false;
+    ASSERT_TRUE(run_walk(ctx, {"-image", image, "-csv"}, out, walked));
+    EXPECT_TRUE(walked);
+    // (entry, parent) -> rows of date, time and letters.
+    std::map<std::pair<ulong64, ulong64>, std::multiset<std::string>> rows;
+    for (const std::string& line : split_lines(out)) {
+      const std::vector<std::string> f = split_fields(line, ',');
+      if (f.size() < 12 || f[0].compare(0, 2, "0x") != 0) continue;
+      rows[{std::stoull(f[0], nullptr, 16), std::stoull(f[2], nullptr, 16)}].insert(f[6] + f[7] + " " + f[8]);
+    }
+    const std::vector<quor_test::listing_entry> listing = quor_test::read_listing(volume);
+    ASSERT_FALSE(listing.empty());
+    std::map<ulong64, std::set<std::string>> long_names;
+    for (const auto& e : listing) long_names[e.inode].insert(base_name(e.path));
+    const size_t stride = long_names.size() > 120 ? long_names.size() / 60 : 1;
+    size_t i = 0;
+    for (const auto& kv : long_names) {
+      if (i++ % stride != 0) continue;
+      std::string text;
+      ASSERT_EQ(quor_test::run_command("istat -z UTC " + image + " " + std::to_string(kv.first), text), 0);
+      const istat_entry e = parse_istat(text);
+      ASSERT_FALSE(e.names.empty()) << volume << " " << kv.first;
+      std::set<ulong64> parents;
+      for (const istat_name& n : e.names) parents.insert(n.parent);
+      for (ulong64 parent : parents) {
+        EXPECT_EQ((rows[{kv.first, parent}]), expected_rows(e, parent, kv.second))
+            << volume << " entry " << kv.first << " parent " << parent;
+        ++checked;
+      }
+    }
+  }
+  EXPECT_GT(checked, 400u);
+}
+
+// The bodyfile of every volume is read by mactime without a complaint, and
+// every live name appears in it with its full path, in all four forms.
+TEST(WalkEngine, FourFormsOnEveryVolume) {
+  const bool have_mactime = quor_test::have_program("mactime");
+  for (const char* volume : kVolumes) {
+    const std::string image = fixture(std::string(volume) + ".img");
+    if (image.empty()) GTEST_SKIP() << "fixture " << volume << " missing";
+    const std::vector<quor_test::listing_entry> listing = quor_test::read_listing(volume);
+    ASSERT_FALSE(listing.empty());
+    const struct {
+      const char* flag;
+      bool commas_replaced;
+    } forms[] = {{"-bodyfile", false}, {"-csv", true}, {"-csvl2t", true}, {"", false}};
+    for (const auto& form : forms) {
+      user_ctx ctx;
+      std::string out;
+      bool walked = false;
+      std::vector<std::string> args = {"-image", image};
+      if (form.flag[0]) args.push_back(form.flag);
+      ASSERT_TRUE(run_walk(ctx, args, out, walked));
+      EXPECT_TRUE(walked) << volume << " " << form.flag;
+      EXPECT_FALSE(ctx.is_open);  // a completed walk closes its source
+      const bool echo = out.compare(0, 9, "cmdline: ") == 0;
+      EXPECT_EQ(echo, std::string(form.flag) == "-csv" || form.flag[0] == 0) << form.flag;
+      std::set<std::string> present;
+      const size_t stride = listing.size() / 300 + 1;
+      for (size_t i = 0; i < listing.size(); i += stride) {
+        const quor_test::listing_entry& e = listing[i];
+        std::string path = "[root]" + e.path;
+        for (char& c : path) {
+          if (c == '/') c = '\\';
+          if (c == ',' && form.commas_replaced) c = ' ';
+        }
+        // Hard links in one folder share a report: the other names are aliases.
+        if (out.find(path) == std::string::npos &&
+            (form.flag == std::string("-bodyfile") || form.flag == std::string("-csvl2t") ||
+             out.find("[alias: " + base_name(e.path) + "]") == std::string::npos))
+          present.insert(path);
+      }
+      EXPECT_TRUE(present.empty()) << volume << " " << form.flag << " misses " << present.size() << " names, such as "
+                                   << (present.empty() ? "" : *present.begin());
+      if (std::string(form.flag) == "-bodyfile" && have_mactime) {
+        const std::string body = quor_test::scratch_dir() + "/walk-" + volume + ".body";
+        std::ofstream(body) << out;
+        std::string err;
+        EXPECT_EQ(quor_test::run_command("mactime -b " + body + " -d -z UTC 2>&1 >/dev/null", err), 0);
+        EXPECT_EQ(err, "") << volume;
+      }
+    }
+  }
+}
+
+std::set<ulong64> entries_written(const std::string& out, bool csv) {
+  std::set<ulong64> entries;
+  for (const std::string& line : split_lines(out)) {
+    const std::vector<std::string> f = split_fields(line, csv ? ',' : '|');
+    if (csv && f.size() > 2 && f[0].compare(0, 2, "0x") == 0) entries.insert(std::stoull(f[0], nullptr, 16));
+    if (!csv && f.size() == 11 && f[2] != "inode") entries.insert(std::stoull(f[2]));
+  }
+  return entries;
+}
+
+// Name, extension, time window and deleted state select exactly the
+// entries the listings give: every live match, and otherwise only names
+// that left their folder (their records keep them while free).
+TEST(WalkEngine, FiltersSelectTheListedEntries) {
+  const std::string image = fixture("sample.img");
+  if (image.empty()) GTEST_SKIP() << "fixture sample.img missing";
+  const std::vector<quor_test::listing_entry> listing = quor_test::read_listing("sample");
+  const std::vector<quor_test::deleted_entry> deleted = quor_test::read_deleted("sample");
+  ASSERT_FALSE(listing.empty());
+  std::set<ulong64> live;
+  for (const auto& e : listing) live.insert(e.inode);
+  auto lower = [](std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  };
+  // Seeds 40 to 46: created 16:00 to 22:00 on 2 May 2023, modified and
+  // accessed 10 and 20 minutes later; seed 47 (東京タワー.jpg) is created at
+  // 23:00, past the window.
+  const std::set<std::string> window_paths = {"/readme.txt",
+                                              "/Documents/report-2023.docx",
+                                              "/Documents/notes.txt",
+                                              "/Documents/budget.xlsx",
+                                              "/Documents/plan-final.txt",
+                                              "/Photos/Café de Flore.jpg"};
+  const struct {
+    std::vector<std::string> args;
+    bool csv;
+    std::function<bool(const std::string&)> takes;  // by path
+  } cases[] = {
+      {{"-filter_name", "DRAFT"},
+       false,
+       [&](const std::string& p) { return lower(base_name(p)).find("draft") != std::string::npos; }},
+      {{"-filter_ext", ".JPG"},
+       false,
+       [&](const std::string& p) { return lower(p).size() > 4 && lower(p).substr(p.size() - 4) == ".jpg"; }},
+      {{"-filter_start_time", "05/02/2023 16:00:00", "-filter_stop_time", "05/02/2023 22:59:59", "-csv"},
+       true,
+       [&](const std::string& p) { return window_paths.count(p) != 0 || p == "/secret-plan.txt"; }},
+  };
+  for (const auto& c : cases) {
+    user_ctx ctx;
+    std::string out;
+    bool walked = false;
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), {"-image", image});
+    if (!c.csv) args.push_back("-bodyfile");
+    ASSERT_TRUE(run_walk(ctx, args, out, walked));
+    ASSERT_TRUE(ctx.filters_active);
+    const std::set<ulong64> got = entries_written(out, c.csv);
+    std::set<ulong64> live_matches, maybe;
+    for (const auto& e : listing)
+      if (c.takes(e.path)) live_matches.insert(e.inode);
+    for (const auto& d : deleted)
+      if (c.takes(d.path)) maybe.insert(d.inode);
+    EXPECT_FALSE(live_matches.empty()) << c.args[0];
+    for (ulong64 n : live_matches) EXPECT_EQ(got.count(n), 1u) << c.args[0] << " misses " << n;
+    for (ulong64 n : got) EXPECT_TRUE(live_matches.count(n) || maybe.count(n)) << c.args[0] << " takes " << n;
+  }
+
+  // Deleted records only: no live entry, and every removed name whose record
+  // no live entry took over.
+  user_ctx ctx;
+  std::string out;
+  bool walked = false;
+  ASSERT_TRUE(run_walk(ctx, {"-image", image, "-bodyfile", "-filter_deleted_files"}, out, walked));
+  const std::set<ulong64> got = entries_written(out, false);
+  for (ulong64 n : got) EXPECT_EQ(live.count(n), 0u) << n;
+  size_t free_records = 0;
+  for (const auto& d : deleted) {
+    if (live.count(d.inode)) continue;
+    ++free_records;
+    EXPECT_EQ(got.count(d.inode), 1u) << d.path;
+  }
+  EXPECT_GT(free_records, 0u);
+  for (const std::string& line : split_lines(out))
+    if (line.compare(0, 4, "md5|") != 0) {
+      EXPECT_NE(line.find(" (deleted"), std::string::npos) << line;
+    }
+}
+
+// Ranges of entries; without one the whole volume, its count stored.
+TEST(WalkEngine, Ranges) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
+  const struct {
+    std::vector<std::string> range;
+    std::set<ulong64> entries;
+  } cases[] = {
+      {{"-mftstart", "5"}, {5}},
+      {{"-mftstart", "5", "-mftrange", "3"}, {5, 6, 7}},
+      {{"-mftstart", "0x40", "-mftrange", "2"}, {64, 65}},
+      {{}, {}},
+  };
+  for (const auto& c : cases) {
+    user_ctx ctx;
+    std::string out;
+    bool walked = false;
+    std::vector<std::string> args = {"-image", image, "-csv"};
+    args.insert(args.end(), c.range.begin(), c.range.end());
+    ASSERT_TRUE(run_walk(ctx, args, out, walked));
+    const std::set<ulong64> got = entries_written(out, true);
+    if (!c.entries.empty()) {
+      EXPECT_EQ(got, c.entries);
+      EXPECT_EQ(ctx.mft_count, c.entries.size());
+    } else {
+      // $MFT's allocated size over 1 KiB records (its data size is 3,211,264).
+      EXPECT_GE(ctx.mft_count, 3136u);
+      EXPECT_GT(got.size(), 3000u);
+      EXPECT_LT(*got.rbegin(), ctx.mft_count);
+    }
+  }
+}
+
+// Hand-built records in an extracted $MFT file: the attribute walk ends at
+// the bytes in use (an attribute left behind them is not the entry's), and
+// the entry count follows the record size (4 records of 1 or 4 KiB).
+TEST(WalkEngine, HandBuiltRecords) {
+  using quor_test::record_builder;
+  const ulong64 t = 130000000000000000ull;
+  for (uint32 size : {1024u, 4096u}) {
+    record_builder r0(size);
+    r0.non_resident(0x80, {0x11, 4, 0x10, 0}, 4ull * size);
+    r0.add_file_name(1, 5 | (5ull << 48), u"$MFT", 3, t);
+    record_builder r1(size);
+    r1.add(0x10, 0, u"", std::vector<byte>(72, 1));
+    r1.add_file_name(1, 5 | (5ull << 48), u"kept.txt", 1, t);
+    r1.add(0x80, 2, u"", {'d', 'a', 't', 'a'});
+    const uint32 in_use = r1.next + 8;
+    r1.add_file_name(3, 5 | (5ull << 48), u"stale.txt", 1, t + 1);
+    std::vector<byte> one = r1.done();
+    store_u32(&one[FRH_BYTES_IN_USE], in_use);
+    std::vector<byte> rec1 = record_builder::protect(one, 0x0707);
+    user_ctx ctx;
+    ASSERT_TRUE(quor_test::parse_walk_options(ctx, {"-mftfile", "hand-built", "-bodyfile"}));
+    quor_test::open_as_mft_file(ctx, {r0.finish(), rec1, record_builder(size).finish(), record_builder(size).finish()},
+                                "walk-" + std::to_string(size) + ".mft");
+    std::ostringstream text;
+    walk_engine_run(text, ctx);
+    EXPECT_NE(text.str().find("[root]\\kept.txt (file)|1||0|0|4|"), std::string::npos) << text.str();
+    EXPECT_EQ(text.str().find("stale.txt"), std::string::npos) << size;
+    EXPECT_EQ(ctx.mft_count, 4u) << size;
+  }
+}
+
+}  // namespace
