@@ -145,11 +145,12 @@ bool scan_dir_inodes(dir_tree_map& files, dir_tree_map& dirs, user_ctx& ctx, boo
     if (!read_inode(mft, ctx, 0)) return false;
     const ulong64 size = mft_data_size(mft);
     if (size == 0) return false;
-    count = size / 1024;
+    // Reading record 0 has taught the context its record size.
+    count = size / ctx.record_size;
   }
   if (ctx.mft_reader != nullptr) {
     const long64 file_size = ctx.mft_reader->current_size();
-    const ulong64 in_file = file_size > 0 ? static_cast<ulong64>(file_size) / 1024 : 0;
+    const ulong64 in_file = file_size > 0 ? static_cast<ulong64>(file_size) / ctx.record_size : 0;
     if (in_file < count) count = in_file;
   }
   // Entries past the $MFT's runs cannot be read; a corrupt size must not

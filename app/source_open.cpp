@@ -1,6 +1,7 @@
 #include "app/source_open.h"
 
 #include <string>
+#include <vector>
 
 #include "ntfs/ntfs.h"
 #include "utils/file_handle.h"
@@ -43,8 +44,11 @@ bool initialize_mft(user_ctx& ctx) {
     }
     ctx.source_desc = ctx.mftfile;
     ctx.is_open = true;
+    // The file holds records of the size record 0 gives (1 KiB or 4 KiB).
+    std::vector<byte> record0;
+    ctx.read_mft_entry(record0, 0);
     const long64 size = ctx.mft_reader->current_size();
-    ctx.mft_entry_count = size > 0 ? static_cast<ulong64>(size) / 1024 : 0;
+    ctx.mft_entry_count = size > 0 ? static_cast<ulong64>(size) / ctx.record_size : 0;
     return true;
   }
 
