@@ -271,6 +271,23 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, const byte* recor
   return true;
 }
 
+uint16 inode_attributes::set_record_header(ulong64 entry_number, const byte* record_header) {
+  entry = entry_number;
+  std::memcpy(header, record_header, sizeof header);
+  next_attr_id = load_u16(record_header + FRH_NEXT_ATTRIBUTE_ID);
+  sequence = load_u16(record_header + FRH_SEQUENCE);
+  const ulong64 base = load_u64(record_header + FRH_BASE_RECORD);
+  if (base != 0) {
+    has_base_record = true;
+    base_record = base;
+  }
+  return load_u16(record_header + FRH_FIRST_ATTRIBUTE);
+}
+
+bool inode_attributes::passes_deleted_filter(const user_ctx& ctx) const {
+  return !ctx.filter_deleted_files || (load_u16(header + FRH_FLAGS) & FILE_RECORD_IN_USE) == 0;
+}
+
 bool read_source_record(std::vector<byte>& out, bool& is_baad, user_ctx& ctx, ulong64 entry) {
   out.clear();
   is_baad = false;
@@ -325,14 +342,7 @@ bool read_inode(inode_attributes& out, user_ctx& ctx, ulong64 entry) {
 
   const byte* rec = record.data();
   uint32 size = static_cast<uint32>(record.size());
-  out.entry = entry;
-  out.sequence = load_u16(rec + FRH_SEQUENCE);
-  std::memcpy(out.header, rec, sizeof out.header);
-  out.next_attr_id = load_u16(rec + FRH_NEXT_ATTRIBUTE_ID);
-  out.base_record = load_u64(rec + FRH_BASE_RECORD);
-  out.has_base_record = out.base_record != 0;
-
-  uint32 offset = load_u16(rec + FRH_FIRST_ATTRIBUTE);
+  uint32 offset = out.set_record_header(entry, rec);
   if (offset == 0) return true;
   uint32 limit = record_walk_limit(rec, size);
   uint32 type = 0, length = 0;

@@ -82,6 +82,11 @@ class inode_attributes {
   // attribute is an $ATTRIBUTE_LIST for the caller to follow.
   bool parse_attribute(user_ctx& ctx, ulong64 entry_number, const byte* record, uint32 length,
                        const byte* header, bool& is_attr_list);
+  // Takes the entry number and the record header (at least FRH_SIZE bytes);
+  // returns the offset of the first attribute.
+  uint16 set_record_header(ulong64 entry_number, const byte* record_header);
+  // False for an entry in use when only deleted entries are asked for.
+  bool passes_deleted_filter(const user_ctx& ctx) const;
 
   std::wstring source_desc;
   bool has_attr_list = false;

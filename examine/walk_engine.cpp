@@ -89,18 +89,12 @@ class walker {
     if (record_.size() < FRH_SIZE) return;
     const byte* r = record_.data();
     const uint32 size = static_cast<uint32>(record_.size());
-    rec_.entry = n;
-    rec_.sequence = load_u16(r + FRH_SEQUENCE);
-    std::memcpy(rec_.header, r, sizeof rec_.header);
-    rec_.next_attr_id = load_u16(r + FRH_NEXT_ATTRIBUTE_ID);
-    rec_.base_record = load_u64(r + FRH_BASE_RECORD);
-    rec_.has_base_record = rec_.base_record != 0;
+    uint32 offset = rec_.set_record_header(n, r);
     const uint16 flags = load_u16(r + FRH_FLAGS);
-    if (ctx_.filters_active && ctx_.filter_deleted_files && (flags & FILE_RECORD_IN_USE)) return;
+    if (ctx_.filters_active && !rec_.passes_deleted_filter(ctx_)) return;
 
     // The walk ends at the end marker and at the end of the bytes in use:
     // a length that stays inside 1 KiB can still run past a damaged record.
-    uint32 offset = load_u16(r + FRH_FIRST_ATTRIBUTE);
     const uint32 limit = record_walk_limit(r, size);
     uint32 type = 0, length = 0;
     while (offset != 0 && attribute_at(r, limit, offset, type, length)) {
