@@ -168,9 +168,6 @@ TEST(IndexNode, CaseVariantsAreBothLiveAndRepeatsKeepTheFirst) {
        {{"README", 0x0001000000000060ULL}, {"Readme", 0x0001000000000061ULL}}, "README"},
       {{{u"Readme", 0x0001000000000061ULL}, {u"Readme", 0x0001000000000062ULL}},
        {{"Readme", 0x0001000000000061ULL}}, "Readme"},
-      {{{u"README", 0x0001000000000060ULL}, {u"Readme", 0x0001000000000061ULL},
-        {u"Readme", 0x0001000000000062ULL}},
-       {{"README", 0x0001000000000060ULL}, {"Readme", 0x0001000000000061ULL}}, "README"},
   };
   for (const row& t : rows) {
     node_image n(1024);
