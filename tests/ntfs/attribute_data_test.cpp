@@ -303,10 +303,14 @@ TEST(AttributeData, SearchesByNameCompareWholeNamesInsideTheRecord) {
   // A walk bounded by the bytes given: the unnamed one lies past them.
   byte* cursor = rec.data() + first;
   EXPECT_FALSE(find_attribute_by_name_from(cursor, unnamed - first, ATTR_DATA, {}));
-  // A length that runs past the record ends the walk.
+  // A length that runs past the record ends the walk, and the attribute
+  // that claims it is not found.
   store_u32(&rec[ab + AH_LENGTH], 2000);
   cursor = rec.data() + first;
   EXPECT_FALSE(find_attribute_by_name_from(cursor, 1024 - first, ATTR_DATA, {'a'}));
+  const uint16 ab_name[] = {'a', 'b'};
+  const byte* attr = nullptr;
+  EXPECT_FALSE(find_attribute_by_name(rec.data(), 1024, ATTR_DATA, attr, ab_name, 2));
 
   // $ATTRIBUTE_LIST entries: type, length, name length and offset, name.
   std::vector<byte> list(3 * 32, 0);

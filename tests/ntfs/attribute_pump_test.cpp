@@ -98,10 +98,17 @@ TEST(AttributePump, UnitsStoredWholeOrAllSparseNeedNoDecoding) {
   ASSERT_EQ(delivered, got.size());
   for (ulong64 i = 0; i < got.size(); ++i)
     ASSERT_EQ(got[i], i < 32 * cs ? pattern_byte(i, 2) : 0) << "byte " << i;
-  // Data behind a hole inside a unit is no unit NTFS writes.
-  units.runs = {data_run(0, 0, 1, true), data_run(file.runs[0].lcn, 1, 2, false), data_run(0, 3, 13, true)};
+  // Data behind a hole inside a unit is no unit NTFS writes, even when it
+  // would decode: the compressed file's first unit moved one cluster on.
+  attribute_layout packed;
+  ASSERT_TRUE(data_layout(*o.engine, listed_inode("/compressed/pattern.bin"), packed));
+  const data_run first = packed.runs.at(0);
+  ASSERT_TRUE(packed.unit_clusters == 16 && !first.sparse && first.num_clusters < 15);
+  ASSERT_TRUE(packed.runs.at(1).sparse);
+  units.runs = {data_run(0, 0, 1, true), data_run(first.lcn, 1, first.num_clusters, false),
+                data_run(0, 1 + first.num_clusters, 15 - first.num_clusters, true)};
   units.data_size = 16 * cs;
-  EXPECT_EQ(pump_attribute_to_buffer(*o.engine, units, 0, got.size(), got.data(), delivered), PUMP_BAD_UNIT);
+  EXPECT_EQ(pump_attribute_to_buffer(*o.engine, units, 0, units.data_size, got.data(), delivered), PUMP_BAD_UNIT);
 }
 
 TEST(AttributePump, StopsWhereTheDataStopsAndSaysWhy) {
