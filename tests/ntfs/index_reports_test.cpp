@@ -197,6 +197,10 @@ TEST(IndexReports, Headers) {
        "---- (root) data ----\n(0x00) type:                0x00000030 (Filename Attrib)\n"
        "(0x04) rule:                0x00000001 (filename compare)\n(0x08) size_index_entry:    0x00001000\n"
        "(0x0c) blks_per_index:      0x01, large index (index allocation needed)\n"},
+      {0, 0x10, 4,
+       "---- (root) data ----\n(0x00) type:                0x00000000 (unk)\n"
+       "(0x04) rule:                0x00000010\n(0x08) size_index_entry:    0x00001000\n"
+       "(0x0c) blks_per_index:      0x04\n"},
       {-1u, 0, 0,
        "---- (root) data ----\n(0x00) type:                0xffffffff (NTFS_ATTRIBUTE_END_MARKER)\n"
        "(0x04) rule:                0x00000000 (binary compare)\n(0x08) size_index_entry:    0x00001000\n"
