@@ -10,8 +10,7 @@
 
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
-#include "tests/support/fixture.h"
-#include "tests/support/listing.h"
+#include "tests/support/engine.h"
 
 namespace {
 
@@ -20,19 +19,9 @@ struct opened {
   std::string image;
 };
 
-opened open_image(const std::string& img) {
-  opened o;
-  o.image = img;
-  CNtfs* e = nullptr;
-  if (!img.empty() && open_ntfs_image(img.c_str(), 0, e, false, false)) o.engine.reset(e);
-  return o;
-}
+opened open_image(const std::string& img) { return {quor_test::open_engine_at(img), img}; }
 
-ulong64 listed_inode(const std::string& path) {
-  for (const quor_test::listing_entry& e : quor_test::read_listing("default"))
-    if (e.path == path) return e.inode;
-  return 0;
-}
+ulong64 listed_inode(const std::string& path) { return quor_test::listed_inode("default", path); }
 
 // The unnamed $DATA of an entry as a pump layout.
 bool data_layout(CNtfs& engine, ulong64 inode, attribute_layout& layout) {
@@ -89,8 +78,7 @@ TEST(AttributePump, EveryKindOfFileReadsAsIcatDoes) {
   }
 }
 
-// The kit's pattern: byte o of a file written with `seed`.
-byte pattern(ulong64 o, uint32 seed) { return static_cast<byte>((o * 7 + seed) % 251); }
+using quor_test::pattern_byte;
 
 TEST(AttributePump, UnitsStoredWholeOrAllSparseNeedNoDecoding) {
   opened o = open_image(quor_test::fixture("default.img"));
@@ -109,11 +97,18 @@ TEST(AttributePump, UnitsStoredWholeOrAllSparseNeedNoDecoding) {
   ASSERT_EQ(pump_attribute_to_buffer(*o.engine, units, 0, got.size(), got.data(), delivered), PUMP_DONE);
   ASSERT_EQ(delivered, got.size());
   for (ulong64 i = 0; i < got.size(); ++i)
-    ASSERT_EQ(got[i], i < 32 * cs ? pattern(i, 2) : 0) << "byte " << i;
-  // Data behind a hole inside a unit is no unit NTFS writes.
-  units.runs = {data_run(0, 0, 1, true), data_run(file.runs[0].lcn, 1, 2, false), data_run(0, 3, 13, true)};
+    ASSERT_EQ(got[i], i < 32 * cs ? pattern_byte(i, 2) : 0) << "byte " << i;
+  // Data behind a hole inside a unit is no unit NTFS writes, even when it
+  // would decode: the compressed file's first unit moved one cluster on.
+  attribute_layout packed;
+  ASSERT_TRUE(data_layout(*o.engine, listed_inode("/compressed/pattern.bin"), packed));
+  const data_run first = packed.runs.at(0);
+  ASSERT_TRUE(packed.unit_clusters == 16 && !first.sparse && first.num_clusters < 15);
+  ASSERT_TRUE(packed.runs.at(1).sparse);
+  units.runs = {data_run(0, 0, 1, true), data_run(first.lcn, 1, first.num_clusters, false),
+                data_run(0, 1 + first.num_clusters, 15 - first.num_clusters, true)};
   units.data_size = 16 * cs;
-  EXPECT_EQ(pump_attribute_to_buffer(*o.engine, units, 0, got.size(), got.data(), delivered), PUMP_BAD_UNIT);
+  EXPECT_EQ(pump_attribute_to_buffer(*o.engine, units, 0, units.data_size, got.data(), delivered), PUMP_BAD_UNIT);
 }
 
 TEST(AttributePump, StopsWhereTheDataStopsAndSaysWhy) {
@@ -165,7 +160,7 @@ TEST(AttributePump, StopsWhereTheDataStopsAndSaysWhy) {
   std::fill(buf.begin(), buf.end(), 0xEE);
   EXPECT_EQ(pump_attribute_to_buffer(*c.engine, file, 0, file.data_size, buf.data(), delivered), PUMP_READ_FAILED);
   ASSERT_EQ(delivered, 2 * cs + 100);
-  for (ulong64 i = 0; i < delivered; ++i) ASSERT_EQ(buf[i], pattern(i, 2)) << "byte " << i;
+  for (ulong64 i = 0; i < delivered; ++i) ASSERT_EQ(buf[i], pattern_byte(i, 2)) << "byte " << i;
   EXPECT_EQ(buf[delivered], 0xEE);
   EXPECT_EQ(c.engine->m_cluster_size, cs);
 }

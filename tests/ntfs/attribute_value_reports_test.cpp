@@ -81,7 +81,7 @@ TEST(AttributeValueReports, StandardInformation) {
                 "(0x34) $Secure:$SII key:    0x00000102\n"
                 "(0x38) quota charged:       0x0000000000000000\n"
                 "(0x40) UsnJrnl index num:   0x0000000000000000\n");
-  // A value that ends inside the optional fields shows those that fit.
+  // A value that ends inside the fields, optional or not, shows those that fit.
   const bytes v60 = standard_information(60);
   EXPECT_EQ(text_of([&](std::ostream& os) { dump_standard_information(os, v60.data(), 0, 60); }),
             common + "(0x30) $Quota:$O key:       0x00000000\n(0x34) $Secure:$SII key:    0x00000102\n");

@@ -178,10 +178,6 @@ TEST(DirChildren, NodeWalkLimits) {
   EXPECT_FALSE(find_children_in_node(nullptr, 100, children));
 }
 
-namespace {
-
-}  // namespace
-
 // Volumes written by Windows: a small directory with a deleted file, and a
 // root whose one file has a hundred names (its record needs an
 // $ATTRIBUTE_LIST). The Sleuth Kit's deleted names come from the MFT here,

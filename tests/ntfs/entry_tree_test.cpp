@@ -9,36 +9,22 @@
 
 #include "ntfs/entry_info.h"
 #include "ntfs/ntfs.h"
-#include "tests/support/fixture.h"
-#include "tests/support/listing.h"
+#include "tests/support/engine.h"
 #include "utils/utf_convert.h"
 
 namespace {
 
-std::unique_ptr<CNtfs> open(const std::string& name) {
-  CNtfs* e = nullptr;
-  const std::string img = quor_test::fixture(name + ".img");
-  if (img.empty() || !open_ntfs_image(img.c_str(), 0, e, false, false)) return nullptr;
-  return std::unique_ptr<CNtfs>(e);
-}
+std::unique_ptr<CNtfs> open(const std::string& name) { return quor_test::open_engine(name + ".img"); }
 
-// fls lines "t/t inode-type-id:<TAB>path" (deleted ones with " * "): path to
-// inode, skipping the virtual orphan folder.
+// `fls -r -p <flags>` of an image: path to entry, a named stream standing
+// for its file, the virtual orphan folder left out.
 std::multimap<std::string, ulong64> fls_entries(const std::string& img, const std::string& flags) {
   std::multimap<std::string, ulong64> out;
-  std::string text;
-  if (quor_test::run_command("fls -r -p " + flags + " '" + img + "'", text) != 0) return out;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    const size_t tab = line.find('\t');
-    if (tab == std::string::npos || line.find("$OrphanFiles") != std::string::npos) continue;
-    // A named stream ("file:stream") stands for its file.
-    const std::string path = line.substr(tab + 1, line.find(':', tab) - tab - 1);
-    size_t at = line.find(' ');
-    while (at < tab && !isdigit(static_cast<unsigned char>(line[at]))) ++at;
-    out.emplace(path, std::stoull(line.substr(at)));
-  }
+  const std::string file = quor_test::scratch_dir() + "/entry-tree.fls";
+  std::string ignored;
+  if (quor_test::run_command("fls -r -p " + flags + " '" + img + "' > '" + file + "'", ignored) != 0) return out;
+  for (const quor_test::fls_line& f : quor_test::read_fls(file))
+    if (f.path.find("$OrphanFiles") == std::string::npos) out.emplace(f.path.substr(0, f.path.find(':')), f.inode);
   return out;
 }
 
@@ -84,7 +70,8 @@ TEST(EntryTree, LiveAndDeletedEntriesAsFlsSeesThem) {
     reached.erase(5);
     // The Sleuth Kit reads no volume with clusters above 64 KiB: there the
     // kit's listing from the mount stands for fls (user entries from 64 on).
-    if (fls_entries(img, "-u").empty()) {
+    const std::multimap<std::string, ulong64> fls_live_names = fls_entries(img, "-u");
+    if (fls_live_names.empty()) {
       std::set<ulong64> listed, user;
       for (const quor_test::listing_entry& e : quor_test::read_listing(name)) listed.insert(e.inode);
       for (ulong64 e : reached)
@@ -95,7 +82,7 @@ TEST(EntryTree, LiveAndDeletedEntriesAsFlsSeesThem) {
     }
     std::set<ulong64> fls_live;
     std::map<std::string, ulong64> dir_of;
-    for (const auto& kv : fls_entries(img, "-u")) {
+    for (const auto& kv : fls_live_names) {
       fls_live.insert(kv.second);
       dir_of[kv.first] = kv.second;
     }
@@ -103,7 +90,7 @@ TEST(EntryTree, LiveAndDeletedEntriesAsFlsSeesThem) {
     // in use (an emptied folder's root node); istat says which those are,
     // and they belong with the deleted names.
     std::multiset<std::pair<ulong64, ulong64>> theirs;
-    for (const auto& kv : fls_entries(img, "-u")) {
+    for (const auto& kv : fls_live_names) {
       if (reached.count(kv.second)) continue;
       std::string stat;
       quor_test::run_command("istat '" + img + "' " + std::to_string(kv.second), stat);

@@ -12,8 +12,7 @@
 
 #include "ntfs/dir_children.h"
 #include "ntfs/index_node.h"
-#include "tests/support/fixture.h"
-#include "tests/support/listing.h"
+#include "tests/support/engine.h"
 #include "utils/byte_order.h"
 
 namespace {
@@ -72,10 +71,7 @@ TEST(IndexRecord, Fixup) {
 TEST(IndexRecord, DamagedRecordKeepsItsSlot) {
   const std::string original = quor_test::fixture("default.img");
   if (original.empty()) GTEST_SKIP() << "fixture kit absent";
-  uint64_t many = 0;
-  for (const auto& e : quor_test::read_listing("default.img"))
-    if (e.path == "/many") many = e.inode;
-  ASSERT_NE(many, 0u);
+  const uint64_t many = quor_test::listed_inode("default.img", "/many");
 
   CNtfs* ntfs = nullptr;
   ASSERT_TRUE(open_ntfs_image(original.c_str(), 0, ntfs, false, false));
@@ -145,8 +141,7 @@ TEST(IndexRecord, RecordAtAVcnUpToTheLastCluster) {
   for (const char* image : {"default.img", "c512.img", "c64k.img"}) {
     SCOPED_TRACE(image);
     if (quor_test::fixture(image).empty()) GTEST_SKIP() << "fixture kit absent";
-    uint64_t dir = 0;
-    for (const auto& e : quor_test::read_listing(image)) dir = e.path == "/many" || e.path == "/dir500" ? e.inode : dir;
+    const uint64_t dir = quor_test::listed_inode(image, "/many") + quor_test::listed_inode(image, "/dir500");
     CNtfs* ntfs = nullptr;
     ASSERT_TRUE(open_ntfs_image(quor_test::fixture(image).c_str(), 0, ntfs, false, false));
     directory_index index;

@@ -278,8 +278,6 @@ TEST(IndexReports, ViewIndexEntries) {
   const bytes sii = sii_entry();
   EXPECT_EQ(text_of([&](std::ostream& os) { dump_index_entries("$SII", os, sii.data(), 0x100); }),
             k_view_header_40 + sii_lines);
-  EXPECT_EQ(text_of([&](std::ostream& os) { dump_index_entries("$sii", os, sii.data(), 0x100); }),
-            k_view_header_40 + sii_lines);
   EXPECT_EQ(text_of([&](std::ostream& os) { print_view_index_entry_line("$SII", os, sii.data(), true); }),
             "SD ID (key), SD hash (key), SD ID (data),    $SDS offset,     $SDS size\n\n"
             "0x00000100,  0xf80312f0,    0x00000100,   0x0000000000040080, 0x0000007c, \n");

@@ -25,8 +25,7 @@
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
 #include "ntfs/record_header_reports.h"
-#include "tests/support/fixture.h"
-#include "tests/support/listing.h"
+#include "tests/support/engine.h"
 
 namespace {
 
@@ -66,6 +65,12 @@ uint64 hex_after(const std::string& text, const std::string& key) {
   return std::stoull(after(text, key), nullptr, 16);
 }
 
+size_t count_of(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
 // istat's "2026-12-06 22:28:18.758029000 (UTC)" as the reports write it.
 // A zero FILETIME (the system files of a kit volume) is what the reports
 // show as not valid; istat in UTC shows it as 2076-11-29 08:54:34.
@@ -77,20 +82,16 @@ std::string report_time(const std::string& istat_time) {
 }
 
 struct opened {
-  CNtfs* ntfs = nullptr;
+  std::unique_ptr<CNtfs> ntfs;
   std::string path;
-  ~opened() { delete ntfs; }
   bool open(const char* image) {
     path = quor_test::fixture(image);
-    return !path.empty() && open_ntfs_image(path.c_str(), 0, ntfs, false, false);
+    ntfs = quor_test::open_engine_at(path);
+    return ntfs != nullptr;
   }
 };
 
-uint64 listed_inode(const char* image, const std::string& path) {
-  for (const auto& e : quor_test::read_listing(image))
-    if (e.path == path) return e.inode;
-  return 0;
-}
+using quor_test::listed_inode;
 
 }  // namespace
 
@@ -239,11 +240,8 @@ TEST(StructureReportsKit, DirectoryIndexRecordsAgainstListing) {
         ASSERT_TRUE(dump_indx_record("$I30", raw.data(), 4096, 512, full, 0));
         ASSERT_TRUE(dump_indx_record_short("$I30", raw.data(), 4096, 512, rows, records == 0));
         EXPECT_EQ(hex_after(full.str(), "vcn_this_blk:             0x"), record_index * 4096 / cluster);
-        size_t shown = 0;
-        for (size_t p = full.str().find("---- (dir entry) data ----"); p != std::string::npos;
-             p = full.str().find("---- (dir entry) data ----", p + 1))
-          ++shown;
-        EXPECT_EQ(shown, lines_of(rows.str()).size() - (records == 0 ? 2 : 0));
+        EXPECT_EQ(count_of(full.str(), "---- (dir entry) data ----"),
+                  lines_of(rows.str()).size() - (records == 0 ? 2 : 0));
         add_rows(rows.str());
         ++records;
       }
@@ -364,55 +362,40 @@ TEST(StructureReportsKit, ViewIndexRecordsAgainstNtfsinfo) {
     ASSERT_GE(ours.size(), 2u);
     ours.erase(ours.begin(), ours.begin() + 2);  // the column header and its blank line
     ASSERT_EQ(ours.size(), theirs.size());
-    size_t shown = 0;
-    for (size_t p = full.str().find("---- (index entry) data ----"); p != std::string::npos;
-         p = full.str().find("---- (index entry) data ----", p + 1))
-      ++shown;
-    EXPECT_EQ(shown, theirs.size());
+    EXPECT_EQ(count_of(full.str(), "---- (index entry) data ----"), theirs.size());
 
     for (size_t i = 0; i < ours.size(); ++i) {
       const auto& t = theirs[i];
-      const std::string& row = ours[i];
-      if (name == "$SII") {
-        unsigned key = 0, hash = 0, id = 0, size = 0;
-        unsigned long long offset = 0;
-        ASSERT_EQ(std::sscanf(row.c_str(), "0x%x, 0x%x, 0x%x, 0x%llx, 0x%x,", &key, &hash, &id, &offset, &size), 5);
-        EXPECT_EQ(key, number(t.at("Key security id")));
-        EXPECT_EQ(hash, number(t.at("Hash")));
-        EXPECT_EQ(id, number(t.at("Security id")));
-        EXPECT_EQ(offset, number(t.at("Offset in $SDS")));
-        EXPECT_EQ(size, number(t.at("Length in $SDS")));
-      } else if (name == "$SDH") {
-        unsigned key_hash = 0, key_id = 0, hash = 0, id = 0, size = 0;
-        unsigned long long offset = 0;
-        char ii[8] = {};
-        ASSERT_EQ(std::sscanf(row.c_str(), "0x%x, 0x%x, 0x%x, 0x%x, 0x%llx, 0x%x, %7s", &key_hash, &key_id, &hash,
-                              &id, &offset, &size, ii),
-                  7);
-        EXPECT_EQ(key_hash, number(t.at("Key hash")));
-        EXPECT_EQ(key_id, number(t.at("Key security id")));
-        EXPECT_EQ(hash, number(t.at("Hash")));
-        EXPECT_EQ(id, number(t.at("Security id")));
-        EXPECT_EQ(offset, number(t.at("Offset in $SDS")));
-        EXPECT_EQ(size, number(t.at("Length in $SDS")));
-        EXPECT_EQ(std::string(ii), number(t.at("Unknown (padding)")) == 0x00490049 ? "yes" : "no");
-      } else if (name == "$O") {
-        EXPECT_EQ(row, t.at("Key GUID") + ", 0x" + [&] {
-          char text[32];
-          std::snprintf(text, sizeof text, "%012" PRIx64 ", 0x%04x", number(t.at("MFT Number")),
-                        static_cast<unsigned>(number(t.at("MFT Sequence Number"))));
-          return std::string(text);
-        }() + ", " + t.at("Birth volume id GUID") + ", " + t.at("Birth object id GUID") + ", " +
-                           t.at("Domain id GUID") + ", ");
-      } else {
-        unsigned tag = 0, sequence = 0;
-        unsigned long long entry = 0;
-        ASSERT_EQ(std::sscanf(row.c_str(), "0x%x, 0x%llx, 0x%x,", &tag, &entry, &sequence), 3);
+      // The row's fields, then ntfsinfo's values in the row's order.
+      std::vector<std::string> fields;
+      for (size_t at = 0, comma; (comma = ours[i].find(", ", at)) != std::string::npos; at = comma + 2)
+        fields.push_back(ours[i].substr(at, comma - at));
+      fields.push_back(ours[i].substr(ours[i].rfind(", ") + 2));
+      std::vector<std::string> want;
+      auto hex = [](uint64 v, int digits) {
+        char text[24];
+        std::snprintf(text, sizeof text, "0x%0*" PRIx64, digits, v);
+        return std::string(text);
+      };
+      if (name == "$O") {
+        want = {t.at("Key GUID"), hex(number(t.at("MFT Number")), 12), hex(number(t.at("MFT Sequence Number")), 4),
+                t.at("Birth volume id GUID"), t.at("Birth object id GUID"), t.at("Domain id GUID"), ""};
+      } else if (name == "$R") {
         const uint64 file_id = number(t.at("Key file id"));
-        EXPECT_EQ(tag, std::stoull(t.at("Key reparse tag"), nullptr, 16));
-        EXPECT_EQ(entry, file_id & 0xFFFFFFFFFFFFULL);
-        EXPECT_EQ(sequence, file_id >> 48);
+        want = {hex(std::stoull(t.at("Key reparse tag"), nullptr, 16), 8), hex(file_id & 0xFFFFFFFFFFFFULL, 12),
+                hex(file_id >> 48, 4), ""};
+      } else {
+        if (name == "$SDH") want = {hex(number(t.at("Key hash")), 8)};
+        want.push_back(hex(number(t.at("Key security id")), 8));
+        if (name == "$SII") want.push_back(hex(number(t.at("Hash")), 8));
+        if (name == "$SDH") want.push_back(hex(number(t.at("Hash")), 8));
+        want.push_back(hex(number(t.at("Security id")), 8));
+        want.push_back(hex(number(t.at("Offset in $SDS")), 16));
+        want.push_back(hex(number(t.at("Length in $SDS")), 8));
+        want.push_back(name == "$SII" ? "" : number(t.at("Unknown (padding)")) == 0x00490049 ? "yes" : "no");
       }
+      for (std::string& f : fields) f.erase(0, f.find_first_not_of(' '));
+      EXPECT_EQ(fields, want) << ours[i];
     }
   }
 }

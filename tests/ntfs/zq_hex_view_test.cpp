@@ -62,8 +62,6 @@ TEST(HexView, ModesOfTheWholeView) {
     view.set_mode(c.mode);
     EXPECT_EQ(shown(view), c.expected) << "mode " << c.mode;
   }
-  EXPECT_EQ(row1.size(), 78u);
-  EXPECT_EQ(row2.find("..."), 62u);
 }
 
 TEST(HexView, RowPaddingAndOffsetColumn) {
@@ -112,11 +110,6 @@ TEST(HexView, EdgeLayouts) {
   std::ostringstream os;
   zq::binary_data::print_ascii(os, zq::binary_data(odd, false), 0, 5);
   EXPECT_EQ(os.str(), "0000 0000:  ...  ~\n");
-
-  const bytes twenty = text_bytes("abcdefghijklmnopqrst");
-  std::ostringstream ascii;
-  zq::binary_data::print_ascii(ascii, zq::binary_data(twenty, false), 0, 20);
-  EXPECT_EQ(ascii.str(), "0000 0000:  abcd efgh ijkl mnop   qrst\n");
 }
 
 TEST(HexView, RangesStartAndBase) {
