@@ -89,6 +89,11 @@ TEST(Calendar, EveryDayFrom1601To3000MatchesAnIndependentDayCount) {
   }
 }
 
+TEST(Calendar, LeapYears) {
+  for (int y : {1600, 2000, 2024, 2400}) EXPECT_TRUE(zq::is_leap_year(y)) << y;
+  for (int y : {1601, 1700, 1900, 2023, 2100}) EXPECT_FALSE(zq::is_leap_year(y)) << y;
+}
+
 TEST(Calendar, ValidityBoundsAgreeWithTheDerivation) {
   // The constant-time test and the full derivation must agree on both sides
   // of each bound and across the range.

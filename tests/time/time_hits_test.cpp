@@ -151,8 +151,9 @@ TEST(TimeHits, SingleCandidates) {
   EXPECT_EQ(it->second.kind, zq::type_unix);
   EXPECT_EQ(fields_of(zq::time(it->second.filetime, zq::type_filetime)), "2106-02-07 06:28:16");
 
-  // A window upside down holds nothing; its bounds are inclusive.
+  // A window upside down holds nothing; a window of one instant holds it.
   EXPECT_FALSE(zq::match_time_kinds(hits, kJune, k2010, k2030, 0, true, true, 0xFF));
+  EXPECT_TRUE(zq::match_time_kinds(hits, kJune, kJune, kJune, 0, true, true, zq::type_filetime));
 
   std::vector<byte> guid(16);
   put_guid(guid, 0, kJune);
