@@ -89,6 +89,11 @@ TEST(Calendar, EveryDayFrom1601To3000MatchesAnIndependentDayCount) {
   }
 }
 
+TEST(Calendar, LeapYears) {
+  for (int y : {1600, 2000, 2024, 2400}) EXPECT_TRUE(zq::is_leap_year(y)) << y;
+  for (int y : {1601, 1700, 1900, 2023, 2100}) EXPECT_FALSE(zq::is_leap_year(y)) << y;
+}
+
 TEST(Calendar, ValidityBoundsAgreeWithTheDerivation) {
   // The constant-time test and the full derivation must agree on both sides
   // of each bound and across the range.
@@ -104,7 +109,7 @@ TEST(Calendar, ValidityBoundsAgreeWithTheDerivation) {
   for (unsigned long long ft : probes)
     EXPECT_EQ(zq::is_valid_filetime(ft), zq::time(ft, zq::type_filetime).m_valid == 1) << ft;
   unsigned long long x = 88172645463325252ULL;
-  for (int i = 0; i < 200000; ++i) {
+  for (int i = 0; i < 50000; ++i) {
     x ^= x << 13;
     x ^= x >> 7;
     x ^= x << 17;
@@ -141,13 +146,11 @@ TEST(Calendar, UnixSecondsOfFiletimes) {
   systemtime_ex st;
   EXPECT_FALSE(filetime_to_tm(0x8000000000000000ULL, st));
   ASSERT_TRUE(filetime_to_tm_frac(116444736000000000ULL, 1234567.0, st));
-  EXPECT_EQ(st.wMilliseconds, 123);
-  EXPECT_EQ(st.picoseconds, 123456700000ULL);
+  EXPECT_TRUE(st.wMilliseconds == 123 && st.picoseconds == 123456700000ULL);
   EXPECT_FALSE(filetime_to_tm_frac(116444736000000000ULL, 1e300, st));
   EXPECT_EQ(filetime_to_firefox(116444736000000010ULL), 1u);
   uint64 out = 0;
-  EXPECT_TRUE(filetime_diff_seconds(25000000, 0, out));
-  EXPECT_EQ(out, 2u);
+  EXPECT_TRUE(filetime_diff_seconds(25000000, 0, out) && out == 2);
   EXPECT_FALSE(filetime_diff_seconds(-1, 0, out));
   EXPECT_EQ(out, 0u);
 }
@@ -155,8 +158,7 @@ TEST(Calendar, UnixSecondsOfFiletimes) {
 TEST(Calendar, NormalizeTmCarriesAndRefusesBefore1970) {
   uint64 a = 0, b = 0;
   tm t = make_tm(1970, 1, 1);
-  ASSERT_TRUE(normalize_tm(t, a));
-  EXPECT_EQ(a, 34200u);
+  EXPECT_TRUE(normalize_tm(t, a) && a == 34200);
   t = make_tm(1969, 12, 31, 23, 59);
   EXPECT_FALSE(normalize_tm(t, a));
   EXPECT_EQ(a, ~0ULL);
@@ -165,6 +167,5 @@ TEST(Calendar, NormalizeTmCarriesAndRefusesBefore1970) {
   EXPECT_EQ(a, b);
   // Day 0 of March is the last of February.
   t = make_tm(2000, 3, 0);
-  ASSERT_TRUE(normalize_tm(t, a));
-  EXPECT_EQ(a, 951782400u + 34200u);
+  EXPECT_TRUE(normalize_tm(t, a) && a == 951782400u + 34200u);
 }

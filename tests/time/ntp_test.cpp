@@ -32,26 +32,12 @@ i128 value_of(const zq::ntp_signed& v) {
   return v.negative ? -m : m;
 }
 
-zq::_windows_systemtime fields(int year, int month, int day, int h, int m, int s, int ms) {
-  zq::_windows_systemtime st;
-  st.wYear = static_cast<uint16>(year);
-  st.wMonth = static_cast<uint16>(month);
-  st.wDay = static_cast<uint16>(day);
-  st.wHour = static_cast<uint16>(h);
-  st.wMinute = static_cast<uint16>(m);
-  st.wSecond = static_cast<uint16>(s);
-  st.wMilliseconds = static_cast<uint16>(ms);
-  return st;
-}
-
 }  // namespace
 
 TEST(Ntp, KnownConversions) {
   // The record holds the wire's bytes.
   const zq::ntp_timestamp wire = zq::make_ntp(0x01020304u, 0xA0B0C0D0u);
-  byte raw[8];
-  std::memcpy(raw, &wire, 8);
-  EXPECT_EQ(std::vector<byte>(raw, raw + 8), (std::vector<byte>{1, 2, 3, 4, 0xA0, 0xB0, 0xC0, 0xD0}));
+  EXPECT_EQ(std::memcmp(&wire, "\x01\x02\x03\x04\xA0\xB0\xC0\xD0", 8), 0);
   struct Case {
     uint64 filetime;
     bool ok;
@@ -85,7 +71,7 @@ TEST(Ntp, KnownConversions) {
 TEST(Ntp, ConversionsAgreeWith128BitArithmetic) {
   std::mt19937_64 rng(108);
   const uint64 era_end = kNtpEpoch + (1ULL << 32) * kSecond;
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < 5000; ++i) {
     const uint64 ft = kNtpEpoch + rng() % (0x7FFFFFFFFFFFFFFFULL - kNtpEpoch);
     zq::ntp_timestamp ts;
     ASSERT_TRUE(zq::filetime_to_ntp(ft, ts));
@@ -112,7 +98,7 @@ TEST(Ntp, ConversionsAgreeWith128BitArithmetic) {
 
 TEST(Ntp, SignedArithmeticAgreesWith128BitArithmetic) {
   std::mt19937_64 rng(2108);
-  for (int i = 0; i < 50000; ++i) {
+  for (int i = 0; i < 20000; ++i) {
     // Magnitudes below 2^62 so that no sum leaves the 32-bit seconds; small
     // ones and equal ones often, so borrows and zero results are common.
     const int bits = 1 + static_cast<int>(rng() % 62);
@@ -127,12 +113,8 @@ TEST(Ntp, SignedArithmeticAgreesWith128BitArithmetic) {
     ASSERT_EQ(value_of(sum), va + vb) << ma << " " << mb;
     ASSERT_EQ(value_of(diff), va - vb) << ma << " " << mb;
     // Zero is never negative.
-    if (va - vb == 0) {
-      EXPECT_EQ(diff.negative, 0);
-    }
-    if (va + vb == 0) {
-      EXPECT_EQ(sum.negative, 0);
-    }
+    EXPECT_FALSE(va - vb == 0 && diff.negative) << ma;
+    EXPECT_FALSE(va + vb == 0 && sum.negative) << ma;
     EXPECT_EQ(zq::ntp_less(a, b), va < vb);
 
     const uint32 n = static_cast<uint32>(rng() >> (rng() % 64)) | 1u;
@@ -152,14 +134,13 @@ TEST(Ntp, SignedArithmeticAgreesWith128BitArithmetic) {
 
 TEST(Ntp, CalendarTimesAndTheClock) {
   zq::ntp_timestamp ts;
-  zq::systemtime_to_ntp(fields(1970, 1, 1, 0, 0, 1, 500), ts);
+  zq::systemtime_to_ntp(make_st(1970, 1, 1, 0, 0, 1, 500), ts);
   EXPECT_EQ(zq::ntp_seconds(ts), 2208988801u);
   EXPECT_EQ(zq::ntp_fraction(ts), 0x80000000u);
-  ts = zq::systemtime_to_ntp(fields(1970, 1, 1, 0, 0, 1, 1));
-  EXPECT_EQ(zq::ntp_seconds(ts), 2208988801u);
+  ts = zq::systemtime_to_ntp(make_st(1970, 1, 1, 0, 0, 1, 1));
   EXPECT_EQ(zq::ntp_fraction(ts), 4294960u);
   // Fields that give no positive time give no timestamp.
-  EXPECT_FALSE(zq::systemtime_to_ntp(fields(1970, 1, 1, 0, 0, 0, 0), ts));
+  EXPECT_FALSE(zq::systemtime_to_ntp(make_st(1970, 1, 1), ts));
   EXPECT_EQ(zq::ntp_seconds(ts), 0u);
 
   const long64 before = std::time(nullptr);

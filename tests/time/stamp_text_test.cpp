@@ -42,6 +42,7 @@ TEST(StampText, TimesByBase) {
     uint64 unix_time;
   } cases[] = {
       {"1D6431B3BEBDEA0", zq::type_filetime, true, 132367023302500000ULL, 1592228730},
+      {"01d6431b3bebdea0", zq::type_filetime, true, 132367023302500000ULL, 1592228730},
       {"0x1234", zq::type_filetime, false, 0x1234, 0},
       {"295E9648958240", zq::type_chrome, true, kEpoch + kSecond, 1},
       {"16E360", zq::type_firefox, true, kEpoch + 15000000, 1},
@@ -52,7 +53,6 @@ TEST(StampText, TimesByBase) {
       {"0", zq::type_unix, false, 0, 0},
       {"-5", zq::type_unix, false, 0, 0},
       {"1234", static_cast<zq::type_time>(3), false, 0, 0},
-      {"1234", static_cast<zq::type_time>(5), false, 0, 0},
   };
   for (const Case& c : cases) {
     const zq::time t(std::string(c.text), c.kind);
@@ -60,10 +60,6 @@ TEST(StampText, TimesByBase) {
     EXPECT_EQ(t.m_filetime, c.filetime) << c.text;
     EXPECT_EQ(t.m_unix_time, c.unix_time) << c.text;
   }
-  const zq::time june(std::string("01d6431b3bebdea0"), zq::type_filetime);
-  EXPECT_EQ(fields_of(june), "2020-06-15 13:45:30");
-  EXPECT_EQ(june.milliseconds(), 250);
-  EXPECT_EQ(fields_of(zq::time(std::string("9999999999"), zq::type_unix)), "2038-01-19 03:14:07");
 }
 
 TEST(StampTextDeathTest, BasesWithoutATextForm) {

@@ -1,6 +1,6 @@
 #pragma once
-// Shared by the time tests: FILETIME constants, calendar fields as a `tm`,
-// and any broken-down time as one comparable text.
+// Shared by the time tests: FILETIME constants, calendar fields as a `tm`
+// or a SYSTEMTIME, and any broken-down time as one comparable text.
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -24,6 +24,19 @@ inline tm make_tm(int year, int month, int day, int hour = 0, int minute = 0, in
   return t;
 }
 
+inline zq::_windows_systemtime make_st(int year, int month, int day, int hour = 0, int minute = 0,
+                                       int second = 0, int ms = 0) {
+  zq::_windows_systemtime st;
+  st.wYear = static_cast<uint16>(year);
+  st.wMonth = static_cast<uint16>(month);
+  st.wDay = static_cast<uint16>(day);
+  st.wHour = static_cast<uint16>(hour);
+  st.wMinute = static_cast<uint16>(minute);
+  st.wSecond = static_cast<uint16>(second);
+  st.wMilliseconds = static_cast<uint16>(ms);
+  return st;
+}
+
 inline std::string ymdhms(int year, int month, int day, int hour, int minute, int second) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
@@ -39,6 +52,9 @@ inline std::string fields_of(const zq::time& t) { return fields_of(t.m_st); }
 inline std::string fields_of(const tm& t) {
   return ymdhms(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
 }
+
+// Three host zones for the text tests, one a half-hour off the hour.
+constexpr const char* kHostZones[] = {"America/St_Johns", "Asia/Kolkata", "Pacific/Kiritimati"};
 
 // Sets the host's zone for its lifetime and restores the one before, so
 // that any use of the host's zone shows in the texts under test.

@@ -129,14 +129,10 @@ TEST(TimeHits, SingleCandidates) {
   EXPECT_FALSE(zq::match_time_kinds(hits, 1000000000, k2030, k1990, 0, true, true, 0));
   EXPECT_TRUE(hits.empty());
 
+  // Without clear the map keeps what it held.
   ASSERT_TRUE(zq::match_time_kinds(hits, 1000000000, k2030, k1990, 42, true, false, 0xFF));
-  ASSERT_EQ(hits.size(), 1u);
-  const time_hit_record& unix_hit = hits.begin()->second;
-  EXPECT_EQ(hits.begin()->first, 42u);
-  EXPECT_EQ(unix_hit.kind, zq::type_unix);
-  EXPECT_EQ(unix_hit.size, 4);
-  EXPECT_EQ(unix_hit.filetime, unix_ft(1000000000));
-  EXPECT_EQ(unix_hit.bytes, (std::vector<byte>{0x00, 0xCA, 0x9A, 0x3B}));
+  ASSERT_TRUE(zq::match_time_kinds(hits, 1000000000, k2030, k1990, 43, true, false, 0xFF));
+  EXPECT_EQ(hits.size(), 2u);
 
   // A value below 2^32 is a four-byte candidate: none of the 8-byte bases.
   EXPECT_FALSE(zq::match_time_kinds(hits, 1000000000, k2030, k1990, 0, true, true, 71));
@@ -149,22 +145,21 @@ TEST(TimeHits, SingleCandidates) {
   ASSERT_TRUE(zq::match_time_kinds(hits, 1ULL << 32, k2200, kEpoch, 9, true, true, 12));
   ASSERT_EQ(hits.size(), 2u);
   auto it = hits.begin();
-  EXPECT_EQ(it->second.kind, zq::type_firefox);
+  EXPECT_TRUE(it->second.kind == zq::type_firefox && it->second.size == 8);
   EXPECT_EQ(it->second.filetime, kEpoch + 42949672960ULL);
-  EXPECT_EQ(it->second.size, 8);
   ++it;
   EXPECT_EQ(it->second.kind, zq::type_unix);
   EXPECT_EQ(fields_of(zq::time(it->second.filetime, zq::type_filetime)), "2106-02-07 06:28:16");
 
-  // A window upside down holds nothing; its bounds are inclusive.
+  // A window upside down holds nothing; a window of one instant holds it.
   EXPECT_FALSE(zq::match_time_kinds(hits, kJune, k2010, k2030, 0, true, true, 0xFF));
+  EXPECT_TRUE(zq::match_time_kinds(hits, kJune, kJune, kJune, 0, true, true, zq::type_filetime));
 
   std::vector<byte> guid(16);
   put_guid(guid, 0, kJune);
   ASSERT_TRUE(zq::match_guid_time(hits, guid.data(), k2030, k2010, 3, true));
   EXPECT_EQ(hits.begin()->second.bytes, guid);
-  EXPECT_EQ(hits.begin()->second.kind, zq::type_guid);
-  EXPECT_EQ(hits.begin()->second.filetime, kJune);
+  EXPECT_TRUE(hits.begin()->second.kind == zq::type_guid && hits.begin()->second.filetime == kJune);
   guid[7] = 0x41;  // version 4
   EXPECT_FALSE(zq::match_guid_time(hits, guid.data(), k2030, k2010, 3, true));
   EXPECT_TRUE(hits.empty());
@@ -172,12 +167,10 @@ TEST(TimeHits, SingleCandidates) {
 
 TEST(TimeHits, GuessFiletime) {
   const uint64 june2005 = 127620576000000000ULL;
-  uint64 ft = 1;
+  uint64 ft = 1, swapped = 1;
   EXPECT_TRUE(zq::guess_filetime(ft, june2005, 2030, 1990));
-  EXPECT_EQ(ft, june2005);
-  ft = 1;
-  EXPECT_TRUE(zq::guess_filetime(ft, __builtin_bswap64(june2005), 2030, 1990));
-  EXPECT_EQ(ft, june2005);
+  EXPECT_TRUE(zq::guess_filetime(swapped, __builtin_bswap64(june2005), 2030, 1990));
+  EXPECT_TRUE(ft == june2005 && swapped == june2005);
   EXPECT_FALSE(zq::guess_filetime(ft, 1000000000, 2030, 1990));
   EXPECT_EQ(ft, 0u);
   EXPECT_FALSE(zq::guess_filetime(ft, june2005, 2000, 1990));

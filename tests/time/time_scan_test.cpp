@@ -25,12 +25,6 @@ std::vector<byte> slack(int slots, const std::vector<int>& at, uint64 value,
 
 }  // namespace
 
-TEST(TimeScan, CarverWindowComesFromItsDateTexts) {
-  const zq::time low("01/01/1986"), high("01/01/2100");
-  EXPECT_TRUE(low.m_valid == 1 && low.m_filetime == kLow);
-  EXPECT_TRUE(high.m_valid == 1 && high.m_filetime == kHigh);
-}
-
 TEST(TimeScan, WindowScanStrideRules) {
   struct row {
     const char* name;
@@ -51,7 +45,6 @@ TEST(TimeScan, WindowScanStrideRules) {
       {"one tick above high is outside", 3, {1}, kHigh + 1, 0, 32, {}},
       {"the last slot is examined", 5, {4}, kInside, 0, 32, {32}},
       {"a skip past the end stops", 5, {3}, kInside, 0, 64, {24}},
-      {"four entries' worth of times", 16, {0, 1, 2, 3, 4, 5, 6, 7}, kInside, 0, 32, {0, 32}},
   };
   for (const row& r : rows) {
     const std::vector<byte> buf = slack(r.slots, r.at, r.value);
