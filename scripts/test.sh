@@ -8,7 +8,9 @@ mode=${1:-release}
 jobs=$(nproc 2>/dev/null || echo 2)
 case "$mode" in
   release)  dir="$top/build/release";  flags=(-DCMAKE_BUILD_TYPE=Release) ;;
-  sanitize) dir="$top/build/sanitize"; flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUOR_SANITIZE=ON) ;;
+  # -O1 with line tables: the sanitizers' usual level, with assertions on, and
+  # half the compile time of an optimised build with full debug information.
+  sanitize) dir="$top/build/sanitize"; flags=(-DCMAKE_BUILD_TYPE=None "-DCMAKE_CXX_FLAGS=-O1 -g1" -DQUOR_SANITIZE=ON) ;;
   *) echo "usage: $0 [release|sanitize]" >&2; exit 2 ;;
 esac
 cmake -S "$top" -B "$dir" "${flags[@]}" >/dev/null

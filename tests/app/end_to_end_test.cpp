@@ -152,9 +152,8 @@ TEST_F(QuorOnDefault, EntryRoadAndLevelsFollowTheTree) {
   std::string walk = "[root]\\deep\\";
   std::set<std::string> all_deep{walk};
   for (int i = 1; i <= 20; ++i) {
-    char part[8];
-    std::snprintf(part, sizeof part, "l%02d\\", i);
-    all_deep.insert(walk += part);
+    walk += i < 10 ? "l0" : "l";
+    all_deep.insert(walk += std::to_string(i) + "\\");
   }
   const std::string deep_path = walk;  // the twentieth level, holding one file
   const unsigned long long l20 = listing_.at(deep_path.substr(0, deep_path.size() - 1)).inode;
