@@ -4,11 +4,13 @@
 #include "examine/attribute_writer.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
-#include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "ntfs/mft_record.h"
+#include "tests/app/mft_runs_rewrite.h"
 #include "tests/examine/examine_support.h"
 #include "utils/byte_order.h"
 
@@ -20,10 +22,14 @@ TEST(AttributeWriter, EveryKindOfFileEqualsIcat) {
   if (!quor_test::have_program("icat") || !quor_test::have_program("md5sum")) GTEST_SKIP() << "needs icat, md5sum";
   const struct {
     const char *image, *path, *stream;
-  } cases[] = {{"default.img", "/small.txt", ""},          {"default.img", "/nonres.bin", ""},
-               {"default.img", "/frag/a.bin", ""},         {"default.img", "/sparse.bin", ""},
-               {"default.img", "/compressed/longer.bin", ""}, {"default.img", "/streams.txt", "alt"},
-               {"c64k.img", "/frag/b.bin", ""},            {"c512.img", "/frag/a.bin", ""},
+  } cases[] = {{"default.img", "/small.txt", ""},
+               {"default.img", "/nonres.bin", ""},
+               {"default.img", "/frag/a.bin", ""},
+               {"default.img", "/sparse.bin", ""},
+               {"default.img", "/compressed/longer.bin", ""},
+               {"default.img", "/streams.txt", "alt"},
+               {"c64k.img", "/frag/b.bin", ""},
+               {"c512.img", "/frag/a.bin", ""},
                {"s4096.img", "/nonres.bin", ""}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.image) + c.path + ":" + c.stream);
@@ -52,8 +58,8 @@ TEST(AttributeWriter, IndexAllocationFixedUnlessRaw) {
   const entry_record* rec = v.find(records, entry, 0xA0, "$I30");
   ASSERT_NE(rec, nullptr);
   std::string stored;
-  ASSERT_TRUE(examine_test::icat(v.image, std::to_string(entry) + "-160-" + std::to_string(rec->item.header.small_value),
-                                 stored));
+  ASSERT_TRUE(examine_test::icat(
+      v.image, std::to_string(entry) + "-160-" + std::to_string(rec->item.header.small_value), stored));
   std::ostringstream raw, fixed, messages;
   ASSERT_TRUE(copy_attribute_data(v.ntfs, *rec, raw, messages, true));
   ASSERT_TRUE(copy_attribute_data(v.ntfs, *rec, fixed, messages, false));
@@ -66,12 +72,9 @@ TEST(AttributeWriter, IndexAllocationFixedUnlessRaw) {
   }
 }
 
-// A copy of the image, changed by `damage` before it is opened.
-template <typename Damage>
-std::unique_ptr<CNtfs> damaged_copy(const std::string& image, const std::string& name, Damage damage) {
-  const std::string copy = quor_test::scratch_dir() + "/" + name;
-  std::string ignored;
-  quor_test::run_command("cp " + image + " " + copy, ignored);
+// A copy of the kit volume, changed by `damage` before it is opened.
+std::unique_ptr<CNtfs> damaged_copy(const std::string& name, const std::function<void(const std::string&)>& damage) {
+  const std::string copy = quor_test::copy_kit_volume("default.img", name);
   damage(copy);
   CNtfs* ntfs = nullptr;
   open_ntfs_image(copy.c_str(), 0, ntfs, false, false);
@@ -91,10 +94,8 @@ TEST(AttributeWriter, DataCutShortIsAFailureWithoutDigest) {
   store_u64(beyond.item.body + 8, entry_used_size(beyond));
   // The image cut in the middle of the file's first run.
   const ulong64 cut = rec->runs[0].lcn * v.ntfs->m_cluster_size + 8192;
-  std::unique_ptr<CNtfs> truncated = damaged_copy(v.image, "truncated.img", [cut](const std::string& p) {
-    std::string ignored;
-    quor_test::run_command("truncate -s " + std::to_string(cut) + " " + p, ignored);
-  });
+  std::unique_ptr<CNtfs> truncated =
+      damaged_copy("truncated.img", [cut](const std::string& p) { truncate(p.c_str(), static_cast<off_t>(cut)); });
   ASSERT_NE(truncated, nullptr);
   std::ostream nowhere(nullptr);
   std::ostringstream out, messages;
@@ -102,8 +103,7 @@ TEST(AttributeWriter, DataCutShortIsAFailureWithoutDigest) {
     CNtfs* ntfs;
     const entry_record* rec;
     std::ostream* out;
-  } cases[] = {{v.ntfs, &beyond, &out}, {truncated.get(), rec, &out}, {v.ntfs, rec, &nowhere},
-               {nullptr, rec, &out}};
+  } cases[] = {{v.ntfs, &beyond, &out}, {truncated.get(), rec, &out}, {v.ntfs, rec, &nowhere}, {nullptr, rec, &out}};
   for (const auto& c : cases) {
     std::string md5 = "stale";
     EXPECT_FALSE(write_attribute_data(c.ntfs, *c.rec, *c.out, messages, false, true, md5));
@@ -119,10 +119,8 @@ TEST(AttributeWriter, DamagedIndexRecordPassesThroughUnrepaired) {
   ASSERT_NE(rec, nullptr);
   const ulong64 at = rec->runs[0].lcn * v.ntfs->m_cluster_size;
   // The update-sequence array said to lie at the record's end, far too long.
-  std::unique_ptr<CNtfs> ntfs = damaged_copy(v.image, "usa.img", [at](const std::string& p) {
-    std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(static_cast<std::streamoff>(at + 4));
-    f.write("\xF0\x0F\xFF\xFF", 4);
+  std::unique_ptr<CNtfs> ntfs = damaged_copy("usa.img", [at](const std::string& p) {
+    quor_test::write_at(p, at + 4, {0xF0, 0x0F, 0xFF, 0xFF});
   });
   ASSERT_NE(ntfs, nullptr);
   std::ostringstream raw, fixed, messages;

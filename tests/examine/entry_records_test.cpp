@@ -65,14 +65,11 @@ TEST(EntryRecords, DataContinuedInExtensionRecordsReadsWhole) {
   const entry_record* data = v.find(records, entry, 0x80, "");
   ASSERT_NE(data, nullptr);
   ASSERT_GT(data->runs.size(), 1000u);
-  for (size_t i = 1; i < data->runs.size(); ++i)
-    ASSERT_EQ(data->runs[i].vcn, data->runs[i - 1].vcn + data->runs[i - 1].num_clusters);
   std::ostringstream out, messages;
   std::string md5, want;
   ASSERT_TRUE(write_attribute_data(v.ntfs, *data, out, messages, false, true, md5));
   ASSERT_EQ(quor_test::run_command("icat " + v.image + " " + std::to_string(entry) + " | md5sum", want), 0);
   EXPECT_EQ(md5, want.substr(0, 32));
-  EXPECT_EQ(out.str().size(), 600u * 8 * 4096);
 }
 
 TEST(EntryRecords, NamesAndKeyOrder) {

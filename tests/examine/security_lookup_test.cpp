@@ -4,10 +4,10 @@
 #include "examine/security_lookup.h"
 
 #include <gtest/gtest.h>
-
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <sstream>
 
 #include "ntfs/security_descriptor.h"
 #include "tests/examine/examine_support.h"
@@ -26,14 +26,13 @@ uint32 security_id_of(volume& v, const std::string& path) {
 
 // Unmounts when it goes, so that no failure leaves the mount behind.
 struct mounted {
-  std::string point;
+  std::string point = quor_test::scratch_dir() + "/acl.mnt";
   bool ok = false;
   explicit mounted(const std::string& image) {
-    const std::string copy = quor_test::scratch_dir() + "/acl.img";
-    point = quor_test::scratch_dir() + "/acl.mnt";
     mkdir(point.c_str(), 0700);
     std::string out;
-    ok = quor_test::run_command("cp " + image + " " + copy + " && ntfs-3g -o ro " + copy + " " + point, out) == 0;
+    ok = quor_test::run_command("cp " + image + " " + point + ".img && ntfs-3g -o ro " + point + ".img " + point,
+                                out) == 0;
   }
   ~mounted() {
     std::string out;
@@ -41,37 +40,22 @@ struct mounted {
   }
 };
 
-// The descriptor ntfs-3g gives for each path, as the engine's text.
-bool mounted_descriptors(const std::string& image, const std::vector<std::string>& paths,
-                         std::vector<std::string>& texts) {
-  if (geteuid() != 0 || !quor_test::have_program("ntfs-3g") || !quor_test::have_program("getfattr")) return false;
-  const mounted m(image);
-  if (!m.ok) return false;
-  for (const std::string& p : paths) {
-    std::string sd;
-    quor_test::run_command("getfattr --only-values -n system.ntfs_acl " + m.point + p + " 2>/dev/null", sd);
-    std::ostringstream text;
-    print_security_descriptor(text, reinterpret_cast<const byte*>(sd.data()), static_cast<uint32>(sd.size()),
-                              nullptr);
-    texts.push_back(sd.empty() ? "" : text.str() + "\n");
-  }
-  return true;
-}
-
 TEST(SecurityLookup, DescriptorsEqualTheMountedVolume) {
   volume v("views.img");
   ASSERT_NE(v.ntfs, nullptr);
   const std::vector<std::string> paths = {"/owners/u00.txt", "/owners/u17.txt", "/owners/u59.txt", "/links/target.txt"};
-  std::vector<std::string> want;
-  if (!mounted_descriptors(v.image, paths, want)) GTEST_SKIP() << "needs root, ntfs-3g and getfattr";
-  for (size_t i = 0; i < paths.size(); ++i) {
-    SCOPED_TRACE(paths[i]);
-    const uint32 id = security_id_of(v, paths[i]);
-    ASSERT_NE(id, 0u);
-    std::ostringstream out;
-    ASSERT_TRUE(print_security_id(v.ntfs, id, out));
-    ASSERT_FALSE(want[i].empty());
-    EXPECT_EQ(out.str(), want[i]);
+  if (geteuid() != 0 || !quor_test::have_program("ntfs-3g") || !quor_test::have_program("getfattr"))
+    GTEST_SKIP() << "needs root, ntfs-3g and getfattr";
+  const mounted m(v.image);
+  ASSERT_TRUE(m.ok);
+  for (const std::string& p : paths) {
+    std::string sd;
+    quor_test::run_command("getfattr --only-values -n system.ntfs_acl " + m.point + p + " 2>/dev/null", sd);
+    ASSERT_FALSE(sd.empty()) << p;
+    std::ostringstream want, out;
+    print_security_descriptor(want, reinterpret_cast<const byte*>(sd.data()), static_cast<uint32>(sd.size()), nullptr);
+    ASSERT_TRUE(print_security_id(v.ntfs, security_id_of(v, p), out)) << p;
+    EXPECT_EQ(out.str(), want.str() + "\n") << p;
   }
   std::ostringstream none;
   EXPECT_FALSE(print_security_id(v.ntfs, 0xFFFFFF, none));

@@ -1,14 +1,11 @@
 // The walker's copies of file data: names that carry the modification time
 // and the MD5 digest, contents equal to icat's, copies that fail, and names
 // from the evidence that must stay inside the copy directory.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <cstdio>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,18 +13,17 @@
 #include "app/source_open.h"
 #include "disk/fs_ops.h"
 #include "examine/walk_streams.h"
-#include "ntfs/ntfs.h"
+#include "tests/app/mft_runs_rewrite.h"
+#include "tests/examine/examine_support.h"
 #include "tests/examine/walk_run.h"
-#include "tests/support/fixture.h"
 #include "tests/support/listing.h"
-#include "utils/byte_order.h"
 #include "utils/utf_convert.h"
 
 namespace {
 
 using quor_test::fixture;
 using quor_test::run_command;
-using quor_test::run_walk;
+using quor_test::walk_text;
 
 ulong64 inode_of(const std::string& path) {
   for (const auto& e : quor_test::read_listing("default"))
@@ -45,13 +41,6 @@ std::set<std::string> files_in(const std::string& dir) {
   return names;
 }
 
-std::string file_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // istat's "File Modified:" of $STANDARD_INFORMATION as the copy names write
 // it: "2026_12_06_2228_18_758".
 std::string modified_stamp(const std::string& image, ulong64 inode) {
@@ -59,8 +48,7 @@ std::string modified_stamp(const std::string& image, ulong64 inode) {
   run_command("istat -z UTC " + image + " " + std::to_string(inode) + " | grep -m1 'File Modified:'", text);
   int y, mo, d, h, mi, s;
   long ns;
-  if (std::sscanf(text.c_str(), "File Modified:\t%d-%d-%d %d:%d:%d.%ld", &y, &mo, &d, &h, &mi, &s, &ns) != 7)
-    return "";
+  if (std::sscanf(text.c_str(), "File Modified:\t%d-%d-%d %d:%d:%d.%ld", &y, &mo, &d, &h, &mi, &s, &ns) != 7) return "";
   char buf[64];
   std::snprintf(buf, sizeof buf, "%04d_%02d_%02d_%02d%02d_%02d_%03ld", y, mo, d, h, mi, s, ns / 1000000);
   return buf;
@@ -91,17 +79,15 @@ TEST(WalkCopies, NamedByTimeDigestAndNameWithIcatsData) {
   for (const auto& c : cases) {
     const ulong64 inode = inode_of(c.path);
     ASSERT_NE(inode, 0u) << c.path;
-    std::vector<std::string> args = {"-image", image, "-csv", "-mftstart", std::to_string(inode),
-                                     "-action_copy_files", dir};
+    std::vector<std::string> args = {"-image", image, "-csv", "-mftstart", std::to_string(inode), "-action_copy_files",
+                                     dir};
     if (c.stream[0]) {
       args.push_back("-named_data");
       args.push_back("-action_include_clusterinfo");
     }
     const std::set<std::string> before = files_in(dir);
     user_ctx ctx;
-    std::string out;
-    bool walked = false;
-    ASSERT_TRUE(run_walk(ctx, args, out, walked)) << c.path;
+    const std::string out = walk_text(ctx, args);
     std::set<std::string> made;
     for (const std::string& f : files_in(dir))
       if (!before.count(f)) made.insert(f);
@@ -126,7 +112,7 @@ TEST(WalkCopies, NamedByTimeDigestAndNameWithIcatsData) {
       names.insert(modified_stamp(image, inode) + "_" + sum.substr(0, 32) + "_" + name + c.tail);
     }
     EXPECT_EQ(names.count(copy), 1u) << copy;
-    EXPECT_TRUE(file_text(dir + "/" + copy) == icat) << c.path;
+    EXPECT_TRUE(examine_test::read_file(dir + "/" + copy) == icat) << c.path;
     EXPECT_NE(out.find("," + dir + "/" + copy + "\n"), std::string::npos) << c.path;  // the report's last column
   }
   EXPECT_EQ(files_in(dir).count("__temp__.bin"), 0u);
@@ -137,41 +123,24 @@ TEST(WalkCopies, NamedByTimeDigestAndNameWithIcatsData) {
 TEST(WalkCopies, DamagedRunListGivesNoCopy) {
   const std::string image = fixture("default.img");
   if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
-  const std::string damaged = quor_test::scratch_dir() + "/damaged-runs.img";
-  std::string ignored;
-  ASSERT_EQ(run_command("cp " + image + " " + damaged, ignored), 0);
   const ulong64 inode = inode_of("/frag/a.bin");
+  std::vector<std::pair<ulong64, ulong64>> runs;
   ulong64 position = 0;
   {
-    user_ctx ctx;
-    ASSERT_TRUE(quor_test::parse_walk_options(ctx, {"-image", damaged}));
-    ASSERT_TRUE(initialize_mft(ctx));
-    position = ctx.ntfs->get_inode_file_pos(inode) + ctx.ntfs->m_volume_offset;
+    examine_test::volume v("default.img");
+    std::vector<entry_record> records;
+    const entry_record* data = v.find(records, inode, 0x80, "");
+    ASSERT_TRUE(data != nullptr && data->runs.size() > 4);
+    for (size_t k = 0; k < 4; ++k) runs.emplace_back(data->runs[k].num_clusters, data->runs[k].lcn);
+    position = v.ntfs->get_inode_file_pos(inode);
   }
-  std::fstream file(damaged, std::ios::in | std::ios::out | std::ios::binary);
-  std::vector<byte> record(1024);
-  file.seekg(static_cast<std::streamoff>(position));
-  file.read(reinterpret_cast<char*>(record.data()), 1024);
-  ASSERT_EQ(std::string(record.begin(), record.begin() + 4), "FILE");
-  uint32 at = load_u16(record.data() + 20);
-  while (at + 8 < 1024 && load_u32(record.data() + at) != 0x80) at += load_u32(record.data() + at + 4);
-  ASSERT_LT(at + 64, 1024u);
-  uint32 run = at + load_u16(record.data() + at + 32);
-  for (int k = 0; k < 4; ++k) run += 1 + (record[run] & 0x0F) + (record[run] >> 4);
-  ASSERT_NE(record[run], 0);
-  ASSERT_NE(run % 512, 510u);  // not a byte the update sequence protects
-  ASSERT_NE(run % 512, 511u);
-  record[run] = 0;
-  file.seekp(static_cast<std::streamoff>(position));
-  file.write(reinterpret_cast<const char*>(record.data()), 1024);
-  file.close();
+  const std::string damaged = quor_test::copy_kit_volume("default.img", "damaged-runs.img");
+  ASSERT_TRUE(quor_test::rewrite_mft_runs(damaged, position, runs, 0));
 
   const std::string dir = quor_test::scratch_dir() + "/damaged-copies";
   user_ctx ctx;
-  std::string out;
-  bool walked = false;
-  ASSERT_TRUE(run_walk(ctx, {"-image", damaged, "-csv", "-mftstart", std::to_string(inode), "-action_copy_files", dir},
-                       out, walked));
+  const std::string out =
+      walk_text(ctx, {"-image", damaged, "-csv", "-mftstart", std::to_string(inode), "-action_copy_files", dir});
   EXPECT_NE(out.find("[root]\\frag\\a.bin,"), std::string::npos) << out;  // still reported
   EXPECT_TRUE(files_in(dir).empty());
   for (const std::string& line : quor_test::split_lines(out))

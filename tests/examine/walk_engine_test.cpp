@@ -7,7 +7,6 @@
 
 #include <cctype>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -25,55 +24,39 @@
 namespace {
 
 using quor_test::fixture;
-using quor_test::run_walk;
 using quor_test::split_fields;
 using quor_test::split_lines;
+using quor_test::walk_text;
 
 const char* const kVolumes[] = {"default", "sample", "c512", "c64k", "s4096", "bigdir", "c128k"};
 
-// istat's "2026-12-06 22:28:18.758029000 (UTC)" as a FILETIME; 0 for its
-// zero time.
-ulong64 istat_filetime(const std::string& text) {
+// istat's "2026-12-06 22:28:18.758029000 (UTC)" as the walker writes the
+// instant, "12/06/2026 22:28:18.758 "; "" for istat's zero time.
+std::string walker_time(const std::string& text) {
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
   long ns = 0;
-  if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d.%ld", &y, &mo, &d, &h, &mi, &s, &ns) < 6 || y == 0) return 0;
-  std::tm tm = {};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
-  return (static_cast<ulong64>(timegm(&tm)) + 11644473600ull) * 10000000ull + static_cast<ulong64>(ns / 100);
-}
-
-// The walker's date, time and MACB text of one instant.
-std::string row_text(ulong64 filetime, const std::string& letters) {
-  const std::time_t secs = static_cast<std::time_t>(filetime / 10000000ull - 11644473600ull);
-  std::tm tm = {};
-  gmtime_r(&secs, &tm);
+  if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d.%ld", &y, &mo, &d, &h, &mi, &s, &ns) < 6 || y == 0) return "";
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d.%03d ", tm.tm_mon + 1, tm.tm_mday, tm.tm_year + 1900,
-                tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(filetime % 10000000 / 10000));
-  return buf + letters;
+  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d.%03ld ", mo, d, y, h, mi, s, ns / 1000000);
+  return buf;
 }
 
 struct istat_name {
   std::string name;
   ulong64 parent = 0;
-  ulong64 times[4] = {};  // created, modified, MFT modified, accessed
+  std::string times[4];  // created, modified, MFT modified, accessed, as istat writes them
 };
 
 struct istat_entry {
   bool has_si = false;
-  ulong64 si[4] = {};
+  std::string si[4];
   std::vector<istat_name> names;
 };
 
 // Sections of `istat -z UTC` output, one entry.
 istat_entry parse_istat(const std::string& text) {
   istat_entry e;
-  ulong64* times = nullptr;
+  std::string* times = nullptr;
   static const char* const labels[] = {"Created:\t", "File Modified:\t", "MFT Modified:\t", "Accessed:\t"};
   for (const std::string& line : split_lines(text)) {
     if (line == "$STANDARD_INFORMATION Attribute Values:") {
@@ -90,8 +73,7 @@ istat_entry parse_istat(const std::string& text) {
       e.names.back().parent = std::stoull(line.substr(18));
     } else if (times != nullptr) {
       for (int i = 0; i < 4; ++i)
-        if (line.compare(0, std::strlen(labels[i]), labels[i]) == 0)
-          times[i] = istat_filetime(line.substr(std::strlen(labels[i])));
+        if (line.compare(0, std::strlen(labels[i]), labels[i]) == 0) times[i] = line.substr(std::strlen(labels[i]));
     }
   }
   return e;
@@ -102,12 +84,11 @@ istat_entry parse_istat(const std::string& text) {
 // parent exists) and each name's own letters, grouped by instant.
 std::multiset<std::string> expected_rows(const istat_entry& e, ulong64 parent,
                                          const std::set<std::string>& long_names) {
-  std::map<ulong64, std::string[3]> letters;
-  auto add = [&](int slot, const ulong64 t[4]) {
-    // m, a, c, b from created, modified, MFT modified, accessed.
-    const ulong64 macb[4] = {t[1], t[3], t[2], t[0]};
+  std::map<std::string, std::string[3]> letters;  // by istat's full-precision text
+  auto add = [&](int slot, const std::string t[4]) {
+    const std::string macb[4] = {t[1], t[3], t[2], t[0]};
     for (int i = 0; i < 4; ++i) {
-      if (macb[i] == 0) continue;
+      if (walker_time(macb[i]).empty()) continue;
       std::string* l = letters[macb[i]];
       if (l[slot].empty()) l[slot] = "....";
       l[slot][i] = "macb"[i];
@@ -127,7 +108,7 @@ std::multiset<std::string> expected_rows(const istat_entry& e, ulong64 parent,
       if (!text.empty()) text += "; ";
       text += label[s] + kv.second[s] + "]";
     }
-    rows.insert(row_text(kv.first, text));
+    rows.insert(walker_time(kv.first) + text);
   }
   return rows;
 }
@@ -144,9 +125,8 @@ TEST(WalkEngine, TimesAndLettersEqualIstat) {
     const std::string image = fixture(std::string(volume) + ".img");
     if (image.empty()) GTEST_SKIP() << "fixture " << volume << " missing";
     user_ctx ctx;
-    std::string out;
     bool walked = false;
-    ASSERT_TRUE(run_walk(ctx, {"-image", image, "-csv"}, out, walked));
+    const std::string out = walk_text(ctx, {"-image", image, "-csv"}, &walked);
     EXPECT_TRUE(walked);
     // (entry, parent) -> rows of date, time and letters.
     std::map<std::pair<ulong64, ulong64>, std::multiset<std::string>> rows;
@@ -188,39 +168,32 @@ TEST(WalkEngine, FourFormsOnEveryVolume) {
     if (image.empty()) GTEST_SKIP() << "fixture " << volume << " missing";
     const std::vector<quor_test::listing_entry> listing = quor_test::read_listing(volume);
     ASSERT_FALSE(listing.empty());
-    const struct {
-      const char* flag;
-      bool commas_replaced;
-    } forms[] = {{"-bodyfile", false}, {"-csv", true}, {"-csvl2t", true}, {"", false}};
-    for (const auto& form : forms) {
+    for (const std::string form : {"-bodyfile", "-csv", "-csvl2t", ""}) {
+      const bool csv = form == "-csv" || form == "-csvl2t";
       user_ctx ctx;
-      std::string out;
-      bool walked = false;
       std::vector<std::string> args = {"-image", image};
-      if (form.flag[0]) args.push_back(form.flag);
-      ASSERT_TRUE(run_walk(ctx, args, out, walked));
-      EXPECT_TRUE(walked) << volume << " " << form.flag;
+      if (!form.empty()) args.push_back(form);
+      bool walked = false;
+      const std::string out = walk_text(ctx, args, &walked);
+      EXPECT_TRUE(walked) << volume << " " << form;
       EXPECT_FALSE(ctx.is_open);  // a completed walk closes its source
-      const bool echo = out.compare(0, 9, "cmdline: ") == 0;
-      EXPECT_EQ(echo, std::string(form.flag) == "-csv" || form.flag[0] == 0) << form.flag;
-      std::set<std::string> present;
-      const size_t stride = listing.size() / 300 + 1;
-      for (size_t i = 0; i < listing.size(); i += stride) {
-        const quor_test::listing_entry& e = listing[i];
-        std::string path = "[root]" + e.path;
+      EXPECT_EQ(out.compare(0, 9, "cmdline: ") == 0, form == "-csv" || form.empty()) << form;
+      std::set<std::string> missing;
+      for (size_t i = 0; i < listing.size(); i += listing.size() / 300 + 1) {
+        std::string path = "[root]" + listing[i].path;
         for (char& c : path) {
           if (c == '/') c = '\\';
-          if (c == ',' && form.commas_replaced) c = ' ';
+          if (c == ',' && csv) c = ' ';
         }
         // Hard links in one folder share a report: the other names are aliases.
         if (out.find(path) == std::string::npos &&
-            (form.flag == std::string("-bodyfile") || form.flag == std::string("-csvl2t") ||
-             out.find("[alias: " + base_name(e.path) + "]") == std::string::npos))
-          present.insert(path);
+            (form == "-bodyfile" || form == "-csvl2t" ||
+             out.find("[alias: " + base_name(listing[i].path) + "]") == std::string::npos))
+          missing.insert(path);
       }
-      EXPECT_TRUE(present.empty()) << volume << " " << form.flag << " misses " << present.size() << " names, such as "
-                                   << (present.empty() ? "" : *present.begin());
-      if (std::string(form.flag) == "-bodyfile" && have_mactime) {
+      EXPECT_TRUE(missing.empty()) << volume << " " << form << " misses " << missing.size() << " names, such as "
+                                   << (missing.empty() ? "" : *missing.begin());
+      if (form == "-bodyfile" && have_mactime) {
         const std::string body = quor_test::scratch_dir() + "/walk-" + volume + ".body";
         std::ofstream(body) << out;
         std::string err;
@@ -241,6 +214,11 @@ std::set<ulong64> entries_written(const std::string& out, bool csv) {
   return entries;
 }
 
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
 // Name, extension, time window and deleted state select exactly the
 // entries the listings give: every live match, and otherwise only names
 // that left their folder (their records keep them while free).
@@ -250,46 +228,33 @@ TEST(WalkEngine, FiltersSelectTheListedEntries) {
   const std::vector<quor_test::listing_entry> listing = quor_test::read_listing("sample");
   const std::vector<quor_test::deleted_entry> deleted = quor_test::read_deleted("sample");
   ASSERT_FALSE(listing.empty());
-  std::set<ulong64> live;
-  for (const auto& e : listing) live.insert(e.inode);
-  auto lower = [](std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-  };
   // Seeds 40 to 46: created 16:00 to 22:00 on 2 May 2023, modified and
   // accessed 10 and 20 minutes later; seed 47 (東京タワー.jpg) is created at
-  // 23:00, past the window.
+  // 23:00, past the window. /secret-plan.txt left its folder.
   const std::set<std::string> window_paths = {"/readme.txt",
                                               "/Documents/report-2023.docx",
                                               "/Documents/notes.txt",
                                               "/Documents/budget.xlsx",
                                               "/Documents/plan-final.txt",
-                                              "/Photos/Café de Flore.jpg"};
+                                              "/Photos/Café de Flore.jpg",
+                                              "/secret-plan.txt"};
   const struct {
     std::vector<std::string> args;
-    bool csv;
     std::function<bool(const std::string&)> takes;  // by path
   } cases[] = {
-      {{"-filter_name", "DRAFT"},
-       false,
-       [&](const std::string& p) { return lower(base_name(p)).find("draft") != std::string::npos; }},
-      {{"-filter_ext", ".JPG"},
-       false,
-       [&](const std::string& p) { return lower(p).size() > 4 && lower(p).substr(p.size() - 4) == ".jpg"; }},
+      {{"-filter_name", "DRAFT", "-bodyfile"},
+       [](const std::string& p) { return lower(base_name(p)).find("draft") != std::string::npos; }},
+      {{"-filter_ext", ".JPG", "-bodyfile"},
+       [](const std::string& p) { return lower(p).size() > 4 && lower(p).substr(p.size() - 4) == ".jpg"; }},
       {{"-filter_start_time", "05/02/2023 16:00:00", "-filter_stop_time", "05/02/2023 22:59:59", "-csv"},
-       true,
-       [&](const std::string& p) { return window_paths.count(p) != 0 || p == "/secret-plan.txt"; }},
+       [&](const std::string& p) { return window_paths.count(p) != 0; }},
   };
   for (const auto& c : cases) {
     user_ctx ctx;
-    std::string out;
-    bool walked = false;
     std::vector<std::string> args = c.args;
     args.insert(args.begin(), {"-image", image});
-    if (!c.csv) args.push_back("-bodyfile");
-    ASSERT_TRUE(run_walk(ctx, args, out, walked));
+    const std::set<ulong64> got = entries_written(walk_text(ctx, args), args.back() == "-csv");
     ASSERT_TRUE(ctx.filters_active);
-    const std::set<ulong64> got = entries_written(out, c.csv);
     std::set<ulong64> live_matches, maybe;
     for (const auto& e : listing)
       if (c.takes(e.path)) live_matches.insert(e.inode);
@@ -302,10 +267,10 @@ TEST(WalkEngine, FiltersSelectTheListedEntries) {
 
   // Deleted records only: no live entry, and every removed name whose record
   // no live entry took over.
+  std::set<ulong64> live;
+  for (const auto& e : listing) live.insert(e.inode);
   user_ctx ctx;
-  std::string out;
-  bool walked = false;
-  ASSERT_TRUE(run_walk(ctx, {"-image", image, "-bodyfile", "-filter_deleted_files"}, out, walked));
+  const std::string out = walk_text(ctx, {"-image", image, "-bodyfile", "-filter_deleted_files"});
   const std::set<ulong64> got = entries_written(out, false);
   for (ulong64 n : got) EXPECT_EQ(live.count(n), 0u) << n;
   size_t free_records = 0;
@@ -321,7 +286,8 @@ TEST(WalkEngine, FiltersSelectTheListedEntries) {
     }
 }
 
-// Ranges of entries; without one the whole volume, its count stored.
+// Ranges of entries; without one the whole volume, its count from $MFT's
+// allocated size over 1 KiB records (its data size is 3,211,264).
 TEST(WalkEngine, Ranges) {
   const std::string image = fixture("default.img");
   if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
@@ -336,17 +302,13 @@ TEST(WalkEngine, Ranges) {
   };
   for (const auto& c : cases) {
     user_ctx ctx;
-    std::string out;
-    bool walked = false;
     std::vector<std::string> args = {"-image", image, "-csv"};
     args.insert(args.end(), c.range.begin(), c.range.end());
-    ASSERT_TRUE(run_walk(ctx, args, out, walked));
-    const std::set<ulong64> got = entries_written(out, true);
+    const std::set<ulong64> got = entries_written(walk_text(ctx, args), true);
     if (!c.entries.empty()) {
       EXPECT_EQ(got, c.entries);
       EXPECT_EQ(ctx.mft_count, c.entries.size());
     } else {
-      // $MFT's allocated size over 1 KiB records (its data size is 3,211,264).
       EXPECT_GE(ctx.mft_count, 3136u);
       EXPECT_GT(got.size(), 3000u);
       EXPECT_LT(*got.rbegin(), ctx.mft_count);
@@ -372,10 +334,11 @@ TEST(WalkEngine, HandBuiltRecords) {
     r1.add_file_name(3, 5 | (5ull << 48), u"stale.txt", 1, t + 1);
     std::vector<byte> one = r1.done();
     store_u32(&one[FRH_BYTES_IN_USE], in_use);
-    std::vector<byte> rec1 = record_builder::protect(one, 0x0707);
     user_ctx ctx;
     ASSERT_TRUE(quor_test::parse_walk_options(ctx, {"-mftfile", "hand-built", "-bodyfile"}));
-    quor_test::open_as_mft_file(ctx, {r0.finish(), rec1, record_builder(size).finish(), record_builder(size).finish()},
+    quor_test::open_as_mft_file(ctx,
+                                {r0.finish(), record_builder::protect(one, 0x0707), record_builder(size).finish(),
+                                 record_builder(size).finish()},
                                 "walk-" + std::to_string(size) + ".mft");
     std::ostringstream text;
     walk_engine_run(text, ctx);

@@ -1,6 +1,8 @@
 #pragma once
 // Runs the directory walker as its callers do: options through the shared
 // option parser, then walk_engine_run into a text.
+#include <gtest/gtest.h>
+
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,13 +21,13 @@ inline bool parse_walk_options(user_ctx& ctx, std::vector<std::string> args) {
   return ctx.parse_cmdline(static_cast<int>(argv.size()), argv.data()) == 0;
 }
 
-// The parser's result must be 0; `walked` is walk_engine_run's result.
-inline bool run_walk(user_ctx& ctx, const std::vector<std::string>& args, std::string& out, bool& walked) {
-  if (!parse_walk_options(ctx, args)) return false;
+// The walker's text; `walked` takes walk_engine_run's result.
+inline std::string walk_text(user_ctx& ctx, const std::vector<std::string>& args, bool* walked = nullptr) {
+  EXPECT_TRUE(parse_walk_options(ctx, args));
   std::ostringstream text;
-  walked = walk_engine_run(text, ctx);
-  out = text.str();
-  return true;
+  const bool done = walk_engine_run(text, ctx);
+  if (walked) *walked = done;
+  return text.str();
 }
 
 inline std::vector<std::string> split_lines(const std::string& text) {
