@@ -130,6 +130,18 @@ TEST(TimelineText, HeaderWidthsRowsAndTheirFallback) {
                             "03/04/2011 | 05:06:07.089 | si:[m...]" + std::string(24, ' ') +
                             " |   unnamed data | multinames [2] | a.txt" + std::string(45, ' ') + " | 0x00001234" +
                             std::string(28, ' ') + " | 05 \n");
+
+  // As many columns as the header pass, another last one: the copy's path
+  // takes its own title's width, not that of "header info".
+  bool again = true;
+  std::ostringstream ignored, copied;
+  timeline_record with_header = row_record(1, 1, 0), copy = row_record(1, 0, 1);
+  with_header.m_separator = copy.m_separator = " | ";
+  copy.m_spare_text = "x";
+  write_timeline_text(&again, ignored, macb_time_map(), with_header);
+  write_timeline_text(&again, copied, times, copy);
+  const std::string tail = " | x" + std::string(23, ' ') + "\n";
+  EXPECT_EQ(copied.str().substr(copied.str().size() - tail.size()), tail);
 }
 
 }  // namespace
