@@ -16,18 +16,10 @@
 
 namespace {
 
-// path ("/a/b") -> inode, and the directories among them, from the listing.
-struct listing {
-  std::map<std::string, ulong64> inode;
-  std::map<ulong64, std::string> dirs;
-};
-
-listing read_listing(const std::string& name) {
-  listing out;
-  for (const auto& e : quor_test::read_listing(name)) {
-    out.inode[e.path] = e.inode;
-    if (e.kind == 'd') out.dirs[e.inode] = e.path;
-  }
+// path ("/a/b") -> inode, from the listing.
+std::map<std::string, ulong64> listed_inodes(const std::string& name) {
+  std::map<std::string, ulong64> out;
+  for (const auto& e : quor_test::read_listing(name)) out[e.path] = e.inode;
   return out;
 }
 
@@ -39,10 +31,10 @@ class DirTreeOnDefault : public testing::Test {
     ctx_.resolved_image = utf8_to_wstring(img);
     ctx_.verbose = false;
     ASSERT_TRUE(initialize_mft(ctx_));
-    listing_ = read_listing("default.img");
+    listing_ = listed_inodes("default.img");
   }
   user_ctx ctx_;
-  listing listing_;
+  std::map<std::string, ulong64> listing_;
 };
 
 TEST_F(DirTreeOnDefault, ParentLoopsEndAsCorruptedPaths) {
@@ -79,7 +71,7 @@ TEST_F(DirTreeOnDefault, FindInodeByPathOfTheRootAndClose) {
   EXPECT_TRUE(find_inode_by_path(entry, L"\\", ctx_, false));
   EXPECT_EQ(entry, 5u);
   EXPECT_TRUE(find_inode_by_path(entry, L"\\sub", ctx_, true));
-  EXPECT_EQ(entry, listing_.inode.at("/sub"));
+  EXPECT_EQ(entry, listing_.at("/sub"));
   EXPECT_FALSE(ctx_.is_open);
 }
 
@@ -90,17 +82,17 @@ TEST(DirTree, FindInodeByPathOnAnExtractedMft) {
   if (img.empty() || !quor_test::have_program("icat")) GTEST_SKIP() << "default.img or icat absent";
   const std::string mft = quor_test::scratch_dir() + "/default.mft";
   ASSERT_EQ(std::system(("icat '" + img + "' 0 > '" + mft + "'").c_str()), 0);
-  const listing list = read_listing("default.img");
+  const std::map<std::string, ulong64> list = listed_inodes("default.img");
   struct mft_case {
     std::wstring path;
     bool found;
     ulong64 entry;
   } cases[] = {
       {L".", true, 5},
-      {L"/sub/file-6.txt", true, list.inode.at("/sub/file-6.txt")},
-      {L"C:/SUB/File-6.TXT", true, list.inode.at("/sub/file-6.txt")},
+      {L"/sub/file-6.txt", true, list.at("/sub/file-6.txt")},
+      {L"C:/SUB/File-6.TXT", true, list.at("/sub/file-6.txt")},
       {L"deep/l01/l02/l03/l04/l05/l06/l07/l08/l09/l10/l11/l12/l13/l14/l15/l16/l17/l18/l19/l20/leaf.txt",
-       true, list.inode.at("/deep/l01/l02/l03/l04/l05/l06/l07/l08/l09/l10/l11/l12/l13/l14/l15/l16/"
+       true, list.at("/deep/l01/l02/l03/l04/l05/l06/l07/l08/l09/l10/l11/l12/l13/l14/l15/l16/"
                            "l17/l18/l19/l20/leaf.txt")},
       {L"/sub", false, 0},                // a directory as the last component
       {L"\\sub\\file-6.txt", false, 0},  // one component, not a name in the root
@@ -154,7 +146,10 @@ TEST(DirTree, ScanOfAnMftClaimingMoreThanTheImageEnds) {
   ASSERT_TRUE(scan_dir_inodes(files, dirs, ctx, true));
   // A guard against a scan of billions of records, not a speed claim.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
-  for (const auto& kv : read_listing("default.img").dirs) EXPECT_EQ(dirs.count(kv.first), 1u) << kv.second;
+  for (const auto& e : quor_test::read_listing("default.img")) {
+    if (e.kind != 'd') continue;
+    EXPECT_EQ(dirs.count(e.inode), 1u) << e.path;
+  }
 }
 
 TEST(DirTree, NoSourceNoPath) {
