@@ -59,8 +59,8 @@ void add_live(string_indx_map& valid, const INDX_ENTRY_INFO& e) {
 TEST(DirListing, MergesAsTheMapMerge) {
   // Root and allocation of directory 7: a carved entry judged against a live
   // one of the other attribute, a stale copy, case twins (live and carved), a
-  // carved key taken over, a nameless entry, an impossible reference, equal
-  // times in filing order.
+  // carved key taken over, a nameless entry, an impossible reference and one
+  // at the entry count (possible), equal times in filing order.
   std::vector<indx_attribute_entries> attrs(2);
   attrs[0].type = 0x90;
   attrs[1].type = 0xA0;
@@ -75,6 +75,7 @@ TEST(DirListing, MergesAsTheMapMerge) {
   attrs[1].carved.emplace(9, entry(301, 2, 7, "GONE.txt", false, 0x11C0, 2));
   attrs[1].carved.emplace(7, entry(302, 2, 7, "", false, 0x1200));
   attrs[1].carved.emplace(7, entry(5000, 0, 7, "far.txt", false, 0x1240, 2));
+  attrs[1].carved.emplace(7, entry(1000, 0, 7, "edge.txt", false, 0x1280, 2));
   attrs[0].carved.emplace(7, entry(44, 3, 7, "x", false, 0x40));
 
   dir_listing listing;
@@ -94,7 +95,7 @@ TEST(DirListing, MergesAsTheMapMerge) {
   for (const auto& kv : nodup) want_holders.push_back(shown(kv.second));
   EXPECT_EQ(rows, want_rows);
   EXPECT_EQ(holders, want_holders);
-  EXPECT_EQ(rows.size(), 10u);  // the nameless one is not a row
+  EXPECT_EQ(rows.size(), 11u);  // the nameless one is not a row
 
   dir_listing empty;
   empty.add_attribute(0xA0);

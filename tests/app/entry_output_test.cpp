@@ -69,7 +69,6 @@ TEST(EntryOutput, TextBlock) {
             "Source type:          indx root\n"
             "Username:             alice\n"
             "\n");
-
 }
 
 TEST(EntryOutput, CsvWithEchoHeaderAndUserColumns) {

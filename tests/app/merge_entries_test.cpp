@@ -144,9 +144,9 @@ TEST(MergeEntries, ImpossibleReferencesNamelessEntriesAndOrder) {
     ASSERT_TRUE(merge_indx_entries(merged, nodups, none, one, 0xA0, 1000));
     EXPECT_EQ(load_u64(merged.begin()->second.entry), number == 1000 ? 1000u : 0u) << number;
   }
-  INDX_ENTRY_INFO k = entry(1, 1, 5, "AbC", 0, true, 0);
+  INDX_ENTRY_INFO k = entry(1, 1, 5, "AbZ", 0, true, 0);
   for (int i = 0; i < 4; ++i) store_u64(k.entry + 24 + 8 * i, i + 1);
-  EXPECT_EQ(nodup_key(k), "abc_0000000002_0000000004_0000000003_0000000001");
+  EXPECT_EQ(nodup_key(k), "abz_0000000002_0000000004_0000000003_0000000001");
 }
 
 }  // namespace

@@ -2,15 +2,12 @@
 // the descriptor's text, each line indented by two blanks.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/record_reader.h"
 #include "tests/app/record_builder.h"
-#include "tests/support/fixture.h"
 #include "utils/byte_order.h"
-#include "utils/file_handle.h"
 
 TEST(RecordSecurity, ResidentDescriptorBecomesIndentedText) {
   // Owner S-1-5-32-544 at 20, no group or SACL, DACL at 36 with one ACE
@@ -27,14 +24,8 @@ TEST(RecordSecurity, ResidentDescriptorBecomesIndentedText) {
   quor_test::record_builder r0, r1;
   r0.add(0x50, 1, u"", sd);
   r1.add(0x50, 1, u"", damaged);
-  const std::string path = quor_test::scratch_dir() + "/security.mft";
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  for (const std::vector<byte>& r : {r0.finish(), r1.finish()}) std::fwrite(r.data(), 1, r.size(), f);
-  std::fclose(f);
   user_ctx ctx;
-  ctx.mft_reader = new uni::file_handle(path, false, false);
-  ctx.is_open = true;
+  quor_test::open_as_mft_file(ctx, {r0.finish(), r1.finish()}, "security.mft");
 
   const std::string dacl =
       "\n"

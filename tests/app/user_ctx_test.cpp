@@ -54,9 +54,7 @@ TEST(UserCtx, ExtractedMftFileRecordSizeIsLearntFromRecordZero) {
     ASSERT_TRUE(initialize_mft(ctx));
     // Three records, whatever their size: the count judges impossible references.
     EXPECT_EQ(ctx.mft_entry_count, 3u) << m.count;
-    EXPECT_TRUE(ctx.record_size_known);
     std::vector<byte> rec;
-    EXPECT_EQ(ctx.record_size, m.learnt);
     ASSERT_TRUE(ctx.read_mft_entry(rec, 1)) << m.count;
     ASSERT_EQ(rec.size(), m.learnt);
     EXPECT_EQ(rec[8], 0xA1) << m.count;
@@ -73,12 +71,6 @@ TEST(UserCtx, AdoptsOnlyValidatedEnginesAndFreesOnlyOwnedOnes) {
     user_ctx borrowed(engine, false);
     EXPECT_TRUE(borrowed.is_open);
     EXPECT_EQ(borrowed.ntfs, engine);
-    EXPECT_GT(borrowed.mft_entry_count, 16u);
-    EXPECT_TRUE(borrowed.source_ready());
-    std::vector<byte> rec;
-    ASSERT_TRUE(borrowed.read_mft_entry(rec, 5));
-    ASSERT_GE(rec.size(), 4u);
-    EXPECT_EQ(std::string(rec.begin(), rec.begin() + 4), "FILE");
   }
   // Still usable: the borrowing context left it alive.
   EXPECT_TRUE(engine->is_validated());
