@@ -5,16 +5,6 @@
 
 #include "utils/types.h"
 
-inline void append_decimal(std::string& out, ulong64 value) {
-  char buf[24];
-  unsigned n = 0;
-  do {
-    buf[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (n > 0) out.push_back(buf[--n]);
-}
-
 // Decimal, padded on the left with '0' to at least `width` digits.
 inline void append_decimal_padded(std::string& out, ulong64 value, unsigned width) {
   char buf[24];
@@ -26,6 +16,8 @@ inline void append_decimal_padded(std::string& out, ulong64 value, unsigned widt
   for (unsigned i = n; i < width; ++i) out.push_back('0');
   while (n > 0) out.push_back(buf[--n]);
 }
+
+inline void append_decimal(std::string& out, ulong64 value) { append_decimal_padded(out, value, 0); }
 
 // Lower-case hexadecimal, padded with `fill` to at least `width` digits; a
 // wider value is written whole.
