@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "utils/buffer_scan.h"
+
 namespace {
 
 inline bool printable(uint32 c) { return c >= 0x20 && c <= 0x7E; }
@@ -175,15 +177,7 @@ bool parse_tag_attribute(char* tag, uint32 length, int n, std::string& name, std
 bool find_all_bytes(const byte* buffer, int length, const std::vector<byte>& pattern, std::vector<ulong64>& hits,
                     ulong64 base_offset) {
   hits.clear();
-  if (!buffer || length <= 0 || pattern.empty() || pattern.size() > static_cast<size_t>(length)) return false;
-  const size_t n = static_cast<size_t>(length), m = pattern.size();
-  const byte first = pattern[0];
-  for (size_t i = 0; i + m <= n;) {
-    const void* f = std::memchr(buffer + i, first, n - m + 1 - i);
-    if (!f) break;
-    i = static_cast<size_t>(static_cast<const byte*>(f) - buffer);
-    if (std::memcmp(buffer + i, pattern.data(), m) == 0) hits.push_back(base_offset + i);
-    ++i;
-  }
-  return !hits.empty();
+  if (length <= 0 || pattern.size() > static_cast<size_t>(length)) return false;
+  return find_all_pattern_u64(buffer, static_cast<uint32>(length), pattern.data(), static_cast<uint32>(pattern.size()),
+                              hits, base_offset);
 }
