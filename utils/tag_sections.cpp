@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "utils/byte_order.h"
+#include "utils/byte_order_marks.h"
 #include "utils/case_text.h"
 #include "utils/file_rewrite.h"
 
@@ -172,7 +173,7 @@ bool remove_tag_sections_from_file(const char* in_path, const char* out_path, co
   std::string data;
   if (!read_file_bytes(in_path, data)) return false;
   if (data.empty()) return true;
-  if (data.size() >= 2 && static_cast<byte>(data[0]) == 0xFF && static_cast<byte>(data[1]) == 0xFE) {
+  if (data.size() >= 2 && has_bom_utf16le(reinterpret_cast<const byte*>(data.data()))) {
     const size_t units = data.size() / 2;
     std::vector<uint16> text(units);
     for (size_t k = 0; k < units; ++k) text[k] = load_u16(reinterpret_cast<const byte*>(data.data()) + 2 * k);
