@@ -7,6 +7,7 @@
 #include "utils/narrow_lists.h"
 #include "utils/number_parse.h"
 #include "utils/path_split.h"
+#include "utils/u64_halves.h"
 #include "utils/utf_convert.h"
 
 namespace {
@@ -154,7 +155,7 @@ bool parse_dotted_quad(const char* text, uint32& out, bool swap) {
     if (!parse_uint32(pieces[k], p)) return false;
     value += p << (8 * (3 - k));
   }
-  if (swap) value = (value >> 24) | ((value >> 8) & 0xFF00u) | ((value << 8) & 0xFF0000u) | (value << 24);
+  if (swap) byte_swap32(value, value);
   out = value;
   return true;
 }
