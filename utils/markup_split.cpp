@@ -1,5 +1,7 @@
 #include "utils/markup_split.h"
 
+#include "utils/byte_order.h"
+
 namespace {
 
 template <class Char>
@@ -148,7 +150,7 @@ bool split_markup(const char* text, int length, std::vector<std::string>* pieces
 
 bool split_markup_w(const byte* text, int length, std::vector<std::wstring>* pieces) {
   if (!text || length < 2) return pieces && !pieces->empty();
-  return split<std::wstring>(length / 2, [text](long i) { return static_cast<long>(text[2 * i] | (text[2 * i + 1] << 8)); },
+  return split<std::wstring>(length / 2, [text](long i) { return static_cast<long>(load_u16(text + 2 * i)); },
                              pieces);
 }
 

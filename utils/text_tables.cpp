@@ -1,5 +1,6 @@
 #include "utils/text_tables.h"
 
+#include "utils/byte_order.h"
 #include "utils/file_rewrite.h"
 
 namespace {
@@ -9,7 +10,7 @@ template <int Width>
 struct units {
   const byte* p;
   uint32 count;
-  uint32 at(uint32 i) const { return Width == 1 ? p[i] : static_cast<uint32>(p[2 * i] | (p[2 * i + 1] << 8)); }
+  uint32 at(uint32 i) const { return Width == 1 ? p[i] : load_u16(p + 2 * i); }
 };
 
 template <int Width>
