@@ -1,9 +1,10 @@
 #include "utils/guid_text.h"
 
 #include <cctype>
-#include <cstdio>
+#include <cstring>
 
 #include "utils/byte_order.h"
+#include "utils/number_text.h"
 
 namespace {
 
@@ -39,17 +40,15 @@ bool read_separator(const std::string& text, size_t& at) {
 
 bool guid_text(char* buffer, uint32 size, const byte* guid) {
   if (!buffer || !guid || size < 37) return false;
-  const unsigned a = load_u32(guid), b = load_u16(guid + 4), c = load_u16(guid + 6);
-  const byte* t = guid + 8;
-  if (size < 42) {
-    std::snprintf(buffer, size, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", a, b, c, t[0], t[1], t[2],
-                  t[3], t[4], t[5], t[6], t[7]);
-  } else {
-    char shown[4];
-    for (int i = 0; i < 4; ++i) shown[i] = guid[i] >= '0' && guid[i] <= 'z' ? static_cast<char>(guid[i]) : '.';
-    std::snprintf(buffer, size, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x %c%c%c%c", a, b, c, t[0], t[1],
-                  t[2], t[3], t[4], t[5], t[6], t[7], shown[0], shown[1], shown[2], shown[3]);
+  // 37 bytes hold the 36 characters and the NUL, 42 the mark as well: the
+  // text always fits whole.
+  std::string text;
+  guid_to_string(text, guid);
+  if (size >= 42) {
+    text += ' ';
+    for (int i = 0; i < 4; ++i) text += guid[i] >= '0' && guid[i] <= 'z' ? static_cast<char>(guid[i]) : '.';
   }
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
   return true;
 }
 
