@@ -314,15 +314,17 @@ size_t dir_listing::nodup_slot(uint32 id) const {
   return slot;
 }
 
-void dir_listing::file_live(uint32 id) {
+size_t dir_listing::file_row(uint32 id) {
   rows_.push_back(id);
   const size_t slot = nodup_slot(id);
+  if (nodup_[slot] == k_empty) nodup_[slot] = id;
+  return slot;
+}
+
+void dir_listing::file_live(uint32 id) {
+  const size_t slot = file_row(id);
   const uint32 holder = nodup_[slot];
-  if (holder == k_empty) {
-    nodup_[slot] = id;
-    return;
-  }
-  if (at(holder).valid) return;
+  if (holder == id || at(holder).valid) return;
   // A carved holder displaced by a live entry keeps its row, which must then
   // say that the entry exists.
   stored_entry& displaced = at(holder);
@@ -332,13 +334,9 @@ void dir_listing::file_live(uint32 id) {
 
 void dir_listing::file_carved(uint32 id, const std::string& comment, ulong64 dir_entry) {
   at(id).comment = comment_id(comment);
-  rows_.push_back(id);
-  const size_t slot = nodup_slot(id);
+  const size_t slot = file_row(id);
   const uint32 holder = nodup_[slot];
-  if (holder == k_empty) {
-    nodup_[slot] = id;
-    return;
-  }
+  if (holder == id) return;
   if (at(holder).valid) {
     at(id).comment = comment_id(exists_comment(comment));
     return;
