@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "app/entry_fields.h"
-#include "time/zq_time.h"
 #include "utils/byte_order.h"
 
 namespace {
@@ -380,9 +379,7 @@ bool dir_listing::merge(ulong64 mft_entry_count) {
   for (uint32 id : order) {
     stored_entry& s = at(id);
     if (s.name_length == 0) continue;
-    const ulong64 number = mft_reference_entry(load_u64(s.entry));
-    if (number > mft_entry_count && load_u16(s.entry + 6) == 0) std::memset(s.entry, 0, 8);
-    s.mtime_invalid = zq::is_valid_filetime(load_u64(s.entry + k_modified)) ? 0 : 1;
+    s.mtime_invalid = ready_carved_entry(s.entry, mft_entry_count) ? 1 : 0;
     const INDX_ENTRY_INFO* live = find_live(s.attribute, id);
     const std::string comment = live ? judge_against_live(entry_of(id, scratch_a_), *live) : "deleted";
     file_carved(id, comment, dir_entry);
