@@ -102,10 +102,3 @@ void append_indx_entry_bodyfile(std::string& out, const INDX_ENTRY_INFO& e, user
   fill_bodyfile_record(rec, e, ctx);
   append_bodyfile(&ctx.header_pending, out, rec);
 }
-
-bool write_indx_entry_bodyfile(std::ostream& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
-  std::string text;
-  append_indx_entry_bodyfile(text, e, ctx);
-  out << text;
-  return true;
-}

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "app/entry_fields.h"
-#include "time/zq_time.h"
 #include "utils/byte_order.h"
 
 namespace {
@@ -314,15 +313,17 @@ size_t dir_listing::nodup_slot(uint32 id) const {
   return slot;
 }
 
-void dir_listing::file_live(uint32 id) {
+size_t dir_listing::file_row(uint32 id) {
   rows_.push_back(id);
   const size_t slot = nodup_slot(id);
+  if (nodup_[slot] == k_empty) nodup_[slot] = id;
+  return slot;
+}
+
+void dir_listing::file_live(uint32 id) {
+  const size_t slot = file_row(id);
   const uint32 holder = nodup_[slot];
-  if (holder == k_empty) {
-    nodup_[slot] = id;
-    return;
-  }
-  if (at(holder).valid) return;
+  if (holder == id || at(holder).valid) return;
   // A carved holder displaced by a live entry keeps its row, which must then
   // say that the entry exists.
   stored_entry& displaced = at(holder);
@@ -332,13 +333,9 @@ void dir_listing::file_live(uint32 id) {
 
 void dir_listing::file_carved(uint32 id, const std::string& comment, ulong64 dir_entry) {
   at(id).comment = comment_id(comment);
-  rows_.push_back(id);
-  const size_t slot = nodup_slot(id);
+  const size_t slot = file_row(id);
   const uint32 holder = nodup_[slot];
-  if (holder == k_empty) {
-    nodup_[slot] = id;
-    return;
-  }
+  if (holder == id) return;
   if (at(holder).valid) {
     at(id).comment = comment_id(exists_comment(comment));
     return;
@@ -382,9 +379,7 @@ bool dir_listing::merge(ulong64 mft_entry_count) {
   for (uint32 id : order) {
     stored_entry& s = at(id);
     if (s.name_length == 0) continue;
-    const ulong64 number = mft_reference_entry(load_u64(s.entry));
-    if (number > mft_entry_count && load_u16(s.entry + 6) == 0) std::memset(s.entry, 0, 8);
-    s.mtime_invalid = zq::is_valid_filetime(load_u64(s.entry + k_modified)) ? 0 : 1;
+    s.mtime_invalid = ready_carved_entry(s.entry, mft_entry_count) ? 1 : 0;
     const INDX_ENTRY_INFO* live = find_live(s.attribute, id);
     const std::string comment = live ? judge_against_live(entry_of(id, scratch_a_), *live) : "deleted";
     file_carved(id, comment, dir_entry);

@@ -109,6 +109,9 @@ class dir_listing {
   size_t nodup_hash(uint32 id) const;
   bool same_nodup_key(uint32 a, uint32 b) const;
   size_t nodup_slot(uint32 id) const;
+  // Files `id` as a row and gives it its no-duplicates key when no entry
+  // holds it yet; returns the key's slot.
+  size_t file_row(uint32 id);
   void file_live(uint32 id);
   void file_carved(uint32 id, const std::string& comment, ulong64 dir_entry);
 };

@@ -28,9 +28,4 @@ inline ulong64 allocated_size(const INDX_ENTRY_INFO& e) { return load_u64(key(e)
 inline ulong64 real_size(const INDX_ENTRY_INFO& e) { return load_u64(key(e) + 48); }
 inline uint32 file_attributes(const INDX_ENTRY_INFO& e) { return load_u32(key(e) + 56); }
 
-// The whole 8-byte file reference: entry number and sequence number.
-inline void clear_file_reference(INDX_ENTRY_INFO& e) {
-  for (int i = 0; i < 8; ++i) e.entry_header[i] = 0;
-}
-
 }  // namespace entry_fields

@@ -213,10 +213,3 @@ void append_indx_entry_l2t(std::string& out, const INDX_ENTRY_INFO& e, user_ctx&
   fill_l2t_record(rec, e, ctx);
   append_l2t_csv(&ctx.header_pending, out, rec);
 }
-
-bool write_indx_entry_l2t(std::ostream& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
-  std::string text;
-  append_indx_entry_l2t(text, e, ctx);
-  out << text;
-  return true;
-}

@@ -1,9 +1,11 @@
 #include "app/merge_entries.h"
 
+#include <cstring>
 #include <utility>
 
 #include "app/entry_fields.h"
 #include "time/zq_time.h"
+#include "utils/byte_order.h"
 #include "utils/number_append.h"
 
 namespace {
@@ -89,6 +91,12 @@ bool takes_over(const INDX_ENTRY_INFO& e, const INDX_ENTRY_INFO& held, ulong64 d
   return parent_entry(held) != dir_entry && parent_entry(e) == dir_entry;
 }
 
+bool ready_carved_entry(byte* entry, ulong64 mft_entry_count) {
+  const ulong64 number = mft_reference_entry(load_u64(entry));
+  if (number > mft_entry_count && load_u16(entry + 6) == 0) std::memset(entry, 0, 8);
+  return !zq::is_valid_filetime(load_u64(entry + 32));  // the modification time
+}
+
 const INDX_ENTRY_INFO* find_live(const std::vector<indx_attribute_entries>& attributes, size_t own,
                                  const std::string& key) {
   auto hit = attributes[own].valid.find(key);
@@ -142,8 +150,7 @@ bool merge_dir_entries(inode_indx_mmap& all_entries, string_indx_map& nodup_entr
       INDX_ENTRY_INFO& e = kv.second;
       if (e.name.empty()) continue;
       e.attribute_type = attributes[i].type;
-      if (entry_number(e) > mft_entry_count && sequence(e) == 0) clear_file_reference(e);
-      e.mtime_invalid = zq::is_valid_filetime(modified(e)) ? 0 : 1;
+      e.mtime_invalid = ready_carved_entry(e.entry, mft_entry_count) ? 1 : 0;
       make_entry_key(key, parent_entry(e), e.name);
       const INDX_ENTRY_INFO* live = find_live(attributes, i, key);
       std::string comment = live ? judge_against_live(e, *live) : std::string("deleted");

@@ -33,6 +33,10 @@ std::string exists_comment(const std::string& comment);
 // its place: the newcomer names a real entry and the holder looks less like
 // an entry of `dir_entry` (0: not known).
 bool takes_over(const INDX_ENTRY_INFO& e, const INDX_ENTRY_INFO& held, ulong64 dir_entry);
+// Readies the 84 bytes of a carved entry for judging: a file reference that
+// names no possible entry (past `mft_entry_count`, with sequence 0) is
+// zeroed. Returns whether the entry's modification time is invalid.
+bool ready_carved_entry(byte* entry, ulong64 mft_entry_count);
 // The live entry filed under the parser's `key`, looked up in attribute
 // `own` first and then in the others; null when none.
 const INDX_ENTRY_INFO* find_live(const std::vector<indx_attribute_entries>& attributes, size_t own,

@@ -3,27 +3,18 @@
 // read per record), on the kit's big-directory volume.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_fixture.h"
 #include "ntfs/ntfs.h"
 
 namespace {
 
-// The fixture image, decompressed once per run.
-const std::string& volume() {
-  static std::string path;
-  if (path.empty()) {
-    path = "/tmp/quor-mft-bench.img";
-    const std::string cmd = "gzip -dc '" QUOR_BENCH_FIXTURE "' > '" + path + "'";
-    if (std::system(cmd.c_str()) != 0) path = "/nonexistent";
-  }
-  return path;
-}
+const std::string& volume() { return bench_volume("/tmp/quor-mft-bench.img"); }
 
 void walk(benchmark::State& state, bool scattered) {
   CNtfs* engine = nullptr;

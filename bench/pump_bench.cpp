@@ -1,27 +1,19 @@
 // The data pump: an attribute's data streamed through its runs into a sink,
 // for a plain run ($MFT's own data), a sparse file and a compressed file of
 // the kit's default volume.
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_fixture.h"
 #include "ntfs/attribute_pump.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
 
 namespace {
 
-const std::string& volume() {
-  static std::string path;
-  if (path.empty()) {
-    path = "/tmp/quor-pump-bench.img";
-    const std::string cmd = "gzip -dc '" QUOR_BENCH_FIXTURE "' > '" + path + "'";
-    if (std::system(cmd.c_str()) != 0) path = "/nonexistent";
-  }
-  return path;
-}
+const std::string& volume() { return bench_volume("/tmp/quor-pump-bench.img"); }
 
 // Entry 0 is $MFT; 69 and 72 are /sparse.bin and /compressed/longer.bin.
 void pump(benchmark::State& state, ulong64 inode) {
