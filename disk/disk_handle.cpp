@@ -1,6 +1,5 @@
 #include "disk/disk_handle.h"
 
-#include <fcntl.h>
 #include <linux/hdreg.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -32,7 +31,6 @@ bool offset_fits_off_t(ulong64 offset, ulong64 len) {
   const ulong64 max = static_cast<ulong64>(std::numeric_limits<off_t>::max());
   return offset <= max && len <= max - offset;
 }
-
 
 }  // namespace
 

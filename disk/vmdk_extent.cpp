@@ -1,16 +1,13 @@
 #include "disk/vmdk_extent.h"
 
-#include "disk/disk_handle.h"
-
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <new>
 
+#include "disk/disk_handle.h"
 #include "disk/zq_disk_structs.h"
 #include "utils/byte_order.h"
 #include "utils/case_text.h"

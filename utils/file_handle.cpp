@@ -272,6 +272,16 @@ bool file_handle::scan(file_scan_callback callback, uint32 user, uint32 chunk, u
   return true;
 }
 
+namespace {
+
+// The kinds of file that can be read as evidence: a regular file and, when
+// allowed, a block device.
+bool source_mode(mode_t mode, bool block_device_ok) {
+  return S_ISREG(mode) || (block_device_ok && S_ISBLK(mode));
+}
+
+}  // namespace
+
 int open_source_descriptor(const std::string& path, bool writable, bool block_device_ok) {
   if (path.empty() || path.find('\0') != std::string::npos) {
     errno = ENOENT;
@@ -284,7 +294,7 @@ int open_source_descriptor(const std::string& path, bool writable, bool block_de
   } while (fd == -1 && errno == EINTR);
   if (fd == -1) return -1;
   struct stat st;
-  const bool fits = ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || (block_device_ok && S_ISBLK(st.st_mode)));
+  const bool fits = ::fstat(fd, &st) == 0 && source_mode(st.st_mode, block_device_ok);
   const int flags = fits ? ::fcntl(fd, F_GETFL) : -1;
   if (!fits || flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
     ::close(fd);
@@ -297,7 +307,7 @@ int open_source_descriptor(const std::string& path, bool writable, bool block_de
 bool is_source_kind(const std::string& path, bool block_device_ok) {
   struct stat st;
   if (path.empty() || ::stat(path.c_str(), &st) != 0) return true;  // absent: the open says so
-  return S_ISREG(st.st_mode) || (block_device_ok && S_ISBLK(st.st_mode));
+  return source_mode(st.st_mode, block_device_ok);
 }
 
 }  // namespace uni
