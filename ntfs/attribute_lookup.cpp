@@ -14,11 +14,6 @@ namespace {
 
 // Attributes of a FILE record are never longer than this.
 const uint32 MAX_ATTRIBUTE_LENGTH = 1024;
-// $ATTRIBUTE_LIST entry fields.
-const uint32 LE_LENGTH = 4;
-const uint32 LE_NAME_LENGTH = 6;
-const uint32 LE_NAME_OFFSET = 7;
-const uint32 LE_MIN_SIZE = 26;
 
 // Whether the `units` UTF-16 units at `at` (of a structure of `size`
 // bytes) are exactly `name`, length included.
@@ -50,13 +45,13 @@ bool find_attribute_by_name_from(byte*& cursor, uint32 limit, uint32 type, const
 }
 
 bool find_attribute_list_entry_by_name(byte*& cursor, int& remaining, uint32 type, const std::vector<uint16>& name) {
-  while (cursor && remaining >= static_cast<int>(LE_MIN_SIZE)) {
+  while (cursor && remaining >= static_cast<int>(ALE_MIN_SIZE)) {
     const uint32 left = static_cast<uint32>(remaining);
     const uint32 t = load_u32(cursor, AH_TYPE);
     if (t == ATTR_END) return false;
-    const uint32 length = load_u16(cursor, LE_LENGTH);
+    const uint32 length = load_u16(cursor, ALE_LENGTH);
     if (length != 0 && length <= left && t == type &&
-        name_is(cursor, length, cursor[LE_NAME_OFFSET], cursor[LE_NAME_LENGTH], name))
+        name_is(cursor, length, cursor[ALE_NAME_OFFSET], cursor[ALE_NAME_LENGTH], name))
       return true;
     if (length == 0) {
       remaining = 0;

@@ -13,9 +13,6 @@
 
 namespace {
 
-const uint16 FILE_RECORD_IS_DIRECTORY = 0x0002;
-const uint32 FN_FIXED_COPY = 68;
-const uint32 FN_NAME_SPACE_BYTE = 65;
 // Parent chains deeper than any path NTFS can hold are damage.
 const size_t MAX_PATH_DEPTH = 16384;
 
@@ -67,7 +64,7 @@ void fill_inode_info(const CNtfs* ntfs, const byte* record, uint32 size, ulong64
                      ulong64 parent_filter) {
   const uint16 flags = load_u16(record, FRH_FLAGS);
   out.inode = inode;
-  out.is_dir = (flags & FILE_RECORD_IS_DIRECTORY) != 0;
+  out.is_dir = (flags & FILE_RECORD_DIRECTORY) != 0;
   out.is_deleted = (flags & FILE_RECORD_IN_USE) == 0;
 
   file_name_map names;
@@ -75,8 +72,8 @@ void fill_inode_info(const CNtfs* ntfs, const byte* record, uint32 size, ulong64
   for (const auto& kv : names) {
     const file_name_record& n = kv.second;
     file_name_info fi;
-    if (n.value.size() > FN_NAME_SPACE_BYTE && n.value[FN_NAME_SPACE_BYTE] < 5)
-      std::memcpy(fi.file_name, n.value.data(), std::min<size_t>(FN_FIXED_COPY, n.value.size()));
+    if (n.value.size() > FN_NAMESPACE && n.value[FN_NAMESPACE] < 5)
+      std::memcpy(fi.file_name, n.value.data(), std::min<size_t>(FN_FIXED_SIZE, n.value.size()));
     for (uint32 at : {8u, 16u, 24u, 32u})
       if (load_u64(fi.file_name, at) == 0) fi.time_null = true;
     if (fi.time_null) fi.note = "fn:time null";

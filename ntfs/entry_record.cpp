@@ -21,8 +21,7 @@ void append_text(std::vector<byte>& out, const std::string& text) {
   } else {
     const size_t n = std::min<size_t>(text.size(), 0xFFFF);
     out.push_back(255);
-    out.push_back(static_cast<byte>(n));
-    out.push_back(static_cast<byte>(n >> 8));
+    append_u16(out, static_cast<uint16>(n));
   }
   out.insert(out.end(), text.begin(), text.begin() + static_cast<long>(std::min<size_t>(text.size(), 0xFFFF)));
 }
@@ -124,10 +123,9 @@ uint32 pack_resident_data(const entry_record& rec, std::vector<byte>& out, bool 
     // Fifteen bits of length: longer values are not summarised by value.
     if (value_length > 0x7FFF || rec.resident.size() > 0x7FFF) return 0;
     const uint16 word = static_cast<uint16>(value_length | (has ? 0x8000 : 0));
-    out.push_back(static_cast<byte>(word));
-    out.push_back(static_cast<byte>(word >> 8));
+    append_u16(out, word);
   } else {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<byte>(value_length >> (8 * i)));
+    append_u32(out, value_length);
     out.push_back(has ? 1 : 0);
   }
   out.insert(out.end(), rec.resident.begin(), rec.resident.end());
@@ -169,8 +167,7 @@ uint16 pack_entry_record(const entry_record& rec, std::vector<byte>& out, const 
     out.clear();
     return 0;
   }
-  out.push_back(static_cast<byte>(item.size()));
-  out.push_back(static_cast<byte>(item.size() >> 8));
+  append_u16(out, static_cast<uint16>(item.size()));
   out.insert(out.end(), item.begin(), item.end());
   return static_cast<uint16>(item.size() + 2);
 }
@@ -197,10 +194,9 @@ uint16 unpack_entry_record(entry_record& out, const std::vector<byte>& in, std::
 
 uint32 pack_data_block(const entry_record& rec, std::vector<byte>& out) {
   const uint32 n = static_cast<uint32>(std::min<size_t>(rec.window.size(), 0xFFFF));
-  out.push_back(static_cast<byte>(n));
-  out.push_back(static_cast<byte>(n >> 8));
+  append_u16(out, static_cast<uint16>(n));
   if (n == 0) return 2;
-  for (int i = 0; i < 8; ++i) out.push_back(static_cast<byte>(rec.window_offset >> (8 * i)));
+  append_u64(out, rec.window_offset);
   out.insert(out.end(), rec.window.begin(), rec.window.begin() + n);
   return n + 10;
 }

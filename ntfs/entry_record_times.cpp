@@ -37,72 +37,74 @@ uint32 unpack_times(byte* body, uint32 at, const byte* src, uint32 length) {
   return used;
 }
 
-}  // namespace
-
-uint32 pack_si_times(const entry_record& rec, std::vector<byte>& out, bool packed) {
-  const byte* body = rec.item.body;
+// The body of `body_size` bytes as it stands, or `put_fixed`'s small fields
+// followed by the four times at `times_at` packed; the bytes added, or 0 (out
+// as it was) when the times cannot be packed.
+uint32 pack_body(const byte* body, uint32 body_size, uint32 times_at, std::vector<byte>& out, bool packed,
+                 void (*put_fixed)(const byte* body, std::vector<byte>& out)) {
   if (!packed) {
-    out.insert(out.end(), body, body + SI_BODY);
-    return SI_BODY;
+    out.insert(out.end(), body, body + body_size);
+    return body_size;
   }
   const size_t start = out.size();
-  out.insert(out.end(), body + 32, body + 40);
-  if (!pack_times(body, SI_TIMES, out)) {
+  put_fixed(body, out);
+  if (!pack_times(body, times_at, out)) {
     out.resize(start);
     return 0;
   }
   return static_cast<uint32>(out.size() - start);
 }
 
-uint32 unpack_si_times(entry_record& out, const byte* src, uint32 length, bool packed) {
-  byte* body = out.item.body;
-  std::memset(body, 0, SI_BODY);
+// The inverse: the body is cleared first and stays clear when the source is
+// short or its times do not decode; the bytes taken, or 0.
+uint32 unpack_body(byte* body, uint32 body_size, uint32 times_at, const byte* src, uint32 length, bool packed,
+                   void (*take_fixed)(byte* body, const byte* src)) {
+  std::memset(body, 0, body_size);
   if (!src) return 0;
   if (!packed) {
-    if (length < SI_BODY) return 0;
-    std::memcpy(body, src, SI_BODY);
-    return SI_BODY;
+    if (length < body_size) return 0;
+    std::memcpy(body, src, body_size);
+    return body_size;
   }
   if (length < FIXED_PACKED) return 0;
-  std::memcpy(body + 32, src, 8);
-  const uint32 times = unpack_times(body, SI_TIMES, src + FIXED_PACKED, length - FIXED_PACKED);
-  if (!times) std::memset(body, 0, SI_BODY);
+  take_fixed(body, src);
+  const uint32 times = unpack_times(body, times_at, src + FIXED_PACKED, length - FIXED_PACKED);
+  if (!times) std::memset(body, 0, body_size);
   return times ? FIXED_PACKED + times : 0;
 }
 
-uint32 pack_fn_times(const entry_record& rec, std::vector<byte>& out, bool packed) {
-  const byte* body = rec.item.body;
-  if (!packed) {
-    out.insert(out.end(), body, body + FN_BODY);
-    return FN_BODY;
-  }
-  const size_t start = out.size();
-  // Parent bits 40-63 and the real size are not kept in the compact form.
+void put_si_fixed(const byte* body, std::vector<byte>& out) { out.insert(out.end(), body + 32, body + 40); }
+
+void take_si_fixed(byte* body, const byte* src) { std::memcpy(body + 32, src, 8); }
+
+// Parent bits 40-63 and the real size are not kept in the compact form.
+void put_fn_fixed(const byte* body, std::vector<byte>& out) {
   out.insert(out.end(), body, body + 5);
   out.push_back(body[48]);
   out.push_back(body[49]);
   out.push_back(0);
-  if (!pack_times(body, FN_TIMES, out)) {
-    out.resize(start);
-    return 0;
-  }
-  return static_cast<uint32>(out.size() - start);
 }
 
-uint32 unpack_fn_times(entry_record& out, const byte* src, uint32 length, bool packed) {
-  byte* body = out.item.body;
-  std::memset(body, 0, FN_BODY);
-  if (!src) return 0;
-  if (!packed) {
-    if (length < FN_BODY) return 0;
-    std::memcpy(body, src, FN_BODY);
-    return FN_BODY;
-  }
-  if (length < FIXED_PACKED) return 0;
+void take_fn_fixed(byte* body, const byte* src) {
   std::memcpy(body, src, 5);
   body[48] = src[5];
   body[49] = src[6];
-  const uint32 times = unpack_times(body, FN_TIMES, src + FIXED_PACKED, length - FIXED_PACKED);
-  if (!times) std::memset(body, 0, FN_BODY);
-  return times ? FIXED_PACKED + times : 0;
+}
+
+}  // namespace
+
+uint32 pack_si_times(const entry_record& rec, std::vector<byte>& out, bool packed) {
+  return pack_body(rec.item.body, SI_BODY, SI_TIMES, out, packed, put_si_fixed);
+}
+
+uint32 unpack_si_times(entry_record& out, const byte* src, uint32 length, bool packed) {
+  return unpack_body(out.item.body, SI_BODY, SI_TIMES, src, length, packed, take_si_fixed);
+}
+
+uint32 pack_fn_times(const entry_record& rec, std::vector<byte>& out, bool packed) {
+  return pack_body(rec.item.body, FN_BODY, FN_TIMES, out, packed, put_fn_fixed);
+}
+
+uint32 unpack_fn_times(entry_record& out, const byte* src, uint32 length, bool packed) {
+  return unpack_body(out.item.body, FN_BODY, FN_TIMES, src, length, packed, take_fn_fixed);
 }

@@ -11,8 +11,6 @@
 
 namespace {
 
-const uint16 FILE_RECORD_IS_DIRECTORY = 0x0002;
-
 bool link_map(const tree_node_map& from, tree_node_map& directories) {
   for (const auto& kv : from) {
     for (ulong64 parent : kv.second.parents) {
@@ -63,7 +61,7 @@ bool CNtfs::scan_mft_entries(ulong64& progress, ulong64& total, tree_node_map& d
     if (mft_reference_entry(load_u64(record, FRH_BASE_RECORD)) != 0) continue;
     collect_all_file_names(names, this, entry, record, false, ~0ULL);
     const uint16 flags = load_u16(record, FRH_FLAGS);
-    const bool is_dir = (flags & FILE_RECORD_IS_DIRECTORY) != 0;
+    const bool is_dir = (flags & FILE_RECORD_DIRECTORY) != 0;
     mft_tree_node node(entry, names, is_dir, (flags & FILE_RECORD_IN_USE) == 0);
     (is_dir ? directories : files)[entry] = std::move(node);
   }

@@ -7,6 +7,7 @@
 #include "ntfs/attribute_type_name.h"
 #include "ntfs/attribute_value_reports.h"
 #include "ntfs/index_node.h"
+#include "ntfs/ntfs_structs.h"
 #include "ntfs/report_lines.h"
 #include "ntfs/zq_hex_view.h"
 #include "time/time_format.h"
@@ -22,7 +23,6 @@ const uint32 k_root_node = 16;
 const uint32 k_root_first_entry = 32;
 const uint32 k_entry_header_size = 16;
 const uint32 k_key = 16;
-const uint32 k_file_name_fixed = 66;  // a $FILE_NAME key up to its name
 
 enum index_kind { index_i30, index_o, index_sdh, index_sii, index_r, index_other };
 
@@ -201,7 +201,7 @@ std::ostream& dump_dir_entry(const char*, std::ostream& os, const byte_view& ent
   const uint32 key_length = load_u16(entry.data, 10);
   if (entry_length == key_length) return os;
   const uint64 room = entry.size - k_key;
-  if (key_length > k_file_name_fixed) {
+  if (key_length > FN_NAME) {
     dump_file_name_attribute(os, entry.sub(k_key, key_length < room ? key_length : room), base + k_key);
   } else if (entry_length > key_length) {
     hex_view_line(os, entry, k_key, entry_length - key_length);
@@ -286,7 +286,7 @@ std::ostream& print_index_entry_line(const char*, std::ostream& os, const byte_v
   os << ", ";
   const uint32 entry_length = load_u16(entry.data, 8);
   const uint32 key_length = load_u16(entry.data, 10);
-  if (key_length == entry_length || key_length <= k_file_name_fixed || !entry.has(k_ie_name_length, 1)) return os;
+  if (key_length == entry_length || key_length <= FN_NAME || !entry.has(k_ie_name_length, 1)) return os;
   static const uint32 times[] = {k_ie_created, k_ie_modified, k_ie_mft_changed, k_ie_accessed};
   for (uint32 off : times) os << zq::time(load_u64(entry.data, off), zq::type_filetime) << ", ";
   return os << utf16le_text_in(entry, k_ie_name, entry.data[k_ie_name_length]) << "\n";

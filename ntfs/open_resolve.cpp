@@ -11,8 +11,6 @@
 
 namespace {
 
-const uint16 FILE_RECORD_IS_DIRECTORY = 0x0002;
-
 // The path alone as "." names the root without a lookup.
 bool names_root_only(const std::wstring& path) {
   std::vector<std::wstring> parts;
@@ -101,5 +99,5 @@ bool CNtfs::is_directory(ulong64 entry) {
   std::vector<byte> record;
   bool torn = false;
   if (!read_mft_record_to_vector(record, torn, entry) || record.size() < FRH_SIZE) return false;
-  return (load_u16(record.data(), FRH_FLAGS) & FILE_RECORD_IS_DIRECTORY) != 0;
+  return (load_u16(record.data(), FRH_FLAGS) & FILE_RECORD_DIRECTORY) != 0;
 }

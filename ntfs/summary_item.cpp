@@ -7,15 +7,6 @@
 
 namespace {
 
-void append_u16(std::vector<byte>& out, uint16 v) {
-  out.push_back(static_cast<byte>(v));
-  out.push_back(static_cast<byte>(v >> 8));
-}
-
-void append_u32(std::vector<byte>& out, uint32 v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<byte>(v >> (8 * i)));
-}
-
 // Bytes needed for a value (0 for 0).
 uint32 byte_width(ulong64 v) {
   uint32 n = 0;
@@ -33,6 +24,19 @@ ulong64 load_bytes(const byte* p, uint32 n) {
 }
 
 }  // namespace
+
+void append_u16(std::vector<byte>& out, uint16 v) {
+  out.push_back(static_cast<byte>(v));
+  out.push_back(static_cast<byte>(v >> 8));
+}
+
+void append_u32(std::vector<byte>& out, uint32 v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<byte>(v >> (8 * i)));
+}
+
+void append_u64(std::vector<byte>& out, ulong64 v) {
+  for (int i = 0; i < 8; ++i) out.push_back(static_cast<byte>(v >> (8 * i)));
+}
 
 void clear_item_buffer(summary_item& item) {
   item.header = item_header();

@@ -57,6 +57,11 @@ struct attribute_summary {
   void store(byte* body) const;  // into 38 bytes
 };
 
+// Little-endian appenders the packers of items and of entry records share.
+void append_u16(std::vector<byte>& out, uint16 v);
+void append_u32(std::vector<byte>& out, uint32 v);
+void append_u64(std::vector<byte>& out, ulong64 v);
+
 uint32 item_header_size(bool packed);
 uint32 unpack_item_header(item_header& out, const byte* src, uint32 length, bool packed);
 uint32 pack_item_header(const item_header& header, std::vector<byte>& out, bool packed);

@@ -7,18 +7,9 @@
 #include <string>
 
 #include "ntfs/ntfs.h"
-#include "tests/support/fixture.h"
+#include "tests/support/engine.h"
 
 namespace {
-
-struct opened {
-  CNtfs* ntfs = nullptr;
-  ~opened() { delete ntfs; }
-  bool open(const char* image) {
-    const std::string path = quor_test::fixture(image);
-    return !path.empty() && open_ntfs_image(path.c_str(), 0, ntfs, false, false);
-  }
-};
 
 // 4 KiB clusters, 1 KiB records: a record is no whole number of clusters.
 const char k_default_report[] =
@@ -70,13 +61,14 @@ const char k_c512_computed[] =
     "\n";
 
 TEST(BootSectorDump, ComputedValuesOfKitVolumes) {
-  opened def, c512;
-  if (!def.open("default.img") || !c512.open("c512.img")) GTEST_SKIP() << "fixture kit absent";
+  const auto def = quor_test::open_engine("default.img");
+  const auto c512 = quor_test::open_engine("c512.img");
+  if (!def || !c512) GTEST_SKIP() << "fixture kit absent";
   std::ostringstream os;
-  EXPECT_EQ(&def.ntfs->dump_computed_values(os), &os);
+  EXPECT_EQ(&def->dump_computed_values(os), &os);
   EXPECT_EQ(os.str(), k_default_report);
   std::ostringstream small;
-  c512.ntfs->dump_computed_values(small);
+  c512->dump_computed_values(small);
   const std::string text = small.str();
   ASSERT_NE(text.find("-- computed values --"), std::string::npos) << text;
   EXPECT_EQ(text.substr(text.find("-- computed values --")), k_c512_computed);
@@ -84,10 +76,10 @@ TEST(BootSectorDump, ComputedValuesOfKitVolumes) {
 }
 
 TEST(BootSectorDump, HexViewOfTheBootSector) {
-  opened def;
-  if (!def.open("default.img")) GTEST_SKIP() << "fixture kit absent";
+  const auto def = quor_test::open_engine("default.img");
+  if (!def) GTEST_SKIP() << "fixture kit absent";
   std::ostringstream os;
-  def.ntfs->hex_dump_boot_sector(os);
+  def->hex_dump_boot_sector(os);
   const std::string text = os.str();
   const size_t row = 79;  // 78 characters and a line end
   ASSERT_EQ(text.size(), 32 * row);

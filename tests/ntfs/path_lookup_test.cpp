@@ -11,6 +11,7 @@
 #include "ntfs/ntfs_structs.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
+#include "tests/support/record_builder.h"
 #include "utils/byte_order.h"
 #include "utils/utf_convert.h"
 
@@ -104,20 +105,9 @@ namespace {
 
 // A record with one resident $REPARSE_POINT whose value is `value`.
 std::vector<byte> reparse_record(const std::vector<byte>& value) {
-  std::vector<byte> r(1024, 0);
-  std::memcpy(r.data(), "FILE", 4);
-  store_u16(&r[FRH_FIRST_ATTRIBUTE], 56);
-  store_u32(&r[FRH_BYTES_ALLOCATED], 1024);
-  const uint32 length = (24 + static_cast<uint32>(value.size()) + 7) & ~7u;
-  byte* a = &r[56];
-  store_u32(a, ATTR_REPARSE_POINT);
-  store_u32(a + 4, length);
-  store_u32(a + 16, static_cast<uint32>(value.size()));
-  store_u16(a + 20, 24);
-  std::copy(value.begin(), value.end(), a + 24);
-  store_u32(&r[56 + length], ATTR_END);
-  store_u32(&r[FRH_BYTES_IN_USE], 56 + length + 8);
-  return r;
+  quor_test::record_builder b;
+  b.resident(ATTR_REPARSE_POINT, value);
+  return b.done();
 }
 
 std::vector<byte> reparse_value(uint32 tag, const std::u16string& substitute, const std::u16string& print) {

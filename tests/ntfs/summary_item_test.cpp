@@ -13,9 +13,8 @@
 #include "ntfs/item_descriptor.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
+#include "tests/support/engine.h"
 #include "tests/support/record_builder.h"
-#include "tests/support/fixture.h"
-#include "tests/support/listing.h"
 #include "time/packed_times.h"
 
 namespace {
@@ -102,23 +101,10 @@ TEST(SummaryItem, PackedFormsByHand) {
   }
 }
 
-std::unique_ptr<CNtfs> open_default() {
-  CNtfs* e = nullptr;
-  const std::string img = quor_test::fixture("default.img");
-  if (img.empty() || !open_ntfs_image(img.c_str(), 0, e, false, false)) return nullptr;
-  return std::unique_ptr<CNtfs>(e);
-}
-
-ulong64 listed_inode(const std::string& path) {
-  for (const quor_test::listing_entry& e : quor_test::read_listing("default"))
-    if (e.path == path) return e.inode;
-  return 0;
-}
-
 bool fill_data(CNtfs& engine, const std::string& path, entry_record& rec, const std::u16string& stream = u"") {
   std::vector<byte> record;
   bool torn = false;
-  const ulong64 inode = listed_inode(path);
+  const ulong64 inode = quor_test::listed_inode("default", path);
   const byte* attr = nullptr;
   std::vector<uint16> name(stream.begin(), stream.end());
   if (!engine.read_mft_record_to_vector(record, torn, inode) ||
@@ -132,7 +118,7 @@ bool fill_data(CNtfs& engine, const std::string& path, entry_record& rec, const 
 byte pattern(ulong64 o, uint32 seed) { return static_cast<byte>((o * 7 + seed) % 251); }
 
 TEST(EntryRecord, StoredFormRoundTripsAndEveryCutIsRefused) {
-  auto engine = open_default();
+  auto engine = quor_test::open_engine("default.img");
   ASSERT_TRUE(engine);
   entry_record nonres, small, alt;
   ASSERT_TRUE(fill_data(*engine, "/nonres.bin", nonres));
@@ -173,7 +159,7 @@ TEST(EntryRecord, StoredFormRoundTripsAndEveryCutIsRefused) {
 bool fill_times(CNtfs& engine, uint32 type, entry_record& rec) {
   std::vector<byte> record;
   bool torn = false;
-  const ulong64 inode = listed_inode("/small.txt");
+  const ulong64 inode = quor_test::listed_inode("default", "/small.txt");
   const byte* attr = nullptr;
   return engine.read_mft_record_to_vector(record, torn, inode) &&
          find_attribute(record.data(), static_cast<uint32>(record.size()), type, attr) &&
@@ -182,7 +168,7 @@ bool fill_times(CNtfs& engine, uint32 type, entry_record& rec) {
 }
 
 TEST(EntryRecord, TimeBodiesRoundTripInBothForms) {
-  auto engine = open_default();
+  auto engine = quor_test::open_engine("default.img");
   ASSERT_TRUE(engine);
   entry_record si, fn, far;
   ASSERT_TRUE(fill_times(*engine, ATTR_STANDARD_INFORMATION, si));
@@ -245,7 +231,7 @@ TEST(EntryRecord, PackedTimesOtherThanFourStayZero) {
 }
 
 TEST(EntryRecord, WindowsOfAttributeData) {
-  auto engine = open_default();
+  auto engine = quor_test::open_engine("default.img");
   ASSERT_TRUE(engine);
   entry_record packed, small;
   ASSERT_TRUE(fill_data(*engine, "/compressed/pattern.bin", packed));
