@@ -26,13 +26,9 @@ inline tm make_tm(int year, int month, int day, int hour = 0, int minute = 0, in
 
 inline zq::_windows_systemtime make_st(int year, int month, int day, int hour = 0, int minute = 0,
                                        int second = 0, int ms = 0) {
-  zq::_windows_systemtime st;
-  st.wYear = static_cast<uint16>(year);
-  st.wMonth = static_cast<uint16>(month);
-  st.wDay = static_cast<uint16>(day);
-  st.wHour = static_cast<uint16>(hour);
-  st.wMinute = static_cast<uint16>(minute);
-  st.wSecond = static_cast<uint16>(second);
+  zq::_windows_systemtime st(static_cast<uint16>(second), static_cast<uint16>(minute),
+                             static_cast<uint16>(hour), static_cast<uint16>(day),
+                             static_cast<uint16>(month - 1), static_cast<uint16>(year - 1900));
   st.wMilliseconds = static_cast<uint16>(ms);
   return st;
 }
