@@ -12,6 +12,7 @@ namespace time_test {
 
 constexpr uint64 kEpoch = 116444736000000000ULL;  // 1970-01-01 as FILETIME
 constexpr uint64 kSecond = 10000000ULL;
+constexpr uint64 kJune = 132367023302500000ULL;  // 2020-06-15 13:45:30.250 UTC
 
 inline tm make_tm(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
   tm t{};
