@@ -66,6 +66,14 @@ std::intptr_t DictionarySet::find_first(int first_kind, int last_kind, const Key
   return value;
 }
 
+template <class Map, class Key>
+bool DictionarySet::list_equal(int first_kind, int last_kind, const Key& key, values& out) const {
+  out.clear();
+  if (!has_dictionaries()) return false;
+  visit_kinds<Map>(first_kind, last_kind, [&](const Map& map) { append_equal(map, key, out); });
+  return !out.empty();
+}
+
 std::intptr_t DictionarySet::find(double key) const {
   if (!has_dictionaries()) return 0;
   return find_first<double_dictionary>(3, 3, key);
@@ -83,33 +91,21 @@ std::intptr_t DictionarySet::find(std::string& key) const {
 }
 
 bool DictionarySet::list(ulong64 key, values& out) const {
-  out.clear();
-  if (!has_dictionaries()) return false;
-  visit_kinds<u64_dictionary>(2, 2, [&](const u64_dictionary& map) { append_equal(map, key, out); });
-  return !out.empty();
+  return list_equal<u64_dictionary>(2, 2, key, out);
 }
 
 bool DictionarySet::list(double key, values& out) const {
-  out.clear();
-  if (!has_dictionaries()) return false;
-  visit_kinds<double_dictionary>(3, 3, [&](const double_dictionary& map) { append_equal(map, key, out); });
-  return !out.empty();
+  return list_equal<double_dictionary>(3, 3, key, out);
 }
 
 bool DictionarySet::list(std::string& key, values& out) const {
-  out.clear();
-  if (!has_dictionaries()) return false;
-  to_lower(key);
-  visit_kinds<text_dictionary>(0, 1, [&](const text_dictionary& map) { append_equal(map, key, out); });
-  return !out.empty();
+  if (has_dictionaries()) to_lower(key);
+  return list_equal<text_dictionary>(0, 1, key, out);
 }
 
 bool DictionarySet::list_secondary(std::string& key, values& out) const {
-  out.clear();
-  if (!has_dictionaries()) return false;
-  to_lower(key);
-  visit_kinds<text_dictionary>(1, 1, [&](const text_dictionary& map) { append_equal(map, key, out); });
-  return !out.empty();
+  if (has_dictionaries()) to_lower(key);
+  return list_equal<text_dictionary>(1, 1, key, out);
 }
 
 bool DictionarySet::list_in(ulong64 key, int dictionary, values& out) const {

@@ -121,6 +121,10 @@ class DictionarySet {
   void visit_kinds(int first_kind, int last_kind, Visit visit) const;
   template <class Map, class Key>
   std::intptr_t find_first(int first_kind, int last_kind, const Key& key) const;
+  // Every value filed under the key in those dictionaries; empties `out`
+  // first and is true when it found something.
+  template <class Map, class Key>
+  bool list_equal(int first_kind, int last_kind, const Key& key, std::vector<std::intptr_t>& out) const;
   bool list_containing_kinds(int first_kind, int last_kind, std::string& part, std::vector<std::intptr_t>& out,
                              std::vector<std::string>* keys) const;
 

@@ -46,17 +46,14 @@ uint32& field_of(zq::ntp_timestamp& ts, zq::ntp_field field) {
 
 int tail_count(int count) { return (count >= 1 && count <= 4) ? count : 4; }
 
-// The last `count` bytes of a host-order field, in wire order.
+// A field's four bytes as the record holds them: wire order, so the last
+// `count` of them are the field's low-order bytes.
 void field_bytes(const zq::ntp_timestamp& ts, zq::ntp_field field, byte out[4]) {
-  const uint32 v =
-      field == zq::ntp_field_seconds ? zq::ntp_seconds(ts) : zq::ntp_fraction(ts);
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<byte>(v >> (24 - 8 * i));
+  std::memcpy(out, field == zq::ntp_field_seconds ? &ts.seconds : &ts.fraction, 4);
 }
 
 void set_field_bytes(zq::ntp_timestamp& ts, zq::ntp_field field, const byte in[4]) {
-  const uint32 v = (static_cast<uint32>(in[0]) << 24) | (static_cast<uint32>(in[1]) << 16) |
-                   (static_cast<uint32>(in[2]) << 8) | in[3];
-  field_of(ts, field) = to_wire(v);
+  std::memcpy(&field_of(ts, field), in, 4);
 }
 
 // A sub-second count in units of 2^-32 s, keeping the low 32 bits.

@@ -16,12 +16,7 @@ ntp_timestamp ntp_now() {
 }
 
 std::ostream& write_ntp_age(ntp_timestamp ts, std::ostream& os) {
-  const long double unit = 1.0L / 4294967296.0L;
-  const ntp_timestamp now = ntp_now();
-  const long double given = ntp_seconds(ts) + ntp_fraction(ts) * unit;
-  const long double current = ntp_seconds(now) + ntp_fraction(now) * unit;
-  const long double age = given > current ? given - current : current - given;
-  return os << static_cast<double>(age) << " secs ";
+  return os << ntp_difference_seconds(ts, ntp_now()) << " secs ";
 }
 
 void write_ntp_time(std::ostream& os, const ntp_timestamp& ts) {
@@ -29,8 +24,10 @@ void write_ntp_time(std::ostream& os, const ntp_timestamp& ts) {
   const uint32 fraction = ntp_fraction(ts);
   os << std::setfill('0') << std::right << std::hex << std::setw(8) << seconds << "."
      << std::setw(8) << fraction;
-  const zq::time t(static_cast<uint64>(seconds) * ticks_per_second + ntp_epoch_ticks,
-                   static_cast<double>(fraction) * 10000000.0 / 4294967296.0);
+  uint64 filetime = 0, whole_seconds = 0;
+  double fraction_ticks = 0;
+  ntp_to_filetime(ts, filetime, whole_seconds, fraction_ticks);
+  const zq::time t(whole_seconds, fraction_ticks);
   std::string date, clock;
   format_time(date, clock, t, true, false, false, true);
   if (!date.empty()) os << " : [" << date << " " << clock << " UTC]";

@@ -10,6 +10,7 @@
 #include "time/ntp.h"
 #include "time/zq_time.h"
 #include "utils/byte_order.h"
+#include "utils/number_append.h"
 
 namespace {
 
@@ -239,12 +240,9 @@ void write_time_hit(const time_hit_record& rec, std::ostream& out) {
   std::string line = head;
   append_time(line, zq::time(rec.filetime, type_filetime));
   line += rec.kind == type_dos ? " LOC, " : " UTC, ";
-  static const char digits[] = "0123456789abcdef";
   try {
     for (int i = 0; i < rec.size; ++i) {
-      const byte b = rec.bytes.at(static_cast<size_t>(i));
-      line += digits[b >> 4];
-      line += digits[b & 15];
+      append_hex_digits(line, rec.bytes.at(static_cast<size_t>(i)), 2, '0');
       line += ' ';
     }
   } catch (...) {

@@ -30,10 +30,11 @@ bool in_window(const zq::time& t, uint64 upper, uint64 lower) {
 // An NTP timestamp stored big-endian and read as a little-endian integer:
 // the seconds are the low half byte-reversed, the fraction the high half.
 uint64 ntp_value_filetime(uint64 value) {
-  const uint64 seconds = zq::ntp_word_swap(static_cast<uint32>(value));
-  const uint32 fraction = zq::ntp_word_swap(static_cast<uint32>(value >> 32));
-  return seconds * zq::ticks_per_second + zq::ntp_epoch_ticks +
-         static_cast<uint64>(static_cast<double>(fraction) * 10000000.0 / 4294967296.0);
+  const zq::ntp_timestamp ts = zq::make_ntp(zq::ntp_word_swap(static_cast<uint32>(value)),
+                                            zq::ntp_word_swap(static_cast<uint32>(value >> 32)));
+  uint64 filetime = 0;
+  zq::ntp_to_filetime(ts, filetime);
+  return filetime;
 }
 
 }  // namespace

@@ -2,11 +2,12 @@
 
 #include <sys/time.h>
 
-#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "utils/number_parse.h"
 
 namespace {
 
@@ -22,59 +23,15 @@ bool tick_delta(long64 count, long64 unit, long64& delta) {
   return !__builtin_mul_overflow(count, unit, &delta);
 }
 
-bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// A 32-bit strtoul of base 16, whatever the width of the host's long.
-uint32 read_hex32(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && is_space(text[i])) ++i;
-  bool minus = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) minus = text[i++] == '-';
-  if (i + 2 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
-      hex_digit(text[i + 2]) >= 0)
-    i += 2;
-  uint64 value = 0;
-  bool overflow = false;
-  for (; i < text.size() && hex_digit(text[i]) >= 0; ++i) {
-    value = value * 16 + static_cast<uint64>(hex_digit(text[i]));
-    if (value > 0xFFFFFFFFULL) {
-      overflow = true;
-      value = 0xFFFFFFFFULL;
-    }
-  }
-  if (overflow) return 0xFFFFFFFFu;
-  return minus ? static_cast<uint32>(0u - static_cast<uint32>(value)) : static_cast<uint32>(value);
-}
-
-// A 32-bit strtol of base 10, saturating at the int32 limits.
-long64 read_dec32(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && is_space(text[i])) ++i;
-  bool minus = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) minus = text[i++] == '-';
-  const long64 limit = minus ? 2147483648LL : 2147483647LL;
-  long64 value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-    value = std::min(limit, value * 10 + (text[i] - '0'));
-  return minus ? -value : value;
-}
-
 }  // namespace
 
 namespace zq {
 
 uint64 parse_hex64(std::string text) {
-  if (text.size() <= 8) return read_hex32(text);
+  if (text.size() <= 8) return to_u32(text.c_str(), 16);
   const size_t split = text.size() - 8;
-  return (static_cast<uint64>(read_hex32(text.substr(0, split))) << 32) |
-         read_hex32(text.substr(split));
+  return (static_cast<uint64>(to_u32(text.substr(0, split).c_str(), 16)) << 32) |
+         to_u32(text.c_str() + split, 16);
 }
 
 time::time(std::string text, type_time kind) {
@@ -86,7 +43,7 @@ time::time(std::string text, type_time kind) {
       *this = time(parse_hex64(text), kind);
       return;
     case type_unix: {
-      const long64 seconds = read_dec32(text);
+      const long64 seconds = to_i32(text.c_str(), 10);
       if (seconds > 0) *this = time(static_cast<uint64>(seconds), type_unix);
       return;
     }

@@ -45,25 +45,6 @@ digits_read read_digits(const char* s, int base) {
   return r;
 }
 
-// As strtoul with a 32-bit unsigned long.
-uint32 to_u32(const char* s, int base) {
-  const digits_read r = read_digits(s, base);
-  if (r.overflow || r.magnitude > 0xFFFFFFFFull) return 0xFFFFFFFFu;
-  const uint32 v = static_cast<uint32>(r.magnitude);
-  return r.negative ? static_cast<uint32>(0u - v) : v;
-}
-
-// As strtol with a 32-bit long.
-int32 to_i32(const char* s, int base) {
-  const digits_read r = read_digits(s, base);
-  if (r.negative) {
-    if (r.overflow || r.magnitude > 0x80000000ull) return INT32_MIN;
-    return static_cast<int32>(-static_cast<int64>(r.magnitude));
-  }
-  if (r.overflow || r.magnitude > 0x7FFFFFFFull) return INT32_MAX;
-  return static_cast<int32>(r.magnitude);
-}
-
 // As strtoll.
 int64 to_i64(const char* s, int base) {
   const digits_read r = read_digits(s, base);
@@ -88,6 +69,25 @@ uint64 accumulate(const char* s, uint32 base) {
 }
 
 }  // namespace
+
+// As strtoul with a 32-bit unsigned long.
+uint32 to_u32(const char* s, int base) {
+  const digits_read r = read_digits(s, base);
+  if (r.overflow || r.magnitude > 0xFFFFFFFFull) return 0xFFFFFFFFu;
+  const uint32 v = static_cast<uint32>(r.magnitude);
+  return r.negative ? static_cast<uint32>(0u - v) : v;
+}
+
+// As strtol with a 32-bit long.
+int32 to_i32(const char* s, int base) {
+  const digits_read r = read_digits(s, base);
+  if (r.negative) {
+    if (r.overflow || r.magnitude > 0x80000000ull) return INT32_MIN;
+    return static_cast<int32>(-static_cast<int64>(r.magnitude));
+  }
+  if (r.overflow || r.magnitude > 0x7FFFFFFFull) return INT32_MAX;
+  return static_cast<int32>(r.magnitude);
+}
 
 bool parse_int(const char* text, uint32& out) {
   if (!text) return false;

@@ -42,6 +42,11 @@ bool parse_float_w(const wchar_t* text, float& out);
 bool parse_double(const char* text, double& out);
 bool parse_double_w(const wchar_t* text, double& out);
 
+// strtoul and strtol of the base as a 32-bit long reads them: blanks, one
+// sign, "0x" in base 16, digits up to the first other character; saturating.
+uint32 to_u32(const char* s, int base);
+int32 to_i32(const char* s, int base);
+
 // Unsigned 64-bit: "0x"/"x" prefix hexadecimal (at most 16 digits), "o"
 // prefix octal (at most 22), else decimal beginning with a digit (at most
 // 20 characters, wrapping modulo 2^64). out is 0 before anything else.

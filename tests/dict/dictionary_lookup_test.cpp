@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "utils/case_text.h"
+
 namespace {
 
 typedef std::vector<std::intptr_t> values;
@@ -151,9 +153,7 @@ struct Model {
 };
 
 std::string lowered(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  to_lower(s);
   return s;
 }
 

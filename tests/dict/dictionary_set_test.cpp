@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/dict/thread_waits.h"
+
 namespace {
 
 typedef std::vector<std::intptr_t> values;
@@ -197,16 +199,9 @@ class HeldStream : public std::streambuf {
   bool m_first = true;
 };
 
-std::future<void> start(std::function<void()> work) {
-  std::packaged_task<void()> task(std::move(work));
-  std::future<void> done = task.get_future();
-  std::thread(std::move(task)).detach();
-  return done;
-}
-
 TEST(DictionarySet, InsertsEraseValueAndDumpWaitForTheLockOtherCallsDoNot) {
-  using std::chrono::milliseconds;
-  const milliseconds finishes(10000), stays_blocked(150);
+  using dict_test::start;
+  const auto finishes = dict_test::kFinishes, stays_blocked = dict_test::kStaysBlocked;
   struct Op { const char* name; bool waits; std::function<void(DictionarySet&)> call; } ops[] = {
       {"insert u64", true, [](DictionarySet& s) { s.insert(1, ulong64{5}, 1); }},
       {"insert double", true, [](DictionarySet& s) { s.insert(3, 0.5, 1); }},

@@ -12,18 +12,13 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/dict/thread_waits.h"
+
 namespace {
 
-using std::chrono::milliseconds;
-const milliseconds kFinishes(10000);  // generous: a loaded CI machine is slow
-const milliseconds kStaysBlocked(150);
-
-std::future<void> start(std::function<void()> work) {
-  std::packaged_task<void()> task(std::move(work));
-  std::future<void> done = task.get_future();
-  std::thread(std::move(task)).detach();
-  return done;
-}
+using dict_test::kFinishes;
+using dict_test::kStaysBlocked;
+using dict_test::start;
 
 bool finishes(std::future<void>& done) { return done.wait_for(kFinishes) == std::future_status::ready; }
 bool still_blocked(std::future<void>& done) {

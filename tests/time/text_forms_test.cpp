@@ -14,8 +14,7 @@ using namespace time_test;
 
 namespace {
 
-constexpr uint64 kJune = 132367023302500000ULL;  // 2020-06-15 13:45:30.250 UTC
-constexpr long64 kMailSeconds = 784111777;      // 1994-11-06 08:49:37 UTC
+constexpr long64 kMailSeconds = 784111777;  // 1994-11-06 08:49:37 UTC
 
 class TextForms : public ::testing::TestWithParam<const char*> {
  protected:

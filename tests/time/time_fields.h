@@ -12,6 +12,7 @@ namespace time_test {
 
 constexpr uint64 kEpoch = 116444736000000000ULL;  // 1970-01-01 as FILETIME
 constexpr uint64 kSecond = 10000000ULL;
+constexpr uint64 kJune = 132367023302500000ULL;  // 2020-06-15 13:45:30.250 UTC
 
 inline tm make_tm(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
   tm t{};
@@ -26,13 +27,9 @@ inline tm make_tm(int year, int month, int day, int hour = 0, int minute = 0, in
 
 inline zq::_windows_systemtime make_st(int year, int month, int day, int hour = 0, int minute = 0,
                                        int second = 0, int ms = 0) {
-  zq::_windows_systemtime st;
-  st.wYear = static_cast<uint16>(year);
-  st.wMonth = static_cast<uint16>(month);
-  st.wDay = static_cast<uint16>(day);
-  st.wHour = static_cast<uint16>(hour);
-  st.wMinute = static_cast<uint16>(minute);
-  st.wSecond = static_cast<uint16>(second);
+  zq::_windows_systemtime st(static_cast<uint16>(second), static_cast<uint16>(minute),
+                             static_cast<uint16>(hour), static_cast<uint16>(day),
+                             static_cast<uint16>(month - 1), static_cast<uint16>(year - 1900));
   st.wMilliseconds = static_cast<uint16>(ms);
   return st;
 }

@@ -17,7 +17,6 @@ using namespace time_test;
 
 namespace {
 
-constexpr uint64 kJune = 132367023302500000ULL;  // 2020-06-15 13:45:30.250
 constexpr uint64 k1990 = 122756256000000000ULL;
 constexpr uint64 k2010 = 129067776000000000ULL;
 constexpr uint64 k2030 = 135379296000000000ULL;
