@@ -10,6 +10,7 @@
 #include "ntfs/attribute_value_reports.h"
 #include "ntfs/file_attributes.h"
 #include "ntfs/ntfs.h"
+#include "ntfs/ntfs_structs.h"
 #include "ntfs/security_descriptor.h"
 #include "ntfs/zq_hex_view.h"
 #include "time/time_format.h"
@@ -160,7 +161,7 @@ void write_entry_record_report(const entry_record& rec, std::ostream& out, CNtfs
     }
     case 0x30: {
       out << "Filename Attrib: " << rec.text << ((body[48] & 1) ? ", (indexed)" : "") << "\n";
-      const ulong64 parent = load_u64(body, 0) & 0x0000FFFFFFFFFFFFULL;
+      const ulong64 parent = mft_reference_entry(load_u64(body, 0));
       out << "  parnt mft: ";
       hex_dec(out, parent, 8);
       parent_paths(out, ntfs, parent);
