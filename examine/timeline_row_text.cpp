@@ -5,6 +5,7 @@
 
 #include "time/time_format.h"
 #include "time/zq_time.h"
+#include "utils/hex_text.h"
 
 void timeline_date_time(ulong64 filetime, std::string& date, std::string& time) {
   zq::format_time_ms(date, time, zq::time(filetime, zq::type_filetime), false);
@@ -35,14 +36,8 @@ std::string timeline_name_text(const macb_time_entry& entry) {
 }
 
 std::string timeline_header_bytes(const std::vector<byte>& bytes) {
-  static const char digits[] = "0123456789abcdef";
   std::string text;
-  text.reserve(bytes.size() * 3);
-  for (byte b : bytes) {
-    text.push_back(digits[b >> 4]);
-    text.push_back(digits[b & 0x0F]);
-    text.push_back(' ');
-  }
+  bytes_to_hex_sep(text, bytes, " ");
   return text;
 }
 
