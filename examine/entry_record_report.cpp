@@ -44,13 +44,6 @@ void time_lines(std::ostream& out, const byte* body) {
   time_line(out, "  mft mod:   ", load_u64(body, 24));
 }
 
-const char* version_name(uint32 major, uint32 minor) {
-  if (major == 1 && minor == 2) return " (WinNT)";
-  if (major == 3 && minor == 0) return " (Win2k)";
-  if (major == 3 && minor == 1) return " (WinXP)";
-  return " (unk version)";
-}
-
 void file_record_section(const entry_record& rec, std::ostream& out) {
   entry_summary s;
   s.load(rec.item.body);
@@ -186,7 +179,7 @@ void write_entry_record_report(const entry_record& rec, std::ostream& out, CNtfs
       return;
     case 0x70:
       out << "Volume Info Attrib: major:minor ver = " << std::dec << unsigned(body[0]) << ":" << unsigned(body[1])
-          << version_name(body[0], body[1]) << "\n";
+          << ntfs_version_name(body[0], body[1]) << "\n";
       return;
     case 0xC0: out << "Reparse Point Attrib: " << (rec.text.empty() ? rec.name : rec.text) << "\n"; return;
     default: break;
