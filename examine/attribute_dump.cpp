@@ -13,6 +13,7 @@
 #include "ntfs/ntfs.h"
 #include "ntfs/ntfs_structs.h"
 #include "ntfs/record_header_reports.h"
+#include "ntfs/report_lines.h"
 #include "ntfs/security_descriptor.h"
 #include "ntfs/zq_hex_view.h"
 #include "time/time_format.h"
@@ -41,9 +42,8 @@ struct attribute_view {
   }
   // "(0xOO) label value" for a field that fits; false when it does not.
   bool line(std::ostream& os, uint32 off, uint32 width, const char* label, const char* note = "") const {
-    if (!bytes.has(off, width)) return false;
-    os << "(0x" << std::setw(2) << off << ") " << label << std::setw(static_cast<int>(width * 2)) << get(off, width)
-       << note << "\n";
+    if (!report_lines(os, bytes, 0, 2).field(off, label, width, static_cast<int>(width * 2))) return false;
+    os << note << "\n";
     return true;
   }
   std::string name() const {

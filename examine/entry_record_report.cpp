@@ -10,6 +10,7 @@
 #include "ntfs/attribute_value_reports.h"
 #include "ntfs/file_attributes.h"
 #include "ntfs/ntfs.h"
+#include "ntfs/ntfs_structs.h"
 #include "ntfs/security_descriptor.h"
 #include "ntfs/zq_hex_view.h"
 #include "time/time_format.h"
@@ -41,13 +42,6 @@ void time_lines(std::ostream& out, const byte* body) {
   time_line(out, "  accessed:  ", load_u64(body, 16));
   time_line(out, "  created:   ", load_u64(body, 0));
   time_line(out, "  mft mod:   ", load_u64(body, 24));
-}
-
-const char* version_name(uint32 major, uint32 minor) {
-  if (major == 1 && minor == 2) return " (WinNT)";
-  if (major == 3 && minor == 0) return " (Win2k)";
-  if (major == 3 && minor == 1) return " (WinXP)";
-  return " (unk version)";
 }
 
 void file_record_section(const entry_record& rec, std::ostream& out) {
@@ -160,7 +154,7 @@ void write_entry_record_report(const entry_record& rec, std::ostream& out, CNtfs
     }
     case 0x30: {
       out << "Filename Attrib: " << rec.text << ((body[48] & 1) ? ", (indexed)" : "") << "\n";
-      const ulong64 parent = load_u64(body, 0) & 0x0000FFFFFFFFFFFFULL;
+      const ulong64 parent = mft_reference_entry(load_u64(body, 0));
       out << "  parnt mft: ";
       hex_dec(out, parent, 8);
       parent_paths(out, ntfs, parent);
@@ -185,7 +179,7 @@ void write_entry_record_report(const entry_record& rec, std::ostream& out, CNtfs
       return;
     case 0x70:
       out << "Volume Info Attrib: major:minor ver = " << std::dec << unsigned(body[0]) << ":" << unsigned(body[1])
-          << version_name(body[0], body[1]) << "\n";
+          << ntfs_version_name(body[0], body[1]) << "\n";
       return;
     case 0xC0: out << "Reparse Point Attrib: " << (rec.text.empty() ? rec.name : rec.text) << "\n"; return;
     default: break;

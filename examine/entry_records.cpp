@@ -5,11 +5,10 @@
 
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
+#include "ntfs/ntfs_structs.h"
 #include "utils/byte_order.h"
 
 namespace {
-
-const ulong64 ENTRY_NUMBER_MASK = 0x0000FFFFFFFFFFFFULL;
 
 // Fills a record from the attribute at `attr` and gives its runs their true
 // VCNs: a piece kept in an extension record starts where the piece before
@@ -85,14 +84,14 @@ class collector {
       const uint32 entry_length = load_u16(list.data(), at + ALE_LENGTH);
       if (type == ATTR_END || entry_length == 0) break;
       const ulong64 reference = load_u64(list.data(), at + ALE_REFERENCE);
-      if ((reference & ENTRY_NUMBER_MASK) != (m_entry & ENTRY_NUMBER_MASK))
+      if (mft_reference_entry(reference) != mft_reference_entry(m_entry))
         add_from_extension(reference, type, load_u16(list.data(), at + ALE_INSTANCE));
       at += entry_length;
     }
   }
 
   void add_from_extension(ulong64 reference, uint32 type, uint16 instance) {
-    const ulong64 number = reference & ENTRY_NUMBER_MASK;
+    const ulong64 number = mft_reference_entry(reference);
     if (number != m_extension_number) {
       m_extension_number = number;
       if (!read_entry_file_record(m_ntfs, number, m_extension)) m_extension.clear();

@@ -32,12 +32,9 @@ bool write_timeline_csv(bool* first, std::ostream& out, const macb_time_map& tim
   }
   const std::string& sep = rec.m_separator;
   const bool hex = rec.m_hex_extended != 0;
-  std::string date, time;
+  std::string date, time, name;
   for (const auto& kv : times) {
-    if (timeline_outside_window(rec, kv.first)) continue;
-    timeline_date_time(kv.first, date, time);
-    std::string name = timeline_name_text(kv.second);
-    timeline_replace(rec, name);
+    if (!timeline_row_texts(rec, kv.first, kv.second, date, time, name)) continue;
 
     std::string line = rec.m_inode + sep;
     append_decimal(line, rec.m_inode_seqnum);

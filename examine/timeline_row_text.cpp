@@ -5,18 +5,11 @@
 
 #include "time/time_format.h"
 #include "time/zq_time.h"
+#include "utils/hex_text.h"
 
-void timeline_date_time(ulong64 filetime, std::string& date, std::string& time) {
-  zq::format_time_ms(date, time, zq::time(filetime, zq::type_filetime), false);
-}
+namespace {
 
-std::string timeline_macb_text(const macb_flags& flags) {
-  std::ostringstream text;
-  flags.print(text, false);
-  return text.str();
-}
-
-std::string timeline_name_text(const macb_time_entry& entry) {
+std::string name_text(const macb_time_entry& entry) {
   std::string text;
   bool first = true;
   for (const std::string& name : entry.names) {
@@ -34,25 +27,28 @@ std::string timeline_name_text(const macb_time_entry& entry) {
   return text;
 }
 
+}  // namespace
+
+std::string timeline_macb_text(const macb_flags& flags) {
+  std::ostringstream text;
+  flags.print(text, false);
+  return text.str();
+}
+
 std::string timeline_header_bytes(const std::vector<byte>& bytes) {
-  static const char digits[] = "0123456789abcdef";
   std::string text;
-  text.reserve(bytes.size() * 3);
-  for (byte b : bytes) {
-    text.push_back(digits[b >> 4]);
-    text.push_back(digits[b & 0x0F]);
-    text.push_back(' ');
-  }
+  bytes_to_hex_sep(text, bytes, " ");
   return text;
 }
 
-void timeline_replace(timeline_record& rec, std::string& name) {
-  if (rec.m_replaced_char == 0 || rec.m_replacement_char == 0) return;
+bool timeline_row_texts(timeline_record& rec, ulong64 instant, const macb_time_entry& entry, std::string& date,
+                        std::string& time, std::string& name) {
+  if (rec.m_window_start != 0 && (instant < rec.m_window_start || instant > rec.m_window_end)) return false;
+  zq::format_time_ms(date, time, zq::time(instant, zq::type_filetime), false);
+  name = name_text(entry);
+  if (rec.m_replaced_char == 0 || rec.m_replacement_char == 0) return true;
   const char from = static_cast<char>(rec.m_replaced_char);
   const char to = static_cast<char>(rec.m_replacement_char);
   for (std::string* text : {&name, &rec.m_notes, &rec.m_desc}) std::replace(text->begin(), text->end(), from, to);
-}
-
-bool timeline_outside_window(const timeline_record& rec, ulong64 instant) {
-  return rec.m_window_start != 0 && (instant < rec.m_window_start || instant > rec.m_window_end);
+  return true;
 }

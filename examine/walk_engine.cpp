@@ -10,6 +10,7 @@
 #include "app/source_open.h"
 #include "app/walk_services.h"
 #include "examine/walk_bodyfile_l2t.h"
+#include "examine/walk_entry_report.h"
 #include "examine/walk_streams.h"
 #include "ntfs/attribute_pump.h"
 #include "ntfs/mft_record.h"
@@ -33,10 +34,7 @@ bool count_entries(user_ctx& ctx, ulong64& count) {
   for (const auto& kv : mft.attributes) {
     const attribute_record& a = kv.second;
     if (a.raw.size() < AH_RESIDENT_SIZE || a.type() != ATTR_DATA) continue;
-    if (a.raw[AH_NON_RESIDENT] != 0)
-      size = a.raw.size() >= AH_NON_RESIDENT_SIZE ? load_u64(a.raw.data() + AH_ALLOCATED_SIZE) : 0;
-    else
-      size = load_u32(a.raw.data() + AH_VALUE_LENGTH);
+    size = walk_stored_size(a);
     found = true;
     break;
   }

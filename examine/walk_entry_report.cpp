@@ -58,6 +58,13 @@ ulong64 walk_attribute_size(const attribute_record& attr) {
   return std::max(load_u64(a + AH_DATA_SIZE), load_u64(a + AH_INITIALIZED_SIZE));
 }
 
+ulong64 walk_stored_size(const attribute_record& attr) {
+  if (attr.raw.size() < AH_RESIDENT_SIZE) return 0;
+  const byte* a = attr.raw.data();
+  if (a[AH_NON_RESIDENT] == 0) return load_u32(a + AH_VALUE_LENGTH);
+  return attr.raw.size() >= AH_NON_RESIDENT_SIZE ? load_u64(a + AH_ALLOCATED_SIZE) : 0;
+}
+
 void describe_runs(const inode_attributes& rec, std::ostream& out, const std::string& separator, bool omit_runs) {
   std::string text;
   for (const auto& kv : rec.attributes) {

@@ -23,3 +23,6 @@ void describe_runs(const inode_attributes& rec, std::ostream& out, const std::st
 // of real and initialized size, a resident one's value length; 0 without
 // bytes.
 ulong64 walk_attribute_size(const attribute_record& attr);
+// The size an attribute's data takes as stored: a non-resident one's
+// allocated size, a resident one's value length; 0 without bytes.
+ulong64 walk_stored_size(const attribute_record& attr);

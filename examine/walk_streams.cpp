@@ -38,13 +38,6 @@ std::wstring clean_name_part(const std::wstring& part) {
   return out;
 }
 
-ulong64 stored_size(const attribute_record& attr) {
-  if (attr.raw.size() < AH_RESIDENT_SIZE) return 0;
-  const byte* a = attr.raw.data();
-  if (a[AH_NON_RESIDENT] == 0) return load_u32(a + AH_VALUE_LENGTH);
-  return attr.raw.size() >= AH_NON_RESIDENT_SIZE ? load_u64(a + AH_ALLOCATED_SIZE) : 0;
-}
-
 bool stream_choice_takes(const user_ctx& ctx, const attribute_record& attr) {
   if (ctx.all_streams) return true;
   if (ctx.named_streams) return !attr.name.empty();
@@ -63,7 +56,7 @@ std::ostream& write_hex_bytes(std::ostream& out, const byte* data, unsigned coun
 
 bool extract_stream_copy(const inode_attributes& rec, user_ctx& ctx, const si_record* si,
                          const attribute_record* attr) {
-  if (si == nullptr || attr == nullptr || attr->raw.empty() || stored_size(*attr) == 0) return false;
+  if (si == nullptr || attr == nullptr || attr->raw.empty() || walk_stored_size(*attr) == 0) return false;
   const std::wstring temp = ctx.copy_dir + L"/__temp__.bin";
   uni::ofstream file(temp, std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
   if (!file.is_open()) return false;

@@ -76,9 +76,7 @@ TEST(AttributeWriter, IndexAllocationFixedUnlessRaw) {
 std::unique_ptr<CNtfs> damaged_copy(const std::string& name, const std::function<void(const std::string&)>& damage) {
   const std::string copy = quor_test::copy_kit_volume("default.img", name);
   damage(copy);
-  CNtfs* ntfs = nullptr;
-  open_ntfs_image(copy.c_str(), 0, ntfs, false, false);
-  return std::unique_ptr<CNtfs>(ntfs);
+  return quor_test::open_engine_at(copy);
 }
 
 TEST(AttributeWriter, DataCutShortIsAFailureWithoutDigest) {

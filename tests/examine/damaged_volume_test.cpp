@@ -33,9 +33,8 @@ TEST(DamagedVolume, ExaminationsStayInsideAndClaimOnlyWhatTheyRead) {
       }
     }
   }
-  CNtfs* opened = nullptr;
-  ASSERT_TRUE(open_ntfs_image(copy.c_str(), 0, opened, false, false));
-  std::unique_ptr<CNtfs> ntfs(opened);
+  const std::unique_ptr<CNtfs> ntfs = quor_test::open_engine_at(copy);
+  ASSERT_NE(ntfs, nullptr);
   size_t delivered = 0;
   for (ulong64 e = 16; e < entries; ++e) {
     std::vector<byte> record;

@@ -2,25 +2,24 @@
 // Helpers of the examination tests: a kit volume opened for one test, the
 // records of a path, files read whole, icat's output.
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "examine/entry_records.h"
 #include "ntfs/ntfs.h"
+#include "tests/support/engine.h"
 #include "tests/support/fixture.h"
 
 namespace examine_test {
 
 struct volume {
-  CNtfs* ntfs = nullptr;
   std::string image;
-  explicit volume(const std::string& name) : image(quor_test::fixture(name)) {
-    if (!image.empty()) open_ntfs_image(image.c_str(), 0, ntfs, false, false);
-  }
-  ~volume() { delete ntfs; }
-  volume(const volume&) = delete;
-  volume& operator=(const volume&) = delete;
+  std::unique_ptr<CNtfs> engine;
+  CNtfs* ntfs;
+  explicit volume(const std::string& name)
+      : image(quor_test::fixture(name)), engine(quor_test::open_engine_at(image)), ntfs(engine.get()) {}
 
   ulong64 entry_of(const std::string& path) {
     std::string resolved;

@@ -33,9 +33,8 @@ TEST(FileWipe, ZerosOverEveryKindOfFileOnACopy) {
                {"/compressed/pattern.bin", false}};
   std::vector<std::string> before;
   for (int pass = 0; pass < 2; ++pass) {
-    CNtfs* opened = nullptr;
-    ASSERT_TRUE(open_ntfs_image(copy.c_str(), 0, opened, pass == 0, false));
-    std::unique_ptr<CNtfs> ntfs(opened);
+    const std::unique_ptr<CNtfs> ntfs = quor_test::open_engine_at(copy, pass == 0);
+    ASSERT_NE(ntfs, nullptr);
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
       ulong64 entry = 0;
       const std::string now = data_of(ntfs.get(), cases[i].path, &entry);
