@@ -1,10 +1,13 @@
 #include "examine/timeline_text_writer.h"
 
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "examine/timeline_row_text.h"
 #include "utils/number_append.h"
+#include "utils/table_header.h"
 
 namespace {
 
@@ -41,8 +44,7 @@ struct column_set {
     titles.push_back(title);
     widths.push_back(minimum);
   }
-  // The width of each column, in the header and the rows alike: title or
-  // minimum, the larger.
+  // The width a header pass gives each column: title or minimum, the larger.
   std::vector<uint32> minimum_widths() const {
     std::vector<uint32> out = widths;
     for (size_t i = 0; i < out.size(); ++i)
@@ -50,6 +52,10 @@ struct column_set {
     return out;
   }
 };
+
+// The widths of the last header pass and the titles they belong to.
+std::vector<uint32> column_widths;
+std::vector<std::string> column_titles;
 
 void pad(std::string& line, const std::string& value, uint32 width, bool right) {
   const size_t fill = value.size() < width ? width - value.size() : 0;
@@ -89,16 +95,29 @@ std::string hex_or_decimal(ulong64 value, bool hex, unsigned digits) {
 
 bool write_timeline_text(bool* first, std::ostream& out, const macb_time_map& times, timeline_record& rec) {
   const column_set columns(rec);
-  const std::vector<uint32> column_widths = columns.minimum_widths();
   if (first != nullptr && *first) {
     *first = false;
+    std::vector<uint32> offsets;
+    std::map<std::string, uint32> titles_map;
+    std::vector<uint32> widths = columns.widths;
+    // The table layout comes from the shared header formatter; the line is
+    // written here, as a separator longer than the two characters of the
+    // closing blank and line end must not leave its tail on the next line.
+    std::ostringstream scratch;
+    format_table_header(scratch, offsets, titles_map, widths, columns.titles, rec.m_separator);
+    column_widths = widths;
+    column_titles = columns.titles;
     std::string line;
     for (size_t i = 0; i < columns.titles.size(); ++i) {
       if (i != 0) line += rec.m_separator;
-      pad(line, columns.titles[i], column_widths[i], false);
+      pad(line, columns.titles[i], i < widths.size() ? widths[i] : 0, false);
     }
     out << line << ' ' << std::endl;
   }
+  // Rows follow the widths of the header pass only when they have its columns.
+  const std::vector<uint32> widths =
+      column_titles == columns.titles && column_widths.size() == columns.titles.size() ? column_widths
+                                                                                          : columns.minimum_widths();
   const std::string& sep = rec.m_separator;
   const bool hex = rec.m_hex_extended != 0;
   const bool last_column = rec.m_copy_files || rec.m_include_header;
@@ -109,14 +128,14 @@ bool write_timeline_text(bool* first, std::ostream& out, const macb_time_map& ti
     size_t c = 0;
     std::string line;
     auto column = [&](const std::string& value, bool right) {
-      pad(line, value, column_widths[c++], right);
+      pad(line, value, widths[c++], right);
       line += sep;
     };
     column(rec.m_inode, true);
     column(decimal(rec.m_inode_seqnum), true);
     column(hex_or_decimal(rec.m_parent_inode, hex, 8), true);
     column(rec.m_notes, true);
-    pad_extension(line, rec.m_extension, column_widths[c++]);
+    pad_extension(line, rec.m_extension, widths[c++]);
     line += sep;
     column(decimal(rec.m_ref_count), true);
     if (!rec.m_omit_cluster_info) column(hex_or_decimal(rec.m_size_data, hex, 9), true);
@@ -126,11 +145,11 @@ bool write_timeline_text(bool* first, std::ostream& out, const macb_time_map& ti
     if (!rec.m_omit_cluster_info) column(rec.m_desc, true);
     column(rec.m_extra, true);
     column(name, false);
-    pad(line, rec.m_clusters, column_widths[c++], false);
+    pad(line, rec.m_clusters, widths[c++], false);
     if (last_column) {
       line += sep;
       if (!rec.m_spare_text.empty())
-        pad(line, rec.m_spare_text, column_widths[c], false);
+        pad(line, rec.m_spare_text, widths[c], false);
       else
         line += timeline_header_bytes(rec.m_header_bytes);
     }
