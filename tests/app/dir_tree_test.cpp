@@ -118,7 +118,7 @@ TEST(DirTree, FindInodeByPathOnAnExtractedMft) {
 // and still finds every directory of the real runs.
 TEST(DirTree, ScanOfAnMftClaimingMoreThanTheImageEnds) {
   if (quor_test::fixture("default.img").empty()) GTEST_SKIP() << "default.img fixture absent";
-  const std::string path = quor_test::copy_kit_volume("default.img", "mft-beyond-image.img");
+  const std::string path = quor_test::copy_fixture("default.img", "mft-beyond-image.img");
   CNtfs* engine = nullptr;
   ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, engine, false, false));
   std::vector<std::pair<ulong64, ulong64>> runs;

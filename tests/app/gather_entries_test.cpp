@@ -64,9 +64,8 @@ TEST(GatherEntries, RecordsFreedInTheIndexBitmapHoldOnlySlack) {
   const std::set<std::string>& expected = children["/longnames"];
 
   // In a copy of the image, clear the bit of the folder's second record.
-  std::string copy = quor_test::scratch_dir() + "/freed.img";
-  std::ifstream in(path, std::ios::binary);
-  std::ofstream(copy, std::ios::binary) << in.rdbuf();
+  const std::string copy = quor_test::copy_fixture("default.img", "freed.img");
+  ASSERT_FALSE(copy.empty());
   CNtfs* engine = nullptr;
   ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, engine, false, false));
   std::streamoff pos = static_cast<std::streamoff>(engine->get_inode_file_pos(dir));

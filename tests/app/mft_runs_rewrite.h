@@ -16,13 +16,6 @@
 
 namespace quor_test {
 
-inline std::string copy_kit_volume(const std::string& name, const std::string& as) {
-  const std::string path = scratch_dir() + "/" + as;
-  std::ifstream in(fixture(name), std::ios::binary);
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << in.rdbuf();
-  return path;
-}
-
 inline void read_at(const std::string& path, ulong64 pos, std::vector<byte>& out) {
   std::ifstream in(path, std::ios::binary);
   in.seekg(static_cast<std::streamoff>(pos));

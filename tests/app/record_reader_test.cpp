@@ -94,7 +94,7 @@ TEST(RecordReader, HandBuiltRecordsAreFixedUpWalkedAndFiledByKind) {
 // record read in one piece from its first cluster comes out wrong.
 TEST(RecordReader, RecordSpanningTwoMftRunsIsReadFromBoth) {
   if (quor_test::fixture("c512.img").empty()) GTEST_SKIP() << "c512.img not in the fixture kit";
-  const std::string path = quor_test::copy_kit_volume("c512.img", "c512-split.img");
+  const std::string path = quor_test::copy_fixture("c512.img", "c512-split.img");
   CNtfs* engine = nullptr;
   ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, engine, false, false));
   ASSERT_EQ(engine->m_cluster_size, 512u);

@@ -13,7 +13,7 @@
 
 namespace {
 
-using examine_test::read_file;
+using quor_test::read_file_text;
 
 std::string files_in(const std::string& dir) {
   std::string out;
@@ -47,8 +47,8 @@ TEST(AttributeExtract, HashedCopiesNeverOverwriteAndLeaveNothingOnFailure) {
   ASSERT_TRUE(extract_attribute_hashed(wide_path.c_str(), nullptr, v.ntfs, *rec, false, 0x1234));
   const std::string name = "0000000000001234_out.bin_" + md5;
   EXPECT_EQ(files_in(dir), name + "\n" + taken + "\n");
-  EXPECT_EQ(read_file(dir + "/" + taken), "evidence of another run");
-  EXPECT_TRUE(read_file(dir + "/" + name) == data.str());
+  EXPECT_EQ(read_file_text(dir + "/" + taken), "evidence of another run");
+  EXPECT_TRUE(read_file_text(dir + "/" + name) == data.str());
 
   // A folder in the way of the final name; nothing to read; no folder part.
   const std::string blocked = fresh_dir("blocked");
@@ -71,12 +71,12 @@ TEST(AttributeExtract, PlainFormAndItsReport) {
   ASSERT_TRUE(extract_attribute(data.c_str(), report.c_str(), v.ntfs, *rec, false));
   std::ostringstream want, messages;
   ASSERT_TRUE(copy_attribute_data(v.ntfs, *rec, want, messages, false));
-  EXPECT_TRUE(read_file(data) == want.str());
-  const std::string text = read_file(report);
+  EXPECT_TRUE(read_file_text(data) == want.str());
+  const std::string text = read_file_text(report);
   EXPECT_EQ(text.rfind("Parsed output from the following attribute: \n\nIndex Allocation Attrib: $I30\n", 0), 0u);
   EXPECT_NE(text.find("f00001.dat.old"), std::string::npos);  // a line per entry of the records
   ASSERT_TRUE(extract_attribute(data.c_str(), (dir + "/raw.txt").c_str(), v.ntfs, *rec, true));
-  EXPECT_EQ(read_file(dir + "/raw.txt").find("f00001.dat.old"), std::string::npos);
+  EXPECT_EQ(read_file_text(dir + "/raw.txt").find("f00001.dat.old"), std::string::npos);
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ TEST(AttributeWriter, IndexAllocationFixedUnlessRaw) {
 
 // A copy of the kit volume, changed by `damage` before it is opened.
 std::unique_ptr<CNtfs> damaged_copy(const std::string& name, const std::function<void(const std::string&)>& damage) {
-  const std::string copy = quor_test::copy_kit_volume("default.img", name);
+  const std::string copy = quor_test::copy_fixture("default.img", name);
   damage(copy);
   return quor_test::open_engine_at(copy);
 }

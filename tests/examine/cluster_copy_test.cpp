@@ -15,7 +15,7 @@ TEST(ClusterCopy, CopiesEqualDd) {
   if (!quor_test::have_program("dd")) GTEST_SKIP() << "dd not installed";
   const std::string image = quor_test::fixture("default.img"), flat = quor_test::fixture("vmdk-state2.img");
   const std::string base = quor_test::fixture("vmdk-base.vmdk"), child = quor_test::fixture("vmdk-child.vmdk");
-  const ulong64 last = examine_test::read_file(image).size() / 4096 - 1;
+  const ulong64 last = quor_test::read_file_text(image).size() / 4096 - 1;
   const std::string out = quor_test::scratch_dir() + "/clusters.bin", log = quor_test::scratch_dir() + "/c.log";
   const struct {
     std::vector<std::string> vmdk;
@@ -30,13 +30,13 @@ TEST(ClusterCopy, CopiesEqualDd) {
     std::string want;
     quor_test::run_command("dd status=none bs=4096 if=" + c.oracle + " skip=" + std::to_string(c.skip) +
                                " count=" + std::to_string(c.count), want);
-    EXPECT_TRUE(examine_test::read_file(out) == want) << c.first;
+    EXPECT_TRUE(quor_test::read_file_text(out) == want) << c.first;
   }
-  const std::string text = examine_test::read_file(log);
+  const std::string text = quor_test::read_file_text(log);
   EXPECT_EQ(text.rfind("drive/partition:       " + image + "\nvolume_offset:         0x000000100000\n", 0), 0u);
   ASSERT_TRUE(copy_image_clusters_w({}, std::wstring(image.begin(), image.end()), 0, last, 2,
                                     std::wstring(out.begin(), out.end()), std::wstring(log.begin(), log.end())));
-  EXPECT_NE(examine_test::read_file(log).find(" [ok]\nclusters               0x"), std::string::npos);
+  EXPECT_NE(quor_test::read_file_text(log).find(" [ok]\nclusters               0x"), std::string::npos);
   // No copy can be made, no volume.
   EXPECT_FALSE(copy_image_clusters({}, image, 0, 0, 1, quor_test::scratch_dir() + "/no/such/dir/x", ""));
   EXPECT_FALSE(copy_image_clusters({}, "/no/such/image", 0, 0, 1, out, ""));

@@ -16,9 +16,8 @@ namespace {
 TEST(DamagedVolume, ExaminationsStayInsideAndClaimOnlyWhatTheyRead) {
   examine_test::volume clean("default.img");
   const ulong64 entries = std::min<ulong64>(clean.ntfs->get_inode_count(), 700);
-  const std::string copy = quor_test::scratch_dir() + "/damaged.img";
-  std::string ignored;
-  ASSERT_EQ(quor_test::run_command("cp " + clean.image + " " + copy, ignored), 0);
+  const std::string copy = quor_test::copy_fixture("default.img", "damaged.img");
+  ASSERT_FALSE(copy.empty());
   {
     std::fstream f(copy, std::ios::in | std::ios::out | std::ios::binary);
     uint32 seed = 12345;

@@ -90,7 +90,7 @@ TEST(EntryReport, ReportAndHashedExtract) {
                 "  MFT entry LCN:offset: 0x%08llx:0x%04llx [%llu:%llu]\n"
                 "  start of partition:   0x000000000000 bytes [0x0 sectors]\n\n",
                 pos / 4096ULL, pos % 4096ULL, pos / 4096ULL, pos % 4096ULL);
-  const std::string report = examine_test::read_file(dir + "/report.txt");
+  const std::string report = quor_test::read_file_text(dir + "/report.txt");
   EXPECT_EQ(report.substr(0, std::strlen(want)), want);
   EXPECT_NE(report.find("Data Attrib: (unnamed)\n  used:  0x012c [300]\n"), std::string::npos);
   std::vector<entry_record> records;

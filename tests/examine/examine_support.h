@@ -39,11 +39,5 @@ inline bool icat(const std::string& image, const std::string& address, std::stri
   return quor_test::run_command("icat " + image + " " + address, out) == 0;
 }
 
-inline std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 }  // namespace examine_test

@@ -23,9 +23,8 @@ std::string data_of(CNtfs* ntfs, const std::string& path, ulong64* entry_out = n
 }
 
 TEST(FileWipe, ZerosOverEveryKindOfFileOnACopy) {
-  const std::string copy = quor_test::scratch_dir() + "/wipe.img";
-  std::string ignored;
-  ASSERT_EQ(quor_test::run_command("cp " + quor_test::fixture("default.img") + " " + copy, ignored), 0);
+  const std::string copy = quor_test::copy_fixture("default.img", "wipe.img");
+  ASSERT_FALSE(copy.empty());
   const struct {
     const char* path;
     bool wiped;

@@ -112,7 +112,7 @@ TEST(WalkCopies, NamedByTimeDigestAndNameWithIcatsData) {
       names.insert(modified_stamp(image, inode) + "_" + sum.substr(0, 32) + "_" + name + c.tail);
     }
     EXPECT_EQ(names.count(copy), 1u) << copy;
-    EXPECT_TRUE(examine_test::read_file(dir + "/" + copy) == icat) << c.path;
+    EXPECT_TRUE(quor_test::read_file_text(dir + "/" + copy) == icat) << c.path;
     EXPECT_NE(out.find("," + dir + "/" + copy + "\n"), std::string::npos) << c.path;  // the report's last column
   }
   EXPECT_EQ(files_in(dir).count("__temp__.bin"), 0u);
@@ -134,7 +134,7 @@ TEST(WalkCopies, DamagedRunListGivesNoCopy) {
     for (size_t k = 0; k < 4; ++k) runs.emplace_back(data->runs[k].num_clusters, data->runs[k].lcn);
     position = v.ntfs->get_inode_file_pos(inode);
   }
-  const std::string damaged = quor_test::copy_kit_volume("default.img", "damaged-runs.img");
+  const std::string damaged = quor_test::copy_fixture("default.img", "damaged-runs.img");
   ASSERT_TRUE(quor_test::rewrite_mft_runs(damaged, position, runs, 0));
 
   const std::string dir = quor_test::scratch_dir() + "/damaged-copies";

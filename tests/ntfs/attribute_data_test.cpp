@@ -17,21 +17,6 @@
 
 namespace {
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string copy_image(const std::string& fixture, const std::string& name) {
-  const std::string from = quor_test::fixture(fixture);
-  if (from.empty()) return "";
-  const std::string to = quor_test::scratch_dir() + "/" + name;
-  std::ofstream(to, std::ios::binary) << read_file(from);
-  return to;
-}
-
 std::unique_ptr<CNtfs> open(const std::string& img, bool writable) { return quor_test::open_engine_at(img, writable); }
 
 ulong64 listed_inode(const std::string& path) { return quor_test::listed_inode("default", path); }
@@ -132,7 +117,7 @@ TEST(AttributeData, NamedStreamsReadAsNtfscatShowsThem) {
 TEST(AttributeData, WritesInPlaceLandOnlyWhereTheRunsSay) {
   if (!quor_test::have_program("ntfscat") || !quor_test::have_program("ntfsfix"))
     GTEST_SKIP() << "ntfscat or ntfsfix not installed";
-  const std::string img = copy_image("default.img", "write-copy.img");
+  const std::string img = quor_test::copy_fixture("default.img", "write-copy.img");
   ASSERT_FALSE(img.empty());
   // A read-only engine writes nothing.
   {
@@ -142,7 +127,7 @@ TEST(AttributeData, WritesInPlaceLandOnlyWhereTheRunsSay) {
     int size = 10;
     EXPECT_FALSE(ro->write_attribute_data(listed_inode("/nonres.bin"), data.data(), size, 0));
   }
-  const std::string before = read_file(img);
+  const std::string before = quor_test::read_file_text(img);
   auto engine = open(img, true);
   ASSERT_TRUE(engine);
   // Into the hole at the start of the sparse file, and into compressed data:
@@ -173,7 +158,7 @@ TEST(AttributeData, WritesInPlaceLandOnlyWhereTheRunsSay) {
   std::vector<data_run> hole = {data_run(0, 0, 2, true), data_run(3000, 2, 2, false)};
   size = 20;
   EXPECT_FALSE(write_data_runs_data(engine.get(), hole, data.data(), size, 2 * cs - 10));
-  EXPECT_TRUE(read_file(img) == before);
+  EXPECT_TRUE(quor_test::read_file_text(img) == before);
 
   // Across cluster ends of the fragmented file, and into a resident value.
   size = static_cast<int>(data.size());
@@ -204,7 +189,7 @@ TEST(AttributeData, RecordWriteBackProtectsIn512ByteStridesOnEverySectorSize) {
     uint32 record;
   } volumes[] = {{"default.img", 1024}, {"s4096.img", 4096}};
   for (const auto& v : volumes) {
-    const std::string img = copy_image(v.fixture, std::string("record-") + v.fixture);
+    const std::string img = quor_test::copy_fixture(v.fixture, std::string("record-") + v.fixture);
     ASSERT_FALSE(img.empty()) << v.fixture;
     auto engine = open(img, true);
     ASSERT_TRUE(engine) << v.fixture;
@@ -216,12 +201,12 @@ TEST(AttributeData, RecordWriteBackProtectsIn512ByteStridesOnEverySectorSize) {
     const std::vector<byte> plain(rec, rec + size);
     const uint16 check = load_u16(rec, load_u16(rec, FRH_USA_OFFSET));
     // A length that does not match the array is refused, nothing written.
-    const std::string before = read_file(img);
+    const std::string before = quor_test::read_file_text(img);
     uint32 wrong = v.record * 2;
     std::vector<byte> big(wrong);
     std::copy(plain.begin(), plain.end(), big.begin());
     EXPECT_FALSE(engine->write_record(pos, big.data(), wrong, true)) << v.fixture;
-    EXPECT_TRUE(read_file(img) == before);
+    EXPECT_TRUE(quor_test::read_file_text(img) == before);
     uint32 len = v.record;
     ASSERT_TRUE(engine->write_record(pos, rec, len, true)) << v.fixture;
     EXPECT_EQ(len, v.record);
@@ -230,7 +215,7 @@ TEST(AttributeData, RecordWriteBackProtectsIn512ByteStridesOnEverySectorSize) {
     for (uint32 i = 1; i <= v.record / 512; ++i) EXPECT_EQ(load_u16(rec, i * 512 - 2), next) << i;
     delete[] rec;
     engine.reset();
-    const std::string after = read_file(img);
+    const std::string after = quor_test::read_file_text(img);
     ASSERT_GT(after.size(), pos + v.record);
     EXPECT_EQ(load_u16(reinterpret_cast<const byte*>(after.data()) + pos, v.record - 2), next);
     // Read back through a fresh engine: the same record, fixed up, not torn.
@@ -246,7 +231,7 @@ TEST(AttributeData, RecordWriteBackProtectsIn512ByteStridesOnEverySectorSize) {
 }
 
 TEST(AttributeData, WholeClusterWritesAndTheStandAloneFixup) {
-  const std::string img = copy_image("default.img", "lcn-copy.img");
+  const std::string img = quor_test::copy_fixture("default.img", "lcn-copy.img");
   auto engine = open(img, true);
   ASSERT_TRUE(engine);
   std::vector<byte> half(engine->m_cluster_size / 2, 7);

@@ -89,9 +89,8 @@ TEST(IndexRecord, DamagedRecordKeepsItsSlot) {
   // Damage the second record of the first run in a copy of the image.
   ASSERT_EQ(index.runs[0].vcn, 0u);
   ASSERT_GE(static_cast<uint64>(index.runs[0].num_clusters) * cluster, 2u * 4096);
-  const std::string copy = quor_test::scratch_dir() + "/damaged-index.img";
-  std::string ignored;
-  ASSERT_EQ(quor_test::run_command("cp '" + original + "' '" + copy + "'", ignored), 0);
+  const std::string copy = quor_test::copy_fixture("default.img", "damaged-index.img");
+  ASSERT_FALSE(copy.empty());
   FILE* f = std::fopen(copy.c_str(), "r+b");
   ASSERT_NE(f, nullptr);
   ASSERT_EQ(std::fseek(f, static_cast<long>(lcn * cluster + 4096), SEEK_SET), 0);

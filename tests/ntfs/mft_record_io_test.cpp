@@ -26,12 +26,6 @@ std::map<std::string, ulong64> listing_inodes(const std::string& name) {
   return out;
 }
 
-std::string copy_fixture(const std::string& name, const std::string& as) {
-  const std::string path = quor_test::scratch_dir() + "/" + as;
-  std::ifstream in(quor_test::fixture(name), std::ios::binary);
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << in.rdbuf();
-  return path;
-}
 
 }  // namespace
 
@@ -68,7 +62,7 @@ TEST(RecordQueries, StreamSizesAndDataAttributeSizes) {
 }
 
 TEST(RecordWrite, RecordWrittenBackReadsTheSameAndIsProtectedOnDisk) {
-  const std::string path = copy_fixture("c512.img", "c512-write.img");
+  const std::string path = quor_test::copy_fixture("c512.img", "c512-write.img");
   const auto inodes = listing_inodes("c512.listing");
   const ulong64 inode = inodes.begin()->second;
   CNtfs* engine = nullptr;
@@ -151,7 +145,7 @@ TEST(RecordReads, RecordsReadInOrderMatchTheImageBytes) {
 }
 
 TEST(RecordReads, TornRecordIsReadAndReportedAsTorn) {
-  const std::string path = copy_fixture("default.img", "torn.img");
+  const std::string path = quor_test::copy_fixture("default.img", "torn.img");
   CNtfs* engine = nullptr;
   ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, engine, false, false));
   const ulong64 inode = listing_inodes("default.listing").at("/small.txt");

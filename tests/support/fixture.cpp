@@ -6,7 +6,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
+#include <sstream>
 
 namespace quor_test {
 namespace {
@@ -81,6 +83,23 @@ const std::string& scratch_dir() {
 
 std::string fixture(const std::string& name) {
   return decompress(std::string(QUOR_FIXTURE_DIR) + "/" + name + ".gz", "fx_" + name);
+}
+
+std::string copy_fixture(const std::string& name, const std::string& as) {
+  const std::string from = fixture(name);
+  if (from.empty()) return "";
+  const std::string to = scratch_dir() + "/" + as;
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  out << in.rdbuf();
+  return out.flush() ? to : "";
+}
+
+std::string read_file_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 std::string fixture_listing(const std::string& name) {

@@ -13,6 +13,13 @@ const std::string& scratch_dir();
 // test of the build: a test that changes an image works on its own copy.
 std::string fixture(const std::string& name);
 
+// A copy of fixture `name` in the scratch folder, named `as`, for a test that
+// changes an image; "" when the fixture is missing or cannot be copied.
+std::string copy_fixture(const std::string& name, const std::string& as);
+
+// The whole content of a file; "" when it cannot be read.
+std::string read_file_text(const std::string& path);
+
 // Path of the committed listing beside a fixture (tests/fixtures/<name>),
 // not decompressed.
 std::string fixture_listing(const std::string& name);

@@ -14,12 +14,6 @@ namespace {
 
 std::string dir() { return quor_test::scratch_dir() + "/streams"; }
 
-std::string contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 std::vector<uint16> units(const std::string& ascii) { return std::vector<uint16>(ascii.begin(), ascii.end()); }
 
@@ -37,7 +31,7 @@ TEST_F(FileStreams, WideBytesAndUnitPaths) {
     out << "one";
   }
   const std::string utf8 = dir() + "/caf\xC3\xA9\xF0\x9F\x98\x80.txt";
-  EXPECT_EQ(contents(utf8), "one");
+  EXPECT_EQ(quor_test::read_file_text(utf8), "one");
 
   uni::ifstream by_bytes(std::vector<byte>(utf8.begin(), utf8.end()), std::ios::binary);
   std::string word;
@@ -54,7 +48,7 @@ TEST_F(FileStreams, WideBytesAndUnitPaths) {
   again.open(wide);  // the wide open always truncates
   ASSERT_TRUE(again.good());
   again.close();
-  EXPECT_EQ(contents(utf8), "");
+  EXPECT_EQ(quor_test::read_file_text(utf8), "");
 }
 
 TEST_F(FileStreams, UnencodablePathsNeverOpenTheirPrefix) {
@@ -92,7 +86,7 @@ TEST_F(FileStreams, UnencodablePathsNeverOpenTheirPrefix) {
   EXPECT_TRUE(later.fail());
   later.open(with_nul);
   EXPECT_TRUE(later.fail());
-  EXPECT_EQ(contents(prefix), "evidence");
+  EXPECT_EQ(quor_test::read_file_text(prefix), "evidence");
   struct stat st;
   EXPECT_NE(::stat((prefix + "x").c_str(), &st), 0) << "no file named by the characters after the NUL";
 }

@@ -18,16 +18,9 @@ namespace {
 
 const std::string html_dir = std::string(QUOR_SOURCE_DIR) + "/tests/utils/html/";
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 std::string copy_of(const std::string& name, const std::string& as) {
   const std::string path = quor_test::scratch_dir() + "/" + as;
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << slurp(html_dir + name);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << quor_test::read_file_text(html_dir + name);
   return path;
 }
 
@@ -35,21 +28,21 @@ TEST(HtmlFiles, ToTextAgainstGoldens) {
   for (const char* name : {"page", "marks", "links"}) {
     const std::string out = quor_test::scratch_dir() + "/" + name + ".txt";
     ASSERT_TRUE(html_file_to_text((html_dir + name + ".html").c_str(), out.c_str())) << name;
-    EXPECT_EQ(slurp(out), slurp(html_dir + name + ".txt")) << name;
+    EXPECT_EQ(quor_test::read_file_text(out), quor_test::read_file_text(html_dir + name + ".txt")) << name;
   }
   // The same path in and out: the page is read whole before it is replaced.
   const std::string same = copy_of("marks.html", "same.html");
   ASSERT_TRUE(html_file_to_text(same.c_str(), same.c_str()));
-  EXPECT_EQ(slurp(same), slurp(html_dir + "marks.txt"));
+  EXPECT_EQ(quor_test::read_file_text(same), quor_test::read_file_text(html_dir + "marks.txt"));
 
   const std::string out = quor_test::scratch_dir() + "/kept.txt";
   std::ofstream(out) << "kept";
   EXPECT_FALSE(html_file_to_text((html_dir + "absent.html").c_str(), out.c_str()));
-  EXPECT_EQ(slurp(out), "kept");
+  EXPECT_EQ(quor_test::read_file_text(out), "kept");
 }
 
 TEST(HtmlFiles, TagsAndLinks) {
-  const std::string page = slurp(html_dir + "page.html");
+  const std::string page = quor_test::read_file_text(html_dir + "page.html");
   const int n = static_cast<int>(page.size());
   // The last link's unquoted value runs into the '>' and is not complete.
   const std::string href = "http://example.com/x?a=1&amp;b=2";
@@ -82,7 +75,7 @@ TEST(HtmlFiles, TagsAndLinks) {
 
   // Single quotes, an unquoted value ended by a blank, "src" met first
   // inside "data-src", and a link met twice keeping its first place.
-  const std::string list = slurp(html_dir + "links.html");
+  const std::string list = quor_test::read_file_text(html_dir + "links.html");
   v.clear();
   ASSERT_TRUE(get_links(list.data(), static_cast<int>(list.size()), &v));
   EXPECT_EQ(v, (std::vector<std::string>{"one.html", "two.html", "one.html", "pic.gif", "lazy.png"}));
@@ -147,7 +140,7 @@ TEST(HtmlFiles, SectionRemovalInBuffers) {
 }
 
 TEST(HtmlFiles, FileRemovalsOnCopies) {
-  const std::string page = slurp(html_dir + "page.html");
+  const std::string page = quor_test::read_file_text(html_dir + "page.html");
   const std::string script = "<SCRIPT type=\"text/javascript\">if (a<b) { x = \"</p>\"; }</SCRIPT>";
   const std::string style = "<style>p { color: red }</style>";
   auto without = [&](const std::string& part) {
@@ -157,18 +150,18 @@ TEST(HtmlFiles, FileRemovalsOnCopies) {
 
   const std::string a = copy_of("page.html", "a.html");
   ASSERT_TRUE(remove_scripts_from_file(a.c_str(), nullptr, true));
-  EXPECT_EQ(slurp(a), without(script));
+  EXPECT_EQ(quor_test::read_file_text(a), without(script));
   const std::string b = copy_of("page.html", "b.html"), b_out = quor_test::scratch_dir() + "/b.out";
   ASSERT_TRUE(remove_tag_sections_from_file(b.c_str(), b_out.c_str(), "STYLE"));
-  EXPECT_EQ(slurp(b_out), without(style));
-  EXPECT_EQ(slurp(b), page);
+  EXPECT_EQ(quor_test::read_file_text(b_out), without(style));
+  EXPECT_EQ(quor_test::read_file_text(b), page);
   ASSERT_TRUE(remove_tag_sections_from_file(b.c_str(), nullptr, "style"));
-  EXPECT_EQ(slurp(b), without(style));
+  EXPECT_EQ(quor_test::read_file_text(b), without(style));
   const std::string c = copy_of("page.html", "c.html");
   ASSERT_TRUE(remove_string_from_file(c.c_str(), "&amp;", false));
   std::string no_amp = page;
   for (size_t p; (p = no_amp.find("&amp;")) != std::string::npos;) no_amp.erase(p, 5);
-  EXPECT_EQ(slurp(c), no_amp);
+  EXPECT_EQ(quor_test::read_file_text(c), no_amp);
 
   // UTF-16LE with its mark: sections removed in code units, mark kept.
   auto utf16 = [](const std::string& ascii) {
@@ -179,12 +172,12 @@ TEST(HtmlFiles, FileRemovalsOnCopies) {
   const std::string w = quor_test::scratch_dir() + "/w.html";
   std::ofstream(w, std::ios::binary) << utf16("x<b>y</B>z");
   ASSERT_TRUE(remove_tag_sections_from_file(w.c_str(), nullptr, "b"));
-  EXPECT_EQ(slurp(w), utf16("xz"));
+  EXPECT_EQ(quor_test::read_file_text(w), utf16("xz"));
 }
 
 TEST(HtmlFiles, ForcedWriteFailureLeavesTheFileAlone) {
   const std::string a = copy_of("page.html", "fail.html");
-  const std::string page = slurp(a);
+  const std::string page = quor_test::read_file_text(a);
   // Files may not grow past 64 bytes while the limit holds, so writing the
   // new content fails part way.
   struct rlimit old;
@@ -199,7 +192,7 @@ TEST(HtmlFiles, ForcedWriteFailureLeavesTheFileAlone) {
   setrlimit(RLIMIT_FSIZE, &old);
   signal(SIGXFSZ, old_handler);
   EXPECT_FALSE(any);
-  EXPECT_EQ(slurp(a), page);
+  EXPECT_EQ(quor_test::read_file_text(a), page);
   const std::string dir = quor_test::scratch_dir();
   std::string listing;
   quor_test::run_command("ls '" + dir + "' | grep -c 'fail.html.tmp' || true", listing);

@@ -55,12 +55,6 @@ TEST(TextTables, WideTextIsUtf16le) {
   EXPECT_EQ(out, utf16("    q") + "Z");
 }
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 TEST(TextTables, ExpandFileToFileAndInPlace) {
   const std::string dir = quor_test::scratch_dir();
@@ -70,18 +64,18 @@ TEST(TextTables, ExpandFileToFileAndInPlace) {
   std::ofstream(out, std::ios::binary) << "old content that must go";
 
   ASSERT_TRUE(expand_tabs_in_file(in.c_str(), out.c_str(), 4, false));
-  EXPECT_EQ(slurp(out), "a    b\n    c\n");
-  EXPECT_EQ(slurp(in), "a\tb\n\tc\n");
+  EXPECT_EQ(quor_test::read_file_text(out), "a    b\n    c\n");
+  EXPECT_EQ(quor_test::read_file_text(in), "a\tb\n\tc\n");
   // Without a tab the output is the input unchanged.
   ASSERT_TRUE(expand_tabs_in_file(plain.c_str(), out.c_str(), 4, false));
-  EXPECT_EQ(slurp(out), "no tabs\n");
+  EXPECT_EQ(quor_test::read_file_text(out), "no tabs\n");
   // Output and input the same file.
   ASSERT_TRUE(expand_tabs_in_file(in.c_str(), in.c_str(), 2, false));
-  EXPECT_EQ(slurp(in), "a  b\n  c\n");
+  EXPECT_EQ(quor_test::read_file_text(in), "a  b\n  c\n");
   // An output that cannot be written leaves everything as it was.
   EXPECT_FALSE(expand_tabs_in_file(in.c_str(), (dir + "/missing-dir/x").c_str(), 4, false));
   EXPECT_FALSE(expand_tabs_in_file((dir + "/absent").c_str(), out.c_str(), 4, false));
-  EXPECT_EQ(slurp(out), "no tabs\n");
+  EXPECT_EQ(quor_test::read_file_text(out), "no tabs\n");
 }
 
 }  // namespace
