@@ -1,7 +1,12 @@
-// Names of the MFT entries the $MFT bitmap marks free, and of their parents.
+// The MFT entries the $MFT bitmap marks free: their names and parents, or
+// everything the engine knows about each.
+#include <algorithm>
+#include <map>
+#include <new>
 #include <vector>
 
 #include "ntfs/dir_children.h"
+#include "ntfs/entry_info.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
 
@@ -41,4 +46,39 @@ void CNtfs::scan_unused_entries(entry_name_list& names, entry_name_list& parents
         parents.emplace_back(parent, parent_names.begin()->second.name);
     }
   }
+}
+
+bool CNtfs::collect_unused_entries(std::map<ulong64, inode_info>& out) {
+  if (!m_Validated || !m_mft_record0 || m_mft_record_alloc_size == 0) return false;
+  const uint32 bound = m_mft_record_alloc_size;
+  const byte* bitmap_attr = nullptr;
+  const byte* data_attr = nullptr;
+  if (!find_attribute(m_mft_record0, bound, ATTR_BITMAP, bitmap_attr) ||
+      !find_attribute(m_mft_record0, bound, ATTR_DATA, data_attr))
+    return false;
+  ulong64 bitmap_size = 0;
+  ulong64 data_size = 0;
+  if (!get_attribute_size(bitmap_attr, bitmap_size) || !get_attribute_size(data_attr, data_size)) return false;
+  bitmap_size &= 0xFFFFFFFFULL;
+  // Entries exist only where the $MFT's runs map clusters inside the volume:
+  // a $DATA size larger than that names records no one can read.
+  const ulong64 count = std::min<ulong64>(data_size / bound, get_inode_count());
+  // One bit per entry: a bitmap far larger than the entries need is corrupt,
+  // and is refused like an allocation that failed.
+  if (bitmap_size > count / 8 + 2ULL * m_cluster_size) return true;
+  std::vector<byte> bitmap;
+  try {
+    bitmap.assign(static_cast<size_t>(bitmap_size) + 1, 0);
+  } catch (const std::bad_alloc&) {
+    return true;
+  }
+  byte* cursor = nullptr;
+  const uint32 length = static_cast<uint32>(bitmap_size);
+  if (!read_attribute_value(m_mft_record0, ATTR_BITMAP, bitmap.data(), length, cursor, false)) return false;
+  inode_info info;
+  for (ulong64 n = 0; n < count; ++n) {
+    if (test_bitmap_bit(bitmap.data(), length, n)) continue;
+    if (get_inode_info(n, info, ~0ULL, ~0ULL)) out.emplace(n, info);
+  }
+  return true;
 }

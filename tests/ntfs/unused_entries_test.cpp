@@ -1,0 +1,133 @@
+// The MFT entries the $MFT bitmap marks free, gathered whole, against The
+// Sleuth Kit: ils -e marks the unallocated entries, fls -d the names of deleted
+// files whose entries were not reused.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "ntfs/entry_info.h"
+#include "ntfs/mft_record.h"
+#include "ntfs/ntfs.h"
+#include "tests/support/engine.h"
+#include "tests/support/fixture.h"
+#include "tests/support/listing.h"
+#include "utils/utf_convert.h"
+
+namespace {
+
+std::set<ulong64> ils_free(const std::string& image) {
+  std::set<ulong64> out;
+  std::string text;
+  if (quor_test::run_command("ils -e '" + image + "'", text) != 0) return out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    const size_t bar = line.find('|');
+    if (bar == std::string::npos || line.compare(bar, 3, "|f|") != 0) continue;
+    out.insert(std::stoull(line.substr(0, bar)));
+  }
+  return out;
+}
+
+// Entry -> the leaf names fls -d gives it (reused entries and the virtual
+// orphan folder left out).
+std::map<ulong64, std::set<std::string>> fls_deleted(const std::string& image) {
+  std::map<ulong64, std::set<std::string>> out;
+  const std::string file = quor_test::scratch_dir() + "/unused.fls";
+  std::string ignored;
+  quor_test::run_command("fls -r -p -d '" + image + "' | grep -v '(realloc)' > '" + file + "'", ignored);
+  for (const quor_test::fls_line& f : quor_test::read_fls(file)) {
+    if (f.path.find("$OrphanFiles") != std::string::npos || f.path.find(':') != std::string::npos) continue;
+    out[f.inode].insert(f.path.substr(f.path.rfind('/') + 1));
+  }
+  return out;
+}
+
+std::map<ulong64, std::set<std::string>> named(const std::map<ulong64, inode_info>& entries) {
+  std::map<ulong64, std::set<std::string>> out;
+  for (const auto& kv : entries)
+    for (const file_name_info& n : kv.second.names) out[kv.first].insert(wstring_to_utf8(n.name));
+  return out;
+}
+
+}  // namespace
+
+TEST(UnusedEntries, FreeEntriesAndTheirNamesAsTheSleuthKitSeesThem) {
+  if (!quor_test::have_program("ils") || !quor_test::have_program("fls")) GTEST_SKIP() << "The Sleuth Kit absent";
+  const struct {
+    std::string image;
+    bool deleted;  // the volume had files deleted
+  } volumes[] = {{quor_test::fixture("default.img"), true},
+                 {quor_test::fixture("streams.img"), false},
+                 {quor_test::shared_testdata("ntfs3.raw"), false}};
+  for (const auto& v : volumes) {
+    if (v.image.empty()) continue;  // the shared volume is optional
+    SCOPED_TRACE(v.image);
+    auto engine = quor_test::open_engine_at(v.image);
+    ASSERT_NE(engine, nullptr);
+    std::map<ulong64, inode_info> out;
+    ASSERT_TRUE(engine->collect_unused_entries(out));
+    std::set<ulong64> keys;
+    for (const auto& kv : out) {
+      keys.insert(kv.first);
+      EXPECT_EQ(kv.second.inode, kv.first);
+      EXPECT_TRUE(kv.second.is_deleted) << kv.first;
+    }
+    EXPECT_EQ(keys, ils_free(v.image));
+    const auto names = named(out);
+    const auto fls = fls_deleted(v.image);
+    EXPECT_EQ(names, fls);
+    EXPECT_EQ(names.empty(), !v.deleted);
+  }
+}
+
+TEST(UnusedEntries, KeptKeysFullBitmapAndBrokenAttributes) {
+  const std::string copy = quor_test::copy_fixture("default.img", "unused-full.img");
+  ASSERT_FALSE(copy.empty());
+  const ulong64 freed = 564;  // /del-root-1.txt, deleted and not reused
+  {
+    auto engine = quor_test::open_engine_at(copy);
+    ASSERT_NE(engine, nullptr);
+    std::map<ulong64, inode_info> out;
+    out[freed].inode = 99999;  // a key the caller already holds keeps its value
+    ASSERT_TRUE(engine->collect_unused_entries(out));
+    EXPECT_EQ(out.at(freed).inode, 99999u);
+    EXPECT_GT(out.size(), 1u);
+
+    // Record 0 without a $BITMAP, or with one whose runs do not decode.
+    const uint32 size = engine->m_mft_record_alloc_size;
+    const byte* bitmap = nullptr;
+    ASSERT_TRUE(find_attribute(engine->m_mft_record0, size, ATTR_BITMAP, bitmap));
+    byte* attr = engine->m_mft_record0 + (bitmap - engine->m_mft_record0);
+    ASSERT_EQ(attr[AH_NON_RESIDENT], 1);
+    byte* pairs = attr + load_u16(attr + AH_MAPPING_PAIRS);
+    const byte header = pairs[0];
+    pairs[0] = 0x19;  // nine length bytes: no run
+    out.clear();
+    EXPECT_FALSE(engine->collect_unused_entries(out));
+    pairs[0] = header;
+    store_u32(attr + AH_TYPE, ATTR_REPARSE_POINT);
+    EXPECT_FALSE(engine->collect_unused_entries(out));
+    EXPECT_TRUE(out.empty());
+    store_u32(attr + AH_TYPE, ATTR_BITMAP);
+
+    // Every bit set on disk: every entry in use.
+    ASSERT_FALSE(engine->m_mft_stats.bitmap_runs.empty());
+    std::fstream io(copy, std::ios::in | std::ios::out | std::ios::binary);
+    for (const run_record& r : engine->m_mft_stats.bitmap_runs) {
+      ASSERT_FALSE(r.resident);
+      io.seekp(static_cast<std::streamoff>(engine->m_volume_offset + r.lcn * engine->m_cluster_size));
+      const std::string ones(static_cast<size_t>(r.num_clusters) * engine->m_cluster_size, '\xFF');
+      io.write(ones.data(), static_cast<std::streamsize>(ones.size()));
+    }
+    ASSERT_TRUE(io.flush());
+  }
+  auto engine = quor_test::open_engine_at(copy);
+  ASSERT_NE(engine, nullptr);
+  std::map<ulong64, inode_info> out;
+  EXPECT_TRUE(engine->collect_unused_entries(out));
+  EXPECT_TRUE(out.empty());
+}
