@@ -243,3 +243,22 @@ bool CNtfs::get_inode_name_and_header(ulong64 inode, std::wstring& name, ulong64
   header.load(record.data(), record.size());
   return true;
 }
+
+bool CNtfs::get_inode_and_parent_names(ulong64 inode, std::string& name, std::string& parent_name) {
+  name.clear();
+  parent_name.clear();
+  std::wstring wide_name, wide_parent;
+  if (!get_inode_and_parent_names(inode, wide_name, wide_parent)) return false;
+  name = wstring_to_utf8(wide_name);
+  parent_name = wstring_to_utf8(wide_parent);
+  return true;
+}
+
+bool CNtfs::get_inode_name_and_header(ulong64 inode, std::string& name, ulong64& parent,
+                                      FILE_RECORD_HEADER& header) {
+  name.clear();
+  std::wstring wide;
+  if (!get_inode_name_and_header(inode, wide, parent, header)) return false;
+  name = wstring_to_utf8(wide);
+  return true;
+}

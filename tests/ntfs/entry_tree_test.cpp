@@ -217,3 +217,29 @@ TEST(EntryInfo, GatheredInformationAndItsLine) {
 }
 
 }  // namespace
+
+TEST(EntryInfo, NamesInUtf8) {
+  auto engine = open("default");
+  ASSERT_NE(engine, nullptr);
+  const ulong64 cafe = quor_test::listed_inode("default", "/names/caf\xC3\xA9.txt");
+  const ulong64 folder = quor_test::listed_inode("default", "/names");
+  ASSERT_NE(cafe, 0u);
+  std::string name = "stale", parent_name = "stale";
+  ASSERT_TRUE(engine->get_inode_and_parent_names(cafe, name, parent_name));
+  EXPECT_EQ(name, "caf\xC3\xA9.txt");
+  EXPECT_EQ(parent_name, "names");
+  ulong64 parent = 0;
+  FILE_RECORD_HEADER header;
+  name = "stale";
+  ASSERT_TRUE(engine->get_inode_name_and_header(cafe, name, parent, header));
+  EXPECT_EQ(name, "caf\xC3\xA9.txt");
+  EXPECT_EQ(parent, folder);
+  EXPECT_EQ(header.sequence_number, 2u);  // as the listing gives it
+  // An entry past the end: nothing, and the old texts gone.
+  name = parent_name = "stale";
+  EXPECT_FALSE(engine->get_inode_and_parent_names(engine->get_inode_count() + 5, name, parent_name));
+  EXPECT_EQ(name + parent_name, "");
+  name = "stale";
+  EXPECT_FALSE(engine->get_inode_name_and_header(engine->get_inode_count() + 5, name, parent, header));
+  EXPECT_EQ(name, "");
+}
