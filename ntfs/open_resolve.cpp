@@ -33,13 +33,10 @@ bool open_and_resolve(const std::function<bool(CNtfs*&)>& open, const std::wstri
   } else {
     ok = engine->get_inode_from_path(std::wstring(path), resolved_path, inode, follow_links);
   }
-  // A path that names nothing leaves no engine behind for the caller to free.
-  if (!ok) {
-    delete engine;
-    return false;
-  }
+  // The volume stays open whatever the lookup found: the caller owns it and
+  // may go on with it after a path that names nothing.
   out = engine;
-  return true;
+  return ok;
 }
 
 }  // namespace

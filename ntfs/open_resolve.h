@@ -1,7 +1,7 @@
 #pragma once
 // One-call entry points: open a volume and resolve a path on it to its MFT
-// entry. On any failure, the open included, nothing is left allocated and
-// `out` is null: the caller owns an engine only when the result is true.
+// entry. A failed open leaves `out` null; once the volume is open it stays in
+// `out` whether the lookup succeeds or not, and the caller deletes it.
 #include <string>
 #include <vector>
 

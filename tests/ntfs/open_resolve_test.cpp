@@ -9,12 +9,13 @@
 #include <vector>
 
 #include "ntfs/ntfs.h"
+#include "ntfs/path_lookup.h"
 #include "tests/support/fixture.h"
 #include "utils/utf_convert.h"
 
 namespace {
 
-TEST(OpenResolve, ResolvesOrLeavesNothingBehind) {
+TEST(OpenResolve, ResolvesAndKeepsTheOpenVolume) {
   const std::string img = quor_test::fixture("default.img");
   ASSERT_FALSE(img.empty());
   const std::wstring image = utf8_to_wstring(img);
@@ -23,9 +24,10 @@ TEST(OpenResolve, ResolvesOrLeavesNothingBehind) {
     std::wstring path;
     bool ok;
     ulong64 inode;
-  } cases[] = {{image, L"/frag/a.bin", true, 67},       {image, L"\\frag\\b.bin", true, 68},
-               {image, L".", true, 5},                   {image, L"\\.\\", true, 5},
-               {image, L"/frag/missing.bin", false, 0},  {image + L".missing", L"/frag/a.bin", false, 0}};
+    bool opened;  // the engine is handed out, whatever the lookup found
+  } cases[] = {{image, L"/frag/a.bin", true, 67, true},      {image, L"\\frag\\b.bin", true, 68, true},
+               {image, L".", true, 5, true},                  {image, L"\\.\\", true, 5, true},
+               {image, L"/frag/missing.bin", false, 0, true}, {image + L".missing", L"/frag/a.bin", false, 0, false}};
   for (const auto& c : cases) {
     for (bool on_volume : {false, true}) {
       CNtfs* engine = reinterpret_cast<CNtfs*>(&engine);  // any non-null value must be replaced
@@ -36,8 +38,13 @@ TEST(OpenResolve, ResolvesOrLeavesNothingBehind) {
                                 : open_ntfs_image_resolve_path(c.image, 0, c.path, resolved, inode, engine, false,
                                                                false, false);
       EXPECT_EQ(ok, c.ok) << wstring_to_utf8(c.path) << " " << on_volume;
+      EXPECT_EQ(engine != nullptr, c.opened) << wstring_to_utf8(c.path);
       if (!ok) {
-        EXPECT_EQ(engine, nullptr) << wstring_to_utf8(c.path);
+        // The caller goes on with the open volume after a path that names nothing.
+        if (engine) {
+          EXPECT_TRUE(engine->is_directory(ROOT_DIRECTORY_ENTRY));
+          delete engine;
+        }
         continue;
       }
       ASSERT_NE(engine, nullptr);
