@@ -209,7 +209,9 @@ bool CNtfs::read_run_records_data(const std::vector<run_record>& runs, byte* buf
   if (!engine_ready(*this)) return false;
   attribute_layout layout;
   if (!layout.set_run_records(runs)) return false;
-  const ulong64 want = std::min<ulong64>(layout.mapped_bytes(m_cluster_size), static_cast<ulong64>(capacity));
+  // Data cut to fit would pass for the whole value: it does not fit, or it fails.
+  const ulong64 want = layout.mapped_bytes(m_cluster_size);
+  if (want > static_cast<ulong64>(capacity)) return false;
   ulong64 copied = 0;
   return pump_ok(pump_attribute_to_buffer(*this, layout, 0, want, buf, copied));
 }

@@ -184,6 +184,33 @@ TEST(EngineOnFixtures, HolesKeepTheOffsetsOfTheDataAfterThem) {
   delete engine;
 }
 
+// Data that does not fit is a failure, never a value cut short.
+TEST(EngineOnFixtures, RunDataLargerThanTheBufferIsRefused) {
+  CNtfs* engine = open_fixture("default");
+  ASSERT_NE(engine, nullptr);
+  const auto contents = expected_contents("default");
+  const std::vector<byte>& want = contents.at("/hardlink.bin");
+  std::vector<byte> rec;
+  bool torn = false;
+  ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, quor_test::listed_inode("default", "/hardlink.bin")));
+  INODE_STATS stats;
+  ASSERT_TRUE(engine->parse_file_record(rec.data(), stats));
+  ASSERT_EQ(want.size() % engine->m_cluster_size, 0u);  // the runs hold exactly the file
+  const struct {
+    size_t capacity;
+    bool ok;
+  } cases[] = {{want.size(), true}, {want.size() + 1, true}, {want.size() - 1, false}, {4096, false}};
+  for (const auto& c : cases) {
+    std::vector<byte> got(c.capacity, 0xEE);
+    EXPECT_EQ(engine->read_run_records_data(stats.data_runs, got.data(), static_cast<int>(got.size())), c.ok)
+        << c.capacity;
+    if (c.ok) {
+      EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin())) << c.capacity;
+    }
+  }
+  delete engine;
+}
+
 TEST(EngineOnFixtures, NamedStreamDoesNotReplaceTheFileData) {
   CNtfs* engine = open_fixture("default");
   ASSERT_NE(engine, nullptr);
