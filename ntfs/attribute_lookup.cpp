@@ -30,14 +30,19 @@ bool name_is(const byte* base, uint32 size, uint32 at, uint32 units, const std::
 
 bool find_attribute_by_name_from(byte*& cursor, uint32 limit, uint32 type, const std::vector<uint16>& name) {
   if (!cursor) return false;
+  const bool unnamed = utf16_vector_length(name) == 0;
   byte* at = cursor;
   for (uint32 left = limit; left >= 4;) {
     cursor = at;
     const uint32 t = load_u32(at, AH_TYPE);
     if (t == ATTR_END || left < AH_RESIDENT_SIZE) return false;
     const uint32 length = load_u32(at, AH_LENGTH);
-    if (length == 0 || length > MAX_ATTRIBUTE_LENGTH || length > left) return false;
+    if (length == 0 || length > left) return false;
     if (t == type && name_is(at, length, load_u16(at, AH_NAME_OFFSET), at[AH_NAME_LENGTH], name)) return true;
+    // The search for the unnamed attribute takes an unnamed attribute of
+    // another type longer than any in a 1 KiB record as the end of the list;
+    // a named search walks on over long attributes (named streams are).
+    if (unnamed && at[AH_NAME_LENGTH] == 0 && length > MAX_ATTRIBUTE_LENGTH) return false;
     at += length;
     left -= length;
   }

@@ -258,6 +258,34 @@ TEST(AttributeData, WholeClusterWritesAndTheStandAloneFixup) {
   EXPECT_FALSE(fixup_file_record_512(reinterpret_cast<uint16*>(rec.data()), 4096));
 }
 
+// Attributes longer than 1 KiB: a named search walks over them and finds
+// them; the unnamed search ends at an unnamed one of another type.
+TEST(AttributeData, LongAttributesInALargeRecord) {
+  quor_test::record_builder b(4096);
+  b.resident(ATTR_STANDARD_INFORMATION, std::vector<byte>(48, 1));
+  const uint32 big = b.resident(ATTR_DATA, std::vector<byte>(1100, 2), u"big");
+  const uint32 x = b.resident(ATTR_DATA, std::vector<byte>(1050, 3), u"x");
+  const uint32 sd = b.resident(ATTR_SECURITY_DESCRIPTOR, std::vector<byte>(1030, 4));
+  b.resident(ATTR_DATA, std::vector<byte>(4, 5));
+  std::vector<byte> rec = b.done();
+  ASSERT_EQ(rec.size(), 4096u);
+  const uint32 first = load_u16(rec.data(), FRH_FIRST_ATTRIBUTE);
+  const struct {
+    uint32 type;
+    std::vector<uint16> name;
+    bool found;
+    uint32 at;
+  } cases[] = {{ATTR_DATA, {'x'}, true, x},
+               {ATTR_DATA, {'b', 'i', 'g'}, true, big},
+               {ATTR_SECURITY_DESCRIPTOR, {}, true, sd},
+               {ATTR_DATA, {}, false, sd}};
+  for (const auto& c : cases) {
+    byte* cursor = rec.data() + first;
+    EXPECT_EQ(find_attribute_by_name_from(cursor, 4096 - first, c.type, c.name), c.found) << c.type << " " << c.name.size();
+    EXPECT_EQ(static_cast<uint32>(cursor - rec.data()), c.at) << c.type << " " << c.name.size();
+  }
+}
+
 TEST(AttributeData, SearchesByNameCompareWholeNamesInsideTheRecord) {
   quor_test::record_builder b(1024);
   b.resident(ATTR_STANDARD_INFORMATION, std::vector<byte>(48, 1));
