@@ -57,7 +57,9 @@ bool read_run(const byte* base, uint64 limit, uint64 pos, raw_run& run) {
   if (h == 0) return true;
   run.header_length = h & 0x0F;
   run.offset_length = h >> 4;
-  if (run.header_length == 0 || run.header_length > 8 || run.offset_length > 8) return false;
+  // A run without length bytes is a run of 0 clusters: it moves the LCN (when
+  // it has an offset) and the list goes on.
+  if (run.header_length > 8 || run.offset_length > 8) return false;
   run.size = 1 + run.header_length + run.offset_length;
   if (!fits(limit, pos, run.size)) return false;
   for (uint32 i = 0; i < run.header_length; ++i) run.length |= static_cast<ulong64>(base[pos + 1 + i]) << (8 * i);

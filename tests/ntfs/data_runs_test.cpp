@@ -94,6 +94,41 @@ TEST(DataRuns, FirstRunAtClusterZeroIsNotAHoleInTheCompactForm) {
   EXPECT_TRUE(clusters[0].m_bSparse);
 }
 
+// A run without length bytes holds no clusters but still moves the LCN the
+// next run counts from.
+TEST(DataRuns, RunWithoutLengthBytesIsEmpty) {
+  const std::vector<byte> pairs = {0x11, 0x08, 0x10, 0x10, 0x05, 0x11, 0x02, 0x01, 0x00};
+  std::vector<byte> attr = attribute_with(pairs);
+  store_u64(&attr[AH_LAST_VCN], 9);
+  std::vector<run_record> runs, engine_runs;
+  ASSERT_TRUE(decode_attribute_runs(attr.data(), runs));
+  ASSERT_TRUE(decode_mapping_pairs_bounded(pairs.data(), pairs.size(), engine_runs, ATTR_DATA, true));
+  const struct {
+    ulong64 lcn, lcn_offset, vcn;
+    uint32 clusters;
+  } want[] = {{0x10, 0x10, 0, 8}, {0x15, 5, 8, 0}, {0x16, 1, 8, 2}};
+  ASSERT_EQ(runs.size(), 3u);
+  ASSERT_EQ(engine_runs.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(runs[i].lcn, want[i].lcn) << i;
+    EXPECT_EQ(runs[i].lcn_offset, want[i].lcn_offset) << i;
+    EXPECT_EQ(runs[i].vcn, want[i].vcn) << i;
+    EXPECT_EQ(runs[i].num_clusters, want[i].clusters) << i;
+    EXPECT_EQ(engine_runs[i].lcn, want[i].lcn) << i;
+    EXPECT_EQ(engine_runs[i].num_clusters, want[i].clusters) << i;
+  }
+  EXPECT_EQ(get_run_length(&pairs[3]), 0u);
+  EXPECT_EQ(get_run_size(&pairs[3]), 2u);
+  ulong64 lcn = 0, left = 0;
+  ASSERT_TRUE(lookup_vcn_in_mapping_pairs(attr.data(), 9, lcn, left));
+  EXPECT_EQ(lcn, 0x17u);
+  EXPECT_EQ(left, 1u);
+  lcn_run_list clusters;
+  run_records_to_lcn_run_list(runs, clusters);
+  ASSERT_EQ(clusters.size(), 10u);
+  EXPECT_EQ(clusters[8].lcn, 0x16u);
+}
+
 TEST(DataRuns, MalformedListsAreRefused) {
   struct Case {
     const char* what;
@@ -103,7 +138,6 @@ TEST(DataRuns, MalformedListsAreRefused) {
   const Case cases[] = {
       {"length field of 9 bytes", {0x19, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0x10, 0x00}, 0},
       {"offset field of 9 bytes", {0x91, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0x10, 0x00}, 0},
-      {"no length field", {0x10, 0x05, 0x00}, 0},
       {"offset before cluster 0", {0x11, 0x02, 0x10, 0x11, 0x02, 0xE0, 0x00}, 1},
       {"run longer than 2^32 clusters", {0x15, 0, 0, 0, 0, 1, 0x00}, 0},
   };
