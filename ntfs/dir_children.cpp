@@ -414,12 +414,12 @@ bool CNtfs::collect_unused_record_names(entry_name_list& out) {
     if (!read_record(*this, entry, buf)) continue;
     if (load_u16(buf.data(), FRH_FLAGS) & FILE_RECORD_IN_USE) continue;
     collect_file_names(names, buf.data(), static_cast<uint32>(buf.size()), true, ~0ULL, true);
+    // The map is ordered by parent and instance, not by where the names lie:
+    // the first Win32 name is the one nearest the record's start.
     const file_name_record* chosen = nullptr;
     for (const auto& n : names)
-      if (n.second.name_space == 1) {
+      if (n.second.name_space == 1 && (!chosen || n.second.attribute_offset < chosen->attribute_offset))
         chosen = &n.second;
-        break;
-      }
     if (!chosen && !names.empty()) {
       // The last name with a name, in attribute order.
       for (const auto& n : names)

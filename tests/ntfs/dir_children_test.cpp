@@ -18,6 +18,7 @@
 #include "ntfs/ntfs.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
+#include "tests/support/record_builder.h"
 #include "tests/support/slack_oracle.h"
 #include "utils/byte_order.h"
 
@@ -222,4 +223,42 @@ TEST(DirChildren, ListingOrder) {
   for (size_t i = 0; i < n; ++i)
     for (size_t j = 0; j < n; ++j)
       EXPECT_EQ(compare_entry_names(order[i], order[j]), i > j) << i << " " << j;
+}
+
+// The name of an entry no longer in use is its first Win32 name where the
+// record holds it, whatever the attribute instances; without one, its last
+// name with a name.
+TEST(DirChildren, UnusedRecordNamesInAttributeOrder) {
+  const std::string copy = quor_test::copy_fixture("default.img", "unused-names.img");
+  ASSERT_FALSE(copy.empty());
+  const struct {
+    ulong64 entry;  // free entries of the kit volume (deleted files)
+    std::u16string first, second;
+    uint16 first_instance, second_instance;
+    uint8 space;
+    const wchar_t* want;
+  } cases[] = {{564, u"first.txt", u"second.txt", 3, 1, 1, L"first.txt"},
+               {567, u"alpha", u"omega", 2, 1, 0, L"omega"},
+               {570, u"DOSNAME", u"posix", 1, 2, 2, L"posix"}};
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_image(copy.c_str(), 0, engine, true, false));
+  for (const auto& c : cases) {
+    quor_test::record_builder b(1024);
+    store_u16(&b.rec[FRH_FLAGS], 0);
+    b.add_file_name(c.first_instance, 0x70, c.first, c.space, 1);
+    b.add_file_name(c.second_instance, 5, c.second, c.space == 2 ? 0 : c.space, 1);
+    std::vector<byte> rec = b.done();
+    int size = static_cast<int>(rec.size());
+    ASSERT_TRUE(engine->write_mft_record(c.entry, rec.data(), size)) << c.entry;
+  }
+  delete engine;
+  ASSERT_TRUE(open_ntfs_image(copy.c_str(), 0, engine, false, false));
+  entry_name_list names;
+  ASSERT_TRUE(engine->collect_unused_record_names(names));
+  const std::map<ulong64, std::wstring> found(names.begin(), names.end());
+  for (const auto& c : cases) {
+    ASSERT_TRUE(found.count(c.entry)) << c.entry;
+    EXPECT_EQ(found.at(c.entry), c.want) << c.entry;
+  }
+  delete engine;
 }
