@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "disk/disk_handle.h"
+#include "disk/vmdk_disk.h"
 #include "disk/volume_select.h"
 #include "ntfs/ntfs.h"
 #include "utils/utf_convert.h"
@@ -29,12 +30,16 @@ bool open_ntfs_vmdk_chain(std::vector<std::wstring> vmdk_files, ulong64 volume_o
       return false;
     }
 
-    // With no offset given, the volume is chosen as for an image: a partition
-    // at 0 when it is NTFS, else the last NTFS partition of the table, else
-    // the disk itself as a bare volume.
+    // With no offset given, the volume is the first partition the virtual
+    // disk's first sector names. A GPT disk names none there (its protective
+    // entry is no partition): its NTFS partition is chosen as for an image,
+    // which also takes a bare volume at 0.
     ulong64 offset = 0;
+    const vmdk_disk* vmdk = ntfs->m_disk->m_vmdk;
     if (static_cast<long64>(volume_offset) > 0)
       offset = volume_offset;
+    else if (vmdk && vmdk->is_open() && vmdk->m_base && !vmdk->m_base->m_volume_offsets.empty())
+      offset = vmdk->m_base->m_volume_offsets.front();
     else
       choose_ntfs_volume_offset(ntfs->m_disk, offset);
     ntfs->m_volume_offset = offset;

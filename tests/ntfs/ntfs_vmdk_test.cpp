@@ -88,3 +88,45 @@ TEST(NtfsVmdk, DiskStartIsNoVolume) {
     EXPECT_EQ(ntfs, nullptr);
   }
 }
+
+// Without an offset the chain opens the first partition of the virtual disk,
+// also when a later one holds an NTFS volume too; a GPT disk, whose first
+// sector names no partition, opens at its NTFS partition.
+TEST(NtfsVmdk, ChainWithoutOffsetOpensTheFirstPartition) {
+  if (!quor_test::have_program("sfdisk") || !quor_test::have_program("qemu-img"))
+    GTEST_SKIP() << "sfdisk or qemu-img absent";
+  const std::string first = quor_test::fixture("mbr-1p-volume.img");  // 12288 sectors
+  const std::string second = quor_test::fixture("streams.img");        // 16384 sectors
+  ASSERT_FALSE(first.empty() || second.empty());
+  const std::string raw = quor_test::scratch_dir() + "/two-volumes.img";
+  const std::string vmdk = quor_test::scratch_dir() + "/two-volumes.vmdk";
+  std::string out;
+  const std::string make =
+      "set -e; truncate -s 15M '" + raw + "'; printf 'label: dos\\nstart=2048, size=12288, type=7\\n"
+      "start=14336, size=16384, type=7\\n' | sfdisk -q '" + raw + "'; dd if='" + first + "' of='" + raw +
+      "' bs=512 seek=2048 conv=notrunc status=none; dd if='" + second + "' of='" + raw +
+      "' bs=512 seek=14336 conv=notrunc status=none; qemu-img convert -f raw -O vmdk '" + raw + "' '" + vmdk + "'";
+  ASSERT_EQ(quor_test::run_command(make, out), 0);
+
+  const std::string gpt = quor_test::fixture("gpt-slot3.img");
+  const std::string gpt_vmdk = quor_test::scratch_dir() + "/gpt.vmdk";
+  ASSERT_FALSE(gpt.empty());
+  ASSERT_EQ(quor_test::run_command("qemu-img convert -f raw -O vmdk '" + gpt + "' '" + gpt_vmdk + "'", out), 0);
+  const std::string gpt_volume = quor_test::scratch_dir() + "/gpt-volume.img";
+  // The partition as sgdisk listed it: sectors 4096 to 16383.
+  ASSERT_EQ(quor_test::run_command("dd if='" + gpt + "' of='" + gpt_volume +
+                                       "' bs=512 skip=4096 count=12288 status=none", out), 0);
+
+  const struct {
+    std::string disk;
+    ulong64 offset, want;
+    std::string volume;
+  } opens[] = {{vmdk, 0, 2048 * 512, first}, {vmdk, 14336 * 512, 14336 * 512, second}, {gpt_vmdk, 0, 4096 * 512, gpt_volume}};
+  for (const auto& o : opens) {
+    CNtfs* ntfs = nullptr;
+    ASSERT_TRUE(open_ntfs_vmdk_chain(std::vector<std::wstring>{wide(o.disk)}, o.offset, ntfs, false)) << o.want;
+    EXPECT_EQ(ntfs->m_volume_offset, o.want);
+    EXPECT_EQ(volume_bytes(ntfs, 1u << 20), file_bytes(o.volume, 1u << 20)) << o.want;
+    delete ntfs;
+  }
+}
