@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "ntfs/attribute_pump.h"
 #include "ntfs/mft_record.h"
@@ -120,39 +121,48 @@ bool CNtfs::read_and_fix_indexrecord(lcn_run_list& clusters, ulong64 vcn, ulong6
   // from its first cluster, as the one first read of a record brings it.
   const uint64 end = std::min<uint64>(next_vcn, clusters.size());
   const uint32 cs = m_cluster_size;
-  // A record is at least one cluster and at least the usual 4 KiB; with
-  // clusters larger than a record the buffer holds every record of the
-  // cluster, each fixed up in its own slot.
-  const uint32 record_size = INDX_DEFAULT_RECORD_SIZE;
-  const uint32 length = std::max(cs, record_size);
-  const uint64 count = (length + cs - 1) / cs;
   const lcn_run_entry& first = clusters[static_cast<size_t>(vcn)];
   if (first.m_bSparse) return false;
-  byte* buf = new (std::nothrow) byte[length];
-  if (!buf) return false;
-  for (uint64 i = 0; i < count; ++i) {
+  // Cluster i of the record (from 0) into `to`.
+  auto read_cluster = [&](uint64 i, byte* to) {
     const bool mapped = i == 0 || vcn + i < end;
     const lcn_run_entry& c = clusters[static_cast<size_t>(mapped ? vcn + i : vcn)];
     const uint64 lcn = mapped ? c.lcn : first.lcn + i;
     uint32 piece = cs;
-    if (c.m_bSparse || lcn >= m_total_clusters || !read_volume(lcn * cs, buf + i * cs, piece) || piece != cs) {
-      delete[] buf;
-      return false;
-    }
+    return !c.m_bSparse && lcn < m_total_clusters && read_volume(lcn * cs, to, piece) && piece == cs;
+  };
+
+  // A record is at least one cluster and at least the usual 4 KiB; with
+  // clusters larger than a record the buffer holds every record of the
+  // cluster, each fixed up in its own slot.
+  uint32 length = std::max(cs, INDX_DEFAULT_RECORD_SIZE);
+  std::vector<byte> buf(length);
+  if (!read_cluster(0, buf.data())) return false;
+  // The record is as long as its node's allocated size says, past the header.
+  uint32 record_size = INDX_DEFAULT_RECORD_SIZE;
+  const ulong64 written = static_cast<ulong64>(load_u32(buf.data(), INDX_NODE_OFFSET + 8)) + INDX_NODE_OFFSET;
+  if (std::memcmp(buf.data(), "INDX", 4) == 0 && written > length) {
+    if (written > INDX_MAX_RECORD_SIZE) return false;
+    length = static_cast<uint32>((written + cs - 1) / cs * cs);
+    record_size = length;
+    buf.resize(length);
   }
+  for (uint64 i = 1; i < length / cs; ++i)
+    if (!read_cluster(i, buf.data() + i * cs)) return false;
+
   bool any = false;
   for (uint32 off = 0; off < length; off += record_size) {
-    if (fix_indx_record(buf + off, record_size))
+    if (fix_indx_record(buf.data() + off, record_size))
       any = true;
     else
-      std::memset(buf + off, 0, record_size);
+      std::memset(buf.data() + off, 0, record_size);
   }
-  if (!any) {
-    delete[] buf;
-    return false;
-  }
-  buffer = buf;
+  if (!any) return false;
+  byte* out = new (std::nothrow) byte[length];
+  if (!out) return false;
+  std::memcpy(out, buf.data(), length);
+  buffer = out;
   size = static_cast<int>(length);
-  next_vcn = vcn + std::max<uint64>(1, std::min<uint64>(count, end > vcn ? end - vcn : 0));
+  next_vcn = vcn + std::max<uint64>(1, std::min<uint64>(length / cs, end > vcn ? end - vcn : 0));
   return true;
 }

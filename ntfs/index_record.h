@@ -11,6 +11,8 @@
 const uint32 INDX_NODE_OFFSET = 24;
 // The record size almost every volume uses, whatever its cluster size.
 const uint32 INDX_DEFAULT_RECORD_SIZE = 4096;
+// No index record is larger; a larger allocated size is damage.
+const uint32 INDX_MAX_RECORD_SIZE = 65536;
 
 // True for an index record size the readers accept: a power of two from 512
 // to 65536 bytes (an $INDEX_ROOT names it in its u32 at value offset 8).
