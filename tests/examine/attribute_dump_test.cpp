@@ -182,6 +182,9 @@ TEST(AttributeDump, SummariesOfKitVolumeAttributes) {
       // A relative symbolic link: flags at value offset 16, its path buffer
       // at 20, the print name "target.txt" at buffer + 0x14.
       {"views", "/links/l00", 0xC0, u"", attribute_type_name(0xC0) + ": target.txt\n"},
+      // links.img's mount point (path buffer at 16) and relative link.
+      {"links", "/junction", 0xC0, u"", attribute_type_name(0xC0) + ": C:\\real\n"},
+      {"links", "/rellink", 0xC0, u"", attribute_type_name(0xC0) + ": real\\inner\n"},
       // ntfsinfo: allocated 0x20000, data 0x19000, compression unit 4.
       {"default", "/compressed/pattern.bin", 0x80, u"",
        attribute_type_name(0x80) + ": compressed, , (compressed)\n  alloc: 0x000000020000\n  used:  0x000000019000\n"},

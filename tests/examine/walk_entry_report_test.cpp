@@ -169,4 +169,27 @@ TEST(WalkEntryReport, ColumnsOfAStreamAndOfTheWholeRecord) {
   }
 }
 
+// Without -csv the same report goes to the text table, its columns joined
+// by " | ".
+TEST(WalkEntryReport, TextFormTakesTheSameColumns) {
+  walked_entry e("/frag/a.bin");
+  ASSERT_TRUE(e.ok);
+  ASSERT_FALSE(e.rec.parents.empty());
+  e.ctx.csv = false;
+  e.ctx.omit_clusterinfo = false;
+  const attribute_record* data = e.data();
+  ASSERT_NE(data, nullptr);
+  std::ostringstream out;
+  write_entry_report(e.rec, out, e.ctx, &e.rec.parents.begin()->second, data, false);
+  const std::vector<std::string> lines = split_lines(out.str());
+  ASSERT_GE(lines.size(), 3u) << out.str();  // the header and two instants
+  EXPECT_NE(lines[0].find("clusters/relevant data"), std::string::npos) << lines[0];
+  for (size_t i = 1; i < lines.size(); ++i) {
+    EXPECT_NE(lines[i].find(" | "), std::string::npos) << lines[i];
+    EXPECT_NE(lines[i].find("unnamed data"), std::string::npos) << lines[i];
+    EXPECT_NE(lines[i].find("0x00000e32; 0x00000e34; "), std::string::npos) << lines[i];
+    EXPECT_EQ(lines[i].find(','), std::string::npos) << lines[i];
+  }
+}
+
 }  // namespace
