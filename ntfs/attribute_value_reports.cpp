@@ -60,6 +60,15 @@ bool locate_reparse_names(const byte_view& v, reparse_names& n) {
   n.target_length = load_u16(v.data, 10);
   n.print = k_reparse_names + load_u16(v.data, 12);
   n.print_length = load_u16(v.data, 14);
+  // A symbolic link keeps a flags word before its names. When it is 0 (an
+  // absolute link) the zero units below step over it; a relative link's
+  // flag 1 would otherwise be read as the first character of its names.
+  uint32 tag = 0, link_flags = 0;
+  if (v.u32(0, tag) && tag == 0xA000000C && v.u32(k_reparse_names, link_flags) && link_flags != 0) {
+    n.target += 4;
+    n.print += 4;
+    return true;
+  }
   uint16 unit = 0;
   if (v.u16(n.target, unit) && unit == 0) {
     uint64 skipped = 0;

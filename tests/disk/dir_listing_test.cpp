@@ -151,6 +151,21 @@ TEST(DirListing, MasksSelectWholeBasesAndExtensions) {
   for (const dir_listing_entry_w& e : wide) unicode_found |= e.name == L"\u00dcn\u00efc\u00f6d\u00e9 \u540d\u524d.txt";
   EXPECT_TRUE(unicode_found);
 
+  // The wide paths are appended to what the output held.
+  std::vector<std::wstring> wide_paths{L"kept"};
+  EXPECT_TRUE(find_file_paths_w(utf8_to_wstring(r), L"*.TXT", wide_paths));
+  ASSERT_FALSE(wide_paths.empty());
+  EXPECT_EQ(wide_paths[0], L"kept");
+  std::vector<std::string> narrowed;
+  for (size_t i = 1; i < wide_paths.size(); ++i) narrowed.push_back(wstring_to_utf8(wide_paths[i]));
+  EXPECT_EQ(sorted(narrowed), sorted(std::vector<std::string>{r + "Notes.txt", r + host_tree::unicode_name}));
+  std::vector<std::wstring> sub;
+  EXPECT_TRUE(find_file_paths_w(utf8_to_wstring(r + "sub/a"), L"", sub));
+  EXPECT_EQ(sub, std::vector<std::wstring>{utf8_to_wstring(r + "sub/a/logs/")});
+  std::vector<std::wstring> none;
+  EXPECT_FALSE(find_file_paths_w(utf8_to_wstring(r), L"a*", none));
+  EXPECT_TRUE(none.empty());
+
   std::ostringstream printed;
   EXPECT_TRUE(print_found_files((r + "sub/a/logs/").c_str(), printed));
   EXPECT_EQ(printed.str(), "000: " + r + "sub/a/logs/app.log\n");

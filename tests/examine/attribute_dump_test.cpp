@@ -5,9 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+#include <map>
 #include <sstream>
 
 #include "ntfs/attribute_type_name.h"
+#include "ntfs/mft_record.h"
+#include "tests/support/engine.h"
 #include "utils/byte_order.h"
 
 namespace {
@@ -98,6 +103,128 @@ TEST(AttributeDump, Summaries) {
     summarize_attribute(os, c.attr.data(), static_cast<uint32>(c.attr.size()));
     EXPECT_EQ(os.str(), c.want);
   }
+}
+
+// The attribute of `type` (named `name` when it is not empty) of a listed
+// path of a kit volume, copied out of its record; empty when absent.
+std::vector<byte> kit_attribute(const std::string& volume, const std::string& path, uint32 type,
+                                const std::u16string& name = u"") {
+  auto engine = quor_test::open_engine(volume + ".img");
+  std::vector<byte> record;
+  bool torn = false;
+  const byte* attr = nullptr;
+  const std::vector<uint16> units(name.begin(), name.end());
+  if (!engine || !engine->read_mft_record_to_vector(record, torn, quor_test::listed_inode(volume, path)) ||
+      !find_attribute_by_name(record.data(), static_cast<uint32>(record.size()), type, attr,
+                              units.empty() ? nullptr : units.data(), static_cast<uint32>(units.size())))
+    return {};
+  return std::vector<byte>(attr, attr + load_u32(attr, 4));
+}
+
+// istat's times of an entry as a time stands in a line of text: "created"
+// ... from istat's "Created:\t2023-05-02 16:00:00.000000000 (UTC)" as
+// "05/02/23 16:00:00.000"; the $STANDARD_INFORMATION section's under "si",
+// the first $FILE_NAME's under "fn".
+std::map<std::string, std::string> istat_times(const std::string& volume, const std::string& path) {
+  std::map<std::string, std::string> out;
+  std::string text, section;
+  const std::string cmd = "istat -z UTC " + quor_test::fixture(volume + ".img") + " " +
+                          std::to_string(quor_test::listed_inode(volume, path));
+  if (quor_test::run_command(cmd, text) != 0) return out;
+  std::istringstream in(text);
+  const std::pair<const char*, const char*> labels[] = {
+      {"Created:\t", "created"}, {"File Modified:\t", "modified"}, {"MFT Modified:\t", "mft"}, {"Accessed:\t", "accessed"}};
+  for (std::string line; std::getline(in, line);) {
+    if (line == "$STANDARD_INFORMATION Attribute Values:") section = "si";
+    else if (line == "$FILE_NAME Attribute Values:") section = out.count("fn created") ? "" : "fn";
+    for (const auto& l : labels) {
+      int y, mo, d, h, mi, sec;
+      long ns;
+      if (section.empty() || line.compare(0, std::strlen(l.first), l.first) != 0 ||
+          std::sscanf(line.c_str() + std::strlen(l.first), "%d-%d-%d %d:%d:%d.%ld", &y, &mo, &d, &h, &mi, &sec, &ns) != 7)
+        continue;
+      char buf[32];
+      std::snprintf(buf, sizeof buf, "%02d/%02d/%02d %02d:%02d:%02d.%03d", mo, d, y % 100, h, mi, sec, static_cast<int>(ns / 1000000 % 1000));
+      out[section + " " + l.second] = buf;
+    }
+  }
+  return out;
+}
+
+std::string time_lines(std::map<std::string, std::string>& t, const std::string& source) {
+  return "  modified:  " + t[source + " modified"] + "\n  accessed:  " + t[source + " accessed"] +
+         "\n  created:   " + t[source + " created"] + "\n  mft mod:   " + t[source + " mft"] + "\n";
+}
+
+// Summaries of real attributes, each field hand-checked: times against
+// istat, the object id and the sizes against ntfsinfo, the descriptor and
+// the link's print name against their raw bytes.
+TEST(AttributeDump, SummariesOfKitVolumeAttributes) {
+  if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
+  // sample.img's /readme.txt: four different times, the same in both
+  // sources; istat reads its flags as "Archive".
+  std::map<std::string, std::string> t = istat_times("sample", "/readme.txt");
+  ASSERT_EQ(t.size(), 8u);
+  EXPECT_NE(t["si modified"], t["si accessed"]);
+  EXPECT_NE(t["si created"], t["si mft"]);
+  const struct {
+    const char* volume;
+    const char* path;
+    uint32 type;
+    std::u16string stream;
+    std::string want;
+  } cases[] = {
+      {"sample", "/readme.txt", 0x10, u"", attribute_type_name(0x10) + ": ARCHIVE\n" + time_lines(t, "si")},
+      // A name attribute is indexed: its resident flag's bit 0 is set.
+      {"sample", "/readme.txt", 0x30, u"", attribute_type_name(0x30) + ": readme.txt, indexed\n" + time_lines(t, "fn")},
+      // ntfsinfo: "Object ID: 11111105-1111-1111-1111-111111111111".
+      {"views", "/objids/o05.txt", 0x40, u"", attribute_type_name(0x40) + ": { 11111105-1111-1111-1111-111111111111 }\n"},
+      // A relative symbolic link: flags at value offset 16, its path buffer
+      // at 20, the print name "target.txt" at buffer + 0x14.
+      {"views", "/links/l00", 0xC0, u"", attribute_type_name(0xC0) + ": target.txt\n"},
+      // links.img's mount point (path buffer at 16) and relative link.
+      {"links", "/junction", 0xC0, u"", attribute_type_name(0xC0) + ": C:\\real\n"},
+      {"links", "/rellink", 0xC0, u"", attribute_type_name(0xC0) + ": real\\inner\n"},
+      // ntfsinfo: allocated 0x20000, data 0x19000, compression unit 4.
+      {"default", "/compressed/pattern.bin", 0x80, u"",
+       attribute_type_name(0x80) + ": compressed, , (compressed)\n  alloc: 0x000000020000\n  used:  0x000000019000\n"},
+      // ntfsinfo: allocated 20480, data 20000.
+      {"streams", "/host.bin", 0x80, u"big",
+       attribute_type_name(0x80) + ": big\n  alloc: 0x000000005000\n  used:  0x000000004e20\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.volume) + " " + c.path);
+    const std::vector<byte> attr = kit_attribute(c.volume, c.path, c.type, c.stream);
+    ASSERT_FALSE(attr.empty());
+    std::ostringstream os;
+    summarize_attribute(os, attr.data(), static_cast<uint32>(attr.size()));
+    EXPECT_EQ(os.str(), c.want);
+  }
+}
+
+// $Volume's resident descriptor (entry 3 of default.img), as ntfsinfo reads
+// it: owner S-1-5-18, group S-1-5-32-544, no SACL, a DACL of two
+// access-allowed entries of mask 0x12019f (READ_CONTROL and SYNCHRONIZE of
+// the named rights) for those two SIDs.
+TEST(AttributeDump, SummaryOfAResidentSecurityDescriptor) {
+  auto engine = quor_test::open_engine("default.img");
+  ASSERT_TRUE(engine);
+  std::vector<byte> record;
+  bool torn = false;
+  const byte* attr = nullptr;
+  ASSERT_TRUE(engine->read_mft_record_to_vector(record, torn, 3));
+  ASSERT_TRUE(find_attribute(record.data(), static_cast<uint32>(record.size()), 0x50, attr));
+  ASSERT_EQ(load_u32(attr, 16), 100u);
+  std::ostringstream os;
+  summarize_attribute(os, attr, static_cast<uint32>(record.data() + record.size() - attr));
+  EXPECT_EQ(os.str(), attribute_type_name(0x50) +
+                          ": Security Identifiers\n"
+                          "owner sid [S-1-5-18]\n"
+                          "group sid [S-1-5-32-544]\n"
+                          "\n"
+                          "Discretionary Access Control List\n"
+                          "access allowed  Local System    READ_CONTROL | SYNCHRONIZE\n"
+                          "access allowed  Admins          READ_CONTROL | SYNCHRONIZE\n");
 }
 
 }  // namespace

@@ -3,10 +3,14 @@
 // digest; a damaged index record passes through unrepaired.
 #include "examine/attribute_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
+#include <iostream>
+#include <map>
 #include <sstream>
 
 #include "ntfs/mft_record.h"
@@ -48,6 +52,85 @@ TEST(AttributeWriter, EveryKindOfFileEqualsIcat) {
     EXPECT_TRUE(out.str() == want);
     EXPECT_EQ(md5, want_md5.substr(0, 32));
   }
+}
+
+// What a sink was given, by its value.
+std::map<uint32, std::string>& fed() {
+  static std::map<uint32, std::string> pieces;
+  return pieces;
+}
+void collect(const byte* data, uint32 length, uint32 value) {
+  fed()[value].append(reinterpret_cast<const char*>(data), length);
+}
+
+// Standard output (the descriptor) into a file while `write` runs.
+std::string captured_stdout(const std::function<void()>& write) {
+  const std::string file = quor_test::scratch_dir() + "/stdout.bin";
+  std::fflush(stdout);
+  std::cout.flush();
+  const int saved = dup(1);
+  const int fd = ::open(file.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+  if (saved == -1 || fd == -1 || dup2(fd, 1) == -1) {
+    ADD_FAILURE() << "cannot redirect standard output";
+    return "";
+  }
+  write();
+  std::fflush(stdout);
+  std::cout.flush();
+  dup2(saved, 1);
+  close(saved);
+  close(fd);
+  return quor_test::read_file_text(file);
+}
+
+// The sink form and the standard-output form deliver what icat reads: each
+// piece reaches the sink with the caller's value, and the pieces in order
+// are the file.
+TEST(AttributeWriter, SinkAndStandardOutputEqualIcat) {
+  if (!quor_test::have_program("icat")) GTEST_SKIP() << "icat not installed";
+  const struct {
+    const char *path, *stream;
+  } cases[] = {{"/small.txt", ""},   {"/nonres.bin", ""}, {"/frag/b.bin", ""}, {"/sparse.bin", ""},
+               {"/compressed/pattern.bin", ""}, {"/streams.txt", "alt"}};
+  volume v("default.img");
+  uint32 value = 100;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + ":" + c.stream);
+    std::vector<entry_record> records;
+    const ulong64 entry = v.entry_of(c.path);
+    const entry_record* rec = v.find(records, entry, 0x80, c.stream);
+    ASSERT_NE(rec, nullptr);
+    std::string address = std::to_string(entry), want;
+    if (*c.stream) address += "-128-" + std::to_string(rec->item.header.small_value);
+    ASSERT_TRUE(examine_test::icat(v.image, address, want));
+    ++value;
+    fed().clear();
+    EXPECT_TRUE(feed_attribute_data(v.ntfs, *rec, collect, value, false));
+    ASSERT_EQ(fed().size(), 1u) << "every piece carries the caller's value";
+    EXPECT_EQ(fed().begin()->first, value);
+    EXPECT_TRUE(fed()[value] == want) << fed()[value].size() << " bytes, icat " << want.size();
+    int result = -1;
+    const std::string printed = captured_stdout([&] { result = write_entry_data_to_stdout(v.ntfs, *rec, false); });
+    EXPECT_EQ(result, 1);
+    EXPECT_TRUE(printed == want) << printed.size() << " bytes, icat " << want.size();
+  }
+  // The stored form of an index allocation: its records without fixups.
+  std::vector<entry_record> records;
+  const ulong64 many = v.entry_of("/many");
+  const entry_record* index = v.find(records, many, 0xA0, "$I30");
+  ASSERT_NE(index, nullptr);
+  std::string stored;
+  ASSERT_TRUE(examine_test::icat(
+      v.image, std::to_string(many) + "-160-" + std::to_string(index->item.header.small_value), stored));
+  fed().clear();
+  EXPECT_TRUE(feed_attribute_data(v.ntfs, *index, collect, 7, true));
+  EXPECT_TRUE(fed()[7] == stored);
+  EXPECT_TRUE(captured_stdout([&] { write_entry_data_to_stdout(v.ntfs, *index, true); }) == stored);
+  // No volume: nothing delivered.
+  fed().clear();
+  EXPECT_FALSE(feed_attribute_data(nullptr, *index, collect, 7, false));
+  EXPECT_TRUE(fed().empty());
+  EXPECT_EQ(captured_stdout([&] { EXPECT_EQ(write_entry_data_to_stdout(nullptr, *index, false), 0); }), "");
 }
 
 TEST(AttributeWriter, IndexAllocationFixedUnlessRaw) {

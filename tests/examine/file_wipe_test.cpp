@@ -4,6 +4,10 @@
 #include "examine/file_wipe.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <memory>
 
@@ -54,6 +58,37 @@ TEST(FileWipe, ZerosOverEveryKindOfFileOnACopy) {
   EXPECT_TRUE(data_of(original.ntfs, "/nonres.bin", &entry) == before[0]);
   EXPECT_FALSE(wipe_entry_data(original.ntfs, entry));
   EXPECT_FALSE(wipe_file_data("Z:/nonres.bin"));
+}
+
+// This host has no drive letters: the volume of "Q:" is the file named
+// "Q:" in the working folder, here a link to a kit image. The sizes are
+// the listing's.
+TEST(FileWipe, DataSizeThroughADriveLetter) {
+  const std::string image = quor_test::fixture("default.img");
+  ASSERT_FALSE(image.empty());
+  const std::string dir = quor_test::scratch_dir() + "/letters";
+  ASSERT_EQ(::mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST, true);
+  ::unlink((dir + "/Q:").c_str());
+  ASSERT_EQ(::symlink(image.c_str(), (dir + "/Q:").c_str()), 0);
+  char here[4096];
+  ASSERT_NE(::getcwd(here, sizeof here), nullptr);
+  ASSERT_EQ(::chdir(dir.c_str()), 0);
+  const struct {
+    const char* path;
+    bool found;
+    ulong64 size;
+  } cases[] = {{"Q:\\nonres.bin", true, 204800},
+               {"Q:\\frag\\a.bin", true, 65536},
+               {"Q:\\sparse.bin", true, 5242880},
+               {"Q:\\small.txt", true, 300},
+               {"Q:\\no-such.txt", false, 0},
+               {"Z:\\nonres.bin", false, 0}};
+  for (const auto& c : cases) {
+    ulong64 size = 12345;
+    EXPECT_EQ(get_file_data_size(c.path, size), c.found) << c.path;
+    EXPECT_EQ(size, c.size) << c.path;
+  }
+  ASSERT_EQ(::chdir(here), 0);
 }
 
 }  // namespace

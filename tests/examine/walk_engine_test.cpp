@@ -159,6 +159,86 @@ TEST(WalkEngine, TimesAndLettersEqualIstat) {
   EXPECT_GT(checked, 400u);
 }
 
+// istat's "2023-05-02 16:10:00.000000000 (UTC)" in unix seconds (the
+// fraction dropped); 0 for istat's zero time.
+ulong64 unix_seconds(const std::string& text) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) < 6 || y == 0) return 0;
+  // Days from 1970-01-01 to the civil date.
+  const int yy = mo <= 2 ? y - 1 : y;
+  const int era = yy / 400, yoe = yy - era * 400;
+  const int doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const long days = era * 146097L + yoe * 365L + yoe / 4 - yoe / 100 + doy - 719468L;
+  return static_cast<ulong64>(days * 86400L + h * 3600L + mi * 60L + s);
+}
+
+// The bodyfile's four columns (access, modify, MFT change, create) from
+// istat's four times (created, modified, MFT modified, accessed).
+std::string body_times(const std::string t[4]) {
+  return std::to_string(unix_seconds(t[3])) + "|" + std::to_string(unix_seconds(t[1])) + "|" +
+         std::to_string(unix_seconds(t[2])) + "|" + std::to_string(unix_seconds(t[0]));
+}
+
+// Each letter of a source's rows with the instant it stands on: "SI M
+// 05/02/2023 16:10:00.000" from istat's times, as the log2timeline rows must
+// show them.
+void add_letters(std::set<std::string>& out, const std::string& source, const std::string t[4]) {
+  const std::string by_letter[4] = {t[1], t[3], t[2], t[0]};  // M, A, C, B
+  for (int i = 0; i < 4; ++i) {
+    const std::string w = walker_time(by_letter[i]);
+    if (!w.empty()) out.insert(source + " " + "MACB"[i] + " " + w.substr(0, w.size() - 1));
+  }
+}
+
+// sample.img's files carry four different $STANDARD_INFORMATION times, and a
+// renamed file's $FILE_NAME keeps the change time of its rename: every time
+// of the bodyfile and log2timeline forms equals istat's, by source and letter.
+TEST(WalkEngine, BodyfileAndLog2timelineTimesEqualIstat) {
+  if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
+  const std::string image = fixture("sample.img");
+  if (image.empty()) GTEST_SKIP() << "fixture sample.img missing";
+  user_ctx body_ctx, l2t_ctx;
+  bool walked = false;
+  const std::vector<std::string> body = split_lines(walk_text(body_ctx, {"-image", image, "-bodyfile"}, &walked));
+  EXPECT_TRUE(walked);
+  const std::vector<std::string> l2t = split_lines(walk_text(l2t_ctx, {"-image", image, "-csvl2t"}, &walked));
+  EXPECT_TRUE(walked);
+  std::map<ulong64, std::set<std::string>> body_rows, l2t_rows;
+  for (const std::string& line : body) {
+    const std::vector<std::string> f = split_fields(line, '|');
+    if (f.size() == 11 && f[2] != "inode")
+      body_rows[std::stoull(f[2])].insert(f[7] + "|" + f[8] + "|" + f[9] + "|" + f[10]);
+  }
+  for (const std::string& line : l2t) {
+    const std::vector<std::string> f = split_fields(line, ',');
+    if (f.size() < 17 || f[0] == "date") continue;
+    const std::string source = f[6].substr(0, f[6].find(':'));
+    for (int i = 0; i < 4; ++i)
+      if (f[3].size() == 4 && f[3][i] != '.')
+        l2t_rows[std::stoull(f[13], nullptr, 0)].insert(source + " " + "MACB"[i] + " " + f[0] + " " + f[1]);
+  }
+  size_t checked = 0, source_differs = 0;
+  for (const auto& e : quor_test::read_listing("sample")) {
+    std::string text;
+    ASSERT_EQ(quor_test::run_command("istat -z UTC " + image + " " + std::to_string(e.inode), text), 0);
+    const istat_entry st = parse_istat(text);
+    ASSERT_TRUE(st.has_si) << e.path;
+    ASSERT_FALSE(st.names.empty()) << e.path;
+    std::set<std::string> want_body{body_times(st.si)}, want_l2t;
+    add_letters(want_l2t, "$SI", st.si);
+    for (const istat_name& n : st.names) {
+      want_body.insert(body_times(n.times));
+      add_letters(want_l2t, "$FN", n.times);  // the volume has no 8.3 names
+      if (body_times(n.times) != body_times(st.si)) ++source_differs;
+    }
+    EXPECT_EQ(body_rows[e.inode], want_body) << e.path;
+    EXPECT_EQ(l2t_rows[e.inode], want_l2t) << e.path;
+    ++checked;
+  }
+  EXPECT_GT(checked, 80u);
+  EXPECT_GT(source_differs, 0u) << "no entry whose $FILE_NAME times differ from its $STANDARD_INFORMATION";
+}
+
 // The bodyfile of every volume is read by mactime without a complaint, and
 // every live name appears in it with its full path, in all four forms.
 TEST(WalkEngine, FourFormsOnEveryVolume) {

@@ -210,6 +210,25 @@ TEST(AttributeValueReports, ReparsePoint) {
       << cut;
 }
 
+// A relative symbolic link keeps its flags word 1 before the names, which
+// start at 20.
+TEST(AttributeValueReports, RelativeLinkNamesFollowItsFlagsWord) {
+  bytes rel(40, 0);
+  store_u32(&rel[0], 0xA000000C);
+  store_u16(&rel[4], static_cast<uint16>(rel.size() - 8));
+  store_u16(&rel[10], 8);
+  store_u16(&rel[12], 8);
+  store_u16(&rel[14], 6);
+  store_u32(&rel[16], 1);
+  put_name(rel, 20, u"..\\a");
+  put_name(rel, 28, u"b\\c");
+  EXPECT_EQ(text_of([&](std::ostream& os) { print_reparse_print_name(os, rel.data()); }), "b\\c\n");
+  const std::string rel_dump = text_of([&](std::ostream& os) { dump_reparse_point(os, rel.data()); });
+  EXPECT_NE(rel_dump.find("(0x14) target name:         ..\\a\n(0x1c) print name:          b\\c\n"),
+            std::string::npos)
+      << rel_dump;
+}
+
 TEST(AttributeValueReports, AttributeList) {
   bytes v(64, 0);
   store_u32(&v[0], 0x10);

@@ -2,14 +2,18 @@
 // entry against the kit's listing, and the gathered entry information.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
 #include <sstream>
 
 #include "ntfs/entry_info.h"
+#include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
 #include "tests/support/engine.h"
+#include "utils/byte_order.h"
 #include "utils/utf_convert.h"
 
 namespace {
@@ -89,12 +93,25 @@ TEST(EntryTree, LiveAndDeletedEntriesAsFlsSeesThem) {
     // fls also lists a name that an index still holds for a record no longer
     // in use (an emptied folder's root node); istat says which those are,
     // and they belong with the deleted names.
+    // A wrong tree leaves thousands of names unreached: one unreached name
+    // whose record is in use already fails the comparison below, and the kit
+    // holds only a handful of names of freed records, so istat stops there
+    // rather than running once for every name.
+    constexpr size_t max_freed_names = 16;
     std::multiset<std::pair<ulong64, ulong64>> theirs;
+    size_t freed_names = 0;
     for (const auto& kv : fls_live_names) {
       if (reached.count(kv.second)) continue;
       std::string stat;
       quor_test::run_command("istat '" + img + "' " + std::to_string(kv.second), stat);
-      if (stat.find("Not Allocated") == std::string::npos) continue;
+      if (stat.find("Not Allocated") == std::string::npos) {
+        ADD_FAILURE() << name << ": live entry " << kv.second << " (" << kv.first << ") not reached from the root";
+        break;
+      }
+      if (++freed_names > max_freed_names) {
+        ADD_FAILURE() << name << ": more than " << max_freed_names << " names unreached, all of freed records";
+        break;
+      }
       fls_live.erase(kv.second);
       const std::string dir = parent_path(kv.first);
       theirs.emplace(dir.empty() ? 5 : dir_of.at(dir), kv.second);
@@ -154,6 +171,78 @@ TEST(EntryInfo, PathsOfEveryListedEntryAreEveryLink) {
   paths.clear();
   ASSERT_TRUE(engine->get_path_list_w(67, {L"x", L"y"}, paths));
   EXPECT_EQ(paths, std::vector<std::wstring>{L"frag\\a.bin\\y\\x\\"});
+}
+
+// The listing prints by parent, in the order gathered, with the flags istat
+// and the kit give: streams, directory, deleted. No kit name has a zero
+// time (mkntfs -T gives the system files' names 1970-01-01, which istat
+// shows as 0000-00-00), so a copy gets one: the note follows the name.
+TEST(EntryInfo, NullTimeNoteAndTheListingByParent) {
+  auto engine = open("default");
+  ASSERT_TRUE(engine);
+  const struct {
+    ulong64 entry;
+    const char* line;
+  } cases[] = {
+      {0, "[       5] [       0] [....] $MFT\n"},
+      {564, "[       5] [     564] [...X] del-root-1.txt\n"},  // /del-root-1.txt, deleted
+      {73, "[       5] [      73] [A...] streams.txt ads=[ alt ]\n"},
+      {66, "[       5] [      66] [..D.] frag\n"},
+      {67, "[      66] [      67] [....] a.bin\n"},
+  };
+  inode_info_mmap infos;
+  std::string want;
+  for (const auto& c : cases) {
+    inode_info info;
+    ASSERT_TRUE(engine->get_inode_info(c.entry, info, ~0ULL)) << c.entry;
+    ASSERT_EQ(info.names.size(), 1u) << c.entry;
+    EXPECT_FALSE(info.names[0].time_null) << c.entry;
+    EXPECT_EQ(info.names[0].note, "") << c.entry;
+    testing::internal::CaptureStdout();
+    print_inode_info(info);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line);
+    infos.emplace(info.parent, info);
+  }
+  // /small.txt's name created at 0, on a copy.
+  const std::string copy = quor_test::copy_fixture("default.img", "fn-null.img");
+  ASSERT_FALSE(copy.empty());
+  const ulong64 small = quor_test::listed_inode("default", "/small.txt");
+  std::vector<byte> record;
+  bool torn = false;
+  ASSERT_TRUE(engine->read_mft_record_to_vector(record, torn, small));
+  const byte* fn = nullptr;
+  ASSERT_TRUE(find_attribute(record.data(), static_cast<uint32>(record.size()), ATTR_FILE_NAME, fn));
+  const ulong64 created = static_cast<ulong64>(fn - record.data()) + load_u16(fn, 20) + 8;
+  ASSERT_LT(created + 8, 510u);  // clear of the sector's update-sequence bytes
+  {
+    std::fstream f(copy, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(engine->get_inode_file_pos(small) + created));
+    f.write(std::string(8, '\0').data(), 8);
+    ASSERT_TRUE(f.good());
+  }
+  auto changed = quor_test::open_engine_at(copy);
+  ASSERT_TRUE(changed);
+  inode_info nulled;
+  ASSERT_TRUE(changed->get_inode_info(small, nulled, ~0ULL));
+  ASSERT_EQ(nulled.names.size(), 1u);
+  EXPECT_TRUE(nulled.names[0].time_null);
+  EXPECT_EQ(nulled.names[0].note, "fn:time null");
+  testing::internal::CaptureStdout();
+  print_inode_info(nulled);
+  char line[64];
+  std::snprintf(line, sizeof line, "[       5] [%8llu] [....] small.txt\n", static_cast<unsigned long long>(small));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), line);
+
+  // Key order, and within a key the order of insertion.
+  for (ulong64 parent : {5, 66})
+    for (const auto& c : cases)
+      if ((c.entry == 67) == (parent == 66)) want += c.line;
+  testing::internal::CaptureStdout();
+  print_inode_info_map(infos);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), want);
+  testing::internal::CaptureStdout();
+  print_inode_info_map(inode_info_mmap());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 TEST(EntryInfo, GatheredInformationAndItsLine) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ntfs/ntfs_structs.h"
+#include "ntfs/open_resolve.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
 #include "tests/support/record_builder.h"
@@ -152,6 +153,66 @@ TEST(PathLookup, LinkTargets) {
   std::vector<byte> record = reparse_record(v);
   std::wstring target;
   EXPECT_FALSE(record_link_target(record.data(), static_cast<uint32>(record.size()), target));
+}
+
+// links.img: junctions and symbolic links to folders (its README section),
+// met in the middle and at the end of a path. A link's print name takes the
+// place of the path walked so far, from the root, and the lookup goes on
+// with the rest; without link following a link is the empty folder it is.
+TEST(PathLookup, LinksInTheMiddleOfAPath) {
+  engine e;
+  ASSERT_TRUE(e.open("links.img"));
+  std::map<std::string, uint64_t> inode_of;
+  for (const auto& l : quor_test::read_listing("links.img")) inode_of[l.path] = l.inode;
+  ASSERT_EQ(inode_of.size(), 11u);
+  const uint64_t deep = inode_of.at("/real/inner/deep.txt"), inner = inode_of.at("/real/inner");
+  struct row {
+    std::wstring path;
+    bool follow, ok;
+    uint64_t inode;
+    std::wstring resolved;
+  } rows[] = {
+      {L"/junction/inner/deep.txt", true, true, deep, L"\\C:\\real\\inner\\deep.txt"},
+      {L"C:\\junction\\top.txt", true, true, inode_of.at("/real/top.txt"), L"C:\\real\\top.txt"},
+      {L"/links/dirlink/deep.txt", true, true, deep, L"\\C:\\real\\inner\\deep.txt"},
+      {L"/rellink/deep.txt", true, true, deep, L"\\real\\inner\\deep.txt"},
+      // A junction to a symbolic link: two substitutions.
+      {L"/chain/deep.txt", true, true, deep, L"\\C:\\real\\inner\\deep.txt"},
+      // No print name: the substitute name without its \??\ prefix.
+      {L"/noprint/deep.txt", true, true, deep, L"\\C:\\real\\inner\\deep.txt"},
+      // A link as the last component is followed too.
+      {L"/junction", true, true, inode_of.at("/real"), L"\\C:\\real"},
+      {L"/links/dirlink", true, true, inner, L"\\C:\\real\\inner"},
+      // Not followed: the link's own folder, which is empty.
+      {L"/junction", false, true, inode_of.at("/junction"), L"\\junction"},
+      {L"/links/dirlink", false, true, inode_of.at("/links/dirlink"), L"\\links\\dirlink"},
+      {L"/junction/inner/deep.txt", false, false, 0, L""},
+      // What the target lacks, and a link to itself: no answer, and an end.
+      {L"/junction/missing.txt", true, false, 0, L""},
+      {L"/loop/deep.txt", true, false, 0, L""},
+  };
+  for (const row& r : rows) {
+    const std::string what = wstring_to_utf8(r.path) + (r.follow ? " followed" : "");
+    std::wstring resolved;
+    ulong64 inode = 99;
+    EXPECT_EQ(e.ntfs->get_inode_from_path(r.path, resolved, inode, r.follow), r.ok) << what;
+    if (r.ok) {
+      EXPECT_EQ(inode, r.inode) << what;
+      EXPECT_EQ(resolved, r.resolved) << what;
+    }
+    // The same through the opening of the image with a lookup.
+    CNtfs* opened = nullptr;
+    ulong64 found = 0;
+    std::wstring again;
+    const bool ok = open_ntfs_image_resolve_path(utf8_to_wstring(quor_test::fixture("links.img")), 0, r.path, again,
+                                                 found, opened, r.follow, false, false);
+    EXPECT_EQ(ok, r.ok) << what;
+    if (ok) {
+      EXPECT_EQ(found, r.inode) << what;
+      EXPECT_EQ(again, r.resolved) << what;
+    }
+    delete opened;
+  }
 }
 
 // A file with about a hundred names keeps most of them in extension records

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "ntfs/entry_record.h"
@@ -156,6 +157,59 @@ TEST(EntryRecord, StoredFormRoundTripsAndEveryCutIsRefused) {
   }
 }
 
+// A length byte of 255 is the escape to a two-byte length, so texts of 254,
+// 255 and 256 bytes take each side of it and its first value.
+TEST(EntryRecord, StoredTextsAtTheLengthEscapeRoundTrip) {
+  auto engine = quor_test::open_engine("default.img");
+  ASSERT_TRUE(engine);
+  entry_record base;
+  ASSERT_TRUE(fill_data(*engine, "/small.txt", base));
+  const struct {
+    size_t length;
+    std::vector<byte> header;  // what precedes the text's bytes
+  } cases[] = {{254, {0xFE}}, {255, {0xFF, 0xFF, 0x00}}, {256, {0xFF, 0x00, 0x01}}};
+  for (const auto& c : cases) {
+    for (bool in_name : {true, false}) {
+      SCOPED_TRACE(std::to_string(c.length) + (in_name ? " name" : " text"));
+      entry_record rec = base;
+      const std::string long_text(c.length, in_name ? 'n' : 't');
+      (in_name ? rec.name : rec.text) = long_text;
+      (in_name ? rec.text : rec.name) = "ab";
+      std::vector<byte> stored;
+      ASSERT_TRUE(write_stored_entry_record(rec, stored));
+      // The second text closes the record: its length byte and bytes.
+      const size_t text_at = stored.size() - rec.text.size();
+      ASSERT_GE(text_at, 1u);
+      const size_t text_header = in_name ? 1 : c.header.size();
+      ASSERT_GE(text_at, text_header);
+      if (in_name) {
+        EXPECT_EQ(stored[text_at - 1], 2u);
+        const size_t name_at = text_at - 1 - c.length;
+        ASSERT_GE(name_at, c.header.size());
+        EXPECT_EQ(std::vector<byte>(stored.begin() + static_cast<long>(name_at - c.header.size()),
+                                    stored.begin() + static_cast<long>(name_at)),
+                  c.header);
+      } else {
+        EXPECT_EQ(std::vector<byte>(stored.begin() + static_cast<long>(text_at - text_header),
+                                    stored.begin() + static_cast<long>(text_at)),
+                  c.header);
+      }
+      entry_record back;
+      ASSERT_TRUE(read_stored_entry_record(back, stored));
+      EXPECT_EQ(back.name, rec.name);
+      EXPECT_EQ(back.text, rec.text);
+      EXPECT_EQ(back.resident, rec.resident);
+      // Both texts together: the long one with its header, "ab" with its byte.
+      const size_t texts = c.header.size() + c.length + 3;
+      ASSERT_GT(stored.size(), texts);
+      for (size_t cut = stored.size() - texts; cut < stored.size(); ++cut) {
+        std::vector<byte> part(stored.begin(), stored.begin() + static_cast<long>(cut));
+        EXPECT_FALSE(read_stored_entry_record(back, part)) << cut;
+      }
+    }
+  }
+}
+
 bool fill_times(CNtfs& engine, uint32 type, entry_record& rec) {
   std::vector<byte> record;
   bool torn = false;
@@ -271,6 +325,60 @@ TEST(ItemDescriptor, ReinitialisingLeavesOnlyTheNewKind) {
   EXPECT_TRUE(d.text_map.empty());
   EXPECT_EQ(d.number_a, 0xFFFFFFFFu);
   EXPECT_EQ(d.number_d, ~0ULL);
+}
+
+// Every initialiser, each on a record with every field changed first: the
+// fields its row names take the arguments, all others their reset values
+// (number_a and number_d all ones, the rest zero or empty).
+TEST(ItemDescriptor, EveryInitialiserSetsItsFieldsOnAResetRecord) {
+  struct fields {
+    uint32 a, b, c, e;
+    std::wstring name, t2, t3;
+    int kind;  // the one flag byte set: 3, 4 or 5
+  };
+  const uint32 none = 0xFFFFFFFFu;
+  const struct {
+    const char* row;
+    std::function<void(item_descriptor&)> init;
+    fields want;
+  } cases[] = {
+      {"kind 3 full", [](item_descriptor& d) { d.init_kind3(L"n", L"two", 1, 2, 3); }, {1, 2, 3, 0, L"n", L"two", L"", 5}},
+      {"kind 3 texts", [](item_descriptor& d) { d.init_kind3_texts(L"n", L"two", L"three", 2, 3); },
+       {none, 2, 3, 0, L"n", L"two", L"three", 5}},
+      {"kind 3 two texts", [](item_descriptor& d) { d.init_kind3(L"n", L"two"); }, {none, 0, 0, 0, L"n", L"two", L"", 5}},
+      {"kind 2 value", [](item_descriptor& d) { d.init_kind2(L"n", 9); }, {none, 0, 0, 9, L"n", L"", L"", 4}},
+      {"kind 2 full", [](item_descriptor& d) { d.init_kind2(L"n", 9, 1, 2, 3); }, {1, 2, 3, 9, L"n", L"", L"", 4}},
+      {"kind 2 text", [](item_descriptor& d) { d.init_kind2_text(L"n", 9, L"three", 2, 3); },
+       {none, 2, 3, 9, L"n", L"", L"three", 4}},
+      {"kind 1 full", [](item_descriptor& d) { d.init_kind1(L"n", 1, 2, 3); }, {1, 2, 3, 0, L"n", L"", L"", 3}},
+      {"kind 1 text", [](item_descriptor& d) { d.init_kind1_text(L"n", L"three", 2, 3); },
+       {none, 2, 3, 0, L"n", L"", L"three", 3}},
+      {"kind 1 name", [](item_descriptor& d) { d.init_kind1(L"n"); }, {none, 0, 0, 0, L"n", L"", L"", 3}},
+      // A null text is an empty one.
+      {"kind 1 null text", [](item_descriptor& d) { d.init_kind1_text(nullptr, nullptr, 2, 3); },
+       {none, 2, 3, 0, L"", L"", L"", 3}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.row);
+    item_descriptor d;
+    d.set(L"old", L"old2", {L"x", L"y"}, L"old5", L"old3");
+    d.number_a = d.number_b = d.number_c = d.number_e = 77;
+    d.number_d = 77;
+    d.text_4 = L"old4";
+    std::memset(d.flags, 1, sizeof d.flags);
+    d.text_map[L"k"] = L"v";
+    c.init(d);
+    EXPECT_EQ(d.number_a, c.want.a);
+    EXPECT_EQ(d.number_b, c.want.b);
+    EXPECT_EQ(d.number_c, c.want.c);
+    EXPECT_EQ(d.number_e, c.want.e);
+    EXPECT_EQ(d.number_d, ~0ULL);
+    EXPECT_EQ(d.name, c.want.name);
+    EXPECT_EQ(d.text_2, c.want.t2);
+    EXPECT_EQ(d.text_3, c.want.t3);
+    EXPECT_TRUE(d.text_4.empty() && d.text_5.empty() && d.name_list.empty() && d.text_map.empty());
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(d.flags[i], i == c.want.kind ? 1 : 0) << "flag byte " << i;
+  }
 }
 
 }  // namespace

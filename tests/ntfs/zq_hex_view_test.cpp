@@ -60,8 +60,14 @@ TEST(HexView, ModesOfTheWholeView) {
   };
   for (const auto& c : cases) {
     view.set_mode(c.mode);
+    EXPECT_EQ(view.get_mode(), c.mode);
     EXPECT_EQ(shown(view), c.expected) << "mode " << c.mode;
   }
+  // A new view is in mode 2; a mode is kept as given, zero-extended.
+  EXPECT_EQ(zq::binary_data().get_mode(), 2u);
+  EXPECT_EQ(zq::binary_data(4, 0x61).get_mode(), 2u);
+  view.set_mode(0xFFFF);
+  EXPECT_EQ(view.get_mode(), 0xFFFFu);
 }
 
 TEST(HexView, RowPaddingAndOffsetColumn) {
@@ -149,6 +155,26 @@ TEST(HexView, WideRows) {
   std::ostringstream os;
   zq::hex_dump_wide(b.data(), 2, os, 0, 0x10);
   EXPECT_EQ(narrow(os.str()), "0000 0010 41 42 " + std::string(43, ' ') + " AB\r\n");
+
+  // One row at a time: no line end; the offset groups end in a blank, not a
+  // colon; a short row is padded so its characters start in the same column.
+  const bytes b3 = letters_and_three();
+  const zq::binary_data view(b3, false);
+  const struct {
+    uint32 start, count;
+    ulong64 offset;
+    std::string want;
+  } rows[] = {
+      {0, 16, 0, "0000 0000 61 62 63 64 65 66 67 68  69 6a 6b 6c 6d 6e 6f 70  abcdefghijklmnop"},
+      {16, 3, 0x100000000ULL, "0001 0000 0000 00 0a ff " + std::string(41, ' ') + "..."},
+      {15, 2, 0x1234567800000000ULL, "1234 5678 0000 0000 70 00 " + std::string(43, ' ') + " p."},
+  };
+  for (const auto& r : rows) {
+    std::ostringstream one;
+    zq::binary_data::print_row_wide(one, view, r.start, r.count, r.offset);
+    EXPECT_EQ(one.str().size() % 2, 0u);
+    EXPECT_EQ(narrow(one.str()), r.want) << r.start;
+  }
 }
 
 TEST(HexView, SizeLimit) {
