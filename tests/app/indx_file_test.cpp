@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <set>
@@ -112,6 +113,17 @@ TEST(IndxFile, ValidKeepsNoCarvedEntries) {
   for (const quor_test::listing_entry& e : quor_test::read_listing("default"))
     if (e.path.compare(0, 6, "/many/") == 0) listed.insert(e.path.substr(6));
   for (const std::string& name : valid_once.names) EXPECT_EQ(listed.count(name), 1u) << name;
+
+  // Every record's live part cut to nothing: all of it slack, so -valid
+  // keeps nothing and the file still counts as parsed.
+  std::string cut = quor_test::read_file_text(once);
+  for (size_t at = 0; at + 4096 <= cut.size(); at += 4096) std::memset(&cut[at + 28], 0, 4);
+  const std::string cut_file = quor_test::scratch_dir() + "/many-cut.i30";
+  std::ofstream(cut_file, std::ios::binary) << cut;
+  const kept valid_cut = gathered(cut_file, false), all_cut = gathered(cut_file, true);
+  EXPECT_EQ(valid_cut.valid + valid_cut.carved, 0u);
+  EXPECT_EQ(all_cut.valid, 0u);
+  EXPECT_GT(all_cut.carved, all_once.carved);
 }
 
 // The file parsed whole into the parser's maps and merged by the map merge:
