@@ -5,6 +5,7 @@
 // form, with no volume at all.
 #include <string>
 
+#include "app/dir_listing.h"
 #include "app/user_ctx.h"
 #include "utils/types.h"
 
@@ -22,6 +23,12 @@ enum indx_file_result {
   indx_file_unparsable,  // no live or carvable entry in it
 };
 
-// The same for the file named by ctx.indxfile (UTF-8), read whole in pieces
-// of 2 MiB so that a file of any size is analysed without holding it all.
+// Reads the file named by ctx.indxfile (UTF-8) whole, in pieces of 2 MiB,
+// into `listing` (cleared first) as one index attribute: each entry held
+// once, compactly, and carved entries only when the selection writes any.
+// indx_file_unparsable when the file holds no live or carvable entry.
+indx_file_result gather_indx_file(dir_listing& listing, user_ctx& ctx);
+
+// The same, merged and written: a file of any size is analysed without
+// holding it all.
 indx_file_result analyze_indx_file(user_ctx& ctx);

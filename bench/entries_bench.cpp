@@ -1,7 +1,6 @@
 // One large directory's entries: the valid/slack merge (the compact listing
-// the tool uses, and the map merge of the extracted-file road), the CSV
-// writer, and the CSV time text alone against the time library's
-// formatting.
+// the tool uses, and the map merge), the CSV writer, and the CSV time text
+// alone against the time library's formatting.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>

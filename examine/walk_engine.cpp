@@ -43,7 +43,13 @@ bool count_entries(user_ctx& ctx, ulong64& count) {
   // record 0's update-sequence count in an extracted $MFT file).
   const ulong64 record = ctx.record_size != 0 ? ctx.record_size : 1024;
   count = size / record;
-  if (reading_mft_file(ctx)) count = std::min<ulong64>(count, ctx.mft_reader->current_size() / record);
+  // A damaged size can claim billions of entries; only the entries the
+  // source holds are walked: those of the extracted file, or those the
+  // $MFT's runs map inside the volume.
+  if (reading_mft_file(ctx))
+    count = std::min<ulong64>(count, ctx.mft_reader->current_size() / record);
+  else if (ctx.ntfs != nullptr)
+    count = std::min<ulong64>(count, ctx.ntfs->get_inode_count());
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -394,6 +395,49 @@ TEST(WalkEngine, Ranges) {
       EXPECT_LT(*got.rbegin(), ctx.mft_count);
     }
   }
+}
+
+// One byte of record 0's $DATA allocated size changed (0x313000 becomes
+// 0x1000000313000): the walk still visits only the entries the $MFT's runs
+// map inside the volume, and writes what the undamaged walk writes. The time
+// bound guards a hang (the claimed count is 2^38 entries).
+TEST(WalkEngine, ClaimedMftSizeIsBoundedByItsRuns) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
+  const std::string damaged = quor_test::copy_fixture("default.img", "mft-size.img");
+  ASSERT_FALSE(damaged.empty());
+  std::string volume = quor_test::read_file_text(damaged);
+  ASSERT_GT(volume.size(), 0x10000u);
+  const byte* boot = reinterpret_cast<const byte*>(volume.data());
+  const uint64 record0 = load_u64(boot, 0x30) * load_u16(boot, 11) * boot[13];
+  ASSERT_LT(record0 + 1024, volume.size());
+  const byte* record = reinterpret_cast<const byte*>(&volume[static_cast<size_t>(record0)]);
+  uint32 at = load_u16(record, 0x14);
+  while (at < 900 && load_u32(record, at) != 0x80) at += load_u32(record, at + 4);
+  ASSERT_EQ(load_u32(record, at), 0x80u);
+  ASSERT_EQ(load_u64(record, at + 0x28), 0x313000u);
+  {
+    std::ofstream out(damaged, std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(static_cast<std::streamoff>(record0 + at + 0x28 + 6));
+    out.put(1);
+    ASSERT_TRUE(out.good());
+  }
+
+  // The line that echoes the command line names the image; the rest must agree.
+  auto rows = [](const std::string& text) { return text.substr(text.find('\n')); };
+  user_ctx whole, patched;
+  const std::string expected = walk_text(whole, {"-image", image, "-csv"});
+  const auto start = std::chrono::steady_clock::now();
+  bool walked = false;
+  const std::string got = walk_text(patched, {"-image", damaged, "-csv"}, &walked);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(120));
+  EXPECT_TRUE(walked);
+  // fsstat's "Range: 0 - 3136": the entries the $MFT's data holds.
+  EXPECT_EQ(whole.mft_count, 3136u);
+  EXPECT_EQ(patched.mft_count, 3136u);
+  ASSERT_GT(expected.size(), 100000u);
+  EXPECT_EQ(got.size() - damaged.size(), expected.size() - image.size());
+  EXPECT_TRUE(rows(got) == rows(expected));
 }
 
 // Hand-built records in an extracted $MFT file: the attribute walk ends at
