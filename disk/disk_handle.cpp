@@ -20,19 +20,18 @@ namespace {
 
 const uint32 SECTOR_SIZE = 512;
 
-// Size of an open descriptor: the end of a file or a block device alike.
-ulong64 descriptor_size(int fd) {
-  off_t end = lseek(fd, 0, SEEK_END);
-  lseek(fd, 0, SEEK_SET);
-  return end < 0 ? 0 : static_cast<ulong64>(end);
-}
-
 bool offset_fits_off_t(ulong64 offset, ulong64 len) {
   const ulong64 max = static_cast<ulong64>(std::numeric_limits<off_t>::max());
   return offset <= max && len <= max - offset;
 }
 
 }  // namespace
+
+ulong64 open_file_size(int fd) {
+  off_t end = lseek(fd, 0, SEEK_END);
+  lseek(fd, 0, SEEK_SET);
+  return end < 0 ? 0 : static_cast<ulong64>(end);
+}
 
 bool read_fully_at(int fd, void* buf, uint32 len, ulong64 offset, uint32& got) {
   got = 0;
@@ -169,7 +168,7 @@ bool disk_handle::open_file(const char* name, bool writable, disk_kind kind) {
     printf("prob opening file %s, error %d [%s]\n", m_name.c_str(), err, strerror(err));
     return false;
   }
-  m_size = descriptor_size(m_fd);
+  m_size = open_file_size(m_fd);
   m_geometry.bytes_per_sector = SECTOR_SIZE;
   return true;
 }
@@ -194,7 +193,7 @@ bool disk_handle::open_device(const char* name, bool writable) {
   if (m_fd < 0) return false;
   // The size comes from the device itself; CHS geometry is only reported
   // (it cannot describe a modern disk's capacity).
-  m_size = descriptor_size(m_fd);
+  m_size = open_file_size(m_fd);
   if (m_size == 0) {
     ::close(m_fd);
     reset();

@@ -84,6 +84,9 @@ class disk_handle {
   void release_vmdk();
 };
 
+// The size of an open file or block device: its end, found by seeking (a
+// device's size is not in fstat's answer). The position is left at 0.
+ulong64 open_file_size(int fd);
 // Reads exactly len bytes at `offset` from a descriptor, looping over short
 // reads and interrupted calls; false when the system reports an error.
 // `got` receives what was read (short only at the end of the file).

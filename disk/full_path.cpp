@@ -6,6 +6,44 @@
 #include "utils/trim_join.h"
 #include "utils/utf_convert.h"
 
+namespace {
+
+// Doubled separators made single, and the text led by a separator.
+std::string tidy(const std::string& text, char sep) {
+  std::string out;
+  out.reserve(text.size() + 1);
+  for (char c : text)
+    if (c != sep || out.empty() || out.back() != sep) out += c;
+  if (!out.empty() && out[0] != sep) out.insert(out.begin(), sep);
+  return out;
+}
+
+// The ".." components at the head of a relative path ("." and empty
+// components between them do not end the run).
+size_t leading_climbs(const std::string& path, char sep) {
+  size_t climbs = 0;
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find(sep, start);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
+    if (part == "..")
+      ++climbs;
+    else if (!part.empty() && part != ".")
+      break;
+    start = end + 1;
+  }
+  return climbs;
+}
+
+size_t component_count(const std::string& text, char sep) {
+  size_t count = 0;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (text[i] != sep && (i == 0 || text[i - 1] == sep)) ++count;
+  return count;
+}
+
+}  // namespace
+
 std::string get_full_path(std::string& path, char separator) {
   for (char& c : path)
     if (c == '"' || c == '\'') c = ' ';
@@ -15,10 +53,28 @@ std::string get_full_path(std::string& path, char separator) {
   if (path[0] == '/' || path[0] == '\\') return path;
   // A drive-letter form is not joined to the current directory.
   const bool drive = path.size() > 1 && path[1] == ':';
-  const std::string joined = drive ? path : current_directory() + sep + path;
+  const std::string cwd = drive ? std::string() : current_directory();
+  if (!drive) {
+    // A bare ".." is joined as typed, not resolved to the parent.
+    if (path == "..") return tidy(cwd + sep + path, sep);
+    // Climbing as far as the root or beyond has no sound lexical answer:
+    // the steps are kept, joined to the current directory, rather than
+    // clamped at the root into a path the user did not name.
+    const size_t climbs = leading_climbs(path, sep);
+    if (climbs > 0 && climbs >= component_count(cwd, sep)) {
+      std::string joined = path.size() > 1 && path[0] == '.' && path[1] == sep ? cwd + path.substr(1)
+                                                                               : cwd + sep + path;
+      // A final ".." names a directory: "." follows it, as it follows any
+      // directory leaf.
+      if (path.size() > 2 && path.compare(path.size() - 3, 3, std::string(1, sep) + "..") == 0)
+        joined += std::string(1, sep) + ".";
+      return tidy(joined, sep);
+    }
+  }
+  const std::string joined = drive ? path : cwd + sep + path;
 
-  // Lexical resolution: "." is dropped, ".." removes the component before it
-  // (never climbing above the root), empty components collapse.
+  // Lexical resolution: "." is dropped, ".." removes the component before it,
+  // empty components collapse.
   std::vector<std::string> parts;
   size_t start = 0;
   while (start <= joined.size()) {
@@ -34,9 +90,9 @@ std::string get_full_path(std::string& path, char separator) {
   }
   std::string result;
   for (const std::string& part : parts) result += sep + part;
-  // A path naming a directory ("dir/", ".", "..") keeps its final separator.
+  // A path naming a directory ("dir/", ".", "x/..") keeps its final separator.
   const std::string& last = path;
-  const bool dir_form = last.back() == sep || last == "." || last == ".." ||
+  const bool dir_form = last.back() == sep || last == "." ||
                         (last.size() >= 2 && last.compare(last.size() - 2, 2, std::string(1, sep) + ".") == 0) ||
                         (last.size() >= 3 && last.compare(last.size() - 3, 3, std::string(1, sep) + "..") == 0);
   if (result.empty() || dir_form) result += sep;

@@ -1,6 +1,5 @@
 #include "disk/vmdk_extent.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -103,9 +102,9 @@ bool vmdk_extent::load(int fd) {
   m_first_table_offset = 0;
   if (fd == -1) return fail(VMDK_LOAD_NOT_OPEN);
   try {
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || st.st_size < 0) return fail(VMDK_LOAD_NOT_OPEN);
-    m_file_size = static_cast<ulong64>(st.st_size);
+    // An extent may be a block device (a loop device, a copied disk), whose
+    // size only a seek to its end tells.
+    m_file_size = open_file_size(fd);
 
     std::memset(m_header, 0, sizeof(m_header));
     uint32 got = 0;
@@ -140,9 +139,9 @@ bool vmdk_extent::load_descriptor(int fd) {
   // Only the low 32 bits of the size count, as VMware writes them.
   const ulong64 size = static_cast<ulong64>(static_cast<uint32>(descriptor_sectors())) * sector;
   if (size == 0) return true;
-  if (off_sectors > m_file_size / sector || size > max_descriptor_bytes ||
-      !fits(m_file_size, off_sectors * sector, size))
-    return fail(VMDK_LOAD_DESCRIPTOR);
+  // A size that runs past the end of the file is read as far as the file
+  // goes: the text is what is there.
+  if (off_sectors > m_file_size / sector || size > max_descriptor_bytes) return fail(VMDK_LOAD_DESCRIPTOR);
   std::vector<byte> text(static_cast<size_t>(size));
   uint32 got = 0;
   if (!read_fully_at(fd, text.data(), static_cast<uint32>(size), off_sectors * sector, got))

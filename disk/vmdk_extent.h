@@ -15,7 +15,7 @@ enum vmdk_load_error {
   VMDK_LOAD_NOT_OPEN,     // no file, or the file could not be opened or read
   VMDK_LOAD_NOT_SPARSE,   // no "KDMV" magic, or a file shorter than its header
   VMDK_LOAD_COMPRESSED,   // compressed grains or markers (stream-optimized)
-  VMDK_LOAD_DESCRIPTOR,   // the embedded descriptor lies outside the file
+  VMDK_LOAD_DESCRIPTOR,   // the embedded descriptor starts past the file or is too large
   VMDK_LOAD_GEOMETRY,     // grain size, table length or capacity out of range
   VMDK_LOAD_METADATA,     // overhead, grain directory or grain tables out of range
   VMDK_LOAD_MBR,          // the virtual disk's first sector could not be read

@@ -4,6 +4,7 @@
 // routine is its own arithmetic (no gmtime), so results never depend on the
 // host's zone, and each runs in constant time whatever the year.
 #include <ctime>
+#include <type_traits>
 
 #include "utils/types.h"
 
@@ -82,7 +83,13 @@ bool filetime_to_tm_shifted(uint64 filetime, tm& out);
 // UTC calendar fields and sub-second counters of a FILETIME; false for a
 // FILETIME negative as a signed number (out untouched).
 bool filetime_to_tm(uint64 filetime, systemtime_ex& out);
-bool filetime_to_tm(const uint64* filetime, systemtime_ex& out);
+// The FILETIME read through a pointer; false for a null one. A template that
+// takes only pointers to a FILETIME, so that a literal 0 is the FILETIME 0
+// rather than an ambiguous null pointer.
+template <class T, std::enable_if_t<std::is_same<std::remove_cv_t<T>, uint64>::value, int> = 0>
+bool filetime_to_tm(T* filetime, systemtime_ex& out) {
+  return filetime != nullptr && filetime_to_tm(*filetime, out);
+}
 // Calendar fields from the whole seconds of `filetime`, sub-second counters
 // from `ticks` (a count of 100-ns ticks below one second).
 bool filetime_to_tm_frac(uint64 filetime, double ticks, systemtime_ex& out);
@@ -123,3 +130,5 @@ bool filetime_diff_milliseconds(long64 a, long64 b, uint64& out);
 uint64 u64_from_words(uint32 low, uint32 high);
 bool set_u64(uint64& out, uint32 low, uint32 high);
 bool set_u64(uint64* out, uint32 low, uint32 high);
+// A holder with nothing to hold: always true.
+bool calendar_stub();

@@ -97,14 +97,6 @@ bool filetime_to_ntp(uint64 filetime, ntp_timestamp& out) {
   return true;
 }
 
-bool filetime_to_ntp(const uint64* filetime, ntp_timestamp& out) {
-  if (!filetime) {
-    out = ntp_timestamp();
-    return false;
-  }
-  return filetime_to_ntp(*filetime, out);
-}
-
 bool filetime_to_ntp(uint32 low, uint32 high, ntp_timestamp& out) {
   return filetime_to_ntp(u64_from_words(low, high), out);
 }

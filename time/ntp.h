@@ -4,6 +4,7 @@
 // they travel. Conversions to and from FILETIMEs, signed arithmetic on them,
 // edits of single fields and bytes, the clock's NTP time, and their reports.
 #include <ostream>
+#include <type_traits>
 #include <vector>
 
 #include "time/systemtime.h"
@@ -43,7 +44,17 @@ ntp_timestamp make_ntp(uint32 seconds, uint32 fraction);
 // False, with an all-zero record, for a FILETIME before 1900 or negative as a
 // signed number. Seconds wrap modulo 2^32 (the NTP era of 2036).
 bool filetime_to_ntp(uint64 filetime, ntp_timestamp& out);
-bool filetime_to_ntp(const uint64* filetime, ntp_timestamp& out);
+// Through a pointer: a null one gives false and an all-zero record. A
+// template that takes only pointers to a FILETIME, so that a literal 0 is the
+// FILETIME 0 rather than an ambiguous null pointer.
+template <class T, std::enable_if_t<std::is_same<std::remove_cv_t<T>, uint64>::value, int> = 0>
+bool filetime_to_ntp(T* filetime, ntp_timestamp& out) {
+  if (filetime == nullptr) {
+    out = ntp_timestamp();
+    return false;
+  }
+  return filetime_to_ntp(*filetime, out);
+}
 bool filetime_to_ntp(uint32 low, uint32 high, ntp_timestamp& out);
 ntp_timestamp filetime_to_ntp(uint64 filetime);
 // The fraction's ticks are truncated, so a FILETIME comes back at most one

@@ -1,5 +1,6 @@
 #include "time/time_text.h"
 
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -21,6 +22,41 @@ void fill_systemtime(zq::_windows_systemtime& out, uint32 day, uint32 month, uin
   out.wSecond = static_cast<uint16>(second);
 }
 
+// The seconds of a time-of-day text as whole seconds and ticks. The digits
+// typed are read as decimal text, the first seven decimals exactly (a binary
+// fraction would turn .007 into 69999 ticks); a field the parser read some
+// other way (an exponent, say) is taken from its value, to the nearest tick.
+void split_seconds(const char* time_text, double seconds, long64& whole, uint64& ticks) {
+  const char* p = std::strchr(time_text, ':');
+  p = p ? std::strchr(p + 1, ':') : nullptr;
+  if (p) {
+    ++p;
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p == '+') ++p;
+    auto is_digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
+    const bool digits = is_digit(*p) || (*p == '.' && is_digit(p[1]));
+    long64 w = 0;
+    for (; is_digit(*p) && w < INT_MAX; ++p) w = w * 10 + (*p - '0');
+    uint64 t = 0;
+    int places = 0;
+    if (*p == '.')
+      for (++p; is_digit(*p) && places < 7; ++p, ++places) t = t * 10 + static_cast<uint64>(*p - '0');
+    for (; places < 7; ++places) t *= 10;
+    // The digits are what the parser read unless its value says otherwise.
+    if (digits && std::fabs(static_cast<double>(w) + static_cast<double>(t) / 1e7 - seconds) < 1e-6) {
+      whole = w;
+      ticks = t;
+      return;
+    }
+  }
+  whole = static_cast<long64>(std::trunc(seconds));
+  ticks = static_cast<uint64>(std::llround((seconds - static_cast<double>(whole)) * 1e7));
+  if (ticks >= zq::ticks_per_second) {
+    ++whole;
+    ticks -= zq::ticks_per_second;
+  }
+}
+
 }  // namespace
 
 namespace zq {
@@ -40,8 +76,11 @@ time::time(const char* text) {
   uint32 day = 0, month = 0, year = 0;
   if (!parse_date(date.c_str(), day, month, year)) return;
 
+  long64 whole = 0;
+  uint64 ticks = 0;
+  if (blank && colon) split_seconds(blank + 1, seconds, whole, ticks);
+  if (whole >= INT_MAX) return;
   tm fields{};
-  const double whole = std::trunc(seconds);
   fields.tm_sec = static_cast<int>(whole);
   fields.tm_min = static_cast<int>(minute);
   fields.tm_hour = static_cast<int>(hour);
@@ -52,8 +91,7 @@ time::time(const char* text) {
   if (!tm_to_unix_utc(fields, unix_seconds)) return;
   m_unix_time = static_cast<uint64>(unix_seconds);
   // Up to seven decimals of the seconds survive as ticks.
-  m_filetime = m_unix_time * ticks_per_second + unix_epoch_ticks +
-               static_cast<uint64>((seconds - whole) * static_cast<double>(ticks_per_second));
+  m_filetime = m_unix_time * ticks_per_second + unix_epoch_ticks + ticks;
   m_filetime_copy = m_filetime;
   set_filetime(m_filetime);
 }

@@ -2,6 +2,7 @@
 #include "disk/full_path.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <unistd.h>
 
 #include "disk/fs_ops.h"
@@ -44,7 +45,8 @@ TEST(FullPath, RelativePathsResolveAgainstTheCurrentDirectory) {
       {"../", up + "/"},
       {".", base + "/"},
       {"./", base + "/"},
-      {"..", up + "/"},
+      // A bare ".." is joined, not resolved.
+      {"..", base + "/.."},
       {"a/../b", base + "/b"},
       {"a/./b/../../c", base + "/c"},
       {".evidence/d.img", base + "/.evidence/d.img"},
@@ -62,9 +64,27 @@ TEST(FullPath, RelativePathsResolveAgainstTheCurrentDirectory) {
     std::string typed = c.first;
     EXPECT_EQ(get_full_path(typed, '/'), c.second) << "[" << c.first << "]";
   }
-  // Climbing above the root stops at the root.
-  std::string deep = "../../../../../../../../../../../../../../../../x";
-  EXPECT_EQ(get_full_path(deep, '/'), "/x");
+  // As many leading ".." as the current directory has components, or more:
+  // kept as typed after the current directory, not clamped at the root. One
+  // fewer resolves to the first component.
+  const size_t depth = static_cast<size_t>(std::count(base.begin(), base.end(), '/'));
+  ASSERT_GE(depth, 4u);
+  std::string climbs;
+  for (size_t i = 0; i < depth; ++i) climbs += "../";
+  const std::string first = base.substr(0, base.find('/', 1));
+  const std::pair<std::string, std::string> climbing[] = {
+      {climbs + "x", base + "/" + climbs + "x"},
+      {"../" + climbs + "x", base + "/../" + climbs + "x"},
+      {"./" + climbs + "x/", base + "/" + climbs + "x/"},
+      {climbs + "x//./y", base + "/" + climbs + "x/./y"},
+      {climbs + "..", base + "/" + climbs + "../."},
+      {climbs.substr(3) + "x", first + "/x"},
+      {climbs.substr(3), first + "/"},
+  };
+  for (const auto& c : climbing) {
+    std::string typed = c.first;
+    EXPECT_EQ(get_full_path(typed, '/'), c.second) << "[" << c.first << "]";
+  }
   // Without any separator in the path the caller's separator joins.
   std::string bare = "f";
   EXPECT_EQ(get_full_path(bare, '\\'), "\\" + base + "\\f");

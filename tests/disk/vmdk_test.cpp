@@ -2,6 +2,7 @@
 // exactly as the raw disks they came from; crafted extents cover the grain
 // arithmetic, the chain rules and damaged headers.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <map>
@@ -183,7 +184,9 @@ TEST(VmdkExtent, DamagedHeadersAreRefused) {
       {"markers", patched(8, 1u << 17, 4), false, VMDK_LOAD_COMPRESSED},
       {"overhead 0", patched(64, 0, 8), false, VMDK_LOAD_METADATA},
       {"overhead past the file", patched(64, 1u << 30, 8), false, VMDK_LOAD_METADATA},
-      {"descriptor size past the file", patched(36, 0xFFFFFFF0u, 8), false, VMDK_LOAD_DESCRIPTOR},
+      {"descriptor size past 1 MiB", patched(36, 0xFFFFFFF0u, 8), false, VMDK_LOAD_DESCRIPTOR},
+      // Read as far as the file goes; the text ends at its first NUL.
+      {"descriptor size past the end of the file", patched(36, 2040, 8), true, VMDK_LOAD_OK},
       {"descriptor offset past the file", patched(28, 1ull << 50, 8), false, VMDK_LOAD_DESCRIPTOR},
       {"directory outside the file", patched(56, 1ull << 40, 8), false, VMDK_LOAD_METADATA},
       {"directory past the metadata", patched(56, 1000, 8), false, VMDK_LOAD_METADATA},
@@ -199,6 +202,9 @@ TEST(VmdkExtent, DamagedHeadersAreRefused) {
     vmdk_extent e;
     EXPECT_EQ(e.open(path.c_str(), false), c.valid) << c.what;
     EXPECT_EQ(e.m_load_error, c.why) << c.what;
+    if (c.valid) {
+      EXPECT_FALSE(e.m_cid.empty()) << c.what;
+    }
   }
 }
 
@@ -305,4 +311,43 @@ TEST(VmdkChain, OpenChainFindsParentsAndReportsBrokenChains) {
     }
     EXPECT_FALSE(linked.is_open());
   }
+}
+
+namespace {
+
+// A loop device over a file, detached when the test ends.
+struct loop_device {
+  std::string path;
+  explicit loop_device(const std::string& file) {
+    std::string out;
+    if (quor_test::run_command("losetup -f --show -r '" + file + "' 2>/dev/null", out) == 0 &&
+        out.compare(0, 9, "/dev/loop") == 0)
+      path = out.substr(0, out.find('\n'));
+  }
+  ~loop_device() {
+    std::string out;
+    if (!path.empty()) quor_test::run_command("losetup -d " + path, out);
+  }
+};
+
+}  // namespace
+
+TEST(VmdkChain, ExtentOnABlockDeviceReadsAsQemuConvertsIt) {
+  if (::geteuid() != 0) GTEST_SKIP() << "attaching a loop device needs root";
+  if (!quor_test::have_program("losetup") || !quor_test::have_program("qemu-img"))
+    GTEST_SKIP() << "losetup or qemu-img is not installed";
+  const std::string raw = quor_test::fixture("mbr-1p.img");
+  ASSERT_FALSE(raw.empty());
+  const std::string vmdk = host_tree::scratch("on-loop.vmdk");
+  const std::string converted = host_tree::scratch("on-loop.raw");
+  std::string out;
+  ASSERT_EQ(quor_test::run_command("qemu-img convert -f raw -O vmdk '" + raw + "' '" + vmdk + "'", out), 0);
+  ASSERT_EQ(quor_test::run_command("qemu-img convert -f vmdk -O raw '" + vmdk + "' '" + converted + "'", out), 0);
+  const loop_device loop(vmdk);
+  if (loop.path.empty()) GTEST_SKIP() << "no loop device could be attached";
+  struct stat st;
+  ASSERT_EQ(::stat(loop.path.c_str(), &st), 0);
+  ASSERT_TRUE(S_ISBLK(st.st_mode));
+  // The extent's size comes from the device, not from fstat's 0.
+  expect_reads_as({loop.path}, converted);
 }

@@ -155,6 +155,25 @@ TEST(Calendar, UnixSecondsOfFiletimes) {
   EXPECT_EQ(out, 0u);
 }
 
+TEST(Calendar, FiletimeByValueAndByPointer) {
+  systemtime_ex st;
+  // A literal 0 is the FILETIME 0: 1601-01-01, a Monday.
+  ASSERT_TRUE(filetime_to_tm(0, st));
+  EXPECT_EQ(fields_of(st), "1601-01-01 00:00:00");
+  EXPECT_EQ(st.wDayOfWeek, 1);
+  const uint64 ft = 116444736012345678ULL;
+  systemtime_ex through;
+  ASSERT_TRUE(filetime_to_tm(&ft, through));
+  EXPECT_EQ(fields_of(through), "1970-01-01 00:00:01");
+  EXPECT_EQ(through.microseconds, 234567u);
+  uint64 negative = 0x8000000000000000ULL;
+  EXPECT_FALSE(filetime_to_tm(&negative, st));
+  EXPECT_FALSE(filetime_to_tm(static_cast<const uint64*>(nullptr), st));
+  // Refusals leave the fields as they were.
+  EXPECT_EQ(fields_of(st), "1601-01-01 00:00:00");
+  EXPECT_TRUE(calendar_stub());
+}
+
 TEST(Calendar, NormalizeTmCarriesAndRefusesBefore1970) {
   uint64 a = 0, b = 0;
   tm t = make_tm(1970, 1, 1);

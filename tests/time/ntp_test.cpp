@@ -59,6 +59,15 @@ TEST(Ntp, KnownConversions) {
     EXPECT_TRUE(zq::ntp_to_filetime(ts, back));
     EXPECT_EQ(back, c.filetime);
   }
+  // A literal 0 is the FILETIME 0, before the NTP epoch; by pointer as by value.
+  zq::ntp_timestamp early = zq::make_ntp(9, 9);
+  EXPECT_FALSE(zq::filetime_to_ntp(0, early));
+  EXPECT_EQ(zq::ntp_seconds(early) | zq::ntp_fraction(early), 0u);
+  const uint64 half = 116444736005000000ULL;
+  EXPECT_TRUE(zq::filetime_to_ntp(&half, early));
+  EXPECT_EQ(zq::ntp_seconds(early), kUnixInNtp);
+  EXPECT_FALSE(zq::filetime_to_ntp(static_cast<const uint64*>(nullptr), early));
+  EXPECT_EQ(zq::ntp_seconds(early), 0u);
   systemtime_ex st;
   EXPECT_TRUE(zq::ntp_to_systemtime(zq::make_ntp(kUnixInNtp + 86400, 0x80000000u), st));
   EXPECT_EQ(fields_of(st), "1970-01-02 00:00:00");
@@ -202,6 +211,48 @@ TEST(Ntp, FractionFillsAndBoundedCopies) {
   EXPECT_EQ(zq::ntp_fraction(ts), 0x11220844u);
   EXPECT_EQ(zq::ntp_copy_field_tail(ts, zq::ntp_field_fraction, 2, {9, 8}, 2), 0);
   EXPECT_EQ(zq::ntp_field_tail(ts, zq::ntp_field_fraction, 2, false), 0x08440000u);
+}
+
+TEST(Ntp, FieldEdits) {
+  // Seconds less a count stop at 0 and leave the fraction alone.
+  const struct {
+    uint32 seconds, count, want;
+  } subtractions[] = {{1000, 1, 999}, {5, 5, 0}, {5, 6, 0}, {0, 0xFFFFFFFFu, 0},
+                      {0xFFFFFFFFu, 0xFFFFFFFEu, 1}, {7, 0, 7}};
+  for (const auto& c : subtractions) {
+    zq::ntp_timestamp t = zq::make_ntp(c.seconds, 0x12345678u);
+    zq::ntp_subtract_seconds(t, c.count);
+    EXPECT_EQ(zq::ntp_seconds(t), c.want) << c.seconds << " - " << c.count;
+    EXPECT_EQ(zq::ntp_fraction(t), 0x12345678u);
+  }
+
+  // The last `count` bytes of one field, from the high bytes of the value;
+  // a count outside 1-4 means all four. Appending copies the same bytes in
+  // record (wire) order after what the vector holds.
+  const struct {
+    zq::ntp_field field;
+    int count;
+    uint32 seconds, fraction;
+    std::vector<byte> appended;
+  } tails[] = {
+      {zq::ntp_field_seconds, 1, 0x112233ABu, 0x55667788u, {0xEE, 0x44}},
+      {zq::ntp_field_seconds, 2, 0x1122ABCDu, 0x55667788u, {0xEE, 0x33, 0x44}},
+      {zq::ntp_field_seconds, 3, 0x11ABCDEFu, 0x55667788u, {0xEE, 0x22, 0x33, 0x44}},
+      {zq::ntp_field_fraction, 3, 0x11223344u, 0x55ABCDEFu, {0xEE, 0x66, 0x77, 0x88}},
+      {zq::ntp_field_fraction, 4, 0x11223344u, 0xABCDEF01u, {0xEE, 0x55, 0x66, 0x77, 0x88}},
+      {zq::ntp_field_fraction, 0, 0x11223344u, 0xABCDEF01u, {0xEE, 0x55, 0x66, 0x77, 0x88}},
+      {zq::ntp_field_seconds, 5, 0xABCDEF01u, 0x55667788u, {0xEE, 0x11, 0x22, 0x33, 0x44}},
+      {zq::ntp_field_seconds, -1, 0xABCDEF01u, 0x55667788u, {0xEE, 0x11, 0x22, 0x33, 0x44}},
+  };
+  for (const auto& c : tails) {
+    zq::ntp_timestamp t = zq::make_ntp(0x11223344u, 0x55667788u);
+    std::vector<byte> out = {0xEE};
+    zq::ntp_append_field_tail(out, t, c.field, c.count);
+    EXPECT_EQ(out, c.appended) << c.field << " " << c.count;
+    zq::ntp_set_field_tail(t, c.field, c.count, 0xABCDEF01u);
+    EXPECT_EQ(zq::ntp_seconds(t), c.seconds) << c.field << " " << c.count;
+    EXPECT_EQ(zq::ntp_fraction(t), c.fraction) << c.field << " " << c.count;
+  }
 }
 
 TEST(Ntp, JitterWrapsAsTheFieldsDo) {

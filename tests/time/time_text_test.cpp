@@ -1,6 +1,8 @@
 // Date and time texts into zq::time and SYSTEMTIME values.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "tests/time/time_fields.h"
 #include "time/zq_time.h"
 
@@ -73,4 +75,45 @@ TEST(TimeText, ParseSystemtime) {
   ASSERT_TRUE(zq::parse_tm(nullptr, "1:00pm", fields));
   EXPECT_EQ(fields.tm_hour, 13);
   EXPECT_FALSE(zq::parse_tm(nullptr, nullptr, fields));
+}
+
+TEST(TimeText, TypedFractionsComeBackAsTyped) {
+  // 2003-01-02 04:05:06 UTC is Unix second 1041480306.
+  const uint64 base = kEpoch + 1041480306ULL * kSecond;
+  for (int ms = 0; ms < 1000; ++ms) {
+    char text[40];
+    std::snprintf(text, sizeof text, "01/02/2003 04:05:06.%03d", ms);
+    const zq::time t(text);
+    ASSERT_EQ(t.m_valid, 1) << text;
+    EXPECT_EQ(t.m_filetime, base + static_cast<uint64>(ms) * 10000) << text;
+    EXPECT_EQ(t.milliseconds(), ms) << text;
+    std::string date, time;
+    zq::format_time_ms(date, time, t, false);
+    char want[20];
+    std::snprintf(want, sizeof want, "04:05:06.%03d", ms);
+    EXPECT_EQ(time, want) << text;
+  }
+  const struct {
+    const char* text;
+    uint64 filetime;
+  } rows[] = {
+      {"01/02/2003 04:05:06.000001", base + 10},
+      {"01/02/2003 04:05:06.123456", base + 1234560},
+      {"01/02/2003 04:05:06.1234567", base + 1234567},
+      {"01/02/2003 04:05:06.9999999", base + 9999999},
+      // Decimals past the seventh are below one tick and dropped, never
+      // rounded up into the next second.
+      {"01/02/2003 04:05:06.99999999", base + 9999999},
+      {"01/02/2003 04:05:06.", base},
+      {"01/02/2003 04:05:.5", base - 6 * kSecond + 5000000},
+      {"01/02/2003 4:05:06.007 pm", base + 12 * 3600 * kSecond + 70000},
+      {"01/02/2003 04:05:59.999", base + 53 * kSecond + 9990000},
+      // Written with an exponent: the parsed value, to the nearest tick.
+      {"01/02/2003 04:05:6007e-3", base + 70000},
+  };
+  for (const auto& r : rows) {
+    const zq::time t(r.text);
+    ASSERT_EQ(t.m_valid, 1) << r.text;
+    EXPECT_EQ(t.m_filetime, r.filetime) << r.text;
+  }
 }
