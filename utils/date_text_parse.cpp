@@ -184,7 +184,9 @@ bool parse_time_of_day_ms(const char* text, uint32& milliseconds) {
   const double minutes = std::strtod(f.minutes.c_str(), nullptr);
   const double seconds = f.has_seconds ? std::strtod(f.seconds.c_str(), nullptr) : 0.0;
   if (!(minutes >= 0.0 && seconds >= 0.0)) return false;
+  // A typed .007 is 0.00699999... in binary; the nudge, far below a
+  // millisecond, keeps truncation from taking off a millisecond the examiner typed.
   const double total = std::trunc(h * 3600000.0) + std::trunc(minutes * 60000.0) +
-                       std::trunc(seconds * 1000.0);
+                       std::trunc(seconds * 1000.0 + 1e-6);
   return whole_number(total, milliseconds);
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdio>
 #include <string>
 
 #include "utils/date_text_parse.h"
@@ -64,13 +65,21 @@ TEST(DateTextParse, TimesOfDay) {
     uint32 ms = 0;  // parse_time_of_day_ms
   } rows[] = {
       {"10:30", true, 10, 30, 0, 37800000},          {"10:30:15.5", true, 10, 30, 15.5, 37815500},
-      {"10:30:15.250", true, 10, 30, 15.25, 37815250}, {" 10:30 pm ", true, 22, 30, 0, 81000000},
+      {"10:30:15.250", true, 10, 30, 15.25, 37815250}, {"10:30:15.0079", true, 10, 30, 15.0079, 37815007}, {" 10:30 pm ", true, 22, 30, 0, 81000000},
       {"10:30:15 PM", true, 22, 30, 15, 81015000},   {"12:00am", true, 0, 0, 0, 0},
       {"12:15 am", true, 0, 15, 0, 900000},          {"12:00 pm", true, 12, 0, 0, 43200000},
       {"1:00pm", true, 13, 0, 0, 46800000},          {"00:00:01", true, 0, 0, 1, 1000},
       {"23:59:59", true, 23, 59, 59, 86399000},      {"24:00:00", false}, {"13:00 pm", false}, {"1030", false},
       {"10:", false}, {"10:-5", false}, {"10:00000000000000000000000000000001", false}, {nullptr, false},
   };
+  // Every millisecond typed comes back as typed, though most have no exact binary form.
+  for (int milli = 0; milli < 1000; ++milli) {
+    char text[32];
+    std::snprintf(text, sizeof text, "10:30:15.%03d", milli);
+    uint32 ms = 0;
+    ASSERT_TRUE(parse_time_of_day_ms(text, ms)) << text;
+    EXPECT_EQ(ms, 37815000u + static_cast<uint32>(milli)) << text;
+  }
   for (const auto& r : rows) {
     uint32 h = 7, m = 7, ms = 7;
     double s = 7;
