@@ -41,6 +41,19 @@ TEST(Trim, ExactCharacterSets) {
   EXPECT_TRUE(remove_last_chars(s, 5));
   EXPECT_EQ(s, "");
   EXPECT_FALSE(remove_last_chars(s, 1));
+  // A negative count is refused: the text stays whole.
+  const struct {
+    std::string in;
+    int count;
+    bool ok;
+    std::string want;
+  } last[] = {{"path\\", 1, true, "path"}, {"abc", 3, true, ""}, {"abc", 0, false, "abc"},
+              {"abc", -1, false, "abc"}, {"abc", -2147483647 - 1, false, "abc"}};
+  for (const auto& c : last) {
+    s = c.in;
+    EXPECT_EQ(remove_last_chars(s, c.count), c.ok) << c.count;
+    EXPECT_EQ(s, c.want) << c.count;
+  }
   std::wstring ext = L".txt";
   EXPECT_EQ(remove_char_w(ext, L'.'), 1);
   EXPECT_EQ(ext, L"txt");
@@ -112,15 +125,24 @@ TEST(PathSplit, LastSeparatorAndDotDot) {
 
 TEST(SubstringEdits, FirstOccurrenceAndLoops) {
   // -path values: doubled backslashes collapse by calling until false.
-  std::string p = "a\\\\\\\\b";
-  while (replace_first(p, "\\\\", "\\", false)) {
+  std::string p = "a\\\\\\\\b", doubled = "\\\\";
+  while (replace_first(p, doubled, "\\", false)) {
   }
   EXPECT_EQ(p, "a\\b");
-  std::string t = "a FOO foo";
-  EXPECT_TRUE(replace_first(t, "Foo", "x", true));
+  EXPECT_EQ(doubled, "\\\\");
+  // With nocase the caller's search text is lower-cased in place.
+  std::string t = "a FOO foo", foo = "Foo";
+  EXPECT_TRUE(replace_first(t, foo, "x", true));
   EXPECT_EQ(t, "a x foo");
-  std::string e = "";
-  EXPECT_FALSE(replace_first(e, "", "x", false));
+  EXPECT_EQ(foo, "foo");
+  std::string kept = "Foo";
+  EXPECT_FALSE(replace_first(t, kept, "y", false));
+  EXPECT_EQ(kept, "Foo") << "without nocase the search text is left alone";
+  std::string e = "", nothing = "";
+  EXPECT_FALSE(replace_first(e, nothing, "x", false));
+  std::string front = "ab";
+  EXPECT_TRUE(replace_first(front, nothing, "x", false));
+  EXPECT_EQ(front, "xab");
   EXPECT_EQ(replace_all("aaaa", "aa", "b"), "bb");
   EXPECT_EQ(replace_all("aaaa", "a", ""), "");
   char buf[] = "hello world";
@@ -158,6 +180,15 @@ TEST(SubstringEdits, FirstOccurrenceAndLoops) {
   std::wstring esc = L"a b,c";
   escape_chars_w(esc, L" ,");
   EXPECT_EQ(esc, L"a\\ b\\,c");
+  const struct {
+    std::string in, set, want;
+  } escapes[] = {{"a b,c", " ,", "a\\ b\\,c"}, {"  ", " ", "\\ \\ "}, {"a\\b", ",", "a\\b"},
+                 {"a\\b", "\\", "a\\\\b"}, {"abc", "", "abc"}, {"", ",", ""}};
+  for (const auto& c : escapes) {
+    std::string text = c.in;
+    escape_chars(text, c.set);
+    EXPECT_EQ(text, c.want) << c.in << " with set " << c.set;
+  }
 }
 
 TEST(CaseText, ComparisonsAndSearches) {
