@@ -269,4 +269,142 @@ TEST(JoinQuoted, CommandLineEcho) {
   EXPECT_FALSE(lf_to_crlf(text, 2, lf));
 }
 
+TEST(Split, AtATwoBytePair) {
+  const uint16 crlf = 0x0A0D;  // CR then LF, read little-endian
+  const struct {
+    std::string text;
+    bool trim;
+    std::vector<std::string> pieces;
+  } cases[] = {{"a\r\nb\r\n", false, {"a", "b"}},
+               {"\r\n\r\nx", false, {"x"}},
+               {" a \r\n b", true, {"a", "b"}},
+               {" a \r\n b", false, {" a ", " b"}},
+               {"a\rb\n", false, {"a\rb\n"}},
+               {"\n\r\n", false, {"\n"}},  // LF CR is not the pair; the CR LF after it is
+               {"ab\r", false, {"ab\r"}}};
+  for (const auto& c : cases) {
+    std::vector<std::string> out{"kept"};
+    EXPECT_EQ(split_at_pair(reinterpret_cast<const byte*>(c.text.data()), static_cast<int>(c.text.size()), crlf, out,
+                            c.trim),
+              static_cast<int>(c.text.size()));
+    std::vector<std::string> want{"kept"};
+    want.insert(want.end(), c.pieces.begin(), c.pieces.end());
+    EXPECT_EQ(out, want) << c.text;
+  }
+  std::vector<std::string> out;
+  const byte two[] = {'a', 'b'};
+  EXPECT_EQ(split_at_pair(nullptr, 2, crlf, out, false), 0);
+  EXPECT_EQ(split_at_pair(two, 0, crlf, out, false), 0);
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(Split, PrefixedLinesRememberTheLineEnd) {
+  // The separator starts as CR LF and, once a text with only LF ends is
+  // met, stays LF for every later call.
+  std::vector<std::string> out;
+  const char crlf_text[] = "Name: a\r\nx\r\nNAME: b\r\n";
+  EXPECT_TRUE(find_prefixed_lines(crlf_text, sizeof crlf_text, "name:", out, true));
+  EXPECT_EQ(out, (std::vector<std::string>{"Name: a", "NAME: b"}));
+  EXPECT_TRUE(find_prefixed_lines(crlf_text, sizeof crlf_text, "name:", out, false));
+  EXPECT_EQ(out, (std::vector<std::string>{"Name: a", "NAME: b", "Name: a"})) << "appended, first line only";
+  out.clear();
+  EXPECT_FALSE(find_prefixed_lines("na\r\nnam\r\n", 10, "name:", out, true)) << "lines shorter than the prefix";
+  EXPECT_FALSE(find_prefixed_lines("name: no line end", 17, "name:", out, true));
+  EXPECT_FALSE(find_prefixed_lines(nullptr, 5, "name:", out, true));
+  EXPECT_FALSE(find_prefixed_lines(crlf_text, 0, "name:", out, true));
+  EXPECT_FALSE(find_prefixed_lines(crlf_text, sizeof crlf_text, nullptr, out, true));
+  EXPECT_TRUE(out.empty());
+
+  EXPECT_TRUE(find_prefixed_lines("x\nname: c\nname: d\n", 18, "name:", out, false));
+  EXPECT_EQ(out, std::vector<std::string>{"name: c"});
+  out.clear();
+  EXPECT_TRUE(find_prefixed_lines(crlf_text, sizeof crlf_text, "name:", out, true));
+  EXPECT_EQ(out, (std::vector<std::string>{"Name: a\r", "NAME: b\r"})) << "split at LF now, the CR kept";
+}
+
+TEST(Lists, MergeSortedUnique) {
+  typedef std::vector<std::string> list;
+  const struct {
+    list a, b;
+    bool lower;
+    list want;
+  } cases[] = {{{"b", "a"}, {"A", "c"}, true, {"a", "b", "c"}},
+               {{"b", "a"}, {"A", "c"}, false, {"A", "a", "b", "c"}},
+               {{"x", "x"}, {}, false, {"x"}},
+               {{}, {"\xC3\xA9", "z", "Z"}, true, {"z", "\xC3\xA9"}},
+               {{}, {}, false, {}}};
+  for (const auto& c : cases) {
+    list out;
+    EXPECT_TRUE(merge_sorted_unique(c.a, c.b, out, c.lower));
+    EXPECT_EQ(out, c.want);
+  }
+}
+
+TEST(Lists, SplitArgsJoinsThenSplits) {
+  std::string prog = "prog", spaced = "a b", plain = "c", commas = "x,y";
+  char* argv[] = {&prog[0], &spaced[0], &plain[0], &commas[0]};
+  std::vector<std::string> out{"stale"};
+  EXPECT_TRUE(split_args(out, 4, argv, ' '));
+  EXPECT_EQ(out, (std::vector<std::string>{"prog", "a b", "c", "x,y"}));
+  EXPECT_TRUE(split_args(out, 4, argv, ','));
+  EXPECT_EQ(out, (std::vector<std::string>{"prog \"a b\" c x", "y"}));
+  EXPECT_FALSE(split_args(out, 0, argv, ' '));
+  EXPECT_FALSE(split_args(out, 2, nullptr, ' '));
+  EXPECT_EQ(out, (std::vector<std::string>{"prog \"a b\" c x", "y"})) << "a refused call leaves out alone";
+}
+
+TEST(Cleaning, FilterPrintable) {
+  const struct {
+    std::string text;
+    int length;
+    bool keep_line_ends;
+    char replacement;
+    std::string want;
+  } cases[] = {{"A\x01" "B", 3, false, '?', "A?B"},
+               {"A\x01" "B", 3, false, 0, "AB"},
+               {"a\r\nb", 4, true, '.', "a\r\nb"},
+               {"a\r\nb", 4, false, '.', "a..b"},
+               {" ~\x7F\x80\xFF", 5, false, '?', " ~???"},
+               {std::string("ab\0cd", 5), 5, false, '?', "ab"},
+               {"abcd", 2, false, '?', "ab"},
+               {"abcd", -1, false, '?', ""}};
+  for (const auto& c : cases) {
+    std::string out = "stale";
+    EXPECT_TRUE(filter_printable(out, reinterpret_cast<const byte*>(c.text.data()), c.length, c.keep_line_ends,
+                                 c.replacement));
+    EXPECT_EQ(out, c.want) << c.text;
+  }
+  std::string out = "stale";
+  EXPECT_FALSE(filter_printable(out, nullptr, 3, false, '?'));
+  EXPECT_EQ(out, "");
+  const byte one = 'a';
+  EXPECT_FALSE(filter_printable(out, &one, 0, false, '?'));
+}
+
+TEST(Cleaning, BareLineFeedsBecomeCrLf) {
+  const struct {
+    std::string text;
+    bool ok;
+    std::string want;
+  } cases[] = {{"A\nB\n", true, "A\r\nB\r\n"},
+               {"\n\n", true, "\r\n\r\n"},
+               {"A\nB", true, "A\r\nB"},
+               {"A\nB\r", true, "A\r\nB\r"},  // the last byte is never classified
+               {"A\n", false, ""},
+               {"A\r\nB\r\n", false, ""},
+               {"A\nB\r\n", false, ""},
+               {"\n\r", false, ""},
+               {"A\rB\n", false, ""},
+               {"AB", false, ""},
+               {"A", false, ""}};
+  for (const auto& c : cases) {
+    std::string out = "stale";
+    EXPECT_EQ(lf_to_crlf(reinterpret_cast<const byte*>(c.text.data()), static_cast<int>(c.text.size()), out), c.ok)
+        << c.text;
+    if (c.ok) {
+      EXPECT_EQ(out, c.want) << c.text;
+    }
+  }
+}
+
 }  // namespace
