@@ -1,5 +1,6 @@
 #include "dict/dictionary_set.h"
 
+#include <cmath>
 #include <iomanip>
 #include <new>
 #include <ostream>
@@ -108,6 +109,9 @@ bool DictionarySet::insert(int dictionary, ulong64 key, std::intptr_t value) {
 }
 
 bool DictionarySet::insert(int dictionary, double key, std::intptr_t value) {
+  // A NaN compares false with every key, so one filed would break the
+  // dictionary's order and later searches would miss records that are there.
+  if (std::isnan(key)) return false;
   ScopedLock hold(m_lock);
   return insert_key<double_dictionary>(dictionary, key, value, &value_refs::double_refs);
 }

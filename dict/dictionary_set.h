@@ -34,6 +34,7 @@ class DictionarySet {
   void clear();
 
   bool insert(int dictionary, ulong64 key, std::intptr_t value);
+  // A NaN key is refused.
   bool insert(int dictionary, double key, std::intptr_t value);
   // Lower-cases the caller's key in place.
   bool insert(int dictionary, std::string& key, std::intptr_t value);

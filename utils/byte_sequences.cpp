@@ -168,7 +168,10 @@ bool parse_ipv6_text(std::string& text, std::vector<byte>& out) {
   }
   size_t colons = 0;
   for (char c : text) colons += c == ':';
-  if (colons <= 6) replace_first(text, "::", "::" + std::string(7 - colons, ':'), false);
+  if (colons <= 6) {
+    std::string gap = "::";
+    replace_first(text, gap, "::" + std::string(7 - colons, ':'), false);
+  }
   size_t start = 0;
   for (;;) {
     const size_t end = text.find(':', start);

@@ -8,6 +8,7 @@
 // The whole file; false (out empty) when it cannot be opened or read.
 bool read_file_bytes(const char* path, std::string& out);
 // Replaces (or creates) path with exactly `data`. An existing file keeps
-// its permission bits. False, with the target untouched and no temporary
+// its permission bits. A symbolic link stays a link: the file it names is
+// the one rewritten. False, with the target untouched and no temporary
 // file left, when anything fails.
 bool replace_file_contents(const char* path, const std::string& data);

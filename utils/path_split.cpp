@@ -1,6 +1,7 @@
 #include "utils/path_split.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "utils/case_text.h"
 #include "utils/utf16le.h"
@@ -116,7 +117,8 @@ bool split_path_ext_w(const std::wstring& path, std::wstring& dir, std::wstring&
   return true;
 }
 
-bool replace_first(std::string& s, const std::string& what, const std::string& with, bool nocase) {
+bool replace_first(std::string& s, std::string& what, const std::string& with, bool nocase) {
+  if (nocase) to_lower(what);
   const size_t pos = find_for_edit(s, what, nocase);
   if (pos == std::string::npos) return false;
   s = s.substr(0, pos) + with + s.substr(pos + what.size());
@@ -125,7 +127,8 @@ bool replace_first(std::string& s, const std::string& what, const std::string& w
 
 bool replace_first_nocase(std::string& s, const char* what, const char* with) {
   if (!what || !with) return false;
-  return replace_first(s, std::string(what), std::string(with), true);
+  std::string folded(what);
+  return replace_first(s, folded, std::string(with), true);
 }
 
 std::string replace_all(const std::string& s, const std::string& what, const std::string& with) {
@@ -208,9 +211,10 @@ bool normalize_system_path(const char* path, std::string& out, const char* syste
   // the rest of the path comes out in lower case.
   to_lower(out);
   const std::string root(system_root);
-  replace_first(out, "%SystemRoot%", root, true);
-  replace_first(out, "\\SystemRoot", root, true);
-  replace_first(out, "SystemRoot", root, true);
+  for (const char* name : {"%SystemRoot%", "\\SystemRoot", "SystemRoot"}) {
+    std::string what(name);
+    replace_first(out, what, root, true);
+  }
   std::string qq = "\\??\\";
   erase_first(out, qq, false);
   if (out.compare(0, 8, "system32") == 0) out = root + "\\" + out;

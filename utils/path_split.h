@@ -19,10 +19,11 @@ bool split_path_w(const std::wstring& path, std::wstring& dir, std::wstring& lea
 bool split_path_utf16(const uint16* path, std::wstring& dir, std::wstring& leaf);
 bool split_path_ext_w(const std::wstring& path, std::wstring& dir, std::wstring& name, std::wstring& ext);
 
-// Replaces the first occurrence of what (searched in lower-cased copies with
-// nocase); false when absent. Called in a loop by callers that want every
-// occurrence replaced, which ends because each call must find a new match.
-bool replace_first(std::string& s, const std::string& what, const std::string& with, bool nocase);
+// Replaces the first occurrence of what; with nocase the caller's what is
+// lower-cased in place and a lower-cased copy of s is searched. False when
+// absent. Called in a loop by callers that want every occurrence replaced,
+// which ends because each call must find a new match.
+bool replace_first(std::string& s, std::string& what, const std::string& with, bool nocase);
 bool replace_first_nocase(std::string& s, const char* what, const char* with);
 // Every non-overlapping occurrence; empty when s, what or with is empty.
 std::string replace_all(const std::string& s, const std::string& what, const std::string& with);

@@ -18,7 +18,7 @@ const std::string& backspaces() {
 }
 
 template <typename Stream>
-bool seek_back(Stream& out, int count) {
+bool seek_back(Stream& out, long long count) {
   if (out.bad() || out.fail()) return false;
   const auto pos = out.tellp();
   if (pos == decltype(pos)(-1)) return false;
@@ -127,6 +127,13 @@ bool wostringstream_cut_back(std::wostringstream& out, int count, bool truncate)
   return cut_back(out, count, truncate);
 }
 
-bool ostream_drop_tail(std::ostringstream& out, int count, bool cut) { return cut_back(out, count, cut); }
-
-bool ostream_drop_tail(std::wostringstream& out, int count, bool cut) { return cut_back(out, count, cut); }
+bool ostream_drop_tail(std::ostream& out, uint32 count, bool cut) {
+  std::stringbuf* text = dynamic_cast<std::stringbuf*>(out.rdbuf());
+  if (cut && !text) return false;
+  if (!seek_back(out, static_cast<long long>(count))) return false;
+  if (!cut) return true;
+  const auto pos = out.tellp();
+  text->str(text->str().substr(0, static_cast<size_t>(pos)));
+  out.seekp(0, std::ios_base::end);
+  return true;
+}

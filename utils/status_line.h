@@ -7,6 +7,8 @@
 #include <ostream>
 #include <sstream>
 
+#include "utils/types.h"
+
 // Paces progress messages: a loop that would write one per item writes one
 // only when due(), at most about ten a second, and writes its last state
 // itself when it ends.
@@ -37,5 +39,8 @@ bool wostream_seek_back(std::wostream& out, int count);
 unsigned ostream_position(std::ostream& out);
 // As the seek back; with truncate the text after the new position is gone.
 bool wostringstream_cut_back(std::wostringstream& out, int count, bool truncate);
-bool ostream_drop_tail(std::ostringstream& out, int count, bool cut);
-bool ostream_drop_tail(std::wostringstream& out, int count, bool cut);
+// Moves back over the last count characters written (to the start when
+// fewer were written); later output overwrites from there. With cut the
+// text after the new position is gone, which needs a stream that writes
+// into a string: any other stream gives false, unmoved.
+bool ostream_drop_tail(std::ostream& out, uint32 count, bool cut);

@@ -48,7 +48,7 @@ bool format_table_header(std::ostream& out, std::vector<uint32>& offsets, std::m
     keep_widest(titles_map, key, w);
   }
   // The blank and the newline take the place of the last separator.
-  ostream_drop_tail(line, static_cast<int>(separator.size()), false);
+  ostream_drop_tail(line, static_cast<uint32>(separator.size()), false);
   widths = used;
   line << ' ' << '\n';
   out << line.str();

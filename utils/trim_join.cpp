@@ -61,12 +61,13 @@ int strip_trailing_crlf(std::string& text) {
   return removed;
 }
 
-bool remove_last_chars(std::string& text, unsigned count) {
-  if (text.empty() || count == 0) return false;
-  if (count >= text.size()) {
+bool remove_last_chars(std::string& text, int count) {
+  // A negative count is the caller's mistake, not a request to empty the text.
+  if (text.empty() || count <= 0) return false;
+  if (static_cast<size_t>(count) >= text.size()) {
     text.clear();
   } else {
-    text.erase(text.size() - count);
+    text.erase(text.size() - static_cast<size_t>(count));
   }
   return true;
 }

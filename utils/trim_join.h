@@ -16,8 +16,8 @@ bool trim_w(std::wstring& text);
 void trim_crlf(std::string& text);
 int strip_trailing_crlf(std::string& text);
 // Erases the last count characters (all when fewer); false when the text is
-// empty or count is 0.
-bool remove_last_chars(std::string& text, unsigned count);
+// empty or count is 0 or negative (text unchanged).
+bool remove_last_chars(std::string& text, int count);
 int remove_char_w(std::wstring& text, wchar_t ch);
 
 bool join_quoted(std::string& out, int count, char** items);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <future>
 #include <memory>
@@ -82,6 +83,8 @@ TEST(DictionarySet, InitChecksEveryKindFirstAndClearsWhatWasThere) {
   EXPECT_FALSE(set.init({0, 2, 7}));
   EXPECT_FALSE(set.insert(0, ulong64{1}, 2)) << "not initialised after a refused list";
   EXPECT_FALSE(set.init({-1}));
+  EXPECT_FALSE(set.init({0, 4})) << "4 is the first kind past the range";
+  EXPECT_FALSE(set.insert(0, ulong64{1}, 2));
   EXPECT_TRUE(set.init_string_u64_u64());
   EXPECT_TRUE(u64_values(set, 1, 1).empty());
   EXPECT_FALSE(set.insert(3, ulong64{1}, 2)) << "three dictionaries now";
@@ -117,6 +120,31 @@ TEST(DictionarySet, EraseValueRemovesATrackedRecordEverywhere) {
   EXPECT_TRUE(text_values(set, 1, std::string("ab\0cd", 5)).empty()) << "a key holding a NUL goes too";
   EXPECT_FALSE(set.erase_value(5));
   EXPECT_FALSE(set.erase_value(77)) << "never inserted";
+}
+
+TEST(DictionarySet, NaNKeysAreRefusedSoTheOrderHolds) {
+  const double nan = std::nan("");
+  DictionarySet set(std::vector<int>{3, 3}, true);
+  // Refused first, while the dictionary is empty, and again among keys.
+  EXPECT_FALSE(set.insert(0, nan, 99));
+  for (int k = 1; k <= 8; ++k) {
+    ASSERT_TRUE(set.insert(0, static_cast<double>(k), k));
+    if (k == 4) {
+      EXPECT_FALSE(set.insert(0, -nan, 99));
+    }
+  }
+  EXPECT_FALSE(set.insert(1, nan, 99));
+  for (int k = 1; k <= 8; ++k) EXPECT_EQ(set.find(static_cast<double>(k)), k) << k;
+  values out;
+  EXPECT_TRUE(set.list_range(-HUGE_VAL, HUGE_VAL, out));
+  EXPECT_EQ(out, (values{1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(set.find(nan), 0);
+  EXPECT_FALSE(set.list(nan, out));
+  EXPECT_FALSE(set.erase(0, nan, 99));
+  EXPECT_FALSE(set.erase_value(99)) << "nothing of the refused key was tracked";
+  std::ostringstream dump;
+  ASSERT_TRUE(set.dump(1, dump));
+  EXPECT_EQ(dump.str(), "dictionary #1\n");
 }
 
 TEST(DictionarySet, OnlyTheConstructorTurnsTrackingOn) {

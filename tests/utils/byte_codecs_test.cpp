@@ -62,6 +62,19 @@ TEST(RleCodec, KnownStreams) {
   EXPECT_EQ(out[3 + 64], 0x07);
 }
 
+TEST(RleCodec, LiteralsOneTokenPerByte) {
+  // Below 0x80 a one-byte literal (byte << 1); from 0x80 a repeat of one.
+  bytes out{0xAA};
+  EXPECT_EQ(rle_encode_literals(out, {0x00, 0x41, 0x7F, 0x80, 0xFF, 0x41}), 8u);
+  EXPECT_EQ(out, (bytes{0xAA, 0x00, 0x82, 0xFE, 0x05, 0x80, 0x05, 0xFF, 0x82}));
+  EXPECT_EQ(rle_encode_literals(out, {}), 0u);
+  EXPECT_EQ(out.size(), 9u);
+  bytes back;
+  out.push_back(0x03);
+  EXPECT_EQ(rle_decode(out.data() + 1, static_cast<int>(out.size() - 1), back), 9);
+  EXPECT_EQ(back, (bytes{0x00, 0x41, 0x7F, 0x80, 0xFF, 0x41}));
+}
+
 TEST(RleCodec, RandomRoundTripsAndEveryTruncation) {
   std::mt19937 rng(5);
   for (int round = 0; round < 200; ++round) {

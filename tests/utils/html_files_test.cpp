@@ -122,6 +122,28 @@ TEST(HtmlFiles, SectionRemovalInBuffers) {
     ASSERT_TRUE(remove_tag_sections(&buf[0], &length, c.tag.c_str()));
     EXPECT_EQ(buf.substr(0, static_cast<size_t>(length)), c.expect) << c.text;
   }
+  // UTF-16 buffers: no "/>" end and no nesting; only the closing tag ends a
+  // section, and the opening tag is not skipped, so an unclosed one is cut
+  // only while at least a closing tag's worth of units remains.
+  const struct { std::string text, tag, expect; } wide[] = {
+      {"x<b>y</B>z", "b", "xz"}, {"a<img src=x/>bc</IMG>d", "img", "ad"}, {"<b><b>x</b>y</b>z", "b", "y</b>z"},
+      {"<b>xyz", "b", "xyz"}, {"no section", "b", "no section"}, {"<b></b>", "b", ""},
+  };
+  for (const auto& c : wide) {
+    std::vector<uint16> units(c.text.begin(), c.text.end());
+    units.push_back(0xFFFF);  // beyond the given length: never read or moved
+    int length = static_cast<int>(c.text.size()) * 2;
+    ASSERT_TRUE(remove_tag_sections_w(units.data(), &length, std::wstring(c.tag.begin(), c.tag.end()).c_str()));
+    ASSERT_EQ(length, static_cast<int>(c.expect.size()) * 2) << c.text;
+    EXPECT_EQ(std::string(units.begin(), units.begin() + length / 2), c.expect) << c.text;
+    EXPECT_EQ(units.back(), 0xFFFF) << c.text;
+  }
+  uint16 unit = 'a';
+  int length = 0;
+  EXPECT_FALSE(remove_tag_sections_w(&unit, &length, L"b"));
+  length = 2;
+  EXPECT_FALSE(remove_tag_sections_w(nullptr, &length, L"b"));
+
   std::string out;
   EXPECT_TRUE(get_tag_text("<title>Hello</title>", 20, "title", &out));
   EXPECT_EQ(out, "Hello");
@@ -129,7 +151,7 @@ TEST(HtmlFiles, SectionRemovalInBuffers) {
 
   char* buffer = new char[6];
   std::memcpy(buffer, "xabyab", 6);
-  int length = 6;
+  length = 6;
   ASSERT_TRUE(remove_string(&buffer, &length, "AB", true));
   EXPECT_EQ(std::string(buffer, length), "xy");
   char* before = buffer;

@@ -1,8 +1,11 @@
 // The header line of fixed-width tables and its column layout.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 
+#include "tests/support/fixture.h"
+#include "utils/status_line.h"
 #include "utils/table_header.h"
 
 namespace {
@@ -82,6 +85,48 @@ TEST(TableHeader, WideTitles) {
   EXPECT_EQ(offsets, (std::vector<uint32>{0, 6, 11}));
   const std::map<std::wstring, uint32> expect{{L"\u00e9", 4}, {L"z", 3}};
   EXPECT_EQ(m, expect);
+}
+
+TEST(TableHeader, DropTailOnAnyOutputStream) {
+  // Cutting: the text after the new position is gone and writing goes on
+  // at the end.
+  std::ostringstream text;
+  text << "abcdef";
+  EXPECT_TRUE(ostream_drop_tail(text, 3, true));
+  text << "X";
+  EXPECT_EQ(text.str(), "abcX");
+  // Any string-backed stream through std::ostream&; without cut the tail
+  // stays until overwritten.
+  std::stringbuf buffer;
+  std::ostream plain(&buffer);
+  plain << "abcdef";
+  EXPECT_TRUE(ostream_drop_tail(plain, 2, false));
+  plain << "Z";
+  EXPECT_EQ(buffer.str(), "abcdZf");
+  std::stringstream both;
+  both << "abc";
+  EXPECT_TRUE(ostream_drop_tail(both, 0x80000000u, true)) << "a count past the text moves to the start";
+  EXPECT_EQ(both.str(), "");
+  both << "q";
+  EXPECT_EQ(both.str(), "q");
+
+  // A file stream moves back but cannot be cut.
+  const std::string path = quor_test::scratch_dir() + "/drop_tail.txt";
+  {
+    std::ofstream file(path, std::ios::binary);
+    file << "abcdef";
+    EXPECT_FALSE(ostream_drop_tail(file, 2, true));
+    file << "g";
+    EXPECT_TRUE(ostream_drop_tail(file, 3, false));
+    file << "X";
+  }
+  EXPECT_EQ(quor_test::read_file_text(path), "abcdXfg");
+
+  std::ostringstream failed;
+  failed << "abc";
+  failed.setstate(std::ios::failbit);
+  EXPECT_FALSE(ostream_drop_tail(failed, 1, true));
+  EXPECT_EQ(failed.str(), "abc");
 }
 
 }  // namespace

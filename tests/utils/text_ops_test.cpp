@@ -41,6 +41,19 @@ TEST(Trim, ExactCharacterSets) {
   EXPECT_TRUE(remove_last_chars(s, 5));
   EXPECT_EQ(s, "");
   EXPECT_FALSE(remove_last_chars(s, 1));
+  // A negative count is refused: the text stays whole.
+  const struct {
+    std::string in;
+    int count;
+    bool ok;
+    std::string want;
+  } last[] = {{"path\\", 1, true, "path"}, {"abc", 3, true, ""}, {"abc", 0, false, "abc"},
+              {"abc", -1, false, "abc"}, {"abc", -2147483647 - 1, false, "abc"}};
+  for (const auto& c : last) {
+    s = c.in;
+    EXPECT_EQ(remove_last_chars(s, c.count), c.ok) << c.count;
+    EXPECT_EQ(s, c.want) << c.count;
+  }
   std::wstring ext = L".txt";
   EXPECT_EQ(remove_char_w(ext, L'.'), 1);
   EXPECT_EQ(ext, L"txt");
@@ -112,15 +125,24 @@ TEST(PathSplit, LastSeparatorAndDotDot) {
 
 TEST(SubstringEdits, FirstOccurrenceAndLoops) {
   // -path values: doubled backslashes collapse by calling until false.
-  std::string p = "a\\\\\\\\b";
-  while (replace_first(p, "\\\\", "\\", false)) {
+  std::string p = "a\\\\\\\\b", doubled = "\\\\";
+  while (replace_first(p, doubled, "\\", false)) {
   }
   EXPECT_EQ(p, "a\\b");
-  std::string t = "a FOO foo";
-  EXPECT_TRUE(replace_first(t, "Foo", "x", true));
+  EXPECT_EQ(doubled, "\\\\");
+  // With nocase the caller's search text is lower-cased in place.
+  std::string t = "a FOO foo", foo = "Foo";
+  EXPECT_TRUE(replace_first(t, foo, "x", true));
   EXPECT_EQ(t, "a x foo");
-  std::string e = "";
-  EXPECT_FALSE(replace_first(e, "", "x", false));
+  EXPECT_EQ(foo, "foo");
+  std::string kept = "Foo";
+  EXPECT_FALSE(replace_first(t, kept, "y", false));
+  EXPECT_EQ(kept, "Foo") << "without nocase the search text is left alone";
+  std::string e = "", nothing = "";
+  EXPECT_FALSE(replace_first(e, nothing, "x", false));
+  std::string front = "ab";
+  EXPECT_TRUE(replace_first(front, nothing, "x", false));
+  EXPECT_EQ(front, "xab");
   EXPECT_EQ(replace_all("aaaa", "aa", "b"), "bb");
   EXPECT_EQ(replace_all("aaaa", "a", ""), "");
   char buf[] = "hello world";
@@ -158,6 +180,15 @@ TEST(SubstringEdits, FirstOccurrenceAndLoops) {
   std::wstring esc = L"a b,c";
   escape_chars_w(esc, L" ,");
   EXPECT_EQ(esc, L"a\\ b\\,c");
+  const struct {
+    std::string in, set, want;
+  } escapes[] = {{"a b,c", " ,", "a\\ b\\,c"}, {"  ", " ", "\\ \\ "}, {"a\\b", ",", "a\\b"},
+                 {"a\\b", "\\", "a\\\\b"}, {"abc", "", "abc"}, {"", ",", ""}};
+  for (const auto& c : escapes) {
+    std::string text = c.in;
+    escape_chars(text, c.set);
+    EXPECT_EQ(text, c.want) << c.in << " with set " << c.set;
+  }
 }
 
 TEST(CaseText, ComparisonsAndSearches) {
@@ -236,6 +267,144 @@ TEST(JoinQuoted, CommandLineEcho) {
   EXPECT_TRUE(lf_to_crlf(text, 4, lf));
   EXPECT_EQ(lf, "A\r\nB\r\n");
   EXPECT_FALSE(lf_to_crlf(text, 2, lf));
+}
+
+TEST(Split, AtATwoBytePair) {
+  const uint16 crlf = 0x0A0D;  // CR then LF, read little-endian
+  const struct {
+    std::string text;
+    bool trim;
+    std::vector<std::string> pieces;
+  } cases[] = {{"a\r\nb\r\n", false, {"a", "b"}},
+               {"\r\n\r\nx", false, {"x"}},
+               {" a \r\n b", true, {"a", "b"}},
+               {" a \r\n b", false, {" a ", " b"}},
+               {"a\rb\n", false, {"a\rb\n"}},
+               {"\n\r\n", false, {"\n"}},  // LF CR is not the pair; the CR LF after it is
+               {"ab\r", false, {"ab\r"}}};
+  for (const auto& c : cases) {
+    std::vector<std::string> out{"kept"};
+    EXPECT_EQ(split_at_pair(reinterpret_cast<const byte*>(c.text.data()), static_cast<int>(c.text.size()), crlf, out,
+                            c.trim),
+              static_cast<int>(c.text.size()));
+    std::vector<std::string> want{"kept"};
+    want.insert(want.end(), c.pieces.begin(), c.pieces.end());
+    EXPECT_EQ(out, want) << c.text;
+  }
+  std::vector<std::string> out;
+  const byte two[] = {'a', 'b'};
+  EXPECT_EQ(split_at_pair(nullptr, 2, crlf, out, false), 0);
+  EXPECT_EQ(split_at_pair(two, 0, crlf, out, false), 0);
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(Split, PrefixedLinesRememberTheLineEnd) {
+  // The separator starts as CR LF and, once a text with only LF ends is
+  // met, stays LF for every later call.
+  std::vector<std::string> out;
+  const char crlf_text[] = "Name: a\r\nx\r\nNAME: b\r\n";
+  EXPECT_TRUE(find_prefixed_lines(crlf_text, sizeof crlf_text, "name:", out, true));
+  EXPECT_EQ(out, (std::vector<std::string>{"Name: a", "NAME: b"}));
+  EXPECT_TRUE(find_prefixed_lines(crlf_text, sizeof crlf_text, "name:", out, false));
+  EXPECT_EQ(out, (std::vector<std::string>{"Name: a", "NAME: b", "Name: a"})) << "appended, first line only";
+  out.clear();
+  EXPECT_FALSE(find_prefixed_lines("na\r\nnam\r\n", 10, "name:", out, true)) << "lines shorter than the prefix";
+  EXPECT_FALSE(find_prefixed_lines("name: no line end", 17, "name:", out, true));
+  EXPECT_FALSE(find_prefixed_lines(nullptr, 5, "name:", out, true));
+  EXPECT_FALSE(find_prefixed_lines(crlf_text, 0, "name:", out, true));
+  EXPECT_FALSE(find_prefixed_lines(crlf_text, sizeof crlf_text, nullptr, out, true));
+  EXPECT_TRUE(out.empty());
+
+  EXPECT_TRUE(find_prefixed_lines("x\nname: c\nname: d\n", 18, "name:", out, false));
+  EXPECT_EQ(out, std::vector<std::string>{"name: c"});
+  out.clear();
+  EXPECT_TRUE(find_prefixed_lines(crlf_text, sizeof crlf_text, "name:", out, true));
+  EXPECT_EQ(out, (std::vector<std::string>{"Name: a\r", "NAME: b\r"})) << "split at LF now, the CR kept";
+}
+
+TEST(Lists, MergeSortedUnique) {
+  typedef std::vector<std::string> list;
+  const struct {
+    list a, b;
+    bool lower;
+    list want;
+  } cases[] = {{{"b", "a"}, {"A", "c"}, true, {"a", "b", "c"}},
+               {{"b", "a"}, {"A", "c"}, false, {"A", "a", "b", "c"}},
+               {{"x", "x"}, {}, false, {"x"}},
+               {{}, {"\xC3\xA9", "z", "Z"}, true, {"z", "\xC3\xA9"}},
+               {{}, {}, false, {}}};
+  for (const auto& c : cases) {
+    list out;
+    EXPECT_TRUE(merge_sorted_unique(c.a, c.b, out, c.lower));
+    EXPECT_EQ(out, c.want);
+  }
+}
+
+TEST(Lists, SplitArgsJoinsThenSplits) {
+  std::string prog = "prog", spaced = "a b", plain = "c", commas = "x,y";
+  char* argv[] = {&prog[0], &spaced[0], &plain[0], &commas[0]};
+  std::vector<std::string> out{"stale"};
+  EXPECT_TRUE(split_args(out, 4, argv, ' '));
+  EXPECT_EQ(out, (std::vector<std::string>{"prog", "a b", "c", "x,y"}));
+  EXPECT_TRUE(split_args(out, 4, argv, ','));
+  EXPECT_EQ(out, (std::vector<std::string>{"prog \"a b\" c x", "y"}));
+  EXPECT_FALSE(split_args(out, 0, argv, ' '));
+  EXPECT_FALSE(split_args(out, 2, nullptr, ' '));
+  EXPECT_EQ(out, (std::vector<std::string>{"prog \"a b\" c x", "y"})) << "a refused call leaves out alone";
+}
+
+TEST(Cleaning, FilterPrintable) {
+  const struct {
+    std::string text;
+    int length;
+    bool keep_line_ends;
+    char replacement;
+    std::string want;
+  } cases[] = {{"A\x01" "B", 3, false, '?', "A?B"},
+               {"A\x01" "B", 3, false, 0, "AB"},
+               {"a\r\nb", 4, true, '.', "a\r\nb"},
+               {"a\r\nb", 4, false, '.', "a..b"},
+               {" ~\x7F\x80\xFF", 5, false, '?', " ~???"},
+               {std::string("ab\0cd", 5), 5, false, '?', "ab"},
+               {"abcd", 2, false, '?', "ab"},
+               {"abcd", -1, false, '?', ""}};
+  for (const auto& c : cases) {
+    std::string out = "stale";
+    EXPECT_TRUE(filter_printable(out, reinterpret_cast<const byte*>(c.text.data()), c.length, c.keep_line_ends,
+                                 c.replacement));
+    EXPECT_EQ(out, c.want) << c.text;
+  }
+  std::string out = "stale";
+  EXPECT_FALSE(filter_printable(out, nullptr, 3, false, '?'));
+  EXPECT_EQ(out, "");
+  const byte one = 'a';
+  EXPECT_FALSE(filter_printable(out, &one, 0, false, '?'));
+}
+
+TEST(Cleaning, BareLineFeedsBecomeCrLf) {
+  const struct {
+    std::string text;
+    bool ok;
+    std::string want;
+  } cases[] = {{"A\nB\n", true, "A\r\nB\r\n"},
+               {"\n\n", true, "\r\n\r\n"},
+               {"A\nB", true, "A\r\nB"},
+               {"A\nB\r", true, "A\r\nB\r"},  // the last byte is never classified
+               {"A\n", false, ""},
+               {"A\r\nB\r\n", false, ""},
+               {"A\nB\r\n", false, ""},
+               {"\n\r", false, ""},
+               {"A\rB\n", false, ""},
+               {"AB", false, ""},
+               {"A", false, ""}};
+  for (const auto& c : cases) {
+    std::string out = "stale";
+    EXPECT_EQ(lf_to_crlf(reinterpret_cast<const byte*>(c.text.data()), static_cast<int>(c.text.size()), out), c.ok)
+        << c.text;
+    if (c.ok) {
+      EXPECT_EQ(out, c.want) << c.text;
+    }
+  }
 }
 
 }  // namespace

@@ -52,6 +52,20 @@ TEST(TextRuns, AsciiRuns) {
   const std::string blanks("x\0   ", 5);
   ASSERT_TRUE(find_ascii_strings(bytes_of(blanks), 5, 1, &plain.strings, &plain.offsets));
   EXPECT_EQ(plain.strings, std::vector<std::string>{"x"});  // blanks alone never count
+  // DEL (0x7F) sits just past the printable range and ends a run.
+  const std::string del = "xy\x7Fzw";
+  ASSERT_TRUE(find_ascii_strings_at(bytes_of(del), 5, 2, &at.strings, &at.offsets, 0, false));
+  EXPECT_EQ(at.strings, (std::vector<std::string>{"xy", "zw"}));
+  EXPECT_EQ(at.offsets, (std::vector<ulong64>{0, 3}));
+  ASSERT_TRUE(find_ascii_strings(bytes_of(del), 5, 2, &plain.strings, &plain.offsets));
+  EXPECT_EQ(plain.strings, (std::vector<std::string>{"xy", "zw"}));
+  const std::string wide_del = utf16("ab") + std::string("\x7F\0", 2) + utf16("cd");
+  ASSERT_TRUE(find_utf16_strings(bytes_of(wide_del), 10, 2, &plain.strings, &plain.offsets));
+  EXPECT_EQ(plain.strings, (std::vector<std::string>{"ab", "cd"}));
+  EXPECT_EQ(plain.offsets, (std::vector<ulong64>{0, 6}));
+  std::vector<uint32> hits{1};
+  EXPECT_FALSE(find_keyword_ascii("secret", bytes_of("se\x7F" "cret"), 7, &hits, 0, false));
+  EXPECT_TRUE(hits.empty());
   // Minimum 0: every place a run ends reports it, empty ones too.
   ASSERT_TRUE(find_ascii_strings_at(bytes_of(std::string("\0a\0", 3)), 3, 0, &at.strings, &at.offsets, 0, false));
   EXPECT_EQ(at.strings, (std::vector<std::string>{"", "a", ""}));

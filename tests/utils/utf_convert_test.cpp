@@ -156,4 +156,66 @@ TEST(ListConversion, EachElementOnItsOwn) {
   EXPECT_TRUE(out.empty());
 }
 
+TEST(Utf16Buffers, LineFeedsBecomeCrLfAndBytesAreSignExtended) {
+  typedef std::vector<uint16> units;
+  units out{7};
+  const struct {
+    const char* text;
+    units want;
+  } narrow[] = {{"a\nb", {'a', 13, 10, 'b', 0}},
+                {"\n\n", {13, 10, 13, 10, 0}},
+                {"\r\n", {13, 13, 10, 0}},
+                {"\xE9x", {0xFFE9, 'x', 0}}};
+  for (const auto& c : narrow) {
+    const uint16* got = cstr_to_utf16_crlf(out, c.text);
+    EXPECT_EQ(got, out.data()) << c.text;
+    EXPECT_EQ(out, c.want) << c.text;
+    out.assign(1, 7);
+    got = string_to_utf16_crlf(out, c.text);
+    EXPECT_EQ(got, out.data()) << c.text;
+    EXPECT_EQ(out, c.want) << c.text;
+  }
+  EXPECT_EQ(cstr_to_utf16_crlf(out, ""), nullptr);
+  EXPECT_TRUE(out.empty());
+  out.assign(1, 7);
+  EXPECT_EQ(cstr_to_utf16_crlf(out, nullptr), nullptr);
+  EXPECT_TRUE(out.empty());
+
+  // The wide forms cut each character to 16 bits and add no NUL unit.
+  const uint16* got = wcs_to_utf16_crlf(out, L"a\n\U0001F600");
+  EXPECT_EQ(got, out.data());
+  EXPECT_EQ(out, (units{'a', 13, 10, 0xF600}));
+  got = wstring_to_utf16_crlf(out, L"\x20AC\n");
+  EXPECT_EQ(got, out.data());
+  EXPECT_EQ(out, (units{0x20AC, 13, 10}));
+  EXPECT_EQ(wstring_to_utf16_crlf(out, L""), nullptr);
+  EXPECT_TRUE(out.empty());
+
+  // Short texts are formatted on the stack, long ones on the heap: both whole.
+  got = format_utf16_crlf(out, "%d\n%s", 42, "x");
+  EXPECT_EQ(got, out.data());
+  EXPECT_EQ(out, (units{'4', '2', 13, 10, 'x', 0}));
+  const std::string long_text(40, 'z');
+  EXPECT_NE(format_utf16_crlf(out, "%s\n", long_text.c_str()), nullptr);
+  units want(40, 'z');
+  want.insert(want.end(), {13, 10, 0});
+  EXPECT_EQ(out, want);
+  EXPECT_EQ(format_utf16_crlf(out, "%s", ""), nullptr);
+}
+
+TEST(Utf16Buffers, BytesIntoThirtyTwoBitEntries) {
+  uint32 buffer[4] = {9, 9, 9, 9};
+  EXPECT_EQ(string_to_u32_buffer(std::string("a\xE9\x80", 3), buffer, 3), buffer);
+  EXPECT_EQ(buffer[0], 0x61u);
+  EXPECT_EQ(buffer[1], 0xFFFFFFE9u);
+  EXPECT_EQ(buffer[2], 0xFFFFFF80u);
+  EXPECT_EQ(buffer[3], 0u);
+  uint32 small[3] = {9, 9, 9};
+  EXPECT_EQ(string_to_u32_buffer("abc", small, 2), nullptr);
+  EXPECT_EQ(small[0], 0u) << "the first entry is cleared even when the text is refused";
+  EXPECT_EQ(small[1], 9u);
+  EXPECT_EQ(string_to_u32_buffer("", small, 0), small);
+  EXPECT_EQ(small[0], 0u);
+}
+
 }  // namespace
