@@ -7,13 +7,15 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v gzip >/dev/null 2>&1 || need+=(gzip)
 # The oracles that tests compare against (fls, istat, icat, mactime, ntfsinfo,
-# ntfscat, qemu-img, sfdisk), asked for with --oracles; tests that need one
+# ntfscat, qemu-img, sfdisk, setfattr, losetup), asked for with --oracles; tests that need one
 # skip when it is absent.
 if [ "${1:-}" = "--oracles" ]; then
 command -v fls >/dev/null 2>&1 || need+=(sleuthkit)
 command -v ntfsinfo >/dev/null 2>&1 || need+=(ntfs-3g)
 command -v qemu-img >/dev/null 2>&1 || need+=(qemu-utils)
 command -v sfdisk >/dev/null 2>&1 || need+=(fdisk)
+command -v setfattr >/dev/null 2>&1 || need+=(attr)
+command -v losetup >/dev/null 2>&1 || need+=(mount)
 fi
 if [ ${#need[@]} -gt 0 ]; then
   sudo_cmd=""
