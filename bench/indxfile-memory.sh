@@ -41,9 +41,9 @@ trap 'rm -rf "$scratch"' EXIT
 
 zcat "$top/tests/fixtures/bigdir.img.gz" >"$scratch/bigdir.img"
 zcat "$top/tests/fixtures/default.img.gz" >"$scratch/default.img"
-for spec in bigdir:/d20000 bigdir:/d2000 default:/names; do
-  img=$scratch/${spec%%:*}.img
-  icat "$img" "$(ifind -n "${spec#*:}" "$img")-160" >>"$scratch/unit.i30"
+for piece in bigdir:/d20000 bigdir:/d2000 default:/names; do
+  img=$scratch/${piece%%:*}.img
+  icat "$img" "$(ifind -n "${piece#*:}" "$img")-160" >>"$scratch/unit.i30"
 done
 unit_bytes=$(stat -c %s "$scratch/unit.i30")
 # make FILE MB: the unit repeated to at least MB megabytes.
