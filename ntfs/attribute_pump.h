@@ -63,12 +63,22 @@ struct attribute_layout {
 
 // Takes one piece; false stops the pump (PUMP_SINK_STOPPED).
 typedef std::function<bool(const byte* data, uint32 length)> pump_sink;
+// Takes a run of `length` zero bytes that the pump knew without reading
+// them; false stops the pump (PUMP_SINK_STOPPED).
+typedef std::function<bool(ulong64 length)> pump_hole_sink;
 
 // Reads [offset, offset + length) of the attribute's data, cut at its data
 // size, into the sink. PUMP_UNBOUNDED as length reads to the end of the data
 // (or of the runs when the size is not known).
 pump_status pump_attribute_data(const CNtfs& ntfs, const attribute_layout& layout, ulong64 offset, ulong64 length,
                                 const pump_sink& sink, ulong64& delivered);
+// The same, but the holes (sparse clusters, compression units without
+// clusters, everything at or past the initialized size) go to `holes` as
+// their lengths, however long, instead of as zero bytes: a copy can leave
+// them unwritten. An empty `holes` delivers them as bytes. `delivered`
+// counts the holes too.
+pump_status pump_attribute_data(const CNtfs& ntfs, const attribute_layout& layout, ulong64 offset, ulong64 length,
+                                const pump_sink& sink, const pump_hole_sink& holes, ulong64& delivered);
 // The same into a caller's buffer of `length` bytes.
 pump_status pump_attribute_to_buffer(const CNtfs& ntfs, const attribute_layout& layout, ulong64 offset,
                                      ulong64 length, byte* out, ulong64& delivered);
