@@ -158,6 +158,10 @@ TEST(AttributeWriter, PastTheInitializedSizeAsIcatGivesIt) {
   EXPECT_TRUE(viewer.str() == want);
   ASSERT_TRUE(copy_attribute_data(ntfs.get(), *rec, raw, messages, true));
   EXPECT_TRUE(raw.str() == stored);
+  // A cached window across the initialized size shows the same bytes.
+  entry_record windowed = *rec;
+  ASSERT_TRUE(load_attribute_window(windowed, ntfs.get(), 99990, 20));
+  EXPECT_TRUE(std::string(windowed.window.begin(), windowed.window.end()) == want.substr(99990, 20));
 }
 
 // Empty streams, resident (a kit file of 0 bytes) and non-resident (sizes
