@@ -7,9 +7,10 @@
 // bytes [offset, offset + length) in order, in pieces of at most 1 MiB (one
 // compression unit when compressed), to a sink: a callback, a caller's buffer
 // or an output stream. Holes (sparse runs, and everything at or past the
-// initialized size) arrive as zeros; a compressed attribute is decoded unit by
-// unit (a unit whose clusters are all sparse is zeros, one with no sparse
-// cluster is stored as is, any other is LZNT1 in its leading clusters).
+// initialized size) arrive as zeros, or as lengths to a hole sink when one is
+// given; a compressed attribute is decoded unit by unit (a unit whose
+// clusters are all sparse is zeros, one with no sparse cluster is stored as
+// is, any other is LZNT1 in its leading clusters).
 //
 // Every result says why the pump stopped; `delivered` always counts the bytes
 // handed on, all of them correct and at their true offset: a failed or short
