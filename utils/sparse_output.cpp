@@ -34,51 +34,68 @@ sparse_output::sparse_output(std::ostream& out, md5_context* md5) : m_out(out), 
 
 bool sparse_output::write(const byte* data, uint32 length) {
   if (length == 0) return m_out.good();
+  if (m_pending && !leave_hole()) return false;
   if (m_md5) md5_update(m_md5, data, length);
   m_out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(length));
   m_written += length;
-  m_ends_in_hole = false;
   return m_out.good();
 }
 
 bool sparse_output::zeros(ulong64 length) {
   if (length == 0) return m_out.good();
   if (m_holes) {
-    // The seek comes first: a size the file system cannot hold fails at
-    // once, before any time goes into the digest.
-    if (length > static_cast<ulong64>(MOST_OFFSET) - m_written ||
-        m_written + length > static_cast<ulong64>(MOST_OFFSET - m_start))
-      return false;
-    m_out.seekp(static_cast<std::streamoff>(length), std::ios_base::cur);
-    if (!m_out.good()) return false;
-    m_written += length;
-    m_ends_in_hole = true;
-    for (ulong64 left = length; m_md5 && left > 0;) {
-      const uint32 n = static_cast<uint32>(std::min<ulong64>(left, ZERO_BLOCK));
-      md5_update(m_md5, kZeros, n);
-      left -= n;
-    }
-    return true;
+    // Held until the next bytes or the end, so that neighbouring runs of
+    // zeros (sparse runs, empty compression units) make one hole.
+    if (length > static_cast<ulong64>(MOST_OFFSET - m_start) - m_written - m_pending) return false;
+    m_pending += length;
+    return m_out.good();
   }
   for (ulong64 left = length; left > 0;) {
     const uint32 n = static_cast<uint32>(std::min<ulong64>(left, ZERO_BLOCK));
     if (!write(kZeros, n)) return false;
     left -= n;
   }
-  return true;
+  return m_out.good();
+}
+
+bool sparse_output::leave_hole() {
+  ulong64 length = m_pending;
+  m_pending = 0;
+  // The hole's last byte is written: it gives the file its size, shows a
+  // file opened for appending (where a seek moves no write), and a size the
+  // file system cannot hold fails here, before any time goes into the
+  // digest.
+  m_out.seekp(static_cast<std::streamoff>(length - 1), std::ios_base::cur);
+  m_out.put('\0');
+  m_out.flush();  // the position of a byte still buffered is only a guess
+  const std::streampos at = m_out.tellp();
+  if (!m_out.good() || at == std::streampos(-1)) return false;
+  if (static_cast<ulong64>(static_cast<long long>(at) - m_start) == m_written + length) {
+    m_written += length;
+    hash_zeros(length);
+    return true;
+  }
+  // Appending: the byte went to the end, as the hole's first; the rest of
+  // the hole, and every later one, is written out.
+  m_holes = false;
+  m_written += 1;
+  hash_zeros(1);
+  return zeros(length - 1);
+}
+
+void sparse_output::hash_zeros(ulong64 length) {
+  for (ulong64 left = length; m_md5 && left > 0;) {
+    const uint32 n = static_cast<uint32>(std::min<ulong64>(left, ZERO_BLOCK));
+    md5_update(m_md5, kZeros, n);
+    left -= n;
+  }
 }
 
 bool sparse_output::finish() {
+  if (m_pending && !leave_hole()) return false;
+  m_out.flush();
   if (!m_out.good()) return false;
   if (!m_holes) return true;
-  if (m_ends_in_hole) {
-    // The last byte of the hole, written, sets the size.
-    m_out.seekp(-1, std::ios_base::cur);
-    m_out.put('\0');
-    m_ends_in_hole = false;
-  }
-  m_out.flush();
   const std::streampos at = m_out.tellp();
-  return m_out.good() && at != std::streampos(-1) &&
-         static_cast<ulong64>(static_cast<long long>(at) - m_start) == m_written;
+  return at != std::streampos(-1) && static_cast<ulong64>(static_cast<long long>(at) - m_start) == m_written;
 }

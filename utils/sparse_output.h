@@ -1,9 +1,10 @@
 #pragma once
 // Content written to an output stream as bytes and runs of zeros. When the
 // stream is a file written at its end, a run of zeros is left as a hole (a
-// seek past it, the size set at the end), so a copy of sparse data takes the
+// seek past it, its last byte written), so a copy of sparse data takes the
 // disk space of its data only; anywhere else (a pipe, a string, the
-// console, a file written in its middle) the zeros are written. The MD5 of
+// console, a file written in its middle or appended to) the zeros are
+// written. The MD5 of
 // the whole content, zeros included, can be taken on the way: a digest
 // cannot skip a run of zeros, so that part costs time, not disk.
 #include <iosfwd>
@@ -18,16 +19,19 @@ class sparse_output {
 
   bool write(const byte* data, uint32 length);
   bool zeros(ulong64 length);
-  // Gives the file its full size when the content ends in a hole, and checks
-  // that every byte landed where it belongs (a file opened for appending
-  // ignores the seeks); false when not, or when the stream failed.
+  // Leaves a last hole, flushes, and checks that every byte landed where it
+  // belongs; false when not, or when the stream failed. The content, and its
+  // digest, are whole only after it.
   bool finish();
 
  private:
   std::ostream& m_out;
   md5_context* m_md5;
-  bool m_holes = false;        // holes are left by seeking
-  bool m_ends_in_hole = false;
-  long long m_start = 0;       // the stream's position at the start
-  ulong64 m_written = 0;       // bytes of content so far, holes included
+  bool m_holes = false;   // holes are left by seeking
+  long long m_start = 0;  // the stream's position at the start
+  ulong64 m_written = 0;  // bytes of content so far, holes included
+  ulong64 m_pending = 0;  // zeros of a hole not yet left in the file
+
+  bool leave_hole();
+  void hash_zeros(ulong64 length);
 };
