@@ -112,12 +112,7 @@ pump_status pump_plain(pump_state& st, ulong64 pos, ulong64 end) {
     const ulong64 within = pos % cs;
     if (!locate_vcn(st.layout.runs, vcn, run)) return PUMP_END_OF_RUNS;
     const data_run& r = st.layout.runs[run];
-    // A crafted run can claim more bytes than 64 bits hold: the rest of the
-    // run is then "more than the range", never a wrapped small number.
-    const ulong64 clusters_left = r.vcn + r.num_clusters - vcn;
-    const ulong64 run_left = clusters_left > std::numeric_limits<ulong64>::max() / cs
-                                 ? std::numeric_limits<ulong64>::max()
-                                 : clusters_left * cs - within;
+    const ulong64 run_left = (r.vcn + r.num_clusters - vcn) * cs - within;
     const bool zeros = r.sparse || pos >= st.layout.initialized_size;
     if (zeros && st.holes) {
       // A hole of any length is one notice: nothing is read or filled.
