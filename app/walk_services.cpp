@@ -12,6 +12,7 @@
 #include "utils/byte_order.h"
 #include "utils/file_handle.h"
 #include "utils/md5.h"
+#include "utils/sparse_output.h"
 #include "utils/status_line.h"
 
 namespace {
@@ -37,23 +38,20 @@ bool any_time_in_window(const inode_attributes& rec, ulong64 start, ulong64 stop
   return false;
 }
 
-// Hashes and writes each piece; a stream that fails stops the copy.
+// Hashes and writes each piece; a stream that fails stops the copy. Runs of
+// zeros stay holes in a copy file (utils/sparse_output.h).
 class copy_sink {
  public:
-  copy_sink(std::ostream& out, bool hash) : out_(out), hash_(hash) { md5_init(&md5_); }
+  copy_sink(std::ostream& out, bool hash) : file_(out, hash ? &md5_ : nullptr) { md5_init(&md5_); }
 
-  bool write(const byte* data, uint32 length) {
-    if (length == 0) return true;
-    if (hash_) md5_update(&md5_, data, length);
-    out_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(length));
-    return static_cast<bool>(out_);
-  }
+  bool write(const byte* data, uint32 length) { return file_.write(data, length); }
+  bool zeros(ulong64 length) { return file_.zeros(length); }
+  bool finish() { return file_.finish(); }
   void digest(byte* out16) { md5_final(out16, &md5_); }
 
  private:
-  std::ostream& out_;
-  bool hash_;
   md5_context md5_;
+  sparse_output file_;
 };
 
 // Gathers $INDEX_ALLOCATION data into whole index records, undoes each
@@ -95,7 +93,7 @@ bool copy_resident(std::ostream& out, user_ctx& ctx, const attribute_record& att
   if (!resident_value(attr.raw.data(), static_cast<uint32>(attr.raw.size()), value)) return false;
   copy_sink sink(out, ctx.copy_md5);
   // A resident value lives inside one record, so its length fits in 32 bits.
-  if (!sink.write(value.data, static_cast<uint32>(value.size))) return false;
+  if (!sink.write(value.data, static_cast<uint32>(value.size)) || !sink.finish()) return false;
   if (ctx.copy_md5) sink.digest(ctx.copy_digest);
   return true;
 }
@@ -163,11 +161,18 @@ bool copy_file_data(std::ostream& out, const inode_attributes&, user_ctx& ctx, c
     ++pieces;
     return fix_index ? records.write(data, n) : sink.write(data, n);
   };
+  // Index records are mended whole, so their zeros come as bytes.
+  pump_hole_sink skip;
+  if (!fix_index) skip = [&](ulong64 n) {
+    ++pieces;
+    return sink.zeros(n);
+  };
   ulong64 delivered = 0;
   pump_status status = PUMP_DONE;
-  if (count > 0) status = pump_attribute_data(ntfs, layout, 0, count, take, delivered);
+  if (count > 0) status = pump_attribute_data(ntfs, layout, 0, count, take, skip, delivered);
   bool whole = status == PUMP_DONE && delivered == count;
   if (fix_index && !records.flush()) whole = false;
+  if (!sink.finish()) whole = false;
   if (ctx.copy_md5) sink.digest(ctx.copy_digest);
   if (ctx.verbose && pieces > 1) print_status("%s", "");
   return whole;

@@ -12,6 +12,7 @@
 #include "utils/console.h"
 #include "utils/hex_text.h"
 #include "utils/md5.h"
+#include "utils/sparse_output.h"
 #include "utils/status_line.h"
 
 namespace {
@@ -51,36 +52,91 @@ bool compressed_for_reading(const entry_record& rec, bool raw) {
   return !raw && rec.item.header.word_value == 1 && unit != 0 && unit < 16 && entry_compressed_size(rec) != 0;
 }
 
-bool delivered_all(CNtfs* ntfs, const entry_record& rec, bool raw, const pump_sink& sink, ulong64 want) {
+// Types whose value is content an examiner copies: a resident one of 0
+// bytes, or a non-resident one of size 0, is an empty stream, not a
+// missing one.
+bool content_type(uint32 type) {
+  return type == 0x50 || type == 0x80 || type == 0x90 || type == 0xA0 || type == 0xB0 || type == 0x100;
+}
+
+bool holds_no_bytes(const entry_record& rec, bool raw) {
+  if (!content_type(rec.item.header.type)) return false;
+  if (entry_is_non_resident(rec)) return (raw ? entry_allocated_size(rec) : entry_used_size(rec)) == 0;
+  return rec.runs.empty() && rec.resident.empty() && entry_value_length(rec) == 0;
+}
+
+bool delivered_all(CNtfs* ntfs, const entry_record& rec, bool raw, const pump_sink& sink,
+                   const pump_hole_sink& holes, ulong64 want) {
   attribute_layout layout;
   if (!layout.set_data_runs(rec.runs)) return false;
   layout.data_size = want;
+  // The stored clusters, when asked for, are shown as they are, also past
+  // the initialized size; as content, that part reads as zeros.
+  if (!raw) layout.initialized_size = rec.initialized_size;
   if (compressed_for_reading(rec, raw)) layout.unit_clusters = 1u << entry_compression_unit(rec);
   ulong64 delivered = 0;
   if (rec.item.header.type == 0xA0 && !raw) {
+    // Index records are mended whole, so their zeros come as bytes.
     index_record_fixer fixer(sink);
     const pump_status s = pump_attribute_data(
         *ntfs, layout, 0, want, [&fixer](const byte* d, uint32 n) { return fixer.take(d, n); }, delivered);
     return s == PUMP_DONE && delivered == want && fixer.flush();
   }
-  return pump_attribute_data(*ntfs, layout, 0, want, sink, delivered) == PUMP_DONE && delivered == want;
+  return pump_attribute_data(*ntfs, layout, 0, want, sink, holes, delivered) == PUMP_DONE && delivered == want;
 }
 
-// Digest and destination of the writer's pieces.
+// Digest and destination of the writer's pieces: a caller's sink gets every
+// byte; a stream gets holes where it can hold them.
 struct piece_target {
-  std::ostream* out = nullptr;
+  sparse_output* out = nullptr;
   attribute_sink sink = nullptr;
   uint32 sink_value = 0;
   md5_context* md5 = nullptr;
 
   bool take(const byte* data, uint32 length) {
+    if (!sink) return out->write(data, length);
     if (md5) md5_update(md5, data, length);
-    if (sink) {
-      sink(data, length, sink_value);
-      return true;
+    sink(data, length, sink_value);
+    return true;
+  }
+  bool skip(ulong64 length) {
+    if (!sink) return out->zeros(length);
+    static const byte zeros[1 << 16] = {};
+    for (ulong64 left = length; left > 0;) {
+      const uint32 n = static_cast<uint32>(std::min<ulong64>(left, sizeof zeros));
+      take(zeros, n);
+      left -= n;
     }
-    out->write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(length));
-    return out->good();
+    return true;
+  }
+};
+
+// The progress line of a viewer's copy: one step per sixteen clusters of
+// data, whatever size the pieces are read in.
+class progress_steps {
+ public:
+  progress_steps(ulong64 step, ulong64 total, ulong64 planned)
+      : m_step(step ? step : 1), m_total(total), m_planned(planned) {}
+
+  // `n` more bytes delivered; each step they complete is shown, or, for a
+  // hole (`each` false), only the last one: the line overwrites itself, and
+  // a hole of a terabyte is sixteen million steps.
+  void advance(ulong64 n, bool each) {
+    ulong64 next = m_done / m_step;  // the first step not yet complete
+    m_done += n;
+    ulong64 end = m_done / m_step;  // steps complete now
+    if (m_done == m_total && m_done % m_step != 0) ++end;
+    if (!each && end > next) next = end - 1;
+    for (; next < end; ++next) show(next);
+  }
+
+ private:
+  ulong64 m_step, m_total, m_planned;
+  ulong64 m_done = 0;
+
+  void show(ulong64 index) {
+    print_status("chunk: %4d [%llx : %llx]", static_cast<int>(index + 1),
+                 static_cast<unsigned long long>(index * m_step), static_cast<unsigned long long>(m_planned));
   }
 };
 
@@ -96,11 +152,18 @@ ulong64 entry_data_length(const CNtfs* ntfs, const entry_record& rec, bool raw) 
 }
 
 bool pump_entry_record(CNtfs* ntfs, const entry_record& rec, bool raw, const pump_sink& sink) {
-  if (!ntfs || (rec.runs.empty() && rec.resident.empty()) || ntfs->m_cluster_size == 0) return false;
+  return pump_entry_record(ntfs, rec, raw, sink, pump_hole_sink());
+}
+
+bool pump_entry_record(CNtfs* ntfs, const entry_record& rec, bool raw, const pump_sink& sink,
+                       const pump_hole_sink& holes) {
+  if (!ntfs || ntfs->m_cluster_size == 0) return false;
+  if (holds_no_bytes(rec, raw)) return true;
+  if (rec.runs.empty() && rec.resident.empty()) return false;
   if (rec.runs.empty()) return sink(rec.resident.data(), static_cast<uint32>(rec.resident.size()));
   const ulong64 want = entry_data_length(ntfs, rec, raw);
   if (want == 0) return false;
-  return delivered_all(ntfs, rec, raw, sink, want);
+  return delivered_all(ntfs, rec, raw, sink, holes, want);
 }
 
 bool stream_attribute_data(CNtfs* ntfs, const entry_record& rec, std::ostream& out, std::ostream& messages,
@@ -108,16 +171,21 @@ bool stream_attribute_data(CNtfs* ntfs, const entry_record& rec, std::ostream& o
   out.clear();
   messages.clear();
   md5.clear();
-  if ((rec.runs.empty() && rec.resident.empty()) || !ntfs || !out.good() || !messages.good()) return false;
+  if ((rec.runs.empty() && rec.resident.empty() && !holds_no_bytes(rec, raw)) || !ntfs || !out.good() ||
+      !messages.good())
+    return false;
   md5_context ctx;
   if (hash) md5_init(&ctx);
+  sparse_output file(out, sink ? nullptr : (hash ? &ctx : nullptr));
   piece_target target;
-  target.out = &out;
+  target.out = &file;
   target.sink = sink;
   target.sink_value = sink_value;
   target.md5 = hash ? &ctx : nullptr;
-  const bool ok =
-      pump_entry_record(ntfs, rec, raw, [&target](const byte* d, uint32 n) { return target.take(d, n); });
+  bool ok = pump_entry_record(
+      ntfs, rec, raw, [&target](const byte* d, uint32 n) { return target.take(d, n); },
+      [&target](ulong64 n) { return target.skip(n); });
+  if (!sink) ok = file.finish() && ok;
   if (ok && hash) {
     byte digest[16];
     md5_final(digest, &ctx);
@@ -155,17 +223,24 @@ bool write_unnamed_data(CNtfs* ntfs, ulong64 entry, std::ostream& out) {
 }
 
 int write_entry_data(std::ostream& out, CNtfs* ntfs, const entry_record& rec, bool raw, bool show_progress) {
+  if (!ntfs) return 0;
   const ulong64 total = entry_data_length(ntfs, rec, raw);
-  int piece = 0;
-  ulong64 offset = 0;
-  const bool ok = pump_entry_record(ntfs, rec, raw, [&](const byte* d, uint32 n) {
-    out.write(reinterpret_cast<const char*>(d), static_cast<std::streamsize>(n));
-    if (show_progress)
-      print_status("chunk: %4d [%llx : %llx]", ++piece, static_cast<unsigned long long>(offset),
-                   static_cast<unsigned long long>(total));
-    offset += n;
-    return out.good();
-  });
+  progress_steps steps(16ULL * ntfs->m_cluster_size, total, raw ? entry_allocated_size(rec) : entry_used_size(rec));
+  const bool counted = show_progress && entry_is_non_resident(rec);
+  sparse_output file(out, nullptr);
+  bool ok = pump_entry_record(
+      ntfs, rec, raw,
+      [&](const byte* d, uint32 n) {
+        const bool written = file.write(d, n);
+        if (counted) steps.advance(n, true);
+        return written;
+      },
+      [&](ulong64 n) {
+        const bool skipped = file.zeros(n);
+        if (counted) steps.advance(n, false);
+        return skipped;
+      });
+  ok = file.finish() && ok;
   if (show_progress) print_status("%s", "");
   return ok ? 1 : 0;
 }

@@ -21,14 +21,20 @@ class CNtfs;
 
 typedef void (*attribute_sink)(const byte* data, uint32 length, uint32 value);
 
-// The core: every byte of the record's data to `sink`, in order.
+// The core: every byte of the record's data to `sink`, in order. Past the
+// initialized size the data is zeros (the stored clusters only with `raw`).
+// An attribute of 0 bytes is delivered whole: nothing to the sink, and true.
 bool pump_entry_record(CNtfs* ntfs, const entry_record& rec, bool raw, const pump_sink& sink);
+// The same, runs of zeros known without reading going to `holes` as lengths.
+bool pump_entry_record(CNtfs* ntfs, const entry_record& rec, bool raw, const pump_sink& sink,
+                       const pump_hole_sink& holes);
 // How many bytes the core delivers for the record (0 when it would refuse).
 ulong64 entry_data_length(const CNtfs* ntfs, const entry_record& rec, bool raw);
 
 // `md5` is emptied first and receives 32 lower-case hexadecimal digits only
-// when hashing and the whole data was delivered. `messages` must be good; it
-// is left untouched.
+// when hashing and the whole data was delivered (for an empty stream, the
+// digest of no bytes). `messages` must be good; it is left untouched. Into a
+// file written at its end, holes of the data stay holes (utils/sparse_output.h).
 bool write_attribute_data(CNtfs* ntfs, const entry_record& rec, std::ostream& out, std::ostream& messages, bool raw,
                           bool hash, std::string& md5);
 bool copy_attribute_data(CNtfs* ntfs, const entry_record& rec, std::ostream& out, std::ostream& messages, bool raw);
@@ -41,6 +47,6 @@ bool feed_attribute_data(CNtfs* ntfs, const entry_record& rec, attribute_sink si
 bool write_unnamed_data(CNtfs* ntfs, ulong64 entry, std::ostream& out);
 
 // The same data for a viewer: 1 when every byte reached the output, else 0.
-// With `show_progress` the status line counts the pieces.
+// With `show_progress` the status line counts pieces of sixteen clusters.
 int write_entry_data(std::ostream& out, CNtfs* ntfs, const entry_record& rec, bool raw, bool show_progress);
 int write_entry_data_to_stdout(CNtfs* ntfs, const entry_record& rec, bool raw);

@@ -73,17 +73,31 @@ struct pump_state {
   const CNtfs& ntfs;
   const attribute_layout& layout;
   const pump_sink& sink;
+  const pump_hole_sink& holes;
   ulong64& delivered;
 
-  // Hands on `n` bytes of `data` that stand at attribute offset `at`, with
-  // everything at or past the initialized size replaced by zeros.
+  // Hands on `n` bytes of `data` that stand at attribute offset `at`; what
+  // lies at or past the initialized size becomes zeros, or a hole.
   bool hand_on(byte* data, uint32 n, ulong64 at) {
     const ulong64 init = layout.initialized_size;
+    uint32 kept = n;
     if (at + n > init) {
-      const ulong64 from = init > at ? init - at : 0;
-      std::memset(data + from, 0, static_cast<size_t>(n - from));
+      kept = init > at ? static_cast<uint32>(init - at) : 0;
+      if (holes) {
+        if (kept > 0 && !sink(data, kept)) return false;
+        delivered += kept;
+        return skip(n - kept);
+      }
+      std::memset(data + kept, 0, static_cast<size_t>(n - kept));
     }
     if (!sink(data, n)) return false;
+    delivered += n;
+    return true;
+  }
+
+  bool skip(ulong64 n) {
+    if (n == 0) return true;
+    if (!holes(n)) return false;
     delivered += n;
     return true;
   }
@@ -99,8 +113,15 @@ pump_status pump_plain(pump_state& st, ulong64 pos, ulong64 end) {
     if (!locate_vcn(st.layout.runs, vcn, run)) return PUMP_END_OF_RUNS;
     const data_run& r = st.layout.runs[run];
     const ulong64 run_left = (r.vcn + r.num_clusters - vcn) * cs - within;
-    uint32 n = static_cast<uint32>(std::min<ulong64>(std::min<ulong64>(run_left, end - pos), piece.size()));
     const bool zeros = r.sparse || pos >= st.layout.initialized_size;
+    if (zeros && st.holes) {
+      // A hole of any length is one notice: nothing is read or filled.
+      const ulong64 n = std::min(run_left, end - pos);
+      if (!st.skip(n)) return PUMP_SINK_STOPPED;
+      pos += n;
+      continue;
+    }
+    uint32 n = static_cast<uint32>(std::min<ulong64>(std::min<ulong64>(run_left, end - pos), piece.size()));
     if (zeros) {
       std::memset(piece.data(), 0, n);
     } else {
@@ -173,6 +194,13 @@ pump_status pump_compressed(pump_state& st, ulong64 pos, ulong64 end) {
     const pump_status s = gather_unit(st, unit * unit_clusters, unit_clusters, packed.data(), on_disk,
                                       holes_before_data);
     if (s != PUMP_DONE) return s;
+    const ulong64 from = pos - unit_start;
+    const uint32 n = static_cast<uint32>(std::min<ulong64>(unit_bytes - from, end - pos));
+    if (on_disk == 0 && st.holes) {
+      if (!st.skip(n)) return PUMP_SINK_STOPPED;
+      pos += n;
+      continue;
+    }
     byte* data = nullptr;
     if (on_disk == unit_clusters) {
       data = packed.data();  // stored as is: the unit did not shrink
@@ -188,8 +216,6 @@ pump_status pump_compressed(pump_state& st, ulong64 pos, ulong64 end) {
         return PUMP_BAD_UNIT;
       data = plain.data();
     }
-    const ulong64 from = pos - unit_start;
-    const uint32 n = static_cast<uint32>(std::min<ulong64>(unit_bytes - from, end - pos));
     if (!st.hand_on(data + from, n, pos)) return PUMP_SINK_STOPPED;
     pos += n;
   }
@@ -271,12 +297,17 @@ ulong64 attribute_layout::mapped_bytes(uint32 cluster_size) const {
 
 pump_status pump_attribute_data(const CNtfs& ntfs, const attribute_layout& layout, ulong64 offset, ulong64 length,
                                 const pump_sink& sink, ulong64& delivered) {
+  return pump_attribute_data(ntfs, layout, offset, length, sink, pump_hole_sink(), delivered);
+}
+
+pump_status pump_attribute_data(const CNtfs& ntfs, const attribute_layout& layout, ulong64 offset, ulong64 length,
+                                const pump_sink& sink, const pump_hole_sink& holes, ulong64& delivered) {
   delivered = 0;
   if (!engine_ready(ntfs) || !sink) return PUMP_REFUSED;
   if (length == 0 || offset >= layout.data_size) return PUMP_DONE;
   // Without a known size the data goes on until a VCN is not mapped.
   const ulong64 end = std::min(length > PUMP_UNBOUNDED - offset ? PUMP_UNBOUNDED : offset + length, layout.data_size);
-  pump_state st{ntfs, layout, sink, delivered};
+  pump_state st{ntfs, layout, sink, holes, delivered};
   return layout.unit_clusters ? pump_compressed(st, offset, end) : pump_plain(st, offset, end);
 }
 

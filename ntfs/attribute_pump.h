@@ -7,9 +7,10 @@
 // bytes [offset, offset + length) in order, in pieces of at most 1 MiB (one
 // compression unit when compressed), to a sink: a callback, a caller's buffer
 // or an output stream. Holes (sparse runs, and everything at or past the
-// initialized size) arrive as zeros; a compressed attribute is decoded unit by
-// unit (a unit whose clusters are all sparse is zeros, one with no sparse
-// cluster is stored as is, any other is LZNT1 in its leading clusters).
+// initialized size) arrive as zeros, or as lengths to a hole sink when one is
+// given; a compressed attribute is decoded unit by unit (a unit whose
+// clusters are all sparse is zeros, one with no sparse cluster is stored as
+// is, any other is LZNT1 in its leading clusters).
 //
 // Every result says why the pump stopped; `delivered` always counts the bytes
 // handed on, all of them correct and at their true offset: a failed or short
@@ -63,12 +64,22 @@ struct attribute_layout {
 
 // Takes one piece; false stops the pump (PUMP_SINK_STOPPED).
 typedef std::function<bool(const byte* data, uint32 length)> pump_sink;
+// Takes a run of `length` zero bytes that the pump knew without reading
+// them; false stops the pump (PUMP_SINK_STOPPED).
+typedef std::function<bool(ulong64 length)> pump_hole_sink;
 
 // Reads [offset, offset + length) of the attribute's data, cut at its data
 // size, into the sink. PUMP_UNBOUNDED as length reads to the end of the data
 // (or of the runs when the size is not known).
 pump_status pump_attribute_data(const CNtfs& ntfs, const attribute_layout& layout, ulong64 offset, ulong64 length,
                                 const pump_sink& sink, ulong64& delivered);
+// The same, but the holes (sparse clusters, compression units without
+// clusters, everything at or past the initialized size) go to `holes` as
+// their lengths, however long, instead of as zero bytes: a copy can leave
+// them unwritten. An empty `holes` delivers them as bytes. `delivered`
+// counts the holes too.
+pump_status pump_attribute_data(const CNtfs& ntfs, const attribute_layout& layout, ulong64 offset, ulong64 length,
+                                const pump_sink& sink, const pump_hole_sink& holes, ulong64& delivered);
 // The same into a caller's buffer of `length` bytes.
 pump_status pump_attribute_to_buffer(const CNtfs& ntfs, const attribute_layout& layout, ulong64 offset,
                                      ulong64 length, byte* out, ulong64& delivered);

@@ -114,6 +114,7 @@ void entry_record::clear() {
   window_offset = 0;
   window.clear();
   resident.clear();
+  initialized_size = ~0ULL;
 }
 
 uint32 pack_resident_data(const entry_record& rec, std::vector<byte>& out, bool packed) {
@@ -320,6 +321,7 @@ bool fill_entry_record_from_attribute(entry_record& out, ulong64 entry, ulong64 
     store_u64(body + 16, std::max(load_u64(attr, AH_DATA_SIZE), load_u64(attr, AH_INITIALIZED_SIZE)));
     store_u64(body + 24, load_u64(attr, AH_COMPRESSED_SIZE));
     store_u32(body + 32, attr[AH_COMPRESSION_UNIT]);
+    out.initialized_size = load_u64(attr, AH_INITIALIZED_SIZE);
     attribute_layout layout;
     if (layout.set_attribute(attr, length)) out.runs = layout.runs;
     // The summary's runs start at VCN 0 of this piece.
@@ -353,6 +355,7 @@ bool load_attribute_window(entry_record& rec, CNtfs* ntfs, ulong64 offset, uint3
     attribute_layout layout;
     if (!layout.set_data_runs(rec.runs)) return false;
     layout.data_size = size;
+    layout.initialized_size = rec.initialized_size;
     const uint32 unit = load_u32(rec.item.body, 32);
     if ((rec.item.header.word_value & 1) && unit != 0 && unit < 16) layout.unit_clusters = 1u << unit;
     rec.window.assign(static_cast<size_t>(n), 0);

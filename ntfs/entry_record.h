@@ -20,6 +20,10 @@ struct entry_record {
   ulong64 window_offset = 0;
   std::vector<byte> window;
   std::vector<byte> resident;
+  // Of a non-resident attribute: how far its data was ever written; past
+  // it the data reads as zeros, whatever the clusters hold. Not kept in the
+  // summary item nor in the stored forms; all ones when not known.
+  ulong64 initialized_size = ~0ULL;
 
   void clear();
 };

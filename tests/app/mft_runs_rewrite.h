@@ -38,8 +38,40 @@ inline std::vector<byte> run_field(long long value) {
   return out;
 }
 
-// Record 0 at `mft_pos` (1 KiB) gets $DATA runs (cluster count, LCN) and, when
-// not 0, the data size and allocated size `size`. False when record 0 has no
+// A run given with this LCN is sparse: no clusters behind it.
+const ulong64 SPARSE_RUN = ~0ULL;
+
+// The offset of the record's first non-resident $DATA, or 0.
+inline uint32 nonresident_data_offset(const std::vector<byte>& rec) {
+  uint32 offset = load_u16(&rec[FRH_FIRST_ATTRIBUTE]);
+  while (offset + 8 <= 1024 && load_u32(&rec[offset]) != ATTR_DATA) {
+    const uint32 length = load_u32(&rec[offset + 4]);
+    if (load_u32(&rec[offset]) == 0xFFFFFFFF || length == 0) return 0;
+    offset += length;
+  }
+  if (offset + AH_NON_RESIDENT_SIZE > 1024 || rec[offset + AH_NON_RESIDENT] == 0) return 0;
+  return offset;
+}
+
+// The record (1 KiB) at `pos` gets the three sizes of its non-resident $DATA.
+inline bool rewrite_data_sizes(const std::string& path, ulong64 pos, ulong64 allocated, ulong64 data,
+                               ulong64 initialized) {
+  std::vector<byte> rec(1024);
+  read_at(path, pos, rec);
+  apply_update_sequence(rec.data(), 1024);
+  const uint32 offset = nonresident_data_offset(rec);
+  if (offset == 0) return false;
+  store_u64(&rec[offset + AH_ALLOCATED_SIZE], allocated);
+  store_u64(&rec[offset + AH_DATA_SIZE], data);
+  store_u64(&rec[offset + AH_INITIALIZED_SIZE], initialized);
+  if (!protect_update_sequence(rec.data(), 1024)) return false;
+  write_at(path, pos, rec);
+  return true;
+}
+
+// Record 0 at `mft_pos` (1 KiB; or any record with a non-resident $DATA)
+// gets $DATA runs (cluster count, LCN or SPARSE_RUN) and, when not 0, the
+// data size and allocated size `size`. False when the record has no
 // non-resident $DATA or no room.
 inline bool rewrite_mft_runs(const std::string& path, ulong64 mft_pos,
                              const std::vector<std::pair<ulong64, ulong64>>& runs, ulong64 size) {
@@ -50,21 +82,19 @@ inline bool rewrite_mft_runs(const std::string& path, ulong64 mft_pos,
   long long last_lcn = 0;
   for (const auto& r : runs) {
     std::vector<byte> length = run_field(static_cast<long long>(r.first));
-    std::vector<byte> delta = run_field(static_cast<long long>(r.second) - last_lcn);
-    last_lcn = static_cast<long long>(r.second);
+    std::vector<byte> delta;
+    if (r.second != SPARSE_RUN) {
+      delta = run_field(static_cast<long long>(r.second) - last_lcn);
+      last_lcn = static_cast<long long>(r.second);
+    }
     pairs.push_back(static_cast<byte>(delta.size() << 4 | length.size()));
     pairs.insert(pairs.end(), length.begin(), length.end());
     pairs.insert(pairs.end(), delta.begin(), delta.end());
   }
   pairs.push_back(0);
 
-  uint32 offset = load_u16(&rec[FRH_FIRST_ATTRIBUTE]);
-  while (offset + 8 <= 1024 && load_u32(&rec[offset]) != ATTR_DATA) {
-    const uint32 length = load_u32(&rec[offset + 4]);
-    if (load_u32(&rec[offset]) == 0xFFFFFFFF || length == 0) return false;
-    offset += length;
-  }
-  if (offset + AH_NON_RESIDENT_SIZE > 1024 || rec[offset + AH_NON_RESIDENT] == 0) return false;
+  const uint32 offset = nonresident_data_offset(rec);
+  if (offset == 0) return false;
   const uint32 length = load_u32(&rec[offset + 4]);
   const uint32 start = load_u16(&rec[offset + AH_MAPPING_PAIRS]);
   const uint32 wanted = (start + static_cast<uint32>(pairs.size()) + 7) & ~7u;

@@ -79,4 +79,75 @@ TEST(AttributeExtract, PlainFormAndItsReport) {
   EXPECT_EQ(read_file_text(dir + "/raw.txt").find("f00001.dat.old"), std::string::npos);
 }
 
+// /sparse.bin made 20 MiB of hole, 8 KiB of data and 20 MiB of hole (icat
+// takes no run longer than the volume, 24 MiB): both
+// forms write a file of that size taking about the disk space of its data,
+// with icat's bytes; a terabyte of hole (no digest asked for) likewise, at
+// once. An empty stream is an empty file named by the digest of no bytes.
+TEST(AttributeExtract, HolesStayHolesAndEmptyStreamsAreFiles) {
+  if (!quor_test::have_program("icat") || !quor_test::have_program("md5sum")) GTEST_SKIP() << "needs icat, md5sum";
+  const ulong64 hole = 5120;  // clusters of 4 KiB
+  ulong64 entry = 0;
+  const std::string image = examine_test::holed_copy("holed.img", hole, hole, entry);
+  ASSERT_FALSE(image.empty());
+  std::unique_ptr<CNtfs> ntfs = quor_test::open_engine_at(image);
+  std::vector<entry_record> records;
+  ASSERT_TRUE(ntfs && collect_entry_records(ntfs.get(), entry, records));
+  const entry_record* rec = nullptr;
+  for (const entry_record& r : records)
+    if (r.item.header.type == 0x80 && r.name.empty()) rec = &r;
+  ASSERT_NE(rec, nullptr);
+  const std::string want_md5 = examine_test::icat_md5(image, std::to_string(entry));
+  const ulong64 size = (2 * hole + 2) * 4096;
+  const std::string dir = fresh_dir("holes");
+  const std::string plain = dir + "/plain.bin";
+  ASSERT_TRUE(extract_attribute(plain.c_str(), static_cast<const char*>(nullptr), ntfs.get(), *rec, false));
+  ASSERT_TRUE(extract_attribute_hashed((dir + "/h.bin").c_str(), nullptr, ntfs.get(), *rec, false, 7));
+  const std::string hashed = dir + "/0000000000000007_h.bin_" + want_md5;
+  for (const std::string& file : {plain, hashed}) {
+    SCOPED_TRACE(file);
+    std::string sum;
+    ASSERT_EQ(quor_test::run_command("md5sum < " + file, sum), 0);
+    EXPECT_EQ(sum.substr(0, 32), want_md5);
+    EXPECT_EQ(quor_test::read_file_text(file).size(), size);
+    EXPECT_LT(examine_test::disk_use(file), 1024u * 1024) << "of " << size;
+  }
+
+  ulong64 far_entry = 0;
+  const std::string far_image = examine_test::holed_copy("terabyte.img", 1ULL << 28, 0, far_entry);
+  ASSERT_FALSE(far_image.empty());
+  std::unique_ptr<CNtfs> far = quor_test::open_engine_at(far_image);
+  ASSERT_TRUE(far && collect_entry_records(far.get(), far_entry, records));
+  rec = nullptr;
+  for (const entry_record& r : records)
+    if (r.item.header.type == 0x80 && r.name.empty()) rec = &r;
+  ASSERT_NE(rec, nullptr);
+  const std::string big = dir + "/terabyte.bin";
+  ASSERT_TRUE(extract_attribute(big.c_str(), static_cast<const char*>(nullptr), far.get(), *rec, false));
+  struct stat st {};
+  ASSERT_EQ(stat(big.c_str(), &st), 0);
+  EXPECT_EQ(static_cast<ulong64>(st.st_size), ((1ULL << 28) + 2) * 4096);
+  EXPECT_LT(examine_test::disk_use(big), 1024u * 1024);
+  // Its last 8 KiB are the data the smaller copy holds after its first hole.
+  std::string tail, mid;
+  ASSERT_EQ(quor_test::run_command("tail -c 8192 " + big + " | md5sum", tail), 0);
+  ASSERT_EQ(quor_test::run_command("tail -c +" + std::to_string(hole * 4096 + 1) + " " + plain +
+                                       " | head -c 8192 | md5sum",
+                                   mid),
+            0);
+  EXPECT_EQ(tail, mid);
+
+  examine_test::volume v("bigdir.img");
+  const ulong64 empty_entry = v.entry_of("/d2000/v00002-abcdefghijklmnopqrstuvwxyz.txt");
+  const entry_record* empty = v.find(records, empty_entry, 0x80, "");
+  ASSERT_NE(empty, nullptr);
+  const std::string empty_dir = fresh_dir("empty");
+  ASSERT_TRUE(extract_attribute_hashed((empty_dir + "/e.txt").c_str(), nullptr, v.ntfs, *empty, false, 0));
+  EXPECT_EQ(files_in(empty_dir),
+            "0000000000000000_e.txt_" + examine_test::icat_md5(v.image, std::to_string(empty_entry)) + "\n");
+  ASSERT_TRUE(extract_attribute((empty_dir + "/plain").c_str(), static_cast<const char*>(nullptr), v.ntfs, *empty,
+                                false));
+  EXPECT_EQ(quor_test::read_file_text(empty_dir + "/plain"), "");
+}
+
 }  // namespace

@@ -173,6 +173,7 @@ TEST(AttributeWriter, DataCutShortIsAFailureWithoutDigest) {
   beyond.runs.push_back(data_run(v.ntfs->m_total_clusters + 100, last.vcn + last.num_clusters, 4, false));
   store_u64(beyond.item.body + 16, entry_used_size(*rec) + 4 * v.ntfs->m_cluster_size);
   store_u64(beyond.item.body + 8, entry_used_size(beyond));
+  beyond.initialized_size = entry_used_size(beyond);  // written there too: the clusters must be read
   // The image cut in the middle of the file's first run.
   const ulong64 cut = rec->runs[0].lcn * v.ntfs->m_cluster_size + 8192;
   std::unique_ptr<CNtfs> truncated =
@@ -208,6 +209,104 @@ TEST(AttributeWriter, DamagedIndexRecordPassesThroughUnrepaired) {
   ASSERT_TRUE(copy_attribute_data(ntfs.get(), *rec, raw, messages, true));
   ASSERT_TRUE(copy_attribute_data(ntfs.get(), *rec, fixed, messages, false));
   EXPECT_TRUE(fixed.str().substr(0, 4096) == raw.str().substr(0, 4096));
+}
+
+// /nonres.bin of a copy said to be written only to byte 100000: as file
+// content the rest is zeros, as icat gives it; the raw form keeps the
+// stored clusters.
+TEST(AttributeWriter, PastTheInitializedSizeAsIcatGivesIt) {
+  if (!quor_test::have_program("icat") || !quor_test::have_program("md5sum")) GTEST_SKIP() << "needs icat, md5sum";
+  volume v("default.img");
+  const ulong64 entry = v.entry_of("/nonres.bin");
+  const std::string copy = quor_test::copy_fixture("default.img", "initialized.img");
+  ASSERT_TRUE(quor_test::rewrite_data_sizes(copy, examine_test::record_position(v.ntfs, entry), 204800, 204800,
+                                            100000));
+  std::unique_ptr<CNtfs> ntfs = quor_test::open_engine_at(copy);
+  std::vector<entry_record> records;
+  ASSERT_TRUE(ntfs && collect_entry_records(ntfs.get(), entry, records));
+  const entry_record* rec = nullptr;
+  for (const entry_record& r : records)
+    if (r.item.header.type == 0x80 && r.name.empty()) rec = &r;
+  ASSERT_NE(rec, nullptr);
+  std::string want, stored;
+  ASSERT_TRUE(examine_test::icat(copy, std::to_string(entry), want));
+  ASSERT_TRUE(examine_test::icat(v.image, std::to_string(entry), stored));
+  ASSERT_EQ(want.size(), 204800u);
+  std::ostringstream out, viewer, raw, messages;
+  std::string md5;
+  ASSERT_TRUE(write_attribute_data(ntfs.get(), *rec, out, messages, false, true, md5));
+  EXPECT_TRUE(out.str() == want);
+  EXPECT_EQ(md5, examine_test::icat_md5(copy, std::to_string(entry)));
+  EXPECT_EQ(write_entry_data(viewer, ntfs.get(), *rec, false, false), 1);
+  EXPECT_TRUE(viewer.str() == want);
+  ASSERT_TRUE(copy_attribute_data(ntfs.get(), *rec, raw, messages, true));
+  EXPECT_TRUE(raw.str() == stored);
+  // A cached window across the initialized size shows the same bytes.
+  entry_record windowed = *rec;
+  ASSERT_TRUE(load_attribute_window(windowed, ntfs.get(), 99990, 20));
+  EXPECT_TRUE(std::string(windowed.window.begin(), windowed.window.end()) == want.substr(99990, 20));
+}
+
+// Empty streams, resident (a kit file of 0 bytes) and non-resident (sizes
+// set to 0 on a copy): empty output, the digest of no bytes, success.
+TEST(AttributeWriter, EmptyStreamsAreWholeAndEmpty) {
+  if (!quor_test::have_program("icat") || !quor_test::have_program("md5sum")) GTEST_SKIP() << "needs icat, md5sum";
+  volume v("default.img");
+  const ulong64 nonres = v.entry_of("/nonres.bin");
+  const std::string copy = quor_test::copy_fixture("default.img", "emptied.img");
+  // As Windows leaves an emptied file: no runs, every size 0.
+  const ulong64 pos = examine_test::record_position(v.ntfs, nonres);
+  ASSERT_TRUE(quor_test::rewrite_mft_runs(copy, pos, {}, 0) && quor_test::rewrite_data_sizes(copy, pos, 0, 0, 0));
+  volume big("bigdir.img");
+  const struct {
+    CNtfs* ntfs;
+    std::string image;
+    ulong64 entry;
+  } cases[] = {{big.ntfs, big.image, big.entry_of("/d2000/v00002-abcdefghijklmnopqrstuvwxyz.txt")},
+               {quor_test::open_engine_at(copy).release(), copy, nonres}};
+  std::unique_ptr<CNtfs> owned(cases[1].ntfs);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.image);
+    std::vector<entry_record> records;
+    ASSERT_TRUE(c.ntfs && collect_entry_records(c.ntfs, c.entry, records));
+    const entry_record* rec = nullptr;
+    for (const entry_record& r : records)
+      if (r.item.header.type == 0x80 && r.name.empty()) rec = &r;
+    ASSERT_NE(rec, nullptr);
+    std::string want = "stale";
+    ASSERT_TRUE(examine_test::icat(c.image, std::to_string(c.entry), want));
+    std::ostringstream out, viewer, messages;
+    std::string md5;
+    EXPECT_TRUE(write_attribute_data(c.ntfs, *rec, out, messages, false, true, md5));
+    EXPECT_TRUE(out.str() == want && want.empty());
+    EXPECT_EQ(md5, examine_test::icat_md5(c.image, std::to_string(c.entry)));
+    EXPECT_EQ(write_entry_data(viewer, c.ntfs, *rec, false, false), 1);
+    EXPECT_TRUE(viewer.str().empty());
+  }
+}
+
+// Forty clusters of 4 KiB are three pieces of sixteen clusters, read in
+// one go or not.
+TEST(AttributeWriter, ProgressCountsPiecesOfSixteenClusters) {
+  volume v("default.img");
+  std::vector<entry_record> records;
+  const entry_record* rec = v.find(records, v.entry_of("/nonres.bin"), 0x80, "");
+  ASSERT_NE(rec, nullptr);
+  ASSERT_EQ(v.ntfs->m_cluster_size, 4096u);
+  entry_record forty = *rec;
+  store_u64(forty.item.body + 16, 40 * 4096);
+  std::ostringstream out, whole, messages;
+  testing::internal::CaptureStderr();
+  const int result = write_entry_data(out, v.ntfs, forty, false, true);
+  const std::string status = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(result, 1);
+  ASSERT_TRUE(copy_attribute_data(v.ntfs, *rec, whole, messages, false));
+  EXPECT_TRUE(out.str() == whole.str().substr(0, 40 * 4096));
+  for (const char* shown : {"chunk:    1 [0 : 28000]", "chunk:    2 [10000 : 28000]", "chunk:    3 [20000 : 28000]"})
+    EXPECT_NE(status.find(shown), std::string::npos) << shown << " in " << status;
+  EXPECT_EQ(status.find("chunk:    4"), std::string::npos);
+  EXPECT_LT(status.find("chunk:    1"), status.find("chunk:    2"));
+  EXPECT_LT(status.find("chunk:    2"), status.find("chunk:    3"));
 }
 
 }  // namespace

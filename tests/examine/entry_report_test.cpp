@@ -103,4 +103,36 @@ TEST(EntryReport, ReportAndHashedExtract) {
   EXPECT_EQ(found, "1\n");
 }
 
+// File content as icat gives it: zeros past the initialized size (lowered
+// on a copy), and an empty file delivered, to a stream and to a file.
+TEST(EntryReport, ContentPastTheInitializedSizeAndEmptyFiles) {
+  if (!quor_test::have_program("icat")) GTEST_SKIP() << "icat not installed";
+  examine_test::volume v("default.img");
+  const ulong64 entry = v.entry_of("/frag/a.bin");
+  const std::string copy = quor_test::copy_fixture("default.img", "report-init.img");
+  ASSERT_TRUE(quor_test::rewrite_data_sizes(copy, examine_test::record_position(v.ntfs, entry), 65536, 65536, 5000));
+  const std::string empty_image = quor_test::fixture("bigdir.img");
+  const struct {
+    std::string image;
+    const wchar_t* path;
+  } cases[] = {{copy, L"/frag/a.bin"}, {empty_image, L"/d2000/v00002-abcdefghijklmnopqrstuvwxyz.txt"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.image);
+    std::ostringstream out;
+    ASSERT_TRUE(report_entry_by_path(to_stream(c.image, c.path, out)));
+    examine_test::volume opened(c.image == copy ? "default.img" : "bigdir.img");
+    const std::wstring& p = c.path;
+    std::string want;
+    ASSERT_TRUE(examine_test::icat(c.image, std::to_string(opened.entry_of(std::string(p.begin(), p.end()))), want));
+    EXPECT_TRUE(out.str() == want) << out.str().size() << " bytes, want " << want.size();
+    entry_report_request to_file = to_stream(c.image, c.path, out);
+    to_file.to_stream = false;
+    to_file.data_out = nullptr;
+    const std::string file = quor_test::scratch_dir() + "/report-data.bin";
+    to_file.extract_path = wide(file);
+    ASSERT_TRUE(report_entry_by_path(to_file));
+    EXPECT_TRUE(quor_test::read_file_text(file) == want);
+  }
+}
+
 }  // namespace

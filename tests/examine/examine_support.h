@@ -1,6 +1,8 @@
 #pragma once
 // Helpers of the examination tests: a kit volume opened for one test, the
 // records of a path, files read whole, icat's output.
+#include <sys/stat.h>
+
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -9,6 +11,7 @@
 
 #include "examine/entry_records.h"
 #include "ntfs/ntfs.h"
+#include "tests/app/mft_runs_rewrite.h"
 #include "tests/support/engine.h"
 #include "tests/support/fixture.h"
 
@@ -37,6 +40,47 @@ struct volume {
 
 inline bool icat(const std::string& image, const std::string& address, std::string& out) {
   return quor_test::run_command("icat " + image + " " + address, out) == 0;
+}
+
+// The first 32 characters md5sum prints for icat's bytes of `address`.
+inline std::string icat_md5(const std::string& image, const std::string& address) {
+  std::string sum;
+  quor_test::run_command("icat " + image + " " + address + " | md5sum", sum);
+  return sum.substr(0, 32);
+}
+
+// Where the 1 KiB record of `entry` lies in a kit image, whose $MFT is one run.
+inline ulong64 record_position(CNtfs* ntfs, ulong64 entry) {
+  return ntfs->get_mft_lcn() * ntfs->m_cluster_size + entry * 1024;
+}
+
+// A copy of default.img, named `as`, whose /sparse.bin claims `before`
+// clusters of hole, its first two clusters of data, then `after` clusters
+// of hole; "" when it cannot be made. `entry` takes the file's entry.
+inline std::string holed_copy(const std::string& as, ulong64 before, ulong64 after, ulong64& entry) {
+  volume v("default.img");
+  entry = v.entry_of("/sparse.bin");
+  std::vector<entry_record> records;
+  const entry_record* rec = v.find(records, entry, 0x80, "");
+  if (!rec) return "";
+  ulong64 lcn = 0;
+  for (const data_run& r : rec->runs)
+    if (!r.sparse && r.num_clusters >= 2 && lcn == 0) lcn = r.lcn;
+  const std::string copy = quor_test::copy_fixture("default.img", as);
+  std::vector<std::pair<ulong64, ulong64>> runs;
+  if (before) runs.push_back({before, quor_test::SPARSE_RUN});
+  runs.push_back({2, lcn});
+  if (after) runs.push_back({after, quor_test::SPARSE_RUN});
+  const ulong64 size = (before + 2 + after) * v.ntfs->m_cluster_size;
+  if (lcn == 0 || copy.empty() || !quor_test::rewrite_mft_runs(copy, record_position(v.ntfs, entry), runs, size))
+    return "";
+  return copy;
+}
+
+// Bytes of disk a file takes.
+inline ulong64 disk_use(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? static_cast<ulong64>(st.st_blocks) * 512 : ~0ULL;
 }
 
 

@@ -194,4 +194,49 @@ TEST(WalkCopies, EvidenceNamesStayInsideTheCopyDirectory) {
   EXPECT_EQ(hex.str(), "00 1f ab ff");
 }
 
+// A file with 20 MiB of hole on both sides of its data: the walker's copy
+// takes about the disk space of the data and has icat's bytes and digest;
+// a terabyte of hole, copied without a digest, likewise and at once.
+TEST(WalkCopies, HolesStayHoles) {
+  if (!quor_test::have_program("icat") || !quor_test::have_program("md5sum")) GTEST_SKIP() << "needs icat, md5sum";
+  ulong64 entry = 0;
+  const std::string image = examine_test::holed_copy("walk-holed.img", 5120, 5120, entry);
+  ASSERT_FALSE(image.empty());
+  const std::string dir = quor_test::scratch_dir() + "/walk-holes";
+  user_ctx ctx;
+  walk_text(ctx, {"-image", image, "-csv", "-mftstart", std::to_string(entry), "-action_copy_files", dir});
+  const std::set<std::string> made = files_in(dir);
+  ASSERT_EQ(made.size(), 1u);
+  const std::string copy = dir + "/" + *made.begin();
+  const std::string want_md5 = examine_test::icat_md5(image, std::to_string(entry));
+  EXPECT_NE(copy.find("_" + want_md5 + "_sparse.bin_unnamed_data.bin"), std::string::npos) << copy;
+  std::string sum;
+  ASSERT_EQ(run_command("md5sum < '" + copy + "'", sum), 0);
+  EXPECT_EQ(sum.substr(0, 32), want_md5);
+  EXPECT_EQ(quor_test::read_file_text(copy).size(), (2 * 5120 + 2) * 4096u);
+  EXPECT_LT(examine_test::disk_use(copy), 1024u * 1024);
+
+  ulong64 far_entry = 0;
+  const std::string far = examine_test::holed_copy("walk-terabyte.img", 1ULL << 28, 0, far_entry);
+  ASSERT_FALSE(far.empty());
+  user_ctx far_ctx;
+  ASSERT_TRUE(quor_test::parse_walk_options(far_ctx, {"-image", far, "-action_copy_files", dir + "-far"}));
+  ASSERT_TRUE(initialize_mft(far_ctx));
+  far_ctx.copy_md5 = false;
+  inode_attributes rec;
+  ASSERT_TRUE(read_inode(rec, far_ctx, far_entry));
+  ASSERT_FALSE(rec.si_records.empty());
+  const attribute_record* data = nullptr;
+  for (const auto& kv : rec.attributes)
+    if (kv.second.label == "unnamed data") data = &kv.second;
+  ASSERT_NE(data, nullptr);
+  far_ctx.copy_dest = L"far";
+  ASSERT_TRUE(extract_stream_copy(rec, far_ctx, &rec.si_records.begin()->second, data));
+  const std::string far_copy = wstring_to_utf8(far_ctx.copy_dest);
+  struct stat st {};
+  ASSERT_EQ(stat(far_copy.c_str(), &st), 0);
+  EXPECT_EQ(static_cast<ulong64>(st.st_size), ((1ULL << 28) + 2) * 4096);
+  EXPECT_LT(examine_test::disk_use(far_copy), 1024u * 1024);
+}
+
 }  // namespace

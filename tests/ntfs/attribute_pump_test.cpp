@@ -165,4 +165,61 @@ TEST(AttributePump, StopsWhereTheDataStopsAndSaysWhy) {
   EXPECT_EQ(c.engine->m_cluster_size, cs);
 }
 
+// Holes asked for as lengths: every file still rebuilds to icat's bytes, a
+// hole is one notice however long, and the initialized size ends the data.
+TEST(AttributePump, HolesComeAsLengthsWhenAsked) {
+  if (!quor_test::have_program("icat")) GTEST_SKIP() << "icat not installed";
+  opened o = open_image(quor_test::fixture("default.img"));
+  ASSERT_TRUE(o.engine);
+  CNtfs& engine = *o.engine;
+  std::string got;
+  std::vector<ulong64> holes;
+  const pump_sink take = [&](const byte* d, uint32 n) {
+    got.append(reinterpret_cast<const char*>(d), n);
+    return true;
+  };
+  const pump_hole_sink skip = [&](ulong64 n) {
+    holes.push_back(n);
+    if (n < (1u << 30)) got.append(static_cast<size_t>(n), '\0');
+    return true;
+  };
+  ulong64 delivered = 0;
+  for (const char* path : kFiles) {
+    attribute_layout layout;
+    ASSERT_TRUE(data_layout(engine, listed_inode(path), layout)) << path;
+    got.clear();
+    holes.clear();
+    EXPECT_EQ(pump_attribute_data(engine, layout, 0, PUMP_UNBOUNDED, take, skip, delivered), PUMP_DONE) << path;
+    EXPECT_EQ(delivered, got.size()) << path;
+    EXPECT_TRUE(got == icat(o.image, listed_inode(path))) << path;
+  }
+  // 5 MiB with 8 KiB written at 1 MiB and at 4 MiB: three holes.
+  attribute_layout sparse;
+  ASSERT_TRUE(data_layout(engine, listed_inode("/sparse.bin"), sparse));
+  holes.clear();
+  got.clear();
+  ASSERT_EQ(pump_attribute_data(engine, sparse, 0, PUMP_UNBOUNDED, take, skip, delivered), PUMP_DONE);
+  EXPECT_EQ(holes, (std::vector<ulong64>{1048576, 3145728 - 8192, 1048576 - 8192}));
+
+  // Written only to byte 100000: the rest is one hole, none of it read.
+  attribute_layout part;
+  ASSERT_TRUE(data_layout(engine, listed_inode("/nonres.bin"), part));
+  part.initialized_size = 100000;
+  holes.clear();
+  got.clear();
+  ASSERT_EQ(pump_attribute_data(engine, part, 0, PUMP_UNBOUNDED, take, skip, delivered), PUMP_DONE);
+  EXPECT_EQ(holes, std::vector<ulong64>{204800 - 100000});
+  ASSERT_EQ(got.size(), 204800u);
+  for (ulong64 i = 0; i < 100000; ++i) ASSERT_EQ(static_cast<byte>(got[i]), pattern_byte(i, 2)) << "byte " << i;
+
+  // A record claiming a terabyte of nothing is one notice, not a million pieces.
+  attribute_layout huge;
+  huge.runs = {data_run(0, 0, 1ULL << 28, true)};
+  huge.data_size = (1ULL << 28) * engine.m_cluster_size;
+  holes.clear();
+  ASSERT_EQ(pump_attribute_data(engine, huge, 0, PUMP_UNBOUNDED, take, skip, delivered), PUMP_DONE);
+  EXPECT_EQ(holes, std::vector<ulong64>{huge.data_size});
+  EXPECT_EQ(delivered, huge.data_size);
+}
+
 }  // namespace
