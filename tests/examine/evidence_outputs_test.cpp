@@ -13,7 +13,9 @@
 #include "examine/cluster_copy.h"
 #include "examine/entry_report.h"
 #include "examine/entry_records.h"
+#include "examine/walk_engine.h"
 #include "tests/examine/examine_support.h"
+#include "tests/examine/walk_run.h"
 
 namespace {
 
@@ -146,6 +148,43 @@ TEST(EvidenceOutputs, HashedExtractDoesNotRenameOntoTheImage) {
   ASSERT_EQ(::stat(ev.image.c_str(), &image_st), 0);
   ASSERT_EQ(::stat(taken.c_str(), &taken_st), 0);
   EXPECT_EQ(taken_st.st_ino, image_st.st_ino);
+  EXPECT_EQ(md5sum(ev.image), before);
+}
+
+// The walker's copy takes a name made of the time, the digest and the
+// file's name: a link to the image under that name in the copy directory is
+// refused and left in place, and the walk goes on.
+TEST(EvidenceOutputs, WalkerCopyDoesNotRenameOntoTheImage) {
+  const evidence ev("walked");
+  ASSERT_FALSE(ev.image.empty());
+  const std::string before = md5sum(ev.image);
+  const std::string first = quor_test::scratch_dir() + "/walked-first";
+  const std::string second = quor_test::scratch_dir() + "/walked-second";
+  ::mkdir(second.c_str(), 0700);
+  std::string entry;
+  {
+    const auto engine = quor_test::open_engine_at(ev.image);
+    std::string resolved;
+    ulong64 inode = 0;
+    ASSERT_TRUE(engine && engine->get_inode_from_path("/small.txt", resolved, inode, false));
+    entry = std::to_string(inode);
+  }
+  user_ctx a;
+  quor_test::walk_text(a, {"-image", ev.image, "-csv", "-mftstart", entry, "-action_copy_files", first});
+  std::string name;
+  ASSERT_EQ(quor_test::run_command("ls " + first, name), 0);
+  ASSERT_FALSE(name.empty());
+  name.pop_back();  // its line end
+  ASSERT_EQ(::link(ev.image.c_str(), (second + "/" + name).c_str()), 0);
+  user_ctx b;
+  const std::string out =
+      quor_test::walk_text(b, {"-image", ev.image, "-csv", "-mftstart", entry, "-action_copy_files", second});
+  EXPECT_NE(out.find("small.txt"), std::string::npos) << out;  // the entry is still reported
+  EXPECT_EQ(out.find(second + "/" + name), std::string::npos) << out;
+  struct stat image_st, named_st;
+  ASSERT_EQ(::stat(ev.image.c_str(), &image_st), 0);
+  ASSERT_EQ(::stat((second + "/" + name).c_str(), &named_st), 0);
+  EXPECT_EQ(named_st.st_ino, image_st.st_ino);
   EXPECT_EQ(md5sum(ev.image), before);
 }
 
