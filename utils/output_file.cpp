@@ -81,7 +81,11 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
   if (ok && how == output_open::append) ok = static_cast<bool>(stream.seekp(0, std::ios_base::end));
   if (ok && how == output_open::truncate) ok = ::ftruncate(fd, 0) == 0;
   ::close(fd);
-  return ok ? output_result::opened : refuse(stream, output_result::failed);
+  if (ok) return output_result::opened;
+  // A file made here and not handed out is not left behind under its name.
+  if (how == output_open::create_new && ::lstat(name.c_str(), &now) == 0 && same_file(identity_from(now), id))
+    ::unlink(name.c_str());
+  return refuse(stream, output_result::failed);
 }
 
 output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,

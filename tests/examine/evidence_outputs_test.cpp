@@ -125,6 +125,24 @@ TEST(EvidenceOutputs, EveryWriterRefusesTheImageAndItsLinks) {
   }
 }
 
+// Every file of a VMDK chain is the evidence: a cluster copy onto the base
+// or onto the child is refused, and both files are unchanged.
+TEST(EvidenceOutputs, ClusterCopyRefusesEveryFileOfAVmdkChain) {
+  const std::string base = quor_test::copy_fixture("vmdk-base.vmdk", "vmdk-base.vmdk");
+  const std::string child = quor_test::copy_fixture("vmdk-child.vmdk", "vmdk-child.vmdk");
+  ASSERT_FALSE(base.empty() || child.empty());
+  const std::string base_sum = md5sum(base), child_sum = md5sum(child);
+  const std::vector<std::string> chain = {child, base};
+  const std::string out = quor_test::scratch_dir() + "/chain.out";
+  ASSERT_TRUE(copy_image_clusters(chain, "", 0, 0, 2, out, ""));
+  for (const std::string& target : chain) {
+    EXPECT_FALSE(copy_image_clusters(chain, "", 0, 0, 2, target, "")) << target;
+    EXPECT_FALSE(copy_image_clusters(chain, "", 0, 0, 2, out, target)) << target;
+  }
+  EXPECT_EQ(md5sum(base), base_sum);
+  EXPECT_EQ(md5sum(child), child_sum);
+}
+
 // The hashed extract renames its copy onto a name made of the stamp, the
 // file name and the digest: a link to the image under that name is refused
 // and left in place.
