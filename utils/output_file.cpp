@@ -79,7 +79,8 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
   struct stat now;
   bool ok = stream.is_open() && ::stat(name.c_str(), &now) == 0 && same_file(identity_from(now), id);
   if (ok && how == output_open::append) ok = static_cast<bool>(stream.seekp(0, std::ios_base::end));
-  if (ok && how == output_open::truncate) ok = ::ftruncate(fd, 0) == 0;
+  // Only a regular file has a length to cut; a device is written in place.
+  if (ok && how == output_open::truncate && S_ISREG(now.st_mode)) ok = ::ftruncate(fd, 0) == 0;
   ::close(fd);
   if (ok) return output_result::opened;
   // A file made here and not handed out is not left behind under its name.
@@ -91,10 +92,7 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
 output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,
                           output_open how) {
   std::string name;
-  if (!path_to_utf8(name, path)) {
-    if (stream.is_open()) stream.close();
-    return refuse(stream, output_result::failed);
-  }
+  if (!path_to_utf8(name, path)) return refuse(stream, output_result::failed);
   return open_output(stream, name, sources, how);
 }
 

@@ -66,6 +66,9 @@ TEST(OutputFile, SourcesAreRefusedByAnyNameOthersOpenAsAsked) {
     s.close();
     EXPECT_EQ(quor_test::read_file_text(other), c.after);
   }
+  // A device is written in place: it has no length to cut.
+  std::ofstream device;
+  EXPECT_EQ(uni::open_output(device, "/dev/null", sources, output_open::truncate), output_result::opened);
   // A new file: made when the name is free, refused over a dangling link.
   const std::string fresh = scratch("fresh"), dangling = scratch("dangling");
   ASSERT_EQ(::symlink(scratch("nowhere").c_str(), dangling.c_str()), 0);
