@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "utils/output_file.h"
 #include "utils/types.h"
 
 enum disk_kind {
@@ -75,6 +76,10 @@ class disk_handle {
   bool open_device(const char* name, bool writable);
   bool open_device(const wchar_t* name, bool writable);
   bool read_aligned(void* buf, uint32& len, ulong64 offset);
+  // The files this disk reads (every extent's file, for a VMDK chain),
+  // added to `out`, so that nothing written can land on them; false when no
+  // file is open.
+  bool source_identities(uni::file_identities& out) const;
 
  private:
   bool open_vmdk_chain_w(const std::vector<std::wstring>& vmdk_files);

@@ -1,5 +1,6 @@
 #include "examine/attribute_dump.h"
 
+#include <cstring>
 #include <iomanip>
 #include <ostream>
 #include <string>
@@ -28,10 +29,12 @@ struct attribute_view {
   uint32 type = 0;
   bool non_resident = false;
 
-  attribute_view(const byte* attr, uint32 available) {
-    if (!attr || available < 8) return;
+  // `readable`: the bytes that may be read from `attr`; the view is cut
+  // further to the attribute's length field.
+  attribute_view(const byte* attr, uint32 readable) {
+    if (!attr || readable < 8) return;
     const uint32 length = load_u32(attr, AH_LENGTH);
-    bytes = byte_view(attr, available ? std::min(length, available) : length);
+    bytes = byte_view(attr, std::min(length, readable));
     type = load_u32(attr, AH_TYPE);
     non_resident = bytes.size > AH_NON_RESIDENT && attr[AH_NON_RESIDENT] != 0;
   }
@@ -64,6 +67,32 @@ struct attribute_view {
     return true;
   }
 };
+
+// What a dump may read from `attr`: the caller's count when it gives one.
+// Without one the attribute's own length is taken, but only a length that
+// covers the header its kind needs and fits in `bound` (the rest of the
+// record it lies in); any other gives 0, and nothing is read past the
+// length and flag fields.
+uint32 readable_bytes(const byte* attr, uint32 available, uint32 bound) {
+  if (available) return available;
+  if (bound < AH_RESIDENT_SIZE) return 0;
+  const uint32 length = load_u32(attr, AH_LENGTH);
+  if (length < AH_RESIDENT_SIZE || length > bound) return 0;
+  if (attr[AH_NON_RESIDENT] != 0 && length < AH_NON_RESIDENT_SIZE) return 0;
+  return length;
+}
+
+// The bytes an attribute at `offset` of a record may span: the record's own
+// allocated size when it is a FILE record that declares a plausible one,
+// else the largest record there can be.
+uint32 record_bound(const byte* record, uint32 offset) {
+  uint32 size = MAX_MFT_RECORD_SIZE;
+  if (std::memcmp(record, "FILE", 4) == 0) {
+    const uint32 allocated = load_u32(record, FRH_BYTES_ALLOCATED);
+    if (allocated >= FRH_SIZE && allocated <= MAX_MFT_RECORD_SIZE) size = allocated;
+  }
+  return offset < size ? size - offset : 0;
+}
 
 void name_line(std::ostream& os, const attribute_view& a) {
   const std::string name = a.name();
@@ -191,13 +220,15 @@ void summarize_resident(std::ostream& os, const attribute_view& a) {
 
 }  // namespace
 
-void dump_attribute(std::ostream& os, const byte* attr, uint32 available) {
-  if (!attr || (available && available < 4)) return;
+namespace {
+
+void dump_bounded(std::ostream& os, const byte* attr, uint32 available, uint32 bound) {
+  if (!attr || (available ? available : bound) < 4) return;
   if (load_u32(attr, AH_TYPE) == ATTR_END) {
     os << "NTFS_ATTRIBUTE_END_MARKER\n";
     return;
   }
-  const attribute_view a(attr, available);
+  const attribute_view a(attr, readable_bytes(attr, available, bound));
   if (!a.bytes.has(0, 8)) return;
   os << std::hex << std::setfill('0');
   os << "(0x00) type:                0x" << std::setw(8) << a.type << ", "
@@ -219,10 +250,16 @@ void dump_attribute(std::ostream& os, const byte* attr, uint32 available) {
   else dump_resident(os, a);
 }
 
-void dump_attribute(std::ostream& os, const byte* attr) { dump_attribute(os, attr, 0); }
+}  // namespace
+
+void dump_attribute(std::ostream& os, const byte* attr, uint32 available) {
+  dump_bounded(os, attr, available, MAX_MFT_RECORD_SIZE);
+}
+
+void dump_attribute(std::ostream& os, const byte* attr) { dump_bounded(os, attr, 0, MAX_MFT_RECORD_SIZE); }
 
 void dump_attribute_at(const byte* record, uint32 offset, std::ostream& os) {
-  if (record) dump_attribute(os, record + offset, 0);
+  if (record) dump_bounded(os, record + offset, 0, record_bound(record, offset));
 }
 
 void dump_record_attributes(const byte* record, uint32 offset, uint32 limit, std::ostream& os) {
@@ -251,7 +288,8 @@ void CNtfs::dump_mft_record0(std::ostream& os) {
 }
 
 void summarize_attribute(std::ostream& os, const byte* attr, uint32 available) {
-  const attribute_view a(attr, available);
+  if (!attr) return;
+  const attribute_view a(attr, readable_bytes(attr, available, MAX_MFT_RECORD_SIZE));
   if (!a.bytes.has(0, AH_RESIDENT_SIZE) || a.type == ATTR_END || a.type == 0x20 || a.type == 0x90) return;
   os << std::hex << std::setfill('0') << attribute_type_name(static_cast<int>(a.type)) << ": ";
   const uint32 flags = load_u16(a.bytes.data, AH_FLAGS);

@@ -8,7 +8,10 @@
 
 #include "utils/types.h"
 
-// `available`: the bytes readable from `attr` (0: trust the length field).
+// `available`: the bytes readable from `attr`. 0, and the forms without it,
+// trust the attribute's length field, when it covers the attribute's header
+// and fits in a FILE record (in the record at hand, for dump_attribute_at);
+// an attribute that claims any other length is not dumped.
 void dump_attribute(std::ostream& os, const byte* attr, uint32 available);
 void dump_attribute(std::ostream& os, const byte* attr);
 void dump_attribute_at(const byte* record, uint32 offset, std::ostream& os);

@@ -10,19 +10,23 @@
 #include "ntfs/indx_record_dump.h"
 #include "ntfs/mft_record.h"
 #include "utils/file_streams.h"
+#include "utils/output_file.h"
 #include "utils/path_split.h"
 #include "utils/random_text.h"
 
 namespace {
 
-void append_report(const std::string& report_path, const std::string& data_path, const entry_record& rec, bool raw,
-                   const std::string& messages) {
-  std::ofstream report(report_path, std::ios::out | std::ios::app | std::ios::binary);
-  if (!report) return;
+// False only when the report file is a file the volume is read from; a
+// report that cannot be written for any other reason is left out.
+bool append_report(const std::string& report_path, const uni::file_identities& sources, const std::string& data_path,
+                   const entry_record& rec, bool raw, const std::string& messages) {
+  std::ofstream report;
+  const uni::output_result opened = uni::open_output(report, report_path, sources, uni::output_open::append);
+  if (opened != uni::output_result::opened) return opened != uni::output_result::is_source;
   report << "Parsed output from the following attribute: \n\n";
   write_entry_record_report(rec, report, nullptr);
   report << "\n" << messages << "\n";
-  if (rec.item.header.type != 0xA0 || raw) return;
+  if (rec.item.header.type != 0xA0 || raw) return true;
   std::ifstream saved(data_path, std::ios::in | std::ios::binary);
   std::vector<byte> block(4096);
   bool first = true;
@@ -30,30 +34,37 @@ void append_report(const std::string& report_path, const std::string& data_path,
     dump_indx_record_short(rec.name.c_str(), block.data(), 4096, UPDATE_SEQUENCE_STRIDE, report, first);
     first = false;
   }
+  return true;
+}
+
+uni::file_identities sources_of(const CNtfs* ntfs) {
+  uni::file_identities sources;
+  ntfs->source_identities(sources);
+  return sources;
 }
 
 bool extract_plain(const std::string& path, const std::string* report_path, CNtfs* ntfs, const entry_record& rec,
                    bool raw) {
   if (!ntfs) return false;
-  std::ofstream out(path, std::ios::out | std::ios::trunc | std::ios::binary);
-  if (!out) return false;
+  const uni::file_identities sources = sources_of(ntfs);
+  std::ofstream out;
+  if (uni::open_output(out, path, sources, uni::output_open::truncate) != uni::output_result::opened) return false;
   std::ostringstream messages;
   const bool ok = copy_attribute_data(ntfs, rec, out, messages, raw);
   out.close();
   if (!ok || out.fail() || !report_path) return ok && !out.fail();
-  append_report(*report_path, path, rec, raw, messages.str());
-  return true;
+  return append_report(*report_path, sources, path, rec, raw, messages.str());
 }
 
 // A new file of a random name in `dir`, made exclusively: an existing file
 // is never opened, let alone truncated.
-bool create_temporary(const std::string& dir, std::string& name) {
+bool create_temporary(const std::string& dir, const uni::file_identities& sources, std::ofstream& out,
+                      std::string& name) {
   for (int attempt = 0; attempt < 64; ++attempt) {
     name = dir + "/_" + random_hex_string(5);
-    if (FILE* f = std::fopen(name.c_str(), "wbx")) {
-      std::fclose(f);
-      return true;
-    }
+    const uni::output_result r = uni::open_output(out, name, sources, uni::output_open::create_new);
+    if (r == uni::output_result::opened) return true;
+    if (r != uni::output_result::exists) break;
   }
   name.clear();
   return false;
@@ -66,20 +77,22 @@ bool extract_hashed(const std::string& path, const std::string* report_path, CNt
   if (!split_path(path, dir, leaf) || dir.empty() || leaf.empty()) return false;
   char stamp_text[17];
   std::snprintf(stamp_text, sizeof stamp_text, "%016llx", static_cast<unsigned long long>(stamp));
+  const uni::file_identities sources = sources_of(ntfs);
   std::string temporary;
-  if (!create_temporary(dir, temporary)) return false;
-  std::ofstream out(temporary, std::ios::out | std::ios::in | std::ios::binary);
+  std::ofstream out;
+  if (!create_temporary(dir, sources, out, temporary)) return false;
   std::ostringstream messages;
   std::string md5;
-  bool ok = out && write_attribute_data(ntfs, rec, out, messages, raw, true, md5) && !md5.empty();
+  bool ok = write_attribute_data(ntfs, rec, out, messages, raw, true, md5) && !md5.empty();
   out.close();
   ok = ok && !out.fail();
   const std::string final_name = dir + "/" + stamp_text + "_" + leaf + "_" + md5;
+  // The rename would take the name from the evidence when it has this name.
+  if (ok && uni::names_source(final_name, sources)) ok = false;
   if (ok) ok = std::rename(temporary.c_str(), final_name.c_str()) == 0;
   std::remove(temporary.c_str());
   if (!ok || !report_path) return ok;
-  append_report(*report_path, final_name, rec, raw, messages.str());
-  return true;
+  return append_report(*report_path, sources, final_name, rec, raw, messages.str());
 }
 
 bool narrow_path(const wchar_t* wide, std::string& out) { return wide && uni::path_to_utf8(out, std::wstring(wide)); }

@@ -11,7 +11,8 @@
 
 class CNtfs;
 
-// Null report paths mean no report.
+// Null report paths mean no report. A data or report file that is a file
+// the volume is read from (by any name) is refused, untouched, with false.
 bool extract_attribute(const wchar_t* path, const wchar_t* report_path, CNtfs* ntfs, const entry_record& rec,
                        bool raw);
 bool extract_attribute(const char* path, const char* report_path, CNtfs* ntfs, const entry_record& rec, bool raw);

@@ -8,7 +8,7 @@
 
 #include "disk/disk_handle.h"
 #include "ntfs/ntfs.h"
-#include "utils/file_streams.h"
+#include "utils/output_file.h"
 #include "utils/utf_convert.h"
 
 namespace {
@@ -56,16 +56,21 @@ bool open_image_source(const std::vector<std::wstring>& vmdk_files, const std::w
   return open_ntfs_image(image, offset, ntfs, false, false) || open_ntfs_by_drive_number(0, offset, ntfs, false, false);
 }
 
-// The copy and its log opened (both truncated), then the copy made. The
-// wide forms open through uni::ofstream, the UTF-8 forms through the
-// standard stream.
-template <typename Stream, typename Path>
-bool copy_to_files(CNtfs* ntfs, const std::string& source, ulong64 first_lcn, ulong64 count, const Path& out_path,
+// The copy and its log opened (both truncated), then the copy made. Neither
+// may be a file the volume is read from: the copy is refused, with false.
+template <typename Path>
+bool copy_to_files(CNtfs* opened, const std::string& source, ulong64 first_lcn, ulong64 count, const Path& out_path,
                    const Path& log_path) {
-  Stream out(out_path, std::ios::out | std::ios::trunc | std::ios::binary);
-  Stream log;
-  if (out.is_open() && !log_path.empty()) log.open(log_path);
-  return copy_from_volume(ntfs, source, first_lcn, count, out, log);
+  uni::file_identities sources;
+  opened->source_identities(sources);
+  std::ofstream out, log;
+  const uni::output_result out_opened = uni::open_output(out, out_path, sources, uni::output_open::truncate);
+  if (out_opened == uni::output_result::opened && !log_path.empty() &&
+      uni::open_output(log, log_path, sources, uni::output_open::truncate) == uni::output_result::is_source) {
+    delete opened;
+    return false;
+  }
+  return copy_from_volume(opened, source, first_lcn, count, out, log);
 }
 
 }  // namespace
@@ -118,14 +123,14 @@ bool copy_drive_clusters_w(uint32 drive_number, ulong64 volume_offset, ulong64 f
                            const std::wstring& out_path, const std::wstring& log_path) {
   CNtfs* ntfs = nullptr;
   if (!open_ntfs_by_drive_number(drive_number, volume_offset, ntfs, false, false)) return false;
-  return copy_to_files<uni::ofstream>(ntfs, std::to_string(drive_number), first_lcn, count, out_path, log_path);
+  return copy_to_files(ntfs, std::to_string(drive_number), first_lcn, count, out_path, log_path);
 }
 
 bool copy_drive_clusters(uint32 drive_number, ulong64 volume_offset, ulong64 first_lcn, ulong64 count,
                          const std::string& out_path, const std::string& log_path) {
   CNtfs* ntfs = nullptr;
   if (!open_ntfs_by_drive_number(drive_number, volume_offset, ntfs, false, false)) return false;
-  return copy_to_files<std::ofstream>(ntfs, std::to_string(drive_number), first_lcn, count, out_path, log_path);
+  return copy_to_files(ntfs, std::to_string(drive_number), first_lcn, count, out_path, log_path);
 }
 
 bool copy_image_clusters_w(const std::vector<std::wstring>& vmdk_files, const std::wstring& image,
@@ -133,7 +138,7 @@ bool copy_image_clusters_w(const std::vector<std::wstring>& vmdk_files, const st
                            const std::wstring& log_path) {
   CNtfs* ntfs = nullptr;
   if (!open_image_source(vmdk_files, image, volume_offset, ntfs)) return false;
-  return copy_to_files<uni::ofstream>(ntfs, wstring_to_utf8(image), first_lcn, count, out_path, log_path);
+  return copy_to_files(ntfs, wstring_to_utf8(image), first_lcn, count, out_path, log_path);
 }
 
 bool copy_image_clusters(const std::vector<std::string>& vmdk_files, const std::string& image, ulong64 volume_offset,
@@ -142,5 +147,5 @@ bool copy_image_clusters(const std::vector<std::string>& vmdk_files, const std::
   utf8_to_wstrings(wide_files, vmdk_files);
   CNtfs* ntfs = nullptr;
   if (!open_image_source(wide_files, utf8_to_wstring(image), volume_offset, ntfs)) return false;
-  return copy_to_files<std::ofstream>(ntfs, image, first_lcn, count, out_path, log_path);
+  return copy_to_files(ntfs, image, first_lcn, count, out_path, log_path);
 }

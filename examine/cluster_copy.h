@@ -13,8 +13,9 @@
 #include "utils/types.h"
 
 // False when no volume could be opened, the copy cannot be created or its
-// buffer cannot be had; true once every cluster was tried, read or not. An
-// empty log path writes no log.
+// buffer cannot be had, or the copy or its log would be a file the volume
+// is read from (by any name: that file is left untouched); true once every
+// cluster was tried, read or not. An empty log path writes no log.
 bool copy_drive_clusters_w(uint32 drive_number, ulong64 volume_offset, ulong64 first_lcn, ulong64 count,
                            const std::wstring& out_path, const std::wstring& log_path);
 bool copy_drive_clusters(uint32 drive_number, ulong64 volume_offset, ulong64 first_lcn, ulong64 count,

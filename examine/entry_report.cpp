@@ -13,7 +13,7 @@
 #include "ntfs/open_resolve.h"
 #include "utils/byte_order.h"
 #include "utils/case_text.h"
-#include "utils/file_streams.h"
+#include "utils/output_file.h"
 #include "utils/utf_convert.h"
 
 namespace {
@@ -73,9 +73,14 @@ bool open_source(const entry_report_request& r, bool by_path, CNtfs*& ntfs, ulon
   return open_ntfs_by_drive_letter(r.drive_letter, ntfs, false, false);
 }
 
-void write_report(const entry_report_request& r, CNtfs* ntfs, ulong64 entry, const std::vector<entry_record>& recs) {
-  uni::ofstream out(r.report_path);
-  if (!out.good()) return;
+// False only when the report file is a file the volume is read from; a
+// report that cannot be written for any other reason is left out.
+bool write_report(const entry_report_request& r, CNtfs* ntfs, ulong64 entry, const std::vector<entry_record>& recs) {
+  uni::file_identities sources;
+  ntfs->source_identities(sources);
+  std::ofstream out;
+  const uni::output_result opened = uni::open_output(out, r.report_path, sources, uni::output_open::truncate);
+  if (opened != uni::output_result::opened) return opened != uni::output_result::is_source;
   out << std::setfill('0') << wstring_to_utf8(r.path) << "\n\nMisc stats:\n";
   out << "  cluster size:         0x" << std::hex << std::setw(8) << ntfs->m_cluster_size << "\n";
   out << "  sectors/cluster:      0x" << std::setw(8) << ntfs->m_sectors_per_cluster << "\n";
@@ -95,6 +100,7 @@ void write_report(const entry_report_request& r, CNtfs* ntfs, ulong64 entry, con
     write_entry_record_report(rec, out, nullptr);
     out << "\n";
   }
+  return true;
 }
 
 const entry_record* select_attribute(const std::vector<entry_record>& recs, const std::string& stream) {
@@ -129,7 +135,7 @@ bool run(const entry_report_request& r, bool by_path) {
   if (!ok || !ntfs) return false;
   std::vector<entry_record> recs;
   if (!collect_entry_records(ntfs.get(), entry, recs)) return false;
-  if (!r.report_path.empty()) write_report(r, ntfs.get(), entry, recs);
+  if (!r.report_path.empty() && !write_report(r, ntfs.get(), entry, recs)) return false;
   ulong64 stamp = 0;
   for (const entry_record& rec : recs) {
     if (rec.item.header.type == 0x10) {

@@ -1,5 +1,6 @@
 #include "examine/walk_streams.h"
 
+#include <cstdio>
 #include <iomanip>
 #include <set>
 #include <sstream>
@@ -8,10 +9,12 @@
 #include "app/walk_services.h"
 #include "disk/fs_ops.h"
 #include "examine/walk_entry_report.h"
+#include "ntfs/ntfs.h"
 #include "ntfs/ntfs_structs.h"
 #include "time/text_forms.h"
 #include "utils/byte_order.h"
-#include "utils/file_streams.h"
+#include "utils/file_handle.h"
+#include "utils/output_file.h"
 #include "utils/hex_text.h"
 #include "utils/utf_convert.h"
 
@@ -38,6 +41,17 @@ std::wstring clean_name_part(const std::wstring& part) {
   return out;
 }
 
+// The files the walk reads: the volume's, and an extracted $MFT's.
+uni::file_identities walk_sources(const user_ctx& ctx) {
+  uni::file_identities sources;
+  if (ctx.ntfs != nullptr) ctx.ntfs->source_identities(sources);
+  uni::file_identity id;
+  if (ctx.mft_reader != nullptr && ctx.mft_reader->is_open() &&
+      uni::identity_of_descriptor(ctx.mft_reader->descriptor(), id))
+    sources.push_back(id);
+  return sources;
+}
+
 bool stream_choice_takes(const user_ctx& ctx, const attribute_record& attr) {
   if (ctx.all_streams) return true;
   if (ctx.named_streams) return !attr.name.empty();
@@ -58,8 +72,14 @@ bool extract_stream_copy(const inode_attributes& rec, user_ctx& ctx, const si_re
                          const attribute_record* attr) {
   if (si == nullptr || attr == nullptr || attr->raw.empty() || walk_stored_size(*attr) == 0) return false;
   const std::wstring temp = ctx.copy_dir + L"/__temp__.bin";
-  uni::ofstream file(temp, std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
-  if (!file.is_open()) return false;
+  const uni::file_identities sources = walk_sources(ctx);
+  // Made new, never over what is there: a link planted at the name would
+  // send the copy's data wherever it leads.
+  std::ofstream file;
+  const uni::output_result opened = uni::open_output(file, temp, sources, uni::output_open::create_new);
+  if (opened == uni::output_result::exists)
+    std::fprintf(stderr, "copy not made: %s already exists\n", wstring_to_utf8(temp).c_str());
+  if (opened != uni::output_result::opened) return false;
 
   bool done = copy_file_data(file, rec, ctx, attr);
   file.close();
@@ -83,7 +103,7 @@ bool extract_stream_copy(const inode_attributes& rec, user_ctx& ctx, const si_re
   path << clean_name_part(part) << L".bin";
 
   ctx.copy_dest = path.str();
-  if (rename_file_w(temp, ctx.copy_dest)) return true;
+  if (!uni::names_source(ctx.copy_dest, sources) && rename_file_w(temp, ctx.copy_dest)) return true;
   remove_file_w(temp);
   ctx.copy_dest.clear();
   return false;

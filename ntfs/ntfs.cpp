@@ -17,7 +17,6 @@
 namespace {
 
 const uint32 MIN_RECORD_SIZE = 256;
-const uint32 MAX_RECORD_SIZE = 65536;
 const uint32 MAX_CLUSTER_SIZE = 2u << 20;
 
 bool power_of_two(ulong64 v) { return v != 0 && (v & (v - 1)) == 0; }
@@ -203,7 +202,7 @@ bool CNtfs::initialise(ulong64& mft_pos) {
   } else {
     record_size = cluster * static_cast<ulong64>(n);
   }
-  if (!power_of_two(record_size) || record_size < MIN_RECORD_SIZE || record_size > MAX_RECORD_SIZE) return false;
+  if (!power_of_two(record_size) || record_size < MIN_RECORD_SIZE || record_size > MAX_MFT_RECORD_SIZE) return false;
   m_mft_record_size = static_cast<uint32>(record_size);
   m_mft_cluster_per_record_fixed = n < 0 ? m_mft_record_size / m_cluster_size : static_cast<uint32>(n);
 
@@ -464,7 +463,7 @@ bool open_ntfs_mft_file(const char* path, CNtfs*& out) {
     uint32 got = sizeof head;
     bool ok = file->read_at(head, got, 0) && got == sizeof head && std::memcmp(head, "FILE", 4) == 0;
     const uint32 record_size = ok ? load_u32(head, FRH_BYTES_ALLOCATED) : 0;
-    ok = ok && power_of_two(record_size) && record_size >= 1024 && record_size <= MAX_RECORD_SIZE &&
+    ok = ok && power_of_two(record_size) && record_size >= 1024 && record_size <= MAX_MFT_RECORD_SIZE &&
          static_cast<ulong64>(file->current_size()) >= record_size;
     if (ok) {
       engine->m_mft_record_size = engine->m_mft_record_alloc_size = record_size;

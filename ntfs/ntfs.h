@@ -17,6 +17,7 @@
 #include "ntfs/inode_stats.h"
 #include "ntfs/ntfs_structs.h"
 #include "ntfs/tree_node.h"
+#include "utils/output_file.h"
 #include "utils/types.h"
 
 class disk_handle;
@@ -138,6 +139,9 @@ class CNtfs {
   bool is_validated() const { return (m_disk || m_mft_file) ? m_Validated : false; }
   ulong64 get_inode_count() const { return m_Validated ? m_num_inodes : 0; }
   disk_handle* get_disk_handle() const;
+  // The files the volume is read from (its disk, or its extracted $MFT),
+  // added to `out`; false when none is open.
+  bool source_identities(uni::file_identities& out) const;
   uint16 get_bytes_per_sector() const { return m_boot.bytes_per_sector; }
   uint8 get_sectors_per_cluster() const { return m_boot.sectors_per_cluster; }
   uint16 get_sectors_per_track() const { return m_boot.sectors_per_track; }

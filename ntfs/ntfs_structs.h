@@ -36,6 +36,8 @@ const uint32 FRH_BYTES_ALLOCATED = 28;
 const uint32 FRH_BASE_RECORD = 32;
 const uint32 FRH_NEXT_ATTRIBUTE_ID = 40;
 const uint32 FRH_SIZE = 42;
+// The largest FILE record a volume may declare: an attribute never spans more.
+const uint32 MAX_MFT_RECORD_SIZE = 65536;
 
 // FILE record flags.
 const uint16 FILE_RECORD_IN_USE = 0x0001;

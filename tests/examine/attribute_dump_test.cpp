@@ -12,6 +12,7 @@
 
 #include "ntfs/attribute_type_name.h"
 #include "ntfs/mft_record.h"
+#include "tests/examine/examine_support.h"
 #include "tests/support/engine.h"
 #include "utils/byte_order.h"
 
@@ -225,6 +226,94 @@ TEST(AttributeDump, SummaryOfAResidentSecurityDescriptor) {
                           "Discretionary Access Control List\n"
                           "access allowed  Local System    READ_CONTROL | SYNCHRONIZE\n"
                           "access allowed  Admins          READ_CONTROL | SYNCHRONIZE\n");
+}
+
+// The forms that take no length trust the attribute's length field: on a
+// real record each writes what the three-argument form writes with that
+// exact length, and the resident value sizes agree with istat's.
+TEST(AttributeDump, FormsWithoutALengthTrustTheLengthField) {
+  examine_test::volume v("default.img");
+  ASSERT_NE(v.ntfs, nullptr);
+  const ulong64 entry = v.entry_of("/streams.txt");
+  ASSERT_EQ(entry, 73u);
+  std::vector<byte> rec;
+  bool torn = false;
+  ASSERT_TRUE(v.ntfs->read_mft_record_to_vector(rec, torn, entry));
+  std::string istat;
+  const bool have_istat = quor_test::have_program("istat") &&
+                          quor_test::run_command("istat " + v.image + " 73", istat) == 0;
+  uint32 at = load_u16(rec.data(), 0x14);
+  int seen = 0;
+  while (at + 8 <= rec.size() && load_u32(rec.data(), at) != 0xFFFFFFFF) {
+    const uint32 type = load_u32(rec.data(), at);
+    const uint32 length = load_u32(rec.data(), at + 4);
+    ASSERT_GT(length, 0u);
+    const byte* attr = rec.data() + at;
+    std::ostringstream exact, trusted, at_offset, summary_exact, summary_trusted;
+    dump_attribute(exact, attr, length);
+    dump_attribute(trusted, attr);
+    dump_attribute_at(rec.data(), at, at_offset);
+    summarize_attribute(summary_exact, attr, length);
+    summarize_attribute(summary_trusted, attr);
+    char head[64];
+    std::snprintf(head, sizeof head, "(0x00) type:                0x%08x, ", type);
+    EXPECT_EQ(trusted.str().rfind(head, 0), 0u) << trusted.str();
+    EXPECT_EQ(trusted.str(), exact.str()) << at;
+    EXPECT_EQ(at_offset.str(), exact.str()) << at;
+    EXPECT_EQ(summary_trusted.str(), summary_exact.str()) << at;
+    if (type == 0x80) {
+      EXPECT_NE(summary_trusted.str(), "");
+    }
+    if (have_istat) {
+      char line[96];
+      std::snprintf(line, sizeof line, "(%u-%u)", type, load_u16(attr, 14));
+      const size_t row = istat.find(line);
+      ASSERT_NE(row, std::string::npos) << line;
+      const size_t size_at = istat.find("size: ", row);
+      const unsigned size = static_cast<unsigned>(std::stoul(istat.substr(size_at + 6)));
+      std::snprintf(line, sizeof line, "(0x10) size_data:           0x%08x\n", size);
+      EXPECT_NE(trusted.str().find(line), std::string::npos) << trusted.str();
+    }
+    at += length;
+    ++seen;
+  }
+  EXPECT_EQ(seen, 5);  // two data streams, a name, a descriptor, standard information
+}
+
+// A length field that cannot be an attribute's is not trusted: nothing is
+// dumped, and nothing is read past the bytes that are there.
+TEST(AttributeDump, ImplausibleLengthFieldsAreNotTrusted) {
+  const std::vector<byte> good = resident(0x80, 0x28, 5, "hello");
+  std::vector<byte> too_long = resident(0x80, 0x28, 5, "hello");
+  std::vector<byte> too_short = resident(0x80, 0x28, 5, "hello");
+  std::vector<byte> short_non_resident = resident(0x80, 0x28, 5, "hello");
+  store_u32(too_long.data() + 4, MAX_MFT_RECORD_SIZE + 8);
+  store_u32(too_short.data() + 4, 0x10);
+  short_non_resident[8] = 1;
+  for (const auto* a : {&too_long, &too_short, &short_non_resident}) {
+    std::ostringstream dump, summary;
+    dump_attribute(dump, a->data());
+    summarize_attribute(summary, a->data());
+    EXPECT_EQ(dump.str(), "");
+    EXPECT_EQ(summary.str(), "");
+  }
+  std::ostringstream marker;
+  const byte end[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
+  dump_attribute(marker, end);
+  EXPECT_EQ(marker.str(), "NTFS_ATTRIBUTE_END_MARKER\n");
+
+  // In a FILE record the attribute must also end inside the record's
+  // allocation: one that runs past it is not dumped.
+  std::vector<byte> record(0x100, 0);
+  std::memcpy(record.data(), "FILE", 4);
+  store_u32(&record[0x1C], 0x100);
+  std::copy(good.begin(), good.end(), record.begin() + 0x38);
+  std::copy(good.begin(), good.begin() + 0x20, record.begin() + 0xE0);
+  std::ostringstream inside, across;
+  dump_attribute_at(record.data(), 0x38, inside);
+  dump_attribute_at(record.data(), 0xE0, across);
+  EXPECT_EQ(inside.str(), dumped(good));
+  EXPECT_EQ(across.str(), "");
 }
 
 }  // namespace

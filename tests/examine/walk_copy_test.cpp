@@ -3,8 +3,11 @@
 // from the evidence that must stay inside the copy directory.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -237,6 +240,29 @@ TEST(WalkCopies, HolesStayHoles) {
   ASSERT_EQ(stat(far_copy.c_str(), &st), 0);
   EXPECT_EQ(static_cast<ulong64>(st.st_size), ((1ULL << 28) + 2) * 4096);
   EXPECT_LT(examine_test::disk_use(far_copy), 1024u * 1024);
+}
+
+// A link planted at the temporary name must not carry a copy's data out of
+// the copy directory: that copy is refused with a message, the file the link
+// leads to is untouched, and the walk goes on to report the entry.
+TEST(WalkCopies, PlantedTemporaryLinkIsNotWrittenThrough) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
+  const std::string dir = quor_test::scratch_dir() + "/planted";
+  const std::string victim = quor_test::scratch_dir() + "/planted-victim";
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  { std::ofstream(victim) << "outside the copy directory"; }
+  ASSERT_EQ(symlink(victim.c_str(), (dir + "/__temp__.bin").c_str()), 0);
+  user_ctx ctx;
+  testing::internal::CaptureStderr();
+  const std::string out = walk_text(
+      ctx, {"-image", image, "-csv", "-mftstart", std::to_string(inode_of("/small.txt")), "-action_copy_files", dir});
+  const std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(quor_test::read_file_text(victim), "outside the copy directory");
+  EXPECT_EQ(files_in(dir), std::set<std::string>{"__temp__.bin"});
+  EXPECT_NE(messages.find("copy not made: " + dir + "/__temp__.bin already exists\n"), std::string::npos)
+      << messages;
+  EXPECT_NE(out.find("small.txt"), std::string::npos) << out;  // the entry is still reported
 }
 
 }  // namespace

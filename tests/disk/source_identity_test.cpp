@@ -1,0 +1,43 @@
+// A disk tells the files it reads: the image, or every file of a VMDK chain.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <set>
+
+#include "disk/disk_handle.h"
+#include "tests/support/fixture.h"
+
+namespace {
+
+std::set<std::pair<uint64, uint64>> identities(const disk_handle& disk) {
+  uni::file_identities ids;
+  EXPECT_TRUE(disk.source_identities(ids));
+  std::set<std::pair<uint64, uint64>> out;
+  for (const uni::file_identity& id : ids) out.insert({id.device, id.inode});
+  return out;
+}
+
+std::pair<uint64, uint64> stat_of(const std::string& path) {
+  struct stat st;
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return {static_cast<uint64>(st.st_dev), static_cast<uint64>(st.st_ino)};
+}
+
+TEST(SourceIdentity, ImageAndEveryFileOfAVmdkChain) {
+  const std::string image = quor_test::fixture("default.img");
+  const std::string base = quor_test::fixture("vmdk-base.vmdk");
+  const std::string child = quor_test::fixture("vmdk-child.vmdk");
+  if (image.empty() || base.empty() || child.empty()) GTEST_SKIP() << "fixtures missing";
+  const disk_handle file(image.c_str(), false, false, DISK_KIND_FILE);
+  ASSERT_TRUE(file.m_is_open);
+  EXPECT_EQ(identities(file), (std::set<std::pair<uint64, uint64>>{stat_of(image)}));
+  const disk_handle chain(std::vector<std::string>{child, base}, false, false);
+  ASSERT_TRUE(chain.m_is_open);
+  EXPECT_EQ(identities(chain), (std::set<std::pair<uint64, uint64>>{stat_of(base), stat_of(child)}));
+  const disk_handle none(std::vector<std::string>{}, false, true);
+  uni::file_identities ids;
+  EXPECT_FALSE(none.source_identities(ids));
+  EXPECT_TRUE(ids.empty());
+}
+
+}  // namespace

@@ -1,0 +1,55 @@
+#pragma once
+// Opening the files quor writes (copies, logs, reports) so that none of them
+// can be the evidence it reads. The name given may be the evidence's own
+// path, a hard link to it or a symbolic link to it, so names are not
+// compared: the file is opened without truncation, its device and inode are
+// compared with those of every source file, and only a file that is none of
+// them is truncated and handed to the writer.
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "utils/types.h"
+
+namespace uni {
+
+// Which file a name leads to. A block device is also known by the device
+// number it stands for, so that another node of the same disk matches.
+struct file_identity {
+  uint64 device = 0;
+  uint64 inode = 0;
+  uint64 block_device = 0;  // 0 unless the file is a block device
+};
+typedef std::vector<file_identity> file_identities;
+
+// The identity of an open descriptor; false when the system cannot tell.
+bool identity_of_descriptor(int fd, file_identity& out);
+// True when `id` is the file of one of `sources`.
+bool is_one_of(const file_identity& id, const file_identities& sources);
+
+enum class output_open {
+  truncate,    // created when missing, emptied after the check
+  append,      // created when missing, written at its end
+  create_new,  // created only when nothing of that name exists, not even a link
+};
+
+enum class output_result { opened, is_source, exists, failed };
+
+// Opens `path` for binary output in `stream` (closed first) as `how` says.
+// A file that is one of `sources` is refused with is_source, left as it
+// was, and "refused to write to the evidence: <path>" goes to standard
+// error. `exists` answers create_new when the name is taken. On any result
+// but `opened` the stream is closed with failbit set.
+output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
+                          output_open how);
+output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,
+                          output_open how);
+
+// True when the name `path` itself (a link there, not what it leads to) is
+// one of `sources`, as the refusal above says on standard error: renaming a
+// file onto that name would take the evidence's name away. False when
+// nothing of that name exists.
+bool names_source(const std::string& path, const file_identities& sources);
+bool names_source(const std::wstring& path, const file_identities& sources);
+
+}  // namespace uni
