@@ -92,10 +92,7 @@ TEST(AttributeExtract, HolesStayHolesAndEmptyStreamsAreFiles) {
   ASSERT_FALSE(image.empty());
   std::unique_ptr<CNtfs> ntfs = quor_test::open_engine_at(image);
   std::vector<entry_record> records;
-  ASSERT_TRUE(ntfs && collect_entry_records(ntfs.get(), entry, records));
-  const entry_record* rec = nullptr;
-  for (const entry_record& r : records)
-    if (r.item.header.type == 0x80 && r.name.empty()) rec = &r;
+  const entry_record* rec = examine_test::find_record(ntfs.get(), records, entry, 0x80);
   ASSERT_NE(rec, nullptr);
   const std::string want_md5 = examine_test::icat_md5(image, std::to_string(entry));
   const ulong64 size = (2 * hole + 2) * 4096;
@@ -117,10 +114,7 @@ TEST(AttributeExtract, HolesStayHolesAndEmptyStreamsAreFiles) {
   const std::string far_image = examine_test::holed_copy("terabyte.img", 1ULL << 28, 0, far_entry);
   ASSERT_FALSE(far_image.empty());
   std::unique_ptr<CNtfs> far = quor_test::open_engine_at(far_image);
-  ASSERT_TRUE(far && collect_entry_records(far.get(), far_entry, records));
-  rec = nullptr;
-  for (const entry_record& r : records)
-    if (r.item.header.type == 0x80 && r.name.empty()) rec = &r;
+  rec = examine_test::find_record(far.get(), records, far_entry, 0x80);
   ASSERT_NE(rec, nullptr);
   const std::string big = dir + "/terabyte.bin";
   ASSERT_TRUE(extract_attribute(big.c_str(), static_cast<const char*>(nullptr), far.get(), *rec, false));

@@ -223,10 +223,7 @@ TEST(AttributeWriter, PastTheInitializedSizeAsIcatGivesIt) {
                                             100000));
   std::unique_ptr<CNtfs> ntfs = quor_test::open_engine_at(copy);
   std::vector<entry_record> records;
-  ASSERT_TRUE(ntfs && collect_entry_records(ntfs.get(), entry, records));
-  const entry_record* rec = nullptr;
-  for (const entry_record& r : records)
-    if (r.item.header.type == 0x80 && r.name.empty()) rec = &r;
+  const entry_record* rec = examine_test::find_record(ntfs.get(), records, entry, 0x80);
   ASSERT_NE(rec, nullptr);
   std::string want, stored;
   ASSERT_TRUE(examine_test::icat(copy, std::to_string(entry), want));
@@ -268,10 +265,7 @@ TEST(AttributeWriter, EmptyStreamsAreWholeAndEmpty) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.image);
     std::vector<entry_record> records;
-    ASSERT_TRUE(c.ntfs && collect_entry_records(c.ntfs, c.entry, records));
-    const entry_record* rec = nullptr;
-    for (const entry_record& r : records)
-      if (r.item.header.type == 0x80 && r.name.empty()) rec = &r;
+    const entry_record* rec = examine_test::find_record(c.ntfs, records, c.entry, 0x80);
     ASSERT_NE(rec, nullptr);
     std::string want = "stale";
     ASSERT_TRUE(examine_test::icat(c.image, std::to_string(c.entry), want));

@@ -46,11 +46,8 @@ bool small_data(CNtfs* engine, std::vector<entry_record>& records, const entry_r
   std::string resolved;
   ulong64 entry = 0;
   rec = nullptr;
-  if (!engine || !engine->get_inode_from_path("/small.txt", resolved, entry, false) ||
-      !collect_entry_records(engine, entry, records))
-    return false;
-  for (const entry_record& r : records)
-    if (r.item.header.type == 0x80 && r.name.empty()) rec = &r;
+  if (!engine || !engine->get_inode_from_path("/small.txt", resolved, entry, false)) return false;
+  rec = examine_test::find_record(engine, records, entry, 0x80);
   return rec != nullptr;
 }
 

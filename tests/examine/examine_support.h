@@ -17,6 +17,15 @@
 
 namespace examine_test {
 
+// The record of `type` named `name` of the entry, read through `engine`, or null.
+inline const entry_record* find_record(CNtfs* engine, std::vector<entry_record>& records, ulong64 entry, uint32 type,
+                                       const std::string& name = "") {
+  if (!engine || !collect_entry_records(engine, entry, records)) return nullptr;
+  for (const entry_record& r : records)
+    if (r.item.header.type == type && r.name == name) return &r;
+  return nullptr;
+}
+
 struct volume {
   std::string image;
   std::unique_ptr<CNtfs> engine;
@@ -31,10 +40,7 @@ struct volume {
   }
   // The record of `type` named `name` of the entry, or null.
   const entry_record* find(std::vector<entry_record>& records, ulong64 entry, uint32 type, const std::string& name) {
-    if (!collect_entry_records(ntfs, entry, records)) return nullptr;
-    for (const entry_record& r : records)
-      if (r.item.header.type == type && r.name == name) return &r;
-    return nullptr;
+    return find_record(ntfs, records, entry, type, name);
   }
 };
 
