@@ -167,6 +167,19 @@ TEST(AttributeData, WritesInPlaceLandOnlyWhereTheRunsSay) {
   size = 5;
   ASSERT_TRUE(engine->write_attribute_data(listed_inode("/small.txt"), data.data(), size, 297));
   EXPECT_EQ(size, 3);
+  // The unsigned-length form is the same write, cut at a resident value's end.
+  uint32 usize = 3000;
+  ASSERT_TRUE(engine->write_attribute_data(listed_inode("/frag/b.bin"), data.data() + 100, usize, 60000));
+  EXPECT_EQ(usize, 3000u);
+  usize = 5;
+  ASSERT_TRUE(engine->write_attribute_data(listed_inode("/small.txt"), data.data() + 200, usize, 290));
+  EXPECT_EQ(usize, 5u);
+  usize = 100;
+  ASSERT_TRUE(engine->write_attribute_data(listed_inode("/small.txt"), data.data() + 2, usize, 299));
+  EXPECT_EQ(usize, 1u);
+  usize = 5;
+  EXPECT_FALSE(engine->write_attribute_data(listed_inode("/small.txt"), data.data(), usize, 300));
+  EXPECT_EQ(usize, 5u);
   engine.reset();
   std::string out;
   ASSERT_EQ(quor_test::run_command("ntfscat '" + img + "' /frag/a.bin", out), 0);
@@ -180,6 +193,13 @@ TEST(AttributeData, WritesInPlaceLandOnlyWhereTheRunsSay) {
   EXPECT_EQ(static_cast<byte>(out[296]), pattern(296, 1));
   EXPECT_EQ(static_cast<byte>(out[297]), data[0]);
   EXPECT_EQ(static_cast<byte>(out[299]), data[2]);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(static_cast<byte>(out[290 + i]), data[200 + i]) << i;
+  ASSERT_EQ(quor_test::run_command("ntfscat '" + img + "' /frag/b.bin", out), 0);
+  ASSERT_EQ(out.size(), 65536u);
+  for (ulong64 i = 0; i < out.size(); ++i) {
+    const byte want = i >= 60000 && i < 63000 ? data[i - 60000 + 100] : pattern(i, 4);
+    ASSERT_EQ(static_cast<byte>(out[i]), want) << "byte " << i;
+  }
   EXPECT_EQ(quor_test::run_command("ntfsfix -n '" + img + "' >/dev/null 2>&1", out), 0);
 }
 

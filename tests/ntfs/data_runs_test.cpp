@@ -172,3 +172,50 @@ TEST(DataRuns, CompactingDropsHolesAndRenumbers) {
   EXPECT_EQ(target[0].lcn, 0x10u);  // the target's run wins on an equal VCN
   EXPECT_EQ(target[1].vcn, 3u);
 }
+
+// The engine's member decoder, given no length, reads up to the end marker:
+// 8 clusters at 0x100, 4 sparse, 2 at 0x200 (+0x100), 3 at 0x1F0 (-0x10),
+// each with its trace text; appending goes on from the last LCN.
+TEST(DataRuns, EngineMemberDecoderWithTraceAndAppend) {
+  std::vector<byte> pairs(1024, 0);  // as large as the record the pairs lie in
+  const byte list[] = {0x21, 0x08, 0x00, 0x01, 0x01, 0x04, 0x21, 0x02, 0x00, 0x01, 0x11, 0x03, 0xF0, 0x00};
+  std::copy(std::begin(list), std::end(list), pairs.begin());
+  CNtfs engine;
+  std::vector<run_record> runs(2);
+  ASSERT_TRUE(engine.decode_mapping_pairs(pairs.data(), runs, ATTR_INDEX_ALLOCATION, true));
+  const struct {
+    ulong64 lcn;
+    uint32 clusters;
+    std::vector<byte> bytes;
+    const char* trace;
+  } want[] = {
+      {0x100, 8, {0x21, 0x08, 0x00, 0x01},
+       "\thdr: 0x21, 0x1 byte length, 0x2 byte offset\n\tnum clusters: 0x8\n\tlcn: 0x0 + 0x100 = 0x100\n"},
+      {RUN_NOT_RECORDED, 4, {0x01, 0x04}, "\thdr: 0x1, 0x1 byte length, 0x0 byte offset\n\tnum clusters: 0x4\n"},
+      {0x200, 2, {0x21, 0x02, 0x00, 0x01},
+       "\thdr: 0x21, 0x1 byte length, 0x2 byte offset\n\tnum clusters: 0x2\n\tlcn: 0x100 + 0x100 = 0x200\n"},
+      {0x1F0, 3, {0x11, 0x03, 0xF0},
+       "\thdr: 0x11, 0x1 byte length, 0x1 byte offset\n\tnum clusters: 0x3\n\tlcn: 0x200 - 0x10 = 0x1f0\n"},
+  };
+  ASSERT_EQ(runs.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(runs[i].lcn, want[i].lcn) << i;
+    EXPECT_EQ(runs[i].lcn_offset, RUN_NOT_RECORDED) << i;
+    EXPECT_EQ(runs[i].num_clusters, want[i].clusters) << i;
+    EXPECT_EQ(runs[i].attribute_type, static_cast<uint32>(ATTR_INDEX_ALLOCATION)) << i;
+    EXPECT_EQ(runs[i].run_bytes, want[i].bytes) << i;
+    EXPECT_EQ(runs[i].name, want[i].trace) << i;
+    EXPECT_TRUE(runs[i].next_bytes.empty()) << i;
+  }
+  // Appending starts from the last LCN: +0x10 lands at 0x200.
+  const byte more[] = {0x11, 0x01, 0x10, 0x00};
+  std::copy(std::begin(more), std::end(more), pairs.begin());
+  ASSERT_TRUE(engine.decode_mapping_pairs(pairs.data(), runs, ATTR_DATA, false));
+  ASSERT_EQ(runs.size(), 5u);
+  EXPECT_EQ(runs[4].lcn, 0x200u);
+  // An empty list is refused after the clearing; no list at all is refused.
+  pairs[0] = 0;
+  EXPECT_FALSE(engine.decode_mapping_pairs(pairs.data(), runs, ATTR_DATA, true));
+  EXPECT_TRUE(runs.empty());
+  EXPECT_FALSE(engine.decode_mapping_pairs(nullptr, runs, ATTR_DATA, true));
+}

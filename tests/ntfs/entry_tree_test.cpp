@@ -2,6 +2,7 @@
 // entry against the kit's listing, and the gathered entry information.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -331,4 +332,79 @@ TEST(EntryInfo, NamesInUtf8) {
   name = "stale";
   EXPECT_FALSE(engine->get_inode_name_and_header(engine->get_inode_count() + 5, name, parent, header));
   EXPECT_EQ(name, "");
+}
+
+// Scan and link on their own, as the build runs them: every readable entry
+// lands in one of two maps, then under the directories its names name.
+TEST(EntryTree, ScanThenLinkStepByStep) {
+  auto engine = open("default");
+  ASSERT_TRUE(engine);
+  tree_node_map dirs, files;
+  ulong64 progress = 7, total = 0;
+  ASSERT_TRUE(engine->scan_mft_entries(progress, total, dirs, files));
+  EXPECT_EQ(total, engine->get_inode_count());
+  EXPECT_EQ(progress, total);
+  const std::vector<quor_test::listing_entry> listing = quor_test::read_listing("default");
+  ASSERT_FALSE(listing.empty());
+  for (const quor_test::listing_entry& e : listing) {
+    EXPECT_EQ(dirs.count(e.inode), e.kind == 'd' ? 1u : 0u) << e.path;
+    EXPECT_EQ(files.count(e.inode), e.kind == 'd' ? 0u : 1u) << e.path;
+  }
+  ASSERT_TRUE(dirs.count(5) && dirs.count(66));
+  EXPECT_TRUE(dirs.at(66).children.empty());  // nothing linked yet
+  total = 0;
+  ASSERT_TRUE(engine->link_tree_children(progress, total, dirs, files));
+  EXPECT_EQ(total, dirs.size() + files.size());
+  EXPECT_EQ(dirs.at(66).children, (ulong64_set{67, 68}));
+  EXPECT_TRUE(dirs.at(5).children.count(5));
+  EXPECT_TRUE(dirs.at(5).children.count(66));
+  tree_node_map no_dirs;
+  EXPECT_FALSE(engine->link_tree_children(progress, total, no_dirs, files));
+}
+
+// The orphans alone are the orphans of the search by parent; each is deleted
+// and names no parent.
+TEST(EntryTree, OrphansAloneAreThoseOfTheFullSearch) {
+  for (const char* name : {"default", "sample"}) {
+    auto engine = open(name);
+    ASSERT_TRUE(engine) << name;
+    ulong64 progress = 0, total = 0;
+    tree_node_mmap by_parent;
+    tree_node_map all, orphans;
+    engine->find_deleted_entries(progress, total, by_parent, all);
+    progress = total = 0;
+    EXPECT_EQ(engine->find_orphan_entries(progress, total, orphans), !all.empty()) << name;
+    EXPECT_EQ(progress, total) << name;
+    ASSERT_EQ(orphans.size(), all.size()) << name;
+    // Reserved records never used (from 16 on) are deleted and nameless.
+    EXPECT_TRUE(orphans.count(16)) << name;
+    for (const auto& kv : orphans) {
+      EXPECT_TRUE(all.count(kv.first)) << name << " " << kv.first;
+      EXPECT_TRUE(kv.second.is_deleted) << kv.first;
+      EXPECT_EQ(*kv.second.parents.begin() & 0xFFFFFFFFFFFFULL, 0u) << kv.first;
+    }
+  }
+}
+
+// The form with a further (unused) argument gathers the same.
+TEST(EntryInfo, FourArgumentFormGathersTheSame) {
+  auto engine = open("default");
+  ASSERT_TRUE(engine);
+  for (ulong64 entry : {0, 5, 66, 67, 73, 564}) {
+    inode_info three, four;
+    ASSERT_TRUE(engine->get_inode_info(entry, three, ~0ULL)) << entry;
+    four.first_name = L"stale";
+    ASSERT_TRUE(engine->get_inode_info(entry, four, ~0ULL, ~0ULL)) << entry;
+    EXPECT_EQ(four.inode, entry);
+    EXPECT_EQ(four.parent, three.parent) << entry;
+    EXPECT_EQ(four.record_position, three.record_position) << entry;
+    EXPECT_EQ(four.is_dir, three.is_dir) << entry;
+    EXPECT_EQ(four.is_deleted, three.is_deleted) << entry;
+    EXPECT_EQ(four.first_name, three.first_name) << entry;
+    EXPECT_EQ(four.ads_names, three.ads_names) << entry;
+    EXPECT_EQ(four.names.size(), three.names.size()) << entry;
+    EXPECT_TRUE(std::equal(std::begin(four.si_times), std::end(four.si_times), std::begin(three.si_times))) << entry;
+  }
+  inode_info none;
+  EXPECT_FALSE(engine->get_inode_info(engine->get_inode_count() + 5, none, ~0ULL, ~0ULL));
 }

@@ -147,6 +147,10 @@ TEST(IndexRecord, RecordAtAVcnUpToTheLastCluster) {
     directory_index index;
     std::vector<byte> all;
     ASSERT_TRUE(read_directory_index(*ntfs, dir, index) && ntfs->read_index_allocation(all, index.runs, 4096, 0));
+    // The two-argument form is the same read with 4 KiB records and no size bound.
+    std::vector<byte> plain(3, 0xEE);
+    ASSERT_TRUE(ntfs->read_index_allocation(plain, index.runs));
+    EXPECT_TRUE(plain == all);
     lcn_run_list clusters;
     for (const data_run& r : index.runs)
       for (uint32 k = 0; k < r.num_clusters; ++k) clusters.emplace_back(r.lcn + k, r.vcn + k, r.sparse != 0);

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 
@@ -11,6 +13,7 @@
 #include "tests/support/record_builder.h"
 #include "tests/support/fixture.h"
 #include "tests/support/slack_oracle.h"
+#include "utils/byte_order.h"
 
 using quor_test::record_builder;
 
@@ -26,6 +29,29 @@ std::map<std::string, ulong64> listing_inodes(const std::string& name) {
   return out;
 }
 
+std::vector<byte> image_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<byte>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool same_bytes(const byte* got, const std::vector<byte>& image, ulong64 at, size_t n) {
+  return got && at + n <= image.size() && std::equal(got, got + n, image.begin() + at);
+}
+
+// The report of the cluster that holds an entry's record, from its rules:
+// B bytes a sector, clusters of K bytes, the partition at S.
+std::string lcn_report(ulong64 inode, ulong64 lcn, ulong64 within, ulong64 b, ulong64 k, ulong64 s) {
+  const ulong64 p = lcn * k + within;
+  std::ostringstream o;
+  o << std::hex << "inode: 0x" << inode << " (" << std::dec << inode << "),  LCN: 0x" << std::hex << lcn << " ("
+    << std::dec << lcn << "),  byte offset w/i lcn: 0x" << std::hex << within << " (" << std::dec << within << ")\n"
+    << std::hex << "start of partition:         0x" << s << " bytes [0x" << s / b << " sectors]\n"
+    << "inode offset w/i partition: 0x" << p << " bytes [0x" << p / b << " sectors]\n"
+    << "inode offset w/i drive:     0x" << p + s << " bytes [0x" << (p + s) / b << " sectors]\n"
+    << "To compute LCN to byte offset w/i partition, use:  LCN * 0x" << k << "\n"
+    << "To compute LCN to byte offset w/i drive, use:     (LCN * 0x" << k << ") + 0x" << s << "\n";
+  return o.str();
+}
 
 }  // namespace
 
@@ -165,4 +191,145 @@ TEST(RecordReads, TornRecordIsReadAndReportedAsTorn) {
   ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, 5));
   EXPECT_FALSE(torn);
   delete engine;
+}
+
+// Clusters, and the cluster from a record's position on, as the image holds
+// them (no fixup): 4 KiB clusters, 1 KiB records, entry 5 in the $MFT's
+// second cluster at 1 KiB.
+TEST(RecordReads, ClustersAndRecordClustersAreTheImageBytes) {
+  const std::string img = quor_test::fixture("default.img");
+  ASSERT_FALSE(img.empty());
+  const std::vector<byte> image = image_bytes(img);
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_image(img.c_str(), 0, engine, false, false));
+  std::unique_ptr<CNtfs> owner(engine);
+  const ulong64 cs = 4096;
+  ASSERT_EQ(engine->m_cluster_size, cs);
+  const ulong64 mft = load_u64(&image[48]);
+  const ulong64 beyond = image.size() / cs;
+  const struct {
+    ulong64 lcn;
+    int size;
+    bool ok;
+  } whole[] = {{mft, 8192, true}, {0, 4096, true}, {mft, 4095, false}, {mft, 0, false}, {beyond, 4096, false}};
+  for (const auto& c : whole) {
+    std::vector<byte> a(c.size > 0 ? c.size : 1), b(a.size());
+    int na = c.size;
+    uint32 nb = static_cast<uint32>(c.size);
+    EXPECT_EQ(engine->read_lcn(c.lcn, static_cast<void*>(a.data()), na), c.ok) << c.lcn << " " << c.size;
+    EXPECT_EQ(engine->read_lcn(c.lcn, b.data(), nb), c.ok) << c.lcn << " " << c.size;
+    if (!c.ok) continue;
+    EXPECT_EQ(na, c.size);
+    EXPECT_EQ(nb, static_cast<uint32>(c.size));
+    EXPECT_TRUE(same_bytes(a.data(), image, c.lcn * cs, c.size)) << c.lcn;
+    EXPECT_TRUE(same_bytes(b.data(), image, c.lcn * cs, c.size)) << c.lcn;
+  }
+  // Fewer bytes than a cluster are raised to one.
+  const struct {
+    ulong64 lcn;
+    int size, got;
+  } some[] = {{mft, 10, 4096}, {mft + 1, 3 * 4096 + 1, 3 * 4096 + 1}, {beyond - 1, 3 * 4096, 4096}};
+  for (const auto& c : some) {
+    byte* buf = nullptr;
+    int size = c.size;
+    ulong64 pos = 1;
+    ASSERT_TRUE(engine->read_clusters(c.lcn, buf, size, pos)) << c.lcn;
+    EXPECT_EQ(pos, c.lcn * cs);
+    EXPECT_EQ(size, c.got);
+    EXPECT_TRUE(same_bytes(buf, image, pos, c.got)) << c.lcn;
+    delete[] buf;
+  }
+  const struct {
+    ulong64 inode, lcn, pos;
+  } records[] = {{0, mft, mft * cs}, {5, mft + 1, (mft + 1) * cs + 1024}};
+  for (const auto& r : records) {
+    byte* buf = nullptr;
+    int size = 0;
+    ulong64 lcn = 0, pos = 0;
+    ASSERT_TRUE(engine->read_record_cluster(r.inode, buf, size, lcn, pos)) << r.inode;
+    EXPECT_EQ(lcn, r.lcn);
+    EXPECT_EQ(pos, r.pos);
+    EXPECT_EQ(size, 4096);
+    EXPECT_TRUE(same_bytes(buf, image, pos, 4096)) << r.inode;
+    delete[] buf;
+  }
+  // Nothing without a validated volume, nor for an entry beyond the $MFT.
+  CNtfs none;
+  byte* buf = reinterpret_cast<byte*>(&none);
+  int size = 4096;
+  ulong64 lcn = 0, pos = 0;
+  std::vector<byte> room(4096);
+  uint32 len = 4096;
+  EXPECT_FALSE(none.read_lcn(0, room.data(), len));
+  EXPECT_FALSE(none.read_clusters(0, buf, size, pos));
+  EXPECT_EQ(buf, nullptr);
+  EXPECT_FALSE(none.read_record_cluster(0, buf, size, lcn, pos));
+  EXPECT_FALSE(engine->read_record_cluster(engine->get_inode_count() + 100, buf, size, lcn, pos));
+  EXPECT_EQ(buf, nullptr);
+}
+
+TEST(RecordQueries, LcnReportOfAnEntry) {
+  const std::string img = quor_test::fixture("default.img");
+  const std::string base = quor_test::fixture("vmdk-base.vmdk");
+  ASSERT_FALSE(img.empty() || base.empty());
+  CNtfs* plain = nullptr;
+  CNtfs* chain = nullptr;
+  ASSERT_TRUE(open_ntfs_image(img.c_str(), 0, plain, false, false));
+  ASSERT_TRUE(open_ntfs_vmdk_chain(std::vector<std::wstring>{std::wstring(base.begin(), base.end())}, 0, chain, false));
+  std::unique_ptr<CNtfs> own_plain(plain), own_chain(chain);
+  CNtfs none;
+  const ulong64 mft = load_u64(&image_bytes(img)[48]);
+  const ulong64 chain_mft = chain->get_mft_lcn();
+  const ulong64 chain_cs = chain->m_cluster_size;
+  const struct {
+    const char* what;
+    CNtfs* engine;
+    ulong64 inode;
+    long64 lcn;
+    std::string report;
+  } cases[] = {
+      {"entry 0", plain, 0, static_cast<long64>(mft), lcn_report(0, mft, 0, 512, 4096, 0)},
+      {"entry 5", plain, 5, static_cast<long64>(mft + 1), lcn_report(5, mft + 1, 1024, 512, 4096, 0)},
+      {"entry 5 of the chain", chain, 5, static_cast<long64>(chain_mft + 5 * 1024 / chain_cs),
+       lcn_report(5, chain_mft + 5 * 1024 / chain_cs, 5 * 1024 % chain_cs, 512, chain_cs, 0x100000)},
+      {"beyond the $MFT", plain, plain->get_inode_count() + 100, -1, "prob calling get_lcn_for_inode\n"},
+      {"no volume", &none, 0, -1, "prob calling get_lcn_for_inode\n"},
+  };
+  for (const auto& c : cases) {
+    std::ostringstream out;
+    EXPECT_EQ(c.engine->get_lcn_for_inode(c.inode, out), c.lcn) << c.what;
+    EXPECT_EQ(out.str(), c.report) << c.what;
+  }
+}
+
+// Rewriting a record puts back what was read, protected again with the next
+// check value: only the check value and the sector tails change on disk.
+TEST(RecordWrite, RewrittenRecordsReadTheSame) {
+  const std::string path = quor_test::copy_fixture("default.img", "rewrite.img");
+  ASSERT_FALSE(path.empty());
+  const ulong64 small = listing_inodes("default.listing").at("/small.txt");
+  CNtfs* ro = nullptr;
+  ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, ro, false, false));
+  EXPECT_FALSE(ro->rewrite_mft_record(small));
+  delete ro;
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, engine, true, false));
+  std::unique_ptr<CNtfs> owner(engine);
+  EXPECT_FALSE(engine->rewrite_mft_record(engine->get_inode_count() + 100));
+  for (ulong64 inode : {ulong64(0), ulong64(5), small}) {
+    std::vector<byte> before_rec, after_rec;
+    bool torn = true;
+    ASSERT_TRUE(engine->read_mft_record_to_vector(before_rec, torn, inode));
+    const ulong64 pos = engine->get_inode_file_pos(inode);
+    std::vector<byte> want = image_bytes(path);
+    const uint32 usa = load_u16(&want[pos + FRH_USA_OFFSET]);
+    const uint16 check = static_cast<uint16>(load_u16(&want[pos + usa]) + 1);
+    for (ulong64 at : {pos + usa, pos + 510, pos + 1022}) store_u16(&want[at], check);
+    ASSERT_TRUE(engine->rewrite_mft_record(inode)) << inode;
+    EXPECT_TRUE(image_bytes(path) == want) << inode;
+    ASSERT_TRUE(engine->read_mft_record_to_vector(after_rec, torn, inode));
+    EXPECT_FALSE(torn);
+    store_u16(&before_rec[usa], check);  // the array keeps its new check value
+    EXPECT_TRUE(after_rec == before_rec) << inode;
+  }
 }

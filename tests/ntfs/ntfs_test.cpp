@@ -4,12 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 
+#include "disk/disk_handle.h"
 #include "ntfs/mft_record.h"
 #include "tests/support/engine.h"
 #include "tests/support/record_builder.h"
@@ -515,4 +522,199 @@ TEST(EngineOnOtherWriters, FileDataMatchesIcat) {
     EXPECT_GE(seen.size(), 10u) << name;  // the system files at least
     delete engine;
   }
+}
+
+namespace {
+
+const ulong64 kMiB = 0x100000;  // where the kit's partitioned disk keeps its volume
+
+// A factory or constructor under test, as one call.
+struct engine_case {
+  const char* what;
+  std::function<CNtfs*()> make;
+  bool open;
+  bool valid;
+  ulong64 offset;
+  bool writable;
+};
+
+}  // namespace
+
+// Each constructor opens its source at the offset its form gives and passes
+// its writable flag on; a device is always read as a plain file, and a drive
+// by number never opens on this host.
+TEST(EngineObject, ConstructorsOpenTheirSourceAtTheirOffset) {
+  const std::string img = quor_test::copy_fixture("default.img", "ctor.img");
+  const std::string disk = quor_test::copy_fixture("mbr-1p.img", "ctor-mbr.img");
+  ASSERT_FALSE(img.empty() || disk.empty());
+  const std::wstring wimg = utf8_to_wstring(img), wdisk = utf8_to_wstring(disk);
+  const engine_case cases[] = {
+      {"narrow at 1 MiB", [&] { return new CNtfs(disk.c_str(), kMiB, true, false); }, true, true, kMiB, true},
+      {"wide at 1 MiB", [&] { return new CNtfs(wdisk.c_str(), kMiB, false, true); }, true, true, kMiB, false},
+      {"narrow, partitioned disk at 0", [&] { return new CNtfs(disk.c_str(), false, false); }, true, false, 0, false},
+      {"narrow", [&] { return new CNtfs(img.c_str(), true, true); }, true, true, 0, true},
+      {"wide", [&] { return new CNtfs(wimg.c_str(), false, false); }, true, true, 0, false},
+      {"narrow device", [&] { return new CNtfs(img.c_str(), true); }, true, true, 0, true},
+      {"wide device", [&] { return new CNtfs(wimg.c_str(), false); }, true, true, 0, false},
+      {"missing file", [&] { return new CNtfs((img + ".missing").c_str(), kMiB, false, false); }, false, false, 0,
+       false},
+      {"drive number", [&] { return new CNtfs(0u, kMiB, false, false); }, false, false, 0, false},
+      {"no source", [&] { return new CNtfs(); }, false, false, 0, false},
+  };
+  for (const engine_case& c : cases) {
+    std::unique_ptr<CNtfs> e(c.make());
+    EXPECT_EQ(e->get_disk_handle() != nullptr, c.open) << c.what;
+    EXPECT_EQ(e->is_valid(), c.valid) << c.what;
+    EXPECT_EQ(e->m_volume_offset, c.offset) << c.what;
+    EXPECT_EQ(e->is_disk_writable(), c.writable) << c.what;
+    EXPECT_FALSE(e->is_disk_device()) << c.what;
+    EXPECT_EQ(e->get_inode_count() != 0, c.valid) << c.what;
+  }
+}
+
+TEST(EngineObject, OpenCloseAndTheValidatedCopies) {
+  const std::string img = quor_test::fixture("default.img");
+  ASSERT_FALSE(img.empty());
+  const std::wstring wimg = utf8_to_wstring(img);
+  CNtfs e;
+  bool as_device = true;
+  // A kind outside the four is refused before anything is touched.
+  EXPECT_FALSE(e.open(static_cast<ntfs_source_kind>(31), wimg, 0, 0, false, as_device));
+  EXPECT_FALSE(e.open(static_cast<ntfs_source_kind>(36), wimg, 0, 0, false, as_device));
+  EXPECT_TRUE(as_device);
+  const struct {
+    ntfs_source_kind kind;
+    std::wstring path;
+    bool ok;
+  } opens[] = {{NTFS_SOURCE_FILE, L"", false},
+               {NTFS_SOURCE_DEVICE, L"", false},
+               {NTFS_SOURCE_DRIVE, wimg, false},
+               {NTFS_SOURCE_DEFAULT, wimg, true}};
+  for (const auto& o : opens) {
+    as_device = true;
+    EXPECT_EQ(e.open(o.kind, o.path, 0, 0, false, as_device), o.ok) << o.kind;
+    EXPECT_FALSE(as_device) << o.kind;
+    EXPECT_EQ(e.get_disk_handle() != nullptr, o.ok) << o.kind;
+  }
+  ASSERT_TRUE(e.is_valid());
+
+  std::vector<byte> raw(512);
+  std::ifstream(img, std::ios::binary).read(reinterpret_cast<char*>(raw.data()), 512);
+  const NTFS_BOOT boot = e.get_boot_sector();
+  EXPECT_EQ(std::memcmp(boot.keyword, &raw[3], 8), 0);
+  EXPECT_EQ(boot.bytes_per_sector, load_u16(raw.data(), 11));
+  EXPECT_EQ(boot.total_sectors, load_u64(raw.data(), 40));
+  EXPECT_EQ(boot.mft_start_lcn, load_u64(raw.data(), 48));
+  const INODE_STATS stats = e.get_inode_stats();
+  EXPECT_EQ(stats.name_utf8, "$MFT");
+  ASSERT_EQ(stats.data_runs.size(), e.m_mft_stats.data_runs.size());
+  EXPECT_EQ(stats.data_runs[0].lcn, boot.mft_start_lcn);
+
+  // Closing forgets the source without releasing it (it is meant for
+  // engines that hold none yet); the summary of entry 0 stays.
+  disk_handle* disk = e.m_disk;
+  byte* record0 = e.m_mft_record0;
+  e.close();
+  EXPECT_EQ(e.m_disk, nullptr);
+  EXPECT_EQ(e.m_mft_record0, nullptr);
+  EXPECT_EQ(e.m_cluster_size, 0u);
+  EXPECT_EQ(e.get_bytes_per_sector(), 0u);
+  EXPECT_FALSE(e.is_valid());
+  EXPECT_EQ(e.get_inode_count(), 0u);
+  EXPECT_EQ(e.m_mft_stats.name_utf8, "$MFT");
+  delete disk;
+  delete[] record0;
+}
+
+TEST(EngineObject, DataClusterCountOfASummary) {
+  const byte value[5] = {1, 2, 3, 4, 5};
+  INODE_STATS none, resident, runs;
+  resident.data_runs.emplace_back(value, 5, ATTR_DATA, "");
+  runs.data_runs = {run_record(0x100, 8, ATTR_DATA, ""), run_record(RUN_NOT_RECORDED, 4, ATTR_DATA, ""),
+                    run_record(0x200, 2, ATTR_DATA, "")};
+  CNtfs e;
+  EXPECT_EQ(e.get_data_cluster_count(none), 0u);
+  EXPECT_EQ(e.get_data_cluster_count(resident), 1u);
+  EXPECT_EQ(e.get_data_cluster_count(runs), 14u);  // the sparse run counts too
+}
+
+TEST(EngineObject, FactoriesOverEachFormOfThePath) {
+  const std::string img = quor_test::fixture("default.img");
+  const std::string disk = quor_test::fixture("mbr-1p.img");
+  ASSERT_FALSE(img.empty() || disk.empty());
+  const std::wstring wimg = utf8_to_wstring(img), wdisk = utf8_to_wstring(disk);
+  const struct {
+    const char* what;
+    std::function<bool(CNtfs*&)> open;
+    bool ok;
+    ulong64 offset;
+  } cases[] = {
+      {"image, wide string", [&](CNtfs*& e) { return open_ntfs_image(wimg, 0, e, false, false); }, true, 0},
+      {"image at 1 MiB, wide string", [&](CNtfs*& e) { return open_ntfs_image(wdisk, kMiB, e, false, false); }, true,
+       kMiB},
+      {"partitioned disk at 0", [&](CNtfs*& e) { return open_ntfs_image(wdisk, 0, e, false, false); }, false, 0},
+      {"empty wide string", [&](CNtfs*& e) { return open_ntfs_image(std::wstring(), 0, e, false, false); }, false, 0},
+      {"device path, wide", [&](CNtfs*& e) { return open_ntfs_by_path(wimg, e, false); }, true, 0},
+      {"device path, narrow", [&](CNtfs*& e) { return open_ntfs_by_path(img.c_str(), e, false); }, true, 0},
+      {"device path, empty", [&](CNtfs*& e) { return open_ntfs_by_path(std::wstring(), e, false); }, false, 0},
+      {"device path, null", [&](CNtfs*& e) { return open_ntfs_by_path(static_cast<const char*>(nullptr), e, false); },
+       false, 0},
+      {"device path, missing", [&](CNtfs*& e) { return open_ntfs_by_path((img + ".missing").c_str(), e, false); },
+       false, 0},
+      {"drive number", [&](CNtfs*& e) { return open_ntfs_by_drive_number(0, 0, e, false, false); }, false, 0},
+      {"drive number at 1 MiB", [&](CNtfs*& e) { return open_ntfs_by_drive_number(1, kMiB, e, false, false); }, false,
+       0},
+  };
+  for (const auto& c : cases) {
+    CNtfs* e = reinterpret_cast<CNtfs*>(&e);  // a stale pointer must not survive
+    EXPECT_EQ(c.open(e), c.ok) << c.what;
+    EXPECT_EQ(e != nullptr, c.ok) << c.what;
+    if (!e) continue;
+    EXPECT_EQ(e->m_volume_offset, c.offset) << c.what;
+    EXPECT_TRUE(e->is_validated()) << c.what;
+    EXPECT_EQ(e->m_mft_record_size, 1024u) << c.what;
+    delete e;
+  }
+}
+
+// This host has no drive letters: the volume of "Q:" is the file named "Q:"
+// in the working folder, here a link to a kit image.
+TEST(EngineObject, DriveLetterOpensTheFileOfThatNameInTheWorkingFolder) {
+  const std::string image = quor_test::fixture("default.img");
+  ASSERT_FALSE(image.empty());
+  const std::string dir = quor_test::scratch_dir() + "/engine-letters";
+  ASSERT_TRUE(::mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST);
+  ::unlink((dir + "/Q:").c_str());
+  ASSERT_EQ(::symlink(image.c_str(), (dir + "/Q:").c_str()), 0);
+  char here[4096];
+  ASSERT_NE(::getcwd(here, sizeof here), nullptr);
+  ASSERT_EQ(::chdir(dir.c_str()), 0);
+  const struct {
+    const char* what;
+    std::function<bool(CNtfs*&)> open;
+    bool ok;
+  } cases[] = {
+      {"narrow letter", [](CNtfs*& e) { return open_ntfs_by_drive_letter("Q", e, false, false); }, true},
+      {"narrow path", [](CNtfs*& e) { return open_ntfs_by_drive_letter("Q:\\frag", e, false, false); }, true},
+      {"wide letter", [](CNtfs*& e) { return open_ntfs_by_drive_letter(L"Q", e, false, false); }, true},
+      {"wide string", [](CNtfs*& e) { return open_ntfs_by_drive_letter(std::wstring(L"Q:"), e, false, false); }, true},
+      {"other letter", [](CNtfs*& e) { return open_ntfs_by_drive_letter("Z", e, false, false); }, false},
+      {"empty string", [](CNtfs*& e) { return open_ntfs_by_drive_letter(std::wstring(), e, false, false); }, false},
+      {"null narrow",
+       [](CNtfs*& e) { return open_ntfs_by_drive_letter(static_cast<const char*>(nullptr), e, false, false); }, false},
+      {"null wide",
+       [](CNtfs*& e) { return open_ntfs_by_drive_letter(static_cast<const wchar_t*>(nullptr), e, false, false); },
+       false},
+  };
+  for (const auto& c : cases) {
+    CNtfs* e = reinterpret_cast<CNtfs*>(&e);
+    EXPECT_EQ(c.open(e), c.ok) << c.what;
+    EXPECT_EQ(e != nullptr, c.ok) << c.what;
+    if (e) {
+      EXPECT_EQ(e->m_volume_offset, 0u) << c.what;
+      EXPECT_TRUE(e->is_directory(66)) << c.what;  // /frag
+    }
+    delete e;
+  }
+  EXPECT_EQ(::chdir(here), 0);
 }

@@ -3,8 +3,12 @@
 #include "ntfs/open_resolve.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <functional>
 #include <fstream>
 #include <vector>
 
@@ -91,6 +95,68 @@ TEST(OpenResolve, ExtractedMftRecordZeroIsFixedUp) {
   EXPECT_FALSE(torn);
   delete volume;
   delete file;
+}
+
+// The chain, drive-letter and drive-number forms: a chain resolves in its
+// newest state; "Q:" is, on this host, the file of that name in the working
+// folder (here a link to a kit image); a drive by number never opens here.
+TEST(OpenResolve, ChainLetterAndDriveNumberForms) {
+  const std::string base = quor_test::fixture("vmdk-base.vmdk");
+  const std::string child = quor_test::fixture("vmdk-child.vmdk");
+  const std::string image = quor_test::fixture("default.img");
+  ASSERT_FALSE(base.empty() || child.empty() || image.empty());
+  const std::vector<std::wstring> chain = {utf8_to_wstring(child), utf8_to_wstring(base)};
+  const std::vector<std::wstring> missing = {utf8_to_wstring(base + ".missing")};
+  const std::string dir = quor_test::scratch_dir() + "/resolve-letters";
+  ASSERT_TRUE(::mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST);
+  ::unlink((dir + "/Q:").c_str());
+  ASSERT_EQ(::symlink(image.c_str(), (dir + "/Q:").c_str()), 0);
+  char here[4096];
+  ASSERT_NE(::getcwd(here, sizeof here), nullptr);
+  ASSERT_EQ(::chdir(dir.c_str()), 0);
+  using opener = std::function<bool(const std::wstring&, std::wstring&, ulong64&, CNtfs*&)>;
+  const opener on_chain = [&](const std::wstring& p, std::wstring& r, ulong64& i, CNtfs*& e) {
+    return open_ntfs_vmdk_chain_resolve_path(chain, 0, p, r, i, e, false, false, false);
+  };
+  const opener on_missing_chain = [&](const std::wstring& p, std::wstring& r, ulong64& i, CNtfs*& e) {
+    return open_ntfs_vmdk_chain_resolve_path(missing, 0, p, r, i, e, false, false, false);
+  };
+  const opener on_letter = [](const std::wstring& p, std::wstring& r, ulong64& i, CNtfs*& e) {
+    return open_ntfs_by_drive_letter_resolve_path(p, r, i, e, false, false, false);
+  };
+  const opener on_drive = [](const std::wstring& p, std::wstring& r, ulong64& i, CNtfs*& e) {
+    return open_ntfs_by_drive_number_resolve_path(0, 0x100000, p, r, i, e, false, false, false);
+  };
+  const struct {
+    const char* what;
+    const opener& open;
+    std::wstring path;
+    bool ok, opened;
+    ulong64 inode;
+    std::wstring resolved;
+  } cases[] = {
+      {"chain", on_chain, L"/one-docs/inner/notes.txt", true, true, 67, L"\\one-docs\\inner\\notes.txt"},
+      {"chain root", on_chain, L".", true, true, 5, L"."},
+      {"removed in the newer state", on_chain, L"/one-docs/readme.txt", false, true, 0, L""},
+      {"missing chain", on_missing_chain, L".", false, false, 0, L""},
+      {"letter", on_letter, L"Q:\\frag\\a.bin", true, true, 67, L"Q:\\frag\\a.bin"},
+      {"letter alone", on_letter, L"Q:\\", true, true, 5, L"Q:"},
+      {"other letter", on_letter, L"Z:\\frag\\a.bin", false, false, 0, L""},
+      {"drive number", on_drive, L"/frag", false, false, 0, L""},
+  };
+  for (const auto& c : cases) {
+    CNtfs* engine = reinterpret_cast<CNtfs*>(&engine);
+    std::wstring resolved;
+    ulong64 inode = 99;
+    EXPECT_EQ(c.open(c.path, resolved, inode, engine), c.ok) << c.what;
+    EXPECT_EQ(engine != nullptr, c.opened) << c.what;
+    if (c.ok) {
+      EXPECT_EQ(inode, c.inode) << c.what;
+      EXPECT_EQ(resolved, c.resolved) << c.what;
+    }
+    delete engine;
+  }
+  EXPECT_EQ(::chdir(here), 0);
 }
 
 }  // namespace

@@ -73,13 +73,26 @@ TEST(PathLookup, SeparatorsDrivesStreamsAndCase) {
     ulong64 inode = 99;
     const bool ok = e.ntfs->get_inode_from_path(r.path, resolved, inode, true);
     EXPECT_EQ(ok, r.ok) << wstring_to_utf8(r.path);
+    // The free form is the same lookup with its arguments in its own order.
+    std::wstring resolved_free;
+    ulong64 inode_free = 99;
+    EXPECT_EQ(resolve_path_on_volume(inode_free, resolved_free, e.ntfs, r.path, true), r.ok)
+        << wstring_to_utf8(r.path);
     if (r.ok) {
       EXPECT_EQ(inode, r.inode) << wstring_to_utf8(r.path);
       EXPECT_EQ(resolved, r.resolved) << wstring_to_utf8(r.path);
+      EXPECT_EQ(inode_free, r.inode) << wstring_to_utf8(r.path);
+      EXPECT_EQ(resolved_free, r.resolved) << wstring_to_utf8(r.path);
     }
   }
   std::wstring resolved;
-  ulong64 inode = 7;
+  ulong64 inode = 99;
+  EXPECT_FALSE(resolve_path_on_volume(inode, resolved, e.ntfs, L"", true));
+  EXPECT_EQ(inode, 0u);
+  inode = 99;
+  EXPECT_FALSE(resolve_path_on_volume(inode, resolved, nullptr, L"/sub", true));
+  EXPECT_EQ(inode, 0u);
+  inode = 7;
   EXPECT_FALSE(e.ntfs->get_inode_from_path(L"", resolved, inode, true));
   EXPECT_EQ(inode, 0u);
 
