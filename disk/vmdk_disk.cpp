@@ -1,5 +1,7 @@
 #include "disk/vmdk_disk.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -53,9 +55,18 @@ bool vmdk_disk::add_extent(const char* path) {
 }
 
 bool vmdk_disk::add_extent(int fd) {
+  if (fd < 0) return false;
   vmdk_extent* e = new (std::nothrow) vmdk_extent();
   if (!e) return false;
-  e->load(fd);
+  // Reads and writes go through the extent's own descriptor; without one,
+  // every grain of this file would come back as zeros. A duplicate leaves
+  // the caller's descriptor in the caller's hands.
+  e->m_fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (e->m_fd < 0) {
+    delete e;
+    return false;
+  }
+  e->load(e->m_fd);
   return enter(e);
 }
 

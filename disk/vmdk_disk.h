@@ -28,6 +28,7 @@ class vmdk_disk {
 
   bool add_extent(const wchar_t* path);
   bool add_extent(const char* path);
+  // An extent already open: the extent works on its own duplicate of `fd`.
   bool add_extent(int fd);
   bool add_extents(const std::vector<std::wstring>& paths);
   bool add_extents(const std::vector<std::string>& paths);

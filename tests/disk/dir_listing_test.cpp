@@ -137,7 +137,29 @@ TEST(DirListing, MasksSelectWholeBasesAndExtensions) {
     EXPECT_EQ(find_file_paths(c.pattern.c_str(), c.mask, paths), !c.want.empty()) << c.mask;
     paths.erase(paths.begin());
     EXPECT_EQ(sorted(paths), sorted(c.want)) << c.pattern << " " << c.mask;
+    // The std::string form, and the form without a mask, select the same.
+    std::vector<std::string> twin{"kept"};
+    EXPECT_EQ(find_file_paths(c.pattern, std::string(c.mask), twin), !c.want.empty()) << c.mask;
+    EXPECT_EQ(twin.front(), "kept");
+    EXPECT_EQ(sorted(std::vector<std::string>(twin.begin() + 1, twin.end())), sorted(c.want)) << c.mask;
+    if (*c.mask != '\0') continue;
+    std::vector<std::string> unmasked;
+    EXPECT_EQ(find_file_paths(c.pattern.c_str(), unmasked), !c.want.empty());
+    EXPECT_EQ(sorted(unmasked), sorted(c.want)) << c.pattern;
   }
+  std::vector<std::string> null_mask;
+  EXPECT_TRUE(find_file_paths((r + "sub/a").c_str(), static_cast<const char*>(nullptr), null_mask));
+  EXPECT_EQ(null_mask, std::vector<std::string>{r + "sub/a/logs/"});
+
+  dir_listing_entry narrow;
+  narrow.path = r + host_tree::unicode_name;
+  narrow.name = host_tree::unicode_name;
+  narrow.is_dir = true;
+  narrow.level = 7;
+  const dir_listing_entry_w widened = to_wide_entry(narrow);
+  EXPECT_EQ(widened.name, L"\u00dcn\u00efc\u00f6d\u00e9 \u540d\u524d.txt");
+  EXPECT_EQ(widened.path, utf8_to_wstring(r) + widened.name);
+  EXPECT_TRUE(widened.is_dir && widened.level == 7);
 
   std::vector<dir_listing_entry> all{dir_listing_entry()};
   ASSERT_TRUE(find_files(r, "", all));

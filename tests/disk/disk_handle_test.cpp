@@ -120,3 +120,105 @@ TEST(DiskHandle, WritableHandleWritesInPlaceButNotPastTheEnd) {
   len = 1;
   EXPECT_FALSE(disk.write(data, len, 1024));
 }
+
+TEST(DiskHandle, NarrowWideAndInternalOpenersAgree) {
+  const std::string path = make_image("forms.img", 2000);
+  const std::wstring wpath(path.begin(), path.end());
+  disk_handle extra(path.c_str(), false, false, true, DISK_KIND_FILE);
+  disk_handle wide(wpath.c_str(), false, false, DISK_KIND_FILE);
+  disk_handle direct(static_cast<const char*>(nullptr), false, false, DISK_KIND_FILE);
+  disk_handle direct_w(static_cast<const char*>(nullptr), false, false, DISK_KIND_FILE);
+  EXPECT_FALSE(direct.m_is_open || direct.m_fd != -1);
+  ASSERT_TRUE(direct.open_file(path.c_str(), false, DISK_KIND_FILE));
+  ASSERT_TRUE(direct_w.open_file(wpath.c_str(), false, DISK_KIND_DEVICE));
+  direct.m_is_open = direct_w.m_is_open = true;
+  direct.m_kind = DISK_KIND_FILE;
+  direct_w.m_kind = DISK_KIND_DEVICE;
+  EXPECT_TRUE(wide.m_wname == wpath && wide.m_name == path && direct_w.m_wname == wpath);
+  for (disk_handle* d : {&extra, &wide, &direct, &direct_w}) {
+    ASSERT_TRUE(d->m_is_open);
+    EXPECT_EQ(d->get_size(), 2000u);
+    byte b[3] = {};
+    uint32 len = 3;
+    ASSERT_TRUE(d->read(b, len, 1999));
+    EXPECT_TRUE(len == 1 && b[0] == 1999 % 251) << len;
+  }
+  // Only files and devices open by name; a failed wide open names the file.
+  disk_handle other(static_cast<const char*>(nullptr), false, false, DISK_KIND_FILE);
+  EXPECT_FALSE(other.open_file(path.c_str(), false, DISK_KIND_VMDK));
+  testing::internal::CaptureStdout();
+  disk_handle missing(L"/nonexistent/\u00e9.img", false, false, DISK_KIND_FILE);
+  EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("prob opening file /nonexistent/\xc3\xa9.img, error 2 [", 0), 0u);
+  EXPECT_FALSE(missing.m_is_open);
+
+  // Sector reads straight from the descriptor: the bytes asked for, cut at
+  // the end of the file, never more.
+  byte buf[600];
+  uint32 len = 10;
+  ASSERT_TRUE(direct_w.read_aligned(buf, len, 1020));
+  EXPECT_TRUE(len == 10 && buf[0] == 1020 % 251 && buf[9] == 1029 % 251);
+  len = 100;
+  ASSERT_TRUE(direct_w.read_aligned(buf, len, 1990));
+  EXPECT_TRUE(len == 10 && buf[9] == 1999 % 251) << len;
+  len = 512;
+  ASSERT_TRUE(direct_w.read_aligned(buf, len, 512));
+  EXPECT_TRUE(len == 512 && buf[511] == 1023 % 251);
+  len = 10;
+  EXPECT_FALSE(direct_w.read_aligned(buf, len, 2048));
+  EXPECT_FALSE(other.read_aligned(buf, len, 0));
+
+  // A letter names no drive here; an open handle is left as it was.
+  EXPECT_FALSE(extra.open_drive_letter('C'));
+  EXPECT_TRUE(extra.m_is_open);
+  EXPECT_FALSE(other.open_drive_letter('D'));
+  EXPECT_EQ(other.m_kind, DISK_KIND_NONE);
+
+  const int fd = direct.m_fd;
+  direct.set_start_offset(4096);
+  direct.reset();
+  EXPECT_TRUE(direct.m_fd == -1 && !direct.m_is_open && direct.m_kind == DISK_KIND_NONE && direct.m_name.empty() &&
+              direct.get_size() == 0 && direct.get_start_offset() == 0 && direct.m_geometry.bytes_per_sector == 0);
+  ::close(fd);  // reset leaves the descriptor to whoever opened it
+}
+
+TEST(DiskHandle, IgnoringTheSizeReadsWhatTheFileGainedSinceOpening) {
+  const std::string path = make_image("grows.img", 1000);
+  disk_handle disk(path.c_str(), false, false, DISK_KIND_FILE);
+  ASSERT_TRUE(disk.m_is_open);
+  {
+    std::ofstream more(path, std::ios::binary | std::ios::app);
+    more << "tail";
+  }
+  char buf[8] = {};
+  uint32 len = 8;
+  EXPECT_FALSE(disk.read(buf, len, 1000, false));
+  len = 8;
+  ASSERT_TRUE(disk.read(buf, len, 1000, true));
+  EXPECT_EQ(std::string(buf, len), "tail");
+  len = 8;
+  ASSERT_TRUE(disk.read(buf, len, 996, true));
+  EXPECT_EQ(len, 8u) << "the size clamp is skipped too";
+  len = 8;
+  EXPECT_FALSE(disk.read(buf, len, 5000, true));
+}
+
+TEST(DiskHandle, DevicePathOpensABlockDevice) {
+  const std::string path = make_image("device.img", 8192);
+  const host_tree::loop_device loop(path);
+  if (loop.path.empty()) GTEST_SKIP() << "no loop device can be attached";
+  const std::wstring wloop(loop.path.begin(), loop.path.end());
+  disk_handle narrow(static_cast<const char*>(nullptr), false, false, DISK_KIND_FILE);
+  disk_handle wide(static_cast<const char*>(nullptr), false, false, DISK_KIND_FILE);
+  // Text after a colon is not part of the path opened, but stays in the name.
+  ASSERT_TRUE(narrow.open_device((loop.path + ":x").c_str(), false));
+  ASSERT_TRUE(wide.open_device(wloop.c_str(), false));
+  EXPECT_EQ(narrow.m_name, loop.path + ":x");
+  for (disk_handle* d : {&narrow, &wide}) {
+    EXPECT_TRUE(d->m_size == 8192 && d->m_geometry.bytes_per_sector == 512 && d->m_geometry.media_type == 1);
+  }
+  disk_handle refused(static_cast<const char*>(nullptr), false, false, DISK_KIND_FILE);
+  EXPECT_FALSE(refused.open_device(path.c_str(), false));
+  EXPECT_FALSE(refused.open_device("/dev/aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false));
+  EXPECT_FALSE(refused.open_device(static_cast<const wchar_t*>(nullptr), false));
+  EXPECT_EQ(refused.m_fd, -1);
+}

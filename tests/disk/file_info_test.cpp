@@ -152,4 +152,31 @@ TEST(FileInfo, ConstructorsConversionAndOrder) {
   EXPECT_FALSE(created_before_w(same, upper));
 }
 
+TEST(FileInfo, AssignFromWideAndClear) {
+  const uint64 created = 5, altered = 6, changed = 7, accessed = 8, value = 99;
+  file_info_w w(L"\u540d.txt", &value, 10, 0x41ed, &created, &altered, &changed, &accessed, 0x1ff);
+  std::wcscpy(w.path, L"/d\u00fc");
+  file_info narrow(std::string("old/x.y"), 1, nullptr, 4, 0, nullptr, nullptr, nullptr, nullptr, 3);
+  narrow.assign_from_wide(w);
+  EXPECT_EQ(narrow.path, "/d\xC3\xBC");
+  EXPECT_EQ(narrow.filename, "\xE5\x90\x8D.txt");
+  EXPECT_EQ(narrow.ext, "txt");
+  EXPECT_EQ(narrow.full_path, "/d\xC3\xBC\\\xE5\x90\x8D.txt.txt");
+  EXPECT_TRUE(narrow.value64 == 99 && narrow.value16 == 0 && narrow.size == 10 && narrow.mode == 0x41ed);
+  EXPECT_TRUE(narrow.created == 5 && narrow.altered == 6 && narrow.mft_changed == 7 && narrow.accessed == 8 &&
+              narrow.permissions == 0x1ff && narrow.is_directory());
+
+  narrow.clear();
+  EXPECT_EQ(narrow.full_path + narrow.path + narrow.filename + narrow.ext, "");
+  EXPECT_TRUE(narrow.value64 == 0 && narrow.value16 == 0 && narrow.size == 0 && narrow.mode == 0 &&
+              narrow.created == 0 && narrow.altered == 0 && narrow.mft_changed == 0 && narrow.accessed == 0 &&
+              narrow.permissions == 0);
+  // The wide record keeps its directory when cleared.
+  w.clear();
+  EXPECT_EQ(std::wstring(w.path), L"/d\u00fc");
+  EXPECT_EQ(std::wstring(w.filename) + w.ext, L"");
+  EXPECT_TRUE(w.value64 == 0 && w.mode == 0 && w.size == 0 && w.created == 0 && w.altered == 0 &&
+              w.mft_changed == 0 && w.accessed == 0 && w.permissions == 0);
+}
+
 }  // namespace

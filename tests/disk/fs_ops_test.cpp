@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <fstream>
 #include <sstream>
 
 #include "tests/support/fixture.h"
@@ -105,4 +106,64 @@ TEST(FsOps, StreamsPathsAndOrdering) {
   EXPECT_TRUE(string_less("ab", "abc"));
   EXPECT_TRUE(string_less("a\x01", "a\xff"));
   EXPECT_FALSE(string_less("b", "abc"));
+}
+
+TEST(FsOps, WideTwinsRenamesAndStreamSizes) {
+  ASSERT_TRUE(make_dirs(scratch("wide")));
+  const std::string dir = scratch("wide/\xC3\xBC");  // "ü"
+  EXPECT_TRUE(make_dir_w(utf8_to_wstring(dir)));
+  EXPECT_TRUE(make_dir_w(utf8_to_wstring(dir)));  // already there
+  EXPECT_TRUE(path_exists(dir));
+  EXPECT_FALSE(make_dir_w(L""));
+  EXPECT_FALSE(make_dir_w(utf8_to_wstring(scratch("wide/none/deeper"))));
+
+  const std::wstring file = utf8_to_wstring(dir + "/\xE5\x90\x8D.bin");  // "名"
+  ASSERT_TRUE(write_file_w(file.c_str(), "wide!", 5));
+  std::vector<byte> back(2, 7);
+  ASSERT_TRUE(read_file_w(back, file, 4));
+  EXPECT_EQ(std::string(back.begin(), back.end()), "wide");
+  uint64 size = 0, created = 0, altered = 0, accessed = 0;
+  uint16 mode = 0;
+  ASSERT_TRUE(stat_info_w(file, &size, &mode, &created, &altered, &accessed));
+  EXPECT_TRUE(size == 5 && S_ISREG(mode) && altered > 0);
+  EXPECT_FALSE(stat_info_w(L"", &size, &mode, nullptr, nullptr, nullptr));
+  EXPECT_FALSE(write_file_w(nullptr, "x", 1));
+  EXPECT_FALSE(read_file_w(back, utf8_to_wstring(dir + "/missing"), 4));
+  EXPECT_TRUE(back.empty());
+
+  // "w+" for either write flag (truncating), "rb"/"r" otherwise.
+  FILE* f = reinterpret_cast<FILE*>(&size);
+  ASSERT_TRUE(open_file_w(f, file, false, false, false, true));
+  char buf[8] = {};
+  EXPECT_EQ(fread(buf, 1, 8, f), 5u);
+  fclose(f);
+  ASSERT_TRUE(open_file_w(f, file, false, true, true, false));
+  fputs("ab", f);
+  fclose(f);
+  EXPECT_TRUE(stat_info_w(file, &size, nullptr, nullptr, nullptr, nullptr) && size == 2);
+  EXPECT_FALSE(open_file_w(f, L"", true, false, false, true));
+  EXPECT_EQ(f, nullptr);
+
+  const std::string from = dir + "/\xE5\x90\x8D.bin", to = scratch("wide/moved.bin"), again = scratch("wide/again.bin");
+  EXPECT_TRUE(rename_file_w(file, utf8_to_wstring(to)));
+  EXPECT_FALSE(path_exists(from));
+  EXPECT_TRUE(rename_file(to, again));
+  EXPECT_FALSE(rename_file(to, again));
+  EXPECT_FALSE(rename_file_w(utf8_to_wstring(to), file));
+  EXPECT_TRUE(remove_file(again));
+  EXPECT_FALSE(remove_file(again));
+  EXPECT_FALSE(path_exists(again));
+
+  std::ostringstream os;
+  os << "0123456789";
+  os.seekp(4);
+  EXPECT_EQ(ostream_size(os), 10);
+  os << "x";
+  EXPECT_EQ(os.str(), "0123x56789");
+  std::ofstream closed;
+  EXPECT_EQ(ostream_size(closed), -1);
+
+  EXPECT_TRUE(string_equal("abc", "abc") && string_equal("", ""));
+  EXPECT_FALSE(string_equal("abc", "abd") || string_equal("abc", "ab") || string_equal("ABC", "abc"));
+  EXPECT_FALSE(string_equal(std::string("a\0b", 3), std::string("a\0c", 3)));
 }

@@ -63,6 +63,8 @@ TEST(FullPath, RelativePathsResolveAgainstTheCurrentDirectory) {
   for (const auto& c : cases) {
     std::string typed = c.first;
     EXPECT_EQ(get_full_path(typed, '/'), c.second) << "[" << c.first << "]";
+    // The option parser's wide form with a narrow separator, as the narrow form.
+    EXPECT_EQ(get_full_path_w(utf8_to_wstring(c.first), '/'), utf8_to_wstring(c.second)) << "[" << c.first << "]";
   }
   // As many leading ".." as the current directory has components, or more:
   // kept as typed after the current directory, not clamped at the root. One
@@ -84,10 +86,13 @@ TEST(FullPath, RelativePathsResolveAgainstTheCurrentDirectory) {
   for (const auto& c : climbing) {
     std::string typed = c.first;
     EXPECT_EQ(get_full_path(typed, '/'), c.second) << "[" << c.first << "]";
+    // The option parser's wide form with a narrow separator, as the narrow form.
+    EXPECT_EQ(get_full_path_w(utf8_to_wstring(c.first), '/'), utf8_to_wstring(c.second)) << "[" << c.first << "]";
   }
   // Without any separator in the path the caller's separator joins.
   std::string bare = "f";
   EXPECT_EQ(get_full_path(bare, '\\'), "\\" + base + "\\f");
+  EXPECT_EQ(get_full_path_w(L"f", '\\'), utf8_to_wstring("\\" + base + "\\f"));
   EXPECT_EQ(get_full_path_w(L"./ü.img", L'/'), utf8_to_wstring(base + "/ü.img"));
   EXPECT_EQ(get_full_path_w(L"", L'/'), L"");
 }

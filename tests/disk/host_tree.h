@@ -134,4 +134,22 @@ inline const std::string& root() {
 // root, which reads it anyway).
 inline bool locked_is_unreadable() { return ::access((root() + "locked").c_str(), R_OK) != 0; }
 
+// A read-only loop device over a file, detached when it goes; the path stays
+// empty when none can be attached (not root, no loop support).
+struct loop_device {
+  std::string path;
+  explicit loop_device(const std::string& file) {
+    std::string out;
+    if (quor_test::run_command("losetup -f --show -r '" + file + "' 2>/dev/null", out) == 0 &&
+        out.compare(0, 9, "/dev/loop") == 0)
+      path = out.substr(0, out.find('\n'));
+  }
+  ~loop_device() {
+    std::string out;
+    if (!path.empty()) quor_test::run_command("losetup -d " + path, out);
+  }
+  loop_device(const loop_device&) = delete;
+  loop_device& operator=(const loop_device&) = delete;
+};
+
 }  // namespace host_tree

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -267,4 +270,134 @@ TEST(PartitionTables, EntryDump) {
             "0005 : chs last sector:   00 00 00\n"
             "0008 : LBA first sector:  00000800\n"
             "000c : num sectors:       00003000\n");
+}
+
+TEST(PartitionTables, GptScanAndTypeSets) {
+  const std::string path = quor_test::fixture("gpt-slot3.img");
+  ASSERT_FALSE(path.empty());
+  disk_handle disk(path.c_str(), false, false, DISK_KIND_FILE);
+  std::deque<partition_record> out(3);
+  // sgdisk -p (gpt-slot3.img.parts.txt): 2048-4095 code 8300, 4096-16383 "quor data" code 0700.
+  ASSERT_TRUE(scan_gpt_partitions(&disk, out));
+  expect_records(out, {{2048, 2048, 0xEE}, {4096, 12288, 0x07, 512, "quor data"}}, "gpt-slot3");
+  EXPECT_TRUE(out[0].m_is_gpt && out[1].m_is_gpt);
+  disk_handle mbr(quor_test::fixture("mbr-1p.img").c_str(), false, false, DISK_KIND_FILE);
+  EXPECT_FALSE(scan_gpt_partitions(&mbr, out));
+  EXPECT_TRUE(out.empty());
+  // Drives and optical drives by number never open on this platform.
+  drive_stats_array drives(2), cdroms(1);
+  EXPECT_FALSE(scan_drives(drives, true));
+  EXPECT_FALSE(scan_cdrom_drives(cdroms));
+  EXPECT_TRUE(drives.empty() && cdroms.empty());
+
+  const std::set<int> fat12 = {0x01, 0x8D}, fat16 = {0x04, 0x05, 0x06, 0x11, 0x14, 0x16, 0x1E, 0x86, 0x90, 0x91, 0x92},
+                      fat32 = {0x0B, 0x0C, 0x1B, 0x1C, 0x8B, 0x8C, 0x97, 0x98}, linux_ = {0x82, 0x83, 0x88, 0x8E, 0x93};
+  byte entry[16] = {};
+  for (int type = 0; type < 256; ++type) {
+    entry[4] = static_cast<byte>(type);
+    EXPECT_EQ(is_fat12_partition(entry), fat12.count(type) == 1) << type;
+    EXPECT_EQ(is_fat16_partition(entry), fat16.count(type) == 1) << type;
+    EXPECT_EQ(is_fat32_partition(entry), fat32.count(type) == 1) << type;
+    EXPECT_EQ(is_linux_partition(entry), linux_.count(type) == 1) << type;
+  }
+}
+
+TEST(PartitionTables, SectorBootSectorAndDriveDumps) {
+  std::vector<byte> s = sector();
+  store_u32(s.data() + 440, 0x12345678);
+  set_entry(s, 0, 0x07, 0x800, 0x3000);
+  s[446] = 0x80;
+  s[446 + 16 * 3 + 1] = 0xFE;
+  set_entry(s, 3, 0x83, 0x3800, 0x10);
+  mark(s);
+  std::ostringstream mbr;
+  dump_mbr(mbr, s.data());
+  std::string want = "01b8 : disk signature:    12345678\n";
+  const char* const rows[4][4] = {{"80 [active]", "00 00 00", "07 [ntfs]", "00000800"},
+                                  {"00 [not active]", "00 00 00", "00 [empty]", "00000000"},
+                                  {"00 [not active]", "00 00 00", "00 [empty]", "00000000"},
+                                  {"00 [not active]", "fe 00 00", "83 [linux native]", "00003800"}};
+  const char* const counts[4] = {"00003000", "00000000", "00000000", "00000010"};
+  const char* const offsets[4][6] = {{"01be", "01bf", "01c2", "01c3", "01c6", "01ca"},
+                                     {"01ce", "01cf", "01d2", "01d3", "01d6", "01da"},
+                                     {"01de", "01df", "01e2", "01e3", "01e6", "01ea"},
+                                     {"01ee", "01ef", "01f2", "01f3", "01f6", "01fa"}};
+  for (int i = 0; i < 4; ++i) {
+    const char* const* o = offsets[i];
+    want += "\npartition record   " + std::to_string(i) + "\n" + o[0] + " : status:            " + rows[i][0] +
+            "\n" + o[1] + " : chs first sector:  " + rows[i][1] + "\n" + o[2] + " : partition type:    " +
+            rows[i][2] + "\n" + o[3] + " : chs last sector:   00 00 00\n" + o[4] + " : LBA first sector:  " +
+            rows[i][3] + "\n" + o[5] + " : num sectors:       " + counts[i] + "\n";
+  }
+  EXPECT_EQ(mbr.str(), want + "\n01fe : MBR signature:     aa55\n");
+
+  const byte bpb[36] = {0xEB, 0x52, 0x90, 'N', 'T', 'F', 'S', ' ', ' ', ' ', ' ', 0x00, 0x02, 0x08, 0, 0, 0, 0,
+                        0,    0,    0,    0xF8, 0,  0,   0x3F, 0,  0xFF, 0, 0, 0x08, 0, 0, 0, 0x30, 0, 0};
+  std::ostringstream boot;
+  dump_boot_sector(boot, bpb);
+  EXPECT_EQ(boot.str(),
+            "boot_loader_routine:        0xeb5290\n"
+            "keyword:                    'NTFS    '\n"
+            "bytes_per_sector:           0x200\n"
+            "sectors_per_cluster:        0x8\n"
+            "reserved_sectors:           0x0\n"
+            "num_copies_of_fat (fat):    0x0\n"
+            "max_root_dir_entries (fat): 0x0\n"
+            "num_sectors_in_partition_smaller_than_32M (fat): 0x0\n"
+            "media_descriptor:           0xf8\n"
+            "sectors_per_fat:            0x0\n"
+            "sectors_per_track:          0x3f\n"
+            "number_of_heads:            0xff\n"
+            "hidden_sectors_in_partition: 0x800\n"
+            "num_sectors_in_partition:   0x3000\n");
+
+  drive_stats d;
+  d.m_drive_type = "disk";
+  d.m_drive_number = 1;
+  d.m_size = 20971520;
+  d.m_disk_signature = 0x1234ABCD;
+  d.m_media_type = 12;
+  d.m_bytes_per_sector = 512;
+  partition_record ntfs, gpt;
+  ntfs.m_start = 2048;
+  ntfs.m_num_sectors = 2048;
+  ntfs.m_type = 0x07;
+  ntfs.m_serial = 0xDEADBEEF;
+  gpt.m_start = 4096;
+  gpt.m_num_sectors = 100;
+  gpt.m_type = 0xEE;
+  gpt.m_is_gpt = true;
+  gpt.m_name = "quor data";
+  d.m_partitions = {ntfs, gpt};
+  std::ostringstream stats;
+  dump_drive_stats(d, stats);
+  EXPECT_EQ(stats.str(),
+            "drive type:           disk\n"
+            "drive num:            1\n"
+            "drive size:           0x0000000001400000, [20971520]\n"
+            "disk signature:       1234-abcd\n"
+            "media type:           FixedMedia\n"
+            "Available partitions: 2\n"
+            " - offset/size/type   0x000000100000 / 0x000000100000 / 0x0007, [1048576 / 1048576 / ntfs] - sig: dead-beef\n"
+            " - offset/size/type   0x000000200000 / 0x00000000c800 / 0x00ee, [2097152 / 51200 / quor data (GPT)] - sig: 0-0\n"
+            "MBR present           false\n");
+
+  const std::pair<int, const char*> media[] = {
+      {2, "3.5 floppy 1.44MB, 512 bytes/sector"}, {11, "RemovableMedia"}, {12, "FixedMedia"}, {0, "unknown"}, {13, "unknown"}};
+  for (const auto& m : media) {
+    std::ostringstream os;
+    print_media_type(os, m.first);
+    EXPECT_EQ(os.str(), m.second) << m.first;
+  }
+
+  std::ostringstream filled;
+  hex_zero_fill(filled);
+  filled << std::setw(4) << 171;
+  EXPECT_EQ(filled.str(), "00ab");
+  const std::ios_base::fmtflags flags = std::cout.flags();
+  const char fill = std::cout.fill();
+  hex_zero_fill();
+  EXPECT_TRUE((std::cout.flags() & std::ios_base::basefield) == std::ios_base::hex && std::cout.fill() == '0');
+  std::cout.flags(flags);
+  std::cout.fill(fill);
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iomanip>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -172,7 +173,26 @@ TEST(VmdkDump, ChainReportOverBaseAndChild) {
   EXPECT_EQ(out.str(), rule + base + "\n" + fixture_header + "\n" + base_descriptor +
                            "\nMBR offset: 00010000\nVolume 0000110000\n\n" + rule + child + "\n" +
                            fixture_header + "\n" + child_descriptor + "\n");
+
+  // The other chain reports: each extent's own report under the same rule.
+  std::ostringstream descriptors, directories, tables, base_dir, child_dir, base_table, child_table;
+  descriptors << std::hex << std::setfill('0');
+  ASSERT_TRUE(disk.dump_descriptors(descriptors));
+  EXPECT_EQ(descriptors.str(), rule + base + "\n" + base_descriptor + "\n" + rule + child + "\n" + child_descriptor + "\n");
+  ASSERT_TRUE(disk.dump_grain_directories(directories));
+  ASSERT_TRUE(disk.dump_grain_tables(0, tables));
+  ASSERT_EQ(disk.m_chain.size(), 2u);
+  disk.m_chain[0]->dump_grain_directory(base_dir);
+  disk.m_chain[1]->dump_grain_directory(child_dir);
+  disk.m_chain[0]->dump_grain_table(0, base_table);
+  disk.m_chain[1]->dump_grain_table(0, child_table);
+  EXPECT_NE(base_dir.str().find("---- Grain Directory [offsets in sectors] ----"), std::string::npos);
+  EXPECT_EQ(directories.str(), rule + base + "\n" + base_dir.str() + "\n" + rule + child + "\n" + child_dir.str() + "\n");
+  EXPECT_EQ(tables.str(), rule + base + "\n" + base_table.str() + "\n" + rule + child + "\n" + child_table.str() + "\n");
   disk.close();
+  std::ostringstream closed;
+  EXPECT_FALSE(disk.dump_descriptors(closed) || disk.dump_grain_directories(closed) || disk.dump_grain_tables(0, closed));
+  EXPECT_EQ(closed.str(), "");
 }
 
 // The numbers of the reports are those qemu reads from the same files.

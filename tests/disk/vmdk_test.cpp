@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
@@ -18,6 +19,7 @@
 #include "disk/vmdk_extent.h"
 #include "tests/disk/host_tree.h"
 #include "utils/byte_order.h"
+#include "utils/utf_convert.h"
 
 namespace {
 
@@ -313,25 +315,6 @@ TEST(VmdkChain, OpenChainFindsParentsAndReportsBrokenChains) {
   }
 }
 
-namespace {
-
-// A loop device over a file, detached when the test ends.
-struct loop_device {
-  std::string path;
-  explicit loop_device(const std::string& file) {
-    std::string out;
-    if (quor_test::run_command("losetup -f --show -r '" + file + "' 2>/dev/null", out) == 0 &&
-        out.compare(0, 9, "/dev/loop") == 0)
-      path = out.substr(0, out.find('\n'));
-  }
-  ~loop_device() {
-    std::string out;
-    if (!path.empty()) quor_test::run_command("losetup -d " + path, out);
-  }
-};
-
-}  // namespace
-
 TEST(VmdkChain, ExtentOnABlockDeviceReadsAsQemuConvertsIt) {
   if (::geteuid() != 0) GTEST_SKIP() << "attaching a loop device needs root";
   if (!quor_test::have_program("losetup") || !quor_test::have_program("qemu-img"))
@@ -343,11 +326,151 @@ TEST(VmdkChain, ExtentOnABlockDeviceReadsAsQemuConvertsIt) {
   std::string out;
   ASSERT_EQ(quor_test::run_command("qemu-img convert -f raw -O vmdk '" + raw + "' '" + vmdk + "'", out), 0);
   ASSERT_EQ(quor_test::run_command("qemu-img convert -f vmdk -O raw '" + vmdk + "' '" + converted + "'", out), 0);
-  const loop_device loop(vmdk);
+  const host_tree::loop_device loop(vmdk);
   if (loop.path.empty()) GTEST_SKIP() << "no loop device could be attached";
   struct stat st;
   ASSERT_EQ(::stat(loop.path.c_str(), &st), 0);
   ASSERT_TRUE(S_ISBLK(st.st_mode));
   // The extent's size comes from the device, not from fstat's 0.
   expect_reads_as({loop.path}, converted);
+}
+
+// Writes go into the grains the file already holds, in place: the same
+// bytes put into a raw copy must equal what qemu-img converts the written
+// VMDK back to. Both files are made here from the committed disk.
+TEST(VmdkChain, WritesInPlaceAsQemuReadsThemBack) {
+  if (!quor_test::have_program("qemu-img")) GTEST_SKIP() << "qemu-img is not installed";
+  const std::string fixture = quor_test::fixture("mbr-1p.img");
+  ASSERT_FALSE(fixture.empty());
+  const std::string dir = make_dir("vmdk-write");
+  const std::string raw = dir + "expected.raw", vmdk = dir + "written.vmdk", back = dir + "back.raw";
+  std::vector<byte> expected = host_tree::read_bytes(fixture);
+  host_tree::write_bytes(raw, expected);
+  std::string out;
+  ASSERT_EQ(quor_test::run_command("qemu-img convert -f raw -O vmdk '" + raw + "' '" + vmdk + "'", out), 0) << out;
+  const std::wstring wvmdk = utf8_to_wstring(vmdk);
+
+  vmdk_extent e;
+  ASSERT_TRUE(e.open_w(wvmdk.c_str(), true));
+  EXPECT_TRUE(e.m_path == vmdk && e.m_wpath == wvmdk);
+  ASSERT_EQ(e.m_volume_offsets, std::vector<ulong64>{0x100000});  // sfdisk: start 2048
+  const ulong64 g = e.m_grain_bytes;
+  ASSERT_EQ(g, 65536u);
+  // Grains that qemu stored (not all zero in the raw disk) and one it left out.
+  std::vector<ulong64> held;
+  ulong64 absent = 0, pos = 0, pair = 0;
+  for (ulong64 o = 0; o + g <= expected.size(); o += g) {
+    if (e.lookup(o, pos)) held.push_back(o);
+    else if (!absent && o) absent = o;
+    if (held.size() >= 2 && held[held.size() - 2] + g == o && !pair && o > 0x100000) pair = o;
+  }
+  ASSERT_TRUE(absent && pair && held.size() > 2);
+  ulong64 in_volume = 0;
+  EXPECT_TRUE(e.lookup_in_volume(0, 0x200, pos) && e.lookup(0x100200, in_volume) && pos == in_volume);
+  EXPECT_FALSE(e.lookup_in_volume(1, 0x200, pos));
+  EXPECT_EQ(e.grain_remainder(0, 10), g - 10);  // the volume starts on a grain boundary
+  EXPECT_EQ(e.grain_remainder(0, g + 300), g - 300);
+  EXPECT_EQ(e.grain_remainder(1, 10), 0u);
+
+  auto put = [&expected](ulong64 at, const std::string& text) {
+    std::copy(text.begin(), text.end(), expected.begin() + static_cast<long>(at));
+  };
+  // The extent writes within and across held grains; a write into a grain
+  // it does not hold, or through a read-only extent, is refused.
+  const std::string a = "extent write";
+  uint32 len = static_cast<uint32>(a.size());
+  ASSERT_TRUE(e.write_at(e.m_fd, reinterpret_cast<const byte*>(a.data()), 0x100000 + 0x1F0, len));
+  EXPECT_EQ(len, a.size());
+  put(0x100000 + 0x1F0, a);
+  len = 4;
+  EXPECT_FALSE(e.write_at(e.m_fd, reinterpret_cast<const byte*>("none"), absent + 8, len));
+  vmdk_extent reader;
+  const int fd = ::open(vmdk.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(reader.load(fd));
+  EXPECT_EQ(reader.m_cid, e.m_cid);
+  len = 4;
+  EXPECT_FALSE(reader.write_at(fd, reinterpret_cast<const byte*>("none"), 0x100000, len));
+  EXPECT_FALSE(reader.load(-1));
+  ::close(fd);
+
+  vmdk_disk disk(true);
+  {
+    std::ostringstream msgs;
+    std::vector<std::wstring> chain;
+    EXPECT_FALSE(disk.dump_grain_tables(0, msgs));
+    EXPECT_EQ(disk.find_extent(0x100000), nullptr);  // not open yet
+    ASSERT_TRUE(disk.open_chain(std::vector<std::wstring>{wvmdk}, msgs, chain));
+    EXPECT_EQ(chain, std::vector<std::wstring>{wvmdk});
+    EXPECT_EQ(msgs.str(), "");
+    EXPECT_FALSE(disk.open_chain(std::vector<std::wstring>{wvmdk + L".none"}, msgs, chain));
+    EXPECT_EQ(msgs.str(), vmdk + ".none is invalid\n");
+    disk.close();
+  }
+  ASSERT_TRUE(disk.add_extents(std::vector<std::wstring>{}));
+  ASSERT_TRUE(disk.add_extents(std::vector<std::wstring>{wvmdk}));
+  EXPECT_TRUE(disk.add_extent(vmdk.c_str()));  // the same content id again: kept once
+  EXPECT_TRUE(disk.add_extent(wvmdk.c_str()));
+  EXPECT_FALSE(disk.add_extent((wvmdk + L".none").c_str()));
+  EXPECT_FALSE(disk.add_extent(raw.c_str()));
+  EXPECT_FALSE(disk.add_extents(std::vector<std::wstring>{utf8_to_wstring(raw), wvmdk}));
+  EXPECT_EQ(disk.m_extents.size(), 1u);
+  ASSERT_TRUE(disk.link_chain());
+  EXPECT_EQ(disk.find_extent(pair), disk.m_head);
+  EXPECT_EQ(disk.find_extent(absent), nullptr);
+
+  // Across two held grains in one call; into a grain no file holds, nothing.
+  const std::string b = "across a grain boundary";
+  len = static_cast<uint32>(b.size());
+  ASSERT_TRUE(disk.write(b.data(), pair - 5, len));
+  EXPECT_EQ(len, b.size());
+  put(pair - 5, b);
+  len = 4;
+  EXPECT_TRUE(disk.write("none", absent + 100, len));
+  EXPECT_EQ(len, 0u);
+  const std::string c = "volume write";
+  len = static_cast<uint32>(c.size());
+  ASSERT_TRUE(disk.write_volume(0, c.data(), 0x3, len));
+  EXPECT_EQ(len, c.size());
+  put(0x100003, c);
+  len = 4;
+  EXPECT_FALSE(disk.write_volume(1, "none", 0, len));
+  EXPECT_FALSE(disk.write(nullptr, 0, len));
+
+  std::vector<byte> sector(512);
+  len = 512;
+  ASSERT_TRUE(disk.read_volume(0, sector.data(), 0, len));
+  EXPECT_TRUE(len == 512 && std::equal(sector.begin(), sector.end(), expected.begin() + 0x100000));
+  len = 512;
+  EXPECT_FALSE(disk.read_volume(1, sector.data(), 0, len));
+  len = 0;
+  EXPECT_FALSE(disk.read_volume(0, sector.data(), 0, len));
+
+  // A disk whose extents its caller has already taken over is emptied
+  // without touching them.
+  vmdk_extent* const stray = disk.m_head;
+  disk.reset();
+  EXPECT_TRUE(disk.m_extents.empty() && disk.m_chain.empty() && !disk.m_head && !disk.m_base && !disk.m_writable &&
+              !disk.is_open());
+  delete stray;
+  // An extent already open elsewhere, entered by its descriptor.
+  const int rw = ::open(vmdk.c_str(), O_RDONLY);
+  ASSERT_GE(rw, 0);
+  EXPECT_TRUE(disk.add_extent(rw));
+  EXPECT_FALSE(disk.add_extent(-1));
+  ASSERT_EQ(disk.m_extents.size(), 1u);
+  EXPECT_EQ(disk.m_extents.begin()->first, e.m_cid);
+  // Its grains read as the file holds them, not as zeros.
+  ASSERT_TRUE(disk.link_chain());
+  len = 512;
+  ASSERT_TRUE(disk.read(sector.data(), 0x100000, len));
+  EXPECT_TRUE(len == 512 && std::equal(sector.begin(), sector.end(), expected.begin() + 0x100000));
+  disk.close();
+  EXPECT_NE(::fcntl(rw, F_GETFD), -1) << "the caller's descriptor stays the caller's";
+  ::close(rw);
+
+  ASSERT_EQ(quor_test::run_command("qemu-img convert -f vmdk -O raw '" + vmdk + "' '" + back + "'", out), 0) << out;
+  const std::vector<byte> converted = host_tree::read_bytes(back);
+  ASSERT_EQ(converted.size(), expected.size());
+  EXPECT_TRUE(converted == expected);
 }

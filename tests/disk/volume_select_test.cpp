@@ -9,6 +9,7 @@
 #include "disk/disk_handle.h"
 #include "disk/volume_select.h"
 #include "tests/disk/host_tree.h"
+#include "utils/utf_convert.h"
 
 namespace {
 
@@ -26,6 +27,14 @@ selection on_image(const std::string& path, ulong64 offset) {
   s.found = true;
   s.result = select_ntfs_volume_on_image(msgs, path, s.offset, s.found);
   s.msgs = msgs.str();
+  // The wide path form is the same operation.
+  std::ostringstream wide_msgs;
+  ulong64 wide_offset = offset;
+  bool wide_found = true;
+  const bool wide_result = select_ntfs_volume_on_image(wide_msgs, utf8_to_wstring(path), wide_offset, wide_found);
+  EXPECT_TRUE(wide_result == s.result && wide_found == s.found && wide_offset == s.offset &&
+              wide_msgs.str() == s.msgs)
+      << path;
   return s;
 }
 
@@ -167,6 +176,27 @@ TEST(VolumeSelect, SnapshotChains) {
   EXPECT_FALSE(select_ntfs_volume_in_snapshots(msgs, std::vector<std::string>{child}, offset, found));
   EXPECT_FALSE(found);
   EXPECT_EQ(msgs.str(), "invalid disk collection of snaps \n");
+
+  // Wide paths: the same chain, the same answers.
+  const struct {
+    std::vector<std::wstring> files;
+    bool found;
+    ulong64 offset;
+    std::string msgs;
+  } wide[] = {
+      {{utf8_to_wstring(base)}, true, 0x100000, "\nvolume offset [ 0x100000 ] : ntfs\n\n"},
+      {{utf8_to_wstring(base), utf8_to_wstring(child)}, true, 0x100000, "\nvolume offset [ 0x100000 ] : ntfs\n\n"},
+      {{utf8_to_wstring(child)}, false, 0, "invalid disk collection of snaps \n"},
+  };
+  for (const auto& w : wide) {
+    std::ostringstream said;
+    ulong64 at = 0;
+    bool seen = !w.found;
+    EXPECT_FALSE(select_ntfs_volume_in_snapshots(said, w.files, at, seen));
+    EXPECT_EQ(seen, w.found);
+    EXPECT_EQ(at, w.offset);
+    EXPECT_EQ(said.str(), w.msgs);
+  }
 }
 
 TEST(VolumeSelect, ListsAndTheFactoryRule) {
@@ -178,6 +208,17 @@ TEST(VolumeSelect, ListsAndTheFactoryRule) {
   EXPECT_EQ(offsets, (std::vector<ulong64>{0x100000, 0x10100000}));
   EXPECT_FALSE(list_ntfs_volumes_on_image(bare, offsets));
   EXPECT_TRUE(offsets.empty());
+  // Drives by number never open here: nothing listed, the outputs emptied.
+  ulong64_set on_drive{1, 2};
+  std::vector<ulong64> drive_list{3};
+  EXPECT_FALSE(list_ntfs_volumes_on_drive(on_drive, 0));
+  EXPECT_FALSE(list_ntfs_volumes_on_drive(0, drive_list));
+  EXPECT_TRUE(on_drive.empty() && drive_list.empty());
+  std::vector<ulong64> wide{7};
+  EXPECT_TRUE(list_ntfs_volumes_on_image(utf8_to_wstring(far), wide));
+  EXPECT_EQ(wide, (std::vector<ulong64>{0x100000, 0x10100000}));
+  EXPECT_FALSE(list_ntfs_volumes_on_image(utf8_to_wstring(bare), wide));
+  EXPECT_TRUE(wide.empty());
 
   disk_handle far_disk(far.c_str(), false, false, DISK_KIND_FILE);
   ulong64 chosen = 1;

@@ -188,3 +188,54 @@ TEST(Calendar, NormalizeTmCarriesAndRefusesBefore1970) {
   t = make_tm(2000, 3, 0);
   EXPECT_TRUE(normalize_tm(t, a) && a == 951782400u + 34200u);
 }
+
+// Expected values were computed once with Python's datetime (UTC) and
+// written here as literals.
+TEST(Calendar, ConversionsBetweenTimeBases) {
+  tm t{};
+  ASSERT_TRUE(seconds_to_tm_utc(951782400, t));
+  EXPECT_EQ(fields_of(t), "2000-02-29 00:00:00");
+  ASSERT_TRUE(seconds_to_tm_utc(4107542400LL, t));
+  EXPECT_EQ(fields_of(t), "2100-03-01 00:00:00");
+  ASSERT_TRUE(seconds_to_tm_shifted(0, t));
+  EXPECT_EQ(fields_of(t), "1970-01-01 09:30:00");
+  // 3000-12-31 14:29:59 UTC is the last second whose shifted calendar stays in 3000.
+  ASSERT_TRUE(seconds_to_tm_shifted(32535181799LL, t));
+  EXPECT_EQ(fields_of(t), "3000-12-31 23:59:59");
+  EXPECT_FALSE(seconds_to_tm_shifted(32535181800LL, t));
+  EXPECT_EQ(fields_of(t), "3000-12-31 23:59:59");
+  EXPECT_FALSE(seconds_to_tm_utc(-1, t));
+
+  uint64 out = 0;
+  EXPECT_TRUE(unix_to_filetime(0, 1, out) && out == 159394408960000000ULL);  // 2106-02-07 06:28:16
+  EXPECT_TRUE(stamp_to_filetime(out, 42, 1) && out == 42u);
+  EXPECT_TRUE(stamp_to_filetime(out, 1, 8) && out == 116444736010000000ULL);
+  EXPECT_FALSE(stamp_to_filetime(out, 1, 2));
+  EXPECT_EQ(out, 116444736010000000ULL);
+  // -1.5 s truncates toward zero in both parts: 1969-12-31 23:59:58.5.
+  EXPECT_TRUE(firefox_to_filetime(-1500000, out) && out == 116444735985000000ULL);
+  EXPECT_TRUE(firefox_to_filetime(1500000, out) && out == 116444736015000000ULL);
+  EXPECT_TRUE(chrome_to_filetime(11644473601000000ULL, out) && out == 116444736010000000ULL);
+  EXPECT_EQ(filetime_to_chrome(116444736010000009ULL), 11644473601000000ULL);
+  // 2^32 + 1 milliseconds after 1970.
+  EXPECT_EQ(filetime_add_ms(116444736000000000ULL, 1, 1), 116487685672970000ULL);
+
+  const struct {
+    bool (*fn)(long64, long64, uint64&);
+    long64 a, b;
+    bool ok;
+    uint64 want;
+  } diffs[] = {
+      {filetime_difference, 5, 12, true, 7},           {filetime_difference, 12, 5, true, 7},
+      {filetime_difference, -1, 5, false, 0},          {filetime_diff_microseconds, 0, 25, true, 2},
+      {filetime_diff_microseconds, 25, 0, true, 2},    {filetime_diff_microseconds, 0, -3, false, 0},
+      {filetime_diff_milliseconds, 25000000, 0, true, 2500}, {filetime_diff_milliseconds, -1, 0, false, 0},
+  };
+  for (const auto& d : diffs) {
+    uint64 got = 99;
+    EXPECT_EQ(d.fn(d.a, d.b, got), d.ok) << d.a << " " << d.b;
+    if (d.ok || d.fn != filetime_difference) {
+      EXPECT_EQ(got, d.want) << d.a << " " << d.b;
+    }
+  }
+}

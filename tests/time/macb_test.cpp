@@ -101,3 +101,26 @@ TEST(TimelineRecord, Setters) {
   rec.set_extended(2, 5, 3, 4, 1000, nullptr, "1-2");
   EXPECT_EQ(rec.m_extension, "keep");
 }
+
+TEST(TimelineRecord, ClearRestoresTheDefaults) {
+  timeline_record rec;
+  rec.m_modify_time = rec.m_create_time = rec.m_window_end = 7;
+  rec.m_modify_desc = rec.m_alt_desc = rec.m_host = rec.m_spare_text = "x";
+  rec.m_time_kind = zq::type_unix;
+  rec.m_event_option = rec.m_version = rec.m_ref_count = 9;
+  rec.m_timezone = rec.m_format = rec.m_separator = "y";
+  rec.m_replaced_char = rec.m_replacement_char = 'z';
+  rec.m_milliseconds = 0;
+  rec.m_lower_case_letters = rec.m_copy_files = rec.m_extended = 1;
+  rec.m_header_bytes.assign(3, 1);
+  rec.clear();
+  EXPECT_TRUE(rec.m_modify_time == 0 && rec.m_create_time == 0 && rec.m_window_end == 0);
+  EXPECT_EQ(rec.m_modify_desc + rec.m_alt_desc + rec.m_host + rec.m_spare_text, "");
+  EXPECT_EQ(rec.m_time_kind, zq::type_filetime);
+  EXPECT_TRUE(rec.m_event_option == 0 && rec.m_ref_count == 0 && rec.m_version == 2);
+  EXPECT_EQ(rec.m_timezone + "|" + rec.m_format + "|" + rec.m_separator, "UTC|-csvl2t|,");
+  EXPECT_TRUE(rec.m_replaced_char == ',' && rec.m_replacement_char == ' ');
+  EXPECT_TRUE(rec.m_milliseconds == 1 && rec.m_lower_case_letters == 0 && rec.m_copy_files == 0 &&
+              rec.m_extended == 0);
+  EXPECT_TRUE(rec.m_header_bytes.empty());
+}

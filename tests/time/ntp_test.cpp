@@ -298,3 +298,41 @@ TEST(Ntp, JitterDrawsStayInTheirRanges) {
   EXPECT_TRUE(on && back);
   EXPECT_GT(fractions.size(), 1900u);
 }
+
+TEST(Ntp, WordAndRecordFormsAndOrdering) {
+  const uint64 ft = kEpoch + kSecond + 2500000;  // 1970-01-01 00:00:01.25
+  zq::ntp_timestamp words = zq::make_ntp(9, 9);
+  ASSERT_TRUE(zq::filetime_to_ntp(static_cast<uint32>(ft), static_cast<uint32>(ft >> 32), words));
+  const zq::ntp_timestamp returned = zq::filetime_to_ntp(ft);
+  for (const zq::ntp_timestamp& ts : {words, returned}) {
+    EXPECT_EQ(zq::ntp_seconds(ts), kUnixInNtp + 1);
+    EXPECT_EQ(zq::ntp_fraction(ts), 0x40000000u);
+  }
+  EXPECT_FALSE(zq::filetime_to_ntp(0, 0x80000000u, words));
+  EXPECT_EQ(zq::ntp_seconds(words) | zq::ntp_fraction(words), 0u);
+  const zq::ntp_timestamp refused = zq::filetime_to_ntp(kNtpEpoch - 1);
+  EXPECT_EQ(zq::ntp_seconds(refused) | zq::ntp_fraction(refused), 0u);
+
+  uint64 filetime = 0, whole = 0;
+  double ticks = -1;
+  ASSERT_TRUE(zq::ntp_to_filetime(returned, filetime, whole, ticks));
+  EXPECT_TRUE(filetime == ft && whole == kEpoch + kSecond);
+  EXPECT_DOUBLE_EQ(ticks, 2500000.0);
+  // 0xFFFFFFFF / 2^32 s is 9999999.997... ticks: the FILETIME keeps the whole ticks.
+  ASSERT_TRUE(zq::ntp_to_filetime(zq::make_ntp(0, 0xFFFFFFFFu), filetime, whole, ticks));
+  EXPECT_TRUE(whole == kNtpEpoch && filetime == kNtpEpoch + 9999999);
+  EXPECT_NEAR(ticks, 9999999.99767, 1e-4);
+
+  // Host-order comparison: the seconds first, the fraction only on a tie;
+  // values whose wire bytes order differently show a byte-wise comparison.
+  const struct {
+    uint32 as, af, bs, bf;
+    bool less;
+  } rows[] = {
+      {1, 0xFFFFFFFFu, 2, 0, true}, {2, 0, 1, 0xFFFFFFFFu, false}, {5, 1, 5, 2, true},
+      {5, 2, 5, 1, false},          {5, 2, 5, 2, false},           {0x000000FFu, 0, 0x00000100u, 0, true},
+      {3, 0x000000FFu, 3, 0x00000100u, true},
+  };
+  for (const auto& r : rows)
+    EXPECT_EQ(zq::ntp_less(zq::make_ntp(r.as, r.af), zq::make_ntp(r.bs, r.bf)), r.less) << r.as << "." << r.af;
+}

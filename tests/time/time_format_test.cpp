@@ -75,6 +75,9 @@ TEST_P(TimeFormat, ShortYears) {
   for (const auto& r : rows) {
     const zq::time t(ft(r.unix_seconds), zq::type_filetime);
     EXPECT_EQ(streamed(t), r.short_text);
+    std::ostringstream direct;
+    zq::write_time(direct, t) << "|";
+    EXPECT_EQ(direct.str(), std::string(r.short_text) + "|");
     std::string date, clock;
     zq::format_time_ms(date, clock, t, false);
     EXPECT_EQ(date, r.long_date);
@@ -88,8 +91,9 @@ TEST_P(TimeFormat, InvalidTimePlaceholder) {
   EXPECT_EQ(date + clock, "");
   std::ostringstream os;
   os << invalid << "|";
-  zq::write_time_secs(os, invalid);
-  EXPECT_EQ(os.str(), "00/00/00 00:00:00|00/00/00 00:00:00");
+  zq::write_time_secs(os, invalid) << "|";
+  zq::write_time(os, invalid);
+  EXPECT_EQ(os.str(), "00/00/00 00:00:00|00/00/00 00:00:00|00/00/00 00:00:00");
   std::wostringstream wide;
   wide << invalid;
   EXPECT_EQ(wide.str(), L"00/00/00 00:00:00");

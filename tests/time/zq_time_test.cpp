@@ -184,3 +184,56 @@ TEST(ZqTime, SystemtimeRecord) {
   EXPECT_FALSE(zq::systemtime_to_unix(make_st(1969, 12, 31), seconds));
   EXPECT_EQ(seconds, 946684800u);
 }
+
+// kJune is 2020-06-15 13:45:30.250 UTC, a Monday; the DOS words were worked
+// by hand: date (40 << 9) | (6 << 5) | 15, time (13 << 11) | (45 << 5) | 15.
+TEST(ZqTime, EmptyValueClearAndRederivation) {
+  const zq::time empty;
+  EXPECT_TRUE(empty.m_valid == 0 && empty.m_filetime == 0 && empty.m_unix_time == 0 && empty.m_st.wYear == 0);
+  zq::time t;
+  ASSERT_TRUE(t.set_filetime(kJune));
+  EXPECT_EQ(fields_of(t), "2020-06-15 13:45:30");
+  EXPECT_TRUE(t.m_valid == 1 && t.m_filetime_copy == kJune && t.milliseconds() == 250);
+  EXPECT_TRUE(t.m_dos_date == 20687 && t.m_dos_time == 28079);
+  EXPECT_EQ(t.clear(), 0);
+  EXPECT_TRUE(t.m_valid == 0 && t.m_filetime == 0 && t.m_dos_date == 0 && t.m_st.wYear == 0 && t.m_tm.tm_year == 0);
+  EXPECT_FALSE(t.set_filetime(0));
+  // A rejected FILETIME stays in the value; only the flag says it is not a time.
+  EXPECT_FALSE(t.set_filetime(kEpoch + 5));
+  EXPECT_TRUE(t.m_valid == 0 && t.m_filetime == kEpoch + 5);
+
+  uint16 date = 1, clock = 2;
+  EXPECT_TRUE(zq::filetime_to_dos(kJune, date, clock) && date == 20687 && clock == 28079);
+  // 1979-12-31 23:59:59 UTC (Unix 315532799, by hand) lies before DOS dates.
+  EXPECT_FALSE(zq::filetime_to_dos(kEpoch + 315532799ULL * kSecond, date, clock));
+  EXPECT_FALSE(zq::filetime_to_dos(0x8000000000000000ULL, date, clock));
+}
+
+TEST(ZqTime, SystemtimeFromFiletimeInThreeForms) {
+  zq::_windows_systemtime a, b, c;
+  ASSERT_TRUE(zq::filetime_to_systemtime(a, kJune));
+  ASSERT_TRUE(zq::filetime_to_systemtime(&b, kJune));
+  ASSERT_TRUE(zq::filetime_to_systemtime(kJune, c));
+  for (const zq::_windows_systemtime* st : {&a, &b, &c}) {
+    EXPECT_EQ(fields_of(*st), "2020-06-15 13:45:30");
+    EXPECT_TRUE(st->wDayOfWeek == 1 && st->wMilliseconds == 250);
+  }
+  // The (out, FILETIME) forms clear the record first; the other keeps it.
+  EXPECT_FALSE(zq::filetime_to_systemtime(a, 0x8000000000000000ULL));
+  EXPECT_FALSE(zq::filetime_to_systemtime(&b, 0x8000000000000000ULL));
+  EXPECT_FALSE(zq::filetime_to_systemtime(0x8000000000000000ULL, c));
+  EXPECT_TRUE(a.wYear == 0 && a.wMilliseconds == 0 && b.wYear == 0 && c.wYear == 2020);
+  EXPECT_FALSE(zq::filetime_to_systemtime(static_cast<zq::_windows_systemtime*>(nullptr), kJune));
+}
+
+TEST(ZqTime, LocalOffsetFollowsTheHostZone) {
+  // Zones without daylight saving, so that the offset is fixed.
+  const struct {
+    const char* zone;
+    int32 seconds;
+  } zones[] = {{"UTC", 0}, {"Asia/Kolkata", 19800}, {"Pacific/Kiritimati", 50400}, {"Etc/GMT+5", -18000}};
+  for (const auto& z : zones) {
+    scoped_tz tz(z.zone);
+    EXPECT_EQ(local_utc_offset(), z.seconds) << z.zone;
+  }
+}
