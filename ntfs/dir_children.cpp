@@ -323,13 +323,31 @@ bool collect_record_file_names(file_name_map& names, const byte* record) {
 bool collect_listed_file_names(file_name_map& names, const CNtfs& ntfs, ulong64 base_entry, const byte* list,
                                int list_length, bool all_name_spaces, ulong64 parent_filter) {
   if (!ntfs.is_validated() || !list || list_length <= 0) return false;
+  const uint64 length = static_cast<uint64>(list_length);
   std::vector<ulong64> records;
-  listed_records(list, static_cast<uint64>(list_length), mft_reference_entry(base_entry), records);
+  listed_records(list, length, mft_reference_entry(base_entry), records);
+  // The attribute instances the list places in each record.
+  std::map<ulong64, std::set<uint16>> instances;
+  for (uint64 off = 0; fits(length, off, ALE_MIN_SIZE);) {
+    const uint16 entry_length = load_u16(list, off + ALE_LENGTH);
+    if (entry_length < ALE_MIN_SIZE || !fits(length, off, entry_length)) break;
+    instances[mft_reference_entry(load_u64(list, off + ALE_REFERENCE))].insert(load_u16(list, off + ALE_INSTANCE));
+    off += entry_length;
+  }
   std::vector<byte> buf;
   for (ulong64 entry : records) {
     if (!read_record(ntfs, entry, buf) || std::memcmp(buf.data(), "FILE", 4) != 0) continue;
-    collect_names_from(names, buf.data(), static_cast<uint32>(buf.size()), all_name_spaces, parent_filter, false,
-                       entry);
+    // A record is taken only when it holds an attribute the list names in
+    // it: a record reused by another file since carries that file's names.
+    const std::set<uint16>& listed_here = instances[entry];
+    bool listed = false;
+    for_each_attribute(buf.data(), static_cast<uint32>(buf.size()), [&](const byte* attr, uint32, uint32, uint32) {
+      listed = listed_here.count(load_u16(attr, AH_INSTANCE)) != 0;
+      return !listed;
+    });
+    if (listed)
+      collect_names_from(names, buf.data(), static_cast<uint32>(buf.size()), all_name_spaces, parent_filter, false,
+                         entry);
   }
   return true;
 }

@@ -367,3 +367,24 @@ TEST(AttributeData, SearchesByNameCompareWholeNamesInsideTheRecord) {
 }
 
 }  // namespace
+
+// The times are read right after the attribute's name, whatever its value
+// offset says; a non-resident one and one too short for the four times
+// print nothing.
+TEST(AttributeData, StandardInformationTimesOfARecord) {
+  const uint64 t = 0x01d5c1194b2b74e0ULL;  // 2020-01-02 03:04:05.678 UTC
+  quor_test::record_builder b(1024);
+  b.non_resident(ATTR_STANDARD_INFORMATION, {0x11, 0x01, 0x20, 0x00}, 4096);
+  b.resident(ATTR_STANDARD_INFORMATION, std::vector<byte>(24, 0xFF));
+  const uint32 named = b.resident(ATTR_STANDARD_INFORMATION, std::vector<byte>(48, 0), u"x");
+  std::vector<byte> rec = b.done();
+  store_u64(&rec[named + 26], t);
+  store_u64(&rec[named + 26 + 24], t + 10000ULL * 1000 * 3600);  // an hour later
+  std::ostringstream os;
+  dump_standard_information_times(rec.data(), 1024, os);
+  EXPECT_EQ(os.str(), "create: 01/02/20 03:04:05.678\nmod:    00/00/00 00:00:00\naccess: 01/02/20 04:04:05.678\n"
+                      "meta:   00/00/00 00:00:00");
+  std::ostringstream cut;
+  dump_standard_information_times(rec.data(), named + 40, cut);
+  EXPECT_EQ(cut.str(), "");
+}

@@ -277,3 +277,67 @@ TEST(AttributeValueReports, AttributeList) {
   const std::string out = text_of([&](std::ostream& os) { dump_attribute_list(os, long_name.data(), 0x100, 64); });
   EXPECT_NE(out.find("(0x13a) name:               ab\n"), std::string::npos) << out;
 }
+
+// The based, bounded and two-argument forms beside the ones above: each
+// shows the same fields, at positions from its base, and reads only the
+// bytes it is given.
+TEST(AttributeValueReports, EveryForm) {
+  const bytes si = standard_information(48);
+  const std::string mace = "MACE times: 00/00/00 00:00:00, 00/00/00 00:00:00, 01/02/20 03:04:05.678, "
+                           "01/01/10 00:00:00.000\nfile attributes: READ_ONLY, ARCHIVE\n";
+  const bytes named = file_name(2, 3, u"ab");
+  bytes vol(12, 0);
+  vol[8] = 3;
+  store_u16(&vol[10], 0x20);
+  const std::string vol_200 = "---- data ----\n(0x200) unk1:                0x00000000\n"
+                              "(0x204) unk2:                0x00000000\n(0x208) major_ver:           0x03\n"
+                              "(0x209) minor_ver:           0x00\n(0x20a) flags:               0x0020 (repair object ids)\n"
+                              "major:minor ver = 3:0 (Win2k)\n";
+  // A target name "a" and a print name "b" right after it.
+  bytes rp(28, 0);
+  store_u32(&rp[0], 0xA0000003);
+  store_u16(&rp[4], 20);
+  store_u16(&rp[10], 2);
+  store_u16(&rp[12], 2);
+  store_u16(&rp[14], 2);
+  put_name(rp, 16, u"ab");
+  const bytes g = guid(0x40);
+  struct {
+    const char* form;
+    std::string text, expected;
+  } cases[] = {
+      {"MACE view", text_of([&](std::ostream& os) { print_mace_times(os, byte_view(si.data(), 36)); }), mace},
+      {"MACE view too short", text_of([&](std::ostream& os) { print_mace_times(os, byte_view(si.data(), 35)); }), ""},
+      {"$FILE_NAME based",
+       text_of([&](std::ostream& os) { dump_file_name_attribute(os, named.data(), 0x50); }).substr(15, 47),
+       "(0x50) parent_inode:        0x000000000005 (5)\n"},
+      {"$FILE_NAME name line",
+       [&] {
+         const std::string t = text_of([&](std::ostream& os) { dump_file_name_attribute(os, named.data(), 0x50); });
+         return t.substr(t.rfind("(0x"));
+       }(),
+       "(0x92) filename:            ab\n"},
+      {"GUID", text_of([&](std::ostream& os) { print_guid(os, g.data()); }),
+       "{ 43424140-4544-4746-4849-4a4b4c4d4e4f }"},
+      {"volume pointer", text_of([&](std::ostream& os) { dump_volume_information(os, vol.data(), 0x200); }), vol_200},
+      {"volume view", text_of([&](std::ostream& os) { dump_volume_information(os, byte_view(vol.data(), 12), 0x200); }),
+       vol_200},
+      {"volume view cut", text_of([&](std::ostream& os) { dump_volume_information(os, byte_view(vol.data(), 9), 0x200); }),
+       vol_200.substr(0, vol_200.find("(0x209)"))},
+      {"version view", text_of([&](std::ostream& os) { print_ntfs_version(os, byte_view(vol.data(), 10)); }),
+       "ver = 3:0 (Win2k)\n"},
+      {"version view cut", text_of([&](std::ostream& os) { print_ntfs_version(os, byte_view(vol.data(), 9)); }), ""},
+      {"reparse based", text_of([&](std::ostream& os) { dump_reparse_point(os, rp.data(), 0x100); }),
+       "---- data ----\n(0x100) type_and_flag:       0xa0000003\n(0x104) size_data:           0x0014\n"
+       "(0x106) pad:                 0x0000\n(0x108) offset_target_name:  0x0000\n"
+       "(0x10a) size_target_name:    0x0002\n(0x10c) offset_print_name:   0x0002\n"
+       "(0x10e) size_print_name:     0x0002\n---- symbolic link ----\n(0x110) target name:         a\n"
+       "(0x112) print name:          b\n----  raw data ----\n0000 0110:  61 00 62 00 00 00 " +
+           std::string(32, ' ') + "a.b...\n"},
+      {"print name view", text_of([&](std::ostream& os) { print_reparse_print_name(os, byte_view(rp.data(), 28)); }),
+       "b\n"},
+      {"print name view cut", text_of([&](std::ostream& os) { print_reparse_print_name(os, byte_view(rp.data(), 19)); }),
+       "\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.text, c.expected) << c.form;
+}

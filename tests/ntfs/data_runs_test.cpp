@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "ntfs/ntfs.h"
 #include "tests/support/record_builder.h"
 
@@ -218,4 +220,91 @@ TEST(DataRuns, EngineMemberDecoderWithTraceAndAppend) {
   EXPECT_FALSE(engine.decode_mapping_pairs(pairs.data(), runs, ATTR_DATA, true));
   EXPECT_TRUE(runs.empty());
   EXPECT_FALSE(engine.decode_mapping_pairs(nullptr, runs, ATTR_DATA, true));
+}
+
+TEST(DataRuns, SortingKeepsHolesAndRawOffsetsHaveNoSign) {
+  std::vector<data_run> runs = {data_run(7, 10, 3, false), data_run(0, 2, 5, true), data_run(9, 10, 1, false)};
+  sort_data_runs(runs);
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_TRUE(runs[0].sparse);
+  EXPECT_EQ(runs[0].vcn, 0u);
+  EXPECT_EQ(runs[1].lcn, 7u);  // the first run at a VCN is kept
+  EXPECT_EQ(runs[1].vcn, 5u);
+
+  const byte positive[] = {0x21, 0x02, 0x00, 0x01}, negative[] = {0x11, 0x05, 0xFF}, sparse[] = {0x01, 0x04};
+  EXPECT_EQ(get_run_offset_raw(positive), 0x100u);
+  EXPECT_EQ(get_run_offset_raw(negative), 0xFFu);
+  EXPECT_EQ(get_run_offset_raw(sparse), 0u);
+  EXPECT_EQ(get_run_offset_raw(nullptr), 0u);
+}
+
+TEST(DataRuns, RecordConstructorsAndClear) {
+  const std::vector<byte> own = {0x11, 0x18, 0x34}, next = {0x01, 0x04, 0x00};
+  const run_record traced(0x34, 0x18, ATTR_DATA, own, "trace");
+  EXPECT_EQ(traced.lcn_offset, RUN_NOT_RECORDED);
+  EXPECT_EQ(traced.run_bytes, own);
+  EXPECT_EQ(traced.name, "trace");
+  EXPECT_EQ(run_record(0x34, 0x18, ATTR_DATA, std::string("n")).lcn_offset, RUN_NOT_RECORDED);
+  run_record full(0x34, 0x34, 0x18, 0x40, ATTR_DATA, 0x40, own, next, 1, "n");
+  EXPECT_EQ(full.vcn, 0x40u);
+  EXPECT_EQ(full.run_offset, 0x40u);
+  EXPECT_EQ(full.next_bytes, next);
+  EXPECT_EQ(full.negative_offset, 1);
+  const byte value[] = {'a', 'b', 'c'};
+  const run_record resident(value, 3, ATTR_STANDARD_INFORMATION, "");
+  EXPECT_EQ(resident.resident, 1);
+  EXPECT_EQ(resident.resident_size, 3u);
+  EXPECT_EQ(resident.resident_data, std::vector<byte>(value, value + 3));
+  full.clear();
+  EXPECT_TRUE(full.lcn == 0 && full.lcn_offset == 0 && full.num_clusters == 0 && full.vcn == 0 &&
+              full.negative_offset == 0 && full.attribute_type == 0 && full.run_offset == 0 && full.name.empty() &&
+              full.run_bytes.empty() && full.next_bytes.empty());
+}
+
+TEST(DataRuns, Dumps) {
+  const run_record runs[] = {run_record(0x34, 0x34, 0x18, 0x40, ATTR_DATA, 0x40, {0x11, 0x18, 0x34}, {}, 0, ""),
+                             run_record(0x34, 0, 4, 0x58, ATTR_DATA, 0, ""),
+                             run_record(0x33, 1, 5, 0x5c, ATTR_DATA, 1, "")};
+  std::ostringstream records;
+  dump_run_records(records, std::vector<run_record>(runs, runs + 3));
+  EXPECT_EQ(records.str(),
+            "run: 0x00 [ 0x000040 ],  [ 11 18 34 ]\n"
+            "type_data:         0x80 (Data Attrib)\nvcn (start):       40\nvcn (end):         57\n"
+            "lcn (offset):      34\nlcn (start):       34 (52)\nlcn (stop):        4b (75)\n"
+            "num_clusters:      0x18\ntotal num clusters: 0x18\n\n"
+            "run: 0x01 [ 0x000000 ], \n"
+            "type_data:         0x80 (Data Attrib)\nvcn (start):       58\nvcn (end):         5b\n"
+            "lcn (offset):      0 -- no lcn offset (sparse array)\nnum_clusters:      0x4\n"
+            "sparse cluster doesn't add to the LCN's but adds to the VCN\n\n"
+            "run: 0x02 [ 0x000000 ], \n"
+            "type_data:         0x80 (Data Attrib)\nvcn (start):       5c\nvcn (end):         60\n"
+            "lcn (offset):      1 [negative offset]\nlcn (start):       33 (51)\nlcn (stop):        37 (55)\n"
+            "num_clusters:      0x5\ntotal num clusters: 0x1d\n\n");
+  const byte value[] = {'a', 'b', 'c'};
+  std::ostringstream resident;
+  dump_run_record(resident, run_record(value, 3, ATTR_STANDARD_INFORMATION, ""));
+  EXPECT_EQ(resident.str(), "type_data:         0x10 (Standard Info Attrib)\nData is Resident\n"
+                            "0000 0000:  61 62 63 " + std::string(41, ' ') + "abc\n");
+
+  const std::vector<data_run> compact = {data_run(4, 0, 3, false), data_run(0x34, 3, 0x18, false),
+                                         data_run(0, 0x1b, 2, true)};
+  std::ostringstream list, clusters, none;
+  dump_data_runs(list, {compact[0], data_run(8, 3, 1, false)});
+  EXPECT_EQ(list.str(), "4->6, 8->8\n");
+  dump_cluster_runs(compact, clusters, "\t");
+  EXPECT_EQ(clusters.str(), "\tcluster runs:\n"
+                            "\t  " + std::string(15, ' ') + "4 : " + std::string(15, ' ') + "6\n"
+                            "\t  " + std::string(14, ' ') + "34 : " + std::string(14, ' ') + "4b\n"
+                            "\t  " + std::string(15, ' ') + "0 : " + std::string(15, ' ') + "1 [sparsed]\n");
+  dump_cluster_runs({}, none, "\t");
+  dump_cluster_runs(std::vector<data_run>(1, data_run(1, 0, 1, false)), none, nullptr);
+  EXPECT_EQ(none.str(), "cluster runs:\n  " + std::string(15, ' ') + "1 : " + std::string(15, ' ') + "1\n");
+
+  std::ostringstream entries, bytes;
+  dump_lcn_run_entry(entries, lcn_run_entry(0x1234567890ULL, 0x41, false));
+  entries << "|";
+  dump_lcn_run_list(entries, {lcn_run_entry(0x35, 0x42, false), lcn_run_entry(0, 0x43, true)});
+  EXPECT_EQ(entries.str(), "vcn: 0x41, lcn: 0x34567890|vcn: 0x42, lcn: 0x00000035\nvcn: 0x43, lcn: 0x00000000 (sparse)\n");
+  dump_hex_bytes({0x0a, 0xff, 0x00}, bytes);
+  EXPECT_EQ(bytes.str(), "0a ff 00 ");
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ntfs/index_node.h"
+#include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
@@ -261,4 +262,156 @@ TEST(DirChildren, UnusedRecordNamesInAttributeOrder) {
     EXPECT_EQ(found.at(c.entry), c.want) << c.entry;
   }
   delete engine;
+}
+
+TEST(DirChildren, RootAndIndxWrappers) {
+  // One live entry for 0x123, then the last entry: after a root header (16
+  // bytes) and after an INDX header (24 bytes).
+  std::vector<byte> node(16 + 0x58 + 16, 0);
+  store_u32(&node[0], 16);
+  store_u32(&node[4], 0x58 + 16);
+  store_u64(&node[16], 0x0001000000000123ULL);
+  store_u16(&node[16 + 8], 0x58);
+  store_u16(&node[16 + 10], 0x44);
+  store_u16(&node[16 + 0x58 + 8], 16);
+  store_u16(&node[16 + 0x58 + 12], 2);
+  std::vector<byte> root(16, 0), indx(24, 0);
+  store_u32(&root[0], ATTR_FILE_NAME);
+  store_u32(&root[8], 4096);
+  root.insert(root.end(), node.begin(), node.end());
+  std::copy_n("INDX", 4, indx.begin());
+  indx.insert(indx.end(), node.begin(), node.end());
+  ulong64_set from_root, from_indx, none;
+  EXPECT_TRUE(find_children_in_root(root.data(), static_cast<int>(root.size()), from_root));
+  EXPECT_TRUE(find_children_in_indx(indx.data(), static_cast<int>(indx.size()), from_indx));
+  EXPECT_EQ(from_root, (ulong64_set{0x123}));
+  EXPECT_EQ(from_indx, (ulong64_set{0x123}));
+  // A root of another indexed type, or without an index record size, lists nothing.
+  for (uint32 at : {0u, 8u}) {
+    std::vector<byte> bad = root;
+    store_u32(&bad[at], at == 0 ? ATTR_DATA : 0);
+    EXPECT_FALSE(find_children_in_root(bad.data(), static_cast<int>(bad.size()), none)) << at;
+  }
+  EXPECT_FALSE(find_children_in_indx(indx.data(), 23, none));
+  EXPECT_TRUE(none.empty());
+}
+
+// A record with a DOS and a Win32 name in /5, a POSIX name in /7, a named
+// stream "alt" and a resident attribute list naming a stream "zone".
+TEST(DirChildren, NamesOfARecord) {
+  quor_test::record_builder b(1024);
+  b.add_file_name(2, 0x0005000000000005ULL, u"LONGNA~1.TXT", 2, 1);
+  b.add_file_name(3, 0x0005000000000005ULL, u"Long Name.txt", 1, 1);
+  const uint32 posix_at = b.next;
+  b.add_file_name(4, 7, u"other", 0, 1);
+  b.resident(ATTR_DATA, {1, 2}, u"", 5);
+  b.resident(ATTR_DATA, {3}, u"alt", 6);
+  std::vector<byte> entry(40, 0);
+  store_u32(&entry[ALE_TYPE], ATTR_DATA);
+  store_u16(&entry[ALE_LENGTH], 40);
+  entry[ALE_NAME_LENGTH] = 4;
+  entry[ALE_NAME_OFFSET] = 26;
+  for (int i = 0; i < 4; ++i) store_u16(&entry[26 + 2 * i], static_cast<uint16>("zone"[i]));
+  b.resident(ATTR_ATTRIBUTE_LIST, entry, u"", 7);
+  const std::vector<byte> rec = b.done();
+  const byte* r = rec.data();
+  const ulong64 long_key = 5 | (ulong64{3 * 16 + 1} << 48), dos_key = 5 | (ulong64{2 * 16 + 2} << 48),
+                other_key = 7 | (ulong64{4 * 16} << 48);
+
+  file_name_map names;
+  ASSERT_TRUE(collect_file_names(names, r, false, ~0ULL, true));
+  ASSERT_EQ(names.size(), 2u);
+  ASSERT_TRUE(names.count(long_key) && names.count(other_key));
+  EXPECT_EQ(names[long_key].name, L"Long Name.txt");
+  EXPECT_EQ(names[long_key].parent, 0x0005000000000005ULL);
+  EXPECT_EQ(names[other_key].parent_count, 2u);  // two distinct parents
+  ASSERT_TRUE(collect_file_names(names, r, true, 5, true));
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_EQ(names[dos_key].dos_only, 1);
+  EXPECT_EQ(names[long_key].dos_only, 0);
+  EXPECT_FALSE(collect_file_names(names, r, true, 9, true));
+  // The sized form walks only the bytes it is given; without clearing, the
+  // names found before stay.
+  ASSERT_TRUE(collect_file_names(names, r, posix_at, false, ~0ULL, true));
+  EXPECT_EQ(names.size(), 1u);
+  collect_file_names(names, r, 1024, false, 7, false);
+  EXPECT_EQ(names.size(), 2u);
+  ASSERT_TRUE(collect_record_file_names(names, r));
+  EXPECT_EQ(names.size(), 2u);
+  ASSERT_TRUE(collect_record_file_names(names, r, posix_at));
+  EXPECT_EQ(names.size(), 1u);
+  // Without an engine the attribute list names no further record.
+  ASSERT_TRUE(collect_all_file_names(names, nullptr, 40, r, true, ~0ULL));
+  EXPECT_EQ(names.size(), 3u);
+
+  EXPECT_TRUE(record_has_file_name_w(names, r, 1024, L"LONG NAME.TXT"));
+  EXPECT_FALSE(record_has_file_name_w(names, r, 1024, L"longna~1.txt"));  // DOS names are not matched
+  EXPECT_FALSE(record_has_file_name_w(names, r, 1023, L"other"));
+  EXPECT_FALSE(record_has_file_name_w(names, r, 1024, L""));
+  EXPECT_TRUE(names.empty());
+  EXPECT_TRUE(record_has_file_name(names, r, 1024, "long name.TXT"));
+  std::map<ulong64, std::wstring> plain = {{1, L"stale"}};
+  EXPECT_TRUE(record_has_file_name(plain, r, 1024, "OTHER"));
+  EXPECT_EQ(plain, (std::map<ulong64, std::wstring>{{long_key, L"Long Name.txt"}, {other_key, L"other"}}));
+  EXPECT_FALSE(record_has_file_name(plain, r, 1024, "nothing"));
+
+  std::set<std::wstring> streams;
+  ulong64 parent = 0;
+  ASSERT_TRUE(get_record_ads_names(r, streams, parent));
+  EXPECT_EQ(streams, (std::set<std::wstring>{L"alt", L"zone"}));
+  EXPECT_EQ(parent, 5u);
+  streams.clear();
+  parent = 9;
+  EXPECT_FALSE(get_record_ads_names(r, posix_at, streams, parent));
+  EXPECT_EQ(parent, 9u);
+  EXPECT_TRUE(streams.empty());
+}
+
+// Names kept in the records an attribute list names: a hand-made list over
+// the kit's /small.txt, and the list of runlist.img's /frag/a.bin, whose only
+// $FILE_NAME lies in an extension record.
+TEST(DirChildren, NamesThroughAnAttributeList) {
+  engine e;
+  volume_view v;
+  ASSERT_TRUE(open_image("default.img", e, v));
+  const ulong64 small = v.children["/"].lower_bound({"small.txt", 0})->second;
+  std::vector<byte> rec;
+  bool torn = false;
+  ASSERT_TRUE(e.ntfs->read_mft_record_to_vector(rec, torn, small));
+  const byte* fn = nullptr;
+  ASSERT_TRUE(find_attribute(rec.data(), static_cast<uint32>(rec.size()), ATTR_FILE_NAME, fn));
+  std::vector<byte> list(32, 0);
+  store_u32(&list[ALE_TYPE], ATTR_FILE_NAME);
+  store_u16(&list[ALE_LENGTH], 32);
+  store_u64(&list[ALE_REFERENCE], small);
+  store_u16(&list[ALE_INSTANCE], load_u16(fn, AH_INSTANCE));
+  const int n = static_cast<int>(list.size());
+  file_name_map names;
+  ASSERT_TRUE(collect_listed_file_names(names, *e.ntfs, 5, list.data(), n, false, ~0ULL));
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names.begin()->second.name, L"small.txt");
+  EXPECT_EQ(names.begin()->second.record_entry, small);
+  names.clear();
+  // The base record itself is not read again; a record without the listed
+  // attribute gives nothing; an empty list is refused.
+  EXPECT_TRUE(collect_listed_file_names(names, *e.ntfs, small, list.data(), n, false, ~0ULL));
+  store_u16(&list[ALE_INSTANCE], 0x7777);
+  EXPECT_TRUE(collect_listed_file_names(names, *e.ntfs, 5, list.data(), n, false, ~0ULL));
+  EXPECT_TRUE(names.empty());
+  EXPECT_FALSE(collect_listed_file_names(names, *e.ntfs, 5, list.data(), 0, false, ~0ULL));
+
+  engine r;
+  volume_view rv;
+  ASSERT_TRUE(open_image("runlist.img", r, rv));
+  const ulong64 frag = rv.dirs["/frag"];
+  const ulong64 a = rv.children["/frag"].begin()->second;
+  ASSERT_EQ(rv.children["/frag"].begin()->first, "a.bin");
+  ASSERT_TRUE(r.ntfs->read_mft_record_to_vector(rec, torn, a));
+  ASSERT_TRUE(collect_all_file_names(names, r.ntfs, a, rec.data(), true, ~0ULL));
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names.begin()->second.name, L"a.bin");
+  EXPECT_EQ(names.begin()->second.parent & 0xFFFFFFFFFFFFULL, frag);
+  EXPECT_NE(names.begin()->second.record_entry, a);
+  file_name_map alone;
+  EXPECT_FALSE(collect_file_names(alone, rec.data(), static_cast<uint32>(rec.size()), true, ~0ULL, true));
 }

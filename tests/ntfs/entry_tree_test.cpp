@@ -10,10 +10,12 @@
 #include <set>
 #include <sstream>
 
+#include "ntfs/dir_children.h"
 #include "ntfs/entry_info.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
 #include "tests/support/engine.h"
+#include "tests/support/record_builder.h"
 #include "utils/byte_order.h"
 #include "utils/utf_convert.h"
 
@@ -407,4 +409,41 @@ TEST(EntryInfo, FourArgumentFormGathersTheSame) {
   }
   inode_info none;
   EXPECT_FALSE(engine->get_inode_info(engine->get_inode_count() + 5, none, ~0ULL, ~0ULL));
+}
+
+TEST(EntryTree, NodeKeepsTheFullParentReferences) {
+  quor_test::record_builder b(1024);
+  b.add_file_name(1, 0x0002000000000005ULL, u"a", 1, 1);
+  b.add_file_name(2, 0x0001000000000007ULL, u"b", 0, 1);
+  b.add_file_name(3, 0x0002000000000005ULL, u"c", 1, 1);
+  const std::vector<byte> rec = b.done();
+  file_name_map names;
+  ASSERT_TRUE(collect_record_file_names(names, rec.data()));
+  const mft_tree_node node(40, names, true, false);
+  EXPECT_EQ(node.inode, 40u);
+  EXPECT_EQ(node.parents, (std::set<ulong64>{0x0001000000000007ULL, 0x0002000000000005ULL}));
+  EXPECT_TRUE(node.is_dir);
+  EXPECT_FALSE(node.is_deleted);
+  EXPECT_TRUE(node.children.empty());
+  const mft_tree_node nameless(41, file_name_map(), false, true);
+  EXPECT_EQ(nameless.parents, (std::set<ulong64>{0}));
+  EXPECT_TRUE(nameless.is_deleted);
+}
+
+TEST(EntryInfo, ClearEmptiesEveryField) {
+  auto engine = open("default");
+  ASSERT_TRUE(engine);
+  inode_info info;
+  ASSERT_TRUE(engine->get_inode_info(73, info, ~0ULL));  // /streams.txt, with a named stream
+  ASSERT_TRUE(info.has_ads && !info.names.empty() && info.si_times[0] != 0);
+  info.is_dir = info.is_deleted = info.is_reparse_point = true;
+  info.reparse_target = "t";
+  info.indent = 3;
+  info.record_position = 1;
+  info.clear();
+  EXPECT_TRUE(info.inode == 0 && info.parent == 0 && info.record_position == 0 && info.indent == 0);
+  EXPECT_FALSE(info.is_dir || info.is_deleted || info.is_reparse_point || info.has_ads);
+  EXPECT_TRUE(info.reparse_target.empty() && info.ads_names.empty() && info.display_name.empty() &&
+              info.names.empty() && info.first_name.empty());
+  for (ulong64 t : info.si_times) EXPECT_EQ(t, 0u);
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ntfs/attribute_type_name.h"
 #include "ntfs/indx_record_dump.h"
 #include "utils/byte_order.h"
 
@@ -478,4 +479,82 @@ TEST(IndxRecordDump, WalkEndsInsideTheRecord) {
   EXPECT_TRUE(dump_indx_record("$R", v.data(), 4096, 0, cut, 0));
   EXPECT_NE(cut.str().find("(0x000038) m_reparse_tag"), std::string::npos);
   EXPECT_EQ(cut.str().find("(0x000058) m_reparse_tag"), std::string::npos);
+}
+
+// The bounded, based and two-argument forms of each header report show the
+// same fields at the positions their base gives.
+TEST(IndexReports, EveryFormOfTheHeaders) {
+  const bytes r = indx_record();
+  const byte* node = r.data() + 24;
+  const std::string node_lines = "(0x%) offset_entry:       0x00000028\n(0x%) size_entries:       0x00000090\n"
+                                 "(0x%) num entries alloc:  0x00000fe8\n(0x%) flags:              0x00 (small dir)\n";
+  auto at = [](std::string text, std::initializer_list<const char*> positions) {
+    for (const char* p : positions) text.replace(text.find('%'), 1, p);
+    return text;
+  };
+  const std::string node_0 = "---- (dir index) data ----\n" + at(node_lines, {"000", "004", "008", "00c"});
+  bytes root(16, 0);
+  store_u32(&root[0], 0x30);
+  store_u32(&root[4], 1);
+  store_u32(&root[8], 0x1000);
+  root[12] = 1;
+  const std::string root_lines = "---- (root) data ----\n(0x%) type:                0x00000030 (Filename Attrib)\n"
+                                 "(0x%) rule:                0x00000001 (filename compare)\n"
+                                 "(0x%) size_index_entry:    0x00001000\n"
+                                 "(0x%) blks_per_index:      0x01, large index (index allocation needed)\n";
+  const std::string root_90 = at(root_lines, {"90", "94", "98", "9c"});
+  struct {
+    const char* form;
+    std::string text, expected;
+  } cases[] = {
+      {"node, two arguments", text_of([&](std::ostream& os) { dump_index_header(os, node); }), node_0},
+      {"node view", text_of([&](std::ostream& os) { dump_index_header(os, byte_view(node, 16), 0x2018); }),
+       "---- (dir index) data ----\n" + at(node_lines, {"2018", "201c", "2020", "2024"})},
+      {"node view cut before flags",
+       text_of([&](std::ostream& os) { dump_index_header(os, byte_view(node, 12), 0); }),
+       node_0.substr(0, node_0.find("(0x00c)"))},
+      {"root pointer", text_of([&](std::ostream& os) { dump_index_root_header(os, root.data(), 0x90); }), root_90},
+      {"root view", text_of([&](std::ostream& os) { dump_index_root_header(os, byte_view(root.data(), 16), 0x90); }),
+       root_90},
+      {"root view cut after rule",
+       text_of([&](std::ostream& os) { dump_index_root_header(os, byte_view(root.data(), 11), 0x90); }),
+       root_90.substr(0, root_90.find("(0x98)"))},
+      {"INDX pointer",
+       text_of([&](std::ostream& os) { dump_indx_header(os, r.data(), 0x2000); }),
+       "(0x002000) keyword:                  INDX\n(0x002004) offset_sequence_array:    0x0028\n"
+       "(0x002006) size_sequence_array:      0x0009\n(0x002008) log_sequence_number:      0x0000000000001234\n"
+       "(0x002010) vcn_this_blk:             0x0000000000000002\n---- (dir index) data ----\n" +
+           at(node_lines, {"2018", "201c", "2020", "2024"})},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.text, c.expected) << c.form;
+}
+
+// The bounded row form: any case of the index name, and no row for an entry
+// shorter than its fields.
+TEST(IndexReports, ViewRowFromAView) {
+  const bytes sii = sii_entry();
+  const std::string head = "SD ID (key), SD hash (key), SD ID (data),    $SDS offset,     $SDS size\n\n";
+  EXPECT_EQ(text_of([&](std::ostream& os) {
+              print_view_index_entry_line("$sii", os, byte_view(sii.data(), sii.size()), true);
+            }),
+            head + "0x00000100,  0xf80312f0,    0x00000100,   0x0000000000040080, 0x0000007c, \n");
+  EXPECT_EQ(text_of([&](std::ostream& os) {
+              print_view_index_entry_line("$SII", os, byte_view(sii.data(), 39), true);
+              print_view_index_entry_line("$SII", os, byte_view(sii.data(), 1), true);
+            }),
+            head);
+}
+
+TEST(IndexReports, AttributeTypeNamesReplaceTheText) {
+  const struct {
+    int type;
+    const char* name;
+  } cases[] = {{0x10, "Standard Info Attrib"}, {0x40, "Oject ID Attrib"}, {0xA0, "Index Allocation Attrib"},
+               {0xE0, "NTFS_EA"},  {0x100, "Logged Utility Stream Attrib"}, {-1, "NTFS_ATTRIBUTE_END_MARKER"},
+               {0x45, "unk"},       {0, "unk"}};
+  for (const auto& c : cases) {
+    std::string out = "previous text";
+    attribute_type_name(out, c.type);
+    EXPECT_EQ(out, c.name) << c.type;
+  }
 }

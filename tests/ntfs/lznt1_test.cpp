@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <string>
 #include <sstream>
 #include <vector>
+
+#include "tests/support/fixture.h"
 
 namespace {
 
@@ -95,6 +99,16 @@ TEST(Lznt1, StreamStopsAtTheWantedCountAndSkipsToTheNextUnit) {
   ASSERT_TRUE(lznt1_decompress_to_stream(stored.data(), static_cast<int>(stored.size()), out, 5000, written));
   EXPECT_EQ(written, 5000u);
   EXPECT_EQ(out.str(), std::string(4096, 'a') + std::string(904, 'b'));
+  // The pointer form stores the same count, and takes no pointer at all.
+  std::ostringstream through_pointer, unasked;
+  ulong64 counted = 7;
+  ASSERT_TRUE(lznt1_decompress_to_stream(stored.data(), static_cast<int>(stored.size()), through_pointer, 5000,
+                                         &counted));
+  EXPECT_EQ(counted, 5000u);
+  EXPECT_EQ(through_pointer.str(), out.str());
+  ASSERT_TRUE(lznt1_decompress_to_stream(stored.data(), static_cast<int>(stored.size()), unasked, 100,
+                                         static_cast<ulong64*>(nullptr)));
+  EXPECT_EQ(unasked.str(), std::string(100, 'a'));
 
   // A zero header ends the unit: the next chunk is read at 4096.
   std::vector<byte> units(4096 + 16, 0);
@@ -132,4 +146,94 @@ TEST(Lznt1, UnitPadsShortChunksAndRefusesOverruns) {
   std::vector<byte> cut = compressed({0x00, 'a', 'b', 'c'});
   cut.resize(cut.size() - 2);
   EXPECT_FALSE(lznt1_decompress_unit(cut.data(), static_cast<uint32>(cut.size()), dst.data(), 4096));
+}
+
+TEST(Lznt1, BitLength) {
+  const struct {
+    ulong64 value;
+    uint32 bits;
+  } cases[] = {{0, 0}, {1, 1}, {0xFF, 8}, {0x100, 9}, {1ULL << 63, 64}};
+  for (const auto& c : cases) {
+    uint32 bits = 99;
+    bit_length(c.value, bits);
+    EXPECT_EQ(bits, c.bits) << c.value;
+  }
+}
+
+TEST(Lznt1, ReadChunkHandsOverEachChunk) {
+  std::vector<byte> src = compressed({0x02, 'A', 99 - 3, 0x00});
+  const std::vector<byte> stored = chunk(0x3FFF, std::vector<byte>(4096, 'b'));
+  byte junk[1];
+  byte* out = junk;
+  uint32 size = 7, pos = 0;
+  ASSERT_TRUE(lznt1_read_chunk(src.data(), static_cast<int>(src.size()), out, size, pos));
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(size, 4096u);
+  EXPECT_EQ(pos, 6u);
+  EXPECT_EQ(std::count(out, out + 100, 'A'), 100);
+  EXPECT_EQ(std::count(out + 100, out + 4096, 0), 3996);
+  delete[] out;
+
+  pos = 0;
+  ASSERT_TRUE(lznt1_read_chunk(stored.data(), static_cast<int>(stored.size()), out, size, pos));
+  EXPECT_EQ(pos, 4098u);
+  EXPECT_EQ(size, 4096u);
+  EXPECT_EQ(std::count(out, out + 4096, 'b'), 4096);
+  delete[] out;
+
+  // A zero header moves to the next unit with no buffer; an unknown header
+  // and a copy token with nothing before it fail with none.
+  std::vector<byte> zeros(0x200, 0);
+  pos = 0x100;
+  out = junk;
+  EXPECT_TRUE(lznt1_read_chunk(zeros.data(), static_cast<int>(zeros.size()), out, size, pos));
+  EXPECT_EQ(pos, 0x1000u);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(size, 0u);
+  const std::vector<byte> unknown = chunk(0x0005, {1, 2, 3});
+  const std::vector<byte> bad = compressed({0x01, 0x00, 0x00});
+  for (const std::vector<byte>* c : {&unknown, &bad}) {
+    pos = 0;
+    out = junk;
+    size = 7;
+    EXPECT_FALSE(lznt1_read_chunk(c->data(), static_cast<int>(c->size()), out, size, pos));
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(size, 0u);
+  }
+}
+
+// A compressed chunk, zeros to the next unit, a stored chunk, a compressed
+// chunk and a header this decoder does not know.
+TEST(Lznt1, FileDecodeAndTrace) {
+  const std::string dir = quor_test::scratch_dir();
+  ASSERT_FALSE(dir.empty());
+  std::vector<byte> src = compressed({0x02, 'A', 99 - 3, 0x00});
+  src.resize(0x1000, 0);
+  for (const std::vector<byte>& c : {chunk(0x3FFF, std::vector<byte>(4096, 'b')), compressed({0x00, 'x', 'y', 'z'}),
+                                      chunk(0x0005, {1, 2})})
+    src.insert(src.end(), c.begin(), c.end());
+  const std::string in = dir + "/lznt1_in.bin", out = dir + "/lznt1_out.bin", trace = dir + "/lznt1_trace.txt";
+  std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(src.data()), src.size());
+
+  ASSERT_TRUE(lznt1_decompress_file(in.c_str(), out.c_str()));
+  std::string want = std::string(100, 'A') + std::string(3996, '\0') + std::string(4096, 'b') + "xyz" +
+                     std::string(4093, '\0');
+  EXPECT_EQ(quor_test::read_file_text(out), want);
+
+  EXPECT_FALSE(lznt1_trace_file(in.c_str(), trace.c_str()));
+  EXPECT_EQ(quor_test::read_file_text(trace),
+            "01: offset: 0x00000000, raw: 0xb003, flag: 1, sig: 0x03, chunk-3: 0x0003, chunk: 0x0006 [compressed]\n"
+            "jumping to non zero data - skipping\n"
+            "01: offset: 0x00000006, raw: 0x0000, flag: 0, sig: 0x00, chunk-3: 0x0000, chunk: 0x0003 [skipping zeros]\n"
+            "01: offset: 0x00001000, raw: 0x3fff, flag: 0, sig: 0x03, chunk-3: 0x0fff, chunk: 0x1002 [uncompressed]\n"
+            "02: offset: 0x00002002, raw: 0xb003, flag: 1, sig: 0x03, chunk-3: 0x0003, chunk: 0x0006 [compressed]\n"
+            "unknown data [error condition]\n"
+            "01: offset: 0x00002008, raw: 0x0005, flag: 0, sig: 0x00, chunk-3: 0x0005, chunk: 0x0008 [error condition]\n");
+
+  // A chunk that fails to decode fails the file; an absent input too.
+  const std::vector<byte> bad = compressed({0x01, 0x00, 0x00});
+  std::ofstream(in, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(bad.data()), bad.size());
+  EXPECT_FALSE(lznt1_decompress_file(in.c_str(), out.c_str()));
+  EXPECT_FALSE(lznt1_decompress_file((dir + "/absent.bin").c_str(), out.c_str()));
+  EXPECT_FALSE(lznt1_trace_file((dir + "/absent.bin").c_str(), trace.c_str()));
 }

@@ -208,3 +208,18 @@ TEST(BitmapBit, ReadsLeastSignificantBitFirstAndZeroBeyondTheEnd) {
   EXPECT_EQ(test_bitmap_bit(bitmap, 2, 9), 1u);
   EXPECT_EQ(test_bitmap_bit(bitmap, 1, 9), 0u);
 }
+
+TEST(AttributeWalk, AttributeSizes) {
+  quor_test::record_builder b(1024);
+  const uint32 resident = b.resident(ATTR_DATA, std::vector<byte>(0x123, 1));
+  const uint32 nonresident = b.non_resident(ATTR_DATA, {0x11, 0x05, 0x20, 0x00}, 0x5000);
+  std::vector<byte> rec = b.done();
+  store_u64(&rec[nonresident + AH_ALLOCATED_SIZE], 0x6000);
+  ulong64 size = 7;
+  EXPECT_TRUE(get_attribute_size(&rec[resident], size));
+  EXPECT_EQ(size, 0x123u);
+  EXPECT_TRUE(get_attribute_size(&rec[nonresident], size));
+  EXPECT_EQ(size, 0x6000u);  // the allocated size, not the data size
+  EXPECT_FALSE(get_attribute_size(nullptr, size));
+  EXPECT_EQ(size, 0u);
+}

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -294,4 +295,56 @@ TEST(PathLookup, PartitionedAndVmdkVolumesAgreeWithFls) {
       EXPECT_FALSE(e.ntfs->get_inode_from_path(utf8_to_wstring(path), name, entry, false)) << path;
     }
   }
+}
+
+// The collectors take the names of every space but DOS, in the order of
+// (attribute instance, name space), and the parent of each.
+TEST(PathLookup, RecordNamesAndParents) {
+  quor_test::record_builder b(1024);
+  b.add_file_name(2, 11, u"LONGNA~1.TXT", 2, 1);
+  const uint32 first_at = b.next;
+  b.add_file_name(1, 7, u"zeta", 0, 1);
+  b.add_file_name(3, 0x0003000000000005ULL, u"Long Name.txt", 1, 1);
+  b.add_file_name(4, 9, u"zeta", 0, 1);
+  const std::vector<byte> rec = b.done();
+  std::wstring first = L"stale";
+  ulong64_set parents = {99};
+  const byte* attribute = nullptr;
+  ASSERT_TRUE(get_record_names_and_parents(rec.data(), first, parents, attribute));
+  EXPECT_EQ(first, L"zeta");
+  EXPECT_EQ(parents, (ulong64_set{5, 7, 9}));
+  EXPECT_EQ(attribute, rec.data() + first_at);
+  first.clear();
+  parents.clear();
+  ASSERT_TRUE(get_record_names_and_parents(rec.data(), first, parents));
+  EXPECT_EQ(first, L"zeta");
+  EXPECT_EQ(parents.size(), 3u);
+  uint32 offset = 0;
+  first.clear();
+  ASSERT_TRUE(get_record_names_and_parents(rec.data(), first, parents, offset));
+  EXPECT_EQ(first, L"zeta");
+  EXPECT_EQ(offset, first_at);  // where the first name's attribute lies
+  std::set<std::wstring> names = {L"stale"};
+  attribute = nullptr;
+  ASSERT_TRUE(get_record_name_set_and_parents(rec.data(), names, parents, attribute));
+  EXPECT_EQ(names, (std::set<std::wstring>{L"Long Name.txt", L"zeta"}));
+  EXPECT_EQ(attribute, rec.data() + first_at);
+  names.clear();
+  ASSERT_TRUE(get_record_name_set_and_parents(rec.data(), names, parents));
+  EXPECT_EQ(names.size(), 2u);
+
+  // A record with only a DOS name has none to give; the outputs are emptied.
+  quor_test::record_builder dos(1024);
+  dos.add_file_name(2, 11, u"LONGNA~1.TXT", 2, 1);
+  const std::vector<byte> only_dos = dos.done();
+  EXPECT_FALSE(get_record_names_and_parents(only_dos.data(), first, parents, attribute));
+  EXPECT_TRUE(first.empty() && parents.empty() && attribute == nullptr);
+  EXPECT_FALSE(get_record_names_and_parents(only_dos.data(), first, parents));
+  EXPECT_FALSE(get_record_names_and_parents(only_dos.data(), first, parents, offset));
+  EXPECT_EQ(offset, 0u);
+  EXPECT_FALSE(get_record_name_set_and_parents(only_dos.data(), names, parents));
+  EXPECT_TRUE(names.empty() && parents.empty());
+  attribute = rec.data();
+  EXPECT_FALSE(get_record_name_set_and_parents(only_dos.data(), names, parents, attribute));
+  EXPECT_EQ(attribute, nullptr);
 }

@@ -133,3 +133,24 @@ TEST(RecordHeaderReports, BootSector) {
             "0000 0000:  00 00 00 4e 54 46 53 20  20 20 20 00 02 08 00 00  ...NTFS    .....\n");
   EXPECT_EQ(sector.str().size(), 32u * 79 + 1);
 }
+
+// The view form of the record report and the sized form of the sector view.
+TEST(RecordHeaderReports, ViewAndSizedForms) {
+  const bytes r = file_record(3, 3);
+  std::ostringstream view;
+  dump_mft_record_header(view, byte_view(r.data(), r.size()));
+  EXPECT_EQ(view.str(), header_lines("FILE", "(0x06) size update seq:     0x0003\n",
+                                     "\tupdate seq num: 0x000e\n\t1 = 0xaabb\n\t2 = 0xccdd\n",
+                                     "(0x16) flags:               0x0003 ( in use ) ( dir )\n"));
+
+  bytes raw(600, 0x41);
+  raw[17] = 0;
+  std::ostringstream part, capped, whole;
+  dump_sector_hex(raw.data(), 18, part);
+  EXPECT_EQ(part.str(), "0000 0000:  41 41 41 41 41 41 41 41  41 41 41 41 41 41 41 41  AAAAAAAAAAAAAAAA\n"
+                        "0000 0010:  41 00 " + std::string(44, ' ') + "A.\n\n");
+  dump_sector_hex(raw.data(), 600, capped);
+  dump_sector_hex(raw.data(), whole);
+  EXPECT_EQ(capped.str().size(), 32u * 79 + 1);
+  EXPECT_EQ(capped.str(), whole.str());
+}

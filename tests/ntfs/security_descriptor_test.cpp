@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <initializer_list>
 #include <memory>
 #include <sstream>
@@ -353,4 +354,81 @@ TEST(SecurityDescriptor, RealDescriptorAgreesWithNtfsinfo) {
   ASSERT_TRUE(parse_security_descriptor_acl(dacl, value, static_cast<int>(load_u32(value.data, SD_DACL_OFFSET))));
   ASSERT_FALSE(dacl.empty());
   EXPECT_EQ(dacl.begin()->second.sid_text, "S-" + ace_sid);
+}
+
+// The view, offset and two-argument forms of the field dumps: the same
+// fields at positions from the offset, and only the fields inside the view.
+TEST(SecurityDescriptor, EveryFormOfTheFieldDumps) {
+  const bytes admins = sid(5, {32, 544});
+  const bytes sd = descriptor(admins, {}, {}, acl({ace(1, 0, 0x10000, admins)}));
+  const byte* acl_at = sd.data() + 0x24;
+  const byte* ace_at = sd.data() + 0x2c;
+  typedef void (*view_form)(std::ostream&, const byte_view&, uint32);
+  typedef void (*pointer_form)(std::ostream&, const byte*, uint32);
+  auto text = [](view_form dump, const byte* p, uint64 n, uint32 off) {
+    std::ostringstream out;
+    dump(out, byte_view(p, n), off);
+    return out.str();
+  };
+  auto text_p = [](pointer_form dump, const byte* p, uint32 off) {
+    std::ostringstream out;
+    dump(out, p, off);
+    return out.str();
+  };
+  std::ostringstream acl_0, sid_0;
+  dump_acl_header(acl_0, acl_at);
+  dump_sid(sid_0, admins.data());
+  // The SID of S-1-5-32-544 dumped at `base`; `subs` of its two sub-authorities.
+  auto sid_lines = [](uint32 base, int subs) {
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "sid [S-1-5-32-544]\n(0x%08x) SID rev:            0x01\n(0x%08x) subauthority count: 0x02\n"
+                  "(0x%08x) ident authority:    0x000000000005: NT Authority\n",
+                  base, base + 1, base + 2);
+    std::string t = line;
+    if (subs > 0) {
+      std::snprintf(line, sizeof line, "(0x%08x) sub_authority[0]:   0x00000020: Builtin Domain\n", base + 8);
+      t += line;
+    }
+    if (subs > 1) {
+      std::snprintf(line, sizeof line, "(0x%08x) sub_authority[1]:   0x00000220: Admins\n", base + 12);
+      t += line;
+    }
+    return t;
+  };
+  const std::string header_100 = "- Security Descriptor -\n"
+                                 "(0x00000100) rev:                0x01\n"
+                                 "(0x00000101) pad:                0x00\n"
+                                 "(0x00000102) control:            0x8000 [ SE_SELF_RELATIVE ] \n"
+                                 "(0x00000104) owner:              0x00000014\n"
+                                 "(0x00000108) group:              0x00000000\n"
+                                 "(0x0000010c) sacl:               0x00000000\n"
+                                 "(0x00000110) dacl:               0x00000024\n";
+  const std::string ace_head = "- ACE -\n"
+                               "(0x0000002c) type:               0x01 (access denied)\n"
+                               "(0x0000002d) flags:              0x00 (  )\n"
+                               "(0x0000002e) size:               0x0018\n"
+                               "(0x00000030) access_mask:        0x00010000 ( DELETE) \n";
+  struct {
+    const char* form;
+    std::string got, expected;
+  } cases[] = {
+      {"header view", text(dump_security_descriptor_header, sd.data(), 20, 0x100), header_100},
+      {"header pointer", text_p(dump_security_descriptor_header, sd.data(), 0x100), header_100},
+      {"header view cut", text(dump_security_descriptor_header, sd.data(), 3, 0x100),
+       header_100.substr(0, header_100.find("(0x00000102)"))},
+      {"ACL two arguments", acl_0.str(),
+       "(0x00000000) rev:                0x02\n(0x00000001) pad:                0x00\n"
+       "(0x00000002) size:               0x0020\n(0x00000004) count:              0x0001\n"
+       "(0x00000006) unk:                0x0000\n"},
+      {"ACL view cut", text(dump_acl_header, acl_at, 5, 0x24),
+       "(0x00000024) rev:                0x02\n(0x00000025) pad:                0x00\n"
+       "(0x00000026) size:               0x0020\n"},
+      {"SID two arguments", sid_0.str(), sid_lines(0, 2)},
+      {"SID pointer", text_p(dump_sid, admins.data(), 0x100), sid_lines(0x100, 2)},
+      {"ACE view", text(dump_ace, ace_at, 0x18, 0x2c), ace_head + sid_lines(0x34, 2) + "\n"},
+      {"ACE view cut in its SID", text(dump_ace, ace_at, 0x14, 0x2c),
+       ace_head + sid_lines(0x34, 1).replace(5, 12, "") + "\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.got, c.expected) << c.form;
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -311,6 +312,139 @@ TEST(EntryRecord, DisplayNamePrefersTheLongName) {
   ASSERT_TRUE(get_record_display_name(rec.data(), 1024, name, parents, attr));
   EXPECT_EQ(name, "long name.txt");
   EXPECT_EQ(parents, (ulong64_set{5, 7}));
+}
+
+TEST(SummaryItem, SmallItemsHeaderSizesAndReset) {
+  EXPECT_EQ(item_header_size(true), 4u);
+  EXPECT_EQ(item_header_size(false), 17u);
+  // Word and quad items: the same bytes either way, appended after what is there.
+  byte quad[16];
+  for (int i = 0; i < 16; ++i) quad[i] = static_cast<byte>(0xA0 + i);
+  std::vector<byte> out = {0xEE};
+  EXPECT_EQ(pack_word_item(quad, out), 4u);
+  EXPECT_EQ(pack_quad_item(quad, out), 16u);
+  ASSERT_EQ(out.size(), 21u);
+  EXPECT_EQ(std::vector<byte>(out.begin() + 1, out.begin() + 5), std::vector<byte>(quad, quad + 4));
+  EXPECT_EQ(std::vector<byte>(out.begin() + 5, out.end()), std::vector<byte>(quad, quad + 16));
+  byte back[16] = {};
+  EXPECT_EQ(unpack_word_item(back, out.data() + 1, 3), 0u);
+  EXPECT_EQ(unpack_word_item(back, out.data() + 1, 4), 4u);
+  EXPECT_EQ(0, std::memcmp(back, quad, 4));
+  EXPECT_EQ(unpack_quad_item(back, out.data() + 5, 15), 0u);
+  EXPECT_EQ(unpack_quad_item(back, out.data() + 5, 16), 16u);
+  EXPECT_EQ(0, std::memcmp(back, quad, 16));
+
+  // The nine words, bit 0 of byte 36 and the has-runs byte.
+  byte body[38];
+  for (int i = 0; i < 38; ++i) body[i] = static_cast<byte>(i + 1);
+  attribute_summary a;
+  a.load(body);
+  EXPECT_EQ(a.words[0], 0x04030201u);
+  EXPECT_EQ(a.words[8], 0x24232221u);
+  EXPECT_EQ(a.low_bit, 37);
+  EXPECT_EQ(a.has_runs, 38);
+
+  summary_item item;
+  item.header.type = 0x80;
+  item.header.small_value = 1;
+  item.header.word_value = 2;
+  item.header.key = 3;
+  item.header.flag = 1;
+  std::memset(item.body, 0x5A, sizeof item.body);
+  clear_item_buffer(item);
+  EXPECT_TRUE(item.header.type == 0 && item.header.small_value == 0 && item.header.word_value == 0 &&
+              item.header.key == 0 && item.header.flag == 0);
+  EXPECT_EQ(std::count(item.body, item.body + ITEM_BODY_SIZE, 0), static_cast<long>(ITEM_BODY_SIZE));
+}
+
+TEST(EntryRecord, ResidentWindowAndTimeBodiesByHand) {
+  entry_record rec;
+  store_u32(rec.item.body, 3);
+  rec.resident = {'x', 'y', 'z'};
+  const struct {
+    bool packed;
+    std::vector<byte> form;
+  } resident_forms[] = {{true, {0x03, 0x80, 'x', 'y', 'z'}}, {false, {3, 0, 0, 0, 1, 'x', 'y', 'z'}}};
+  for (const auto& c : resident_forms) {
+    std::vector<byte> out;
+    EXPECT_EQ(pack_resident_data(rec, out, c.packed), c.form.size());
+    EXPECT_EQ(out, c.form);
+    entry_record back;
+    const uint32 n = static_cast<uint32>(out.size());
+    EXPECT_EQ(unpack_resident_data(back, out.data(), n - 1, c.packed), 0u);
+    ASSERT_EQ(unpack_resident_data(back, out.data(), n, c.packed), n);
+    EXPECT_EQ(back.resident, rec.resident);
+    EXPECT_EQ(load_u32(back.item.body, 0), 3u);
+    EXPECT_EQ(back.item.body[4], 1);
+  }
+  entry_record empty;
+  store_u32(empty.item.body, 0x20);
+  std::vector<byte> out;
+  EXPECT_EQ(pack_resident_data(empty, out, true), 2u);
+  EXPECT_EQ(out, (std::vector<byte>{0x20, 0x00}));
+
+  // The window: count, offset low then high half, bytes; a count of 0 alone.
+  rec.window = {'a', 'b', 'c'};
+  rec.window_offset = 0x100000002ULL;
+  out.clear();
+  EXPECT_EQ(pack_data_block(rec, out), 13u);
+  EXPECT_EQ(out, (std::vector<byte>{3, 0, 2, 0, 0, 0, 1, 0, 0, 0, 'a', 'b', 'c'}));
+  entry_record back;
+  EXPECT_EQ(unpack_data_block(back, out.data(), 12), 0u);
+  ASSERT_EQ(unpack_data_block(back, out.data(), 13), 13u);
+  EXPECT_EQ(back.window, rec.window);
+  EXPECT_EQ(back.window_offset, rec.window_offset);
+  out.clear();
+  EXPECT_EQ(pack_data_block(empty, out), 2u);
+  EXPECT_EQ(unpack_data_block(back, out.data(), 2), 2u);
+  EXPECT_TRUE(back.window.empty());
+  rec.window.assign(70000, 'w');
+  out.clear();
+  EXPECT_EQ(pack_data_block(rec, out), 65535u + 10);
+  EXPECT_EQ(load_u16(out.data()), 0xFFFF);
+
+  // Time bodies: unpacked as they stand; packed, the small fields and then
+  // the four times as one list.
+  entry_record si, fn;
+  const uint64 times[] = {0x01D5C1194B2B74E0ULL, 0x01D5C1194B2B74E1ULL, 0x01D5C1194B2B74E2ULL, 0x01D5C1194B2B74E3ULL};
+  for (int i = 0; i < 4; ++i) {
+    store_u64(si.item.body + 8 * i, times[i]);
+    store_u64(fn.item.body + 8 + 8 * i, times[i]);
+  }
+  store_u32(si.item.body + 32, 0x20);
+  store_u32(si.item.body + 36, 0x102);
+  store_u64(fn.item.body, 0x0005123456789ABCULL);
+  store_u64(fn.item.body + 40, 0x999);
+  fn.item.body[48] = 0x0c;
+  fn.item.body[49] = 3;
+  std::vector<byte> listed;
+  ASSERT_NE(zq::encode_packed_times(std::vector<uint64>(times, times + 4), listed, false), 0);
+  std::vector<byte> si_want = {0x20, 0, 0, 0, 0x02, 0x01, 0, 0}, fn_want = {0xBC, 0x9A, 0x78, 0x56, 0x34, 0x0c, 3, 0};
+  si_want.insert(si_want.end(), listed.begin(), listed.end());
+  fn_want.insert(fn_want.end(), listed.begin(), listed.end());
+  std::vector<byte> si_out, fn_out, si_raw, fn_raw;
+  EXPECT_EQ(pack_si_times(si, si_out, true), si_want.size());
+  EXPECT_EQ(pack_fn_times(fn, fn_out, true), fn_want.size());
+  EXPECT_EQ(si_out, si_want);
+  EXPECT_EQ(fn_out, fn_want);
+  EXPECT_EQ(pack_si_times(si, si_raw, false), 40u);
+  EXPECT_EQ(pack_fn_times(fn, fn_raw, false), 50u);
+  EXPECT_EQ(si_raw, std::vector<byte>(si.item.body, si.item.body + 40));
+  EXPECT_EQ(fn_raw, std::vector<byte>(fn.item.body, fn.item.body + 50));
+  store_u64(fn.item.body + 16, 1ULL << 60);
+  fn_out = {0xEE};
+  EXPECT_EQ(pack_fn_times(fn, fn_out, true), 0u);
+  EXPECT_EQ(fn_out, std::vector<byte>{0xEE});
+
+  // Reset: item bytes, texts, window and vectors.
+  rec.name = "n";
+  rec.text = "t";
+  rec.runs.push_back(data_run(1, 0, 1, false));
+  rec.item.header.type = 0x80;
+  rec.clear();
+  EXPECT_TRUE(rec.name.empty() && rec.text.empty() && rec.runs.empty() && rec.window.empty() &&
+              rec.resident.empty() && rec.window_offset == 0 && rec.item.header.type == 0);
+  EXPECT_EQ(std::count(rec.item.body, rec.item.body + ITEM_BODY_SIZE, 0), static_cast<long>(ITEM_BODY_SIZE));
 }
 
 TEST(ItemDescriptor, ReinitialisingLeavesOnlyTheNewKind) {

@@ -246,3 +246,71 @@ TEST(HexView, LoadAndSave) {
   EXPECT_EQ(text.str(), "67 68 69 6a \n");
   EXPECT_FALSE(view.save((dir + "/no/such/dir/x").c_str()));
 }
+
+TEST(HexView, RemainingFormsAndLayouts) {
+  const bytes b = letters_and_three();
+  const std::string rows = row1 + "\n" + row2 + "\n";
+  const std::string bare = "61 62 63 64 65 66 67 68  69 6a 6b 6c 6d 6e 6f 70  abcdefghijklmnop\n00 0a ff " +
+                           std::string(41, ' ') + "...\n";
+  const zq::binary_data view(b, false);
+  auto count_rows = [](void* ctx, uint32, uint32) -> uint32 { return ++*static_cast<int*>(ctx); };
+
+  std::string out = "junk";
+  zq::hex_dump_to_string(b.data(), 19, out, 0, 0);
+  EXPECT_EQ(out, rows);
+  int calls = 0;
+  out = "junk";
+  zq::binary_data::format_rows(out, view, 0, 19, 0, false, count_rows, &calls);
+  EXPECT_EQ(out, bare);
+  EXPECT_EQ(calls, 2);
+  zq::binary_data::format_rows(out, view, 19, 19, 0, true);
+  EXPECT_EQ(out, "");
+
+  std::ostringstream limited, vector_dump, none;
+  calls = 0;
+  zq::hex_dump_limited(b.data(), 19, limited, 0, 0, count_rows, &calls);
+  EXPECT_EQ(limited.str(), rows);
+  EXPECT_EQ(calls, 2);
+  zq::hex_dump(b, vector_dump, 16, 0x30);
+  EXPECT_EQ(vector_dump.str(), "0000 0030:  00 0a ff " + std::string(41, ' ') + "...\n");
+  zq::hex_dump(bytes(), none, 0, 0);
+  EXPECT_EQ(none.str(), "");
+
+  std::ostringstream wide;
+  zq::binary_data::print_rows_wide(wide, view, 16, 99, 0x200);
+  EXPECT_EQ(narrow(wide.str()), "0000 0200 00 0a ff " + std::string(41, ' ') + "...\r\n");
+
+  // Characters only, one row: at most 48 bytes; raw bytes cut to the view.
+  const bytes x(60, 'x');
+  std::ostringstream one, capped, raw;
+  zq::binary_data::print_ascii_row(one, view, 2, 3);
+  zq::binary_data::print_ascii_row(capped, zq::binary_data(x, false), 0, 60);
+  EXPECT_EQ(one.str(), "0000 0002:  cde\n");
+  EXPECT_EQ(capped.str(), "0000 0000:  xxxx xxxx xxxx xxxx   xxxx xxxx xxxx xxxx   xxxx xxxx xxxx xxxx\n");
+  zq::binary_data::print_raw(raw, view, 15, 2);
+  zq::binary_data::print_raw(raw, view, 17, 10);
+  EXPECT_EQ(raw.str(), std::string("p\0\n\xff", 4));
+}
+
+TEST(HexView, SizedAndMovedViews) {
+  zq::binary_data zeros(5);
+  EXPECT_EQ(zeros.get_num_data(), 5u);
+  EXPECT_TRUE(zeros.owns_data());
+  EXPECT_EQ(shown(zeros), "00 00 00 00 00 \n");
+  EXPECT_EQ(zq::binary_data(0u).get_num_data(), 0u);
+
+  const bytes b = text_bytes("abc");
+  zq::binary_data owner(b.data(), 3, true);
+  owner.set_mode(0);
+  zq::binary_data taken(std::move(owner));
+  EXPECT_EQ(shown(taken), "abc");
+  EXPECT_TRUE(taken.owns_data());
+  EXPECT_EQ(owner.get_num_data(), 0u);
+  bytes caller = b;
+  zq::binary_data borrower(caller, false);
+  zq::binary_data lent(std::move(borrower));
+  EXPECT_FALSE(lent.owns_data());
+  caller[0] = 'z';
+  lent.set_mode(0);
+  EXPECT_EQ(shown(lent), "zbc");
+}
