@@ -54,6 +54,37 @@ TEST(BufferScan, Patterns) {
   EXPECT_FALSE(find_pattern(buf.data(), 8, std::vector<byte>(), offset, 0));
   EXPECT_FALSE(find_pattern(buf.data(), 4, bytes("cab"), offset, 0));
 
+  // The pointer-and-length pattern gives the bare position of the same
+  // first match the vector form finds.
+  const std::vector<byte> name = bytes("x\xC3\xA9\xC3\xA9y");
+  const struct {
+    std::vector<byte> buffer, pattern;
+    bool ok;
+    ulong64 at;
+  } offsets[] = {{buf, bytes("cab"), true, 2},      {buf, bytes("abcabcab"), true, 0},
+                 {buf, bytes("bca"), true, 1},      {buf, bytes("abcabcabc"), false, 0},
+                 {buf, bytes("zz"), false, 0},      {name, bytes("\xC3\xA9y"), true, 3},
+                 {name, bytes("\xA9"), true, 2}};
+  for (const auto& c : offsets) {
+    ulong64 at = 77, with_base = 77;
+    EXPECT_EQ(find_pattern_offset(c.buffer.data(), static_cast<uint32>(c.buffer.size()), c.pattern.data(),
+                                  static_cast<uint32>(c.pattern.size()), at),
+              c.ok);
+    EXPECT_EQ(find_pattern(c.buffer.data(), static_cast<uint32>(c.buffer.size()), c.pattern, with_base, 1000),
+              c.ok);
+    if (c.ok) {
+      EXPECT_EQ(at, c.at);
+      EXPECT_EQ(with_base, c.at + 1000);
+    }
+  }
+  ulong64 at = 77;
+  const byte ab[] = {'a', 'b'};
+  EXPECT_FALSE(find_pattern_offset(buf.data(), 8, nullptr, 2, at));
+  EXPECT_FALSE(find_pattern_offset(buf.data(), 8, ab, 0, at));
+  EXPECT_FALSE(find_pattern_offset(nullptr, 8, ab, 2, at));
+  EXPECT_FALSE(find_pattern_offset(buf.data(), 0, ab, 2, at));
+  EXPECT_EQ(at, 77u);
+
   const std::vector<byte> aa = bytes("aaaa");
   const byte pat[] = {'a', 'a'};
   std::vector<uint32> all = {9};
@@ -82,6 +113,29 @@ TEST(BufferScan, Patterns) {
   found.clear();
   EXPECT_FALSE(find_pattern_in_blocks(found, blocks.data() + 46, 2, xy, 2, 4, 16, false));
   EXPECT_FALSE(find_pattern_in_blocks(found, blocks.data(), 48, xy, 2, 0, 16, false));
+}
+
+TEST(BufferScan, Utf16Lengths) {
+  typedef std::vector<uint16> units;
+  const struct {
+    units text;
+    uint32 strlen, vector_length, trimmed_bytes;
+  } cases[] = {{{'a', 0xE9, 0xD83D, 0xDE00, 0}, 4, 4, 8},
+               {{'a', 'b'}, 2, 2, 4},
+               {{'a', 0, 'b', 0, 0}, 1, 4, 6},
+               {{0, 0}, 0, 1, 0},
+               {{0}, 0, 0, 0}};
+  for (const auto& c : cases) {
+    // utf16_strlen needs a terminator; the vector forms read only the vector.
+    units terminated = c.text;
+    terminated.push_back(0);
+    EXPECT_EQ(utf16_strlen(terminated.data()), c.strlen);
+    EXPECT_EQ(utf16_vector_length(c.text), c.vector_length);
+    EXPECT_EQ(utf16_trimmed_byte_length(c.text), c.trimmed_bytes);
+  }
+  EXPECT_EQ(utf16_strlen(nullptr), 0u);
+  EXPECT_EQ(utf16_vector_length(units()), 0u);
+  EXPECT_EQ(utf16_trimmed_byte_length(units()), 0u);
 }
 
 TEST(BufferScan, LineEndingStylesAndPrintableText) {

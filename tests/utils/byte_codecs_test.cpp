@@ -62,6 +62,39 @@ TEST(RleCodec, KnownStreams) {
   EXPECT_EQ(out[3 + 64], 0x07);
 }
 
+TEST(RleCodec, RunsOfEveryLengthAndTheEndMarker) {
+  // A repeat token holds at most 63: longer runs take one token per 63.
+  const struct {
+    uint32 count;
+    bytes tokens;
+  } runs[] = {{0, {}},
+              {1, {0x05, 0xE9}},
+              {2, {0x09, 0xE9}},
+              {63, {0xFD, 0xE9}},
+              {64, {0xFD, 0xE9, 0x05, 0xE9}},
+              {126, {0xFD, 0xE9, 0xFD, 0xE9}},
+              {130, {0xFD, 0xE9, 0xFD, 0xE9, 0x11, 0xE9}}};
+  for (const auto& r : runs) {
+    bytes out{0xAA};
+    EXPECT_EQ(rle_encode_run(out, 0xE9, r.count), r.tokens.size()) << r.count;
+    bytes want{0xAA};
+    want.insert(want.end(), r.tokens.begin(), r.tokens.end());
+    EXPECT_EQ(out, want) << r.count;
+    EXPECT_TRUE(rle_append_end(out));
+    EXPECT_EQ(out.back(), 0x03);
+    EXPECT_EQ(out.size(), want.size() + 1);
+    // The tokens and the marker decode to the run again.
+    if (r.count > 0) {
+      bytes back;
+      EXPECT_EQ(rle_decode(out.data() + 1, static_cast<int>(out.size() - 1), back), static_cast<int>(out.size() - 1));
+      EXPECT_EQ(back, bytes(r.count, 0xE9)) << r.count;
+    }
+  }
+  bytes only_end;
+  EXPECT_TRUE(rle_append_end(only_end));
+  EXPECT_EQ(only_end, (bytes{0x03}));
+}
+
 TEST(RleCodec, LiteralsOneTokenPerByte) {
   // Below 0x80 a one-byte literal (byte << 1); from 0x80 a repeat of one.
   bytes out{0xAA};
@@ -146,6 +179,30 @@ TEST(Unicode16String, OwnedGrowsBorrowedRefuses) {
   b.attach(borrowed, 40, 8);
   b.append(L"x");
   EXPECT_EQ(borrowed[3], 0);
+}
+
+TEST(Unicode16String, ClearZeroesTheWholeBuffer) {
+  unicode16_string s(4);
+  s.append(L"\u00e9b");
+  ASSERT_EQ(s.length, 6);
+  s.clear();
+  EXPECT_EQ(s.length, 0);
+  EXPECT_EQ(s.capacity, 8);
+  EXPECT_EQ(std::vector<uint16>(s.buffer, s.buffer + 4), std::vector<uint16>(4, 0));
+  s.append(L"x");
+  EXPECT_EQ(units_of(s), (std::vector<uint16>{'x', 0})) << "appends start again at the front";
+
+  // A borrowed buffer is zeroed over its capacity and no further.
+  uint16 borrowed[5] = {1, 2, 3, 4, 5};
+  unicode16_string b;
+  b.attach(borrowed, 6, 8);
+  b.clear();
+  EXPECT_EQ(b.length, 0);
+  EXPECT_EQ(std::vector<uint16>(borrowed, borrowed + 5), (std::vector<uint16>{0, 0, 0, 0, 5}));
+  unicode16_string none;
+  none.clear();
+  EXPECT_EQ(none.length, 0);
+  EXPECT_EQ(none.capacity, 0);
 }
 
 TEST(Unicode16String, NeverPasses65535Bytes) {

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "tests/support/fixture.h"
+#include "utils/utf16le.h"
 #include "utils/utf_convert.h"
 
 namespace {
@@ -138,6 +139,96 @@ TEST(FileHandle, OpeningRulesAndBadPaths) {
   // shows it was closed before the second open.
   EXPECT_EQ(h.descriptor(), first);
   EXPECT_EQ(h.cached_size(), 10u);
+}
+
+std::string file_bytes(const std::string& path) {
+  uni::file_handle h(path, false, true);
+  std::vector<byte> v;
+  if (h.is_open() && h.cached_size() > 0) h.read_bytes_at(v, static_cast<uint32>(h.cached_size()), 0);
+  return std::string(v.begin(), v.end());
+}
+
+TEST(FileHandle, WideOpensPositionedWritesAndAppends) {
+  const std::string utf8 = scratch("caf\xC3\xA9-\xF0\x9F\x98\x80.bin");
+  const std::wstring wide = utf8_to_wstring(utf8);
+  write_file(utf8, "old contents");
+  uni::file_handle h;
+  EXPECT_FALSE(h.open(std::wstring(), true));
+  ASSERT_TRUE(h.open(wide, true));
+  EXPECT_EQ(h.path(), wide);
+  EXPECT_EQ(h.cached_size(), 0u) << "the wide open for writing truncates the UTF-8 name";
+  EXPECT_TRUE(h.write_at("abc", 3, 5));
+  EXPECT_EQ(h.cached_size(), 8u);
+  EXPECT_TRUE(h.append(std::vector<byte>{'X', 'Y'}));
+  EXPECT_FALSE(h.append(std::vector<byte>()));
+  EXPECT_EQ(h.cached_size(), 10u);
+  EXPECT_TRUE(h.write_at("Q", 1, 1));
+  EXPECT_EQ(h.cached_size(), 10u);
+
+  EXPECT_EQ(h.seek_set(2), 2);
+  EXPECT_EQ(h.seek_cur(3), 5);
+  EXPECT_EQ(h.seek_cur(-1), 4);
+  EXPECT_EQ(h.seek_cur(0), 4);
+  h.close();
+  EXPECT_FALSE(h.is_open());
+  EXPECT_EQ(h.path(), wide) << "close keeps the other fields";
+  EXPECT_EQ(h.seek_cur(0), -1);
+  EXPECT_FALSE(h.write_at("z", 1, 0));
+  EXPECT_FALSE(h.append(std::vector<byte>{'z'}));
+  EXPECT_EQ(file_bytes(utf8), std::string("\0Q\0\0\0abcXY", 10));
+
+  ASSERT_TRUE(h.open(wide, false));
+  EXPECT_EQ(h.cached_size(), 10u);
+  EXPECT_FALSE(h.write_at("z", 1, 0)) << "a handle opened for reading does not write";
+  EXPECT_FALSE(h.open(utf8_to_wstring(scratch("no-such-\xC3\xA9")), false));
+  EXPECT_FALSE(h.is_open());
+}
+
+TEST(FileHandle, AppendOpensKeepTheContentsAndCreateMissingFiles) {
+  const std::string narrow = scratch("log-\xC3\xA9.txt");
+  const std::wstring wide = utf8_to_wstring(scratch("log-\U0001F600.txt"));
+  const std::string wide_utf8 = wstring_to_utf8(wide);
+  ::unlink(narrow.c_str());
+  ::unlink(wide_utf8.c_str());
+  for (int round = 0; round < 2; ++round) {
+    uni::file_handle n, w;
+    ASSERT_TRUE(n.open_append(narrow));
+    ASSERT_TRUE(w.open_append(wide));
+    EXPECT_EQ(n.cached_size(), round * 2u) << "an append open never truncates";
+    EXPECT_EQ(w.cached_size(), round * 2u);
+    EXPECT_TRUE(n.append(std::vector<byte>{'n', byte('0' + round)}));
+    EXPECT_TRUE(w.append(std::vector<byte>{'w', byte('0' + round)}));
+    EXPECT_EQ(n.cached_size(), round * 2u + 2);
+    std::wstring widened;
+    widen_string(narrow, widened);
+    EXPECT_EQ(n.path(), widened) << "a narrow path is kept byte by byte";
+    EXPECT_EQ(w.path(), wide);
+  }
+  EXPECT_EQ(file_bytes(narrow), "n0n1");
+  EXPECT_EQ(file_bytes(wide_utf8), "w0w1");
+  struct stat st;
+  ASSERT_EQ(::stat(narrow.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  uni::file_handle h;
+  EXPECT_FALSE(h.open_append(std::string()));
+  EXPECT_FALSE(h.open_append(std::wstring()));
+  EXPECT_FALSE(h.open_append(scratch("missing-dir/x")));
+  EXPECT_FALSE(h.is_open());
+}
+
+TEST(FileHandle, ResetForgetsWithoutClosing) {
+  uni::file_handle h(ten_byte_file(), false, true);
+  ASSERT_TRUE(h.is_open());
+  const int fd = h.descriptor();
+  h.reset();
+  EXPECT_FALSE(h.is_open());
+  EXPECT_EQ(h.descriptor(), -1);
+  EXPECT_EQ(h.cached_size(), 0u);
+  EXPECT_TRUE(h.path().empty());
+  char c = 0;
+  EXPECT_EQ(::pread(fd, &c, 1, 3), 1) << "the descriptor is still open";
+  EXPECT_EQ(c, '3');
+  ::close(fd);
 }
 
 // Under a 10-byte file-size limit the first write takes 10 bytes and the

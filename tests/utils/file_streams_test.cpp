@@ -100,4 +100,60 @@ TEST_F(FileStreams, MissingFileFailsAndGoodOpenClearsState) {
   EXPECT_TRUE(in.good());
 }
 
+// The open members taking a narrow path, a byte path or UTF-16 units reach
+// the same file as the wide constructor, and keep the caller's mode.
+TEST_F(FileStreams, OpenMembersByNarrowBytesAndUnits) {
+  const std::string utf8 = dir() + "/n\xC3\xA9-\xF0\x9F\x98\x80.txt";
+  const std::vector<byte> raw(utf8.begin(), utf8.end());
+  std::vector<uint16> u = units(dir() + "/n");
+  u.insert(u.end(), {0x00E9, '-', 0xD83D, 0xDE00, '.', 't', 'x', 't'});
+
+  uni::ofstream out;
+  out.open(utf8, std::ios::binary);
+  ASSERT_TRUE(out.good());
+  out << "first";
+  out.close();
+  EXPECT_EQ(quor_test::read_file_text(utf8), "first");
+
+  out.open(raw, std::ios::app);
+  ASSERT_TRUE(out.good());
+  out << "+more";
+  out.close();
+  EXPECT_EQ(quor_test::read_file_text(utf8), "first+more") << "the caller's append mode is kept";
+
+  out.open(raw, std::ios::binary);
+  ASSERT_TRUE(out.good());
+  out << "new";
+  out.close();
+  EXPECT_EQ(quor_test::read_file_text(utf8), "new") << "out alone truncates";
+
+  uni::ifstream in;
+  in.open(u, std::ios::binary);
+  ASSERT_TRUE(in.good());
+  std::string word;
+  ASSERT_TRUE(in >> word);
+  EXPECT_EQ(word, "new");
+  in.close();
+
+  // Failures set failbit on a stream that was good, and a later good open
+  // clears it again.
+  std::vector<uint16> lone = u;
+  lone.push_back(0xD800);
+  in.open(lone, std::ios::binary);
+  EXPECT_TRUE(in.fail());
+  in.open(std::vector<uint16>());
+  EXPECT_TRUE(in.fail());
+  in.open(u);
+  EXPECT_TRUE(in.good());
+  in.close();
+  out.open(std::string());
+  EXPECT_TRUE(out.fail());
+  out.open(std::vector<byte>());
+  EXPECT_TRUE(out.fail());
+  out.open(dir() + "/missing-dir/x", std::ios::binary);
+  EXPECT_TRUE(out.fail());
+  out.open(std::vector<byte>(raw.begin(), raw.end()), std::ios::binary);
+  EXPECT_TRUE(out.good());
+}
+
 }  // namespace

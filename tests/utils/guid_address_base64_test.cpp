@@ -107,6 +107,14 @@ TEST(Base64Decode, ShortLastGroupsAndFiltering) {
     ASSERT_TRUE(base64_decode(text.get(), static_cast<int>(c.text.size()), out));
     EXPECT_EQ(std::string(out.begin(), out.end()), c.bytes) << c.text;
   }
+  // Each character's value, and every character outside the alphabet
+  // (the slash among them) counts as 63.
+  const struct {
+    char c;
+    byte value;
+  } values[] = {{'A', 0}, {'Z', 25}, {'a', 26}, {'z', 51}, {'0', 52}, {'9', 61}, {'+', 62}, {'/', 63},
+                {'=', 63}, {'-', 63}, {'\0', 63}, {'\xC3', 63}};
+  for (const auto& v : values) EXPECT_EQ(base64_value(static_cast<byte>(v.c)), v.value) << int(v.c);
   std::vector<byte> out{9};
   EXPECT_FALSE(base64_decode(nullptr, 4, out));
   EXPECT_FALSE(base64_decode("QUJD", 0, out));

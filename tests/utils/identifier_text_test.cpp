@@ -36,6 +36,15 @@ TEST(IdentifierText, AddressesAndNumbers) {
   EXPECT_EQ(out, "00:1b:21:aa:bb:cc");
   EXPECT_FALSE(address_bytes_to_string(mac, 5, out));
   EXPECT_EQ(out, "");
+  const struct {
+    int value;
+    const char* text;
+  } ints[] = {{0, "0"}, {-1, "-1"}, {2147483647, "2147483647"}, {-2147483647 - 1, "-2147483648"}, {42, "42"}};
+  for (const auto& i : ints) {
+    out = "stale";
+    EXPECT_TRUE(int_to_decimal(i.value, out));
+    EXPECT_EQ(out, i.text);
+  }
   EXPECT_TRUE(u64_to_decimal(UINT64_MAX, out));
   EXPECT_EQ(out, "18446744073709551615");
   EXPECT_TRUE(bytes_to_c_array("tbl", {0x0A, 0xFF}, out));

@@ -80,13 +80,26 @@ TEST(ConsoleWriter, WritesStraightToTheDescriptor) {
     EXPECT_TRUE(w.write_string("cd"));
     EXPECT_TRUE(w.write(std::vector<byte>{'e', 0, 'f'}));
   }
+  {
+    // Released, the writer writes nothing more and standard output stays
+    // open for the next writer.
+    uni::console_writer w(true);
+    EXPECT_TRUE(w.is_valid());
+    w.release();
+    EXPECT_FALSE(w.is_valid());
+    EXPECT_FALSE(w.write("zz", 2));
+    EXPECT_FALSE(w.write_string("zz"));
+    EXPECT_FALSE(w.write(std::vector<byte>{'z'}));
+    uni::console_writer next(true);
+    EXPECT_TRUE(next.write_string("\xC3\xA9"));
+  }
   dup2(saved, fileno(stdout));
   close(saved);
   std::fclose(f);
   std::ifstream in(path, std::ios::binary);
   std::stringstream got;
   got << in.rdbuf();
-  EXPECT_EQ(got.str(), std::string("abcde\0f", 7));
+  EXPECT_EQ(got.str(), std::string("abcde\0f\xC3\xA9", 9));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // md5sum on files around the block and padding boundaries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -39,6 +40,29 @@ TEST(Md5, Rfc1321Suite) {
        "57edf4a22be3c955ac49da2e2107b67a"},
   };
   for (const auto& c : cases) EXPECT_EQ(digest_of(c.text), c.digest) << '"' << c.text << '"';
+}
+
+// One compression of a message already padded to a single block gives the
+// RFC's digest: the state words, least significant byte first.
+TEST(Md5, TransformOfOnePaddedBlock) {
+  const struct {
+    std::string text;
+    const char* digest;
+  } cases[] = {{"", "d41d8cd98f00b204e9800998ecf8427e"},
+               {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+               {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"}};
+  for (const auto& c : cases) {
+    byte block[64] = {};
+    std::copy(c.text.begin(), c.text.end(), block);
+    block[c.text.size()] = 0x80;
+    const uint32 bits = static_cast<uint32>(c.text.size() * 8);
+    for (int i = 0; i < 4; ++i) block[56 + i] = static_cast<byte>(bits >> (8 * i));
+    uint32 state[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    md5_transform(state, block);
+    byte digest[16];
+    for (int i = 0; i < 16; ++i) digest[i] = static_cast<byte>(state[i / 4] >> (8 * (i % 4)));
+    EXPECT_EQ(to_hex(digest), c.digest) << '"' << c.text << '"';
+  }
 }
 
 TEST(Md5, LettersOneAtATimeRefusalsAndContextReuse) {

@@ -17,7 +17,24 @@ TEST(ParseInt, ThirtyTwoBitWithTheBaseLetterAnywhere) {
     uint32 v = kUntouched;
     EXPECT_EQ(parse_int(c.text, v), c.ok) << c.text;
     EXPECT_EQ(v, c.want) << c.text;
+    // Every other form reads the same text to the same value.
+    const std::string narrow = c.text;
+    const std::wstring wide(narrow.begin(), narrow.end());
+    uint32 by_string = kUntouched, by_wcs = kUntouched, by_wstring = kUntouched;
+    EXPECT_EQ(parse_int(narrow, by_string), c.ok) << c.text;
+    EXPECT_EQ(parse_int_w(wide.c_str(), by_wcs), c.ok) << c.text;
+    EXPECT_EQ(parse_int_w(wide, by_wstring), c.ok) << c.text;
+    EXPECT_EQ(by_string, c.want) << c.text;
+    EXPECT_EQ(by_wcs, c.want) << c.text;
+    EXPECT_EQ(by_wstring, c.want) << c.text;
   }
+  // A character beyond ASCII is encoded, never cut to a digit or a base
+  // letter: U+0178 has 0x78 ("x") in its low byte.
+  uint32 wide_v = kUntouched;
+  EXPECT_FALSE(parse_int_w(std::wstring(L"\u01781f"), wide_v));
+  EXPECT_EQ(wide_v, kUntouched);
+  EXPECT_TRUE(parse_int_w(L"7\u00e9", wide_v));
+  EXPECT_EQ(wide_v, 7u);
   int level = -9;
   EXPECT_TRUE(parse_int(std::string("x10"), &level));
   EXPECT_EQ(level, 16);
@@ -44,6 +61,17 @@ TEST(ParseInt64, OffsetsKeepAllSixtyFourBits) {
   EXPECT_TRUE(parse_int64(in_place, v));
   EXPECT_EQ(v, 31);
   EXPECT_EQ(in_place, "1f");
+  const struct {
+    const char* text;
+    bool ok;
+    long64 want;
+  } pointer_cases[] = {{"0X1F", true, 31}, {"0o777", true, 511}, {"5000000000", true, 5000000000LL},
+                       {"-5", false, -1}, {"", false, -1}, {"x", true, 0}};
+  for (const auto& c : pointer_cases) {
+    long64 p = -1;
+    EXPECT_EQ(parse_int64(c.text, p), c.ok) << c.text;
+    EXPECT_EQ(p, c.want) << c.text;
+  }
   std::wstring caller = L"0x10";
   EXPECT_TRUE(parse_int64_w(caller, v));
   EXPECT_EQ(caller, L"0x10");
@@ -61,7 +89,21 @@ TEST(ParseUint32, PrefixesByPosition) {
     uint32 v = kUntouched;
     EXPECT_EQ(parse_uint32(c.text, v), c.ok) << c.text;
     EXPECT_EQ(v, c.want) << c.text;
+    const std::string narrow = c.text;
+    const std::wstring wide(narrow.begin(), narrow.end());
+    uint32 by_string = kUntouched, by_wcs = kUntouched, by_wstring = kUntouched;
+    EXPECT_EQ(parse_uint32(narrow, by_string), c.ok) << c.text;
+    EXPECT_EQ(parse_uint32_w(wide.c_str(), by_wcs), c.ok) << c.text;
+    EXPECT_EQ(parse_uint32_w(wide, by_wstring), c.ok) << c.text;
+    EXPECT_EQ(by_string, c.want) << c.text;
+    EXPECT_EQ(by_wcs, c.want) << c.text;
+    EXPECT_EQ(by_wstring, c.want) << c.text;
   }
+  // The character literal of a wide text holds its UTF-8, so a character
+  // beyond ASCII is not a one-character literal.
+  uint32 literal = kUntouched;
+  EXPECT_FALSE(parse_uint32_w(std::wstring(L"'\u00e9'"), literal));
+  EXPECT_EQ(literal, kUntouched);
 }
 
 TEST(TextToU64, EntryNumbersAtTheirLimits) {
@@ -78,6 +120,11 @@ TEST(TextToU64, EntryNumbersAtTheirLimits) {
     ulong64 v = 77;
     EXPECT_EQ(text_to_u64(c.text, &v), c.ok) << c.text;
     EXPECT_EQ(v, c.want) << c.text;
+    ulong64 by_ref = 77, by_cstr = 77;
+    EXPECT_EQ(text_to_u64(std::string(c.text), by_ref), c.ok) << c.text;
+    EXPECT_EQ(cstr_to_u64(c.text, by_cstr), c.ok) << c.text;
+    EXPECT_EQ(by_ref, c.want) << c.text;
+    EXPECT_EQ(by_cstr, c.want) << c.text;
   }
   uint32 hi = 0, lo = 0;
   EXPECT_EQ(split_u64(make_u64(0x12345678, 0x9abcdef0), hi, lo), 0x12345678u);
@@ -98,6 +145,24 @@ TEST(ParseDouble, WholeTextConverted) {
   EXPECT_FALSE(parse_double(nullptr, d));
   float f = 0;
   EXPECT_FALSE(parse_float_w(nullptr, f));
+  const struct {
+    const char* text;
+    double want;
+  } floats[] = {{"1.5e3", 1500.0}, {"-0.25", -0.25}, {"", 0.0}, {"abc", 0.0}, {"  2.5xyz", 2.5}};
+  for (const auto& c : floats) {
+    f = -1;
+    EXPECT_TRUE(parse_float(c.text, f)) << c.text;
+    EXPECT_EQ(f, static_cast<float>(c.want)) << c.text;
+    const std::string narrow = c.text;
+    const std::wstring wide(narrow.begin(), narrow.end());
+    d = -1;
+    EXPECT_TRUE(parse_double_w(wide.c_str(), d)) << c.text;
+    EXPECT_EQ(d, c.want) << c.text;
+  }
+  f = -1;
+  EXPECT_TRUE(parse_float("0.1", f));
+  EXPECT_EQ(f, 0.1f) << "narrowed to float";
+  EXPECT_FALSE(parse_float(nullptr, f));
 }
 
 }  // namespace

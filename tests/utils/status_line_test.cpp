@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -13,18 +14,18 @@
 
 namespace {
 
-// Runs fn with standard error sent to a scratch file and returns what was
-// written there.
+// Runs fn with the stream (standard error unless told) sent to a scratch
+// file and returns what was written there.
 template <typename Fn>
-std::string capture_stderr(Fn fn) {
-  const std::string path = quor_test::scratch_dir() + "/stderr.txt";
-  std::fflush(stderr);
-  const int saved = dup(fileno(stderr));
+std::string capture(Fn fn, FILE* stream = stderr) {
+  const std::string path = quor_test::scratch_dir() + (stream == stdout ? "/stdout.txt" : "/stderr.txt");
+  std::fflush(stream);
+  const int saved = dup(fileno(stream));
   FILE* f = std::fopen(path.c_str(), "wb");
-  dup2(fileno(f), fileno(stderr));
+  dup2(fileno(f), fileno(stream));
   fn();
-  std::fflush(stderr);
-  dup2(saved, fileno(stderr));
+  std::fflush(stream);
+  dup2(saved, fileno(stream));
   close(saved);
   std::fclose(f);
   std::ifstream in(path, std::ios::binary);
@@ -34,6 +35,14 @@ std::string capture_stderr(Fn fn) {
 std::string framed(const std::string& visible) {
   const std::string bs(80, '\b');
   return bs + visible + bs;
+}
+
+int status_of(bool to_stderr, int width, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int n = format_status(to_stderr, width, 0, format, args);
+  va_end(args);
+  return n;
 }
 
 TEST(StatusLine, WrittenBetweenBackspacesAndPaddedToSixtyColumns) {
@@ -54,17 +63,65 @@ TEST(StatusLine, WrittenBetweenBackspacesAndPaddedToSixtyColumns) {
       {std::string(30, 'z'), 20, 20, std::string(20, 'z')},
   };
   for (const Case& c : cases) {
-    const std::string got = capture_stderr([&] {
+    const std::string got = capture([&] {
       n = c.width == 60 ? print_status("%s", c.text.c_str()) : print_status_width(c.width, "%s", c.text.c_str());
     });
     EXPECT_EQ(got, framed(c.want)) << c.text;
     EXPECT_EQ(n, c.want_n);
+    // The core itself writes the same line to either stream, and the
+    // standard-output form differs from the default only in its stream.
+    const int width = c.width > 70 ? 70 : c.width;
+    EXPECT_EQ(capture([&] { n = status_of(true, width, "%s", c.text.c_str()); }), framed(c.want));
+    EXPECT_EQ(n, c.want_n);
+    EXPECT_EQ(capture([&] { n = status_of(false, width, "%s", c.text.c_str()); }, stdout), framed(c.want));
+    EXPECT_EQ(n, c.want_n);
+    if (c.width == 60) {
+      std::string on_stderr;
+      const std::string on_stdout = capture(
+          [&] { on_stderr = capture([&] { n = print_status_stdout("%s", c.text.c_str()); }); }, stdout);
+      EXPECT_EQ(on_stdout, framed(c.want)) << c.text;
+      EXPECT_EQ(on_stderr, "");
+      EXPECT_EQ(n, c.want_n);
+    }
   }
-  const std::string got = capture_stderr([&] { n = print_status("parsing: %d%%", 42); });
+  const std::string got = capture([&] { n = print_status("parsing: %d%%", 42); });
   EXPECT_EQ(got, framed("parsing: 42%" + std::string(48, ' ')));
   // Texts far beyond the buffer are cut, never overrun.
   const std::string huge(5000, 'q');
-  EXPECT_EQ(capture_stderr([&] { n = print_status("%s", huge.c_str()); }), framed(std::string(60, 'q')));
+  EXPECT_EQ(capture([&] { n = print_status("%s", huge.c_str()); }), framed(std::string(60, 'q')));
+}
+
+TEST(StatusLine, ColourPrintWrapsTheTextInEscapes) {
+  int n = -1;
+  const std::string got = capture([&] { n = print_color(2, 0, "ok %d caf\xC3\xA9", 5); }, stdout);
+  EXPECT_EQ(got, "\x1b[1;32;40mok 5 caf\xC3\xA9\x1b[0;37;40m");
+  EXPECT_EQ(n, 0);
+  EXPECT_EQ(capture([&] { n = print_color(7, 4, "%s", ""); }, stdout), "\x1b[1;37;44m\x1b[0;37;40m");
+}
+
+TEST(StreamPosition, WideSeekBackMatchesTheNarrow) {
+  const struct {
+    int written, count;
+    unsigned at;
+  } cases[] = {{3, 5, 0}, {10, 5, 5}, {10, 10, 0}, {10, 0, 10}, {0, 1, 0}};
+  for (const auto& c : cases) {
+    std::ostringstream n;
+    std::wostringstream w;
+    n << std::string(static_cast<size_t>(c.written), 'a');
+    w << std::wstring(static_cast<size_t>(c.written), L'\u00e9');
+    EXPECT_TRUE(ostream_seek_back(n, c.count));
+    EXPECT_TRUE(wostream_seek_back(w, c.count));
+    EXPECT_EQ(static_cast<long long>(w.tellp()), static_cast<long long>(c.at)) << c.written << " back " << c.count;
+    EXPECT_EQ(ostream_position(n), c.at);
+  }
+  // Later output overwrites from the new position.
+  std::wostringstream w;
+  w << L"caf\u00e9 \U0001F600";
+  EXPECT_TRUE(wostream_seek_back(w, 2));
+  w << L"!";
+  EXPECT_EQ(w.str(), L"caf\u00e9!\U0001F600");
+  w.setstate(std::ios::badbit);
+  EXPECT_FALSE(wostream_seek_back(w, 1));
 }
 
 TEST(StreamPosition, SeekBackAndCut) {

@@ -34,6 +34,16 @@ TEST(Trim, ExactCharacterSets) {
     EXPECT_EQ(trim_w(s), c.ok);
     EXPECT_EQ(s, c.want);
   }
+  // Only CR and LF go, from both ends; blanks and tabs stay.
+  const struct {
+    std::string in, want;
+  } crlf[] = {{"\r\n A\t\r\n", " A\t"}, {"\n\r\n", ""}, {"", ""}, {"a\r\nb", "a\r\nb"},
+              {"\rcaf\xC3\xA9\n", "caf\xC3\xA9"}, {" ", " "}};
+  for (const auto& c : crlf) {
+    std::string t = c.in;
+    trim_crlf(t);
+    EXPECT_EQ(t, c.want);
+  }
   std::string s = "A\n\r\n";
   EXPECT_EQ(strip_trailing_crlf(s), 3);
   EXPECT_EQ(s, "A");

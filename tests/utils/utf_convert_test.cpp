@@ -99,6 +99,119 @@ TEST(Utf16, PairsJoinAndBadUnitsFail) {
   EXPECT_EQ(cps, (std::vector<uint32>{0x1F600}));
 }
 
+// Every output shape of the same text: the UTF-8 string, its bytes, its
+// code points, its UTF-16 units and the wide string must all describe it.
+TEST(UtfForms, EveryShapeOfOneTextAgrees) {
+  const struct {
+    std::string utf8;
+    std::vector<uint32> cps;
+    std::vector<uint16> units;
+  } cases[] = {{"A", {0x41}, {0x41}},
+               {bytes({0x63, 0x61, 0x66, 0xC3, 0xA9}), {'c', 'a', 'f', 0xE9}, {'c', 'a', 'f', 0xE9}},
+               {bytes({0xE2, 0x82, 0xAC, 0x20}), {0x20AC, 0x20}, {0x20AC, 0x20}},
+               {bytes({0x78, 0xF0, 0x9F, 0x98, 0x80}), {0x78, 0x1F600}, {0x78, 0xD83D, 0xDE00}},
+               {bytes({0xF4, 0x8F, 0xBF, 0xBF}), {0x10FFFF}, {0xDBFF, 0xDFFF}}};
+  for (const auto& c : cases) {
+    const std::wstring wide(c.cps.begin(), c.cps.end());
+    const std::vector<byte> raw(c.utf8.begin(), c.utf8.end());
+
+    std::vector<uint32> cps{7};
+    EXPECT_TRUE(utf8_to_utf32(cps, c.utf8)) << c.utf8;
+    EXPECT_EQ(cps, c.cps);
+    std::string utf8 = "stale";
+    EXPECT_TRUE(utf32_to_utf8(utf8, c.cps));
+    EXPECT_EQ(utf8, c.utf8);
+    utf8 = "stale";
+    EXPECT_TRUE(encode_utf8(utf8, wide));
+    EXPECT_EQ(utf8, c.utf8);
+    cps.assign(1, 7);
+    EXPECT_TRUE(utf16_to_utf32(cps, c.units));
+    EXPECT_EQ(cps, c.cps);
+
+    std::wstring w = L"stale";
+    EXPECT_TRUE(utf8_to_wstring_into(w, c.utf8));
+    EXPECT_EQ(w, wide);
+    w = L"stale";
+    EXPECT_TRUE(utf8_bytes_to_wstring_into(w, raw));
+    EXPECT_EQ(w, wide);
+    w = L"stale";
+    EXPECT_TRUE(utf16_units_to_wstring_into(w, c.units));
+    EXPECT_EQ(w, wide);
+
+    std::vector<uint16> units{7};
+    EXPECT_TRUE(utf8_bytes_to_utf16(units, raw));
+    EXPECT_EQ(units, c.units);
+    std::vector<byte> out{7};
+    EXPECT_TRUE(utf16_units_to_utf8_bytes(out, c.units));
+    EXPECT_EQ(out, raw);
+    out.assign(1, 7);
+    EXPECT_TRUE(append_bytes(out, c.utf8));
+    EXPECT_EQ(out, raw);
+  }
+}
+
+TEST(UtfForms, FailuresKeepWhatCameBeforeTheFault) {
+  std::vector<uint32> cps{7};
+  EXPECT_FALSE(utf8_to_utf32(cps, "ab" + bytes({0xC3})));
+  EXPECT_EQ(cps, (std::vector<uint32>{'a', 'b'}));
+  EXPECT_FALSE(utf8_to_utf32(cps, ""));
+  EXPECT_TRUE(cps.empty());
+
+  std::string utf8 = "stale";
+  EXPECT_FALSE(utf32_to_utf8(utf8, {0xE9, 0x110000, 0x41}));
+  EXPECT_EQ(utf8, bytes({0xC3, 0xA9}));
+  EXPECT_TRUE(utf32_to_utf8(utf8, {0xD800}));
+  EXPECT_EQ(utf8, bytes({0xED, 0xA0, 0x80})) << "a surrogate value is written like any other";
+  EXPECT_FALSE(encode_utf8(utf8, std::wstring(L"\u00e9") + static_cast<wchar_t>(-1)));
+  EXPECT_EQ(utf8, bytes({0xC3, 0xA9}));
+  EXPECT_FALSE(encode_utf8(utf8, L""));
+  EXPECT_EQ(utf8, "");
+
+  cps.assign(1, 7);
+  EXPECT_FALSE(utf16_to_utf32(cps, {0x41, 0xD83D}));
+  EXPECT_EQ(cps, (std::vector<uint32>{0x41}));
+  EXPECT_FALSE(utf16_to_utf32(cps, {0xD83D, 0x42}));
+  EXPECT_TRUE(cps.empty());
+  EXPECT_TRUE(utf16_to_utf32(cps, {0xDC00, 0x42}));
+  EXPECT_EQ(cps, (std::vector<uint32>{0xDC00, 0x42})) << "a lone low surrogate is its own value";
+
+  std::wstring w = L"stale";
+  EXPECT_FALSE(utf8_to_wstring_into(w, "x" + bytes({0x80})));
+  EXPECT_EQ(w, L"x");
+  EXPECT_FALSE(utf8_bytes_to_wstring_into(w, {'y', 0xE2, 0x82}));
+  EXPECT_EQ(w, L"y");
+  EXPECT_FALSE(utf8_bytes_to_wstring_into(w, {}));
+  EXPECT_EQ(w, L"");
+
+  std::vector<uint16> units{7};
+  EXPECT_FALSE(utf8_bytes_to_utf16(units, {'a', 0xC3}));
+  EXPECT_TRUE(units.empty()) << "bytes that do not decode give nothing";
+  units.assign(1, 7);
+  EXPECT_FALSE(utf8_bytes_to_utf16(units, {0xED, 0xA0, 0x80}));
+  EXPECT_TRUE(units.empty()) << "a surrogate value has no UTF-16 form";
+
+  // The unit forms stop at a NUL unit; nothing before it is false.
+  w = L"stale";
+  EXPECT_TRUE(utf16_units_to_wstring_into(w, {'a', 0, 'b'}));
+  EXPECT_EQ(w, L"a");
+  EXPECT_FALSE(utf16_units_to_wstring_into(w, {0, 'b'}));
+  EXPECT_EQ(w, L"");
+  std::vector<byte> out{7};
+  EXPECT_TRUE(utf16_units_to_utf8_bytes(out, {0xE9, 0, 'b'}));
+  EXPECT_EQ(out, (std::vector<byte>{0xC3, 0xA9}));
+  EXPECT_FALSE(utf16_units_to_utf8_bytes(out, {}));
+  EXPECT_TRUE(out.empty());
+  out.assign(1, 7);
+  EXPECT_FALSE(append_bytes(out, ""));
+  EXPECT_TRUE(out.empty());
+
+  std::vector<std::wstring> list{L"stale"};
+  EXPECT_TRUE(utf8_to_wstrings(list, std::vector<std::string>{"x", bytes({0xC3}), bytes({0xC3, 0xA9})}));
+  EXPECT_EQ(list, (std::vector<std::wstring>{L"x", L"", L"\u00e9"}));
+  EXPECT_FALSE(utf8_to_wstrings(list, std::vector<std::string>{}));
+  EXPECT_TRUE(list.empty());
+}
+
 // On-disk names: at most length / 2 units (500 for -1), stopping at NUL;
 // valid pairs joined, unpaired surrogates U+FFFD.
 TEST(Utf16Widening, NamesFollowTheLengthRulesAndComeOutAsValidText) {
@@ -146,6 +259,50 @@ TEST(ByteWidening, BytesAreSignExtendedAndNarrowedToTheLowByte) {
   std::string n;
   narrow_wstring(std::wstring(1, 0x141), n);
   EXPECT_EQ(n, "A");
+}
+
+TEST(Utf16Text, IntoAndByValueFormsAgreeWithTheCore) {
+  const uint16 plain[] = {'A', 'B', 0, 'D'};
+  const uint16 accents[] = {'c', 0xE9, 0xD83D, 0xDE00, 0};
+  const uint16 lone[] = {0xDC00, 'x', 0};
+  const uint16 empty[] = {0};
+  for (const uint16* units : {plain, accents, lone, empty}) {
+    std::string core;
+    unicode16_to_string(units, core, -1);
+    std::string into = "stale";
+    EXPECT_EQ(unicode16_cstr_to_string_into(units, into), &into);
+    EXPECT_EQ(into, core);
+    EXPECT_EQ(unicode16_cstr_to_string(units), core);
+  }
+  std::string out = "stale";
+  EXPECT_EQ(unicode16_cstr_to_string_into(accents, out), &out);
+  EXPECT_EQ(out, bytes({'c', 0xC3, 0xA9, 0xF0, 0x9F, 0x98, 0x80}));
+  EXPECT_EQ(unicode16_cstr_to_string_into(nullptr, out), &out);
+  EXPECT_EQ(out, "");
+
+  const std::wstring texts[] = {L"plain", L"caf\u00e9 \U0001F600", L"", std::wstring(L"ab") + wchar_t(0x110000)};
+  for (const std::wstring& w : texts) {
+    EXPECT_EQ(wstring_to_string(w), wstring_to_utf8(w));
+    std::string narrow = "stale";
+    EXPECT_EQ(wstring_to_string_into(w, narrow), &narrow);
+    EXPECT_EQ(narrow, wstring_to_utf8(w));
+  }
+  EXPECT_EQ(wstring_to_string(L"caf\u00e9"), bytes({'c', 'a', 'f', 0xC3, 0xA9}));
+}
+
+TEST(ByteWidening, TerminatedAndCountedFormsAgree) {
+  const char* texts[] = {"plain", "caf\xC3\xA9", "\x80\xFF", ""};
+  for (const char* t : texts) {
+    std::wstring counted, terminated = L"stale";
+    widen_string(t, counted);
+    widen_cstring(t, terminated);
+    EXPECT_EQ(terminated, counted) << t;
+  }
+  std::wstring w;
+  widen_cstring("a\xE9", w);
+  EXPECT_EQ(w, (std::wstring{L'a', static_cast<wchar_t>(-23)}));
+  widen_cstring("ab\0cd", w);
+  EXPECT_EQ(w, L"ab") << "the text ends at its zero byte";
 }
 
 TEST(ListConversion, EachElementOnItsOwn) {
