@@ -256,7 +256,11 @@ TEST(WalkEngine, EntryWritersCalledDirectlyEqualIstat) {
   ASSERT_TRUE(open_ntfs_image(image.c_str(), 0, engine, false, false));
   user_ctx ctx(engine, true);
   std::map<ulong64, std::set<std::string>> long_names;
-  for (const auto& e : quor_test::read_listing("sample")) long_names[e.inode].insert(base_name(e.path));
+  std::map<ulong64, quor_test::listing_entry> listed;
+  for (const auto& e : quor_test::read_listing("sample")) {
+    long_names[e.inode].insert(base_name(e.path));
+    listed[e.inode] = e;
+  }
   size_t checked = 0, lines = 0;
   for (const auto& kv : long_names) {
     const ulong64 inode = kv.first;
@@ -317,7 +321,11 @@ TEST(WalkEngine, EntryWritersCalledDirectlyEqualIstat) {
 
     // One line each: the $STANDARD_INFORMATION's times, then each name's.
     const parent_record& parent = rec.parents.begin()->second;
-    const attribute_record* attr = rec.attributes.empty() ? nullptr : &rec.attributes.begin()->second;
+    const attribute_record* attr = nullptr;  // the unnamed data, whose size the listing gives
+    for (const auto& akv : rec.attributes)
+      if (akv.second.label == "unnamed data") attr = &akv.second;
+    const bool is_dir = listed[inode].kind == 'd';
+    ASSERT_EQ(attr == nullptr, is_dir) << inode;
     const si_record& si = rec.si_records.begin()->second;
     for (const auto& fkv : rec.filename_records) {
       const filename_record& fn = fkv.second;
@@ -332,8 +340,8 @@ TEST(WalkEngine, EntryWritersCalledDirectlyEqualIstat) {
         const std::vector<std::string> f = split_fields(one.str().substr(0, one.str().size() - 1), '|');
         ASSERT_EQ(f.size(), 11u) << one.str();
         EXPECT_EQ(f[7] + "|" + f[8] + "|" + f[9] + "|" + f[10], body_times(use_si ? st.si : match->times));
-        EXPECT_EQ(f[1].substr(0, f[1].find(" (")).substr(0, wstring_to_utf8(fn.name).size()),
-                  wstring_to_utf8(fn.name));
+        EXPECT_EQ(f[1], wstring_to_utf8(fn.name) + (is_dir ? " (dir)" : " (file)"));
+        EXPECT_EQ(f[6], std::to_string(listed[inode].size));
         write_l2t_line(rec, rows_of_one, ctx, &parent, &si, &fn, use_si);
         std::set<std::string> got, want;
         add_letters(want, use_si ? "$SI" : "$FN", use_si ? st.si : match->times);
