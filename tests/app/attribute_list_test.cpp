@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/attribute_list.h"
 #include "app/record_reader.h"
 #include "tests/app/record_builder.h"
 #include "tests/support/fixture.h"
@@ -69,6 +70,49 @@ TEST(AttributeList, AttributesOfExtensionRecordsAreFiledIntoTheBase) {
   ASSERT_TRUE(read_inode(rec, ctx, 4));
   EXPECT_EQ(rec.attributes.count(ext), 1u);
   EXPECT_EQ(rec.attributes.count(late), 0u);
+}
+
+// The two list readers called on their own: a list's bytes, a resident and a
+// non-resident $ATTRIBUTE_LIST attribute, and calls that have nothing to read.
+TEST(AttributeList, ListReadersCalledDirectly) {
+  std::vector<byte> list;
+  add_list_entry(list, 0x80, 1, 5);
+  add_list_entry(list, 0x80, 0, 2);  // the base record's own: skipped
+  record_builder base, extension;
+  const uint32 resident = base.resident(0x20, list);
+  const uint32 outside = base.non_resident(0x20, {0x11, 0x01, 0x30}, 4096);
+  base.add(0x80, 2, u"own", {9});
+  extension.add(0x80, 5, u"ext", {1, 2, 3});
+  const std::vector<byte> b = base.done();
+  const ulong64 ext = 0x80 | (5ull << 48);
+
+  user_ctx closed;
+  inode_attributes rec;
+  EXPECT_FALSE(parse_attribute_list_entries(rec, closed, 0, list.data(), static_cast<uint32>(list.size())));
+  EXPECT_FALSE(read_attribute_list(rec, closed, 0, &b[resident], load_u32(&b[resident + 4])));
+  EXPECT_FALSE(rec.has_attr_list);
+
+  user_ctx ctx;
+  quor_test::open_as_mft_file(ctx, {base.finish(), extension.finish()}, "direct-lists.mft");
+  EXPECT_FALSE(parse_attribute_list_entries(rec, ctx, 0, nullptr, 32));
+  EXPECT_FALSE(parse_attribute_list_entries(rec, ctx, 0, list.data(), 0));
+  ASSERT_TRUE(parse_attribute_list_entries(rec, ctx, 0, list.data(), static_cast<uint32>(list.size())));
+  ASSERT_EQ(rec.attributes.size(), 1u);
+  EXPECT_EQ(rec.attributes.at(ext).name, L"ext");
+  EXPECT_FALSE(rec.has_attr_list);
+
+  inode_attributes from_attribute;
+  ASSERT_TRUE(read_attribute_list(from_attribute, ctx, 0, &b[resident], load_u32(&b[resident + 4])));
+  EXPECT_TRUE(from_attribute.has_attr_list);
+  EXPECT_FALSE(from_attribute.attr_list_nonresident);
+  EXPECT_EQ(from_attribute.attributes.count(ext), 1u);
+
+  // An extracted $MFT file has no clusters to read a non-resident list from.
+  inode_attributes non_resident;
+  ASSERT_TRUE(read_attribute_list(non_resident, ctx, 0, &b[outside], load_u32(&b[outside + 4])));
+  EXPECT_TRUE(non_resident.has_attr_list);
+  EXPECT_TRUE(non_resident.attr_list_nonresident);
+  EXPECT_TRUE(non_resident.attributes.empty());
 }
 
 }  // namespace

@@ -50,6 +50,20 @@ TEST(BodyfileWriter, RecordLineAndHeaderOnce) {
             "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|create time\n"
             "0|n|7|r/rrwxrwxrwx|1|2|3|20|10|30|40\n"
             "d41d8cd98f00b204e9800998ecf8427e|n|7|r/rrwxrwxrwx|1|2|3|20|10|30|40\n");
+
+  // Cleared, a record is back to its defaults and writes an empty line.
+  rec.m_spare[4] = "spare";
+  rec.m_time_kind = 1;
+  rec.m_spare_number = 5;
+  rec.m_timezone = "CET";
+  rec.clear();
+  EXPECT_TRUE(rec.m_md5.empty() && rec.m_name.empty() && rec.m_mode.empty() && rec.m_spare[4].empty());
+  EXPECT_EQ(rec.m_time_kind, 8u);
+  EXPECT_EQ(rec.m_spare_number, 0u);
+  EXPECT_EQ(rec.m_timezone, "UTC");
+  std::ostringstream empty;
+  write_bodyfile(&first, empty, rec);
+  EXPECT_EQ(empty.str(), "0||0||0|0|0|0|0|0|0\n");
 }
 
 TEST(BodyfileWriter, IndexEntryLines) {

@@ -165,4 +165,40 @@ TEST(DirTree, NoSourceNoPath) {
   EXPECT_FALSE(build_dir_tree(dirs, files, ctx));
 }
 
+// A node made from a UTF-8 name, or assigned a wide one, carries both forms;
+// assigning or clearing forgets the node's earlier state.
+TEST(DirTree, NodeFormsAssignAndClear) {
+  struct {
+    const char* utf8;
+    std::wstring wide;
+    std::string kept;
+  } names[] = {{"plain.txt", L"plain.txt", "plain.txt"},
+               {"Gr\xc3\xb6\xc3\x9f" "e", L"Gr\u00f6\u00dfe", "Gr\xc3\xb6\xc3\x9f" "e"},
+               {"ab\xff" "cd", L"ab", "ab"}};  // a bad byte ends the name
+  for (const auto& n : names) {
+    dir_tree_node node(7, ulong64_set{(2ull << 48) | 5}, std::string(n.utf8), true);
+    EXPECT_EQ(node.name_w, n.wide) << n.utf8;
+    EXPECT_EQ(node.name, n.kept) << n.utf8;
+    EXPECT_EQ(node.entry, 7u);
+    EXPECT_EQ(node.parents, (ulong64_set{(2ull << 48) | 5}));
+    EXPECT_TRUE(node.is_dir);
+  }
+  dir_tree_node node(3, ulong64_set{}, std::string("x"), false);
+  EXPECT_EQ(node.parents, (ulong64_set{0}));
+  node.children.insert(40);
+  EXPECT_TRUE(node.assign(9, ulong64_set{11, 12}, L"\u00e9t\u00e9", true));
+  EXPECT_EQ(node.entry, 9u);
+  EXPECT_EQ(node.parents, (ulong64_set{11, 12}));
+  EXPECT_EQ(node.name, "\xc3\xa9t\xc3\xa9");
+  EXPECT_TRUE(node.is_dir);
+  EXPECT_TRUE(node.children.empty());
+  EXPECT_TRUE(node.assign(10, ulong64_set{}, L"", false));
+  EXPECT_EQ(node.parents, (ulong64_set{0}));
+  node.children.insert(41);
+  node.clear();
+  EXPECT_EQ(node.entry, 0u);
+  EXPECT_TRUE(node.parents.empty() && node.children.empty() && node.name.empty() && node.name_w.empty());
+  EXPECT_FALSE(node.is_dir);
+}
+
 }  // namespace

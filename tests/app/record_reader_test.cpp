@@ -145,4 +145,75 @@ TEST(RecordReader, RecordSpanningTwoMftRunsIsReadFromBoth) {
   EXPECT_NE(load_u32(&contiguous[1020]), load_u32(&expected[24][1020]));
 }
 
+// The header, the deleted-entry filter and the filing of single attributes,
+// called on their own as the directory walker calls them.
+TEST(RecordReader, HeaderFilterAndSingleAttributesOnTheirOwn) {
+  record_builder b;
+  const uint32 named = b.resident(0x80, {1, 2, 3}, u"alt", 7);
+  const uint32 list = b.resident(0x20, std::vector<byte>(32, 0), u"", 8);
+  const uint32 runs = b.non_resident(0x80, {0x21, 0x04, 0x34, 0x12, 0x11, 0x02, 0x10}, 6 * 4096);
+  std::vector<byte> r = b.done();
+  store_u16(&r[FRH_SEQUENCE], 9);
+  store_u16(&r[FRH_NEXT_ATTRIBUTE_ID], 11);
+  store_u64(&r[FRH_BASE_RECORD], 42 | (3ull << 48));
+
+  inode_attributes rec;
+  EXPECT_EQ(rec.set_record_header(77, r.data()), 0x38u);
+  EXPECT_EQ(rec.entry, 77u);
+  EXPECT_EQ(rec.sequence, 9u);
+  EXPECT_EQ(rec.next_attr_id, 11u);
+  EXPECT_TRUE(rec.has_base_record);
+  EXPECT_EQ(rec.base_record, 42 | (3ull << 48));
+  EXPECT_EQ(std::memcmp(rec.header, r.data(), 40), 0);
+  store_u64(&r[FRH_BASE_RECORD], 0);  // no base record: the earlier one stays
+  rec.set_record_header(78, r.data());
+  EXPECT_TRUE(rec.has_base_record);
+  EXPECT_EQ(rec.base_record, 42 | (3ull << 48));
+
+  struct {
+    uint16 flags;
+    bool filter, passes;
+  } rows[] = {{0, false, true}, {1, false, true}, {0, true, true}, {1, true, false},
+              {2, true, true},  {3, true, false}, {3, false, true}};
+  for (const auto& row : rows) {
+    store_u16(&r[FRH_FLAGS], row.flags);
+    rec.set_record_header(1, r.data());
+    user_ctx ctx;
+    ctx.filter_deleted_files = row.filter;
+    EXPECT_EQ(rec.passes_deleted_filter(ctx), row.passes) << row.flags << " " << row.filter;
+  }
+
+  user_ctx ctx;
+  inode_attributes one;
+  bool is_list = true;
+  ASSERT_TRUE(one.parse_attribute(ctx, 1, r.data(), 1024, &r[named], is_list));
+  EXPECT_FALSE(is_list);
+  const attribute_record& ads = one.attributes.at(key(0x80, 7));
+  EXPECT_EQ(ads.label, "ads");
+  EXPECT_TRUE(ads.is_ads && ads.is_data);
+  EXPECT_EQ(ads.name, L"alt");
+  ASSERT_TRUE(one.parse_attribute(ctx, 1, r.data(), 1024, &r[list], is_list));
+  EXPECT_TRUE(is_list);
+  // A header that runs past the bytes handed over is not filed.
+  EXPECT_FALSE(one.parse_attribute(ctx, 1, r.data(), named + 20, &r[named], is_list));
+  EXPECT_FALSE(one.parse_attribute(ctx, 1, r.data(), named + 30, &r[named], is_list));
+  EXPECT_EQ(one.attributes.size(), 1u);
+
+  // A record keeps the whole attribute; a non-resident one its runs as well:
+  // 4 clusters at 0x1234, then 2 clusters 0x10 further on.
+  const uint32 resident_length = load_u32(&r[named + 4]);
+  attribute_record kept(&r[named], resident_length);
+  EXPECT_TRUE(std::equal(kept.raw.begin(), kept.raw.end(), r.begin() + named));
+  EXPECT_EQ(kept.raw.size(), resident_length);
+  EXPECT_TRUE(kept.runs.empty());
+  attribute_record mapped(&r[runs], load_u32(&r[runs + 4]));
+  ASSERT_EQ(mapped.runs.size(), 2u);
+  EXPECT_EQ(mapped.runs[0].lcn, 0x1234u);
+  EXPECT_EQ(mapped.runs[0].num_clusters, 4u);
+  EXPECT_EQ(mapped.runs[1].lcn, 0x1244u);
+  EXPECT_EQ(mapped.runs[1].vcn, 4u);
+  EXPECT_EQ(mapped.runs[1].num_clusters, 2u);
+  EXPECT_TRUE(attribute_record(&r[named], 12).raw.empty());
+}
+
 }  // namespace

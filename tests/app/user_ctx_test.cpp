@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <fstream>
 #include <vector>
 
@@ -101,6 +103,61 @@ TEST(UserCtx, FilteringIsOnWhenAnyRecordFilterIsGiven) {
     EXPECT_EQ(ctx.update_filtering(), c.on);
     EXPECT_EQ(ctx.filters_active, c.on);
   }
+}
+
+// Back to the defaults after a run has changed the context, without touching
+// the source pointers' targets (the caller owns what they pointed to).
+TEST(UserCtx, SetDefaultsAndClearCopyResult) {
+  user_ctx c;
+  c.csv = c.bodyfile = c.csvl2t = c.hide_dos_fntimes = c.include_header = c.filters_active = true;
+  c.hex_sizes = c.header_pending = c.verbose = c.omit_clusterinfo = c.note_time_sources = c.copy_md5 = false;
+  c.valid = false;
+  c.filter_deleted_files = c.copy_files = c.raw = c.all_streams = c.named_streams = c.record_size_known = true;
+  c.is_open = c.rawfile = c.slack = c.all = c.nodups = c.unnamed_stream = true;
+  c.out_file = c.mftfile = c.image = c.resolved_image = c.partition = c.filter_ext = c.filter_name = L"x";
+  c.path_w = c.copy_dir = c.copy_dest = c.source_desc = c.cmdline = c.csv_separator = L"x";
+  c.path = c.indxfile = c.username = c.hostname = c.tool_name = "x";
+  c.vmdk_files.push_back(L"a.vmdk");
+  c.mft_entry_count = c.mft_start = c.mft_count = c.mft_pos = c.volume_offset = c.header_offset = 5;
+  c.filter_start_time = c.filter_stop_time = c.future_limit = 5;
+  c.header_length = 5;
+  c.owns_ntfs = false;
+  c.drivenum = 2;
+  c.level = 3;
+  c.record_size = 4096;
+  c.sector_size = 4096;
+  c.copy_digest[15] = 0xAB;
+  c.set_defaults();
+  EXPECT_FALSE(c.csv || c.bodyfile || c.csvl2t || c.hide_dos_fntimes || c.include_header || c.filters_active);
+  EXPECT_TRUE(c.hex_sizes && c.header_pending && c.verbose && c.omit_clusterinfo && c.note_time_sources);
+  EXPECT_TRUE(c.copy_md5 && c.valid && c.owns_ntfs);
+  EXPECT_FALSE(c.filter_deleted_files || c.copy_files || c.raw || c.all_streams || c.named_streams);
+  EXPECT_FALSE(c.record_size_known || c.is_open || c.rawfile || c.slack || c.all || c.nodups || c.unnamed_stream);
+  for (const std::wstring* w : {&c.out_file, &c.mftfile, &c.image, &c.resolved_image, &c.partition, &c.filter_ext,
+                                &c.filter_name, &c.path_w, &c.copy_dir, &c.copy_dest, &c.source_desc, &c.cmdline})
+    EXPECT_TRUE(w->empty());
+  for (const std::string* n : {&c.path, &c.indxfile, &c.username, &c.hostname, &c.tool_name}) EXPECT_TRUE(n->empty());
+  EXPECT_EQ(c.csv_separator, L",");
+  EXPECT_TRUE(c.vmdk_files.empty());
+  for (ulong64 v : {c.mft_entry_count, c.mft_start, c.mft_count, c.mft_pos, c.volume_offset, c.header_offset,
+                    c.filter_start_time, c.filter_stop_time, c.future_limit})
+    EXPECT_EQ(v, 0u);
+  EXPECT_EQ(c.header_length, 0u);
+  EXPECT_EQ(c.drivenum, -1);
+  EXPECT_EQ(c.level, 0);
+  EXPECT_EQ(c.record_size, 1024u);
+  EXPECT_EQ(c.sector_size, 512u);
+  EXPECT_EQ(c.mft_reader, nullptr);
+  EXPECT_EQ(c.ntfs, nullptr);
+  EXPECT_EQ(c.copy_digest[15], 0);
+
+  c.copy_md5 = false;
+  c.copy_dest = L"/tmp/copy";
+  std::memset(c.copy_digest, 0x5A, sizeof c.copy_digest);
+  c.clear_copy_result();
+  EXPECT_TRUE(c.copy_dest.empty());
+  EXPECT_EQ(std::count(std::begin(c.copy_digest), std::end(c.copy_digest), 0), 16);
+  EXPECT_FALSE(c.copy_md5);  // only the last copy's result is forgotten
 }
 
 }  // namespace

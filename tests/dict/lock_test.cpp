@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -77,6 +78,33 @@ TEST(LightweightLock, SecondThreadWaitsForTheOwnersLastUnlock) {
   shared->release_two.set_value();
   EXPECT_TRUE(finishes(owner));
   EXPECT_TRUE(finishes(waiter)) << "still waiting after the owner's last unlock";
+}
+
+// Any lockable object starts with a name of 40 zero characters, and a scope
+// guard takes it once and gives it back once.
+class CountingLock : public LockableObject {
+ public:
+  void lock() override { ++locks; }
+  void unlock() override { ++unlocks; }
+  int locks = 0, unlocks = 0;
+};
+
+TEST(LockableObject, EmptyNameAndOneLockPerScope) {
+  CountingLock counted;
+  {
+    ScopedLock hold(counted);
+    EXPECT_EQ(counted.locks, 1);
+    EXPECT_EQ(counted.unlocks, 0);
+  }
+  EXPECT_EQ(counted.unlocks, 1);
+  LightweightLock real;
+  for (const LockableObject* o : {static_cast<const LockableObject*>(&counted),
+                                  static_cast<const LockableObject*>(&real)}) {
+    const char* name = o->LockableObject::name();
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(o->name(), name);
+    EXPECT_EQ(std::count(name, name + 40, '\0'), 40);
+  }
 }
 
 }  // namespace

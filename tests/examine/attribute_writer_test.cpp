@@ -109,6 +109,19 @@ TEST(AttributeWriter, SinkAndStandardOutputEqualIcat) {
     ASSERT_EQ(fed().size(), 1u) << "every piece carries the caller's value";
     EXPECT_EQ(fed().begin()->first, value);
     EXPECT_TRUE(fed()[value] == want) << fed()[value].size() << " bytes, icat " << want.size();
+    // The full form: pieces to the sink with the digest of them, or to the
+    // output stream when no sink is given.
+    std::ostringstream unused, streamed, messages;
+    std::string md5 = "stale", md5_streamed;
+    fed().clear();
+    EXPECT_TRUE(stream_attribute_data(v.ntfs, *rec, unused, messages, collect, value, false, true, md5));
+    EXPECT_TRUE(fed()[value] == want);
+    EXPECT_TRUE(unused.str().empty());
+    EXPECT_EQ(md5, examine_test::icat_md5(v.image, address));
+    EXPECT_TRUE(stream_attribute_data(v.ntfs, *rec, streamed, messages, nullptr, 0, false, true, md5_streamed));
+    EXPECT_TRUE(streamed.str() == want);
+    EXPECT_EQ(md5_streamed, md5);
+    EXPECT_TRUE(messages.str().empty());
     int result = -1;
     const std::string printed = captured_stdout([&] { result = write_entry_data_to_stdout(v.ntfs, *rec, false); });
     EXPECT_EQ(result, 1);
@@ -129,6 +142,11 @@ TEST(AttributeWriter, SinkAndStandardOutputEqualIcat) {
   // No volume: nothing delivered.
   fed().clear();
   EXPECT_FALSE(feed_attribute_data(nullptr, *index, collect, 7, false));
+  EXPECT_TRUE(fed().empty());
+  std::ostringstream out, messages;
+  std::string md5 = "stale";
+  EXPECT_FALSE(stream_attribute_data(nullptr, *index, out, messages, collect, 7, false, true, md5));
+  EXPECT_TRUE(md5.empty());
   EXPECT_TRUE(fed().empty());
   EXPECT_EQ(captured_stdout([&] { EXPECT_EQ(write_entry_data_to_stdout(nullptr, *index, false), 0); }), "");
 }

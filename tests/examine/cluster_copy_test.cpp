@@ -73,4 +73,18 @@ TEST(ClusterCopy, EveryClusterKeepsItsPlace) {
             "clusters               0x00000000000e [failed]\n");
 }
 
+// This host opens no physical drive by number: both drive forms fail before
+// they create an output file or a log.
+TEST(ClusterCopy, DriveNumberFormsOpenNothing) {
+  const std::string out = quor_test::scratch_dir() + "/drive-copy.bin", log = quor_test::scratch_dir() + "/drive.log";
+  for (uint32 drive : {0u, 1u}) {
+    EXPECT_FALSE(copy_drive_clusters(drive, 0, 0, 4, out, log));
+    EXPECT_FALSE(copy_drive_clusters_w(drive, 1048576, 0, 4, std::wstring(out.begin(), out.end()),
+                                       std::wstring(log.begin(), log.end())));
+  }
+  struct stat st {};
+  EXPECT_NE(::stat(out.c_str(), &st), 0);
+  EXPECT_NE(::stat(log.c_str(), &st), 0);
+}
+
 }  // namespace

@@ -32,4 +32,18 @@ TEST(MacbTimeMap, ZeroTimesAreNoInstants) {
   EXPECT_TRUE(map.empty());
 }
 
+TEST(MacbTimeMap, ClearedEntryHasNoLettersNamesPathOrStream) {
+  macb_time_map map;
+  add_macb_times(map, 2, 7, 7, 7, 7, L"long.txt", false);
+  add_macb_times(map, 3, 7, 0, 0, 0, L"LONG~1.TXT", true);
+  macb_time_entry& e = map.at(7);
+  e.path = "\\dir\\";
+  e.stream = "ads";
+  ASSERT_EQ(printed(e.flags), "fn:[macb]; fn8.3[m...]\n");
+  ASSERT_EQ(e.names.count("long.txt") + e.short_names.count("LONG~1.TXT"), 2u);
+  e.clear();
+  EXPECT_EQ(printed(e.flags), "");
+  EXPECT_TRUE(e.names.empty() && e.short_names.empty() && e.path.empty() && e.stream.empty());
+}
+
 }  // namespace

@@ -85,6 +85,29 @@ TEST(SecurityLookup, CacheFollowsTheVolumeNotTheEngineAddress) {
   EXPECT_NE(out.str(), views_text);
 }
 
+// By drive letter the same texts come out as by the open volume.
+TEST(SecurityLookup, ByDriveLetterAsByVolume) {
+  volume v("views.img");
+  ASSERT_NE(v.ntfs, nullptr);
+  examine_test::drive_letter q(v.image);
+  ASSERT_TRUE(q.ok);
+  size_t found = 0;
+  for (const char* path : {"/owners/u59.txt", "/owners", "/"}) {
+    const uint32 id = security_id_of(v, path);
+    std::ostringstream by_volume, by_drive;
+    const bool known = print_security_id(v.ntfs, id, by_volume);
+    EXPECT_EQ(print_security_id(std::string("Q:\\"), id, by_drive), known) << path;
+    EXPECT_EQ(by_drive.str(), by_volume.str()) << path;
+    found += known;
+  }
+  EXPECT_GE(found, 2u);
+  std::ostringstream out;
+  EXPECT_FALSE(print_security_id(std::string("Q:"), 0xFFFFFF, out));
+  EXPECT_FALSE(print_security_id(std::string(), security_id_of(v, "/owners/u59.txt"), out));
+  EXPECT_FALSE(print_security_id(std::string("Z:"), security_id_of(v, "/owners/u59.txt"), out));
+  EXPECT_EQ(out.str(), "");
+}
+
 TEST(SecurityLookup, ObjectIdsAndBirthIdsFindTheirEntries) {
   volume v("views.img");
   ASSERT_NE(v.ntfs, nullptr);

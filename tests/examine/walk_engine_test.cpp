@@ -16,11 +16,16 @@
 #include <string>
 #include <vector>
 
+#include "examine/walk_bodyfile_l2t.h"
+#include "examine/walk_streams.h"
+#include "ntfs/ntfs.h"
+#include "ntfs/tree_node.h"
 #include "tests/app/record_builder.h"
 #include "tests/examine/walk_run.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
 #include "utils/byte_order.h"
+#include "utils/utf_convert.h"
 
 namespace {
 
@@ -238,6 +243,244 @@ TEST(WalkEngine, BodyfileAndLog2timelineTimesEqualIstat) {
   }
   EXPECT_GT(checked, 80u);
   EXPECT_GT(source_differs, 0u) << "no entry whose $FILE_NAME times differ from its $STANDARD_INFORMATION";
+}
+
+// The entry writers and their line writers called on entries read on their
+// own, as the walker hands them over, on every volume The Sleuth Kit reads:
+// every time equals istat's, by source and letter, sizes and names are the
+// listing's, and the CSV report's rows are istat's instants and letters.
+TEST(WalkEngine, EntryWritersCalledDirectlyEqualIstat) {
+  if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
+  size_t checked = 0, lines = 0;
+  for (const char* volume : kVolumes) {
+    if (std::string(volume) == "c128k") continue;  // The Sleuth Kit cannot read 128 KiB clusters
+    const std::string image = fixture(std::string(volume) + ".img");
+    if (image.empty()) GTEST_SKIP() << "fixture " << volume << " missing";
+    CNtfs* engine = nullptr;
+    ASSERT_TRUE(open_ntfs_image(image.c_str(), 0, engine, false, false));
+    user_ctx ctx(engine, true);
+    std::map<ulong64, std::set<std::string>> long_names;
+    std::map<ulong64, quor_test::listing_entry> listed;
+    for (const auto& e : quor_test::read_listing(volume)) {
+      long_names[e.inode].insert(base_name(e.path));
+      listed[e.inode] = e;
+    }
+    const size_t stride = long_names.size() > 60 ? long_names.size() / 30 : 1;
+    size_t n = 0;
+    for (const auto& kv : long_names) {
+      if (n++ % stride != 0) continue;
+      SCOPED_TRACE(std::string(volume) + " entry " + std::to_string(kv.first));
+      const ulong64 inode = kv.first;
+      std::string text;
+      ASSERT_EQ(quor_test::run_command("istat -z UTC " + image + " " + std::to_string(inode), text), 0);
+      const istat_entry st = parse_istat(text);
+      ASSERT_TRUE(st.has_si && !st.names.empty()) << inode;
+      inode_attributes rec;
+      ASSERT_TRUE(read_inode(rec, ctx, inode)) << inode;
+      EXPECT_TRUE(describe_time_sources(rec)) << inode << " " << rec.time_note;
+      EXPECT_FALSE(rec.time_note_set);
+
+      std::set<std::string> want_body{body_times(st.si)}, want_l2t;
+      add_letters(want_l2t, "$SI", st.si);
+      for (const istat_name& n : st.names) {
+        want_body.insert(body_times(n.times));
+        add_letters(want_l2t, "$FN", n.times);
+      }
+      std::ostringstream body, l2t, csv;
+      ctx.header_pending = true;
+      write_entry_bodyfile(rec, body, ctx);
+      EXPECT_EQ(ctx.csv_separator, L"|");
+      std::set<std::string> body_rows, l2t_rows;
+      for (const std::string& line : split_lines(body.str())) {
+        const std::vector<std::string> f = split_fields(line, '|');
+        ASSERT_EQ(f.size(), 11u) << line;
+        if (f[2] == "inode") continue;
+        EXPECT_EQ(f[2], std::to_string(inode));
+        body_rows.insert(f[7] + "|" + f[8] + "|" + f[9] + "|" + f[10]);
+      }
+      EXPECT_EQ(body_rows, want_body) << inode;
+      ctx.header_pending = false;
+      write_entry_l2t(rec, l2t, ctx);
+      for (const std::string& line : split_lines(l2t.str())) {
+        const std::vector<std::string> f = split_fields(line, ',');
+        ASSERT_GE(f.size(), 17u) << line;
+        EXPECT_EQ(std::stoull(f[13], nullptr, 0), inode);
+        for (int i = 0; i < 4; ++i)
+          if (f[3].size() == 4 && f[3][i] != '.')
+            l2t_rows.insert(f[6].substr(0, f[6].find(':')) + " " + "MACB"[i] + " " + f[0] + " " + f[1]);
+      }
+      EXPECT_EQ(l2t_rows, want_l2t) << inode;
+
+      ctx.csv = true;
+      ctx.csv_separator = L",";
+      report_entry_streams(rec, csv, ctx);
+      std::map<ulong64, std::multiset<std::string>> rows;
+      for (const std::string& line : split_lines(csv.str())) {
+        const std::vector<std::string> f = split_fields(line, ',');
+        if (f.size() < 12 || f[0].compare(0, 2, "0x") != 0) continue;
+        EXPECT_EQ(std::stoull(f[0], nullptr, 16), inode);
+        rows[std::stoull(f[2], nullptr, 16)].insert(f[6] + f[7] + " " + f[8]);
+      }
+      std::set<ulong64> parents;
+      for (const istat_name& n : st.names) parents.insert(n.parent);
+      for (ulong64 parent : parents) EXPECT_EQ(rows[parent], expected_rows(st, parent, kv.second)) << inode;
+      ctx.csv = false;
+
+      // One line each: the $STANDARD_INFORMATION's times, then each name's.
+      const parent_record& parent = rec.parents.begin()->second;
+      const attribute_record* attr = nullptr;  // the unnamed data, whose size the listing gives
+      for (const auto& akv : rec.attributes)
+        if (akv.second.label == "unnamed data") attr = &akv.second;
+      const bool is_dir = listed[inode].kind == 'd';
+      ASSERT_EQ(attr == nullptr, is_dir) << inode;
+      const si_record& si = rec.si_records.begin()->second;
+      for (const auto& fkv : rec.filename_records) {
+        const filename_record& fn = fkv.second;
+        if (mft_reference_entry(load_u64(fn.data)) != mft_reference_entry(parent.reference)) continue;
+        const istat_name* match = nullptr;
+        for (const istat_name& n : st.names)
+          if (n.parent == mft_reference_entry(parent.reference) && n.name == wstring_to_utf8(fn.name)) match = &n;
+        ASSERT_NE(match, nullptr) << inode;
+        for (bool use_si : {true, false}) {
+          std::ostringstream one, rows_of_one;
+          write_bodyfile_line(rec, one, ctx, &parent, attr, &si, &fn, use_si);
+          const std::vector<std::string> f = split_fields(one.str().substr(0, one.str().size() - 1), '|');
+          ASSERT_EQ(f.size(), 11u) << one.str();
+          EXPECT_EQ(f[7] + "|" + f[8] + "|" + f[9] + "|" + f[10], body_times(use_si ? st.si : match->times));
+          EXPECT_EQ(f[1], wstring_to_utf8(fn.name) + (is_dir ? " (dir)" : " (file)"));
+          EXPECT_EQ(f[6], std::to_string(listed[inode].size));
+          write_l2t_line(rec, rows_of_one, ctx, &parent, &si, &fn, use_si);
+          std::set<std::string> got, want;
+          add_letters(want, use_si ? "$SI" : "$FN", use_si ? st.si : match->times);
+          for (const std::string& line : split_lines(rows_of_one.str())) {
+            const std::vector<std::string> g = split_fields(line, ',');
+            ASSERT_GE(g.size(), 17u) << line;
+            EXPECT_EQ(g[12], wstring_to_utf8(fn.name));
+            for (int i = 0; i < 4; ++i)
+              if (g[3][i] != '.')
+                got.insert(g[6].substr(0, g[6].find(':')) + " " + "MACB"[i] + " " + g[0] + " " + g[1]);
+          }
+          EXPECT_EQ(got, want) << inode << " use_si " << use_si;
+          ++lines;
+        }
+      }
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 150u);
+  EXPECT_GT(lines, 300u);
+}
+
+// Names, states and notes of the two line writers on a hand-made entry, and
+// the time window of the bodyfile line.
+TEST(WalkEngine, LineWritersNamesNotesAndWindow) {
+  const ulong64 t0 = 132224078456780000ull, second = 10000000ull;  // 2020-01-02 03:04:05.678 UTC
+  inode_attributes rec;
+  rec.entry = 40;
+  si_record si;
+  for (int i = 0; i < 4; ++i) store_u64(si.data + 8 * i, t0 + 60 * i * second);
+  filename_record fn;
+  fn.name = L"a.txt";
+  for (int i = 0; i < 4; ++i) store_u64(fn.data + 8 + 8 * i, t0);
+  parent_record parent;
+  parent.reference = 60;
+  parent.path = L"[root]\\docs\\";
+  attribute_record zone, unnamed;
+  zone.name = L"zone";
+  struct {
+    uint16 flags;
+    const attribute_record* attr;
+    const char* body_name;
+  } names[] = {{0x0000, &zone, "[root]\\docs\\a.txt:zone (deleted)"},
+               {0x0001, &unnamed, "[root]\\docs\\a.txt (file)"},
+               {0x0003, nullptr, "[root]\\docs\\a.txt (dir)"},
+               {0x0002, &zone, "[root]\\docs\\a.txt:zone (deleted - dir)"}};
+  user_ctx ctx;
+  ctx.header_pending = false;
+  for (const auto& n : names) {
+    store_u16(rec.header + 22, n.flags);
+    std::ostringstream out;
+    write_bodyfile_line(rec, out, ctx, &parent, n.attr, &si, &fn, true);
+    EXPECT_EQ(out.str(), std::string("0|") + n.body_name + "|40||0|0|0|1577934425|1577934305|1577934365|1577934245\n");
+  }
+  std::ostringstream no_parent;
+  write_bodyfile_line(rec, no_parent, ctx, nullptr, &zone, nullptr, &fn, false);
+  EXPECT_EQ(no_parent.str(), "0|zone (deleted - dir)|40||0|0|0|1577934245|1577934245|1577934245|1577934245\n");
+
+  // A deleted directory that is an extension record of entry 7.
+  store_u16(rec.header + 22, 0x0002);
+  rec.has_base_record = true;
+  rec.base_record = 7 | (2ull << 48);
+  std::ostringstream l2t;
+  write_l2t_line(rec, l2t, ctx, &parent, &si, &fn, false);
+  const std::vector<std::string> rows = split_lines(l2t.str());
+  ASSERT_EQ(rows.size(), 1u);
+  const std::vector<std::string> f = split_fields(rows[0], ',');
+  ASSERT_GE(f.size(), 17u);
+  EXPECT_EQ(f[0], "01/02/2020");
+  EXPECT_EQ(f[3], "MACB");
+  EXPECT_EQ(f[4], "FILE");
+  EXPECT_EQ(f[12], "[root]\\docs\\a.txt");
+  EXPECT_EQ(f[14], "deleted (dir); REF inode [7]");
+  EXPECT_EQ(f[15], "dirsweep [-csvl2t]");
+  rec.time_note_set = true;
+  rec.time_note = "fn:time null";
+  std::ostringstream noted;
+  write_l2t_line(rec, noted, ctx, &parent, &si, &fn, true);
+  ASSERT_FALSE(split_lines(noted.str()).empty());
+  EXPECT_EQ(split_fields(split_lines(noted.str())[0], ',')[14], "deleted (dir); fn:time null; REF inode [7]");
+
+  // The window keeps a line only when all four times lie inside it.
+  struct {
+    ulong64 start, stop;
+    bool written;
+  } windows[] = {{t0, t0 + 180 * second, true}, {t0 + second, t0 + 180 * second, false},
+                 {t0, t0 + 179 * second, false}, {1, ~0ull, true}};
+  for (const auto& w : windows) {
+    ctx.filter_start_time = w.start;
+    ctx.filter_stop_time = w.stop;
+    std::ostringstream out;
+    write_bodyfile_line(rec, out, ctx, &parent, &zone, &si, &fn, true);
+    EXPECT_EQ(!out.str().empty(), w.written) << w.start << " " << w.stop;
+  }
+  store_u64(si.data + 24, 0);  // one zero time: never inside a window
+  std::ostringstream zero;
+  write_bodyfile_line(rec, zero, ctx, &parent, &zone, &si, &fn, true);
+  EXPECT_TRUE(zero.str().empty());
+}
+
+// Which time sources an entry lacks or doubts, in the order they are judged.
+TEST(WalkEngine, DescribeTimeSources) {
+  si_record good_si, null_si;
+  null_si.time_suspect = true;
+  null_si.note = "null";
+  filename_record good_fn, future_fn;
+  future_fn.time_suspect = true;
+  future_fn.note = "future";
+  struct {
+    const si_record* si;
+    const filename_record* fn;
+    bool base;
+    bool result;
+    const char* note;
+  } cases[] = {{nullptr, &good_fn, false, false, "si:time absent"},
+               {nullptr, nullptr, true, false, "fn:time absent"},
+               {&good_si, nullptr, false, false, "fn:time absent"},
+               {&null_si, &future_fn, false, false, "si:time null"},
+               {&good_si, &future_fn, false, false, "fn:time future"},
+               {nullptr, &good_fn, true, true, ""},
+               {&good_si, &good_fn, false, true, ""}};
+  for (const auto& c : cases) {
+    inode_attributes rec;
+    rec.time_note = "earlier";
+    rec.time_note_set = true;
+    if (c.si) rec.si_records.emplace(0, *c.si);
+    if (c.fn) rec.filename_records.emplace(5, *c.fn);
+    rec.has_base_record = c.base;
+    EXPECT_EQ(describe_time_sources(rec), c.result) << c.note;
+    EXPECT_EQ(rec.time_note, c.note);
+    EXPECT_EQ(rec.time_note_set, !c.result) << c.note;
+  }
 }
 
 // The bodyfile of every volume is read by mactime without a complaint, and
