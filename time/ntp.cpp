@@ -56,9 +56,12 @@ void set_field_bytes(zq::ntp_timestamp& ts, zq::ntp_field field, const byte in[4
   std::memcpy(&field_of(ts, field), in, 4);
 }
 
-// A sub-second count in units of 2^-32 s, keeping the low 32 bits.
-uint32 scaled_fraction(uint32 count, double units_per_count) {
-  return static_cast<uint32>(static_cast<uint64>(count * units_per_count));
+// A sub-second count (of 1/per_second s) in units of 2^-32 s, keeping the
+// low 32 bits. Integer arithmetic: a binary floating-point factor such as
+// 4294.967296 is inexact, and on x87 (32-bit x86) 500000 us came out one
+// unit short of half a second.
+uint32 scaled_fraction(uint32 count, uint32 per_second) {
+  return static_cast<uint32>((static_cast<uint64>(count) << 32) / per_second);
 }
 
 void set_fraction_filled(zq::ntp_timestamp& ts, uint32 fraction, uint32 fill, int free_bytes) {
@@ -223,15 +226,15 @@ ntp_signed ntp_swapped(const ntp_signed& v) {
 }
 
 void ntp_set_fraction_ms(ntp_timestamp& ts, uint32 milliseconds, uint32 fill) {
-  set_fraction_filled(ts, scaled_fraction(milliseconds, 4294967.296), fill, 3);
+  set_fraction_filled(ts, scaled_fraction(milliseconds, 1000), fill, 3);
 }
 
 void ntp_set_fraction_us(ntp_timestamp& ts, uint32 microseconds, uint32 fill) {
-  set_fraction_filled(ts, scaled_fraction(microseconds, 4294.967296), fill, 2);
+  set_fraction_filled(ts, scaled_fraction(microseconds, 1000000), fill, 2);
 }
 
 void ntp_set_fraction_ns(ntp_timestamp& ts, uint32 nanoseconds, uint32 fill) {
-  set_fraction_filled(ts, scaled_fraction(nanoseconds, 4.294967296), fill, 1);
+  set_fraction_filled(ts, scaled_fraction(nanoseconds, 1000000000), fill, 1);
 }
 
 uint32 ntp_field_tail(const ntp_timestamp& ts, ntp_field field, int count, bool swapped) {

@@ -15,11 +15,14 @@ using namespace time_test;
 
 namespace {
 
-typedef unsigned __int128 u128;
-typedef __int128 i128;
-
+// The 128-bit oracle exists only where the compiler has 128-bit integers
+// (not on 32-bit x86); the tests that need it are left out there.
 constexpr uint64 kNtpEpoch = 94354848000000000ULL;
 constexpr uint32 kUnixInNtp = 2208988800u;
+
+#ifdef __SIZEOF_INT128__
+typedef unsigned __int128 u128;
+typedef __int128 i128;
 
 zq::ntp_signed signed_of(uint64 magnitude, bool negative) {
   zq::ntp_signed v(zq::make_ntp(static_cast<uint32>(magnitude >> 32), static_cast<uint32>(magnitude)));
@@ -31,6 +34,7 @@ i128 value_of(const zq::ntp_signed& v) {
   const i128 m = (static_cast<i128>(zq::ntp_seconds(v.value)) << 32) | zq::ntp_fraction(v.value);
   return v.negative ? -m : m;
 }
+#endif
 
 }  // namespace
 
@@ -77,6 +81,7 @@ TEST(Ntp, KnownConversions) {
   EXPECT_DOUBLE_EQ(zq::ntp_difference_seconds(zq::make_ntp(12, 0), zq::make_ntp(10, 0x80000000u)), 1.5);
 }
 
+#ifdef __SIZEOF_INT128__
 TEST(Ntp, ConversionsAgreeWith128BitArithmetic) {
   std::mt19937_64 rng(108);
   const uint64 era_end = kNtpEpoch + (1ULL << 32) * kSecond;
@@ -140,6 +145,7 @@ TEST(Ntp, SignedArithmeticAgreesWith128BitArithmetic) {
   EXPECT_FALSE(zq::ntp_divide(half, 0));
   EXPECT_EQ(value_of(half), -static_cast<i128>(0x80000000u));
 }
+#endif
 
 TEST(Ntp, CalendarTimesAndTheClock) {
   zq::ntp_timestamp ts;
