@@ -12,6 +12,7 @@
 
 #include "app/usage.h"
 #include "tests/app/quor_run.h"
+#include "tests/app/usage_text.h"
 #include "tests/support/listing.h"
 
 namespace {
@@ -347,36 +348,7 @@ TEST(QuorEndToEnd, AllDirectoriesMatchTheListingsAndTheDeletions) {
 }
 
 TEST(QuorEndToEnd, HelpAndUsage) {
-  const std::string expected =
-      "-----------------------------------------------------------------------------\n\n" + banner_line() +
-      "\n\n"
-      "usage\n"
-      " quor [source of NTFS volume] [item to analyze] [output options]\n"
-      "\n"
-      " [source of NTFS volume options]\n"
-      "  -image <dd image name | raw device> [-offset <vol offset>]\n"
-      "  -vmdk <VMWare disk#1> [-vmdk <VMWare disk#2>]\n"
-      "  -indxfile <indx datafile>\n"
-      "\n"
-      " [item to analyze options - these cannot be used with (-indxfile)]\n"
-      "  -mft <MFT Entry to analyze>\n"
-      "  -path <directory to analyze>\n"
-      "\n"
-      " [output options (only one option allowed)]\n"
-      "  -valid        = output only valid entries (default)\n"
-      "  -slack        = output only slack entries\n"
-      "  -all          = output both valid and slack entries\n"
-      "\n"
-      " [additional misc options (multiple options can be used)]\n"
-      "  -csv          = csv output\n"
-      "  -csvl2t       = log2timeline output [needs validation]\n"
-      "  -bodyfile     = sleuthkit output [needs validation]\n"
-      "  -level <num>  = recurse # levels [default is 0 levels]\n"
-      "  -base10       = use base10 for file size instead of hexadecimal\n"
-      "  -nodups       = output w/ no duplicate records\n"
-      "  -username <name> = output will contain this username\n"
-      "  -hostname <name> = output will contain this hostname\n"
-      "\n";
+  const std::string expected = quor_test::expected_usage("quor");
   for (const args_t& args : std::vector<args_t>{{}, {"-HELP"}, {"/?"}, {"-image", "x.dd", "--Help"}}) {
     const run_result r = run_quor(args);
     EXPECT_EQ(r.status, 0);

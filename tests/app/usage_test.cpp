@@ -1,43 +1,13 @@
-// The usage text on standard error, written out here line by line.
+// The usage text on standard error, for any program path.
 #include "app/usage.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace {
+#include "tests/app/usage_text.h"
 
-std::string expected_usage(const std::string& file) {
-  return "-----------------------------------------------------------------------------\n\n" + banner_line() +
-         "\n\n"
-         "usage\n"
-         " " + file + " [source of NTFS volume] [item to analyze] [output options]\n"
-         "\n"
-         " [source of NTFS volume options]\n"
-         "  -image <dd image name | raw device> [-offset <vol offset>]\n"
-         "  -vmdk <VMWare disk#1> [-vmdk <VMWare disk#2>]\n"
-         "  -indxfile <indx datafile>\n"
-         "\n"
-         " [item to analyze options - these cannot be used with (-indxfile)]\n"
-         "  -mft <MFT Entry to analyze>\n"
-         "  -path <directory to analyze>\n"
-         "\n"
-         " [output options (only one option allowed)]\n"
-         "  -valid        = output only valid entries (default)\n"
-         "  -slack        = output only slack entries\n"
-         "  -all          = output both valid and slack entries\n"
-         "\n"
-         " [additional misc options (multiple options can be used)]\n"
-         "  -csv          = csv output\n"
-         "  -csvl2t       = log2timeline output [needs validation]\n"
-         "  -bodyfile     = sleuthkit output [needs validation]\n"
-         "  -level <num>  = recurse # levels [default is 0 levels]\n"
-         "  -base10       = use base10 for file size instead of hexadecimal\n"
-         "  -nodups       = output w/ no duplicate records\n"
-         "  -username <name> = output will contain this username\n"
-         "  -hostname <name> = output will contain this hostname\n"
-         "\n";
-}
+namespace {
 
 TEST(Usage, NamesTheProgramByItsFileName) {
   const struct {
@@ -50,7 +20,7 @@ TEST(Usage, NamesTheProgramByItsFileName) {
   for (const auto& c : cases) {
     testing::internal::CaptureStderr();
     usage(c.argv0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), expected_usage(c.file)) << c.argv0;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), quor_test::expected_usage(c.file)) << c.argv0;
   }
   EXPECT_EQ(banner_line().rfind("quor ver: 0.14", 0), 0u);
 }

@@ -91,22 +91,4 @@ inline ulong64 disk_use(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? static_cast<ulong64>(st.st_blocks) * 512 : ~0ULL;
 }
 
-// This host has no drive letters: the volume of "Q:" is the file named "Q:"
-// in the working folder. While one of these lives, the working folder is a
-// scratch folder where "Q:" links to a kit image.
-struct drive_letter {
-  char here[4096] = {};
-  bool ok = false;
-  explicit drive_letter(const std::string& image) {
-    const std::string dir = quor_test::scratch_dir() + "/drive-letter";
-    ::mkdir(dir.c_str(), 0755);
-    ::unlink((dir + "/Q:").c_str());
-    ok = !image.empty() && ::getcwd(here, sizeof here) != nullptr &&
-         ::symlink(image.c_str(), (dir + "/Q:").c_str()) == 0 && ::chdir(dir.c_str()) == 0;
-  }
-  ~drive_letter() {
-    if (ok && ::chdir(here) != 0) ADD_FAILURE() << "cannot return to " << here;
-  }
-};
-
 }  // namespace examine_test

@@ -66,13 +66,8 @@ TEST(FileWipe, ZerosOverEveryKindOfFileOnACopy) {
 TEST(FileWipe, DataSizeThroughADriveLetter) {
   const std::string image = quor_test::fixture("default.img");
   ASSERT_FALSE(image.empty());
-  const std::string dir = quor_test::scratch_dir() + "/letters";
-  ASSERT_EQ(::mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST, true);
-  ::unlink((dir + "/Q:").c_str());
-  ASSERT_EQ(::symlink(image.c_str(), (dir + "/Q:").c_str()), 0);
-  char here[4096];
-  ASSERT_NE(::getcwd(here, sizeof here), nullptr);
-  ASSERT_EQ(::chdir(dir.c_str()), 0);
+  quor_test::drive_letter q(image);
+  ASSERT_TRUE(q.ok);
   const struct {
     const char* path;
     bool found;
@@ -88,7 +83,6 @@ TEST(FileWipe, DataSizeThroughADriveLetter) {
     EXPECT_EQ(get_file_data_size(c.path, size), c.found) << c.path;
     EXPECT_EQ(size, c.size) << c.path;
   }
-  ASSERT_EQ(::chdir(here), 0);
 }
 
 }  // namespace

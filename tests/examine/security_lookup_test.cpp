@@ -89,7 +89,7 @@ TEST(SecurityLookup, CacheFollowsTheVolumeNotTheEngineAddress) {
 TEST(SecurityLookup, ByDriveLetterAsByVolume) {
   volume v("views.img");
   ASSERT_NE(v.ntfs, nullptr);
-  examine_test::drive_letter q(v.image);
+  quor_test::drive_letter q(v.image);
   ASSERT_TRUE(q.ok);
   size_t found = 0;
   for (const char* path : {"/owners/u59.txt", "/owners", "/"}) {

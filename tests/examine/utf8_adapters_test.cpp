@@ -74,7 +74,7 @@ TEST(Utf8Adapters, OpenAndResolveEveryForm) {
   const std::string disk = quor_test::fixture("mbr-1p.img");
   const std::string base = quor_test::fixture("vmdk-base.vmdk"), child = quor_test::fixture("vmdk-child.vmdk");
   ASSERT_FALSE(image.empty() || disk.empty() || base.empty() || child.empty());
-  examine_test::drive_letter q(image);
+  quor_test::drive_letter q(image);
   ASSERT_TRUE(q.ok);
   const ulong64 none = ~0ull;  // the path names nothing
   const struct {

@@ -682,13 +682,8 @@ TEST(EngineObject, FactoriesOverEachFormOfThePath) {
 TEST(EngineObject, DriveLetterOpensTheFileOfThatNameInTheWorkingFolder) {
   const std::string image = quor_test::fixture("default.img");
   ASSERT_FALSE(image.empty());
-  const std::string dir = quor_test::scratch_dir() + "/engine-letters";
-  ASSERT_TRUE(::mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST);
-  ::unlink((dir + "/Q:").c_str());
-  ASSERT_EQ(::symlink(image.c_str(), (dir + "/Q:").c_str()), 0);
-  char here[4096];
-  ASSERT_NE(::getcwd(here, sizeof here), nullptr);
-  ASSERT_EQ(::chdir(dir.c_str()), 0);
+  quor_test::drive_letter q(image);
+  ASSERT_TRUE(q.ok);
   const struct {
     const char* what;
     std::function<bool(CNtfs*&)> open;
@@ -716,5 +711,4 @@ TEST(EngineObject, DriveLetterOpensTheFileOfThatNameInTheWorkingFolder) {
     }
     delete e;
   }
-  EXPECT_EQ(::chdir(here), 0);
 }

@@ -107,13 +107,8 @@ TEST(OpenResolve, ChainLetterAndDriveNumberForms) {
   ASSERT_FALSE(base.empty() || child.empty() || image.empty());
   const std::vector<std::wstring> chain = {utf8_to_wstring(child), utf8_to_wstring(base)};
   const std::vector<std::wstring> missing = {utf8_to_wstring(base + ".missing")};
-  const std::string dir = quor_test::scratch_dir() + "/resolve-letters";
-  ASSERT_TRUE(::mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST);
-  ::unlink((dir + "/Q:").c_str());
-  ASSERT_EQ(::symlink(image.c_str(), (dir + "/Q:").c_str()), 0);
-  char here[4096];
-  ASSERT_NE(::getcwd(here, sizeof here), nullptr);
-  ASSERT_EQ(::chdir(dir.c_str()), 0);
+  quor_test::drive_letter q(image);
+  ASSERT_TRUE(q.ok);
   using opener = std::function<bool(const std::wstring&, std::wstring&, ulong64&, CNtfs*&)>;
   const opener on_chain = [&](const std::wstring& p, std::wstring& r, ulong64& i, CNtfs*& e) {
     return open_ntfs_vmdk_chain_resolve_path(chain, 0, p, r, i, e, false, false, false);
@@ -156,7 +151,6 @@ TEST(OpenResolve, ChainLetterAndDriveNumberForms) {
     }
     delete engine;
   }
-  EXPECT_EQ(::chdir(here), 0);
 }
 
 }  // namespace

@@ -128,4 +128,20 @@ int run_command(const std::string& cmd, std::string& out) {
   return WEXITSTATUS(st);
 }
 
+drive_letter::drive_letter(const std::string& image) {
+  const std::string dir = scratch_dir() + "/drive-letter";
+  char here[4096];
+  ::mkdir(dir.c_str(), 0755);
+  ::unlink((dir + "/Q:").c_str());
+  ok = !image.empty() && ::getcwd(here, sizeof here) != nullptr &&
+       ::symlink(image.c_str(), (dir + "/Q:").c_str()) == 0 && ::chdir(dir.c_str()) == 0;
+  if (ok) m_here = here;
+}
+
+drive_letter::~drive_letter() {
+  // A test that stays in the scratch folder would send later tests' relative
+  // names there; nothing can be asserted from a destructor, so say it.
+  if (ok && ::chdir(m_here.c_str()) != 0) std::fprintf(stderr, "cannot return to %s\n", m_here.c_str());
+}
+
 }  // namespace quor_test

@@ -34,4 +34,18 @@ bool have_program(const std::string& name);
 // Runs a shell command; stdout into `out`. Returns the exit status, or -1.
 int run_command(const std::string& cmd, std::string& out);
 
+// This host has no drive letters: the volume of "Q:" is the file named "Q:"
+// in the working folder. While one of these lives, the working folder is a
+// scratch folder where "Q:" links to `image`; `ok` says it was set up.
+struct drive_letter {
+  explicit drive_letter(const std::string& image);
+  ~drive_letter();
+  drive_letter(const drive_letter&) = delete;
+  drive_letter& operator=(const drive_letter&) = delete;
+  bool ok = false;
+
+ private:
+  std::string m_here;
+};
+
 }  // namespace quor_test
