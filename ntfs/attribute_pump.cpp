@@ -191,8 +191,13 @@ pump_status pump_compressed(pump_state& st, ulong64 pos, ulong64 end) {
     const ulong64 unit_start = unit * unit_bytes;
     uint32 on_disk = 0;
     bool holes_before_data = false;
-    const pump_status s = gather_unit(st, unit * unit_clusters, unit_clusters, packed.data(), on_disk,
-                                      holes_before_data);
+    size_t run = 0;
+    // Past the initialized size the unit is zeros whatever its clusters
+    // hold, as plain data is: they are neither read nor decoded.
+    const pump_status s =
+        pos < st.layout.initialized_size
+            ? gather_unit(st, unit * unit_clusters, unit_clusters, packed.data(), on_disk, holes_before_data)
+            : (locate_vcn(st.layout.runs, unit * unit_clusters, run) ? PUMP_DONE : PUMP_END_OF_RUNS);
     if (s != PUMP_DONE) return s;
     const ulong64 from = pos - unit_start;
     const uint32 n = static_cast<uint32>(std::min<ulong64>(unit_bytes - from, end - pos));

@@ -111,6 +111,59 @@ TEST(AttributePump, UnitsStoredWholeOrAllSparseNeedNoDecoding) {
   EXPECT_EQ(pump_attribute_to_buffer(*o.engine, units, 0, units.data_size, got.data(), delivered), PUMP_BAD_UNIT);
 }
 
+// Past the initialized size a compression unit is zeros whatever its
+// clusters hold, as plain data is: a unit there that could not be read or
+// decoded does not stop the data, holes asked for or not. The unit before
+// it, stored whole, is cut at the initialized size inside a cluster.
+TEST(AttributePump, UnitsPastTheInitializedSizeAreZerosUnread) {
+  opened o = open_image(quor_test::fixture("default.img"));
+  ASSERT_TRUE(o.engine);
+  CNtfs& engine = *o.engine;
+  const ulong64 cs = engine.m_cluster_size;
+  attribute_layout file;
+  ASSERT_TRUE(data_layout(engine, listed_inode("/nonres.bin"), file));
+  ASSERT_GE(file.runs.at(0).num_clusters, 18u);
+  const ulong64 lcn = file.runs[0].lcn;
+  const struct {
+    const char* tail;
+    std::vector<data_run> runs;
+  } cases[] = {
+      {"outside the volume",
+       {data_run(lcn, 0, 16, false), data_run(engine.m_total_clusters + 8, 16, 1, false), data_run(0, 17, 15, true)}},
+      {"data behind a hole",
+       {data_run(lcn, 0, 16, false), data_run(0, 16, 1, true), data_run(lcn + 17, 17, 1, false),
+        data_run(0, 18, 14, true)}},
+  };
+  const ulong64 init = 5 * cs + 123;
+  for (const auto& c : cases)
+    for (const bool as_holes : {false, true}) {
+      SCOPED_TRACE(std::string(c.tail) + (as_holes ? ", holes as lengths" : ", holes as bytes"));
+      attribute_layout units;
+      units.unit_clusters = 16;
+      units.runs = c.runs;
+      units.data_size = 32 * cs;
+      units.initialized_size = init;
+      std::string got;
+      ulong64 skipped = 0, delivered = 0;
+      const pump_sink take = [&](const byte* d, uint32 n) {
+        got.append(reinterpret_cast<const char*>(d), n);
+        return true;
+      };
+      pump_hole_sink skip;
+      if (as_holes) skip = [&](ulong64 n) {
+        skipped += n;
+        got.append(static_cast<size_t>(n), '\0');
+        return true;
+      };
+      EXPECT_EQ(pump_attribute_data(engine, units, 0, PUMP_UNBOUNDED, take, skip, delivered), PUMP_DONE);
+      EXPECT_EQ(delivered, 32 * cs);
+      EXPECT_EQ(skipped, as_holes ? 32 * cs - init : 0);
+      ASSERT_EQ(got.size(), 32 * cs);
+      for (ulong64 i = 0; i < got.size(); ++i)
+        ASSERT_EQ(static_cast<byte>(got[i]), i < init ? pattern_byte(i, 2) : 0) << "byte " << i;
+    }
+}
+
 TEST(AttributePump, StopsWhereTheDataStopsAndSaysWhy) {
   opened o = open_image(quor_test::fixture("default.img"));
   ASSERT_TRUE(o.engine);
