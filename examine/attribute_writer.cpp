@@ -86,7 +86,7 @@ bool delivered_all(CNtfs* ntfs, const entry_record& rec, bool raw, const pump_si
 }
 
 // Digest and destination of the writer's pieces: a caller's sink gets every
-// byte; a stream gets holes where it can hold them.
+// byte (the pump fills the holes); a stream gets holes where it can hold them.
 struct piece_target {
   sparse_output* out = nullptr;
   attribute_sink sink = nullptr;
@@ -97,16 +97,6 @@ struct piece_target {
     if (!sink) return out->write(data, length);
     if (md5) md5_update(md5, data, length);
     sink(data, length, sink_value);
-    return true;
-  }
-  bool skip(ulong64 length) {
-    if (!sink) return out->zeros(length);
-    static const byte zeros[1 << 16] = {};
-    for (ulong64 left = length; left > 0;) {
-      const uint32 n = static_cast<uint32>(std::min<ulong64>(left, sizeof zeros));
-      take(zeros, n);
-      left -= n;
-    }
     return true;
   }
 };
@@ -182,9 +172,10 @@ bool stream_attribute_data(CNtfs* ntfs, const entry_record& rec, std::ostream& o
   target.sink = sink;
   target.sink_value = sink_value;
   target.md5 = hash ? &ctx : nullptr;
+  pump_hole_sink holes;
+  if (!sink) holes = [&file](ulong64 n) { return file.zeros(n); };
   bool ok = pump_entry_record(
-      ntfs, rec, raw, [&target](const byte* d, uint32 n) { return target.take(d, n); },
-      [&target](ulong64 n) { return target.skip(n); });
+      ntfs, rec, raw, [&target](const byte* d, uint32 n) { return target.take(d, n); }, holes);
   if (!sink) ok = file.finish() && ok;
   if (ok && hash) {
     byte digest[16];
