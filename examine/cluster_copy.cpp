@@ -58,18 +58,21 @@ bool open_image_source(const std::vector<std::wstring>& vmdk_files, const std::w
 
 // The copy and its log opened (both truncated), then the copy made. Neither
 // may be a file the volume is read from: the copy is refused, with false.
+// Both are checked before either is emptied, so a refusal leaves the other
+// file as it was: the log is first opened without truncation.
 template <typename Path>
 bool copy_to_files(CNtfs* opened, const std::string& source, ulong64 first_lcn, ulong64 count, const Path& out_path,
                    const Path& log_path) {
   uni::file_identities sources;
   opened->source_identities(sources);
   std::ofstream out, log;
-  const uni::output_result out_opened = uni::open_output(out, out_path, sources, uni::output_open::truncate);
-  if (out_opened == uni::output_result::opened && !log_path.empty() &&
-      uni::open_output(log, log_path, sources, uni::output_open::truncate) == uni::output_result::is_source) {
+  if (!log_path.empty() &&
+      uni::open_output(log, log_path, sources, uni::output_open::append) == uni::output_result::is_source) {
     delete opened;
     return false;
   }
+  uni::open_output(out, out_path, sources, uni::output_open::truncate);
+  if (out.is_open() && log.is_open()) uni::open_output(log, log_path, sources, uni::output_open::truncate);
   return copy_from_volume(opened, source, first_lcn, count, out, log);
 }
 

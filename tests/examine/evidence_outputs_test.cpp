@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -138,6 +139,39 @@ TEST(EvidenceOutputs, ClusterCopyRefusesEveryFileOfAVmdkChain) {
   }
   EXPECT_EQ(md5sum(base), base_sum);
   EXPECT_EQ(md5sum(child), child_sum);
+}
+
+// Both files of a cluster copy are checked before either is emptied: a copy
+// refused for its log leaves an earlier copy as it was, one refused for its
+// output an earlier log.
+TEST(EvidenceOutputs, RefusedClusterCopyEmptiesNeitherFile) {
+  const evidence ev("refused");
+  ASSERT_FALSE(ev.image.empty());
+  const std::string before = md5sum(ev.image);
+  const std::string out = quor_test::scratch_dir() + "/refused.out", log = quor_test::scratch_dir() + "/refused.log";
+  const std::string& img = ev.image;
+  const struct {
+    const char* form;
+    std::function<bool(const std::string& out, const std::string& log)> copy;
+  } forms[] = {
+      {"narrow", [&](const std::string& o, const std::string& l) { return copy_image_clusters({}, img, 0, 0, 4, o, l); }},
+      {"wide",
+       [&](const std::string& o, const std::string& l) {
+         return copy_image_clusters_w({}, wide(img), 0, 0, 4, wide(o), wide(l));
+       }},
+  };
+  for (const auto& f : forms) {
+    std::ofstream(out) << "earlier copy";
+    std::ofstream(log) << "earlier log";
+    EXPECT_FALSE(f.copy(out, ev.soft)) << f.form;
+    EXPECT_EQ(quor_test::read_file_text(out), "earlier copy") << f.form;
+    EXPECT_FALSE(f.copy(ev.hard, log)) << f.form;
+    EXPECT_EQ(quor_test::read_file_text(log), "earlier log") << f.form;
+    EXPECT_TRUE(f.copy(out, log)) << f.form;
+    EXPECT_EQ(quor_test::read_file_text(out).size(), 4u * 4096) << f.form;
+    EXPECT_EQ(quor_test::read_file_text(log).find("earlier log"), std::string::npos) << f.form;
+  }
+  EXPECT_EQ(md5sum(ev.image), before);
 }
 
 // The hashed extract renames its copy onto a name made of the stamp, the
