@@ -110,6 +110,8 @@ TEST(TimeText, TypedFractionsComeBackAsTyped) {
       {"01/02/2003 04:05:59.999", base + 53 * kSecond + 9990000},
       // Written with an exponent: the parsed value, to the nearest tick.
       {"01/02/2003 04:05:6007e-3", base + 70000},
+      {"01/02/2003 04:05:0.0000001e1", base - 6 * kSecond + 10},
+      {"01/02/2003 04:05:0.0000009e1", base - 6 * kSecond + 90},
   };
   for (const auto& r : rows) {
     const zq::time t(r.text);
