@@ -28,8 +28,11 @@ bool offset_fits_off_t(ulong64 offset, ulong64 len) {
 }  // namespace
 
 ulong64 open_file_size(int fd) {
-  off_t end = lseek(fd, 0, SEEK_END);
-  lseek(fd, 0, SEEK_SET);
+  // A descriptor shared with a caller (or duplicated from one) shares its
+  // position: it is put back where it was.
+  const off_t at = lseek(fd, 0, SEEK_CUR);
+  const off_t end = lseek(fd, 0, SEEK_END);
+  if (at >= 0) lseek(fd, at, SEEK_SET);
   return end < 0 ? 0 : static_cast<ulong64>(end);
 }
 

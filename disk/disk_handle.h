@@ -90,7 +90,7 @@ class disk_handle {
 };
 
 // The size of an open file or block device: its end, found by seeking (a
-// device's size is not in fstat's answer). The position is left at 0.
+// device's size is not in fstat's answer). The position is left where it was.
 ulong64 open_file_size(int fd);
 // Reads exactly len bytes at `offset` from a descriptor, looping over short
 // reads and interrupted calls; false when the system reports an error.

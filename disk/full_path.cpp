@@ -18,30 +18,6 @@ std::string tidy(const std::string& text, char sep) {
   return out;
 }
 
-// The ".." components at the head of a relative path ("." and empty
-// components between them do not end the run).
-size_t leading_climbs(const std::string& path, char sep) {
-  size_t climbs = 0;
-  for (size_t start = 0; start <= path.size();) {
-    size_t end = path.find(sep, start);
-    if (end == std::string::npos) end = path.size();
-    const std::string part = path.substr(start, end - start);
-    if (part == "..")
-      ++climbs;
-    else if (!part.empty() && part != ".")
-      break;
-    start = end + 1;
-  }
-  return climbs;
-}
-
-size_t component_count(const std::string& text, char sep) {
-  size_t count = 0;
-  for (size_t i = 0; i < text.size(); ++i)
-    if (text[i] != sep && (i == 0 || text[i - 1] == sep)) ++count;
-  return count;
-}
-
 }  // namespace
 
 std::string get_full_path(std::string& path, char separator) {
@@ -54,23 +30,8 @@ std::string get_full_path(std::string& path, char separator) {
   // A drive-letter form is not joined to the current directory.
   const bool drive = path.size() > 1 && path[1] == ':';
   const std::string cwd = drive ? std::string() : current_directory();
-  if (!drive) {
-    // A bare ".." is joined as typed, not resolved to the parent.
-    if (path == "..") return tidy(cwd + sep + path, sep);
-    // Climbing as far as the root or beyond has no sound lexical answer:
-    // the steps are kept, joined to the current directory, rather than
-    // clamped at the root into a path the user did not name.
-    const size_t climbs = leading_climbs(path, sep);
-    if (climbs > 0 && climbs >= component_count(cwd, sep)) {
-      std::string joined = path.size() > 1 && path[0] == '.' && path[1] == sep ? cwd + path.substr(1)
-                                                                               : cwd + sep + path;
-      // A final ".." names a directory: "." follows it, as it follows any
-      // directory leaf.
-      if (path.size() > 2 && path.compare(path.size() - 3, 3, std::string(1, sep) + "..") == 0)
-        joined += std::string(1, sep) + ".";
-      return tidy(joined, sep);
-    }
-  }
+  // A bare ".." is joined as typed, not resolved to the parent.
+  if (!drive && path == "..") return tidy(cwd + sep + path, sep);
   const std::string joined = drive ? path : cwd + sep + path;
 
   // Lexical resolution: "." is dropped, ".." removes the component before it,
@@ -82,6 +43,18 @@ std::string get_full_path(std::string& path, char separator) {
     if (end == std::string::npos) end = joined.size();
     const std::string part = joined.substr(start, end - start);
     if (part == "..") {
+      // Climbing as far as the root or beyond, wherever in the path, has no
+      // sound lexical answer: the steps are kept, joined to the current
+      // directory, rather than clamped at the root into a path the user did
+      // not name.
+      if (!drive && parts.size() <= 1) {
+        std::string kept = path.size() > 1 && path[0] == '.' && path[1] == sep ? cwd + path.substr(1) : joined;
+        // A final ".." names a directory: "." follows it, as it follows any
+        // directory leaf.
+        if (path.size() > 2 && path.compare(path.size() - 3, 3, std::string(1, sep) + "..") == 0)
+          kept += std::string(1, sep) + ".";
+        return tidy(kept, sep);
+      }
       if (!parts.empty()) parts.pop_back();
     } else if (!part.empty() && part != ".") {
       parts.push_back(part);

@@ -1,6 +1,5 @@
 #include "time/time_text.h"
 
-#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -29,25 +28,13 @@ void fill_systemtime(zq::_windows_systemtime& out, uint32 day, uint32 month, uin
 void split_seconds(const char* time_text, double seconds, long64& whole, uint64& ticks) {
   const char* p = std::strchr(time_text, ':');
   p = p ? std::strchr(p + 1, ':') : nullptr;
-  if (p) {
-    ++p;
-    while (*p == ' ' || *p == '\t') ++p;
-    if (*p == '+') ++p;
-    auto is_digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
-    const bool digits = is_digit(*p) || (*p == '.' && is_digit(p[1]));
-    long64 w = 0;
-    for (; is_digit(*p) && w < INT_MAX; ++p) w = w * 10 + (*p - '0');
-    uint64 t = 0;
-    int places = 0;
-    if (*p == '.')
-      for (++p; is_digit(*p) && places < 7; ++p, ++places) t = t * 10 + static_cast<uint64>(*p - '0');
-    for (; places < 7; ++places) t *= 10;
-    // The digits are what the parser read unless its value says otherwise.
-    if (digits && std::fabs(static_cast<double>(w) + static_cast<double>(t) / 1e7 - seconds) < 1e-6) {
-      whole = w;
-      ticks = t;
-      return;
-    }
+  double value = 0.0;
+  uint64 w = 0, t = 0;
+  // The same value as the parser's: the field it read.
+  if (p && read_decimal_seconds(p + 1, 7, value, w, t) && value == seconds) {
+    whole = static_cast<long64>(w);
+    ticks = t;
+    return;
   }
   whole = static_cast<long64>(std::trunc(seconds));
   ticks = static_cast<uint64>(std::llround((seconds - static_cast<double>(whole)) * 1e7));

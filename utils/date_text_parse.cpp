@@ -182,11 +182,41 @@ bool parse_time_of_day_ms(const char* text, uint32& milliseconds) {
   if (!clock_hours(f, h)) return false;
   if (!minutes_field_ok(f.minutes)) return false;
   const double minutes = std::strtod(f.minutes.c_str(), nullptr);
-  const double seconds = f.has_seconds ? std::strtod(f.seconds.c_str(), nullptr) : 0.0;
+  double seconds = 0.0;
+  uint64 whole = 0, milli = 0;
+  const bool exact = f.has_seconds && read_decimal_seconds(f.seconds.c_str(), 3, seconds, whole, milli);
   if (!(minutes >= 0.0 && seconds >= 0.0)) return false;
-  // A typed .007 is 0.00699999... in binary; the nudge, far below a
-  // millisecond, keeps truncation from taking off a millisecond the examiner typed.
-  const double total = std::trunc(h * 3600000.0) + std::trunc(minutes * 60000.0) +
-                       std::trunc(seconds * 1000.0 + 1e-6);
+  // A typed .007 is 0.00699999... in binary: truncating its product would
+  // take off a millisecond the examiner typed.
+  const double second_ms = exact ? static_cast<double>(whole) * 1000.0 + static_cast<double>(milli)
+                                 : std::trunc(seconds * 1000.0);
+  const double total = std::trunc(h * 3600000.0) + std::trunc(minutes * 60000.0) + second_ms;
   return whole_number(total, milliseconds);
+}
+
+bool read_decimal_seconds(const char* text, int places, double& value, uint64& whole, uint64& part) {
+  whole = part = 0;
+  value = 0.0;
+  if (!text || places < 0 || places > 9) return false;
+  char* end = nullptr;
+  value = std::strtod(text, &end);
+  const char* p = text;
+  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+  if (*p == '+') ++p;
+  auto is_digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
+  int digits = 0;
+  for (; is_digit(*p); ++p, ++digits) {
+    if (whole >= 100000000000000ULL) return false;
+    whole = whole * 10 + static_cast<uint64>(*p - '0');
+  }
+  int read = 0;
+  if (*p == '.')
+    for (++p; is_digit(*p); ++p, ++digits)
+      if (read < places) {
+        part = part * 10 + static_cast<uint64>(*p - '0');
+        ++read;
+      }
+  for (; read < places; ++read) part *= 10;
+  // Where the conversion stopped tells whether it read these digits alone.
+  return digits > 0 && p == end;
 }

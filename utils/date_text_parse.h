@@ -24,3 +24,12 @@ bool parse_time_of_day(const char* text, uint32& hours, uint32& minutes, double&
 bool parse_time_of_day_int(const char* text, uint32& hours, uint32& minutes, uint32& seconds);
 // Milliseconds since midnight.
 bool parse_time_of_day_ms(const char* text, uint32& milliseconds);
+
+// A seconds field read as the decimal text it is, since most typed fractions
+// (.007) have no exact binary form: `whole` seconds and the first `places`
+// decimals (at most 9) as `part` units of 10^-places s; later decimals are
+// dropped. `value` is always the floating-point conversion of the text. False
+// when that conversion reads anything but plain digits with an optional
+// point, blanks and '+' before them (an exponent, hexadecimal, a '-'), or
+// more than 15 whole digits: the caller then goes by `value`.
+bool read_decimal_seconds(const char* text, int places, double& value, uint64& whole, uint64& part);

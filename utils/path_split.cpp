@@ -38,13 +38,15 @@ void split_any(const Str& path, const Str& back_dotdot, const Str& slash_dotdot,
   leaf = path;
 }
 
+// The first occurrence of what in s, or in a lower-cased copy of s with
+// nocase (what as given: callers that ignore its case lower it first); npos
+// also for an occurrence at the end of s.
 size_t find_for_edit(const std::string& s, const std::string& what, bool nocase) {
   size_t pos;
   if (nocase) {
-    std::string folded_s = s, folded_w = what;
-    to_lower(folded_s);
-    to_lower(folded_w);
-    pos = folded_s.find(folded_w);
+    std::string folded = s;
+    to_lower(folded);
+    pos = folded.find(what);
   } else {
     pos = s.find(what);
   }
@@ -175,15 +177,8 @@ bool erase_first_in_place_w(wchar_t* s, const wchar_t* what, bool nocase) {
 }
 
 bool erase_from(std::string& s, const std::string& what, bool nocase) {
-  size_t pos;
-  if (nocase) {
-    std::string folded = s;
-    to_lower(folded);
-    pos = folded.find(what);
-  } else {
-    pos = s.find(what);
-  }
-  if (pos == std::string::npos || pos == s.size()) return false;
+  const size_t pos = find_for_edit(s, what, nocase);
+  if (pos == std::string::npos) return false;
   s.erase(pos);
   return true;
 }

@@ -30,13 +30,17 @@ bool seek_back(Stream& out, long long count) {
   return true;
 }
 
-template <typename StringStream>
-bool cut_back(StringStream& out, int count, bool truncate) {
+// Seeks back, and with truncate cuts the text there, which needs a stream
+// that writes into a string: any other refuses, unmoved.
+template <typename Stream>
+bool cut_back(Stream& out, long long count, bool truncate) {
+  using text_buffer = std::basic_stringbuf<typename Stream::char_type, typename Stream::traits_type>;
+  text_buffer* text = dynamic_cast<text_buffer*>(out.rdbuf());
+  if (truncate && !text) return false;
   if (!seek_back(out, count)) return false;
   if (!truncate) return true;
   const auto pos = out.tellp();
-  auto kept = out.str().substr(0, static_cast<size_t>(pos));
-  out.str(kept);
+  text->str(text->str().substr(0, static_cast<size_t>(pos)));
   out.seekp(0, std::ios_base::end);
   return true;
 }
@@ -128,12 +132,5 @@ bool wostringstream_cut_back(std::wostringstream& out, int count, bool truncate)
 }
 
 bool ostream_drop_tail(std::ostream& out, uint32 count, bool cut) {
-  std::stringbuf* text = dynamic_cast<std::stringbuf*>(out.rdbuf());
-  if (cut && !text) return false;
-  if (!seek_back(out, static_cast<long long>(count))) return false;
-  if (!cut) return true;
-  const auto pos = out.tellp();
-  text->str(text->str().substr(0, static_cast<size_t>(pos)));
-  out.seekp(0, std::ios_base::end);
-  return true;
+  return cut_back(out, static_cast<long long>(count), cut);
 }

@@ -2,6 +2,7 @@
 // reads, 64-bit offsets and the closed kinds.
 #include "disk/disk_handle.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -202,6 +203,17 @@ TEST(DiskHandle, IgnoringTheSizeReadsWhatTheFileGainedSinceOpening) {
   EXPECT_FALSE(disk.read(buf, len, 5000, true));
 }
 
+TEST(DiskHandle, OpenFileSizeLeavesThePositionAlone) {
+  const std::string path = make_image("sized.img", 3000);
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::lseek(fd, 700, SEEK_SET), 700);
+  EXPECT_EQ(open_file_size(fd), 3000u);
+  EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 700);
+  ::close(fd);
+  EXPECT_EQ(open_file_size(-1), 0u);
+}
+
 TEST(DiskHandle, DevicePathOpensABlockDevice) {
   const std::string path = make_image("device.img", 8192);
   const host_tree::loop_device loop(path);
@@ -216,6 +228,10 @@ TEST(DiskHandle, DevicePathOpensABlockDevice) {
   for (disk_handle* d : {&narrow, &wide}) {
     EXPECT_TRUE(d->m_size == 8192 && d->m_geometry.bytes_per_sector == 512 && d->m_geometry.media_type == 1);
   }
+  // A device's size, as a file's, without moving the descriptor.
+  ASSERT_EQ(::lseek(narrow.m_fd, 1000, SEEK_SET), 1000);
+  EXPECT_EQ(open_file_size(narrow.m_fd), 8192u);
+  EXPECT_EQ(::lseek(narrow.m_fd, 0, SEEK_CUR), 1000);
   disk_handle refused(static_cast<const char*>(nullptr), false, false, DISK_KIND_FILE);
   EXPECT_FALSE(refused.open_device(path.c_str(), false));
   EXPECT_FALSE(refused.open_device("/dev/aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false));

@@ -80,6 +80,9 @@ TEST(FullPath, RelativePathsResolveAgainstTheCurrentDirectory) {
       {"./" + climbs + "x/", base + "/" + climbs + "x/"},
       {climbs + "x//./y", base + "/" + climbs + "x/./y"},
       {climbs + "..", base + "/" + climbs + "../."},
+      // Climbs after a name reach the root as surely as leading ones.
+      {"x/../" + climbs + "y", base + "/x/../" + climbs + "y"},
+      {"x/./../" + climbs + "y/", base + "/x/./../" + climbs + "y/"},
       {climbs.substr(3) + "x", first + "/x"},
       {climbs.substr(3), first + "/"},
   };

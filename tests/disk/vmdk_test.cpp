@@ -456,7 +456,9 @@ TEST(VmdkChain, WritesInPlaceAsQemuReadsThemBack) {
   // An extent already open elsewhere, entered by its descriptor.
   const int rw = ::open(vmdk.c_str(), O_RDONLY);
   ASSERT_GE(rw, 0);
+  ASSERT_EQ(::lseek(rw, 100, SEEK_SET), 100);
   EXPECT_TRUE(disk.add_extent(rw));
+  EXPECT_EQ(::lseek(rw, 0, SEEK_CUR), 100) << "the caller's position is where the caller left it";
   EXPECT_FALSE(disk.add_extent(-1));
   ASSERT_EQ(disk.m_extents.size(), 1u);
   EXPECT_EQ(disk.m_extents.begin()->first, e.m_cid);

@@ -72,6 +72,9 @@ TEST(TimeText, ParseSystemtime) {
   tm fields{};
   ASSERT_TRUE(zq::parse_tm("06/15/2020", "01:02:03", fields));
   EXPECT_EQ(fields_of(fields), "2020-06-15 01:02:03");
+  // Decimals short of the next second leave the time in this one.
+  ASSERT_TRUE(zq::parse_tm("06/15/2020", "23:59:59.9999999999", fields));
+  EXPECT_EQ(fields_of(fields), "2020-06-15 23:59:59");
   ASSERT_TRUE(zq::parse_tm(nullptr, "1:00pm", fields));
   EXPECT_EQ(fields.tm_hour, 13);
   EXPECT_FALSE(zq::parse_tm(nullptr, nullptr, fields));
@@ -110,6 +113,8 @@ TEST(TimeText, TypedFractionsComeBackAsTyped) {
       {"01/02/2003 04:05:59.999", base + 53 * kSecond + 9990000},
       // Written with an exponent: the parsed value, to the nearest tick.
       {"01/02/2003 04:05:6007e-3", base + 70000},
+      {"01/02/2003 04:05:0.0000001e1", base - 6 * kSecond + 10},
+      {"01/02/2003 04:05:0.0000009e1", base - 6 * kSecond + 90},
   };
   for (const auto& r : rows) {
     const zq::time t(r.text);

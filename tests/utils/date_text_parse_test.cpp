@@ -71,6 +71,11 @@ TEST(DateTextParse, TimesOfDay) {
       {"1:00pm", true, 13, 0, 0, 46800000},          {"00:00:01", true, 0, 0, 1, 1000},
       {"23:59:59", true, 23, 59, 59, 86399000},      {"24:00:00", false}, {"13:00 pm", false}, {"1030", false},
       {"10:", false}, {"10:-5", false}, {"10:00000000000000000000000000000001", false}, {nullptr, false},
+      // Decimals below a millisecond are dropped, however close to the next one.
+      {"00:00:00.0069999999", true, 0, 0, 0.0069999999, 6}, {"00:00:01.9999999999", true, 0, 0, 1.9999999999, 1999},
+      {"00:00:00.0009999999", true, 0, 0, 0.0009999999, 0},
+      // Other notations go by their binary value: 1005e-3 lies just below 1.005.
+      {"00:00:1005e-3", true, 0, 0, 1.005, 1004}, {"00:00:0x10", true, 0, 0, 16, 16000},
   };
   // Every millisecond typed comes back as typed, though most have no exact binary form.
   for (int milli = 0; milli < 1000; ++milli) {
@@ -93,5 +98,33 @@ TEST(DateTextParse, TimesOfDay) {
     uint32 hi = 0, mi = 0, si = 0;
     ASSERT_TRUE(parse_time_of_day_int(r.text, hi, mi, si)) << r.text;
     EXPECT_EQ(si, static_cast<uint32>(r.seconds)) << r.text;
+  }
+}
+
+TEST(DateTextParse, DecimalSecondsReadAsTyped) {
+  const struct {
+    const char* text;
+    int places;
+    bool exact;
+    uint64 whole = 0, part = 0;
+  } rows[] = {
+      {"06.007", 3, true, 6, 7},          {"06.007", 7, true, 6, 70000},     {" +6.5pm", 1, true, 6, 5},
+      {"\t.25", 2, true, 0, 25},         {"59.123456789", 7, true, 59, 1234567}, {"75", 0, true, 75, 0},
+      {"6.", 3, true, 6, 0},              {"1e3", 3, false},                 {"0x10", 3, false},
+      {"-0.5", 3, false},                 {".", 3, false},                   {"", 3, false},
+      {"1000000000000000", 0, false},     {"999999999999999.5", 1, true, 999999999999999ULL, 5},
+      {"1", 10, false},
+  };
+  for (const auto& r : rows) {
+    const std::string text(r.text);
+    double value = 7;
+    uint64 whole = 7, part = 7;
+    EXPECT_EQ(read_decimal_seconds(text.c_str(), r.places, value, whole, part), r.exact) << r.text;
+    if (r.places <= 9) {
+      EXPECT_EQ(value, std::strtod(text.c_str(), nullptr)) << r.text;
+    }
+    if (!r.exact) continue;
+    EXPECT_EQ(whole, r.whole) << r.text;
+    EXPECT_EQ(part, r.part) << r.text;
   }
 }
