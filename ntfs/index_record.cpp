@@ -141,12 +141,17 @@ bool CNtfs::read_and_fix_indexrecord(lcn_run_list& clusters, ulong64 vcn, ulong6
   // The record is as long as its node's allocated size says, past the header.
   uint32 record_size = INDX_DEFAULT_RECORD_SIZE;
   const ulong64 written = static_cast<ulong64>(load_u32(buf.data(), INDX_NODE_OFFSET + 8)) + INDX_NODE_OFFSET;
-  if (std::memcmp(buf.data(), "INDX", 4) == 0 && written > length) {
+  const bool is_indx = std::memcmp(buf.data(), "INDX", 4) == 0;
+  if (is_indx && written > length) {
     if (written > INDX_MAX_RECORD_SIZE) return false;
     length = static_cast<uint32>((written + cs - 1) / cs * cs);
     record_size = length;
     buf.resize(length);
   }
+  // A record shorter than the buffer ends at its own last cluster: the next
+  // record begins there, not past the buffer.
+  uint64 used = length / cs;
+  if (is_indx && written < length) used = std::max<uint64>(1, (written + cs - 1) / cs);
   for (uint64 i = 1; i < length / cs; ++i)
     if (!read_cluster(i, buf.data() + i * cs)) return false;
 
@@ -163,6 +168,6 @@ bool CNtfs::read_and_fix_indexrecord(lcn_run_list& clusters, ulong64 vcn, ulong6
   std::memcpy(out, buf.data(), length);
   buffer = out;
   size = static_cast<int>(length);
-  next_vcn = vcn + std::max<uint64>(1, std::min<uint64>(length / cs, end > vcn ? end - vcn : 0));
+  next_vcn = vcn + std::max<uint64>(1, std::min<uint64>(used, end > vcn ? end - vcn : 0));
   return true;
 }
