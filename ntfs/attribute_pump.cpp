@@ -297,7 +297,11 @@ bool attribute_layout::set_attribute(const byte* attr, uint32 length) {
 ulong64 attribute_layout::mapped_bytes(uint32 cluster_size) const {
   if (runs.empty()) return 0;
   const data_run& last = runs.back();
-  return (last.vcn + last.num_clusters) * cluster_size;
+  const ulong64 clusters = last.vcn + last.num_clusters;
+  // A damaged list can map more than 64 bits of bytes: it saturates, so
+  // that no buffer is taken to hold it.
+  if (cluster_size != 0 && clusters > ~0ULL / cluster_size) return ~0ULL;
+  return clusters * cluster_size;
 }
 
 pump_status pump_attribute_data(const CNtfs& ntfs, const attribute_layout& layout, ulong64 offset, ulong64 length,

@@ -58,7 +58,7 @@ struct attribute_layout {
   // when the attribute is compressed, its unit. False for a resident one or
   // runs that do not decode.
   bool set_attribute(const byte* attr, uint32 length);
-  // Bytes the runs cover.
+  // Bytes the runs cover; all ones when that does not fit in 64 bits.
   ulong64 mapped_bytes(uint32 cluster_size) const;
 };
 

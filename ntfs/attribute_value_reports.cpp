@@ -60,17 +60,20 @@ bool locate_reparse_names(const byte_view& v, reparse_names& n) {
   n.target_length = load_u16(v.data, 10);
   n.print = k_reparse_names + load_u16(v.data, 12);
   n.print_length = load_u16(v.data, 14);
-  // A symbolic link keeps a flags word before its names. When it is 0 (an
-  // absolute link) the zero units below step over it; a relative link's
-  // flag 1 would otherwise be read as the first character of its names.
-  uint32 tag = 0, link_flags = 0;
-  if (v.u32(0, tag) && tag == 0xA000000C && v.u32(k_reparse_names, link_flags) && link_flags != 0) {
+  // A symbolic link keeps a flags word before its names. A character where
+  // the target would begin (a relative link's flag, or the end of a print
+  // name written first, as Windows writes links) puts both names past it; a
+  // zero there is an absolute link's word, which the zero units below step
+  // over.
+  uint32 tag = 0;
+  uint16 unit = 0;
+  const bool readable = v.u16(n.target, unit);
+  if (readable && unit != 0 && v.u32(0, tag) && tag == 0xA000000C) {
     n.target += 4;
     n.print += 4;
     return true;
   }
-  uint16 unit = 0;
-  if (v.u16(n.target, unit) && unit == 0) {
+  if (readable && unit == 0) {
     uint64 skipped = 0;
     while (v.u16(n.target + 2 * skipped, unit) && unit == 0) ++skipped;
     n.target += 2 * skipped;

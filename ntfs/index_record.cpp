@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "ntfs/attribute_pump.h"
@@ -136,33 +138,39 @@ bool CNtfs::read_and_fix_indexrecord(lcn_run_list& clusters, ulong64 vcn, ulong6
   // clusters larger than a record the buffer holds every record of the
   // cluster, each fixed up in its own slot.
   uint32 length = std::max(cs, INDX_DEFAULT_RECORD_SIZE);
-  std::vector<byte> buf(length);
-  if (!read_cluster(0, buf.data())) return false;
+  // The caller's buffer from the start: every byte of it is read below.
+  std::unique_ptr<byte[]> buf(new (std::nothrow) byte[length]);
+  if (!buf || !read_cluster(0, buf.get())) return false;
   // The record is as long as its node's allocated size says, past the header.
   uint32 record_size = INDX_DEFAULT_RECORD_SIZE;
-  const ulong64 written = static_cast<ulong64>(load_u32(buf.data(), INDX_NODE_OFFSET + 8)) + INDX_NODE_OFFSET;
-  if (std::memcmp(buf.data(), "INDX", 4) == 0 && written > length) {
+  const ulong64 written = static_cast<ulong64>(load_u32(buf.get(), INDX_NODE_OFFSET + 8)) + INDX_NODE_OFFSET;
+  const bool is_indx = std::memcmp(buf.get(), "INDX", 4) == 0;
+  if (is_indx && written > length) {
     if (written > INDX_MAX_RECORD_SIZE) return false;
     length = static_cast<uint32>((written + cs - 1) / cs * cs);
     record_size = length;
-    buf.resize(length);
+    std::unique_ptr<byte[]> longer(new (std::nothrow) byte[length]);
+    if (!longer) return false;
+    std::memcpy(longer.get(), buf.get(), cs);
+    buf = std::move(longer);
   }
+  // A record shorter than the buffer ends at its own last cluster: the next
+  // record begins there, not past the buffer.
+  uint64 used = length / cs;
+  if (is_indx && written < length) used = std::max<uint64>(1, (written + cs - 1) / cs);
   for (uint64 i = 1; i < length / cs; ++i)
-    if (!read_cluster(i, buf.data() + i * cs)) return false;
+    if (!read_cluster(i, buf.get() + i * cs)) return false;
 
   bool any = false;
   for (uint32 off = 0; off < length; off += record_size) {
-    if (fix_indx_record(buf.data() + off, record_size))
+    if (fix_indx_record(buf.get() + off, record_size))
       any = true;
     else
-      std::memset(buf.data() + off, 0, record_size);
+      std::memset(buf.get() + off, 0, record_size);
   }
   if (!any) return false;
-  byte* out = new (std::nothrow) byte[length];
-  if (!out) return false;
-  std::memcpy(out, buf.data(), length);
-  buffer = out;
+  buffer = buf.release();
   size = static_cast<int>(length);
-  next_vcn = vcn + std::max<uint64>(1, std::min<uint64>(length / cs, end > vcn ? end - vcn : 0));
+  next_vcn = vcn + std::max<uint64>(1, std::min<uint64>(used, end > vcn ? end - vcn : 0));
   return true;
 }

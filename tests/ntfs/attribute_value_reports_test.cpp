@@ -210,9 +210,10 @@ TEST(AttributeValueReports, ReparsePoint) {
       << cut;
 }
 
-// A relative symbolic link keeps its flags word 1 before the names, which
-// start at 20.
-TEST(AttributeValueReports, RelativeLinkNamesFollowItsFlagsWord) {
+// A symbolic link keeps its flags word before the names, which start at 20:
+// a relative link (flags 1), and an absolute one (flags 0) whose print name
+// comes first.
+TEST(AttributeValueReports, LinkNamesFollowItsFlagsWord) {
   bytes rel(40, 0);
   store_u32(&rel[0], 0xA000000C);
   store_u16(&rel[4], static_cast<uint16>(rel.size() - 8));
@@ -227,6 +228,20 @@ TEST(AttributeValueReports, RelativeLinkNamesFollowItsFlagsWord) {
   EXPECT_NE(rel_dump.find("(0x14) target name:         ..\\a\n(0x1c) print name:          b\\c\n"),
             std::string::npos)
       << rel_dump;
+
+  bytes abs(44, 0);
+  store_u32(&abs[0], 0xA000000C);
+  store_u16(&abs[4], static_cast<uint16>(abs.size() - 8));
+  store_u16(&abs[8], 8);    // target after the print name
+  store_u16(&abs[10], 16);
+  store_u16(&abs[14], 8);
+  put_name(abs, 20, u"C:\\a");
+  put_name(abs, 28, u"\\??\\C:\\a");
+  EXPECT_EQ(text_of([&](std::ostream& os) { print_reparse_print_name(os, abs.data()); }), "C:\\a\n");
+  const std::string abs_dump = text_of([&](std::ostream& os) { dump_reparse_point(os, abs.data()); });
+  EXPECT_NE(abs_dump.find("(0x1c) target name:         \\??\\C:\\a\n(0x14) print name:          C:\\a\n"),
+            std::string::npos)
+      << abs_dump;
 }
 
 TEST(AttributeValueReports, AttributeList) {

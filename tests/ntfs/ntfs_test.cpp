@@ -218,6 +218,20 @@ TEST(EngineOnFixtures, RunDataLargerThanTheBufferIsRefused) {
   delete engine;
 }
 
+// Runs mapping more bytes than 64 bits count (2 MiB clusters, 2^43 + 1 of
+// them, all holes) are refused, not read as the 2 MiB their byte count
+// wraps to.
+TEST(EngineOnFixtures, RunsBeyondSixtyFourBitsOfBytesAreRefused) {
+  CNtfs* engine = open_fixture("default");
+  ASSERT_NE(engine, nullptr);
+  engine->m_cluster_size = 2u << 20;
+  std::vector<run_record> runs(2048, run_record(RUN_NOT_RECORDED, 0xFFFFFFFFu, ATTR_DATA, std::string()));
+  runs.emplace_back(RUN_NOT_RECORDED, 2049u, ATTR_DATA, std::string());
+  std::vector<byte> got(engine->m_cluster_size, 0xEE);
+  EXPECT_FALSE(engine->read_run_records_data(runs, got.data(), static_cast<int>(got.size())));
+  delete engine;
+}
+
 TEST(EngineOnFixtures, NamedStreamDoesNotReplaceTheFileData) {
   CNtfs* engine = open_fixture("default");
   ASSERT_NE(engine, nullptr);
