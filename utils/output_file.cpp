@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "utils/file_streams.h"
 
@@ -73,11 +74,19 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
     say_refused(name);
     return refuse(stream, output_result::is_source);
   }
-  // The stream opens the name again, without truncation; the name must still
-  // lead to the file just checked, or the check says nothing about it.
-  stream.open(name, std::ios_base::out | std::ios_base::in | std::ios_base::binary);
+  // The stream opens, without truncation, the file the descriptor holds
+  // (through its link under /proc), so a name switched to the evidence and
+  // back meanwhile changes nothing. Where /proc is missing it opens the name
+  // again, which must still lead to the file just checked.
+  const std::ios_base::openmode mode = std::ios_base::out | std::ios_base::in | std::ios_base::binary;
   struct stat now;
-  bool ok = stream.is_open() && ::stat(name.c_str(), &now) == 0 && same_file(identity_from(now), id);
+  stream.open("/proc/self/fd/" + std::to_string(fd), mode);
+  bool ok = stream.is_open() && ::fstat(fd, &now) == 0;
+  if (!stream.is_open()) {
+    stream.clear();
+    stream.open(name, mode);
+    ok = stream.is_open() && ::stat(name.c_str(), &now) == 0 && same_file(identity_from(now), id);
+  }
   if (ok && how == output_open::append) ok = static_cast<bool>(stream.seekp(0, std::ios_base::end));
   // Only a regular file has a length to cut; a device is written in place.
   if (ok && how == output_open::truncate && S_ISREG(now.st_mode)) ok = ::ftruncate(fd, 0) == 0;
