@@ -7,6 +7,7 @@
 #include "ntfs/attribute_type_name.h"
 #include "ntfs/file_attributes.h"
 #include "ntfs/ntfs_structs.h"
+#include "ntfs/reparse_names.h"
 #include "ntfs/report_lines.h"
 #include "ntfs/zq_hex_view.h"
 #include "time/time_format.h"
@@ -16,7 +17,6 @@ namespace {
 
 const char k_heading[] = "---- data ----\n";
 const uint32 k_guid_size = 16;
-const uint32 k_reparse_names = 16;  // name offsets count from here
 const uint32 k_list_min = 32;
 const uint32 k_list_max = 1023;
 
@@ -46,41 +46,6 @@ std::string guid_text(const byte* guid) {
 }
 
 void write_guid(std::ostream& os, const byte_view& v, uint64 off) { print_guid(os, v.data + off); }
-
-// Where the two names of a reparse value begin: a target name that begins
-// with zero units has them skipped, and the print name moves with it.
-struct reparse_names {
-  uint64 target = 0, print = 0;  // value offsets
-  uint32 target_length = 0, print_length = 0;
-};
-
-bool locate_reparse_names(const byte_view& v, reparse_names& n) {
-  if (!v.has(8, 8)) return false;
-  n.target = k_reparse_names + load_u16(v.data, 8);
-  n.target_length = load_u16(v.data, 10);
-  n.print = k_reparse_names + load_u16(v.data, 12);
-  n.print_length = load_u16(v.data, 14);
-  // A symbolic link keeps a flags word before its names. A character where
-  // the target would begin (a relative link's flag, or the end of a print
-  // name written first, as Windows writes links) puts both names past it; a
-  // zero there is an absolute link's word, which the zero units below step
-  // over.
-  uint32 tag = 0;
-  uint16 unit = 0;
-  const bool readable = v.u16(n.target, unit);
-  if (readable && unit != 0 && v.u32(0, tag) && tag == 0xA000000C) {
-    n.target += 4;
-    n.print += 4;
-    return true;
-  }
-  if (readable && unit == 0) {
-    uint64 skipped = 0;
-    while (v.u16(n.target + 2 * skipped, unit) && unit == 0) ++skipped;
-    n.target += 2 * skipped;
-    n.print += 2 * skipped;
-  }
-  return true;
-}
 
 uint64 file_name_extent(const byte* value) { return FN_NAME + 2ULL * value[FN_NAME_LENGTH]; }
 
@@ -263,10 +228,10 @@ std::ostream& dump_reparse_point(std::ostream& os, const byte_view& value, uint3
   os << "----  raw data ----\n";
   // The names and the two bytes after them, as much of it as the value holds.
   uint64 raw = static_cast<uint64>(n.target_length) + n.print_length + 2;
-  const uint64 room = value.size > k_reparse_names ? value.size - k_reparse_names : 0;
+  const uint64 room = value.size > REPARSE_NAMES_START ? value.size - REPARSE_NAMES_START : 0;
   if (raw > room) raw = room;
-  if (raw) zq::hex_dump_limited(value.data + k_reparse_names, static_cast<uint32>(raw), os, 0,
-                                static_cast<ulong64>(base) + k_reparse_names);
+  if (raw) zq::hex_dump_limited(value.data + REPARSE_NAMES_START, static_cast<uint32>(raw), os, 0,
+                                static_cast<ulong64>(base) + REPARSE_NAMES_START);
   return os;
 }
 

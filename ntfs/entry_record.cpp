@@ -6,6 +6,7 @@
 #include "ntfs/attribute_pump.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
+#include "ntfs/reparse_names.h"
 #include "utils/byte_order.h"
 #include "utils/utf_convert.h"
 
@@ -292,15 +293,11 @@ bool fill_entry_record_from_attribute(entry_record& out, ulong64 entry, ulong64 
       return true;
     case 0xC0:
       if (has_value && value.size >= 17 && load_u16(value.data, 10) != 0) {
-        const uint32 sub_offset = load_u16(value.data, 8);
-        uint32 shift = 0;
-        while (value.has(16ULL + sub_offset + shift, 2) && load_u16(value.data, 16 + sub_offset + shift) == 0)
-          shift += 2;
-        const uint64 print_at = 16ULL + load_u16(value.data, 12) + shift;
-        const uint32 print_len = load_u16(value.data, 14);
-        if (value.has(print_at, print_len)) {
+        reparse_names names;
+        if (locate_reparse_names(value, names) && value.has(names.print, names.print_length)) {
           std::vector<uint16> units;
-          for (uint32 i = 0; i + 1 < print_len; i += 2) units.push_back(load_u16(value.data, print_at + i));
+          for (uint32 i = 0; i + 1 < names.print_length; i += 2)
+            units.push_back(load_u16(value.data, names.print + i));
           out.text = utf16_units_to_utf8(units);
         }
       }

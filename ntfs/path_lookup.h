@@ -7,15 +7,13 @@
 #include <string>
 
 #include "ntfs/ntfs.h"
+#include "ntfs/reparse_names.h"
 #include "ntfs/tree_node.h"
 #include "utils/types.h"
 
 const ulong64 ROOT_DIRECTORY_ENTRY = 5;
 // A link that leads back through itself would restart the walk for ever.
 const int MAX_LINK_SUBSTITUTIONS = 32;
-// Reparse tags of the links a lookup follows.
-const uint32 REPARSE_TAG_MOUNT_POINT = 0xA0000003;
-const uint32 REPARSE_TAG_SYMLINK = 0xA000000C;
 
 bool resolve_path_on_volume(ulong64& inode, std::wstring& resolved_path, CNtfs* ntfs, std::wstring path,
                             bool follow_links);

@@ -515,4 +515,53 @@ TEST(ItemDescriptor, EveryInitialiserSetsItsFieldsOnAResetRecord) {
   }
 }
 
+// A link's summary text is its print name, past a symbolic link's flags
+// word: the kit's junction, absolute and relative links, and a link whose
+// print name comes first, as Windows writes them (built by hand).
+TEST(EntryRecord, LinkTextIsItsPrintName) {
+  auto engine = quor_test::open_engine("links.img");
+  ASSERT_TRUE(engine);
+  const auto link_text = [](const byte* record, uint32 size, ulong64 inode, std::string& text) {
+    const byte* attr = nullptr;
+    entry_record rec;
+    if (!find_attribute(record, size, ATTR_REPARSE_POINT, attr) ||
+        !fill_entry_record_from_attribute(rec, inode, inode, attr, static_cast<uint32>(record + size - attr)))
+      return false;
+    text = rec.text;
+    return true;
+  };
+  const struct {
+    const char* path;
+    const char* print;
+  } links[] = {{"/junction", "C:\\real"}, {"/links/dirlink", "C:\\real\\inner"}, {"/rellink", "real\\inner"}};
+  for (const auto& l : links) {
+    std::vector<byte> record;
+    bool torn = false;
+    const ulong64 inode = quor_test::listed_inode("links", l.path);
+    std::string text;
+    ASSERT_TRUE(engine->read_mft_record_to_vector(record, torn, inode)) << l.path;
+    ASSERT_TRUE(link_text(record.data(), static_cast<uint32>(record.size()), inode, text)) << l.path;
+    EXPECT_EQ(text, l.print) << l.path;
+  }
+  // Print name "C:\a" at buffer offset 0, target "\??\C:\a" after it.
+  const std::u16string print = u"C:\\a", target = u"\\??\\C:\\a";
+  std::vector<byte> value(20 + 2 * (print.size() + target.size()), 0);
+  store_u32(&value[0], 0xA000000C);
+  store_u16(&value[4], static_cast<uint16>(value.size() - 8));
+  store_u16(&value[8], static_cast<uint16>(2 * print.size()));
+  store_u16(&value[10], static_cast<uint16>(2 * target.size()));
+  store_u16(&value[14], static_cast<uint16>(2 * print.size()));
+  size_t at = 20;
+  for (char16_t c : print + target) {
+    store_u16(&value[at], c);
+    at += 2;
+  }
+  quor_test::record_builder b(1024);
+  b.resident(ATTR_REPARSE_POINT, value);
+  const std::vector<byte> record = b.done();
+  std::string text;
+  ASSERT_TRUE(link_text(record.data(), static_cast<uint32>(record.size()), 40, text));
+  EXPECT_EQ(text, "C:\\a");
+}
+
 }  // namespace
