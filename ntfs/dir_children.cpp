@@ -105,14 +105,17 @@ void gather_index_attributes(const CNtfs& ntfs, const byte* record, uint32 size,
   });
 }
 
-// The records an $ATTRIBUTE_LIST names, other than `base`, in list order.
-void listed_records(const byte* list, uint64 length, ulong64 base, std::vector<ulong64>& records) {
+// The records an $ATTRIBUTE_LIST names, other than `base`, in list order;
+// with `instances`, also the attribute instances it places in each record.
+void listed_records(const byte* list, uint64 length, ulong64 base, std::vector<ulong64>& records,
+                    std::map<ulong64, std::set<uint16>>* instances = nullptr) {
   std::set<ulong64> seen;
   for (uint64 off = 0; fits(length, off, ALE_MIN_SIZE);) {
     const uint16 entry_length = load_u16(list, off + ALE_LENGTH);
     if (entry_length < ALE_MIN_SIZE || !fits(length, off, entry_length)) break;
     const ulong64 ref = mft_reference_entry(load_u64(list, off + ALE_REFERENCE));
     if (ref != base && seen.insert(ref).second) records.push_back(ref);
+    if (instances) (*instances)[ref].insert(load_u16(list, off + ALE_INSTANCE));
     off += entry_length;
   }
 }
@@ -323,17 +326,9 @@ bool collect_record_file_names(file_name_map& names, const byte* record) {
 bool collect_listed_file_names(file_name_map& names, const CNtfs& ntfs, ulong64 base_entry, const byte* list,
                                int list_length, bool all_name_spaces, ulong64 parent_filter) {
   if (!ntfs.is_validated() || !list || list_length <= 0) return false;
-  const uint64 length = static_cast<uint64>(list_length);
   std::vector<ulong64> records;
-  listed_records(list, length, mft_reference_entry(base_entry), records);
-  // The attribute instances the list places in each record.
   std::map<ulong64, std::set<uint16>> instances;
-  for (uint64 off = 0; fits(length, off, ALE_MIN_SIZE);) {
-    const uint16 entry_length = load_u16(list, off + ALE_LENGTH);
-    if (entry_length < ALE_MIN_SIZE || !fits(length, off, entry_length)) break;
-    instances[mft_reference_entry(load_u64(list, off + ALE_REFERENCE))].insert(load_u16(list, off + ALE_INSTANCE));
-    off += entry_length;
-  }
+  listed_records(list, static_cast<uint64>(list_length), mft_reference_entry(base_entry), records, &instances);
   std::vector<byte> buf;
   for (ulong64 entry : records) {
     if (!read_record(ntfs, entry, buf) || std::memcmp(buf.data(), "FILE", 4) != 0) continue;
