@@ -72,6 +72,33 @@ TEST(EnvExpand, ReferencesReplacedOnlyWhenSet) {
   EXPECT_EQ(w, L"[z]");
 }
 
+TEST(EnvExpand, EveryReferenceWithinTheLengthAndLoopsEnd) {
+  setenv("Q9", "z", 1);
+  setenv("QUOR_SELF", "%QUOR_SELF%", 1);
+  setenv("QUOR_P", "%QUOR_Q%", 1);
+  setenv("QUOR_Q", "%QUOR_P%", 1);
+  setenv("QUOR_GROW", "x%QUOR_GROW%", 1);
+  std::string many;
+  for (int i = 0; i < 40; ++i) many += "%Q9%";
+  setenv("QUOR_MANY", many.c_str(), 1);
+  std::string seventy;
+  for (int i = 0; i < 70; ++i) seventy += "%Q9%";
+  const struct {
+    std::string text, want;
+  } cases[] = {
+      {seventy, std::string(70, 'z')},
+      // References inside values count as well: 2 + 80 replacements.
+      {"%QUOR_MANY%%QUOR_MANY%", std::string(80, 'z')},
+      // A value that names itself, or two that name each other, end where
+      // the loop returns, and the references after them are still expanded.
+      {"%QUOR_SELF%" + seventy, "%QUOR_SELF%" + std::string(70, 'z')},
+      {"[%QUOR_P%]%Q9%", "[%QUOR_P%]z"},
+      // A value that keeps adding text stops once the text passes 512.
+      {"%QUOR_GROW%", std::string(502, 'x') + "%QUOR_GROW%"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(expand_env_vars(c.text), c.want) << c.text;
+}
+
 // Sets a variable for one scope and puts back what was there.
 struct scoped_env {
   std::string name, old;
