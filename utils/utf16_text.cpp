@@ -27,7 +27,8 @@ std::string* unicode16_cstr_to_string_into(const uint16* units, std::string& out
 
 std::wstring utf16_to_lower_w(const uint16* units) {
   std::wstring wide;
-  unicode16_to_wstring(units, wide, -1);
+  // Not the 500-unit cap of a name read from disk: the text ends at its NUL.
+  append_utf16_units(wide, units, UINT32_MAX, true);
   to_lower_w(wide);
   return wide;
 }

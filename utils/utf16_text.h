@@ -11,6 +11,7 @@
 void unicode16_to_string(const uint16* units, std::string& out, int byte_length);
 std::string unicode16_cstr_to_string(const uint16* units);
 std::string* unicode16_cstr_to_string_into(const uint16* units, std::string& out);
+// Every unit up to the first NUL, however many, lower-cased.
 std::wstring utf16_to_lower_w(const uint16* units);
 
 std::string wstring_to_string(std::wstring text);

@@ -290,6 +290,55 @@ TEST(Utf16Text, IntoAndByValueFormsAgreeWithTheCore) {
   EXPECT_EQ(wstring_to_string(L"caf\u00e9"), bytes({'c', 'a', 'f', 0xC3, 0xA9}));
 }
 
+TEST(Utf16Text, LowerCasingReadsToTheNulHoweverFar) {
+  // The process never sets a locale: the default one folds A to Z only.
+  std::vector<uint16> units;
+  std::wstring want;
+  for (int i = 0; i < 700; ++i) {
+    units.push_back(i % 2 ? 'A' : 0xC9);
+    want += i % 2 ? L'a' : static_cast<wchar_t>(0xC9);
+  }
+  units.insert(units.end(), {'X', 0xD83D, 0xDE00, 0, 'Q'});
+  want += L"x\U0001F600";
+  const std::wstring got = utf16_to_lower_w(units.data());
+  EXPECT_EQ(got.size(), want.size()) << "every unit up to the NUL, not the first 500";
+  EXPECT_TRUE(got == want);
+  EXPECT_EQ(utf16_to_lower_w(nullptr), L"");
+  const uint16 none[] = {0, 'A'};
+  EXPECT_EQ(utf16_to_lower_w(none), L"");
+}
+
+TEST(Utf16Text, SingleCharacterEncodersAtTheFormBoundaries) {
+  const struct {
+    uint16 unit;
+    std::string want;
+  } units[] = {
+      {0x00, std::string(1, '\0')}, {0x41, "A"}, {0x7F, "\x7F"},               // one byte
+      {0x80, bytes({0xC2, 0x80})}, {0xE9, bytes({0xC3, 0xA9})}, {0x7FF, bytes({0xDF, 0xBF})},  // two
+      {0x800, bytes({0xE0, 0xA0, 0x80})}, {0x20AC, bytes({0xE2, 0x82, 0xAC})}, {0xFFFF, bytes({0xEF, 0xBF, 0xBF})},
+      // A surrogate half is one unit like any other, three bytes.
+      {0xD800, bytes({0xED, 0xA0, 0x80})}, {0xDBFF, bytes({0xED, 0xAF, 0xBF})}, {0xDC00, bytes({0xED, 0xB0, 0x80})},
+      {0xDFFF, bytes({0xED, 0xBF, 0xBF})},
+  };
+  for (const auto& u : units) EXPECT_EQ(utf8_of_unit(u.unit), u.want) << std::hex << u.unit;
+  // Outside the surrogates every unit encodes as the text converter does.
+  int differ = 0;
+  for (uint32 u = 1; u <= 0xFFFF; ++u)
+    if ((u < 0xD800 || u > 0xDFFF) && utf8_of_unit(static_cast<uint16>(u)) != wstring_to_utf8(std::wstring(1, static_cast<wchar_t>(u))))
+      ++differ;
+  EXPECT_EQ(differ, 0);
+
+  const struct {
+    char c;
+    std::string want;
+  } latin1[] = {{'A', "A"}, {'\x7F', "\x7F"}, {'\x80', bytes({0xC2, 0x80})}, {'\xBF', bytes({0xC2, 0xBF})},
+                {'\xC0', bytes({0xC3, 0x80})}, {'\xE9', bytes({0xC3, 0xA9})}, {'\xFF', bytes({0xC3, 0xBF})}};
+  for (const auto& l : latin1) EXPECT_EQ(utf8_of_latin1_char(l.c), l.want) << static_cast<int>(l.c);
+  EXPECT_EQ(latin1_to_utf8("caf\xE9 \xFF"), "caf" + bytes({0xC3, 0xA9}) + " " + bytes({0xC3, 0xBF}));
+  EXPECT_EQ(latin1_to_utf8(""), "");
+  EXPECT_EQ(latin1_to_utf8(nullptr), "");
+}
+
 TEST(ByteWidening, TerminatedAndCountedFormsAgree) {
   const char* texts[] = {"plain", "caf\xC3\xA9", "\x80\xFF", ""};
   for (const char* t : texts) {
