@@ -80,8 +80,8 @@ bool parse_ranges(std::vector<u64_range>& out, const std::string& text, char sep
   std::vector<std::string> pieces;
   split_by_char(text, separator, pieces, false);
   for (std::string p : pieces) {
+    // A piece of blanks reads as 0, as any piece that is not a number does.
     trim(p);
-    if (p.empty()) continue;
     ulong64 low = 0, high = 0;
     const size_t cut = p.find(range_char);
     if (cut == std::string::npos) {

@@ -19,6 +19,9 @@ bool split_args(std::vector<std::string>& out, int argc, char** argv, char separ
 bool parse_int64_list(const std::string& text, std::vector<long64>& out);
 bool parse_int64_list(const std::string& text, std::vector<long64>& out, char separator);
 bool parse_byte_list(const std::string& text, std::vector<byte>& out);
+// One range per piece between separators: "a-b" (range_char '-') or a
+// lone value v as (v, v). A side that is not a number, blank or empty reads
+// as 0; two separators in a row give no piece.
 bool parse_ranges(std::vector<u64_range>& out, const std::string& text, char separator, char range_char);
 
 std::string read_utf16_line(const uint16*& buffer, int& units, bool continuation);

@@ -242,6 +242,22 @@ TEST(NarrowLists, NumbersRangesAndKeys) {
   std::vector<u64_range> r;
   EXPECT_TRUE(parse_ranges(r, "5, 10-20,20-10,0x10-", ',', '-'));
   EXPECT_EQ(r, (std::vector<u64_range>{{5, 5}, {10, 20}, {20, 10}, {16, 0}}));
+  // A piece of blanks reads as 0 like any unreadable piece; two separators
+  // in a row give no piece at all.
+  const struct {
+    const char* text;
+    std::vector<u64_range> want;
+  } ranges[] = {
+      {"5, ,7", {{5, 5}, {0, 0}, {7, 7}}}, {"5,,7", {{5, 5}, {7, 7}}}, {"5,\t,x,7", {{5, 5}, {0, 0}, {0, 0}, {7, 7}}},
+      {" - ", {{0, 0}}}, {" ", {{0, 0}}},
+  };
+  for (const auto& c : ranges) {
+    r.assign(1, {9, 9});
+    EXPECT_TRUE(parse_ranges(r, c.text, ',', '-')) << c.text;
+    EXPECT_EQ(r, c.want) << c.text;
+  }
+  EXPECT_FALSE(parse_ranges(r, "", ',', '-'));
+  EXPECT_TRUE(r.empty());
   std::string delims = ";";
   EXPECT_EQ(value_after_key("name=Disk1;size=5", "size=", delims, false), "5");
   EXPECT_EQ(value_after_key("name=Disk1;size=5", "NAME=", delims, true), "Disk1");
