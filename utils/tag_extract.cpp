@@ -8,6 +8,12 @@ namespace {
 
 inline char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
+const size_t kMostNameLength = 256;
+
+// A name too long to look for is refused before the caller's value is
+// touched.
+bool name_too_long(const char* name) { return name && strnlen(name, kMostNameLength + 1) > kMostNameLength; }
+
 // Shared by both attribute forms; offset and extent are relative to the
 // start of `tag` (offset: the index after the '=').
 bool find_attribute(const char* tag, int length, const char* name, std::string& value, uint32& offset,
@@ -16,7 +22,8 @@ bool find_attribute(const char* tag, int length, const char* name, std::string& 
   offset = extent = 0;
   if (!tag || !name) return false;
   const size_t n = std::strlen(name);
-  if (n == 0 || n > 256 || static_cast<long>(n) >= length) return false;
+  // An empty name matches at the first character: the first '=' decides.
+  if (static_cast<long>(n) >= length) return false;
   const size_t len = static_cast<size_t>(length);
   size_t at = len;
   for (size_t i = 0; i < len - n && at == len; ++i) {
@@ -120,13 +127,13 @@ bool get_tags(const char* text, int length, std::vector<std::string>* out) {
 }
 
 bool get_attribute(const char* tag, int length, const char* name, std::string* value) {
-  if (!tag || length < 1 || !value) return false;
+  if (!tag || length < 1 || !value || name_too_long(name)) return false;
   uint32 offset = 0, extent = 0;
   return find_attribute(tag, length, name, *value, offset, extent);
 }
 
 bool get_attribute_with_extent(const tag_position& tag, int length, const char* name, attribute_match* out) {
-  if (!out || length < 1) return false;
+  if (!out || length < 1 || name_too_long(name)) return false;
   const int usable = length < static_cast<int>(tag.tag.size()) ? length : static_cast<int>(tag.tag.size());
   uint32 offset = 0, extent = 0;
   const bool found = find_attribute(tag.tag.data(), usable, name, out->value, offset, extent);

@@ -32,7 +32,8 @@ bool get_tags_with_positions(const char* text, int length, std::vector<tag_posit
 // The first case-insensitive occurrence of name (anywhere, also inside a
 // longer word), then '=', blanks, and a quoted value or an unquoted one
 // ended by a blank or CR; false when the value is not complete within
-// length, the name is empty or longer than 256 characters.
+// length. An empty name matches at the first character. A name longer than
+// 256 characters gives false with the output left as it was.
 bool get_attribute(const char* tag, int length, const char* name, std::string* value);
 bool get_attribute_with_extent(const tag_position& tag, int length, const char* name, attribute_match* out);
 // Each tag's href, else its src.

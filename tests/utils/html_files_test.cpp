@@ -106,6 +106,31 @@ TEST(HtmlFiles, TagsAndLinks) {
   std::string value;
   EXPECT_FALSE(get_attribute("<a href=x>", 10, std::string(257, 'h').c_str(), &value));
   EXPECT_FALSE(get_attribute("<a href=x>", 10, "", &value));
+  // An empty name matches at the first character: the first '=' gives the value.
+  EXPECT_TRUE(get_attribute("<a b='x' c=\"y\">", 15, "", &value));
+  EXPECT_EQ(value, "x");
+  EXPECT_FALSE(get_attribute("<a b>", 5, "", &value));
+  const tag_position tp{"<a b = \"v w\">", 3};
+  ASSERT_TRUE(get_attribute_with_extent(tp, 13, "", &m));
+  EXPECT_EQ(m.value, "v w");
+  EXPECT_EQ(m.offset, 8u);  // position 3 + index 5 of the '=' 
+  EXPECT_EQ(m.length, 6u);  // " \"v w\""
+  // A name over 256 characters is refused before the value is touched.
+  const std::string long_name(257, 'b');
+  value = "kept";
+  EXPECT_FALSE(get_attribute("<a b='x'>", 9, long_name.c_str(), &value));
+  EXPECT_EQ(value, "kept");
+  m.value = "kept";
+  m.offset = m.length = 9;
+  EXPECT_FALSE(get_attribute_with_extent(tp, 13, long_name.c_str(), &m));
+  EXPECT_EQ(m.value, "kept");
+  EXPECT_EQ(m.offset, 9u);
+  EXPECT_EQ(m.length, 9u);
+  // 256 characters are still looked for.
+  const std::string name256(256, 'b');
+  const std::string tag = "<a " + name256 + "='x' >";
+  EXPECT_TRUE(get_attribute(tag.c_str(), static_cast<int>(tag.size()), name256.c_str(), &value));
+  EXPECT_EQ(value, "x");
   EXPECT_TRUE(get_attribute("<a data-src='d' src=\"s\">", 24, "src", &value));
   EXPECT_EQ(value, "d");
 }
