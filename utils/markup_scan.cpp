@@ -107,8 +107,9 @@ bool substitute_strings_w(const wchar_t* text, int length, const std::vector<std
 bool get_quoted_value(const char* text, int length, const char* name, std::string& value) {
   value.clear();
   if (!text || length <= 0 || !name || !*name) return false;
-  // Every search stays inside the first `length` bytes (or the NUL).
-  const size_t n = strnlen(text, static_cast<size_t>(length));
+  // The closing quote may stand at index `length` itself, so the searches
+  // read one byte past the length (the text ends with a NUL) and no more.
+  const size_t n = strnlen(text, static_cast<size_t>(length) + 1);
   const std::string hay(text, n);
   const size_t at = hay.find(name);
   if (at == std::string::npos) return false;

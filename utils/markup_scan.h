@@ -24,7 +24,8 @@ bool substitute_strings_w(const wchar_t* text, int length, const std::vector<std
                           const std::vector<std::wstring>& replacements, std::wstring& out, bool ignore_case,
                           bool escape_unprintable);
 // The text between the first two double quotes after the first '=' after
-// the first occurrence of name; all of it within the first `length` bytes.
+// the first occurrence of name; the closing quote no more than `length`
+// bytes after the start of the zero-terminated text.
 bool get_quoted_value(const char* text, int length, const char* name, std::string& value);
 // From after the anchor (when given), the text that begins one character
 // after the start marker's first character and ends before the end marker.

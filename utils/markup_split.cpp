@@ -40,7 +40,9 @@ bool split(long n, At at, std::vector<Str>* pieces) {
     if (c != '>') continue;
     if (tag.empty()) {
       in_tag = false;
-    } else if (raw && in_tag && (tag[0] == '<' && tag.size() > 1 && (tag[1] == '?' || tag[1] == '%'))) {
+    } else if (raw) {
+      // Inside a "<?" or "<%" block, also one opened within a tag that was
+      // still open: only "?>" or "%>" ends the tag.
       const long before = at(i - 1);
       if (before == '?' || before == '%') {
         raw = false;

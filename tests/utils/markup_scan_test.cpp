@@ -41,6 +41,14 @@ TEST(MarkupScan, QuotedValuesMarkersAttributes) {
   EXPECT_TRUE(get_quoted_value(link, sizeof link - 1, "href", v));
   EXPECT_EQ(v, "x.html");
   EXPECT_FALSE(get_quoted_value(link, 12, "href", v));  // closing quote beyond the length
+  // The closing quote (index 15) may stand exactly `length` bytes after the start.
+  EXPECT_TRUE(get_quoted_value(link, 15, "href", v));
+  EXPECT_EQ(v, "x.html");
+  EXPECT_FALSE(get_quoted_value(link, 14, "href", v));
+  EXPECT_EQ(v, "");
+  const char empty[] = "a=\"\"";
+  EXPECT_TRUE(get_quoted_value(empty, 3, "a", v));
+  EXPECT_EQ(v, "");
   EXPECT_FALSE(get_quoted_value(link, sizeof link - 1, "src", v));
 
   char text[] = "head [start]value[end] tail";
@@ -89,6 +97,10 @@ TEST(MarkupSplit, Pieces) {
       {"a>b<br>", {"a>b", "<br>"}}, {"<?php if (a>b) ?>x<p>", {"", "<?php if (a>b) ?>", "x", "<p>"}},
       {"<SCRIPT>if (a<b) x();</script><i>", {"", "<SCRIPT>", "if (a<b) x();", "</script>", "", "<i>"}},
       {"<pre>1 < 2 > 0</pre>", {"", "<pre>", "1 < 2 > 0", "</pre>"}}, {"<a <b>", {"", "", "<a <b>"}}, {"no tags", {}},
+      // A "<?" or "<%" block opened inside a tag still open is ended only by
+      // its own "?>" or "%>", and with it the tag.
+      {"<a <?b>c?>", {"", "", "<a <?b>c?>"}}, {"<a <%b>c%>d<i>", {"", "", "<a <%b>c%>", "d", "<i>"}},
+      {"<a <?b>c", {"", ""}},
   };
   for (const auto& c : cases) {
     std::vector<std::string> got;
@@ -100,6 +112,12 @@ TEST(MarkupSplit, Pieces) {
   std::vector<std::wstring> wide;
   ASSERT_TRUE(split_markup_w(reinterpret_cast<const byte*>(u.data()), 11, &wide));
   EXPECT_EQ(wide, (std::vector<std::wstring>{L"", L"<b>", L"x"}));
+  const std::string pi = "<a <?b>c?>";
+  std::string u16;
+  for (char c : pi) u16 += std::string{c, '\0'};
+  wide.clear();
+  ASSERT_TRUE(split_markup_w(reinterpret_cast<const byte*>(u16.data()), static_cast<int>(u16.size()), &wide));
+  EXPECT_EQ(wide, (std::vector<std::wstring>{L"", L"", L"<a <?b>c?>"}));
 }
 
 TEST(MarkupSplit, NormalizeTags) {
