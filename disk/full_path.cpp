@@ -32,11 +32,15 @@ std::string get_full_path(std::string& path, char separator) {
   const std::string cwd = drive ? std::string() : current_directory();
   // A bare ".." is joined as typed, not resolved to the parent.
   if (!drive && path == "..") return tidy(cwd + sep + path, sep);
-  const std::string joined = drive ? path : cwd + sep + path;
+  // A leading "." is the current directory the path is joined to; every
+  // other "." stays where it was typed.
+  const bool lead_dot = !drive && path[0] == '.' && (path.size() == 1 || path[1] == sep);
+  const std::string joined = drive ? path : cwd + sep + (lead_dot ? path.substr(1) : path);
 
-  // Lexical resolution: "." is dropped, ".." removes the component before it,
-  // empty components collapse.
+  // Lexical resolution: ".." removes the name before it (and the "."
+  // components that follow that name), empty components collapse.
   std::vector<std::string> parts;
+  size_t names = 0;
   size_t start = 0;
   while (start <= joined.size()) {
     size_t end = joined.find(sep, start);
@@ -47,26 +51,31 @@ std::string get_full_path(std::string& path, char separator) {
       // sound lexical answer: the steps are kept, joined to the current
       // directory, rather than clamped at the root into a path the user did
       // not name.
-      if (!drive && parts.size() <= 1) {
-        std::string kept = path.size() > 1 && path[0] == '.' && path[1] == sep ? cwd + path.substr(1) : joined;
+      if (!drive && names <= 1) {
+        std::string kept = joined;
         // A final ".." names a directory: "." follows it, as it follows any
         // directory leaf.
         if (path.size() > 2 && path.compare(path.size() - 3, 3, std::string(1, sep) + "..") == 0)
           kept += std::string(1, sep) + ".";
         return tidy(kept, sep);
       }
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
+      while (!parts.empty() && parts.back() == ".") parts.pop_back();
+      if (!parts.empty()) {
+        parts.pop_back();
+        --names;
+      }
+    } else if (!part.empty()) {
       parts.push_back(part);
+      if (part != ".") ++names;
     }
     start = end + 1;
   }
   std::string result;
   for (const std::string& part : parts) result += sep + part;
-  // A path naming a directory ("dir/", ".", "x/..") keeps its final separator.
+  // A path naming a directory ("dir/", ".", "x/..") keeps its final
+  // separator; one that ends in a kept "." ends there.
   const std::string& last = path;
   const bool dir_form = last.back() == sep || last == "." ||
-                        (last.size() >= 2 && last.compare(last.size() - 2, 2, std::string(1, sep) + ".") == 0) ||
                         (last.size() >= 3 && last.compare(last.size() - 3, 3, std::string(1, sep) + "..") == 0);
   if (result.empty() || dir_form) result += sep;
   return result;

@@ -3,9 +3,10 @@
 #include <string>
 
 // The absolute form of `path` (edited in place: quotes blanked, trimmed). A
-// relative path is joined to the current directory and its "." and ".."
-// components resolved lexically; a path that begins with a separator is
-// returned as typed. "" for a path that is empty after cleaning.
+// relative path is joined to the current directory and its ".." components
+// resolved lexically; its "." components stay, apart from a leading one. A
+// path that begins with a separator is returned as typed. "" for a path that
+// is empty after cleaning.
 std::string get_full_path(std::string& path, char separator);
 std::wstring get_full_path_w(const std::wstring& path, char separator);
 std::wstring get_full_path_w(const std::wstring& path, wchar_t separator);

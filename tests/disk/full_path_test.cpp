@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "disk/fs_ops.h"
@@ -49,6 +50,19 @@ TEST(FullPath, RelativePathsResolveAgainstTheCurrentDirectory) {
       {"..", base + "/.."},
       {"a/../b", base + "/b"},
       {"a/./b/../../c", base + "/c"},
+      // A "." after the first component stays as typed; ".." takes it away
+      // with the name before it.
+      {"a/./b", base + "/a/./b"},
+      {"a/.", base + "/a/."},
+      {"a/./", base + "/a/./"},
+      {"././a", base + "/./a"},
+      {"./a/./b/", base + "/a/./b/"},
+      {"a/./b/../c", base + "/a/./c"},
+      {"a/./../b", base + "/b"},
+      {"a/b/./..", base + "/a/"},
+      {"x/.././y", base + "/./y"},
+      {"../.", up + "/."},
+      {"D:/./x", "/D:/./x"},
       {".evidence/d.img", base + "/.evidence/d.img"},
       {"..hidden", base + "/..hidden"},
       {"dir/sub/", base + "/dir/sub/"},
@@ -98,4 +112,27 @@ TEST(FullPath, RelativePathsResolveAgainstTheCurrentDirectory) {
   EXPECT_EQ(get_full_path_w(L"f", '\\'), utf8_to_wstring("\\" + base + "\\f"));
   EXPECT_EQ(get_full_path_w(L"./ü.img", L'/'), utf8_to_wstring(base + "/ü.img"));
   EXPECT_EQ(get_full_path_w(L"", L'/'), L"");
+}
+
+// What the command line opens by the absolute path is what the typed path
+// names: the system's own resolution of both must reach the same file.
+TEST(FullPath, AbsoluteFormsNameTheSameFileAsTheTypedOnes) {
+  const std::string cwd = quor_test::scratch_dir() + "/fp_same/h/u";
+  in_directory here(cwd);
+  ASSERT_TRUE(here.ok());
+  ASSERT_TRUE(make_dirs(cwd + "/a/b"));
+  ASSERT_TRUE(write_file((cwd + "/a/b/f.img").c_str(), "x", 1));
+  const char* typed[] = {"a/b/f.img",       "./a/b/f.img",   "a/./b/f.img",  "././a/./b/./f.img", "a/b/../b/./f.img",
+                         "a/./b/.././b/f.img", "../u/a/b/f.img", "a/b/.",        "a/./b/",            "./a/.",
+                         ".",               "a/./..",        "../u/./a"};
+  for (const char* t : typed) {
+    struct stat want, got;
+    ASSERT_EQ(::stat(t, &want), 0) << t;
+    const std::wstring full = get_full_path_w(utf8_to_wstring(t), L'/');
+    const std::string narrow = wstring_to_utf8(full);
+    ASSERT_FALSE(narrow.empty()) << t;
+    EXPECT_EQ(narrow[0], '/') << t;
+    ASSERT_EQ(::stat(narrow.c_str(), &got), 0) << t << " -> " << narrow;
+    EXPECT_TRUE(got.st_dev == want.st_dev && got.st_ino == want.st_ino) << t << " -> " << narrow;
+  }
 }
