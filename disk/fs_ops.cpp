@@ -16,9 +16,17 @@
 
 namespace {
 
+// Folders get mode 0777 whatever the process's mask. The mask is cleared
+// for the one mkdir only and put back at once: left at 0, it would make
+// every copy, report and log written after it writable by everyone. (The
+// process has one thread: nothing else creates a file meanwhile.)
 bool mkdir_one(const std::string& path) {
-  umask(0);
-  return ::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
+  const mode_t mask = umask(0);
+  const int made = ::mkdir(path.c_str(), 0777);
+  const int error = errno;
+  umask(mask);
+  errno = error;
+  return made == 0 || error == EEXIST;
 }
 
 }  // namespace

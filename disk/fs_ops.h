@@ -9,10 +9,13 @@
 
 #include "utils/types.h"
 
+// Creates one directory with mode 0777; an existing one counts as made. The
+// process's file-creation mask is the same afterwards.
 bool make_dir(const std::string& path);
 bool make_dir_w(const std::wstring& path);
-// Creates every directory along a '/'-separated path; an existing one counts
-// as made. A drive component such as D: is not created.
+// Creates every directory along a '/'-separated path, each as make_dir
+// does; an existing one counts as made (and keeps its mode). A drive
+// component such as D: is not created.
 bool make_dirs(std::string path);
 bool make_dirs_w(const std::wstring& path);
 bool path_exists(const std::string& path);

@@ -33,6 +33,49 @@ TEST(FsOps, MakeDirsCreatesEachComponentAndAcceptsExistingOnes) {
   EXPECT_FALSE(make_dirs(scratch("file/sub")));
 }
 
+// The process's file-creation mask, read without leaving it changed.
+mode_t current_umask() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
+mode_t mode_of(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : static_cast<mode_t>(-1);
+}
+
+TEST(FsOps, FoldersAreMadeOpenToAllWithoutChangingTheProcessMask) {
+  const mode_t saved = umask(027);
+  ASSERT_TRUE(make_dirs(scratch("mask")));
+  // An existing folder keeps its own mode.
+  ASSERT_EQ(::chmod(scratch("mask").c_str(), 0750), 0);
+  const struct {
+    const char* what;
+    bool (*make)(const std::string&);
+    const char* made;  // every folder the call creates
+  } cases[] = {
+      {"make_dir", [](const std::string& p) { return make_dir(p); }, "one"},
+      {"make_dirs", [](const std::string& p) { return make_dirs(p); }, "p/q/r"},
+      {"make_dir_w", [](const std::string& p) { return make_dir_w(utf8_to_wstring(p)); }, "\xC3\xBC"},
+      {"make_dirs_w", [](const std::string& p) { return make_dirs_w(utf8_to_wstring(p)); }, "w/x"},
+      {"write_file", [](const std::string& p) { return write_file((p + "/f").c_str(), "x", 1); }, "wf/g"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = scratch("mask/") + c.made;
+    ASSERT_TRUE(c.make(path)) << c.what;
+    EXPECT_EQ(current_umask(), 027u) << c.what << " must leave the process's mask as it was";
+    for (std::string folder = path; folder != scratch("mask"); folder.erase(folder.rfind('/')))
+      EXPECT_EQ(mode_of(folder), 0777u) << c.what << " " << folder;
+    // What the process creates afterwards gets the mode its mask gives.
+    const std::string after = path + "/after.txt";
+    std::ofstream(after) << "x";
+    EXPECT_EQ(mode_of(after), 0640u) << c.what;
+  }
+  EXPECT_EQ(mode_of(scratch("mask")), 0750u);
+  umask(saved);
+}
+
 TEST(FsOps, ReadFileDeliversTheFirstBytesAndReportsFailures) {
   const std::string path = scratch("five.bin");
   ASSERT_TRUE(write_file(path.c_str(), "12345", 5));
