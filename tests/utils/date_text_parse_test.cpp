@@ -77,14 +77,23 @@ TEST(DateTextParse, TimesOfDay) {
       // Other notations go by their binary value: 1005e-3 lies just below 1.005.
       {"00:00:1005e-3", true, 0, 0, 1.005, 1004}, {"00:00:0x10", true, 0, 0, 16, 16000},
   };
-  // Every millisecond typed comes back as typed, though most have no exact binary form.
-  for (int milli = 0; milli < 1000; ++milli) {
-    char text[32];
-    std::snprintf(text, sizeof text, "10:30:15.%03d", milli);
-    uint32 ms = 0;
-    ASSERT_TRUE(parse_time_of_day_ms(text, ms)) << text;
-    EXPECT_EQ(ms, 37815000u + static_cast<uint32>(milli)) << text;
+  // Every millisecond typed comes back as typed, though most have no exact
+  // binary form, at every second of the minute: how far a product lands
+  // below the whole millisecond depends on the second as much as on the
+  // fraction (10:30:01.001 is not 10:30:15.001).
+  int wrong = 0;
+  std::string first_wrong;
+  for (int second = 0; second < 60; ++second) {
+    for (int milli = 0; milli < 1000; ++milli) {
+      char text[32];
+      std::snprintf(text, sizeof text, "10:30:%02d.%03d", second, milli);
+      uint32 ms = 0;
+      const bool ok = parse_time_of_day_ms(text, ms);
+      if (ok && ms == 37800000u + static_cast<uint32>(second * 1000 + milli)) continue;
+      if (wrong++ == 0) first_wrong = std::string(text) + " gave " + std::to_string(ms);
+    }
   }
+  EXPECT_EQ(wrong, 0) << "first: " << first_wrong;
   for (const auto& r : rows) {
     uint32 h = 7, m = 7, ms = 7;
     double s = 7;
