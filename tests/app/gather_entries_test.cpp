@@ -14,6 +14,7 @@
 #include "app/gather_entries.h"
 #include "ntfs/index_node.h"
 #include "ntfs/ntfs.h"
+#include "tests/app/fls_folders.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
 #include "utils/byte_order.h"
@@ -52,42 +53,6 @@ std::unique_ptr<user_ctx> open_context(const std::string& name) {
   return std::make_unique<user_ctx>(engine, true);
 }
 
-// `fls -r -p` of the image: every live name by the entry number of its
-// folder (the root is 5), and the folders' entry numbers by path. A name
-// counts as live unless fls marks it "*": on 64 KiB clusters fls takes
-// records of a live index for unused ones and gives their names the type '-'.
-bool fls_folders(const std::string& image, std::map<ulong64, std::set<std::string>>& names,
-                 std::map<std::string, ulong64>& folders) {
-  std::string text;
-  if (quor_test::run_command("fls -r -p '" + image + "'", text) != 0) return false;
-  struct line_of_fls {
-    char kind;
-    ulong64 inode;
-    std::string path;
-  };
-  std::vector<line_of_fls> lines;
-  size_t at = 0;
-  for (size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
-    const std::string line = text.substr(at, end - at);
-    const size_t tab = line.find(":\t");
-    if (line.size() < 6 || tab == std::string::npos || line.compare(4, 2, "* ") == 0) continue;
-    // A named stream stands for its file.
-    const std::string path = line.substr(tab + 2, line.find('\t', tab + 2) - tab - 2);
-    lines.push_back({line[2], std::stoull(line.substr(4)), path.substr(0, path.find(':'))});
-  }
-  folders[""] = 5;
-  for (const line_of_fls& f : lines)
-    if (f.kind == 'd') folders[f.path] = f.inode;
-  for (const line_of_fls& f : lines) {
-    if (f.kind == 'V') continue;  // fls's own orphan folder
-    const size_t slash = f.path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : f.path.substr(0, slash);
-    if (!folders.count(folder)) return false;
-    names[folders[folder]].insert(f.path.substr(slash == std::string::npos ? 0 : slash + 1));
-  }
-  return !lines.empty();
-}
-
 std::string icat(const std::string& image, const std::string& address) {
   std::string out;
   quor_test::run_command("icat '" + image + "' " + address, out);
@@ -111,7 +76,7 @@ TEST(CollectDirEntries, LiveNamesAreFlsNamesAndRemovedNamesAreCarved) {
     if (image.empty()) continue;
     std::map<ulong64, std::set<std::string>> expected;
     std::map<std::string, ulong64> folders;
-    ASSERT_TRUE(fls_folders(image, expected, folders)) << name;
+    ASSERT_TRUE(quor_test::fls_folders(image, expected, folders)) << name;
     names_by_folder slack;
     for (const quor_test::deleted_entry& d : quor_test::read_slack(name)) {
       const size_t slash = d.path.rfind('/');
