@@ -28,7 +28,7 @@ bool gather_dir_listing(dir_listing& listing, std::vector<byte>& buffer, user_ct
 // and every $INDEX_ROOT and $INDEX_ALLOCATION of a $FILE_NAME index goes to
 // collect_indx_attribute, which merges it into the two collections on its
 // own. True when all_entries holds an entry afterwards, also one filed by an
-// earlier call.
+// earlier call; false without a volume or when the record cannot be read.
 bool collect_dir_entries(std::vector<byte>& allocation, std::vector<byte>& root, inode_indx_mmap& all_entries,
                          string_indx_map& nodup_entries, user_ctx& ctx, ulong64 dir_entry);
 
