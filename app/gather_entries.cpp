@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/entry_fields.h"
 #include "ntfs/index_record.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
@@ -190,21 +189,55 @@ bool gather_dir_listing(dir_listing& listing, std::vector<byte>& buffer, user_ct
   return true;
 }
 
-bool collect_dir_entries(inode_indx_mmap& all_entries, string_indx_map& nodup_entries, user_ctx& ctx,
-                         ulong64 dir_entry) {
-  dir_listing listing;
-  std::vector<byte> buffer;
-  if (!gather_dir_listing(listing, buffer, ctx, dir_entry) || !listing.merge(ctx.mft_entry_count)) return false;
-  INDX_ENTRY_INFO scratch;
-  for (size_t i = 0; i < listing.row_count(); ++i) {
-    const INDX_ENTRY_INFO& e = listing.row(i, scratch);
-    all_entries.emplace(entry_fields::modified(e), e);
+bool collect_indx_attribute(std::vector<byte>& buffer, inode_indx_mmap& all_entries, string_indx_map& nodup_entries,
+                            ulong64 dir_entry, user_ctx& ctx, const attribute_record& attribute, uint32 type) {
+  if (!ctx.ntfs || !ctx.ntfs->is_valid()) return false;
+  string_indx_map valid;
+  inode_indx_mmap carved;
+  if (type == ATTR_INDEX_ALLOCATION) {
+    const size_t record = INDX_DEFAULT_RECORD_SIZE;
+    if (!ctx.ntfs->read_index_allocation(buffer, attribute.runs) || buffer.size() < record) return false;
+    // A tail shorter than a record is left out rather than parsed past the
+    // buffer's end.
+    for (size_t offset = 0; buffer.size() - offset >= record; offset += record)
+      parse_indx_buffer_w_carve(valid, carved, dir_entry, buffer.data() + offset, static_cast<int>(record), offset);
+  } else if (type == ATTR_INDEX_ROOT) {
+    const std::vector<byte>& raw = attribute.raw;
+    const uint64 n = raw.size();
+    if (n < 72) return false;
+    const uint64 v = load_u16(raw.data() + AH_VALUE_OFFSET);
+    if (n < v + 88) return false;
+    buffer.assign(raw.begin() + static_cast<std::ptrdiff_t>(v + k_root_header), raw.end());
+    parse_index_node_w_carve(valid, carved, dir_entry, buffer.data(), static_cast<int>(buffer.size()), 0);
+  } else {
+    return false;
   }
-  std::vector<uint32> rows;
-  listing.nodup_rows(rows);
-  for (uint32 row : rows) {
-    const INDX_ENTRY_INFO& e = listing.entry_of(row, scratch);
-    nodup_entries.emplace(nodup_key(e), e);
+  return merge_indx_entries(all_entries, nodup_entries, valid, carved, type, ctx.mft_entry_count);
+}
+
+bool collect_dir_entries(std::vector<byte>& allocation, std::vector<byte>& root, inode_indx_mmap& all_entries,
+                         string_indx_map& nodup_entries, user_ctx& ctx, ulong64 dir_entry) {
+  allocation.clear();
+  root.clear();
+  const bool extracted_mft = ctx.mft_reader && ctx.mft_reader->is_open();
+  if (!extracted_mft && !(ctx.ntfs && ctx.ntfs->initialise(ctx.mft_pos))) return false;
+  if (!ctx.ntfs) return false;
+
+  inode_attributes record;
+  if (!read_inode(record, ctx, dir_entry)) {
+    std::fputs("invalid inode\n", stdout);
+    return false;
+  }
+  for (const auto& kv : record.attributes) {
+    const attribute_record& attribute = kv.second;
+    const uint32 type = attribute.type();
+    if (type != ATTR_INDEX_ALLOCATION && type != ATTR_INDEX_ROOT) continue;
+    // $Secure's $SII and $SDH, $ObjId's $O and the like share the index
+    // structures but are keyed by ids and hashes: read as $FILE_NAME keys
+    // they would give invented names.
+    if (!indexes_file_names(record, attribute.name)) continue;
+    collect_indx_attribute(type == ATTR_INDEX_ALLOCATION ? allocation : root, all_entries, nodup_entries, dir_entry,
+                           ctx, attribute, type);
   }
   return !all_entries.empty();
 }

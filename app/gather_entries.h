@@ -23,7 +23,20 @@
 bool gather_dir_listing(dir_listing& listing, std::vector<byte>& buffer, user_ctx& ctx, ulong64 dir_entry,
                         bool keep_carved = true, uint64 piece_bytes = 0);
 
-// Gathers and merges the directory and appends its rows to the two
-// collections; false when it holds no entry or cannot be read.
-bool collect_dir_entries(inode_indx_mmap& all_entries, string_indx_map& nodup_entries, user_ctx& ctx,
-                         ulong64 dir_entry);
+// One directory gathered attribute by attribute: both buffers are emptied,
+// the record is read ("invalid inode" on standard output when it cannot be),
+// and every $INDEX_ROOT and $INDEX_ALLOCATION of a $FILE_NAME index goes to
+// collect_indx_attribute, which merges it into the two collections on its
+// own. True when all_entries holds an entry afterwards, also one filed by an
+// earlier call; false without a volume or when the record cannot be read.
+bool collect_dir_entries(std::vector<byte>& allocation, std::vector<byte>& root, inode_indx_mmap& all_entries,
+                         string_indx_map& nodup_entries, user_ctx& ctx, ulong64 dir_entry);
+
+// One index attribute of the directory: `type` 0xA0 reads the allocation
+// into `buffer` and parses it as 4 KiB INDX records (nothing when it cannot
+// be read or holds less than one record); 0x90 copies the root's node into
+// `buffer` and parses it, with file offsets from the node header. The parsed
+// entries are merged into the collections by merge_indx_entries. True when
+// that merge filed anything.
+bool collect_indx_attribute(std::vector<byte>& buffer, inode_indx_mmap& all_entries, string_indx_map& nodup_entries,
+                            ulong64 dir_entry, user_ctx& ctx, const attribute_record& attribute, uint32 type);

@@ -1,16 +1,20 @@
-// Gathering a folder's entries where the index gives no names or its bitmap
-// frees a record; whole kit volumes are gathered end to end
-// (end_to_end_test.cpp).
+// Gathering a folder's entries: the attribute-by-attribute operations against
+// fls and the raw index bytes icat gives, indexes that give no names, and the
+// tool's own road where the index bitmap frees a record; whole kit volumes
+// are run end to end in end_to_end_test.cpp.
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "app/gather_entries.h"
+#include "ntfs/index_node.h"
 #include "ntfs/ntfs.h"
+#include "tests/app/fls_folders.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
 #include "utils/byte_order.h"
@@ -19,47 +23,246 @@ namespace {
 
 typedef std::map<std::string, std::set<std::string>> names_by_folder;
 
-// Live long names (8.3 names left out), and the comment of each carved name.
-bool gather(user_ctx& ctx, ulong64 dir, std::set<std::string>& live, std::map<std::string, std::string>& carved) {
+// A folder's collections with the two buffers the operation is handed.
+struct gathered {
+  std::vector<byte> allocation, root;
   inode_indx_mmap all;
   string_indx_map nodup;
-  if (!collect_dir_entries(all, nodup, ctx, dir)) return false;
-  for (const auto& kv : all) {
-    if (!kv.second.valid) carved.emplace(kv.second.name, kv.second.slack_comment);
-    if (kv.second.valid && kv.second.entry[81] != 2) live.insert(kv.second.name);
+  bool collect(user_ctx& ctx, ulong64 dir) { return collect_dir_entries(allocation, root, all, nodup, ctx, dir); }
+  // Live long names (8.3 names and the folder's own "." left out).
+  std::set<std::string> live() const {
+    std::set<std::string> out;
+    for (const auto& kv : all)
+      if (kv.second.valid && kv.second.entry[81] != 2 && kv.second.name != ".") out.insert(kv.second.name);
+    return out;
   }
-  return true;
-}
+  std::set<std::string> carved() const {
+    std::set<std::string> out;
+    for (const auto& kv : all)
+      if (!kv.second.valid) out.insert(kv.second.name);
+    return out;
+  }
+};
 
-void split_path(const std::string& path, names_by_folder& into) {
-  size_t slash = path.rfind('/');
-  into[path.substr(0, slash)].insert(path.substr(slash + 1));
-}
-
-TEST(GatherEntries, NoFileNameIndexNoEntries) {
-  std::string path = quor_test::fixture("default.img");
-  if (path.empty()) GTEST_SKIP() << "default.img not in the fixture kit";
+// A context over kit image `name`, owning its volume; without a volume when
+// the image is absent or does not open.
+std::unique_ptr<user_ctx> open_context(const std::string& name) {
+  const std::string path = quor_test::fixture(name);
   CNtfs* engine = nullptr;
-  ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, engine, false, false));
-  user_ctx ctx(engine, true);
-  std::set<std::string> live;
-  std::map<std::string, std::string> carved;
-  // A file, $Secure (whose indexes are keyed by security id and hash), an
-  // entry beyond the MFT.
-  for (ulong64 entry : {ulong64(3), ulong64(9), ulong64(1) << 40}) EXPECT_FALSE(gather(ctx, entry, live, carved));
-  EXPECT_TRUE(live.empty() && carved.empty());
+  if (path.empty() || !open_ntfs_image(path.c_str(), 0, engine, false, false)) return std::make_unique<user_ctx>();
+  return std::make_unique<user_ctx>(engine, true);
 }
 
-// An INDX record that the index's $BITMAP marks free holds no live entries,
-// whatever its header says.
-TEST(GatherEntries, RecordsFreedInTheIndexBitmapHoldOnlySlack) {
+std::string icat(const std::string& image, const std::string& address) {
+  std::string out;
+  quor_test::run_command("icat '" + image + "' " + address, out);
+  return out;
+}
+
+const attribute_record* first_of_type(const inode_attributes& record, uint32 type) {
+  for (const auto& kv : record.attributes)
+    if (kv.second.type() == type && kv.second.name == L"$I30") return &kv.second;
+  return nullptr;
+}
+
+// Every folder of each volume, gathered index attribute by index attribute:
+// its live names are the ones fls lists in it, and every removed name the
+// kit found in the slack of its index records is among its carved entries.
+TEST(CollectDirEntries, LiveNamesAreFlsNamesAndRemovedNamesAreCarved) {
+  if (!quor_test::have_program("fls")) GTEST_SKIP() << "fls not installed";
+  size_t removed_found = 0;
+  for (const char* name : {"default", "c512", "c64k", "s4096", "sample", "moved", "bigdir"}) {
+    const std::string image = quor_test::fixture(std::string(name) + ".img");
+    if (image.empty()) continue;
+    std::map<ulong64, std::set<std::string>> expected;
+    std::map<std::string, ulong64> folders;
+    ASSERT_TRUE(quor_test::fls_folders(image, expected, folders)) << name;
+    names_by_folder slack;
+    for (const quor_test::deleted_entry& d : quor_test::read_slack(name)) {
+      const size_t slash = d.path.rfind('/');
+      slack[d.path.substr(1, slash == 0 ? 0 : slash - 1)].insert(d.path.substr(slash + 1));
+    }
+    std::unique_ptr<user_ctx> opened = open_context(std::string(name) + ".img");
+    user_ctx& ctx = *opened;
+    ASSERT_NE(ctx.ntfs, nullptr) << name;
+    for (const auto& folder : folders) {
+      gathered g;
+      ASSERT_TRUE(g.collect(ctx, folder.second)) << name << " /" << folder.first;
+      EXPECT_EQ(g.live(), expected[folder.second]) << name << " /" << folder.first;
+      const std::set<std::string> carved = g.carved();
+      for (const std::string& gone : slack[folder.first]) {
+        EXPECT_EQ(carved.count(gone), 1u) << name << " /" << folder.first << "/" << gone;
+        ++removed_found;
+      }
+      std::map<uint32, size_t> live_by_type;
+      for (const auto& kv : g.all) {
+        EXPECT_TRUE(kv.second.attr_type == 0x90 || kv.second.attr_type == 0xA0) << kv.second.attr_type;
+        live_by_type[kv.second.attr_type] += kv.second.valid;
+      }
+      // The index root of /d2000 keeps two keys above its INDX records: the
+      // two attributes are filed into the same collections.
+      if (std::string(name) == "bigdir" && folder.first == "d2000") {
+        EXPECT_EQ(live_by_type[0x90], 2u);
+        EXPECT_GT(live_by_type[0xA0], 1000u);
+      }
+    }
+  }
+  EXPECT_GT(removed_found, 1000u);
+}
+
+// A folder small enough for its $INDEX_ROOT: the root buffer holds the node
+// as icat reads the root's value from byte 16 on, each entry lies at its file
+// offset in it, and the allocation buffer stays empty.
+TEST(CollectDirEntries, RootOnlyFolderGivesOffsetsFromTheRootNode) {
+  if (!quor_test::have_program("icat")) GTEST_SKIP() << "icat not installed";
+  const std::string image = quor_test::fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "default.img not in the fixture kit";
+  ulong64 frag = 0;
+  size_t listed = 0;
+  for (const auto& e : quor_test::read_listing("default.img")) {
+    if (e.path == "/frag") frag = e.inode;
+    listed += e.path.rfind("/frag/", 0) == 0;
+  }
+  ASSERT_NE(frag, 0u);
+  std::unique_ptr<user_ctx> opened = open_context("default.img");
+  user_ctx& ctx = *opened;
+  inode_attributes record;
+  ASSERT_TRUE(read_inode(record, ctx, frag));
+  ASSERT_EQ(first_of_type(record, 0xA0), nullptr);
+  const std::string value = icat(image, std::to_string(frag) + "-144");
+  ASSERT_GT(value.size(), 16u + 16);
+
+  gathered g;
+  g.allocation.assign(8192, 0xEE);
+  ASSERT_TRUE(g.collect(ctx, frag));
+  EXPECT_TRUE(g.allocation.empty());
+  EXPECT_EQ(std::string(g.root.begin(), g.root.end()), value.substr(16));
+  size_t live = 0;
+  for (const auto& kv : g.all) {
+    const INDX_ENTRY_INFO& e = kv.second;
+    EXPECT_EQ(e.attr_type, 0x90u);
+    ASSERT_LE(16 + e.file_offset + sizeof e.entry, value.size()) << e.name;
+    EXPECT_EQ(value.compare(16 + e.file_offset, sizeof e.entry, reinterpret_cast<const char*>(e.entry),
+                            sizeof e.entry),
+              0)
+        << e.name;
+    live += e.valid;
+  }
+  EXPECT_EQ(live, listed);
+}
+
+// The collections carry over between calls: a file (no index) or an entry
+// past the MFT adds nothing, and the result says whether anything is held.
+// Both buffers are emptied first, whatever the call then finds.
+TEST(CollectDirEntries, AnEntryWithoutIndexAddsNothingToWhatIsHeld) {
+  ulong64 file = 0, folder = 0;
+  for (const auto& e : quor_test::read_listing("default.img")) {
+    if (e.path == "/small.txt") file = e.inode;
+    if (e.path == "/longnames") folder = e.inode;
+  }
+  std::unique_ptr<user_ctx> opened = open_context("default.img");
+  user_ctx& ctx = *opened;
+  if (!ctx.ntfs) GTEST_SKIP() << "default.img not in the fixture kit";
+  gathered g;
+  g.root.assign(100, 1);
+  g.allocation.assign(100, 2);
+  EXPECT_FALSE(g.collect(ctx, file));
+  EXPECT_TRUE(g.all.empty() && g.nodup.empty() && g.root.empty() && g.allocation.empty());
+
+  ASSERT_TRUE(g.collect(ctx, folder));
+  const size_t all = g.all.size(), nodup = g.nodup.size();
+  ASSERT_GT(all, 60u);
+  EXPECT_FALSE(g.allocation.empty());
+  EXPECT_TRUE(g.collect(ctx, file));
+  EXPECT_TRUE(g.root.empty() && g.allocation.empty());
+  // A record that cannot be read is false, whatever is held.
+  testing::internal::CaptureStdout();
+  const bool held = g.collect(ctx, ulong64(1) << 40);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "invalid inode\n");
+  EXPECT_FALSE(held);
+  EXPECT_EQ(g.all.size(), all);
+  EXPECT_EQ(g.nodup.size(), nodup);
+
+  user_ctx closed;
+  EXPECT_FALSE(g.collect(closed, folder));
+  EXPECT_EQ(g.all.size(), all);
+}
+
+// A file, an entry beyond the MFT, and indexes keyed by security ids and
+// hashes ($Secure's $SII and $SDH; on views.img with 64 entries in an INDX
+// record each), owners, object ids and reparse tags ($Quota, $ObjId and
+// $Reparse under $Extend, by the numbers mkntfs gives them): no names.
+TEST(CollectDirEntries, NoFileNameIndexNoEntries) {
+  struct no_names_case {
+    const char* image;
+    std::vector<ulong64> entries;
+  } cases[] = {{"default.img", {3, 9, ulong64(1) << 40}}, {"views.img", {9, 24, 25, 26}}};
+  for (const no_names_case& c : cases) {
+    std::unique_ptr<user_ctx> opened = open_context(c.image);
+    if (!opened->ntfs) continue;
+    for (ulong64 entry : c.entries) {
+      gathered g;
+      testing::internal::CaptureStdout();
+      const bool held = g.collect(*opened, entry);
+      testing::internal::GetCapturedStdout();
+      EXPECT_FALSE(held) << c.image << " " << entry;
+      EXPECT_TRUE(g.all.empty() && g.nodup.empty()) << c.image << " " << entry;
+    }
+  }
+}
+
+// On 512-byte clusters an allocation can end inside a record: exactly one
+// record is parsed as one, a shorter one not at all.
+TEST(CollectIndxAttribute, AllocationShorterThanARecordIsNotParsed) {
+  ulong64 dir = 0;
+  for (const auto& e : quor_test::read_listing("c512.img"))
+    if (e.path == "/dir500") dir = e.inode;
+  std::unique_ptr<user_ctx> opened = open_context("c512.img");
+  user_ctx& ctx = *opened;
+  if (!ctx.ntfs) GTEST_SKIP() << "c512.img not in the fixture kit";
+  ASSERT_EQ(ctx.ntfs->m_cluster_size, 512u);
+  inode_attributes record;
+  ASSERT_TRUE(read_inode(record, ctx, dir));
+  const attribute_record* allocation = first_of_type(record, 0xA0);
+  ASSERT_NE(allocation, nullptr);
+  ASSERT_FALSE(allocation->runs.empty());
+  ASSERT_GE(allocation->runs[0].num_clusters, 8u);
+
+  gathered whole;
+  ASSERT_TRUE(whole.collect(ctx, dir));
+  std::set<std::string> in_first;
+  for (const auto& kv : whole.all)
+    if (kv.second.valid && kv.second.attr_type == 0xA0 && kv.second.file_offset < 4096) in_first.insert(kv.second.name);
+  ASSERT_FALSE(in_first.empty());
+
+  for (uint32 clusters : {8u, 7u}) {
+    attribute_record cut = *allocation;
+    cut.runs.assign(1, allocation->runs[0]);
+    cut.runs[0].num_clusters = clusters;
+    gathered g;
+    const bool parsed = collect_indx_attribute(g.allocation, g.all, g.nodup, dir, ctx, cut, 0xA0);
+    EXPECT_EQ(parsed, clusters == 8) << clusters;
+    std::set<std::string> live;
+    for (const auto& kv : g.all) {
+      EXPECT_LT(kv.second.file_offset, 4096u) << kv.second.name;
+      if (kv.second.valid) live.insert(kv.second.name);
+    }
+    EXPECT_EQ(live, clusters == 8 ? in_first : std::set<std::string>()) << clusters;
+    EXPECT_EQ(g.nodup.empty(), clusters != 8) << clusters;
+  }
+}
+
+// The tool's own road: an INDX record that the index's $BITMAP marks free
+// holds no live entries, whatever its header says.
+TEST(GatherDirListing, RecordsFreedInTheIndexBitmapHoldOnlySlack) {
   std::string path = quor_test::fixture("default.img");
   if (path.empty()) GTEST_SKIP() << "default.img not in the fixture kit";
   ulong64 dir = 0;
   names_by_folder children;
   for (const auto& e : quor_test::read_listing("default.img")) {
     if (e.path == "/longnames") dir = e.inode;
-    split_path(e.path, children);
+    const size_t slash = e.path.rfind('/');
+    children[e.path.substr(0, slash)].insert(e.path.substr(slash + 1));
   }
   const std::set<std::string>& expected = children["/longnames"];
 
@@ -84,9 +287,18 @@ TEST(GatherEntries, RecordsFreedInTheIndexBitmapHoldOnlySlack) {
 
   ASSERT_TRUE(open_ntfs_image(copy.c_str(), 0, engine, false, false));
   user_ctx ctx(engine, true);
+  dir_listing listing;
+  std::vector<byte> buffer;
+  ASSERT_TRUE(gather_dir_listing(listing, buffer, ctx, dir));
+  ASSERT_TRUE(listing.merge(ctx.mft_entry_count));
   std::set<std::string> live;
   std::map<std::string, std::string> carved;
-  ASSERT_TRUE(gather(ctx, dir, live, carved));
+  INDX_ENTRY_INFO scratch;
+  for (size_t i = 0; i < listing.row_count(); ++i) {
+    const INDX_ENTRY_INFO& e = listing.row(i, scratch);
+    if (!e.valid) carved.emplace(e.name, e.slack_comment);
+    if (e.valid && e.entry[81] != 2) live.insert(e.name);
+  }
   size_t freed = 0;
   for (const std::string& name : expected) {
     if (live.count(name)) continue;
