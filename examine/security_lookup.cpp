@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <sstream>
 #include <vector>
@@ -82,9 +83,9 @@ void append_sid_line(std::string& text, const char* label, const byte_view& sd, 
   text += "]\n";
 }
 
-// One line per ACE, by the SID it grants or denies to: an examiner matches
-// these against other tools' listings of the same SIDs, which no account
-// name from this machine's tables could stand for.
+// One line per ACE, its SID as S- text: the engine's account names cover
+// only well-known SIDs, while a domain user's SID is what an examiner
+// matches against other tools' listings.
 void append_acl(std::string& text, const byte_view& sd, uint32 offset, const char* heading) {
   // No descriptor comes near 2 GiB: an offset that large is damage.
   if (offset == 0 || offset > 0x7FFFFFFFu) return;
@@ -229,11 +230,10 @@ bool print_security_id(const std::string& drive, uint32 security_id, std::ostrea
     c.valid = false;
     c.ids.clear();
     c.texts.clear();
-    CNtfs* ntfs = nullptr;
-    if (!open_ntfs_by_drive_letter(letter.c_str(), ntfs, false, false)) return false;
-    const bool loaded = c.load(ntfs, letter);
-    delete ntfs;
-    if (!loaded) return false;
+    CNtfs* opened = nullptr;
+    if (!open_ntfs_by_drive_letter(letter.c_str(), opened, false, false)) return false;
+    const std::unique_ptr<CNtfs> ntfs(opened);
+    if (!c.load(ntfs.get(), letter)) return false;
   }
   return c.print(security_id, out);
 }
