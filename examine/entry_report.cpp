@@ -73,14 +73,18 @@ bool open_source(const entry_report_request& r, bool by_path, CNtfs*& ntfs, ulon
   return open_ntfs_by_drive_letter(r.drive_letter, ntfs, false, false);
 }
 
-// False only when the report file is a file the volume is read from; a
-// report that cannot be written for any other reason is left out.
-bool write_report(const entry_report_request& r, CNtfs* ntfs, ulong64 entry, const std::vector<entry_record>& recs) {
+enum class report_outcome { written, left_out, refused };
+
+// Refused when the report file is a file the volume is read from; a report
+// that cannot be written for any other reason is left out.
+report_outcome write_report(const entry_report_request& r, CNtfs* ntfs, ulong64 entry,
+                            const std::vector<entry_record>& recs) {
   uni::file_identities sources;
   ntfs->source_identities(sources);
   std::ofstream out;
   const uni::output_result opened = uni::open_output(out, r.report_path, sources, uni::output_open::truncate);
-  if (opened != uni::output_result::opened) return opened != uni::output_result::is_source;
+  if (opened == uni::output_result::is_source) return report_outcome::refused;
+  if (opened != uni::output_result::opened) return report_outcome::left_out;
   out << std::setfill('0') << wstring_to_utf8(r.path) << "\n\nMisc stats:\n";
   out << "  cluster size:         0x" << std::hex << std::setw(8) << ntfs->m_cluster_size << "\n";
   out << "  sectors/cluster:      0x" << std::setw(8) << ntfs->m_sectors_per_cluster << "\n";
@@ -100,8 +104,12 @@ bool write_report(const entry_report_request& r, CNtfs* ntfs, ulong64 entry, con
     write_entry_record_report(rec, out, nullptr);
     out << "\n";
   }
-  return true;
+  out.close();
+  return out ? report_outcome::written : report_outcome::left_out;
 }
+
+// Data goes somewhere: to standard output, to the caller's stream or to a file.
+bool data_asked(const entry_report_request& r) { return r.to_stdout || r.to_stream || !r.extract_path.empty(); }
 
 const entry_record* select_attribute(const std::vector<entry_record>& recs, const std::string& stream) {
   for (const entry_record& rec : recs) {
@@ -135,7 +143,12 @@ bool run(const entry_report_request& r, bool by_path) {
   if (!ok || !ntfs) return false;
   std::vector<entry_record> recs;
   if (!collect_entry_records(ntfs.get(), entry, recs)) return false;
-  if (!r.report_path.empty() && !write_report(r, ntfs.get(), entry, recs)) return false;
+  report_outcome report = report_outcome::left_out;
+  if (!r.report_path.empty()) report = write_report(r, ntfs.get(), entry, recs);
+  if (report == report_outcome::refused) return false;
+  // A call that asked for the report alone is done once it is written,
+  // whatever stream the path names.
+  if (!data_asked(r)) return report == report_outcome::written;
   ulong64 stamp = 0;
   for (const entry_record& rec : recs) {
     if (rec.item.header.type == 0x10) {

@@ -34,8 +34,10 @@ struct entry_report_request {
 };
 
 // False when the source cannot be opened, the entry is not found (no path,
-// no record, no attributes), the stream is missing, or the action fails; also
-// when the report or the extract would be a file the volume is read from.
+// no record, no attributes), the stream asked for data is missing, or the
+// action fails; also when the report or the extract would be a file the
+// volume is read from. A call that asks for the report alone (no data to
+// standard output, a stream or a file) is true when the report was written.
 bool report_entry(const entry_report_request& request);
 // The same, the entry always resolved from the path.
 bool report_entry_by_path(const entry_report_request& request);

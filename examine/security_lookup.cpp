@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <sstream>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "ntfs/security_descriptor.h"
 #include "utils/byte_order.h"
 #include "utils/case_text.h"
+#include "utils/sid_text.h"
 #include "utils/utf_convert.h"
 
 namespace {
@@ -68,6 +70,41 @@ bool walk_index(CNtfs* ntfs, ulong64 entry, const std::string& name, bool ignore
   return true;
 }
 
+const uint32 ACE_COLUMN = 15;
+
+void append_column(std::string& text, const std::string& value) {
+  text += value;
+  if (value.size() < ACE_COLUMN) text.append(ACE_COLUMN - value.size(), ' ');
+}
+
+void append_sid_line(std::string& text, const char* label, const byte_view& sd, uint32 offset) {
+  text += label;
+  if (offset < sd.size) text += sid_to_string(sd.data + offset, static_cast<uint32>(sd.size - offset));
+  text += "]\n";
+}
+
+// One line per ACE, its SID as S- text: the engine's account names cover
+// only well-known SIDs, while a domain user's SID is what an examiner
+// matches against other tools' listings.
+void append_acl(std::string& text, const byte_view& sd, uint32 offset, const char* heading) {
+  // No descriptor comes near 2 GiB: an offset that large is damage.
+  if (offset == 0 || offset > 0x7FFFFFFFu) return;
+  ace_record_map aces;
+  parse_security_descriptor_acl(aces, sd, static_cast<int>(offset));
+  if (aces.empty()) return;
+  text += "\n";
+  text += heading;
+  text += "\n";
+  for (const auto& kv : aces) {
+    append_column(text, kv.second.type_name);
+    text += ' ';
+    append_column(text, kv.second.sid_text);
+    text += ' ';
+    text += kv.second.mask_names;
+    text += '\n';
+  }
+}
+
 // The descriptor at `offset` of $SDS when its header names that offset and
 // its length lies inside the stream.
 bool descriptor_text(const std::string& sds, ulong64 offset, std::string& text) {
@@ -76,9 +113,13 @@ bool descriptor_text(const std::string& sds, ulong64 offset, std::string& text) 
   uint32 length = 0;
   if (!stream.u64(offset + 8, own) || own != offset || !stream.u32(offset + 16, length)) return false;
   if (length <= 40 || !stream.has(offset, length)) return false;
-  std::ostringstream out;
-  print_security_descriptor(out, stream.data + offset + SDS_HEADER, length - SDS_HEADER, nullptr);
-  text = out.str();
+  const byte_view sd = stream.sub(offset + SDS_HEADER, length - SDS_HEADER);
+  uint32 owner = 0, group = 0, sacl = 0, dacl = 0;
+  text = "Security Identifiers\n";
+  if (sd.u32(SD_OWNER_OFFSET, owner) && owner != 0) append_sid_line(text, "owner sid [", sd, owner);
+  if (sd.u32(SD_GROUP_OFFSET, group) && group != 0) append_sid_line(text, "group sid [", sd, group);
+  if (sd.u32(SD_SACL_OFFSET, sacl)) append_acl(text, sd, sacl, "System Access Control List");
+  if (sd.u32(SD_DACL_OFFSET, dacl)) append_acl(text, sd, dacl, "Discretionary Access Control List");
   return true;
 }
 
@@ -94,34 +135,43 @@ bool read_named_stream(CNtfs* ntfs, const std::vector<entry_record>& records, ui
   return !out.empty();
 }
 
+// What a cache holds, and the key it was loaded under: a volume's identity,
+// or a drive letter.
 struct security_cache {
   bool valid = false;
-  std::string identity;
+  std::string key;
   security_id_map ids;
   security_text_map texts;
+
+  // Loads the tables for `key`; a failed load leaves the cache empty and
+  // invalid, so the next call loads again.
+  bool load(CNtfs* ntfs, const std::string& for_key) {
+    valid = false;
+    key.clear();
+    if (!load_security_tables(ntfs, ids, texts)) return false;
+    valid = true;
+    key = for_key;
+    return true;
+  }
+
+  bool print(uint32 security_id, std::ostream& out) const {
+    const auto id = ids.find(security_id);
+    if (id == ids.end()) return false;
+    const auto text = texts.find(id->second.sds_offset);
+    if (text == texts.end()) return false;
+    out << text->second << "\n";
+    return true;
+  }
 };
 
-security_cache& cache() {
+security_cache& volume_cache() {
   static security_cache c;
   return c;
 }
 
-bool print_cached(CNtfs* ntfs, uint32 security_id, std::ostream& out) {
-  security_cache& c = cache();
-  const std::string identity = volume_identity(ntfs);
-  if (!c.valid || c.identity != identity) {
-    c.valid = false;
-    c.identity.clear();
-    if (!load_security_tables(ntfs, c.ids, c.texts)) return false;
-    c.valid = true;
-    c.identity = identity;
-  }
-  const auto id = c.ids.find(security_id);
-  if (id == c.ids.end()) return false;
-  const auto text = c.texts.find(id->second.sds_offset);
-  if (text == c.texts.end()) return false;
-  out << text->second << "\n";
-  return true;
+security_cache& drive_cache() {
+  static security_cache c;
+  return c;
 }
 
 }  // namespace
@@ -165,16 +215,27 @@ bool load_security_tables(CNtfs* ntfs, security_id_map& ids, security_text_map& 
 }
 
 bool print_security_id(CNtfs* ntfs, uint32 security_id, std::ostream& out) {
-  return ntfs && print_cached(ntfs, security_id, out);
+  if (!ntfs) return false;
+  security_cache& c = volume_cache();
+  const std::string identity = volume_identity(ntfs);
+  if ((!c.valid || c.key != identity) && !c.load(ntfs, identity)) return false;
+  return c.print(security_id, out);
 }
 
 bool print_security_id(const std::string& drive, uint32 security_id, std::ostream& out) {
   if (drive.empty()) return false;
-  CNtfs* ntfs = nullptr;
-  if (!open_ntfs_by_drive_letter(drive.substr(0, 1).c_str(), ntfs, false, false)) return false;
-  const bool ok = print_cached(ntfs, security_id, out);
-  delete ntfs;
-  return ok;
+  security_cache& c = drive_cache();
+  const std::string letter = drive.substr(0, 1);
+  if (!c.valid || c.key != letter) {
+    c.valid = false;
+    c.ids.clear();
+    c.texts.clear();
+    CNtfs* opened = nullptr;
+    if (!open_ntfs_by_drive_letter(letter.c_str(), opened, false, false)) return false;
+    const std::unique_ptr<CNtfs> ntfs(opened);
+    if (!c.load(ntfs.get(), letter)) return false;
+  }
+  return c.print(security_id, out);
 }
 
 bool find_object_id(CNtfs* ntfs, const byte* object_id, ulong64& reference, uint16& sequence) {

@@ -1,12 +1,15 @@
 #pragma once
 // Security descriptors through $Secure (MFT entry 9): the $SII index from
 // security id to the descriptor's place in the $SDS stream, the descriptors'
-// texts, a process-wide cache of both for the volume last asked about; and
-// object ids through the $O index of $ObjId (MFT entry 25).
+// texts (SIDs as "S-" text), process-wide caches of both; and object ids
+// through the $O index of $ObjId (MFT entry 25).
 //
-// The cache knows a volume by its serial number, its source and its offset,
-// never by the address of an engine object (which a later volume may reuse)
-// nor by a drive letter alone. One caller at a time.
+// Two caches, each for the volume last asked about: the drive-letter form
+// keeps its tables under the letter and opens the volume only when another
+// letter is asked for (or its last load failed); the form handed an open
+// volume knows it by its serial number, its source and its offset, never by
+// the address of the engine object, which a later volume may reuse. One
+// caller at a time.
 #include <iosfwd>
 #include <map>
 #include <string>
@@ -22,7 +25,8 @@ typedef std::map<ulong64, std::string> security_text_map;
 // Both maps emptied first; true when both end up non-empty.
 bool load_security_tables(CNtfs* ntfs, security_id_map& ids, security_text_map& texts);
 // The descriptor text of the id and a newline; false when the id or its
-// descriptor is unknown.
+// descriptor is unknown. By drive: the first character of `drive` is the
+// letter.
 bool print_security_id(const std::string& drive, uint32 security_id, std::ostream& out);
 bool print_security_id(CNtfs* ntfs, uint32 security_id, std::ostream& out);
 // The MFT reference and sequence number of the entry carrying the 16-byte

@@ -303,6 +303,14 @@ bool fill_entry_record_from_attribute(entry_record& out, ulong64 entry, ulong64 
       }
       return true;
     case 0x60:
+      // The volume's label, stored without a terminator; an unlabelled
+      // volume has an empty value.
+      if (has_value) {
+        std::vector<uint16> units;
+        for (uint64 i = 0; i + 1 < value.size; i += 2) units.push_back(load_u16(value.data, i));
+        out.text = utf16_units_to_utf8(units);
+      }
+      return true;
     case ENTRY_SUMMARY_TYPE: return true;
     default: break;
   }

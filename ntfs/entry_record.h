@@ -15,7 +15,7 @@ class CNtfs;
 struct entry_record {
   summary_item item;
   std::string name;  // the attribute's name, UTF-8
-  std::string text;  // the file name of a $FILE_NAME item, the print name of a reparse point
+  std::string text;  // the file name of a $FILE_NAME item, the print name of a reparse point, the volume label
   std::vector<data_run> runs;
   ulong64 window_offset = 0;
   std::vector<byte> window;

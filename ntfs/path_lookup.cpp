@@ -173,11 +173,15 @@ bool CNtfs::get_inode_from_path(const std::wstring& path, std::wstring& resolved
   return true;
 }
 
+// `want_name` is passed on to the wide lookup (as its follow_links) and asks
+// for the resolved name: a caller that did not ask keeps what its name held,
+// as does one whose path was not found.
 bool CNtfs::get_inode_from_path(const std::string& path, std::string& resolved_path, ulong64& inode,
-                                bool follow_links) {
+                                bool want_name) {
+  if (path.empty()) return false;
   std::wstring resolved;
-  const bool ok = get_inode_from_path(utf8_to_wstring(path), resolved, inode, follow_links);
-  resolved_path = wstring_to_utf8(resolved);
+  const bool ok = get_inode_from_path(utf8_to_wstring(path), resolved, inode, want_name);
+  if (ok && want_name) resolved_path = wstring_to_utf8(resolved);
   return ok;
 }
 

@@ -203,6 +203,98 @@ TEST(AttributeDump, SummariesOfKitVolumeAttributes) {
   }
 }
 
+// $MFT's record 0 read straight from the image file: the boot sector's
+// geometry, the record at the $MFT's first cluster, the update-sequence
+// fixups undone by hand.
+std::vector<byte> raw_record0(const std::string& image, uint32 record_size) {
+  const std::string bytes = quor_test::read_file_text(image);
+  if (bytes.size() < 512) return {};
+  const byte* boot = reinterpret_cast<const byte*>(bytes.data());
+  const ulong64 at = load_u64(boot, 0x30) * load_u16(boot, 11) * boot[13];
+  if (at + record_size > bytes.size()) return {};
+  std::vector<byte> rec(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + record_size));
+  const uint32 usa = load_u16(rec.data(), 4), count = load_u16(rec.data(), 6);
+  if (count < 2 || usa + 2 * count > record_size) return {};
+  const uint32 stride = record_size / (count - 1);
+  for (uint32 i = 1; i < count; ++i) {
+    if (load_u16(rec.data(), i * stride - 2) != load_u16(rec.data(), usa)) return {};
+    store_u16(&rec[i * stride - 2], load_u16(rec.data(), usa + 2 * i));
+  }
+  return rec;
+}
+
+// The engine's record 0 dumped: the same text as the record read from the
+// image by hand, each attribute istat lists (type, id, residence, sizes)
+// numbered in its order, and the $DATA's first run at fsstat's first
+// cluster of the MFT. A 4 KiB-record volume too.
+TEST(AttributeDump, MftRecord0AsIstatAndTheRawRecord) {
+  if (!quor_test::have_program("istat") || !quor_test::have_program("fsstat"))
+    GTEST_SKIP() << "istat and fsstat needed";
+  std::vector<std::string> images;
+  for (const char* name : {"default.img", "s4096.img", "c64k.img"}) images.push_back(quor_test::fixture(name));
+  const std::string elsewhere = quor_test::shared_testdata("ntfs3.raw");
+  if (!elsewhere.empty()) images.push_back(elsewhere);
+  for (const std::string& image : images) {
+    SCOPED_TRACE(image);
+    std::unique_ptr<CNtfs> engine = quor_test::open_engine_at(image);
+    ASSERT_TRUE(engine);
+    std::string fsstat, istat;
+    ASSERT_EQ(quor_test::run_command("fsstat " + image, fsstat), 0);
+    ASSERT_EQ(quor_test::run_command("istat " + image + " 0", istat), 0);
+    unsigned record_size = 0;
+    unsigned long long mft_lcn = 0;
+    ASSERT_EQ(std::sscanf(fsstat.c_str() + fsstat.find("Size of MFT Entries: "), "Size of MFT Entries: %u",
+                          &record_size), 1);
+    ASSERT_EQ(std::sscanf(fsstat.c_str() + fsstat.find("First Cluster of MFT: "), "First Cluster of MFT: %llu",
+                          &mft_lcn), 1);
+    std::ostringstream dumped, by_hand;
+    engine->dump_mft_record0(dumped);
+    const std::vector<byte> raw = raw_record0(image, record_size);
+    ASSERT_EQ(raw.size(), record_size);
+    dump_mft_record(raw.data(), record_size, by_hand);
+    const std::string text = dumped.str();
+    EXPECT_EQ(text, by_hand.str());
+
+    std::istringstream lines(istat);
+    size_t n = 0, at = 0;
+    for (std::string line; std::getline(lines, line);) {
+      char kind[32] = {0};
+      unsigned type = 0, id = 0;
+      unsigned long long size = 0;
+      if (std::sscanf(line.c_str(), "Type: %*s (%u-%u) Name: %*s %31s", &type, &id, kind) != 3) continue;
+      ASSERT_EQ(std::sscanf(line.c_str() + line.find("size: "), "size: %llu", &size), 1) << line;
+      const bool resident = std::string(kind) == "Resident";
+      char heading[64], want[512];
+      std::snprintf(heading, sizeof heading, "    ------- attribute num %zx (relative offset", ++n);
+      at = text.find(heading, at);
+      ASSERT_NE(at, std::string::npos) << heading;
+      const size_t next = text.find("    ------- attribute num", at + 1);
+      const std::string section = text.substr(at, next == std::string::npos ? std::string::npos : next - at);
+      std::snprintf(want, sizeof want, "(0x00) type:                0x%08x, ", type);
+      EXPECT_NE(section.find(want), std::string::npos) << line;
+      std::snprintf(want, sizeof want, "(0x0e) attrib_id:           0x%04x\n", id);
+      EXPECT_NE(section.find(want), std::string::npos) << line;
+      if (resident) {
+        std::snprintf(want, sizeof want, "(0x08) non_resident_flag:   0x00 (resident)\n(0x09)");
+        EXPECT_NE(section.find(want), std::string::npos) << line;
+        std::snprintf(want, sizeof want, "(0x10) size_data:           0x%08llx\n", size);
+      } else {
+        std::snprintf(want, sizeof want, "(0x30) size_data_real:      0x%016llx\n", size);
+      }
+      EXPECT_NE(section.find(want), std::string::npos) << line << "\n" << section;
+      if (type == 0x80) {
+        std::snprintf(want, sizeof want, "lcn (start):       %llx (%llu)\n", mft_lcn, mft_lcn);
+        EXPECT_NE(section.find(want), std::string::npos) << section;
+      }
+    }
+    // Nothing past the attributes istat lists: the end marker is not dumped.
+    EXPECT_GE(n, 3u);
+    char past[64];
+    std::snprintf(past, sizeof past, "    ------- attribute num %zx ", n + 1);
+    EXPECT_EQ(text.find(past), std::string::npos);
+  }
+}
+
 // $Volume's resident descriptor (entry 3 of default.img), as ntfsinfo reads
 // it: owner S-1-5-18, group S-1-5-32-544, no SACL, a DACL of two
 // access-allowed entries of mask 0x12019f (READ_CONTROL and SYNCHRONIZE of

@@ -1,10 +1,14 @@
-// The "File Record:" report sections, written by hand from the rules.
+// The report sections: hand-built records written by hand from the rules,
+// and the sections of kit volumes' records against istat, fsstat and the
+// attributes' raw bytes.
 #include "examine/entry_record_report.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
 
+#include "tests/examine/examine_support.h"
 #include "utils/byte_order.h"
 
 namespace {
@@ -83,6 +87,174 @@ TEST(EntryRecordReport, SectionsByHand) {
     std::wostringstream wide;
     write_entry_record_report_w(c.rec, wide, nullptr);
     EXPECT_EQ(wide.str().size(), out.str().size());
+  }
+}
+
+// The section of the entry's first record of `type`; "<none>" without one.
+std::string section_of(CNtfs* ntfs, ulong64 entry, uint32 type) {
+  std::vector<entry_record> records;
+  const entry_record* rec = examine_test::find_record(ntfs, records, entry, type);
+  if (!rec) return "<none>";
+  std::ostringstream out;
+  write_entry_record_report(*rec, out, nullptr);
+  return out.str();
+}
+
+// The rest of the first line, from the line start `from` on, that starts
+// with `label`; "" when there is none.
+std::string field(const std::string& text, const std::string& label, size_t from = 0) {
+  size_t at = from;
+  while (text.compare(at, label.size(), label) != 0) {
+    at = text.find('\n', at);
+    if (at == std::string::npos) return "";
+    ++at;
+  }
+  const size_t end = text.find('\n', at);
+  return text.substr(at + label.size(), end == std::string::npos ? std::string::npos : end - at - label.size());
+}
+
+// istat's "2026-12-06 22:28:18.758298500 (UTC)" as the report writes it.
+std::string report_time(const std::string& istat) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  long ns = 0;
+  if (std::sscanf(istat.c_str(), "%d-%d-%d %d:%d:%d.%ld", &y, &mo, &d, &h, &mi, &s, &ns) != 7) return "?" + istat;
+  char text[64];
+  std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d.%03ld", mo, d, y, h, mi, s, ns / 1000000);
+  return text;
+}
+
+// istat's flag words, in its order, as the report names them.
+std::string report_flags(const std::string& istat) {
+  static const std::pair<const char*, const char*> names[] = {
+      {"Read Only", "READ_ONLY"},   {"Hidden", "HIDDEN"},         {"System", "SYSTEM"},
+      {"Archive", "ARCHIVE"},       {"Sparse", "SPARSE_FILE"},    {"Reparse Point", "REPARSE_PT"},
+      {"Compressed", "COMPRESSED"}, {"Not Content Indexed", "CONTENT_NOT_INDEXED"}};
+  std::string out;
+  std::istringstream words(istat);
+  for (std::string word; std::getline(words, word, ',');) {
+    word.erase(0, word.find_first_not_of(' '));
+    std::string name = "?" + word;
+    for (const auto& n : names)
+      if (word == n.first) name = n.second;
+    out += (out.empty() ? "" : ", ") + name;
+  }
+  return out.empty() ? "none set" : out;
+}
+
+TEST(EntryRecordReport, StandardInformationEqualsIstat) {
+  if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
+  const struct {
+    const char* image;
+    const char* path;
+  } cases[] = {{"default.img", "/small.txt"},         {"default.img", "/compressed/pattern.bin"},
+               {"default.img", "/sparse.bin"},        {"default.img", "/frag"},
+               {"views.img", "/owners/u00.txt"},      {"views.img", "/owners/u59.txt"},
+               {"views.img", "/links/l07"},           {"links.img", "/junction"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.image) + c.path);
+    examine_test::volume v(c.image);
+    ASSERT_NE(v.ntfs, nullptr);
+    const ulong64 entry = v.entry_of(c.path);
+    std::string istat;
+    ASSERT_EQ(quor_test::run_command("istat -z UTC " + v.image + " " + std::to_string(entry), istat), 0);
+    const size_t si = istat.find("$STANDARD_INFORMATION Attribute Values:");
+    ASSERT_NE(si, std::string::npos);
+    unsigned secure_id = 0;
+    ASSERT_EQ(std::sscanf(field(istat, "Security ID: ", si).c_str(), "%u", &secure_id), 1);
+    char id_line[32];
+    std::snprintf(id_line, sizeof id_line, "  secure id: 0x%08x\n", secure_id);
+    const std::string want = "Standard Info Attrib: (" + report_flags(field(istat, "Flags: ", si)) + ")\n" +
+                             "  modified:  " + report_time(field(istat, "File Modified:\t", si)) + "\n" +
+                             "  accessed:  " + report_time(field(istat, "Accessed:\t", si)) + "\n" +
+                             "  created:   " + report_time(field(istat, "Created:\t", si)) + "\n" +
+                             "  mft mod:   " + report_time(field(istat, "MFT Modified:\t", si)) + "\n" + id_line;
+    EXPECT_EQ(section_of(v.ntfs, entry, 0x10), want);
+  }
+}
+
+// Every kit volume carries its label in $Volume (entry 3): fsstat's "Volume
+// Name", and its version; a volume made elsewhere without a label (fsstat
+// shows no name) reads "none specified".
+TEST(EntryRecordReport, VolumeNameAndVersionEqualFsstat) {
+  if (!quor_test::have_program("fsstat")) GTEST_SKIP() << "fsstat not installed";
+  std::vector<std::string> images;
+  for (const char* name : {"default.img", "streams.img", "links.img", "views.img", "bigdir.img", "c512.img"})
+    images.push_back(quor_test::fixture(name));
+  const std::string unlabelled = quor_test::shared_testdata("ntfs3.raw");
+  if (!unlabelled.empty()) images.push_back(unlabelled);
+  for (const std::string& image : images) {
+    SCOPED_TRACE(image);
+    std::unique_ptr<CNtfs> ntfs = quor_test::open_engine_at(image);
+    ASSERT_NE(ntfs, nullptr);
+    std::string fsstat;
+    ASSERT_EQ(quor_test::run_command("fsstat " + image, fsstat), 0);
+    const std::string label = field(fsstat, "Volume Name: ");
+    ASSERT_EQ(field(fsstat, "Version: "), "Windows XP");
+    const std::string name = label.empty() ? "none specified" : label;
+    EXPECT_EQ(section_of(ntfs.get(), 3, 0x60), "Volume Name Attrib: " + name + "\n");
+    EXPECT_EQ(section_of(ntfs.get(), 3, 0x70), "Volume Info Attrib: major:minor ver = 3:1 (WinXP)\n");
+  }
+  EXPECT_EQ(images.size(), unlabelled.empty() ? 6u : 7u);
+}
+
+// $Volume's descriptor on default.img (icat default.img 3-80), decoded by
+// hand: owner S-1-5-18 at 0x48, group S-1-5-32-544 at 0x54, no SACL, a DACL
+// at 0x14 of two access-allowed ACEs of mask 0x0012019f, for S-1-5-18 and
+// S-1-5-32-544. The section names the accounts.
+TEST(EntryRecordReport, SecurityDescriptorByHand) {
+  examine_test::volume v("default.img");
+  ASSERT_NE(v.ntfs, nullptr);
+  EXPECT_EQ(section_of(v.ntfs, 3, 0x50),
+            "Security Descriptor Attrib: \n"
+            "  Security Identifiers\n"
+            "  owner sid [S-1-5-18]\n"
+            "  group sid [S-1-5-32-544]\n"
+            "\n"
+            "  Discretionary Access Control List\n"
+            "  access allowed  Local System    READ_CONTROL | SYNCHRONIZE\n"
+            "  access allowed  Admins          READ_CONTROL | SYNCHRONIZE\n");
+}
+
+// Object ids as the kit set them (make-views.sh: the entry's number, then
+// fifteen 0x11 bytes), and reparse points' print names (make-links.sh,
+// make-views.sh), each also found in the attribute's raw bytes.
+TEST(EntryRecordReport, ObjectIdsAndReparsePointsAsSet) {
+  const bool have_icat = quor_test::have_program("icat");
+  const struct {
+    const char* image;
+    const char* path;
+    uint32 type;
+    std::string want;
+    std::string raw;  // bytes the attribute's value holds
+  } cases[] = {
+      {"views.img", "/objids/o00.txt", 0x40, "Object ID Attrib: { 11111100-1111-1111-1111-111111111111 }\n",
+       std::string(1, '\0') + std::string(15, '\x11')},
+      {"views.img", "/objids/o13.txt", 0x40, "Object ID Attrib: { 1111110d-1111-1111-1111-111111111111 }\n",
+       "\x0d" + std::string(15, '\x11')},
+      {"views.img", "/objids/o39.txt", 0x40, "Object ID Attrib: { 11111127-1111-1111-1111-111111111111 }\n",
+       "\x27" + std::string(15, '\x11')},
+      {"views.img", "/links/l07", 0xC0, "Reparse Point Attrib: target.txt\n", "target.txt"},
+      {"links.img", "/junction", 0xC0, "Reparse Point Attrib: C:\\real\n", "C:\\real"},
+      {"links.img", "/links/dirlink", 0xC0, "Reparse Point Attrib: C:\\real\\inner\n", "C:\\real\\inner"},
+      {"links.img", "/rellink", 0xC0, "Reparse Point Attrib: real\\inner\n", "real\\inner"},
+      {"links.img", "/chain", 0xC0, "Reparse Point Attrib: C:\\links\\dirlink\n", "C:\\links\\dirlink"},
+      // No print name, and the attribute has no name either.
+      {"links.img", "/noprint", 0xC0, "Reparse Point Attrib: \n", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.image) + c.path);
+    examine_test::volume v(c.image);
+    ASSERT_NE(v.ntfs, nullptr);
+    const ulong64 entry = v.entry_of(c.path);
+    EXPECT_EQ(section_of(v.ntfs, entry, c.type), c.want);
+    if (!have_icat || c.raw.empty()) continue;
+    std::string value, raw = c.raw;
+    ASSERT_TRUE(examine_test::icat(v.image, std::to_string(entry) + "-" + std::to_string(c.type), value));
+    if (c.type == 0xC0) {  // the names are UTF-16LE
+      raw.clear();
+      for (char ch : c.raw) raw += std::string(1, ch) + '\0';
+    }
+    EXPECT_NE(value.find(raw), std::string::npos);
   }
 }
 

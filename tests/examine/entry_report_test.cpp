@@ -4,6 +4,9 @@
 #include "examine/entry_report.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include "tests/examine/examine_support.h"
 #include "utils/byte_order.h"
@@ -101,6 +104,51 @@ TEST(EntryReport, ReportAndHashedExtract) {
   std::string found;
   quor_test::run_command("ls " + dir + " | grep -c '^" + stamp + "_small.txt_'", found);
   EXPECT_EQ(found, "1\n");
+}
+
+// A call that asks for the report alone succeeds once the report is
+// written, whether or not the path names a stream the entry has; asked for
+// data, a missing stream still fails, after the report.
+TEST(EntryReport, ReportOnlyCallsSucceedWhenTheReportIsWritten) {
+  examine_test::volume v("default.img");
+  const std::string dir = quor_test::scratch_dir() + "/report-only";
+  ASSERT_TRUE(::mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST);
+  std::ostringstream data;
+  const struct {
+    const wchar_t* path;
+    ulong64 entry;
+    bool to_stream;
+    const char* report;
+    bool ok;
+    const char* section;  // a line the report holds
+  } cases[] = {
+      {L"/small.txt", ENTRY_FROM_PATH, false, "a.txt", true, "Data Attrib: (unnamed)\n"},
+      {L"/small.txt:nope", ENTRY_FROM_PATH, false, "b.txt", true, "Data Attrib: (unnamed)\n"},
+      {L"/$Volume", 3, false, "c.txt", true, "Volume Name Attrib: default\n"},
+      {L"/small.txt:nope", ENTRY_FROM_PATH, true, "d.txt", false, "Data Attrib: (unnamed)\n"},
+      {L"/small.txt", ENTRY_FROM_PATH, false, "no-such-folder/e.txt", false, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.report);
+    entry_report_request r;
+    r.image_path = wide(v.image);
+    r.path = c.path;
+    r.entry = c.entry;
+    r.report_path = wide(dir + "/" + c.report);
+    r.to_stream = c.to_stream;
+    r.data_out = c.to_stream ? &data : nullptr;
+    EXPECT_EQ(report_entry(r), c.ok);
+    const std::string report = quor_test::read_file_text(dir + "/" + c.report);
+    if (!c.section) {
+      EXPECT_EQ(report, "");
+      continue;
+    }
+    const std::wstring path = c.path;
+    EXPECT_EQ(report.compare(0, path.size() + 14, std::string(path.begin(), path.end()) + "\n\nMisc stats:\n"), 0)
+        << report;
+    EXPECT_NE(report.find(c.section), std::string::npos) << report;
+  }
+  EXPECT_EQ(data.str(), "");
 }
 
 // File content as icat gives it: zeros past the initialized size (lowered

@@ -151,4 +151,28 @@ TEST(Utf8Adapters, OpenAndResolveEveryForm) {
   EXPECT_EQ(ntfs, nullptr);
 }
 
+// The engine's own UTF-8 path lookup: the name goes out only when asked
+// for and found; an empty path is refused before any lookup.
+TEST(Utf8Adapters, EnginePathLookupNamesOnlyWhenAskedAndFound) {
+  examine_test::volume v("default.img");
+  ASSERT_NE(v.ntfs, nullptr);
+  const struct {
+    const char* path;
+    bool want_name, ok;
+    ulong64 entry;
+    const char* name;
+  } cases[] = {{"/frag/a.bin", true, true, 67, "\\frag\\a.bin"}, {"frag\\B.BIN", true, true, 68, "frag\\B.BIN"},
+               {"/frag/a.bin", false, true, 67, "kept"},          {"/frag/missing.bin", true, false, 0, "kept"},
+               {"/frag/missing.bin", false, false, 0, "kept"},    {"", true, false, 12345, "kept"}};
+  for (const auto& c : cases) {
+    std::string name = "kept";
+    ulong64 entry = 12345;
+    EXPECT_EQ(v.ntfs->get_inode_from_path(std::string(c.path), name, entry, c.want_name), c.ok) << c.path;
+    if (c.ok || !*c.path) {
+      EXPECT_EQ(entry, c.entry) << c.path;
+    }
+    EXPECT_EQ(name, c.name) << c.path << " " << c.want_name;
+  }
+}
+
 }  // namespace
