@@ -50,21 +50,27 @@ bool find_attribute_by_name_from(byte*& cursor, uint32 limit, uint32 type, const
 }
 
 bool find_attribute_list_entry_by_name(byte*& cursor, int& remaining, uint32 type, const std::vector<uint16>& name) {
-  while (cursor && remaining >= static_cast<int>(ALE_MIN_SIZE)) {
+  // An entry's type, length and name fields lie in its first 8 bytes.
+  const int header = static_cast<int>(ALE_NAME_OFFSET) + 1;
+  if (!cursor) return false;
+  while (remaining >= header) {
     const uint32 left = static_cast<uint32>(remaining);
-    const uint32 t = load_u32(cursor, AH_TYPE);
-    if (t == ATTR_END) return false;
     const uint32 length = load_u16(cursor, ALE_LENGTH);
-    if (length != 0 && length <= left && t == type &&
+    // Only an entry whole inside the list's bytes is taken, and its name
+    // must lie inside it.
+    if (length <= left && load_u32(cursor, ALE_TYPE) == type &&
         name_is(cursor, length, cursor[ALE_NAME_OFFSET], cursor[ALE_NAME_LENGTH], name))
       return true;
     if (length == 0) {
       remaining = 0;
       return false;
     }
-    if (length > left) return false;
+    // An entry claiming more than is left takes `remaining` below zero; the
+    // cursor stays on it rather than point past the list.
     remaining -= static_cast<int>(length);
+    if (remaining < 0) return false;
     cursor += length;
+    if (remaining == 0 || (remaining >= 4 && load_u32(cursor, ALE_TYPE) == ATTR_END)) return false;
   }
   return false;
 }

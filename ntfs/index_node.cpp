@@ -251,9 +251,9 @@ bool parse_unused_index_node_w_carve(inode_indx_mmap& carved, ulong64 dir_entry,
 
 bool parse_index_root_w_carve(string_indx_map& valid, inode_indx_mmap& carved, ulong64 dir_entry,
                               const byte* root_value, int length, ulong64 file_offset) {
-  if (!root_value || length < 16) return false;
+  if (!root_value) return false;
   if (load_u32(root_value, 0) != 0x30 || load_u32(root_value, 8) == 0) return false;
-  return parse_index_node_w_carve(valid, carved, dir_entry, root_value + 16, length - 16, file_offset);
+  return parse_index_node_w_carve(valid, carved, dir_entry, root_value + 16, length, file_offset);
 }
 
 bool parse_indx_buffer_w_carve(string_indx_map& valid, inode_indx_mmap& carved, ulong64 dir_entry,

@@ -76,7 +76,10 @@ bool parse_unused_index_node_w_carve(inode_indx_mmap& carved, ulong64 dir_entry,
                                      int length, ulong64 file_offset);
 
 // An $INDEX_ROOT value: false unless it indexes $FILE_NAME (0x30) and names a
-// non-zero record size; the node starts 16 bytes in.
+// non-zero record size. The node starts 16 bytes in and `length` is the
+// node's own, from there to the end of the attribute (the caller holds the
+// value's 16 header bytes before it); `length` and `file_offset` go to the
+// node parser as they are.
 bool parse_index_root_w_carve(string_indx_map& valid, inode_indx_mmap& carved, ulong64 dir_entry,
                               const byte* root_value, int length, ulong64 file_offset);
 

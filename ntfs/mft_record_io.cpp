@@ -154,6 +154,7 @@ bool CNtfs::read_mft_record(ulong64 inode, byte*& buf, ulong64& pos, int& size, 
   return true;
 }
 
+// A record caught mid-write is told by last_record_torn(), not by the flag.
 bool CNtfs::read_mft_record_to_vector(std::vector<byte>& out, bool& flag, ulong64 inode) const {
   flag = false;
   byte* buf = nullptr;
@@ -162,9 +163,6 @@ bool CNtfs::read_mft_record_to_vector(std::vector<byte>& out, bool& flag, ulong6
   if (!read_mft_record(inode, buf, pos, size, true)) return false;
   out.assign(buf, buf + size);
   delete[] buf;
-  // The flag tells the caller the record's sectors did not all carry their
-  // check value: the record was caught mid-write.
-  flag = last_record_torn();
   return true;
 }
 

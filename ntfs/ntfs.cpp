@@ -3,7 +3,6 @@
 #include "ntfs/ntfs.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -11,6 +10,7 @@
 #include "disk/disk_handle.h"
 #include "ntfs/attribute_pump.h"
 #include "ntfs/mft_record.h"
+#include "utils/assertion.h"
 #include "utils/file_handle.h"
 #include "utils/utf_convert.h"
 
@@ -264,9 +264,16 @@ bool CNtfs::is_valid() {
   return initialise(pos);
 }
 
+// Both are read only from a validated engine; before validation they hold
+// nothing read from the volume.
 INODE_STATS CNtfs::get_inode_stats() const {
-  assert(m_Validated && "m_Validated");
+  QUOR_ASSERT(m_Validated, "INODE_STATS CNtfs::get_inode_stats() const");
   return m_mft_stats;
+}
+
+NTFS_BOOT CNtfs::get_boot_sector() const {
+  QUOR_ASSERT(m_Validated, "NTFS_BOOT CNtfs::get_boot_sector() const");
+  return m_boot;
 }
 
 // A large or fragmented $MFT keeps the later pieces of its $DATA in

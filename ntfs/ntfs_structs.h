@@ -2,6 +2,8 @@
 // NTFS on-disk layouts as the engine reads them: the boot sector, the FILE
 // record header and the offsets of attribute headers. Structures are decoded
 // field by field from bounded byte buffers, never overlaid on evidence bytes.
+#include <cstring>
+
 #include "utils/types.h"
 
 // Attribute type codes.
@@ -88,35 +90,56 @@ inline ulong64 mft_reference_entry(ulong64 reference) { return reference & 0x000
 
 const uint32 NTFS_BOOT_SIZE = 512;
 
-// The 512-byte NTFS boot sector, field by field as stored.
+// A 16-bit field that the boot sector stores at an odd offset: two bytes
+// that read and assign as a uint16. Holding it as bytes keeps the sector's
+// layout without packing the record, so every field, this one included, can
+// be read through a reference as well as by value.
+struct unaligned_u16 {
+  byte bytes[2];
+  operator uint16() const {
+    uint16 v;
+    std::memcpy(&v, bytes, sizeof v);
+    return v;
+  }
+  unaligned_u16& operator=(uint16 v) {
+    std::memcpy(bytes, &v, sizeof v);
+    return *this;
+  }
+};
+
+// The 512-byte NTFS boot sector laid out as stored: every field sits at its
+// on-disk offset (the wider ones there on their natural alignment, on 32-bit
+// builds as on 64-bit ones), so a sector copied in whole gives the same
+// fields as load() on a little-endian host. Fields hold host-order values:
+// the engine fills the record through load(), whatever the host's order.
 struct NTFS_BOOT {
-  byte boot_loader_routine[3];
-  byte keyword[8];
-  uint16 bytes_per_sector;
-  uint8 sectors_per_cluster;
-  uint16 reserved_sectors;
-  uint8 num_copies_of_fat;
-  uint16 max_root_dir_entries;
-  uint16 num_sectors_in_partition_smaller_than_32M;
-  uint8 media_descriptor;
-  uint16 sectors_per_fat;
-  uint16 sectors_per_track;
-  uint16 number_of_heads;
-  uint32 hidden_sectors_in_partition;
-  uint32 num_sectors_in_partition;
-  uint16 drive_num;
-  byte unk3[2];
-  uint64 total_sectors;
-  uint64 mft_start_lcn;
-  uint64 mftmirr_start_lcn;
-  int8_t num_clusters_for_mft;
-  byte unk4[3];
-  int8_t clusters_per_index_allocated;
-  byte unk5[3];
-  uint64 volume_serial_number;
-  uint32 checksum;
-  byte boot_code[426];
-  uint16 end_marker;
+  byte boot_loader_routine[3];                              // 0
+  byte keyword[8];                                          // 3
+  unaligned_u16 bytes_per_sector;                           // 11
+  uint8 sectors_per_cluster;                                // 13
+  uint16 reserved_sectors;                                  // 14
+  uint8 num_copies_of_fat;                                  // 16
+  unaligned_u16 max_root_dir_entries;                       // 17
+  unaligned_u16 num_sectors_in_partition_smaller_than_32M;  // 19
+  uint8 media_descriptor;                                   // 21
+  uint16 sectors_per_fat;                                   // 22
+  uint16 sectors_per_track;                                 // 24
+  uint16 number_of_heads;                                   // 26
+  uint32 hidden_sectors_in_partition;                       // 28
+  uint32 num_sectors_in_partition;                          // 32
+  uint16 drive_num;                                         // 36
+  byte unk3[2];                                             // 38
+  uint64 total_sectors;                                     // 40
+  uint64 mft_start_lcn;                                     // 48
+  uint64 mftmirr_start_lcn;                                 // 56
+  int8_t num_clusters_for_mft;                              // 64
+  byte unk4[3];                                             // 65
+  int8_t clusters_per_index_allocated;                      // 68
+  byte unk5[3];                                             // 69
+  uint64 volume_serial_number;                              // 72
+  uint32 checksum;                                          // 80
+  byte boot_code[426];                                      // 84
+  uint16 end_marker;                                        // 510
 
   NTFS_BOOT() { clear(); }
   void clear();
@@ -126,6 +149,8 @@ struct NTFS_BOOT {
   void store(byte* raw) const;
   bool has_ntfs_keyword() const;
 };
+
+static_assert(sizeof(NTFS_BOOT) == NTFS_BOOT_SIZE, "NTFS_BOOT is the stored sector, byte for byte");
 
 // The first 42 bytes of a FILE record, field by field.
 struct FILE_RECORD_HEADER {

@@ -38,6 +38,10 @@ void append_u64(std::vector<byte>& out, ulong64 v) {
   for (int i = 0; i < 8; ++i) out.push_back(static_cast<byte>(v >> (8 * i)));
 }
 
+void clear_item_buffer(byte* item) {
+  if (item) std::memset(item, 0, ITEM_SIZE);
+}
+
 void clear_item_buffer(summary_item& item) {
   item.header = item_header();
   std::memset(item.body, 0, sizeof item.body);

@@ -34,7 +34,10 @@ struct summary_item {
 
   summary_item() : header(), body{} {}
 };
-// Sets the 67 bytes of an item (header and body area) to 0.
+// Sets the 67 bytes of an item in its unpacked form (header and body area)
+// to 0; a null item is left alone.
+void clear_item_buffer(byte* item);
+// The same for an item held as its header and body.
 void clear_item_buffer(summary_item& item);
 
 struct entry_summary {

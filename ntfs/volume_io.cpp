@@ -3,7 +3,6 @@
 // clusters. Nothing here writes unless the disk was opened for writing.
 #include "ntfs/volume_io.h"
 
-#include <cassert>
 #include <cstring>
 #include <limits>
 
@@ -19,11 +18,6 @@ bool disk_open(const disk_handle* disk) { return disk && disk->m_is_open; }
 bool add_fits(ulong64 a, ulong64 b) { return a <= std::numeric_limits<ulong64>::max() - b; }
 
 }  // namespace
-
-NTFS_BOOT CNtfs::get_boot_sector() const {
-  assert(m_Validated && "m_Validated");
-  return m_boot;
-}
 
 ulong64 CNtfs::get_partition_start() { return disk_open(m_disk) ? m_disk->get_start_offset() : 0; }
 

@@ -17,6 +17,8 @@ bool fixup_file_record_512(uint16* record, int size);
 // cursor. Names compare whole: "a" never matches "ab".
 bool find_attribute_by_name_from(byte*& cursor, uint32 limit, uint32 type, const std::vector<uint16>& name);
 // The same over $ATTRIBUTE_LIST entries, `remaining` bytes from the cursor.
+// Each step takes the entry's length off `remaining`, which goes below zero
+// when the entry claims more than was left (the cursor then stays on it).
 bool find_attribute_list_entry_by_name(byte*& cursor, int& remaining, uint32 type, const std::vector<uint16>& name);
 
 // The four $STANDARD_INFORMATION times of a FILE record of `limit` bytes.

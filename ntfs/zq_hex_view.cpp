@@ -1,12 +1,13 @@
 #include "ntfs/zq_hex_view.h"
 
-#include <cassert>
 #include <cstring>
 #include <fstream>
 #include <iomanip>
 #include <ios>
 #include <new>
 #include <ostream>
+
+#include "utils/assertion.h"
 
 namespace zq {
 
@@ -173,12 +174,12 @@ void binary_data::repoint() {
 }
 
 byte binary_data::operator()(uint32 index) const {
-  assert(index < m_num_data && "index < m_num_data");
+  QUOR_ASSERT(index < m_num_data, "byte zq::binary_data::operator()(uint32) const");
   return bytes()[index];
 }
 
 byte& binary_data::operator()(uint32 index) {
-  assert(index < m_num_data && "index < m_num_data");
+  QUOR_ASSERT(index < m_num_data, "byte& zq::binary_data::operator()(uint32)");
   if (!m_owns_data) {
     m_data.assign(m_ext_data, m_ext_data + m_num_data);
     m_owns_data = true;

@@ -3,20 +3,12 @@
 #include <sys/time.h>
 
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "utils/assertion.h"
 #include "utils/number_parse.h"
 
 namespace {
-
-// A caller passing a time base a constructor has no conversion for is a
-// programming error; stop whatever the build type.
-[[noreturn]] void assertion_failed(const char* expression, int line, const char* function) {
-  std::fprintf(stderr, "zq_time.cpp:%d: %s: Assertion `%s' failed.\n", line, function, expression);
-  std::abort();
-}
 
 // count x unit as a 64-bit tick delta; false when it does not fit.
 bool tick_delta(long64 count, long64 unit, long64& delta) {
@@ -47,13 +39,14 @@ time::time(std::string text, type_time kind) {
       if (seconds > 0) *this = time(static_cast<uint64>(seconds), type_unix);
       return;
     }
+    // A base with no text reading is the caller's error, not the text's.
     case type_unused:
-      assertion_failed("false", __LINE__, "zq::time::time(std::string, zq::type_time)");
+      assertion_failed("false", __FILE__, __LINE__, "zq::time::time(std::string, zq::type_time)");
     case type_dos:
     case type_ntp:
     case type_guid:
     case 0xFFFFFFFFu:
-      assertion_failed("false", __LINE__, "zq::time::time(std::string, zq::type_time)");
+      assertion_failed("false", __FILE__, __LINE__, "zq::time::time(std::string, zq::type_time)");
     default:
       return;
   }
@@ -78,7 +71,7 @@ _windows_systemtime::_windows_systemtime(long64 value, type_time base) {
     if (value >= 0) filetime_to_systemtime(static_cast<uint64>(value), *this);
     return;
   }
-  assertion_failed("false", __LINE__, "zq::_windows_systemtime::_windows_systemtime(long64, zq::type_time)");
+  assertion_failed("false", __FILE__, __LINE__, "zq::_windows_systemtime::_windows_systemtime(long64, zq::type_time)");
 }
 
 time::time() { clear(); }

@@ -350,20 +350,41 @@ TEST(AttributeData, SearchesByNameCompareWholeNamesInsideTheRecord) {
     e[7] = 26;
     for (int k = 0; k < e[6]; ++k) store_u16(e + 26 + 2 * k, names[i][k]);
   }
+  // `remaining` counts the list's bytes from the cursor on; each step past
+  // an entry takes its length off, below zero when the entry claims more than
+  // is left (the cursor then stays on it), and an entry is taken only whole
+  // inside them. A zero length ends the list with nothing left, as does the
+  // end marker after a step.
   const struct {
     std::vector<uint16> name;
     int remaining;
-    int entry;
-  } lists[] = {{{'a'}, 96, 1}, {{'a', 'b'}, 96, 0}, {{}, 96, 2}, {{'a'}, 40, -1}, {{'z'}, 96, -1}};
+    bool found;
+    int entry;  // where the cursor stops
+    int left;   // remaining afterwards
+  } lists[] = {{{'a'}, 96, true, 1, 64},     {{'a', 'b'}, 96, true, 0, 96}, {{}, 96, true, 2, 32},
+               {{'a'}, 40, false, 1, -24},   {{'z'}, 96, false, 3, 0},      {{'a', 'b'}, 20, false, 0, -12},
+               {{'z'}, 20, false, 0, -12},   {{'z'}, 64, false, 2, 0},      {{'a'}, 7, false, 0, 7}};
   for (const auto& c : lists) {
     byte* at = list.data();
     int remaining = c.remaining;
-    const bool found = find_attribute_list_entry_by_name(at, remaining, ATTR_DATA, c.name);
-    EXPECT_EQ(found, c.entry >= 0) << c.name.size() << " " << c.remaining;
-    if (found) {
-      EXPECT_EQ(at - list.data(), 32 * c.entry);
-    }
+    EXPECT_EQ(find_attribute_list_entry_by_name(at, remaining, ATTR_DATA, c.name), c.found)
+        << c.name.size() << " " << c.remaining;
+    EXPECT_EQ(at - list.data(), 32 * c.entry) << c.name.size() << " " << c.remaining;
+    EXPECT_EQ(remaining, c.left) << c.name.size() << " " << c.remaining;
   }
+  std::vector<byte> ended = list;
+  store_u32(&ended[32], ATTR_END);
+  byte* at = ended.data();
+  int remaining = 96;
+  EXPECT_FALSE(find_attribute_list_entry_by_name(at, remaining, ATTR_DATA, {'a'}));
+  EXPECT_EQ(at - ended.data(), 32);
+  EXPECT_EQ(remaining, 64);
+  store_u16(&ended[4], 0);
+  at = ended.data();
+  remaining = 96;
+  EXPECT_FALSE(find_attribute_list_entry_by_name(at, remaining, ATTR_DATA, {'a'}));
+  EXPECT_EQ(at, ended.data());
+  EXPECT_EQ(remaining, 0);
 }
 
 }  // namespace

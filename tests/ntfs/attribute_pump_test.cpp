@@ -276,3 +276,51 @@ TEST(AttributePump, HolesComeAsLengthsWhenAsked) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file whose last cluster is only partly data: three sparse 4 KiB clusters
+// hold 12,188 bytes. The hole ends where the data does, for a whole read and
+// for every range, plain or compressed, as lengths or as bytes.
+TEST(AttributePump, AHoleEndsAtTheDataSize) {
+  opened o = open_image(quor_test::fixture("default.img"));
+  ASSERT_TRUE(o.engine);
+  CNtfs& engine = *o.engine;
+  ASSERT_EQ(engine.m_cluster_size, 4096u);
+  const ulong64 size = 12188;
+  const struct {
+    ulong64 offset, length, hole;
+  } ranges[] = {{0, PUMP_UNBOUNDED, size}, {0, 3 * 4096, size},  {5000, 20000, size - 5000},
+                {8192, 4096, size - 8192}, {12000, 1000, 188},    {12187, 1, 1},
+                {12188, 100, 0}};
+  for (const uint32 unit : {0u, 16u})
+    for (const auto& r : ranges) {
+      SCOPED_TRACE("unit " + std::to_string(unit) + ", offset " + std::to_string(r.offset) + ", length " +
+                   std::to_string(r.length));
+      attribute_layout layout;
+      layout.runs = {data_run(0, 0, 3, true)};
+      layout.data_size = layout.initialized_size = size;
+      layout.unit_clusters = unit;
+      ulong64 bytes = 0, delivered = 0;
+      std::vector<ulong64> holes;
+      const pump_sink take = [&](const byte* d, uint32 n) {
+        for (uint32 i = 0; i < n; ++i) EXPECT_EQ(d[i], 0) << i;
+        bytes += n;
+        return true;
+      };
+      const pump_hole_sink skip = [&](ulong64 n) {
+        holes.push_back(n);
+        return true;
+      };
+      EXPECT_EQ(pump_attribute_data(engine, layout, r.offset, r.length, take, skip, delivered), PUMP_DONE);
+      EXPECT_EQ(bytes, 0u);
+      EXPECT_EQ(holes, r.hole ? std::vector<ulong64>{r.hole} : std::vector<ulong64>{});
+      EXPECT_EQ(delivered, r.hole);
+      bytes = 0;
+      EXPECT_EQ(pump_attribute_data(engine, layout, r.offset, r.length, take, delivered), PUMP_DONE);
+      EXPECT_EQ(bytes, r.hole);
+      EXPECT_EQ(delivered, r.hole);
+    }
+}
+
+}  // namespace

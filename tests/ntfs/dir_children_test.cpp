@@ -282,7 +282,8 @@ TEST(DirChildren, RootAndIndxWrappers) {
   std::copy_n("INDX", 4, indx.begin());
   indx.insert(indx.end(), node.begin(), node.end());
   ulong64_set from_root, from_indx, none;
-  EXPECT_TRUE(find_children_in_root(root.data(), static_cast<int>(root.size()), from_root));
+  // The root's length is its node's, from the value's 16th byte.
+  EXPECT_TRUE(find_children_in_root(root.data(), static_cast<int>(node.size()), from_root));
   EXPECT_TRUE(find_children_in_indx(indx.data(), static_cast<int>(indx.size()), from_indx));
   EXPECT_EQ(from_root, (ulong64_set{0x123}));
   EXPECT_EQ(from_indx, (ulong64_set{0x123}));
@@ -290,8 +291,18 @@ TEST(DirChildren, RootAndIndxWrappers) {
   for (uint32 at : {0u, 8u}) {
     std::vector<byte> bad = root;
     store_u32(&bad[at], at == 0 ? ATTR_DATA : 0);
-    EXPECT_FALSE(find_children_in_root(bad.data(), static_cast<int>(bad.size()), none)) << at;
+    EXPECT_FALSE(find_children_in_root(bad.data(), static_cast<int>(node.size()), none)) << at;
   }
+  // A live entry that ends the node is read whole: the node's last 16 bytes
+  // are as much the node's as its first.
+  std::vector<byte> full = root;
+  full.resize(16 + 16 + 2 * 0x58);
+  std::copy_n(&full[16 + 16], 0x58, &full[16 + 16 + 0x58]);
+  store_u64(&full[16 + 16 + 0x58], 0x0001000000000124ULL);
+  store_u32(&full[16 + 4], 2 * 0x58 + 16);
+  ulong64_set both;
+  EXPECT_TRUE(find_children_in_root(full.data(), static_cast<int>(full.size() - 16), both));
+  EXPECT_EQ(both, (ulong64_set{0x123, 0x124}));
   EXPECT_FALSE(find_children_in_indx(indx.data(), 23, none));
   EXPECT_TRUE(none.empty());
 }

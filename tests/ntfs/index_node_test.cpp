@@ -346,15 +346,16 @@ TEST(IndexNode, WrappersAndUnusedRecords) {
   ASSERT_EQ(carved.size(), 1u);
   EXPECT_EQ(carved.begin()->second.file_offset, 4096u + 24 + 216);
 
-  // The $INDEX_ROOT value wants indexed type 0x30 and a record size.
+  // The $INDEX_ROOT value wants indexed type 0x30 and a record size; the
+  // length is the node's, from the value's 16th byte.
   std::vector<byte> root(16 + n.bytes.size(), 0);
   std::copy(n.bytes.begin(), n.bytes.end(), root.begin() + 16);
   string_indx_map v2;
   inode_indx_mmap c2;
-  EXPECT_FALSE(parse_index_root_w_carve(v2, c2, 5, root.data(), static_cast<int>(root.size()), 0));
+  EXPECT_FALSE(parse_index_root_w_carve(v2, c2, 5, root.data(), static_cast<int>(n.bytes.size()), 0));
   store_u32(&root[0], 0x30);
   store_u32(&root[8], 4096);
-  EXPECT_TRUE(parse_index_root_w_carve(v2, c2, 5, root.data(), static_cast<int>(root.size()), 0));
+  EXPECT_TRUE(parse_index_root_w_carve(v2, c2, 5, root.data(), static_cast<int>(n.bytes.size()), 0));
   EXPECT_EQ(v2.size(), 2u);
 
   // Two records, the second marked unused by the bitmap: its live-looking
@@ -371,4 +372,39 @@ TEST(IndexNode, WrappersAndUnusedRecords) {
   for (const auto& c : c3)
     if (c.second.file_offset >= 4096) second.insert(c.second.file_offset);
   EXPECT_EQ(second, (std::set<uint64>{4096 + 24 + 16, 4096 + 24 + 112, 4096 + 24 + 216}));
+}
+
+// The root wrapper hands the node parser the length it was given: the node
+// runs from the value's 16th byte to the attribute's end, and an entry that
+// ends the node, live or carved, is read whole. The value is exactly as long
+// as its header and node, so nothing past it is touched.
+TEST(IndexNode, RootNodeIsParsedToTheEndOfItsLength) {
+  node_image last_live(200);
+  last_live.put(16, named(u"a.txt", 0x0001000000000041ULL));  // 96 bytes
+  last_live.put(112, named(u"bb", 0x0001000000000042ULL));    // 88 bytes, to the end
+  last_live.index_length(200);
+  node_image last_carved(224);
+  last_carved.put(16, named(u"a.txt", 0x0001000000000041ULL));
+  last_carved.put_end(112);
+  last_carved.index_length(128);
+  last_carved.put(128, named(u"old1"));  // 96 bytes, to the end
+  const struct {
+    const char* what;
+    const node_image& node;
+    std::set<std::string> live;
+    std::vector<uint64> carved;
+  } rows[] = {{"last live entry at the end", last_live, {"a.txt", "bb"}, {}},
+              {"last carved entry at the end", last_carved, {"a.txt"}, {500 + 128}}};
+  for (const auto& r : rows) {
+    std::vector<byte> root(16, 0);
+    store_u32(&root[0], 0x30);
+    store_u32(&root[8], 4096);
+    root.insert(root.end(), r.node.bytes.begin(), r.node.bytes.end());
+    parse_result got;
+    EXPECT_TRUE(parse_index_root_w_carve(got.valid, got.carved, 5, root.data(), static_cast<int>(r.node.bytes.size()),
+                                         500))
+        << r.what;
+    EXPECT_EQ(got.valid_names(), r.live) << r.what;
+    EXPECT_EQ(got.carved_offsets(), r.carved) << r.what;
+  }
 }

@@ -726,3 +726,27 @@ TEST(EngineObject, DriveLetterOpensTheFileOfThatNameInTheWorkingFolder) {
     delete e;
   }
 }
+
+// An engine that never validated holds nothing read from a volume: asking it
+// for the boot sector or entry 0's summary stops the process, in every build,
+// naming the invariant, the engine's source file and the member.
+TEST(EngineObjectDeathTest, BootSectorAndSummaryOfAnUnvalidatedEngineStop) {
+  const std::string not_ntfs = quor_test::fixture("mbr-1p.img");
+  ASSERT_FALSE(not_ntfs.empty());
+  const struct {
+    const char* what;
+    std::function<CNtfs*()> make;
+  } engines[] = {{"no source", [] { return new CNtfs(); }},
+                 {"a disk whose first sector is no NTFS boot sector",
+                  [&] { return new CNtfs(not_ntfs.c_str(), false, false); }}};
+  for (const auto& e : engines) {
+    std::unique_ptr<CNtfs> engine(e.make());
+    ASSERT_FALSE(engine->is_valid()) << e.what;
+    EXPECT_DEATH(engine->get_boot_sector(),
+                 "(^|\n)ntfs\\.cpp:[0-9]+: NTFS_BOOT CNtfs::get_boot_sector\\(\\) const: Assertion `m_Validated' failed\\.")
+        << e.what;
+    EXPECT_DEATH(engine->get_inode_stats(),
+                 "(^|\n)ntfs\\.cpp:[0-9]+: INODE_STATS CNtfs::get_inode_stats\\(\\) const: Assertion `m_Validated' failed\\.")
+        << e.what;
+  }
+}

@@ -355,6 +355,19 @@ TEST(SummaryItem, SmallItemsHeaderSizesAndReset) {
   EXPECT_TRUE(item.header.type == 0 && item.header.small_value == 0 && item.header.word_value == 0 &&
               item.header.key == 0 && item.header.flag == 0);
   EXPECT_EQ(std::count(item.body, item.body + ITEM_BODY_SIZE, 0), static_cast<long>(ITEM_BODY_SIZE));
+
+  // An item in its unpacked bytes: the 67 of header and body area, no more.
+  byte raw[ITEM_SIZE + 1];
+  std::memset(raw, 0x5A, sizeof raw);
+  clear_item_buffer(raw);
+  EXPECT_EQ(std::count(raw, raw + ITEM_SIZE, 0), static_cast<long>(ITEM_SIZE));
+  EXPECT_EQ(raw[ITEM_SIZE], 0x5A);
+  item_header header;
+  header.type = 0x80;
+  EXPECT_EQ(unpack_item_header(header, raw, ITEM_SIZE, false), ITEM_HEADER_UNPACKED);
+  EXPECT_TRUE(header.type == 0 && header.small_value == 0 && header.word_value == 0 && header.key == 0 &&
+              header.flag == 0);
+  clear_item_buffer(static_cast<byte*>(nullptr));
 }
 
 TEST(EntryRecord, ResidentWindowAndTimeBodiesByHand) {

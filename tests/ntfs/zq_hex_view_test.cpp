@@ -314,3 +314,35 @@ TEST(HexView, SizedAndMovedViews) {
   lent.set_mode(0);
   EXPECT_EQ(shown(lent), "zbc");
 }
+
+// Every index must lie inside the view, owning or borrowing, read or written:
+// one at or past the end stops the process in every build, naming the
+// accessor and the hex view's source file.
+TEST(HexViewDeathTest, AnIndexPastTheViewStops) {
+  const bytes b = text_bytes("abcdefgh");
+  const zq::binary_data owner(b.data(), 8, true);
+  const zq::binary_data borrower(b.data(), 5, false);
+  const zq::binary_data empty;
+  EXPECT_EQ(owner(7), 'h');
+  EXPECT_EQ(borrower(4), 'e');
+  const char* const read =
+      "(^|\n)zq_hex_view\\.cpp:[0-9]+: byte zq::binary_data::operator\\(\\)\\(uint32\\) const: "
+      "Assertion `index < m_num_data' failed\\.";
+  const struct {
+    const zq::binary_data* view;
+    uint32 index;
+  } past[] = {{&owner, 8}, {&owner, 0xFFFFFFFFu}, {&borrower, 5}, {&empty, 0}};
+  for (const auto& p : past) EXPECT_DEATH((*p.view)(p.index), read) << p.index;
+
+  zq::binary_data writable(b.data(), 8, true);
+  bytes caller = b;
+  zq::binary_data lent(caller.data(), 8, false);
+  writable(7) = 'z';
+  EXPECT_EQ(writable(7), 'z');
+  const char* const write =
+      "(^|\n)zq_hex_view\\.cpp:[0-9]+: byte& zq::binary_data::operator\\(\\)\\(uint32\\): "
+      "Assertion `index < m_num_data' failed\\.";
+  EXPECT_DEATH(writable(8) = 'z', write);
+  EXPECT_DEATH(lent(8) = 'z', write);
+  EXPECT_EQ(caller[7], 'h');
+}
