@@ -73,14 +73,16 @@ bool open_source(const entry_report_request& r, bool by_path, CNtfs*& ntfs, ulon
   return open_ntfs_by_drive_letter(r.drive_letter, ntfs, false, false);
 }
 
-// False only when the report file is a file the volume is read from; a
-// report that cannot be written for any other reason is left out.
+// False only when the report file is a file the volume is read from or a
+// FIFO nobody reads; a report that cannot be written for any other reason
+// is left out.
 bool write_report(const entry_report_request& r, CNtfs* ntfs, ulong64 entry, const std::vector<entry_record>& recs) {
   uni::file_identities sources;
   ntfs->source_identities(sources);
   std::ofstream out;
   const uni::output_result opened = uni::open_output(out, r.report_path, sources, uni::output_open::truncate);
-  if (opened != uni::output_result::opened) return opened != uni::output_result::is_source;
+  if (opened != uni::output_result::opened)
+    return opened != uni::output_result::is_source && opened != uni::output_result::no_reader;
   out << std::setfill('0') << wstring_to_utf8(r.path) << "\n\nMisc stats:\n";
   out << "  cluster size:         0x" << std::hex << std::setw(8) << ntfs->m_cluster_size << "\n";
   out << "  sectors/cluster:      0x" << std::setw(8) << ntfs->m_sectors_per_cluster << "\n";

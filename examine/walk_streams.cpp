@@ -45,10 +45,8 @@ std::wstring clean_name_part(const std::wstring& part) {
 uni::file_identities walk_sources(const user_ctx& ctx) {
   uni::file_identities sources;
   if (ctx.ntfs != nullptr) ctx.ntfs->source_identities(sources);
-  uni::file_identity id;
-  if (ctx.mft_reader != nullptr && ctx.mft_reader->is_open() &&
-      uni::identity_of_descriptor(ctx.mft_reader->descriptor(), id))
-    sources.push_back(id);
+  if (ctx.mft_reader != nullptr && ctx.mft_reader->is_open())
+    uni::identities_of_descriptor(ctx.mft_reader->descriptor(), sources);
   return sources;
 }
 
