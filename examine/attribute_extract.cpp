@@ -16,13 +16,15 @@
 
 namespace {
 
-// False only when the report file is a file the volume is read from; a
-// report that cannot be written for any other reason is left out.
+// False only when the report file is a file the volume is read from or a
+// FIFO nobody reads; a report that cannot be written for any other reason
+// is left out.
 bool append_report(const std::string& report_path, const uni::file_identities& sources, const std::string& data_path,
                    const entry_record& rec, bool raw, const std::string& messages) {
   std::ofstream report;
   const uni::output_result opened = uni::open_output(report, report_path, sources, uni::output_open::append);
-  if (opened != uni::output_result::opened) return opened != uni::output_result::is_source;
+  if (opened != uni::output_result::opened)
+    return opened != uni::output_result::is_source && opened != uni::output_result::no_reader;
   report << "Parsed output from the following attribute: \n\n";
   write_entry_record_report(rec, report, nullptr);
   report << "\n" << messages << "\n";

@@ -66,8 +66,9 @@ bool copy_to_files(CNtfs* opened, const std::string& source, ulong64 first_lcn, 
   uni::file_identities sources;
   opened->source_identities(sources);
   std::ofstream out, log;
-  if (!log_path.empty() &&
-      uni::open_output(log, log_path, sources, uni::output_open::append) == uni::output_result::is_source) {
+  const uni::output_result logged =
+      log_path.empty() ? uni::output_result::failed : uni::open_output(log, log_path, sources, uni::output_open::append);
+  if (logged == uni::output_result::is_source || logged == uni::output_result::no_reader) {
     delete opened;
     return false;
   }

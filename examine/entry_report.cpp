@@ -75,15 +75,17 @@ bool open_source(const entry_report_request& r, bool by_path, CNtfs*& ntfs, ulon
 
 enum class report_outcome { written, left_out, refused };
 
-// Refused when the report file is a file the volume is read from; a report
-// that cannot be written for any other reason is left out.
+// Refused when the report file is a file the volume is read from or a FIFO
+// nobody reads; a report that cannot be written for any other reason is
+// left out.
 report_outcome write_report(const entry_report_request& r, CNtfs* ntfs, ulong64 entry,
                             const std::vector<entry_record>& recs) {
   uni::file_identities sources;
   ntfs->source_identities(sources);
   std::ofstream out;
   const uni::output_result opened = uni::open_output(out, r.report_path, sources, uni::output_open::truncate);
-  if (opened == uni::output_result::is_source) return report_outcome::refused;
+  if (opened == uni::output_result::is_source || opened == uni::output_result::no_reader)
+    return report_outcome::refused;
   if (opened != uni::output_result::opened) return report_outcome::left_out;
   out << std::setfill('0') << wstring_to_utf8(r.path) << "\n\nMisc stats:\n";
   out << "  cluster size:         0x" << std::hex << std::setw(8) << ntfs->m_cluster_size << "\n";

@@ -1,5 +1,7 @@
 #include "examine/walk_streams.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <iomanip>
 #include <set>
@@ -45,11 +47,32 @@ std::wstring clean_name_part(const std::wstring& part) {
 uni::file_identities walk_sources(const user_ctx& ctx) {
   uni::file_identities sources;
   if (ctx.ntfs != nullptr) ctx.ntfs->source_identities(sources);
-  uni::file_identity id;
-  if (ctx.mft_reader != nullptr && ctx.mft_reader->is_open() &&
-      uni::identity_of_descriptor(ctx.mft_reader->descriptor(), id))
-    sources.push_back(id);
+  if (ctx.mft_reader != nullptr && ctx.mft_reader->is_open())
+    uni::identities_of_descriptor(ctx.mft_reader->descriptor(), sources);
   return sources;
+}
+
+// The most names a copy's temporary tries before the copy is given up.
+const unsigned MAX_TEMPORARY_TRIES = 100;
+
+// A new file in the copy directory under a name of its own, made
+// exclusively: what is already there, a temporary an interrupted walk left
+// or a link planted to send the data elsewhere, is passed over and left as
+// it is. The process id keeps two walks into one folder apart.
+bool create_copy_temporary(const std::wstring& dir, const uni::file_identities& sources, std::ofstream& file,
+                           std::wstring& temp) {
+  static unsigned serial = 0;
+  const std::wstring stem = dir + L"/__temp__" + std::to_wstring(static_cast<long>(::getpid())) + L"_";
+  for (unsigned tries = 0; tries < MAX_TEMPORARY_TRIES; ++tries) {
+    temp = stem + std::to_wstring(++serial) + L".bin";
+    const uni::output_result opened = uni::open_output(file, temp, sources, uni::output_open::create_new);
+    if (opened == uni::output_result::opened) return true;
+    if (opened != uni::output_result::exists) break;
+    if (tries + 1 == MAX_TEMPORARY_TRIES)
+      std::fprintf(stderr, "copy not made: %s already exists\n", wstring_to_utf8(temp).c_str());
+  }
+  temp.clear();
+  return false;
 }
 
 bool stream_choice_takes(const user_ctx& ctx, const attribute_record& attr) {
@@ -71,15 +94,10 @@ std::ostream& write_hex_bytes(std::ostream& out, const byte* data, unsigned coun
 bool extract_stream_copy(const inode_attributes& rec, user_ctx& ctx, const si_record* si,
                          const attribute_record* attr) {
   if (si == nullptr || attr == nullptr || attr->raw.empty() || walk_stored_size(*attr) == 0) return false;
-  const std::wstring temp = ctx.copy_dir + L"/__temp__.bin";
   const uni::file_identities sources = walk_sources(ctx);
-  // Made new, never over what is there: a link planted at the name would
-  // send the copy's data wherever it leads.
   std::ofstream file;
-  const uni::output_result opened = uni::open_output(file, temp, sources, uni::output_open::create_new);
-  if (opened == uni::output_result::exists)
-    std::fprintf(stderr, "copy not made: %s already exists\n", wstring_to_utf8(temp).c_str());
-  if (opened != uni::output_result::opened) return false;
+  std::wstring temp;
+  if (!create_copy_temporary(ctx.copy_dir, sources, file, temp)) return false;
 
   bool done = copy_file_data(file, rec, ctx, attr);
   file.close();

@@ -1,11 +1,15 @@
 #include "utils/output_file.h"
 
 #include <fcntl.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "utils/file_streams.h"
@@ -30,6 +34,70 @@ void say_refused(const std::string& name) {
   std::fprintf(stderr, "refused to write to the evidence: %s\n", name.c_str());
 }
 
+// Loop devices stacked on loop devices end somewhere; the bound only keeps
+// an answer that led round in a circle from holding the check for ever.
+const int MAX_LOOP_DEPTH = 16;
+
+// The file behind the loop device open at `fd`, as the kernel reports it,
+// and the name it was bound by; false for anything that is no bound loop
+// device.
+bool loop_backing(int fd, file_identity& out, std::string& name) {
+  struct loop_info64 info;
+  std::memset(&info, 0, sizeof info);
+  if (::ioctl(fd, LOOP_GET_STATUS64, &info) != 0) return false;
+  out.device = info.lo_device;
+  out.inode = info.lo_inode;
+  // The kernel accepts only regular files and block devices behind a loop
+  // device, so a device number here is a block device's.
+  out.block_device = info.lo_rdevice;
+  const char* text = reinterpret_cast<const char*>(info.lo_file_name);
+  name.assign(text, strnlen(text, LO_NAME_SIZE));
+  return true;
+}
+
+// The node /dev gives the block device `number`, as the system's device
+// list names it; "" when it names none.
+std::string device_node_of(uint64 number) {
+  const dev_t dev = static_cast<dev_t>(number);
+  const std::string uevent =
+      "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev)) + "/uevent";
+  std::FILE* f = std::fopen(uevent.c_str(), "re");
+  if (f == nullptr) return "";
+  char line[256];
+  std::string node;
+  while (node.empty() && std::fgets(line, sizeof line, f) != nullptr)
+    if (std::strncmp(line, "DEVNAME=", 8) == 0) {
+      node = line + 8;
+      while (!node.empty() && (node.back() == '\n' || node.back() == '\r')) node.pop_back();
+      if (!node.empty()) node = "/dev/" + node;
+    }
+  std::fclose(f);
+  return node;
+}
+
+// Opens, for reading only, a node of the block device `number`: the name it
+// was bound by when that still leads to it, else the node the system's
+// device list gives. -1 when neither does.
+int open_block_device(uint64 number, const std::string& bound_name) {
+  for (const std::string& name : {bound_name, device_node_of(number)}) {
+    struct stat st;
+    if (name.empty() || ::stat(name.c_str(), &st) != 0 || !S_ISBLK(st.st_mode) ||
+        static_cast<uint64>(st.st_rdev) != number)
+      continue;
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (::fstat(fd, &st) == 0 && S_ISBLK(st.st_mode) && static_cast<uint64>(st.st_rdev) == number) return fd;
+    ::close(fd);
+  }
+  return -1;
+}
+
+bool any_one_of(const file_identities& ids, const file_identities& sources) {
+  for (const file_identity& id : ids)
+    if (is_one_of(id, sources)) return true;
+  return false;
+}
+
 output_result refuse(std::ofstream& stream, output_result why) {
   if (stream.is_open()) stream.close();
   stream.setstate(std::ios_base::failbit);
@@ -46,6 +114,24 @@ bool identity_of_descriptor(int fd, file_identity& out) {
   return true;
 }
 
+bool identities_of_descriptor(int fd, file_identities& out) {
+  file_identity id;
+  if (!identity_of_descriptor(fd, id)) return false;
+  out.push_back(id);
+  int current = fd;
+  for (int depth = 0; depth < MAX_LOOP_DEPTH && id.block_device != 0; ++depth) {
+    std::string bound_name;
+    const bool bound = loop_backing(current, id, bound_name);
+    if (current != fd) ::close(current);
+    if (!bound) break;
+    out.push_back(id);
+    if (id.block_device == 0) break;
+    current = open_block_device(id.block_device, bound_name);
+    if (current < 0) break;
+  }
+  return true;
+}
+
 bool is_one_of(const file_identity& id, const file_identities& sources) {
   for (const file_identity& s : sources)
     if (same_file(id, s)) return true;
@@ -58,28 +144,45 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
   stream.clear();
   std::string name;
   if (!path_to_utf8(name, path)) return refuse(stream, output_result::failed);
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (how == output_open::create_new ? O_EXCL : 0);
+  // Without O_NONBLOCK a FIFO nobody reads would hold the open for ever.
+  const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (how == output_open::create_new ? O_EXCL : 0);
   const int fd = ::open(name.c_str(), flags, 0666);
   if (fd < 0) {
-    const bool taken = errno == EEXIST && how == output_open::create_new;
+    const int err = errno;
+    struct stat st;
+    if (err == ENXIO && ::stat(name.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+      std::fprintf(stderr, "no reader: %s\n", name.c_str());
+      return refuse(stream, output_result::no_reader);
+    }
+    const bool taken = err == EEXIST && how == output_open::create_new;
     return refuse(stream, taken ? output_result::exists : output_result::failed);
   }
-  file_identity id;
-  if (!identity_of_descriptor(fd, id)) {
+  file_identities ids;
+  if (!identities_of_descriptor(fd, ids)) {
     ::close(fd);
     return refuse(stream, output_result::failed);
   }
-  if (is_one_of(id, sources)) {
+  const file_identity id = ids.front();
+  if (any_one_of(ids, sources)) {
     ::close(fd);
     say_refused(name);
     return refuse(stream, output_result::is_source);
   }
+  struct stat now;
+  if (::fstat(fd, &now) != 0) {
+    ::close(fd);
+    return refuse(stream, output_result::failed);
+  }
   // The stream opens, without truncation, the file the descriptor holds
   // (through its link under /proc), so a name switched to the evidence and
   // back meanwhile changes nothing. Where /proc is missing it opens the name
-  // again, which must still lead to the file just checked.
-  const std::ios_base::openmode mode = std::ios_base::out | std::ios_base::in | std::ios_base::binary;
-  struct stat now;
+  // again, which must still lead to the file just checked. A FIFO is opened
+  // for writing only: one also opened for reading would never see its
+  // reader go, and a write could then wait for ever.
+  const bool fifo = S_ISFIFO(now.st_mode);
+  const std::ios_base::openmode mode =
+      fifo ? std::ios_base::out | std::ios_base::binary
+           : std::ios_base::out | std::ios_base::in | std::ios_base::binary;
   stream.open("/proc/self/fd/" + std::to_string(fd), mode);
   bool ok = stream.is_open() && ::fstat(fd, &now) == 0;
   if (!stream.is_open()) {
@@ -87,7 +190,8 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
     stream.open(name, mode);
     ok = stream.is_open() && ::stat(name.c_str(), &now) == 0 && same_file(identity_from(now), id);
   }
-  if (ok && how == output_open::append) ok = static_cast<bool>(stream.seekp(0, std::ios_base::end));
+  // A FIFO has no end to seek to: what is written follows what was.
+  if (ok && how == output_open::append && !fifo) ok = static_cast<bool>(stream.seekp(0, std::ios_base::end));
   // Only a regular file has a length to cut; a device is written in place.
   if (ok && how == output_open::truncate && S_ISREG(now.st_mode)) ok = ::ftruncate(fd, 0) == 0;
   ::close(fd);

@@ -4,7 +4,8 @@
 // path, a hard link to it or a symbolic link to it, so names are not
 // compared: the file is opened without truncation, its device and inode are
 // compared with those of every source file, and only a file that is none of
-// them is truncated and handed to the writer.
+// them is truncated and handed to the writer. A loop device and the file
+// behind it are one piece of evidence, so each stands for both.
 #include <fstream>
 #include <string>
 #include <vector>
@@ -24,6 +25,11 @@ typedef std::vector<file_identity> file_identities;
 
 // The identity of an open descriptor; false when the system cannot tell.
 bool identity_of_descriptor(int fd, file_identity& out);
+// Adds to `out` the identity of the descriptor's file and, when that is a
+// loop device, of the file behind it, following a loop device over a loop
+// device to the end: writing any of them changes what the descriptor reads.
+// False when the system cannot tell the descriptor's own.
+bool identities_of_descriptor(int fd, file_identities& out);
 // True when `id` is the file of one of `sources`.
 bool is_one_of(const file_identity& id, const file_identities& sources);
 
@@ -33,13 +39,15 @@ enum class output_open {
   create_new,  // created only when nothing of that name exists, not even a link
 };
 
-enum class output_result { opened, is_source, exists, failed };
+enum class output_result { opened, is_source, exists, no_reader, failed };
 
 // Opens `path` for binary output in `stream` (closed first) as `how` says.
-// A file that is one of `sources` is refused with is_source, left as it
-// was, and "refused to write to the evidence: <path>" goes to standard
-// error. `exists` answers create_new when the name is taken. On any result
-// but `opened` the stream is closed with failbit set.
+// A file that is one of `sources`, or a loop device over one, is refused
+// with is_source, left as it was, and "refused to write to the evidence:
+// <path>" goes to standard error. `exists` answers create_new when the name
+// is taken. A FIFO that nobody reads is not waited for: no_reader, with
+// "no reader: <path>" on standard error. On any result but `opened` the
+// stream is closed with failbit set.
 output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
                           output_open how);
 output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,

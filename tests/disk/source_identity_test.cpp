@@ -6,6 +6,7 @@
 
 #include "disk/disk_handle.h"
 #include "tests/support/fixture.h"
+#include "tests/support/loop_device.h"
 
 namespace {
 
@@ -38,6 +39,35 @@ TEST(SourceIdentity, ImageAndEveryFileOfAVmdkChain) {
   uni::file_identities ids;
   EXPECT_FALSE(none.source_identities(ids));
   EXPECT_TRUE(ids.empty());
+}
+
+// A disk read through a loop device reads the file behind it, and through a
+// loop device over that loop device too: each file of the chain is a source.
+TEST(SourceIdentity, EveryFileBehindALoopDevice) {
+  const std::string image = quor_test::fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
+  const quor_test::loop_device first(image, true);
+  if (first.path().empty()) GTEST_SKIP() << first.why();
+  const quor_test::loop_device second(first.path(), true);
+  ASSERT_FALSE(second.path().empty()) << second.why();
+  const disk_handle once(first.path().c_str(), false, false, DISK_KIND_FILE);
+  ASSERT_TRUE(once.m_is_open);
+  EXPECT_EQ(identities(once), (std::set<std::pair<uint64, uint64>>{stat_of(first.path()), stat_of(image)}));
+  const disk_handle twice(second.path().c_str(), false, false, DISK_KIND_FILE);
+  ASSERT_TRUE(twice.m_is_open);
+  EXPECT_EQ(identities(twice), (std::set<std::pair<uint64, uint64>>{stat_of(second.path()), stat_of(first.path()),
+                                                                     stat_of(image)}));
+  // The block device numbers travel along, so that another node of either
+  // loop device is known too.
+  uni::file_identities ids;
+  ASSERT_TRUE(twice.source_identities(ids));
+  std::set<uint64> numbers;
+  for (const uni::file_identity& id : ids)
+    if (id.block_device != 0) numbers.insert(id.block_device);
+  struct stat a, b;
+  ASSERT_EQ(::stat(first.path().c_str(), &a), 0);
+  ASSERT_EQ(::stat(second.path().c_str(), &b), 0);
+  EXPECT_EQ(numbers, (std::set<uint64>{static_cast<uint64>(a.st_rdev), static_cast<uint64>(b.st_rdev)}));
 }
 
 }  // namespace

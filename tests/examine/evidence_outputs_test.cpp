@@ -1,8 +1,12 @@
 // No writer of the examination library may write over the evidence it reads:
 // an output, log or report that is the image, a hard link to it or a
-// symbolic link to it is refused with false, and the image is unchanged.
+// symbolic link to it, or a loop device over it, is refused with false, and
+// the image is unchanged. Nor may a writer wait for ever on a FIFO.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -17,6 +21,7 @@
 #include "examine/walk_engine.h"
 #include "tests/examine/examine_support.h"
 #include "tests/examine/walk_run.h"
+#include "tests/support/loop_device.h"
 
 namespace {
 
@@ -52,6 +57,58 @@ bool small_data(CNtfs* engine, std::vector<entry_record>& records, const entry_r
   return rec != nullptr;
 }
 
+struct writer_case {
+  const char* writer;
+  std::function<bool(const std::string& target)> write;
+};
+
+// Every writer of the library, reading the volume at `img` (through `engine`
+// for those handed an engine) and writing one of its files to the target;
+// `out` takes the other file where a writer has two.
+std::vector<writer_case> every_writer(const std::string& img, CNtfs* engine, const entry_record* rec,
+                                      const std::string& out) {
+  return {
+      {"cluster copy output", [=](const std::string& t) { return copy_image_clusters({}, img, 0, 0, 4, t, ""); }},
+      {"cluster copy log", [=](const std::string& t) { return copy_image_clusters({}, img, 0, 0, 4, out, t); }},
+      {"cluster copy output (wide)",
+       [=](const std::string& t) { return copy_image_clusters_w({}, wide(img), 0, 0, 4, wide(t), L""); }},
+      {"cluster copy log (wide)",
+       [=](const std::string& t) { return copy_image_clusters_w({}, wide(img), 0, 0, 4, wide(out), wide(t)); }},
+      {"extract output", [=](const std::string& t) { return extract_attribute(t.c_str(), nullptr, engine, *rec, false); }},
+      {"extract report",
+       [=](const std::string& t) { return extract_attribute(out.c_str(), t.c_str(), engine, *rec, false); }},
+      {"extract output (wide)",
+       [=](const std::string& t) {
+         return extract_attribute(wide(t).c_str(), static_cast<const wchar_t*>(nullptr), engine, *rec, false);
+       }},
+      {"extract report (wide)",
+       [=](const std::string& t) { return extract_attribute(wide(out).c_str(), wide(t).c_str(), engine, *rec, false); }},
+      {"hashed extract report",
+       [=](const std::string& t) { return extract_attribute_hashed(out.c_str(), t.c_str(), engine, *rec, false, 1); }},
+      {"hashed extract report (wide)",
+       [=](const std::string& t) {
+         return extract_attribute_hashed(wide(out).c_str(), wide(t).c_str(), engine, *rec, false, 2);
+       }},
+      {"entry report",
+       [=](const std::string& t) {
+         entry_report_request r;
+         r.image_path = wide(img);
+         r.path = L"/small.txt";
+         r.report_path = wide(t);
+         r.extract_path = wide(out);
+         return report_entry_by_path(r);
+       }},
+      {"entry report extract",
+       [=](const std::string& t) {
+         entry_report_request r;
+         r.image_path = wide(img);
+         r.path = L"/small.txt";
+         r.extract_path = wide(t);
+         return report_entry_by_path(r);
+       }},
+  };
+}
+
 TEST(EvidenceOutputs, EveryWriterRefusesTheImageAndItsLinks) {
   const evidence ev("guarded");
   ASSERT_FALSE(ev.image.empty());
@@ -63,68 +120,103 @@ TEST(EvidenceOutputs, EveryWriterRefusesTheImageAndItsLinks) {
   ASSERT_TRUE(small_data(engine.get(), records, rec));
   const std::string out = quor_test::scratch_dir() + "/guarded.out";
   const std::string report = quor_test::scratch_dir() + "/guarded.report";
-  const std::string& img = ev.image;
-
-  const struct {
-    const char* writer;
-    std::function<bool(const std::string& target)> write;
-  } cases[] = {
-      {"cluster copy output", [&](const std::string& t) { return copy_image_clusters({}, img, 0, 0, 4, t, ""); }},
-      {"cluster copy log", [&](const std::string& t) { return copy_image_clusters({}, img, 0, 0, 4, out, t); }},
-      {"cluster copy output (wide)",
-       [&](const std::string& t) { return copy_image_clusters_w({}, wide(img), 0, 0, 4, wide(t), L""); }},
-      {"cluster copy log (wide)",
-       [&](const std::string& t) { return copy_image_clusters_w({}, wide(img), 0, 0, 4, wide(out), wide(t)); }},
-      {"extract output",
-       [&](const std::string& t) { return extract_attribute(t.c_str(), nullptr, engine.get(), *rec, false); }},
-      {"extract report",
-       [&](const std::string& t) { return extract_attribute(out.c_str(), t.c_str(), engine.get(), *rec, false); }},
-      {"extract output (wide)",
-       [&](const std::string& t) {
-         return extract_attribute(wide(t).c_str(), static_cast<const wchar_t*>(nullptr), engine.get(), *rec, false);
-       }},
-      {"extract report (wide)",
-       [&](const std::string& t) {
-         return extract_attribute(wide(out).c_str(), wide(t).c_str(), engine.get(), *rec, false);
-       }},
-      {"hashed extract report",
-       [&](const std::string& t) {
-         return extract_attribute_hashed(out.c_str(), t.c_str(), engine.get(), *rec, false, 1);
-       }},
-      {"hashed extract report (wide)",
-       [&](const std::string& t) {
-         return extract_attribute_hashed(wide(out).c_str(), wide(t).c_str(), engine.get(), *rec, false, 2);
-       }},
-      {"entry report",
-       [&](const std::string& t) {
-         entry_report_request r;
-         r.image_path = wide(img);
-         r.path = L"/small.txt";
-         r.report_path = wide(t);
-         r.extract_path = wide(out);
-         return report_entry_by_path(r);
-       }},
-      {"entry report extract",
-       [&](const std::string& t) {
-         entry_report_request r;
-         r.image_path = wide(img);
-         r.path = L"/small.txt";
-         r.extract_path = wide(t);
-         return report_entry_by_path(r);
-       }},
-  };
-  for (const auto& c : cases) {
+  for (const writer_case& c : every_writer(ev.image, engine.get(), rec, out)) {
     // Each writer works when its file is elsewhere, so a refusal is the guard's.
     EXPECT_TRUE(c.write(report)) << c.writer;
     for (const std::string& target : ev.names()) {
       EXPECT_FALSE(c.write(target)) << c.writer << " to " << target;
-      ASSERT_EQ(md5sum(img), before) << c.writer << " to " << target;
+      ASSERT_EQ(md5sum(ev.image), before) << c.writer << " to " << target;
     }
   }
 }
 
+// A loop device and the file behind it are one piece of evidence. Read
+// through a read-only loop device, the image file is refused by its name,
+// a hard link and a chain of symbolic links; read as a file, a loop device
+// over it and a loop device over that one are refused. Either way the image
+// is unchanged.
+TEST(EvidenceOutputs, EveryWriterRefusesTheImageBehindALoopDevice) {
+  const evidence ev("looped");
+  ASSERT_FALSE(ev.image.empty());
+  const quor_test::loop_device read_only(ev.image, true);
+  if (read_only.path().empty()) GTEST_SKIP() << read_only.why();
+  const quor_test::loop_device over_image(ev.image, false);
+  ASSERT_FALSE(over_image.path().empty()) << over_image.why();
+  const quor_test::loop_device over_loop(over_image.path(), false);
+  ASSERT_FALSE(over_loop.path().empty()) << over_loop.why();
+  const std::string chained = quor_test::scratch_dir() + "/looped.chain";
+  ::unlink(chained.c_str());
+  ASSERT_EQ(::symlink(ev.soft.c_str(), chained.c_str()), 0);
+  const std::string before = md5sum(ev.image);
+  ASSERT_EQ(before.size(), 32u);
+  const std::string out = quor_test::scratch_dir() + "/looped.out";
+  const std::string report = quor_test::scratch_dir() + "/looped.report";
+
+  const struct {
+    const char* read;
+    std::vector<std::string> targets;
+  } directions[] = {
+      {read_only.path().c_str(), {ev.image, ev.hard, chained}},
+      {ev.image.c_str(), {over_image.path(), over_loop.path()}},
+  };
+  for (const auto& d : directions) {
+    const auto engine = quor_test::open_engine_at(d.read);
+    std::vector<entry_record> records;
+    const entry_record* rec = nullptr;
+    ASSERT_TRUE(small_data(engine.get(), records, rec)) << d.read;
+    for (const writer_case& c : every_writer(d.read, engine.get(), rec, out)) {
+      EXPECT_TRUE(c.write(report)) << c.writer << " reading " << d.read;
+      for (const std::string& target : d.targets) {
+        EXPECT_FALSE(c.write(target)) << c.writer << " reading " << d.read << " to " << target;
+        ASSERT_EQ(md5sum(ev.image), before) << c.writer << " reading " << d.read << " to " << target;
+      }
+    }
+  }
+}
+
+// A FIFO nobody reads, named as any writer's file, is no place to wait:
+// the writer says so and returns false at once. Each runs in a child that
+// is killed when it has not ended in five seconds.
+TEST(EvidenceOutputs, NoWriterWaitsForAFifoWithoutReader) {
+  const std::string image = quor_test::fixture("default.img");
+  ASSERT_FALSE(image.empty());
+  const auto engine = quor_test::open_engine_at(image);
+  std::vector<entry_record> records;
+  const entry_record* rec = nullptr;
+  ASSERT_TRUE(small_data(engine.get(), records, rec));
+  const std::string fifo = quor_test::scratch_dir() + "/unread.fifo";
+  const std::string err = quor_test::scratch_dir() + "/unread.err";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const writer_case& c : every_writer(image, engine.get(), rec, quor_test::scratch_dir() + "/unread.out")) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (fd >= 0) ::dup2(fd, 2);
+      ::_exit(c.write(fifo) ? 1 : 0);
+    }
+    ASSERT_GT(pid, 0);
+    int status = -1;
+    bool ended = false;
+    for (int tick = 0; tick < 500 && !ended; ++tick) {
+      ended = ::waitpid(pid, &status, WNOHANG) == pid;
+      if (!ended) ::usleep(10000);
+    }
+    if (!ended) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+      ADD_FAILURE() << c.writer << " waited for a reader";
+      continue;
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.writer << " did not return false";
+    EXPECT_NE(quor_test::read_file_text(err).find("no reader: " + fifo + "\n"), std::string::npos) << c.writer;
+  }
+}
+
 // Every file of a VMDK chain is the evidence: a cluster copy onto the base
-// or onto the child is refused, and both files are unchanged.
+// or onto the child, or onto a loop device over either, is refused, and
+// both files are unchanged.
 TEST(EvidenceOutputs, ClusterCopyRefusesEveryFileOfAVmdkChain) {
   const std::string base = quor_test::copy_fixture("vmdk-base.vmdk", "vmdk-base.vmdk");
   const std::string child = quor_test::copy_fixture("vmdk-child.vmdk", "vmdk-child.vmdk");
@@ -133,7 +225,11 @@ TEST(EvidenceOutputs, ClusterCopyRefusesEveryFileOfAVmdkChain) {
   const std::vector<std::string> chain = {child, base};
   const std::string out = quor_test::scratch_dir() + "/chain.out";
   ASSERT_TRUE(copy_image_clusters(chain, "", 0, 0, 2, out, ""));
-  for (const std::string& target : chain) {
+  const quor_test::loop_device over_base(base, false), over_child(child, false);
+  std::vector<std::string> targets = chain;
+  for (const quor_test::loop_device* loop : {&over_base, &over_child})
+    if (!loop->path().empty()) targets.push_back(loop->path());
+  for (const std::string& target : targets) {
     EXPECT_FALSE(copy_image_clusters(chain, "", 0, 0, 2, target, "")) << target;
     EXPECT_FALSE(copy_image_clusters(chain, "", 0, 0, 2, out, target)) << target;
   }
@@ -202,14 +298,13 @@ TEST(EvidenceOutputs, HashedExtractDoesNotRenameOntoTheImage) {
 
 // The walker's copy takes a name made of the time, the digest and the
 // file's name: a link to the image under that name in the copy directory is
-// refused and left in place, and the walk goes on.
+// refused and left in place, and the walk goes on; also when the walk reads
+// the image through a read-only loop device over it.
 TEST(EvidenceOutputs, WalkerCopyDoesNotRenameOntoTheImage) {
   const evidence ev("walked");
   ASSERT_FALSE(ev.image.empty());
   const std::string before = md5sum(ev.image);
   const std::string first = quor_test::scratch_dir() + "/walked-first";
-  const std::string second = quor_test::scratch_dir() + "/walked-second";
-  ::mkdir(second.c_str(), 0700);
   std::string entry;
   {
     const auto engine = quor_test::open_engine_at(ev.image);
@@ -224,17 +319,28 @@ TEST(EvidenceOutputs, WalkerCopyDoesNotRenameOntoTheImage) {
   ASSERT_EQ(quor_test::run_command("ls " + first, name), 0);
   ASSERT_FALSE(name.empty());
   name.pop_back();  // its line end
-  ASSERT_EQ(::link(ev.image.c_str(), (second + "/" + name).c_str()), 0);
-  user_ctx b;
-  const std::string out =
-      quor_test::walk_text(b, {"-image", ev.image, "-csv", "-mftstart", entry, "-action_copy_files", second});
-  EXPECT_NE(out.find("small.txt"), std::string::npos) << out;  // the entry is still reported
-  EXPECT_EQ(out.find(second + "/" + name), std::string::npos) << out;
-  struct stat image_st, named_st;
-  ASSERT_EQ(::stat(ev.image.c_str(), &image_st), 0);
-  ASSERT_EQ(::stat((second + "/" + name).c_str(), &named_st), 0);
-  EXPECT_EQ(named_st.st_ino, image_st.st_ino);
-  EXPECT_EQ(md5sum(ev.image), before);
+  const quor_test::loop_device loop(ev.image, true);
+  std::vector<std::string> reads = {ev.image};
+  if (!loop.path().empty()) reads.push_back(loop.path());
+  for (size_t i = 0; i < reads.size(); ++i) {
+    const std::string second = quor_test::scratch_dir() + "/walked-second" + std::to_string(i);
+    ::mkdir(second.c_str(), 0700);
+    ASSERT_EQ(::link(ev.image.c_str(), (second + "/" + name).c_str()), 0);
+    user_ctx b;
+    const std::string out =
+        quor_test::walk_text(b, {"-image", reads[i], "-csv", "-mftstart", entry, "-action_copy_files", second});
+    EXPECT_NE(out.find("small.txt"), std::string::npos) << out;  // the entry is still reported
+    EXPECT_EQ(out.find(second + "/" + name), std::string::npos) << reads[i] << "\n" << out;
+    struct stat image_st, named_st;
+    ASSERT_EQ(::stat(ev.image.c_str(), &image_st), 0);
+    ASSERT_EQ(::stat((second + "/" + name).c_str(), &named_st), 0);
+    EXPECT_EQ(named_st.st_ino, image_st.st_ino) << reads[i];
+    EXPECT_EQ(md5sum(ev.image), before);
+    std::string left;
+    ASSERT_EQ(quor_test::run_command("ls " + second, left), 0);
+    EXPECT_EQ(left, name + "\n") << "the refused copy's temporary stays";
+  }
+  if (loop.path().empty()) GTEST_SKIP() << "read through a loop device not tried: " << loop.why();
 }
 
 }  // namespace

@@ -5,10 +5,16 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <functional>
+
 #include "tests/support/fixture.h"
+#include "tests/support/loop_device.h"
 
 namespace {
 
@@ -55,11 +61,13 @@ TEST(OutputFile, SourcesAreRefusedByAnyNameOthersOpenAsAsked) {
     const char* after;  // the file after "new" was written
   } cases[] = {
       {output_open::truncate, output_result::opened, "new"},
-      {output_open::append, output_result::opened, "oldnew"},
-      {output_open::create_new, output_result::exists, "old"},
+      {output_open::append, output_result::opened, "older textnew"},
+      {output_open::create_new, output_result::exists, "older text"},
   };
+  // The file there is longer than what is written: emptied, nothing of it
+  // may be left past the new bytes.
   for (const auto& c : cases) {
-    write_text(other, "old");
+    write_text(other, "older text");
     std::ofstream s;
     EXPECT_EQ(uni::open_output(s, other, sources, c.how), c.want);
     s << "new";
@@ -78,6 +86,106 @@ TEST(OutputFile, SourcesAreRefusedByAnyNameOthersOpenAsAsked) {
   EXPECT_EQ(uni::open_output(refused, dangling, sources, output_open::create_new), output_result::exists);
   struct stat st;
   EXPECT_NE(::stat(scratch("nowhere").c_str(), &st), 0);
+}
+
+// Runs `body` in a child process with standard error going to `err`, and
+// gives its exit status; -1 when it was still running after five seconds
+// and had to be killed: an open that waits for ever fails the test instead
+// of holding it.
+int in_child(const std::function<int()>& body, const std::string& err) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd >= 0) ::dup2(fd, 2);
+    ::_exit(body());
+  }
+  if (pid < 0) return -2;
+  for (int tick = 0; tick < 500; ++tick) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+    ::usleep(10000);
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+// A FIFO output waits for nothing: with no reader it is refused at once,
+// saying so; with a reader it takes what is written, in either mode.
+TEST(OutputFile, FifoWithoutAReaderIsRefusedAtOnce) {
+  const std::string fifo = scratch("fifo"), err = scratch("fifo.err");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (output_open how : {output_open::truncate, output_open::append}) {
+    const int result = in_child(
+        [&] {
+          std::ofstream s;
+          const output_result r = uni::open_output(s, fifo, {}, how);
+          return s.is_open() ? 100 : static_cast<int>(r);
+        },
+        err);
+    EXPECT_EQ(result, static_cast<int>(output_result::no_reader)) << "mode " << static_cast<int>(how);
+    EXPECT_EQ(quor_test::read_file_text(err), "no reader: " + fifo + "\n");
+
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const int written = in_child(
+        [&] {
+          std::ofstream s;
+          if (uni::open_output(s, fifo, {}, how) != output_result::opened) return 1;
+          s << "through the pipe";
+          s.close();
+          return s.fail() ? 2 : 0;
+        },
+        err);
+    EXPECT_EQ(written, 0) << "mode " << static_cast<int>(how);
+    char buffer[64] = {};
+    const ssize_t got = ::read(reader, buffer, sizeof buffer);
+    ::close(reader);
+    EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<size_t>(got) : 0), "through the pipe");
+  }
+}
+
+// A loop device and the file behind it are one file: the file is refused
+// when the source is the loop device (or a loop device over that one), and
+// a loop device over the source is refused as an output.
+TEST(OutputFile, LoopDeviceAndTheFileBehindItAreOne) {
+  const std::string image = scratch("looped"), other = scratch("looped-other");
+  write_text(image, std::string(64 * 1024, 'e'));
+  write_text(other, "other");
+  const quor_test::loop_device read_only(image, true);
+  if (read_only.path().empty()) GTEST_SKIP() << read_only.why();
+  const quor_test::loop_device over_loop(read_only.path(), true);
+  const quor_test::loop_device writable(image, false);
+  ASSERT_FALSE(over_loop.path().empty() || writable.path().empty());
+
+  const auto identities = [](const std::string& path) {
+    uni::file_identities ids;
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    EXPECT_TRUE(uni::identities_of_descriptor(fd, ids)) << path;
+    ::close(fd);
+    return ids;
+  };
+  const struct {
+    std::string source, output;
+  } refused[] = {
+      {read_only.path(), image},
+      {over_loop.path(), image},
+      {image, writable.path()},
+      {other, other},
+  };
+  for (const auto& c : refused) {
+    for (output_open how : {output_open::truncate, output_open::append}) {
+      std::ofstream s;
+      EXPECT_EQ(uni::open_output(s, c.output, identities(c.source), how), output_result::is_source)
+          << c.output << " reading " << c.source;
+    }
+  }
+  EXPECT_TRUE(quor_test::read_file_text(image) == std::string(64 * 1024, 'e')) << "the file behind was written";
+  // Neither makes every loop device a source: the other file opens.
+  std::ofstream s;
+  EXPECT_EQ(uni::open_output(s, other, identities(read_only.path()), output_open::append), output_result::opened);
 }
 
 }  // namespace

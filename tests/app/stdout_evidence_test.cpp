@@ -1,0 +1,90 @@
+// quor's standard output must not land on the evidence it reads: a run whose
+// standard output is the image (written in place or appended to, by its
+// name or a hard link, through a loop device in either direction, or an
+// extent of a VMDK chain) is refused before anything is read or written,
+// with status 255; any other standard output takes the run as before.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/app/quor_run.h"
+#include "tests/support/loop_device.h"
+
+namespace {
+
+using namespace quor_test;
+
+std::string md5_of(const std::string& path) {
+  std::string out;
+  return run_command("md5sum < " + quote(path), out) == 0 ? out.substr(0, 32) : "";
+}
+
+// quor with `args`, its standard output given by the shell redirection
+// `redirect`, standard error into `err`.
+int run_redirected(const std::vector<std::string>& args, const std::string& redirect, std::string& err) {
+  const std::string err_path = scratch_dir() + "/stdout-evidence.err";
+  std::string cmd = "timeout 120 " + quote(QUOR_EXE);
+  for (const std::string& a : args) cmd += " " + quote(a);
+  cmd += " " + redirect + " 2>" + quote(err_path) + " </dev/null";
+  std::string ignored;
+  const int status = run_command(cmd, ignored);
+  err = read_whole(err_path);
+  return status;
+}
+
+TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
+  const std::string image = copy_fixture("default.img", "stdout-evidence.img");
+  const std::string base = copy_fixture("vmdk-base.vmdk", "vmdk-base.vmdk");
+  const std::string child = copy_fixture("vmdk-child.vmdk", "vmdk-child.vmdk");
+  ASSERT_FALSE(image.empty() || base.empty() || child.empty());
+  const std::string hard = scratch_dir() + "/stdout-evidence.hard";
+  ::unlink(hard.c_str());
+  ASSERT_EQ(::link(image.c_str(), hard.c_str()), 0);
+  const std::string sum = md5_of(image), base_sum = md5_of(base), child_sum = md5_of(child);
+  ASSERT_EQ(sum.size(), 32u);
+
+  struct refusal {
+    std::string how;
+    std::vector<std::string> args;
+    std::string redirect, named;
+  };
+  std::vector<refusal> cases = {
+      {"written in place", {"-image", image, "-all"}, "1<>" + quote(image), image},
+      {"appended", {"-image", image, "-all"}, ">>" + quote(image), image},
+      {"appended to a hard link", {"-image", image, "-all", "-csv"}, ">>" + quote(hard), image},
+      {"the help text appended", {"-image", image, "-h"}, ">>" + quote(image), image},
+      {"an index-record file appended", {"-indxfile", image}, ">>" + quote(image), image},
+      {"a VMDK extent appended", {"-vmdk", child, "-vmdk", base, "-all"}, ">>" + quote(base), base},
+  };
+  const loop_device read_only(image, true);
+  const loop_device writable(image, false);
+  if (!read_only.path().empty() && !writable.path().empty()) {
+    cases.push_back({"read through a loop device, appended to the file behind it",
+                     {"-image", read_only.path(), "-all"}, ">>" + quote(image), read_only.path()});
+    cases.push_back({"written to a loop device over the image",
+                     {"-image", image, "-all"}, ">" + quote(writable.path()), image});
+  }
+  for (const refusal& c : cases) {
+    std::string err;
+    EXPECT_EQ(run_redirected(c.args, c.redirect, err), kFailed) << c.how;
+    EXPECT_EQ(err, "refused to write to the evidence: " + c.named + "\n") << c.how;
+    ASSERT_EQ(md5_of(image), sum) << c.how;
+    ASSERT_EQ(md5_of(base), base_sum) << c.how;
+    ASSERT_EQ(md5_of(child), child_sum) << c.how;
+  }
+
+  // Any other file takes the run, also one beside the image.
+  const std::string listing = scratch_dir() + "/stdout-evidence.out";
+  std::string err;
+  EXPECT_EQ(run_redirected({"-image", image, "-all", "-csv"}, ">" + quote(listing), err), 0) << err;
+  const std::string text = read_whole(listing);
+  EXPECT_EQ(text.compare(0, 5, "quor "), 0) << text.substr(0, 80);
+  EXPECT_NE(text.find("small.txt"), std::string::npos);
+  EXPECT_EQ(md5_of(image), sum);
+  if (read_only.path().empty() || writable.path().empty()) GTEST_SKIP() << "loop devices not tried: "
+                                                                         << read_only.why() << writable.why();
+}
+
+}  // namespace
