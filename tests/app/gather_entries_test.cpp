@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -249,6 +250,64 @@ TEST(CollectIndxAttribute, AllocationShorterThanARecordIsNotParsed) {
     }
     EXPECT_EQ(live, clusters == 8 ? in_first : std::set<std::string>()) << clusters;
     EXPECT_EQ(g.nodup.empty(), clusters != 8) << clusters;
+  }
+}
+
+// Damaged attributes are read only inside their own bytes: a root whose
+// value offset leaves less than an empty node, or a node cut to the least a
+// root may hold, gives no entry that lies past what is there; runs that
+// leave the volume are refused before anything is allocated for them.
+TEST(CollectIndxAttribute, DamagedRootsAndRunsStayInsideTheirBytes) {
+  ulong64 frag = 0, longnames = 0;
+  size_t listed = 0;
+  for (const auto& e : quor_test::read_listing("default.img")) {
+    if (e.path == "/frag") frag = e.inode;
+    if (e.path == "/longnames") longnames = e.inode;
+    listed += e.path.rfind("/frag/", 0) == 0;
+  }
+  std::unique_ptr<user_ctx> opened = open_context("default.img");
+  user_ctx& ctx = *opened;
+  if (!ctx.ntfs) GTEST_SKIP() << "default.img not in the fixture kit";
+  inode_attributes small, large;
+  ASSERT_TRUE(read_inode(small, ctx, frag));
+  ASSERT_TRUE(read_inode(large, ctx, longnames));
+  const attribute_record* root = first_of_type(small, 0x90);
+  const attribute_record* allocation = first_of_type(large, 0xA0);
+  ASSERT_TRUE(root && allocation);
+  const uint32 v = load_u16(root->raw.data() + 20), n = static_cast<uint32>(root->raw.size());
+  ASSERT_GE(n, v + 88u);
+
+  // Each case: the damage done to a copy, and the live entries still found.
+  struct damage {
+    const char* what;
+    uint32 type;
+    std::function<void(attribute_record&)> change;
+    size_t live;
+  } cases[] = {
+      {"root as stored", 0x90, [](attribute_record&) {}, listed},
+      {"value offset 0xffff", 0x90, [](attribute_record& a) { store_u16(&a.raw[20], 0xFFFF); }, 0},
+      {"value offset one past an empty node", 0x90,
+       [n](attribute_record& a) { store_u16(&a.raw[20], static_cast<uint16>(n - 87)); }, 0},
+      {"node cut to 72 bytes", 0x90, [v](attribute_record& a) { a.raw.resize(v + 88); }, 0},
+      {"run of 2^32 - 1 clusters", 0xA0,
+       [](attribute_record& a) { a.runs.assign(1, data_run(1, 0, 0xFFFFFFFFu, false)); }, 0},
+      {"run past the last cluster", 0xA0,
+       [&ctx](attribute_record& a) { a.runs.assign(1, data_run(ctx.ntfs->m_total_clusters, 0, 1, false)); }, 0},
+  };
+  for (const damage& c : cases) {
+    attribute_record changed = c.type == 0x90 ? *root : *allocation;
+    c.change(changed);
+    gathered g;
+    const bool filed = collect_indx_attribute(c.type == 0x90 ? g.root : g.allocation, g.all, g.nodup,
+                                              c.type == 0x90 ? frag : longnames, ctx, changed, c.type);
+    EXPECT_EQ(filed, !g.all.empty()) << c.what;
+    size_t live = 0;
+    for (const auto& kv : g.all) {
+      live += kv.second.valid;
+      EXPECT_LE(16 + kv.second.file_offset + kv.second.entry_length, changed.raw.size() - v) << c.what;
+    }
+    EXPECT_EQ(live, c.live) << c.what;
+    EXPECT_LT(g.allocation.capacity(), size_t(1) << 20) << c.what;
   }
 }
 
