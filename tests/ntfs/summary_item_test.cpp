@@ -460,6 +460,51 @@ TEST(EntryRecord, ResidentWindowAndTimeBodiesByHand) {
   EXPECT_EQ(std::count(rec.item.body, rec.item.body + ITEM_BODY_SIZE, 0), static_cast<long>(ITEM_BODY_SIZE));
 }
 
+// $Volume's label carried as the record's text: UTF-16LE without a
+// terminator, read only inside the value; a stray odd byte is no unit, a NUL
+// ends the label, and a value that claims more than its attribute holds
+// gives no label.
+TEST(EntryRecord, VolumeLabelIsReadInsideItsValue) {
+  const auto units = [](const std::u16string& text) {
+    std::vector<byte> bytes;
+    for (char16_t u : text) {
+      bytes.push_back(static_cast<byte>(u & 0xFF));
+      bytes.push_back(static_cast<byte>(u >> 8));
+    }
+    return bytes;
+  };
+  std::vector<byte> odd = units(u"ab");
+  odd.push_back('c');
+  const std::string e_acute = "\xC3\xA9";
+  std::string longest;
+  for (int i = 0; i < 128; ++i) longest += e_acute;
+  const struct {
+    const char* what;
+    std::vector<byte> value;
+    uint32 claimed;  // the value length the header gives; 0: the value's own
+    std::string label;
+  } cases[] = {
+      {"plain", units(u"default"), 0, "default"},
+      {"odd length", odd, 0, "ab"},
+      {"unlabelled", {}, 0, ""},
+      {"128 units", units(std::u16string(128, u'\u00E9')), 0, longest},
+      {"surrogate pair", units(u"x\U0001F600"), 0, "x\xF0\x9F\x98\x80"},
+      {"NUL inside", units(std::u16string(u"a\0b", 3)), 0, "a"},
+      {"value past its attribute", units(u"default"), 0x1000, ""},
+  };
+  for (const auto& c : cases) {
+    quor_test::record_builder b;
+    const uint32 at = b.resident(0x60, c.value);
+    if (c.claimed) store_u32(&b.rec[at + AH_VALUE_LENGTH], c.claimed);
+    entry_record rec;
+    rec.text = "stale";
+    ASSERT_TRUE(fill_entry_record_from_attribute(rec, 3, 3, b.rec.data() + at, load_u32(b.rec.data(), at + 4)))
+        << c.what;
+    EXPECT_EQ(rec.item.header.type, 0x60u) << c.what;
+    EXPECT_EQ(rec.text, c.label) << c.what;
+  }
+}
+
 TEST(ItemDescriptor, ReinitialisingLeavesOnlyTheNewKind) {
   item_descriptor d;
   d.init_kind3(L"n", L"t2", 1, 2, 3);
