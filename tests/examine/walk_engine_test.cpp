@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -653,8 +654,12 @@ ulong64 walk_count_announced(const std::vector<std::string>& args) {
   int pipe_fds[2];
   if (pipe(pipe_fds) != 0) return 0;
   std::fflush(stderr);
+  const pid_t parent = getpid();
   const pid_t child = fork();
   if (child == 0) {
+    // Should this test process die before it stops the walk, the walk must
+    // not go on without it, holding the runner's output open.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(1);
     dup2(pipe_fds[1], 2);
     close(pipe_fds[0]);
     user_ctx ctx;
