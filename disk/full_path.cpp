@@ -41,6 +41,7 @@ std::string get_full_path(std::string& path, char separator) {
   // components that follow that name), empty components collapse.
   std::vector<std::string> parts;
   size_t names = 0;
+  bool climbed = false;
   size_t start = 0;
   while (start <= joined.size()) {
     size_t end = joined.find(sep, start);
@@ -63,6 +64,7 @@ std::string get_full_path(std::string& path, char separator) {
       if (!parts.empty()) {
         parts.pop_back();
         --names;
+        climbed = true;
       }
     } else if (!part.empty()) {
       parts.push_back(part);
@@ -70,12 +72,18 @@ std::string get_full_path(std::string& path, char separator) {
     }
     start = end + 1;
   }
+  // A final "." after a climb, or after the leading ".", is the directory
+  // reached: it ends in a separator as "../" does, not in "/.".
+  const std::string dot_leaf = std::string(1, sep) + ".";
+  const bool dropped_dot = (climbed || path == "." + dot_leaf) && !parts.empty() && parts.back() == "." &&
+                           path.size() >= 2 && path.compare(path.size() - 2, 2, dot_leaf) == 0;
+  if (dropped_dot) parts.pop_back();
   std::string result;
   for (const std::string& part : parts) result += sep + part;
   // A path naming a directory ("dir/", ".", "x/..") keeps its final
   // separator; one that ends in a kept "." ends there.
   const std::string& last = path;
-  const bool dir_form = last.back() == sep || last == "." ||
+  const bool dir_form = dropped_dot || last.back() == sep || last == "." ||
                         (last.size() >= 3 && last.compare(last.size() - 3, 3, std::string(1, sep) + "..") == 0);
   if (result.empty() || dir_form) result += sep;
   return result;

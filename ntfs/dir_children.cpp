@@ -208,7 +208,9 @@ bool find_children_in_node(const byte* node, int length, ulong64_set& children) 
 }
 
 bool find_children_in_root(const byte* root_value, int length, ulong64_set& children) {
-  if (!root_value) return false;
+  // As for parse_index_root_w_carve: a negative node length leaves no
+  // header to read.
+  if (!root_value || length < 0) return false;
   if (load_u32(root_value, 0) != ATTR_FILE_NAME || load_u32(root_value, 8) == 0) return false;
   return find_children_in_node(root_value + 16, length, children);
 }

@@ -45,7 +45,7 @@ bool index_record_in_use(const directory_index& index, uint64 record_index);
 bool find_children_in_node(const byte* node, int length, ulong64_set& children);
 // An $INDEX_ROOT value (indexed type 0x30 and a record size, else false):
 // its node starts 16 bytes in and `length` is the node's own, to the end of
-// the attribute, as for parse_index_root_w_carve.
+// the attribute, as for parse_index_root_w_carve (negative: false).
 bool find_children_in_root(const byte* root_value, int length, ulong64_set& children);
 // One fixed-up INDX record of `length` bytes: its node starts 24 bytes in.
 bool find_children_in_indx(const byte* record, int length, ulong64_set& children);

@@ -251,7 +251,9 @@ bool parse_unused_index_node_w_carve(inode_indx_mmap& carved, ulong64 dir_entry,
 
 bool parse_index_root_w_carve(string_indx_map& valid, inode_indx_mmap& carved, ulong64 dir_entry,
                               const byte* root_value, int length, ulong64 file_offset) {
-  if (!root_value) return false;
+  // A node length below zero says the value does not hold its own 16-byte
+  // header: nothing of it is read.
+  if (!root_value || length < 0) return false;
   if (load_u32(root_value, 0) != 0x30 || load_u32(root_value, 8) == 0) return false;
   return parse_index_node_w_carve(valid, carved, dir_entry, root_value + 16, length, file_offset);
 }

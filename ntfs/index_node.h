@@ -79,7 +79,8 @@ bool parse_unused_index_node_w_carve(inode_indx_mmap& carved, ulong64 dir_entry,
 // non-zero record size. The node starts 16 bytes in and `length` is the
 // node's own, from there to the end of the attribute (the caller holds the
 // value's 16 header bytes before it); `length` and `file_offset` go to the
-// node parser as they are.
+// node parser as they are. A negative `length` (a value shorter than its
+// header) gives false with nothing read.
 bool parse_index_root_w_carve(string_indx_map& valid, inode_indx_mmap& carved, ulong64 dir_entry,
                               const byte* root_value, int length, ulong64 file_offset);
 

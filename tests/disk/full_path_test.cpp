@@ -61,7 +61,13 @@ TEST(FullPath, RelativePathsResolveAgainstTheCurrentDirectory) {
       {"a/./../b", base + "/b"},
       {"a/b/./..", base + "/a/"},
       {"x/.././y", base + "/./y"},
-      {"../.", up + "/."},
+      // A final "." after a climb or after the leading "." is the directory
+      // reached, written with its separator.
+      {"../.", up + "/"},
+      {"./.", base + "/"},
+      {"../x/.", up + "/x/"},
+      {"../x/./", up + "/x/./"},
+      {"./x/.", base + "/x/."},
       {"D:/./x", "/D:/./x"},
       {".evidence/d.img", base + "/.evidence/d.img"},
       {"..hidden", base + "/..hidden"},

@@ -293,6 +293,18 @@ TEST(DirChildren, RootAndIndxWrappers) {
     store_u32(&bad[at], at == 0 ? ATTR_DATA : 0);
     EXPECT_FALSE(find_children_in_root(bad.data(), static_cast<int>(node.size()), none)) << at;
   }
+  // A value shorter than its 16-byte header has a negative node length: its
+  // header is not read (the 12 bytes held here would pass its checks), and
+  // nothing is listed.
+  const std::vector<byte> short_value(root.begin(), root.begin() + 12);
+  for (int length : {-4, -16, -0x7FFFFFFF}) {
+    EXPECT_FALSE(find_children_in_root(short_value.data(), length, none)) << length;
+    string_indx_map valid;
+    inode_indx_mmap carved;
+    EXPECT_FALSE(parse_index_root_w_carve(valid, carved, 5, short_value.data(), length, 0)) << length;
+    EXPECT_TRUE(valid.empty() && carved.empty());
+  }
+  EXPECT_TRUE(find_children_in_root(root.data(), 0, none));
   // A live entry that ends the node is read whole: the node's last 16 bytes
   // are as much the node's as its first.
   std::vector<byte> full = root;
