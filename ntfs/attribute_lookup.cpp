@@ -49,6 +49,10 @@ bool find_attribute_by_name_from(byte*& cursor, uint32 limit, uint32 type, const
   return false;
 }
 
+bool find_attribute_by_name_from(byte*& cursor, uint32 type, const std::vector<uint16>& name) {
+  return find_attribute_by_name_from(cursor, MAX_MFT_RECORD_SIZE, type, name);
+}
+
 bool find_attribute_list_entry_by_name(byte*& cursor, int& remaining, uint32 type, const std::vector<uint16>& name) {
   // An entry's type, length and name fields lie in its first 8 bytes.
   const int header = static_cast<int>(ALE_NAME_OFFSET) + 1;

@@ -16,6 +16,10 @@ bool fixup_file_record_512(uint16* record, int size);
 // name is `name` (UTF-16 units; empty: an unnamed attribute), at or after the
 // cursor. Names compare whole: "a" never matches "ab".
 bool find_attribute_by_name_from(byte*& cursor, uint32 limit, uint32 type, const std::vector<uint16>& name);
+// The same search for a caller that has no count of the bytes after the
+// cursor: its buffer must hold the rest of the record, and the walk goes no
+// further than the largest record the engine reads.
+bool find_attribute_by_name_from(byte*& cursor, uint32 type, const std::vector<uint16>& name);
 // The same over $ATTRIBUTE_LIST entries, `remaining` bytes from the cursor.
 // Each step takes the entry's length off `remaining`, which goes below zero
 // when the entry claims more than was left (the cursor then stays on it).

@@ -327,6 +327,25 @@ TEST(AttributeData, SearchesByNameCompareWholeNamesInsideTheRecord) {
       EXPECT_EQ(static_cast<uint32>(cursor - rec.data()), c.at);
     }
   }
+  // Without a count the walk trusts the record to end (the buffer holds a
+  // record of the largest size): the same answers, and an end marker
+  // overwritten by zeros still ends it at the zero length.
+  std::vector<byte> whole(rec);
+  whole.resize(MAX_MFT_RECORD_SIZE, 0);
+  for (const auto& c : cases) {
+    byte* cursor = whole.data() + first;
+    EXPECT_EQ(find_attribute_by_name_from(cursor, ATTR_DATA, c.name), c.found) << c.name.size();
+    if (c.found) {
+      EXPECT_EQ(static_cast<uint32>(cursor - whole.data()), c.at);
+    }
+  }
+  const uint32 end = unnamed + load_u32(whole.data(), unnamed + AH_LENGTH);
+  ASSERT_EQ(load_u32(whole.data(), end), ATTR_END);
+  store_u32(&whole[end], 0);
+  byte* past = whole.data() + first;
+  EXPECT_FALSE(find_attribute_by_name_from(past, ATTR_INDEX_ROOT, {}));
+  EXPECT_EQ(static_cast<uint32>(past - whole.data()), end);
+
   // A walk bounded by the bytes given: the unnamed one lies past them.
   byte* cursor = rec.data() + first;
   EXPECT_FALSE(find_attribute_by_name_from(cursor, unnamed - first, ATTR_DATA, {}));
