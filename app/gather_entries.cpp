@@ -147,21 +147,28 @@ void parse_index_allocation(dir_listing& listing, size_t index, std::vector<byte
   }
 }
 
+// The directory's record, from a volume that still validates or through an
+// extracted $MFT beside one; "invalid inode" on standard output when the
+// record cannot be read.
+bool read_directory_record(inode_attributes& record, user_ctx& ctx, ulong64 dir_entry) {
+  const bool extracted_mft = ctx.mft_reader && ctx.mft_reader->is_open();
+  if (!extracted_mft && !(ctx.ntfs && ctx.ntfs->initialise(ctx.mft_pos))) return false;
+  if (!ctx.ntfs) return false;
+  if (!read_inode(record, ctx, dir_entry)) {
+    std::fputs("invalid inode\n", stdout);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool gather_dir_listing(dir_listing& listing, std::vector<byte>& buffer, user_ctx& ctx, ulong64 dir_entry,
                         bool keep_carved, uint64 piece_bytes) {
   listing.clear();
   listing.keep_carved(keep_carved);
-  bool extracted_mft = ctx.mft_reader && ctx.mft_reader->is_open();
-  if (!extracted_mft && !(ctx.ntfs && ctx.ntfs->initialise(ctx.mft_pos))) return false;
-  if (!ctx.ntfs) return false;
-
   inode_attributes record;
-  if (!read_inode(record, ctx, dir_entry)) {
-    std::fputs("invalid inode\n", stdout);
-    return false;
-  }
+  if (!read_directory_record(record, ctx, dir_entry)) return false;
   if (!ctx.ntfs->is_valid()) return true;
 
   std::vector<std::wstring> allocations_done;
@@ -219,15 +226,8 @@ bool collect_dir_entries(std::vector<byte>& allocation, std::vector<byte>& root,
                          string_indx_map& nodup_entries, user_ctx& ctx, ulong64 dir_entry) {
   allocation.clear();
   root.clear();
-  const bool extracted_mft = ctx.mft_reader && ctx.mft_reader->is_open();
-  if (!extracted_mft && !(ctx.ntfs && ctx.ntfs->initialise(ctx.mft_pos))) return false;
-  if (!ctx.ntfs) return false;
-
   inode_attributes record;
-  if (!read_inode(record, ctx, dir_entry)) {
-    std::fputs("invalid inode\n", stdout);
-    return false;
-  }
+  if (!read_directory_record(record, ctx, dir_entry)) return false;
   for (const auto& kv : record.attributes) {
     const attribute_record& attribute = kv.second;
     const uint32 type = attribute.type();
