@@ -34,6 +34,8 @@ void say_refused(const std::string& name) {
   std::fprintf(stderr, "refused to write to the evidence: %s\n", name.c_str());
 }
 
+void say_no_reader(const std::string& name) { std::fprintf(stderr, "no reader: %s\n", name.c_str()); }
+
 // Loop devices stacked on loop devices end somewhere; the bound only keeps
 // an answer that led round in a circle from holding the check for ever.
 const int MAX_LOOP_DEPTH = 16;
@@ -151,7 +153,7 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
     const int err = errno;
     struct stat st;
     if (err == ENXIO && ::stat(name.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
-      std::fprintf(stderr, "no reader: %s\n", name.c_str());
+      say_no_reader(name);
       return refuse(stream, output_result::no_reader);
     }
     const bool taken = err == EEXIST && how == output_open::create_new;
@@ -183,12 +185,30 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
   const std::ios_base::openmode mode =
       fifo ? std::ios_base::out | std::ios_base::binary
            : std::ios_base::out | std::ios_base::in | std::ios_base::binary;
-  stream.open("/proc/self/fd/" + std::to_string(fd), mode);
+  const std::string held = "/proc/self/fd/" + std::to_string(fd);
+  // The stream's own open of a FIFO waits for a reader, and the one there
+  // at the check may have gone since: a reader of our own, held while the
+  // stream opens, keeps that open from waiting.
+  int own_reader = fifo ? ::open(held.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+  stream.open(held, mode);
   bool ok = stream.is_open() && ::fstat(fd, &now) == 0;
   if (!stream.is_open()) {
     stream.clear();
+    if (fifo && own_reader < 0) own_reader = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     stream.open(name, mode);
     ok = stream.is_open() && ::stat(name.c_str(), &now) == 0 && same_file(identity_from(now), id);
+  }
+  if (own_reader >= 0) ::close(own_reader);
+  // With our reader gone, is anyone left to read?
+  if (ok && fifo) {
+    const int probe = ::open(held.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (probe >= 0) {
+      ::close(probe);
+    } else if (errno == ENXIO) {
+      ::close(fd);
+      say_no_reader(name);
+      return refuse(stream, output_result::no_reader);
+    }
   }
   // A FIFO has no end to seek to: what is written follows what was.
   if (ok && how == output_open::append && !fifo) ok = static_cast<bool>(stream.seekp(0, std::ios_base::end));

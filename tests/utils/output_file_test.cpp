@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <string>
 
 #include "tests/support/fixture.h"
 #include "tests/support/loop_device.h"
@@ -145,6 +146,84 @@ TEST(OutputFile, FifoWithoutAReaderIsRefusedAtOnce) {
     ::close(reader);
     EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<size_t>(got) : 0), "through the pipe");
   }
+}
+
+// Whether the process `pid` is traced yet, as its status says.
+bool traced(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.compare(0, 10, "TracerPid:") == 0) return std::stoi(line.substr(10)) != 0;
+  return false;
+}
+
+// A FIFO whose reader was there at the check and is gone when the stream
+// opens it is not waited for either: the open says "no reader". strace
+// holds the writer's first status call long enough for the reader to go.
+TEST(OutputFile, FifoWhoseReaderGoesIsNotWaitedFor) {
+  if (!quor_test::have_program("strace")) GTEST_SKIP() << "strace not installed";
+  const std::string fifo = scratch("fifo-going"), err = scratch("fifo-going.err");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  int go[2];
+  ASSERT_EQ(::pipe(go), 0);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const pid_t writer = ::fork();
+  if (writer == 0) {
+    // Only the test holds the reader, so that closing it leaves none.
+    ::close(reader);
+    ::close(go[1]);
+    const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd >= 0) ::dup2(fd, 2);
+    char c;
+    if (::read(go[0], &c, 1) != 1) ::_exit(101);
+    std::ofstream s;
+    const output_result r = uni::open_output(s, fifo, {}, output_open::truncate);
+    ::_exit(s.is_open() ? 100 : static_cast<int>(r));
+  }
+  ASSERT_GT(writer, 0);
+  ::close(go[0]);
+  const std::string pid = std::to_string(writer);
+  const pid_t tracer = ::fork();
+  if (tracer == 0) {
+    ::close(reader);
+    ::close(go[1]);
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+    }
+    ::execlp("strace", "strace", "-q", "-o", "/dev/null", "-e", "trace=%fstat", "-e",
+             "inject=%fstat:delay_exit=1500000:when=1", "-p", pid.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_GT(tracer, 0);
+  for (int tick = 0; tick < 300 && !traced(writer); ++tick) ::usleep(10000);
+  const bool attached = traced(writer);
+  if (attached) {
+    EXPECT_EQ(::write(go[1], "g", 1), 1);
+    ::usleep(300000);  // the writer has found the reader and waits in its status call
+  }
+  ::close(reader);
+  ::close(go[1]);
+  int status = 0;
+  bool ended = false;
+  for (int tick = 0; tick < 500 && !ended; ++tick) {
+    ended = ::waitpid(writer, &status, WNOHANG) == writer;
+    if (!ended) ::usleep(10000);
+  }
+  if (!ended) {
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, &status, 0);
+  }
+  ::kill(tracer, SIGKILL);
+  ::waitpid(tracer, nullptr, 0);
+  if (!attached) GTEST_SKIP() << "strace could not trace the writer";
+  ASSERT_TRUE(ended) << "the writer waited for a reader";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == static_cast<int>(output_result::no_reader)) << status;
+  EXPECT_EQ(quor_test::read_file_text(err), "no reader: " + fifo + "\n");
 }
 
 // A loop device and the file behind it are one file: the file is refused
