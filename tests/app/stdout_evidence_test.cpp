@@ -1,7 +1,7 @@
 // quor's standard output must not land on the evidence it reads: a run whose
-// standard output is the image (written in place or appended to, by its
-// name or a hard link, through a loop device in either direction, or an
-// extent of a VMDK chain) is refused before anything is read or written,
+// standard output or standard error is the image (written in place or
+// appended to, by its name or a hard link, through a loop device in either
+// direction, or an extent of a VMDK chain) is refused before anything is read or written,
 // with status 255; any other standard output takes the run as before.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -73,6 +73,27 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
     ASSERT_EQ(md5_of(image), sum) << c.how;
     ASSERT_EQ(md5_of(base), base_sum) << c.how;
     ASSERT_EQ(md5_of(child), child_sum) << c.how;
+  }
+
+  // Standard error is quor's output too (status lines, messages): on the
+  // evidence it is refused the same way, the refusal then said on standard
+  // output, or nowhere when both are the evidence.
+  const std::string said = scratch_dir() + "/stdout-evidence.said";
+  const struct {
+    std::string how, redirect, want_out;
+  } on_error[] = {
+      {"standard error appended", ">" + quote(said) + " 2>>" + quote(image),
+       "refused to write to the evidence: " + image + "\n"},
+      {"both appended", ">>" + quote(image) + " 2>&1", ""},
+  };
+  for (const auto& c : on_error) {
+    std::string ignored;
+    ::unlink(said.c_str());
+    std::string cmd = "timeout 120 " + quote(QUOR_EXE) + " -image " + quote(image) + " -all " + c.redirect;
+    EXPECT_EQ(run_command(cmd + " </dev/null", ignored), kFailed) << c.how;
+    const std::string out = read_whole(said);
+    EXPECT_TRUE(out == c.want_out) << c.how << ": " << out.substr(0, 200);
+    ASSERT_EQ(md5_of(image), sum) << c.how;
   }
 
   // Any other file takes the run, also one beside the image.
