@@ -50,8 +50,8 @@ std::vector<evidence_file_ids> named_evidence(int argc, char** argv) {
 }
 
 // True when the descriptor `fd` is a file the command line names as
-// evidence, by any name, or a loop device over it, or the file behind it;
-// `name` is that file's name as given.
+// evidence, by any name, or a loop device over it, or the file behind it,
+// or a file stored on one of these; `name` is that file's name as given.
 // Only a regular file or a block device can be evidence.
 bool may_be_evidence(int fd) {
   struct stat st;
@@ -62,6 +62,7 @@ bool is_evidence(int fd, const std::vector<evidence_file_ids>& evidence, std::st
   if (!may_be_evidence(fd)) return false;
   uni::file_identities output;
   if (!uni::identities_of_descriptor(fd, output)) return false;
+  uni::identities_of_holder(fd, output);
   for (const evidence_file_ids& e : evidence)
     for (const uni::file_identity& id : output)
       if (uni::is_one_of(id, e.ids)) {

@@ -267,4 +267,44 @@ TEST(OutputFile, LoopDeviceAndTheFileBehindItAreOne) {
   EXPECT_EQ(uni::open_output(s, other, identities(read_only.path()), output_open::append), output_result::opened);
 }
 
+// An image mounted read-write through a loop device: a file made or written
+// in the mount is written into the image, so it is refused whether the
+// image is read as a file or through the loop device, and a new name is
+// refused before it is made. A mount of another image is no source.
+TEST(OutputFile, FileOnAnImageMountedThroughALoopDeviceIsRefused) {
+  if (!quor_test::have_program("mkfs.ext2")) GTEST_SKIP() << "mkfs.ext2 not installed";
+  const std::string image = scratch("mounted.img"), other = scratch("mounted-other.img");
+  std::string ignored;
+  for (const std::string& img : {image, other})
+    ASSERT_EQ(quor_test::run_command("truncate -s 4M '" + img + "' && mkfs.ext2 -q -F '" + img + "'", ignored), 0);
+  const quor_test::loop_device loop(image, false), other_loop(other, false);
+  if (loop.path().empty() || other_loop.path().empty()) GTEST_SKIP() << loop.why();
+  const quor_test::ext2_mount in_image(loop.path(), scratch("mount"));
+  const quor_test::ext2_mount in_other(other_loop.path(), scratch("mount-other"));
+  if (in_image.dir().empty() || in_other.dir().empty()) GTEST_SKIP() << "ext2 could not be mounted";
+  const std::string kept = in_image.dir() + "/kept", fresh = in_image.dir() + "/fresh";
+  write_text(kept, "already there");
+  const auto identities = [](const std::string& path) {
+    uni::file_identities ids;
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    EXPECT_TRUE(uni::identities_of_descriptor(fd, ids)) << path;
+    ::close(fd);
+    return ids;
+  };
+  for (const std::string& source : {image, loop.path()})
+    for (const std::string& output : {kept, fresh})
+      for (output_open how : {output_open::truncate, output_open::append, output_open::create_new}) {
+        std::ofstream s;
+        EXPECT_EQ(uni::open_output(s, output, identities(source), how), output_result::is_source)
+            << output << " reading " << source;
+        EXPECT_FALSE(s.is_open());
+      }
+  struct stat st;
+  EXPECT_NE(::stat(fresh.c_str(), &st), 0) << "made on the image before the refusal";
+  EXPECT_EQ(quor_test::read_file_text(kept), "already there");
+  std::ofstream s;
+  EXPECT_EQ(uni::open_output(s, in_other.dir() + "/report", identities(image), output_open::truncate),
+            output_result::opened);
+}
+
 }  // namespace
