@@ -301,6 +301,27 @@ TEST(OutputFile, FileOnAnImageMountedThroughALoopDeviceIsRefused) {
       }
   struct stat st;
   EXPECT_NE(::stat(fresh.c_str(), &st), 0) << "made on the image before the refusal";
+  // What holds a file in the mount: the loop device and the image behind it;
+  // a device node is held by no disk of its own.
+  struct stat loop_st, image_st;
+  ASSERT_EQ(::stat(loop.path().c_str(), &loop_st), 0);
+  ASSERT_EQ(::stat(image.c_str(), &image_st), 0);
+  uni::file_identities held;
+  const int kept_fd = ::open(kept.c_str(), O_RDONLY);
+  EXPECT_TRUE(uni::identities_of_holder(kept_fd, held));
+  ::close(kept_fd);
+  bool by_loop = false, by_image = false;
+  for (const uni::file_identity& id : held) {
+    by_loop = by_loop || id.block_device == static_cast<uint64>(loop_st.st_rdev);
+    by_image = by_image || (id.device == static_cast<uint64>(image_st.st_dev) &&
+                            id.inode == static_cast<uint64>(image_st.st_ino));
+  }
+  EXPECT_TRUE(by_loop && by_image) << held.size();
+  const int null_fd = ::open("/dev/null", O_WRONLY);
+  uni::file_identities none;
+  EXPECT_FALSE(uni::identities_of_holder(null_fd, none));
+  ::close(null_fd);
+  EXPECT_TRUE(none.empty());
   EXPECT_EQ(quor_test::read_file_text(kept), "already there");
   std::ofstream s;
   EXPECT_EQ(uni::open_output(s, in_other.dir() + "/report", identities(image), output_open::truncate),
