@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/run_sequence.h"
 #include "utils/file_handle.h"
@@ -23,15 +24,14 @@ std::string evidence_file(const char* option, const char* value) {
   return value[0] != '\0' ? std::string(1, value[0]) + ":" : std::string();
 }
 
-// True when standard output is a file the command line names as evidence,
-// by any name, or a loop device over it, or the file behind it; `name` is
-// that file's name as given. Standard output is checked before anything is
-// written to it, so that not even the banner lands on the evidence.
-bool output_is_evidence(int argc, char** argv, std::string& name) {
-  struct stat st;
-  if (::fstat(STDOUT_FILENO, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) return false;
-  uni::file_identities output;
-  if (!uni::identities_of_descriptor(STDOUT_FILENO, output)) return false;
+// The evidence files the command line names, each with its identities.
+struct evidence_file_ids {
+  std::string name;
+  uni::file_identities ids;
+};
+
+std::vector<evidence_file_ids> named_evidence(int argc, char** argv) {
+  std::vector<evidence_file_ids> found;
   for (int i = 1; i + 1 < argc; ++i) {
     if (argv[i] == nullptr || argv[i + 1] == nullptr) continue;
     for (const char* option : kEvidenceOptions) {
@@ -39,26 +39,57 @@ bool output_is_evidence(int argc, char** argv, std::string& name) {
       const std::string file = evidence_file(option, argv[i + 1]);
       const int fd = file.empty() ? -1 : uni::open_source_descriptor(file, false, true);
       if (fd < 0) continue;
-      uni::file_identities source;
-      uni::identities_of_descriptor(fd, source);
+      evidence_file_ids e;
+      e.name = file;
+      uni::identities_of_descriptor(fd, e.ids);
       ::close(fd);
-      for (const uni::file_identity& id : output)
-        if (uni::is_one_of(id, source)) {
-          name = file;
-          return true;
-        }
+      found.push_back(e);
     }
   }
+  return found;
+}
+
+// True when the descriptor `fd` is a file the command line names as
+// evidence, by any name, or a loop device over it, or the file behind it,
+// or a file stored on one of these; `name` is that file's name as given.
+// Only a regular file or a block device can be evidence.
+bool may_be_evidence(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
+}
+
+bool is_evidence(int fd, const std::vector<evidence_file_ids>& evidence, std::string& name) {
+  if (!may_be_evidence(fd)) return false;
+  uni::file_identities output;
+  if (!uni::identities_of_descriptor(fd, output)) return false;
+  uni::identities_of_holder(fd, output);
+  for (const evidence_file_ids& e : evidence)
+    for (const uni::file_identity& id : output)
+      if (uni::is_one_of(id, e.ids)) {
+        name = e.name;
+        return true;
+      }
   return false;
 }
 
 }  // namespace
 
+// Standard output and standard error are checked before anything is written
+// to either, so that not even the banner or a status line lands on the
+// evidence. The refusal goes to standard error, or to standard output when
+// standard error is the evidence; when both are, it is not written at all.
 int main(int argc, char** argv) {
-  std::string evidence;
-  if (output_is_evidence(argc, argv, evidence)) {
-    std::fprintf(stderr, "refused to write to the evidence: %s\n", evidence.c_str());
-    return -1;
+  if (!may_be_evidence(STDOUT_FILENO) && !may_be_evidence(STDERR_FILENO)) return run_quor(argc, argv);
+  const std::vector<evidence_file_ids> evidence = named_evidence(argc, argv);
+  std::string on_out, on_err;
+  const bool out_hit = is_evidence(STDOUT_FILENO, evidence, on_out);
+  const bool err_hit = is_evidence(STDERR_FILENO, evidence, on_err);
+  if (!out_hit && !err_hit) return run_quor(argc, argv);
+  const std::string message = "refused to write to the evidence: " + (out_hit ? on_out : on_err) + "\n";
+  if (!err_hit) {
+    std::fputs(message.c_str(), stderr);
+  } else if (!out_hit) {
+    std::fputs(message.c_str(), stdout);
   }
-  return run_quor(argc, argv);
+  return -1;
 }

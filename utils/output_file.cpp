@@ -34,6 +34,8 @@ void say_refused(const std::string& name) {
   std::fprintf(stderr, "refused to write to the evidence: %s\n", name.c_str());
 }
 
+void say_no_reader(const std::string& name) { std::fprintf(stderr, "no reader: %s\n", name.c_str()); }
+
 // Loop devices stacked on loop devices end somewhere; the bound only keeps
 // an answer that led round in a circle from holding the check for ever.
 const int MAX_LOOP_DEPTH = 16;
@@ -92,10 +94,38 @@ int open_block_device(uint64 number, const std::string& bound_name) {
   return -1;
 }
 
+// Adds the files behind the loop device open at `fd` (whose identity is
+// `id`), following a loop device over a loop device to the end; nothing
+// for any other file. `fd` stays open.
+void add_loop_chain(int fd, file_identity id, file_identities& out) {
+  int current = fd;
+  for (int depth = 0; depth < MAX_LOOP_DEPTH && id.block_device != 0; ++depth) {
+    std::string bound_name;
+    const bool bound = loop_backing(current, id, bound_name);
+    if (current != fd) ::close(current);
+    if (!bound) break;
+    out.push_back(id);
+    if (id.block_device == 0) break;
+    current = open_block_device(id.block_device, bound_name);
+    if (current < 0) break;
+  }
+}
+
 bool any_one_of(const file_identities& ids, const file_identities& sources) {
   for (const file_identity& id : ids)
     if (is_one_of(id, sources)) return true;
   return false;
+}
+
+// The disk that holds the folder `name` would be made in, and what is
+// behind it: asked before the open, whose O_CREAT already writes there.
+void holder_of_folder(const std::string& name, file_identities& out) {
+  const size_t slash = name.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  identities_of_holder(fd, out);
+  ::close(fd);
 }
 
 output_result refuse(std::ofstream& stream, output_result why) {
@@ -118,17 +148,25 @@ bool identities_of_descriptor(int fd, file_identities& out) {
   file_identity id;
   if (!identity_of_descriptor(fd, id)) return false;
   out.push_back(id);
-  int current = fd;
-  for (int depth = 0; depth < MAX_LOOP_DEPTH && id.block_device != 0; ++depth) {
-    std::string bound_name;
-    const bool bound = loop_backing(current, id, bound_name);
-    if (current != fd) ::close(current);
-    if (!bound) break;
-    out.push_back(id);
-    if (id.block_device == 0) break;
-    current = open_block_device(id.block_device, bound_name);
-    if (current < 0) break;
-  }
+  add_loop_chain(fd, id, out);
+  return true;
+}
+
+bool identities_of_holder(int fd, file_identities& out) {
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode) || major(st.st_dev) == 0)
+    return false;
+  file_identity disk;
+  disk.block_device = static_cast<uint64>(st.st_dev);
+  out.push_back(disk);
+  // Only a loop device is opened to ask what is behind it: opening any
+  // other disk could have effects of its own and tells nothing more.
+  const std::string node = device_node_of(disk.block_device);
+  if (node.compare(0, 9, "/dev/loop") != 0) return true;
+  const int held = open_block_device(disk.block_device, node);
+  if (held < 0) return true;
+  add_loop_chain(held, disk, out);
+  ::close(held);
   return true;
 }
 
@@ -144,6 +182,12 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
   stream.clear();
   std::string name;
   if (!path_to_utf8(name, path)) return refuse(stream, output_result::failed);
+  file_identities folder;
+  holder_of_folder(name, folder);
+  if (any_one_of(folder, sources)) {
+    say_refused(name);
+    return refuse(stream, output_result::is_source);
+  }
   // Without O_NONBLOCK a FIFO nobody reads would hold the open for ever.
   const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (how == output_open::create_new ? O_EXCL : 0);
   const int fd = ::open(name.c_str(), flags, 0666);
@@ -151,7 +195,7 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
     const int err = errno;
     struct stat st;
     if (err == ENXIO && ::stat(name.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
-      std::fprintf(stderr, "no reader: %s\n", name.c_str());
+      say_no_reader(name);
       return refuse(stream, output_result::no_reader);
     }
     const bool taken = err == EEXIST && how == output_open::create_new;
@@ -162,6 +206,7 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
     ::close(fd);
     return refuse(stream, output_result::failed);
   }
+  identities_of_holder(fd, ids);
   const file_identity id = ids.front();
   if (any_one_of(ids, sources)) {
     ::close(fd);
@@ -183,12 +228,30 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
   const std::ios_base::openmode mode =
       fifo ? std::ios_base::out | std::ios_base::binary
            : std::ios_base::out | std::ios_base::in | std::ios_base::binary;
-  stream.open("/proc/self/fd/" + std::to_string(fd), mode);
+  const std::string held = "/proc/self/fd/" + std::to_string(fd);
+  // The stream's own open of a FIFO waits for a reader, and the one there
+  // at the check may have gone since: a reader of our own, held while the
+  // stream opens, keeps that open from waiting.
+  int own_reader = fifo ? ::open(held.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+  stream.open(held, mode);
   bool ok = stream.is_open() && ::fstat(fd, &now) == 0;
   if (!stream.is_open()) {
     stream.clear();
+    if (fifo && own_reader < 0) own_reader = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     stream.open(name, mode);
     ok = stream.is_open() && ::stat(name.c_str(), &now) == 0 && same_file(identity_from(now), id);
+  }
+  if (own_reader >= 0) ::close(own_reader);
+  // With our reader gone, is anyone left to read?
+  if (ok && fifo) {
+    const int probe = ::open(held.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (probe >= 0) {
+      ::close(probe);
+    } else if (errno == ENXIO) {
+      ::close(fd);
+      say_no_reader(name);
+      return refuse(stream, output_result::no_reader);
+    }
   }
   // A FIFO has no end to seek to: what is written follows what was.
   if (ok && how == output_open::append && !fifo) ok = static_cast<bool>(stream.seekp(0, std::ios_base::end));

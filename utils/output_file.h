@@ -30,6 +30,12 @@ bool identity_of_descriptor(int fd, file_identity& out);
 // device to the end: writing any of them changes what the descriptor reads.
 // False when the system cannot tell the descriptor's own.
 bool identities_of_descriptor(int fd, file_identities& out);
+// Adds to `out` the disk the descriptor's file is stored on, when that is a
+// block device, and, when it is a loop device, the files behind it: writing
+// the file writes them (an image mounted read-write through a loop device).
+// An output's, not a source's: a file beside the image is not the image.
+// False when the file is stored on no block device.
+bool identities_of_holder(int fd, file_identities& out);
 // True when `id` is the file of one of `sources`.
 bool is_one_of(const file_identity& id, const file_identities& sources);
 
@@ -42,7 +48,8 @@ enum class output_open {
 enum class output_result { opened, is_source, exists, no_reader, failed };
 
 // Opens `path` for binary output in `stream` (closed first) as `how` says.
-// A file that is one of `sources`, or a loop device over one, is refused
+// A file that is one of `sources`, a loop device over one, or a file stored
+// on a disk that is one of them or a loop device over one, is refused
 // with is_source, left as it was, and "refused to write to the evidence:
 // <path>" goes to standard error. `exists` answers create_new when the name
 // is taken. A FIFO that nobody reads is not waited for: no_reader, with

@@ -1,11 +1,14 @@
 // quor's standard output must not land on the evidence it reads: a run whose
-// standard output is the image (written in place or appended to, by its
-// name or a hard link, through a loop device in either direction, or an
-// extent of a VMDK chain) is refused before anything is read or written,
-// with status 255; any other standard output takes the run as before.
+// standard output or standard error is the image (written in place or
+// appended to, by its name or a hard link, through a loop device in either
+// direction, in a mount of it, or an extent of a VMDK chain) is refused
+// before anything is read or written, with status 255; any other standard
+// output takes the run as before.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -75,6 +78,27 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
     ASSERT_EQ(md5_of(child), child_sum) << c.how;
   }
 
+  // Standard error is quor's output too (status lines, messages): on the
+  // evidence it is refused the same way, the refusal then said on standard
+  // output, or nowhere when both are the evidence.
+  const std::string said = scratch_dir() + "/stdout-evidence.said";
+  const struct {
+    std::string how, redirect, want_out;
+  } on_error[] = {
+      {"standard error appended", ">" + quote(said) + " 2>>" + quote(image),
+       "refused to write to the evidence: " + image + "\n"},
+      {"both appended", ">>" + quote(image) + " 2>&1", ""},
+  };
+  for (const auto& c : on_error) {
+    std::string ignored;
+    ::unlink(said.c_str());
+    std::string cmd = "timeout 120 " + quote(QUOR_EXE) + " -image " + quote(image) + " -all " + c.redirect;
+    EXPECT_EQ(run_command(cmd + " </dev/null", ignored), kFailed) << c.how;
+    const std::string out = read_whole(said);
+    EXPECT_TRUE(out == c.want_out) << c.how << ": " << out.substr(0, 200);
+    ASSERT_EQ(md5_of(image), sum) << c.how;
+  }
+
   // Any other file takes the run, also one beside the image.
   const std::string listing = scratch_dir() + "/stdout-evidence.out";
   std::string err;
@@ -85,6 +109,28 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
   EXPECT_EQ(md5_of(image), sum);
   if (read_only.path().empty() || writable.path().empty()) GTEST_SKIP() << "loop devices not tried: "
                                                                          << read_only.why() << writable.why();
+}
+
+// An image mounted read-write through a loop device takes what is written
+// to a file in the mount: standard output appended to such a file is
+// refused, whether the image is named as a file or as the loop device.
+TEST(StdoutEvidence, FileOnTheMountedImageIsRefused) {
+  if (!have_program("mkfs.ext2")) GTEST_SKIP() << "mkfs.ext2 not installed";
+  const std::string image = scratch_dir() + "/stdout-mounted.img";
+  std::string ignored;
+  ASSERT_EQ(run_command("truncate -s 4M " + quote(image) + " && mkfs.ext2 -q -F " + quote(image), ignored), 0);
+  const loop_device loop(image, false);
+  if (loop.path().empty()) GTEST_SKIP() << loop.why();
+  const ext2_mount mount(loop.path(), scratch_dir() + "/stdout-mount");
+  if (mount.dir().empty()) GTEST_SKIP() << "ext2 could not be mounted";
+  const std::string report = mount.dir() + "/report";
+  { std::ofstream(report) << ""; }
+  for (const std::string& named : {image, loop.path()}) {
+    std::string err;
+    EXPECT_EQ(run_redirected({"-image", named, "-all"}, ">>" + quote(report), err), kFailed) << named;
+    EXPECT_EQ(err, "refused to write to the evidence: " + named + "\n");
+    EXPECT_EQ(read_whole(report), "") << named;
+  }
 }
 
 }  // namespace

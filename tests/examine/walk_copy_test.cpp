@@ -248,43 +248,52 @@ TEST(WalkCopies, HolesStayHoles) {
 }
 
 // A temporary left by an interrupted walk, a file or a link, stops no copy:
-// each copy is made under a temporary name of its own, and the one planted
-// is left as it was, as is the file a planted link leads to. No temporary
-// of the walk's own stays behind.
+// each copy is made under a temporary name of its own, and those planted,
+// also under the names this walk tries first, are left as they were, as is
+// the file a planted link leads to. No temporary of the walk's own stays
+// behind.
 TEST(WalkCopies, PlantedTemporaryStopsNoCopy) {
   const std::string image = fixture("default.img");
   if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
   const std::string victim = quor_test::scratch_dir() + "/planted-victim";
   { std::ofstream(victim) << "outside the copy directory"; }
+  std::vector<std::string> names = {"__temp__.bin"};
+  for (int serial = 1; serial <= 8; ++serial)
+    names.push_back("__temp__" + std::to_string(::getpid()) + "_" + std::to_string(serial) + ".bin");
   const struct {
     const char* kind;
     bool link;
   } planted[] = {{"file", false}, {"link", true}};
   for (const auto& p : planted) {
     const std::string dir = quor_test::scratch_dir() + "/planted-" + p.kind;
-    const std::string temp = dir + "/__temp__.bin";
     ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
-    if (p.link) {
-      ASSERT_EQ(symlink(victim.c_str(), temp.c_str()), 0);
-    } else {
-      std::ofstream(temp) << "left by an interrupted walk";
+    for (const std::string& name : names) {
+      const std::string temp = dir + "/" + name;
+      if (p.link) {
+        ASSERT_EQ(symlink(victim.c_str(), temp.c_str()), 0);
+      } else {
+        std::ofstream(temp) << "left by an interrupted walk";
+      }
     }
     user_ctx ctx;
     const std::string out = walk_text(
         ctx, {"-image", image, "-csv", "-mftstart", std::to_string(inode_of("/small.txt")), "-action_copy_files", dir});
     std::set<std::string> copies = files_in(dir);
-    ASSERT_EQ(copies.erase("__temp__.bin"), 1u) << p.kind;
+    for (const std::string& name : names) ASSERT_EQ(copies.erase(name), 1u) << p.kind << " " << name;
     ASSERT_EQ(copies.size(), 1u) << p.kind;
     const std::string copy = *copies.begin();
     const std::string tail = "_small.txt_unnamed_data.bin";
     EXPECT_TRUE(copy.size() > tail.size() && copy.compare(copy.size() - tail.size(), tail.size(), tail) == 0) << copy;
     EXPECT_NE(out.find("," + dir + "/" + copy + "\n"), std::string::npos) << out;
-    if (p.link) {
-      char target[512] = {};
-      EXPECT_GT(readlink(temp.c_str(), target, sizeof target - 1), 0);
-      EXPECT_EQ(std::string(target), victim);
-    } else {
-      EXPECT_EQ(quor_test::read_file_text(temp), "left by an interrupted walk");
+    for (const std::string& name : names) {
+      const std::string temp = dir + "/" + name;
+      if (p.link) {
+        char target[512] = {};
+        EXPECT_GT(readlink(temp.c_str(), target, sizeof target - 1), 0);
+        EXPECT_EQ(std::string(target), victim);
+      } else {
+        EXPECT_EQ(quor_test::read_file_text(temp), "left by an interrupted walk");
+      }
     }
     EXPECT_EQ(quor_test::read_file_text(victim), "outside the copy directory");
   }

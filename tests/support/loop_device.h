@@ -2,6 +2,7 @@
 // A loop device over a file (or over another loop device) for the tests of
 // evidence reached through one. It is detached when the object goes, so a
 // test that fails half-way leaves no device behind.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -46,6 +47,31 @@ class loop_device {
  private:
   std::string m_path;
   std::string m_why;
+};
+
+// The ext2 file system of `device` mounted at the folder `at` (made when
+// missing) while the object lives; dir() is empty when it could not be
+// mounted. Unmounted before the loop device under it is detached, when
+// declared after it.
+class ext2_mount {
+ public:
+  ext2_mount(const std::string& device, const std::string& at) {
+    std::string ignored;
+    ::mkdir(at.c_str(), 0700);
+    if (!device.empty() && run_command("mount -t ext2 '" + device + "' '" + at + "' 2>/dev/null", ignored) == 0)
+      m_dir = at;
+  }
+  ~ext2_mount() {
+    std::string ignored;
+    if (!m_dir.empty()) run_command("umount '" + m_dir + "'", ignored);
+  }
+  ext2_mount(const ext2_mount&) = delete;
+  ext2_mount& operator=(const ext2_mount&) = delete;
+
+  const std::string& dir() const { return m_dir; }
+
+ private:
+  std::string m_dir;
 };
 
 }  // namespace quor_test

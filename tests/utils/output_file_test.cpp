@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <string>
 
 #include "tests/support/fixture.h"
 #include "tests/support/loop_device.h"
@@ -147,6 +148,84 @@ TEST(OutputFile, FifoWithoutAReaderIsRefusedAtOnce) {
   }
 }
 
+// Whether the process `pid` is traced yet, as its status says.
+bool traced(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.compare(0, 10, "TracerPid:") == 0) return std::stoi(line.substr(10)) != 0;
+  return false;
+}
+
+// A FIFO whose reader was there at the check and is gone when the stream
+// opens it is not waited for either: the open says "no reader". strace
+// holds the writer's first status call long enough for the reader to go.
+TEST(OutputFile, FifoWhoseReaderGoesIsNotWaitedFor) {
+  if (!quor_test::have_program("strace")) GTEST_SKIP() << "strace not installed";
+  const std::string fifo = scratch("fifo-going"), err = scratch("fifo-going.err");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  int go[2];
+  ASSERT_EQ(::pipe(go), 0);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const pid_t writer = ::fork();
+  if (writer == 0) {
+    // Only the test holds the reader, so that closing it leaves none.
+    ::close(reader);
+    ::close(go[1]);
+    const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd >= 0) ::dup2(fd, 2);
+    char c;
+    if (::read(go[0], &c, 1) != 1) ::_exit(101);
+    std::ofstream s;
+    const output_result r = uni::open_output(s, fifo, {}, output_open::truncate);
+    ::_exit(s.is_open() ? 100 : static_cast<int>(r));
+  }
+  ASSERT_GT(writer, 0);
+  ::close(go[0]);
+  const std::string pid = std::to_string(writer);
+  const pid_t tracer = ::fork();
+  if (tracer == 0) {
+    ::close(reader);
+    ::close(go[1]);
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+    }
+    ::execlp("strace", "strace", "-q", "-o", "/dev/null", "-e", "trace=%fstat", "-e",
+             "inject=%fstat:delay_exit=1500000:when=1", "-p", pid.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_GT(tracer, 0);
+  for (int tick = 0; tick < 300 && !traced(writer); ++tick) ::usleep(10000);
+  const bool attached = traced(writer);
+  if (attached) {
+    EXPECT_EQ(::write(go[1], "g", 1), 1);
+    ::usleep(300000);  // the writer has found the reader and waits in its status call
+  }
+  ::close(reader);
+  ::close(go[1]);
+  int status = 0;
+  bool ended = false;
+  for (int tick = 0; tick < 500 && !ended; ++tick) {
+    ended = ::waitpid(writer, &status, WNOHANG) == writer;
+    if (!ended) ::usleep(10000);
+  }
+  if (!ended) {
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, &status, 0);
+  }
+  ::kill(tracer, SIGKILL);
+  ::waitpid(tracer, nullptr, 0);
+  if (!attached) GTEST_SKIP() << "strace could not trace the writer";
+  ASSERT_TRUE(ended) << "the writer waited for a reader";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == static_cast<int>(output_result::no_reader)) << status;
+  EXPECT_EQ(quor_test::read_file_text(err), "no reader: " + fifo + "\n");
+}
+
 // A loop device and the file behind it are one file: the file is refused
 // when the source is the loop device (or a loop device over that one), and
 // a loop device over the source is refused as an output.
@@ -186,6 +265,67 @@ TEST(OutputFile, LoopDeviceAndTheFileBehindItAreOne) {
   // Neither makes every loop device a source: the other file opens.
   std::ofstream s;
   EXPECT_EQ(uni::open_output(s, other, identities(read_only.path()), output_open::append), output_result::opened);
+}
+
+// An image mounted read-write through a loop device: a file made or written
+// in the mount is written into the image, so it is refused whether the
+// image is read as a file or through the loop device, and a new name is
+// refused before it is made. A mount of another image is no source.
+TEST(OutputFile, FileOnAnImageMountedThroughALoopDeviceIsRefused) {
+  if (!quor_test::have_program("mkfs.ext2")) GTEST_SKIP() << "mkfs.ext2 not installed";
+  const std::string image = scratch("mounted.img"), other = scratch("mounted-other.img");
+  std::string ignored;
+  for (const std::string& img : {image, other})
+    ASSERT_EQ(quor_test::run_command("truncate -s 4M '" + img + "' && mkfs.ext2 -q -F '" + img + "'", ignored), 0);
+  const quor_test::loop_device loop(image, false), other_loop(other, false);
+  if (loop.path().empty() || other_loop.path().empty()) GTEST_SKIP() << loop.why();
+  const quor_test::ext2_mount in_image(loop.path(), scratch("mount"));
+  const quor_test::ext2_mount in_other(other_loop.path(), scratch("mount-other"));
+  if (in_image.dir().empty() || in_other.dir().empty()) GTEST_SKIP() << "ext2 could not be mounted";
+  const std::string kept = in_image.dir() + "/kept", fresh = in_image.dir() + "/fresh";
+  write_text(kept, "already there");
+  const auto identities = [](const std::string& path) {
+    uni::file_identities ids;
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    EXPECT_TRUE(uni::identities_of_descriptor(fd, ids)) << path;
+    ::close(fd);
+    return ids;
+  };
+  for (const std::string& source : {image, loop.path()})
+    for (const std::string& output : {kept, fresh})
+      for (output_open how : {output_open::truncate, output_open::append, output_open::create_new}) {
+        std::ofstream s;
+        EXPECT_EQ(uni::open_output(s, output, identities(source), how), output_result::is_source)
+            << output << " reading " << source;
+        EXPECT_FALSE(s.is_open());
+      }
+  struct stat st;
+  EXPECT_NE(::stat(fresh.c_str(), &st), 0) << "made on the image before the refusal";
+  // What holds a file in the mount: the loop device and the image behind it;
+  // a device node is held by no disk of its own.
+  struct stat loop_st, image_st;
+  ASSERT_EQ(::stat(loop.path().c_str(), &loop_st), 0);
+  ASSERT_EQ(::stat(image.c_str(), &image_st), 0);
+  uni::file_identities held;
+  const int kept_fd = ::open(kept.c_str(), O_RDONLY);
+  EXPECT_TRUE(uni::identities_of_holder(kept_fd, held));
+  ::close(kept_fd);
+  bool by_loop = false, by_image = false;
+  for (const uni::file_identity& id : held) {
+    by_loop = by_loop || id.block_device == static_cast<uint64>(loop_st.st_rdev);
+    by_image = by_image || (id.device == static_cast<uint64>(image_st.st_dev) &&
+                            id.inode == static_cast<uint64>(image_st.st_ino));
+  }
+  EXPECT_TRUE(by_loop && by_image) << held.size();
+  const int null_fd = ::open("/dev/null", O_WRONLY);
+  uni::file_identities none;
+  EXPECT_FALSE(uni::identities_of_holder(null_fd, none));
+  ::close(null_fd);
+  EXPECT_TRUE(none.empty());
+  EXPECT_EQ(quor_test::read_file_text(kept), "already there");
+  std::ofstream s;
+  EXPECT_EQ(uni::open_output(s, in_other.dir() + "/report", identities(image), output_open::truncate),
+            output_result::opened);
 }
 
 }  // namespace
