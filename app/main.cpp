@@ -59,16 +59,11 @@ bool may_be_evidence(int fd) {
 }
 
 bool is_evidence(int fd, const std::vector<evidence_file_ids>& evidence, std::string& name) {
-  if (!may_be_evidence(fd)) return false;
-  uni::file_identities output;
-  if (!uni::identities_of_descriptor(fd, output)) return false;
-  uni::identities_of_holder(fd, output);
   for (const evidence_file_ids& e : evidence)
-    for (const uni::file_identity& id : output)
-      if (uni::is_one_of(id, e.ids)) {
-        name = e.name;
-        return true;
-      }
+    if (uni::descriptor_is_source(fd, e.ids)) {
+      name = e.name;
+      return true;
+    }
   return false;
 }
 

@@ -1,6 +1,9 @@
 #include "examine/attribute_writer.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -12,6 +15,7 @@
 #include "utils/console.h"
 #include "utils/hex_text.h"
 #include "utils/md5.h"
+#include "utils/output_file.h"
 #include "utils/sparse_output.h"
 #include "utils/status_line.h"
 
@@ -237,6 +241,15 @@ int write_entry_data(std::ostream& out, CNtfs* ntfs, const entry_record& rec, bo
 }
 
 int write_entry_data_to_stdout(CNtfs* ntfs, const entry_record& rec, bool raw) {
+  if (!ntfs) return 0;
+  // Standard output redirected onto the image, or onto a loop device over
+  // it, would overwrite the evidence with its own contents.
+  uni::file_identities sources;
+  ntfs->source_identities(sources);
+  if (uni::descriptor_is_source(STDOUT_FILENO, sources)) {
+    std::fputs("refused to write to the evidence: standard output\n", stderr);
+    return 0;
+  }
   std::cout.flush();
   uni::console_writer console(false);
   return pump_entry_record(ntfs, rec, raw, [&console](const byte* d, uint32 n) { return console.write(d, n); }) ? 1

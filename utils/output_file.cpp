@@ -176,6 +176,15 @@ bool is_one_of(const file_identity& id, const file_identities& sources) {
   return false;
 }
 
+bool descriptor_is_source(int fd, const file_identities& sources) {
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) return false;
+  file_identities output;
+  if (!identities_of_descriptor(fd, output)) return false;
+  identities_of_holder(fd, output);
+  return any_one_of(output, sources);
+}
+
 output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
                           output_open how) {
   if (stream.is_open()) stream.close();

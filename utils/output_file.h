@@ -38,6 +38,11 @@ bool identities_of_descriptor(int fd, file_identities& out);
 bool identities_of_holder(int fd, file_identities& out);
 // True when `id` is the file of one of `sources`.
 bool is_one_of(const file_identity& id, const file_identities& sources);
+// True when writing to the open descriptor `fd` would write one of
+// `sources`: it is one of them, a loop device over one, or a file stored on
+// one. Only a regular file or a block device can be; a pipe, a terminal or
+// /dev/null never is.
+bool descriptor_is_source(int fd, const file_identities& sources);
 
 enum class output_open {
   truncate,    // created when missing, emptied after the check

@@ -1,7 +1,8 @@
 // No writer of the examination library may write over the evidence it reads:
 // an output, log or report that is the image, a hard link to it or a
 // symbolic link to it, or a loop device over it, is refused with false, and
-// the image is unchanged. Nor may a writer wait for ever on a FIFO.
+// the image is unchanged; so is standard output redirected onto any of
+// them. Nor may a writer wait for ever on a FIFO.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,12 +10,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "examine/attribute_extract.h"
+#include "examine/attribute_writer.h"
 #include "examine/cluster_copy.h"
 #include "examine/entry_report.h"
 #include "examine/entry_records.h"
@@ -57,9 +60,30 @@ bool small_data(CNtfs* engine, std::vector<entry_record>& records, const entry_r
   return rec != nullptr;
 }
 
+// Runs `body` with standard output on `target`, opened to append so that
+// a guard that let the writer through shows in the image's digest. False
+// when the target cannot be opened (a FIFO nobody reads among them).
+bool with_stdout_on(const std::string& target, const std::function<bool()>& body) {
+  const int fd = ::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK, 0600);
+  if (fd < 0) return false;
+  ::fcntl(fd, F_SETFL, O_APPEND);
+  std::fflush(stdout);
+  const int saved = ::dup(STDOUT_FILENO);
+  ::dup2(fd, STDOUT_FILENO);
+  ::close(fd);
+  const bool ok = body();
+  std::fflush(stdout);
+  ::dup2(saved, STDOUT_FILENO);
+  ::close(saved);
+  return ok;
+}
+
 struct writer_case {
   const char* writer;
   std::function<bool(const std::string& target)> write;
+  // False where the target is standard output, which whoever starts the
+  // writer opens, not the writer.
+  bool opens_target = true;
 };
 
 // Every writer of the library, reading the volume at `img` (through `engine`
@@ -98,6 +122,20 @@ std::vector<writer_case> every_writer(const std::string& img, CNtfs* engine, con
          r.extract_path = wide(out);
          return report_entry_by_path(r);
        }},
+      {"standard output",
+       [=](const std::string& t) {
+         return with_stdout_on(t, [=] { return write_entry_data_to_stdout(engine, *rec, false) == 1; });
+       },
+       false},
+      {"entry report to standard output",
+       [=](const std::string& t) {
+         entry_report_request r;
+         r.image_path = wide(img);
+         r.path = L"/small.txt";
+         r.to_stdout = true;
+         return with_stdout_on(t, [&] { return report_entry_by_path(r); });
+       },
+       false},
       {"entry report extract",
        [=](const std::string& t) {
          entry_report_request r;
@@ -188,6 +226,7 @@ TEST(EvidenceOutputs, NoWriterWaitsForAFifoWithoutReader) {
   const std::string err = quor_test::scratch_dir() + "/unread.err";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const writer_case& c : every_writer(image, engine.get(), rec, quor_test::scratch_dir() + "/unread.out")) {
+    if (!c.opens_target) continue;
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t pid = ::fork();

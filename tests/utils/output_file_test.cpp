@@ -56,6 +56,23 @@ TEST(OutputFile, SourcesAreRefusedByAnyNameOthersOpenAsAsked) {
   EXPECT_FALSE(uni::names_source(soft, sources));
   EXPECT_FALSE(uni::names_source(other, sources));
 
+  // An open descriptor, as standard output is handed to the process: the
+  // source by any name is one, another file, a pipe or /dev/null never.
+  write_text(other, "other");
+  for (const std::string& name : {source, hard, soft, other, std::string("/dev/null")}) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0) << name;
+    EXPECT_EQ(uni::descriptor_is_source(fd, sources), name != other && name != "/dev/null") << name;
+    ::close(fd);
+  }
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  EXPECT_FALSE(uni::descriptor_is_source(ends[1], sources));
+  ::close(ends[0]);
+  ::close(ends[1]);
+  EXPECT_FALSE(uni::descriptor_is_source(-1, sources));
+  ::unlink(other.c_str());
+
   const struct {
     output_open how;
     output_result want;
