@@ -24,6 +24,7 @@
 #include "examine/walk_engine.h"
 #include "tests/examine/examine_support.h"
 #include "tests/examine/walk_run.h"
+#include "tests/support/child_process.h"
 #include "tests/support/loop_device.h"
 
 namespace {
@@ -227,28 +228,12 @@ TEST(EvidenceOutputs, NoWriterWaitsForAFifoWithoutReader) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const writer_case& c : every_writer(image, engine.get(), rec, quor_test::scratch_dir() + "/unread.out")) {
     if (!c.opens_target) continue;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (fd >= 0) ::dup2(fd, 2);
-      ::_exit(c.write(fifo) ? 1 : 0);
-    }
-    ASSERT_GT(pid, 0);
-    int status = -1;
-    bool ended = false;
-    for (int tick = 0; tick < 500 && !ended; ++tick) {
-      ended = ::waitpid(pid, &status, WNOHANG) == pid;
-      if (!ended) ::usleep(10000);
-    }
-    if (!ended) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
+    const int status = quor_test::exit_status_in_child([&] { return c.write(fifo) ? 1 : 0; }, err);
+    if (status == -1) {
       ADD_FAILURE() << c.writer << " waited for a reader";
       continue;
     }
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.writer << " did not return false";
+    EXPECT_EQ(status, 0) << c.writer << " did not return false";
     EXPECT_NE(quor_test::read_file_text(err).find("no reader: " + fifo + "\n"), std::string::npos) << c.writer;
   }
 }

@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 
+#include "tests/support/child_process.h"
 #include "tests/support/fixture.h"
 #include "tests/support/loop_device.h"
 
@@ -25,6 +26,15 @@ using uni::output_result;
 std::string scratch(const std::string& name) { return quor_test::scratch_dir() + "/out-" + name; }
 
 void write_text(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+// Everything writing through `path` would write, as a source is known.
+uni::file_identities identities(const std::string& path) {
+  uni::file_identities ids;
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  EXPECT_TRUE(uni::identities_of_descriptor(fd, ids)) << path;
+  ::close(fd);
+  return ids;
+}
 
 uni::file_identities identity_of(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY);
@@ -106,37 +116,13 @@ TEST(OutputFile, SourcesAreRefusedByAnyNameOthersOpenAsAsked) {
   EXPECT_NE(::stat(scratch("nowhere").c_str(), &st), 0);
 }
 
-// Runs `body` in a child process with standard error going to `err`, and
-// gives its exit status; -1 when it was still running after five seconds
-// and had to be killed: an open that waits for ever fails the test instead
-// of holding it.
-int in_child(const std::function<int()>& body, const std::string& err) {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd >= 0) ::dup2(fd, 2);
-    ::_exit(body());
-  }
-  if (pid < 0) return -2;
-  for (int tick = 0; tick < 500; ++tick) {
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-    ::usleep(10000);
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, nullptr, 0);
-  return -1;
-}
-
 // A FIFO output waits for nothing: with no reader it is refused at once,
 // saying so; with a reader it takes what is written, in either mode.
 TEST(OutputFile, FifoWithoutAReaderIsRefusedAtOnce) {
   const std::string fifo = scratch("fifo"), err = scratch("fifo.err");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (output_open how : {output_open::truncate, output_open::append}) {
-    const int result = in_child(
+    const int result = quor_test::exit_status_in_child(
         [&] {
           std::ofstream s;
           const output_result r = uni::open_output(s, fifo, {}, how);
@@ -148,7 +134,7 @@ TEST(OutputFile, FifoWithoutAReaderIsRefusedAtOnce) {
 
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
-    const int written = in_child(
+    const int written = quor_test::exit_status_in_child(
         [&] {
           std::ofstream s;
           if (uni::open_output(s, fifo, {}, how) != output_result::opened) return 1;
@@ -256,13 +242,6 @@ TEST(OutputFile, LoopDeviceAndTheFileBehindItAreOne) {
   const quor_test::loop_device writable(image, false);
   ASSERT_FALSE(over_loop.path().empty() || writable.path().empty());
 
-  const auto identities = [](const std::string& path) {
-    uni::file_identities ids;
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    EXPECT_TRUE(uni::identities_of_descriptor(fd, ids)) << path;
-    ::close(fd);
-    return ids;
-  };
   const struct {
     std::string source, output;
   } refused[] = {
@@ -301,13 +280,6 @@ TEST(OutputFile, FileOnAnImageMountedThroughALoopDeviceIsRefused) {
   if (in_image.dir().empty() || in_other.dir().empty()) GTEST_SKIP() << "ext2 could not be mounted";
   const std::string kept = in_image.dir() + "/kept", fresh = in_image.dir() + "/fresh";
   write_text(kept, "already there");
-  const auto identities = [](const std::string& path) {
-    uni::file_identities ids;
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    EXPECT_TRUE(uni::identities_of_descriptor(fd, ids)) << path;
-    ::close(fd);
-    return ids;
-  };
   for (const std::string& source : {image, loop.path()})
     for (const std::string& output : {kept, fresh})
       for (output_open how : {output_open::truncate, output_open::append, output_open::create_new}) {
