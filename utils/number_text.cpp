@@ -16,6 +16,12 @@ bool guid_to_string(std::string& out, const byte* guid) {
   return true;
 }
 
+bool guid_to_string(std::string& out, const GUID& guid) {
+  byte stored[16];
+  guid_to_bytes(guid, stored);
+  return guid_to_string(out, stored);
+}
+
 bool ipv4_to_string(uint32 address, std::string& out) {
   char text[32];
   std::snprintf(text, sizeof text, "%d.%d.%d.%d", static_cast<int>((address >> 24) & 0xFF),

@@ -5,11 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "utils/guid_record.h"
 #include "utils/types.h"
 
 // The 16 stored bytes as 8-4-4-4-12 lower-case hexadecimal: a little-endian
 // 32-bit field, two little-endian 16-bit fields, then eight bytes as stored.
 bool guid_to_string(std::string& out, const byte* guid);
+// The same text of a GUID held as a record of its fields.
+bool guid_to_string(std::string& out, const GUID& guid);
 bool ipv4_to_string(uint32 address, std::string& out);
 // 4 bytes dotted decimal, 6 a hardware address, 8 a 64-bit identifier.
 bool address_bytes_to_string(const byte* bytes, uint32 length, std::string& out);

@@ -37,6 +37,19 @@ TEST(GuidText, BothWaysOnKnownValues) {
     ASSERT_TRUE(guid_from_text(c.text, back));
     EXPECT_EQ(back, guid) << c.text;
   }
+  // The same texts from GUID records, whose fields the text shows in order.
+  const struct { GUID guid; const char* text; } records[] = {
+      {{0x03020100, 0x0504, 0x0706, {0x08, 0x09, 0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f}},
+       "03020100-0504-0706-0809-0a0b0c0d0e0f"},
+      {{0xccddeeff, 0xaabb, 0x8899, {0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0x00}},
+       "ccddeeff-aabb-8899-7766-554433221100"},
+      {{0x0000000a, 0x000b, 0x000c, {0, 0, 0, 0, 0, 0, 0, 0x0d}}, "0000000a-000b-000c-0000-00000000000d"},
+  };
+  for (const auto& r : records) {
+    std::string s = "stale";
+    ASSERT_TRUE(guid_to_string(s, r.guid));
+    EXPECT_EQ(s, r.text);
+  }
   const std::vector<byte> abcd = from_hex("4142434478563412a1b2c3d4e5f60718");
   char buf[64];
   ASSERT_TRUE(guid_text(buf, 42, abcd.data()));
