@@ -20,4 +20,11 @@ bool guid_to_filetime(uint64& filetime, uint16& clock_sequence, std::vector<byte
   return true;
 }
 
+bool guid_to_filetime(uint64& filetime, uint16& clock_sequence, std::vector<byte>& node,
+                      const GUID& guid) {
+  byte stored[16];
+  guid_to_bytes(guid, stored);
+  return guid_to_filetime(filetime, clock_sequence, node, stored);
+}
+
 }  // namespace zq

@@ -4,6 +4,7 @@
 // in-memory layout (Data1, Data2 and Data3 little-endian).
 #include <vector>
 
+#include "utils/guid_record.h"
 #include "utils/types.h"
 
 namespace zq {
@@ -16,5 +17,8 @@ constexpr uint64 guid_epoch_ticks = 5748192000000000ULL;
 // sequence, and the six node bytes appended to `node`.
 bool guid_to_filetime(uint64& filetime, uint16& clock_sequence, std::vector<byte>& node,
                       const byte* guid);
+// The same for a GUID held as a record of its fields.
+bool guid_to_filetime(uint64& filetime, uint16& clock_sequence, std::vector<byte>& node,
+                      const GUID& guid);
 
 }  // namespace zq

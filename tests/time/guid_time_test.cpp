@@ -67,3 +67,39 @@ TEST(GuidTime, OnlyVersionOne) {
   std::vector<byte> node;
   EXPECT_FALSE(zq::guid_to_filetime(filetime, clock_seq, node, nullptr));
 }
+
+// The GUID as a record of its fields: built here from Python's time, clock
+// sequence and node (RFC 4122 variant), it must give what Python gave.
+TEST(GuidTime, RecordFormAgreesWithPythonUuid) {
+  for (const PythonGuid& g : kGuids) {
+    GUID guid;
+    guid.Data1 = static_cast<uint32>(g.time);
+    guid.Data2 = static_cast<uint16>(g.time >> 32);
+    guid.Data3 = static_cast<uint16>(((g.time >> 48) & 0x0FFF) | 0x1000);
+    guid.Data4[0] = static_cast<byte>(0x80 | (g.clock_seq >> 8));
+    guid.Data4[1] = static_cast<byte>(g.clock_seq);
+    for (int i = 0; i < 6; ++i) guid.Data4[2 + i] = static_cast<byte>(g.node >> (8 * (5 - i)));
+    uint64 filetime = 1;
+    uint16 clock_seq = 1;
+    std::vector<byte> node{0xEE};
+    const bool ok = zq::guid_to_filetime(filetime, clock_seq, node, guid);
+    if (g.time < 5748192000000000ULL) {
+      EXPECT_TRUE(!ok && filetime == 0 && clock_seq == 0 && node.size() == 1) << g.bytes_le;
+      continue;
+    }
+    ASSERT_TRUE(ok) << g.bytes_le;
+    EXPECT_EQ(filetime, g.time - 5748192000000000ULL) << g.bytes_le;
+    EXPECT_EQ(clock_seq, g.clock_seq) << g.bytes_le;
+    ASSERT_EQ(node.size(), 7u);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(node[1 + i], static_cast<byte>(g.node >> (8 * (5 - i)))) << g.bytes_le;
+  }
+  // A version-4 record is no time.
+  GUID version4;
+  version4.Data1 = 0xa1b2c3d4;
+  version4.Data3 = 0x4807;
+  uint64 filetime = 7;
+  uint16 clock_seq = 7;
+  std::vector<byte> node;
+  EXPECT_FALSE(zq::guid_to_filetime(filetime, clock_seq, node, version4));
+  EXPECT_TRUE(filetime == 0 && clock_seq == 0 && node.empty());
+}
