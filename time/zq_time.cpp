@@ -188,9 +188,21 @@ time::time(uint64 filetime, double sub_second_ticks) {
 
 time::time(int32 seconds, int32 microseconds, type_time base) {
   clear();
+  start_from_pair(seconds, microseconds, base);
+}
+
+time::time(const timeval& pair, type_time base) {
+  clear();
+  start_from_pair(static_cast<long64>(pair.tv_sec), static_cast<long64>(pair.tv_usec), base);
+}
+
+void time::start_from_pair(long64 seconds, long64 microseconds, type_time base) {
   if (base != type_unix || seconds == 0) return;
+  // A record with 64-bit words can hold a count whose ticks pass 64 bits;
+  // such a pair names no instant.
+  if (microseconds > LLONG_MAX / 10 || microseconds < -(LLONG_MAX / 10)) return;
   if (!start_from_unix(seconds) || !set_filetime(m_filetime)) return;
-  set_filetime(m_filetime + static_cast<uint64>(static_cast<long64>(microseconds) * 10));
+  set_filetime(m_filetime + static_cast<uint64>(microseconds * 10));
 }
 
 time time::now() {

@@ -7,6 +7,8 @@
 //
 // Including this header brings the whole time library: calendar, SYSTEMTIME
 // record, formatting, raw scans and MACB grouping.
+#include <sys/time.h>
+
 #include <ctime>
 #include <string>
 #include <type_traits>
@@ -60,6 +62,8 @@ class time {
   time(uint64 filetime, double sub_second_ticks);
   // Base 8 only: seconds and microseconds since 1970.
   time(int32 seconds, int32 microseconds, type_time base);
+  // The same pair as the record gettimeofday fills.
+  time(const timeval& pair, type_time base);
   // A date text, optionally followed by one blank and a time of day, as UTC.
   explicit time(const char* text);
   // The stamp as text: hexadecimal for bases 1, 2, 4, decimal for base 8.
@@ -105,6 +109,8 @@ class time {
   // Builds from Unix seconds: FILETIME set, then the shifted calendar
   // check; false leaves the value invalid.
   bool start_from_unix(long64 seconds);
+  // Base 8 seconds that are not 0, then the microseconds added as ticks.
+  void start_from_pair(long64 seconds, long64 microseconds, type_time base);
 };
 
 // Ordered by FILETIME as a signed number; the valid flag is not consulted.

@@ -1,6 +1,9 @@
 // zq::time construction from every base, the DOS fields, the arithmetic, and
 // the constructors from calendar fields.
 #include <gtest/gtest.h>
+#include <sys/time.h>
+
+#include <climits>
 
 #include "tests/time/time_fields.h"
 #include "time/zq_time.h"
@@ -115,6 +118,41 @@ TEST(ZqTime, OtherConstructors) {
 
   const zq::time now = zq::time::now();
   EXPECT_TRUE(now.m_valid == 1 && now.year() >= 2024);
+}
+
+// The seconds-and-microseconds pair given as two words or as the record
+// gettimeofday fills: only Unix seconds that are not 0, then the
+// microseconds as ticks, a negative count going back.
+TEST(ZqTime, SecondsAndMicrosecondsPairAsWordsOrRecord) {
+  const struct {
+    int32 seconds, microseconds;
+    zq::type_time base;
+    uint64 filetime;  // 0: not a valid time
+  } rows[] = {
+      {1577836800, 250000, zq::type_unix, k2020 + 2500000}, {1577836800, -1, zq::type_unix, k2020 - 10},
+      {1, 0, zq::type_unix, kEpoch + kSecond},              {1, 999999, zq::type_unix, kEpoch + 2 * kSecond - 10},
+      {0, 250000, zq::type_unix, 0},                        {-5, 0, zq::type_unix, 0},
+      {1577836800, 0, zq::type_filetime, 0},                {1577836800, 0, zq::type_firefox, 0},
+  };
+  for (const auto& r : rows) {
+    timeval tv{};
+    tv.tv_sec = r.seconds;
+    tv.tv_usec = r.microseconds;
+    const zq::time words(r.seconds, r.microseconds, r.base), record(tv, r.base);
+    for (const zq::time& t : {words, record}) {
+      EXPECT_EQ(t.m_valid == 1 ? t.m_filetime : 0, r.filetime) << r.seconds << " " << r.microseconds;
+    }
+  }
+  // Where the record's words are 64 bits wide, microseconds whose ticks pass
+  // 64 bits name no instant.
+  if (sizeof(suseconds_t) >= 8) {
+    timeval wide{};
+    wide.tv_sec = 1577836800;
+    wide.tv_usec = static_cast<suseconds_t>(LLONG_MAX / 5);
+    EXPECT_EQ(zq::time(wide, zq::type_unix).m_valid, 0);
+    wide.tv_usec = -wide.tv_usec;
+    EXPECT_EQ(zq::time(wide, zq::type_unix).m_valid, 0);
+  }
 }
 
 TEST(ZqTime, ArithmeticAndComparison) {
