@@ -116,6 +116,10 @@ bool remove_tag_sections_w(uint16* buffer, int* length, const wchar_t* tag) {
   return true;
 }
 
+bool remove_tag_sections_w(uint16* buffer, int* length, const std::wstring& tag) {
+  return remove_tag_sections_w(buffer, length, tag.c_str());
+}
+
 bool get_tag_text(const char* text, int length, const char* tag, std::string* out) {
   if (out) out->clear();
   if (!text || length <= 0 || !tag || !out) return false;

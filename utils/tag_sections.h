@@ -15,6 +15,9 @@ bool remove_tag_sections(char* buffer, int* length, const char* tag);
 // Over UTF-16 code units (host order) with the length in bytes; sections
 // end only at their closing tag.
 bool remove_tag_sections_w(uint16* buffer, int* length, const wchar_t* tag);
+// The tag name held as a wide string; it ends at its first NUL, as the
+// pointer form reads it.
+bool remove_tag_sections_w(uint16* buffer, int* length, const std::wstring& tag);
 // The text between the first "<" tag ... ">" and the next "</" tag ">"
 // (case-sensitive), within the first `length` bytes.
 bool get_tag_text(const char* text, int length, const char* tag, std::string* out);

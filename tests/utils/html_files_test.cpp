@@ -162,6 +162,14 @@ TEST(HtmlFiles, SectionRemovalInBuffers) {
     ASSERT_EQ(length, static_cast<int>(c.expect.size()) * 2) << c.text;
     EXPECT_EQ(std::string(units.begin(), units.begin() + length / 2), c.expect) << c.text;
     EXPECT_EQ(units.back(), 0xFFFF) << c.text;
+    // The tag name held as a wide string gives the same.
+    std::vector<uint16> again(c.text.begin(), c.text.end());
+    again.push_back(0xFFFF);
+    length = static_cast<int>(c.text.size()) * 2;
+    ASSERT_TRUE(remove_tag_sections_w(again.data(), &length, std::wstring(c.tag.begin(), c.tag.end())));
+    ASSERT_EQ(length, static_cast<int>(c.expect.size()) * 2) << c.text;
+    EXPECT_EQ(std::string(again.begin(), again.begin() + length / 2), c.expect) << c.text;
+    EXPECT_EQ(again.back(), 0xFFFF) << c.text;
   }
   uint16 unit = 'a';
   int length = 0;
