@@ -259,3 +259,16 @@ bool find_attribute_list_entry(const CNtfs* ntfs, const byte* list_attr, uint32 
   }
   return false;
 }
+
+bool find_attribute_list_entry(const CNtfs* ntfs, const byte* list_attr, uint32 type, const byte*& entry,
+                               uint32& remaining, const std::vector<uint16>& name, std::vector<byte>& list,
+                               bool) {
+  if (!list_attr) {
+    entry = nullptr;
+    remaining = 0;
+    return false;
+  }
+  // No attribute is longer than the largest record that holds it.
+  const uint32 length = std::min(load_u32(list_attr, AH_LENGTH), MAX_MFT_RECORD_SIZE);
+  return find_attribute_list_entry(ntfs, list_attr, length, type, entry, remaining, name, list);
+}

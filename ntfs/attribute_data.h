@@ -23,3 +23,9 @@ bool write_data_runs_data(const CNtfs* ntfs, std::vector<data_run>& runs, const 
 bool find_attribute_list_entry(const CNtfs* ntfs, const byte* list_attr, uint32 list_attr_length, uint32 type,
                                const byte*& entry, uint32& remaining, const std::vector<uint16>& name,
                                std::vector<byte>& list);
+// The same search for a caller that gives no length of the list attribute:
+// its own length (u32 at 4) is taken as what the buffer holds. The last
+// argument changes nothing.
+bool find_attribute_list_entry(const CNtfs* ntfs, const byte* list_attr, uint32 type, const byte*& entry,
+                               uint32& remaining, const std::vector<uint16>& name, std::vector<byte>& list,
+                               bool reserved);

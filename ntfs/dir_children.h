@@ -67,9 +67,6 @@ struct file_name_record {
 // the high 16 bits.
 typedef std::map<ulong64, file_name_record> file_name_map;
 
-// Record buffers handed to the forms without a size are taken as 1024 bytes.
-const uint32 DEFAULT_RECORD_WALK_SIZE = 1024;
-
 bool collect_file_names(file_name_map& names, const byte* record, uint32 size, bool all_name_spaces,
                         ulong64 parent_filter, bool clear);
 bool collect_file_names(file_name_map& names, const byte* record, bool all_name_spaces, ulong64 parent_filter,

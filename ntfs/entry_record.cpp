@@ -347,6 +347,13 @@ bool fill_entry_record_from_attribute(entry_record& out, ulong64 entry, ulong64 
   return true;
 }
 
+bool fill_entry_record_from_attribute(entry_record& out, ulong64 entry, ulong64 record_number, const byte* attr) {
+  if (!attr) return false;
+  // No attribute is longer than the largest record that holds it.
+  const uint32 length = std::min(load_u32(attr, AH_LENGTH), MAX_MFT_RECORD_SIZE);
+  return fill_entry_record_from_attribute(out, entry, record_number, attr, length);
+}
+
 bool load_attribute_window(entry_record& rec, CNtfs* ntfs, ulong64 offset, uint32 length) {
   if (length == 0 || !ntfs || !ntfs->is_valid()) return false;
   if (rec.window.size() >= length &&
@@ -402,4 +409,8 @@ bool get_record_display_name(const byte* record, uint32 size, std::string& name,
     attribute = a;
   }
   return attribute != nullptr;
+}
+
+bool get_record_display_name(const byte* record, std::string& name, ulong64_set& parents, const byte*& attribute) {
+  return get_record_display_name(record, DEFAULT_RECORD_WALK_SIZE, name, parents, attribute);
 }

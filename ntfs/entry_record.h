@@ -61,6 +61,9 @@ uint32 pack_fn_times(const entry_record& rec, std::vector<byte>& out, bool packe
 // from it) of record `record_number`, which belongs to entry `entry`.
 bool fill_entry_record_from_attribute(entry_record& out, ulong64 entry, ulong64 record_number, const byte* attr,
                                       uint32 available);
+// The same for a caller that gives no count: the attribute's own length
+// (u32 at 4) is taken as what its buffer holds.
+bool fill_entry_record_from_attribute(entry_record& out, ulong64 entry, ulong64 record_number, const byte* attr);
 // Makes the window hold [offset, offset + length) of the attribute's data.
 bool load_attribute_window(entry_record& rec, CNtfs* ntfs, ulong64 offset, uint32 length);
 
@@ -69,3 +72,6 @@ bool load_attribute_window(entry_record& rec, CNtfs* ntfs, ulong64 offset, uint3
 // every parent reference met goes into `parents`.
 bool get_record_display_name(const byte* record, uint32 size, std::string& name, ulong64_set& parents,
                              const byte*& attribute);
+// The same for a record buffer of unknown size, walked within its first
+// DEFAULT_RECORD_WALK_SIZE bytes.
+bool get_record_display_name(const byte* record, std::string& name, ulong64_set& parents, const byte*& attribute);

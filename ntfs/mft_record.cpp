@@ -1,6 +1,9 @@
 #include "ntfs/mft_record.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "utils/buffer_scan.h"
 
 record_fixup_state apply_update_sequence(byte* record, uint32 length) {
   if (!record || length < 8) return RECORD_FIXUP_INVALID;
@@ -139,6 +142,41 @@ bool find_attribute_by_name(const byte* record, uint32 size, uint32 type, const 
   return false;
 }
 
+// The walks without a byte count hand back a cursor into the caller's own
+// buffer, writable as the caller's pointer was.
+bool find_attribute(const byte* record, uint32 type, byte*& attr) {
+  const byte* found = nullptr;
+  if (!find_attribute(record, DEFAULT_RECORD_WALK_SIZE, type, found)) return false;
+  attr = const_cast<byte*>(found);
+  return true;
+}
+
+bool find_attribute_from(byte*& attr, uint32 type) {
+  const byte* found = nullptr;
+  if (!attr || !walk_to_type(attr, MAX_MFT_RECORD_SIZE, 0, type, found)) return false;
+  attr = const_cast<byte*>(found);
+  return true;
+}
+
+bool find_next_attribute(byte*& attr, uint32 type) {
+  uint32 t = 0;
+  uint32 len = 0;
+  const byte* found = nullptr;
+  if (!attr || !attribute_at(attr, MAX_MFT_RECORD_SIZE, 0, t, len) ||
+      !walk_to_type(attr, MAX_MFT_RECORD_SIZE, len, type, found))
+    return false;
+  attr = const_cast<byte*>(found);
+  return true;
+}
+
+bool find_attribute_by_name(const byte* record, uint32 type, byte*& attr, const uint16* name) {
+  const byte* found = nullptr;
+  if (!find_attribute_by_name(record, DEFAULT_RECORD_WALK_SIZE, type, found, name, utf16_strlen(name)))
+    return false;
+  attr = const_cast<byte*>(found);
+  return true;
+}
+
 bool resident_value(const byte* attr, uint32 attr_length, byte_view& value) {
   value = byte_view();
   if (!attr || attr_length < AH_RESIDENT_SIZE || attr[AH_NON_RESIDENT]) return false;
@@ -188,6 +226,37 @@ bool find_next_attribute_list_entry(const byte* list, uint32 length, uint32 type
   uint32 next = offset + entry_length;
   if (!find_attribute_list_entry(list, length, type, next)) return false;
   offset = next;
+  return true;
+}
+
+bool find_attribute_list_entry(const byte* list_attr, uint32 type, byte*& entry, uint32& remaining) {
+  if (!list_attr) return false;
+  // No attribute is longer than the largest record that holds it.
+  const uint32 attr_length = std::min(load_u32(list_attr, AH_LENGTH), MAX_MFT_RECORD_SIZE);
+  const byte* list = nullptr;
+  uint32 length = 0;
+  if (list_attr[AH_NON_RESIDENT]) {
+    if (!entry || attr_length < AH_NON_RESIDENT_SIZE) return false;
+    list = entry;
+    length = static_cast<uint32>(load_u64(list_attr, AH_INITIALIZED_SIZE));
+  } else {
+    byte_view value;
+    if (!resident_value(list_attr, attr_length, value)) return false;
+    list = value.data;
+    length = static_cast<uint32>(value.size);
+  }
+  uint32 offset = 0;
+  if (!find_attribute_list_entry(list, length, type, offset)) return false;
+  entry = const_cast<byte*>(list + offset);
+  remaining = length - offset;
+  return true;
+}
+
+bool find_next_attribute_list_entry(byte*& entry, uint32& remaining, uint32 type) {
+  uint32 offset = 0;
+  if (!entry || !find_next_attribute_list_entry(entry, remaining, type, offset)) return false;
+  entry += offset;
+  remaining -= offset;
   return true;
 }
 

@@ -47,6 +47,19 @@ bool find_next_attribute(const byte* record, uint32 size, const byte*& attr, uin
 bool find_attribute_by_name(const byte* record, uint32 size, uint32 type, const byte*& attr, const uint16* name,
                             uint32 name_length);
 
+// The same walks for a caller that holds a record, or a cursor into one, but
+// no count of its bytes. A record is walked within its first
+// DEFAULT_RECORD_WALK_SIZE bytes, which every record buffer holds (so an
+// attribute of a larger record that lies past them is not reached). A walk
+// from a cursor trusts the caller's buffer to hold the rest of the record up
+// to its end marker, and goes no further than the largest record a volume
+// may declare. The cursor handed back points into the caller's buffer.
+bool find_attribute(const byte* record, uint32 type, byte*& attr);
+bool find_attribute_from(byte*& attr, uint32 type);
+bool find_next_attribute(byte*& attr, uint32 type);
+// `name`: UTF-16 units ending in a 0 unit; null or empty for the unnamed one.
+bool find_attribute_by_name(const byte* record, uint32 type, byte*& attr, const uint16* name);
+
 // The resident value of an attribute of `attr_length` bytes, when its offset
 // and length lie inside the attribute.
 bool resident_value(const byte* attr, uint32 attr_length, byte_view& value);
@@ -60,6 +73,17 @@ bool attribute_name(const byte* attr, uint32 attr_length, byte_view& name);
 // `type` at or after `offset`; `offset` is left on it.
 bool find_attribute_list_entry(const byte* list, uint32 length, uint32 type, uint32& offset);
 bool find_next_attribute_list_entry(const byte* list, uint32 length, uint32 type, uint32& offset);
+// The same walk started from the $ATTRIBUTE_LIST attribute itself, whose
+// header the caller's buffer holds. A resident list is its value, which must
+// lie inside the attribute's own length (and the buffer hold that much). For
+// a non-resident list `entry` must already point at the value the caller
+// read, which must hold its initialized size (low 32 bits). On success
+// `entry` is on the first entry of `type` and `remaining` counts the list's
+// bytes from it; on failure both are left as they were.
+bool find_attribute_list_entry(const byte* list_attr, uint32 type, byte*& entry, uint32& remaining);
+// The next entry of `type` after the one at `entry`, within the `remaining`
+// bytes from it; both move on to the entry found.
+bool find_next_attribute_list_entry(byte*& entry, uint32& remaining, uint32 type);
 
 // Non-resident: allocated size; resident: value length.
 bool get_attribute_size(const byte* attr, ulong64& size);

@@ -40,6 +40,9 @@ const uint32 FRH_NEXT_ATTRIBUTE_ID = 40;
 const uint32 FRH_SIZE = 42;
 // The largest FILE record a volume may declare: an attribute never spans more.
 const uint32 MAX_MFT_RECORD_SIZE = 65536;
+// Record buffers handed to the forms without a size are taken as 1024 bytes:
+// no FILE record is smaller, so no walk bounded by it leaves its buffer.
+const uint32 DEFAULT_RECORD_WALK_SIZE = 1024;
 
 // FILE record flags.
 const uint16 FILE_RECORD_IN_USE = 0x0001;

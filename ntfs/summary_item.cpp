@@ -253,6 +253,34 @@ uint32 pack_attribute_summary(const attribute_summary& s, std::vector<byte>& out
   return static_cast<uint32>(out.size() - start);
 }
 
+namespace {
+
+// The longest attribute summary: its unpacked form, the u16 run count and
+// as many runs as that count can name, each with an 8-byte LCN and a 4-byte
+// cluster count behind its header byte.
+const uint32 ATTRIBUTE_SUMMARY_LONGEST = ATTRIBUTE_SUMMARY_UNPACKED + 2 + 0xFFFF * (1 + 8 + 4);
+
+}  // namespace
+
+uint32 unpack_item_header(item_header& out, const byte* src, bool packed) {
+  return unpack_item_header(out, src, item_header_size(packed), packed);
+}
+
+uint32 unpack_entry_summary(entry_summary& out, const byte* src, bool packed) {
+  // A packed summary reads its base reference (bytes 8 to 11) only when its
+  // flags say it has one.
+  return unpack_entry_summary(out, src, packed ? 12 : ENTRY_SUMMARY_UNPACKED, packed);
+}
+
+bool build_entry_summary_item(summary_item& out, ulong64 reference, const byte* header) {
+  return build_entry_summary_item(out, reference, header, FRH_SIZE);
+}
+
+uint32 unpack_attribute_summary(attribute_summary& out, const byte* src, std::vector<data_run>& runs,
+                                bool packed) {
+  return unpack_attribute_summary(out, src, ATTRIBUTE_SUMMARY_LONGEST, runs, packed);
+}
+
 uint32 unpack_word_item(byte* out, const byte* src, uint32 length) {
   if (!out || !src || length < 4) return 0;
   std::memcpy(out, src, 4);

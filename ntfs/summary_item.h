@@ -82,6 +82,16 @@ uint32 unpack_attribute_summary(attribute_summary& out, const byte* src, uint32 
 uint32 pack_attribute_summary(const attribute_summary& summary, std::vector<byte>& out,
                               const std::vector<data_run>& runs, bool packed);
 
+// The same unpackers and builder for a caller whose buffer holds the whole
+// item (or the whole 42-byte FILE record header) but gives no length: each
+// reads the bytes its form, flags or run count say the item has, and no
+// more.
+uint32 unpack_item_header(item_header& out, const byte* src, bool packed);
+uint32 unpack_entry_summary(entry_summary& out, const byte* src, bool packed);
+bool build_entry_summary_item(summary_item& out, ulong64 reference, const byte* header);
+uint32 unpack_attribute_summary(attribute_summary& out, const byte* src, std::vector<data_run>& runs,
+                                bool packed);
+
 // Four- and sixteen-byte items, the same bytes in both forms.
 uint32 unpack_word_item(byte* out, const byte* src, uint32 length);
 uint32 pack_word_item(const byte* item, std::vector<byte>& out);

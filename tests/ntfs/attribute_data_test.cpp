@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 
+#include "ntfs/entry_record.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
 #include "ntfs/volume_io.h"
@@ -427,4 +428,172 @@ TEST(AttributeData, StandardInformationTimesOfARecord) {
   std::ostringstream cut;
   dump_standard_information_times(rec.data(), named + 40, cut);
   EXPECT_EQ(cut.str(), "");
+}
+
+namespace {
+
+// One attribute line of istat: "Type: $DATA (128-4)   Name: big   Non-Resident   size: 20000 ...".
+struct istat_attribute {
+  uint32 type = 0;
+  uint32 id = 0;
+  std::string name;  // "N/A" when unnamed
+  ulong64 size = 0;
+  bool operator==(const istat_attribute& o) const {
+    return type == o.type && id == o.id && name == o.name && size == o.size;
+  }
+};
+
+std::ostream& operator<<(std::ostream& os, const istat_attribute& a) {
+  return os << a.type << "-" << a.id << " " << a.name << " " << a.size;
+}
+
+std::vector<istat_attribute> istat_attributes(const std::string& image, ulong64 entry, uint32 type) {
+  std::string out;
+  std::vector<istat_attribute> found;
+  if (quor_test::run_command("istat '" + image + "' " + std::to_string(entry), out) != 0) return found;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t open = line.find(" (");
+    const size_t name = line.find("Name: ");
+    const size_t size = line.find("size: ");
+    if (line.compare(0, 6, "Type: ") != 0 || open == std::string::npos || name == std::string::npos ||
+        size == std::string::npos)
+      continue;
+    istat_attribute a;
+    a.type = static_cast<uint32>(std::stoul(line.substr(open + 2)));
+    a.id = static_cast<uint32>(std::stoul(line.substr(line.find('-', open) + 1)));
+    a.name = line.substr(name + 6, line.find("   ", name) - name - 6);
+    a.size = std::stoull(line.substr(size + 6));
+    if (a.type == type) found.push_back(a);
+  }
+  return found;
+}
+
+}  // namespace
+
+// The walks, the summary filling and the display name in their forms that
+// take no byte count, on a kit file with two named streams: every $DATA as
+// istat lists it (instance, name, size), each named one found by its name.
+TEST(AttributeData, RecordWalksWithoutAByteCountAgainstIstat) {
+  if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
+  const std::string image = quor_test::fixture("streams.img");
+  auto engine = open(image, false);
+  if (!engine) GTEST_SKIP() << "fixture kit absent";
+  const ulong64 host = quor_test::listed_inode("streams", "/host.bin");
+  ASSERT_NE(host, 0u);
+  const std::vector<istat_attribute> expected = istat_attributes(image, host, ATTR_DATA);
+  ASSERT_EQ(expected.size(), 3u);
+  std::vector<byte> rec;
+  bool torn = false;
+  ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, host));
+
+  std::vector<istat_attribute> walked;
+  byte* attr = nullptr;
+  for (bool ok = find_attribute(rec.data(), ATTR_DATA, attr); ok; ok = find_next_attribute(attr, ATTR_DATA)) {
+    entry_record summary;
+    ASSERT_TRUE(fill_entry_record_from_attribute(summary, host, host, attr));
+    istat_attribute a;
+    a.type = summary.item.header.type;
+    a.id = summary.item.header.small_value;
+    a.name = summary.name.empty() ? "N/A" : summary.name;
+    a.size = summary.item.header.flag ? load_u64(summary.item.body, 16) : load_u32(summary.item.body, 0);
+    walked.push_back(a);
+  }
+  EXPECT_EQ(walked, expected);
+
+  for (const istat_attribute& want : expected) {
+    std::vector<uint16> name;
+    if (want.name != "N/A") name.assign(want.name.begin(), want.name.end());
+    name.push_back(0);
+    attr = nullptr;
+    ASSERT_TRUE(find_attribute_by_name(rec.data(), ATTR_DATA, attr, name.data())) << want;
+    EXPECT_EQ(load_u16(attr, AH_INSTANCE), want.id) << want;
+  }
+  byte* from = rec.data() + load_u16(rec.data(), FRH_FIRST_ATTRIBUTE);
+  ASSERT_TRUE(find_attribute_from(from, ATTR_DATA));
+  EXPECT_EQ(load_u16(from, AH_INSTANCE), expected[0].id);
+  // An attribute copied out alone, as long as it says it is, fills the same
+  // summary; one whose length is 0 fills none.
+  attr = nullptr;
+  ASSERT_TRUE(find_attribute_by_name(rec.data(), ATTR_DATA, attr, nullptr));
+  std::vector<byte> alone(attr, attr + load_u32(attr, AH_LENGTH));
+  entry_record summary;
+  ASSERT_TRUE(fill_entry_record_from_attribute(summary, host, host, alone.data()));
+  EXPECT_EQ(load_u64(summary.item.body, 16), expected[0].size);
+  EXPECT_EQ(summary.runs.size(), 1u);
+  store_u32(&alone[AH_LENGTH], 0);
+  EXPECT_FALSE(fill_entry_record_from_attribute(summary, host, host, alone.data()));
+
+  std::string display;
+  ulong64_set parents;
+  const byte* name_attr = nullptr;
+  ASSERT_TRUE(get_record_display_name(rec.data(), display, parents, name_attr));
+  EXPECT_EQ(display, "host.bin");
+  ASSERT_EQ(parents.size(), 1u);
+  EXPECT_EQ(mft_reference_entry(*parents.begin()), 5u);
+  ASSERT_NE(name_attr, nullptr);
+  EXPECT_EQ(load_u32(name_attr, AH_TYPE), ATTR_FILE_NAME);
+}
+
+// The $ATTRIBUTE_LIST of a kit file whose runs outgrew its record, as icat
+// reads it: the list walk over the caller's copy of the value finds every
+// $DATA piece, each in the record it names and starting at the VCN it
+// gives, the pieces together covering the size istat reports; the engine's
+// own read of the list is icat's bytes.
+TEST(AttributeData, AttributeListWalksWithoutAByteCountAgainstIcat) {
+  if (!quor_test::have_program("istat") || !quor_test::have_program("icat"))
+    GTEST_SKIP() << "istat or icat not installed";
+  const std::string image = quor_test::fixture("runlist.img");
+  auto engine = open(image, false);
+  if (!engine) GTEST_SKIP() << "fixture kit absent";
+  const ulong64 file = quor_test::listed_inode("runlist", "/frag/a.bin");
+  ASSERT_NE(file, 0u);
+  const std::vector<istat_attribute> lists = istat_attributes(image, file, ATTR_ATTRIBUTE_LIST);
+  const std::vector<istat_attribute> data = istat_attributes(image, file, ATTR_DATA);
+  ASSERT_EQ(lists.size(), 1u);
+  ASSERT_EQ(data.size(), 1u);
+  std::string icat;
+  ASSERT_EQ(quor_test::run_command("icat '" + image + "' " + std::to_string(file) + "-32-" +
+                                       std::to_string(lists[0].id),
+                                   icat),
+            0);
+  std::vector<byte> value(icat.begin(), icat.end());
+  ASSERT_EQ(value.size(), lists[0].size);
+
+  std::vector<byte> rec;
+  bool torn = false;
+  ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, file));
+  byte* list_attr = nullptr;
+  ASSERT_TRUE(find_attribute(rec.data(), ATTR_ATTRIBUTE_LIST, list_attr));
+  ASSERT_EQ(load_u16(list_attr, AH_INSTANCE), lists[0].id);
+  ASSERT_NE(list_attr[AH_NON_RESIDENT], 0);
+
+  const ulong64 clusters = (data[0].size + engine->m_cluster_size - 1) / engine->m_cluster_size;
+  ulong64 next_vcn = 0;
+  const byte* first_piece = nullptr;
+  byte* entry = value.data();
+  uint32 remaining = 0;
+  int pieces = 0;
+  for (bool ok = find_attribute_list_entry(list_attr, ATTR_DATA, entry, remaining); ok;
+       ok = find_next_attribute_list_entry(entry, remaining, ATTR_DATA)) {
+    if (!first_piece) first_piece = entry;
+    EXPECT_EQ(remaining, value.size() - (entry - value.data()));
+    ASSERT_EQ(load_u64(entry, ALE_FIRST_VCN), next_vcn);
+    std::vector<byte> holder;
+    ASSERT_TRUE(engine->read_mft_record_to_vector(holder, torn, mft_reference_entry(load_u64(entry, ALE_REFERENCE))));
+    byte* piece = nullptr;
+    ASSERT_TRUE(find_attribute(holder.data(), ATTR_DATA, piece));
+    EXPECT_EQ(load_u64(piece, AH_FIRST_VCN), next_vcn);
+    next_vcn = load_u64(piece, AH_LAST_VCN) + 1;
+    ++pieces;
+  }
+  EXPECT_GT(pieces, 1);
+  EXPECT_EQ(next_vcn, clusters);
+
+  std::vector<byte> list;
+  const byte* found = nullptr;
+  ASSERT_TRUE(find_attribute_list_entry(engine.get(), list_attr, ATTR_DATA, found, remaining, {}, list, false));
+  EXPECT_EQ(list, value);
+  EXPECT_EQ(found - list.data(), first_piece - value.data());
+  EXPECT_EQ(remaining, list.size() - (found - list.data()));
 }

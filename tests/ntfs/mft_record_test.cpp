@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/support/record_builder.h"
 
 using quor_test::record_builder;
@@ -222,4 +224,134 @@ TEST(AttributeWalk, AttributeSizes) {
   EXPECT_EQ(size, 0x6000u);  // the allocated size, not the data size
   EXPECT_FALSE(get_attribute_size(nullptr, size));
   EXPECT_EQ(size, 0u);
+}
+
+// The walks for a caller that holds a record, or a cursor into one, but no
+// byte count: the same attributes as the bounded walks, cursors that write
+// into the caller's own buffer, and a record taken as its first 1 KiB.
+TEST(AttributeWalk, WalksWithoutAByteCount) {
+  record_builder b;
+  const uint32 first = b.resident(ATTR_FILE_NAME, record_builder::file_name_value(5, u"A"));
+  const uint32 named = b.resident(ATTR_DATA, {1, 2, 3}, u"s");
+  const uint32 unnamed = b.resident(ATTR_DATA, {4, 5});
+  const uint32 second = b.resident(ATTR_FILE_NAME, record_builder::file_name_value(5, u"B"));
+  std::vector<byte> rec = b.done();
+
+  const uint16 s[] = {'s', 0};
+  const uint16 sx[] = {'s', 'x', 0};
+  const uint16 empty[] = {0};
+  const struct {
+    const char* what;
+    std::function<bool(byte*&)> walk;
+    bool found;
+    uint32 at;  // where the cursor stands afterwards
+  } cases[] = {
+      {"first $FILE_NAME", [&](byte*& a) { return find_attribute(rec.data(), ATTR_FILE_NAME, a); }, true, first},
+      {"first $DATA, named or not", [&](byte*& a) { return find_attribute(rec.data(), ATTR_DATA, a); }, true, named},
+      {"no $INDEX_ROOT", [&](byte*& a) { return find_attribute(rec.data(), ATTR_INDEX_ROOT, a); }, false, 0},
+      {"from a cursor, the one there counts",
+       [&](byte*& a) { a = &rec[second]; return find_attribute_from(a, ATTR_FILE_NAME); }, true, second},
+      {"from a cursor, on to its type",
+       [&](byte*& a) { a = &rec[first]; return find_attribute_from(a, ATTR_DATA); }, true, named},
+      {"next after the cursor",
+       [&](byte*& a) { a = &rec[first]; return find_next_attribute(a, ATTR_FILE_NAME); }, true, second},
+      {"next past the last one stays",
+       [&](byte*& a) { a = &rec[second]; return find_next_attribute(a, ATTR_FILE_NAME); }, false, second},
+      {"unnamed, past a named one",
+       [&](byte*& a) { return find_attribute_by_name(rec.data(), ATTR_DATA, a, nullptr); }, true, unnamed},
+      {"an empty name is the unnamed one",
+       [&](byte*& a) { return find_attribute_by_name(rec.data(), ATTR_DATA, a, empty); }, true, unnamed},
+      {"by its name", [&](byte*& a) { return find_attribute_by_name(rec.data(), ATTR_DATA, a, s); }, true, named},
+      {"a longer name is no match",
+       [&](byte*& a) { return find_attribute_by_name(rec.data(), ATTR_DATA, a, sx); }, false, 0},
+  };
+  for (const auto& c : cases) {
+    byte* attr = nullptr;
+    EXPECT_EQ(c.walk(attr), c.found) << c.what;
+    if (c.found || c.at) {
+      ASSERT_NE(attr, nullptr) << c.what;
+      EXPECT_EQ(attr - rec.data(), c.at) << c.what;
+    }
+  }
+  // The cursor is the caller's own: what is written through it lands in the
+  // record.
+  byte* attr = nullptr;
+  ASSERT_TRUE(find_attribute_by_name(rec.data(), ATTR_DATA, attr, s));
+  attr[load_u16(attr, AH_VALUE_OFFSET)] = 9;
+  byte_view value;
+  ASSERT_TRUE(resident_value(&rec[named], load_u32(&rec[named], AH_LENGTH), value));
+  EXPECT_EQ(value.data[0], 9);
+  // A walk from a cursor on the end marker finds nothing.
+  attr = &rec[load_u32(rec.data(), FRH_BYTES_IN_USE) - 8];
+  EXPECT_FALSE(find_attribute_from(attr, ATTR_DATA));
+  EXPECT_FALSE(find_next_attribute(attr, ATTR_DATA));
+
+  // A record is taken as its first 1 KiB: a 4 KiB record whose attribute
+  // lies past that, and whose end marker was overwritten, is walked no
+  // further (the sanitizer build sees any read past the buffer).
+  record_builder big(4096);
+  big.resident(ATTR_INDEX_ROOT, std::vector<byte>(2000, 2), u"$I30");
+  big.non_resident(ATTR_INDEX_ALLOCATION, {0x11, 0x01, 0x40, 0x00}, 4096, 0, u"$I30");
+  std::vector<byte> large = big.done();
+  attr = nullptr;
+  EXPECT_FALSE(find_attribute(large.data(), ATTR_INDEX_ALLOCATION, attr));
+  std::vector<byte> kib(rec.begin(), rec.begin() + 1024);
+  store_u32(&kib[FRH_BYTES_IN_USE], 0x10000);
+  const uint32 end = load_u32(rec.data(), FRH_BYTES_IN_USE) - 8;
+  store_u32(&kib[end], ATTR_BITMAP);
+  store_u32(&kib[end + 4], 1024 - end);  // the next attribute would start past the buffer
+  EXPECT_FALSE(find_attribute(kib.data(), ATTR_INDEX_ALLOCATION, attr));
+  EXPECT_FALSE(find_attribute_by_name(kib.data(), ATTR_INDEX_ALLOCATION, attr, nullptr));
+}
+
+// The list walk from the $ATTRIBUTE_LIST attribute: a resident list's value
+// is walked inside the attribute, a non-resident one's value is the caller's
+// buffer of its initialized size; `remaining` counts the bytes from the
+// entry found.
+TEST(AttributeListWalk, FromTheListAttributeWithoutAByteCount) {
+  std::vector<byte> entries(3 * 32, 0);
+  const uint32 types[] = {ATTR_FILE_NAME, ATTR_DATA, ATTR_DATA};
+  for (uint32 i = 0; i < 3; ++i) {
+    store_u32(&entries[32 * i + ALE_TYPE], types[i]);
+    store_u16(&entries[32 * i + ALE_LENGTH], 32);
+    store_u64(&entries[32 * i + ALE_FIRST_VCN], i);
+  }
+  record_builder b;
+  const uint32 resident = b.resident(ATTR_ATTRIBUTE_LIST, entries);
+  const uint32 non_resident = b.non_resident(ATTR_ATTRIBUTE_LIST, {0x11, 0x01, 0x20, 0x00}, 96);
+  std::vector<byte> rec = b.done();
+  const uint32 value_at = resident + load_u16(&rec[resident], AH_VALUE_OFFSET);
+
+  // Resident: entries inside the record.
+  byte* entry = nullptr;
+  uint32 remaining = 7;
+  ASSERT_TRUE(find_attribute_list_entry(&rec[resident], ATTR_DATA, entry, remaining));
+  EXPECT_EQ(entry - rec.data(), value_at + 32);
+  EXPECT_EQ(remaining, 64u);
+  ASSERT_TRUE(find_next_attribute_list_entry(entry, remaining, ATTR_DATA));
+  EXPECT_EQ(entry - rec.data(), value_at + 64);
+  EXPECT_EQ(remaining, 32u);
+  EXPECT_FALSE(find_next_attribute_list_entry(entry, remaining, ATTR_DATA));
+  EXPECT_EQ(entry - rec.data(), value_at + 64);
+  EXPECT_FALSE(find_attribute_list_entry(&rec[resident], ATTR_INDEX_ROOT, entry, remaining));
+
+  // Non-resident: the caller's copy of the value, as long as its initialized
+  // size; a size that cuts the second $DATA entry leaves only the first.
+  entry = entries.data();
+  ASSERT_TRUE(find_attribute_list_entry(&rec[non_resident], ATTR_DATA, entry, remaining));
+  EXPECT_EQ(entry - entries.data(), 32);
+  EXPECT_EQ(remaining, 64u);
+  store_u64(&rec[non_resident + AH_INITIALIZED_SIZE], 80);
+  entry = entries.data();
+  ASSERT_TRUE(find_attribute_list_entry(&rec[non_resident], ATTR_DATA, entry, remaining));
+  EXPECT_EQ(remaining, 48u);
+  EXPECT_FALSE(find_next_attribute_list_entry(entry, remaining, ATTR_DATA));
+  entry = nullptr;
+  EXPECT_FALSE(find_attribute_list_entry(&rec[non_resident], ATTR_DATA, entry, remaining));
+
+  // A resident value that claims more than its attribute is not walked.
+  store_u32(&rec[resident + AH_VALUE_LENGTH], 0x400);
+  entry = nullptr;
+  EXPECT_FALSE(find_attribute_list_entry(&rec[resident], ATTR_DATA, entry, remaining));
+  EXPECT_EQ(entry, nullptr);
 }

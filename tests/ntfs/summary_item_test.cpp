@@ -103,6 +103,89 @@ TEST(SummaryItem, PackedFormsByHand) {
   }
 }
 
+// The unpackers and the entry-summary builder for a caller whose buffer holds
+// the whole item but not its length: the same fields as the bounded forms,
+// each item read in the bytes its form, flags or run count give (every
+// buffer here is exactly that long, so the sanitizer build sees a read past
+// it).
+TEST(SummaryItem, UnpackersWithoutALength) {
+  const std::vector<byte> packed = {0x08, 0x01, 0x00, 0x40};
+  item_header h;
+  ASSERT_EQ(unpack_item_header(h, packed.data(), true), 4u);
+  EXPECT_EQ(h.type, 0x80u);
+  EXPECT_EQ(h.small_value, 1u);
+  EXPECT_EQ(h.word_value, 0u);
+  EXPECT_EQ(h.flag, 1u);
+  item_header full;
+  full.type = 0x30;
+  full.small_value = 7;
+  full.word_value = 0x1234;
+  full.key = 0x1122334455667788ULL;
+  full.flag = 1;
+  std::vector<byte> out;
+  pack_item_header(full, out, false);
+  ASSERT_EQ(unpack_item_header(h, out.data(), false), 17u);
+  EXPECT_EQ(h.key, full.key);
+  EXPECT_EQ(h.word_value, full.word_value);
+  EXPECT_EQ(unpack_item_header(h, nullptr, true), 0u);
+
+  // Entry summaries built from a bare 42-byte FILE record header.
+  std::vector<byte> header(FRH_SIZE, 0);
+  store_u16(&header[FRH_SEQUENCE], 5);
+  store_u16(&header[FRH_LINK_COUNT], 1);
+  store_u16(&header[FRH_FLAGS], 3);
+  summary_item item;
+  ASSERT_TRUE(build_entry_summary_item(item, 5, header.data()));
+  EXPECT_EQ(item.header.type, ENTRY_SUMMARY_TYPE);
+  EXPECT_EQ(item.header.key, 5u);
+  entry_summary s;
+  s.load(item.body);
+  EXPECT_EQ(s.flags, 0x0E);
+  EXPECT_FALSE(build_entry_summary_item(item, 5, nullptr));
+  const struct {
+    const char* what;
+    ulong64 base;
+    bool packed;
+    uint32 size;
+  } summaries[] = {{"packed, no base reference", 0, true, 8},
+                   {"packed, with a base reference", 0x1234, true, 12},
+                   {"unpacked", 0x1234, false, 17}};
+  for (const auto& c : summaries) {
+    store_u64(&header[FRH_BASE_RECORD], c.base);
+    ASSERT_TRUE(build_entry_summary_item(item, 5, header.data())) << c.what;
+    s.load(item.body);
+    out.clear();
+    ASSERT_EQ(pack_entry_summary(s, out, c.packed), c.size) << c.what;
+    entry_summary back;
+    EXPECT_EQ(unpack_entry_summary(back, out.data(), c.packed), c.size) << c.what;
+    EXPECT_EQ(back.base_reference, c.base) << c.what;
+    EXPECT_EQ(back.sequence, 5u) << c.what;
+    EXPECT_EQ(back.flags, s.flags) << c.what;
+  }
+
+  // Attribute summaries: the run list as long as its count says.
+  attribute_summary a;
+  a.words[2] = 0xAABBCCDD;
+  a.words[8] = 0x1234;
+  for (bool form : {true, false}) {
+    out.clear();
+    pack_attribute_summary(a, out, {data_run(0x100, 0, 4, false), data_run(0x80, 4, 2, false)}, form);
+    attribute_summary back;
+    std::vector<data_run> runs;
+    ASSERT_EQ(unpack_attribute_summary(back, out.data(), runs, form), out.size()) << form;
+    EXPECT_EQ(back.words[2], 0xAABBCCDDu) << form;
+    EXPECT_EQ(back.words[8], 0x1234u) << form;
+    ASSERT_EQ(runs.size(), 2u) << form;
+    EXPECT_EQ(runs[0].lcn, 0x100u);
+    EXPECT_EQ(runs[1].lcn, 0x80u);
+    EXPECT_EQ(runs[1].vcn, 4u);
+    out.clear();
+    pack_attribute_summary(a, out, {}, form);
+    EXPECT_EQ(unpack_attribute_summary(back, out.data(), runs, form), out.size()) << form;
+    EXPECT_TRUE(runs.empty());
+  }
+}
+
 bool fill_data(CNtfs& engine, const std::string& path, entry_record& rec, const std::u16string& stream = u"") {
   std::vector<byte> record;
   bool torn = false;
