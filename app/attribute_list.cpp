@@ -136,6 +136,10 @@ bool read_attribute_list(inode_attributes& out, user_ctx& ctx, ulong64 base_entr
   return visit_attribute_list(ctx, base_entry, attribute, length, filer(out, ctx, base_entry));
 }
 
+bool read_attribute_list(inode_attributes& out, user_ctx& ctx, ulong64 base_entry, const byte* attribute) {
+  return read_attribute_list(out, ctx, base_entry, attribute, attribute_own_length(attribute));
+}
+
 bool parse_attribute_list_entries(inode_attributes& out, user_ctx& ctx, ulong64 base_entry, const byte* list,
                                   uint32 length) {
   return visit_attribute_list_entries(ctx, base_entry, list, length, filer(out, ctx, base_entry));

@@ -15,6 +15,11 @@
 bool read_attribute_list(inode_attributes& out, user_ctx& ctx, ulong64 base_entry, const byte* attribute,
                          uint32 length);
 
+// The same for a caller that holds only the attribute's header: the list
+// attribute is taken as long as its header says (attribute_own_length), so
+// the caller's buffer must hold it whole.
+bool read_attribute_list(inode_attributes& out, user_ctx& ctx, ulong64 base_entry, const byte* attribute);
+
 // Walks the list entries in [list, list + length) and files every attribute
 // that lives in a record other than the base record.
 bool parse_attribute_list_entries(inode_attributes& out, user_ctx& ctx, ulong64 base_entry, const byte* list,

@@ -101,6 +101,15 @@ attribute_record::attribute_record(const byte* attribute, uint32 length) {
   }
 }
 
+attribute_record::attribute_record(const byte* attribute)
+    : attribute_record(attribute, attribute_own_length(attribute)) {}
+
+uint32 attribute_own_length(const byte* attribute) {
+  if (!attribute) return 0;
+  const uint32 length = load_u32(attribute, AH_LENGTH);
+  return length <= MAX_MFT_RECORD_SIZE ? length : 0;
+}
+
 uint32 attribute_record::type() const { return raw.size() >= 4 ? load_u32(raw.data()) : 0; }
 
 std::string attribute_record::detail() const {

@@ -55,6 +55,10 @@ class attribute_record {
   // `length` is the attribute's own length, already checked to lie inside
   // the record that holds it.
   attribute_record(const byte* attribute, uint32 length);
+  // The same for a caller that holds only the header: the attribute is taken
+  // as long as its header says, so the caller's buffer must hold it whole
+  // (see attribute_own_length).
+  explicit attribute_record(const byte* attribute);
 
   std::wstring name;  // the attribute's name: its UTF-8 bytes, one per character
   std::string label;
@@ -110,6 +114,13 @@ class inode_attributes {
   std::map<ulong64, parent_record> parents;
   std::map<std::wstring, ulong64> names;
 };
+
+// The length an attribute header gives itself (u32 at byte 4), for the forms
+// handed a header without a byte count: an attribute lies inside one FILE
+// record, so a length beyond the largest record the engine reads is damage
+// and gives 0, as does a null header. Only the header's first 8 bytes are
+// read here.
+uint32 attribute_own_length(const byte* attribute);
 
 // Reads the FILE record of `entry` with its update-sequence fixups. A record
 // marked "BAAD" is delivered as read with is_baad set.

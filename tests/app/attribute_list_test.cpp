@@ -3,13 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "app/attribute_list.h"
 #include "app/record_reader.h"
+#include "ntfs/mft_record.h"
+#include "ntfs/ntfs.h"
 #include "tests/app/record_builder.h"
+#include "tests/support/engine.h"
 #include "tests/support/fixture.h"
+#include "tests/support/istat.h"
 #include "utils/byte_order.h"
 
 namespace {
@@ -113,6 +118,60 @@ TEST(AttributeList, ListReadersCalledDirectly) {
   EXPECT_TRUE(non_resident.has_attr_list);
   EXPECT_TRUE(non_resident.attr_list_nonresident);
   EXPECT_TRUE(non_resident.attributes.empty());
+}
+
+// The list of runlist.img's /frag/a.bin is non-resident and names a
+// $FILE_NAME and three pieces of $DATA (all with attribute id 0) in
+// extension records. Handed only the list's header, the reader files what
+// istat's list names outside the base record, the first piece under its key,
+// and nothing the base record holds itself.
+TEST(AttributeList, ListReadFromItsHeaderAloneAsIstatListsIt) {
+  if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
+  const std::string image = quor_test::fixture("runlist.img");
+  const ulong64 entry = quor_test::listed_inode("runlist.img", "/frag/a.bin");
+  const std::vector<quor_test::istat_list_entry> listed =
+      quor_test::istat_list_entries(quor_test::istat_report(image, entry));
+  ASSERT_GE(listed.size(), 4u);
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_image(image.c_str(), 0, engine, false, false));
+  user_ctx ctx(engine, true);
+  std::vector<byte> bytes;
+  bool is_baad = false;
+  ASSERT_TRUE(read_source_record(bytes, is_baad, ctx, entry));
+  const byte* header = nullptr;
+  ASSERT_TRUE(find_attribute(bytes.data(), static_cast<uint32>(bytes.size()), 0x20, header));
+
+  inode_attributes rec;
+  ASSERT_TRUE(read_attribute_list(rec, ctx, entry, header));
+  EXPECT_TRUE(rec.has_attr_list && rec.attr_list_nonresident);
+  std::map<ulong64, ulong64> first_vcn;  // attribute key -> VCN of its first piece elsewhere
+  size_t names = 0;
+  for (const auto& e : listed) {
+    const ulong64 key = e.type | (static_cast<ulong64>(e.id) << 48);
+    if (e.holder == entry) {
+      EXPECT_EQ(rec.attributes.count(key), 0u) << e.type;
+    } else if (e.type == 0x30) {
+      ++names;
+    } else {
+      first_vcn.emplace(key, e.vcn);
+    }
+  }
+  ASSERT_EQ(rec.attributes.size(), first_vcn.size());
+  for (const auto& kv : first_vcn) {
+    ASSERT_EQ(rec.attributes.count(kv.first), 1u);
+    ASSERT_FALSE(rec.attributes.at(kv.first).runs.empty());
+    EXPECT_EQ(rec.attributes.at(kv.first).runs[0].vcn, kv.second);
+  }
+  EXPECT_TRUE(rec.si_records.empty());
+  ASSERT_EQ(rec.filename_records.size(), names);
+  EXPECT_EQ(rec.filename_records.begin()->second.name, L"a.bin");
+
+  // No header: a list of nothing; a closed source: false.
+  inode_attributes none;
+  EXPECT_TRUE(read_attribute_list(none, ctx, entry, nullptr));
+  EXPECT_TRUE(none.has_attr_list && none.attributes.empty() && none.filename_records.empty());
+  user_ctx closed;
+  EXPECT_FALSE(read_attribute_list(none, closed, entry, header));
 }
 
 }  // namespace

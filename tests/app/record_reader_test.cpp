@@ -13,7 +13,9 @@
 #include "ntfs/ntfs.h"
 #include "tests/app/mft_runs_rewrite.h"
 #include "tests/app/record_builder.h"
+#include "tests/support/engine.h"
 #include "tests/support/fixture.h"
+#include "tests/support/istat.h"
 
 namespace {
 
@@ -214,6 +216,62 @@ TEST(RecordReader, HeaderFilterAndSingleAttributesOnTheirOwn) {
   EXPECT_EQ(mapped.runs[1].vcn, 4u);
   EXPECT_EQ(mapped.runs[1].num_clusters, 2u);
   EXPECT_TRUE(attribute_record(&r[named], 12).raw.empty());
+}
+
+// A record built from an attribute's header alone takes the attribute as
+// long as the header says: the runs of a fragmented and of a sparse $DATA
+// give the clusters istat lists (the sparse file's base record holds its
+// first VCNs only); a damaged length gives an empty record without a read
+// past the header.
+TEST(RecordReader, AttributeRecordFromItsHeaderAlone) {
+  if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
+  const struct {
+    const char* image;
+    const char* path;
+    bool whole;  // the base record holds the whole run list
+  } cases[] = {{"default.img", "/frag/a.bin", true}, {"runlist.img", "/frag/a.bin", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.image);
+    const std::string image = quor_test::fixture(c.image);
+    CNtfs* engine = nullptr;
+    ASSERT_TRUE(open_ntfs_image(image.c_str(), 0, engine, false, false));
+    user_ctx ctx(engine, true);
+    const ulong64 entry = quor_test::listed_inode(c.image, c.path);
+    std::vector<byte> bytes;
+    bool is_baad = false;
+    ASSERT_TRUE(read_source_record(bytes, is_baad, ctx, entry));
+    const byte* header = nullptr;
+    ASSERT_TRUE(find_attribute(bytes.data(), static_cast<uint32>(bytes.size()), 0x80, header));
+
+    const attribute_record data(header);
+    const uint32 length = load_u32(header + 4);
+    ASSERT_EQ(data.raw.size(), length);
+    EXPECT_TRUE(std::equal(data.raw.begin(), data.raw.end(), header));
+    std::vector<ulong64> ours;
+    for (const data_run& r : data.runs)
+      for (ulong64 i = 0; i < r.num_clusters; ++i) ours.push_back(r.sparse ? 0 : r.lcn + i);
+    EXPECT_EQ(ours.size(), load_u64(header + 24) + 1);  // through the last VCN
+    std::vector<ulong64> listed =
+        quor_test::istat_clusters(quor_test::istat_report(image, entry), 0x80, load_u16(header + 14));
+    ASSERT_GE(listed.size(), ours.size());
+    if (c.whole) {
+      EXPECT_EQ(listed.size(), ours.size());
+    }
+    listed.resize(ours.size());
+    EXPECT_EQ(ours, listed);
+  }
+
+  record_builder b;
+  const uint32 at = b.resident(0x80, {1, 2, 3}, u"alt", 7);
+  std::vector<byte> r = b.done();
+  const uint32 length = load_u32(&r[at + 4]);
+  EXPECT_EQ(attribute_record(&r[at]).raw, std::vector<byte>(r.begin() + at, r.begin() + at + length));
+  EXPECT_TRUE(attribute_record(&r[at]).runs.empty());
+  for (uint32 claimed : {0u, MAX_MFT_RECORD_SIZE + 1, 0xFFFFFFFFu}) {
+    store_u32(&r[at + 4], claimed);
+    EXPECT_TRUE(attribute_record(&r[at]).raw.empty()) << claimed;
+  }
+  EXPECT_TRUE(attribute_record(static_cast<const byte*>(nullptr)).raw.empty());
 }
 
 }  // namespace
