@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/engine.h"
+#include "tests/support/fixture.h"
+#include "tests/support/istat.h"
 #include "utils/byte_order.h"
 
 namespace {
@@ -355,4 +360,34 @@ TEST(AttributeValueReports, EveryForm) {
        "\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.text, c.expected) << c.form;
+}
+
+// The attribute-list report over the list of
+// runlist.img's /frag/a.bin as icat reads it: the entries istat lists, in
+// its order, each with its type, the record holding it and its first VCN.
+TEST(AttributeValueReports, AttributeListOfAKitFileAsIstatListsIt) {
+  if (!quor_test::have_program("istat") || !quor_test::have_program("icat")) GTEST_SKIP() << "istat or icat missing";
+  const std::string image = quor_test::fixture("runlist.img");
+  const ulong64 entry = quor_test::listed_inode("runlist.img", "/frag/a.bin");
+  std::string list;
+  ASSERT_EQ(quor_test::run_command("icat " + image + " " + std::to_string(entry) + "-32", list), 0);
+  ASSERT_GE(list.size(), 64u);
+  const bytes value(list.begin(), list.end());
+  std::ostringstream os;
+  dump_attribute_list(os, value.data(), 0, static_cast<uint32>(value.size()));
+  std::vector<std::string> ours, theirs;
+  std::istringstream lines(os.str());
+  std::string line, type;
+  unsigned long long number = 0;
+  while (std::getline(lines, line)) {
+    const std::string field = line.substr(std::min(line.size(), line.find(") ") + 2));
+    if (std::sscanf(field.c_str(), "type: 0x%llx", &number) == 1) type = std::to_string(number);
+    if (std::sscanf(field.c_str(), "startingVCN: 0x%llx", &number) == 1) ours.push_back(std::to_string(number));
+    if (std::sscanf(field.c_str(), "inode w/ attrib: 0x%llx", &number) == 1 && !ours.empty())
+      ours.back() = type + " " + std::to_string(number) + " " + ours.back();
+  }
+  for (const auto& e : quor_test::istat_list_entries(quor_test::istat_report(image, entry)))
+    theirs.push_back(std::to_string(e.type) + " " + std::to_string(e.holder) + " " + std::to_string(e.vcn));
+  EXPECT_GE(ours.size(), 4u);
+  EXPECT_EQ(ours, theirs);
 }
