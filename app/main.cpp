@@ -49,15 +49,16 @@ std::vector<evidence_file_ids> named_evidence(int argc, char** argv) {
   return found;
 }
 
-// True when the descriptor `fd` is a file the command line names as
-// evidence, by any name, or a loop device over it, or the file behind it,
-// or a file stored on one of these; `name` is that file's name as given.
-// Only a regular file or a block device can be evidence.
+// Only a regular file or a block device can be evidence: a run whose
+// outputs are pipes or terminals opens no evidence file before its work.
 bool may_be_evidence(int fd) {
   struct stat st;
   return ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
 }
 
+// True when the descriptor `fd` is a file the command line names as
+// evidence, by any name, or a loop device over it, or the file behind it,
+// or a file stored on one of these; `name` is that file's name as given.
 bool is_evidence(int fd, const std::vector<evidence_file_ids>& evidence, std::string& name) {
   for (const evidence_file_ids& e : evidence)
     if (uni::descriptor_is_source(fd, e.ids)) {
