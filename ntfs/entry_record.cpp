@@ -12,6 +12,15 @@
 
 namespace {
 
+// `units` UTF-16LE code units at `at` (the caller has checked they lie in
+// its buffer) as UTF-8, ending at a 0 unit.
+std::string utf8_of_le_units(const byte* at, uint64 units) {
+  std::vector<uint16> text;
+  text.reserve(static_cast<size_t>(units));
+  for (uint64 i = 0; i < units; ++i) text.push_back(load_u16(at, 2 * i));
+  return utf16_units_to_utf8(text);
+}
+
 bool is_resident_data_type(uint32 type) {
   return type == 0x50 || type == 0x80 || type == 0x90 || type == 0xA0 || type == 0xB0 || type == 0x100;
 }
@@ -249,9 +258,7 @@ bool fill_entry_record_from_attribute(entry_record& out, ulong64 entry, ulong64 
   h.key = entry;
   byte_view name;
   if (attr[AH_NAME_LENGTH] && load_u16(attr, AH_NAME_OFFSET) && attribute_name(attr, length, name)) {
-    std::vector<uint16> units;
-    for (uint64 i = 0; i + 1 < name.size; i += 2) units.push_back(load_u16(name.data, i));
-    out.name = utf16_units_to_utf8(units);
+    out.name = utf8_of_le_units(name.data, name.size / 2);
   }
   const bool non_resident = attr[AH_NON_RESIDENT] != 0;
   byte_view value;
@@ -275,9 +282,7 @@ bool fill_entry_record_from_attribute(entry_record& out, ulong64 entry, ulong64 
         body[49] = value.data[56];
         const uint32 units = value.data[FN_NAME_LENGTH];
         if (value.has(FN_NAME, 2ULL * units)) {
-          std::vector<uint16> name_units;
-          for (uint32 i = 0; i < units; ++i) name_units.push_back(load_u16(value.data, FN_NAME + 2ULL * i));
-          out.text = utf16_units_to_utf8(name_units);
+          out.text = utf8_of_le_units(value.data + FN_NAME, units);
         }
       }
       return true;
@@ -295,21 +300,14 @@ bool fill_entry_record_from_attribute(entry_record& out, ulong64 entry, ulong64 
       if (has_value && value.size >= 17 && load_u16(value.data, 10) != 0) {
         reparse_names names;
         if (locate_reparse_names(value, names) && value.has(names.print, names.print_length)) {
-          std::vector<uint16> units;
-          for (uint32 i = 0; i + 1 < names.print_length; i += 2)
-            units.push_back(load_u16(value.data, names.print + i));
-          out.text = utf16_units_to_utf8(units);
+          out.text = utf8_of_le_units(value.data + names.print, names.print_length / 2);
         }
       }
       return true;
     case 0x60:
       // The volume's label, stored without a terminator; an unlabelled
       // volume has an empty value.
-      if (has_value) {
-        std::vector<uint16> units;
-        for (uint64 i = 0; i + 1 < value.size; i += 2) units.push_back(load_u16(value.data, i));
-        out.text = utf16_units_to_utf8(units);
-      }
+      if (has_value) out.text = utf8_of_le_units(value.data, value.size / 2);
       return true;
     case ENTRY_SUMMARY_TYPE: return true;
     default: break;
@@ -403,9 +401,7 @@ bool get_record_display_name(const byte* record, uint32 size, std::string& name,
     if (!value.has(FN_NAME, 2ULL * units)) continue;
     const bool long_space = space == 0 || space == 1 || space == 3;
     if (attribute && !(name.size() < 13 && long_space)) continue;
-    std::vector<uint16> text;
-    for (uint32 i = 0; i < units; ++i) text.push_back(load_u16(value.data, FN_NAME + 2ULL * i));
-    name = utf16_units_to_utf8(text);
+    name = utf8_of_le_units(value.data + FN_NAME, units);
     attribute = a;
   }
   return attribute != nullptr;
