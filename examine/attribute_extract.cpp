@@ -23,8 +23,7 @@ bool append_report(const std::string& report_path, const uni::file_identities& s
                    const entry_record& rec, bool raw, const std::string& messages) {
   std::ofstream report;
   const uni::output_result opened = uni::open_output(report, report_path, sources, uni::output_open::append);
-  if (opened != uni::output_result::opened)
-    return opened != uni::output_result::is_source && opened != uni::output_result::no_reader;
+  if (opened != uni::output_result::opened) return !uni::refused(opened);
   report << "Parsed output from the following attribute: \n\n";
   write_entry_record_report(rec, report, nullptr);
   report << "\n" << messages << "\n";

@@ -68,7 +68,7 @@ bool copy_to_files(CNtfs* opened, const std::string& source, ulong64 first_lcn, 
   std::ofstream out, log;
   const uni::output_result logged =
       log_path.empty() ? uni::output_result::failed : uni::open_output(log, log_path, sources, uni::output_open::append);
-  if (logged == uni::output_result::is_source || logged == uni::output_result::no_reader) {
+  if (uni::refused(logged)) {
     delete opened;
     return false;
   }

@@ -84,8 +84,7 @@ report_outcome write_report(const entry_report_request& r, CNtfs* ntfs, ulong64 
   ntfs->source_identities(sources);
   std::ofstream out;
   const uni::output_result opened = uni::open_output(out, r.report_path, sources, uni::output_open::truncate);
-  if (opened == uni::output_result::is_source || opened == uni::output_result::no_reader)
-    return report_outcome::refused;
+  if (uni::refused(opened)) return report_outcome::refused;
   if (opened != uni::output_result::opened) return report_outcome::left_out;
   out << std::setfill('0') << wstring_to_utf8(r.path) << "\n\nMisc stats:\n";
   out << "  cluster size:         0x" << std::hex << std::setw(8) << ntfs->m_cluster_size << "\n";

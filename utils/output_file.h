@@ -52,6 +52,10 @@ enum class output_open {
 
 enum class output_result { opened, is_source, exists, no_reader, failed };
 
+// The results that fail even a caller that passes over a file it cannot
+// open (a report, a log): the name is the evidence, or a FIFO nobody reads.
+inline bool refused(output_result r) { return r == output_result::is_source || r == output_result::no_reader; }
+
 // Opens `path` for binary output in `stream` (closed first) as `how` says.
 // A file that is one of `sources`, a loop device over one, or a file stored
 // on a disk that is one of them or a loop device over one, is refused
