@@ -14,6 +14,7 @@
 #include "ntfs/mft_record.h"
 #include "tests/examine/examine_support.h"
 #include "tests/support/engine.h"
+#include "tests/support/istat.h"
 #include "utils/byte_order.h"
 
 namespace {
@@ -331,9 +332,8 @@ TEST(AttributeDump, FormsWithoutALengthTrustTheLengthField) {
   std::vector<byte> rec;
   bool torn = false;
   ASSERT_TRUE(v.ntfs->read_mft_record_to_vector(rec, torn, entry));
-  std::string istat;
-  const bool have_istat = quor_test::have_program("istat") &&
-                          quor_test::run_command("istat " + v.image + " 73", istat) == 0;
+  const std::string istat = quor_test::istat_report(v.image, 73);
+  const bool have_istat = !istat.empty();
   uint32 at = load_u16(rec.data(), 0x14);
   int seen = 0;
   while (at + 8 <= rec.size() && load_u32(rec.data(), at) != 0xFFFFFFFF) {

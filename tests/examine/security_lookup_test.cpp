@@ -16,6 +16,7 @@
 
 #include "ntfs/security_names.h"
 #include "tests/examine/examine_support.h"
+#include "tests/support/istat.h"
 #include "tests/support/listing.h"
 #include "utils/byte_order.h"
 
@@ -142,8 +143,7 @@ TEST(SecurityLookup, DescriptorTextsByHand) {
     EXPECT_EQ(by_drive.str(), c.second) << c.first;
   }
   if (!quor_test::have_program("istat")) return;
-  std::string istat;
-  quor_test::run_command("istat " + v.image + " " + std::to_string(v.entry_of("/owners/u00.txt")), istat);
+  const std::string istat = quor_test::istat_report(v.image, v.entry_of("/owners/u00.txt"));
   EXPECT_NE(istat.find("(" + kDomain + "14000)"), std::string::npos) << istat;
 }
 
