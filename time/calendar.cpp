@@ -75,7 +75,11 @@ bool seconds_to_tm(long64 seconds, tm& out, float zone) {
   // 1970-01-01 was a Thursday.
   out.tm_wday = static_cast<int>((days + 4) % 7);
   out.tm_yday = static_cast<int>(days - zq::days_from_civil(year, 1, 1));
+  // The fields are UTC (or shifted by the given hours, never by a zone of
+  // the host), so a reused tm must not keep a zone it held before.
   out.tm_isdst = 0;
+  out.tm_gmtoff = 0;
+  out.tm_zone = nullptr;
   return true;
 }
 

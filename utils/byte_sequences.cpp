@@ -36,8 +36,8 @@ bool parse_byte_pattern(const std::string& text, std::vector<uint16>& out) {
       out.push_back(pattern_any_byte);
     } else if (t[0] == '*') {
       const std::string len = t.substr(1);
-      if (len.size() > 2) return false;
       out.push_back(pattern_gap);
+      if (len.size() > 2) return false;
       out.push_back(static_cast<uint16>(hex(len)));
     } else {
       if (t.size() != 2) return false;

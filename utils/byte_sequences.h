@@ -16,7 +16,8 @@ enum : uint16 {
 // White-space separated tokens: two hex digits, "??", or "*" with up to two
 // hex digits of gap length; appended to out. Trailing wildcards and gaps
 // are dropped; a gap followed directly by a wildcard or another gap, a bad
-// token, or nothing at all gives false.
+// token, or nothing at all gives false. What was appended before a bad
+// token stays, the gap marker of an over-long gap among it.
 bool parse_byte_pattern(const std::string& text, std::vector<uint16>& out);
 // Two-digit hex tokens ("??" is 0xFF), appended; false for a longer token
 // or a value above 255.

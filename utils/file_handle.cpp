@@ -252,8 +252,9 @@ bool file_handle::scan(file_scan_callback callback, uint32 user, uint32 chunk, u
     chunk = static_cast<uint32>(size);
     overlap = 0;
   }
-  if (chunk == 0) return true;
-  std::vector<byte> buffer(chunk, 0);
+  // An empty file is still reported once, with length 0 at offset 0; the
+  // callback gets a real buffer all the same.
+  std::vector<byte> buffer(chunk > 0 ? chunk : 1, 0);
   uint64 offset = 0;
   uint32 length = chunk;
   while (is_open() && offset <= m_size) {

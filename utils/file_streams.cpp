@@ -25,10 +25,7 @@ void open_stream(Stream& s, const Path& path, std::ios_base::openmode mode) {
 
 bool path_to_utf8(std::string& out, const std::wstring& path) {
   out.clear();
-  for (wchar_t c : path) {
-    const uint32 v = static_cast<uint32>(c);
-    if (v == 0 || (v >= 0xD800 && v <= 0xDFFF)) return false;
-  }
+  if (path.find(L'\0') != std::wstring::npos) return false;
   return wstring_to_utf8_into(out, path);
 }
 
@@ -44,21 +41,21 @@ bool path_to_utf8(std::string& out, const std::vector<byte>& path) {
 }
 
 bool path_to_utf8(std::string& out, const std::vector<uint16>& path) {
-  out.clear();
-  const std::vector<uint16> units(path.begin(), path.begin() + length_without_terminators(path));
-  for (size_t i = 0; i < units.size(); ++i) {
-    const uint16 u = units[i];
-    if (u == 0) return false;
-    if (u >= 0xD800 && u <= 0xDBFF) {
-      if (i + 1 >= units.size() || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF) return false;
+  // A pair is one character, as the system that wrote the units meant it;
+  // a surrogate without its partner stands for itself.
+  const size_t n = length_without_terminators(path);
+  std::wstring wide;
+  wide.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    const uint32 u = path[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF) {
+      wide.push_back(static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (path[i + 1] - 0xDC00)));
       ++i;
-    } else if (u >= 0xDC00 && u <= 0xDFFF) {
-      return false;
+    } else {
+      wide.push_back(static_cast<wchar_t>(u));
     }
   }
-  if (utf16_to_utf8(out, units)) return true;
-  out.clear();
-  return false;
+  return path_to_utf8(out, wide);
 }
 
 ifstream::ifstream(const std::wstring& path, std::ios_base::openmode mode) { open(path, mode); }

@@ -1,11 +1,12 @@
 #pragma once
 // The standard file streams, opened also by a wide path, a path held as
 // bytes, or a path held as UTF-16 units; each is encoded as UTF-8 for the
-// system. A path that cannot be encoded whole (a character above 0x10FFFF,
-// a surrogate, an unpaired UTF-16 surrogate) or that holds a NUL before its
-// end fails to open with failbit set: it must never open, let alone
-// truncate, the file named by the characters before the bad one. Trailing
-// NUL units or bytes of a vector path are taken as its terminator.
+// system. A path that cannot be encoded whole (a character above 0x10FFFF)
+// or that holds a NUL before its end fails to open with failbit set: it must
+// never open, let alone truncate, the file named by the characters before
+// the bad one. A lone surrogate is encoded by its value (0xD800 as ED A0 80),
+// which is how Linux keeps such a name; a UTF-16 pair is one character.
+// Trailing NUL units or bytes of a vector path are taken as its terminator.
 #include <fstream>
 #include <string>
 #include <vector>

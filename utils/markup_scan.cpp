@@ -106,7 +106,7 @@ bool substitute_strings_w(const wchar_t* text, int length, const std::vector<std
 
 bool get_quoted_value(const char* text, int length, const char* name, std::string& value) {
   value.clear();
-  if (!text || length <= 0 || !name || !*name) return false;
+  if (!text || length <= 0 || !name) return false;
   // The closing quote may stand at index `length` itself, so the searches
   // read one byte past the length (the text ends with a NUL) and no more.
   const size_t n = strnlen(text, static_cast<size_t>(length) + 1);
@@ -125,7 +125,7 @@ bool get_quoted_value(const char* text, int length, const char* name, std::strin
 
 bool extract_between(char* text, const char* anchor, const char* start, const char* end, std::string& out) {
   out.clear();
-  if (!text || !start || !end || !*start || !*end) return false;
+  if (!text || !start || !end) return false;
   const char* p = text;
   if (anchor) {
     const char* a = std::strstr(p, anchor);
@@ -133,7 +133,9 @@ bool extract_between(char* text, const char* anchor, const char* start, const ch
     p = a + std::strlen(anchor);
   }
   const char* s = std::strstr(p, start);
-  if (!s) return false;
+  // An empty start marker found at the terminator would begin the value
+  // past the end of the text.
+  if (!s || *s == '\0') return false;
   const char* from = s + 1;
   const char* e = std::strstr(from, end);
   if (!e) return false;

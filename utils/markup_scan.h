@@ -25,10 +25,14 @@ bool substitute_strings_w(const wchar_t* text, int length, const std::vector<std
                           bool escape_unprintable);
 // The text between the first two double quotes after the first '=' after
 // the first occurrence of name; the closing quote no more than `length`
-// bytes after the start of the zero-terminated text.
+// bytes after the start of the zero-terminated text. An empty name is
+// found at the start of the text.
 bool get_quoted_value(const char* text, int length, const char* name, std::string& value);
 // From after the anchor (when given), the text that begins one character
 // after the start marker's first character and ends before the end marker.
+// Empty markers are found where the search stands: an empty end gives an
+// empty value, an empty start begins the value one character on (false when
+// the search stands at the end of the text).
 bool extract_between(char* text, const char* anchor, const char* start, const char* end, std::string& out);
 // The n-th (from 1) name="value" attribute of a zero-terminated tag.
 bool parse_tag_attribute(char* tag, uint32 length, int n, std::string& name, std::string& value);

@@ -145,20 +145,21 @@ std::string read_utf16_line(const uint16*& buffer, int& units, bool continuation
 
 std::string value_after_key(const std::string& text, const char* key, std::string& delimiters, bool nocase) {
   if (!key) return std::string();
-  size_t pos;
   std::string k(key);
+  // The key and the delimiters are both looked for in the text as searched:
+  // with nocase, all three lower-cased. The value is cut from the caller's.
+  std::string folded;
   if (nocase) {
-    std::string folded = text;
+    folded = text;
     to_lower(folded);
     to_lower(k);
     to_lower(delimiters);
-    pos = folded.find(k);
-  } else {
-    pos = text.find(k);
   }
+  const std::string& searched = nocase ? folded : text;
+  const size_t pos = searched.find(k);
   if (pos == std::string::npos) return std::string();
   const size_t start = pos + k.size();
-  size_t end = delimiters.empty() ? std::string::npos : text.find_first_of(delimiters, start);
+  size_t end = delimiters.empty() ? std::string::npos : searched.find_first_of(delimiters, start);
   if (end == std::string::npos) end = text.size();
   return text.substr(start, end - start);
 }

@@ -1,10 +1,10 @@
 #include "utils/number_parse.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "utils/case_text.h"
+#include "utils/utf16le.h"
 #include "utils/utf_convert.h"
 
 namespace {
@@ -152,12 +152,10 @@ bool parse_int64(const char* text, long64& out) {
 }
 
 bool parse_int64_w(const std::wstring& text, long64& out) {
+  // Each character keeps its low 8 bits, and the base letter is looked for
+  // in the whole narrowed text, past any NUL the narrowing made.
   std::string narrow;
-  narrow.reserve(text.size());
-  for (wchar_t c : text) narrow.push_back(static_cast<char>(static_cast<uint32>(c) & 0xFF));
-  // A NUL from the narrowing would end the digits early in the C-string
-  // conversion; cut there so both agree.
-  narrow.erase(std::min(narrow.find('\0'), narrow.size()));
+  narrow_wstring(text, narrow);
   return parse_int64(narrow, out);
 }
 

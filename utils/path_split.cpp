@@ -86,27 +86,24 @@ bool split_path_ext(const char* path, std::string& dir, std::string& base, std::
 }
 
 bool split_path_w(const std::wstring& path, std::wstring& dir, std::wstring& leaf) {
+  if (path.empty()) return false;
   dir.clear();
   leaf.clear();
-  if (path.empty()) return false;
   split_any<std::wstring>(path, L"\\..", L"//..", dir, leaf);
   return true;
 }
 
 bool split_path_utf16(const uint16* path, std::wstring& dir, std::wstring& leaf) {
-  if (!path) {
-    dir.clear();
-    leaf.clear();
-    return false;
-  }
+  if (!path) return false;
   std::wstring wide;
   unicode16_to_wstring(path, wide, -1);
   return split_path_w(wide, dir, leaf);
 }
 
 bool split_path_ext_w(const std::wstring& path, std::wstring& dir, std::wstring& name, std::wstring& ext) {
-  ext.clear();
+  dir.clear();
   name.clear();
+  ext.clear();
   std::wstring leaf;
   if (!split_path_w(path, dir, leaf)) return false;
   const size_t dot = leaf.find(L'.');

@@ -12,9 +12,11 @@
 // an empty or null path (outputs untouched).
 bool split_path(const std::string& path, std::string& dir, std::string& leaf);
 bool split_path(const char* path, std::string& dir, std::string& leaf);
-// The leaf is cut at its first '.': base before it, ext after it.
+// The leaf is cut at its first '.': base before it, ext after it. The
+// three outputs are emptied first, also when the path is refused.
 bool split_path_ext(const char* path, std::string& dir, std::string& base, std::string& ext);
 
+// The wide twins behave as the narrow forms above.
 bool split_path_w(const std::wstring& path, std::wstring& dir, std::wstring& leaf);
 bool split_path_utf16(const uint16* path, std::wstring& dir, std::wstring& leaf);
 bool split_path_ext_w(const std::wstring& path, std::wstring& dir, std::wstring& name, std::wstring& ext);

@@ -128,6 +128,29 @@ TEST(Calendar, SecondsToTmZoneAndRefusals) {
   // A count far past any year a `tm` holds is refused, not looped over.
   EXPECT_FALSE(seconds_to_tm(0x7fffffffffffffffLL, out, 0.0f));
   EXPECT_EQ(out.tm_year, 42);
+
+  // A reused tm keeps nothing of the zone it held: every conversion is UTC.
+  static char zone_name[] = "CET";
+  const struct {
+    const char* what;
+    bool (*convert)(tm&);
+  } conversions[] = {
+      {"seconds_to_tm", [](tm& t) { return seconds_to_tm(0, t, 9.5f); }},
+      {"seconds_to_tm_utc", [](tm& t) { return seconds_to_tm_utc(86400, t); }},
+      {"seconds_to_tm_shifted", [](tm& t) { return seconds_to_tm_shifted(86400, t); }},
+      {"filetime_to_tm_utc", [](tm& t) { return filetime_to_tm_utc(116444736000000000ULL, t); }},
+      {"filetime_to_tm_shifted", [](tm& t) { return filetime_to_tm_shifted(116444736000000000ULL, t); }},
+  };
+  for (const auto& c : conversions) {
+    tm reused{};
+    reused.tm_isdst = 1;
+    reused.tm_gmtoff = 3600;
+    reused.tm_zone = zone_name;
+    ASSERT_TRUE(c.convert(reused)) << c.what;
+    EXPECT_EQ(reused.tm_isdst, 0) << c.what;
+    EXPECT_EQ(reused.tm_gmtoff, 0) << c.what;
+    EXPECT_EQ(reused.tm_zone, nullptr) << c.what;
+  }
 }
 
 TEST(Calendar, UnixSecondsOfFiletimes) {

@@ -11,7 +11,9 @@ TEST(ByteSequences, Patterns) {
   const struct { std::string text; bool ok; std::vector<uint16> out; } cases[] = {
       {"4d 5a ?? *10 00", true, {0x4D, 0x5A, 0xFFFF, 0xFFFE, 0x10, 0x00}}, {"4d ??", true, {0x4D}},
       {"4d *2", true, {0x4D}}, {"4d ?? *3 ??", true, {0x4D}}, {"*2 ?? 4d", false, {0xFFFE, 0x02, 0xFFFF, 0x4D}},
-      {"4d5a", false, {}}, {"??", true, {}}, {"", false, {}}, {"*123", false, {}},
+      {"4d5a", false, {}}, {"??", true, {}}, {"", false, {}},
+      // The gap marker is appended before its over-long length is refused.
+      {"*123", false, {0xFFFE}}, {"4d *123", false, {0x4D, 0xFFFE}}, {"4d *123 5a", false, {0x4D, 0xFFFE}},
   };
   for (const auto& c : cases) {
     std::vector<uint16> out;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "tests/support/fixture.h"
 #include "utils/utf16le.h"
@@ -269,19 +270,33 @@ TEST(FileHandle, SourcesAreRegularFiles) {
 
 std::vector<std::vector<uint64>> g_chunks;
 
+// Each call as {offset, length, overlap, first byte}; 256 stands for no byte.
 bool record_chunk(uni::file_handle*, uint32, const byte* buffer, uint32 length, uint32 overlap, uint64 offset) {
-  g_chunks.push_back({offset, length, overlap, buffer[0]});
+  g_chunks.push_back({offset, length, overlap, length ? buffer[0] : 256u});
   return true;
 }
 
 TEST(FileHandle, ScanOverlapsChunks) {
-  uni::file_handle h(ten_byte_file(), false, true);
-  ASSERT_TRUE(h.is_open());
-  g_chunks.clear();
-  EXPECT_TRUE(h.scan(record_chunk, 0, 4, 1));
-  const std::vector<std::vector<uint64>> want = {
-      {0, 4, 1, '0'}, {3, 4, 1, '3'}, {6, 4, 1, '6'}, {9, 1, 0, '9'}};
-  EXPECT_EQ(g_chunks, want);
+  const std::string empty = scratch("empty.bin");
+  std::ofstream(empty, std::ios::trunc).close();
+  const struct {
+    std::string path;
+    uint32 chunk, overlap;
+    std::vector<std::vector<uint64>> want;
+  } cases[] = {
+      {ten_byte_file(), 4, 1, {{0, 4, 1, '0'}, {3, 4, 1, '3'}, {6, 4, 1, '6'}, {9, 1, 0, '9'}}},
+      // A chunk larger than the file becomes the file, without overlap.
+      {ten_byte_file(), 64, 8, {{0, 10, 0, '0'}}},
+      // An empty file is still reported, once, with nothing in it.
+      {empty, 4, 1, {{0, 0, 0, 256}}},
+  };
+  for (const auto& c : cases) {
+    uni::file_handle h(c.path, false, true);
+    ASSERT_TRUE(h.is_open());
+    g_chunks.clear();
+    EXPECT_TRUE(h.scan(record_chunk, 0, c.chunk, c.overlap)) << c.path;
+    EXPECT_EQ(g_chunks, c.want) << c.path << " chunk " << c.chunk;
+  }
 }
 
 }  // namespace

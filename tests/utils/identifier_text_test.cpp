@@ -78,6 +78,7 @@ TEST(EnvExpand, EveryReferenceWithinTheLengthAndLoopsEnd) {
   setenv("QUOR_P", "%QUOR_Q%", 1);
   setenv("QUOR_Q", "%QUOR_P%", 1);
   setenv("QUOR_GROW", "x%QUOR_GROW%", 1);
+  unsetenv("QUOR_UNSET");
   std::string many;
   for (int i = 0; i < 40; ++i) many += "%Q9%";
   setenv("QUOR_MANY", many.c_str(), 1);
@@ -95,6 +96,10 @@ TEST(EnvExpand, EveryReferenceWithinTheLengthAndLoopsEnd) {
       {"[%QUOR_P%]%Q9%", "[%QUOR_P%]z"},
       // A value that keeps adding text stops once the text passes 512.
       {"%QUOR_GROW%", std::string(502, 'x') + "%QUOR_GROW%"},
+      // The search goes on after an unset reference's closing sign, which
+      // opens nothing: Q9 there is plain text, not a reference.
+      {"%QUOR_UNSET%Q9%", "%QUOR_UNSET%Q9%"},
+      {"%QUOR_UNSET%Q9%Q9%", "%QUOR_UNSET%Q9z"},
   };
   for (const auto& c : cases) EXPECT_EQ(expand_env_vars(c.text), c.want) << c.text;
 }

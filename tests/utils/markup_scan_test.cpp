@@ -2,6 +2,10 @@
 // patterns, HTML escaping, and markup splitting with tag normalising.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "utils/html_escape.h"
 #include "utils/markup_scan.h"
 #include "utils/markup_split.h"
@@ -50,12 +54,38 @@ TEST(MarkupScan, QuotedValuesMarkersAttributes) {
   EXPECT_TRUE(get_quoted_value(empty, 3, "a", v));
   EXPECT_EQ(v, "");
   EXPECT_FALSE(get_quoted_value(link, sizeof link - 1, "src", v));
+  // Only a missing name is refused: an empty one is found at the start.
+  EXPECT_TRUE(get_quoted_value(link, sizeof link - 1, "", v));
+  EXPECT_EQ(v, "x.html");
+  EXPECT_FALSE(get_quoted_value(link, sizeof link - 1, nullptr, v));
+  EXPECT_EQ(v, "");
 
-  char text[] = "head [start]value[end] tail";
-  EXPECT_TRUE(extract_between(text, "head", "[s", "[end", v));
-  EXPECT_EQ(v, "start]value");
-  EXPECT_FALSE(extract_between(text, "nowhere", "[", "]", v));
-  EXPECT_FALSE(extract_between(text, nullptr, "{", "}", v));
+  const struct {
+    const char* text;
+    const char *anchor, *start, *end;
+    bool ok;
+    const char* want;
+  } between[] = {
+      {"head [start]value[end] tail", "head", "[s", "[end", true, "start]value"},
+      {"head [start]value[end] tail", "nowhere", "[", "]", false, ""},
+      {"head [start]value[end] tail", nullptr, "{", "}", false, ""},
+      // Only missing markers are refused. An empty end marker ends the
+      // value where it begins; an empty start marker stands at the search
+      // point, so the value begins one character past it.
+      {"a[b]c", nullptr, "[", "", true, ""},
+      {"a[b]c", nullptr, "", "]", true, "[b"},
+      {"a[b]c", "a", "", "]", true, "b"},
+      {"a[b]c", nullptr, nullptr, "]", false, ""},
+      {"a[b]c", nullptr, "[", nullptr, false, ""},
+      // Past the anchor at the very end there is no character to begin at.
+      {"a[b]c", "c", "", "", false, ""},
+  };
+  for (const auto& b : between) {
+    std::vector<char> text(b.text, b.text + std::strlen(b.text) + 1);
+    v = "stale";
+    EXPECT_EQ(extract_between(text.data(), b.anchor, b.start, b.end, v), b.ok) << b.text;
+    EXPECT_EQ(v, b.want) << b.text << " " << (b.start ? b.start : "null") << " " << (b.end ? b.end : "null");
+  }
 
   char tag[] = "<x a=\"1\" b=\"2\">";
   std::string name;

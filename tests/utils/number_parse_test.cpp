@@ -50,10 +50,14 @@ TEST(ParseInt64, OffsetsKeepAllSixtyFourBits) {
       {L"5000000000", true, 5000000000LL}, {L"0o777", true, 511}, {L"0x7fffffffffffffff", true, INT64_MAX},
       {L"0x8000000000000000", true, INT64_MAX}, {L"99999999999999999999", true, INT64_MAX}, {L"-5", false, -1},
       {L"", false, -1},
+      // Each character is cut to its low 8 bits and the whole narrowed text
+      // read: 0x100 becomes a NUL that ends nothing, U+0178 an "x".
+      {std::wstring(L"1") + wchar_t(0x100) + L"x10", true, 16}, {L"\u01781f", true, 31},
+      {std::wstring(L"7") + wchar_t(0x100) + L"o17", true, 15},
   };
   for (const Case& c : cases) {
     long64 v = -1;
-    EXPECT_EQ(parse_int64_w(c.text, &v), c.ok);
+    EXPECT_EQ(parse_int64_w(c.text, &v), c.ok) << c.want;
     EXPECT_EQ(v, c.want);
   }
   std::string in_place = "0X1F";

@@ -41,13 +41,24 @@ TEST(PathSplitForms, StringPointerWideAndUnitPathsAgree) {
     EXPECT_EQ(wstring_to_utf8(wdir), c.dir) << c.path;
     EXPECT_EQ(wstring_to_utf8(wleaf), c.leaf) << c.path;
   }
+  // An empty path is refused by every form: the directory-and-leaf forms
+  // leave their outputs as they were, the extension forms empty theirs.
   std::string dir = "keep", leaf = "keep";
   EXPECT_FALSE(split_path(std::string(), dir, leaf));
   EXPECT_EQ(dir + leaf, "keepkeep");
-  std::wstring wdir, wleaf;
+  std::wstring wdir = L"keep", wleaf = L"keep";
+  EXPECT_FALSE(split_path_w(std::wstring(), wdir, wleaf));
+  EXPECT_EQ(wdir + wleaf, L"keepkeep");
   EXPECT_FALSE(split_path_utf16(nullptr, wdir, wleaf));
   const uint16 empty[] = {0};
   EXPECT_FALSE(split_path_utf16(empty, wdir, wleaf));
+  EXPECT_EQ(wdir + wleaf, L"keepkeep");
+  std::string base = "keep", ext = "keep";
+  EXPECT_FALSE(split_path_ext("", dir, base, ext));
+  EXPECT_EQ(dir + base + ext, "");
+  std::wstring wbase = L"keep", wext = L"keep";
+  EXPECT_FALSE(split_path_ext_w(std::wstring(), wdir, wbase, wext));
+  EXPECT_EQ(wdir + wbase + wext, L"");
   // At most 500 units are read from an unterminated path.
   std::vector<uint16> long_path(600, 'x');
   long_path[10] = '\\';

@@ -258,10 +258,27 @@ TEST(NarrowLists, NumbersRangesAndKeys) {
   }
   EXPECT_FALSE(parse_ranges(r, "", ',', '-'));
   EXPECT_TRUE(r.empty());
-  std::string delims = ";";
-  EXPECT_EQ(value_after_key("name=Disk1;size=5", "size=", delims, false), "5");
-  EXPECT_EQ(value_after_key("name=Disk1;size=5", "NAME=", delims, true), "Disk1");
-  EXPECT_EQ(value_after_key("name=Disk1", "cid=", delims, false), "");
+  const struct {
+    const char *text, *key, *delims;
+    bool nocase;
+    const char *want, *delims_after;
+  } values[] = {
+      {"name=Disk1;size=5", "size=", ";", false, "5", ";"},
+      {"name=Disk1;size=5", "NAME=", ";", true, "Disk1", ";"},
+      {"name=Disk1", "cid=", ";", false, "", ";"},
+      {"name=Disk1", nullptr, ";", false, "", ";"},
+      {"a=1;", "a=", "", false, "1;", ""},
+      // With nocase the delimiters are lower-cased in place and looked for
+      // in the lower-cased text; the value keeps its own case.
+      {"key=abXcdxef", "KEY=", "X", true, "ab", "x"},
+      {"key=abXcdxef", "key=", "X", false, "ab", "X"},
+      {"key=abXcdxef", "key=", "x", false, "abXcd", "x"},
+  };
+  for (const auto& c : values) {
+    std::string delims = c.delims;
+    EXPECT_EQ(value_after_key(c.text, c.key, delims, c.nocase), c.want) << c.text << " " << c.delims;
+    EXPECT_EQ(delims, c.delims_after) << c.text;
+  }
 
   const uint16 lines[] = {'a', 'b', 13, 10, 'c'};
   const uint16* p = lines;
