@@ -40,6 +40,15 @@ const attribute_record* find_attribute(const inode_attributes& rec, uint32 type,
   return nullptr;
 }
 
+// default.img opened in `ctx`, the entry at `path` read into `rec`: its
+// attribute of `type` named `name`, or null.
+const attribute_record* kit_attribute(user_ctx& ctx, inode_attributes& rec, const std::string& path, uint32 type,
+                                      const std::wstring& name) {
+  const std::string image = fixture("default.img");
+  if (image.empty() || !open_image(ctx, image) || !read_inode(rec, ctx, inode_of("default", path))) return nullptr;
+  return find_attribute(rec, type, name);
+}
+
 // Filter options against an entry named Report.Final.DOCX with all its
 // times at `t`.
 TEST(WalkFilters, NameExtensionAndTimeWindow) {
@@ -88,10 +97,8 @@ TEST(WalkCopy, IndexAllocationRecordsAreFixedUp) {
   const std::string image = fixture("default.img");
   if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
   user_ctx ctx;
-  ASSERT_TRUE(open_image(ctx, image));
   inode_attributes rec;
-  ASSERT_TRUE(read_inode(rec, ctx, inode_of("default", "/many")));
-  const attribute_record* attr = find_attribute(rec, 0xA0, L"$I30");
+  const attribute_record* attr = kit_attribute(ctx, rec, "/many", 0xA0, L"$I30");
   ASSERT_NE(attr, nullptr);
   std::ostringstream raw_out, fixed_out;
   ctx.raw = true;
@@ -127,13 +134,10 @@ TEST(WalkCopy, IndexAllocationRecordsAreFixedUp) {
 // without a sparse cluster were stored whole and are copied as they are, an
 // all-sparse unit is zeros and does not end the copy.
 TEST(WalkCopy, CompressedDataGoesByCompressionUnit) {
-  const std::string image = fixture("default.img");
-  if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
+  if (fixture("default.img").empty()) GTEST_SKIP() << "fixture default.img missing";
   user_ctx ctx;
-  ASSERT_TRUE(open_image(ctx, image));
   inode_attributes rec;
-  ASSERT_TRUE(read_inode(rec, ctx, inode_of("default", "/nonres.bin")));
-  const attribute_record* plain = find_attribute(rec, 0x80, L"");
+  const attribute_record* plain = kit_attribute(ctx, rec, "/nonres.bin", 0x80, L"");
   ASSERT_NE(plain, nullptr);
   ASSERT_EQ(plain->runs.size(), 1u);
   const ulong64 lcn = plain->runs[0].lcn, cs = ctx.ntfs->m_cluster_size;
@@ -169,13 +173,10 @@ TEST(WalkCopy, CompressedDataGoesByCompressionUnit) {
 // the first piece the pump hands on holds more. (/nonres.bin, its data
 // size cut short.)
 TEST(WalkCopy, VerboseCopyCountsChunks) {
-  const std::string image = fixture("default.img");
-  if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
+  if (fixture("default.img").empty()) GTEST_SKIP() << "fixture default.img missing";
   user_ctx ctx;
-  ASSERT_TRUE(open_image(ctx, image));
   inode_attributes rec;
-  ASSERT_TRUE(read_inode(rec, ctx, inode_of("default", "/nonres.bin")));
-  const attribute_record* data = find_attribute(rec, 0x80, L"");
+  const attribute_record* data = kit_attribute(ctx, rec, "/nonres.bin", 0x80, L"");
   ASSERT_NE(data, nullptr);
   const std::string back(80, '\b');
   const auto status = [&](const std::string& text) { return back + text + std::string(60 - text.size(), ' ') + back; };
