@@ -20,6 +20,9 @@ namespace {
 // Index records of $INDEX_ALLOCATION are 4 KiB whatever the cluster size.
 const uint32 INDEX_RECORD_BYTES = 4096;
 
+// What a verbose copy counts as one chunk on its status line.
+const ulong64 COPY_CHUNK_BYTES = 65536;
+
 std::wstring lowered(const std::wstring& text) {
   std::wstring out = text;
   for (wchar_t& c : out) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
@@ -86,6 +89,30 @@ class index_record_sink {
  private:
   copy_sink& next_;
   std::vector<byte> pending_;
+};
+
+// The status line of a verbose copy: "copy chunk: %d" with the 64 KiB
+// chunks done while data remains to copy, as a copy that reads chunk by
+// chunk counts them. The pump hands on larger pieces, so the count follows
+// the bytes; the first chunk is always shown, later counts as the pacer
+// allows.
+class chunk_status {
+ public:
+  chunk_status(bool verbose, ulong64 count) : verbose_(verbose), count_(count) {}
+
+  void handed_on(ulong64 n) {
+    done_ += n;
+    if (!verbose_ || count_ == 0) return;
+    const ulong64 finished = std::min(done_, count_ - 1) / COPY_CHUNK_BYTES;
+    if (finished <= shown_ || !pacer_.due()) return;
+    shown_ = shown_ == 0 ? 1 : finished;
+    print_status("copy chunk: %d", static_cast<int>(shown_));
+  }
+
+ private:
+  bool verbose_;
+  ulong64 count_, done_ = 0, shown_ = 0;
+  status_pacer pacer_;
 };
 
 bool copy_resident(std::ostream& out, user_ctx& ctx, const attribute_record& attr) {
@@ -155,16 +182,15 @@ bool copy_file_data(std::ostream& out, const inode_attributes&, user_ctx& ctx, c
   copy_sink sink(out, ctx.copy_md5);
   index_record_sink records(sink);
   const bool fix_index = attr->type() == ATTR_INDEX_ALLOCATION && !ctx.raw;
-  int pieces = 0;
+  chunk_status progress(ctx.verbose, count);
   const pump_sink take = [&](const byte* data, uint32 n) {
-    if (ctx.verbose && pieces > 0) print_status("copy chunk: %d", pieces);
-    ++pieces;
+    progress.handed_on(n);
     return fix_index ? records.write(data, n) : sink.write(data, n);
   };
   // Index records are mended whole, so their zeros come as bytes.
   pump_hole_sink skip;
   if (!fix_index) skip = [&](ulong64 n) {
-    ++pieces;
+    progress.handed_on(n);
     return sink.zeros(n);
   };
   ulong64 delivered = 0;
@@ -174,6 +200,6 @@ bool copy_file_data(std::ostream& out, const inode_attributes&, user_ctx& ctx, c
   if (fix_index && !records.flush()) whole = false;
   if (!sink.finish()) whole = false;
   if (ctx.copy_md5) sink.digest(ctx.copy_digest);
-  if (ctx.verbose && pieces > 1) print_status("%s", "");
+  if (ctx.verbose) print_status("%s", "");
   return whole;
 }

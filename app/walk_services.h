@@ -17,7 +17,9 @@ bool inode_passes_filters(const inode_attributes& rec, const user_ctx& ctx);
 // non-resident one through the engine's data pump (compressed data decoded
 // unit by unit, $INDEX_ALLOCATION records fixed up) unless ctx.raw asks for
 // the clusters as stored. With ctx.copy_md5 the digest of the bytes written
-// is left in ctx.copy_digest. False when no source is open, the attribute is
+// is left in ctx.copy_digest. With ctx.verbose a non-resident copy shows
+// "copy chunk: %d" (64 KiB chunks done, paced) on the status line and
+// clears it at the end. False when no source is open, the attribute is
 // missing or cannot be mapped, and also when the copy stops part way (a read
 // that fails, runs that end before the data does, a stream that refuses a
 // write): what was written then is not the whole data.

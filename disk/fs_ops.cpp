@@ -11,6 +11,7 @@
 #include <ostream>
 
 #include "utils/file_handle.h"
+#include "utils/output_file.h"
 #include "utils/path_split.h"
 #include "utils/utf_convert.h"
 
@@ -170,12 +171,13 @@ bool write_file(const char* path, const char* data, int length) {
   std::string leaf;
   if (!split_path(path, dir, leaf)) return false;
   if (dir != "." && !make_dirs(dir)) return false;
-  FILE* f = std::fopen(path, "wb");
-  if (!f) return false;
-  bool ok = true;
-  if (data && length > 0) ok = std::fwrite(data, 1, static_cast<size_t>(length), f) == static_cast<size_t>(length);
-  if (std::fclose(f) != 0) ok = false;
-  return ok;
+  std::ofstream out;
+  if (uni::open_output(out, std::string(path), uni::file_identities(), uni::output_open::truncate) !=
+      uni::output_result::opened)
+    return false;
+  if (data && length > 0) out.write(data, length);
+  out.close();
+  return !out.fail();
 }
 
 bool write_file_w(const wchar_t* path, const char* data, int length) {

@@ -44,8 +44,10 @@ ulong64 unix_seconds_to_filetime(long64 seconds);
 // file cannot be opened or the read fails.
 bool read_file(std::vector<byte>& out, const std::string& path, uint32 max);
 bool read_file_w(std::vector<byte>& out, const std::wstring& path, uint32 max);
-// Writes `length` bytes to a new file, creating its directories first. False
-// when the file cannot be created, written or closed.
+// Writes `length` bytes to a new file, creating its directories first,
+// through the guarded opener: an existing file is emptied first, a FIFO
+// nobody reads is refused at once. False when the file cannot be created,
+// written or closed.
 bool write_file(const char* path, const char* data, int length);
 bool write_file_w(const wchar_t* path, const char* data, int length);
 

@@ -13,6 +13,7 @@
 #include "utils/output_file.h"
 #include "utils/path_split.h"
 #include "utils/random_text.h"
+#include "utils/unique_output.h"
 
 namespace {
 
@@ -61,14 +62,7 @@ bool extract_plain(const std::string& path, const std::string* report_path, CNtf
 // is never opened, let alone truncated.
 bool create_temporary(const std::string& dir, const uni::file_identities& sources, std::ofstream& out,
                       std::string& name) {
-  for (int attempt = 0; attempt < 64; ++attempt) {
-    name = dir + "/_" + random_hex_string(5);
-    const uni::output_result r = uni::open_output(out, name, sources, uni::output_open::create_new);
-    if (r == uni::output_result::opened) return true;
-    if (r != uni::output_result::exists) break;
-  }
-  name.clear();
-  return false;
+  return uni::create_unique_output(out, [&dir] { return dir + "/_" + random_hex_string(5); }, sources, 64, name);
 }
 
 bool extract_hashed(const std::string& path, const std::string* report_path, CNtfs* ntfs, const entry_record& rec,

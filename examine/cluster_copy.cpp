@@ -1,5 +1,9 @@
 #include "examine/cluster_copy.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <fstream>
 #include <iomanip>
 #include <memory>
@@ -8,6 +12,7 @@
 
 #include "disk/disk_handle.h"
 #include "ntfs/ntfs.h"
+#include "utils/file_streams.h"
 #include "utils/output_file.h"
 #include "utils/utf_convert.h"
 
@@ -29,8 +34,19 @@ void write_header(std::ostream& log, const cluster_copy_volume& v, ulong64 first
   log << std::dec << " [" << count << "]\n\n";
 }
 
+void say_write_failed(const std::string& name) { std::fprintf(stderr, "write failed: %s\n", name.c_str()); }
+
+void log_failed(std::ostream* log, ulong64 lcn) {
+  if (!log || !log->good()) return;
+  *log << "clusters               0x";
+  hex(*log, lcn, 12);
+  *log << " [failed]\n";
+}
+
+// `out_name` and `log_name` name the two files in what is said of them.
 bool copy_from_volume(CNtfs* opened, const std::string& source, ulong64 first_lcn, ulong64 count,
-                      std::ofstream& out, std::ofstream& log) {
+                      std::ofstream& out, std::ofstream& log, const std::string& out_name,
+                      const std::string& log_name) {
   std::unique_ptr<CNtfs> ntfs(opened);
   if (!out.is_open()) return false;
   cluster_copy_volume v;
@@ -44,10 +60,25 @@ bool copy_from_volume(CNtfs* opened, const std::string& source, ulong64 first_lc
   const cluster_reader read = [engine](ulong64 lcn, byte* buffer, uint32& length) {
     return engine->read_lcn(lcn, buffer, length);
   };
-  const bool ok = copy_cluster_range(read, v, first_lcn, count, out, log.is_open() ? &log : nullptr);
+  const bool logged = log.is_open();
+  const bool ok = copy_cluster_range(read, v, first_lcn, count, out, logged ? &log : nullptr);
   out.close();
-  if (log.is_open()) log.close();
+  if (out.fail()) say_write_failed(out_name);
+  if (logged) {
+    log.close();
+    if (log.fail()) say_write_failed(log_name);
+  }
   return ok && !out.fail();
+}
+
+// What the file `name` is, for telling later whether it is still the file
+// this copy made; false when nothing of that name is there.
+bool identity_of_name(const std::string& name, uni::file_identity& id) {
+  struct stat st;
+  if (::lstat(name.c_str(), &st) != 0) return false;
+  id.device = static_cast<uint64>(st.st_dev);
+  id.inode = static_cast<uint64>(st.st_ino);
+  return true;
 }
 
 bool open_image_source(const std::vector<std::wstring>& vmdk_files, const std::wstring& image, ulong64 offset,
@@ -59,22 +90,34 @@ bool open_image_source(const std::vector<std::wstring>& vmdk_files, const std::w
 // The copy and its log opened (both truncated), then the copy made. Neither
 // may be a file the volume is read from: the copy is refused, with false.
 // Both are checked before either is emptied, so a refusal leaves the other
-// file as it was: the log is first opened without truncation.
+// file as it was: the log is first opened without truncation. A log made
+// for a copy that is then not made is removed again.
 template <typename Path>
 bool copy_to_files(CNtfs* opened, const std::string& source, ulong64 first_lcn, ulong64 count, const Path& out_path,
                    const Path& log_path) {
   uni::file_identities sources;
   opened->source_identities(sources);
+  std::string out_name, log_name;
+  uni::path_to_utf8(out_name, out_path);
+  uni::path_to_utf8(log_name, log_path);
   std::ofstream out, log;
-  const uni::output_result logged =
-      log_path.empty() ? uni::output_result::failed : uni::open_output(log, log_path, sources, uni::output_open::append);
+  uni::output_result logged =
+      log_path.empty() ? uni::output_result::failed : uni::open_output(log, log_path, sources, uni::output_open::create_new);
+  uni::file_identity made;
+  const bool log_made = logged == uni::output_result::opened && identity_of_name(log_name, made);
+  if (logged == uni::output_result::exists) logged = uni::open_output(log, log_path, sources, uni::output_open::append);
   if (uni::refused(logged)) {
     delete opened;
     return false;
   }
   uni::open_output(out, out_path, sources, uni::output_open::truncate);
+  if (!out.is_open() && log.is_open()) {
+    log.close();
+    uni::file_identity now;
+    if (log_made && identity_of_name(log_name, now) && uni::is_one_of(now, {made})) ::unlink(log_name.c_str());
+  }
   if (out.is_open() && log.is_open()) uni::open_output(log, log_path, sources, uni::output_open::truncate);
-  return copy_from_volume(opened, source, first_lcn, count, out, log);
+  return copy_from_volume(opened, source, first_lcn, count, out, log, out_name, log_name);
 }
 
 }  // namespace
@@ -92,19 +135,8 @@ bool copy_cluster_range(const cluster_reader& read, const cluster_copy_volume& v
     uint32 length = cluster;
     const bool fits = lcn <= ~0ULL / cluster;
     if (!fits || !read(lcn, buffer.get(), length) || length == 0 || length > cluster) {
-      if (log && log->good()) {
-        *log << "clusters               0x";
-        hex(*log, lcn, 12);
-        *log << " [failed]\n";
-      }
+      log_failed(log, lcn);
       continue;
-    }
-    if (log && log->good()) {
-      *log << "cluster num            0x";
-      hex(*log, lcn, 12);
-      *log << ",   physical addr:  0x";
-      hex(*log, volume.partition_start + lcn * cluster, 16);
-      *log << (length == cluster ? " [ok]\n" : "\n");
     }
     // Each cluster at its own place in the copy, whatever came before it:
     // a hole where the stream allows one, zeros where it does not.
@@ -118,6 +150,21 @@ bool copy_cluster_range(const cluster_reader& read, const cluster_copy_volume& v
       }
     }
     out.write(reinterpret_cast<const char*>(buffer.get()), length);
+    // The log says a cluster was copied only once the output took it (a
+    // FIFO whose reader went takes nothing more), so each is handed on
+    // before it is logged.
+    if (log) out.flush();
+    if (!out) {
+      log_failed(log, lcn);
+      return false;
+    }
+    if (log && log->good()) {
+      *log << "cluster num            0x";
+      hex(*log, lcn, 12);
+      *log << ",   physical addr:  0x";
+      hex(*log, volume.partition_start + lcn * cluster, 16);
+      *log << (length == cluster ? " [ok]\n" : "\n");
+    }
     written = at + length;
   }
   return true;

@@ -14,8 +14,13 @@
 
 // False when no volume could be opened, the copy cannot be created or its
 // buffer cannot be had, or the copy or its log would be a file the volume
-// is read from (by any name: that file is left untouched); true once every
-// cluster was tried, read or not. An empty log path writes no log.
+// is read from (by any name: that file is left untouched); then no log is
+// left that this call made. False too when the copy stops taking the data
+// part way (a full disk, a FIFO whose reader went): the copy ends there,
+// the log calls that cluster failed, and "write failed: <path>" goes to
+// standard error, as it does for a log that could not be written whole.
+// Otherwise true once every cluster was tried, read or not. An empty log
+// path writes no log.
 bool copy_drive_clusters_w(uint32 drive_number, ulong64 volume_offset, ulong64 first_lcn, ulong64 count,
                            const std::wstring& out_path, const std::wstring& log_path);
 bool copy_drive_clusters(uint32 drive_number, ulong64 volume_offset, ulong64 first_lcn, ulong64 count,
@@ -39,7 +44,8 @@ struct cluster_copy_volume {
   uint32 cluster_size = 0;
 };
 
-// The copy loop over any reader; `log` may be null. False only when the
-// cluster buffer cannot be had.
+// The copy loop over any reader; `log` may be null. A cluster is logged as
+// copied only once `out` took it. False when the cluster buffer cannot be
+// had, or when `out` fails: the copy stops at that cluster.
 bool copy_cluster_range(const cluster_reader& read, const cluster_copy_volume& volume, ulong64 first_lcn,
                         ulong64 count, std::ostream& out, std::ostream* log);

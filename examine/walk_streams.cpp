@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include <cstdio>
+#include <functional>
 #include <iomanip>
 #include <set>
 #include <sstream>
@@ -16,7 +16,9 @@
 #include "time/text_forms.h"
 #include "utils/byte_order.h"
 #include "utils/file_handle.h"
+#include "utils/file_streams.h"
 #include "utils/output_file.h"
+#include "utils/unique_output.h"
 #include "utils/hex_text.h"
 #include "utils/utf_convert.h"
 
@@ -58,19 +60,21 @@ const unsigned MAX_TEMPORARY_TRIES = 100;
 // A new file in the copy directory under a name of its own, made
 // exclusively: what is already there, a temporary an interrupted walk left
 // or a link planted to send the data elsewhere, is passed over and left as
-// it is. The process id keeps two walks into one folder apart.
+// it is. The process id keeps two walks into one folder apart. When every
+// name tried is taken the copy is given up, as any copy that cannot be made
+// is: the report shows no copy.
 bool create_copy_temporary(const std::wstring& dir, const uni::file_identities& sources, std::ofstream& file,
                            std::wstring& temp) {
   static unsigned serial = 0;
   const std::wstring stem = dir + L"/__temp__" + std::to_wstring(static_cast<long>(::getpid())) + L"_";
-  for (unsigned tries = 0; tries < MAX_TEMPORARY_TRIES; ++tries) {
+  const std::function<std::string()> next_name = [&] {
     temp = stem + std::to_wstring(++serial) + L".bin";
-    const uni::output_result opened = uni::open_output(file, temp, sources, uni::output_open::create_new);
-    if (opened == uni::output_result::opened) return true;
-    if (opened != uni::output_result::exists) break;
-    if (tries + 1 == MAX_TEMPORARY_TRIES)
-      std::fprintf(stderr, "copy not made: %s already exists\n", wstring_to_utf8(temp).c_str());
-  }
+    std::string name;
+    uni::path_to_utf8(name, temp);
+    return name;
+  };
+  std::string made;
+  if (uni::create_unique_output(file, next_name, sources, MAX_TEMPORARY_TRIES, made)) return true;
   temp.clear();
   return false;
 }

@@ -5,23 +5,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <fstream>
+#include <functional>
 #include <vector>
 
-namespace {
+#include "utils/output_file.h"
+#include "utils/random_text.h"
+#include "utils/unique_output.h"
 
-bool write_all(int fd, const char* p, size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
-}
+namespace {
 
 // The file a chain of symbolic links ends at (the path itself when it is no
 // link), so that a rewrite changes that file and leaves the links as they
@@ -49,6 +41,24 @@ bool resolve_links(const std::string& path, std::string& target) {
     target.swap(next);
   }
   return false;
+}
+
+// Whether the file system takes `data` beside `target` (room for it, no size
+// limit in the way), tried with a file written and removed again before
+// the target's own text is given up; the room the trial took is free again
+// for the write in place, which also has the room the old text leaves.
+// True, untried, where no trial file can be made (a folder the process may
+// not write): the file is then written in place without one.
+bool file_system_takes(const std::string& target, const std::string& data) {
+  std::ofstream trial;
+  std::string name;
+  const std::function<std::string()> next_name = [&target] { return target + ".tmp-" + random_hex_string(6); };
+  if (!uni::create_unique_output(trial, next_name, uni::file_identities(), 16, name)) return true;
+  trial.write(data.data(), static_cast<std::streamsize>(data.size()));
+  trial.close();
+  const bool taken = !trial.fail();
+  ::unlink(name.c_str());
+  return taken;
 }
 
 }  // namespace
@@ -82,18 +92,19 @@ bool read_file_bytes(const char* path, std::string& out) {
 
 bool replace_file_contents(const char* path, const std::string& data) {
   if (!path || !*path) return false;
-  // Renaming over a link would replace the link and leave the file it names
-  // unchanged: the temporary goes beside the file itself and replaces that.
+  // The trial goes beside the file itself, on its file system, not beside
+  // a link to it.
   std::string target;
   if (!resolve_links(path, target)) return false;
-  std::string temp = target + ".tmp-XXXXXX";
-  const int fd = ::mkstemp(&temp[0]);
-  if (fd < 0) return false;
-  bool ok = write_all(fd, data.data(), data.size());
   struct stat st;
-  if (ok && ::stat(target.c_str(), &st) == 0) ok = ::fchmod(fd, st.st_mode & 07777) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = std::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  const bool existed = ::stat(target.c_str(), &st) == 0;
+  if (existed && S_ISREG(st.st_mode) && !file_system_takes(target, data)) return false;
+  std::ofstream out;
+  if (uni::open_output(out, target, uni::file_identities(), uni::output_open::truncate) != uni::output_result::opened)
+    return false;
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  out.close();
+  if (!out.fail()) return true;
+  if (!existed && ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(target.c_str());
+  return false;
 }

@@ -1,14 +1,19 @@
 #pragma once
-// Whole-file reads and safe whole-file replacement for the functions that
-// rewrite a text file: the new content is written to a temporary file
-// beside the target and renamed over it, so a failure at any point leaves
-// the target as it was. The input and the target may be the same file.
+// Whole-file reads and whole-file rewrites for the functions that rewrite a
+// text file. A rewrite keeps the file it names: it is written in place, so
+// its inode, its other hard links, its owner and its mode stay, a symbolic
+// link stays a link to it, and a FIFO or a device stays what it is and gets
+// the text. The input and the target may be the same file.
 #include <string>
 
 // The whole file; false (out empty) when it cannot be opened or read.
 bool read_file_bytes(const char* path, std::string& out);
-// Replaces (or creates) path with exactly `data`. An existing file keeps
-// its permission bits. A symbolic link stays a link: the file it names is
-// the one rewritten. False, with the target untouched and no temporary
-// file left, when anything fails.
+// Writes exactly `data` into the file `path` names, through the guarded
+// opener: a FIFO that nobody reads is refused, never waited on. A regular
+// file gets the new text first as a trial beside it, which is removed again:
+// when the file system does not take the text whole (no room, a size
+// limit), the result is false and the file keeps its old text whole. A
+// missing file is made with 0666 less the process's mask (where a link
+// points, for a dangling link) and is not left behind half written. False
+// for a loop of links, a folder, or any write that fails.
 bool replace_file_contents(const char* path, const std::string& data);

@@ -3,7 +3,8 @@
 // a string, cut out of a buffer or a file. Tag names match without regard
 // to case ("<" name opens, "</" name ">" closes); no comparison looks past
 // the end of the data. The file forms build the new content completely and
-// only then replace the file, so a failure leaves it as it was.
+// then write it into the file they name, as replace_file_contents writes
+// it (utils/file_rewrite.h).
 #include <string>
 
 #include "utils/types.h"

@@ -20,7 +20,7 @@ bool expand_tabs(const byte* text, uint32 length, int tab_width, std::string& ou
 // copied as it stands.
 bool expand_tabs_wide(const byte* text, uint32 length, int tab_width, std::string& out);
 // Reads in_path whole and writes its expansion (or, without a tab, the
-// text unchanged) to out_path, which may be in_path itself. The output is
-// replaced only once the new text is complete; false, with out_path as it
-// was, when the input cannot be read or the output cannot be written.
+// text unchanged) into the file out_path names, which may be in_path
+// itself, as replace_file_contents writes it (utils/file_rewrite.h); false
+// when the input cannot be read or the output cannot be written.
 bool expand_tabs_in_file(const char* in_path, const char* out_path, int tab_width, bool allow_wide);

@@ -11,6 +11,7 @@
 #include "app/source_open.h"
 #include "app/walk_services.h"
 #include "ntfs/ntfs.h"
+#include "tests/support/child_process.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
 #include "utils/byte_order.h"
@@ -37,6 +38,15 @@ const attribute_record* find_attribute(const inode_attributes& rec, uint32 type,
   for (const auto& kv : rec.attributes)
     if (kv.second.type() == type && kv.second.name == name) return &kv.second;
   return nullptr;
+}
+
+// default.img opened in `ctx`, the entry at `path` read into `rec`: its
+// attribute of `type` named `name`, or null.
+const attribute_record* kit_attribute(user_ctx& ctx, inode_attributes& rec, const std::string& path, uint32 type,
+                                      const std::wstring& name) {
+  const std::string image = fixture("default.img");
+  if (image.empty() || !open_image(ctx, image) || !read_inode(rec, ctx, inode_of("default", path))) return nullptr;
+  return find_attribute(rec, type, name);
 }
 
 // Filter options against an entry named Report.Final.DOCX with all its
@@ -87,10 +97,8 @@ TEST(WalkCopy, IndexAllocationRecordsAreFixedUp) {
   const std::string image = fixture("default.img");
   if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
   user_ctx ctx;
-  ASSERT_TRUE(open_image(ctx, image));
   inode_attributes rec;
-  ASSERT_TRUE(read_inode(rec, ctx, inode_of("default", "/many")));
-  const attribute_record* attr = find_attribute(rec, 0xA0, L"$I30");
+  const attribute_record* attr = kit_attribute(ctx, rec, "/many", 0xA0, L"$I30");
   ASSERT_NE(attr, nullptr);
   std::ostringstream raw_out, fixed_out;
   ctx.raw = true;
@@ -126,13 +134,10 @@ TEST(WalkCopy, IndexAllocationRecordsAreFixedUp) {
 // without a sparse cluster were stored whole and are copied as they are, an
 // all-sparse unit is zeros and does not end the copy.
 TEST(WalkCopy, CompressedDataGoesByCompressionUnit) {
-  const std::string image = fixture("default.img");
-  if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
+  if (fixture("default.img").empty()) GTEST_SKIP() << "fixture default.img missing";
   user_ctx ctx;
-  ASSERT_TRUE(open_image(ctx, image));
   inode_attributes rec;
-  ASSERT_TRUE(read_inode(rec, ctx, inode_of("default", "/nonres.bin")));
-  const attribute_record* plain = find_attribute(rec, 0x80, L"");
+  const attribute_record* plain = kit_attribute(ctx, rec, "/nonres.bin", 0x80, L"");
   ASSERT_NE(plain, nullptr);
   ASSERT_EQ(plain->runs.size(), 1u);
   const ulong64 lcn = plain->runs[0].lcn, cs = ctx.ntfs->m_cluster_size;
@@ -160,6 +165,46 @@ TEST(WalkCopy, CompressedDataGoesByCompressionUnit) {
       whole.str().substr(0, 8 * cs) + std::string(4 * cs, '\0') + whole.str().substr(8 * cs, 4 * cs);
   EXPECT_EQ(out.str().size(), expected.size());
   EXPECT_TRUE(out.str() == expected);
+}
+
+// With verbose set the status line counts 64 KiB chunks done while data
+// remains, and is cleared at the end: 65,537 bytes show "copy chunk: 1"
+// once, 65,536 bytes only the clearing; the first chunk shows even when
+// the first piece the pump hands on holds more. (/nonres.bin, its data
+// size cut short.)
+TEST(WalkCopy, VerboseCopyCountsChunks) {
+  if (fixture("default.img").empty()) GTEST_SKIP() << "fixture default.img missing";
+  user_ctx ctx;
+  inode_attributes rec;
+  const attribute_record* data = kit_attribute(ctx, rec, "/nonres.bin", 0x80, L"");
+  ASSERT_NE(data, nullptr);
+  const std::string back(80, '\b');
+  const auto status = [&](const std::string& text) { return back + text + std::string(60 - text.size(), ' ') + back; };
+  const std::string err = quor_test::scratch_dir() + "/chunks.err";
+  const struct {
+    ulong64 size;
+    bool verbose;
+    std::string said;
+  } cases[] = {
+      {65537, true, status("copy chunk: 1") + status("")},
+      {65536, true, status("")},
+      {204800, true, status("copy chunk: 1") + status("")},  // one piece of three chunks and a tail
+      {65537, false, ""},
+  };
+  for (const auto& c : cases) {
+    attribute_record cut = *data;
+    store_u64(cut.raw.data() + 48, c.size);
+    store_u64(cut.raw.data() + 56, c.size);
+    ctx.verbose = c.verbose;
+    const int copied = quor_test::exit_status_in_child(
+        [&] {
+          std::ostringstream out;
+          return copy_file_data(out, rec, ctx, &cut) && out.str().size() == c.size ? 0 : 1;
+        },
+        err);
+    EXPECT_EQ(copied, 0) << c.size;
+    EXPECT_EQ(quor_test::read_file_text(err), c.said) << c.size << " verbose " << c.verbose;
+  }
 }
 
 }  // namespace

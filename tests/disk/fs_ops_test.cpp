@@ -1,13 +1,17 @@
 // Host file-system operations on a scratch folder.
 #include "disk/fs_ops.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 
+#include "tests/support/child_process.h"
 #include "tests/support/fixture.h"
 #include "utils/utf_convert.h"
 
@@ -104,6 +108,30 @@ TEST(FsOps, WriteFileCreatesParentsAndReportsFailures) {
     EXPECT_FALSE(write_file("/dev/full", "x", 1));  // the close reports the full device
   }
   EXPECT_FALSE(write_file(nullptr, "x", 1));
+}
+
+// A FIFO is written like any other output: with no reader both forms
+// return false at once instead of waiting; a reader gets the bytes.
+TEST(FsOps, WriteFileToAFifoWaitsForNoReader) {
+  const std::string fifo = scratch("fifo"), err = scratch("fifo.err");
+  ASSERT_TRUE(make_dirs(scratch("")));
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::wstring wide_fifo(fifo.begin(), fifo.end());
+  const std::function<bool()> forms[] = {[&] { return write_file(fifo.c_str(), "narrow", 6); },
+                                         [&] { return write_file_w(wide_fifo.c_str(), "wide", 4); }};
+  std::string delivered;
+  for (const auto& write : forms) {
+    const int unread = quor_test::exit_status_in_child([&] { return write() ? 1 : 0; }, err);
+    EXPECT_EQ(unread, 0) << (unread == -1 ? "waited for a reader" : "not refused");
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(quor_test::exit_status_in_child([&] { return write() ? 1 : 0; }, err), 1);
+    char buffer[16];
+    const ssize_t n = ::read(reader, buffer, sizeof buffer);
+    if (n > 0) delivered.append(buffer, static_cast<size_t>(n));
+    ::close(reader);
+  }
+  EXPECT_EQ(delivered, "narrowwide");
 }
 
 TEST(FsOps, StatusAndTimes) {

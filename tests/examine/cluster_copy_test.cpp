@@ -1,13 +1,20 @@
 // Cluster-range copies equal to dd of the same clusters (an image, past its
 // end, a VMDK chain); every cluster keeps its place when a read fails or
-// comes back short; the log by hand; refusals.
+// comes back short; the log by hand; refusals; an output that stops taking
+// the copy part way.
 #include "examine/cluster_copy.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 
 #include <cstring>
+#include <functional>
 
 #include "tests/examine/examine_support.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -85,6 +92,104 @@ TEST(ClusterCopy, DriveNumberFormsOpenNothing) {
   struct stat st {};
   EXPECT_NE(::stat(out.c_str(), &st), 0);
   EXPECT_NE(::stat(log.c_str(), &st), 0);
+}
+
+// A copy that cannot be made, or is refused, leaves no log behind (nor
+// changes an earlier one: see evidence_outputs_test).
+TEST(ClusterCopy, NoCopyLeavesNoLog) {
+  const std::string dir = quor_test::scratch_dir(), image = quor_test::copy_fixture("default.img", "nolog.img");
+  ASSERT_FALSE(image.empty());
+  const std::string fifo = dir + "/nolog.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::wstring wide_image(image.begin(), image.end());
+  const std::function<bool(const std::string&, const std::string&)> forms[] = {
+      [&](const std::string& o, const std::string& l) { return copy_image_clusters({}, image, 0, 0, 4, o, l); },
+      [&](const std::string& o, const std::string& l) {
+        return copy_image_clusters_w({}, wide_image, 0, 0, 4, std::wstring(o.begin(), o.end()),
+                                     std::wstring(l.begin(), l.end()));
+      }};
+  int n = 0;
+  for (const auto& copy : forms)
+    for (const std::string& out : {dir + "/no/such/dir/x", image, fifo}) {
+      const std::string log = dir + "/nolog-" + std::to_string(++n) + ".log";
+      EXPECT_FALSE(copy(out, log)) << out;
+      struct stat st;
+      EXPECT_NE(::lstat(log.c_str(), &st), 0) << out << ": a log was left";
+    }
+}
+
+// A FIFO whose reader takes three clusters and goes: the copy returns false
+// and names the output on standard error; the log calls ok only clusters
+// the pipe took (read, or held in its buffer), calls the first one it did
+// not take failed, and ends there.
+TEST(ClusterCopy, ReaderLeavingPartWayIsNamed) {
+  const std::string image = quor_test::fixture("default.img"), dir = quor_test::scratch_dir();
+  const std::string fifo = dir + "/leaving.fifo", log = dir + "/leaving.log", err = dir + "/leaving.err";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const size_t cluster = 4096, taken = 3 * cluster, count = 64;
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t reader = ::fork();
+  if (reader == 0) {
+    ::close(ready[0]);
+    const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    const int pipe_size = ::fcntl(fd, F_GETPIPE_SZ);
+    ::fcntl(fd, F_SETFL, 0);
+    if (fd < 0 || ::write(ready[1], &pipe_size, sizeof pipe_size) != sizeof pipe_size) ::_exit(2);
+    // Until the writer comes, a read finds no writer and returns 0.
+    char buffer[4096];
+    size_t got = 0;
+    for (int idle = 0; got < taken && idle < 500;) {
+      const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, taken - got));
+      if (n > 0) got += static_cast<size_t>(n);
+      if (n < 0 || (n == 0 && got > 0)) break;
+      if (n == 0) ::usleep(10000), ++idle;
+    }
+    ::_exit(got == taken ? 0 : 1);
+  }
+  ASSERT_GT(reader, 0);
+  ::close(ready[1]);
+  int pipe_size = 0;
+  ASSERT_EQ(::read(ready[0], &pipe_size, sizeof pipe_size), static_cast<ssize_t>(sizeof pipe_size));
+  ::close(ready[0]);
+  const int copied = quor_test::exit_status_in_child(
+      [&] {
+        ::signal(SIGPIPE, SIG_IGN);
+        return copy_image_clusters({}, image, 0, 0, count, fifo, log) ? 1 : 0;
+      },
+      err);
+  int reader_status = 0;
+  ::waitpid(reader, &reader_status, 0);
+  ASSERT_TRUE(WIFEXITED(reader_status) && WEXITSTATUS(reader_status) == 0);
+  EXPECT_EQ(copied, 0);
+  EXPECT_EQ(quor_test::read_file_text(err), "write failed: " + fifo + "\n");
+
+  const std::string text = quor_test::read_file_text(log);
+  const size_t body = text.find("\n\n");
+  ASSERT_NE(body, std::string::npos);
+  std::istringstream lines(text.substr(body + 2));
+  std::string line;
+  size_t ok = 0;
+  while (std::getline(lines, line) && line.find(" [ok]") != std::string::npos) {
+    char want[32];
+    std::snprintf(want, sizeof want, "0x%012zx,", ok);
+    EXPECT_EQ(line.find(want), 23u) << line;
+    ++ok;
+  }
+  char failed[64];
+  std::snprintf(failed, sizeof failed, "clusters               0x%012zx [failed]", ok);
+  EXPECT_EQ(line, failed);
+  EXPECT_FALSE(std::getline(lines, line)) << "logged after the output failed: " << line;
+  EXPECT_GE(ok * cluster, taken);
+  EXPECT_LE(ok * cluster, taken + static_cast<size_t>(pipe_size));
+
+  // A log that cannot be written whole (a node with /dev/full's numbers)
+  // is named too; the copy itself is whole.
+  const std::string full = dir + "/full", out = dir + "/beside-full.bin";
+  if (::mknod(full.c_str(), S_IFCHR | 0600, makedev(1, 7)) != 0) return;
+  EXPECT_EQ(quor_test::exit_status_in_child([&] { return copy_image_clusters({}, image, 0, 0, 4, out, full) ? 1 : 0; }, err), 1);
+  EXPECT_EQ(quor_test::read_file_text(err), "write failed: " + full + "\n");
+  EXPECT_EQ(quor_test::read_file_text(out).size(), 4 * cluster);
 }
 
 }  // namespace

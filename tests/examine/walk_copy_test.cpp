@@ -19,6 +19,7 @@
 #include "tests/app/mft_runs_rewrite.h"
 #include "tests/examine/examine_support.h"
 #include "tests/examine/walk_run.h"
+#include "tests/support/child_process.h"
 #include "tests/support/listing.h"
 #include "utils/utf_convert.h"
 
@@ -297,6 +298,31 @@ TEST(WalkCopies, PlantedTemporaryStopsNoCopy) {
     }
     EXPECT_EQ(quor_test::read_file_text(victim), "outside the copy directory");
   }
+}
+
+// When every temporary name the copy tries is taken, the copy is given up
+// without a word: the report names no copy, nothing goes to standard error
+// and the folder holds only what was there. The names are the child's,
+// planted well past the hundred tried.
+TEST(WalkCopies, EveryTemporaryNameTakenGivesUpSilently) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
+  const std::string dir = quor_test::scratch_dir() + "/all-taken", err = quor_test::scratch_dir() + "/all-taken.err";
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  const size_t planted = 1000;
+  const int status = quor_test::exit_status_in_child(
+      [&] {
+        for (size_t serial = 1; serial <= planted; ++serial)
+          std::ofstream(dir + "/__temp__" + std::to_string(::getpid()) + "_" + std::to_string(serial) + ".bin");
+        user_ctx ctx;
+        const std::string out = walk_text(ctx, {"-image", image, "-csv", "-mftstart",
+                                                std::to_string(inode_of("/small.txt")), "-action_copy_files", dir});
+        return out.find(dir + "/") == std::string::npos && out.find("small.txt") != std::string::npos ? 0 : 1;
+      },
+      err);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(quor_test::read_file_text(err), "");
+  EXPECT_EQ(files_in(dir).size(), planted);
 }
 
 }  // namespace

@@ -1,14 +1,22 @@
-// Whole-file rewrites through symbolic links: the file a link names is the
-// one rewritten, and the link stays a link.
+// Whole-file rewrites write the file they name: through symbolic links (the
+// link stays a link), into a FIFO or a device in place, into every name of
+// a hard-linked file, keeping its owner and mode; a new output takes the
+// process's mask, and a write the file system refuses leaves the old text.
 #include "utils/file_rewrite.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <functional>
 
+#include "tests/support/child_process.h"
 #include "tests/support/fixture.h"
 #include "utils/html_to_text.h"
 #include "utils/tag_sections.h"
@@ -116,6 +124,161 @@ TEST(FileRewrite, ChainsDanglingLinksAndLoops) {
   EXPECT_TRUE(is_link(a, names));
   EXPECT_EQ(names, "loop_b");
   EXPECT_EQ(temporaries(dir), "");
+}
+
+// The file rewriters that take an output apart from their input, each with
+// an input and the text it writes.
+struct rewriter {
+  const char* name;
+  std::string input, output;
+  std::function<bool(const char* in, const char* out)> rewrite;
+};
+
+std::vector<rewriter> rewriters_with_output() {
+  return {
+      {"tabs", "\tc\n", "    c\n", [](const char* i, const char* o) { return expand_tabs_in_file(i, o, 4, false); }},
+      {"html", "<b>x</b>", "_x_<b>x</b>", [](const char* i, const char* o) { return html_file_to_text(i, o); }},
+      {"scripts", "a<script>x()</script>b", "ab",
+       [](const char* i, const char* o) { return remove_scripts_from_file(i, o, false); }},
+      {"sections", "x<b>y</b>z", "xz", [](const char* i, const char* o) { return remove_tag_sections_from_file(i, o, "b"); }},
+  };
+}
+
+std::string drain(int fd) {
+  std::string got;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) got.append(buffer, static_cast<size_t>(n));
+  return got;
+}
+
+// A hard-linked file is rewritten in place: both names show the new text,
+// and inode, owner and mode stay. So for the in-place string remover.
+TEST(FileRewrite, HardLinksOwnerAndModeStay) {
+  const std::string dir = make_dir("linked");
+  std::vector<rewriter> cases = rewriters_with_output();
+  cases.push_back({"string", "a&amp;b", "ab", [](const char*, const char* o) { return remove_string_from_file(o, "&amp;", false); }});
+  const bool root = ::geteuid() == 0;
+  for (const rewriter& c : cases) {
+    const std::string in = dir + "/" + c.name + ".in", first = dir + "/" + c.name, second = first + ".link";
+    write_text(in, c.input);
+    write_text(first, c.name == std::string("string") ? c.input : "old text");
+    ASSERT_EQ(::link(first.c_str(), second.c_str()), 0);
+    ASSERT_EQ(::chmod(first.c_str(), 0604), 0);
+    if (root) {
+      ASSERT_EQ(::chown(first.c_str(), 4321, 4322), 0);
+    }
+    struct stat before, after;
+    ASSERT_EQ(::stat(first.c_str(), &before), 0);
+    ASSERT_TRUE(c.rewrite(in.c_str(), second.c_str())) << c.name;
+    EXPECT_EQ(quor_test::read_file_text(first), c.output) << c.name;
+    EXPECT_EQ(quor_test::read_file_text(second), c.output) << c.name;
+    ASSERT_EQ(::stat(second.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << c.name;
+    EXPECT_EQ(after.st_nlink, 2u) << c.name;
+    EXPECT_EQ(after.st_mode, before.st_mode) << c.name;
+    EXPECT_EQ(after.st_uid, before.st_uid) << c.name;
+    EXPECT_EQ(after.st_gid, before.st_gid) << c.name;
+  }
+  EXPECT_EQ(temporaries(dir), "");
+}
+
+// A FIFO or a device is written in place, the node left as it was: a
+// FIFO's reader gets the text, a FIFO nobody reads is refused at once, and
+// a device node (here /dev/null's numbers, in the scratch folder) reached
+// through a link takes the text and stays a device. A new output gets 0666
+// less the process's mask.
+TEST(FileRewrite, SpecialFilesAreWrittenInPlaceAndNewFilesTakeTheMask) {
+  const std::string dir = make_dir("special"), err = dir + "/child.err";
+  const std::string fifo = dir + "/fifo", device = dir + "/null", device_link = dir + "/null.lnk";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const bool have_device = ::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  ASSERT_EQ(::symlink("null", device_link.c_str()), 0);
+  for (const rewriter& c : rewriters_with_output()) {
+    const std::string in = dir + "/" + c.name + ".in";
+    write_text(in, c.input);
+
+    const int unread = quor_test::exit_status_in_child([&] { return c.rewrite(in.c_str(), fifo.c_str()) ? 1 : 0; }, err);
+    EXPECT_EQ(unread, 0) << c.name << (unread == -1 ? ": waited for a reader" : ": not refused");
+    EXPECT_EQ(quor_test::read_file_text(err), "no reader: " + fifo + "\n") << c.name;
+
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const int read = quor_test::exit_status_in_child([&] { return c.rewrite(in.c_str(), fifo.c_str()) ? 1 : 0; }, err);
+    EXPECT_EQ(read, 1) << c.name;
+    EXPECT_EQ(drain(reader), c.output) << c.name;
+    ::close(reader);
+    struct stat st;
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << c.name;
+
+    if (have_device) {
+      EXPECT_TRUE(c.rewrite(in.c_str(), device_link.c_str())) << c.name;
+      ASSERT_EQ(::lstat(device.c_str(), &st), 0);
+      EXPECT_TRUE(S_ISCHR(st.st_mode) && st.st_rdev == makedev(1, 3)) << c.name;
+      ASSERT_EQ(::lstat(device_link.c_str(), &st), 0);
+      EXPECT_TRUE(S_ISLNK(st.st_mode)) << c.name;
+    }
+
+    const std::string fresh = dir + "/" + c.name + ".new";
+    const mode_t mask = ::umask(027);
+    const bool made = c.rewrite(in.c_str(), fresh.c_str());
+    ::umask(mask);
+    ASSERT_TRUE(made) << c.name;
+    ASSERT_EQ(::stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u) << c.name;
+    EXPECT_EQ(quor_test::read_file_text(fresh), c.output) << c.name;
+  }
+  EXPECT_EQ(temporaries(dir), "");
+}
+
+// Removes a mount when the test ends, however it ends.
+struct mounted {
+  std::string at;
+  ~mounted() {
+    if (!at.empty()) ::umount2(at.c_str(), MNT_DETACH);
+  }
+};
+
+// A new text the file system does not take leaves the old text whole: a
+// size limit in a child, and (as root) a small full tmpfs. Room that the old
+// text frees counts: a new text that fits once the old is gone is written.
+TEST(FileRewrite, RefusedWriteLeavesTheOldTextWhole) {
+  const std::string dir = make_dir("refused"), target = dir + "/target", fresh = dir + "/fresh";
+  const std::string err = dir + "/child.err";
+  const std::string old_text(100, 'o');
+  write_text(target, old_text);
+  const int limited = quor_test::exit_status_in_child(
+      [&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {150, 150};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+        const std::string text(300, 'n');
+        return (replace_file_contents(target.c_str(), text) ? 1 : 0) + (replace_file_contents(fresh.c_str(), text) ? 2 : 0);
+      },
+      err);
+  EXPECT_EQ(limited, 0);
+  EXPECT_TRUE(quor_test::read_file_text(target) == old_text);
+  struct stat st;
+  EXPECT_NE(::lstat(fresh.c_str(), &st), 0) << "a new file left half written";
+  EXPECT_EQ(temporaries(dir), "");
+
+  const std::string small = make_dir("refused/tmpfs");
+  mounted m;
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "no tmpfs can be mounted here";
+  }
+  m.at = small;
+  // 16 pages: 4 of old text and 7 of filler leave 5 free.
+  const std::string file = small + "/file";
+  write_text(file, std::string(16384, 'o'));
+  write_text(small + "/filler", std::string(28672, 'f'));
+  ASSERT_TRUE(replace_file_contents(file.c_str(), std::string(20480, 'n')));
+  EXPECT_TRUE(quor_test::read_file_text(file) == std::string(20480, 'n'));
+  // Now 5 pages of text and 4 free: 10 pages fit neither beside it nor in its place.
+  EXPECT_FALSE(replace_file_contents(file.c_str(), std::string(40960, 'x')));
+  EXPECT_TRUE(quor_test::read_file_text(file) == std::string(20480, 'n'));
+  EXPECT_EQ(temporaries(small), "");
 }
 
 }  // namespace
