@@ -408,5 +408,5 @@ bool get_record_display_name(const byte* record, uint32 size, std::string& name,
 }
 
 bool get_record_display_name(const byte* record, std::string& name, ulong64_set& parents, const byte*& attribute) {
-  return get_record_display_name(record, DEFAULT_RECORD_WALK_SIZE, name, parents, attribute);
+  return get_record_display_name(record, record_own_size(record), name, parents, attribute);
 }

@@ -72,6 +72,6 @@ bool load_attribute_window(entry_record& rec, CNtfs* ntfs, ulong64 offset, uint3
 // every parent reference met goes into `parents`.
 bool get_record_display_name(const byte* record, uint32 size, std::string& name, ulong64_set& parents,
                              const byte*& attribute);
-// The same for a record buffer of unknown size, walked within its first
-// DEFAULT_RECORD_WALK_SIZE bytes.
+// The same for a record buffer of unknown size, walked within the record's
+// own size (record_own_size).
 bool get_record_display_name(const byte* record, std::string& name, ulong64_set& parents, const byte*& attribute);
