@@ -325,14 +325,10 @@ bool fill_entry_record_from_attribute(entry_record& out, ulong64 entry, ulong64 
     store_u64(body + 24, load_u64(attr, AH_COMPRESSED_SIZE));
     store_u32(body + 32, attr[AH_COMPRESSION_UNIT]);
     out.initialized_size = load_u64(attr, AH_INITIALIZED_SIZE);
+    // The runs keep their true VCNs, from the piece's first VCN: a piece
+    // continued in an extension record maps the clusters from there on.
     attribute_layout layout;
     if (layout.set_attribute(attr, length)) out.runs = layout.runs;
-    // The summary's runs start at VCN 0 of this piece.
-    ulong64 vcn = 0;
-    for (data_run& r : out.runs) {
-      r.vcn = vcn;
-      vcn += r.num_clusters;
-    }
     return true;
   }
   if (has_value) {

@@ -17,6 +17,7 @@
 #include "ntfs/ntfs.h"
 #include "ntfs/volume_io.h"
 #include "tests/support/engine.h"
+#include "tests/support/istat.h"
 #include "tests/support/record_builder.h"
 
 namespace {
@@ -599,8 +600,9 @@ TEST(AttributeData, RecordWalksWithoutAByteCountAgainstIstat) {
 // The $ATTRIBUTE_LIST of a kit file whose runs outgrew its record, as icat
 // reads it: the list walk over the caller's copy of the value finds every
 // $DATA piece, each in the record it names and starting at the VCN it
-// gives, the pieces together covering the size istat reports; the engine's
-// own read of the list is icat's bytes.
+// gives, its summary mapping those VCNs to istat's clusters, the pieces
+// together covering the size istat reports; the engine's own read of the
+// list is icat's bytes.
 TEST(AttributeData, AttributeListWalksWithoutAByteCountAgainstIcat) {
   if (!quor_test::have_program("istat") || !quor_test::have_program("icat"))
     GTEST_SKIP() << "istat or icat not installed";
@@ -630,6 +632,8 @@ TEST(AttributeData, AttributeListWalksWithoutAByteCountAgainstIcat) {
   ASSERT_NE(list_attr[AH_NON_RESIDENT], 0);
 
   const ulong64 clusters = (data[0].size + engine->m_cluster_size - 1) / engine->m_cluster_size;
+  const std::vector<ulong64> istat_clusters =
+      quor_test::istat_clusters(quor_test::istat_report(image, file), ATTR_DATA, data[0].id);
   ulong64 next_vcn = 0;
   const byte* first_piece = nullptr;
   byte* entry = value.data();
@@ -645,11 +649,26 @@ TEST(AttributeData, AttributeListWalksWithoutAByteCountAgainstIcat) {
     byte* piece = nullptr;
     ASSERT_TRUE(find_attribute(holder.data(), ATTR_DATA, piece));
     EXPECT_EQ(load_u64(piece, AH_FIRST_VCN), next_vcn);
-    next_vcn = load_u64(piece, AH_LAST_VCN) + 1;
+    // The piece's summary maps its VCNs, from its own first one, to the
+    // clusters istat gives them (0 for a hole).
+    entry_record summary;
+    const ulong64 holder_entry = mft_reference_entry(load_u64(entry, ALE_REFERENCE));
+    ASSERT_TRUE(fill_entry_record_from_attribute(summary, file, holder_entry, piece));
+    ASSERT_FALSE(summary.runs.empty());
+    EXPECT_EQ(summary.runs.front().vcn, next_vcn);
+    const ulong64 last_vcn = load_u64(piece, AH_LAST_VCN);
+    for (ulong64 vcn = next_vcn; vcn <= last_vcn && vcn < istat_clusters.size(); vcn += 7) {
+      uint32 index = 0;
+      ulong64 lcn = 0;
+      ASSERT_TRUE(find_lcn_for_vcn(summary.runs, vcn, index, lcn)) << "vcn " << vcn;
+      EXPECT_EQ(lcn, istat_clusters[vcn]) << "vcn " << vcn;
+    }
+    next_vcn = last_vcn + 1;
     ++pieces;
   }
   EXPECT_GT(pieces, 1);
   EXPECT_EQ(next_vcn, clusters);
+  EXPECT_EQ(istat_clusters.size(), clusters);
 
   std::vector<byte> list;
   const byte* found = nullptr;
