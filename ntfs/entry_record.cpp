@@ -94,8 +94,12 @@ bool unpack_body(entry_record& out, const byte* src, uint32 length, std::vector<
       if (used) s.store(out.item.body);
       return used != 0;
     }
-    case 0x10: used = unpack_si_times(out, src, length, packed); return used != 0;
-    case 0x30: used = unpack_fn_times(out, src, length, packed); return used != 0;
+    case 0x10:
+    case 0x30:
+      used = h.type == 0x10 ? unpack_si_times(out, src, length, packed) : unpack_fn_times(out, src, length, packed);
+      // Packed times that do not decode cost the item its times only: it
+      // is kept, with them 0.
+      return used != 0 || packed;
     case 0x40: used = unpack_quad_item(out.item.body, src, length); return used != 0;
     case 0x60: return true;
     case 0x70:

@@ -335,11 +335,23 @@ TEST(EntryRecord, TimeBodiesRoundTripInBothForms) {
       ASSERT_EQ(unpack_entry_record(back, out, runs, resident, packed), size);
       const entry_record& expect = packed ? want : *rec;
       EXPECT_EQ(0, std::memcmp(back.item.body, expect.item.body, ITEM_BODY_SIZE));
+      // The item with its times 0: what a packed item whose times do not
+      // decode keeps, its small fields included when they are whole.
+      entry_record timeless = expect;
+      std::memset(timeless.item.body + (rec->item.header.type == 0x10 ? 0 : 8), 0, 32);
       for (size_t cut = 0; cut < out.size(); ++cut) {
         std::vector<byte> part(out.begin(), out.begin() + static_cast<long>(cut));
-        // The length word follows the cut, so the body itself runs short.
+        // The length word follows the cut, so the body itself runs short: an
+        // unpacked item is refused, a packed one kept with its times 0.
         if (cut >= 2) store_u16(part.data(), static_cast<uint16>(cut - 2));
-        EXPECT_EQ(unpack_entry_record(back, part, runs, resident, packed), 0) << cut;
+        const bool kept = packed && cut >= 2 + ITEM_HEADER_PACKED;
+        ASSERT_EQ(unpack_entry_record(back, part, runs, resident, packed), kept ? cut : 0) << cut;
+        if (!kept) continue;
+        EXPECT_EQ(back.item.header.type, rec->item.header.type) << cut;
+        const bool fields_whole = cut >= 2 + ITEM_HEADER_PACKED + 8;
+        const std::vector<byte> none(ITEM_BODY_SIZE, 0);
+        EXPECT_EQ(0, std::memcmp(back.item.body, fields_whole ? timeless.item.body : none.data(), ITEM_BODY_SIZE))
+            << cut;
       }
     }
     std::vector<byte> stored;
@@ -349,6 +361,23 @@ TEST(EntryRecord, TimeBodiesRoundTripInBothForms) {
     EXPECT_EQ(back.text, rec->text);
     EXPECT_EQ(0, std::memcmp(back.item.body, want.item.body, ITEM_BODY_SIZE));
   }
+  // A stored record whose packed times do not decode (the base index
+  // points past the list) keeps its item, small fields, name and text, with
+  // the times 0.
+  fn.name = "n";
+  std::vector<byte> stored;
+  ASSERT_TRUE(write_stored_entry_record(fn, stored));
+  const size_t list_at = 2 + ITEM_HEADER_PACKED + 8;
+  ASSERT_GT(stored.size(), list_at);
+  stored[list_at] = static_cast<byte>((stored[list_at] & ~0x38) | (7 << 3));
+  entry_record damaged;
+  ASSERT_TRUE(read_stored_entry_record(damaged, stored));
+  EXPECT_EQ(damaged.item.header.type, 0x30u);
+  EXPECT_EQ(damaged.name, "n");
+  EXPECT_EQ(damaged.text, "small.txt");
+  EXPECT_EQ(load_u64(damaged.item.body, 0), load_u64(fn.item.body, 0) & 0xFFFFFFFFFFULL);
+  for (uint32 at = 8; at < 40; at += 8) EXPECT_EQ(load_u64(damaged.item.body, at), 0u) << at;
+
   // A time the packed list cannot give back refuses the record.
   store_u64(far.item.body + 24, 1ULL << 60);
   std::vector<byte> out;
