@@ -479,10 +479,8 @@ std::vector<istat_attribute> istat_attributes(const std::string& image, ulong64 
 // its order ("Parent MFT Entry: 65 \tSequence: 1"), as stored: sequence in
 // the top 16 bits.
 std::vector<ulong64> istat_parents(const std::string& image, ulong64 entry) {
-  std::string out;
   std::vector<ulong64> parents;
-  if (quor_test::run_command("istat '" + image + "' " + std::to_string(entry), out) != 0) return parents;
-  std::istringstream lines(out);
+  std::istringstream lines(quor_test::istat_report(image, entry));
   unsigned long long parent = 0, sequence = 0;
   for (std::string line; std::getline(lines, line);)
     if (std::sscanf(line.c_str(), "Parent MFT Entry: %llu Sequence: %llu", &parent, &sequence) == 2)

@@ -14,7 +14,7 @@
 #include "ntfs/dir_children.h"
 #include "ntfs/index_node.h"
 #include "tests/support/engine.h"
-#include "tests/support/fixture.h"
+#include "tests/support/istat.h"
 #include "utils/byte_order.h"
 
 namespace {
@@ -182,8 +182,8 @@ TEST(IndexRecord, RecordAtAVcnUpToTheLastCluster) {
 // update sequence undone here: the sectors 1 .. count - 1 of each record
 // get back the words its array keeps for them, 512 bytes apart.
 std::vector<byte> icat_index_allocation_fixed(const std::string& image, ulong64 dir, uint32 record_size) {
-  std::string report, raw;
-  if (quor_test::run_command("istat '" + image + "' " + std::to_string(dir), report) != 0) return {};
+  const std::string report = quor_test::istat_report(image, dir);
+  std::string raw;
   const std::string head = "$INDEX_ALLOCATION (160-";
   const size_t at = report.find(head);
   if (at == std::string::npos) return {};
