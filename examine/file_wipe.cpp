@@ -11,24 +11,28 @@
 
 namespace {
 
+// Every cluster of the runs that lies on disk is zeroed whole: past the data
+// size the last cluster still holds bytes of the file. Holes stay holes.
+// False when a write fails or falls short, or when no cluster lies on disk.
 bool wipe_runs(CNtfs* ntfs, const entry_record& rec, uint32 chunk) {
   attribute_layout layout;
   if (!layout.set_data_runs(rec.runs)) return false;
-  const ulong64 size = entry_used_size(rec);
-  layout.data_size = size;
+  const ulong64 cs = ntfs->m_cluster_size;
+  layout.data_size = layout.mapped_bytes(static_cast<uint32>(cs));
   const std::vector<byte> zeros(chunk, 0);
+  bool wiped = false;
   for (const data_run& run : rec.runs) {
     if (run.sparse) continue;
-    const ulong64 begin = run.vcn * ntfs->m_cluster_size;
-    const ulong64 end = std::min<ulong64>(size, (run.vcn + run.num_clusters) * ntfs->m_cluster_size);
-    for (ulong64 at = begin; at < end;) {
+    const ulong64 end = (run.vcn + run.num_clusters) * cs;
+    for (ulong64 at = run.vcn * cs; at < end;) {
       const ulong64 n = std::min<ulong64>(chunk, end - at);
       ulong64 written = 0;
       if (pump_write_in_place(*ntfs, layout, at, zeros.data(), n, written) != PUMP_DONE || written != n) return false;
       at += n;
+      wiped = true;
     }
   }
-  return true;
+  return wiped;
 }
 
 }  // namespace
@@ -41,8 +45,9 @@ bool wipe_entry_data(CNtfs* ntfs, ulong64 entry, uint32 chunk) {
     if (rec.item.header.type != 0x80 || !rec.name.empty()) continue;
     if (rec.item.header.word_value & 1) return false;
     if (entry_is_non_resident(rec)) return wipe_runs(ntfs, rec, chunk);
+    // An empty value has nothing to overwrite.
     const uint32 length = entry_value_length(rec);
-    if (length == 0) return true;
+    if (length == 0) return false;
     const std::vector<byte> zeros(length, 0);
     uint32 written = length;
     return ntfs->write_attribute_data(entry, zeros.data(), written, 0) && written == length;
@@ -65,7 +70,11 @@ bool wipe_file_data(const std::string& path) {
     ulong64 entry = 0;
     const bool ok = open_ntfs_by_drive_letter_resolve_path(path, entry, opened, true, true);
     std::unique_ptr<CNtfs> ntfs(opened);
-    return ok && ntfs && wipe_entry_data(ntfs.get(), entry);
+    // A size that cannot be had (an attribute list that does not read) or
+    // is 0 leaves nothing known to overwrite.
+    ulong64 size = 0;
+    return ok && ntfs && ntfs->get_data_size_incl_attribute_list(entry, size) && size != 0 &&
+           wipe_entry_data(ntfs.get(), entry);
   } catch (const std::exception&) {
     return false;
   }

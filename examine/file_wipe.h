@@ -12,8 +12,9 @@ bool get_file_data_size(const std::string& path, ulong64& size);
 bool wipe_file_data(const std::string& path);
 
 // Zeros over the unnamed $DATA of an entry of a volume opened for writing:
-// every real cluster of its runs up to its data size (holes stay holes), or
-// its resident value, in writes of at most `chunk` bytes. False when any
-// write fails or falls short, and for compressed data, which cannot be
-// overwritten in place.
+// every cluster of its runs that lies on disk, whole, past the data size to
+// the end of its last cluster (holes stay holes), or its resident value, in
+// writes of at most `chunk` bytes. False when any write fails or falls
+// short, when there is nothing to overwrite (an empty value, no cluster on
+// disk), and for compressed data, which cannot be overwritten in place.
 bool wipe_entry_data(CNtfs* ntfs, ulong64 entry, uint32 chunk = 1u << 20);

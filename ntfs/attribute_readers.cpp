@@ -41,6 +41,19 @@ bool locate(const CNtfs& ntfs, const byte* record, uint32 type, byte*& cursor, c
   return true;
 }
 
+// [offset, offset + length) of a resident value into `buf`, zeroed for its
+// `size` bytes first. From an offset inside the value `size` becomes the
+// bytes copied (0 for a length below 1); from one at or past its end
+// nothing is copied and `size` stays as passed.
+void copy_value_range(const byte* value, ulong64 value_size, uint32 offset, int length, byte* buf, int& size) {
+  std::memset(buf, 0, static_cast<size_t>(size));
+  if (offset >= value_size) return;
+  ulong64 n = length > 0 ? std::min<ulong64>(value_size - offset, static_cast<ulong64>(length)) : 0;
+  n = std::min<ulong64>(n, static_cast<ulong64>(size));
+  std::memcpy(buf, value + offset, static_cast<size_t>(n));
+  size = static_cast<int>(n);
+}
+
 bool decode_runs_of(const byte* attr, std::vector<run_record>& runs) {
   byte_view pairs;
   const uint32 length = load_u32(attr, AH_LENGTH);
@@ -79,12 +92,7 @@ bool CNtfs::read_attribute_range(const byte* record, uint32 type, uint32 offset,
     byte_view value;
     if (!resident_value(attr, attr_length, value)) return false;
     if (value.size == 0 && load_u16(attr, AH_VALUE_OFFSET) == 0) return false;
-    std::memset(buf, 0, static_cast<size_t>(size));
-    if (offset >= value.size || length <= 0) return true;
-    ulong64 n = std::min<ulong64>(value.size - offset, static_cast<ulong64>(length));
-    n = std::min<ulong64>(n, static_cast<ulong64>(size));
-    std::memcpy(buf, value.data + offset, static_cast<size_t>(n));
-    size = static_cast<int>(n);
+    copy_value_range(value.data, value.size, offset, length, static_cast<byte*>(buf), size);
     return true;
   }
   std::vector<run_record> runs;
@@ -221,11 +229,7 @@ bool CNtfs::read_run_records_range(const std::vector<run_record>& runs, uint32 o
   if (runs.empty() || !buf || size <= 0 || size < length) return false;
   if (runs[0].resident) {
     const run_record& r = runs[0];
-    std::memset(buf, 0, static_cast<size_t>(size));
-    if (r.resident_data.empty() || offset >= r.resident_data.size() || length <= 0) return true;
-    const ulong64 n = std::min<ulong64>(r.resident_data.size() - offset, static_cast<ulong64>(length));
-    std::memcpy(buf, r.resident_data.data() + offset, static_cast<size_t>(n));
-    size = static_cast<int>(n);
+    copy_value_range(r.resident_data.data(), r.resident_data.size(), offset, length, buf, size);
     return true;
   }
   if (!engine_ready(*this)) return false;
@@ -326,17 +330,16 @@ bool CNtfs::get_data_size(ulong64 inode, ulong64& total) {
 bool CNtfs::get_data_size_incl_attribute_list(ulong64 inode, ulong64& total) {
   total = 0;
   if (!get_data_size(inode, total)) return false;
-  byte* record = nullptr;
-  ulong64 pos = 0;
-  int size = 0;
-  if (!read_mft_record(inode, record, pos, size, true)) return false;
+  std::vector<byte> record;
+  bool torn = false;
+  if (!read_mft_record_to_vector(record, torn, inode)) return false;
+  // A list that has grown out of its record (a large or fragmented file) is
+  // read through its runs: the later pieces of the data are named there.
   std::vector<byte> list;
-  const byte* attr = nullptr;
-  if (find_attribute(record, static_cast<uint32>(size), ATTR_ATTRIBUTE_LIST, attr) && !attr[AH_NON_RESIDENT]) {
-    byte_view value;
-    if (resident_value(attr, load_u32(attr, AH_LENGTH), value)) list.assign(value.data, value.data + value.size);
-  }
-  delete[] record;
+  const byte* list_attr = nullptr;
+  if (find_attribute(record.data(), static_cast<uint32>(record.size()), ATTR_ATTRIBUTE_LIST, list_attr) &&
+      !read_attribute_list_value(list_attr, load_u32(list_attr, AH_LENGTH), list))
+    return false;
   // Each extension record is counted once; the base record already is.
   std::set<ulong64> counted;
   counted.insert(inode);

@@ -314,7 +314,7 @@ bool collect_file_names(file_name_map& names, const byte* record, uint32 size, b
 
 bool collect_file_names(file_name_map& names, const byte* record, bool all_name_spaces, ulong64 parent_filter,
                         bool clear) {
-  return collect_file_names(names, record, DEFAULT_RECORD_WALK_SIZE, all_name_spaces, parent_filter, clear);
+  return collect_file_names(names, record, record_own_size(record), all_name_spaces, parent_filter, clear);
 }
 
 bool collect_record_file_names(file_name_map& names, const byte* record, uint32 size) {
@@ -322,7 +322,7 @@ bool collect_record_file_names(file_name_map& names, const byte* record, uint32 
 }
 
 bool collect_record_file_names(file_name_map& names, const byte* record) {
-  return collect_record_file_names(names, record, DEFAULT_RECORD_WALK_SIZE);
+  return collect_record_file_names(names, record, record_own_size(record));
 }
 
 bool collect_listed_file_names(file_name_map& names, const CNtfs& ntfs, ulong64 base_entry, const byte* list,
@@ -418,7 +418,7 @@ bool get_record_ads_names(const byte* record, uint32 size, std::set<std::wstring
 }
 
 bool get_record_ads_names(const byte* record, std::set<std::wstring>& names, ulong64& parent) {
-  return get_record_ads_names(record, DEFAULT_RECORD_WALK_SIZE, names, parent);
+  return get_record_ads_names(record, record_own_size(record), names, parent);
 }
 
 bool CNtfs::collect_unused_record_names(entry_name_list& out) {

@@ -69,6 +69,8 @@ typedef std::map<ulong64, file_name_record> file_name_map;
 
 bool collect_file_names(file_name_map& names, const byte* record, uint32 size, bool all_name_spaces,
                         ulong64 parent_filter, bool clear);
+// The forms without a size walk the record within its own size
+// (record_own_size, ntfs/mft_record.h).
 bool collect_file_names(file_name_map& names, const byte* record, bool all_name_spaces, ulong64 parent_filter,
                         bool clear);
 bool collect_record_file_names(file_name_map& names, const byte* record, uint32 size);

@@ -94,8 +94,12 @@ bool unpack_body(entry_record& out, const byte* src, uint32 length, std::vector<
       if (used) s.store(out.item.body);
       return used != 0;
     }
-    case 0x10: used = unpack_si_times(out, src, length, packed); return used != 0;
-    case 0x30: used = unpack_fn_times(out, src, length, packed); return used != 0;
+    case 0x10:
+    case 0x30:
+      used = h.type == 0x10 ? unpack_si_times(out, src, length, packed) : unpack_fn_times(out, src, length, packed);
+      // Packed times that do not decode cost the item its times only: it
+      // is kept, with them 0.
+      return used != 0 || packed;
     case 0x40: used = unpack_quad_item(out.item.body, src, length); return used != 0;
     case 0x60: return true;
     case 0x70:
@@ -325,14 +329,10 @@ bool fill_entry_record_from_attribute(entry_record& out, ulong64 entry, ulong64 
     store_u64(body + 24, load_u64(attr, AH_COMPRESSED_SIZE));
     store_u32(body + 32, attr[AH_COMPRESSION_UNIT]);
     out.initialized_size = load_u64(attr, AH_INITIALIZED_SIZE);
+    // The runs keep their true VCNs, from the piece's first VCN: a piece
+    // continued in an extension record maps the clusters from there on.
     attribute_layout layout;
     if (layout.set_attribute(attr, length)) out.runs = layout.runs;
-    // The summary's runs start at VCN 0 of this piece.
-    ulong64 vcn = 0;
-    for (data_run& r : out.runs) {
-      r.vcn = vcn;
-      vcn += r.num_clusters;
-    }
     return true;
   }
   if (has_value) {
@@ -408,5 +408,5 @@ bool get_record_display_name(const byte* record, uint32 size, std::string& name,
 }
 
 bool get_record_display_name(const byte* record, std::string& name, ulong64_set& parents, const byte*& attribute) {
-  return get_record_display_name(record, DEFAULT_RECORD_WALK_SIZE, name, parents, attribute);
+  return get_record_display_name(record, record_own_size(record), name, parents, attribute);
 }

@@ -30,7 +30,8 @@ struct entry_record {
 
 // One item (u16 length L, then L bytes of header and body) into `out`, its
 // runs and resident bytes into `runs` and `resident`; L + 2, or 0 when `in`
-// ends first.
+// ends first. A packed $STANDARD_INFORMATION or $FILE_NAME item whose times
+// do not decode is kept, with those times 0.
 uint16 unpack_entry_record(entry_record& out, const std::vector<byte>& in, std::vector<data_run>& runs,
                            std::vector<byte>& resident, bool packed);
 uint16 pack_entry_record(const entry_record& rec, std::vector<byte>& out, const std::vector<data_run>& runs,
@@ -49,9 +50,11 @@ uint32 unpack_resident_data(entry_record& out, const byte* src, uint32 length, b
 uint32 pack_resident_data(const entry_record& rec, std::vector<byte>& out, bool packed);
 // The $STANDARD_INFORMATION (0x10) and $FILE_NAME (0x30) bodies: the body
 // area's 40 or 50 bytes, or, packed, their small fields then the four times
-// as a packed timestamp list. The unpackers answer 0 when the input ends
-// before the body does; the packers when a time cannot be packed (2^60 or
-// more).
+// as a packed timestamp list. Times are read back only when the list gives
+// exactly four; otherwise they stay 0. The unpackers answer 0 when the input
+// ends before the body does, or when its packed list does not decode (the
+// small fields before it are read all the same); the packers when a time
+// cannot be packed (2^60 or more).
 uint32 unpack_si_times(entry_record& out, const byte* src, uint32 length, bool packed);
 uint32 pack_si_times(const entry_record& rec, std::vector<byte>& out, bool packed);
 uint32 unpack_fn_times(entry_record& out, const byte* src, uint32 length, bool packed);
@@ -72,6 +75,6 @@ bool load_attribute_window(entry_record& rec, CNtfs* ntfs, ulong64 offset, uint3
 // every parent reference met goes into `parents`.
 bool get_record_display_name(const byte* record, uint32 size, std::string& name, ulong64_set& parents,
                              const byte*& attribute);
-// The same for a record buffer of unknown size, walked within its first
-// DEFAULT_RECORD_WALK_SIZE bytes.
+// The same for a record buffer of unknown size, walked within the record's
+// own size (record_own_size).
 bool get_record_display_name(const byte* record, std::string& name, ulong64_set& parents, const byte*& attribute);

@@ -56,7 +56,8 @@ uint32 pack_body(const byte* body, uint32 body_size, uint32 times_at, std::vecto
 }
 
 // The inverse: the body is cleared first and stays clear when the source is
-// short or its times do not decode; the bytes taken, or 0.
+// short; packed, the small fields are kept when the times after them do not
+// decode, which stay 0. The bytes taken, or 0 when the body is not whole.
 uint32 unpack_body(byte* body, uint32 body_size, uint32 times_at, const byte* src, uint32 length, bool packed,
                    void (*take_fixed)(byte* body, const byte* src)) {
   std::memset(body, 0, body_size);
@@ -69,7 +70,6 @@ uint32 unpack_body(byte* body, uint32 body_size, uint32 times_at, const byte* sr
   if (length < FIXED_PACKED) return 0;
   take_fixed(body, src);
   const uint32 times = unpack_times(body, times_at, src + FIXED_PACKED, length - FIXED_PACKED);
-  if (!times) std::memset(body, 0, body_size);
   return times ? FIXED_PACKED + times : 0;
 }
 

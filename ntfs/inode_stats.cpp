@@ -2,6 +2,8 @@
 #include "ntfs/inode_stats.h"
 
 #include <cstring>
+#include <map>
+#include <utility>
 
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
@@ -41,26 +43,47 @@ uint32 record_bound(const CNtfs& ntfs) {
   return ntfs.m_mft_record_alloc_size ? ntfs.m_mft_record_alloc_size : ntfs.m_mft_record_size;
 }
 
-// Decodes the runs of a non-resident attribute into `runs`: a first piece
-// (first VCN 0) replaces the list, a later piece extends it.
-bool take_runs(const byte* attr, uint32 attr_length, uint32 type, std::vector<run_record>& runs) {
+// The later pieces of an attribute continued in extension records (first
+// VCN above 0), decoded and keyed by list and first VCN until the whole
+// record has been read: they join their first piece in VCN order, whatever
+// order the attribute list names them in.
+typedef std::map<std::pair<std::vector<run_record>*, ulong64>, std::vector<run_record>> later_pieces;
+
+// Decodes the runs of a non-resident attribute: a first piece (first VCN 0)
+// replaces the list, a later one waits in `later`.
+bool take_runs(const byte* attr, uint32 attr_length, uint32 type, std::vector<run_record>& runs,
+               later_pieces& later) {
   byte_view pairs;
   if (!mapping_pairs(attr, attr_length, pairs)) return false;
   std::vector<run_record> decoded;
   if (!decode_mapping_pairs_bounded(pairs.data, pairs.size, decoded, type, true)) return false;
   const ulong64 first_vcn = load_u64(attr, AH_FIRST_VCN);
-  if (first_vcn == 0 || runs.empty() || runs[0].resident) {
+  if (first_vcn == 0) {
     runs.swap(decoded);
-  } else {
-    ulong64 have = 0;
-    for (const run_record& r : runs) have += r.num_clusters;
-    if (have != first_vcn) return true;  // a piece that does not continue the list
-    for (run_record& r : decoded) {
-      r.vcn += first_vcn;
-      runs.push_back(r);
-    }
+    return true;
   }
+  for (run_record& r : decoded) r.vcn += first_vcn;
+  later[std::make_pair(&runs, first_vcn)].swap(decoded);
   return true;
+}
+
+// Appends the later pieces to their lists, each where the list ends; a piece
+// that does not start there (a piece missing before it, or a list without
+// its first piece) is left out, and so is every piece after it.
+void join_later_pieces(later_pieces& later) {
+  std::vector<run_record>* list = nullptr;
+  ulong64 have = 0;  // clusters `list` maps so far
+  for (auto& kv : later) {
+    std::vector<run_record>& runs = *kv.first.first;
+    if (&runs != list) {
+      list = &runs;
+      have = 0;
+      for (const run_record& r : runs) have += r.num_clusters;
+    }
+    if (runs.empty() || runs[0].resident || have != kv.first.second) continue;
+    for (const run_record& r : kv.second) have += r.num_clusters;
+    runs.insert(runs.end(), kv.second.begin(), kv.second.end());
+  }
 }
 
 }  // namespace
@@ -68,9 +91,14 @@ bool take_runs(const byte* attr, uint32 attr_length, uint32 type, std::vector<ru
 namespace {
 
 // Folds one attribute into the summary; false when its runs do not decode.
-bool take_attribute(const byte* attr, uint32 type, uint32 length, INODE_STATS& out) {
+// The initialized size that decides whether a non-resident attribute has
+// data to map is its first piece's: later pieces carry none of their own.
+bool take_attribute(const byte* attr, uint32 type, uint32 length, INODE_STATS& out, later_pieces& later) {
   const bool non_resident = attr[AH_NON_RESIDENT] != 0;
   const bool named = attr[AH_NAME_LENGTH] != 0;
+  const bool first_piece = !non_resident || length < AH_NON_RESIDENT_SIZE || load_u64(attr, AH_FIRST_VCN) == 0;
+  const bool holds_data =
+      non_resident && length >= AH_NON_RESIDENT_SIZE && (!first_piece || load_u64(attr, AH_INITIALIZED_SIZE) != 0);
   switch (type) {
     case ATTR_FILE_NAME: {
       if (named) {
@@ -104,10 +132,7 @@ bool take_attribute(const byte* attr, uint32 type, uint32 length, INODE_STATS& o
       // the bitmap of the record's index or of the MFT) count.
       if (type == ATTR_DATA && named) return true;
       std::vector<run_record>& runs = type == ATTR_DATA ? out.data_runs : out.bitmap_runs;
-      if (non_resident) {
-        if (length < AH_NON_RESIDENT_SIZE || load_u64(attr, AH_INITIALIZED_SIZE) == 0) return true;
-        return take_runs(attr, length, type, runs);
-      }
+      if (non_resident) return !holds_data || take_runs(attr, length, type, runs, later);
       byte_view value;
       if (!resident_value(attr, length, value) || value.size == 0) return true;
       runs.push_back(run_record(value.data, static_cast<uint32>(value.size), type, std::string()));
@@ -115,8 +140,7 @@ bool take_attribute(const byte* attr, uint32 type, uint32 length, INODE_STATS& o
       return true;
     }
     case ATTR_INDEX_ALLOCATION:
-      if (!non_resident || length < AH_NON_RESIDENT_SIZE || load_u64(attr, AH_INITIALIZED_SIZE) == 0) return true;
-      return take_runs(attr, length, type, out.index_allocation_runs);
+      return !holds_data || take_runs(attr, length, type, out.index_allocation_runs, later);
     default:
       return true;
   }
@@ -137,16 +161,19 @@ bool CNtfs::parse_file_record(const byte* record, INODE_STATS& out) {
   uint32 type = 0;
   uint32 length = 0;
   const byte* list_attr = nullptr;
+  later_pieces later;
   for (; attribute_at(record, limit, offset, type, length); offset += length) {
     if (type == ATTR_ATTRIBUTE_LIST && !list_attr) list_attr = record + offset;
-    if (!take_attribute(record + offset, type, length, out)) return false;
+    if (!take_attribute(record + offset, type, length, out, later)) return false;
   }
   // Attributes that did not fit in the base record live in extension records
   // named by its $ATTRIBUTE_LIST: a file's names and data runs may be there.
   std::vector<byte> list_bytes;
   if (!list_attr || !m_Validated ||
-      !read_attribute_list_value(list_attr, load_u32(list_attr, AH_LENGTH), list_bytes))
+      !read_attribute_list_value(list_attr, load_u32(list_attr, AH_LENGTH), list_bytes)) {
+    join_later_pieces(later);
     return true;
+  }
   const byte_view list(list_bytes.data(), list_bytes.size());
   // The caller's view of the record it read stays as it was.
   const record_fixup_state caller_fixup = m_last_fixup;
@@ -179,7 +206,7 @@ bool CNtfs::parse_file_record(const byte* record, INODE_STATS& out) {
     uint32 len = 0;
     for (; attribute_at(ext.data(), ext_limit, ext_off, t, len); ext_off += len) {
       if (t == entry_type && load_u16(ext.data(), ext_off + AH_INSTANCE) == instance) {
-        if (!take_attribute(ext.data() + ext_off, t, len, out)) {
+        if (!take_attribute(ext.data() + ext_off, t, len, out, later)) {
           m_last_fixup = caller_fixup;
           return false;
         }
@@ -188,5 +215,6 @@ bool CNtfs::parse_file_record(const byte* record, INODE_STATS& out) {
     }
   }
   m_last_fixup = caller_fixup;
+  join_later_pieces(later);
   return true;
 }

@@ -142,11 +142,17 @@ bool find_attribute_by_name(const byte* record, uint32 size, uint32 type, const 
   return false;
 }
 
+uint32 record_own_size(const byte* record) {
+  if (!record) return 0;
+  const uint32 allocated = load_u32(record, FRH_BYTES_ALLOCATED);
+  return allocated >= FRH_SIZE && allocated <= MAX_MFT_RECORD_SIZE ? allocated : DEFAULT_RECORD_WALK_SIZE;
+}
+
 // The walks without a byte count hand back a cursor into the caller's own
 // buffer, writable as the caller's pointer was.
 bool find_attribute(const byte* record, uint32 type, byte*& attr) {
   const byte* found = nullptr;
-  if (!find_attribute(record, DEFAULT_RECORD_WALK_SIZE, type, found)) return false;
+  if (!find_attribute(record, record_own_size(record), type, found)) return false;
   attr = const_cast<byte*>(found);
   return true;
 }
@@ -171,7 +177,7 @@ bool find_next_attribute(byte*& attr, uint32 type) {
 
 bool find_attribute_by_name(const byte* record, uint32 type, byte*& attr, const uint16* name) {
   const byte* found = nullptr;
-  if (!find_attribute_by_name(record, DEFAULT_RECORD_WALK_SIZE, type, found, name, utf16_strlen(name)))
+  if (!find_attribute_by_name(record, record_own_size(record), type, found, name, utf16_strlen(name)))
     return false;
   attr = const_cast<byte*>(found);
   return true;

@@ -47,18 +47,27 @@ bool find_next_attribute(const byte* record, uint32 size, const byte*& attr, uin
 bool find_attribute_by_name(const byte* record, uint32 size, uint32 type, const byte*& attr, const uint16* name,
                             uint32 name_length);
 
+// The bytes a FILE record handed over without a count spans: its own
+// allocated size (u32 at 28) when that lies between the record header and
+// the largest record a volume may declare, else DEFAULT_RECORD_WALK_SIZE.
+// The caller's buffer must hold as much as the record says it is long: a
+// record is read whole, at the size its volume gives every record.
+uint32 record_own_size(const byte* record);
+
 // The same walks for a caller that holds a record, or a cursor into one, but
-// no count of its bytes. A record is walked within its first
-// DEFAULT_RECORD_WALK_SIZE bytes, which every record buffer holds (so an
-// attribute of a larger record that lies past them is not reached). A walk
-// from a cursor trusts the caller's buffer to hold the rest of the record up
-// to its end marker, and goes no further than the largest record a volume
-// may declare. The cursor handed back points into the caller's buffer.
+// no count of its bytes. A record is walked within its own size
+// (record_own_size), so the attributes of a 4 KiB record past its first
+// 1 KiB are reached. The cursor handed back points into the caller's buffer.
 bool find_attribute(const byte* record, uint32 type, byte*& attr);
-bool find_attribute_from(byte*& attr, uint32 type);
-bool find_next_attribute(byte*& attr, uint32 type);
 // `name`: UTF-16 units ending in a 0 unit; null or empty for the unnamed one.
 bool find_attribute_by_name(const byte* record, uint32 type, byte*& attr, const uint16* name);
+// A walk from a cursor has no record header to learn the record's size
+// from: it trusts the caller's buffer to hold the rest of the record up to
+// its end marker, and goes no further than the largest record a volume may
+// declare. A cursor into a buffer that ends before the end marker (a cut
+// record, a copy of one attribute) must be walked with the sized forms.
+bool find_attribute_from(byte*& attr, uint32 type);
+bool find_next_attribute(byte*& attr, uint32 type);
 
 // The resident value of an attribute of `attr_length` bytes, when its offset
 // and length lie inside the attribute.

@@ -269,8 +269,15 @@ TEST(RecordReader, AttributeRecordFromItsHeaderAlone) {
   EXPECT_TRUE(attribute_record(&r[at]).runs.empty());
   for (uint32 claimed : {0u, MAX_MFT_RECORD_SIZE + 1, 0xFFFFFFFFu}) {
     store_u32(&r[at + 4], claimed);
+    EXPECT_EQ(attribute_own_length(&r[at]), 0u) << claimed;
     EXPECT_TRUE(attribute_record(&r[at]).raw.empty()) << claimed;
   }
+  // As long as the largest record there can be is still a length: an
+  // attribute filling a whole 64 KiB record keeps it.
+  r.resize(at + MAX_MFT_RECORD_SIZE);
+  store_u32(&r[at + 4], MAX_MFT_RECORD_SIZE);
+  EXPECT_EQ(attribute_own_length(&r[at]), MAX_MFT_RECORD_SIZE);
+  EXPECT_EQ(attribute_record(&r[at]).raw.size(), MAX_MFT_RECORD_SIZE);
   EXPECT_TRUE(attribute_record(static_cast<const byte*>(nullptr)).raw.empty());
 }
 

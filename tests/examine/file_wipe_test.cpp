@@ -8,11 +8,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 
 #include <memory>
 
 #include "examine/attribute_writer.h"
 #include "tests/examine/examine_support.h"
+#include "tests/support/engine.h"
+#include "tests/support/istat.h"
 #include "tests/support/listing.h"
 
 namespace {
@@ -58,6 +61,70 @@ TEST(FileWipe, ZerosOverEveryKindOfFileOnACopy) {
   EXPECT_TRUE(data_of(original.ntfs, "/nonres.bin", &entry) == before[0]);
   EXPECT_FALSE(wipe_entry_data(original.ntfs, entry));
   EXPECT_FALSE(wipe_file_data("Z:/nonres.bin"));
+}
+
+// The clusters istat lists for the unnamed $DATA of `entry`.
+std::vector<ulong64> data_clusters(const std::string& image, ulong64 entry) {
+  const std::string report = quor_test::istat_report(image, entry);
+  const std::string head = "Type: $DATA (128-";
+  const size_t at = report.find(head);
+  if (at == std::string::npos || report.find("Name: N/A", at) > report.find('\n', at)) return {};
+  return quor_test::istat_clusters(report, ATTR_DATA, std::stoul(report.substr(at + head.size())));
+}
+
+// A wipe through a drive-letter path on a copy: every byte of every cluster
+// istat gives the file is zero afterwards, the tail of its last cluster past
+// the data size included (bytes planted there first, as an older file
+// leaves them), and not one byte of the volume outside them changed. An
+// empty resident file has nothing to overwrite: false, and the volume is as
+// it was.
+TEST(FileWipe, EveryAllocatedClusterAndNothingElse) {
+  if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
+  const struct {
+    const char* image;
+    const char* path;
+    bool wiped;
+    size_t clusters;
+  } cases[] = {{"sample", "/Documents/report-2023.docx", true, 2}, {"views", "/links/l00", false, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const std::string copy = quor_test::copy_fixture(std::string(c.image) + ".img", "wipe-all.img");
+    ASSERT_FALSE(copy.empty());
+    const ulong64 entry = quor_test::listed_inode(c.image, c.path);
+    ASSERT_NE(entry, 0u);
+    const std::vector<ulong64> clusters = data_clusters(copy, entry);
+    ASSERT_EQ(clusters.size(), c.clusters);
+    auto engine = quor_test::open_engine_at(copy);
+    ASSERT_NE(engine, nullptr);
+    const size_t cs = engine->m_cluster_size;
+    engine.reset();
+    if (!clusters.empty()) {
+      std::fstream io(copy, std::ios::in | std::ios::out | std::ios::binary);
+      size_t tail = 0;
+      for (const quor_test::listing_entry& e : quor_test::read_listing(c.image))
+        if (e.path == c.path) tail = e.size % cs;
+      ASSERT_NE(tail, 0u);
+      io.seekp(static_cast<std::streamoff>(clusters.back() * cs + tail));
+      io.write(std::string(cs - tail, '\xA5').data(), static_cast<std::streamsize>(cs - tail));
+      ASSERT_TRUE(io.flush());
+    }
+    const std::string before = quor_test::read_file_text(copy);
+    std::string letter_path = std::string("Q:") + c.path;
+    for (char& ch : letter_path)
+      if (ch == '/') ch = '\\';
+    {
+      quor_test::drive_letter q(copy);
+      ASSERT_TRUE(q.ok);
+      EXPECT_EQ(wipe_file_data(letter_path), c.wiped);
+    }
+    const std::string after = quor_test::read_file_text(copy);
+    ASSERT_EQ(after.size(), before.size());
+    std::string want = before;
+    for (ulong64 lcn : clusters) want.replace(lcn * cs, cs, cs, '\0');
+    size_t changed = 0;
+    for (size_t i = 0; i < after.size(); ++i) changed += after[i] != want[i];
+    EXPECT_EQ(changed, 0u);
+  }
 }
 
 // This host has no drive letters: the volume of "Q:" is the file named

@@ -5,15 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <sstream>
 
+#include "ntfs/dir_children.h"
 #include "ntfs/entry_record.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
 #include "ntfs/volume_io.h"
 #include "tests/support/engine.h"
+#include "tests/support/istat.h"
 #include "tests/support/record_builder.h"
 
 namespace {
@@ -471,75 +475,132 @@ std::vector<istat_attribute> istat_attributes(const std::string& image, ulong64 
 
 }  // namespace
 
-// The walks, the summary filling and the display name in their forms that
-// take no byte count, on a kit file with two named streams: every $DATA as
-// istat lists it (instance, name, size), each named one found by its name.
+// The parent references of every $FILE_NAME istat reports of an entry, in
+// its order ("Parent MFT Entry: 65 \tSequence: 1"), as stored: sequence in
+// the top 16 bits.
+std::vector<ulong64> istat_parents(const std::string& image, ulong64 entry) {
+  std::vector<ulong64> parents;
+  std::istringstream lines(quor_test::istat_report(image, entry));
+  unsigned long long parent = 0, sequence = 0;
+  for (std::string line; std::getline(lines, line);)
+    if (std::sscanf(line.c_str(), "Parent MFT Entry: %llu Sequence: %llu", &parent, &sequence) == 2)
+      parents.push_back(sequence << 48 | parent);
+  return parents;
+}
+
+// The walks, the summary filling, the display name and the record's names
+// in their forms that take no byte count, on kit files with named streams:
+// every $DATA as istat lists it (instance, name, size), each found by its
+// name, and every parent istat gives. On the 4 KiB records of names4k.img
+// the later names and both $DATA attributes lie past the first 1 KiB.
 TEST(AttributeData, RecordWalksWithoutAByteCountAgainstIstat) {
   if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
-  const std::string image = quor_test::fixture("streams.img");
-  auto engine = open(image, false);
-  if (!engine) GTEST_SKIP() << "fixture kit absent";
-  const ulong64 host = quor_test::listed_inode("streams", "/host.bin");
-  ASSERT_NE(host, 0u);
-  const std::vector<istat_attribute> expected = istat_attributes(image, host, ATTR_DATA);
-  ASSERT_EQ(expected.size(), 3u);
-  std::vector<byte> rec;
-  bool torn = false;
-  ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, host));
+  // names4k's links: the folder's name, "-", then the filler, 201 characters in all.
+  std::string one = "one-";
+  while (one.size() < 201) one += "abcdefghijklmnopqrstuvwxyz0123456789";
+  one.resize(201);
+  const struct {
+    const char* image;
+    const char* path;
+    size_t streams;        // $DATA attributes, the unnamed one included
+    std::string display;   // target.bin (a short name) gives way to the first long one
+    uint32 past;           // the record offset past which the unnamed $DATA lies
+  } files[] = {{"streams", "/host.bin", 3, "host.bin", 0}, {"names4k", "/target.bin", 2, one, 1024}};
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.image);
+    const std::string image = quor_test::fixture(std::string(f.image) + ".img");
+    auto engine = open(image, false);
+    if (!engine) GTEST_SKIP() << "fixture kit absent";
+    const ulong64 host = quor_test::listed_inode(f.image, f.path);
+    ASSERT_NE(host, 0u);
+    const std::vector<istat_attribute> expected = istat_attributes(image, host, ATTR_DATA);
+    ASSERT_EQ(expected.size(), f.streams);
+    std::vector<byte> rec;
+    bool torn = false;
+    ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, host));
 
-  std::vector<istat_attribute> walked;
-  byte* attr = nullptr;
-  for (bool ok = find_attribute(rec.data(), ATTR_DATA, attr); ok; ok = find_next_attribute(attr, ATTR_DATA)) {
-    entry_record summary;
-    ASSERT_TRUE(fill_entry_record_from_attribute(summary, host, host, attr));
-    istat_attribute a;
-    a.type = summary.item.header.type;
-    a.id = summary.item.header.small_value;
-    a.name = summary.name.empty() ? "N/A" : summary.name;
-    a.size = summary.item.header.flag ? load_u64(summary.item.body, 16) : load_u32(summary.item.body, 0);
-    walked.push_back(a);
-  }
-  EXPECT_EQ(walked, expected);
+    std::vector<istat_attribute> walked;
+    byte* attr = nullptr;
+    for (bool ok = find_attribute(rec.data(), ATTR_DATA, attr); ok; ok = find_next_attribute(attr, ATTR_DATA)) {
+      entry_record summary;
+      ASSERT_TRUE(fill_entry_record_from_attribute(summary, host, host, attr));
+      istat_attribute a;
+      a.type = summary.item.header.type;
+      a.id = summary.item.header.small_value;
+      a.name = summary.name.empty() ? "N/A" : summary.name;
+      a.size = summary.item.header.flag ? load_u64(summary.item.body, 16) : load_u32(summary.item.body, 0);
+      walked.push_back(a);
+    }
+    EXPECT_EQ(walked, expected);
 
-  for (const istat_attribute& want : expected) {
-    std::vector<uint16> name;
-    if (want.name != "N/A") name.assign(want.name.begin(), want.name.end());
-    name.push_back(0);
-    attr = nullptr;
-    ASSERT_TRUE(find_attribute_by_name(rec.data(), ATTR_DATA, attr, name.data())) << want;
-    EXPECT_EQ(load_u16(attr, AH_INSTANCE), want.id) << want;
+    std::set<std::wstring> streams;
+    for (const istat_attribute& want : expected) {
+      std::vector<uint16> name;
+      if (want.name != "N/A") {
+        name.assign(want.name.begin(), want.name.end());
+        streams.insert(std::wstring(want.name.begin(), want.name.end()));
+      }
+      name.push_back(0);
+      attr = nullptr;
+      ASSERT_TRUE(find_attribute_by_name(rec.data(), ATTR_DATA, attr, name.data())) << want;
+      EXPECT_EQ(load_u16(attr, AH_INSTANCE), want.id) << want;
+      if (want.name == "N/A") {
+        EXPECT_GT(attr - rec.data(), f.past);
+      }
+    }
+    byte* from = rec.data() + load_u16(rec.data(), FRH_FIRST_ATTRIBUTE);
+    ASSERT_TRUE(find_attribute_from(from, ATTR_DATA));
+    EXPECT_EQ(load_u16(from, AH_INSTANCE), expected[0].id);
+
+    // Every name and parent of the record, and its named streams.
+    const std::vector<ulong64> istat_order = istat_parents(image, host);
+    ASSERT_FALSE(istat_order.empty());
+    const ulong64_set parents_expected(istat_order.begin(), istat_order.end());
+    std::string display;
+    ulong64_set parents;
+    const byte* name_attr = nullptr;
+    ASSERT_TRUE(get_record_display_name(rec.data(), display, parents, name_attr));
+    EXPECT_EQ(display, f.display);
+    EXPECT_EQ(parents, parents_expected);
+    ASSERT_NE(name_attr, nullptr);
+    EXPECT_EQ(load_u32(name_attr, AH_TYPE), ATTR_FILE_NAME);
+    file_name_map names;
+    ASSERT_TRUE(collect_record_file_names(names, rec.data()));
+    ulong64_set named_parents;
+    for (const auto& n : names) named_parents.insert(n.second.parent);
+    EXPECT_EQ(named_parents, parents_expected);
+    std::set<std::wstring> ads;
+    ulong64 parent = 0;
+    EXPECT_TRUE(get_record_ads_names(rec.data(), ads, parent));
+    EXPECT_EQ(ads, streams);
+    EXPECT_EQ(parent, mft_reference_entry(istat_order[0]));
   }
-  byte* from = rec.data() + load_u16(rec.data(), FRH_FIRST_ATTRIBUTE);
-  ASSERT_TRUE(find_attribute_from(from, ATTR_DATA));
-  EXPECT_EQ(load_u16(from, AH_INSTANCE), expected[0].id);
+
   // An attribute copied out alone, as long as it says it is, fills the same
   // summary; one whose length is 0 fills none.
-  attr = nullptr;
+  const std::string image = quor_test::fixture("streams.img");
+  auto engine = open(image, false);
+  const ulong64 host = quor_test::listed_inode("streams", "/host.bin");
+  std::vector<byte> rec;
+  bool torn = false;
+  ASSERT_TRUE(engine && engine->read_mft_record_to_vector(rec, torn, host));
+  byte* attr = nullptr;
   ASSERT_TRUE(find_attribute_by_name(rec.data(), ATTR_DATA, attr, nullptr));
   std::vector<byte> alone(attr, attr + load_u32(attr, AH_LENGTH));
   entry_record summary;
   ASSERT_TRUE(fill_entry_record_from_attribute(summary, host, host, alone.data()));
-  EXPECT_EQ(load_u64(summary.item.body, 16), expected[0].size);
+  EXPECT_EQ(load_u64(summary.item.body, 16), istat_attributes(image, host, ATTR_DATA).at(0).size);
   EXPECT_EQ(summary.runs.size(), 1u);
   store_u32(&alone[AH_LENGTH], 0);
   EXPECT_FALSE(fill_entry_record_from_attribute(summary, host, host, alone.data()));
-
-  std::string display;
-  ulong64_set parents;
-  const byte* name_attr = nullptr;
-  ASSERT_TRUE(get_record_display_name(rec.data(), display, parents, name_attr));
-  EXPECT_EQ(display, "host.bin");
-  ASSERT_EQ(parents.size(), 1u);
-  EXPECT_EQ(mft_reference_entry(*parents.begin()), 5u);
-  ASSERT_NE(name_attr, nullptr);
-  EXPECT_EQ(load_u32(name_attr, AH_TYPE), ATTR_FILE_NAME);
 }
 
 // The $ATTRIBUTE_LIST of a kit file whose runs outgrew its record, as icat
 // reads it: the list walk over the caller's copy of the value finds every
 // $DATA piece, each in the record it names and starting at the VCN it
-// gives, the pieces together covering the size istat reports; the engine's
-// own read of the list is icat's bytes.
+// gives, its summary mapping those VCNs to istat's clusters, the pieces
+// together covering the size istat reports; the engine's own read of the
+// list is icat's bytes.
 TEST(AttributeData, AttributeListWalksWithoutAByteCountAgainstIcat) {
   if (!quor_test::have_program("istat") || !quor_test::have_program("icat"))
     GTEST_SKIP() << "istat or icat not installed";
@@ -569,6 +630,8 @@ TEST(AttributeData, AttributeListWalksWithoutAByteCountAgainstIcat) {
   ASSERT_NE(list_attr[AH_NON_RESIDENT], 0);
 
   const ulong64 clusters = (data[0].size + engine->m_cluster_size - 1) / engine->m_cluster_size;
+  const std::vector<ulong64> istat_clusters =
+      quor_test::istat_clusters(quor_test::istat_report(image, file), ATTR_DATA, data[0].id);
   ulong64 next_vcn = 0;
   const byte* first_piece = nullptr;
   byte* entry = value.data();
@@ -584,11 +647,26 @@ TEST(AttributeData, AttributeListWalksWithoutAByteCountAgainstIcat) {
     byte* piece = nullptr;
     ASSERT_TRUE(find_attribute(holder.data(), ATTR_DATA, piece));
     EXPECT_EQ(load_u64(piece, AH_FIRST_VCN), next_vcn);
-    next_vcn = load_u64(piece, AH_LAST_VCN) + 1;
+    // The piece's summary maps its VCNs, from its own first one, to the
+    // clusters istat gives them (0 for a hole).
+    entry_record summary;
+    const ulong64 holder_entry = mft_reference_entry(load_u64(entry, ALE_REFERENCE));
+    ASSERT_TRUE(fill_entry_record_from_attribute(summary, file, holder_entry, piece));
+    ASSERT_FALSE(summary.runs.empty());
+    EXPECT_EQ(summary.runs.front().vcn, next_vcn);
+    const ulong64 last_vcn = load_u64(piece, AH_LAST_VCN);
+    for (ulong64 vcn = next_vcn; vcn <= last_vcn && vcn < istat_clusters.size(); vcn += 7) {
+      uint32 index = 0;
+      ulong64 lcn = 0;
+      ASSERT_TRUE(find_lcn_for_vcn(summary.runs, vcn, index, lcn)) << "vcn " << vcn;
+      EXPECT_EQ(lcn, istat_clusters[vcn]) << "vcn " << vcn;
+    }
+    next_vcn = last_vcn + 1;
     ++pieces;
   }
   EXPECT_GT(pieces, 1);
   EXPECT_EQ(next_vcn, clusters);
+  EXPECT_EQ(istat_clusters.size(), clusters);
 
   std::vector<byte> list;
   const byte* found = nullptr;

@@ -11,6 +11,7 @@
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
 #include "tests/support/engine.h"
+#include "tests/support/istat.h"
 #include "utils/byte_order.h"
 
 namespace {
@@ -107,6 +108,34 @@ TEST(AttributeReaders, ValuesAndRangesOutOfARecord) {
       EXPECT_TRUE(same(buf.data(), expected(r.path), r.offset, size)) << r.path << " at " << r.offset;
     }
   }
+
+  // A resident value, through the record and through its run record alike:
+  // inside the value `size` is the bytes copied, none for a length below 1;
+  // at or past its end `size` stays as passed.
+  const std::vector<run_record> resident = data_runs_of(*engine, "/small.txt");
+  ASSERT_EQ(resident.size(), 1u);
+  ASSERT_TRUE(resident[0].resident);
+  const struct {
+    uint32 offset;
+    int length;
+    int got;
+  } short_ranges[] = {{10, 0, 0}, {10, -1, 0}, {290, 16, 10}, {300, 0, 16}, {400, -1, 16}};
+  for (const auto& r : short_ranges) {
+    for (bool through_runs : {false, true}) {
+      std::vector<byte> buf(16, 0xEE);
+      int size = 16;
+      byte* at = nullptr;
+      EXPECT_TRUE(through_runs ? engine->read_run_records_range(resident, r.offset, r.length, buf.data(), size)
+                               : engine->read_attribute_range(small.data(), ATTR_DATA, r.offset, r.length,
+                                                              buf.data(), size, at, false))
+          << r.offset << " " << r.length << (through_runs ? " runs" : " record");
+      EXPECT_EQ(size, r.got) << r.offset << " " << r.length << (through_runs ? " runs" : " record");
+      // The bytes copied, then zeros to the end of the buffer.
+      const int copied = r.offset < 300 ? r.got : 0;
+      EXPECT_TRUE(same(buf.data(), expected("/small.txt"), r.offset, copied) || copied == 0);
+      EXPECT_EQ(std::count(buf.begin() + copied, buf.end(), 0), 16 - copied);
+    }
+  }
 }
 
 TEST(AttributeReaders, DataThroughRunRecords) {
@@ -164,7 +193,8 @@ TEST(AttributeReaders, DataThroughRunRecords) {
 TEST(AttributeReaders, DataSizesAndTheRunReport) {
   auto engine = quor_test::open_engine("default.img");
   ASSERT_TRUE(engine);
-  // Every $DATA attribute counts, sparse runs included; the total is added to.
+  // Every $DATA attribute counts, sparse runs included; the record's own
+  // total is added to.
   const struct {
     const char* path;
     ulong64 start;
@@ -178,6 +208,30 @@ TEST(AttributeReaders, DataSizesAndTheRunReport) {
     if (s.ok) {
       EXPECT_EQ(total, s.total) << s.path;
     }
+    // Without a list the whole size is the record's own; the total starts at 0.
+    total = s.start;
+    EXPECT_EQ(engine->get_data_size_incl_attribute_list(inode_of(s.path), total), s.ok) << s.path;
+    EXPECT_EQ(total, s.ok ? s.total - s.start : 0) << s.path;
+  }
+  // A file whose runs outgrew its record counts the pieces its (non-resident)
+  // attribute list names in extension records: every cluster istat lists,
+  // holes included, which is the file's size; its base record holds 1,017.
+  if (quor_test::have_program("istat")) {
+    const std::string image = quor_test::fixture("runlist.img");
+    auto listed = quor_test::open_engine_at(image);
+    ASSERT_TRUE(listed);
+    const ulong64 inode = quor_test::listed_inode("runlist", "/frag/a.bin");
+    const std::string report = quor_test::istat_report(image, inode);
+    ulong64 clusters = 0;
+    for (const quor_test::istat_list_entry& e : quor_test::istat_list_entries(report))
+      if (e.type == ATTR_DATA && e.vcn == 0) clusters = quor_test::istat_clusters(report, ATTR_DATA, e.id).size();
+    ulong64 total = 0;
+    ASSERT_TRUE(listed->get_data_size_incl_attribute_list(inode, total));
+    EXPECT_EQ(total, clusters * listed->m_cluster_size);
+    EXPECT_EQ(total, 19660800u);
+    total = 0;
+    ASSERT_TRUE(listed->get_data_size(inode, total));
+    EXPECT_EQ(total, 1017u * listed->m_cluster_size);
   }
 
   // The run report: each run's first and last LCN and the running total.

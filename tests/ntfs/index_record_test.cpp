@@ -14,6 +14,7 @@
 #include "ntfs/dir_children.h"
 #include "ntfs/index_node.h"
 #include "tests/support/engine.h"
+#include "tests/support/istat.h"
 #include "utils/byte_order.h"
 
 namespace {
@@ -173,6 +174,75 @@ TEST(IndexRecord, RecordAtAVcnUpToTheLastCluster) {
     }
     EXPECT_EQ(records, all.size() / 4096);
     delete ntfs;
+  }
+}
+
+// The $I30 $INDEX_ALLOCATION of a directory as icat reads it (the bytes as
+// stored, sector tails holding the check value), with every record's
+// update sequence undone here: the sectors 1 .. count - 1 of each record
+// get back the words its array keeps for them, 512 bytes apart.
+std::vector<byte> icat_index_allocation_fixed(const std::string& image, ulong64 dir, uint32 record_size) {
+  const std::string report = quor_test::istat_report(image, dir);
+  std::string raw;
+  const std::string head = "$INDEX_ALLOCATION (160-";
+  const size_t at = report.find(head);
+  if (at == std::string::npos) return {};
+  const std::string attribute = std::to_string(dir) + "-160-" + std::to_string(std::stoul(report.substr(at + head.size())));
+  if (quor_test::run_command("icat '" + image + "' " + attribute, raw) != 0) return {};
+  std::vector<byte> fixed(raw.begin(), raw.end());
+  for (size_t r = 0; r + record_size <= fixed.size(); r += record_size) {
+    byte* rec = &fixed[r];
+    const uint32 usa = load_u16(rec + 4), count = load_u16(rec + 6);
+    for (uint32 i = 1; i < count && usa + 2 * i + 2 <= record_size && i * 512 <= record_size; ++i)
+      std::memcpy(rec + i * 512 - 2, rec + usa + 2 * i, 2);
+  }
+  return fixed;
+}
+
+// Both readers against icat, with the fixup applied here, on every cluster
+// size The Sleuth Kit reads (512 bytes to 64 KiB), 4 KiB sectors, an index
+// of several levels and one whose $INDEX_ROOT went to an extension record:
+// the whole allocation, and each record read at its VCN.
+TEST(IndexRecord, ReadersEqualIcatWithTheFixupAppliedHere) {
+  if (!quor_test::have_program("icat") || !quor_test::have_program("istat")) GTEST_SKIP() << "icat not installed";
+  const struct {
+    const char* image;
+    const char* dir;
+  } dirs[] = {{"default", "/many"},   {"default", "/longnames"}, {"c512", "/dir500"},
+              {"c64k", "/dir500"},    {"s4096", "/dir500"},      {"bigdir", "/d20000"}};
+  for (const auto& d : dirs) {
+    SCOPED_TRACE(std::string(d.image) + d.dir);
+    const std::string image = quor_test::fixture(std::string(d.image) + ".img");
+    auto engine = quor_test::open_engine_at(image);
+    ASSERT_NE(engine, nullptr);
+    const ulong64 dir = quor_test::listed_inode(d.image, d.dir);
+    directory_index index;
+    ASSERT_TRUE(read_directory_index(*engine, dir, index));
+    ASSERT_EQ(index.record_size, 4096u);
+    const std::vector<byte> want = icat_index_allocation_fixed(image, dir, index.record_size);
+    ASSERT_GE(want.size(), 2u * index.record_size);
+    std::vector<byte> all;
+    ASSERT_TRUE(engine->read_index_allocation(all, index.runs));
+    // The runs end on a cluster; icat ends at the data size.
+    ASSERT_GE(all.size(), want.size());
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), all.begin()));
+
+    lcn_run_list clusters;
+    for (const data_run& r : index.runs)
+      for (uint32 k = 0; k < r.num_clusters; ++k) clusters.emplace_back(r.lcn + k, r.vcn + k, r.sparse != 0);
+    const ulong64 cs = engine->m_cluster_size;
+    size_t records = 0;
+    for (ulong64 vcn = 0, next = clusters.size(); vcn * cs < want.size(); next = clusters.size()) {
+      byte* buffer = nullptr;
+      int size = 0;
+      ASSERT_TRUE(engine->read_and_fix_indexrecord(clusters, vcn, next, buffer, size)) << "vcn " << vcn;
+      const size_t n = std::min<size_t>(static_cast<size_t>(size), want.size() - vcn * cs);
+      EXPECT_EQ(std::memcmp(buffer, want.data() + vcn * cs, n), 0) << "vcn " << vcn;
+      delete[] buffer;
+      records += n / index.record_size;
+      vcn = next;
+    }
+    EXPECT_EQ(records, want.size() / index.record_size);
   }
 }
 

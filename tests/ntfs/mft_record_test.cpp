@@ -228,7 +228,7 @@ TEST(AttributeWalk, AttributeSizes) {
 
 // The walks for a caller that holds a record, or a cursor into one, but no
 // byte count: the same attributes as the bounded walks, cursors that write
-// into the caller's own buffer, and a record taken as its first 1 KiB.
+// into the caller's own buffer, and a record taken as long as it says.
 TEST(AttributeWalk, WalksWithoutAByteCount) {
   record_builder b;
   const uint32 first = b.resident(ATTR_FILE_NAME, record_builder::file_name_value(5, u"A"));
@@ -286,15 +286,31 @@ TEST(AttributeWalk, WalksWithoutAByteCount) {
   EXPECT_FALSE(find_attribute_from(attr, ATTR_DATA));
   EXPECT_FALSE(find_next_attribute(attr, ATTR_DATA));
 
-  // A record is taken as its first 1 KiB: a 4 KiB record whose attribute
-  // lies past that, and whose end marker was overwritten, is walked no
-  // further (the sanitizer build sees any read past the buffer).
+  // A record is walked within its own allocated size: a 4 KiB record's
+  // attribute past the first 1 KiB is found. A size no record can have
+  // leaves the 1 KiB every record buffer holds (the buffer here is exactly
+  // that long, so the sanitizer build sees any read past it).
   record_builder big(4096);
   big.resident(ATTR_INDEX_ROOT, std::vector<byte>(2000, 2), u"$I30");
-  big.non_resident(ATTR_INDEX_ALLOCATION, {0x11, 0x01, 0x40, 0x00}, 4096, 0, u"$I30");
+  const uint32 allocation = big.non_resident(ATTR_INDEX_ALLOCATION, {0x11, 0x01, 0x40, 0x00}, 4096, 0, u"$I30");
   std::vector<byte> large = big.done();
-  attr = nullptr;
-  EXPECT_FALSE(find_attribute(large.data(), ATTR_INDEX_ALLOCATION, attr));
+  const uint16 i30[] = {'$', 'I', '3', '0', 0};
+  const struct {
+    uint32 allocated;  // the record's own size, u32 at 28
+    uint32 walked;     // what record_own_size makes of it
+    bool found;
+  } sizes[] = {{4096, 4096, true}, {0, 1024, false}, {41, 1024, false}, {MAX_MFT_RECORD_SIZE + 1, 1024, false}};
+  for (const auto& c : sizes) {
+    store_u32(&large[FRH_BYTES_ALLOCATED], c.allocated);
+    std::vector<byte> buffer(large.begin(), large.begin() + c.walked);
+    EXPECT_EQ(record_own_size(buffer.data()), c.walked) << c.allocated;
+    attr = nullptr;
+    EXPECT_EQ(find_attribute(buffer.data(), ATTR_INDEX_ALLOCATION, attr), c.found) << c.allocated;
+    EXPECT_EQ(find_attribute_by_name(buffer.data(), ATTR_INDEX_ALLOCATION, attr, i30), c.found) << c.allocated;
+    if (c.found) {
+      EXPECT_EQ(attr - buffer.data(), allocation);
+    }
+  }
   std::vector<byte> kib(rec.begin(), rec.begin() + 1024);
   store_u32(&kib[FRH_BYTES_IN_USE], 0x10000);
   const uint32 end = load_u32(rec.data(), FRH_BYTES_IN_USE) - 8;

@@ -19,6 +19,7 @@
 #include "disk/disk_handle.h"
 #include "ntfs/mft_record.h"
 #include "tests/support/engine.h"
+#include "tests/support/istat.h"
 #include "tests/support/record_builder.h"
 #include "utils/utf_convert.h"
 
@@ -189,6 +190,42 @@ TEST(EngineOnFixtures, HolesKeepTheOffsetsOfTheDataAfterThem) {
   EXPECT_EQ(range, 8192);
   EXPECT_TRUE(std::equal(part.begin(), part.end(), want.begin() + (1048576 - 4096)));
   delete engine;
+}
+
+// A file whose runs outgrew its record: the summary takes the $DATA pieces
+// of the extension records after the base record's, each at its own VCN,
+// so its runs map every cluster istat lists (0 for a hole), and data read
+// through them from the last piece is the data written there.
+TEST(EngineOnFixtures, SummaryOfAFileWithAnAttributeListHoldsEveryPiece) {
+  if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
+  const std::string image = quor_test::fixture("runlist.img");
+  auto engine = quor_test::open_engine_at(image);
+  ASSERT_NE(engine, nullptr);
+  const ulong64 inode = quor_test::listed_inode("runlist", "/frag/a.bin");
+  const std::string report = quor_test::istat_report(image, inode);
+  std::vector<ulong64> want;
+  for (const quor_test::istat_list_entry& e : quor_test::istat_list_entries(report))
+    if (e.type == ATTR_DATA && e.vcn == 0) want = quor_test::istat_clusters(report, ATTR_DATA, e.id);
+  ASSERT_EQ(want.size(), 4800u);
+  std::vector<byte> rec;
+  bool torn = false;
+  ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, inode));
+  INODE_STATS stats;
+  ASSERT_TRUE(engine->parse_file_record(rec.data(), stats));
+  // This decoder marks a hole by an all-ones LCN.
+  std::vector<ulong64> clusters;
+  for (const run_record& r : stats.data_runs) {
+    ASSERT_EQ(r.vcn, clusters.size());
+    for (uint32 c = 0; c < r.num_clusters; ++c) clusters.push_back(r.is_sparse_lcn() ? 0 : r.lcn + c);
+  }
+  EXPECT_TRUE(clusters == want) << clusters.size() << " clusters";
+  // The last 4 KiB of pattern, at 599 x 32 KiB.
+  const uint32 offset = 599u * 32768;
+  int size = 4096;
+  std::vector<byte> got(size, 0xEE);
+  ASSERT_TRUE(engine->read_run_records_range(stats.data_runs, offset, size, got.data(), size));
+  ASSERT_EQ(size, 4096);
+  for (int i = 0; i < size; ++i) ASSERT_EQ(got[i], quor_test::pattern_byte(offset + i, 3)) << i;
 }
 
 // Data that does not fit is a failure, never a value cut short.

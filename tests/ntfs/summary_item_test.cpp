@@ -241,6 +241,118 @@ TEST(EntryRecord, StoredFormRoundTripsAndEveryCutIsRefused) {
   }
 }
 
+// The stored form byte by byte, written by hand from the layout: u16 L, the
+// packed item header (type / 16; small value in bits 0-5 of byte 1; word
+// value in bits 14-29; flag in bit 30) and the packed body; the window's u16
+// count, offset as two u32 and bytes; then the name and the text, each
+// after a length byte. Read back, the bytes give the same record again.
+TEST(EntryRecord, StoredLayoutByteByByte) {
+  // Four close times, the last the largest: its index is the base, the
+  // others' distances below it take two bytes each.
+  const uint64 times[] = {0x01D9000000000100ULL, 0x01D9000000000200ULL, 0x01D9000000000300ULL,
+                          0x01D9000000000400ULL};
+  const std::vector<byte> packed_times = {0x1B, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0xD9, 0x11,
+                                          0x00, 0x03, 0x00, 0x02, 0x00, 0x01};
+  auto with = [](std::vector<byte> a, const std::vector<byte>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+
+  entry_record si;
+  si.item.header = {0x10, 0, 0x20, 77, 0};
+  for (int i = 0; i < 4; ++i) store_u64(si.item.body + 8 * i, times[i]);
+  store_u32(si.item.body + 32, 0x20);
+  store_u32(si.item.body + 36, 0x0102);
+
+  entry_record fn;
+  fn.item.header = {0x30, 3, 0x1235, 99, 0};
+  store_u64(fn.item.body, 0x000700AB12345678ULL);  // bits 40-63 are not stored
+  for (int i = 0; i < 4; ++i) store_u64(fn.item.body + 8 + 8 * i, times[i]);
+  store_u64(fn.item.body + 40, 0x999);  // the real size is not stored
+  fn.item.body[48] = 0x0C;
+  fn.item.body[49] = 0x03;
+  fn.window = {'a', 'b'};
+  fn.window_offset = 0x100000002ULL;
+  fn.text = "x.txt";
+
+  entry_record runs;
+  runs.item.header = {0x80, 2, 0, 64, 1};
+  const uint32 words[9] = {0x40, 0, 0x3000, 0, 0x2A00, 0x80000001u, 0x1111, 0x2222, 4};
+  for (int i = 0; i < 9; ++i) store_u32(runs.item.body + 4 * i, words[i]);
+  runs.item.body[36] = 1;
+  runs.runs = {data_run(0x1234, 0, 8, false), data_run(0, 8, 16, true), data_run(0, 24, 3, false)};
+  runs.name = "big";
+
+  entry_record resident;
+  resident.item.header = {0x80, 0, 0, 65, 0};
+  store_u32(resident.item.body, 3);
+  resident.item.body[4] = 1;
+  resident.resident = {'x', 'y', 'z'};
+
+  entry_record entry, extension;
+  entry.item.header = {ENTRY_SUMMARY_TYPE, 0, 0, 5, 0};
+  entry_summary e;
+  e.reference_low = 5;
+  e.sequence = 5;
+  e.flags = 0x0E;  // a directory in use, one link
+  e.store(entry.item.body);
+  extension.item.header = {ENTRY_SUMMARY_TYPE, 0, 0, 0x100000042ULL, 0};
+  entry_summary x;
+  x.reference_low = 0x42;
+  x.reference_high = 1;
+  x.sequence = 0x302;
+  x.flags = 0x84;  // not a directory, no links counted, a base record
+  x.base_reference = 0x0001000000000040ULL;
+  x.store(extension.item.body);
+
+  const struct {
+    const char* what;
+    const entry_record& rec;
+    std::vector<byte> stored;
+  } cases[] = {
+      {"$STANDARD_INFORMATION", si,
+       with(with({27, 0, 0x01, 0x00, 0x08, 0x00, 0x20, 0, 0, 0, 0x02, 0x01, 0, 0}, packed_times), {0, 0, 0, 0})},
+      {"$FILE_NAME with a window and its text", fn,
+       with(with({27, 0, 0x03, 0x43, 0x8D, 0x04, 0x78, 0x56, 0x34, 0x12, 0xAB, 0x0C, 0x03, 0x00}, packed_times),
+            {2, 0, 0x02, 0, 0, 0, 0x01, 0, 0, 0, 'a', 'b', 0, 5, 'x', '.', 't', 'x', 't'})},
+      {"non-resident, with a hole and a run at LCN 0", runs,
+       {34,   0,    0x08, 0x02, 0x00, 0x40, 0x00, 0x30, 0, 0, 0, 0, 0, 0, 0x00, 0x2A, 0, 0,
+        0x01, 0,    0,    0x80, 0x04, 0,    0,    0x80, 3, 0, 0x12, 0x34, 0x12, 0x08, 0x90, 0x10,
+        0x10, 0x03, 0,    0,    3,    'b',  'i',  'g',  0}},
+      {"resident value", resident, {9, 0, 0x08, 0x00, 0x00, 0x00, 0x03, 0x80, 'x', 'y', 'z', 0, 0, 0, 0}},
+      {"entry summary", entry, {12, 0, 0x11, 0, 0, 0, 0x05, 0, 0, 0, 0, 0x05, 0x58, 0x00, 0, 0, 0, 0}},
+      {"entry summary of an extension record", extension,
+       {16, 0, 0x11, 0, 0, 0, 0x42, 0, 0, 0, 0x01, 0x02, 0x33, 0x00, 0x40, 0, 0, 0, 0, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<byte> out;
+    ASSERT_TRUE(write_stored_entry_record(c.rec, out));
+    EXPECT_EQ(out, c.stored);
+    entry_record back;
+    ASSERT_TRUE(read_stored_entry_record(back, c.stored));
+    EXPECT_EQ(back.item.header.type, c.rec.item.header.type);
+    EXPECT_EQ(back.item.header.small_value, c.rec.item.header.small_value);
+    EXPECT_EQ(back.item.header.word_value, c.rec.item.header.word_value);
+    EXPECT_EQ(back.item.header.flag, c.rec.item.header.flag);
+    EXPECT_EQ(back.window, c.rec.window);
+    EXPECT_EQ(back.window_offset, c.rec.window_offset);
+    EXPECT_EQ(back.name, c.rec.name);
+    EXPECT_EQ(back.text, c.rec.text);
+    EXPECT_EQ(back.resident, c.rec.resident);
+    ASSERT_EQ(back.runs.size(), c.rec.runs.size());
+    for (size_t i = 0; i < back.runs.size(); ++i) {
+      EXPECT_EQ(back.runs[i].lcn, c.rec.runs[i].lcn) << i;
+      EXPECT_EQ(back.runs[i].vcn, c.rec.runs[i].vcn) << i;
+      EXPECT_EQ(back.runs[i].num_clusters, c.rec.runs[i].num_clusters) << i;
+      EXPECT_EQ(back.runs[i].sparse, c.rec.runs[i].sparse) << i;
+    }
+    std::vector<byte> again;
+    ASSERT_TRUE(write_stored_entry_record(back, again));
+    EXPECT_EQ(again, c.stored);
+  }
+}
+
 // A length byte of 255 is the escape to a two-byte length, so texts of 254,
 // 255 and 256 bytes take each side of it and its first value.
 TEST(EntryRecord, StoredTextsAtTheLengthEscapeRoundTrip) {
@@ -335,11 +447,23 @@ TEST(EntryRecord, TimeBodiesRoundTripInBothForms) {
       ASSERT_EQ(unpack_entry_record(back, out, runs, resident, packed), size);
       const entry_record& expect = packed ? want : *rec;
       EXPECT_EQ(0, std::memcmp(back.item.body, expect.item.body, ITEM_BODY_SIZE));
+      // The item with its times 0: what a packed item whose times do not
+      // decode keeps, its small fields included when they are whole.
+      entry_record timeless = expect;
+      std::memset(timeless.item.body + (rec->item.header.type == 0x10 ? 0 : 8), 0, 32);
       for (size_t cut = 0; cut < out.size(); ++cut) {
         std::vector<byte> part(out.begin(), out.begin() + static_cast<long>(cut));
-        // The length word follows the cut, so the body itself runs short.
+        // The length word follows the cut, so the body itself runs short: an
+        // unpacked item is refused, a packed one kept with its times 0.
         if (cut >= 2) store_u16(part.data(), static_cast<uint16>(cut - 2));
-        EXPECT_EQ(unpack_entry_record(back, part, runs, resident, packed), 0) << cut;
+        const bool kept = packed && cut >= 2 + ITEM_HEADER_PACKED;
+        ASSERT_EQ(unpack_entry_record(back, part, runs, resident, packed), kept ? cut : 0) << cut;
+        if (!kept) continue;
+        EXPECT_EQ(back.item.header.type, rec->item.header.type) << cut;
+        const bool fields_whole = cut >= 2 + ITEM_HEADER_PACKED + 8;
+        const std::vector<byte> none(ITEM_BODY_SIZE, 0);
+        EXPECT_EQ(0, std::memcmp(back.item.body, fields_whole ? timeless.item.body : none.data(), ITEM_BODY_SIZE))
+            << cut;
       }
     }
     std::vector<byte> stored;
@@ -349,6 +473,23 @@ TEST(EntryRecord, TimeBodiesRoundTripInBothForms) {
     EXPECT_EQ(back.text, rec->text);
     EXPECT_EQ(0, std::memcmp(back.item.body, want.item.body, ITEM_BODY_SIZE));
   }
+  // A stored record whose packed times do not decode (the base index
+  // points past the list) keeps its item, small fields, name and text, with
+  // the times 0.
+  fn.name = "n";
+  std::vector<byte> stored;
+  ASSERT_TRUE(write_stored_entry_record(fn, stored));
+  const size_t list_at = 2 + ITEM_HEADER_PACKED + 8;
+  ASSERT_GT(stored.size(), list_at);
+  stored[list_at] = static_cast<byte>((stored[list_at] & ~0x38) | (7 << 3));
+  entry_record damaged;
+  ASSERT_TRUE(read_stored_entry_record(damaged, stored));
+  EXPECT_EQ(damaged.item.header.type, 0x30u);
+  EXPECT_EQ(damaged.name, "n");
+  EXPECT_EQ(damaged.text, "small.txt");
+  EXPECT_EQ(load_u64(damaged.item.body, 0), load_u64(fn.item.body, 0) & 0xFFFFFFFFFFULL);
+  for (uint32 at = 8; at < 40; at += 8) EXPECT_EQ(load_u64(damaged.item.body, at), 0u) << at;
+
   // A time the packed list cannot give back refuses the record.
   store_u64(far.item.body + 24, 1ULL << 60);
   std::vector<byte> out;
