@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/dir_tree.h"
+#include "app/evidence_guard.h"
 #include "app/indx_file.h"
 #include "app/source_open.h"
 #include "app/usage.h"
@@ -112,6 +113,7 @@ int run_indx_file_road(user_ctx& ctx, const std::string& prefix) {
       std::printf("prob reading file: %s\n", ctx.indxfile.c_str());
       return -1;
     case indx_file_empty:
+    case indx_file_refused:
       return -1;
     case indx_file_unparsable:
       std::cout.flush();
@@ -186,6 +188,8 @@ int run_quor(int argc, char** argv) {
       std::printf("prob calling initialize_mft, aborting\n");
       return -1;
     }
+    // The files the run holds are the evidence, whatever their names.
+    if (outputs_on_open_source(ctx)) return -1;
     if (!ctx.source_ready() || ctx.ntfs == nullptr) {
       std::printf("user_ctx not valid, aborting\n");
       return -1;
