@@ -1,12 +1,22 @@
 // quor: lists the live entries of NTFS directory indexes and the older
 // entries carved from the slack of their INDX records.
+#include <cstdio>
+
 #include "app/evidence_guard.h"
 #include "app/run_sequence.h"
+#include "app/standard_output.h"
 
 // Standard output and standard error are checked before anything is written
 // to either, so that not even the banner or a status line lands on the
 // evidence; the run checks them again once its source is open.
 int main(int argc, char** argv) {
   if (outputs_on_named_evidence(argc, argv)) return -1;
-  return run_quor(argc, argv);
+  const int status = run_quor(argc, argv);
+  // Results that never arrived are no success: an examiner would take the
+  // short listing for the whole one.
+  if (!standard_output_flushed()) {
+    std::fputs("prob writing standard output, aborting\n", stderr);
+    return -1;
+  }
+  return status;
 }

@@ -9,6 +9,7 @@
 #include "app/evidence_guard.h"
 #include "app/indx_file.h"
 #include "app/source_open.h"
+#include "app/standard_output.h"
 #include "app/usage.h"
 #include "app/user_ctx.h"
 #include "app/work_loop.h"
@@ -165,6 +166,9 @@ int run_quor(int argc, char** argv) {
   std::cout << banner_line() << "\n"
             << "run time: " << zq::time::now() << " [GMT]\n\n";
   std::cout.flush();
+  // Standard output that takes nothing (closed, a full disk) would lose
+  // every line: stop before the work.
+  if (standard_output_failed()) return -1;
 
   const int parsed = ctx.parse_cmdline(argc, argv);
   if (parsed == -2) {

@@ -191,3 +191,46 @@ TEST(StdoutEvidence, FileOnAFuseMountOfTheImageIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// Standard output that takes nothing, or stops taking the listing part way,
+// fails the run with a message on standard error: a listing that never
+// arrived whole is no success. Closed or full from the start, the run stops
+// before any work (no status line is shown).
+TEST(StdoutEvidence, StandardOutputThatCannotBeWrittenFailsTheRun) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "default.img fixture absent";
+  const std::string lost = "prob writing standard output, aborting\n";
+  const std::string out = scratch_dir() + "/unwritten.out", err = scratch_dir() + "/unwritten.err";
+  const struct {
+    std::string how, limit, redirect;
+    std::vector<std::string> args;
+    bool at_once;
+  } cases[] = {
+      {"closed", "", ">&-", {"-image", image, "-all", "-csv"}, true},
+      {"the full device", "", ">/dev/full", {"-image", image, "-all"}, true},
+      {"an index-record file to the full device", "", ">/dev/full", {"-indxfile", image, "-all"}, true},
+      // A file that may grow to 16 blocks, with the signal for passing
+      // that ignored: the listing's writes fail from there on.
+      {"a file that stops growing", "ulimit -f 16; trap '' XFSZ; ", ">" + quote(out), {"-image", image, "-all"},
+       false},
+  };
+  for (const auto& c : cases) {
+    std::string cmd = "cd " + quote(scratch_dir()) + " && " + c.limit + "timeout 120 " + quote(QUOR_EXE);
+    for (const std::string& a : c.args) cmd += " " + quote(a);
+    std::string ignored;
+    EXPECT_EQ(run_command(cmd + " " + c.redirect + " 2>" + quote(err) + " </dev/null", ignored), kFailed) << c.how;
+    const std::string said = read_whole(err);
+    if (c.at_once) {
+      EXPECT_EQ(said, lost) << c.how;
+    } else {
+      EXPECT_TRUE(ends_with(said, lost)) << c.how << ": " << said.substr(0, 200);
+      // The shell counts the limit in blocks of 512 or 1024 bytes.
+      const size_t kept = read_whole(out).size();
+      EXPECT_TRUE(kept == 8192 || kept == 16384) << c.how << ": " << kept;
+    }
+  }
+}
+
+}  // namespace
