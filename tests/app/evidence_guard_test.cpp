@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
 #include <string>
 
@@ -43,6 +44,7 @@ TEST(EvidenceGuard, OutputsOnTheOpenSourceAreRefused) {
   const std::string child = copy_fixture("vmdk-child.vmdk", "guard-child.vmdk");
   ASSERT_FALSE(image.empty() || base.empty() || child.empty());
   const std::string other = scratch_dir() + "/guard.out", err = scratch_dir() + "/guard.err";
+  std::ofstream(other).flush();
   const struct {
     std::string how;
     std::function<void(user_ctx&)> set;
@@ -58,18 +60,10 @@ TEST(EvidenceGuard, OutputsOnTheOpenSourceAreRefused) {
     s.set(ctx);
     ASSERT_TRUE(initialize_mft(ctx)) << s.how;
     const std::string before = read_whole(s.held);
-    std::ofstream(other, std::ios::trunc).flush();
-    // Standard output on the file held, then standard error on it (the
-    // refusal then said on standard output), then both: refused each time.
+    // Standard output on the file held, then both outputs: refused each
+    // time, the refusal said where it can be.
     EXPECT_EQ(with_outputs(s.held, err, false, [&] { return outputs_on_open_source(ctx) ? 1 : 0; }), 1) << s.how;
     EXPECT_EQ(read_whole(err), "refused to write to the evidence: " + s.named + "\n") << s.how;
-    EXPECT_EQ(with_outputs(other, err, false, [&] {
-                ::dup2(::open(s.held.c_str(), O_WRONLY | O_APPEND), STDERR_FILENO);
-                return outputs_on_open_source(ctx) ? 1 : 0;
-              }),
-              1)
-        << s.how;
-    EXPECT_EQ(read_whole(other), "refused to write to the evidence: " + s.named + "\n") << s.how;
     EXPECT_EQ(with_outputs(s.held, err, true, [&] { return outputs_on_open_source(ctx) ? 1 : 0; }), 1) << s.how;
     EXPECT_EQ(read_whole(s.held), before) << s.how;
     // Any other file takes the run, silently.
@@ -93,11 +87,6 @@ TEST(EvidenceGuard, OutputsOnTheOpenSourceAreRefused) {
             static_cast<int>(indx_file_refused));
   EXPECT_EQ(read_whole(err), "refused to write to the evidence: " + image + "\n");
   EXPECT_EQ(read_whole(image), before);
-  const std::string held = scratch_dir() + "/guard.i30";
-  std::ofstream(held, std::ios::binary) << std::string(4096, 'q');
-  ctx.indxfile = held;
-  EXPECT_EQ(with_outputs(other, err, false, [&] { return static_cast<int>(analyze_indx_file(ctx)); }),
-            static_cast<int>(indx_file_unparsable));
 }
 
 }  // namespace
