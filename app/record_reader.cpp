@@ -1,5 +1,6 @@
 #include "app/record_reader.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
@@ -112,14 +113,6 @@ uint32 attribute_own_length(const byte* attribute) {
 
 uint32 attribute_record::type() const { return raw.size() >= 4 ? load_u32(raw.data()) : 0; }
 
-std::string attribute_record::detail() const {
-  byte_view value;
-  if (type() != ATTR_SECURITY_DESCRIPTOR || raw.size() < AH_RESIDENT_SIZE || raw[AH_NON_RESIDENT] != 0 ||
-      !resident_value(raw.data(), static_cast<uint32>(raw.size()), value) || value.size == 0)
-    return std::string();
-  return security_descriptor_text(value);
-}
-
 void inode_attributes::clear() {
   source_desc.clear();
   has_attr_list = false;
@@ -141,6 +134,24 @@ void inode_attributes::clear() {
   attributes.clear();
   parents.clear();
   names.clear();
+}
+
+const std::string& inode_attributes::descriptor_text(const byte_view& value) {
+  const size_t size = static_cast<size_t>(value.size);
+  size_t i = 0;
+  while (i < descriptors_.size() && (descriptors_[i].first.size() != size ||
+                                     std::memcmp(descriptors_[i].first.data(), value.data, size) != 0))
+    ++i;
+  if (i == descriptors_.size()) {
+    const size_t k_kept = 4;
+    if (descriptors_.size() < k_kept) descriptors_.emplace_back();
+    i = descriptors_.size() - 1;
+    descriptors_[i].first.assign(value.data, value.data + size);
+    descriptors_[i].second = security_descriptor_text(value);
+  }
+  std::rotate(descriptors_.begin(), descriptors_.begin() + static_cast<std::ptrdiff_t>(i),
+              descriptors_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+  return descriptors_.front().second;
 }
 
 bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, const byte* record, uint32 length,
@@ -226,9 +237,11 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, const byte* recor
       guid_to_string(file_record(key, "obj id").text, oid.data);
       break;
     }
-    case ATTR_SECURITY_DESCRIPTOR:
-      file_record(key, "security descr");
+    case ATTR_SECURITY_DESCRIPTOR: {
+      attribute_record& rec = file_record(key, "security descr");
+      if (has_value) rec.detail = descriptor_text(value);
       break;
+    }
     case ATTR_VOLUME_NAME: {
       std::wstring volume_name;
       if (has_value) volume_name = utf16le_text(value.data, static_cast<uint32>(value.size / 2));

@@ -3,11 +3,13 @@
 // volume) and sorted by attribute kind into an inode_attributes record.
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/user_ctx.h"
 #include "ntfs/data_runs.h"
 #include "ntfs/tree_node.h"
+#include "utils/byte_order.h"
 #include "utils/types.h"
 
 // The first 72 bytes of a $STANDARD_INFORMATION value (bytes past a shorter
@@ -67,13 +69,12 @@ class attribute_record {
   std::vector<byte> value;  // not filled here
   bool is_ads = false;
   bool is_data = false;
+  // A resident security descriptor's text, each line indented by two
+  // blanks; empty for any other attribute.
+  std::string detail;
   std::vector<data_run> runs;
 
   uint32 type() const;
-  // A security descriptor's text, each line indented by two blanks; empty
-  // for any other attribute or a non-resident one. Rendered only when asked:
-  // most runs never show it, and it is costly to make for every record.
-  std::string detail() const;
 };
 
 class inode_attributes {
@@ -113,6 +114,14 @@ class inode_attributes {
   std::map<ulong64, attribute_record> attributes;
   std::map<ulong64, parent_record> parents;
   std::map<std::wstring, ulong64> names;
+
+ private:
+  // The last few security descriptors rendered, most recent first, with
+  // their texts: a walker reuses one record for every entry, and on volumes
+  // that keep a descriptor in each file's record neighbours share a handful
+  // (one for files, one for folders ...). Survives clear().
+  std::vector<std::pair<std::vector<byte>, std::string>> descriptors_;
+  const std::string& descriptor_text(const byte_view& value);
 };
 
 // The length an attribute header gives itself (u32 at byte 4), for the forms
