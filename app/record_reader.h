@@ -2,6 +2,7 @@
 // One MFT entry read from the open source (an extracted $MFT file or a
 // volume) and sorted by attribute kind into an inode_attributes record.
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -85,6 +86,20 @@ class inode_attributes {
   // Files one attribute of the record [record, record + length). False when
   // the header is not wholly inside the record; `is_attr_list` says that the
   // attribute is an $ATTRIBUTE_LIST for the caller to follow.
+  //
+  // Attribute ids are numbered per FILE record, so the records of one
+  // attribute list repeat them: an attribute is known by the record holding
+  // it (`holder`), its type and its id, and filed once. It takes the key the
+  // maps' rules give it; when an attribute of another record holds that key
+  // already, the next free one above it (the attribute key's bits 32 to 47,
+  // the high 16 bits of a $FILE_NAME key, an id key's bits 16 to 31). A
+  // non-resident piece of an attribute (same type and name, a later first
+  // VCN) joins the piece already filed: its runs are added to that record's.
+  bool parse_attribute(user_ctx& ctx, ulong64 entry_number, ulong64 holder, const byte* record, uint32 length,
+                       const byte* header, bool& is_attr_list);
+  // The same with the holder read from the record: the record `entry_number`
+  // names, unless the record is an extension record that gives its own
+  // number (u32 at 0x2C of an NTFS 3.1 record header).
   bool parse_attribute(user_ctx& ctx, ulong64 entry_number, const byte* record, uint32 length,
                        const byte* header, bool& is_attr_list);
   // Takes the entry number and the record header (at least FRH_SIZE bytes);
@@ -116,6 +131,15 @@ class inode_attributes {
   std::map<std::wstring, ulong64> names;
 
  private:
+  // Every attribute filed: its holder's entry number, and its type (high 48
+  // bits) and id (low 16 bits).
+  std::set<std::pair<ulong64, ulong64>> filed_;
+  // The key of each non-resident attribute by type and name, for its pieces.
+  std::map<std::pair<uint32, std::wstring>, ulong64> pieces_;
+  // Files `rec` under `key` or the next free key, or joins it to the
+  // attribute it is a piece of; the record filed, or null when it joined.
+  attribute_record* file_record(ulong64& key, attribute_record&& rec);
+
   // The last few security descriptors rendered, most recent first, with
   // their texts: a walker reuses one record for every entry, and on volumes
   // that keep a descriptor in each file's record neighbours share a handful
@@ -123,6 +147,23 @@ class inode_attributes {
   std::vector<std::pair<std::vector<byte>, std::string>> descriptors_;
   const std::string& descriptor_text(const byte_view& value);
 };
+
+// `key`, or, while `taken(key)` holds, the next key up by `step`: what an
+// attribute of another record gets when one filed before holds its key. At
+// most 65535 steps are taken (a field's worth); the key then found may
+// still be taken.
+template <class Taken>
+ulong64 first_free_key(ulong64 key, ulong64 step, const Taken& taken) {
+  for (uint32 n = 0; n < 0xFFFF && taken(key); ++n) key += step;
+  return key;
+}
+
+// The key of a $FILE_NAME among filename_records: the parent's entry number
+// in the low 48 bits, (id x 16 + name space) mod 65536 in the high 16.
+inline ulong64 file_name_key(ulong64 parent, ulong64 id, uint8 name_space) {
+  return (parent & 0x0000FFFFFFFFFFFFULL) | (((id * 16 + name_space) & 0xFFFF) << 48);
+}
+const ulong64 FILE_NAME_KEY_STEP = 1ULL << 48;
 
 // The length an attribute header gives itself (u32 at byte 4), for the forms
 // handed a header without a byte count: an attribute lies inside one FILE
