@@ -315,6 +315,8 @@ TEST(AttributeList, EveryAttributeOfEveryListedRecordOnce) {
   } cases[] = {
       // Sixty named streams in three extension records (ids 0 to 16 in each).
       {quor_test::fixture("streams.img"), quor_test::listed_inode("streams.img", "/many.bin"), 61, 1},
+      // Thirty names of one parent in four records.
+      {quor_test::fixture("streams.img"), quor_test::listed_inode("streams.img", "/hard/h00.txt"), 1, 30},
       // $DATA in four pieces, three of them id 0 in records of their own.
       {quor_test::fixture("runlist.img"), quor_test::listed_inode("runlist.img", "/frag/a.bin"), 1, 1},
       // A hundred hard links, nine names to an extension record.
