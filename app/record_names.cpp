@@ -35,15 +35,18 @@ bool record_names_reader::file_attribute(ulong64 holder, const byte* record, uin
   const ulong64 id = load_u16(attr + AH_INSTANCE);
   const uint8 name_space = value.data[FN_NAMESPACE];
   const ulong64 parent = load_u64(value.data);
-  // Keyed and kept as read_inode keeps them: each name once by the record
-  // holding it and its id, a key already held giving way to the next free.
-  const std::pair<ulong64, ulong64> identity(mft_reference_entry(holder), id);
-  if (std::find(filed_.begin(), filed_.end(), identity) != filed_.end()) return true;
-  filed_.push_back(identity);
-  const ulong64 key = first_free_key(file_name_key(parent, id, name_space), FILE_NAME_KEY_STEP, [this](ulong64 k) {
-    return std::find(keys_.begin(), keys_.end(), k) != keys_.end();
-  });
-  if (std::find(keys_.begin(), keys_.end(), key) != keys_.end()) return true;
+  // Keyed and kept as read_inode keeps them: a name of another record once
+  // by that record and its id, its key already held giving way to the next
+  // free; in the entry's own record the first name of a key holds it.
+  const auto held = [this](ulong64 k) { return std::find(keys_.begin(), keys_.end(), k) != keys_.end(); };
+  ulong64 key = file_name_key(parent, id, name_space);
+  if (mft_reference_entry(holder) != mft_reference_entry(entry_)) {
+    const std::pair<ulong64, ulong64> identity(mft_reference_entry(holder), id);
+    if (std::find(filed_.begin(), filed_.end(), identity) != filed_.end()) return true;
+    filed_.push_back(identity);
+    key = first_free_key(key, FILE_NAME_KEY_STEP, held);
+  }
+  if (held(key)) return true;
   keys_.push_back(key);
   if (!named_ || key < first_key_) {
     named_ = true;
@@ -73,6 +76,7 @@ bool record_names_reader::read(std::wstring& name, ulong64_set& parents, bool& i
   is_dir = (load_u16(rec + FRH_FLAGS) & FILE_RECORD_DIRECTORY) != 0;
   if (dirs_only && !is_dir) return false;
 
+  entry_ = entry;
   keys_.clear();
   filed_.clear();
   parents_.clear();

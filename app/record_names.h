@@ -30,7 +30,8 @@ class record_names_reader {
   std::vector<byte> record_;
   std::vector<uint16> units_;
   std::vector<ulong64> keys_;
-  std::vector<std::pair<ulong64, ulong64>> filed_;  // holder and id of each name filed
+  std::vector<std::pair<ulong64, ulong64>> filed_;  // holder and id of each name of another record
+  ulong64 entry_ = 0;                                // the entry being read
   std::vector<std::pair<ulong64, ulong64>> parents_;  // entry, reference; first one kept
   bool named_ = false;
   ulong64 first_key_ = 0;

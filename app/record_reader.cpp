@@ -53,10 +53,12 @@ void join_runs(const std::vector<data_run>& piece, std::vector<data_run>& runs) 
              runs.end());
 }
 
-// The first VCN of a non-resident attribute's bytes; 0 for a resident one.
-ulong64 first_vcn(const std::vector<byte>& raw) {
-  return raw.size() >= AH_NON_RESIDENT_SIZE && raw[AH_NON_RESIDENT] != 0 ? load_u64(raw.data() + AH_FIRST_VCN) : 0;
+bool non_resident(const std::vector<byte>& raw) {
+  return raw.size() >= AH_NON_RESIDENT_SIZE && raw[AH_NON_RESIDENT] != 0;
 }
+
+// The first VCN of a non-resident attribute's bytes; 0 for a resident one.
+ulong64 first_vcn(const std::vector<byte>& raw) { return non_resident(raw) ? load_u64(raw.data() + AH_FIRST_VCN) : 0; }
 
 bool reading_extracted_mft(const user_ctx& ctx) { return ctx.mft_reader && ctx.mft_reader->is_open(); }
 
@@ -171,6 +173,7 @@ void inode_attributes::clear() {
   names.clear();
   filed_.clear();
   pieces_.clear();
+  pieces_indexed_ = false;
 }
 
 const std::string& inode_attributes::descriptor_text(const byte_view& value) {
@@ -197,9 +200,16 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64 entry_number, cons
                          is_attr_list);
 }
 
-attribute_record* inode_attributes::file_record(ulong64& key, attribute_record&& rec) {
-  const bool non_resident = rec.raw.size() >= AH_NON_RESIDENT_SIZE && rec.raw[AH_NON_RESIDENT] != 0;
-  const auto piece = non_resident ? pieces_.find(std::make_pair(rec.type(), rec.name)) : pieces_.end();
+attribute_record* inode_attributes::file_record(ulong64& key, attribute_record&& rec, bool other_record) {
+  // Pieces come only through a list: an entry without one is filed as it
+  // stands, without an index to keep.
+  if (other_record && !pieces_indexed_) {
+    for (const auto& kv : attributes)
+      if (non_resident(kv.second.raw)) pieces_.emplace(std::make_pair(kv.second.type(), kv.second.name), kv.first);
+    pieces_indexed_ = true;
+  }
+  const bool is_piece = non_resident(rec.raw) && pieces_indexed_;
+  const auto piece = is_piece ? pieces_.find(std::make_pair(rec.type(), rec.name)) : pieces_.end();
   if (piece != pieces_.end()) {
     attribute_record& held = attributes.at(piece->second);
     const ulong64 vcn = first_vcn(rec.raw), held_vcn = first_vcn(held.raw);
@@ -218,16 +228,16 @@ attribute_record* inode_attributes::file_record(ulong64& key, attribute_record&&
       return &filed;
     }
   }
-  key = free_key(attributes, key, k_attribute_key_step);
+  if (other_record) key = free_key(attributes, key, k_attribute_key_step);
   const auto placed = attributes.emplace(key, std::move(rec));
   if (!placed.second) return nullptr;
   attribute_record& filed = placed.first->second;
-  if (non_resident) pieces_.emplace(std::make_pair(filed.type(), filed.name), key);
+  if (is_piece) pieces_.emplace(std::make_pair(filed.type(), filed.name), key);
   return &filed;
 }
 
-bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, ulong64 holder, const byte* record, uint32 length,
-                                       const byte* attr, bool& is_attr_list) {
+bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64 entry_number, ulong64 holder, const byte* record,
+                                       uint32 length, const byte* attr, bool& is_attr_list) {
   is_attr_list = false;
   if (!record || length == 0 || !attr || attr < record) return false;
   uint64 offset = static_cast<uint64>(attr - record);
@@ -241,9 +251,16 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, ulong64 holder, c
     is_attr_list = true;
     return true;
   }
-  // One attribute named twice (a list entry repeated, two of one id in one
-  // record) is filed once.
-  if (!filed_.emplace(mft_reference_entry(holder), (static_cast<ulong64>(type) << 16) | id).second) return true;
+  // One attribute named twice (a list entry repeated) is filed once; in the
+  // entry's own record a key held already means the same.
+  const bool other_record = mft_reference_entry(holder) != mft_reference_entry(entry_number);
+  if (other_record && !filed_.emplace(mft_reference_entry(holder), (static_cast<ulong64>(type) << 16) | id).second)
+    return true;
+  // The key of a map that keys by id or name, for an attribute of another
+  // record the next free one.
+  auto keyed = [other_record](const auto& map, ulong64 natural, ulong64 step) {
+    return other_record ? free_key(map, natural, step) : natural;
+  };
   ulong64 key = static_cast<ulong64>(type) | (id << 48);
   bool resident = attr[AH_NON_RESIDENT] == 0;
 
@@ -262,7 +279,7 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, ulong64 holder, c
     attribute_record rec(attr, attr_length);
     rec.name = bytes_as_wide(attr_name);
     rec.label = label;
-    return file_record(key, std::move(rec));
+    return file_record(key, std::move(rec), other_record);
   };
 
   switch (type) {
@@ -276,7 +293,7 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, ulong64 holder, c
           si.note = "null";
         }
       }
-      si_records.emplace(free_key(si_records, id, k_id_key_step), si);
+      si_records.emplace(keyed(si_records, id, k_id_key_step), si);
       break;
     }
     case ATTR_FILE_NAME: {
@@ -292,7 +309,7 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, ulong64 holder, c
       for (int i = 0; i < 4; ++i)
         note_time(fn.time_suspect, fn.note, load_u64(fn.data + 8 + 8 * i), ctx.future_limit);
       ulong64 parent = load_u64(fn.data);
-      ulong64 fn_key = free_key(filename_records, file_name_key(parent, id, name_space), FILE_NAME_KEY_STEP);
+      ulong64 fn_key = keyed(filename_records, file_name_key(parent, id, name_space), FILE_NAME_KEY_STEP);
       bool inserted = filename_records.emplace(fn_key, fn).second;
       if (inserted && name_space != 2) {
         parent_record pr;
@@ -311,7 +328,7 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, ulong64 holder, c
       copy_prefix(oid.data, sizeof oid.data, value);
       oid.value_length = static_cast<uint32>(value.size);
       oid.name = attr_name;
-      objid_records.emplace(free_key(objid_records, id, k_id_key_step), oid);
+      objid_records.emplace(keyed(objid_records, id, k_id_key_step), oid);
       if (attribute_record* rec = file("obj id")) guid_to_string(rec->text, oid.data);
       break;
     }
@@ -448,24 +465,28 @@ bool read_inode(inode_attributes& out, user_ctx& ctx, ulong64 entry) {
 
   const byte* rec = record.data();
   uint32 size = static_cast<uint32>(record.size());
-  uint32 offset = out.set_record_header(entry, rec);
-  if (offset == 0) return true;
-  uint32 limit = record_walk_limit(rec, size);
+  parse_record_attributes(out, ctx, entry, rec, size, out.set_record_header(entry, rec));
+  return true;
+}
+
+void parse_record_attributes(inode_attributes& out, user_ctx& ctx, ulong64 entry, const byte* record, uint32 size,
+                             uint32 offset) {
+  if (!record || offset == 0) return;
+  const uint32 limit = record_walk_limit(record, size);
   uint32 type = 0, length = 0;
   // The list is followed once the base record is filed, so that the base
   // record's attributes keep their own keys whatever the list names.
   uint32 list_offset = 0, list_length = 0;
-  while (attribute_at(rec, limit, offset, type, length)) {
+  while (attribute_at(record, limit, offset, type, length)) {
     bool is_list = false;
-    if (!out.parse_attribute(ctx, entry, entry, rec, limit, rec + offset, is_list)) break;
+    if (!out.parse_attribute(ctx, entry, entry, record, limit, record + offset, is_list)) break;
     if (is_list && list_offset == 0) {
       list_offset = offset;
       list_length = length;
     }
     offset += length;
   }
-  if (list_offset != 0) read_attribute_list(out, ctx, entry, rec + list_offset, list_length);
-  return true;
+  if (list_offset != 0) read_attribute_list(out, ctx, entry, record + list_offset, list_length);
 }
 
 bool get_inode_parents(std::wstring& name, ulong64_set& parents, bool& is_dir, ulong64 entry, user_ctx& ctx) {

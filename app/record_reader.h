@@ -90,11 +90,13 @@ class inode_attributes {
   // Attribute ids are numbered per FILE record, so the records of one
   // attribute list repeat them: an attribute is known by the record holding
   // it (`holder`), its type and its id, and filed once. It takes the key the
-  // maps' rules give it; when an attribute of another record holds that key
-  // already, the next free one above it (the attribute key's bits 32 to 47,
-  // the high 16 bits of a $FILE_NAME key, an id key's bits 16 to 31). A
-  // non-resident piece of an attribute (same type and name, a later first
-  // VCN) joins the piece already filed: its runs are added to that record's.
+  // maps' rules give it. An attribute of the entry's own record whose key is
+  // held already is a second one of that id and is dropped; one of another
+  // record takes the next free key above it (the attribute key's bits 32 to
+  // 47, the high 16 bits of a $FILE_NAME key, an id key's bits 16 to 31), so
+  // the entry's own record is to be filed first. A non-resident piece of an
+  // attribute from another record (same type and name, a later first VCN)
+  // joins the piece already filed: its runs are added to that record's.
   bool parse_attribute(user_ctx& ctx, ulong64 entry_number, ulong64 holder, const byte* record, uint32 length,
                        const byte* header, bool& is_attr_list);
   // The same with the holder read from the record: the record `entry_number`
@@ -131,14 +133,17 @@ class inode_attributes {
   std::map<std::wstring, ulong64> names;
 
  private:
-  // Every attribute filed: its holder's entry number, and its type (high 48
-  // bits) and id (low 16 bits).
+  // Every attribute filed from a record other than the entry's own: its
+  // holder's entry number, and its type (high 48 bits) and id (low 16 bits).
   std::set<std::pair<ulong64, ulong64>> filed_;
-  // The key of each non-resident attribute by type and name, for its pieces.
+  // Once an attribute of another record comes, the key of each non-resident
+  // attribute by type and name, for the pieces that continue it.
   std::map<std::pair<uint32, std::wstring>, ulong64> pieces_;
-  // Files `rec` under `key` or the next free key, or joins it to the
-  // attribute it is a piece of; the record filed, or null when it joined.
-  attribute_record* file_record(ulong64& key, attribute_record&& rec);
+  bool pieces_indexed_ = false;
+  // Files `rec` under `key` (when `other_record`, under the next free key),
+  // or joins it to the attribute it is a piece of; the record filed, or null
+  // when it joined or its key was held.
+  attribute_record* file_record(ulong64& key, attribute_record&& rec, bool other_record);
 
   // The last few security descriptors rendered, most recent first, with
   // their texts: a walker reuses one record for every entry, and on volumes
@@ -178,6 +183,13 @@ bool read_source_record(std::vector<byte>& out, bool& is_baad, user_ctx& ctx, ul
 
 // Clears `out` and fills it from the entry, following an attribute list.
 bool read_inode(inode_attributes& out, user_ctx& ctx, ulong64 entry);
+
+// Files the attributes of the entry's FILE record [record, record + size)
+// from the first-attribute offset `offset` (0: none) up to where a header
+// fails its checks, then follows the record's $ATTRIBUTE_LIST: the entry's
+// own attributes are filed first, as parse_attribute asks.
+void parse_record_attributes(inode_attributes& out, user_ctx& ctx, ulong64 entry, const byte* record, uint32 size,
+                             uint32 offset);
 
 // The entry's first name, its parent references and whether it is a
 // directory; true when it has at least one parent.
