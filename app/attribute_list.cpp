@@ -110,7 +110,7 @@ bool visit_attribute_list_entries(user_ctx& ctx, ulong64 base_entry, const byte*
       }
       uint32 limit = 0;
       const byte* attr = record_usable ? find_attribute_by_id(record, id, limit) : nullptr;
-      if (attr) sink(record.data(), limit, attr);
+      if (attr) sink(holder, record.data(), limit, attr);
     }
     offset += entry_length;
   }
@@ -120,9 +120,9 @@ bool visit_attribute_list_entries(user_ctx& ctx, ulong64 base_entry, const byte*
 namespace {
 
 listed_attribute_sink filer(inode_attributes& out, user_ctx& ctx, ulong64 base_entry) {
-  return [&out, &ctx, base_entry](const byte* record, uint32 limit, const byte* attr) {
+  return [&out, &ctx, base_entry](ulong64 holder, const byte* record, uint32 limit, const byte* attr) {
     bool nested_list = false;
-    out.parse_attribute(ctx, base_entry, record, limit, attr, nested_list);
+    out.parse_attribute(ctx, base_entry, holder, record, limit, attr, nested_list);
   };
 }
 

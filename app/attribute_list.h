@@ -25,9 +25,11 @@ bool read_attribute_list(inode_attributes& out, user_ctx& ctx, ulong64 base_entr
 bool parse_attribute_list_entries(inode_attributes& out, user_ctx& ctx, ulong64 base_entry, const byte* list,
                                   uint32 length);
 
-// What a list names in another record: that record (fixed up), the bytes of
-// it an attribute walk may visit, and the attribute.
-typedef std::function<void(const byte* record, uint32 limit, const byte* attribute)> listed_attribute_sink;
+// What a list names in another record: that record's entry number, the
+// record (fixed up), the bytes of it an attribute walk may visit, and the
+// attribute.
+typedef std::function<void(ulong64 holder, const byte* record, uint32 limit, const byte* attribute)>
+    listed_attribute_sink;
 
 // The same two walks handing each listed attribute to `sink` instead of
 // filing it: a reader that needs a few attributes parses only those.

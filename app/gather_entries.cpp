@@ -22,6 +22,14 @@ bool resident_value_of(const attribute_record& attribute, byte_view& value) {
   return resident_value(raw.data(), static_cast<uint32>(raw.size()), value);
 }
 
+// The data size a non-resident attribute's header gives (0 for any other):
+// how much of what its runs map is the index.
+uint64 stored_data_size(const attribute_record& attribute) {
+  const std::vector<byte>& raw = attribute.raw;
+  if (raw.size() < AH_NON_RESIDENT_SIZE || raw[AH_NON_RESIDENT] == 0) return 0;
+  return load_u64(raw.data() + AH_DATA_SIZE);
+}
+
 const attribute_record* find_named(const inode_attributes& record, uint32 type, const std::wstring& name) {
   for (const auto& kv : record.attributes) {
     if (kv.second.type() == type && kv.second.name == name) return &kv.second;
@@ -113,10 +121,7 @@ void parse_index_allocation(dir_listing& listing, size_t index, std::vector<byte
     const attribute_record& piece = kv.second;
     if (piece.type() != ATTR_INDEX_ALLOCATION || piece.name != attribute.name) continue;
     merge_data_runs(piece.runs, runs);
-    if (piece.raw.size() >= AH_NON_RESIDENT_SIZE) {
-      uint64 size = load_u64(piece.raw.data() + AH_DATA_SIZE);
-      if (size > data_size) data_size = size;
-    }
+    data_size = std::max(data_size, stored_data_size(piece));
   }
   const uint32 record_size = index_record_size(record, attribute.name);
   const uint64 piece = allocation_piece(record_size, piece_bytes);
@@ -202,8 +207,13 @@ bool collect_indx_attribute(std::vector<byte>& buffer, inode_indx_mmap& all_entr
   string_indx_map valid;
   inode_indx_mmap carved;
   if (type == ATTR_INDEX_ALLOCATION) {
+    // A damaged run list can map far more than the index: only the bytes
+    // of its data size are read.
     const size_t record = INDX_DEFAULT_RECORD_SIZE;
-    if (!ctx.ntfs->read_index_allocation(buffer, attribute.runs) || buffer.size() < record) return false;
+    if (!ctx.ntfs->read_index_allocation(buffer, attribute.runs, INDX_DEFAULT_RECORD_SIZE,
+                                         stored_data_size(attribute)) ||
+        buffer.size() < record)
+      return false;
     // A tail shorter than a record is left out rather than parsed past the
     // buffer's end.
     for (size_t offset = 0; buffer.size() - offset >= record; offset += record)

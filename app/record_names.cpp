@@ -16,7 +16,8 @@ const uint32 k_name_start = 66;
 
 }  // namespace
 
-bool record_names_reader::file_attribute(const byte* record, uint32 limit, const byte* attr, bool& is_list) {
+bool record_names_reader::file_attribute(ulong64 holder, const byte* record, uint32 limit, const byte* attr,
+                                         bool& is_list) {
   is_list = false;
   // The checks of inode_attributes::parse_attribute, so that a walk ends
   // where the full reader's ends.
@@ -34,9 +35,18 @@ bool record_names_reader::file_attribute(const byte* record, uint32 limit, const
   const ulong64 id = load_u16(attr + AH_INSTANCE);
   const uint8 name_space = value.data[FN_NAMESPACE];
   const ulong64 parent = load_u64(value.data);
-  const ulong64 key = mft_reference_entry(parent) | (((id * 16 + name_space) & 0xFFFF) << 48);
-  // The first $FILE_NAME of a key holds it, as in read_inode.
-  if (std::find(keys_.begin(), keys_.end(), key) != keys_.end()) return true;
+  // Keyed and kept as read_inode keeps them: a name of another record once
+  // by that record and its id, its key already held giving way to the next
+  // free; in the entry's own record the first name of a key holds it.
+  const auto held = [this](ulong64 k) { return std::find(keys_.begin(), keys_.end(), k) != keys_.end(); };
+  ulong64 key = file_name_key(parent, id, name_space);
+  if (mft_reference_entry(holder) != mft_reference_entry(entry_)) {
+    const std::pair<ulong64, ulong64> identity(mft_reference_entry(holder), id);
+    if (std::find(filed_.begin(), filed_.end(), identity) != filed_.end()) return true;
+    filed_.push_back(identity);
+    key = first_free_key(key, FILE_NAME_KEY_STEP, held);
+  }
+  if (held(key)) return true;
   keys_.push_back(key);
   if (!named_ || key < first_key_) {
     named_ = true;
@@ -66,7 +76,9 @@ bool record_names_reader::read(std::wstring& name, ulong64_set& parents, bool& i
   is_dir = (load_u16(rec + FRH_FLAGS) & FILE_RECORD_DIRECTORY) != 0;
   if (dirs_only && !is_dir) return false;
 
+  entry_ = entry;
   keys_.clear();
+  filed_.clear();
   parents_.clear();
   named_ = false;
   first_key_ = 0;
@@ -75,16 +87,23 @@ bool record_names_reader::read(std::wstring& name, ulong64_set& parents, bool& i
   const uint32 limit = record_walk_limit(rec, size);
   uint32 type = 0, length = 0;
   // Extension records are read into their own buffer: record_ stays whole.
-  const listed_attribute_sink sink = [this](const byte* record, uint32 record_limit, const byte* attr) {
+  const listed_attribute_sink sink = [this](ulong64 holder, const byte* record, uint32 record_limit,
+                                            const byte* attr) {
     bool nested = false;
-    file_attribute(record, record_limit, attr, nested);
+    file_attribute(holder, record, record_limit, attr, nested);
   };
+  // The list is followed after the base record, as read_inode does.
+  uint32 list_offset = 0, list_length = 0;
   while (attribute_at(rec, limit, offset, type, length)) {
     bool is_list = false;
-    if (!file_attribute(rec, limit, rec + offset, is_list)) break;
-    if (is_list) visit_attribute_list(ctx, entry, rec + offset, length, sink);
+    if (!file_attribute(entry, rec, limit, rec + offset, is_list)) break;
+    if (is_list && list_offset == 0) {
+      list_offset = offset;
+      list_length = length;
+    }
     offset += length;
   }
+  if (list_offset != 0) visit_attribute_list(ctx, entry, rec + list_offset, list_length, sink);
   if (named_ && !units_.empty()) append_utf16_units(name, units_.data(), static_cast<uint32>(units_.size()), true);
   for (const auto& p : parents_) parents.insert(p.second);
   return !parents.empty();

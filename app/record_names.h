@@ -22,13 +22,16 @@ class record_names_reader {
             bool dirs_only = false);
 
  private:
-  // Files one attribute when it is a $FILE_NAME; false where the full
-  // reader's walk would stop. `is_list` tells an $ATTRIBUTE_LIST.
-  bool file_attribute(const byte* record, uint32 limit, const byte* attr, bool& is_list);
+  // Files one attribute of record `holder` when it is a $FILE_NAME; false
+  // where the full reader's walk would stop. `is_list` tells an
+  // $ATTRIBUTE_LIST.
+  bool file_attribute(ulong64 holder, const byte* record, uint32 limit, const byte* attr, bool& is_list);
 
   std::vector<byte> record_;
   std::vector<uint16> units_;
   std::vector<ulong64> keys_;
+  std::vector<std::pair<ulong64, ulong64>> filed_;  // holder and id of each name of another record
+  ulong64 entry_ = 0;                                // the entry being read
   std::vector<std::pair<ulong64, ulong64>> parents_;  // entry, reference; first one kept
   bool named_ = false;
   ulong64 first_key_ = 0;

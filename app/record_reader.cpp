@@ -1,5 +1,6 @@
 #include "app/record_reader.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
@@ -21,6 +22,43 @@ namespace {
 
 const uint32 k_unknown_type = 0xFFFFFFFF;
 const uint32 k_symlink_tag = 0xA000000C;
+
+// The steps to the next free key: the attribute key's bits 32 to 47 (free
+// between its type and its id), an id key's bits 16 to 31.
+const ulong64 k_attribute_key_step = 1ULL << 32;
+const ulong64 k_id_key_step = 1ULL << 16;
+// An NTFS 3.1 FILE record header keeps the record's own number here (u32).
+const uint32 k_record_number = 0x2C;
+
+template <class Map>
+ulong64 free_key(const Map& map, ulong64 key, ulong64 step) {
+  return first_free_key(key, step, [&map](ulong64 k) { return map.count(k) != 0; });
+}
+
+// The record a FILE record buffer holds: `entry`, unless it is an extension
+// record (a base reference) whose header gives its own number.
+ulong64 record_number_of(const byte* record, uint32 length, ulong64 entry) {
+  if (!record || length < k_record_number + 4 || load_u64(record + FRH_BASE_RECORD) == 0 ||
+      load_u16(record + FRH_USA_OFFSET) < k_record_number + 4)
+    return entry;
+  return load_u32(record + k_record_number);
+}
+
+// Adds a piece's runs to those of the attribute it continues, each at its
+// own VCN (a run of a VCN already held is the same run read twice).
+void join_runs(const std::vector<data_run>& piece, std::vector<data_run>& runs) {
+  runs.insert(runs.end(), piece.begin(), piece.end());
+  std::stable_sort(runs.begin(), runs.end(), [](const data_run& a, const data_run& b) { return a.vcn < b.vcn; });
+  runs.erase(std::unique(runs.begin(), runs.end(), [](const data_run& a, const data_run& b) { return a.vcn == b.vcn; }),
+             runs.end());
+}
+
+bool non_resident(const std::vector<byte>& raw) {
+  return raw.size() >= AH_NON_RESIDENT_SIZE && raw[AH_NON_RESIDENT] != 0;
+}
+
+// The first VCN of a non-resident attribute's bytes; 0 for a resident one.
+ulong64 first_vcn(const std::vector<byte>& raw) { return non_resident(raw) ? load_u64(raw.data() + AH_FIRST_VCN) : 0; }
 
 bool reading_extracted_mft(const user_ctx& ctx) { return ctx.mft_reader && ctx.mft_reader->is_open(); }
 
@@ -112,14 +150,6 @@ uint32 attribute_own_length(const byte* attribute) {
 
 uint32 attribute_record::type() const { return raw.size() >= 4 ? load_u32(raw.data()) : 0; }
 
-std::string attribute_record::detail() const {
-  byte_view value;
-  if (type() != ATTR_SECURITY_DESCRIPTOR || raw.size() < AH_RESIDENT_SIZE || raw[AH_NON_RESIDENT] != 0 ||
-      !resident_value(raw.data(), static_cast<uint32>(raw.size()), value) || value.size == 0)
-    return std::string();
-  return security_descriptor_text(value);
-}
-
 void inode_attributes::clear() {
   source_desc.clear();
   has_attr_list = false;
@@ -141,10 +171,73 @@ void inode_attributes::clear() {
   attributes.clear();
   parents.clear();
   names.clear();
+  filed_.clear();
+  pieces_.clear();
+  pieces_indexed_ = false;
 }
 
-bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, const byte* record, uint32 length,
+const std::string& inode_attributes::descriptor_text(const byte_view& value) {
+  const size_t size = static_cast<size_t>(value.size);
+  size_t i = 0;
+  while (i < descriptors_.size() && (descriptors_[i].first.size() != size ||
+                                     std::memcmp(descriptors_[i].first.data(), value.data, size) != 0))
+    ++i;
+  if (i == descriptors_.size()) {
+    const size_t k_kept = 4;
+    if (descriptors_.size() < k_kept) descriptors_.emplace_back();
+    i = descriptors_.size() - 1;
+    descriptors_[i].first.assign(value.data, value.data + size);
+    descriptors_[i].second = security_descriptor_text(value);
+  }
+  std::rotate(descriptors_.begin(), descriptors_.begin() + static_cast<std::ptrdiff_t>(i),
+              descriptors_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+  return descriptors_.front().second;
+}
+
+bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64 entry_number, const byte* record, uint32 length,
                                        const byte* attr, bool& is_attr_list) {
+  return parse_attribute(ctx, entry_number, record_number_of(record, length, entry_number), record, length, attr,
+                         is_attr_list);
+}
+
+attribute_record* inode_attributes::file_record(ulong64& key, attribute_record&& rec, bool other_record) {
+  // Pieces come only through a list: an entry without one is filed as it
+  // stands, without an index to keep.
+  if (other_record && !pieces_indexed_) {
+    for (const auto& kv : attributes)
+      if (non_resident(kv.second.raw)) pieces_.emplace(std::make_pair(kv.second.type(), kv.second.name), kv.first);
+    pieces_indexed_ = true;
+  }
+  const bool is_piece = non_resident(rec.raw) && pieces_indexed_;
+  const auto piece = is_piece ? pieces_.find(std::make_pair(rec.type(), rec.name)) : pieces_.end();
+  if (piece != pieces_.end()) {
+    attribute_record& held = attributes.at(piece->second);
+    const ulong64 vcn = first_vcn(rec.raw), held_vcn = first_vcn(held.raw);
+    if (vcn > held_vcn) {
+      join_runs(rec.runs, held.runs);
+      return nullptr;
+    }
+    if (vcn < held_vcn) {
+      // A piece filed before the one it continues: the earlier piece's
+      // header (its sizes) stands for the attribute, with every run.
+      join_runs(held.runs, rec.runs);
+      attributes.erase(piece->second);
+      key = free_key(attributes, key, k_attribute_key_step);
+      attribute_record& filed = attributes.emplace(key, std::move(rec)).first->second;
+      piece->second = key;
+      return &filed;
+    }
+  }
+  if (other_record) key = free_key(attributes, key, k_attribute_key_step);
+  const auto placed = attributes.emplace(key, std::move(rec));
+  if (!placed.second) return nullptr;
+  attribute_record& filed = placed.first->second;
+  if (is_piece) pieces_.emplace(std::make_pair(filed.type(), filed.name), key);
+  return &filed;
+}
+
+bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64 entry_number, ulong64 holder, const byte* record,
+                                       uint32 length, const byte* attr, bool& is_attr_list) {
   is_attr_list = false;
   if (!record || length == 0 || !attr || attr < record) return false;
   uint64 offset = static_cast<uint64>(attr - record);
@@ -154,6 +247,20 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, const byte* recor
 
   uint32 type = load_u32(attr + AH_TYPE);
   ulong64 id = load_u16(attr + AH_INSTANCE);
+  if (type == ATTR_ATTRIBUTE_LIST) {
+    is_attr_list = true;
+    return true;
+  }
+  // One attribute named twice (a list entry repeated) is filed once; in the
+  // entry's own record a key held already means the same.
+  const bool other_record = mft_reference_entry(holder) != mft_reference_entry(entry_number);
+  if (other_record && !filed_.emplace(mft_reference_entry(holder), (static_cast<ulong64>(type) << 16) | id).second)
+    return true;
+  // The key of a map that keys by id or name, for an attribute of another
+  // record the next free one.
+  auto keyed = [other_record](const auto& map, ulong64 natural, ulong64 step) {
+    return other_record ? free_key(map, natural, step) : natural;
+  };
   ulong64 key = static_cast<ulong64>(type) | (id << 48);
   bool resident = attr[AH_NON_RESIDENT] == 0;
 
@@ -166,11 +273,13 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, const byte* recor
   byte_view value;
   bool has_value = resident && resident_value(attr, attr_length, value) && value.size > 0;
 
-  auto file_record = [&](ulong64 k, const char* label) -> attribute_record& {
+  // The attribute as an attribute_record under `key` (or the free key found
+  // for it); null when it joined a piece filed before.
+  auto file = [&](const char* label) -> attribute_record* {
     attribute_record rec(attr, attr_length);
     rec.name = bytes_as_wide(attr_name);
     rec.label = label;
-    return attributes.emplace(k, std::move(rec)).first->second;
+    return file_record(key, std::move(rec), other_record);
   };
 
   switch (type) {
@@ -184,12 +293,9 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, const byte* recor
           si.note = "null";
         }
       }
-      si_records.emplace(id, si);
+      si_records.emplace(keyed(si_records, id, k_id_key_step), si);
       break;
     }
-    case ATTR_ATTRIBUTE_LIST:
-      is_attr_list = true;
-      break;
     case ATTR_FILE_NAME: {
       if (!has_value || value.size < FN_NAME_LENGTH + 2) break;
       filename_record fn;
@@ -203,7 +309,7 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, const byte* recor
       for (int i = 0; i < 4; ++i)
         note_time(fn.time_suspect, fn.note, load_u64(fn.data + 8 + 8 * i), ctx.future_limit);
       ulong64 parent = load_u64(fn.data);
-      ulong64 fn_key = mft_reference_entry(parent) | (((id * 16 + name_space) & 0xFFFF) << 48);
+      ulong64 fn_key = keyed(filename_records, file_name_key(parent, id, name_space), FILE_NAME_KEY_STEP);
       bool inserted = filename_records.emplace(fn_key, fn).second;
       if (inserted && name_space != 2) {
         parent_record pr;
@@ -222,18 +328,22 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, const byte* recor
       copy_prefix(oid.data, sizeof oid.data, value);
       oid.value_length = static_cast<uint32>(value.size);
       oid.name = attr_name;
-      objid_records.emplace(id, oid);
-      guid_to_string(file_record(key, "obj id").text, oid.data);
+      objid_records.emplace(keyed(objid_records, id, k_id_key_step), oid);
+      if (attribute_record* rec = file("obj id")) guid_to_string(rec->text, oid.data);
       break;
     }
-    case ATTR_SECURITY_DESCRIPTOR:
-      file_record(key, "security descr");
+    case ATTR_SECURITY_DESCRIPTOR: {
+      attribute_record* rec = file("security descr");
+      if (rec && has_value) rec->detail = descriptor_text(value);
       break;
+    }
     case ATTR_VOLUME_NAME: {
       std::wstring volume_name;
       if (has_value) volume_name = utf16le_text(value.data, static_cast<uint32>(value.size / 2));
-      volume_names.emplace(key, volume_name);
-      file_record(key, "vol name").name.clear();
+      if (attribute_record* rec = file("vol name")) {
+        rec->name.clear();
+        volume_names.emplace(key, volume_name);
+      }
       break;
     }
     case ATTR_VOLUME_INFORMATION: {
@@ -241,40 +351,44 @@ bool inode_attributes::parse_attribute(user_ctx& ctx, ulong64, const byte* recor
       volinfo_record vi;
       copy_prefix(vi.data, sizeof vi.data, value);
       vi.version = version_text(vi.data[8], vi.data[9]);
-      volume_infos.emplace(key, vi);
-      file_record(key, "vol info").text = vi.version;
+      if (attribute_record* rec = file("vol info")) {
+        rec->text = vi.version;
+        volume_infos.emplace(key, vi);
+      }
       break;
     }
     case ATTR_DATA: {
-      attribute_record& rec = file_record(key, attr_name.empty() ? "unnamed data" : "ads");
-      rec.is_data = true;
-      rec.is_ads = !attr_name.empty();
+      if (attribute_record* rec = file(attr_name.empty() ? "unnamed data" : "ads")) {
+        rec->is_data = true;
+        rec->is_ads = !attr_name.empty();
+      }
       break;
     }
     case ATTR_INDEX_ROOT:
-      file_record(key, "indx root");
+      file("indx root");
       break;
     case ATTR_INDEX_ALLOCATION:
-      file_record(key, "indx alloc");
+      file("indx alloc");
       break;
     case ATTR_BITMAP:
-      file_record(key, "bitmap");
+      file("bitmap");
       break;
     case ATTR_REPARSE_POINT: {
       std::wstring print_name;
       bool named = has_value && reparse_print_name(value, print_name);
-      attribute_record& rec = file_record(key, "reparse point");
-      if (named) {
+      attribute_record* rec = file("reparse point");
+      if (rec && named) {
         reparse_names.emplace(key, print_name);
-        rec.text = wstring_to_utf8(print_name);
+        rec->text = wstring_to_utf8(print_name);
       }
       break;
     }
     case ATTR_LOGGED_UTILITY_STREAM:
-      file_record(key, "logged stream");
+      file("logged stream");
       break;
     default:
-      file_record(static_cast<ulong64>(k_unknown_type) | (id << 48), "unk");
+      key = static_cast<ulong64>(k_unknown_type) | (id << 48);
+      file("unk");
       break;
   }
   return true;
@@ -351,17 +465,28 @@ bool read_inode(inode_attributes& out, user_ctx& ctx, ulong64 entry) {
 
   const byte* rec = record.data();
   uint32 size = static_cast<uint32>(record.size());
-  uint32 offset = out.set_record_header(entry, rec);
-  if (offset == 0) return true;
-  uint32 limit = record_walk_limit(rec, size);
+  parse_record_attributes(out, ctx, entry, rec, size, out.set_record_header(entry, rec));
+  return true;
+}
+
+void parse_record_attributes(inode_attributes& out, user_ctx& ctx, ulong64 entry, const byte* record, uint32 size,
+                             uint32 offset) {
+  if (!record || offset == 0) return;
+  const uint32 limit = record_walk_limit(record, size);
   uint32 type = 0, length = 0;
-  while (attribute_at(rec, limit, offset, type, length)) {
+  // The list is followed once the base record is filed, so that the base
+  // record's attributes keep their own keys whatever the list names.
+  uint32 list_offset = 0, list_length = 0;
+  while (attribute_at(record, limit, offset, type, length)) {
     bool is_list = false;
-    if (!out.parse_attribute(ctx, entry, rec, limit, rec + offset, is_list)) break;
-    if (is_list) read_attribute_list(out, ctx, entry, rec + offset, length);
+    if (!out.parse_attribute(ctx, entry, entry, record, limit, record + offset, is_list)) break;
+    if (is_list && list_offset == 0) {
+      list_offset = offset;
+      list_length = length;
+    }
     offset += length;
   }
-  return true;
+  if (list_offset != 0) read_attribute_list(out, ctx, entry, record + list_offset, list_length);
 }
 
 bool get_inode_parents(std::wstring& name, ulong64_set& parents, bool& is_dir, ulong64 entry, user_ctx& ctx) {

@@ -57,13 +57,16 @@ struct attribute_view {
     for (uint32 i = 0; i < units; ++i) text[i] = load_u16(bytes.data, at + 2ULL * i);
     return utf16_units_to_utf8(text);
   }
-  // The resident value at its stored offset, cut to the attribute.
-  bool value(byte_view& out, uint32& offset) const {
+  // The resident value at its stored offset, cut to the attribute; with
+  // `to_end` it runs on to the attribute's end, so that the full dump also
+  // shows what lies behind the stored length.
+  bool value(byte_view& out, uint32& offset, bool to_end = false) const {
     if (!bytes.has(AH_VALUE_OFFSET, 2)) return false;
     offset = load_u16(bytes.data, AH_VALUE_OFFSET);
     if (offset >= bytes.size) return false;
     const uint64 stored = load_u32(bytes.data, AH_VALUE_LENGTH);
-    out = bytes.sub(offset, std::min<uint64>(stored, bytes.size - offset));
+    const uint64 room = bytes.size - offset;
+    out = bytes.sub(offset, to_end ? room : std::min<uint64>(stored, room));
     return true;
   }
 };
@@ -134,23 +137,25 @@ void dump_resident(std::ostream& os, const attribute_view& a) {
   a.line(os, 0x16, 1, "resident_flags:      0x", (a.bytes.data[0x16] & 1) ? " (indexed)" : "");
   a.line(os, 0x17, 1, "pad1                 0x");
   name_line(os, a);
-  byte_view value;
+  // The hex dumps show the value up to the attribute's end; the
+  // interpreters read the fields of its stored length.
+  byte_view value, stored;
   uint32 offset = 0;
-  if (!a.value(value, offset)) return;
-  const uint32 size = static_cast<uint32>(value.size);
+  if (!a.value(value, offset, true) || !a.value(stored, offset)) return;
+  const uint32 size = static_cast<uint32>(stored.size);
   switch (a.type) {
-    case 0x10: dump_standard_information(os, value.data, offset, size); break;
-    case 0x20: dump_attribute_list(os, value.data, offset, size); break;
-    case 0x30: dump_file_name_attribute(os, value, offset); break;
-    case 0x40: dump_object_id(os, value.data, size, offset); break;
+    case 0x10: dump_standard_information(os, stored.data, offset, size); break;
+    case 0x20: dump_attribute_list(os, stored.data, offset, size); break;
+    case 0x30: dump_file_name_attribute(os, stored, offset); break;
+    case 0x40: dump_object_id(os, stored.data, size, offset); break;
     case 0x50:
       data_heading(os, value, offset);
       os << "---- interpreted data ----\n";
-      print_security_descriptor(os, value.data, size, nullptr);
+      print_security_descriptor(os, stored.data, size, nullptr);
       break;
-    case 0x70: dump_volume_information(os, value, offset); break;
-    case 0x90: dump_index_root(os, value.data, static_cast<int>(size), offset); break;
-    case 0xC0: dump_reparse_point(os, value, offset); break;
+    case 0x70: dump_volume_information(os, stored, offset); break;
+    case 0x90: dump_index_root(os, stored.data, static_cast<int>(size), offset); break;
+    case 0xC0: dump_reparse_point(os, stored, offset); break;
     default: data_heading(os, value, offset); break;
   }
 }

@@ -2,6 +2,8 @@
 
 #include <map>
 #include <set>
+#include <string>
+#include <utility>
 
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
@@ -34,10 +36,17 @@ bool record_from_attribute(entry_record& rec, ulong64 entry, ulong64 holder, con
   return true;
 }
 
+// Where a collected record came from: the record holding its attribute, and
+// whether it is a piece that starts past VCN 0.
+struct record_origin {
+  ulong64 holder;
+  bool continues;
+};
+
 class collector {
  public:
-  collector(CNtfs* ntfs, ulong64 entry, std::vector<entry_record>& out, std::vector<bool>& continues)
-      : m_ntfs(ntfs), m_entry(entry), m_out(out), m_continues(continues) {}
+  collector(CNtfs* ntfs, ulong64 entry, std::vector<entry_record>& out, std::vector<record_origin>& origins)
+      : m_ntfs(ntfs), m_entry(entry), m_out(out), m_origins(origins) {}
 
   // Every attribute of one FILE record; `holder` is the record's number.
   void walk_record(const byte* record, uint32 size, ulong64 holder) {
@@ -60,7 +69,7 @@ class collector {
   CNtfs* m_ntfs;
   ulong64 m_entry;
   std::vector<entry_record>& m_out;
-  std::vector<bool>& m_continues;  // per record: a piece starting past VCN 0
+  std::vector<record_origin>& m_origins;  // per record
   std::vector<byte> m_extension;
   ulong64 m_extension_number = ~0ULL;
 
@@ -68,8 +77,8 @@ class collector {
     entry_record rec;
     if (!record_from_attribute(rec, m_entry, holder, attr, length)) return;
     m_out.push_back(rec);
-    m_continues.push_back(attr[AH_NON_RESIDENT] && length >= AH_NON_RESIDENT_SIZE &&
-                          load_u64(attr, AH_FIRST_VCN) != 0);
+    m_origins.push_back({mft_reference_entry(holder), attr[AH_NON_RESIDENT] && length >= AH_NON_RESIDENT_SIZE &&
+                                                          load_u64(attr, AH_FIRST_VCN) != 0});
   }
 
   // The list's value, resident or read through its runs as far as its real
@@ -142,19 +151,25 @@ int collect_entry_records(CNtfs* ntfs, ulong64 entry, std::vector<entry_record>&
   std::vector<byte> record;
   if (!read_entry_file_record(ntfs, entry, record)) return 0;
   std::vector<entry_record> found;
-  std::vector<bool> continues;
+  std::vector<record_origin> origins;
   entry_record file;
   build_entry_summary_item(file.item, entry, record.data(), static_cast<uint32>(record.size()));
   found.push_back(file);
-  continues.push_back(false);
-  collector(ntfs, entry, found, continues).walk_record(record.data(), static_cast<uint32>(record.size()), entry);
+  origins.push_back({mft_reference_entry(entry), false});
+  collector(ntfs, entry, found, origins).walk_record(record.data(), static_cast<uint32>(record.size()), entry);
 
-  std::map<std::string, entry_record> by_key;
+  // Attribute ids are numbered per FILE record, so the records of one list
+  // repeat them: an attribute is known by its key and the record holding
+  // it. Among equal keys the base record's comes first, then the others by
+  // record number.
+  std::map<std::pair<std::string, ulong64>, entry_record> by_key;
   for (size_t i = 0; i < found.size(); ++i) {
-    if (continues[i]) continue;
-    auto it = by_key.find(entry_record_key(found[i]));
+    if (origins[i].continues) continue;
+    const ulong64 holder = origins[i].holder == mft_reference_entry(entry) ? 0 : origins[i].holder + 1;
+    const std::pair<std::string, ulong64> key(entry_record_key(found[i]), holder);
+    auto it = by_key.find(key);
     if (it == by_key.end()) {
-      by_key.emplace(entry_record_key(found[i]), std::move(found[i]));
+      by_key.emplace(key, std::move(found[i]));
     } else if (!found[i].runs.empty() && !it->second.runs.empty()) {
       merge_data_runs(found[i].runs, it->second.runs);
     }
@@ -163,7 +178,7 @@ int collect_entry_records(CNtfs* ntfs, ulong64 entry, std::vector<entry_record>&
   // name, whatever id its own record gave it; the sizes are the first
   // piece's.
   for (size_t i = 0; i < found.size(); ++i) {
-    if (!continues[i]) continue;
+    if (!origins[i].continues) continue;
     entry_record* first = nullptr;
     for (auto& kv : by_key) {
       const entry_record& r = kv.second;
@@ -174,7 +189,7 @@ int collect_entry_records(CNtfs* ntfs, ulong64 entry, std::vector<entry_record>&
     if (first) {
       merge_data_runs(found[i].runs, first->runs);
     } else {
-      by_key.emplace(entry_record_key(found[i]), std::move(found[i]));
+      by_key.emplace(std::make_pair(entry_record_key(found[i]), origins[i].holder + 1), std::move(found[i]));
     }
   }
   for (auto& kv : by_key) {

@@ -14,8 +14,10 @@ class CNtfs;
 
 // 1 when at least one record was collected, else 0; `out` is cleared first
 // and ends ordered by key (the name, or " nada_", then the attribute id and
-// the type in decimal). With a window length, each record gets that byte
-// range of its data cached.
+// the type in decimal). Ids are numbered per FILE record, so attributes of
+// several records can share a key: each is kept, the base record's first,
+// then the others by the number of the record holding them. With a window
+// length, each record gets that byte range of its data cached.
 int collect_entry_records(CNtfs* ntfs, ulong64 entry, std::vector<entry_record>& out, ulong64 window_offset,
                           uint32 window_length);
 bool collect_entry_records(CNtfs* ntfs, ulong64 entry, std::vector<entry_record>& out);

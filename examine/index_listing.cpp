@@ -35,11 +35,13 @@ void list_records(CNtfs* ntfs, const entry_record& rec, std::vector<byte>& recor
 
 bool list_index_allocations(CNtfs* ntfs, ulong64 entry, std::ostream& out) {
   if (!ntfs || ntfs->m_cluster_size == 0) return false;
-  std::vector<byte> record(INDEX_RECORD_SIZE);
-  std::vector<entry_record> records;
-  if (!collect_entry_records(ntfs, entry, records)) return false;
   bool listed = false;
+  // Gathering the records, reading and dumping all allocate: a damaged or
+  // huge entry that runs out of memory ends the listing, not the caller.
   try {
+    std::vector<byte> record(INDEX_RECORD_SIZE);
+    std::vector<entry_record> records;
+    if (!collect_entry_records(ntfs, entry, records)) return false;
     for (const entry_record& rec : records) {
       if (rec.item.header.type != 0xA0) continue;
       if (rec.runs.empty()) {
@@ -50,7 +52,7 @@ bool list_index_allocations(CNtfs* ntfs, ulong64 entry, std::ostream& out) {
       list_records(ntfs, rec, record, out);
       listed = true;
     }
-  } catch (const std::exception&) {
+  } catch (...) {
   }
   return listed;
 }

@@ -5,7 +5,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/attribute_list.h"
 #include "app/dir_tree.h"
 #include "app/source_open.h"
 #include "app/walk_services.h"
@@ -93,20 +92,11 @@ class walker {
     if (record_.size() < FRH_SIZE) return;
     const byte* r = record_.data();
     const uint32 size = static_cast<uint32>(record_.size());
-    uint32 offset = rec_.set_record_header(n, r);
+    const uint32 offset = rec_.set_record_header(n, r);
     const uint16 flags = load_u16(r + FRH_FLAGS);
     if (ctx_.filters_active && !rec_.passes_deleted_filter(ctx_)) return;
 
-    // The walk ends at the end marker and at the end of the bytes in use:
-    // a length that stays inside 1 KiB can still run past a damaged record.
-    const uint32 limit = record_walk_limit(r, size);
-    uint32 type = 0, length = 0;
-    while (offset != 0 && attribute_at(r, limit, offset, type, length)) {
-      bool is_list = false;
-      if (!rec_.parse_attribute(ctx_, n, r, limit, r + offset, is_list)) break;
-      if (is_list) read_attribute_list(rec_, ctx_, n, r + offset, length);
-      offset += length;
-    }
+    parse_record_attributes(rec_, ctx_, n, r, size, offset);
 
     if ((flags & FILE_RECORD_DIRECTORY) && dirs_.find(n) == dirs_.end()) {
       parents_.clear();

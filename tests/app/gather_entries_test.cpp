@@ -4,6 +4,7 @@
 // are run end to end in end_to_end_test.cpp.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -16,7 +17,9 @@
 #include "ntfs/index_node.h"
 #include "ntfs/ntfs.h"
 #include "tests/app/fls_folders.h"
+#include "tests/app/mft_runs_rewrite.h"
 #include "tests/support/fixture.h"
+#include "tests/support/istat.h"
 #include "tests/support/listing.h"
 #include "utils/byte_order.h"
 
@@ -309,6 +312,51 @@ TEST(CollectIndxAttribute, DamagedRootsAndRunsStayInsideTheirBytes) {
     EXPECT_EQ(live, c.live) << c.what;
     EXPECT_LT(g.allocation.capacity(), size_t(1) << 20) << c.what;
   }
+}
+
+// A copy of default.img whose root claims, by one damaged run length, every
+// cluster from its index allocation's to the volume's end: one call holds
+// only the allocation's data size (istat's size of $I30) and finds the live
+// names of the undamaged root.
+TEST(CollectIndxAttribute, AllocationReadUpToItsDataSize) {
+  if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
+  const ulong64 root_entry = 5;
+  unsigned long long data_size = 0;
+  const std::string report = quor_test::istat_report(quor_test::fixture("default.img"), root_entry);
+  const size_t row = report.find("$INDEX_ALLOCATION (160-");
+  ASSERT_NE(row, std::string::npos) << report;
+  ASSERT_EQ(std::sscanf(report.c_str() + report.find("size: ", row), "size: %llu", &data_size), 1);
+
+  std::unique_ptr<user_ctx> original = open_context("default.img");
+  ASSERT_NE(original->ntfs, nullptr);
+  CNtfs& ntfs = *original->ntfs;
+  inode_attributes record;
+  ASSERT_TRUE(read_inode(record, *original, root_entry));
+  const attribute_record* allocation = first_of_type(record, 0xA0);
+  ASSERT_NE(allocation, nullptr);
+  ASSERT_EQ(allocation->runs.size(), 1u);
+  const ulong64 lcn = allocation->runs[0].lcn;
+  const ulong64 claimed = ntfs.m_total_clusters - lcn;
+  ASSERT_GT(claimed * ntfs.m_cluster_size, 16 * data_size);
+  gathered whole;
+  ASSERT_TRUE(whole.collect(*original, root_entry));
+
+  const std::string copy = quor_test::copy_fixture("default.img", "root-runs.img");
+  const ulong64 root_pos = ntfs.get_mft_lcn() * ntfs.m_cluster_size + root_entry * 1024;
+  ASSERT_TRUE(quor_test::rewrite_mft_runs(copy, root_pos, {{claimed, lcn}}, 0, 0xA0));
+  CNtfs* engine = nullptr;
+  ASSERT_TRUE(open_ntfs_image(copy.c_str(), 0, engine, false, false));
+  user_ctx damaged(engine, true);
+  inode_attributes changed;
+  ASSERT_TRUE(read_inode(changed, damaged, root_entry));
+  ASSERT_NE(first_of_type(changed, 0xA0), nullptr);
+  ASSERT_EQ(first_of_type(changed, 0xA0)->runs[0].num_clusters, claimed);
+
+  gathered g;
+  ASSERT_TRUE(g.collect(damaged, root_entry));
+  EXPECT_EQ(g.allocation.size(), data_size);
+  EXPECT_EQ(g.live(), whole.live());
+  EXPECT_FALSE(g.live().empty());
 }
 
 // The tool's own road: an INDX record that the index's $BITMAP marks free

@@ -41,10 +41,11 @@ inline std::vector<byte> run_field(long long value) {
 // A run given with this LCN is sparse: no clusters behind it.
 const ulong64 SPARSE_RUN = ~0ULL;
 
-// The offset of the record's first non-resident $DATA, or 0.
-inline uint32 nonresident_data_offset(const std::vector<byte>& rec) {
+// The offset of the record's first non-resident attribute of `type`
+// ($DATA unless told), or 0.
+inline uint32 nonresident_data_offset(const std::vector<byte>& rec, uint32 type = ATTR_DATA) {
   uint32 offset = load_u16(&rec[FRH_FIRST_ATTRIBUTE]);
-  while (offset + 8 <= 1024 && load_u32(&rec[offset]) != ATTR_DATA) {
+  while (offset + 8 <= 1024 && load_u32(&rec[offset]) != type) {
     const uint32 length = load_u32(&rec[offset + 4]);
     if (load_u32(&rec[offset]) == 0xFFFFFFFF || length == 0) return 0;
     offset += length;
@@ -72,9 +73,11 @@ inline bool rewrite_data_sizes(const std::string& path, ulong64 pos, ulong64 all
 // Record 0 at `mft_pos` (1 KiB; or any record with a non-resident $DATA)
 // gets $DATA runs (cluster count, LCN or SPARSE_RUN) and, when not 0, the
 // data size and allocated size `size`. False when the record has no
-// non-resident $DATA or no room.
+// non-resident $DATA or no room. With `type`, the first non-resident
+// attribute of that type is rewritten instead.
 inline bool rewrite_mft_runs(const std::string& path, ulong64 mft_pos,
-                             const std::vector<std::pair<ulong64, ulong64>>& runs, ulong64 size) {
+                             const std::vector<std::pair<ulong64, ulong64>>& runs, ulong64 size,
+                             uint32 type = ATTR_DATA) {
   std::vector<byte> rec(1024);
   read_at(path, mft_pos, rec);
   apply_update_sequence(rec.data(), 1024);
@@ -93,7 +96,7 @@ inline bool rewrite_mft_runs(const std::string& path, ulong64 mft_pos,
   }
   pairs.push_back(0);
 
-  const uint32 offset = nonresident_data_offset(rec);
+  const uint32 offset = nonresident_data_offset(rec, type);
   if (offset == 0) return false;
   const uint32 length = load_u32(&rec[offset + 4]);
   const uint32 start = load_u16(&rec[offset + AH_MAPPING_PAIRS]);

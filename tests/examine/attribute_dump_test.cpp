@@ -55,7 +55,9 @@ TEST(AttributeDump, NamedResidentValueAtItsStoredOffset) {
                       "---- data ---- (starting at offset 0x0020)\n"),
             std::string::npos)
       << text;
-  EXPECT_NE(text.find("68 65 6c 6c 6f"), std::string::npos) << text;
+  // The value runs on to the attribute's end: three bytes behind the
+  // stored five.
+  EXPECT_NE(text.find("0000 0000:  68 65 6c 6c 6f 00 00 00   "), std::string::npos) << text;
   // A value length past the attribute: only the attribute's bytes are shown.
   const std::string cut = dumped(resident(0x80, 0x28, 0x100, "12345678"));
   EXPECT_NE(cut.find("31 32 33 34 35 36 37 38"), std::string::npos) << cut;
@@ -319,6 +321,46 @@ TEST(AttributeDump, SummaryOfAResidentSecurityDescriptor) {
                           "Discretionary Access Control List\n"
                           "access allowed  Local System    READ_CONTROL | SYNCHRONIZE\n"
                           "access allowed  Admins          READ_CONTROL | SYNCHRONIZE\n");
+}
+
+// The bytes of the hex rows that follow `heading` in a dump.
+std::vector<byte> hex_rows_after(const std::string& text, const std::string& heading) {
+  std::vector<byte> out;
+  size_t at = text.find(heading);
+  if (at == std::string::npos) return out;
+  std::istringstream rows(text.substr(at + heading.size()));
+  for (std::string row; std::getline(rows, row) && row.compare(0, 5, "0000 ") == 0;) {
+    std::istringstream hex(row.substr(11, 49));
+    for (std::string pair; hex >> pair;) out.push_back(static_cast<byte>(std::stoul(pair, nullptr, 16)));
+  }
+  return out;
+}
+
+// default.img's /streams.txt keeps 50 bytes of data in an attribute of 0x50
+// bytes with the value at 0x18: the full dump shows the 0x38 bytes up to
+// the attribute's end, icat's 50 and then the record's own padding.
+TEST(AttributeDump, ResidentValueRunsToTheAttributesEnd) {
+  if (!quor_test::have_program("icat")) GTEST_SKIP() << "icat not installed";
+  examine_test::volume v("default.img");
+  ASSERT_NE(v.ntfs, nullptr);
+  const ulong64 entry = v.entry_of("/streams.txt");
+  std::vector<byte> rec;
+  bool torn = false;
+  const byte* attr = nullptr;
+  ASSERT_TRUE(v.ntfs->read_mft_record_to_vector(rec, torn, entry));
+  ASSERT_TRUE(find_attribute_by_name(rec.data(), static_cast<uint32>(rec.size()), 0x80, attr, nullptr, 0));
+  ASSERT_EQ(load_u32(attr, 4), 0x50u);
+  ASSERT_EQ(load_u16(attr, 20), 0x18u);
+  std::string data;
+  ASSERT_TRUE(examine_test::icat(v.image, std::to_string(entry), data));
+  ASSERT_EQ(data.size(), 50u);
+  std::vector<byte> want(data.begin(), data.end());
+  want.insert(want.end(), attr + 0x18 + 50, attr + 0x50);
+
+  std::ostringstream os;
+  dump_attribute(os, attr, 0x50);
+  EXPECT_NE(os.str().find("(0x10) size_data:           0x00000032\n"), std::string::npos) << os.str();
+  EXPECT_EQ(hex_rows_after(os.str(), "---- data ---- (starting at offset 0x0018)\n"), want) << os.str();
 }
 
 // The forms that take no length trust the attribute's length field: on a

@@ -1,11 +1,58 @@
 // The index allocation listing lists every INDX record of a folder, also
 // when one cluster holds several records or one record spans several
-// clusters; icat's copy of the attribute says how many there are.
+// clusters; icat's copy of the attribute says how many there are. Running
+// out of memory anywhere in the listing ends it with a result, never with
+// an exception.
 #include "examine/index_listing.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <new>
+#include <streambuf>
+
 #include "tests/examine/examine_support.h"
+
+namespace {
+
+// Once armed, allocation number `fail_at` (from 0) throws std::bad_alloc,
+// as it would when memory runs out; disarmed, every allocation goes to
+// malloc. Only this program's allocations are affected.
+long fail_at = -1;
+long allocations = 0;
+
+void arm(long n) {
+  allocations = 0;
+  fail_at = n;
+}
+
+}  // namespace
+
+// These are the allocation functions themselves: their delete frees what
+// their new took from malloc.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+  if (fail_at >= 0 && allocations++ == fail_at) throw std::bad_alloc();
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return operator new(size, std::nothrow); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -42,6 +89,41 @@ TEST(IndexListing, EveryRecordOnEveryClusterSize) {
   std::ostringstream none;
   EXPECT_FALSE(list_index_allocations(v.ntfs, v.entry_of("/small.txt"), none));
   EXPECT_EQ(none.str(), "");
+}
+
+// Each allocation of the listing's buffer and of gathering the entry's
+// records made to fail in turn, then a stream that throws on its first
+// write: the call returns false and nothing escapes.
+TEST(IndexListing, ExceptionsEndTheListingWithAResult) {
+  examine_test::volume v("default.img");
+  const ulong64 entry = v.entry_of("/longnames");
+  std::vector<entry_record> records;
+  arm(1L << 40);
+  ASSERT_TRUE(collect_entry_records(v.ntfs, entry, records));
+  const long gathering = allocations;
+  arm(-1);
+  ASSERT_GT(gathering, 10);
+  std::ostringstream whole;
+  ASSERT_TRUE(list_index_allocations(v.ntfs, entry, whole));
+  for (long n = 0; n <= gathering; ++n) {
+    std::ostringstream out;
+    bool listed = true;
+    arm(n);
+    EXPECT_NO_THROW(listed = list_index_allocations(v.ntfs, entry, out)) << "allocation " << n;
+    arm(-1);
+    EXPECT_FALSE(listed) << "allocation " << n;
+    EXPECT_EQ(out.str(), "") << "allocation " << n;
+  }
+
+  struct refusing : std::streambuf {
+    int overflow(int) override { return traits_type::eof(); }
+    std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+  } sink;
+  std::ostream out(&sink);
+  out.exceptions(std::ios::badbit);
+  bool listed = true;
+  EXPECT_NO_THROW(listed = list_index_allocations(v.ntfs, entry, out));
+  EXPECT_FALSE(listed);
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ using quor_test::split_fields;
 using quor_test::split_lines;
 using quor_test::walk_text;
 
-const char* const kVolumes[] = {"default", "sample", "c512", "c64k", "s4096", "bigdir", "c128k"};
+const char* const kVolumes[] = {"default", "sample", "c512", "c64k", "s4096", "bigdir", "c128k", "streams"};
 
 // istat's "2026-12-06 22:28:18.758029000 (UTC)" as the walker writes the
 // instant, "12/06/2026 22:28:18.758 "; "" for istat's zero time.
