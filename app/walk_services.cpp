@@ -125,6 +125,18 @@ bool copy_resident(std::ostream& out, user_ctx& ctx, const attribute_record& att
   return true;
 }
 
+// True when `joined` holds every run of `first`, in place, and more after
+// them: the later pieces of the attribute whose first piece gave `first`.
+bool continues(const std::vector<data_run>& first, const std::vector<data_run>& joined) {
+  if (joined.size() <= first.size()) return false;
+  for (size_t i = 0; i < first.size(); ++i) {
+    const data_run &a = first[i], &b = joined[i];
+    if (a.vcn != b.vcn || a.num_clusters != b.num_clusters || a.sparse != b.sparse || (!a.sparse && a.lcn != b.lcn))
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool inode_passes_filters(const inode_attributes& rec, const user_ctx& ctx) {
@@ -166,6 +178,10 @@ bool copy_file_data(std::ostream& out, const inode_attributes&, user_ctx& ctx, c
   const CNtfs& ntfs = *ctx.ntfs;
   attribute_layout layout;
   if (!layout.set_attribute(a, length) || layout.runs.empty()) return false;
+  // A file continued in extension records keeps the later pieces' runs only
+  // in the record read for it; the header holds the first piece's alone.
+  attribute_layout joined;
+  if (joined.set_data_runs(attr->runs) && continues(layout.runs, joined.runs)) layout.runs.swap(joined.runs);
 
   const ulong64 data_size = load_u64(a + AH_DATA_SIZE);
   const ulong64 initialized = load_u64(a + AH_INITIALIZED_SIZE);
