@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cmdline_parser.h"
 #include "app/user_ctx.h"
 #include "disk/disk_handle.h"
 #include "disk/fs_ops.h"
@@ -171,9 +172,7 @@ bool snapshots_hold_bare_volume(const std::vector<std::wstring>& files) {
   return boot.has_ntfs_keyword();
 }
 
-int choose_vmdk(user_ctx& ctx, std::vector<std::wstring>& args) {
-  std::wstring value;
-  while (get_arg_option_value_vw("-vmdk", value, args)) ctx.vmdk_files.push_back(value);
+int choose_vmdk(user_ctx& ctx) {
   std::ostringstream messages;
   std::vector<std::wstring> suggested;
   vmdk_disk chain(false);
@@ -203,43 +202,167 @@ int choose_vmdk(user_ctx& ctx, std::vector<std::wstring>& args) {
   return 0;
 }
 
-int choose_source(user_ctx& ctx, std::vector<std::wstring>& args) {
+// The source option the parser takes, and its value (every value, for
+// "-vmdk"), as it takes them from what the other options left.
+enum source_kind { no_source, image_source, drivenum_source, partition_source, vmdk_source, mftfile_source,
+                   indxfile_source };
+struct source_pick {
+  source_kind kind = no_source;
+  std::vector<std::wstring> values;
+};
+
+void take_source(std::vector<std::wstring>& args, source_pick& pick) {
+  static const struct {
+    const char* option;
+    source_kind kind;
+  } kOrder[] = {{"-image", image_source},     {"-drivenum", drivenum_source}, {"-partition", partition_source},
+                {"-vmdk", vmdk_source},       {"-mftfile", mftfile_source},   {"-indxfile", indxfile_source}};
+  pick = source_pick();
   std::wstring value;
-  if (get_arg_option_value_vw("-image", value, args)) return choose_image(ctx, value);
-  if (get_arg_option_value_vw("-drivenum", value, args)) {
-    ulong64 number = 0;
-    if (!parse_number(value, number)) number = 0;
-    ctx.drivenum = static_cast<int32>(static_cast<uint32>(number));
-    std::ostringstream messages;
-    bool found = false;
-    if (!select_ntfs_volume_on_drive(messages, static_cast<uint32>(ctx.drivenum),
-                                     ctx.volume_offset, found, true)) {
-      std::fprintf(stderr, "%s\n", messages.str().c_str());
-      return -1;
+  for (const auto& o : kOrder) {
+    while (get_arg_option_value_vw(o.option, value, args)) {
+      pick.values.push_back(value);
+      if (o.kind != vmdk_source) break;
     }
-    return 0;
+    if (pick.values.empty()) continue;
+    pick.kind = o.kind;
+    return;
   }
-  if (get_arg_option_value_vw("-partition", value, args)) {
-    ctx.partition = value;
-    return 0;
-  }
-  // Peek without consuming: choose_vmdk takes every "-vmdk" in order.
-  {
-    std::vector<std::wstring> probe = args;
-    if (get_arg_option_value_vw("-vmdk", value, probe)) return choose_vmdk(ctx, args);
-  }
-  if (get_arg_option_value_vw("-mftfile", value, args)) {
-    ctx.mftfile = value;
-    return 0;
-  }
-  if (get_arg_option_value_vw("-indxfile", value, args)) {
-    ctx.indxfile = wstring_to_utf8(value);
-    return 0;
+}
+
+int choose_source(user_ctx& ctx, const source_pick& pick) {
+  switch (pick.kind) {
+    case image_source:
+      return choose_image(ctx, pick.values[0]);
+    case drivenum_source: {
+      ulong64 number = 0;
+      if (!parse_number(pick.values[0], number)) number = 0;
+      ctx.drivenum = static_cast<int32>(static_cast<uint32>(number));
+      std::ostringstream messages;
+      bool found = false;
+      if (!select_ntfs_volume_on_drive(messages, static_cast<uint32>(ctx.drivenum), ctx.volume_offset, found,
+                                       true)) {
+        std::fprintf(stderr, "%s\n", messages.str().c_str());
+        return -1;
+      }
+      return 0;
+    }
+    case partition_source:
+      ctx.partition = pick.values[0];
+      return 0;
+    case vmdk_source:
+      ctx.vmdk_files = pick.values;
+      return choose_vmdk(ctx);
+    case mftfile_source:
+      ctx.mftfile = pick.values[0];
+      return 0;
+    case indxfile_source:
+      ctx.indxfile = wstring_to_utf8(pick.values[0]);
+      return 0;
+    case no_source:
+      break;
   }
   std::fprintf(stderr,
                "error: need to specify at least an input source [-mftfile, -image, -drivenum, "
                "-partition, -vmdk]\n");
   return -1;
+}
+
+// Takes from `args` every option but the source, as the parser reads them,
+// into `ctx`. Acting, a directory to copy into is made and a problem is said
+// and ends the taking with -1; not acting (to learn which source the rest
+// leaves), nothing is made or said and every option is taken.
+int take_options(user_ctx& ctx, std::vector<std::wstring>& args, bool act) {
+  if (get_arg_flag_vw("-raw", args, false)) ctx.raw = true;
+  if (get_arg_flag_vw("-hide_dos_fntimes", args, false)) ctx.hide_dos_fntimes = true;
+  if (get_arg_flag_vw("-action_include_clusterinfo", args, false)) ctx.omit_clusterinfo = false;
+  if (get_arg_flag_vw("-base10", args, false)) ctx.hex_sizes = false;
+  if (get_arg_flag_vw("-csv", args, false)) ctx.csv = true;
+  if (get_arg_flag_vw("-csvl2t", args, false)) {
+    ctx.csvl2t = true;
+    ctx.csv = false;
+    ctx.bodyfile = false;
+  }
+  if (get_arg_flag_vw("-bodyfile", args, false)) {
+    ctx.bodyfile = true;
+    ctx.csv = false;
+    ctx.csvl2t = false;
+  }
+  if (get_arg_flag_vw("-quiet", args, false)) ctx.verbose = false;
+  if (get_arg_flag_vw("-verbose", args, false)) ctx.verbose = true;
+  if (get_arg_flag_vw("-filter_deleted_files", args, false)) ctx.filter_deleted_files = true;
+  if (get_arg_flag_vw("-action_include_header", args, false)) {
+    ctx.include_header = true;
+    ctx.header_length = 32;
+    ctx.omit_clusterinfo = false;
+  }
+
+  std::wstring value;
+  if (get_arg_option_value_vw("-action_copy_files", value, args)) {
+    ctx.copy_dir = value;
+    trim_w(ctx.copy_dir);
+    if (act && !make_dirs_w(ctx.copy_dir)) {
+      print_wide_message("prob creating results directory, %s\n", ctx.copy_dir);
+      return -1;
+    }
+    ctx.copy_files = true;
+    if (get_arg_flag_vw("-all", args, false)) {
+      ctx.all_streams = true;
+    } else if (get_arg_flag_vw("-named_data", args, false)) {
+      ctx.named_streams = true;
+    } else {
+      get_arg_flag_vw("-normal_data", args, false);
+      ctx.unnamed_stream = true;
+    }
+  }
+  if (get_arg_option_value_vw("-filter_start_time", value, args)) {
+    ulong64 when = 0;
+    if (filter_time_value(value, L"", when)) ctx.filter_start_time = when;
+    if (ctx.filter_start_time == 0 && act) {
+      std::fprintf(stderr, "Error: invalid filter start time\n");
+      return -1;
+    }
+    ctx.filter_stop_time = ~0ULL;
+  }
+  if (get_arg_option_value_vw("-filter_stop_time", value, args)) {
+    ulong64 when = 0;
+    if (filter_time_value(value, L"23:59:59", when)) ctx.filter_stop_time = when;
+  }
+  if (get_arg_option_value_vw("-filter_name", value, args)) {
+    to_lower_w(value);
+    ctx.filter_name = value;
+  }
+  if (get_arg_option_value_vw("-filter_ext", value, args)) {
+    to_lower_w(value);
+    remove_char_w(value, L'.');
+    ctx.filter_ext = value;
+  }
+  if (get_arg_option_value_vw("-mftstart", value, args)) {
+    ulong64 number = 0;
+    if (parse_number(value, number)) ctx.mft_start = number;
+    ctx.mft_count = 1;
+  }
+  if (get_arg_option_value_vw("-mftrange", value, args)) {
+    ulong64 number = 0;
+    if (parse_number(value, number)) ctx.mft_count = number;
+  }
+  if (get_arg_option_value_vw("-out", value, args) ||
+      get_arg_option_value_vw("-outfile", value, args)) {
+    const std::wstring full = get_full_path_w(value, L'/');
+    if (full.empty() && act) {
+      print_wide_message("prob understanding destination of %s aborting\n,", value);
+      return -1;
+    }
+    ctx.out_file = full;
+  }
+  if (get_arg_option_value_vw("-offset", value, args)) {
+    ulong64 number = 0;
+    if (parse_number(value, number)) ctx.volume_offset = number;
+  }
+  if (get_arg_option_value_vw("-username", value, args)) ctx.username = wstring_to_utf8(value);
+  if (get_arg_option_value_vw("-hostname", value, args)) ctx.hostname = wstring_to_utf8(value);
+
+  return 0;
 }
 
 }  // namespace
@@ -255,98 +378,44 @@ int user_ctx::parse_cmdline(int argc, char** argv) {
   std::vector<std::wstring> args;
   args_to_wstrings(args, argc, argv);
 
-  if (get_arg_flag_vw("-raw", args, false)) raw = true;
-  if (get_arg_flag_vw("-hide_dos_fntimes", args, false)) hide_dos_fntimes = true;
-  if (get_arg_flag_vw("-action_include_clusterinfo", args, false)) omit_clusterinfo = false;
-  if (get_arg_flag_vw("-base10", args, false)) hex_sizes = false;
-  if (get_arg_flag_vw("-csv", args, false)) csv = true;
-  if (get_arg_flag_vw("-csvl2t", args, false)) {
-    csvl2t = true;
-    csv = false;
-    bodyfile = false;
-  }
-  if (get_arg_flag_vw("-bodyfile", args, false)) {
-    bodyfile = true;
-    csv = false;
-    csvl2t = false;
-  }
-  if (get_arg_flag_vw("-quiet", args, false)) verbose = false;
-  if (get_arg_flag_vw("-verbose", args, false)) verbose = true;
-  if (get_arg_flag_vw("-filter_deleted_files", args, false)) filter_deleted_files = true;
-  if (get_arg_flag_vw("-action_include_header", args, false)) {
-    include_header = true;
-    header_length = 32;
-    omit_clusterinfo = false;
-  }
-
-  std::wstring value;
-  if (get_arg_option_value_vw("-action_copy_files", value, args)) {
-    copy_dir = value;
-    trim_w(copy_dir);
-    if (!make_dirs_w(copy_dir)) {
-      print_wide_message("prob creating results directory, %s\n", copy_dir);
-      return -1;
-    }
-    copy_files = true;
-    if (get_arg_flag_vw("-all", args, false)) {
-      all_streams = true;
-    } else if (get_arg_flag_vw("-named_data", args, false)) {
-      named_streams = true;
-    } else {
-      get_arg_flag_vw("-normal_data", args, false);
-      unnamed_stream = true;
-    }
-  }
-  if (get_arg_option_value_vw("-filter_start_time", value, args)) {
-    ulong64 when = 0;
-    if (filter_time_value(value, L"", when)) filter_start_time = when;
-    if (filter_start_time == 0) {
-      std::fprintf(stderr, "Error: invalid filter start time\n");
-      return -1;
-    }
-    filter_stop_time = ~0ULL;
-  }
-  if (get_arg_option_value_vw("-filter_stop_time", value, args)) {
-    ulong64 when = 0;
-    if (filter_time_value(value, L"23:59:59", when)) filter_stop_time = when;
-  }
-  if (get_arg_option_value_vw("-filter_name", value, args)) {
-    to_lower_w(value);
-    filter_name = value;
-  }
-  if (get_arg_option_value_vw("-filter_ext", value, args)) {
-    to_lower_w(value);
-    remove_char_w(value, L'.');
-    filter_ext = value;
-  }
-  if (get_arg_option_value_vw("-mftstart", value, args)) {
-    ulong64 number = 0;
-    if (parse_number(value, number)) mft_start = number;
-    mft_count = 1;
-  }
-  if (get_arg_option_value_vw("-mftrange", value, args)) {
-    ulong64 number = 0;
-    if (parse_number(value, number)) mft_count = number;
-  }
-  if (get_arg_option_value_vw("-out", value, args) ||
-      get_arg_option_value_vw("-outfile", value, args)) {
-    const std::wstring full = get_full_path_w(value, L'/');
-    if (full.empty()) {
-      print_wide_message("prob understanding destination of %s aborting\n,", value);
-      return -1;
-    }
-    out_file = full;
-  }
-  if (get_arg_option_value_vw("-offset", value, args)) {
-    ulong64 number = 0;
-    if (parse_number(value, number)) volume_offset = number;
-  }
-  if (get_arg_option_value_vw("-username", value, args)) username = wstring_to_utf8(value);
-  if (get_arg_option_value_vw("-hostname", value, args)) hostname = wstring_to_utf8(value);
-
-  const int source = choose_source(*this, args);
+  const int taken = take_options(*this, args, true);
+  if (taken != 0) return taken;
+  source_pick pick;
+  take_source(args, pick);
+  const int source = choose_source(*this, pick);
   if (source != 0) return source;
 
   update_filtering();
   return 0;
+}
+
+std::vector<std::string> cmdline_source_files(int argc, char** argv) {
+  std::vector<std::string> files;
+  if (argc < 2 || argv == nullptr) return files;
+  std::vector<std::wstring> args;
+  args_to_wstrings(args, argc, argv);
+  user_ctx scratch;
+  take_options(scratch, args, false);
+  source_pick pick;
+  take_source(args, pick);
+  switch (pick.kind) {
+    case image_source: {
+      const std::wstring full = get_full_path_w(pick.values[0], L'/');
+      if (!full.empty()) files.push_back(wstring_to_utf8(full));
+      break;
+    }
+    case partition_source:
+      // A drive letter is opened as the file named by the letter and a colon.
+      if (!pick.values[0].empty()) files.push_back(wstring_to_utf8(std::wstring(1, pick.values[0][0]) + L":"));
+      break;
+    case vmdk_source:
+    case mftfile_source:
+    case indxfile_source:
+      for (const std::wstring& value : pick.values) files.push_back(wstring_to_utf8(value));
+      break;
+    case drivenum_source:
+    case no_source:
+      break;
+  }
+  return files;
 }

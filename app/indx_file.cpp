@@ -4,6 +4,7 @@
 
 #include "app/entry_fields.h"
 #include "app/entry_output.h"
+#include "app/evidence_guard.h"
 #include "ntfs/index_node.h"
 #include "ntfs/index_record.h"
 #include "utils/file_handle.h"
@@ -65,9 +66,10 @@ bool analyze_indx_buffer(ulong64 dir_entry, user_ctx& ctx, byte* data, uint32 si
   return true;
 }
 
-indx_file_result gather_indx_file(dir_listing& listing, user_ctx& ctx) {
+namespace {
+
+indx_file_result gather_from(uni::file_handle& file, dir_listing& listing, user_ctx& ctx) {
   indx_file_state state(listing, 0, writes_carved(ctx));
-  uni::file_handle file(ctx.indxfile, false, false);
   if (!file.is_open()) return indx_file_unreadable;
   long64 size = file.current_size();
   if (size <= 0) return indx_file_empty;
@@ -82,9 +84,22 @@ indx_file_result gather_indx_file(dir_listing& listing, user_ctx& ctx) {
   return state.found_any ? indx_file_done : indx_file_unparsable;
 }
 
+}  // namespace
+
+indx_file_result gather_indx_file(dir_listing& listing, user_ctx& ctx) {
+  uni::file_handle file(ctx.indxfile, false, false);
+  return gather_from(file, listing, ctx);
+}
+
 indx_file_result analyze_indx_file(user_ctx& ctx) {
+  uni::file_handle file(ctx.indxfile, false, false);
+  // The file held open is the evidence, whatever name led to it.
+  uni::file_identities opened;
+  if (file.is_open() && uni::identities_of_descriptor(file.descriptor(), opened) &&
+      outputs_on_opened_evidence(opened, ctx.indxfile))
+    return indx_file_refused;
   dir_listing listing;
-  const indx_file_result gathered = gather_indx_file(listing, ctx);
+  const indx_file_result gathered = gather_from(file, listing, ctx);
   if (gathered == indx_file_done) write_listing(listing, ctx);
   return gathered;
 }

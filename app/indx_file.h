@@ -21,6 +21,7 @@ enum indx_file_result {
   indx_file_unreadable,  // the file cannot be opened or read
   indx_file_empty,       // the file holds no bytes
   indx_file_unparsable,  // no live or carvable entry in it
+  indx_file_refused,     // standard output or error is the file: refused, and said
 };
 
 // Reads the file named by ctx.indxfile (UTF-8) whole, in pieces of 2 MiB,
@@ -30,5 +31,6 @@ enum indx_file_result {
 indx_file_result gather_indx_file(dir_listing& listing, user_ctx& ctx);
 
 // The same, merged and written: a file of any size is analysed without
-// holding it all.
+// holding it all. Standard output or error on the file opened is refused
+// before anything is read.
 indx_file_result analyze_indx_file(user_ctx& ctx);

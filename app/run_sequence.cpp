@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "app/dir_tree.h"
+#include "app/evidence_guard.h"
 #include "app/indx_file.h"
 #include "app/source_open.h"
+#include "app/standard_output.h"
 #include "app/usage.h"
 #include "app/user_ctx.h"
 #include "app/work_loop.h"
@@ -112,6 +114,7 @@ int run_indx_file_road(user_ctx& ctx, const std::string& prefix) {
       std::printf("prob reading file: %s\n", ctx.indxfile.c_str());
       return -1;
     case indx_file_empty:
+    case indx_file_refused:
       return -1;
     case indx_file_unparsable:
       std::cout.flush();
@@ -163,6 +166,9 @@ int run_quor(int argc, char** argv) {
   std::cout << banner_line() << "\n"
             << "run time: " << zq::time::now() << " [GMT]\n\n";
   std::cout.flush();
+  // Standard output that takes nothing (closed, a full disk) would lose
+  // every line: stop before the work.
+  if (standard_output_failed()) return -1;
 
   const int parsed = ctx.parse_cmdline(argc, argv);
   if (parsed == -2) {
@@ -186,6 +192,8 @@ int run_quor(int argc, char** argv) {
       std::printf("prob calling initialize_mft, aborting\n");
       return -1;
     }
+    // The files the run holds are the evidence, whatever their names.
+    if (outputs_on_open_source(ctx)) return -1;
     if (!ctx.source_ready() || ctx.ntfs == nullptr) {
       std::printf("user_ctx not valid, aborting\n");
       return -1;

@@ -8,6 +8,7 @@
 #include "app/entry_output.h"
 #include "app/dir_listing.h"
 #include "app/gather_entries.h"
+#include "app/standard_output.h"
 #include "ntfs/index_node.h"
 #include "utils/status_line.h"
 
@@ -99,6 +100,9 @@ int run_dir_work_loop(dir_work_map& work, user_ctx& ctx) {
     if (item.level < limit) queue_children(work, listing, item, done);
     if (shown) print_status(" ");
     write_dir_listing(listing, ctx);
+    // What standard output no longer takes is lost: the rest of the work
+    // would be too.
+    if (standard_output_failed()) return -1;
   }
   print_status(" ");
   std::printf("\n");

@@ -11,8 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "utils/file_streams.h"
+#include "utils/mount_sources.h"
 
 namespace uni {
 
@@ -111,6 +113,21 @@ void add_loop_chain(int fd, file_identity id, file_identities& out) {
   }
 }
 
+// Adds the block device `number` and, when it is a loop device, the files
+// behind it. Only a loop device is opened to ask what is behind it: opening
+// any other disk could have effects of its own and tells nothing more.
+void add_disk(uint64 number, file_identities& out) {
+  file_identity disk;
+  disk.block_device = number;
+  out.push_back(disk);
+  const std::string node = device_node_of(number);
+  if (node.compare(0, 9, "/dev/loop") != 0) return;
+  const int held = open_block_device(number, node);
+  if (held < 0) return;
+  add_loop_chain(held, disk, out);
+  ::close(held);
+}
+
 bool any_one_of(const file_identities& ids, const file_identities& sources) {
   for (const file_identity& id : ids)
     if (is_one_of(id, sources)) return true;
@@ -154,20 +171,25 @@ bool identities_of_descriptor(int fd, file_identities& out) {
 
 bool identities_of_holder(int fd, file_identities& out) {
   struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode) || major(st.st_dev) == 0)
-    return false;
-  file_identity disk;
-  disk.block_device = static_cast<uint64>(st.st_dev);
-  out.push_back(disk);
-  // Only a loop device is opened to ask what is behind it: opening any
-  // other disk could have effects of its own and tells nothing more.
-  const std::string node = device_node_of(disk.block_device);
-  if (node.compare(0, 9, "/dev/loop") != 0) return true;
-  const int held = open_block_device(disk.block_device, node);
-  if (held < 0) return true;
-  add_loop_chain(held, disk, out);
-  ::close(held);
-  return true;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)) return false;
+  const size_t known = out.size();
+  const uint64 device = static_cast<uint64>(st.st_dev);
+  if (major(st.st_dev) != 0) add_disk(device, out);
+  // A FUSE file system (ntfs-3g over an image or a loop device) has a device
+  // number of its own that no disk stands for: what it writes to is named
+  // only by its mount's source.
+  std::vector<std::string> mounted_from;
+  mount_sources_of(device, mounted_from);
+  for (const std::string& name : mounted_from) {
+    struct stat from;
+    if (name.empty() || name[0] != '/' || ::stat(name.c_str(), &from) != 0) continue;
+    if (S_ISREG(from.st_mode)) {
+      out.push_back(identity_from(from));
+    } else if (S_ISBLK(from.st_mode) && static_cast<uint64>(from.st_rdev) != device) {
+      add_disk(static_cast<uint64>(from.st_rdev), out);
+    }
+  }
+  return out.size() > known;
 }
 
 bool is_one_of(const file_identity& id, const file_identities& sources) {

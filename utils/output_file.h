@@ -30,11 +30,12 @@ bool identity_of_descriptor(int fd, file_identity& out);
 // device to the end: writing any of them changes what the descriptor reads.
 // False when the system cannot tell the descriptor's own.
 bool identities_of_descriptor(int fd, file_identities& out);
-// Adds to `out` the disk the descriptor's file is stored on, when that is a
-// block device, and, when it is a loop device, the files behind it: writing
-// the file writes them (an image mounted read-write through a loop device).
-// An output's, not a source's: a file beside the image is not the image.
-// False when the file is stored on no block device.
+// Adds to `out` what the descriptor's file is stored on: the disk, when
+// that is a block device, and the source of its mount, when that is a file
+// or another block device (an image mounted by ntfs-3g, a FUSE file system
+// with no disk of its own); for a loop device among them, the files behind
+// it. Writing the file writes them. An output's, not a source's: a file
+// beside the image is not the image. False when nothing was added.
 bool identities_of_holder(int fd, file_identities& out);
 // True when `id` is the file of one of `sources`.
 bool is_one_of(const file_identity& id, const file_identities& sources);

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "app/cmdline_parser.h"
 #include "app/user_ctx.h"
 #include "tests/support/fixture.h"
 #include "utils/utf_convert.h"
@@ -153,6 +156,66 @@ TEST(ParseCmdline, ImagesAreScannedForTheirVolume) {
   parse(wrong, {"-image", disk, "-offset", "0x200000"});
   EXPECT_EQ(wrong.result, -1);
   EXPECT_FALSE(wrong.err.empty());
+}
+
+// The source files a command line names, learnt without acting on it, are
+// the ones the parser then chooses: the value taken past the flags the
+// parser takes first, an image's path cleaned and made absolute. Nothing is
+// made or said while learning them.
+TEST(ParseCmdline, SourceFilesAsTheParserNamesThem) {
+  const std::string image = quor_test::fixture("default.img");
+  const std::string base = quor_test::fixture("vmdk-base.vmdk");
+  const std::string child = quor_test::fixture("vmdk-child.vmdk");
+  if (image.empty() || base.empty() || child.empty()) GTEST_SKIP() << "fixtures absent";
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  const std::string copy_dir = quor_test::scratch_dir() + "/source-files-copies";
+  typedef std::vector<std::string> names;
+  // `opens`: the parser can open the source named, so what it chose is
+  // compared too.
+  const struct {
+    names args, files;
+    bool opens;
+  } cases[] = {
+      {{"-image", image + " "}, {image}, true},
+      {{"-image", " \"" + image + "\"\t"}, {image}, true},
+      {{"-image", "'" + image + "'"}, {image}, true},
+      {{"-image", "sub/../x.img"}, {std::string(cwd) + "/x.img"}, false},
+      {{"-image", "-csv", image}, {image}, true},
+      {{"-image", image, "-vmdk", child}, {image}, true},
+      {{"-offset", "-image", image}, {}, true},
+      {{"-vmdk", child, "-vmdk", "-base10", base}, {child, base}, true},
+      {{"-indxfile", "-quiet", "i30.bin", "-username"}, {"i30.bin"}, true},
+      {{"-mftfile", "m", "-indxfile", "i"}, {"m"}, true},
+      {{"-partition", "Qx"}, {"Q:"}, true},
+      {{"-drivenum", "0"}, {}, false},
+      {{"-image"}, {}, true},
+      {{"-action_copy_files", copy_dir, "-all", "-filter_start_time", "never", "-mftfile", "m"}, {"m"}, false},
+  };
+  for (const auto& c : cases) {
+    names argv_text = c.args;
+    argv_text.insert(argv_text.begin(), "quor");
+    std::vector<char*> argv;
+    for (std::string& a : argv_text) argv.push_back(&a[0]);
+    testing::internal::CaptureStderr();
+    const names files = cmdline_source_files(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << c.args[0];
+    EXPECT_EQ(files, c.files) << c.args[0] << " " << (c.args.size() > 1 ? c.args[1] : "");
+    struct stat st;
+    EXPECT_NE(::stat(copy_dir.c_str(), &st), 0) << "made while only learning the source";
+    if (!c.opens) continue;
+    parsed p;
+    parse(p, c.args);
+    if (p.result != 0) continue;
+    names chosen;
+    for (const std::wstring& name : {p.ctx.resolved_image, p.ctx.image, p.ctx.mftfile})
+      if (!name.empty()) chosen.push_back(wstring_to_utf8(name));
+    for (const std::wstring& name : p.ctx.vmdk_files) chosen.push_back(wstring_to_utf8(name));
+    if (!p.ctx.indxfile.empty()) chosen.push_back(p.ctx.indxfile);
+    if (!p.ctx.partition.empty()) chosen.push_back(wstring_to_utf8(p.ctx.partition.substr(0, 1)) + ":");
+    EXPECT_EQ(chosen, files) << c.args[0];
+  }
+  EXPECT_EQ(cmdline_source_files(1, nullptr), names{});
 }
 
 }  // namespace

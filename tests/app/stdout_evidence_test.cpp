@@ -24,15 +24,20 @@ std::string md5_of(const std::string& path) {
   return run_command("md5sum < " + quote(path), out) == 0 ? out.substr(0, 32) : "";
 }
 
-// quor with `args`, its standard output given by the shell redirection
-// `redirect`, standard error into `err`.
+// quor with `args` under the shell redirections `redirect`, started in the
+// scratch folder (where relative names in `args` are taken from); what the
+// shell's own standard output received goes to `shown`.
+int run_in_shell(const std::vector<std::string>& args, const std::string& redirect, std::string& shown) {
+  std::string cmd = "cd " + quote(scratch_dir()) + " && timeout 120 " + quote(QUOR_EXE);
+  for (const std::string& a : args) cmd += " " + quote(a);
+  return run_command(cmd + " " + redirect + " </dev/null", shown);
+}
+
+// The same with standard error into `err`.
 int run_redirected(const std::vector<std::string>& args, const std::string& redirect, std::string& err) {
   const std::string err_path = scratch_dir() + "/stdout-evidence.err";
-  std::string cmd = "timeout 120 " + quote(QUOR_EXE);
-  for (const std::string& a : args) cmd += " " + quote(a);
-  cmd += " " + redirect + " 2>" + quote(err_path) + " </dev/null";
   std::string ignored;
-  const int status = run_command(cmd, ignored);
+  const int status = run_in_shell(args, redirect + " 2>" + quote(err_path), ignored);
   err = read_whole(err_path);
   return status;
 }
@@ -53,13 +58,33 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
     std::vector<std::string> args;
     std::string redirect, named;
   };
+  // The image by a name the run cleans before it opens it: through the
+  // symbolic link, "sub/.." leads the system elsewhere, while the run takes
+  // it as text and opens the image.
+  const std::string elsewhere = scratch_dir() + "/stdout-elsewhere";
+  ::mkdir(elsewhere.c_str(), 0700);
+  ::mkdir((elsewhere + "/inner").c_str(), 0700);
+  ::unlink((scratch_dir() + "/sub").c_str());
+  ASSERT_EQ(::symlink((elsewhere + "/inner").c_str(), (scratch_dir() + "/sub").c_str()), 0);
+  const std::string appended = ">>" + quote(image);
   std::vector<refusal> cases = {
       {"written in place", {"-image", image, "-all"}, "1<>" + quote(image), image},
-      {"appended", {"-image", image, "-all"}, ">>" + quote(image), image},
+      {"appended", {"-image", image, "-all"}, appended, image},
       {"appended to a hard link", {"-image", image, "-all", "-csv"}, ">>" + quote(hard), image},
-      {"the help text appended", {"-image", image, "-h"}, ">>" + quote(image), image},
-      {"an index-record file appended", {"-indxfile", image}, ">>" + quote(image), image},
+      {"the help text appended", {"-image", image, "-h"}, appended, image},
+      {"an index-record file appended", {"-indxfile", image}, appended, image},
       {"a VMDK extent appended", {"-vmdk", child, "-vmdk", base, "-all"}, ">>" + quote(base), base},
+      {"named with a trailing blank", {"-image", image + " ", "-all"}, appended, image},
+      {"named with a leading blank", {"-image", " " + image, "-all"}, appended, image},
+      {"named in double quotes", {"-image", "\"" + image + "\"", "-all"}, appended, image},
+      {"named with a trailing tab", {"-image", image + "\t", "-all", "-csv"}, appended, image},
+      {"named through a symbolic link and ..", {"-image", "sub/../stdout-evidence.img", "-all"}, appended, image},
+      // A flag between an option and its value is taken first, and the
+      // option takes the argument after it.
+      {"an image after a flag", {"-image", "-csv", image, "-all"}, appended, image},
+      {"a VMDK extent after a flag", {"-vmdk", child, "-vmdk", "-csv", base, "-all"}, ">>" + quote(base), base},
+      {"an index-record file after a flag", {"-indxfile", "-csv", image}, appended, image},
+      {"an extracted $MFT after a flag", {"-mftfile", "-base10", image}, appended, image},
   };
   const loop_device read_only(image, true);
   const loop_device writable(image, false);
@@ -82,21 +107,37 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
   // evidence it is refused the same way, the refusal then said on standard
   // output, or nowhere when both are the evidence.
   const std::string said = scratch_dir() + "/stdout-evidence.said";
+  // Standard error that is no file (the null device, a pipe) cannot be
+  // the evidence and takes the refusal of standard output.
+  const std::string refused = "refused to write to the evidence: " + image + "\n";
   const struct {
-    std::string how, redirect, want_out;
+    std::string how, image_named, redirect, want_out;
   } on_error[] = {
-      {"standard error appended", ">" + quote(said) + " 2>>" + quote(image),
-       "refused to write to the evidence: " + image + "\n"},
-      {"both appended", ">>" + quote(image) + " 2>&1", ""},
+      {"standard error appended", image, ">" + quote(said) + " 2>>" + quote(image), refused},
+      {"standard error appended, the image named with a blank", image + " ",
+       ">" + quote(said) + " 2>>" + quote(image), refused},
+      {"both appended", image, appended + " 2>&1", ""},
+      {"standard error on the null device", image, appended + " 2>/dev/null", ""},
+      {"standard error on the null device, the image named with a blank", " " + image,
+       appended + " 2>/dev/null", ""},
   };
   for (const auto& c : on_error) {
     std::string ignored;
     ::unlink(said.c_str());
-    std::string cmd = "timeout 120 " + quote(QUOR_EXE) + " -image " + quote(image) + " -all " + c.redirect;
-    EXPECT_EQ(run_command(cmd + " </dev/null", ignored), kFailed) << c.how;
+    EXPECT_EQ(run_in_shell({"-image", c.image_named, "-all"}, c.redirect, ignored), kFailed) << c.how;
     const std::string out = read_whole(said);
     EXPECT_TRUE(out == c.want_out) << c.how << ": " << out.substr(0, 200);
     ASSERT_EQ(md5_of(image), sum) << c.how;
+  }
+  // Standard error on a pipe: the refusal comes through it, and the status
+  // is quor's own.
+  for (const std::string& named : {image, image + "\t"}) {
+    std::string piped;
+    std::string cmd = "cd " + quote(scratch_dir()) + " && { " + quote(QUOR_EXE) + " -image " + quote(named) +
+                      " -all 2>&1 " + appended + " </dev/null; echo \"status $?\"; } | cat";
+    EXPECT_EQ(run_command(cmd, piped), 0);
+    EXPECT_EQ(piped, refused + "status 255\n") << named;
+    ASSERT_EQ(md5_of(image), sum) << named;
   }
 
   // Any other file takes the run, also one beside the image.
@@ -111,6 +152,19 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
                                                                          << read_only.why() << writable.why();
 }
 
+// Standard output on `report`, a file in a mount of the image, is refused
+// for each of the names the image is given by, and the report stays empty.
+void expect_report_refused(const std::string& report, const std::vector<std::string>& names) {
+  { std::ofstream(report) << ""; }
+  for (const std::string& named : names)
+    for (const char* redirect : {">>", ">"}) {
+      std::string err;
+      EXPECT_EQ(run_redirected({"-image", named, "-all"}, redirect + quote(report), err), kFailed) << named;
+      EXPECT_EQ(err, "refused to write to the evidence: " + named + "\n");
+      EXPECT_EQ(read_whole(report), "") << named;
+    }
+}
+
 // An image mounted read-write through a loop device takes what is written
 // to a file in the mount: standard output appended to such a file is
 // refused, whether the image is named as a file or as the loop device.
@@ -123,13 +177,59 @@ TEST(StdoutEvidence, FileOnTheMountedImageIsRefused) {
   if (loop.path().empty()) GTEST_SKIP() << loop.why();
   const ext2_mount mount(loop.path(), scratch_dir() + "/stdout-mount");
   if (mount.dir().empty()) GTEST_SKIP() << "ext2 could not be mounted";
-  const std::string report = mount.dir() + "/report";
-  { std::ofstream(report) << ""; }
-  for (const std::string& named : {image, loop.path()}) {
-    std::string err;
-    EXPECT_EQ(run_redirected({"-image", named, "-all"}, ">>" + quote(report), err), kFailed) << named;
-    EXPECT_EQ(err, "refused to write to the evidence: " + named + "\n");
-    EXPECT_EQ(read_whole(report), "") << named;
+  expect_report_refused(mount.dir() + "/report", {image, loop.path()});
+}
+
+// The same for an NTFS image mounted read-write by ntfs-3g: a FUSE file
+// system, with no disk of its own, that writes into the image file.
+TEST(StdoutEvidence, FileOnAFuseMountOfTheImageIsRefused) {
+  const std::string image = copy_fixture("default.img", "stdout-fuse.img");
+  ASSERT_FALSE(image.empty());
+  const ntfs3g_mount mount(image, scratch_dir() + "/stdout-fuse");
+  if (mount.dir().empty()) GTEST_SKIP() << mount.why();
+  expect_report_refused(mount.dir() + "/report", {image});
+}
+
+}  // namespace
+
+namespace {
+
+// Standard output that takes nothing, or stops taking the listing part way,
+// fails the run with a message on standard error: a listing that never
+// arrived whole is no success. Closed or full from the start, the run stops
+// before any work (no status line is shown).
+TEST(StdoutEvidence, StandardOutputThatCannotBeWrittenFailsTheRun) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "default.img fixture absent";
+  const std::string lost = "prob writing standard output, aborting\n";
+  const std::string out = scratch_dir() + "/unwritten.out", err = scratch_dir() + "/unwritten.err";
+  const struct {
+    std::string how, limit, redirect;
+    std::vector<std::string> args;
+    bool at_once;
+  } cases[] = {
+      {"closed", "", ">&-", {"-image", image, "-all", "-csv"}, true},
+      {"the full device", "", ">/dev/full", {"-image", image, "-all"}, true},
+      {"an index-record file to the full device", "", ">/dev/full", {"-indxfile", image, "-all"}, true},
+      // A file that may grow to 16 blocks, with the signal for passing
+      // that ignored: the listing's writes fail from there on.
+      {"a file that stops growing", "ulimit -f 16; trap '' XFSZ; ", ">" + quote(out), {"-image", image, "-all"},
+       false},
+  };
+  for (const auto& c : cases) {
+    std::string cmd = "cd " + quote(scratch_dir()) + " && " + c.limit + "timeout 120 " + quote(QUOR_EXE);
+    for (const std::string& a : c.args) cmd += " " + quote(a);
+    std::string ignored;
+    EXPECT_EQ(run_command(cmd + " " + c.redirect + " 2>" + quote(err) + " </dev/null", ignored), kFailed) << c.how;
+    const std::string said = read_whole(err);
+    if (c.at_once) {
+      EXPECT_EQ(said, lost) << c.how;
+    } else {
+      EXPECT_TRUE(ends_with(said, lost)) << c.how << ": " << said.substr(0, 200);
+      // The shell counts the limit in blocks of 512 or 1024 bytes.
+      const size_t kept = read_whole(out).size();
+      EXPECT_TRUE(kept == 8192 || kept == 16384) << c.how << ": " << kept;
+    }
   }
 }
 

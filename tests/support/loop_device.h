@@ -74,4 +74,42 @@ class ext2_mount {
   std::string m_dir;
 };
 
+// The NTFS volume of the image file `image` mounted read-write by ntfs-3g,
+// a FUSE file system, at the folder `at` (made when missing) while the
+// object lives; dir() is empty when it could not be mounted, and why() says
+// why.
+class ntfs3g_mount {
+ public:
+  ntfs3g_mount(const std::string& image, const std::string& at) {
+    if (::geteuid() != 0) {
+      m_why = "mounting needs root";
+      return;
+    }
+    if (!have_program("ntfs-3g")) {
+      m_why = "ntfs-3g not installed";
+      return;
+    }
+    std::string ignored;
+    ::mkdir(at.c_str(), 0700);
+    if (image.empty() || run_command("ntfs-3g '" + image + "' '" + at + "' 2>/dev/null", ignored) != 0) {
+      m_why = "ntfs-3g could not mount (no FUSE?)";
+      return;
+    }
+    m_dir = at;
+  }
+  ~ntfs3g_mount() {
+    std::string ignored;
+    if (!m_dir.empty()) run_command("umount '" + m_dir + "'", ignored);
+  }
+  ntfs3g_mount(const ntfs3g_mount&) = delete;
+  ntfs3g_mount& operator=(const ntfs3g_mount&) = delete;
+
+  const std::string& dir() const { return m_dir; }
+  const std::string& why() const { return m_why; }
+
+ private:
+  std::string m_dir;
+  std::string m_why;
+};
+
 }  // namespace quor_test

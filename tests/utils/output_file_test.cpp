@@ -318,3 +318,38 @@ TEST(OutputFile, FileOnAnImageMountedThroughALoopDeviceIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// An image mounted read-write by ntfs-3g (FUSE: a device number no disk
+// stands for, the image named only as the mount's source): a file made or
+// written in the mount is written into the image, so it is refused, and a
+// new name before it is made; a file beside the mount is not.
+TEST(OutputFile, FileOnAFuseMountOfTheImageIsRefused) {
+  const std::string image = quor_test::copy_fixture("default.img", "out-fuse.img");
+  ASSERT_FALSE(image.empty());
+  const quor_test::ntfs3g_mount mount(image, scratch("fuse"));
+  if (mount.dir().empty()) GTEST_SKIP() << mount.why();
+  const std::string kept = mount.dir() + "/kept", fresh = mount.dir() + "/fresh";
+  write_text(kept, "already there");
+  for (const std::string& output : {kept, fresh})
+    for (output_open how : {output_open::truncate, output_open::append, output_open::create_new}) {
+      std::ofstream s;
+      EXPECT_EQ(uni::open_output(s, output, identities(image), how), output_result::is_source) << output;
+      EXPECT_FALSE(s.is_open());
+    }
+  struct stat st;
+  EXPECT_NE(::stat(fresh.c_str(), &st), 0) << "made on the image before the refusal";
+  EXPECT_EQ(quor_test::read_file_text(kept), "already there");
+  const int kept_fd = ::open(kept.c_str(), O_RDONLY);
+  uni::file_identities held;
+  EXPECT_TRUE(uni::identities_of_holder(kept_fd, held));
+  EXPECT_TRUE(uni::descriptor_is_source(kept_fd, identity_of(image)));
+  ::close(kept_fd);
+  EXPECT_TRUE(uni::is_one_of(identity_of(image).at(0), held));
+  std::ofstream beside;
+  EXPECT_EQ(uni::open_output(beside, scratch("beside-fuse"), identities(image), output_open::truncate),
+            output_result::opened);
+}
+
+}  // namespace

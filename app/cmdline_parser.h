@@ -1,0 +1,13 @@
+#pragma once
+// What the option parser (user_ctx::parse_cmdline) makes of a command line
+// before anything is opened, for the checks that must run before it.
+#include <string>
+#include <vector>
+
+// The files the source on this command line has the run open, named as the
+// parser names them: the source the parser chooses, its value taken as the
+// parser takes it, an image's path made absolute as the parser makes it
+// (blanks and quotes dropped, "." and ".." resolved as text), a drive letter
+// as the file it names. Empty for no source or a drive number. Nothing is
+// printed, made or opened.
+std::vector<std::string> cmdline_source_files(int argc, char** argv);

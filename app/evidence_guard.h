@@ -1,0 +1,27 @@
+#pragma once
+// quor writes its results to standard output and its messages to standard
+// error: neither may be a file it reads as evidence (by any name, a loop
+// device over it, or a file in a file system mounted from it). The check is
+// made twice: before anything at all is written, against the files the
+// command line names, and once the source is open, against the files the
+// run really holds, before any entry is written. A refusal is said on
+// standard error, or on standard output when standard error is the
+// evidence, or nowhere when both are; the run then ends with -1.
+#include <string>
+
+#include "utils/output_file.h"
+
+class user_ctx;
+
+// True, after the refusal, when standard output or standard error is a file
+// the command line names as evidence: any value of a source option as
+// typed, and the source as the parser will have the run open it.
+bool outputs_on_named_evidence(int argc, char** argv);
+
+// True, after the refusal naming `name`, when standard output or standard
+// error is one of `opened`, the files behind a source the run holds open.
+bool outputs_on_opened_evidence(const uni::file_identities& opened, const std::string& name);
+
+// The same for the source open in `ctx`: the files of its volume or its
+// extracted $MFT, named by the source's description.
+bool outputs_on_open_source(const user_ctx& ctx);

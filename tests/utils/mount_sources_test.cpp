@@ -1,0 +1,63 @@
+// The mount table's source of a device: read from lines in the table's own
+// form (escapes, optional fields), and from the live table for a mount made
+// here, as findmnt reports it.
+#include "utils/mount_sources.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/fixture.h"
+#include "tests/support/loop_device.h"
+
+namespace {
+
+TEST(MountSources, LinesOfTheMountTable) {
+  const uint64 fuse = makedev(0, 41);
+  const struct {
+    const char* line;
+    uint64 device;
+    bool found;
+    std::string source;
+  } cases[] = {
+      {"46 27 0:41 / /tmp/m rw,relatime - fuse /tmp/d.img rw,user_id=0\n", fuse, true, "/tmp/d.img"},
+      {"46 27 0:41 / /tmp/m rw shared:5 master:1 - fuseblk /dev/loop0 rw\n", fuse, true, "/dev/loop0"},
+      {"46 27 0:41 / /tmp/m\\040x rw - fuse /tmp/a\\040b\\134c\\011d.img rw", fuse, true, "/tmp/a b\\c\td.img"},
+      {"46 27 0:41 / /tmp/m rw - fuse /tmp/trailing\\04 rw", fuse, true, "/tmp/trailing\\04"},
+      {"46 27 0:411 / /tmp/m rw - fuse /tmp/d.img rw", fuse, false, ""},
+      {"46 27 10:41 / /tmp/m rw - fuse /tmp/d.img rw", fuse, false, ""},
+      {"46 27 0:41 / /tmp/m rw fuse /tmp/d.img rw", fuse, false, ""},
+      {"", fuse, false, ""},
+      {"8 1 259:3 / / rw - ext4 /dev/nvme0n1p3 rw", makedev(259, 3), true, "/dev/nvme0n1p3"},
+  };
+  for (const auto& c : cases) {
+    std::string source = "untouched";
+    EXPECT_EQ(uni::mount_source_in_line(c.line, c.device, source), c.found) << c.line;
+    EXPECT_EQ(source, c.found ? c.source : std::string("untouched")) << c.line;
+  }
+}
+
+TEST(MountSources, TheLiveTableNamesAnImageMountedByNtfs3g) {
+  const std::string image = quor_test::copy_fixture("default.img", "mount-sources.img");
+  ASSERT_FALSE(image.empty());
+  const quor_test::ntfs3g_mount mount(image, quor_test::scratch_dir() + "/mount-sources");
+  if (mount.dir().empty()) GTEST_SKIP() << mount.why();
+  struct stat st;
+  ASSERT_EQ(::stat(mount.dir().c_str(), &st), 0);
+  std::vector<std::string> sources;
+  ASSERT_TRUE(uni::mount_sources_of(static_cast<uint64>(st.st_dev), sources));
+  std::string findmnt;
+  if (quor_test::have_program("findmnt") &&
+      quor_test::run_command("findmnt -n -o SOURCE --mountpoint '" + mount.dir() + "'", findmnt) == 0) {
+    while (!findmnt.empty() && findmnt.back() == '\n') findmnt.pop_back();
+    EXPECT_EQ(sources, std::vector<std::string>{findmnt});
+  }
+  EXPECT_EQ(sources, std::vector<std::string>{image});
+  // No mount has a device number of 0:0.
+  EXPECT_FALSE(uni::mount_sources_of(0, sources));
+}
+
+}  // namespace
