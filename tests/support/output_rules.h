@@ -2,7 +2,8 @@
 // The rules every writer of the system keeps for the file it is given,
 // checked on one writer at a time: a FIFO nobody reads is refused at once,
 // one with a reader gets the bytes; a new file takes 0666 less the process's
-// mask; a file reached by a hard link or a symbolic link is written in
+// mask (or none is made, by a writer that writes over a file that is
+// there); a file reached by a hard link or a symbolic link is written in
 // place, the link left as it is; a source is refused by any of its names.
 #include <functional>
 #include <string>
@@ -16,7 +17,7 @@ struct output_writer {
   std::function<bool(const std::string& target)> write;
   std::string bytes;
   // What becomes of a file that is there: emptied first, written at its
-  // end, or written over from its start.
+  // end, or written over from its start (a writer that needs it there).
   enum over_existing { truncates, appends, overwrites } existing = truncates;
 };
 
