@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -230,6 +231,62 @@ TEST(FileRewrite, SpecialFilesAreWrittenInPlaceAndNewFilesTakeTheMask) {
     EXPECT_EQ(quor_test::read_file_text(fresh), c.output) << c.name;
   }
   EXPECT_EQ(temporaries(dir), "");
+}
+
+// An input FIFO nobody writes to is not waited on: the read, and so every
+// rewrite that reads it, is false at once. One whose writer is there gives
+// what the writer writes, up to the writer's end.
+TEST(FileRewrite, InputFifoWithoutAWriterIsNotWaitedOn) {
+  const std::string dir = make_dir("input-fifo"), fifo = dir + "/fifo", err = dir + "/child.err";
+  const std::string out = dir + "/out";
+  ::unlink(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    const char* name;
+    std::function<bool()> read;
+  } readers[] = {
+      {"read", [&] {
+         std::string got;
+         return read_file_bytes(fifo.c_str(), got);
+       }},
+      {"string", [&] { return remove_string_from_file(fifo.c_str(), "x", false); }},
+      {"tabs", [&] { return expand_tabs_in_file(fifo.c_str(), out.c_str(), 4, false); }},
+  };
+  for (const auto& r : readers) {
+    const int status = quor_test::exit_status_in_child([&] { return r.read() ? 1 : 0; }, err);
+    EXPECT_EQ(status, 0) << r.name << (status == -1 ? ": waited for a writer" : ": read");
+  }
+
+  // A writer that has opened the FIFO and writes only after the read began.
+  int opened[2];
+  ASSERT_EQ(::pipe(opened), 0);
+  const pid_t writer = ::fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    const int fd = ::open(fifo.c_str(), O_WRONLY);
+    if (fd < 0 || ::write(opened[1], "o", 1) != 1) ::_exit(1);
+    ::usleep(200000);
+    const bool wrote = ::write(fd, "late bytes", 10) == 10;
+    ::_exit(wrote ? 0 : 1);
+  }
+  ::close(opened[1]);
+  // A reader of the test's own lets the writer's open end.
+  const int held = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  char c = 0;
+  ASSERT_EQ(::read(opened[0], &c, 1), 1);
+  ::close(opened[0]);
+  const int status = quor_test::exit_status_in_child(
+      [&] {
+        std::string got;
+        uni::file_identities ids;
+        return read_file_bytes(fifo.c_str(), got, ids) && got == "late bytes" && ids.size() == 1 ? 1 : 0;
+      },
+      err);
+  EXPECT_EQ(status, 1) << (status == -1 ? "waited past the writer's end" : "not the writer's bytes");
+  ::close(held);
+  int ended = 0;
+  ::waitpid(writer, &ended, 0);
+  EXPECT_TRUE(WIFEXITED(ended) && WEXITSTATUS(ended) == 0);
 }
 
 // Removes a mount when the test ends, however it ends.
