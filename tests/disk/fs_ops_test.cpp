@@ -38,13 +38,6 @@ TEST(FsOps, MakeDirsCreatesEachComponentAndAcceptsExistingOnes) {
   EXPECT_FALSE(make_dirs(scratch("file/sub")));
 }
 
-// The process's file-creation mask, read without leaving it changed.
-mode_t current_umask() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return mask;
-}
-
 mode_t mode_of(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : static_cast<mode_t>(-1);
@@ -69,7 +62,7 @@ TEST(FsOps, FoldersAreMadeOpenToAllWithoutChangingTheProcessMask) {
   for (const auto& c : cases) {
     const std::string path = scratch("mask/") + c.made;
     ASSERT_TRUE(c.make(path)) << c.what;
-    EXPECT_EQ(current_umask(), 027u) << c.what << " must leave the process's mask as it was";
+    EXPECT_EQ(quor_test::process_mask(), 027u) << c.what << " must leave the process's mask as it was";
     for (std::string folder = path; folder != scratch("mask"); folder.erase(folder.rfind('/')))
       EXPECT_EQ(mode_of(folder), 0777u) << c.what << " " << folder;
     // What the process creates afterwards gets the mode its mask gives.

@@ -110,6 +110,12 @@ void expect_links_written_in_place(const output_writer& w) {
 
 }  // namespace
 
+mode_t process_mask() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
 void expect_output_rules(const output_writer& w) {
   expect_fifo_rules(w);
   expect_new_file_takes_the_mask(w);

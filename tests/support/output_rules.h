@@ -5,10 +5,15 @@
 // mask (or none is made, by a writer that writes over a file that is
 // there); a file reached by a hard link or a symbolic link is written in
 // place, the link left as it is; a source is refused by any of its names.
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 
 namespace quor_test {
+
+// The process's file-creation mask, read without leaving it changed.
+mode_t process_mask();
 
 struct output_writer {
   // How the failures name the writer; also part of its scratch files' names.

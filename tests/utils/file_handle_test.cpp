@@ -114,6 +114,7 @@ TEST(FileHandle, OpeningRulesAndBadPaths) {
   }
   struct stat st;
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666u & ~quor_test::process_mask());
   EXPECT_EQ(st.st_size, 3);
 
   uni::file_handle missing(scratch("nothing-here"), false, true);
@@ -207,6 +208,9 @@ TEST(FileHandle, AppendOpensKeepTheContentsAndCreateMissingFiles) {
   }
   EXPECT_EQ(file_bytes(narrow), "n0n1");
   EXPECT_EQ(file_bytes(wide_utf8), "w0w1");
+  struct stat st;
+  ASSERT_EQ(::stat(narrow.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666u & ~quor_test::process_mask());
   uni::file_handle h;
   EXPECT_FALSE(h.open_append(std::string()));
   EXPECT_FALSE(h.open_append(std::wstring()));
