@@ -32,15 +32,6 @@ std::string md5_of(const std::string& path) {
   return run_command("md5sum < '" + path + "'", out) == 0 ? out.substr(0, 32) : "";
 }
 
-// What the FIFO's reader has been given so far.
-std::string drain(int reader) {
-  std::string got;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = ::read(reader, buffer, sizeof buffer)) > 0) got.append(buffer, static_cast<size_t>(n));
-  return got;
-}
-
 ino_t inode_of(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
@@ -109,6 +100,14 @@ void expect_links_written_in_place(const output_writer& w) {
 }
 
 }  // namespace
+
+std::string drain(int reader) {
+  std::string got;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(reader, buffer, sizeof buffer)) > 0) got.append(buffer, static_cast<size_t>(n));
+  return got;
+}
 
 mode_t process_mask() {
   const mode_t mask = ::umask(0);

@@ -14,6 +14,8 @@ namespace quor_test {
 
 // The process's file-creation mask, read without leaving it changed.
 mode_t process_mask();
+// What a reader of a FIFO, open without waiting, has been given so far.
+std::string drain(int reader);
 
 struct output_writer {
   // How the failures name the writer; also part of its scratch files' names.

@@ -19,6 +19,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/fixture.h"
+#include "tests/support/output_rules.h"
 #include "utils/html_to_text.h"
 #include "utils/tag_sections.h"
 #include "utils/text_tables.h"
@@ -145,14 +146,6 @@ std::vector<rewriter> rewriters_with_output() {
   };
 }
 
-std::string drain(int fd) {
-  std::string got;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) got.append(buffer, static_cast<size_t>(n));
-  return got;
-}
-
 // A hard-linked file is rewritten in place: both names show the new text,
 // and inode, owner and mode stay. So for the in-place string remover.
 TEST(FileRewrite, HardLinksOwnerAndModeStay) {
@@ -207,7 +200,7 @@ TEST(FileRewrite, SpecialFilesAreWrittenInPlaceAndNewFilesTakeTheMask) {
     ASSERT_GE(reader, 0);
     const int read = quor_test::exit_status_in_child([&] { return c.rewrite(in.c_str(), fifo.c_str()) ? 1 : 0; }, err);
     EXPECT_EQ(read, 1) << c.name;
-    EXPECT_EQ(drain(reader), c.output) << c.name;
+    EXPECT_EQ(quor_test::drain(reader), c.output) << c.name;
     ::close(reader);
     struct stat st;
     ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "tests/support/fixture.h"
@@ -215,6 +216,14 @@ TEST_F(FileStreams, OutputOpensKeepTheOutputRules) {
     out.close();
     return !out.fail();
   };
+  // A stream made empty, then opened by `open`.
+  const auto later = [closed](std::function<void(uni::ofstream&, const std::string&)> open) {
+    return [=](const std::string& t) {
+      uni::ofstream o;
+      open(o, t);
+      return closed(o);
+    };
+  };
   const auto wide = [](const std::string& t) { return std::wstring(t.begin(), t.end()); };
   const auto bytes = [](const std::string& t) { return std::vector<byte>(t.begin(), t.end()); };
   const std::ios::openmode over = std::ios::in | std::ios::out | std::ios::binary;
@@ -225,34 +234,13 @@ TEST_F(FileStreams, OutputOpensKeepTheOutputRules) {
       {"bytes in-out", [=](const std::string& t) { uni::ofstream o(bytes(t), over); return closed(o); }, text,
        writer::overwrites},
       {"units", [=](const std::string& t) { uni::ofstream o(units(t)); return closed(o); }, text},
-      {"open narrow in-out",
-       [=](const std::string& t) {
-         uni::ofstream o;
-         o.open(t, over);
-         return closed(o);
-       },
-       text, writer::overwrites},
+      {"open narrow in-out", later([=](uni::ofstream& o, const std::string& t) { o.open(t, over); }), text,
+       writer::overwrites},
       {"open bytes app",
-       [=](const std::string& t) {
-         uni::ofstream o;
-         o.open(bytes(t), std::ios::app | std::ios::binary);
-         return closed(o);
-       },
+       later([=](uni::ofstream& o, const std::string& t) { o.open(bytes(t), std::ios::app | std::ios::binary); }),
        text, writer::appends},
-      {"open wide",
-       [=](const std::string& t) {
-         uni::ofstream o;
-         o.open(wide(t));
-         return closed(o);
-       },
-       text},
-      {"open units",
-       [=](const std::string& t) {
-         uni::ofstream o;
-         o.open(units(t));
-         return closed(o);
-       },
-       text},
+      {"open wide", later([=](uni::ofstream& o, const std::string& t) { o.open(wide(t)); }), text},
+      {"open units", later([](uni::ofstream& o, const std::string& t) { o.open(units(t)); }), text},
   };
   for (const writer& w : writers) quor_test::expect_output_rules(w);
 
