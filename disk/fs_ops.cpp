@@ -191,8 +191,12 @@ bool open_file_w(FILE*& out, const std::wstring& path, bool write, bool, bool wr
   std::vector<byte> bytes;
   if (!wstring_to_utf8_bytes(bytes, path) || bytes.empty()) return false;
   const std::string narrow(bytes.begin(), bytes.end());
-  const char* mode = (write || write_too) ? "w+" : (binary ? "rb" : "r");
-  out = std::fopen(narrow.c_str(), mode);
+  // "w+": read-write, emptied, but only once the guarded opener has checked
+  // the file (a FIFO nobody reads is refused at once, not waited on).
+  if (write || write_too)
+    return uni::open_output(out, narrow, uni::file_identities(), uni::output_open::truncate) ==
+           uni::output_result::opened;
+  out = std::fopen(narrow.c_str(), binary ? "rb" : "r");
   return out != nullptr;
 }
 

@@ -51,6 +51,8 @@ bool read_file_w(std::vector<byte>& out, const std::wstring& path, uint32 max);
 bool write_file(const char* path, const char* data, int length);
 bool write_file_w(const wchar_t* path, const char* data, int length);
 
+// For writing ("w+", read-write) through the guarded opener, as write_file;
+// for reading "rb" or "r".
 bool open_file_w(FILE*& out, const std::wstring& path, bool write, bool reserved, bool write_too, bool binary);
 bool open_file_for_write_w(FILE*& out, const std::wstring& path, bool binary);
 bool open_file_for_read_w(FILE*& out, const std::wstring& path, bool binary);

@@ -3,12 +3,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <new>
 #include <ostream>
 #include <vector>
 
 #include "utils/byte_order.h"
+#include "utils/file_rewrite.h"
+#include "utils/output_file.h"
 
 namespace {
 
@@ -226,32 +227,33 @@ bool lznt1_read_chunk(const byte* src, int length, byte*& out, uint32& out_size,
 
 namespace {
 
-bool read_whole(const char* path, std::vector<byte>& data) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+// The whole input, and what it is: the output is opened only once the input
+// is read whole, and never onto the input itself (by any name), which it
+// would empty before the input could be read.
+bool read_input(const char* path, std::string& data, uni::file_identities& input) {
+  try {
+    return read_file_bytes(path, data, input);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 }  // namespace
 
 bool lznt1_decompress_file(const char* in_path, const char* out_path) {
   if (!in_path || !out_path) return false;
-  std::ifstream probe(in_path, std::ios::binary);
-  if (!probe) return false;
-  std::ofstream out(out_path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  std::vector<byte> src;
-  try {
-    if (!read_whole(in_path, src)) return false;
-  } catch (const std::bad_alloc&) {
+  std::string src;
+  uni::file_identities input;
+  if (!read_input(in_path, src, input)) return false;
+  std::ofstream out;
+  if (uni::open_output(out, std::string(out_path), input, uni::output_open::truncate) != uni::output_result::opened)
     return false;
-  }
+  const byte* data = reinterpret_cast<const byte*>(src.data());
   const uint32 len = static_cast<uint32>(src.size());
   std::vector<byte> chunk(LZNT1_CHUNK_OUTPUT);
   uint32 pos = 0;
   while (fits(len, pos, 2)) {
-    const uint16 header = load_u16(src.data(), pos);
+    const uint16 header = load_u16(data, pos);
     const uint32 size = header & CHUNK_SIZE_MASK;
     if (header == 0) {
       pos = (pos / LZNT1_CHUNK_OUTPUT + 1) * LZNT1_CHUNK_OUTPUT;
@@ -259,12 +261,12 @@ bool lznt1_decompress_file(const char* in_path, const char* out_path) {
       if (!fits(len, pos + 2ULL, size + 1ULL)) return false;
       uint32 n = 0;
       std::fill(chunk.begin(), chunk.end(), 0);
-      if (!decode_chunk(src.data() + pos + 2, size + 1, chunk.data(), LZNT1_CHUNK_OUTPUT, n)) return false;
+      if (!decode_chunk(data + pos + 2, size + 1, chunk.data(), LZNT1_CHUNK_OUTPUT, n)) return false;
       out.write(reinterpret_cast<const char*>(chunk.data()), LZNT1_CHUNK_OUTPUT);
       pos += size + 3;
     } else if (size == CHUNK_SIZE_MASK) {
       if (!fits(len, pos + 2ULL, LZNT1_CHUNK_OUTPUT)) return false;
-      out.write(reinterpret_cast<const char*>(src.data() + pos + 2), LZNT1_CHUNK_OUTPUT);
+      out.write(reinterpret_cast<const char*>(data + pos + 2), LZNT1_CHUNK_OUTPUT);
       pos += LZNT1_CHUNK_OUTPUT + 2;
     } else {
       break;
@@ -276,17 +278,20 @@ bool lznt1_decompress_file(const char* in_path, const char* out_path) {
 
 bool lznt1_trace_file(const char* in_path, const char* out_path) {
   if (!in_path || !out_path) return false;
-  std::vector<byte> src;
-  if (!read_whole(in_path, src)) return false;
-  FILE* out = std::fopen(out_path, "w");
-  if (!out) return false;
+  std::string src;
+  uni::file_identities input;
+  if (!read_input(in_path, src, input)) return false;
+  FILE* out = nullptr;
+  if (uni::open_output(out, std::string(out_path), input, uni::output_open::truncate) != uni::output_result::opened)
+    return false;
   bool result = true;
+  const byte* data = reinterpret_cast<const byte*>(src.data());
   const uint32 len = static_cast<uint32>(src.size());
   uint32 pos = 0;
   int line = 0;
   const char* format = "%02d: offset: 0x%08x, raw: 0x%04x, flag: %d, sig: 0x%02x, chunk-3: 0x%04x, chunk: 0x%04x %s\n";
   while (fits(len, pos, 2)) {
-    const uint16 header = load_u16(src.data(), pos);
+    const uint16 header = load_u16(data, pos);
     const uint32 size = header & CHUNK_SIZE_MASK;
     const int flag = (header >> 15) & 1;
     const uint32 sig = (header >> 12) & 7;

@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "utils/assertion.h"
+#include "utils/output_file.h"
 
 namespace zq {
 
@@ -239,8 +240,10 @@ bool binary_data::load(const char* path, uint32 offset, uint32 size) {
 
 bool binary_data::save(const char* path) const {
   if (!path) return false;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
+  std::ofstream out;
+  if (uni::open_output(out, std::string(path), uni::file_identities(), uni::output_open::truncate) !=
+      uni::output_result::opened)
+    return false;
   out << *this;
   return true;
 }

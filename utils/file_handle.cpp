@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "utils/output_file.h"
 #include "utils/utf16le.h"
 #include "utils/utf_convert.h"
 
@@ -45,17 +46,16 @@ void file_handle::reset() {
   m_open = false;
 }
 
-bool file_handle::open_utf8(const std::string& utf8_path, int flags, int mode) {
+bool file_handle::open_utf8(const std::string& utf8_path, bool write, bool append) {
   // An empty encoding means the wide path could not be encoded; a NUL
   // inside would make the system open a shorter name. Either is refused.
   if (utf8_path.empty() || utf8_path.find('\0') != std::string::npos) return false;
-  int fd;
-  if ((flags & O_ACCMODE) == O_RDONLY) {
+  int fd = -1;
+  if (!write) {
     fd = open_source_descriptor(utf8_path, false, true);
-  } else {
-    do {
-      fd = ::open64(utf8_path.c_str(), flags, mode);
-    } while (fd == -1 && errno == EINTR);
+  } else if (open_output(fd, utf8_path, file_identities(), append ? output_open::append : output_open::truncate,
+                         true) != output_result::opened) {
+    fd = -1;
   }
   if (fd == -1) return false;
   m_fd = fd;
@@ -79,7 +79,7 @@ bool file_handle::open(const std::string& path, bool write) {
   }
   m_write = write;
   widen_string(path, m_path);
-  return write ? open_utf8(path, O_RDWR | O_CREAT | O_TRUNC, 0600) : open_utf8(path, O_RDONLY, 0400);
+  return open_utf8(path, write, false);
 }
 
 bool file_handle::open(const std::wstring& path, bool write) {
@@ -91,7 +91,7 @@ bool file_handle::open(const std::wstring& path, bool write) {
   m_write = write;
   m_path = path;
   const std::string utf8 = wstring_to_utf8(path);
-  return write ? open_utf8(utf8, O_RDWR | O_CREAT | O_TRUNC, 0600) : open_utf8(utf8, O_RDONLY, 0400);
+  return open_utf8(utf8, write, false);
 }
 
 bool file_handle::open_append(const std::string& path) {
@@ -102,7 +102,7 @@ bool file_handle::open_append(const std::string& path) {
   }
   m_write = true;
   widen_string(path, m_path);
-  return open_utf8(path, O_RDWR | O_CREAT | O_APPEND, 0600);
+  return open_utf8(path, true, true);
 }
 
 bool file_handle::open_append(const std::wstring& path) {
@@ -113,7 +113,7 @@ bool file_handle::open_append(const std::wstring& path) {
   }
   m_write = true;
   m_path = path;
-  return open_utf8(wstring_to_utf8(path), O_RDWR | O_CREAT | O_APPEND, 0600);
+  return open_utf8(wstring_to_utf8(path), true, true);
 }
 
 bool file_handle::is_open() const { return m_fd != -1 && m_open; }
@@ -203,7 +203,8 @@ bool file_handle::write_all(const void* buffer, uint32 length) {
 
 bool file_handle::append(const void* buffer, uint32 length) {
   if (!is_open() || (!buffer && length > 0)) return false;
-  if (::lseek64(m_fd, 0, SEEK_END) == -1) return false;
+  // A FIFO has no end to seek to: what is written follows what was.
+  if (::lseek64(m_fd, 0, SEEK_END) == -1 && errno != ESPIPE) return false;
   return write_all(buffer, length);
 }
 

@@ -28,8 +28,12 @@ class file_handle {
   file_handle(const file_handle&) = delete;
   file_handle& operator=(const file_handle&) = delete;
 
-  // Reading: read-only. Writing: read-write, created (0600) and truncated.
-  // A path that cannot be encoded, or that holds a NUL, does not open.
+  // Reading: read-only, a regular file or a block device only. Writing and
+  // appending: through the guarded opener, read-write (a FIFO write-only),
+  // a new file made 0666 less the process's mask, an existing one emptied
+  // (or, appending, written at its end) only once it is known to be no
+  // FIFO nobody reads. A path that cannot be encoded, or that holds a NUL,
+  // does not open.
   bool open(const std::string& path, bool write);
   bool open(const std::wstring& path, bool write);
   bool open_append(const std::string& path);
@@ -64,7 +68,7 @@ class file_handle {
   int descriptor() const { return m_fd; }
 
  private:
-  bool open_utf8(const std::string& utf8_path, int flags, int mode);
+  bool open_utf8(const std::string& utf8_path, bool write, bool append);
   bool write_all(const void* buffer, uint32 length);
   // One read of up to length bytes at the current position, resumed after
   // interruptions and partial reads; -1 on error.

@@ -63,31 +63,48 @@ bool file_system_takes(const std::string& target, const std::string& data) {
 
 }  // namespace
 
-bool read_file_bytes(const char* path, std::string& out) {
+bool read_file_bytes(const char* path, std::string& out, uni::file_identities& identities) {
   out.clear();
   if (!path || !*path) return false;
-  const int fd = ::open(path, O_RDONLY);
+  // Without O_NONBLOCK a FIFO nobody writes would hold the open for ever.
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  if (st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
+  bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+  if (ok && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
   std::vector<char> chunk(1 << 20);
-  for (;;) {
+  // The open of a FIFO does not tell whether anyone writes to it; a first
+  // read does: with no writer it ends at once with nothing, and the FIFO is
+  // not waited on, as an output nobody reads is not. With a writer it
+  // brings bytes or finds none there yet.
+  if (ok && S_ISFIFO(st.st_mode)) {
+    ssize_t r;
+    do {
+      r = ::read(fd, chunk.data(), chunk.size());
+    } while (r < 0 && errno == EINTR);
+    ok = r > 0 || (r < 0 && errno == EAGAIN);
+    if (r > 0) out.append(chunk.data(), static_cast<size_t>(r));
+  }
+  const int flags = ok ? ::fcntl(fd, F_GETFL) : -1;
+  ok = flags != -1 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+  while (ok) {
     const ssize_t r = ::read(fd, chunk.data(), chunk.size());
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      out.clear();
-      return false;
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      ok = r == 0;
+      break;
     }
-    if (r == 0) break;
     out.append(chunk.data(), static_cast<size_t>(r));
   }
+  if (ok) ok = uni::identities_of_descriptor(fd, identities);
   ::close(fd);
-  return true;
+  if (!ok) out.clear();
+  return ok;
+}
+
+bool read_file_bytes(const char* path, std::string& out) {
+  uni::file_identities ignored;
+  return read_file_bytes(path, out, ignored);
 }
 
 bool replace_file_contents(const char* path, const std::string& data) {

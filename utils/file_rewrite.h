@@ -6,8 +6,14 @@
 // the text. The input and the target may be the same file.
 #include <string>
 
-// The whole file; false (out empty) when it cannot be opened or read.
+#include "utils/output_file.h"
+
+// The whole file; false (out empty) when it cannot be opened or read. A
+// FIFO nobody writes to is not waited on: false at once.
 bool read_file_bytes(const char* path, std::string& out);
+// The same, adding to `identities` the file read (and, for a loop device,
+// the files behind it), for a writer that must not write over its input.
+bool read_file_bytes(const char* path, std::string& out, uni::file_identities& identities);
 // Writes exactly `data` into the file `path` names, through the guarded
 // opener: a FIFO that nobody reads is refused, never waited on. A regular
 // file gets the new text first as a trial beside it, which is removed again:

@@ -1,5 +1,8 @@
 #include "utils/file_streams.h"
 
+#include <sys/stat.h>
+
+#include "utils/output_file.h"
 #include "utils/utf_convert.h"
 
 namespace uni {
@@ -19,6 +22,28 @@ void open_stream(Stream& s, const Path& path, std::ios_base::openmode mode) {
   std::string narrow;
   if (path_to_utf8(narrow, path) && s.rdbuf()->open(narrow, mode)) s.clear();
   else s.setstate(std::ios_base::failbit);
+}
+
+// Opens an output stream through the guarded opener, so that a FIFO nobody
+// reads is refused at once instead of holding the open for ever, keeping
+// what the standard stream makes of the mode: out or trunc empties the
+// file, app writes at its end, in and out without trunc write over it from
+// its start (and, like the standard stream, need it to be there). As with
+// the standard stream, an open stream is not opened again.
+template <class Path>
+void open_output_stream(ofstream& s, const Path& path, std::ios_base::openmode mode) {
+  std::string narrow;
+  const bool app = (mode & std::ios_base::app) != 0, trunc = (mode & std::ios_base::trunc) != 0;
+  const bool over = (mode & std::ios_base::in) != 0 && !trunc && !app;
+  struct stat st;
+  if (s.is_open() || !path_to_utf8(narrow, path) || (app && trunc) || (over && ::stat(narrow.c_str(), &st) != 0)) {
+    s.setstate(std::ios_base::failbit);
+    return;
+  }
+  const output_open how = app || over ? output_open::append : output_open::truncate;
+  if (open_output(s, narrow, file_identities(), how) != output_result::opened) return;
+  // A FIFO has no start to go back to: tellp cannot tell a place in it.
+  if (over && (mode & std::ios_base::ate) == 0 && s.tellp() > 0) s.seekp(0);
 }
 
 }  // namespace
@@ -76,25 +101,25 @@ void ifstream::open(const std::vector<uint16>& path, std::ios_base::openmode mod
 }
 
 ofstream::ofstream(const std::wstring& path, std::ios_base::openmode mode) {
-  open_stream(*this, path, mode | std::ios_base::out);
+  open_output_stream(*this, path, mode | std::ios_base::out);
 }
 ofstream::ofstream(const std::string& path, std::ios_base::openmode mode) { open(path, mode); }
 ofstream::ofstream(const std::vector<byte>& path, std::ios_base::openmode mode) { open(path, mode); }
 ofstream::ofstream(const std::vector<uint16>& path, std::ios_base::openmode mode) {
-  open_stream(*this, path, mode | std::ios_base::out);
+  open_output_stream(*this, path, mode | std::ios_base::out);
 }
 
 void ofstream::open(const std::string& path, std::ios_base::openmode mode) {
-  open_stream(*this, path, mode | std::ios_base::out);
+  open_output_stream(*this, path, mode | std::ios_base::out);
 }
 void ofstream::open(const std::vector<byte>& path, std::ios_base::openmode mode) {
-  open_stream(*this, path, mode | std::ios_base::out);
+  open_output_stream(*this, path, mode | std::ios_base::out);
 }
 void ofstream::open(const std::wstring& path) {
-  open_stream(*this, path, std::ios_base::out | std::ios_base::trunc);
+  open_output_stream(*this, path, std::ios_base::out | std::ios_base::trunc);
 }
 void ofstream::open(const std::vector<uint16>& path) {
-  open_stream(*this, path, std::ios_base::out | std::ios_base::trunc);
+  open_output_stream(*this, path, std::ios_base::out | std::ios_base::trunc);
 }
 
 }  // namespace uni

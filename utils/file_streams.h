@@ -30,6 +30,10 @@ class ifstream : public std::ifstream {
   void open(const std::vector<uint16>& path, std::ios_base::openmode mode = std::ios_base::in);
 };
 
+// Opened through the guarded opener (utils/output_file.h): a FIFO nobody
+// reads is refused at once, a new file takes 0666 less the process's mask,
+// and a file is emptied, or written at its end with app, or over from its
+// start with in and out, only once it has been checked.
 class ofstream : public std::ofstream {
  public:
   ofstream() = default;

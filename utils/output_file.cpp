@@ -151,6 +151,13 @@ output_result refuse(std::ofstream& stream, output_result why) {
   return why;
 }
 
+// A file made here and not handed out is not left behind under its name.
+void forget_made(const std::string& name, const file_identity& id, output_open how) {
+  struct stat st;
+  if (how == output_open::create_new && ::lstat(name.c_str(), &st) == 0 && same_file(identity_from(st), id))
+    ::unlink(name.c_str());
+}
+
 }  // namespace
 
 bool identity_of_descriptor(int fd, file_identity& out) {
@@ -207,46 +214,96 @@ bool descriptor_is_source(int fd, const file_identities& sources) {
   return any_one_of(output, sources);
 }
 
-output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
-                          output_open how) {
-  if (stream.is_open()) stream.close();
-  stream.clear();
+output_result open_output(int& fd, const std::string& path, const file_identities& sources, output_open how,
+                          bool readable) {
+  fd = -1;
   std::string name;
-  if (!path_to_utf8(name, path)) return refuse(stream, output_result::failed);
+  if (!path_to_utf8(name, path)) return output_result::failed;
   file_identities folder;
   holder_of_folder(name, folder);
   if (any_one_of(folder, sources)) {
     say_refused(name);
-    return refuse(stream, output_result::is_source);
+    return output_result::is_source;
   }
   // Without O_NONBLOCK a FIFO nobody reads would hold the open for ever.
   const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (how == output_open::create_new ? O_EXCL : 0);
-  const int fd = ::open(name.c_str(), flags, 0666);
-  if (fd < 0) {
+  int checked = ::open(name.c_str(), flags, 0666);
+  if (checked < 0) {
     const int err = errno;
     struct stat st;
     if (err == ENXIO && ::stat(name.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
       say_no_reader(name);
-      return refuse(stream, output_result::no_reader);
+      return output_result::no_reader;
     }
     const bool taken = err == EEXIST && how == output_open::create_new;
-    return refuse(stream, taken ? output_result::exists : output_result::failed);
+    return taken ? output_result::exists : output_result::failed;
   }
   file_identities ids;
-  if (!identities_of_descriptor(fd, ids)) {
-    ::close(fd);
-    return refuse(stream, output_result::failed);
+  if (!identities_of_descriptor(checked, ids)) {
+    ::close(checked);
+    return output_result::failed;
   }
-  identities_of_holder(fd, ids);
+  identities_of_holder(checked, ids);
   const file_identity id = ids.front();
   if (any_one_of(ids, sources)) {
-    ::close(fd);
+    ::close(checked);
     say_refused(name);
-    return refuse(stream, output_result::is_source);
+    return output_result::is_source;
   }
   struct stat now;
-  if (::fstat(fd, &now) != 0) {
+  bool ok = ::fstat(checked, &now) == 0;
+  // What is read back is the file just checked: opened again through the
+  // descriptor's link under /proc, else by its name, which must still lead
+  // there. A FIFO stays write-only: one also open for reading would never
+  // see its reader go, and a write could then wait for ever.
+  if (ok && readable && (S_ISREG(now.st_mode) || S_ISBLK(now.st_mode))) {
+    int both = ::open(("/proc/self/fd/" + std::to_string(checked)).c_str(), O_RDWR | O_CLOEXEC);
+    if (both < 0) both = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+    file_identity reopened;
+    ok = both >= 0 && identity_of_descriptor(both, reopened) && same_file(reopened, id);
+    if (both >= 0) {
+      ::close(checked);
+      checked = both;
+    }
+  }
+  // The reader found by the check is there: from now on a write waits for
+  // room in the pipe instead of failing.
+  const int status = ok ? ::fcntl(checked, F_GETFL) : -1;
+  const int appending = how == output_open::append ? O_APPEND : 0;
+  ok = status != -1 && ::fcntl(checked, F_SETFL, (status & ~O_NONBLOCK) | appending) == 0;
+  // Only a regular file has a length to cut; a device is written in place.
+  if (ok && how == output_open::truncate && S_ISREG(now.st_mode)) ok = ::ftruncate(checked, 0) == 0;
+  if (ok) {
+    fd = checked;
+    return output_result::opened;
+  }
+  ::close(checked);
+  forget_made(name, id, how);
+  return output_result::failed;
+}
+
+output_result open_output(int& fd, const std::wstring& path, const file_identities& sources, output_open how,
+                          bool readable) {
+  std::string name;
+  fd = -1;
+  if (!path_to_utf8(name, path)) return output_result::failed;
+  return open_output(fd, name, sources, how, readable);
+}
+
+output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
+                          output_open how) {
+  if (stream.is_open()) stream.close();
+  stream.clear();
+  int fd = -1;
+  const output_result checked = open_output(fd, path, sources, how);
+  if (checked != output_result::opened) return refuse(stream, checked);
+  std::string name;
+  path_to_utf8(name, path);
+  file_identity id;
+  struct stat now;
+  if (!identity_of_descriptor(fd, id) || ::fstat(fd, &now) != 0) {
     ::close(fd);
+    forget_made(name, id, how);
     return refuse(stream, output_result::failed);
   }
   // The stream opens, without truncation, the file the descriptor holds
@@ -265,7 +322,7 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
   // stream opens, keeps that open from waiting.
   int own_reader = fifo ? ::open(held.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
   stream.open(held, mode);
-  bool ok = stream.is_open() && ::fstat(fd, &now) == 0;
+  bool ok = stream.is_open();
   if (!stream.is_open()) {
     stream.clear();
     if (fifo && own_reader < 0) own_reader = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -286,14 +343,29 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
   }
   // A FIFO has no end to seek to: what is written follows what was.
   if (ok && how == output_open::append && !fifo) ok = static_cast<bool>(stream.seekp(0, std::ios_base::end));
-  // Only a regular file has a length to cut; a device is written in place.
-  if (ok && how == output_open::truncate && S_ISREG(now.st_mode)) ok = ::ftruncate(fd, 0) == 0;
   ::close(fd);
   if (ok) return output_result::opened;
-  // A file made here and not handed out is not left behind under its name.
-  if (how == output_open::create_new && ::lstat(name.c_str(), &now) == 0 && same_file(identity_from(now), id))
-    ::unlink(name.c_str());
+  forget_made(name, id, how);
   return refuse(stream, output_result::failed);
+}
+
+output_result open_output(std::FILE*& file, const std::string& path, const file_identities& sources,
+                          output_open how) {
+  file = nullptr;
+  int fd = -1;
+  const output_result r = open_output(fd, path, sources, how, true);
+  if (r != output_result::opened) return r;
+  const bool both = (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDWR;
+  const bool append = how == output_open::append;
+  file = ::fdopen(fd, both ? (append ? "a+" : "w+") : (append ? "a" : "w"));
+  if (file != nullptr) return output_result::opened;
+  file_identity id;
+  identity_of_descriptor(fd, id);
+  ::close(fd);
+  std::string name;
+  path_to_utf8(name, path);
+  forget_made(name, id, how);
+  return output_result::failed;
 }
 
 output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,

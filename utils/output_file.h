@@ -6,6 +6,7 @@
 // compared with those of every source file, and only a file that is none of
 // them is truncated and handed to the writer. A loop device and the file
 // behind it are one piece of evidence, so each stands for both.
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -68,6 +69,20 @@ inline bool refused(output_result r) { return r == output_result::is_source || r
 output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
                           output_open how);
 output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,
+                          output_open how);
+// The same check, handing the file itself over in `fd` (-1 on any result
+// but `opened`; the caller closes it): blocking, closed on exec, at the
+// start of the file, or with every write at its end for append. With
+// `readable` a regular file or a block device is also open for reading, to
+// read back what was written; a FIFO is open for writing only, for one also
+// open for reading would never see its reader go.
+output_result open_output(int& fd, const std::string& path, const file_identities& sources, output_open how,
+                          bool readable = false);
+output_result open_output(int& fd, const std::wstring& path, const file_identities& sources, output_open how,
+                          bool readable = false);
+// The same as a stdio stream, open for reading too where the descriptor is
+// ("w+" or "a+", else "w" or "a"); null on any result but `opened`.
+output_result open_output(std::FILE*& file, const std::string& path, const file_identities& sources,
                           output_open how);
 
 // True when the name `path` itself (a link there, not what it leads to) is

@@ -13,6 +13,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/fixture.h"
+#include "tests/support/output_rules.h"
 #include "utils/utf_convert.h"
 
 namespace {
@@ -35,13 +36,6 @@ TEST(FsOps, MakeDirsCreatesEachComponentAndAcceptsExistingOnes) {
   // A component that is a file cannot hold a directory.
   ASSERT_TRUE(write_file(scratch("file").c_str(), "x", 1));
   EXPECT_FALSE(make_dirs(scratch("file/sub")));
-}
-
-// The process's file-creation mask, read without leaving it changed.
-mode_t current_umask() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return mask;
 }
 
 mode_t mode_of(const std::string& path) {
@@ -68,7 +62,7 @@ TEST(FsOps, FoldersAreMadeOpenToAllWithoutChangingTheProcessMask) {
   for (const auto& c : cases) {
     const std::string path = scratch("mask/") + c.made;
     ASSERT_TRUE(c.make(path)) << c.what;
-    EXPECT_EQ(current_umask(), 027u) << c.what << " must leave the process's mask as it was";
+    EXPECT_EQ(quor_test::process_mask(), 027u) << c.what << " must leave the process's mask as it was";
     for (std::string folder = path; folder != scratch("mask"); folder.erase(folder.rfind('/')))
       EXPECT_EQ(mode_of(folder), 0777u) << c.what << " " << folder;
     // What the process creates afterwards gets the mode its mask gives.
@@ -132,6 +126,40 @@ TEST(FsOps, WriteFileToAFifoWaitsForNoReader) {
     ::close(reader);
   }
   EXPECT_EQ(delivered, "narrowwide");
+}
+
+// The stdio opens for writing ("w+") and the whole-file writers all go
+// through the guarded opener; "w+" reads back what it wrote.
+TEST(FsOps, WritersKeepTheOutputRules) {
+  ASSERT_TRUE(make_dirs(scratch("")));
+  const std::string text = "through stdio";
+  const auto stdio = [text](bool write, bool write_too, bool binary) {
+    return [=](const std::string& target) {
+      FILE* f = nullptr;
+      const std::wstring wide = utf8_to_wstring(target);
+      const bool opened = write && write_too ? open_file_for_write_w(f, wide, binary)
+                                             : open_file_w(f, wide, write, false, write_too, binary);
+      return opened && std::fputs(text.c_str(), f) >= 0 && std::fclose(f) == 0;
+    };
+  };
+  const quor_test::output_writer writers[] = {
+      {"open_file_w write", stdio(true, false, false), text},
+      {"open_file_w write_too", stdio(false, true, true), text},
+      {"open_file_for_write_w", stdio(true, true, false), text},
+      {"write_file", [text](const std::string& t) { return write_file(t.c_str(), text.data(), 13); }, text},
+      {"write_file_w",
+       [text](const std::string& t) { return write_file_w(utf8_to_wstring(t).c_str(), text.data(), 13); }, text},
+  };
+  for (const auto& w : writers) quor_test::expect_output_rules(w);
+
+  FILE* f = nullptr;
+  ASSERT_TRUE(open_file_for_write_w(f, utf8_to_wstring(scratch("w-plus.txt")), true));
+  char back[16] = {};
+  EXPECT_GE(std::fputs(text.c_str(), f), 0);
+  std::rewind(f);
+  EXPECT_EQ(std::fread(back, 1, sizeof back, f), text.size());
+  std::fclose(f);
+  EXPECT_EQ(std::string(back), text);
 }
 
 TEST(FsOps, StatusAndTimes) {

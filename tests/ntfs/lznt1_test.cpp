@@ -2,6 +2,8 @@
 #include "ntfs/lznt1.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -9,7 +11,9 @@
 #include <sstream>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/fixture.h"
+#include "tests/support/output_rules.h"
 
 namespace {
 
@@ -236,4 +240,42 @@ TEST(Lznt1, FileDecodeAndTrace) {
   EXPECT_FALSE(lznt1_decompress_file(in.c_str(), out.c_str()));
   EXPECT_FALSE(lznt1_decompress_file((dir + "/absent.bin").c_str(), out.c_str()));
   EXPECT_FALSE(lznt1_trace_file((dir + "/absent.bin").c_str(), trace.c_str()));
+}
+
+// Both file writers go through the guarded opener, with their input as the
+// source: the input is refused as the output by any name and stays as it
+// was (writing it would empty it before it is read). The output is opened
+// only once the input is read whole: an input that cannot be read (a
+// folder, a FIFO nobody writes to) leaves the output as it was.
+TEST(Lznt1, FileWritersKeepTheOutputRulesAndTheirInput) {
+  const std::string dir = quor_test::scratch_dir();
+  const std::string in = dir + "/lznt1_rules.bin", kept = dir + "/lznt1_kept.bin";
+  const std::vector<byte> src = compressed({0x02, 'A', 99 - 3, 0x00});
+  std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(src.data()), src.size());
+  const quor_test::output_writer writers[] = {
+      {"lznt1 decompress", [in](const std::string& t) { return lznt1_decompress_file(in.c_str(), t.c_str()); },
+       std::string(100, 'A') + std::string(3996, '\0')},
+      {"lznt1 trace", [in](const std::string& t) { return lznt1_trace_file(in.c_str(), t.c_str()); },
+       "01: offset: 0x00000000, raw: 0xb003, flag: 1, sig: 0x03, chunk-3: 0x0003, chunk: 0x0006 [compressed]\n"},
+  };
+  const std::string fifo = dir + "/lznt1_unwritten.fifo", err = dir + "/lznt1_rules.err";
+  ::unlink(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const auto& w : writers) {
+    quor_test::expect_output_rules(w);
+    quor_test::expect_source_refused(w, in);
+    const bool trace = w.what == "lznt1 trace";
+    for (const std::string& unreadable : {dir, fifo}) {
+      std::ofstream(kept) << "kept";
+      const int status = quor_test::exit_status_in_child(
+          [&] {
+            const bool ok = trace ? lznt1_trace_file(unreadable.c_str(), kept.c_str())
+                                  : lznt1_decompress_file(unreadable.c_str(), kept.c_str());
+            return ok ? 1 : 0;
+          },
+          err);
+      EXPECT_EQ(status, 0) << w.what << " of " << unreadable << (status == -1 ? ": waited for a writer" : "");
+      EXPECT_EQ(quor_test::read_file_text(kept), "kept") << w.what << " of " << unreadable;
+    }
+  }
 }

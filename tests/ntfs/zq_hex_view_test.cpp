@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/fixture.h"
+#include "tests/support/output_rules.h"
 
 namespace {
 
@@ -245,6 +246,11 @@ TEST(HexView, LoadAndSave) {
   text << in.rdbuf();
   EXPECT_EQ(text.str(), "67 68 69 6a \n");
   EXPECT_FALSE(view.save((dir + "/no/such/dir/x").c_str()));
+
+  // The dump goes through the guarded opener, as every output does.
+  const zq::binary_data four(reinterpret_cast<const byte*>("ghij"), 4, true);
+  quor_test::expect_output_rules(
+      {"hex view save", [&four](const std::string& t) { return four.save(t.c_str()); }, "67 68 69 6a \n"});
 }
 
 TEST(HexView, RemainingFormsAndLayouts) {

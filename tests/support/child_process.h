@@ -15,7 +15,8 @@ namespace quor_test {
 
 // `body`'s result as the child's exit status, with the child's standard
 // error going to `err`; -1 when it was still running after five seconds and
-// was killed, -2 when it could not be started or did not exit by itself.
+// was killed, -2 when it could not be started or did not exit by itself, 253
+// when `body` threw.
 inline int exit_status_in_child(const std::function<int()>& body, const std::string& err) {
   std::fflush(stdout);
   std::fflush(stderr);
@@ -23,7 +24,14 @@ inline int exit_status_in_child(const std::function<int()>& body, const std::str
   if (pid == 0) {
     const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd >= 0) ::dup2(fd, 2);
-    ::_exit(body());
+    // Whatever `body` throws must end the child here: caught by the test
+    // framework, it would go on running the tests beside the parent.
+    int status = -3;
+    try {
+      status = body();
+    } catch (...) {
+    }
+    ::_exit(status);
   }
   if (pid < 0) return -2;
   for (int tick = 0; tick < 500; ++tick) {

@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "tests/support/fixture.h"
+#include "tests/support/output_rules.h"
 #include "utils/utf16le.h"
 #include "utils/utf_convert.h"
 
@@ -113,7 +114,7 @@ TEST(FileHandle, OpeningRulesAndBadPaths) {
   }
   struct stat st;
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_mode & 0777, 0666u & ~quor_test::process_mask());
   EXPECT_EQ(st.st_size, 3);
 
   uni::file_handle missing(scratch("nothing-here"), false, true);
@@ -209,12 +210,51 @@ TEST(FileHandle, AppendOpensKeepTheContentsAndCreateMissingFiles) {
   EXPECT_EQ(file_bytes(wide_utf8), "w0w1");
   struct stat st;
   ASSERT_EQ(::stat(narrow.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_mode & 0777, 0666u & ~quor_test::process_mask());
   uni::file_handle h;
   EXPECT_FALSE(h.open_append(std::string()));
   EXPECT_FALSE(h.open_append(std::wstring()));
   EXPECT_FALSE(h.open_append(scratch("missing-dir/x")));
   EXPECT_FALSE(h.is_open());
+}
+
+// Every open for writing goes through the guarded opener: a FIFO nobody
+// reads is refused at once and one with a reader gets the bytes, a new file
+// takes 0666 less the mask, a file reached by a link is written in place
+// (emptied first, or appended to). What is written reads back through the
+// same handle.
+TEST(FileHandle, WritingOpensKeepTheOutputRules) {
+  const std::string text = "written through the handle";
+  const auto through = [text](bool wide_path, bool append) {
+    return [=](const std::string& target) {
+      uni::file_handle h;
+      const bool opened = append ? (wide_path ? h.open_append(utf8_to_wstring(target)) : h.open_append(target))
+                                 : (wide_path ? h.open(utf8_to_wstring(target), true) : h.open(target, true));
+      return opened && h.append(text.data(), static_cast<uint32>(text.size()));
+    };
+  };
+  using writer = quor_test::output_writer;
+  const writer writers[] = {
+      {"open", through(false, false), text},
+      {"open wide", through(true, false), text},
+      {"open_append", through(false, true), text, writer::appends},
+      {"open_append wide", through(true, true), text, writer::appends},
+  };
+  for (const writer& w : writers) quor_test::expect_output_rules(w);
+
+  for (bool append : {false, true}) {
+    const std::string path = scratch(append ? "read-back-append.bin" : "read-back.bin");
+    write_file(path, "0123");
+    uni::file_handle h;
+    ASSERT_TRUE(append ? h.open_append(path) : h.open(path, true));
+    EXPECT_TRUE(h.append(text.data(), static_cast<uint32>(text.size())));
+    std::vector<byte> back;
+    ASSERT_TRUE(h.read_bytes_at(back, 100, 0)) << append;
+    EXPECT_EQ(std::string(back.begin(), back.end()), (append ? "0123" : "") + text);
+    // Appending, a write at an offset still lands at the end.
+    EXPECT_TRUE(h.write_at("!", 1, 0));
+    EXPECT_EQ(file_bytes(path), (append ? "0123" + text + "!" : "!" + text.substr(1))) << append;
+  }
 }
 
 TEST(FileHandle, ResetForgetsWithoutClosing) {

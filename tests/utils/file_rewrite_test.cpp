@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -18,6 +19,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/fixture.h"
+#include "tests/support/output_rules.h"
 #include "utils/html_to_text.h"
 #include "utils/tag_sections.h"
 #include "utils/text_tables.h"
@@ -144,14 +146,6 @@ std::vector<rewriter> rewriters_with_output() {
   };
 }
 
-std::string drain(int fd) {
-  std::string got;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) got.append(buffer, static_cast<size_t>(n));
-  return got;
-}
-
 // A hard-linked file is rewritten in place: both names show the new text,
 // and inode, owner and mode stay. So for the in-place string remover.
 TEST(FileRewrite, HardLinksOwnerAndModeStay) {
@@ -206,7 +200,7 @@ TEST(FileRewrite, SpecialFilesAreWrittenInPlaceAndNewFilesTakeTheMask) {
     ASSERT_GE(reader, 0);
     const int read = quor_test::exit_status_in_child([&] { return c.rewrite(in.c_str(), fifo.c_str()) ? 1 : 0; }, err);
     EXPECT_EQ(read, 1) << c.name;
-    EXPECT_EQ(drain(reader), c.output) << c.name;
+    EXPECT_EQ(quor_test::drain(reader), c.output) << c.name;
     ::close(reader);
     struct stat st;
     ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
@@ -230,6 +224,62 @@ TEST(FileRewrite, SpecialFilesAreWrittenInPlaceAndNewFilesTakeTheMask) {
     EXPECT_EQ(quor_test::read_file_text(fresh), c.output) << c.name;
   }
   EXPECT_EQ(temporaries(dir), "");
+}
+
+// An input FIFO nobody writes to is not waited on: the read, and so every
+// rewrite that reads it, is false at once. One whose writer is there gives
+// what the writer writes, up to the writer's end.
+TEST(FileRewrite, InputFifoWithoutAWriterIsNotWaitedOn) {
+  const std::string dir = make_dir("input-fifo"), fifo = dir + "/fifo", err = dir + "/child.err";
+  const std::string out = dir + "/out";
+  ::unlink(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    const char* name;
+    std::function<bool()> read;
+  } readers[] = {
+      {"read", [&] {
+         std::string got;
+         return read_file_bytes(fifo.c_str(), got);
+       }},
+      {"string", [&] { return remove_string_from_file(fifo.c_str(), "x", false); }},
+      {"tabs", [&] { return expand_tabs_in_file(fifo.c_str(), out.c_str(), 4, false); }},
+  };
+  for (const auto& r : readers) {
+    const int status = quor_test::exit_status_in_child([&] { return r.read() ? 1 : 0; }, err);
+    EXPECT_EQ(status, 0) << r.name << (status == -1 ? ": waited for a writer" : ": read");
+  }
+
+  // A writer that has opened the FIFO and writes only after the read began.
+  int opened[2];
+  ASSERT_EQ(::pipe(opened), 0);
+  const pid_t writer = ::fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    const int fd = ::open(fifo.c_str(), O_WRONLY);
+    if (fd < 0 || ::write(opened[1], "o", 1) != 1) ::_exit(1);
+    ::usleep(200000);
+    const bool wrote = ::write(fd, "late bytes", 10) == 10;
+    ::_exit(wrote ? 0 : 1);
+  }
+  ::close(opened[1]);
+  // A reader of the test's own lets the writer's open end.
+  const int held = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  char c = 0;
+  ASSERT_EQ(::read(opened[0], &c, 1), 1);
+  ::close(opened[0]);
+  const int status = quor_test::exit_status_in_child(
+      [&] {
+        std::string got;
+        uni::file_identities ids;
+        return read_file_bytes(fifo.c_str(), got, ids) && got == "late bytes" && ids.size() == 1 ? 1 : 0;
+      },
+      err);
+  EXPECT_EQ(status, 1) << (status == -1 ? "waited past the writer's end" : "not the writer's bytes");
+  ::close(held);
+  int ended = 0;
+  ::waitpid(writer, &ended, 0);
+  EXPECT_TRUE(WIFEXITED(ended) && WEXITSTATUS(ended) == 0);
 }
 
 // Removes a mount when the test ends, however it ends.

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "tests/support/fixture.h"
+#include "tests/support/output_rules.h"
 #include "utils/file_handle.h"
 #include "utils/file_streams.h"
 #include "utils/output_file.h"
@@ -201,6 +203,60 @@ TEST_F(FileStreams, OpenMembersByNarrowBytesAndUnits) {
   EXPECT_TRUE(out.fail());
   out.open(std::vector<byte>(raw.begin(), raw.end()), std::ios::binary);
   EXPECT_TRUE(out.good());
+}
+
+// Every way to open an output stream goes through the guarded opener, and
+// keeps what the standard stream makes of the mode over a file that is
+// there: out empties it, app writes at its end, in and out write over it.
+TEST_F(FileStreams, OutputOpensKeepTheOutputRules) {
+  const std::string text = "through the stream";
+  using writer = quor_test::output_writer;
+  const auto closed = [text](uni::ofstream& out) {
+    out << text;
+    out.close();
+    return !out.fail();
+  };
+  // A stream made empty, then opened by `open`.
+  const auto later = [closed](std::function<void(uni::ofstream&, const std::string&)> open) {
+    return [=](const std::string& t) {
+      uni::ofstream o;
+      open(o, t);
+      return closed(o);
+    };
+  };
+  const auto wide = [](const std::string& t) { return std::wstring(t.begin(), t.end()); };
+  const auto bytes = [](const std::string& t) { return std::vector<byte>(t.begin(), t.end()); };
+  const std::ios::openmode over = std::ios::in | std::ios::out | std::ios::binary;
+  const writer writers[] = {
+      {"wide", [=](const std::string& t) { uni::ofstream o(wide(t), std::ios::binary); return closed(o); }, text},
+      {"narrow app", [=](const std::string& t) { uni::ofstream o(t, std::ios::app); return closed(o); }, text,
+       writer::appends},
+      {"bytes in-out", [=](const std::string& t) { uni::ofstream o(bytes(t), over); return closed(o); }, text,
+       writer::overwrites},
+      {"units", [=](const std::string& t) { uni::ofstream o(units(t)); return closed(o); }, text},
+      {"open narrow in-out", later([=](uni::ofstream& o, const std::string& t) { o.open(t, over); }), text,
+       writer::overwrites},
+      {"open bytes app",
+       later([=](uni::ofstream& o, const std::string& t) { o.open(bytes(t), std::ios::app | std::ios::binary); }),
+       text, writer::appends},
+      {"open wide", later([=](uni::ofstream& o, const std::string& t) { o.open(wide(t)); }), text},
+      {"open units", later([](uni::ofstream& o, const std::string& t) { o.open(units(t)); }), text},
+  };
+  for (const writer& w : writers) quor_test::expect_output_rules(w);
+
+  // As with the standard stream: in and out need the file to be there, app
+  // and trunc together are no mode, and an open stream is not opened again.
+  const std::string missing = dir() + "/in-out-missing", present = dir() + "/present-twice";
+  EXPECT_TRUE(uni::ofstream(missing, over).fail());
+  EXPECT_TRUE(uni::ofstream(present, std::ios::app | std::ios::trunc).fail());
+  struct stat st;
+  EXPECT_NE(::stat(missing.c_str(), &st), 0);
+  EXPECT_NE(::stat(present.c_str(), &st), 0);
+  uni::ofstream twice(present);
+  ASSERT_TRUE(twice.good());
+  twice.open(missing);
+  EXPECT_TRUE(twice.fail());
+  EXPECT_TRUE(twice.is_open());
 }
 
 }  // namespace

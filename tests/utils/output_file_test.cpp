@@ -116,6 +116,65 @@ TEST(OutputFile, SourcesAreRefusedByAnyNameOthersOpenAsAsked) {
   EXPECT_NE(::stat(scratch("nowhere").c_str(), &st), 0);
 }
 
+// The descriptor and stdio forms make the same check as the stream: a
+// source refused by any name, untouched, with no descriptor handed out; any
+// other file opened as asked, read-write only when asked, every write at
+// the end when appending.
+TEST(OutputFile, DescriptorAndStdioFormsCheckAsTheStreamDoes) {
+  const std::string source = scratch("fd-source"), soft = scratch("fd-soft"), other = scratch("fd-other");
+  write_text(source, "evidence");
+  ASSERT_EQ(::symlink(source.c_str(), soft.c_str()), 0);
+  const uni::file_identities sources = identity_of(source);
+  for (const std::string& name : {source, soft}) {
+    int fd = 7;
+    EXPECT_EQ(uni::open_output(fd, name, sources, output_open::truncate, true), output_result::is_source);
+    EXPECT_EQ(fd, -1);
+    EXPECT_EQ(uni::open_output(fd, std::wstring(name.begin(), name.end()), sources, output_open::append),
+              output_result::is_source);
+    std::FILE* file = reinterpret_cast<std::FILE*>(&fd);
+    EXPECT_EQ(uni::open_output(file, name, sources, output_open::truncate), output_result::is_source);
+    EXPECT_EQ(file, nullptr);
+  }
+  EXPECT_EQ(quor_test::read_file_text(source), "evidence");
+
+  const struct {
+    output_open how;
+    bool readable;
+    int access;
+    const char* after;  // "0123456789" after "ab" was written at offset 0
+  } cases[] = {
+      {output_open::truncate, false, O_WRONLY, "ab"},
+      {output_open::truncate, true, O_RDWR, "ab"},
+      {output_open::append, true, O_RDWR, "0123456789ab"},
+      {output_open::create_new, false, O_WRONLY, "0123456789"},
+  };
+  for (const auto& c : cases) {
+    write_text(other, "0123456789");
+    int fd = -1;
+    const output_result r = uni::open_output(fd, other, sources, c.how, c.readable);
+    if (c.how == output_open::create_new) {
+      EXPECT_EQ(r, output_result::exists);
+      EXPECT_EQ(fd, -1);
+    } else {
+      ASSERT_EQ(r, output_result::opened) << static_cast<int>(c.how);
+      EXPECT_EQ(::fcntl(fd, F_GETFL) & (O_ACCMODE | O_NONBLOCK), c.access);
+      EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+      EXPECT_EQ(::pwrite(fd, "ab", 2, 0), 2);
+      ::close(fd);
+    }
+    EXPECT_EQ(quor_test::read_file_text(other), c.after) << static_cast<int>(c.how);
+  }
+  // The stdio form reads back what it wrote, through the same stream.
+  std::FILE* file = nullptr;
+  ASSERT_EQ(uni::open_output(file, soft + "-new", {}, output_open::truncate), output_result::opened);
+  char back[8] = {};
+  EXPECT_EQ(std::fputs("stdio", file), 1);
+  std::rewind(file);
+  EXPECT_EQ(std::fread(back, 1, sizeof back, file), 5u);
+  EXPECT_EQ(std::fclose(file), 0);
+  EXPECT_EQ(std::string(back), "stdio");
+}
+
 // A FIFO output waits for nothing: with no reader it is refused at once,
 // saying so; with a reader it takes what is written, in either mode.
 TEST(OutputFile, FifoWithoutAReaderIsRefusedAtOnce) {
