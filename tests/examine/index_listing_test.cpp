@@ -18,10 +18,10 @@ namespace {
 // Once armed, allocation number `fail_at` (from 0) throws std::bad_alloc,
 // as it would when memory runs out; disarmed, every allocation goes to
 // malloc. Only this program's allocations are affected.
-long fail_at = -1;
-long allocations = 0;
+long64 fail_at = -1;
+long64 allocations = 0;
 
-void arm(long n) {
+void arm(long64 n) {
   allocations = 0;
   fail_at = n;
 }
@@ -98,14 +98,14 @@ TEST(IndexListing, ExceptionsEndTheListingWithAResult) {
   examine_test::volume v("default.img");
   const ulong64 entry = v.entry_of("/longnames");
   std::vector<entry_record> records;
-  arm(1L << 40);
+  arm(long64(1) << 40);
   ASSERT_TRUE(collect_entry_records(v.ntfs, entry, records));
-  const long gathering = allocations;
+  const long64 gathering = allocations;
   arm(-1);
   ASSERT_GT(gathering, 10);
   std::ostringstream whole;
   ASSERT_TRUE(list_index_allocations(v.ntfs, entry, whole));
-  for (long n = 0; n <= gathering; ++n) {
+  for (long64 n = 0; n <= gathering; ++n) {
     std::ostringstream out;
     bool listed = true;
     arm(n);
