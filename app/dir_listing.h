@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/merge_entries.h"
+#include "app/record_reader.h"
 #include "ntfs/index_node.h"
 #include "utils/types.h"
 
@@ -47,6 +48,11 @@ class dir_listing {
   void nodup_rows(std::vector<uint32>& out) const;
   // Entry `id` as the writers take it, filled into `out`.
   const INDX_ENTRY_INFO& entry_of(uint32 id, INDX_ENTRY_INFO& out) const;
+
+  // The directory's own record, read again for each directory into the same
+  // object: what it learnt once (the text of a security descriptor that
+  // folder after folder shares) is not worked out again.
+  inode_attributes& directory_record() { return record_; }
 
  private:
   struct stored_entry {
@@ -85,6 +91,7 @@ class dir_listing {
   std::vector<uint32> rows_;
   std::vector<uint32> nodup_;
   mutable INDX_ENTRY_INFO scratch_a_, scratch_b_;
+  inode_attributes record_;
 
   stored_entry& at(uint32 id) { return chunks_[id >> k_chunk_bits][id & (k_chunk - 1)]; }
   const stored_entry& at(uint32 id) const { return chunks_[id >> k_chunk_bits][id & (k_chunk - 1)]; }

@@ -172,7 +172,7 @@ bool gather_dir_listing(dir_listing& listing, std::vector<byte>& buffer, user_ct
                         bool keep_carved, uint64 piece_bytes) {
   listing.clear();
   listing.keep_carved(keep_carved);
-  inode_attributes record;
+  inode_attributes& record = listing.directory_record();
   if (!read_directory_record(record, ctx, dir_entry)) return false;
   if (!ctx.ntfs->is_valid()) return true;
 
