@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -173,6 +174,31 @@ TEST(OutputFile, DescriptorAndStdioFormsCheckAsTheStreamDoes) {
   EXPECT_EQ(std::fread(back, 1, sizeof back, file), 5u);
   EXPECT_EQ(std::fclose(file), 0);
   EXPECT_EQ(std::string(back), "stdio");
+}
+
+// A stream that cannot be opened on the file just checked leaves that file
+// as it was: it is emptied only once the stream holds it. Here the process
+// has no descriptor left for the stream; a file it may write but not read
+// does the same.
+TEST(OutputFile, StreamThatCannotBeOpenedLeavesTheFileWhole) {
+  const std::string kept = scratch("kept-whole"), err = scratch("kept-whole.err");
+  write_text(kept, "old text");
+  const int status = quor_test::exit_status_in_child(
+      [&] {
+        const int lowest = ::open("/dev/null", O_RDONLY);
+        if (lowest < 0) return 9;
+        ::close(lowest);
+        // Room for one descriptor more: the check's, not the stream's.
+        struct rlimit limit;
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 8;
+        limit.rlim_cur = static_cast<rlim_t>(lowest) + 1;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return 8;
+        std::ofstream s;
+        return uni::open_output(s, kept, {}, output_open::truncate) == output_result::failed && !s.is_open() ? 0 : 1;
+      },
+      err);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(quor_test::read_file_text(kept), "old text");
 }
 
 // A FIFO output waits for nothing: with no reader it is refused at once,
