@@ -408,7 +408,17 @@ std::vector<std::string> cmdline_source_files(int argc, char** argv) {
       // A drive letter is opened as the file named by the letter and a colon.
       if (!pick.values[0].empty()) files.push_back(wstring_to_utf8(std::wstring(1, pick.values[0][0]) + L":"));
       break;
-    case vmdk_source:
+    case vmdk_source: {
+      // A chain given in part is followed, as choose_vmdk follows it, to the
+      // parents its extents name: those are opened too.
+      std::ostringstream ignored;
+      std::vector<std::wstring> chain;
+      vmdk_disk disk(false);
+      disk.open_chain(pick.values, ignored, chain);
+      disk.close();
+      for (const std::wstring& value : chain.empty() ? pick.values : chain) files.push_back(wstring_to_utf8(value));
+      break;
+    }
     case mftfile_source:
     case indxfile_source:
       for (const std::wstring& value : pick.values) files.push_back(wstring_to_utf8(value));

@@ -214,8 +214,13 @@ bool descriptor_is_source(int fd, const file_identities& sources) {
   return any_one_of(output, sources);
 }
 
-output_result open_output(int& fd, const std::string& path, const file_identities& sources, output_open how,
-                          bool readable) {
+namespace {
+
+// The check and the open of the descriptor forms. With `empty_now` false a
+// file to truncate is left whole, for a caller that empties it only once it
+// holds the file its own way.
+output_result open_checked(int& fd, const std::string& path, const file_identities& sources, output_open how,
+                           bool readable, bool empty_now) {
   fd = -1;
   std::string name;
   if (!path_to_utf8(name, path)) return output_result::failed;
@@ -272,7 +277,7 @@ output_result open_output(int& fd, const std::string& path, const file_identitie
   const int appending = how == output_open::append ? O_APPEND : 0;
   ok = status != -1 && ::fcntl(checked, F_SETFL, (status & ~O_NONBLOCK) | appending) == 0;
   // Only a regular file has a length to cut; a device is written in place.
-  if (ok && how == output_open::truncate && S_ISREG(now.st_mode)) ok = ::ftruncate(checked, 0) == 0;
+  if (ok && empty_now && how == output_open::truncate && S_ISREG(now.st_mode)) ok = ::ftruncate(checked, 0) == 0;
   if (ok) {
     fd = checked;
     return output_result::opened;
@@ -280,6 +285,13 @@ output_result open_output(int& fd, const std::string& path, const file_identitie
   ::close(checked);
   forget_made(name, id, how);
   return output_result::failed;
+}
+
+}  // namespace
+
+output_result open_output(int& fd, const std::string& path, const file_identities& sources, output_open how,
+                          bool readable) {
+  return open_checked(fd, path, sources, how, readable, true);
 }
 
 output_result open_output(int& fd, const std::wstring& path, const file_identities& sources, output_open how,
@@ -295,7 +307,9 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
   if (stream.is_open()) stream.close();
   stream.clear();
   int fd = -1;
-  const output_result checked = open_output(fd, path, sources, how);
+  // Emptied only once the stream holds the file: a stream that cannot be
+  // opened leaves it whole.
+  const output_result checked = open_checked(fd, path, sources, how, false, false);
   if (checked != output_result::opened) return refuse(stream, checked);
   std::string name;
   path_to_utf8(name, path);
@@ -343,6 +357,8 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
   }
   // A FIFO has no end to seek to: what is written follows what was.
   if (ok && how == output_open::append && !fifo) ok = static_cast<bool>(stream.seekp(0, std::ios_base::end));
+  // The stream holds the file: now it may be emptied (a regular file only).
+  if (ok && how == output_open::truncate && S_ISREG(now.st_mode)) ok = ::ftruncate(fd, 0) == 0;
   ::close(fd);
   if (ok) return output_result::opened;
   forget_made(name, id, how);

@@ -160,13 +160,18 @@ TEST(ParseCmdline, ImagesAreScannedForTheirVolume) {
 
 // The source files a command line names, learnt without acting on it, are
 // the ones the parser then chooses: the value taken past the flags the
-// parser takes first, an image's path cleaned and made absolute. Nothing is
-// made or said while learning them.
+// parser takes first, an image's path cleaned and made absolute, a VMDK
+// chain given in part followed to its parents. Nothing is made or said while
+// learning them.
 TEST(ParseCmdline, SourceFilesAsTheParserNamesThem) {
   const std::string image = quor_test::fixture("default.img");
   const std::string base = quor_test::fixture("vmdk-base.vmdk");
   const std::string child = quor_test::fixture("vmdk-child.vmdk");
-  if (image.empty() || base.empty() || child.empty()) GTEST_SKIP() << "fixtures absent";
+  // Copies under the names the child's parent hint gives.
+  const std::string chain_base = quor_test::copy_fixture("vmdk-base.vmdk", "vmdk-base.vmdk");
+  const std::string chain_child = quor_test::copy_fixture("vmdk-child.vmdk", "vmdk-child.vmdk");
+  if (image.empty() || base.empty() || child.empty() || chain_base.empty() || chain_child.empty())
+    GTEST_SKIP() << "fixtures absent";
   char cwd[4096];
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
   const std::string copy_dir = quor_test::scratch_dir() + "/source-files-copies";
@@ -185,6 +190,9 @@ TEST(ParseCmdline, SourceFilesAsTheParserNamesThem) {
       {{"-image", image, "-vmdk", child}, {image}, true},
       {{"-offset", "-image", image}, {}, true},
       {{"-vmdk", child, "-vmdk", "-base10", base}, {child, base}, true},
+      // A chain given in part: the parser opens the parents the extents
+      // name, to suggest the whole chain.
+      {{"-vmdk", chain_child}, {chain_child, chain_base}, false},
       {{"-indxfile", "-quiet", "i30.bin", "-username"}, {"i30.bin"}, true},
       {{"-mftfile", "m", "-indxfile", "i"}, {"m"}, true},
       {{"-partition", "Qx"}, {"Q:"}, true},

@@ -74,6 +74,9 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
       {"the help text appended", {"-image", image, "-h"}, appended, image},
       {"an index-record file appended", {"-indxfile", image}, appended, image},
       {"a VMDK extent appended", {"-vmdk", child, "-vmdk", base, "-all"}, ">>" + quote(base), base},
+      // The parser follows a chain given in part to the parents its extents
+      // name, and opens them: those are evidence too.
+      {"the parent of a VMDK extent named alone", {"-vmdk", child, "-all"}, ">>" + quote(base), base},
       {"named with a trailing blank", {"-image", image + " ", "-all"}, appended, image},
       {"named with a leading blank", {"-image", " " + image, "-all"}, appended, image},
       {"named in double quotes", {"-image", "\"" + image + "\"", "-all"}, appended, image},

@@ -5,7 +5,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -173,6 +175,30 @@ TEST(OutputFile, DescriptorAndStdioFormsCheckAsTheStreamDoes) {
   EXPECT_EQ(std::fread(back, 1, sizeof back, file), 5u);
   EXPECT_EQ(std::fclose(file), 0);
   EXPECT_EQ(std::string(back), "stdio");
+}
+
+// A stream that cannot be opened on the file just checked leaves that file
+// as it was: it is emptied only once the stream holds it. Here the file may
+// be written but not read (the stream opens it for both), by a process
+// without the power to pass over file modes.
+TEST(OutputFile, StreamThatCannotBeOpenedLeavesTheFileWhole) {
+  const std::string kept = scratch("kept-whole"), err = scratch("kept-whole.err");
+  write_text(kept, "old text");
+  ASSERT_EQ(::chmod(kept.c_str(), 0200), 0);
+  const int status = quor_test::exit_status_in_child(
+      [&] {
+        __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2] = {};
+        if (::syscall(SYS_capget, &header, caps) != 0) return 8;
+        caps[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        if (::syscall(SYS_capset, &header, caps) != 0) return 8;
+        std::ofstream s;
+        return uni::open_output(s, kept, {}, output_open::truncate) == output_result::failed && !s.is_open() ? 0 : 1;
+      },
+      err);
+  ASSERT_EQ(::chmod(kept.c_str(), 0600), 0);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(quor_test::read_file_text(kept), "old text");
 }
 
 // A FIFO output waits for nothing: with no reader it is refused at once,
