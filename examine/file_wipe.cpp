@@ -11,13 +11,29 @@
 
 namespace {
 
+// Whether every run can be taken for the file's own clusters: each lies
+// inside the volume and off its boot sector, and none maps a VCN past the
+// attribute's allocated size. A damaged run list may point anywhere, also
+// at other files' data, so it is not written at all.
+bool runs_are_the_files(const CNtfs& ntfs, const attribute_layout& layout, ulong64 allocated) {
+  const ulong64 cs = ntfs.m_cluster_size, total = ntfs.m_total_clusters;
+  const ulong64 allocated_clusters = allocated / cs + (allocated % cs != 0);
+  for (const data_run& run : layout.runs) {
+    if (run.vcn > allocated_clusters || run.num_clusters > allocated_clusters - run.vcn) return false;
+    if (!run.sparse && (run.lcn == 0 || run.lcn >= total || run.num_clusters > total - run.lcn)) return false;
+  }
+  return true;
+}
+
 // Every cluster of the runs that lies on disk is zeroed whole: past the data
 // size the last cluster still holds bytes of the file. Holes stay holes.
-// False when a write fails or falls short, or when no cluster lies on disk.
+// False when a write fails or falls short, when no cluster lies on disk, and
+// for runs that are not wholly the file's, which are left unwritten.
 bool wipe_runs(CNtfs* ntfs, const entry_record& rec, uint32 chunk) {
   attribute_layout layout;
   if (!layout.set_data_runs(rec.runs)) return false;
   const ulong64 cs = ntfs->m_cluster_size;
+  if (cs == 0 || !runs_are_the_files(*ntfs, layout, entry_allocated_size(rec))) return false;
   layout.data_size = layout.mapped_bytes(static_cast<uint32>(cs));
   const std::vector<byte> zeros(chunk, 0);
   bool wiped = false;

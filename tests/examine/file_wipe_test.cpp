@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "examine/attribute_writer.h"
+#include "tests/app/mft_runs_rewrite.h"
 #include "tests/examine/examine_support.h"
 #include "tests/support/engine.h"
 #include "tests/support/istat.h"
@@ -77,7 +78,7 @@ std::vector<ulong64> data_clusters(const std::string& image, ulong64 entry) {
 // the data size included (bytes planted there first, as an older file
 // leaves them), and not one byte of the volume outside them changed. An
 // empty resident file has nothing to overwrite: false, and the volume is as
-// it was.
+// it was. A file continued in extension records is wiped over every piece.
 TEST(FileWipe, EveryAllocatedClusterAndNothingElse) {
   if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
   const struct {
@@ -85,7 +86,10 @@ TEST(FileWipe, EveryAllocatedClusterAndNothingElse) {
     const char* path;
     bool wiped;
     size_t clusters;
-  } cases[] = {{"sample", "/Documents/report-2023.docx", true, 2}, {"views", "/links/l00", false, 0}};
+    bool tail;  // the data ends inside its last cluster
+  } cases[] = {{"sample", "/Documents/report-2023.docx", true, 2, true},
+               {"views", "/links/l00", false, 0, false},
+               {"runlist", "/frag/a.bin", true, 4800, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     const std::string copy = quor_test::copy_fixture(std::string(c.image) + ".img", "wipe-all.img");
@@ -98,12 +102,12 @@ TEST(FileWipe, EveryAllocatedClusterAndNothingElse) {
     ASSERT_NE(engine, nullptr);
     const size_t cs = engine->m_cluster_size;
     engine.reset();
-    if (!clusters.empty()) {
+    size_t tail = 0;
+    for (const quor_test::listing_entry& e : quor_test::read_listing(c.image))
+      if (e.path == c.path) tail = e.size % cs;
+    ASSERT_EQ(tail != 0, c.tail);
+    if (tail != 0) {
       std::fstream io(copy, std::ios::in | std::ios::out | std::ios::binary);
-      size_t tail = 0;
-      for (const quor_test::listing_entry& e : quor_test::read_listing(c.image))
-        if (e.path == c.path) tail = e.size % cs;
-      ASSERT_NE(tail, 0u);
       io.seekp(static_cast<std::streamoff>(clusters.back() * cs + tail));
       io.write(std::string(cs - tail, '\xA5').data(), static_cast<std::streamsize>(cs - tail));
       ASSERT_TRUE(io.flush());
@@ -120,10 +124,57 @@ TEST(FileWipe, EveryAllocatedClusterAndNothingElse) {
     const std::string after = quor_test::read_file_text(copy);
     ASSERT_EQ(after.size(), before.size());
     std::string want = before;
-    for (ulong64 lcn : clusters) want.replace(lcn * cs, cs, cs, '\0');
+    // istat gives a hole as cluster 0, which stays as it is.
+    for (ulong64 lcn : clusters)
+      if (lcn != 0) want.replace(lcn * cs, cs, cs, '\0');
     size_t changed = 0;
     for (size_t i = 0; i < after.size(); ++i) changed += after[i] != want[i];
     EXPECT_EQ(changed, 0u);
+  }
+}
+
+// A run list that disagrees with its volume or its own header is not
+// written at all, whatever part of it looks sound: a run past the volume's
+// end, a run at cluster 0 (the boot sector), or one damaged run length that
+// claims every cluster to the volume's end (other files' data) beside an
+// allocated size of 50 clusters. Each on its own copy, which stays as it
+// was byte for byte.
+TEST(FileWipe, DamagedRunListsWriteNothing) {
+  const ulong64 entry = quor_test::listed_inode("default", "/nonres.bin");
+  ASSERT_NE(entry, 0u);
+  ulong64 lcn = 0, total = 0, record_pos = 0;
+  {
+    const std::unique_ptr<CNtfs> ntfs = quor_test::open_engine("default.img");
+    ASSERT_NE(ntfs, nullptr);
+    std::vector<byte> rec;
+    bool torn = false;
+    ASSERT_TRUE(ntfs->read_mft_record_to_vector(rec, torn, entry));
+    const byte* attr = nullptr;
+    ASSERT_TRUE(find_attribute(rec.data(), static_cast<uint32>(rec.size()), ATTR_DATA, attr));
+    ASSERT_EQ(load_u64(attr, AH_ALLOCATED_SIZE), 50u * ntfs->m_cluster_size);
+    ulong64 clusters = 0;
+    ASSERT_TRUE(lookup_vcn_in_mapping_pairs(attr, 0, lcn, clusters));
+    ASSERT_EQ(clusters, 50u);
+    total = ntfs->m_total_clusters;
+    record_pos = ntfs->get_inode_file_pos(entry);
+  }
+  const std::vector<std::pair<ulong64, ulong64>> damaged[] = {
+      {{45, lcn}, {5, total + 10}},
+      {{45, lcn}, {5, 0}},
+      {{total - lcn, lcn}},
+  };
+  for (const auto& runs : damaged) {
+    SCOPED_TRACE(runs.back().second);
+    const std::string copy = quor_test::copy_fixture("default.img", "wipe-damaged.img");
+    ASSERT_FALSE(copy.empty());
+    ASSERT_TRUE(quor_test::rewrite_mft_runs(copy, record_pos, runs, 0));
+    const std::string before = quor_test::read_file_text(copy);
+    {
+      const std::unique_ptr<CNtfs> ntfs = quor_test::open_engine_at(copy, true);
+      ASSERT_NE(ntfs, nullptr);
+      EXPECT_FALSE(wipe_entry_data(ntfs.get(), entry, 4096));
+    }
+    EXPECT_TRUE(quor_test::read_file_text(copy) == before);
   }
 }
 
