@@ -133,12 +133,25 @@ TEST(FileWipe, EveryAllocatedClusterAndNothingElse) {
   }
 }
 
+// A wipe of `entry` on `copy`, opened for writing, gives false and leaves
+// the copy as it was, byte for byte.
+void expect_nothing_written(const std::string& copy, ulong64 entry) {
+  const std::string before = quor_test::read_file_text(copy);
+  {
+    const std::unique_ptr<CNtfs> ntfs = quor_test::open_engine_at(copy, true);
+    ASSERT_NE(ntfs, nullptr);
+    EXPECT_FALSE(wipe_entry_data(ntfs.get(), entry, 4096));
+  }
+  EXPECT_TRUE(quor_test::read_file_text(copy) == before);
+}
+
 // A run list that disagrees with its volume or its own header is not
 // written at all, whatever part of it looks sound: a run past the volume's
-// end, a run at cluster 0 (the boot sector), or one damaged run length that
-// claims every cluster to the volume's end (other files' data) beside an
-// allocated size of 50 clusters. Each on its own copy, which stays as it
-// was byte for byte.
+// end, a run at cluster 0 (the boot sector), one damaged run length that
+// claims every cluster to the volume's end (other files' data), runs that
+// stop short of the allocated size of 50 clusters (a piece lost). Nor is a
+// file whose attribute list names another file's extension record for a
+// piece of its data (istat refuses that list).
 TEST(FileWipe, DamagedRunListsWriteNothing) {
   const ulong64 entry = quor_test::listed_inode("default", "/nonres.bin");
   ASSERT_NE(entry, 0u);
@@ -162,20 +175,37 @@ TEST(FileWipe, DamagedRunListsWriteNothing) {
       {{45, lcn}, {5, total + 10}},
       {{45, lcn}, {5, 0}},
       {{total - lcn, lcn}},
+      {{45, lcn}},
   };
   for (const auto& runs : damaged) {
-    SCOPED_TRACE(runs.back().second);
+    SCOPED_TRACE(std::to_string(runs.size()) + " runs, the last " + std::to_string(runs.back().first) + " at " +
+                 std::to_string(runs.back().second));
     const std::string copy = quor_test::copy_fixture("default.img", "wipe-damaged.img");
     ASSERT_FALSE(copy.empty());
     ASSERT_TRUE(quor_test::rewrite_mft_runs(copy, record_pos, runs, 0));
-    const std::string before = quor_test::read_file_text(copy);
-    {
-      const std::unique_ptr<CNtfs> ntfs = quor_test::open_engine_at(copy, true);
-      ASSERT_NE(ntfs, nullptr);
-      EXPECT_FALSE(wipe_entry_data(ntfs.get(), entry, 4096));
-    }
-    EXPECT_TRUE(quor_test::read_file_text(copy) == before);
+    expect_nothing_written(copy, entry);
   }
+
+  // runlist.img's /frag/a.bin (65) keeps the piece from VCN 2433 in record
+  // 68, which here says it belongs to record 70.
+  const std::string copy = quor_test::copy_fixture("runlist.img", "wipe-foreign.img");
+  ASSERT_FALSE(copy.empty());
+  const ulong64 fragmented = quor_test::listed_inode("runlist", "/frag/a.bin");
+  ASSERT_EQ(fragmented, 65u);
+  ulong64 extension_pos = 0;
+  {
+    const std::unique_ptr<CNtfs> ntfs = quor_test::open_engine_at(copy);
+    ASSERT_NE(ntfs, nullptr);
+    std::vector<byte> rec;
+    bool torn = false;
+    ASSERT_TRUE(ntfs->read_mft_record_to_vector(rec, torn, 68));
+    ASSERT_EQ(load_u64(rec.data(), FRH_BASE_RECORD), (1ull << 48) | fragmented);
+    extension_pos = ntfs->get_inode_file_pos(68);
+  }
+  std::vector<byte> base(8);
+  store_u64(base.data(), (1ull << 48) | 70);
+  quor_test::write_at(copy, extension_pos + FRH_BASE_RECORD, base);
+  expect_nothing_written(copy, fragmented);
 }
 
 // This host has no drive letters: the volume of "Q:" is the file named
