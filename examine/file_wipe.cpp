@@ -35,7 +35,7 @@ bool runs_are_the_files(const CNtfs& ntfs, const attribute_layout& layout, ulong
 // a piece of its data says it belongs to the entry: a list naming another
 // file's record is damaged, and the runs found there may be that file's.
 bool data_records_are_the_entrys(CNtfs* ntfs, ulong64 entry) {
-  std::vector<byte> record, list;
+  std::vector<byte> record, list, extension;
   if (!read_entry_file_record(ntfs, entry, record)) return false;
   const byte* list_attr = nullptr;
   if (!find_attribute(record.data(), static_cast<uint32>(record.size()), ATTR_ATTRIBUTE_LIST, list_attr)) return true;
@@ -45,8 +45,8 @@ bool data_records_are_the_entrys(CNtfs* ntfs, ulong64 entry) {
        at += load_u16(list.data(), at + ALE_LENGTH)) {
     const ulong64 holder = mft_reference_entry(load_u64(list.data(), at + ALE_REFERENCE));
     if (holder == mft_reference_entry(entry)) continue;
-    if (!read_entry_file_record(ntfs, holder, record) ||
-        mft_reference_entry(load_u64(record.data(), FRH_BASE_RECORD)) != mft_reference_entry(entry))
+    if (!read_entry_file_record(ntfs, holder, extension) ||
+        mft_reference_entry(load_u64(extension.data(), FRH_BASE_RECORD)) != mft_reference_entry(entry))
       return false;
   }
   return true;
