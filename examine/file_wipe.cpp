@@ -7,17 +7,60 @@
 #include "examine/entry_records.h"
 #include "examine/utf8_adapters.h"
 #include "ntfs/attribute_pump.h"
+#include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
+#include "ntfs/ntfs_structs.h"
+#include "utils/byte_order.h"
 
 namespace {
 
+// Whether the runs can be taken for the file's own clusters: one after the
+// other they map exactly the VCNs of the attribute's allocated size, and
+// each that lies on disk lies inside the volume and off its boot sector. A
+// damaged run list may point anywhere, also at other files' data, and runs
+// that stop short leave a piece lost: neither is written at all.
+bool runs_are_the_files(const CNtfs& ntfs, const attribute_layout& layout, ulong64 allocated) {
+  const ulong64 cs = ntfs.m_cluster_size, total = ntfs.m_total_clusters;
+  const ulong64 allocated_clusters = allocated / cs + (allocated % cs != 0);
+  ulong64 vcn = 0;
+  for (const data_run& run : layout.runs) {
+    if (run.vcn != vcn || run.num_clusters > allocated_clusters - vcn) return false;
+    if (!run.sparse && (run.lcn == 0 || run.lcn >= total || run.num_clusters > total - run.lcn)) return false;
+    vcn += run.num_clusters;
+  }
+  return vcn == allocated_clusters;
+}
+
+// Whether each extension record that the entry's attribute list names for
+// a piece of its data says it belongs to the entry: a list naming another
+// file's record is damaged, and the runs found there may be that file's.
+bool data_records_are_the_entrys(CNtfs* ntfs, ulong64 entry) {
+  std::vector<byte> record, list, extension;
+  if (!read_entry_file_record(ntfs, entry, record)) return false;
+  const byte* list_attr = nullptr;
+  if (!find_attribute(record.data(), static_cast<uint32>(record.size()), ATTR_ATTRIBUTE_LIST, list_attr)) return true;
+  if (!ntfs->read_attribute_list_value(list_attr, load_u32(list_attr, AH_LENGTH), list)) return false;
+  const uint32 length = static_cast<uint32>(list.size());
+  for (uint32 at = 0; find_attribute_list_entry(list.data(), length, ATTR_DATA, at);
+       at += load_u16(list.data(), at + ALE_LENGTH)) {
+    const ulong64 holder = mft_reference_entry(load_u64(list.data(), at + ALE_REFERENCE));
+    if (holder == mft_reference_entry(entry)) continue;
+    if (!read_entry_file_record(ntfs, holder, extension) ||
+        mft_reference_entry(load_u64(extension.data(), FRH_BASE_RECORD)) != mft_reference_entry(entry))
+      return false;
+  }
+  return true;
+}
+
 // Every cluster of the runs that lies on disk is zeroed whole: past the data
 // size the last cluster still holds bytes of the file. Holes stay holes.
-// False when a write fails or falls short, or when no cluster lies on disk.
+// False when a write fails or falls short, when no cluster lies on disk, and
+// for runs that are not wholly the file's, which are left unwritten.
 bool wipe_runs(CNtfs* ntfs, const entry_record& rec, uint32 chunk) {
   attribute_layout layout;
   if (!layout.set_data_runs(rec.runs)) return false;
   const ulong64 cs = ntfs->m_cluster_size;
+  if (cs == 0 || !runs_are_the_files(*ntfs, layout, entry_allocated_size(rec))) return false;
   layout.data_size = layout.mapped_bytes(static_cast<uint32>(cs));
   const std::vector<byte> zeros(chunk, 0);
   bool wiped = false;
@@ -44,7 +87,7 @@ bool wipe_entry_data(CNtfs* ntfs, ulong64 entry, uint32 chunk) {
   for (const entry_record& rec : records) {
     if (rec.item.header.type != 0x80 || !rec.name.empty()) continue;
     if (rec.item.header.word_value & 1) return false;
-    if (entry_is_non_resident(rec)) return wipe_runs(ntfs, rec, chunk);
+    if (entry_is_non_resident(rec)) return data_records_are_the_entrys(ntfs, entry) && wipe_runs(ntfs, rec, chunk);
     // An empty value has nothing to overwrite.
     const uint32 length = entry_value_length(rec);
     if (length == 0) return false;

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "examine/attribute_writer.h"
+#include "tests/app/mft_runs_rewrite.h"
 #include "tests/examine/examine_support.h"
 #include "tests/support/engine.h"
 #include "tests/support/istat.h"
@@ -77,7 +78,7 @@ std::vector<ulong64> data_clusters(const std::string& image, ulong64 entry) {
 // the data size included (bytes planted there first, as an older file
 // leaves them), and not one byte of the volume outside them changed. An
 // empty resident file has nothing to overwrite: false, and the volume is as
-// it was.
+// it was. A file continued in extension records is wiped over every piece.
 TEST(FileWipe, EveryAllocatedClusterAndNothingElse) {
   if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
   const struct {
@@ -85,7 +86,10 @@ TEST(FileWipe, EveryAllocatedClusterAndNothingElse) {
     const char* path;
     bool wiped;
     size_t clusters;
-  } cases[] = {{"sample", "/Documents/report-2023.docx", true, 2}, {"views", "/links/l00", false, 0}};
+    bool tail;  // the data ends inside its last cluster
+  } cases[] = {{"sample", "/Documents/report-2023.docx", true, 2, true},
+               {"views", "/links/l00", false, 0, false},
+               {"runlist", "/frag/a.bin", true, 4800, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     const std::string copy = quor_test::copy_fixture(std::string(c.image) + ".img", "wipe-all.img");
@@ -98,12 +102,12 @@ TEST(FileWipe, EveryAllocatedClusterAndNothingElse) {
     ASSERT_NE(engine, nullptr);
     const size_t cs = engine->m_cluster_size;
     engine.reset();
-    if (!clusters.empty()) {
+    size_t tail = 0;
+    for (const quor_test::listing_entry& e : quor_test::read_listing(c.image))
+      if (e.path == c.path) tail = e.size % cs;
+    ASSERT_EQ(tail != 0, c.tail);
+    if (tail != 0) {
       std::fstream io(copy, std::ios::in | std::ios::out | std::ios::binary);
-      size_t tail = 0;
-      for (const quor_test::listing_entry& e : quor_test::read_listing(c.image))
-        if (e.path == c.path) tail = e.size % cs;
-      ASSERT_NE(tail, 0u);
       io.seekp(static_cast<std::streamoff>(clusters.back() * cs + tail));
       io.write(std::string(cs - tail, '\xA5').data(), static_cast<std::streamsize>(cs - tail));
       ASSERT_TRUE(io.flush());
@@ -120,11 +124,88 @@ TEST(FileWipe, EveryAllocatedClusterAndNothingElse) {
     const std::string after = quor_test::read_file_text(copy);
     ASSERT_EQ(after.size(), before.size());
     std::string want = before;
-    for (ulong64 lcn : clusters) want.replace(lcn * cs, cs, cs, '\0');
+    // istat gives a hole as cluster 0, which stays as it is.
+    for (ulong64 lcn : clusters)
+      if (lcn != 0) want.replace(lcn * cs, cs, cs, '\0');
     size_t changed = 0;
     for (size_t i = 0; i < after.size(); ++i) changed += after[i] != want[i];
     EXPECT_EQ(changed, 0u);
   }
+}
+
+// A wipe of `entry` on `copy`, opened for writing, gives false and leaves
+// the copy as it was, byte for byte.
+void expect_nothing_written(const std::string& copy, ulong64 entry) {
+  const std::string before = quor_test::read_file_text(copy);
+  {
+    const std::unique_ptr<CNtfs> ntfs = quor_test::open_engine_at(copy, true);
+    ASSERT_NE(ntfs, nullptr);
+    EXPECT_FALSE(wipe_entry_data(ntfs.get(), entry, 4096));
+  }
+  EXPECT_TRUE(quor_test::read_file_text(copy) == before);
+}
+
+// A run list that disagrees with its volume or its own header is not
+// written at all, whatever part of it looks sound: a run past the volume's
+// end, a run at cluster 0 (the boot sector), one damaged run length that
+// claims every cluster to the volume's end (other files' data), runs that
+// stop short of the allocated size of 50 clusters (a piece lost). Nor is a
+// file whose attribute list names another file's extension record for a
+// piece of its data (istat refuses that list).
+TEST(FileWipe, DamagedRunListsWriteNothing) {
+  const ulong64 entry = quor_test::listed_inode("default", "/nonres.bin");
+  ASSERT_NE(entry, 0u);
+  ulong64 lcn = 0, total = 0, record_pos = 0;
+  {
+    const std::unique_ptr<CNtfs> ntfs = quor_test::open_engine("default.img");
+    ASSERT_NE(ntfs, nullptr);
+    std::vector<byte> rec;
+    bool torn = false;
+    ASSERT_TRUE(ntfs->read_mft_record_to_vector(rec, torn, entry));
+    const byte* attr = nullptr;
+    ASSERT_TRUE(find_attribute(rec.data(), static_cast<uint32>(rec.size()), ATTR_DATA, attr));
+    ASSERT_EQ(load_u64(attr, AH_ALLOCATED_SIZE), 50u * ntfs->m_cluster_size);
+    ulong64 clusters = 0;
+    ASSERT_TRUE(lookup_vcn_in_mapping_pairs(attr, 0, lcn, clusters));
+    ASSERT_EQ(clusters, 50u);
+    total = ntfs->m_total_clusters;
+    record_pos = ntfs->get_inode_file_pos(entry);
+  }
+  const std::vector<std::pair<ulong64, ulong64>> damaged[] = {
+      {{45, lcn}, {5, total + 10}},
+      {{45, lcn}, {5, 0}},
+      {{total - lcn, lcn}},
+      {{45, lcn}},
+  };
+  for (const auto& runs : damaged) {
+    SCOPED_TRACE(std::to_string(runs.size()) + " runs, the last " + std::to_string(runs.back().first) + " at " +
+                 std::to_string(runs.back().second));
+    const std::string copy = quor_test::copy_fixture("default.img", "wipe-damaged.img");
+    ASSERT_FALSE(copy.empty());
+    ASSERT_TRUE(quor_test::rewrite_mft_runs(copy, record_pos, runs, 0));
+    expect_nothing_written(copy, entry);
+  }
+
+  // runlist.img's /frag/a.bin (65) keeps the piece from VCN 2433 in record
+  // 68, which here says it belongs to record 70.
+  const std::string copy = quor_test::copy_fixture("runlist.img", "wipe-foreign.img");
+  ASSERT_FALSE(copy.empty());
+  const ulong64 fragmented = quor_test::listed_inode("runlist", "/frag/a.bin");
+  ASSERT_EQ(fragmented, 65u);
+  ulong64 extension_pos = 0;
+  {
+    const std::unique_ptr<CNtfs> ntfs = quor_test::open_engine_at(copy);
+    ASSERT_NE(ntfs, nullptr);
+    std::vector<byte> rec;
+    bool torn = false;
+    ASSERT_TRUE(ntfs->read_mft_record_to_vector(rec, torn, 68));
+    ASSERT_EQ(load_u64(rec.data(), FRH_BASE_RECORD), (1ull << 48) | fragmented);
+    extension_pos = ntfs->get_inode_file_pos(68);
+  }
+  std::vector<byte> base(8);
+  store_u64(base.data(), (1ull << 48) | 70);
+  quor_test::write_at(copy, extension_pos + FRH_BASE_RECORD, base);
+  expect_nothing_written(copy, fragmented);
 }
 
 // This host has no drive letters: the volume of "Q:" is the file named
