@@ -26,13 +26,6 @@ bool record_from_attribute(entry_record& rec, ulong64 entry, ulong64 holder, con
   if (data_bearing && !attr[AH_NON_RESIDENT] && rec.resident.empty() && entry_value_length(rec) >= 1024 &&
       resident_value(attr, length, value))
     rec.resident.assign(value.data, value.data + value.size);
-  if (attr[AH_NON_RESIDENT] && length >= AH_NON_RESIDENT_SIZE) {
-    ulong64 vcn = load_u64(attr, AH_FIRST_VCN);
-    for (data_run& r : rec.runs) {
-      r.vcn = vcn;
-      vcn += r.num_clusters;
-    }
-  }
   return true;
 }
 
