@@ -152,8 +152,10 @@ file_info_w::file_info_w(const wchar_t* name, const uint64* value64_, uint32 siz
                          const uint64* accessed_, uint32 permissions_) {
   path[0] = L'\0';
   clear();
-  if (name && std::wcslen(name) < text_capacity) {
-    copy_cut(filename, name);
+  if (name) {
+    // A name the array cannot hold is left out whole rather than cut; its
+    // extension still says what kind of file it is.
+    if (std::wcslen(name) < text_capacity) copy_cut(filename, name);
     const wchar_t* dot = std::wcsrchr(name, L'.');
     if (dot) ext = dot + 1;
   }

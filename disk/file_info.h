@@ -59,7 +59,8 @@ struct file_info_w {
 
   file_info_w();
   // From a bare file name: `path` empty, `ext` the text after the name's
-  // last '.'; a name of 512 or more characters leaves `filename` empty.
+  // last '.'; a name of 512 or more characters leaves `filename` empty (and
+  // `ext` set).
   file_info_w(const wchar_t* name, uint32 size, uint16 mode, const uint64* created, const uint64* altered,
               const uint64* mft_changed, const uint64* accessed, uint32 permissions);
   file_info_w(const wchar_t* name, const uint64* value64, uint32 size, uint16 mode, const uint64* created,

@@ -27,8 +27,10 @@ std::string get_full_path(std::string& path, char separator) {
   if (path.empty()) return std::string();
   const char sep = path.find('/') != std::string::npos ? '/' : path.find('\\') != std::string::npos ? '\\' : separator;
   if (path[0] == '/' || path[0] == '\\') return path;
-  // A drive-letter form is not joined to the current directory.
-  const bool drive = path.size() > 1 && path[1] == ':';
+  // A directory part in drive-letter form (D:/dir/f) is not joined to the
+  // current directory; a bare name is a file here, whatever its second
+  // character (x:y.img).
+  const bool drive = path.size() > 1 && path[1] == ':' && path.find_first_of("/\\") != std::string::npos;
   const std::string cwd = drive ? std::string() : current_directory();
   // A bare ".." is joined as typed, not resolved to the parent.
   if (!drive && path == "..") return tidy(cwd + sep + path, sep);

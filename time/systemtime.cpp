@@ -1,5 +1,7 @@
 #include "time/systemtime.h"
 
+#include <cstdint>
+
 namespace zq {
 
 _windows_systemtime::_windows_systemtime(uint16 second, uint16 minute, uint16 hour, uint16 day,
@@ -23,7 +25,14 @@ uint64& systemtime_to_filetime(uint64& out, const _windows_systemtime& st) {
 bool systemtime_to_unix(_windows_systemtime st, uint64& seconds) {
   long64 s = 0;
   if (!tm_to_unix_utc(tm_fields_of(st), s)) return false;
-  seconds = static_cast<uint64>(s);
+  // Through the FILETIME, so whole seconds of milliseconds count as they do
+  // there; fields past the last signed FILETIME (in 30828) are no time, not
+  // a count wrapped round.
+  const uint64 rest = unix_epoch_ticks + static_cast<uint64>(st.wMilliseconds) * ticks_per_ms;
+  const uint64 limit = static_cast<uint64>(INT64_MAX);
+  if (static_cast<uint64>(s) > (limit - rest) / ticks_per_second) return false;
+  const uint64 filetime = static_cast<uint64>(s) * ticks_per_second + rest;
+  seconds = (filetime - unix_epoch_ticks) / ticks_per_second;
   return true;
 }
 

@@ -31,8 +31,9 @@ struct _windows_systemtime {
 // The FILETIME of the fields read as UTC, milliseconds included; 0 when the
 // fields give no positive Unix time. Returns `out`.
 uint64& systemtime_to_filetime(uint64& out, const _windows_systemtime& st);
-// Unix seconds of the fields read as UTC (milliseconds dropped); false when
-// they give no positive Unix time.
+// Unix seconds of the FILETIME of the fields read as UTC (milliseconds of
+// 1000 or more add their whole seconds); false when the fields give no
+// positive Unix time or lie past the last signed FILETIME.
 bool systemtime_to_unix(_windows_systemtime st, uint64& seconds);
 
 // The first eight fields of `filetime_to_tm`. The (out, FILETIME) forms

@@ -39,13 +39,14 @@ void append_text(unicode16_string& s, const Char* text, size_t chars, Widen wide
 
 unicode16_string::unicode16_string(uint16 units) : length(0), capacity(0), buffer(nullptr), owned(false) {
   if (units == 0) return;
-  const uint32 bytes = 2u * units;
-  if (bytes > 0xFFFF) return;  // the capacity is a 16-bit byte count
   buffer = new (std::nothrow) uint16[units];
   if (!buffer) return;
   buffer[0] = 0;
   owned = true;
-  capacity = static_cast<uint16>(bytes);
+  // The capacity is a 16-bit byte count: past 32,767 units it says as much
+  // of the buffer as the record can ever fill, never a wrapped smaller one.
+  const uint32 bytes = 2u * units;
+  capacity = static_cast<uint16>(bytes > 0xFFFF ? 0xFFFF : bytes);
 }
 
 unicode16_string::~unicode16_string() {

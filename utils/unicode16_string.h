@@ -10,8 +10,8 @@ struct unicode16_string {
   uint16* buffer;
   bool owned;
 
-  // Owns a buffer of `units` units (none for 0); every field 0 when the
-  // allocation fails.
+  // Owns a buffer of `units` units (none for 0), its capacity at most 65,535
+  // bytes; every field 0 when the allocation fails.
   explicit unicode16_string(uint16 units = 0);
   ~unicode16_string();
   unicode16_string(const unicode16_string&) = delete;

@@ -186,6 +186,7 @@ TEST(ParseCmdline, SourceFilesAsTheParserNamesThem) {
       {{"-image", " \"" + image + "\"\t"}, {image}, true},
       {{"-image", "'" + image + "'"}, {image}, true},
       {{"-image", "sub/../x.img"}, {std::string(cwd) + "/x.img"}, false},
+      {{"-image", "x:y.img"}, {std::string(cwd) + "/x:y.img"}, false},
       {{"-image", "-csv", image}, {image}, true},
       {{"-image", image, "-vmdk", child}, {image}, true},
       {{"-offset", "-image", image}, {}, true},

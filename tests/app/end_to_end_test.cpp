@@ -230,6 +230,23 @@ TEST_F(QuorOnDefault, UnicodeNamesAndImagePath) {
   EXPECT_EQ(file.status, 0) << file.out;
   EXPECT_EQ(file.out.find("prob finding"), std::string::npos);
   EXPECT_EQ(run_quor(on_image({"-path", "\\names\\caf\xc3"})).status, kFailed);
+
+  // A name with a colon as its second character, typed in the image's own
+  // folder, is a file there, not a drive: the root lists as the mount did.
+  shell("ln -sf " + quote(image_) + " " + quote(dir + "/x:y.img"));
+  std::string out;
+  const int status = run_command("cd " + quote(dir) + " && " + quote(QUOR_EXE) +
+                                     " -image x:y.img -mft 5 -csv 2>/dev/null </dev/null",
+                                 out);
+  ASSERT_EQ(status, 0) << out;
+  csv_output root;
+  ASSERT_TRUE(parse_csv_output(out, root, 18)) << out.substr(0, 2000);
+  std::set<std::string> names, expected{"[root]\\."};  // the root's entry for itself
+  for (const auto& row : root.rows)
+    if (!is_system_name(row[kName])) names.insert(row[kName]);
+  for (const auto& kv : listing_)
+    if (parent_of(kv.first) == "[root]") expected.insert(kv.first);
+  EXPECT_EQ(names, expected);
 }
 
 // A record that is not an index record, the allocation of \many as icat

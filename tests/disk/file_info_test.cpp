@@ -120,6 +120,12 @@ TEST(FileInfo, ConstructorsConversionAndOrder) {
   file_info_w too_long(std::wstring(512, L'n').c_str(), &value, 1, 0, nullptr, nullptr, nullptr, nullptr, 0);
   EXPECT_EQ(too_long.filename[0], L'\0');
   EXPECT_EQ(too_long.value64, 99u);
+  EXPECT_EQ(too_long.ext, L"");
+  // Only the name is left out of a record it does not fit; its extension
+  // is kept.
+  file_info_w long_txt((std::wstring(596, L'n') + L".txt").c_str(), 1, 0, nullptr, nullptr, nullptr, nullptr, 0);
+  EXPECT_EQ(long_txt.filename[0], L'\0');
+  EXPECT_EQ(long_txt.ext, L"txt");
 
   file_info_w parts;
   std::wcscpy(parts.path, L"/x");

@@ -77,6 +77,12 @@ TEST(FullPath, RelativePathsResolveAgainstTheCurrentDirectory) {
       {"  'x'  ", base + "/x"},
       {"/var//log", "/var//log"},
       {"D:/dir/f", "/D:/dir/f"},
+      // Only a directory part is taken for a drive letter; a bare name with
+      // a colon is a file in the current directory.
+      {"D:/f", "/D:/f"},
+      {"x:y.img", base + "/x:y.img"},
+      {"D:", base + "/D:"},
+      {"x:y:z", base + "/x:y:z"},
       {"", ""},
       {"   ", ""},
   };
@@ -128,9 +134,11 @@ TEST(FullPath, AbsoluteFormsNameTheSameFileAsTheTypedOnes) {
   ASSERT_TRUE(here.ok());
   ASSERT_TRUE(make_dirs(cwd + "/a/b"));
   ASSERT_TRUE(write_file((cwd + "/a/b/f.img").c_str(), "x", 1));
+  ASSERT_TRUE(write_file((cwd + "/x:y.img").c_str(), "x", 1));
   const char* typed[] = {"a/b/f.img",       "./a/b/f.img",   "a/./b/f.img",  "././a/./b/./f.img", "a/b/../b/./f.img",
                          "a/./b/.././b/f.img", "../u/a/b/f.img", "a/b/.",        "a/./b/",            "./a/.",
-                         ".",               "a/./..",        "../u/./a"};
+                         ".",               "a/./..",        "../u/./a",
+                         "x:y.img"};
   for (const char* t : typed) {
     struct stat want, got;
     ASSERT_EQ(::stat(t, &want), 0) << t;

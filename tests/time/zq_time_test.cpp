@@ -221,6 +221,27 @@ TEST(ZqTime, SystemtimeRecord) {
   EXPECT_EQ(zq::systemtime_to_filetime(ft, zq::_windows_systemtime()), 0u);
   EXPECT_FALSE(zq::systemtime_to_unix(make_st(1969, 12, 31), seconds));
   EXPECT_EQ(seconds, 946684800u);
+
+  // Unix seconds come through the FILETIME: whole seconds of milliseconds
+  // count, and a time past the last signed FILETIME (30828-09-14
+  // 02:48:05.4775807, worked with python's datetime) is no time.
+  const struct {
+    zq::_windows_systemtime st;
+    bool ok;
+    uint64 want;
+  } unix_rows[] = {
+      {make_st(2000, 1, 1, 0, 0, 0, 5000), true, 946684805u},
+      {make_st(2000, 1, 1, 0, 0, 0, 999), true, 946684800u},
+      {make_st(30828, 9, 14, 2, 48, 5, 477), true, 910692730085ULL},
+      {make_st(30828, 9, 14, 2, 48, 5, 478), false, 0},
+      {make_st(40000, 1, 1), false, 0},
+      {make_st(65535, 12, 31), false, 0},  // so far past it that the ticks wrap to a positive count
+  };
+  for (const auto& r : unix_rows) {
+    seconds = 7;
+    EXPECT_EQ(zq::systemtime_to_unix(r.st, seconds), r.ok) << r.st.wYear << " " << r.st.wMilliseconds;
+    EXPECT_EQ(seconds, r.ok ? r.want : 7u) << r.st.wYear << " " << r.st.wMilliseconds;
+  }
 }
 
 // kJune is 2020-06-15 13:45:30.250 UTC, a Monday; the DOS words were worked

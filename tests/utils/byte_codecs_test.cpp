@@ -216,6 +216,30 @@ TEST(Unicode16String, NeverPasses65535Bytes) {
   t.append(std::wstring(32767, L'y').c_str());
   EXPECT_EQ(t.length, 0);
   EXPECT_EQ(t.capacity, 2);
+
+  // Records made for more units than a 16-bit byte count describes own their
+  // buffer all the same; the count says what may be used of it.
+  for (const uint16 units : {uint16(32768), uint16(40000), uint16(65535)}) {
+    unicode16_string big(units);
+    ASSERT_TRUE(big.owned) << units;
+    ASSERT_NE(big.buffer, nullptr) << units;
+    EXPECT_EQ(big.buffer[0], 0) << units;
+    EXPECT_EQ(big.length, 0) << units;
+    EXPECT_EQ(big.capacity, 0xFFFF) << units;
+    big.append(L"ab");
+    EXPECT_EQ(units_of(big), (std::vector<uint16>{'a', 'b', 0})) << units;
+    const uint16* before = big.buffer;
+    big.append(std::wstring(32763, L'z').c_str());  // to 65,534 bytes, in place
+    EXPECT_EQ(big.length, 65534) << units;
+    EXPECT_EQ(big.buffer, before) << units;
+    EXPECT_EQ(big.buffer[32766], 0) << units;
+    big.append(L"");
+    EXPECT_EQ(big.length, 65534) << units;
+    big.clear();
+    EXPECT_EQ(big.length, 0) << units;
+    EXPECT_EQ(big.buffer[3], 0) << units;
+    EXPECT_EQ(big.buffer[32765], 0) << units;
+  }
 }
 
 }  // namespace

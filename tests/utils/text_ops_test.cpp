@@ -265,6 +265,7 @@ TEST(NarrowLists, NumbersRangesAndKeys) {
   } values[] = {
       {"name=Disk1;size=5", "size=", ";", false, "5", ";"},
       {"name=Disk1;size=5", "NAME=", ";", true, "Disk1", ";"},
+      {"NAME=Disk1;size=5", "name=", ";", true, "Disk1", ";"},
       {"name=Disk1", "cid=", ";", false, "", ";"},
       {"name=Disk1", nullptr, ";", false, "", ";"},
       {"a=1;", "a=", "", false, "1;", ""},
