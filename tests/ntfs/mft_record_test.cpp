@@ -333,6 +333,37 @@ TEST(AttributeWalk, WalksWithoutAByteCount) {
   EXPECT_FALSE(find_attribute_by_name(kib.data(), ATTR_INDEX_ALLOCATION, attr, nullptr));
 }
 
+// A record of the largest size a volume may declare, in use to its last
+// byte, is walked whole: its last attribute ends at the record's end and is
+// found by the sized walks and by those that take the record's own size.
+TEST(AttributeWalk, WalksARecordOfTheLargestSizeWhole) {
+  record_builder b(MAX_MFT_RECORD_SIZE);
+  // Attributes of 1 KiB each, then a shorter one to the record's end.
+  while (b.next + 1024 < MAX_MFT_RECORD_SIZE) b.resident(ATTR_LOGGED_UTILITY_STREAM, std::vector<byte>(1000, 7));
+  const std::u16string name = u"end";
+  const uint32 value_at = record_builder::align8(24 + 2 * static_cast<uint32>(name.size()));
+  const uint32 last = b.resident(ATTR_DATA, std::vector<byte>(MAX_MFT_RECORD_SIZE - b.next - value_at, 9), name);
+  std::vector<byte> rec = b.rec;
+  rec.resize(MAX_MFT_RECORD_SIZE);  // no end marker: the last attribute fills the record
+  ASSERT_EQ(last + load_u32(&rec[last], AH_LENGTH), MAX_MFT_RECORD_SIZE);
+  store_u32(&rec[FRH_BYTES_IN_USE], MAX_MFT_RECORD_SIZE);
+
+  EXPECT_EQ(record_own_size(rec.data()), MAX_MFT_RECORD_SIZE);
+  const uint16 end[] = {'e', 'n', 'd', 0};
+  const byte* sized = nullptr;
+  ASSERT_TRUE(find_attribute(rec.data(), MAX_MFT_RECORD_SIZE, ATTR_DATA, sized));
+  EXPECT_EQ(sized - rec.data(), last);
+  sized = nullptr;
+  ASSERT_TRUE(find_attribute_by_name(rec.data(), MAX_MFT_RECORD_SIZE, ATTR_DATA, sized, end, 3));
+  EXPECT_EQ(sized - rec.data(), last);
+  byte* own = nullptr;
+  ASSERT_TRUE(find_attribute(rec.data(), ATTR_DATA, own));
+  EXPECT_EQ(own - rec.data(), last);
+  own = nullptr;
+  ASSERT_TRUE(find_attribute_by_name(rec.data(), ATTR_DATA, own, end));
+  EXPECT_EQ(own - rec.data(), last);
+}
+
 // The list walk from the $ATTRIBUTE_LIST attribute: a resident list's value
 // is walked inside the attribute, a non-resident one's value is the caller's
 // buffer of its initialized size; `remaining` counts the bytes from the
