@@ -11,6 +11,7 @@
 #include "ntfs/data_runs.h"
 #include "ntfs/file_attributes.h"
 #include "ntfs/index_reports.h"
+#include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
 #include "ntfs/ntfs_structs.h"
 #include "ntfs/record_header_reports.h"
@@ -85,14 +86,15 @@ uint32 readable_bytes(const byte* attr, uint32 available, uint32 bound) {
   return length;
 }
 
-// The bytes an attribute at `offset` of a record may span: the record's own
-// allocated size when it is a FILE record that declares a plausible one,
-// else the largest record there can be.
+// The bytes an attribute at `offset` of a record may span: for a FILE
+// record its own size as far as the record bears it out, or the smaller
+// size it declares; else the largest record there can be.
 uint32 record_bound(const byte* record, uint32 offset) {
   uint32 size = MAX_MFT_RECORD_SIZE;
   if (std::memcmp(record, "FILE", 4) == 0) {
+    size = record_own_size(record);
     const uint32 allocated = load_u32(record, FRH_BYTES_ALLOCATED);
-    if (allocated >= FRH_SIZE && allocated <= MAX_MFT_RECORD_SIZE) size = allocated;
+    if (allocated >= FRH_SIZE && allocated < size) size = allocated;
   }
   return offset < size ? size - offset : 0;
 }

@@ -12,7 +12,9 @@
 
 class CNtfs;
 
-// A null name gives false without a call.
+// A null name gives false without a call. The forms without a size walk the
+// record within its own size (record_own_size, ntfs/mft_record.h), which the
+// buffer must hold.
 bool record_has_file_name(std::map<ulong64, std::wstring>& names, const byte* record, int size, const char* name);
 bool get_record_names_and_parents(const byte* record, std::string& name, ulong64_set& parents, uint32& value);
 bool get_record_names_and_parents(const byte* record, std::string& name, ulong64_set& parents);

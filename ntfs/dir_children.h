@@ -70,7 +70,7 @@ typedef std::map<ulong64, file_name_record> file_name_map;
 bool collect_file_names(file_name_map& names, const byte* record, uint32 size, bool all_name_spaces,
                         ulong64 parent_filter, bool clear);
 // The forms without a size walk the record within its own size
-// (record_own_size, ntfs/mft_record.h).
+// (record_own_size, ntfs/mft_record.h), which the buffer must hold.
 bool collect_file_names(file_name_map& names, const byte* record, bool all_name_spaces, ulong64 parent_filter,
                         bool clear);
 bool collect_record_file_names(file_name_map& names, const byte* record, uint32 size);
@@ -83,6 +83,8 @@ bool record_has_file_name_w(file_name_map& names, const byte* record, int size, 
 bool record_has_file_name(file_name_map& names, const byte* record, int size, const std::string& name);
 bool record_has_file_name(std::map<ulong64, std::wstring>& names, const byte* record, int size,
                           const std::string& name);
+// The record's named streams and its first parent; the form without a size,
+// as above, needs a buffer that holds the record's own size.
 bool get_record_ads_names(const byte* record, std::set<std::wstring>& names, ulong64& parent);
 bool get_record_ads_names(const byte* record, uint32 size, std::set<std::wstring>& names, ulong64& parent);
 

@@ -134,9 +134,9 @@ bool get_record_inode_info(const CNtfs* ntfs, const byte* record, ulong64 entry,
   out.clear();
   if (!record || std::memcmp(record, "FILE", 4) != 0) return false;
   // A bare record carries no length: it is as long as the engine's records,
-  // or as its own header says when there is no engine.
-  uint32 size = ntfs ? ntfs->m_mft_record_alloc_size : load_u32(record, FRH_BYTES_ALLOCATED);
-  if (size < FRH_SIZE || size > 65536) return false;
+  // or, with no engine, as long as the record itself bears out.
+  const uint32 size = ntfs ? ntfs->m_mft_record_alloc_size : record_own_size(record);
+  if (size < FRH_SIZE || size > MAX_MFT_RECORD_SIZE) return false;
   fill_inode_info(ntfs, record, size, entry, out, parent_filter);
   return true;
 }

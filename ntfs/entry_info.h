@@ -44,13 +44,15 @@ struct inode_info {
 
 typedef std::multimap<ulong64, inode_info> inode_info_mmap;
 
-// One line on standard output: "[%8llu] [%8llu] %s\n" with the parent, the
-// entry and the flags and name.
 // The record-based twin of CNtfs::get_inode_info, for a record already read;
-// false for a missing record or one without the "FILE" signature.
+// false for a missing record or one without the "FILE" signature. The buffer
+// holds the engine's record size, or with no engine the record's own size
+// (record_own_size, ntfs/mft_record.h).
 bool get_record_inode_info(const CNtfs* ntfs, const byte* record, ulong64 entry, inode_info& out,
                            ulong64 parent_filter);
 
+// One line on standard output: "[%8llu] [%8llu] %s\n" with the parent, the
+// entry and the flags and name.
 void print_inode_info(const inode_info& info);
 void print_inode_info_map(const inode_info_mmap& infos);
 // The records under `key`, each followed by those under its own entry, depth

@@ -76,5 +76,5 @@ bool load_attribute_window(entry_record& rec, CNtfs* ntfs, ulong64 offset, uint3
 bool get_record_display_name(const byte* record, uint32 size, std::string& name, ulong64_set& parents,
                              const byte*& attribute);
 // The same for a record buffer of unknown size, walked within the record's
-// own size (record_own_size).
+// own size (record_own_size, ntfs/mft_record.h), which the buffer must hold.
 bool get_record_display_name(const byte* record, std::string& name, ulong64_set& parents, const byte*& attribute);

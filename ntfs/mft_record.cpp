@@ -144,8 +144,14 @@ bool find_attribute_by_name(const byte* record, uint32 size, uint32 type, const 
 
 uint32 record_own_size(const byte* record) {
   if (!record) return 0;
+  // A damaged header must not stretch the walk past the buffer: the size is
+  // believed only where the rest of the header was written for it too.
   const uint32 allocated = load_u32(record, FRH_BYTES_ALLOCATED);
-  return allocated >= FRH_SIZE && allocated <= MAX_MFT_RECORD_SIZE ? allocated : DEFAULT_RECORD_WALK_SIZE;
+  const bool power_of_two = (allocated & (allocated - 1)) == 0;
+  const bool agrees = power_of_two && allocated >= DEFAULT_RECORD_WALK_SIZE && allocated <= MAX_MFT_RECORD_SIZE &&
+                      load_u16(record, FRH_USA_COUNT) == allocated / UPDATE_SEQUENCE_STRIDE + 1 &&
+                      load_u32(record, FRH_BYTES_IN_USE) <= allocated;
+  return agrees ? allocated : DEFAULT_RECORD_WALK_SIZE;
 }
 
 // The walks without a byte count hand back a cursor into the caller's own

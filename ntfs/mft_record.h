@@ -48,16 +48,18 @@ bool find_attribute_by_name(const byte* record, uint32 size, uint32 type, const 
                             uint32 name_length);
 
 // The bytes a FILE record handed over without a count spans: its own
-// allocated size (u32 at 28) when that lies between the record header and
-// the largest record a volume may declare, else DEFAULT_RECORD_WALK_SIZE.
-// The caller's buffer must hold as much as the record says it is long: a
-// record is read whole, at the size its volume gives every record.
+// allocated size (u32 at 28) when the record agrees with it (a power of two
+// from 1 KiB to the largest record a volume may declare, an update-sequence
+// count of size / 512 + 1, bytes in use within it), else
+// DEFAULT_RECORD_WALK_SIZE. The caller's buffer must hold the record's own
+// size: a record is read whole, at the size its volume gives every record.
 uint32 record_own_size(const byte* record);
 
 // The same walks for a caller that holds a record, or a cursor into one, but
 // no count of its bytes. A record is walked within its own size
 // (record_own_size), so the attributes of a 4 KiB record past its first
-// 1 KiB are reached. The cursor handed back points into the caller's buffer.
+// 1 KiB are reached; the buffer must hold that size. The cursor handed back
+// points into the caller's buffer.
 bool find_attribute(const byte* record, uint32 type, byte*& attr);
 // `name`: UTF-16 units ending in a 0 unit; null or empty for the unnamed one.
 bool find_attribute_by_name(const byte* record, uint32 type, byte*& attr, const uint16* name);

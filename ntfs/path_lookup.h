@@ -21,7 +21,9 @@ bool find_child_by_utf8_name(ulong64 directory, const std::string& name, ulong64
 
 // The record's POSIX, Win32 and Win32-and-DOS names (its own $FILE_NAME
 // attributes) and the 48-bit entry numbers of their parents. False when it
-// has none. `first_name_attribute` points into `record`.
+// has none. `first_name_attribute` points into `record`. The record is
+// walked within its own size (record_own_size, ntfs/mft_record.h), which the
+// buffer must hold.
 bool get_record_names_and_parents(const byte* record, std::wstring& first_name, ulong64_set& parents,
                                   const byte*& first_name_attribute);
 bool get_record_names_and_parents(const byte* record, std::wstring& first_name, ulong64_set& parents);

@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "disk/zq_disk_structs.h"
+#include "ntfs/mft_record.h"
 #include "ntfs/report_lines.h"
 #include "ntfs/zq_hex_view.h"
 
@@ -89,9 +90,7 @@ std::ostream& dump_mft_record_header(std::ostream& os, const byte* record, uint3
 }
 
 std::ostream& dump_mft_record_header(std::ostream& os, const byte* record) {
-  if (!record) return os;
-  const uint32 allocated = load_u32(record, FRH_BYTES_ALLOCATED);
-  return dump_mft_record_header(os, record, allocated > FRH_SIZE ? allocated : FRH_SIZE);
+  return dump_mft_record_header(os, record, record_own_size(record));
 }
 
 void dump_sector_hex(const byte* sector, std::ostream& os) { dump_sector_hex(sector, sector ? k_sector : 0, os); }

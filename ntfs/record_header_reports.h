@@ -14,7 +14,8 @@ std::ostream& dump_ntfs_boot_sector(std::ostream& os, const NTFS_BOOT& boot);
 // as far as it lies inside the record; a note marks an array cut short.
 std::ostream& dump_mft_record_header(std::ostream& os, const byte_view& record);
 std::ostream& dump_mft_record_header(std::ostream& os, const byte* record, uint32 size);
-// Bounded by the record's own allocated size (u32 at 28), at least the header.
+// Bounded by the record's own size where the record agrees with it, else
+// 1 KiB (record_own_size, ntfs/mft_record.h); the buffer must hold that size.
 std::ostream& dump_mft_record_header(std::ostream& os, const byte* record);
 
 // Rows of the 512 bytes with offsets and characters.

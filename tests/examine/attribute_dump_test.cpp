@@ -448,6 +448,22 @@ TEST(AttributeDump, ImplausibleLengthFieldsAreNotTrusted) {
   dump_attribute_at(record.data(), 0xE0, across);
   EXPECT_EQ(inside.str(), dumped(good));
   EXPECT_EQ(across.str(), "");
+
+  // A 1 KiB record whose header claims 4 KiB that the rest of it does not
+  // bear out (the update-sequence count of a 1 KiB record) bounds its
+  // attributes by the 1 KiB: one that claims 2 KiB is not dumped.
+  std::vector<byte> kib(1024, 0);
+  std::memcpy(kib.data(), "FILE", 4);
+  store_u16(&kib[6], 3);
+  store_u32(&kib[0x18], 0x100);
+  store_u32(&kib[0x1C], 0x1000);
+  std::copy(good.begin(), good.end(), kib.begin() + 0x38);
+  std::ostringstream within, claimed;
+  dump_attribute_at(kib.data(), 0x38, within);
+  EXPECT_EQ(within.str(), dumped(good));
+  store_u32(&kib[0x38 + 4], 0x800);
+  dump_attribute_at(kib.data(), 0x38, claimed);
+  EXPECT_EQ(claimed.str(), "");
 }
 
 }  // namespace

@@ -65,6 +65,29 @@ TEST(Utf8Adapters, RecordNamesParentsAndStreams) {
   parent = 0;
   EXPECT_FALSE(get_record_ads_names(bare.data(), none, parent));
   EXPECT_TRUE(none.empty());
+
+  // The same record with a header that claims 4 KiB in use and allocated,
+  // its end marker overwritten by an attribute to the 1 KiB end, and another
+  // file's name and stream after it in memory: only the record's own count.
+  std::vector<byte> damaged = rec;
+  const uint32 end = load_u32(rec.data(), FRH_BYTES_IN_USE) - 8;
+  store_u32(&damaged[end], ATTR_LOGGED_UTILITY_STREAM);
+  store_u32(&damaged[end + AH_LENGTH], 1024 - end);
+  store_u32(&damaged[FRH_BYTES_IN_USE], 4096);
+  store_u32(&damaged[FRH_BYTES_ALLOCATED], 4096);
+  record_builder other;
+  other.resident(0x30, record_builder::file_name_value(70, u"another-file.txt"), u"", 1);
+  other.resident(0x80, {1}, u"bait", 2);
+  const std::vector<byte> after = other.done();
+  damaged.insert(damaged.end(), after.begin() + load_u16(after.data(), FRH_FIRST_ATTRIBUTE), after.end());
+  damaged.resize(4096);
+  ASSERT_TRUE(get_record_names_and_parents(damaged.data(), name, parents, offset));
+  EXPECT_EQ(name, "Caf\xc3\xa9.txt");
+  EXPECT_EQ(parents, (ulong64_set{5}));
+  streams.clear();
+  parent = 0;
+  ASSERT_TRUE(get_record_ads_names(damaged.data(), streams, parent));
+  EXPECT_EQ(streams, (std::set<std::string>{"zone", "\xc3\xbc" "ber"}));
 }
 
 // Every form resolves the same paths; the name goes out only when asked for,

@@ -12,9 +12,11 @@
 #include <sstream>
 
 #include "ntfs/dir_children.h"
+#include "ntfs/entry_info.h"
 #include "ntfs/entry_record.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
+#include "ntfs/path_lookup.h"
 #include "ntfs/volume_io.h"
 #include "tests/support/engine.h"
 #include "tests/support/istat.h"
@@ -593,6 +595,93 @@ TEST(AttributeData, RecordWalksWithoutAByteCountAgainstIstat) {
   EXPECT_EQ(summary.runs.size(), 1u);
   store_u32(&alone[AH_LENGTH], 0);
   EXPECT_FALSE(fill_entry_record_from_attribute(summary, host, host, alone.data()));
+}
+
+// A kit record of 1 KiB whose header claims more than the record holds (a
+// larger allocated size, 4 KiB in use, its end marker overwritten by an
+// attribute that runs to the 1 KiB end): every form without a byte count
+// keeps to the 1 KiB, so it gives what istat gives of the record, nothing of
+// the other file's name and stream that follow it in memory, and reads
+// nothing past a buffer of exactly 1 KiB.
+TEST(AttributeData, RecordFormsWithoutAByteCountKeepToADamagedRecord) {
+  if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
+  const std::string image = quor_test::fixture("streams.img");
+  auto engine = open(image, false);
+  if (!engine) GTEST_SKIP() << "fixture kit absent";
+  const ulong64 host = quor_test::listed_inode("streams", "/host.bin");
+  ASSERT_NE(host, 0u);
+  std::vector<byte> rec;
+  bool torn = false;
+  ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, host));
+  ASSERT_EQ(rec.size(), 1024u);
+  std::set<std::wstring> streams;
+  for (const istat_attribute& a : istat_attributes(image, host, ATTR_DATA))
+    if (a.name != "N/A") streams.insert(std::wstring(a.name.begin(), a.name.end()));
+  ASSERT_EQ(streams.size(), 2u);
+  const std::vector<ulong64> istat_order = istat_parents(image, host);
+  ASSERT_FALSE(istat_order.empty());
+  const ulong64_set parents_expected(istat_order.begin(), istat_order.end());
+  ulong64_set entries_expected;
+  for (ulong64 p : istat_order) entries_expected.insert(mft_reference_entry(p));
+
+  const uint32 end = load_u32(rec.data(), FRH_BYTES_IN_USE) - 8;
+  ASSERT_EQ(load_u32(rec.data(), end), ATTR_END);
+  store_u32(&rec[end], ATTR_LOGGED_UTILITY_STREAM);
+  store_u32(&rec[end + AH_LENGTH], 1024 - end);
+  store_u16(&rec[end + AH_VALUE_OFFSET], static_cast<uint16>(AH_RESIDENT_SIZE));
+  store_u32(&rec[FRH_BYTES_IN_USE], 4096);
+  // Another file's Win32 name (long enough to be the display name) and stream.
+  quor_test::record_builder other;
+  other.resident(ATTR_FILE_NAME, quor_test::record_builder::file_name_value(70 | (1ULL << 48), u"another-file.txt"));
+  other.resident(ATTR_DATA, {1}, u"bait");
+  const std::vector<byte> after = other.done();
+  const uint16 bait[] = {'b', 'a', 'i', 't', 0};
+
+  for (uint32 allocated : {4096u, 12288u}) {
+    store_u32(&rec[FRH_BYTES_ALLOCATED], allocated);
+    const std::vector<byte> alone(rec);  // a copy holds exactly its 1 KiB
+    std::vector<byte> followed(rec);
+    followed.insert(followed.end(), after.begin() + load_u16(after.data(), FRH_FIRST_ATTRIBUTE),
+                    after.begin() + load_u32(after.data(), FRH_BYTES_IN_USE));
+    followed.resize(allocated, 0);
+    const std::vector<byte>* buffers[] = {&alone, &followed};
+    for (const std::vector<byte>* buffer : buffers) {
+      SCOPED_TRACE(std::to_string(allocated) + (buffer == &alone ? " alone" : " followed"));
+      const byte* r = buffer->data();
+      byte* attr = nullptr;
+      EXPECT_FALSE(find_attribute_by_name(r, ATTR_DATA, attr, bait));
+      for (const std::wstring& name : streams) {
+        std::vector<uint16> units(name.begin(), name.end());
+        units.push_back(0);
+        EXPECT_TRUE(find_attribute_by_name(r, ATTR_DATA, attr, units.data()));
+      }
+      std::string display;
+      ulong64_set parents;
+      const byte* name_attr = nullptr;
+      ASSERT_TRUE(get_record_display_name(r, display, parents, name_attr));
+      EXPECT_EQ(display, "host.bin");
+      EXPECT_EQ(parents, parents_expected);
+      for (bool all_spaces : {false, true}) {
+        file_name_map names;
+        ASSERT_TRUE(all_spaces ? collect_file_names(names, r, true, ~0ULL, true) : collect_record_file_names(names, r));
+        ulong64_set named_parents;
+        for (const auto& n : names) named_parents.insert(n.second.parent);
+        EXPECT_EQ(named_parents, parents_expected);
+      }
+      std::wstring first;
+      ASSERT_TRUE(get_record_names_and_parents(r, first, parents));
+      EXPECT_EQ(first, L"host.bin");
+      EXPECT_EQ(parents, entries_expected);
+      std::set<std::wstring> ads;
+      ulong64 parent = 0;
+      EXPECT_TRUE(get_record_ads_names(r, ads, parent));
+      EXPECT_EQ(ads, streams);
+      inode_info info;
+      ASSERT_TRUE(get_record_inode_info(nullptr, r, host, info, ~0ULL));
+      EXPECT_EQ(info.ads_names, streams);
+      EXPECT_EQ(info.first_name, L"host.bin");
+    }
+  }
 }
 
 // The $ATTRIBUTE_LIST of a kit file whose runs outgrew its record, as icat

@@ -287,23 +287,36 @@ TEST(AttributeWalk, WalksWithoutAByteCount) {
   EXPECT_FALSE(find_next_attribute(attr, ATTR_DATA));
 
   // A record is walked within its own allocated size: a 4 KiB record's
-  // attribute past the first 1 KiB is found. A size no record can have
-  // leaves the 1 KiB every record buffer holds (the buffer here is exactly
-  // that long, so the sanitizer build sees any read past it).
+  // attribute past the first 1 KiB is found. A size the rest of the header
+  // does not bear out leaves the 1 KiB every record buffer holds (the buffer
+  // here is exactly that long, so the sanitizer build sees any read past it).
   record_builder big(4096);
   big.resident(ATTR_INDEX_ROOT, std::vector<byte>(2000, 2), u"$I30");
   const uint32 allocation = big.non_resident(ATTR_INDEX_ALLOCATION, {0x11, 0x01, 0x40, 0x00}, 4096, 0, u"$I30");
-  std::vector<byte> large = big.done();
+  const std::vector<byte> large = big.done();
+  const uint32 in_use = load_u32(large.data(), FRH_BYTES_IN_USE);
   const uint16 i30[] = {'$', 'I', '3', '0', 0};
   const struct {
     uint32 allocated;  // the record's own size, u32 at 28
+    uint16 count;      // update-sequence count, u16 at 6
+    uint32 in_use;     // bytes in use, u32 at 24; 0: as built
     uint32 walked;     // what record_own_size makes of it
     bool found;
-  } sizes[] = {{4096, 4096, true}, {0, 1024, false}, {41, 1024, false}, {MAX_MFT_RECORD_SIZE + 1, 1024, false}};
+  } sizes[] = {{4096, 9, 0, 4096, true},
+               {0, 9, 0, 1024, false},
+               {41, 9, 0, 1024, false},
+               {512, 2, 0, 1024, false},                       // smaller than any record
+               {MAX_MFT_RECORD_SIZE + 1, 9, 0, 1024, false},
+               {12288, 25, 0, 1024, false},                    // no power of two
+               {4096, 3, 0, 1024, false},                      // the count of a 1 KiB record
+               {2048, 9, 0, 1024, false},                      // the count of a 4 KiB record
+               {4096, 9, 8192, 1024, false}};                  // more in use than allocated
   for (const auto& c : sizes) {
-    store_u32(&large[FRH_BYTES_ALLOCATED], c.allocated);
     std::vector<byte> buffer(large.begin(), large.begin() + c.walked);
-    EXPECT_EQ(record_own_size(buffer.data()), c.walked) << c.allocated;
+    store_u32(&buffer[FRH_BYTES_ALLOCATED], c.allocated);
+    store_u16(&buffer[FRH_USA_COUNT], c.count);
+    store_u32(&buffer[FRH_BYTES_IN_USE], c.in_use ? c.in_use : in_use);
+    EXPECT_EQ(record_own_size(buffer.data()), c.walked) << c.allocated << " " << c.count << " " << c.in_use;
     attr = nullptr;
     EXPECT_EQ(find_attribute(buffer.data(), ATTR_INDEX_ALLOCATION, attr), c.found) << c.allocated;
     EXPECT_EQ(find_attribute_by_name(buffer.data(), ATTR_INDEX_ALLOCATION, attr, i30), c.found) << c.allocated;
@@ -318,6 +331,37 @@ TEST(AttributeWalk, WalksWithoutAByteCount) {
   store_u32(&kib[end + 4], 1024 - end);  // the next attribute would start past the buffer
   EXPECT_FALSE(find_attribute(kib.data(), ATTR_INDEX_ALLOCATION, attr));
   EXPECT_FALSE(find_attribute_by_name(kib.data(), ATTR_INDEX_ALLOCATION, attr, nullptr));
+}
+
+// A record of the largest size a volume may declare, in use to its last
+// byte, is walked whole: its last attribute ends at the record's end and is
+// found by the sized walks and by those that take the record's own size.
+TEST(AttributeWalk, WalksARecordOfTheLargestSizeWhole) {
+  record_builder b(MAX_MFT_RECORD_SIZE);
+  // Attributes of 1 KiB each, then a shorter one to the record's end.
+  while (b.next + 1024 < MAX_MFT_RECORD_SIZE) b.resident(ATTR_LOGGED_UTILITY_STREAM, std::vector<byte>(1000, 7));
+  const std::u16string name = u"end";
+  const uint32 value_at = record_builder::align8(24 + 2 * static_cast<uint32>(name.size()));
+  const uint32 last = b.resident(ATTR_DATA, std::vector<byte>(MAX_MFT_RECORD_SIZE - b.next - value_at, 9), name);
+  std::vector<byte> rec = b.rec;
+  rec.resize(MAX_MFT_RECORD_SIZE);  // no end marker: the last attribute fills the record
+  ASSERT_EQ(last + load_u32(&rec[last], AH_LENGTH), MAX_MFT_RECORD_SIZE);
+  store_u32(&rec[FRH_BYTES_IN_USE], MAX_MFT_RECORD_SIZE);
+
+  EXPECT_EQ(record_own_size(rec.data()), MAX_MFT_RECORD_SIZE);
+  const uint16 end[] = {'e', 'n', 'd', 0};
+  const byte* sized = nullptr;
+  ASSERT_TRUE(find_attribute(rec.data(), MAX_MFT_RECORD_SIZE, ATTR_DATA, sized));
+  EXPECT_EQ(sized - rec.data(), last);
+  sized = nullptr;
+  ASSERT_TRUE(find_attribute_by_name(rec.data(), MAX_MFT_RECORD_SIZE, ATTR_DATA, sized, end, 3));
+  EXPECT_EQ(sized - rec.data(), last);
+  byte* own = nullptr;
+  ASSERT_TRUE(find_attribute(rec.data(), ATTR_DATA, own));
+  EXPECT_EQ(own - rec.data(), last);
+  own = nullptr;
+  ASSERT_TRUE(find_attribute_by_name(rec.data(), ATTR_DATA, own, end));
+  EXPECT_EQ(own - rec.data(), last);
 }
 
 // The list walk from the $ATTRIBUTE_LIST attribute: a resident list's value

@@ -81,6 +81,31 @@ TEST(RecordHeaderReports, FileRecordHeader) {
             std::string::npos)
       << out;
   EXPECT_EQ(out.find("\t8 = "), std::string::npos);
+  // A 1 KiB record whose header says 64 KiB, its array of 0x40 entries at
+  // 0x3f0: without a size the report keeps to the 1 KiB such a header leaves
+  // it, whatever follows the record in memory.
+  bytes damaged = file_record(0x40, 1);
+  store_u16(&damaged[4], 0x3f0);
+  store_u32(&damaged[28], 0x10000);
+  for (uint32 i = 0; i < 8; ++i) store_u16(&damaged[0x3f0 + 2 * i], static_cast<uint16>(0x100 + i));
+  const bytes alone(damaged);
+  bytes followed(damaged);
+  followed.resize(0x10000, 0xee);
+  const std::string kept =
+      "(0x00) keyword:             FILE\n(0x04) offset update seq:   0x03f0\n(0x06) size update seq:     0x0040\n"
+      "\tupdate seq num: 0x0100\n\t1 = 0x0101\n\t2 = 0x0102\n\t3 = 0x0103\n\t4 = 0x0104\n\t5 = 0x0105\n"
+      "\t6 = 0x0106\n\t7 = 0x0107\n\tupdate seq array passes the end of the record\n"
+      "(0x08) log seq number:      0x00010203\n(0x10) seq num:             0x0005\n"
+      "(0x12) ref count:           0x0002\n(0x14) offset 1st attrib:   0x0038\n"
+      "(0x16) flags:               0x0001 ( in use )\n"
+      "(0x18) offset 1st freebyte: 0x000001a8\n(0x1c) size allocated:      0x00010000\n"
+      "(0x20) base file record:    0x0000000000000000\n(0x28) next attrib id:      0x0007\n";
+  const bytes* buffers[] = {&alone, &followed};
+  for (const bytes* b : buffers) {
+    std::ostringstream kept_os;
+    dump_mft_record_header(kept_os, b->data());
+    EXPECT_EQ(kept_os.str(), kept) << (b == &alone ? "alone" : "followed");
+  }
   // A record cut inside its header shows the fields that fit.
   std::ostringstream cut;
   dump_mft_record_header(cut, r.data(), 6);
