@@ -82,7 +82,12 @@ uint16 dir_listing::comment_id(const std::string& text) {
 }
 
 uint32 dir_listing::push(const stored_entry& s) {
-  if ((count_ >> k_chunk_bits) >= chunks_.size()) chunks_.emplace_back(new stored_entry[k_chunk]);
+  if ((count_ >> k_chunk_bits) >= chunks_.size()) {
+    // Owned before the list of chunks grows: when that runs out of memory,
+    // the chunk is freed rather than lost.
+    std::unique_ptr<stored_entry[]> chunk(new stored_entry[k_chunk]);
+    chunks_.push_back(std::move(chunk));
+  }
   at(static_cast<uint32>(count_)) = s;
   return static_cast<uint32>(count_++);
 }
