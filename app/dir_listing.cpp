@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "app/entry_fields.h"
@@ -46,6 +47,7 @@ bool needs_growth(const std::vector<uint32>& table, size_t count) { return table
 
 void dir_listing::clear() {
   attributes_.clear();
+  taken_ = take_progress();
   chunks_.clear();
   count_ = 0;
   names_.clear();
@@ -80,7 +82,12 @@ uint16 dir_listing::comment_id(const std::string& text) {
 }
 
 uint32 dir_listing::push(const stored_entry& s) {
-  if ((count_ >> k_chunk_bits) >= chunks_.size()) chunks_.emplace_back(new stored_entry[k_chunk]);
+  if ((count_ >> k_chunk_bits) >= chunks_.size()) {
+    // Owned before the list of chunks grows: when that runs out of memory,
+    // the chunk is freed rather than lost.
+    std::unique_ptr<stored_entry[]> chunk(new stored_entry[k_chunk]);
+    chunks_.push_back(std::move(chunk));
+  }
   at(static_cast<uint32>(count_)) = s;
   return static_cast<uint32>(count_++);
 }
@@ -108,6 +115,11 @@ uint32 dir_listing::store(const INDX_ENTRY_INFO& e, size_t attribute) {
   s.is_dir = e.is_dir;
   s.mtime_invalid = e.mtime_invalid;
   return push(s);
+}
+
+void dir_listing::unstore_last() {
+  names_.back().resize(names_.back().size() - at(static_cast<uint32>(count_ - 1)).name_length);
+  --count_;
 }
 
 void dir_listing::name_of(uint32 id, const char*& text, size_t& length) const {
@@ -167,11 +179,12 @@ void dir_listing::add_key(uint32 id, bool exact) {
   std::vector<uint32>& table = exact ? variants_ : keys_;
   size_t& count = exact ? variant_count_ : key_count_;
   if (needs_growth(table, count)) {
-    std::vector<uint32> old;
-    old.swap(table);
-    table.assign(old.empty() ? 64 : old.size() * 2, k_empty);
-    for (uint32 held : old)
-      if (held != k_empty) table[key_slot(table, held, exact)] = held;
+    // The grown table is filled before it replaces the old one: running out
+    // of memory here leaves every key in place.
+    std::vector<uint32> grown(table.empty() ? 64 : table.size() * 2, k_empty);
+    for (uint32 held : table)
+      if (held != k_empty) grown[key_slot(grown, held, exact)] = held;
+    table.swap(grown);
   }
   table[key_slot(table, id, exact)] = id;
   ++count;
@@ -189,6 +202,17 @@ void dir_listing::rebuild_keys() {
 
 void dir_listing::file_parsed_live(const INDX_ENTRY_INFO& e, size_t attribute) {
   const uint32 id = store(e, attribute);
+  bool kept = false;
+  try {
+    kept = key_parsed_live(id);
+  } catch (...) {
+    unstore_last();
+    throw;
+  }
+  if (!kept) unstore_last();
+}
+
+bool dir_listing::key_parsed_live(uint32 id) {
   if (!keys_.empty()) {
     const uint32 holder = keys_[key_slot(keys_, id, false)];
     if (holder != k_empty) {
@@ -200,30 +224,35 @@ void dir_listing::file_parsed_live(const INDX_ENTRY_INFO& e, size_t attribute) {
       // first; so does a name already filed under its '\x01' key.
       const bool again = names_equal(ta, la, tb, lb, true) ||
                          (!variants_.empty() && variants_[key_slot(variants_, id, true)] != k_empty);
-      if (again) {
-        names_.back().resize(names_.back().size() - at(id).name_length);
-        --count_;
-        return;
-      }
+      if (again) return false;
       at(id).variant = 1;
       add_key(id, true);
-      return;
+      return true;
     }
   }
   add_key(id, false);
+  return true;
 }
 
 void dir_listing::take_parsed(size_t index) {
   indx_attribute_entries& parsed = attributes_[index];
+  // Entries are counted as they are filed, each whole or not at all: a take
+  // that an exception cut short goes on after the last one filed.
+  if (taken_.attribute != index) taken_ = take_progress();
+  taken_.attribute = index;
   // The piece's map holds, per key, the first entry of the piece; filing
   // them in key order against the keys of earlier pieces gives what one map
   // for the whole index would hold (names of one key differ, so the order
   // among them does not matter).
-  for (const auto& kv : parsed.valid) file_parsed_live(kv.second, index);
-  if (keep_carved_)
-    for (const auto& kv : parsed.carved) store(kv.second, index);
+  auto live = std::next(parsed.valid.begin(), static_cast<std::ptrdiff_t>(taken_.valid));
+  for (; live != parsed.valid.end(); ++live, ++taken_.valid) file_parsed_live(live->second, index);
+  if (keep_carved_) {
+    auto carved = std::next(parsed.carved.begin(), static_cast<std::ptrdiff_t>(taken_.carved));
+    for (; carved != parsed.carved.end(); ++carved, ++taken_.carved) store(carved->second, index);
+  }
   parsed.valid.clear();
   parsed.carved.clear();
+  taken_ = take_progress();
 }
 
 void dir_listing::drop_entries_from(size_t first) {
@@ -388,6 +417,12 @@ bool dir_listing::merge(ulong64 mft_entry_count) {
   std::stable_sort(rows_.begin(), rows_.end(),
                    [this](uint32 a, uint32 b) { return modified_of(a) < modified_of(b); });
   return true;
+}
+
+bool dir_listing::merge_gathered(ulong64 mft_entry_count) {
+  for (size_t a = 0; a < attributes_.size(); ++a)
+    if (!attributes_[a].valid.empty() || !attributes_[a].carved.empty()) take_parsed(a);
+  return merge(mft_entry_count);
 }
 
 void dir_listing::nodup_rows(std::vector<uint32>& out) const {

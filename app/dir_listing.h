@@ -40,6 +40,10 @@ class dir_listing {
 
   // The merge: false (nothing filed) when no attribute holds an entry.
   bool merge(ulong64 mft_entry_count);
+  // The merge after an exception cut the gathering short: what the parser
+  // had put in its maps by then is taken too (a take cut short goes on
+  // where it stopped), and everything held is merged.
+  bool merge_gathered(ulong64 mft_entry_count);
 
   // Rows in all_entries order (by modification time, filing order within).
   size_t row_count() const { return rows_.size(); }
@@ -74,7 +78,15 @@ class dir_listing {
   static constexpr uint32 k_chunk_bits = 10;
   static constexpr uint32 k_chunk = 1u << k_chunk_bits;
 
+  // How far the take of an attribute's maps has come.
+  struct take_progress {
+    size_t attribute = 0;
+    size_t valid = 0;
+    size_t carved = 0;
+  };
+
   std::vector<indx_attribute_entries> attributes_;
+  take_progress taken_;
   // Entries in chunks of k_chunk: the store grows without copying itself.
   std::vector<std::unique_ptr<stored_entry[]>> chunks_;
   size_t count_ = 0;
@@ -100,6 +112,8 @@ class dir_listing {
   bool key_before(uint32 a, uint32 b) const;
   uint16 comment_id(const std::string& text);
   uint32 store(const INDX_ENTRY_INFO& e, size_t attribute);
+  // Forgets the entry stored last, name and all.
+  void unstore_last();
   void name_of(uint32 id, const char*& text, size_t& length) const;
   ulong64 parent_of(uint32 id) const;
   ulong64 modified_of(uint32 id) const;
@@ -110,7 +124,11 @@ class dir_listing {
   size_t key_slot(const std::vector<uint32>& table, uint32 id, bool exact) const;
   void add_key(uint32 id, bool exact);
   void rebuild_keys();
+  // Stores and keys a live entry from the parser, or leaves the store as it
+  // was: a name the key already holds, or an exception.
   void file_parsed_live(const INDX_ENTRY_INFO& e, size_t attribute);
+  // Keys stored live entry `id`; false when its name is there already.
+  bool key_parsed_live(uint32 id);
   const INDX_ENTRY_INFO* find_live(size_t own, uint32 carved);
   // The no-duplicates key: name equal but for ASCII case and the four times.
   size_t nodup_hash(uint32 id) const;

@@ -32,6 +32,16 @@ void queue_children(dir_work_map& work, const dir_listing& listing, const dir_wo
   }
 }
 
+// An exception cut the gathering short: what it gathered by then is still
+// the directory's, merged, followed and written like a whole listing. When
+// the merge runs out again, the rows it filed so far stand.
+void keep_gathered(dir_listing& listing, ulong64 mft_entry_count) {
+  try {
+    listing.merge_gathered(mft_entry_count);
+  } catch (...) {
+  }
+}
+
 }  // namespace
 
 void add_dir_work_item(dir_work_map& work, const std::string& path, ulong64 level, ulong64 entry) {
@@ -93,6 +103,7 @@ int run_dir_work_loop(dir_work_map& work, user_ctx& ctx) {
     } catch (...) {
       std::fflush(stdout);
       std::printf("exception caught\n");
+      keep_gathered(listing, ctx.mft_entry_count);
       gathered = true;
     }
     if (!gathered) continue;

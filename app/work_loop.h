@@ -25,6 +25,8 @@ void add_dir_work_item(dir_work_map& work, const std::string& path, ulong64 leve
 std::string dir_status_text(const std::string& path);
 
 // Runs until the map is empty; each directory is gathered and written at
-// most once, also when the directory entries form a cycle. Returns 0, or
-// -1 as soon as standard output has failed to take what was written.
+// most once, also when the directory entries form a cycle. An exception
+// while a directory is gathered writes "exception caught"; what was
+// gathered before it is still followed and written. Returns 0, or -1 as
+// soon as standard output has failed to take what was written.
 int run_dir_work_loop(dir_work_map& work, user_ctx& ctx);

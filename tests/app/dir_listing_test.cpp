@@ -1,10 +1,12 @@
 // The compact listing the work loop merges with: the same rows and holders
-// as the map merge on hand-built directories, and the same listing whether a
-// kit folder's index is read whole or eight records at a time.
+// as the map merge on hand-built directories, the same listing whether a
+// kit folder's index is read whole or eight records at a time, and the same
+// again when memory runs out while the parser's maps are taken.
 #include "tests/app/index_entry_builder.h"
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "app/gather_entries.h"
 #include "app/merge_entries.h"
 #include "app/source_open.h"
+#include "tests/support/allocation_failure.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
 #include "utils/utf_convert.h"
@@ -130,6 +133,73 @@ TEST(DirListing, IndexReadInPiecesGivesTheWholeIndexListing) {
     }
   }
   if (folders == 0) GTEST_SKIP() << "kit volumes absent";
+}
+
+// Each allocation of taking two attributes' maps and merging them fails in
+// turn: the merge of what was gathered, after the exception, gives the rows
+// and holders of the map merge, each entry once. The allocation
+// holds enough live names to grow the key tables, enough name bytes to grow
+// the block they are kept in while its live and its carved entries are
+// taken, and a case twin.
+TEST(DirListing, TakeCutShortByAnExceptionGoesOnWhereItStopped) {
+  std::vector<indx_attribute_entries> attrs(2);
+  attrs[0].type = 0x90;
+  attrs[1].type = 0xA0;
+  add_live(attrs[0].valid, entry(40, 1, 7, "Report.doc", true, 0x18, 5));
+  attrs[0].carved.emplace(7, entry(44, 3, 7, "x", false, 0x40));
+  for (ulong64 i = 0; i < 80; ++i) {
+    const std::string name = "f" + std::to_string(i) + std::string(50, '_') + ".txt";
+    add_live(attrs[1].valid, entry(100 + i, 1, 7, name, true, 0x1000 + 0x80 * i, i));
+    attrs[1].carved.emplace(7, entry(100 + i, 1, 7, name, false, 0x4000 + 0x80 * i, i + i % 2));
+  }
+  const std::string twin = "F1" + std::string(50, '_') + ".TXT";
+  attrs[1].valid.emplace("0000000007_f1" + std::string(50, '_') + ".txt\x01" + twin,
+                         entry(300, 1, 7, twin, true, 0x3000, 1));
+  attrs[1].carved.emplace(7, entry(40, 1, 7, "report.doc", false, 0x5000, 5, 9));
+  auto parsed = [&attrs](dir_listing& listing) {
+    for (const indx_attribute_entries& a : attrs) listing.parsed(listing.add_attribute(a.type)) = a;
+  };
+  auto take_and_merge = [](dir_listing& listing) {
+    listing.take_parsed(0);
+    listing.take_parsed(1);
+    return listing.merge(1000);
+  };
+
+  // What the map merge files from the same maps.
+  std::vector<indx_attribute_entries> copies = attrs;
+  inode_indx_mmap all;
+  string_indx_map nodup;
+  ASSERT_TRUE(merge_dir_entries(all, nodup, copies, 1000));
+  std::vector<std::string> want_rows, want_holders;
+  for (const auto& kv : all) want_rows.push_back(shown(kv.second));
+  for (const auto& kv : nodup) want_holders.push_back(shown(kv.second));
+  ASSERT_EQ(want_rows.size(), 164u);
+
+  long64 thrown = 0;
+  for (long64 n = 0;; ++n) {
+    ASSERT_LT(n, 100000);
+    dir_listing listing;
+    parsed(listing);
+    bool threw = false;
+    quor_test::arm_allocation_failure(n);
+    try {
+      take_and_merge(listing);
+    } catch (const std::bad_alloc&) {
+      threw = true;
+    }
+    const bool failed = quor_test::allocations_counted() > n;
+    quor_test::arm_allocation_failure(-1);
+    if (!failed) break;
+    if (threw) {
+      ++thrown;
+      EXPECT_TRUE(listing.merge_gathered(1000)) << "allocation " << n;
+    }
+    std::vector<std::string> rows, holders;
+    listing_rows(listing, rows, holders);
+    EXPECT_EQ(rows, want_rows) << "allocation " << n;
+    EXPECT_EQ(holders, want_holders) << "allocation " << n;
+  }
+  EXPECT_GT(thrown, 10);
 }
 
 }  // namespace

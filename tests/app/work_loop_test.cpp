@@ -3,14 +3,130 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "app/gather_entries.h"
+#include "ntfs/ntfs.h"
 #include "tests/app/fls_folders.h"
 #include "tests/app/quor_run.h"
+#include "tests/support/allocation_failure_new.h"
+#include "tests/support/listing.h"
 
 namespace {
+
+using quor_test::arm_allocation_failure;
+
+// An entry as the text block names it: full name, valid or slack, and the
+// index it came from; a carved entry's judgement is left out, since it
+// depends on what else of the folder was gathered.
+std::string entry_key(const std::string& full_name, bool valid, uint32 attr_type) {
+  return full_name + (valid ? "|valid|" : "|slack|") + (attr_type == 0x90 ? "indx root" : "indx alloc");
+}
+
+struct written_entries {
+  std::map<std::string, std::multiset<std::string>> by_folder;  // keys by the folder they are written under
+  std::multiset<std::string> live_names;  // full names of the live entries
+};
+
+written_entries read_blocks(const std::string& out) {
+  written_entries w;
+  std::string name, kind;
+  for (const std::string& line : quor_test::lines_of(out)) {
+    const std::string value = line.size() > 22 ? line.substr(22) : std::string();
+    if (line.rfind("Name:", 0) == 0) name = value;
+    if (line.rfind("Entry:", 0) == 0) kind = value;
+    if (line.rfind("Source type:", 0) == 0) {
+      const bool valid = kind == "valid";
+      const std::string folder = name.substr(0, name.rfind('\\') + 1);
+      w.by_folder[folder].insert(entry_key(name, valid, value == "indx root" ? 0x90 : 0xA0));
+      if (valid) w.live_names.insert(name);
+    }
+  }
+  return w;
+}
+
+std::unique_ptr<user_ctx> every_entry_context(const std::string& image, int level) {
+  CNtfs* engine = nullptr;
+  if (!open_ntfs_image(image.c_str(), 0, engine, false, false)) return nullptr;
+  auto ctx = std::make_unique<user_ctx>(engine, true);
+  ctx->all = true;
+  ctx->valid = false;
+  ctx->level = level;
+  return ctx;
+}
+
+struct loop_run {
+  std::string out;       // standard output
+  bool failed = false;   // the allocation failed
+  bool escaped = false;  // and its exception left the loop
+};
+
+// The loop from one folder with allocation `fail_at` failing (-1: none).
+loop_run run_loop_failing(const std::string& image, const std::string& path, ulong64 entry, int level,
+                          long64 fail_at) {
+  loop_run r;
+  std::unique_ptr<user_ctx> ctx = every_entry_context(image, level);
+  if (!ctx) return r;
+  dir_work_map work;
+  add_dir_work_item(work, path, 0, entry);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  arm_allocation_failure(fail_at);
+  try {
+    run_dir_work_loop(work, *ctx);
+  } catch (const std::bad_alloc&) {
+    r.escaped = true;
+  }
+  r.failed = fail_at >= 0 && quor_test::allocations_counted() > fail_at;
+  arm_allocation_failure(-1);
+  testing::internal::GetCapturedStderr();
+  r.out = testing::internal::GetCapturedStdout();
+  return r;
+}
+
+// The same gathering and merge as the loop makes them, with allocation
+// `fail_at` failing: the entries filed before the failure; true when the
+// failure ended them with an exception.
+bool filed_before_failure(const std::string& image, const std::string& path, ulong64 entry, long64 fail_at,
+                          std::multiset<std::string>& filed) {
+  filed.clear();
+  std::unique_ptr<user_ctx> ctx = every_entry_context(image, 0);
+  if (!ctx) return false;
+  dir_listing listing;
+  std::vector<byte> buffer;
+  bool failed = false;
+  testing::internal::CaptureStdout();
+  arm_allocation_failure(fail_at);
+  try {
+    if (gather_dir_listing(listing, buffer, *ctx, entry, true)) listing.merge(ctx->mft_entry_count);
+  } catch (const std::bad_alloc&) {
+    failed = true;
+  }
+  arm_allocation_failure(-1);
+  testing::internal::GetCapturedStdout();
+  INDX_ENTRY_INFO e;
+  for (size_t id = 0; id < listing.entry_count(); ++id) {
+    listing.entry_of(static_cast<uint32>(id), e);
+    if (!e.name.empty()) filed.insert(entry_key(path + e.name, e.valid != 0, e.attr_type));
+  }
+  return failed;
+}
+
+const std::multiset<std::string>& in_folder(const written_entries& w, const std::string& folder) {
+  static const std::multiset<std::string> none;
+  auto found = w.by_folder.find(folder);
+  return found == w.by_folder.end() ? none : found->second;
+}
+
+bool holds_all(const std::multiset<std::string>& outer, const std::multiset<std::string>& inner) {
+  for (const std::string& key : inner)
+    if (outer.count(key) < inner.count(key)) return false;
+  return true;
+}
 
 TEST(DirStatusText, ShowsTheTailOfLongPathsWithoutPercentSigns) {
   const std::string fifty = "[root]\\" + std::string(42, 'a') + "\\";  // 50 characters
@@ -99,6 +215,66 @@ TEST(DirWorkLoop, ChildNumberedBelowItsParentIsWrittenOnce) {
       const std::set<std::string>& listed = expected[dir];
       EXPECT_EQ(names[dir], std::multiset<std::string>(listed.begin(), listed.end())) << shown << dir;
     }
+  }
+}
+
+// Each allocation of a folder's gathering fails in turn (\Documents: its
+// index root, then its INDX records; the root folder: the subfolders, all in
+// its INDX records). After "exception caught" the loop writes every entry
+// the gathering had filed before the failure, queues and writes the
+// subfolders among them, and writes nothing the whole run does not.
+TEST(DirWorkLoop, AnExceptionWhileGatheringKeepsWhatWasGathered) {
+  const std::string image = quor_test::fixture("sample.img");
+  if (image.empty()) GTEST_SKIP() << "sample.img not in the fixture kit";
+  ulong64 documents = 0;
+  for (const auto& e : quor_test::read_listing("sample.img"))
+    if (e.path == "/Documents") documents = e.inode;
+  ASSERT_NE(documents, 0u);
+  struct start_case {
+    std::string path;
+    ulong64 entry;
+    int level;
+  } cases[] = {{"\\Documents\\", documents, 0}, {"\\", 5, 1}};
+  for (const start_case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const written_entries whole = read_blocks(run_loop_failing(image, c.path, c.entry, c.level, -1).out);
+    const std::multiset<std::string>& all_of_start = in_folder(whole, c.path);
+    ASSERT_FALSE(all_of_start.empty());
+    ASSERT_EQ(whole.by_folder.size() > 1, c.level > 0);
+
+    long64 first = -1, caught = 0, failed_alone = 0, kept = 0;
+    for (long64 n = 0;; ++n) {
+      ASSERT_LT(n, 100000);
+      const loop_run run = run_loop_failing(image, c.path, c.entry, c.level, n);
+      ASSERT_TRUE(run.failed) << "allocation " << n << " never made";
+      const size_t message = run.out.find("exception caught\n");
+      // The start folder is the first one gathered: its exception comes
+      // before any entry. One that leaves the loop after it is past its
+      // gathering, in its writing.
+      if (message == std::string::npos || message > run.out.find("Name:")) {
+        if (first >= 0 && run.escaped) break;
+        continue;
+      }
+      if (first < 0) first = n;
+      ++caught;
+      std::multiset<std::string> filed;
+      failed_alone += filed_before_failure(image, c.path, c.entry, n - first, filed);
+      const written_entries w = read_blocks(run.out);
+      const std::multiset<std::string>& written = in_folder(w, c.path);
+      EXPECT_TRUE(holds_all(written, filed)) << "allocation " << n << ": " << written.size() << " of "
+                                             << filed.size() << " filed entries written";
+      EXPECT_TRUE(holds_all(all_of_start, written)) << "allocation " << n;
+      kept += !filed.empty();
+      for (const std::string& name : w.live_names) {
+        const std::string folder = name + "\\";
+        if (name.substr(0, name.rfind('\\') + 1) == c.path && whole.by_folder.count(folder) != 0) {
+          EXPECT_EQ(w.by_folder.count(folder), 1u) << "allocation " << n << ": " << folder << " not written";
+        }
+      }
+    }
+    // The gathering alone fails at the same allocations as in the loop.
+    EXPECT_EQ(failed_alone, caught);
+    EXPECT_GE(kept, 10) << caught;
   }
 }
 

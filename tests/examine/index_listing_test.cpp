@@ -7,54 +7,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
 #include <streambuf>
 
 #include "tests/examine/examine_support.h"
+#include "tests/support/allocation_failure_new.h"
 
 namespace {
 
-// Once armed, allocation number `fail_at` (from 0) throws std::bad_alloc,
-// as it would when memory runs out; disarmed, every allocation goes to
-// malloc. Only this program's allocations are affected.
-long64 fail_at = -1;
-long64 allocations = 0;
-
-void arm(long64 n) {
-  allocations = 0;
-  fail_at = n;
-}
-
-}  // namespace
-
-// These are the allocation functions themselves: their delete frees what
-// their new took from malloc.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  if (fail_at >= 0 && allocations++ == fail_at) throw std::bad_alloc();
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return operator new(size);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return operator new(size, std::nothrow); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
-
-namespace {
+using quor_test::allocations_counted;
+using quor_test::arm_allocation_failure;
 
 size_t count_of(const std::string& text, const std::string& what) {
   size_t n = 0;
@@ -98,19 +59,19 @@ TEST(IndexListing, ExceptionsEndTheListingWithAResult) {
   examine_test::volume v("default.img");
   const ulong64 entry = v.entry_of("/longnames");
   std::vector<entry_record> records;
-  arm(long64(1) << 40);
+  arm_allocation_failure(long64(1) << 40);
   ASSERT_TRUE(collect_entry_records(v.ntfs, entry, records));
-  const long64 gathering = allocations;
-  arm(-1);
+  const long64 gathering = allocations_counted();
+  arm_allocation_failure(-1);
   ASSERT_GT(gathering, 10);
   std::ostringstream whole;
   ASSERT_TRUE(list_index_allocations(v.ntfs, entry, whole));
   for (long64 n = 0; n <= gathering; ++n) {
     std::ostringstream out;
     bool listed = true;
-    arm(n);
+    arm_allocation_failure(n);
     EXPECT_NO_THROW(listed = list_index_allocations(v.ntfs, entry, out)) << "allocation " << n;
-    arm(-1);
+    arm_allocation_failure(-1);
     EXPECT_FALSE(listed) << "allocation " << n;
     EXPECT_EQ(out.str(), "") << "allocation " << n;
   }
