@@ -283,29 +283,31 @@ bool lznt1_trace_buffer(const byte* data, ulong64 length, std::FILE* out) {
   const ulong64 len = length;
   ulong64 pos = 0;
   int line = 0;
-  const char* format = "%02d: offset: 0x%08llx, raw: 0x%04x, flag: %d, sig: 0x%02x, chunk-3: 0x%04x, chunk: 0x%04x %s\n";
+  const char* format =
+      "%02d: offset: 0x%08llx, raw: 0x%04x, flag: %d, sig: 0x%02x, chunk-3: 0x%04x, chunk: 0x%04x %s\n";
   while (fits(len, pos, 2)) {
     const uint16 header = load_u16(data, pos);
     const uint32 size = header & CHUNK_SIZE_MASK;
     const int flag = (header >> 15) & 1;
     const uint32 sig = (header >> 12) & 7;
+    const unsigned long long at = pos;
     if (header & CHUNK_COMPRESSED) {
       ++line;
-      std::fprintf(out, format, line, static_cast<unsigned long long>(pos), header, flag, sig, size, size + 3, "[compressed]");
+      std::fprintf(out, format, line, at, header, flag, sig, size, size + 3, "[compressed]");
       pos += size + 3;
     } else if (size == CHUNK_SIZE_MASK) {
       line = 1;
-      std::fprintf(out, format, line, static_cast<unsigned long long>(pos), header, flag, sig, 0xfff, 0x1002, "[uncompressed]");
+      std::fprintf(out, format, line, at, header, flag, sig, 0xfff, 0x1002, "[uncompressed]");
       pos += 4098;
     } else if (header == 0) {
       std::fprintf(out, "jumping to non zero data - skipping\n");
       line = 1;
-      std::fprintf(out, format, line, static_cast<unsigned long long>(pos), header, flag, sig, size, size + 3, "[skipping zeros]");
+      std::fprintf(out, format, line, at, header, flag, sig, size, size + 3, "[skipping zeros]");
       pos = (pos / LZNT1_CHUNK_OUTPUT + 1) * LZNT1_CHUNK_OUTPUT;
     } else {
       std::fprintf(out, "unknown data [error condition]\n");
       line = 1;
-      std::fprintf(out, format, line, static_cast<unsigned long long>(pos), header, flag, sig, size, size + 3, "[error condition]");
+      std::fprintf(out, format, line, at, header, flag, sig, size, size + 3, "[error condition]");
       result = false;
       pos += 3;
     }

@@ -82,8 +82,8 @@ TEST(EntryTree, LiveAndDeletedEntriesAsFlsSeesThem) {
     auto base_of = [&](ulong64 e) -> ulong64 {
       std::vector<byte> rec;
       bool torn = false;
-      return engine->read_mft_record_to_vector(rec, torn, e) ? mft_reference_entry(load_u64(rec.data(), FRH_BASE_RECORD))
-                                                             : 0;
+      if (!engine->read_mft_record_to_vector(rec, torn, e)) return 0;
+      return mft_reference_entry(load_u64(rec.data(), FRH_BASE_RECORD));
     };
     for (auto it = reached.begin(); it != reached.end();) {
       const ulong64 base = base_of(*it);

@@ -314,7 +314,8 @@ TEST(Lznt1, InputPastFourGibibytesIsWalkedWhole) {
   ASSERT_NE(p, MAP_FAILED);
   // Unwritten memory reads as the zero page; huge ones take fewer faults.
   ::madvise(p, static_cast<size_t>(length), MADV_HUGEPAGE);
-  std::unique_ptr<void, std::function<void(void*)>> unmap(p, [length](void* q) { ::munmap(q, static_cast<size_t>(length)); });
+  std::unique_ptr<void, std::function<void(void*)>> unmap(
+      p, [length](void* q) { ::munmap(q, static_cast<size_t>(length)); });
   byte* data = static_cast<byte*>(p);
   const std::vector<byte> stored = chunk(0x3FFF, std::vector<byte>(4096, 'q'));
   std::copy(stored.begin(), stored.end(), data + at);
