@@ -301,12 +301,11 @@ void CNtfs::dump_runs_with_sample(const std::vector<run_record>& runs, std::ostr
   out.flags(flags);
 }
 
-bool CNtfs::get_data_size(ulong64 inode, ulong64& total) {
-  byte* record = nullptr;
-  ulong64 pos = 0;
-  int size = 0;
-  if (!read_mft_record(inode, record, pos, size, true)) return false;
-  const uint32 bound = static_cast<uint32>(size);
+namespace {
+
+// Adds the clusters (sparse ones too) or the value length of every $DATA
+// attribute of a record to `total`; false when the record holds none.
+bool add_data_sizes(const CNtfs& ntfs, const byte* record, uint32 bound, ulong64& total) {
   bool found = false;
   const byte* attr = nullptr;
   bool have = find_attribute(record, bound, ATTR_DATA, attr);
@@ -316,30 +315,42 @@ bool CNtfs::get_data_size(ulong64 inode, ulong64& total) {
     if (attr[AH_NON_RESIDENT]) {
       std::vector<run_record> runs;
       if (decode_runs_of(attr, runs))
-        for (const run_record& r : runs) total += static_cast<ulong64>(m_cluster_size) * r.num_clusters;
+        for (const run_record& r : runs) total += static_cast<ulong64>(ntfs.m_cluster_size) * r.num_clusters;
     } else {
       byte_view value;
       if (resident_value(attr, length, value)) total += value.size;
     }
     have = find_next_attribute(record, bound, attr, ATTR_DATA);
   }
-  delete[] record;
   return found;
+}
+
+}  // namespace
+
+bool CNtfs::get_data_size(ulong64 inode, ulong64& total) {
+  std::vector<byte> record;
+  bool torn = false;
+  if (!read_mft_record_to_vector(record, torn, inode)) return false;
+  return add_data_sizes(*this, record.data(), static_cast<uint32>(record.size()), total);
 }
 
 bool CNtfs::get_data_size_incl_attribute_list(ulong64 inode, ulong64& total) {
   total = 0;
-  if (!get_data_size(inode, total)) return false;
   std::vector<byte> record;
   bool torn = false;
   if (!read_mft_record_to_vector(record, torn, inode)) return false;
+  // A base record may hold no $DATA at all: once a file's list has grown
+  // out of its record, its data usually lives wholly in extension records.
+  add_data_sizes(*this, record.data(), static_cast<uint32>(record.size()), total);
   // A list that has grown out of its record (a large or fragmented file) is
   // read through its runs: the later pieces of the data are named there.
   std::vector<byte> list;
   const byte* list_attr = nullptr;
   if (find_attribute(record.data(), static_cast<uint32>(record.size()), ATTR_ATTRIBUTE_LIST, list_attr) &&
-      !read_attribute_list_value(list_attr, load_u32(list_attr, AH_LENGTH), list))
+      !read_attribute_list_value(list_attr, load_u32(list_attr, AH_LENGTH), list)) {
+    total = 0;
     return false;
+  }
   // Each extension record is counted once; the base record already is.
   std::set<ulong64> counted;
   counted.insert(inode);
@@ -349,7 +360,10 @@ bool CNtfs::get_data_size_incl_attribute_list(ulong64 inode, ulong64& total) {
     const ulong64 ref = mft_reference_entry(load_u64(list.data(), offset + ALE_REFERENCE));
     offset += load_u16(list.data(), offset + ALE_LENGTH);
     if (!counted.insert(ref).second) continue;
-    if (!get_data_size(ref, total)) return false;
+    if (!get_data_size(ref, total)) {
+      total = 0;
+      return false;
+    }
   }
   return true;
 }

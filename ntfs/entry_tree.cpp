@@ -56,9 +56,8 @@ bool CNtfs::scan_mft_entries(ulong64& progress, ulong64& total, tree_node_map& d
     ulong64 pos = 0;
     int size = static_cast<int>(length);
     if (!read_mft_record(entry, record, pos, size, false)) continue;
-    // An extension record is part of its base entry, whose names the
-    // collector already takes from it through the attribute list.
-    if (mft_reference_entry(load_u64(record, FRH_BASE_RECORD)) != 0) continue;
+    // Extension records get nodes of their own: the names one holds name
+    // its parents, and one holding none is a node with the parent 0.
     collect_all_file_names(names, this, entry, record, false, ~0ULL);
     const uint16 flags = load_u16(record, FRH_FLAGS);
     const bool is_dir = (flags & FILE_RECORD_DIRECTORY) != 0;

@@ -1,10 +1,13 @@
 #include "ntfs/lznt1.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <new>
 #include <ostream>
+#include <stdexcept>
 #include <vector>
 
 #include "utils/byte_order.h"
@@ -229,29 +232,28 @@ namespace {
 
 // The whole input, and what it is: the output is opened only once the input
 // is read whole, and never onto the input itself (by any name), which it
-// would empty before the input could be read.
+// would empty before the input could be read. An input larger than memory
+// can hold (past 4 GiB in a 32-bit process) is refused before any of it is
+// read, and one that grows past that while read is refused too.
 bool read_input(const char* path, std::string& data, uni::file_identities& input) {
+  struct stat st;
+  if (::stat(path, &st) == 0 && st.st_size > 0 && static_cast<ulong64>(st.st_size) > data.max_size()) return false;
   try {
     return read_file_bytes(path, data, input);
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {
+    data.clear();
     return false;
   }
 }
 
 }  // namespace
 
-bool lznt1_decompress_file(const char* in_path, const char* out_path) {
-  if (!in_path || !out_path) return false;
-  std::string src;
-  uni::file_identities input;
-  if (!read_input(in_path, src, input)) return false;
-  std::ofstream out;
-  if (uni::open_output(out, std::string(out_path), input, uni::output_open::truncate) != uni::output_result::opened)
-    return false;
-  const byte* data = reinterpret_cast<const byte*>(src.data());
-  const uint32 len = static_cast<uint32>(src.size());
+bool lznt1_decompress_buffer(const byte* data, ulong64 length, std::ostream& out) {
+  if (!data && length) return false;
+  // An extracted stream may pass 4 GiB: positions are 64-bit throughout.
+  const ulong64 len = length;
   std::vector<byte> chunk(LZNT1_CHUNK_OUTPUT);
-  uint32 pos = 0;
+  ulong64 pos = 0;
   while (fits(len, pos, 2)) {
     const uint16 header = load_u16(data, pos);
     const uint32 size = header & CHUNK_SIZE_MASK;
@@ -272,6 +274,56 @@ bool lznt1_decompress_file(const char* in_path, const char* out_path) {
       break;
     }
   }
+  return true;
+}
+
+bool lznt1_trace_buffer(const byte* data, ulong64 length, std::FILE* out) {
+  if ((!data && length) || !out) return false;
+  bool result = true;
+  const ulong64 len = length;
+  ulong64 pos = 0;
+  int line = 0;
+  const char* format =
+      "%02d: offset: 0x%08llx, raw: 0x%04x, flag: %d, sig: 0x%02x, chunk-3: 0x%04x, chunk: 0x%04x %s\n";
+  while (fits(len, pos, 2)) {
+    const uint16 header = load_u16(data, pos);
+    const uint32 size = header & CHUNK_SIZE_MASK;
+    const int flag = (header >> 15) & 1;
+    const uint32 sig = (header >> 12) & 7;
+    const unsigned long long at = pos;
+    if (header & CHUNK_COMPRESSED) {
+      ++line;
+      std::fprintf(out, format, line, at, header, flag, sig, size, size + 3, "[compressed]");
+      pos += size + 3;
+    } else if (size == CHUNK_SIZE_MASK) {
+      line = 1;
+      std::fprintf(out, format, line, at, header, flag, sig, 0xfff, 0x1002, "[uncompressed]");
+      pos += 4098;
+    } else if (header == 0) {
+      std::fprintf(out, "jumping to non zero data - skipping\n");
+      line = 1;
+      std::fprintf(out, format, line, at, header, flag, sig, size, size + 3, "[skipping zeros]");
+      pos = (pos / LZNT1_CHUNK_OUTPUT + 1) * LZNT1_CHUNK_OUTPUT;
+    } else {
+      std::fprintf(out, "unknown data [error condition]\n");
+      line = 1;
+      std::fprintf(out, format, line, at, header, flag, sig, size, size + 3, "[error condition]");
+      result = false;
+      pos += 3;
+    }
+  }
+  return result;
+}
+
+bool lznt1_decompress_file(const char* in_path, const char* out_path) {
+  if (!in_path || !out_path) return false;
+  std::string src;
+  uni::file_identities input;
+  if (!read_input(in_path, src, input)) return false;
+  std::ofstream out;
+  if (uni::open_output(out, std::string(out_path), input, uni::output_open::truncate) != uni::output_result::opened)
+    return false;
+  if (!lznt1_decompress_buffer(reinterpret_cast<const byte*>(src.data()), src.size(), out)) return false;
   out.close();
   return !out.fail();
 }
@@ -284,38 +336,7 @@ bool lznt1_trace_file(const char* in_path, const char* out_path) {
   FILE* out = nullptr;
   if (uni::open_output(out, std::string(out_path), input, uni::output_open::truncate) != uni::output_result::opened)
     return false;
-  bool result = true;
-  const byte* data = reinterpret_cast<const byte*>(src.data());
-  const uint32 len = static_cast<uint32>(src.size());
-  uint32 pos = 0;
-  int line = 0;
-  const char* format = "%02d: offset: 0x%08x, raw: 0x%04x, flag: %d, sig: 0x%02x, chunk-3: 0x%04x, chunk: 0x%04x %s\n";
-  while (fits(len, pos, 2)) {
-    const uint16 header = load_u16(data, pos);
-    const uint32 size = header & CHUNK_SIZE_MASK;
-    const int flag = (header >> 15) & 1;
-    const uint32 sig = (header >> 12) & 7;
-    if (header & CHUNK_COMPRESSED) {
-      ++line;
-      std::fprintf(out, format, line, pos, header, flag, sig, size, size + 3, "[compressed]");
-      pos += size + 3;
-    } else if (size == CHUNK_SIZE_MASK) {
-      line = 1;
-      std::fprintf(out, format, line, pos, header, flag, sig, 0xfff, 0x1002, "[uncompressed]");
-      pos += 4098;
-    } else if (header == 0) {
-      std::fprintf(out, "jumping to non zero data - skipping\n");
-      line = 1;
-      std::fprintf(out, format, line, pos, header, flag, sig, size, size + 3, "[skipping zeros]");
-      pos = (pos / LZNT1_CHUNK_OUTPUT + 1) * LZNT1_CHUNK_OUTPUT;
-    } else {
-      std::fprintf(out, "unknown data [error condition]\n");
-      line = 1;
-      std::fprintf(out, format, line, pos, header, flag, sig, size, size + 3, "[error condition]");
-      result = false;
-      pos += 3;
-    }
-  }
+  bool result = lznt1_trace_buffer(reinterpret_cast<const byte*>(src.data()), src.size(), out);
   if (std::fclose(out) != 0) result = false;
   return result;
 }

@@ -71,7 +71,7 @@ bool CNtfs::map_mft_offset(ulong64 mft_offset, ulong64& pos, ulong64& contiguous
   return true;
 }
 
-bool CNtfs::read_volume_cached(ulong64 pos, byte* buf, uint32 len, ulong64 readahead) const {
+bool CNtfs::read_volume_cached(ulong64 pos, byte* buf, uint32& len, ulong64 readahead) const {
   if (m_mft_cache_len && pos >= m_mft_cache_pos && pos - m_mft_cache_pos <= m_mft_cache_len &&
       len <= m_mft_cache_len - (pos - m_mft_cache_pos)) {
     std::memcpy(buf, m_mft_cache.data() + (pos - m_mft_cache_pos), len);
@@ -89,16 +89,22 @@ bool CNtfs::read_volume_cached(ulong64 pos, byte* buf, uint32 len, ulong64 reada
       return true;
     }
   }
+  // The end of the image may cut the read short; what is there is delivered.
   uint32 got = len;
-  return read_volume(pos, buf, got) && got == len;
+  if (!read_volume(pos, buf, got) || got == 0) return false;
+  len = std::min(got, len);
+  return true;
 }
 
-bool CNtfs::read_mft_bytes(ulong64 inode, byte* buf, uint32 length, ulong64& pos) const {
+bool CNtfs::read_mft_bytes(ulong64 inode, byte* buf, uint32 length, ulong64& pos, uint32& got) const {
   pos = 0;
+  got = 0;
   if (inode == 0 && !m_Validated) {
     pos = m_mft_file_pos;
-    uint32 got = length;
-    return read_volume(pos, buf, got) && got == length;
+    got = length;
+    if (read_volume(pos, buf, got) && got > 0) return true;
+    got = 0;
+    return false;
   }
   ulong64 mft_offset = 0;
   if (!multiply_fits(inode, m_mft_record_alloc_size, mft_offset)) return false;
@@ -111,9 +117,14 @@ bool CNtfs::read_mft_bytes(ulong64 inode, byte* buf, uint32 length, ulong64& pos
     if (!map_mft_offset(mft_offset + done, piece_pos, contiguous)) return false;
     if (done == 0) pos = piece_pos;
     const uint32 piece = static_cast<uint32>(std::min<ulong64>(contiguous, length - done));
-    if (!read_volume_cached(piece_pos, buf + done, piece, sequential ? contiguous : 0)) return false;
-    done += piece;
+    uint32 piece_got = piece;
+    // A piece the image does not hold ends the record where the image ends.
+    if (!read_volume_cached(piece_pos, buf + done, piece_got, sequential ? contiguous : 0)) break;
+    done += piece_got;
+    if (piece_got < piece) break;
   }
+  if (done == 0) return false;
+  got = done;
   m_last_inode_read = inode;
   return true;
 }
@@ -132,14 +143,18 @@ bool CNtfs::read_mft_record(ulong64 inode, byte*& buf, ulong64& pos, int& size, 
   }
   bool ok = false;
   ulong64 where = 0;
+  uint32 got = 0;
   if (m_disk && m_disk->m_is_open) {
-    ok = read_mft_bytes(inode, buf, length, where);
+    ok = read_mft_bytes(inode, buf, length, where, got);
   } else if (m_mft_file) {
     ulong64 file_pos = 0;
-    uint32 got = length;
-    ok = multiply_fits(inode, m_mft_record_size, file_pos) && read_mft_file(file_pos, buf, got) && got == length;
+    got = length;
+    ok = multiply_fits(inode, m_mft_record_size, file_pos) && read_mft_file(file_pos, buf, got) && got > 0;
     where = file_pos;
   }
+  // A record the end of the image cuts short is the bytes that are there;
+  // the rest of the buffer is zeroed so that no walk meets stale bytes.
+  if (ok && got < length) std::memset(buf + got, 0, length - got);
   if (ok) ok = std::memcmp(buf, "FILE", 4) == 0 || std::memcmp(buf, "INDX", 4) == 0;
   if (!ok) {
     if (alloc) {
@@ -148,9 +163,10 @@ bool CNtfs::read_mft_record(ulong64 inode, byte*& buf, ulong64& pos, int& size, 
     }
     return false;
   }
-  m_last_fixup = apply_update_sequence(buf, length);
+  // A fixup needs every sector it names: a short record stays as read.
+  m_last_fixup = apply_update_sequence(buf, got);
   pos = where;
-  size = static_cast<int>(length);
+  size = static_cast<int>(got);
   return true;
 }
 

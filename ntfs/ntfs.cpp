@@ -299,7 +299,9 @@ bool CNtfs::load_mft_extension_runs() {
     if (!unnamed || first_vcn == 0 || ref == 0) continue;
     if (first_vcn != next_vcn) break;  // pieces must continue the runs known so far
     ulong64 pos = 0;
-    if (!read_mft_bytes(ref, record.data(), m_mft_record_alloc_size, pos)) break;
+    uint32 got = 0;
+    if (!read_mft_bytes(ref, record.data(), m_mft_record_alloc_size, pos, got) || got != m_mft_record_alloc_size)
+      break;
     if (std::memcmp(record.data(), "FILE", 4) != 0) break;
     apply_update_sequence(record.data(), m_mft_record_alloc_size);
     const byte* attr = nullptr;

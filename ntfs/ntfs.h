@@ -258,8 +258,10 @@ class CNtfs {
   void init_members();
   void build_mft_run_index();
   bool map_mft_offset(ulong64 mft_offset, ulong64& pos, ulong64& contiguous) const;
-  bool read_mft_bytes(ulong64 inode, byte* buf, uint32 length, ulong64& pos) const;
-  bool read_volume_cached(ulong64 pos, byte* buf, uint32 len, ulong64 readahead) const;
+  // Up to `length` bytes of a record; `got` the bytes there (fewer where the
+  // image ends inside the record).
+  bool read_mft_bytes(ulong64 inode, byte* buf, uint32 length, ulong64& pos, uint32& got) const;
+  bool read_volume_cached(ulong64 pos, byte* buf, uint32& len, ulong64 readahead) const;
   bool read_mft_file(ulong64 pos, byte* buf, uint32& len) const;
   void release_mft_file();
   bool load_mft_extension_runs();

@@ -112,10 +112,16 @@ bool record_link_target(const byte* record, uint32 size, std::wstring& target) {
   if (!value.u16(8, sub_off) || !value.u16(10, sub_len) || !value.u16(12, print_off) || !value.u16(14, print_len))
     return false;
   if (sub_len == 0) return false;
-  if (print_len && value.has(buffer + print_off, print_len)) {
-    utf16le_name_to_wstring(target, value.data + buffer + print_off, print_len / 2u);
-  } else if (value.has(buffer + sub_off, sub_len)) {
-    utf16le_name_to_wstring(target, value.data + buffer + sub_off, sub_len / 2u);
+  // Zero units where the substitute name begins put both names that many
+  // bytes further on, as the attribute report reads them.
+  uint64 shift = 0;
+  for (uint16 unit = 0; value.u16(buffer + sub_off + shift, unit) && unit == 0;) shift += 2;
+  const uint64 print_at = buffer + print_off + shift;
+  const uint64 sub_at = buffer + sub_off + shift;
+  if (print_len && value.has(print_at, print_len)) {
+    utf16le_name_to_wstring(target, value.data + print_at, print_len / 2u);
+  } else if (value.has(sub_at, sub_len)) {
+    utf16le_name_to_wstring(target, value.data + sub_at, sub_len / 2u);
     if (target.compare(0, 4, L"\\??\\") == 0) target.erase(0, 4);
   } else {
     return false;

@@ -233,4 +233,46 @@ TEST(FileWipe, DataSizeThroughADriveLetter) {
   }
 }
 
+// A file with a hundred names keeps its data in an extension record and
+// none in its base record: its size is the clusters istat lists for it,
+// and the wipe goes ahead (on a copy), leaving icat nothing but zeros.
+TEST(FileWipe, DataKeptOnlyInAnExtensionRecord) {
+  const std::string shared = quor_test::shared_testdata("ntfs3_attrlist.raw");
+  if (shared.empty() || !quor_test::have_program("istat") || !quor_test::have_program("icat"))
+    GTEST_SKIP() << "ntfs3_attrlist.raw, istat or icat absent";
+  const std::string copy = quor_test::scratch_dir() + "/attrlist-wipe.raw";
+  {
+    std::ifstream in(shared, std::ios::binary);
+    std::ofstream out(copy, std::ios::binary | std::ios::trunc);
+    out << in.rdbuf();
+    ASSERT_TRUE(out.flush());
+  }
+  const std::string report = quor_test::istat_report(copy, 27);
+  size_t clusters = 0;
+  for (uint32 id : quor_test::istat_attribute_ids(report, ATTR_DATA))
+    clusters += quor_test::istat_clusters(report, ATTR_DATA, id).size();
+  ASSERT_EQ(clusters, 1u);
+  std::string data;
+  ASSERT_EQ(quor_test::run_command("icat '" + copy + "' 27", data), 0);
+  ASSERT_FALSE(data.empty());
+  ASSERT_NE(data, std::string(data.size(), '\0'));
+  ulong64 cluster_size = 0;
+  {
+    auto engine = quor_test::open_engine_at(copy);
+    ASSERT_NE(engine, nullptr);
+    cluster_size = engine->m_cluster_size;
+  }
+  {
+    quor_test::drive_letter q(copy);
+    ASSERT_TRUE(q.ok);
+    ulong64 size = 0;
+    EXPECT_TRUE(get_file_data_size("Q:\\11.txt", size));
+    EXPECT_EQ(size, clusters * cluster_size);
+    EXPECT_TRUE(wipe_file_data("Q:\\11.txt"));
+  }
+  std::string after;
+  ASSERT_EQ(quor_test::run_command("icat '" + copy + "' 27", after), 0);
+  EXPECT_EQ(after, std::string(data.size(), '\0'));
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
+#include "tests/app/mft_runs_rewrite.h"
 #include "tests/support/engine.h"
 #include "tests/support/istat.h"
 #include "utils/byte_order.h"
@@ -208,9 +209,10 @@ TEST(AttributeReaders, DataSizesAndTheRunReport) {
     if (s.ok) {
       EXPECT_EQ(total, s.total) << s.path;
     }
-    // Without a list the whole size is the record's own; the total starts at 0.
+    // Without a list the whole size is the record's own; the total starts at
+    // 0. A record without $DATA (the folder) adds nothing and is no failure.
     total = s.start;
-    EXPECT_EQ(engine->get_data_size_incl_attribute_list(inode_of(s.path), total), s.ok) << s.path;
+    EXPECT_TRUE(engine->get_data_size_incl_attribute_list(inode_of(s.path), total)) << s.path;
     EXPECT_EQ(total, s.ok ? s.total - s.start : 0) << s.path;
   }
   // A file whose runs outgrew its record counts the pieces its (non-resident)
@@ -232,6 +234,38 @@ TEST(AttributeReaders, DataSizesAndTheRunReport) {
     total = 0;
     ASSERT_TRUE(listed->get_data_size(inode, total));
     EXPECT_EQ(total, 1017u * listed->m_cluster_size);
+
+    // The same file once its list cannot be read (its run sent past the
+    // volume's end): no size at all, rather than its base record's alone.
+    const std::string damaged = quor_test::copy_fixture("runlist.img", "list-run-damaged.img");
+    ASSERT_FALSE(damaged.empty());
+    ASSERT_TRUE(quor_test::rewrite_mft_runs(damaged, listed->get_inode_file_pos(inode),
+                                            {{1, listed->m_total_clusters + 10}}, 0, ATTR_ATTRIBUTE_LIST));
+    auto broken = quor_test::open_engine_at(damaged);
+    ASSERT_TRUE(broken);
+    total = 1;
+    EXPECT_FALSE(broken->get_data_size_incl_attribute_list(inode, total));
+    EXPECT_EQ(total, 0u);
+    total = 0;
+    EXPECT_TRUE(broken->get_data_size(inode, total));
+    EXPECT_EQ(total, 1017u * broken->m_cluster_size);
+  }
+  // A file with a hundred names: its list went non-resident and its data to
+  // an extension record, leaving the base record without $DATA. Its size is
+  // the clusters istat lists for that data.
+  const std::string attrlist = quor_test::shared_testdata("ntfs3_attrlist.raw");
+  if (!attrlist.empty() && quor_test::have_program("istat")) {
+    auto many = quor_test::open_engine_at(attrlist);
+    ASSERT_TRUE(many);
+    const std::string report = quor_test::istat_report(attrlist, 27);
+    ulong64 clusters = 0;
+    for (uint32 id : quor_test::istat_attribute_ids(report, ATTR_DATA))
+      clusters += quor_test::istat_clusters(report, ATTR_DATA, id).size();
+    ASSERT_GT(clusters, 0u);
+    ulong64 total = 0;
+    EXPECT_FALSE(many->get_data_size(27, total));
+    EXPECT_TRUE(many->get_data_size_incl_attribute_list(27, total));
+    EXPECT_EQ(total, clusters * many->m_cluster_size);
   }
 
   // The run report: each run's first and last LCN and the running total.

@@ -15,6 +15,7 @@
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
 #include "tests/support/engine.h"
+#include "tests/support/istat.h"
 #include "tests/support/record_builder.h"
 #include "utils/byte_order.h"
 #include "utils/utf_convert.h"
@@ -75,6 +76,24 @@ TEST(EntryTree, LiveAndDeletedEntriesAsFlsSeesThem) {
       }
     }
     reached.erase(5);
+    // Extension records have nodes of their own, under the folders their
+    // names name, where fls lists the entry they belong to: each stands
+    // beside its base entry, and what follows compares base entries.
+    auto base_of = [&](ulong64 e) -> ulong64 {
+      std::vector<byte> rec;
+      bool torn = false;
+      if (!engine->read_mft_record_to_vector(rec, torn, e)) return 0;
+      return mft_reference_entry(load_u64(rec.data(), FRH_BASE_RECORD));
+    };
+    for (auto it = reached.begin(); it != reached.end();) {
+      const ulong64 base = base_of(*it);
+      if (base == 0) {
+        ++it;
+        continue;
+      }
+      EXPECT_TRUE(reached.count(base)) << name << ": extension record " << *it << " without its base " << base;
+      it = reached.erase(it);
+    }
     // The Sleuth Kit reads no volume with clusters above 64 KiB: there the
     // kit's listing from the mount stands for fls (user entries from 64 on).
     const std::multimap<std::string, ulong64> fls_live_names = fls_entries(img, "-u");
@@ -123,12 +142,21 @@ TEST(EntryTree, LiveAndDeletedEntriesAsFlsSeesThem) {
 
     // Deleted, grouped by parent: fls -d names each under its folder's path.
     std::multiset<std::pair<ulong64, ulong64>> ours;
-    for (const auto& kv : by_parent) ours.emplace(kv.first, kv.second.inode);
+    std::set<std::pair<ulong64, ulong64>> extensions;
+    for (const auto& kv : by_parent) {
+      const ulong64 base = base_of(kv.second.inode);
+      if (base != 0)
+        extensions.emplace(kv.first, base);
+      else
+        ours.emplace(kv.first, kv.second.inode);
+    }
     for (const auto& kv : fls_entries(img, "-d")) {
       const std::string dir = parent_path(kv.first);
       theirs.emplace(dir.empty() ? 5 : dir_of.at(dir), kv.second);
     }
     EXPECT_EQ(ours, theirs) << name;
+    for (const auto& e : extensions)
+      EXPECT_TRUE(ours.count(e)) << name << ": a deleted extension record of " << e.second << " under " << e.first;
     for (const auto& kv : orphans) EXPECT_TRUE(kv.second.is_deleted);
   }
 }
@@ -362,6 +390,50 @@ TEST(EntryTree, ScanThenLinkStepByStep) {
   EXPECT_TRUE(dirs.at(5).children.count(66));
   tree_node_map no_dirs;
   EXPECT_FALSE(engine->link_tree_children(progress, total, no_dirs, files));
+}
+
+// Every readable entry gets a node, extension records too: the names one
+// holds give its parents as istat shows them, and one without names has the
+// single parent 0. runlist.img's /frag/a.bin keeps its name in one extension
+// record and pieces of its data in three more; ntfs3_attrlist's entry 27
+// keeps most of its hundred names in eleven.
+TEST(EntryTree, ExtensionRecordsGetNodesOfTheirOwn) {
+  if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
+  const struct {
+    std::string image;
+    ulong64 base;
+  } cases[] = {{quor_test::fixture("runlist.img"), 65}, {quor_test::shared_testdata("ntfs3_attrlist.raw"), 27}};
+  for (const auto& c : cases) {
+    if (c.image.empty()) continue;
+    SCOPED_TRACE(c.image);
+    auto engine = quor_test::open_engine_at(c.image);
+    ASSERT_TRUE(engine);
+    tree_node_map dirs, files;
+    ulong64 progress = 0, total = 0;
+    ASSERT_TRUE(engine->scan_mft_entries(progress, total, dirs, files));
+    std::set<ulong64> holders;
+    for (const quor_test::istat_list_entry& e : quor_test::istat_list_entries(quor_test::istat_report(c.image, c.base)))
+      if (e.holder != c.base) holders.insert(e.holder);
+    ASSERT_FALSE(holders.empty());
+    size_t nameless = 0;
+    for (ulong64 h : holders) {
+      const std::string report = quor_test::istat_report(c.image, h);
+      ASSERT_NE(report.find("Base File Record: " + std::to_string(c.base)), std::string::npos) << h;
+      std::set<ulong64> parents;
+      for (ulong64 p : quor_test::istat_parent_references(report)) parents.insert(p);
+      if (parents.empty()) {
+        parents.insert(0);
+        ++nameless;
+      }
+      EXPECT_EQ(dirs.count(h), 0u) << h;
+      ASSERT_EQ(files.count(h), 1u) << h;
+      EXPECT_EQ(files.at(h).inode, h);
+      EXPECT_EQ(files.at(h).parents, parents) << h;
+    }
+    if (c.base == 65) {
+      EXPECT_EQ(nameless, 3u);
+    }
+  }
 }
 
 // The orphans alone are the orphans of the search by parent; each is deleted

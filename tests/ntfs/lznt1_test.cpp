@@ -2,11 +2,15 @@
 #include "ntfs/lznt1.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <sstream>
 #include <vector>
@@ -278,4 +282,79 @@ TEST(Lznt1, FileWritersKeepTheOutputRulesAndTheirInput) {
       EXPECT_EQ(quor_test::read_file_text(kept), "kept") << w.what << " of " << unreadable;
     }
   }
+}
+
+namespace {
+
+// A trace output that keeps only its last lines and counts the rest.
+struct trace_tail {
+  std::string tail;
+  ulong64 lines = 0;
+  static ssize_t write(void* cookie, const char* buf, size_t n) {
+    trace_tail& t = *static_cast<trace_tail*>(cookie);
+    t.lines += static_cast<ulong64>(std::count(buf, buf + n, '\n'));
+    t.tail.append(buf, n);
+    if (t.tail.size() > 8192) t.tail.erase(0, t.tail.size() - 4096);
+    return static_cast<ssize_t>(n);
+  }
+};
+
+}  // namespace
+
+// An input past 4 GiB is walked to its end: 4 GiB of zero headers (each
+// moves on to the next 4096-byte unit), a stored chunk at 4 GiB, a header
+// this decoder does not know, zeros to the end. The input is memory never
+// written but at its end, so it takes no room.
+TEST(Lznt1, InputPastFourGibibytesIsWalkedWhole) {
+  if (sizeof(void*) < 8) GTEST_SKIP() << "a 32-bit address space holds no 4 GiB input (see the next test)";
+  const ulong64 at = 1ULL << 32;
+  const ulong64 length = at + 8192;
+  void* p = ::mmap(nullptr, static_cast<size_t>(length), PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(p, MAP_FAILED);
+  // Unwritten memory reads as the zero page; huge ones take fewer faults.
+  ::madvise(p, static_cast<size_t>(length), MADV_HUGEPAGE);
+  std::unique_ptr<void, std::function<void(void*)>> unmap(
+      p, [length](void* q) { ::munmap(q, static_cast<size_t>(length)); });
+  byte* data = static_cast<byte*>(p);
+  const std::vector<byte> stored = chunk(0x3FFF, std::vector<byte>(4096, 'q'));
+  std::copy(stored.begin(), stored.end(), data + at);
+  data[at + 4098] = 0x05;
+
+  std::ostringstream out;
+  EXPECT_TRUE(lznt1_decompress_buffer(data, length, out));
+  EXPECT_EQ(out.str().size(), 4096u);
+  EXPECT_TRUE(out.str() == std::string(4096, 'q'));
+
+  trace_tail t;
+  cookie_io_functions_t io = {nullptr, &trace_tail::write, nullptr, nullptr};
+  std::FILE* f = ::fopencookie(&t, "w", io);
+  ASSERT_NE(f, nullptr);
+  EXPECT_FALSE(lznt1_trace_buffer(data, length, f));
+  std::fclose(f);
+  // Two lines for each unit of zeros before 4 GiB and the one after.
+  EXPECT_EQ(t.lines, 2 * (at / 4096) + 5);
+  const std::string last =
+      "01: offset: 0x100000000, raw: 0x3fff, flag: 0, sig: 0x03, chunk-3: 0x0fff, chunk: 0x1002 [uncompressed]\n"
+      "unknown data [error condition]\n"
+      "01: offset: 0x100001002, raw: 0x0005, flag: 0, sig: 0x00, chunk-3: 0x0005, chunk: 0x0008 [error condition]\n"
+      "jumping to non zero data - skipping\n"
+      "01: offset: 0x100001005, raw: 0x0000, flag: 0, sig: 0x00, chunk-3: 0x0000, chunk: 0x0003 [skipping zeros]\n";
+  ASSERT_GE(t.tail.size(), last.size());
+  EXPECT_EQ(t.tail.substr(t.tail.size() - last.size()), last);
+}
+
+// Where an input cannot be held whole (past what a 32-bit process can
+// address), the file functions give false at once and open no output.
+TEST(Lznt1, FileTooLargeToHoldIsRefused) {
+  if (sizeof(size_t) >= 8) GTEST_SKIP() << "a 64-bit process reads such an input whole (see the test above)";
+  const std::string dir = quor_test::scratch_dir();
+  const std::string in = dir + "/lznt1_large.bin", out = dir + "/lznt1_large.out";
+  std::ofstream(in, std::ios::binary).put('\0');
+  ASSERT_EQ(::truncate(in.c_str(), static_cast<off_t>((1LL << 32) + 4096)), 0);
+  EXPECT_FALSE(lznt1_decompress_file(in.c_str(), out.c_str()));
+  EXPECT_FALSE(lznt1_trace_file(in.c_str(), out.c_str()));
+  struct stat st;
+  EXPECT_NE(::stat(out.c_str(), &st), 0);
+  ::unlink(in.c_str());
 }

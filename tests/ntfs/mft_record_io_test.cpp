@@ -1,6 +1,8 @@
 // Record queries, write-back and the free-entry scan on the kit's volumes.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -195,6 +197,84 @@ TEST(RecordReads, TornRecordIsReadAndReportedAsTorn) {
   EXPECT_FALSE(flag);
   EXPECT_FALSE(engine->last_record_torn());
   delete engine;
+}
+
+// An image that ends inside a record: the record is read as far as it goes,
+// its size the bytes there and its sectors left as they are (the fixup
+// needs every sector), from the volume as from an extracted $MFT. With
+// half-kibibyte clusters the record's second cluster is the one missing. A
+// record wholly past the end does not read.
+TEST(RecordReads, RecordCutShortByTheEndOfTheImage) {
+  const bool have_ntfscat = quor_test::have_program("ntfscat");
+  for (const std::string name : {"default", "c512"}) {
+    SCOPED_TRACE(name);
+    const std::string path = quor_test::copy_fixture(name + ".img", name + "-cut.img");
+    ASSERT_FALSE(path.empty());
+    ulong64 at = 0;
+    {
+      CNtfs* whole = nullptr;
+      ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, whole, false, false));
+      at = whole->get_inode_file_pos(64);
+      delete whole;
+    }
+    ASSERT_NE(at, 0u);
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(at + 512)), 0);
+    const std::vector<byte> image = image_bytes(path);
+    ASSERT_EQ(image.size(), at + 512);
+    const std::string mft = quor_test::scratch_dir() + "/" + name + "-cut.mft";
+    if (have_ntfscat) {
+      std::string out;
+      ASSERT_EQ(quor_test::run_command(
+                    "ntfscat -f '" + quor_test::fixture(name + ".img") + "' '$MFT' > '" + mft + "'", out),
+                0);
+      ASSERT_EQ(::truncate(mft.c_str(), 64 * 1024 + 512), 0);
+    }
+    CNtfs* volume = nullptr;
+    ASSERT_TRUE(open_ntfs_image(path.c_str(), 0, volume, false, false));
+    std::unique_ptr<CNtfs> volume_owner(volume);
+    CNtfs* extracted = nullptr;
+    if (have_ntfscat) {
+      ASSERT_TRUE(open_ntfs_mft_file(mft.c_str(), extracted));
+    }
+    std::unique_ptr<CNtfs> extracted_owner(extracted);
+    for (CNtfs* engine : {volume, extracted}) {
+      if (!engine) continue;
+      const bool from_volume = engine == volume;
+      SCOPED_TRACE(from_volume ? "volume" : "extracted $MFT");
+      const std::vector<byte> mft_bytes = from_volume ? image : image_bytes(mft);
+      const ulong64 record_at = from_volume ? at : 64 * 1024;
+      // Read in order too, as a scan reads, through the read-ahead.
+      for (ulong64 inode = 60; inode < 64; ++inode) {
+        std::vector<byte> rec;
+        bool torn = false;
+        ASSERT_TRUE(engine->read_mft_record_to_vector(rec, torn, inode)) << inode;
+        EXPECT_EQ(rec.size(), 1024u) << inode;
+      }
+      byte* rec = nullptr;
+      ulong64 pos = 0;
+      int size = 0;
+      ASSERT_TRUE(engine->read_mft_record(64, rec, pos, size, true));
+      EXPECT_EQ(size, 512);
+      EXPECT_EQ(pos, record_at);
+      EXPECT_TRUE(same_bytes(rec, mft_bytes, record_at, 512));
+      delete[] rec;
+      std::vector<byte> room(1024, 0xEE);
+      byte* buf = room.data();
+      size = 1024;
+      ASSERT_TRUE(engine->read_mft_record(64, buf, pos, size, false));
+      EXPECT_EQ(size, 512);
+      EXPECT_TRUE(same_bytes(buf, mft_bytes, record_at, 512));
+      EXPECT_TRUE(std::all_of(room.begin() + 512, room.end(), [](byte b) { return b == 0; }));
+      std::vector<byte> vec;
+      bool torn = true;
+      ASSERT_TRUE(engine->read_mft_record_to_vector(vec, torn, 64));
+      EXPECT_EQ(vec.size(), 512u);
+      EXPECT_FALSE(engine->last_record_torn());
+      rec = reinterpret_cast<byte*>(0x1);
+      EXPECT_FALSE(engine->read_mft_record(65, rec, pos, size, true));
+      EXPECT_EQ(rec, nullptr);
+    }
+  }
 }
 
 // Clusters, and the cluster from a record's position on, as the image holds

@@ -126,16 +126,20 @@ std::vector<byte> reparse_record(const std::vector<byte>& value) {
   return b.done();
 }
 
-std::vector<byte> reparse_value(uint32 tag, const std::u16string& substitute, const std::u16string& print) {
+// With `zero_units`, the names begin that many zero units later than their
+// offsets say, the substitute name's start holding the zeros.
+std::vector<byte> reparse_value(uint32 tag, const std::u16string& substitute, const std::u16string& print,
+                                size_t zero_units = 0) {
   const size_t buffer = tag == REPARSE_TAG_SYMLINK ? 20 : 16;
-  std::vector<byte> v(buffer + 2 * (substitute.size() + print.size()), 0);
+  const size_t names = buffer + 2 * zero_units;
+  std::vector<byte> v(names + 2 * (substitute.size() + print.size()), 0);
   store_u32(&v[0], tag);
   store_u16(&v[8], 0);
   store_u16(&v[10], static_cast<uint16>(2 * substitute.size()));
   store_u16(&v[12], static_cast<uint16>(2 * substitute.size()));
   store_u16(&v[14], static_cast<uint16>(2 * print.size()));
-  for (size_t i = 0; i < substitute.size(); ++i) store_u16(&v[buffer + 2 * i], substitute[i]);
-  for (size_t i = 0; i < print.size(); ++i) store_u16(&v[buffer + 2 * (substitute.size() + i)], print[i]);
+  for (size_t i = 0; i < substitute.size(); ++i) store_u16(&v[names + 2 * i], substitute[i]);
+  for (size_t i = 0; i < print.size(); ++i) store_u16(&v[names + 2 * (substitute.size() + i)], print[i]);
   return v;
 }
 
@@ -154,6 +158,14 @@ TEST(PathLookup, LinkTargets) {
       {"junction without a print name", reparse_value(REPARSE_TAG_MOUNT_POINT, u"\\??\\D:\\x", u""), true, L"D:\\x"},
       {"other reparse tag", reparse_value(0x80000017, u"\\??\\C:\\Target", u"C:\\Target"), false, L""},
       {"no substitute name", reparse_value(REPARSE_TAG_MOUNT_POINT, u"", u"C:\\Target"), false, L""},
+      // A substitute name that begins with zero units moves the print name
+      // on by as many bytes.
+      {"junction, two zero units first",
+       reparse_value(REPARSE_TAG_MOUNT_POINT, u"\\??\\C:\\Target", u"C:\\Target", 2), true, L"C:\\Target"},
+      {"symbolic link, one zero unit first", reparse_value(REPARSE_TAG_SYMLINK, u"\\??\\C:\\Other", u"C:\\Other", 1),
+       true, L"C:\\Other"},
+      {"junction without a print name, zero units first",
+       reparse_value(REPARSE_TAG_MOUNT_POINT, u"\\??\\D:\\x", u"", 3), true, L"D:\\x"},
   };
   for (const row& r : rows) {
     std::vector<byte> record = reparse_record(r.value);

@@ -35,6 +35,36 @@ inline std::vector<istat_list_entry> istat_list_entries(const std::string& repor
   return found;
 }
 
+// The parent references of the $FILE_NAME attributes istat shows ("Parent
+// MFT Entry: 5 	Sequence: 5"), sequence number in the top 16 bits.
+inline std::vector<ulong64> istat_parent_references(const std::string& report) {
+  std::vector<ulong64> found;
+  std::istringstream lines(report);
+  std::string line;
+  unsigned long long entry = 0, sequence = 0;
+  while (std::getline(lines, line))
+    if (std::sscanf(line.c_str(), "Parent MFT Entry: %llu Sequence: %llu", &entry, &sequence) == 2)
+      found.push_back(sequence << 48 | entry);
+  return found;
+}
+
+// The ids of the attributes of `type` in istat's attribute list
+// ("Type: $DATA (128-16)   Name: N/A ...").
+inline std::vector<uint32> istat_attribute_ids(const std::string& report, uint32 type) {
+  std::vector<uint32> ids;
+  std::istringstream lines(report);
+  std::string line;
+  const std::string wanted = " (" + std::to_string(type) + "-";
+  while (std::getline(lines, line)) {
+    const size_t at = line.find(wanted);
+    unsigned id = 0;
+    if (line.compare(0, 7, "Type: $") == 0 && at != std::string::npos &&
+        std::sscanf(line.c_str() + at + wanted.size(), "%u)", &id) == 1)
+      ids.push_back(id);
+  }
+  return ids;
+}
+
 // The clusters istat lists under the attribute `type`-`id`, one per VCN,
 // 0 for a sparse one.
 inline std::vector<ulong64> istat_clusters(const std::string& report, uint32 type, uint32 id) {
