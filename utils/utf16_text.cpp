@@ -7,10 +7,16 @@
 #include "utils/utf16le.h"
 #include "utils/utf_convert.h"
 
-void unicode16_to_string(const uint16* units, std::string& out, int byte_length) {
+void unicode16_to_string(const uint16* units, std::string& out, uint32 byte_length) {
   out.clear();
   std::wstring wide;
-  unicode16_to_wstring(units, wide, byte_length);
+  // All bits set is the -1 of a name whose length is not given; every
+  // other value, 2 GiB and more included, is a length in bytes.
+  if (byte_length == UINT32_MAX) {
+    unicode16_to_wstring(units, wide, -1);
+  } else {
+    append_utf16_units(wide, units, byte_length / 2, true);
+  }
   if (!wide.empty()) out = wstring_to_utf8(wide);
 }
 

@@ -8,7 +8,9 @@
 
 // As unicode16_to_wstring (pairs joined, unpaired surrogates U+FFFD, at most
 // byte_length / 2 units or 500 for -1, stopping at a zero unit), then UTF-8.
-void unicode16_to_string(const uint16* units, std::string& out, int byte_length);
+// The length is unsigned: -1 is all bits set, and any other value is a
+// length in bytes, however large.
+void unicode16_to_string(const uint16* units, std::string& out, uint32 byte_length);
 std::string unicode16_cstr_to_string(const uint16* units);
 std::string* unicode16_cstr_to_string_into(const uint16* units, std::string& out);
 // Every unit up to the first NUL, however many, lower-cased.

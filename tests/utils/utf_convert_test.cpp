@@ -231,8 +231,11 @@ TEST(Utf16Widening, NamesFollowTheLengthRulesAndComeOutAsValidText) {
     std::wstring out = L"old";
     unicode16_to_wstring(c.units, out, c.length);
     EXPECT_EQ(out, c.want) << c.length;
+    // The UTF-8 form takes its length unsigned: of the negative ones only
+    // -1 (all bits set) means the same there.
+    if (c.length < -1) continue;
     std::string utf8 = "old";
-    unicode16_to_string(c.units, utf8, c.length);
+    unicode16_to_string(c.units, utf8, static_cast<uint32>(c.length));
     EXPECT_EQ(utf8, wstring_to_utf8(c.want));
     EXPECT_EQ(utf8_to_wstring(utf8), c.want) << "every name must decode back";
   }
@@ -241,6 +244,23 @@ TEST(Utf16Widening, NamesFollowTheLengthRulesAndComeOutAsValidText) {
   std::wstring out;
   unicode16_to_wstring(long_name.data(), out, -1);
   EXPECT_EQ(out.size(), 500u);
+
+  // Byte lengths of 2 GiB and more are lengths like any other: the text
+  // ends at its NUL. Only all bits set keeps the 500-unit cap.
+  long_name.push_back(0);
+  const struct { const uint16* units; uint32 length; size_t want; } unsized[] = {
+      {long_name.data(), 0x80000000u, 600}, {long_name.data(), 0xFFFFFFFEu, 600},
+      {long_name.data(), 0xFFFFFFFFu, 500}, {long_name.data(), 1201, 600}, {long_name.data(), 1199, 599},
+      {abnd, 0x80000000u, 2},
+  };
+  for (const auto& c : unsized) {
+    std::string utf8 = "old";
+    unicode16_to_string(c.units, utf8, c.length);
+    EXPECT_EQ(utf8.size(), c.want) << c.length;
+  }
+  std::string utf8;
+  unicode16_to_string(long_name.data(), utf8, -1);
+  EXPECT_EQ(utf8, std::string(500, 'x')) << "-1 is all bits set";
   EXPECT_EQ(utf16_units_to_wstring({0xD83D, 0xDE00, 0, 0x41}), face + std::wstring(1, 0) + L"A");
 }
 
