@@ -229,13 +229,12 @@ namespace {
 
 // The whole input, and what it is: the output is opened only once the input
 // is read whole, and never onto the input itself (by any name), which it
-// would empty before the input could be read.
+// would empty before the input could be read. Positions in the input are
+// uint32 and step at most two chunks past a place that holds a header, so
+// a longer input is refused whole: cut, it would be taken for a shorter
+// one, and a step past 4 GiB would wrap back to its start.
 bool read_input(const char* path, std::string& data, uni::file_identities& input) {
-  try {
-    return read_file_bytes(path, data, input);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  return read_file_bytes(path, data, UINT32_MAX - 2 * LZNT1_CHUNK_OUTPUT, input);
 }
 
 }  // namespace

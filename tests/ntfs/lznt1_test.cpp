@@ -246,7 +246,10 @@ TEST(Lznt1, FileDecodeAndTrace) {
 // source: the input is refused as the output by any name and stays as it
 // was (writing it would empty it before it is read). The output is opened
 // only once the input is read whole: an input that cannot be read (a
-// folder, a FIFO nobody writes to) leaves the output as it was.
+// folder, a FIFO nobody writes to) leaves the output as it was, and so does
+// one too long for positions of 32 bits (sparse files, refused unread):
+// 4 GiB and 4 bytes, cut, would be a file of 4 zero bytes, and a run of
+// zeros up to 4 GiB would step from its last unit back to the start.
 TEST(Lznt1, FileWritersKeepTheOutputRulesAndTheirInput) {
   const std::string dir = quor_test::scratch_dir();
   const std::string in = dir + "/lznt1_rules.bin", kept = dir + "/lznt1_kept.bin";
@@ -261,11 +264,16 @@ TEST(Lznt1, FileWritersKeepTheOutputRulesAndTheirInput) {
   const std::string fifo = dir + "/lznt1_unwritten.fifo", err = dir + "/lznt1_rules.err";
   ::unlink(fifo.c_str());
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::vector<std::string> unreadable_inputs = {dir, fifo};
+  const std::string zeros = dir + "/lznt1_zeros.bin", past = dir + "/lznt1_past.bin";
+  const std::string head(reinterpret_cast<const char*>(src.data()), src.size());
+  if (quor_test::make_sparse_file(zeros, "", 0xFFFFF010ull)) unreadable_inputs.push_back(zeros);
+  if (quor_test::make_sparse_file(past, head, 0x100000004ull)) unreadable_inputs.push_back(past);
   for (const auto& w : writers) {
     quor_test::expect_output_rules(w);
     quor_test::expect_source_refused(w, in);
     const bool trace = w.what == "lznt1 trace";
-    for (const std::string& unreadable : {dir, fifo}) {
+    for (const std::string& unreadable : unreadable_inputs) {
       std::ofstream(kept) << "kept";
       const int status = quor_test::exit_status_in_child(
           [&] {
@@ -274,8 +282,10 @@ TEST(Lznt1, FileWritersKeepTheOutputRulesAndTheirInput) {
             return ok ? 1 : 0;
           },
           err);
-      EXPECT_EQ(status, 0) << w.what << " of " << unreadable << (status == -1 ? ": waited for a writer" : "");
+      EXPECT_EQ(status, 0) << w.what << " of " << unreadable << (status == -1 ? ": still at it after five seconds" : "");
       EXPECT_EQ(quor_test::read_file_text(kept), "kept") << w.what << " of " << unreadable;
     }
   }
+  ::unlink(zeros.c_str());
+  ::unlink(past.c_str());
 }
