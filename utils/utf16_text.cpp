@@ -2,6 +2,8 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <new>
+#include <stdexcept>
 
 #include "utils/case_text.h"
 #include "utils/utf16le.h"
@@ -81,14 +83,24 @@ const uint16* format_utf16_crlf(std::vector<uint16>& out, const char* format, ..
   const int n = std::vsnprintf(probe, sizeof probe, format, args);
   va_end(args);
   if (n < 0) return nullptr;
-  if (n < static_cast<int>(sizeof probe)) {
-    cstr_to_utf16_crlf(out, probe);
-  } else {
-    std::vector<char> text(static_cast<size_t>(n) + 10, 0);
-    va_start(args, format);
-    std::vsnprintf(text.data(), text.size(), format, args);
-    va_end(args);
-    cstr_to_utf16_crlf(out, text.data());
+  try {
+    if (n < static_cast<int>(sizeof probe)) {
+      cstr_to_utf16_crlf(out, probe);
+    } else {
+      std::vector<char> text(static_cast<size_t>(n) + 10, 0);
+      va_start(args, format);
+      std::vsnprintf(text.data(), text.size(), format, args);
+      va_end(args);
+      cstr_to_utf16_crlf(out, text.data());
+    }
+  } catch (const std::bad_alloc&) {
+    // A text too long for the memory left gives no units, not half of them.
+    std::vector<uint16>().swap(out);
+    return nullptr;
+  } catch (const std::length_error&) {
+    // Longer than a vector can be, as on a 32-bit host.
+    std::vector<uint16>().swap(out);
+    return nullptr;
   }
   return out.empty() ? nullptr : out.data();
 }

@@ -24,6 +24,8 @@ uint32* string_to_u32_buffer(const std::string& s, uint32* buffer, int max);
 // CR LF; the narrow forms end with a NUL unit. Null for empty input.
 const uint16* cstr_to_utf16_crlf(std::vector<uint16>& out, const char* s);
 const uint16* string_to_utf16_crlf(std::vector<uint16>& out, const std::string& s);
+// The formatted text as above; null (out empty) when nothing was produced
+// or the memory for the text could not be had.
 const uint16* format_utf16_crlf(std::vector<uint16>& out, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 const uint16* wcs_to_utf16_crlf(std::vector<uint16>& out, const wchar_t* s);

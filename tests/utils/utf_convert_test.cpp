@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/child_process.h"
+#include "tests/support/fixture.h"
 #include "utils/utf16_text.h"
 #include "utils/utf16le.h"
 
@@ -380,6 +382,27 @@ TEST(ListConversion, EachElementOnItsOwn) {
   EXPECT_EQ(out, (std::vector<std::wstring>{L"x", L"", L""}));
   EXPECT_FALSE(utf8_to_wstrings(std::vector<std::string>{}, out));
   EXPECT_TRUE(out.empty());
+}
+
+// A formatted text the memory left cannot hold gives null and no units,
+// whether the text itself or its units find no room (16 or 64 MiB left
+// for 48 MiB of text, 96 MiB of units); a short one is formatted after.
+// In a child, whose address space is cut.
+TEST(Utf16Buffers, FormattingWithoutMemoryGivesNull) {
+  if (!quor_test::allocation_failures_throw()) GTEST_SKIP() << "this allocator ends the process when memory runs out";
+  for (const uint64 headroom : {16ull << 20, 64ull << 20}) {
+    const int status = quor_test::exit_status_in_child(
+        [headroom] {
+          const std::string text(48u << 20, 'a');
+          std::vector<uint16> out{7};
+          if (!quor_test::limit_address_space(headroom)) return 2;
+          if (format_utf16_crlf(out, "%s\n", text.c_str()) != nullptr || !out.empty()) return 3;
+          const uint16* small = format_utf16_crlf(out, "%d\n", 42);
+          return small == out.data() && out == std::vector<uint16>{'4', '2', 13, 10, 0} ? 0 : 4;
+        },
+        quor_test::scratch_dir() + "/format_memory.err");
+    EXPECT_EQ(status, 0) << headroom << (status == 253 ? ": the failed allocation left the formatter" : "");
+  }
 }
 
 TEST(Utf16Buffers, LineFeedsBecomeCrLfAndBytesAreSignExtended) {
