@@ -1,13 +1,11 @@
 #include "ntfs/lznt1.h"
 
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <new>
 #include <ostream>
-#include <stdexcept>
 #include <vector>
 
 #include "utils/byte_order.h"
@@ -236,14 +234,7 @@ namespace {
 // can hold (past 4 GiB in a 32-bit process) is refused before any of it is
 // read, and one that grows past that while read is refused too.
 bool read_input(const char* path, std::string& data, uni::file_identities& input) {
-  struct stat st;
-  if (::stat(path, &st) == 0 && st.st_size > 0 && static_cast<ulong64>(st.st_size) > data.max_size()) return false;
-  try {
-    return read_file_bytes(path, data, input);
-  } catch (const std::exception&) {
-    data.clear();
-    return false;
-  }
+  return read_file_bytes(path, data, data.max_size(), input);
 }
 
 }  // namespace

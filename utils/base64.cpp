@@ -1,5 +1,6 @@
 #include "utils/base64.h"
 
+#include <new>
 #include <string>
 
 byte base64_value(byte c) {
@@ -36,17 +37,13 @@ bool base64_decode(const char* text, int length, std::vector<byte>& out) {
   return true;
 }
 
-bool base64_encode(const byte* data, int length, std::vector<char>& out) {
-  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  out.clear();
-  if (!data || length == 0) return false;
-  if (length < 0) {
-    out.push_back('\0');
-    return true;
-  }
-  const uint64 groups = (static_cast<uint64>(length) + 2) / 3;
-  out.reserve(static_cast<size_t>(4 * groups + groups * 8 / 76 + 3));
-  const uint32 n = static_cast<uint32>(length);
+namespace {
+
+const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The text of the n bytes at `data` (n > 0), appended to `out`, which
+// has room for it reserved.
+void encode_lines(const byte* data, uint32 n, std::vector<char>& out) {
   uint32 i = 0, on_line = 0;
   for (; n - i >= 3; i += 3) {
     const byte b0 = data[i], b1 = data[i + 1], b2 = data[i + 2];
@@ -72,5 +69,28 @@ bool base64_encode(const byte* data, int length, std::vector<char>& out) {
   out.push_back('\r');
   out.push_back('\n');
   out.push_back('\0');
-  return true;
+}
+
+}  // namespace
+
+bool base64_encode(const byte* data, int length, std::vector<char>& out) {
+  out.clear();
+  if (!data || length == 0) return false;
+  try {
+    if (length < 0) {
+      out.push_back('\0');
+      return true;
+    }
+    const uint64 groups = (static_cast<uint64>(length) + 2) / 3;
+    const uint64 room = 4 * groups + groups * 8 / 76 + 3;
+    // On a 32-bit host the text of a long buffer may not even be
+    // addressable: no vector can hold it.
+    if (room > out.max_size()) return false;
+    out.reserve(static_cast<size_t>(room));
+    encode_lines(data, static_cast<uint32>(length), out);
+    return true;
+  } catch (const std::bad_alloc&) {
+    std::vector<char>().swap(out);
+    return false;
+  }
 }

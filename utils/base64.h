@@ -16,6 +16,7 @@ bool base64_decode(const char* text, int length, std::vector<byte>& out);
 
 // out is emptied, then receives the text in lines of 76 characters, each
 // ended by CR LF, the last (possibly empty) line too, then one zero byte.
-// False for null data or a length of 0; a negative length gives an out of
-// the zero byte alone and true.
+// False for null data or a length of 0, and when the memory for the text
+// cannot be had; a negative length gives an out of the zero byte alone and
+// true.
 bool base64_encode(const byte* data, int length, std::vector<char>& out);

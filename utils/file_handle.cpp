@@ -15,6 +15,14 @@
 
 namespace uni {
 
+namespace {
+
+// What the handle writes (extracted records, copies of evidence) is for
+// the examiner alone: a file it makes is readable by its owner only.
+const uint32 CREATED_PERMISSION = 0600;
+
+}  // namespace
+
 file_handle::file_handle() : m_fd(-1), m_size(0), m_write(false), m_open(false) {}
 
 file_handle::file_handle(const std::string& path, bool write, bool /*flag*/) : file_handle() {
@@ -54,7 +62,7 @@ bool file_handle::open_utf8(const std::string& utf8_path, bool write, bool appen
   if (!write) {
     fd = open_source_descriptor(utf8_path, false, true);
   } else if (open_output(fd, utf8_path, file_identities(), append ? output_open::append : output_open::truncate,
-                         true) != output_result::opened) {
+                         true, CREATED_PERMISSION) != output_result::opened) {
     fd = -1;
   }
   if (fd == -1) return false;

@@ -30,7 +30,7 @@ class file_handle {
 
   // Reading: read-only, a regular file or a block device only. Writing and
   // appending: through the guarded opener, read-write (a FIFO write-only),
-  // a new file made 0666 less the process's mask, an existing one emptied
+  // a new file made 0600 less the process's mask, an existing one emptied
   // (or, appending, written at its end) only once it is known to be no
   // FIFO nobody reads. A path that cannot be encoded, or that holds a NUL,
   // does not open.

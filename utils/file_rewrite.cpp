@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <fstream>
 #include <functional>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "utils/output_file.h"
@@ -61,50 +63,72 @@ bool file_system_takes(const std::string& target, const std::string& data) {
   return taken;
 }
 
-}  // namespace
-
-bool read_file_bytes(const char* path, std::string& out, uni::file_identities& identities) {
-  out.clear();
-  if (!path || !*path) return false;
-  // Without O_NONBLOCK a FIFO nobody writes would hold the open for ever.
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+// Reads the file open at `fd` whole into `out`, at most `most` bytes of
+// it; false for a longer one, a folder or a failed read.
+bool read_whole(int fd, std::string& out, uint64 most) {
   struct stat st;
-  bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-  if (ok && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if (S_ISREG(st.st_mode) && st.st_size > 0) {
+    if (static_cast<uint64>(st.st_size) > most) return false;
+    out.reserve(static_cast<size_t>(st.st_size));
+  }
   std::vector<char> chunk(1 << 20);
+  // A regular file may grow while it is read, and a FIFO or a device has
+  // no length to ask for: the bound holds for what comes, too.
+  const auto take = [&](ssize_t r) {
+    if (static_cast<uint64>(r) > most - out.size()) return false;
+    out.append(chunk.data(), static_cast<size_t>(r));
+    return true;
+  };
+  bool ok = true;
   // The open of a FIFO does not tell whether anyone writes to it; a first
   // read does: with no writer it ends at once with nothing, and the FIFO is
   // not waited on, as an output nobody reads is not. With a writer it
   // brings bytes or finds none there yet.
-  if (ok && S_ISFIFO(st.st_mode)) {
+  if (S_ISFIFO(st.st_mode)) {
     ssize_t r;
     do {
       r = ::read(fd, chunk.data(), chunk.size());
     } while (r < 0 && errno == EINTR);
-    ok = r > 0 || (r < 0 && errno == EAGAIN);
-    if (r > 0) out.append(chunk.data(), static_cast<size_t>(r));
+    ok = r > 0 ? take(r) : r < 0 && errno == EAGAIN;
   }
   const int flags = ok ? ::fcntl(fd, F_GETFL) : -1;
   ok = flags != -1 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
   while (ok) {
     const ssize_t r = ::read(fd, chunk.data(), chunk.size());
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) {
-      ok = r == 0;
-      break;
-    }
-    out.append(chunk.data(), static_cast<size_t>(r));
+    if (r <= 0) return r == 0;
+    ok = take(r);
   }
-  if (ok) ok = uni::identities_of_descriptor(fd, identities);
+  return false;
+}
+
+}  // namespace
+
+bool read_file_bytes(const char* path, std::string& out, uint64 most, uni::file_identities& identities) {
+  out.clear();
+  if (!path || !*path) return false;
+  // Without O_NONBLOCK a FIFO nobody writes would hold the open for ever.
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = false;
+  try {
+    ok = read_whole(fd, out, most < out.max_size() ? most : out.max_size()) &&
+         uni::identities_of_descriptor(fd, identities);
+  } catch (const std::bad_alloc&) {
+    ok = false;
+  } catch (const std::length_error&) {
+    ok = false;
+  }
   ::close(fd);
-  if (!ok) out.clear();
+  // What was read of a file too long to hold is given back at once.
+  if (!ok) std::string().swap(out);
   return ok;
 }
 
-bool read_file_bytes(const char* path, std::string& out) {
+bool read_file_bytes(const char* path, std::string& out, uint64 most) {
   uni::file_identities ignored;
-  return read_file_bytes(path, out, ignored);
+  return read_file_bytes(path, out, most, ignored);
 }
 
 bool replace_file_contents(const char* path, const std::string& data) {

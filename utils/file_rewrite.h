@@ -7,13 +7,19 @@
 #include <string>
 
 #include "utils/output_file.h"
+#include "utils/types.h"
 
-// The whole file; false (out empty) when it cannot be opened or read. A
-// FIFO nobody writes to is not waited on: false at once.
-bool read_file_bytes(const char* path, std::string& out);
+// The whole file, when it holds at most `most` bytes: each caller passes
+// the longest text it can measure, for a part of a longer file must never
+// stand for the whole. False (out empty) when the file cannot be opened or
+// read, when it is longer (a regular file is refused by its size, unread;
+// a FIFO or a device that goes on, once more than that has come), or when
+// memory to hold it cannot be had. A FIFO nobody writes to is not waited
+// on: false at once.
+bool read_file_bytes(const char* path, std::string& out, uint64 most);
 // The same, adding to `identities` the file read (and, for a loop device,
 // the files behind it), for a writer that must not write over its input.
-bool read_file_bytes(const char* path, std::string& out, uni::file_identities& identities);
+bool read_file_bytes(const char* path, std::string& out, uint64 most, uni::file_identities& identities);
 // Writes exactly `data` into the file `path` names, through the guarded
 // opener: a FIFO that nobody reads is refused, never waited on. A regular
 // file gets the new text first as a trial beside it, which is removed again:

@@ -90,7 +90,9 @@ void convert_piece(std::string& out, const std::string& piece, list_state& list)
 bool html_file_to_text(const char* in_path, const char* out_path) {
   if (!in_path || !out_path) return false;
   std::string html;
-  if (!read_file_bytes(in_path, html)) return false;
+  // The splitter measures its text in int: a longer file is refused whole
+  // rather than converted in part.
+  if (!read_file_bytes(in_path, html, INT32_MAX)) return false;
   std::vector<std::string> pieces;
   std::string out;
   if (!html.empty() && split_markup(html.data(), static_cast<int>(html.size()), &pieces)) {

@@ -220,7 +220,7 @@ namespace {
 // file to truncate is left whole, for a caller that empties it only once it
 // holds the file its own way.
 output_result open_checked(int& fd, const std::string& path, const file_identities& sources, output_open how,
-                           bool readable, bool empty_now) {
+                           bool readable, bool empty_now, uint32 permission) {
   fd = -1;
   std::string name;
   if (!path_to_utf8(name, path)) return output_result::failed;
@@ -232,7 +232,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
   }
   // Without O_NONBLOCK a FIFO nobody reads would hold the open for ever.
   const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (how == output_open::create_new ? O_EXCL : 0);
-  int checked = ::open(name.c_str(), flags, 0666);
+  int checked = ::open(name.c_str(), flags, static_cast<mode_t>(permission & 07777));
   if (checked < 0) {
     const int err = errno;
     struct stat st;
@@ -290,16 +290,16 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
 }  // namespace
 
 output_result open_output(int& fd, const std::string& path, const file_identities& sources, output_open how,
-                          bool readable) {
-  return open_checked(fd, path, sources, how, readable, true);
+                          bool readable, uint32 permission) {
+  return open_checked(fd, path, sources, how, readable, true, permission);
 }
 
 output_result open_output(int& fd, const std::wstring& path, const file_identities& sources, output_open how,
-                          bool readable) {
+                          bool readable, uint32 permission) {
   std::string name;
   fd = -1;
   if (!path_to_utf8(name, path)) return output_result::failed;
-  return open_output(fd, name, sources, how, readable);
+  return open_output(fd, name, sources, how, readable, permission);
 }
 
 output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
@@ -309,7 +309,7 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
   int fd = -1;
   // Emptied only once the stream holds the file: a stream that cannot be
   // opened leaves it whole.
-  const output_result checked = open_checked(fd, path, sources, how, false, false);
+  const output_result checked = open_checked(fd, path, sources, how, false, false, 0666);
   if (checked != output_result::opened) return refuse(stream, checked);
   std::string name;
   path_to_utf8(name, path);

@@ -75,11 +75,12 @@ output_result open_output(std::ofstream& stream, const std::wstring& path, const
 // start of the file, or with every write at its end for append. With
 // `readable` a regular file or a block device is also open for reading, to
 // read back what was written; a FIFO is open for writing only, for one also
-// open for reading would never see its reader go.
+// open for reading would never see its reader go. A file made here takes
+// `permission` less the process's mask.
 output_result open_output(int& fd, const std::string& path, const file_identities& sources, output_open how,
-                          bool readable = false);
+                          bool readable = false, uint32 permission = 0666);
 output_result open_output(int& fd, const std::wstring& path, const file_identities& sources, output_open how,
-                          bool readable = false);
+                          bool readable = false, uint32 permission = 0666);
 // The same as a stdio stream, open for reading too where the descriptor is
 // ("w+" or "a+", else "w" or "a"); null on any result but `opened`.
 output_result open_output(std::FILE*& file, const std::string& path, const file_identities& sources,

@@ -11,6 +11,10 @@
 
 namespace {
 
+// The removers measure their buffers in int: a longer file is refused
+// whole, for its first part must not be written in its place.
+const uint64 MOST_TEXT = INT32_MAX;
+
 inline char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 inline wchar_t fold_w(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; }
 
@@ -166,7 +170,7 @@ bool remove_string(char** buffer, int* length, const char* text, bool nocase) {
 
 bool remove_scripts_from_file(const char* in_path, const char* out_path, bool in_place) {
   std::string data;
-  if (!read_file_bytes(in_path, data)) return false;
+  if (!read_file_bytes(in_path, data, MOST_TEXT)) return false;
   int length = static_cast<int>(data.size());
   if (!data.empty() && remove_tag_sections(&data[0], &length, "script")) data.resize(static_cast<size_t>(length));
   return write_out(in_place ? in_path : out_path, data);
@@ -175,7 +179,7 @@ bool remove_scripts_from_file(const char* in_path, const char* out_path, bool in
 bool remove_tag_sections_from_file(const char* in_path, const char* out_path, const char* tag) {
   if (!in_path || !tag) return false;
   std::string data;
-  if (!read_file_bytes(in_path, data)) return false;
+  if (!read_file_bytes(in_path, data, MOST_TEXT)) return false;
   if (data.empty()) return true;
   if (data.size() >= 2 && has_bom_utf16le(reinterpret_cast<const byte*>(data.data()))) {
     const size_t units = data.size() / 2;
@@ -200,7 +204,7 @@ bool remove_tag_sections_from_file(const char* in_path, const char* out_path, co
 bool remove_string_from_file(const char* path, const char* text, bool nocase) {
   if (!path || !text || !*text) return false;
   std::string data;
-  if (!read_file_bytes(path, data) || data.empty()) return false;
+  if (!read_file_bytes(path, data, MOST_TEXT) || data.empty()) return false;
   int length = static_cast<int>(data.size());
   char* buffer = new char[data.size()];
   std::memcpy(buffer, data.data(), data.size());

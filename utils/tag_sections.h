@@ -4,7 +4,8 @@
 // to case ("<" name opens, "</" name ">" closes); no comparison looks past
 // the end of the data. The file forms build the new content completely and
 // then write it into the file they name, as replace_file_contents writes
-// it (utils/file_rewrite.h).
+// it (utils/file_rewrite.h); a file longer than an int can measure is
+// refused whole (false, nothing written).
 #include <string>
 
 #include "utils/types.h"

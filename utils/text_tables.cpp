@@ -1,5 +1,8 @@
 #include "utils/text_tables.h"
 
+#include <new>
+#include <stdexcept>
+
 #include "utils/byte_order.h"
 #include "utils/file_rewrite.h"
 
@@ -103,10 +106,19 @@ bool expand_tabs_wide(const byte* text, uint32 length, int tab_width, std::strin
 
 bool expand_tabs_in_file(const char* in_path, const char* out_path, int tab_width, bool allow_wide) {
   if (!out_path) return false;
-  std::string text;
-  if (!read_file_bytes(in_path, text)) return false;
-  std::string expanded;
-  const bool changed = expand_tabs(reinterpret_cast<const byte*>(text.data()), static_cast<uint32>(text.size()),
-                                   tab_width, expanded, allow_wide);
-  return replace_file_contents(out_path, changed ? expanded : text);
+  try {
+    std::string text;
+    // The expander measures its text in uint32: a longer file is refused
+    // whole, for its first part must not be written in its place.
+    if (!read_file_bytes(in_path, text, UINT32_MAX)) return false;
+    std::string expanded;
+    const bool changed = expand_tabs(reinterpret_cast<const byte*>(text.data()), static_cast<uint32>(text.size()),
+                                     tab_width, expanded, allow_wide);
+    return replace_file_contents(out_path, changed ? expanded : text);
+  } catch (const std::bad_alloc&) {
+    // The output is opened only once the text is ready: it is as it was.
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
 }

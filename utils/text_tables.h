@@ -22,5 +22,7 @@ bool expand_tabs_wide(const byte* text, uint32 length, int tab_width, std::strin
 // Reads in_path whole and writes its expansion (or, without a tab, the
 // text unchanged) into the file out_path names, which may be in_path
 // itself, as replace_file_contents writes it (utils/file_rewrite.h); false
-// when the input cannot be read or the output cannot be written.
+// when the input cannot be read, is longer than 4 GiB - 1 bytes or cannot
+// be held in memory with its expansion (the output then untouched), or
+// when the output cannot be written.
 bool expand_tabs_in_file(const char* in_path, const char* out_path, int tab_width, bool allow_wide);

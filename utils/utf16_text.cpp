@@ -2,15 +2,23 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <new>
+#include <stdexcept>
 
 #include "utils/case_text.h"
 #include "utils/utf16le.h"
 #include "utils/utf_convert.h"
 
-void unicode16_to_string(const uint16* units, std::string& out, int byte_length) {
+void unicode16_to_string(const uint16* units, std::string& out, uint32 byte_length) {
   out.clear();
   std::wstring wide;
-  unicode16_to_wstring(units, wide, byte_length);
+  // All bits set is the -1 of a name whose length is not given; every
+  // other value, 2 GiB and more included, is a length in bytes.
+  if (byte_length == UINT32_MAX) {
+    unicode16_to_wstring(units, wide, -1);
+  } else {
+    append_utf16_units(wide, units, byte_length / 2, true);
+  }
   if (!wide.empty()) out = wstring_to_utf8(wide);
 }
 
@@ -75,14 +83,24 @@ const uint16* format_utf16_crlf(std::vector<uint16>& out, const char* format, ..
   const int n = std::vsnprintf(probe, sizeof probe, format, args);
   va_end(args);
   if (n < 0) return nullptr;
-  if (n < static_cast<int>(sizeof probe)) {
-    cstr_to_utf16_crlf(out, probe);
-  } else {
-    std::vector<char> text(static_cast<size_t>(n) + 10, 0);
-    va_start(args, format);
-    std::vsnprintf(text.data(), text.size(), format, args);
-    va_end(args);
-    cstr_to_utf16_crlf(out, text.data());
+  try {
+    if (n < static_cast<int>(sizeof probe)) {
+      cstr_to_utf16_crlf(out, probe);
+    } else {
+      std::vector<char> text(static_cast<size_t>(n) + 10, 0);
+      va_start(args, format);
+      std::vsnprintf(text.data(), text.size(), format, args);
+      va_end(args);
+      cstr_to_utf16_crlf(out, text.data());
+    }
+  } catch (const std::bad_alloc&) {
+    // A text too long for the memory left gives no units, not half of them.
+    std::vector<uint16>().swap(out);
+    return nullptr;
+  } catch (const std::length_error&) {
+    // Longer than a vector can be, as on a 32-bit host.
+    std::vector<uint16>().swap(out);
+    return nullptr;
   }
   return out.empty() ? nullptr : out.data();
 }

@@ -8,7 +8,9 @@
 
 // As unicode16_to_wstring (pairs joined, unpaired surrogates U+FFFD, at most
 // byte_length / 2 units or 500 for -1, stopping at a zero unit), then UTF-8.
-void unicode16_to_string(const uint16* units, std::string& out, int byte_length);
+// The length is unsigned: -1 is all bits set, and any other value is a
+// length in bytes, however large.
+void unicode16_to_string(const uint16* units, std::string& out, uint32 byte_length);
 std::string unicode16_cstr_to_string(const uint16* units);
 std::string* unicode16_cstr_to_string_into(const uint16* units, std::string& out);
 // Every unit up to the first NUL, however many, lower-cased.
@@ -22,6 +24,8 @@ uint32* string_to_u32_buffer(const std::string& s, uint32* buffer, int max);
 // CR LF; the narrow forms end with a NUL unit. Null for empty input.
 const uint16* cstr_to_utf16_crlf(std::vector<uint16>& out, const char* s);
 const uint16* string_to_utf16_crlf(std::vector<uint16>& out, const std::string& s);
+// The formatted text as above; null (out empty) when nothing was produced
+// or the memory for the text could not be had.
 const uint16* format_utf16_crlf(std::vector<uint16>& out, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 const uint16* wcs_to_utf16_crlf(std::vector<uint16>& out, const wchar_t* s);

@@ -4,14 +4,43 @@
 // holding the suite.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <string>
 
 namespace quor_test {
+
+// Whether an allocation that finds no memory throws std::bad_alloc, as the
+// standard library's does. AddressSanitizer's allocator ends the process
+// instead, and reserves address space of its own at start.
+inline bool allocation_failures_throw() {
+#if defined(__SANITIZE_ADDRESS__)
+  return false;
+#else
+  return true;
+#endif
+}
+
+// Lets the calling process map at most `headroom` bytes more than it has
+// mapped now: a larger allocation then fails as it does when memory runs
+// out (ulimit -v). For a child: the limit cannot be raised again. False
+// when it could not be set.
+inline bool limit_address_space(std::uint64_t headroom) {
+  std::ifstream statm("/proc/self/statm");
+  std::uint64_t pages = 0;
+  if (!(statm >> pages)) return false;
+  const std::uint64_t limit = pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) + headroom;
+  struct rlimit rl;
+  rl.rlim_cur = static_cast<rlim_t>(limit);
+  rl.rlim_max = static_cast<rlim_t>(limit);
+  return static_cast<std::uint64_t>(rl.rlim_cur) == limit && ::setrlimit(RLIMIT_AS, &rl) == 0;
+}
 
 // `body`'s result as the child's exit status, with the child's standard
 // error going to `err`; -1 when it was still running after five seconds and

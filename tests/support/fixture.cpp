@@ -1,5 +1,6 @@
 #include "tests/support/fixture.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -109,6 +110,15 @@ std::string fixture_listing(const std::string& name) {
 
 std::string shared_testdata(const std::string& name) {
   return decompress(std::string(QUOR_SHARED_TESTDATA_DIR) + "/" + name + ".gz", "sh_" + name);
+}
+
+bool make_sparse_file(const std::string& path, const std::string& head, unsigned long long size) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0) return false;
+  const bool ok = ::write(fd, head.data(), head.size()) == static_cast<ssize_t>(head.size()) &&
+                  ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+  ::close(fd);
+  return ok;
 }
 
 bool have_program(const std::string& name) {

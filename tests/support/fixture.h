@@ -20,6 +20,10 @@ std::string copy_fixture(const std::string& name, const std::string& as);
 // The whole content of a file; "" when it cannot be read.
 std::string read_file_text(const std::string& path);
 
+// Makes `path` a sparse file of `size` bytes that begins with `head`: only
+// the head takes room. False where the file system takes no file that long.
+bool make_sparse_file(const std::string& path, const std::string& head, unsigned long long size);
+
 // Path of the committed listing beside a fixture (tests/fixtures/<name>),
 // not decompressed.
 std::string fixture_listing(const std::string& name);

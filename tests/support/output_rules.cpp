@@ -72,7 +72,7 @@ void expect_new_file_takes_the_mask(const output_writer& w) {
   }
   ASSERT_EQ(made, 1) << w.what << ": no new file";
   ASSERT_EQ(::stat(fresh.c_str(), &st), 0) << w.what;
-  EXPECT_EQ(st.st_mode & 07777, 0640u) << w.what;
+  EXPECT_EQ(st.st_mode & 07777, w.permission & ~mode_t(027)) << w.what;
   EXPECT_EQ(read_file_text(fresh), w.bytes) << w.what;
 }
 

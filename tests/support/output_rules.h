@@ -1,8 +1,8 @@
 #pragma once
 // The rules every writer of the system keeps for the file it is given,
 // checked on one writer at a time: a FIFO nobody reads is refused at once,
-// one with a reader gets the bytes; a new file takes 0666 less the process's
-// mask (or none is made, by a writer that writes over a file that is
+// one with a reader gets the bytes; a new file takes the writer's permission
+// (0666 for most) less the process's mask (or none is made, by a writer that writes over a file that is
 // there); a file reached by a hard link or a symbolic link is written in
 // place, the link left as it is; a source is refused by any of its names.
 #include <sys/types.h>
@@ -26,6 +26,8 @@ struct output_writer {
   // What becomes of a file that is there: emptied first, written at its
   // end, or written over from its start (a writer that needs it there).
   enum over_existing { truncates, appends, overwrites } existing = truncates;
+  // What a file the writer makes is created with, before the mask.
+  mode_t permission = 0666;
 };
 
 // Checks every rule on `w`, the slow ones (a FIFO, a mask) in a child that

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <random>
 
+#include "tests/support/child_process.h"
 #include "tests/support/fixture.h"
 #include "utils/base64.h"
 
@@ -27,6 +28,23 @@ TEST(Base64Encode, LinesAndTails) {
   EXPECT_FALSE(base64_encode(data.data(), 0, out));
   EXPECT_TRUE(out.empty());
   EXPECT_FALSE(base64_encode(nullptr, 3, out));
+}
+
+// Memory that runs out gives false, not an exception that ends the
+// process: the text of 48 MiB needs 64 MiB where 16 MiB are left. A short
+// text then still encodes. In a child, whose address space is cut.
+TEST(Base64Encode, MemoryThatRunsOutGivesFalse) {
+  if (!quor_test::allocation_failures_throw()) GTEST_SKIP() << "this allocator ends the process when memory runs out";
+  const int status = quor_test::exit_status_in_child(
+      [] {
+        std::vector<byte> data(48u << 20, 0xFF);
+        std::vector<char> out;
+        if (!quor_test::limit_address_space(16u << 20)) return 2;
+        if (base64_encode(data.data(), static_cast<int>(data.size()), out)) return 3;
+        return base64_encode(data.data(), 3, out) && std::string(out.data()) == "////\r\n" ? 0 : 4;
+      },
+      quor_test::scratch_dir() + "/b64_memory.err");
+  EXPECT_EQ(status, 0) << (status == 253 ? "the failed allocation left the encoder" : "");
 }
 
 TEST(Base64Encode, AgreesWithCoreutilsAndRoundTrips) {

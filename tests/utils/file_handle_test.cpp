@@ -114,7 +114,7 @@ TEST(FileHandle, OpeningRulesAndBadPaths) {
   }
   struct stat st;
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0666u & ~quor_test::process_mask());
+  EXPECT_EQ(st.st_mode & 0777, 0600u & ~quor_test::process_mask()) << "a file made for writing is its owner's";
   EXPECT_EQ(st.st_size, 3);
 
   uni::file_handle missing(scratch("nothing-here"), false, true);
@@ -210,7 +210,9 @@ TEST(FileHandle, AppendOpensKeepTheContentsAndCreateMissingFiles) {
   EXPECT_EQ(file_bytes(wide_utf8), "w0w1");
   struct stat st;
   ASSERT_EQ(::stat(narrow.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0666u & ~quor_test::process_mask());
+  EXPECT_EQ(st.st_mode & 0777, 0600u & ~quor_test::process_mask());
+  ASSERT_EQ(::stat(wide_utf8.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u & ~quor_test::process_mask());
   uni::file_handle h;
   EXPECT_FALSE(h.open_append(std::string()));
   EXPECT_FALSE(h.open_append(std::wstring()));
@@ -220,7 +222,7 @@ TEST(FileHandle, AppendOpensKeepTheContentsAndCreateMissingFiles) {
 
 // Every open for writing goes through the guarded opener: a FIFO nobody
 // reads is refused at once and one with a reader gets the bytes, a new file
-// takes 0666 less the mask, a file reached by a link is written in place
+// takes 0600 less the mask, a file reached by a link is written in place
 // (emptied first, or appended to). What is written reads back through the
 // same handle.
 TEST(FileHandle, WritingOpensKeepTheOutputRules) {
@@ -235,10 +237,10 @@ TEST(FileHandle, WritingOpensKeepTheOutputRules) {
   };
   using writer = quor_test::output_writer;
   const writer writers[] = {
-      {"open", through(false, false), text},
-      {"open wide", through(true, false), text},
-      {"open_append", through(false, true), text, writer::appends},
-      {"open_append wide", through(true, true), text, writer::appends},
+      {"open", through(false, false), text, writer::truncates, 0600},
+      {"open wide", through(true, false), text, writer::truncates, 0600},
+      {"open_append", through(false, true), text, writer::appends, 0600},
+      {"open_append wide", through(true, true), text, writer::appends, 0600},
   };
   for (const writer& w : writers) quor_test::expect_output_rules(w);
 

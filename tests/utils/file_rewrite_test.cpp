@@ -240,7 +240,7 @@ TEST(FileRewrite, InputFifoWithoutAWriterIsNotWaitedOn) {
   } readers[] = {
       {"read", [&] {
          std::string got;
-         return read_file_bytes(fifo.c_str(), got);
+         return read_file_bytes(fifo.c_str(), got, UINT32_MAX);
        }},
       {"string", [&] { return remove_string_from_file(fifo.c_str(), "x", false); }},
       {"tabs", [&] { return expand_tabs_in_file(fifo.c_str(), out.c_str(), 4, false); }},
@@ -272,7 +272,7 @@ TEST(FileRewrite, InputFifoWithoutAWriterIsNotWaitedOn) {
       [&] {
         std::string got;
         uni::file_identities ids;
-        return read_file_bytes(fifo.c_str(), got, ids) && got == "late bytes" && ids.size() == 1 ? 1 : 0;
+        return read_file_bytes(fifo.c_str(), got, UINT32_MAX, ids) && got == "late bytes" && ids.size() == 1 ? 1 : 0;
       },
       err);
   EXPECT_EQ(status, 1) << (status == -1 ? "waited past the writer's end" : "not the writer's bytes");
@@ -329,6 +329,67 @@ TEST(FileRewrite, RefusedWriteLeavesTheOldTextWhole) {
   EXPECT_FALSE(replace_file_contents(file.c_str(), std::string(40960, 'x')));
   EXPECT_TRUE(quor_test::read_file_text(file) == std::string(20480, 'n'));
   EXPECT_EQ(temporaries(small), "");
+}
+
+// The first `n` bytes of a file.
+std::string head_of(const std::string& path, size_t n) {
+  std::string out(n, '\0');
+  std::ifstream in(path, std::ios::binary);
+  in.read(&out[0], static_cast<std::streamsize>(n));
+  out.resize(static_cast<size_t>(in.gcount()));
+  return out;
+}
+
+// A file longer than a rewriter measures its text in (uint32 for the tab
+// expander, int for the others) is refused whole, read into memory or
+// not: false, and the input and the output as they were. Cut to what
+// fits, 4 GiB and 4 bytes would be taken for 4 bytes and those written in
+// the file's place. Sparse files: only their first bytes take room.
+TEST(FileRewrite, FilesLongerThanTheirTextCanBeAreRefusedWhole) {
+  const std::string dir = make_dir("too-long"), big = dir + "/big", kept = dir + "/kept", err = dir + "/child.err";
+  std::vector<rewriter> cases = rewriters_with_output();
+  cases.push_back({"string", "a&amp;b", "", [](const char*, const char* o) { return remove_string_from_file(o, "&amp;", false); }});
+  const uint64 past_int = 0x80000004ull, past_uint32 = 0x100000004ull;
+  for (const rewriter& c : cases) {
+    for (const uint64 size : {past_int, past_uint32}) {
+      if (size == past_int && c.name == std::string("tabs")) continue;  // a text it can hold
+      for (const bool in_place : {false, true}) {
+        if (!in_place && c.name == std::string("string")) continue;  // it writes where it reads
+        SCOPED_TRACE(std::string(c.name) + " of " + std::to_string(size) + (in_place ? " in place" : ""));
+        if (!quor_test::make_sparse_file(big, c.input, size)) GTEST_SKIP() << "no sparse file of " << size << " bytes here";
+        write_text(kept, "kept");
+        const std::string target = in_place ? big : kept;
+        const int status = quor_test::exit_status_in_child([&] { return c.rewrite(big.c_str(), target.c_str()) ? 1 : 0; }, err);
+        EXPECT_EQ(status, 0) << (status == -1 ? "read for more than five seconds" : "not refused");
+        struct stat st;
+        ASSERT_EQ(::stat(big.c_str(), &st), 0);
+        EXPECT_EQ(static_cast<uint64>(st.st_size), size);
+        EXPECT_EQ(head_of(big, c.input.size() + 4), c.input + std::string(4, '\0'));
+        EXPECT_EQ(quor_test::read_file_text(kept), "kept");
+      }
+    }
+  }
+  ::unlink(big.c_str());
+  EXPECT_EQ(temporaries(dir), "");
+}
+
+// The whole-file read stops at the bound it is given: a regular file by
+// its size, a device that never ends once more has come than may.
+TEST(FileRewrite, WholeFileReadsKeepToTheirBound) {
+  const std::string dir = make_dir("bound"), ten = dir + "/ten";
+  write_text(ten, "0123456789");
+  const struct {
+    std::string path;
+    uint64 most;
+    bool read;
+  } cases[] = {{ten, 10, true}, {ten, 11, true}, {ten, 9, false}, {ten, 0, false}, {"/dev/zero", 3u << 20, false}};
+  for (const auto& c : cases) {
+    std::string got = "old";
+    uni::file_identities ids;
+    EXPECT_EQ(read_file_bytes(c.path.c_str(), got, c.most, ids), c.read) << c.path << " " << c.most;
+    EXPECT_EQ(got, c.read ? "0123456789" : "") << c.path << " " << c.most;
+    EXPECT_EQ(ids.size(), c.read ? 1u : 0u) << c.path << " " << c.most;
+  }
 }
 
 }  // namespace

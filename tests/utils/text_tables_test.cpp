@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/child_process.h"
 #include "tests/support/fixture.h"
 #include "utils/text_tables.h"
 
@@ -76,6 +77,33 @@ TEST(TextTables, ExpandFileToFileAndInPlace) {
   EXPECT_FALSE(expand_tabs_in_file(in.c_str(), (dir + "/missing-dir/x").c_str(), 4, false));
   EXPECT_FALSE(expand_tabs_in_file((dir + "/absent").c_str(), out.c_str(), 4, false));
   EXPECT_EQ(quor_test::read_file_text(out), "no tabs\n");
+}
+
+// Memory that runs out gives false, the output as it was: a file of 8 MiB
+// of tabs (whose offsets alone take 32 MiB) with 24 MiB left, to another
+// file and in place, and the zero device, which never ends. In a child,
+// whose address space is cut.
+TEST(TextTables, ExpandFileWithoutMemoryGivesFalse) {
+  if (!quor_test::allocation_failures_throw()) GTEST_SKIP() << "this allocator ends the process when memory runs out";
+  const std::string dir = quor_test::scratch_dir();
+  const std::string tabs = dir + "/many-tabs.txt", kept = dir + "/kept.txt", err = dir + "/tabs-memory.err";
+  const std::string all_tabs(8u << 20, '\t');
+  std::ofstream(tabs, std::ios::binary) << all_tabs;
+  const struct {
+    std::string in, out;
+  } cases[] = {{tabs, kept}, {tabs, tabs}, {"/dev/zero", kept}};
+  for (const auto& c : cases) {
+    std::ofstream(kept, std::ios::binary | std::ios::trunc) << "kept";
+    const int status = quor_test::exit_status_in_child(
+        [&] {
+          if (!quor_test::limit_address_space(24u << 20)) return 2;
+          return expand_tabs_in_file(c.in.c_str(), c.out.c_str(), 4, false) ? 1 : 0;
+        },
+        err);
+    EXPECT_EQ(status, 0) << c.in << " to " << c.out << (status == 253 ? ": the failed allocation left it" : "");
+    EXPECT_EQ(quor_test::read_file_text(kept), "kept") << c.in;
+    EXPECT_TRUE(quor_test::read_file_text(tabs) == all_tabs) << c.in;
+  }
 }
 
 }  // namespace

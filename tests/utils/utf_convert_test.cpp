@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/child_process.h"
+#include "tests/support/fixture.h"
 #include "utils/utf16_text.h"
 #include "utils/utf16le.h"
 
@@ -231,8 +233,11 @@ TEST(Utf16Widening, NamesFollowTheLengthRulesAndComeOutAsValidText) {
     std::wstring out = L"old";
     unicode16_to_wstring(c.units, out, c.length);
     EXPECT_EQ(out, c.want) << c.length;
+    // The UTF-8 form takes its length unsigned: of the negative ones only
+    // -1 (all bits set) means the same there.
+    if (c.length < -1) continue;
     std::string utf8 = "old";
-    unicode16_to_string(c.units, utf8, c.length);
+    unicode16_to_string(c.units, utf8, static_cast<uint32>(c.length));
     EXPECT_EQ(utf8, wstring_to_utf8(c.want));
     EXPECT_EQ(utf8_to_wstring(utf8), c.want) << "every name must decode back";
   }
@@ -241,6 +246,23 @@ TEST(Utf16Widening, NamesFollowTheLengthRulesAndComeOutAsValidText) {
   std::wstring out;
   unicode16_to_wstring(long_name.data(), out, -1);
   EXPECT_EQ(out.size(), 500u);
+
+  // Byte lengths of 2 GiB and more are lengths like any other: the text
+  // ends at its NUL. Only all bits set keeps the 500-unit cap.
+  long_name.push_back(0);
+  const struct { const uint16* units; uint32 length; size_t want; } unsized[] = {
+      {long_name.data(), 0x80000000u, 600}, {long_name.data(), 0xFFFFFFFEu, 600},
+      {long_name.data(), 0xFFFFFFFFu, 500}, {long_name.data(), 1201, 600}, {long_name.data(), 1199, 599},
+      {abnd, 0x80000000u, 2},
+  };
+  for (const auto& c : unsized) {
+    std::string utf8 = "old";
+    unicode16_to_string(c.units, utf8, c.length);
+    EXPECT_EQ(utf8.size(), c.want) << c.length;
+  }
+  std::string utf8;
+  unicode16_to_string(long_name.data(), utf8, -1);
+  EXPECT_EQ(utf8, std::string(500, 'x')) << "-1 is all bits set";
   EXPECT_EQ(utf16_units_to_wstring({0xD83D, 0xDE00, 0, 0x41}), face + std::wstring(1, 0) + L"A");
 }
 
@@ -360,6 +382,27 @@ TEST(ListConversion, EachElementOnItsOwn) {
   EXPECT_EQ(out, (std::vector<std::wstring>{L"x", L"", L""}));
   EXPECT_FALSE(utf8_to_wstrings(std::vector<std::string>{}, out));
   EXPECT_TRUE(out.empty());
+}
+
+// A formatted text the memory left cannot hold gives null and no units,
+// whether the text itself or its units find no room (16 or 64 MiB left
+// for 48 MiB of text, 96 MiB of units); a short one is formatted after.
+// In a child, whose address space is cut.
+TEST(Utf16Buffers, FormattingWithoutMemoryGivesNull) {
+  if (!quor_test::allocation_failures_throw()) GTEST_SKIP() << "this allocator ends the process when memory runs out";
+  for (const uint64 headroom : {16ull << 20, 64ull << 20}) {
+    const int status = quor_test::exit_status_in_child(
+        [headroom] {
+          const std::string text(48u << 20, 'a');
+          std::vector<uint16> out{7};
+          if (!quor_test::limit_address_space(headroom)) return 2;
+          if (format_utf16_crlf(out, "%s\n", text.c_str()) != nullptr || !out.empty()) return 3;
+          const uint16* small = format_utf16_crlf(out, "%d\n", 42);
+          return small == out.data() && out == std::vector<uint16>{'4', '2', 13, 10, 0} ? 0 : 4;
+        },
+        quor_test::scratch_dir() + "/format_memory.err");
+    EXPECT_EQ(status, 0) << headroom << (status == 253 ? ": the failed allocation left the formatter" : "");
+  }
 }
 
 TEST(Utf16Buffers, LineFeedsBecomeCrLfAndBytesAreSignExtended) {
