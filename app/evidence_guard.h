@@ -15,7 +15,8 @@ class user_ctx;
 
 // True, after the refusal, when standard output or standard error is a file
 // the command line names as evidence: any value of a source option as
-// typed, and the source as the parser will have the run open it.
+// typed and as cleaned the way an image's name is, and the source as the
+// parser will have the run open it.
 bool outputs_on_named_evidence(int argc, char** argv);
 
 // True, after the refusal naming `name`, when standard output or standard

@@ -88,6 +88,17 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
       {"a VMDK extent after a flag", {"-vmdk", child, "-vmdk", "-csv", base, "-all"}, ">>" + quote(base), base},
       {"an index-record file after a flag", {"-indxfile", "-csv", image}, appended, image},
       {"an extracted $MFT after a flag", {"-mftfile", "-base10", image}, appended, image},
+      // A source the parser passes over, named last.
+      {"an index-record file named last, after the image read",
+       {"-image", fixture("default.img"), "-all", "-indxfile", image}, appended, image},
+      // The other source options' values cleaned as an image's is: the run
+      // cannot open them as typed, and would write before it says so.
+      {"a VMDK chain named with blanks",
+       {"-vmdk", "vmdk-child.vmdk ", "-vmdk", " vmdk-base.vmdk", "-all"}, ">>" + quote(base), base},
+      {"the parent of a VMDK extent named alone with a blank", {"-vmdk", "vmdk-child.vmdk ", "-all"},
+       ">>" + quote(base), base},
+      {"an index-record file named with a blank", {"-indxfile", "stdout-evidence.img "}, appended, image},
+      {"an extracted $MFT named in quotes", {"-mftfile", "'stdout-evidence.img'", "-all"}, appended, image},
   };
   const loop_device read_only(image, true);
   const loop_device writable(image, false);
@@ -114,23 +125,29 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
   // the evidence and takes the refusal of standard output.
   const std::string refused = "refused to write to the evidence: " + image + "\n";
   const struct {
-    std::string how, image_named, redirect, want_out;
+    std::string how;
+    std::vector<std::string> args;
+    std::string redirect, want_out;
   } on_error[] = {
-      {"standard error appended", image, ">" + quote(said) + " 2>>" + quote(image), refused},
-      {"standard error appended, the image named with a blank", image + " ",
+      {"standard error appended", {"-image", image, "-all"}, ">" + quote(said) + " 2>>" + quote(image), refused},
+      {"standard error appended, the image named with a blank", {"-image", image + " ", "-all"},
        ">" + quote(said) + " 2>>" + quote(image), refused},
-      {"both appended", image, appended + " 2>&1", ""},
-      {"standard error on the null device", image, appended + " 2>/dev/null", ""},
-      {"standard error on the null device, the image named with a blank", " " + image,
+      {"both appended", {"-image", image, "-all"}, appended + " 2>&1", ""},
+      {"standard error on the null device", {"-image", image, "-all"}, appended + " 2>/dev/null", ""},
+      {"standard error on the null device, the image named with a blank", {"-image", " " + image, "-all"},
        appended + " 2>/dev/null", ""},
+      {"standard error appended to a VMDK extent named with a blank",
+       {"-vmdk", "vmdk-child.vmdk ", "-vmdk", "vmdk-base.vmdk ", "-all"}, ">" + quote(said) + " 2>>" + quote(base),
+       "refused to write to the evidence: " + base + "\n"},
   };
   for (const auto& c : on_error) {
     std::string ignored;
     ::unlink(said.c_str());
-    EXPECT_EQ(run_in_shell({"-image", c.image_named, "-all"}, c.redirect, ignored), kFailed) << c.how;
+    EXPECT_EQ(run_in_shell(c.args, c.redirect, ignored), kFailed) << c.how;
     const std::string out = read_whole(said);
     EXPECT_TRUE(out == c.want_out) << c.how << ": " << out.substr(0, 200);
     ASSERT_EQ(md5_of(image), sum) << c.how;
+    ASSERT_EQ(md5_of(base), base_sum) << c.how;
   }
   // Standard error on a pipe: the refusal comes through it, and the status
   // is quor's own.
