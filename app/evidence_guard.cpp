@@ -125,6 +125,13 @@ bool outputs_on_named_evidence(int argc, char** argv) {
   return refuse(out_hit, err_hit, out_hit ? on_out : on_err);
 }
 
+bool folder_on_named_evidence(int argc, char** argv, const std::string& folder) {
+  uni::file_identities evidence;
+  for (const evidence_file_ids& e : named_evidence(argc, argv))
+    evidence.insert(evidence.end(), e.ids.begin(), e.ids.end());
+  return uni::folder_writes_source(folder, evidence);
+}
+
 bool outputs_on_opened_evidence(const uni::file_identities& opened, const std::string& name) {
   return refuse(uni::descriptor_is_source(STDOUT_FILENO, opened), uni::descriptor_is_source(STDERR_FILENO, opened),
                 name);
