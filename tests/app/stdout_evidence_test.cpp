@@ -235,6 +235,9 @@ TEST(StdoutEvidence, StandardOutputThatCannotBeWrittenFailsTheRun) {
       // that ignored: the listing's writes fail from there on.
       {"a file that stops growing", "ulimit -f 16; trap '' XFSZ; ", ">" + quote(out), {"-image", image, "-all"},
        false},
+      // The same limit with the signal as the shell leaves it: quor's
+      // writes fail all the same, and it says so.
+      {"a file-size limit", "ulimit -f 16; ", ">" + quote(out), {"-image", image, "-all"}, false},
   };
   for (const auto& c : cases) {
     std::string cmd = "cd " + quote(scratch_dir()) + " && " + c.limit + "timeout 120 " + quote(QUOR_EXE);
@@ -250,6 +253,53 @@ TEST(StdoutEvidence, StandardOutputThatCannotBeWrittenFailsTheRun) {
       const size_t kept = read_whole(out).size();
       EXPECT_TRUE(kept == 8192 || kept == 16384) << c.how << ": " << kept;
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A reader that leaves the pipe early ends quor quietly by SIGPIPE (status
+// 141), as any program of the pipe: no word of writing standard output.
+TEST(StdoutEvidence, ReaderLeavingThePipeEndsTheRunQuietly) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "default.img fixture absent";
+  const std::string err = scratch_dir() + "/left-pipe.err", status = scratch_dir() + "/left-pipe.status";
+  std::string head;
+  ASSERT_EQ(run_command("{ " + quote(QUOR_EXE) + " -image " + quote(image) + " -all 2>" + quote(err) +
+                            " </dev/null; echo $? >" + quote(status) + "; } | head -c 5",
+                        head),
+            0);
+  EXPECT_EQ(head, "quor ");
+  EXPECT_EQ(read_whole(status), "141\n");
+  EXPECT_EQ(read_whole(err).find("prob writing"), std::string::npos);
+}
+
+// Closed standard input or error takes no file of the run: the image is
+// not opened on their numbers and then taken for an output, and the listing
+// is the one the run writes with both open.
+TEST(StdoutEvidence, ClosedStandardInputOrErrorTakesNoFile) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "default.img fixture absent";
+  const std::string out = scratch_dir() + "/closed-streams.out";
+  // The listing without the banner's run time.
+  auto listing = [&](const std::string& closing) {
+    std::string ignored;
+    const int status = run_command("cd " + quote(scratch_dir()) + " && timeout 120 " + quote(QUOR_EXE) + " -image " +
+                                       quote(image) + " -all >" + quote(out) + " " + closing,
+                                   ignored);
+    std::vector<std::string> lines = lines_of(read_whole(out));
+    if (lines.size() > 1) lines.erase(lines.begin() + 1);
+    return std::make_pair(status, lines);
+  };
+  const auto open = listing("2>/dev/null </dev/null");
+  ASSERT_EQ(open.first, 0);
+  ASSERT_GT(open.second.size(), 1000u);
+  for (const char* closing : {"2>&-", "<&- 2>&-", "<&- 2>/dev/null"}) {
+    const auto closed = listing(closing);
+    EXPECT_EQ(closed.first, 0) << closing;
+    EXPECT_TRUE(closed.second == open.second) << closing << ": " << read_whole(out).substr(0, 300);
   }
 }
 
