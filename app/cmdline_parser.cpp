@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/cmdline_parser.h"
+#include "app/evidence_guard.h"
 #include "app/user_ctx.h"
 #include "disk/disk_handle.h"
 #include "disk/fs_ops.h"
@@ -269,10 +270,11 @@ int choose_source(user_ctx& ctx, const source_pick& pick) {
 }
 
 // Takes from `args` every option but the source, as the parser reads them,
-// into `ctx`. Acting, a directory to copy into is made and a problem is said
-// and ends the taking with -1; not acting (to learn which source the rest
-// leaves), nothing is made or said and every option is taken.
-int take_options(user_ctx& ctx, std::vector<std::wstring>& args, bool act) {
+// into `ctx`. Acting, a directory to copy into is made, unless the evidence
+// the command line (`argc`, `argv`) names would take it, and a problem is
+// said and ends the taking with -1; not acting (to learn which source the
+// rest leaves), nothing is made or said and every option is taken.
+int take_options(user_ctx& ctx, std::vector<std::wstring>& args, bool act, int argc, char** argv) {
   if (get_arg_flag_vw("-raw", args, false)) ctx.raw = true;
   if (get_arg_flag_vw("-hide_dos_fntimes", args, false)) ctx.hide_dos_fntimes = true;
   if (get_arg_flag_vw("-action_include_clusterinfo", args, false)) ctx.omit_clusterinfo = false;
@@ -301,6 +303,7 @@ int take_options(user_ctx& ctx, std::vector<std::wstring>& args, bool act) {
   if (get_arg_option_value_vw("-action_copy_files", value, args)) {
     ctx.copy_dir = value;
     trim_w(ctx.copy_dir);
+    if (act && folder_on_named_evidence(argc, argv, wstring_to_utf8(ctx.copy_dir))) return -1;
     if (act && !make_dirs_w(ctx.copy_dir)) {
       print_wide_message("prob creating results directory, %s\n", ctx.copy_dir);
       return -1;
@@ -378,7 +381,7 @@ int user_ctx::parse_cmdline(int argc, char** argv) {
   std::vector<std::wstring> args;
   args_to_wstrings(args, argc, argv);
 
-  const int taken = take_options(*this, args, true);
+  const int taken = take_options(*this, args, true, argc, argv);
   if (taken != 0) return taken;
   source_pick pick;
   take_source(args, pick);
@@ -395,7 +398,7 @@ std::vector<std::string> cmdline_source_files(int argc, char** argv) {
   std::vector<std::wstring> args;
   args_to_wstrings(args, argc, argv);
   user_ctx scratch;
-  take_options(scratch, args, false);
+  take_options(scratch, args, false, argc, argv);
   source_pick pick;
   take_source(args, pick);
   switch (pick.kind) {

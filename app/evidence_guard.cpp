@@ -10,6 +10,7 @@
 
 #include "app/cmdline_parser.h"
 #include "app/user_ctx.h"
+#include "disk/full_path.h"
 #include "ntfs/ntfs.h"
 #include "utils/file_handle.h"
 #include "utils/utf_convert.h"
@@ -42,18 +43,42 @@ void add_named(const std::string& file, std::vector<evidence_file_ids>& found) {
   found.push_back(e);
 }
 
-// Every value of a source option as typed (a second source the parser
-// passes over is named as evidence all the same), then the source as the
-// parser will have the run open it: the two differ when the parser cleans
-// the name or takes a later argument as the value.
+// A name as the parser cleans an image's: quotes and the blanks around it
+// dropped, made absolute. "" when nothing is left.
+std::string cleaned_name(const std::string& typed) {
+  const std::wstring wide = utf8_to_wstring(typed);
+  return wide.empty() ? std::string() : wstring_to_utf8(get_full_path_w(wide, L'/'));
+}
+
+// Every value of a source option, as typed and as cleaned the way an
+// image's name is (a second source the parser passes over is named as
+// evidence all the same, and a stray blank must not make a name miss the
+// file the user meant), then the source as the parser will have the run
+// open it: that differs when the parser takes a later argument as the value
+// or follows a VMDK extent to its parents, which the cleaned extents name
+// too.
 std::vector<evidence_file_ids> named_evidence(int argc, char** argv) {
   std::vector<evidence_file_ids> found;
+  std::vector<std::string> cleaned_vmdk = {"quor"};
   for (int i = 1; i + 1 < argc; ++i) {
     if (argv[i] == nullptr || argv[i + 1] == nullptr) continue;
-    for (const char* option : kEvidenceOptions)
-      if (::strcasecmp(argv[i], option) == 0) add_named(evidence_file(option, argv[i + 1]), found);
+    for (const char* option : kEvidenceOptions) {
+      if (::strcasecmp(argv[i], option) != 0) continue;
+      const std::string typed = evidence_file(option, argv[i + 1]);
+      const std::string cleaned = cleaned_name(typed);
+      add_named(typed, found);
+      if (cleaned != typed) add_named(cleaned, found);
+      if (::strcasecmp(option, "-vmdk") == 0 && !cleaned.empty())
+        cleaned_vmdk.insert(cleaned_vmdk.end(), {option, cleaned});
+    }
   }
   for (const std::string& file : cmdline_source_files(argc, argv)) add_named(file, found);
+  if (cleaned_vmdk.size() > 1) {
+    std::vector<char*> chain_argv;
+    for (std::string& arg : cleaned_vmdk) chain_argv.push_back(&arg[0]);
+    for (const std::string& file : cmdline_source_files(static_cast<int>(chain_argv.size()), chain_argv.data()))
+      add_named(file, found);
+  }
   return found;
 }
 
@@ -98,6 +123,13 @@ bool outputs_on_named_evidence(int argc, char** argv) {
   const bool out_hit = is_evidence(STDOUT_FILENO, evidence, on_out);
   const bool err_hit = is_evidence(STDERR_FILENO, evidence, on_err);
   return refuse(out_hit, err_hit, out_hit ? on_out : on_err);
+}
+
+bool folder_on_named_evidence(int argc, char** argv, const std::string& folder) {
+  uni::file_identities evidence;
+  for (const evidence_file_ids& e : named_evidence(argc, argv))
+    evidence.insert(evidence.end(), e.ids.begin(), e.ids.end());
+  return uni::folder_writes_source(folder, evidence);
 }
 
 bool outputs_on_opened_evidence(const uni::file_identities& opened, const std::string& name) {

@@ -4,9 +4,11 @@
 // device over it, or a file in a file system mounted from it). The check is
 // made twice: before anything at all is written, against the files the
 // command line names, and once the source is open, against the files the
-// run really holds, before any entry is written. A refusal is said on
-// standard error, or on standard output when standard error is the
-// evidence, or nowhere when both are; the run then ends with -1.
+// run really holds, before any entry is written. A folder the run would
+// make (to copy files into) is checked against the files the command line
+// names before it is made. A refusal is said on standard error, or on
+// standard output when standard error is the evidence, or nowhere when
+// both are; the run then ends with -1.
 #include <string>
 
 #include "utils/output_file.h"
@@ -15,8 +17,16 @@ class user_ctx;
 
 // True, after the refusal, when standard output or standard error is a file
 // the command line names as evidence: any value of a source option as
-// typed, and the source as the parser will have the run open it.
+// typed and as cleaned the way an image's name is, and the source as the
+// parser will have the run open it.
 bool outputs_on_named_evidence(int argc, char** argv);
+
+// True, after the refusal naming `folder`, when making the folder `folder`
+// (and those missing above it), or files in it, would write a file the
+// command line names as evidence (as outputs_on_named_evidence takes them):
+// the folder would be made in, or is, a mount of one or a folder stored on
+// one or on a loop device over one. Asked before anything is made.
+bool folder_on_named_evidence(int argc, char** argv, const std::string& folder);
 
 // True, after the refusal naming `name`, when standard output or standard
 // error is one of `opened`, the files behind a source the run holds open.

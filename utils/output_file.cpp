@@ -145,6 +145,22 @@ void holder_of_folder(const std::string& name, file_identities& out) {
   ::close(fd);
 }
 
+// True when something made in the folder `folder` would write one of
+// `sources`. What is no folder takes nothing made in it.
+bool folder_holds_source(const std::string& folder, const file_identities& sources) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  file_identities ids;
+  identities_of_descriptor(fd, ids);
+  identities_of_holder(fd, ids);
+  ::close(fd);
+  return any_one_of(ids, sources);
+}
+
+std::string path_below(const std::string& folder, const std::string& name) {
+  return folder == "/" ? folder + name : folder + "/" + name;
+}
+
 output_result refuse(std::ofstream& stream, output_result why) {
   if (stream.is_open()) stream.close();
   stream.setstate(std::ios_base::failbit);
@@ -403,6 +419,46 @@ bool names_source(const std::string& path, const file_identities& sources) {
 bool names_source(const std::wstring& path, const file_identities& sources) {
   std::string name;
   return path_to_utf8(name, path) && names_source(name, sources);
+}
+
+bool folder_writes_source(const std::string& path, const file_identities& sources) {
+  if (path.empty()) return false;
+  // The folders things would be made in: for each stretch of missing
+  // folders, the one already there that the first of them goes into.
+  std::vector<std::string> made_in;
+  std::string there = path[0] == '/' ? "/" : ".";
+  size_t missing = 0;  // folders still to be made below `there`
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      // Out of a folder just made is back in the one it was made in.
+      if (missing > 0) {
+        --missing;
+      } else {
+        there = path_below(there, part);
+      }
+      continue;
+    }
+    struct stat st;
+    if (missing == 0 && ::stat(path_below(there, part).c_str(), &st) == 0) {
+      there = path_below(there, part);
+      continue;
+    }
+    if (missing == 0) made_in.push_back(there);
+    ++missing;
+  }
+  // A folder that is there already takes the files made in it.
+  if (missing == 0) made_in.push_back(there);
+  for (const std::string& folder : made_in)
+    if (folder_holds_source(folder, sources)) {
+      say_refused(path);
+      return true;
+    }
+  return false;
 }
 
 }  // namespace uni

@@ -93,4 +93,14 @@ output_result open_output(std::FILE*& file, const std::string& path, const file_
 bool names_source(const std::string& path, const file_identities& sources);
 bool names_source(const std::wstring& path, const file_identities& sources);
 
+// True, after the refusal above on standard error, when making the folder
+// `path` with the folders missing above it (as a chain of mkdir makes them)
+// would write one of `sources`, or files made in it later would: a folder
+// something would be made in, or `path` itself when it is there already, is
+// one of them or is stored on one (a disk that is one, a loop device over
+// one, a mount of one). Nothing is made. "." and ".." are taken as the
+// system will take them once the folders before them exist, so a climb out
+// of a folder still to be made leads the check where it leads the mkdir.
+bool folder_writes_source(const std::string& path, const file_identities& sources);
+
 }  // namespace uni

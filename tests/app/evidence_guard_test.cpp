@@ -2,22 +2,27 @@
 // output or error on a file the run holds open is refused by that file's
 // identity, whatever name led to it (the image, a VMDK extent, an extracted
 // $MFT, an index-record file). Each check runs in a child whose standard
-// output and error are set up for it.
+// output and error are set up for it. And the copy folder a run would make:
+// refused before it is made when the evidence would take it.
 #include "app/evidence_guard.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/indx_file.h"
 #include "app/source_open.h"
 #include "app/user_ctx.h"
 #include "tests/app/quor_run.h"
 #include "tests/support/child_process.h"
+#include "tests/support/loop_device.h"
 #include "utils/utf_convert.h"
 
 namespace {
@@ -87,6 +92,51 @@ TEST(EvidenceGuard, OutputsOnTheOpenSourceAreRefused) {
             static_cast<int>(indx_file_refused));
   EXPECT_EQ(read_whole(err), "refused to write to the evidence: " + image + "\n");
   EXPECT_EQ(read_whole(image), before);
+}
+
+// A copy folder in a mount of the evidence (ntfs-3g's, here) is not made:
+// quor refuses before it makes anything, with the folder named by its own
+// path or by one that climbs out of a folder it would make first, and fls
+// lists the image as before. The same folder elsewhere is made.
+TEST(EvidenceGuard, CopyFolderOnAMountOfTheEvidenceIsNotMade) {
+  const std::string image = copy_fixture("default.img", "guard-folder.img");
+  ASSERT_FALSE(image.empty());
+  if (!have_program("fls")) GTEST_SKIP() << "fls not installed";
+  std::string listed_before, listed_after;
+  ASSERT_EQ(run_command("fls -r -p " + quote(image), listed_before), 0);
+  const std::string at = scratch_dir() + "/guard-folder";
+  const std::string climbing = scratch_dir() + "/guard-not-yet";
+  {
+    const ntfs3g_mount mount(image, at);
+    if (mount.dir().empty()) GTEST_SKIP() << mount.why();
+    const std::string folders[] = {at + "/newdir", at + "/newdir/deeper", at, climbing + "/../guard-folder/newdir"};
+    for (const std::string& folder : folders) {
+      const run_result r = run_quor({"-image", image, "-action_copy_files", folder, "-all"});
+      EXPECT_EQ(r.status, kFailed) << folder;
+      EXPECT_EQ(r.err, "refused to write to the evidence: " + folder + "\n");
+      // Nothing was listed either: the run stopped at its options.
+      EXPECT_EQ(r.out.find("small.txt"), std::string::npos) << folder;
+    }
+    // The folder it would have made in the mount, and the one it would
+    // have made on the way there.
+    struct stat st;
+    EXPECT_NE(::stat((at + "/newdir").c_str(), &st), 0);
+    EXPECT_NE(::stat(climbing.c_str(), &st), 0);
+    // Named by its extracted $MFT and the folder asked for directly.
+    std::string arg0 = "quor", arg1 = "-mftfile", arg2 = image + " ";
+    char* argv[] = {&arg0[0], &arg1[0], &arg2[0]};
+    EXPECT_TRUE(folder_on_named_evidence(3, argv, at + "/newdir"));
+    EXPECT_FALSE(folder_on_named_evidence(3, argv, scratch_dir() + "/guard-beside/newdir"));
+  }
+  ASSERT_EQ(run_command("fls -r -p " + quote(image), listed_after), 0);
+  EXPECT_EQ(listed_after, listed_before);
+  EXPECT_EQ(listed_after.find("newdir"), std::string::npos);
+
+  const std::string beside = scratch_dir() + "/guard-beside/copies";
+  const run_result r = run_quor({"-image", image, "-action_copy_files", beside, "-all"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  struct stat st;
+  EXPECT_EQ(::stat(beside.c_str(), &st), 0);
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
 // A write to standard output that fails is known at the end, whether it went
 // through std::cout or through stdio: each case runs in a child whose
-// standard output is the full device, or a file that takes everything.
+// standard output is the full device, or a file that takes everything. The
+// standard descriptors closed at the start are held, so no file opened
+// later takes their numbers, and a file-size limit fails the write instead
+// of ending the process.
 #include "app/standard_output.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -24,10 +29,19 @@ TEST(StandardOutput, FailedWritesAreKnownOnEitherRoad) {
   const struct {
     std::string how;
     std::function<void()> write;
+    size_t size;
+    bool known_at_once;  // the failure is known before the final flush
   } roads[] = {
-      {"stream", [&] { std::cout << line << "\n"; }},
-      {"stdio", [&] { std::printf("%s\n", line.c_str()); }},
-      {"stdio, one character", [] { std::putchar('\n'); }},
+      {"stream", [&] { std::cout << line << "\n"; }, 101, false},
+      {"stdio", [&] { std::printf("%s\n", line.c_str()); }, 101, false},
+      {"stdio, one character", [] { std::putchar('\n'); }, 1, false},
+      // Written out by the writer itself: only stdio's error state tells.
+      {"stdio, flushed",
+       [&] {
+         std::printf("%s\n", line.c_str());
+         std::fflush(stdout);
+       },
+       101, true},
   };
   for (const auto& road : roads)
     for (const std::string& target : {std::string("/dev/full"), file}) {
@@ -44,13 +58,84 @@ TEST(StandardOutput, FailedWritesAreKnownOnEitherRoad) {
           err);
       if (target == file) {
         EXPECT_EQ(status, 0) << road.how;
-        EXPECT_EQ(quor_test::read_file_text(file).size(), road.how == "stdio, one character" ? 1u : 101u);
+        EXPECT_EQ(quor_test::read_file_text(file).size(), road.size) << road.how;
+      } else if (road.known_at_once) {
+        EXPECT_EQ(status, 1) << road.how;
       } else {
         // Held in the buffer the bytes fail when written out; with a line
         // buffer (a terminal's, inherited) at once.
         EXPECT_TRUE(status == 1 || status == 2) << road.how << ": " << status;
       }
     }
+}
+
+// With standard input, output and error closed, the next file opened takes
+// none of their numbers: input and error read and take nothing (the null
+// device), output takes nothing and says so (the full device). Open ones
+// are left as they were.
+TEST(StandardOutput, ClosedStandardDescriptorsAreHeld) {
+  const std::string err = quor_test::scratch_dir() + "/standard-held.err";
+  const std::string file = quor_test::scratch_dir() + "/standard-held.out";
+  struct stat null_st, full_st;
+  ASSERT_EQ(::stat("/dev/null", &null_st), 0);
+  ASSERT_EQ(::stat("/dev/full", &full_st), 0);
+  // Bits: 1 the next file took 0, 1 or 2; 2 a held descriptor is not the
+  // device it should be; 4 standard output did not fail.
+  const int closed = quor_test::exit_status_in_child(
+      [&] {
+        ::close(STDIN_FILENO);
+        ::close(STDOUT_FILENO);
+        ::close(STDERR_FILENO);
+        hold_standard_descriptors();
+        const int next = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int bits = next <= STDERR_FILENO ? 1 : 0;
+        const dev_t want[] = {null_st.st_rdev, full_st.st_rdev, null_st.st_rdev};
+        for (int fd = 0; fd <= 2; ++fd) {
+          struct stat st;
+          if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != want[fd]) bits |= 2;
+        }
+        std::printf("lost\n");
+        if (standard_output_flushed()) bits |= 4;
+        return bits;
+      },
+      err);
+  EXPECT_EQ(closed, 0);
+  const int open_left = quor_test::exit_status_in_child(
+      [&] {
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, STDOUT_FILENO);
+        ::close(fd);
+        hold_standard_descriptors();
+        std::printf("kept\n");
+        return standard_output_flushed() ? 0 : 1;
+      },
+      err);
+  EXPECT_EQ(open_left, 0);
+  EXPECT_EQ(quor_test::read_file_text(file), "kept\n");
+}
+
+// Past a file-size limit a write to standard output fails and is known, the
+// process going on; without the call the signal would end it (the child
+// then does not exit by itself: -2).
+TEST(StandardOutput, WritePastTheFileSizeLimitFails) {
+  const std::string err = quor_test::scratch_dir() + "/standard-limit.err";
+  const std::string file = quor_test::scratch_dir() + "/standard-limit.out";
+  for (const bool ignored : {true, false}) {
+    const int status = quor_test::exit_status_in_child(
+        [&] {
+          const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+          ::dup2(fd, STDOUT_FILENO);
+          ::close(fd);
+          struct rlimit limit = {4096, 4096};
+          if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 9;
+          if (ignored) fail_writes_past_size_limit();
+          std::cout << std::string(10000, 'x');
+          return standard_output_flushed() ? 0 : 1;
+        },
+        err);
+    EXPECT_EQ(status, ignored ? 1 : -2);
+    EXPECT_EQ(quor_test::read_file_text(file).size(), 4096u);
+  }
 }
 
 }  // namespace

@@ -88,6 +88,17 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
       {"a VMDK extent after a flag", {"-vmdk", child, "-vmdk", "-csv", base, "-all"}, ">>" + quote(base), base},
       {"an index-record file after a flag", {"-indxfile", "-csv", image}, appended, image},
       {"an extracted $MFT after a flag", {"-mftfile", "-base10", image}, appended, image},
+      // A source the parser passes over, named last.
+      {"an index-record file named last, after the image read",
+       {"-image", fixture("default.img"), "-all", "-indxfile", image}, appended, image},
+      // The other source options' values cleaned as an image's is: the run
+      // cannot open them as typed, and would write before it says so.
+      {"a VMDK chain named with blanks",
+       {"-vmdk", "vmdk-child.vmdk ", "-vmdk", " vmdk-base.vmdk", "-all"}, ">>" + quote(base), base},
+      {"the parent of a VMDK extent named alone with a blank", {"-vmdk", "vmdk-child.vmdk ", "-all"},
+       ">>" + quote(base), base},
+      {"an index-record file named with a blank", {"-indxfile", "stdout-evidence.img "}, appended, image},
+      {"an extracted $MFT named in quotes", {"-mftfile", "'stdout-evidence.img'", "-all"}, appended, image},
   };
   const loop_device read_only(image, true);
   const loop_device writable(image, false);
@@ -114,23 +125,29 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
   // the evidence and takes the refusal of standard output.
   const std::string refused = "refused to write to the evidence: " + image + "\n";
   const struct {
-    std::string how, image_named, redirect, want_out;
+    std::string how;
+    std::vector<std::string> args;
+    std::string redirect, want_out;
   } on_error[] = {
-      {"standard error appended", image, ">" + quote(said) + " 2>>" + quote(image), refused},
-      {"standard error appended, the image named with a blank", image + " ",
+      {"standard error appended", {"-image", image, "-all"}, ">" + quote(said) + " 2>>" + quote(image), refused},
+      {"standard error appended, the image named with a blank", {"-image", image + " ", "-all"},
        ">" + quote(said) + " 2>>" + quote(image), refused},
-      {"both appended", image, appended + " 2>&1", ""},
-      {"standard error on the null device", image, appended + " 2>/dev/null", ""},
-      {"standard error on the null device, the image named with a blank", " " + image,
+      {"both appended", {"-image", image, "-all"}, appended + " 2>&1", ""},
+      {"standard error on the null device", {"-image", image, "-all"}, appended + " 2>/dev/null", ""},
+      {"standard error on the null device, the image named with a blank", {"-image", " " + image, "-all"},
        appended + " 2>/dev/null", ""},
+      {"standard error appended to a VMDK extent named with a blank",
+       {"-vmdk", "vmdk-child.vmdk ", "-vmdk", "vmdk-base.vmdk ", "-all"}, ">" + quote(said) + " 2>>" + quote(base),
+       "refused to write to the evidence: " + base + "\n"},
   };
   for (const auto& c : on_error) {
     std::string ignored;
     ::unlink(said.c_str());
-    EXPECT_EQ(run_in_shell({"-image", c.image_named, "-all"}, c.redirect, ignored), kFailed) << c.how;
+    EXPECT_EQ(run_in_shell(c.args, c.redirect, ignored), kFailed) << c.how;
     const std::string out = read_whole(said);
     EXPECT_TRUE(out == c.want_out) << c.how << ": " << out.substr(0, 200);
     ASSERT_EQ(md5_of(image), sum) << c.how;
+    ASSERT_EQ(md5_of(base), base_sum) << c.how;
   }
   // Standard error on a pipe: the refusal comes through it, and the status
   // is quor's own.
@@ -218,6 +235,9 @@ TEST(StdoutEvidence, StandardOutputThatCannotBeWrittenFailsTheRun) {
       // that ignored: the listing's writes fail from there on.
       {"a file that stops growing", "ulimit -f 16; trap '' XFSZ; ", ">" + quote(out), {"-image", image, "-all"},
        false},
+      // The same limit with the signal as the shell leaves it: quor's
+      // writes fail all the same, and it says so.
+      {"a file-size limit", "ulimit -f 16; ", ">" + quote(out), {"-image", image, "-all"}, false},
   };
   for (const auto& c : cases) {
     std::string cmd = "cd " + quote(scratch_dir()) + " && " + c.limit + "timeout 120 " + quote(QUOR_EXE);
@@ -233,6 +253,53 @@ TEST(StdoutEvidence, StandardOutputThatCannotBeWrittenFailsTheRun) {
       const size_t kept = read_whole(out).size();
       EXPECT_TRUE(kept == 8192 || kept == 16384) << c.how << ": " << kept;
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A reader that leaves the pipe early ends quor quietly by SIGPIPE (status
+// 141), as any program of the pipe: no word of writing standard output.
+TEST(StdoutEvidence, ReaderLeavingThePipeEndsTheRunQuietly) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "default.img fixture absent";
+  const std::string err = scratch_dir() + "/left-pipe.err", status = scratch_dir() + "/left-pipe.status";
+  std::string head;
+  ASSERT_EQ(run_command("{ " + quote(QUOR_EXE) + " -image " + quote(image) + " -all 2>" + quote(err) +
+                            " </dev/null; echo $? >" + quote(status) + "; } | head -c 5",
+                        head),
+            0);
+  EXPECT_EQ(head, "quor ");
+  EXPECT_EQ(read_whole(status), "141\n");
+  EXPECT_EQ(read_whole(err).find("prob writing"), std::string::npos);
+}
+
+// Closed standard input or error takes no file of the run: the image is
+// not opened on their numbers and then taken for an output, and the listing
+// is the one the run writes with both open.
+TEST(StdoutEvidence, ClosedStandardInputOrErrorTakesNoFile) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "default.img fixture absent";
+  const std::string out = scratch_dir() + "/closed-streams.out";
+  // The listing without the banner's run time.
+  auto listing = [&](const std::string& closing) {
+    std::string ignored;
+    const int status = run_command("cd " + quote(scratch_dir()) + " && timeout 120 " + quote(QUOR_EXE) + " -image " +
+                                       quote(image) + " -all >" + quote(out) + " " + closing,
+                                   ignored);
+    std::vector<std::string> lines = lines_of(read_whole(out));
+    if (lines.size() > 1) lines.erase(lines.begin() + 1);
+    return std::make_pair(status, lines);
+  };
+  const auto open = listing("2>/dev/null </dev/null");
+  ASSERT_EQ(open.first, 0);
+  ASSERT_GT(open.second.size(), 1000u);
+  for (const char* closing : {"2>&-", "<&- 2>&-", "<&- 2>/dev/null"}) {
+    const auto closed = listing(closing);
+    EXPECT_EQ(closed.first, 0) << closing;
+    EXPECT_TRUE(closed.second == open.second) << closing << ": " << read_whole(out).substr(0, 300);
   }
 }
 

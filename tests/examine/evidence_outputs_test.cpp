@@ -367,4 +367,30 @@ TEST(EvidenceOutputs, WalkerCopyDoesNotRenameOntoTheImage) {
   if (loop.path().empty()) GTEST_SKIP() << "read through a loop device not tried: " << loop.why();
 }
 
+// The walker's copy folder in a mount of the image it walks (ntfs-3g's) is
+// not made: the options are refused before anything is, and fls lists the
+// image as before.
+TEST(EvidenceOutputs, WalkerCopyFolderOnAMountOfTheImageIsNotMade) {
+  const std::string image = quor_test::copy_fixture("default.img", "walk-folder.img");
+  ASSERT_FALSE(image.empty());
+  if (!quor_test::have_program("fls")) GTEST_SKIP() << "fls not installed";
+  std::string before, after;
+  ASSERT_EQ(quor_test::run_command("fls -r -p '" + image + "'", before), 0);
+  const std::string at = quor_test::scratch_dir() + "/walk-folder";
+  {
+    const quor_test::ntfs3g_mount mount(image, at);
+    if (mount.dir().empty()) GTEST_SKIP() << mount.why();
+    user_ctx ctx;
+    testing::internal::CaptureStderr();
+    const bool parsed =
+        quor_test::parse_walk_options(ctx, {"-image", image, "-csv", "-action_copy_files", at + "/copies"});
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write to the evidence: " + at + "/copies\n");
+    EXPECT_FALSE(parsed);
+    struct stat st;
+    EXPECT_NE(::stat((at + "/copies").c_str(), &st), 0);
+  }
+  ASSERT_EQ(quor_test::run_command("fls -r -p '" + image + "'", after), 0);
+  EXPECT_EQ(after, before);
+}
+
 }  // namespace

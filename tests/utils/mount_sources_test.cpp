@@ -27,6 +27,8 @@ TEST(MountSources, LinesOfTheMountTable) {
       {"46 27 0:41 / /tmp/m rw shared:5 master:1 - fuseblk /dev/loop0 rw\n", fuse, true, "/dev/loop0"},
       {"46 27 0:41 / /tmp/m\\040x rw - fuse /tmp/a\\040b\\134c\\011d.img rw", fuse, true, "/tmp/a b\\c\td.img"},
       {"46 27 0:41 / /tmp/m rw - fuse /tmp/trailing\\04 rw", fuse, true, "/tmp/trailing\\04"},
+      // An escape that ends the field is undone too.
+      {"46 27 0:41 / /tmp/m rw - fuse /mnt/a\\040 rw", fuse, true, "/mnt/a "},
       {"46 27 0:411 / /tmp/m rw - fuse /tmp/d.img rw", fuse, false, ""},
       {"46 27 0:41 / /tmp/m rw fuse /tmp/d.img rw", fuse, false, ""},
       {"8 1 259:3 / / rw - ext4 /dev/nvme0n1p3 rw", makedev(259, 3), true, "/dev/nvme0n1p3"},

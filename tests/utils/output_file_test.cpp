@@ -375,6 +375,18 @@ TEST(OutputFile, FileOnAnImageMountedThroughALoopDeviceIsRefused) {
       }
   struct stat st;
   EXPECT_NE(::stat(fresh.c_str(), &st), 0) << "made on the image before the refusal";
+  // A folder there, one to be made there, and one reached by climbing out
+  // of a folder that would be made first, are refused before anything is
+  // made; a folder in the other mount or beside the mount is not.
+  const std::string climbing = scratch("not-yet");
+  for (const std::string& source : {image, loop.path()})
+    for (const std::string& folder : {in_image.dir(), in_image.dir() + "/new/deeper", climbing + "/../out-mount/new"})
+      EXPECT_TRUE(uni::folder_writes_source(folder, identities(source))) << folder << " reading " << source;
+  EXPECT_NE(::stat(climbing.c_str(), &st), 0);
+  EXPECT_NE(::stat((in_image.dir() + "/new").c_str(), &st), 0);
+  EXPECT_FALSE(uni::folder_writes_source(in_other.dir() + "/new", identities(image)));
+  EXPECT_FALSE(uni::folder_writes_source(climbing + "/../out-mount-other/new", identities(image)));
+  EXPECT_FALSE(uni::folder_writes_source(scratch("beside/new"), identities(loop.path())));
   // What holds a file in the mount: the loop device and the image behind it;
   // a device node is held by no disk of its own.
   struct stat loop_st, image_st;
@@ -425,6 +437,16 @@ TEST(OutputFile, FileOnAFuseMountOfTheImageIsRefused) {
     }
   struct stat st;
   EXPECT_NE(::stat(fresh.c_str(), &st), 0) << "made on the image before the refusal";
+  // A folder to be made in the mount, named from the folder above it.
+  const int relative = quor_test::exit_status_in_child(
+      [&] {
+        if (::chdir(quor_test::scratch_dir().c_str()) != 0) return 9;
+        return (uni::folder_writes_source("out-fuse/new", identities(image)) ? 1 : 0) +
+               (uni::folder_writes_source("out-beside-fuse/new", identities(image)) ? 2 : 0);
+      },
+      scratch("fuse.err"));
+  EXPECT_EQ(relative, 1);
+  EXPECT_EQ(quor_test::read_file_text(scratch("fuse.err")), "refused to write to the evidence: out-fuse/new\n");
   EXPECT_EQ(quor_test::read_file_text(kept), "already there");
   const int kept_fd = ::open(kept.c_str(), O_RDONLY);
   uni::file_identities held;
