@@ -198,14 +198,31 @@ bool collect_entry_records(CNtfs* ntfs, ulong64 entry, std::vector<entry_record>
 
 bool get_attribute_names(CNtfs* ntfs, ulong64 entry, uint32 type, std::vector<std::string>& names) {
   names.clear();
-  std::vector<entry_record> records;
-  if (!collect_entry_records(ntfs, entry, records)) return false;
   std::set<std::string> found;
   bool any = false;
-  for (const entry_record& r : records) {
-    if (r.item.header.type != type) continue;
-    any = true;
-    if (!r.name.empty()) found.insert(r.name);
+  if (type == ATTR_ATTRIBUTE_LIST || type == ENTRY_SUMMARY_TYPE) {
+    // The collection follows an attribute list instead of keeping it, and
+    // sums up the FILE record under a type no attribute has: for these the
+    // entry's own record answers.
+    std::vector<byte> record;
+    if (!read_entry_file_record(ntfs, entry, record)) return false;
+    const uint32 size = static_cast<uint32>(record.size());
+    const byte* attr = nullptr;
+    for (bool have = find_attribute(record.data(), size, type, attr); have;
+         have = find_next_attribute(record.data(), size, attr, type)) {
+      entry_record r;
+      if (!record_from_attribute(r, entry, entry, attr, load_u32(attr, AH_LENGTH))) continue;
+      any = true;
+      if (!r.name.empty()) found.insert(r.name);
+    }
+  } else {
+    std::vector<entry_record> records;
+    if (!collect_entry_records(ntfs, entry, records)) return false;
+    for (const entry_record& r : records) {
+      if (r.item.header.type != type) continue;
+      any = true;
+      if (!r.name.empty()) found.insert(r.name);
+    }
   }
   names.assign(found.begin(), found.end());
   return any;

@@ -23,7 +23,8 @@ int collect_entry_records(CNtfs* ntfs, ulong64 entry, std::vector<entry_record>&
 bool collect_entry_records(CNtfs* ntfs, ulong64 entry, std::vector<entry_record>& out);
 
 // The distinct names (UTF-8, sorted) of the entry's attributes of `type`;
-// true when the entry has an attribute of that type at all.
+// true when the entry has an attribute of that type at all, its
+// $ATTRIBUTE_LIST among them (ENTRY_SUMMARY_TYPE is no attribute's).
 bool get_attribute_names(CNtfs* ntfs, ulong64 entry, uint32 type, std::vector<std::string>& names);
 
 // The entry's FILE record, fixed up, in a buffer of the volume's record size.

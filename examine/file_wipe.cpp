@@ -54,6 +54,8 @@ bool data_records_are_the_entrys(CNtfs* ntfs, ulong64 entry) {
 
 // Every cluster of the runs that lies on disk is zeroed whole: past the data
 // size the last cluster still holds bytes of the file. Holes stay holes.
+// Compressed data is zeroed as it is stored: a compression unit of zeros
+// reads back as zeros.
 // False when a write fails or falls short, when no cluster lies on disk, and
 // for runs that are not wholly the file's, which are left unwritten.
 bool wipe_runs(CNtfs* ntfs, const entry_record& rec, uint32 chunk) {
@@ -86,7 +88,6 @@ bool wipe_entry_data(CNtfs* ntfs, ulong64 entry, uint32 chunk) {
   if (!collect_entry_records(ntfs, entry, records)) return false;
   for (const entry_record& rec : records) {
     if (rec.item.header.type != 0x80 || !rec.name.empty()) continue;
-    if (rec.item.header.word_value & 1) return false;
     if (entry_is_non_resident(rec)) return data_records_are_the_entrys(ntfs, entry) && wipe_runs(ntfs, rec, chunk);
     // An empty value has nothing to overwrite.
     const uint32 length = entry_value_length(rec);

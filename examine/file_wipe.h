@@ -15,9 +15,9 @@ bool wipe_file_data(const std::string& path);
 // every cluster of its runs that lies on disk, whole, past the data size to
 // the end of its last cluster (holes stay holes), or its resident value, in
 // writes of at most `chunk` bytes. False when any write fails or falls
-// short, when there is nothing to overwrite (an empty value, no cluster on
-// disk), and for compressed data, which cannot be overwritten in place. A
-// run list that is not wholly the file's is not written at all: a run
+// short, and when there is nothing to overwrite (an empty value, no cluster
+// on disk). Compressed data is overwritten in its stored clusters. A run
+// list that is not wholly the file's is not written at all: a run
 // outside the volume or at its cluster 0, runs that do not map exactly the
 // attribute's allocated size, a piece in an extension record that names
 // another file as its base.

@@ -125,8 +125,13 @@ bool extract_stream_copy(const inode_attributes& rec, user_ctx& ctx, const si_re
   path << clean_name_part(part) << L".bin";
 
   ctx.copy_dest = path.str();
-  if (!uni::names_source(ctx.copy_dest, sources) && rename_file_w(temp, ctx.copy_dest)) return true;
+  // The name holds the time and the digest: a file already under it is a
+  // copy of the same data made before, and stays as it was.
+  const uni::rename_result renamed =
+      uni::names_source(ctx.copy_dest, sources) ? uni::rename_result::failed : uni::rename_output(temp, ctx.copy_dest);
+  if (renamed == uni::rename_result::renamed) return true;
   remove_file_w(temp);
+  if (renamed == uni::rename_result::taken) return true;
   ctx.copy_dest.clear();
   return false;
 }

@@ -407,6 +407,31 @@ output_result open_output(std::ofstream& stream, const std::wstring& path, const
   return open_output(stream, name, sources, how);
 }
 
+rename_result rename_output(const std::string& from, const std::string& to) {
+  std::string source, target;
+  if (!path_to_utf8(source, from) || !path_to_utf8(target, to)) return rename_result::failed;
+  bool renamed = ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0;
+  int err = renamed ? 0 : errno;
+  if (!renamed && (err == EINVAL || err == ENOSYS)) {
+    // A file system that cannot rename without replacing: the second name
+    // is made as a link, which fails where a name is held, and the first
+    // is dropped.
+    renamed = ::link(source.c_str(), target.c_str()) == 0;
+    err = renamed ? 0 : errno;
+    if (renamed) ::unlink(source.c_str());
+  }
+  if (renamed) return rename_result::renamed;
+  struct stat st;
+  if (err == EEXIST && ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return rename_result::taken;
+  return rename_result::failed;
+}
+
+rename_result rename_output(const std::wstring& from, const std::wstring& to) {
+  std::string source, target;
+  if (!path_to_utf8(source, from) || !path_to_utf8(target, to)) return rename_result::failed;
+  return rename_output(source, target);
+}
+
 bool names_source(const std::string& path, const file_identities& sources) {
   struct stat st;
   std::string name;

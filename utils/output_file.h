@@ -86,6 +86,15 @@ output_result open_output(int& fd, const std::wstring& path, const file_identiti
 output_result open_output(std::FILE*& file, const std::string& path, const file_identities& sources,
                           output_open how);
 
+enum class rename_result { renamed, taken, failed };
+
+// Gives the file `from` the name `to` only while nothing holds that name:
+// nothing is ever replaced. `taken`: a regular file (not a link) holds the
+// name, and stays as it is, as does `from`. Anything else in the way (a
+// link, a folder), or any other failure, is `failed`.
+rename_result rename_output(const std::string& from, const std::string& to);
+rename_result rename_output(const std::wstring& from, const std::wstring& to);
+
 // True when the name `path` itself (a link there, not what it leads to) is
 // one of `sources`, as the refusal above says on standard error: renaming a
 // file onto that name would take the evidence's name away. False when

@@ -1,5 +1,7 @@
 #include "utils/sparse_output.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <fstream>
 #include <limits>
@@ -12,12 +14,35 @@ const byte kZeros[ZERO_BLOCK] = {};
 
 const long long MOST_OFFSET = std::numeric_limits<long long>::max();
 
+// The descriptor a file stream writes to, where the library lets it be
+// known; -1 elsewhere.
+#if defined(__GLIBCXX__)
+struct filebuf_descriptor : std::filebuf {
+  static int of(std::filebuf& buf) { return (buf.*&filebuf_descriptor::_M_file).fd(); }
+};
+#else
+struct filebuf_descriptor {
+  static int of(std::filebuf&) { return -1; }
+};
+#endif
+
+// The null and zero devices take every seek and stay at position 0, a
+// block device reads back what it held before: only a regular file shows
+// zeros where a seek skipped.
+bool holds_holes(std::filebuf& buf) {
+  struct stat st;
+  const int fd = filebuf_descriptor::of(buf);
+  return fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 }  // namespace
 
 sparse_output::sparse_output(std::ostream& out, md5_context* md5) : m_out(out), m_md5(md5) {
-  // Only a file can hold a hole, and only past its end does skipped space
-  // read as zeros: written in the middle, the old bytes would show through.
-  if (!m_out.good() || dynamic_cast<std::filebuf*>(m_out.rdbuf()) == nullptr) return;
+  // Only a regular file can hold a hole, and only past its end does skipped
+  // space read as zeros: written in the middle, the old bytes would show
+  // through. Any other output is judged by its writes alone.
+  std::filebuf* const buf = dynamic_cast<std::filebuf*>(m_out.rdbuf());
+  if (!m_out.good() || buf == nullptr || !holds_holes(*buf)) return;
   const std::streampos at = m_out.tellp();
   if (at == std::streampos(-1)) {
     m_out.clear();

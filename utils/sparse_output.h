@@ -1,12 +1,12 @@
 #pragma once
 // Content written to an output stream as bytes and runs of zeros. When the
-// stream is a file written at its end, a run of zeros is left as a hole (a
-// seek past it, its last byte written), so a copy of sparse data takes the
-// disk space of its data only; anywhere else (a pipe, a string, the
-// console, a file written in its middle or appended to) the zeros are
-// written. The MD5 of
-// the whole content, zeros included, can be taken on the way: a digest
-// cannot skip a run of zeros, so that part costs time, not disk.
+// stream is a regular file written at its end, a run of zeros is left as a
+// hole (a seek past it, its last byte written), so a copy of sparse data
+// takes the disk space of its data only; anywhere else (a pipe, a string,
+// the console, a device, a file written in its middle or appended to) the
+// zeros are written. The MD5 of the whole content, zeros included, can be
+// taken on the way: a digest cannot skip a run of zeros, so that part costs
+// time, not disk.
 #include <iosfwd>
 
 #include "utils/md5.h"
@@ -19,9 +19,9 @@ class sparse_output {
 
   bool write(const byte* data, uint32 length);
   bool zeros(ulong64 length);
-  // Leaves a last hole, flushes, and checks that every byte landed where it
-  // belongs; false when not, or when the stream failed. The content, and its
-  // digest, are whole only after it.
+  // Leaves a last hole, flushes, and, in a file with holes, checks that
+  // every byte landed where it belongs; false when not, or when the stream
+  // failed. The content, and its digest, are whole only after it.
   bool finish();
 
  private:

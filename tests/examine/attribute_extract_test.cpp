@@ -77,6 +77,12 @@ TEST(AttributeExtract, PlainFormAndItsReport) {
   EXPECT_NE(text.find("f00001.dat.old"), std::string::npos);  // a line per entry of the records
   ASSERT_TRUE(extract_attribute(data.c_str(), (dir + "/raw.txt").c_str(), v.ntfs, *rec, true));
   EXPECT_EQ(read_file_text(dir + "/raw.txt").find("f00001.dat.old"), std::string::npos);
+  // The null device takes the data in both forms, as any file does.
+  const std::string null = examine_test::memory_device("extract-null", 3);
+  if (null.empty()) GTEST_SKIP() << "cannot make a device node";
+  EXPECT_TRUE(extract_attribute(null.c_str(), nullptr, v.ntfs, *rec, false));
+  const std::wstring wide_null(null.begin(), null.end());
+  EXPECT_TRUE(extract_attribute(wide_null.c_str(), static_cast<const wchar_t*>(nullptr), v.ntfs, *rec, false));
 }
 
 // /sparse.bin made 20 MiB of hole, 8 KiB of data and 20 MiB of hole (icat

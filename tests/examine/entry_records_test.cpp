@@ -16,11 +16,14 @@ namespace {
 using examine_test::volume;
 
 // "type name" of every attribute istat lists, $ATTRIBUTE_LIST left out
-// (istat numbers attributes of extension records its own way).
-std::multiset<std::string> istat_attributes(const std::string& image, ulong64 entry) {
+// unless asked for (istat numbers attributes of extension records its own
+// way).
+std::multiset<std::string> istat_attributes(const std::string& image, ulong64 entry, bool with_list = false) {
   std::string out, line;
   std::multiset<std::string> found;
-  quor_test::run_command("istat " + image + " " + std::to_string(entry) + " | grep '^Type: \\$' | grep -v LIST", out);
+  quor_test::run_command("istat " + image + " " + std::to_string(entry) + " | grep '^Type: \\$'" +
+                             (with_list ? "" : " | grep -v LIST"),
+                         out);
   std::istringstream lines(out);
   while (std::getline(lines, line)) {
     const size_t type = line.find(" (") + 2, name = line.find("Name: ") + 6;
@@ -78,6 +81,35 @@ TEST(EntryRecords, DataContinuedInExtensionRecordsReadsWhole) {
   ASSERT_TRUE(write_attribute_data(v.ntfs, *data, out, messages, false, true, md5));
   ASSERT_EQ(quor_test::run_command("icat " + v.image + " " + std::to_string(entry) + " | md5sum", want), 0);
   EXPECT_EQ(md5, want.substr(0, 32));
+}
+
+// Attribute names by type as istat lists them: an entry with a
+// non-resident $ATTRIBUTE_LIST and sixty named streams in extension
+// records, one with two named streams and none; the FILE record's summary
+// type is no attribute's.
+TEST(EntryRecords, AttributeNamesOfEveryTypeLikeIstat) {
+  if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
+  volume v("streams.img");
+  ASSERT_NE(v.ntfs, nullptr);
+  for (const char* path : {"/many.bin", "/host.bin"}) {
+    const ulong64 entry = v.entry_of(path);
+    const std::multiset<std::string> listed = istat_attributes(v.image, entry, true);
+    for (const uint32 type : {0x10u, 0x20u, 0x30u, 0x80u, 0xA0u, ENTRY_SUMMARY_TYPE}) {
+      SCOPED_TRACE(std::string(path) + " type " + std::to_string(type));
+      std::set<std::string> want;
+      bool any = false;
+      const std::string prefix = std::to_string(type) + " ";
+      for (const std::string& l : listed) {
+        if (l.compare(0, prefix.size(), prefix) != 0) continue;
+        any = true;
+        if (l.size() > prefix.size()) want.insert(l.substr(prefix.size()));
+      }
+      std::vector<std::string> names = {"stale"};
+      EXPECT_EQ(get_attribute_names(v.ntfs, entry, type, names), any);
+      EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), want);
+      EXPECT_EQ(names.size(), want.size());
+    }
+  }
 }
 
 TEST(EntryRecords, NamesAndKeyOrder) {

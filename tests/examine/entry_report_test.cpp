@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <fstream>
 
 #include "tests/examine/examine_support.h"
 #include "utils/byte_order.h"
@@ -180,6 +181,24 @@ TEST(EntryReport, ContentPastTheInitializedSizeAndEmptyFiles) {
     to_file.extract_path = wide(file);
     ASSERT_TRUE(report_entry_by_path(to_file));
     EXPECT_TRUE(quor_test::read_file_text(file) == want);
+  }
+}
+
+// The null device as the extract's file or the data stream: the data goes
+// there and the call succeeds.
+TEST(EntryReport, DataToTheNullDevice) {
+  const std::string null = examine_test::memory_device("report-null", 3);
+  if (null.empty()) GTEST_SKIP() << "cannot make a device node";
+  const std::string image = quor_test::fixture("default.img");
+  for (const char* path : {"/nonres.bin", "/compressed/pattern.bin"}) {
+    SCOPED_TRACE(path);
+    std::ofstream device(null, std::ios::binary);
+    entry_report_request r = to_stream(image, wide(path), device);
+    EXPECT_TRUE(report_entry_by_path(r));
+    r.to_stream = false;
+    r.data_out = nullptr;
+    r.extract_path = wide(null);
+    EXPECT_TRUE(report_entry_by_path(r));
   }
 }
 

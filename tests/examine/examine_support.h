@@ -3,6 +3,7 @@
 // records of a path, files read whole, icat's output.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -83,6 +84,14 @@ inline std::string holed_copy(const std::string& as, ulong64 before, ulong64 aft
   if (lcn == 0 || copy.empty() || !quor_test::rewrite_mft_runs(copy, record_position(v.ntfs, entry), runs, size))
     return "";
   return copy;
+}
+
+// A node in the scratch folder for the memory device `minor` (3 the null
+// device, 5 the zero device); "" when it cannot be made.
+inline std::string memory_device(const std::string& name, unsigned minor) {
+  const std::string node = quor_test::scratch_dir() + "/" + name;
+  ::unlink(node.c_str());
+  return ::mknod(node.c_str(), S_IFCHR | 0600, makedev(1, minor)) == 0 ? node : "";
 }
 
 // Bytes of disk a file takes.

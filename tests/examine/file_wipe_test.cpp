@@ -1,6 +1,6 @@
 // Wiping a file's data on a copy of a kit volume: every kind of file ends as
-// zeros of its size, written in small chunks; compressed data is refused
-// untouched; other files keep their data.
+// zeros of its size, written in small chunks, compressed data too (as icat
+// and ntfs-3g read it back); other files keep their data.
 #include "examine/file_wipe.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +18,7 @@
 #include "tests/support/engine.h"
 #include "tests/support/istat.h"
 #include "tests/support/listing.h"
+#include "tests/support/loop_device.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ TEST(FileWipe, ZerosOverEveryKindOfFileOnACopy) {
     const char* path;
     bool wiped;
   } cases[] = {{"/nonres.bin", true}, {"/frag/a.bin", true}, {"/sparse.bin", true}, {"/small.txt", true},
-               {"/compressed/pattern.bin", false}};
+               {"/compressed/pattern.bin", true}};
   std::vector<std::string> before;
   for (int pass = 0; pass < 2; ++pass) {
     const std::unique_ptr<CNtfs> ntfs = quor_test::open_engine_at(copy, pass == 0);
@@ -89,7 +90,8 @@ TEST(FileWipe, EveryAllocatedClusterAndNothingElse) {
     bool tail;  // the data ends inside its last cluster
   } cases[] = {{"sample", "/Documents/report-2023.docx", true, 2, true},
                {"views", "/links/l00", false, 0, false},
-               {"runlist", "/frag/a.bin", true, 4800, false}};
+               {"runlist", "/frag/a.bin", true, 4800, false},
+               {"default", "/compressed/pattern.bin", true, 25, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     const std::string copy = quor_test::copy_fixture(std::string(c.image) + ".img", "wipe-all.img");
@@ -131,6 +133,32 @@ TEST(FileWipe, EveryAllocatedClusterAndNothingElse) {
     for (size_t i = 0; i < after.size(); ++i) changed += after[i] != want[i];
     EXPECT_EQ(changed, 0u);
   }
+}
+
+// A compressed file wiped through a drive-letter path reads back as zeros
+// of its size through icat and an ntfs-3g mount; its neighbour in the
+// compressed folder keeps its data.
+TEST(FileWipe, CompressedFileReadsBackAsZeros) {
+  if (!quor_test::have_program("icat")) GTEST_SKIP() << "icat not installed";
+  const std::string copy = quor_test::copy_fixture("default.img", "wipe-compressed.img");
+  ASSERT_FALSE(copy.empty());
+  const ulong64 pattern = quor_test::listed_inode("default", "/compressed/pattern.bin");
+  const ulong64 longer = quor_test::listed_inode("default", "/compressed/longer.bin");
+  ASSERT_TRUE(pattern != 0 && longer != 0);
+  std::string kept_before, kept_after, wiped;
+  ASSERT_TRUE(examine_test::icat(copy, std::to_string(longer), kept_before));
+  {
+    quor_test::drive_letter q(copy);
+    ASSERT_TRUE(q.ok);
+    EXPECT_TRUE(wipe_file_data("Q:\\compressed\\pattern.bin"));
+  }
+  ASSERT_TRUE(examine_test::icat(copy, std::to_string(pattern), wiped));
+  EXPECT_TRUE(wiped == std::string(102400, '\0')) << wiped.size() << " bytes";
+  ASSERT_TRUE(examine_test::icat(copy, std::to_string(longer), kept_after));
+  EXPECT_TRUE(kept_after == kept_before);
+  const quor_test::ntfs3g_mount mounted(copy, quor_test::scratch_dir() + "/wipe-compressed");
+  if (mounted.dir().empty()) GTEST_SKIP() << mounted.why();
+  EXPECT_TRUE(quor_test::read_file_text(mounted.dir() + "/compressed/pattern.bin") == std::string(102400, '\0'));
 }
 
 // A wipe of `entry` on `copy`, opened for writing, gives false and leaves

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -120,6 +121,33 @@ TEST(WalkCopies, NamedByTimeDigestAndNameWithIcatsData) {
     EXPECT_NE(out.find("," + dir + "/" + copy + "\n"), std::string::npos) << c.path;  // the report's last column
   }
   for (const std::string& f : files_in(dir)) EXPECT_NE(f.compare(0, 8, "__temp__"), 0) << f;  // no temporary left
+}
+
+// A second walk into the same copy directory makes the same names: the
+// copies already there stay as they were (the same files, not replaced),
+// each report still names its copy, and no temporary stays behind.
+TEST(WalkCopies, CopiesMadeBeforeStay) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
+  const std::string dir = quor_test::scratch_dir() + "/again";
+  const std::vector<std::string> args = {"-image",    image, "-csv", "-mftstart", std::to_string(inode_of("/small.txt")),
+                                         "-mftrange", "2",   "-action_copy_files", dir};
+  std::map<std::string, ino_t> first;
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    user_ctx ctx;
+    const std::string out = walk_text(ctx, args);
+    std::map<std::string, ino_t> made;
+    for (const std::string& f : files_in(dir)) {
+      struct stat st {};
+      ASSERT_EQ(::stat((dir + "/" + f).c_str(), &st), 0);
+      made[f] = st.st_ino;
+      EXPECT_NE(out.find("," + dir + "/" + f + "\n"), std::string::npos) << f << "\n" << out;
+    }
+    EXPECT_EQ(made.size(), 2u);
+    if (run == 0) first = made;
+    EXPECT_EQ(made, first);
+  }
 }
 
 // A copy of the image whose file has its run list cut short after four

@@ -1,6 +1,7 @@
 // Opening outputs: a file that is a source (by any name) is left as it was;
 // any other is emptied or appended to only after the check; a new file is
-// never made over a name that is taken, not even by a dangling link.
+// never made over a name that is taken, not even by a dangling link, nor
+// renamed onto one.
 #include "utils/output_file.h"
 
 #include <fcntl.h>
@@ -44,6 +45,53 @@ uni::file_identities identity_of(const std::string& path) {
   const bool ok = uni::identity_of_descriptor(fd, id);
   ::close(fd);
   return ok ? uni::file_identities{id} : uni::file_identities{};
+}
+
+// A rename gives a free name only: a regular file under the name is
+// "taken" and both files stay as they were; a dangling link, a link to a
+// file or a folder in the way is a failure and stays too.
+TEST(OutputFile, RenameNeverReplaces) {
+  const std::string held = scratch("rename-held");
+  write_text(held, "held");
+  const std::string folder = scratch("rename-folder");
+  ::mkdir(folder.c_str(), 0700);
+  const std::string dangling = scratch("rename-dangling"), linked = scratch("rename-linked");
+  ::unlink(dangling.c_str());
+  ::unlink(linked.c_str());
+  ASSERT_EQ(::symlink((held + ".none").c_str(), dangling.c_str()), 0);
+  ASSERT_EQ(::symlink(held.c_str(), linked.c_str()), 0);
+  const std::string free_name = scratch("rename-free");
+  ::unlink(free_name.c_str());
+  const struct {
+    std::string to;
+    bool wide;  // through the wide form
+    uni::rename_result want;
+  } cases[] = {{free_name, false, uni::rename_result::renamed},
+               {held, true, uni::rename_result::taken},
+               {dangling, false, uni::rename_result::failed},
+               {linked, true, uni::rename_result::failed},
+               {folder, false, uni::rename_result::failed}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.to);
+    const std::string from = scratch("rename-from");
+    write_text(from, "new");
+    struct stat before {};
+    ::lstat(c.to.c_str(), &before);
+    const uni::rename_result got =
+        c.wide ? uni::rename_output(std::wstring(from.begin(), from.end()), std::wstring(c.to.begin(), c.to.end()))
+             : uni::rename_output(from, c.to);
+    EXPECT_EQ(static_cast<int>(got), static_cast<int>(c.want));
+    struct stat after {};
+    ASSERT_EQ(::lstat(c.to.c_str(), &after), 0);
+    if (c.want == uni::rename_result::renamed) {
+      EXPECT_EQ(quor_test::read_file_text(c.to), "new");
+      EXPECT_NE(::access(from.c_str(), F_OK), 0) << "the old name stays";
+    } else {
+      EXPECT_EQ(after.st_ino, before.st_ino);
+      EXPECT_EQ(quor_test::read_file_text(from), "new");
+    }
+  }
+  EXPECT_EQ(quor_test::read_file_text(held), "held");
 }
 
 TEST(OutputFile, SourcesAreRefusedByAnyNameOthersOpenAsAsked) {

@@ -1,10 +1,12 @@
 // Content with runs of zeros: holes in a new file (its size, its blocks, its
 // bytes and digest against md5sum), zeros written everywhere a hole would be
-// wrong, a file opened for appending among them.
+// wrong, a file opened for appending and the null and zero devices among
+// them.
 #include "utils/sparse_output.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <fstream>
 #include <sstream>
@@ -81,6 +83,33 @@ TEST(SparseOutput, HolesInANewFileZerosElsewhere) {
                 s.write(reinterpret_cast<const byte*>("cd"), 2) && s.zeros(3) && s.finish());
   }
   EXPECT_EQ(quor_test::read_file_text(path), "ab" + std::string(10, '\0') + "cd" + std::string(3, '\0'));
+}
+
+// The null and zero devices take every seek and stay at position 0, so no
+// position shows where the bytes went: they are judged by their writes, and
+// the content, with or without runs of zeros, gives the digest a string
+// gives.
+TEST(SparseOutput, DevicesAreJudgedByTheirWrites) {
+  const struct {
+    const char* name;
+    unsigned minor;
+  } devices[] = {{"null", 3}, {"zero", 5}};
+  for (const auto& d : devices) {
+    SCOPED_TRACE(d.name);
+    const std::string node = quor_test::scratch_dir() + "/sparse-" + d.name;
+    if (::mknod(node.c_str(), S_IFCHR | 0600, makedev(1, d.minor)) != 0) GTEST_SKIP() << "cannot make device nodes";
+    bool finished = false;
+    std::ostringstream text;
+    const std::string want = write_content(text, finished);
+    {
+      std::ofstream device(node, std::ios::binary);
+      EXPECT_EQ(write_content(device, finished), want);
+      EXPECT_TRUE(finished);
+    }
+    std::ofstream device(node, std::ios::binary);
+    sparse_output s(device, nullptr);
+    EXPECT_TRUE(s.write(reinterpret_cast<const byte*>("abc"), 3) && s.finish()) << "bytes alone";
+  }
 }
 
 }  // namespace
