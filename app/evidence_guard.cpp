@@ -54,31 +54,30 @@ std::string cleaned_name(const std::string& typed) {
 // image's name is (a second source the parser passes over is named as
 // evidence all the same, and a stray blank must not make a name miss the
 // file the user meant), then the source as the parser will have the run
-// open it: that differs when the parser takes a later argument as the value
-// or follows a VMDK extent to its parents, which the cleaned extents name
-// too.
+// open it, from the command line as typed and with every argument that is
+// no option cleaned: the parser may take a later argument as the value, or
+// follow a VMDK extent to the parents it names, and either may be a name
+// the run would not open as typed.
 std::vector<evidence_file_ids> named_evidence(int argc, char** argv) {
   std::vector<evidence_file_ids> found;
-  std::vector<std::string> cleaned_vmdk = {"quor"};
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (argv[i] == nullptr || argv[i + 1] == nullptr) continue;
+  std::vector<std::string> cleaned_args;
+  for (int i = 0; i < argc; ++i) {
+    const std::string arg = argv[i] != nullptr ? argv[i] : "";
+    const std::string cleaned = i > 0 && !arg.empty() && arg[0] != '-' ? cleaned_name(arg) : arg;
+    cleaned_args.push_back(cleaned.empty() ? arg : cleaned);
+    if (i == 0 || i + 1 >= argc || argv[i + 1] == nullptr) continue;
     for (const char* option : kEvidenceOptions) {
-      if (::strcasecmp(argv[i], option) != 0) continue;
+      if (::strcasecmp(arg.c_str(), option) != 0) continue;
       const std::string typed = evidence_file(option, argv[i + 1]);
-      const std::string cleaned = cleaned_name(typed);
       add_named(typed, found);
-      if (cleaned != typed) add_named(cleaned, found);
-      if (::strcasecmp(option, "-vmdk") == 0 && !cleaned.empty())
-        cleaned_vmdk.insert(cleaned_vmdk.end(), {option, cleaned});
+      const std::string cleaned_value = cleaned_name(typed);
+      if (cleaned_value != typed) add_named(cleaned_value, found);
     }
   }
   for (const std::string& file : cmdline_source_files(argc, argv)) add_named(file, found);
-  if (cleaned_vmdk.size() > 1) {
-    std::vector<char*> chain_argv;
-    for (std::string& arg : cleaned_vmdk) chain_argv.push_back(&arg[0]);
-    for (const std::string& file : cmdline_source_files(static_cast<int>(chain_argv.size()), chain_argv.data()))
-      add_named(file, found);
-  }
+  std::vector<char*> cleaned_argv;
+  for (std::string& arg : cleaned_args) cleaned_argv.push_back(&arg[0]);
+  for (const std::string& file : cmdline_source_files(argc, cleaned_argv.data())) add_named(file, found);
   return found;
 }
 

@@ -99,6 +99,10 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
        ">>" + quote(base), base},
       {"an index-record file named with a blank", {"-indxfile", "stdout-evidence.img "}, appended, image},
       {"an extracted $MFT named in quotes", {"-mftfile", "'stdout-evidence.img'", "-all"}, appended, image},
+      {"a VMDK extent named with a blank after a flag", {"-vmdk", "-csv", "vmdk-child.vmdk ", "-all"},
+       ">>" + quote(base), base},
+      {"an index-record file named with a blank after a flag", {"-indxfile", "-csv", " stdout-evidence.img"},
+       appended, image},
   };
   const loop_device read_only(image, true);
   const loop_device writable(image, false);
