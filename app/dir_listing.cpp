@@ -201,15 +201,7 @@ void dir_listing::rebuild_keys() {
 }
 
 void dir_listing::file_parsed_live(const INDX_ENTRY_INFO& e, size_t attribute) {
-  const uint32 id = store(e, attribute);
-  bool kept = false;
-  try {
-    kept = key_parsed_live(id);
-  } catch (...) {
-    unstore_last();
-    throw;
-  }
-  if (!kept) unstore_last();
+  if (!key_parsed_live(store(e, attribute))) unstore_last();
 }
 
 bool dir_listing::key_parsed_live(uint32 id) {
@@ -244,11 +236,29 @@ void dir_listing::take_parsed(size_t index) {
   // them in key order against the keys of earlier pieces gives what one map
   // for the whole index would hold (names of one key differ, so the order
   // among them does not matter).
-  auto live = std::next(parsed.valid.begin(), static_cast<std::ptrdiff_t>(taken_.valid));
-  for (; live != parsed.valid.end(); ++live, ++taken_.valid) file_parsed_live(live->second, index);
-  if (keep_carved_) {
-    auto carved = std::next(parsed.carved.begin(), static_cast<std::ptrdiff_t>(taken_.carved));
-    for (; carved != parsed.carved.end(); ++carved, ++taken_.carved) store(carved->second, index);
+  // The counts stay in locals on the way (the filing calls could otherwise
+  // make every step store them) and are kept only when an exception ends
+  // the take.
+  size_t valid = taken_.valid, carved = taken_.carved;
+  size_t before = count_;
+  bool live_phase = true;
+  try {
+    auto live = std::next(parsed.valid.begin(), static_cast<std::ptrdiff_t>(valid));
+    for (; live != parsed.valid.end(); ++live, ++valid) {
+      before = count_;
+      file_parsed_live(live->second, index);
+    }
+    live_phase = false;
+    if (keep_carved_) {
+      auto slack = std::next(parsed.carved.begin(), static_cast<std::ptrdiff_t>(carved));
+      for (; slack != parsed.carved.end(); ++slack, ++carved) store(slack->second, index);
+    }
+  } catch (...) {
+    // A live entry stored but not yet keyed is dropped, to go again whole.
+    if (live_phase && count_ > before) unstore_last();
+    taken_.valid = valid;
+    taken_.carved = carved;
+    throw;
   }
   parsed.valid.clear();
   parsed.carved.clear();

@@ -125,7 +125,8 @@ class dir_listing {
   void add_key(uint32 id, bool exact);
   void rebuild_keys();
   // Stores and keys a live entry from the parser, or leaves the store as it
-  // was: a name the key already holds, or an exception.
+  // was for a name the key already holds. An exception while keying leaves
+  // the entry stored, for take_parsed to drop.
   void file_parsed_live(const INDX_ENTRY_INFO& e, size_t attribute);
   // Keys stored live entry `id`; false when its name is there already.
   bool key_parsed_live(uint32 id);
