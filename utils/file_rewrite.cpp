@@ -103,10 +103,11 @@ bool read_whole(int fd, std::string& out, uint64 most) {
   return false;
 }
 
-}  // namespace
-
-bool read_file_bytes(const char* path, std::string& out, uint64 most, uni::file_identities& identities) {
+// The whole-file read; `no_memory` tells a failure for want of memory to
+// hold the file from every other.
+bool read_file(const char* path, std::string& out, uint64 most, uni::file_identities& identities, bool& no_memory) {
   out.clear();
+  no_memory = false;
   if (!path || !*path) return false;
   // Without O_NONBLOCK a FIFO nobody writes would hold the open for ever.
   const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -116,9 +117,9 @@ bool read_file_bytes(const char* path, std::string& out, uint64 most, uni::file_
     ok = read_whole(fd, out, most < out.max_size() ? most : out.max_size()) &&
          uni::identities_of_descriptor(fd, identities);
   } catch (const std::bad_alloc&) {
-    ok = false;
+    no_memory = true;
   } catch (const std::length_error&) {
-    ok = false;
+    no_memory = true;
   }
   ::close(fd);
   // What was read of a file too long to hold is given back at once.
@@ -126,9 +127,22 @@ bool read_file_bytes(const char* path, std::string& out, uint64 most, uni::file_
   return ok;
 }
 
+}  // namespace
+
+bool read_file_bytes(const char* path, std::string& out, uint64 most, uni::file_identities& identities) {
+  bool no_memory;
+  return read_file(path, out, most, identities, no_memory);
+}
+
 bool read_file_bytes(const char* path, std::string& out, uint64 most) {
   uni::file_identities ignored;
-  return read_file_bytes(path, out, most, ignored);
+  bool no_memory;
+  return read_file(path, out, most, ignored, no_memory);
+}
+
+bool read_file_bytes(const char* path, std::string& out, uint64 most, bool& no_memory) {
+  uni::file_identities ignored;
+  return read_file(path, out, most, ignored, no_memory);
 }
 
 bool replace_file_contents(const char* path, const std::string& data) {

@@ -20,6 +20,10 @@ bool read_file_bytes(const char* path, std::string& out, uint64 most);
 // The same, adding to `identities` the file read (and, for a loop device,
 // the files behind it), for a writer that must not write over its input.
 bool read_file_bytes(const char* path, std::string& out, uint64 most, uni::file_identities& identities);
+// The same, telling through `no_memory` whether a false result came of
+// memory that could not be had to hold the file (false for every other
+// result), for a caller whose answer to that differs.
+bool read_file_bytes(const char* path, std::string& out, uint64 most, bool& no_memory);
 // Writes exactly `data` into the file `path` names, through the guarded
 // opener: a FIFO that nobody reads is refused, never waited on. A regular
 // file gets the new text first as a trial beside it, which is removed again:

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -93,13 +95,20 @@ bool html_file_to_text(const char* in_path, const char* out_path) {
   // The splitter measures its text in int: a longer file is refused whole
   // rather than converted in part.
   if (!read_file_bytes(in_path, html, INT32_MAX)) return false;
-  std::vector<std::string> pieces;
   std::string out;
-  if (!html.empty() && split_markup(html.data(), static_cast<int>(html.size()), &pieces)) {
-    normalize_tags(&pieces);
-    list_state list;
-    for (const std::string& p : pieces) convert_piece(out, p, list);
-    for (const std::string& p : pieces) out += p;
+  try {
+    std::vector<std::string> pieces;
+    if (!html.empty() && split_markup(html.data(), static_cast<int>(html.size()), &pieces)) {
+      normalize_tags(&pieces);
+      list_state list;
+      for (const std::string& p : pieces) convert_piece(out, p, list);
+      for (const std::string& p : pieces) out += p;
+    }
+  } catch (const std::bad_alloc&) {
+    // The output is written only once it is whole: it stays as it was.
+    return false;
+  } catch (const std::length_error&) {
+    return false;
   }
   return replace_file_contents(out_path, out);
 }

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "utils/byte_order.h"
@@ -37,14 +40,14 @@ bool write_out(const char* path, const std::string& data) {
   return std::fwrite(data.data(), 1, data.size(), stdout) == data.size() && std::fflush(stdout) == 0;
 }
 
-}  // namespace
-
-bool remove_tag_sections(char* buffer, int* length, const char* tag) {
-  if (!buffer || !length || *length <= 0 || !tag) return false;
+// The narrow remover over a buffer known to hold something. Its patterns
+// and its work buffer are had before the buffer or its length is touched:
+// memory that runs out throws with both as they were.
+bool cut_tag_sections(char* buffer, int* length, const char* tag) {
   const int len = *length;
   const std::string open = std::string("<") + tag, close = std::string("</") + tag + ">";
   const int lo = static_cast<int>(open.size()), lc = static_cast<int>(close.size());
-  std::vector<char> work(static_cast<size_t>(len));
+  const std::unique_ptr<char[]> work(new char[static_cast<size_t>(len)]);
   int copied = 0, i = 0, depth = 0;
   bool inside = false, found = false;
   if (lc <= len) {
@@ -82,16 +85,16 @@ bool remove_tag_sections(char* buffer, int* length, const char* tag) {
     }
   }
   if (i < len) {
-    std::memcpy(work.data() + copied, buffer + i, static_cast<size_t>(len - i));
+    std::memcpy(work.get() + copied, buffer + i, static_cast<size_t>(len - i));
     copied += len - i;
   }
   *length = copied;
-  if (found && copied >= 1) std::memcpy(buffer, work.data(), static_cast<size_t>(copied));
+  if (found && copied >= 1) std::memcpy(buffer, work.get(), static_cast<size_t>(copied));
   return true;
 }
 
-bool remove_tag_sections_w(uint16* buffer, int* length, const wchar_t* tag) {
-  if (!buffer || !length || *length <= 0 || !tag) return false;
+// The wide remover, as the narrow one.
+bool cut_tag_sections_w(uint16* buffer, int* length, const wchar_t* tag) {
   const int units = *length / 2;
   const std::wstring open = std::wstring(L"<") + tag, close = std::wstring(L"</") + tag + L">";
   const int lc = static_cast<int>(close.size());
@@ -120,6 +123,49 @@ bool remove_tag_sections_w(uint16* buffer, int* length, const wchar_t* tag) {
   return true;
 }
 
+// The sections of a UTF-16LE page (mark included) cut in code units, the
+// page replaced by what is left; an odd last byte is kept as it was. The
+// units and the new page may find no memory, which throws with the page
+// as it was.
+bool cut_utf16_sections(std::string& data, const char* tag) {
+  const size_t units = data.size() / 2;
+  std::vector<uint16> text(units);
+  for (size_t k = 0; k < units; ++k) text[k] = load_u16(reinterpret_cast<const byte*>(data.data()) + 2 * k);
+  std::wstring wide_tag;
+  for (const char* p = tag; *p; ++p) wide_tag += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+  int length = static_cast<int>(units * 2);
+  if (!remove_tag_sections_w(text.data(), &length, wide_tag.c_str())) return false;
+  std::string result(static_cast<size_t>(length), '\0');
+  for (int k = 0; k < length / 2; ++k) store_u16(reinterpret_cast<byte*>(&result[2 * static_cast<size_t>(k)]), text[k]);
+  if (data.size() % 2) result += data.back();
+  data.swap(result);
+  return true;
+}
+
+}  // namespace
+
+bool remove_tag_sections(char* buffer, int* length, const char* tag) {
+  if (!buffer || !length || *length <= 0 || !tag) return false;
+  try {
+    return cut_tag_sections(buffer, length, tag);
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+}
+
+bool remove_tag_sections_w(uint16* buffer, int* length, const wchar_t* tag) {
+  if (!buffer || !length || *length <= 0 || !tag) return false;
+  try {
+    return cut_tag_sections_w(buffer, length, tag);
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+}
+
 bool remove_tag_sections_w(uint16* buffer, int* length, const std::wstring& tag) {
   return remove_tag_sections_w(buffer, length, tag.c_str());
 }
@@ -142,7 +188,8 @@ bool remove_string(char** buffer, int* length, const char* text, bool nocase) {
   if (!buffer || !*buffer || !length || *length <= 0 || !text || !*text) return false;
   const int n = static_cast<int>(std::strlen(text)), len = *length;
   const char* in = *buffer;
-  char* work = new char[static_cast<size_t>(len)];
+  char* work = new (std::nothrow) char[static_cast<size_t>(len)];
+  if (!work) return false;
   int copied = 0, i = 0;
   bool found = false;
   while (i < len) {
@@ -170,9 +217,15 @@ bool remove_string(char** buffer, int* length, const char* text, bool nocase) {
 
 bool remove_scripts_from_file(const char* in_path, const char* out_path, bool in_place) {
   std::string data;
-  if (!read_file_bytes(in_path, data, MOST_TEXT)) return false;
+  bool no_memory = false;
+  // A page the memory left cannot hold, or cannot cut, is written nowhere,
+  // least of all in its own place; it was opened, and true says no more.
+  if (!read_file_bytes(in_path, data, MOST_TEXT, no_memory)) return no_memory;
   int length = static_cast<int>(data.size());
-  if (!data.empty() && remove_tag_sections(&data[0], &length, "script")) data.resize(static_cast<size_t>(length));
+  if (!data.empty()) {
+    if (!remove_tag_sections(&data[0], &length, "script")) return true;
+    data.resize(static_cast<size_t>(length));
+  }
   return write_out(in_place ? in_path : out_path, data);
 }
 
@@ -182,17 +235,13 @@ bool remove_tag_sections_from_file(const char* in_path, const char* out_path, co
   if (!read_file_bytes(in_path, data, MOST_TEXT)) return false;
   if (data.empty()) return true;
   if (data.size() >= 2 && has_bom_utf16le(reinterpret_cast<const byte*>(data.data()))) {
-    const size_t units = data.size() / 2;
-    std::vector<uint16> text(units);
-    for (size_t k = 0; k < units; ++k) text[k] = load_u16(reinterpret_cast<const byte*>(data.data()) + 2 * k);
-    std::wstring wide_tag;
-    for (const char* p = tag; *p; ++p) wide_tag += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    int length = static_cast<int>(units * 2);
-    if (!remove_tag_sections_w(text.data(), &length, wide_tag.c_str())) return false;
-    std::string result(static_cast<size_t>(length), '\0');
-    for (int k = 0; k < length / 2; ++k) store_u16(reinterpret_cast<byte*>(&result[2 * static_cast<size_t>(k)]), text[k]);
-    if (data.size() % 2) result += data.back();  // an odd last byte is kept as it was
-    data.swap(result);
+    try {
+      if (!cut_utf16_sections(data, tag)) return false;
+    } catch (const std::bad_alloc&) {
+      return false;
+    } catch (const std::length_error&) {
+      return false;
+    }
   } else {
     int length = static_cast<int>(data.size());
     if (!remove_tag_sections(&data[0], &length, tag)) return false;
@@ -206,10 +255,12 @@ bool remove_string_from_file(const char* path, const char* text, bool nocase) {
   std::string data;
   if (!read_file_bytes(path, data, MOST_TEXT) || data.empty()) return false;
   int length = static_cast<int>(data.size());
-  char* buffer = new char[data.size()];
+  char* buffer = new (std::nothrow) char[data.size()];
+  if (!buffer) return false;
   std::memcpy(buffer, data.data(), data.size());
   const bool ok = remove_string(&buffer, &length, text, nocase);
-  const std::string result(buffer, static_cast<size_t>(length));
+  // Never longer than the text read: it takes the text's own room.
+  if (ok) data.assign(buffer, static_cast<size_t>(length));
   delete[] buffer;
-  return ok && replace_file_contents(path, result);
+  return ok && replace_file_contents(path, data);
 }

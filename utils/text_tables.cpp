@@ -80,6 +80,14 @@ bool has_wide_tab(const byte* text, uint32 length) {
   return false;
 }
 
+// The expansion, narrow or (allowed and found) wide. Memory that runs out
+// throws with out untouched: a caller that must tell that from a text
+// without a tab catches it.
+bool expand_any(const byte* text, uint32 length, int tab_width, std::string& out, bool allow_wide) {
+  if (allow_wide && text && length >= 2 && has_wide_tab(text, length)) return expand<2>(text, length, tab_width, out);
+  return expand<1>(text, length, tab_width, out);
+}
+
 }  // namespace
 
 bool update_column_widths(std::vector<uint32>& widths, const std::vector<std::string>& row, uint32 max_width) {
@@ -95,13 +103,23 @@ bool update_column_widths(std::vector<uint32>& widths, const std::vector<std::st
 }
 
 bool expand_tabs(const byte* text, uint32 length, int tab_width, std::string& out, bool allow_wide) {
-  if (allow_wide && text && length >= 2 && has_wide_tab(text, length))
-    return expand_tabs_wide(text, length, tab_width, out);
-  return expand<1>(text, length, tab_width, out);
+  try {
+    return expand_any(text, length, tab_width, out, allow_wide);
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
 }
 
 bool expand_tabs_wide(const byte* text, uint32 length, int tab_width, std::string& out) {
-  return expand<2>(text, length, tab_width, out);
+  try {
+    return expand<2>(text, length, tab_width, out);
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
 }
 
 bool expand_tabs_in_file(const char* in_path, const char* out_path, int tab_width, bool allow_wide) {
@@ -112,8 +130,10 @@ bool expand_tabs_in_file(const char* in_path, const char* out_path, int tab_widt
     // whole, for its first part must not be written in its place.
     if (!read_file_bytes(in_path, text, UINT32_MAX)) return false;
     std::string expanded;
-    const bool changed = expand_tabs(reinterpret_cast<const byte*>(text.data()), static_cast<uint32>(text.size()),
-                                     tab_width, expanded, allow_wide);
+    // Memory that runs out while the text is expanded must not pass for a
+    // text without a tab, which is copied as it is.
+    const bool changed = expand_any(reinterpret_cast<const byte*>(text.data()), static_cast<uint32>(text.size()),
+                                    tab_width, expanded, allow_wide);
     return replace_file_contents(out_path, changed ? expanded : text);
   } catch (const std::bad_alloc&) {
     // The output is opened only once the text is ready: it is as it was.

@@ -13,11 +13,12 @@ bool update_column_widths(std::vector<uint32>& widths, const std::vector<std::st
 // ends are CR LF when the text has any, else LF, else CR, and each line
 // counts its columns afresh. With allow_wide a text holding the bytes 09 00
 // is taken as UTF-16LE and handed to expand_tabs_wide. False (out
-// untouched) when the text holds no tab.
+// untouched) when the text holds no tab, or when the memory for its tabs,
+// line ends or expansion cannot be had.
 bool expand_tabs(const byte* text, uint32 length, int tab_width, std::string& out, bool allow_wide);
 // The same over UTF-16LE code units: tabs, line ends and columns are
 // counted in units and each space is written as 20 00; an odd last byte is
-// copied as it stands.
+// copied as it stands. False (out untouched) as above.
 bool expand_tabs_wide(const byte* text, uint32 length, int tab_width, std::string& out);
 // Reads in_path whole and writes its expansion (or, without a tab, the
 // text unchanged) into the file out_path names, which may be in_path

@@ -374,7 +374,8 @@ TEST(FileRewrite, FilesLongerThanTheirTextCanBeAreRefusedWhole) {
 }
 
 // The whole-file read stops at the bound it is given: a regular file by
-// its size, a device that never ends once more has come than may.
+// its size, a device that never ends once more has come than may. None of
+// these failures is a want of memory.
 TEST(FileRewrite, WholeFileReadsKeepToTheirBound) {
   const std::string dir = make_dir("bound"), ten = dir + "/ten";
   write_text(ten, "0123456789");
@@ -382,14 +383,41 @@ TEST(FileRewrite, WholeFileReadsKeepToTheirBound) {
     std::string path;
     uint64 most;
     bool read;
-  } cases[] = {{ten, 10, true}, {ten, 11, true}, {ten, 9, false}, {ten, 0, false}, {"/dev/zero", 3u << 20, false}};
+  } cases[] = {{ten, 10, true},  {ten, 11, true}, {ten, 9, false}, {ten, 0, false}, {"/dev/zero", 3u << 20, false},
+               {dir, 10, false}, {dir + "/absent", 10, false}};
   for (const auto& c : cases) {
     std::string got = "old";
     uni::file_identities ids;
     EXPECT_EQ(read_file_bytes(c.path.c_str(), got, c.most, ids), c.read) << c.path << " " << c.most;
     EXPECT_EQ(got, c.read ? "0123456789" : "") << c.path << " " << c.most;
     EXPECT_EQ(ids.size(), c.read ? 1u : 0u) << c.path << " " << c.most;
+    bool no_memory = true;
+    got = "old";
+    EXPECT_EQ(read_file_bytes(c.path.c_str(), got, c.most, no_memory), c.read) << c.path << " " << c.most;
+    EXPECT_EQ(got, c.read ? "0123456789" : "") << c.path << " " << c.most;
+    EXPECT_FALSE(no_memory) << c.path << " " << c.most;
   }
+}
+
+// A file of 48 MiB with 16 MiB left is a want of memory, told apart from
+// every other failure; a short file is read after it. In a child, whose
+// address space is cut.
+TEST(FileRewrite, WholeFileReadWithoutMemoryIsToldApart) {
+  if (!quor_test::allocation_failures_throw()) GTEST_SKIP() << "this allocator ends the process when memory runs out";
+  const std::string dir = make_dir("no-memory"), ten = dir + "/ten", big = dir + "/big";
+  write_text(ten, "0123456789");
+  write_text(big, std::string(48u << 20, 'b'));
+  const int status = quor_test::exit_status_in_child(
+      [&] {
+        if (!quor_test::limit_address_space(16u << 20)) return 2;
+        std::string got = "old";
+        bool no_memory = false;
+        if (read_file_bytes(big.c_str(), got, UINT32_MAX, no_memory) || !no_memory || !got.empty()) return 3;
+        return read_file_bytes(ten.c_str(), got, 10, no_memory) && !no_memory && got == "0123456789" ? 0 : 4;
+      },
+      dir + "/child.err");
+  EXPECT_EQ(status, 0) << (status == 3 ? "not told apart as a want of memory" : "");
+  ::unlink(big.c_str());
 }
 
 }  // namespace

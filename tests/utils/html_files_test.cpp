@@ -1,18 +1,25 @@
 // The HTML file functions on committed pages (tests/utils/html), against
 // goldens written from the conversion rules; the in-place removals work on
 // copies, one of them forced to fail part way.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
+#include "tests/support/child_process.h"
 #include "tests/support/fixture.h"
 #include "utils/html_to_text.h"
 #include "utils/tag_extract.h"
 #include "utils/tag_sections.h"
+#include "utils/text_tables.h"
 
 namespace {
 
@@ -194,6 +201,41 @@ TEST(HtmlFiles, SectionRemovalInBuffers) {
   delete[] buffer;
 }
 
+// A work buffer the memory left cannot hold: each remover gives false and
+// changes nothing, not the text, its length or (for the string remover)
+// the array itself. 48 MiB of text need 48 MiB more where 16 are left; a
+// short text is cut after. In a child, whose address space is cut.
+TEST(HtmlFiles, BufferRemoversWithoutMemoryChangeNothing) {
+  if (!quor_test::allocation_failures_throw()) GTEST_SKIP() << "this allocator ends the process when memory runs out";
+  const int status = quor_test::exit_status_in_child(
+      [] {
+        const std::string head = "a<script>x()</script>b";
+        const int size = 48 << 20;
+        std::string narrow(static_cast<size_t>(size), 'x');
+        narrow.replace(0, head.size(), head);
+        std::vector<uint16> wide(narrow.begin(), narrow.begin() + size / 2);
+        char* owned = new char[static_cast<size_t>(size)];
+        std::memcpy(owned, narrow.data(), narrow.size());
+        char* const array = owned;
+        if (!quor_test::limit_address_space(16u << 20)) return 2;
+        int length = size;
+        if (remove_tag_sections(&narrow[0], &length, "script") || length != size || narrow.compare(0, head.size(), head))
+          return 3;
+        length = size;
+        if (remove_tag_sections_w(wide.data(), &length, L"script") || length != size || wide[1] != '<') return 4;
+        length = size;
+        if (remove_string(&owned, &length, "<script>", false) || owned != array || length != size ||
+            std::memcmp(owned, head.data(), head.size()) != 0)
+          return 5;
+        delete[] owned;
+        std::string small = "a<b>x</b>c";
+        length = static_cast<int>(small.size());
+        return remove_tag_sections(&small[0], &length, "b") && small.substr(0, static_cast<size_t>(length)) == "ac" ? 0 : 6;
+      },
+      quor_test::scratch_dir() + "/removers-memory.err");
+  EXPECT_EQ(status, 0) << (status == 253 ? "the failed allocation left a remover" : "");
+}
+
 TEST(HtmlFiles, FileRemovalsOnCopies) {
   const std::string page = quor_test::read_file_text(html_dir + "page.html");
   const std::string script = "<SCRIPT type=\"text/javascript\">if (a<b) { x = \"</p>\"; }</SCRIPT>";
@@ -228,6 +270,129 @@ TEST(HtmlFiles, FileRemovalsOnCopies) {
   std::ofstream(w, std::ios::binary) << utf16("x<b>y</B>z");
   ASSERT_TRUE(remove_tag_sections_from_file(w.c_str(), nullptr, "b"));
   EXPECT_EQ(quor_test::read_file_text(w), utf16("xz"));
+}
+
+// A large page: a head, then a unit repeated up to the size.
+struct big_page {
+  std::string head, unit;
+  size_t size;
+};
+
+// The page's bytes from `at` on, as many as `out` holds.
+void page_bytes(const big_page& page, size_t at, std::vector<char>& out) {
+  size_t in_unit = at < page.head.size() ? 0 : (at - page.head.size()) % page.unit.size();
+  for (char& b : out) {
+    if (at < page.head.size()) {
+      b = page.head[at++];
+      continue;
+    }
+    b = page.unit[in_unit];
+    in_unit = in_unit + 1 == page.unit.size() ? 0 : in_unit + 1;
+  }
+}
+
+// The page is written and compared a block at a time: memory this process
+// takes and frees stays mapped in its heap, where a child whose address
+// space is cut would find it again.
+void write_page(const std::string& path, const big_page& page) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::vector<char> block;
+  for (size_t at = 0; at < page.size; at += block.size()) {
+    block.resize(std::min<size_t>(64 << 10, page.size - at));
+    page_bytes(page, at, block);
+    out.write(block.data(), static_cast<std::streamsize>(block.size()));
+  }
+}
+
+bool holds_page(const std::string& path, const big_page& page) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> want, got(64 << 10);
+  size_t at = 0;
+  while (in.read(got.data(), static_cast<std::streamsize>(got.size())) || in.gcount() > 0) {
+    want.resize(static_cast<size_t>(in.gcount()));
+    page_bytes(page, at, want);
+    if (at + want.size() > page.size || std::memcmp(got.data(), want.data(), want.size()) != 0) return false;
+    at += want.size();
+  }
+  return at == page.size;
+}
+
+// Memory that runs out leaves every file as it was, and nothing goes to
+// standard output. The script remover writes nothing and gives true, the
+// other file functions give false: for a page the memory left cannot read
+// (48 MiB with 16 MiB left), for one it reads but cannot cut (24 MiB with
+// 36 left: the tab expander, which needs no more, copies that page whole),
+// and for a page that reads but whose pieces do not fit (4 MiB of tags,
+// 24 left). In a child, whose address space is cut.
+TEST(HtmlFiles, FileFunctionsWithoutMemoryWriteNothing) {
+  if (!quor_test::allocation_failures_throw()) GTEST_SKIP() << "this allocator ends the process when memory runs out";
+  const std::string dir = quor_test::scratch_dir(), in = dir + "/big.html", kept = dir + "/big-kept.txt";
+  const std::string shown = dir + "/big-stdout.txt", err = dir + "/big.err";
+  typedef std::function<bool(const char*, const char*)> file_function;
+  const file_function scripts_in_place = [](const char* i, const char*) { return remove_scripts_from_file(i, nullptr, true); };
+  const file_function scripts_to_file = [](const char* i, const char* o) { return remove_scripts_from_file(i, o, false); };
+  const file_function scripts_shown = [](const char* i, const char*) { return remove_scripts_from_file(i, nullptr, false); };
+  const file_function sections = [](const char* i, const char* o) { return remove_tag_sections_from_file(i, o, "script"); };
+  const file_function sections_in_place = [](const char* i, const char*) {
+    return remove_tag_sections_from_file(i, nullptr, "script");
+  };
+  const file_function string = [](const char* i, const char*) { return remove_string_from_file(i, "<script>", false); };
+  const file_function tabs = [](const char* i, const char* o) { return expand_tabs_in_file(i, o, 4, false); };
+  const file_function html = [](const char* i, const char* o) { return html_file_to_text(i, o); };
+  const file_function html_in_place = [](const char* i, const char*) { return html_file_to_text(i, i); };
+  const size_t mib = 1u << 20;
+  const std::string script = "a<script>x()</script>b";
+  std::string wide_script = "\xFF\xFE";
+  for (const char ch : script) wide_script += std::string(1, ch) + '\0';
+  const big_page large{script, "x", 48 * mib}, narrow{script, "x", 24 * mib}, wide{wide_script, "x", 24 * mib},
+      tags{"", "<p>", 4 * mib};
+  const struct {
+    const char* name;
+    const big_page& page;
+    size_t headroom;
+    const file_function& run;
+    bool result, copied;
+  } cases[] = {
+      {"scripts in place, unread", large, 16 * mib, scripts_in_place, true, false},
+      {"scripts to a file, unread", large, 16 * mib, scripts_to_file, true, false},
+      {"scripts shown, unread", large, 16 * mib, scripts_shown, true, false},
+      {"sections, unread", large, 16 * mib, sections, false, false},
+      {"string, unread", large, 16 * mib, string, false, false},
+      {"scripts in place", narrow, 36 * mib, scripts_in_place, true, false},
+      {"scripts to a file", narrow, 36 * mib, scripts_to_file, true, false},
+      {"scripts shown", narrow, 36 * mib, scripts_shown, true, false},
+      {"sections", narrow, 36 * mib, sections, false, false},
+      {"sections in place", narrow, 36 * mib, sections_in_place, false, false},
+      {"string", narrow, 36 * mib, string, false, false},
+      {"tabs: the page is read", narrow, 36 * mib, tabs, true, true},
+      {"utf-16 sections", wide, 36 * mib, sections, false, false},
+      {"utf-16 sections in place", wide, 36 * mib, sections_in_place, false, false},
+      {"html", tags, 24 * mib, html, false, false},
+      {"html in place", tags, 24 * mib, html_in_place, false, false},
+  };
+  const big_page* written = nullptr;
+  for (const auto& c : cases) {
+    if (written != &c.page) write_page(in, c.page);
+    written = &c.page;
+    std::ofstream(kept, std::ios::binary | std::ios::trunc) << "kept";
+    const int status = quor_test::exit_status_in_child(
+        [&] {
+          const int fd = ::open(shown.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+          if (fd < 0 || ::dup2(fd, 1) != 1) return 2;
+          if (!quor_test::limit_address_space(c.headroom)) return 2;
+          return c.run(in.c_str(), kept.c_str()) ? 1 : 0;
+        },
+        err);
+    EXPECT_EQ(status, c.result ? 1 : 0) << c.name << (status == 253 ? ": the failed allocation left it" : "");
+    if (!holds_page(in, c.page)) {
+      ADD_FAILURE() << c.name << ": the page changed";
+      written = nullptr;
+    }
+    if (c.copied) EXPECT_TRUE(holds_page(kept, c.page)) << c.name;
+    else EXPECT_EQ(quor_test::read_file_text(kept), "kept") << c.name;
+    struct stat st;
+    EXPECT_TRUE(::stat(shown.c_str(), &st) == 0 && st.st_size == 0) << c.name << ": written to standard output";
+  }
 }
 
 TEST(HtmlFiles, ForcedWriteFailureLeavesTheFileAlone) {

@@ -79,6 +79,49 @@ TEST(TextTables, ExpandFileToFileAndInPlace) {
   EXPECT_EQ(quor_test::read_file_text(out), "no tabs\n");
 }
 
+// Memory that runs out gives false and leaves out untouched, in memory as
+// for a text without a tab, with 16 MiB left: the offsets of 8 Mi tabs,
+// narrow or wide (32 MiB), or the spaces of one tab 256 Mi columns wide.
+// A short text expands after. In a child, whose address space is cut; the
+// texts are made there too, for what this process frees stays mapped and
+// would be found again by the child.
+TEST(TextTables, ExpandWithoutMemoryGivesFalse) {
+  if (!quor_test::allocation_failures_throw()) GTEST_SKIP() << "this allocator ends the process when memory runs out";
+  typedef bool (*expander)(const std::string&, int, std::string&);
+  const expander narrow = [](const std::string& t, int w, std::string& o) {
+    return expand_tabs(reinterpret_cast<const byte*>(t.data()), static_cast<uint32>(t.size()), w, o, false);
+  };
+  const expander found_wide = [](const std::string& t, int w, std::string& o) {
+    return expand_tabs(reinterpret_cast<const byte*>(t.data()), static_cast<uint32>(t.size()), w, o, true);
+  };
+  const expander wide = [](const std::string& t, int w, std::string& o) {
+    return expand_tabs_wide(reinterpret_cast<const byte*>(t.data()), static_cast<uint32>(t.size()), w, o);
+  };
+  const struct {
+    const char* name;
+    std::string (*text)();
+    int width;
+    expander run;
+  } cases[] = {
+      {"narrow", [] { return std::string(8u << 20, '\t'); }, 4, narrow},
+      {"wide found", [] { return utf16(std::string(8u << 20, '\t')); }, 4, found_wide},
+      {"wide", [] { return utf16(std::string(8u << 20, '\t')); }, 4, wide},
+      {"one wide tab", [] { return std::string("a\tb"); }, 1 << 28, narrow},
+  };
+  for (const auto& c : cases) {
+    const int status = quor_test::exit_status_in_child(
+        [&] {
+          const std::string text = c.text();
+          std::string out = "untouched";
+          if (!quor_test::limit_address_space(16u << 20)) return 2;
+          if (c.run(text, c.width, out) || out != "untouched") return 3;
+          return narrow("a\tb", 4, out) && out == "a    b" ? 0 : 4;
+        },
+        quor_test::scratch_dir() + "/expand-memory.err");
+    EXPECT_EQ(status, 0) << c.name << (status == 253 ? ": the failed allocation left the expander" : "");
+  }
+}
+
 // Memory that runs out gives false, the output as it was: a file of 8 MiB
 // of tabs (whose offsets alone take 32 MiB) with 24 MiB left, to another
 // file and in place, and the zero device, which never ends. In a child,
