@@ -3,14 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "utils/file_rewrite.h"
 #include "utils/markup_scan.h"
 #include "utils/markup_split.h"
+#include "utils/memory_limits.h"
 
 namespace {
 
@@ -96,7 +95,9 @@ bool html_file_to_text(const char* in_path, const char* out_path) {
   // rather than converted in part.
   if (!read_file_bytes(in_path, html, INT32_MAX)) return false;
   std::string out;
-  try {
+  // The output is written only once it is whole: memory that runs out
+  // before leaves it as it was.
+  const bool converted = or_without_memory(false, [&] {
     std::vector<std::string> pieces;
     if (!html.empty() && split_markup(html.data(), static_cast<int>(html.size()), &pieces)) {
       normalize_tags(&pieces);
@@ -104,11 +105,8 @@ bool html_file_to_text(const char* in_path, const char* out_path) {
       for (const std::string& p : pieces) convert_piece(out, p, list);
       for (const std::string& p : pieces) out += p;
     }
-  } catch (const std::bad_alloc&) {
-    // The output is written only once it is whole: it stays as it was.
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
+    return true;
+  });
+  if (!converted) return false;
   return replace_file_contents(out_path, out);
 }

@@ -4,13 +4,13 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <stdexcept>
 #include <vector>
 
 #include "utils/byte_order.h"
 #include "utils/byte_order_marks.h"
 #include "utils/case_text.h"
 #include "utils/file_rewrite.h"
+#include "utils/memory_limits.h"
 
 namespace {
 
@@ -146,24 +146,12 @@ bool cut_utf16_sections(std::string& data, const char* tag) {
 
 bool remove_tag_sections(char* buffer, int* length, const char* tag) {
   if (!buffer || !length || *length <= 0 || !tag) return false;
-  try {
-    return cut_tag_sections(buffer, length, tag);
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
+  return or_without_memory(false, [&] { return cut_tag_sections(buffer, length, tag); });
 }
 
 bool remove_tag_sections_w(uint16* buffer, int* length, const wchar_t* tag) {
   if (!buffer || !length || *length <= 0 || !tag) return false;
-  try {
-    return cut_tag_sections_w(buffer, length, tag);
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
+  return or_without_memory(false, [&] { return cut_tag_sections_w(buffer, length, tag); });
 }
 
 bool remove_tag_sections_w(uint16* buffer, int* length, const std::wstring& tag) {
@@ -235,13 +223,7 @@ bool remove_tag_sections_from_file(const char* in_path, const char* out_path, co
   if (!read_file_bytes(in_path, data, MOST_TEXT)) return false;
   if (data.empty()) return true;
   if (data.size() >= 2 && has_bom_utf16le(reinterpret_cast<const byte*>(data.data()))) {
-    try {
-      if (!cut_utf16_sections(data, tag)) return false;
-    } catch (const std::bad_alloc&) {
-      return false;
-    } catch (const std::length_error&) {
-      return false;
-    }
+    if (!or_without_memory(false, [&] { return cut_utf16_sections(data, tag); })) return false;
   } else {
     int length = static_cast<int>(data.size());
     if (!remove_tag_sections(&data[0], &length, tag)) return false;

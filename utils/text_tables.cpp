@@ -1,10 +1,8 @@
 #include "utils/text_tables.h"
 
-#include <new>
-#include <stdexcept>
-
 #include "utils/byte_order.h"
 #include "utils/file_rewrite.h"
+#include "utils/memory_limits.h"
 
 namespace {
 
@@ -103,28 +101,18 @@ bool update_column_widths(std::vector<uint32>& widths, const std::vector<std::st
 }
 
 bool expand_tabs(const byte* text, uint32 length, int tab_width, std::string& out, bool allow_wide) {
-  try {
-    return expand_any(text, length, tab_width, out, allow_wide);
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
+  return or_without_memory(false, [&] { return expand_any(text, length, tab_width, out, allow_wide); });
 }
 
 bool expand_tabs_wide(const byte* text, uint32 length, int tab_width, std::string& out) {
-  try {
-    return expand<2>(text, length, tab_width, out);
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
+  return or_without_memory(false, [&] { return expand<2>(text, length, tab_width, out); });
 }
 
 bool expand_tabs_in_file(const char* in_path, const char* out_path, int tab_width, bool allow_wide) {
   if (!out_path) return false;
-  try {
+  // The output is opened only once the text is ready: memory that runs out
+  // before leaves it as it was.
+  return or_without_memory(false, [&] {
     std::string text;
     // The expander measures its text in uint32: a longer file is refused
     // whole, for its first part must not be written in its place.
@@ -135,10 +123,5 @@ bool expand_tabs_in_file(const char* in_path, const char* out_path, int tab_widt
     const bool changed = expand_any(reinterpret_cast<const byte*>(text.data()), static_cast<uint32>(text.size()),
                                     tab_width, expanded, allow_wide);
     return replace_file_contents(out_path, changed ? expanded : text);
-  } catch (const std::bad_alloc&) {
-    // The output is opened only once the text is ready: it is as it was.
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
+  });
 }
