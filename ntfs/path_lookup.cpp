@@ -114,8 +114,7 @@ bool record_link_target(const byte* record, uint32 size, std::wstring& target) {
   if (sub_len == 0) return false;
   // Zero units where the substitute name begins put both names that many
   // bytes further on, as the attribute report reads them.
-  uint64 shift = 0;
-  for (uint16 unit = 0; value.u16(buffer + sub_off + shift, unit) && unit == 0;) shift += 2;
+  const uint64 shift = zero_units_at(value, buffer + sub_off);
   const uint64 print_at = buffer + print_off + shift;
   const uint64 sub_at = buffer + sub_off + shift;
   if (print_len && value.has(print_at, print_len)) {

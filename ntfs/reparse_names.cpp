@@ -1,5 +1,11 @@
 #include "ntfs/reparse_names.h"
 
+uint64 zero_units_at(const byte_view& value, uint64 at) {
+  uint64 skipped = 0;
+  for (uint16 unit = 0; value.u16(at + skipped, unit) && unit == 0;) skipped += 2;
+  return skipped;
+}
+
 bool locate_reparse_names(const byte_view& v, reparse_names& n) {
   n = reparse_names();
   if (!v.has(8, 8)) return false;
@@ -20,10 +26,9 @@ bool locate_reparse_names(const byte_view& v, reparse_names& n) {
     return true;
   }
   if (readable && unit == 0) {
-    uint64 skipped = 0;
-    while (v.u16(n.target + 2 * skipped, unit) && unit == 0) ++skipped;
-    n.target += 2 * skipped;
-    n.print += 2 * skipped;
+    const uint64 skipped = zero_units_at(v, n.target);
+    n.target += skipped;
+    n.print += skipped;
   }
   return true;
 }

@@ -17,6 +17,10 @@ struct reparse_names {
   uint32 target_length = 0, print_length = 0;
 };
 
+// Bytes of zero units from value offset `at` on: a name that begins with
+// them is read, with the name stored after it, that many bytes further on.
+uint64 zero_units_at(const byte_view& value, uint64 at);
+
 // False when the value is too short to hold the name offsets and lengths.
 // The offsets found are not checked against the value: read through it.
 bool locate_reparse_names(const byte_view& value, reparse_names& names);
