@@ -1,6 +1,5 @@
 #include "ntfs/lznt1.h"
 
-
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -239,10 +238,9 @@ bool read_input(const char* path, std::string& data, uni::file_identities& input
 
 }  // namespace
 
-bool lznt1_decompress_buffer(const byte* data, ulong64 length, std::ostream& out) {
-  if (!data && length) return false;
-  // An extracted stream may pass 4 GiB: positions are 64-bit throughout.
-  const ulong64 len = length;
+// An extracted stream may pass 4 GiB: positions are 64-bit throughout.
+bool lznt1_decompress_buffer(const byte* data, ulong64 len, std::ostream& out) {
+  if (!data && len) return false;
   std::vector<byte> chunk(LZNT1_CHUNK_OUTPUT);
   ulong64 pos = 0;
   while (fits(len, pos, 2)) {
@@ -268,10 +266,9 @@ bool lznt1_decompress_buffer(const byte* data, ulong64 length, std::ostream& out
   return true;
 }
 
-bool lznt1_trace_buffer(const byte* data, ulong64 length, std::FILE* out) {
-  if ((!data && length) || !out) return false;
+bool lznt1_trace_buffer(const byte* data, ulong64 len, std::FILE* out) {
+  if ((!data && len) || !out) return false;
   bool result = true;
-  const ulong64 len = length;
   ulong64 pos = 0;
   int line = 0;
   const char* format =
