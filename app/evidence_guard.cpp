@@ -38,7 +38,7 @@ void add_named(const std::string& file, std::vector<evidence_file_ids>& found) {
   if (fd < 0) return;
   evidence_file_ids e;
   e.name = file;
-  uni::identities_of_descriptor(fd, e.ids);
+  uni::identities_of_source(fd, e.ids);
   ::close(fd);
   found.push_back(e);
 }
@@ -140,6 +140,6 @@ bool outputs_on_open_source(const user_ctx& ctx) {
   uni::file_identities opened;
   if (ctx.ntfs != nullptr) ctx.ntfs->source_identities(opened);
   if (ctx.mft_reader != nullptr && ctx.mft_reader->is_open())
-    uni::identities_of_descriptor(ctx.mft_reader->descriptor(), opened);
+    uni::identities_of_source(ctx.mft_reader->descriptor(), opened);
   return outputs_on_opened_evidence(opened, wstring_to_utf8(ctx.source_desc));
 }

@@ -95,7 +95,7 @@ indx_file_result analyze_indx_file(user_ctx& ctx) {
   uni::file_handle file(ctx.indxfile, false, false);
   // The file held open is the evidence, whatever name led to it.
   uni::file_identities opened;
-  if (file.is_open() && uni::identities_of_descriptor(file.descriptor(), opened) &&
+  if (file.is_open() && uni::identities_of_source(file.descriptor(), opened) &&
       outputs_on_opened_evidence(opened, ctx.indxfile))
     return indx_file_refused;
   dir_listing listing;

@@ -8,8 +8,8 @@ bool disk_handle::source_identities(uni::file_identities& out) const {
     // Every extent loaded, not only those of the chain: none may be written.
     if (m_vmdk)
       for (const auto& kv : m_vmdk->m_extents)
-        if (kv.second && uni::identities_of_descriptor(kv.second->m_fd, out)) any = true;
+        if (kv.second && uni::identities_of_source(kv.second->m_fd, out)) any = true;
     return any;
   }
-  return m_fd >= 0 && uni::identities_of_descriptor(m_fd, out);
+  return m_fd >= 0 && uni::identities_of_source(m_fd, out);
 }

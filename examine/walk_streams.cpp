@@ -50,7 +50,7 @@ uni::file_identities walk_sources(const user_ctx& ctx) {
   uni::file_identities sources;
   if (ctx.ntfs != nullptr) ctx.ntfs->source_identities(sources);
   if (ctx.mft_reader != nullptr && ctx.mft_reader->is_open())
-    uni::identities_of_descriptor(ctx.mft_reader->descriptor(), sources);
+    uni::identities_of_source(ctx.mft_reader->descriptor(), sources);
   return sources;
 }
 

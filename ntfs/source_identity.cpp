@@ -5,7 +5,7 @@
 bool CNtfs::source_identities(uni::file_identities& out) const {
   bool any = false;
   if (m_disk) any = m_disk->source_identities(out);
-  if (m_mft_file && m_mft_file->is_open() && uni::identities_of_descriptor(m_mft_file->descriptor(), out))
+  if (m_mft_file && m_mft_file->is_open() && uni::identities_of_source(m_mft_file->descriptor(), out))
     any = true;
   return any;
 }

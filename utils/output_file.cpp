@@ -150,11 +150,9 @@ void holder_of_folder(const std::string& name, file_identities& out) {
 bool folder_holds_source(const std::string& folder, const file_identities& sources) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
-  file_identities ids;
-  identities_of_descriptor(fd, ids);
-  identities_of_holder(fd, ids);
+  const bool holds = folder_descriptor_writes_source(fd, sources);
   ::close(fd);
-  return any_one_of(ids, sources);
+  return holds;
 }
 
 std::string path_below(const std::string& folder, const std::string& name) {
@@ -192,6 +190,8 @@ bool identities_of_descriptor(int fd, file_identities& out) {
   return true;
 }
 
+bool identities_of_source(int fd, file_identities& out) { return identities_of_descriptor(fd, out); }
+
 bool identities_of_holder(int fd, file_identities& out) {
   struct stat st;
   if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)) return false;
@@ -219,6 +219,15 @@ bool is_one_of(const file_identity& id, const file_identities& sources) {
   for (const file_identity& s : sources)
     if (same_file(id, s)) return true;
   return false;
+}
+
+bool folder_descriptor_writes_source(int dirfd, const file_identities& sources) {
+  struct stat st;
+  if (dirfd < 0 || ::fstat(dirfd, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  file_identities ids;
+  identities_of_descriptor(dirfd, ids);
+  identities_of_holder(dirfd, ids);
+  return any_one_of(ids, sources);
 }
 
 bool descriptor_is_source(int fd, const file_identities& sources) {

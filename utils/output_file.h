@@ -31,6 +31,11 @@ bool identity_of_descriptor(int fd, file_identity& out);
 // device to the end: writing any of them changes what the descriptor reads.
 // False when the system cannot tell the descriptor's own.
 bool identities_of_descriptor(int fd, file_identities& out);
+// Adds to `out` what stands for the source open at `fd`: its own identities
+// as identities_of_descriptor gives them, and what else writing would reach
+// it through. The set every output is checked against is built from these.
+// False when the system cannot tell the descriptor's own.
+bool identities_of_source(int fd, file_identities& out);
 // Adds to `out` what the descriptor's file is stored on: the disk, when
 // that is a block device, and the source of its mount, when that is a file
 // or another block device (an image mounted by ntfs-3g, a FUSE file system
@@ -45,6 +50,12 @@ bool is_one_of(const file_identity& id, const file_identities& sources);
 // one. Only a regular file or a block device can be; a pipe, a terminal or
 // /dev/null never is.
 bool descriptor_is_source(int fd, const file_identities& sources);
+
+// True when something made in the folder open at `dirfd` (a file, a folder
+// below it) would write one of `sources`: the folder is one of them, or is
+// stored on one (a disk that is one, a loop device over one, a mount of
+// one). False for a descriptor that is no folder.
+bool folder_descriptor_writes_source(int dirfd, const file_identities& sources);
 
 enum class output_open {
   truncate,    // created when missing, emptied after the check
