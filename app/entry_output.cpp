@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/entry_fields.h"
+#include "app/row_cell.h"
 #include "app/time_digits.h"
 #include "app/timeline_writers.h"
 #include "ntfs/file_attributes.h"
@@ -132,6 +133,9 @@ void append_csv_header(std::string& out, user_ctx& ctx, const std::string& sep) 
       "dir/file",    "size alloc",        "size used",   "flags",
       "name",        "slack comment"};
   std::string line = wstring_to_utf8(ctx.cmdline);
+  // The echo holds the arguments as typed (a -path with a line break in a
+  // planted folder's name): the header must still be the line after it.
+  keep_row_on_its_line(line, 0);
   line += "\n";
   if (!ctx.indxfile.empty()) line += "offset" + sep;
   bool first = true;
@@ -210,15 +214,22 @@ void append_csv_line(std::string& line, const INDX_ENTRY_INFO& e, user_ctx& ctx)
   }
   append_hex(line, file_attributes(e), 8);
   line += sep;
-  size_t name_start = line.size();
+  const size_t name_start = line.size();
   line += ctx.path;
   line += e.name;
-  for (size_t i = name_start; i < line.size(); ++i) {
-    if (line[i] == ',') line[i] = ' ';
-  }
+  keep_cell_in_row(line, name_start, ',');
   line += sep;
   line += e.slack_comment;
-  if (csv_user_columns(ctx)) line += sep + ctx.username + sep + ctx.hostname;
+  if (csv_user_columns(ctx)) {
+    line += sep;
+    const size_t user_start = line.size();
+    line += ctx.username;
+    keep_cell_in_row(line, user_start, ',');
+    line += sep;
+    const size_t host_start = line.size();
+    line += ctx.hostname;
+    keep_cell_in_row(line, host_start, ',');
+  }
   line += "\n";
 }
 

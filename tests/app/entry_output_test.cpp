@@ -134,6 +134,55 @@ TEST(EntryOutput, CsvBlanksZeroSizesAndCommasInThePath) {
   EXPECT_EQ(out.str(), "0x00000046,0x0002,0x00000005,valid, , , , , , , , ,file, , ,0x00000000,\\a b\\c d,\n");
 }
 
+// What ends a row for a CSV reader (LF, CR) and a '"' that opens a cell,
+// in names from the evidence, in the user's names and in the echo, become
+// blanks as commas do: each entry stays one row of the header's columns.
+TEST(EntryOutput, CsvKeepsEveryEntryOnOneRow) {
+  struct row_case {
+    const char* what;
+    std::string path, indxfile, name, user, host, expected;
+  } cases[] = {
+      {"bare name from a file", "", "x.indx", "\"q.txt", "", "",
+       "0x00001018,0x00000041,0x0001,0x00000005,valid, , , , , , , , ,file,0x00000400,0x000003e8,0x00000000,"
+       " q.txt,\n"},
+      {"line breaks in the name", "\\d\\", "", "a\nb\rc\r\n\"d", "", "",
+       "0x00000041,0x0001,0x00000005,valid, , , , , , , , ,file,0x00000400,0x000003e8,0x00000000,"
+       "\\d\\a b c  \"d,\n"},
+      {"a path that begins with a quote", "\"\\", "", "e,f", "", "",
+       "0x00000041,0x0001,0x00000005,valid, , , , , , , , ,file,0x00000400,0x000003e8,0x00000000,"
+       " \\e f,\n"},
+      {"user and host names", "\\", "", "g", "\"Smith, John", "ws,42\r\nlab",
+       "0x00000041,0x0001,0x00000005,valid, , , , , , , , ,file,0x00000400,0x000003e8,0x00000000,"
+       "\\g,, Smith  John,ws 42  lab\n"},
+  };
+  for (const row_case& c : cases) {
+    user_ctx ctx;
+    ctx.csv = true;
+    ctx.header_pending = false;
+    ctx.path = c.path;
+    ctx.indxfile = c.indxfile;
+    ctx.username = c.user;
+    ctx.hostname = c.host;
+    INDX_ENTRY_INFO e = make_entry(0x41, 1, c.name, 0, 0, 0, 0, 0, true);
+    e.file_offset = 4120;
+    std::string out;
+    append_indx_entry(out, e, ctx);
+    EXPECT_EQ(out, c.expected) << c.what;
+  }
+
+  // The echo of a -path that names a folder with a line break.
+  user_ctx ctx;
+  ctx.csv = true;
+  ctx.cmdline = L"quor -path \"\\a\nb\r\" -csv ";
+  std::string out;
+  append_indx_entry(out, make_entry(0x41, 1, "c", 0, 0, 0, 0, 0, true), ctx);
+  EXPECT_EQ(out.substr(0, out.find('\n', out.find('\n') + 1) + 1),
+            "quor -path \"\\a b \" -csv \n"
+            "mft entry,mft seq,parent mft,type,modify date,modify time [utc],access date,access time [utc],"
+            "mft date,mft time [utc],create date,create time [utc],dir/file,size alloc,size used,flags,name,"
+            "slack comment\n");
+}
+
 TEST(EntryOutput, SelectionPicksByOptions) {
   inode_indx_mmap all;
   string_indx_map nodup;
