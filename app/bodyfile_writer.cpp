@@ -1,6 +1,7 @@
 #include "app/bodyfile_writer.h"
 
 #include "app/entry_fields.h"
+#include "app/row_cell.h"
 #include "app/timeline_writers.h"
 #include "time/calendar.h"
 #include "time/type_time.h"
@@ -43,13 +44,20 @@ bool append_bodyfile(bool* first, std::string& line, const bodyfile_record& rec)
     *first = false;
     line += "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|create time\n";
   }
-  line += rec.m_md5.empty() ? std::string("0") : rec.m_md5;
+  const size_t row_start = line.size();
+  if (rec.m_md5.empty()) {
+    line += '0';
+  } else {
+    append_cell(line, rec.m_md5);
+  }
   line += '|';
-  line += rec.m_name;
+  append_cell(line, rec.m_name);
   line += '|';
   append_decimal(line, rec.m_inode);
   line += '|';
-  line += rec.m_mode;
+  append_cell(line, rec.m_mode);
+  // The rest are numbers.
+  keep_row_on_its_line(line, row_start);
   line += '|';
   append_decimal(line, rec.m_uid);
   line += '|';

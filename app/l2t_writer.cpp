@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/entry_fields.h"
+#include "app/row_cell.h"
 #include "app/time_digits.h"
 #include "app/timeline_writers.h"
 #include "time/macb.h"
@@ -61,7 +62,7 @@ void append_extended_columns(std::string& line, const timeline_record& rec) {
   line += sep;
   append_extended_number(line, rec.m_ref_count, 4, hex);
   line += sep;
-  line += rec.m_extension;
+  append_cell(line, rec.m_extension);
   line += sep;
   append_extended_number(line, rec.m_size_data, 6, hex);
   line += sep;
@@ -71,12 +72,33 @@ void append_extended_columns(std::string& line, const timeline_record& rec) {
   line += sep;
   append_extended_number(line, rec.m_parent_seqnum, 4, hex);
   line += sep;
-  line += rec.m_clusters;
+  append_cell(line, rec.m_clusters);
   line += sep;
   for (byte b : rec.m_header_bytes) {
     append_hex_digits(line, b, 2, hex ? '0' : ' ');
     line.push_back(' ');
   }
+}
+
+// The columns from "short" on.
+void append_row_tail(std::string& line, const timeline_record& rec) {
+  const std::string& sep = rec.m_separator;
+  append_cell(line, rec.m_short);
+  line += sep;
+  append_cell(line, rec.m_desc);
+  line += sep;
+  append_decimal(line, rec.m_version);
+  line += sep;
+  append_cell(line, rec.m_filename);
+  line += sep;
+  append_cell(line, rec.m_inode);
+  line += sep;
+  append_cell(line, rec.m_notes);
+  line += sep;
+  append_cell(line, rec.m_format);
+  line += sep;
+  append_cell(line, rec.m_extra);
+  if (rec.m_extended) append_extended_columns(line, rec);
 }
 
 }  // namespace
@@ -91,6 +113,7 @@ bool append_l2t_csv(bool* first, std::string& line, timeline_record& rec) {
   zq::make_macb_events(events, rec, rec.m_time_kind);
 
   const std::string& sep = rec.m_separator;
+  static thread_local std::string tail;
   bool replaced = false;
   for (const auto& kv : events) {
     const macb_event& event = kv.second;
@@ -98,12 +121,13 @@ bool append_l2t_csv(bool* first, std::string& line, timeline_record& rec) {
     if (rec.m_window_start != 0 && (event.value < rec.m_window_start || event.value > rec.m_window_end))
       continue;
 
+    const size_t row_start = line.size();
     append_date_digits(line, event.time.m_st);
     line += sep;
     if (rec.m_blank_before_time) line.push_back(' ');
     append_clock_digits(line, event.time.m_st, rec.m_milliseconds != 0);
     line += sep;
-    line += rec.m_timezone;
+    append_cell(line, rec.m_timezone);
     line += sep;
     if (rec.m_lower_case_letters) {
       std::string letters = event.macb;
@@ -113,41 +137,35 @@ bool append_l2t_csv(bool* first, std::string& line, timeline_record& rec) {
       line += event.macb;
     }
     line += sep;
-    line += rec.m_source;
+    append_cell(line, rec.m_source);
     line += sep;
-    line += rec.m_sourcetype;
+    append_cell(line, rec.m_sourcetype);
     line += sep;
-    line += rec.m_type.empty() ? event.type : rec.m_type;
+    append_cell(line, rec.m_type.empty() ? event.type : rec.m_type);
     line += sep;
-    line += rec.m_user;
+    append_cell(line, rec.m_user);
     line += sep;
-    line += rec.m_host;
+    append_cell(line, rec.m_host);
     line += sep;
 
-    // Once per record, at its first row: the fields stay replaced.
-    if (!replaced && rec.m_replaced_char != 0 && rec.m_replacement_char != 0) {
-      const char from = static_cast<char>(rec.m_replaced_char);
-      const char to = static_cast<char>(rec.m_replacement_char);
-      for (std::string* field : {&rec.m_short, &rec.m_desc, &rec.m_filename, &rec.m_notes})
-        for (size_t at = field->find(from); at != std::string::npos; at = field->find(from, at + 1)) (*field)[at] = to;
+    keep_row_on_its_line(line, row_start);
+
+    // Once per record, at its first row: the fields stay replaced, and the
+    // columns from "short" on, the same in every row, are made once.
+    if (!replaced) {
+      if (rec.m_replaced_char != 0 && rec.m_replacement_char != 0) {
+        const char from = static_cast<char>(rec.m_replaced_char);
+        const char to = static_cast<char>(rec.m_replacement_char);
+        for (std::string* field : {&rec.m_short, &rec.m_desc, &rec.m_filename, &rec.m_notes})
+          for (size_t at = field->find(from); at != std::string::npos; at = field->find(from, at + 1))
+            (*field)[at] = to;
+      }
+      tail.clear();
+      append_row_tail(tail, rec);
+      keep_row_on_its_line(tail, 0);
+      replaced = true;
     }
-    replaced = true;
-    line += rec.m_short;
-    line += sep;
-    line += rec.m_desc;
-    line += sep;
-    append_decimal(line, rec.m_version);
-    line += sep;
-    line += rec.m_filename;
-    line += sep;
-    line += rec.m_inode;
-    line += sep;
-    line += rec.m_notes;
-    line += sep;
-    line += rec.m_format;
-    line += sep;
-    line += rec.m_extra;
-    if (rec.m_extended) append_extended_columns(line, rec);
+    line += tail;
     line += "\n";
   }
   return true;
@@ -174,8 +192,13 @@ void fill_l2t_record(timeline_record& rec, const INDX_ENTRY_INFO& e, const user_
   rec.m_time_kind = zq::type_filetime;
   rec.m_source = "INDX";
   rec.m_sourcetype = e.valid ? "INDX-valid" : "INDX-slack";
+  // A comma in -username or -hostname would shift every row by a column: it
+  // is a blank, as in a name (the record's replacement covers the name's
+  // columns only).
   rec.m_user = ctx.username;
+  keep_cell_in_row(rec.m_user, 0, ',');
   rec.m_host = ctx.hostname;
+  keep_cell_in_row(rec.m_host, 0, ',');
 
   rec.m_short = ctx.path;
   rec.m_short += e.name;

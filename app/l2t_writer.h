@@ -12,8 +12,9 @@
 
 // Writes the header first when *first is set (and clears it), then one row per
 // event of `rec` inside its time window. Replaces the record's replaced
-// character in short, desc, filename and notes in the record itself.
-// Always true.
+// character in short, desc, filename and notes in the record itself. A CR or
+// LF in any of the record's texts, and a '"' that begins one, is written as
+// a blank (the record keeps it). Always true.
 bool write_l2t_csv(bool* first, std::ostream& out, timeline_record& rec);
 // The same, appended to `out`.
 bool append_l2t_csv(bool* first, std::string& out, timeline_record& rec);

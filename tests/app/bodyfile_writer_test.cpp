@@ -66,6 +66,19 @@ TEST(BodyfileWriter, RecordLineAndHeaderOnce) {
   EXPECT_EQ(empty.str(), "0||0||0|0|0|0|0|0|0\n");
 }
 
+// Whoever fills a record, a line break in its texts, or a '"' that begins
+// one, is a blank in the line.
+TEST(BodyfileWriter, RecordTextsStayOnTheirLine) {
+  bodyfile_record rec;
+  rec.m_md5 = "\"5\n";
+  rec.m_name = "\"\"a\rb\n";
+  rec.m_mode = "\r\"m";
+  bool first = false;
+  std::string out;
+  EXPECT_TRUE(append_bodyfile(&first, out, rec));
+  EXPECT_EQ(out, " 5 | \"a b |0| \"m|0|0|0|0|0|0|0\n");
+}
+
 TEST(BodyfileWriter, IndexEntryLines) {
   struct entry_case {
     const char* what;
@@ -88,6 +101,9 @@ TEST(BodyfileWriter, IndexEntryLines) {
        "0|\\docs\\f; indx offset: 0x1018 (slack)|0||0|0|1000|1577934245|1577934245|1577934245|1577934245\n"},
       {"extracted file, decimal offset", at_offset, "x.indx", false,
        "0|\\docs\\f; indx offset: 4120 (slack)|0||0|0|1000|1577934245|1577934245|1577934245|1577934245\n"},
+      // Each entry stays one line for mactime and every CSV reader.
+      {"line breaks in the name", make_entry("a\nb\r\nc", k_t0, k_t0, k_t0, k_t0, true), "", true,
+       "0|\\docs\\a b  c|0||0|0|1000|1577934245|1577934245|1577934245|1577934245\n"},
   };
   for (const entry_case& c : cases) {
     user_ctx ctx;

@@ -117,6 +117,30 @@ TEST(L2tWriter, ReplacesInRecordAndWritesExtendedColumns) {
             "0x0003,txt,0x005678,0x0002,0x00001234,0x0007,10-20,46 0a \n");
 }
 
+// Whoever fills a record, a line break in any of its texts, or a '"' that
+// begins one, is a blank in the row: the record keeps what it holds.
+TEST(L2tWriter, EveryTextStaysInItsCell) {
+  timeline_record rec = labelled(k_t0, 0, 0, 0);
+  rec.m_timezone = "U\nTC";
+  rec.m_source = "\"S";
+  rec.m_sourcetype = "t\r";
+  rec.m_type = "\n\"ty";
+  rec.m_user = "\"u\r\n";
+  rec.m_host = "h\"";
+  rec.m_short = "\"a\nb";
+  rec.m_desc = "c\rd";
+  rec.m_filename = "\"\"f";
+  rec.m_inode = "\ni";
+  rec.m_notes = "n\n";
+  rec.m_format = "\"fo";
+  rec.m_extra = "x\ry";
+  rec.set_extended(1, 2, 3, 4, 5, "\"e", "c\nl");
+  EXPECT_EQ(written(rec),
+            "01/02/2020,03:04:05.678,U TC,M..., S,t , \"ty, u  ,h\", a b,c d,2, \"f, i,n , fo,x y,"
+            "1, e,5,4,2,3,c l,\n");
+  EXPECT_EQ(rec.m_short, "\"a\nb");
+}
+
 INDX_ENTRY_INFO make_entry(ulong64 entry, uint16 seq, ulong64 parent, const std::string& name, ulong64 m,
                            ulong64 a, ulong64 c, ulong64 b, bool dir, bool valid) {
   index_entry_fields f;
@@ -166,6 +190,26 @@ TEST(L2tWriter, IndexEntryRows) {
     EXPECT_EQ(out, c.expected) << c.what;
     EXPECT_FALSE(ctx.header_pending);
   }
+}
+
+// A planted name bare at the start of its cells, a file name with a line
+// break, and user and host names with commas: one row of 17 columns.
+TEST(L2tWriter, IndexEntryRowStaysWhole) {
+  user_ctx ctx;
+  ctx.tool_name = "quor";
+  ctx.username = "\"Smith, John";
+  ctx.hostname = "ws,42\r\nlab";
+  ctx.indxfile = "dir\n1.indx";
+  ctx.hex_sizes = false;
+  ctx.header_pending = false;
+  INDX_ENTRY_INFO e = make_entry(0x1234, 3, 5, "\"f\ng", k_t0, 0, 0, 0, false, true);
+  e.file_offset = 4120;
+  std::string out;
+  append_indx_entry_l2t(out, e, ctx);
+  EXPECT_EQ(out,
+            "01/02/2020, 03:04:05.678,UTC,M...,INDX,INDX-valid,Last Modified, Smith  John,ws 42  lab, f g,"
+            " f g (file size: 1000) (parent inode 5),2,dir 1.indx,4660,valid file entry,quor (corvane),"
+            "indx offset: 4120\n");
 }
 
 }  // namespace
