@@ -3,6 +3,7 @@
 // against the fixtures' own listings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "app/usage.h"
+#include "tests/app/planted_names.h"
 #include "tests/app/quor_run.h"
 #include "tests/app/usage_text.h"
 #include "tests/support/listing.h"
@@ -360,6 +362,75 @@ TEST(QuorEndToEnd, AllDirectoriesMatchTheListingsAndTheDeletions) {
       auto it = carved.find(kv.first);
       EXPECT_GE(it == carved.end() ? 0 : it->second, kv.second)
           << "not carved: " << kv.first.first << " " << kv.first.second;
+    }
+  }
+}
+
+// The column count of each row python's csv module reads from `text`.
+std::vector<size_t> python_csv_columns(const std::string& text) {
+  const std::string file = scratch_dir() + "/rows.csv";
+  std::ofstream(file, std::ios::binary) << text;
+  const std::string script =
+      "import csv, sys\n"
+      "for row in csv.reader(open(sys.argv[1], newline='', encoding='utf-8', errors='surrogateescape')):\n"
+      "    print(len(row))\n";
+  std::string out;
+  EXPECT_EQ(run_command("python3 -c " + quote(script) + " " + quote(file), out), 0);
+  std::vector<size_t> columns;
+  for (const std::string& line : lines_of(out)) columns.push_back(std::stoul(line));
+  return columns;
+}
+
+// Names planted to split a row (LF, CR) or to open a quoted cell that folds
+// the rows after it into one ('"' where the cell begins: a bare name on the
+// -indxfile road, every full name under -path '"'), and user and host names
+// holding commas, a leading quote and a line break: python's csv reads each
+// line as one row of the header's columns, one row per entry written.
+TEST(QuorEndToEnd, PlantedNamesKeepEveryEntryOnOneRow) {
+  if (!have_program("python3")) GTEST_SKIP() << "python3 absent";
+  const planted_volume v = plant_names();
+  ASSERT_FALSE(v.image.empty()) << "default.img or its \\longnames names absent";
+  struct road_case {
+    args_t source;
+    std::vector<std::string> cells;  // the planted names' cells, up to their tails
+    size_t csv_columns;
+    bool blank_end;  // a volume road ends with an empty line of its own
+  } roads[] = {
+      {{"-image", v.image, "-path", "\"", "-level", "1"},
+       {" \\longnames\\\"0002_", " \\longnames\\L 003_", " \\longnames\\L 004_"}, 20, true},
+      {{"-indxfile", v.indx}, {" 0002_", "L 003_", "L 004_"}, 21, false},
+  };
+  for (const road_case& road : roads) {
+    args_t base = road.source;
+    for (const char* arg : {"-all", "-username", "\"Smith, John", "-hostname", "ws,42\r\nlab"}) base.push_back(arg);
+    const size_t entries = entries_written(base);
+    EXPECT_GT(entries, 10u) << road.source[0];
+    for (const std::string form : {"-csv", "-csvl2t"}) {
+      SCOPED_TRACE(road.source[0] + " " + form);
+      args_t args = base;
+      args.push_back(form);
+      const run_result r = run_quor(args);
+      ASSERT_EQ(r.status, 0) << r.err;
+      // Past the banner, the run time and a blank line, and CSV's echo line.
+      const std::string rows = after_lines(r.out, form == "-csv" ? 4 : 3);
+      const std::vector<size_t> columns = python_csv_columns(rows);
+      ASSERT_EQ(columns.size(), static_cast<size_t>(std::count(rows.begin(), rows.end(), '\n')));
+      const size_t ends = road.blank_end ? 1 : 0;
+      ASSERT_GE(columns.size(), 2 + ends);
+      if (road.blank_end) {
+        EXPECT_EQ(columns.back(), 0u);
+      }
+      const size_t width = form == "-csv" ? road.csv_columns : 17;
+      EXPECT_EQ(columns.front(), width) << "header";
+      for (size_t i = 1; i + ends < columns.size(); ++i) ASSERT_EQ(columns[i], width) << "row " << i;
+      if (form == "-csv") {
+        EXPECT_EQ(columns.size() - 1 - ends, entries);
+        EXPECT_NE(rows.find(", Smith  John,ws 42  lab\n"), std::string::npos);
+      } else {
+        EXPECT_NE(rows.find(", Smith  John,ws 42  lab,"), std::string::npos);
+      }
+      for (size_t i = 0; i < 3; ++i)
+        EXPECT_NE(rows.find("," + road.cells[i] + v.tails[i]), std::string::npos) << road.cells[i];
     }
   }
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/app/planted_names.h"
 #include "tests/app/quor_run.h"
 
 namespace {
@@ -200,10 +201,13 @@ std::string iso_time(long long unix_seconds) {
   return buf;
 }
 
-TEST_F(TimelineOutput, WholeVolumeBodyfileLoadsInMactime) {
-  if (!quor_test::have_program("mactime")) GTEST_SKIP() << "mactime (The Sleuth Kit) absent";
-  const std::string results = results_of({"-image", image_, "-all", "-bodyfile"});
-  const std::string body = quor_test::scratch_dir() + "/sample.body";
+// Loads the body file `results` in mactime: every line is one entry of
+// eleven fields, and mactime shows it at each of its times with that time's
+// letter. `checked` counts the times found.
+void expect_every_line_in_mactime(const std::string& results, size_t& checked) {
+  checked = 0;
+  static int runs = 0;
+  const std::string body = quor_test::scratch_dir() + "/run-" + std::to_string(++runs) + ".body";
   std::ofstream(body, std::ios::binary) << results;
   std::string listing;
   ASSERT_EQ(quor_test::run_command("mactime -b " + quote(body) + " -d -y -z UTC 2>&1", listing), 0);
@@ -218,13 +222,14 @@ TEST_F(TimelineOutput, WholeVolumeBodyfileLoadsInMactime) {
     ASSERT_GE(cols.size(), 8u) << "mactime complained: " << listed[i];
     std::string name = listed[i].substr(listed[i].find(",\"") + 2);
     if (!name.empty() && name.back() == '"') name.pop_back();
+    // mactime doubles a quote inside the name it quotes.
+    for (size_t at = name.find("\"\""); at != std::string::npos; at = name.find("\"\"", at + 1)) name.erase(at, 1);
     rows[{cols[0], name}] += cols[2];
   }
 
   std::vector<std::string> lines = lines_of(results);
-  ASSERT_GT(lines.size(), 100u);
+  ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0] + "\n", k_body_header);
-  size_t checked = 0;
   static const char letters[4] = {'a', 'm', 'c', 'b'};  // body column order
   for (size_t i = 1; i < lines.size(); ++i) {
     if (lines[i].empty()) continue;
@@ -239,7 +244,47 @@ TEST_F(TimelineOutput, WholeVolumeBodyfileLoadsInMactime) {
       ++checked;
     }
   }
+}
+
+TEST_F(TimelineOutput, WholeVolumeBodyfileLoadsInMactime) {
+  if (!quor_test::have_program("mactime")) GTEST_SKIP() << "mactime (The Sleuth Kit) absent";
+  const std::string results = results_of({"-image", image_, "-all", "-bodyfile"});
+  ASSERT_GT(lines_of(results).size(), 100u);
+  size_t checked = 0;
+  expect_every_line_in_mactime(results, checked);
   EXPECT_GT(checked, 300u);
+}
+
+// Names planted to split a line (LF, CR) or to open a quoted field ('"' at
+// the start of the name): each entry is one body line, and mactime shows it.
+TEST(TimelineOutputPlanted, EveryEntryOfPlantedNamesLoadsInMactime) {
+  if (!quor_test::have_program("mactime")) GTEST_SKIP() << "mactime (The Sleuth Kit) absent";
+  const quor_test::planted_volume v = quor_test::plant_names();
+  ASSERT_FALSE(v.image.empty()) << "default.img or its \\longnames names absent";
+  struct road_case {
+    std::vector<std::string> source;
+    std::vector<std::string> names;  // the planted names as written, up to their tails
+  } roads[] = {
+      {{"-image", v.image, "-path", "\"", "-level", "1"},
+       {" \\longnames\\\"0002_", " \\longnames\\L 003_", " \\longnames\\L 004_"}},
+      {{"-indxfile", v.indx}, {" 0002_", "L 003_", "L 004_"}},
+  };
+  for (const road_case& road : roads) {
+    SCOPED_TRACE(road.source[0]);
+    std::vector<std::string> args = road.source;
+    args.push_back("-all");
+    const size_t entries = quor_test::entries_written(args);
+    args.push_back("-bodyfile");
+    const std::string results = results_of(args);
+    size_t lines = 0;  // the header's and the entries'
+    for (const std::string& line : lines_of(results)) lines += !line.empty();
+    EXPECT_EQ(lines, entries + 1);
+    for (size_t i = 0; i < 3; ++i)
+      EXPECT_NE(results.find("\n0|" + road.names[i] + v.tails[i]), std::string::npos) << road.names[i];
+    size_t checked = 0;
+    expect_every_line_in_mactime(results, checked);
+    EXPECT_GE(checked, entries);
+  }
 }
 
 }  // namespace
