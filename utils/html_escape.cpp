@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -38,6 +39,8 @@ size_t escaped_length(const Char* text, size_t length, const std::vector<std::ba
           }
       }
     }
+    // A result no string can hold is refused by its allocation.
+    if (n > SIZE_MAX - total) return SIZE_MAX;
     total += n;
   }
   return total;
