@@ -262,15 +262,33 @@ bool picked(pick p, const INDX_ENTRY_INFO& e) {
 
 // A directory's text is gathered and written in pieces of about this size.
 const size_t kOutputPiece = 1 << 20;
+// Room past a piece for the entry that fills it: the buffer is made this
+// large once, instead of doubling near the end of a piece when memory may
+// be short.
+const size_t kEntryRoom = 64 << 10;
 
 // Gathers the text of the picked entries and writes it in large pieces.
+// Each entry is written whole or not at all: one that an exception cuts
+// short is taken back, and the destructor, which also runs while the
+// exception unwinds, writes out the whole ones before it.
 class picked_writer {
  public:
-  picked_writer(pick p, user_ctx& ctx) : pick_(p), ctx_(ctx) { text().clear(); }
+  picked_writer(pick p, user_ctx& ctx) : pick_(p), ctx_(ctx) {
+    text().clear();
+    text().reserve(kOutputPiece + kEntryRoom);
+  }
   ~picked_writer() { flush(); }
   void add(const INDX_ENTRY_INFO& e) {
     if (!picked(pick_, e)) return;
-    append_indx_entry(text(), e, ctx_);
+    const size_t whole = text().size();
+    const bool header = ctx_.header_pending;
+    try {
+      append_indx_entry(text(), e, ctx_);
+    } catch (...) {
+      text().resize(whole);
+      ctx_.header_pending = header;
+      throw;
+    }
     if (text().size() >= kOutputPiece) flush();
   }
 

@@ -1,20 +1,89 @@
 // quor: lists the live entries of NTFS directory indexes and the older
 // entries carved from the slack of their INDX records.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <new>
+#include <stdexcept>
 
 #include "app/evidence_guard.h"
 #include "app/run_sequence.h"
 #include "app/standard_output.h"
+
+namespace {
+
+// Until standard output and error are known not to be evidence, not even
+// the word of a failure may go to a file or a disk behind them.
+bool outputs_cleared = false;
+
+bool may_write_stderr() {
+  struct stat st;
+  return outputs_cleared || (::fstat(STDERR_FILENO, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode));
+}
+
+int out_of_memory() {
+  if (may_write_stderr()) std::fputs("prob running out of memory, aborting\n", stderr);
+  return -1;
+}
+
+// With almost no memory left, even the exception that says so cannot be
+// made, and the runtime ends the process instead of throwing; so does an
+// out-of-memory exception that meets a function which may not throw. Those
+// end like any other failure for want of memory, with what was written
+// flushed (standard output only ever holds whole lines). Any other end of
+// this kind is a fault, and aborts as it would have.
+void on_terminate();
+const std::terminate_handler default_terminate = std::set_terminate(on_terminate);
+
+// Whether the exception that ends the run is one of running out of memory,
+// or there is none because not even it could be made.
+bool ends_for_memory() {
+  const std::exception_ptr pending = std::current_exception();
+  if (!pending) return true;
+  try {
+    std::rethrow_exception(pending);
+  } catch (const std::bad_alloc&) {
+    return true;
+  } catch (const std::length_error&) {
+    return true;
+  } catch (...) {
+  }
+  return false;
+}
+
+void on_terminate() {
+  // Telling the exception's type copies it; when even that copy cannot be
+  // made, the runtime comes back here, and memory it is.
+  static bool entered = false;
+  const bool again = entered;
+  entered = true;
+  if (!again && !ends_for_memory()) {
+    if (default_terminate != nullptr) default_terminate();
+    std::abort();
+  }
+  std::fflush(stdout);
+  std::_Exit(out_of_memory() & 0xFF);
+}
+
+}  // namespace
 
 // Standard output and standard error are checked before anything is written
 // to either, so that not even the banner or a status line lands on the
 // evidence; the run checks them again once its source is open. Before that
 // check opens anything, a closed standard descriptor is held, so that no
 // evidence file is opened under its number.
-int main(int argc, char** argv) {
+//
+// Memory that runs out anywhere ends the run with a message, not by a
+// signal: what was written is flushed as whole lines, and the status says
+// the listing is not whole.
+int main(int argc, char** argv) try {
   hold_standard_descriptors();
   fail_writes_past_size_limit();
   if (outputs_on_named_evidence(argc, argv)) return -1;
+  outputs_cleared = true;
   const int status = run_quor(argc, argv);
   // Results that never arrived are no success: an examiner would take the
   // short listing for the whole one.
@@ -23,4 +92,8 @@ int main(int argc, char** argv) {
     return -1;
   }
   return status;
+} catch (const std::bad_alloc&) {
+  return out_of_memory();
+} catch (const std::length_error&) {
+  return out_of_memory();
 }

@@ -163,8 +163,12 @@ int run_quor(int argc, char** argv) {
     return 0;
   }
 
-  std::cout << banner_line() << "\n"
-            << "run time: " << zq::time::now() << " [GMT]\n\n";
+  // Made whole before it is written: memory that runs out half-way must
+  // not leave a line cut short.
+  std::ostringstream banner;
+  banner << banner_line() << "\n"
+         << "run time: " << zq::time::now() << " [GMT]\n\n";
+  std::cout << banner.str();
   std::cout.flush();
   // Standard output that takes nothing (closed, a full disk) would lose
   // every line: stop before the work.

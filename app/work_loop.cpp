@@ -84,6 +84,9 @@ int run_dir_work_loop(dir_work_map& work, user_ctx& ctx) {
   const bool keep_carved = writes_carved(ctx);
   // The depth limit compared as unsigned: a negative -level means none.
   const ulong64 limit = static_cast<ulong64>(static_cast<long64>(ctx.level));
+  // Whether an exception cut a gathering short: the other directories are
+  // still worth their rows, but the run must not pass for a whole one.
+  bool lost = false;
 
   while (!work.empty()) {
     const dir_work_item item = work.begin()->second;
@@ -105,6 +108,7 @@ int run_dir_work_loop(dir_work_map& work, user_ctx& ctx) {
       std::printf("exception caught\n");
       keep_gathered(listing, ctx.mft_entry_count);
       gathered = true;
+      lost = true;
     }
     if (!gathered) continue;
 
@@ -117,5 +121,10 @@ int run_dir_work_loop(dir_work_map& work, user_ctx& ctx) {
   }
   print_status(" ");
   std::printf("\n");
+  if (lost) {
+    std::fflush(stdout);
+    std::fputs("exception caught: listing incomplete, aborting\n", stderr);
+    return -1;
+  }
   return 0;
 }

@@ -27,6 +27,10 @@ std::string dir_status_text(const std::string& path);
 // Runs until the map is empty; each directory is gathered and written at
 // most once, also when the directory entries form a cycle. An exception
 // while a directory is gathered writes "exception caught"; what was
-// gathered before it is still followed and written. Returns 0, or -1 as
-// soon as standard output has failed to take what was written.
+// gathered before it is still followed and written, and the loop goes on.
+// Returns 0; -1 as soon as standard output has failed to take what was
+// written, or at the end, after the message on standard error, when an
+// exception cut a gathering short. An exception outside the gathering
+// (queueing, writing) leaves the loop; what was written of the directory
+// then is whole entries.
 int run_dir_work_loop(dir_work_map& work, user_ctx& ctx);

@@ -4,6 +4,6 @@
 // and two hexadecimal digits of its low 8 bits.
 #include <string>
 
-// Empty for a null or empty text.
+// Empty for a null or empty text, and when memory runs out for the result.
 std::string html_escape(const char* text);
 std::wstring html_escape_w(const std::wstring& text);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/entry_output.h"
 #include "app/gather_entries.h"
 #include "ntfs/ntfs.h"
 #include "tests/app/fls_folders.h"
@@ -61,9 +62,13 @@ std::unique_ptr<user_ctx> every_entry_context(const std::string& image, int leve
 
 struct loop_run {
   std::string out;       // standard output
+  std::string err;       // standard error
+  int status = 1;        // the loop's result, when it returned
   bool failed = false;   // the allocation failed
   bool escaped = false;  // and its exception left the loop
 };
+
+const char kIncomplete[] = "exception caught: listing incomplete, aborting\n";
 
 // The loop from one folder with allocation `fail_at` failing (-1: none).
 loop_run run_loop_failing(const std::string& image, const std::string& path, ulong64 entry, int level,
@@ -77,13 +82,13 @@ loop_run run_loop_failing(const std::string& image, const std::string& path, ulo
   testing::internal::CaptureStderr();
   arm_allocation_failure(fail_at);
   try {
-    run_dir_work_loop(work, *ctx);
+    r.status = run_dir_work_loop(work, *ctx);
   } catch (const std::bad_alloc&) {
     r.escaped = true;
   }
   r.failed = fail_at >= 0 && quor_test::allocations_counted() > fail_at;
   arm_allocation_failure(-1);
-  testing::internal::GetCapturedStderr();
+  r.err = testing::internal::GetCapturedStderr();
   r.out = testing::internal::GetCapturedStdout();
   return r;
 }
@@ -222,7 +227,9 @@ TEST(DirWorkLoop, ChildNumberedBelowItsParentIsWrittenOnce) {
 // index root, then its INDX records; the root folder: the subfolders, all in
 // its INDX records). After "exception caught" the loop writes every entry
 // the gathering had filed before the failure, queues and writes the
-// subfolders among them, and writes nothing the whole run does not.
+// subfolders among them, and writes nothing the whole run does not; the
+// run then ends with -1 and says on standard error that its listing is not
+// whole.
 TEST(DirWorkLoop, AnExceptionWhileGatheringKeepsWhatWasGathered) {
   const std::string image = quor_test::fixture("sample.img");
   if (image.empty()) GTEST_SKIP() << "sample.img not in the fixture kit";
@@ -237,7 +244,10 @@ TEST(DirWorkLoop, AnExceptionWhileGatheringKeepsWhatWasGathered) {
   } cases[] = {{"\\Documents\\", documents, 0}, {"\\", 5, 1}};
   for (const start_case& c : cases) {
     SCOPED_TRACE(c.path);
-    const written_entries whole = read_blocks(run_loop_failing(image, c.path, c.entry, c.level, -1).out);
+    const loop_run unfailed = run_loop_failing(image, c.path, c.entry, c.level, -1);
+    EXPECT_EQ(unfailed.status, 0);
+    EXPECT_EQ(unfailed.err.find("exception caught"), std::string::npos);
+    const written_entries whole = read_blocks(unfailed.out);
     const std::multiset<std::string>& all_of_start = in_folder(whole, c.path);
     ASSERT_FALSE(all_of_start.empty());
     ASSERT_EQ(whole.by_folder.size() > 1, c.level > 0);
@@ -257,6 +267,10 @@ TEST(DirWorkLoop, AnExceptionWhileGatheringKeepsWhatWasGathered) {
       }
       if (first < 0) first = n;
       ++caught;
+      if (!run.escaped) {
+        EXPECT_EQ(run.status, -1) << "allocation " << n;
+        EXPECT_TRUE(quor_test::ends_with(run.err, kIncomplete)) << "allocation " << n << ": " << run.err;
+      }
       std::multiset<std::string> filed;
       failed_alone += filed_before_failure(image, c.path, c.entry, n - first, filed);
       const written_entries w = read_blocks(run.out);
@@ -275,6 +289,88 @@ TEST(DirWorkLoop, AnExceptionWhileGatheringKeepsWhatWasGathered) {
     // The gathering alone fails at the same allocations as in the loop.
     EXPECT_EQ(failed_alone, caught);
     EXPECT_GE(kept, 10) << caught;
+  }
+}
+
+// \Documents of sample.img written in each form with each allocation of the
+// writing failing in turn: what reached standard output is the whole
+// writing's text up to the end of an entry (the text form's blocks and the
+// timeline's rows hold allocations of their own half-way), and a second
+// writing gives the rest as a first one would, with the CSV header when the
+// first took it back with its entry.
+TEST(WriteDirListing, AFailureLeavesOnlyWholeEntries) {
+  const std::string image = quor_test::fixture("sample.img");
+  if (image.empty()) GTEST_SKIP() << "sample.img not in the fixture kit";
+  ulong64 documents = 0;
+  for (const auto& e : quor_test::read_listing("sample.img"))
+    if (e.path == "/Documents") documents = e.inode;
+  ASSERT_NE(documents, 0u);
+  std::unique_ptr<user_ctx> source = every_entry_context(image, 0);
+  ASSERT_TRUE(source);
+  dir_listing listing;
+  std::vector<byte> buffer;
+  testing::internal::CaptureStdout();
+  const bool gathered = gather_dir_listing(listing, buffer, *source, documents, true) &&
+                        listing.merge(source->mft_entry_count);
+  testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(gathered);
+
+  enum form { text, csv, l2t };
+  for (form f : {text, csv, l2t}) {
+    SCOPED_TRACE(f);
+    user_ctx ctx;
+    // The writing's standard output, with allocation `fail_at` failing
+    // (-1: none); `hit` says whether it did.
+    bool hit = false;
+    const auto write = [&](long64 fail_at) {
+      testing::internal::CaptureStdout();
+      arm_allocation_failure(fail_at);
+      try {
+        write_dir_listing(listing, ctx);
+      } catch (const std::bad_alloc&) {
+      }
+      hit = fail_at >= 0 && quor_test::allocations_counted() > fail_at;
+      arm_allocation_failure(-1);
+      std::fflush(stdout);
+      return testing::internal::GetCapturedStdout();
+    };
+    const auto reset = [&]() {
+      ctx.all = true;
+      ctx.valid = false;
+      ctx.csv = f == csv;
+      ctx.csvl2t = f == l2t;
+      ctx.header_pending = true;
+      ctx.path = "[root]\\Documents\\";
+      ctx.cmdline = L"[echo]";
+    };
+    reset();
+    const std::string whole = write(-1);
+    // The header's lines (the CSV's echo and column names, the timeline's
+    // column names), then where each entry's text ends: the first one's
+    // takes the header along.
+    size_t header = 0;
+    for (int line = f == text ? 0 : f == csv ? 2 : 1; line > 0; --line) header = whole.find('\n', header) + 1;
+    std::set<size_t> ends{0};
+    const std::string end_of_entry = f == text ? "\n\n" : "\n";
+    for (size_t at = whole.find(end_of_entry, header); at != std::string::npos;
+         at = whole.find(end_of_entry, at + end_of_entry.size()))
+      ends.insert(at + end_of_entry.size());
+    ASSERT_GT(ends.size(), 10u);
+
+    long64 failed = 0;
+    for (long64 n = 0;; ++n) {
+      ASSERT_LT(n, 100000);
+      reset();
+      const std::string first = write(n);
+      if (!hit) break;
+      ++failed;
+      const std::string rest = write(-1);
+      EXPECT_EQ(whole.compare(0, first.size(), first), 0) << "allocation " << n;
+      EXPECT_EQ(ends.count(first.size()), 1u) << "allocation " << n << " cut an entry: " << first.size();
+      const std::string header_again = first.empty() ? whole.substr(0, header) : std::string();
+      EXPECT_TRUE(rest == header_again + whole.substr(header)) << "allocation " << n;
+    }
+    EXPECT_GE(failed, 3);
   }
 }
 

@@ -1,16 +1,37 @@
 // Substitution tables, quoted values, markers, tag attributes, byte
 // patterns, HTML escaping, and markup splitting with tag normalising.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
+#include "tests/support/fixture.h"
 #include "utils/html_escape.h"
 #include "utils/markup_scan.h"
 #include "utils/markup_split.h"
 
 namespace {
+
+// MemAvailable of /proc/meminfo in bytes; 0 when it cannot be read.
+unsigned long long available_memory() {
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  unsigned long long kib = 0;
+  while (meminfo >> key >> kib) {
+    if (key == "MemAvailable:") return kib << 10;
+    meminfo.ignore(64, '\n');
+  }
+  return 0;
+}
 
 std::string sub(const std::string& text, bool nocase, bool escape) {
   std::string out = "old";
@@ -119,6 +140,81 @@ TEST(HtmlEscape, EntitiesAndPercentEscapes) {
   EXPECT_EQ(html_escape(nullptr), "");
   EXPECT_EQ(html_escape_w(L"<\u0141\u0100>"), L"&lt;\u0141%00&gt;");
   EXPECT_EQ(html_escape_w(L""), L"");
+}
+
+// Without memory for the result, the failure result: an empty text, not an
+// exception. In a child, whose address space is cut.
+TEST(HtmlEscape, WithoutMemoryForTheResultGivesAnEmptyText) {
+  if (!quor_test::allocation_failures_throw()) GTEST_SKIP() << "this allocator ends the process when memory runs out";
+  const int status = quor_test::exit_status_in_child(
+      [] {
+        const size_t size = size_t(48) << 20;
+        std::string narrow(size, 'x');
+        narrow[7] = '<';
+        std::wstring wide(size / sizeof(wchar_t), L'x');
+        if (!quor_test::limit_address_space(16u << 20)) return 2;
+        if (!html_escape(narrow.c_str()).empty()) return 3;
+        if (!html_escape_w(wide).empty()) return 4;
+        return html_escape("a<b") == "a&lt;b" && html_escape_w(L"a>b") == L"a&gt;b" ? 0 : 5;
+      },
+      quor_test::scratch_dir() + "/html-escape-memory.err");
+  EXPECT_EQ(status, 0) << (status == 253 ? "the failed allocation left html_escape" : "");
+}
+
+// A text past 4 GiB is escaped whole, also where its length no longer fits
+// 31 or 32 bits. The text is line ends but for a few characters to escape
+// around 2 GiB and 4 GiB; its memory is one block of line ends mapped over
+// and over, so only the result takes room.
+TEST(HtmlEscape, TextPastFourGibibytesIsEscapedWhole) {
+  if (sizeof(void*) < 8) GTEST_SKIP() << "a 32-bit address space holds no 4 GiB text";
+  if (!quor_test::allocation_failures_throw()) GTEST_SKIP() << "under the sanitizers a 4 GiB result takes too much";
+  if (available_memory() < (6ull << 30)) GTEST_SKIP() << "less than 6 GiB of memory available for the 4 GiB result";
+  const unsigned long long two_gib = 1ull << 31, four_gib = 1ull << 32;
+  const size_t length = static_cast<size_t>(four_gib + 3);
+  const size_t block = size_t(64) << 20;
+  const size_t mapped = (length + 1 + block - 1) / block * block;
+  const int fd = ::memfd_create("html-escape", 0);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(block)), 0);
+  void* b = ::mmap(nullptr, block, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  ASSERT_NE(b, MAP_FAILED);
+  std::memset(b, '\n', block);
+  ::munmap(b, block);
+  void* p = ::mmap(nullptr, mapped, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(p, MAP_FAILED);
+  std::unique_ptr<void, std::function<void(void*)>> unmap(p, [mapped, fd](void* q) {
+    ::munmap(q, mapped);
+    ::close(fd);
+  });
+  char* text = static_cast<char*>(p);
+  for (size_t at = 0; at < mapped; at += block)
+    ASSERT_NE(::mmap(text + at, block, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, fd, 0), MAP_FAILED);
+  // Each character written takes a private copy of its page only.
+  const struct {
+    unsigned long long at;
+    char c;
+    const char* escaped;
+  } marks[] = {{0, 'a', "a"},
+               {1, '<', "&lt;"},
+               {2, 'b', "b"},
+               {two_gib - 1, '&', "&amp;"},
+               {two_gib, '\xE9', "%e9"},
+               {four_gib - 1, '>', "&gt;"},
+               {four_gib, '\t', "%09"},
+               {length - 1, 'z', "z"}};
+  for (const auto& m : marks) text[static_cast<size_t>(m.at)] = m.c;
+  text[length] = '\0';
+
+  const std::string out = html_escape(text);
+  size_t grown = 0;
+  for (const auto& m : marks) grown += std::strlen(m.escaped) - 1;
+  ASSERT_EQ(out.size(), length + grown);
+  size_t shift = 0;
+  for (const auto& m : marks) {
+    EXPECT_EQ(out.compare(static_cast<size_t>(m.at) + shift, std::strlen(m.escaped), m.escaped), 0) << m.at;
+    shift += std::strlen(m.escaped) - 1;
+  }
+  EXPECT_EQ(static_cast<size_t>(std::count(out.begin(), out.end(), '\n')), length - std::size(marks));
 }
 
 TEST(MarkupSplit, Pieces) {
