@@ -14,7 +14,7 @@
 int main(int argc, char** argv) {
   hold_standard_descriptors();
   fail_writes_past_size_limit();
-  if (outputs_on_named_evidence(argc, argv)) return -1;
+  if (outputs_hold_evidence(argc, argv)) return -1;
   const int status = run_quor(argc, argv);
   // Results that never arrived are no success: an examiner would take the
   // short listing for the whole one.
