@@ -19,6 +19,7 @@
 #include "ntfs/ntfs.h"
 #include "utils/byte_order.h"
 #include "utils/file_handle.h"
+#include "utils/output_folder.h"
 #include "utils/utf_convert.h"
 
 namespace {
@@ -271,4 +272,29 @@ bool outputs_on_opened_evidence(const uni::file_identities& opened, const std::s
 
 bool outputs_on_open_source(const user_ctx& ctx) {
   return outputs_on_opened_evidence(open_source_ids(ctx), wstring_to_utf8(ctx.source_desc));
+}
+
+int make_copy_folder(user_ctx& ctx, const uni::file_identities& held) {
+  if (!ctx.copy_files || ctx.copy_dir_fd >= 0) return 0;
+  uni::file_identities sources = held;
+  const uni::file_identities opened = open_source_ids(ctx);
+  sources.insert(sources.end(), opened.begin(), opened.end());
+  std::vector<std::string> args = ctx.arguments;
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(&arg[0]);
+  const uni::file_identities named = named_identities(static_cast<int>(argv.size()), argv.data());
+  sources.insert(sources.end(), named.begin(), named.end());
+  const std::string folder = wstring_to_utf8(ctx.copy_dir);
+  int fd = -1;
+  switch (uni::make_output_folder(folder, sources, fd)) {
+    case uni::folder_result::made:
+      ctx.copy_dir_fd = fd;
+      return 0;
+    case uni::folder_result::is_source:
+      return -1;
+    case uni::folder_result::failed:
+      break;
+  }
+  std::fprintf(stderr, "prob creating results directory, %s\n", folder.c_str());
+  return -1;
 }

@@ -6,10 +6,11 @@
 // is made twice: before anything at all is written, against what the
 // outputs hold and the files the command line names, and once the source is
 // open, against the files the run really holds, before any entry is
-// written. A folder the run would make (to copy files into) is checked
-// against the files the command line names before it is made. A refusal is
-// said on standard error, or on standard output when standard error is the
-// evidence, or nowhere when both are; the run then ends with -1.
+// written. The folder the run copies files into is made only once the
+// source is open, checked against the files the run holds and those the
+// command line names. A refusal is said on standard error, or on standard
+// output when standard error is the evidence, or nowhere when both are; the
+// run then ends with -1.
 #include <cstddef>
 #include <string>
 
@@ -54,3 +55,12 @@ bool outputs_on_opened_evidence(const uni::file_identities& opened, const std::s
 // extracted $MFT, named by the source's description.
 bool outputs_on_open_source(const user_ctx& ctx);
 
+// Makes the folder ctx.copy_dir when ctx.copy_files asks for copies and it
+// is not made yet, and holds it open in ctx.copy_dir_fd: called once the
+// source is open and checked, before the first copy. Nothing is made on (or
+// in a mount of) the files the run holds open (ctx's volume and extracted
+// $MFT, and `held`), nor those the command line in ctx.arguments names as
+// evidence: that is refused, said as the guarded opener says it. 0 when the
+// folder is there; -1 after the refusal or "prob creating results
+// directory, <folder>" on standard error.
+int make_copy_folder(user_ctx& ctx, const uni::file_identities& held = uni::file_identities());

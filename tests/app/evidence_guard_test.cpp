@@ -266,4 +266,92 @@ TEST(EvidenceGuard, OutputsThatHoldAVolumeAreRefused) {
   EXPECT_EQ(read_whole(image), before);
 }
 
+// The copy folder is made by make_copy_folder, once the source is open: a
+// run whose source cannot be opened makes none, even one the parser used to
+// make in a mount of the image the user meant (named with a stray blank
+// after a climb out of a linked folder, which the run cleans as text). The
+// folder is checked against the files the run holds (also a file handed in
+// by the caller, as the index-record road does) and the files the command
+// line names; made, it is held open. fls lists the image as before.
+TEST(EvidenceGuard, CopyFolderIsMadeOnlyBesideAnOpenSource) {
+  if (!have_program("fls")) GTEST_SKIP() << "fls not installed";
+  const std::string real = scratch_dir() + "/guard-meant", at = scratch_dir() + "/guard-meant-mount";
+  ASSERT_EQ(::mkdir(real.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((real + "/deep").c_str(), 0700), 0);
+  const std::string image = copy_fixture("default.img", "guard-meant/m3.img");
+  ASSERT_FALSE(image.empty());
+  ASSERT_EQ(::symlink((real + "/deep").c_str(), (scratch_dir() + "/guard-ls").c_str()), 0);
+  std::string listed_before, listed_after;
+  ASSERT_EQ(run_command("fls -r -p " + quote(image), listed_before), 0);
+  {
+    const ntfs3g_mount mount(image, at);
+    if (mount.dir().empty()) GTEST_SKIP() << mount.why();
+    // Run from the scratch folder, where the run takes the name as text.
+    for (const char* option : {"-image", "-indxfile"}) {
+      std::string shown;
+      EXPECT_EQ(run_command("cd " + quote(scratch_dir()) + " && timeout 120 " + quote(QUOR_EXE) + " " + option +
+                                " 'guard-ls/../m3.img ' -action_copy_files " + quote(at + "/nd") +
+                                " -all 2>&1 </dev/null",
+                            shown),
+                kFailed)
+          << option;
+      EXPECT_EQ(shown.find("refused"), std::string::npos) << shown;
+    }
+    struct stat st;
+    EXPECT_NE(::stat((at + "/nd").c_str(), &st), 0);
+
+    // Asked directly: refused for the file held, for a file the command
+    // line names (here a stray argument), and for the source open.
+    user_ctx held;
+    held.copy_files = true;
+    held.copy_dir = utf8_to_wstring(at + "/nd");
+    uni::file_identities ids;
+    const int fd = ::open(image.c_str(), O_RDONLY);
+    ASSERT_TRUE(uni::identities_of_source(fd, ids));
+    ::close(fd);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(make_copy_folder(held, ids), -1);
+    held.arguments = {"quor", "-image", fixture("default.img"), image};
+    EXPECT_EQ(make_copy_folder(held), -1);
+    user_ctx opened;
+    opened.image = utf8_to_wstring(image);
+    ASSERT_TRUE(initialize_mft(opened));
+    opened.copy_files = true;
+    opened.copy_dir = utf8_to_wstring(at + "/nd");
+    EXPECT_EQ(make_copy_folder(opened), -1);
+    const std::string refused = "refused to write to the evidence: " + at + "/nd\n";
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), refused + refused + refused);
+    EXPECT_EQ(opened.copy_dir_fd, -1);
+    EXPECT_NE(::stat((at + "/nd").c_str(), &st), 0);
+  }
+  ASSERT_EQ(run_command("fls -r -p " + quote(image), listed_after), 0);
+  EXPECT_TRUE(listed_after == listed_before) << "fls lists the image otherwise";
+  EXPECT_EQ(listed_after.find("\tnd\n"), std::string::npos);
+
+  // Elsewhere the folder is made and held; asked again, it is not made
+  // twice. Without copies asked for, nothing is made. A folder that cannot
+  // be made says so.
+  user_ctx ctx;
+  ctx.copy_files = true;
+  ctx.copy_dir = utf8_to_wstring(scratch_dir() + "/guard-made/a/b");
+  ASSERT_EQ(make_copy_folder(ctx), 0);
+  struct stat made, held;
+  ASSERT_EQ(::stat((scratch_dir() + "/guard-made/a/b").c_str(), &made), 0);
+  ASSERT_EQ(::fstat(ctx.copy_dir_fd, &held), 0);
+  EXPECT_TRUE(made.st_ino == held.st_ino && made.st_dev == held.st_dev);
+  const int first = ctx.copy_dir_fd;
+  EXPECT_EQ(make_copy_folder(ctx), 0);
+  EXPECT_EQ(ctx.copy_dir_fd, first);
+  user_ctx not_asked;
+  not_asked.copy_dir = utf8_to_wstring(scratch_dir() + "/guard-not-asked");
+  EXPECT_EQ(make_copy_folder(not_asked), 0);
+  EXPECT_NE(::stat((scratch_dir() + "/guard-not-asked").c_str(), &made), 0);
+  user_ctx blocked;
+  blocked.copy_files = true;
+  blocked.copy_dir = utf8_to_wstring(image + "/copies");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(make_copy_folder(blocked), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "prob creating results directory, " + image + "/copies\n");
+}
+
 }  // namespace
