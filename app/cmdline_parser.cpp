@@ -7,10 +7,8 @@
 #include <vector>
 
 #include "app/cmdline_parser.h"
-#include "app/evidence_guard.h"
 #include "app/user_ctx.h"
 #include "disk/disk_handle.h"
-#include "disk/fs_ops.h"
 #include "disk/full_path.h"
 #include "disk/vmdk_disk.h"
 #include "disk/volume_select.h"
@@ -270,11 +268,13 @@ int choose_source(user_ctx& ctx, const source_pick& pick) {
 }
 
 // Takes from `args` every option but the source, as the parser reads them,
-// into `ctx`. Acting, a directory to copy into is made, unless the evidence
-// the command line (`argc`, `argv`) names would take it, and a problem is
-// said and ends the taking with -1; not acting (to learn which source the
-// rest leaves), nothing is made or said and every option is taken.
-int take_options(user_ctx& ctx, std::vector<std::wstring>& args, bool act, int argc, char** argv) {
+// into `ctx`. Acting, a problem is said and ends the taking with -1; not
+// acting (to learn which source the rest leaves), nothing is said and every
+// option is taken. The copy folder is only named here: it is made once the
+// source is open and checked (make_copy_folder), so that a run that never
+// opens its source makes nothing, and the folder is checked against the
+// files the run really holds.
+int take_options(user_ctx& ctx, std::vector<std::wstring>& args, bool act) {
   if (get_arg_flag_vw("-raw", args, false)) ctx.raw = true;
   if (get_arg_flag_vw("-hide_dos_fntimes", args, false)) ctx.hide_dos_fntimes = true;
   if (get_arg_flag_vw("-action_include_clusterinfo", args, false)) ctx.omit_clusterinfo = false;
@@ -303,11 +303,6 @@ int take_options(user_ctx& ctx, std::vector<std::wstring>& args, bool act, int a
   if (get_arg_option_value_vw("-action_copy_files", value, args)) {
     ctx.copy_dir = value;
     trim_w(ctx.copy_dir);
-    if (act && folder_on_named_evidence(argc, argv, wstring_to_utf8(ctx.copy_dir))) return -1;
-    if (act && !make_dirs_w(ctx.copy_dir)) {
-      print_wide_message("prob creating results directory, %s\n", ctx.copy_dir);
-      return -1;
-    }
     ctx.copy_files = true;
     if (get_arg_flag_vw("-all", args, false)) {
       ctx.all_streams = true;
@@ -376,12 +371,13 @@ int user_ctx::parse_cmdline(int argc, char** argv) {
 
   future_limit = zq::time::now().m_filetime + kOneHour;
   cmdline = build_echo(argc, argv);
+  for (int i = 0; i < argc; ++i) arguments.push_back(argv[i] != nullptr ? argv[i] : "");
 
   if (!source_names_usable(argc, argv)) return -1;
   std::vector<std::wstring> args;
   args_to_wstrings(args, argc, argv);
 
-  const int taken = take_options(*this, args, true, argc, argv);
+  const int taken = take_options(*this, args, true);
   if (taken != 0) return taken;
   source_pick pick;
   take_source(args, pick);
@@ -398,7 +394,7 @@ std::vector<std::string> cmdline_source_files(int argc, char** argv) {
   std::vector<std::wstring> args;
   args_to_wstrings(args, argc, argv);
   user_ctx scratch;
-  take_options(scratch, args, false, argc, argv);
+  take_options(scratch, args, false);
   source_pick pick;
   take_source(args, pick);
   switch (pick.kind) {

@@ -1,10 +1,15 @@
 #include "app/evidence_guard.h"
 
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <strings.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,10 +17,73 @@
 #include "app/user_ctx.h"
 #include "disk/full_path.h"
 #include "ntfs/ntfs.h"
+#include "utils/byte_order.h"
 #include "utils/file_handle.h"
+#include "utils/output_folder.h"
 #include "utils/utf_convert.h"
 
 namespace {
+
+// Enough of a file's head for every signature below: a GPT header after a
+// 4096-byte sector is the farthest.
+const size_t HEAD_BYTES = 8192;
+
+// True when `text` stands at `offset` of the head.
+bool text_at(const byte* head, size_t size, size_t offset, const char* text) {
+  const size_t length = std::strlen(text);
+  return offset <= size && size - offset >= length && std::memcmp(head + offset, text, length) == 0;
+}
+
+// An NTFS multi-sector record ("FILE", "INDX") by its magic and an update
+// sequence array that lies inside the record's first sector, as every such
+// record's does: a line of text that begins with the same four letters has
+// letters where the array's offset and length stand.
+bool ntfs_record_at_start(const byte* head, size_t size) {
+  if (size < 8 || !(text_at(head, size, 0, "FILE") || text_at(head, size, 0, "INDX"))) return false;
+  const uint16 offset = load_u16(head, 4), count = load_u16(head, 6);
+  return offset >= 0x28 && offset % 2 == 0 && count >= 2 && offset + 2u * count <= 512;
+}
+
+// A file's head, read through a descriptor of our own: standard output is
+// often open for writing only, and our reads must not move its offset.
+// `head` empty when the file is empty; false when the head of a file that
+// is not empty cannot be read.
+bool read_head(int fd, const struct stat& st, std::vector<byte>& head) {
+  head.clear();
+  uint64 size = static_cast<uint64>(st.st_size);
+  bool size_known = S_ISREG(st.st_mode);
+  if (S_ISBLK(st.st_mode)) size_known = ::ioctl(fd, BLKGETSIZE64, &size) == 0;
+  if (size_known && size == 0) return true;
+  int own = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  const bool readable = (::fcntl(fd, F_GETFL) & O_ACCMODE) != O_WRONLY;
+  if (own < 0 && !readable) return false;
+  head.resize(HEAD_BYTES);
+  ssize_t got;
+  do {
+    got = ::pread(own >= 0 ? own : fd, head.data(), head.size(), 0);
+  } while (got < 0 && errno == EINTR);
+  if (own >= 0) ::close(own);
+  head.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return got > 0;
+}
+
+// True when the regular file or block device behind `fd` already holds a
+// volume, or is not empty and its head cannot be read.
+bool descriptor_holds_volume(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) return false;
+  std::vector<byte> head;
+  if (!read_head(fd, st, head)) return true;
+  return head_holds_volume(head.data(), head.size());
+}
+
+// The name of the file behind `fd`, as the system knows it.
+std::string descriptor_name(int fd) {
+  char name[4096];
+  const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), name, sizeof name);
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof name) return "standard " + std::string(fd == 1 ? "output" : "error");
+  return std::string(name, static_cast<size_t>(n));
+}
 
 // The options whose values name files the run reads as evidence.
 const char* const kEvidenceOptions[] = {"-image", "-vmdk", "-indxfile", "-mftfile", "-partition"};
@@ -50,6 +118,15 @@ std::string cleaned_name(const std::string& typed) {
   return wide.empty() ? std::string() : wstring_to_utf8(get_full_path_w(wide, L'/'));
 }
 
+// The file `name` when it exists as a regular file or a block device: only
+// those are looked at, and nothing else is opened (opening some devices has
+// effects of its own).
+void add_if_file(const std::string& name, std::vector<evidence_file_ids>& found) {
+  struct stat st;
+  if (!name.empty() && ::stat(name.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+    add_named(name, found);
+}
+
 // Every value of a source option, as typed and as cleaned the way an
 // image's name is (a second source the parser passes over is named as
 // evidence all the same, and a stray blank must not make a name miss the
@@ -57,7 +134,10 @@ std::string cleaned_name(const std::string& typed) {
 // open it, from the command line as typed and with every argument that is
 // no option cleaned: the parser may take a later argument as the value, or
 // follow a VMDK extent to the parents it names, and either may be a name
-// the run would not open as typed.
+// the run would not open as typed. Last, any argument that names a file,
+// typed and cleaned: an image named with a slip in its option (forgotten,
+// misspelt, or passed over as another option's value) is still the file
+// the user means to read.
 std::vector<evidence_file_ids> named_evidence(int argc, char** argv) {
   std::vector<evidence_file_ids> found;
   std::vector<std::string> cleaned_args;
@@ -78,7 +158,29 @@ std::vector<evidence_file_ids> named_evidence(int argc, char** argv) {
   std::vector<char*> cleaned_argv;
   for (std::string& arg : cleaned_args) cleaned_argv.push_back(&arg[0]);
   for (const std::string& file : cmdline_source_files(argc, cleaned_argv.data())) add_named(file, found);
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i] != nullptr ? argv[i] : "";
+    add_if_file(arg, found);
+    const std::string cleaned = cleaned_name(arg);
+    if (cleaned != arg) add_if_file(cleaned, found);
+  }
   return found;
+}
+
+// Every identity of the files the command line names as evidence.
+uni::file_identities named_identities(int argc, char** argv) {
+  uni::file_identities ids;
+  for (const evidence_file_ids& e : named_evidence(argc, argv)) ids.insert(ids.end(), e.ids.begin(), e.ids.end());
+  return ids;
+}
+
+// The files the source open in `ctx` is read from.
+uni::file_identities open_source_ids(const user_ctx& ctx) {
+  uni::file_identities opened;
+  if (ctx.ntfs != nullptr) ctx.ntfs->source_identities(opened);
+  if (ctx.mft_reader != nullptr && ctx.mft_reader->is_open())
+    uni::identities_of_source(ctx.mft_reader->descriptor(), opened);
+  return opened;
 }
 
 // Only a regular file or a block device can be evidence: a run whose
@@ -115,6 +217,41 @@ bool refuse(bool out_hit, bool err_hit, const std::string& name) {
 
 }  // namespace
 
+bool head_holds_volume(const byte* head, size_t size) {
+  if (head == nullptr) return false;
+  // Boot sectors by their file system's name, so that one whose boot mark
+  // is gone is known all the same.
+  if (text_at(head, size, 3, "NTFS    ") || text_at(head, size, 3, "EXFAT   ")) return true;
+  for (const char* fat : {"FAT12   ", "FAT16   ", "FAT     "})
+    if (text_at(head, size, 54, fat)) return true;
+  if (text_at(head, size, 82, "FAT32   ")) return true;
+  // The boot mark ends an MBR and every boot sector.
+  if (size >= 512 && head[510] == 0x55 && head[511] == 0xAA) return true;
+  if (text_at(head, size, 512, "EFI PART") || text_at(head, size, 4096, "EFI PART")) return true;
+  // ext2/3/4: the superblock 1 KiB in, its magic and a block size up to 64 KiB.
+  if (size >= 1084 && load_u16(head, 1080) == 0xEF53 && load_u32(head, 1048) <= 6) return true;
+  if (size >= 8 && text_at(head, size, 0, "KDMV") && load_u32(head, 4) >= 1 && load_u32(head, 4) <= 3) return true;
+  if (text_at(head, size, 0, "# Disk DescriptorFile")) return true;
+  return ntfs_record_at_start(head, size);
+}
+
+bool outputs_hold_evidence(int argc, char** argv) {
+  if (!may_be_evidence(STDOUT_FILENO) && !may_be_evidence(STDERR_FILENO)) return false;
+  const std::vector<evidence_file_ids> evidence = named_evidence(argc, argv);
+  std::string on_out, on_err;
+  bool out_hit = is_evidence(STDOUT_FILENO, evidence, on_out);
+  bool err_hit = is_evidence(STDERR_FILENO, evidence, on_err);
+  if (!out_hit && descriptor_holds_volume(STDOUT_FILENO)) {
+    out_hit = true;
+    on_out = descriptor_name(STDOUT_FILENO);
+  }
+  if (!err_hit && descriptor_holds_volume(STDERR_FILENO)) {
+    err_hit = true;
+    on_err = descriptor_name(STDERR_FILENO);
+  }
+  return refuse(out_hit, err_hit, out_hit ? on_out : on_err);
+}
+
 bool outputs_on_named_evidence(int argc, char** argv) {
   if (!may_be_evidence(STDOUT_FILENO) && !may_be_evidence(STDERR_FILENO)) return false;
   const std::vector<evidence_file_ids> evidence = named_evidence(argc, argv);
@@ -125,10 +262,7 @@ bool outputs_on_named_evidence(int argc, char** argv) {
 }
 
 bool folder_on_named_evidence(int argc, char** argv, const std::string& folder) {
-  uni::file_identities evidence;
-  for (const evidence_file_ids& e : named_evidence(argc, argv))
-    evidence.insert(evidence.end(), e.ids.begin(), e.ids.end());
-  return uni::folder_writes_source(folder, evidence);
+  return uni::folder_writes_source(folder, named_identities(argc, argv));
 }
 
 bool outputs_on_opened_evidence(const uni::file_identities& opened, const std::string& name) {
@@ -137,9 +271,30 @@ bool outputs_on_opened_evidence(const uni::file_identities& opened, const std::s
 }
 
 bool outputs_on_open_source(const user_ctx& ctx) {
-  uni::file_identities opened;
-  if (ctx.ntfs != nullptr) ctx.ntfs->source_identities(opened);
-  if (ctx.mft_reader != nullptr && ctx.mft_reader->is_open())
-    uni::identities_of_source(ctx.mft_reader->descriptor(), opened);
-  return outputs_on_opened_evidence(opened, wstring_to_utf8(ctx.source_desc));
+  return outputs_on_opened_evidence(open_source_ids(ctx), wstring_to_utf8(ctx.source_desc));
+}
+
+int make_copy_folder(user_ctx& ctx, const uni::file_identities& held) {
+  if (!ctx.copy_files || ctx.copy_dir_fd >= 0) return 0;
+  uni::file_identities sources = held;
+  const uni::file_identities opened = open_source_ids(ctx);
+  sources.insert(sources.end(), opened.begin(), opened.end());
+  std::vector<std::string> args = ctx.arguments;
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(&arg[0]);
+  const uni::file_identities named = named_identities(static_cast<int>(argv.size()), argv.data());
+  sources.insert(sources.end(), named.begin(), named.end());
+  const std::string folder = wstring_to_utf8(ctx.copy_dir);
+  int fd = -1;
+  switch (uni::make_output_folder(folder, sources, fd)) {
+    case uni::folder_result::made:
+      ctx.copy_dir_fd = fd;
+      return 0;
+    case uni::folder_result::is_source:
+      return -1;
+    case uni::folder_result::failed:
+      break;
+  }
+  std::fprintf(stderr, "prob creating results directory, %s\n", folder.c_str());
+  return -1;
 }

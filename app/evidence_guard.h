@@ -1,22 +1,41 @@
 #pragma once
 // quor writes its results to standard output and its messages to standard
 // error: neither may be a file it reads as evidence (by any name, a loop
-// device over it, or a file in a file system mounted from it). The check is
-// made twice: before anything at all is written, against the files the
-// command line names, and once the source is open, against the files the
-// run really holds, before any entry is written. A folder the run would
-// make (to copy files into) is checked against the files the command line
-// names before it is made. A refusal is said on standard error, or on
-// standard output when standard error is the evidence, or nowhere when
-// both are; the run then ends with -1.
+// device over it, or a file in a file system mounted from it), nor a file
+// that already holds a volume, whatever the command line names. The check
+// is made twice: before anything at all is written, against what the
+// outputs hold and the files the command line names, and once the source is
+// open, against the files the run really holds, before any entry is
+// written. The folder the run copies files into is made only once the
+// source is open, checked against the files the run holds and those the
+// command line names. A refusal is said on standard error, or on standard
+// output when standard error is the evidence, or nowhere when both are; the
+// run then ends with -1.
+#include <cstddef>
 #include <string>
 
 #include "utils/output_file.h"
+#include "utils/types.h"
 
 class user_ctx;
 
+// True when the first `size` bytes of a file, `head`, begin a volume, a
+// disk or a disk image: an NTFS, FAT or exFAT boot sector, an MBR's boot
+// mark, a GPT header (after sectors of 512 or 4096 bytes), an ext2/3/4
+// superblock, a VMDK sparse header or descriptor, or an NTFS FILE or INDX
+// record. Text, such as a listing quor wrote, is none of them.
+bool head_holds_volume(const byte* head, size_t size);
+
 // True, after the refusal, when standard output or standard error is a file
-// the command line names as evidence: any value of a source option as
+// that holds a volume (head_holds_volume; a file that is not empty and whose
+// head cannot be read counts as one) or one the command line names as
+// evidence (as outputs_on_named_evidence takes them). Asked before anything
+// is written to either.
+bool outputs_hold_evidence(int argc, char** argv);
+
+// True, after the refusal, when standard output or standard error is a file
+// the command line names as evidence: any value of a source option, and any
+// argument at all that names a regular file or a block device, each as
 // typed and as cleaned the way an image's name is, and the source as the
 // parser will have the run open it.
 bool outputs_on_named_evidence(int argc, char** argv);
@@ -35,3 +54,13 @@ bool outputs_on_opened_evidence(const uni::file_identities& opened, const std::s
 // The same for the source open in `ctx`: the files of its volume or its
 // extracted $MFT, named by the source's description.
 bool outputs_on_open_source(const user_ctx& ctx);
+
+// Makes the folder ctx.copy_dir when ctx.copy_files asks for copies and it
+// is not made yet, and holds it open in ctx.copy_dir_fd: called once the
+// source is open and checked, before the first copy. Nothing is made on (or
+// in a mount of) the files the run holds open (ctx's volume and extracted
+// $MFT, and `held`), nor those the command line in ctx.arguments names as
+// evidence: that is refused, said as the guarded opener says it. 0 when the
+// folder is there; -1 after the refusal or "prob creating results
+// directory, <folder>" on standard error.
+int make_copy_folder(user_ctx& ctx, const uni::file_identities& held = uni::file_identities());

@@ -98,6 +98,8 @@ indx_file_result analyze_indx_file(user_ctx& ctx) {
   if (file.is_open() && uni::identities_of_source(file.descriptor(), opened) &&
       outputs_on_opened_evidence(opened, ctx.indxfile))
     return indx_file_refused;
+  // A copy folder is made only beside a source that is open and checked.
+  if (file.is_open() && make_copy_folder(ctx, opened) != 0) return indx_file_refused;
   dir_listing listing;
   const indx_file_result gathered = gather_from(file, listing, ctx);
   if (gathered == indx_file_done) write_listing(listing, ctx);

@@ -21,7 +21,8 @@ enum indx_file_result {
   indx_file_unreadable,  // the file cannot be opened or read
   indx_file_empty,       // the file holds no bytes
   indx_file_unparsable,  // no live or carvable entry in it
-  indx_file_refused,     // standard output or error is the file: refused, and said
+  indx_file_refused,     // standard output or error is the file, or the copy folder
+                         // cannot be made: refused, and said
 };
 
 // Reads the file named by ctx.indxfile (UTF-8) whole, in pieces of 2 MiB,

@@ -82,7 +82,7 @@ void on_terminate() {
 int main(int argc, char** argv) try {
   hold_standard_descriptors();
   fail_writes_past_size_limit();
-  if (outputs_on_named_evidence(argc, argv)) return -1;
+  if (outputs_hold_evidence(argc, argv)) return -1;
   outputs_cleared = true;
   const int status = run_quor(argc, argv);
   // Results that never arrived are no success: an examiner would take the

@@ -202,6 +202,7 @@ int run_quor(int argc, char** argv) {
       std::printf("user_ctx not valid, aborting\n");
       return -1;
     }
+    if (make_copy_folder(ctx) != 0) return -1;
   }
 
   std::string value;

@@ -1,5 +1,7 @@
 #include "app/user_ctx.h"
 
+#include <unistd.h>
+
 #include <cstring>
 
 #include "ntfs/ntfs.h"
@@ -28,6 +30,7 @@ user_ctx::user_ctx(CNtfs* engine, bool owns) {
 }
 
 user_ctx::~user_ctx() {
+  if (copy_dir_fd >= 0) ::close(copy_dir_fd);
   delete mft_reader;
   mft_reader = nullptr;
   if (ntfs != nullptr && owns_ntfs) delete ntfs;
@@ -73,6 +76,9 @@ void user_ctx::set_defaults() {
   path.clear();
   copy_files = false;
   copy_dir.clear();
+  // The folder is the context's own, unlike the sources.
+  if (copy_dir_fd >= 0) ::close(copy_dir_fd);
+  copy_dir_fd = -1;
   raw = false;
   copy_md5 = true;
   std::memset(copy_digest, 0, sizeof copy_digest);
@@ -86,6 +92,7 @@ void user_ctx::set_defaults() {
   source_desc.clear();
   csv_separator = L",";
   cmdline.clear();
+  arguments.clear();
   is_open = false;
   rawfile = false;
   slack = false;

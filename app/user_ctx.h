@@ -86,6 +86,9 @@ class user_ctx {
   // Walker copies.
   bool copy_files = false;
   std::wstring copy_dir;
+  // The copy folder, held open once it is made (-1 before): copies are made
+  // in it by this descriptor, whatever becomes of its path meanwhile.
+  int copy_dir_fd = -1;
   bool raw = false;
   bool copy_md5 = true;
   byte copy_digest[16] = {};
@@ -102,6 +105,9 @@ class user_ctx {
   std::wstring source_desc;
   std::wstring csv_separator = L",";
   std::wstring cmdline;
+  // The program's arguments as the parser was given them: the evidence guard
+  // checks what they name.
+  std::vector<std::string> arguments;
   bool is_open = false;
 
   // Entry selection, read by the run sequence.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/dir_tree.h"
+#include "app/evidence_guard.h"
 #include "app/source_open.h"
 #include "app/walk_services.h"
 #include "examine/walk_bodyfile_l2t.h"
@@ -165,6 +166,8 @@ bool walk_engine_run(std::ostream& out, user_ctx& ctx) {
   if (!ctx.csvl2t && !ctx.bodyfile) out << "cmdline: " << wstring_to_utf8(ctx.cmdline) << std::endl << std::endl;
   if (!initialize_mft(ctx)) return false;
   if (!reading_mft_file(ctx) && !(ctx.ntfs != nullptr && ctx.ntfs->initialise(ctx.mft_pos))) return false;
+  // Copies go only where the source now open cannot be written.
+  if (make_copy_folder(ctx) != 0) return false;
 
   ulong64 count = 0;
   if (!count_entries(ctx, count)) return false;

@@ -1,13 +1,16 @@
 #include "examine/walk_streams.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 #include <iomanip>
 #include <set>
 #include <sstream>
 #include <string>
 
+#include "app/evidence_guard.h"
 #include "app/walk_services.h"
 #include "disk/fs_ops.h"
 #include "examine/walk_entry_report.h"
@@ -18,6 +21,7 @@
 #include "utils/file_handle.h"
 #include "utils/file_streams.h"
 #include "utils/output_file.h"
+#include "utils/output_folder.h"
 #include "utils/unique_output.h"
 #include "utils/hex_text.h"
 #include "utils/utf_convert.h"
@@ -52,6 +56,30 @@ uni::file_identities walk_sources(const user_ctx& ctx) {
   if (ctx.mft_reader != nullptr && ctx.mft_reader->is_open())
     uni::identities_of_source(ctx.mft_reader->descriptor(), sources);
   return sources;
+}
+
+// The copy folder by the descriptor held since it was made, so that a link
+// switched in its path meanwhile cannot lead the copies elsewhere.
+std::wstring copy_folder_held(const user_ctx& ctx) {
+  if (ctx.copy_dir_fd < 0) return ctx.copy_dir;
+  std::string path;
+  uni::path_to_utf8(path, ctx.copy_dir);
+  return utf8_to_wstring(uni::held_folder_name(ctx.copy_dir_fd, path));
+}
+
+// True, after the refusal naming `shown`, when the name `target` itself (a
+// link there, not what it leads to) is one of `sources`: a copy renamed onto
+// it would take the evidence's name away, and one found there is no copy.
+bool name_is_source(const std::wstring& target, const std::wstring& shown, const uni::file_identities& sources) {
+  std::string name;
+  if (!uni::path_to_utf8(name, target)) return false;
+  const int fd = ::open(name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  uni::file_identity id;
+  const bool is_source = uni::identity_of_descriptor(fd, id) && uni::is_one_of(id, sources);
+  ::close(fd);
+  if (is_source) std::fprintf(stderr, "refused to write to the evidence: %s\n", wstring_to_utf8(shown).c_str());
+  return is_source;
 }
 
 // The most names a copy's temporary tries before the copy is given up.
@@ -98,10 +126,12 @@ std::ostream& write_hex_bytes(std::ostream& out, const byte* data, unsigned coun
 bool extract_stream_copy(const inode_attributes& rec, user_ctx& ctx, const si_record* si,
                          const attribute_record* attr) {
   if (si == nullptr || attr == nullptr || attr->raw.empty() || walk_stored_size(*attr) == 0) return false;
+  if (make_copy_folder(ctx) != 0) return false;
   const uni::file_identities sources = walk_sources(ctx);
+  const std::wstring folder = copy_folder_held(ctx);
   std::ofstream file;
   std::wstring temp;
-  if (!create_copy_temporary(ctx.copy_dir, sources, file, temp)) return false;
+  if (!create_copy_temporary(folder, sources, file, temp)) return false;
 
   bool done = copy_file_data(file, rec, ctx, attr);
   file.close();
@@ -113,22 +143,24 @@ bool extract_stream_copy(const inode_attributes& rec, user_ctx& ctx, const si_re
     return false;
   }
 
-  std::wostringstream path;
-  path << ctx.copy_dir << L"/";
-  zq::write_underscore_stamp(path, load_u64(si->data + 8), true);
+  std::wostringstream name;
+  zq::write_underscore_stamp(name, load_u64(si->data + 8), true);
   std::string digest;
   bytes_to_hex(digest, ctx.copy_digest, 16);
-  path << L"_" << utf8_to_wstring(digest) << L"_";
+  name << L"_" << utf8_to_wstring(digest) << L"_";
   std::wstring part = ctx.copy_dest;
   if (!attr->name.empty()) part += L"." + attr->name;
   if (!attr->label.empty()) part += L"_" + utf8_to_wstring(attr->label);
-  path << clean_name_part(part) << L".bin";
+  name << clean_name_part(part) << L".bin";
 
-  ctx.copy_dest = path.str();
+  // The report names the copy by the folder's path as given.
+  ctx.copy_dest = ctx.copy_dir + L"/" + name.str();
+  const std::wstring target = folder + L"/" + name.str();
   // The name holds the time and the digest: a file already under it is a
   // copy of the same data made before, and stays as it was.
-  const uni::rename_result renamed =
-      uni::names_source(ctx.copy_dest, sources) ? uni::rename_result::failed : uni::rename_output(temp, ctx.copy_dest);
+  const uni::rename_result renamed = name_is_source(target, ctx.copy_dest, sources)
+                                         ? uni::rename_result::failed
+                                         : uni::rename_output(temp, target);
   if (renamed == uni::rename_result::renamed) return true;
   remove_file_w(temp);
   if (renamed == uni::rename_result::taken) return true;

@@ -10,7 +10,9 @@
 
 void report_entry_streams(const inode_attributes& rec, std::ostream& out, user_ctx& ctx);
 
-// Copies the attribute's data into ctx.copy_dir: written to a temporary
+// Copies the attribute's data into ctx.copy_dir (made first when it is not
+// yet, by make_copy_folder, and reached by the descriptor held since, not by
+// its path): written to a temporary
 // file, then renamed to <dir>/<modified stamp>_<md5>_<name>[.<stream>]_<label>.bin
 // where <name> is the entry's name that the caller left in ctx.copy_dest.
 // Only that file-name part is cleaned (blanks, commas and path separators

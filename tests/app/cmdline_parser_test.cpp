@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,44 @@ TEST(ParseCmdline, FilterTimeWindow) {
   parse(bad, {"-filter_start_time", "not a date", "-mftfile", "m"});
   EXPECT_EQ(bad.result, -1);
   EXPECT_EQ(bad.err, "Error: invalid filter start time\n");
+}
+
+// "-action_copy_files" names the copy folder, trimmed, and chooses the
+// streams to copy; the folder is not made here, not even when it could not
+// be (under a file), for the run makes it only once its source is open. The
+// arguments are kept as given, for the evidence guard.
+TEST(ParseCmdline, CopyFolderIsNamedNotMade) {
+  const std::string dir = quor_test::scratch_dir() + "/parser-copies";
+  const std::string file = quor_test::scratch_dir() + "/parser-file";
+  { std::ofstream(file) << "x"; }
+  const struct {
+    std::vector<std::string> args;
+    std::string folder;
+    bool all, named, unnamed;
+  } cases[] = {
+      {{"-action_copy_files", " " + dir + "\t", "-all"}, dir, true, false, false},
+      {{"-action_copy_files", dir + "/a/b", "-named_data", "-all"}, dir + "/a/b", true, false, false},
+      {{"-named_data", "-action_copy_files", dir}, dir, false, true, false},
+      {{"-action_copy_files", dir, "-normal_data"}, dir, false, false, true},
+      {{"-action_copy_files", file + "/copies"}, file + "/copies", false, false, true},
+  };
+  for (const auto& c : cases) {
+    parsed p;
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-indxfile", "i30.bin"});
+    parse(p, args);
+    ASSERT_EQ(p.result, 0) << c.folder << ": " << p.err;
+    EXPECT_EQ(p.err, "");
+    EXPECT_TRUE(p.ctx.copy_files);
+    EXPECT_EQ(wstring_to_utf8(p.ctx.copy_dir), c.folder);
+    EXPECT_EQ(p.ctx.all_streams, c.all) << c.folder;
+    EXPECT_EQ(p.ctx.named_streams, c.named) << c.folder;
+    EXPECT_EQ(p.ctx.unnamed_stream, c.unnamed) << c.folder;
+    EXPECT_EQ(p.ctx.copy_dir_fd, -1);
+    EXPECT_EQ(p.ctx.arguments, p.argv_before);
+    struct stat st;
+    EXPECT_NE(::stat(dir.c_str(), &st), 0) << "made by the parser: " << c.folder;
+  }
 }
 
 // The missing-source message and the help of an empty command line are run

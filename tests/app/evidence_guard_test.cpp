@@ -3,7 +3,9 @@
 // identity, whatever name led to it (the image, a VMDK extent, an extracted
 // $MFT, an index-record file). Each check runs in a child whose standard
 // output and error are set up for it. And the copy folder a run would make:
-// refused before it is made when the evidence would take it.
+// refused before it is made when the evidence would take it. And standard
+// output or error that already holds a volume, whatever the command line
+// names: known by the signature at its head.
 #include "app/evidence_guard.h"
 
 #include <fcntl.h>
@@ -12,6 +14,8 @@
 
 #include <sys/stat.h>
 
+#include <climits>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -23,6 +27,8 @@
 #include "tests/app/quor_run.h"
 #include "tests/support/child_process.h"
 #include "tests/support/loop_device.h"
+#include "utils/byte_order.h"
+#include "utils/output_file.h"
 #include "utils/utf_convert.h"
 
 namespace {
@@ -137,6 +143,215 @@ TEST(EvidenceGuard, CopyFolderOnAMountOfTheEvidenceIsNotMade) {
   EXPECT_EQ(r.status, 0) << r.err;
   struct stat st;
   EXPECT_EQ(::stat(beside.c_str(), &st), 0);
+}
+
+// What a file's head must hold to count as a volume, written from the
+// structures' layouts: each signature alone (a boot sector whose boot mark
+// is gone is still a volume), and the near misses around each, which are
+// text, zeros or a signature one byte out of place.
+TEST(EvidenceGuard, HeadsThatHoldAVolume) {
+  typedef std::vector<byte> bytes;
+  auto with = [](size_t size, size_t at, const std::string& text) {
+    bytes b(size, 0);
+    for (size_t i = 0; i < text.size(); ++i) b.at(at + i) = static_cast<byte>(text[i]);
+    return b;
+  };
+  auto record = [&](const char* magic, uint16 usa_offset, uint16 usa_count) {
+    bytes b = with(1024, 0, magic);
+    store_u16(b.data() + 4, usa_offset);
+    store_u16(b.data() + 6, usa_count);
+    return b;
+  };
+  bytes boot_mark(512, 0);
+  boot_mark[510] = 0x55;
+  boot_mark[511] = 0xAA;
+  bytes ext(2048, 0);
+  store_u16(ext.data() + 1080, 0xEF53);
+  store_u32(ext.data() + 1048, 2);  // 4 KiB blocks
+  bytes ext_huge_blocks = ext;
+  store_u32(ext_huge_blocks.data() + 1048, 40);
+  bytes kdmv = with(512, 0, "KDMV");
+  store_u32(kdmv.data() + 4, 1);
+  bytes kdmv_version_9 = kdmv;
+  store_u32(kdmv_version_9.data() + 4, 9);
+  bytes mark_one_late(512, 0);
+  mark_one_late[511] = 0x55;
+  const std::string listing =
+      "quor v1 (NTFS index records)\nrun time: 2024-01-02 03:04:05 [GMT]\n\ncmdline: quor -image a.img -csv\n"
+      "inode,parent,name\n0x40,0x05,FILE list.txt\n";
+  std::string long_text;
+  while (long_text.size() < 8192) long_text += "INDX of the case, FAT32 notes, NTFS volume, EFI PART list\n";
+  const struct {
+    const char* what;
+    bytes head;
+    bool volume;
+  } heads[] = {
+      {"NTFS boot sector", with(512, 3, "NTFS    "), true},
+      {"exFAT boot sector", with(512, 3, "EXFAT   "), true},
+      {"FAT12 boot sector", with(512, 54, "FAT12   "), true},
+      {"FAT16 boot sector", with(512, 54, "FAT16   "), true},
+      {"FAT32 boot sector", with(512, 82, "FAT32   "), true},
+      {"MBR boot mark", boot_mark, true},
+      {"GPT after 512-byte sectors", with(1024, 512, "EFI PART"), true},
+      {"GPT after 4096-byte sectors", with(8192, 4096, "EFI PART"), true},
+      {"ext superblock", ext, true},
+      {"VMDK sparse header", kdmv, true},
+      {"VMDK descriptor", with(64, 0, "# Disk DescriptorFile\nversion=1\n"), true},
+      {"FILE record", record("FILE", 0x30, 3), true},
+      {"FILE record of 4 KiB", record("FILE", 0x30, 9), true},
+      {"INDX record", record("INDX", 0x28, 9), true},
+      {"a listing quor wrote", bytes(listing.begin(), listing.end()), false},
+      {"text with the signatures' words", bytes(long_text.begin(), long_text.end()), false},
+      {"a line that begins with FILE", with(64, 0, "FILE list: a.txt, b.txt\n"), false},
+      {"INDX with an update sequence past the first sector", record("INDX", 0x28, 300), false},
+      {"FILE with an odd update sequence offset", record("FILE", 0x31, 3), false},
+      {"zeros", bytes(8192, 0), false},
+      {"nothing", bytes(), false},
+      {"NTFS at the start", with(512, 0, "NTFS    "), false},
+      {"NTFS cut short", with(6, 3, "NTF"), false},
+      {"FAT32 where FAT12 stands", with(512, 54, "FAT32   "), false},
+      {"boot mark one byte late", mark_one_late, false},
+      {"GPT one sector further", with(2048, 1024, "EFI PART"), false},
+      {"ext magic with 2^40 KiB blocks", ext_huge_blocks, false},
+      {"ext superblock cut before its magic", bytes(ext.begin(), ext.begin() + 1080), false},
+      {"KDMV of an unknown version", kdmv_version_9, false},
+      {"a descriptor's words later in a text", with(64, 2, "# Disk DescriptorFile"), false},
+  };
+  for (const auto& h : heads) EXPECT_EQ(head_holds_volume(h.head.data(), h.head.size()), h.volume) << h.what;
+  EXPECT_FALSE(head_holds_volume(nullptr, 512));
+}
+
+// Standard output or error on a file that holds a volume is refused though
+// the command line names none (a slip in the name): standard output open
+// for appending only, the refusal naming the file, or said on standard
+// output when standard error is the volume. A text file, an empty file and
+// a file quor's listing went to take the run.
+TEST(EvidenceGuard, OutputsThatHoldAVolumeAreRefused) {
+  const std::string image = copy_fixture("default.img", "guard-held.img");
+  ASSERT_FALSE(image.empty());
+  char real[PATH_MAX];
+  ASSERT_NE(::realpath(image.c_str(), real), nullptr);
+  const std::string err = scratch_dir() + "/guard-held.err", text = scratch_dir() + "/guard-held.txt";
+  const std::string empty = scratch_dir() + "/guard-held.empty";
+  { std::ofstream(text) << "inode,parent,name\n0x40,0x05,a.txt\n"; }
+  { std::ofstream(empty).flush(); }
+  std::string arg0 = "quor", arg1 = "-image", arg2 = scratch_dir() + "/guard-held.im";
+  char* argv[] = {&arg0[0], &arg1[0], &arg2[0]};
+  const std::string before = read_whole(image);
+  auto check = [&] { return outputs_hold_evidence(3, argv) ? 1 : 0; };
+  EXPECT_EQ(with_outputs(image, err, false, check), 1);
+  EXPECT_EQ(read_whole(err), "refused to write to the evidence: " + std::string(real) + "\n");
+  EXPECT_EQ(with_outputs(image, err, true, check), 1);
+  EXPECT_EQ(read_whole(err), "");
+  // Standard error appended to the image, standard output on the text.
+  const std::string text_before = read_whole(text);
+  EXPECT_EQ(with_outputs(text, err, false,
+                         [&] {
+                           const int fd = ::open(image.c_str(), O_WRONLY | O_APPEND);
+                           ::dup2(fd, STDERR_FILENO);
+                           return check();
+                         }),
+            1);
+  EXPECT_EQ(read_whole(text), text_before + "refused to write to the evidence: " + std::string(real) + "\n");
+  EXPECT_EQ(read_whole(image), before);
+  for (const std::string& fine : {text, empty}) {
+    EXPECT_EQ(with_outputs(fine, err, false, check), 0) << fine;
+    EXPECT_EQ(read_whole(err), "") << fine;
+  }
+  // A block device holding the volume: a loop device over the image.
+  const loop_device loop(image, false);
+  if (loop.path().empty()) GTEST_SKIP() << loop.why();
+  EXPECT_EQ(with_outputs(loop.path(), err, false, check), 1);
+  EXPECT_EQ(read_whole(err), "refused to write to the evidence: " + loop.path() + "\n");
+  EXPECT_EQ(read_whole(image), before);
+}
+
+// The copy folder is made by make_copy_folder, once the source is open: a
+// run whose source cannot be opened makes none, even one the parser used to
+// make in a mount of the image the user meant (named with a stray blank
+// after a climb out of a linked folder, which the run cleans as text). The
+// folder is checked against the files the run holds (also a file handed in
+// by the caller, as the index-record road does) and the files the command
+// line names; made, it is held open. fls lists the image as before.
+TEST(EvidenceGuard, CopyFolderIsMadeOnlyBesideAnOpenSource) {
+  if (!have_program("fls")) GTEST_SKIP() << "fls not installed";
+  const std::string real = scratch_dir() + "/guard-meant", at = scratch_dir() + "/guard-meant-mount";
+  ASSERT_EQ(::mkdir(real.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((real + "/deep").c_str(), 0700), 0);
+  const std::string image = copy_fixture("default.img", "guard-meant/m3.img");
+  ASSERT_FALSE(image.empty());
+  ASSERT_EQ(::symlink((real + "/deep").c_str(), (scratch_dir() + "/guard-ls").c_str()), 0);
+  std::string listed_before, listed_after;
+  ASSERT_EQ(run_command("fls -r -p " + quote(image), listed_before), 0);
+  {
+    const ntfs3g_mount mount(image, at);
+    if (mount.dir().empty()) GTEST_SKIP() << mount.why();
+    // Run from the scratch folder, where the run takes the name as text.
+    for (const char* option : {"-image", "-indxfile"}) {
+      std::string shown;
+      EXPECT_EQ(run_command("cd " + quote(scratch_dir()) + " && timeout 120 " + quote(QUOR_EXE) + " " + option +
+                                " 'guard-ls/../m3.img ' -action_copy_files " + quote(at + "/nd") +
+                                " -all 2>&1 </dev/null",
+                            shown),
+                kFailed)
+          << option;
+      EXPECT_EQ(shown.find("refused"), std::string::npos) << shown;
+    }
+    struct stat st;
+    EXPECT_NE(::stat((at + "/nd").c_str(), &st), 0);
+
+    // Asked directly: refused for the file held, for a file the command
+    // line names (here a stray argument), and for the source open.
+    user_ctx held;
+    held.copy_files = true;
+    held.copy_dir = utf8_to_wstring(at + "/nd");
+    uni::file_identities ids;
+    const int fd = ::open(image.c_str(), O_RDONLY);
+    ASSERT_TRUE(uni::identities_of_source(fd, ids));
+    ::close(fd);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(make_copy_folder(held, ids), -1);
+    held.arguments = {"quor", "-image", fixture("default.img"), image};
+    EXPECT_EQ(make_copy_folder(held), -1);
+    user_ctx opened;
+    opened.image = utf8_to_wstring(image);
+    ASSERT_TRUE(initialize_mft(opened));
+    opened.copy_files = true;
+    opened.copy_dir = utf8_to_wstring(at + "/nd");
+    EXPECT_EQ(make_copy_folder(opened), -1);
+    const std::string refused = "refused to write to the evidence: " + at + "/nd\n";
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), refused + refused + refused);
+    EXPECT_EQ(opened.copy_dir_fd, -1);
+    EXPECT_NE(::stat((at + "/nd").c_str(), &st), 0);
+  }
+  ASSERT_EQ(run_command("fls -r -p " + quote(image), listed_after), 0);
+  EXPECT_TRUE(listed_after == listed_before) << "fls lists the image otherwise";
+  EXPECT_EQ(listed_after.find("\tnd\n"), std::string::npos);
+
+  // Elsewhere the folder is made and held; asked again, it is not made
+  // twice. Without copies asked for, nothing is made. A folder that cannot
+  // be made says so.
+  user_ctx ctx;
+  ctx.copy_files = true;
+  ctx.copy_dir = utf8_to_wstring(scratch_dir() + "/guard-made/a/b");
+  ASSERT_EQ(make_copy_folder(ctx), 0);
+  struct stat made, held;
+  ASSERT_EQ(::stat((scratch_dir() + "/guard-made/a/b").c_str(), &made), 0);
+  ASSERT_EQ(::fstat(ctx.copy_dir_fd, &held), 0);
+  EXPECT_TRUE(made.st_ino == held.st_ino && made.st_dev == held.st_dev);
+  const int first = ctx.copy_dir_fd;
+  EXPECT_EQ(make_copy_folder(ctx), 0);
+  EXPECT_EQ(ctx.copy_dir_fd, first);
+  user_ctx not_asked;
+  not_asked.copy_dir = utf8_to_wstring(scratch_dir() + "/guard-not-asked");
+  EXPECT_EQ(make_copy_folder(not_asked), 0);
+  EXPECT_NE(::stat((scratch_dir() + "/guard-not-asked").c_str(), &made), 0);
+  user_ctx blocked;
+  blocked.copy_files = true;
+  blocked.copy_dir = utf8_to_wstring(image + "/copies");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(make_copy_folder(blocked), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "prob creating results directory, " + image + "/copies\n");
 }
 
 }  // namespace

@@ -1,13 +1,17 @@
 // quor's standard output must not land on the evidence it reads: a run whose
 // standard output or standard error is the image (written in place or
 // appended to, by its name or a hard link, through a loop device in either
-// direction, in a mount of it, or an extent of a VMDK chain) is refused
+// direction, in a mount of it, or an extent of a VMDK chain), any file an
+// argument names, or any file that already holds a volume, is refused
 // before anything is read or written, with status 255; any other standard
 // output takes the run as before.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -22,6 +26,30 @@ using namespace quor_test;
 std::string md5_of(const std::string& path) {
   std::string out;
   return run_command("md5sum < " + quote(path), out) == 0 ? out.substr(0, 32) : "";
+}
+
+// The name the system gives the file `path` leads to.
+std::string real_name(const std::string& path) {
+  char real[PATH_MAX];
+  return ::realpath(path.c_str(), real) != nullptr ? std::string(real) : path;
+}
+
+// A name of `target` longer than the system takes: a link at the end of
+// folders whose path alone is longer than PATH_MAX, relative to `top`.
+std::string overlong_name(const std::string& top, const std::string& target) {
+  const std::string part(250, 'd');
+  int at = ::open(top.c_str(), O_RDONLY | O_DIRECTORY);
+  std::string name;
+  for (int depth = 0; at >= 0 && depth < 20; ++depth) {
+    ::mkdirat(at, part.c_str(), 0700);
+    const int next = ::openat(at, part.c_str(), O_RDONLY | O_DIRECTORY);
+    ::close(at);
+    at = next;
+    name += part + "/";
+  }
+  if (at < 0 || ::symlinkat(target.c_str(), at, "ev") != 0) name.clear();
+  if (at >= 0) ::close(at);
+  return name.empty() ? "" : name + "ev";
 }
 
 // quor with `args` under the shell redirections `redirect`, started in the
@@ -52,6 +80,15 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
   ASSERT_EQ(::link(image.c_str(), hard.c_str()), 0);
   const std::string sum = md5_of(image), base_sum = md5_of(base), child_sum = md5_of(child);
   ASSERT_EQ(sum.size(), 32u);
+  // A file that holds no volume (an image whose first sectors were wiped):
+  // only what the command line names can tell it is evidence.
+  const std::string plain = copy_fixture("default.img", "stdout-plain.img");
+  ASSERT_FALSE(plain.empty());
+  {
+    std::fstream wipe(plain, std::ios::in | std::ios::out | std::ios::binary);
+    wipe << std::string(16384, '\0');
+  }
+  const std::string plain_sum = md5_of(plain);
 
   struct refusal {
     std::string how;
@@ -67,6 +104,27 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
   ::unlink((scratch_dir() + "/sub").c_str());
   ASSERT_EQ(::symlink((elsewhere + "/inner").c_str(), (scratch_dir() + "/sub").c_str()), 0);
   const std::string appended = ">>" + quote(image);
+  // The image by 46 links, more than the system follows.
+  std::string link = image;
+  for (int n = 1; n <= 46; ++n) {
+    const std::string next = scratch_dir() + "/stdout-link" + std::to_string(n);
+    ::unlink(next.c_str());
+    ASSERT_EQ(::symlink(link.c_str(), next.c_str()), 0);
+    link = next;
+  }
+  const std::string overlong = overlong_name(scratch_dir(), image);
+  ASSERT_FALSE(overlong.empty());
+  // The image the user meant, by a climb out of a linked folder: the system
+  // climbs out of the folder linked to, the run out of the link's own.
+  const std::string other = scratch_dir() + "/stdout-other";
+  ::mkdir(other.c_str(), 0700);
+  ::mkdir((other + "/deep").c_str(), 0700);
+  const std::string meant = other + "/d2.img";
+  ::unlink(meant.c_str());
+  ASSERT_EQ(::link(image.c_str(), meant.c_str()), 0);
+  ::unlink((scratch_dir() + "/stdout-ln").c_str());
+  ASSERT_EQ(::symlink((other + "/deep").c_str(), (scratch_dir() + "/stdout-ln").c_str()), 0);
+  const std::string held = real_name(image);
   std::vector<refusal> cases = {
       {"written in place", {"-image", image, "-all"}, "1<>" + quote(image), image},
       {"appended", {"-image", image, "-all"}, appended, image},
@@ -103,6 +161,31 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
        ">>" + quote(base), base},
       {"an index-record file named with a blank after a flag", {"-indxfile", "-csv", " stdout-evidence.img"},
        appended, image},
+      {"an index-record file the parser passes over, named with a blank",
+       {"-image", fixture("default.img"), "-all", "-indxfile", "stdout-plain.img "}, ">>" + quote(plain),
+       real_name(plain)},
+      // Any argument that names a file: an image named with a slip in its
+      // option, or after an option that takes it as no value.
+      {"the image named without its option", {"stdout-evidence.img", "-all"}, appended, "stdout-evidence.img"},
+      {"the image after a misspelt option", {"-imgae", "stdout-evidence.img", "-all"}, appended,
+       "stdout-evidence.img"},
+      {"the image after a doubled dash", {"--image", "stdout-evidence.img", "-all"}, appended, "stdout-evidence.img"},
+      {"the image after an option that is no parser's", {"-image", "-level", "stdout-evidence.img"}, appended,
+       "stdout-evidence.img"},
+      {"a stray file that holds no volume", {"-image", "stdout-evidence.im", "stdout-plain.img", "-all"},
+       ">>" + quote(plain), "stdout-plain.img"},
+      {"a stray file that holds no volume, with a blank", {"-image", "stdout-evidence.im", " stdout-plain.img", "-all"},
+       ">>" + quote(plain), real_name(plain)},
+      // Names that lead nowhere the check can follow: the output is refused
+      // for the volume it holds, and named as the system names it.
+      {"a slip in the image's name", {"-image", "stdout-evidence.im", "-all"}, appended, held},
+      {"the image joined to its option", {"-image=stdout-evidence.img", "-all"}, appended, held},
+      {"the image through 46 links", {"-image", link, "-all"}, appended, held},
+      {"the image by a name longer than the system takes", {"-image", overlong, "-all"}, appended, held},
+      {"a stray blank after a climb out of a linked folder", {"-image", "stdout-ln/../d2.img ", "-all"},
+       ">>" + quote(meant), real_name(meant)},
+      {"the help text appended to a volume the command line does not name", {"-h"}, appended, held},
+      {"no argument at all", {}, appended, held},
   };
   const loop_device read_only(image, true);
   const loop_device writable(image, false);
@@ -119,6 +202,7 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
     ASSERT_EQ(md5_of(image), sum) << c.how;
     ASSERT_EQ(md5_of(base), base_sum) << c.how;
     ASSERT_EQ(md5_of(child), child_sum) << c.how;
+    ASSERT_EQ(md5_of(plain), plain_sum) << c.how;
   }
 
   // Standard error is quor's output too (status lines, messages): on the
@@ -143,6 +227,10 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
       {"standard error appended to a VMDK extent named with a blank",
        {"-vmdk", "vmdk-child.vmdk ", "-vmdk", "vmdk-base.vmdk ", "-all"}, ">" + quote(said) + " 2>>" + quote(base),
        "refused to write to the evidence: " + base + "\n"},
+      {"standard error appended to a volume the command line does not name", {"-image", "stdout-evidence.im", "-all"},
+       ">" + quote(said) + " 2>>" + quote(image), "refused to write to the evidence: " + held + "\n"},
+      {"both appended to a volume the command line does not name", {"-image", "stdout-evidence.im", "-all"},
+       ">" + quote(said) + " 2>>" + quote(image) + " 1>&2", ""},
   };
   for (const auto& c : on_error) {
     std::string ignored;
@@ -171,6 +259,13 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
   const std::string text = read_whole(listing);
   EXPECT_EQ(text.compare(0, 5, "quor "), 0) << text.substr(0, 80);
   EXPECT_NE(text.find("small.txt"), std::string::npos);
+  EXPECT_EQ(md5_of(image), sum);
+  // A file that holds text, an earlier listing among it, takes a listing
+  // appended.
+  EXPECT_EQ(run_redirected({"-image", image, "-all", "-csv"}, ">>" + quote(listing), err), 0) << err;
+  const std::string twice = read_whole(listing);
+  EXPECT_EQ(twice.compare(0, text.size(), text), 0);
+  EXPECT_NE(twice.find("small.txt", text.size()), std::string::npos) << "appended once more";
   EXPECT_EQ(md5_of(image), sum);
   if (read_only.path().empty() || writable.path().empty()) GTEST_SKIP() << "loop devices not tried: "
                                                                          << read_only.why() << writable.why();

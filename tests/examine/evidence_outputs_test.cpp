@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -368,11 +369,19 @@ TEST(EvidenceOutputs, WalkerCopyDoesNotRenameOntoTheImage) {
 }
 
 // The walker's copy folder in a mount of the image it walks (ntfs-3g's) is
-// not made: the options are refused before anything is, and fls lists the
-// image as before.
+// not made: the options only name it, the walk is refused once the image is
+// open, before anything is made or walked, and fls lists the image as
+// before. Nor does a walk whose source cannot be opened make any folder,
+// even in a mount of the image the user meant (named with a stray blank
+// after a climb out of a linked folder, which the parser cleans as text).
 TEST(EvidenceOutputs, WalkerCopyFolderOnAMountOfTheImageIsNotMade) {
-  const std::string image = quor_test::copy_fixture("default.img", "walk-folder.img");
+  const std::string real = quor_test::scratch_dir() + "/walk-meant";
+  ASSERT_EQ(::mkdir(real.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((real + "/deep").c_str(), 0700), 0);
+  const std::string image = quor_test::copy_fixture("default.img", "walk-meant/walk-folder.img");
   ASSERT_FALSE(image.empty());
+  const std::string linked = quor_test::scratch_dir() + "/walk-ls";
+  ASSERT_EQ(::symlink((real + "/deep").c_str(), linked.c_str()), 0);
   if (!quor_test::have_program("fls")) GTEST_SKIP() << "fls not installed";
   std::string before, after;
   ASSERT_EQ(quor_test::run_command("fls -r -p '" + image + "'", before), 0);
@@ -380,14 +389,29 @@ TEST(EvidenceOutputs, WalkerCopyFolderOnAMountOfTheImageIsNotMade) {
   {
     const quor_test::ntfs3g_mount mount(image, at);
     if (mount.dir().empty()) GTEST_SKIP() << mount.why();
-    user_ctx ctx;
-    testing::internal::CaptureStderr();
-    const bool parsed =
-        quor_test::parse_walk_options(ctx, {"-image", image, "-csv", "-action_copy_files", at + "/copies"});
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write to the evidence: " + at + "/copies\n");
-    EXPECT_FALSE(parsed);
     struct stat st;
-    EXPECT_NE(::stat((at + "/copies").c_str(), &st), 0);
+    const struct {
+      std::string named, folder, said;
+    } walks[] = {
+        {image, at + "/copies", "refused to write to the evidence: " + at + "/copies\n"},
+        {"walk-ls/../walk-folder.img ", at + "/nd", ""},
+    };
+    // The name is taken as text from the scratch folder.
+    char here[4096];
+    ASSERT_NE(::getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(::chdir(quor_test::scratch_dir().c_str()), 0);
+    for (const auto& w : walks) {
+      user_ctx ctx;
+      testing::internal::CaptureStderr();
+      EXPECT_TRUE(quor_test::parse_walk_options(ctx, {"-image", w.named, "-csv", "-action_copy_files", w.folder}));
+      EXPECT_NE(::stat(w.folder.c_str(), &st), 0) << "made by the parser";
+      std::ostringstream text;
+      EXPECT_FALSE(walk_engine_run(text, ctx)) << w.named;
+      EXPECT_EQ(testing::internal::GetCapturedStderr(), w.said);
+      EXPECT_EQ(text.str().find("small.txt"), std::string::npos) << w.named;
+      EXPECT_NE(::stat(w.folder.c_str(), &st), 0) << w.named;
+    }
+    ASSERT_EQ(::chdir(here), 0);
   }
   ASSERT_EQ(quor_test::run_command("fls -r -p '" + image + "'", after), 0);
   EXPECT_EQ(after, before);

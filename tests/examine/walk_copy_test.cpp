@@ -231,6 +231,42 @@ TEST(WalkCopies, EvidenceNamesStayInsideTheCopyDirectory) {
   EXPECT_EQ(hex.str(), "00 1f ab ff");
 }
 
+// The copies go into the folder the walk made, held open since: a link in
+// the folder's path switched to another folder between two copies leads
+// neither copy there, and each report names its copy by the path given.
+TEST(WalkCopies, CopiesGoIntoTheFolderMade) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
+  const std::string first = quor_test::scratch_dir() + "/held-first", second = quor_test::scratch_dir() + "/held-second";
+  const std::string link = quor_test::scratch_dir() + "/held-link";
+  ASSERT_EQ(mkdir(first.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(second.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((second + "/copies").c_str(), 0700), 0);
+  ASSERT_EQ(symlink(first.c_str(), link.c_str()), 0);
+  user_ctx ctx;
+  ASSERT_TRUE(quor_test::parse_walk_options(ctx, {"-image", image, "-action_copy_files", link + "/copies"}));
+  ASSERT_TRUE(initialize_mft(ctx));
+  for (const char* path : {"/small.txt", "/nonres.bin"}) {
+    inode_attributes rec;
+    ASSERT_TRUE(read_inode(rec, ctx, inode_of(path)));
+    ASSERT_FALSE(rec.si_records.empty());
+    const attribute_record* data = nullptr;
+    for (const auto& kv : rec.attributes)
+      if (kv.second.label == "unnamed data") data = &kv.second;
+    ASSERT_NE(data, nullptr);
+    ctx.copy_dest = utf8_to_wstring(std::string(path).substr(1));
+    ASSERT_TRUE(extract_stream_copy(rec, ctx, &rec.si_records.begin()->second, data)) << path;
+    const std::string shown = wstring_to_utf8(ctx.copy_dest);
+    EXPECT_EQ(shown.compare(0, link.size() + 8, link + "/copies/"), 0) << shown;
+    EXPECT_EQ(files_in(first + "/copies").count(shown.substr(link.size() + 8)), 1u) << shown;
+    // Switched after the first copy, before the second.
+    ASSERT_EQ(unlink(link.c_str()), 0);
+    ASSERT_EQ(symlink(second.c_str(), link.c_str()), 0);
+  }
+  EXPECT_EQ(files_in(first + "/copies").size(), 2u);
+  EXPECT_TRUE(files_in(second + "/copies").empty());
+}
+
 // A file with 20 MiB of hole on both sides of its data: the walker's copy
 // takes about the disk space of the data and has icat's bytes and digest;
 // a terabyte of hole, copied without a digest, likewise and at once.

@@ -1,0 +1,131 @@
+#include "utils/output_folder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+namespace uni {
+
+namespace {
+
+const int FOLDER_FLAGS = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+void say_refused(const std::string& name) {
+  std::fprintf(stderr, "refused to write to the evidence: %s\n", name.c_str());
+}
+
+// A folder descriptor closed when it is let go, unless handed on.
+class held_folder {
+ public:
+  explicit held_folder(int fd) : fd_(fd) {}
+  ~held_folder() { reset(-1); }
+  held_folder(const held_folder&) = delete;
+  held_folder& operator=(const held_folder&) = delete;
+  int fd() const { return fd_; }
+  void reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// The folder `part` in the folder `here`, made when missing: `here` is
+// checked by its descriptor first (unless `here_checked` says it was), and
+// the folder made is opened without following a link and checked again.
+// -1 with `why` set when it cannot be entered; `checked` says whether the
+// folder entered was checked.
+int enter(const held_folder& here, bool& here_checked, const std::string& part, const file_identities& sources,
+          bool& checked, folder_result& why) {
+  why = folder_result::failed;
+  checked = false;
+  // Someone may make the name between our open and our mkdir: the second
+  // round takes what is there then, as mkdir -p would.
+  for (int round = 0; round < 2; ++round) {
+    const int existing = ::openat(here.fd(), part.c_str(), FOLDER_FLAGS);
+    if (existing >= 0 || errno != ENOENT) return existing;
+    if (!here_checked && folder_descriptor_writes_source(here.fd(), sources)) {
+      why = folder_result::is_source;
+      return -1;
+    }
+    here_checked = true;
+    if (::mkdirat(here.fd(), part.c_str(), 0777) != 0) {
+      if (errno == EEXIST) continue;
+      return -1;
+    }
+    const int made = ::openat(here.fd(), part.c_str(), FOLDER_FLAGS | O_NOFOLLOW);
+    if (made < 0) return -1;
+    if (folder_descriptor_writes_source(made, sources)) {
+      ::close(made);
+      why = folder_result::is_source;
+      return -1;
+    }
+    checked = true;
+    return made;
+  }
+  return -1;
+}
+
+}  // namespace
+
+folder_result make_output_folder(const std::string& path, const file_identities& sources, int& dirfd) {
+  dirfd = -1;
+  if (path.empty() || path.find('\0') != std::string::npos) return folder_result::failed;
+  // Asked of the path as a whole first, so that a refusal further down
+  // leaves no folder made on the way there.
+  if (folder_writes_source(path, sources)) return folder_result::is_source;
+  held_folder here(::open(path[0] == '/' ? "/" : ".", FOLDER_FLAGS));
+  if (here.fd() < 0) return folder_result::failed;
+  bool here_checked = false;
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    bool checked = false;
+    folder_result why = folder_result::failed;
+    const int next = enter(here, here_checked, part, sources, checked, why);
+    if (next < 0) {
+      if (why == folder_result::is_source) say_refused(path);
+      return why;
+    }
+    here.reset(next);
+    here_checked = checked;
+  }
+  // A folder that was there already takes the files made in it.
+  if (!here_checked && folder_descriptor_writes_source(here.fd(), sources)) {
+    say_refused(path);
+    return folder_result::is_source;
+  }
+  dirfd = here.release();
+  return folder_result::made;
+}
+
+folder_result make_output_folder(const std::string& path, const file_identities& sources) {
+  int dirfd = -1;
+  const folder_result made = make_output_folder(path, sources, dirfd);
+  if (dirfd >= 0) ::close(dirfd);
+  return made;
+}
+
+std::string held_folder_name(int dirfd, const std::string& path) {
+  const std::string held = "/proc/self/fd/" + std::to_string(dirfd);
+  struct stat open_st, named_st;
+  if (dirfd >= 0 && ::fstat(dirfd, &open_st) == 0 && ::stat(held.c_str(), &named_st) == 0 &&
+      open_st.st_dev == named_st.st_dev && open_st.st_ino == named_st.st_ino)
+    return held;
+  return path;
+}
+
+}  // namespace uni
