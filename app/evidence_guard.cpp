@@ -285,6 +285,9 @@ int make_copy_folder(user_ctx& ctx, const uni::file_identities& held) {
   const uni::file_identities named = named_identities(static_cast<int>(argv.size()), argv.data());
   sources.insert(sources.end(), named.begin(), named.end());
   const std::string folder = wstring_to_utf8(ctx.copy_dir);
+  // The results folder and what is made in it are open to every user, as
+  // the file layer's folder maker has always left them: the mask stays off.
+  ::umask(0);
   int fd = -1;
   switch (uni::make_output_folder(folder, sources, fd)) {
     case uni::folder_result::made:

@@ -331,12 +331,19 @@ TEST(EvidenceGuard, CopyFolderIsMadeOnlyBesideAnOpenSource) {
   // Elsewhere the folder is made and held; asked again, it is not made
   // twice. Without copies asked for, nothing is made. A folder that cannot
   // be made says so.
+  // Every folder made is open to every user, whatever mask the run began
+  // with, as the results folder always was.
   user_ctx ctx;
   ctx.copy_files = true;
   ctx.copy_dir = utf8_to_wstring(scratch_dir() + "/guard-made/a/b");
+  const mode_t mask_before = ::umask(022);
   ASSERT_EQ(make_copy_folder(ctx), 0);
+  ::umask(mask_before);
   struct stat made, held;
   ASSERT_EQ(::stat((scratch_dir() + "/guard-made/a/b").c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 07777, 0777u);
+  ASSERT_EQ(::stat((scratch_dir() + "/guard-made/a").c_str(), &held), 0);
+  EXPECT_EQ(held.st_mode & 07777, 0777u);
   ASSERT_EQ(::fstat(ctx.copy_dir_fd, &held), 0);
   EXPECT_TRUE(made.st_ino == held.st_ino && made.st_dev == held.st_dev);
   const int first = ctx.copy_dir_fd;
