@@ -5,8 +5,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -381,6 +381,7 @@ void reach_of(int fd, const struct stat& st, reach& r) {
 // a source is matched only by the file itself: a file beside the source on
 // its disk is no part of it.
 bool reaches_source(const reach& r, const file_identities& sources) {
+  if (sources.empty()) return false;
   if (!r.sure) return true;
   for (const file_identity& s : sources) {
     if (s.unsure) return true;
@@ -397,7 +398,7 @@ bool reaches_source(const reach& r, const file_identities& sources) {
 // of `sources`. Memory that runs out throws std::bad_alloc.
 bool folder_reaches_source(int dirfd, const file_identities& sources) {
   struct stat st;
-  if (dirfd < 0 || ::fstat(dirfd, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (sources.empty() || dirfd < 0 || ::fstat(dirfd, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   reach r;
   reach_of(dirfd, st, r);
   return reaches_source(r, sources);
@@ -534,7 +535,8 @@ bool folder_descriptor_writes_source(int dirfd, const file_identities& sources) 
 
 bool descriptor_is_source(int fd, const file_identities& sources) {
   struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) return false;
+  if (sources.empty() || fd < 0 || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+    return false;
   try {
     reach r;
     reach_of(fd, st, r);
@@ -580,7 +582,8 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     struct stat now;
     if (::fstat(file.fd(), &now) != 0) return output_result::failed;
     reach r;
-    reach_of(file.fd(), now, r);
+    // Where nothing is evidence, nothing is asked.
+    if (!sources.empty()) reach_of(file.fd(), now, r);
     if (reaches_source(r, sources)) {
       say_refused(name);
       return output_result::is_source;

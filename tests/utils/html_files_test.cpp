@@ -424,14 +424,14 @@ TEST(HtmlFiles, ForcedWriteFailureLeavesTheFileAlone) {
 
 namespace {
 
-// The file functions with each allocation they make failing in turn, the
-// output check's among them (the mount table read, the search for what a
-// file is stored on): the failure never escapes as an exception. Each
-// leaves the page and the output as they were and gives its failure result
-// (the script remover may give true, having written nothing), or writes the
-// output whole, as a run with memory enough does; no trial file is left
-// beside them. Allocations fail on demand here, not by a cut address space:
-// an early step's large buffer, freed again, leaves the check all the
+// The file functions with each allocation they make failing in turn (the
+// read, the cut, the trial file beside the output, the output's check and
+// open): the failure never escapes as an exception. Each leaves the page
+// and the output as they were and gives its failure result (the script
+// remover may give true, having written nothing), or writes the output
+// whole, as a run with memory enough does; no trial file is left beside
+// them. Allocations fail on demand here, not by a cut address space: an
+// early step's large buffer, freed again, leaves the later steps all the
 // memory a cut could take away.
 TEST(HtmlFiles, FileFunctionsNeverLetAFailedAllocationOut) {
   const std::string dir = quor_test::scratch_dir() + "/each-allocation";
