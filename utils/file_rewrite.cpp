@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "utils/memory_limits.h"
 #include "utils/output_file.h"
 #include "utils/random_text.h"
 #include "utils/unique_output.h"
@@ -145,8 +146,9 @@ bool read_file_bytes(const char* path, std::string& out, uint64 most, bool& no_m
   return read_file(path, out, most, ignored, no_memory);
 }
 
-bool replace_file_contents(const char* path, const std::string& data) {
-  if (!path || !*path) return false;
+namespace {
+
+bool replace_contents(const char* path, const std::string& data) {
   // The trial goes beside the file itself, on its file system, not beside
   // a link to it.
   std::string target;
@@ -162,4 +164,12 @@ bool replace_file_contents(const char* path, const std::string& data) {
   if (!out.fail()) return true;
   if (!existed && ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(target.c_str());
   return false;
+}
+
+}  // namespace
+
+bool replace_file_contents(const char* path, const std::string& data) {
+  if (!path || !*path) return false;
+  // Memory that runs out before the file is opened leaves it as it was.
+  return or_without_memory(false, [&] { return replace_contents(path, data); });
 }

@@ -3,8 +3,10 @@
 #include <sys/sysmacros.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -14,7 +16,7 @@ namespace {
 
 // The fields of a mount-table line are separated by single blanks; blanks,
 // tabs, line ends and backslashes inside a field are written as a backslash
-// and three octal digits.
+// and three octal digits (and commas and '=' inside an option's value too).
 std::string unescape(const std::string& field) {
   std::string out;
   out.reserve(field.size());
@@ -30,53 +32,136 @@ std::string unescape(const std::string& field) {
   return out;
 }
 
-// The blank-separated fields of `line`, without its line end.
-std::vector<std::string> fields_of(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  size_t end = line.size();
-  while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
+// The `separator`-separated pieces of `text` from `start` to `end`.
+std::vector<std::string> split(const std::string& text, char separator, size_t start, size_t end) {
+  std::vector<std::string> pieces;
   while (start < end) {
-    size_t blank = line.find(' ', start);
-    if (blank == std::string::npos || blank > end) blank = end;
-    fields.push_back(line.substr(start, blank - start));
-    start = blank + 1;
+    size_t next = text.find(separator, start);
+    if (next == std::string::npos || next > end) next = end;
+    pieces.push_back(text.substr(start, next - start));
+    start = next + 1;
   }
-  return fields;
+  return pieces;
 }
 
-}  // namespace
+// The blank-separated fields of `line`, without its line end.
+std::vector<std::string> fields_of(const std::string& line) {
+  size_t end = line.size();
+  while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
+  return split(line, ' ', 0, end);
+}
 
-bool mount_source_in_line(const std::string& line, uint64 device, std::string& source) {
+// Whether the third field of `line` is `number` ("major:minor"), found
+// before anything of the line is copied: most lines of the table are for
+// other devices.
+bool device_field_is(const std::string& line, const std::string& number) {
+  size_t start = 0;
+  for (int field = 0; field < 2; ++field) {
+    start = line.find(' ', start);
+    if (start == std::string::npos) return false;
+    ++start;
+  }
+  return line.compare(start, number.size(), number) == 0 && line.size() > start + number.size() &&
+         line[start + number.size()] == ' ';
+}
+
+std::string device_text(uint64 device) {
+  const dev_t dev = static_cast<dev_t>(device);
+  return std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+}
+
+bool entry_in_line(const std::string& line, const std::string& number, mount_entry& entry) {
+  if (!device_field_is(line, number)) return false;
   const std::vector<std::string> fields = fields_of(line);
   // mount id, parent id, major:minor, root, mount point, options, then any
   // number of optional fields ended by "-", then type, source, options.
   if (fields.size() < 10) return false;
-  const dev_t dev = static_cast<dev_t>(device);
-  if (fields[2] != std::to_string(major(dev)) + ":" + std::to_string(minor(dev))) return false;
   for (size_t i = 6; i + 2 < fields.size(); ++i)
     if (fields[i] == "-") {
-      source = unescape(fields[i + 2]);
+      mount_entry found;
+      found.root = unescape(fields[3]);
+      found.mount_point = unescape(fields[4]);
+      found.type = unescape(fields[i + 1]);
+      found.source = unescape(fields[i + 2]);
+      if (i + 3 < fields.size()) {
+        // Split before the escapes are undone: a comma that separates
+        // options is written as itself, one inside a value escaped.
+        const std::string& options = fields[i + 3];
+        for (const std::string& option : split(options, ',', 0, options.size()))
+          found.options.push_back(unescape(option));
+      }
+      entry = std::move(found);
       return true;
     }
   return false;
 }
 
-bool mount_sources_of(uint64 device, std::vector<std::string>& out) {
-  std::FILE* table = std::fopen("/proc/self/mountinfo", "re");
-  if (table == nullptr) return false;
-  bool found = false;
-  char* line = nullptr;
-  size_t room = 0;
-  std::string source;
-  while (::getline(&line, &room, table) > 0)
-    if (mount_source_in_line(line, device, source)) {
-      out.push_back(source);
-      found = true;
+// The mount table, read a line at a time; closed, and its line buffer
+// freed, however the reading ends.
+class table_reader {
+ public:
+  table_reader() : m_table(std::fopen("/proc/self/mountinfo", "re")) {}
+  ~table_reader() {
+    std::free(m_line);
+    if (m_table != nullptr) std::fclose(m_table);
+  }
+  table_reader(const table_reader&) = delete;
+  table_reader& operator=(const table_reader&) = delete;
+
+  bool is_open() const { return m_table != nullptr; }
+  // The next line in `line`; false at the end (or when the system has no
+  // memory for it: the table is then not read whole, which the caller
+  // cannot tell from its end, so that is thrown).
+  bool next(std::string& line) {
+    errno = 0;
+    const ssize_t n = ::getline(&m_line, &m_room, m_table);
+    if (n <= 0) {
+      if (errno == ENOMEM) throw std::bad_alloc();
+      return false;
     }
-  std::free(line);
-  std::fclose(table);
-  return found;
+    line.assign(m_line, static_cast<size_t>(n));
+    return true;
+  }
+
+ private:
+  std::FILE* m_table;
+  char* m_line = nullptr;
+  size_t m_room = 0;
+};
+
+}  // namespace
+
+bool mount_entry_in_line(const std::string& line, uint64 device, mount_entry& entry) {
+  return entry_in_line(line, device_text(device), entry);
+}
+
+bool mount_source_in_line(const std::string& line, uint64 device, std::string& source) {
+  mount_entry entry;
+  if (!mount_entry_in_line(line, device, entry)) return false;
+  source = entry.source;
+  return true;
+}
+
+bool mount_entries_of(uint64 device, std::vector<mount_entry>& out) {
+  table_reader table;
+  if (!table.is_open()) return false;
+  const std::string number = device_text(device);
+  std::string line;
+  mount_entry entry;
+  while (table.next(line))
+    if (entry_in_line(line, number, entry)) out.push_back(entry);
+  return true;
+}
+
+bool mount_sources_of(uint64 device, std::vector<std::string>& out) {
+  try {
+    std::vector<mount_entry> entries;
+    if (!mount_entries_of(device, entries)) return false;
+    for (const mount_entry& entry : entries) out.push_back(entry.source);
+    return !entries.empty();
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 }  // namespace uni

@@ -9,15 +9,35 @@
 
 namespace uni {
 
+// One mount of the table, with the table's escapes (\040 for a blank, ...)
+// undone. `options` are the file system's own (the line's last field), one
+// each: a comma written inside a value, as an overlay's layer named with
+// one, stays inside its option.
+struct mount_entry {
+  std::string root;         // the folder of the file system the mount shows
+  std::string mount_point;  // where it shows it
+  std::string type;         // "ext4", "fuse", "fuseblk", "overlay", ...
+  std::string source;       // what it was mounted from, as given
+  std::vector<std::string> options;
+};
+
 // Adds to `out` the source of every mount whose device number is `device`
-// (the st_dev of a file stored there), with the table's escapes (\040 for a
-// blank, ...) undone. False when the table cannot be read or no mount has
-// that number.
+// (the st_dev of a file stored there). False when the table cannot be read,
+// no mount has that number, or memory ran out part way; nothing is left
+// open or held on any of these.
 bool mount_sources_of(uint64 device, std::vector<std::string>& out);
+
+// Adds to `out` every mount whose device number is `device`. False when the
+// table cannot be read; memory that runs out throws std::bad_alloc, with
+// nothing left open or held.
+bool mount_entries_of(uint64 device, std::vector<mount_entry>& out);
 
 // The source field of one line of the mount table when its device number
 // (the major:minor field) is `device`; false for any other line or one not
 // in the table's form.
 bool mount_source_in_line(const std::string& line, uint64 device, std::string& source);
+
+// The same for the whole entry.
+bool mount_entry_in_line(const std::string& line, uint64 device, mount_entry& entry);
 
 }  // namespace uni

@@ -1,5 +1,6 @@
 #include "utils/output_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/loop.h>
 #include <sys/ioctl.h>
@@ -10,11 +11,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "utils/file_streams.h"
+#include "utils/fuse_servers.h"
 #include "utils/mount_sources.h"
+#include "utils/overlay_layers.h"
 
 namespace uni {
 
@@ -37,6 +44,17 @@ void say_refused(const std::string& name) {
 }
 
 void say_no_reader(const std::string& name) { std::fprintf(stderr, "no reader: %s\n", name.c_str()); }
+
+// A descriptor closed however the scope that opened it ends.
+struct held_descriptor {
+  explicit held_descriptor(int opened) : fd(opened) {}
+  ~held_descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+  held_descriptor(const held_descriptor&) = delete;
+  held_descriptor& operator=(const held_descriptor&) = delete;
+  const int fd;
+};
 
 // Loop devices stacked on loop devices end somewhere; the bound only keeps
 // an answer that led round in a circle from holding the check for ever.
@@ -65,17 +83,16 @@ std::string device_node_of(uint64 number) {
   const dev_t dev = static_cast<dev_t>(number);
   const std::string uevent =
       "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev)) + "/uevent";
-  std::FILE* f = std::fopen(uevent.c_str(), "re");
-  if (f == nullptr) return "";
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(uevent.c_str(), "re"), std::fclose);
+  if (!f) return "";
   char line[256];
   std::string node;
-  while (node.empty() && std::fgets(line, sizeof line, f) != nullptr)
+  while (node.empty() && std::fgets(line, sizeof line, f.get()) != nullptr)
     if (std::strncmp(line, "DEVNAME=", 8) == 0) {
       node = line + 8;
       while (!node.empty() && (node.back() == '\n' || node.back() == '\r')) node.pop_back();
       if (!node.empty()) node = "/dev/" + node;
     }
-  std::fclose(f);
   return node;
 }
 
@@ -100,59 +117,298 @@ int open_block_device(uint64 number, const std::string& bound_name) {
 // `id`), following a loop device over a loop device to the end; nothing
 // for any other file. `fd` stays open.
 void add_loop_chain(int fd, file_identity id, file_identities& out) {
-  int current = fd;
-  for (int depth = 0; depth < MAX_LOOP_DEPTH && id.block_device != 0; ++depth) {
-    std::string bound_name;
-    const bool bound = loop_backing(current, id, bound_name);
-    if (current != fd) ::close(current);
-    if (!bound) break;
+  std::string bound_name;
+  if (id.block_device == 0 || !loop_backing(fd, id, bound_name)) return;
+  out.push_back(id);
+  for (int depth = 1; depth < MAX_LOOP_DEPTH && id.block_device != 0; ++depth) {
+    const held_descriptor next(open_block_device(id.block_device, bound_name));
+    if (next.fd < 0 || !loop_backing(next.fd, id, bound_name)) break;
     out.push_back(id);
-    if (id.block_device == 0) break;
-    current = open_block_device(id.block_device, bound_name);
-    if (current < 0) break;
   }
 }
 
-// Adds the block device `number` and, when it is a loop device, the files
-// behind it. Only a loop device is opened to ask what is behind it: opening
-// any other disk could have effects of its own and tells nothing more.
-void add_disk(uint64 number, file_identities& out) {
-  file_identity disk;
-  disk.block_device = number;
-  out.push_back(disk);
-  const std::string node = device_node_of(number);
-  if (node.compare(0, 9, "/dev/loop") != 0) return;
-  const int held = open_block_device(number, node);
-  if (held < 0) return;
-  add_loop_chain(held, disk, out);
-  ::close(held);
+// The text of a small file of the system's (under /sys), without its line
+// end; "" when it cannot be read.
+std::string system_text(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "";
+  char text[256];
+  const ssize_t n = ::read(fd, text, sizeof text);
+  ::close(fd);
+  std::string out(text, n > 0 ? static_cast<size_t>(n) : 0);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
 }
 
-bool any_one_of(const file_identities& ids, const file_identities& sources) {
-  for (const file_identity& id : ids)
-    if (is_one_of(id, sources)) return true;
+// The device number written "major:minor"; false for anything else.
+bool device_number(const std::string& text, uint64& number) {
+  unsigned ma = 0, mi = 0;
+  char end = 0;
+  if (std::sscanf(text.c_str(), "%u:%u%c", &ma, &mi, &end) != 2) return false;
+  number = static_cast<uint64>(makedev(ma, mi));
+  return true;
+}
+
+// The block devices the block device `number` is made on: the whole disk
+// holding a partition, and the disks under a mapped device (LVM, a
+// crypt): writing any of them writes it.
+std::vector<uint64> disks_under(uint64 number) {
+  const dev_t dev = static_cast<dev_t>(number);
+  const std::string base = "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+  std::vector<uint64> out;
+  uint64 found = 0;
+  struct stat st;
+  if (::stat((base + "/partition").c_str(), &st) == 0 && device_number(system_text(base + "/../dev"), found))
+    out.push_back(found);
+  DIR* slaves = ::opendir((base + "/slaves").c_str());
+  if (slaves == nullptr) return out;
+  // The listing is closed however the reading ends.
+  const std::unique_ptr<DIR, int (*)(DIR*)> held(slaves, ::closedir);
+  while (const struct dirent* e = ::readdir(slaves))
+    if (e->d_name[0] != '.' && device_number(system_text(base + "/slaves/" + e->d_name + "/dev"), found))
+      out.push_back(found);
+  return out;
+}
+
+// Where the descriptor leads, as the system names it; "" when it cannot
+// tell.
+std::string descriptor_path(int fd) {
+  char text[4096];
+  const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), text, sizeof text);
+  return n > 0 && static_cast<size_t>(n) < sizeof text ? std::string(text, static_cast<size_t>(n)) : std::string();
+}
+
+// Whether a name that begins with the last part of `path` and a comma lies
+// beside it (or the folder cannot be read): ntfs-3g hands FUSE its image's
+// name cut at the first comma, so the mount table's `path` may be the start
+// of the image's.
+bool comma_name_beside(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return true;
+  const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+  const std::string start = path.substr(slash + 1) + ",";
+  DIR* listing = ::opendir(folder.c_str());
+  if (listing == nullptr) return true;
+  const std::unique_ptr<DIR, int (*)(DIR*)> held(listing, ::closedir);
+  while (const struct dirent* e = ::readdir(listing))
+    if (std::strncmp(e->d_name, start.c_str(), start.size()) == 0) return true;
   return false;
 }
 
-// The disk that holds the folder `name` would be made in, and what is
-// behind it: asked before the open, whose O_CREAT already writes there.
-void holder_of_folder(const std::string& name, file_identities& out) {
-  const size_t slash = name.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  identities_of_holder(fd, out);
-  ::close(fd);
+bool present(const file_identities& ids, const file_identity& id) {
+  for (const file_identity& have : ids)
+    if (same_file(have, id)) return true;
+  return false;
 }
 
-// True when something made in the folder `folder` would write one of
-// `sources`. What is no folder takes nothing made in it.
+// Holders over holders (an image on a disk over an image ...) end
+// somewhere; the bound keeps a circle from holding the check for ever.
+const int MAX_HOLDER_DEPTH = 8;
+
+// What writing a file writes: the file itself and what stands for it
+// (`self`), and what it is stored on (`under`). `sure` is false where what
+// it is stored on could not be told.
+struct reach {
+  file_identities self, under;
+  bool sure = true;
+};
+
+// Fills a reach. Memory that runs out throws std::bad_alloc; every
+// descriptor and listing opened here is closed however it ends.
+class reach_builder {
+ public:
+  explicit reach_builder(reach& r) : m_reach(r) {}
+
+  // The file open at `fd` (or, with -1, named `name`) whose status is
+  // `st`: itself, the files behind a loop device, the file of an overlay's
+  // layer it is seen as.
+  void add_self(int fd, const std::string& name, const struct stat& st, int depth) {
+    const file_identity id = identity_from(st);
+    if (depth > MAX_HOLDER_DEPTH || present(m_reach.self, id)) return;
+    m_reach.self.push_back(id);
+    if (S_ISBLK(st.st_mode) && fd >= 0) add_loop_chain(fd, id, m_reach.self);
+    std::string layer;
+    struct stat layer_st;
+    if (in_layer(name, st, layer, layer_st)) add_self(-1, layer, layer_st, depth + 1);
+  }
+
+  // What each file of `self` is stored on; a block device, the disks it is
+  // made on.
+  void add_under_self() {
+    const file_identities self = m_reach.self;
+    for (const file_identity& id : self) {
+      if (id.block_device != 0) {
+        for (uint64 disk : disks_under(id.block_device)) add_under_disk(disk, 1);
+      } else {
+        add_under_file_system(id.device, 1);
+      }
+    }
+  }
+
+ private:
+  // The file of an overlay's layer that the file named `name` (status `st`)
+  // is seen as, when it lies on an overlay.
+  bool in_layer(const std::string& name, const struct stat& st, std::string& layer, struct stat& layer_st) {
+    if (name.empty() || major(st.st_dev) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) return false;
+    bool read = false;
+    const std::vector<mount_entry>& mounts = mounts_of(static_cast<uint64>(st.st_dev), read);
+    return overlay_layer_file(name, st, mounts, layer, layer_st);
+  }
+
+  // The mounts of the device number, read once.
+  const std::vector<mount_entry>& mounts_of(uint64 device, bool& read) {
+    for (const table_part& part : m_tables)
+      if (part.device == device) {
+        read = part.read;
+        return part.mounts;
+      }
+    table_part part;
+    part.device = device;
+    part.read = mount_entries_of(device, part.mounts);
+    read = part.read;
+    m_tables.push_back(std::move(part));
+    return m_tables.back().mounts;
+  }
+
+  // The block device `number`, the disks it is made on, and, for a loop
+  // device, the file behind it and what that is stored on.
+  void add_under_disk(uint64 number, int depth) {
+    file_identity disk;
+    disk.block_device = number;
+    if (depth > MAX_HOLDER_DEPTH || present(m_reach.under, disk)) return;
+    m_reach.under.push_back(disk);
+    for (uint64 below : disks_under(number)) add_under_disk(below, depth + 1);
+    // Only a loop device is opened to ask what is behind it: opening any
+    // other disk could have effects of its own and tells nothing more.
+    const std::string node = device_node_of(number);
+    if (node.compare(0, 9, "/dev/loop") != 0) return;
+    file_identity behind;
+    std::string bound_name;
+    {
+      const held_descriptor held(open_block_device(number, node));
+      if (held.fd < 0 || !loop_backing(held.fd, behind, bound_name)) return;
+    }
+    if (behind.block_device != 0) {
+      add_under_disk(behind.block_device, depth + 1);
+    } else if (!present(m_reach.under, behind)) {
+      m_reach.under.push_back(behind);
+      add_under_file_system(behind.device, depth + 1);
+    }
+  }
+
+  // What the file system whose files have the device number `device` is
+  // stored on: its disk, the source of its mount, and for a FUSE mount the
+  // files its serving processes write.
+  void add_under_file_system(uint64 device, int depth) {
+    if (depth > MAX_HOLDER_DEPTH) return;
+    for (uint64 seen : m_file_systems)
+      if (seen == device) return;
+    m_file_systems.push_back(device);
+    if (major(static_cast<dev_t>(device)) != 0) add_under_disk(device, depth);
+    bool read = false;
+    const std::vector<mount_entry>& mounts = mounts_of(device, read);
+    // A file system with no disk of its own is known only by its mount.
+    if (!read && major(static_cast<dev_t>(device)) == 0) m_reach.sure = false;
+    bool fuse = false, named = false;
+    for (const mount_entry& mount : mounts) {
+      struct stat from;
+      const bool found = !mount.source.empty() && mount.source[0] == '/' && ::stat(mount.source.c_str(), &from) == 0;
+      if (found && S_ISREG(from.st_mode)) {
+        add_under_file(mount.source, from, depth + 1);
+      } else if (found && S_ISBLK(from.st_mode) && static_cast<uint64>(from.st_rdev) != device) {
+        add_under_disk(static_cast<uint64>(from.st_rdev), depth + 1);
+      }
+      if (mount.type.compare(0, 4, "fuse") != 0) continue;
+      fuse = true;
+      named = named || (found && (S_ISREG(from.st_mode) || S_ISBLK(from.st_mode)) && !comma_name_beside(mount.source));
+    }
+    // Where the table names the file for sure, the process serving the
+    // mount is not looked for: that walk of every process is the dearest
+    // part of the check.
+    if (fuse && !named) add_fuse_servers(device, depth);
+  }
+
+  // The files the processes serving the FUSE file system `device` hold open
+  // for writing. Unless one of them is found, the answer is unsure.
+  void add_fuse_servers(uint64 device, int depth) {
+    std::vector<fuse_held_file> held;
+    const fuse_servers_seen seen = files_of_fuse_servers(fuse_connection_of(device), held);
+    for (const fuse_held_file& file : held) {
+      if (S_ISBLK(file.status.st_mode)) {
+        add_under_disk(static_cast<uint64>(file.status.st_rdev), depth + 1);
+      } else {
+        add_under_file(file.name, file.status, depth + 1);
+      }
+    }
+    if (!seen.exact && !(seen.counted && seen.complete)) m_reach.sure = false;
+  }
+
+  // A file something is stored in (an image), the file of an overlay's
+  // layer it is seen as, and what it is stored on in turn.
+  void add_under_file(const std::string& name, const struct stat& st, int depth) {
+    const file_identity id = identity_from(st);
+    if (depth > MAX_HOLDER_DEPTH || present(m_reach.under, id)) return;
+    m_reach.under.push_back(id);
+    std::string layer;
+    struct stat layer_st;
+    if (in_layer(name, st, layer, layer_st)) add_under_file(layer, layer_st, depth + 1);
+    add_under_file_system(static_cast<uint64>(st.st_dev), depth + 1);
+  }
+
+  struct table_part {
+    uint64 device = 0;
+    bool read = false;
+    std::vector<mount_entry> mounts;
+  };
+  reach& m_reach;
+  std::deque<table_part> m_tables;  // read once each, and never moved
+
+  std::vector<uint64> m_file_systems;
+};
+
+// The reach of the open descriptor `fd`, whose status is `st`. A device
+// node is no file of the disk it lies on: for one, what it is stored on is
+// the disks its device is made on. What is written to a FIFO or a
+// character device is stored nowhere.
+void reach_of(int fd, const struct stat& st, reach& r) {
+  reach_builder builder(r);
+  builder.add_self(fd, descriptor_path(fd), st, 0);
+  if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISBLK(st.st_mode)) builder.add_under_self();
+}
+
+// True when writing what `r` reaches would write one of `sources`: the file
+// is one of them or what one is stored on, or is stored on one. A holder of
+// a source is matched only by the file itself: a file beside the source on
+// its disk is no part of it.
+bool reaches_source(const reach& r, const file_identities& sources) {
+  if (sources.empty()) return false;
+  if (!r.sure) return true;
+  for (const file_identity& s : sources) {
+    if (s.unsure) return true;
+    for (const file_identity& id : r.self)
+      if (same_file(id, s)) return true;
+    if (s.holder) continue;
+    for (const file_identity& id : r.under)
+      if (same_file(id, s)) return true;
+  }
+  return false;
+}
+
+// True when something made in the folder open at `dirfd` would write one
+// of `sources`. Memory that runs out throws std::bad_alloc.
+bool folder_reaches_source(int dirfd, const file_identities& sources) {
+  struct stat st;
+  if (sources.empty() || dirfd < 0 || ::fstat(dirfd, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  reach r;
+  reach_of(dirfd, st, r);
+  return reaches_source(r, sources);
+}
+
+// The same for the folder named `folder`. What is no folder takes nothing
+// made in it.
 bool folder_holds_source(const std::string& folder, const file_identities& sources) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool holds = folder_descriptor_writes_source(fd, sources);
-  ::close(fd);
-  return holds;
+  const held_descriptor held(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return held.fd >= 0 && folder_reaches_source(held.fd, sources);
 }
 
 std::string path_below(const std::string& folder, const std::string& name) {
@@ -172,6 +428,45 @@ void forget_made(const std::string& name, const file_identity& id, output_open h
     ::unlink(name.c_str());
 }
 
+// Closes a descriptor unless it is handed out, and forgets the file made
+// with it: whatever ends the open early (memory that runs out among it)
+// leaves nothing open or made.
+class opened_file {
+ public:
+  opened_file(const std::string& name, output_open how) : m_name(name), m_how(how) {}
+  ~opened_file() {
+    if (m_fd < 0) return;
+    ::close(m_fd);
+    if (m_known) forget_made(m_name, m_id, m_how);
+  }
+  opened_file(const opened_file&) = delete;
+  opened_file& operator=(const opened_file&) = delete;
+
+  void hold(int fd) {
+    m_fd = fd;
+    m_known = identity_of_descriptor(fd, m_id);
+  }
+  // Takes another descriptor of the same file in place of the one held.
+  void replace(int fd) {
+    ::close(m_fd);
+    m_fd = fd;
+  }
+  int fd() const { return m_fd; }
+  const file_identity& id() const { return m_id; }
+  int release() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
+  }
+
+ private:
+  const std::string& m_name;
+  output_open m_how;
+  int m_fd = -1;
+  file_identity m_id;
+  bool m_known = false;
+};
+
 }  // namespace
 
 bool identity_of_descriptor(int fd, file_identity& out) {
@@ -183,60 +478,72 @@ bool identity_of_descriptor(int fd, file_identity& out) {
 }
 
 bool identities_of_descriptor(int fd, file_identities& out) {
-  file_identity id;
-  if (!identity_of_descriptor(fd, id)) return false;
-  out.push_back(id);
-  add_loop_chain(fd, id, out);
-  return true;
+  try {
+    file_identity id;
+    if (!identity_of_descriptor(fd, id)) return false;
+    out.push_back(id);
+    add_loop_chain(fd, id, out);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
-bool identities_of_source(int fd, file_identities& out) { return identities_of_descriptor(fd, out); }
+bool identities_of_source(int fd, file_identities& out) {
+  try {
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) return false;
+    reach r;
+    reach_builder builder(r);
+    builder.add_self(fd, descriptor_path(fd), st, 0);
+    builder.add_under_self();
+    out.reserve(out.size() + r.self.size() + r.under.size());
+    out.insert(out.end(), r.self.begin(), r.self.end());
+    for (file_identity id : r.under) {
+      id.holder = true;
+      out.push_back(id);
+    }
+    return true;
+  } catch (const std::exception&) {
+    if (!out.empty()) out.back().unsure = true;
+    return false;
+  }
+}
 
 bool identities_of_holder(int fd, file_identities& out) {
-  struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)) return false;
-  const size_t known = out.size();
-  const uint64 device = static_cast<uint64>(st.st_dev);
-  if (major(st.st_dev) != 0) add_disk(device, out);
-  // A FUSE file system (ntfs-3g over an image or a loop device) has a device
-  // number of its own that no disk stands for: what it writes to is named
-  // only by its mount's source.
-  std::vector<std::string> mounted_from;
-  mount_sources_of(device, mounted_from);
-  for (const std::string& name : mounted_from) {
-    struct stat from;
-    if (name.empty() || name[0] != '/' || ::stat(name.c_str(), &from) != 0) continue;
-    if (S_ISREG(from.st_mode)) {
-      out.push_back(identity_from(from));
-    } else if (S_ISBLK(from.st_mode) && static_cast<uint64>(from.st_rdev) != device) {
-      add_disk(static_cast<uint64>(from.st_rdev), out);
-    }
+  try {
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)) return false;
+    reach r;
+    reach_of(fd, st, r);
+    out.insert(out.end(), r.under.begin(), r.under.end());
+    return !r.under.empty();
+  } catch (const std::exception&) {
+    return false;
   }
-  return out.size() > known;
 }
 
-bool is_one_of(const file_identity& id, const file_identities& sources) {
-  for (const file_identity& s : sources)
-    if (same_file(id, s)) return true;
-  return false;
-}
+bool is_one_of(const file_identity& id, const file_identities& sources) { return present(sources, id); }
 
 bool folder_descriptor_writes_source(int dirfd, const file_identities& sources) {
-  struct stat st;
-  if (dirfd < 0 || ::fstat(dirfd, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  file_identities ids;
-  identities_of_descriptor(dirfd, ids);
-  identities_of_holder(dirfd, ids);
-  return any_one_of(ids, sources);
+  try {
+    return folder_reaches_source(dirfd, sources);
+  } catch (const std::exception&) {
+    return true;
+  }
 }
 
 bool descriptor_is_source(int fd, const file_identities& sources) {
   struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) return false;
-  file_identities output;
-  if (!identities_of_descriptor(fd, output)) return false;
-  identities_of_holder(fd, output);
-  return any_one_of(output, sources);
+  if (sources.empty() || fd < 0 || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+    return false;
+  try {
+    reach r;
+    reach_of(fd, st, r);
+    return reaches_source(r, sources);
+  } catch (const std::exception&) {
+    return true;
+  }
 }
 
 namespace {
@@ -247,69 +554,119 @@ namespace {
 output_result open_checked(int& fd, const std::string& path, const file_identities& sources, output_open how,
                            bool readable, bool empty_now, uint32 permission) {
   fd = -1;
-  std::string name;
-  if (!path_to_utf8(name, path)) return output_result::failed;
-  file_identities folder;
-  holder_of_folder(name, folder);
-  if (any_one_of(folder, sources)) {
-    say_refused(name);
-    return output_result::is_source;
-  }
-  // Without O_NONBLOCK a FIFO nobody reads would hold the open for ever.
-  const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (how == output_open::create_new ? O_EXCL : 0);
-  int checked = ::open(name.c_str(), flags, static_cast<mode_t>(permission & 07777));
-  if (checked < 0) {
-    const int err = errno;
-    struct stat st;
-    if (err == ENXIO && ::stat(name.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
-      say_no_reader(name);
-      return output_result::no_reader;
+  try {
+    std::string name;
+    if (!path_to_utf8(name, path)) return output_result::failed;
+    // The folder is asked before the open, whose O_CREAT already writes
+    // there.
+    const size_t slash = name.rfind('/');
+    if (folder_holds_source(slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash), sources)) {
+      say_refused(name);
+      return output_result::is_source;
     }
-    const bool taken = err == EEXIST && how == output_open::create_new;
-    return taken ? output_result::exists : output_result::failed;
-  }
-  file_identities ids;
-  if (!identities_of_descriptor(checked, ids)) {
-    ::close(checked);
+    // Without O_NONBLOCK a FIFO nobody reads would hold the open for ever.
+    const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (how == output_open::create_new ? O_EXCL : 0);
+    const int checked = ::open(name.c_str(), flags, static_cast<mode_t>(permission & 07777));
+    if (checked < 0) {
+      const int err = errno;
+      struct stat st;
+      if (err == ENXIO && ::stat(name.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+        say_no_reader(name);
+        return output_result::no_reader;
+      }
+      const bool taken = err == EEXIST && how == output_open::create_new;
+      return taken ? output_result::exists : output_result::failed;
+    }
+    opened_file file(name, how);
+    file.hold(checked);
+    struct stat now;
+    if (::fstat(file.fd(), &now) != 0) return output_result::failed;
+    reach r;
+    // Where nothing is evidence, nothing is asked.
+    if (!sources.empty()) reach_of(file.fd(), now, r);
+    if (reaches_source(r, sources)) {
+      say_refused(name);
+      return output_result::is_source;
+    }
+    bool ok = true;
+    // What is read back is the file just checked: opened again through the
+    // descriptor's link under /proc, else by its name, which must still lead
+    // there. A FIFO stays write-only: one also open for reading would never
+    // see its reader go, and a write could then wait for ever.
+    if (readable && (S_ISREG(now.st_mode) || S_ISBLK(now.st_mode))) {
+      int both = ::open(("/proc/self/fd/" + std::to_string(file.fd())).c_str(), O_RDWR | O_CLOEXEC);
+      if (both < 0) both = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+      file_identity reopened;
+      ok = both >= 0 && identity_of_descriptor(both, reopened) && same_file(reopened, file.id());
+      if (both >= 0) file.replace(both);
+    }
+    // The reader found by the check is there: from now on a write waits for
+    // room in the pipe instead of failing.
+    const int status = ok ? ::fcntl(file.fd(), F_GETFL) : -1;
+    const int appending = how == output_open::append ? O_APPEND : 0;
+    ok = status != -1 && ::fcntl(file.fd(), F_SETFL, (status & ~O_NONBLOCK) | appending) == 0;
+    // Only a regular file has a length to cut; a device is written in place.
+    if (ok && empty_now && how == output_open::truncate && S_ISREG(now.st_mode)) ok = ::ftruncate(file.fd(), 0) == 0;
+    if (!ok) return output_result::failed;
+    fd = file.release();
+    return output_result::opened;
+  } catch (const std::exception&) {
     return output_result::failed;
   }
-  identities_of_holder(checked, ids);
-  const file_identity id = ids.front();
-  if (any_one_of(ids, sources)) {
-    ::close(checked);
-    say_refused(name);
-    return output_result::is_source;
-  }
+}
+
+// The stream form past the check: the stream takes the file the check
+// opened at `fd` by the name `name` (which the check found whole), and it
+// is closed (and a file made for it forgotten) on every failure.
+output_result open_stream(std::ofstream& stream, const std::string& name, output_open how, int fd) {
+  opened_file file(name, how);
+  file.hold(fd);
   struct stat now;
-  bool ok = ::fstat(checked, &now) == 0;
-  // What is read back is the file just checked: opened again through the
-  // descriptor's link under /proc, else by its name, which must still lead
-  // there. A FIFO stays write-only: one also open for reading would never
-  // see its reader go, and a write could then wait for ever.
-  if (ok && readable && (S_ISREG(now.st_mode) || S_ISBLK(now.st_mode))) {
-    int both = ::open(("/proc/self/fd/" + std::to_string(checked)).c_str(), O_RDWR | O_CLOEXEC);
-    if (both < 0) both = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
-    file_identity reopened;
-    ok = both >= 0 && identity_of_descriptor(both, reopened) && same_file(reopened, id);
-    if (both >= 0) {
-      ::close(checked);
-      checked = both;
+  if (::fstat(file.fd(), &now) != 0) return refuse(stream, output_result::failed);
+  // The stream opens, without truncation, the file the descriptor holds
+  // (through its link under /proc), so a name switched to the evidence and
+  // back meanwhile changes nothing. Where /proc is missing it opens the name
+  // again, which must still lead to the file just checked. A FIFO is opened
+  // for writing only: one also opened for reading would never see its
+  // reader go, and a write could then wait for ever.
+  const bool fifo = S_ISFIFO(now.st_mode);
+  const std::ios_base::openmode mode =
+      fifo ? std::ios_base::out | std::ios_base::binary
+           : std::ios_base::out | std::ios_base::in | std::ios_base::binary;
+  const std::string held = "/proc/self/fd/" + std::to_string(file.fd());
+  // The stream's own open of a FIFO waits for a reader, and the one there
+  // at the check may have gone since: a reader of our own, held while the
+  // stream opens, keeps that open from waiting.
+  bool ok = false;
+  {
+    const held_descriptor own_reader(fifo ? ::open(held.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1);
+    stream.open(held, mode);
+    ok = stream.is_open();
+    if (!stream.is_open()) {
+      stream.clear();
+      const held_descriptor by_name(fifo && own_reader.fd < 0 ? ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+                                                               : -1);
+      stream.open(name, mode);
+      ok = stream.is_open() && ::stat(name.c_str(), &now) == 0 && same_file(identity_from(now), file.id());
     }
   }
-  // The reader found by the check is there: from now on a write waits for
-  // room in the pipe instead of failing.
-  const int status = ok ? ::fcntl(checked, F_GETFL) : -1;
-  const int appending = how == output_open::append ? O_APPEND : 0;
-  ok = status != -1 && ::fcntl(checked, F_SETFL, (status & ~O_NONBLOCK) | appending) == 0;
-  // Only a regular file has a length to cut; a device is written in place.
-  if (ok && empty_now && how == output_open::truncate && S_ISREG(now.st_mode)) ok = ::ftruncate(checked, 0) == 0;
-  if (ok) {
-    fd = checked;
-    return output_result::opened;
+  // With our reader gone, is anyone left to read?
+  if (ok && fifo) {
+    const int probe = ::open(held.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (probe >= 0) {
+      ::close(probe);
+    } else if (errno == ENXIO) {
+      say_no_reader(name);
+      return refuse(stream, output_result::no_reader);
+    }
   }
-  ::close(checked);
-  forget_made(name, id, how);
-  return output_result::failed;
+  // A FIFO has no end to seek to: what is written follows what was.
+  if (ok && how == output_open::append && !fifo) ok = static_cast<bool>(stream.seekp(0, std::ios_base::end));
+  // The stream holds the file: now it may be emptied (a regular file only).
+  if (ok && how == output_open::truncate && S_ISREG(now.st_mode)) ok = ::ftruncate(file.fd(), 0) == 0;
+  if (!ok) return refuse(stream, output_result::failed);
+  ::close(file.release());
+  return output_result::opened;
 }
 
 }  // namespace
@@ -321,10 +678,14 @@ output_result open_output(int& fd, const std::string& path, const file_identitie
 
 output_result open_output(int& fd, const std::wstring& path, const file_identities& sources, output_open how,
                           bool readable, uint32 permission) {
-  std::string name;
   fd = -1;
-  if (!path_to_utf8(name, path)) return output_result::failed;
-  return open_output(fd, name, sources, how, readable, permission);
+  try {
+    std::string name;
+    if (!path_to_utf8(name, path)) return output_result::failed;
+    return open_output(fd, name, sources, how, readable, permission);
+  } catch (const std::exception&) {
+    return output_result::failed;
+  }
 }
 
 output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
@@ -336,58 +697,11 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
   // opened leaves it whole.
   const output_result checked = open_checked(fd, path, sources, how, false, false, 0666);
   if (checked != output_result::opened) return refuse(stream, checked);
-  std::string name;
-  path_to_utf8(name, path);
-  file_identity id;
-  struct stat now;
-  if (!identity_of_descriptor(fd, id) || ::fstat(fd, &now) != 0) {
-    ::close(fd);
-    forget_made(name, id, how);
+  try {
+    return open_stream(stream, path, how, fd);
+  } catch (const std::exception&) {
     return refuse(stream, output_result::failed);
   }
-  // The stream opens, without truncation, the file the descriptor holds
-  // (through its link under /proc), so a name switched to the evidence and
-  // back meanwhile changes nothing. Where /proc is missing it opens the name
-  // again, which must still lead to the file just checked. A FIFO is opened
-  // for writing only: one also opened for reading would never see its
-  // reader go, and a write could then wait for ever.
-  const bool fifo = S_ISFIFO(now.st_mode);
-  const std::ios_base::openmode mode =
-      fifo ? std::ios_base::out | std::ios_base::binary
-           : std::ios_base::out | std::ios_base::in | std::ios_base::binary;
-  const std::string held = "/proc/self/fd/" + std::to_string(fd);
-  // The stream's own open of a FIFO waits for a reader, and the one there
-  // at the check may have gone since: a reader of our own, held while the
-  // stream opens, keeps that open from waiting.
-  int own_reader = fifo ? ::open(held.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
-  stream.open(held, mode);
-  bool ok = stream.is_open();
-  if (!stream.is_open()) {
-    stream.clear();
-    if (fifo && own_reader < 0) own_reader = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    stream.open(name, mode);
-    ok = stream.is_open() && ::stat(name.c_str(), &now) == 0 && same_file(identity_from(now), id);
-  }
-  if (own_reader >= 0) ::close(own_reader);
-  // With our reader gone, is anyone left to read?
-  if (ok && fifo) {
-    const int probe = ::open(held.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (probe >= 0) {
-      ::close(probe);
-    } else if (errno == ENXIO) {
-      ::close(fd);
-      say_no_reader(name);
-      return refuse(stream, output_result::no_reader);
-    }
-  }
-  // A FIFO has no end to seek to: what is written follows what was.
-  if (ok && how == output_open::append && !fifo) ok = static_cast<bool>(stream.seekp(0, std::ios_base::end));
-  // The stream holds the file: now it may be emptied (a regular file only).
-  if (ok && how == output_open::truncate && S_ISREG(now.st_mode)) ok = ::ftruncate(fd, 0) == 0;
-  ::close(fd);
-  if (ok) return output_result::opened;
-  forget_made(name, id, how);
-  return refuse(stream, output_result::failed);
 }
 
 output_result open_output(std::FILE*& file, const std::string& path, const file_identities& sources,
@@ -400,23 +714,26 @@ output_result open_output(std::FILE*& file, const std::string& path, const file_
   const bool append = how == output_open::append;
   file = ::fdopen(fd, both ? (append ? "a+" : "w+") : (append ? "a" : "w"));
   if (file != nullptr) return output_result::opened;
-  file_identity id;
-  identity_of_descriptor(fd, id);
-  ::close(fd);
-  std::string name;
-  path_to_utf8(name, path);
-  forget_made(name, id, how);
+  // The name the check opened it by, found whole.
+  opened_file made(path, how);
+  made.hold(fd);
   return output_result::failed;
 }
 
 output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,
                           output_open how) {
-  std::string name;
-  if (!path_to_utf8(name, path)) return refuse(stream, output_result::failed);
-  return open_output(stream, name, sources, how);
+  try {
+    std::string name;
+    if (!path_to_utf8(name, path)) return refuse(stream, output_result::failed);
+    return open_output(stream, name, sources, how);
+  } catch (const std::exception&) {
+    return refuse(stream, output_result::failed);
+  }
 }
 
-rename_result rename_output(const std::string& from, const std::string& to) {
+namespace {
+
+rename_result rename_without_replacing(const std::string& from, const std::string& to) {
   std::string source, target;
   if (!path_to_utf8(source, from) || !path_to_utf8(target, to)) return rename_result::failed;
   bool renamed = ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0;
@@ -435,28 +752,9 @@ rename_result rename_output(const std::string& from, const std::string& to) {
   return rename_result::failed;
 }
 
-rename_result rename_output(const std::wstring& from, const std::wstring& to) {
-  std::string source, target;
-  if (!path_to_utf8(source, from) || !path_to_utf8(target, to)) return rename_result::failed;
-  return rename_output(source, target);
-}
-
-bool names_source(const std::string& path, const file_identities& sources) {
-  struct stat st;
-  std::string name;
-  if (!path_to_utf8(name, path) || ::lstat(name.c_str(), &st) != 0 || !is_one_of(identity_from(st), sources))
-    return false;
-  say_refused(name);
-  return true;
-}
-
-bool names_source(const std::wstring& path, const file_identities& sources) {
-  std::string name;
-  return path_to_utf8(name, path) && names_source(name, sources);
-}
-
-bool folder_writes_source(const std::string& path, const file_identities& sources) {
-  if (path.empty()) return false;
+// The folders something would be made in when the folder `path` is made
+// with the folders missing above it.
+std::vector<std::string> folders_made_in(const std::string& path) {
   // The folders things would be made in: for each stretch of missing
   // folders, the one already there that the first of them goes into.
   std::vector<std::string> made_in;
@@ -487,12 +785,64 @@ bool folder_writes_source(const std::string& path, const file_identities& source
   }
   // A folder that is there already takes the files made in it.
   if (missing == 0) made_in.push_back(there);
-  for (const std::string& folder : made_in)
-    if (folder_holds_source(folder, sources)) {
-      say_refused(path);
-      return true;
-    }
-  return false;
+  return made_in;
+}
+
+}  // namespace
+
+rename_result rename_output(const std::string& from, const std::string& to) {
+  try {
+    return rename_without_replacing(from, to);
+  } catch (const std::exception&) {
+    return rename_result::failed;
+  }
+}
+
+rename_result rename_output(const std::wstring& from, const std::wstring& to) {
+  try {
+    std::string source, target;
+    if (!path_to_utf8(source, from) || !path_to_utf8(target, to)) return rename_result::failed;
+    return rename_without_replacing(source, target);
+  } catch (const std::exception&) {
+    return rename_result::failed;
+  }
+}
+
+bool names_source(const std::string& path, const file_identities& sources) {
+  struct stat st;
+  try {
+    std::string name;
+    if (!path_to_utf8(name, path) || ::lstat(name.c_str(), &st) != 0 || !is_one_of(identity_from(st), sources))
+      return false;
+  } catch (const std::exception&) {
+    // Unsure: the name is refused.
+  }
+  say_refused(path);
+  return true;
+}
+
+bool names_source(const std::wstring& path, const file_identities& sources) {
+  try {
+    std::string name;
+    return path_to_utf8(name, path) && names_source(name, sources);
+  } catch (const std::exception&) {
+    return true;
+  }
+}
+
+bool folder_writes_source(const std::string& path, const file_identities& sources) {
+  if (path.empty()) return false;
+  try {
+    for (const std::string& folder : folders_made_in(path))
+      if (folder_holds_source(folder, sources)) {
+        say_refused(path);
+        return true;
+      }
+    return false;
+  } catch (const std::exception&) {
+    say_refused(path);
+    return true;
+  }
 }
 
 }  // namespace uni

@@ -5,7 +5,15 @@
 // compared: the file is opened without truncation, its device and inode are
 // compared with those of every source file, and only a file that is none of
 // them is truncated and handed to the writer. A loop device and the file
-// behind it are one piece of evidence, so each stands for both.
+// behind it are one piece of evidence, so each stands for both, as do a
+// file seen through an overlay mount and the file of its layer. Where
+// writing a file would write a source through what the file is stored on
+// (a mount of the image, the image a FUSE process serves) it is refused
+// too; and a source's own disk (the block device under its file system, the
+// whole disk, the file behind a loop device there) is refused as an output,
+// while a file stored beside the source on that disk is not. None of these
+// checks throws: where memory runs out, or what serves a FUSE mount cannot
+// be told, the output is refused.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -21,6 +29,14 @@ struct file_identity {
   uint64 device = 0;
   uint64 inode = 0;
   uint64 block_device = 0;  // 0 unless the file is a block device
+  // In a set of sources: what a source is stored on (its disk, the file
+  // behind a loop device there), which an output may not be but may be
+  // stored on.
+  bool holder = false;
+  // In a set of sources: memory ran out while the set was made, so it may
+  // lack what stands for a source; every output checked against it is
+  // refused.
+  bool unsure = false;
 };
 typedef std::vector<file_identity> file_identities;
 
@@ -32,29 +48,43 @@ bool identity_of_descriptor(int fd, file_identity& out);
 // False when the system cannot tell the descriptor's own.
 bool identities_of_descriptor(int fd, file_identities& out);
 // Adds to `out` what stands for the source open at `fd`: its own identities
-// as identities_of_descriptor gives them, and what else writing would reach
-// it through. The set every output is checked against is built from these.
-// False when the system cannot tell the descriptor's own.
+// as identities_of_descriptor gives them and the file of an overlay's layer
+// it is seen as, and, marked `holder`, what those are stored on: the disk
+// under their file system, the whole disk holding that one, a loop device
+// there and the file behind it, the image a mount of theirs was made from
+// or, where the table does not name that for sure, the process serving
+// their FUSE mount holds open for writing, and again what that is stored
+// on. The set every output is checked against is built from these.
+// False when the system cannot tell the descriptor's own, or when memory
+// ran out part way (an element of `out`, when there is one, is then marked
+// `unsure`).
 bool identities_of_source(int fd, file_identities& out);
 // Adds to `out` what the descriptor's file is stored on: the disk, when
-// that is a block device, and the source of its mount, when that is a file
-// or another block device (an image mounted by ntfs-3g, a FUSE file system
-// with no disk of its own); for a loop device among them, the files behind
-// it. Writing the file writes them. An output's, not a source's: a file
+// that is a block device, and the whole disk holding it; the source of its
+// mount, when that is a file or another block device (an image mounted by
+// ntfs-3g, a FUSE file system with no disk of its own); for a FUSE mount
+// whose table entry does not name its file for sure (ntfs-3g cuts a name at
+// its first comma, an image may be renamed after its mount), the files its
+// serving processes hold open for writing; for a loop device
+// among them, the files behind it; and what each of those is stored on in
+// turn. Writing the file writes them. An output's, not a source's: a file
 // beside the image is not the image. False when nothing was added.
 bool identities_of_holder(int fd, file_identities& out);
-// True when `id` is the file of one of `sources`.
+// True when `id` is the file of one of `sources` (a holder among them too).
 bool is_one_of(const file_identity& id, const file_identities& sources);
 // True when writing to the open descriptor `fd` would write one of
-// `sources`: it is one of them, a loop device over one, or a file stored on
-// one. Only a regular file or a block device can be; a pipe, a terminal or
-// /dev/null never is.
+// `sources`: it is one of them or the disk one is stored on, a loop device
+// over one, or a file stored on one. Only a regular file or a block device
+// can be; a pipe, a terminal or /dev/null never is. True also when that
+// cannot be told: what serves the FUSE mount it is on is unknown, or memory
+// ran out.
 bool descriptor_is_source(int fd, const file_identities& sources);
 
 // True when something made in the folder open at `dirfd` (a file, a folder
 // below it) would write one of `sources`: the folder is one of them, or is
 // stored on one (a disk that is one, a loop device over one, a mount of
-// one). False for a descriptor that is no folder.
+// one), or when that cannot be told (as for descriptor_is_source). False
+// for a descriptor that is no folder.
 bool folder_descriptor_writes_source(int dirfd, const file_identities& sources);
 
 enum class output_open {
@@ -70,13 +100,13 @@ enum class output_result { opened, is_source, exists, no_reader, failed };
 inline bool refused(output_result r) { return r == output_result::is_source || r == output_result::no_reader; }
 
 // Opens `path` for binary output in `stream` (closed first) as `how` says.
-// A file that is one of `sources`, a loop device over one, or a file stored
-// on a disk that is one of them or a loop device over one, is refused
-// with is_source, left as it was, and "refused to write to the evidence:
-// <path>" goes to standard error. `exists` answers create_new when the name
-// is taken. A FIFO that nobody reads is not waited for: no_reader, with
-// "no reader: <path>" on standard error. On any result but `opened` the
-// stream is closed with failbit set.
+// A file that descriptor_is_source finds writes one of `sources` (a file
+// made there, by the folder it would be made in) is refused with is_source,
+// left as it was, and "refused to write to the evidence: <path>" goes to
+// standard error. `exists` answers create_new when the name is taken. A FIFO that nobody reads is not waited for: no_reader, with
+// "no reader: <path>" on standard error. Memory that runs out is `failed`,
+// the file left unopened. On any result but `opened` the stream is closed
+// with failbit set.
 output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
                           output_open how);
 output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,
@@ -102,14 +132,14 @@ enum class rename_result { renamed, taken, failed };
 // Gives the file `from` the name `to` only while nothing holds that name:
 // nothing is ever replaced. `taken`: a regular file (not a link) holds the
 // name, and stays as it is, as does `from`. Anything else in the way (a
-// link, a folder), or any other failure, is `failed`.
+// link, a folder), or any other failure (memory among them), is `failed`.
 rename_result rename_output(const std::string& from, const std::string& to);
 rename_result rename_output(const std::wstring& from, const std::wstring& to);
 
 // True when the name `path` itself (a link there, not what it leads to) is
 // one of `sources`, as the refusal above says on standard error: renaming a
 // file onto that name would take the evidence's name away. False when
-// nothing of that name exists.
+// nothing of that name exists. True when memory runs out.
 bool names_source(const std::string& path, const file_identities& sources);
 bool names_source(const std::wstring& path, const file_identities& sources);
 
@@ -121,6 +151,7 @@ bool names_source(const std::wstring& path, const file_identities& sources);
 // one, a mount of one). Nothing is made. "." and ".." are taken as the
 // system will take them once the folders before them exist, so a climb out
 // of a folder still to be made leads the check where it leads the mkdir.
+// True when it cannot be told (as for descriptor_is_source).
 bool folder_writes_source(const std::string& path, const file_identities& sources);
 
 }  // namespace uni

@@ -18,6 +18,7 @@
 
 #include "tests/app/quor_run.h"
 #include "tests/support/loop_device.h"
+#include "tests/support/mount_guard.h"
 
 namespace {
 
@@ -400,6 +401,191 @@ TEST(StdoutEvidence, ClosedStandardInputOrErrorTakesNoFile) {
     EXPECT_EQ(closed.first, 0) << closing;
     EXPECT_TRUE(closed.second == open.second) << closing << ": " << read_whole(out).substr(0, 300);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// quor with `args` in the scratch folder, its standard output and error
+// into files there unless `redirect` sends one elsewhere; `said` takes what
+// those files received. Every file the run writes is bounded: a run that
+// writes into a mount of the image it reads could otherwise go on reading
+// what it wrote.
+int run_bounded(const std::vector<std::string>& args, const std::string& redirect, std::string& said) {
+  const std::string out = scratch_dir() + "/bounded.out", err = scratch_dir() + "/bounded.err";
+  std::string cmd = "cd " + quote(scratch_dir()) + " && ulimit -f 20000 && timeout 120 " + quote(QUOR_EXE);
+  for (const std::string& a : args) cmd += " " + quote(a);
+  std::string ignored;
+  const int status = run_command(cmd + " >" + quote(out) + " 2>" + quote(err) + " " + redirect + " </dev/null", ignored);
+  said = read_whole(out) + read_whole(err);
+  ::unlink(out.c_str());
+  ::unlink(err.c_str());
+  return status;
+}
+
+// Each run of `args` under `redirect` is refused, naming `named`, with
+// `kept` (a file the run would have written) as it was.
+void expect_runs_refused(const std::vector<std::pair<std::vector<std::string>, std::string>>& runs,
+                         const std::string& named, const std::string& kept) {
+  const std::string before = read_whole(kept);
+  for (const auto& run : runs) {
+    std::string said;
+    EXPECT_EQ(run_bounded(run.first, run.second, said), kFailed) << run.second;
+    EXPECT_EQ(said, "refused to write to the evidence: " + named + "\n") << run.second;
+    EXPECT_EQ(read_whole(kept), before) << run.second;
+  }
+}
+
+// ntfs-3g over `image` at `at`, without the access times that reads
+// through it would write into the image.
+std::string ntfs3g_command(const std::string& image, const std::string& at) {
+  return "ntfs-3g -o noatime " + quote(image) + " " + quote(at);
+}
+
+// ntfs-3g hands FUSE an image's name cut at its first comma, and an image
+// renamed after its mount keeps its old name in the mount table; the
+// process serving the mount holds the image all the same. Standard output
+// or error into a file of the mount and a copy folder there are refused,
+// the image's digest stays while it is mounted, and fls lists it as before
+// once unmounted.
+TEST(StdoutEvidence, FuseMountWhoseEntryDoesNotNameTheImageIsRefused) {
+  if (!have_program("fls") || !have_program("ntfs-3g")) GTEST_SKIP() << "fls or ntfs-3g not installed";
+  const std::string comma = copy_fixture("default.img", "case12,disk2.dd");
+  const std::string moved = copy_fixture("default.img", "stdout-mounted-then-moved.img");
+  ASSERT_FALSE(comma.empty() || moved.empty());
+  const std::string at_comma = scratch_dir() + "/m-comma", at_moved = scratch_dir() + "/m-moved";
+  // The files the runs would write, made in a mount of their own.
+  for (const auto& image : {std::make_pair(comma, at_comma), std::make_pair(moved, at_moved)}) {
+    const mount_guard setup(ntfs3g_command(image.first, image.second), image.second);
+    if (setup.dir().empty()) GTEST_SKIP() << setup.why();
+    std::ofstream(setup.dir() + "/existing.txt") << "already there\n";
+    std::ofstream(setup.dir() + "/err.txt") << "";
+  }
+  ASSERT_TRUE(wait_until_unheld(comma) && wait_until_unheld(moved));
+  std::string listed;
+  ASSERT_EQ(run_command("fls -r -p " + quote(comma), listed), 0);
+  const std::string renamed = scratch_dir() + "/stdout-moved.img";
+  {
+    const mount_guard by_comma(ntfs3g_command(comma, at_comma), at_comma);
+    const mount_guard by_moved(ntfs3g_command(moved, at_moved), at_moved);
+    ASSERT_FALSE(by_comma.dir().empty() || by_moved.dir().empty()) << by_comma.why();
+    ASSERT_EQ(::rename(moved.c_str(), renamed.c_str()), 0);
+    for (const auto& mounted : {std::make_pair(comma, at_comma), std::make_pair(renamed, at_moved)}) {
+      const std::string image = mounted.first, existing = mounted.second + "/existing.txt";
+      const std::string sum = md5_of(image);
+      expect_runs_refused({{{"-image", image, "-csv"}, ">>" + quote(existing)},
+                           {{"-image", image, "-all"}, "1<>" + quote(existing)}},
+                          image, existing);
+      if (image == renamed) {
+        expect_runs_refused({{{"-image", "stdout-moved.img", "-csv"}, ">>" + quote(existing)}}, "stdout-moved.img",
+                            existing);
+      }
+      expect_runs_refused({{{"-image", image, "-all"}, "2>>" + quote(mounted.second + "/err.txt")}}, image,
+                          mounted.second + "/err.txt");
+      // The copy folder is refused by its own name, whatever went before.
+      const std::string folder = mounted.second + "/newdir";
+      std::string said;
+      EXPECT_EQ(run_bounded({"-image", image, "-csv", "-action_copy_files", folder}, "", said), kFailed);
+      EXPECT_TRUE(ends_with(said, "refused to write to the evidence: " + folder + "\n")) << said;
+      struct stat st;
+      EXPECT_NE(::stat(folder.c_str(), &st), 0);
+      EXPECT_EQ(md5_of(image), sum);
+    }
+    // A listing beside the mounts takes the run.
+    std::string said;
+    EXPECT_EQ(run_bounded({"-image", comma, "-csv"}, ">" + quote(scratch_dir() + "/comma.csv"), said), 0) << said;
+  }
+  ASSERT_TRUE(wait_until_unheld(comma) && wait_until_unheld(renamed));
+  for (const std::string& image : {comma, renamed}) {
+    std::string after;
+    ASSERT_EQ(run_command("fls -r -p " + quote(image), after), 0);
+    EXPECT_TRUE(after == listed) << image;
+  }
+}
+
+// The same image under two names, two device numbers: its file in an
+// overlay's upper or lower layer, and the overlay's file. Either read, the
+// other is refused as standard output, and so is a file in an ntfs-3g mount
+// of the overlay's name of the image; the layers' images keep their digest.
+TEST(StdoutEvidence, OverlayNameOfTheImageIsRefused) {
+  const std::string top = scratch_dir() + "/ov";
+  for (const char* folder : {"", "/L", "/U", "/W"}) ::mkdir((top + folder).c_str(), 0700);
+  std::string ignored;
+  ASSERT_EQ(run_command("cp " + quote(fixture("default.img")) + " " + quote(top + "/U/up.img") + " && cp " +
+                            quote(fixture("default.img")) + " " + quote(top + "/L/low.img"),
+                        ignored),
+            0);
+  const std::string sum = md5_of(top + "/U/up.img");
+  const mount_guard overlay("cd " + quote(top) + " && mount -t overlay overlay -o lowerdir=L,upperdir=U,workdir=W M",
+                            top + "/M");
+  if (overlay.dir().empty()) GTEST_SKIP() << overlay.why();
+  const struct {
+    std::string source, output;
+  } cases[] = {{"ov/U/up.img", "ov/M/up.img"}, {"ov/M/up.img", "ov/U/up.img"}, {"ov/M/low.img", "ov/L/low.img"}};
+  for (const auto& c : cases)
+    expect_runs_refused({{{"-image", c.source, "-csv"}, ">>" + c.output}}, c.source, scratch_dir() + "/" + c.output);
+  std::string said;
+  EXPECT_EQ(run_bounded({"-image", "ov/M/low.img", "-csv"}, ">ov/listing.csv", said), 0) << said;
+  {
+    const mount_guard by_overlay(ntfs3g_command(top + "/M/up.img", scratch_dir() + "/m-overlay"),
+                                 scratch_dir() + "/m-overlay");
+    if (by_overlay.dir().empty()) GTEST_SKIP() << by_overlay.why();
+    std::ofstream(by_overlay.dir() + "/existing.txt") << "already there\n";
+    const std::string mounted_sum = md5_of(top + "/U/up.img");
+    expect_runs_refused({{{"-image", "ov/U/up.img", "-csv"}, ">>" + quote(by_overlay.dir() + "/existing.txt")}},
+                        "ov/U/up.img", by_overlay.dir() + "/existing.txt");
+    EXPECT_EQ(md5_of(top + "/U/up.img"), mounted_sum);
+  }
+  ASSERT_TRUE(wait_until_unheld(top + "/U/up.img"));
+  EXPECT_EQ(md5_of(top + "/L/low.img"), sum);
+}
+
+// The disk that holds the image's file system: an ext4 on a loop device
+// over a file, and an NTFS disk that ntfs-3g mounts through a loop device.
+// Standard output onto the loop device (by a node of its own) or onto the
+// file behind it is refused; a listing into the mount beside the image, on
+// that same disk, is written. The images keep their digest and e2fsck finds
+// the ext4 clean.
+TEST(StdoutEvidence, DiskUnderTheImageIsRefused) {
+  if (!have_program("mkfs.ext4") || !have_program("mkntfs") || !have_program("e2fsck"))
+    GTEST_SKIP() << "mkfs.ext4, mkntfs or e2fsck not installed";
+  const std::string hold = scratch_dir() + "/hold.ext4", ntfs = scratch_dir() + "/hold.ntfs";
+  std::string ignored;
+  ASSERT_EQ(run_command("truncate -s 64M " + quote(hold) + " " + quote(ntfs) + " && mkfs.ext4 -q -F " + quote(hold) +
+                            " && mkntfs -q -F -Q " + quote(ntfs) + " >/dev/null",
+                        ignored),
+            0);
+  {
+    const loop_device ext4_loop(hold, false), ntfs_loop(ntfs, false);
+    if (ext4_loop.path().empty() || ntfs_loop.path().empty()) GTEST_SKIP() << ext4_loop.why();
+    const mount_guard m5("mount " + quote(ext4_loop.path()) + " " + quote(scratch_dir() + "/m5"), scratch_dir() + "/m5");
+    const ntfs3g_mount mn(ntfs_loop.path(), scratch_dir() + "/mn");
+    ASSERT_FALSE(m5.dir().empty() || mn.dir().empty()) << m5.why() << mn.why();
+    struct stat loop_st;
+    ASSERT_EQ(::stat(ext4_loop.path().c_str(), &loop_st), 0);
+    const std::string node = scratch_dir() + "/m5-disk-node";
+    ASSERT_EQ(::mknod(node.c_str(), S_IFBLK | 0600, loop_st.st_rdev), 0);
+    const struct {
+      std::string image, disk, file_behind, beside;
+    } disks[] = {{"m5/ev.img", node, hold, "m5/listing.txt"}, {"mn/ev.img", ntfs_loop.path(), ntfs, "mn/listing.txt"}};
+    for (const auto& d : disks) {
+      ASSERT_EQ(run_command("cp " + quote(fixture("default.img")) + " " + quote(scratch_dir() + "/" + d.image) +
+                                " && sync",
+                            ignored),
+                0);
+      const std::string sum = md5_of(scratch_dir() + "/" + d.image);
+      expect_runs_refused({{{"-image", d.image, "-all"}, ">" + quote(d.disk)},
+                           {{"-image", d.image, "-all"}, "1<>" + quote(d.file_behind)}},
+                          d.image, scratch_dir() + "/" + d.image);
+      std::string said;
+      EXPECT_EQ(run_bounded({"-image", d.image, "-all"}, ">" + d.beside, said), 0) << said;
+      EXPECT_NE(read_whole(scratch_dir() + "/" + d.beside).find("small.txt"), std::string::npos) << d.beside;
+      EXPECT_EQ(md5_of(scratch_dir() + "/" + d.image), sum) << d.image;
+    }
+  }
+  ASSERT_TRUE(wait_until_unheld(ntfs));
+  EXPECT_EQ(run_command("e2fsck -n -f " + quote(hold) + " >/dev/null 2>&1", ignored), 0) << "the ext4 was written";
 }
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include "tests/examine/walk_run.h"
 #include "tests/support/child_process.h"
 #include "tests/support/loop_device.h"
+#include "tests/support/mount_guard.h"
 
 namespace {
 
@@ -415,6 +416,47 @@ TEST(EvidenceOutputs, WalkerCopyFolderOnAMountOfTheImageIsNotMade) {
   }
   ASSERT_EQ(quor_test::run_command("fls -r -p '" + image + "'", after), 0);
   EXPECT_EQ(after, before);
+}
+
+}  // namespace
+
+namespace {
+
+// The same where the mount table does not name the image: ntfs-3g cuts its
+// name at the first comma, and an image renamed after the mount keeps the
+// old name there. The walker's copy folder is refused and not made, and
+// fls lists each image as before.
+TEST(EvidenceOutputs, WalkerCopyFolderOnAFuseMountNotNamingTheImageIsNotMade) {
+  if (!quor_test::have_program("fls")) GTEST_SKIP() << "fls not installed";
+  const std::string comma = quor_test::copy_fixture("default.img", "walk,comma.img");
+  const std::string moved = quor_test::copy_fixture("default.img", "walk-moved.img");
+  ASSERT_FALSE(comma.empty() || moved.empty());
+  const std::string renamed = quor_test::scratch_dir() + "/walk-renamed.img";
+  std::string before;
+  ASSERT_EQ(quor_test::run_command("fls -r -p '" + comma + "'", before), 0);
+  {
+    const quor_test::ntfs3g_mount by_comma(comma, quor_test::scratch_dir() + "/walk-comma");
+    const quor_test::ntfs3g_mount by_moved(moved, quor_test::scratch_dir() + "/walk-moved");
+    if (by_comma.dir().empty() || by_moved.dir().empty()) GTEST_SKIP() << by_comma.why();
+    ASSERT_EQ(::rename(moved.c_str(), renamed.c_str()), 0);
+    for (const auto& mounted : {std::make_pair(comma, by_comma.dir()), std::make_pair(renamed, by_moved.dir())}) {
+      const std::string copies = mounted.second + "/copies";
+      user_ctx ctx;
+      testing::internal::CaptureStderr();
+      const bool parsed =
+          quor_test::parse_walk_options(ctx, {"-image", mounted.first, "-csv", "-action_copy_files", copies});
+      EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write to the evidence: " + copies + "\n");
+      EXPECT_FALSE(parsed) << mounted.first;
+      struct stat st;
+      EXPECT_NE(::stat(copies.c_str(), &st), 0);
+    }
+  }
+  ASSERT_TRUE(quor_test::wait_until_unheld(comma) && quor_test::wait_until_unheld(renamed));
+  for (const std::string& image : {comma, renamed}) {
+    std::string after;
+    ASSERT_EQ(quor_test::run_command("fls -r -p '" + image + "'", after), 0);
+    EXPECT_TRUE(after == before) << image;
+  }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <functional>
 #include <sstream>
 
+#include "tests/support/allocation_failure.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fixture.h"
 #include "utils/html_to_text.h"
@@ -417,6 +418,71 @@ TEST(HtmlFiles, ForcedWriteFailureLeavesTheFileAlone) {
   std::string listing;
   quor_test::run_command("ls '" + dir + "' | grep -c 'fail.html.tmp' || true", listing);
   EXPECT_EQ(listing, "0\n");  // no temporary file left behind
+}
+
+}  // namespace
+
+namespace {
+
+// The file functions with each allocation they make failing in turn (the
+// read, the cut, the trial file beside the output, the output's check and
+// open): the failure never escapes as an exception. Each leaves the page
+// and the output as they were and gives its failure result (the script
+// remover may give true, having written nothing), or writes the output
+// whole, as a run with memory enough does; no trial file is left beside
+// them. Allocations fail on demand here, not by a cut address space: an
+// early step's large buffer, freed again, leaves the later steps all the
+// memory a cut could take away.
+TEST(HtmlFiles, FileFunctionsNeverLetAFailedAllocationOut) {
+  const std::string dir = quor_test::scratch_dir() + "/each-allocation";
+  ::mkdir(dir.c_str(), 0700);
+  const std::string in = dir + "/in.html", out = dir + "/out.html", page = "a<script>x()</script>b <p>c</p>";
+  const struct {
+    const char* name;
+    std::function<bool()> run;
+    std::string written;  // the output once converted ("": not spelt out here)
+    bool may_pass;        // true without writing, where memory ran out
+  } cases[] = {
+      {"sections", [&] { return remove_tag_sections_from_file(in.c_str(), out.c_str(), "script"); }, "ab <p>c</p>",
+       false},
+      {"string", [&] { return remove_string_from_file(out.c_str(), "<p>", false); }, "a<script>x()</script>b c</p>",
+       false},
+      {"html", [&] { return html_file_to_text(in.c_str(), out.c_str()); }, "", false},
+      {"scripts", [&] { return remove_scripts_from_file(in.c_str(), out.c_str(), false); }, "ab <p>c</p>", true},
+  };
+  for (const auto& c : cases) {
+    const auto run = [&](long64 fail_at, bool& result, bool& failed) {
+      std::ofstream(in, std::ios::binary | std::ios::trunc) << page;
+      std::ofstream(out, std::ios::binary | std::ios::trunc) << page;
+      quor_test::arm_allocation_failure(fail_at);
+      bool threw = false;
+      try {
+        result = c.run();
+      } catch (...) {
+        threw = true;
+      }
+      failed = quor_test::allocations_counted() > fail_at;
+      quor_test::arm_allocation_failure(-1);
+      return !threw;
+    };
+    bool result = false, failed = false;
+    ASSERT_TRUE(run(-1, result, failed) && result) << c.name;
+    const std::string converted = quor_test::read_file_text(out);
+    if (!c.written.empty()) {
+      EXPECT_EQ(converted, c.written) << c.name;
+    }
+    for (long64 n = 0; n < 100000; ++n) {
+      ASSERT_TRUE(run(n, result, failed)) << c.name << ": the failure of allocation " << n << " escaped";
+      if (!failed) break;
+      const std::string now = quor_test::read_file_text(out);
+      EXPECT_EQ(quor_test::read_file_text(in), page) << c.name << " at " << n;
+      EXPECT_TRUE(result ? now == converted || (c.may_pass && now == page) : now == page)
+          << c.name << ": " << result << " where allocation " << n << " failed, and the output " << now;
+    }
+    std::string left;
+    quor_test::run_command("ls '" + dir + "'", left);
+    EXPECT_EQ(left, "in.html\nout.html\n") << c.name;
+  }
 }
 
 }  // namespace

@@ -61,3 +61,51 @@ TEST(MountSources, TheLiveTableNamesAnImageMountedByNtfs3g) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every field of an entry, escapes undone; the file system's options one
+// each, a comma or blank escaped inside a value (an overlay's layer) kept
+// inside its option.
+TEST(MountSources, EntriesOfTheMountTable) {
+  const uint64 anon = makedev(0, 52);
+  const struct {
+    const char* line;
+    bool found;
+    const char *root, *at, *type, *source;
+    std::vector<std::string> options;
+  } cases[] = {
+      {"61 27 0:52 / /tmp/M rw,relatime - overlay overlay rw,lowerdir=L:L2\\134\\054x,upperdir=/u\\040p,workdir=W\n",
+       true, "/", "/tmp/M", "overlay", "overlay", {"rw", "lowerdir=L:L2\\,x", "upperdir=/u p", "workdir=W"}},
+      {"62 61 0:52 /sub /tmp/b\\040m rw shared:3 - overlay overlay rw,lowerdir+=/l\\054a,datadir+=/d", true, "/sub",
+       "/tmp/b m", "overlay", "overlay", {"rw", "lowerdir+=/l,a", "datadir+=/d"}},
+      {"63 27 0:52 / /tmp/m rw - fuse /tmp/case12 rw,user_id=0", true, "/", "/tmp/m", "fuse", "/tmp/case12",
+       {"rw", "user_id=0"}},
+      {"63 27 0:520 / /tmp/m rw - fuse /tmp/case12 rw", false, "", "", "", "", {}},
+      {"63 27 0:52 / /tmp/m rw fuse /tmp/case12 rw", false, "", "", "", "", {}},
+  };
+  for (const auto& c : cases) {
+    uni::mount_entry entry;
+    entry.type = "untouched";
+    ASSERT_EQ(uni::mount_entry_in_line(c.line, anon, entry), c.found) << c.line;
+    if (!c.found) {
+      EXPECT_EQ(entry.type, "untouched");
+      continue;
+    }
+    EXPECT_EQ(entry.root, c.root) << c.line;
+    EXPECT_EQ(entry.mount_point, c.at) << c.line;
+    EXPECT_EQ(entry.type, c.type) << c.line;
+    EXPECT_EQ(entry.source, c.source) << c.line;
+    EXPECT_EQ(entry.options, c.options) << c.line;
+  }
+  // The live table: the root folder's mount is there, under its own number.
+  struct stat st;
+  ASSERT_EQ(::stat("/", &st), 0);
+  std::vector<uni::mount_entry> entries;
+  ASSERT_TRUE(uni::mount_entries_of(static_cast<uint64>(st.st_dev), entries));
+  bool root = false;
+  for (const uni::mount_entry& e : entries) root = root || e.mount_point == "/";
+  EXPECT_TRUE(root);
+}
+
+}  // namespace

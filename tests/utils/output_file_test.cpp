@@ -20,6 +20,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/fixture.h"
 #include "tests/support/loop_device.h"
+#include "tests/support/mount_guard.h"
 
 namespace {
 
@@ -505,6 +506,166 @@ TEST(OutputFile, FileOnAFuseMountOfTheImageIsRefused) {
   std::ofstream beside;
   EXPECT_EQ(uni::open_output(beside, scratch("beside-fuse"), identities(image), output_open::truncate),
             output_result::opened);
+}
+
+}  // namespace
+
+namespace {
+
+// What stands for the source open by `path`, as every source collection
+// gathers it.
+uni::file_identities source_ids(const std::string& path) {
+  uni::file_identities ids;
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  EXPECT_TRUE(uni::identities_of_source(fd, ids)) << path;
+  ::close(fd);
+  return ids;
+}
+
+// Every way an output named `output` is opened gives `want`; a file there
+// keeps its text.
+void expect_opened_as(const std::string& output, const uni::file_identities& sources, output_result want) {
+  for (output_open how : {output_open::truncate, output_open::append}) {
+    std::ofstream s;
+    EXPECT_EQ(uni::open_output(s, output, sources, how), want) << output;
+    int fd = -1;
+    EXPECT_EQ(uni::open_output(fd, output, sources, how), want) << output;
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+// ntfs-3g hands FUSE the image's name cut at its first comma, and an image
+// renamed after its mount keeps its old name in the mount table: neither
+// entry names the image, but the process serving the mount holds it. Files
+// and folders in the mount are refused, descriptors there are the source;
+// a mount of another image whose name is the source's cut at its comma
+// takes outputs, its serving process holding only that image.
+TEST(OutputFile, FuseMountWhoseEntryDoesNotNameTheImageIsRefused) {
+  const std::string comma = quor_test::copy_fixture("default.img", "out-case12,disk2.dd");
+  const std::string moved = quor_test::copy_fixture("default.img", "out-moved-from.img");
+  const std::string cut = quor_test::copy_fixture("default.img", "out-Smith");
+  const std::string named = quor_test::copy_fixture("default.img", "out-Smith, John.dd");
+  ASSERT_FALSE(comma.empty() || moved.empty() || cut.empty() || named.empty());
+  const quor_test::ntfs3g_mount by_comma(comma, scratch("by-comma")), by_moved(moved, scratch("by-moved"));
+  const quor_test::ntfs3g_mount by_cut(cut, scratch("by-cut"));
+  if (by_comma.dir().empty() || by_moved.dir().empty() || by_cut.dir().empty()) GTEST_SKIP() << by_comma.why();
+  const std::string renamed = scratch("moved-to.img");
+  ASSERT_EQ(::rename(moved.c_str(), renamed.c_str()), 0);
+  const struct {
+    std::string image, dir;
+  } cases[] = {{comma, by_comma.dir()}, {renamed, by_moved.dir()}};
+  for (const auto& c : cases) {
+    const uni::file_identities sources = source_ids(c.image);
+    const std::string kept = c.dir + "/kept";
+    write_text(kept, "already there");
+    expect_opened_as(kept, sources, output_result::is_source);
+    expect_opened_as(c.dir + "/fresh", sources, output_result::is_source);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(uni::folder_writes_source(c.dir + "/new/deeper", sources));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write to the evidence: " + c.dir + "/new/deeper\n");
+    const int kept_fd = ::open(kept.c_str(), O_RDONLY);
+    uni::file_identities held;
+    EXPECT_TRUE(uni::identities_of_holder(kept_fd, held));
+    EXPECT_TRUE(uni::is_one_of(identity_of(c.image).at(0), held)) << c.image;
+    EXPECT_TRUE(uni::descriptor_is_source(kept_fd, sources));
+    ::close(kept_fd);
+    EXPECT_EQ(quor_test::read_file_text(kept), "already there");
+    struct stat st;
+    EXPECT_NE(::stat((c.dir + "/fresh").c_str(), &st), 0);
+    EXPECT_NE(::stat((c.dir + "/new").c_str(), &st), 0);
+  }
+  expect_opened_as(by_cut.dir() + "/report", source_ids(named), output_result::opened);
+  EXPECT_FALSE(uni::folder_writes_source(by_cut.dir() + "/new", source_ids(named)));
+}
+
+// A file seen through an overlay is the file of its layer: read through
+// either name, the other is refused, in the upper layer and in a lower one,
+// and so is a file in an ntfs-3g mount of the image by its overlay name.
+// Another file in the overlay takes outputs.
+TEST(OutputFile, OverlayFileAndItsLayerFileAreOne) {
+  const std::string top = scratch("overlay");
+  for (const char* folder : {"", "/L", "/U", "/W"}) ::mkdir((top + folder).c_str(), 0700);
+  write_text(top + "/U/up.img", "upper evidence");
+  write_text(top + "/L/low.img", "lower evidence");
+  const quor_test::mount_guard overlay(
+      "cd '" + top + "' && mount -t overlay overlay -o lowerdir=L,upperdir=U,workdir=W M", top + "/M");
+  if (overlay.dir().empty()) GTEST_SKIP() << overlay.why();
+  const struct {
+    const char *source, *output;
+  } refused[] = {{"/U/up.img", "/M/up.img"}, {"/M/up.img", "/U/up.img"}, {"/M/low.img", "/L/low.img"}};
+  for (const auto& c : refused) {
+    SCOPED_TRACE(std::string(c.output) + " reading " + c.source);
+    expect_opened_as(top + c.output, source_ids(top + c.source), output_result::is_source);
+  }
+  EXPECT_EQ(quor_test::read_file_text(top + "/U/up.img"), "upper evidence");
+  EXPECT_EQ(quor_test::read_file_text(top + "/L/low.img"), "lower evidence");
+  expect_opened_as(top + "/M/other", source_ids(top + "/U/up.img"), output_result::opened);
+
+  const std::string image = top + "/U/ntfs.img";
+  std::string ignored;
+  ASSERT_EQ(quor_test::run_command("cp '" + quor_test::fixture("default.img") + "' '" + image + "'", ignored), 0);
+  const quor_test::ntfs3g_mount by_overlay(top + "/M/ntfs.img", scratch("by-overlay"));
+  if (by_overlay.dir().empty()) GTEST_SKIP() << by_overlay.why();
+  expect_opened_as(by_overlay.dir() + "/report", source_ids(image), output_result::is_source);
+  EXPECT_TRUE(uni::folder_writes_source(by_overlay.dir() + "/new", source_ids(image)));
+}
+
+// The disk under the source's file system: an ext4 in the partition of a
+// loop device over a file. The partition, the whole loop device (by a node
+// of its own) and the file behind it are refused as outputs; a file or a
+// folder beside the source on that ext4, or beside the disk, is not.
+TEST(OutputFile, DiskUnderTheSourceIsRefusedAFileBesideItIsNot) {
+  if (!quor_test::have_program("mkfs.ext4") || !quor_test::have_program("sfdisk"))
+    GTEST_SKIP() << "mkfs.ext4 or sfdisk not installed";
+  const std::string disk = scratch("disk.raw");
+  std::string ignored;
+  ASSERT_EQ(quor_test::run_command(
+                "truncate -s 40M '" + disk + "' && echo 'start=2048, type=83' | sfdisk -q '" + disk + "'", ignored),
+            0);
+  std::string shown;
+  if (::geteuid() != 0 || quor_test::run_command("losetup -f -P --show '" + disk + "'", shown) != 0)
+    GTEST_SKIP() << "no loop device";
+  const std::string loop = shown.substr(0, shown.find('\n'));
+  struct detach {
+    std::string device;
+    ~detach() {
+      std::string ignored;
+      quor_test::run_command("losetup -d '" + device + "'", ignored);
+    }
+  } detached{loop};
+  const std::string partition = loop + "p1";
+  struct stat st;
+  bool found = false;
+  // Where the partitions are not read at once, partx asks for them.
+  for (int tick = 0; tick < 100 && !found; ++tick) {
+    if (tick == 10) quor_test::run_command("partx -a '" + loop + "' 2>/dev/null", ignored);
+    found = ::stat(partition.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+    if (!found) ::usleep(20000);
+  }
+  if (!found) GTEST_SKIP() << "the loop device's partition was not found";
+  ASSERT_EQ(quor_test::run_command("mkfs.ext4 -q -F '" + partition + "'", ignored), 0);
+  const quor_test::mount_guard ext4("mount '" + partition + "' '" + scratch("m5") + "'", scratch("m5"));
+  ASSERT_FALSE(ext4.dir().empty()) << ext4.why();
+  const std::string evidence = ext4.dir() + "/ev.img";
+  write_text(evidence, "evidence");
+  // Another node of the whole disk, made here.
+  struct stat whole;
+  ASSERT_EQ(::stat(loop.c_str(), &whole), 0);
+  const std::string node = scratch("whole-disk-node");
+  ASSERT_EQ(::mknod(node.c_str(), S_IFBLK | 0600, whole.st_rdev), 0);
+  const uni::file_identities sources = source_ids(evidence);
+  for (const std::string& output : {partition, node, disk}) {
+    int fd = ::open(output.c_str(), O_RDWR);
+    EXPECT_TRUE(uni::descriptor_is_source(fd, sources)) << output;
+    ::close(fd);
+    fd = -1;
+    EXPECT_EQ(uni::open_output(fd, output, sources, output_open::append), output_result::is_source) << output;
+  }
+  EXPECT_EQ(quor_test::read_file_text(evidence), "evidence");
+  for (const std::string& beside : {ext4.dir() + "/beside.txt", scratch("beside-disk.txt")})
+    expect_opened_as(beside, sources, output_result::opened);
+  EXPECT_FALSE(uni::folder_writes_source(ext4.dir() + "/copies/deeper", sources));
+  EXPECT_FALSE(uni::folder_writes_source(ext4.dir(), sources));
 }
 
 }  // namespace

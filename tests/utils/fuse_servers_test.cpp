@@ -1,0 +1,53 @@
+// The process serving a FUSE mount is found by its connection, and holds
+// the image open for writing under the image's whole name, comma and all,
+// where the mount table has the name cut at the comma.
+#include "utils/fuse_servers.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/fixture.h"
+#include "tests/support/loop_device.h"
+#include "utils/mount_sources.h"
+
+namespace {
+
+TEST(FuseServers, ConnectionNumbers) {
+  EXPECT_EQ(uni::fuse_connection_of(makedev(0, 40)), 40u);
+  EXPECT_EQ(uni::fuse_connection_of(makedev(7, 0)), 7u << 20);
+  EXPECT_EQ(uni::fuse_connection_of(makedev(259, 3)), (259u << 20) | 3u);
+}
+
+TEST(FuseServers, TheServerOfAMountHoldsItsImage) {
+  const std::string image = quor_test::copy_fixture("default.img", "served,by ntfs-3g.img");
+  ASSERT_FALSE(image.empty());
+  const quor_test::ntfs3g_mount mount(image, quor_test::scratch_dir() + "/served");
+  if (mount.dir().empty()) GTEST_SKIP() << mount.why();
+  struct stat at, img;
+  ASSERT_EQ(::stat(mount.dir().c_str(), &at), 0);
+  ASSERT_EQ(::stat(image.c_str(), &img), 0);
+  std::vector<std::string> named;
+  ASSERT_TRUE(uni::mount_sources_of(static_cast<uint64>(at.st_dev), named));
+  EXPECT_EQ(named, std::vector<std::string>{image.substr(0, image.find(','))}) << "ntfs-3g no longer cuts the name";
+  std::vector<uni::fuse_held_file> held;
+  const uni::fuse_servers_seen seen = uni::files_of_fuse_servers(uni::fuse_connection_of(at.st_dev), held);
+  EXPECT_TRUE(seen.exact && seen.counted && seen.complete);
+  // The image among what the server holds for writing (it may hold more
+  // that it was handed when it started).
+  bool image_held = false;
+  for (const uni::fuse_held_file& file : held)
+    image_held = image_held || (file.name == image && file.status.st_dev == img.st_dev &&
+                                file.status.st_ino == img.st_ino);
+  EXPECT_TRUE(image_held) << held.size();
+  // A connection nothing serves.
+  held.clear();
+  const uni::fuse_servers_seen none = uni::files_of_fuse_servers(uni::fuse_connection_of(makedev(0, 1)), held);
+  EXPECT_FALSE(none.exact);
+  EXPECT_TRUE(held.empty());
+}
+
+}  // namespace

@@ -1,0 +1,154 @@
+#include "utils/fuse_servers.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace uni {
+
+namespace {
+
+// The FUSE device's numbers.
+const unsigned FUSE_MAJOR = 10;
+const unsigned FUSE_MINOR = 229;
+
+struct dir_closer {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
+typedef std::unique_ptr<DIR, dir_closer> dir_handle;
+
+bool all_digits(const char* name) {
+  if (*name == '\0') return false;
+  for (; *name != '\0'; ++name)
+    if (*name < '0' || *name > '9') return false;
+  return true;
+}
+
+// Where the descriptor `name` in the folder `fds` leads, in `text` (room
+// for PATH_MAX); false when it cannot be read (the process or the
+// descriptor went).
+bool link_of(int fds, const char* name, char (&text)[PATH_MAX]) {
+  const ssize_t n = ::readlinkat(fds, name, text, sizeof text);
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof text) return false;
+  text[n] = '\0';
+  return true;
+}
+
+// The value of the line "`key`:" of the status of the process's descriptor
+// `fd` (under /proc/<pid>/fdinfo); false when it has no such line. Read
+// into buffers of its own: this runs for every descriptor of a server.
+bool fdinfo_value(const char* pid, const char* fd, const char* key, int value_base, uint64& value) {
+  char path[96];
+  if (std::snprintf(path, sizeof path, "/proc/%s/fdinfo/%s", pid, fd) >= static_cast<int>(sizeof path)) return false;
+  const int f = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (f < 0) return false;
+  char text[4096];
+  ssize_t n;
+  do {
+    n = ::read(f, text, sizeof text - 1);
+  } while (n < 0 && errno == EINTR);
+  ::close(f);
+  if (n <= 0) return false;
+  text[n] = '\0';
+  const size_t key_length = std::strlen(key);
+  for (const char* line = text; line != nullptr && *line != '\0';) {
+    if (std::strncmp(line, key, key_length) == 0 && line[key_length] == ':') {
+      char* end = nullptr;
+      value = std::strtoull(line + key_length + 1, &end, value_base);
+      return end != line + key_length + 1;
+    }
+    line = std::strchr(line, '\n');
+    if (line != nullptr) ++line;
+  }
+  return false;
+}
+
+// Whether the descriptor `name` of the process is the FUSE device, and for
+// which connection (`told` false when the system does not say).
+bool is_fuse_device(int fds, const char* pid, const char* name, bool& told, uint64& connection) {
+  char link[PATH_MAX];
+  if (!link_of(fds, name, link)) return false;
+  const size_t length = std::strlen(link);
+  if (length < 5 || std::strcmp(link + length - 5, "/fuse") != 0) return false;
+  struct stat st;
+  if (::fstatat(fds, name, &st, 0) != 0 || !S_ISCHR(st.st_mode) || major(st.st_rdev) != FUSE_MAJOR ||
+      minor(st.st_rdev) != FUSE_MINOR)
+    return false;
+  told = fdinfo_value(pid, name, "fuse_connection", 10, connection);
+  return true;
+}
+
+// Adds the regular files and block devices the process holds open for
+// writing.
+void add_written_files(int fds, DIR* listing, const char* pid, std::vector<fuse_held_file>& out) {
+  ::rewinddir(listing);
+  while (const struct dirent* e = ::readdir(listing)) {
+    if (!all_digits(e->d_name)) continue;
+    uint64 flags = 0;
+    // The mode it was opened in, asked before the file itself is.
+    if (!fdinfo_value(pid, e->d_name, "flags", 8, flags) || (flags & O_ACCMODE) == O_RDONLY) continue;
+    char link[PATH_MAX];
+    if (!link_of(fds, e->d_name, link) || link[0] != '/') continue;  // a pipe, a socket, ...
+    fuse_held_file held;
+    if (::fstatat(fds, e->d_name, &held.status, 0) != 0) continue;
+    if (!S_ISREG(held.status.st_mode) && !S_ISBLK(held.status.st_mode)) continue;
+    held.name = link;
+    out.push_back(held);
+  }
+}
+
+}  // namespace
+
+uint64 fuse_connection_of(uint64 device) {
+  const dev_t dev = static_cast<dev_t>(device);
+  // The kernel's own form of a device number: the minor in the low 20 bits.
+  return (static_cast<uint64>(major(dev)) << 20) | minor(dev);
+}
+
+fuse_servers_seen files_of_fuse_servers(uint64 connection, std::vector<fuse_held_file>& out) {
+  fuse_servers_seen seen;
+  const dir_handle processes(::opendir("/proc"));
+  if (!processes) {
+    seen.complete = false;
+    return seen;
+  }
+  while (const struct dirent* p = ::readdir(processes.get())) {
+    if (!all_digits(p->d_name)) continue;
+    const char* pid = p->d_name;
+    char path[64];
+    if (std::snprintf(path, sizeof path, "/proc/%s/fd", pid) >= static_cast<int>(sizeof path)) continue;
+    const dir_handle listing(::opendir(path));
+    if (!listing) {
+      // A process that ended meanwhile serves nothing; one whose
+      // descriptors may not be read might.
+      if (errno != ENOENT && errno != ESRCH) seen.complete = false;
+      continue;
+    }
+    const int fds = ::dirfd(listing.get());
+    bool serves = false;
+    while (const struct dirent* e = ::readdir(listing.get())) {
+      bool told = false;
+      uint64 number = 0;
+      if (!all_digits(e->d_name) || !is_fuse_device(fds, pid, e->d_name, told, number)) continue;
+      if (told && number != connection) continue;
+      serves = true;
+      if (told) seen.exact = true;
+    }
+    if (!serves) continue;
+    seen.counted = true;
+    add_written_files(fds, listing.get(), pid, out);
+  }
+  return seen;
+}
+
+}  // namespace uni

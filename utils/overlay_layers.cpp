@@ -1,0 +1,111 @@
+#include "utils/overlay_layers.h"
+
+#include <string>
+#include <vector>
+
+namespace uni {
+
+namespace {
+
+// The names in a "lowerdir=" value: separated by ':', a backslash taking
+// the character after it as it is. "::" leads to the data-only layers.
+void add_lower_layers(const std::string& value, std::vector<std::string>& out) {
+  std::string name;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '\\' && i + 1 < value.size()) {
+      name += value[++i];
+    } else if (value[i] == ':') {
+      if (!name.empty()) out.push_back(name);
+      name.clear();
+    } else {
+      name += value[i];
+    }
+  }
+  if (!name.empty()) out.push_back(name);
+}
+
+std::string unescaped(const std::string& value) {
+  std::string name;
+  for (size_t i = 0; i < value.size(); ++i) name += value[i] == '\\' && i + 1 < value.size() ? value[++i] : value[i];
+  return name;
+}
+
+bool starts_with(const std::string& text, const char* prefix, std::string& rest) {
+  const std::string p(prefix);
+  if (text.compare(0, p.size(), p) != 0) return false;
+  rest = text.substr(p.size());
+  return true;
+}
+
+// What `path` is below the mount point `at`; false when it is not below.
+bool below(const std::string& path, const std::string& at, std::string& inner) {
+  if (at == "/") {
+    inner = path == "/" ? std::string() : path;
+    return !path.empty() && path[0] == '/';
+  }
+  if (path.compare(0, at.size(), at) != 0 || (path.size() > at.size() && path[at.size()] != '/')) return false;
+  inner = path.substr(at.size());
+  return true;
+}
+
+// The overlay shows a layer file's own type, size and times.
+bool shows(const struct stat& seen, const struct stat& st) {
+  return (seen.st_mode & S_IFMT) == (st.st_mode & S_IFMT) && seen.st_size == st.st_size &&
+         seen.st_rdev == st.st_rdev && seen.st_mtim.tv_sec == st.st_mtim.tv_sec &&
+         seen.st_mtim.tv_nsec == st.st_mtim.tv_nsec && seen.st_ctim.tv_sec == st.st_ctim.tv_sec &&
+         seen.st_ctim.tv_nsec == st.st_ctim.tv_nsec &&
+         !(seen.st_dev == st.st_dev && seen.st_ino == st.st_ino);
+}
+
+}  // namespace
+
+std::vector<std::string> overlay_layers(const std::vector<std::string>& options) {
+  std::vector<std::string> upper, lower;
+  std::string value;
+  for (const std::string& option : options) {
+    if (starts_with(option, "upperdir=", value)) {
+      upper.push_back(unescaped(value));
+    } else if (starts_with(option, "lowerdir=", value)) {
+      add_lower_layers(value, lower);
+    } else if (starts_with(option, "lowerdir+=", value) || starts_with(option, "datadir+=", value)) {
+      lower.push_back(value);
+    }
+  }
+  upper.insert(upper.end(), lower.begin(), lower.end());
+  return upper;
+}
+
+bool overlay_layer_file(const std::string& path, const struct stat& seen, const std::vector<mount_entry>& mounts,
+                        std::string& name, struct stat& status) {
+  for (const mount_entry& mount : mounts) {
+    std::string inner;
+    if (mount.type != "overlay" || !below(path, mount.mount_point, inner)) continue;
+    // A mount of a folder inside the overlay shows that folder at its point.
+    if (mount.root != "/") inner = mount.root + inner;
+    if (inner.empty()) continue;
+    const size_t slash = mount.mount_point.rfind('/');
+    const std::string above = slash == std::string::npos || slash == 0 ? "/" : mount.mount_point.substr(0, slash);
+    for (const std::string& layer : overlay_layers(mount.options)) {
+      if (layer.empty()) continue;
+      std::vector<std::string> folders;
+      if (layer[0] == '/') {
+        folders.push_back(layer);
+      } else {
+        folders.push_back(above == "/" ? "/" + layer : above + "/" + layer);
+        folders.push_back(layer);
+      }
+      for (const std::string& folder : folders) {
+        const std::string candidate = folder + inner;
+        struct stat st;
+        if (::lstat(candidate.c_str(), &st) == 0 && shows(seen, st)) {
+          name = candidate;
+          status = st;
+          return true;
+        }
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace uni
