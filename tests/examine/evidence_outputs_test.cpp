@@ -443,10 +443,10 @@ TEST(EvidenceOutputs, WalkerCopyFolderOnAFuseMountNotNamingTheImageIsNotMade) {
       const std::string copies = mounted.second + "/copies";
       user_ctx ctx;
       testing::internal::CaptureStderr();
-      const bool parsed =
-          quor_test::parse_walk_options(ctx, {"-image", mounted.first, "-csv", "-action_copy_files", copies});
+      EXPECT_TRUE(quor_test::parse_walk_options(ctx, {"-image", mounted.first, "-csv", "-action_copy_files", copies}));
+      std::ostringstream text;
+      EXPECT_FALSE(walk_engine_run(text, ctx)) << mounted.first;
       EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write to the evidence: " + copies + "\n");
-      EXPECT_FALSE(parsed) << mounted.first;
       struct stat st;
       EXPECT_NE(::stat(copies.c_str(), &st), 0);
     }
