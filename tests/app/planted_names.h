@@ -4,6 +4,8 @@
 // one with a CR, written over three names of the same length in every copy
 // the image holds (live index entries, slack copies, MFT records). And what
 // the tests read quor's rows with.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <fstream>
 #include <string>
@@ -63,6 +65,21 @@ inline planted_volume plant_names() {
   std::ofstream(v.image, std::ios::binary) << data;
   std::ofstream(v.indx, std::ios::binary) << records;
   return v;
+}
+
+// The column count of each row python's csv module reads from `text`.
+inline std::vector<size_t> python_csv_columns(const std::string& text) {
+  const std::string file = scratch_dir() + "/rows.csv";
+  std::ofstream(file, std::ios::binary) << text;
+  const std::string script =
+      "import csv, sys\n"
+      "for row in csv.reader(open(sys.argv[1], newline='', encoding='utf-8', errors='surrogateescape')):\n"
+      "    print(len(row))\n";
+  std::string out;
+  EXPECT_EQ(run_command("python3 -c " + quote(script) + " " + quote(file), out), 0);
+  std::vector<size_t> columns;
+  for (const std::string& line : lines_of(out)) columns.push_back(std::stoul(line));
+  return columns;
 }
 
 // How many entries a run writes, counted in its text form, which writes
