@@ -20,6 +20,15 @@ ulong64 unix_seconds(ulong64 filetime) {
   return seconds;
 }
 
+// A text field: a '|' in it would make a twelfth field, and mactime passes
+// over such a line without a word; a line break would end the line. Both,
+// and a '"' that begins the field, are written as blanks.
+void append_field(std::string& line, const std::string& text) {
+  const size_t start = line.size();
+  line += text;
+  keep_cell_in_row(line, start, '|');
+}
+
 }  // namespace
 
 bodyfile_record::bodyfile_record() { clear(); }
@@ -44,20 +53,17 @@ bool append_bodyfile(bool* first, std::string& line, const bodyfile_record& rec)
     *first = false;
     line += "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|create time\n";
   }
-  const size_t row_start = line.size();
   if (rec.m_md5.empty()) {
     line += '0';
   } else {
-    append_cell(line, rec.m_md5);
+    append_field(line, rec.m_md5);
   }
   line += '|';
-  append_cell(line, rec.m_name);
+  append_field(line, rec.m_name);
   line += '|';
   append_decimal(line, rec.m_inode);
   line += '|';
-  append_cell(line, rec.m_mode);
-  // The rest are numbers.
-  keep_row_on_its_line(line, row_start);
+  append_field(line, rec.m_mode);
   line += '|';
   append_decimal(line, rec.m_uid);
   line += '|';

@@ -32,8 +32,8 @@ struct bodyfile_record {
 };
 
 // Writes the header first when *first is set (and clears it), then the
-// record's line: a CR or LF in its texts, and a '"' that begins one, is
-// written as a blank. Always true.
+// record's line: a '|', a CR or LF in its texts, and a '"' that begins one,
+// is written as a blank. Always true.
 bool write_bodyfile(bool* first, std::ostream& out, const bodyfile_record& rec);
 // The same, appended to `out`.
 bool append_bodyfile(bool* first, std::string& out, const bodyfile_record& rec);

@@ -134,8 +134,10 @@ void append_csv_header(std::string& out, user_ctx& ctx, const std::string& sep) 
       "name",        "slack comment"};
   std::string line = wstring_to_utf8(ctx.cmdline);
   // The echo holds the arguments as typed (a -path with a line break in a
-  // planted folder's name): the header must still be the line after it.
-  keep_row_on_its_line(line, 0);
+  // planted folder's name), each wrapped in quotes: the header must still be
+  // the line after it, and a typed comma before a quote (-username 'a,""')
+  // must not open a quoted cell that runs on over the header and the rows.
+  keep_line_of_cells(line, 0, sep.empty() ? ',' : sep.back());
   line += "\n";
   if (!ctx.indxfile.empty()) line += "offset" + sep;
   bool first = true;

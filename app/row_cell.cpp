@@ -24,3 +24,15 @@ void keep_row_on_its_line(std::string& row, size_t from) {
     *at = (c == '\n' || c == '\r') ? ' ' : c;
   }
 }
+
+void keep_line_of_cells(std::string& row, size_t from, char separator) {
+  // Each byte is judged by the one before it as it came: of '""' after a
+  // separator only the first opens a cell.
+  char before = separator;
+  char* const end = &row[0] + row.size();
+  for (char* at = &row[0] + std::min(from, row.size()); at < end; ++at) {
+    const char c = *at;
+    *at = (c == '\n' || c == '\r' || (c == '"' && before == separator)) ? ' ' : c;
+    before = c;
+  }
+}

@@ -26,3 +26,9 @@ inline void append_cell(std::string& row, const std::string& text) {
   if (start < row.size() && row[start] == '"') row[start] = ' ';
 }
 void keep_row_on_its_line(std::string& row, size_t from);
+
+// The same rule for a line of many cells that comes whole, with its
+// separators (the command line echoed above a CSV header): from `from` to the
+// end of `row`, CR and LF become blanks, and so does a '"' that begins a
+// cell, at `from` or just after a `separator`. The separators stay.
+void keep_line_of_cells(std::string& row, size_t from, char separator);

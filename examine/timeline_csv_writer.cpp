@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/row_cell.h"
 #include "examine/timeline_row_text.h"
 #include "utils/number_append.h"
 
@@ -36,7 +37,12 @@ bool write_timeline_csv(bool* first, std::ostream& out, const macb_time_map& tim
   for (const auto& kv : times) {
     if (!timeline_row_texts(rec, kv.first, kv.second, date, time, name)) continue;
 
-    std::string line = rec.m_inode + sep;
+    // A text cell may hold a name from the evidence (the extension, the name
+    // text, a link's target in the other info) or a path the user typed (the
+    // copy's): none may open a quoted cell or break the row.
+    std::string line;
+    append_cell(line, rec.m_inode);
+    line += sep;
     append_decimal(line, rec.m_inode_seqnum);
     line += sep;
     if (hex) {
@@ -44,7 +50,11 @@ bool write_timeline_csv(bool* first, std::ostream& out, const macb_time_map& tim
     } else {
       append_decimal(line, rec.m_parent_inode);
     }
-    line += sep + rec.m_notes + sep + rec.m_extension + sep;
+    line += sep;
+    append_cell(line, rec.m_notes);
+    line += sep;
+    append_cell(line, rec.m_extension);
+    line += sep;
     std::string ref;
     append_decimal(ref, rec.m_ref_count);
     if (hex && ref.size() < 3) ref.insert(0, 3 - ref.size(), ' ');
@@ -58,10 +68,19 @@ bool write_timeline_csv(bool* first, std::ostream& out, const macb_time_map& tim
       line += sep;
     }
     line += date + sep + " " + time + sep + timeline_macb_text(kv.second.flags) + sep;
-    if (!rec.m_omit_cluster_info) line += rec.m_desc + sep;
-    line += rec.m_extra + sep + name + sep + rec.m_clusters + sep;
+    if (!rec.m_omit_cluster_info) {
+      append_cell(line, rec.m_desc);
+      line += sep;
+    }
+    append_cell(line, rec.m_extra);
+    line += sep;
+    append_cell(line, name);
+    line += sep;
+    append_cell(line, rec.m_clusters);
+    line += sep;
     if (rec.m_copy_files || rec.m_include_header)
-      line += !rec.m_spare_text.empty() ? rec.m_spare_text : timeline_header_bytes(rec.m_header_bytes);
+      append_cell(line, !rec.m_spare_text.empty() ? rec.m_spare_text : timeline_header_bytes(rec.m_header_bytes));
+    keep_row_on_its_line(line, 0);
     out << line << std::endl;
   }
   return true;

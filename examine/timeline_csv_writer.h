@@ -8,5 +8,6 @@
 
 // Writes the header when *first is set (and clears it), then the rows of
 // `times` inside the record's window. Replaces the record's replaced
-// character in its notes and desc in place. Always true.
+// character in its notes and desc in place. A CR or LF in any text of a row,
+// and a '"' that begins a cell, is written as a blank. Always true.
 bool write_timeline_csv(bool* first, std::ostream& out, const macb_time_map& times, timeline_record& rec);

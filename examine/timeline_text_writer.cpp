@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/row_cell.h"
 #include "examine/timeline_row_text.h"
 #include "utils/number_append.h"
 #include "utils/table_header.h"
@@ -153,6 +154,9 @@ bool write_timeline_text(bool* first, std::ostream& out, const macb_time_map& ti
       else
         line += timeline_header_bytes(rec.m_header_bytes);
     }
+    // A name from the evidence may hold a line break: the row stays one line
+    // of the table, its widths unchanged.
+    keep_row_on_its_line(line, 0);
     out << line << std::endl;
   }
   return true;

@@ -11,5 +11,6 @@
 // Writes the header when *first is set (and clears it), then the rows of
 // `times` inside the record's window. Rows whose set of columns differs from
 // that of the last header pass (or that come before any) are padded to the
-// columns' minimum widths. Always true.
+// columns' minimum widths. A CR or LF in a row is written as a blank.
+// Always true.
 bool write_timeline_text(bool* first, std::ostream& out, const macb_time_map& times, timeline_record& rec);

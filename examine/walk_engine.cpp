@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "app/dir_tree.h"
 #include "app/evidence_guard.h"
+#include "app/row_cell.h"
 #include "app/source_open.h"
 #include "app/walk_services.h"
 #include "examine/walk_bodyfile_l2t.h"
@@ -163,7 +165,17 @@ bool describe_time_sources(inode_attributes& rec) {
 }
 
 bool walk_engine_run(std::ostream& out, user_ctx& ctx) {
-  if (!ctx.csvl2t && !ctx.bodyfile) out << "cmdline: " << wstring_to_utf8(ctx.cmdline) << std::endl << std::endl;
+  if (!ctx.csvl2t && !ctx.bodyfile) {
+    // The echo holds the arguments as typed, each wrapped in quotes: it stays
+    // one line above the table, and in CSV one row that opens no quoted cell
+    // over the rows.
+    std::string echo = "cmdline: " + wstring_to_utf8(ctx.cmdline);
+    if (ctx.csv)
+      keep_line_of_cells(echo, 0, ',');
+    else
+      keep_row_on_its_line(echo, 0);
+    out << echo << std::endl << std::endl;
+  }
   if (!initialize_mft(ctx)) return false;
   if (!reading_mft_file(ctx) && !(ctx.ntfs != nullptr && ctx.ntfs->initialise(ctx.mft_pos))) return false;
   // Copies go only where the source now open cannot be written.

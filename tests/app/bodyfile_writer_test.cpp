@@ -66,17 +66,17 @@ TEST(BodyfileWriter, RecordLineAndHeaderOnce) {
   EXPECT_EQ(empty.str(), "0||0||0|0|0|0|0|0|0\n");
 }
 
-// Whoever fills a record, a line break in its texts, or a '"' that begins
-// one, is a blank in the line.
+// Whoever fills a record, a '|' or a line break in its texts, or a '"' that
+// begins one, is a blank in the line.
 TEST(BodyfileWriter, RecordTextsStayOnTheirLine) {
   bodyfile_record rec;
-  rec.m_md5 = "\"5\n";
-  rec.m_name = "\"\"a\rb\n";
-  rec.m_mode = "\r\"m";
+  rec.m_md5 = "\"5\n|";
+  rec.m_name = "\"\"a\rb\n||c";
+  rec.m_mode = "\r\"m|";
   bool first = false;
   std::string out;
   EXPECT_TRUE(append_bodyfile(&first, out, rec));
-  EXPECT_EQ(out, " 5 | \"a b |0| \"m|0|0|0|0|0|0|0\n");
+  EXPECT_EQ(out, " 5  | \"a b   c|0| \"m |0|0|0|0|0|0|0\n");
 }
 
 TEST(BodyfileWriter, IndexEntryLines) {
@@ -90,8 +90,9 @@ TEST(BodyfileWriter, IndexEntryLines) {
   INDX_ENTRY_INFO at_offset = make_entry("f", k_t0, k_t0, k_t0, k_t0, false);
   at_offset.file_offset = 4120;
   const entry_case cases[] = {
+      // A '|' in the name would be a twelfth field: a blank, as a ',' in CSV.
       {"live, four times", make_entry("a|b.txt", k_t0 + k_minute, k_t0 + 2 * k_minute, k_t0 + 3 * k_minute, k_t0, true),
-       "", true, "0|\\docs\\a|b.txt|0||0|0|1000|1577934365|1577934305|1577934425|1577934245\n"},
+       "", true, "0|\\docs\\a b.txt|0||0|0|1000|1577934365|1577934305|1577934425|1577934245\n"},
       {"carved, zero access", make_entry("c.txt", k_t0, 0, k_t0, k_t0, false), "", true,
        "0|\\docs\\c.txt (slack)|0||0|0|1000|0|1577934245|1577934245|1577934245\n"},
       // Times without Unix seconds are 0, never a wrapped-around number.

@@ -367,21 +367,6 @@ TEST(QuorEndToEnd, AllDirectoriesMatchTheListingsAndTheDeletions) {
   }
 }
 
-// The column count of each row python's csv module reads from `text`.
-std::vector<size_t> python_csv_columns(const std::string& text) {
-  const std::string file = scratch_dir() + "/rows.csv";
-  std::ofstream(file, std::ios::binary) << text;
-  const std::string script =
-      "import csv, sys\n"
-      "for row in csv.reader(open(sys.argv[1], newline='', encoding='utf-8', errors='surrogateescape')):\n"
-      "    print(len(row))\n";
-  std::string out;
-  EXPECT_EQ(run_command("python3 -c " + quote(script) + " " + quote(file), out), 0);
-  std::vector<size_t> columns;
-  for (const std::string& line : lines_of(out)) columns.push_back(std::stoul(line));
-  return columns;
-}
-
 // Names planted to split a row (LF, CR) or to open a quoted cell that folds
 // the rows after it into one ('"' where the cell begins: a bare name on the
 // -indxfile road, every full name under -path '"'), and user and host names
@@ -398,8 +383,9 @@ TEST(QuorEndToEnd, PlantedNamesKeepEveryEntryOnOneRow) {
     bool blank_end;  // a volume road ends with an empty line of its own
   } roads[] = {
       {{"-image", v.image, "-path", "\"", "-level", "1"},
-       {" \\longnames\\\"0002_", " \\longnames\\L 003_", " \\longnames\\L 004_"}, 20, true},
-      {{"-indxfile", v.indx}, {" 0002_", "L 003_", "L 004_"}, 21, false},
+       {" \\longnames\\\"0002_", " \\longnames\\L 003_", " \\longnames\\L 004_", " \\longnames\\L|006_"},
+       20, true},
+      {{"-indxfile", v.indx}, {" 0002_", "L 003_", "L 004_", "L|006_"}, 21, false},
   };
   for (const road_case& road : roads) {
     args_t base = road.source;
@@ -430,9 +416,37 @@ TEST(QuorEndToEnd, PlantedNamesKeepEveryEntryOnOneRow) {
       } else {
         EXPECT_NE(rows.find(", Smith  John,ws 42  lab,"), std::string::npos);
       }
-      for (size_t i = 0; i < 3; ++i)
+      for (size_t i = 0; i < road.cells.size(); ++i)
         EXPECT_NE(rows.find("," + road.cells[i] + v.tails[i]), std::string::npos) << road.cells[i];
     }
+  }
+}
+
+// A typed comma before the quote the echo wraps an argument in (a user name
+// 'a,""', a host name 'ws,' given last) leaves a '"' where a cell of the echo
+// line begins, and python's csv would read one quoted cell from there over
+// the header and every row: the echo stays a row of its own.
+TEST(QuorEndToEnd, CsvEchoOpensNoQuotedCell) {
+  if (!have_program("python3")) GTEST_SKIP() << "python3 absent";
+  const std::string image = quor_test::fixture("default.img");
+  ASSERT_FALSE(image.empty()) << "default.img absent";
+  for (const args_t& typed : {args_t{"-username", "a,\"\""}, args_t{"-hostname", "ws,"}}) {
+    SCOPED_TRACE(typed[0]);
+    args_t args = {"-image", image, "-all"};
+    args.insert(args.end(), typed.begin(), typed.end());
+    const size_t entries = entries_written(args);
+    EXPECT_GT(entries, 100u);
+    args.insert(args.begin() + 3, "-csv");
+    const run_result r = run_quor(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Past the banner, the run time and a blank line: the echo, the header,
+    // a row per entry and the volume road's empty line.
+    const std::string rows = after_lines(r.out, 3);
+    const std::vector<size_t> columns = python_csv_columns(rows);
+    ASSERT_EQ(columns.size(), static_cast<size_t>(std::count(rows.begin(), rows.end(), '\n')));
+    ASSERT_EQ(columns.size(), entries + 3);
+    for (size_t i = 1; i + 1 < columns.size(); ++i) ASSERT_EQ(columns[i], 20u) << "row " << i;
+    EXPECT_EQ(columns.back(), 0u);
   }
 }
 

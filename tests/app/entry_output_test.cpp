@@ -170,17 +170,28 @@ TEST(EntryOutput, CsvKeepsEveryEntryOnOneRow) {
     EXPECT_EQ(out, c.expected) << c.what;
   }
 
-  // The echo of a -path that names a folder with a line break.
-  user_ctx ctx;
-  ctx.csv = true;
-  ctx.cmdline = L"quor -path \"\\a\nb\r\" -csv ";
-  std::string out;
-  append_indx_entry(out, make_entry(0x41, 1, "c", 0, 0, 0, 0, 0, true), ctx);
-  EXPECT_EQ(out.substr(0, out.find('\n', out.find('\n') + 1) + 1),
-            "quor -path \"\\a b \" -csv \n"
-            "mft entry,mft seq,parent mft,type,modify date,modify time [utc],access date,access time [utc],"
-            "mft date,mft time [utc],create date,create time [utc],dir/file,size alloc,size used,flags,name,"
-            "slack comment\n");
+  // The echo of a -path that names a folder with a line break, and of
+  // typed commas that leave the quote the echo wraps an argument in, or one
+  // typed, where a cell of the echo begins.
+  const struct {
+    std::wstring echo;
+    std::string expected;
+  } echoes[] = {
+      {L"quor -path \"\\a\nb\r\" -csv ", "quor -path \"\\a b \" -csv "},
+      {L"quor -csv -username \"a,\"\"\" -hostname \"w,\" ", "quor -csv -username \"a, \"\" -hostname \"w,  "},
+  };
+  for (const auto& e : echoes) {
+    user_ctx ctx;
+    ctx.csv = true;
+    ctx.cmdline = e.echo;
+    std::string out;
+    append_indx_entry(out, make_entry(0x41, 1, "c", 0, 0, 0, 0, 0, true), ctx);
+    EXPECT_EQ(out.substr(0, out.find('\n', out.find('\n') + 1) + 1),
+              e.expected + "\n"
+              "mft entry,mft seq,parent mft,type,modify date,modify time [utc],access date,access time [utc],"
+              "mft date,mft time [utc],create date,create time [utc],dir/file,size alloc,size used,flags,name,"
+              "slack comment\n");
+  }
 }
 
 TEST(EntryOutput, SelectionPicksByOptions) {

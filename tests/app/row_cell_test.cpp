@@ -45,6 +45,25 @@ TEST(RowCell, LineBreaksLeadingQuoteAndSeparatorBecomeBlanks) {
   EXPECT_EQ(row, "x\n b c,d\" , ");
   keep_row_on_its_line(row, 40);
   EXPECT_EQ(row, "x\n b c,d\" , ");
+
+  // A line that comes with its separators: a quote opens a cell only where
+  // one begins, at the start or right after a separator, and only the first
+  // of two does; a quote after a line break made blank begins nothing.
+  const struct {
+    std::string row;
+    size_t from;
+    std::string expected;
+  } lines[] = {
+      {"q \"a,\"\"\" -h \"w,\" ", 0, "q \"a, \"\" -h \"w,  "},
+      {"\"a\",b\n\",\r", 0, " a\",b \", "},
+      {"\",\"", 1, "\", "},  // before `from` nothing changes
+      {"a,", 2, "a,"},
+  };
+  for (const auto& l : lines) {
+    std::string line = l.row;
+    keep_line_of_cells(line, l.from, ',');
+    EXPECT_EQ(line, l.expected) << l.row;
+  }
 }
 
 }  // namespace

@@ -144,4 +144,43 @@ TEST(TimelineText, HeaderWidthsRowsAndTheirFallback) {
   EXPECT_EQ(copied.str().substr(copied.str().size() - tail.size()), tail);
 }
 
+// Texts that come from the evidence (an extension, a name, a text among the
+// clusters, a link in the other info) or the user (the copy's path): a line
+// break is a blank in both forms, so every row stays one line;
+// in CSV so is a '"' that begins a cell, which would open a quoted cell
+// running over the rows after it. Every other byte stays.
+TEST(TimelineWriters, EveryRowStaysOnItsLine) {
+  auto planted = [](timeline_record& rec) {
+    rec.m_extension = "\"x\n";
+    rec.m_extra = "symlink: [a\r\nb]";
+    rec.m_clusters = "\"q\"";
+    rec.m_spare_text = "\"c\\d";
+  };
+  macb_time_map times;
+  add_macb_times(times, 1, T, 0, 0, 0, L"\"n\nm", false);
+
+  bool first = false;
+  std::ostringstream csv;
+  timeline_record rec = row_record(0, 1, 1);
+  planted(rec);
+  write_timeline_csv(&first, csv, times, rec);
+  EXPECT_EQ(csv.str(),
+            "0x00000040,3,0x00000005,file, x ,  1,0x00001000,03/04/2011, 05:06:07.089,si:[m...],unnamed data,"
+            "symlink: [a  b], n m, q\", c\\d\n");
+
+  // The table pads the texts as they are, their widths unchanged.
+  bool header = true;
+  std::ostringstream ignored, table;
+  timeline_record row = row_record(0, 1, 1);
+  row.m_separator = " | ";
+  row.m_replaced_char = 0;
+  planted(row);
+  write_timeline_text(&header, ignored, macb_time_map(), row);
+  write_timeline_text(&header, table, times, row);
+  EXPECT_EQ(table.str(), "0x00000040 |     3 | 0x00000005 | file |      \"x  |   1 | 0x000001000 | 03/04/2011 | " +
+                             std::string("05:06:07.089 | si:[m...]") + std::string(24, ' ') +
+                             " |   unnamed data | symlink: [a  b] | \"n m" + std::string(46, ' ') + " | \"q\"" +
+                             std::string(35, ' ') + " | \"c\\d" + std::string(20, ' ') + "\n");
+}
+
 }  // namespace

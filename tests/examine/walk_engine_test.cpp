@@ -10,12 +10,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -26,6 +28,7 @@
 #include "examine/walk_streams.h"
 #include "ntfs/ntfs.h"
 #include "ntfs/tree_node.h"
+#include "tests/app/planted_names.h"
 #include "tests/app/record_builder.h"
 #include "tests/examine/walk_run.h"
 #include "tests/support/fixture.h"
@@ -531,6 +534,57 @@ TEST(WalkEngine, FourFormsOnEveryVolume) {
         EXPECT_EQ(err, "") << volume;
       }
     }
+  }
+}
+
+// Names planted to split a row (LF, CR), to open a quoted cell (an
+// extension that begins with '"') or to add a body field ('|'), and a typed
+// host name whose comma leaves the echo's quote where a cell begins: in CSV
+// python's csv reads every line as one row, of the header's columns past the
+// echo; each table row is one line of the header's columns; each body line
+// has eleven fields. Every planted name is there.
+TEST(WalkEngine, PlantedNamesKeepEveryRowOnItsLine) {
+  if (!quor_test::have_program("python3")) GTEST_SKIP() << "python3 absent";
+  const quor_test::planted_volume v = quor_test::plant_names();
+  ASSERT_FALSE(v.image.empty()) << "default.img or its \\longnames names absent";
+  // After "[root]\longnames\" in the name text, and in the body file.
+  const char* const names[][2] = {
+      {"\"0002_", "\"0002_"}, {"L 003_", "L 003_"}, {"L 004_", "L 004_"}, {"L|006_", "L 006_"}};
+  const std::string dir = "[root]\\longnames\\";
+
+  user_ctx csv_ctx;
+  const std::string csv = walk_text(csv_ctx, {"-image", v.image, "-csv", "-hostname", "ws,"});
+  const std::vector<size_t> columns = quor_test::python_csv_columns(csv);
+  ASSERT_EQ(columns.size(), static_cast<size_t>(std::count(csv.begin(), csv.end(), '\n')));
+  ASSERT_GT(columns.size(), 100u);
+  EXPECT_EQ(columns[0], 2u);  // the echo, cut once at the typed comma
+  EXPECT_EQ(columns[1], 0u);
+  // Twelve columns, each followed by a comma.
+  for (size_t i = 2; i < columns.size(); ++i) ASSERT_EQ(columns[i], 13u) << "row " << i;
+  EXPECT_NE(csv.find(",file, ld,  1,"), std::string::npos);
+
+  user_ctx table_ctx;
+  const std::vector<std::string> table = split_lines(walk_text(table_ctx, {"-image", v.image}));
+  ASSERT_GT(table.size(), 100u);
+  auto cells = [](const std::string& line) {
+    size_t n = 1;
+    for (size_t at = line.find(" | "); at != std::string::npos; at = line.find(" | ", at + 3)) ++n;
+    return n;
+  };
+  for (size_t i = 3; i < table.size(); ++i) ASSERT_EQ(cells(table[i]), cells(table[2])) << table[i];
+
+  user_ctx body_ctx;
+  const std::string body = walk_text(body_ctx, {"-image", v.image, "-bodyfile"});
+  for (const std::string& line : split_lines(body)) ASSERT_EQ(split_fields(line, '|').size(), 11u) << line;
+
+  for (size_t i = 0; i < std::size(names); ++i) {
+    SCOPED_TRACE(names[i][0]);
+    EXPECT_NE(csv.find("," + dir + names[i][0] + v.tails[i] + ","), std::string::npos);
+    EXPECT_NE(body.find("|" + dir + names[i][1] + v.tails[i] + " (file)|"), std::string::npos);
+    size_t rows = 0;
+    for (const std::string& line : table)
+      rows += line.find(" | " + dir + names[i][0] + v.tails[i]) != std::string::npos;
+    EXPECT_GE(rows, 2u);
   }
 }
 
