@@ -49,6 +49,10 @@ bool timeline_row_texts(timeline_record& rec, ulong64 instant, const macb_time_e
   if (rec.m_replaced_char == 0 || rec.m_replacement_char == 0) return true;
   const char from = static_cast<char>(rec.m_replaced_char);
   const char to = static_cast<char>(rec.m_replacement_char);
-  for (std::string* text : {&name, &rec.m_notes, &rec.m_desc}) std::replace(text->begin(), text->end(), from, to);
+  // The other info (a link's target) and the clusters' text (a stream's name)
+  // come from the evidence as the name does: a separator there would shift
+  // every cell after it.
+  for (std::string* text : {&name, &rec.m_notes, &rec.m_desc, &rec.m_extra, &rec.m_clusters})
+    std::replace(text->begin(), text->end(), from, to);
   return true;
 }

@@ -152,8 +152,8 @@ TEST(TimelineText, HeaderWidthsRowsAndTheirFallback) {
 TEST(TimelineWriters, EveryRowStaysOnItsLine) {
   auto planted = [](timeline_record& rec) {
     rec.m_extension = "\"x\n";
-    rec.m_extra = "symlink: [a\r\nb]";
-    rec.m_clusters = "\"q\"";
+    rec.m_extra = "symlink: [a\r\nb,c]";
+    rec.m_clusters = "\"q\",r";
     rec.m_spare_text = "\"c\\d";
   };
   macb_time_map times;
@@ -166,7 +166,7 @@ TEST(TimelineWriters, EveryRowStaysOnItsLine) {
   write_timeline_csv(&first, csv, times, rec);
   EXPECT_EQ(csv.str(),
             "0x00000040,3,0x00000005,file, x ,  1,0x00001000,03/04/2011, 05:06:07.089,si:[m...],unnamed data,"
-            "symlink: [a  b], n m, q\", c\\d\n");
+            "symlink: [a  b c], n m, q\" r, c\\d\n");
 
   // The table pads the texts as they are, their widths unchanged.
   bool header = true;
@@ -179,8 +179,8 @@ TEST(TimelineWriters, EveryRowStaysOnItsLine) {
   write_timeline_text(&header, table, times, row);
   EXPECT_EQ(table.str(), "0x00000040 |     3 | 0x00000005 | file |      \"x  |   1 | 0x000001000 | 03/04/2011 | " +
                              std::string("05:06:07.089 | si:[m...]") + std::string(24, ' ') +
-                             " |   unnamed data | symlink: [a  b] | \"n m" + std::string(46, ' ') + " | \"q\"" +
-                             std::string(35, ' ') + " | \"c\\d" + std::string(20, ' ') + "\n");
+                             " |   unnamed data | symlink: [a  b,c] | \"n m" + std::string(46, ' ') + " | \"q\",r" +
+                             std::string(33, ' ') + " | \"c\\d" + std::string(20, ' ') + "\n");
 }
 
 }  // namespace
