@@ -31,6 +31,15 @@ bool protect_update_sequence(byte* record, uint32 length);
 // that lies between the first attribute and `size`, else `size`.
 uint32 record_walk_limit(const byte* record, uint32 size);
 
+// A FILE record the end of the image cut short after `got` of its `size`
+// bytes (CNtfs::read_mft_record zeroes the buffer past them): the attribute
+// the cut runs through, and all that follows it, is cleared to zeros too,
+// so that a walk over the whole buffer, one that takes the record's size
+// and no count of the bytes read, meets only attributes read whole. A
+// record read whole, or one whose header the cut runs through, is left as
+// it is.
+void clear_cut_record_tail(byte* record, uint32 got, uint32 size);
+
 // The attribute header at `offset`: true when its type and length are inside
 // `limit`, the length is at least a resident header and the attribute ends
 // inside `limit`. The end marker gives false with type ATTR_END.
