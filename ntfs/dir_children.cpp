@@ -353,7 +353,7 @@ bool collect_all_file_names(file_name_map& names, const CNtfs* ntfs, ulong64 bas
                             bool all_name_spaces, ulong64 parent_filter) {
   names.clear();
   if (!record) return false;
-  const uint32 size = ntfs && ntfs->m_mft_record_size ? ntfs->m_mft_record_size : DEFAULT_RECORD_WALK_SIZE;
+  const uint32 size = ntfs && ntfs->m_mft_record_size ? ntfs->m_mft_record_size : record_own_size(record);
   std::vector<byte> list;
   if (ntfs && attribute_list_value(*ntfs, record, size, list))
     collect_listed_file_names(names, *ntfs, base_entry, list.data(), static_cast<int>(list.size()),
