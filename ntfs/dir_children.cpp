@@ -143,7 +143,9 @@ bool read_record(const CNtfs& ntfs, ulong64 entry, std::vector<byte>& buf) {
   byte* p = buf.data();
   ulong64 pos = 0;
   int size = static_cast<int>(buf.size());
-  return !buf.empty() && ntfs.read_mft_record(entry, p, pos, size, false);
+  if (buf.empty() || !ntfs.read_mft_record(entry, p, pos, size, false)) return false;
+  clear_cut_record_tail(p, static_cast<uint32>(size), static_cast<uint32>(buf.size()));
+  return true;
 }
 
 }  // namespace
