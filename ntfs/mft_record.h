@@ -72,11 +72,15 @@ uint32 record_own_size(const byte* record);
 bool find_attribute(const byte* record, uint32 type, byte*& attr);
 // `name`: UTF-16 units ending in a 0 unit; null or empty for the unnamed one.
 bool find_attribute_by_name(const byte* record, uint32 type, byte*& attr, const uint16* name);
-// A walk from a cursor has no record header to learn the record's size
-// from: it trusts the caller's buffer to hold the rest of the record up to
-// its end marker, and goes no further than the largest record a volume may
-// declare. A cursor into a buffer that ends before the end marker (a cut
-// record, a copy of one attribute) must be walked with the sized forms.
+// A walk from a cursor cannot keep to its record's own size: the cursor
+// tells neither where its record starts nor how long it is, and nothing
+// before it may be read to find out (it may point into a copy of one
+// attribute, or into a record whose header is damaged). It trusts the
+// caller's buffer to hold the rest of the record up to its end marker, and
+// goes no further than the largest record a volume may declare. A record
+// read from evidence makes no such promise (one cut short, one whose end
+// marker is overwritten): walk it with the sized forms or with those that
+// take the record, which keep to its size.
 bool find_attribute_from(byte*& attr, uint32 type);
 bool find_next_attribute(byte*& attr, uint32 type);
 
