@@ -1,6 +1,5 @@
 #include "examine/attribute_dump.h"
 
-#include <cstring>
 #include <iomanip>
 #include <ostream>
 #include <string>
@@ -86,16 +85,14 @@ uint32 readable_bytes(const byte* attr, uint32 available, uint32 bound) {
   return length;
 }
 
-// The bytes an attribute at `offset` of a record may span: for a FILE
-// record its own size as far as the record bears it out, or the smaller
-// size it declares; else the largest record there can be.
+// The bytes an attribute at `offset` of a record may span: the record's own
+// size as far as its header bears it out, or the smaller size it declares.
+// The signature does not count: a record torn in writing, which chkdsk
+// marks "BAAD", keeps the header it had.
 uint32 record_bound(const byte* record, uint32 offset) {
-  uint32 size = MAX_MFT_RECORD_SIZE;
-  if (std::memcmp(record, "FILE", 4) == 0) {
-    size = record_own_size(record);
-    const uint32 allocated = load_u32(record, FRH_BYTES_ALLOCATED);
-    if (allocated >= FRH_SIZE && allocated < size) size = allocated;
-  }
+  uint32 size = record_own_size(record);
+  const uint32 allocated = load_u32(record, FRH_BYTES_ALLOCATED);
+  if (allocated >= FRH_SIZE && allocated < size) size = allocated;
   return offset < size ? size - offset : 0;
 }
 

@@ -11,10 +11,10 @@
 // `available`: the bytes readable from `attr`. 0, and the forms without it,
 // trust the attribute's length field, when it covers the attribute's header
 // and fits in a FILE record (in the record at hand, for dump_attribute_at:
-// its own size where the record bears it out, else 1 KiB, or a smaller size
-// it declares; the buffer must hold that much; record_own_size,
-// ntfs/mft_record.h); an attribute that claims any other length is not
-// dumped.
+// its own size where the record's header bears it out, whatever its
+// signature, else 1 KiB, or a smaller size it declares; the buffer must hold
+// that much; record_own_size, ntfs/mft_record.h); an attribute that claims
+// any other length is not dumped.
 void dump_attribute(std::ostream& os, const byte* attr, uint32 available);
 void dump_attribute(std::ostream& os, const byte* attr);
 void dump_attribute_at(const byte* record, uint32 offset, std::ostream& os);

@@ -127,6 +127,7 @@ bool read_entry_file_record(CNtfs* ntfs, ulong64 entry, std::vector<byte>& recor
     record.clear();
     return false;
   }
+  clear_cut_record_tail(buf, static_cast<uint32>(size), static_cast<uint32>(record.size()));
   return true;
 }
 

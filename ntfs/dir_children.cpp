@@ -143,7 +143,9 @@ bool read_record(const CNtfs& ntfs, ulong64 entry, std::vector<byte>& buf) {
   byte* p = buf.data();
   ulong64 pos = 0;
   int size = static_cast<int>(buf.size());
-  return !buf.empty() && ntfs.read_mft_record(entry, p, pos, size, false);
+  if (buf.empty() || !ntfs.read_mft_record(entry, p, pos, size, false)) return false;
+  clear_cut_record_tail(p, static_cast<uint32>(size), static_cast<uint32>(buf.size()));
+  return true;
 }
 
 }  // namespace
@@ -353,7 +355,7 @@ bool collect_all_file_names(file_name_map& names, const CNtfs* ntfs, ulong64 bas
                             bool all_name_spaces, ulong64 parent_filter) {
   names.clear();
   if (!record) return false;
-  const uint32 size = ntfs && ntfs->m_mft_record_size ? ntfs->m_mft_record_size : DEFAULT_RECORD_WALK_SIZE;
+  const uint32 size = ntfs && ntfs->m_mft_record_size ? ntfs->m_mft_record_size : record_own_size(record);
   std::vector<byte> list;
   if (ntfs && attribute_list_value(*ntfs, record, size, list))
     collect_listed_file_names(names, *ntfs, base_entry, list.data(), static_cast<int>(list.size()),

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "ntfs/dir_children.h"
 #include "ntfs/mft_record.h"
@@ -16,15 +17,23 @@ namespace {
 // Parent chains deeper than any path NTFS can hold are damage.
 const size_t MAX_PATH_DEPTH = 16384;
 
+// The record at its whole size, as the walks take it; where the end of the
+// image cut it short, what the bytes there do not hold whole reads as zeros.
 bool read_file_record(const CNtfs& ntfs, ulong64 inode, std::vector<byte>& record, ulong64& position) {
-  byte* buf = nullptr;
-  int size = 0;
   position = 0;
-  if (!ntfs.read_mft_record(inode, buf, position, size, true)) return false;
-  record.assign(buf, buf + size);
-  delete[] buf;
+  const uint32 whole = std::max(ntfs.m_mft_record_size, ntfs.m_mft_record_alloc_size);
+  if (whole < FRH_SIZE || whole > MAX_MFT_RECORD_SIZE) return false;
+  try {
+    record.assign(whole, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  byte* buf = record.data();
+  int size = static_cast<int>(whole);
+  if (!ntfs.read_mft_record(inode, buf, position, size, false)) return false;
+  clear_cut_record_tail(buf, static_cast<uint32>(size), whole);
   if (!ntfs.m_disk) position = 0;
-  return record.size() >= FRH_SIZE && std::memcmp(record.data(), "FILE", 4) == 0;
+  return static_cast<uint32>(size) >= FRH_SIZE && std::memcmp(record.data(), "FILE", 4) == 0;
 }
 
 bool entry_names(const CNtfs& ntfs, ulong64 inode, file_name_map& names, std::vector<byte>* keep = nullptr) {

@@ -56,6 +56,7 @@ bool CNtfs::scan_mft_entries(ulong64& progress, ulong64& total, tree_node_map& d
     ulong64 pos = 0;
     int size = static_cast<int>(length);
     if (!read_mft_record(entry, record, pos, size, false)) continue;
+    clear_cut_record_tail(record, static_cast<uint32>(size), length);
     // Extension records get nodes of their own: the names one holds name
     // its parents, and one holding none is a node with the parent 0.
     collect_all_file_names(names, this, entry, record, false, ~0ULL);

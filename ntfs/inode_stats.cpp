@@ -196,7 +196,9 @@ bool CNtfs::parse_file_record(const byte* record, INODE_STATS& out) {
       ulong64 pos = 0;
       int got = static_cast<int>(ext.size());
       // Only extension records count: the base record lists itself too.
-      usable = read_mft_record(ref, buf, pos, got, false) && load_u64(buf, FRH_BASE_RECORD) != 0;
+      usable = read_mft_record(ref, buf, pos, got, false);
+      if (usable) clear_cut_record_tail(buf, static_cast<uint32>(got), size);
+      usable = usable && load_u64(buf, FRH_BASE_RECORD) != 0;
     }
     if (!usable) continue;
     const uint16 instance = load_u16(list.data, at + ALE_INSTANCE);

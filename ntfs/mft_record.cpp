@@ -57,6 +57,19 @@ bool attribute_at(const byte* record, uint32 limit, uint32 offset, uint32& type,
   return length >= AH_RESIDENT_SIZE && fits(limit, offset, length);
 }
 
+void clear_cut_record_tail(byte* record, uint32 got, uint32 size) {
+  if (!record || got >= size || got < FRH_SIZE) return;
+  uint32 offset = load_u16(record, FRH_FIRST_ATTRIBUTE);
+  uint32 type = 0;
+  uint32 length = 0;
+  while (attribute_at(record, got, offset, type, length)) offset += length;
+  // After an end marker read whole nothing is walked; else the clearing
+  // starts at the attribute the cut runs through. A first-attribute offset
+  // inside the header stops the walk there: the header was read and stays.
+  const uint32 from = type == ATTR_END && fits(got, offset, 4) ? got : std::max(offset, FRH_SIZE);
+  if (from < size) std::memset(record + from, 0, size - from);
+}
+
 namespace {
 
 bool first_attribute_offset(const byte* record, uint32 size, uint32& offset) {

@@ -31,6 +31,15 @@ bool protect_update_sequence(byte* record, uint32 length);
 // that lies between the first attribute and `size`, else `size`.
 uint32 record_walk_limit(const byte* record, uint32 size);
 
+// A FILE record the end of the image cut short after `got` of its `size`
+// bytes (CNtfs::read_mft_record zeroes the buffer past them): the attribute
+// the cut runs through, and all that follows it, is cleared to zeros too,
+// so that a walk over the whole buffer, one that takes the record's size
+// and no count of the bytes read, meets only attributes read whole. A
+// record read whole, or one whose header the cut runs through, is left as
+// it is.
+void clear_cut_record_tail(byte* record, uint32 got, uint32 size);
+
 // The attribute header at `offset`: true when its type and length are inside
 // `limit`, the length is at least a resident header and the attribute ends
 // inside `limit`. The end marker gives false with type ATTR_END.
@@ -63,11 +72,15 @@ uint32 record_own_size(const byte* record);
 bool find_attribute(const byte* record, uint32 type, byte*& attr);
 // `name`: UTF-16 units ending in a 0 unit; null or empty for the unnamed one.
 bool find_attribute_by_name(const byte* record, uint32 type, byte*& attr, const uint16* name);
-// A walk from a cursor has no record header to learn the record's size
-// from: it trusts the caller's buffer to hold the rest of the record up to
-// its end marker, and goes no further than the largest record a volume may
-// declare. A cursor into a buffer that ends before the end marker (a cut
-// record, a copy of one attribute) must be walked with the sized forms.
+// A walk from a cursor cannot keep to its record's own size: the cursor
+// tells neither where its record starts nor how long it is, and nothing
+// before it may be read to find out (it may point into a copy of one
+// attribute, or into a record whose header is damaged). It trusts the
+// caller's buffer to hold the rest of the record up to its end marker, and
+// goes no further than the largest record a volume may declare. A record
+// read from evidence makes no such promise (one cut short, one whose end
+// marker is overwritten): walk it with the sized forms or with those that
+// take the record, which keep to its size.
 bool find_attribute_from(byte*& attr, uint32 type);
 bool find_next_attribute(byte*& attr, uint32 type);
 

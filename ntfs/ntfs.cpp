@@ -216,6 +216,7 @@ bool CNtfs::initialise(ulong64& mft_pos) {
   ulong64 pos = 0;
   int size = 0;
   if (!read_mft_record(0, record, pos, size, true)) return false;
+  clear_cut_record_tail(record, static_cast<uint32>(size), m_mft_record_size);
   delete[] m_mft_record0;
   m_mft_record0 = record;
 

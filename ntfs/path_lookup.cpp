@@ -38,7 +38,9 @@ struct record_buffer {
     byte* p = bytes.data();
     ulong64 pos = 0;
     int size = static_cast<int>(bytes.size());
-    return ntfs.read_mft_record(entry, p, pos, size, false);
+    if (!ntfs.read_mft_record(entry, p, pos, size, false)) return false;
+    clear_cut_record_tail(p, static_cast<uint32>(size), static_cast<uint32>(bytes.size()));
+    return true;
   }
 };
 

@@ -32,6 +32,7 @@ void CNtfs::scan_unused_entries(entry_name_list& names, entry_name_list& parents
     ulong64 pos = 0;
     int size = static_cast<int>(bound);
     if (!read_mft_record(n, buf, pos, size, false)) continue;
+    clear_cut_record_tail(buf, static_cast<uint32>(size), bound);
     file_name_map found;
     collect_all_file_names(found, this, n, rec.data(), false, ~0ULL);
     for (const auto& kv : found) {
@@ -40,6 +41,7 @@ void CNtfs::scan_unused_entries(entry_name_list& names, entry_name_list& parents
       byte* pbuf = parent_rec.data();
       size = static_cast<int>(bound);
       if (!read_mft_record(parent, pbuf, pos, size, false)) continue;
+      clear_cut_record_tail(pbuf, static_cast<uint32>(size), bound);
       file_name_map parent_names;
       if (collect_all_file_names(parent_names, this, parent, parent_rec.data(), false, ~0ULL) &&
           !parent_names.empty())

@@ -450,20 +450,29 @@ TEST(AttributeDump, ImplausibleLengthFieldsAreNotTrusted) {
   EXPECT_EQ(across.str(), "");
 
   // A 1 KiB record whose header claims 4 KiB that the rest of it does not
-  // bear out (the update-sequence count of a 1 KiB record) bounds its
-  // attributes by the 1 KiB: one that claims 2 KiB is not dumped.
-  std::vector<byte> kib(1024, 0);
-  std::memcpy(kib.data(), "FILE", 4);
-  store_u16(&kib[6], 3);
-  store_u32(&kib[0x18], 0x100);
-  store_u32(&kib[0x1C], 0x1000);
-  std::copy(good.begin(), good.end(), kib.begin() + 0x38);
-  std::ostringstream within, claimed;
-  dump_attribute_at(kib.data(), 0x38, within);
-  EXPECT_EQ(within.str(), dumped(good));
-  store_u32(&kib[0x38 + 4], 0x800);
-  dump_attribute_at(kib.data(), 0x38, claimed);
-  EXPECT_EQ(claimed.str(), "");
+  // bear out (the update-sequence count of a 1 KiB record), or one whose
+  // header promises 1 KiB, bounds its attributes by the 1 KiB: one that
+  // claims 2 KiB is not dumped. So does a record torn in writing, which
+  // chkdsk marks "BAAD" over its signature and leaves its header as it was.
+  const struct {
+    const char* signature;
+    uint32 allocated;
+  } kibs[] = {{"FILE", 0x1000}, {"FILE", 0x400}, {"BAAD", 0x400}, {"BAAD", 0x1000}};
+  for (const auto& k : kibs) {
+    SCOPED_TRACE(std::string(k.signature) + " " + std::to_string(k.allocated));
+    std::vector<byte> kib(1024, 0);
+    std::memcpy(kib.data(), k.signature, 4);
+    store_u16(&kib[6], 3);
+    store_u32(&kib[0x18], 0x100);
+    store_u32(&kib[0x1C], k.allocated);
+    std::copy(good.begin(), good.end(), kib.begin() + 0x38);
+    std::ostringstream within, claimed;
+    dump_attribute_at(kib.data(), 0x38, within);
+    EXPECT_EQ(within.str(), dumped(good));
+    store_u32(&kib[0x38 + 4], 0x800);
+    dump_attribute_at(kib.data(), 0x38, claimed);
+    EXPECT_EQ(claimed.str(), "");
+  }
 }
 
 }  // namespace

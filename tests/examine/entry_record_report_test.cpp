@@ -172,6 +172,29 @@ TEST(EntryRecordReport, StandardInformationEqualsIstat) {
   }
 }
 
+// The parent paths of a name whose folder's record the end of the image
+// cuts short (moved.img: /b/x is numbered below /b; the cut lies 0x100
+// bytes into /b's record, past its name): the folder's path as the listing
+// gives it, read from the bytes there alone.
+TEST(EntryRecordReport, ParentWhoseRecordTheImageCutsShort) {
+  examine_test::volume whole("moved.img");
+  ASSERT_NE(whole.ntfs, nullptr);
+  const ulong64 folder = quor_test::listed_inode("moved", "/b");
+  const ulong64 entry = quor_test::listed_inode("moved", "/b/x");
+  ASSERT_LT(entry, folder);
+  const std::string copy = quor_test::copy_fixture("moved.img", "report-cut.img");
+  ASSERT_FALSE(copy.empty());
+  ASSERT_EQ(::truncate(copy.c_str(), static_cast<off_t>(whole.ntfs->get_inode_file_pos(folder) + 0x100)), 0);
+  std::unique_ptr<CNtfs> cut = quor_test::open_engine_at(copy);
+  ASSERT_NE(cut, nullptr);
+  std::vector<entry_record> records;
+  const entry_record* name = examine_test::find_record(cut.get(), records, entry, 0x30);
+  ASSERT_NE(name, nullptr);
+  std::ostringstream out;
+  write_entry_record_report(*name, out, cut.get());
+  EXPECT_EQ(field(out.str(), "  parnt mft: "), "0x00000041 [65] = b\\");
+}
+
 // Every kit volume carries its label in $Volume (entry 3): fsstat's "Volume
 // Name", and its version; a volume made elsewhere without a label (fsstat
 // shows no name) reads "none specified".

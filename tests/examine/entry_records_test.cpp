@@ -112,6 +112,31 @@ TEST(EntryRecords, AttributeNamesOfEveryTypeLikeIstat) {
   }
 }
 
+// moved.img cut 0x100 bytes into /b's record: its $STANDARD_INFORMATION
+// (0x38, 0x48 bytes) and $FILE_NAME (0x80, 0x60 bytes) are read whole and
+// gathered as istat lists them; its $SECURITY_DESCRIPTOR, which the cut
+// runs through, and its $INDEX_ROOT beyond are not.
+TEST(EntryRecords, RecordCutByTheEndOfTheImage) {
+  if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
+  volume whole("moved.img");
+  ASSERT_NE(whole.ntfs, nullptr);
+  const ulong64 entry = whole.entry_of("/b");
+  std::vector<entry_record> records;
+  ASSERT_TRUE(collect_entry_records(whole.ntfs, entry, records));
+  const std::multiset<std::string> listed = istat_attributes(whole.image, entry);
+  ASSERT_EQ(listed, (std::multiset<std::string>{"16 ", "48 ", "80 ", "144 $I30"}));
+  const std::string copy = quor_test::copy_fixture("moved.img", "records-cut.img");
+  ASSERT_FALSE(copy.empty());
+  ASSERT_EQ(::truncate(copy.c_str(), static_cast<off_t>(whole.ntfs->get_inode_file_pos(entry) + 0x100)), 0);
+  std::unique_ptr<CNtfs> cut = quor_test::open_engine_at(copy);
+  ASSERT_NE(cut, nullptr);
+  ASSERT_TRUE(collect_entry_records(cut.get(), entry, records));
+  std::multiset<std::string> ours;
+  for (const entry_record& r : records)
+    if (r.item.header.type != ENTRY_SUMMARY_TYPE) ours.insert(std::to_string(r.item.header.type) + " " + r.name);
+  EXPECT_EQ(ours, (std::multiset<std::string>{"16 ", "48 "}));
+}
+
 TEST(EntryRecords, NamesAndKeyOrder) {
   volume v("runlist.img");
   ASSERT_NE(v.ntfs, nullptr);

@@ -21,6 +21,7 @@
 #include "tests/support/engine.h"
 #include "tests/support/istat.h"
 #include "tests/support/record_builder.h"
+#include "utils/utf_convert.h"
 
 namespace {
 
@@ -494,7 +495,8 @@ std::vector<ulong64> istat_parents(const std::string& image, ulong64 entry) {
 // in their forms that take no byte count, on kit files with named streams:
 // every $DATA as istat lists it (instance, name, size), each found by its
 // name, and every parent istat gives. On the 4 KiB records of names4k.img
-// the later names and both $DATA attributes lie past the first 1 KiB.
+// the later names and both $DATA attributes lie past the first 1 KiB; the
+// kit's listing gives the names.
 TEST(AttributeData, RecordWalksWithoutAByteCountAgainstIstat) {
   if (!quor_test::have_program("istat")) GTEST_SKIP() << "istat not installed";
   // names4k's links: the folder's name, "-", then the filler, 201 characters in all.
@@ -576,6 +578,17 @@ TEST(AttributeData, RecordWalksWithoutAByteCountAgainstIstat) {
     EXPECT_TRUE(get_record_ads_names(rec.data(), ads, parent));
     EXPECT_EQ(ads, streams);
     EXPECT_EQ(parent, mft_reference_entry(istat_order[0]));
+    // The gathered information without an engine: every name the listing
+    // gives the file, each link in its folder.
+    std::set<std::string> listed;
+    for (const quor_test::listing_entry& e : quor_test::read_listing(f.image))
+      if (e.inode == host) listed.insert(e.path.substr(e.path.rfind('/') + 1));
+    inode_info info;
+    ASSERT_TRUE(get_record_inode_info(nullptr, rec.data(), host, info, ~0ULL));
+    std::set<std::string> gathered;
+    for (const file_name_info& n : info.names) gathered.insert(wstring_to_utf8(n.name));
+    EXPECT_EQ(gathered, listed);
+    EXPECT_EQ(info.ads_names, streams);
   }
 
   // An attribute copied out alone, as long as it says it is, fills the same

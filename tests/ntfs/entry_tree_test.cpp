@@ -1,9 +1,12 @@
 // The entry tree maps against fls (live and deleted names), the paths of an
 // entry against the kit's listing, and the gathered entry information.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -40,6 +43,59 @@ std::string parent_path(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? "" : path.substr(0, slash);
 }
+
+std::string leaf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// Where the $FILE_NAME attribute holding `name` ends in a record read whole:
+// the name is the value's last field, after its length and name-space
+// bytes, and attributes are padded to 8 bytes. 0 when it is not there.
+size_t name_attribute_end(const std::vector<byte>& record, const std::string& name) {
+  std::vector<uint32> code_points;
+  for (wchar_t c : utf8_to_wstring(name)) code_points.push_back(static_cast<uint32>(c));
+  std::vector<uint16> units;
+  if (!utf32_to_utf16(units, code_points)) return 0;
+  const size_t bytes = 2 * units.size();
+  for (size_t at = 2; at + bytes <= record.size(); ++at) {
+    bool same = record[at - 2] == units.size();
+    for (size_t i = 0; same && i < units.size(); ++i) same = load_u16(&record[at + 2 * i]) == units[i];
+    if (same) return (at + bytes + 7) & ~static_cast<size_t>(7);
+  }
+  return 0;
+}
+
+// Stale heap, as a walk past the bytes of a short copy would meet it: a
+// chunk of the copy's size is freed just before the lookup, and the chunk
+// the allocator placed after it holds, at record offset `at`, a $FILE_NAME
+// "planted.txt" and an end marker. Where no two chunks lie side by side (a
+// sanitizer's allocator keeps gaps) nothing is planted.
+struct stale_heap {
+  std::vector<void*> held;
+  stale_heap(size_t copy_size, size_t at) {
+    quor_test::record_builder b;
+    const uint32 first = b.resident(ATTR_FILE_NAME, quor_test::record_builder::file_name_value(5, u"planted.txt"));
+    const std::vector<byte> rec = b.done();
+    const size_t room = 4096, length = load_u32(rec.data(), FRH_BYTES_IN_USE) - first;
+    // Chunks of that size freed earlier are handed out first: take them
+    // until one comes from fresh memory with the next chunk behind it.
+    for (int tries = 0; tries < 64; ++tries) {
+      void* copy = std::malloc(copy_size);
+      void* after = std::malloc(room);
+      const uintptr_t gap = reinterpret_cast<uintptr_t>(after) - reinterpret_cast<uintptr_t>(copy);
+      if (copy && after && reinterpret_cast<uintptr_t>(after) > reinterpret_cast<uintptr_t>(copy) &&
+          gap >= copy_size && gap <= at && at - gap + length <= room) {
+        std::memcpy(static_cast<byte*>(after) + (at - gap), &rec[first], length);
+        held.push_back(after);
+        std::free(copy);
+        return;
+      }
+      held.push_back(copy);
+      held.push_back(after);
+    }
+  }
+  ~stale_heap() {
+    for (void* p : held) std::free(p);
+  }
+};
 
 TEST(EntryTree, LiveAndDeletedEntriesAsFlsSeesThem) {
   if (!quor_test::have_program("fls")) GTEST_SKIP() << "fls not installed";
@@ -518,4 +574,77 @@ TEST(EntryInfo, ClearEmptiesEveryField) {
   EXPECT_TRUE(info.reparse_target.empty() && info.ads_names.empty() && info.display_name.empty() &&
               info.names.empty() && info.first_name.empty());
   for (ulong64 t : info.si_times) EXPECT_EQ(t, 0u);
+}
+
+// The lookups of an entry whose record, or whose parent's record, the end of
+// the image cuts short. Every walk keeps to the bytes read: the names whose
+// $FILE_NAME attributes lie wholly inside them are found as the kit's
+// listing gives them, and nothing else, neither a name the cut runs through
+// nor one past it, nor what lies in memory after a copy of the bytes read.
+// The cuts: inside /host.bin's record after its name, inside /target.bin's
+// 4 KiB record in its second name (a long hard link), and inside /b's record
+// after its name, where /b/x, numbered below its folder, is looked up. No
+// row keeps a named stream's attribute.
+TEST(EntryInfo, LookupsOverRecordsCutByTheEndOfTheImage) {
+  const struct {
+    const char* image;
+    const char* cut_path;  // whose record the end of the image cuts
+    uint32 kept;           // the bytes of that record left in the image
+    const char* probe;     // the entry looked up
+    std::set<std::string> paths;
+  } rows[] = {{"streams", "/host.bin", 300, "/host.bin", {"host.bin\\"}},
+              {"names4k", "/target.bin", 0x180, "/target.bin", {"target.bin\\"}},
+              {"moved", "/b", 0x100, "/b/x", {"b\\x\\"}}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.image);
+    std::map<ulong64, std::set<std::string>> names_of{{5, {"."}}};
+    for (const quor_test::listing_entry& e : quor_test::read_listing(row.image))
+      names_of[e.inode].insert(leaf(e.path));
+    const ulong64 cut_entry = quor_test::listed_inode(row.image, row.cut_path);
+    const ulong64 probe = quor_test::listed_inode(row.image, row.probe);
+    auto whole = open(row.image);
+    ASSERT_TRUE(whole);
+    std::vector<byte> record;
+    bool torn = false;
+    ASSERT_TRUE(whole->read_mft_record_to_vector(record, torn, cut_entry));
+    std::set<std::string> kept_names;
+    for (const std::string& name : names_of[cut_entry]) {
+      const size_t end = name_attribute_end(record, name);
+      ASSERT_NE(end, 0u) << name;
+      if (end <= row.kept) kept_names.insert(name);
+    }
+    ASSERT_FALSE(kept_names.empty());
+    names_of[cut_entry] = kept_names;
+    // A walk past the bytes read goes on where the attribute the cut runs
+    // through ends.
+    uint32 after_cut = load_u16(record.data(), FRH_FIRST_ATTRIBUTE);
+    for (uint32 length = 1; after_cut <= row.kept && length != 0; after_cut += length)
+      length = load_u32(record.data(), after_cut + AH_LENGTH);
+    const std::string copy = quor_test::copy_fixture(std::string(row.image) + ".img", std::string("cut-") + row.image);
+    ASSERT_FALSE(copy.empty());
+    ASSERT_EQ(::truncate(copy.c_str(), static_cast<off_t>(whole->get_inode_file_pos(cut_entry) + row.kept)), 0);
+    auto cut = quor_test::open_engine_at(copy);
+    ASSERT_TRUE(cut);
+
+    inode_info info;
+    {
+      const stale_heap heap(row.kept, after_cut);
+      ASSERT_TRUE(cut->get_inode_info(probe, info, ~0ULL));
+    }
+    std::set<std::string> found;
+    for (const file_name_info& n : info.names) found.insert(wstring_to_utf8(n.name));
+    EXPECT_EQ(found, names_of[probe]);
+    EXPECT_TRUE(info.ads_names.empty());
+    std::vector<std::string> paths;
+    ASSERT_TRUE(cut->get_path_list(probe, {}, paths));
+    EXPECT_EQ(std::set<std::string>(paths.begin(), paths.end()), row.paths);
+    std::string name, parent_name;
+    ASSERT_TRUE(cut->get_inode_and_parent_names(probe, name, parent_name));
+    EXPECT_EQ(names_of[probe].count(name), 1u) << name;
+    ulong64 parent = 0;
+    FILE_RECORD_HEADER header;
+    ASSERT_TRUE(cut->get_inode_name_and_header(probe, name, parent, header));
+    EXPECT_EQ(names_of[probe].count(name), 1u) << name;
+    EXPECT_EQ(names_of[parent], std::set<std::string>{parent_name});
+  }
 }

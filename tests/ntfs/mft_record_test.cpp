@@ -333,6 +333,36 @@ TEST(AttributeWalk, WalksWithoutAByteCount) {
   EXPECT_FALSE(find_attribute_by_name(kib.data(), ATTR_INDEX_ALLOCATION, attr, nullptr));
 }
 
+// A record the end of the image cut short, zero-filled past the bytes read:
+// what was read whole stays, the attribute the cut runs through and all
+// after it read as zeros, so that a walk of the whole buffer finds only
+// attributes read whole. An end marker read whole closes the attributes;
+// a header cut short, or a record read whole, is left as it is.
+TEST(AttributeWalk, RecordCutShortKeepsTheAttributesReadWhole) {
+  record_builder b;
+  b.resident(ATTR_STANDARD_INFORMATION, std::vector<byte>(48, 0x11));
+  const uint32 name = b.resident(ATTR_FILE_NAME, record_builder::file_name_value(5, u"name.txt"));
+  const uint32 data = b.resident(ATTR_DATA, std::vector<byte>(40, 0x22));
+  const std::vector<byte> whole = b.done();
+  const uint32 end = load_u32(whole.data(), FRH_BYTES_IN_USE) - 8;
+  const struct {
+    uint32 got;   // bytes read
+    uint32 kept;  // bytes left as read
+  } cases[] = {{name + 0x50, name}, {data, data},        {data + 4, data},       {end + 2, end},
+               {end + 4, end + 4},  {FRH_SIZE - 2, FRH_SIZE - 2}, {1024, 1024}};
+  for (const auto& c : cases) {
+    std::vector<byte> buffer(whole.begin(), whole.begin() + c.got);
+    buffer.resize(1024, 0);
+    clear_cut_record_tail(buffer.data(), c.got, 1024);
+    std::vector<byte> expected(whole.begin(), whole.begin() + c.kept);
+    expected.resize(1024, 0);
+    EXPECT_EQ(buffer, expected) << c.got;
+    byte* attr = nullptr;
+    EXPECT_EQ(find_attribute(buffer.data(), ATTR_FILE_NAME, attr), c.kept > name) << c.got;
+    EXPECT_EQ(find_attribute(buffer.data(), ATTR_DATA, attr), c.kept > data) << c.got;
+  }
+}
+
 // A record of the largest size a volume may declare, in use to its last
 // byte, is walked whole: its last attribute ends at the record's end and is
 // found by the sized walks and by those that take the record's own size.

@@ -2,6 +2,7 @@
 // Sleuth Kit: ils -e marks the unallocated entries, fls -d the names of deleted
 // files whose entries were not reused.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <map>
@@ -84,6 +85,52 @@ TEST(UnusedEntries, FreeEntriesAndTheirNamesAsTheSleuthKitSeesThem) {
     EXPECT_EQ(names, fls);
     EXPECT_EQ(names.empty(), !v.deleted);
   }
+}
+
+// The end of the image cuts free entry 255 of default.img 200 bytes in,
+// through its one $FILE_NAME (at record offset 0x80, 0x1F0 bytes long, as
+// the whole record shows): the free entries before it are gathered as The
+// Sleuth Kit sees them in the whole image (the first deleted file's is the
+// first free entry with a name), the cut one without a name, and none past
+// the end.
+TEST(UnusedEntries, FreeRecordCutByTheEndOfTheImage) {
+  if (!quor_test::have_program("ils") || !quor_test::have_program("fls")) GTEST_SKIP() << "The Sleuth Kit absent";
+  const std::string image = quor_test::fixture("default.img");
+  const ulong64 cut_entry = 255;
+  const uint32 kept = 200;
+  std::vector<byte> record;
+  {
+    auto whole = quor_test::open_engine_at(image);
+    ASSERT_NE(whole, nullptr);
+    ASSERT_EQ(whole->get_inode_file_pos(cut_entry), 4 * 4096 + cut_entry * 1024);
+    bool torn = false;
+    ASSERT_TRUE(whole->read_mft_record_to_vector(record, torn, cut_entry));
+  }
+  ASSERT_EQ(load_u32(record.data(), 0x80), ATTR_FILE_NAME);
+  ASSERT_EQ(load_u32(record.data(), 0x80 + AH_LENGTH), 0x1F0u);
+  const std::string copy = quor_test::copy_fixture("default.img", "unused-cut.img");
+  ASSERT_FALSE(copy.empty());
+  ASSERT_EQ(::truncate(copy.c_str(), static_cast<off_t>(4 * 4096 + cut_entry * 1024 + kept)), 0);
+
+  std::set<ulong64> keys_expected;
+  for (ulong64 e : ils_free(image))
+    if (e <= cut_entry) keys_expected.insert(e);
+  ASSERT_EQ(keys_expected.count(cut_entry), 1u);
+  std::map<ulong64, std::set<std::string>> names_expected = fls_deleted(image);
+  ASSERT_EQ(names_expected.count(cut_entry), 1u);
+  names_expected.erase(names_expected.lower_bound(cut_entry), names_expected.end());
+
+  auto engine = quor_test::open_engine_at(copy);
+  ASSERT_NE(engine, nullptr);
+  std::map<ulong64, inode_info> out;
+  ASSERT_TRUE(engine->collect_unused_entries(out));
+  std::set<ulong64> keys;
+  for (const auto& kv : out) keys.insert(kv.first);
+  EXPECT_EQ(keys, keys_expected);
+  EXPECT_EQ(named(out), names_expected);
+  ASSERT_EQ(out.count(cut_entry), 1u);
+  EXPECT_TRUE(out.at(cut_entry).is_deleted);
+  EXPECT_TRUE(out.at(cut_entry).names.empty());
 }
 
 TEST(UnusedEntries, KeptKeysFullBitmapAndBrokenAttributes) {
