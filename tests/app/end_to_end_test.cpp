@@ -583,19 +583,7 @@ TEST(QuorEndToEnd, PartitionedDiskAndVmdkChain) {
 // quor run under an address-space limit of `kib` KiB, as `ulimit -v` sets
 // it; status -1 when the run ended by a signal.
 run_result run_quor_limited(const args_t& args, unsigned long kib) {
-  static int counter = 0;
-  const std::string base = scratch_dir() + "/limited-" + std::to_string(++counter);
-  std::string cmd = "ulimit -v " + std::to_string(kib) + "; exec " + quote(QUOR_EXE);
-  for (const std::string& a : args) cmd += " " + quote(a);
-  cmd += " >" + quote(base + ".out") + " 2>" + quote(base + ".err") + " </dev/null";
-  run_result r;
-  std::string ignored;
-  r.status = run_command(cmd, ignored);
-  r.out = read_whole(base + ".out");
-  r.err = read_whole(base + ".err");
-  std::remove((base + ".out").c_str());
-  std::remove((base + ".err").c_str());
-  return r;
+  return run_quor_under("ulimit -v " + std::to_string(kib) + "; exec ", args);
 }
 
 // The lines a listing cut short shares with the whole one: without the run

@@ -30,11 +30,13 @@ inline std::string read_whole(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-inline run_result run_quor(const std::vector<std::string>& args, const std::string& exe = QUOR_EXE) {
+// `exe` run with `args` behind the shell text `limits` (limits set, then
+// the program started), its standard output and error gathered.
+inline run_result run_quor_under(const std::string& limits, const std::vector<std::string>& args,
+                                 const std::string& exe = QUOR_EXE) {
   static int counter = 0;
   const std::string base = scratch_dir() + "/run-" + std::to_string(++counter);
-  // A run that never ends or writes without end is stopped, not waited for.
-  std::string cmd = "ulimit -f 400000; timeout 300 " + quote(exe);
+  std::string cmd = limits + quote(exe);
   for (const std::string& a : args) cmd += " " + quote(a);
   cmd += " >" + quote(base + ".out") + " 2>" + quote(base + ".err") + " </dev/null";
   run_result r;
@@ -45,6 +47,11 @@ inline run_result run_quor(const std::vector<std::string>& args, const std::stri
   std::remove((base + ".out").c_str());
   std::remove((base + ".err").c_str());
   return r;
+}
+
+// A run that never ends or writes without end is stopped, not waited for.
+inline run_result run_quor(const std::vector<std::string>& args, const std::string& exe = QUOR_EXE) {
+  return run_quor_under("ulimit -f 400000; timeout 300 ", args, exe);
 }
 
 inline std::vector<std::string> split(const std::string& text, char sep) {

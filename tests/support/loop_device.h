@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/support/fixture.h"
+#include "tests/support/mount_guard.h"
 
 namespace quor_test {
 
@@ -53,63 +54,21 @@ class loop_device {
 // missing) while the object lives; dir() is empty when it could not be
 // mounted. Unmounted before the loop device under it is detached, when
 // declared after it.
-class ext2_mount {
+class ext2_mount : public mount_guard {
  public:
-  ext2_mount(const std::string& device, const std::string& at) {
-    std::string ignored;
-    ::mkdir(at.c_str(), 0700);
-    if (!device.empty() && run_command("mount -t ext2 '" + device + "' '" + at + "' 2>/dev/null", ignored) == 0)
-      m_dir = at;
-  }
-  ~ext2_mount() {
-    std::string ignored;
-    if (!m_dir.empty()) run_command("umount '" + m_dir + "'", ignored);
-  }
-  ext2_mount(const ext2_mount&) = delete;
-  ext2_mount& operator=(const ext2_mount&) = delete;
-
-  const std::string& dir() const { return m_dir; }
-
- private:
-  std::string m_dir;
+  ext2_mount(const std::string& device, const std::string& at)
+      : mount_guard(device.empty() ? std::string() : "mount -t ext2 '" + device + "' '" + at + "'", at) {}
 };
 
 // The NTFS volume of the image file `image` mounted read-write by ntfs-3g,
 // a FUSE file system, at the folder `at` (made when missing) while the
 // object lives; dir() is empty when it could not be mounted, and why() says
 // why.
-class ntfs3g_mount {
+class ntfs3g_mount : public mount_guard {
  public:
-  ntfs3g_mount(const std::string& image, const std::string& at) {
-    if (::geteuid() != 0) {
-      m_why = "mounting needs root";
-      return;
-    }
-    if (!have_program("ntfs-3g")) {
-      m_why = "ntfs-3g not installed";
-      return;
-    }
-    std::string ignored;
-    ::mkdir(at.c_str(), 0700);
-    if (image.empty() || run_command("ntfs-3g '" + image + "' '" + at + "' 2>/dev/null", ignored) != 0) {
-      m_why = "ntfs-3g could not mount (no FUSE?)";
-      return;
-    }
-    m_dir = at;
-  }
-  ~ntfs3g_mount() {
-    std::string ignored;
-    if (!m_dir.empty()) run_command("umount '" + m_dir + "'", ignored);
-  }
-  ntfs3g_mount(const ntfs3g_mount&) = delete;
-  ntfs3g_mount& operator=(const ntfs3g_mount&) = delete;
-
-  const std::string& dir() const { return m_dir; }
-  const std::string& why() const { return m_why; }
-
- private:
-  std::string m_dir;
-  std::string m_why;
+  ntfs3g_mount(const std::string& image, const std::string& at)
+      : mount_guard(have_program("ntfs-3g") && !image.empty() ? "ntfs-3g '" + image + "' '" + at + "'" : std::string(),
+                    at, have_program("ntfs-3g") ? "ntfs-3g could not mount (no FUSE?)" : "ntfs-3g not installed") {}
 };
 
 }  // namespace quor_test

@@ -45,17 +45,17 @@ inline bool wait_until_unheld(const std::string& path) {
 class mount_guard {
  public:
   // Runs `command` (as root only), which mounts something at the folder
-  // `at` (made when missing). dir() is empty when it failed, and why()
-  // says why.
-  mount_guard(const std::string& command, const std::string& at) {
+  // `at` (made when missing). dir() is empty when it failed (or `command`
+  // is empty), and why() says why: `failure` when given.
+  mount_guard(const std::string& command, const std::string& at, const std::string& failure = std::string()) {
     if (::geteuid() != 0) {
       m_why = "mounting needs root";
       return;
     }
-    ::mkdir(at.c_str(), 0700);
     std::string ignored;
-    if (run_command(command + " 2>/dev/null", ignored) != 0) {
-      m_why = "could not mount: " + command;
+    if (!command.empty()) ::mkdir(at.c_str(), 0700);
+    if (command.empty() || run_command(command + " 2>/dev/null", ignored) != 0) {
+      m_why = !failure.empty() ? failure : "could not mount: " + command;
       return;
     }
     m_dir = at;
