@@ -174,15 +174,6 @@ uni::file_identities named_identities(int argc, char** argv) {
   return ids;
 }
 
-// The files the source open in `ctx` is read from.
-uni::file_identities open_source_ids(const user_ctx& ctx) {
-  uni::file_identities opened;
-  if (ctx.ntfs != nullptr) ctx.ntfs->source_identities(opened);
-  if (ctx.mft_reader != nullptr && ctx.mft_reader->is_open())
-    uni::identities_of_source(ctx.mft_reader->descriptor(), opened);
-  return opened;
-}
-
 // Only a regular file or a block device can be evidence: a run whose
 // outputs are pipes or terminals opens no evidence file before its work.
 bool may_be_evidence(int fd) {
@@ -216,6 +207,14 @@ bool refuse(bool out_hit, bool err_hit, const std::string& name) {
 }
 
 }  // namespace
+
+uni::file_identities open_source_ids(const user_ctx& ctx) {
+  uni::file_identities opened;
+  if (ctx.ntfs != nullptr) ctx.ntfs->source_identities(opened);
+  if (ctx.mft_reader != nullptr && ctx.mft_reader->is_open())
+    uni::identities_of_source(ctx.mft_reader->descriptor(), opened);
+  return opened;
+}
 
 bool head_holds_volume(const byte* head, size_t size) {
   if (head == nullptr) return false;

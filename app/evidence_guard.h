@@ -19,6 +19,10 @@
 
 class user_ctx;
 
+// What stands for the source open in `ctx` (its volume's files, an
+// extracted $MFT): what no output of the run may write.
+uni::file_identities open_source_ids(const user_ctx& ctx);
+
 // True when the first `size` bytes of a file, `head`, begin a volume, a
 // disk or a disk image: an NTFS, FAT or exFAT boot sector, an MBR's boot
 // mark, a GPT header (after sectors of 512 or 4096 bytes), an ext2/3/4

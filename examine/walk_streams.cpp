@@ -49,15 +49,6 @@ std::wstring clean_name_part(const std::wstring& part) {
   return out;
 }
 
-// The files the walk reads: the volume's, and an extracted $MFT's.
-uni::file_identities walk_sources(const user_ctx& ctx) {
-  uni::file_identities sources;
-  if (ctx.ntfs != nullptr) ctx.ntfs->source_identities(sources);
-  if (ctx.mft_reader != nullptr && ctx.mft_reader->is_open())
-    uni::identities_of_source(ctx.mft_reader->descriptor(), sources);
-  return sources;
-}
-
 // The copy folder by the descriptor held since it was made, so that a link
 // switched in its path meanwhile cannot lead the copies elsewhere.
 std::wstring copy_folder_held(const user_ctx& ctx) {
@@ -127,7 +118,7 @@ bool extract_stream_copy(const inode_attributes& rec, user_ctx& ctx, const si_re
                          const attribute_record* attr) {
   if (si == nullptr || attr == nullptr || attr->raw.empty() || walk_stored_size(*attr) == 0) return false;
   if (make_copy_folder(ctx) != 0) return false;
-  const uni::file_identities sources = walk_sources(ctx);
+  const uni::file_identities sources = open_source_ids(ctx);
   const std::wstring folder = copy_folder_held(ctx);
   std::ofstream file;
   std::wstring temp;

@@ -70,6 +70,12 @@ TEST(EvidenceGuard, OutputsOnTheOpenSourceAreRefused) {
     user_ctx ctx;
     s.set(ctx);
     ASSERT_TRUE(initialize_mft(ctx)) << s.how;
+    struct stat held_st;
+    ASSERT_EQ(::stat(s.held.c_str(), &held_st), 0);
+    uni::file_identity held_id;
+    held_id.device = static_cast<uint64>(held_st.st_dev);
+    held_id.inode = static_cast<uint64>(held_st.st_ino);
+    EXPECT_TRUE(uni::is_one_of(held_id, open_source_ids(ctx))) << s.how;
     const std::string before = read_whole(s.held);
     // Standard output on the file held, then both outputs: refused each
     // time, the refusal said where it can be.
