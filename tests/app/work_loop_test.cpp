@@ -223,6 +223,14 @@ TEST(DirWorkLoop, ChildNumberedBelowItsParentIsWrittenOnce) {
   }
 }
 
+// The MFT entry of \Documents in sample.img, as its listing gives it; 0
+// when the listing names none.
+ulong64 documents_entry() {
+  for (const auto& e : quor_test::read_listing("sample.img"))
+    if (e.path == "/Documents") return e.inode;
+  return 0;
+}
+
 // Each allocation of a folder's gathering fails in turn (\Documents: its
 // index root, then its INDX records; the root folder: the subfolders, all in
 // its INDX records). After "exception caught" the loop writes every entry
@@ -233,9 +241,7 @@ TEST(DirWorkLoop, ChildNumberedBelowItsParentIsWrittenOnce) {
 TEST(DirWorkLoop, AnExceptionWhileGatheringKeepsWhatWasGathered) {
   const std::string image = quor_test::fixture("sample.img");
   if (image.empty()) GTEST_SKIP() << "sample.img not in the fixture kit";
-  ulong64 documents = 0;
-  for (const auto& e : quor_test::read_listing("sample.img"))
-    if (e.path == "/Documents") documents = e.inode;
+  const ulong64 documents = documents_entry();
   ASSERT_NE(documents, 0u);
   struct start_case {
     std::string path;
@@ -301,9 +307,7 @@ TEST(DirWorkLoop, AnExceptionWhileGatheringKeepsWhatWasGathered) {
 TEST(WriteDirListing, AFailureLeavesOnlyWholeEntries) {
   const std::string image = quor_test::fixture("sample.img");
   if (image.empty()) GTEST_SKIP() << "sample.img not in the fixture kit";
-  ulong64 documents = 0;
-  for (const auto& e : quor_test::read_listing("sample.img"))
-    if (e.path == "/Documents") documents = e.inode;
+  const ulong64 documents = documents_entry();
   ASSERT_NE(documents, 0u);
   std::unique_ptr<user_ctx> source = every_entry_context(image, 0);
   ASSERT_TRUE(source);
