@@ -234,31 +234,33 @@ bool head_holds_volume(const byte* head, size_t size) {
   return ntfs_record_at_start(head, size);
 }
 
-bool outputs_hold_evidence(int argc, char** argv) {
+namespace {
+
+// True when the standard descriptor `fd` is one of the `evidence`, or, with
+// `by_head`, already holds a volume; `name` is then the file's name.
+bool output_refused(int fd, const std::vector<evidence_file_ids>& evidence, bool by_head, std::string& name) {
+  if (is_evidence(fd, evidence, name)) return true;
+  if (!by_head || !descriptor_holds_volume(fd)) return false;
+  name = descriptor_name(fd);
+  return true;
+}
+
+// The check of both standard outputs against the named evidence, and with
+// `by_head` against what they already hold; the refusal said.
+bool outputs_refused(int argc, char** argv, bool by_head) {
   if (!may_be_evidence(STDOUT_FILENO) && !may_be_evidence(STDERR_FILENO)) return false;
   const std::vector<evidence_file_ids> evidence = named_evidence(argc, argv);
   std::string on_out, on_err;
-  bool out_hit = is_evidence(STDOUT_FILENO, evidence, on_out);
-  bool err_hit = is_evidence(STDERR_FILENO, evidence, on_err);
-  if (!out_hit && descriptor_holds_volume(STDOUT_FILENO)) {
-    out_hit = true;
-    on_out = descriptor_name(STDOUT_FILENO);
-  }
-  if (!err_hit && descriptor_holds_volume(STDERR_FILENO)) {
-    err_hit = true;
-    on_err = descriptor_name(STDERR_FILENO);
-  }
+  const bool out_hit = output_refused(STDOUT_FILENO, evidence, by_head, on_out);
+  const bool err_hit = output_refused(STDERR_FILENO, evidence, by_head, on_err);
   return refuse(out_hit, err_hit, out_hit ? on_out : on_err);
 }
 
-bool outputs_on_named_evidence(int argc, char** argv) {
-  if (!may_be_evidence(STDOUT_FILENO) && !may_be_evidence(STDERR_FILENO)) return false;
-  const std::vector<evidence_file_ids> evidence = named_evidence(argc, argv);
-  std::string on_out, on_err;
-  const bool out_hit = is_evidence(STDOUT_FILENO, evidence, on_out);
-  const bool err_hit = is_evidence(STDERR_FILENO, evidence, on_err);
-  return refuse(out_hit, err_hit, out_hit ? on_out : on_err);
-}
+}  // namespace
+
+bool outputs_hold_evidence(int argc, char** argv) { return outputs_refused(argc, argv, true); }
+
+bool outputs_on_named_evidence(int argc, char** argv) { return outputs_refused(argc, argv, false); }
 
 bool folder_on_named_evidence(int argc, char** argv, const std::string& folder) {
   return uni::folder_writes_source(folder, named_identities(argc, argv));
