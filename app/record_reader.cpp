@@ -452,7 +452,9 @@ bool read_source_record(std::vector<byte>& out, bool& is_baad, user_ctx& ctx, ul
     return true;
   }
   if (std::memcmp(out.data(), "FILE", 4) != 0 && std::memcmp(out.data(), "INDX", 4) != 0) return false;
-  apply_update_sequence(out.data(), static_cast<uint32>(out.size()));
+  // The last record of a file cut short is fixed up sector by sector as far
+  // as it goes.
+  apply_update_sequence(out.data(), ctx.record_size, static_cast<uint32>(out.size()));
   return true;
 }
 

@@ -6,16 +6,27 @@
 #include "utils/buffer_scan.h"
 
 record_fixup_state apply_update_sequence(byte* record, uint32 length) {
-  if (!record || length < 8) return RECORD_FIXUP_INVALID;
+  return apply_update_sequence(record, length, length);
+}
+
+record_fixup_state apply_update_sequence(byte* record, uint32 length, uint32 got) {
+  if (!record || length < 8 || got < 8 || got > length) return RECORD_FIXUP_INVALID;
   const uint32 array_offset = load_u16(record, FRH_USA_OFFSET);
   const uint32 count = load_u16(record, FRH_USA_COUNT);
   if (count < 2) return RECORD_FIXUP_NONE;
   if (static_cast<uint64>(count - 1) * UPDATE_SEQUENCE_STRIDE != length) return RECORD_FIXUP_INVALID;
-  // The array must lie in the first stride, clear of the tail it restores.
-  if (array_offset < 8 || array_offset + 2ULL * count > UPDATE_SEQUENCE_STRIDE - 2) return RECORD_FIXUP_INVALID;
+  // The array must lie in the first stride, clear of the tail it restores,
+  // and among the bytes read.
+  if (array_offset < 8 || array_offset + 2ULL * count > UPDATE_SEQUENCE_STRIDE - 2 ||
+      array_offset + 2ULL * count > got)
+    return RECORD_FIXUP_INVALID;
+  // The sector a cut runs through has lost its check value: it stays as
+  // read, and clear_cut_record_tail clears the attribute the cut runs through.
+  const uint32 whole = got / UPDATE_SEQUENCE_STRIDE;
+  if (whole == 0) return RECORD_FIXUP_NONE;
   const uint16 check = load_u16(record, array_offset);
   bool torn = false;
-  for (uint32 i = 1; i < count; ++i) {
+  for (uint32 i = 1; i <= whole; ++i) {
     byte* tail = record + i * UPDATE_SEQUENCE_STRIDE - 2;
     if (load_u16(tail) != check) torn = true;
     std::memcpy(tail, record + array_offset + 2 * i, 2);

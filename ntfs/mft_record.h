@@ -21,6 +21,13 @@ const uint32 UPDATE_SEQUENCE_STRIDE = 512;
 // hold the check value is restored all the same, and the result is
 // RECORD_FIXUP_TORN.
 record_fixup_state apply_update_sequence(byte* record, uint32 length);
+// The same for a record of `length` bytes of which the end of the image left
+// only the first `got`: each 512-byte sector read whole is checked and
+// restored as in a whole record; the sector the cut runs through stays as
+// read. The array must lie among the bytes read (else RECORD_FIXUP_INVALID);
+// with no sector read whole the result is RECORD_FIXUP_NONE. Only the `got`
+// bytes are touched.
+record_fixup_state apply_update_sequence(byte* record, uint32 length, uint32 got);
 
 // The inverse, for writing a record back: the check value is advanced, each
 // 512-byte sector's last two bytes are saved into the array and replaced by

@@ -163,8 +163,9 @@ bool CNtfs::read_mft_record(ulong64 inode, byte*& buf, ulong64& pos, int& size, 
     }
     return false;
   }
-  // A fixup needs every sector it names: a short record stays as read.
-  m_last_fixup = apply_update_sequence(buf, got);
+  // Each sector read whole is fixed up, so that a name crossing one reads
+  // right in a record the image cuts short.
+  m_last_fixup = apply_update_sequence(buf, length, got);
   pos = where;
   size = static_cast<int>(got);
   return true;

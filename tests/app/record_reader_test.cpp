@@ -90,6 +90,35 @@ TEST(RecordReader, HandBuiltRecordsAreFixedUpWalkedAndFiledByKind) {
   EXPECT_EQ(rec.attributes.at(key(0x70, 2)).text, "ver: 2:0(Unk version)");
 }
 
+// The last record of an extracted $MFT that ends 16 bytes short of it: the
+// name that crosses a sector end is read as it was written, and the
+// attribute the cut runs through is not filed.
+TEST(RecordReader, RecordCutShortIsFixedUpAsFarAsItGoes) {
+  const ulong64 t = 130000000000000000ull;
+  record_builder whole(4096);
+  whole.add(0x10, 0, u"", std::vector<byte>(72, 0));
+  whole.add(0x80, 1, u"", std::vector<byte>(400, 'x'));
+  std::u16string name;
+  for (int i = 0; i < 250; ++i) name += static_cast<char16_t>(u'a' + i % 26);
+  whole.add_file_name(2, 5 | (5ull << 48), name, 1, t);
+  ASSERT_GT(whole.next, 1024u);
+  // Named "cut" (32 bytes of header and name), it ends where the end marker starts.
+  whole.add(0x80, 3, u"cut", std::vector<byte>(4096 - 8 - whole.next - 32, 'y'));
+  ASSERT_EQ(whole.next, 4096u - 8);
+  std::vector<byte> cut = whole.finish();
+  cut.resize(4096 - 16);
+  user_ctx m;
+  open_as_mft_file(m, {whole.finish(), cut}, "cut.mft");
+
+  inode_attributes rec;
+  ASSERT_TRUE(read_inode(rec, m, 1));
+  ASSERT_EQ(rec.filename_records.size(), 1u);
+  EXPECT_TRUE(rec.filename_records.begin()->second.name == std::wstring(name.begin(), name.end()));
+  EXPECT_EQ(rec.parents.size(), 1u);
+  EXPECT_EQ(rec.attributes.count(key(0x80, 1)), 1u);
+  EXPECT_EQ(rec.attributes.count(key(0x80, 3)), 0u);
+}
+
 // 512-byte clusters hold half a 1 KiB record: an $MFT split after an odd
 // number of clusters has a record whose halves lie in two runs. The second
 // run is moved elsewhere and its old place filled with other bytes, so that a

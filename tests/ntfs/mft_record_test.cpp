@@ -20,10 +20,10 @@ std::vector<byte> filled_record(uint32 size) {
   return rec;
 }
 
-// The on-disk form with only the sector tails put back: what a fixup must
-// give (the array itself keeps the saved words).
-std::vector<byte> tails_restored(std::vector<byte> disk, const std::vector<byte>& plain) {
-  for (size_t i = 1; i <= plain.size() / 512; ++i) std::memcpy(&disk[i * 512 - 2], &plain[i * 512 - 2], 2);
+// The on-disk form with only the tails of the first `sectors` sectors put
+// back: what a fixup must give (the array itself keeps the saved words).
+std::vector<byte> tails_restored(std::vector<byte> disk, const std::vector<byte>& plain, size_t sectors) {
+  for (size_t i = 1; i <= sectors; ++i) std::memcpy(&disk[i * 512 - 2], &plain[i * 512 - 2], 2);
   return disk;
 }
 
@@ -31,7 +31,9 @@ std::vector<byte> tails_restored(std::vector<byte> disk, const std::vector<byte>
 
 // Every FILE-record fixup case in one table: the sectors come back at the
 // 512-byte stride on any record size, a torn sector is restored and reported,
-// and an array that does not fit its record leaves the record as read.
+// and an array that does not fit its record leaves the record as read. Of a
+// record the end of the image cut short, each sector read whole is checked
+// and restored, and the one the cut runs through stays as read.
 TEST(UpdateSequence, FileRecordFixups) {
   struct Case {
     const char* what;
@@ -39,17 +41,26 @@ TEST(UpdateSequence, FileRecordFixups) {
     uint16 array_offset, count;
     uint32 torn_sector;  // 0: none
     record_fixup_state expect;
+    uint32 got;  // bytes read; 0: the whole record
   };
   const Case cases[] = {
-      {"1 KiB record", 1024, 0x30, 3, 0, RECORD_FIXUP_APPLIED},
-      {"4 KiB record", 4096, 0x30, 9, 0, RECORD_FIXUP_APPLIED},
-      {"torn sector", 4096, 0x30, 9, 7, RECORD_FIXUP_TORN},
-      {"count for 4 KiB in a 1 KiB record", 1024, 0x30, 9, 0, RECORD_FIXUP_INVALID},
-      {"count too small for the record", 1024, 0x30, 2, 0, RECORD_FIXUP_INVALID},
-      {"array over the first sector tail", 1024, 0x1FA, 3, 0, RECORD_FIXUP_INVALID},
-      {"array offset inside the header", 1024, 0x02, 3, 0, RECORD_FIXUP_INVALID},
-      {"huge count", 1024, 0x30, 0xFFFF, 0, RECORD_FIXUP_INVALID},
-      {"no protection", 1024, 0x30, 1, 0, RECORD_FIXUP_NONE},
+      {"1 KiB record", 1024, 0x30, 3, 0, RECORD_FIXUP_APPLIED, 0},
+      {"4 KiB record", 4096, 0x30, 9, 0, RECORD_FIXUP_APPLIED, 0},
+      {"torn sector", 4096, 0x30, 9, 7, RECORD_FIXUP_TORN, 0},
+      {"count for 4 KiB in a 1 KiB record", 1024, 0x30, 9, 0, RECORD_FIXUP_INVALID, 0},
+      {"count too small for the record", 1024, 0x30, 2, 0, RECORD_FIXUP_INVALID, 0},
+      {"array over the first sector tail", 1024, 0x1FA, 3, 0, RECORD_FIXUP_INVALID, 0},
+      {"array offset inside the header", 1024, 0x02, 3, 0, RECORD_FIXUP_INVALID, 0},
+      {"huge count", 1024, 0x30, 0xFFFF, 0, RECORD_FIXUP_INVALID, 0},
+      {"no protection", 1024, 0x30, 1, 0, RECORD_FIXUP_NONE, 0},
+      {"cut 8 bytes short", 4096, 0x30, 9, 0, RECORD_FIXUP_APPLIED, 4088},
+      {"cut at a sector's end", 4096, 0x30, 9, 0, RECORD_FIXUP_APPLIED, 1536},
+      {"cut one byte into a sector's tail", 1024, 0x30, 3, 0, RECORD_FIXUP_APPLIED, 1023},
+      {"cut after a torn sector", 4096, 0x30, 9, 3, RECORD_FIXUP_TORN, 2000},
+      {"torn sector cut short", 4096, 0x30, 9, 4, RECORD_FIXUP_APPLIED, 2000},
+      {"cut inside the first sector", 1024, 0x30, 3, 0, RECORD_FIXUP_NONE, 300},
+      {"cut through the array", 4096, 0x30, 9, 0, RECORD_FIXUP_INVALID, 0x40},
+      {"cut record of another size", 4096, 0x30, 3, 0, RECORD_FIXUP_INVALID, 1024},
   };
   for (const Case& c : cases) {
     const std::vector<byte> plain = filled_record(c.size);
@@ -58,8 +69,13 @@ TEST(UpdateSequence, FileRecordFixups) {
     store_u16(&disk[FRH_USA_COUNT], c.count);
     if (c.torn_sector) store_u16(&disk[c.torn_sector * 512 - 2], 0x1234);  // written by another update
     const bool fixed = c.expect == RECORD_FIXUP_APPLIED || c.expect == RECORD_FIXUP_TORN;
-    const std::vector<byte> expected = fixed ? tails_restored(disk, plain) : disk;
-    EXPECT_EQ(apply_update_sequence(disk.data(), c.size), c.expect) << c.what;
+    const uint32 got = c.got ? c.got : c.size;
+    const std::vector<byte> expected = fixed ? tails_restored(disk, plain, got / 512) : disk;
+    if (c.got) {
+      EXPECT_EQ(apply_update_sequence(disk.data(), c.size, c.got), c.expect) << c.what;
+    } else {
+      EXPECT_EQ(apply_update_sequence(disk.data(), c.size), c.expect) << c.what;
+    }
     EXPECT_EQ(disk, expected) << c.what;
   }
 }
