@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "examine/entry_records.h"
+#include "examine/index_listing.h"
 #include "ntfs/data_runs.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
@@ -80,7 +81,10 @@ bool delivered_all(CNtfs* ntfs, const entry_record& rec, bool raw, const pump_si
   if (compressed_for_reading(rec, raw)) layout.unit_clusters = 1u << entry_compression_unit(rec);
   ulong64 delivered = 0;
   if (rec.item.header.type == 0xA0 && !raw) {
-    // Index records are mended whole, so their zeros come as bytes.
+    // Index records are mended whole, so their zeros come as bytes: an
+    // index that claims more than the volume holds is damage, not terabytes
+    // of zeros to hand on.
+    if (want > volume_bytes(*ntfs)) return false;
     index_record_fixer fixer(sink);
     const pump_status s = pump_attribute_data(
         *ntfs, layout, 0, want, [&fixer](const byte* d, uint32 n) { return fixer.take(d, n); }, delivered);

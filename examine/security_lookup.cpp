@@ -1,5 +1,6 @@
 #include "examine/security_lookup.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -10,7 +11,9 @@
 #include "disk/disk_handle.h"
 #include "examine/attribute_writer.h"
 #include "examine/entry_records.h"
+#include "examine/index_listing.h"
 #include "ntfs/ntfs.h"
+#include "ntfs/mft_record.h"
 #include "ntfs/security_descriptor.h"
 #include "utils/byte_order.h"
 #include "utils/case_text.h"
@@ -54,18 +57,25 @@ bool walk_index(CNtfs* ntfs, ulong64 entry, const std::string& name, bool ignore
     const bool named = ignore_case ? compare(rec.name.c_str(), name.c_str(), true) == 0 : rec.name == name;
     const uint32 type = rec.item.header.type;
     if (!named || (type != 0x90 && type != 0xA0)) continue;
+    if (type == 0xA0) {
+      // Record by record, never further than the volume is long, whatever
+      // size and runs the allocation claims; past the initialized size
+      // nothing was ever written.
+      const ulong64 length = std::min(entry_data_length(ntfs, rec, false), rec.initialized_size);
+      std::vector<byte> read, block(INDEX_BLOCK);
+      walk_index_allocation(*ntfs, rec, length, read, [&](const byte* record, ulong64) {
+        if (std::memcmp(record, "INDX", 4) != 0) return true;
+        std::memcpy(block.data(), record, INDEX_BLOCK);
+        apply_update_sequence(block.data(), INDEX_BLOCK);
+        walk_node(byte_view(block.data(), INDEX_BLOCK), 24, min_length, take);
+        return true;
+      });
+      continue;
+    }
     std::ostringstream data, messages;
     if (!copy_attribute_data(ntfs, rec, data, messages, false)) return false;
     const std::string bytes = data.str();
-    const byte_view all(reinterpret_cast<const byte*>(bytes.data()), bytes.size());
-    if (type == 0x90) {
-      walk_node(all, 16, min_length, take);
-      continue;
-    }
-    for (uint64 at = 0; at + INDEX_BLOCK <= all.size; at += INDEX_BLOCK) {
-      const byte_view block = all.sub(at, INDEX_BLOCK);
-      if (std::memcmp(block.data, "INDX", 4) == 0) walk_node(block, 24, min_length, take);
-    }
+    walk_node(byte_view(reinterpret_cast<const byte*>(bytes.data()), bytes.size()), 16, min_length, take);
   }
   return true;
 }
@@ -128,7 +138,9 @@ bool read_named_stream(CNtfs* ntfs, const std::vector<entry_record>& records, ui
   const entry_record* found = nullptr;
   for (const entry_record& r : records)
     if (r.item.header.type == type && !r.name.empty() && compare(r.name.c_str(), name, true) == 0) found = &r;
-  if (!found) return false;
+  // A stream held whole in memory must fit in the volume: a size from a
+  // damaged record could claim terabytes of sparse zeros.
+  if (!found || entry_data_length(ntfs, *found, false) > volume_bytes(*ntfs)) return false;
   std::ostringstream data, messages;
   if (!copy_attribute_data(ntfs, *found, data, messages, false)) return false;
   out = data.str();

@@ -52,6 +52,39 @@ TEST(IndexListing, EveryRecordOnEveryClusterSize) {
   EXPECT_EQ(none.str(), "");
 }
 
+// The root's allocation rewritten as one run of 0xFFFFFFFF clusters at its
+// real place: an 8 MiB volume that claims 16 TiB. The listing keeps to the
+// volume (no more records than it has room for) and still lists the real
+// records first, as the whole volume's listing does.
+TEST(IndexListing, RunListClaimingFarMoreThanTheVolumeKeepsToIt) {
+  examine_test::volume v("streams.img");
+  ASSERT_NE(v.ntfs, nullptr);
+  std::vector<entry_record> records;
+  const entry_record* rec = v.find(records, 5, 0xA0, "$I30");
+  ASSERT_NE(rec, nullptr);
+  ASSERT_EQ(rec->runs.size(), 1u);
+  std::ostringstream whole;
+  ASSERT_TRUE(list_index_allocations(v.ntfs, 5, whole));
+  ASSERT_GE(count_of(whole.str(), "keyword:                  INDX"), 1u);
+  const std::string path = quor_test::copy_fixture("streams.img", "root-claims-16t.img");
+  ASSERT_TRUE(quor_test::rewrite_mft_runs(path, v.ntfs->get_inode_file_pos(5), {{0xFFFFFFFFull, rec->runs[0].lcn}},
+                                          0, ATTR_INDEX_ALLOCATION));
+  std::unique_ptr<CNtfs> damaged = quor_test::open_engine_at(path);
+  ASSERT_NE(damaged, nullptr);
+  std::vector<entry_record> claimed;
+  const entry_record* big = examine_test::find_record(damaged.get(), claimed, 5, 0xA0, "$I30");
+  ASSERT_NE(big, nullptr);
+  ASSERT_EQ(big->runs.size(), 1u);
+  ASSERT_EQ(big->runs[0].num_clusters, 0xFFFFFFFFu);
+
+  std::ostringstream out;
+  ASSERT_TRUE(list_index_allocations(damaged.get(), 5, out));
+  EXPECT_EQ(out.str().compare(0, whole.str().size(), whole.str()), 0);
+  const ulong64 volume = damaged->m_total_clusters * damaged->m_cluster_size;
+  EXPECT_EQ(volume_bytes(*damaged), volume);
+  EXPECT_LE(count_of(out.str(), "keyword:  "), volume / 4096);
+}
+
 // Each allocation of the listing's buffer and of gathering the entry's
 // records made to fail in turn, then a stream that throws on its first
 // write: the call returns false and nothing escapes.
