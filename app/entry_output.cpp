@@ -65,10 +65,22 @@ void append_text_time(std::string& line, const char* label, ulong64 filetime) {
   line += "]\n";
 }
 
+// One labelled line whose value keeps to it: a name from the evidence with
+// a line break could otherwise print lines that read as another entry.
+void append_text_line(std::string& line, const char* label, const std::string& value) {
+  line += label;
+  const size_t from = line.size();
+  line += value;
+  keep_row_on_its_line(line, from);
+  line += "\n";
+}
+
 void append_text_block(std::string& line, const INDX_ENTRY_INFO& e, const user_ctx& ctx) {
   line += "Name:                 ";
+  const size_t name_start = line.size();
   line += ctx.path;
   line += e.name;
+  keep_row_on_its_line(line, name_start);
   line += "\nMFT Entry:            ";
   if (reference_corrupted(e)) {
     line += "<corrupted>";
@@ -118,8 +130,8 @@ void append_text_block(std::string& line, const INDX_ENTRY_INFO& e, const user_c
   line += " [" + flags + "]\nSource type:          ";
   line += source_type(e.attribute_type);
   line += "\n";
-  if (!ctx.username.empty()) line += "Username:             " + ctx.username + "\n";
-  if (!ctx.hostname.empty()) line += "Hostname:             " + ctx.hostname + "\n";
+  if (!ctx.username.empty()) append_text_line(line, "Username:             ", ctx.username);
+  if (!ctx.hostname.empty()) append_text_line(line, "Hostname:             ", ctx.hostname);
   line += "\n";
 }
 

@@ -371,7 +371,8 @@ TEST(QuorEndToEnd, AllDirectoriesMatchTheListingsAndTheDeletions) {
 // the rows after it into one ('"' where the cell begins: a bare name on the
 // -indxfile road, every full name under -path '"'), and user and host names
 // holding commas, a leading quote and a line break: python's csv reads each
-// line as one row of the header's columns, one row per entry written.
+// line as one row of the header's columns, one row per entry written, and
+// the text form writes the names with a line break on their own lines.
 TEST(QuorEndToEnd, PlantedNamesKeepEveryEntryOnOneRow) {
   if (!have_program("python3")) GTEST_SKIP() << "python3 absent";
   const planted_volume v = plant_names();
@@ -392,6 +393,11 @@ TEST(QuorEndToEnd, PlantedNamesKeepEveryEntryOnOneRow) {
     for (const char* arg : {"-all", "-username", "\"Smith, John", "-hostname", "ws,42\r\nlab"}) base.push_back(arg);
     const size_t entries = entries_written(base);
     EXPECT_GT(entries, 10u) << road.source[0];
+    // The text form keeps each name on its "Name:" line too.
+    const run_result text = run_quor(base);
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("L 003_" + v.tails[1] + "\n"), std::string::npos);
+    EXPECT_NE(text.out.find("L 004_" + v.tails[2] + "\n"), std::string::npos);
     for (const std::string form : {"-csv", "-csvl2t"}) {
       SCOPED_TRACE(road.source[0] + " " + form);
       args_t args = base;

@@ -71,6 +71,36 @@ TEST(EntryOutput, TextBlock) {
             "\n");
 }
 
+// A planted name with line breaks cannot forge lines of another entry in
+// the text form: CR and LF in the path, the name and the user's names
+// become blanks, as in the other forms, and the block keeps its lines.
+TEST(EntryOutput, TextBlockKeepsEachNameOnItsLine) {
+  user_ctx ctx;
+  ctx.path = "\\d\r\n\\";
+  ctx.username = "a\nb";
+  ctx.hostname = "h\r";
+  INDX_ENTRY_INFO e = make_entry(0x41, 1, "x\nMFT Entry:            0x000000000099 [153]\r\nName: y", 0, 0, 0, 0,
+                                 0x10, true);
+  std::string out;
+  append_indx_entry(out, e, ctx);
+  EXPECT_EQ(out,
+            "Name:                 \\d  \\x MFT Entry:            0x000000000099 [153]  Name: y\n"
+            "MFT Entry:            0x000000000041 [65]\n"
+            "MFT Sequence:         0x0001 [1]\n"
+            "Parent Entry:         0x000000000005 [5]\n"
+            "Parent Sequence:      0x0005 [5]\n"
+            "Entry:                valid\n"
+            "Modify time [utc]:    0 [00/00/00 00:00:00]\n"
+            "Access time [utc]:    0 [00/00/00 00:00:00]\n"
+            "MFTChanged time [utc]:0 [00/00/00 00:00:00]\n"
+            "Create time [utc]:    0 [00/00/00 00:00:00]\n"
+            "Type entry:           0x00000010 [DIRECTORY]\n"
+            "Source type:          indx alloc\n"
+            "Username:             a b\n"
+            "Hostname:             h \n"
+            "\n");
+}
+
 TEST(EntryOutput, CsvWithEchoHeaderAndUserColumns) {
   user_ctx ctx;
   ctx.csv = true;
