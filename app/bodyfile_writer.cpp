@@ -6,10 +6,14 @@
 #include "time/calendar.h"
 #include "time/type_time.h"
 #include "utils/number_append.h"
+#include "utils/thread_scratch.h"
 
 namespace {
 
 using namespace entry_fields;
+
+// The tag of the record kept from line to line (utils/thread_scratch.h).
+struct entry_record_tag;
 
 // Unix seconds of a FILETIME. A time before 1970 has no unsigned Unix value,
 // and a wrapped-around one would place the entry centuries ahead on every
@@ -112,7 +116,7 @@ void fill_bodyfile_record(bodyfile_record& rec, const INDX_ENTRY_INFO& e, const 
 
 void append_indx_entry_bodyfile(std::string& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
   // One record serves every entry: filling clears it.
-  static thread_local bodyfile_record rec;
+  bodyfile_record& rec = thread_scratch<bodyfile_record, entry_record_tag>::get();
   fill_bodyfile_record(rec, e, ctx);
   append_bodyfile(&ctx.header_pending, out, rec);
 }

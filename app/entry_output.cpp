@@ -9,6 +9,7 @@
 #include "app/timeline_writers.h"
 #include "ntfs/file_attributes.h"
 #include "utils/status_line.h"
+#include "utils/thread_scratch.h"
 #include "utils/number_append.h"
 #include "utils/utf_convert.h"
 
@@ -181,10 +182,17 @@ void append_csv_time(std::string& line, ulong64 filetime, const std::string& sep
   line += sep;
 }
 
+// The CSV separator as typed and as written.
+struct csv_separator {
+  std::wstring source;
+  std::string text;
+};
+
 void append_csv_line(std::string& line, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
   // The separator of every line of a run is the same; it is converted once.
-  static thread_local std::wstring sep_source;
-  static thread_local std::string sep;
+  csv_separator& cached = thread_scratch<csv_separator>::get();
+  std::wstring& sep_source = cached.source;
+  std::string& sep = cached.text;
   if (sep.empty() || sep_source != ctx.csv_separator) {
     sep_source = ctx.csv_separator;
     sep = wstring_to_utf8(sep_source);
@@ -307,10 +315,8 @@ class picked_writer {
   }
 
  private:
-  static std::string& text() {
-    static thread_local std::string buffer;
-    return buffer;
-  }
+  struct pending_text;
+  static std::string& text() { return thread_scratch<std::string, pending_text>::get(); }
   static void flush() {
     std::cout.write(text().data(), static_cast<std::streamsize>(text().size()));
     text().clear();

@@ -11,10 +11,15 @@
 #include "time/macb.h"
 #include "utils/case_text.h"
 #include "utils/number_append.h"
+#include "utils/thread_scratch.h"
 
 namespace {
 
 using namespace entry_fields;
+
+// Tags of the scratch objects kept from row to row (utils/thread_scratch.h).
+struct row_tail_tag;
+struct entry_record_tag;
 
 const char* const k_header_columns[] = {"date",  "time",  "timezone", "MACB",     "source", "sourcetype",
                                         "type",  "user",  "host",     "short",    "desc",   "version",
@@ -113,7 +118,7 @@ bool append_l2t_csv(bool* first, std::string& line, timeline_record& rec) {
   zq::make_macb_events(events, rec, rec.m_time_kind);
 
   const std::string& sep = rec.m_separator;
-  static thread_local std::string tail;
+  std::string& tail = thread_scratch<std::string, row_tail_tag>::get();
   bool replaced = false;
   for (const auto& kv : events) {
     const macb_event& event = kv.second;
@@ -232,7 +237,7 @@ void fill_l2t_record(timeline_record& rec, const INDX_ENTRY_INFO& e, const user_
 
 void append_indx_entry_l2t(std::string& out, const INDX_ENTRY_INFO& e, user_ctx& ctx) {
   // One record serves every entry: filling clears it.
-  static thread_local timeline_record rec;
+  timeline_record& rec = thread_scratch<timeline_record, entry_record_tag>::get();
   fill_l2t_record(rec, e, ctx);
   append_l2t_csv(&ctx.header_pending, out, rec);
 }

@@ -11,9 +11,14 @@
 #include "time/timeline_record.h"
 #include "utils/byte_order.h"
 #include "utils/number_append.h"
+#include "utils/thread_scratch.h"
 #include "utils/utf_convert.h"
 
 namespace {
+
+// Tags of the scratch objects kept from line to line (utils/thread_scratch.h).
+struct bodyfile_line_tag;
+struct l2t_row_tag;
 
 // Created, modified, MFT changed, accessed.
 struct four_times {
@@ -76,7 +81,7 @@ void write_bodyfile_line(const inode_attributes& rec, std::ostream& out, user_ct
   if (!state.empty()) name += L" (" + state + L")";
 
   // One record serves every line: each line sets what it writes.
-  static thread_local bodyfile_record line;
+  bodyfile_record& line = thread_scratch<bodyfile_record, bodyfile_line_tag>::get();
   line.clear();
   line.m_name = wstring_to_utf8(name);
   line.m_inode = rec.entry;
@@ -144,7 +149,7 @@ void write_l2t_line(const inode_attributes& rec, std::ostream& out, user_ctx& ct
     notes += "]";
   }
 
-  static thread_local timeline_record row;
+  timeline_record& row = thread_scratch<timeline_record, l2t_row_tag>::get();
   row.clear();
   row.m_modify_time = t.modified;
   row.m_access_time = t.accessed;

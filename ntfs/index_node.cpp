@@ -9,6 +9,7 @@
 #include "utils/buffer_scan.h"
 #include "utils/byte_order.h"
 #include "utils/number_append.h"
+#include "utils/thread_scratch.h"
 
 void INDX_ENTRY_INFO::reset() {
   std::memset(entry, 0, sizeof(entry));
@@ -40,10 +41,7 @@ struct carve_scratch {
   std::string key;
 };
 
-carve_scratch& scratch() {
-  static thread_local carve_scratch s;
-  return s;
-}
+carve_scratch& scratch() { return thread_scratch<carve_scratch>::get(); }
 
 bool is_directory_flags(uint32 attributes) { return (attributes & 0x10) || (attributes & 0x10000000); }
 
