@@ -1,13 +1,17 @@
 #include "app/user_ctx.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <iterator>
 #include <fstream>
 #include <vector>
 
+#include "app/evidence_guard.h"
 #include "app/source_open.h"
 #include "ntfs/ntfs.h"
 #include "tests/support/fixture.h"
@@ -103,6 +107,25 @@ TEST(UserCtx, FilteringIsOnWhenAnyRecordFilterIsGiven) {
     EXPECT_EQ(ctx.update_filtering(), c.on);
     EXPECT_EQ(ctx.filters_active, c.on);
   }
+}
+
+// The copy folder a run made is the context's own, unlike its sources: back
+// to the defaults, its descriptor is closed and no longer held.
+TEST(UserCtx, SetDefaultsClosesTheCopyFolder) {
+  user_ctx c;
+  c.copy_files = true;
+  c.copy_dir = utf8_to_wstring(quor_test::scratch_dir() + "/copies-to-forget");
+  ASSERT_EQ(make_copy_folder(c), 0);
+  const int fd = c.copy_dir_fd;
+  ASSERT_GE(fd, 0);
+  struct stat st {};
+  ASSERT_EQ(::fstat(fd, &st), 0);
+  ASSERT_TRUE(S_ISDIR(st.st_mode));
+  c.set_defaults();
+  EXPECT_EQ(c.copy_dir_fd, -1);
+  errno = 0;
+  EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+  EXPECT_EQ(errno, EBADF);
 }
 
 // Back to the defaults after a run has changed the context, without touching

@@ -377,6 +377,15 @@ TEST(AttributeWalk, RecordCutShortKeepsTheAttributesReadWhole) {
     EXPECT_EQ(find_attribute(buffer.data(), ATTR_FILE_NAME, attr), c.kept > name) << c.got;
     EXPECT_EQ(find_attribute(buffer.data(), ATTR_DATA, attr), c.kept > data) << c.got;
   }
+  // A first-attribute offset inside the header (0x10): the header read
+  // stays as read, whatever the walk makes of the bytes there.
+  std::vector<byte> inside(whole.begin(), whole.begin() + data);
+  inside.resize(1024, 0);
+  store_u16(&inside[FRH_FIRST_ATTRIBUTE], 0x10);
+  std::vector<byte> expected(inside.begin(), inside.begin() + FRH_SIZE);
+  expected.resize(1024, 0);
+  clear_cut_record_tail(inside.data(), data, 1024);
+  EXPECT_EQ(inside, expected);
 }
 
 // A record of the largest size a volume may declare, in use to its last

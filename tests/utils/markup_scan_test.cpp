@@ -142,6 +142,21 @@ TEST(HtmlEscape, EntitiesAndPercentEscapes) {
   EXPECT_EQ(html_escape_w(L""), L"");
 }
 
+// A wide text longer than the 16 MiB pieces it is escaped in, with a
+// character to escape in each piece: both pieces are in the result, each
+// escape where it belongs.
+TEST(HtmlEscape, WideTextOfTwoPiecesIsEscapedWhole) {
+  const size_t piece = size_t(1) << 24;
+  std::wstring wide(piece + 5, L'x');
+  wide[3] = L'<';
+  wide[piece + 2] = L'&';
+  const std::wstring escaped = html_escape_w(wide);
+  ASSERT_EQ(escaped.size(), piece + 5 + 3 + 4);
+  EXPECT_EQ(escaped.compare(0, 8, L"xxx&lt;x"), 0);
+  EXPECT_EQ(escaped.compare(piece + 2 + 3, 6, L"&amp;x"), 0);
+  EXPECT_EQ(static_cast<size_t>(std::count(escaped.begin(), escaped.end(), L'x')), piece + 3);
+}
+
 // Without memory for the result, the failure result: an empty text, not an
 // exception. In a child, whose address space is cut.
 TEST(HtmlEscape, WithoutMemoryForTheResultGivesAnEmptyText) {
