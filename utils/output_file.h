@@ -33,6 +33,11 @@ struct file_identity {
   // behind a loop device there), which an output may not be but may be
   // stored on.
   bool holder = false;
+  // In a set of sources, with `holder`: what a FUSE server holds under a
+  // source read through its mount (an archive, an image), into which
+  // everything made in that mount is written: matched by what an output
+  // is stored on too.
+  bool container = false;
   // In a set of sources: memory ran out while the set was made, so it may
   // lack what stands for a source; every output checked against it is
   // refused.
