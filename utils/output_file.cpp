@@ -219,6 +219,10 @@ const int MAX_HOLDER_DEPTH = 12;
 // could not be told, where one could not; it is empty otherwise.
 struct reach {
   file_identities self, under;
+  // The folders behind a view it is stored in: a source read from one of
+  // them is written by what is made there, but a source stored in one is
+  // no more written than a file beside it would be.
+  file_identities folders;
   std::string why;
 };
 
@@ -340,11 +344,14 @@ class reach_builder {
     return *m_servers;
   }
 
-  // The folders a FUSE mount shows the files of, each as a place: those
-  // its servers hold open, and those its table entry names (mergerfs
-  // names its branches separated by ':'). `holds` says whether the servers
-  // hold anything at all.
-  std::vector<place> view_folders(const mount_entry& m, std::vector<fuse_held_file>& held, fuse_servers_seen& seen) {
+  // What a FUSE mount is made from, each as a place: the folders it shows
+  // the files of (those its servers hold open, and those its table entry
+  // names: mergerfs names its branches separated by ':'), and in `stores`
+  // the files and disks its servers hold open to read. A file held under
+  // one of those folders is one a program has open through the view, not
+  // a store.
+  std::vector<place> view_folders(const mount_entry& m, std::vector<fuse_held_file>& stores, fuse_servers_seen& seen) {
+    std::vector<fuse_held_file> held;
     seen = servers().files_of(fuse_connection_of(m.device), held);
     std::vector<place> folders;
     for (const fuse_held_file& h : held)
@@ -363,6 +370,14 @@ class reach_builder {
       start = end + 1;
       if (!f.name.empty() && f.name[0] == '/' && ::stat(f.name.c_str(), &f.st) == 0 && S_ISDIR(f.st.st_mode))
         folders.push_back(f);
+    }
+    for (fuse_held_file& h : held) {
+      if (S_ISDIR(h.status.st_mode) || !h.readable) continue;
+      bool seen_through = false;
+      for (const place& f : folders)
+        seen_through = seen_through || (h.name.size() > f.name.size() + 1 && h.name[f.name.size()] == '/' &&
+                                        h.name.compare(0, f.name.size(), f.name) == 0);
+      if (!seen_through) stores.push_back(std::move(h));
     }
     return folders;
   }
@@ -480,8 +495,8 @@ class reach_builder {
   // A folder a view shows, and what it is stored on.
   void add_under_folder(const place& p, int depth) {
     const file_identity id = identity_from(p.st);
-    if (depth > MAX_HOLDER_DEPTH || present(m_reach.under, id)) return;
-    m_reach.under.push_back(id);
+    if (depth > MAX_HOLDER_DEPTH || present(m_reach.folders, id)) return;
+    m_reach.folders.push_back(id);
     add_under_mount(mount_of(p), depth + 1);
   }
 
@@ -602,6 +617,8 @@ reach_answer reaches_source(const reach& r, const file_identities& sources, bool
       if (same_file(id, s)) return reach_answer::source;
     if (s.holder && !s.container) continue;
     for (const file_identity& id : r.under)
+      if (same_file(id, s)) return reach_answer::source;
+    for (const file_identity& id : r.folders)
       if (same_file(id, s)) return reach_answer::source;
   }
   if (!r.why.empty()) {
