@@ -541,25 +541,32 @@ void expect_opened_as(const std::string& output, const uni::file_identities& sou
 }
 
 // ntfs-3g hands FUSE the image's name cut at its first comma, and an image
-// renamed after its mount keeps its old name in the mount table: neither
-// entry names the image, but the process serving the mount holds it. Files
-// and folders in the mount are refused, descriptors there are the source;
-// a mount of another image whose name is the source's cut at its comma
-// takes outputs, its serving process holding only that image.
+// renamed after its mount keeps its old name in the mount table, where
+// another file may be put since: no entry names the image, but the process
+// serving the mount holds it. Files and folders in the mount are refused,
+// descriptors there are the source; a mount of another image whose name
+// is the source's cut at its comma takes outputs, its serving process
+// holding only that image.
 TEST(OutputFile, FuseMountWhoseEntryDoesNotNameTheImageIsRefused) {
   const std::string comma = quor_test::copy_fixture("default.img", "out-case12,disk2.dd");
   const std::string moved = quor_test::copy_fixture("default.img", "out-moved-from.img");
+  const std::string replaced = quor_test::copy_fixture("default.img", "out-replaced.img");
   const std::string cut = quor_test::copy_fixture("default.img", "out-Smith");
   const std::string named = quor_test::copy_fixture("default.img", "out-Smith, John.dd");
-  ASSERT_FALSE(comma.empty() || moved.empty() || cut.empty() || named.empty());
+  ASSERT_FALSE(comma.empty() || moved.empty() || replaced.empty() || cut.empty() || named.empty());
   const quor_test::ntfs3g_mount by_comma(comma, scratch("by-comma")), by_moved(moved, scratch("by-moved"));
+  const quor_test::ntfs3g_mount by_replaced(replaced, scratch("by-replaced"));
   const quor_test::ntfs3g_mount by_cut(cut, scratch("by-cut"));
-  if (by_comma.dir().empty() || by_moved.dir().empty() || by_cut.dir().empty()) GTEST_SKIP() << by_comma.why();
+  if (by_comma.dir().empty() || by_moved.dir().empty() || by_replaced.dir().empty() || by_cut.dir().empty()) GTEST_SKIP() << by_comma.why();
   const std::string renamed = scratch("moved-to.img");
   ASSERT_EQ(::rename(moved.c_str(), renamed.c_str()), 0);
+  const std::string sub = scratch("sub"), under_sub = sub + "/ev3.img";
+  ::mkdir(sub.c_str(), 0700);
+  ASSERT_EQ(::rename(replaced.c_str(), under_sub.c_str()), 0);
+  write_text(replaced, "another file under the old name");
   const struct {
     std::string image, dir;
-  } cases[] = {{comma, by_comma.dir()}, {renamed, by_moved.dir()}};
+  } cases[] = {{comma, by_comma.dir()}, {renamed, by_moved.dir()}, {under_sub, by_replaced.dir()}};
   for (const auto& c : cases) {
     const uni::file_identities sources = source_ids(c.image);
     const std::string kept = c.dir + "/kept";
@@ -586,8 +593,9 @@ TEST(OutputFile, FuseMountWhoseEntryDoesNotNameTheImageIsRefused) {
 
 // A file seen through an overlay is the file of its layer: read through
 // either name, the other is refused, in the upper layer and in a lower one,
-// and so is a file in an ntfs-3g mount of the image by its overlay name.
-// Another file in the overlay takes outputs.
+// and so is a file in an ntfs-3g mount of the image by its overlay name,
+// or of a loop device over it by that name. Another file in the overlay
+// takes outputs.
 TEST(OutputFile, OverlayFileAndItsLayerFileAreOne) {
   const std::string top = scratch("overlay");
   for (const char* folder : {"", "/L", "/U", "/W"}) ::mkdir((top + folder).c_str(), 0700);
@@ -614,6 +622,18 @@ TEST(OutputFile, OverlayFileAndItsLayerFileAreOne) {
   if (by_overlay.dir().empty()) GTEST_SKIP() << by_overlay.why();
   expect_opened_as(by_overlay.dir() + "/report", source_ids(image), output_result::is_source);
   EXPECT_TRUE(uni::folder_writes_source(by_overlay.dir() + "/new", source_ids(image)));
+
+  const std::string looped = top + "/U/looped.img";
+  ASSERT_EQ(quor_test::run_command("cp '" + quor_test::fixture("default.img") + "' '" + looped + "'", ignored), 0);
+  const quor_test::loop_device loop(top + "/M/looped.img", false);
+  if (loop.path().empty()) GTEST_SKIP() << loop.why();
+  const quor_test::ntfs3g_mount by_loop(loop.path(), scratch("by-overlay-loop"));
+  ASSERT_FALSE(by_loop.dir().empty()) << by_loop.why();
+  const uni::file_identities sources = source_ids(looped);
+  EXPECT_EQ(uni::make_output_folder(by_loop.dir() + "/nd", sources), uni::folder_result::is_source);
+  expect_opened_as(by_loop.dir() + "/report", sources, output_result::is_source);
+  struct stat st;
+  EXPECT_NE(::stat((by_loop.dir() + "/nd").c_str(), &st), 0) << "made in the image";
 }
 
 // The disk under the source's file system: an ext4 in the partition of a
