@@ -422,14 +422,17 @@ class reach_builder {
   // `behind`. False for what is no bound loop device.
   bool loop_behind(uint64 number, file_identity& behind, place& p, bool& by_path) {
     by_path = false;
-    if (device_node_of(number).empty()) return false;
+    // Only a bound loop device has a file behind it to name, and only one
+    // is opened to ask: opening any other disk could have effects of its
+    // own and tells nothing more.
+    p.name = loop_backing_path(number);
+    if (p.name.empty()) return false;
     std::string bound_name;
     {
       const held_descriptor held(open_block_device(number, device_node_of(number)));
       if (held.fd < 0 || !loop_backing(held.fd, behind, bound_name)) return false;
     }
-    p.name = loop_backing_path(number);
-    by_path = !p.name.empty() && ::stat(p.name.c_str(), &p.st) == 0 && same_file(identity_from(p.st), behind);
+    by_path = ::stat(p.name.c_str(), &p.st) == 0 && same_file(identity_from(p.st), behind);
     return true;
   }
 
