@@ -9,6 +9,8 @@
 #include <linux/capability.h>
 #include <signal.h>
 #include <sys/syscall.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -886,6 +888,52 @@ TEST(OutputFile, ArchiveServedByFuseTakesNothingWhileItsFileIsRead) {
   }
   ASSERT_TRUE(quor_test::wait_until_unheld(top + "/a.zip"));
   EXPECT_TRUE(quor_test::read_file_text(top + "/a.zip") == archive) << "the archive was written";
+}
+
+}  // namespace
+
+namespace {
+
+// A bindfs view whose server this process cannot see (it runs in a PID
+// namespace of its own with its own /proc): what the view is stored on
+// cannot be told, so nothing is made or replaced there, and the refusal
+// says so; seen from where the server can be read, the view is the folder
+// behind it and takes outputs.
+TEST(OutputFile, ViewWhoseServerIsOutOfSightTakesNothing) {
+  if (!quor_test::have_program("bindfs")) GTEST_SKIP() << "bindfs not installed";
+  const std::string behind = scratch("sight-behind"), view = scratch("sight-view");
+  ::mkdir(behind.c_str(), 0700);
+  const quor_test::mount_guard mount("bindfs '" + behind + "' '" + view + "'", view);
+  if (mount.dir().empty()) GTEST_SKIP() << mount.why();
+  const std::string local = scratch("sight-evidence");
+  write_text(local, "evidence");
+  const uni::file_identities sources = source_ids(local);
+  expect_opened_as(view + "/kept", sources, output_result::opened);
+  write_text(behind + "/kept", "kept");
+  const std::string err = scratch("sight.err");
+  const int got = quor_test::exit_status_in_child(
+      [&] {
+        if (::unshare(CLONE_NEWNS | CLONE_NEWPID) != 0) return 100;
+        const pid_t inner = ::fork();
+        if (inner == 0) {
+          if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+              ::mount("proc", "/proc", "proc", 0, nullptr) != 0)
+            ::_exit(100);
+          int fd = -1;
+          const output_result r = uni::open_output(fd, view + "/kept", sources, output_open::append);
+          ::_exit(r == output_result::untold ? 0 : 1 + static_cast<int>(r));
+        }
+        int status = 0;
+        if (inner < 0 || ::waitpid(inner, &status, 0) != inner || !WIFEXITED(status)) return 101;
+        return WEXITSTATUS(status);
+      },
+      err);
+  if (got == 100) GTEST_SKIP() << "no PID namespace of its own";
+  EXPECT_EQ(got, 0);
+  EXPECT_EQ(quor_test::read_file_text(err), "refused to write: " + view +
+                                                "/kept: cannot tell what the FUSE mount at " + view +
+                                                " (fuse) is stored on: its server cannot be found or read\n");
+  EXPECT_EQ(quor_test::read_file_text(behind + "/kept"), "kept");
 }
 
 }  // namespace
