@@ -1,414 +1,75 @@
 #include "utils/output_file.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <linux/loop.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <deque>
 #include <exception>
-#include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "utils/file_streams.h"
-#include "utils/fuse_servers.h"
-#include "utils/mount_sources.h"
-#include "utils/overlay_layers.h"
+#include "utils/output_reach.h"
 
 namespace uni {
 
 namespace {
 
-file_identity identity_from(const struct stat& st) {
-  file_identity id;
-  id.device = static_cast<uint64>(st.st_dev);
-  id.inode = static_cast<uint64>(st.st_ino);
-  id.block_device = S_ISBLK(st.st_mode) ? static_cast<uint64>(st.st_rdev) : 0;
-  return id;
-}
-
-bool same_file(const file_identity& a, const file_identity& b) {
-  return (a.device == b.device && a.inode == b.inode) || (a.block_device != 0 && a.block_device == b.block_device);
-}
-
 void say_refused(const std::string& name) {
   std::fprintf(stderr, "refused to write to the evidence: %s\n", name.c_str());
 }
 
+void say_untold(const std::string& name, const std::string& why) {
+  std::fprintf(stderr, "refused to write: %s: %s\n", name.c_str(), why.c_str());
+}
+
 void say_no_reader(const std::string& name) { std::fprintf(stderr, "no reader: %s\n", name.c_str()); }
 
-// A descriptor closed however the scope that opened it ends.
-struct held_descriptor {
-  explicit held_descriptor(int opened) : fd(opened) {}
-  ~held_descriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-  held_descriptor(const held_descriptor&) = delete;
-  held_descriptor& operator=(const held_descriptor&) = delete;
-  const int fd;
-};
+const char* const MEMORY_WHY = "memory ran out while what it is stored on was looked for";
 
-// Loop devices stacked on loop devices end somewhere; the bound only keeps
-// an answer that led round in a circle from holding the check for ever.
-const int MAX_LOOP_DEPTH = 16;
-
-// The file behind the loop device open at `fd`, as the kernel reports it,
-// and the name it was bound by; false for anything that is no bound loop
-// device.
-bool loop_backing(int fd, file_identity& out, std::string& name) {
-  struct loop_info64 info;
-  std::memset(&info, 0, sizeof info);
-  if (::ioctl(fd, LOOP_GET_STATUS64, &info) != 0) return false;
-  out.device = info.lo_device;
-  out.inode = info.lo_inode;
-  // The kernel accepts only regular files and block devices behind a loop
-  // device, so a device number here is a block device's.
-  out.block_device = info.lo_rdevice;
-  const char* text = reinterpret_cast<const char*>(info.lo_file_name);
-  name.assign(text, strnlen(text, LO_NAME_SIZE));
-  return true;
-}
-
-// The node /dev gives the block device `number`, as the system's device
-// list names it; "" when it names none.
-std::string device_node_of(uint64 number) {
-  const dev_t dev = static_cast<dev_t>(number);
-  const std::string uevent =
-      "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev)) + "/uevent";
-  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(uevent.c_str(), "re"), std::fclose);
-  if (!f) return "";
-  char line[256];
-  std::string node;
-  while (node.empty() && std::fgets(line, sizeof line, f.get()) != nullptr)
-    if (std::strncmp(line, "DEVNAME=", 8) == 0) {
-      node = line + 8;
-      while (!node.empty() && (node.back() == '\n' || node.back() == '\r')) node.pop_back();
-      if (!node.empty()) node = "/dev/" + node;
-    }
-  return node;
-}
-
-// Opens, for reading only, a node of the block device `number`: the name it
-// was bound by when that still leads to it, else the node the system's
-// device list gives. -1 when neither does.
-int open_block_device(uint64 number, const std::string& bound_name) {
-  for (const std::string& name : {bound_name, device_node_of(number)}) {
-    struct stat st;
-    if (name.empty() || ::stat(name.c_str(), &st) != 0 || !S_ISBLK(st.st_mode) ||
-        static_cast<uint64>(st.st_rdev) != number)
-      continue;
-    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
-    if (::fstat(fd, &st) == 0 && S_ISBLK(st.st_mode) && static_cast<uint64>(st.st_rdev) == number) return fd;
-    ::close(fd);
-  }
-  return -1;
-}
-
-// Adds the files behind the loop device open at `fd` (whose identity is
-// `id`), following a loop device over a loop device to the end; nothing
-// for any other file. `fd` stays open.
-void add_loop_chain(int fd, file_identity id, file_identities& out) {
-  std::string bound_name;
-  if (id.block_device == 0 || !loop_backing(fd, id, bound_name)) return;
-  out.push_back(id);
-  for (int depth = 1; depth < MAX_LOOP_DEPTH && id.block_device != 0; ++depth) {
-    const held_descriptor next(open_block_device(id.block_device, bound_name));
-    if (next.fd < 0 || !loop_backing(next.fd, id, bound_name)) break;
-    out.push_back(id);
+// Gives `why` the text where memory allows; the answer it goes with stands
+// either way.
+void set_why(std::string& why, const char* text) {
+  try {
+    why.assign(text);
+  } catch (const std::exception&) {
+    why.clear();
   }
 }
 
-// The text of a small file of the system's (under /sys), without its line
-// end; "" when it cannot be read.
-std::string system_text(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "";
-  char text[256];
-  const ssize_t n = ::read(fd, text, sizeof text);
-  ::close(fd);
-  std::string out(text, n > 0 ? static_cast<size_t>(n) : 0);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
+bool any_untold(const file_identities& sources) {
+  for (const file_identity& s : sources)
+    if (s.untold) return true;
+  return false;
 }
 
-// The device number written "major:minor"; false for anything else.
-bool device_number(const std::string& text, uint64& number) {
-  unsigned ma = 0, mi = 0;
-  char end = 0;
-  if (std::sscanf(text.c_str(), "%u:%u%c", &ma, &mi, &end) != 2) return false;
-  number = static_cast<uint64>(makedev(ma, mi));
-  return true;
-}
-
-// The block devices the block device `number` is made on: the whole disk
-// holding a partition, and the disks under a mapped device (LVM, a
-// crypt): writing any of them writes it.
-std::vector<uint64> disks_under(uint64 number) {
-  const dev_t dev = static_cast<dev_t>(number);
-  const std::string base = "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
-  std::vector<uint64> out;
-  uint64 found = 0;
+// What something made in the folder open at `dirfd` would do to `sources`.
+// Memory that runs out throws std::bad_alloc.
+reach_answer folder_reaches_source(int dirfd, const file_identities& sources, std::string& why) {
+  why.clear();
   struct stat st;
-  if (::stat((base + "/partition").c_str(), &st) == 0 && device_number(system_text(base + "/../dev"), found))
-    out.push_back(found);
-  DIR* slaves = ::opendir((base + "/slaves").c_str());
-  if (slaves == nullptr) return out;
-  // The listing is closed however the reading ends.
-  const std::unique_ptr<DIR, int (*)(DIR*)> held(slaves, ::closedir);
-  while (const struct dirent* e = ::readdir(slaves))
-    if (e->d_name[0] != '.' && device_number(system_text(base + "/slaves/" + e->d_name + "/dev"), found))
-      out.push_back(found);
-  return out;
-}
-
-// Where the descriptor leads, as the system names it; "" when it cannot
-// tell.
-std::string descriptor_path(int fd) {
-  char text[4096];
-  const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), text, sizeof text);
-  return n > 0 && static_cast<size_t>(n) < sizeof text ? std::string(text, static_cast<size_t>(n)) : std::string();
-}
-
-// Whether a name that begins with the last part of `path` and a comma lies
-// beside it (or the folder cannot be read): ntfs-3g hands FUSE its image's
-// name cut at the first comma, so the mount table's `path` may be the start
-// of the image's.
-bool comma_name_beside(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return true;
-  const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
-  const std::string start = path.substr(slash + 1) + ",";
-  DIR* listing = ::opendir(folder.c_str());
-  if (listing == nullptr) return true;
-  const std::unique_ptr<DIR, int (*)(DIR*)> held(listing, ::closedir);
-  while (const struct dirent* e = ::readdir(listing))
-    if (std::strncmp(e->d_name, start.c_str(), start.size()) == 0) return true;
-  return false;
-}
-
-bool present(const file_identities& ids, const file_identity& id) {
-  for (const file_identity& have : ids)
-    if (same_file(have, id)) return true;
-  return false;
-}
-
-// Holders over holders (an image on a disk over an image ...) end
-// somewhere; the bound keeps a circle from holding the check for ever.
-const int MAX_HOLDER_DEPTH = 8;
-
-// What writing a file writes: the file itself and what stands for it
-// (`self`), and what it is stored on (`under`). `sure` is false where what
-// it is stored on could not be told.
-struct reach {
-  file_identities self, under;
-  bool sure = true;
-};
-
-// Fills a reach. Memory that runs out throws std::bad_alloc; every
-// descriptor and listing opened here is closed however it ends.
-class reach_builder {
- public:
-  explicit reach_builder(reach& r) : m_reach(r) {}
-
-  // The file open at `fd` (or, with -1, named `name`) whose status is
-  // `st`: itself, the files behind a loop device, the file of an overlay's
-  // layer it is seen as.
-  void add_self(int fd, const std::string& name, const struct stat& st, int depth) {
-    const file_identity id = identity_from(st);
-    if (depth > MAX_HOLDER_DEPTH || present(m_reach.self, id)) return;
-    m_reach.self.push_back(id);
-    if (S_ISBLK(st.st_mode) && fd >= 0) add_loop_chain(fd, id, m_reach.self);
-    std::string layer;
-    struct stat layer_st;
-    if (in_layer(name, st, layer, layer_st)) add_self(-1, layer, layer_st, depth + 1);
-  }
-
-  // What each file of `self` is stored on; a block device, the disks it is
-  // made on.
-  void add_under_self() {
-    const file_identities self = m_reach.self;
-    for (const file_identity& id : self) {
-      if (id.block_device != 0) {
-        for (uint64 disk : disks_under(id.block_device)) add_under_disk(disk, 1);
-      } else {
-        add_under_file_system(id.device, 1);
-      }
-    }
-  }
-
- private:
-  // The file of an overlay's layer that the file named `name` (status `st`)
-  // is seen as, when it lies on an overlay.
-  bool in_layer(const std::string& name, const struct stat& st, std::string& layer, struct stat& layer_st) {
-    if (name.empty() || major(st.st_dev) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) return false;
-    bool read = false;
-    const std::vector<mount_entry>& mounts = mounts_of(static_cast<uint64>(st.st_dev), read);
-    return overlay_layer_file(name, st, mounts, layer, layer_st);
-  }
-
-  // The mounts of the device number, read once.
-  const std::vector<mount_entry>& mounts_of(uint64 device, bool& read) {
-    for (const table_part& part : m_tables)
-      if (part.device == device) {
-        read = part.read;
-        return part.mounts;
-      }
-    table_part part;
-    part.device = device;
-    part.read = mount_entries_of(device, part.mounts);
-    read = part.read;
-    m_tables.push_back(std::move(part));
-    return m_tables.back().mounts;
-  }
-
-  // The block device `number`, the disks it is made on, and, for a loop
-  // device, the file behind it and what that is stored on.
-  void add_under_disk(uint64 number, int depth) {
-    file_identity disk;
-    disk.block_device = number;
-    if (depth > MAX_HOLDER_DEPTH || present(m_reach.under, disk)) return;
-    m_reach.under.push_back(disk);
-    for (uint64 below : disks_under(number)) add_under_disk(below, depth + 1);
-    // Only a loop device is opened to ask what is behind it: opening any
-    // other disk could have effects of its own and tells nothing more.
-    const std::string node = device_node_of(number);
-    if (node.compare(0, 9, "/dev/loop") != 0) return;
-    file_identity behind;
-    std::string bound_name;
-    {
-      const held_descriptor held(open_block_device(number, node));
-      if (held.fd < 0 || !loop_backing(held.fd, behind, bound_name)) return;
-    }
-    if (behind.block_device != 0) {
-      add_under_disk(behind.block_device, depth + 1);
-    } else if (!present(m_reach.under, behind)) {
-      m_reach.under.push_back(behind);
-      add_under_file_system(behind.device, depth + 1);
-    }
-  }
-
-  // What the file system whose files have the device number `device` is
-  // stored on: its disk, the source of its mount, and for a FUSE mount the
-  // files its serving processes write.
-  void add_under_file_system(uint64 device, int depth) {
-    if (depth > MAX_HOLDER_DEPTH) return;
-    for (uint64 seen : m_file_systems)
-      if (seen == device) return;
-    m_file_systems.push_back(device);
-    if (major(static_cast<dev_t>(device)) != 0) add_under_disk(device, depth);
-    bool read = false;
-    const std::vector<mount_entry>& mounts = mounts_of(device, read);
-    // A file system with no disk of its own is known only by its mount.
-    if (!read && major(static_cast<dev_t>(device)) == 0) m_reach.sure = false;
-    bool fuse = false, named = false;
-    for (const mount_entry& mount : mounts) {
-      struct stat from;
-      const bool found = !mount.source.empty() && mount.source[0] == '/' && ::stat(mount.source.c_str(), &from) == 0;
-      if (found && S_ISREG(from.st_mode)) {
-        add_under_file(mount.source, from, depth + 1);
-      } else if (found && S_ISBLK(from.st_mode) && static_cast<uint64>(from.st_rdev) != device) {
-        add_under_disk(static_cast<uint64>(from.st_rdev), depth + 1);
-      }
-      if (mount.type.compare(0, 4, "fuse") != 0) continue;
-      fuse = true;
-      named = named || (found && (S_ISREG(from.st_mode) || S_ISBLK(from.st_mode)) && !comma_name_beside(mount.source));
-    }
-    // Where the table names the file for sure, the process serving the
-    // mount is not looked for: that walk of every process is the dearest
-    // part of the check.
-    if (fuse && !named) add_fuse_servers(device, depth);
-  }
-
-  // The files the processes serving the FUSE file system `device` hold open
-  // for writing. Unless one of them is found, the answer is unsure.
-  void add_fuse_servers(uint64 device, int depth) {
-    std::vector<fuse_held_file> held;
-    const fuse_servers_seen seen = files_of_fuse_servers(fuse_connection_of(device), held);
-    for (const fuse_held_file& file : held) {
-      if (S_ISBLK(file.status.st_mode)) {
-        add_under_disk(static_cast<uint64>(file.status.st_rdev), depth + 1);
-      } else {
-        add_under_file(file.name, file.status, depth + 1);
-      }
-    }
-    if (!seen.exact && !(seen.counted && seen.complete)) m_reach.sure = false;
-  }
-
-  // A file something is stored in (an image), the file of an overlay's
-  // layer it is seen as, and what it is stored on in turn.
-  void add_under_file(const std::string& name, const struct stat& st, int depth) {
-    const file_identity id = identity_from(st);
-    if (depth > MAX_HOLDER_DEPTH || present(m_reach.under, id)) return;
-    m_reach.under.push_back(id);
-    std::string layer;
-    struct stat layer_st;
-    if (in_layer(name, st, layer, layer_st)) add_under_file(layer, layer_st, depth + 1);
-    add_under_file_system(static_cast<uint64>(st.st_dev), depth + 1);
-  }
-
-  struct table_part {
-    uint64 device = 0;
-    bool read = false;
-    std::vector<mount_entry> mounts;
-  };
-  reach& m_reach;
-  std::deque<table_part> m_tables;  // read once each, and never moved
-
-  std::vector<uint64> m_file_systems;
-};
-
-// The reach of the open descriptor `fd`, whose status is `st`. A device
-// node is no file of the disk it lies on: for one, what it is stored on is
-// the disks its device is made on. What is written to a FIFO or a
-// character device is stored nowhere.
-void reach_of(int fd, const struct stat& st, reach& r) {
-  reach_builder builder(r);
-  builder.add_self(fd, descriptor_path(fd), st, 0);
-  if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISBLK(st.st_mode)) builder.add_under_self();
-}
-
-// True when writing what `r` reaches would write one of `sources`: the file
-// is one of them or what one is stored on, or is stored on one. A holder of
-// a source is matched only by the file itself: a file beside the source on
-// its disk is no part of it.
-bool reaches_source(const reach& r, const file_identities& sources) {
-  if (sources.empty()) return false;
-  if (!r.sure) return true;
-  for (const file_identity& s : sources) {
-    if (s.unsure) return true;
-    for (const file_identity& id : r.self)
-      if (same_file(id, s)) return true;
-    if (s.holder) continue;
-    for (const file_identity& id : r.under)
-      if (same_file(id, s)) return true;
-  }
-  return false;
-}
-
-// True when something made in the folder open at `dirfd` would write one
-// of `sources`. Memory that runs out throws std::bad_alloc.
-bool folder_reaches_source(int dirfd, const file_identities& sources) {
-  struct stat st;
-  if (sources.empty() || dirfd < 0 || ::fstat(dirfd, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  reach r;
+  if (sources.empty() || dirfd < 0 || ::fstat(dirfd, &st) != 0 || !S_ISDIR(st.st_mode)) return reach_answer::clear;
+  output_reach r;
   reach_of(dirfd, st, r);
-  return reaches_source(r, sources);
+  return reaches_source(r, sources, false, why);
 }
 
 // The same for the folder named `folder`. What is no folder takes nothing
 // made in it.
-bool folder_holds_source(const std::string& folder, const file_identities& sources) {
+reach_answer folder_holds_source(const std::string& folder, const file_identities& sources, std::string& why) {
+  why.clear();
   const held_descriptor held(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return held.fd >= 0 && folder_reaches_source(held.fd, sources);
+  return held.fd >= 0 ? folder_reaches_source(held.fd, sources, why) : reach_answer::clear;
+}
+
+// Says on standard error why `path` is refused, for an answer that refuses;
+// true then.
+bool said_refused(reach_answer answer, const std::string& path, const std::string& why) {
+  if (answer == reach_answer::source) say_refused(path);
+  if (answer == reach_answer::untold) say_untold(path, why);
+  return answer != reach_answer::clear;
 }
 
 std::string path_below(const std::string& folder, const std::string& name) {
@@ -422,9 +83,9 @@ output_result refuse(std::ofstream& stream, output_result why) {
 }
 
 // A file made here and not handed out is not left behind under its name.
-void forget_made(const std::string& name, const file_identity& id, output_open how) {
+void forget_made(const std::string& name, const file_identity& id) {
   struct stat st;
-  if (how == output_open::create_new && ::lstat(name.c_str(), &st) == 0 && same_file(identity_from(st), id))
+  if (::lstat(name.c_str(), &st) == 0 && same_file(identity_from(st), id))
     ::unlink(name.c_str());
 }
 
@@ -437,7 +98,7 @@ class opened_file {
   ~opened_file() {
     if (m_fd < 0) return;
     ::close(m_fd);
-    if (m_known) forget_made(m_name, m_id, m_how);
+    if (m_known && (m_made || m_how == output_open::create_new)) forget_made(m_name, m_id);
   }
   opened_file(const opened_file&) = delete;
   opened_file& operator=(const opened_file&) = delete;
@@ -446,6 +107,8 @@ class opened_file {
     m_fd = fd;
     m_known = identity_of_descriptor(fd, m_id);
   }
+  // The open made the file: it goes again unless handed out.
+  void made_here() { m_made = true; }
   // Takes another descriptor of the same file in place of the one held.
   void replace(int fd) {
     ::close(m_fd);
@@ -465,6 +128,7 @@ class opened_file {
   int m_fd = -1;
   file_identity m_id;
   bool m_known = false;
+  bool m_made = false;
 };
 
 }  // namespace
@@ -493,12 +157,16 @@ bool identities_of_source(int fd, file_identities& out) {
   try {
     struct stat st;
     if (fd < 0 || ::fstat(fd, &st) != 0) return false;
-    reach r;
-    reach_builder builder(r);
-    builder.add_self(fd, descriptor_path(fd), st, 0);
-    builder.add_under_self();
+    output_reach r;
+    reach_of(fd, st, r);
     out.reserve(out.size() + r.self.size() + r.under.size());
+    const size_t first = out.size();
     out.insert(out.end(), r.self.begin(), r.self.end());
+    // A file that is there already may be this source, seen by another way.
+    if (!r.why.empty()) {
+      out[first].untold = true;
+      out[first].why = "it may be the evidence " + descriptor_path(fd) + ": " + r.why;
+    }
     for (file_identity id : r.under) {
       id.holder = true;
       out.push_back(id);
@@ -514,7 +182,7 @@ bool identities_of_holder(int fd, file_identities& out) {
   try {
     struct stat st;
     if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)) return false;
-    reach r;
+    output_reach r;
     reach_of(fd, st, r);
     out.insert(out.end(), r.under.begin(), r.under.end());
     return !r.under.empty();
@@ -525,25 +193,42 @@ bool identities_of_holder(int fd, file_identities& out) {
 
 bool is_one_of(const file_identity& id, const file_identities& sources) { return present(sources, id); }
 
+reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why) {
+  try {
+    return folder_reaches_source(dirfd, sources, why);
+  } catch (const std::exception&) {
+    set_why(why, MEMORY_WHY);
+  }
+  return reach_answer::untold;
+}
+
 bool folder_descriptor_writes_source(int dirfd, const file_identities& sources) {
   try {
-    return folder_reaches_source(dirfd, sources);
+    std::string why;
+    return folder_reaches_source(dirfd, sources, why) != reach_answer::clear;
   } catch (const std::exception&) {
     return true;
   }
 }
 
-bool descriptor_is_source(int fd, const file_identities& sources) {
+reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why) {
+  why.clear();
   struct stat st;
   if (sources.empty() || fd < 0 || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
-    return false;
+    return reach_answer::clear;
   try {
-    reach r;
+    output_reach r;
     reach_of(fd, st, r);
-    return reaches_source(r, sources);
+    return reaches_source(r, sources, false, why);
   } catch (const std::exception&) {
-    return true;
+    set_why(why, MEMORY_WHY);
   }
+  return reach_answer::untold;
+}
+
+bool descriptor_is_source(int fd, const file_identities& sources) {
+  std::string why;
+  return descriptor_reach(fd, sources, why) != reach_answer::clear;
 }
 
 namespace {
@@ -560,13 +245,27 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     // The folder is asked before the open, whose O_CREAT already writes
     // there.
     const size_t slash = name.rfind('/');
-    if (folder_holds_source(slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash), sources)) {
-      say_refused(name);
-      return output_result::is_source;
-    }
+    std::string why;
+    const reach_answer in_folder =
+        folder_holds_source(slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash), sources, why);
+    if (said_refused(in_folder, name, why))
+      return in_folder == reach_answer::source ? output_result::is_source : output_result::untold;
     // Without O_NONBLOCK a FIFO nobody reads would hold the open for ever.
     const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (how == output_open::create_new ? O_EXCL : 0);
-    const int checked = ::open(name.c_str(), flags, static_cast<mode_t>(permission & 07777));
+    const mode_t mode = static_cast<mode_t>(permission & 07777);
+    // Where a source is read through a layer that cannot be told, a file
+    // that was there may be it: whether the open makes the file is asked
+    // of the open itself.
+    bool existing = true;
+    int checked = -1;
+    if (how != output_open::create_new && any_untold(sources)) {
+      checked = ::open(name.c_str(), flags | O_EXCL, mode);
+      existing = checked < 0;
+    }
+    if (checked < 0) {
+      checked = ::open(name.c_str(), flags, mode);
+      if (how == output_open::create_new) existing = false;
+    }
     if (checked < 0) {
       const int err = errno;
       struct stat st;
@@ -579,15 +278,16 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     }
     opened_file file(name, how);
     file.hold(checked);
+    if (!existing) file.made_here();
     struct stat now;
     if (::fstat(file.fd(), &now) != 0) return output_result::failed;
-    reach r;
+    output_reach r;
     // Where nothing is evidence, nothing is asked.
     if (!sources.empty()) reach_of(file.fd(), now, r);
-    if (reaches_source(r, sources)) {
-      say_refused(name);
-      return output_result::is_source;
-    }
+    const bool stored = S_ISREG(now.st_mode) || S_ISBLK(now.st_mode);
+    const reach_answer answer = reaches_source(r, sources, existing && stored, why);
+    if (said_refused(answer, name, why))
+      return answer == reach_answer::source ? output_result::is_source : output_result::untold;
     bool ok = true;
     // What is read back is the file just checked: opened again through the
     // descriptor's link under /proc, else by its name, which must still lead
@@ -833,11 +533,9 @@ bool names_source(const std::wstring& path, const file_identities& sources) {
 bool folder_writes_source(const std::string& path, const file_identities& sources) {
   if (path.empty()) return false;
   try {
+    std::string why;
     for (const std::string& folder : folders_made_in(path))
-      if (folder_holds_source(folder, sources)) {
-        say_refused(path);
-        return true;
-      }
+      if (said_refused(folder_holds_source(folder, sources, why), path, why)) return true;
     return false;
   } catch (const std::exception&) {
     say_refused(path);
