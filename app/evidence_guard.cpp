@@ -129,6 +129,16 @@ std::string cleaned_name(const std::string& typed) {
   return wide.empty() ? std::string() : wstring_to_utf8(get_full_path_w(wide, L'/'));
 }
 
+// A name with only the blanks and quotes around it cut, its path left for
+// the system to follow: through a linked folder, "L/../x" is the file the
+// user pointed at, while the cleaned name climbs out of the link itself.
+std::string trimmed_name(const std::string& typed) {
+  const char* const kCut = " \t\"'";
+  const size_t first = typed.find_first_not_of(kCut);
+  if (first == std::string::npos) return std::string();
+  return typed.substr(first, typed.find_last_not_of(kCut) - first + 1);
+}
+
 // The file `name` when it exists as a regular file or a block device: only
 // those are looked at, and nothing else is opened (opening some devices has
 // effects of its own).
@@ -138,17 +148,17 @@ void add_if_file(const std::string& name, std::vector<evidence_file_ids>& found)
     add_named(name, found);
 }
 
-// Every value of a source option, as typed and as cleaned the way an
-// image's name is (a second source the parser passes over is named as
-// evidence all the same, and a stray blank must not make a name miss the
-// file the user meant), then the source as the parser will have the run
-// open it, from the command line as typed and with every argument that is
-// no option cleaned: the parser may take a later argument as the value, or
-// follow a VMDK extent to the parents it names, and either may be a name
-// the run would not open as typed. Last, any argument that names a file,
-// typed and cleaned: an image named with a slip in its option (forgotten,
-// misspelt, or passed over as another option's value) is still the file
-// the user means to read.
+// Every value of a source option, as typed, as cleaned the way an image's
+// name is, and with only its blanks and quotes cut (a second source the
+// parser passes over is named as evidence all the same, and a stray blank
+// must not make a name miss the file the user meant), then the source as
+// the parser will have the run open it, from the command line as typed and
+// with every argument that is no option cleaned: the parser may take a
+// later argument as the value, or follow a VMDK extent to the parents it
+// names, and either may be a name the run would not open as typed. Last,
+// any argument that names a file, typed, cleaned and trimmed: an image
+// named with a slip in its option (forgotten, misspelt, or passed over as
+// another option's value) is still the file the user means to read.
 std::vector<evidence_file_ids> named_evidence(int argc, char** argv) {
   std::vector<evidence_file_ids> found;
   std::vector<std::string> cleaned_args;
@@ -163,6 +173,8 @@ std::vector<evidence_file_ids> named_evidence(int argc, char** argv) {
       add_named(typed, found);
       const std::string cleaned_value = cleaned_name(typed);
       if (cleaned_value != typed) add_named(cleaned_value, found);
+      const std::string trimmed = trimmed_name(typed);
+      if (trimmed != typed && trimmed != cleaned_value) add_named(trimmed, found);
     }
   }
   for (const std::string& file : cmdline_source_files(argc, argv)) add_named(file, found);
@@ -174,6 +186,8 @@ std::vector<evidence_file_ids> named_evidence(int argc, char** argv) {
     add_if_file(arg, found);
     const std::string cleaned = cleaned_name(arg);
     if (cleaned != arg) add_if_file(cleaned, found);
+    const std::string trimmed = trimmed_name(arg);
+    if (trimmed != arg && trimmed != cleaned) add_if_file(trimmed, found);
   }
   return found;
 }

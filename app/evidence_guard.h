@@ -43,8 +43,9 @@ bool outputs_hold_evidence(int argc, char** argv);
 // True, after the refusal, when standard output or standard error is a file
 // the command line names as evidence: any value of a source option, and any
 // argument at all that names a regular file or a block device, each as
-// typed and as cleaned the way an image's name is, and the source as the
-// parser will have the run open it.
+// typed, as cleaned the way an image's name is and with only the blanks and
+// quotes around it cut, and the source as the parser will have the run
+// open it.
 bool outputs_on_named_evidence(int argc, char** argv);
 
 // True, after the refusal naming `folder`, when making the folder `folder`
