@@ -35,12 +35,20 @@ file_identity identity_from(const struct stat& st) {
   return id;
 }
 
+// A block device is the disk it stands for, whichever node names it; the
+// disks a walk finds from the system's lists have no node at all, so their
+// device and inode say nothing.
 bool same_file(const file_identity& a, const file_identity& b) {
-  return (a.device == b.device && a.inode == b.inode) || (a.block_device != 0 && a.block_device == b.block_device);
+  if (a.block_device != 0 || b.block_device != 0) return a.block_device == b.block_device;
+  return a.device == b.device && a.inode == b.inode;
 }
 
 void say_refused(const std::string& name) {
   std::fprintf(stderr, "refused to write to the evidence: %s\n", name.c_str());
+}
+
+void say_untold(const std::string& name, const std::string& why) {
+  std::fprintf(stderr, "refused to write: %s: %s\n", name.c_str(), why.c_str());
 }
 
 void say_no_reader(const std::string& name) { std::fprintf(stderr, "no reader: %s\n", name.c_str()); }
@@ -206,11 +214,11 @@ bool present(const file_identities& ids, const file_identity& id) {
 const int MAX_HOLDER_DEPTH = 8;
 
 // What writing a file writes: the file itself and what stands for it
-// (`self`), and what it is stored on (`under`). `sure` is false where what
-// it is stored on could not be told.
+// (`self`), and what it is stored on (`under`). `why` says which layer
+// could not be told, where one could not; it is empty otherwise.
 struct reach {
   file_identities self, under;
-  bool sure = true;
+  std::string why;
 };
 
 // Fills a reach. Memory that runs out throws std::bad_alloc; every
@@ -308,7 +316,8 @@ class reach_builder {
     bool read = false;
     const std::vector<mount_entry>& mounts = mounts_of(device, read);
     // A file system with no disk of its own is known only by its mount.
-    if (!read && major(static_cast<dev_t>(device)) == 0) m_reach.sure = false;
+    if (!read && major(static_cast<dev_t>(device)) == 0 && m_reach.why.empty())
+      m_reach.why = "cannot read the mount table";
     bool fuse = false, named = false;
     for (const mount_entry& mount : mounts) {
       struct stat from;
@@ -340,7 +349,8 @@ class reach_builder {
         add_under_file(file.name, file.status, depth + 1);
       }
     }
-    if (!seen.exact && !(seen.counted && seen.complete)) m_reach.sure = false;
+    if (!seen.exact && !(seen.counted && seen.complete) && m_reach.why.empty())
+      m_reach.why = "cannot tell what a FUSE mount is stored on: its server cannot be found or read";
   }
 
   // A file something is stored in (an image), the file of an overlay's
@@ -376,39 +386,82 @@ void reach_of(int fd, const struct stat& st, reach& r) {
   if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISBLK(st.st_mode)) builder.add_under_self();
 }
 
-// True when writing what `r` reaches would write one of `sources`: the file
-// is one of them or what one is stored on, or is stored on one. A holder of
-// a source is matched only by the file itself: a file beside the source on
-// its disk is no part of it.
-bool reaches_source(const reach& r, const file_identities& sources) {
-  if (sources.empty()) return false;
-  if (!r.sure) return true;
-  for (const file_identity& s : sources) {
-    if (s.unsure) return true;
-    for (const file_identity& id : r.self)
-      if (same_file(id, s)) return true;
-    if (s.holder) continue;
-    for (const file_identity& id : r.under)
-      if (same_file(id, s)) return true;
+const char* const MEMORY_WHY = "memory ran out while what it is stored on was looked for";
+
+// Gives `why` the text where memory allows; the answer it goes with stands
+// either way.
+void set_why(std::string& why, const char* text) {
+  try {
+    why.assign(text);
+  } catch (const std::exception&) {
+    why.clear();
   }
+}
+
+bool any_untold(const file_identities& sources) {
+  for (const file_identity& s : sources)
+    if (s.untold) return true;
   return false;
 }
 
-// True when something made in the folder open at `dirfd` would write one
-// of `sources`. Memory that runs out throws std::bad_alloc.
-bool folder_reaches_source(int dirfd, const file_identities& sources) {
+// What writing what `r` reaches would do to `sources`: `source` when the
+// file is one of them or what one is stored on, or is stored on one. A
+// holder of a source is matched only by the file itself: a file beside the
+// source on its disk is no part of it. With `existing` the file was there
+// before: where a source is read through a layer that cannot be told, it
+// may be that source.
+reach_answer reaches_source(const reach& r, const file_identities& sources, bool existing, std::string& why) {
+  why.clear();
+  if (sources.empty()) return reach_answer::clear;
+  for (const file_identity& s : sources) {
+    if (s.unsure) {
+      why = "memory ran out while the evidence's identities were gathered";
+      return reach_answer::untold;
+    }
+    for (const file_identity& id : r.self)
+      if (same_file(id, s)) return reach_answer::source;
+    if (s.holder) continue;
+    for (const file_identity& id : r.under)
+      if (same_file(id, s)) return reach_answer::source;
+  }
+  if (!r.why.empty()) {
+    why = r.why;
+    return reach_answer::untold;
+  }
+  if (existing)
+    for (const file_identity& s : sources)
+      if (s.untold) {
+        why = s.why;
+        return reach_answer::untold;
+      }
+  return reach_answer::clear;
+}
+
+// What something made in the folder open at `dirfd` would do to `sources`.
+// Memory that runs out throws std::bad_alloc.
+reach_answer folder_reaches_source(int dirfd, const file_identities& sources, std::string& why) {
+  why.clear();
   struct stat st;
-  if (sources.empty() || dirfd < 0 || ::fstat(dirfd, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (sources.empty() || dirfd < 0 || ::fstat(dirfd, &st) != 0 || !S_ISDIR(st.st_mode)) return reach_answer::clear;
   reach r;
   reach_of(dirfd, st, r);
-  return reaches_source(r, sources);
+  return reaches_source(r, sources, false, why);
 }
 
 // The same for the folder named `folder`. What is no folder takes nothing
 // made in it.
-bool folder_holds_source(const std::string& folder, const file_identities& sources) {
+reach_answer folder_holds_source(const std::string& folder, const file_identities& sources, std::string& why) {
+  why.clear();
   const held_descriptor held(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return held.fd >= 0 && folder_reaches_source(held.fd, sources);
+  return held.fd >= 0 ? folder_reaches_source(held.fd, sources, why) : reach_answer::clear;
+}
+
+// Says on standard error why `path` is refused, for an answer that refuses;
+// true then.
+bool said_refused(reach_answer answer, const std::string& path, const std::string& why) {
+  if (answer == reach_answer::source) say_refused(path);
+  if (answer == reach_answer::untold) say_untold(path, why);
+  return answer != reach_answer::clear;
 }
 
 std::string path_below(const std::string& folder, const std::string& name) {
@@ -422,9 +475,9 @@ output_result refuse(std::ofstream& stream, output_result why) {
 }
 
 // A file made here and not handed out is not left behind under its name.
-void forget_made(const std::string& name, const file_identity& id, output_open how) {
+void forget_made(const std::string& name, const file_identity& id) {
   struct stat st;
-  if (how == output_open::create_new && ::lstat(name.c_str(), &st) == 0 && same_file(identity_from(st), id))
+  if (::lstat(name.c_str(), &st) == 0 && same_file(identity_from(st), id))
     ::unlink(name.c_str());
 }
 
@@ -437,7 +490,7 @@ class opened_file {
   ~opened_file() {
     if (m_fd < 0) return;
     ::close(m_fd);
-    if (m_known) forget_made(m_name, m_id, m_how);
+    if (m_known && (m_made || m_how == output_open::create_new)) forget_made(m_name, m_id);
   }
   opened_file(const opened_file&) = delete;
   opened_file& operator=(const opened_file&) = delete;
@@ -446,6 +499,8 @@ class opened_file {
     m_fd = fd;
     m_known = identity_of_descriptor(fd, m_id);
   }
+  // The open made the file: it goes again unless handed out.
+  void made_here() { m_made = true; }
   // Takes another descriptor of the same file in place of the one held.
   void replace(int fd) {
     ::close(m_fd);
@@ -465,6 +520,7 @@ class opened_file {
   int m_fd = -1;
   file_identity m_id;
   bool m_known = false;
+  bool m_made = false;
 };
 
 }  // namespace
@@ -498,7 +554,12 @@ bool identities_of_source(int fd, file_identities& out) {
     builder.add_self(fd, descriptor_path(fd), st, 0);
     builder.add_under_self();
     out.reserve(out.size() + r.self.size() + r.under.size());
+    const size_t first = out.size();
     out.insert(out.end(), r.self.begin(), r.self.end());
+    if (!r.why.empty()) {
+      out[first].untold = true;
+      out[first].why = r.why;
+    }
     for (file_identity id : r.under) {
       id.holder = true;
       out.push_back(id);
@@ -525,25 +586,42 @@ bool identities_of_holder(int fd, file_identities& out) {
 
 bool is_one_of(const file_identity& id, const file_identities& sources) { return present(sources, id); }
 
+reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why) {
+  try {
+    return folder_reaches_source(dirfd, sources, why);
+  } catch (const std::exception&) {
+    set_why(why, MEMORY_WHY);
+  }
+  return reach_answer::untold;
+}
+
 bool folder_descriptor_writes_source(int dirfd, const file_identities& sources) {
   try {
-    return folder_reaches_source(dirfd, sources);
+    std::string why;
+    return folder_reaches_source(dirfd, sources, why) != reach_answer::clear;
   } catch (const std::exception&) {
     return true;
   }
 }
 
-bool descriptor_is_source(int fd, const file_identities& sources) {
+reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why) {
+  why.clear();
   struct stat st;
   if (sources.empty() || fd < 0 || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
-    return false;
+    return reach_answer::clear;
   try {
     reach r;
     reach_of(fd, st, r);
-    return reaches_source(r, sources);
+    return reaches_source(r, sources, true, why);
   } catch (const std::exception&) {
-    return true;
+    set_why(why, MEMORY_WHY);
   }
+  return reach_answer::untold;
+}
+
+bool descriptor_is_source(int fd, const file_identities& sources) {
+  std::string why;
+  return descriptor_reach(fd, sources, why) != reach_answer::clear;
 }
 
 namespace {
@@ -560,13 +638,27 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     // The folder is asked before the open, whose O_CREAT already writes
     // there.
     const size_t slash = name.rfind('/');
-    if (folder_holds_source(slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash), sources)) {
-      say_refused(name);
-      return output_result::is_source;
-    }
+    std::string why;
+    const reach_answer in_folder =
+        folder_holds_source(slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash), sources, why);
+    if (said_refused(in_folder, name, why))
+      return in_folder == reach_answer::source ? output_result::is_source : output_result::untold;
     // Without O_NONBLOCK a FIFO nobody reads would hold the open for ever.
     const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (how == output_open::create_new ? O_EXCL : 0);
-    const int checked = ::open(name.c_str(), flags, static_cast<mode_t>(permission & 07777));
+    const mode_t mode = static_cast<mode_t>(permission & 07777);
+    // Where a source is read through a layer that cannot be told, a file
+    // that was there may be it: whether the open makes the file is asked
+    // of the open itself.
+    bool existing = true;
+    int checked = -1;
+    if (how != output_open::create_new && any_untold(sources)) {
+      checked = ::open(name.c_str(), flags | O_EXCL, mode);
+      existing = checked < 0;
+    }
+    if (checked < 0) {
+      checked = ::open(name.c_str(), flags, mode);
+      if (how == output_open::create_new) existing = false;
+    }
     if (checked < 0) {
       const int err = errno;
       struct stat st;
@@ -579,15 +671,16 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     }
     opened_file file(name, how);
     file.hold(checked);
+    if (!existing) file.made_here();
     struct stat now;
     if (::fstat(file.fd(), &now) != 0) return output_result::failed;
     reach r;
     // Where nothing is evidence, nothing is asked.
     if (!sources.empty()) reach_of(file.fd(), now, r);
-    if (reaches_source(r, sources)) {
-      say_refused(name);
-      return output_result::is_source;
-    }
+    const bool stored = S_ISREG(now.st_mode) || S_ISBLK(now.st_mode);
+    const reach_answer answer = reaches_source(r, sources, existing && stored, why);
+    if (said_refused(answer, name, why))
+      return answer == reach_answer::source ? output_result::is_source : output_result::untold;
     bool ok = true;
     // What is read back is the file just checked: opened again through the
     // descriptor's link under /proc, else by its name, which must still lead
@@ -833,11 +926,9 @@ bool names_source(const std::wstring& path, const file_identities& sources) {
 bool folder_writes_source(const std::string& path, const file_identities& sources) {
   if (path.empty()) return false;
   try {
+    std::string why;
     for (const std::string& folder : folders_made_in(path))
-      if (folder_holds_source(folder, sources)) {
-        say_refused(path);
-        return true;
-      }
+      if (said_refused(folder_holds_source(folder, sources, why), path, why)) return true;
     return false;
   } catch (const std::exception&) {
     say_refused(path);

@@ -37,6 +37,11 @@ struct file_identity {
   // lack what stands for a source; every output checked against it is
   // refused.
   bool unsure = false;
+  // In a set of sources: the source is read through a layer whose store
+  // cannot be told (`why` says which), so any file that is already there
+  // may be it: none is replaced or appended to, while new ones are made.
+  bool untold = false;
+  std::string why;
 };
 typedef std::vector<file_identity> file_identities;
 
@@ -80,12 +85,28 @@ bool is_one_of(const file_identity& id, const file_identities& sources);
 // ran out.
 bool descriptor_is_source(int fd, const file_identities& sources);
 
+enum class reach_answer {
+  clear,   // writing it writes no source
+  source,  // writing it writes one of the sources, by identity
+  untold,  // a layer under it (or under a source) cannot be told
+};
+// What writing to the open descriptor `fd` would do to `sources`. Only a
+// regular file or a block device can be anything but clear. `untold` also
+// where memory ran out, or where a source is read through a layer that
+// cannot be told (the descriptor's file may be one that was there); `why`
+// then names the path and the layer, and is cleared otherwise.
+reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why);
+
 // True when something made in the folder open at `dirfd` (a file, a folder
 // below it) would write one of `sources`: the folder is one of them, or is
 // stored on one (a disk that is one, a loop device over one, a mount of
 // one), or when that cannot be told (as for descriptor_is_source). False
 // for a descriptor that is no folder.
 bool folder_descriptor_writes_source(int dirfd, const file_identities& sources);
+// The same as an answer: `untold`, with `why` naming the path and the layer,
+// where a layer under the folder cannot be told. A source read through such
+// a layer does not stop a folder: only what is made in it is new.
+reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why);
 
 enum class output_open {
   truncate,    // created when missing, emptied after the check
@@ -93,17 +114,23 @@ enum class output_open {
   create_new,  // created only when nothing of that name exists, not even a link
 };
 
-enum class output_result { opened, is_source, exists, no_reader, failed };
+// `untold`: what the file is stored on cannot be told, or it is a file that
+// was there while a source is read through a layer that cannot be told.
+enum class output_result { opened, is_source, exists, no_reader, failed, untold };
 
 // The results that fail even a caller that passes over a file it cannot
-// open (a report, a log): the name is the evidence, or a FIFO nobody reads.
-inline bool refused(output_result r) { return r == output_result::is_source || r == output_result::no_reader; }
+// open (a report, a log): the name is the evidence or may be, or a FIFO
+// nobody reads.
+inline bool refused(output_result r) {
+  return r == output_result::is_source || r == output_result::no_reader || r == output_result::untold;
+}
 
 // Opens `path` for binary output in `stream` (closed first) as `how` says.
 // A file that descriptor_is_source finds writes one of `sources` (a file
 // made there, by the folder it would be made in) is refused with is_source,
 // left as it was, and "refused to write to the evidence: <path>" goes to
-// standard error. `exists` answers create_new when the name is taken. A FIFO that nobody reads is not waited for: no_reader, with
+// standard error; one whose store cannot be told (descriptor_reach's
+// `untold`) is refused with untold and "refused to write: <path>: <why>". `exists` answers create_new when the name is taken. A FIFO that nobody reads is not waited for: no_reader, with
 // "no reader: <path>" on standard error. Memory that runs out is `failed`,
 // the file left unopened. On any result but `opened` the stream is closed
 // with failbit set.

@@ -14,8 +14,13 @@ namespace {
 
 const int FOLDER_FLAGS = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
-void say_refused(const std::string& name) {
-  std::fprintf(stderr, "refused to write to the evidence: %s\n", name.c_str());
+// Says why the folder `name` is refused.
+void say_refused(const std::string& name, reach_answer answer, const std::string& why) {
+  if (answer == reach_answer::untold) {
+    std::fprintf(stderr, "refused to write: %s: %s\n", name.c_str(), why.c_str());
+  } else {
+    std::fprintf(stderr, "refused to write to the evidence: %s\n", name.c_str());
+  }
 }
 
 // A folder descriptor closed when it is let go, unless handed on.
@@ -43,10 +48,10 @@ class held_folder {
 // The folder `part` in the folder `here`, made when missing: `here` is
 // checked by its descriptor first (unless `here_checked` says it was), and
 // the folder made is opened without following a link and checked again.
-// -1 with `why` set when it cannot be entered; `checked` says whether the
-// folder entered was checked.
+// -1 with `why` set when it cannot be entered (and `answer`, `reason` for a
+// refusal); `checked` says whether the folder entered was checked.
 int enter(const held_folder& here, bool& here_checked, const std::string& part, const file_identities& sources,
-          bool& checked, folder_result& why) {
+          bool& checked, folder_result& why, reach_answer& answer, std::string& reason) {
   why = folder_result::failed;
   checked = false;
   // Someone may make the name between our open and our mkdir: the second
@@ -54,7 +59,7 @@ int enter(const held_folder& here, bool& here_checked, const std::string& part, 
   for (int round = 0; round < 2; ++round) {
     const int existing = ::openat(here.fd(), part.c_str(), FOLDER_FLAGS);
     if (existing >= 0 || errno != ENOENT) return existing;
-    if (!here_checked && folder_descriptor_writes_source(here.fd(), sources)) {
+    if (!here_checked && (answer = folder_descriptor_reach(here.fd(), sources, reason)) != reach_answer::clear) {
       why = folder_result::is_source;
       return -1;
     }
@@ -65,7 +70,7 @@ int enter(const held_folder& here, bool& here_checked, const std::string& part, 
     }
     const int made = ::openat(here.fd(), part.c_str(), FOLDER_FLAGS | O_NOFOLLOW);
     if (made < 0) return -1;
-    if (folder_descriptor_writes_source(made, sources)) {
+    if ((answer = folder_descriptor_reach(made, sources, reason)) != reach_answer::clear) {
       ::close(made);
       why = folder_result::is_source;
       return -1;
@@ -95,17 +100,21 @@ folder_result make_output_folder(const std::string& path, const file_identities&
     if (part.empty() || part == ".") continue;
     bool checked = false;
     folder_result why = folder_result::failed;
-    const int next = enter(here, here_checked, part, sources, checked, why);
+    reach_answer answer = reach_answer::clear;
+    std::string reason;
+    const int next = enter(here, here_checked, part, sources, checked, why, answer, reason);
     if (next < 0) {
-      if (why == folder_result::is_source) say_refused(path);
+      if (why == folder_result::is_source) say_refused(path, answer, reason);
       return why;
     }
     here.reset(next);
     here_checked = checked;
   }
   // A folder that was there already takes the files made in it.
-  if (!here_checked && folder_descriptor_writes_source(here.fd(), sources)) {
-    say_refused(path);
+  std::string reason;
+  const reach_answer answer = here_checked ? reach_answer::clear : folder_descriptor_reach(here.fd(), sources, reason);
+  if (answer != reach_answer::clear) {
+    say_refused(path, answer, reason);
     return folder_result::is_source;
   }
   dirfd = here.release();

@@ -124,6 +124,11 @@ TEST(OutputFile, SourcesAreRefusedByAnyNameOthersOpenAsAsked) {
     const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND);
     ASSERT_GE(fd, 0) << name;
     EXPECT_EQ(uni::descriptor_is_source(fd, sources), name != other && name != "/dev/null") << name;
+    std::string why = "stale";
+    EXPECT_EQ(uni::descriptor_reach(fd, sources, why),
+              name != other && name != "/dev/null" ? uni::reach_answer::source : uni::reach_answer::clear)
+        << name;
+    EXPECT_EQ(why, "") << name;
     ::close(fd);
   }
   int ends[2];
