@@ -206,11 +206,14 @@ bool may_be_evidence(int fd) {
   return ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
 }
 
-// True when the descriptor `fd` is one of the `evidence`; `name` is then
-// that file's name.
+// True when writing to the descriptor `fd` writes one of the `evidence`;
+// `name` is then that file's name. A layer under it that cannot be told
+// leaves it to be judged by what it holds: a standard stream that holds
+// text is an examiner's file, wherever it is stored.
 bool is_evidence(int fd, const std::vector<evidence_file_ids>& evidence, std::string& name) {
+  std::string why;
   for (const evidence_file_ids& e : evidence)
-    if (uni::descriptor_is_source(fd, e.ids)) {
+    if (uni::descriptor_reach(fd, e.ids, why) == uni::reach_answer::source) {
       name = e.name;
       return true;
     }
@@ -293,10 +296,13 @@ bool outputs_refused(int argc, char** argv, bool by_head) {
 }
 
 // The refusal of the standard stream `stream` when writing it would write
-// one of `opened`, the files behind the source open as `name`.
+// one of `opened`, the files behind the source open as `name`. Where a
+// layer under it cannot be told, what it holds was judged before the first
+// byte was written (outputs_hold_evidence), and text it was.
 std::string opened_refusal(int stream, const uni::file_identities& opened, const std::string& name) {
-  return uni::descriptor_is_source(real_standard_descriptor(stream), opened) ? evidence_refusal(name)
-                                                                             : std::string();
+  std::string why;
+  const uni::reach_answer reach = uni::descriptor_reach(real_standard_descriptor(stream), opened, why);
+  return reach == uni::reach_answer::source ? evidence_refusal(name) : std::string();
 }
 
 }  // namespace

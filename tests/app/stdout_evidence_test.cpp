@@ -177,14 +177,16 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
        ">>" + quote(plain), "stdout-plain.img"},
       {"a stray file that holds no volume, with a blank", {"-image", "stdout-evidence.im", " stdout-plain.img", "-all"},
        ">>" + quote(plain), real_name(plain)},
+      // With only its blank cut, the name leads the system where the user
+      // meant, out of the folder linked to.
+      {"a stray blank after a climb out of a linked folder", {"-image", "stdout-ln/../d2.img ", "-all"},
+       ">>" + quote(meant), "stdout-ln/../d2.img"},
       // Names that lead nowhere the check can follow: the output is refused
       // for the volume it holds, and named as the system names it.
       {"a slip in the image's name", {"-image", "stdout-evidence.im", "-all"}, appended, held},
       {"the image joined to its option", {"-image=stdout-evidence.img", "-all"}, appended, held},
       {"the image through 46 links", {"-image", link, "-all"}, appended, held},
       {"the image by a name longer than the system takes", {"-image", overlong, "-all"}, appended, held},
-      {"a stray blank after a climb out of a linked folder", {"-image", "stdout-ln/../d2.img ", "-all"},
-       ">>" + quote(meant), real_name(meant)},
       {"the help text appended to a volume the command line does not name", {"-h"}, appended, held},
       {"no argument at all", {}, appended, held},
   };
@@ -705,11 +707,13 @@ TEST(StdoutEvidence, OutputsThatHoldNoTextAreRefused) {
   if (!missing.empty() || disk.path().empty()) GTEST_SKIP() << "not tried:" << missing << " " << disk.why();
 }
 
-// A file the examiner may write but not read (mode 0622, another owner's)
-// cannot be told apart from evidence: it is refused, and the refusal says
-// why rather than blaming evidence that is not there. An empty one takes
-// the run.
-TEST(StdoutEvidence, OutputThatCannotBeReadIsRefusedSayingWhy) {
+// quor run by a user who is not root. A file the examiner may write but
+// not read (mode 0622, another owner's) cannot be told apart from evidence:
+// it is refused, and the refusal says why rather than blaming evidence that
+// is not there; an empty one takes the run. A text file in a FUSE mount
+// whose server is another user's (whose open files cannot be read) takes
+// the run too, and a binary file there is refused.
+TEST(StdoutEvidence, OutputsOfAnotherUserAreJudgedByWhatTheyHold) {
   if (::geteuid() != 0 || !have_program("setpriv")) GTEST_SKIP() << "needs root and setpriv to run as nobody";
   // nobody must reach the image and the files in the scratch folder.
   ASSERT_EQ(::chmod(scratch_dir().c_str(), 0711), 0);
@@ -739,6 +743,28 @@ TEST(StdoutEvidence, OutputThatCannotBeReadIsRefusedSayingWhy) {
                         ignored),
             0);
   EXPECT_NE(read_whole(empty).find("small.txt"), std::string::npos);
+
+  if (!have_program("bindfs")) GTEST_SKIP() << "bindfs not installed";
+  const std::string behind = folder + "/behind";
+  ::mkdir(behind.c_str(), 0755);
+  std::ofstream(behind + "/log.txt") << "earlier log\n";
+  std::ofstream(behind + "/data.bin", std::ios::binary) << std::string("bin\0ary", 7);
+  const mount_guard view("bindfs -o allow_other " + quote(behind) + " " + quote(folder + "/view"), folder + "/view");
+  if (view.dir().empty()) GTEST_SKIP() << view.why();
+  EXPECT_EQ(run_command("cd " + quote(scratch_dir()) + " && " + as_nobody + " >>" + quote(view.dir() + "/log.txt") +
+                            " 2>" + quote(err),
+                        ignored),
+            0)
+      << read_whole(err);
+  const std::string appended = read_whole(view.dir() + "/log.txt");
+  EXPECT_EQ(appended.compare(0, 12, "earlier log\n"), 0);
+  EXPECT_NE(appended.find("small.txt"), std::string::npos);
+  EXPECT_EQ(run_command("cd " + quote(scratch_dir()) + " && " + as_nobody + " >>" + quote(view.dir() + "/data.bin") +
+                            " 2>" + quote(err),
+                        ignored),
+            kFailed);
+  EXPECT_EQ(read_whole(err), "refused to write to the evidence: " + view.dir() + "/data.bin\n");
+  EXPECT_EQ(read_whole(behind + "/data.bin"), std::string("bin\0ary", 7));
 }
 
 }  // namespace
