@@ -681,6 +681,25 @@ TEST(StdoutEvidence, OutputsThatHoldNoTextAreRefused) {
   const loop_device disk(text, false);
   if (!disk.path().empty())
     cases.push_back({"a loop device", {"-image", "notext-raw.raw", "-all"}, ">" + quote(disk.path()), disk.path()});
+  // The cipher file behind an image in an encrypted folder, written in
+  // place: its header gone, the image could never be read again.
+  const std::string cipher = scratch_dir() + "/notext-cipher", plain = scratch_dir() + "/notext-plain";
+  ::mkdir(cipher.c_str(), 0700);
+  const bool init = have_program("gocryptfs") &&
+                    run_command("gocryptfs -q -init -extpass 'echo pw' " + quote(cipher) + " >/dev/null 2>&1", ignored) == 0;
+  const mount_guard encrypted(init ? "gocryptfs -q -extpass 'echo pw' " + quote(cipher) + " " + quote(plain) : "", plain,
+                              "gocryptfs not installed or not set up");
+  if (!encrypted.dir().empty()) {
+    ASSERT_EQ(run_command("cp " + quote(raw) + " " + quote(plain + "/ev.img") + " && sync && ls " + quote(cipher) +
+                              " | grep -v '^gocryptfs\\.'",
+                          ignored),
+              0);
+    const std::string file = cipher + "/" + lines_of(ignored).at(0);
+    cases.push_back({"the cipher file of an encrypted folder", {"-image", plain + "/ev.img", "-all"}, "1<>" + quote(file),
+                     file});
+  } else {
+    missing += " gocryptfs";
+  }
   for (const refusal& c : cases) {
     const std::string sum = md5_of(c.file);
     ASSERT_EQ(sum.size(), 32u) << c.how;
