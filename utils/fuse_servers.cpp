@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -88,26 +89,54 @@ bool is_fuse_device(int fds, const char* pid, const char* name, bool& told, uint
   return true;
 }
 
-// Adds the regular files and block devices the process holds open for
-// writing.
-void add_written_files(int fds, DIR* listing, const char* pid, std::vector<fuse_held_file>& out) {
+// Adds the regular files, block devices and folders the process holds
+// open, in any mode: a server that only reads its image still shows what
+// is stored in it.
+void add_held_files(int fds, DIR* listing, const char* pid, std::vector<fuse_held_file>& out) {
   ::rewinddir(listing);
   while (const struct dirent* e = ::readdir(listing)) {
     if (!all_digits(e->d_name)) continue;
-    uint64 flags = 0;
-    // The mode it was opened in, asked before the file itself is.
-    if (!fdinfo_value(pid, e->d_name, "flags", 8, flags) || (flags & O_ACCMODE) == O_RDONLY) continue;
-    char link[PATH_MAX];
-    if (!link_of(fds, e->d_name, link) || link[0] != '/') continue;  // a pipe, a socket, ...
     fuse_held_file held;
     if (::fstatat(fds, e->d_name, &held.status, 0) != 0) continue;
-    if (!S_ISREG(held.status.st_mode) && !S_ISBLK(held.status.st_mode)) continue;
+    if (!S_ISREG(held.status.st_mode) && !S_ISBLK(held.status.st_mode) && !S_ISDIR(held.status.st_mode)) continue;
+    char link[PATH_MAX];
+    if (!link_of(fds, e->d_name, link) || link[0] != '/') continue;  // a pipe, a socket, ...
+    uint64 flags = 0;
+    if (fdinfo_value(pid, e->d_name, "flags", 8, flags)) {
+      held.readable = (flags & O_ACCMODE) != O_WRONLY;
+      held.writable = (flags & O_ACCMODE) != O_RDONLY;
+    }
     held.name = link;
-    out.push_back(held);
+    held.handle = std::string("/proc/") + pid + "/fd/" + e->d_name;
+    out.push_back(std::move(held));
   }
 }
 
+struct server_cache {
+  std::mutex lock;
+  uint64 generation = 0;
+  std::shared_ptr<const fuse_server_list> list;
+  uint64 walks = 0;
+};
+
+server_cache& cache() {
+  static server_cache* const kept = new server_cache;  // lives as long as the process
+  return *kept;
+}
+
 }  // namespace
+
+fuse_servers_seen fuse_server_list::files_of(uint64 connection, std::vector<fuse_held_file>& out) const {
+  fuse_servers_seen seen;
+  seen.complete = complete;
+  for (const fuse_server& server : servers) {
+    if (server.told && server.connection != connection) continue;
+    seen.counted = true;
+    if (server.told) seen.exact = true;
+    out.insert(out.end(), server.files.begin(), server.files.end());
+  }
+  return seen;
+}
 
 uint64 fuse_connection_of(uint64 device) {
   const dev_t dev = static_cast<dev_t>(device);
@@ -115,12 +144,11 @@ uint64 fuse_connection_of(uint64 device) {
   return (static_cast<uint64>(major(dev)) << 20) | minor(dev);
 }
 
-fuse_servers_seen files_of_fuse_servers(uint64 connection, std::vector<fuse_held_file>& out) {
-  fuse_servers_seen seen;
+void read_fuse_servers(fuse_server_list& out) {
   const dir_handle processes(::opendir("/proc"));
   if (!processes) {
-    seen.complete = false;
-    return seen;
+    out.complete = false;
+    return;
   }
   while (const struct dirent* p = ::readdir(processes.get())) {
     if (!all_digits(p->d_name)) continue;
@@ -131,24 +159,47 @@ fuse_servers_seen files_of_fuse_servers(uint64 connection, std::vector<fuse_held
     if (!listing) {
       // A process that ended meanwhile serves nothing; one whose
       // descriptors may not be read might.
-      if (errno != ENOENT && errno != ESRCH) seen.complete = false;
+      if (errno != ENOENT && errno != ESRCH) out.complete = false;
       continue;
     }
     const int fds = ::dirfd(listing.get());
-    bool serves = false;
+    // One process may serve several connections; each gets what it holds.
+    const size_t first = out.servers.size();
     while (const struct dirent* e = ::readdir(listing.get())) {
-      bool told = false;
-      uint64 number = 0;
-      if (!all_digits(e->d_name) || !is_fuse_device(fds, pid, e->d_name, told, number)) continue;
-      if (told && number != connection) continue;
-      serves = true;
-      if (told) seen.exact = true;
+      fuse_server server;
+      if (!all_digits(e->d_name) || !is_fuse_device(fds, pid, e->d_name, server.told, server.connection)) continue;
+      out.servers.push_back(std::move(server));
     }
-    if (!serves) continue;
-    seen.counted = true;
-    add_written_files(fds, listing.get(), pid, out);
+    if (out.servers.size() == first) continue;
+    std::vector<fuse_held_file> held;
+    add_held_files(fds, listing.get(), pid, held);
+    for (size_t i = first; i + 1 < out.servers.size(); ++i) out.servers[i].files = held;
+    out.servers.back().files = std::move(held);
   }
-  return seen;
+}
+
+std::shared_ptr<const fuse_server_list> current_fuse_servers(uint64 generation) {
+  server_cache& c = cache();
+  const std::lock_guard<std::mutex> held(c.lock);
+  if (c.list && c.generation == generation) return c.list;
+  std::shared_ptr<fuse_server_list> fresh = std::make_shared<fuse_server_list>();
+  ++c.walks;
+  read_fuse_servers(*fresh);
+  c.list = fresh;
+  c.generation = generation;
+  return c.list;
+}
+
+uint64 fuse_server_walks() {
+  server_cache& c = cache();
+  const std::lock_guard<std::mutex> held(c.lock);
+  return c.walks;
+}
+
+fuse_servers_seen files_of_fuse_servers(uint64 connection, std::vector<fuse_held_file>& out) {
+  fuse_server_list list;
+  read_fuse_servers(list);
+  return list.files_of(connection, out);
 }
 
 }  // namespace uni

@@ -1,12 +1,15 @@
 #pragma once
-// The processes that serve a FUSE file system (ntfs-3g over an image, ...)
-// and the files they hold open for writing: what a file stored on that
-// file system is written into. The mount table's entry may not name the
-// image (ntfs-3g hands its name to FUSE cut at the first comma, and an
-// image renamed after the mount keeps its old name there), but the process
-// that serves the mount holds the image open under whatever name it has.
+// The processes that serve FUSE file systems (ntfs-3g over an image,
+// bindfs over a folder, fuse-zip over an archive, ...) and the files and
+// folders they hold open: what a file stored on such a file system is
+// written into, or read from. The mount table's entry may not name it
+// (ntfs-3g hands its name to FUSE cut at the first comma, an image renamed
+// after the mount keeps its old name there, fuse-zip names nothing), but
+// the process that serves the mount holds it open under whatever name it
+// has, in whatever mode (ewfmount and squashfuse read only).
 #include <sys/stat.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,10 +17,16 @@
 
 namespace uni {
 
-// A file a serving process holds open for writing.
+// A regular file, block device or folder a serving process holds open.
 struct fuse_held_file {
-  std::string name;  // where its descriptor leads, as the system shows it
+  std::string name;    // where its descriptor leads, as the system shows it
+  std::string handle;  // "/proc/<pid>/fd/<n>": opens that very file while it is held
   struct stat status;
+  // The mode it is open in (both where that cannot be read). A server
+  // reads what it serves: a file it only writes (a log, an output handed
+  // down from whatever started it) is none of it.
+  bool readable = true;
+  bool writable = true;
 };
 
 // What the search of the processes found out.
@@ -27,15 +36,43 @@ struct fuse_servers_seen {
   bool complete = true;   // every process's descriptors could be read
 };
 
+// Every process holding the FUSE device open, with what it holds: one walk
+// of the processes answers for every connection.
+struct fuse_server {
+  uint64 connection = 0;
+  bool told = false;  // false: the system does not say which connection it serves
+  std::vector<fuse_held_file> files;
+};
+struct fuse_server_list {
+  std::vector<fuse_server> servers;
+  bool complete = true;  // every process's descriptors could be read
+
+  // Adds to `out` what the servers of `connection` hold (and those whose
+  // connection the system does not tell, each of which may serve it).
+  fuse_servers_seen files_of(uint64 connection, std::vector<fuse_held_file>& out) const;
+};
+
 // The number FUSE knows the connection of a file system by, whose files
 // have the device number `device`.
 uint64 fuse_connection_of(uint64 device);
 
-// Adds to `out` the regular files and block devices held open for writing
-// by the processes that serve the FUSE connection `connection`: those that
-// hold the FUSE device open for it, or for a connection the system does not
-// tell (each of those may serve it). Memory that runs out throws
-// std::bad_alloc, with nothing left open.
+// Walks the processes now. Memory that runs out throws std::bad_alloc,
+// with nothing left open.
+void read_fuse_servers(fuse_server_list& out);
+
+// The servers as a walk made for the mount table of generation
+// `generation` found them: walked again only for another generation (a
+// mount or an unmount since). Safe from any thread; memory that runs out
+// throws std::bad_alloc.
+std::shared_ptr<const fuse_server_list> current_fuse_servers(uint64 generation);
+
+// How many times this process walked the processes for their FUSE servers.
+uint64 fuse_server_walks();
+
+// Adds to `out` the regular files, block devices and folders held open by
+// the processes that serve the FUSE connection `connection`, walking the
+// processes now. Memory that runs out throws std::bad_alloc, with nothing
+// left open.
 fuse_servers_seen files_of_fuse_servers(uint64 connection, std::vector<fuse_held_file>& out);
 
 }  // namespace uni

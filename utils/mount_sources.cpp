@@ -70,8 +70,28 @@ std::string device_text(uint64 device) {
   return std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
 }
 
-bool entry_in_line(const std::string& line, const std::string& number, mount_entry& entry) {
-  if (!device_field_is(line, number)) return false;
+// The table's fields as numbers: a mount ID, a device "major:minor".
+bool id_field(const std::string& field, uint64& id) {
+  if (field.empty() || field.size() > 19) return false;
+  id = 0;
+  for (char c : field) {
+    if (c < '0' || c > '9') return false;
+    id = id * 10 + static_cast<uint64>(c - '0');
+  }
+  return true;
+}
+
+bool device_field(const std::string& field, uint64& device) {
+  const size_t colon = field.find(':');
+  uint64 ma = 0, mi = 0;
+  if (colon == std::string::npos || !id_field(field.substr(0, colon), ma) || !id_field(field.substr(colon + 1), mi) ||
+      ma > 0xfffffffful || mi > 0xfffffffful)
+    return false;
+  device = static_cast<uint64>(makedev(static_cast<unsigned>(ma), static_cast<unsigned>(mi)));
+  return true;
+}
+
+bool any_entry_in_line(const std::string& line, mount_entry& entry) {
   const std::vector<std::string> fields = fields_of(line);
   // mount id, parent id, major:minor, root, mount point, options, then any
   // number of optional fields ended by "-", then type, source, options.
@@ -79,6 +99,7 @@ bool entry_in_line(const std::string& line, const std::string& number, mount_ent
   for (size_t i = 6; i + 2 < fields.size(); ++i)
     if (fields[i] == "-") {
       mount_entry found;
+      if (!id_field(fields[0], found.id) || !device_field(fields[2], found.device)) return false;
       found.root = unescape(fields[3]);
       found.mount_point = unescape(fields[4]);
       found.type = unescape(fields[i + 1]);
@@ -94,6 +115,10 @@ bool entry_in_line(const std::string& line, const std::string& number, mount_ent
       return true;
     }
   return false;
+}
+
+bool entry_in_line(const std::string& line, const std::string& number, mount_entry& entry) {
+  return device_field_is(line, number) && any_entry_in_line(line, entry);
 }
 
 // The mount table, read a line at a time; closed, and its line buffer
@@ -139,6 +164,18 @@ bool mount_source_in_line(const std::string& line, uint64 device, std::string& s
   mount_entry entry;
   if (!mount_entry_in_line(line, device, entry)) return false;
   source = entry.source;
+  return true;
+}
+
+bool mount_entry_of_line(const std::string& line, mount_entry& entry) { return any_entry_in_line(line, entry); }
+
+bool read_mount_table(std::vector<mount_entry>& out) {
+  table_reader table;
+  if (!table.is_open()) return false;
+  std::string line;
+  mount_entry entry;
+  while (table.next(line))
+    if (any_entry_in_line(line, entry)) out.push_back(entry);
   return true;
 }
 

@@ -14,6 +14,8 @@ namespace uni {
 // each: a comma written inside a value, as an overlay's layer named with
 // one, stays inside its option.
 struct mount_entry {
+  uint64 id = 0;      // the mount ID (statx's stx_mnt_id of a file there)
+  uint64 device = 0;  // the device number of its files, as the table gives it
   std::string root;         // the folder of the file system the mount shows
   std::string mount_point;  // where it shows it
   std::string type;         // "ext4", "fuse", "fuseblk", "overlay", ...
@@ -39,5 +41,14 @@ bool mount_source_in_line(const std::string& line, uint64 device, std::string& s
 
 // The same for the whole entry.
 bool mount_entry_in_line(const std::string& line, uint64 device, mount_entry& entry);
+
+// The entry of one line of the mount table, whatever its device; false for
+// a line not in the table's form.
+bool mount_entry_of_line(const std::string& line, mount_entry& entry);
+
+// Adds to `out` every line of the process's mount table, read now. False
+// when the table cannot be read; memory that runs out throws
+// std::bad_alloc, with nothing left open or held.
+bool read_mount_table(std::vector<mount_entry>& out);
 
 }  // namespace uni

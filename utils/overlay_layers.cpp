@@ -75,6 +75,40 @@ std::vector<std::string> overlay_layers(const std::vector<std::string>& options)
   return upper;
 }
 
+namespace {
+
+// Where the layer named `layer` of an overlay mounted at `mount_point` is
+// looked for: as it is when absolute, else from the folder that holds the
+// mount point, then from the working folder.
+std::vector<std::string> layer_folders(const std::string& layer, const std::string& mount_point) {
+  std::vector<std::string> folders;
+  if (layer[0] == '/') {
+    folders.push_back(layer);
+  } else {
+    const size_t slash = mount_point.rfind('/');
+    const std::string above = slash == std::string::npos || slash == 0 ? "/" : mount_point.substr(0, slash);
+    folders.push_back(above == "/" ? "/" + layer : above + "/" + layer);
+    folders.push_back(layer);
+  }
+  return folders;
+}
+
+}  // namespace
+
+bool overlay_upper_folder(const mount_entry& mount, std::string& folder) {
+  std::string value;
+  for (const std::string& option : mount.options)
+    if (starts_with(option, "upperdir=", value) && !value.empty())
+      for (const std::string& candidate : layer_folders(unescaped(value), mount.mount_point)) {
+        struct stat st;
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+          folder = candidate;
+          return true;
+        }
+      }
+  return false;
+}
+
 bool overlay_layer_file(const std::string& path, const struct stat& seen, const std::vector<mount_entry>& mounts,
                         std::string& name, struct stat& status) {
   for (const mount_entry& mount : mounts) {
@@ -83,18 +117,9 @@ bool overlay_layer_file(const std::string& path, const struct stat& seen, const 
     // A mount of a folder inside the overlay shows that folder at its point.
     if (mount.root != "/") inner = mount.root + inner;
     if (inner.empty()) continue;
-    const size_t slash = mount.mount_point.rfind('/');
-    const std::string above = slash == std::string::npos || slash == 0 ? "/" : mount.mount_point.substr(0, slash);
     for (const std::string& layer : overlay_layers(mount.options)) {
       if (layer.empty()) continue;
-      std::vector<std::string> folders;
-      if (layer[0] == '/') {
-        folders.push_back(layer);
-      } else {
-        folders.push_back(above == "/" ? "/" + layer : above + "/" + layer);
-        folders.push_back(layer);
-      }
-      for (const std::string& folder : folders) {
+      for (const std::string& folder : layer_folders(layer, mount.mount_point)) {
         const std::string candidate = folder + inner;
         struct stat st;
         if (::lstat(candidate.c_str(), &st) == 0 && shows(seen, st)) {

@@ -1,0 +1,87 @@
+#include "utils/mount_table.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <mutex>
+
+namespace uni {
+
+namespace {
+
+struct table_cache {
+  std::mutex lock;
+  int watched = -1;  // /proc/self/mountinfo, open for its change marks
+  pid_t owner = 0;   // the process that opened it: a child's table may differ
+  uint64 space = 0;  // the inode of the mount namespace it was opened in
+  std::shared_ptr<const mount_table> table;
+  uint64 generation = 0;
+  uint64 reads = 0;
+};
+
+table_cache& cache() {
+  static table_cache* const kept = new table_cache;  // lives as long as the process
+  return *kept;
+}
+
+uint64 namespace_inode() {
+  struct stat st;
+  return ::stat("/proc/self/ns/mnt", &st) == 0 ? static_cast<uint64>(st.st_ino) : 0;
+}
+
+// Whether the table the cache holds may be out of date; opens the watch
+// again where it belongs to another process or namespace.
+bool stale(table_cache& c) {
+  const pid_t me = ::getpid();
+  const uint64 space = namespace_inode();
+  if (c.watched < 0 || c.owner != me || c.space != space) {
+    // A descriptor inherited from the parent is the parent's to close.
+    if (c.watched >= 0 && c.owner == me) ::close(c.watched);
+    c.watched = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    c.owner = me;
+    c.space = space;
+    c.table.reset();
+    return true;
+  }
+  struct pollfd p;
+  p.fd = c.watched;
+  p.events = POLLPRI;
+  p.revents = 0;
+  // The mark is taken by this poll: the table must be read now.
+  if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLPRI | POLLERR)) != 0) c.table.reset();
+  return !c.table;
+}
+
+}  // namespace
+
+const mount_entry* mount_table::by_id(uint64 id) const {
+  const auto at = std::lower_bound(entries.begin(), entries.end(), id,
+                                   [](const mount_entry& e, uint64 want) { return e.id < want; });
+  return at != entries.end() && at->id == id ? &*at : nullptr;
+}
+
+std::shared_ptr<const mount_table> current_mount_table() {
+  table_cache& c = cache();
+  const std::lock_guard<std::mutex> held(c.lock);
+  if (!stale(c)) return c.table;
+  // Read into a table of its own: one that memory cut short is never kept.
+  std::shared_ptr<mount_table> fresh = std::make_shared<mount_table>();
+  ++c.reads;
+  if (!read_mount_table(fresh->entries)) return nullptr;
+  std::sort(fresh->entries.begin(), fresh->entries.end(),
+            [](const mount_entry& a, const mount_entry& b) { return a.id < b.id; });
+  fresh->generation = ++c.generation;
+  c.table = fresh;
+  return c.table;
+}
+
+uint64 mount_table_reads() {
+  table_cache& c = cache();
+  const std::lock_guard<std::mutex> held(c.lock);
+  return c.reads;
+}
+
+}  // namespace uni

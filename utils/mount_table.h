@@ -1,0 +1,33 @@
+#pragma once
+// The process's mount table, read once and kept until the system says it
+// changed: an output check asks it of every layer under a file, and a run
+// checks many outputs. The system marks /proc/self/mountinfo, held open,
+// at every mount and unmount in the process's namespace, so a table kept
+// here is never older than the last change a check could have seen.
+#include <memory>
+#include <vector>
+
+#include "utils/mount_sources.h"
+#include "utils/types.h"
+
+namespace uni {
+
+struct mount_table {
+  std::vector<mount_entry> entries;  // by mount ID, lowest first
+  uint64 generation = 0;             // another number after every change seen
+
+  // The entry of the mount ID `id`; null when the table has none.
+  const mount_entry* by_id(uint64 id) const;
+};
+
+// The table as it is now, read again only where it changed since the last
+// call, this process's namespace changed, or the caller is a child forked
+// since. Null when it cannot be read. Safe from any thread; memory that
+// runs out throws std::bad_alloc, and the next call reads the table again.
+std::shared_ptr<const mount_table> current_mount_table();
+
+// How many times this process has read the whole table: a check that finds
+// nothing changed reads none.
+uint64 mount_table_reads();
+
+}  // namespace uni
