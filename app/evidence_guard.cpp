@@ -207,18 +207,21 @@ bool may_be_evidence(int fd) {
   return ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
 }
 
-// True when writing to the descriptor `fd` writes one of the `evidence`;
-// `name` is then that file's name. A layer under it that cannot be told
-// leaves it to be judged by what it holds: a standard stream that holds
-// text is an examiner's file, wherever it is stored.
-bool is_evidence(int fd, const std::vector<evidence_file_ids>& evidence, std::string& name) {
-  std::string why;
-  for (const evidence_file_ids& e : evidence)
-    if (uni::descriptor_reach(fd, e.ids, why) == uni::reach_answer::source) {
-      name = e.name;
-      return true;
-    }
-  return false;
+// The refusal of the standard stream `stream`, really at `fd`, when
+// writing it writes one of the `evidence`, or when that cannot be told as
+// stream_reach takes it; empty otherwise. Where only a FUSE server out of
+// sight hides what is under it, it is left to be judged by what it holds:
+// a standard stream that holds text is an examiner's file, wherever it is
+// stored.
+std::string named_refusal(int stream, int fd, const std::vector<evidence_file_ids>& evidence) {
+  std::string why, untold;
+  for (const evidence_file_ids& e : evidence) {
+    const uni::reach_answer reach = uni::stream_reach(fd, e.ids, why);
+    if (reach == uni::reach_answer::source) return evidence_refusal(e.name);
+    if (reach == uni::reach_answer::untold && untold.empty())
+      untold = "refused to write: " + descriptor_name(stream, fd) + ": " + why + "\n";
+  }
+  return untold;
 }
 
 // Says a refusal where it does not land on what is refused: `on_out` and
@@ -272,9 +275,8 @@ namespace {
 // may add to; empty when it may be written.
 std::string output_refusal(int stream, const std::vector<evidence_file_ids>& evidence, bool by_head) {
   const int fd = real_standard_descriptor(stream);
-  std::string name;
-  if (is_evidence(fd, evidence, name)) return evidence_refusal(name);
-  if (!by_head) return std::string();
+  const std::string named = named_refusal(stream, fd, evidence);
+  if (!named.empty() || !by_head) return named;
   switch (judged_by_content(fd)) {
     case stream_content::text:
       break;
@@ -297,13 +299,22 @@ bool outputs_refused(int argc, char** argv, bool by_head) {
 }
 
 // The refusal of the standard stream `stream` when writing it would write
-// one of `opened`, the files behind the source open as `name`. Where a
-// layer under it cannot be told, what it holds was judged before the first
+// one of `opened`, the files behind the source open as `name`, or when
+// that cannot be told (stream_reach). Where only a FUSE server out of
+// sight hides what is under it, what it holds was judged before the first
 // byte was written (outputs_hold_evidence), and text it was.
 std::string opened_refusal(int stream, const uni::file_identities& opened, const std::string& name) {
   std::string why;
-  const uni::reach_answer reach = uni::descriptor_reach(real_standard_descriptor(stream), opened, why);
-  return reach == uni::reach_answer::source ? evidence_refusal(name) : std::string();
+  const int fd = real_standard_descriptor(stream);
+  switch (uni::stream_reach(fd, opened, why)) {
+    case uni::reach_answer::source:
+      return evidence_refusal(name);
+    case uni::reach_answer::untold:
+      return "refused to write: " + descriptor_name(stream, fd) + ": " + why + "\n";
+    case uni::reach_answer::clear:
+      break;
+  }
+  return std::string();
 }
 
 }  // namespace

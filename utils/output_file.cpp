@@ -226,6 +226,28 @@ reach_answer descriptor_reach(int fd, const file_identities& sources, std::strin
   return reach_answer::untold;
 }
 
+reach_answer stream_reach(int fd, const file_identities& sources, std::string& why) {
+  why.clear();
+  struct stat st;
+  if (sources.empty() || fd < 0 || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+    return reach_answer::clear;
+  try {
+    output_reach r;
+    reach_of(fd, st, r);
+    const bool holds_bytes = S_ISBLK(st.st_mode) || st.st_size > 0;
+    const reach_answer answer = reaches_source(r, sources, holds_bytes, why);
+    if (answer != reach_answer::untold) return answer;
+    for (const file_identity& s : sources)
+      if (s.unsure || s.untold) return answer;
+    if (!r.only_unseen_servers) return answer;
+    why.clear();
+    return reach_answer::clear;
+  } catch (const std::exception&) {
+    set_why(why, MEMORY_WHY);
+  }
+  return reach_answer::untold;
+}
+
 bool descriptor_is_source(int fd, const file_identities& sources) {
   std::string why;
   return descriptor_reach(fd, sources, why) != reach_answer::clear;

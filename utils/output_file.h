@@ -108,6 +108,15 @@ enum class reach_answer {
 // alone: whether its file was there before the run is for whoever opened
 // it to say, with the sources' `untold` marks.
 reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why);
+// The same for a standard stream handed to the run (opened by whoever
+// started it, so the run made nothing): where the only layer under it that
+// cannot be told is a FUSE mount whose server cannot be seen (another
+// user's service, a PID namespace the run cannot see into), `clear`, and
+// the stream is left to be judged by what it holds; while a source is read
+// through a layer that cannot be told, a stream onto a file that already
+// holds bytes, or onto a layer that cannot be told, is `untold`: it may be
+// that source's store.
+reach_answer stream_reach(int fd, const file_identities& sources, std::string& why);
 
 // True when something made in the folder open at `dirfd` (a file, a folder
 // below it) would write one of `sources`: the folder is one of them, or is

@@ -246,8 +246,9 @@ class reach_builder {
     const mount_entry* mount;
   };
 
-  void untold(const std::string& why) {
+  void untold(const std::string& why, bool unseen_server = false) {
     if (m_reach.why.empty()) m_reach.why = why;
+    if (!unseen_server) m_reach.only_unseen_servers = false;
   }
 
   const mount_table* table() {
@@ -502,7 +503,7 @@ class reach_builder {
     for (const place& folder : folders) add_under_folder(folder, depth + 1);
     const std::string mount = "the FUSE mount at " + m->mount_point + " (" + m->type + ")";
     if (!seen.exact && !(seen.counted && seen.complete)) {
-      untold("cannot tell what " + mount + " is stored on: its server cannot be found or read");
+      untold("cannot tell what " + mount + " is stored on: its server cannot be found or read", true);
     } else if (held.empty() && folders.empty()) {
       untold("cannot tell what " + mount + " is stored on: its server holds no file and its table entry names none");
     }

@@ -22,6 +22,10 @@ struct output_reach {
   // while a source stored in one is no more written than a file beside it.
   file_identities folders;
   std::string why;  // the layer that could not be told; empty when all were
+  // Every layer that could not be told is a FUSE mount whose server could
+  // not be seen (another user's, out of the run's PID namespace): nothing
+  // else was hidden from the walk.
+  bool only_unseen_servers = true;
 };
 
 file_identity identity_from(const struct stat& st);
