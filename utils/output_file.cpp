@@ -159,7 +159,7 @@ bool identities_of_source(int fd, file_identities& out) {
     if (fd < 0 || ::fstat(fd, &st) != 0) return false;
     output_reach r;
     reach_of(fd, st, r);
-    out.reserve(out.size() + r.self.size() + r.under.size());
+    out.reserve(out.size() + r.self.size() + r.under.size() + r.passed.size());
     const size_t first = out.size();
     out.insert(out.end(), r.self.begin(), r.self.end());
     // A file that is there already may be this source, seen by another way.
@@ -167,10 +167,11 @@ bool identities_of_source(int fd, file_identities& out) {
       out[first].untold = true;
       out[first].why = "it may be the evidence " + descriptor_path(fd) + ": " + r.why;
     }
-    for (file_identity id : r.under) {
-      id.holder = true;
-      out.push_back(id);
-    }
+    for (const file_identities* held : {&r.under, &r.passed})
+      for (file_identity id : *held) {
+        id.holder = true;
+        out.push_back(id);
+      }
     return true;
   } catch (const std::exception&) {
     if (!out.empty()) out.back().unsure = true;

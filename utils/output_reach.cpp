@@ -291,7 +291,8 @@ class reach_builder {
   // the files and disks its servers hold open to read. A file held under
   // one of those folders is one a program has open through the view, not
   // a store.
-  std::vector<place> view_folders(const mount_entry& m, std::vector<fuse_held_file>& stores, fuse_servers_seen& seen) {
+  std::vector<place> view_folders(const mount_entry& m, std::vector<fuse_held_file>& stores, fuse_servers_seen& seen,
+                                  file_identities* passed = nullptr) {
     std::vector<fuse_held_file> held;
     seen = servers().files_of(fuse_connection_of(m.device), held);
     std::vector<place> folders;
@@ -324,7 +325,11 @@ class reach_builder {
       for (const place& f : folders)
         seen_through = seen_through || (h.name.size() > f.name.size() + 1 && h.name[f.name.size()] == '/' &&
                                         h.name.compare(0, f.name.size(), f.name) == 0);
-      if (!seen_through) stores.push_back(std::move(h));
+      if (!seen_through) {
+        stores.push_back(std::move(h));
+      } else if (passed != nullptr && !present(*passed, identity_from(h.status))) {
+        passed->push_back(identity_from(h.status));
+      }
     }
     return folders;
   }
@@ -483,7 +488,7 @@ class reach_builder {
     // another file put there since), a folder it names as itself.
     std::vector<fuse_held_file> held;
     fuse_servers_seen seen;
-    const std::vector<place> folders = view_folders(*m, held, seen);
+    const std::vector<place> folders = view_folders(*m, held, seen, &m_reach.passed);
     for (const fuse_held_file& h : held) {
       place f;
       f.name = h.name;
