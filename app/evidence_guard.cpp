@@ -1,9 +1,7 @@
 #include "app/evidence_guard.h"
 
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <strings.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "app/cmdline_parser.h"
+#include "app/standard_output.h"
 #include "app/user_ctx.h"
 #include "disk/full_path.h"
 #include "ntfs/ntfs.h"
@@ -44,16 +43,13 @@ bool ntfs_record_at_start(const byte* head, size_t size) {
   return offset >= 0x28 && offset % 2 == 0 && count >= 2 && offset + 2u * count <= 512;
 }
 
-// A file's head, read through a descriptor of our own: standard output is
-// often open for writing only, and our reads must not move its offset.
-// `head` empty when the file is empty; false when the head of a file that
-// is not empty cannot be read.
+// A regular file's head, read through a descriptor of our own: standard
+// output is often open for writing only, and our reads must not move its
+// offset. `head` empty when the file is empty; false when the head of a
+// file that is not empty cannot be read.
 bool read_head(int fd, const struct stat& st, std::vector<byte>& head) {
   head.clear();
-  uint64 size = static_cast<uint64>(st.st_size);
-  bool size_known = S_ISREG(st.st_mode);
-  if (S_ISBLK(st.st_mode)) size_known = ::ioctl(fd, BLKGETSIZE64, &size) == 0;
-  if (size_known && size == 0) return true;
+  if (st.st_size == 0) return true;
   int own = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
   const bool readable = (::fcntl(fd, F_GETFL) & O_ACCMODE) != O_WRONLY;
   if (own < 0 && !readable) return false;
@@ -67,23 +63,38 @@ bool read_head(int fd, const struct stat& st, std::vector<byte>& head) {
   return got > 0;
 }
 
-// True when the regular file or block device behind `fd` already holds a
-// volume, or is not empty and its head cannot be read.
-bool descriptor_holds_volume(int fd) {
+// What the file behind a standard stream holds, as far as quor may write to
+// it: quor writes text, so a file that holds anything else is no earlier
+// listing or log of ours.
+enum class stream_content { text, evidence, unreadable };
+
+// Any block device is a disk; a regular file that is not empty and holds a
+// NUL byte or a volume's signature in its head is an image, a container
+// (E01, AFF, QCOW2, VHDX, squashfs), an extracted record or some other
+// binary file, never quor's text. Pipes, terminals and character devices
+// hold nothing to judge.
+stream_content judged_by_content(int fd) {
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) return false;
+  if (::fstat(fd, &st) != 0) return stream_content::text;
+  if (S_ISBLK(st.st_mode)) return stream_content::evidence;
+  if (!S_ISREG(st.st_mode)) return stream_content::text;
   std::vector<byte> head;
-  if (!read_head(fd, st, head)) return true;
-  return head_holds_volume(head.data(), head.size());
+  if (!read_head(fd, st, head)) return stream_content::unreadable;
+  if (std::memchr(head.data(), 0, head.size()) != nullptr) return stream_content::evidence;
+  return head_holds_volume(head.data(), head.size()) ? stream_content::evidence : stream_content::text;
 }
 
-// The name of the file behind `fd`, as the system knows it.
-std::string descriptor_name(int fd) {
+// The name of the file behind the standard stream `stream` (1 or 2), really
+// at `fd`, as the system knows it.
+std::string descriptor_name(int stream, int fd) {
   char name[4096];
   const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), name, sizeof name);
-  if (n <= 0 || static_cast<size_t>(n) >= sizeof name) return "standard " + std::string(fd == 1 ? "output" : "error");
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof name)
+    return "standard " + std::string(stream == STDOUT_FILENO ? "output" : "error");
   return std::string(name, static_cast<size_t>(n));
 }
+
+std::string evidence_refusal(const std::string& name) { return "refused to write to the evidence: " + name + "\n"; }
 
 // The options whose values name files the run reads as evidence.
 const char* const kEvidenceOptions[] = {"-image", "-vmdk", "-indxfile", "-mftfile", "-partition"};
@@ -118,6 +129,16 @@ std::string cleaned_name(const std::string& typed) {
   return wide.empty() ? std::string() : wstring_to_utf8(get_full_path_w(wide, L'/'));
 }
 
+// A name with only the blanks and quotes around it cut, its path left for
+// the system to follow: through a linked folder, "L/../x" is the file the
+// user pointed at, while the cleaned name climbs out of the link itself.
+std::string trimmed_name(const std::string& typed) {
+  const char* const kCut = " \t\"'";
+  const size_t first = typed.find_first_not_of(kCut);
+  if (first == std::string::npos) return std::string();
+  return typed.substr(first, typed.find_last_not_of(kCut) - first + 1);
+}
+
 // The file `name` when it exists as a regular file or a block device: only
 // those are looked at, and nothing else is opened (opening some devices has
 // effects of its own).
@@ -127,17 +148,17 @@ void add_if_file(const std::string& name, std::vector<evidence_file_ids>& found)
     add_named(name, found);
 }
 
-// Every value of a source option, as typed and as cleaned the way an
-// image's name is (a second source the parser passes over is named as
-// evidence all the same, and a stray blank must not make a name miss the
-// file the user meant), then the source as the parser will have the run
-// open it, from the command line as typed and with every argument that is
-// no option cleaned: the parser may take a later argument as the value, or
-// follow a VMDK extent to the parents it names, and either may be a name
-// the run would not open as typed. Last, any argument that names a file,
-// typed and cleaned: an image named with a slip in its option (forgotten,
-// misspelt, or passed over as another option's value) is still the file
-// the user means to read.
+// Every value of a source option, as typed, as cleaned the way an image's
+// name is, and with only its blanks and quotes cut (a second source the
+// parser passes over is named as evidence all the same, and a stray blank
+// must not make a name miss the file the user meant), then the source as
+// the parser will have the run open it, from the command line as typed and
+// with every argument that is no option cleaned: the parser may take a
+// later argument as the value, or follow a VMDK extent to the parents it
+// names, and either may be a name the run would not open as typed. Last,
+// any argument that names a file, typed, cleaned and trimmed: an image
+// named with a slip in its option (forgotten, misspelt, or passed over as
+// another option's value) is still the file the user means to read.
 std::vector<evidence_file_ids> named_evidence(int argc, char** argv) {
   std::vector<evidence_file_ids> found;
   std::vector<std::string> cleaned_args;
@@ -152,6 +173,8 @@ std::vector<evidence_file_ids> named_evidence(int argc, char** argv) {
       add_named(typed, found);
       const std::string cleaned_value = cleaned_name(typed);
       if (cleaned_value != typed) add_named(cleaned_value, found);
+      const std::string trimmed = trimmed_name(typed);
+      if (trimmed != typed && trimmed != cleaned_value) add_named(trimmed, found);
     }
   }
   for (const std::string& file : cmdline_source_files(argc, argv)) add_named(file, found);
@@ -163,6 +186,8 @@ std::vector<evidence_file_ids> named_evidence(int argc, char** argv) {
     add_if_file(arg, found);
     const std::string cleaned = cleaned_name(arg);
     if (cleaned != arg) add_if_file(cleaned, found);
+    const std::string trimmed = trimmed_name(arg);
+    if (trimmed != arg && trimmed != cleaned) add_if_file(trimmed, found);
   }
   return found;
 }
@@ -181,26 +206,31 @@ bool may_be_evidence(int fd) {
   return ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
 }
 
-// True when the descriptor `fd` is one of the `evidence`; `name` is then
-// that file's name.
+// True when writing to the descriptor `fd` writes one of the `evidence`;
+// `name` is then that file's name. A layer under it that cannot be told
+// leaves it to be judged by what it holds: a standard stream that holds
+// text is an examiner's file, wherever it is stored.
 bool is_evidence(int fd, const std::vector<evidence_file_ids>& evidence, std::string& name) {
+  std::string why;
   for (const evidence_file_ids& e : evidence)
-    if (uni::descriptor_is_source(fd, e.ids)) {
+    if (uni::descriptor_reach(fd, e.ids, why) == uni::reach_answer::source) {
       name = e.name;
       return true;
     }
   return false;
 }
 
-// Says the refusal where it does not land on the evidence; true when there
-// is one.
-bool refuse(bool out_hit, bool err_hit, const std::string& name) {
-  if (!out_hit && !err_hit) return false;
-  const std::string message = "refused to write to the evidence: " + name + "\n";
-  if (!err_hit) {
-    std::fputs(message.c_str(), stderr);
-  } else if (!out_hit) {
-    std::fputs(message.c_str(), stdout);
+// Says a refusal where it does not land on what is refused: `on_out` and
+// `on_err` are the refusals of standard output and error, empty for one
+// that may be written. What the run held for either is dropped first, so
+// that not a byte of it reaches the refused file. True when there is one.
+bool refuse(const std::string& on_out, const std::string& on_err) {
+  if (on_out.empty() && on_err.empty()) return false;
+  discard_standard_streams();
+  if (on_err.empty()) {
+    std::fputs(on_out.c_str(), stderr);
+  } else if (on_out.empty()) {
+    std::fputs(on_err.c_str(), stdout);
     std::fflush(stdout);
   }
   return true;
@@ -236,24 +266,43 @@ bool head_holds_volume(const byte* head, size_t size) {
 
 namespace {
 
-// True when the standard descriptor `fd` is one of the `evidence`, or, with
-// `by_head`, already holds a volume; `name` is then the file's name.
-bool output_refused(int fd, const std::vector<evidence_file_ids>& evidence, bool by_head, std::string& name) {
-  if (is_evidence(fd, evidence, name)) return true;
-  if (!by_head || !descriptor_holds_volume(fd)) return false;
-  name = descriptor_name(fd);
-  return true;
+// The refusal of the standard stream `stream` (1 or 2) when it is one of
+// the `evidence`, or, with `by_head`, when what it holds is no text quor
+// may add to; empty when it may be written.
+std::string output_refusal(int stream, const std::vector<evidence_file_ids>& evidence, bool by_head) {
+  const int fd = real_standard_descriptor(stream);
+  std::string name;
+  if (is_evidence(fd, evidence, name)) return evidence_refusal(name);
+  if (!by_head) return std::string();
+  switch (judged_by_content(fd)) {
+    case stream_content::text:
+      break;
+    case stream_content::evidence:
+      return evidence_refusal(descriptor_name(stream, fd));
+    case stream_content::unreadable:
+      return "refused to write: " + descriptor_name(stream, fd) + ": it cannot be read to tell what it holds\n";
+  }
+  return std::string();
 }
 
 // The check of both standard outputs against the named evidence, and with
 // `by_head` against what they already hold; the refusal said.
 bool outputs_refused(int argc, char** argv, bool by_head) {
-  if (!may_be_evidence(STDOUT_FILENO) && !may_be_evidence(STDERR_FILENO)) return false;
+  if (!may_be_evidence(real_standard_descriptor(STDOUT_FILENO)) &&
+      !may_be_evidence(real_standard_descriptor(STDERR_FILENO)))
+    return false;
   const std::vector<evidence_file_ids> evidence = named_evidence(argc, argv);
-  std::string on_out, on_err;
-  const bool out_hit = output_refused(STDOUT_FILENO, evidence, by_head, on_out);
-  const bool err_hit = output_refused(STDERR_FILENO, evidence, by_head, on_err);
-  return refuse(out_hit, err_hit, out_hit ? on_out : on_err);
+  return refuse(output_refusal(STDOUT_FILENO, evidence, by_head), output_refusal(STDERR_FILENO, evidence, by_head));
+}
+
+// The refusal of the standard stream `stream` when writing it would write
+// one of `opened`, the files behind the source open as `name`. Where a
+// layer under it cannot be told, what it holds was judged before the first
+// byte was written (outputs_hold_evidence), and text it was.
+std::string opened_refusal(int stream, const uni::file_identities& opened, const std::string& name) {
+  std::string why;
+  const uni::reach_answer reach = uni::descriptor_reach(real_standard_descriptor(stream), opened, why);
+  return reach == uni::reach_answer::source ? evidence_refusal(name) : std::string();
 }
 
 }  // namespace
@@ -267,8 +316,7 @@ bool folder_on_named_evidence(int argc, char** argv, const std::string& folder) 
 }
 
 bool outputs_on_opened_evidence(const uni::file_identities& opened, const std::string& name) {
-  return refuse(uni::descriptor_is_source(STDOUT_FILENO, opened), uni::descriptor_is_source(STDERR_FILENO, opened),
-                name);
+  return refuse(opened_refusal(STDOUT_FILENO, opened, name), opened_refusal(STDERR_FILENO, opened, name));
 }
 
 bool outputs_on_open_source(const user_ctx& ctx) {
@@ -286,11 +334,15 @@ int make_copy_folder(user_ctx& ctx, const uni::file_identities& held) {
   const uni::file_identities named = named_identities(static_cast<int>(argv.size()), argv.data());
   sources.insert(sources.end(), named.begin(), named.end());
   const std::string folder = wstring_to_utf8(ctx.copy_dir);
-  // The results folder and what is made in it are open to every user, as
-  // the file layer's folder maker has always left them: the mask stays off.
-  ::umask(0);
+  // The results folder is open to every user, as the file layer's folder
+  // maker has always left it; the mask is off for its making only, so that
+  // the copies of evidence data and the reports made after keep the
+  // examiner's mask.
+  const mode_t mask = ::umask(0);
   int fd = -1;
-  switch (uni::make_output_folder(folder, sources, fd)) {
+  const uni::folder_result made = uni::make_output_folder(folder, sources, fd);
+  ::umask(mask);
+  switch (made) {
     case uni::folder_result::made:
       ctx.copy_dir_fd = fd;
       return 0;

@@ -1,16 +1,17 @@
 #pragma once
 // quor writes its results to standard output and its messages to standard
 // error: neither may be a file it reads as evidence (by any name, a loop
-// device over it, or a file in a file system mounted from it), nor a file
-// that already holds a volume, whatever the command line names. The check
-// is made twice: before anything at all is written, against what the
-// outputs hold and the files the command line names, and once the source is
-// open, against the files the run really holds, before any entry is
-// written. The folder the run copies files into is made only once the
-// source is open, checked against the files the run holds and those the
-// command line names. A refusal is said on standard error, or on standard
-// output when standard error is the evidence, or nowhere when both are; the
-// run then ends with -1.
+// device over it, or a file in a file system mounted from it), nor anything
+// but text: a disk, or a file that already holds a volume or any binary
+// data, whatever the command line names. The check is made twice: before
+// anything at all is written, against what the outputs hold and the files
+// the command line names, and once the source is open, against the files
+// the run really holds; what the run writes in between is held in memory
+// (hold_standard_streams) and dropped on a refusal. The folder the run
+// copies files into is made only once the source is open, checked against
+// the files the run holds and those the command line names. A refusal is
+// said on standard error, or on standard output when standard error is
+// refused, or nowhere when both are; the run then ends with -1.
 #include <cstddef>
 #include <string>
 
@@ -30,18 +31,21 @@ uni::file_identities open_source_ids(const user_ctx& ctx);
 // record. Text, such as a listing quor wrote, is none of them.
 bool head_holds_volume(const byte* head, size_t size);
 
-// True, after the refusal, when standard output or standard error is a file
-// that holds a volume (head_holds_volume; a file that is not empty and whose
-// head cannot be read counts as one) or one the command line names as
-// evidence (as outputs_on_named_evidence takes them). Asked before anything
-// is written to either.
+// True, after the refusal, when standard output or standard error is one the
+// command line names as evidence (as outputs_on_named_evidence takes them),
+// a block device, or a regular file that is not empty and holds no text: a
+// NUL byte or a volume (head_holds_volume) in its first 8 KiB. A file whose
+// head cannot be read is refused too, saying so: "refused to write: <file>:
+// it cannot be read to tell what it holds". Asked before anything is
+// written to either.
 bool outputs_hold_evidence(int argc, char** argv);
 
 // True, after the refusal, when standard output or standard error is a file
 // the command line names as evidence: any value of a source option, and any
 // argument at all that names a regular file or a block device, each as
-// typed and as cleaned the way an image's name is, and the source as the
-// parser will have the run open it.
+// typed, as cleaned the way an image's name is and with only the blanks and
+// quotes around it cut, and the source as the parser will have the run
+// open it.
 bool outputs_on_named_evidence(int argc, char** argv);
 
 // True, after the refusal naming `folder`, when making the folder `folder`
@@ -53,6 +57,7 @@ bool folder_on_named_evidence(int argc, char** argv, const std::string& folder);
 
 // True, after the refusal naming `name`, when standard output or standard
 // error is one of `opened`, the files behind a source the run holds open.
+// Asked of the real standard streams while the run holds what it writes.
 bool outputs_on_opened_evidence(const uni::file_identities& opened, const std::string& name);
 
 // The same for the source open in `ctx`: the files of its volume or its
@@ -64,7 +69,9 @@ bool outputs_on_open_source(const user_ctx& ctx);
 // source is open and checked, before the first copy. Nothing is made on (or
 // in a mount of) the files the run holds open (ctx's volume and extracted
 // $MFT, and `held`), nor those the command line in ctx.arguments names as
-// evidence: that is refused, said as the guarded opener says it. 0 when the
+// evidence: that is refused, said as the guarded opener says it. The folders
+// made are open to every user; the process's file-creation mask is as it
+// was before, for the copies and reports made after. 0 when the
 // folder is there; -1 after the refusal or "prob creating results
 // directory, <folder>" on standard error.
 int make_copy_folder(user_ctx& ctx, const uni::file_identities& held = uni::file_identities());

@@ -5,6 +5,7 @@
 #include "app/entry_fields.h"
 #include "app/entry_output.h"
 #include "app/evidence_guard.h"
+#include "app/standard_output.h"
 #include "ntfs/index_node.h"
 #include "ntfs/index_record.h"
 #include "utils/file_handle.h"
@@ -98,6 +99,9 @@ indx_file_result analyze_indx_file(user_ctx& ctx) {
   if (file.is_open() && uni::identities_of_source(file.descriptor(), opened) &&
       outputs_on_opened_evidence(opened, ctx.indxfile))
     return indx_file_refused;
+  release_standard_streams();
+  // Standard output that takes nothing would lose the whole listing.
+  if (file.is_open() && standard_output_failed()) return indx_file_refused;
   // A copy folder is made only beside a source that is open and checked.
   if (file.is_open() && make_copy_folder(ctx, opened) != 0) return indx_file_refused;
   dir_listing listing;

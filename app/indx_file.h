@@ -22,7 +22,8 @@ enum indx_file_result {
   indx_file_empty,       // the file holds no bytes
   indx_file_unparsable,  // no live or carvable entry in it
   indx_file_refused,     // standard output or error is the file, or the copy folder
-                         // cannot be made: refused, and said
+                         // cannot be made: refused, and said; or standard output
+                         // took nothing (said at the end of the run)
 };
 
 // Reads the file named by ctx.indxfile (UTF-8) whole, in pieces of 2 MiB,
@@ -33,5 +34,6 @@ indx_file_result gather_indx_file(dir_listing& listing, user_ctx& ctx);
 
 // The same, merged and written: a file of any size is analysed without
 // holding it all. Standard output or error on the file opened is refused
-// before anything is read.
+// before anything is read; once they pass, what the run held for them is
+// let out.
 indx_file_result analyze_indx_file(user_ctx& ctx);

@@ -25,6 +25,9 @@ bool may_write_stderr() {
 }
 
 int out_of_memory() {
+  // What was held went to outputs that passed the start-up check; the word
+  // of why the run ends goes after it.
+  if (outputs_cleared) release_standard_streams();
   if (may_write_stderr()) std::fputs("prob running out of memory, aborting\n", stderr);
   return -1;
 }
@@ -71,10 +74,13 @@ void on_terminate() {
 }  // namespace
 
 // Standard output and standard error are checked before anything is written
-// to either, so that not even the banner or a status line lands on the
-// evidence; the run checks them again once its source is open. Before that
-// check opens anything, a closed standard descriptor is held, so that no
-// evidence file is opened under its number.
+// to either, by the command line and by what they hold; what the run writes
+// is then held in memory until they are checked again with its source open,
+// so that not even the banner or a status line lands on evidence only the
+// open source tells apart. A run that never opens a source has what it held
+// let out at its end. Before the first check opens anything, a closed
+// standard descriptor is held, so that no evidence file is opened under its
+// number.
 //
 // Memory that runs out anywhere ends the run with a message, not by a
 // signal: what was written is flushed as whole lines, and the status says
@@ -84,7 +90,9 @@ int main(int argc, char** argv) try {
   fail_writes_past_size_limit();
   if (outputs_hold_evidence(argc, argv)) return -1;
   outputs_cleared = true;
+  if (!hold_standard_streams()) return out_of_memory();
   const int status = run_quor(argc, argv);
+  release_standard_streams();
   // Results that never arrived are no success: an examiner would take the
   // short listing for the whole one.
   if (!standard_output_flushed()) {

@@ -170,9 +170,6 @@ int run_quor(int argc, char** argv) {
          << "run time: " << zq::time::now() << " [GMT]\n\n";
   std::cout << banner.str();
   std::cout.flush();
-  // Standard output that takes nothing (closed, a full disk) would lose
-  // every line: stop before the work.
-  if (standard_output_failed()) return -1;
 
   const int parsed = ctx.parse_cmdline(argc, argv);
   if (parsed == -2) {
@@ -198,6 +195,10 @@ int run_quor(int argc, char** argv) {
     }
     // The files the run holds are the evidence, whatever their names.
     if (outputs_on_open_source(ctx)) return -1;
+    release_standard_streams();
+    // Standard output that takes nothing (closed, a full disk) would lose
+    // every line: stop before the work.
+    if (standard_output_failed()) return -1;
     if (!ctx.source_ready() || ctx.ntfs == nullptr) {
       std::printf("user_ctx not valid, aborting\n");
       return -1;

@@ -4,8 +4,9 @@
 // stream is kept in step with stdio, so a failed write shows in either's
 // error state.
 
-// True when a write to standard output has failed so far; asks nothing of
-// the system, so it may be called as often as wanted.
+// True when a write to standard output has failed so far, the release of
+// what was held for it among them; asks nothing of the system, so it may be
+// called as often as wanted.
 bool standard_output_failed();
 
 // Writes out what is still held for standard output; false when that, or
@@ -25,3 +26,27 @@ void hold_standard_descriptors();
 // does, so that the run says it could not write its output, instead of
 // being ended by the signal without a word.
 void fail_writes_past_size_limit();
+
+// Until the run knows its standard output and error are no evidence (its
+// source open and checked), what it writes to them is held in memory: the
+// real descriptors are kept aside and 1 and 2 point at a file in memory,
+// one for both when they are one file, so that their order is kept. Called
+// once the start-up check has passed, before anything is written. False,
+// with nothing held, when the memory file cannot be made.
+bool hold_standard_streams();
+
+// Writes what was held to the real standard output and error, in the order
+// written, and gives them back their descriptors. A standard output that
+// does not take it all fails the run as any failed write does. Nothing
+// happens when nothing is held; it allocates nothing, so memory that ran out
+// may still let out what went before.
+void release_standard_streams();
+
+// Gives the real descriptors back and drops what was held: after a refusal,
+// not a byte of it may reach the evidence.
+void discard_standard_streams();
+
+// The descriptor standard output (1) or error (2) really is: the one kept
+// aside while the streams are held, else `fd` itself. Every check of what
+// the standard streams are looks at this one.
+int real_standard_descriptor(int fd);

@@ -338,13 +338,21 @@ TEST(EvidenceGuard, CopyFolderIsMadeOnlyBesideAnOpenSource) {
   // twice. Without copies asked for, nothing is made. A folder that cannot
   // be made says so.
   // Every folder made is open to every user, whatever mask the run began
-  // with, as the results folder always was.
+  // with, as the results folder always was; the mask is the run's again
+  // after, so a copy or report made later is the examiner's alone.
   user_ctx ctx;
   ctx.copy_files = true;
   ctx.copy_dir = utf8_to_wstring(scratch_dir() + "/guard-made/a/b");
-  const mode_t mask_before = ::umask(022);
+  const mode_t mask_before = ::umask(077);
   ASSERT_EQ(make_copy_folder(ctx), 0);
-  ::umask(mask_before);
+  const int later = ::openat(ctx.copy_dir_fd, "later", O_WRONLY | O_CREAT | O_EXCL, 0666);
+  const mode_t mask_after = ::umask(mask_before);
+  EXPECT_EQ(mask_after, 077u);
+  struct stat later_st;
+  ASSERT_GE(later, 0);
+  ASSERT_EQ(::fstat(later, &later_st), 0);
+  ::close(later);
+  EXPECT_EQ(later_st.st_mode & 07777, 0600u);
   struct stat made, held;
   ASSERT_EQ(::stat((scratch_dir() + "/guard-made/a/b").c_str(), &made), 0);
   EXPECT_EQ(made.st_mode & 07777, 0777u);

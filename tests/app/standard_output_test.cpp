@@ -3,7 +3,9 @@
 // standard output is the full device, or a file that takes everything. The
 // standard descriptors closed at the start are held, so no file opened
 // later takes their numbers, and a file-size limit fails the write instead
-// of ending the process.
+// of ending the process. What the run writes while its streams are held
+// reaches them only when let out, in the order written, and never when
+// dropped.
 #include "app/standard_output.h"
 
 #include <fcntl.h>
@@ -136,6 +138,76 @@ TEST(StandardOutput, WritePastTheFileSizeLimitFails) {
     EXPECT_EQ(status, ignored ? 1 : -2);
     EXPECT_EQ(quor_test::read_file_text(file).size(), 4096u);
   }
+}
+
+// Standard output and error held while a run has not yet checked them: the
+// real files see nothing until the release, then all of it, standard
+// output and error into one file (2>&1) in the order written; dropped,
+// nothing at all, what comes after going straight through. The checks look
+// at the real files all the while. What standard output does not take at
+// the release fails the run as any failed write does.
+TEST(StandardOutput, HeldStreamsReachTheRealOnesOnlyWhenLetOut) {
+  const std::string out = quor_test::scratch_dir() + "/held.out", err = quor_test::scratch_dir() + "/held.err";
+  const std::string child_err = quor_test::scratch_dir() + "/held-child.err";
+  const struct {
+    std::string how;
+    bool together, released;
+    std::string want_out, want_err;
+  } cases[] = {
+      {"let out", false, true, "a\nc\nafter\n", "b\n"},
+      {"let out, one file", true, true, "a\nb\nc\nafter\n", ""},
+      {"dropped", false, false, "after\n", ""},
+      {"dropped, one file", true, false, "after\n", ""},
+  };
+  for (const auto& c : cases) {
+    // Bits: 1 a real file took something while held, 2 the checks were not
+    // shown the real standard output, 4 the run failed its output.
+    const int status = quor_test::exit_status_in_child(
+        [&] {
+          const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+          const int e = c.together ? o : ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+          ::dup2(o, STDOUT_FILENO);
+          ::dup2(e, STDERR_FILENO);
+          struct stat real_out;
+          ::fstat(STDOUT_FILENO, &real_out);
+          if (!hold_standard_streams()) return 9;
+          std::printf("a\n");
+          std::fflush(stdout);
+          std::fputs("b\n", stderr);
+          std::cout << "c\n" << std::flush;
+          int bits = 0;
+          struct stat st;
+          if (::stat(out.c_str(), &st) != 0 || st.st_size != 0) bits |= 1;
+          if (::fstat(real_standard_descriptor(STDOUT_FILENO), &st) != 0 || st.st_ino != real_out.st_ino) bits |= 2;
+          if (c.released) {
+            release_standard_streams();
+          } else {
+            discard_standard_streams();
+          }
+          if (real_standard_descriptor(STDOUT_FILENO) != STDOUT_FILENO) bits |= 2;
+          std::printf("after\n");
+          if (!standard_output_flushed()) bits |= 4;
+          return bits;
+        },
+        child_err);
+    EXPECT_EQ(status, 0) << c.how;
+    EXPECT_EQ(quor_test::read_file_text(out), c.want_out) << c.how;
+    if (!c.together) {
+      EXPECT_EQ(quor_test::read_file_text(err), c.want_err) << c.how;
+    }
+  }
+  const int full = quor_test::exit_status_in_child(
+      [] {
+        const int fd = ::open("/dev/full", O_WRONLY);
+        ::dup2(fd, STDOUT_FILENO);
+        if (!hold_standard_streams()) return 9;
+        std::printf("lost\n");
+        if (standard_output_failed()) return 1;
+        release_standard_streams();
+        return standard_output_failed() ? 0 : 2;
+      },
+      child_err);
+  EXPECT_EQ(full, 0);
 }
 
 }  // namespace

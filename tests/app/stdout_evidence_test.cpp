@@ -177,14 +177,16 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
        ">>" + quote(plain), "stdout-plain.img"},
       {"a stray file that holds no volume, with a blank", {"-image", "stdout-evidence.im", " stdout-plain.img", "-all"},
        ">>" + quote(plain), real_name(plain)},
+      // With only its blank cut, the name leads the system where the user
+      // meant, out of the folder linked to.
+      {"a stray blank after a climb out of a linked folder", {"-image", "stdout-ln/../d2.img ", "-all"},
+       ">>" + quote(meant), "stdout-ln/../d2.img"},
       // Names that lead nowhere the check can follow: the output is refused
       // for the volume it holds, and named as the system names it.
       {"a slip in the image's name", {"-image", "stdout-evidence.im", "-all"}, appended, held},
       {"the image joined to its option", {"-image=stdout-evidence.img", "-all"}, appended, held},
       {"the image through 46 links", {"-image", link, "-all"}, appended, held},
       {"the image by a name longer than the system takes", {"-image", overlong, "-all"}, appended, held},
-      {"a stray blank after a climb out of a linked folder", {"-image", "stdout-ln/../d2.img ", "-all"},
-       ">>" + quote(meant), real_name(meant)},
       {"the help text appended to a volume the command line does not name", {"-h"}, appended, held},
       {"no argument at all", {}, appended, held},
   };
@@ -586,6 +588,202 @@ TEST(StdoutEvidence, DiskUnderTheImageIsRefused) {
   }
   ASSERT_TRUE(wait_until_unheld(ntfs));
   EXPECT_EQ(run_command("e2fsck -n -f " + quote(hold) + " >/dev/null 2>&1", ignored), 0) << "the ext4 was written";
+}
+
+}  // namespace
+
+namespace {
+
+// An extracted $INDEX_ALLOCATION whose first record was wiped: INDX records
+// of the image after 4 KiB of zeros, so that no volume signature stands in
+// its head. Empty when the image holds no INDX record.
+std::string indx_file_without_head(const std::string& as) {
+  const std::string image = read_whole(fixture("default.img"));
+  std::string records;
+  for (size_t at = 0; at + 4096 <= image.size() && records.size() < 3 * 4096; at += 512)
+    if (image.compare(at, 4, "INDX") == 0) records += image.substr(at, 4096);
+  if (records.empty()) return "";
+  const std::string path = scratch_dir() + "/" + as;
+  std::ofstream(path, std::ios::binary) << std::string(4096, '\0') << records;
+  return path;
+}
+
+// Standard output or error onto a file that holds no text (a disk image's
+// container, an extracted record file, any file with a NUL in its head) or
+// onto a disk is refused whatever the command line names, and nothing at
+// all lands in it: not the banner, not a message of a source that cannot
+// be opened. Text files, earlier listings and logs, still take the run.
+TEST(StdoutEvidence, OutputsThatHoldNoTextAreRefused) {
+  const std::string raw = copy_fixture("default.img", "notext-raw.raw");
+  const std::string indx = indx_file_without_head("notext-case.indx");
+  ASSERT_FALSE(raw.empty() || indx.empty());
+  // Slips that name the record file where the run cannot follow them: it
+  // holds no volume signature, only binary data.
+  const std::string other = scratch_dir() + "/notext-other";
+  ::mkdir(other.c_str(), 0700);
+  ::mkdir((other + "/deep").c_str(), 0700);
+  std::string ignored;
+  ASSERT_EQ(run_command("cp " + quote(indx) + " " + quote(other + "/c2.indx"), ignored), 0);
+  ::unlink((scratch_dir() + "/notext-L").c_str());
+  ASSERT_EQ(::symlink((other + "/deep").c_str(), (scratch_dir() + "/notext-L").c_str()), 0);
+  std::string link = indx;
+  for (int n = 1; n <= 46; ++n) {
+    const std::string next = scratch_dir() + "/notext-link" + std::to_string(n);
+    ::unlink(next.c_str());
+    ASSERT_EQ(::symlink(link.c_str(), next.c_str()), 0);
+    link = next;
+  }
+  struct refusal {
+    std::string how;
+    std::vector<std::string> args;
+    std::string redirect, file;
+  };
+  const std::string to_indx = ">>" + quote(indx);
+  std::vector<refusal> cases = {
+      {"a climb out of a linked folder, with a blank", {"-indxfile", "notext-L/../c2.indx ", "-all"},
+       ">>" + quote(other + "/c2.indx"), other + "/c2.indx"},
+      {"joined with =", {"-indxfile=notext-case.indx", "-all"}, to_indx, indx},
+      {"two dashes, joined with =", {"--image=notext-case.indx", "-all"}, to_indx, indx},
+      {"joined with :", {"-image:notext-case.indx", "-all"}, to_indx, indx},
+      {"a trailing slash", {"-indxfile", "notext-case.indx/", "-all"}, to_indx, indx},
+      {"46 links", {"-indxfile", link, "-all"}, to_indx, indx},
+      {"a letter too many", {"-indxfile", "notext-case.indxx", "-all"}, to_indx, indx},
+      {"written in place, the source absent", {"-image", "notext-absent.img", "-all"}, "1<>" + quote(indx), indx},
+  };
+  // Containers of the image that nothing mounts, appended to, written in
+  // place and taking standard error.
+  const struct {
+    std::string tool, command, file;
+  } containers[] = {
+      {"ewfacquire", "ewfacquire -u -q -t notext-case notext-raw.raw", "notext-case.E01"},
+      {"affconvert", "affconvert -o notext-case.aff notext-raw.raw", "notext-case.aff"},
+      {"qemu-img", "qemu-img convert -O qcow2 notext-raw.raw notext-case.qcow2", "notext-case.qcow2"},
+      {"qemu-img", "qemu-img convert -O vhdx notext-raw.raw notext-case.vhdx", "notext-case.vhdx"},
+      {"mksquashfs", "mkdir -p notext-sq && cp notext-case.indx notext-sq/ && mksquashfs notext-sq notext-case.sqfs "
+                     "-noappend -quiet",
+       "notext-case.sqfs"},
+  };
+  std::string missing;
+  for (const auto& c : containers) {
+    if (!have_program(c.tool)) {
+      missing += " " + c.tool;
+      continue;
+    }
+    ASSERT_EQ(run_command("cd " + quote(scratch_dir()) + " && " + c.command + " >/dev/null 2>&1", ignored), 0)
+        << c.command;
+    const std::string file = scratch_dir() + "/" + c.file;
+    for (const char* redirect : {">>", "1<>", "2>>"})
+      cases.push_back({c.file + " " + redirect, {"-image", "notext-raw.raw", "-all"}, redirect + quote(file), file});
+  }
+  // Any disk, also one that holds only text.
+  const std::string text = scratch_dir() + "/notext-text.txt";
+  std::ofstream(text) << std::string(65536, 't');
+  const loop_device disk(text, false);
+  if (!disk.path().empty())
+    cases.push_back({"a loop device", {"-image", "notext-raw.raw", "-all"}, ">" + quote(disk.path()), disk.path()});
+  // The cipher file behind an image in an encrypted folder, written in
+  // place: its header gone, the image could never be read again.
+  const std::string cipher = scratch_dir() + "/notext-cipher", plain = scratch_dir() + "/notext-plain";
+  ::mkdir(cipher.c_str(), 0700);
+  const bool init = have_program("gocryptfs") &&
+                    run_command("gocryptfs -q -init -extpass 'echo pw' " + quote(cipher) + " >/dev/null 2>&1", ignored) == 0;
+  const mount_guard encrypted(init ? "gocryptfs -q -extpass 'echo pw' " + quote(cipher) + " " + quote(plain) : "", plain,
+                              "gocryptfs not installed or not set up");
+  if (!encrypted.dir().empty()) {
+    ASSERT_EQ(run_command("cp " + quote(raw) + " " + quote(plain + "/ev.img") + " && sync && ls " + quote(cipher) +
+                              " | grep -v '^gocryptfs\\.'",
+                          ignored),
+              0);
+    const std::string file = cipher + "/" + lines_of(ignored).at(0);
+    cases.push_back({"the cipher file of an encrypted folder", {"-image", plain + "/ev.img", "-all"}, "1<>" + quote(file),
+                     file});
+  } else {
+    missing += " gocryptfs";
+  }
+  for (const refusal& c : cases) {
+    const std::string sum = md5_of(c.file);
+    ASSERT_EQ(sum.size(), 32u) << c.how;
+    std::string said;
+    EXPECT_EQ(run_bounded(c.args, c.redirect, said), kFailed) << c.how;
+    EXPECT_EQ(said.compare(0, 34, "refused to write to the evidence: "), 0) << c.how << ": " << said.substr(0, 200);
+    EXPECT_EQ(lines_of(said).size(), 1u) << c.how << ": " << said.substr(0, 200);
+    EXPECT_EQ(md5_of(c.file), sum) << c.how;
+  }
+
+  // Text of any kind takes the listing appended.
+  const std::string csv = scratch_dir() + "/notext-earlier.csv", log = scratch_dir() + "/notext-case.log";
+  std::string said;
+  ASSERT_EQ(run_bounded({"-image", "notext-raw.raw", "-csv"}, ">" + quote(csv), said), 0) << said;
+  std::ofstream(log) << "Fall 7 \xE2\x80\x94 Pr\xC3\xBC" "fung des Ordners \xC2\xAB" "Dokumente\xC2\xBB\n";
+  for (const std::string& file : {csv, log}) {
+    const std::string before = read_whole(file);
+    ASSERT_FALSE(before.empty());
+    EXPECT_EQ(run_bounded({"-image", "notext-raw.raw", "-all"}, ">>" + quote(file), said), 0) << file << said;
+    const std::string after = read_whole(file);
+    EXPECT_EQ(after.compare(0, before.size(), before), 0) << file;
+    EXPECT_NE(after.find("small.txt", before.size()), std::string::npos) << file;
+  }
+  if (!missing.empty() || disk.path().empty()) GTEST_SKIP() << "not tried:" << missing << " " << disk.why();
+}
+
+// quor run by a user who is not root. A file the examiner may write but
+// not read (mode 0622, another owner's) cannot be told apart from evidence:
+// it is refused, and the refusal says why rather than blaming evidence that
+// is not there; an empty one takes the run. A text file in a FUSE mount
+// whose server is another user's (whose open files cannot be read) takes
+// the run too, and a binary file there is refused.
+TEST(StdoutEvidence, OutputsOfAnotherUserAreJudgedByWhatTheyHold) {
+  if (::geteuid() != 0 || !have_program("setpriv")) GTEST_SKIP() << "needs root and setpriv to run as nobody";
+  // nobody must reach the image and the files in the scratch folder.
+  ASSERT_EQ(::chmod(scratch_dir().c_str(), 0711), 0);
+  const std::string folder = scratch_dir() + "/unread";
+  ::mkdir(folder.c_str(), 0755);
+  ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+  const std::string image = copy_fixture("default.img", "unread/ev.img");
+  ASSERT_FALSE(image.empty());
+  ASSERT_EQ(::chmod(image.c_str(), 0644), 0);
+  const std::string kept = folder + "/log.txt", empty = folder + "/empty.txt";
+  std::ofstream(kept) << "earlier log\n";
+  std::ofstream(empty) << "";
+  ASSERT_EQ(::chmod(kept.c_str(), 0622), 0);
+  ASSERT_EQ(::chmod(empty.c_str(), 0622), 0);
+  if (::access(QUOR_EXE, X_OK) != 0) GTEST_SKIP() << "quor not executable";
+  const std::string as_nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups " + quote(QUOR_EXE) +
+                                " -image unread/ev.img -csv </dev/null";
+  const std::string err = folder + "/run.err";
+  std::string ignored;
+  const int status =
+      run_command("cd " + quote(scratch_dir()) + " && " + as_nobody + " >>" + quote(kept) + " 2>" + quote(err), ignored);
+  if (read_whole(err).find("Permission denied") != std::string::npos) GTEST_SKIP() << "nobody cannot run quor here";
+  EXPECT_EQ(status, kFailed);
+  EXPECT_EQ(read_whole(err), "refused to write: " + real_name(kept) + ": it cannot be read to tell what it holds\n");
+  EXPECT_EQ(read_whole(kept), "earlier log\n");
+  EXPECT_EQ(run_command("cd " + quote(scratch_dir()) + " && " + as_nobody + " >>" + quote(empty) + " 2>/dev/null",
+                        ignored),
+            0);
+  EXPECT_NE(read_whole(empty).find("small.txt"), std::string::npos);
+
+  if (!have_program("bindfs")) GTEST_SKIP() << "bindfs not installed";
+  const std::string behind = folder + "/behind";
+  ::mkdir(behind.c_str(), 0755);
+  std::ofstream(behind + "/log.txt") << "earlier log\n";
+  std::ofstream(behind + "/data.bin", std::ios::binary) << std::string("bin\0ary", 7);
+  const mount_guard view("bindfs -o allow_other " + quote(behind) + " " + quote(folder + "/view"), folder + "/view");
+  if (view.dir().empty()) GTEST_SKIP() << view.why();
+  EXPECT_EQ(run_command("cd " + quote(scratch_dir()) + " && " + as_nobody + " >>" + quote(view.dir() + "/log.txt") +
+                            " 2>" + quote(err),
+                        ignored),
+            0)
+      << read_whole(err);
+  const std::string appended = read_whole(view.dir() + "/log.txt");
+  EXPECT_EQ(appended.compare(0, 12, "earlier log\n"), 0);
+  EXPECT_NE(appended.find("small.txt"), std::string::npos);
+  EXPECT_EQ(run_command("cd " + quote(scratch_dir()) + " && " + as_nobody + " >>" + quote(view.dir() + "/data.bin") +
+                            " 2>" + quote(err),
+                        ignored),
+            kFailed);
+  EXPECT_EQ(read_whole(err), "refused to write to the evidence: " + view.dir() + "/data.bin\n");
+  EXPECT_EQ(read_whole(behind + "/data.bin"), std::string("bin\0ary", 7));
 }
 
 }  // namespace

@@ -125,7 +125,8 @@ TEST(WalkCopies, NamedByTimeDigestAndNameWithIcatsData) {
 
 // A second walk into the same copy directory makes the same names: the
 // copies already there stay as they were (the same files, not replaced),
-// each report still names its copy, and no temporary stays behind.
+// each report still names its copy, and no temporary stays behind. Made
+// under the mask 077, the copies are the examiner's alone.
 TEST(WalkCopies, CopiesMadeBeforeStay) {
   const std::string image = fixture("default.img");
   if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
@@ -136,11 +137,18 @@ TEST(WalkCopies, CopiesMadeBeforeStay) {
   for (int run = 0; run < 2; ++run) {
     SCOPED_TRACE(run);
     user_ctx ctx;
+    // Copies of evidence data keep the examiner's mask, though the folder
+    // they go in is open to every user.
+    const mode_t mask = ::umask(077);
     const std::string out = walk_text(ctx, args);
+    ::umask(mask);
     std::map<std::string, ino_t> made;
     for (const std::string& f : files_in(dir)) {
       struct stat st {};
       ASSERT_EQ(::stat((dir + "/" + f).c_str(), &st), 0);
+      if (run == 0) {
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << f;
+      }
       made[f] = st.st_ino;
       EXPECT_NE(out.find("," + dir + "/" + f + "\n"), std::string::npos) << f << "\n" << out;
     }
