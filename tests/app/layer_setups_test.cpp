@@ -7,6 +7,8 @@
 // evidence or what holds it ends with status 255 and nothing written: the
 // container's digest, its own checker (ewfverify, btrfs check, e2fsck) and
 // fls of the image stay as they were.
+#include "tests/support/layer_setups.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -19,7 +21,6 @@
 #include <vector>
 
 #include "tests/app/quor_run.h"
-#include "tests/support/layer_setups.h"
 
 namespace {
 
@@ -162,16 +163,18 @@ TEST(LayerSetups, LaterSegmentOfTheContainerIsRefused) {
   std::vector<std::string> kept = {ewf.e01, ewf.segment(2), dir + "/seg.001", dir + "/seg.002"};
   xmount_view by_xmount("raw", {dir + "/seg.001", dir + "/seg.002"}, dir + "/mx");
   if (by_xmount.ok()) {
-    calls.push_back({"appended to the second raw file xmount reads", dir, {"-image", by_xmount.view, "-all", "-csv"},
-                     ">>seg.002"});
+    calls.push_back(
+        {"appended to the second raw file xmount reads", dir, {"-image", by_xmount.view, "-all", "-csv"}, ">>seg.002"});
     expect_listed({"xmount's view listed", dir, {"-image", by_xmount.view, "-csv"}, ">xmount.csv"},
                   dir + "/xmount.csv");
   }
   layer_stack by_affuse;
-  if (by_affuse.need({"affuse"}) && by_affuse.mount("affuse " + quote(dir + "/seg.001") + " " + quote(dir + "/ma"),
-                                                    dir + "/ma")) {
-    calls.push_back({"appended to the second raw file affuse reads", dir,
-                     {"-image", dir + "/ma/seg.001.raw", "-all", "-csv"}, ">>seg.002"});
+  if (by_affuse.need({"affuse"}) &&
+      by_affuse.mount("affuse " + quote(dir + "/seg.001") + " " + quote(dir + "/ma"), dir + "/ma")) {
+    calls.push_back({"appended to the second raw file affuse reads",
+                     dir,
+                     {"-image", dir + "/ma/seg.001.raw", "-all", "-csv"},
+                     ">>seg.002"});
   }
   expect_refused(calls, kept);
   if (!by_xmount.ok()) GTEST_SKIP() << "the split image through xmount not tried: " << by_xmount.why();
@@ -187,9 +190,9 @@ TEST(LayerSetups, OtherContainerViewsAreRefused) {
     ewf.undo_all();
     xmount_view by_xmount("ewf", {ewf.e01}, dir + "/m2");
     if (ewf.ok() && by_xmount.ok()) {
-      expect_refused({{"xmount's raw view of the E01", dir, {"-image", by_xmount.view, "-all", "-csv"},
-                       ">>" + quote(ewf.e01)}},
-                     {ewf.e01});
+      expect_refused(
+          {{"xmount's raw view of the E01", dir, {"-image", by_xmount.view, "-all", "-csv"}, ">>" + quote(ewf.e01)}},
+          {ewf.e01});
     } else {
       skipped += " xmount: " + ewf.why() + by_xmount.why();
     }
@@ -197,9 +200,10 @@ TEST(LayerSetups, OtherContainerViewsAreRefused) {
   {
     aff_view aff(dir + "/aff", sample);
     if (aff.ok()) {
-      expect_refused({{"affuse's view of the AFF", dir, {"-image", aff.view, "-all", "-csv"}, ">>" + quote(aff.aff)},
-                      {"written in place on the AFF", dir, {"-image", aff.view, "-all", "-csv"}, "1<>" + quote(aff.aff)}},
-                     {aff.aff});
+      expect_refused(
+          {{"affuse's view of the AFF", dir, {"-image", aff.view, "-all", "-csv"}, ">>" + quote(aff.aff)},
+           {"written in place on the AFF", dir, {"-image", aff.view, "-all", "-csv"}, "1<>" + quote(aff.aff)}},
+          {aff.aff});
     } else {
       skipped += " affuse: " + aff.why();
     }
@@ -207,7 +211,9 @@ TEST(LayerSetups, OtherContainerViewsAreRefused) {
   {
     squash_view squash(dir + "/sq", sample);
     if (squash.ok()) {
-      expect_refused({{"squashfuse's view of the squashfs", dir, {"-image", squash.view, "-all", "-csv"},
+      expect_refused({{"squashfuse's view of the squashfs",
+                       dir,
+                       {"-image", squash.view, "-all", "-csv"},
                        ">>" + quote(squash.sqfs)}},
                      {squash.sqfs});
     } else {
@@ -252,8 +258,10 @@ TEST(LayerSetups, ArchiveViewIsRefused) {
       sum = md5_of_file(archive.archive);
       const std::vector<std::string> image = {"-image", archive.view, "-all", "-csv"};
       expect_refused({{kind + ": appended to a file of the view", dir, image, ">>" + quote(archive.notes)},
-                      {kind + ": a copy folder in the view", dir,
-                       {"-image", archive.view, "-csv", "-action_copy_files", archive.at + "/copies"}, ""}},
+                      {kind + ": a copy folder in the view",
+                       dir,
+                       {"-image", archive.view, "-csv", "-action_copy_files", archive.at + "/copies"},
+                       ""}},
                      {archive.notes}, {archive.at + "/copies"});
     }
     EXPECT_EQ(md5_of_file(dir + (kind == "fuse-zip" ? "/case.zip" : "/case.tar")), sum) << kind << " rewritten";
@@ -279,8 +287,10 @@ TEST(LayerSetups, PassThroughViewOfAMountOfTheImageIsRefused) {
         skipped += " " + kind + ": " + view.why();
         continue;
       }
-      expect_refused({{kind + ": a copy folder", dir,
-                       {"-image", image, "-all", "-csv", "-action_copy_files", view.at + "/newdir"}, ""}},
+      expect_refused({{kind + ": a copy folder",
+                       dir,
+                       {"-image", image, "-all", "-csv", "-action_copy_files", view.at + "/newdir"},
+                       ""}},
                      {}, {dir + "/n/newdir"});
     }
   }
@@ -308,10 +318,14 @@ TEST(LayerSetups, FolderBehindAPassThroughViewIsRefused) {
       skipped += " " + kind + ": " + view.why();
       continue;
     }
-    expect_refused({{kind + ": appended to the index-record file", dir,
-                     {"-indxfile", view.at + "/t.i30", "-all", "-csv"}, ">>" + quote(ev + "/t.i30")},
-                    {kind + ": a copy folder beside the image", dir,
-                     {"-image", view.at + "/sample.img", "-all", "-csv", "-action_copy_files", ev + "/copies"}, ""}},
+    expect_refused({{kind + ": appended to the index-record file",
+                     dir,
+                     {"-indxfile", view.at + "/t.i30", "-all", "-csv"},
+                     ">>" + quote(ev + "/t.i30")},
+                    {kind + ": a copy folder beside the image",
+                     dir,
+                     {"-image", view.at + "/sample.img", "-all", "-csv", "-action_copy_files", ev + "/copies"},
+                     ""}},
                    {ev + "/t.i30", ev + "/sample.img"}, {ev + "/copies"});
   }
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
@@ -336,10 +350,14 @@ TEST(LayerSetups, ShareOfThisMachineOverSshIsRefused) {
     ssh_share ssh(dir + "/sshd");
     if (!ssh.ok()) GTEST_SKIP() << ssh.why();
     ASSERT_TRUE(ssh.share(ev, dir + "/s")) << ssh.why();
-    expect_refused({{"appended to the index-record file read over ssh", dir,
-                     {"-indxfile", dir + "/s/t.i30", "-all", "-csv"}, ">>" + quote(ev + "/t.i30")},
-                    {"a copy folder over ssh in a mount of the image", dir,
-                     {"-image", links, "-all", "-csv", "-action_copy_files", dir + "/s/n/newdir"}, ""}},
+    expect_refused({{"appended to the index-record file read over ssh",
+                     dir,
+                     {"-indxfile", dir + "/s/t.i30", "-all", "-csv"},
+                     ">>" + quote(ev + "/t.i30")},
+                    {"a copy folder over ssh in a mount of the image",
+                     dir,
+                     {"-image", links, "-all", "-csv", "-action_copy_files", dir + "/s/n/newdir"},
+                     ""}},
                    {ev + "/t.i30"}, {ev + "/n/newdir"});
   }
   ASSERT_TRUE(wait_until_unheld(links));
@@ -408,10 +426,11 @@ TEST(LayerSetups, DiskInsideAFileInsideADiskIsRefused) {
 // through a process's root there; `existing.txt` was written into the
 // image beforehand. `check` is run with the mount up; fls and the file's
 // content read from the image after show that nothing reached it.
-void in_another_namespace(const std::string& name,
-                          const std::function<void(const std::string& dir, const std::string& image,
-                                                   const std::string& through)>& check) {
-  if (!have_program("fls") || !have_program("ifind") || !have_program("icat")) GTEST_SKIP() << "fls, ifind or icat not installed";
+void in_another_namespace(
+    const std::string& name,
+    const std::function<void(const std::string& dir, const std::string& image, const std::string& through)>& check) {
+  if (!have_program("fls") || !have_program("ifind") || !have_program("icat"))
+    GTEST_SKIP() << "fls, ifind or icat not installed";
   const std::string dir = folder(name);
   const std::string image = copy_fixture("links.img", name + "/links.img");
   ASSERT_FALSE(image.empty());
@@ -438,8 +457,10 @@ void in_another_namespace(const std::string& name,
 
 TEST(LayerSetups, CopyFolderInAMountOfAnotherNamespaceIsRefused) {
   in_another_namespace("otherns", [](const std::string& dir, const std::string& image, const std::string& through) {
-    expect_refused({{"a copy folder in the other namespace's mount", dir,
-                     {"-image", image, "-all", "-csv", "-action_copy_files", through + "/newdir"}, ""}},
+    expect_refused({{"a copy folder in the other namespace's mount",
+                     dir,
+                     {"-image", image, "-all", "-csv", "-action_copy_files", through + "/newdir"},
+                     ""}},
                    {through + "/existing.txt"}, {through + "/newdir"});
   });
 }
@@ -448,7 +469,9 @@ TEST(LayerSetups, CopyFolderInAMountOfAnotherNamespaceIsRefused) {
 // layer that cannot be told is judged by what it holds (text) alone.
 TEST(LayerSetups, DISABLED_StandardOutputIntoAMountOfAnotherNamespaceIsRefused) {
   in_another_namespace("otherns-out", [](const std::string& dir, const std::string& image, const std::string& through) {
-    expect_refused({{"appended to a file of the other namespace's mount", dir, {"-image", image, "-all", "-csv"},
+    expect_refused({{"appended to a file of the other namespace's mount",
+                     dir,
+                     {"-image", image, "-all", "-csv"},
                      ">>" + quote(through + "/existing.txt")}},
                    {through + "/existing.txt"});
   });
@@ -473,8 +496,8 @@ TEST(LayerSetups, ImageMovedAfterItWasMountedIsRefused) {
   {
     layer_stack setup;
     ASSERT_TRUE(mount_ntfs(setup, image, dir + "/m")) << setup.why();
-    ASSERT_TRUE(setup.step("cd " + quote(dir) + " && mv ev.img sub/ev3.img && cp " + quote(fixture("sample.img")) +
-                           " ev.img"))
+    ASSERT_TRUE(
+        setup.step("cd " + quote(dir) + " && mv ev.img sub/ev3.img && cp " + quote(fixture("sample.img")) + " ev.img"))
         << setup.why();
     expect_refused({{"appended to a file of the mount", dir, {"-image", "sub/ev3.img", "-csv"}, ">>m/existing.txt"},
                     {"standard error appended there", dir, {"-image", "sub/ev3.img", "-csv"}, "2>>m/existing.txt"},
@@ -499,8 +522,10 @@ TEST(LayerSetups, OverlayUnderALoopDeviceIsRefused) {
     setup.mount("cd " + quote(top) + " && mount -t overlay overlay -o lowerdir=L,upperdir=U,workdir=W M", top + "/M");
     const std::string loop = setup.loop(top + "/M/up.img");
     if (!setup.ok() || !mount_ntfs(setup, loop, top + "/N")) GTEST_SKIP() << setup.why();
-    expect_refused({{"a copy folder in the mount of the loop device", top,
-                     {"-image", "U/up.img", "-csv", "-action_copy_files", "N/nd"}, ""}},
+    expect_refused({{"a copy folder in the mount of the loop device",
+                     top,
+                     {"-image", "U/up.img", "-csv", "-action_copy_files", "N/nd"},
+                     ""}},
                    {}, {top + "/N/nd"});
   }
   EXPECT_EQ(fls_of(upper), listed);
@@ -548,11 +573,13 @@ TEST(LayerSetups, Fuse2fsOverALoopDeviceOfTheSourceIsRefused) {
   ASSERT_TRUE(setup.step("sync"));
   expect_listed({"a listing beside", dir, {"-indxfile", "hold.ext4", "-all", "-csv"}, ">listing.csv"},
                 dir + "/listing.csv", "budget.xlsx");
-  expect_refused({{"appended to a file of the mount", dir, {"-indxfile", "hold.ext4", "-all", "-csv"},
-                   ">>m/existing.txt"},
-                  {"a copy folder in the mount", dir,
-                   {"-indxfile", "hold.ext4", "-all", "-csv", "-action_copy_files", "m/nd"}, ""}},
-                 {dir + "/m/existing.txt"}, {dir + "/m/nd"});
+  expect_refused(
+      {{"appended to a file of the mount", dir, {"-indxfile", "hold.ext4", "-all", "-csv"}, ">>m/existing.txt"},
+       {"a copy folder in the mount",
+        dir,
+        {"-indxfile", "hold.ext4", "-all", "-csv", "-action_copy_files", "m/nd"},
+        ""}},
+      {dir + "/m/existing.txt"}, {dir + "/m/nd"});
   setup.undo_all();
   std::string ignored;
   EXPECT_EQ(run_command("e2fsck -n -f " + quote(file) + " >/dev/null 2>&1", ignored), 0);

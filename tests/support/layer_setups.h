@@ -30,7 +30,7 @@ inline std::string shell_word(const std::string& s) {
 inline std::string md5_of_file(const std::string& path) {
   std::string out;
   return run_command("md5sum < " + shell_word(path) + " 2>/dev/null", out) == 0 && out.size() >= 32 ? out.substr(0, 32)
-                                                                                                   : "";
+                                                                                                    : "";
 }
 
 // What a set-up made, undone in the reverse order. ok() is false once a
@@ -201,8 +201,8 @@ struct ewf_view : layer_stack {
     need({"ewfacquire", "ewfmount", "ewfverify"});
     ::mkdir(dir.c_str(), 0700);
     step("cd " + shell_word(dir) + " && ewfacquire -u -q -t case -c none" +
-         (segment_size ? " -f encase5 -S " + std::to_string(segment_size) : std::string()) + " " +
-         shell_word(image) + " </dev/null");
+         (segment_size ? " -f encase5 -S " + std::to_string(segment_size) : std::string()) + " " + shell_word(image) +
+         " </dev/null");
     e01 = dir + "/case.E01";
     at = dir + "/m";
     view = at + "/ewf1";
@@ -378,7 +378,8 @@ struct ssh_share : layer_stack {
     need({"sshfs", "ssh-keygen", "unshare"});
     ::mkdir(dir.c_str(), 0700);
     key = dir + "/id";
-    step("cd " + shell_word(dir) + " && ssh-keygen -q -t ed25519 -N '' -f host && ssh-keygen -q -t ed25519 -N '' -f id" +
+    step("cd " + shell_word(dir) +
+         " && ssh-keygen -q -t ed25519 -N '' -f host && ssh-keygen -q -t ed25519 -N '' -f id" +
          " && cp id.pub authorized");
     port = 20000 + static_cast<int>(::getpid() % 20000);
     std::string sshd = "/usr/sbin/sshd";
@@ -390,10 +391,12 @@ struct ssh_share : layer_stack {
               shell_word("mount -t tmpfs tmpfs /run && mkdir -p /run/sshd && exec " + sshd + " -D -e -f " +
                          shell_word(config)),
           dir + "/sshd.log");
-    wait_for([this] {
-      std::string out;
-      return run_command("grep -q 'listening on' " + shell_word(dir + "/sshd.log"), out) == 0;
-    }, "sshd to listen (see " + dir + "/sshd.log)");
+    wait_for(
+        [this] {
+          std::string out;
+          return run_command("grep -q 'listening on' " + shell_word(dir + "/sshd.log"), out) == 0;
+        },
+        "sshd to listen (see " + dir + "/sshd.log)");
   }
   bool share(const std::string& remote, const std::string& at) {
     return mount("sshfs -p " + std::to_string(port) + " -o IdentityFile=" + key +
