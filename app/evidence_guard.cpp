@@ -80,6 +80,7 @@ stream_content judged_by_content(int fd) {
   if (!S_ISREG(st.st_mode)) return stream_content::text;
   std::vector<byte> head;
   if (!read_head(fd, st, head)) return stream_content::unreadable;
+  if (head.empty()) return stream_content::text;
   if (std::memchr(head.data(), 0, head.size()) != nullptr) return stream_content::evidence;
   return head_holds_volume(head.data(), head.size()) ? stream_content::evidence : stream_content::text;
 }

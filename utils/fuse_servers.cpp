@@ -102,7 +102,10 @@ void add_held_files(int fds, DIR* listing, const char* pid, std::vector<fuse_hel
     char link[PATH_MAX];
     if (!link_of(fds, e->d_name, link) || link[0] != '/') continue;  // a pipe, a socket, ...
     uint64 flags = 0;
-    held.writable = fdinfo_value(pid, e->d_name, "flags", 8, flags) && (flags & O_ACCMODE) != O_RDONLY;
+    if (fdinfo_value(pid, e->d_name, "flags", 8, flags)) {
+      held.readable = (flags & O_ACCMODE) != O_WRONLY;
+      held.writable = (flags & O_ACCMODE) != O_RDONLY;
+    }
     held.name = link;
     held.handle = std::string("/proc/") + pid + "/fd/" + e->d_name;
     out.push_back(std::move(held));

@@ -22,7 +22,11 @@ struct fuse_held_file {
   std::string name;    // where its descriptor leads, as the system shows it
   std::string handle;  // "/proc/<pid>/fd/<n>": opens that very file while it is held
   struct stat status;
-  bool writable = false;  // open for writing (false too where the mode cannot be read)
+  // The mode it is open in (both where that cannot be read). A server
+  // reads what it serves: a file it only writes (a log, an output handed
+  // down from whatever started it) is none of it.
+  bool readable = true;
+  bool writable = true;
 };
 
 // What the search of the processes found out.

@@ -6,14 +6,22 @@
 // compared with those of every source file, and only a file that is none of
 // them is truncated and handed to the writer. A loop device and the file
 // behind it are one piece of evidence, so each stands for both, as do a
-// file seen through an overlay mount and the file of its layer. Where
-// writing a file would write a source through what the file is stored on
-// (a mount of the image, the image a FUSE process serves) it is refused
-// too; and a source's own disk (the block device under its file system, the
-// whole disk, the file behind a loop device there) is refused as an output,
-// while a file stored beside the source on that disk is not. None of these
-// checks throws: where memory runs out, or what serves a FUSE mount cannot
-// be told, the output is refused.
+// file seen through an overlay mount and the file of its layer, and a file
+// seen through a pass-through view (bindfs, mergerfs, a local rclone) and
+// the one of the same path in the folder behind it. Where writing a file
+// would write a source through what the file is stored on (a mount of the
+// image, the image or archive a FUSE server holds) it is refused too; and
+// a source's own disk (the block device under its file system, the whole
+// disk, the file behind a loop device there, to the end of every chain) is
+// refused as an output, while a file stored beside the source on that disk
+// is not. A file's mount is found by its mount ID, so a file system whose
+// files have a device number of their own (btrfs) is found too. No list of
+// layers is complete: where what a file system is stored on cannot be told
+// (a FUSE server that cannot be read or that holds and names nothing, a
+// mount this process's table has no line for), nothing is made or replaced
+// there, and a source read through one keeps any file that was there from
+// being replaced. None of these checks throws: where memory runs out, the
+// output is refused.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -59,35 +67,33 @@ bool identity_of_descriptor(int fd, file_identity& out);
 bool identities_of_descriptor(int fd, file_identities& out);
 // Adds to `out` what stands for the source open at `fd`: its own identities
 // as identities_of_descriptor gives them and the file of an overlay's layer
-// it is seen as, and, marked `holder`, what those are stored on: the disk
-// under their file system, the whole disk holding that one, a loop device
-// there and the file behind it, the image a mount of theirs was made from
-// or, where the table does not name that for sure, the process serving
-// their FUSE mount holds open for writing, and again what that is stored
-// on. The set every output is checked against is built from these.
-// False when the system cannot tell the descriptor's own, or when memory
-// ran out part way (an element of `out`, when there is one, is then marked
-// `unsure`).
+// or a view's folder it is seen as, and, marked `holder`, what those are
+// stored on: the disk under their file system, the whole disk holding that
+// one, a loop device there and the file behind it, what the servers of
+// their FUSE mount hold open to read (marked `container` too where they
+// hold it only to read), and again what that is stored on. Where a layer
+// of that cannot be told, the first element is marked `untold` with why.
+// The set every output is checked against is built from these. False when
+// the system cannot tell the descriptor's own, or when memory ran out part
+// way (an element of `out`, when there is one, is then marked `unsure`).
 bool identities_of_source(int fd, file_identities& out);
 // Adds to `out` what the descriptor's file is stored on: the disk, when
 // that is a block device, and the whole disk holding it; the source of its
-// mount, when that is a file or another block device (an image mounted by
-// ntfs-3g, a FUSE file system with no disk of its own); for a FUSE mount
-// whose table entry does not name its file for sure (ntfs-3g cuts a name at
-// its first comma, an image may be renamed after its mount), the files its
-// serving processes hold open for writing; for a loop device
-// among them, the files behind it; and what each of those is stored on in
-// turn. Writing the file writes them. An output's, not a source's: a file
-// beside the image is not the image. False when nothing was added.
+// mount, when that is another block device; for a FUSE mount (an image
+// mounted by ntfs-3g, whose table entry may not name it: ntfs-3g cuts a
+// name at its first comma, an image may be renamed after its mount) the
+// files and disks its serving processes hold open to read; for a loop
+// device among them, the files behind it; and what each of those is stored
+// on in turn. Writing the file writes them. An output's, not a source's: a
+// file beside the image is not the image. False when nothing was added.
 bool identities_of_holder(int fd, file_identities& out);
 // True when `id` is the file of one of `sources` (a holder among them too).
 bool is_one_of(const file_identity& id, const file_identities& sources);
 // True when writing to the open descriptor `fd` would write one of
 // `sources`: it is one of them or the disk one is stored on, a loop device
 // over one, or a file stored on one. Only a regular file or a block device
-// can be; a pipe, a terminal or /dev/null never is. True also when that
-// cannot be told: what serves the FUSE mount it is on is unknown, or memory
-// ran out.
+// can be; a pipe, a terminal or /dev/null never is. True also where
+// descriptor_reach answers `untold`.
 bool descriptor_is_source(int fd, const file_identities& sources);
 
 enum class reach_answer {
@@ -110,7 +116,9 @@ reach_answer descriptor_reach(int fd, const file_identities& sources, std::strin
 bool folder_descriptor_writes_source(int dirfd, const file_identities& sources);
 // The same as an answer: `untold`, with `why` naming the path and the layer,
 // where a layer under the folder cannot be told. A source read through such
-// a layer does not stop a folder: only what is made in it is new.
+// a layer does not stop a folder: what is made in it is new. make_output_folder
+// and folder_writes_source refuse on either answer, with
+// "refused to write: <path>: <why>" on standard error for `untold`.
 reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why);
 
 enum class output_open {

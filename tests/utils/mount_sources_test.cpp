@@ -97,7 +97,18 @@ TEST(MountSources, EntriesOfTheMountTable) {
     EXPECT_EQ(entry.type, c.type) << c.line;
     EXPECT_EQ(entry.source, c.source) << c.line;
     EXPECT_EQ(entry.options, c.options) << c.line;
+    // Read as any line of the table, the same entry with its mount ID.
+    uni::mount_entry any;
+    ASSERT_TRUE(uni::mount_entry_of_line(c.line, any)) << c.line;
+    EXPECT_EQ(any.id, static_cast<uint64>(std::stoul(c.line))) << c.line;
+    EXPECT_EQ(any.device, anon) << c.line;
+    EXPECT_EQ(any.mount_point, c.at) << c.line;
   }
+  // Fields that are no numbers where numbers belong.
+  uni::mount_entry none;
+  for (const char* line : {"x 27 0:52 / /m rw - fuse /a rw", "63 27 0-52 / /m rw - fuse /a rw",
+                           "63 27 :52 / /m rw - fuse /a rw", "63 27 0:4294967296 / /m rw - fuse /a rw"})
+    EXPECT_FALSE(uni::mount_entry_of_line(line, none)) << line;
   // The live table: the root folder's mount is there, under its own number.
   struct stat st;
   ASSERT_EQ(::stat("/", &st), 0);

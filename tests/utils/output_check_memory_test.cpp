@@ -1,12 +1,14 @@
 // Memory that runs out anywhere in the output check is a refusal or a
 // failure, never an exception: each check is run with each of its
 // allocations failing in turn, on a file beside the evidence and on one in
-// a FUSE mount of the evidence (whose serving process is looked for), and
-// no descriptor is left open. A run where memory ran out never opens the
+// a FUSE mount of the evidence (whose serving process is looked for) and
+// on one seen through a bindfs view of that mount, and no descriptor is
+// left open. A run where memory ran out never opens the
 // output, nor calls it no source.
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 #include "tests/support/allocation_failure_new.h"
 #include "tests/support/fixture.h"
 #include "tests/support/loop_device.h"
+#include "tests/support/mount_guard.h"
 #include "utils/mount_sources.h"
 #include "utils/output_file.h"
 
@@ -70,11 +73,16 @@ TEST(OutputCheckMemory, EveryCheckRefusesWhenMemoryRunsOut) {
   const std::string beside = dir + "/memory-beside", kept = dir + "/memory-kept";
   std::ofstream(beside) << "beside";
   const quor_test::ntfs3g_mount mount(image, dir + "/memory-mount");
+  const quor_test::mount_guard view(
+      !mount.dir().empty() && quor_test::have_program("bindfs") ? "bindfs '" + mount.dir() + "' '" + dir + "/memory-view'"
+                                                               : "",
+      dir + "/memory-view");
   std::vector<std::string> outputs = {beside};
   if (!mount.dir().empty()) {
     std::ofstream(mount.dir() + "/kept") << "kept";
     outputs.push_back(mount.dir() + "/kept");
   }
+  if (!view.dir().empty()) outputs.push_back(view.dir() + "/kept");
   struct stat st;
   ASSERT_EQ(::stat(dir.c_str(), &st), 0);
   each_allocation_failing(
@@ -106,6 +114,16 @@ TEST(OutputCheckMemory, EveryCheckRefusesWhenMemoryRunsOut) {
     const int folder = ::open(output.substr(0, output.rfind('/')).c_str(), O_RDONLY | O_DIRECTORY);
     each_allocation_failing(
         output + " as a descriptor", [&] { return uni::descriptor_is_source(fd, sources) ? 1 : 0; },
+        [&](int got, bool failed) { return got == (failed || evidence ? 1 : 0); });
+    // With a mount and an unmount just before, the table is read again and
+    // the FUSE servers walked again, each allocation of that failing too.
+    const std::string stale = dir + "/memory-stale";
+    ::mkdir(stale.c_str(), 0700);
+    each_allocation_failing(
+        output + " as a descriptor, after a mount", [&] {
+          if (::mount("stale", stale.c_str(), "tmpfs", 0, nullptr) == 0) ::umount2(stale.c_str(), 0);
+          return uni::descriptor_is_source(fd, sources) ? 1 : 0;
+        },
         [&](int got, bool failed) { return got == (failed || evidence ? 1 : 0); });
     each_allocation_failing(
         output + "'s folder", [&] { return uni::folder_descriptor_writes_source(folder, sources) ? 1 : 0; },

@@ -9,6 +9,8 @@
 #include <linux/capability.h>
 #include <signal.h>
 #include <sys/syscall.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +23,7 @@
 #include "tests/support/fixture.h"
 #include "tests/support/loop_device.h"
 #include "tests/support/mount_guard.h"
+#include "utils/output_folder.h"
 
 namespace {
 
@@ -540,25 +543,32 @@ void expect_opened_as(const std::string& output, const uni::file_identities& sou
 }
 
 // ntfs-3g hands FUSE the image's name cut at its first comma, and an image
-// renamed after its mount keeps its old name in the mount table: neither
-// entry names the image, but the process serving the mount holds it. Files
-// and folders in the mount are refused, descriptors there are the source;
-// a mount of another image whose name is the source's cut at its comma
-// takes outputs, its serving process holding only that image.
+// renamed after its mount keeps its old name in the mount table, where
+// another file may be put since: no entry names the image, but the process
+// serving the mount holds it. Files and folders in the mount are refused,
+// descriptors there are the source; a mount of another image whose name
+// is the source's cut at its comma takes outputs, its serving process
+// holding only that image.
 TEST(OutputFile, FuseMountWhoseEntryDoesNotNameTheImageIsRefused) {
   const std::string comma = quor_test::copy_fixture("default.img", "out-case12,disk2.dd");
   const std::string moved = quor_test::copy_fixture("default.img", "out-moved-from.img");
+  const std::string replaced = quor_test::copy_fixture("default.img", "out-replaced.img");
   const std::string cut = quor_test::copy_fixture("default.img", "out-Smith");
   const std::string named = quor_test::copy_fixture("default.img", "out-Smith, John.dd");
-  ASSERT_FALSE(comma.empty() || moved.empty() || cut.empty() || named.empty());
+  ASSERT_FALSE(comma.empty() || moved.empty() || replaced.empty() || cut.empty() || named.empty());
   const quor_test::ntfs3g_mount by_comma(comma, scratch("by-comma")), by_moved(moved, scratch("by-moved"));
+  const quor_test::ntfs3g_mount by_replaced(replaced, scratch("by-replaced"));
   const quor_test::ntfs3g_mount by_cut(cut, scratch("by-cut"));
-  if (by_comma.dir().empty() || by_moved.dir().empty() || by_cut.dir().empty()) GTEST_SKIP() << by_comma.why();
+  if (by_comma.dir().empty() || by_moved.dir().empty() || by_replaced.dir().empty() || by_cut.dir().empty()) GTEST_SKIP() << by_comma.why();
   const std::string renamed = scratch("moved-to.img");
   ASSERT_EQ(::rename(moved.c_str(), renamed.c_str()), 0);
+  const std::string sub = scratch("sub"), under_sub = sub + "/ev3.img";
+  ::mkdir(sub.c_str(), 0700);
+  ASSERT_EQ(::rename(replaced.c_str(), under_sub.c_str()), 0);
+  write_text(replaced, "another file under the old name");
   const struct {
     std::string image, dir;
-  } cases[] = {{comma, by_comma.dir()}, {renamed, by_moved.dir()}};
+  } cases[] = {{comma, by_comma.dir()}, {renamed, by_moved.dir()}, {under_sub, by_replaced.dir()}};
   for (const auto& c : cases) {
     const uni::file_identities sources = source_ids(c.image);
     const std::string kept = c.dir + "/kept";
@@ -585,8 +595,9 @@ TEST(OutputFile, FuseMountWhoseEntryDoesNotNameTheImageIsRefused) {
 
 // A file seen through an overlay is the file of its layer: read through
 // either name, the other is refused, in the upper layer and in a lower one,
-// and so is a file in an ntfs-3g mount of the image by its overlay name.
-// Another file in the overlay takes outputs.
+// and so is a file in an ntfs-3g mount of the image by its overlay name,
+// or of a loop device over it by that name. Another file in the overlay
+// takes outputs.
 TEST(OutputFile, OverlayFileAndItsLayerFileAreOne) {
   const std::string top = scratch("overlay");
   for (const char* folder : {"", "/L", "/U", "/W"}) ::mkdir((top + folder).c_str(), 0700);
@@ -613,6 +624,18 @@ TEST(OutputFile, OverlayFileAndItsLayerFileAreOne) {
   if (by_overlay.dir().empty()) GTEST_SKIP() << by_overlay.why();
   expect_opened_as(by_overlay.dir() + "/report", source_ids(image), output_result::is_source);
   EXPECT_TRUE(uni::folder_writes_source(by_overlay.dir() + "/new", source_ids(image)));
+
+  const std::string looped = top + "/U/looped.img";
+  ASSERT_EQ(quor_test::run_command("cp '" + quor_test::fixture("default.img") + "' '" + looped + "'", ignored), 0);
+  const quor_test::loop_device loop(top + "/M/looped.img", false);
+  if (loop.path().empty()) GTEST_SKIP() << loop.why();
+  const quor_test::ntfs3g_mount by_loop(loop.path(), scratch("by-overlay-loop"));
+  ASSERT_FALSE(by_loop.dir().empty()) << by_loop.why();
+  const uni::file_identities sources = source_ids(looped);
+  EXPECT_EQ(uni::make_output_folder(by_loop.dir() + "/nd", sources), uni::folder_result::is_source);
+  expect_opened_as(by_loop.dir() + "/report", sources, output_result::is_source);
+  struct stat st;
+  EXPECT_NE(::stat((by_loop.dir() + "/nd").c_str(), &st), 0) << "made in the image";
 }
 
 // The disk under the source's file system: an ext4 in the partition of a
@@ -671,6 +694,246 @@ TEST(OutputFile, DiskUnderTheSourceIsRefusedAFileBesideItIsNot) {
     expect_opened_as(beside, sources, output_result::opened);
   EXPECT_FALSE(uni::folder_writes_source(ext4.dir() + "/copies/deeper", sources));
   EXPECT_FALSE(uni::folder_writes_source(ext4.dir(), sources));
+}
+
+}  // namespace
+
+namespace {
+
+// A pass-through view shows the files of the folder behind it: read through
+// the view, the folder's file is refused, and the other way round, for a
+// mergerfs whose table entry lists its branches. A file of another name in
+// the view takes outputs.
+TEST(OutputFile, FileSeenThroughAViewIsTheFileBehindIt) {
+  if (!quor_test::have_program("mergerfs")) GTEST_SKIP() << "mergerfs not installed";
+  const std::string top = scratch("views");
+  for (const char* folder : {"", "/b1", "/b2"}) ::mkdir((top + folder).c_str(), 0700);
+  write_text(top + "/b2/ev.img", "evidence in the second branch");
+  const quor_test::mount_guard merged("mergerfs -o fsname=" + top + "/b1:" + top + "/b2 '" + top + "/b1:" + top +
+                                          "/b2' '" + top + "/mg'",
+                                      top + "/mg");
+  if (merged.dir().empty()) GTEST_SKIP() << merged.why();
+  const struct {
+    const char *source, *output;
+  } refused[] = {{"/b2/ev.img", "/mg/ev.img"}, {"/mg/ev.img", "/b2/ev.img"}};
+  for (const auto& c : refused) {
+    SCOPED_TRACE(std::string(c.output) + " reading " + c.source);
+    expect_opened_as(top + c.output, source_ids(top + c.source), output_result::is_source);
+  }
+  EXPECT_EQ(quor_test::read_file_text(top + "/b2/ev.img"), "evidence in the second branch");
+  expect_opened_as(top + "/mg/other", source_ids(top + "/mg/ev.img"), output_result::opened);
+}
+
+// Where what a file system is stored on cannot be told (a FUSE mount whose
+// server holds no file and whose table entry names none, as rclone's over
+// a remote; a mount of another namespace, reached through a process's
+// root), nothing is made or replaced there, and the refusal says why. A
+// source read through such a mount keeps every file that is already there
+// from being replaced or appended to; new files and folders are still made.
+TEST(OutputFile, WhereTheStoreCannotBeToldNothingIsWritten) {
+  if (!quor_test::have_program("rclone")) GTEST_SKIP() << "rclone not installed";
+  const std::string remote = scratch("remote");
+  const quor_test::mount_guard mount("rclone mount :memory: '" + remote + "' --daemon", remote);
+  if (mount.dir().empty()) GTEST_SKIP() << mount.why();
+  const std::string layer = "cannot tell what the FUSE mount at " + remote +
+                            " (fuse.rclone) is stored on: its server holds no file and its table entry names none";
+  write_text(remote + "/ev.img", "evidence");
+  const std::string local = scratch("local-evidence");
+  write_text(local, "local");
+  const uni::file_identities sources = source_ids(local);
+  for (const std::string& output : {remote + "/ev.img", remote + "/fresh"}) {
+    testing::internal::CaptureStderr();
+    expect_opened_as(output, sources, output_result::untold);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string() + [&] {
+      std::string said;
+      for (int i = 0; i < 4; ++i) said += "refused to write: " + output + ": " + layer + "\n";
+      return said;
+    }());
+  }
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(uni::make_output_folder(remote + "/copies", sources), uni::folder_result::is_source);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write: " + remote + "/copies: " + layer + "\n");
+  EXPECT_EQ(quor_test::read_file_text(remote + "/ev.img"), "evidence");
+
+  // The evidence read from there: a file that is already there elsewhere
+  // may be it (the same remote mounted again, say).
+  const uni::file_identities through = source_ids(remote + "/ev.img");
+  const std::string kept = scratch("untold-kept"), fresh = scratch("untold-fresh");
+  write_text(kept, "kept");
+  int fd = -1;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(uni::open_output(fd, kept, through, output_open::append), output_result::untold);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "refused to write: " + kept + ": it may be the evidence " + remote + "/ev.img: " + layer + "\n");
+  const int kept_fd = ::open(kept.c_str(), O_WRONLY);
+  std::string why;
+  EXPECT_EQ(uni::descriptor_reach(kept_fd, through, why), uni::reach_answer::untold);
+  EXPECT_EQ(why, "it may be the evidence " + remote + "/ev.img: " + layer);
+  ::close(kept_fd);
+  EXPECT_EQ(quor_test::read_file_text(kept), "kept");
+  ::unlink(fresh.c_str());
+  EXPECT_EQ(uni::open_output(fd, fresh, through, output_open::truncate), output_result::opened);
+  ::close(fd);
+  EXPECT_EQ(uni::make_output_folder(scratch("untold-copies/deeper"), through), uni::folder_result::made);
+
+  // A tmpfs mounted in a namespace of its own, seen through its process.
+  const std::string hidden = scratch("hidden"), ready = scratch("hidden-ready");
+  ::mkdir(hidden.c_str(), 0700);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::execlp("unshare", "unshare", "--mount", "--propagation", "private", "sh", "-c",
+             ("mount -t tmpfs hidden '" + hidden + "' && touch '" + ready + "' && exec sleep 30").c_str(),
+             static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  struct reaped {
+    pid_t pid;
+    ~reaped() {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  } reap{pid};
+  struct stat st;
+  for (int tick = 0; tick < 200 && ::stat(ready.c_str(), &st) != 0; ++tick) ::usleep(10000);
+  if (::stat(ready.c_str(), &st) != 0) GTEST_SKIP() << "no mount namespace could be made";
+  const std::string there = "/proc/" + std::to_string(pid) + "/root" + hidden + "/x";
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(uni::open_output(fd, there, sources, output_open::truncate), output_result::untold);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(said.compare(0, 18 + there.size() + 2, "refused to write: " + there + ": "), 0) << said;
+  EXPECT_NE(said.find("has no line in this process's mount table\n"), std::string::npos) << said;
+  EXPECT_NE(::stat(there.c_str(), &st), 0) << "made in the hidden mount";
+}
+
+// Disks in files on disks: an ext4 image on a loop device whose ext4 holds
+// a second image on a second loop device, whose ext4 holds the evidence.
+// Every disk and file down the chain is refused; a file beside the
+// evidence, or beside the inner image, is not.
+TEST(OutputFile, NestedDisksAreFollowedToTheEnd) {
+  if (!quor_test::have_program("mkfs.ext4")) GTEST_SKIP() << "mkfs.ext4 not installed";
+  const std::string outer = scratch("nest-outer.ext4");
+  std::string ignored;
+  ASSERT_EQ(quor_test::run_command("truncate -s 64M '" + outer + "' && mkfs.ext4 -q -F '" + outer + "'", ignored), 0);
+  const quor_test::loop_device outer_loop(outer, false);
+  if (outer_loop.path().empty()) GTEST_SKIP() << outer_loop.why();
+  const quor_test::mount_guard outer_mount("mount '" + outer_loop.path() + "' '" + scratch("nest-1") + "'",
+                                           scratch("nest-1"));
+  ASSERT_FALSE(outer_mount.dir().empty()) << outer_mount.why();
+  const std::string inner = outer_mount.dir() + "/inner.ext4";
+  ASSERT_EQ(quor_test::run_command("truncate -s 16M '" + inner + "' && mkfs.ext4 -q -F '" + inner + "'", ignored), 0);
+  const quor_test::loop_device inner_loop(inner, false);
+  ASSERT_FALSE(inner_loop.path().empty()) << inner_loop.why();
+  const quor_test::mount_guard inner_mount("mount '" + inner_loop.path() + "' '" + scratch("nest-2") + "'",
+                                           scratch("nest-2"));
+  ASSERT_FALSE(inner_mount.dir().empty()) << inner_mount.why();
+  const std::string evidence = inner_mount.dir() + "/ev.img";
+  write_text(evidence, "evidence");
+  const uni::file_identities sources = source_ids(evidence);
+  for (const std::string& output : {inner_loop.path(), inner, outer_loop.path(), outer}) {
+    const int fd = ::open(output.c_str(), O_RDONLY);
+    EXPECT_TRUE(uni::descriptor_is_source(fd, sources)) << output;
+    ::close(fd);
+    int opened = -1;
+    EXPECT_EQ(uni::open_output(opened, output, sources, output_open::append), output_result::is_source) << output;
+  }
+  EXPECT_EQ(quor_test::read_file_text(evidence), "evidence");
+  for (const std::string& beside : {inner_mount.dir() + "/listing.txt", outer_mount.dir() + "/listing.txt"})
+    expect_opened_as(beside, sources, output_result::opened);
+}
+
+// btrfs gives its files a device number no line of the mount table has:
+// the mount is found by the file's mount ID, and the image under it is
+// refused, by its file and by its loop device.
+TEST(OutputFile, BtrfsFileIsKnownByItsMount) {
+  if (!quor_test::have_program("mkfs.btrfs")) GTEST_SKIP() << "mkfs.btrfs not installed";
+  const std::string image = scratch("b.img");
+  std::string ignored;
+  ASSERT_EQ(quor_test::run_command("truncate -s 128M '" + image + "' && mkfs.btrfs -q -f '" + image + "'", ignored),
+            0);
+  const quor_test::loop_device loop(image, false);
+  if (loop.path().empty()) GTEST_SKIP() << loop.why();
+  const quor_test::mount_guard mount("mount -t btrfs '" + loop.path() + "' '" + scratch("btrfs") + "'",
+                                     scratch("btrfs"));
+  if (mount.dir().empty()) GTEST_SKIP() << "btrfs could not be mounted";
+  write_text(mount.dir() + "/top.img", "evidence");
+  const uni::file_identities sources = source_ids(mount.dir() + "/top.img");
+  for (const std::string& output : {image, loop.path()}) {
+    SCOPED_TRACE(output);
+    int fd = -1;
+    EXPECT_EQ(uni::open_output(fd, output, sources, output_open::append), output_result::is_source);
+  }
+  expect_opened_as(mount.dir() + "/listing.txt", sources, output_result::opened);
+}
+
+// An archive mounted read-write by fuse-zip is written anew as a whole
+// when it is unmounted: nothing is made in the mount while the evidence is
+// read from inside it. A file beside the archive takes outputs.
+TEST(OutputFile, ArchiveServedByFuseTakesNothingWhileItsFileIsRead) {
+  if (!quor_test::have_program("fuse-zip") || !quor_test::have_program("zip"))
+    GTEST_SKIP() << "fuse-zip or zip not installed";
+  const std::string top = scratch("zipped");
+  ::mkdir(top.c_str(), 0700);
+  write_text(top + "/sample.img", std::string(4096, 's'));
+  std::string ignored;
+  ASSERT_EQ(quor_test::run_command("cd '" + top + "' && zip -q a.zip sample.img", ignored), 0);
+  const std::string archive = quor_test::read_file_text(top + "/a.zip");
+  {
+    const quor_test::mount_guard mount("fuse-zip '" + top + "/a.zip' '" + top + "/m'", top + "/m");
+    if (mount.dir().empty()) GTEST_SKIP() << mount.why();
+    const uni::file_identities sources = source_ids(mount.dir() + "/sample.img");
+    expect_opened_as(mount.dir() + "/notes.txt", sources, output_result::is_source);
+    EXPECT_EQ(uni::make_output_folder(mount.dir() + "/copies", sources), uni::folder_result::is_source);
+    expect_opened_as(top + "/beside.txt", sources, output_result::opened);
+  }
+  ASSERT_TRUE(quor_test::wait_until_unheld(top + "/a.zip"));
+  EXPECT_TRUE(quor_test::read_file_text(top + "/a.zip") == archive) << "the archive was written";
+}
+
+}  // namespace
+
+namespace {
+
+// A bindfs view whose server this process cannot see (it runs in a PID
+// namespace of its own with its own /proc): what the view is stored on
+// cannot be told, so nothing is made or replaced there, and the refusal
+// says so; seen from where the server can be read, the view is the folder
+// behind it and takes outputs.
+TEST(OutputFile, ViewWhoseServerIsOutOfSightTakesNothing) {
+  if (!quor_test::have_program("bindfs")) GTEST_SKIP() << "bindfs not installed";
+  const std::string behind = scratch("sight-behind"), view = scratch("sight-view");
+  ::mkdir(behind.c_str(), 0700);
+  const quor_test::mount_guard mount("bindfs '" + behind + "' '" + view + "'", view);
+  if (mount.dir().empty()) GTEST_SKIP() << mount.why();
+  const std::string local = scratch("sight-evidence");
+  write_text(local, "evidence");
+  const uni::file_identities sources = source_ids(local);
+  expect_opened_as(view + "/kept", sources, output_result::opened);
+  write_text(behind + "/kept", "kept");
+  const std::string err = scratch("sight.err");
+  const int got = quor_test::exit_status_in_child(
+      [&] {
+        if (::unshare(CLONE_NEWNS | CLONE_NEWPID) != 0) return 100;
+        const pid_t inner = ::fork();
+        if (inner == 0) {
+          if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+              ::mount("proc", "/proc", "proc", 0, nullptr) != 0)
+            ::_exit(100);
+          int fd = -1;
+          const output_result r = uni::open_output(fd, view + "/kept", sources, output_open::append);
+          ::_exit(r == output_result::untold ? 0 : 1 + static_cast<int>(r));
+        }
+        int status = 0;
+        if (inner < 0 || ::waitpid(inner, &status, 0) != inner || !WIFEXITED(status)) return 101;
+        return WEXITSTATUS(status);
+      },
+      err);
+  if (got == 100) GTEST_SKIP() << "no PID namespace of its own";
+  EXPECT_EQ(got, 0);
+  EXPECT_EQ(quor_test::read_file_text(err), "refused to write: " + view +
+                                                "/kept: cannot tell what the FUSE mount at " + view +
+                                                " (fuse) is stored on: its server cannot be found or read\n");
+  EXPECT_EQ(quor_test::read_file_text(behind + "/kept"), "kept");
 }
 
 }  // namespace

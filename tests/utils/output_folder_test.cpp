@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -17,6 +18,7 @@
 
 #include "tests/support/fixture.h"
 #include "tests/support/loop_device.h"
+#include "tests/support/mount_guard.h"
 
 namespace {
 
@@ -97,8 +99,10 @@ TEST(OutputFolder, MadeAsMkdirPMakesIt) {
 }
 
 // A folder in a mount of the image, the mount itself, and one reached by a
-// climb out of a folder still to be made, are refused with nothing made;
-// fls lists the image as before. A folder beside the mount is made.
+// climb out of a folder still to be made, are refused with nothing made,
+// and so are those seen through a bindfs view of the mount and a view of
+// that view; fls lists the image as before. A folder beside the mount is
+// made.
 TEST(OutputFolder, NothingIsMadeOnTheEvidence) {
   if (!quor_test::have_program("fls")) GTEST_SKIP() << "fls not installed";
   const std::string image = quor_test::copy_fixture("default.img", "folder-evidence.img");
@@ -110,13 +114,23 @@ TEST(OutputFolder, NothingIsMadeOnTheEvidence) {
   {
     const quor_test::ntfs3g_mount mount(image, at);
     if (mount.dir().empty()) GTEST_SKIP() << mount.why();
-    for (const std::string& path : {at + "/new", at + "/new/deeper", at, climbing + "/../folder-mount/new"}) {
+    const std::string view = scratch_dir() + "/folder-view", view_of_view = scratch_dir() + "/folder-view2";
+    const bool bindfs = quor_test::have_program("bindfs");
+    const quor_test::mount_guard by_view(bindfs ? "bindfs '" + at + "' '" + view + "'" : "", view);
+    const quor_test::mount_guard by_view_of_view(bindfs ? "bindfs '" + view + "' '" + view_of_view + "'" : "",
+                                                 view_of_view);
+    std::vector<std::string> paths = {at + "/new", at + "/new/deeper", at, climbing + "/../folder-mount/new"};
+    for (const std::string& shown : {by_view.dir(), by_view_of_view.dir()})
+      if (!shown.empty()) paths.insert(paths.end(), {shown + "/copies", shown, shown + "/new/deeper"});
+    for (const std::string& path : paths) {
       int fd = -2;
       testing::internal::CaptureStderr();
       EXPECT_EQ(uni::make_output_folder(path, sources, fd), uni::folder_result::is_source) << path;
       EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write to the evidence: " + path + "\n");
       EXPECT_EQ(fd, -1);
     }
+    if (by_view_of_view.dir().empty()) std::printf("bindfs views not tried: %s\n", by_view_of_view.why().c_str());
+    EXPECT_FALSE(exists(at + "/copies"));
     EXPECT_FALSE(exists(at + "/new"));
     EXPECT_FALSE(exists(climbing));
     EXPECT_EQ(uni::make_output_folder(scratch_dir() + "/folder-beside/new", sources), uni::folder_result::made);

@@ -1,0 +1,103 @@
+// The mount table kept for the output checks: read again only after a
+// mount or an unmount, which every later check then sees; the FUSE servers
+// walked again only with it.
+#include "utils/mount_table.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+
+#include "tests/support/child_process.h"
+#include "tests/support/fixture.h"
+#include "tests/support/loop_device.h"
+#include "tests/support/mount_guard.h"
+#include "utils/fuse_servers.h"
+#include "utils/output_file.h"
+
+namespace {
+
+// The entry the kept table has for the mount point `at`; null when none.
+const uni::mount_entry* entry_at(const uni::mount_table& table, const std::string& at) {
+  for (const uni::mount_entry& e : table.entries)
+    if (e.mount_point == at) return &e;
+  return nullptr;
+}
+
+// Runs `body` in a child process with a mount namespace of its own, where
+// the mounts and unmounts of other tests running beside this one are not
+// seen; its result, or -1 when no such namespace can be made.
+int in_own_mount_namespace(const std::function<int()>& body) {
+  return quor_test::exit_status_in_child(
+      [&] {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+          return 100;
+        return body();
+      },
+      quor_test::scratch_dir() + "/table-child.err");
+}
+
+// Each check that fails gives its own number, so a failing child says which.
+TEST(MountTable, ReadAgainOnlyAfterAChange) {
+  const std::string at = quor_test::scratch_dir() + "/table-tmpfs";
+  ::mkdir(at.c_str(), 0700);
+  const int failed = in_own_mount_namespace([&] {
+    const std::shared_ptr<const uni::mount_table> first = uni::current_mount_table();
+    if (!first) return 1;
+    const uint64 reads = uni::mount_table_reads();
+    if (uni::current_mount_table() != first || uni::mount_table_reads() != reads) return 2;
+    if (entry_at(*first, at) != nullptr) return 3;
+    if (::mount("table", at.c_str(), "tmpfs", 0, nullptr) != 0) return 4;
+    const std::shared_ptr<const uni::mount_table> mounted = uni::current_mount_table();
+    if (!mounted || uni::mount_table_reads() != reads + 1 || mounted->generation <= first->generation) return 5;
+    const uni::mount_entry* entry = entry_at(*mounted, at);
+    if (entry == nullptr || entry->type != "tmpfs") return 6;
+    // Found by the mount ID of a file there.
+    struct statx sx;
+    if (::statx(AT_FDCWD, at.c_str(), 0, STATX_MNT_ID, &sx) != 0 || mounted->by_id(sx.stx_mnt_id) != entry) return 7;
+    if (uni::current_mount_table() != mounted) return 8;
+    if (::umount2(at.c_str(), 0) != 0) return 9;
+    const std::shared_ptr<const uni::mount_table> gone = uni::current_mount_table();
+    if (!gone || entry_at(*gone, at) != nullptr || uni::mount_table_reads() != reads + 2) return 10;
+    return 0;
+  });
+  if (failed == 100) GTEST_SKIP() << "no mount namespace of its own";
+  EXPECT_EQ(failed, 0);
+}
+
+// An ntfs-3g mount of the image made between two checks of a folder is
+// seen by the second; checks with nothing changed between them read the
+// table and walk the processes for the mount's server no more.
+TEST(MountTable, AMountMadeBetweenTwoChecksIsSeen) {
+  const std::string image = quor_test::copy_fixture("default.img", "table-mounted.img");
+  ASSERT_FALSE(image.empty());
+  const std::string at = quor_test::scratch_dir() + "/table-ntfs";
+  ::mkdir(at.c_str(), 0700);
+  uni::file_identities sources;
+  const int fd = ::open(image.c_str(), O_RDONLY);
+  ASSERT_TRUE(uni::identities_of_source(fd, sources));
+  ::close(fd);
+  EXPECT_FALSE(uni::folder_writes_source(at + "/new", sources));
+  const quor_test::ntfs3g_mount mount(image, at);
+  if (mount.dir().empty()) GTEST_SKIP() << mount.why();
+  // Refused as the evidence, not for a mount the table does not show.
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(uni::folder_writes_source(at + "/new", sources));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write to the evidence: " + at + "/new\n");
+  const int failed = in_own_mount_namespace([&] {
+    if (!uni::folder_writes_source(at + "/new", sources)) return 1;
+    const uint64 walks = uni::fuse_server_walks(), reads = uni::mount_table_reads();
+    if (!uni::folder_writes_source(at + "/new", sources) || !uni::folder_writes_source(at + "/other", sources))
+      return 2;
+    return uni::fuse_server_walks() == walks && uni::mount_table_reads() == reads ? 0 : 3;
+  });
+  if (failed == 100) GTEST_SKIP() << "no mount namespace of its own";
+  EXPECT_EQ(failed, 0);
+}
+
+}  // namespace

@@ -1,0 +1,581 @@
+#include "utils/output_reach.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "utils/fuse_servers.h"
+#include "utils/mount_sources.h"
+#include "utils/mount_table.h"
+#include "utils/overlay_layers.h"
+
+namespace uni {
+
+file_identity identity_from(const struct stat& st) {
+  file_identity id;
+  id.device = static_cast<uint64>(st.st_dev);
+  id.inode = static_cast<uint64>(st.st_ino);
+  id.block_device = S_ISBLK(st.st_mode) ? static_cast<uint64>(st.st_rdev) : 0;
+  return id;
+}
+
+bool same_file(const file_identity& a, const file_identity& b) {
+  if (a.block_device != 0 || b.block_device != 0) return a.block_device == b.block_device;
+  return a.device == b.device && a.inode == b.inode;
+}
+
+bool present(const file_identities& ids, const file_identity& id) {
+  for (const file_identity& have : ids)
+    if (same_file(have, id)) return true;
+  return false;
+}
+
+namespace {
+
+// Loop devices stacked on loop devices end somewhere; the bound only keeps
+// an answer that led round in a circle from holding the check for ever.
+const int MAX_LOOP_DEPTH = 16;
+
+// The file behind the loop device open at `fd`, as the kernel reports it,
+// and the name it was bound by; false for anything that is no bound loop
+// device.
+bool loop_backing(int fd, file_identity& out, std::string& name) {
+  struct loop_info64 info;
+  std::memset(&info, 0, sizeof info);
+  if (::ioctl(fd, LOOP_GET_STATUS64, &info) != 0) return false;
+  out.device = info.lo_device;
+  out.inode = info.lo_inode;
+  // The kernel accepts only regular files and block devices behind a loop
+  // device, so a device number here is a block device's.
+  out.block_device = info.lo_rdevice;
+  const char* text = reinterpret_cast<const char*>(info.lo_file_name);
+  name.assign(text, strnlen(text, LO_NAME_SIZE));
+  return true;
+}
+
+// The node /dev gives the block device `number`, as the system's device
+// list names it; "" when it names none.
+std::string device_node_of(uint64 number) {
+  const dev_t dev = static_cast<dev_t>(number);
+  const std::string uevent =
+      "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev)) + "/uevent";
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(uevent.c_str(), "re"), std::fclose);
+  if (!f) return "";
+  char line[256];
+  std::string node;
+  while (node.empty() && std::fgets(line, sizeof line, f.get()) != nullptr)
+    if (std::strncmp(line, "DEVNAME=", 8) == 0) {
+      node = line + 8;
+      while (!node.empty() && (node.back() == '\n' || node.back() == '\r')) node.pop_back();
+      if (!node.empty()) node = "/dev/" + node;
+    }
+  return node;
+}
+
+// Opens, for reading only, a node of the block device `number`: the name it
+// was bound by when that still leads to it, else the node the system's
+// device list gives. -1 when neither does.
+int open_block_device(uint64 number, const std::string& bound_name) {
+  for (const std::string& name : {bound_name, device_node_of(number)}) {
+    struct stat st;
+    if (name.empty() || ::stat(name.c_str(), &st) != 0 || !S_ISBLK(st.st_mode) ||
+        static_cast<uint64>(st.st_rdev) != number)
+      continue;
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (::fstat(fd, &st) == 0 && S_ISBLK(st.st_mode) && static_cast<uint64>(st.st_rdev) == number) return fd;
+    ::close(fd);
+  }
+  return -1;
+}
+
+// The text of a small file of the system's (under /sys), without its line
+// end; "" when it cannot be read.
+std::string system_text(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "";
+  char text[256];
+  const ssize_t n = ::read(fd, text, sizeof text);
+  ::close(fd);
+  std::string out(text, n > 0 ? static_cast<size_t>(n) : 0);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+// The device number written "major:minor"; false for anything else.
+bool device_number(const std::string& text, uint64& number) {
+  unsigned ma = 0, mi = 0;
+  char end = 0;
+  if (std::sscanf(text.c_str(), "%u:%u%c", &ma, &mi, &end) != 2) return false;
+  number = static_cast<uint64>(makedev(ma, mi));
+  return true;
+}
+
+// The block devices the block device `number` is made on: the whole disk
+// holding a partition, and the disks under a mapped device (LVM, a
+// crypt): writing any of them writes it.
+std::vector<uint64> disks_under(uint64 number) {
+  const dev_t dev = static_cast<dev_t>(number);
+  const std::string base = "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+  std::vector<uint64> out;
+  uint64 found = 0;
+  struct stat st;
+  if (::stat((base + "/partition").c_str(), &st) == 0 && device_number(system_text(base + "/../dev"), found))
+    out.push_back(found);
+  DIR* slaves = ::opendir((base + "/slaves").c_str());
+  if (slaves == nullptr) return out;
+  // The listing is closed however the reading ends.
+  const std::unique_ptr<DIR, int (*)(DIR*)> held(slaves, ::closedir);
+  while (const struct dirent* e = ::readdir(slaves))
+    if (e->d_name[0] != '.' && device_number(system_text(base + "/slaves/" + e->d_name + "/dev"), found))
+      out.push_back(found);
+  return out;
+}
+
+// The path of the file behind the loop device `number`, as the system's
+// device list keeps it; "" for anything that is no bound loop device.
+std::string loop_backing_path(uint64 number) {
+  const dev_t dev = static_cast<dev_t>(number);
+  const std::string name = "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev)) +
+                           "/loop/backing_file";
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "";
+  const held_descriptor held(fd);
+  char text[4097];
+  const ssize_t n = ::read(fd, text, sizeof text);
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof text) return "";
+  std::string path(text, static_cast<size_t>(n));
+  while (!path.empty() && path.back() == '\n') path.pop_back();
+  return path;
+}
+
+// Holders over holders (an image on a disk over an image ...) end
+// somewhere; the bound keeps a circle from holding the check for ever.
+const int MAX_HOLDER_DEPTH = 12;
+
+
+// A file or folder met on the walk: an open descriptor of it, or a name
+// that opens that very file (`open_by`, a held descriptor's link under
+// /proc for one a server holds), and the name the system gives it, which
+// places it below its mount point.
+struct place {
+  int fd = -1;
+  std::string name;
+  std::string open_by;
+  struct stat st;
+};
+
+bool is_fuse(const mount_entry& m) { return m.type.compare(0, 4, "fuse") == 0; }
+
+// What `name` is below the mount point of `m`, as a path from the root of
+// the file system the mount shows; false when it is not below it.
+bool inner_path(const std::string& name, const mount_entry& m, std::string& inner) {
+  const std::string& at = m.mount_point;
+  if (name.empty() || name[0] != '/') return false;
+  if (at == "/") {
+    inner = name == "/" ? std::string() : name;
+  } else {
+    if (name.compare(0, at.size(), at) != 0 || (name.size() > at.size() && name[at.size()] != '/')) return false;
+    inner = name.substr(at.size());
+  }
+  if (m.root != "/") inner = m.root + inner;
+  return true;
+}
+
+// The mount ID of the place; false when the system does not give it.
+bool mount_id_of(const place& p, uint64& id) {
+  struct statx sx;
+  const int r = p.fd >= 0 ? ::statx(p.fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &sx)
+                          : ::statx(AT_FDCWD, (p.open_by.empty() ? p.name : p.open_by).c_str(), 0, STATX_MNT_ID, &sx);
+  if (r != 0 || (sx.stx_mask & STATX_MNT_ID) == 0) return false;
+  id = static_cast<uint64>(sx.stx_mnt_id);
+  return true;
+}
+
+// Fills a reach. Memory that runs out throws std::bad_alloc; every
+// descriptor and listing opened here is closed however it ends.
+class reach_builder {
+ public:
+  explicit reach_builder(output_reach& r) : m_reach(r) {}
+
+  // The file `p`: itself, the files behind a loop device, the file of an
+  // overlay's layer or a pass-through view's folder it is seen as.
+  void add_self(const place& p, int depth) {
+    const file_identity id = identity_from(p.st);
+    if (depth > MAX_HOLDER_DEPTH || present(m_reach.self, id)) return;
+    m_reach.self.push_back(id);
+    if (S_ISBLK(p.st.st_mode)) {
+      m_pending.push_back(pending{p, nullptr});
+      add_self_loop(static_cast<uint64>(p.st.st_rdev), depth);
+      return;
+    }
+    if (!S_ISREG(p.st.st_mode) && !S_ISDIR(p.st.st_mode)) return;
+    const mount_entry* m = mount_of(p);
+    m_pending.push_back(pending{p, m});
+    if (m != nullptr) add_views(p, *m, true, depth);
+  }
+
+  // What each file of `self` is stored on: the disks a block device is
+  // made on, the store of a file's mount.
+  void add_under_self() {
+    for (size_t i = 0; i < m_pending.size(); ++i) {
+      const pending& at = m_pending[i];
+      if (S_ISBLK(at.where.st.st_mode)) {
+        for (uint64 disk : disks_under(static_cast<uint64>(at.where.st.st_rdev))) add_under_disk(disk, 1, false);
+      } else {
+        add_under_mount(at.mount, 1);
+      }
+    }
+  }
+
+ private:
+  struct pending {
+    place where;
+    const mount_entry* mount;
+  };
+
+  void untold(const std::string& why) {
+    if (m_reach.why.empty()) m_reach.why = why;
+  }
+
+  const mount_table* table() {
+    if (!m_asked) {
+      m_asked = true;
+      m_table = current_mount_table();
+      if (!m_table) untold("cannot read the mount table");
+    }
+    return m_table.get();
+  }
+
+  // The mount the place is on, by its mount ID; null, and the walk
+  // untold, when the run's own table has no line for it.
+  const mount_entry* mount_of(const place& p) {
+    const mount_table* t = table();
+    if (t == nullptr) return nullptr;
+    uint64 id = 0;
+    if (mount_id_of(p, id)) {
+      const mount_entry* m = t->by_id(id);
+      if (m == nullptr)
+        untold("cannot tell what " + p.name + " is stored on: its file system (mount ID " + std::to_string(id) +
+               ") has no line in this process's mount table");
+      return m;
+    }
+    // A system without mount IDs: the device number, as the table gives it.
+    for (const mount_entry& m : t->entries)
+      if (m.device == static_cast<uint64>(p.st.st_dev)) return &m;
+    untold("cannot tell what " + p.name + " is stored on: its file system has no line in this process's mount table");
+    return nullptr;
+  }
+
+  const fuse_server_list& servers() {
+    if (!m_servers) m_servers = current_fuse_servers(m_table ? m_table->generation : 0);
+    return *m_servers;
+  }
+
+  // What a FUSE mount is made from, each as a place: the folders it shows
+  // the files of (those its servers hold open, and those its table entry
+  // names: mergerfs names its branches separated by ':'), and in `stores`
+  // the files and disks its servers hold open to read. A file held under
+  // one of those folders is one a program has open through the view, not
+  // a store.
+  std::vector<place> view_folders(const mount_entry& m, std::vector<fuse_held_file>& stores, fuse_servers_seen& seen) {
+    std::vector<fuse_held_file> held;
+    seen = servers().files_of(fuse_connection_of(m.device), held);
+    std::vector<place> folders;
+    for (const fuse_held_file& h : held)
+      if (S_ISDIR(h.status.st_mode)) {
+        place f;
+        f.name = h.name;
+        f.open_by = h.handle;
+        f.st = h.status;
+        folders.push_back(f);
+      }
+    for (size_t start = 0; start < m.source.size();) {
+      size_t end = m.source.find(':', start);
+      if (end == std::string::npos) end = m.source.size();
+      place f;
+      f.name = m.source.substr(start, end - start);
+      start = end + 1;
+      if (!f.name.empty() && f.name[0] == '/' && ::stat(f.name.c_str(), &f.st) == 0 && S_ISDIR(f.st.st_mode))
+        folders.push_back(f);
+    }
+    for (fuse_held_file& h : held) {
+      if (S_ISDIR(h.status.st_mode) || !h.readable) continue;
+      bool seen_through = false;
+      for (const place& f : folders)
+        seen_through = seen_through || (h.name.size() > f.name.size() + 1 && h.name[f.name.size()] == '/' &&
+                                        h.name.compare(0, f.name.size(), f.name) == 0);
+      if (!seen_through) stores.push_back(std::move(h));
+    }
+    return folders;
+  }
+
+  // What the file or folder `p` on the mount `m` is seen as: the file of an
+  // overlay's layer, the one of the same path in a pass-through view's
+  // folder. Each is added as `p` is (to self, or to what is stored on).
+  void add_views(const place& p, const mount_entry& m, bool self, int depth) {
+    std::vector<place> seen_as;
+    if (m.type == "overlay") {
+      place layer;
+      if (overlay_layer_file(p.name, p.st, std::vector<mount_entry>{m}, layer.name, layer.st))
+        seen_as.push_back(layer);
+    } else if (is_fuse(m)) {
+      std::string inner;
+      if (!inner_path(p.name, m, inner)) return;
+      std::vector<fuse_held_file> held;
+      fuse_servers_seen ignored;
+      for (const place& folder : view_folders(m, held, ignored)) {
+        place c;
+        c.name = folder.name + inner;
+        c.open_by = (folder.open_by.empty() ? folder.name : folder.open_by) + inner;
+        if (::lstat(c.open_by.c_str(), &c.st) != 0 || (c.st.st_mode & S_IFMT) != (p.st.st_mode & S_IFMT) ||
+            (c.st.st_dev == p.st.st_dev && c.st.st_ino == p.st.st_ino))
+          continue;
+        seen_as.push_back(c);
+      }
+    }
+    for (const place& c : seen_as) {
+      if (self) {
+        add_self(c, depth + 1);
+      } else if (S_ISDIR(c.st.st_mode)) {
+        add_under_folder(c, depth + 1);
+      } else {
+        add_under_file(c, depth + 1, false);
+      }
+    }
+  }
+
+  // The file behind the loop device `number`, as a place when the path
+  // the system keeps still leads to it; else only its identity in
+  // `behind`. False for what is no bound loop device.
+  bool loop_behind(uint64 number, file_identity& behind, place& p, bool& by_path) {
+    by_path = false;
+    // Only a bound loop device has a file behind it to name, and only one
+    // is opened to ask: opening any other disk could have effects of its
+    // own and tells nothing more.
+    p.name = loop_backing_path(number);
+    if (p.name.empty()) return false;
+    std::string bound_name;
+    {
+      const held_descriptor held(open_block_device(number, device_node_of(number)));
+      if (held.fd < 0 || !loop_backing(held.fd, behind, bound_name)) return false;
+    }
+    by_path = ::stat(p.name.c_str(), &p.st) == 0 && same_file(identity_from(p.st), behind);
+    return true;
+  }
+
+  // The files behind the loop device `number` in self, loop over loop.
+  void add_self_loop(uint64 number, int depth) {
+    file_identity behind;
+    place p;
+    bool by_path = false;
+    if (depth > MAX_HOLDER_DEPTH || !loop_behind(number, behind, p, by_path)) return;
+    if (by_path) {
+      add_self(p, depth + 1);
+    } else if (!present(m_reach.self, behind)) {
+      m_reach.self.push_back(behind);
+      if (behind.block_device != 0) add_self_loop(behind.block_device, depth + 1);
+    }
+  }
+
+  // The block device `number`, the disks it is made on, and, for a loop
+  // device, the file behind it and what that is stored on.
+  void add_under_disk(uint64 number, int depth, bool container) {
+    file_identity disk;
+    disk.block_device = number;
+    disk.container = container;
+    if (depth > MAX_HOLDER_DEPTH || present(m_reach.under, disk)) return;
+    m_reach.under.push_back(disk);
+    for (uint64 below : disks_under(number)) add_under_disk(below, depth + 1, false);
+    file_identity behind;
+    place p;
+    bool by_path = false;
+    if (!loop_behind(number, behind, p, by_path)) return;
+    if (behind.block_device != 0) {
+      add_under_disk(behind.block_device, depth + 1, false);
+    } else if (by_path) {
+      add_under_file(p, depth + 1, false);
+    } else if (!present(m_reach.under, behind)) {
+      // Renamed or gone since it was bound: known by its device alone.
+      m_reach.under.push_back(behind);
+      const mount_table* t = table();
+      const mount_entry* m = nullptr;
+      for (size_t i = 0; t != nullptr && m == nullptr && i < t->entries.size(); ++i)
+        if (t->entries[i].device == behind.device) m = &t->entries[i];
+      if (m == nullptr && t != nullptr)
+        untold("cannot tell what the file behind " + device_node_of(number) + " is stored on");
+      add_under_mount(m, depth + 1);
+    }
+  }
+
+  // A file something is stored in (an image), what it is seen as through
+  // an overlay or a view, and what it is stored on in turn. `container`:
+  // a FUSE server holds it, so whatever is made in its mount is written
+  // into it.
+  void add_under_file(const place& p, int depth, bool container) {
+    file_identity id = identity_from(p.st);
+    id.container = container;
+    if (depth > MAX_HOLDER_DEPTH || present(m_reach.under, id)) return;
+    m_reach.under.push_back(id);
+    const mount_entry* m = mount_of(p);
+    if (m == nullptr) return;
+    add_views(p, *m, false, depth);
+    add_under_mount(m, depth + 1);
+  }
+
+  // A folder a view shows, and what it is stored on.
+  void add_under_folder(const place& p, int depth) {
+    const file_identity id = identity_from(p.st);
+    if (depth > MAX_HOLDER_DEPTH || present(m_reach.folders, id)) return;
+    m_reach.folders.push_back(id);
+    add_under_mount(mount_of(p), depth + 1);
+  }
+
+  // What the mount `m` is stored on: its disk, the source of the mount, an
+  // overlay's upper folder, and for a FUSE mount what its servers hold and
+  // the folders its table entry names. Null: untold already.
+  void add_under_mount(const mount_entry* m, int depth) {
+    if (m == nullptr || depth > MAX_HOLDER_DEPTH) return;
+    for (uint64 seen : m_mounts)
+      if (seen == m->id) return;
+    m_mounts.push_back(m->id);
+    if (major(static_cast<dev_t>(m->device)) != 0) add_under_disk(m->device, depth, false);
+    struct stat from;
+    const bool found = !m->source.empty() && m->source[0] == '/' && ::stat(m->source.c_str(), &from) == 0;
+    if (found && S_ISBLK(from.st_mode) && static_cast<uint64>(from.st_rdev) != m->device)
+      add_under_disk(static_cast<uint64>(from.st_rdev), depth + 1, false);
+    if (m->type == "overlay") {
+      place upper;
+      if (overlay_upper_folder(*m, upper.name) && ::stat(upper.name.c_str(), &upper.st) == 0)
+        add_under_folder(upper, depth + 1);
+      return;
+    }
+    if (!is_fuse(*m)) {
+      if (found && S_ISREG(from.st_mode)) {
+        place f;
+        f.name = m->source;
+        f.st = from;
+        add_under_file(f, depth + 1, false);
+      }
+      return;
+    }
+    // A FUSE mount's store is what its servers hold; a file its table
+    // entry names counts only as one of those (the name may be cut, or
+    // another file put there since), a folder it names as itself.
+    std::vector<fuse_held_file> held;
+    fuse_servers_seen seen;
+    const std::vector<place> folders = view_folders(*m, held, seen);
+    for (const fuse_held_file& h : held) {
+      place f;
+      f.name = h.name;
+      f.open_by = h.handle;
+      f.st = h.status;
+      // A server that writes its mount's files holds its store open for
+      // writing and writes them in place; one that holds it only to read
+      // while its mount takes writes (fuse-zip, archivemount) writes the
+      // store anew as a whole, the sources in it too.
+      const bool container = !h.writable;
+      if (S_ISBLK(h.status.st_mode)) {
+        add_under_disk(static_cast<uint64>(h.status.st_rdev), depth + 1, container);
+      } else if (S_ISREG(h.status.st_mode)) {
+        add_under_file(f, depth + 1, container);
+      }
+    }
+    for (const place& folder : folders) add_under_folder(folder, depth + 1);
+    const std::string mount = "the FUSE mount at " + m->mount_point + " (" + m->type + ")";
+    if (!seen.exact && !(seen.counted && seen.complete)) {
+      untold("cannot tell what " + mount + " is stored on: its server cannot be found or read");
+    } else if (held.empty() && folders.empty()) {
+      untold("cannot tell what " + mount + " is stored on: its server holds no file and its table entry names none");
+    }
+  }
+
+  output_reach& m_reach;
+  std::deque<pending> m_pending;
+  bool m_asked = false;
+  std::shared_ptr<const mount_table> m_table;
+  std::shared_ptr<const fuse_server_list> m_servers;
+  std::vector<uint64> m_mounts;
+};
+
+}  // namespace
+
+void add_loop_chain(int fd, file_identity id, file_identities& out) {
+  std::string bound_name;
+  if (id.block_device == 0 || !loop_backing(fd, id, bound_name)) return;
+  out.push_back(id);
+  for (int depth = 1; depth < MAX_LOOP_DEPTH && id.block_device != 0; ++depth) {
+    const held_descriptor next(open_block_device(id.block_device, bound_name));
+    if (next.fd < 0 || !loop_backing(next.fd, id, bound_name)) break;
+    out.push_back(id);
+  }
+}
+
+std::string descriptor_path(int fd) {
+  char text[4096];
+  const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), text, sizeof text);
+  return n > 0 && static_cast<size_t>(n) < sizeof text ? std::string(text, static_cast<size_t>(n)) : std::string();
+}
+
+// The reach of the open descriptor `fd`, whose status is `st`. A device
+// node is no file of the disk it lies on: for one, what it is stored on is
+// the disks its device is made on. What is written to a FIFO or a
+// character device is stored nowhere.
+void reach_of(int fd, const struct stat& st, output_reach& r) {
+  reach_builder builder(r);
+  place p;
+  p.fd = fd;
+  p.name = descriptor_path(fd);
+  p.st = st;
+  builder.add_self(p, 0);
+  if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISBLK(st.st_mode)) builder.add_under_self();
+}
+
+// What writing what `r` reaches would do to `sources`: `source` when the
+// file is one of them or what one is stored on, or is stored on one. A
+// holder of a source is matched only by the file itself: a file beside the
+// source on its disk is no part of it. With `existing` the file was there
+// before: where a source is read through a layer that cannot be told, it
+// may be that source.
+reach_answer reaches_source(const output_reach& r, const file_identities& sources, bool existing, std::string& why) {
+  why.clear();
+  if (sources.empty()) return reach_answer::clear;
+  for (const file_identity& s : sources) {
+    if (s.unsure) {
+      why = "memory ran out while the evidence's identities were gathered";
+      return reach_answer::untold;
+    }
+    for (const file_identity& id : r.self)
+      if (same_file(id, s)) return reach_answer::source;
+    if (s.holder && !s.container) continue;
+    for (const file_identity& id : r.under)
+      if (same_file(id, s)) return reach_answer::source;
+    for (const file_identity& id : r.folders)
+      if (same_file(id, s)) return reach_answer::source;
+  }
+  if (!r.why.empty()) {
+    why = r.why;
+    return reach_answer::untold;
+  }
+  if (existing)
+    for (const file_identity& s : sources)
+      if (s.untold) {
+        why = s.why;
+        return reach_answer::untold;
+      }
+  return reach_answer::clear;
+}
+
+}  // namespace uni

@@ -1,0 +1,62 @@
+#pragma once
+// What writing a file writes, for the guarded opener (utils/output_file):
+// the file itself and what stands for it (the file behind a loop device,
+// the file of an overlay's layer or of the folder behind a pass-through
+// view it is seen as), and what it is stored on, layer under layer (its
+// mount, found by its mount ID; the disks under that, to the end of every
+// chain; what a FUSE mount's servers hold open), with the layer that could
+// not be told where one could not.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "utils/output_file.h"
+
+namespace uni {
+
+struct output_reach {
+  file_identities self, under;
+  // The folders behind a view it is stored in: a source that is one of
+  // them (a folder walked) is written by what is made through the view,
+  // while a source stored in one is no more written than a file beside it.
+  file_identities folders;
+  std::string why;  // the layer that could not be told; empty when all were
+};
+
+file_identity identity_from(const struct stat& st);
+// A block device is the disk it stands for, whichever node names it; the
+// disks a walk finds from the system's lists have no node at all, so their
+// device and inode say nothing.
+bool same_file(const file_identity& a, const file_identity& b);
+bool present(const file_identities& ids, const file_identity& id);
+
+// Adds the files behind the loop device open at `fd` (whose identity is
+// `id`), following a loop device over a loop device to the end; nothing
+// for any other file. `fd` stays open.
+void add_loop_chain(int fd, file_identity id, file_identities& out);
+
+// Where the descriptor leads, as the system names it; "" when it cannot
+// tell.
+std::string descriptor_path(int fd);
+
+// The reach of the open descriptor `fd`, whose status is `st`. Memory that
+// runs out throws std::bad_alloc, with nothing left open.
+void reach_of(int fd, const struct stat& st, output_reach& r);
+
+// What writing what `r` reaches would do to `sources`, and why where it
+// cannot be told. With `existing` the file was there before the check.
+reach_answer reaches_source(const output_reach& r, const file_identities& sources, bool existing, std::string& why);
+
+// A descriptor closed however the scope that opened it ends.
+struct held_descriptor {
+  explicit held_descriptor(int opened) : fd(opened) {}
+  ~held_descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+  held_descriptor(const held_descriptor&) = delete;
+  held_descriptor& operator=(const held_descriptor&) = delete;
+  const int fd;
+};
+
+}  // namespace uni
