@@ -78,15 +78,15 @@ TEST(LayerSetupsWriters, ClusterCopyOntoTheCipherFileIsRefused) {
 // the next nothing to read.
 TEST(LayerSetupsWriters, ClusterCopyOntoTheFileBehindAShareOrAViewIsRefused) {
   std::string skipped;
-  {
-    const std::string ev = folder("w-view");
-    const std::string image = copy_fixture("sample.img", "w-view/sample.img");
+  for (const std::string kind : {"bindfs", "mergerfs", "rclone"}) {
+    const std::string ev = folder("w-view-" + kind);
+    const std::string image = copy_fixture("sample.img", "w-view-" + kind + "/sample.img");
     ASSERT_FALSE(image.empty());
-    pass_through view("bindfs", ev, scratch_dir() + "/w-view-r", true);
+    pass_through view(kind, ev, ev + "-r", true);
     if (view.ok()) {
-      expect_copies_refused("bindfs -r", view.at + "/sample.img", {image}, {image});
+      expect_copies_refused(kind, view.at + "/sample.img", {image}, {image});
     } else {
-      skipped += " bindfs: " + view.why();
+      skipped += " " + kind + ": " + view.why();
     }
   }
   {
