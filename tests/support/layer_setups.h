@@ -54,7 +54,7 @@ class layer_stack {
     return true;
   }
 
-  // A shell step that makes something undone with its folder.
+  // A shell step whose work goes with the scratch folder.
   bool step(const std::string& command) {
     if (!ok()) return false;
     std::string out;
@@ -363,7 +363,8 @@ inline bool mount_ntfs(layer_stack& stack, const std::string& image, const std::
          stack.mount("ntfs-3g -o noatime " + shell_word(image) + " " + shell_word(at), at, image);
 }
 
-// A private sshd of this machine on a free high port, started in a mount
+// A private sshd of this machine on a high port chosen by the process id
+// (a port taken makes the test skip, saying so), started in a mount
 // namespace of its own (its privilege separation folder on a tmpfs there),
 // with host and user keys made in dir; `share(remote, at)` mounts the
 // folder `remote` of this machine at `at` by sshfs.
@@ -371,10 +372,12 @@ struct ssh_share : layer_stack {
   std::string dir, key;
   int port = 0;
   explicit ssh_share(const std::string& dir_) : dir(dir_) {
-    if (!have_program("/usr/sbin/sshd") && !have_program("sshd")) {
+    std::string sshd;
+    if (run_command("command -v sshd || command -v /usr/sbin/sshd", sshd) != 0 || sshd.empty()) {
       fail("sshd not installed");
       return;
     }
+    while (!sshd.empty() && sshd.back() == '\n') sshd.pop_back();
     need({"sshfs", "ssh-keygen", "unshare"});
     ::mkdir(dir.c_str(), 0700);
     key = dir + "/id";
@@ -382,7 +385,6 @@ struct ssh_share : layer_stack {
          " && ssh-keygen -q -t ed25519 -N '' -f host && ssh-keygen -q -t ed25519 -N '' -f id" +
          " && cp id.pub authorized");
     port = 20000 + static_cast<int>(::getpid() % 20000);
-    std::string sshd = "/usr/sbin/sshd";
     const std::string config = dir + "/sshd_config";
     step("printf '%s\\n' 'Port " + std::to_string(port) + "' 'ListenAddress 127.0.0.1' 'HostKey " + dir + "/host' " +
          "'AuthorizedKeysFile " + dir + "/authorized' 'PermitRootLogin prohibit-password' 'StrictModes no' " +
