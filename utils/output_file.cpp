@@ -219,7 +219,7 @@ reach_answer descriptor_reach(int fd, const file_identities& sources, std::strin
   try {
     output_reach r;
     reach_of(fd, st, r);
-    return reaches_source(r, sources, true, why);
+    return reaches_source(r, sources, false, why);
   } catch (const std::exception&) {
     set_why(why, MEMORY_WHY);
   }

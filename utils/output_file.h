@@ -99,13 +99,14 @@ bool descriptor_is_source(int fd, const file_identities& sources);
 enum class reach_answer {
   clear,   // writing it writes no source
   source,  // writing it writes one of the sources, by identity
-  untold,  // a layer under it (or under a source) cannot be told
+  untold,  // a layer under it cannot be told
 };
 // What writing to the open descriptor `fd` would do to `sources`. Only a
 // regular file or a block device can be anything but clear. `untold` also
-// where memory ran out, or where a source is read through a layer that
-// cannot be told (the descriptor's file may be one that was there); `why`
-// then names the path and the layer, and is cleared otherwise.
+// where memory ran out; `why` then names the path and the layer, and is
+// cleared otherwise. A descriptor handed in is judged by what is under it
+// alone: whether its file was there before the run is for whoever opened
+// it to say, with the sources' `untold` marks.
 reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why);
 
 // True when something made in the folder open at `dirfd` (a file, a folder

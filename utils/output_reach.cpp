@@ -302,7 +302,13 @@ class reach_builder {
         f.st = h.status;
         folders.push_back(f);
       }
-    for (size_t start = 0; start < m.source.size();) {
+    // A folder whose own name holds a ':' is taken whole before the list.
+    place whole;
+    whole.name = m.source;
+    const bool named_whole = !whole.name.empty() && whole.name[0] == '/' && ::stat(whole.name.c_str(), &whole.st) == 0 &&
+                             S_ISDIR(whole.st.st_mode);
+    if (named_whole) folders.push_back(whole);
+    for (size_t start = 0; !named_whole && start < m.source.size();) {
       size_t end = m.source.find(':', start);
       if (end == std::string::npos) end = m.source.size();
       place f;

@@ -10,8 +10,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/support/child_process.h"
 #include "tests/support/fixture.h"
@@ -98,6 +102,50 @@ TEST(MountTable, AMountMadeBetweenTwoChecksIsSeen) {
   });
   if (failed == 100) GTEST_SKIP() << "no mount namespace of its own";
   EXPECT_EQ(failed, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Checks from several threads while the table changes under them: each
+// answers as it would alone.
+TEST(MountTable, ChecksFromSeveralThreadsWhileTheTableChanges) {
+  const std::string image = quor_test::copy_fixture("default.img", "table-threads.img");
+  ASSERT_FALSE(image.empty());
+  const quor_test::ntfs3g_mount mount(image, quor_test::scratch_dir() + "/table-threads");
+  if (mount.dir().empty()) GTEST_SKIP() << mount.why();
+  const std::string kept = mount.dir() + "/kept", beside = quor_test::scratch_dir() + "/table-beside";
+  std::ofstream(kept) << "kept";
+  std::ofstream(beside) << "beside";
+  uni::file_identities sources;
+  const int image_fd = ::open(image.c_str(), O_RDONLY);
+  ASSERT_TRUE(uni::identities_of_source(image_fd, sources));
+  ::close(image_fd);
+  const int in_mount = ::open(kept.c_str(), O_RDONLY), outside = ::open(beside.c_str(), O_RDONLY);
+  const std::string churn = quor_test::scratch_dir() + "/table-churn";
+  ::mkdir(churn.c_str(), 0700);
+  std::atomic<int> wrong(0);
+  std::atomic<bool> done(false);
+  std::vector<std::thread> checkers;
+  for (int t = 0; t < 4; ++t)
+    checkers.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) {
+        std::string why;
+        if (uni::descriptor_reach(in_mount, sources, why) != uni::reach_answer::source) ++wrong;
+        if (uni::descriptor_reach(outside, sources, why) != uni::reach_answer::clear) ++wrong;
+      }
+    });
+  std::thread changer([&] {
+    while (!done)
+      if (::mount("churn", churn.c_str(), "tmpfs", 0, nullptr) == 0) ::umount2(churn.c_str(), 0);
+  });
+  for (std::thread& t : checkers) t.join();
+  done = true;
+  changer.join();
+  ::close(in_mount);
+  ::close(outside);
+  EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace

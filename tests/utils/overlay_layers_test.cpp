@@ -59,6 +59,17 @@ TEST(OverlayLayers, FileOfTheLayerAFileIsSeenAs) {
     ASSERT_EQ(::stat((top + c.layer).c_str(), &want), 0);
     EXPECT_TRUE(found.st_dev == want.st_dev && found.st_ino == want.st_ino) << seen << " found " << name;
   }
+  // Everything written through the overlay goes to its upper folder, named
+  // relative to the folder above the mount; a read-only overlay has none.
+  ASSERT_EQ(mounts.size(), 1u);
+  std::string upper;
+  ASSERT_TRUE(uni::overlay_upper_folder(mounts[0], upper));
+  EXPECT_EQ(upper, top + "/U");
+  uni::mount_entry read_only = mounts[0];
+  read_only.options = {"ro", "lowerdir=L:U"};
+  upper = "untouched";
+  EXPECT_FALSE(uni::overlay_upper_folder(read_only, upper));
+  EXPECT_EQ(upper, "untouched");
 }
 
 }  // namespace
