@@ -41,6 +41,10 @@ struct quor_call {
   std::string prefix = "";
 };
 
+// The prefix of a run in a PID namespace of its own: no process serving a
+// mount can be seen from there.
+const char* const kOwnPidNamespace = "unshare --pid --fork --mount-proc ";
+
 int run_call(const quor_call& c, std::string& said) {
   const std::string base = scratch_dir() + "/layer-setups";
   std::string cmd = "cd " + quote(c.cwd) + " && ulimit -f 1000000 && { " + c.prefix + "timeout 60 " + quote(QUOR_EXE);
@@ -130,8 +134,7 @@ TEST(LayerSetups, EwfViewOfTheContainerIsRefused) {
       {"standard error appended to the E01", dir, image, "2>>" + e01},
       {"read through a loop device over the view", dir, {"-image", loop, "-all", "-csv"}, ">>" + e01},
       {"started inside the view", ewf.at, {"-image", "ewf1", "-all", "-csv"}, ">>../case.E01"},
-      // Its own PID namespace shows quor no process serving the view.
-      {"in a PID namespace of its own", dir, image, ">>" + e01, "unshare --pid --fork --mount-proc "},
+      {"in a PID namespace of its own", dir, image, ">>" + e01, kOwnPidNamespace},
   };
   if (!have_program("unshare")) calls.pop_back();
   expect_refused(calls, {ewf.e01});
@@ -461,13 +464,16 @@ TEST(LayerSetups, CopyFolderInAMountOfAnotherNamespaceIsRefused) {
   });
 }
 
-// The mount table names the image by the name it had: another file holds
-// that name now.
-TEST(LayerSetups, ImageMovedAfterItWasMountedIsRefused) {
+// The mount table names the image by the name it had: ntfs-3g's image,
+// moved to sub/ev3.img, with another file under its old name. `check` is
+// run with the mount up; fls of the moved image after shows nothing reached
+// it.
+void with_moved_image(const std::string& name,
+                      const std::function<void(const std::string& dir, const std::string& moved)>& check) {
   if (!have_program("fls")) GTEST_SKIP() << "fls not installed";
-  const std::string dir = folder("moved");
-  folder("moved/sub");
-  const std::string image = copy_fixture("sample.img", "moved/ev.img");
+  const std::string dir = folder(name);
+  folder(name + "/sub");
+  const std::string image = copy_fixture("sample.img", name + "/ev.img");
   ASSERT_FALSE(image.empty());
   const std::string moved = dir + "/sub/ev3.img";
   {
@@ -483,13 +489,26 @@ TEST(LayerSetups, ImageMovedAfterItWasMountedIsRefused) {
     ASSERT_TRUE(
         setup.step("cd " + quote(dir) + " && mv ev.img sub/ev3.img && cp " + quote(fixture("sample.img")) + " ev.img"))
         << setup.why();
-    expect_refused({{"appended to a file of the mount", dir, {"-image", "sub/ev3.img", "-csv"}, ">>m/existing.txt"},
-                    {"standard error appended there", dir, {"-image", "sub/ev3.img", "-csv"}, "2>>m/existing.txt"},
-                    {"a copy folder there", dir, {"-image", "sub/ev3.img", "-csv", "-action_copy_files", "m/nd"}, ""}},
-                   {moved, dir + "/m/existing.txt"}, {dir + "/m/nd"});
+    check(dir, moved);
   }
   ASSERT_TRUE(wait_until_unheld(moved));
   EXPECT_EQ(fls_of(moved), listed);
+}
+
+TEST(LayerSetups, ImageMovedAfterItWasMountedIsRefused) {
+  with_moved_image("moved", [](const std::string& dir, const std::string& moved) {
+    std::vector<quor_call> calls = {
+        {"appended to a file of the mount", dir, {"-image", "sub/ev3.img", "-csv"}, ">>m/existing.txt"},
+        {"standard error appended there", dir, {"-image", "sub/ev3.img", "-csv"}, "2>>m/existing.txt"},
+        {"a copy folder there", dir, {"-image", "sub/ev3.img", "-csv", "-action_copy_files", "m/nd"}, ""},
+        {"a copy folder there, from a PID namespace of its own",
+         dir,
+         {"-image", "sub/ev3.img", "-csv", "-action_copy_files", "m/nd"},
+         "",
+         kOwnPidNamespace}};
+    if (!have_program("unshare")) calls.pop_back();
+    expect_refused(calls, {moved, dir + "/m/existing.txt"}, {dir + "/m/nd"});
+  });
 }
 
 // An ntfs-3g mount of a loop device over the overlay's file of the image
