@@ -41,10 +41,6 @@ struct quor_call {
   std::string prefix = "";
 };
 
-// The prefix of a run in a PID namespace of its own: no process serving a
-// mount can be seen from there.
-const char* const kOwnPidNamespace = "unshare --pid --fork --mount-proc ";
-
 int run_call(const quor_call& c, std::string& said) {
   const std::string base = scratch_dir() + "/layer-setups";
   std::string cmd = "cd " + quote(c.cwd) + " && ulimit -f 1000000 && { " + c.prefix + "timeout 60 " + quote(QUOR_EXE);
@@ -134,7 +130,7 @@ TEST(LayerSetups, EwfViewOfTheContainerIsRefused) {
       {"standard error appended to the E01", dir, image, "2>>" + e01},
       {"read through a loop device over the view", dir, {"-image", loop, "-all", "-csv"}, ">>" + e01},
       {"started inside the view", ewf.at, {"-image", "ewf1", "-all", "-csv"}, ">>../case.E01"},
-      {"in a PID namespace of its own", dir, image, ">>" + e01, kOwnPidNamespace},
+      {"in a PID namespace of its own", dir, image, ">>" + e01, own_pid_namespace(dir)},
   };
   if (!have_program("unshare")) calls.pop_back();
   expect_refused(calls, {ewf.e01});
@@ -346,7 +342,7 @@ TEST(LayerSetups, ShareOfThisMachineOverSshIsRefused) {
     // when it starts.
     layer_stack ntfs;
     if (!mount_ntfs(ntfs, links, ev + "/n")) GTEST_SKIP() << ntfs.why();
-    ssh_share ssh(dir + "/sshd");
+    ssh_share ssh(dir + "/sshd", ev);
     if (!ssh.ok()) GTEST_SKIP() << ssh.why();
     ASSERT_TRUE(ssh.share(ev, dir + "/s")) << ssh.why();
     expect_refused({{"appended to the index-record file read over ssh",
@@ -417,7 +413,7 @@ TEST(LayerSetups, DiskInsideAFileInsideADiskIsRefused) {
   }
   std::string ignored;
   if (have_program("xfs_repair")) {
-    EXPECT_EQ(run_command("xfs_repair -n " + quote(dir + "/outer.xfs") + " >/dev/null 2>&1", ignored), 0);
+    EXPECT_EQ(run_command("xfs_repair -n " + quote(dir + "/outer.xfs") + " 2>&1", ignored), 0) << ignored;
   }
 }
 
@@ -505,7 +501,7 @@ TEST(LayerSetups, ImageMovedAfterItWasMountedIsRefused) {
          dir,
          {"-image", "sub/ev3.img", "-csv", "-action_copy_files", "m/nd"},
          "",
-         kOwnPidNamespace}};
+         own_pid_namespace(dir)}};
     if (!have_program("unshare")) calls.pop_back();
     expect_refused(calls, {moved, dir + "/m/existing.txt"}, {dir + "/m/nd"});
   });

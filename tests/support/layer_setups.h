@@ -33,6 +33,30 @@ inline std::string md5_of_file(const std::string& path) {
                                                                                                     : "";
 }
 
+// Shell text that, run first in a mount namespace of its own, lets go of
+// every mount copied into it but those on the way to or under `keep` (and
+// /proc, /sys, /dev): the host's mounts are private here, so a copy held
+// there would keep another test's file system mounted after that test
+// unmounts it, and its image unfinished when it is checked.
+inline std::string let_go_of_other_mounts(const std::vector<std::string>& keep) {
+  std::string kept;
+  for (const std::string& k : keep) kept += " " + shell_word(k);
+  return "for m in $(cut -d' ' -f5 /proc/self/mountinfo | sort -r); do case $m in "
+         "/|/proc|/proc/*|/sys|/sys/*|/dev|/dev/*)"
+         " continue;; esac; k=0; for p in" +
+         kept +
+         "; do case $p/ in $m/*) k=1;; esac; case $m/ in $p/*) k=1;; esac; done;"
+         " [ $k = 1 ] || umount -l $m 2>/dev/null; done; ";
+}
+
+// The shell text that runs the command after it in a PID namespace of its
+// own (where no process serving a mount can be seen), with the mounts on
+// the way to or under `dir` only.
+inline std::string own_pid_namespace(const std::string& dir) {
+  return "unshare --pid --fork --mount-proc sh -c " + shell_word(let_go_of_other_mounts({dir}) + "exec \"$@\"") +
+         " sh ";
+}
+
 // What a set-up made, undone in the reverse order. ok() is false once a
 // step failed, and why() says which; the steps after it are not tried.
 class layer_stack {
@@ -104,6 +128,13 @@ class layer_stack {
     m_undo.push_back([dev] {
       std::string ignored;
       run_command("losetup -d " + shell_word(dev) + " 2>/dev/null", ignored);
+      // A device still open elsewhere (a mount of it that a namespace of
+      // another test copied) is detached only when that lets it go: until
+      // then the file behind it is not final.
+      for (int tick = 0; tick < 500; ++tick) {
+        if (run_command("losetup " + shell_word(dev) + " >/dev/null 2>&1", ignored) != 0) return;
+        ::usleep(20000);
+      }
     });
     return dev;
   }
@@ -366,12 +397,13 @@ inline bool mount_ntfs(layer_stack& stack, const std::string& image, const std::
 // A private sshd of this machine on a high port chosen by the process id
 // (a port taken makes the test skip, saying so), started in a mount
 // namespace of its own (its privilege separation folder on a tmpfs there),
-// with host and user keys made in dir; `share(remote, at)` mounts the
-// folder `remote` of this machine at `at` by sshfs.
+// with host and user keys made in dir, seeing of the mounts only those on
+// the way to or under itself and the folder `served`; `share(remote, at)`
+// mounts the folder `remote` (in `served`) of this machine at `at` by sshfs.
 struct ssh_share : layer_stack {
   std::string dir, key;
   int port = 0;
-  explicit ssh_share(const std::string& dir_) : dir(dir_) {
+  ssh_share(const std::string& dir_, const std::string& served) : dir(dir_) {
     std::string sshd;
     if (run_command("command -v sshd || command -v /usr/sbin/sshd", sshd) != 0 || sshd.empty()) {
       fail("sshd not installed");
@@ -390,7 +422,8 @@ struct ssh_share : layer_stack {
          "'AuthorizedKeysFile " + dir + "/authorized' 'PermitRootLogin prohibit-password' 'StrictModes no' " +
          "'UsePAM no' 'PidFile none' 'Subsystem sftp internal-sftp' > " + shell_word(config));
     start("unshare -m --propagation private sh -c " +
-              shell_word("mount -t tmpfs tmpfs /run && mkdir -p /run/sshd && exec " + sshd + " -D -e -f " +
+              shell_word(let_go_of_other_mounts({dir, served}) +
+                         "mount -t tmpfs tmpfs /run && mkdir -p /run/sshd && exec " + sshd + " -D -e -f " +
                          shell_word(config)),
           dir + "/sshd.log");
     wait_for(
@@ -464,8 +497,8 @@ struct namespace_mount : layer_stack {
     // then ends by itself, writing the image last.
     on_undo([image] { wait_until_unheld(image); });
     pid = start("unshare -m --propagation private sh -c " +
-                    shell_word("ntfs-3g -o noatime " + shell_word(image) + " " + shell_word(at) + " && : > " +
-                               shell_word(ready) + " && exec sleep 300"),
+                    shell_word(let_go_of_other_mounts({image, at}) + "ntfs-3g -o noatime " + shell_word(image) + " " +
+                               shell_word(at) + " && : > " + shell_word(ready) + " && exec sleep 300"),
                 at + ".log");
     struct stat st;
     wait_for([&] { return ::stat(ready.c_str(), &st) == 0; }, "ntfs-3g in another namespace");
