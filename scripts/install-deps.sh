@@ -19,6 +19,29 @@ command -v setfattr >/dev/null 2>&1 || need+=(attr)
 command -v losetup >/dev/null 2>&1 || need+=(mount)
 command -v mkfs.ext2 >/dev/null 2>&1 || need+=(e2fsprogs)
 command -v strace >/dev/null 2>&1 || need+=(strace)
+# The layers the evidence guard is tried through: container views (EWF, AFF,
+# squashfs), encrypted folders, archive views, pass-through views, a share
+# of this machine over ssh, btrfs, xfs and an ext4 served by FUSE.
+command -v ewfmount >/dev/null 2>&1 || need+=(ewf-tools)
+command -v xmount >/dev/null 2>&1 || need+=(xmount)
+command -v affuse >/dev/null 2>&1 || need+=(afflib-tools)
+command -v squashfuse >/dev/null 2>&1 || need+=(squashfuse)
+command -v mksquashfs >/dev/null 2>&1 || need+=(squashfs-tools)
+command -v bindfs >/dev/null 2>&1 || need+=(bindfs)
+command -v mergerfs >/dev/null 2>&1 || need+=(mergerfs)
+command -v unionfs >/dev/null 2>&1 || need+=(unionfs-fuse)
+command -v fuse-zip >/dev/null 2>&1 || need+=(fuse-zip)
+command -v archivemount >/dev/null 2>&1 || need+=(archivemount)
+command -v gocryptfs >/dev/null 2>&1 || need+=(gocryptfs)
+command -v encfs >/dev/null 2>&1 || need+=(encfs)
+command -v rclone >/dev/null 2>&1 || need+=(rclone)
+command -v sshfs >/dev/null 2>&1 || need+=(sshfs)
+[ -x /usr/sbin/sshd ] || need+=(openssh-server)
+command -v ssh-keygen >/dev/null 2>&1 || need+=(openssh-client)
+command -v mkfs.btrfs >/dev/null 2>&1 || need+=(btrfs-progs)
+command -v mkfs.xfs >/dev/null 2>&1 || need+=(xfsprogs)
+command -v fuse2fs >/dev/null 2>&1 || need+=(fuse2fs)
+command -v zip >/dev/null 2>&1 || need+=(zip)
 fi
 if [ ${#need[@]} -gt 0 ]; then
   sudo_cmd=""

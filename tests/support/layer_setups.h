@@ -1,0 +1,516 @@
+#pragma once
+// The layered set-ups the evidence guard is tried on: images seen through
+// container views (EWF, AFF, squashfs), encrypted folders, archive views,
+// pass-through views, a share of this machine over ssh, btrfs, a disk in a
+// file in a disk, another mount namespace. Each maker builds its set-up in a
+// folder of its own and undoes all of it (mounts, loop devices, processes)
+// when the object goes, in the reverse order, on every path: a test that
+// fails half-way leaves nothing mounted, attached or running.
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/fixture.h"
+#include "tests/support/mount_guard.h"
+
+namespace quor_test {
+
+inline std::string shell_word(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+inline std::string md5_of_file(const std::string& path) {
+  std::string out;
+  return run_command("md5sum < " + shell_word(path) + " 2>/dev/null", out) == 0 && out.size() >= 32 ? out.substr(0, 32)
+                                                                                                    : "";
+}
+
+// Shell text that, run first in a mount namespace of its own, lets go of
+// every mount copied into it but those on the way to or under `keep` (and
+// /proc, /sys, /dev): the host's mounts are private here, so a copy held
+// there would keep another test's file system mounted after that test
+// unmounts it, and its image unfinished when it is checked.
+inline std::string let_go_of_other_mounts(const std::vector<std::string>& keep) {
+  std::string kept;
+  for (const std::string& k : keep) kept += " " + shell_word(k);
+  return "for m in $(cut -d' ' -f5 /proc/self/mountinfo | sort -r); do case $m in "
+         "/|/proc|/proc/*|/sys|/sys/*|/dev|/dev/*)"
+         " continue;; esac; k=0; for p in" +
+         kept +
+         "; do case $p/ in $m/*) k=1;; esac; case $m/ in $p/*) k=1;; esac; done;"
+         " [ $k = 1 ] || umount -l $m 2>/dev/null; done; ";
+}
+
+// The shell text that runs the command after it in a PID namespace of its
+// own (where no process serving a mount can be seen), with the mounts on
+// the way to or under `dir` only.
+inline std::string own_pid_namespace(const std::string& dir) {
+  return "unshare --pid --fork --mount-proc sh -c " + shell_word(let_go_of_other_mounts({dir}) + "exec \"$@\"") +
+         " sh ";
+}
+
+// What a set-up made, undone in the reverse order. ok() is false once a
+// step failed, and why() says which; the steps after it are not tried.
+class layer_stack {
+ public:
+  layer_stack() = default;
+  ~layer_stack() { undo_all(); }
+  layer_stack(const layer_stack&) = delete;
+  layer_stack& operator=(const layer_stack&) = delete;
+
+  bool ok() const { return m_why.empty(); }
+  const std::string& why() const { return m_why; }
+
+  // False (and not ok) when a program is missing or this is not root.
+  bool need(const std::vector<std::string>& programs) {
+    if (!ok()) return false;
+    if (::geteuid() != 0) return fail("the set-up needs root");
+    for (const std::string& p : programs)
+      if (!have_program(p)) return fail(p + " not installed");
+    return true;
+  }
+
+  // A shell step whose work goes with the scratch folder.
+  bool step(const std::string& command) {
+    if (!ok()) return false;
+    std::string out;
+    if (run_command("{ " + command + " ; } >/dev/null 2>&1", out) != 0) return fail("failed: " + command);
+    return true;
+  }
+
+  // A step whose standard output the caller wants.
+  bool ask(const std::string& command, std::string& out) {
+    if (!ok()) return false;
+    if (run_command(command + " 2>/dev/null", out) != 0) return fail("failed: " + command);
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+    return true;
+  }
+
+  // `command` mounts something at `at` (made when missing); unmounted when
+  // the set-up goes, and then, when `held` is named (a container a FUSE
+  // server writes back as it ends), the server is waited for until it lets
+  // the file go.
+  bool mount(const std::string& command, const std::string& at, const std::string& held = "") {
+    if (!ok()) return false;
+    ::mkdir(at.c_str(), 0700);
+    std::string out;
+    if (run_command("{ " + command + " ; } >/dev/null 2>&1 </dev/null", out) != 0 || !is_mount_point(at))
+      return fail("could not mount: " + command);
+    m_undo.push_back([at, held] {
+      std::string ignored;
+      bool gone = false;
+      for (int tick = 0; tick < 50 && !gone; ++tick) {
+        gone = run_command("umount " + shell_word(at) + " 2>/dev/null", ignored) == 0;
+        if (!gone) ::usleep(100000);
+      }
+      if (!gone) run_command("umount -l " + shell_word(at) + " 2>/dev/null", ignored);
+      if (!held.empty()) wait_until_unheld(held);
+    });
+    return true;
+  }
+
+  // A loop device over `backing`; "" (and not ok) when none can be had.
+  std::string loop(const std::string& backing, bool read_only = false) {
+    std::string dev;
+    if (!ask(std::string("losetup -f --show") + (read_only ? " -r " : " ") + shell_word(backing), dev)) return "";
+    if (dev.compare(0, 5, "/dev/") != 0) {
+      fail("no loop device over " + backing);
+      return "";
+    }
+    m_undo.push_back([dev] {
+      std::string ignored;
+      run_command("losetup -d " + shell_word(dev) + " 2>/dev/null", ignored);
+      // A device still open elsewhere (a mount of it that a namespace of
+      // another test copied) is detached only when that lets it go: until
+      // then the file behind it is not final.
+      for (int tick = 0; tick < 500; ++tick) {
+        if (run_command("losetup " + shell_word(dev) + " >/dev/null 2>&1", ignored) != 0) return;
+        ::usleep(20000);
+      }
+    });
+    return dev;
+  }
+
+  // `command` run by the shell as a process of its own group, ended (the
+  // group, by its id) when the set-up goes; its pid, or -1 (and not ok).
+  pid_t start(const std::string& command, const std::string& log) {
+    if (!ok()) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::setpgid(0, 0);
+      const std::string line = "exec >" + shell_word(log) + " 2>&1 </dev/null; exec " + command;
+      ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    if (pid < 0) {
+      fail("could not start: " + command);
+      return -1;
+    }
+    ::setpgid(pid, pid);
+    m_undo.push_back([pid] {
+      ::kill(-pid, SIGTERM);
+      for (int tick = 0; tick < 100; ++tick) {
+        if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
+        ::usleep(20000);
+      }
+      ::kill(-pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    });
+    return pid;
+  }
+
+  // Anything else to undo, in its turn.
+  void on_undo(const std::function<void()>& undo) { m_undo.push_back(undo); }
+
+  // Waits, five seconds at most, until `test` holds.
+  bool wait_for(const std::function<bool()>& test, const std::string& what) {
+    if (!ok()) return false;
+    for (int tick = 0; tick < 250; ++tick) {
+      if (test()) return true;
+      ::usleep(20000);
+    }
+    return fail("waited in vain for " + what);
+  }
+
+  bool fail(const std::string& why) {
+    if (m_why.empty()) m_why = why;
+    return false;
+  }
+
+  // Undoes all now (to look at a container a server wrote back on its end).
+  void undo_all() {
+    while (!m_undo.empty()) {
+      const std::function<void()> undo = m_undo.back();
+      m_undo.pop_back();
+      undo();
+    }
+  }
+
+  static bool is_mount_point(const std::string& at) {
+    std::string out;
+    return run_command("mountpoint -q " + shell_word(at), out) == 0;
+  }
+
+ private:
+  std::vector<std::function<void()>> m_undo;
+  std::string m_why;
+};
+
+// The one file of `folder` whose name none of `known` is; "" when there is
+// not exactly one (the cipher name an encrypted folder gave a file).
+inline std::string only_new_file(const std::string& folder, const std::vector<std::string>& known) {
+  std::string found;
+  int count = 0;
+  if (DIR* d = ::opendir(folder.c_str())) {
+    while (const struct dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      bool old = name == "." || name == "..";
+      for (const std::string& k : known) old = old || name == k;
+      if (!old) {
+        found = folder + "/" + name;
+        ++count;
+      }
+    }
+    ::closedir(d);
+  }
+  return count == 1 ? found : "";
+}
+
+// An E01 of `image` (segments of `segment_size` bytes when not 0: case.E01,
+// case.E02, ...) in `dir`, and ewfmount's view of it at dir/m: m/ewf1.
+struct ewf_view : layer_stack {
+  std::string e01, view, at;
+  ewf_view(const std::string& dir, const std::string& image, unsigned segment_size = 0) {
+    need({"ewfacquire", "ewfmount", "ewfverify"});
+    ::mkdir(dir.c_str(), 0700);
+    step("cd " + shell_word(dir) + " && ewfacquire -u -q -t case -c none" +
+         (segment_size ? " -f encase5 -S " + std::to_string(segment_size) : std::string()) + " " + shell_word(image) +
+         " </dev/null");
+    e01 = dir + "/case.E01";
+    at = dir + "/m";
+    view = at + "/ewf1";
+    mount("ewfmount " + shell_word(e01) + " " + shell_word(at), at);
+  }
+  std::string segment(int n) const {
+    std::string two = std::to_string(n);
+    if (two.size() < 2) two = "0" + two;
+    return e01.substr(0, e01.size() - 2) + two;
+  }
+};
+
+// xmount's raw view at dir/<name> of the input files `inputs` (of xmount's
+// type `type`); `view` is the one raw file it shows.
+struct xmount_view : layer_stack {
+  std::string at, view;
+  xmount_view(const std::string& type, const std::vector<std::string>& inputs, const std::string& at_) : at(at_) {
+    need({"xmount"});
+    std::string named;
+    for (const std::string& in : inputs) named += " " + shell_word(in);
+    mount("xmount --in " + type + named + " --out raw " + shell_word(at), at);
+    std::string dd;
+    if (ask("ls " + shell_word(at) + " | grep '\\.dd$'", dd)) view = at + "/" + dd;
+  }
+};
+
+// affconvert's AFF of `image` in dir/case.aff, and affuse's view of it.
+struct aff_view : layer_stack {
+  std::string aff, at, view;
+  aff_view(const std::string& dir, const std::string& image) {
+    need({"affconvert", "affuse"});
+    ::mkdir(dir.c_str(), 0700);
+    aff = dir + "/case.aff";
+    // affconvert takes a raw image by its extension.
+    step("cp " + shell_word(image) + " " + shell_word(dir + "/ev.raw") + " && cd " + shell_word(dir) +
+         " && affconvert -y -o case.aff ev.raw && rm ev.raw");
+    at = dir + "/m";
+    view = at + "/case.aff.raw";
+    mount("affuse " + shell_word(aff) + " " + shell_word(at), at);
+  }
+};
+
+// A squashfs (dir/case.sqfs) of a folder holding `image` as sample.img, and
+// squashfuse's view of it.
+struct squash_view : layer_stack {
+  std::string sqfs, at, view;
+  squash_view(const std::string& dir, const std::string& image) {
+    need({"mksquashfs", "squashfuse"});
+    ::mkdir(dir.c_str(), 0700);
+    sqfs = dir + "/case.sqfs";
+    step("mkdir -p " + shell_word(dir + "/in") + " && cp " + shell_word(image) + " " +
+         shell_word(dir + "/in/sample.img") + " && mksquashfs " + shell_word(dir + "/in") + " " + shell_word(sqfs) +
+         " -quiet -noappend && rm -r " + shell_word(dir + "/in"));
+    at = dir + "/m";
+    view = at + "/sample.img";
+    mount("squashfuse " + shell_word(sqfs) + " " + shell_word(at), at);
+  }
+};
+
+// An encrypted folder dir/c (gocryptfs or encfs, by `kind`) and its clear
+// view dir/v holding a copy of `image` as ev.img; `cipher` is that file's
+// encrypted one in dir/c.
+struct encrypted_folder : layer_stack {
+  std::string cipher_dir, at, view, cipher;
+  encrypted_folder(const std::string& kind, const std::string& dir, const std::string& image) {
+    need({kind});
+    ::mkdir(dir.c_str(), 0700);
+    cipher_dir = dir + "/c";
+    at = dir + "/v";
+    ::mkdir(cipher_dir.c_str(), 0700);
+    std::vector<std::string> known;
+    if (kind == "gocryptfs") {
+      // A low scrypt cost: the key is made in milliseconds.
+      step("gocryptfs -init -q -scryptn 10 -extpass 'echo pw' " + shell_word(cipher_dir));
+      mount("gocryptfs -q -extpass 'echo pw' " + shell_word(cipher_dir) + " " + shell_word(at), at);
+      known = {"gocryptfs.conf", "gocryptfs.diriv"};
+    } else {
+      mount("encfs --standard --extpass='echo pw' " + shell_word(cipher_dir) + " " + shell_word(at), at);
+      known = {".encfs6.xml"};
+    }
+    view = at + "/ev.img";
+    step("cp " + shell_word(image) + " " + shell_word(view) + " && sync");
+    if (ok()) {
+      cipher = only_new_file(cipher_dir, known);
+      if (cipher.empty()) fail("no cipher file for ev.img in " + cipher_dir);
+    }
+  }
+};
+
+// An archive dir/case.zip or dir/case.tar (by `kind`: fuse-zip or
+// archivemount) of `image` as sample.img and an empty notes.txt, stored
+// without compression, and the view at dir/m that writes the archive anew
+// when it is unmounted.
+struct archive_view : layer_stack {
+  std::string archive, at, view, notes;
+  archive_view(const std::string& kind, const std::string& dir, const std::string& image) {
+    const bool zip = kind == "fuse-zip";
+    need({kind, zip ? "zip" : "tar"});
+    ::mkdir(dir.c_str(), 0700);
+    archive = dir + (zip ? "/case.zip" : "/case.tar");
+    const std::string in = dir + "/in";
+    step("mkdir -p " + shell_word(in) + " && cp " + shell_word(image) + " " + shell_word(in + "/sample.img") +
+         " && : > " + shell_word(in + "/notes.txt") + " && cd " + shell_word(in) +
+         (zip ? " && zip -q -0 ../case.zip sample.img notes.txt" : " && tar cf ../case.tar sample.img notes.txt") +
+         " && cd .. && rm -r in");
+    at = dir + "/m";
+    view = at + "/sample.img";
+    notes = at + "/notes.txt";
+    mount(kind + " " + shell_word(archive) + " " + shell_word(at), at, archive);
+  }
+};
+
+// A pass-through view at `at` of the folder `under` by `kind`: bindfs,
+// unionfs (copy on write, the folder writable), mergerfs or rclone (a
+// local path, no configuration, its log beside the view). `read_only`
+// asks bindfs for a view that cannot be written.
+struct pass_through : layer_stack {
+  std::string at;
+  pass_through(const std::string& kind, const std::string& under, const std::string& at_, bool read_only = false)
+      : at(at_) {
+    const std::string program = kind == "unionfs" ? "unionfs" : kind;
+    need({program});
+    if (kind == "bindfs") {
+      mount(std::string("bindfs ") + (read_only ? "-r " : "") + shell_word(under) + " " + shell_word(at), at);
+    } else if (kind == "unionfs") {
+      mount("unionfs -o cow " + shell_word(under + "=RW") + " " + shell_word(at), at);
+    } else if (kind == "mergerfs") {
+      mount("mergerfs " + shell_word(under) + " " + shell_word(at), at);
+    } else if (kind == "rclone") {
+      // rclone mounts in the background and says nothing of when it is
+      // ready: the mount table says.
+      ::mkdir(at.c_str(), 0700);
+      step("rclone mount --config /dev/null --daemon -vv --log-file " + shell_word(at + ".log") + " " +
+           shell_word(under) + " " + shell_word(at));
+      wait_for([this] { return is_mount_point(at); }, "the rclone mount");
+      if (ok()) {
+        const std::string where = at;
+        on_undo([where] {
+          std::string ignored;
+          for (int tick = 0; tick < 50; ++tick) {
+            if (run_command("umount " + shell_word(where) + " 2>/dev/null", ignored) == 0) return;
+            ::usleep(100000);
+          }
+          run_command("umount -l " + shell_word(where) + " 2>/dev/null", ignored);
+        });
+      }
+    } else {
+      fail("no pass-through view " + kind);
+    }
+  }
+};
+
+// ntfs-3g over `image` at `at`, without the access times that reads through
+// it would write into the image; undone with the wait for ntfs-3g to let
+// the image go.
+inline bool mount_ntfs(layer_stack& stack, const std::string& image, const std::string& at) {
+  return stack.need({"ntfs-3g"}) &&
+         stack.mount("ntfs-3g -o noatime " + shell_word(image) + " " + shell_word(at), at, image);
+}
+
+// A private sshd of this machine on a high port chosen by the process id
+// (a port taken makes the test skip, saying so), started in a mount
+// namespace of its own (its privilege separation folder on a tmpfs there),
+// with host and user keys made in dir, seeing of the mounts only those on
+// the way to or under itself and the folder `served`; `share(remote, at)`
+// mounts the folder `remote` (in `served`) of this machine at `at` by sshfs.
+struct ssh_share : layer_stack {
+  std::string dir, key;
+  int port = 0;
+  ssh_share(const std::string& dir_, const std::string& served) : dir(dir_) {
+    std::string sshd;
+    if (run_command("command -v sshd || command -v /usr/sbin/sshd", sshd) != 0 || sshd.empty()) {
+      fail("sshd not installed");
+      return;
+    }
+    while (!sshd.empty() && sshd.back() == '\n') sshd.pop_back();
+    need({"sshfs", "ssh-keygen", "unshare"});
+    ::mkdir(dir.c_str(), 0700);
+    key = dir + "/id";
+    step("cd " + shell_word(dir) +
+         " && ssh-keygen -q -t ed25519 -N '' -f host && ssh-keygen -q -t ed25519 -N '' -f id" +
+         " && cp id.pub authorized");
+    port = 20000 + static_cast<int>(::getpid() % 20000);
+    const std::string config = dir + "/sshd_config";
+    step("printf '%s\\n' 'Port " + std::to_string(port) + "' 'ListenAddress 127.0.0.1' 'HostKey " + dir + "/host' " +
+         "'AuthorizedKeysFile " + dir + "/authorized' 'PermitRootLogin prohibit-password' 'StrictModes no' " +
+         "'UsePAM no' 'PidFile none' 'Subsystem sftp internal-sftp' > " + shell_word(config));
+    start("unshare -m --propagation private sh -c " +
+              shell_word(let_go_of_other_mounts({dir, served}) +
+                         "mount -t tmpfs tmpfs /run && mkdir -p /run/sshd && exec " + sshd + " -D -e -f " +
+                         shell_word(config)),
+          dir + "/sshd.log");
+    wait_for(
+        [this] {
+          std::string out;
+          return run_command("grep -q 'listening on' " + shell_word(dir + "/sshd.log"), out) == 0;
+        },
+        "sshd to listen (see " + dir + "/sshd.log)");
+  }
+  bool share(const std::string& remote, const std::string& at) {
+    return mount("sshfs -p " + std::to_string(port) + " -o IdentityFile=" + key +
+                     ",StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes root@127.0.0.1:" +
+                     shell_word(remote) + " " + shell_word(at),
+                 at);
+  }
+};
+
+// A btrfs of 128 MiB in dir/b.img on a loop device, mounted at dir/mnt,
+// with a copy of `image` as mnt/top.img.
+struct btrfs_disk : layer_stack {
+  std::string file, device, at, view;
+  btrfs_disk(const std::string& dir, const std::string& image) {
+    need({"mkfs.btrfs", "btrfs", "losetup"});
+    ::mkdir(dir.c_str(), 0700);
+    file = dir + "/b.img";
+    step("truncate -s 128M " + shell_word(file) + " && mkfs.btrfs -q -f " + shell_word(file));
+    device = loop(file);
+    at = dir + "/mnt";
+    mount("mount -t btrfs " + shell_word(device) + " " + shell_word(at), at);
+    view = at + "/top.img";
+    step("cp " + shell_word(image) + " " + shell_word(view) + " && sync");
+  }
+};
+
+// A disk in a file in a disk: an xfs in the sparse file dir/outer.xfs on a
+// loop device, mounted at dir/mnt, holds inner.ext4, on a second loop
+// device mounted at mnt/ei, which holds a copy of `image` as ev.img.
+struct nested_disk : layer_stack {
+  std::string outer, outer_device, at, inner, inner_device, inner_at, view;
+  nested_disk(const std::string& dir, const std::string& image) {
+    need({"mkfs.xfs", "mkfs.ext4", "losetup"});
+    ::mkdir(dir.c_str(), 0700);
+    outer = dir + "/outer.xfs";
+    step("truncate -s 320M " + shell_word(outer) + " && mkfs.xfs -q -f " + shell_word(outer));
+    outer_device = loop(outer);
+    at = dir + "/mnt";
+    mount("mount -t xfs " + shell_word(outer_device) + " " + shell_word(at), at);
+    inner = at + "/inner.ext4";
+    step("truncate -s 32M " + shell_word(inner) + " && mkfs.ext4 -q -F " + shell_word(inner));
+    inner_device = loop(inner);
+    inner_at = at + "/ei";
+    mount("mount -t ext4 " + shell_word(inner_device) + " " + shell_word(inner_at), inner_at);
+    view = inner_at + "/ev.img";
+    step("cp " + shell_word(image) + " " + shell_word(view) + " && sync");
+  }
+};
+
+// An ntfs-3g mount of `image` at `at` made in a mount namespace of its own
+// (private), held by a process that sleeps there: the host's table does
+// not show it; `through` is the mount reached by that process's root
+// (/proc/<pid>/root<at>).
+struct namespace_mount : layer_stack {
+  pid_t pid = -1;
+  std::string through;
+  namespace_mount(const std::string& image, const std::string& at) {
+    need({"unshare", "ntfs-3g"});
+    ::mkdir(at.c_str(), 0700);
+    const std::string ready = at + ".ready";
+    ::unlink(ready.c_str());
+    // The namespace goes with its last process; ntfs-3g, unmounted first,
+    // then ends by itself, writing the image last.
+    on_undo([image] { wait_until_unheld(image); });
+    pid = start("unshare -m --propagation private sh -c " +
+                    shell_word(let_go_of_other_mounts({image, at}) + "ntfs-3g -o noatime " + shell_word(image) + " " +
+                               shell_word(at) + " && : > " + shell_word(ready) + " && exec sleep 300"),
+                at + ".log");
+    struct stat st;
+    wait_for([&] { return ::stat(ready.c_str(), &st) == 0; }, "ntfs-3g in another namespace");
+    if (!ok()) return;
+    // unshare forks nothing here: the pid is the shell's, then sleep's.
+    through = "/proc/" + std::to_string(pid) + "/root" + at;
+    const std::string ns = std::to_string(pid);
+    on_undo([ns, at] {
+      std::string ignored;
+      run_command("nsenter -t " + ns + " -m umount " + shell_word(at) + " 2>/dev/null", ignored);
+    });
+  }
+};
+
+}  // namespace quor_test
