@@ -212,22 +212,11 @@ bool folder_descriptor_writes_source(int dirfd, const file_identities& sources) 
   }
 }
 
-reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why) {
-  why.clear();
-  struct stat st;
-  if (sources.empty() || fd < 0 || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
-    return reach_answer::clear;
-  try {
-    output_reach r;
-    reach_of(fd, st, r);
-    return reaches_source(r, sources, false, why);
-  } catch (const std::exception&) {
-    set_why(why, MEMORY_WHY);
-  }
-  return reach_answer::untold;
-}
+namespace {
 
-reach_answer stream_reach(int fd, const file_identities& sources, std::string& why) {
+// The answer for an open descriptor, as descriptor_reach gives it or, with
+// `stream`, as stream_reach does.
+reach_answer answer_for_descriptor(int fd, const file_identities& sources, bool stream, std::string& why) {
   why.clear();
   struct stat st;
   if (sources.empty() || fd < 0 || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
@@ -235,9 +224,9 @@ reach_answer stream_reach(int fd, const file_identities& sources, std::string& w
   try {
     output_reach r;
     reach_of(fd, st, r);
-    const bool holds_bytes = S_ISBLK(st.st_mode) || st.st_size > 0;
+    const bool holds_bytes = stream && (S_ISBLK(st.st_mode) || st.st_size > 0);
     const reach_answer answer = reaches_source(r, sources, holds_bytes, why);
-    if (answer != reach_answer::untold) return answer;
+    if (!stream || answer != reach_answer::untold) return answer;
     for (const file_identity& s : sources)
       if (s.unsure || s.untold) return answer;
     if (!r.only_unseen_servers) return answer;
@@ -247,6 +236,16 @@ reach_answer stream_reach(int fd, const file_identities& sources, std::string& w
     set_why(why, MEMORY_WHY);
   }
   return reach_answer::untold;
+}
+
+}  // namespace
+
+reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why) {
+  return answer_for_descriptor(fd, sources, false, why);
+}
+
+reach_answer stream_reach(int fd, const file_identities& sources, std::string& why) {
+  return answer_for_descriptor(fd, sources, true, why);
 }
 
 bool descriptor_is_source(int fd, const file_identities& sources) {
