@@ -266,17 +266,18 @@ class reach_builder {
     const mount_table* t = table();
     if (t == nullptr) return nullptr;
     uint64 id = 0;
-    if (mount_id_of(p, id)) {
-      const mount_entry* m = t->by_id(id);
-      if (m == nullptr)
-        untold("cannot tell what " + p.name + " is stored on: its file system (mount ID " + std::to_string(id) +
-               ") has no line in this process's mount table");
-      return m;
-    }
-    // A system without mount IDs: the device number, as the table gives it.
+    const bool by_id = mount_id_of(p, id);
+    if (by_id)
+      if (const mount_entry* m = t->by_id(id)) return m;
+    // A system without mount IDs, or a mount of another namespace (the file
+    // a FUSE server there holds): the device number, as the table gives
+    // it, when the run's own namespace shows the same file system. A btrfs
+    // subvolume's number is on no line, and stays untold.
     for (const mount_entry& m : t->entries)
       if (m.device == static_cast<uint64>(p.st.st_dev)) return &m;
-    untold("cannot tell what " + p.name + " is stored on: its file system has no line in this process's mount table");
+    untold("cannot tell what " + p.name + " is stored on: its file system" +
+           (by_id ? " (mount ID " + std::to_string(id) + ")" : std::string()) +
+           " has no line in this process's mount table");
     return nullptr;
   }
 

@@ -104,6 +104,34 @@ TEST(MountTable, AMountMadeBetweenTwoChecksIsSeen) {
   EXPECT_EQ(failed, 0);
 }
 
+// A run in a mount namespace of its own, writing into a copy of an ntfs-3g
+// mount whose server stayed outside: the image that server holds lies on a
+// mount of the other namespace, on a file system the run's own table shows
+// all the same, so the output is told apart from the evidence instead of
+// being refused as untold.
+TEST(MountTable, ServerOfAnotherNamespaceHoldsAFileOfAFileSystemThisOneShows) {
+  const std::string served = quor_test::copy_fixture("default.img", "table-served.img");
+  const std::string evidence = quor_test::copy_fixture("sample.img", "table-evidence.img");
+  ASSERT_FALSE(served.empty() || evidence.empty());
+  const quor_test::ntfs3g_mount mount(served, quor_test::scratch_dir() + "/table-served");
+  if (mount.dir().empty()) GTEST_SKIP() << mount.why();
+  uni::file_identities sources;
+  const int fd = ::open(evidence.c_str(), O_RDONLY);
+  ASSERT_TRUE(uni::identities_of_source(fd, sources));
+  ::close(fd);
+  const std::string out = mount.dir() + "/listing.csv";
+  const int failed = in_own_mount_namespace([&] {
+    std::string why;
+    const int made = ::open(out.c_str(), O_WRONLY | O_CREAT, 0600);
+    const uni::reach_answer answer = uni::descriptor_reach(made, sources, why);
+    ::close(made);
+    ::unlink(out.c_str());
+    return answer == uni::reach_answer::clear ? 0 : answer == uni::reach_answer::source ? 1 : 2;
+  });
+  if (failed == 100) GTEST_SKIP() << "no mount namespace of its own";
+  EXPECT_EQ(failed, 0);
+}
+
 }  // namespace
 
 namespace {
