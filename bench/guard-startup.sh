@@ -50,10 +50,10 @@ print(r["mean"], r["stddev"])' "$json")"
 if [ "${1:-}" = --in-namespace ]; then
   count=$2
   guard_work=$GUARD_WORK
-  mkdir -p "$guard_work/binds/from"
+  mkdir -p "$guard_work/binds-$count/from"
   for ((i = 0; i < count; i++)); do
-    mkdir "$guard_work/binds/$i"
-    mount --bind "$guard_work/binds/from" "$guard_work/binds/$i"
+    mkdir "$guard_work/binds-$count/$i"
+    mount --bind "$guard_work/binds-$count/from" "$guard_work/binds-$count/$i"
   done
   time_outputs "$count bind mounts"
   exit
