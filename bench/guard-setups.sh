@@ -15,7 +15,8 @@ guard_begin() {
   trap 'exit 130' INT TERM
 }
 
-guard_cleanup() {
+# Ends the processes started here and unmounts the mounts made here.
+guard_release() {
   local pid at
   for pid in "${guard_children[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${guard_children[@]}"; do wait "$pid" 2>/dev/null || true; done
@@ -26,13 +27,17 @@ guard_cleanup() {
     umount "$at" 2>/dev/null || { sleep 1; umount "$at" 2>/dev/null; } || umount -l "$at" 2>/dev/null || true
   done
   for pid in "${guard_servers[@]}"; do wait "$pid" 2>/dev/null || true; done
+}
+
+guard_cleanup() {
+  guard_release
   if [ -n "$guard_work" ]; then rm -rf "$guard_work"; fi
 }
 
-# guard_mount_ntfs NAME: a new 64 MiB NTFS image NAME in the scratch folder,
-# mounted by ntfs-3g; its mount point is left in guard_mounted.
+# guard_mount_ntfs NAME AT: a new 64 MiB NTFS image NAME in the scratch
+# folder, mounted by ntfs-3g at the new folder AT there.
 guard_mount_ntfs() {
-  local img="$guard_work/$1" at="$guard_work/mnt${#guard_mounts[@]}"
+  local img="$guard_work/$1" at="$guard_work/$2"
   mkdir "$at"
   truncate -s 64M "$img"
   mkntfs -F -Q -q "$img" >/dev/null 2>&1
@@ -41,7 +46,6 @@ guard_mount_ntfs() {
   for _ in $(seq 1 100); do mountpoint -q "$at" && break; sleep 0.1; done
   mountpoint -q "$at" || { cat "$at.log" >&2; return 1; }
   guard_mounts+=("$at")
-  guard_mounted=$at
 }
 
 # guard_hold_descriptors COUNT: one process holding COUNT descriptors open

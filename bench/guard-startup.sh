@@ -6,8 +6,9 @@
 # in the mount table, so the guard must find the process serving the
 # mount). Each is timed on the machine as it is; in a private mount
 # namespace holding 2,000 and 4,000 bind mounts more (made in the scratch
-# folder, gone with the namespace); with one process holding 12,000
-# descriptors; and with 300 idle processes besides. Before each timing one
+# folder, gone with the namespace, which has ntfs-3g mounts of its own);
+# with one process holding 12,000 descriptors; and with 300 idle processes
+# besides. Before each timing one
 # run is checked to write the whole listing. Prints a table of mean times
 # and their ratio to the machine as it is, how often a run reads the mount
 # table and lists /proc, and checks the target: with 2,000 bind mounts,
@@ -26,7 +27,8 @@ runs=${RUNS:-20}
 
 # The run timed, its standard output the file $1.
 quor_run() { echo "$quor -image $guard_work/sample.img -mft 5 -csv"; }
-outputs() { echo "$guard_work/plain/out.csv $guard_work/mnt0/out.csv $guard_work/mnt1/out.csv"; }
+fuse_at=mnt
+outputs() { echo "$guard_work/plain/out.csv $guard_work/$fuse_at/out.csv $guard_work/$fuse_at-comma/out.csv"; }
 
 # time_outputs LABEL: one line "LABEL|MEAN SD|..." (seconds) of every output
 # into the results.
@@ -46,15 +48,21 @@ print(r["mean"], r["stddev"])' "$json")"
   echo "$line" >>"$guard_work/results"
 }
 
-# Inside the private mount namespace: COUNT bind mounts, then the timing.
+# Inside the private mount namespace: COUNT bind mounts, and ntfs-3g mounts
+# of images of its own whose servers run in it as quor does; then the
+# timing.
 if [ "${1:-}" = --in-namespace ]; then
   count=$2
   guard_work=$GUARD_WORK
+  trap guard_release EXIT
   mkdir -p "$guard_work/binds-$count/from"
   for ((i = 0; i < count; i++)); do
     mkdir "$guard_work/binds-$count/$i"
     mount --bind "$guard_work/binds-$count/from" "$guard_work/binds-$count/$i"
   done
+  fuse_at=mnt-$count
+  guard_mount_ntfs "$count.img" "$fuse_at"
+  guard_mount_ntfs "$count,comma.img" "$fuse_at-comma"
   time_outputs "$count bind mounts"
   exit
 fi
@@ -71,8 +79,8 @@ fi
 guard_begin
 gzip -dc "$top/tests/fixtures/sample.img.gz" >"$guard_work/sample.img"
 mkdir "$guard_work/plain"
-guard_mount_ntfs out.img
-guard_mount_ntfs "out,comma.img"
+guard_mount_ntfs out.img "$fuse_at"
+guard_mount_ntfs "out,comma.img" "$fuse_at-comma"
 $(quor_run) >"$guard_work/reference.csv" 2>/dev/null
 : >"$guard_work/results"
 

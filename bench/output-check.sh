@@ -3,13 +3,13 @@
 # the walker's copies) with its outputs in a plain folder, on an ntfs-3g
 # mount of another image and on one of an image named with a comma (whose
 # serving process the guard must find), each on the machine as it is, in a
-# private mount namespace holding 2,000 bind mounts more, and beside one
-# process holding 12,000 descriptors. Prints one table: the time of each
-# check, and the walker's time per copy net of the walk itself (the walk
-# without copies taken away), with how often the copies read the mount
-# table and list /proc, per copy (strace, the machine as it is). A copy
-# that lists /proc pays for every process's descriptors: the line with
-# 12,000 descriptors shows it.
+# private mount namespace holding 2,000 bind mounts more (with ntfs-3g
+# mounts of its own), and beside one process holding 12,000 descriptors.
+# Prints one table: the time of each check, and the walker's time per copy
+# net of the walk itself (the walk without copies taken away), with how
+# often the copies read the mount table and list /proc, per copy (strace,
+# the machine as it is). A copy that lists /proc pays for every process's
+# descriptors: the column with 12,000 descriptors shows it.
 #
 # Usage (root, FUSE, unshare): bench/output-check.sh
 # Environment: MOUNTS (the bind mounts, default 2000).
@@ -20,22 +20,30 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=$top/build/release
 bench=$build/bench/output_check_bench
 mounts=${MOUNTS:-2000}
+fuse_at=mnt
 
 # run_bench JSON [FILTER]: the benchmark's figures into JSON.
 run_bench() {
-  QUOR_BENCH_FUSE=$guard_work/mnt0 QUOR_BENCH_FUSE_COMMA=$guard_work/mnt1 \
+  QUOR_BENCH_FUSE=$guard_work/$fuse_at QUOR_BENCH_FUSE_COMMA=$guard_work/$fuse_at-comma \
     "$bench" --benchmark_format=json --benchmark_out_format=json --benchmark_out="$1" \
     --benchmark_filter="${2:-.}" >/dev/null 2>"$guard_work/bench.err" ||
     { cat "$guard_work/bench.err" >&2; return 1; }
 }
 
+# Inside the private mount namespace: the bind mounts, and ntfs-3g mounts
+# of images of its own whose servers run in it as the benchmark does; then
+# the benchmark.
 if [ "${1:-}" = --in-namespace ]; then
   guard_work=$GUARD_WORK
+  trap guard_release EXIT
   mkdir -p "$guard_work/binds/from"
   for ((i = 0; i < mounts; i++)); do
     mkdir "$guard_work/binds/$i"
     mount --bind "$guard_work/binds/from" "$guard_work/binds/$i"
   done
+  fuse_at=mnt-ns
+  guard_mount_ntfs ns.img "$fuse_at"
+  guard_mount_ntfs "ns,comma.img" "$fuse_at-comma"
   run_bench "$2"
   exit
 fi
@@ -49,8 +57,8 @@ cmake --build "$build" -j4 --target output_check_bench >/dev/null
 [ -x "$bench" ] || { echo "$0: no $bench (is Google Benchmark installed?)" >&2; exit 2; }
 
 guard_begin
-guard_mount_ntfs out.img
-guard_mount_ntfs "out,comma.img"
+guard_mount_ntfs out.img "$fuse_at"
+guard_mount_ntfs "out,comma.img" "$fuse_at-comma"
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
 echo "machine: $cpu, $(nproc) cores, $(uname -sr); load $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -62,7 +70,7 @@ counts=()
 if command -v strace >/dev/null; then
   for where in fuse fuse_comma; do
     trace="$guard_work/strace.$where"
-    QUOR_BENCH_FUSE=$guard_work/mnt0 QUOR_BENCH_FUSE_COMMA=$guard_work/mnt1 \
+    QUOR_BENCH_FUSE=$guard_work/$fuse_at QUOR_BENCH_FUSE_COMMA=$guard_work/$fuse_at-comma \
       strace -f -qq -e trace=openat,open -o "$trace" "$bench" --benchmark_format=json \
       --benchmark_filter="^BM_WalkerCopies/$where/" >"$guard_work/strace.$where.json" 2>/dev/null
     reads=$(grep -c '/proc/self/mountinfo"' "$trace" || true)
