@@ -25,22 +25,26 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 quor=${QUOR:-$top/build/release/quor}
 runs=${RUNS:-20}
 
-# The run timed, its standard output the file $1.
-quor_run() { echo "$quor -image $guard_work/sample.img -mft 5 -csv"; }
+# The run timed, as words and as hyperfine's command line; and the files
+# its standard output goes to.
 fuse_at=mnt
-outputs() { echo "$guard_work/plain/out.csv $guard_work/$fuse_at/out.csv $guard_work/$fuse_at-comma/out.csv"; }
+set_run() {
+  run=("$quor" -image "$guard_work/sample.img" -mft 5 -csv)
+  run_line=$(printf '%q ' "${run[@]}")
+  outputs=("$guard_work/plain/out.csv" "$guard_work/$fuse_at/out.csv" "$guard_work/$fuse_at-comma/out.csv")
+}
 
 # time_outputs LABEL: one line "LABEL|MEAN SD|..." (seconds) of every output
 # into the results.
 time_outputs() {
   local line=$1 out json="$guard_work/hyperfine.json" lines
-  for out in $(outputs); do
+  for out in "${outputs[@]}"; do
     rm -f "$out"
-    $(quor_run) >"$out" 2>/dev/null || { echo "$0: $1: quor failed writing to $out" >&2; return 1; }
+    "${run[@]}" >"$out" 2>/dev/null || { echo "$0: $1: quor failed writing to $out" >&2; return 1; }
     lines=$(wc -l <"$out")
     [ "$lines" -eq "$(wc -l <"$guard_work/reference.csv")" ] ||
       { echo "$0: $1: $out holds $lines lines, not the whole listing" >&2; return 1; }
-    hyperfine -N --warmup 3 --runs "$runs" --output "$out" --export-json "$json" "$(quor_run)" >/dev/null 2>&1
+    hyperfine -N --warmup 3 --runs "$runs" --output "$out" --export-json "$json" "$run_line" >/dev/null 2>&1
     line+="|$(python3 -c 'import json, sys
 r = json.load(open(sys.argv[1]))["results"][0]
 print(r["mean"], r["stddev"])' "$json")"
@@ -63,6 +67,7 @@ if [ "${1:-}" = --in-namespace ]; then
   fuse_at=mnt-$count
   guard_mount_ntfs "$count.img" "$fuse_at"
   guard_mount_ntfs "$count,comma.img" "$fuse_at-comma"
+  set_run
   time_outputs "$count bind mounts"
   exit
 fi
@@ -81,7 +86,8 @@ gzip -dc "$top/tests/fixtures/sample.img.gz" >"$guard_work/sample.img"
 mkdir "$guard_work/plain"
 guard_mount_ntfs out.img "$fuse_at"
 guard_mount_ntfs "out,comma.img" "$fuse_at-comma"
-$(quor_run) >"$guard_work/reference.csv" 2>/dev/null
+set_run
+"${run[@]}" >"$guard_work/reference.csv" 2>/dev/null
 : >"$guard_work/results"
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
@@ -93,7 +99,7 @@ echo
 time_outputs "machine as it is"
 counts=""
 if command -v strace >/dev/null; then
-  for out in $(outputs); do counts+="|$(guard_proc_counts "$out" $(quor_run))"; done
+  for out in "${outputs[@]}"; do counts+="|$(guard_proc_counts "$out" "${run[@]}")"; done
 fi
 read -r -a mount_counts <<<"${MOUNTS:-2000 4000}"
 for count in "${mount_counts[@]}"; do
