@@ -1,0 +1,229 @@
+// What the guarded opener costs each output: one open_output of a file
+// checked against a source set, descriptor_is_source on a file already
+// open, and the walker's copies, each into a plain folder and into folders
+// on two ntfs-3g mounts: one whose mount table entry names its image (the
+// table is enough) and one of an image named with a comma (ntfs-3g cuts the
+// name there, so the process serving the mount must be found). The mounts
+// are named by QUOR_BENCH_FUSE and QUOR_BENCH_FUSE_COMMA (a folder on each,
+// written to); bench/output-check.sh makes them and runs this. The source
+// is the kit's default volume, decompressed into a temporary folder of the
+// run's own, which is the plain folder too.
+#include <benchmark/benchmark.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/user_ctx.h"
+#include "bench/bench_fixture.h"
+#include "examine/walk_engine.h"
+#include "utils/output_file.h"
+
+namespace {
+
+enum class place { plain, fuse, fuse_comma };
+
+// The temporary folder of the run, removed with everything in it when the
+// program ends.
+struct scratch_folder {
+  std::string path;
+  scratch_folder() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/quor-output-check.XXXXXX";
+    if (::mkdtemp(&pattern[0]) != nullptr) path = pattern;
+  }
+  ~scratch_folder() {
+    if (!path.empty()) remove_tree(path);
+  }
+  scratch_folder(const scratch_folder&) = delete;
+  scratch_folder& operator=(const scratch_folder&) = delete;
+
+  static void remove_tree(const std::string& dir) {
+    if (std::system(("rm -rf '" + dir + "'").c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir.c_str());
+  }
+};
+
+const scratch_folder& scratch() {
+  static const scratch_folder folder;
+  return folder;
+}
+
+const std::string& source_image() {
+  static const std::string image =
+      scratch().path.empty() ? std::string("/nonexistent") : bench_volume((scratch().path + "/default.img").c_str());
+  return image;
+}
+
+// The folder outputs go to; "" with `why` set when there is none.
+std::string folder_of(place where, std::string& why) {
+  if (where == place::plain) {
+    if (scratch().path.empty()) why = "no temporary folder";
+    return scratch().path;
+  }
+  const char* name = where == place::fuse ? "QUOR_BENCH_FUSE" : "QUOR_BENCH_FUSE_COMMA";
+  const char* dir = std::getenv(name);
+  if (dir == nullptr || *dir == '\0') {
+    why = std::string(name) + " is not set (bench/output-check.sh sets it)";
+    return "";
+  }
+  return dir;
+}
+
+// What stands for the source image, as a run holding it open has it; the
+// image is held open while the set is in use, as a run holds its source.
+struct source_set {
+  int fd = -1;
+  uni::file_identities ids;
+  source_set() {
+    fd = ::open(source_image().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 && !uni::identities_of_source(fd, ids)) ids.clear();
+  }
+  ~source_set() {
+    if (fd >= 0) ::close(fd);
+  }
+  source_set(const source_set&) = delete;
+  source_set& operator=(const source_set&) = delete;
+};
+
+// One open_output of a file that is no source, as every report, log and
+// copy of a run is opened.
+void BM_OpenOutput(benchmark::State& state, place where) {
+  std::string why;
+  const std::string folder = folder_of(where, why);
+  const source_set sources;
+  if (folder.empty() || sources.ids.empty()) {
+    state.SkipWithError(folder.empty() ? why.c_str() : "the source image did not open");
+    return;
+  }
+  const std::string path = folder + "/open-output-bench.csv";
+  for (auto _ : state) {
+    int fd = -1;
+    if (uni::open_output(fd, path, sources.ids, uni::output_open::truncate) != uni::output_result::opened) {
+      state.SkipWithError("open_output did not open the file");
+      break;
+    }
+    ::close(fd);
+  }
+  ::unlink(path.c_str());
+}
+BENCHMARK_CAPTURE(BM_OpenOutput, plain, place::plain)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_OpenOutput, fuse, place::fuse)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_OpenOutput, fuse_comma, place::fuse_comma)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// descriptor_is_source on a file already open, as standard output is
+// judged once the source is open.
+void BM_DescriptorIsSource(benchmark::State& state, place where) {
+  std::string why;
+  const std::string folder = folder_of(where, why);
+  const source_set sources;
+  if (folder.empty() || sources.ids.empty()) {
+    state.SkipWithError(folder.empty() ? why.c_str() : "the source image did not open");
+    return;
+  }
+  const std::string path = folder + "/descriptor-bench.csv";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    state.SkipWithError("the output file did not open");
+    return;
+  }
+  for (auto _ : state) {
+    if (uni::descriptor_is_source(fd, sources.ids)) {
+      state.SkipWithError("a file beside nothing of the source was taken for it");
+      break;
+    }
+  }
+  ::close(fd);
+  ::unlink(path.c_str());
+}
+BENCHMARK_CAPTURE(BM_DescriptorIsSource, plain, place::plain)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_DescriptorIsSource, fuse, place::fuse)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_DescriptorIsSource, fuse_comma, place::fuse_comma)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+size_t files_in(const std::string& dir) {
+  size_t n = 0;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (const dirent* e = ::readdir(d))
+      if (e->d_name[0] != '.') ++n;
+    ::closedir(d);
+  }
+  return n;
+}
+
+// The walker over the entries [1000, 1000 + range) of the default volume
+// (a third of them files), each time into a new copy folder, or with no
+// copies at all for `none`: the time of a walk without copies is what the
+// copies add to. Reported: the copies one walk makes and the time of the
+// walk shared among them.
+void walker_copies(benchmark::State& state, place where, bool copy) {
+  std::string why;
+  const std::string folder = folder_of(where, why);
+  if (folder.empty()) {
+    state.SkipWithError(why.c_str());
+    return;
+  }
+  double seconds = 0;
+  size_t copies = 0;
+  int walk = 0;
+  for (auto _ : state) {
+    std::vector<std::string> args = {"quor",      "-image", source_image(), "-csv",
+                                     "-mftstart", "1000",   "-mftrange",    std::to_string(state.range(0))};
+    const std::string dir = folder + "/copies-" + std::to_string(::getpid()) + "-" + std::to_string(++walk);
+    if (copy) {
+      args.push_back("-action_copy_files");
+      args.push_back(dir);
+    }
+    args.push_back("-quiet");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    std::ofstream out("/dev/null");
+    const auto start = std::chrono::steady_clock::now();
+    user_ctx ctx;
+    if (ctx.parse_cmdline(static_cast<int>(argv.size()), argv.data()) != 0) {
+      state.SkipWithError("the volume does not open");
+      return;
+    }
+    benchmark::DoNotOptimize(walk_engine_run(out, ctx));
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!copy) continue;
+    state.PauseTiming();
+    const size_t made = files_in(dir);
+    scratch_folder::remove_tree(dir);
+    state.ResumeTiming();
+    if (made == 0) {
+      state.SkipWithError("the walk made no copies");
+      return;
+    }
+    copies += made;
+  }
+  const double walks = static_cast<double>(state.iterations());
+  state.counters["copies"] = static_cast<double>(copies) / walks;
+  if (copies > 0) state.counters["ms_per_copy"] = seconds * 1000 / static_cast<double>(copies);
+}
+
+void BM_WalkerCopies(benchmark::State& state, place where) { walker_copies(state, where, true); }
+void BM_WalkerNoCopies(benchmark::State& state) { walker_copies(state, place::plain, false); }
+
+BENCHMARK(BM_WalkerNoCopies)->Arg(200)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK_CAPTURE(BM_WalkerCopies, plain, place::plain)
+    ->Arg(200)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_WalkerCopies, fuse, place::fuse)
+    ->Arg(200)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_WalkerCopies, fuse_comma, place::fuse_comma)
+    ->Arg(200)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->UseRealTime();
+
+}  // namespace
