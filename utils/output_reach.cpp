@@ -222,10 +222,15 @@ class reach_builder {
       return;
     }
     if (!S_ISREG(p.st.st_mode) && !S_ISDIR(p.st.st_mode)) return;
-    const mount_entry* m = mount_of(p);
+    // A file system on a disk of its own is no view of anything, and its
+    // disk is all it is stored on: the table is not asked (read whole, it
+    // is the dearest part of a check on a machine of many mounts).
+    const mount_entry* m = on_a_disk(p) ? nullptr : mount_of(p);
     m_pending.push_back(pending{p, m});
     if (m != nullptr) add_views(p, *m, true, depth);
   }
+
+  static bool on_a_disk(const place& p) { return major(p.st.st_dev) != 0; }
 
   // What each file of `self` is stored on: the disks a block device is
   // made on, the store of a file's mount.
@@ -234,6 +239,8 @@ class reach_builder {
       const pending& at = m_pending[i];
       if (S_ISBLK(at.where.st.st_mode)) {
         for (uint64 disk : disks_under(static_cast<uint64>(at.where.st.st_rdev))) add_under_disk(disk, 1, false);
+      } else if (on_a_disk(at.where)) {
+        add_under_disk(static_cast<uint64>(at.where.st.st_dev), 1, false);
       } else {
         add_under_mount(at.mount, 1);
       }
@@ -442,6 +449,10 @@ class reach_builder {
     id.container = container;
     if (depth > MAX_HOLDER_DEPTH || present(m_reach.under, id)) return;
     m_reach.under.push_back(id);
+    if (on_a_disk(p)) {
+      add_under_disk(static_cast<uint64>(p.st.st_dev), depth + 1, false);
+      return;
+    }
     const mount_entry* m = mount_of(p);
     if (m == nullptr) return;
     add_views(p, *m, false, depth);
@@ -453,7 +464,11 @@ class reach_builder {
     const file_identity id = identity_from(p.st);
     if (depth > MAX_HOLDER_DEPTH || present(m_reach.folders, id)) return;
     m_reach.folders.push_back(id);
-    add_under_mount(mount_of(p), depth + 1);
+    if (on_a_disk(p)) {
+      add_under_disk(static_cast<uint64>(p.st.st_dev), depth + 1, false);
+    } else {
+      add_under_mount(mount_of(p), depth + 1);
+    }
   }
 
   // What the mount `m` is stored on: its disk, the source of the mount, an
