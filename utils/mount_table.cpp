@@ -63,6 +63,12 @@ const mount_entry* mount_table::by_id(uint64 id) const {
   return at != entries.end() && at->id == id ? &*at : nullptr;
 }
 
+const mount_entry* mount_table::by_device(uint64 device) const {
+  for (const mount_entry& e : entries)
+    if (e.device == device) return &e;
+  return nullptr;
+}
+
 std::shared_ptr<const mount_table> current_mount_table() {
   table_cache& c = cache();
   const std::lock_guard<std::mutex> held(c.lock);

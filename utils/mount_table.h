@@ -18,6 +18,9 @@ struct mount_table {
 
   // The entry of the mount ID `id`; null when the table has none.
   const mount_entry* by_id(uint64 id) const;
+  // The first entry of the device number `device` (a file system mounted
+  // twice has one entry a mount); null when the table has none.
+  const mount_entry* by_device(uint64 device) const;
 };
 
 // The table as it is now, read again only where it changed since the last

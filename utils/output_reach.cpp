@@ -280,8 +280,7 @@ class reach_builder {
     // a FUSE server there holds): the device number, as the table gives
     // it, when the run's own namespace shows the same file system. A btrfs
     // subvolume's number is on no line, and stays untold.
-    for (const mount_entry& m : t->entries)
-      if (m.device == static_cast<uint64>(p.st.st_dev)) return &m;
+    if (const mount_entry* m = t->by_device(static_cast<uint64>(p.st.st_dev))) return m;
     untold("cannot tell what " + p.name + " is stored on: its file system" +
            (by_id ? " (mount ID " + std::to_string(id) + ")" : std::string()) +
            " has no line in this process's mount table");
@@ -431,9 +430,7 @@ class reach_builder {
       // Renamed or gone since it was bound: known by its device alone.
       m_reach.under.push_back(behind);
       const mount_table* t = table();
-      const mount_entry* m = nullptr;
-      for (size_t i = 0; t != nullptr && m == nullptr && i < t->entries.size(); ++i)
-        if (t->entries[i].device == behind.device) m = &t->entries[i];
+      const mount_entry* m = t != nullptr ? t->by_device(behind.device) : nullptr;
       if (m == nullptr && t != nullptr)
         untold("cannot tell what the file behind " + device_node_of(number) + " is stored on");
       add_under_mount(m, depth + 1);

@@ -64,6 +64,9 @@ TEST(MountTable, ReadAgainOnlyAfterAChange) {
     // Found by the mount ID of a file there.
     struct statx sx;
     if (::statx(AT_FDCWD, at.c_str(), 0, STATX_MNT_ID, &sx) != 0 || mounted->by_id(sx.stx_mnt_id) != entry) return 7;
+    // And by its device number, a tmpfs's own.
+    struct stat st;
+    if (::stat(at.c_str(), &st) != 0 || mounted->by_device(static_cast<uint64>(st.st_dev)) != entry) return 11;
     if (uni::current_mount_table() != mounted) return 8;
     if (::umount2(at.c_str(), 0) != 0) return 9;
     const std::shared_ptr<const uni::mount_table> gone = uni::current_mount_table();
