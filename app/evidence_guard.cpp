@@ -207,19 +207,29 @@ bool may_be_evidence(int fd) {
   return ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
 }
 
+// The refusal of the standard stream `stream`, really at `fd`, that says
+// what could not be read or told of it.
+std::string cannot_tell_refusal(int stream, int fd, const std::string& why) {
+  return "refused to write: " + descriptor_name(stream, fd) + ": " + why + "\n";
+}
+
 // The refusal of the standard stream `stream`, really at `fd`, when
 // writing it writes one of the `evidence`, or when that cannot be told as
 // stream_reach takes it; empty otherwise. Where only a FUSE server out of
 // sight hides what is under it, it is left to be judged by what it holds:
 // a standard stream that holds text is an examiner's file, wherever it is
-// stored.
+// stored. Asked of all the evidence at once first, so that a stream that
+// writes none of it, as nearly every one does, is walked once.
 std::string named_refusal(int stream, int fd, const std::vector<evidence_file_ids>& evidence) {
-  std::string why, untold;
+  std::string why;
+  uni::file_identities all;
+  for (const evidence_file_ids& e : evidence) all.insert(all.end(), e.ids.begin(), e.ids.end());
+  if (uni::stream_reach(fd, all, why) == uni::reach_answer::clear) return std::string();
+  std::string untold;
   for (const evidence_file_ids& e : evidence) {
     const uni::reach_answer reach = uni::stream_reach(fd, e.ids, why);
     if (reach == uni::reach_answer::source) return evidence_refusal(e.name);
-    if (reach == uni::reach_answer::untold && untold.empty())
-      untold = "refused to write: " + descriptor_name(stream, fd) + ": " + why + "\n";
+    if (reach == uni::reach_answer::untold && untold.empty()) untold = cannot_tell_refusal(stream, fd, why);
   }
   return untold;
 }
@@ -283,7 +293,7 @@ std::string output_refusal(int stream, const std::vector<evidence_file_ids>& evi
     case stream_content::evidence:
       return evidence_refusal(descriptor_name(stream, fd));
     case stream_content::unreadable:
-      return "refused to write: " + descriptor_name(stream, fd) + ": it cannot be read to tell what it holds\n";
+      return cannot_tell_refusal(stream, fd, "it cannot be read to tell what it holds");
   }
   return std::string();
 }
@@ -310,7 +320,7 @@ std::string opened_refusal(int stream, const uni::file_identities& opened, const
     case uni::reach_answer::source:
       return evidence_refusal(name);
     case uni::reach_answer::untold:
-      return "refused to write: " + descriptor_name(stream, fd) + ": " + why + "\n";
+      return cannot_tell_refusal(stream, fd, why);
     case uni::reach_answer::clear:
       break;
   }
