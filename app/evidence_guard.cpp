@@ -16,52 +16,12 @@
 #include "app/user_ctx.h"
 #include "disk/full_path.h"
 #include "ntfs/ntfs.h"
-#include "utils/byte_order.h"
+#include "utils/binary_head.h"
 #include "utils/file_handle.h"
 #include "utils/output_folder.h"
 #include "utils/utf_convert.h"
 
 namespace {
-
-// Enough of a file's head for every signature below: a GPT header after a
-// 4096-byte sector is the farthest.
-const size_t HEAD_BYTES = 8192;
-
-// True when `text` stands at `offset` of the head.
-bool text_at(const byte* head, size_t size, size_t offset, const char* text) {
-  const size_t length = std::strlen(text);
-  return offset <= size && size - offset >= length && std::memcmp(head + offset, text, length) == 0;
-}
-
-// An NTFS multi-sector record ("FILE", "INDX") by its magic and an update
-// sequence array that lies inside the record's first sector, as every such
-// record's does: a line of text that begins with the same four letters has
-// letters where the array's offset and length stand.
-bool ntfs_record_at_start(const byte* head, size_t size) {
-  if (size < 8 || !(text_at(head, size, 0, "FILE") || text_at(head, size, 0, "INDX"))) return false;
-  const uint16 offset = load_u16(head, 4), count = load_u16(head, 6);
-  return offset >= 0x28 && offset % 2 == 0 && count >= 2 && offset + 2u * count <= 512;
-}
-
-// A regular file's head, read through a descriptor of our own: standard
-// output is often open for writing only, and our reads must not move its
-// offset. `head` empty when the file is empty; false when the head of a
-// file that is not empty cannot be read.
-bool read_head(int fd, const struct stat& st, std::vector<byte>& head) {
-  head.clear();
-  if (st.st_size == 0) return true;
-  int own = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  const bool readable = (::fcntl(fd, F_GETFL) & O_ACCMODE) != O_WRONLY;
-  if (own < 0 && !readable) return false;
-  head.resize(HEAD_BYTES);
-  ssize_t got;
-  do {
-    got = ::pread(own >= 0 ? own : fd, head.data(), head.size(), 0);
-  } while (got < 0 && errno == EINTR);
-  if (own >= 0) ::close(own);
-  head.resize(got > 0 ? static_cast<size_t>(got) : 0);
-  return got > 0;
-}
 
 // What the file behind a standard stream holds, as far as quor may write to
 // it: quor writes text, so a file that holds anything else is no earlier
@@ -69,20 +29,23 @@ bool read_head(int fd, const struct stat& st, std::vector<byte>& head) {
 enum class stream_content { text, evidence, unreadable };
 
 // Any block device is a disk; a regular file that is not empty and holds a
-// NUL byte or a volume's signature in its head is an image, a container
-// (E01, AFF, QCOW2, VHDX, squashfs), an extracted record or some other
-// binary file, never quor's text. Pipes, terminals and character devices
-// hold nothing to judge.
+// NUL byte or a volume's or container's signature in its head is an image,
+// a container, an extracted record or some other binary file, never quor's
+// text. Pipes, terminals and character devices hold nothing to judge.
 stream_content judged_by_content(int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return stream_content::text;
   if (S_ISBLK(st.st_mode)) return stream_content::evidence;
-  if (!S_ISREG(st.st_mode)) return stream_content::text;
-  std::vector<byte> head;
-  if (!read_head(fd, st, head)) return stream_content::unreadable;
-  if (head.empty()) return stream_content::text;
-  if (std::memchr(head.data(), 0, head.size()) != nullptr) return stream_content::evidence;
-  return head_holds_volume(head.data(), head.size()) ? stream_content::evidence : stream_content::text;
+  std::string what;
+  switch (uni::content_of(fd, what)) {
+    case uni::head_content::text:
+      return stream_content::text;
+    case uni::head_content::binary:
+      return stream_content::evidence;
+    case uni::head_content::unreadable:
+      break;
+  }
+  return stream_content::unreadable;
 }
 
 // The name of the file behind the standard stream `stream` (1 or 2), really
@@ -258,24 +221,6 @@ uni::file_identities open_source_ids(const user_ctx& ctx) {
   if (ctx.mft_reader != nullptr && ctx.mft_reader->is_open())
     uni::identities_of_source(ctx.mft_reader->descriptor(), opened);
   return opened;
-}
-
-bool head_holds_volume(const byte* head, size_t size) {
-  if (head == nullptr) return false;
-  // Boot sectors by their file system's name, so that one whose boot mark
-  // is gone is known all the same.
-  if (text_at(head, size, 3, "NTFS    ") || text_at(head, size, 3, "EXFAT   ")) return true;
-  for (const char* fat : {"FAT12   ", "FAT16   ", "FAT     "})
-    if (text_at(head, size, 54, fat)) return true;
-  if (text_at(head, size, 82, "FAT32   ")) return true;
-  // The boot mark ends an MBR and every boot sector.
-  if (size >= 512 && head[510] == 0x55 && head[511] == 0xAA) return true;
-  if (text_at(head, size, 512, "EFI PART") || text_at(head, size, 4096, "EFI PART")) return true;
-  // ext2/3/4: the superblock 1 KiB in, its magic and a block size up to 64 KiB.
-  if (size >= 1084 && load_u16(head, 1080) == 0xEF53 && load_u32(head, 1048) <= 6) return true;
-  if (size >= 8 && text_at(head, size, 0, "KDMV") && load_u32(head, 4) >= 1 && load_u32(head, 4) <= 3) return true;
-  if (text_at(head, size, 0, "# Disk DescriptorFile")) return true;
-  return ntfs_record_at_start(head, size);
 }
 
 namespace {

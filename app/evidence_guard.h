@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <string>
 
+#include "utils/binary_head.h"
 #include "utils/output_file.h"
 #include "utils/types.h"
 
@@ -24,12 +25,8 @@ class user_ctx;
 // extracted $MFT): what no output of the run may write.
 uni::file_identities open_source_ids(const user_ctx& ctx);
 
-// True when the first `size` bytes of a file, `head`, begin a volume, a
-// disk or a disk image: an NTFS, FAT or exFAT boot sector, an MBR's boot
-// mark, a GPT header (after sectors of 512 or 4096 bytes), an ext2/3/4
-// superblock, a VMDK sparse header or descriptor, or an NTFS FILE or INDX
-// record. Text, such as a listing quor wrote, is none of them.
-bool head_holds_volume(const byte* head, size_t size);
+// The volume signatures a standard stream is judged by (utils/binary_head).
+using uni::head_holds_volume;
 
 // True, after the refusal, when standard output or standard error is one the
 // command line names as evidence (as outputs_on_named_evidence takes them),

@@ -53,7 +53,7 @@ reach_answer folder_reaches_source(int dirfd, const file_identities& sources, st
   if (sources.empty() || dirfd < 0 || ::fstat(dirfd, &st) != 0 || !S_ISDIR(st.st_mode)) return reach_answer::clear;
   output_reach r;
   reach_of(dirfd, st, r);
-  return reaches_source(r, sources, false, why);
+  return reaches_source(r, sources, reach_use::made, why);
 }
 
 // The same for the folder named `folder`. What is no folder takes nothing
@@ -224,14 +224,7 @@ reach_answer answer_for_descriptor(int fd, const file_identities& sources, bool 
   try {
     output_reach r;
     reach_of(fd, st, r);
-    const bool holds_bytes = stream && (S_ISBLK(st.st_mode) || st.st_size > 0);
-    const reach_answer answer = reaches_source(r, sources, holds_bytes, why);
-    if (!stream || answer != reach_answer::untold) return answer;
-    for (const file_identity& s : sources)
-      if (s.unsure || s.untold) return answer;
-    if (!r.only_unseen_servers) return answer;
-    why.clear();
-    return reach_answer::clear;
+    return reaches_source(r, sources, stream ? reach_use::stream : reach_use::made, why);
   } catch (const std::exception&) {
     set_why(why, MEMORY_WHY);
   }
@@ -307,7 +300,8 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     // Where nothing is evidence, nothing is asked.
     if (!sources.empty()) reach_of(file.fd(), now, r);
     const bool stored = S_ISREG(now.st_mode) || S_ISBLK(now.st_mode);
-    const reach_answer answer = reaches_source(r, sources, existing && stored, why);
+    const reach_answer answer =
+        reaches_source(r, sources, existing && stored ? reach_use::existing : reach_use::made, why);
     if (said_refused(answer, name, why))
       return answer == reach_answer::source ? output_result::is_source : output_result::untold;
     bool ok = true;

@@ -253,9 +253,8 @@ class reach_builder {
     const mount_entry* mount;
   };
 
-  void untold(const std::string& why, bool unseen_server = false) {
+  void untold(const std::string& why) {
     if (m_reach.why.empty()) m_reach.why = why;
-    if (!unseen_server) m_reach.only_unseen_servers = false;
   }
 
   const mount_table* table() {
@@ -281,6 +280,7 @@ class reach_builder {
     // it, when the run's own namespace shows the same file system. A btrfs
     // subvolume's number is on no line, and stays untold.
     if (const mount_entry* m = t->by_device(static_cast<uint64>(p.st.st_dev))) return m;
+    m_reach.unlisted = true;
     untold("cannot tell what " + p.name + " is stored on: its file system" +
            (by_id ? " (mount ID " + std::to_string(id) + ")" : std::string()) +
            " has no line in this process's mount table");
@@ -294,7 +294,9 @@ class reach_builder {
 
   // What a FUSE mount is made from, each as a place: the folders it shows
   // the files of (those its servers hold open, and those its table entry
-  // names: mergerfs names its branches separated by ':'), and in `stores`
+  // names: mergerfs names its branches separated by ':'; to any other
+  // server a ':' is part of a remote's name, host:path or :backend:path,
+  // which names no folder here), and in `stores`
   // the files and disks its servers hold open to read. A file held under
   // one of those folders is one a program has open through the view, not
   // a store.
@@ -317,7 +319,8 @@ class reach_builder {
     const bool named_whole = !whole.name.empty() && whole.name[0] == '/' && ::stat(whole.name.c_str(), &whole.st) == 0 &&
                              S_ISDIR(whole.st.st_mode);
     if (named_whole) folders.push_back(whole);
-    for (size_t start = 0; !named_whole && start < m.source.size();) {
+    const bool branch_list = m.type == "fuse.mergerfs";
+    for (size_t start = 0; branch_list && !named_whole && start < m.source.size();) {
       size_t end = m.source.find(':', start);
       if (end == std::string::npos) end = m.source.size();
       place f;
@@ -429,6 +432,7 @@ class reach_builder {
     } else if (!present(m_reach.under, behind)) {
       // Renamed or gone since it was bound: known by its device alone.
       m_reach.under.push_back(behind);
+      m_reach.in_file = true;
       const mount_table* t = table();
       const mount_entry* m = t != nullptr ? t->by_device(behind.device) : nullptr;
       if (m == nullptr && t != nullptr)
@@ -446,6 +450,7 @@ class reach_builder {
     id.container = container;
     if (depth > MAX_HOLDER_DEPTH || present(m_reach.under, id)) return;
     m_reach.under.push_back(id);
+    m_reach.in_file = true;
     if (on_a_disk(p)) {
       add_under_disk(static_cast<uint64>(p.st.st_dev), depth + 1, false);
       return;
@@ -496,9 +501,9 @@ class reach_builder {
       }
       return;
     }
-    // A FUSE mount's store is what its servers hold; a file its table
-    // entry names counts only as one of those (the name may be cut, or
-    // another file put there since), a folder it names as itself.
+    // A FUSE mount's store is what its servers hold, and the file or
+    // folder its table entry names: a server that cannot be read (another
+    // user's, out of sight) still has its image named there.
     std::vector<fuse_held_file> held;
     fuse_servers_seen seen;
     const std::vector<place> folders = view_folders(*m, held, seen, &m_reach.passed);
@@ -519,9 +524,16 @@ class reach_builder {
       }
     }
     for (const place& folder : folders) add_under_folder(folder, depth + 1);
+    // After what the servers hold, which says how the file is held.
+    if (found && S_ISREG(from.st_mode)) {
+      place f;
+      f.name = m->source;
+      f.st = from;
+      add_under_file(f, depth + 1, false);
+    }
     const std::string mount = "the FUSE mount at " + m->mount_point + " (" + m->type + ")";
     if (!seen.exact && !(seen.counted && seen.complete)) {
-      untold("cannot tell what " + mount + " is stored on: its server cannot be found or read", true);
+      untold("cannot tell what " + mount + " is stored on: its server cannot be found or read");
     } else if (held.empty() && folders.empty()) {
       untold("cannot tell what " + mount + " is stored on: its server holds no file and its table entry names none");
     }
@@ -571,10 +583,13 @@ void reach_of(int fd, const struct stat& st, output_reach& r) {
 // What writing what `r` reaches would do to `sources`: `source` when the
 // file is one of them or what one is stored on, or is stored on one. A
 // holder of a source is matched only by the file itself: a file beside the
-// source on its disk is no part of it. With `existing` the file was there
-// before: where a source is read through a layer that cannot be told, it
-// may be that source.
-reach_answer reaches_source(const output_reach& r, const file_identities& sources, bool existing, std::string& why) {
+// source on its disk is no part of it. Where a source is read through a
+// layer that cannot be told, an existing file may be it, and so may the
+// file a file system under `r` is stored in. What a writer makes or
+// replaces is refused where a layer under it cannot be told; a standard
+// stream only where its file system is on no line of the run's table, for
+// it is judged by what it holds besides.
+reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why) {
   why.clear();
   if (sources.empty()) return reach_answer::clear;
   for (const file_identity& s : sources) {
@@ -590,11 +605,11 @@ reach_answer reaches_source(const output_reach& r, const file_identities& source
     for (const file_identity& id : r.folders)
       if (same_file(id, s)) return reach_answer::source;
   }
-  if (!r.why.empty()) {
+  if (!r.why.empty() && (use != reach_use::stream || r.unlisted)) {
     why = r.why;
     return reach_answer::untold;
   }
-  if (existing)
+  if (use == reach_use::existing || r.in_file)
     for (const file_identity& s : sources)
       if (s.untold) {
         why = s.why;

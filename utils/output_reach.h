@@ -27,11 +27,18 @@ struct output_reach {
   // each is what a source is stored on; an output's are other files.
   file_identities passed;
   std::string why;  // the layer that could not be told; empty when all were
-  // Every layer that could not be told is a FUSE mount whose server could
-  // not be seen (another user's, out of the run's PID namespace): nothing
-  // else was hidden from the walk.
-  bool only_unseen_servers = true;
+  // A file system under it has no line in this process's mount table (a
+  // mount of another namespace, reached through /proc/<pid>/root).
+  bool unlisted = false;
+  // Somewhere under it a file system is stored in a regular file (an image
+  // a FUSE server holds or its table entry names, the file behind a loop
+  // device): where a source cannot be told, that file may be the source.
+  bool in_file = false;
 };
+
+// What an answer is asked for: something made there now, an existing file
+// a writer would replace or add to, or a standard stream handed to the run.
+enum class reach_use { made, existing, stream };
 
 file_identity identity_from(const struct stat& st);
 // A block device is the disk it stands for, whichever node names it; the
@@ -54,8 +61,8 @@ std::string descriptor_path(int fd);
 void reach_of(int fd, const struct stat& st, output_reach& r);
 
 // What writing what `r` reaches would do to `sources`, and why where it
-// cannot be told. With `existing` the file was there before the check.
-reach_answer reaches_source(const output_reach& r, const file_identities& sources, bool existing, std::string& why);
+// cannot be told, for the use `use`.
+reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why);
 
 // A descriptor closed however the scope that opened it ends.
 struct held_descriptor {
