@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -17,11 +18,7 @@ namespace uni {
 
 namespace {
 
-void say_refused(const std::string& name) {
-  std::fprintf(stderr, "refused to write to the evidence: %s\n", name.c_str());
-}
-
-void say_untold(const std::string& name, const std::string& why) {
+void say_refused(const std::string& name, const std::string& why) {
   std::fprintf(stderr, "refused to write: %s: %s\n", name.c_str(), why.c_str());
 }
 
@@ -67,8 +64,7 @@ reach_answer folder_holds_source(const std::string& folder, const file_identitie
 // Says on standard error why `path` is refused, for an answer that refuses;
 // true then.
 bool said_refused(reach_answer answer, const std::string& path, const std::string& why) {
-  if (answer == reach_answer::source) say_refused(path);
-  if (answer == reach_answer::untold) say_untold(path, why);
+  if (answer != reach_answer::clear) say_refused(path, why);
   return answer != reach_answer::clear;
 }
 
@@ -162,16 +158,18 @@ bool identities_of_source(int fd, file_identities& out) {
     out.reserve(out.size() + r.self.size() + r.under.size() + r.passed.size());
     const size_t first = out.size();
     out.insert(out.end(), r.self.begin(), r.self.end());
-    // A file that is there already may be this source, seen by another way.
-    if (!r.why.empty()) {
-      out[first].untold = true;
-      out[first].why = "it may be the evidence " + descriptor_path(fd) + ": " + r.why;
-    }
     for (const file_identities* held : {&r.under, &r.passed})
       for (file_identity id : *held) {
         id.holder = true;
         out.push_back(id);
       }
+    const std::string name = descriptor_path(fd);
+    for (size_t i = first; i < out.size(); ++i) out[i].name = name;
+    // A file that is there already may be this source, seen by another way.
+    if (!r.why.empty()) {
+      out[first].untold = true;
+      out[first].why = "it may be the evidence " + name + ": " + r.why;
+    }
     return true;
   } catch (const std::exception&) {
     if (!out.empty()) out.back().unsure = true;
@@ -526,14 +524,20 @@ rename_result rename_output(const std::wstring& from, const std::wstring& to) {
 
 bool names_source(const std::string& path, const file_identities& sources) {
   struct stat st;
+  std::string why;
   try {
     std::string name;
-    if (!path_to_utf8(name, path) || ::lstat(name.c_str(), &st) != 0 || !is_one_of(identity_from(st), sources))
-      return false;
+    if (!path_to_utf8(name, path) || ::lstat(name.c_str(), &st) != 0) return false;
+    const file_identity id = identity_from(st);
+    const file_identities::const_iterator s =
+        std::find_if(sources.begin(), sources.end(), [&](const file_identity& e) { return same_file(e, id); });
+    if (s == sources.end()) return false;
+    why = s->name.empty() ? "it is the evidence" : "it is the evidence " + s->name;
   } catch (const std::exception&) {
     // Unsure: the name is refused.
+    set_why(why, MEMORY_WHY);
   }
-  say_refused(path);
+  say_refused(path, why);
   return true;
 }
 
@@ -554,7 +558,7 @@ bool folder_writes_source(const std::string& path, const file_identities& source
       if (said_refused(folder_holds_source(folder, sources, why), path, why)) return true;
     return false;
   } catch (const std::exception&) {
-    say_refused(path);
+    say_refused(path, MEMORY_WHY);
     return true;
   }
 }

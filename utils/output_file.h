@@ -55,6 +55,14 @@ struct file_identity {
   // may be it: none is replaced or appended to, while new ones are made.
   bool untold = false;
   std::string why;
+  // In a set of sources: the path of the source it stands for, as a
+  // refusal names it.
+  std::string name;
+  // How it was reached from the file it stands for or is stored under
+  // ("through the loop device /dev/loop3", "through the FUSE mount at /c/n
+  // (fuseblk)"); empty for the file itself, and for a disk, whose node a
+  // refusal looks up.
+  std::string via;
 };
 typedef std::vector<file_identity> file_identities;
 
@@ -103,8 +111,10 @@ enum class reach_answer {
 };
 // What writing to the open descriptor `fd` would do to `sources`. Only a
 // regular file or a block device can be anything but clear. `untold` also
-// where memory ran out; `why` then names the path and the layer, and is
-// cleared otherwise. A descriptor handed in is judged by what is under it
+// where memory ran out. `why` names, for `source`, the source and the layer
+// it is reached through ("it is stored in the evidence /c/ev.img through
+// the FUSE mount at /c/n (fuseblk)"), for `untold` the path and the layer
+// that cannot be told; it is cleared for `clear`. A descriptor handed in is judged by what is under it
 // alone: whether its file was there before the run is for whoever opened
 // it to say, with the sources' `untold` marks.
 reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why);

@@ -15,12 +15,8 @@ namespace {
 const int FOLDER_FLAGS = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
 // Says why the folder `name` is refused.
-void say_refused(const std::string& name, reach_answer answer, const std::string& why) {
-  if (answer == reach_answer::untold) {
-    std::fprintf(stderr, "refused to write: %s: %s\n", name.c_str(), why.c_str());
-  } else {
-    std::fprintf(stderr, "refused to write to the evidence: %s\n", name.c_str());
-  }
+void say_refused(const std::string& name, const std::string& why) {
+  std::fprintf(stderr, "refused to write: %s: %s\n", name.c_str(), why.c_str());
 }
 
 // A folder descriptor closed when it is let go, unless handed on.
@@ -104,7 +100,7 @@ folder_result make_output_folder(const std::string& path, const file_identities&
     std::string reason;
     const int next = enter(here, here_checked, part, sources, checked, why, answer, reason);
     if (next < 0) {
-      if (why == folder_result::is_source) say_refused(path, answer, reason);
+      if (why == folder_result::is_source) say_refused(path, reason);
       return why;
     }
     here.reset(next);
@@ -114,7 +110,7 @@ folder_result make_output_folder(const std::string& path, const file_identities&
   std::string reason;
   const reach_answer answer = here_checked ? reach_answer::clear : folder_descriptor_reach(here.fd(), sources, reason);
   if (answer != reach_answer::clear) {
-    say_refused(path, answer, reason);
+    say_refused(path, reason);
     return folder_result::is_source;
   }
   dirfd = here.release();

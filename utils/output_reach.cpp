@@ -212,9 +212,10 @@ class reach_builder {
 
   // The file `p`: itself, the files behind a loop device, the file of an
   // overlay's layer or a pass-through view's folder it is seen as.
-  void add_self(const place& p, int depth) {
-    const file_identity id = identity_from(p.st);
+  void add_self(const place& p, int depth, const std::string& via = std::string()) {
+    file_identity id = identity_from(p.st);
     if (depth > MAX_HOLDER_DEPTH || present(m_reach.self, id)) return;
+    id.via = via;
     m_reach.self.push_back(id);
     if (S_ISBLK(p.st.st_mode)) {
       m_pending.push_back(pending{p, nullptr});
@@ -349,6 +350,8 @@ class reach_builder {
   // folder. Each is added as `p` is (to self, or to what is stored on).
   void add_views(const place& p, const mount_entry& m, bool self, int depth) {
     std::vector<place> seen_as;
+    const std::string via = "through the " + std::string(m.type == "overlay" ? "overlay" : "view") + " at " +
+                            m.mount_point + " (" + m.type + ")";
     if (m.type == "overlay") {
       place layer;
       if (overlay_layer_file(p.name, p.st, std::vector<mount_entry>{m}, layer.name, layer.st))
@@ -370,11 +373,11 @@ class reach_builder {
     }
     for (const place& c : seen_as) {
       if (self) {
-        add_self(c, depth + 1);
+        add_self(c, depth + 1, via);
       } else if (S_ISDIR(c.st.st_mode)) {
-        add_under_folder(c, depth + 1);
+        add_under_folder(c, depth + 1, via);
       } else {
-        add_under_file(c, depth + 1, false);
+        add_under_file(c, depth + 1, false, via);
       }
     }
   }
@@ -382,7 +385,7 @@ class reach_builder {
   // The file behind the loop device `number`, as a place when the path
   // the system keeps still leads to it; else only its identity in
   // `behind`. False for what is no bound loop device.
-  bool loop_behind(uint64 number, file_identity& behind, place& p, bool& by_path) {
+  bool loop_behind(uint64 number, file_identity& behind, place& p, bool& by_path, std::string& via) {
     by_path = false;
     // Only a bound loop device has a file behind it to name, and only one
     // is opened to ask: opening any other disk could have effects of its
@@ -390,10 +393,13 @@ class reach_builder {
     p.name = loop_backing_path(number);
     if (p.name.empty()) return false;
     std::string bound_name;
+    const std::string node = device_node_of(number);
     {
-      const held_descriptor held(open_block_device(number, device_node_of(number)));
+      const held_descriptor held(open_block_device(number, node));
       if (held.fd < 0 || !loop_backing(held.fd, behind, bound_name)) return false;
     }
+    via = "through the loop device " + node;
+    behind.via = via;
     by_path = ::stat(p.name.c_str(), &p.st) == 0 && same_file(identity_from(p.st), behind);
     return true;
   }
@@ -403,9 +409,10 @@ class reach_builder {
     file_identity behind;
     place p;
     bool by_path = false;
-    if (depth > MAX_HOLDER_DEPTH || !loop_behind(number, behind, p, by_path)) return;
+    std::string via;
+    if (depth > MAX_HOLDER_DEPTH || !loop_behind(number, behind, p, by_path, via)) return;
     if (by_path) {
-      add_self(p, depth + 1);
+      add_self(p, depth + 1, via);
     } else if (!present(m_reach.self, behind)) {
       m_reach.self.push_back(behind);
       if (behind.block_device != 0) add_self_loop(behind.block_device, depth + 1);
@@ -414,6 +421,8 @@ class reach_builder {
 
   // The block device `number`, the disks it is made on, and, for a loop
   // device, the file behind it and what that is stored on.
+  // A disk's `via` stays empty: its node is looked for only when a refusal
+  // names it.
   void add_under_disk(uint64 number, int depth, bool container) {
     file_identity disk;
     disk.block_device = number;
@@ -424,11 +433,12 @@ class reach_builder {
     file_identity behind;
     place p;
     bool by_path = false;
-    if (!loop_behind(number, behind, p, by_path)) return;
+    std::string via;
+    if (!loop_behind(number, behind, p, by_path, via)) return;
     if (behind.block_device != 0) {
       add_under_disk(behind.block_device, depth + 1, false);
     } else if (by_path) {
-      add_under_file(p, depth + 1, false);
+      add_under_file(p, depth + 1, false, via);
     } else if (!present(m_reach.under, behind)) {
       // Renamed or gone since it was bound: known by its device alone.
       m_reach.under.push_back(behind);
@@ -445,9 +455,10 @@ class reach_builder {
   // an overlay or a view, and what it is stored on in turn. `container`:
   // a FUSE server holds it, so whatever is made in its mount is written
   // into it.
-  void add_under_file(const place& p, int depth, bool container) {
+  void add_under_file(const place& p, int depth, bool container, const std::string& via) {
     file_identity id = identity_from(p.st);
     id.container = container;
+    id.via = via;
     if (depth > MAX_HOLDER_DEPTH || present(m_reach.under, id)) return;
     m_reach.under.push_back(id);
     m_reach.in_file = true;
@@ -462,8 +473,9 @@ class reach_builder {
   }
 
   // A folder a view shows, and what it is stored on.
-  void add_under_folder(const place& p, int depth) {
-    const file_identity id = identity_from(p.st);
+  void add_under_folder(const place& p, int depth, const std::string& via) {
+    file_identity id = identity_from(p.st);
+    id.via = via;
     if (depth > MAX_HOLDER_DEPTH || present(m_reach.folders, id)) return;
     m_reach.folders.push_back(id);
     if (on_a_disk(p)) {
@@ -481,6 +493,8 @@ class reach_builder {
     for (uint64 seen : m_mounts)
       if (seen == m->id) return;
     m_mounts.push_back(m->id);
+    const std::string via = std::string("through the ") + (is_fuse(*m) ? "FUSE " : "") + "mount at " + m->mount_point +
+                            " (" + m->type + ")";
     if (major(static_cast<dev_t>(m->device)) != 0) add_under_disk(m->device, depth, false);
     struct stat from;
     const bool found = !m->source.empty() && m->source[0] == '/' && ::stat(m->source.c_str(), &from) == 0;
@@ -489,7 +503,7 @@ class reach_builder {
     if (m->type == "overlay") {
       place upper;
       if (overlay_upper_folder(*m, upper.name) && ::stat(upper.name.c_str(), &upper.st) == 0)
-        add_under_folder(upper, depth + 1);
+        add_under_folder(upper, depth + 1, via);
       return;
     }
     if (!is_fuse(*m)) {
@@ -497,7 +511,7 @@ class reach_builder {
         place f;
         f.name = m->source;
         f.st = from;
-        add_under_file(f, depth + 1, false);
+        add_under_file(f, depth + 1, false, via);
       }
       return;
     }
@@ -520,16 +534,16 @@ class reach_builder {
       if (S_ISBLK(h.status.st_mode)) {
         add_under_disk(static_cast<uint64>(h.status.st_rdev), depth + 1, container);
       } else if (S_ISREG(h.status.st_mode)) {
-        add_under_file(f, depth + 1, container);
+        add_under_file(f, depth + 1, container, via);
       }
     }
-    for (const place& folder : folders) add_under_folder(folder, depth + 1);
+    for (const place& folder : folders) add_under_folder(folder, depth + 1, via);
     // After what the servers hold, which says how the file is held.
     if (found && S_ISREG(from.st_mode)) {
       place f;
       f.name = m->source;
       f.st = from;
-      add_under_file(f, depth + 1, false);
+      add_under_file(f, depth + 1, false, via);
     }
     const std::string mount = "the FUSE mount at " + m->mount_point + " (" + m->type + ")";
     if (!seen.exact && !(seen.counted && seen.complete)) {
@@ -580,6 +594,33 @@ void reach_of(int fd, const struct stat& st, output_reach& r) {
   if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISBLK(st.st_mode)) builder.add_under_self();
 }
 
+namespace {
+
+// The layer a match was made through; a disk by its node, looked up only
+// now that a refusal names it.
+std::string layer_of(const file_identity& id) {
+  if (!id.via.empty() || id.block_device == 0) return id.via;
+  std::string node = device_node_of(id.block_device);
+  if (node.empty()) {
+    const dev_t dev = static_cast<dev_t>(id.block_device);
+    node = std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+  }
+  return "through the disk " + node;
+}
+
+// Why writing `out` (an element of what an output reaches: itself, or with
+// `stored` what it is stored on) writes the source that `s` stands for.
+std::string source_why(const file_identity& out, const file_identity& s, bool stored) {
+  const std::string evidence = s.name.empty() ? "the evidence" : "the evidence " + s.name;
+  std::string layer = layer_of(out);
+  if (layer.empty() && !stored) layer = layer_of(s);
+  if (!layer.empty()) layer = " " + layer;
+  if (!stored) return (s.holder ? "it is what " + evidence + " is stored on" : "it is " + evidence) + layer;
+  return (s.holder ? "it is stored in what holds " : "it is stored in ") + evidence + layer;
+}
+
+}  // namespace
+
 // What writing what `r` reaches would do to `sources`: `source` when the
 // file is one of them or what one is stored on, or is stored on one. A
 // holder of a source is matched only by the file itself: a file beside the
@@ -598,12 +639,17 @@ reach_answer reaches_source(const output_reach& r, const file_identities& source
       return reach_answer::untold;
     }
     for (const file_identity& id : r.self)
-      if (same_file(id, s)) return reach_answer::source;
+      if (same_file(id, s)) {
+        why = source_why(id, s, false);
+        return reach_answer::source;
+      }
     if (s.holder && !s.container) continue;
-    for (const file_identity& id : r.under)
-      if (same_file(id, s)) return reach_answer::source;
-    for (const file_identity& id : r.folders)
-      if (same_file(id, s)) return reach_answer::source;
+    for (const file_identities* stored : {&r.under, &r.folders})
+      for (const file_identity& id : *stored)
+        if (same_file(id, s)) {
+          why = source_why(id, s, true);
+          return reach_answer::source;
+        }
   }
   if (!r.why.empty() && (use != reach_use::stream || r.unlisted)) {
     why = r.why;

@@ -125,7 +125,8 @@ TEST(EvidenceGuard, CopyFolderOnAMountOfTheEvidenceIsNotMade) {
     for (const std::string& folder : folders) {
       const run_result r = run_quor({"-image", image, "-action_copy_files", folder, "-all"});
       EXPECT_EQ(r.status, kFailed) << folder;
-      EXPECT_EQ(r.err, "refused to write to the evidence: " + folder + "\n");
+      EXPECT_EQ(r.err, "refused to write: " + folder + ": it is stored in the evidence " + image +
+                           " through the FUSE mount at " + at + " (fuse)\n");
       // Nothing was listed either: the run stopped at its options.
       EXPECT_EQ(r.out.find("small.txt"), std::string::npos) << folder;
     }
@@ -325,7 +326,9 @@ TEST(EvidenceGuard, CopyFolderIsMadeOnlyBesideAnOpenSource) {
     opened.copy_files = true;
     opened.copy_dir = utf8_to_wstring(at + "/nd");
     EXPECT_EQ(make_copy_folder(opened), -1);
-    const std::string refused = "refused to write to the evidence: " + at + "/nd\n";
+    const std::string refused =
+        "refused to write: " + at + "/nd: it is stored in the evidence " + image + " through the FUSE mount at " + at +
+        " (fuse)\n";
     EXPECT_EQ(testing::internal::GetCapturedStderr(), refused + refused + refused);
     EXPECT_EQ(opened.copy_dir_fd, -1);
     EXPECT_NE(::stat((at + "/nd").c_str(), &st), 0);

@@ -489,7 +489,9 @@ TEST(StdoutEvidence, FuseMountWhoseEntryDoesNotNameTheImageIsRefused) {
       const std::string folder = mounted.second + "/newdir";
       std::string said;
       EXPECT_EQ(run_bounded({"-image", image, "-csv", "-action_copy_files", folder}, "", said), kFailed);
-      EXPECT_TRUE(ends_with(said, "refused to write to the evidence: " + folder + "\n")) << said;
+      EXPECT_TRUE(ends_with(said, "refused to write: " + folder + ": it is stored in the evidence " + image +
+                                      " through the FUSE mount at " + mounted.second + " (fuse)\n"))
+          << said;
       struct stat st;
       EXPECT_NE(::stat(folder.c_str(), &st), 0);
       EXPECT_EQ(md5_of(image), sum);

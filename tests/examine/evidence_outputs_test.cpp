@@ -394,7 +394,9 @@ TEST(EvidenceOutputs, WalkerCopyFolderOnAMountOfTheImageIsNotMade) {
     const struct {
       std::string named, folder, said;
     } walks[] = {
-        {image, at + "/copies", "refused to write to the evidence: " + at + "/copies\n"},
+        {image, at + "/copies",
+         "refused to write: " + at + "/copies: it is stored in the evidence " + image + " through the FUSE mount at " +
+             at + " (fuse)\n"},
         {"walk-ls/../walk-folder.img ", at + "/nd", ""},
     };
     // The name is taken as text from the scratch folder.
@@ -446,7 +448,9 @@ TEST(EvidenceOutputs, WalkerCopyFolderOnAFuseMountNotNamingTheImageIsNotMade) {
       EXPECT_TRUE(quor_test::parse_walk_options(ctx, {"-image", mounted.first, "-csv", "-action_copy_files", copies}));
       std::ostringstream text;
       EXPECT_FALSE(walk_engine_run(text, ctx)) << mounted.first;
-      EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write to the evidence: " + copies + "\n");
+      EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write: " + copies + ": it is stored in the evidence " +
+                                                            mounted.first + " through the FUSE mount at " +
+                                                            mounted.second + " (fuse)\n");
       struct stat st;
       EXPECT_NE(::stat(copies.c_str(), &st), 0);
     }

@@ -95,7 +95,8 @@ TEST(MountTable, AMountMadeBetweenTwoChecksIsSeen) {
   // Refused as the evidence, not for a mount the table does not show.
   testing::internal::CaptureStderr();
   EXPECT_TRUE(uni::folder_writes_source(at + "/new", sources));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write to the evidence: " + at + "/new\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write: " + at + "/new: it is stored in the evidence " +
+                                                        image + " through the FUSE mount at " + at + " (fuse)\n");
   const int failed = in_own_mount_namespace([&] {
     if (!uni::folder_writes_source(at + "/new", sources)) return 1;
     const uint64 walks = uni::fuse_server_walks(), reads = uni::mount_table_reads();

@@ -131,7 +131,8 @@ TEST(OutputFile, SourcesAreRefusedByAnyNameOthersOpenAsAsked) {
     EXPECT_EQ(uni::descriptor_reach(fd, sources, why),
               name != other && name != "/dev/null" ? uni::reach_answer::source : uni::reach_answer::clear)
         << name;
-    EXPECT_EQ(why, "") << name;
+    // Named by what stands for it; these sources were gathered without a name.
+    EXPECT_EQ(why, name != other && name != "/dev/null" ? "it is the evidence" : "") << name;
     ::close(fd);
   }
   int ends[2];
@@ -503,7 +504,9 @@ TEST(OutputFile, FileOnAFuseMountOfTheImageIsRefused) {
       },
       scratch("fuse.err"));
   EXPECT_EQ(relative, 1);
-  EXPECT_EQ(quor_test::read_file_text(scratch("fuse.err")), "refused to write to the evidence: out-fuse/new\n");
+  EXPECT_EQ(quor_test::read_file_text(scratch("fuse.err")),
+            "refused to write: out-fuse/new: it is stored in the evidence through the FUSE mount at " +
+                scratch("fuse") + " (fuse)\n");
   EXPECT_EQ(quor_test::read_file_text(kept), "already there");
   const int kept_fd = ::open(kept.c_str(), O_RDONLY);
   uni::file_identities held;
@@ -577,7 +580,9 @@ TEST(OutputFile, FuseMountWhoseEntryDoesNotNameTheImageIsRefused) {
     expect_opened_as(c.dir + "/fresh", sources, output_result::is_source);
     testing::internal::CaptureStderr();
     EXPECT_TRUE(uni::folder_writes_source(c.dir + "/new/deeper", sources));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write to the evidence: " + c.dir + "/new/deeper\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write: " + c.dir +
+                                                          "/new/deeper: it is stored in the evidence " + c.image +
+                                                          " through the FUSE mount at " + c.dir + " (fuse)\n");
     const int kept_fd = ::open(kept.c_str(), O_RDONLY);
     uni::file_identities held;
     EXPECT_TRUE(uni::identities_of_holder(kept_fd, held));

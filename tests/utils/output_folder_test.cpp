@@ -126,7 +126,8 @@ TEST(OutputFolder, NothingIsMadeOnTheEvidence) {
       int fd = -2;
       testing::internal::CaptureStderr();
       EXPECT_EQ(uni::make_output_folder(path, sources, fd), uni::folder_result::is_source) << path;
-      EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write to the evidence: " + path + "\n");
+      EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write: " + path + ": it is stored in the evidence " +
+                                                            image + " through the FUSE mount at " + at + " (fuse)\n");
       EXPECT_EQ(fd, -1);
     }
     if (by_view_of_view.dir().empty()) std::printf("bindfs views not tried: %s\n", by_view_of_view.why().c_str());
