@@ -1,17 +1,17 @@
 #pragma once
 // quor writes its results to standard output and its messages to standard
 // error: neither may be a file it reads as evidence (by any name, a loop
-// device over it, or a file in a file system mounted from it), nor anything
+// device over it, or a file in a file system stored in it), nor anything
 // but text: a disk, or a file that already holds a volume or any binary
 // data, whatever the command line names. The check is made twice: before
 // anything at all is written, against what the outputs hold and the files
 // the command line names, and once the source is open, against the files
 // the run really holds; what the run writes in between is held in memory
-// (hold_standard_streams) and dropped on a refusal. The folder the run
-// copies files into is made only once the source is open, checked against
-// the files the run holds and those the command line names. A refusal is
-// said on standard error, or on standard output when standard error is
-// refused, or nowhere when both are; the run then ends with -1.
+// (hold_standard_streams). A refused stream takes not a byte; the refusal
+// is said on the other stream, which first takes what was held for it,
+// or nowhere when both are refused; the run then ends with -1. The folder
+// the run copies files into is made only once the source is open, checked
+// against the files the run holds and those the command line names.
 #include <cstddef>
 #include <string>
 
@@ -28,13 +28,14 @@ uni::file_identities open_source_ids(const user_ctx& ctx);
 // The volume signatures a standard stream is judged by (utils/binary_head).
 using uni::head_holds_volume;
 
-// True, after the refusal, when standard output or standard error is one the
-// command line names as evidence (as outputs_on_named_evidence takes them),
-// a block device, or a regular file that is not empty and holds no text: a
-// NUL byte or a volume (head_holds_volume) in its first 8 KiB. A file whose
-// head cannot be read is refused too, saying so: "refused to write: <file>:
-// it cannot be read to tell what it holds". Asked before anything is
-// written to either.
+// True, after the refusal, when standard output or standard error writes
+// one the command line names as evidence (as outputs_on_named_evidence
+// takes them), is a block device, or is a regular file that is not empty
+// and holds no text (uni::content_of): "refused to write: <file>: <why>",
+// where <why> names the evidence and the layer, says it is a block device
+// or what binary data it holds (uni::binary_refusal), or that its head
+// "cannot be read to tell what it holds". Asked before anything is written
+// to either.
 bool outputs_hold_evidence(int argc, char** argv);
 
 // True, after the refusal, when standard output or standard error is a file
@@ -52,13 +53,14 @@ bool outputs_on_named_evidence(int argc, char** argv);
 // one or on a loop device over one. Asked before anything is made.
 bool folder_on_named_evidence(int argc, char** argv, const std::string& folder);
 
-// True, after the refusal naming `name`, when standard output or standard
-// error is one of `opened`, the files behind a source the run holds open.
-// Asked of the real standard streams while the run holds what it writes.
-bool outputs_on_opened_evidence(const uni::file_identities& opened, const std::string& name);
+// True, after the refusal, when writing standard output or standard error
+// writes one of `opened`, the files behind a source the run holds open, or
+// cannot be told not to (uni::stream_reach). Asked while the run holds what
+// it writes.
+bool outputs_on_opened_evidence(const uni::file_identities& opened);
 
 // The same for the source open in `ctx`: the files of its volume or its
-// extracted $MFT, named by the source's description.
+// extracted $MFT.
 bool outputs_on_open_source(const user_ctx& ctx);
 
 // Makes the folder ctx.copy_dir when ctx.copy_files asks for copies and it

@@ -94,11 +94,11 @@ indx_file_result gather_indx_file(dir_listing& listing, user_ctx& ctx) {
 
 indx_file_result analyze_indx_file(user_ctx& ctx) {
   uni::file_handle file(ctx.indxfile, false, false);
-  // The file held open is the evidence, whatever name led to it.
+  // The file held open is the evidence, whatever name led to it; a set
+  // gathered only in part is marked so, and refuses.
   uni::file_identities opened;
-  if (file.is_open() && uni::identities_of_source(file.descriptor(), opened) &&
-      outputs_on_opened_evidence(opened, ctx.indxfile))
-    return indx_file_refused;
+  if (file.is_open()) uni::identities_of_source(file.descriptor(), opened);
+  if (file.is_open() && outputs_on_opened_evidence(opened)) return indx_file_refused;
   release_standard_streams();
   // Standard output that takes nothing would lose the whole listing.
   if (file.is_open() && standard_output_failed()) return indx_file_refused;

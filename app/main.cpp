@@ -67,6 +67,9 @@ void on_terminate() {
     if (default_terminate != nullptr) default_terminate();
     std::abort();
   }
+  // What is held is let out first, straight to the descriptors: flushed
+  // into the log, it would need memory.
+  if (outputs_cleared) release_standard_streams();
   std::fflush(stdout);
   std::_Exit(out_of_memory() & 0xFF);
 }

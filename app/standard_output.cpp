@@ -1,75 +1,120 @@
 #include "app/standard_output.h"
 
 #include <fcntl.h>
-#include <linux/kcmp.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <iostream>
+#include <streambuf>
+#include <string>
+#include <vector>
 
 namespace {
 
-// The real standard output and error while what is written to them is held;
-// -1 when nothing is held.
-int real_out = -1;
-int real_err = -1;
-// Both held in one memory file: they were one open file.
-bool held_together = false;
-// What was held did not all reach standard output.
-bool release_lost = false;
+// Where a held stream's writes go: into the log, to its descriptor (while
+// its last buffered bytes are let out), or nowhere (it was refused, or
+// stopped taking what was let out).
+enum class road { log, descriptor, dropped };
 
-// True when the descriptors are one open file (2>&1), or, where the system
-// cannot tell that, one file: written in one order, they must be held in one.
-bool one_open_file(int a, int b) {
-  const pid_t self = ::getpid();
-  const long same = ::syscall(SYS_kcmp, self, self, KCMP_FILE, a, b);
-  if (same >= 0) return same == 0;
-  struct stat sa, sb;
-  return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino &&
-         sa.st_rdev == sb.st_rdev;
-}
+struct held_stream {
+  int fd;
+  FILE** variable;  // stdio's stdout or stderr
+  FILE* real;
+  FILE* held;  // the FILE the run writes to while held; null when nothing is
+  road to;
+};
+held_stream held_out = {STDOUT_FILENO, &stdout, nullptr, nullptr, road::log};
+held_stream held_err = {STDERR_FILENO, &stderr, nullptr, nullptr, road::log};
 
-void flush_all() {
-  std::cout.flush();
-  std::fflush(stdout);
-  std::fflush(stderr);
-}
+// The log: the bytes both streams were given, and where each stretch of
+// one stream's bytes ends, in the order they would have reached their
+// descriptors. Room is made when the hold begins, so that a run with
+// little memory left still holds its banner and its messages.
+const size_t HELD_ROOM = 16384;
+struct held_piece {
+  int fd;
+  size_t end;
+};
+std::string held_bytes;
+std::vector<held_piece> held_pieces;
 
-// Copies what the memory file `held` took into `fd`; false when `fd` did
-// not take all of it. A static buffer: this may run with no memory left.
-bool copy_held(int held, int fd) {
-  static char buffer[16384];
-  off_t at = 0;
-  for (;;) {
-    const ssize_t got = ::pread(held, buffer, sizeof buffer, at);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return got == 0;
-    at += got;
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = ::write(fd, buffer + done, static_cast<size_t>(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) return false;
-      done += put;
-    }
+// Bytes for standard output that never reached it: not held for want of
+// memory, or not taken when let out.
+bool output_lost = false;
+
+// Standard output reaches its file in blocks of one size wherever that is
+// stored, whole lines at a time on a terminal, so that messages between
+// the blocks fall where they fall in a run onto a local disk.
+const size_t OUTPUT_BLOCK = 4096;
+char real_out_buffer[OUTPUT_BLOCK];
+char held_out_buffer[OUTPUT_BLOCK];
+
+bool write_all(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t put = ::write(fd, data, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    data += put;
+    size -= static_cast<size_t>(put);
   }
+  return true;
 }
 
-void give_back() {
-  ::dup2(real_out, STDOUT_FILENO);
-  ::dup2(real_err, STDERR_FILENO);
-  ::close(real_out);
-  ::close(real_err);
-  real_out = real_err = -1;
+// A held FILE's writes. Memory that runs out fails the write, as stdio
+// expects of it, rather than throwing through stdio; standard output then
+// takes nothing more, so that what it lets out ends where the log does.
+ssize_t write_held(void* cookie, const char* data, size_t size) {
+  held_stream& s = *static_cast<held_stream*>(cookie);
+  if (s.to == road::dropped) return static_cast<ssize_t>(size);
+  if (s.to == road::descriptor) {
+    if (write_all(s.fd, data, size)) return static_cast<ssize_t>(size);
+    if (s.fd == STDOUT_FILENO) output_lost = true;
+    return 0;
+  }
+  if (s.fd == STDOUT_FILENO && output_lost) return 0;
+  try {
+    if (held_pieces.empty() || held_pieces.back().fd != s.fd)
+      held_pieces.push_back(held_piece{s.fd, held_bytes.size()});
+    held_bytes.append(data, size);
+    held_pieces.back().end = held_bytes.size();
+    return static_cast<ssize_t>(size);
+  } catch (const std::exception&) {
+    if (s.fd == STDOUT_FILENO) output_lost = true;
+  }
+  return 0;
+}
+
+// std::cout, unbuffered, into whatever stdio's stdout is, as the stream
+// kept in step with stdio writes into stdio's.
+class into_stdout : public std::streambuf {
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    return std::fputc(traits_type::to_char_type(c), stdout) == EOF ? traits_type::eof() : c;
+  }
+  std::streamsize xsputn(const char* text, std::streamsize n) override {
+    return static_cast<std::streamsize>(std::fwrite(text, 1, static_cast<size_t>(n), stdout));
+  }
+  int sync() override { return std::fflush(stdout) == 0 ? 0 : -1; }
+};
+into_stdout cout_into_stdout;
+std::streambuf* real_cout_buffer = nullptr;
+
+// Gives stdio its own FILE back, the held one's last bytes let out as `to`
+// says.
+void let_go(held_stream& s, road to) {
+  s.to = to;
+  *s.variable = s.real;
+  if (std::fclose(s.held) != 0 && s.fd == STDOUT_FILENO) output_lost = true;
+  s.held = nullptr;
 }
 
 }  // namespace
 
-bool standard_output_failed() { return release_lost || std::cout.fail() || std::ferror(stdout) != 0; }
+bool standard_output_failed() { return output_lost || std::cout.fail() || std::ferror(stdout) != 0; }
 
 bool standard_output_flushed() {
   std::cout.flush();
@@ -94,54 +139,62 @@ void hold_standard_descriptors() {
 void fail_writes_past_size_limit() { std::signal(SIGXFSZ, SIG_IGN); }
 
 bool hold_standard_streams() {
-  if (real_out >= 0) return true;
-  flush_all();
-  held_together = one_open_file(STDOUT_FILENO, STDERR_FILENO);
-  // A terminal shows each line as it comes; the memory file would have
-  // stdio buffer the whole run's output instead.
-  const bool terminal = ::isatty(STDOUT_FILENO) == 1;
-  const int out_mem = ::memfd_create("quor held output", MFD_CLOEXEC);
-  const int err_mem = held_together || out_mem < 0 ? out_mem : ::memfd_create("quor held errors", MFD_CLOEXEC);
-  real_out = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-  real_err = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-  bool held = out_mem >= 0 && err_mem >= 0 && real_out >= 0 && real_err >= 0 &&
-              ::dup2(out_mem, STDOUT_FILENO) == STDOUT_FILENO;
-  if (held && ::dup2(err_mem, STDERR_FILENO) != STDERR_FILENO) {
-    ::dup2(real_out, STDOUT_FILENO);
-    held = false;
+  if (held_out.held != nullptr) return true;
+  std::cout.flush();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  static const cookie_io_functions_t kHeld = {nullptr, write_held, nullptr, nullptr};
+  held_out.held = ::fopencookie(&held_out, "w", kHeld);
+  held_err.held = ::fopencookie(&held_err, "w", kHeld);
+  bool room = held_out.held != nullptr && held_err.held != nullptr;
+  try {
+    if (room) held_bytes.reserve(HELD_ROOM);
+    if (room) held_pieces.reserve(HELD_ROOM / 256);
+  } catch (const std::exception&) {
+    room = false;
   }
-  if (out_mem >= 0) ::close(out_mem);
-  if (err_mem >= 0 && err_mem != out_mem) ::close(err_mem);
-  if (!held) {
-    if (real_out >= 0) ::close(real_out);
-    if (real_err >= 0) ::close(real_err);
-    real_out = real_err = -1;
+  if (!room) {
+    for (held_stream* s : {&held_out, &held_err}) {
+      if (s->held != nullptr) std::fclose(s->held);
+      s->held = nullptr;
+    }
     return false;
   }
-  if (terminal) std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+  const int mode = ::isatty(STDOUT_FILENO) == 1 ? _IOLBF : _IOFBF;
+  std::setvbuf(stdout, real_out_buffer, mode, OUTPUT_BLOCK);
+  std::setvbuf(held_out.held, held_out_buffer, mode, OUTPUT_BLOCK);
+  std::setvbuf(held_err.held, nullptr, _IONBF, 0);
+  for (held_stream* s : {&held_out, &held_err}) {
+    s->to = road::log;
+    s->real = *s->variable;
+    *s->variable = s->held;
+  }
+  real_cout_buffer = std::cout.rdbuf(&cout_into_stdout);
   return true;
 }
 
-void release_standard_streams() {
-  if (real_out < 0) return;
-  flush_all();
-  if (!copy_held(STDOUT_FILENO, real_out)) release_lost = true;
-  if (!held_together) copy_held(STDERR_FILENO, real_err);
-  give_back();
-}
-
-void discard_standard_streams() {
-  if (real_out < 0) return;
-  flush_all();
-  give_back();
-  // Whatever failed so far failed on the memory file, whose bytes are gone:
-  // it says nothing of the real standard output.
-  std::clearerr(stdout);
-  std::cout.clear();
-}
-
-int real_standard_descriptor(int fd) {
-  if (fd == STDOUT_FILENO && real_out >= 0) return real_out;
-  if (fd == STDERR_FILENO && real_err >= 0) return real_err;
-  return fd;
+void release_standard_streams(bool keep_out, bool keep_err) {
+  if (held_out.held == nullptr) return;
+  bool dropped[] = {true, !keep_out, !keep_err};
+  size_t start = 0;
+  for (const held_piece& p : held_pieces) {
+    if (!dropped[p.fd] && !write_all(p.fd, held_bytes.data() + start, p.end - start)) {
+      dropped[p.fd] = true;
+      if (p.fd == STDOUT_FILENO) output_lost = true;
+    }
+    start = p.end;
+  }
+  std::string().swap(held_bytes);
+  std::vector<held_piece>().swap(held_pieces);
+  let_go(held_out, dropped[STDOUT_FILENO] ? road::dropped : road::descriptor);
+  let_go(held_err, dropped[STDERR_FILENO] ? road::dropped : road::descriptor);
+  // Giving std::cout its buffer back clears its state; a failed write to
+  // the held output is a failed write of the run, unless it was dropped.
+  const std::ios::iostate state = std::cout.rdstate();
+  std::cout.rdbuf(real_cout_buffer);
+  if (keep_out) {
+    std::cout.setstate(state);
+  } else {
+    output_lost = false;
+  }
 }

@@ -28,25 +28,19 @@ void hold_standard_descriptors();
 void fail_writes_past_size_limit();
 
 // Until the run knows its standard output and error are no evidence (its
-// source open and checked), what it writes to them is held in memory: the
-// real descriptors are kept aside and 1 and 2 point at a file in memory,
-// one for both when they are one file, so that their order is kept. Called
-// once the start-up check has passed, before anything is written. False,
-// with nothing held, when the memory file cannot be made.
+// source open and checked), what it writes to them (stdio's stdout and
+// stderr, std::cout) is held in the process's own memory, both streams in
+// one log in the order their bytes would have reached their descriptors.
+// The descriptors 1 and 2 are left as they are: a FUSE store may commit a
+// file on every close. Called once the start-up check has passed, before
+// anything is written. False, with nothing held, when memory runs out.
 bool hold_standard_streams();
 
 // Writes what was held to the real standard output and error, in the order
-// written, and gives them back their descriptors. A standard output that
-// does not take it all fails the run as any failed write does. Nothing
-// happens when nothing is held; it allocates nothing, so memory that ran out
-// may still let out what went before.
-void release_standard_streams();
-
-// Gives the real descriptors back and drops what was held: after a refusal,
-// not a byte of it may reach the evidence.
-void discard_standard_streams();
-
-// The descriptor standard output (1) or error (2) really is: the one kept
-// aside while the streams are held, else `fd` itself. Every check of what
-// the standard streams are looks at this one.
-int real_standard_descriptor(int fd);
+// written, and gives the streams back; what was held for a stream not kept
+// (`keep_out`, `keep_err`) is dropped instead: it was refused, and not a
+// byte of it may reach it. A standard output that does not take what was
+// held fails the run as any failed write does. Nothing happens when nothing
+// is held; it allocates nothing, so memory that ran out may still let out
+// what went before.
+void release_standard_streams(bool keep_out = true, bool keep_err = true);

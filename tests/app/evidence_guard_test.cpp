@@ -59,12 +59,19 @@ TEST(EvidenceGuard, OutputsOnTheOpenSourceAreRefused) {
   const struct {
     std::string how;
     std::function<void(user_ctx&)> set;
-    std::string held, named;
+    std::string held;
   } sources[] = {
-      {"image", [&](user_ctx& c) { c.image = utf8_to_wstring(image); }, image, image},
-      {"VMDK extent", [&](user_ctx& c) { c.vmdk_files = {utf8_to_wstring(child), utf8_to_wstring(base)}; }, base,
-       "vmdk files: '" + child + "'; '" + base + "'"},
-      {"extracted $MFT", [&](user_ctx& c) { c.mftfile = utf8_to_wstring(image); }, image, image},
+      {"image", [&](user_ctx& c) { c.image = utf8_to_wstring(image); }, image},
+      {"VMDK extent",
+       [&](user_ctx& c) {
+         c.vmdk_files = {utf8_to_wstring(child), utf8_to_wstring(base)};
+       },
+       base},
+      {"extracted $MFT", [&](user_ctx& c) { c.mftfile = utf8_to_wstring(image); }, image},
+  };
+  // Each is named as the system names the file the run holds.
+  auto refused = [](const std::string& file) {
+    return "refused to write: " + file + ": it is the evidence " + file + "\n";
   };
   for (const auto& s : sources) {
     user_ctx ctx;
@@ -80,7 +87,7 @@ TEST(EvidenceGuard, OutputsOnTheOpenSourceAreRefused) {
     // Standard output on the file held, then both outputs: refused each
     // time, the refusal said where it can be.
     EXPECT_EQ(with_outputs(s.held, err, false, [&] { return outputs_on_open_source(ctx) ? 1 : 0; }), 1) << s.how;
-    EXPECT_EQ(read_whole(err), "refused to write to the evidence: " + s.named + "\n") << s.how;
+    EXPECT_EQ(read_whole(err), refused(s.held)) << s.how;
     EXPECT_EQ(with_outputs(s.held, err, true, [&] { return outputs_on_open_source(ctx) ? 1 : 0; }), 1) << s.how;
     EXPECT_EQ(read_whole(s.held), before) << s.how;
     // Any other file takes the run, silently.
@@ -93,7 +100,7 @@ TEST(EvidenceGuard, OutputsOnTheOpenSourceAreRefused) {
   std::string arg0 = "quor", arg1 = "-image", arg2 = image + " ";
   char* argv[] = {&arg0[0], &arg1[0], &arg2[0]};
   EXPECT_EQ(with_outputs(image, err, false, [&] { return outputs_on_named_evidence(3, argv) ? 1 : 0; }), 1);
-  EXPECT_EQ(read_whole(err), "refused to write to the evidence: " + image + "\n");
+  EXPECT_EQ(read_whole(err), refused(image));
   EXPECT_EQ(with_outputs(other, err, false, [&] { return outputs_on_named_evidence(3, argv) ? 1 : 0; }), 0);
 
   // The index-record file is checked once open, before it is read.
@@ -102,7 +109,7 @@ TEST(EvidenceGuard, OutputsOnTheOpenSourceAreRefused) {
   const std::string before = read_whole(image);
   EXPECT_EQ(with_outputs(image, err, false, [&] { return static_cast<int>(analyze_indx_file(ctx)); }),
             static_cast<int>(indx_file_refused));
-  EXPECT_EQ(read_whole(err), "refused to write to the evidence: " + image + "\n");
+  EXPECT_EQ(read_whole(err), refused(image));
   EXPECT_EQ(read_whole(image), before);
 }
 
@@ -246,8 +253,10 @@ TEST(EvidenceGuard, OutputsThatHoldAVolumeAreRefused) {
   char* argv[] = {&arg0[0], &arg1[0], &arg2[0]};
   const std::string before = read_whole(image);
   auto check = [&] { return outputs_hold_evidence(3, argv) ? 1 : 0; };
+  const std::string refused = "refused to write: " + std::string(real) +
+                              ": it holds binary data (an NTFS boot sector) and may be evidence; name another file\n";
   EXPECT_EQ(with_outputs(image, err, false, check), 1);
-  EXPECT_EQ(read_whole(err), "refused to write to the evidence: " + std::string(real) + "\n");
+  EXPECT_EQ(read_whole(err), refused);
   EXPECT_EQ(with_outputs(image, err, true, check), 1);
   EXPECT_EQ(read_whole(err), "");
   // Standard error appended to the image, standard output on the text.
@@ -259,7 +268,7 @@ TEST(EvidenceGuard, OutputsThatHoldAVolumeAreRefused) {
                            return check();
                          }),
             1);
-  EXPECT_EQ(read_whole(text), text_before + "refused to write to the evidence: " + std::string(real) + "\n");
+  EXPECT_EQ(read_whole(text), text_before + refused);
   EXPECT_EQ(read_whole(image), before);
   for (const std::string& fine : {text, empty}) {
     EXPECT_EQ(with_outputs(fine, err, false, check), 0) << fine;
@@ -269,7 +278,8 @@ TEST(EvidenceGuard, OutputsThatHoldAVolumeAreRefused) {
   const loop_device loop(image, false);
   if (loop.path().empty()) GTEST_SKIP() << loop.why();
   EXPECT_EQ(with_outputs(loop.path(), err, false, check), 1);
-  EXPECT_EQ(read_whole(err), "refused to write to the evidence: " + loop.path() + "\n");
+  EXPECT_EQ(read_whole(err),
+            "refused to write: " + loop.path() + ": it is a block device and may be evidence; name another file\n");
   EXPECT_EQ(read_whole(image), before);
 }
 
