@@ -10,9 +10,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -22,7 +21,9 @@
 #include <vector>
 
 #include "app/indx_file.h"
+#include "app/run_sequence.h"
 #include "app/source_open.h"
+#include "app/standard_output.h"
 #include "app/user_ctx.h"
 #include "tests/app/quor_run.h"
 #include "tests/support/child_process.h"
@@ -386,6 +387,52 @@ TEST(EvidenceGuard, CopyFolderIsMadeOnlyBesideAnOpenSource) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(make_copy_folder(blocked), -1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "prob creating results directory, " + image + "/copies\n");
+}
+
+// The check made once the source is open, of the streams the run really
+// has: run_quor, its streams held as main holds them and the check made
+// before that left out, with one stream on the file it opens as evidence
+// and the other on a file of the examiner's. The one on the evidence takes
+// not a byte (not the banner held before the check, not a status line
+// after it); the other takes what was held for it, then the refusal; the
+// run ends with -1. A volume's road and an index-record file's.
+TEST(EvidenceGuard, StreamsOnTheSourceAreRefusedOnceItIsOpen) {
+  const std::string image = copy_fixture("default.img", "guard-opened.img");
+  ASSERT_FALSE(image.empty());
+  const std::string mine = scratch_dir() + "/guard-opened.txt", err = scratch_dir() + "/guard-opened.err";
+  const std::string before = read_whole(image);
+  const std::string refused = "refused to write: " + image + ": it is the evidence " + image + "\n";
+  for (const std::vector<std::string>& road : {std::vector<std::string>{"quor", "-image", image, "-all"},
+                                               std::vector<std::string>{"quor", "-indxfile", image, "-all"}})
+    for (const int on_evidence : {STDOUT_FILENO, STDERR_FILENO}) {
+      const std::string how = road[1] + (on_evidence == STDOUT_FILENO ? ", standard output" : ", standard error");
+      const int status = exit_status_in_child(
+          [&] {
+            const int evidence = ::open(image.c_str(), O_WRONLY | O_APPEND);
+            const int other = ::open(mine.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (evidence < 0 || other < 0) return 9;
+            ::dup2(evidence, on_evidence);
+            ::dup2(other, on_evidence == STDOUT_FILENO ? STDERR_FILENO : STDOUT_FILENO);
+            if (!hold_standard_streams()) return 9;
+            std::vector<std::string> args = road;
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(&a[0]);
+            const int ran = run_quor(static_cast<int>(argv.size()), argv.data());
+            release_standard_streams();
+            standard_output_flushed();
+            return ran & 0xFF;
+          },
+          err);
+      EXPECT_EQ(status, 255) << how;
+      EXPECT_TRUE(read_whole(image) == before) << how << ": the evidence was written";
+      const std::string said = read_whole(mine);
+      if (on_evidence == STDOUT_FILENO) {
+        EXPECT_EQ(said, refused) << how;
+      } else {
+        EXPECT_EQ(said.compare(0, 9, "quor ver:"), 0) << how << ": " << said.substr(0, 200);
+        EXPECT_TRUE(ends_with(said, "[GMT]\n\n" + refused)) << how << ": " << said.substr(0, 200);
+      }
+    }
 }
 
 }  // namespace

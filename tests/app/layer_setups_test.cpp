@@ -644,4 +644,313 @@ TEST(LayerSetups, BlockDeviceNamedWithoutItsOptionIsRefused) {
   expect_refused({{"appended to the file behind the loop device", dir, {loop, "-all"}, ">>backing.bin"}}, {backing});
 }
 
+// A status line is written whole, between two runs of this many
+// backspaces: a run twice as long closes one and opens the next.
+const size_t STATUS_BACK = 80;
+
+// A run's text as another run's can be compared with it: without the
+// status lines that come as time passes, the run time and the time the
+// command line is echoed with.
+std::string comparable(const std::string& text) {
+  std::string plain;
+  bool in_status = false;
+  for (size_t at = 0; at < text.size();) {
+    size_t run = 0;
+    for (; at < text.size() && text[at] == '\b'; ++at) ++run;
+    if ((run / STATUS_BACK) % 2 == 1) in_status = !in_status;
+    if (run == 0 && !in_status) plain += text[at];
+    if (run == 0) ++at;
+  }
+  std::string kept;
+  for (const std::string& line : lines_of(plain)) {
+    if (line.rfind("run time: ", 0) == 0) continue;
+    const size_t stamp = line.find(" UTC] : ");
+    kept += (line[0] == '[' && stamp != std::string::npos ? line.substr(stamp + 8) : line) + "\n";
+  }
+  return kept;
+}
+
+// The first line where `a` and `b` differ, each shown; "" when they are
+// the same.
+std::string first_difference(const std::string& a, const std::string& b) {
+  const std::vector<std::string> la = lines_of(a), lb = lines_of(b);
+  for (size_t i = 0; i < la.size() || i < lb.size(); ++i) {
+    const std::string x = i < la.size() ? la[i] : "(end)", y = i < lb.size() ? lb[i] : "(end)";
+    if (x != y) return "line " + std::to_string(i + 1) + ": \"" + x + "\" against \"" + y + "\"";
+  }
+  return a == b ? "" : "the last line's end";
+}
+
+// The first status line of a run's standard error, as it was written.
+std::string first_status(const std::string& text) {
+  const size_t start = text.find('\b');
+  if (start == std::string::npos) return "";
+  const size_t end = text.find('\b', text.find_first_not_of('\b', start + STATUS_BACK));
+  return end == std::string::npos ? text.substr(start) : text.substr(start, end + STATUS_BACK - start);
+}
+
+// How a stream is sent to a file: `form` with '@' where the file's name
+// goes; `before` is what the file holds first ("" for a file the shell
+// makes).
+struct stream_form {
+  std::string how, form, name, before;
+};
+
+// The four ways an examiner sends a run's streams to a file.
+const std::vector<stream_form>& stream_forms() {
+  static const std::vector<stream_form> forms = {
+      {"appended to a listing", ">>@", "case.csv", "earlier listing\n"},
+      {"a new listing", ">@", "new.csv", ""},
+      {"standard error appended to a log", "2>>@", "run.log", "earlier log\n"},
+      {"both into one new file", ">@ 2>&1", "x.txt", ""},
+  };
+  return forms;
+}
+
+std::string with_file(const std::string& form, const std::string& file) {
+  const size_t at = form.find('@');
+  return form.substr(0, at) + quote(file) + form.substr(at + 1);
+}
+
+// `c` run with its stream sent by `f` into `folder` is left to the run: it
+// ends as the same run whose stream goes to a file on the local disk
+// (`reference`, a new one), with `status`, and the file holds what it held
+// and then, line for line, what the local one took; standard error's log
+// begins with the same status line.
+void expect_written(const quor_call& c, const stream_form& f, const std::string& folder, const std::string& reference,
+                    int status = 0) {
+  const std::string file = folder + "/" + f.name, how = c.how + ", " + f.how;
+  ::unlink(file.c_str());
+  ::unlink(reference.c_str());
+  if (!f.before.empty()) std::ofstream(file) << f.before;
+  quor_call on = c, local = c;
+  on.redirect = with_file(f.form, file);
+  local.redirect = with_file(f.form, reference);
+  std::string said, said_locally;
+  EXPECT_EQ(run_call(local, said_locally), status) << how << ": " << said_locally.substr(0, 300);
+  EXPECT_EQ(run_call(on, said), status) << how << ": " << said.substr(0, 300);
+  const std::string got = read_whole(file), want = read_whole(reference);
+  EXPECT_FALSE(comparable(want).empty() && first_status(want).empty()) << how << ": the local run wrote nothing";
+  ASSERT_EQ(got.compare(0, f.before.size(), f.before), 0) << how;
+  EXPECT_EQ(first_difference(comparable(got.substr(f.before.size())), comparable(want)), "") << how;
+  EXPECT_TRUE(first_status(got) == first_status(want)) << how << ": the log lacks the first status line";
+}
+
+// Shares whose store cannot be told, where an examiner keeps listings and
+// logs: a share named only by its server's address, one that reads as a
+// hypervisor's shared folder, rclone's memory, mergerfs named by relative
+// branches. A run that reads a local image writes every stream there as it
+// does onto the local disk.
+TEST(LayerSetups, StreamsOnSharesThatCannotBeToldAreWritten) {
+  const std::string dir = folder("shares");
+  ASSERT_FALSE(copy_fixture("sample.img", "shares/sample.img").empty());
+  const std::string local = folder("shares/local");
+  std::vector<std::pair<std::string, std::string>> shares;
+  std::string skipped;
+  ssh_share ssh(dir + "/sshd", folder("shares/cases"));
+  folder("shares/hgfs");
+  if (ssh.ok() && share_start_folder(ssh, dir + "/cases", dir + "/s") &&
+      share_start_folder(ssh, dir + "/hgfs", dir + "/h", "fsname=vmhgfs-fuse,subtype=vmhgfs-fuse")) {
+    shares.push_back({"sshfs named by its server", dir + "/s"});
+    shares.push_back({"a share that reads as a hypervisor's", dir + "/h"});
+  } else {
+    skipped += " sshfs: " + ssh.why();
+  }
+  layer_stack memory;
+  if (memory_share(memory, dir + "/r", dir + "/rclone-cache")) {
+    shares.push_back({"rclone's memory", dir + "/r"});
+  } else {
+    skipped += " rclone: " + memory.why();
+  }
+  layer_stack merged;
+  folder("shares/A");
+  folder("shares/B");
+  if (merged.need({"mergerfs"}) && merged.mount("cd " + quote(dir) + " && mergerfs A:B M", dir + "/M")) {
+    shares.push_back({"mergerfs of relative branches", dir + "/M"});
+  } else {
+    skipped += " mergerfs: " + merged.why();
+  }
+  for (const auto& share : shares)
+    for (const stream_form& f : stream_forms())
+      expect_written({share.first, dir, {"-image", "sample.img", "-all", "-csv"}, ""}, f, share.second,
+                     local + "/" + f.name);
+  if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
+}
+
+// A source read through a layer that cannot be told (a share named only by
+// its server, root's ewfmount read by another user, a view whose server a
+// PID namespace hides) keeps no stream on the local disk from the run.
+TEST(LayerSetups, StreamsBesideASourceReadThroughALayerThatCannotBeToldAreWritten) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the set-ups need root";
+  const std::string dir = folder("untold-source");
+  // nobody reaches the view and the local files.
+  ASSERT_EQ(::chmod(scratch_dir().c_str(), 0711), 0);
+  ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+  folder("untold-source/cases");
+  ASSERT_FALSE(copy_fixture("sample.img", "untold-source/cases/sample.img").empty());
+  const std::string local = folder("untold-source/local");
+  ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
+  std::vector<quor_call> calls;
+  std::string skipped;
+  ssh_share ssh(dir + "/sshd", dir + "/cases");
+  if (ssh.ok() && share_start_folder(ssh, dir + "/cases", dir + "/s")) {
+    calls.push_back({"read through sshfs named by its server", dir, {"-image", "s/sample.img", "-all", "-csv"}, ""});
+  } else {
+    skipped += " sshfs: " + ssh.why();
+  }
+  ewf_view ewf(dir + "/ewf", fixture("sample.img"));
+  if (ewf.ok() && ewf.mount("ewfmount -X allow_other " + quote(ewf.e01) + " " + quote(dir + "/ma"), dir + "/ma")) {
+    calls.push_back({"root's ewfmount read by nobody", dir, {"-image", "ma/ewf1", "-all", "-csv"}, "", as_nobody()});
+    if (have_program("unshare"))
+      calls.push_back({"ewfmount read from a PID namespace of its own",
+                       dir,
+                       {"-image", "ma/ewf1", "-all", "-csv"},
+                       "",
+                       own_pid_namespace(dir)});
+  } else {
+    skipped += " ewfmount: " + ewf.why();
+  }
+  for (const quor_call& c : calls)
+    for (const stream_form& f : {stream_forms()[0], stream_forms()[2]})
+      expect_written(c, f, local, local + "/reference");
+  if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
+}
+
+// Root's ntfs-3g mount of the image, open to every user: quor run by
+// another user, who cannot see what the server holds (its /proc, or a /proc
+// that hides other users' processes), still finds the image named in the
+// mount's table entry, and refuses a stream into the mount; a log beside
+// it takes the listing. fls lists the image as before once unmounted.
+TEST(LayerSetups, StreamsIntoAnotherUsersMountOfTheSourceAreRefused) {
+  if (!have_program("fls") || !have_program("setpriv") || !have_program("unshare"))
+    GTEST_SKIP() << "fls, setpriv or unshare not installed";
+  const std::string dir = folder("by-nobody");
+  ASSERT_EQ(::chmod(scratch_dir().c_str(), 0711), 0);
+  ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+  const std::string image = copy_fixture("links.img", "by-nobody/ev.img");
+  ASSERT_FALSE(image.empty());
+  ASSERT_EQ(::chmod(image.c_str(), 0644), 0);
+  {
+    layer_stack setup;
+    if (!mount_ntfs(setup, image, dir + "/n")) GTEST_SKIP() << setup.why();
+    std::ofstream(dir + "/n/existing.txt") << "already there\n";
+  }
+  ASSERT_TRUE(wait_until_unheld(image));
+  const std::string listed = fls_of(image);
+  std::ofstream(dir + "/case.csv") << "earlier listing\n";
+  ASSERT_EQ(::chmod((dir + "/case.csv").c_str(), 0666), 0);
+  {
+    layer_stack setup;
+    ASSERT_TRUE(
+        setup.need({"ntfs-3g"}) &&
+        setup.mount("ntfs-3g -o allow_other,noatime " + quote(image) + " " + quote(dir + "/n"), dir + "/n", image))
+        << setup.why();
+    const std::vector<std::string> args = {"-image", "ev.img", "-all", "-csv"};
+    const std::string hidden = hidden_processes(dir) + as_nobody();
+    expect_refused(
+        {{"appended to a file of the mount", dir, args, ">>n/existing.txt", as_nobody()},
+         {"standard error appended there", dir, args, "2>>n/existing.txt", as_nobody()},
+         {"appended there, other users' processes hidden", dir, args, ">>n/existing.txt", hidden},
+         {"standard error appended there, other users' processes hidden", dir, args, "2>>n/existing.txt", hidden}},
+        {image, dir + "/n/existing.txt"});
+    expect_listed({"appended to the log beside", dir, args, ">>case.csv", hidden}, dir + "/case.csv", "deep.txt");
+    EXPECT_EQ(read_whole(dir + "/case.csv").compare(0, 16, "earlier listing\n"), 0);
+  }
+  ASSERT_TRUE(wait_until_unheld(image));
+  EXPECT_EQ(fls_of(image), listed);
+}
+
+// A source read through a share that cannot be told may be stored in any
+// image on this machine: a stream into a file system stored in a file (an
+// ntfs-3g mount of an image beside it) is refused, even where the source
+// never opens, and nothing of the run reaches that image. A log on the
+// local disk takes the listing.
+TEST(LayerSetups, StreamIntoAMountedImageWhileTheSourceIsReadThroughAShareIsRefused) {
+  if (!have_program("fls")) GTEST_SKIP() << "fls not installed";
+  const std::string dir = folder("share-and-image");
+  const std::string ev = folder("share-and-image/ev");
+  const std::string links = copy_fixture("links.img", "share-and-image/ev/links.img");
+  ASSERT_FALSE(links.empty());
+  {
+    layer_stack setup;
+    if (!mount_ntfs(setup, links, ev + "/nn")) GTEST_SKIP() << setup.why();
+    std::ofstream(ev + "/nn/existing.txt") << "already there\n";
+  }
+  ASSERT_TRUE(wait_until_unheld(links));
+  const std::string listed = fls_of(links);
+  {
+    ssh_share ssh(dir + "/sshd", ev);
+    if (!ssh.ok() || !share_start_folder(ssh, ev, dir + "/s4")) GTEST_SKIP() << ssh.why();
+    layer_stack ntfs;
+    ASSERT_TRUE(mount_ntfs(ntfs, links, ev + "/nn")) << ntfs.why();
+    const std::vector<std::string> opens = {"-image", "s4/links.img", "-all", "-csv"};
+    const std::vector<std::string> never = {"-image", "s4/links.img", "-offset", "0x100000", "-all"};
+    expect_refused({{"appended to a file of the mounted image", dir, opens, ">>ev/nn/existing.txt"},
+                    {"standard error appended there", dir, opens, "2>>ev/nn/existing.txt"},
+                    {"appended there, the source never opening", dir, never, ">>ev/nn/existing.txt"},
+                    {"standard error appended there, the source never opening", dir, never, "2>>ev/nn/existing.txt"}},
+                   {links, ev + "/nn/existing.txt"});
+    std::ofstream(dir + "/case.csv") << "earlier listing\n";
+    expect_listed({"appended to the log beside", dir, opens, ">>case.csv"}, dir + "/case.csv", "deep.txt");
+  }
+  ASSERT_TRUE(wait_until_unheld(links));
+  EXPECT_EQ(fls_of(links), listed);
+}
+
+// The check made before anything is written refuses a stream whose store
+// cannot be told (a mount of another namespace) by itself: a source that
+// never opens (a file of zeros) is never checked again, and what the run
+// held would be let out at its end.
+TEST(LayerSetups, StreamIntoAMountOfAnotherNamespaceIsRefusedBeforeTheSourceOpens) {
+  in_another_namespace("otherns-zeros", [](const std::string& dir, const std::string&, const std::string& through) {
+    std::ofstream(dir + "/zeros.img") << std::string(1 << 20, '\0');
+    expect_refused({{"appended to a file of the other namespace's mount, the source a file of zeros",
+                     dir,
+                     {"-image", "zeros.img", "-all", "-csv"},
+                     ">>" + quote(through + "/existing.txt")}},
+                   {through + "/existing.txt"});
+  });
+}
+
+// rclone over a local folder without a cache commits a file on the flush
+// each close sends, and takes no write after: a run whose output waits in
+// memory leaves the descriptors it was handed alone, so every byte the same
+// run writes onto the local disk reaches the file there, with the run's
+// status: the listing, a log, both into one file, and what tells the
+// examiner how to run again (the -vmdk list to give, the -offset of the
+// volume, the usage).
+TEST(LayerSetups, HeldOutputReachesAStoreThatCommitsOnEveryClose) {
+  const std::string dir = folder("commit");
+  const std::string local = folder("commit/local");
+  ASSERT_FALSE(copy_fixture("sample.img", "commit/sample.img").empty());
+  folder("commit/chain");
+  ASSERT_FALSE(copy_fixture("vmdk-child.vmdk", "commit/chain/child.vmdk").empty());
+  pass_through view("rclone", folder("commit/store"), dir + "/m");
+  if (!view.ok()) GTEST_SKIP() << view.why();
+  const std::vector<std::string> listing = {"-image", "sample.img", "-all", "-csv"};
+  const struct {
+    quor_call call;
+    stream_form form;
+    int status;
+    std::string shows;
+  } runs[] = {
+      {{"a listing", dir, listing, ""}, {"made", ">@", "x.csv", ""}, 0, "[root]\\Documents"},
+      {{"a log", dir, listing, ""}, {"made", "2>@", "err.log", ""}, 0, "preping directories"},
+      {{"a listing and its log", dir, listing, ""}, {"in one file", ">@ 2>&1", "x.txt", ""}, 0, "preping directories"},
+      {{"a snapshot named without its parent", dir, {"-vmdk", "chain/child.vmdk", "-all"}, ""},
+       {"appended with its messages", ">>@ 2>&1", "f", ""},
+       kFailed,
+       "suggested array: -vmdk"},
+      {{"a disk read at 0", dir, {"-image", fixture("mbr-far.img"), "-all"}, ""},
+       {"with its messages", ">@ 2>&1", "g", ""},
+       kFailed,
+       "-offset 0x"},
+      {{"no argument", dir, {}, ""}, {"with the usage", ">@ 2>&1", "u", ""}, 0, " [source of NTFS volume]"},
+  };
+  for (const auto& r : runs) {
+    expect_written(r.call, r.form, view.at, local + "/" + r.form.name, r.status);
+    EXPECT_NE(read_whole(view.at + "/" + r.form.name).find(r.shows), std::string::npos) << r.call.how;
+  }
+}
+
 }  // namespace

@@ -8,10 +8,12 @@
 // dropped.
 #include "app/standard_output.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -214,6 +216,89 @@ TEST(StandardOutput, HeldStreamsReachTheRealOnesOnlyWhenLetOut) {
       },
       child_err);
   EXPECT_EQ(full, 0);
+}
+
+// The descriptors the process has open.
+int open_descriptors() {
+  int count = 0;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (const struct dirent* e = ::readdir(d)) count += e->d_name[0] != '.';
+    ::closedir(d);
+  }
+  return count;
+}
+
+// Standard output and error as one file, pipe, FIFO or terminal: while
+// held, the process opens no descriptor and 1 and 2 stay what they were;
+// let out, the bytes reach it in the order they would have without the
+// hold: standard output a block at a time, or a line at a time on a
+// terminal, standard error at once.
+TEST(StandardOutput, HeldStreamsReachEveryKindOfStreamInTheOrderWritten) {
+  const std::string child_err = quor_test::scratch_dir() + "/held-kinds.err";
+  const std::string file = quor_test::scratch_dir() + "/held-kinds.out",
+                    fifo = quor_test::scratch_dir() + "/held-kinds";
+  const std::string by_block = "b\nd\na\nce\ng\nf\n", by_line = "a\nb\nd\nce\nf\ng\n";
+  for (const std::string kind : {"file", "pipe", "FIFO", "terminal"}) {
+    int reader = -1, writer = -1;
+    if (kind == "file") {
+      writer = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    } else if (kind == "pipe") {
+      int ends[2];
+      ASSERT_EQ(::pipe(ends), 0);
+      reader = ends[0];
+      writer = ends[1];
+    } else if (kind == "FIFO") {
+      ::unlink(fifo.c_str());
+      ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+      reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+      writer = ::open(fifo.c_str(), O_WRONLY);
+    } else {
+      reader = ::posix_openpt(O_RDWR | O_NOCTTY);
+      ASSERT_TRUE(reader >= 0 && ::grantpt(reader) == 0 && ::unlockpt(reader) == 0);
+      writer = ::open(::ptsname(reader), O_RDWR | O_NOCTTY);
+      struct termios raw;
+      ASSERT_TRUE(writer >= 0 && ::tcgetattr(writer, &raw) == 0);
+      ::cfmakeraw(&raw);
+      ASSERT_EQ(::tcsetattr(writer, TCSANOW, &raw), 0);
+    }
+    ASSERT_GE(writer, 0) << kind;
+    // Bits: 1 a descriptor was opened or 1 and 2 moved while held.
+    const int status = quor_test::exit_status_in_child(
+        [&] {
+          ::dup2(writer, STDOUT_FILENO);
+          ::dup2(writer, STDERR_FILENO);
+          struct stat real;
+          ::fstat(STDOUT_FILENO, &real);
+          const int before = open_descriptors();
+          if (!hold_standard_streams()) return 9;
+          std::printf("a\n");
+          std::fputs("b\n", stderr);
+          std::cout << "c";
+          std::fprintf(stderr, "d\n");
+          std::fputs("e\n", stdout);
+          struct stat now_out, now_err;
+          const bool moved = open_descriptors() != before || ::fstat(STDOUT_FILENO, &now_out) != 0 ||
+                             ::fstat(STDERR_FILENO, &now_err) != 0 || now_out.st_ino != real.st_ino ||
+                             now_err.st_ino != real.st_ino;
+          release_standard_streams();
+          std::cout << "f\n";
+          std::fputs("g\n", stderr);
+          return (moved ? 1 : 0) | (standard_output_flushed() ? 0 : 2);
+        },
+        child_err);
+    ::close(writer);
+    std::string got;
+    if (reader < 0) {
+      got = quor_test::read_file_text(file);
+    } else {
+      ::fcntl(reader, F_SETFL, O_NONBLOCK);
+      char buffer[256];
+      for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;) got.append(buffer, static_cast<size_t>(n));
+      ::close(reader);
+    }
+    EXPECT_EQ(status, 0) << kind;
+    EXPECT_EQ(got, kind == "terminal" ? by_line : by_block) << kind;
+  }
 }
 
 }  // namespace

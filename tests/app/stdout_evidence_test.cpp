@@ -7,10 +7,18 @@
 // output takes the run as before.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -877,6 +885,138 @@ TEST(StdoutEvidence, OutputsOfAnotherUserAreJudgedByWhatTheyHold) {
             kFailed);
   EXPECT_EQ(read_whole(err), "refused to write: " + view.dir() + "/data.bin: " + holds("a NUL byte at 0x3") + "\n");
   EXPECT_EQ(read_whole(behind + "/data.bin"), std::string("bin\0ary", 7));
+}
+
+}  // namespace
+
+namespace {
+
+// The status of the shell command `cmd` run where memfd_create fails as on
+// a system without it (a seccomp filter every process it starts inherits);
+// -2 when no such filter can be set here.
+int run_without_memfd(const std::string& cmd) {
+#if defined(__x86_64__)
+  const unsigned arch = AUDIT_ARCH_X86_64;
+#elif defined(__i386__)
+  const unsigned arch = AUDIT_ARCH_I386;
+#elif defined(__aarch64__)
+  const unsigned arch = AUDIT_ARCH_AARCH64;
+#else
+  return -2;
+#endif
+  struct sock_filter code[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, arch, 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_memfd_create, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  struct sock_fprog filter = {static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
+  std::fflush(stdout);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0)
+      ::_exit(99);
+    // The filter takes hold here, as it will in every program started.
+    if (::syscall(__NR_memfd_create, "probe", 0) != -1 || errno != ENOSYS) ::_exit(99);
+    ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status) == 99 ? -2 : WEXITSTATUS(status);
+}
+
+// The lines of a listing as another run's compares with them: without the
+// run time and the time the command line is echoed with.
+std::vector<std::string> listing_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (const std::string& line : lines_of(text))
+    if (line.rfind("run time: ", 0) != 0 && line.rfind("[", 0) != 0) lines.push_back(line);
+  return lines;
+}
+
+// What a run writes before its source is checked waits in the process's
+// own memory, in no file: a run into a pipe under a file-size limit of 0,
+// and a run where no memory file can be made, list as any other run.
+TEST(StdoutEvidence, HeldOutputNeedsNoFile) {
+  const std::string image = fixture("sample.img");
+  if (image.empty()) GTEST_SKIP() << "sample.img fixture absent";
+  const std::string run = quote(QUOR_EXE) + " -image " + quote(image) + " -all -csv 2>/dev/null </dev/null";
+  const std::string out = scratch_dir() + "/no-file.out", status = scratch_dir() + "/no-file.status";
+  std::string ignored;
+  ASSERT_EQ(run_command(run + " >" + quote(out), ignored), 0);
+  const std::vector<std::string> plain = listing_lines(read_whole(out));
+  ASSERT_GT(plain.size(), 100u);
+  const struct {
+    std::string how, cmd;
+    bool without_memfd;
+  } cases[] = {
+      {"into a pipe under a file-size limit of 0",
+       "{ (ulimit -f 0; exec " + run + "); echo $? >" + quote(status) + "; } | cat >" + quote(out), false},
+      {"into a file, no memory file to be made", run + " >" + quote(out) + "; echo $? >" + quote(status), true},
+      {"into a pipe, no memory file to be made",
+       "{ " + run + "; echo $? >" + quote(status) + "; } | cat >" + quote(out), true},
+  };
+  for (const auto& c : cases) {
+    ::unlink(out.c_str());
+    ::unlink(status.c_str());
+    const int shell = c.without_memfd ? run_without_memfd(c.cmd) : run_command(c.cmd, ignored);
+    if (shell == -2) {
+      std::printf("not tried: %s (no seccomp filter here)\n", c.how.c_str());
+      continue;
+    }
+    EXPECT_EQ(shell, 0) << c.how;
+    EXPECT_EQ(read_whole(status), "0\n") << c.how;
+    EXPECT_TRUE(listing_lines(read_whole(out)) == plain) << c.how << ": " << read_whole(out).substr(0, 200);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The head judged is a file's first 8 KiB: a NUL byte or a signature
+// anywhere in it refuses the file, however much text comes first, while
+// what comes after it is never read. The run's listing is appended to the
+// file only where nothing in its head was binary.
+TEST(StdoutEvidence, TheFirst8KiBOfAFileAreJudged) {
+  const std::string image = fixture("sample.img");
+  if (image.empty()) GTEST_SKIP() << "sample.img fixture absent";
+  auto text = [](size_t size) {
+    std::string t;
+    while (t.size() < size) t += std::string(63, 'x') + "\n";
+    return t.substr(0, size);
+  };
+  const std::string nuls(4096, '\0'), gpt = "EFI PART" + std::string(92, 'y');
+  const struct {
+    std::string how, head, what;  // `what` empty: written
+  } heads[] = {
+      {"a NUL after 1,000 bytes of text", text(1000) + nuls, "a NUL byte at 0x3E8"},
+      {"a NUL after 5,000 bytes of text", text(5000) + nuls, "a NUL byte at 0x1388"},
+      {"a NUL in the last byte of the head", text(8191) + nuls, "a NUL byte at 0x1FFF"},
+      {"a GPT header after a 512-byte sector of text", text(512) + gpt + text(8000), "a GPT header"},
+      {"a GPT header after a 4096-byte sector of text", text(4096) + gpt + text(8000), "a GPT header"},
+      {"a NUL just past the head", text(8192) + nuls, ""},
+      {"a GPT header past the head", text(8192) + gpt + nuls, ""},
+  };
+  const std::string file = scratch_dir() + "/head-window.txt";
+  for (const auto& h : heads) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << h.head;
+    std::string err;
+    const int status = run_redirected({"-image", image, "-all", "-csv"}, ">>" + quote(file), err);
+    const std::string now = read_whole(file);
+    if (h.what.empty()) {
+      EXPECT_EQ(status, 0) << h.how << ": " << err.substr(0, 200);
+      EXPECT_EQ(now.compare(0, h.head.size(), h.head), 0) << h.how;
+      EXPECT_NE(now.find("[root]\\Documents", h.head.size()), std::string::npos) << h.how;
+    } else {
+      EXPECT_EQ(status, kFailed) << h.how;
+      EXPECT_EQ(err, "refused to write: " + real_name(file) + ": " + holds(h.what) + "\n") << h.how;
+      EXPECT_TRUE(now == h.head) << h.how << ": written";
+    }
+  }
 }
 
 }  // namespace

@@ -513,4 +513,51 @@ struct namespace_mount : layer_stack {
   }
 };
 
+// The shell text that runs the command after it as nobody, with no groups.
+inline std::string as_nobody() { return "setpriv --reuid=nobody --regid=nogroup --clear-groups "; }
+
+// The shell text that runs the command after it in a mount namespace of its
+// own whose /proc shows a user only the processes that are his own
+// (hidepid=2), with the mounts on the way to or under `dir` only.
+inline std::string hidden_processes(const std::string& dir) {
+  return "unshare -m --propagation private sh -c " +
+         shell_word(let_go_of_other_mounts({dir}) + "mount -t proc -o hidepid=2 proc /proc && exec \"$@\"") + " sh ";
+}
+
+// The folder `start` of this machine shared at `at` over the private sshd
+// `ssh` as another machine's case folder reads: mounted as
+// "root@127.0.0.1:", a name of no folder here, its sftp server started in
+// `start`. `options` are sshfs's more (fsname=..., subtype=...).
+inline bool share_start_folder(ssh_share& ssh, const std::string& start, const std::string& at,
+                               const std::string& options = "") {
+  std::string server;
+  if (!ssh.ask("ls /usr/lib/openssh/sftp-server /usr/lib/sftp-server | head -n 1", server) || server.empty())
+    return ssh.fail("no sftp-server to start in a folder");
+  return ssh.mount("sshfs -p " + std::to_string(ssh.port) + " -o IdentityFile=" + ssh.key +
+                       ",StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes" +
+                       (options.empty() ? "" : "," + options) + " -o " +
+                       shell_word("sftp_server=" + server + " -d " + start) + " root@127.0.0.1: " + shell_word(at),
+                   at);
+}
+
+// rclone's share of its memory at `at`, files written through its cache in
+// `cache`: its table entry names no file, and it holds only cache files.
+inline bool memory_share(layer_stack& stack, const std::string& at, const std::string& cache) {
+  if (!stack.need({"rclone"})) return false;
+  ::mkdir(at.c_str(), 0700);
+  stack.step("rclone mount --config /dev/null --daemon --vfs-cache-mode writes --cache-dir " + shell_word(cache) +
+             " :memory: " + shell_word(at));
+  stack.wait_for([&] { return layer_stack::is_mount_point(at); }, "the rclone mount of its memory");
+  if (!stack.ok()) return false;
+  stack.on_undo([at] {
+    std::string ignored;
+    for (int tick = 0; tick < 50; ++tick) {
+      if (run_command("umount " + shell_word(at) + " 2>/dev/null", ignored) == 0) return;
+      ::usleep(100000);
+    }
+    run_command("umount -l " + shell_word(at) + " 2>/dev/null", ignored);
+  });
+  return true;
+}
+
 }  // namespace quor_test
