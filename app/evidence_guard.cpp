@@ -166,14 +166,6 @@ bool refuse(const std::string& on_out, const std::string& on_err) {
   return true;
 }
 
-// The check of both standard outputs against the named evidence, and with
-// `by_head` against what they already hold; the refusal said.
-bool outputs_refused(int argc, char** argv, bool by_head) {
-  if (!may_be_evidence(STDOUT_FILENO) && !may_be_evidence(STDERR_FILENO)) return false;
-  const uni::file_identities evidence = named_evidence(argc, argv);
-  return refuse(stream_refusal(STDOUT_FILENO, evidence, by_head), stream_refusal(STDERR_FILENO, evidence, by_head));
-}
-
 }  // namespace
 
 uni::file_identities open_source_ids(const user_ctx& ctx) {
@@ -184,9 +176,11 @@ uni::file_identities open_source_ids(const user_ctx& ctx) {
   return opened;
 }
 
-bool outputs_hold_evidence(int argc, char** argv) { return outputs_refused(argc, argv, true); }
-
-bool outputs_on_named_evidence(int argc, char** argv) { return outputs_refused(argc, argv, false); }
+bool outputs_hold_evidence(int argc, char** argv) {
+  if (!may_be_evidence(STDOUT_FILENO) && !may_be_evidence(STDERR_FILENO)) return false;
+  const uni::file_identities evidence = named_evidence(argc, argv);
+  return refuse(stream_refusal(STDOUT_FILENO, evidence, true), stream_refusal(STDERR_FILENO, evidence, true));
+}
 
 bool folder_on_named_evidence(int argc, char** argv, const std::string& folder) {
   return uni::folder_writes_source(folder, named_evidence(argc, argv));

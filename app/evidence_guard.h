@@ -12,12 +12,9 @@
 // or nowhere when both are refused; the run then ends with -1. The folder
 // the run copies files into is made only once the source is open, checked
 // against the files the run holds and those the command line names.
-#include <cstddef>
 #include <string>
 
-#include "utils/binary_head.h"
 #include "utils/output_file.h"
-#include "utils/types.h"
 
 class user_ctx;
 
@@ -25,30 +22,22 @@ class user_ctx;
 // extracted $MFT): what no output of the run may write.
 uni::file_identities open_source_ids(const user_ctx& ctx);
 
-// The volume signatures a standard stream is judged by (utils/binary_head).
-using uni::head_holds_volume;
-
 // True, after the refusal, when standard output or standard error writes
-// one the command line names as evidence (as outputs_on_named_evidence
-// takes them), is a block device, or is a regular file that is not empty
-// and holds no text (uni::content_of): "refused to write: <file>: <why>",
-// where <why> names the evidence and the layer, says it is a block device
-// or what binary data it holds (uni::binary_refusal), or that its head
-// "cannot be read to tell what it holds". Asked before anything is written
-// to either.
+// a file the command line names as evidence, is a block device, or is a
+// regular file that is not empty and holds no text (uni::content_of):
+// "refused to write: <file>: <why>", where <why> names the evidence as the
+// command line gives it and the layer, says it is a block device or what
+// binary data it holds (uni::binary_refusal), or that its head "cannot be
+// read to tell what it holds". Named as evidence are any value of a source
+// option, and any argument at all that names a regular file or a block
+// device, each as typed, as cleaned the way an image's name is and with
+// only the blanks and quotes around it cut, and the source as the parser
+// will have the run open it. Asked before anything is written to either.
 bool outputs_hold_evidence(int argc, char** argv);
-
-// True, after the refusal, when standard output or standard error is a file
-// the command line names as evidence: any value of a source option, and any
-// argument at all that names a regular file or a block device, each as
-// typed, as cleaned the way an image's name is and with only the blanks and
-// quotes around it cut, and the source as the parser will have the run
-// open it.
-bool outputs_on_named_evidence(int argc, char** argv);
 
 // True, after the refusal naming `folder`, when making the folder `folder`
 // (and those missing above it), or files in it, would write a file the
-// command line names as evidence (as outputs_on_named_evidence takes them):
+// command line names as evidence (as outputs_hold_evidence takes them):
 // the folder would be made in, or is, a mount of one or a folder stored on
 // one or on a loop device over one. Asked before anything is made.
 bool folder_on_named_evidence(int argc, char** argv, const std::string& folder);

@@ -28,6 +28,7 @@
 #include "tests/app/quor_run.h"
 #include "tests/support/child_process.h"
 #include "tests/support/loop_device.h"
+#include "utils/binary_head.h"
 #include "utils/byte_order.h"
 #include "utils/output_file.h"
 #include "utils/utf_convert.h"
@@ -97,12 +98,12 @@ TEST(EvidenceGuard, OutputsOnTheOpenSourceAreRefused) {
   }
 
   // Before anything is open, the same by the name the parser makes of the
-  // image's, blanks and all.
+  // image's, blanks and all: refused as the evidence, whatever it holds.
   std::string arg0 = "quor", arg1 = "-image", arg2 = image + " ";
   char* argv[] = {&arg0[0], &arg1[0], &arg2[0]};
-  EXPECT_EQ(with_outputs(image, err, false, [&] { return outputs_on_named_evidence(3, argv) ? 1 : 0; }), 1);
+  EXPECT_EQ(with_outputs(image, err, false, [&] { return outputs_hold_evidence(3, argv) ? 1 : 0; }), 1);
   EXPECT_EQ(read_whole(err), refused(image));
-  EXPECT_EQ(with_outputs(other, err, false, [&] { return outputs_on_named_evidence(3, argv) ? 1 : 0; }), 0);
+  EXPECT_EQ(with_outputs(other, err, false, [&] { return outputs_hold_evidence(3, argv) ? 1 : 0; }), 0);
 
   // The index-record file is checked once open, before it is read.
   user_ctx ctx;
@@ -232,8 +233,8 @@ TEST(EvidenceGuard, HeadsThatHoldAVolume) {
       {"KDMV of an unknown version", kdmv_version_9, false},
       {"a descriptor's words later in a text", with(64, 2, "# Disk DescriptorFile"), false},
   };
-  for (const auto& h : heads) EXPECT_EQ(head_holds_volume(h.head.data(), h.head.size()), h.volume) << h.what;
-  EXPECT_FALSE(head_holds_volume(nullptr, 512));
+  for (const auto& h : heads) EXPECT_EQ(uni::head_holds_volume(h.head.data(), h.head.size()), h.volume) << h.what;
+  EXPECT_FALSE(uni::head_holds_volume(nullptr, 512));
 }
 
 // Standard output or error on a file that holds a volume is refused though
