@@ -260,6 +260,15 @@ bool CNtfs::initialise(ulong64& mft_pos) {
   return true;
 }
 
+ulong64 CNtfs::held_clusters() const {
+  if (m_cluster_size == 0) return 0;
+  if (!m_disk) return m_total_clusters;
+  const ulong64 size = m_disk->get_size();
+  if (size <= m_volume_offset) return 0;
+  const ulong64 bytes = size - m_volume_offset;
+  return std::min<ulong64>(m_total_clusters, bytes / m_cluster_size + (bytes % m_cluster_size != 0));
+}
+
 bool CNtfs::is_valid() {
   ulong64 pos = 0;
   return initialise(pos);
