@@ -10,10 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <sstream>
 
+#include "examine/index_listing.h"
 #include "ntfs/security_names.h"
 #include "tests/examine/examine_support.h"
 #include "tests/support/istat.h"
@@ -275,6 +278,93 @@ TEST(SecurityLookup, ObjectIdsAndBirthIdsFindTheirEntries) {
   uint16 sequence = 1;
   EXPECT_FALSE(find_object_id(v.ntfs, unknown, reference, sequence));
   EXPECT_EQ(reference + sequence, 0u);
+}
+
+// Each id's entry as its one line of fields, comparable across volumes.
+std::map<uint32, std::string> id_lines(const security_id_map& ids) {
+  std::map<uint32, std::string> out;
+  for (const auto& kv : ids) {
+    std::ostringstream line;
+    kv.second.print(line);
+    out[kv.first] = line.str();
+  }
+  return out;
+}
+
+// The object id (filler 0x11) or birth object id (0x33) given to
+// /objids/oNN.txt.
+std::vector<std::array<byte, 16>> views_object_ids() {
+  std::vector<std::array<byte, 16>> ids;
+  for (int n = 0; n < 40; ++n)
+    for (byte filler : {byte(0x11), byte(0x33)}) {
+      std::array<byte, 16> id;
+      id.fill(filler);
+      id[0] = static_cast<byte>(n);
+      ids.push_back(id);
+    }
+  return ids;
+}
+
+// Copies of views.img whose boot sector claims 2^40 sectors and whose $SII
+// or $O index allocation (one cluster each) claims four billion clusters
+// more, past the image's end, with sizes to match: the walks keep to the
+// image, and both tables and every object id come out as from the sound
+// volume. The volume's size is checked first, so a lost bound fails at
+// once rather than as a walk of four billion records.
+TEST(SecurityLookup, IndexAllocationsAndBootSectorClaimingMoreThanTheImage) {
+  volume v("views.img");
+  ASSERT_NE(v.ntfs, nullptr);
+  security_id_map sound_ids;
+  security_text_map sound_texts;
+  ASSERT_TRUE(load_security_tables(v.ntfs, sound_ids, sound_texts));
+  ASSERT_GE(sound_texts.size(), 60u);
+  std::vector<std::pair<ulong64, uint16>> sound_refs;
+  for (const auto& id : views_object_ids()) {
+    ulong64 reference = 0;
+    uint16 sequence = 0;
+    ASSERT_TRUE(find_object_id(v.ntfs, id.data(), reference, sequence));
+    sound_refs.emplace_back(reference, sequence);
+  }
+  const struct {
+    ulong64 entry;
+    const char* index;
+    uint32 nth;  // among the entry's $INDEX_ALLOCATIONs
+  } cases[] = {{9, "$SII", 1}, {25, "$O", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.index);
+    std::vector<entry_record> records;
+    const entry_record* rec = v.find(records, c.entry, 0xA0, c.index);
+    ASSERT_NE(rec, nullptr);
+    ASSERT_EQ(rec->runs.size(), 1u);
+    const ulong64 claim = 0xFFFFFFFFull;
+    const std::vector<std::pair<ulong64, ulong64>> runs = {{rec->runs[0].num_clusters, rec->runs[0].lcn},
+                                                           {claim, 1ull << 33}};
+    const std::string copy = quor_test::copy_fixture("views.img", std::string("claims-") + (c.index + 1) + ".img");
+    ASSERT_TRUE(quor_test::rewrite_mft_runs(copy, v.ntfs->get_inode_file_pos(c.entry), runs,
+                                            (rec->runs[0].num_clusters + claim) * 4096, 0xA0, c.nth));
+    quor_test::rewrite_total_sectors(copy, 1ull << 40);
+    const std::unique_ptr<CNtfs> damaged = quor_test::open_engine_at(copy);
+    ASSERT_NE(damaged, nullptr);
+    std::vector<entry_record> claimed;
+    const entry_record* big = examine_test::find_record(damaged.get(), claimed, c.entry, 0xA0, c.index);
+    ASSERT_NE(big, nullptr);
+    ASSERT_EQ(big->runs.size(), 2u);
+    ASSERT_EQ(big->runs[1].num_clusters, claim);
+    ASSERT_EQ(volume_bytes(*damaged), 8u << 20);
+
+    security_id_map ids;
+    security_text_map texts;
+    ASSERT_TRUE(load_security_tables(damaged.get(), ids, texts));
+    EXPECT_EQ(id_lines(ids), id_lines(sound_ids));
+    EXPECT_EQ(texts, sound_texts);
+    size_t i = 0;
+    for (const auto& id : views_object_ids()) {
+      ulong64 reference = 0;
+      uint16 sequence = 0;
+      EXPECT_TRUE(find_object_id(damaged.get(), id.data(), reference, sequence));
+      EXPECT_EQ(std::make_pair(reference, sequence), sound_refs[i++]);
+    }
+  }
 }
 
 }  // namespace
