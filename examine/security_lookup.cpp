@@ -115,6 +115,16 @@ void append_acl(std::string& text, const byte_view& sd, uint32 offset, const cha
   }
 }
 
+// The text of a self-relative security descriptor: its SIDs and ACEs.
+void describe_descriptor(const byte_view& sd, std::string& text) {
+  uint32 owner = 0, group = 0, sacl = 0, dacl = 0;
+  text = "Security Identifiers\n";
+  if (sd.u32(SD_OWNER_OFFSET, owner) && owner != 0) append_sid_line(text, "owner sid [", sd, owner);
+  if (sd.u32(SD_GROUP_OFFSET, group) && group != 0) append_sid_line(text, "group sid [", sd, group);
+  if (sd.u32(SD_SACL_OFFSET, sacl)) append_acl(text, sd, sacl, "System Access Control List");
+  if (sd.u32(SD_DACL_OFFSET, dacl)) append_acl(text, sd, dacl, "Discretionary Access Control List");
+}
+
 // $SDS is read where $SII points, one window at a time, the descriptors in
 // ascending order of offset: each stretch of the stream is read once, and
 // memory stays at one window whatever size a damaged record claims.
@@ -157,7 +167,7 @@ class descriptor_reader {
     if (load_u64(header, 8) != offset || length <= 40 || length > MOST_DESCRIPTOR || length > m_length - offset)
       return false;
     if (!bring(offset, length)) return false;
-    describe(byte_view(m_window.data() + (offset - m_at) + SDS_HEADER, length - SDS_HEADER), text);
+    describe_descriptor(byte_view(m_window.data() + (offset - m_at) + SDS_HEADER, length - SDS_HEADER), text);
     return true;
   }
 
@@ -179,15 +189,6 @@ class descriptor_reader {
       m_tried = end - start;
     }
     return at - m_at <= m_window.size() && length <= m_window.size() - (at - m_at);
-  }
-
-  void describe(const byte_view& sd, std::string& text) const {
-    uint32 owner = 0, group = 0, sacl = 0, dacl = 0;
-    text = "Security Identifiers\n";
-    if (sd.u32(SD_OWNER_OFFSET, owner) && owner != 0) append_sid_line(text, "owner sid [", sd, owner);
-    if (sd.u32(SD_GROUP_OFFSET, group) && group != 0) append_sid_line(text, "group sid [", sd, group);
-    if (sd.u32(SD_SACL_OFFSET, sacl)) append_acl(text, sd, sacl, "System Access Control List");
-    if (sd.u32(SD_DACL_OFFSET, dacl)) append_acl(text, sd, dacl, "Discretionary Access Control List");
   }
 
   CNtfs* m_ntfs;
