@@ -141,32 +141,40 @@ bool folder_descriptor_writes_source(int dirfd, const file_identities& sources);
 // "refused to write: <path>: <why>" on standard error for `untold`.
 reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why);
 
+// A file that is there and not empty is truncated or appended to only
+// where its first 8 KiB hold text (utils/binary_head): one holding a NUL or
+// a volume's or a container's signature may be evidence.
 enum class output_open {
   truncate,    // created when missing, emptied after the check
   append,      // created when missing, written at its end
   create_new,  // created only when nothing of that name exists, not even a link
+  rewrite,     // as truncate, for a file whose own text is being edited in
+               // place (UTF-16 holds NULs): judged by identity alone
 };
 
 // `untold`: what the file is stored on cannot be told, or it is a file that
 // was there while a source is read through a layer that cannot be told.
-enum class output_result { opened, is_source, exists, no_reader, failed, untold };
+// `binary`: an existing file whose head holds no text.
+enum class output_result { opened, is_source, exists, no_reader, failed, untold, binary };
 
 // The results that fail even a caller that passes over a file it cannot
 // open (a report, a log): the name is the evidence or may be, or a FIFO
 // nobody reads.
 inline bool refused(output_result r) {
-  return r == output_result::is_source || r == output_result::no_reader || r == output_result::untold;
+  return r == output_result::is_source || r == output_result::no_reader || r == output_result::untold ||
+         r == output_result::binary;
 }
 
 // Opens `path` for binary output in `stream` (closed first) as `how` says.
-// A file that descriptor_is_source finds writes one of `sources` (a file
-// made there, by the folder it would be made in) is refused with is_source,
-// left as it was, and "refused to write to the evidence: <path>" goes to
-// standard error; one whose store cannot be told (descriptor_reach's
-// `untold`) is refused with untold and "refused to write: <path>: <why>". `exists` answers create_new when the name is taken. A FIFO that nobody reads is not waited for: no_reader, with
-// "no reader: <path>" on standard error. Memory that runs out is `failed`,
-// the file left unopened. On any result but `opened` the stream is closed
-// with failbit set.
+// A file that writes one of `sources` (a file made there, by the folder it
+// would be made in) is refused with is_source, one whose store cannot be
+// told (descriptor_reach's `untold`) with untold, each left as it was and
+// "refused to write: <path>: <why>" on standard error; one whose head holds
+// no text with binary and uni::binary_refusal's text. `exists` answers
+// create_new when the name is taken. A FIFO that nobody reads is not
+// waited for: no_reader, with "no reader: <path>" on standard error.
+// Memory that runs out is `failed`, the file left unopened. On any result
+// but `opened` the stream is closed with failbit set.
 output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
                           output_open how);
 output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,

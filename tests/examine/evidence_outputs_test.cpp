@@ -163,8 +163,13 @@ TEST(EvidenceOutputs, EveryWriterRefusesTheImageAndItsLinks) {
   const std::string report = quor_test::scratch_dir() + "/guarded.report";
   for (const writer_case& c : every_writer(ev.image, engine.get(), rec, out)) {
     // Each writer works when its file is elsewhere, so a refusal is the guard's.
+    // Its other file is made anew each time: one holding the data written
+    // before would be refused for what it holds.
+    ::unlink(report.c_str());
+    ::unlink(out.c_str());
     EXPECT_TRUE(c.write(report)) << c.writer;
     for (const std::string& target : ev.names()) {
+      ::unlink(out.c_str());
       EXPECT_FALSE(c.write(target)) << c.writer << " to " << target;
       ASSERT_EQ(md5sum(ev.image), before) << c.writer << " to " << target;
     }
@@ -206,8 +211,11 @@ TEST(EvidenceOutputs, EveryWriterRefusesTheImageBehindALoopDevice) {
     const entry_record* rec = nullptr;
     ASSERT_TRUE(small_data(engine.get(), records, rec)) << d.read;
     for (const writer_case& c : every_writer(d.read, engine.get(), rec, out)) {
+      ::unlink(report.c_str());
+      ::unlink(out.c_str());
       EXPECT_TRUE(c.write(report)) << c.writer << " reading " << d.read;
       for (const std::string& target : d.targets) {
+        ::unlink(out.c_str());
         EXPECT_FALSE(c.write(target)) << c.writer << " reading " << d.read << " to " << target;
         ASSERT_EQ(md5sum(ev.image), before) << c.writer << " reading " << d.read << " to " << target;
       }
@@ -228,8 +236,10 @@ TEST(EvidenceOutputs, NoWriterWaitsForAFifoWithoutReader) {
   const std::string fifo = quor_test::scratch_dir() + "/unread.fifo";
   const std::string err = quor_test::scratch_dir() + "/unread.err";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  for (const writer_case& c : every_writer(image, engine.get(), rec, quor_test::scratch_dir() + "/unread.out")) {
+  const std::string out = quor_test::scratch_dir() + "/unread.out";
+  for (const writer_case& c : every_writer(image, engine.get(), rec, out)) {
     if (!c.opens_target) continue;
+    ::unlink(out.c_str());
     const int status = quor_test::exit_status_in_child([&] { return c.write(fifo) ? 1 : 0; }, err);
     if (status == -1) {
       ADD_FAILURE() << c.writer << " waited for a reader";
