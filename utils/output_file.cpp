@@ -38,9 +38,7 @@ void set_why(std::string& why, const char* text) {
 }
 
 bool any_untold(const file_identities& sources) {
-  for (const file_identity& s : sources)
-    if (s.untold) return true;
-  return false;
+  return std::any_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.untold; });
 }
 
 // What something made in the folder open at `dirfd` would do to `sources`.

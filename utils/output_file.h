@@ -1,27 +1,17 @@
 #pragma once
 // Opening the files quor writes (copies, logs, reports) so that none of them
-// can be the evidence it reads. The name given may be the evidence's own
-// path, a hard link to it or a symbolic link to it, so names are not
-// compared: the file is opened without truncation, its device and inode are
-// compared with those of every source file, and only a file that is none of
-// them is truncated and handed to the writer. A loop device and the file
-// behind it are one piece of evidence, so each stands for both, as do a
-// file seen through an overlay mount and the file of its layer, and a file
-// seen through a pass-through view (bindfs, mergerfs, a local rclone) and
-// the one of the same path in the folder behind it. Where writing a file
-// would write a source through what the file is stored on (a mount of the
-// image, the image or archive a FUSE server holds) it is refused too; and
-// a source's own disk (the block device under its file system, the whole
-// disk, the file behind a loop device there, to the end of every chain) is
-// refused as an output, while a file stored beside the source on that disk
-// is not. A file's mount is found by its mount ID, so a file system whose
-// files have a device number of their own (btrfs) is found too. No list of
-// layers is complete: where what a file system is stored on cannot be told
-// (a FUSE server that cannot be read or that holds and names nothing, a
-// mount this process's table has no line for), nothing is made or replaced
-// there, and a source read through one keeps any file that was there from
-// being replaced. None of these checks throws: where memory runs out, the
-// output is refused.
+// can be the evidence it reads. Names are not compared (the evidence's own
+// path, a hard link, a symbolic link): the file is opened without
+// truncation, and only one that is none of the sources by identity, and
+// writes none through what it is stored on, is emptied and handed over.
+// What stands for a source, and what a file is stored on, is followed
+// layer under layer (utils/output_reach): loop devices and the files behind
+// them, disks, a mount by its mount ID, an overlay's layer, the folder
+// behind a pass-through view, what a FUSE server holds. A file beside the
+// source on its disk is no part of it. Where a layer cannot be told, nothing
+// is made or replaced there; and whatever identity says, an existing file
+// whose head holds no text is neither emptied nor added to. None of these
+// checks throws: where memory runs out, the output is refused.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -135,15 +125,13 @@ reach_answer stream_reach(int fd, const file_identities& sources, std::string& w
 // for a descriptor that is no folder.
 bool folder_descriptor_writes_source(int dirfd, const file_identities& sources);
 // The same as an answer: `untold`, with `why` naming the path and the layer,
-// where a layer under the folder cannot be told. A source read through such
-// a layer does not stop a folder: what is made in it is new. make_output_folder
-// and folder_writes_source refuse on either answer, with
-// "refused to write: <path>: <why>" on standard error for `untold`.
+// where a layer under the folder cannot be told, or where a source is read
+// through such a layer and the folder's file system is stored in a regular
+// file, which may be that source. make_output_folder and
+// folder_writes_source refuse on either answer, with "refused to write:
+// <path>: <why>" on standard error.
 reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why);
 
-// A file that is there and not empty is truncated or appended to only
-// where its first 8 KiB hold text (utils/binary_head): one holding a NUL or
-// a volume's or a container's signature may be evidence.
 enum class output_open {
   truncate,    // created when missing, emptied after the check
   append,      // created when missing, written at its end
@@ -154,7 +142,8 @@ enum class output_open {
 
 // `untold`: what the file is stored on cannot be told, or it is a file that
 // was there while a source is read through a layer that cannot be told.
-// `binary`: an existing file whose head holds no text.
+// `binary`: an existing file whose first 8 KiB hold no text (a NUL, a
+// volume's or a container's signature: utils/binary_head).
 enum class output_result { opened, is_source, exists, no_reader, failed, untold, binary };
 
 // The results that fail even a caller that passes over a file it cannot
