@@ -109,13 +109,11 @@ enum class reach_answer {
 // it to say, with the sources' `untold` marks.
 reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why);
 // The same for a standard stream handed to the run (opened by whoever
-// started it, so the run made nothing): where the only layer under it that
-// cannot be told is a FUSE mount whose server cannot be seen (another
-// user's service, a PID namespace the run cannot see into), `clear`, and
-// the stream is left to be judged by what it holds; while a source is read
-// through a layer that cannot be told, a stream onto a file that already
-// holds bytes, or onto a layer that cannot be told, is `untold`: it may be
-// that source's store.
+// started it, so the run made nothing): a layer under it that cannot be
+// told makes it `untold` only where its file system is on no line of the
+// run's table, or is stored in a regular file while a source is read
+// through such a layer (that file may be the source); else it is left to
+// be judged by what it holds.
 reach_answer stream_reach(int fd, const file_identities& sources, std::string& why);
 
 // True when something made in the folder open at `dirfd` (a file, a folder
