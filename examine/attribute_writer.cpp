@@ -149,6 +149,26 @@ ulong64 entry_data_length(const CNtfs* ntfs, const entry_record& rec, bool raw) 
   return rec.resident.size();
 }
 
+bool read_entry_range(CNtfs* ntfs, const entry_record& rec, ulong64 offset, ulong64 length, byte* out,
+                      ulong64& delivered) {
+  delivered = 0;
+  if (!ntfs || ntfs->m_cluster_size == 0 || !out) return false;
+  const ulong64 size = entry_data_length(ntfs, rec, false);
+  if (offset > size || length > size - offset) return false;
+  if (length == 0) return true;
+  if (rec.runs.empty()) {
+    std::memcpy(out, rec.resident.data() + offset, static_cast<size_t>(length));
+    delivered = length;
+    return true;
+  }
+  attribute_layout layout;
+  if (!layout.set_data_runs(rec.runs)) return false;
+  layout.data_size = size;
+  layout.initialized_size = rec.initialized_size;
+  if (compressed_for_reading(rec, false)) layout.unit_clusters = 1u << entry_compression_unit(rec);
+  return pump_attribute_to_buffer(*ntfs, layout, offset, length, out, delivered) == PUMP_DONE && delivered == length;
+}
+
 bool pump_entry_record(CNtfs* ntfs, const entry_record& rec, bool raw, const pump_sink& sink) {
   return pump_entry_record(ntfs, rec, raw, sink, pump_hole_sink());
 }

@@ -30,6 +30,12 @@ bool pump_entry_record(CNtfs* ntfs, const entry_record& rec, bool raw, const pum
                        const pump_hole_sink& holes);
 // How many bytes the core delivers for the record (0 when it would refuse).
 ulong64 entry_data_length(const CNtfs* ntfs, const entry_record& rec, bool raw);
+// Bytes [offset, offset + length) of what the core delivers (not raw) into
+// `out`, for a reader that wants a piece of a stream, not all of it;
+// `delivered` counts those that arrived, all correct. True only when the
+// range lies inside the data and all of it arrived.
+bool read_entry_range(CNtfs* ntfs, const entry_record& rec, ulong64 offset, ulong64 length, byte* out,
+                      ulong64& delivered);
 
 // `md5` is emptied first and receives 32 lower-case hexadecimal digits only
 // when hashing and the whole data was delivered (for an empty stream, the

@@ -15,12 +15,13 @@ namespace {
 
 const uint32 INDEX_RECORD_SIZE = 4096;
 
-// The runs cut to the clusters the volume has: a damaged run list may claim
-// far more (one run of four billion clusters), and a run that lies past the
-// volume's end is passed over whole. Sparse runs hold no clusters and stay.
+// The runs cut to the clusters the volume has, as far as its source holds
+// them: a damaged run list may claim far more (one run of four billion
+// clusters), and a run that lies past the end is passed over whole. Sparse
+// runs hold no clusters and stay.
 std::vector<data_run> runs_inside_volume(const CNtfs& ntfs, const std::vector<data_run>& runs) {
   std::vector<data_run> inside;
-  const ulong64 total = ntfs.m_total_clusters;
+  const ulong64 total = ntfs.held_clusters();
   for (const data_run& r : runs) {
     data_run kept = r;
     if (!r.sparse) {
@@ -36,9 +37,9 @@ std::vector<data_run> runs_inside_volume(const CNtfs& ntfs, const std::vector<da
 
 ulong64 volume_bytes(const CNtfs& ntfs) {
   const ulong64 cs = ntfs.m_cluster_size;
-  if (cs != 0 && ntfs.m_total_clusters > std::numeric_limits<ulong64>::max() / cs)
-    return std::numeric_limits<ulong64>::max();
-  return ntfs.m_total_clusters * cs;
+  const ulong64 clusters = ntfs.held_clusters();
+  if (cs != 0 && clusters > std::numeric_limits<ulong64>::max() / cs) return std::numeric_limits<ulong64>::max();
+  return clusters * cs;
 }
 
 // Index records keep 4 KiB whatever the cluster size: with 8-64 KiB

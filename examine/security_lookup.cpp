@@ -115,36 +115,97 @@ void append_acl(std::string& text, const byte_view& sd, uint32 offset, const cha
   }
 }
 
-// The descriptor at `offset` of $SDS when its header names that offset and
-// its length lies inside the stream.
-bool descriptor_text(const std::string& sds, ulong64 offset, std::string& text) {
-  const byte_view stream(reinterpret_cast<const byte*>(sds.data()), sds.size());
-  uint64 own = 0;
-  uint32 length = 0;
-  if (!stream.u64(offset + 8, own) || own != offset || !stream.u32(offset + 16, length)) return false;
-  if (length <= 40 || !stream.has(offset, length)) return false;
-  const byte_view sd = stream.sub(offset + SDS_HEADER, length - SDS_HEADER);
+// The text of a self-relative security descriptor: its SIDs and ACEs.
+void describe_descriptor(const byte_view& sd, std::string& text) {
   uint32 owner = 0, group = 0, sacl = 0, dacl = 0;
   text = "Security Identifiers\n";
   if (sd.u32(SD_OWNER_OFFSET, owner) && owner != 0) append_sid_line(text, "owner sid [", sd, owner);
   if (sd.u32(SD_GROUP_OFFSET, group) && group != 0) append_sid_line(text, "group sid [", sd, group);
   if (sd.u32(SD_SACL_OFFSET, sacl)) append_acl(text, sd, sacl, "System Access Control List");
   if (sd.u32(SD_DACL_OFFSET, dacl)) append_acl(text, sd, dacl, "Discretionary Access Control List");
-  return true;
 }
 
-bool read_named_stream(CNtfs* ntfs, const std::vector<entry_record>& records, uint32 type, const char* name,
-                       std::string& out) {
+// $SDS is read where $SII points, one window at a time, the descriptors in
+// ascending order of offset: each stretch of the stream is read once, and
+// memory stays at one window whatever size a damaged record claims.
+const ulong64 SDS_WINDOW = 256u << 10;
+// A descriptor holds two SIDs and two ACLs of at most 64 KiB each: anything
+// longer is damage, not a descriptor worth an allocation.
+const uint32 MOST_DESCRIPTOR = 256u << 10;
+
+// The bytes of a stream before its first run that the source does not hold
+// whole (or before a stretch no run maps): a read from the start stops
+// there, so nothing after it is ever read.
+ulong64 held_prefix(const CNtfs& ntfs, const entry_record& rec) {
+  if (rec.runs.empty()) return ~0ULL;
+  const ulong64 held = ntfs.held_clusters();
+  ulong64 vcn = 0;
+  for (const data_run& r : rec.runs) {
+    if (r.vcn != vcn) break;
+    if (!r.sparse && (r.lcn >= held || r.num_clusters > held - r.lcn)) break;
+    vcn += r.num_clusters;
+  }
+  const ulong64 cs = ntfs.m_cluster_size;
+  return vcn > ~0ULL / cs ? ~0ULL : vcn * cs;
+}
+
+class descriptor_reader {
+ public:
+  descriptor_reader(CNtfs* ntfs, const entry_record& sds)
+      : m_ntfs(ntfs),
+        m_sds(sds),
+        m_length(entry_data_length(ntfs, sds, false)),
+        m_readable(std::min(m_length, held_prefix(*ntfs, sds))) {}
+
+  // The text of the descriptor at `offset` when its header there names that
+  // offset and a length above 40 that lies inside the stream. Offsets must
+  // not go down from one call to the next.
+  bool text(ulong64 offset, std::string& text) {
+    if (!bring(offset, SDS_HEADER)) return false;
+    const byte* header = m_window.data() + (offset - m_at);
+    const uint32 length = load_u32(header, 16);
+    if (load_u64(header, 8) != offset || length <= 40 || length > MOST_DESCRIPTOR || length > m_length - offset)
+      return false;
+    if (!bring(offset, length)) return false;
+    describe_descriptor(byte_view(m_window.data() + (offset - m_at) + SDS_HEADER, length - SDS_HEADER), text);
+    return true;
+  }
+
+ private:
+  // Whether [at, at + length) is in the window, read there when it is not
+  // yet: the window that holds `at`, or one from `at` for a descriptor
+  // that runs past it. A stretch tried and not read is not tried again.
+  bool bring(ulong64 at, uint32 length) {
+    if (length > m_readable || at > m_readable - length) return false;
+    if (at < m_at || at - m_at > m_tried || length > m_tried - (at - m_at)) {
+      const ulong64 aligned = at - at % SDS_WINDOW;
+      const ulong64 start = at + length <= aligned + SDS_WINDOW ? aligned : at;
+      const ulong64 end = std::min(m_readable, start + SDS_WINDOW);
+      m_window.resize(static_cast<size_t>(end - start));
+      ulong64 got = 0;
+      read_entry_range(m_ntfs, m_sds, start, end - start, m_window.data(), got);
+      m_window.resize(static_cast<size_t>(got));
+      m_at = start;
+      m_tried = end - start;
+    }
+    return at - m_at <= m_window.size() && length <= m_window.size() - (at - m_at);
+  }
+
+  CNtfs* m_ntfs;
+  const entry_record& m_sds;
+  const ulong64 m_length;    // the stream's bytes, as a whole read delivers them
+  const ulong64 m_readable;  // those that are read at all
+  std::vector<byte> m_window;
+  ulong64 m_at = 0;     // where the window starts in the stream
+  ulong64 m_tried = 0;  // the bytes tried from there; the window holds those read
+};
+
+// The last record of `type` whose name is `name` in any case.
+const entry_record* last_named(const std::vector<entry_record>& records, uint32 type, const char* name) {
   const entry_record* found = nullptr;
   for (const entry_record& r : records)
     if (r.item.header.type == type && !r.name.empty() && compare(r.name.c_str(), name, true) == 0) found = &r;
-  // A stream held whole in memory must fit in the volume: a size from a
-  // damaged record could claim terabytes of sparse zeros.
-  if (!found || entry_data_length(ntfs, *found, false) > volume_bytes(*ntfs)) return false;
-  std::ostringstream data, messages;
-  if (!copy_attribute_data(ntfs, *found, data, messages, false)) return false;
-  out = data.str();
-  return !out.empty();
+  return found;
 }
 
 // What a cache holds, and the key it was loaded under: a volume's identity,
@@ -209,16 +270,29 @@ bool load_security_tables(CNtfs* ntfs, security_id_map& ids, security_text_map& 
   if (!ntfs->is_validated() && !ntfs->initialise(mft_pos)) return false;
   std::vector<entry_record> records;
   if (!collect_entry_records(ntfs, SECURE_ENTRY, records)) return false;
-  std::string sds;
-  if (!read_named_stream(ntfs, records, 0x80, "$SDS", sds)) return false;
+  // A stream larger than the volume is damage as a whole: a size from a
+  // damaged record could claim terabytes of sparse zeros.
+  const entry_record* sds = last_named(records, 0x80, "$SDS");
+  if (!sds || entry_data_length(ntfs, *sds, false) > volume_bytes(*ntfs)) return false;
+  std::vector<ulong64> offsets;
   const bool walked = walk_index(ntfs, SECURE_ENTRY, "$SII", true, 40, [&](const byte_view& entry) {
     const security_id_entry id(entry);
     ids.emplace(id.security_id, id);
-    std::string text;
-    if (descriptor_text(sds, id.sds_offset, text)) texts.emplace(id.sds_offset, text);
+    offsets.push_back(id.sds_offset);
     return true;
   });
-  if (!walked || ids.empty() || texts.empty()) {
+  if (!walked || ids.empty()) {
+    ids.clear();
+    return false;
+  }
+  std::sort(offsets.begin(), offsets.end());
+  offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+  descriptor_reader descriptors(ntfs, *sds);
+  for (ulong64 offset : offsets) {
+    std::string text;
+    if (descriptors.text(offset, text)) texts.emplace(offset, std::move(text));
+  }
+  if (texts.empty()) {
     ids.clear();
     texts.clear();
     return false;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <new>
 
@@ -121,10 +122,25 @@ bool pieces_to_runs(const std::vector<std::vector<byte>>& pieces, std::vector<da
   return true;
 }
 
-void runs_to_cluster_list(const std::vector<data_run>& runs, lcn_run_list& list) {
-  for (const data_run& r : runs)
-    for (uint32 c = 0; c < r.num_clusters; ++c)
-      list.push_back(lcn_run_entry(r.sparse ? 0 : r.lcn + c, r.vcn + c, r.sparse != 0));
+// One entry per cluster the runs claim, holes included. A run list that
+// claims more clusters than the volume holds is damaged (one run may claim
+// four billion): it is refused before anything is allocated for it, and a
+// list too large to hold leaves `list` as it was.
+bool runs_to_cluster_list(const CNtfs& ntfs, const std::vector<data_run>& runs, lcn_run_list& list) {
+  ulong64 claimed = 0;
+  for (const data_run& r : runs) claimed += r.num_clusters;
+  const size_t kept = list.size();
+  if (claimed > ntfs.held_clusters() || claimed > list.max_size() - kept) return false;
+  try {
+    list.reserve(kept + static_cast<size_t>(claimed));
+    for (const data_run& r : runs)
+      for (uint32 c = 0; c < r.num_clusters; ++c)
+        list.push_back(lcn_run_entry(r.sparse ? 0 : r.lcn + c, r.vcn + c, r.sparse != 0));
+  } catch (const std::exception&) {
+    list.resize(kept);
+    return false;
+  }
+  return true;
 }
 
 bool write_through(const CNtfs* ntfs, attribute_layout& layout, const byte* data, int& size, uint32 offset) {
@@ -217,9 +233,8 @@ bool CNtfs::find_data_cluster_list(ulong64 entry, lcn_run_list& list, bool unnam
   want.any = !unnamed_only;
   std::vector<std::vector<byte>> pieces;
   std::vector<data_run> runs;
-  if (!gather_data_pieces(*this, entry, want, pieces) || !pieces_to_runs(pieces, runs, nullptr)) return false;
-  runs_to_cluster_list(runs, list);
-  return true;
+  return gather_data_pieces(*this, entry, want, pieces) && pieces_to_runs(pieces, runs, nullptr) &&
+         runs_to_cluster_list(*this, runs, list);
 }
 
 bool CNtfs::find_named_data_runs(ulong64 entry, const std::string& stream_name, std::vector<data_run>& runs) {
@@ -231,9 +246,7 @@ bool CNtfs::find_named_data_runs(ulong64 entry, const std::string& stream_name, 
 
 bool CNtfs::find_named_data_cluster_list(ulong64 entry, const std::string& stream_name, lcn_run_list& list) {
   std::vector<data_run> runs;
-  if (!find_named_data_runs(entry, stream_name, runs)) return false;
-  runs_to_cluster_list(runs, list);
-  return true;
+  return find_named_data_runs(entry, stream_name, runs) && runs_to_cluster_list(*this, runs, list);
 }
 
 bool find_attribute_list_entry(const CNtfs* ntfs, const byte* list_attr, uint32 list_attr_length, uint32 type,

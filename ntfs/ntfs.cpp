@@ -229,17 +229,20 @@ bool CNtfs::initialise(ulong64& mft_pos) {
   build_mft_run_index();
   if (!load_mft_extension_runs()) return false;
 
-  // The run list is evidence too: entries exist only in the $MFT's clusters
-  // that lie inside the volume, and never more than the volume can hold.
-  ulong64 clusters = 0;
-  ulong64 reach = 0;
+  // The run list is evidence too, and so is the boot sector's size: entries
+  // exist only in the $MFT's clusters that the source holds, and end at the
+  // first cluster it does not (a run past the image's end, or a hole),
+  // however many the runs claim after it.
+  const ulong64 held = held_clusters();
+  ulong64 usable = 0;
+  if (!m_mft_stats.data_runs.empty() && m_mft_stats.data_runs[0].resident) usable = 1;
   for (const run_record& run : m_mft_stats.data_runs) {
-    if (!run.resident && !run.is_sparse_lcn() && run.lcn < m_total_clusters)
-      reach = std::max<ulong64>(reach, clusters + std::min<ulong64>(run.num_clusters, m_total_clusters - run.lcn));
-    clusters += run.num_clusters;
+    if (run.resident || run.is_sparse_lcn() || run.lcn >= held) break;
+    const ulong64 inside = std::min<ulong64>(run.num_clusters, held - run.lcn);
+    usable += inside;
+    if (inside < run.num_clusters) break;
   }
-  if (!m_mft_stats.data_runs.empty() && m_mft_stats.data_runs[0].resident) reach = clusters = 1;
-  const ulong64 usable = std::min(std::min(clusters, reach), m_total_clusters);
+  usable = std::min(usable, held);
   // Both sizes are powers of two; dividing first keeps a huge count from wrapping.
   if (m_mft_record_alloc_size >= m_cluster_size) {
     m_num_inodes = usable / (m_mft_record_alloc_size / m_cluster_size);
@@ -258,6 +261,15 @@ bool CNtfs::initialise(ulong64& mft_pos) {
   m_Validated = true;
   m_last_inode_read = ~0ULL;
   return true;
+}
+
+ulong64 CNtfs::held_clusters() const {
+  if (m_cluster_size == 0) return 0;
+  if (!m_disk) return m_total_clusters;
+  const ulong64 size = m_disk->get_size();
+  if (size <= m_volume_offset) return 0;
+  const ulong64 bytes = size - m_volume_offset;
+  return std::min<ulong64>(m_total_clusters, bytes / m_cluster_size + (bytes % m_cluster_size != 0));
 }
 
 bool CNtfs::is_valid() {

@@ -137,6 +137,12 @@ class CNtfs {
   void invalidate_read_cache() const { m_mft_cache_len = 0; }
 
   bool is_validated() const { return (m_disk || m_mft_file) ? m_Validated : false; }
+  // The volume's clusters that the source holds: the boot sector's count,
+  // cut to what the image, VMDK chain or device holds past the volume's
+  // offset (a cluster it holds in part counts). The boot sector's count is
+  // never checked against the evidence, so every walk whose length comes
+  // from the volume or a run list is bounded by this instead.
+  ulong64 held_clusters() const;
   ulong64 get_inode_count() const { return m_Validated ? m_num_inodes : 0; }
   disk_handle* get_disk_handle() const;
   // The files the volume is read from (its disk, or its extracted $MFT),

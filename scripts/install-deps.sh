@@ -21,7 +21,8 @@ command -v mkfs.ext2 >/dev/null 2>&1 || need+=(e2fsprogs)
 command -v strace >/dev/null 2>&1 || need+=(strace)
 # The layers the evidence guard is tried through: container views (EWF, AFF,
 # squashfs), encrypted folders, archive views, pass-through views, a share
-# of this machine over ssh, btrfs, xfs and an ext4 served by FUSE.
+# of this machine over ssh, btrfs, xfs, an ext4 served by FUSE, a remote
+# over HTTP and a split VMDK.
 command -v ewfmount >/dev/null 2>&1 || need+=(ewf-tools)
 command -v xmount >/dev/null 2>&1 || need+=(xmount)
 command -v affuse >/dev/null 2>&1 || need+=(afflib-tools)
@@ -42,6 +43,8 @@ command -v ssh-keygen >/dev/null 2>&1 || need+=(openssh-client)
 command -v mkfs.btrfs >/dev/null 2>&1 || need+=(btrfs-progs)
 command -v mkfs.xfs >/dev/null 2>&1 || need+=(xfsprogs)
 command -v fuse2fs >/dev/null 2>&1 || need+=(fuse2fs)
+command -v httpfs2 >/dev/null 2>&1 || need+=(httpfs2)
+command -v vmdkmount >/dev/null 2>&1 || need+=(libvmdk-utils)
 command -v zip >/dev/null 2>&1 || need+=(zip)
 fi
 if [ ${#need[@]} -gt 0 ]; then

@@ -125,10 +125,12 @@ head_content content_of(int fd, std::string& what) {
   what.clear();
   struct stat st;
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return head_content::text;
+  // Had before the descriptor is opened, which memory running out would
+  // leave open.
+  std::vector<byte> head(HEAD_BYTES);
   const int own = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
   const bool readable = (::fcntl(fd, F_GETFL) & O_ACCMODE) != O_WRONLY;
   if (own < 0 && !readable) return head_content::unreadable;
-  std::vector<byte> head(HEAD_BYTES);
   ssize_t got;
   do {
     got = ::pread(own >= 0 ? own : fd, head.data(), head.size(), 0);

@@ -157,7 +157,7 @@ bool replace_contents(const char* path, const std::string& data) {
   const bool existed = ::stat(target.c_str(), &st) == 0;
   if (existed && S_ISREG(st.st_mode) && !file_system_takes(target, data)) return false;
   std::ofstream out;
-  if (uni::open_output(out, target, uni::file_identities(), uni::output_open::truncate) != uni::output_result::opened)
+  if (uni::open_output(out, target, uni::file_identities(), uni::output_open::rewrite) != uni::output_result::opened)
     return false;
   out.write(data.data(), static_cast<std::streamsize>(data.size()));
   out.close();

@@ -25,7 +25,8 @@ bool read_file_bytes(const char* path, std::string& out, uint64 most, uni::file_
 // result), for a caller whose answer to that differs.
 bool read_file_bytes(const char* path, std::string& out, uint64 most, bool& no_memory);
 // Writes exactly `data` into the file `path` names, through the guarded
-// opener: a FIFO that nobody reads is refused, never waited on. A regular
+// opener: a FIFO that nobody reads is refused, never waited on; the text
+// it edits may be UTF-16, NULs and all, so its head is not judged. A regular
 // file gets the new text first as a trial beside it, which is removed again:
 // when the file system does not take the text whole (no room, a size
 // limit), the result is false and the file keeps its old text whole. A

@@ -144,6 +144,8 @@ uint64 fuse_connection_of(uint64 device) {
   return (static_cast<uint64>(major(dev)) << 20) | minor(dev);
 }
 
+// Walks the processes now. Memory that runs out throws std::bad_alloc,
+// with nothing left open.
 void read_fuse_servers(fuse_server_list& out) {
   const dir_handle processes(::opendir("/proc"));
   if (!processes) {

@@ -56,10 +56,6 @@ struct fuse_server_list {
 // have the device number `device`.
 uint64 fuse_connection_of(uint64 device);
 
-// Walks the processes now. Memory that runs out throws std::bad_alloc,
-// with nothing left open.
-void read_fuse_servers(fuse_server_list& out);
-
 // The servers as a walk made for the mount table of generation
 // `generation` found them: walked again only for another generation (a
 // mount or an unmount since). Safe from any thread; memory that runs out

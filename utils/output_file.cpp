@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "utils/binary_head.h"
 #include "utils/file_streams.h"
 #include "utils/output_reach.h"
 
@@ -37,9 +38,7 @@ void set_why(std::string& why, const char* text) {
 }
 
 bool any_untold(const file_identities& sources) {
-  for (const file_identity& s : sources)
-    if (s.untold) return true;
-  return false;
+  return std::any_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.untold; });
 }
 
 // What something made in the folder open at `dirfd` would do to `sources`.
@@ -302,6 +301,13 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
         reaches_source(r, sources, existing && stored ? reach_use::existing : reach_use::made, why);
     if (said_refused(answer, name, why))
       return answer == reach_answer::source ? output_result::is_source : output_result::untold;
+    // Whatever identity says, quor's outputs are text: a file whose head
+    // holds anything else may be evidence no layer above showed.
+    std::string what;
+    if (how != output_open::rewrite && content_of(file.fd(), what) == head_content::binary) {
+      std::fputs(binary_refusal(name, what).c_str(), stderr);
+      return output_result::binary;
+    }
     bool ok = true;
     // What is read back is the file just checked: opened again through the
     // descriptor's link under /proc, else by its name, which must still lead
@@ -320,7 +326,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     const int appending = how == output_open::append ? O_APPEND : 0;
     ok = status != -1 && ::fcntl(file.fd(), F_SETFL, (status & ~O_NONBLOCK) | appending) == 0;
     // Only a regular file has a length to cut; a device is written in place.
-    if (ok && empty_now && how == output_open::truncate && S_ISREG(now.st_mode)) ok = ::ftruncate(file.fd(), 0) == 0;
+    if (ok && empty_now && how != output_open::append && S_ISREG(now.st_mode)) ok = ::ftruncate(file.fd(), 0) == 0;
     if (!ok) return output_result::failed;
     fd = file.release();
     return output_result::opened;
@@ -377,7 +383,7 @@ output_result open_stream(std::ofstream& stream, const std::string& name, output
   // A FIFO has no end to seek to: what is written follows what was.
   if (ok && how == output_open::append && !fifo) ok = static_cast<bool>(stream.seekp(0, std::ios_base::end));
   // The stream holds the file: now it may be emptied (a regular file only).
-  if (ok && how == output_open::truncate && S_ISREG(now.st_mode)) ok = ::ftruncate(file.fd(), 0) == 0;
+  if (ok && how != output_open::append && S_ISREG(now.st_mode)) ok = ::ftruncate(file.fd(), 0) == 0;
   if (!ok) return refuse(stream, output_result::failed);
   ::close(file.release());
   return output_result::opened;

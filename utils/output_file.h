@@ -1,27 +1,17 @@
 #pragma once
 // Opening the files quor writes (copies, logs, reports) so that none of them
-// can be the evidence it reads. The name given may be the evidence's own
-// path, a hard link to it or a symbolic link to it, so names are not
-// compared: the file is opened without truncation, its device and inode are
-// compared with those of every source file, and only a file that is none of
-// them is truncated and handed to the writer. A loop device and the file
-// behind it are one piece of evidence, so each stands for both, as do a
-// file seen through an overlay mount and the file of its layer, and a file
-// seen through a pass-through view (bindfs, mergerfs, a local rclone) and
-// the one of the same path in the folder behind it. Where writing a file
-// would write a source through what the file is stored on (a mount of the
-// image, the image or archive a FUSE server holds) it is refused too; and
-// a source's own disk (the block device under its file system, the whole
-// disk, the file behind a loop device there, to the end of every chain) is
-// refused as an output, while a file stored beside the source on that disk
-// is not. A file's mount is found by its mount ID, so a file system whose
-// files have a device number of their own (btrfs) is found too. No list of
-// layers is complete: where what a file system is stored on cannot be told
-// (a FUSE server that cannot be read or that holds and names nothing, a
-// mount this process's table has no line for), nothing is made or replaced
-// there, and a source read through one keeps any file that was there from
-// being replaced. None of these checks throws: where memory runs out, the
-// output is refused.
+// can be the evidence it reads. Names are not compared (the evidence's own
+// path, a hard link, a symbolic link): the file is opened without
+// truncation, and only one that is none of the sources by identity, and
+// writes none through what it is stored on, is emptied and handed over.
+// What stands for a source, and what a file is stored on, is followed
+// layer under layer (utils/output_reach): loop devices and the files behind
+// them, disks, a mount by its mount ID, an overlay's layer, the folder
+// behind a pass-through view, what a FUSE server holds. A file beside the
+// source on its disk is no part of it. Where a layer cannot be told, nothing
+// is made or replaced there; and whatever identity says, an existing file
+// whose head holds no text is neither emptied nor added to. None of these
+// checks throws: where memory runs out, the output is refused.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -119,13 +109,11 @@ enum class reach_answer {
 // it to say, with the sources' `untold` marks.
 reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why);
 // The same for a standard stream handed to the run (opened by whoever
-// started it, so the run made nothing): where the only layer under it that
-// cannot be told is a FUSE mount whose server cannot be seen (another
-// user's service, a PID namespace the run cannot see into), `clear`, and
-// the stream is left to be judged by what it holds; while a source is read
-// through a layer that cannot be told, a stream onto a file that already
-// holds bytes, or onto a layer that cannot be told, is `untold`: it may be
-// that source's store.
+// started it, so the run made nothing): a layer under it that cannot be
+// told makes it `untold` only where its file system is on no line of the
+// run's table, or is stored in a regular file while a source is read
+// through such a layer (that file may be the source); else it is left to
+// be judged by what it holds.
 reach_answer stream_reach(int fd, const file_identities& sources, std::string& why);
 
 // True when something made in the folder open at `dirfd` (a file, a folder
@@ -135,38 +123,45 @@ reach_answer stream_reach(int fd, const file_identities& sources, std::string& w
 // for a descriptor that is no folder.
 bool folder_descriptor_writes_source(int dirfd, const file_identities& sources);
 // The same as an answer: `untold`, with `why` naming the path and the layer,
-// where a layer under the folder cannot be told. A source read through such
-// a layer does not stop a folder: what is made in it is new. make_output_folder
-// and folder_writes_source refuse on either answer, with
-// "refused to write: <path>: <why>" on standard error for `untold`.
+// where a layer under the folder cannot be told, or where a source is read
+// through such a layer and the folder's file system is stored in a regular
+// file, which may be that source. make_output_folder and
+// folder_writes_source refuse on either answer, with "refused to write:
+// <path>: <why>" on standard error.
 reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why);
 
 enum class output_open {
   truncate,    // created when missing, emptied after the check
   append,      // created when missing, written at its end
   create_new,  // created only when nothing of that name exists, not even a link
+  rewrite,     // as truncate, for a file whose own text is being edited in
+               // place (UTF-16 holds NULs): judged by identity alone
 };
 
 // `untold`: what the file is stored on cannot be told, or it is a file that
 // was there while a source is read through a layer that cannot be told.
-enum class output_result { opened, is_source, exists, no_reader, failed, untold };
+// `binary`: an existing file whose first 8 KiB hold no text (a NUL, a
+// volume's or a container's signature: utils/binary_head).
+enum class output_result { opened, is_source, exists, no_reader, failed, untold, binary };
 
 // The results that fail even a caller that passes over a file it cannot
 // open (a report, a log): the name is the evidence or may be, or a FIFO
 // nobody reads.
 inline bool refused(output_result r) {
-  return r == output_result::is_source || r == output_result::no_reader || r == output_result::untold;
+  return r == output_result::is_source || r == output_result::no_reader || r == output_result::untold ||
+         r == output_result::binary;
 }
 
 // Opens `path` for binary output in `stream` (closed first) as `how` says.
-// A file that descriptor_is_source finds writes one of `sources` (a file
-// made there, by the folder it would be made in) is refused with is_source,
-// left as it was, and "refused to write to the evidence: <path>" goes to
-// standard error; one whose store cannot be told (descriptor_reach's
-// `untold`) is refused with untold and "refused to write: <path>: <why>". `exists` answers create_new when the name is taken. A FIFO that nobody reads is not waited for: no_reader, with
-// "no reader: <path>" on standard error. Memory that runs out is `failed`,
-// the file left unopened. On any result but `opened` the stream is closed
-// with failbit set.
+// A file that writes one of `sources` (a file made there, by the folder it
+// would be made in) is refused with is_source, one whose store cannot be
+// told (descriptor_reach's `untold`) with untold, each left as it was and
+// "refused to write: <path>: <why>" on standard error; one whose head holds
+// no text with binary and uni::binary_refusal's text. `exists` answers
+// create_new when the name is taken. A FIFO that nobody reads is not
+// waited for: no_reader, with "no reader: <path>" on standard error.
+// Memory that runs out is `failed`, the file left unopened. On any result
+// but `opened` the stream is closed with failbit set.
 output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
                           output_open how);
 output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,

@@ -14,11 +14,6 @@ namespace {
 
 const int FOLDER_FLAGS = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
-// Says why the folder `name` is refused.
-void say_refused(const std::string& name, const std::string& why) {
-  std::fprintf(stderr, "refused to write: %s: %s\n", name.c_str(), why.c_str());
-}
-
 // A folder descriptor closed when it is let go, unless handed on.
 class held_folder {
  public:
@@ -100,7 +95,8 @@ folder_result make_output_folder(const std::string& path, const file_identities&
     std::string reason;
     const int next = enter(here, here_checked, part, sources, checked, why, answer, reason);
     if (next < 0) {
-      if (why == folder_result::is_source) say_refused(path, reason);
+      if (why == folder_result::is_source)
+        std::fprintf(stderr, "refused to write: %s: %s\n", path.c_str(), reason.c_str());
       return why;
     }
     here.reset(next);
@@ -110,7 +106,7 @@ folder_result make_output_folder(const std::string& path, const file_identities&
   std::string reason;
   const reach_answer answer = here_checked ? reach_answer::clear : folder_descriptor_reach(here.fd(), sources, reason);
   if (answer != reach_answer::clear) {
-    say_refused(path, reason);
+    std::fprintf(stderr, "refused to write: %s: %s\n", path.c_str(), reason.c_str());
     return folder_result::is_source;
   }
   dirfd = here.release();

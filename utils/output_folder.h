@@ -17,13 +17,10 @@ enum class folder_result { made, is_source, failed };
 // Makes the folder `path` with the folders missing above it, as mkdir -p
 // would ("." and ".." taken as the system takes them, a link in the way
 // followed): `made` also when it was there already. A folder that something
-// would be made in, or `path` itself when it is there already, that is one
-// of `sources` or is stored on one (a disk that is one, a loop device over
-// one, a mount of one) is refused with is_source, "refused to write to the
-// evidence: <path>" on standard error, and nothing made in it; so is one
-// whose store cannot be told (folder_descriptor_reach's `untold`), with
-// "refused to write: <path>: <why>". Any other
-// failure (a file in the way, no permission) is `failed`. On `made`,
+// would be made in, or `path` itself when it is there already, that
+// folder_descriptor_reach does not find clear is refused with is_source,
+// "refused to write: <path>: <why>" on standard error, and nothing made in
+// it. Any other failure (a file in the way, no permission) is `failed`. On `made`,
 // `dirfd` holds the folder open for reading (closed on exec; the caller
 // closes it), for the files to be made in that folder whatever becomes of
 // its path; -1 on any other result.

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -65,23 +66,32 @@ bool loop_backing(int fd, file_identity& out, std::string& name) {
   return true;
 }
 
+// The text of a small file of the system's (under /sys), without its line
+// end; "" when it cannot be read whole.
+std::string system_text(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "";
+  char text[4097];
+  const ssize_t n = ::read(fd, text, sizeof text);
+  ::close(fd);
+  std::string out(text, n > 0 && static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : 0);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+// The system's folder of the block device `number`.
+std::string block_folder(uint64 number) {
+  const dev_t dev = static_cast<dev_t>(number);
+  return "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+}
+
 // The node /dev gives the block device `number`, as the system's device
 // list names it; "" when it names none.
 std::string device_node_of(uint64 number) {
-  const dev_t dev = static_cast<dev_t>(number);
-  const std::string uevent =
-      "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev)) + "/uevent";
-  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(uevent.c_str(), "re"), std::fclose);
-  if (!f) return "";
-  char line[256];
-  std::string node;
-  while (node.empty() && std::fgets(line, sizeof line, f.get()) != nullptr)
-    if (std::strncmp(line, "DEVNAME=", 8) == 0) {
-      node = line + 8;
-      while (!node.empty() && (node.back() == '\n' || node.back() == '\r')) node.pop_back();
-      if (!node.empty()) node = "/dev/" + node;
-    }
-  return node;
+  const std::string uevent = "\n" + system_text(block_folder(number) + "/uevent") + "\n";
+  const size_t at = uevent.find("\nDEVNAME=");
+  if (at == std::string::npos || uevent[at + 9] == '\n') return "";
+  return "/dev/" + uevent.substr(at + 9, uevent.find('\n', at + 9) - at - 9);
 }
 
 // Opens, for reading only, a node of the block device `number`: the name it
@@ -101,19 +111,6 @@ int open_block_device(uint64 number, const std::string& bound_name) {
   return -1;
 }
 
-// The text of a small file of the system's (under /sys), without its line
-// end; "" when it cannot be read.
-std::string system_text(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "";
-  char text[256];
-  const ssize_t n = ::read(fd, text, sizeof text);
-  ::close(fd);
-  std::string out(text, n > 0 ? static_cast<size_t>(n) : 0);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
-
 // The device number written "major:minor"; false for anything else.
 bool device_number(const std::string& text, uint64& number) {
   unsigned ma = 0, mi = 0;
@@ -127,8 +124,7 @@ bool device_number(const std::string& text, uint64& number) {
 // holding a partition, and the disks under a mapped device (LVM, a
 // crypt): writing any of them writes it.
 std::vector<uint64> disks_under(uint64 number) {
-  const dev_t dev = static_cast<dev_t>(number);
-  const std::string base = "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+  const std::string base = block_folder(number);
   std::vector<uint64> out;
   uint64 found = 0;
   struct stat st;
@@ -146,20 +142,7 @@ std::vector<uint64> disks_under(uint64 number) {
 
 // The path of the file behind the loop device `number`, as the system's
 // device list keeps it; "" for anything that is no bound loop device.
-std::string loop_backing_path(uint64 number) {
-  const dev_t dev = static_cast<dev_t>(number);
-  const std::string name = "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev)) +
-                           "/loop/backing_file";
-  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "";
-  const held_descriptor held(fd);
-  char text[4097];
-  const ssize_t n = ::read(fd, text, sizeof text);
-  if (n <= 0 || static_cast<size_t>(n) >= sizeof text) return "";
-  std::string path(text, static_cast<size_t>(n));
-  while (!path.empty() && path.back() == '\n') path.pop_back();
-  return path;
-}
+std::string loop_backing_path(uint64 number) { return system_text(block_folder(number) + "/loop/backing_file"); }
 
 // Holders over holders (an image on a disk over an image ...) end
 // somewhere; the bound keeps a circle from holding the check for ever.
@@ -202,6 +185,31 @@ bool mount_id_of(const place& p, uint64& id) {
   if (r != 0 || (sx.stx_mask & STATX_MNT_ID) == 0) return false;
   id = static_cast<uint64>(sx.stx_mnt_id);
   return true;
+}
+
+// Whether the FUSE mount `m` shows the held file `h` itself: a file of the
+// same type and size at a path below it that `h`'s own path ends with.
+// Each lookup goes to the server: each held file is asked once a walk.
+bool shown_by(const mount_entry& m, const fuse_held_file& h, const std::shared_ptr<const fuse_server_list>& list) {
+  static std::mutex lock;
+  static std::shared_ptr<const fuse_server_list> asked_of;
+  static std::vector<std::pair<std::string, bool>> answers;
+  const std::string key = std::to_string(m.id) + h.handle, at = m.mount_point == "/" ? "" : m.mount_point;
+  std::unique_lock<std::mutex> held(lock);
+  if (asked_of != list) answers.clear(), asked_of = list;
+  for (const auto& a : answers)
+    if (a.first == key) return a.second;
+  held.unlock();
+  bool shown = false;
+  for (size_t slash = h.name.rfind('/'); !shown && slash != std::string::npos;
+       slash = slash == 0 ? std::string::npos : h.name.rfind('/', slash - 1)) {
+    struct stat st;
+    shown = ::lstat((at + h.name.substr(slash)).c_str(), &st) == 0 &&
+            (st.st_mode & S_IFMT) == (h.status.st_mode & S_IFMT) && st.st_size == h.status.st_size;
+  }
+  held.lock();
+  answers.emplace_back(key, shown);
+  return shown;
 }
 
 // Fills a reach. Memory that runs out throws std::bad_alloc; every
@@ -293,14 +301,14 @@ class reach_builder {
     return *m_servers;
   }
 
-  // What a FUSE mount is made from, each as a place: the folders it shows
-  // the files of (those its servers hold open, and those its table entry
-  // names: mergerfs names its branches separated by ':'; to any other
-  // server a ':' is part of a remote's name, host:path or :backend:path,
-  // which names no folder here), and in `stores`
-  // the files and disks its servers hold open to read. A file held under
-  // one of those folders is one a program has open through the view, not
-  // a store.
+  // What a FUSE mount is made from, each as a place: the folders it is
+  // stored in (those its servers hold open, and those its table entry
+  // names: only mergerfs's is a list, split at ':', which to any other
+  // server is part of a remote's name), and in `stores` the files and
+  // disks its servers hold open to read, but those the mount itself shows
+  // (open through a pass-through view, a cache of a remote's file) and
+  // those under the folder its table names (an encrypting view names them
+  // anew), in which a source read through the view may be: `passed`.
   std::vector<place> view_folders(const mount_entry& m, std::vector<fuse_held_file>& stores, fuse_servers_seen& seen,
                                   file_identities* passed = nullptr) {
     std::vector<fuse_held_file> held;
@@ -317,11 +325,9 @@ class reach_builder {
     // A folder whose own name holds a ':' is taken whole before the list.
     place whole;
     whole.name = m.source;
-    const bool named_whole = !whole.name.empty() && whole.name[0] == '/' && ::stat(whole.name.c_str(), &whole.st) == 0 &&
-                             S_ISDIR(whole.st.st_mode);
-    if (named_whole) folders.push_back(whole);
-    const bool branch_list = m.type == "fuse.mergerfs";
-    for (size_t start = 0; branch_list && !named_whole && start < m.source.size();) {
+    const bool named_whole = !whole.name.empty() && whole.name[0] == '/' && ::stat(whole.name.c_str(), &whole.st) == 0;
+    if (named_whole && S_ISDIR(whole.st.st_mode)) folders.push_back(whole);
+    for (size_t start = 0; m.type == "fuse.mergerfs" && !named_whole && start < m.source.size();) {
       size_t end = m.source.find(':', start);
       if (end == std::string::npos) end = m.source.size();
       place f;
@@ -332,11 +338,9 @@ class reach_builder {
     }
     for (fuse_held_file& h : held) {
       if (S_ISDIR(h.status.st_mode) || !h.readable) continue;
-      bool seen_through = false;
-      for (const place& f : folders)
-        seen_through = seen_through || (h.name.size() > f.name.size() + 1 && h.name[f.name.size()] == '/' &&
-                                        h.name.compare(0, f.name.size(), f.name) == 0);
-      if (!seen_through) {
+      const bool table_names = named_whole && same_file(identity_from(whole.st), identity_from(h.status));
+      const bool in_named = named_whole && h.name.compare(0, m.source.size() + 1, m.source + "/") == 0;
+      if (table_names || (!in_named && !shown_by(m, h, m_servers))) {
         stores.push_back(std::move(h));
       } else if (passed != nullptr && !present(*passed, identity_from(h.status))) {
         passed->push_back(identity_from(h.status));
@@ -365,7 +369,9 @@ class reach_builder {
         place c;
         c.name = folder.name + inner;
         c.open_by = (folder.open_by.empty() ? folder.name : folder.open_by) + inner;
+        // Only one the mount shows as it is: a working folder may hold its like.
         if (::lstat(c.open_by.c_str(), &c.st) != 0 || (c.st.st_mode & S_IFMT) != (p.st.st_mode & S_IFMT) ||
+            (S_ISREG(c.st.st_mode) && c.st.st_size != p.st.st_size) ||
             (c.st.st_dev == p.st.st_dev && c.st.st_ino == p.st.st_ino))
           continue;
         seen_as.push_back(c);

@@ -21,10 +21,8 @@ struct output_reach {
   // them (a folder walked) is written by what is made through the view,
   // while a source stored in one is no more written than a file beside it.
   file_identities folders;
-  // The files a view's servers hold open under the folders it shows, whose
-  // names through the view cannot always be told (an encrypting view names
-  // them anew): a source read through the view may be stored in one, so
-  // each is what a source is stored on; an output's are other files.
+  // Files a view's servers hold that are no store of it (utils/output_reach.cpp,
+  // view_folders): a source read through it may be stored in one.
   file_identities passed;
   std::string why;  // the layer that could not be told; empty when all were
   // A file system under it has no line in this process's mount table (a

@@ -644,6 +644,133 @@ TEST(LayerSetups, BlockDeviceNamedWithoutItsOptionIsRefused) {
   expect_refused({{"appended to the file behind the loop device", dir, {loop, "-all"}, ">>backing.bin"}}, {backing});
 }
 
+// archivemount started the ordinary way, in the archive's folder (or in
+// one above it), holds that folder open: the archive in it is what the
+// view is stored on, for a file of the view, a copy folder there and a
+// second read-write mount of the same archive alike. tar lists the archive
+// as before once it is unmounted, and its digest is the same.
+TEST(LayerSetups, ArchiveMountedFromItsFolderIsRefused) {
+  std::string skipped;
+  for (const std::string from : {"archive", "parent"}) {
+    const std::string parent = folder("from-" + from), dir = folder("from-" + from + "/case");
+    std::string sum, listed;
+    {
+      archive_from_folder archive(dir, from == "archive" ? dir : parent, fixture("sample.img"));
+      if (!archive.ok() || !archive.mount_again(dir + "/m2")) {
+        skipped += " " + from + ": " + archive.why();
+        continue;
+      }
+      sum = md5_of_file(archive.archive);
+      ASSERT_EQ(run_command("tar tvf " + quote(archive.archive), listed), 0);
+      const std::vector<std::string> image = {"-image", "m/sample.img", "-all", "-csv"};
+      expect_refused({{from + ": appended to a file of the view", dir, image, ">>m/notes.txt"},
+                      {from + ": a copy folder in the view",
+                       dir,
+                       {"-image", "m/sample.img", "-csv", "-action_copy_files", "m/copies"},
+                       ""},
+                      {from + ": appended to a file of a second mount of the archive", dir, image, ">>m2/notes.txt"}},
+                     {archive.notes, dir + "/m2/notes.txt"}, {archive.at + "/copies"});
+    }
+    ASSERT_TRUE(wait_until_unheld(dir + "/case.tar"));
+    EXPECT_EQ(md5_of_file(dir + "/case.tar"), sum) << from << ": the archive was written anew";
+    std::string now;
+    EXPECT_EQ(run_command("tar tvf " + quote(dir + "/case.tar"), now), 0);
+    EXPECT_EQ(now, listed) << from;
+  }
+  if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
+}
+
+// The image served by this machine over WebDAV (rclone mounts it, with its
+// file cache and without) or over HTTP (httpfs2 mounts it): no layer under
+// either tells what it is stored on, so the file an ntfs-3g mount of the
+// image is stored in may be the source, and no copy folder is made there;
+// the refusal names the layer that could not be told. Read from its own
+// folder, the image is the evidence the mount is stored in, by identity.
+// A copy folder on this machine's disk is made all the same, and fls lists
+// the image as before.
+TEST(LayerSetups, CopyFolderInAMountOfAnImageReadThroughAnUntoldRemoteIsRefused) {
+  if (!have_program("fls") || !have_program("findmnt")) GTEST_SKIP() << "fls or findmnt not installed";
+  const std::string dir = folder("untold"), ev = folder("untold/ev");
+  const std::string image = copy_fixture("links.img", "untold/ev/links.img");
+  ASSERT_FALSE(image.empty());
+  const std::string listed = fls_of(image);
+  std::string skipped;
+  {
+    layer_stack ntfs;
+    if (!mount_ntfs(ntfs, image, dir + "/n")) GTEST_SKIP() << ntfs.why();
+    rclone_served dav("webdav", dir + "/dav", ev, 0);
+    rclone_served http("http", dir + "/http", ev, 1);
+    struct remote {
+      std::string how, at;
+      bool mounted;
+    };
+    std::vector<remote> remotes = {{"WebDAV", dir + "/rm", dav.mount_webdav(dir + "/rm", false)},
+                                   {"WebDAV with its cache", dir + "/rc", dav.mount_webdav(dir + "/rc", true)},
+                                   {"HTTP", dir + "/hm", http.mount_http("links.img", dir + "/hm")}};
+    for (const remote& r : remotes) {
+      if (!r.mounted) {
+        skipped += " " + r.how + ": " + dav.why() + http.why();
+        continue;
+      }
+      std::string type, said;
+      ASSERT_EQ(run_command("findmnt -n -o FSTYPE " + quote(r.at), type), 0);
+      type = type.substr(0, type.find('\n'));
+      const std::string copies = dir + "/n/newdir";
+      const quor_call call = {r.how, dir, {"-image", r.at + "/links.img", "-all", "-csv", "-action_copy_files", copies}, ""};
+      expect_refused({call}, {}, {copies});
+      EXPECT_EQ(run_call(call, said), kFailed);
+      const std::string want = "refused to write: " + copies + ": it may be the evidence " + r.at +
+                               "/links.img: cannot tell what the FUSE mount at " + r.at + " (" + type +
+                               ") is stored on: its server holds no file and its table entry names none\n";
+      EXPECT_NE(said.find(want), std::string::npos) << r.how << ": " << said.substr(0, 600);
+      const std::string here = dir + "/copies-" + r.at.substr(r.at.size() - 2);
+      EXPECT_EQ(run_call({r.how + ": a copy folder on this machine's disk", dir,
+                          {"-image", r.at + "/links.img", "-csv", "-action_copy_files", here}, ""},
+                         said),
+                0)
+          << said.substr(0, 300);
+      EXPECT_TRUE(exists(here)) << r.how;
+    }
+    std::string said;
+    const quor_call by_identity = {
+        "read from its folder", dir, {"-image", image, "-all", "-csv", "-action_copy_files", dir + "/n/newdir"}, ""};
+    EXPECT_EQ(run_call(by_identity, said), kFailed);
+    EXPECT_NE(said.find("refused to write: " + dir + "/n/newdir: it is stored in the evidence " + image +
+                        " through the FUSE mount at " + dir + "/n (fuse)\n"),
+              std::string::npos)
+        << said.substr(0, 600);
+  }
+  ASSERT_TRUE(wait_until_unheld(image));
+  EXPECT_EQ(fls_of(image), listed);
+  if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
+}
+
+// fuse2fs over a loop device over the source, its server out of sight (quor
+// in a PID namespace of its own): the mount table alone names the loop
+// device, and through it the source, so a file of the mount is refused
+// though it holds text.
+TEST(LayerSetups, Fuse2fsOverALoopDeviceNamedOnlyByTheTableIsRefused) {
+  if (!have_program("unshare")) GTEST_SKIP() << "unshare not installed";
+  const std::string dir = folder("fuse2fs-table");
+  fuse2fs_over_loop setup(dir, fixture("sample.img"));
+  if (!setup.ok()) GTEST_SKIP() << setup.why();
+  expect_refused({{"appended to a file of the mount, the server unseen",
+                   dir,
+                   {"-indxfile", "hold.ext4", "-all", "-csv"},
+                   ">>m/existing.txt",
+                   own_pid_namespace(dir)}},
+                 {dir + "/m/existing.txt"});
+  expect_listed({"a listing beside, the server unseen",
+                 dir,
+                 {"-indxfile", "hold.ext4", "-all", "-csv"},
+                 ">listing.csv",
+                 own_pid_namespace(dir)},
+                dir + "/listing.csv", "budget.xlsx");
+  setup.undo_all();
+  std::string ignored;
+  EXPECT_EQ(run_command("e2fsck -n -f " + quote(setup.file) + " >/dev/null 2>&1", ignored), 0);
+}
+
 // A status line is written whole, between two runs of this many
 // backspaces: a run twice as long closes one and opens the next.
 const size_t STATUS_BACK = 80;

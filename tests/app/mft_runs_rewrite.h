@@ -28,6 +28,14 @@ inline void write_at(const std::string& path, ulong64 pos, const std::vector<byt
   io.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// The boot sector's total-sectors field (8 bytes at 0x28): a volume that
+// claims far more than its image holds.
+inline void rewrite_total_sectors(const std::string& path, ulong64 sectors) {
+  std::vector<byte> field(8);
+  store_u64(field.data(), sectors);
+  write_at(path, 0x28, field);
+}
+
 // Little-endian bytes of `value`, as few as hold it as a signed number.
 inline std::vector<byte> run_field(long long value) {
   std::vector<byte> out;
@@ -41,11 +49,12 @@ inline std::vector<byte> run_field(long long value) {
 // A run given with this LCN is sparse: no clusters behind it.
 const ulong64 SPARSE_RUN = ~0ULL;
 
-// The offset of the record's first non-resident attribute of `type`
-// ($DATA unless told), or 0.
-inline uint32 nonresident_data_offset(const std::vector<byte>& rec, uint32 type = ATTR_DATA) {
+// The offset of the record's first attribute of `type` ($DATA unless told),
+// or of the one `nth` places after it among those of that type; 0 when
+// there is none or it is resident.
+inline uint32 nonresident_data_offset(const std::vector<byte>& rec, uint32 type = ATTR_DATA, uint32 nth = 0) {
   uint32 offset = load_u16(&rec[FRH_FIRST_ATTRIBUTE]);
-  while (offset + 8 <= 1024 && load_u32(&rec[offset]) != type) {
+  while (offset + 8 <= 1024 && (load_u32(&rec[offset]) != type || nth-- != 0)) {
     const uint32 length = load_u32(&rec[offset + 4]);
     if (load_u32(&rec[offset]) == 0xFFFFFFFF || length == 0) return 0;
     offset += length;
@@ -74,10 +83,11 @@ inline bool rewrite_data_sizes(const std::string& path, ulong64 pos, ulong64 all
 // gets $DATA runs (cluster count, LCN or SPARSE_RUN) and, when not 0, the
 // data size and allocated size `size`. False when the record has no
 // non-resident $DATA or no room. With `type`, the first non-resident
-// attribute of that type is rewritten instead.
+// attribute of that type is rewritten instead; with `nth`, the one `nth`
+// places after it.
 inline bool rewrite_mft_runs(const std::string& path, ulong64 mft_pos,
                              const std::vector<std::pair<ulong64, ulong64>>& runs, ulong64 size,
-                             uint32 type = ATTR_DATA) {
+                             uint32 type = ATTR_DATA, uint32 nth = 0) {
   std::vector<byte> rec(1024);
   read_at(path, mft_pos, rec);
   apply_update_sequence(rec.data(), 1024);
@@ -96,7 +106,7 @@ inline bool rewrite_mft_runs(const std::string& path, ulong64 mft_pos,
   }
   pairs.push_back(0);
 
-  const uint32 offset = nonresident_data_offset(rec, type);
+  const uint32 offset = nonresident_data_offset(rec, type, nth);
   if (offset == 0) return false;
   const uint32 length = load_u32(&rec[offset + 4]);
   const uint32 start = load_u16(&rec[offset + AH_MAPPING_PAIRS]);

@@ -179,6 +179,7 @@ TEST(EntryReport, ContentPastTheInitializedSizeAndEmptyFiles) {
     to_file.data_out = nullptr;
     const std::string file = quor_test::scratch_dir() + "/report-data.bin";
     to_file.extract_path = wide(file);
+    ::unlink(file.c_str());
     ASSERT_TRUE(report_entry_by_path(to_file));
     EXPECT_TRUE(quor_test::read_file_text(file) == want);
   }

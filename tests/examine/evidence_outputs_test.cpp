@@ -163,8 +163,13 @@ TEST(EvidenceOutputs, EveryWriterRefusesTheImageAndItsLinks) {
   const std::string report = quor_test::scratch_dir() + "/guarded.report";
   for (const writer_case& c : every_writer(ev.image, engine.get(), rec, out)) {
     // Each writer works when its file is elsewhere, so a refusal is the guard's.
+    // Its other file is made anew each time: one holding the data written
+    // before would be refused for what it holds.
+    ::unlink(report.c_str());
+    ::unlink(out.c_str());
     EXPECT_TRUE(c.write(report)) << c.writer;
     for (const std::string& target : ev.names()) {
+      ::unlink(out.c_str());
       EXPECT_FALSE(c.write(target)) << c.writer << " to " << target;
       ASSERT_EQ(md5sum(ev.image), before) << c.writer << " to " << target;
     }
@@ -206,8 +211,11 @@ TEST(EvidenceOutputs, EveryWriterRefusesTheImageBehindALoopDevice) {
     const entry_record* rec = nullptr;
     ASSERT_TRUE(small_data(engine.get(), records, rec)) << d.read;
     for (const writer_case& c : every_writer(d.read, engine.get(), rec, out)) {
+      ::unlink(report.c_str());
+      ::unlink(out.c_str());
       EXPECT_TRUE(c.write(report)) << c.writer << " reading " << d.read;
       for (const std::string& target : d.targets) {
+        ::unlink(out.c_str());
         EXPECT_FALSE(c.write(target)) << c.writer << " reading " << d.read << " to " << target;
         ASSERT_EQ(md5sum(ev.image), before) << c.writer << " reading " << d.read << " to " << target;
       }
@@ -228,8 +236,10 @@ TEST(EvidenceOutputs, NoWriterWaitsForAFifoWithoutReader) {
   const std::string fifo = quor_test::scratch_dir() + "/unread.fifo";
   const std::string err = quor_test::scratch_dir() + "/unread.err";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  for (const writer_case& c : every_writer(image, engine.get(), rec, quor_test::scratch_dir() + "/unread.out")) {
+  const std::string out = quor_test::scratch_dir() + "/unread.out";
+  for (const writer_case& c : every_writer(image, engine.get(), rec, out)) {
     if (!c.opens_target) continue;
+    ::unlink(out.c_str());
     const int status = quor_test::exit_status_in_child([&] { return c.write(fifo) ? 1 : 0; }, err);
     if (status == -1) {
       ADD_FAILURE() << c.writer << " waited for a reader";
@@ -461,6 +471,50 @@ TEST(EvidenceOutputs, WalkerCopyFolderOnAFuseMountNotNamingTheImageIsNotMade) {
     ASSERT_EQ(quor_test::run_command("fls -r -p '" + image + "'", after), 0);
     EXPECT_TRUE(after == before) << image;
   }
+}
+
+}  // namespace
+namespace {
+
+// An E01 of an image beside the case's notes: no writer of the library
+// replaces it or adds to it, whatever it reads (the E01 is no source
+// here), saying that it holds binary data; ewfverify passes after. The
+// same writers write over the notes, which are text.
+TEST(EvidenceOutputs, NoWriterReplacesAFileHoldingBinaryData) {
+  if (!quor_test::have_program("ewfacquire") || !quor_test::have_program("ewfverify"))
+    GTEST_SKIP() << "ewfacquire or ewfverify not installed";
+  const std::string dir = quor_test::scratch_dir() + "/binary-heads";
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  std::string ignored;
+  ASSERT_EQ(quor_test::run_command("cd '" + dir + "' && ewfacquire -u -q -t case -c none '" +
+                                       quor_test::fixture("sample.img") + "' </dev/null >/dev/null 2>&1",
+                                   ignored),
+            0);
+  const std::string e01 = dir + "/case.E01", kept = dir + "/kept.E01", notes = dir + "/notes.txt";
+  ASSERT_EQ(quor_test::run_command("cp '" + e01 + "' '" + kept + "'", ignored), 0);
+  const std::string sum = md5sum(e01);
+  const std::string image = quor_test::fixture("default.img");
+  const auto engine = quor_test::open_engine_at(image);
+  std::vector<entry_record> records;
+  const entry_record* rec = nullptr;
+  ASSERT_TRUE(small_data(engine.get(), records, rec));
+  const std::string out = dir + "/other.out";
+  for (const writer_case& c : every_writer(image, engine.get(), rec, out)) {
+    if (!c.opens_target) continue;
+    ::unlink(out.c_str());
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(c.write(e01)) << c.writer;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "refused to write: " + e01 + ": it holds binary data (an E01 header) and may be evidence; name another file\n")
+        << c.writer;
+    ASSERT_EQ(md5sum(e01), sum) << c.writer;
+    std::ofstream(notes) << "case notes\n";
+    ::unlink(out.c_str());
+    EXPECT_TRUE(c.write(notes)) << c.writer;
+    EXPECT_NE(quor_test::read_file_text(notes), "case notes\n") << c.writer;
+  }
+  EXPECT_EQ(quor_test::run_command("ewfverify -q '" + e01 + "' >/dev/null 2>&1", ignored), 0);
+  EXPECT_EQ(md5sum(kept), sum);
 }
 
 }  // namespace

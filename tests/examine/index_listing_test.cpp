@@ -85,6 +85,39 @@ TEST(IndexListing, RunListClaimingFarMoreThanTheVolumeKeepsToIt) {
   EXPECT_LE(count_of(out.str(), "keyword:  "), volume / 4096);
 }
 
+// The same run of 0xFFFFFFFF clusters, in a copy whose boot sector also
+// claims 2^40 sectors (512 TiB): the listing keeps to the 8 MiB the image
+// holds. The volume's size is checked first, so a lost bound fails at once
+// rather than as a walk of four billion records; the listing is that of the
+// run alone.
+TEST(IndexListing, BootSectorClaimingMoreThanTheImageKeepsToTheImage) {
+  examine_test::volume v("streams.img");
+  ASSERT_NE(v.ntfs, nullptr);
+  ASSERT_EQ(v.ntfs->m_total_clusters, 2047u);
+  std::vector<entry_record> records;
+  const entry_record* rec = v.find(records, 5, 0xA0, "$I30");
+  ASSERT_NE(rec, nullptr);
+  ASSERT_EQ(rec->runs.size(), 1u);
+  const std::vector<std::pair<ulong64, ulong64>> claim = {{0xFFFFFFFFull, rec->runs[0].lcn}};
+  const std::string runs_only = quor_test::copy_fixture("streams.img", "root-claims-16t.img");
+  const std::string both = quor_test::copy_fixture("streams.img", "root-and-boot-claim.img");
+  for (const std::string& path : {runs_only, both})
+    ASSERT_TRUE(quor_test::rewrite_mft_runs(path, v.ntfs->get_inode_file_pos(5), claim, 0, ATTR_INDEX_ALLOCATION));
+  quor_test::rewrite_total_sectors(both, 1ull << 40);
+  std::unique_ptr<CNtfs> run_damaged = quor_test::open_engine_at(runs_only);
+  std::unique_ptr<CNtfs> damaged = quor_test::open_engine_at(both);
+  ASSERT_NE(run_damaged, nullptr);
+  ASSERT_NE(damaged, nullptr);
+  ASSERT_EQ(damaged->m_total_clusters, (1ull << 40) / 8);
+  ASSERT_EQ(volume_bytes(*damaged), 8u << 20);
+
+  std::ostringstream expected, out;
+  ASSERT_TRUE(list_index_allocations(run_damaged.get(), 5, expected));
+  ASSERT_TRUE(list_index_allocations(damaged.get(), 5, out));
+  EXPECT_GE(count_of(out.str(), "keyword:                  INDX"), 1u);
+  EXPECT_EQ(out.str(), expected.str());
+}
+
 // Each allocation of the listing's buffer and of gathering the entry's
 // records made to fail in turn, then a stream that throws on its first
 // write: the call returns false and nothing escapes.

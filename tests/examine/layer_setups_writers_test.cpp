@@ -5,7 +5,9 @@
 // returns false and leaves it as it was, and the walker makes no copy
 // folder in a mount of the image it walks.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <sstream>
 #include <string>
@@ -13,6 +15,7 @@
 
 #include "examine/cluster_copy.h"
 #include "examine/walk_engine.h"
+#include "utils/output_folder.h"
 #include "tests/examine/walk_run.h"
 #include "tests/support/layer_setups.h"
 
@@ -154,6 +157,112 @@ TEST(LayerSetupsWriters, WalkerCopyFolderInAnotherNamespacesMountIsNotMade) {
   ASSERT_TRUE(wait_until_unheld(image));
   ASSERT_EQ(run_command("fls -r -p " + shell_word(image), after), 0);
   EXPECT_EQ(after, before);
+}
+
+// The lines `tar tvf` gives of `archive`, or why not.
+std::string tar_listing(const std::string& archive) {
+  std::string out;
+  return run_command("tar tvf " + shell_word(archive) + " 2>&1", out) == 0 ? out : "tar failed: " + out;
+}
+
+// archivemount started in the archive's folder, or in one above it, holds
+// that folder open: the archive below it is still what the mount is
+// stored on, for copies into the view and into a second mount of it.
+TEST(LayerSetupsWriters, ClusterCopyIntoAnArchiveMountedFromItsFolderIsRefused) {
+  std::string skipped;
+  for (const std::string from : {"archive", "parent"}) {
+    const std::string parent = folder("w-from-" + from), dir = folder("w-from-" + from + "/case");
+    std::string sum, listed;
+    {
+      archive_from_folder archive(dir, from == "archive" ? dir : parent, fixture("sample.img"));
+      if (!archive.ok() || !archive.mount_again(dir + "/m2")) {
+        skipped += " " + from + ": " + archive.why();
+        continue;
+      }
+      sum = md5_of_file(archive.archive);
+      listed = tar_listing(archive.archive);
+      const std::vector<std::string> targets = {archive.at + "/copy.bin", dir + "/m2/copy.bin", dir + "/m2/notes.txt"};
+      expect_copies_refused("archivemount from the " + from + " folder", archive.view, targets, {archive.notes});
+      for (const std::string& t : {archive.at + "/copy.bin", dir + "/m2/copy.bin"}) EXPECT_FALSE(exists(t)) << t;
+    }
+    ASSERT_TRUE(wait_until_unheld(dir + "/case.tar"));
+    EXPECT_EQ(md5_of_file(dir + "/case.tar"), sum) << from << " folder: the archive was written anew";
+    EXPECT_EQ(tar_listing(dir + "/case.tar"), listed) << from;
+  }
+  if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
+}
+
+// A remote's name holds a ':' (sshfs's host:/path, rclone's :backend:): it
+// names no folder of this machine, though the remote is this machine's
+// own folder served by rclone over sftp. Its store cannot be told, so the
+// copy is refused either way round.
+TEST(LayerSetupsWriters, ClusterCopyBetweenAFolderAndItsSftpShareIsRefused) {
+  const std::string ev = folder("w-sftp"), share = scratch_dir() + "/w-sftp-s4";
+  const std::string image = copy_fixture("sample.img", "w-sftp/sample.img");
+  ASSERT_FALSE(image.empty());
+  rclone_served served("sftp", scratch_dir() + "/w-sftp-serve", ev);
+  if (!served.ok() || !served.mount_sftp(share)) GTEST_SKIP() << served.why();
+  expect_copies_refused("read over sftp", share + "/sample.img", {image}, {image});
+  expect_copies_refused("written over sftp", image, {share + "/sample.img"}, {image});
+}
+
+// An rclone mount of a remote (this machine's folder over WebDAV) whose
+// full file cache holds the source while it is read: the cache is no store,
+// so the mount's store cannot be told, and the file the remote serves is
+// kept, with the cache and without.
+TEST(LayerSetupsWriters, ClusterCopyFromACachingRemoteMountOntoTheRemoteFileIsRefused) {
+  const std::string ev = folder("w-dav");
+  const std::string image = copy_fixture("sample.img", "w-dav/sample.img");
+  ASSERT_FALSE(image.empty());
+  rclone_served served("webdav", scratch_dir() + "/w-dav-serve", ev);
+  for (const bool cache : {false, true}) {
+    const std::string at = scratch_dir() + (cache ? "/w-dav-cached" : "/w-dav-plain");
+    if (!served.mount_webdav(at, cache)) GTEST_SKIP() << served.why();
+    expect_copies_refused(cache ? "cached" : "uncached", at + "/sample.img", {image}, {image});
+  }
+}
+
+// vmdkmount holds the extent of a split VMDK; its descriptor, read and
+// closed, is refused for the text it does not hold, and the VMDK still
+// opens.
+TEST(LayerSetupsWriters, ClusterCopyOntoTheDescriptorOfASplitVmdkIsRefused) {
+  const std::string dir = folder("w-vmdk");
+  vmdk_split_view vmdk(dir, fixture("sample.img"));
+  if (!vmdk.ok()) GTEST_SKIP() << vmdk.why();
+  expect_copies_refused("vmdkmount", vmdk.view, {vmdk.descriptor, vmdk.extent}, {vmdk.descriptor, vmdk.extent});
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(copy_image_clusters({}, vmdk.view, 0, 0, 16, vmdk.descriptor, ""));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write: " + vmdk.descriptor +
+                                                        ": it holds binary data (a VMDK descriptor) and may be "
+                                                        "evidence; name another file\n");
+  vmdk.undo_all();
+  std::string ignored;
+  EXPECT_EQ(run_command("vmdkinfo " + shell_word(vmdk.descriptor) + " 2>&1", ignored), 0) << ignored;
+  EXPECT_EQ(run_command("qemu-img info " + shell_word(vmdk.descriptor) + " 2>&1", ignored), 0) << ignored;
+}
+
+// A unionfs view (copy on write) of a folder that holds no evidence is
+// stored in that folder, which its server holds open and its table entry
+// does not name: copies and folders are made there.
+TEST(LayerSetupsWriters, CopiesIntoAUnionfsViewOfAFolderWithoutEvidenceAreMade) {
+  const std::string under = folder("w-union");
+  pass_through view("unionfs", under, scratch_dir() + "/w-union-v");
+  if (!view.ok()) GTEST_SKIP() << view.why();
+  const std::string image = fixture("sample.img");
+  ASSERT_TRUE(copy_image_clusters({}, image, 0, 0, 16, view.at + "/copy.bin", view.at + "/copy.log"));
+  EXPECT_EQ(md5_of_file(under + "/copy.bin"), [&] {
+    std::string sum;
+    run_command("head -c 65536 " + shell_word(image) + " | md5sum", sum);
+    return sum.substr(0, 32);
+  }());
+  uni::file_identities sources;
+  const int fd = ::open(image.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(uni::identities_of_source(fd, sources));
+  EXPECT_EQ(uni::make_output_folder(view.at + "/copies/deeper", sources), uni::folder_result::made);
+  ::close(fd);
+  struct stat st;
+  EXPECT_EQ(::stat((under + "/copies/deeper").c_str(), &st), 0);
 }
 
 }  // namespace

@@ -10,12 +10,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <sstream>
 
+#include "examine/index_listing.h"
 #include "ntfs/security_names.h"
 #include "tests/examine/examine_support.h"
+#include "tests/support/allocation_failure.h"
 #include "tests/support/istat.h"
 #include "tests/support/listing.h"
 #include "utils/byte_order.h"
@@ -275,6 +279,181 @@ TEST(SecurityLookup, ObjectIdsAndBirthIdsFindTheirEntries) {
   uint16 sequence = 1;
   EXPECT_FALSE(find_object_id(v.ntfs, unknown, reference, sequence));
   EXPECT_EQ(reference + sequence, 0u);
+}
+
+// Each id's entry as its one line of fields, comparable across volumes.
+std::map<uint32, std::string> id_lines(const security_id_map& ids) {
+  std::map<uint32, std::string> out;
+  for (const auto& kv : ids) {
+    std::ostringstream line;
+    kv.second.print(line);
+    out[kv.first] = line.str();
+  }
+  return out;
+}
+
+// The object id (filler 0x11) or birth object id (0x33) given to
+// /objids/oNN.txt.
+std::vector<std::array<byte, 16>> views_object_ids() {
+  std::vector<std::array<byte, 16>> ids;
+  for (int n = 0; n < 40; ++n)
+    for (byte filler : {byte(0x11), byte(0x33)}) {
+      std::array<byte, 16> id;
+      id.fill(filler);
+      id[0] = static_cast<byte>(n);
+      ids.push_back(id);
+    }
+  return ids;
+}
+
+// Copies of views.img whose boot sector claims 2^40 sectors and whose $SII
+// or $O index allocation (one cluster each) claims four billion clusters
+// more, past the image's end, with sizes to match: the walks keep to the
+// image, and both tables and every object id come out as from the sound
+// volume. The volume's size is checked first, so a lost bound fails at
+// once rather than as a walk of four billion records.
+TEST(SecurityLookup, IndexAllocationsAndBootSectorClaimingMoreThanTheImage) {
+  volume v("views.img");
+  ASSERT_NE(v.ntfs, nullptr);
+  security_id_map sound_ids;
+  security_text_map sound_texts;
+  ASSERT_TRUE(load_security_tables(v.ntfs, sound_ids, sound_texts));
+  ASSERT_GE(sound_texts.size(), 60u);
+  std::vector<std::pair<ulong64, uint16>> sound_refs;
+  for (const auto& id : views_object_ids()) {
+    ulong64 reference = 0;
+    uint16 sequence = 0;
+    ASSERT_TRUE(find_object_id(v.ntfs, id.data(), reference, sequence));
+    sound_refs.emplace_back(reference, sequence);
+  }
+  const struct {
+    ulong64 entry;
+    const char* index;
+    uint32 nth;  // among the entry's $INDEX_ALLOCATIONs
+  } cases[] = {{9, "$SII", 1}, {25, "$O", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.index);
+    std::vector<entry_record> records;
+    const entry_record* rec = v.find(records, c.entry, 0xA0, c.index);
+    ASSERT_NE(rec, nullptr);
+    ASSERT_EQ(rec->runs.size(), 1u);
+    const ulong64 claim = 0xFFFFFFFFull;
+    const std::vector<std::pair<ulong64, ulong64>> runs = {{rec->runs[0].num_clusters, rec->runs[0].lcn},
+                                                           {claim, 1ull << 33}};
+    const std::string copy = quor_test::copy_fixture("views.img", std::string("claims-") + (c.index + 1) + ".img");
+    ASSERT_TRUE(quor_test::rewrite_mft_runs(copy, v.ntfs->get_inode_file_pos(c.entry), runs,
+                                            (rec->runs[0].num_clusters + claim) * 4096, 0xA0, c.nth));
+    quor_test::rewrite_total_sectors(copy, 1ull << 40);
+    const std::unique_ptr<CNtfs> damaged = quor_test::open_engine_at(copy);
+    ASSERT_NE(damaged, nullptr);
+    std::vector<entry_record> claimed;
+    const entry_record* big = examine_test::find_record(damaged.get(), claimed, c.entry, 0xA0, c.index);
+    ASSERT_NE(big, nullptr);
+    ASSERT_EQ(big->runs.size(), 2u);
+    ASSERT_EQ(big->runs[1].num_clusters, claim);
+    ASSERT_EQ(volume_bytes(*damaged), 8u << 20);
+
+    security_id_map ids;
+    security_text_map texts;
+    ASSERT_TRUE(load_security_tables(damaged.get(), ids, texts));
+    EXPECT_EQ(id_lines(ids), id_lines(sound_ids));
+    EXPECT_EQ(texts, sound_texts);
+    size_t i = 0;
+    for (const auto& id : views_object_ids()) {
+      ulong64 reference = 0;
+      uint16 sequence = 0;
+      EXPECT_TRUE(find_object_id(damaged.get(), id.data(), reference, sequence));
+      EXPECT_EQ(std::make_pair(reference, sequence), sound_refs[i++]);
+    }
+  }
+}
+
+// Copies of secure.img whose $SDS (837 KiB in 46 runs: descriptors
+// in its first block and in its second, from 512 KiB) claims more or lies
+// elsewhere. A hole after its data up to 12 MiB, read under a limit of 1 MiB
+// an allocation, gives the sound volume's tables: the descriptors are read
+// where $SII says they are. A claim larger than the volume is refused whole
+// (also where the boot sector claims 2^40 sectors and the 16 MiB image
+// bounds the volume), and nothing after a run the image does not hold is
+// read: with the second run (in the first block's mirror) moved past the
+// image's end, the descriptors of the first run keep their texts and those
+// of the second block get none, though they lie where they did.
+TEST(SecurityLookup, DescriptorsAreReadWhereSiiSaysWhateverSdsClaims) {
+  volume v("secure.img");
+  ASSERT_NE(v.ntfs, nullptr);
+  security_id_map sound_ids;
+  security_text_map sound_texts;
+  ASSERT_TRUE(load_security_tables(v.ntfs, sound_ids, sound_texts));
+  ASSERT_EQ(sound_texts.size(), 1504u);
+  ASSERT_GT(sound_texts.rbegin()->first, 512u << 10);
+  std::vector<entry_record> records;
+  const entry_record* rec = v.find(records, 9, 0x80, "$SDS");
+  ASSERT_NE(rec, nullptr);
+  std::vector<std::pair<ulong64, ulong64>> real;
+  ulong64 clusters = 0;
+  for (const data_run& r : rec->runs) {
+    ASSERT_FALSE(r.sparse);
+    real.emplace_back(r.num_clusters, r.lcn);
+    clusters += r.num_clusters;
+  }
+  ASSERT_EQ(clusters, (836972u + 4095) / 4096);
+  // The first run holds the first block whole, the second run lies in its
+  // mirror.
+  ASSERT_GE(real[0].first, 64u);
+  ASSERT_LT(real[0].first + real[1].first, 128u);
+  security_text_map first_run;
+  for (const auto& kv : sound_ids)
+    if (kv.second.sds_offset + kv.second.sds_size <= real[0].first * 4096)
+      first_run[kv.second.sds_offset] = sound_texts.at(kv.second.sds_offset);
+  ASSERT_GT(first_run.size(), 1000u);
+  ASSERT_LT(first_run.size(), sound_texts.size());
+
+  auto with_hole = [&](ulong64 total_clusters) {
+    std::vector<std::pair<ulong64, ulong64>> runs = real;
+    runs.emplace_back(total_clusters - clusters, quor_test::SPARSE_RUN);
+    return runs;
+  };
+  std::vector<std::pair<ulong64, ulong64>> second_moved = real;
+  second_moved[1].second = 4100;  // the image holds 4,096 clusters
+  std::vector<std::pair<ulong64, ulong64>> first_grown = real;
+  first_grown[0].first = 5000;
+  const struct {
+    const char* what;
+    std::vector<std::pair<ulong64, ulong64>> runs;
+    ulong64 size;  // the sizes the record states, or 0: as they were
+    bool boot_claims_2_40;
+    const security_text_map* texts;  // null: nothing loaded
+  } cases[] = {
+      {"12 MiB", with_hole(12 * 256), 12u << 20, false, &sound_texts},
+      {"32 MiB", with_hole(32 * 256), 32u << 20, false, nullptr},
+      {"64 MiB, boot sector claiming 2^40 sectors", with_hole(64 * 256), 64u << 20, true, nullptr},
+      {"second run past the image's end", second_moved, 0, false, &first_run},
+      {"first run of more clusters than the volume", first_grown, 0, false, nullptr},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string copy = quor_test::copy_fixture("secure.img", "sds-" + std::to_string(n++) + ".img");
+    ASSERT_TRUE(quor_test::rewrite_mft_runs(copy, v.ntfs->get_inode_file_pos(9), c.runs, c.size));
+    if (c.boot_claims_2_40) quor_test::rewrite_total_sectors(copy, 1ull << 40);
+    const std::unique_ptr<CNtfs> damaged = quor_test::open_engine_at(copy);
+    ASSERT_NE(damaged, nullptr);
+    security_id_map ids;
+    security_text_map texts;
+    bool loaded = c.texts == nullptr;
+    {
+      const quor_test::allocation_size_limit most(1u << 20);
+      EXPECT_NO_THROW(loaded = load_security_tables(damaged.get(), ids, texts));
+    }
+    EXPECT_EQ(loaded, c.texts != nullptr);
+    if (c.texts) {
+      EXPECT_EQ(id_lines(ids), id_lines(sound_ids));
+      EXPECT_TRUE(texts == *c.texts);
+    } else {
+      EXPECT_TRUE(ids.empty());
+      EXPECT_TRUE(texts.empty());
+    }
+  }
 }
 
 }  // namespace

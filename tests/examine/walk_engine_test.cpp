@@ -28,6 +28,7 @@
 #include "examine/walk_streams.h"
 #include "ntfs/ntfs.h"
 #include "ntfs/tree_node.h"
+#include "tests/app/mft_runs_rewrite.h"
 #include "tests/app/planted_names.h"
 #include "tests/app/record_builder.h"
 #include "tests/examine/walk_run.h"
@@ -795,6 +796,67 @@ TEST(WalkEngine, ClaimedMftSizeIsBoundedByItsRuns) {
   ASSERT_GT(expected.size(), 100000u);
   EXPECT_EQ(got.size() - damaged.size(), expected.size() - image.size());
   EXPECT_TRUE(rows(got) == rows(expected));
+}
+
+// default.img whose boot sector claims 2^40 sectors and whose $MFT's own
+// runs claim four billion clusters more: its last run grown to 2^32 - 1
+// clusters, or a run of as many past the image's end after the real runs.
+// The walk visits only the entries whose records the image holds, up to the
+// first cluster of the $MFT it does not hold (the count it announces is
+// checked first, so a lost bound fails at once), and writes what the
+// undamaged walk writes.
+TEST(WalkEngine, MftRunsAndBootSectorClaimingMoreThanTheImageAreBoundedByIt) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
+  std::vector<std::pair<ulong64, ulong64>> real;
+  ulong64 mft_pos = 0;
+  {
+    CNtfs* engine = nullptr;
+    ASSERT_TRUE(open_ntfs_image(image.c_str(), 0, engine, false, false));
+    for (const run_record& r : engine->m_mft_stats.data_runs) real.emplace_back(r.num_clusters, r.lcn);
+    mft_pos = engine->m_mft_file_pos;
+    delete engine;
+  }
+  ASSERT_EQ(real.size(), 2u);
+  const ulong64 image_clusters = (24u << 20) / 4096;
+  const ulong64 claim = 0xFFFFFFFFull;
+  const struct {
+    const char* what;
+    std::vector<std::pair<ulong64, ulong64>> runs;
+    ulong64 entries;  // four 1 KiB records a cluster the image holds
+  } cases[] = {
+      {"last run grown", {real[0], {claim, real[1].second}}, 4 * (real[0].first + image_clusters - real[1].second)},
+      {"a run past the image's end", {real[0], real[1], {claim, 1ull << 33}}, 4 * (real[0].first + real[1].first)},
+  };
+  auto rows = [](const std::string& text) { return text.substr(text.find('\n')); };
+  user_ctx whole;
+  const std::string expected = walk_text(whole, {"-image", image, "-csv"});
+  ASSERT_GT(expected.size(), 100000u);
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string damaged = quor_test::copy_fixture("default.img", "mft-claims-" + std::to_string(n++) + ".img");
+    ulong64 clusters = 0;
+    for (const auto& r : c.runs) clusters += r.first;
+    ASSERT_TRUE(quor_test::rewrite_mft_runs(damaged, mft_pos, c.runs, clusters * 4096));
+    quor_test::rewrite_total_sectors(damaged, 1ull << 40);
+
+    ASSERT_EQ(walk_count_announced({"-image", damaged, "-csv"}), c.entries);
+    user_ctx patched;
+    bool walked = false;
+    const std::string got = walk_text(patched, {"-image", damaged, "-csv"}, &walked);
+    EXPECT_TRUE(walked);
+    EXPECT_EQ(patched.mft_count, c.entries);
+    // The $MFT's own row states the size its record now claims.
+    std::string want = rows(expected);
+    const std::string sound_size = "[root]\\$MFT,[unnamed data : sz: 0x310000]";
+    const size_t at = want.find(sound_size);
+    ASSERT_NE(at, std::string::npos);
+    std::ostringstream claimed;
+    claimed << "[root]\\$MFT,[unnamed data : sz: 0x" << std::hex << clusters * 4096 << "]";
+    want.replace(at, sound_size.size(), claimed.str());
+    EXPECT_TRUE(rows(got) == want);
+  }
 }
 
 // Hand-built records in an extracted $MFT file: the attribute walk ends at

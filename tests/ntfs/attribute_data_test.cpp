@@ -18,6 +18,8 @@
 #include "ntfs/ntfs.h"
 #include "ntfs/path_lookup.h"
 #include "ntfs/volume_io.h"
+#include "tests/app/mft_runs_rewrite.h"
+#include "tests/support/allocation_failure_new.h"
 #include "tests/support/engine.h"
 #include "tests/support/istat.h"
 #include "tests/support/record_builder.h"
@@ -120,6 +122,80 @@ TEST(AttributeData, NamedStreamsReadAsNtfscatShowsThem) {
   EXPECT_EQ(resident, nullptr);
   EXPECT_EQ(runs.size(), 1u);
   EXPECT_EQ(runs[0].num_clusters, 3u);
+}
+
+// host.bin of streams.img (entry 64) with its unnamed $DATA (3 clusters)
+// or its stream "big" (5 clusters) given runs that claim more clusters than
+// the volume holds: both cluster-list locators fail, allocating nothing per
+// claimed cluster (no allocation above 1 MiB succeeds meanwhile), also when
+// the boot sector claims 2^40 sectors, where the image bounds the volume. A
+// claim of the whole volume is still listed, one entry a cluster.
+TEST(AttributeData, ClusterListsOfRunListsClaimingMoreThanTheVolumeFail) {
+  const ulong64 host = 64;
+  ulong64 volume = 0, unnamed_lcn = 0, big_lcn = 0, record = 0;
+  {
+    auto engine = open(quor_test::fixture("streams.img"), false);
+    ASSERT_TRUE(engine);
+    // 8 MiB of 4 KiB clusters less the last sector, as mkntfs leaves it.
+    ASSERT_EQ(engine->m_total_clusters, 2047u);
+    volume = engine->m_total_clusters;
+    record = engine->get_inode_file_pos(host);
+    std::vector<data_run> runs;
+    ASSERT_TRUE(engine->find_named_data_runs(host, "big", runs));
+    ASSERT_EQ(runs.size(), 1u);
+    big_lcn = runs[0].lcn;
+    runs.clear();
+    byte* resident = nullptr;
+    uint32 resident_size = 0;
+    ASSERT_TRUE(engine->find_data_runs(host, runs, resident, resident_size, true));
+    ASSERT_EQ(runs.size(), 1u);
+    unnamed_lcn = runs[0].lcn;
+  }
+  const ulong64 image_clusters = (8u << 20) / 4096;
+  using quor_test::SPARSE_RUN;
+  const struct {
+    const char* what;
+    bool named;
+    bool boot_claims_2_40;
+    std::vector<std::pair<ulong64, ulong64>> runs;
+    ulong64 listed;  // entries listed, or 0: the call fails
+  } cases[] = {
+      {"four billion clusters", false, false, {{0xFFFFFFFFull, unnamed_lcn}}, 0},
+      {"four billion clusters of hole", true, false, {{0xFFFFFFFFull, SPARSE_RUN}}, 0},
+      {"the volume and one more", true, false, {{5, big_lcn}, {volume - 4, SPARSE_RUN}}, 0},
+      {"four billion clusters, boot sector claiming 2^40 sectors", true, true, {{0xFFFFFFFFull, big_lcn}}, 0},
+      {"the image and one more, boot sector claiming 2^40 sectors", false, true, {{image_clusters + 1, 0}}, 0},
+      {"the whole volume", true, false, {{5, big_lcn}, {volume - 5, SPARSE_RUN}}, volume},
+      {"the whole image, boot sector claiming 2^40 sectors", false, true, {{image_clusters, 0}}, image_clusters},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string copy = quor_test::copy_fixture("streams.img", "claims-" + std::to_string(n++) + ".img");
+    ASSERT_TRUE(quor_test::rewrite_mft_runs(copy, record, c.runs, 0, ATTR_DATA, c.named ? 1 : 0));
+    if (c.boot_claims_2_40) quor_test::rewrite_total_sectors(copy, 1ull << 40);
+    auto engine = open(copy, false);
+    ASSERT_TRUE(engine);
+    lcn_run_list list;
+    bool listed = true;
+    {
+      const quor_test::allocation_size_limit most(1u << 20);
+      EXPECT_NO_THROW(listed = c.named ? engine->find_named_data_cluster_list(host, "big", list)
+                                       : engine->find_data_cluster_list(host, list, true));
+    }
+    EXPECT_EQ(listed, c.listed != 0);
+    ASSERT_EQ(list.size(), c.listed);
+    if (c.listed == 0) continue;
+    ulong64 vcn = 0;
+    for (const auto& r : c.runs) {
+      for (ulong64 i = 0; i < r.first; ++i, ++vcn) {
+        const lcn_run_entry& e = list[static_cast<size_t>(vcn)];
+        ASSERT_EQ(e.vcn, vcn);
+        ASSERT_EQ(e.m_bSparse, r.second == SPARSE_RUN);
+        ASSERT_EQ(e.lcn, r.second == SPARSE_RUN ? 0 : r.second + i);
+      }
+    }
+  }
 }
 
 TEST(AttributeData, WritesInPlaceLandOnlyWhereTheRunsSay) {

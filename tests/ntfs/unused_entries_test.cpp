@@ -13,6 +13,7 @@
 #include "ntfs/entry_info.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
+#include "tests/app/mft_runs_rewrite.h"
 #include "tests/support/engine.h"
 #include "tests/support/fixture.h"
 #include "tests/support/listing.h"
@@ -131,6 +132,59 @@ TEST(UnusedEntries, FreeRecordCutByTheEndOfTheImage) {
   ASSERT_EQ(out.count(cut_entry), 1u);
   EXPECT_TRUE(out.at(cut_entry).is_deleted);
   EXPECT_TRUE(out.at(cut_entry).names.empty());
+}
+
+// default.img whose boot sector claims 2^40 sectors and whose $MFT's own
+// runs claim four billion clusters more: its last run grown to 2^32 - 1
+// clusters (the records of the image's clusters after the real ones hold
+// no entry), or a run of as many past the image's end after the real runs.
+// Entries are counted only as far as the image holds the $MFT's clusters,
+// ending at the first cluster it does not hold, so no more entries are tried
+// than it has room for, and the free entries gathered are the sound
+// volume's.
+TEST(UnusedEntries, MftRunsAndBootSectorClaimingMoreThanTheImage) {
+  std::map<ulong64, inode_info> sound;
+  std::vector<std::pair<ulong64, ulong64>> real;
+  ulong64 mft_pos = 0;
+  {
+    auto engine = quor_test::open_engine("default.img");
+    ASSERT_NE(engine, nullptr);
+    ASSERT_TRUE(engine->collect_unused_entries(sound));
+    for (const run_record& r : engine->m_mft_stats.data_runs) real.emplace_back(r.num_clusters, r.lcn);
+    mft_pos = engine->m_mft_file_pos;
+    ASSERT_EQ(engine->m_cluster_size, 4096u);
+  }
+  ASSERT_EQ(real.size(), 2u);
+  ASSERT_GT(sound.size(), 100u);
+  const ulong64 image_clusters = (24u << 20) / 4096;
+  const ulong64 claim = 0xFFFFFFFFull;
+  const struct {
+    const char* what;
+    std::vector<std::pair<ulong64, ulong64>> runs;
+    ulong64 entries;  // four 1 KiB records a cluster the image holds
+  } cases[] = {
+      {"last run grown", {real[0], {claim, real[1].second}}, 4 * (real[0].first + image_clusters - real[1].second)},
+      {"a run past the image's end", {real[0], real[1], {claim, 1ull << 33}}, 4 * (real[0].first + real[1].first)},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string copy = quor_test::copy_fixture("default.img", "mft-claims-" + std::to_string(n++) + ".img");
+    ulong64 clusters = 0;
+    for (const auto& r : c.runs) clusters += r.first;
+    ASSERT_TRUE(quor_test::rewrite_mft_runs(copy, mft_pos, c.runs, clusters * 4096));
+    quor_test::rewrite_total_sectors(copy, 1ull << 40);
+    auto engine = quor_test::open_engine_at(copy);
+    ASSERT_NE(engine, nullptr);
+    ASSERT_EQ(engine->get_inode_count(), c.entries);
+    std::map<ulong64, inode_info> out;
+    ASSERT_TRUE(engine->collect_unused_entries(out));
+    std::set<ulong64> keys, sound_keys;
+    for (const auto& kv : out) keys.insert(kv.first);
+    for (const auto& kv : sound) sound_keys.insert(kv.first);
+    EXPECT_EQ(keys, sound_keys);
+    EXPECT_EQ(named(out), named(sound));
+  }
 }
 
 TEST(UnusedEntries, KeptKeysFullBitmapAndBrokenAttributes) {

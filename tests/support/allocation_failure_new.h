@@ -13,6 +13,7 @@
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
   if (quor_test::g_fail_at >= 0 && quor_test::g_allocations++ == quor_test::g_fail_at) throw std::bad_alloc();
+  if (quor_test::g_most_bytes != 0 && size > quor_test::g_most_bytes) throw std::bad_alloc();
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }

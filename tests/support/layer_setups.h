@@ -513,6 +513,129 @@ struct namespace_mount : layer_stack {
   }
 };
 
+// An archive dir/case.tar of `image` as sample.img and an empty notes.txt,
+// mounted by archivemount started in the folder `from` (the archive's own
+// folder, or one above it), as an examiner starts it: `cd case;
+// archivemount case.tar m`. archivemount holds that folder open as long as
+// it runs. mount_again() mounts the same archive a second time.
+struct archive_from_folder : layer_stack {
+  std::string archive, from, at, view, notes;
+  archive_from_folder(const std::string& dir, const std::string& from_, const std::string& image) : from(from_) {
+    need({"archivemount", "tar"});
+    ::mkdir(dir.c_str(), 0700);
+    archive = dir + "/case.tar";
+    step("mkdir -p " + shell_word(dir + "/in") + " && cp " + shell_word(image) + " " +
+         shell_word(dir + "/in/sample.img") + " && : > " + shell_word(dir + "/in/notes.txt") + " && cd " +
+         shell_word(dir + "/in") + " && tar cf ../case.tar sample.img notes.txt && cd .. && rm -r in");
+    at = dir + "/m";
+    view = at + "/sample.img";
+    notes = at + "/notes.txt";
+    mount_again(at);
+  }
+  bool mount_again(const std::string& where) {
+    return mount("cd " + shell_word(from) + " && archivemount " + shell_word(archive) + " " + shell_word(where), where,
+                 archive);
+  }
+};
+
+// rclone serving the folder `served` on this machine over `kind` (webdav,
+// http or sftp, the last without authentication and with a host key made
+// in dir) at 127.0.0.1 on a port chosen by the process id and `slot`, with
+// nothing written outside dir; `mount_webdav(at, cache)` mounts it by
+// rclone (with its full file cache in dir when asked), `mount_http(file,
+// at)` one file of it by httpfs2, and `mount_sftp(at)` all of it by sshfs.
+struct rclone_served : layer_stack {
+  std::string dir, url;
+  int port = 0;
+  rclone_served(const std::string& kind, const std::string& dir_, const std::string& served, int slot = 0)
+      : dir(dir_) {
+    need({"rclone"});
+    ::mkdir(dir.c_str(), 0700);
+    port = 40000 + static_cast<int>(::getpid() % 10000) * 2 + slot;
+    url = "http://127.0.0.1:" + std::to_string(port);
+    std::string extra;
+    if (kind == "sftp") {
+      need({"ssh-keygen", "sshfs"});
+      step("rm -f " + shell_word(dir + "/key") + "* && ssh-keygen -q -t ed25519 -N '' -f " + shell_word(dir + "/key"));
+      extra = " --no-auth --key " + shell_word(dir + "/key");
+    }
+    start("rclone serve " + kind + " --config /dev/null --cache-dir " + shell_word(dir + "/serve-cache") + extra +
+              " --addr 127.0.0.1:" + std::to_string(port) + " " + shell_word(served),
+          dir + "/serve-" + kind + ".log");
+    const std::string probe = "bash -c 'exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(port) + "' 2>/dev/null";
+    wait_for(
+        [probe] {
+          std::string ignored;
+          return run_command(probe, ignored) == 0;
+        },
+        "rclone serve " + kind + " to listen");
+  }
+  bool mount_webdav(const std::string& at, bool cache) {
+    if (!ok()) return false;
+    ::mkdir(at.c_str(), 0700);
+    step("rclone mount --config /dev/null --daemon :webdav: " + shell_word(at) + " --webdav-url " + url +
+         " --cache-dir " + shell_word(dir + "/cache") + (cache ? " --vfs-cache-mode full" : ""));
+    wait_for([at] { return is_mount_point(at); }, "the rclone mount");
+    if (!ok()) return false;
+    on_undo([at] {
+      std::string ignored;
+      for (int tick = 0; tick < 50; ++tick) {
+        if (run_command("umount " + shell_word(at) + " 2>/dev/null", ignored) == 0) return;
+        ::usleep(100000);
+      }
+      run_command("umount -l " + shell_word(at) + " 2>/dev/null", ignored);
+    });
+    return true;
+  }
+  bool mount_http(const std::string& file, const std::string& at) {
+    return need({"httpfs2"}) && mount("httpfs2 " + url + "/" + file + " " + shell_word(at), at);
+  }
+  bool mount_sftp(const std::string& at) {
+    return mount("sshfs -p " + std::to_string(port) +
+                     " -o StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes x@127.0.0.1:/ " +
+                     shell_word(at),
+                 at);
+  }
+};
+
+// A copy of `image` as dir/disk.vmdk, a VMDK split into a descriptor and
+// one extent (dir/disk-s001.vmdk), exposed by vmdkmount at dir/m as m/vmdk1:
+// vmdkmount holds the extent open, and read the descriptor and closed it.
+struct vmdk_split_view : layer_stack {
+  std::string descriptor, extent, at, view;
+  vmdk_split_view(const std::string& dir, const std::string& image) {
+    need({"qemu-img", "vmdkmount"});
+    ::mkdir(dir.c_str(), 0700);
+    descriptor = dir + "/disk.vmdk";
+    extent = dir + "/disk-s001.vmdk";
+    step("qemu-img convert -f raw -O vmdk -o subformat=twoGbMaxExtentSparse " + shell_word(image) + " " +
+         shell_word(descriptor));
+    at = dir + "/m";
+    view = at + "/vmdk1";
+    mount("vmdkmount " + shell_word(descriptor) + " " + shell_word(at), at, extent);
+  }
+};
+
+// An ext4 in dir/hold.ext4 holding the index records of /Documents of
+// `image` as t.i30 in whole blocks (so the ext4 file read as an index-record
+// file gives a listing), on a loop device `device` served by fuse2fs at
+// dir/m, with m/existing.txt written there.
+struct fuse2fs_over_loop : layer_stack {
+  std::string file, device, at;
+  fuse2fs_over_loop(const std::string& dir, const std::string& image) {
+    need({"fuse2fs", "mkfs.ext4", "e2fsck", "debugfs", "icat", "losetup"});
+    ::mkdir(dir.c_str(), 0700);
+    file = dir + "/hold.ext4";
+    step("cd " + shell_word(dir) + " && icat " + shell_word(image) + " 66-160 > t.i30" +
+         " && truncate -s 32M hold.ext4 && mkfs.ext4 -q -F -b 4096 hold.ext4" +
+         " && debugfs -w -R 'write t.i30 t.i30' hold.ext4");
+    device = loop(file);
+    at = dir + "/m";
+    mount("fuse2fs " + shell_word(device) + " " + shell_word(at), at);
+    step("echo 'already there' > " + shell_word(at + "/existing.txt") + " && sync");
+  }
+};
+
 // The shell text that runs the command after it as nobody, with no groups.
 inline std::string as_nobody() { return "setpriv --reuid=nobody --regid=nogroup --clear-groups "; }
 

@@ -957,3 +957,69 @@ TEST(OutputFile, ViewWhoseServerIsOutOfSightTakesNothing) {
 }
 
 }  // namespace
+namespace {
+
+// Whatever identity says, an existing file whose first 8 KiB hold no text
+// (a container's or a volume's signature, a NUL) is neither emptied nor
+// added to, by any form of the opener, whoever the sources are; the
+// refusal names what was seen. Text, an empty file, binary data past the
+// head, a new file, and a file whose own text is edited in place are
+// written as before.
+TEST(OutputFile, AnExistingFileHoldingBinaryDataIsNeitherReplacedNorAppendedTo) {
+  const std::string volume = quor_test::read_file_text(quor_test::fixture("sample.img")).substr(0, 16384);
+  ASSERT_EQ(volume.size(), 16384u);
+  const struct {
+    std::string name, content, seen;
+  } held[] = {
+      {"e01", std::string("EVF\x09\x0D\x0A\xFF\x00\x01\x01\x00", 11) + "header", "an E01 header"},
+      {"nul", std::string("case notes\0", 11) + "and more", "a NUL byte at 0xA"},
+      {"volume", volume, "an NTFS boot sector"},
+      {"vmdk", "# Disk DescriptorFile\nversion=1\ncreateType=\"twoGbMaxExtentSparse\"\n", "a VMDK descriptor"},
+      {"late-nul", std::string(8191, 'x') + "\n" + std::string(1, '\0'), ""},
+      {"text", "earlier listing\n", ""},
+      {"empty", "", ""},
+  };
+  const uni::file_identities none;
+  for (const auto& h : held) {
+    const std::string path = scratch("head-" + h.name);
+    const std::string refusal =
+        "refused to write: " + path + ": it holds binary data (" + h.seen + ") and may be evidence; name another file\n";
+    for (output_open how : {output_open::truncate, output_open::append}) {
+      SCOPED_TRACE(h.name + (how == output_open::truncate ? " truncated" : " appended to"));
+      write_text(path, h.content);
+      const output_result want = h.seen.empty() ? output_result::opened : output_result::binary;
+      testing::internal::CaptureStderr();
+      std::ofstream stream;
+      EXPECT_EQ(uni::open_output(stream, path, none, how), want);
+      stream.close();
+      int fd = -1;
+      EXPECT_EQ(uni::open_output(fd, path, identities(quor_test::fixture("default.img")), how), want);
+      if (fd >= 0) ::close(fd);
+      std::FILE* file = nullptr;
+      EXPECT_EQ(uni::open_output(file, path, none, how), want);
+      if (file != nullptr) std::fclose(file);
+      const std::string said = testing::internal::GetCapturedStderr();
+      if (h.seen.empty()) {
+        EXPECT_EQ(said, "");
+        EXPECT_EQ(quor_test::read_file_text(path), how == output_open::append ? h.content : "");
+      } else {
+        EXPECT_EQ(said, refusal + refusal + refusal);
+        EXPECT_TRUE(quor_test::read_file_text(path) == h.content);
+        EXPECT_TRUE(uni::refused(want));
+      }
+    }
+    // A file whose own text is edited in place is judged by identity
+    // alone: a UTF-16 text holds NULs.
+    write_text(path, h.content);
+    int fd = -1;
+    EXPECT_EQ(uni::open_output(fd, path, none, output_open::rewrite), output_result::opened) << h.name;
+    if (fd >= 0) ::close(fd);
+    EXPECT_EQ(quor_test::read_file_text(path), "") << h.name;
+  }
+  ::unlink(scratch("head-new").c_str());
+  int fd = -1;
+  EXPECT_EQ(uni::open_output(fd, scratch("head-new"), none, output_open::create_new), output_result::opened);
+  ::close(fd);
+}
+
+}  // namespace
