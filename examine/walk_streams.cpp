@@ -63,14 +63,7 @@ std::wstring copy_folder_held(const user_ctx& ctx) {
 // it would take the evidence's name away, and one found there is no copy.
 bool name_is_source(const std::wstring& target, const std::wstring& shown, const uni::file_identities& sources) {
   std::string name;
-  if (!uni::path_to_utf8(name, target)) return false;
-  const int fd = ::open(name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  uni::file_identity id;
-  const bool is_source = uni::identity_of_descriptor(fd, id) && uni::is_one_of(id, sources);
-  ::close(fd);
-  if (is_source) std::fprintf(stderr, "refused to write to the evidence: %s\n", wstring_to_utf8(shown).c_str());
-  return is_source;
+  return uni::path_to_utf8(name, target) && uni::names_source(name, sources, wstring_to_utf8(shown));
 }
 
 // The most names a copy's temporary tries before the copy is given up.

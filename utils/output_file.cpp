@@ -528,7 +528,7 @@ rename_result rename_output(const std::wstring& from, const std::wstring& to) {
   }
 }
 
-bool names_source(const std::string& path, const file_identities& sources) {
+bool names_source(const std::string& path, const file_identities& sources, const std::string& shown) {
   struct stat st;
   std::string why;
   try {
@@ -543,7 +543,7 @@ bool names_source(const std::string& path, const file_identities& sources) {
     // Unsure: the name is refused.
     set_why(why, MEMORY_WHY);
   }
-  say_refused(path, why);
+  say_refused(shown.empty() ? path : shown, why);
   return true;
 }
 

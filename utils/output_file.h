@@ -192,10 +192,11 @@ rename_result rename_output(const std::string& from, const std::string& to);
 rename_result rename_output(const std::wstring& from, const std::wstring& to);
 
 // True when the name `path` itself (a link there, not what it leads to) is
-// one of `sources`, as the refusal above says on standard error: renaming a
+// one of `sources`, after "refused to write: <shown>: it is the evidence
+// <source>" on standard error (`shown` is `path` unless given): renaming a
 // file onto that name would take the evidence's name away. False when
 // nothing of that name exists. True when memory runs out.
-bool names_source(const std::string& path, const file_identities& sources);
+bool names_source(const std::string& path, const file_identities& sources, const std::string& shown = std::string());
 bool names_source(const std::wstring& path, const file_identities& sources);
 
 // True, after the refusal above on standard error, when making the folder

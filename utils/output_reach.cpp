@@ -343,7 +343,9 @@ class reach_builder {
       if (table_names || (!in_named && !shown_by(m, h, m_servers))) {
         stores.push_back(std::move(h));
       } else if (passed != nullptr && !present(*passed, identity_from(h.status))) {
-        passed->push_back(identity_from(h.status));
+        file_identity id = identity_from(h.status);
+        id.via = "through the FUSE mount at " + m.mount_point + " (" + m.type + ")";
+        passed->push_back(id);
       }
     }
     return folders;
@@ -619,8 +621,12 @@ std::string layer_of(const file_identity& id) {
 std::string source_why(const file_identity& out, const file_identity& s, bool stored) {
   const std::string evidence = s.name.empty() ? "the evidence" : "the evidence " + s.name;
   std::string layer = layer_of(out);
+  // The output is the file itself; the layer is the source's own (the file
+  // behind the loop device it is, the folder's file behind its view).
+  const bool read_through = layer.empty() && !stored && !s.holder && !layer_of(s).empty();
   if (layer.empty() && !stored) layer = layer_of(s);
   if (!layer.empty()) layer = " " + layer;
+  if (read_through) return "it is what " + evidence + " reads" + layer;
   if (!stored) return (s.holder ? "it is what " + evidence + " is stored on" : "it is " + evidence) + layer;
   return (s.holder ? "it is stored in what holds " : "it is stored in ") + evidence + layer;
 }

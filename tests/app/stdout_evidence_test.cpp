@@ -253,7 +253,8 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
     cases.push_back({"read through a loop device, appended to the file behind it",
                      {"-image", read_only.path(), "-all"},
                      ">>" + quote(image),
-                     evidence(read_only.path() + " through the loop device " + read_only.path())});
+                     "it is what the evidence " + read_only.path() + " reads through the loop device " +
+                         read_only.path()});
     cases.push_back({"written to a loop device over the image",
                      {"-image", image, "-all"},
                      ">" + quote(writable.path()),
@@ -607,7 +608,11 @@ TEST(StdoutEvidence, OverlayNameOfTheImageIsRefused) {
   } cases[] = {{"ov/U/up.img", "ov/M/up.img"}, {"ov/M/up.img", "ov/U/up.img"}, {"ov/M/low.img", "ov/L/low.img"}};
   for (const auto& c : cases)
     expect_runs_refused({{{"-image", c.source, "-csv"}, ">>" + c.output}},
-                        "it is the evidence " + c.source + " through the overlay at " + top + "/M (overlay)",
+                        // Read through the overlay, the source's layer is named; its
+                        // layer's file read, the output's.
+                        (c.source.compare(0, 5, "ov/M/") == 0 ? "it is what the evidence " + c.source + " reads"
+                                                               : "it is the evidence " + c.source) +
+                            " through the overlay at " + top + "/M (overlay)",
                         scratch_dir() + "/" + c.output);
   std::string said;
   EXPECT_EQ(run_bounded({"-image", "ov/M/low.img", "-csv"}, ">ov/listing.csv", said), 0) << said;
@@ -798,7 +803,8 @@ TEST(StdoutEvidence, OutputsThatHoldNoTextAreRefused) {
                      {"-image", plain + "/ev.img", "-all"},
                      "1<>" + quote(file),
                      file,
-                     "it is what the evidence " + plain + "/ev.img is stored on"});
+                     "it is what the evidence " + plain + "/ev.img is stored on through the FUSE mount at " + plain +
+                         " (fuse.gocryptfs)"});
   } else {
     missing += " gocryptfs";
   }

@@ -174,6 +174,11 @@ TEST(EvidenceOutputs, EveryWriterRefusesTheImageAndItsLinks) {
       ASSERT_EQ(md5sum(ev.image), before) << c.writer << " to " << target;
     }
   }
+  // The data pump says what it refused as quor does: the stream, the
+  // evidence.
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(with_stdout_on(ev.image, [&] { return write_entry_data_to_stdout(engine.get(), *rec, false) == 1; }));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write: standard output: it is the evidence " + ev.image + "\n");
 }
 
 // A loop device and the file behind it are one piece of evidence. Read
@@ -363,8 +368,13 @@ TEST(EvidenceOutputs, WalkerCopyDoesNotRenameOntoTheImage) {
     ::mkdir(second.c_str(), 0700);
     ASSERT_EQ(::link(ev.image.c_str(), (second + "/" + name).c_str()), 0);
     user_ctx b;
+    testing::internal::CaptureStderr();
     const std::string out =
         quor_test::walk_text(b, {"-image", reads[i], "-csv", "-mftstart", entry, "-action_copy_files", second});
+    // Named as the walk shows the copy, and the evidence it would take the
+    // name of as the run opened it.
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "refused to write: " + second + "/" + name + ": it is the evidence " + reads[i] + "\n");
     EXPECT_NE(out.find("small.txt"), std::string::npos) << out;  // the entry is still reported
     EXPECT_EQ(out.find(second + "/" + name), std::string::npos) << reads[i] << "\n" << out;
     struct stat image_st, named_st;
