@@ -135,4 +135,36 @@ inline bool rewrite_mft_runs(const std::string& path, ulong64 mft_pos,
   return true;
 }
 
+// default.img (24 MiB, 4 KiB clusters, 1 KiB records) made to claim far more
+// than it holds: its boot sector 2^40 sectors, and its $MFT's own runs
+// (`real`, as (clusters, lcn)) four billion clusters more: the last run
+// grown to 2^32 - 1 clusters, or a run of as many past the image's end
+// after the real ones. `entries` is what the image holds room for.
+struct mft_claim {
+  const char* what;
+  std::vector<std::pair<ulong64, ulong64>> runs;
+  ulong64 entries;
+};
+
+inline std::vector<mft_claim> mft_claims_past_default_img(const std::vector<std::pair<ulong64, ulong64>>& real) {
+  const ulong64 image_clusters = (24u << 20) / 4096;
+  const ulong64 claim = 0xFFFFFFFFull;
+  return {
+      {"last run grown", {real[0], {claim, real[1].second}}, 4 * (real[0].first + image_clusters - real[1].second)},
+      {"a run past the image's end", {real[0], real[1], {claim, 1ull << 33}}, 4 * (real[0].first + real[1].first)},
+  };
+}
+
+// The copy `name` of default.img damaged as `c` says; the clusters its runs
+// claim in `clusters`. "" when it cannot be made.
+inline std::string copy_with_mft_claim(const std::string& name, ulong64 mft_pos, const mft_claim& c,
+                                       ulong64& clusters) {
+  const std::string copy = copy_fixture("default.img", name);
+  clusters = 0;
+  for (const auto& r : c.runs) clusters += r.first;
+  if (copy.empty() || !rewrite_mft_runs(copy, mft_pos, c.runs, clusters * 4096)) return "";
+  rewrite_total_sectors(copy, 1ull << 40);
+  return copy;
+}
+
 }  // namespace quor_test

@@ -818,28 +818,17 @@ TEST(WalkEngine, MftRunsAndBootSectorClaimingMoreThanTheImageAreBoundedByIt) {
     delete engine;
   }
   ASSERT_EQ(real.size(), 2u);
-  const ulong64 image_clusters = (24u << 20) / 4096;
-  const ulong64 claim = 0xFFFFFFFFull;
-  const struct {
-    const char* what;
-    std::vector<std::pair<ulong64, ulong64>> runs;
-    ulong64 entries;  // four 1 KiB records a cluster the image holds
-  } cases[] = {
-      {"last run grown", {real[0], {claim, real[1].second}}, 4 * (real[0].first + image_clusters - real[1].second)},
-      {"a run past the image's end", {real[0], real[1], {claim, 1ull << 33}}, 4 * (real[0].first + real[1].first)},
-  };
   auto rows = [](const std::string& text) { return text.substr(text.find('\n')); };
   user_ctx whole;
   const std::string expected = walk_text(whole, {"-image", image, "-csv"});
   ASSERT_GT(expected.size(), 100000u);
   int n = 0;
-  for (const auto& c : cases) {
+  for (const quor_test::mft_claim& c : quor_test::mft_claims_past_default_img(real)) {
     SCOPED_TRACE(c.what);
-    const std::string damaged = quor_test::copy_fixture("default.img", "mft-claims-" + std::to_string(n++) + ".img");
     ulong64 clusters = 0;
-    for (const auto& r : c.runs) clusters += r.first;
-    ASSERT_TRUE(quor_test::rewrite_mft_runs(damaged, mft_pos, c.runs, clusters * 4096));
-    quor_test::rewrite_total_sectors(damaged, 1ull << 40);
+    const std::string damaged =
+        quor_test::copy_with_mft_claim("mft-claims-" + std::to_string(n++) + ".img", mft_pos, c, clusters);
+    ASSERT_FALSE(damaged.empty());
 
     ASSERT_EQ(walk_count_announced({"-image", damaged, "-csv"}), c.entries);
     user_ctx patched;

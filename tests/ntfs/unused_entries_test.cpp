@@ -156,24 +156,13 @@ TEST(UnusedEntries, MftRunsAndBootSectorClaimingMoreThanTheImage) {
   }
   ASSERT_EQ(real.size(), 2u);
   ASSERT_GT(sound.size(), 100u);
-  const ulong64 image_clusters = (24u << 20) / 4096;
-  const ulong64 claim = 0xFFFFFFFFull;
-  const struct {
-    const char* what;
-    std::vector<std::pair<ulong64, ulong64>> runs;
-    ulong64 entries;  // four 1 KiB records a cluster the image holds
-  } cases[] = {
-      {"last run grown", {real[0], {claim, real[1].second}}, 4 * (real[0].first + image_clusters - real[1].second)},
-      {"a run past the image's end", {real[0], real[1], {claim, 1ull << 33}}, 4 * (real[0].first + real[1].first)},
-  };
   int n = 0;
-  for (const auto& c : cases) {
+  for (const quor_test::mft_claim& c : quor_test::mft_claims_past_default_img(real)) {
     SCOPED_TRACE(c.what);
-    const std::string copy = quor_test::copy_fixture("default.img", "mft-claims-" + std::to_string(n++) + ".img");
     ulong64 clusters = 0;
-    for (const auto& r : c.runs) clusters += r.first;
-    ASSERT_TRUE(quor_test::rewrite_mft_runs(copy, mft_pos, c.runs, clusters * 4096));
-    quor_test::rewrite_total_sectors(copy, 1ull << 40);
+    const std::string copy =
+        quor_test::copy_with_mft_claim("mft-claims-" + std::to_string(n++) + ".img", mft_pos, c, clusters);
+    ASSERT_FALSE(copy.empty());
     auto engine = quor_test::open_engine_at(copy);
     ASSERT_NE(engine, nullptr);
     ASSERT_EQ(engine->get_inode_count(), c.entries);

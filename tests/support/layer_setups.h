@@ -97,12 +97,14 @@ class layer_stack {
   // `command` mounts something at `at` (made when missing); unmounted when
   // the set-up goes, and then, when `held` is named (a container a FUSE
   // server writes back as it ends), the server is waited for until it lets
-  // the file go.
+  // the file go. A server that mounts in the background (rclone) says
+  // nothing of when it is ready: the mount table is waited for.
   bool mount(const std::string& command, const std::string& at, const std::string& held = "") {
     if (!ok()) return false;
     ::mkdir(at.c_str(), 0700);
     std::string out;
-    if (run_command("{ " + command + " ; } >/dev/null 2>&1 </dev/null", out) != 0 || !is_mount_point(at))
+    if (run_command("{ " + command + " ; } >/dev/null 2>&1 </dev/null", out) != 0 ||
+        !wait_for([at] { return is_mount_point(at); }, "the mount at " + at))
       return fail("could not mount: " + command);
     m_undo.push_back([at, held] {
       std::string ignored;
@@ -363,23 +365,9 @@ struct pass_through : layer_stack {
     } else if (kind == "mergerfs") {
       mount("mergerfs " + shell_word(under) + " " + shell_word(at), at);
     } else if (kind == "rclone") {
-      // rclone mounts in the background and says nothing of when it is
-      // ready: the mount table says.
-      ::mkdir(at.c_str(), 0700);
-      step("rclone mount --config /dev/null --daemon -vv --log-file " + shell_word(at + ".log") + " " +
-           shell_word(under) + " " + shell_word(at));
-      wait_for([this] { return is_mount_point(at); }, "the rclone mount");
-      if (ok()) {
-        const std::string where = at;
-        on_undo([where] {
-          std::string ignored;
-          for (int tick = 0; tick < 50; ++tick) {
-            if (run_command("umount " + shell_word(where) + " 2>/dev/null", ignored) == 0) return;
-            ::usleep(100000);
-          }
-          run_command("umount -l " + shell_word(where) + " 2>/dev/null", ignored);
-        });
-      }
+      mount("rclone mount --config /dev/null --daemon -vv --log-file " + shell_word(at + ".log") + " " +
+                shell_word(under) + " " + shell_word(at),
+            at);
     } else {
       fail("no pass-through view " + kind);
     }
@@ -571,21 +559,9 @@ struct rclone_served : layer_stack {
         "rclone serve " + kind + " to listen");
   }
   bool mount_webdav(const std::string& at, bool cache) {
-    if (!ok()) return false;
-    ::mkdir(at.c_str(), 0700);
-    step("rclone mount --config /dev/null --daemon :webdav: " + shell_word(at) + " --webdav-url " + url +
-         " --cache-dir " + shell_word(dir + "/cache") + (cache ? " --vfs-cache-mode full" : ""));
-    wait_for([at] { return is_mount_point(at); }, "the rclone mount");
-    if (!ok()) return false;
-    on_undo([at] {
-      std::string ignored;
-      for (int tick = 0; tick < 50; ++tick) {
-        if (run_command("umount " + shell_word(at) + " 2>/dev/null", ignored) == 0) return;
-        ::usleep(100000);
-      }
-      run_command("umount -l " + shell_word(at) + " 2>/dev/null", ignored);
-    });
-    return true;
+    return mount("rclone mount --config /dev/null --daemon :webdav: " + shell_word(at) + " --webdav-url " + url +
+                     " --cache-dir " + shell_word(dir + "/cache") + (cache ? " --vfs-cache-mode full" : ""),
+                 at);
   }
   bool mount_http(const std::string& file, const std::string& at) {
     return need({"httpfs2"}) && mount("httpfs2 " + url + "/" + file + " " + shell_word(at), at);
@@ -666,21 +642,10 @@ inline bool share_start_folder(ssh_share& ssh, const std::string& start, const s
 // rclone's share of its memory at `at`, files written through its cache in
 // `cache`: its table entry names no file, and it holds only cache files.
 inline bool memory_share(layer_stack& stack, const std::string& at, const std::string& cache) {
-  if (!stack.need({"rclone"})) return false;
-  ::mkdir(at.c_str(), 0700);
-  stack.step("rclone mount --config /dev/null --daemon --vfs-cache-mode writes --cache-dir " + shell_word(cache) +
-             " :memory: " + shell_word(at));
-  stack.wait_for([&] { return layer_stack::is_mount_point(at); }, "the rclone mount of its memory");
-  if (!stack.ok()) return false;
-  stack.on_undo([at] {
-    std::string ignored;
-    for (int tick = 0; tick < 50; ++tick) {
-      if (run_command("umount " + shell_word(at) + " 2>/dev/null", ignored) == 0) return;
-      ::usleep(100000);
-    }
-    run_command("umount -l " + shell_word(at) + " 2>/dev/null", ignored);
-  });
-  return true;
+  return stack.need({"rclone"}) &&
+         stack.mount("rclone mount --config /dev/null --daemon --vfs-cache-mode writes --cache-dir " +
+                         shell_word(cache) + " :memory: " + shell_word(at),
+                     at);
 }
 
 }  // namespace quor_test
