@@ -1,6 +1,6 @@
 #!/bin/bash
-# Runs bench/output_check_bench.cpp (one open_output, descriptor_is_source,
-# the walker's copies) with its outputs in a plain folder, on an ntfs-3g
+# Runs bench/output_check_bench.cpp (one open_output, descriptor_reach, the
+# walker's copies) with its outputs in a plain folder, on an ntfs-3g
 # mount of another image and on one of an image named with a comma (whose
 # serving process the guard must find), each on the machine as it is, in a
 # private mount namespace holding 2,000 bind mounts more (with ntfs-3g
@@ -97,14 +97,14 @@ print("%-44s" % "" + "".join("%20s" % h for h in heads))
 places = [("plain", "plain folder"), ("fuse", "ntfs-3g mount"), ("fuse_comma", "ntfs-3g, comma")]
 def unit(b):
     return {"us": 1e-6, "ms": 1e-3, "ns": 1e-9, "s": 1.0}[b.get("time_unit", "ns")]
-for check in ("BM_OpenOutput", "BM_DescriptorIsSource"):
+for check in ("BM_OpenOutput", "BM_DescriptorReach"):
     for key, label in places:
         cells = []
         for run in runs:
             b = run.get("%s/%s" % (check, key))
             ok = b is not None and not b.get("error_occurred")
             cells.append("%.1f us" % (b["real_time"] * unit(b) * 1e6) if ok else "skipped")
-        name = "open_output" if check == "BM_OpenOutput" else "descriptor_is_source"
+        name = "open_output" if check == "BM_OpenOutput" else "descriptor_reach"
         print("%-44s" % ("%s, %s" % (name, label)) + "".join("%20s" % c for c in cells))
 for key, label in places:
     cells = []

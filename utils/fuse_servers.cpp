@@ -112,38 +112,6 @@ void add_held_files(int fds, DIR* listing, const char* pid, std::vector<fuse_hel
   }
 }
 
-struct server_cache {
-  std::mutex lock;
-  uint64 generation = 0;
-  std::shared_ptr<const fuse_server_list> list;
-  uint64 walks = 0;
-};
-
-server_cache& cache() {
-  static server_cache* const kept = new server_cache;  // lives as long as the process
-  return *kept;
-}
-
-}  // namespace
-
-fuse_servers_seen fuse_server_list::files_of(uint64 connection, std::vector<fuse_held_file>& out) const {
-  fuse_servers_seen seen;
-  seen.complete = complete;
-  for (const fuse_server& server : servers) {
-    if (server.told && server.connection != connection) continue;
-    seen.counted = true;
-    if (server.told) seen.exact = true;
-    out.insert(out.end(), server.files.begin(), server.files.end());
-  }
-  return seen;
-}
-
-uint64 fuse_connection_of(uint64 device) {
-  const dev_t dev = static_cast<dev_t>(device);
-  // The kernel's own form of a device number: the minor in the low 20 bits.
-  return (static_cast<uint64>(major(dev)) << 20) | minor(dev);
-}
-
 // Walks the processes now. Memory that runs out throws std::bad_alloc,
 // with nothing left open.
 void read_fuse_servers(fuse_server_list& out) {
@@ -180,6 +148,38 @@ void read_fuse_servers(fuse_server_list& out) {
   }
 }
 
+struct server_cache {
+  std::mutex lock;
+  uint64 generation = 0;
+  std::shared_ptr<const fuse_server_list> list;
+  uint64 walks = 0;
+};
+
+server_cache& cache() {
+  static server_cache* const kept = new server_cache;  // lives as long as the process
+  return *kept;
+}
+
+}  // namespace
+
+fuse_servers_seen fuse_server_list::files_of(uint64 connection, std::vector<fuse_held_file>& out) const {
+  fuse_servers_seen seen;
+  seen.complete = complete;
+  for (const fuse_server& server : servers) {
+    if (server.told && server.connection != connection) continue;
+    seen.counted = true;
+    if (server.told) seen.exact = true;
+    out.insert(out.end(), server.files.begin(), server.files.end());
+  }
+  return seen;
+}
+
+uint64 fuse_connection_of(uint64 device) {
+  const dev_t dev = static_cast<dev_t>(device);
+  // The kernel's own form of a device number: the minor in the low 20 bits.
+  return (static_cast<uint64>(major(dev)) << 20) | minor(dev);
+}
+
 std::shared_ptr<const fuse_server_list> current_fuse_servers(uint64 generation) {
   server_cache& c = cache();
   const std::lock_guard<std::mutex> held(c.lock);
@@ -196,12 +196,6 @@ uint64 fuse_server_walks() {
   server_cache& c = cache();
   const std::lock_guard<std::mutex> held(c.lock);
   return c.walks;
-}
-
-fuse_servers_seen files_of_fuse_servers(uint64 connection, std::vector<fuse_held_file>& out) {
-  fuse_server_list list;
-  read_fuse_servers(list);
-  return list.files_of(connection, out);
 }
 
 }  // namespace uni

@@ -65,10 +65,4 @@ std::shared_ptr<const fuse_server_list> current_fuse_servers(uint64 generation);
 // How many times this process walked the processes for their FUSE servers.
 uint64 fuse_server_walks();
 
-// Adds to `out` the regular files, block devices and folders held open by
-// the processes that serve the FUSE connection `connection`, walking the
-// processes now. Memory that runs out throws std::bad_alloc, with nothing
-// left open.
-fuse_servers_seen files_of_fuse_servers(uint64 connection, std::vector<fuse_held_file>& out);
-
 }  // namespace uni

@@ -32,9 +32,10 @@ std::string unescape(const std::string& field) {
   return out;
 }
 
-// The `separator`-separated pieces of `text` from `start` to `end`.
-std::vector<std::string> split(const std::string& text, char separator, size_t start, size_t end) {
+// The `separator`-separated pieces of `text` up to `end`.
+std::vector<std::string> split(const std::string& text, char separator, size_t end) {
   std::vector<std::string> pieces;
+  size_t start = 0;
   while (start < end) {
     size_t next = text.find(separator, start);
     if (next == std::string::npos || next > end) next = end;
@@ -48,26 +49,7 @@ std::vector<std::string> split(const std::string& text, char separator, size_t s
 std::vector<std::string> fields_of(const std::string& line) {
   size_t end = line.size();
   while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
-  return split(line, ' ', 0, end);
-}
-
-// Whether the third field of `line` is `number` ("major:minor"), found
-// before anything of the line is copied: most lines of the table are for
-// other devices.
-bool device_field_is(const std::string& line, const std::string& number) {
-  size_t start = 0;
-  for (int field = 0; field < 2; ++field) {
-    start = line.find(' ', start);
-    if (start == std::string::npos) return false;
-    ++start;
-  }
-  return line.compare(start, number.size(), number) == 0 && line.size() > start + number.size() &&
-         line[start + number.size()] == ' ';
-}
-
-std::string device_text(uint64 device) {
-  const dev_t dev = static_cast<dev_t>(device);
-  return std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+  return split(line, ' ', end);
 }
 
 // The table's fields as numbers: a mount ID, a device "major:minor".
@@ -89,36 +71,6 @@ bool device_field(const std::string& field, uint64& device) {
     return false;
   device = static_cast<uint64>(makedev(static_cast<unsigned>(ma), static_cast<unsigned>(mi)));
   return true;
-}
-
-bool any_entry_in_line(const std::string& line, mount_entry& entry) {
-  const std::vector<std::string> fields = fields_of(line);
-  // mount id, parent id, major:minor, root, mount point, options, then any
-  // number of optional fields ended by "-", then type, source, options.
-  if (fields.size() < 10) return false;
-  for (size_t i = 6; i + 2 < fields.size(); ++i)
-    if (fields[i] == "-") {
-      mount_entry found;
-      if (!id_field(fields[0], found.id) || !device_field(fields[2], found.device)) return false;
-      found.root = unescape(fields[3]);
-      found.mount_point = unescape(fields[4]);
-      found.type = unescape(fields[i + 1]);
-      found.source = unescape(fields[i + 2]);
-      if (i + 3 < fields.size()) {
-        // Split before the escapes are undone: a comma that separates
-        // options is written as itself, one inside a value escaped.
-        const std::string& options = fields[i + 3];
-        for (const std::string& option : split(options, ',', 0, options.size()))
-          found.options.push_back(unescape(option));
-      }
-      entry = std::move(found);
-      return true;
-    }
-  return false;
-}
-
-bool entry_in_line(const std::string& line, const std::string& number, mount_entry& entry) {
-  return device_field_is(line, number) && any_entry_in_line(line, entry);
 }
 
 // The mount table, read a line at a time; closed, and its line buffer
@@ -156,18 +108,31 @@ class table_reader {
 
 }  // namespace
 
-bool mount_entry_in_line(const std::string& line, uint64 device, mount_entry& entry) {
-  return entry_in_line(line, device_text(device), entry);
+bool mount_entry_of_line(const std::string& line, mount_entry& entry) {
+  const std::vector<std::string> fields = fields_of(line);
+  // mount id, parent id, major:minor, root, mount point, options, then any
+  // number of optional fields ended by "-", then type, source, options.
+  if (fields.size() < 10) return false;
+  for (size_t i = 6; i + 2 < fields.size(); ++i)
+    if (fields[i] == "-") {
+      mount_entry found;
+      if (!id_field(fields[0], found.id) || !device_field(fields[2], found.device)) return false;
+      found.root = unescape(fields[3]);
+      found.mount_point = unescape(fields[4]);
+      found.type = unescape(fields[i + 1]);
+      found.source = unescape(fields[i + 2]);
+      if (i + 3 < fields.size()) {
+        // Split before the escapes are undone: a comma that separates
+        // options is written as itself, one inside a value escaped.
+        const std::string& options = fields[i + 3];
+        for (const std::string& option : split(options, ',', options.size()))
+          found.options.push_back(unescape(option));
+      }
+      entry = std::move(found);
+      return true;
+    }
+  return false;
 }
-
-bool mount_source_in_line(const std::string& line, uint64 device, std::string& source) {
-  mount_entry entry;
-  if (!mount_entry_in_line(line, device, entry)) return false;
-  source = entry.source;
-  return true;
-}
-
-bool mount_entry_of_line(const std::string& line, mount_entry& entry) { return any_entry_in_line(line, entry); }
 
 bool read_mount_table(std::vector<mount_entry>& out) {
   table_reader table;
@@ -175,30 +140,8 @@ bool read_mount_table(std::vector<mount_entry>& out) {
   std::string line;
   mount_entry entry;
   while (table.next(line))
-    if (any_entry_in_line(line, entry)) out.push_back(entry);
+    if (mount_entry_of_line(line, entry)) out.push_back(entry);
   return true;
-}
-
-bool mount_entries_of(uint64 device, std::vector<mount_entry>& out) {
-  table_reader table;
-  if (!table.is_open()) return false;
-  const std::string number = device_text(device);
-  std::string line;
-  mount_entry entry;
-  while (table.next(line))
-    if (entry_in_line(line, number, entry)) out.push_back(entry);
-  return true;
-}
-
-bool mount_sources_of(uint64 device, std::vector<std::string>& out) {
-  try {
-    std::vector<mount_entry> entries;
-    if (!mount_entries_of(device, entries)) return false;
-    for (const mount_entry& entry : entries) out.push_back(entry.source);
-    return !entries.empty();
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
 }
 
 }  // namespace uni

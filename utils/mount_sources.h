@@ -23,27 +23,8 @@ struct mount_entry {
   std::vector<std::string> options;
 };
 
-// Adds to `out` the source of every mount whose device number is `device`
-// (the st_dev of a file stored there). False when the table cannot be read,
-// no mount has that number, or memory ran out part way; nothing is left
-// open or held on any of these.
-bool mount_sources_of(uint64 device, std::vector<std::string>& out);
-
-// Adds to `out` every mount whose device number is `device`. False when the
-// table cannot be read; memory that runs out throws std::bad_alloc, with
-// nothing left open or held.
-bool mount_entries_of(uint64 device, std::vector<mount_entry>& out);
-
-// The source field of one line of the mount table when its device number
-// (the major:minor field) is `device`; false for any other line or one not
-// in the table's form.
-bool mount_source_in_line(const std::string& line, uint64 device, std::string& source);
-
-// The same for the whole entry.
-bool mount_entry_in_line(const std::string& line, uint64 device, mount_entry& entry);
-
-// The entry of one line of the mount table, whatever its device; false for
-// a line not in the table's form.
+// The entry of one line of the mount table; false for a line not in the
+// table's form.
 bool mount_entry_of_line(const std::string& line, mount_entry& entry);
 
 // Adds to `out` every line of the process's mount table, read now. False

@@ -176,19 +176,6 @@ bool identities_of_source(int fd, file_identities& out) {
   }
 }
 
-bool identities_of_holder(int fd, file_identities& out) {
-  try {
-    struct stat st;
-    if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)) return false;
-    output_reach r;
-    reach_of(fd, st, r);
-    out.insert(out.end(), r.under.begin(), r.under.end());
-    return !r.under.empty();
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
 bool is_one_of(const file_identity& id, const file_identities& sources) { return present(sources, id); }
 
 reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why) {
@@ -198,15 +185,6 @@ reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, 
     set_why(why, MEMORY_WHY);
   }
   return reach_answer::untold;
-}
-
-bool folder_descriptor_writes_source(int dirfd, const file_identities& sources) {
-  try {
-    std::string why;
-    return folder_reaches_source(dirfd, sources, why) != reach_answer::clear;
-  } catch (const std::exception&) {
-    return true;
-  }
 }
 
 namespace {
@@ -236,11 +214,6 @@ reach_answer descriptor_reach(int fd, const file_identities& sources, std::strin
 
 reach_answer stream_reach(int fd, const file_identities& sources, std::string& why) {
   return answer_for_descriptor(fd, sources, true, why);
-}
-
-bool descriptor_is_source(int fd, const file_identities& sources) {
-  std::string why;
-  return descriptor_reach(fd, sources, why) != reach_answer::clear;
 }
 
 namespace {

@@ -75,24 +75,8 @@ bool identities_of_descriptor(int fd, file_identities& out);
 // the system cannot tell the descriptor's own, or when memory ran out part
 // way (an element of `out`, when there is one, is then marked `unsure`).
 bool identities_of_source(int fd, file_identities& out);
-// Adds to `out` what the descriptor's file is stored on: the disk, when
-// that is a block device, and the whole disk holding it; the source of its
-// mount, when that is another block device; for a FUSE mount (an image
-// mounted by ntfs-3g, whose table entry may not name it: ntfs-3g cuts a
-// name at its first comma, an image may be renamed after its mount) the
-// files and disks its serving processes hold open to read; for a loop
-// device among them, the files behind it; and what each of those is stored
-// on in turn. Writing the file writes them. An output's, not a source's: a
-// file beside the image is not the image. False when nothing was added.
-bool identities_of_holder(int fd, file_identities& out);
 // True when `id` is the file of one of `sources` (a holder among them too).
 bool is_one_of(const file_identity& id, const file_identities& sources);
-// True when writing to the open descriptor `fd` would write one of
-// `sources`: it is one of them or the disk one is stored on, a loop device
-// over one, or a file stored on one. Only a regular file or a block device
-// can be; a pipe, a terminal or /dev/null never is. True also where
-// descriptor_reach answers `untold`.
-bool descriptor_is_source(int fd, const file_identities& sources);
 
 enum class reach_answer {
   clear,   // writing it writes no source
@@ -104,9 +88,9 @@ enum class reach_answer {
 // where memory ran out. `why` names, for `source`, the source and the layer
 // it is reached through ("it is stored in the evidence /c/ev.img through
 // the FUSE mount at /c/n (fuseblk)"), for `untold` the path and the layer
-// that cannot be told; it is cleared for `clear`. A descriptor handed in is judged by what is under it
-// alone: whether its file was there before the run is for whoever opened
-// it to say, with the sources' `untold` marks.
+// that cannot be told; it is cleared for `clear`. A descriptor handed in
+// is judged by what is under it alone: whether its file was there before
+// the run is for whoever opened it to say, with the sources' `untold` marks.
 reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why);
 // The same for a standard stream handed to the run (opened by whoever
 // started it, so the run made nothing): a layer under it that cannot be
@@ -116,18 +100,16 @@ reach_answer descriptor_reach(int fd, const file_identities& sources, std::strin
 // be judged by what it holds.
 reach_answer stream_reach(int fd, const file_identities& sources, std::string& why);
 
-// True when something made in the folder open at `dirfd` (a file, a folder
-// below it) would write one of `sources`: the folder is one of them, or is
-// stored on one (a disk that is one, a loop device over one, a mount of
-// one), or when that cannot be told (as for descriptor_is_source). False
-// for a descriptor that is no folder.
-bool folder_descriptor_writes_source(int dirfd, const file_identities& sources);
-// The same as an answer: `untold`, with `why` naming the path and the layer,
-// where a layer under the folder cannot be told, or where a source is read
-// through such a layer and the folder's file system is stored in a regular
-// file, which may be that source. make_output_folder and
-// folder_writes_source refuse on either answer, with "refused to write:
-// <path>: <why>" on standard error.
+// What something made in the folder open at `dirfd` (a file, a folder
+// below it) would do to `sources`: `source` where the folder is one of them
+// or is stored on one (a disk that is one, a loop device over one, a mount
+// of one); `untold`, with `why` naming the path and the layer, where a
+// layer under the folder cannot be told, where memory ran out, or where a
+// source is read through such a layer and the folder's file system is
+// stored in a regular file, which may be that source. `clear` for a
+// descriptor that is no folder. make_output_folder and folder_writes_source
+// refuse on either answer, with "refused to write: <path>: <why>" on
+// standard error.
 reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why);
 
 enum class output_open {
@@ -207,7 +189,7 @@ bool names_source(const std::wstring& path, const file_identities& sources);
 // one, a mount of one). Nothing is made. "." and ".." are taken as the
 // system will take them once the folders before them exist, so a climb out
 // of a folder still to be made leads the check where it leads the mkdir.
-// True when it cannot be told (as for descriptor_is_source).
+// True when it cannot be told (descriptor_reach's `untold`).
 bool folder_writes_source(const std::string& path, const file_identities& sources);
 
 }  // namespace uni

@@ -39,10 +39,10 @@ class held_folder {
 // The folder `part` in the folder `here`, made when missing: `here` is
 // checked by its descriptor first (unless `here_checked` says it was), and
 // the folder made is opened without following a link and checked again.
-// -1 with `why` set when it cannot be entered (and `answer`, `reason` for a
-// refusal); `checked` says whether the folder entered was checked.
+// -1 with `why` set when it cannot be entered (and `reason` for a refusal);
+// `checked` says whether the folder entered was checked.
 int enter(const held_folder& here, bool& here_checked, const std::string& part, const file_identities& sources,
-          bool& checked, folder_result& why, reach_answer& answer, std::string& reason) {
+          bool& checked, folder_result& why, std::string& reason) {
   why = folder_result::failed;
   checked = false;
   // Someone may make the name between our open and our mkdir: the second
@@ -50,7 +50,7 @@ int enter(const held_folder& here, bool& here_checked, const std::string& part, 
   for (int round = 0; round < 2; ++round) {
     const int existing = ::openat(here.fd(), part.c_str(), FOLDER_FLAGS);
     if (existing >= 0 || errno != ENOENT) return existing;
-    if (!here_checked && (answer = folder_descriptor_reach(here.fd(), sources, reason)) != reach_answer::clear) {
+    if (!here_checked && folder_descriptor_reach(here.fd(), sources, reason) != reach_answer::clear) {
       why = folder_result::is_source;
       return -1;
     }
@@ -61,7 +61,7 @@ int enter(const held_folder& here, bool& here_checked, const std::string& part, 
     }
     const int made = ::openat(here.fd(), part.c_str(), FOLDER_FLAGS | O_NOFOLLOW);
     if (made < 0) return -1;
-    if ((answer = folder_descriptor_reach(made, sources, reason)) != reach_answer::clear) {
+    if (folder_descriptor_reach(made, sources, reason) != reach_answer::clear) {
       ::close(made);
       why = folder_result::is_source;
       return -1;
@@ -91,9 +91,8 @@ folder_result make_output_folder(const std::string& path, const file_identities&
     if (part.empty() || part == ".") continue;
     bool checked = false;
     folder_result why = folder_result::failed;
-    reach_answer answer = reach_answer::clear;
     std::string reason;
-    const int next = enter(here, here_checked, part, sources, checked, why, answer, reason);
+    const int next = enter(here, here_checked, part, sources, checked, why, reason);
     if (next < 0) {
       if (why == folder_result::is_source)
         std::fprintf(stderr, "refused to write: %s: %s\n", path.c_str(), reason.c_str());
@@ -104,8 +103,7 @@ folder_result make_output_folder(const std::string& path, const file_identities&
   }
   // A folder that was there already takes the files made in it.
   std::string reason;
-  const reach_answer answer = here_checked ? reach_answer::clear : folder_descriptor_reach(here.fd(), sources, reason);
-  if (answer != reach_answer::clear) {
+  if (!here_checked && folder_descriptor_reach(here.fd(), sources, reason) != reach_answer::clear) {
     std::fprintf(stderr, "refused to write: %s: %s\n", path.c_str(), reason.c_str());
     return folder_result::is_source;
   }

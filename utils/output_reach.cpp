@@ -360,8 +360,7 @@ class reach_builder {
                             m.mount_point + " (" + m.type + ")";
     if (m.type == "overlay") {
       place layer;
-      if (overlay_layer_file(p.name, p.st, std::vector<mount_entry>{m}, layer.name, layer.st))
-        seen_as.push_back(layer);
+      if (overlay_layer_file(p.name, p.st, m, layer.name, layer.st)) seen_as.push_back(layer);
     } else if (is_fuse(m)) {
       std::string inner;
       if (!inner_path(p.name, m, inner)) return;

@@ -109,24 +109,22 @@ bool overlay_upper_folder(const mount_entry& mount, std::string& folder) {
   return false;
 }
 
-bool overlay_layer_file(const std::string& path, const struct stat& seen, const std::vector<mount_entry>& mounts,
-                        std::string& name, struct stat& status) {
-  for (const mount_entry& mount : mounts) {
-    std::string inner;
-    if (mount.type != "overlay" || !below(path, mount.mount_point, inner)) continue;
-    // A mount of a folder inside the overlay shows that folder at its point.
-    if (mount.root != "/") inner = mount.root + inner;
-    if (inner.empty()) continue;
-    for (const std::string& layer : overlay_layers(mount.options)) {
-      if (layer.empty()) continue;
-      for (const std::string& folder : layer_folders(layer, mount.mount_point)) {
-        const std::string candidate = folder + inner;
-        struct stat st;
-        if (::lstat(candidate.c_str(), &st) == 0 && shows(seen, st)) {
-          name = candidate;
-          status = st;
-          return true;
-        }
+bool overlay_layer_file(const std::string& path, const struct stat& seen, const mount_entry& mount, std::string& name,
+                        struct stat& status) {
+  std::string inner;
+  if (mount.type != "overlay" || !below(path, mount.mount_point, inner)) return false;
+  // A mount of a folder inside the overlay shows that folder at its point.
+  if (mount.root != "/") inner = mount.root + inner;
+  if (inner.empty()) return false;
+  for (const std::string& layer : overlay_layers(mount.options)) {
+    if (layer.empty()) continue;
+    for (const std::string& folder : layer_folders(layer, mount.mount_point)) {
+      const std::string candidate = folder + inner;
+      struct stat st;
+      if (::lstat(candidate.c_str(), &st) == 0 && shows(seen, st)) {
+        name = candidate;
+        status = st;
+        return true;
       }
     }
   }

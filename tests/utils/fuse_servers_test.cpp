@@ -8,15 +8,24 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/support/fixture.h"
 #include "tests/support/loop_device.h"
 #include "tests/support/mount_guard.h"
-#include "utils/mount_sources.h"
+#include "utils/mount_table.h"
 
 namespace {
+
+// The servers as a walk made since the mount table last changed finds
+// them: after a mount made here, a walk made now. Null when the table
+// cannot be read.
+std::shared_ptr<const uni::fuse_server_list> servers_now() {
+  const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
+  return table ? uni::current_fuse_servers(table->generation) : nullptr;
+}
 
 TEST(FuseServers, ConnectionNumbers) {
   EXPECT_EQ(uni::fuse_connection_of(makedev(0, 40)), 40u);
@@ -32,11 +41,17 @@ TEST(FuseServers, TheServerOfAMountHoldsItsImage) {
   struct stat at, img;
   ASSERT_EQ(::stat(mount.dir().c_str(), &at), 0);
   ASSERT_EQ(::stat(image.c_str(), &img), 0);
+  const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
+  ASSERT_TRUE(table);
   std::vector<std::string> named;
-  ASSERT_TRUE(uni::mount_sources_of(static_cast<uint64>(at.st_dev), named));
+  for (const uni::mount_entry& e : table->entries)
+    if (e.device == static_cast<uint64>(at.st_dev)) named.push_back(e.source);
+  ASSERT_FALSE(named.empty());
   EXPECT_EQ(named, std::vector<std::string>{image.substr(0, image.find(','))}) << "ntfs-3g no longer cuts the name";
+  const std::shared_ptr<const uni::fuse_server_list> servers = servers_now();
+  ASSERT_TRUE(servers);
   std::vector<uni::fuse_held_file> held;
-  const uni::fuse_servers_seen seen = uni::files_of_fuse_servers(uni::fuse_connection_of(at.st_dev), held);
+  const uni::fuse_servers_seen seen = servers->files_of(uni::fuse_connection_of(at.st_dev), held);
   EXPECT_TRUE(seen.exact && seen.counted && seen.complete);
   // The image among what the server holds (it may hold more that it was
   // handed when it started).
@@ -59,7 +74,7 @@ TEST(FuseServers, TheServerOfAMountHoldsItsImage) {
   EXPECT_TRUE(image_kept) << kept.size();
   // A connection nothing serves.
   held.clear();
-  const uni::fuse_servers_seen none = uni::files_of_fuse_servers(uni::fuse_connection_of(makedev(0, 1)), held);
+  const uni::fuse_servers_seen none = servers->files_of(uni::fuse_connection_of(makedev(0, 1)), held);
   EXPECT_FALSE(none.exact);
   EXPECT_TRUE(held.empty());
 }
@@ -79,8 +94,10 @@ TEST(FuseServers, AServerThatOnlyReadsItsImageHoldsItForReading) {
   struct stat at, img;
   ASSERT_EQ(::stat(mount.dir().c_str(), &at), 0);
   ASSERT_EQ(::stat((top + "/q.sqfs").c_str(), &img), 0);
+  const std::shared_ptr<const uni::fuse_server_list> servers = servers_now();
+  ASSERT_TRUE(servers);
   std::vector<uni::fuse_held_file> held;
-  EXPECT_TRUE(uni::files_of_fuse_servers(uni::fuse_connection_of(at.st_dev), held).exact);
+  EXPECT_TRUE(servers->files_of(uni::fuse_connection_of(at.st_dev), held).exact);
   bool read_only = false;
   for (const uni::fuse_held_file& file : held)
     read_only = read_only || (file.status.st_ino == img.st_ino && file.readable && !file.writable);

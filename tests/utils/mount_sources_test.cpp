@@ -7,37 +7,61 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/support/fixture.h"
 #include "tests/support/loop_device.h"
+#include "utils/mount_table.h"
 
 namespace {
 
+// A line is found for `device` when it is in the table's form and its
+// entry has that device number: a line of another device (0:411 where
+// 0:41 is asked) is an entry all the same, and one not in the table's form
+// (no "-" before the type) is none, its entry left as it was.
 TEST(MountSources, LinesOfTheMountTable) {
   const uint64 fuse = makedev(0, 41);
   const struct {
     const char* line;
+    bool parsed;
     uint64 device;
     bool found;
     std::string source;
   } cases[] = {
-      {"46 27 0:41 / /tmp/m rw,relatime - fuse /tmp/d.img rw,user_id=0\n", fuse, true, "/tmp/d.img"},
-      {"46 27 0:41 / /tmp/m rw shared:5 master:1 - fuseblk /dev/loop0 rw\n", fuse, true, "/dev/loop0"},
-      {"46 27 0:41 / /tmp/m\\040x rw - fuse /tmp/a\\040b\\134c\\011d.img rw", fuse, true, "/tmp/a b\\c\td.img"},
-      {"46 27 0:41 / /tmp/m rw - fuse /tmp/trailing\\04 rw", fuse, true, "/tmp/trailing\\04"},
+      {"46 27 0:41 / /tmp/m rw,relatime - fuse /tmp/d.img rw,user_id=0\n", true, fuse, true, "/tmp/d.img"},
+      {"46 27 0:41 / /tmp/m rw shared:5 master:1 - fuseblk /dev/loop0 rw\n", true, fuse, true, "/dev/loop0"},
+      {"46 27 0:41 / /tmp/m\\040x rw - fuse /tmp/a\\040b\\134c\\011d.img rw", true, fuse, true,
+       "/tmp/a b\\c\td.img"},
+      {"46 27 0:41 / /tmp/m rw - fuse /tmp/trailing\\04 rw", true, fuse, true, "/tmp/trailing\\04"},
       // An escape that ends the field is undone too.
-      {"46 27 0:41 / /tmp/m rw - fuse /mnt/a\\040 rw", fuse, true, "/mnt/a "},
-      {"46 27 0:411 / /tmp/m rw - fuse /tmp/d.img rw", fuse, false, ""},
-      {"46 27 0:41 / /tmp/m rw fuse /tmp/d.img rw", fuse, false, ""},
-      {"8 1 259:3 / / rw - ext4 /dev/nvme0n1p3 rw", makedev(259, 3), true, "/dev/nvme0n1p3"},
+      {"46 27 0:41 / /tmp/m rw - fuse /mnt/a\\040 rw", true, fuse, true, "/mnt/a "},
+      {"46 27 0:411 / /tmp/m rw - fuse /tmp/d.img rw", true, fuse, false, ""},
+      {"46 27 0:41 / /tmp/m rw fuse /tmp/d.img rw", false, fuse, false, ""},
+      {"8 1 259:3 / / rw - ext4 /dev/nvme0n1p3 rw", true, makedev(259, 3), true, "/dev/nvme0n1p3"},
   };
   for (const auto& c : cases) {
-    std::string source = "untouched";
-    EXPECT_EQ(uni::mount_source_in_line(c.line, c.device, source), c.found) << c.line;
-    EXPECT_EQ(source, c.found ? c.source : std::string("untouched")) << c.line;
+    uni::mount_entry entry;
+    entry.source = "untouched";
+    ASSERT_EQ(uni::mount_entry_of_line(c.line, entry), c.parsed) << c.line;
+    EXPECT_EQ(c.parsed && entry.device == c.device, c.found) << c.line;
+    if (c.found) {
+      EXPECT_EQ(entry.source, c.source) << c.line;
+    } else if (!c.parsed) {
+      EXPECT_EQ(entry.source, "untouched") << c.line;
+    }
   }
+}
+
+// The sources of every entry of the live table with the device number
+// `device`, in `out`; false when the table cannot be read.
+bool sources_of(uint64 device, std::vector<std::string>& out) {
+  const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
+  if (!table) return false;
+  for (const uni::mount_entry& e : table->entries)
+    if (e.device == device) out.push_back(e.source);
+  return true;
 }
 
 TEST(MountSources, TheLiveTableNamesAnImageMountedByNtfs3g) {
@@ -48,7 +72,8 @@ TEST(MountSources, TheLiveTableNamesAnImageMountedByNtfs3g) {
   struct stat st;
   ASSERT_EQ(::stat(mount.dir().c_str(), &st), 0);
   std::vector<std::string> sources;
-  ASSERT_TRUE(uni::mount_sources_of(static_cast<uint64>(st.st_dev), sources));
+  ASSERT_TRUE(sources_of(static_cast<uint64>(st.st_dev), sources));
+  ASSERT_FALSE(sources.empty());
   std::string findmnt;
   if (quor_test::have_program("findmnt") &&
       quor_test::run_command("findmnt -n -o SOURCE --mountpoint '" + mount.dir() + "'", findmnt) == 0) {
@@ -57,7 +82,9 @@ TEST(MountSources, TheLiveTableNamesAnImageMountedByNtfs3g) {
   }
   EXPECT_EQ(sources, std::vector<std::string>{image});
   // No mount has a device number of 0:0.
-  EXPECT_FALSE(uni::mount_sources_of(0, sources));
+  const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
+  ASSERT_TRUE(table);
+  EXPECT_EQ(table->by_device(0), nullptr);
 }
 
 }  // namespace
@@ -71,38 +98,36 @@ TEST(MountSources, EntriesOfTheMountTable) {
   const uint64 anon = makedev(0, 52);
   const struct {
     const char* line;
-    bool found;
+    bool parsed;
+    bool found;  // the entry has the device number `anon`
     const char *root, *at, *type, *source;
     std::vector<std::string> options;
   } cases[] = {
       {"61 27 0:52 / /tmp/M rw,relatime - overlay overlay rw,lowerdir=L:L2\\134\\054x,upperdir=/u\\040p,workdir=W\n",
-       true, "/", "/tmp/M", "overlay", "overlay", {"rw", "lowerdir=L:L2\\,x", "upperdir=/u p", "workdir=W"}},
-      {"62 61 0:52 /sub /tmp/b\\040m rw shared:3 - overlay overlay rw,lowerdir+=/l\\054a,datadir+=/d", true, "/sub",
-       "/tmp/b m", "overlay", "overlay", {"rw", "lowerdir+=/l,a", "datadir+=/d"}},
-      {"63 27 0:52 / /tmp/m rw - fuse /tmp/case12 rw,user_id=0", true, "/", "/tmp/m", "fuse", "/tmp/case12",
+       true, true, "/", "/tmp/M", "overlay", "overlay", {"rw", "lowerdir=L:L2\\,x", "upperdir=/u p", "workdir=W"}},
+      {"62 61 0:52 /sub /tmp/b\\040m rw shared:3 - overlay overlay rw,lowerdir+=/l\\054a,datadir+=/d", true, true,
+       "/sub", "/tmp/b m", "overlay", "overlay", {"rw", "lowerdir+=/l,a", "datadir+=/d"}},
+      {"63 27 0:52 / /tmp/m rw - fuse /tmp/case12 rw,user_id=0", true, true, "/", "/tmp/m", "fuse", "/tmp/case12",
        {"rw", "user_id=0"}},
-      {"63 27 0:520 / /tmp/m rw - fuse /tmp/case12 rw", false, "", "", "", "", {}},
-      {"63 27 0:52 / /tmp/m rw fuse /tmp/case12 rw", false, "", "", "", "", {}},
+      {"63 27 0:520 / /tmp/m rw - fuse /tmp/case12 rw", true, false, "", "", "", "", {}},
+      {"63 27 0:52 / /tmp/m rw fuse /tmp/case12 rw", false, false, "", "", "", "", {}},
   };
   for (const auto& c : cases) {
     uni::mount_entry entry;
     entry.type = "untouched";
-    ASSERT_EQ(uni::mount_entry_in_line(c.line, anon, entry), c.found) << c.line;
-    if (!c.found) {
+    ASSERT_EQ(uni::mount_entry_of_line(c.line, entry), c.parsed) << c.line;
+    ASSERT_EQ(c.parsed && entry.device == anon, c.found) << c.line;
+    if (!c.parsed) {
       EXPECT_EQ(entry.type, "untouched");
       continue;
     }
+    if (!c.found) continue;
+    EXPECT_EQ(entry.id, static_cast<uint64>(std::stoul(c.line))) << c.line;
     EXPECT_EQ(entry.root, c.root) << c.line;
     EXPECT_EQ(entry.mount_point, c.at) << c.line;
     EXPECT_EQ(entry.type, c.type) << c.line;
     EXPECT_EQ(entry.source, c.source) << c.line;
     EXPECT_EQ(entry.options, c.options) << c.line;
-    // Read as any line of the table, the same entry with its mount ID.
-    uni::mount_entry any;
-    ASSERT_TRUE(uni::mount_entry_of_line(c.line, any)) << c.line;
-    EXPECT_EQ(any.id, static_cast<uint64>(std::stoul(c.line))) << c.line;
-    EXPECT_EQ(any.device, anon) << c.line;
-    EXPECT_EQ(any.mount_point, c.at) << c.line;
   }
   // Fields that are no numbers where numbers belong.
   uni::mount_entry none;
@@ -112,10 +137,11 @@ TEST(MountSources, EntriesOfTheMountTable) {
   // The live table: the root folder's mount is there, under its own number.
   struct stat st;
   ASSERT_EQ(::stat("/", &st), 0);
-  std::vector<uni::mount_entry> entries;
-  ASSERT_TRUE(uni::mount_entries_of(static_cast<uint64>(st.st_dev), entries));
+  const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
+  ASSERT_TRUE(table);
   bool root = false;
-  for (const uni::mount_entry& e : entries) root = root || e.mount_point == "/";
+  for (const uni::mount_entry& e : table->entries)
+    root = root || (e.device == static_cast<uint64>(st.st_dev) && e.mount_point == "/");
   EXPECT_TRUE(root);
 }
 

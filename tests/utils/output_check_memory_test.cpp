@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -22,9 +24,9 @@
 #include "tests/support/fixture.h"
 #include "tests/support/loop_device.h"
 #include "tests/support/mount_guard.h"
-#include "utils/mount_sources.h"
 #include "utils/mount_table.h"
 #include "utils/output_file.h"
+#include "utils/output_reach.h"
 
 namespace {
 
@@ -67,6 +69,13 @@ void each_allocation_failing(const std::string& what, const std::function<int()>
 
 int result(output_result r) { return static_cast<int>(r); }
 
+// 1 when writing to the open descriptor `fd` would write one of `sources`,
+// or cannot be told not to.
+int reaches(int fd, const uni::file_identities& sources) {
+  std::string why;
+  return uni::descriptor_reach(fd, sources, why) != uni::reach_answer::clear ? 1 : 0;
+}
+
 TEST(OutputCheckMemory, EveryCheckRefusesWhenMemoryRunsOut) {
   const std::string dir = quor_test::scratch_dir();
   const std::string image = quor_test::copy_fixture("default.img", "memory,cut.img");
@@ -89,11 +98,20 @@ TEST(OutputCheckMemory, EveryCheckRefusesWhenMemoryRunsOut) {
   // The kept table holds the table open to watch it for changes from its
   // first read on: a descriptor of the process's, not one a check leaks.
   ASSERT_TRUE(uni::current_mount_table());
+  // A mount and an unmount just before make the table read again, each
+  // allocation of that failing: what ran out is thrown as std::bad_alloc
+  // and nothing else, with nothing left open.
+  const std::string stale = dir + "/memory-stale";
+  ::mkdir(stale.c_str(), 0700);
   each_allocation_failing(
       "mount table", [&] {
-        std::vector<std::string> sources;
-        uni::mount_sources_of(static_cast<uint64>(st.st_dev), sources);
-        return 0;
+        if (::mount("stale", stale.c_str(), "tmpfs", 0, nullptr) == 0) ::umount2(stale.c_str(), 0);
+        try {
+          const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
+          return table && table->by_device(static_cast<uint64>(st.st_dev)) != nullptr ? 1 : 0;
+        } catch (const std::bad_alloc&) {
+          return 0;
+        }
       },
       [](int, bool) { return true; });
 
@@ -117,25 +135,33 @@ TEST(OutputCheckMemory, EveryCheckRefusesWhenMemoryRunsOut) {
     const int fd = ::open(output.c_str(), O_RDWR);
     const int folder = ::open(output.substr(0, output.rfind('/')).c_str(), O_RDONLY | O_DIRECTORY);
     each_allocation_failing(
-        output + " as a descriptor", [&] { return uni::descriptor_is_source(fd, sources) ? 1 : 0; },
+        output + " as a descriptor", [&] { return reaches(fd, sources); },
         [&](int got, bool failed) { return got == (failed || evidence ? 1 : 0); });
     // With a mount and an unmount just before, the table is read again and
     // the FUSE servers walked again, each allocation of that failing too.
-    const std::string stale = dir + "/memory-stale";
-    ::mkdir(stale.c_str(), 0700);
     each_allocation_failing(
         output + " as a descriptor, after a mount", [&] {
           if (::mount("stale", stale.c_str(), "tmpfs", 0, nullptr) == 0) ::umount2(stale.c_str(), 0);
-          return uni::descriptor_is_source(fd, sources) ? 1 : 0;
+          return reaches(fd, sources);
         },
         [&](int got, bool failed) { return got == (failed || evidence ? 1 : 0); });
     each_allocation_failing(
-        output + "'s folder", [&] { return uni::folder_descriptor_writes_source(folder, sources) ? 1 : 0; },
+        output + "'s folder", [&] {
+          std::string why;
+          return uni::folder_descriptor_reach(folder, sources, why) != uni::reach_answer::clear ? 1 : 0;
+        },
         [&](int got, bool failed) { return got == (failed || evidence ? 1 : 0); });
     each_allocation_failing(
         output + "'s holders", [&] {
-          uni::file_identities held;
-          return uni::identities_of_holder(fd, held) ? 1 : 0;
+          // What it is stored on, which memory that runs out leaves untold.
+          struct stat held;
+          uni::output_reach r;
+          try {
+            if (::fstat(fd, &held) == 0) uni::reach_of(fd, held, r);
+          } catch (const std::bad_alloc&) {
+            return 0;
+          }
+          return r.under.empty() ? 0 : 1;
         },
         [&](int got, bool failed) { return got == (failed ? 0 : 1); });
     ::close(fd);

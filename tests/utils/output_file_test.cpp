@@ -24,6 +24,7 @@
 #include "tests/support/loop_device.h"
 #include "tests/support/mount_guard.h"
 #include "utils/output_folder.h"
+#include "utils/output_reach.h"
 
 namespace {
 
@@ -49,6 +50,22 @@ uni::file_identities identity_of(const std::string& path) {
   const bool ok = uni::identity_of_descriptor(fd, id);
   ::close(fd);
   return ok ? uni::file_identities{id} : uni::file_identities{};
+}
+
+// What writing the file open at `fd` writes besides the file itself: what
+// it is stored on, layer under layer (uni::reach_of's `under`).
+uni::file_identities stored_on(int fd) {
+  uni::output_reach r;
+  struct stat st;
+  if (fd >= 0 && ::fstat(fd, &st) == 0) uni::reach_of(fd, st, r);
+  return r.under;
+}
+
+// Whether writing to the open descriptor `fd` would write one of `sources`,
+// or cannot be told not to.
+bool reaches(int fd, const uni::file_identities& sources) {
+  std::string why;
+  return uni::descriptor_reach(fd, sources, why) != uni::reach_answer::clear;
 }
 
 // A rename gives a free name only: a regular file under the name is
@@ -126,7 +143,7 @@ TEST(OutputFile, SourcesAreRefusedByAnyNameOthersOpenAsAsked) {
   for (const std::string& name : {source, hard, soft, other, std::string("/dev/null")}) {
     const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND);
     ASSERT_GE(fd, 0) << name;
-    EXPECT_EQ(uni::descriptor_is_source(fd, sources), name != other && name != "/dev/null") << name;
+    EXPECT_EQ(reaches(fd, sources), name != other && name != "/dev/null") << name;
     std::string why = "stale";
     EXPECT_EQ(uni::descriptor_reach(fd, sources, why),
               name != other && name != "/dev/null" ? uni::reach_answer::source : uni::reach_answer::clear)
@@ -137,10 +154,10 @@ TEST(OutputFile, SourcesAreRefusedByAnyNameOthersOpenAsAsked) {
   }
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
-  EXPECT_FALSE(uni::descriptor_is_source(ends[1], sources));
+  EXPECT_FALSE(reaches(ends[1], sources));
   ::close(ends[0]);
   ::close(ends[1]);
-  EXPECT_FALSE(uni::descriptor_is_source(-1, sources));
+  EXPECT_FALSE(reaches(-1, sources));
   ::unlink(other.c_str());
 
   const struct {
@@ -450,9 +467,9 @@ TEST(OutputFile, FileOnAnImageMountedThroughALoopDeviceIsRefused) {
   struct stat loop_st, image_st;
   ASSERT_EQ(::stat(loop.path().c_str(), &loop_st), 0);
   ASSERT_EQ(::stat(image.c_str(), &image_st), 0);
-  uni::file_identities held;
   const int kept_fd = ::open(kept.c_str(), O_RDONLY);
-  EXPECT_TRUE(uni::identities_of_holder(kept_fd, held));
+  const uni::file_identities held = stored_on(kept_fd);
+  EXPECT_FALSE(held.empty());
   ::close(kept_fd);
   bool by_loop = false, by_image = false;
   for (const uni::file_identity& id : held) {
@@ -462,10 +479,9 @@ TEST(OutputFile, FileOnAnImageMountedThroughALoopDeviceIsRefused) {
   }
   EXPECT_TRUE(by_loop && by_image) << held.size();
   const int null_fd = ::open("/dev/null", O_WRONLY);
-  uni::file_identities none;
-  EXPECT_FALSE(uni::identities_of_holder(null_fd, none));
+  ASSERT_GE(null_fd, 0);
+  EXPECT_TRUE(stored_on(null_fd).empty());
   ::close(null_fd);
-  EXPECT_TRUE(none.empty());
   EXPECT_EQ(quor_test::read_file_text(kept), "already there");
   std::ofstream s;
   EXPECT_EQ(uni::open_output(s, in_other.dir() + "/report", identities(image), output_open::truncate),
@@ -509,9 +525,9 @@ TEST(OutputFile, FileOnAFuseMountOfTheImageIsRefused) {
                 scratch("fuse") + " (fuse)\n");
   EXPECT_EQ(quor_test::read_file_text(kept), "already there");
   const int kept_fd = ::open(kept.c_str(), O_RDONLY);
-  uni::file_identities held;
-  EXPECT_TRUE(uni::identities_of_holder(kept_fd, held));
-  EXPECT_TRUE(uni::descriptor_is_source(kept_fd, identity_of(image)));
+  const uni::file_identities held = stored_on(kept_fd);
+  EXPECT_FALSE(held.empty());
+  EXPECT_TRUE(reaches(kept_fd, identity_of(image)));
   ::close(kept_fd);
   EXPECT_TRUE(uni::is_one_of(identity_of(image).at(0), held));
   std::ofstream beside;
@@ -584,10 +600,10 @@ TEST(OutputFile, FuseMountWhoseEntryDoesNotNameTheImageIsRefused) {
                                                           "/new/deeper: it is stored in the evidence " + c.image +
                                                           " through the FUSE mount at " + c.dir + " (fuse)\n");
     const int kept_fd = ::open(kept.c_str(), O_RDONLY);
-    uni::file_identities held;
-    EXPECT_TRUE(uni::identities_of_holder(kept_fd, held));
+    const uni::file_identities held = stored_on(kept_fd);
+    EXPECT_FALSE(held.empty());
     EXPECT_TRUE(uni::is_one_of(identity_of(c.image).at(0), held)) << c.image;
-    EXPECT_TRUE(uni::descriptor_is_source(kept_fd, sources));
+    EXPECT_TRUE(reaches(kept_fd, sources));
     ::close(kept_fd);
     EXPECT_EQ(quor_test::read_file_text(kept), "already there");
     struct stat st;
@@ -689,7 +705,7 @@ TEST(OutputFile, DiskUnderTheSourceIsRefusedAFileBesideItIsNot) {
   const uni::file_identities sources = source_ids(evidence);
   for (const std::string& output : {partition, node, disk}) {
     int fd = ::open(output.c_str(), O_RDWR);
-    EXPECT_TRUE(uni::descriptor_is_source(fd, sources)) << output;
+    EXPECT_TRUE(reaches(fd, sources)) << output;
     ::close(fd);
     fd = -1;
     EXPECT_EQ(uni::open_output(fd, output, sources, output_open::append), output_result::is_source) << output;
@@ -852,7 +868,7 @@ TEST(OutputFile, NestedDisksAreFollowedToTheEnd) {
   const uni::file_identities sources = source_ids(evidence);
   for (const std::string& output : {inner_loop.path(), inner, outer_loop.path(), outer}) {
     const int fd = ::open(output.c_str(), O_RDONLY);
-    EXPECT_TRUE(uni::descriptor_is_source(fd, sources)) << output;
+    EXPECT_TRUE(reaches(fd, sources)) << output;
     ::close(fd);
     int opened = -1;
     EXPECT_EQ(uni::open_output(opened, output, sources, output_open::append), output_result::is_source) << output;
