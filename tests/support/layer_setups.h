@@ -7,6 +7,7 @@
 // when the object goes, in the reverse order, on every path: a test that
 // fails half-way leaves nothing mounted, attached or running.
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -525,6 +526,41 @@ struct archive_from_folder : layer_stack {
                  archive);
   }
 };
+
+// The lines `tar tvf` gives of `archive`, or why not.
+inline std::string tar_listing(const std::string& archive) {
+  std::string out;
+  return run_command("tar tvf " + shell_word(archive) + " 2>&1", out) == 0 ? out : "tar failed: " + out;
+}
+
+// archivemount started in the archive's folder `<scratch>/<name>-archive/
+// case` and in the folder above it, with a second mount of the archive at
+// case/m2: `check` runs with both up, and once they are down the archive's
+// digest and tar's listing of it are as before. What could not be set up
+// is said in the text returned.
+inline std::string with_archive_mounted_from_its_folder(
+    const std::string& name, const std::function<void(const std::string& from, archive_from_folder&)>& check) {
+  std::string skipped;
+  for (const std::string from : {"archive", "parent"}) {
+    const std::string parent = scratch_dir() + "/" + name + "-" + from, dir = parent + "/case";
+    ::mkdir(parent.c_str(), 0700);
+    std::string sum, listed;
+    {
+      archive_from_folder archive(dir, from == "archive" ? dir : parent, fixture("sample.img"));
+      if (!archive.ok() || !archive.mount_again(dir + "/m2")) {
+        skipped += " " + from + ": " + archive.why();
+        continue;
+      }
+      sum = md5_of_file(archive.archive);
+      listed = tar_listing(archive.archive);
+      check(from, archive);
+    }
+    EXPECT_TRUE(wait_until_unheld(dir + "/case.tar"));
+    EXPECT_EQ(md5_of_file(dir + "/case.tar"), sum) << from << " folder: the archive was written anew";
+    EXPECT_EQ(tar_listing(dir + "/case.tar"), listed) << from;
+  }
+  return skipped;
+}
 
 // rclone serving the folder `served` on this machine over `kind` (webdav,
 // http or sftp, the last without authentication and with a host key made
