@@ -48,6 +48,21 @@ guard_mount_ntfs() {
   guard_mounts+=("$at")
 }
 
+# guard_binds_and_mounts BINDS COUNT NAME AT: COUNT bind mounts in the
+# folder BINDS of the scratch folder, and ntfs-3g mounts of the new images
+# NAME.img at AT and "NAME,comma.img" (whose table entry ntfs-3g cuts at
+# the comma) at AT-comma.
+guard_binds_and_mounts() {
+  local binds="$guard_work/$1" count=$2 i
+  mkdir -p "$binds/from"
+  for ((i = 0; i < count; i++)); do
+    mkdir "$binds/$i"
+    mount --bind "$binds/from" "$binds/$i"
+  done
+  guard_mount_ntfs "$3.img" "$4"
+  guard_mount_ntfs "$3,comma.img" "$4-comma"
+}
+
 # guard_hold_descriptors COUNT: one process holding COUNT descriptors open
 # (of /dev/null) until the end.
 guard_hold_descriptors() {

@@ -59,14 +59,8 @@ if [ "${1:-}" = --in-namespace ]; then
   count=$2
   guard_work=$GUARD_WORK
   trap guard_release EXIT
-  mkdir -p "$guard_work/binds-$count/from"
-  for ((i = 0; i < count; i++)); do
-    mkdir "$guard_work/binds-$count/$i"
-    mount --bind "$guard_work/binds-$count/from" "$guard_work/binds-$count/$i"
-  done
   fuse_at=mnt-$count
-  guard_mount_ntfs "$count.img" "$fuse_at"
-  guard_mount_ntfs "$count,comma.img" "$fuse_at-comma"
+  guard_binds_and_mounts "binds-$count" "$count" "$count" "$fuse_at"
   set_run
   time_outputs "$count bind mounts"
   exit

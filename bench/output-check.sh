@@ -36,14 +36,8 @@ run_bench() {
 if [ "${1:-}" = --in-namespace ]; then
   guard_work=$GUARD_WORK
   trap guard_release EXIT
-  mkdir -p "$guard_work/binds/from"
-  for ((i = 0; i < mounts; i++)); do
-    mkdir "$guard_work/binds/$i"
-    mount --bind "$guard_work/binds/from" "$guard_work/binds/$i"
-  done
   fuse_at=mnt-ns
-  guard_mount_ntfs ns.img "$fuse_at"
-  guard_mount_ntfs "ns,comma.img" "$fuse_at-comma"
+  guard_binds_and_mounts binds "$mounts" ns "$fuse_at"
   run_bench "$2"
   exit
 fi

@@ -91,16 +91,22 @@ struct source_set {
   source_set& operator=(const source_set&) = delete;
 };
 
+// The folder of `where`, beside the source open in `sources`; "" once the
+// benchmark is skipped, saying why.
+std::string folder_beside(benchmark::State& state, place where, const source_set& sources) {
+  std::string why;
+  const std::string folder = folder_of(where, why);
+  if (!folder.empty() && !sources.ids.empty()) return folder;
+  state.SkipWithError(folder.empty() ? why.c_str() : "the source image did not open");
+  return std::string();
+}
+
 // One open_output of a file that is no source, as every report, log and
 // copy of a run is opened.
 void BM_OpenOutput(benchmark::State& state, place where) {
-  std::string why;
-  const std::string folder = folder_of(where, why);
   const source_set sources;
-  if (folder.empty() || sources.ids.empty()) {
-    state.SkipWithError(folder.empty() ? why.c_str() : "the source image did not open");
-    return;
-  }
+  const std::string folder = folder_beside(state, where, sources);
+  if (folder.empty()) return;
   const std::string path = folder + "/open-output-bench.csv";
   for (auto _ : state) {
     int fd = -1;
@@ -119,13 +125,9 @@ BENCHMARK_CAPTURE(BM_OpenOutput, fuse_comma, place::fuse_comma)->Unit(benchmark:
 // descriptor_reach on a file already open: the walk of what it is stored
 // on that the check of a standard stream makes too once the source is open.
 void BM_DescriptorReach(benchmark::State& state, place where) {
-  std::string why;
-  const std::string folder = folder_of(where, why);
   const source_set sources;
-  if (folder.empty() || sources.ids.empty()) {
-    state.SkipWithError(folder.empty() ? why.c_str() : "the source image did not open");
-    return;
-  }
+  const std::string folder = folder_beside(state, where, sources);
+  if (folder.empty()) return;
   const std::string path = folder + "/descriptor-bench.csv";
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {

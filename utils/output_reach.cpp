@@ -79,11 +79,14 @@ std::string system_text(const std::string& path) {
   return out;
 }
 
-// The system's folder of the block device `number`.
-std::string block_folder(uint64 number) {
+// The device number `number` as the system writes it, "major:minor".
+std::string device_text(uint64 number) {
   const dev_t dev = static_cast<dev_t>(number);
-  return "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+  return std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
 }
+
+// The system's folder of the block device `number`.
+std::string block_folder(uint64 number) { return "/sys/dev/block/" + device_text(number); }
 
 // The node /dev gives the block device `number`, as the system's device
 // list names it; "" when it names none.
@@ -98,7 +101,10 @@ std::string device_node_of(uint64 number) {
 // was bound by when that still leads to it, else the node the system's
 // device list gives. -1 when neither does.
 int open_block_device(uint64 number, const std::string& bound_name) {
-  for (const std::string& name : {bound_name, device_node_of(number)}) {
+  for (int tries = 0; tries < 2; ++tries) {
+    // The device list is read only where the name given does not lead there.
+    const std::string name = tries == 0 ? bound_name : device_node_of(number);
+    if (tries == 1 && name == bound_name) break;
     struct stat st;
     if (name.empty() || ::stat(name.c_str(), &st) != 0 || !S_ISBLK(st.st_mode) ||
         static_cast<uint64>(st.st_rdev) != number)
@@ -503,10 +509,13 @@ class reach_builder {
     const std::string via = std::string("through the ") + (is_fuse(*m) ? "FUSE " : "") + "mount at " + m->mount_point +
                             " (" + m->type + ")";
     if (major(static_cast<dev_t>(m->device)) != 0) add_under_disk(m->device, depth, false);
-    struct stat from;
-    const bool found = !m->source.empty() && m->source[0] == '/' && ::stat(m->source.c_str(), &from) == 0;
-    if (found && S_ISBLK(from.st_mode) && static_cast<uint64>(from.st_rdev) != m->device)
-      add_under_disk(static_cast<uint64>(from.st_rdev), depth + 1, false);
+    // What the table entry names: a disk, or a file the mount is stored in.
+    place named;
+    named.name = m->source;
+    const bool found = !m->source.empty() && m->source[0] == '/' && ::stat(m->source.c_str(), &named.st) == 0;
+    const bool names_file = found && S_ISREG(named.st.st_mode);
+    if (found && S_ISBLK(named.st.st_mode) && static_cast<uint64>(named.st.st_rdev) != m->device)
+      add_under_disk(static_cast<uint64>(named.st.st_rdev), depth + 1, false);
     if (m->type == "overlay") {
       place upper;
       if (overlay_upper_folder(*m, upper.name) && ::stat(upper.name.c_str(), &upper.st) == 0)
@@ -514,12 +523,7 @@ class reach_builder {
       return;
     }
     if (!is_fuse(*m)) {
-      if (found && S_ISREG(from.st_mode)) {
-        place f;
-        f.name = m->source;
-        f.st = from;
-        add_under_file(f, depth + 1, false, via);
-      }
+      if (names_file) add_under_file(named, depth + 1, false, via);
       return;
     }
     // A FUSE mount's store is what its servers hold, and the file or
@@ -546,12 +550,7 @@ class reach_builder {
     }
     for (const place& folder : folders) add_under_folder(folder, depth + 1, via);
     // After what the servers hold, which says how the file is held.
-    if (found && S_ISREG(from.st_mode)) {
-      place f;
-      f.name = m->source;
-      f.st = from;
-      add_under_file(f, depth + 1, false, via);
-    }
+    if (names_file) add_under_file(named, depth + 1, false, via);
     const std::string mount = "the FUSE mount at " + m->mount_point + " (" + m->type + ")";
     if (!seen.exact && !(seen.counted && seen.complete)) {
       untold("cannot tell what " + mount + " is stored on: its server cannot be found or read");
@@ -607,12 +606,8 @@ namespace {
 // now that a refusal names it.
 std::string layer_of(const file_identity& id) {
   if (!id.via.empty() || id.block_device == 0) return id.via;
-  std::string node = device_node_of(id.block_device);
-  if (node.empty()) {
-    const dev_t dev = static_cast<dev_t>(id.block_device);
-    node = std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
-  }
-  return "through the disk " + node;
+  const std::string node = device_node_of(id.block_device);
+  return "through the disk " + (node.empty() ? device_text(id.block_device) : node);
 }
 
 // Why writing `out` (an element of what an output reaches: itself, or with
@@ -622,10 +617,10 @@ std::string source_why(const file_identity& out, const file_identity& s, bool st
   std::string layer = layer_of(out);
   // The output is the file itself; the layer is the source's own (the file
   // behind the loop device it is, the folder's file behind its view).
-  const bool read_through = layer.empty() && !stored && !s.holder && !layer_of(s).empty();
-  if (layer.empty() && !stored) layer = layer_of(s);
+  const bool own_layer = layer.empty() && !stored;
+  if (own_layer) layer = layer_of(s);
   if (!layer.empty()) layer = " " + layer;
-  if (read_through) return "it is what " + evidence + " reads" + layer;
+  if (own_layer && !s.holder && !layer.empty()) return "it is what " + evidence + " reads" + layer;
   if (!stored) return (s.holder ? "it is what " + evidence + " is stored on" : "it is " + evidence) + layer;
   return (s.holder ? "it is stored in what holds " : "it is stored in ") + evidence + layer;
 }
