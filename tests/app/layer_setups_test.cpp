@@ -41,9 +41,23 @@ struct quor_call {
   std::string prefix = "";
 };
 
+// quor as these runs start it: a copy in the scratch folder, which the
+// runs as another user open to every user, wherever the build itself lies
+// (a checkout in a folder of mode 0700 is closed to them).
+const std::string& quor_exe() {
+  static const std::string copy = [] {
+    const std::string path = scratch_dir() + "/quor";
+    std::string ignored;
+    return run_command("cp " + quote(QUOR_EXE) + " " + quote(path) + " && chmod 0755 " + quote(path), ignored) == 0
+               ? path
+               : std::string(QUOR_EXE);
+  }();
+  return copy;
+}
+
 int run_call(const quor_call& c, std::string& said) {
   const std::string base = scratch_dir() + "/layer-setups";
-  std::string cmd = "cd " + quote(c.cwd) + " && ulimit -f 1000000 && { " + c.prefix + "timeout 60 " + quote(QUOR_EXE);
+  std::string cmd = "cd " + quote(c.cwd) + " && ulimit -f 1000000 && { " + c.prefix + "timeout 60 " + quote(quor_exe());
   for (const std::string& a : c.args) cmd += " " + quote(a);
   cmd += " >" + quote(base + ".out") + " 2>&3 " + c.redirect + " </dev/null; echo $? >" + quote(base + ".status") +
          "; } 3>&1 | cat >" + quote(base + ".err");
