@@ -46,6 +46,11 @@ command -v fuse2fs >/dev/null 2>&1 || need+=(fuse2fs)
 command -v httpfs2 >/dev/null 2>&1 || need+=(httpfs2)
 command -v vmdkmount >/dev/null 2>&1 || need+=(libvmdk-utils)
 command -v zip >/dev/null 2>&1 || need+=(zip)
+# avfs views, a WebDAV share in the kernel, a sandbox of its own PID
+# namespace.
+command -v mountavfs >/dev/null 2>&1 || need+=(avfs)
+command -v mount.davfs >/dev/null 2>&1 || need+=(davfs2)
+command -v bwrap >/dev/null 2>&1 || need+=(bubblewrap)
 fi
 if [ ${#need[@]} -gt 0 ]; then
   sudo_cmd=""

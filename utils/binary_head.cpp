@@ -64,16 +64,17 @@ struct container_magic {
   const char* bytes;
   size_t length;
   const char* name;
+  bool disk = false;  // a disk image a source could be read from
 };
 const container_magic kContainers[] = {
-    {0, "EVF\x09\x0D\x0A\xFF\x00", 8, "an E01 header"},
-    {0, "EVF2\x0D\x0A\x81\x00", 8, "an Ex01 header"},
+    {0, "EVF\x09\x0D\x0A\xFF\x00", 8, "an E01 header", true},
+    {0, "EVF2\x0D\x0A\x81\x00", 8, "an Ex01 header", true},
     {0, "LVF\x09\x0D\x0A\xFF\x00", 8, "an L01 header"},
-    {0, "AFF10\x0D\x0A", 7, "an AFF header"},
-    {0, "QFI\xFB", 4, "a QCOW header"},
-    {0, "vhdxfile", 8, "a VHDX header"},
-    {0, "conectix", 8, "a VHD footer"},
-    {0x40, "\x7F\x10\xDA\xBE", 4, "a VDI header"},
+    {0, "AFF10\x0D\x0A", 7, "an AFF header", true},
+    {0, "QFI\xFB", 4, "a QCOW header", true},
+    {0, "vhdxfile", 8, "a VHDX header", true},
+    {0, "conectix", 8, "a VHD footer", true},
+    {0x40, "\x7F\x10\xDA\xBE", 4, "a VDI header", true},
     {0, "hsqs", 4, "a squashfs superblock"},
     {0, "LUKS\xBA\xBE", 6, "a LUKS header"},
     {0, "PK\x03\x04", 4, "a zip header"},
@@ -96,6 +97,17 @@ const char kDigits[] = "0123456789ABCDEF";
 }  // namespace
 
 bool head_holds_volume(const byte* head, size_t size) { return head != nullptr && volume_signature(head, size); }
+
+bool head_may_be_source(const byte* head, size_t size) {
+  if (head == nullptr) return false;
+  if (text_at(head, size, 3, "NTFS    ") || (size >= 512 && head[510] == 0x55 && head[511] == 0xAA) ||
+      text_at(head, size, 512, "EFI PART") || text_at(head, size, 4096, "EFI PART") ||
+      text_at(head, size, 0, "KDMV") || text_at(head, size, 0, "# Disk DescriptorFile"))
+    return true;
+  for (const container_magic& c : kContainers)
+    if (c.disk && bytes_at(head, size, c.offset, c.bytes, c.length)) return true;
+  return false;
+}
 
 bool binary_head(const byte* head, size_t size, std::string& what) {
   what.clear();

@@ -23,6 +23,12 @@ const size_t HEAD_BYTES = 8192;
 // record. Text, such as a listing quor wrote, is none of them.
 bool head_holds_volume(const byte* head, size_t size);
 
+// True when `head` begins what quor could read as a source: an NTFS boot
+// sector, a boot mark (an MBR), a GPT header, a VMDK, or a disk image
+// container (E01, AFF, QCOW, VHD, VHDX, VDI). A file system of any other
+// kind kept in a file (an ext4 case store, an encrypted container) is not.
+bool head_may_be_source(const byte* head, size_t size);
+
 // True when `head` holds no text: a volume's signature (as
 // head_holds_volume), a container's or an archive's (E01, AFF, QCOW, VHDX,
 // squashfs, zip, tar, ...), or a NUL byte. `what` names the first found,

@@ -164,10 +164,11 @@ bool identities_of_source(int fd, file_identities& out) {
       }
     const std::string name = descriptor_path(fd);
     for (size_t i = first; i < out.size(); ++i) out[i].name = name;
-    // A file that is there already may be this source, seen by another way.
-    if (!r.why.empty()) {
+    // A file that is there already may be this source, seen by another way;
+    // so may any, whatever a server holds for it, of a share's.
+    if (!r.why.empty() || !r.share.empty()) {
       out[first].untold = true;
-      out[first].why = "it may be the evidence " + name + ": " + r.why;
+      out[first].why = "it may be the evidence " + name + ": " + (r.why.empty() ? r.share : r.why);
     }
     return true;
   } catch (const std::exception&) {

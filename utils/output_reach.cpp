@@ -8,15 +8,17 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <sys/xattr.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "utils/binary_head.h"
 #include "utils/fuse_servers.h"
 #include "utils/mount_sources.h"
 #include "utils/mount_table.h"
@@ -150,6 +152,10 @@ std::vector<uint64> disks_under(uint64 number) {
 // device list keeps it; "" for anything that is no bound loop device.
 std::string loop_backing_path(uint64 number) { return system_text(block_folder(number) + "/loop/backing_file"); }
 
+// Loop devices' own major number: a system without its device lists still
+// shows one by it.
+const unsigned LOOP_DEVICE_MAJOR = 7;
+
 // Holders over holders (an image on a disk over an image ...) end
 // somewhere; the bound keeps a circle from holding the check for ever.
 const int MAX_HOLDER_DEPTH = 12;
@@ -193,29 +199,57 @@ bool mount_id_of(const place& p, uint64& id) {
   return true;
 }
 
-// Whether the FUSE mount `m` shows the held file `h` itself: a file of the
-// same type and size at a path below it that `h`'s own path ends with.
-// Each lookup goes to the server: each held file is asked once a walk.
-bool shown_by(const mount_entry& m, const fuse_held_file& h, const std::shared_ptr<const fuse_server_list>& list) {
-  static std::mutex lock;
-  static std::shared_ptr<const fuse_server_list> asked_of;
-  static std::vector<std::pair<std::string, bool>> answers;
-  const std::string key = std::to_string(m.id) + h.handle, at = m.mount_point == "/" ? "" : m.mount_point;
-  std::unique_lock<std::mutex> held(lock);
-  if (asked_of != list) answers.clear(), asked_of = list;
-  for (const auto& a : answers)
-    if (a.first == key) return a.second;
-  held.unlock();
-  bool shown = false;
-  for (size_t slash = h.name.rfind('/'); !shown && slash != std::string::npos;
-       slash = slash == 0 ? std::string::npos : h.name.rfind('/', slash - 1)) {
-    struct stat st;
-    shown = ::lstat((at + h.name.substr(slash)).c_str(), &st) == 0 &&
-            (st.st_mode & S_IFMT) == (h.status.st_mode & S_IFMT) && st.st_size == h.status.st_size;
+// Whether a mount's table source is another machine's address: host:path,
+// user@host:path, remote:path, :backend:path, .host:/ or a URL. A path of
+// this machine begins with '/'.
+bool remote_address(const std::string& source) {
+  if (source.empty() || source[0] == '/') return false;
+  if (source.find("://") != std::string::npos) return true;
+  const size_t colon = source.find(':', 1);
+  return colon != std::string::npos && (source[0] == ':' || source.find('/') > colon);
+}
+
+// File systems that show another machine's store: kernel network and
+// host-share file systems, and the FUSE clients of network stores.
+bool share_type(const std::string& type) {
+  static const char* const kShares[] = {
+      "nfs",          "nfs4",         "cifs",           "smb3",          "smbfs",           "9p",
+      "virtiofs",     "ceph",         "afs",            "vboxsf",        "vmhgfs",          "davfs",
+      "fuse.sshfs",   "fuse.rclone",  "fuse.s3fs",      "fuse.gcsfuse",  "fuse.curlftpfs",  "fuse.davfs",
+      "fuse.httpfs2", "fuse.goofys",  "fuse.blobfuse2", "fuse.smbnetfs", "fuse.vmhgfs-fuse", "fuse.glusterfs"};
+  for (const char* share : kShares)
+    if (type == share) return true;
+  return false;
+}
+
+// mergerfs shows its branches to every reader, whoever runs its server.
+std::vector<std::string> mergerfs_branches(const mount_entry& m) {
+  char text[4096];
+  const ssize_t n = ::getxattr((m.mount_point + "/.mergerfs").c_str(), "user.mergerfs.branches", text, sizeof text);
+  const std::string all(text, n > 0 ? static_cast<size_t>(n) : 0);
+  std::vector<std::string> out;
+  for (size_t start = 0, end = 0; start < all.size(); start = end + 1) {
+    end = all.find(':', start);
+    if (end == std::string::npos) end = all.size();
+    const std::string branch = all.substr(start, end - start);
+    // Each branch may carry its mode: "/disk1=RW".
+    out.push_back(branch.substr(0, branch.rfind('=') > branch.rfind('/') ? branch.rfind('=') : branch.size()));
   }
-  held.lock();
-  answers.emplace_back(key, shown);
-  return shown;
+  return out;
+}
+
+// What the head of the regular file `name` shows: true where it could be
+// a source (a volume, a disk, a disk image), or cannot be read to tell.
+bool may_hold_source(const std::string& name) {
+  int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOATIME);
+  if (fd < 0 && errno == EPERM) fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const held_descriptor held(fd);
+  byte head[HEAD_BYTES];
+  ssize_t got;
+  do {
+    got = held.fd < 0 ? -1 : ::pread(held.fd, head, sizeof head, 0);
+  } while (got < 0 && errno == EINTR);
+  return got != 0 && (got < 0 || head_may_be_source(head, static_cast<size_t>(got)));
 }
 
 // Fills a reach. Memory that runs out throws std::bad_alloc; every
@@ -272,6 +306,16 @@ class reach_builder {
     if (m_reach.why.empty()) m_reach.why = why;
   }
 
+  void shared(const mount_entry& m) {
+    if (m_reach.share.empty())
+      m_reach.share = "it is read through the share at " + m.mount_point + " (" + m.type + "), whose store cannot be told";
+  }
+
+  void unknown_layer(const std::string& why) {
+    if (m_reach.unknown.empty()) m_reach.unknown = why + "; write the listing elsewhere";
+    untold(why);
+  }
+
   const mount_table* table() {
     if (!m_asked) {
       m_asked = true;
@@ -308,15 +352,15 @@ class reach_builder {
   }
 
   // What a FUSE mount is made from, each as a place: the folders it is
-  // stored in (those its servers hold open, and those its table entry
-  // names: only mergerfs's is a list, split at ':', which to any other
-  // server is part of a remote's name), and in `stores` the files and
-  // disks its servers hold open to read, but those the mount itself shows
-  // (open through a pass-through view, a cache of a remote's file) and
-  // those under the folder its table names (an encrypting view names them
-  // anew), in which a source read through the view may be: `passed`.
-  std::vector<place> view_folders(const mount_entry& m, std::vector<fuse_held_file>& stores, fuse_servers_seen& seen,
-                                  file_identities* passed = nullptr) {
+  // stored in (those its servers hold open, the one its table entry names,
+  // mergerfs's branches, rclone's local folder); in `stores` the files and
+  // disks its servers hold open to read, and in `through` those of them
+  // that lie in a folder its table entry names (a pass-through view's
+  // files, an encrypting view's cipher files), each written only through
+  // its own name. `named` says whether the table entry names a file,
+  // folder or disk of this machine.
+  std::vector<place> view_folders(const mount_entry& m, std::vector<fuse_held_file>& stores,
+                                  std::vector<fuse_held_file>& through, fuse_servers_seen& seen, bool& named) {
     std::vector<fuse_held_file> held;
     seen = servers().files_of(fuse_connection_of(m.device), held);
     std::vector<place> folders;
@@ -328,31 +372,37 @@ class reach_builder {
         f.st = h.status;
         folders.push_back(f);
       }
-    // A folder whose own name holds a ':' is taken whole before the list.
-    place whole;
-    whole.name = m.source;
-    const bool named_whole = !whole.name.empty() && whole.name[0] == '/' && ::stat(whole.name.c_str(), &whole.st) == 0;
-    if (named_whole && S_ISDIR(whole.st.st_mode)) folders.push_back(whole);
-    for (size_t start = 0; m.type == "fuse.mergerfs" && !named_whole && start < m.source.size();) {
-      size_t end = m.source.find(':', start);
-      if (end == std::string::npos) end = m.source.size();
+    // A folder whose own name holds a ':' is taken whole before a list;
+    // only mergerfs's entry is one, which to any other server is part of
+    // a remote's name.
+    std::vector<std::string> names{m.source};
+    if (m.type == "fuse.mergerfs") {
+      for (size_t start = 0, end = 0; start < m.source.size(); start = end + 1) {
+        end = m.source.find(':', start);
+        if (end == std::string::npos) end = m.source.size();
+        names.push_back(m.source.substr(start, end - start));
+      }
+      for (const std::string& branch : mergerfs_branches(m)) names.push_back(branch);
+    } else if (m.type == "fuse.rclone" && m.source.compare(0, 7, ":local:") == 0) {
+      names.push_back(m.source.substr(7));
+    }
+    struct stat whole;
+    named = !m.source.empty() && m.source[0] == '/' && ::stat(m.source.c_str(), &whole) == 0;
+    const size_t first_named = folders.size();
+    for (const std::string& name : names) {
       place f;
-      f.name = m.source.substr(start, end - start);
-      start = end + 1;
-      if (!f.name.empty() && f.name[0] == '/' && ::stat(f.name.c_str(), &f.st) == 0 && S_ISDIR(f.st.st_mode))
-        folders.push_back(f);
+      f.name = name;
+      if (name.empty() || name[0] != '/' || ::stat(name.c_str(), &f.st) != 0 || !S_ISDIR(f.st.st_mode)) continue;
+      folders.push_back(f);
+      named = true;
+      if (name == m.source) break;
     }
     for (fuse_held_file& h : held) {
       if (S_ISDIR(h.status.st_mode) || !h.readable) continue;
-      const bool table_names = named_whole && same_file(identity_from(whole.st), identity_from(h.status));
-      const bool in_named = named_whole && h.name.compare(0, m.source.size() + 1, m.source + "/") == 0;
-      if (table_names || (!in_named && !shown_by(m, h, m_servers))) {
-        stores.push_back(std::move(h));
-      } else if (passed != nullptr && !present(*passed, identity_from(h.status))) {
-        file_identity id = identity_from(h.status);
-        id.via = "through the FUSE mount at " + m.mount_point + " (" + m.type + ")";
-        passed->push_back(id);
-      }
+      bool in_named = false;
+      for (size_t i = first_named; i < folders.size() && !in_named; ++i)
+        in_named = h.name.compare(0, folders[i].name.size() + 1, folders[i].name + "/") == 0;
+      (in_named ? through : stores).push_back(std::move(h));
     }
     return folders;
   }
@@ -370,9 +420,10 @@ class reach_builder {
     } else if (is_fuse(m)) {
       std::string inner;
       if (!inner_path(p.name, m, inner)) return;
-      std::vector<fuse_held_file> held;
+      std::vector<fuse_held_file> held, through;
       fuse_servers_seen ignored;
-      for (const place& folder : view_folders(m, held, ignored)) {
+      bool named = false;
+      for (const place& folder : view_folders(m, held, through, ignored, named)) {
         place c;
         c.name = folder.name + inner;
         c.open_by = (folder.open_by.empty() ? folder.name : folder.open_by) + inner;
@@ -397,23 +448,39 @@ class reach_builder {
 
   // The file behind the loop device `number`, as a place when the path
   // the system keeps still leads to it; else only its identity in
-  // `behind`. False for what is no bound loop device.
+  // `behind`. The kernel tells it by its identity to whoever may open the
+  // node, and by its path to every reader; one whose file can be found by
+  // neither is a layer nothing tells. False for what is no bound loop
+  // device.
   bool loop_behind(uint64 number, file_identity& behind, place& p, bool& by_path, std::string& via) {
     by_path = false;
+    struct stat st;
+    const bool listed = ::stat(block_folder(number).c_str(), &st) == 0;
     // Only a bound loop device has a file behind it to name, and only one
     // is opened to ask: opening any other disk could have effects of its
     // own and tells nothing more.
     p.name = loop_backing_path(number);
-    if (p.name.empty()) return false;
-    std::string bound_name;
-    const std::string node = device_node_of(number);
+    if (listed ? p.name.empty() : major(static_cast<dev_t>(number)) != LOOP_DEVICE_MAJOR) return false;
+    std::string node = device_node_of(number), bound_name;
+    if (node.empty()) node = "/dev/loop" + std::to_string(minor(static_cast<dev_t>(number)));
+    via = "through the loop device " + node;
+    bool asked = false;
     {
       const held_descriptor held(open_block_device(number, node));
-      if (held.fd < 0 || !loop_backing(held.fd, behind, bound_name)) return false;
+      asked = held.fd >= 0 && loop_backing(held.fd, behind, bound_name);
     }
-    via = "through the loop device " + node;
+    const bool found = !p.name.empty() && ::stat(p.name.c_str(), &p.st) == 0;
+    if (asked) {
+      by_path = found && same_file(identity_from(p.st), behind);
+    } else if (found && (S_ISREG(p.st.st_mode) || S_ISBLK(p.st.st_mode))) {
+      behind = identity_from(p.st);
+      by_path = true;
+    } else {
+      unknown_layer("cannot tell what the loop device " + node + " is stored on: the file behind it" +
+                    (p.name.empty() ? std::string() : " (" + p.name + ")") + " cannot be found");
+      return false;
+    }
     behind.via = via;
-    by_path = ::stat(p.name.c_str(), &p.st) == 0 && same_file(identity_from(p.st), behind);
     return true;
   }
 
@@ -474,15 +541,19 @@ class reach_builder {
     id.via = via;
     if (depth > MAX_HOLDER_DEPTH || present(m_reach.under, id)) return;
     m_reach.under.push_back(id);
-    m_reach.in_file = true;
+    if (!m_reach.in_file) m_reach.in_file = may_hold_source(p.open_by.empty() ? p.name : p.open_by);
+    add_store_of(p, depth);
+  }
+
+  // What the file `p` is stored on: its disk, or its mount, and what it is
+  // seen as through that.
+  void add_store_of(const place& p, int depth) {
     if (on_a_disk(p)) {
       add_under_disk(static_cast<uint64>(p.st.st_dev), depth + 1, false);
-      return;
+    } else if (const mount_entry* m = mount_of(p)) {
+      add_views(p, *m, false, depth);
+      add_under_mount(m, depth + 1);
     }
-    const mount_entry* m = mount_of(p);
-    if (m == nullptr) return;
-    add_views(p, *m, false, depth);
-    add_under_mount(m, depth + 1);
   }
 
   // A folder a view shows, and what it is stored on.
@@ -510,12 +581,12 @@ class reach_builder {
                             " (" + m->type + ")";
     if (major(static_cast<dev_t>(m->device)) != 0) add_under_disk(m->device, depth, false);
     // What the table entry names: a disk, or a file the mount is stored in.
-    place named;
-    named.name = m->source;
-    const bool found = !m->source.empty() && m->source[0] == '/' && ::stat(m->source.c_str(), &named.st) == 0;
-    const bool names_file = found && S_ISREG(named.st.st_mode);
-    if (found && S_ISBLK(named.st.st_mode) && static_cast<uint64>(named.st.st_rdev) != m->device)
-      add_under_disk(static_cast<uint64>(named.st.st_rdev), depth + 1, false);
+    place named_file;
+    named_file.name = m->source;
+    const bool found = !m->source.empty() && m->source[0] == '/' && ::stat(m->source.c_str(), &named_file.st) == 0;
+    const bool names_file = found && S_ISREG(named_file.st.st_mode);
+    if (found && S_ISBLK(named_file.st.st_mode) && static_cast<uint64>(named_file.st.st_rdev) != m->device)
+      add_under_disk(static_cast<uint64>(named_file.st.st_rdev), depth + 1, false);
     if (m->type == "overlay") {
       place upper;
       if (overlay_upper_folder(*m, upper.name) && ::stat(upper.name.c_str(), &upper.st) == 0)
@@ -523,15 +594,17 @@ class reach_builder {
       return;
     }
     if (!is_fuse(*m)) {
-      if (names_file) add_under_file(named, depth + 1, false, via);
+      if (share_type(m->type)) shared(*m);
+      if (names_file) add_under_file(named_file, depth + 1, false, via);
       return;
     }
     // A FUSE mount's store is what its servers hold, and the file or
     // folder its table entry names: a server that cannot be read (another
     // user's, out of sight) still has its image named there.
-    std::vector<fuse_held_file> held;
+    std::vector<fuse_held_file> held, through;
     fuse_servers_seen seen;
-    const std::vector<place> folders = view_folders(*m, held, seen, &m_reach.passed);
+    bool named = false;
+    const std::vector<place> folders = view_folders(*m, held, through, seen, named);
     for (const fuse_held_file& h : held) {
       place f;
       f.name = h.name;
@@ -548,13 +621,32 @@ class reach_builder {
         add_under_file(f, depth + 1, container, via);
       }
     }
+    // A file passed through is no store of the view, but is stored on one.
+    for (const fuse_held_file& h : through) {
+      file_identity id = identity_from(h.status);
+      id.via = via;
+      if (!present(m_reach.passed, id)) m_reach.passed.push_back(id);
+      place f;
+      f.name = h.name;
+      f.open_by = h.handle;
+      f.st = h.status;
+      add_store_of(f, depth + 1);
+    }
     for (const place& folder : folders) add_under_folder(folder, depth + 1, via);
     // After what the servers hold, which says how the file is held.
-    if (names_file) add_under_file(named, depth + 1, false, via);
+    if (names_file) add_under_file(named_file, depth + 1, false, via);
     const std::string mount = "the FUSE mount at " + m->mount_point + " (" + m->type + ")";
+    const bool remote = share_type(m->type) || (m->type != "fuse.mergerfs" && remote_address(m->source));
+    if (remote) shared(*m);
     if (!seen.exact && !(seen.counted && seen.complete)) {
-      untold("cannot tell what " + mount + " is stored on: its server cannot be found or read");
-    } else if (held.empty() && folders.empty()) {
+      const std::string why = "cannot tell what " + mount + " is stored on: its server cannot be found or read";
+      // What the process runs on is its own to trust: a container's root.
+      if (remote || named || m->mount_point == "/") {
+        untold(why);
+      } else {
+        unknown_layer(why + ", and its table entry (\"" + m->source + "\") names no share and nothing here");
+      }
+    } else if (held.empty() && through.empty() && folders.empty() && !names_file) {
       untold("cannot tell what " + mount + " is stored on: its server holds no file and its table entry names none");
     }
   }
@@ -631,11 +723,12 @@ std::string source_why(const file_identity& out, const file_identity& s, bool st
 // file is one of them or what one is stored on, or is stored on one. A
 // holder of a source is matched only by the file itself: a file beside the
 // source on its disk is no part of it. Where a source is read through a
-// layer that cannot be told, an existing file may be it, and so may the
-// file a file system under `r` is stored in. What a writer makes or
-// replaces is refused where a layer under it cannot be told; a standard
-// stream only where its file system is on no line of the run's table, for
-// it is judged by what it holds besides.
+// share or a layer that cannot be told, an existing file may be it, and so
+// may the file a file system under `r` is stored in where its head shows
+// what a source could be. What a writer makes or replaces is refused where
+// a layer under it cannot be told; a standard stream, judged by what it
+// holds besides, only where a layer under it is one nothing tells or its
+// file system is on no line of the run's table.
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why) {
   why.clear();
   if (sources.empty()) return reach_answer::clear;
@@ -657,8 +750,8 @@ reach_answer reaches_source(const output_reach& r, const file_identities& source
           return reach_answer::source;
         }
   }
-  if (!r.why.empty() && (use != reach_use::stream || r.unlisted)) {
-    why = r.why;
+  if (use == reach_use::stream ? r.unlisted || !r.unknown.empty() : !r.why.empty()) {
+    why = use == reach_use::stream && !r.unlisted ? r.unknown : r.why;
     return reach_answer::untold;
   }
   if (use == reach_use::existing || r.in_file)

@@ -21,16 +21,25 @@ struct output_reach {
   // them (a folder walked) is written by what is made through the view,
   // while a source stored in one is no more written than a file beside it.
   file_identities folders;
-  // Files a view's servers hold that are no store of it (utils/output_reach.cpp,
-  // view_folders): a source read through it may be stored in one.
+  // Files a view passes through (those in a folder its table entry names):
+  // each is written only through its own name, so none is what the view
+  // is stored on, but a source read through the view may be one.
   file_identities passed;
   std::string why;  // the layer that could not be told; empty when all were
+  // A layer nothing tells: a FUSE server out of sight whose table entry
+  // names neither a share nor anything here, or a loop device whose file
+  // cannot be found. Said as the refusal of a stream while a source is
+  // named; empty when there is none.
+  std::string unknown;
+  // A share under it (another machine's store, told by nothing here): what
+  // is read through one is untold, while a listing may go onto one.
+  std::string share;
   // A file system under it has no line in this process's mount table (a
   // mount of another namespace, reached through /proc/<pid>/root).
   bool unlisted = false;
-  // Somewhere under it a file system is stored in a regular file (an image
-  // a FUSE server holds or its table entry names, the file behind a loop
-  // device): where a source cannot be told, that file may be the source.
+  // Somewhere under it a file system is stored in a regular file whose
+  // head shows a volume, a disk or an image container (or cannot be read):
+  // where a source cannot be told, that file may be the source.
   bool in_file = false;
 };
 
