@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -116,9 +117,13 @@ uni::file_identities named_evidence(int argc, char** argv) {
 
 // Only a regular file or a block device can be evidence: a run whose
 // outputs are pipes or terminals opens no evidence file before its work.
+// A stream whose status is kept from the run (another user's FUSE mount
+// without allow_other still takes writes through a descriptor handed in)
+// cannot be told from the evidence either; a closed one is no stream.
 bool may_be_evidence(int fd) {
   struct stat st;
-  return ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
+  if (::fstat(fd, &st) != 0) return errno != EBADF;
+  return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
 }
 
 // The refusal of the standard stream `fd` (1 or 2), empty when it may be
@@ -126,10 +131,13 @@ bool may_be_evidence(int fd) {
 // to as stream_reach takes it, and with `by_head` when it is a disk or a
 // file that holds no text quor may add to, or whose head cannot be read.
 std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_head) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) return std::string();
   std::string name = uni::descriptor_path(fd), why;
   if (name.empty()) name = fd == STDOUT_FILENO ? "standard output" : "standard error";
+  struct stat st;
+  if (::fstat(fd, &st) != 0 && errno != EBADF)
+    return "refused to write: " + name + ": what it is cannot be read (" + std::strerror(errno) +
+           "), so it cannot be told from the evidence; write the listing elsewhere\n";
+  if (!may_be_evidence(fd)) return std::string();
   if (uni::stream_reach(fd, sources, why) == uni::reach_answer::clear) {
     if (!by_head) return std::string();
     if (S_ISBLK(st.st_mode)) {
