@@ -398,7 +398,7 @@ class reach_builder {
       if (name == m.source) break;
     }
     for (fuse_held_file& h : held) {
-      if (S_ISDIR(h.status.st_mode) || !h.readable) continue;
+      if (S_ISDIR(h.status.st_mode)) continue;
       bool in_named = false;
       for (size_t i = first_named; i < folders.size() && !in_named; ++i)
         in_named = h.name.compare(0, folders[i].name.size() + 1, folders[i].name + "/") == 0;
