@@ -891,6 +891,20 @@ TEST(StdoutEvidence, OutputsOfAnotherUserAreJudgedByWhatTheyHold) {
             kFailed);
   EXPECT_EQ(read_whole(err), "refused to write: " + view.dir() + "/data.bin: " + holds("a NUL byte at 0x3") + "\n");
   EXPECT_EQ(read_whole(behind + "/data.bin"), std::string("bin\0ary", 7));
+
+  // Root's view without allow_other keeps even a file's status from
+  // nobody, yet takes nobody's writes through the descriptor root opened:
+  // what cannot be looked at cannot be told from the evidence.
+  const mount_guard own("bindfs --no-allow-other " + quote(behind) + " " + quote(folder + "/own"), folder + "/own");
+  if (own.dir().empty()) GTEST_SKIP() << own.why();
+  EXPECT_EQ(run_command("cd " + quote(scratch_dir()) + " && " + as_nobody + " >>" + quote(own.dir() + "/log.txt") +
+                            " 2>" + quote(err),
+                        ignored),
+            kFailed);
+  EXPECT_EQ(read_whole(err), "refused to write: " + own.dir() +
+                                 "/log.txt: what it is cannot be read (Permission denied), so it cannot be told from "
+                                 "the evidence; write the listing elsewhere\n");
+  EXPECT_EQ(read_whole(behind + "/log.txt"), appended);
 }
 
 }  // namespace
