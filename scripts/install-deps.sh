@@ -19,6 +19,8 @@ command -v setfattr >/dev/null 2>&1 || need+=(attr)
 command -v losetup >/dev/null 2>&1 || need+=(mount)
 command -v mkfs.ext2 >/dev/null 2>&1 || need+=(e2fsprogs)
 command -v strace >/dev/null 2>&1 || need+=(strace)
+# What a zip archive a view wrote back is listed with.
+command -v unzip >/dev/null 2>&1 || need+=(unzip)
 # The layers the evidence guard is tried through: container views (EWF, AFF,
 # squashfs), encrypted folders, archive views, pass-through views, a share
 # of this machine over ssh, btrfs, xfs, an ext4 served by FUSE, a remote

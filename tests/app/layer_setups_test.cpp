@@ -74,11 +74,12 @@ bool exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-// Each call is refused: status 255, the refusal said, every file of `kept` with its digest as before,
-// nothing of `absent` made. A file a call changed is put back as it was, in
-// place, so that each call is judged on its own.
+// Each call is refused: status 255, the refusal said (holding `says` when
+// given), every file of `kept` with its digest as before, nothing of
+// `absent` made. A file a call changed is put back as it was, in place, so
+// that each call is judged on its own.
 void expect_refused(const std::vector<quor_call>& calls, const std::vector<std::string>& kept,
-                    const std::vector<std::string>& absent = {}) {
+                    const std::vector<std::string>& absent = {}, const std::string& says = "") {
   std::vector<std::string> sums, contents;
   for (const std::string& k : kept) {
     sums.push_back(md5_of_file(k));
@@ -89,6 +90,7 @@ void expect_refused(const std::vector<quor_call>& calls, const std::vector<std::
     std::string err;
     EXPECT_EQ(run_call(c, err), kFailed) << c.how << ": " << err.substr(0, 300);
     EXPECT_NE(err.find("refused to write"), std::string::npos) << c.how << ": " << err.substr(0, 300);
+    EXPECT_NE(err.find(says), std::string::npos) << c.how << ": not said: " << says << ": " << err.substr(0, 300);
     for (size_t i = 0; i < kept.size(); ++i) {
       if (md5_of_file(kept[i]) == sums[i]) continue;
       ADD_FAILURE() << c.how << ": " << kept[i] << " changed";
@@ -113,6 +115,26 @@ void expect_listed(const quor_call& c, const std::string& listing, const std::st
 std::string fls_of(const std::string& image) {
   std::string out;
   return run_command("fls -r -p " + quote(image) + " 2>&1", out) == 0 ? out : "fls failed: " + out;
+}
+
+// The digest of an ext2 image but for its superblock, which each mount
+// rewrites (the time and count of mounts): what a run wrote into the file
+// system shows, a mount alone does not.
+std::string ext_image_sum(const std::string& image) {
+  std::string out;
+  return run_command("{ head -c 1024 " + quote(image) + " && tail -c +2049 " + quote(image) + "; } | md5sum", out) ==
+                     0 &&
+                 out.size() >= 32
+             ? out.substr(0, 32)
+             : "";
+}
+
+// Opens the scratch folder to every user, and `folders` in it, as a lab's
+// case folder is open to its examiners: nobody reaches the images and
+// views there by the names the runs give.
+void open_to_nobody(const std::vector<std::string>& folders) {
+  ASSERT_EQ(::chmod(scratch_dir().c_str(), 0711), 0);
+  for (const std::string& f : folders) ASSERT_EQ(::chmod(f.c_str(), 0755), 0) << f;
 }
 
 std::string folder(const std::string& name) {
@@ -255,20 +277,33 @@ TEST(LayerSetups, EncryptedCaseFolderIsRefused) {
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
 
+// The lines the archive's own tool lists `archive` with (tar's or zip's,
+// by its name), or why not.
+std::string archive_listing(const std::string& archive) {
+  if (archive.size() < 4 || archive.compare(archive.size() - 4, 4, ".zip") != 0) return tar_listing(archive);
+  std::string out;
+  return run_command("unzip -l " + quote(archive) + " 2>&1", out) == 0 ? out : "unzip failed: " + out;
+}
+
 // A file of the view and a copy folder there would be written into the
-// archive when the view is unmounted.
+// archive when the view is unmounted. Served by root to every user, the
+// view's table entry names no file ("fuse-zip", "archivemount") and its
+// server is out of another user's sight: a run of his that reads the view
+// cannot tell what a file of it is stored on.
 TEST(LayerSetups, ArchiveViewIsRefused) {
+  if (!have_program("setpriv") || !have_program("unzip")) GTEST_SKIP() << "setpriv or unzip not installed";
   std::string skipped;
   for (const std::string kind : {"fuse-zip", "archivemount"}) {
     const std::string dir = folder("archive-" + kind);
-    std::string sum;
+    std::string sum, listed;
     {
-      archive_view archive(kind, dir, fixture("sample.img"));
+      archive_view archive(kind, dir, fixture("sample.img"), "-o allow_other");
       if (!archive.ok()) {
         skipped += " " + kind + ": " + archive.why();
         continue;
       }
       sum = md5_of_file(archive.archive);
+      listed = archive_listing(archive.archive);
       const std::vector<std::string> image = {"-image", archive.view, "-all", "-csv"};
       expect_refused({{kind + ": appended to a file of the view", dir, image, ">>" + quote(archive.notes)},
                       {kind + ": a copy folder in the view",
@@ -276,8 +311,18 @@ TEST(LayerSetups, ArchiveViewIsRefused) {
                        {"-image", archive.view, "-csv", "-action_copy_files", archive.at + "/copies"},
                        ""}},
                      {archive.notes}, {archive.at + "/copies"});
+      open_to_nobody({dir});
+      expect_refused({{kind + ", served by root: nobody's listing appended to a file of the view",
+                       dir,
+                       {"-image", "m/sample.img", "-all", "-csv"},
+                       ">>m/notes.txt",
+                       as_nobody()}},
+                     {archive.notes}, {}, "write the listing elsewhere");
     }
-    EXPECT_EQ(md5_of_file(dir + (kind == "fuse-zip" ? "/case.zip" : "/case.tar")), sum) << kind << " rewritten";
+    const std::string archive = dir + (kind == "fuse-zip" ? "/case.zip" : "/case.tar");
+    ASSERT_TRUE(wait_until_unheld(archive));
+    EXPECT_EQ(md5_of_file(archive), sum) << kind << " rewritten";
+    EXPECT_EQ(archive_listing(archive), listed) << kind;
   }
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
@@ -628,9 +673,11 @@ TEST(LayerSetups, BlockDeviceNamedWithoutItsOptionIsRefused) {
 // archivemount started the ordinary way, in the archive's folder (or in
 // one above it), holds that folder open: the archive in it is what the
 // view is stored on, for a file of the view, a copy folder there and a
-// second read-write mount of the same archive alike. tar lists the archive
-// as before once it is unmounted, and its digest is the same.
+// second read-write mount of the same archive alike. Another user, who
+// cannot see the server, cannot tell what the view is stored on. tar lists
+// the archive as before once it is unmounted, and its digest is the same.
 TEST(LayerSetups, ArchiveMountedFromItsFolderIsRefused) {
+  if (!have_program("setpriv")) GTEST_SKIP() << "setpriv not installed";
   const std::string skipped =
       with_archive_mounted_from_its_folder("from", [](const std::string& from, archive_from_folder& archive) {
         const std::string dir = archive.at.substr(0, archive.at.size() - 2);
@@ -642,6 +689,10 @@ TEST(LayerSetups, ArchiveMountedFromItsFolderIsRefused) {
                          ""},
                         {from + ": appended to a file of a second mount of the archive", dir, image, ">>m2/notes.txt"}},
                        {archive.notes, dir + "/m2/notes.txt"}, {archive.at + "/copies"});
+        open_to_nobody({dir.substr(0, dir.rfind('/')), dir});
+        expect_refused(
+            {{from + ": nobody's listing appended to a file of root's view", dir, image, ">>m/notes.txt", as_nobody()}},
+            {archive.notes}, {}, "write the listing elsewhere");
       });
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
@@ -958,6 +1009,241 @@ TEST(LayerSetups, StreamsIntoAnotherUsersMountOfTheSourceAreRefused) {
   }
   ASSERT_TRUE(wait_until_unheld(image));
   EXPECT_EQ(fls_of(image), listed);
+}
+
+// Root attaches the NTFS partition of a disk image (at sector 63) as a loop
+// device and mounts it for every user; the examiner, who cannot open the
+// device, reads the disk at the partition's offset. The file behind the
+// device is the disk he reads, so a stream into the volume and a copy
+// folder there are refused, for him as for root, and a listing beside is
+// written. fls and icat of the disk show the volume as it was.
+TEST(LayerSetups, LoopDeviceAnotherUserAttachedIsRefused) {
+  if (!have_program("fls") || !have_program("ifind") || !have_program("icat") || !have_program("setpriv"))
+    GTEST_SKIP() << "fls, ifind, icat or setpriv not installed";
+  const std::string dir = folder("loop-part");
+  partition_on_loop part(dir, fixture("links.img"));
+  if (!part.ok()) GTEST_SKIP() << part.why();
+  open_to_nobody({dir});
+  ASSERT_EQ(::chmod(part.disk.c_str(), 0644), 0);
+  const std::string local = folder("loop-part/local");
+  ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
+  auto volume = [&] {
+    std::string out;
+    return run_command("fls -r -p -o 63 " + quote(part.disk) + " 2>&1", out) == 0 ? out : "fls failed: " + out;
+  };
+  const std::string sum = md5_of_file(part.disk), listed = volume();
+  std::string entry;
+  ASSERT_EQ(run_command("ifind -o 63 -n /NTFS.TXT " + quote(part.disk), entry), 0);
+  while (!entry.empty() && entry.back() == '\n') entry.pop_back();
+  const std::vector<std::string> args = {"-image", "disk.dd", "-offset", "0x7e00", "-all", "-csv"};
+  std::vector<std::string> copies = args;
+  copies.insert(copies.end(), {"-action_copy_files", "ld/newdir"});
+  for (const std::string& who : {as_nobody(), std::string()}) {
+    const std::string by = who.empty() ? "root: " : "nobody: ";
+    expect_refused({{by + "appended to a file of the volume", dir, args, ">>ld/NTFS.TXT", who},
+                    {by + "standard error appended there", dir, args, "2>>ld/NTFS.TXT", who},
+                    {by + "a copy folder in the volume", dir, copies, "", who}},
+                   {dir + "/ld/NTFS.TXT"}, {dir + "/ld/newdir"}, "disk.dd through the loop device " + part.device);
+  }
+  expect_listed({"nobody: a listing beside", dir, args, ">local/listing.csv", as_nobody()}, local + "/listing.csv",
+                "deep.txt");
+  part.undo_all();
+  EXPECT_EQ(volume(), listed);
+  std::string text;
+  EXPECT_EQ(run_command("icat -o 63 " + quote(part.disk) + " " + entry, text), 0);
+  EXPECT_EQ(text, "already there\n");
+  EXPECT_EQ(md5_of_file(part.disk), sum);
+}
+
+// Root's ext2 over a loop device: by `mount -o loop` of the very file read
+// as the source (which opens as no NTFS volume), and over a file deleted
+// since it was attached, which the examiner, who cannot open the device,
+// cannot tell from any file his run may read. Streams into the first are
+// refused, his as root's, and his into the second, and nothing of a run
+// reaches the file system: its image, but for the superblock each mount
+// rewrites, is as it was, and e2fsck finds it clean.
+TEST(LayerSetups, ExtFileSystemOnALoopDeviceRootAttachedIsRefused) {
+  if (!have_program("setpriv") || !have_program("findmnt")) GTEST_SKIP() << "setpriv or findmnt not installed";
+  const std::string dir = folder("loop-ext");
+  open_to_nobody({dir});
+  const std::string image = dir + "/ext.img", local = folder("loop-ext/local");
+  ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
+  ASSERT_FALSE(copy_fixture("sample.img", "loop-ext/sample.img").empty());
+  ASSERT_EQ(::chmod((dir + "/sample.img").c_str(), 0644), 0);
+  const std::string mount = "mount -o loop,noatime " + quote(image) + " " + quote(dir + "/km");
+  {
+    layer_stack first;
+    if (!first.need({"mkfs.ext2", "e2fsck", "debugfs", "losetup"}) ||
+        !first.step("truncate -s 4M " + quote(image) + " && mkfs.ext2 -q -F " + quote(image) + " && chmod 0644 " +
+                    quote(image)) ||
+        !first.mount(mount, dir + "/km") ||
+        !first.step("echo 'already there' > " + quote(dir + "/km/notes.txt") + " && chmod 0666 " +
+                    quote(dir + "/km/notes.txt")))
+      GTEST_SKIP() << first.why();
+  }
+  const std::string sum = ext_image_sum(image);
+  {
+    layer_stack setup;
+    std::string device;
+    ASSERT_TRUE(setup.mount(mount, dir + "/km") && setup.ask("findmnt -n -o SOURCE " + quote(dir + "/km"), device))
+        << setup.why();
+    const std::vector<std::string> args = {"-image", "ext.img", "-all", "-csv"};
+    for (const std::string& who : {as_nobody(), std::string()}) {
+      const std::string by = who.empty() ? "root: " : "nobody: ";
+      expect_refused({{by + "appended to a file of the mounted source", dir, args, ">>km/notes.txt", who},
+                      {by + "standard error appended there", dir, args, "2>>km/notes.txt", who}},
+                     {dir + "/km/notes.txt"}, {}, "ext.img through the loop device " + device);
+    }
+    // A second file system, whose file is gone, beside the same run.
+    const std::string gone = dir + "/gone.img";
+    ASSERT_TRUE(setup.step("truncate -s 4M " + quote(gone) + " && mkfs.ext2 -q -F " + quote(gone)));
+    const std::string loop = setup.loop(gone);
+    ASSERT_TRUE(setup.mount("mount -o noatime " + quote(loop) + " " + quote(dir + "/kg"), dir + "/kg") &&
+                setup.step("echo 'already there' > " + quote(dir + "/kg/notes.txt") + " && chmod 0666 " +
+                           quote(dir + "/kg/notes.txt") + " && rm " + quote(gone)))
+        << setup.why();
+    const std::vector<std::string> opens = {"-image", "sample.img", "-all", "-csv"};
+    expect_refused(
+        {{"nobody: appended to a file system whose file was deleted", dir, opens, ">>kg/notes.txt", as_nobody()}},
+        {dir + "/kg/notes.txt"}, {}, "write the listing elsewhere");
+    expect_listed({"nobody: a listing beside", dir, opens, ">local/listing.csv", as_nobody()}, local + "/listing.csv");
+  }
+  EXPECT_EQ(ext_image_sum(image), sum);
+  std::string text;
+  EXPECT_EQ(run_command("debugfs -R 'cat notes.txt' " + quote(image) + " 2>/dev/null", text), 0);
+  EXPECT_EQ(text, "already there\n");
+  EXPECT_EQ(run_command("e2fsck -n -f " + quote(image) + " >/dev/null 2>&1", text), 0);
+}
+
+// The shell text that runs the command after it (this test's copy of quor)
+// in a bubblewrap sandbox of its own PID namespace holding the system's
+// programs, the folder `evidence` read-only at /evidence and the folder
+// `case_dir` at /case, started in /case with `redirect` made inside: no
+// host path of either folder is there, nor /sys.
+std::string sandbox_of_its_own(const std::string& evidence, const std::string& case_dir, const std::string& redirect) {
+  return "bwrap --ro-bind /usr /usr --symlink usr/lib /lib --symlink usr/lib64 /lib64 --symlink usr/bin /bin"
+         " --proc /proc --dev /dev --ro-bind " +
+         quote(quor_exe()) + " " + quote(quor_exe()) + " --ro-bind " + quote(evidence) + " /evidence --bind " +
+         quote(case_dir) + " /case --unshare-pid --chdir /case sh -c " + quote("exec \"$@\" " + redirect) + " sh ";
+}
+
+// An ntfs-3g mount of the image in the case folder, the run in a sandbox of
+// its own PID namespace that sees the image read-only elsewhere: the mount
+// table names a host path that is not there, and the server is out of
+// sight, so a stream into the mount is refused, and one into the case
+// folder beside is written. The image is as it was.
+TEST(LayerSetups, StreamIntoAMountSeenFromASandboxOfItsOwnIsRefused) {
+  if (!have_program("bwrap") || !have_program("fls")) GTEST_SKIP() << "bwrap or fls not installed";
+  const std::string dir = folder("sandbox"), ev = folder("sandbox/ev"), case_dir = folder("sandbox/case");
+  const std::string image = copy_fixture("links.img", "sandbox/ev/nn.img");
+  ASSERT_FALSE(image.empty());
+  {
+    layer_stack setup;
+    if (!mount_ntfs(setup, image, case_dir + "/mnt")) GTEST_SKIP() << setup.why();
+    std::ofstream(case_dir + "/mnt/existing.txt") << "already there\n";
+  }
+  ASSERT_TRUE(wait_until_unheld(image));
+  const std::string sum = md5_of_file(image), listed = fls_of(image);
+  {
+    layer_stack setup;
+    ASSERT_TRUE(mount_ntfs(setup, image, case_dir + "/mnt")) << setup.why();
+    const std::vector<std::string> args = {"-image", "/evidence/nn.img", "-all", "-csv"};
+    expect_listed({"a listing in the case folder", dir, args, "", sandbox_of_its_own(ev, case_dir, ">/case/l.csv")},
+                  case_dir + "/l.csv", "deep.txt");
+    expect_refused({{"appended to a file of the mount", dir, args, "",
+                     sandbox_of_its_own(ev, case_dir, ">>/case/mnt/existing.txt")},
+                    {"standard error appended there", dir, args, "",
+                     sandbox_of_its_own(ev, case_dir, "2>>/case/mnt/existing.txt")}},
+                   {case_dir + "/mnt/existing.txt"}, {}, "write the listing elsewhere");
+  }
+  ASSERT_TRUE(wait_until_unheld(image));
+  EXPECT_EQ(fls_of(image), listed);
+  EXPECT_EQ(md5_of_file(image), sum);
+}
+
+// Root's mounts, open to every user, whose table entry leads to no file:
+// ntfs-3g's name cut at a comma, an image renamed after it was mounted, a
+// name relative to the folder fuse2fs was started in. A run of another
+// user, or of root in a PID namespace of its own, sees no server and cannot
+// tell what the mount is stored on: a stream into it is refused, and
+// nothing of the run reaches the image (ext2's but for its superblock).
+TEST(LayerSetups, StreamsIntoAMountWhoseTableNameLeadsNowhereAreRefused) {
+  if (!have_program("setpriv") || !have_program("unshare")) GTEST_SKIP() << "setpriv or unshare not installed";
+  const std::string dir = folder("nowhere"), ev = folder("nowhere/ev");
+  folder("nowhere/evE");
+  open_to_nobody({dir, ev, dir + "/evE"});
+  const std::string local = folder("nowhere/local");
+  ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
+  // Each image made as `file`, mounted by `server` at `at`; then `then`
+  // runs, leaving it as `image`.
+  const struct {
+    std::string how, file, server, at, then, image, source, kept;
+  } mounts[] = {
+      {"ntfs-3g of a name with a comma", "ev/case,1.img", "ntfs-3g -o allow_other,noatime 'ev/case,1.img' n", "n", "",
+       "ev/case,1.img", "ev/case,1.img", "n/existing.txt"},
+      {"ntfs-3g of an image renamed since", "ev/r.img", "ntfs-3g -o allow_other,noatime ev/r.img n2", "n2",
+       "mv ev/r.img ev/r2.img", "ev/r2.img", "ev/r2.img", "n2/existing.txt"},
+      {"fuse2fs of a relative name", "evE/ext.img", "fuse2fs -o allow_other evE/ext.img fm", "fm", "", "evE/ext.img",
+       dir + "/evE/ext.img", "fm/notes.txt"},
+  };
+  std::string skipped;
+  for (const auto& m : mounts) {
+    const bool ext = m.server.compare(0, 7, "fuse2fs") == 0;
+    const std::string file = dir + "/" + m.file, image = dir + "/" + m.image, kept = dir + "/" + m.kept;
+    const std::string in = "cd " + quote(dir) + " && ";
+    auto sum = [ext](const std::string& f) { return ext ? ext_image_sum(f) : md5_of_file(f); };
+    {
+      layer_stack first;
+      first.need({ext ? "fuse2fs" : "ntfs-3g", "mkfs.ext2"});
+      first.step(ext ? "truncate -s 4M " + quote(file) + " && mkfs.ext2 -q -F " + quote(file)
+                     : "cp " + quote(fixture("links.img")) + " " + quote(file));
+      if (!first.mount(in + m.server, dir + "/" + m.at, file) ||
+          !first.step("echo 'already there' > " + quote(kept) + " && chmod 0666 " + quote(kept) + " && chmod 0644 " +
+                      quote(file))) {
+        skipped += " " + m.how + ": " + first.why();
+        continue;
+      }
+    }
+    const std::string before = sum(file);
+    {
+      layer_stack setup;
+      ASSERT_TRUE(setup.mount(in + m.server, dir + "/" + m.at, file) && (m.then.empty() || setup.step(in + m.then)))
+          << setup.why();
+      const std::vector<std::string> args = {"-image", m.source, "-all", "-csv"};
+      expect_refused(
+          {{m.how + ": nobody's listing appended to a file of the mount", dir, args, ">>" + m.kept, as_nobody()},
+           {m.how + ": nobody's standard error appended there", dir, args, "2>>" + m.kept, as_nobody()},
+           {m.how + ": appended there from a PID namespace of its own", dir, args, ">>" + m.kept,
+            own_pid_namespace(dir)}},
+          {kept}, {}, "write the listing elsewhere");
+      if (!ext)
+        expect_listed({m.how + ": nobody's listing beside", dir, args, ">local/listing.csv", as_nobody()},
+                      local + "/listing.csv", "deep.txt");
+    }
+    ASSERT_TRUE(wait_until_unheld(image));
+    EXPECT_EQ(sum(image), before) << m.how;
+  }
+  if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
+}
+
+// Root's bindfs of a case folder, open to every user and showing its files
+// as the examiner's: the folder it names is on the local disk, so every
+// stream of the examiner's run of a local image is written there byte for
+// byte as onto a local file.
+TEST(LayerSetups, StreamsOntoRootsBindfsOfACaseFolderAreWrittenForAnotherUser) {
+  if (!have_program("setpriv")) GTEST_SKIP() << "setpriv not installed";
+  const std::string dir = folder("bound");
+  open_to_nobody({dir});
+  ASSERT_FALSE(copy_fixture("sample.img", "bound/sample.img").empty());
+  ASSERT_EQ(::chmod((dir + "/sample.img").c_str(), 0644), 0);
+  const std::string local = folder("bound/local");
+  ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
+  pass_through view("bindfs", folder("bound/cases"), dir + "/b", false,
+                    "-o allow_other --force-user=nobody --force-group=nogroup");
+  if (!view.ok()) GTEST_SKIP() << view.why();
+  for (const stream_form& f : stream_forms())
+    expect_written({"root's bindfs, nobody's run", dir, {"-image", "sample.img", "-all", "-csv"}, "", as_nobody()}, f,
+                   view.at, local + "/" + f.name);
 }
 
 // A source read through a share that cannot be told may be stored in any

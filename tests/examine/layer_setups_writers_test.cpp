@@ -6,6 +6,8 @@
 // folder in a mount of the image it walks.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@
 #include "examine/walk_engine.h"
 #include "utils/output_folder.h"
 #include "tests/examine/walk_run.h"
+#include "tests/support/child_process.h"
 #include "tests/support/layer_setups.h"
 
 namespace {
@@ -38,23 +41,44 @@ bool exists(const std::string& path) {
 // of `targets`, as the copy and as its log, is refused; each of `kept` keeps
 // its digest. The same copy elsewhere is made, so the refusal is the guard's.
 void expect_copies_refused(const std::string& how, const std::string& source, const std::vector<std::string>& targets,
-                           const std::vector<std::string>& kept) {
+                           const std::vector<std::string>& kept, ulong64 offset = 0) {
   // Made anew each time: a source read through a share that cannot be told
   // keeps an existing file from being replaced.
   const std::string elsewhere = scratch_dir() + "/layer-writers.out";
   ::unlink(elsewhere.c_str());
-  ASSERT_TRUE(copy_image_clusters({}, source, 0, 0, 16, elsewhere, "")) << how << ": " << source;
+  ASSERT_TRUE(copy_image_clusters({}, source, offset, 0, 16, elsewhere, "")) << how << ": " << source;
   std::vector<std::string> sums;
   for (const std::string& k : kept) {
     sums.push_back(md5_of_file(k));
     ASSERT_EQ(sums.back().size(), 32u) << k;
   }
   for (const std::string& target : targets) {
-    EXPECT_FALSE(copy_image_clusters({}, source, 0, 0, 16, target, "")) << how << ": onto " << target;
+    EXPECT_FALSE(copy_image_clusters({}, source, offset, 0, 16, target, "")) << how << ": onto " << target;
     ::unlink(elsewhere.c_str());
-    EXPECT_FALSE(copy_image_clusters({}, source, 0, 0, 16, elsewhere, target)) << how << ": log onto " << target;
+    EXPECT_FALSE(copy_image_clusters({}, source, offset, 0, 16, elsewhere, target)) << how << ": log onto " << target;
     for (size_t i = 0; i < kept.size(); ++i) ASSERT_EQ(md5_of_file(kept[i]), sums[i]) << how << ": " << kept[i];
   }
+}
+
+// The copies of expect_copies_refused made by nobody, without groups, in a
+// child process: the status has bit 0 set when the copy into `folder` was
+// made, bit 1 when the copy onto `target` was, bit 2 when the log onto it
+// was; 64 when the child could not become nobody.
+int copies_as_nobody(const std::string& source, ulong64 offset, const std::string& folder, const std::string& target) {
+  return exit_status_in_child(
+      [&] {
+        const struct passwd* pw = ::getpwnam("nobody");
+        if (pw == nullptr || ::setgroups(0, nullptr) != 0 || ::setresgid(pw->pw_gid, pw->pw_gid, pw->pw_gid) != 0 ||
+            ::setresuid(pw->pw_uid, pw->pw_uid, pw->pw_uid) != 0)
+          return 64;
+        const std::string elsewhere = folder + "/copy.bin";
+        int made = copy_image_clusters({}, source, offset, 0, 16, elsewhere, "") ? 1 : 0;
+        if (copy_image_clusters({}, source, offset, 0, 16, target, "")) made |= 2;
+        ::unlink(elsewhere.c_str());
+        if (copy_image_clusters({}, source, offset, 0, 16, elsewhere, target)) made |= 4;
+        return made;
+      },
+      scratch_dir() + "/layer-writers-nobody.err");
 }
 
 TEST(LayerSetupsWriters, ClusterCopyOntoTheContainerOfAnEwfViewIsRefused) {
@@ -156,6 +180,33 @@ TEST(LayerSetupsWriters, WalkerCopyFolderInAnotherNamespacesMountIsNotMade) {
   }
   ASSERT_TRUE(wait_until_unheld(image));
   ASSERT_EQ(run_command("fls -r -p " + shell_word(image), after), 0);
+  EXPECT_EQ(after, before);
+}
+
+// Root's loop device over the NTFS partition of a disk (at sector 63),
+// mounted for every user: a copy onto a file of the volume by another
+// user, who cannot open the device, is refused as root's is, and fls of the
+// disk shows the volume as it was.
+TEST(LayerSetupsWriters, ClusterCopyIntoALoopDeviceAnotherUserAttachedIsRefused) {
+  if (!have_program("fls")) GTEST_SKIP() << "fls not installed";
+  const std::string dir = folder("w-loop-part");
+  partition_on_loop part(dir, fixture("links.img"));
+  if (!part.ok()) GTEST_SKIP() << part.why();
+  const std::string local = folder("w-loop-part/local");
+  ASSERT_EQ(::chmod(scratch_dir().c_str(), 0711), 0);
+  ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(part.disk.c_str(), 0644), 0);
+  const std::string fls = "fls -r -p -o 63 " + shell_word(part.disk);
+  std::string before, after;
+  ASSERT_EQ(run_command(fls, before), 0);
+  const std::string target = part.at + "/clusters.bin";
+  expect_copies_refused("root", part.disk, {target}, {}, partition_on_loop::kStart);
+  EXPECT_EQ(copies_as_nobody(part.disk, partition_on_loop::kStart, local, target), 1)
+      << read_file_text(scratch_dir() + "/layer-writers-nobody.err");
+  EXPECT_FALSE(exists(target));
+  part.undo_all();
+  ASSERT_EQ(run_command(fls, after), 0);
   EXPECT_EQ(after, before);
 }
 

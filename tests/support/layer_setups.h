@@ -120,10 +120,14 @@ class layer_stack {
     return true;
   }
 
-  // A loop device over `backing`; "" (and not ok) when none can be had.
-  std::string loop(const std::string& backing, bool read_only = false) {
+  // A loop device over `backing` (over the part of it that losetup's
+  // `range` options name, when given); "" (and not ok) when none can be had.
+  std::string loop(const std::string& backing, bool read_only = false, const std::string& range = "") {
     std::string dev;
-    if (!ask(std::string("losetup -f --show") + (read_only ? " -r " : " ") + shell_word(backing), dev)) return "";
+    if (!ask(std::string("losetup -f --show") + (read_only ? " -r " : " ") + range + (range.empty() ? "" : " ") +
+                 shell_word(backing),
+             dev))
+      return "";
     if (dev.compare(0, 5, "/dev/") != 0) {
       fail("no loop device over " + backing);
       return "";
@@ -329,10 +333,11 @@ struct encrypted_folder : layer_stack {
 // An archive dir/case.zip or dir/case.tar (by `kind`: fuse-zip or
 // archivemount) of `image` as sample.img and an empty notes.txt, stored
 // without compression, and the view at dir/m that writes the archive anew
-// when it is unmounted.
+// when it is unmounted; `options` go to the server.
 struct archive_view : layer_stack {
   std::string archive, at, view, notes;
-  archive_view(const std::string& kind, const std::string& dir, const std::string& image) {
+  archive_view(const std::string& kind, const std::string& dir, const std::string& image,
+               const std::string& options = "") {
     const bool zip = kind == "fuse-zip";
     need({kind, zip ? "zip" : "tar"});
     ::mkdir(dir.c_str(), 0700);
@@ -345,22 +350,26 @@ struct archive_view : layer_stack {
     at = dir + "/m";
     view = at + "/sample.img";
     notes = at + "/notes.txt";
-    mount(kind + " " + shell_word(archive) + " " + shell_word(at), at, archive);
+    mount(kind + " " + options + (options.empty() ? "" : " ") + shell_word(archive) + " " + shell_word(at), at,
+          archive);
   }
 };
 
 // A pass-through view at `at` of the folder `under` by `kind`: bindfs,
 // unionfs (copy on write, the folder writable), mergerfs or rclone (a
 // local path, no configuration, its log beside the view). `read_only`
-// asks bindfs for a view that cannot be written.
+// asks bindfs for a view that cannot be written; `options` go to bindfs.
 struct pass_through : layer_stack {
   std::string at;
-  pass_through(const std::string& kind, const std::string& under, const std::string& at_, bool read_only = false)
+  pass_through(const std::string& kind, const std::string& under, const std::string& at_, bool read_only = false,
+               const std::string& options = "")
       : at(at_) {
     const std::string program = kind == "unionfs" ? "unionfs" : kind;
     need({program});
     if (kind == "bindfs") {
-      mount(std::string("bindfs ") + (read_only ? "-r " : "") + shell_word(under) + " " + shell_word(at), at);
+      mount(std::string("bindfs ") + (read_only ? "-r " : "") + options + (options.empty() ? "" : " ") +
+                shell_word(under) + " " + shell_word(at),
+            at);
     } else if (kind == "unionfs") {
       mount("unionfs -o cow " + shell_word(under + "=RW") + " " + shell_word(at), at);
     } else if (kind == "mergerfs") {
@@ -506,7 +515,8 @@ struct namespace_mount : layer_stack {
 // mounted by archivemount started in the folder `from` (the archive's own
 // folder, or one above it), as an examiner starts it: `cd case;
 // archivemount case.tar m`. archivemount holds that folder open as long as
-// it runs. mount_again() mounts the same archive a second time.
+// it runs. mount_again() mounts the same archive a second time; each mount
+// is open to every user, as root serves it to a lab's examiners.
 struct archive_from_folder : layer_stack {
   std::string archive, from, at, view, notes;
   archive_from_folder(const std::string& dir, const std::string& from_, const std::string& image) : from(from_) {
@@ -522,8 +532,9 @@ struct archive_from_folder : layer_stack {
     mount_again(at);
   }
   bool mount_again(const std::string& where) {
-    return mount("cd " + shell_word(from) + " && archivemount " + shell_word(archive) + " " + shell_word(where), where,
-                 archive);
+    return mount(
+        "cd " + shell_word(from) + " && archivemount -o allow_other " + shell_word(archive) + " " + shell_word(where),
+        where, archive);
   }
 };
 
@@ -645,6 +656,38 @@ struct fuse2fs_over_loop : layer_stack {
     at = dir + "/m";
     mount("fuse2fs " + shell_word(device) + " " + shell_word(at), at);
     step("echo 'already there' > " + shell_word(at + "/existing.txt") + " && sync");
+  }
+};
+
+// A disk dir/disk.dd whose MBR puts an NTFS partition, a copy of the
+// volume `volume` holding NTFS.TXT, at sector 63, as old disks have it;
+// root's loop device `device` over that partition alone (the kernel makes
+// no partitions of a loop device here) and root's ntfs-3g mount of the
+// device at dir/ld, open to every user.
+struct partition_on_loop : layer_stack {
+  static constexpr unsigned long long kStart = 63 * 512;
+  std::string disk, device, at;
+  partition_on_loop(const std::string& dir, const std::string& volume) {
+    need({"sfdisk", "losetup", "ntfs-3g"});
+    ::mkdir(dir.c_str(), 0700);
+    disk = dir + "/disk.dd";
+    at = dir + "/ld";
+    const std::string copy = dir + "/volume.img";
+    step("cp " + shell_word(volume) + " " + shell_word(copy));
+    {
+      layer_stack first;
+      if (!mount_ntfs(first, copy, at) || !first.step("echo 'already there' > " + shell_word(at + "/NTFS.TXT")))
+        fail(first.why());
+    }
+    struct stat st;
+    if (!ok() || ::stat(copy.c_str(), &st) != 0) return;
+    const std::string size = std::to_string(st.st_size), sectors = std::to_string(st.st_size / 512);
+    step("truncate -s " + std::to_string(kStart + st.st_size + 512) + " " + shell_word(disk) +
+         " && printf 'label: dos\nstart=63, size=" + sectors + ", type=7\n' | sfdisk -q " + shell_word(disk) +
+         " && dd if=" + shell_word(copy) + " of=" + shell_word(disk) +
+         " bs=512 seek=63 conv=notrunc status=none && rm " + shell_word(copy));
+    device = loop(disk, false, "-o " + std::to_string(kStart) + " --sizelimit " + size);
+    mount("ntfs-3g -o allow_other,noatime " + shell_word(device) + " " + shell_word(at), at);
   }
 };
 
