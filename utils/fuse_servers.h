@@ -22,9 +22,7 @@ struct fuse_held_file {
   std::string name;    // where its descriptor leads, as the system shows it
   std::string handle;  // "/proc/<pid>/fd/<n>": opens that very file while it is held
   struct stat status;
-  // The mode it is open in (both where that cannot be read). Every file
-  // a server holds is one its mount may write, the one it holds only to
-  // write (a pass-through view's, opened through it so) too.
+  // The mode it is open in (both where that cannot be read).
   bool readable = true;
   bool writable = true;
 };

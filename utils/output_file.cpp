@@ -141,7 +141,7 @@ bool identities_of_descriptor(int fd, file_identities& out) {
     file_identity id;
     if (!identity_of_descriptor(fd, id)) return false;
     out.push_back(id);
-    add_loop_chain(fd, id, out);
+    add_loop_chain(id, out);
     return true;
   } catch (const std::exception&) {
     return false;

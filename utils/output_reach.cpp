@@ -2,8 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/loop.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -47,27 +45,6 @@ bool present(const file_identities& ids, const file_identity& id) {
 
 namespace {
 
-// Loop devices stacked on loop devices end somewhere; the bound only keeps
-// an answer that led round in a circle from holding the check for ever.
-const int MAX_LOOP_DEPTH = 16;
-
-// The file behind the loop device open at `fd`, as the kernel reports it,
-// and the name it was bound by; false for anything that is no bound loop
-// device.
-bool loop_backing(int fd, file_identity& out, std::string& name) {
-  struct loop_info64 info;
-  std::memset(&info, 0, sizeof info);
-  if (::ioctl(fd, LOOP_GET_STATUS64, &info) != 0) return false;
-  out.device = info.lo_device;
-  out.inode = info.lo_inode;
-  // The kernel accepts only regular files and block devices behind a loop
-  // device, so a device number here is a block device's.
-  out.block_device = info.lo_rdevice;
-  const char* text = reinterpret_cast<const char*>(info.lo_file_name);
-  name.assign(text, strnlen(text, LO_NAME_SIZE));
-  return true;
-}
-
 // The text of a small file of the system's (under /sys), without its line
 // end; "" when it cannot be read whole.
 std::string system_text(const std::string& path) {
@@ -97,26 +74,6 @@ std::string device_node_of(uint64 number) {
   const size_t at = uevent.find("\nDEVNAME=");
   if (at == std::string::npos || uevent[at + 9] == '\n') return "";
   return "/dev/" + uevent.substr(at + 9, uevent.find('\n', at + 9) - at - 9);
-}
-
-// Opens, for reading only, a node of the block device `number`: the name it
-// was bound by when that still leads to it, else the node the system's
-// device list gives. -1 when neither does.
-int open_block_device(uint64 number, const std::string& bound_name) {
-  for (int tries = 0; tries < 2; ++tries) {
-    // The device list is read only where the name given does not lead there.
-    const std::string name = tries == 0 ? bound_name : device_node_of(number);
-    if (tries == 1 && name == bound_name) break;
-    struct stat st;
-    if (name.empty() || ::stat(name.c_str(), &st) != 0 || !S_ISBLK(st.st_mode) ||
-        static_cast<uint64>(st.st_rdev) != number)
-      continue;
-    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
-    if (::fstat(fd, &st) == 0 && S_ISBLK(st.st_mode) && static_cast<uint64>(st.st_rdev) == number) return fd;
-    ::close(fd);
-  }
-  return -1;
 }
 
 // The device number written "major:minor"; false for anything else.
@@ -236,6 +193,12 @@ std::vector<std::string> mergerfs_branches(const mount_entry& m) {
     out.push_back(branch.substr(0, branch.rfind('=') > branch.rfind('/') ? branch.rfind('=') : branch.size()));
   }
   return out;
+}
+
+bool reads_any(const std::vector<fuse_held_file>& held) {
+  for (const fuse_held_file& h : held)
+    if (h.readable) return true;
+  return false;
 }
 
 // What the head of the regular file `name` shows: true where it could be
@@ -446,57 +409,33 @@ class reach_builder {
     }
   }
 
-  // The file behind the loop device `number`, as a place when the path
-  // the system keeps still leads to it; else only its identity in
-  // `behind`. The kernel tells it by its identity to whoever may open the
-  // node, and by its path to every reader; one whose file can be found by
-  // neither is a layer nothing tells. False for what is no bound loop
-  // device.
-  bool loop_behind(uint64 number, file_identity& behind, place& p, bool& by_path, std::string& via) {
-    by_path = false;
+  // The file behind the loop device `number`, as the kernel shows it to
+  // every reader, in `p`: judged by what its path leads to now, for only
+  // the file's own holder may ask the kernel for more. A loop device whose
+  // file cannot be found there (gone, another namespace's, no device list
+  // in a sandbox) is a layer nothing tells. False for what is no bound
+  // loop device, or such a layer.
+  bool loop_behind(uint64 number, place& p, std::string& via) {
     struct stat st;
-    const bool listed = ::stat(block_folder(number).c_str(), &st) == 0;
-    // Only a bound loop device has a file behind it to name, and only one
-    // is opened to ask: opening any other disk could have effects of its
-    // own and tells nothing more.
     p.name = loop_backing_path(number);
-    if (listed ? p.name.empty() : major(static_cast<dev_t>(number)) != LOOP_DEVICE_MAJOR) return false;
-    std::string node = device_node_of(number), bound_name;
+    if (::stat(block_folder(number).c_str(), &st) == 0 ? p.name.empty()
+                                                        : major(static_cast<dev_t>(number)) != LOOP_DEVICE_MAJOR)
+      return false;
+    std::string node = device_node_of(number);
     if (node.empty()) node = "/dev/loop" + std::to_string(minor(static_cast<dev_t>(number)));
     via = "through the loop device " + node;
-    bool asked = false;
-    {
-      const held_descriptor held(open_block_device(number, node));
-      asked = held.fd >= 0 && loop_backing(held.fd, behind, bound_name);
-    }
-    const bool found = !p.name.empty() && ::stat(p.name.c_str(), &p.st) == 0;
-    if (asked) {
-      by_path = found && same_file(identity_from(p.st), behind);
-    } else if (found && (S_ISREG(p.st.st_mode) || S_ISBLK(p.st.st_mode))) {
-      behind = identity_from(p.st);
-      by_path = true;
-    } else {
-      unknown_layer("cannot tell what the loop device " + node + " is stored on: the file behind it" +
-                    (p.name.empty() ? std::string() : " (" + p.name + ")") + " cannot be found");
-      return false;
-    }
-    behind.via = via;
-    return true;
+    if (!p.name.empty() && ::stat(p.name.c_str(), &p.st) == 0 && (S_ISREG(p.st.st_mode) || S_ISBLK(p.st.st_mode)))
+      return true;
+    unknown_layer("cannot tell what the loop device " + node + " is stored on: the file behind it" +
+                  (p.name.empty() ? std::string() : " (" + p.name + ")") + " cannot be found");
+    return false;
   }
 
   // The files behind the loop device `number` in self, loop over loop.
   void add_self_loop(uint64 number, int depth) {
-    file_identity behind;
     place p;
-    bool by_path = false;
     std::string via;
-    if (depth > MAX_HOLDER_DEPTH || !loop_behind(number, behind, p, by_path, via)) return;
-    if (by_path) {
-      add_self(p, depth + 1, via);
-    } else if (!present(m_reach.self, behind)) {
-      m_reach.self.push_back(behind);
-      if (behind.block_device != 0) add_self_loop(behind.block_device, depth + 1);
-    }
+    if (depth <= MAX_HOLDER_DEPTH && loop_behind(number, p, via)) add_self(p, depth + 1, via);
   }
 
   // The block device `number`, the disks it is made on, and, for a loop
@@ -510,24 +449,13 @@ class reach_builder {
     if (depth > MAX_HOLDER_DEPTH || present(m_reach.under, disk)) return;
     m_reach.under.push_back(disk);
     for (uint64 below : disks_under(number)) add_under_disk(below, depth + 1, false);
-    file_identity behind;
     place p;
-    bool by_path = false;
     std::string via;
-    if (!loop_behind(number, behind, p, by_path, via)) return;
-    if (behind.block_device != 0) {
-      add_under_disk(behind.block_device, depth + 1, false);
-    } else if (by_path) {
+    if (!loop_behind(number, p, via)) return;
+    if (S_ISBLK(p.st.st_mode)) {
+      add_under_disk(static_cast<uint64>(p.st.st_rdev), depth + 1, false);
+    } else {
       add_under_file(p, depth + 1, false, via);
-    } else if (!present(m_reach.under, behind)) {
-      // Renamed or gone since it was bound: known by its device alone.
-      m_reach.under.push_back(behind);
-      m_reach.in_file = true;
-      const mount_table* t = table();
-      const mount_entry* m = t != nullptr ? t->by_device(behind.device) : nullptr;
-      if (m == nullptr && t != nullptr)
-        untold("cannot tell what the file behind " + device_node_of(number) + " is stored on");
-      add_under_mount(m, depth + 1);
     }
   }
 
@@ -646,7 +574,9 @@ class reach_builder {
       } else {
         unknown_layer(why + ", and its table entry (\"" + m->source + "\") names no share and nothing here");
       }
-    } else if (held.empty() && through.empty() && folders.empty() && !names_file) {
+    } else if (!reads_any(held) && !reads_any(through) && folders.empty() && !names_file) {
+      // A server reads what it serves: a file it only writes (its log, an
+      // output handed down from whatever started it) tells nothing of that.
       untold("cannot tell what " + mount + " is stored on: its server holds no file and its table entry names none");
     }
   }
@@ -661,14 +591,12 @@ class reach_builder {
 
 }  // namespace
 
-void add_loop_chain(int fd, file_identity id, file_identities& out) {
-  std::string bound_name;
-  if (id.block_device == 0 || !loop_backing(fd, id, bound_name)) return;
-  out.push_back(id);
-  for (int depth = 1; depth < MAX_LOOP_DEPTH && id.block_device != 0; ++depth) {
-    const held_descriptor next(open_block_device(id.block_device, bound_name));
-    if (next.fd < 0 || !loop_backing(next.fd, id, bound_name)) break;
-    out.push_back(id);
+void add_loop_chain(file_identity id, file_identities& out) {
+  struct stat st;
+  for (int depth = 0; depth < MAX_HOLDER_DEPTH && id.block_device != 0; ++depth) {
+    const std::string behind = loop_backing_path(id.block_device);
+    if (behind.empty() || ::stat(behind.c_str(), &st) != 0) return;
+    out.push_back(id = identity_from(st));
   }
 }
 

@@ -54,10 +54,10 @@ file_identity identity_from(const struct stat& st);
 bool same_file(const file_identity& a, const file_identity& b);
 bool present(const file_identities& ids, const file_identity& id);
 
-// Adds the files behind the loop device open at `fd` (whose identity is
-// `id`), following a loop device over a loop device to the end; nothing
-// for any other file. `fd` stays open.
-void add_loop_chain(int fd, file_identity id, file_identities& out);
+// Adds the files behind the loop device `id` (none for any other file),
+// following a loop device over a loop device to the end, as the kernel
+// shows them to every reader.
+void add_loop_chain(file_identity id, file_identities& out);
 
 // Where the descriptor leads, as the system names it; "" when it cannot
 // tell.
