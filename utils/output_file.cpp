@@ -426,6 +426,12 @@ output_result open_output(std::ofstream& stream, const std::wstring& path, const
 
 namespace {
 
+// What link() answers on a file system that has no second names (FAT,
+// davfs2; rclone's mounts answer EIO).
+bool links_unsupported(int err) {
+  return err == EPERM || err == EOPNOTSUPP || err == ENOTSUP || err == ENOSYS || err == EIO;
+}
+
 rename_result rename_without_replacing(const std::string& from, const std::string& to) {
   std::string source, target;
   if (!path_to_utf8(source, from) || !path_to_utf8(target, to)) return rename_result::failed;
@@ -438,6 +444,20 @@ rename_result rename_without_replacing(const std::string& from, const std::strin
     renamed = ::link(source.c_str(), target.c_str()) == 0;
     err = renamed ? 0 : errno;
     if (renamed) ::unlink(source.c_str());
+    if (!renamed && links_unsupported(err)) {
+      // Neither is had here: the name is found free just before a plain
+      // rename. What takes it in between is replaced, a race open only
+      // where the file system offers nothing better.
+      struct stat st;
+      if (::lstat(target.c_str(), &st) == 0) {
+        err = EEXIST;
+      } else if (errno != ENOENT) {
+        err = errno;
+      } else {
+        renamed = ::rename(source.c_str(), target.c_str()) == 0;
+        err = renamed ? 0 : errno;
+      }
+    }
   }
   if (renamed) return rename_result::renamed;
   struct stat st;
