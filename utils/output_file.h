@@ -173,8 +173,10 @@ output_result open_output(std::FILE*& file, const std::string& path, const file_
 enum class rename_result { renamed, taken, failed };
 
 // Gives the file `from` the name `to` only while nothing holds that name:
-// nothing is ever replaced. `taken`: a regular file (not a link) holds the
-// name, and stays as it is, as does `from`. Anything else in the way (a
+// nothing is replaced (where the file system can neither rename without
+// replacing nor make a second name, rclone's mounts among them, the name is
+// found free just before a plain rename). `taken`: a regular file (not a
+// link) holds the name, and stays as it is, as does `from`. Anything else in the way (a
 // link, a folder), or any other failure (memory among them), is `failed`.
 rename_result rename_output(const std::string& from, const std::string& to);
 rename_result rename_output(const std::wstring& from, const std::wstring& to);
