@@ -184,10 +184,17 @@ uni::file_identities open_source_ids(const user_ctx& ctx) {
   return opened;
 }
 
-bool outputs_hold_evidence(int argc, char** argv) {
-  if (!may_be_evidence(STDOUT_FILENO) && !may_be_evidence(STDERR_FILENO)) return false;
+bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared) {
+  error_cleared = false;
+  if (!may_be_evidence(STDOUT_FILENO) && !may_be_evidence(STDERR_FILENO)) {
+    error_cleared = true;
+    return false;
+  }
   const uni::file_identities evidence = named_evidence(argc, argv);
-  return refuse(stream_refusal(STDOUT_FILENO, evidence, true), stream_refusal(STDERR_FILENO, evidence, true));
+  const std::string on_out = stream_refusal(STDOUT_FILENO, evidence, true);
+  const std::string on_err = stream_refusal(STDERR_FILENO, evidence, true);
+  error_cleared = on_err.empty();
+  return refuse(on_out, on_err);
 }
 
 bool folder_on_named_evidence(int argc, char** argv, const std::string& folder) {

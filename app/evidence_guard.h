@@ -9,7 +9,9 @@
 // the run really holds; what the run writes in between is held in memory
 // (hold_standard_streams). A refused stream takes not a byte; the refusal
 // is said on the other stream, which first takes what was held for it,
-// or nowhere when both are refused; the run then ends with -1. The folder
+// or nowhere when both are refused; the run then ends with -1, standard
+// error (where it may be written) first taking what the command line tells
+// of how to run again. The folder
 // the run copies files into is made only once the source is open, checked
 // against the files the run holds and those the command line names.
 #include <string>
@@ -33,7 +35,9 @@ uni::file_identities open_source_ids(const user_ctx& ctx);
 // device, each as typed, as cleaned the way an image's name is and with
 // only the blanks and quotes around it cut, and the source as the parser
 // will have the run open it. Asked before anything is written to either.
-bool outputs_hold_evidence(int argc, char** argv);
+// `error_cleared`: standard error may be written (standard output alone
+// was refused, or neither).
+bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared);
 
 // True, after the refusal naming `folder`, when making the folder `folder`
 // (and those missing above it), or files in it, would write a file the

@@ -17,17 +17,18 @@ namespace {
 
 // Until standard output and error are known not to be evidence, not even
 // the word of a failure may go to a file or a disk behind them.
-bool outputs_cleared = false;
+bool output_cleared = false;
+bool error_cleared = false;
 
 bool may_write_stderr() {
   struct stat st;
-  return outputs_cleared || (::fstat(STDERR_FILENO, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode));
+  return error_cleared || (::fstat(STDERR_FILENO, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode));
 }
 
 int out_of_memory() {
-  // What was held went to outputs that passed the start-up check; the word
-  // of why the run ends goes after it.
-  if (outputs_cleared) release_standard_streams();
+  // What was held goes to the outputs that passed the start-up check; the
+  // word of why the run ends goes after it.
+  if (error_cleared) release_standard_streams(output_cleared, true);
   if (may_write_stderr()) std::fputs("prob running out of memory, aborting\n", stderr);
   return -1;
 }
@@ -69,9 +70,22 @@ void on_terminate() {
   }
   // What is held is let out first, straight to the descriptors: flushed
   // into the log, it would need memory.
-  if (outputs_cleared) release_standard_streams();
+  if (error_cleared) release_standard_streams(output_cleared, true);
   std::fflush(stdout);
   std::_Exit(out_of_memory() & 0xFF);
+}
+
+// Standard output was refused, standard error may be written: what the
+// command line tells of how to run again (the -vmdk list to give, the
+// -offset of the volume) still reaches standard error, after the refusal,
+// while not a byte reaches the refused output. A command line that settles
+// needs no word, and what it said would go out unchecked against the
+// source the run would open.
+int after_output_refused(int argc, char** argv) {
+  if (!hold_standard_streams()) return out_of_memory();
+  const bool settled = command_line_settles(argc, argv);
+  release_standard_streams(false, !settled);
+  return -1;
 }
 
 }  // namespace
@@ -81,9 +95,10 @@ void on_terminate() {
 // is then held in memory until they are checked again with its source open,
 // so that not even the banner or a status line lands on evidence only the
 // open source tells apart. A run that never opens a source has what it held
-// let out at its end. Before the first check opens anything, a closed
-// standard descriptor is held, so that no evidence file is opened under its
-// number.
+// let out at its end. Where standard output alone is refused, standard
+// error still tells how to run again. Before the first check opens
+// anything, a closed standard descriptor is held, so that no evidence file
+// is opened under its number.
 //
 // Memory that runs out anywhere ends the run with a message, not by a
 // signal: what was written is flushed as whole lines, and the status says
@@ -91,8 +106,11 @@ void on_terminate() {
 int main(int argc, char** argv) try {
   hold_standard_descriptors();
   fail_writes_past_size_limit();
-  if (outputs_hold_evidence(argc, argv)) return -1;
-  outputs_cleared = true;
+  bool error_writable = false;
+  const bool refused = outputs_hold_evidence(argc, argv, error_writable);
+  error_cleared = error_writable;
+  if (refused) return error_cleared ? after_output_refused(argc, argv) : -1;
+  output_cleared = true;
   if (!hold_standard_streams()) return out_of_memory();
   const int status = run_quor(argc, argv);
   release_standard_streams();

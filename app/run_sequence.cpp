@@ -154,6 +154,12 @@ bool settle_dir_path(const std::string& typed, std::string& queued, std::string&
   return true;
 }
 
+bool command_line_settles(int argc, char** argv) {
+  if (is_help_request(argc, argv)) return true;
+  user_ctx ctx;
+  return ctx.parse_cmdline(argc, argv) == 0;
+}
+
 int run_quor(int argc, char** argv) {
   user_ctx ctx;
   const std::string prefix = echo_prefix();

@@ -172,7 +172,7 @@ bool write_file(const char* path, const char* data, int length) {
   if (!split_path(path, dir, leaf)) return false;
   if (dir != "." && !make_dirs(dir)) return false;
   std::ofstream out;
-  if (uni::open_output(out, std::string(path), uni::file_identities(), uni::output_open::truncate) !=
+  if (uni::open_output(out, std::string(path), uni::file_identities(), uni::output_open::rewrite) !=
       uni::output_result::opened)
     return false;
   if (data && length > 0) out.write(data, length);
@@ -194,7 +194,7 @@ bool open_file_w(FILE*& out, const std::wstring& path, bool write, bool, bool wr
   // "w+": read-write, emptied, but only once the guarded opener has checked
   // the file (a FIFO nobody reads is refused at once, not waited on).
   if (write || write_too)
-    return uni::open_output(out, narrow, uni::file_identities(), uni::output_open::truncate) ==
+    return uni::open_output(out, narrow, uni::file_identities(), uni::output_open::rewrite) ==
            uni::output_result::opened;
   out = std::fopen(narrow.c_str(), binary ? "rb" : "r");
   return out != nullptr;

@@ -309,7 +309,7 @@ bool lznt1_decompress_file(const char* in_path, const char* out_path) {
   uni::file_identities input;
   if (!read_input(in_path, src, input)) return false;
   std::ofstream out;
-  if (uni::open_output(out, std::string(out_path), input, uni::output_open::truncate) != uni::output_result::opened)
+  if (uni::open_output(out, std::string(out_path), input, uni::output_open::rewrite) != uni::output_result::opened)
     return false;
   if (!lznt1_decompress_buffer(reinterpret_cast<const byte*>(src.data()), src.size(), out)) return false;
   out.close();
@@ -322,7 +322,7 @@ bool lznt1_trace_file(const char* in_path, const char* out_path) {
   uni::file_identities input;
   if (!read_input(in_path, src, input)) return false;
   FILE* out = nullptr;
-  if (uni::open_output(out, std::string(out_path), input, uni::output_open::truncate) != uni::output_result::opened)
+  if (uni::open_output(out, std::string(out_path), input, uni::output_open::rewrite) != uni::output_result::opened)
     return false;
   bool result = lznt1_trace_buffer(reinterpret_cast<const byte*>(src.data()), src.size(), out);
   if (std::fclose(out) != 0) result = false;

@@ -241,7 +241,7 @@ bool binary_data::load(const char* path, uint32 offset, uint32 size) {
 bool binary_data::save(const char* path) const {
   if (!path) return false;
   std::ofstream out;
-  if (uni::open_output(out, std::string(path), uni::file_identities(), uni::output_open::truncate) !=
+  if (uni::open_output(out, std::string(path), uni::file_identities(), uni::output_open::rewrite) !=
       uni::output_result::opened)
     return false;
   out << *this;

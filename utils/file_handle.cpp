@@ -61,7 +61,7 @@ bool file_handle::open_utf8(const std::string& utf8_path, bool write, bool appen
   int fd = -1;
   if (!write) {
     fd = open_source_descriptor(utf8_path, false, true);
-  } else if (open_output(fd, utf8_path, file_identities(), append ? output_open::append : output_open::truncate,
+  } else if (open_output(fd, utf8_path, file_identities(), append ? output_open::extend : output_open::rewrite,
                          true, CREATED_PERMISSION) != output_result::opened) {
     fd = -1;
   }

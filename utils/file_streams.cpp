@@ -40,7 +40,7 @@ void open_output_stream(ofstream& s, const Path& path, std::ios_base::openmode m
     s.setstate(std::ios_base::failbit);
     return;
   }
-  const output_open how = app || over ? output_open::append : output_open::truncate;
+  const output_open how = app || over ? output_open::extend : output_open::rewrite;
   if (open_output(s, narrow, file_identities(), how) != output_result::opened) return;
   // A FIFO has no start to go back to: tellp cannot tell a place in it.
   if (over && (mode & std::ios_base::ate) == 0 && s.tellp() > 0) s.seekp(0);

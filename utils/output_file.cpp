@@ -71,6 +71,14 @@ std::string path_below(const std::string& folder, const std::string& name) {
   return folder == "/" ? folder + name : folder + "/" + name;
 }
 
+// Whether what the file holds is kept and written after.
+bool appends(output_open how) { return how == output_open::append || how == output_open::extend; }
+
+// Whether an existing file whose head holds no text is refused: quor's own
+// outputs are text, while the general file utilities write what they are
+// handed, and a file edited in place holds what it held.
+bool judged_by_content(output_open how) { return how != output_open::rewrite && how != output_open::extend; }
+
 output_result refuse(std::ofstream& stream, output_result why) {
   if (stream.is_open()) stream.close();
   stream.setstate(std::ios_base::failbit);
@@ -278,7 +286,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     // Whatever identity says, quor's outputs are text: a file whose head
     // holds anything else may be evidence no layer above showed.
     std::string what;
-    if (how != output_open::rewrite && content_of(file.fd(), what) == head_content::binary) {
+    if (judged_by_content(how) && content_of(file.fd(), what) == head_content::binary) {
       std::fputs(binary_refusal(name, what).c_str(), stderr);
       return output_result::binary;
     }
@@ -297,10 +305,10 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     // The reader found by the check is there: from now on a write waits for
     // room in the pipe instead of failing.
     const int status = ok ? ::fcntl(file.fd(), F_GETFL) : -1;
-    const int appending = how == output_open::append ? O_APPEND : 0;
+    const int appending = appends(how) ? O_APPEND : 0;
     ok = status != -1 && ::fcntl(file.fd(), F_SETFL, (status & ~O_NONBLOCK) | appending) == 0;
     // Only a regular file has a length to cut; a device is written in place.
-    if (ok && empty_now && how != output_open::append && S_ISREG(now.st_mode)) ok = ::ftruncate(file.fd(), 0) == 0;
+    if (ok && empty_now && !appends(how) && S_ISREG(now.st_mode)) ok = ::ftruncate(file.fd(), 0) == 0;
     if (!ok) return output_result::failed;
     fd = file.release();
     return output_result::opened;
@@ -355,9 +363,9 @@ output_result open_stream(std::ofstream& stream, const std::string& name, output
     }
   }
   // A FIFO has no end to seek to: what is written follows what was.
-  if (ok && how == output_open::append && !fifo) ok = static_cast<bool>(stream.seekp(0, std::ios_base::end));
+  if (ok && appends(how) && !fifo) ok = static_cast<bool>(stream.seekp(0, std::ios_base::end));
   // The stream holds the file: now it may be emptied (a regular file only).
-  if (ok && how != output_open::append && S_ISREG(now.st_mode)) ok = ::ftruncate(file.fd(), 0) == 0;
+  if (ok && !appends(how) && S_ISREG(now.st_mode)) ok = ::ftruncate(file.fd(), 0) == 0;
   if (!ok) return refuse(stream, output_result::failed);
   ::close(file.release());
   return output_result::opened;
@@ -405,7 +413,7 @@ output_result open_output(std::FILE*& file, const std::string& path, const file_
   const output_result r = open_output(fd, path, sources, how, true);
   if (r != output_result::opened) return r;
   const bool both = (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDWR;
-  const bool append = how == output_open::append;
+  const bool append = appends(how);
   file = ::fdopen(fd, both ? (append ? "a+" : "w+") : (append ? "a" : "w"));
   if (file != nullptr) return output_result::opened;
   // The name the check opened it by, found whole.
@@ -427,6 +435,12 @@ output_result open_output(std::ofstream& stream, const std::wstring& path, const
 
 namespace {
 
+// What link() answers on a file system that has no second names (FAT,
+// davfs2; rclone's mounts answer EIO).
+bool links_unsupported(int err) {
+  return err == EPERM || err == EOPNOTSUPP || err == ENOTSUP || err == ENOSYS || err == EIO;
+}
+
 rename_result rename_without_replacing(const std::string& from, const std::string& to) {
   std::string source, target;
   if (!path_to_utf8(source, from) || !path_to_utf8(target, to)) return rename_result::failed;
@@ -439,6 +453,20 @@ rename_result rename_without_replacing(const std::string& from, const std::strin
     renamed = ::link(source.c_str(), target.c_str()) == 0;
     err = renamed ? 0 : errno;
     if (renamed) ::unlink(source.c_str());
+    if (!renamed && links_unsupported(err)) {
+      // Neither is had here: the name is found free just before a plain
+      // rename. What takes it in between is replaced, a race open only
+      // where the file system offers nothing better.
+      struct stat st;
+      if (::lstat(target.c_str(), &st) == 0) {
+        err = EEXIST;
+      } else if (errno != ENOENT) {
+        err = errno;
+      } else {
+        renamed = ::rename(source.c_str(), target.c_str()) == 0;
+        err = renamed ? 0 : errno;
+      }
+    }
   }
   if (renamed) return rename_result::renamed;
   struct stat st;

@@ -116,14 +116,19 @@ enum class output_open {
   truncate,    // created when missing, emptied after the check
   append,      // created when missing, written at its end
   create_new,  // created only when nothing of that name exists, not even a link
-  rewrite,     // as truncate, for a file whose own text is being edited in
-               // place (UTF-16 holds NULs): judged by identity alone
+  rewrite,     // as truncate, judged by identity alone: for the general file
+               // utilities, which write what they are handed where they are
+               // told, and for a file whose own text is being edited in
+               // place (UTF-16 holds NULs)
+  extend,      // as append, judged by identity alone: the general file
+               // utilities' appends
 };
 
 // `untold`: what the file is stored on cannot be told, or it is a file that
 // was there while a source is read through a layer that cannot be told.
 // `binary`: an existing file whose first 8 KiB hold no text (a NUL, a
-// volume's or a container's signature: utils/binary_head).
+// volume's or a container's signature: utils/binary_head), to be truncated
+// or appended to.
 enum class output_result { opened, is_source, exists, no_reader, failed, untold, binary };
 
 // The results that fail even a caller that passes over a file it cannot
@@ -138,10 +143,11 @@ inline bool refused(output_result r) {
 // A file that writes one of `sources` (a file made there, by the folder it
 // would be made in) is refused with is_source, one whose store cannot be
 // told (descriptor_reach's `untold`) with untold, each left as it was and
-// "refused to write: <path>: <why>" on standard error; one whose head holds
-// no text with binary and uni::binary_refusal's text. `exists` answers
-// create_new when the name is taken. A FIFO that nobody reads is not
-// waited for: no_reader, with "no reader: <path>" on standard error.
+// "refused to write: <path>: <why>" on standard error; one to truncate or
+// append to whose head holds no text with binary and uni::binary_refusal's
+// text. `exists` answers create_new when the name is taken. A FIFO that
+// nobody reads is not waited for: no_reader, with "no reader: <path>" on
+// standard error.
 // Memory that runs out is `failed`, the file left unopened. On any result
 // but `opened` the stream is closed with failbit set.
 output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
@@ -167,8 +173,10 @@ output_result open_output(std::FILE*& file, const std::string& path, const file_
 enum class rename_result { renamed, taken, failed };
 
 // Gives the file `from` the name `to` only while nothing holds that name:
-// nothing is ever replaced. `taken`: a regular file (not a link) holds the
-// name, and stays as it is, as does `from`. Anything else in the way (a
+// nothing is replaced (where the file system can neither rename without
+// replacing nor make a second name, rclone's mounts among them, the name is
+// found free just before a plain rename). `taken`: a regular file (not a
+// link) holds the name, and stays as it is, as does `from`. Anything else in the way (a
 // link, a folder), or any other failure (memory among them), is `failed`.
 rename_result rename_output(const std::string& from, const std::string& to);
 rename_result rename_output(const std::wstring& from, const std::wstring& to);

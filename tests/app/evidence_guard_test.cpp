@@ -101,9 +101,10 @@ TEST(EvidenceGuard, OutputsOnTheOpenSourceAreRefused) {
   // image's, blanks and all: refused as the evidence, whatever it holds.
   std::string arg0 = "quor", arg1 = "-image", arg2 = image + " ";
   char* argv[] = {&arg0[0], &arg1[0], &arg2[0]};
-  EXPECT_EQ(with_outputs(image, err, false, [&] { return outputs_hold_evidence(3, argv) ? 1 : 0; }), 1);
+  bool cleared = false;
+  EXPECT_EQ(with_outputs(image, err, false, [&] { return outputs_hold_evidence(3, argv, cleared) ? 1 : 0; }), 1);
   EXPECT_EQ(read_whole(err), refused(image));
-  EXPECT_EQ(with_outputs(other, err, false, [&] { return outputs_hold_evidence(3, argv) ? 1 : 0; }), 0);
+  EXPECT_EQ(with_outputs(other, err, false, [&] { return outputs_hold_evidence(3, argv, cleared) ? 1 : 0; }), 0);
 
   // The index-record file is checked once open, before it is read.
   user_ctx ctx;
@@ -254,12 +255,16 @@ TEST(EvidenceGuard, OutputsThatHoldAVolumeAreRefused) {
   std::string arg0 = "quor", arg1 = "-image", arg2 = scratch_dir() + "/guard-held.im";
   char* argv[] = {&arg0[0], &arg1[0], &arg2[0]};
   const std::string before = read_whole(image);
-  auto check = [&] { return outputs_hold_evidence(3, argv) ? 1 : 0; };
+  // 1: refused, standard error cleared; 2: refused, standard error too.
+  auto check = [&] {
+    bool cleared = false;
+    return outputs_hold_evidence(3, argv, cleared) ? (cleared ? 1 : 2) : 0;
+  };
   const std::string refused = "refused to write: " + std::string(real) +
                               ": it holds binary data (an NTFS boot sector) and may be evidence; name another file\n";
   EXPECT_EQ(with_outputs(image, err, false, check), 1);
   EXPECT_EQ(read_whole(err), refused);
-  EXPECT_EQ(with_outputs(image, err, true, check), 1);
+  EXPECT_EQ(with_outputs(image, err, true, check), 2);
   EXPECT_EQ(read_whole(err), "");
   // Standard error appended to the image, standard output on the text.
   const std::string text_before = read_whole(text);
@@ -269,7 +274,7 @@ TEST(EvidenceGuard, OutputsThatHoldAVolumeAreRefused) {
                            ::dup2(fd, STDERR_FILENO);
                            return check();
                          }),
-            1);
+            2);
   EXPECT_EQ(read_whole(text), text_before + refused);
   EXPECT_EQ(read_whole(image), before);
   for (const std::string& fine : {text, empty}) {

@@ -21,6 +21,7 @@
 #include <iostream>
 #include <string>
 
+#include "tests/support/allocation_failure.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fixture.h"
 
@@ -302,6 +303,72 @@ TEST(StandardOutput, HeldStreamsReachEveryKindOfStreamInTheOrderWritten) {
     }
     EXPECT_EQ(status, 0) << kind;
     EXPECT_EQ(got, kind == "terminal" ? by_line : by_block) << kind;
+  }
+}
+
+// Memory that runs out while standard output is held, for the bytes
+// written or for the note of where a stream's bytes end: the output is
+// failed, while held and once let out, and nothing written after the
+// failure reaches the file as if the listing went on, even once memory is
+// there again.
+TEST(StandardOutput, MemoryRunningOutWhileHeldFailsTheOutput) {
+  const std::string out = quor_test::scratch_dir() + "/held-short.out";
+  const std::string err = quor_test::scratch_dir() + "/held-short.err";
+  const std::string child_err = quor_test::scratch_dir() + "/held-short-child.err";
+  const std::string row = std::string(99, 'r') + "\n";
+  const struct {
+    std::string how;
+    std::function<void()> write;
+    std::string unit;  // what standard output is made of up to the failure
+  } runs[] = {
+      {"past the room for bytes",
+       [&] {
+         for (int n = 0; n < 400; ++n) std::fputs(row.c_str(), stdout);
+       },
+       row},
+      {"past the room for turns between the streams",
+       [] {
+         for (int n = 0; n < 400; ++n) {
+           std::fputs("o\n", stdout);
+           std::fflush(stdout);
+           std::fputs("e\n", stderr);
+         }
+       },
+       "o\n"},
+  };
+  for (const auto& r : runs) {
+    // Bits: 1 not failed while held, 2 not failed once let out, 4 the flush
+    // said all arrived.
+    const int status = quor_test::exit_status_in_child(
+        [&] {
+          const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+          const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+          ::dup2(o, STDOUT_FILENO);
+          ::dup2(e, STDERR_FILENO);
+          if (!hold_standard_streams()) return 9;
+          int bits = 0;
+          {
+            const quor_test::allocation_size_limit short_of_memory(1024);
+            r.write();
+            std::fflush(stdout);
+          }
+          std::fputs("after\n", stdout);
+          std::fflush(stdout);
+          if (!standard_output_failed()) bits |= 1;
+          release_standard_streams();
+          if (!standard_output_failed()) bits |= 2;
+          if (standard_output_flushed()) bits |= 4;
+          return bits;
+        },
+        child_err);
+    EXPECT_EQ(status, 0) << r.how;
+    const std::string got = quor_test::read_file_text(out);
+    EXPECT_FALSE(got.empty()) << r.how;
+    std::string whole_units;
+    while (whole_units.size() < got.size()) whole_units += r.unit;
+    // What arrived is what went before the failure, up to a cut inside it.
+    EXPECT_TRUE(whole_units.compare(0, got.size(), got) == 0) << r.how << ": " << got.substr(got.size() - 40);
+    EXPECT_EQ(got.find("after"), std::string::npos) << r.how;
   }
 }
 

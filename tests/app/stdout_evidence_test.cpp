@@ -119,6 +119,9 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
     std::string how;
     std::vector<std::string> args;
     std::string redirect, why;
+    // What standard error takes after the refusal: the words of a command
+    // line the run would end at, as a run onto another output says them.
+    std::string then = std::string();
   };
   // The image by a name the run cleans before it opens it: through the
   // symbolic link, "sub/.." leads the system elsewhere, while the run takes
@@ -150,6 +153,10 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
   ::unlink((scratch_dir() + "/stdout-ln").c_str());
   ASSERT_EQ(::symlink((other + "/deep").c_str(), (scratch_dir() + "/stdout-ln").c_str()), 0);
   const std::string volume = holds("an NTFS boot sector");
+  const std::string no_source =
+      "error: need to specify at least an input source [-mftfile, -image, -drivenum, -partition, -vmdk]\n";
+  const std::string child_alone =
+      "vmdk-child.vmdk  is invalid\n\nsuggested array: -vmdk \"vmdk-child.vmdk \" \n";
   std::vector<refusal> cases = {
       {"written in place", {"-image", image, "-all"}, "1<>" + quote(image), evidence(image)},
       {"appended", {"-image", image, "-all"}, appended, evidence(image)},
@@ -159,7 +166,12 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
       {"a VMDK extent appended", {"-vmdk", child, "-vmdk", base, "-all"}, ">>" + quote(base), evidence(base)},
       // The parser follows a chain given in part to the parents its extents
       // name, and opens them: those are evidence too.
-      {"the parent of a VMDK extent named alone", {"-vmdk", child, "-all"}, ">>" + quote(base), evidence(base)},
+      {"the parent of a VMDK extent named alone",
+       {"-vmdk", child, "-all"},
+       ">>" + quote(base),
+       evidence(base),
+       "=> vmdk file: " + child + "\n depends on parent vmdk \"vmdk-base.vmdk\"\n\nsuggested array: -vmdk \"" + child +
+           "\" -vmdk \"" + base + "\" \n"},
       {"named with a trailing blank", {"-image", image + " ", "-all"}, appended, evidence(image)},
       {"named with a leading blank", {"-image", " " + image, "-all"}, appended, evidence(image)},
       {"named in double quotes", {"-image", "\"" + image + "\"", "-all"}, appended, evidence(image)},
@@ -187,17 +199,20 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
       {"a VMDK chain named with blanks",
        {"-vmdk", "vmdk-child.vmdk ", "-vmdk", " vmdk-base.vmdk", "-all"},
        ">>" + quote(base),
-       evidence(base)},
+       evidence(base),
+       "vmdk-child.vmdk  is invalid\n\nsuggested array: -vmdk \"vmdk-child.vmdk \" -vmdk \" vmdk-base.vmdk\" \n"},
       {"the parent of a VMDK extent named alone with a blank",
        {"-vmdk", "vmdk-child.vmdk ", "-all"},
        ">>" + quote(base),
-       evidence(base)},
+       evidence(base),
+       child_alone},
       {"an index-record file named with a blank", {"-indxfile", "stdout-evidence.img "}, appended, evidence(image)},
       {"an extracted $MFT named in quotes", {"-mftfile", "'stdout-evidence.img'", "-all"}, appended, evidence(image)},
       {"a VMDK extent named with a blank after a flag",
        {"-vmdk", "-csv", "vmdk-child.vmdk ", "-all"},
        ">>" + quote(base),
-       evidence(base)},
+       evidence(base),
+       child_alone},
       {"an index-record file named with a blank after a flag",
        {"-indxfile", "-csv", " stdout-evidence.img"},
        appended,
@@ -211,15 +226,18 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
       {"the image named without its option",
        {"stdout-evidence.img", "-all"},
        appended,
-       evidence("stdout-evidence.img")},
+       evidence("stdout-evidence.img"),
+       no_source},
       {"the image after a misspelt option",
        {"-imgae", "stdout-evidence.img", "-all"},
        appended,
-       evidence("stdout-evidence.img")},
+       evidence("stdout-evidence.img"),
+       no_source},
       {"the image after a doubled dash",
        {"--image", "stdout-evidence.img", "-all"},
        appended,
-       evidence("stdout-evidence.img")},
+       evidence("stdout-evidence.img"),
+       no_source},
       {"the image after an option that is no parser's",
        {"-image", "-level", "stdout-evidence.img"},
        appended,
@@ -241,7 +259,7 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
       // Names that lead nowhere the check can follow: the output is refused
       // for the volume it holds, and named as the system names it.
       {"a slip in the image's name", {"-image", "stdout-evidence.im", "-all"}, appended, volume},
-      {"the image joined to its option", {"-image=stdout-evidence.img", "-all"}, appended, volume},
+      {"the image joined to its option", {"-image=stdout-evidence.img", "-all"}, appended, volume, no_source},
       {"the image through 46 links", {"-image", link, "-all"}, appended, volume},
       {"the image by a name longer than the system takes", {"-image", overlong, "-all"}, appended, volume},
       {"the help text appended to a volume the command line does not name", {"-h"}, appended, volume},
@@ -263,7 +281,7 @@ TEST(StdoutEvidence, StandardOutputOnTheEvidenceIsRefused) {
   for (const refusal& c : cases) {
     std::string err;
     EXPECT_EQ(run_redirected(c.args, c.redirect, err), kFailed) << c.how;
-    EXPECT_EQ(err, "refused to write: " + redirected_file(c.redirect) + ": " + c.why + "\n") << c.how;
+    EXPECT_EQ(err, "refused to write: " + redirected_file(c.redirect) + ": " + c.why + "\n" + c.then) << c.how;
     ASSERT_EQ(md5_of(image), sum) << c.how;
     ASSERT_EQ(md5_of(base), base_sum) << c.how;
     ASSERT_EQ(md5_of(child), child_sum) << c.how;
@@ -728,17 +746,20 @@ TEST(StdoutEvidence, OutputsThatHoldNoTextAreRefused) {
     std::string how;
     std::vector<std::string> args;
     std::string redirect, file, why;
+    std::string then = std::string();  // standard error's words after the refusal
   };
   const std::string to_indx = ">>" + quote(indx), zeros = holds("a NUL byte at 0x0");
+  const std::string no_source =
+      "error: need to specify at least an input source [-mftfile, -image, -drivenum, -partition, -vmdk]\n";
   std::vector<refusal> cases = {
       {"a climb out of a linked folder, with a blank",
        {"-indxfile", "notext-L/../c2.indx ", "-all"},
        ">>" + quote(other + "/c2.indx"),
        other + "/c2.indx",
        evidence("notext-L/../c2.indx")},
-      {"joined with =", {"-indxfile=notext-case.indx", "-all"}, to_indx, indx, zeros},
-      {"two dashes, joined with =", {"--image=notext-case.indx", "-all"}, to_indx, indx, zeros},
-      {"joined with :", {"-image:notext-case.indx", "-all"}, to_indx, indx, zeros},
+      {"joined with =", {"-indxfile=notext-case.indx", "-all"}, to_indx, indx, zeros, no_source},
+      {"two dashes, joined with =", {"--image=notext-case.indx", "-all"}, to_indx, indx, zeros, no_source},
+      {"joined with :", {"-image:notext-case.indx", "-all"}, to_indx, indx, zeros, no_source},
       {"a trailing slash", {"-indxfile", "notext-case.indx/", "-all"}, to_indx, indx, zeros},
       {"46 links", {"-indxfile", link, "-all"}, to_indx, indx, zeros},
       {"a letter too many", {"-indxfile", "notext-case.indxx", "-all"}, to_indx, indx, zeros},
@@ -813,7 +834,7 @@ TEST(StdoutEvidence, OutputsThatHoldNoTextAreRefused) {
     ASSERT_EQ(sum.size(), 32u) << c.how;
     std::string said;
     EXPECT_EQ(run_bounded(c.args, c.redirect, said), kFailed) << c.how;
-    EXPECT_EQ(said, "refused to write: " + c.file + ": " + c.why + "\n") << c.how;
+    EXPECT_EQ(said, "refused to write: " + c.file + ": " + c.why + "\n" + c.then) << c.how;
     EXPECT_EQ(md5_of(c.file), sum) << c.how;
   }
 
@@ -1035,6 +1056,44 @@ TEST(StdoutEvidence, TheFirst8KiBOfAFileAreJudged) {
       EXPECT_EQ(status, kFailed) << h.how;
       EXPECT_EQ(err, "refused to write: " + real_name(file) + ": " + holds(h.what) + "\n") << h.how;
       EXPECT_TRUE(now == h.head) << h.how << ": written";
+    }
+  }
+}
+
+// Standard output refused for what it holds, standard error a plain file:
+// what the command line tells of how to run again (the -vmdk list to give
+// for a snapshot named without its parent, the -offset of the volume on a
+// disk) still reaches standard error after the refusal, as a run onto
+// another output gives it, and not a byte reaches the refused file.
+TEST(StdoutEvidence, RefusedOutputLeavesStandardErrorHowToRunAgain) {
+  ::mkdir((scratch_dir() + "/help-chain").c_str(), 0700);
+  const std::string child = copy_fixture("vmdk-child.vmdk", "help-chain/child.vmdk");
+  const std::string disk = copy_fixture("mbr-far.img", "help-far.img");
+  const std::string volume = copy_fixture("sample.img", "help-volume.img");
+  ASSERT_FALSE(child.empty() || disk.empty() || volume.empty());
+  const std::string notes = scratch_dir() + "/help-notes.txt";
+  std::ofstream(notes, std::ios::binary) << std::string("case notes\0", 11) << "more";
+  const struct {
+    std::vector<std::string> args;
+    std::string shows;
+  } runs[] = {
+      {{"-vmdk", "help-chain/child.vmdk", "-all", "-csv"}, "suggested array: -vmdk \"help-chain/child.vmdk\" -vmdk"},
+      {{"-image", "help-far.img", "-all"}, "-offset 0x10100000]"},
+  };
+  const struct {
+    std::string file, what;
+  } refused[] = {{notes, "a NUL byte at 0xA"}, {volume, "an NTFS boot sector"}};
+  for (const auto& r : runs) {
+    std::string plain;
+    EXPECT_EQ(run_redirected(r.args, ">/dev/null", plain), kFailed) << r.shows;
+    ASSERT_NE(plain.find(r.shows), std::string::npos) << plain;
+    for (const auto& f : refused) {
+      const std::string sum = md5_of(f.file);
+      std::string err;
+      EXPECT_EQ(run_redirected(r.args, ">>" + quote(f.file), err), kFailed) << r.shows << " onto " << f.file;
+      EXPECT_EQ(err, "refused to write: " + real_name(f.file) + ": " + holds(f.what) + "\n" + plain)
+          << r.shows << " onto " << f.file;
+      EXPECT_EQ(md5_of(f.file), sum) << r.shows << " onto " << f.file;
     }
   }
 }

@@ -11,6 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,6 +24,7 @@
 #include "tests/examine/walk_run.h"
 #include "tests/support/child_process.h"
 #include "tests/support/layer_setups.h"
+#include "tests/support/listing.h"
 
 namespace {
 
@@ -295,6 +299,63 @@ TEST(LayerSetupsWriters, CopiesIntoAUnionfsViewOfAFolderWithoutEvidenceAreMade) 
   ::close(fd);
   struct stat st;
   EXPECT_EQ(::stat((under + "/copies/deeper").c_str(), &st), 0);
+}
+
+// The files of `dir` by name, each with the MD5 digest of what it holds.
+std::map<std::string, std::string> files_held(const std::string& dir) {
+  std::map<std::string, std::string> held;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (dirent* e = ::readdir(d))
+      if (e->d_name[0] != '.') held[e->d_name] = md5_of_file(dir + "/" + e->d_name);
+    ::closedir(d);
+  }
+  return held;
+}
+
+// The copy each report row names (its last column), by file name.
+std::vector<std::string> copies_named(const std::string& report, const std::string& copies) {
+  std::vector<std::string> named;
+  for (const std::string& line : split_lines(report)) {
+    if (line.compare(0, 2, "0x") != 0) continue;
+    const std::string copy = line.substr(line.rfind(',') + 1);
+    named.push_back(copy.compare(0, copies.size() + 1, copies + "/") == 0 ? copy.substr(copies.size() + 1) : copy);
+  }
+  return named;
+}
+
+// rclone's mount of a local folder, in each cache mode, renames neither
+// without replacing nor by a second link: the walker's copies into it are
+// still made, each under its name with the data a copy into a plain folder
+// has, and each report names its copy.
+TEST(LayerSetupsWriters, WalkerCopiesIntoAnRcloneViewAreMade) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
+  ulong64 first = 0;
+  for (const auto& e : read_listing("default"))
+    if (e.path == "/small.txt") first = e.inode;
+  ASSERT_NE(first, 0u);
+  const std::vector<std::string> args = {"-image", image, "-csv", "-mftstart", std::to_string(first), "-mftrange", "2",
+                                         "-action_copy_files"};
+  std::vector<std::string> plain_args = args;
+  plain_args.push_back(folder("w-rclone-plain") + "/copies");
+  user_ctx plain_ctx;
+  const std::string plain = walk_text(plain_ctx, plain_args);
+  const std::map<std::string, std::string> want = files_held(plain_args.back());
+  ASSERT_EQ(want.size(), 2u) << plain;
+  const std::vector<std::string> want_named = copies_named(plain, plain_args.back());
+  for (const std::string mode : {"off", "writes", "full"}) {
+    SCOPED_TRACE(mode);
+    const std::string dir = folder("w-rclone-" + mode);
+    pass_through view("rclone", folder("w-rclone-" + mode + "/under"), dir + "/v", false,
+                      "--vfs-cache-mode " + mode + " --cache-dir " + shell_word(dir + "/cache"));
+    if (!view.ok()) GTEST_SKIP() << view.why();
+    std::vector<std::string> copied_args = args;
+    copied_args.push_back(view.at + "/copies");
+    user_ctx ctx;
+    const std::string report = walk_text(ctx, copied_args);
+    EXPECT_EQ(files_held(copied_args.back()), want);
+    EXPECT_EQ(copies_named(report, copied_args.back()), want_named) << report;
+  }
 }
 
 }  // namespace

@@ -358,7 +358,8 @@ struct archive_view : layer_stack {
 // A pass-through view at `at` of the folder `under` by `kind`: bindfs,
 // unionfs (copy on write, the folder writable), mergerfs or rclone (a
 // local path, no configuration, its log beside the view). `read_only`
-// asks bindfs for a view that cannot be written; `options` go to bindfs.
+// asks bindfs for a view that cannot be written; `options` are bindfs's or
+// rclone's more options (a cache mode).
 struct pass_through : layer_stack {
   std::string at;
   pass_through(const std::string& kind, const std::string& under, const std::string& at_, bool read_only = false,
@@ -376,7 +377,7 @@ struct pass_through : layer_stack {
       mount("mergerfs " + shell_word(under) + " " + shell_word(at), at);
     } else if (kind == "rclone") {
       mount("rclone mount --config /dev/null --daemon -vv --log-file " + shell_word(at + ".log") + " " +
-                shell_word(under) + " " + shell_word(at),
+                shell_word(under) + " " + shell_word(at) + (options.empty() ? "" : " " + options),
             at);
     } else {
       fail("no pass-through view " + kind);

@@ -99,6 +99,32 @@ void expect_links_written_in_place(const output_writer& w) {
   EXPECT_TRUE(::lstat(soft.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) << w.what << ": the link was replaced";
 }
 
+// Told of no evidence, a general writer writes a file that is there as its
+// mode says whatever the file holds (a container's head, a NUL), its own
+// output of a run before among it, and says nothing of it.
+void expect_binary_written_as_any(const output_writer& w) {
+  const std::string file = scratch_for(w, ".binary");
+  // Longer than what is written, so that what an emptying left shows.
+  const std::string rest(w.bytes.size() + 64, 'o');
+  const struct {
+    const char* what;
+    std::string old;
+  } held[] = {{"an E01 header", std::string("EVF\x09\x0D\x0A\xFF\x00\x01\x01\x00", 11) + rest},
+              {"a NUL", std::string("notes\0", 6) + rest},
+              {"its own output", w.bytes + rest}};
+  for (const auto& h : held) {
+    std::string after = w.bytes;
+    if (w.existing == output_writer::appends) after = h.old + w.bytes;
+    if (w.existing == output_writer::overwrites) after = w.bytes + h.old.substr(w.bytes.size());
+    put_text(file, h.old);
+    testing::internal::CaptureStderr();
+    const bool written = w.write(file);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << w.what << " over " << h.what;
+    EXPECT_TRUE(written) << w.what << " over " << h.what;
+    EXPECT_TRUE(read_file_text(file) == after) << w.what << " over " << h.what;
+  }
+}
+
 }  // namespace
 
 std::string drain(int reader) {
@@ -119,6 +145,7 @@ void expect_output_rules(const output_writer& w) {
   expect_fifo_rules(w);
   expect_new_file_takes_the_mask(w);
   expect_links_written_in_place(w);
+  expect_binary_written_as_any(w);
 }
 
 void expect_source_refused(const output_writer& w, const std::string& source) {

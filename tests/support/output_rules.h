@@ -1,10 +1,12 @@
 #pragma once
-// The rules every writer of the system keeps for the file it is given,
-// checked on one writer at a time: a FIFO nobody reads is refused at once,
-// one with a reader gets the bytes; a new file takes the writer's permission
-// (0666 for most) less the process's mask (or none is made, by a writer that writes over a file that is
-// there); a file reached by a hard link or a symbolic link is written in
-// place, the link left as it is; a source is refused by any of its names.
+// The rules the general file writers of the system keep for the file they
+// are given, checked on one writer at a time: a FIFO nobody reads is
+// refused at once, one with a reader gets the bytes; a new file takes the
+// writer's permission (0666 for most) less the process's mask (or none is
+// made, by a writer that writes over a file that is there); a file reached
+// by a hard link or a symbolic link is written in place, the link left as
+// it is; a file that is there is written whatever it holds (they write
+// what they are handed); a source is refused by any of its names.
 #include <sys/types.h>
 
 #include <functional>

@@ -208,8 +208,13 @@ TEST(OutputFile, DescriptorAndStdioFormsCheckAsTheStreamDoes) {
     EXPECT_EQ(fd, -1);
     EXPECT_EQ(uni::open_output(fd, std::wstring(name.begin(), name.end()), sources, output_open::append),
               output_result::is_source);
+    // Judged by identity alone is judged by identity still.
+    EXPECT_EQ(uni::open_output(fd, name, sources, output_open::extend), output_result::is_source);
     std::FILE* file = reinterpret_cast<std::FILE*>(&fd);
     EXPECT_EQ(uni::open_output(file, name, sources, output_open::truncate), output_result::is_source);
+    EXPECT_EQ(file, nullptr);
+    file = reinterpret_cast<std::FILE*>(&fd);
+    EXPECT_EQ(uni::open_output(file, name, sources, output_open::rewrite), output_result::is_source);
     EXPECT_EQ(file, nullptr);
   }
   EXPECT_EQ(quor_test::read_file_text(source), "evidence");
@@ -224,6 +229,8 @@ TEST(OutputFile, DescriptorAndStdioFormsCheckAsTheStreamDoes) {
       {output_open::truncate, true, O_RDWR, "ab"},
       {output_open::append, true, O_RDWR, "0123456789ab"},
       {output_open::create_new, false, O_WRONLY, "0123456789"},
+      {output_open::rewrite, true, O_RDWR, "ab"},
+      {output_open::extend, false, O_WRONLY, "0123456789ab"},
   };
   for (const auto& c : cases) {
     write_text(other, "0123456789");
@@ -979,8 +986,8 @@ namespace {
 // (a container's or a volume's signature, a NUL) is neither emptied nor
 // added to, by any form of the opener, whoever the sources are; the
 // refusal names what was seen. Text, an empty file, binary data past the
-// head, a new file, and a file whose own text is edited in place are
-// written as before.
+// head, a new file, a file whose own text is edited in place and the files
+// of the general utilities are written as before.
 TEST(OutputFile, AnExistingFileHoldingBinaryDataIsNeitherReplacedNorAppendedTo) {
   const std::string volume = quor_test::read_file_text(quor_test::fixture("sample.img")).substr(0, 16384);
   ASSERT_EQ(volume.size(), 16384u);
@@ -1024,13 +1031,33 @@ TEST(OutputFile, AnExistingFileHoldingBinaryDataIsNeitherReplacedNorAppendedTo) 
         EXPECT_TRUE(uni::refused(want));
       }
     }
-    // A file whose own text is edited in place is judged by identity
-    // alone: a UTF-16 text holds NULs.
-    write_text(path, h.content);
-    int fd = -1;
-    EXPECT_EQ(uni::open_output(fd, path, none, output_open::rewrite), output_result::opened) << h.name;
-    if (fd >= 0) ::close(fd);
-    EXPECT_EQ(quor_test::read_file_text(path), "") << h.name;
+    // A file whose own text is edited in place (a UTF-16 text holds NULs),
+    // and a file the general utilities are told to write or add to, are
+    // judged by identity alone.
+    for (output_open how : {output_open::rewrite, output_open::extend}) {
+      const bool extend = how == output_open::extend;
+      write_text(path, h.content);
+      testing::internal::CaptureStderr();
+      std::ofstream stream;
+      EXPECT_EQ(uni::open_output(stream, path, none, how), output_result::opened) << h.name << extend;
+      stream << "s";
+      stream.close();
+      int fd = -1;
+      EXPECT_EQ(uni::open_output(fd, path, identities(quor_test::fixture("default.img")), how), output_result::opened)
+          << h.name << extend;
+      if (fd >= 0) {
+        EXPECT_EQ(::write(fd, "d", 1), 1);
+        ::close(fd);
+      }
+      std::FILE* file = nullptr;
+      EXPECT_EQ(uni::open_output(file, path, none, how), output_result::opened) << h.name << extend;
+      if (file != nullptr) {
+        std::fputs("f", file);
+        std::fclose(file);
+      }
+      EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << h.name << extend;
+      EXPECT_TRUE(quor_test::read_file_text(path) == (extend ? h.content + "sdf" : "f")) << h.name << extend;
+    }
   }
   ::unlink(scratch("head-new").c_str());
   int fd = -1;
