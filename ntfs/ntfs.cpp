@@ -271,10 +271,14 @@ bool CNtfs::initialise(ulong64& mft_pos) {
 ulong64 CNtfs::held_clusters() const {
   if (m_cluster_size == 0) return 0;
   if (!m_disk) return m_total_clusters;
-  const ulong64 size = m_disk->get_size();
-  if (size <= m_volume_offset) return 0;
-  const ulong64 bytes = size - m_volume_offset;
+  const ulong64 bytes = held_bytes();
   return std::min<ulong64>(m_total_clusters, bytes / m_cluster_size + (bytes % m_cluster_size != 0));
+}
+
+ulong64 CNtfs::held_bytes() const {
+  if (!m_disk) return 0;
+  const ulong64 size = m_disk->get_size();
+  return size > m_volume_offset ? size - m_volume_offset : 0;
 }
 
 bool CNtfs::is_valid() {
