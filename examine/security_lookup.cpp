@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <ostream>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "disk/disk_handle.h"
@@ -133,20 +135,44 @@ const ulong64 SDS_WINDOW = 256u << 10;
 // longer is damage, not a descriptor worth an allocation.
 const uint32 MOST_DESCRIPTOR = 256u << 10;
 
-// The bytes of a stream before its first run that the source does not hold
-// whole (or before a stretch no run maps): a read from the start stops
-// there, so nothing after it is ever read.
-ulong64 held_prefix(const CNtfs& ntfs, const entry_record& rec) {
-  if (rec.runs.empty()) return ~0ULL;
-  const ulong64 held = ntfs.held_clusters();
-  ulong64 vcn = 0;
-  for (const data_run& r : rec.runs) {
-    if (r.vcn != vcn) break;
-    if (!r.sparse && (r.lcn >= held || r.num_clusters > held - r.lcn)) break;
-    vcn += r.num_clusters;
+// The stretches [begin, end) of the first `length` bytes of a stream that
+// the source holds, in order and joined where they meet: what a run maps
+// inside the volume up to the image's last byte (a cut image holds a run in
+// part, and the runs after one it does not hold may lie lower and be
+// whole), and the holes, which read as zeros.
+std::vector<std::pair<ulong64, ulong64>> held_stretches(const CNtfs& ntfs, const entry_record& rec, ulong64 length) {
+  std::vector<std::pair<ulong64, ulong64>> held;
+  if (rec.runs.empty()) {
+    if (length != 0) held.emplace_back(0, length);
+    return held;
   }
   const ulong64 cs = ntfs.m_cluster_size;
-  return vcn > ~0ULL / cs ? ~0ULL : vcn * cs;
+  const ulong64 total = ntfs.m_total_clusters;
+  const ulong64 image = ntfs.held_bytes();
+  const ulong64 most = std::numeric_limits<ulong64>::max();
+  for (const data_run& r : rec.runs) {
+    if (cs == 0 || r.vcn > most / cs || r.num_clusters == 0) continue;
+    const ulong64 begin = r.vcn * cs;
+    if (begin >= length) continue;
+    ulong64 bytes = std::min<ulong64>(r.num_clusters * cs, length - begin);
+    if (!r.sparse) {
+      // A run that leaves the volume is read nowhere.
+      if (total != 0 && (r.lcn >= total || r.num_clusters > total - r.lcn)) continue;
+      if (r.lcn > most / cs || r.lcn * cs >= image) continue;
+      bytes = std::min(bytes, image - r.lcn * cs);
+    }
+    held.emplace_back(begin, begin + bytes);
+  }
+  std::sort(held.begin(), held.end());
+  size_t kept = 0;
+  for (const auto& h : held) {
+    if (kept != 0 && h.first <= held[kept - 1].second)
+      held[kept - 1].second = std::max(held[kept - 1].second, h.second);
+    else
+      held[kept++] = h;
+  }
+  held.resize(kept);
+  return held;
 }
 
 class descriptor_reader {
@@ -155,7 +181,7 @@ class descriptor_reader {
       : m_ntfs(ntfs),
         m_sds(sds),
         m_length(entry_data_length(ntfs, sds, false)),
-        m_readable(std::min(m_length, held_prefix(*ntfs, sds))) {}
+        m_held(held_stretches(*ntfs, sds, m_length)) {}
 
   // The text of the descriptor at `offset` when its header there names that
   // offset and a length above 40 that lies inside the stream. Offsets must
@@ -173,28 +199,36 @@ class descriptor_reader {
 
  private:
   // Whether [at, at + length) is in the window, read there when it is not
-  // yet: the window that holds `at`, or one from `at` for a descriptor
-  // that runs past it. A stretch tried and not read is not tried again.
+  // yet. Only bytes the source holds are read: the stretch that holds `at`
+  // must hold the whole range, and the window is read from the window's
+  // boundary below `at`, or from `at` for a descriptor that runs past that
+  // window, never before the stretch or past it. A stretch tried and not
+  // read is not tried again.
   bool bring(ulong64 at, uint32 length) {
-    if (length > m_readable || at > m_readable - length) return false;
+    while (m_stretch < m_held.size() && m_held[m_stretch].second <= at) ++m_stretch;
+    if (m_stretch == m_held.size()) return false;
+    const ulong64 begin = m_held[m_stretch].first;
+    const ulong64 end = m_held[m_stretch].second;
+    if (at < begin || length > end - at) return false;
     if (at < m_at || at - m_at > m_tried || length > m_tried - (at - m_at)) {
-      const ulong64 aligned = at - at % SDS_WINDOW;
-      const ulong64 start = at + length <= aligned + SDS_WINDOW ? aligned : at;
-      const ulong64 end = std::min(m_readable, start + SDS_WINDOW);
-      m_window.resize(static_cast<size_t>(end - start));
+      const ulong64 aligned = std::max(begin, at - at % SDS_WINDOW);
+      const ulong64 start = length <= aligned + SDS_WINDOW - at ? aligned : at;
+      const ulong64 stop = std::min(end, start + SDS_WINDOW);
+      m_window.resize(static_cast<size_t>(stop - start));
       ulong64 got = 0;
-      read_entry_range(m_ntfs, m_sds, start, end - start, m_window.data(), got);
+      read_entry_range(m_ntfs, m_sds, start, stop - start, m_window.data(), got);
       m_window.resize(static_cast<size_t>(got));
       m_at = start;
-      m_tried = end - start;
+      m_tried = stop - start;
     }
     return at - m_at <= m_window.size() && length <= m_window.size() - (at - m_at);
   }
 
   CNtfs* m_ntfs;
   const entry_record& m_sds;
-  const ulong64 m_length;    // the stream's bytes, as a whole read delivers them
-  const ulong64 m_readable;  // those that are read at all
+  const ulong64 m_length;  // the stream's bytes, as a whole read delivers them
+  const std::vector<std::pair<ulong64, ulong64>> m_held;  // the stretches of those the source holds
+  size_t m_stretch = 0;    // the first stretch that ends past the last offset asked for
   std::vector<byte> m_window;
   ulong64 m_at = 0;     // where the window starts in the stream
   ulong64 m_tried = 0;  // the bytes tried from there; the window holds those read

@@ -122,15 +122,40 @@ bool pieces_to_runs(const std::vector<std::vector<byte>>& pieces, std::vector<da
   return true;
 }
 
-// One entry per cluster the runs claim, holes included. A run list that
-// claims more clusters than the volume holds is damaged (one run may claim
-// four billion): it is refused before anything is allocated for it, and a
-// list too large to hold leaves `list` as it was.
-bool runs_to_cluster_list(const CNtfs& ntfs, const std::vector<data_run>& runs, lcn_run_list& list) {
+// The clusters a stream's runs may claim by what its non-resident pieces
+// state: the larger of the allocated and data sizes of the piece at VCN 0
+// (the later pieces state none), or without that piece (an extension
+// record asked for alone) the end of the VCNs the pieces say they map.
+ulong64 stated_clusters(const std::vector<std::vector<byte>>& pieces, ulong64 cluster_size) {
+  ulong64 vcn_end = 0;
+  for (const std::vector<byte>& p : pieces) {
+    if (load_u64(p.data(), AH_FIRST_VCN) == 0) {
+      const ulong64 bytes = std::max(load_u64(p.data(), AH_ALLOCATED_SIZE), load_u64(p.data(), AH_DATA_SIZE));
+      return bytes / cluster_size + (bytes % cluster_size != 0);
+    }
+    const ulong64 last = load_u64(p.data(), AH_LAST_VCN);
+    vcn_end = std::max(vcn_end, last == ~0ULL ? last : last + 1);
+  }
+  return vcn_end;
+}
+
+// One entry per cluster the runs claim, holes included. The clusters they
+// allocate must lie in the volume, so a run list that allocates more than
+// the volume holds is damaged (one run may claim four billion) and is
+// refused before anything is allocated for it. Holes take no room on the
+// volume and may pass its size (a journal whose size is the next update
+// number, long since cleared): the `stated` clusters bound them. A list
+// too large to hold leaves `list` as it was.
+bool runs_to_cluster_list(const CNtfs& ntfs, const std::vector<data_run>& runs, ulong64 stated,
+                          lcn_run_list& list) {
   ulong64 claimed = 0;
-  for (const data_run& r : runs) claimed += r.num_clusters;
+  ulong64 allocated = 0;
+  for (const data_run& r : runs) {
+    claimed += r.num_clusters;
+    if (!r.sparse) allocated += r.num_clusters;
+  }
   const size_t kept = list.size();
-  if (claimed > ntfs.held_clusters() || claimed > list.max_size() - kept) return false;
+  if (allocated > ntfs.held_clusters() || claimed > stated || claimed > list.max_size() - kept) return false;
   try {
     list.reserve(kept + static_cast<size_t>(claimed));
     for (const data_run& r : runs)
@@ -141,6 +166,16 @@ bool runs_to_cluster_list(const CNtfs& ntfs, const std::vector<data_run>& runs, 
     return false;
   }
   return true;
+}
+
+// The cluster list of the selected stream of an entry.
+bool cluster_list_of(const CNtfs& ntfs, ulong64 entry, const data_selector& want, lcn_run_list& list) {
+  std::vector<std::vector<byte>> pieces;
+  std::vector<data_run> runs;
+  if (ntfs.m_cluster_size == 0 || !gather_data_pieces(ntfs, entry, want, pieces) ||
+      !pieces_to_runs(pieces, runs, nullptr))
+    return false;
+  return runs_to_cluster_list(ntfs, runs, stated_clusters(pieces, ntfs.m_cluster_size), list);
 }
 
 bool write_through(const CNtfs* ntfs, attribute_layout& layout, const byte* data, int& size, uint32 offset) {
@@ -231,10 +266,7 @@ bool CNtfs::find_data_runs(ulong64 entry, std::vector<data_run>& runs, byte*& re
 bool CNtfs::find_data_cluster_list(ulong64 entry, lcn_run_list& list, bool unnamed_only) {
   data_selector want;
   want.any = !unnamed_only;
-  std::vector<std::vector<byte>> pieces;
-  std::vector<data_run> runs;
-  return gather_data_pieces(*this, entry, want, pieces) && pieces_to_runs(pieces, runs, nullptr) &&
-         runs_to_cluster_list(*this, runs, list);
+  return cluster_list_of(*this, entry, want, list);
 }
 
 bool CNtfs::find_named_data_runs(ulong64 entry, const std::string& stream_name, std::vector<data_run>& runs) {
@@ -245,8 +277,8 @@ bool CNtfs::find_named_data_runs(ulong64 entry, const std::string& stream_name, 
 }
 
 bool CNtfs::find_named_data_cluster_list(ulong64 entry, const std::string& stream_name, lcn_run_list& list) {
-  std::vector<data_run> runs;
-  return find_named_data_runs(entry, stream_name, runs) && runs_to_cluster_list(*this, runs, list);
+  data_selector want;
+  return utf8_to_utf16(want.name, stream_name) && cluster_list_of(*this, entry, want, list);
 }
 
 bool find_attribute_list_entry(const CNtfs* ntfs, const byte* list_attr, uint32 list_attr_length, uint32 type,

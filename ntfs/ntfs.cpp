@@ -229,18 +229,23 @@ bool CNtfs::initialise(ulong64& mft_pos) {
   build_mft_run_index();
   if (!load_mft_extension_runs()) return false;
 
-  // The run list is evidence too, and so is the boot sector's size: entries
-  // exist only in the $MFT's clusters that the source holds, and end at the
-  // first cluster it does not (a run past the image's end, or a hole),
-  // however many the runs claim after it.
+  // The run list is evidence too, and so is the boot sector's size: an
+  // entry exists only where the source holds its clusters. A run past the
+  // image's end (a cut image, a run list that claims more) or a hole holds
+  // no entry, and its entries read as missing, but the runs after it still
+  // count: an $MFT often starts far into its volume and grows where there
+  // is room, so a cut inside its first run may leave the later runs whole.
+  // The count ends with the last cluster the source holds, and never passes
+  // the clusters it holds at all, as no sound $MFT is larger than its
+  // volume: whatever the runs claim, no walk goes further than the image.
   const ulong64 held = held_clusters();
   ulong64 usable = 0;
+  ulong64 vcn = 0;
   if (!m_mft_stats.data_runs.empty() && m_mft_stats.data_runs[0].resident) usable = 1;
   for (const run_record& run : m_mft_stats.data_runs) {
-    if (run.resident || run.is_sparse_lcn() || run.lcn >= held) break;
-    const ulong64 inside = std::min<ulong64>(run.num_clusters, held - run.lcn);
-    usable += inside;
-    if (inside < run.num_clusters) break;
+    if (run.resident) break;
+    if (!run.is_sparse_lcn() && run.lcn < held) usable = vcn + std::min<ulong64>(run.num_clusters, held - run.lcn);
+    vcn += run.num_clusters;
   }
   usable = std::min(usable, held);
   // Both sizes are powers of two; dividing first keeps a huge count from wrapping.
@@ -266,10 +271,14 @@ bool CNtfs::initialise(ulong64& mft_pos) {
 ulong64 CNtfs::held_clusters() const {
   if (m_cluster_size == 0) return 0;
   if (!m_disk) return m_total_clusters;
-  const ulong64 size = m_disk->get_size();
-  if (size <= m_volume_offset) return 0;
-  const ulong64 bytes = size - m_volume_offset;
+  const ulong64 bytes = held_bytes();
   return std::min<ulong64>(m_total_clusters, bytes / m_cluster_size + (bytes % m_cluster_size != 0));
+}
+
+ulong64 CNtfs::held_bytes() const {
+  if (!m_disk) return 0;
+  const ulong64 size = m_disk->get_size();
+  return size > m_volume_offset ? size - m_volume_offset : 0;
 }
 
 bool CNtfs::is_valid() {

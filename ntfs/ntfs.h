@@ -143,6 +143,9 @@ class CNtfs {
   // never checked against the evidence, so every walk whose length comes
   // from the volume or a run list is bounded by this instead.
   ulong64 held_clusters() const;
+  // The bytes the source holds past the volume's offset, to the byte: where
+  // a read of a cut image comes back short. 0 without a disk.
+  ulong64 held_bytes() const;
   ulong64 get_inode_count() const { return m_Validated ? m_num_inodes : 0; }
   disk_handle* get_disk_handle() const;
   // The files the volume is read from (its disk, or its extracted $MFT),

@@ -137,21 +137,38 @@ inline bool rewrite_mft_runs(const std::string& path, ulong64 mft_pos,
 
 // default.img (24 MiB, 4 KiB clusters, 1 KiB records) made to claim far more
 // than it holds: its boot sector 2^40 sectors, and its $MFT's own runs
-// (`real`, as (clusters, lcn)) four billion clusters more: the last run
-// grown to 2^32 - 1 clusters, or a run of as many past the image's end
-// after the real ones. `entries` is what the image holds room for.
+// (`real`, as (clusters, lcn)) other than the image has them: the last run
+// grown to 2^32 - 1 clusters, a run of as many past the image's end after
+// the real ones, ten clusters of the first run (entries 600 to 639, files
+// and free entries) moved past the image's end with the runs after them
+// still held, or four billion clusters past the image's end after the
+// real runs and then one cluster the image holds. `entries` is the count the image gives room for; the entries
+// from `missing.first` up to (not including) `missing.second` lie in
+// clusters it does not hold.
 struct mft_claim {
   const char* what;
   std::vector<std::pair<ulong64, ulong64>> runs;
   ulong64 entries;
+  std::pair<ulong64, ulong64> missing;
 };
 
 inline std::vector<mft_claim> mft_claims_past_default_img(const std::vector<std::pair<ulong64, ulong64>>& real) {
   const ulong64 image_clusters = (24u << 20) / 4096;
   const ulong64 claim = 0xFFFFFFFFull;
+  const ulong64 past = 1ull << 33;
+  const ulong64 whole = real[0].first + real[1].first;
   return {
-      {"last run grown", {real[0], {claim, real[1].second}}, 4 * (real[0].first + image_clusters - real[1].second)},
-      {"a run past the image's end", {real[0], real[1], {claim, 1ull << 33}}, 4 * (real[0].first + real[1].first)},
+      {"last run grown", {real[0], {claim, real[1].second}}, 4 * (real[0].first + image_clusters - real[1].second),
+       {0, 0}},
+      {"a run past the image's end", {real[0], real[1], {claim, past}}, 4 * whole, {0, 0}},
+      {"a run past the image's end between runs the image holds",
+       {{150, real[0].second}, {10, past}, {real[0].first - 160, real[0].second + 160}, real[1]},
+       4 * whole,
+       {4 * 150, 4 * 160}},
+      {"four billion clusters past the image's end before a cluster the image holds",
+       {real[0], real[1], {claim, past}, {1, real[0].second}},
+       4 * image_clusters,
+       {4 * whole, ~0ull}},
   };
 }
 

@@ -370,14 +370,17 @@ TEST(SecurityLookup, IndexAllocationsAndBootSectorClaimingMoreThanTheImage) {
 
 // Copies of secure.img whose $SDS (837 KiB in 46 runs: descriptors
 // in its first block and in its second, from 512 KiB) claims more or lies
-// elsewhere. A hole after its data up to 12 MiB, read under a limit of 1 MiB
-// an allocation, gives the sound volume's tables: the descriptors are read
-// where $SII says they are. A claim larger than the volume is refused whole
-// (also where the boot sector claims 2^40 sectors and the 16 MiB image
-// bounds the volume), and nothing after a run the image does not hold is
-// read: with the second run (in the first block's mirror) moved past the
-// image's end, the descriptors of the first run keep their texts and those
-// of the second block get none, though they lie where they did.
+// elsewhere, or that are cut short inside it. A hole after its data up to
+// 12 MiB, read under a limit of 1 MiB an allocation, gives the sound
+// volume's tables: the descriptors are read where $SII says they are. A
+// claim larger than the volume is refused whole (also where the boot sector
+// claims 2^40 sectors and the 16 MiB image bounds the volume). Every
+// descriptor whose bytes the image holds keeps its text, wherever the runs
+// it does not hold lie: with the second run (in the first block's mirror)
+// moved past the image's end, all of them; with the first run moved there,
+// those of the second block; and with the image cut inside the second
+// block's run exactly at a descriptor's end, that descriptor and all before
+// it, in the second block and the first.
 TEST(SecurityLookup, DescriptorsAreReadWhereSiiSaysWhateverSdsClaims) {
   volume v("secure.img");
   ASSERT_NE(v.ntfs, nullptr);
@@ -413,8 +416,37 @@ TEST(SecurityLookup, DescriptorsAreReadWhereSiiSaysWhateverSdsClaims) {
     runs.emplace_back(total_clusters - clusters, quor_test::SPARSE_RUN);
     return runs;
   };
+  security_text_map after_first_run = sound_texts;
+  for (const auto& kv : first_run) after_first_run.erase(kv.first);
+
+  // Where the image ends when cut just after the last byte of the
+  // descriptor: its stream offset mapped through the runs.
+  auto image_end_after = [&](const security_id_entry& d) {
+    const ulong64 last = d.sds_offset + d.sds_size - 1;
+    for (const data_run& r : rec->runs)
+      if (last / 4096 >= r.vcn && last / 4096 - r.vcn < r.num_clusters) return r.lcn * 4096 + (last - r.vcn * 4096) + 1;
+    return ulong64(0);
+  };
+  std::map<ulong64, security_id_entry> by_offset;
+  for (const auto& kv : sound_ids) by_offset[kv.second.sds_offset] = kv.second;
+  // A descriptor in the second block, with more after it there.
+  auto cut_at = by_offset.lower_bound((512u << 10) + (16u << 10));
+  ASSERT_NE(cut_at, by_offset.end());
+  ASSERT_NE(std::next(cut_at), by_offset.end());
+  const ulong64 cut = image_end_after(cut_at->second);
+  ASSERT_GT(cut, image_end_after(by_offset.begin()->second));
+  security_text_map before_cut;
+  for (const auto& kv : by_offset)
+    if (image_end_after(kv.second) <= cut) before_cut[kv.first] = sound_texts.at(kv.first);
+  ASSERT_EQ(before_cut.count(cut_at->first), 1u);
+  ASSERT_EQ(before_cut.count(std::next(cut_at)->first), 0u);
+  ASSERT_GT(before_cut.size(), first_run.size());
+  ASSERT_LT(before_cut.size(), sound_texts.size());
+
   std::vector<std::pair<ulong64, ulong64>> second_moved = real;
   second_moved[1].second = 4100;  // the image holds 4,096 clusters
+  std::vector<std::pair<ulong64, ulong64>> first_moved = real;
+  first_moved[0].second = 4100;
   std::vector<std::pair<ulong64, ulong64>> first_grown = real;
   first_grown[0].first = 5000;
   const struct {
@@ -422,13 +454,16 @@ TEST(SecurityLookup, DescriptorsAreReadWhereSiiSaysWhateverSdsClaims) {
     std::vector<std::pair<ulong64, ulong64>> runs;
     ulong64 size;  // the sizes the record states, or 0: as they were
     bool boot_claims_2_40;
+    ulong64 image;  // the bytes the copy keeps, or 0: all of them
     const security_text_map* texts;  // null: nothing loaded
   } cases[] = {
-      {"12 MiB", with_hole(12 * 256), 12u << 20, false, &sound_texts},
-      {"32 MiB", with_hole(32 * 256), 32u << 20, false, nullptr},
-      {"64 MiB, boot sector claiming 2^40 sectors", with_hole(64 * 256), 64u << 20, true, nullptr},
-      {"second run past the image's end", second_moved, 0, false, &first_run},
-      {"first run of more clusters than the volume", first_grown, 0, false, nullptr},
+      {"12 MiB", with_hole(12 * 256), 12u << 20, false, 0, &sound_texts},
+      {"32 MiB", with_hole(32 * 256), 32u << 20, false, 0, nullptr},
+      {"64 MiB, boot sector claiming 2^40 sectors", with_hole(64 * 256), 64u << 20, true, 0, nullptr},
+      {"second run past the image's end", second_moved, 0, false, 0, &sound_texts},
+      {"first run past the image's end", first_moved, 0, false, 0, &after_first_run},
+      {"image cut at a descriptor's end in the last run", real, 0, false, cut, &before_cut},
+      {"first run of more clusters than the volume", first_grown, 0, false, 0, nullptr},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -436,6 +471,9 @@ TEST(SecurityLookup, DescriptorsAreReadWhereSiiSaysWhateverSdsClaims) {
     const std::string copy = quor_test::copy_fixture("secure.img", "sds-" + std::to_string(n++) + ".img");
     ASSERT_TRUE(quor_test::rewrite_mft_runs(copy, v.ntfs->get_inode_file_pos(9), c.runs, c.size));
     if (c.boot_claims_2_40) quor_test::rewrite_total_sectors(copy, 1ull << 40);
+    if (c.image != 0) {
+      ASSERT_EQ(::truncate(copy.c_str(), static_cast<off_t>(c.image)), 0);
+    }
     const std::unique_ptr<CNtfs> damaged = quor_test::open_engine_at(copy);
     ASSERT_NE(damaged, nullptr);
     security_id_map ids;

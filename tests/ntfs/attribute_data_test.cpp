@@ -125,12 +125,15 @@ TEST(AttributeData, NamedStreamsReadAsNtfscatShowsThem) {
 }
 
 // host.bin of streams.img (entry 64) with its unnamed $DATA (3 clusters)
-// or its stream "big" (5 clusters) given runs that claim more clusters than
-// the volume holds: both cluster-list locators fail, allocating nothing per
-// claimed cluster (no allocation above 1 MiB succeeds meanwhile), also when
-// the boot sector claims 2^40 sectors, where the image bounds the volume. A
-// claim of the whole volume is still listed, one entry a cluster.
-TEST(AttributeData, ClusterListsOfRunListsClaimingMoreThanTheVolumeFail) {
+// or its stream "big" (5 clusters) given other runs and, where told, sizes
+// to match. Runs that allocate more clusters than the volume holds, or that
+// claim more than the attribute's sizes state, fail both cluster-list
+// locators, allocating nothing per claimed cluster (no allocation above
+// 1 MiB succeeds meanwhile), also when the boot sector claims 2^40 sectors,
+// where the image bounds the volume; so does a list too large to hold. Holes
+// past the volume's size that the sizes state (a long-lived journal's) are
+// listed, as is a claim of the whole volume, one entry a cluster.
+TEST(AttributeData, ClusterListsBoundedByTheVolumeAndTheStatedSizes) {
   const ulong64 host = 64;
   ulong64 volume = 0, unnamed_lcn = 0, big_lcn = 0, record = 0;
   {
@@ -153,26 +156,34 @@ TEST(AttributeData, ClusterListsOfRunListsClaimingMoreThanTheVolumeFail) {
   }
   const ulong64 image_clusters = (8u << 20) / 4096;
   using quor_test::SPARSE_RUN;
+  const ulong64 most = 0xFFFFFFFFull;
   const struct {
     const char* what;
     bool named;
     bool boot_claims_2_40;
     std::vector<std::pair<ulong64, ulong64>> runs;
-    ulong64 listed;  // entries listed, or 0: the call fails
+    ulong64 clusters;  // the sizes the record states, in clusters, or 0: as they were
+    ulong64 listed;    // entries listed, or 0: the call fails
   } cases[] = {
-      {"four billion clusters", false, false, {{0xFFFFFFFFull, unnamed_lcn}}, 0},
-      {"four billion clusters of hole", true, false, {{0xFFFFFFFFull, SPARSE_RUN}}, 0},
-      {"the volume and one more", true, false, {{5, big_lcn}, {volume - 4, SPARSE_RUN}}, 0},
-      {"four billion clusters, boot sector claiming 2^40 sectors", true, true, {{0xFFFFFFFFull, big_lcn}}, 0},
-      {"the image and one more, boot sector claiming 2^40 sectors", false, true, {{image_clusters + 1, 0}}, 0},
-      {"the whole volume", true, false, {{5, big_lcn}, {volume - 5, SPARSE_RUN}}, volume},
-      {"the whole image, boot sector claiming 2^40 sectors", false, true, {{image_clusters, 0}}, image_clusters},
+      {"four billion clusters", false, false, {{most, unnamed_lcn}}, 0, 0},
+      {"four billion clusters of hole, sizes as they were", true, false, {{most, SPARSE_RUN}}, 0, 0},
+      {"the volume and one more, sizes as they were", true, false, {{5, big_lcn}, {volume - 4, SPARSE_RUN}}, 0, 0},
+      {"four billion clusters, boot sector claiming 2^40 sectors", true, true, {{most, big_lcn}}, most, 0},
+      {"the image and one more, boot sector claiming 2^40 sectors", false, true, {{image_clusters + 1, 0}},
+       image_clusters + 1, 0},
+      {"four billion clusters of hole, sizes stating them", true, false, {{5, big_lcn}, {most - 5, SPARSE_RUN}},
+       most, 0},
+      {"the whole volume", true, false, {{5, big_lcn}, {volume - 5, SPARSE_RUN}}, volume, volume},
+      {"the whole image, boot sector claiming 2^40 sectors", false, true, {{image_clusters, 0}}, image_clusters,
+       image_clusters},
+      {"holes past the volume, sizes stating them", true, false, {{3, big_lcn}, {volume - 1, SPARSE_RUN}},
+       volume + 2, volume + 2},
   };
   int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string copy = quor_test::copy_fixture("streams.img", "claims-" + std::to_string(n++) + ".img");
-    ASSERT_TRUE(quor_test::rewrite_mft_runs(copy, record, c.runs, 0, ATTR_DATA, c.named ? 1 : 0));
+    ASSERT_TRUE(quor_test::rewrite_mft_runs(copy, record, c.runs, c.clusters * 4096, ATTR_DATA, c.named ? 1 : 0));
     if (c.boot_claims_2_40) quor_test::rewrite_total_sectors(copy, 1ull << 40);
     auto engine = open(copy, false);
     ASSERT_TRUE(engine);
