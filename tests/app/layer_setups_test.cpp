@@ -357,6 +357,53 @@ TEST(LayerSetups, PassThroughViewOfAMountOfTheImageIsRefused) {
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
 
+// A view of the folder that holds a mount of the image (avfs's of the whole
+// tree, mergerfs's named by a word of its own, rclone's local remote with
+// its write cache): the file the view's server holds while a stream goes
+// through it is the mount's own, stored in the image. A file the shell
+// empties there stays empty; fls lists the image as before.
+TEST(LayerSetups, StreamsThroughAViewOfAFolderHoldingAMountOfTheImageAreRefused) {
+  if (!have_program("fls")) GTEST_SKIP() << "fls not installed";
+  const std::string dir = folder("held"), br = folder("held/br");
+  folder("held/ev");
+  const std::string image = copy_fixture("links.img", "held/ev/nn.img");
+  ASSERT_FALSE(image.empty());
+  {
+    layer_stack setup;
+    if (!mount_ntfs(setup, image, br + "/n5")) GTEST_SKIP() << setup.why();
+    std::ofstream(br + "/n5/existing.txt") << "already there\n";
+  }
+  ASSERT_TRUE(wait_until_unheld(image));
+  const std::string listed = fls_of(image);
+  std::string skipped;
+  {
+    layer_stack ntfs;
+    ASSERT_TRUE(mount_ntfs(ntfs, image, br + "/n5")) << ntfs.why();
+    const std::vector<std::string> args = {"-image", "ev/nn.img", "-all", "-csv"};
+    for (const std::string kind : {"avfs", "mergerfs fsname", "rclone :local:"}) {
+      pass_through view(kind, br, dir + "/v-" + kind.substr(0, kind.find(' ')));
+      if (!view.ok()) {
+        skipped += " " + kind + ": " + view.why();
+        continue;
+      }
+      const std::string shown = view.shows + "/n5/";
+      expect_refused({{kind + ": appended to a file of the mount", dir, args, ">>" + quote(shown + "existing.txt")},
+                      {kind + ": standard error appended there", dir, args, "2>>" + quote(shown + "existing.txt")}},
+                     {image, br + "/n5/existing.txt"});
+      // The shell empties the file before the run starts: the run leaves it so.
+      std::string said;
+      const quor_call anew = {kind + ": written there anew", dir, args, ">" + quote(shown + "existing.txt")};
+      EXPECT_EQ(run_call(anew, said), kFailed) << kind << ": " << said.substr(0, 300);
+      EXPECT_NE(said.find("refused to write"), std::string::npos) << kind << ": " << said.substr(0, 300);
+      EXPECT_EQ(read_whole(br + "/n5/existing.txt"), "") << kind;
+      std::ofstream(br + "/n5/existing.txt") << "already there\n";
+    }
+  }
+  ASSERT_TRUE(wait_until_unheld(image));
+  EXPECT_EQ(fls_of(image), listed);
+  if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
+}
+
 // An index-record file read through a view of its folder: standard output
 // onto the file itself. (The cluster copies of the writers' tests try the
 // same views by identity alone.)
@@ -698,7 +745,8 @@ TEST(LayerSetups, ArchiveMountedFromItsFolderIsRefused) {
 }
 
 // The image served by this machine over WebDAV (rclone mounts it, with its
-// file cache and without) or over HTTP (httpfs2 mounts it): no layer under
+// file cache and without, and so does davfs2, which keeps its own copy of
+// what it reads) or over HTTP (httpfs2 mounts it): no layer under
 // either tells what it is stored on, so the file an ntfs-3g mount of the
 // image is stored in may be the source, and no copy folder is made there;
 // the refusal names the layer that could not be told. Read from its own
@@ -719,11 +767,12 @@ TEST(LayerSetups, CopyFolderInAMountOfAnImageReadThroughAnUntoldRemoteIsRefused)
     rclone_served http("http", dir + "/http", ev, 1);
     struct remote {
       std::string how, at;
-      bool mounted;
+      bool mounted, worded = true;
     };
-    std::vector<remote> remotes = {{"WebDAV", dir + "/rm", dav.mount_webdav(dir + "/rm", false)},
-                                   {"WebDAV with its cache", dir + "/rc", dav.mount_webdav(dir + "/rc", true)},
-                                   {"HTTP", dir + "/hm", http.mount_http("links.img", dir + "/hm")}};
+    std::vector<remote> remotes = {{"WebDAV", dir + "/rm", dav.mount_webdav(dir + "/rm")},
+                                   {"WebDAV with its cache", dir + "/rc", dav.mount_webdav(dir + "/rc", "full")},
+                                   {"HTTP", dir + "/hm", http.mount_http("links.img", dir + "/hm")},
+                                   {"davfs2", dir + "/dm", dav.mount_davfs(dir + "/dm"), false}};
     for (const remote& r : remotes) {
       if (!r.mounted) {
         skipped += " " + r.how + ": " + dav.why() + http.why();
@@ -736,10 +785,12 @@ TEST(LayerSetups, CopyFolderInAMountOfAnImageReadThroughAnUntoldRemoteIsRefused)
       const quor_call call = {r.how, dir, {"-image", r.at + "/links.img", "-all", "-csv", "-action_copy_files", copies}, ""};
       expect_refused({call}, {}, {copies});
       EXPECT_EQ(run_call(call, said), kFailed);
-      const std::string want = "refused to write: " + copies + ": it may be the evidence " + r.at +
-                               "/links.img: cannot tell what the FUSE mount at " + r.at + " (" + type +
-                               ") is stored on: its server holds no file and its table entry names none\n";
-      EXPECT_NE(said.find(want), std::string::npos) << r.how << ": " << said.substr(0, 600);
+      if (r.worded) {
+        const std::string want = "refused to write: " + copies + ": it may be the evidence " + r.at +
+                                 "/links.img: cannot tell what the FUSE mount at " + r.at + " (" + type +
+                                 ") is stored on: its server holds no file and its table entry names none\n";
+        EXPECT_NE(said.find(want), std::string::npos) << r.how << ": " << said.substr(0, 600);
+      }
       const std::string here = dir + "/copies-" + r.at.substr(r.at.size() - 2);
       EXPECT_EQ(run_call({r.how + ": a copy folder on this machine's disk", dir,
                           {"-image", r.at + "/links.img", "-csv", "-action_copy_files", here}, ""},
@@ -880,25 +931,65 @@ void expect_written(const quor_call& c, const stream_form& f, const std::string&
   EXPECT_TRUE(first_status(got) == first_status(want)) << how << ": the log lacks the first status line";
 }
 
+// A listing kept in an encrypted view of the case folder that also holds
+// the image: what the view's server holds for it lies in the folder the
+// view's table entry names, and is no file of the evidence.
+TEST(LayerSetups, ListingInAnEncryptedViewThatHoldsTheImageIsWritten) {
+  const std::string dir = folder("crypt-listing"), local = folder("crypt-listing/local");
+  encrypted_folder crypt("gocryptfs", dir, fixture("sample.img"));
+  if (!crypt.ok()) GTEST_SKIP() << crypt.why();
+  for (const stream_form& f : {stream_forms()[0], stream_forms()[1]})
+    expect_written({"gocryptfs", dir, {"-image", "v/ev.img", "-all"}, ""}, f, crypt.at, local + "/" + f.name);
+}
+
 // Shares whose store cannot be told, where an examiner keeps listings and
-// logs: a share named only by its server's address, one that reads as a
-// hypervisor's shared folder, rclone's memory, mergerfs named by relative
-// branches. A run that reads a local image writes every stream there as it
-// does onto the local disk.
+// logs: a share named only by its server's address (its start folder, or
+// one forced on it), one named by its server and a folder, one that reads
+// as a hypervisor's shared folder, rclone's memory and a WebDAV remote in
+// each of rclone's cache modes and through davfs2, mergerfs named by its
+// branches or by a word of its own. A run that reads a local image writes
+// every stream there as it does onto the local disk, as the examiner who
+// mounted the share and as another user on root's share open to all.
 TEST(LayerSetups, StreamsOnSharesThatCannotBeToldAreWritten) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the set-ups need root";
   const std::string dir = folder("shares");
-  ASSERT_FALSE(copy_fixture("sample.img", "shares/sample.img").empty());
+  // nobody reaches the image and the local files.
+  ASSERT_EQ(::chmod(scratch_dir().c_str(), 0711), 0);
+  ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+  const std::string image = copy_fixture("sample.img", "shares/sample.img");
+  ASSERT_FALSE(image.empty());
+  ASSERT_EQ(::chmod(image.c_str(), 0644), 0);
   const std::string local = folder("shares/local");
-  std::vector<std::pair<std::string, std::string>> shares;
+  ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
+  // rclone without its cache takes no write to a file it did not make
+  // anew: nothing appends there.
+  struct share {
+    std::string how, at, prefix = "";
+    bool appends = true;
+  };
+  std::vector<share> shares;
   std::string skipped;
   ssh_share ssh(dir + "/sshd", folder("shares/cases"));
-  folder("shares/hgfs");
+  for (const char* sub : {"hgfs", "host", "named"}) folder(std::string("shares/") + sub);
   if (ssh.ok() && share_start_folder(ssh, dir + "/cases", dir + "/s") &&
-      share_start_folder(ssh, dir + "/hgfs", dir + "/h", "fsname=vmhgfs-fuse,subtype=vmhgfs-fuse")) {
+      share_start_folder(ssh, dir + "/hgfs", dir + "/h", "fsname=vmhgfs-fuse,subtype=vmhgfs-fuse") &&
+      share_start_folder(ssh, dir + "/host", dir + "/h2", "fsname=.host:/,subtype=vmhgfs-fuse") &&
+      ssh.share(dir + "/named", dir + "/sn", "allow_other")) {
     shares.push_back({"sshfs named by its server", dir + "/s"});
     shares.push_back({"a share that reads as a hypervisor's", dir + "/h"});
+    shares.push_back({"a share named as a hypervisor's", dir + "/h2"});
+    shares.push_back({"sshfs named by its server and a folder", dir + "/sn"});
+    shares.push_back({"root's sshfs named by its server and a folder, as nobody", dir + "/sn", as_nobody()});
   } else {
     skipped += " sshfs: " + ssh.why();
+  }
+  const std::string forced_folder = folder("shares/forced");
+  ssh_share forced(dir + "/sshd-forced", forced_folder, "ForceCommand internal-sftp -d " + forced_folder, 1);
+  if (forced.ok() && forced.share("", dir + "/sf", "allow_other")) {
+    shares.push_back({"sshfs whose server forces its folder", dir + "/sf"});
+    shares.push_back({"root's sshfs whose server forces its folder, as nobody", dir + "/sf", as_nobody()});
+  } else {
+    skipped += " sshfs with a forced folder: " + forced.why();
   }
   layer_stack memory;
   if (memory_share(memory, dir + "/r", dir + "/rclone-cache")) {
@@ -906,24 +997,44 @@ TEST(LayerSetups, StreamsOnSharesThatCannotBeToldAreWritten) {
   } else {
     skipped += " rclone: " + memory.why();
   }
+  // Each mount writes a folder of its own: none sees what another wrote.
+  const std::string served = folder("shares/served");
+  for (const char* sub : {"off", "minimal", "writes", "full", "davfs2"}) folder(std::string("shares/served/") + sub);
+  rclone_served dav("webdav", dir + "/dav", served);
+  for (const std::string mode : {"off", "minimal", "writes", "full"}) {
+    if (dav.mount_webdav(dir + "/w-" + mode, mode))
+      shares.push_back(
+          {"rclone's WebDAV remote, cache mode " + mode, dir + "/w-" + mode + "/" + mode, "", mode != "off"});
+  }
+  if (dav.mount_davfs(dir + "/dv")) shares.push_back({"davfs2", dir + "/dv/davfs2"});
+  if (!dav.ok()) skipped += " WebDAV: " + dav.why();
   layer_stack merged;
-  folder("shares/A");
-  folder("shares/B");
-  if (merged.need({"mergerfs"}) && merged.mount("cd " + quote(dir) + " && mergerfs A:B M", dir + "/M")) {
+  for (const char* sub : {"A", "B", "A2", "B2", "A3", "B3"}) folder(std::string("shares/") + sub);
+  if (merged.need({"mergerfs"}) && merged.mount("cd " + quote(dir) + " && mergerfs A:B M", dir + "/M") &&
+      merged.mount("mergerfs " + quote(dir + "/A2:" + dir + "/B2") + " " + quote(dir + "/M2"), dir + "/M2") &&
+      merged.mount("mergerfs -o fsname=pool " + quote(dir + "/A3:" + dir + "/B3") + " " + quote(dir + "/M3"),
+                   dir + "/M3")) {
     shares.push_back({"mergerfs of relative branches", dir + "/M"});
+    shares.push_back({"mergerfs named as it names itself", dir + "/M2"});
+    shares.push_back({"mergerfs named by a word of its own", dir + "/M3"});
   } else {
     skipped += " mergerfs: " + merged.why();
   }
-  for (const auto& share : shares)
+  for (const share& on : shares)
     for (const stream_form& f : stream_forms())
-      expect_written({share.first, dir, {"-image", "sample.img", "-all", "-csv"}, ""}, f, share.second,
-                     local + "/" + f.name);
+      if (on.appends || f.before.empty())
+        expect_written({on.how, dir, {"-image", "sample.img", "-all", "-csv"}, "", on.prefix}, f, on.at,
+                       local + "/" + f.name);
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
 
 // A source read through a layer that cannot be told (a share named only by
-// its server, root's ewfmount read by another user, a view whose server a
-// PID namespace hides) keeps no stream on the local disk from the run.
+// its server, a WebDAV remote, root's ewfmount or xmount view read by
+// another user, a view whose server a PID namespace, a user namespace or a
+// sandbox hides) keeps no stream on the local disk from the run, nor from a
+// case store kept in a file that can hold no source: an ext4 in a file
+// mounted through a loop device, an overlay whose upper layer lies on such
+// an ext4 (a live system's persistence file), an encfs case folder.
 TEST(LayerSetups, StreamsBesideASourceReadThroughALayerThatCannotBeToldAreWritten) {
   if (::geteuid() != 0) GTEST_SKIP() << "the set-ups need root";
   const std::string dir = folder("untold-source");
@@ -934,29 +1045,79 @@ TEST(LayerSetups, StreamsBesideASourceReadThroughALayerThatCannotBeToldAreWritte
   ASSERT_FALSE(copy_fixture("sample.img", "untold-source/cases/sample.img").empty());
   const std::string local = folder("untold-source/local");
   ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
-  std::vector<quor_call> calls;
+  // Where each run's streams go, the first `reach` of the stores: runs by
+  // another user or in a sandbox write on the local disk only; one in a PID
+  // namespace of its own sees no server of the encrypted folder and no line
+  // for the overlay the shell opened outside it, and goes no further than
+  // the ext4 in a file.
+  struct run {
+    quor_call call;
+    size_t reach;
+  };
+  std::vector<run> runs;
   std::string skipped;
   ssh_share ssh(dir + "/sshd", dir + "/cases");
   if (ssh.ok() && share_start_folder(ssh, dir + "/cases", dir + "/s")) {
-    calls.push_back({"read through sshfs named by its server", dir, {"-image", "s/sample.img", "-all", "-csv"}, ""});
+    runs.push_back({{"read through sshfs named by its server", dir, {"-image", "s/sample.img", "-all", "-csv"}, ""},
+                    4});
   } else {
     skipped += " sshfs: " + ssh.why();
   }
+  rclone_served dav("webdav", dir + "/dav", dir + "/cases");
+  if (dav.mount_webdav(dir + "/rm", "full")) {
+    runs.push_back({{"read through a WebDAV remote", dir, {"-image", "rm/sample.img", "-all", "-csv"}, ""}, 4});
+  } else {
+    skipped += " WebDAV: " + dav.why();
+  }
+  const std::vector<std::string> ewf1 = {"-image", "ma/ewf1", "-all", "-csv"};
   ewf_view ewf(dir + "/ewf", fixture("sample.img"));
   if (ewf.ok() && ewf.mount("ewfmount -X allow_other " + quote(ewf.e01) + " " + quote(dir + "/ma"), dir + "/ma")) {
-    calls.push_back({"root's ewfmount read by nobody", dir, {"-image", "ma/ewf1", "-all", "-csv"}, "", as_nobody()});
-    if (have_program("unshare"))
-      calls.push_back({"ewfmount read from a PID namespace of its own",
-                       dir,
-                       {"-image", "ma/ewf1", "-all", "-csv"},
-                       "",
-                       own_pid_namespace(dir)});
+    runs.push_back({{"root's ewfmount read by nobody", dir, ewf1, "", as_nobody()}, 1});
+    if (have_program("unshare")) {
+      runs.push_back({{"ewfmount read from a PID namespace of its own", dir, ewf1, "", own_pid_namespace(dir)}, 2});
+      runs.push_back({{"ewfmount read from a user namespace of its own", dir, ewf1, "", "unshare -Urm "}, 1});
+    }
+    if (have_program("bwrap"))
+      runs.push_back({{"ewfmount read in a sandbox of its own PID namespace", dir, ewf1, "",
+                       "bwrap --bind / / --dev /dev --proc /proc --unshare-pid "},
+                      1});
   } else {
     skipped += " ewfmount: " + ewf.why();
   }
-  for (const quor_call& c : calls)
-    for (const stream_form& f : {stream_forms()[0], stream_forms()[2]})
-      expect_written(c, f, local, local + "/reference");
+  // xmount opens its view to every user.
+  xmount_view by_xmount("ewf", {ewf.e01}, dir + "/mx");
+  if (ewf.ok() && by_xmount.ok()) {
+    const std::vector<std::string> view = {"-image", by_xmount.view, "-all", "-csv"};
+    runs.push_back({{"root's xmount view read by nobody", dir, view, "", as_nobody()}, 1});
+    if (have_program("unshare"))
+      runs.push_back(
+          {{"xmount's view read from a PID namespace of its own", dir, view, "", own_pid_namespace(dir)}, 2});
+  } else {
+    skipped += " xmount: " + by_xmount.why();
+  }
+  std::vector<std::string> stores = {local, "", "", ""};
+  layer_stack in_files;
+  if (file_store(in_files, dir + "/C.ext4", dir + "/C")) stores[1] = dir + "/C";
+  const std::string overlay =
+      "lowerdir=" + folder("untold-source/lower") + ",upperdir=" + dir + "/pm/U,workdir=" + dir + "/pm/W";
+  if (file_store(in_files, dir + "/P.ext4", dir + "/pm") &&
+      in_files.step("mkdir " + quote(dir + "/pm/U") + " " + quote(dir + "/pm/W")) &&
+      in_files.mount("mount -t overlay overlay -o " + quote(overlay) + " " + quote(dir + "/O"), dir + "/O") &&
+      in_files.step("chmod 0777 " + quote(dir + "/O"))) {
+    stores[2] = dir + "/O";
+  } else {
+    skipped += " a file system in a file: " + in_files.why();
+  }
+  encrypted_folder encfs("encfs", dir + "/crypt", "");
+  if (encfs.ok()) {
+    stores[3] = encfs.at;
+  } else {
+    skipped += " encfs: " + encfs.why();
+  }
+  for (const run& r : runs)
+    for (size_t store = 0; store < r.reach; ++store)
+      for (const stream_form& f : stream_forms())
+        if (!stores[store].empty()) expect_written(r.call, f, stores[store], local + "/reference");
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
 
@@ -1248,9 +1409,11 @@ TEST(LayerSetups, StreamsOntoRootsBindfsOfACaseFolderAreWrittenForAnotherUser) {
 
 // A source read through a share that cannot be told may be stored in any
 // image on this machine: a stream into a file system stored in a file (an
-// ntfs-3g mount of an image beside it) is refused, even where the source
-// never opens, and nothing of the run reaches that image. A log on the
-// local disk takes the listing.
+// ntfs-3g mount of the image the share serves, or of a copy of it) is
+// refused, even where the source never opens, and nothing of the run
+// reaches either image, whichever way the share is named: by its server
+// alone, by its server and this machine's folder, by its server and "/".
+// A log on the local disk takes the listing.
 TEST(LayerSetups, StreamIntoAMountedImageWhileTheSourceIsReadThroughAShareIsRefused) {
   if (!have_program("fls")) GTEST_SKIP() << "fls not installed";
   const std::string dir = folder("share-and-image");
@@ -1263,24 +1426,40 @@ TEST(LayerSetups, StreamIntoAMountedImageWhileTheSourceIsReadThroughAShareIsRefu
     std::ofstream(ev + "/nn/existing.txt") << "already there\n";
   }
   ASSERT_TRUE(wait_until_unheld(links));
-  const std::string listed = fls_of(links);
+  const std::string copy = dir + "/copy.img";
+  std::string ignored;
+  ASSERT_EQ(run_command("cp " + quote(links) + " " + quote(copy), ignored), 0);
+  const std::string listed = fls_of(links), copy_listed = fls_of(copy);
+  std::string skipped;
   {
     ssh_share ssh(dir + "/sshd", ev);
     if (!ssh.ok() || !share_start_folder(ssh, ev, dir + "/s4")) GTEST_SKIP() << ssh.why();
+    std::vector<std::string> shares = {"s4"};
+    if (ssh.share(ev, dir + "/s5")) shares.push_back("s5");
+    rclone_served sftp("sftp", dir + "/sftp", ev);
+    if (sftp.mount_sftp(dir + "/s6")) shares.push_back("s6");
+    if (!ssh.ok() || !sftp.ok()) skipped = ssh.why() + " " + sftp.why();
     layer_stack ntfs;
-    ASSERT_TRUE(mount_ntfs(ntfs, links, ev + "/nn")) << ntfs.why();
-    const std::vector<std::string> opens = {"-image", "s4/links.img", "-all", "-csv"};
-    const std::vector<std::string> never = {"-image", "s4/links.img", "-offset", "0x100000", "-all"};
-    expect_refused({{"appended to a file of the mounted image", dir, opens, ">>ev/nn/existing.txt"},
-                    {"standard error appended there", dir, opens, "2>>ev/nn/existing.txt"},
-                    {"appended there, the source never opening", dir, never, ">>ev/nn/existing.txt"},
-                    {"standard error appended there, the source never opening", dir, never, "2>>ev/nn/existing.txt"}},
-                   {links, ev + "/nn/existing.txt"});
-    std::ofstream(dir + "/case.csv") << "earlier listing\n";
-    expect_listed({"appended to the log beside", dir, opens, ">>case.csv"}, dir + "/case.csv", "deep.txt");
+    ASSERT_TRUE(mount_ntfs(ntfs, links, ev + "/nn") && mount_ntfs(ntfs, copy, dir + "/nc")) << ntfs.why();
+    for (const std::string& share : shares) {
+      const std::vector<std::string> opens = {"-image", share + "/links.img", "-all", "-csv"};
+      const std::vector<std::string> never = {"-image", share + "/links.img", "-offset", "0x100000", "-all"};
+      expect_refused(
+          {{share + ": appended to a file of the mounted image", dir, opens, ">>ev/nn/existing.txt"},
+           {share + ": standard error appended there", dir, opens, "2>>ev/nn/existing.txt"},
+           {share + ": appended there, the source never opening", dir, never, ">>ev/nn/existing.txt"},
+           {share + ": standard error appended there, the source never opening", dir, never, "2>>ev/nn/existing.txt"},
+           {share + ": appended to a file of the mounted copy", dir, opens, ">>nc/existing.txt"},
+           {share + ": standard error appended to that file", dir, opens, "2>>nc/existing.txt"}},
+          {links, ev + "/nn/existing.txt", copy, dir + "/nc/existing.txt"});
+      std::ofstream(dir + "/case.csv") << "earlier listing\n";
+      expect_listed({share + ": appended to the log beside", dir, opens, ">>case.csv"}, dir + "/case.csv", "deep.txt");
+    }
   }
-  ASSERT_TRUE(wait_until_unheld(links));
+  ASSERT_TRUE(wait_until_unheld(links) && wait_until_unheld(copy));
   EXPECT_EQ(fls_of(links), listed);
+  EXPECT_EQ(fls_of(copy), copy_listed);
+  if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
 
 // The check made before anything is written refuses a stream whose store

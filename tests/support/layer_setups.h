@@ -301,8 +301,8 @@ struct squash_view : layer_stack {
 };
 
 // An encrypted folder dir/c (gocryptfs or encfs, by `kind`) and its clear
-// view dir/v holding a copy of `image` as ev.img; `cipher` is that file's
-// encrypted one in dir/c.
+// view dir/v holding a copy of `image` as ev.img (unless `image` is "");
+// `cipher` is that file's encrypted one in dir/c.
 struct encrypted_folder : layer_stack {
   std::string cipher_dir, at, view, cipher;
   encrypted_folder(const std::string& kind, const std::string& dir, const std::string& image) {
@@ -322,6 +322,7 @@ struct encrypted_folder : layer_stack {
       known = {".encfs6.xml"};
     }
     view = at + "/ev.img";
+    if (image.empty()) return;
     step("cp " + shell_word(image) + " " + shell_word(view) + " && sync");
     if (ok()) {
       cipher = only_new_file(cipher_dir, known);
@@ -357,17 +358,32 @@ struct archive_view : layer_stack {
 
 // A pass-through view at `at` of the folder `under` by `kind`: bindfs,
 // unionfs (copy on write, the folder writable), mergerfs or rclone (a
-// local path, no configuration, its log beside the view). `read_only`
-// asks bindfs for a view that cannot be written; `options` are bindfs's or
+// local path, no configuration, its log beside the view); "mergerfs
+// fsname" names itself by a word of its own, as fstab lines do; "rclone
+// :local:" is rclone's local remote with its write cache; "avfs" is avfs's
+// view of the whole tree, mounted by mountavfs with `at` as its home, at
+// at/.avfs. `shows` is where the view shows `under`. `read_only` asks
+// bindfs for a view that cannot be written; `options` are bindfs's or
 // rclone's more options (a cache mode).
 struct pass_through : layer_stack {
-  std::string at;
+  std::string at, shows;
   pass_through(const std::string& kind, const std::string& under, const std::string& at_, bool read_only = false,
                const std::string& options = "")
-      : at(at_) {
-    const std::string program = kind == "unionfs" ? "unionfs" : kind;
-    need({program});
-    if (kind == "bindfs") {
+      : at(at_), shows(at_) {
+    const std::string program = kind.substr(0, kind.find(' '));
+    need({program == "avfs" ? "mountavfs" : program});
+    if (kind == "avfs") {
+      ::mkdir(at_.c_str(), 0700);
+      at = at_ + "/.avfs";
+      shows = at + under;
+      mount("HOME=" + shell_word(at_) + " mountavfs", at);
+    } else if (kind == "mergerfs fsname") {
+      mount("mergerfs -o fsname=pool " + shell_word(under) + " " + shell_word(at), at);
+    } else if (kind == "rclone :local:") {
+      mount("rclone mount --config /dev/null --daemon --vfs-cache-mode writes --cache-dir " +
+                shell_word(at + ".cache") + " " + shell_word(":local:" + under) + " " + shell_word(at),
+            at);
+    } else if (kind == "bindfs") {
       mount(std::string("bindfs ") + (read_only ? "-r " : "") + options + (options.empty() ? "" : " ") +
                 shell_word(under) + " " + shell_word(at),
             at);
@@ -398,11 +414,14 @@ inline bool mount_ntfs(layer_stack& stack, const std::string& image, const std::
 // namespace of its own (its privilege separation folder on a tmpfs there),
 // with host and user keys made in dir, seeing of the mounts only those on
 // the way to or under itself and the folder `served`; `share(remote, at)`
-// mounts the folder `remote` (in `served`) of this machine at `at` by sshfs.
+// mounts the folder `remote` (in `served`) of this machine at `at` by sshfs,
+// with sshfs's `options` more. `config_line` is one line more for sshd (a
+// ForceCommand), `slot` a second sshd's port beside the first.
 struct ssh_share : layer_stack {
   std::string dir, key;
   int port = 0;
-  ssh_share(const std::string& dir_, const std::string& served) : dir(dir_) {
+  ssh_share(const std::string& dir_, const std::string& served, const std::string& config_line = "", int slot = 0)
+      : dir(dir_) {
     std::string sshd;
     if (run_command("command -v sshd || command -v /usr/sbin/sshd", sshd) != 0 || sshd.empty()) {
       fail("sshd not installed");
@@ -415,11 +434,12 @@ struct ssh_share : layer_stack {
     step("cd " + shell_word(dir) +
          " && ssh-keygen -q -t ed25519 -N '' -f host && ssh-keygen -q -t ed25519 -N '' -f id" +
          " && cp id.pub authorized");
-    port = 20000 + static_cast<int>(::getpid() % 20000);
+    port = 20000 + static_cast<int>(::getpid() % 10000) * 2 + slot;
     const std::string config = dir + "/sshd_config";
     step("printf '%s\\n' 'Port " + std::to_string(port) + "' 'ListenAddress 127.0.0.1' 'HostKey " + dir + "/host' " +
          "'AuthorizedKeysFile " + dir + "/authorized' 'PermitRootLogin prohibit-password' 'StrictModes no' " +
-         "'UsePAM no' 'PidFile none' 'Subsystem sftp internal-sftp' > " + shell_word(config));
+         "'UsePAM no' 'PidFile none' 'Subsystem sftp internal-sftp' " + shell_word(config_line) + " > " +
+         shell_word(config));
     start("unshare -m --propagation private sh -c " +
               shell_word(let_go_of_other_mounts({dir, served}) +
                          "mount -t tmpfs tmpfs /run && mkdir -p /run/sshd && exec " + sshd + " -D -e -f " +
@@ -432,10 +452,11 @@ struct ssh_share : layer_stack {
         },
         "sshd to listen (see " + dir + "/sshd.log)");
   }
-  bool share(const std::string& remote, const std::string& at) {
+  bool share(const std::string& remote, const std::string& at, const std::string& options = "") {
     return mount("sshfs -p " + std::to_string(port) + " -o IdentityFile=" + key +
-                     ",StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes root@127.0.0.1:" +
-                     shell_word(remote) + " " + shell_word(at),
+                     ",StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes" +
+                     (options.empty() ? "" : "," + options) + " root@127.0.0.1:" + shell_word(remote) + " " +
+                     shell_word(at),
                  at);
   }
 };
@@ -577,9 +598,11 @@ inline std::string with_archive_mounted_from_its_folder(
 // rclone serving the folder `served` on this machine over `kind` (webdav,
 // http or sftp, the last without authentication and with a host key made
 // in dir) at 127.0.0.1 on a port chosen by the process id and `slot`, with
-// nothing written outside dir; `mount_webdav(at, cache)` mounts it by
-// rclone (with its full file cache in dir when asked), `mount_http(file,
-// at)` one file of it by httpfs2, and `mount_sftp(at)` all of it by sshfs.
+// nothing written outside dir; `mount_webdav(at, mode)` mounts it by
+// rclone (in its file cache mode `mode`, the cache beside the mount),
+// `mount_davfs(at)` by davfs2 (its configuration and answers in dir, each
+// upload at once), `mount_http(file, at)` one file of it by httpfs2, and
+// `mount_sftp(at)` all of it by sshfs.
 struct rclone_served : layer_stack {
   std::string dir, url;
   int port = 0;
@@ -606,10 +629,23 @@ struct rclone_served : layer_stack {
         },
         "rclone serve " + kind + " to listen");
   }
-  bool mount_webdav(const std::string& at, bool cache) {
+  bool mount_webdav(const std::string& at, const std::string& mode = "off") {
     return mount("rclone mount --config /dev/null --daemon :webdav: " + shell_word(at) + " --webdav-url " + url +
-                     " --cache-dir " + shell_word(dir + "/cache") + (cache ? " --vfs-cache-mode full" : ""),
+                     " --cache-dir " + shell_word(at + ".cache") + " --vfs-cache-mode " + mode,
                  at);
+  }
+  bool mount_davfs(const std::string& at) {
+    // mount.davfs works as the user davfs2: its cache folder is theirs, in
+    // the scratch folder opened to them.
+    const std::string conf = dir + "/davfs2.conf", secrets = dir + "/davfs2.secrets",
+                      cache = scratch_dir() + "/davfs2-cache";
+    return need({"mount.davfs"}) && step("chmod 0711 " + shell_word(scratch_dir())) &&
+           step("mkdir -p " + shell_word(cache) + " && chgrp davfs2 " + shell_word(cache) + " && chmod 0775 " +
+                shell_word(cache) + " && printf '%s\\n' " +
+                shell_word("cache_dir " + cache) + " " + shell_word("secrets " + secrets) +
+                " 'ask_auth 0' 'use_locks 0' 'delay_upload 0' > " + shell_word(conf) + " && echo " +
+                shell_word(url + "/ x x") + " > " + shell_word(secrets) + " && chmod 0600 " + shell_word(secrets)) &&
+           mount("mount -t davfs -o conf=" + shell_word(conf) + " " + url + "/ " + shell_word(at), at);
   }
   bool mount_http(const std::string& file, const std::string& at) {
     return need({"httpfs2"}) && mount("httpfs2 " + url + "/" + file + " " + shell_word(at), at);
@@ -691,6 +727,15 @@ struct partition_on_loop : layer_stack {
     mount("ntfs-3g -o allow_other,noatime " + shell_word(device) + " " + shell_word(at), at);
   }
 };
+
+// An ext4 in the file `file` (16 MiB) mounted at `at` through a loop
+// device, as a case store kept in a file; `at` is open to every user.
+inline bool file_store(layer_stack& stack, const std::string& file, const std::string& at) {
+  return stack.need({"mkfs.ext4", "losetup"}) &&
+         stack.step("truncate -s 16M " + shell_word(file) + " && mkfs.ext4 -q -F " + shell_word(file)) &&
+         stack.mount("mount -o loop " + shell_word(file) + " " + shell_word(at), at) &&
+         stack.step("chmod 0777 " + shell_word(at));
+}
 
 // The shell text that runs the command after it as nobody, with no groups.
 inline std::string as_nobody() { return "setpriv --reuid=nobody --regid=nogroup --clear-groups "; }
