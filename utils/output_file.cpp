@@ -176,7 +176,7 @@ bool identities_of_source(int fd, file_identities& out) {
     // so may any, whatever a server holds for it, of a share's.
     if (!r.why.empty() || !r.share.empty()) {
       out[first].untold = true;
-      out[first].why = "it may be the evidence " + name + ": " + (r.why.empty() ? r.share : r.why);
+      out[first].why = "it may be the evidence " + name + ": " + (r.share.empty() ? r.why : r.share);
     }
     return true;
   } catch (const std::exception&) {

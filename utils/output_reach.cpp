@@ -374,7 +374,7 @@ class reach_builder {
   // overlay's layer, the one of the same path in a pass-through view's
   // folder. Each is added as `p` is (to self, or to what is stored on).
   void add_views(const place& p, const mount_entry& m, bool self, int depth) {
-    std::vector<place> seen_as;
+    std::vector<place> seen_as, made_in;
     const std::string via = "through the " + std::string(m.type == "overlay" ? "overlay" : "view") + " at " +
                             m.mount_point + " (" + m.type + ")";
     if (m.type == "overlay") {
@@ -391,13 +391,22 @@ class reach_builder {
         c.name = folder.name + inner;
         c.open_by = (folder.open_by.empty() ? folder.name : folder.open_by) + inner;
         // Only one the mount shows as it is: a working folder may hold its like.
-        if (::lstat(c.open_by.c_str(), &c.st) != 0 || (c.st.st_mode & S_IFMT) != (p.st.st_mode & S_IFMT) ||
-            (S_ISREG(c.st.st_mode) && c.st.st_size != p.st.st_size) ||
-            (c.st.st_dev == p.st.st_dev && c.st.st_ino == p.st.st_ino))
+        const bool found = ::lstat(c.open_by.c_str(), &c.st) == 0;
+        if (found && c.st.st_dev == p.st.st_dev && c.st.st_ino == p.st.st_ino) continue;
+        if (found && (c.st.st_mode & S_IFMT) == (p.st.st_mode & S_IFMT) &&
+            (!S_ISREG(c.st.st_mode) || c.st.st_size == p.st.st_size)) {
+          seen_as.push_back(c);
           continue;
-        seen_as.push_back(c);
+        }
+        // What the view makes, or writes anew from a cache of its own, lands
+        // in the folder its table names, whatever that shows of it now.
+        place in;
+        in.name = c.name.substr(0, c.name.rfind('/'));
+        if (folder.open_by.empty() && !inner.empty() && ::stat(in.name.c_str(), &in.st) == 0 && S_ISDIR(in.st.st_mode))
+          made_in.push_back(in);
       }
     }
+    for (const place& in : made_in) add_under_folder(in, depth + 1, via);
     for (const place& c : seen_as) {
       if (self) {
         add_self(c, depth + 1, via);

@@ -390,12 +390,14 @@ TEST(LayerSetups, StreamsThroughAViewOfAFolderHoldingAMountOfTheImageAreRefused)
       expect_refused({{kind + ": appended to a file of the mount", dir, args, ">>" + quote(shown + "existing.txt")},
                       {kind + ": standard error appended there", dir, args, "2>>" + quote(shown + "existing.txt")}},
                      {image, br + "/n5/existing.txt"});
-      // The shell empties the file before the run starts: the run leaves it so.
+      // The shell empties the file before the run starts (rclone's cache
+      // only when it writes back): the run adds nothing.
       std::string said;
       const quor_call anew = {kind + ": written there anew", dir, args, ">" + quote(shown + "existing.txt")};
       EXPECT_EQ(run_call(anew, said), kFailed) << kind << ": " << said.substr(0, 300);
       EXPECT_NE(said.find("refused to write"), std::string::npos) << kind << ": " << said.substr(0, 300);
-      EXPECT_EQ(read_whole(br + "/n5/existing.txt"), "") << kind;
+      const std::string left = read_whole(br + "/n5/existing.txt");
+      EXPECT_TRUE(left.empty() || left == "already there\n") << kind << ": " << left.substr(0, 300);
       std::ofstream(br + "/n5/existing.txt") << "already there\n";
     }
   }
@@ -767,12 +769,12 @@ TEST(LayerSetups, CopyFolderInAMountOfAnImageReadThroughAnUntoldRemoteIsRefused)
     rclone_served http("http", dir + "/http", ev, 1);
     struct remote {
       std::string how, at;
-      bool mounted, worded = true;
+      bool mounted;
     };
     std::vector<remote> remotes = {{"WebDAV", dir + "/rm", dav.mount_webdav(dir + "/rm")},
                                    {"WebDAV with its cache", dir + "/rc", dav.mount_webdav(dir + "/rc", "full")},
                                    {"HTTP", dir + "/hm", http.mount_http("links.img", dir + "/hm")},
-                                   {"davfs2", dir + "/dm", dav.mount_davfs(dir + "/dm"), false}};
+                                   {"davfs2", dir + "/dm", dav.mount_davfs(dir + "/dm")}};
     for (const remote& r : remotes) {
       if (!r.mounted) {
         skipped += " " + r.how + ": " + dav.why() + http.why();
@@ -785,12 +787,10 @@ TEST(LayerSetups, CopyFolderInAMountOfAnImageReadThroughAnUntoldRemoteIsRefused)
       const quor_call call = {r.how, dir, {"-image", r.at + "/links.img", "-all", "-csv", "-action_copy_files", copies}, ""};
       expect_refused({call}, {}, {copies});
       EXPECT_EQ(run_call(call, said), kFailed);
-      if (r.worded) {
-        const std::string want = "refused to write: " + copies + ": it may be the evidence " + r.at +
-                                 "/links.img: cannot tell what the FUSE mount at " + r.at + " (" + type +
-                                 ") is stored on: its server holds no file and its table entry names none\n";
-        EXPECT_NE(said.find(want), std::string::npos) << r.how << ": " << said.substr(0, 600);
-      }
+      const std::string want = "refused to write: " + copies + ": it may be the evidence " + r.at +
+                               "/links.img: it is read through the share at " + r.at + " (" + type +
+                               "), whose store cannot be told\n";
+      EXPECT_NE(said.find(want), std::string::npos) << r.how << ": " << said.substr(0, 600);
       const std::string here = dir + "/copies-" + r.at.substr(r.at.size() - 2);
       EXPECT_EQ(run_call({r.how + ": a copy folder on this machine's disk", dir,
                           {"-image", r.at + "/links.img", "-csv", "-action_copy_files", here}, ""},

@@ -786,17 +786,18 @@ TEST(OutputFile, WhereTheStoreCannotBeToldNothingIsWritten) {
   // The evidence read from there: a file that is already there elsewhere
   // may be it (the same remote mounted again, say).
   const uni::file_identities through = source_ids(remote + "/ev.img");
+  const std::string shared = "it is read through the share at " + remote + " (fuse.rclone), whose store cannot be told";
   const std::string kept = scratch("untold-kept"), fresh = scratch("untold-fresh");
   write_text(kept, "kept");
   int fd = -1;
   testing::internal::CaptureStderr();
   EXPECT_EQ(uni::open_output(fd, kept, through, output_open::append), output_result::untold);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "refused to write: " + kept + ": it may be the evidence " + remote + "/ev.img: " + layer + "\n");
+            "refused to write: " + kept + ": it may be the evidence " + remote + "/ev.img: " + shared + "\n");
   // The mark the refusal came from, for a caller handed a descriptor.
   ASSERT_FALSE(through.empty());
   EXPECT_TRUE(through[0].untold);
-  EXPECT_EQ(through[0].why, "it may be the evidence " + remote + "/ev.img: " + layer);
+  EXPECT_EQ(through[0].why, "it may be the evidence " + remote + "/ev.img: " + shared);
   EXPECT_EQ(quor_test::read_file_text(kept), "kept");
   ::unlink(fresh.c_str());
   EXPECT_EQ(uni::open_output(fd, fresh, through, output_open::truncate), output_result::opened);
