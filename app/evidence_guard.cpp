@@ -197,10 +197,6 @@ bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared) {
   return refuse(on_out, on_err);
 }
 
-bool folder_on_named_evidence(int argc, char** argv, const std::string& folder) {
-  return uni::folder_writes_source(folder, named_evidence(argc, argv));
-}
-
 bool outputs_on_opened_evidence(const uni::file_identities& opened) {
   return refuse(stream_refusal(STDOUT_FILENO, opened, false), stream_refusal(STDERR_FILENO, opened, false));
 }

@@ -11,11 +11,7 @@
 // is said on the other stream, which first takes what was held for it,
 // or nowhere when both are refused; the run then ends with -1, standard
 // error (where it may be written) first taking what the command line tells
-// of how to run again. The folder
-// the run copies files into is made only once the source is open, checked
-// against the files the run holds and those the command line names.
-#include <string>
-
+// of how to run again.
 #include "utils/output_file.h"
 
 class user_ctx;
@@ -38,13 +34,6 @@ uni::file_identities open_source_ids(const user_ctx& ctx);
 // `error_cleared`: standard error may be written (standard output alone
 // was refused, or neither).
 bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared);
-
-// True, after the refusal naming `folder`, when making the folder `folder`
-// (and those missing above it), or files in it, would write a file the
-// command line names as evidence (as outputs_hold_evidence takes them):
-// the folder would be made in, or is, a mount of one or a folder stored on
-// one or on a loop device over one. Asked before anything is made.
-bool folder_on_named_evidence(int argc, char** argv, const std::string& folder);
 
 // True, after the refusal, when writing standard output or standard error
 // writes one of `opened`, the files behind a source the run holds open, or

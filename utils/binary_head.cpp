@@ -92,8 +92,6 @@ bool letters_only(const container_magic& c) {
   return true;
 }
 
-const char kDigits[] = "0123456789ABCDEF";
-
 }  // namespace
 
 bool head_holds_volume(const byte* head, size_t size) { return head != nullptr && volume_signature(head, size); }
@@ -123,13 +121,9 @@ bool binary_head(const byte* head, size_t size, std::string& what) {
       return true;
     }
   if (nul == nullptr) return false;
-  size_t at = static_cast<size_t>(static_cast<const byte*>(nul) - head);
-  std::string hex;
-  do {
-    hex.insert(hex.begin(), kDigits[at % 16]);
-    at /= 16;
-  } while (at != 0);
-  what = "a NUL byte at 0x" + hex;
+  char hex[2 * sizeof(size_t) + 1];
+  std::snprintf(hex, sizeof hex, "%zX", static_cast<size_t>(static_cast<const byte*>(nul) - head));
+  what = std::string("a NUL byte at 0x") + hex;
   return true;
 }
 

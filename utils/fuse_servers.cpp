@@ -23,10 +23,7 @@ namespace {
 const unsigned FUSE_MAJOR = 10;
 const unsigned FUSE_MINOR = 229;
 
-struct dir_closer {
-  void operator()(DIR* d) const { ::closedir(d); }
-};
-typedef std::unique_ptr<DIR, dir_closer> dir_handle;
+typedef std::unique_ptr<DIR, int (*)(DIR*)> dir_handle;
 
 bool all_digits(const char* name) {
   if (*name == '\0') return false;
@@ -115,7 +112,7 @@ void add_held_files(int fds, DIR* listing, const char* pid, std::vector<fuse_hel
 // Walks the processes now. Memory that runs out throws std::bad_alloc,
 // with nothing left open.
 void read_fuse_servers(fuse_server_list& out) {
-  const dir_handle processes(::opendir("/proc"));
+  const dir_handle processes(::opendir("/proc"), ::closedir);
   if (!processes) {
     out.complete = false;
     return;
@@ -125,7 +122,7 @@ void read_fuse_servers(fuse_server_list& out) {
     const char* pid = p->d_name;
     char path[64];
     if (std::snprintf(path, sizeof path, "/proc/%s/fd", pid) >= static_cast<int>(sizeof path)) continue;
-    const dir_handle listing(::opendir(path));
+    const dir_handle listing(::opendir(path), ::closedir);
     if (!listing) {
       // A process that ended meanwhile serves nothing; one whose
       // descriptors may not be read might.
@@ -141,10 +138,9 @@ void read_fuse_servers(fuse_server_list& out) {
       out.servers.push_back(std::move(server));
     }
     if (out.servers.size() == first) continue;
-    std::vector<fuse_held_file> held;
+    std::vector<fuse_held_file>& held = out.servers.back().files;
     add_held_files(fds, listing.get(), pid, held);
     for (size_t i = first; i + 1 < out.servers.size(); ++i) out.servers[i].files = held;
-    out.servers.back().files = std::move(held);
   }
 }
 

@@ -1,12 +1,8 @@
 #include "utils/mount_sources.h"
 
 #include <sys/sysmacros.h>
-#include <sys/types.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <new>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -73,39 +69,6 @@ bool device_field(const std::string& field, uint64& device) {
   return true;
 }
 
-// The mount table, read a line at a time; closed, and its line buffer
-// freed, however the reading ends.
-class table_reader {
- public:
-  table_reader() : m_table(std::fopen("/proc/self/mountinfo", "re")) {}
-  ~table_reader() {
-    std::free(m_line);
-    if (m_table != nullptr) std::fclose(m_table);
-  }
-  table_reader(const table_reader&) = delete;
-  table_reader& operator=(const table_reader&) = delete;
-
-  bool is_open() const { return m_table != nullptr; }
-  // The next line in `line`; false at the end (or when the system has no
-  // memory for it: the table is then not read whole, which the caller
-  // cannot tell from its end, so that is thrown).
-  bool next(std::string& line) {
-    errno = 0;
-    const ssize_t n = ::getline(&m_line, &m_room, m_table);
-    if (n <= 0) {
-      if (errno == ENOMEM) throw std::bad_alloc();
-      return false;
-    }
-    line.assign(m_line, static_cast<size_t>(n));
-    return true;
-  }
-
- private:
-  std::FILE* m_table;
-  char* m_line = nullptr;
-  size_t m_room = 0;
-};
-
 }  // namespace
 
 bool mount_entry_of_line(const std::string& line, mount_entry& entry) {
@@ -135,11 +98,15 @@ bool mount_entry_of_line(const std::string& line, mount_entry& entry) {
 }
 
 bool read_mount_table(std::vector<mount_entry>& out) {
-  table_reader table;
+  std::ifstream table;
+  // getline takes memory that runs out for the table's end: thrown instead,
+  // a table cut short is never taken for the whole.
+  table.exceptions(std::ios::badbit);
+  table.open("/proc/self/mountinfo");
   if (!table.is_open()) return false;
   std::string line;
   mount_entry entry;
-  while (table.next(line))
+  while (std::getline(table, line))
     if (mount_entry_of_line(line, entry)) out.push_back(entry);
   return true;
 }

@@ -46,10 +46,7 @@ bool stale(table_cache& c) {
     c.table.reset();
     return true;
   }
-  struct pollfd p;
-  p.fd = c.watched;
-  p.events = POLLPRI;
-  p.revents = 0;
+  struct pollfd p = {c.watched, POLLPRI, 0};
   // The mark is taken by this poll: the table must be read now.
   if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLPRI | POLLERR)) != 0) c.table.reset();
   return !c.table;

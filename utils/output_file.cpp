@@ -41,8 +41,7 @@ bool any_untold(const file_identities& sources) {
   return std::any_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.untold; });
 }
 
-// What something made in the folder open at `dirfd` would do to `sources`.
-// Memory that runs out throws std::bad_alloc.
+// folder_descriptor_reach, with memory that runs out thrown as std::bad_alloc.
 reach_answer folder_reaches_source(int dirfd, const file_identities& sources, std::string& why) {
   why.clear();
   struct stat st;
@@ -58,6 +57,23 @@ reach_answer folder_holds_source(const std::string& folder, const file_identitie
   why.clear();
   const held_descriptor held(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return held.fd >= 0 ? folder_reaches_source(held.fd, sources, why) : reach_answer::clear;
+}
+
+// The answer for an open descriptor, as descriptor_reach (`made`) or
+// stream_reach (`stream`) gives it.
+reach_answer answer_for_descriptor(int fd, const file_identities& sources, reach_use use, std::string& why) {
+  why.clear();
+  struct stat st;
+  if (sources.empty() || fd < 0 || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+    return reach_answer::clear;
+  try {
+    output_reach r;
+    reach_of(fd, st, r);
+    return reaches_source(r, sources, use, why);
+  } catch (const std::exception&) {
+    set_why(why, MEMORY_WHY);
+  }
+  return reach_answer::untold;
 }
 
 // Says on standard error why `path` is refused, for an answer that refuses;
@@ -196,33 +212,12 @@ reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, 
   return reach_answer::untold;
 }
 
-namespace {
-
-// The answer for an open descriptor, as descriptor_reach gives it or, with
-// `stream`, as stream_reach does.
-reach_answer answer_for_descriptor(int fd, const file_identities& sources, bool stream, std::string& why) {
-  why.clear();
-  struct stat st;
-  if (sources.empty() || fd < 0 || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
-    return reach_answer::clear;
-  try {
-    output_reach r;
-    reach_of(fd, st, r);
-    return reaches_source(r, sources, stream ? reach_use::stream : reach_use::made, why);
-  } catch (const std::exception&) {
-    set_why(why, MEMORY_WHY);
-  }
-  return reach_answer::untold;
-}
-
-}  // namespace
-
 reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why) {
-  return answer_for_descriptor(fd, sources, false, why);
+  return answer_for_descriptor(fd, sources, reach_use::made, why);
 }
 
 reach_answer stream_reach(int fd, const file_identities& sources, std::string& why) {
-  return answer_for_descriptor(fd, sources, true, why);
+  return answer_for_descriptor(fd, sources, reach_use::stream, why);
 }
 
 namespace {
@@ -371,70 +366,6 @@ output_result open_stream(std::ofstream& stream, const std::string& name, output
   return output_result::opened;
 }
 
-}  // namespace
-
-output_result open_output(int& fd, const std::string& path, const file_identities& sources, output_open how,
-                          bool readable, uint32 permission) {
-  return open_checked(fd, path, sources, how, readable, true, permission);
-}
-
-output_result open_output(int& fd, const std::wstring& path, const file_identities& sources, output_open how,
-                          bool readable, uint32 permission) {
-  fd = -1;
-  try {
-    std::string name;
-    if (!path_to_utf8(name, path)) return output_result::failed;
-    return open_output(fd, name, sources, how, readable, permission);
-  } catch (const std::exception&) {
-    return output_result::failed;
-  }
-}
-
-output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
-                          output_open how) {
-  if (stream.is_open()) stream.close();
-  stream.clear();
-  int fd = -1;
-  // Emptied only once the stream holds the file: a stream that cannot be
-  // opened leaves it whole.
-  const output_result checked = open_checked(fd, path, sources, how, false, false, 0666);
-  if (checked != output_result::opened) return refuse(stream, checked);
-  try {
-    return open_stream(stream, path, how, fd);
-  } catch (const std::exception&) {
-    return refuse(stream, output_result::failed);
-  }
-}
-
-output_result open_output(std::FILE*& file, const std::string& path, const file_identities& sources,
-                          output_open how) {
-  file = nullptr;
-  int fd = -1;
-  const output_result r = open_output(fd, path, sources, how, true);
-  if (r != output_result::opened) return r;
-  const bool both = (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDWR;
-  const bool append = appends(how);
-  file = ::fdopen(fd, both ? (append ? "a+" : "w+") : (append ? "a" : "w"));
-  if (file != nullptr) return output_result::opened;
-  // The name the check opened it by, found whole.
-  opened_file made(path, how);
-  made.hold(fd);
-  return output_result::failed;
-}
-
-output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,
-                          output_open how) {
-  try {
-    std::string name;
-    if (!path_to_utf8(name, path)) return refuse(stream, output_result::failed);
-    return open_output(stream, name, sources, how);
-  } catch (const std::exception&) {
-    return refuse(stream, output_result::failed);
-  }
-}
-
-namespace {
-
 // What link() answers on a file system that has no second names (FAT,
 // davfs2; rclone's mounts answer EIO).
 bool links_unsupported(int err) {
@@ -512,6 +443,54 @@ std::vector<std::string> folders_made_in(const std::string& path) {
 
 }  // namespace
 
+output_result open_output(int& fd, const std::string& path, const file_identities& sources, output_open how,
+                          bool readable, uint32 permission) {
+  return open_checked(fd, path, sources, how, readable, true, permission);
+}
+
+output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
+                          output_open how) {
+  if (stream.is_open()) stream.close();
+  stream.clear();
+  int fd = -1;
+  // Emptied only once the stream holds the file: a stream that cannot be
+  // opened leaves it whole.
+  const output_result checked = open_checked(fd, path, sources, how, false, false, 0666);
+  if (checked != output_result::opened) return refuse(stream, checked);
+  try {
+    return open_stream(stream, path, how, fd);
+  } catch (const std::exception&) {
+    return refuse(stream, output_result::failed);
+  }
+}
+
+output_result open_output(std::FILE*& file, const std::string& path, const file_identities& sources,
+                          output_open how) {
+  file = nullptr;
+  int fd = -1;
+  const output_result r = open_output(fd, path, sources, how, true);
+  if (r != output_result::opened) return r;
+  const bool both = (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDWR;
+  const bool append = appends(how);
+  file = ::fdopen(fd, both ? (append ? "a+" : "w+") : (append ? "a" : "w"));
+  if (file != nullptr) return output_result::opened;
+  // The name the check opened it by, found whole.
+  opened_file made(path, how);
+  made.hold(fd);
+  return output_result::failed;
+}
+
+output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,
+                          output_open how) {
+  try {
+    std::string name;
+    if (!path_to_utf8(name, path)) return refuse(stream, output_result::failed);
+    return open_output(stream, name, sources, how);
+  } catch (const std::exception&) {
+    return refuse(stream, output_result::failed);
+  }
+}
+
 rename_result rename_output(const std::string& from, const std::string& to) {
   try {
     return rename_without_replacing(from, to);
@@ -547,15 +526,6 @@ bool names_source(const std::string& path, const file_identities& sources, const
   }
   say_refused(shown.empty() ? path : shown, why);
   return true;
-}
-
-bool names_source(const std::wstring& path, const file_identities& sources) {
-  try {
-    std::string name;
-    return path_to_utf8(name, path) && names_source(name, sources);
-  } catch (const std::exception&) {
-    return true;
-  }
 }
 
 bool folder_writes_source(const std::string& path, const file_identities& sources) {

@@ -163,8 +163,6 @@ output_result open_output(std::ofstream& stream, const std::wstring& path, const
 // `permission` less the process's mask.
 output_result open_output(int& fd, const std::string& path, const file_identities& sources, output_open how,
                           bool readable = false, uint32 permission = 0666);
-output_result open_output(int& fd, const std::wstring& path, const file_identities& sources, output_open how,
-                          bool readable = false, uint32 permission = 0666);
 // The same as a stdio stream, open for reading too where the descriptor is
 // ("w+" or "a+", else "w" or "a"); null on any result but `opened`.
 output_result open_output(std::FILE*& file, const std::string& path, const file_identities& sources,
@@ -187,7 +185,6 @@ rename_result rename_output(const std::wstring& from, const std::wstring& to);
 // file onto that name would take the evidence's name away. False when
 // nothing of that name exists. True when memory runs out.
 bool names_source(const std::string& path, const file_identities& sources, const std::string& shown = std::string());
-bool names_source(const std::wstring& path, const file_identities& sources);
 
 // True, after the refusal above on standard error, when making the folder
 // `path` with the folders missing above it (as a chain of mkdir makes them)

@@ -111,13 +111,6 @@ folder_result make_output_folder(const std::string& path, const file_identities&
   return folder_result::made;
 }
 
-folder_result make_output_folder(const std::string& path, const file_identities& sources) {
-  int dirfd = -1;
-  const folder_result made = make_output_folder(path, sources, dirfd);
-  if (dirfd >= 0) ::close(dirfd);
-  return made;
-}
-
 std::string held_folder_name(int dirfd, const std::string& path) {
   const std::string held = "/proc/self/fd/" + std::to_string(dirfd);
   struct stat open_st, named_st;

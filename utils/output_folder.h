@@ -25,8 +25,6 @@ enum class folder_result { made, is_source, failed };
 // closes it), for the files to be made in that folder whatever becomes of
 // its path; -1 on any other result.
 folder_result make_output_folder(const std::string& path, const file_identities& sources, int& dirfd);
-// The same, for a caller that makes nothing in the folder at once.
-folder_result make_output_folder(const std::string& path, const file_identities& sources);
 
 // A name that leads to the folder open at `dirfd` for as long as it is
 // open, whatever becomes of the path it was reached by: its link under

@@ -4,13 +4,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
-
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <memory>
 #include <string>
@@ -117,7 +115,6 @@ const unsigned LOOP_DEVICE_MAJOR = 7;
 // somewhere; the bound keeps a circle from holding the check for ever.
 const int MAX_HOLDER_DEPTH = 12;
 
-
 // A file or folder met on the walk: an open descriptor of it, or a name
 // that opens that very file (`open_by`, a held descriptor's link under
 // /proc for one a server holds), and the name the system gives it, which
@@ -128,6 +125,15 @@ struct place {
   std::string open_by;
   struct stat st;
 };
+
+// What a FUSE server holds, opened through the server's own descriptor.
+place held_place(const fuse_held_file& h) {
+  place f;
+  f.name = h.name;
+  f.open_by = h.handle;
+  f.st = h.status;
+  return f;
+}
 
 bool is_fuse(const mount_entry& m) { return m.type.compare(0, 4, "fuse") == 0; }
 
@@ -328,13 +334,7 @@ class reach_builder {
     seen = servers().files_of(fuse_connection_of(m.device), held);
     std::vector<place> folders;
     for (const fuse_held_file& h : held)
-      if (S_ISDIR(h.status.st_mode)) {
-        place f;
-        f.name = h.name;
-        f.open_by = h.handle;
-        f.st = h.status;
-        folders.push_back(f);
-      }
+      if (S_ISDIR(h.status.st_mode)) folders.push_back(held_place(h));
     // A folder whose own name holds a ':' is taken whole before a list;
     // only mergerfs's entry is one, which to any other server is part of
     // a remote's name.
@@ -543,10 +543,6 @@ class reach_builder {
     bool named = false;
     const std::vector<place> folders = view_folders(*m, held, through, seen, named);
     for (const fuse_held_file& h : held) {
-      place f;
-      f.name = h.name;
-      f.open_by = h.handle;
-      f.st = h.status;
       // A server that writes its mount's files holds its store open for
       // writing and writes them in place; one that holds it only to read
       // while its mount takes writes (fuse-zip, archivemount) writes the
@@ -555,7 +551,7 @@ class reach_builder {
       if (S_ISBLK(h.status.st_mode)) {
         add_under_disk(static_cast<uint64>(h.status.st_rdev), depth + 1, container);
       } else if (S_ISREG(h.status.st_mode)) {
-        add_under_file(f, depth + 1, container, via);
+        add_under_file(held_place(h), depth + 1, container, via);
       }
     }
     // A file passed through is no store of the view, but is stored on one.
@@ -563,11 +559,7 @@ class reach_builder {
       file_identity id = identity_from(h.status);
       id.via = via;
       if (!present(m_reach.passed, id)) m_reach.passed.push_back(id);
-      place f;
-      f.name = h.name;
-      f.open_by = h.handle;
-      f.st = h.status;
-      add_store_of(f, depth + 1);
+      add_store_of(held_place(h), depth + 1);
     }
     for (const place& folder : folders) add_under_folder(folder, depth + 1, via);
     // After what the servers hold, which says how the file is held.
@@ -615,10 +607,9 @@ std::string descriptor_path(int fd) {
   return n > 0 && static_cast<size_t>(n) < sizeof text ? std::string(text, static_cast<size_t>(n)) : std::string();
 }
 
-// The reach of the open descriptor `fd`, whose status is `st`. A device
-// node is no file of the disk it lies on: for one, what it is stored on is
-// the disks its device is made on. What is written to a FIFO or a
-// character device is stored nowhere.
+// A device node is no file of the disk it lies on: for one, what it is
+// stored on is the disks its device is made on. What is written to a FIFO
+// or a character device is stored nowhere.
 void reach_of(int fd, const struct stat& st, output_reach& r) {
   reach_builder builder(r);
   place p;
@@ -656,16 +647,15 @@ std::string source_why(const file_identity& out, const file_identity& s, bool st
 
 }  // namespace
 
-// What writing what `r` reaches would do to `sources`: `source` when the
-// file is one of them or what one is stored on, or is stored on one. A
-// holder of a source is matched only by the file itself: a file beside the
-// source on its disk is no part of it. Where a source is read through a
-// share or a layer that cannot be told, an existing file may be it, and so
-// may the file a file system under `r` is stored in where its head shows
-// what a source could be. What a writer makes or replaces is refused where
-// a layer under it cannot be told; a standard stream, judged by what it
-// holds besides, only where a layer under it is one nothing tells or its
-// file system is on no line of the run's table.
+// `source` when the file is a source or what one is stored on, or is stored
+// on one. A holder of a source is matched only by the file itself: a file
+// beside the source on its disk is no part of it. Where a source is read
+// through a share or a layer that cannot be told, an existing file may be
+// it, and so may the file a file system under `r` is stored in where its
+// head shows what a source could be. What a writer makes or replaces is
+// refused where a layer under it cannot be told; a standard stream, judged
+// by what it holds besides, only where a layer under it is one nothing
+// tells or its file system is on no line of the run's table.
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why) {
   why.clear();
   if (sources.empty()) return reach_answer::clear;

@@ -145,11 +145,14 @@ TEST(EvidenceGuard, CopyFolderOnAMountOfTheEvidenceIsNotMade) {
     struct stat st;
     EXPECT_NE(::stat((at + "/newdir").c_str(), &st), 0);
     EXPECT_NE(::stat(climbing.c_str(), &st), 0);
-    // Named by its extracted $MFT and the folder asked for directly.
-    std::string arg0 = "quor", arg1 = "-mftfile", arg2 = image + " ";
-    char* argv[] = {&arg0[0], &arg1[0], &arg2[0]};
-    EXPECT_TRUE(folder_on_named_evidence(3, argv, at + "/newdir"));
-    EXPECT_FALSE(folder_on_named_evidence(3, argv, scratch_dir() + "/guard-beside/newdir"));
+    // The folder asked for directly, against what stands for the image.
+    uni::file_identities named;
+    const int fd = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool told = uni::identities_of_source(fd, named);
+    ::close(fd);
+    ASSERT_TRUE(told);
+    EXPECT_TRUE(uni::folder_writes_source(at + "/newdir", named));
+    EXPECT_FALSE(uni::folder_writes_source(scratch_dir() + "/guard-beside/newdir", named));
   }
   ASSERT_EQ(run_command("fls -r -p " + quote(image), listed_after), 0);
   EXPECT_EQ(listed_after, listed_before);

@@ -295,7 +295,9 @@ TEST(LayerSetupsWriters, CopiesIntoAUnionfsViewOfAFolderWithoutEvidenceAreMade) 
   const int fd = ::open(image.c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   ASSERT_TRUE(uni::identities_of_source(fd, sources));
-  EXPECT_EQ(uni::make_output_folder(view.at + "/copies/deeper", sources), uni::folder_result::made);
+  int copies = -1;
+  EXPECT_EQ(uni::make_output_folder(view.at + "/copies/deeper", sources, copies), uni::folder_result::made);
+  ::close(copies);
   ::close(fd);
   struct stat st;
   EXPECT_EQ(::stat((under + "/copies/deeper").c_str(), &st), 0);

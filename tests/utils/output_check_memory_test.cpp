@@ -172,7 +172,6 @@ TEST(OutputCheckMemory, EveryCheckRefusesWhenMemoryRunsOut) {
       if (failed || evidence) return got == result(output_result::failed) || got == result(output_result::is_source);
       return got == result(output_result::opened);
     };
-    const std::wstring wide(output.begin(), output.end());
     each_allocation_failing(
         output + " as a stream", [&] {
           std::ofstream s;
@@ -180,10 +179,9 @@ TEST(OutputCheckMemory, EveryCheckRefusesWhenMemoryRunsOut) {
         },
         opened_or);
     each_allocation_failing(
-        output + " as a descriptor, by a wide name", [&] {
+        output + " opened as a descriptor", [&] {
           int opened = -1;
-          const output_result r =
-              uni::open_output(opened, wide, sources, output_open::append);
+          const output_result r = uni::open_output(opened, output, sources, output_open::append);
           if (opened >= 0) ::close(opened);
           return result(r);
         },

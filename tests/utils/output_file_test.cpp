@@ -133,7 +133,7 @@ TEST(OutputFile, SourcesAreRefusedByAnyNameOthersOpenAsAsked) {
   // The names themselves: a rename onto the file or its hard link would take
   // the source's name; one onto the symbolic link would replace only the link.
   EXPECT_TRUE(uni::names_source(source, sources));
-  EXPECT_TRUE(uni::names_source(std::wstring(hard.begin(), hard.end()), sources));
+  EXPECT_TRUE(uni::names_source(hard, sources));
   EXPECT_FALSE(uni::names_source(soft, sources));
   EXPECT_FALSE(uni::names_source(other, sources));
 
@@ -206,8 +206,7 @@ TEST(OutputFile, DescriptorAndStdioFormsCheckAsTheStreamDoes) {
     int fd = 7;
     EXPECT_EQ(uni::open_output(fd, name, sources, output_open::truncate, true), output_result::is_source);
     EXPECT_EQ(fd, -1);
-    EXPECT_EQ(uni::open_output(fd, std::wstring(name.begin(), name.end()), sources, output_open::append),
-              output_result::is_source);
+    EXPECT_EQ(uni::open_output(fd, name, sources, output_open::append), output_result::is_source);
     // Judged by identity alone is judged by identity still.
     EXPECT_EQ(uni::open_output(fd, name, sources, output_open::extend), output_result::is_source);
     std::FILE* file = reinterpret_cast<std::FILE*>(&fd);
@@ -660,7 +659,9 @@ TEST(OutputFile, OverlayFileAndItsLayerFileAreOne) {
   const quor_test::ntfs3g_mount by_loop(loop.path(), scratch("by-overlay-loop"));
   ASSERT_FALSE(by_loop.dir().empty()) << by_loop.why();
   const uni::file_identities sources = source_ids(looped);
-  EXPECT_EQ(uni::make_output_folder(by_loop.dir() + "/nd", sources), uni::folder_result::is_source);
+  int fd = -1;
+  EXPECT_EQ(uni::make_output_folder(by_loop.dir() + "/nd", sources, fd), uni::folder_result::is_source);
+  if (fd >= 0) ::close(fd);
   expect_opened_as(by_loop.dir() + "/report", sources, output_result::is_source);
   struct stat st;
   EXPECT_NE(::stat((by_loop.dir() + "/nd").c_str(), &st), 0) << "made in the image";
@@ -779,7 +780,8 @@ TEST(OutputFile, WhereTheStoreCannotBeToldNothingIsWritten) {
     }());
   }
   testing::internal::CaptureStderr();
-  EXPECT_EQ(uni::make_output_folder(remote + "/copies", sources), uni::folder_result::is_source);
+  int copies = -1;
+  EXPECT_EQ(uni::make_output_folder(remote + "/copies", sources, copies), uni::folder_result::is_source);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "refused to write: " + remote + "/copies: " + layer + "\n");
   EXPECT_EQ(quor_test::read_file_text(remote + "/ev.img"), "evidence");
 
@@ -802,7 +804,8 @@ TEST(OutputFile, WhereTheStoreCannotBeToldNothingIsWritten) {
   ::unlink(fresh.c_str());
   EXPECT_EQ(uni::open_output(fd, fresh, through, output_open::truncate), output_result::opened);
   ::close(fd);
-  EXPECT_EQ(uni::make_output_folder(scratch("untold-copies/deeper"), through), uni::folder_result::made);
+  EXPECT_EQ(uni::make_output_folder(scratch("untold-copies/deeper"), through, copies), uni::folder_result::made);
+  ::close(copies);
   // A standard stream handed over is judged by what it holds: neither one
   // that already holds bytes nor one on the layer that cannot be told is
   // refused for that layer alone, for neither is stored in a file that may
@@ -927,7 +930,9 @@ TEST(OutputFile, ArchiveServedByFuseTakesNothingWhileItsFileIsRead) {
     if (mount.dir().empty()) GTEST_SKIP() << mount.why();
     const uni::file_identities sources = source_ids(mount.dir() + "/sample.img");
     expect_opened_as(mount.dir() + "/notes.txt", sources, output_result::is_source);
-    EXPECT_EQ(uni::make_output_folder(mount.dir() + "/copies", sources), uni::folder_result::is_source);
+    int fd = -1;
+    EXPECT_EQ(uni::make_output_folder(mount.dir() + "/copies", sources, fd), uni::folder_result::is_source);
+    if (fd >= 0) ::close(fd);
     expect_opened_as(top + "/beside.txt", sources, output_result::opened);
   }
   ASSERT_TRUE(quor_test::wait_until_unheld(top + "/a.zip"));
