@@ -107,8 +107,8 @@ std::vector<uint64> disks_under(uint64 number) {
 // device list keeps it; "" for anything that is no bound loop device.
 std::string loop_backing_path(uint64 number) { return system_text(block_folder(number) + "/loop/backing_file"); }
 
-// Loop devices' own major number: a system without its device lists still
-// shows one by it.
+// Loop devices' own major number: every loop device has it, and a system
+// without its device lists still shows one by it.
 const unsigned LOOP_DEVICE_MAJOR = 7;
 
 // Holders over holders (an image on a disk over an image ...) end
@@ -326,10 +326,9 @@ class reach_builder {
   // disks its servers hold open to read, and in `through` those of them
   // that lie in a folder its table entry names (a pass-through view's
   // files, an encrypting view's cipher files), each written only through
-  // its own name. `named` says whether the table entry names a file,
-  // folder or disk of this machine.
+  // its own name. The folders named come last, known by no handle.
   std::vector<place> view_folders(const mount_entry& m, std::vector<fuse_held_file>& stores,
-                                  std::vector<fuse_held_file>& through, fuse_servers_seen& seen, bool& named) {
+                                  std::vector<fuse_held_file>& through, fuse_servers_seen& seen) {
     std::vector<fuse_held_file> held;
     seen = servers().files_of(fuse_connection_of(m.device), held);
     std::vector<place> folders;
@@ -349,15 +348,12 @@ class reach_builder {
     } else if (m.type == "fuse.rclone" && m.source.compare(0, 7, ":local:") == 0) {
       names.push_back(m.source.substr(7));
     }
-    struct stat whole;
-    named = !m.source.empty() && m.source[0] == '/' && ::stat(m.source.c_str(), &whole) == 0;
     const size_t first_named = folders.size();
     for (const std::string& name : names) {
       place f;
       f.name = name;
       if (name.empty() || name[0] != '/' || ::stat(name.c_str(), &f.st) != 0 || !S_ISDIR(f.st.st_mode)) continue;
       folders.push_back(f);
-      named = true;
       if (name == m.source) break;
     }
     for (fuse_held_file& h : held) {
@@ -385,8 +381,7 @@ class reach_builder {
       if (!inner_path(p.name, m, inner)) return;
       std::vector<fuse_held_file> held, through;
       fuse_servers_seen ignored;
-      bool named = false;
-      for (const place& folder : view_folders(m, held, through, ignored, named)) {
+      for (const place& folder : view_folders(m, held, through, ignored)) {
         place c;
         c.name = folder.name + inner;
         c.open_by = (folder.open_by.empty() ? folder.name : folder.open_by) + inner;
@@ -426,10 +421,9 @@ class reach_builder {
   // loop device, or such a layer.
   bool loop_behind(uint64 number, place& p, std::string& via) {
     struct stat st;
+    if (major(static_cast<dev_t>(number)) != LOOP_DEVICE_MAJOR) return false;
     p.name = loop_backing_path(number);
-    if (::stat(block_folder(number).c_str(), &st) == 0 ? p.name.empty()
-                                                        : major(static_cast<dev_t>(number)) != LOOP_DEVICE_MAJOR)
-      return false;
+    if (p.name.empty() && ::stat(block_folder(number).c_str(), &st) == 0) return false;
     std::string node = device_node_of(number);
     if (node.empty()) node = "/dev/loop" + std::to_string(minor(static_cast<dev_t>(number)));
     via = "through the loop device " + node;
@@ -540,8 +534,9 @@ class reach_builder {
     // user's, out of sight) still has its image named there.
     std::vector<fuse_held_file> held, through;
     fuse_servers_seen seen;
-    bool named = false;
-    const std::vector<place> folders = view_folders(*m, held, through, seen, named);
+    const std::vector<place> folders = view_folders(*m, held, through, seen);
+    bool named = found;
+    for (const place& folder : folders) named = named || folder.open_by.empty();
     for (const fuse_held_file& h : held) {
       // A server that writes its mount's files holds its store open for
       // writing and writes them in place; one that holds it only to read
