@@ -1282,8 +1282,9 @@ TEST(LayerSetups, ExtFileSystemOnALoopDeviceRootAttachedIsRefused) {
 // `case_dir` at /case, started in /case with `redirect` made inside: no
 // host path of either folder is there, nor /sys.
 std::string sandbox_of_its_own(const std::string& evidence, const std::string& case_dir, const std::string& redirect) {
-  return "bwrap --ro-bind /usr /usr --symlink usr/lib /lib --symlink usr/lib64 /lib64 --symlink usr/bin /bin"
-         " --proc /proc --dev /dev --ro-bind " +
+  // /lib32 holds the loader of a 32-bit build.
+  return "bwrap --ro-bind /usr /usr --symlink usr/lib /lib --symlink usr/lib64 /lib64 --symlink usr/lib32 /lib32"
+         " --symlink usr/bin /bin --proc /proc --dev /dev --ro-bind " +
          quote(quor_exe()) + " " + quote(quor_exe()) + " --ro-bind " + quote(evidence) + " /evidence --bind " +
          quote(case_dir) + " /case --unshare-pid --chdir /case sh -c " + quote("exec \"$@\" " + redirect) + " sh ";
 }
