@@ -562,10 +562,11 @@ class reach_builder {
     const std::string mount = "the FUSE mount at " + m->mount_point + " (" + m->type + ")";
     const bool remote = share_type(m->type) || (m->type != "fuse.mergerfs" && remote_address(m->source));
     if (remote) shared(*m);
+    // What the process runs on is its own to trust: a container's root.
+    if (m->mount_point == "/") return;
     if (!seen.exact && !(seen.counted && seen.complete)) {
       const std::string why = "cannot tell what " + mount + " is stored on: its server cannot be found or read";
-      // What the process runs on is its own to trust: a container's root.
-      if (remote || named || m->mount_point == "/") {
+      if (remote || named) {
         untold(why);
       } else {
         unknown_layer(why + ", and its table entry (\"" + m->source + "\") names no share and nothing here");

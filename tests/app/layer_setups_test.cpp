@@ -1323,6 +1323,24 @@ TEST(LayerSetups, StreamIntoAMountSeenFromASandboxOfItsOwnIsRefused) {
   EXPECT_EQ(md5_of_file(image), sum);
 }
 
+// A sandbox whose own root is a FUSE view (as a rootless container's
+// fuse-overlayfs is), its server out of sight: what the run stands on is
+// its own to trust, so the copy folder is made there and the listing
+// written, as on the host.
+TEST(LayerSetups, CopyFolderOnASandboxsOwnFuseRootIsMade) {
+  if (!have_program("bwrap") || !have_program("bindfs")) GTEST_SKIP() << "bwrap or bindfs not installed";
+  const std::string dir = folder("own-root");
+  ASSERT_FALSE(copy_fixture("sample.img", "own-root/sample.img").empty());
+  layer_stack view;
+  if (!view.mount("bindfs / " + quote(dir + "/rv"), dir + "/rv")) GTEST_SKIP() << view.why();
+  const std::string inside = "bwrap --bind " + quote(dir + "/rv") + " / --proc /proc --dev /dev --unshare-pid sh -c " +
+                             quote("exec \"$@\" >" + dir + "/l.csv") + " sh ";
+  expect_listed({"a copy folder on the sandbox's root", dir,
+                 {"-image", dir + "/sample.img", "-all", "-csv", "-action_copy_files", dir + "/copies"}, "", inside},
+                dir + "/l.csv");
+  EXPECT_TRUE(exists(dir + "/copies"));
+}
+
 // Root's mounts, open to every user, whose table entry leads to no file:
 // ntfs-3g's name cut at a comma, an image renamed after it was mounted, a
 // name relative to the folder fuse2fs was started in. A run of another
