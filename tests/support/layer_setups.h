@@ -28,13 +28,17 @@ inline std::string shell_word(const std::string& s) {
   return q + "'";
 }
 
-// Asked again where md5sum itself could not be run (a machine short of
-// processes under a full test run): an empty digest reads as a change.
+// Asked again, for up to five seconds, where md5sum itself could not be
+// run (a machine short of memory for a moment under a full test run): an
+// empty digest reads as a change, and putting the file back would change
+// the image under it for the calls after.
 inline std::string md5_of_file(const std::string& path) {
   std::string out;
-  for (int tries = 0; tries < 3; ++tries)
+  for (int tries = 0; tries < 50; ++tries) {
     if (run_command("md5sum < " + shell_word(path) + " 2>/dev/null", out) == 0 && out.size() >= 32)
       return out.substr(0, 32);
+    ::usleep(100000);
+  }
   return "";
 }
 
