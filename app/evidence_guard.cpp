@@ -131,13 +131,15 @@ bool may_be_evidence(int fd) {
 // to as stream_reach takes it, and with `by_head` when it is a disk or a
 // file that holds no text quor may add to, or whose head cannot be read.
 std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_head) {
+  struct stat st;
+  const int status_error = ::fstat(fd, &st) == 0 ? 0 : errno;
+  if (status_error == EBADF || (status_error == 0 && !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)))
+    return std::string();
   std::string name = uni::descriptor_path(fd), why;
   if (name.empty()) name = fd == STDOUT_FILENO ? "standard output" : "standard error";
-  struct stat st;
-  if (::fstat(fd, &st) != 0 && errno != EBADF)
-    return "refused to write: " + name + ": what it is cannot be read (" + std::strerror(errno) +
+  if (status_error != 0)
+    return "refused to write: " + name + ": what it is cannot be read (" + std::strerror(status_error) +
            "), so it cannot be told from the evidence; write the listing elsewhere\n";
-  if (!may_be_evidence(fd)) return std::string();
   if (uni::stream_reach(fd, sources, why) == uni::reach_answer::clear) {
     if (!by_head) return std::string();
     if (S_ISBLK(st.st_mode)) {

@@ -7,6 +7,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <deque>
@@ -103,13 +104,20 @@ std::vector<uint64> disks_under(uint64 number) {
   return out;
 }
 
-// The path of the file behind the loop device `number`, as the system's
-// device list keeps it; "" for anything that is no bound loop device.
-std::string loop_backing_path(uint64 number) { return system_text(block_folder(number) + "/loop/backing_file"); }
-
 // Loop devices' own major number: every loop device has it, and a system
 // without its device lists still shows one by it.
 const unsigned LOOP_DEVICE_MAJOR = 7;
+
+// The file behind the loop device `number` as the kernel shows it to every
+// reader (only the file's holder may ask it for more): its path in `name`,
+// "" where none is shown, and its status in `st` where that path still
+// leads to a file or disk. False for any other disk, or no such file.
+bool loop_file(uint64 number, std::string& name, struct stat& st) {
+  name.clear();
+  if (major(static_cast<dev_t>(number)) != LOOP_DEVICE_MAJOR) return false;
+  name = system_text(block_folder(number) + "/loop/backing_file");
+  return !name.empty() && ::stat(name.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
+}
 
 // Holders over holders (an image on a disk over an image ...) end
 // somewhere; the bound keeps a circle from holding the check for ever.
@@ -185,26 +193,30 @@ bool share_type(const std::string& type) {
   return false;
 }
 
+// Adds to `out` the ':'-separated parts of `list`.
+void add_parts(const std::string& list, std::vector<std::string>& out) {
+  for (size_t start = 0, end = 0; start < list.size(); start = end + 1) {
+    end = list.find(':', start);
+    if (end == std::string::npos) end = list.size();
+    out.push_back(list.substr(start, end - start));
+  }
+}
+
 // mergerfs shows its branches to every reader, whoever runs its server.
-std::vector<std::string> mergerfs_branches(const mount_entry& m) {
+void add_mergerfs_branches(const mount_entry& m, std::vector<std::string>& out) {
   char text[4096];
   const ssize_t n = ::getxattr((m.mount_point + "/.mergerfs").c_str(), "user.mergerfs.branches", text, sizeof text);
-  const std::string all(text, n > 0 ? static_cast<size_t>(n) : 0);
-  std::vector<std::string> out;
-  for (size_t start = 0, end = 0; start < all.size(); start = end + 1) {
-    end = all.find(':', start);
-    if (end == std::string::npos) end = all.size();
-    const std::string branch = all.substr(start, end - start);
-    // Each branch may carry its mode: "/disk1=RW".
-    out.push_back(branch.substr(0, branch.rfind('=') > branch.rfind('/') ? branch.rfind('=') : branch.size()));
+  const size_t first = out.size();
+  add_parts(std::string(text, n > 0 ? static_cast<size_t>(n) : 0), out);
+  // Each branch may carry its mode: "/disk1=RW".
+  for (size_t i = first; i < out.size(); ++i) {
+    const size_t at = out[i].find_last_of("=/");
+    if (at != std::string::npos && out[i][at] == '=') out[i].resize(at);
   }
-  return out;
 }
 
 bool reads_any(const std::vector<fuse_held_file>& held) {
-  for (const fuse_held_file& h : held)
-    if (h.readable) return true;
-  return false;
+  return std::any_of(held.begin(), held.end(), [](const fuse_held_file& h) { return h.readable; });
 }
 
 // What the head of the regular file `name` shows: true where it could be
@@ -277,7 +289,8 @@ class reach_builder {
 
   void shared(const mount_entry& m) {
     if (m_reach.share.empty())
-      m_reach.share = "it is read through the share at " + m.mount_point + " (" + m.type + "), whose store cannot be told";
+      m_reach.share =
+          "it is read through the share at " + m.mount_point + " (" + m.type + "), whose store cannot be told";
   }
 
   void unknown_layer(const std::string& why) {
@@ -339,15 +352,10 @@ class reach_builder {
     // a remote's name.
     std::vector<std::string> names{m.source};
     if (m.type == "fuse.mergerfs") {
-      for (size_t start = 0, end = 0; start < m.source.size(); start = end + 1) {
-        end = m.source.find(':', start);
-        if (end == std::string::npos) end = m.source.size();
-        names.push_back(m.source.substr(start, end - start));
-      }
-      for (const std::string& branch : mergerfs_branches(m)) names.push_back(branch);
-    } else if (m.type == "fuse.rclone" && m.source.compare(0, 7, ":local:") == 0) {
-      names.push_back(m.source.substr(7));
+      add_parts(m.source, names);
+      add_mergerfs_branches(m, names);
     }
+    if (m.type == "fuse.rclone" && m.source.compare(0, 7, ":local:") == 0) names.push_back(m.source.substr(7));
     const size_t first_named = folders.size();
     for (const std::string& name : names) {
       place f;
@@ -413,22 +421,20 @@ class reach_builder {
     }
   }
 
-  // The file behind the loop device `number`, as the kernel shows it to
-  // every reader, in `p`: judged by what its path leads to now, for only
-  // the file's own holder may ask the kernel for more. A loop device whose
-  // file cannot be found there (gone, another namespace's, no device list
-  // in a sandbox) is a layer nothing tells. False for what is no bound
-  // loop device, or such a layer.
+  // The file behind the loop device `number` in `p` (loop_file). One whose
+  // file cannot be found (gone, another namespace's, no device list in a
+  // sandbox) is a layer nothing tells. False for what is no bound loop
+  // device, or such a layer.
   bool loop_behind(uint64 number, place& p, std::string& via) {
     struct stat st;
-    if (major(static_cast<dev_t>(number)) != LOOP_DEVICE_MAJOR) return false;
-    p.name = loop_backing_path(number);
-    if (p.name.empty() && ::stat(block_folder(number).c_str(), &st) == 0) return false;
+    const bool found = loop_file(number, p.name, p.st);
+    if (!found && (major(static_cast<dev_t>(number)) != LOOP_DEVICE_MAJOR ||
+                   (p.name.empty() && ::stat(block_folder(number).c_str(), &st) == 0)))
+      return false;
     std::string node = device_node_of(number);
     if (node.empty()) node = "/dev/loop" + std::to_string(minor(static_cast<dev_t>(number)));
     via = "through the loop device " + node;
-    if (!p.name.empty() && ::stat(p.name.c_str(), &p.st) == 0 && (S_ISREG(p.st.st_mode) || S_ISBLK(p.st.st_mode)))
-      return true;
+    if (found) return true;
     unknown_layer("cannot tell what the loop device " + node + " is stored on: the file behind it" +
                   (p.name.empty() ? std::string() : " (" + p.name + ")") + " cannot be found");
     return false;
@@ -590,11 +596,9 @@ class reach_builder {
 
 void add_loop_chain(file_identity id, file_identities& out) {
   struct stat st;
-  for (int depth = 0; depth < MAX_HOLDER_DEPTH && id.block_device != 0; ++depth) {
-    const std::string behind = loop_backing_path(id.block_device);
-    if (behind.empty() || ::stat(behind.c_str(), &st) != 0) return;
+  std::string behind;
+  for (int depth = 0; depth < MAX_HOLDER_DEPTH && loop_file(id.block_device, behind, st); ++depth)
     out.push_back(id = identity_from(st));
-  }
 }
 
 std::string descriptor_path(int fd) {
