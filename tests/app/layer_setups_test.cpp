@@ -369,11 +369,8 @@ TEST(LayerSetups, StreamsThroughAViewOfAFolderHoldingAMountOfTheImageAreRefused)
   folder("held/ev");
   const std::string image = copy_fixture("links.img", "held/ev/nn.img");
   ASSERT_FALSE(image.empty());
-  {
-    layer_stack setup;
-    if (!mount_ntfs(setup, image, br + "/n5")) GTEST_SKIP() << setup.why();
-    std::ofstream(br + "/n5/existing.txt") << "already there\n";
-  }
+  std::string put_why;
+  if (!put_existing(image, br + "/n5", put_why)) GTEST_SKIP() << put_why;
   ASSERT_TRUE(wait_until_unheld(image));
   const std::string listed = fls_of(image);
   std::string skipped;
@@ -538,11 +535,8 @@ void in_another_namespace(
   const std::string dir = folder(name);
   const std::string image = copy_fixture("links.img", name + "/links.img");
   ASSERT_FALSE(image.empty());
-  {
-    layer_stack setup;
-    if (!mount_ntfs(setup, image, dir + "/pn")) GTEST_SKIP() << setup.why();
-    std::ofstream(dir + "/pn/existing.txt") << "already there\n";
-  }
+  std::string put_why;
+  if (!put_existing(image, dir + "/pn", put_why)) GTEST_SKIP() << put_why;
   ASSERT_TRUE(wait_until_unheld(image));
   const std::string listed = fls_of(image);
   std::string entry, text;
@@ -593,11 +587,8 @@ void with_moved_image(const std::string& name,
   const std::string image = copy_fixture("sample.img", name + "/ev.img");
   ASSERT_FALSE(image.empty());
   const std::string moved = dir + "/sub/ev3.img";
-  {
-    layer_stack setup;
-    if (!mount_ntfs(setup, image, dir + "/m")) GTEST_SKIP() << setup.why();
-    std::ofstream(dir + "/m/existing.txt") << "already there\n";
-  }
+  std::string put_why;
+  if (!put_existing(image, dir + "/m", put_why)) GTEST_SKIP() << put_why;
   ASSERT_TRUE(wait_until_unheld(image));
   const std::string listed = fls_of(image);
   {
@@ -659,11 +650,8 @@ TEST(LayerSetups, CommaNamedImageWithItsCutNameBesideIsRefused) {
   const std::string image = copy_fixture("sample.img", "comma/Smith, John.dd");
   ASSERT_FALSE(image.empty());
   std::ofstream(dir + "/Smith") << "another file\n";
-  {
-    layer_stack setup;
-    if (!mount_ntfs(setup, image, dir + "/m")) GTEST_SKIP() << setup.why();
-    std::ofstream(dir + "/m/existing.txt") << "already there\n";
-  }
+  std::string put_why;
+  if (!put_existing(image, dir + "/m", put_why)) GTEST_SKIP() << put_why;
   ASSERT_TRUE(wait_until_unheld(image));
   {
     layer_stack setup;
@@ -1137,11 +1125,8 @@ TEST(LayerSetups, StreamsIntoAnotherUsersMountOfTheSourceAreRefused) {
   const std::string image = copy_fixture("links.img", "by-nobody/ev.img");
   ASSERT_FALSE(image.empty());
   ASSERT_EQ(::chmod(image.c_str(), 0644), 0);
-  {
-    layer_stack setup;
-    if (!mount_ntfs(setup, image, dir + "/n")) GTEST_SKIP() << setup.why();
-    std::ofstream(dir + "/n/existing.txt") << "already there\n";
-  }
+  std::string put_why;
+  if (!put_existing(image, dir + "/n", put_why)) GTEST_SKIP() << put_why;
   ASSERT_TRUE(wait_until_unheld(image));
   const std::string listed = fls_of(image);
   std::ofstream(dir + "/case.csv") << "earlier listing\n";
@@ -1303,11 +1288,8 @@ TEST(LayerSetups, StreamIntoAMountSeenFromASandboxOfItsOwnIsRefused) {
   const std::string dir = folder("sandbox"), ev = folder("sandbox/ev"), case_dir = folder("sandbox/case");
   const std::string image = copy_fixture("links.img", "sandbox/ev/nn.img");
   ASSERT_FALSE(image.empty());
-  {
-    layer_stack setup;
-    if (!mount_ntfs(setup, image, case_dir + "/mnt")) GTEST_SKIP() << setup.why();
-    std::ofstream(case_dir + "/mnt/existing.txt") << "already there\n";
-  }
+  std::string put_why;
+  if (!put_existing(image, case_dir + "/mnt", put_why)) GTEST_SKIP() << put_why;
   ASSERT_TRUE(wait_until_unheld(image));
   const std::string sum = md5_of_file(image), listed = fls_of(image);
   {
@@ -1443,11 +1425,8 @@ TEST(LayerSetups, StreamIntoAMountedImageWhileTheSourceIsReadThroughAShareIsRefu
   const std::string ev = folder("share-and-image/ev");
   const std::string links = copy_fixture("links.img", "share-and-image/ev/links.img");
   ASSERT_FALSE(links.empty());
-  {
-    layer_stack setup;
-    if (!mount_ntfs(setup, links, ev + "/nn")) GTEST_SKIP() << setup.why();
-    std::ofstream(ev + "/nn/existing.txt") << "already there\n";
-  }
+  std::string put_why;
+  if (!put_existing(links, ev + "/nn", put_why)) GTEST_SKIP() << put_why;
   ASSERT_TRUE(wait_until_unheld(links));
   const std::string copy = dir + "/copy.img";
   std::string ignored;

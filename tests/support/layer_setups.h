@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -415,6 +416,19 @@ struct pass_through : layer_stack {
 inline bool mount_ntfs(layer_stack& stack, const std::string& image, const std::string& at) {
   return stack.need({"ntfs-3g"}) &&
          stack.mount("ntfs-3g -o noatime " + shell_word(image) + " " + shell_word(at), at, image);
+}
+
+// existing.txt, holding "already there", put into `image` through ntfs-3g
+// at `at`, unmounted again before this returns; false, with why, when no
+// mount could be had.
+inline bool put_existing(const std::string& image, const std::string& at, std::string& why) {
+  layer_stack setup;
+  if (!mount_ntfs(setup, image, at)) {
+    why = setup.why();
+    return false;
+  }
+  std::ofstream(at + "/existing.txt") << "already there\n";
+  return true;
 }
 
 // A private sshd of this machine on a high port chosen by the process id
