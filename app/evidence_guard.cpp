@@ -126,9 +126,15 @@ bool may_be_evidence(int fd) {
   return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
 }
 
+// The refusals of standard output and error (by descriptor) put off at the
+// start: a layer under the stream nothing tells, for which the volume the
+// run opens will answer. They stand where none opens.
+std::string put_off[3];
+
 // The refusal of the standard stream `fd` (1 or 2), empty when it may be
 // written: when writing it writes one of `sources`, or cannot be told not
-// to as stream_reach takes it, and with `by_head` when it is a disk or a
+// to as stream_reach takes it, and with `by_head` (the check before the
+// source opens, which puts off an unknown layer) when it is a disk or a
 // file that holds no text quor may add to, or whose head cannot be read.
 std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_head) {
   struct stat st;
@@ -140,7 +146,12 @@ std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_
   if (status_error != 0)
     return "refused to write: " + name + ": what it is cannot be read (" + std::strerror(status_error) +
            "), so it cannot be told from the evidence; write the listing elsewhere\n";
-  if (uni::stream_reach(fd, sources, why) == uni::reach_answer::clear) {
+  uni::reach_answer answer = uni::stream_reach(fd, sources, why);
+  if (answer == uni::reach_answer::unknown && by_head) {
+    put_off[fd] = "refused to write: " + name + ": " + why + "\n";
+    answer = uni::reach_answer::clear;
+  }
+  if (answer == uni::reach_answer::clear) {
     if (!by_head) return std::string();
     if (S_ISBLK(st.st_mode)) {
       why = "it is a block device and may be evidence; name another file";
@@ -193,13 +204,29 @@ bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared) {
     return false;
   }
   const uni::file_identities evidence = named_evidence(argc, argv);
-  const std::string on_out = stream_refusal(STDOUT_FILENO, evidence, true);
-  const std::string on_err = stream_refusal(STDERR_FILENO, evidence, true);
-  error_cleared = on_err.empty();
+  std::string on_out = stream_refusal(STDOUT_FILENO, evidence, true);
+  std::string on_err = stream_refusal(STDERR_FILENO, evidence, true);
+  // A run refused now opens no volume to answer for what was put off.
+  if (!on_out.empty() || !on_err.empty()) {
+    if (on_out.empty()) on_out.swap(put_off[STDOUT_FILENO]);
+    if (on_err.empty()) on_err.swap(put_off[STDERR_FILENO]);
+  }
+  error_cleared = on_err.empty() && put_off[STDERR_FILENO].empty();
+  return refuse(on_out, on_err);
+}
+
+bool stream_put_off(int fd) { return fd > 0 && fd < 3 && !put_off[fd].empty(); }
+
+bool outputs_left_unknown() {
+  std::string on_out, on_err;
+  on_out.swap(put_off[STDOUT_FILENO]);
+  on_err.swap(put_off[STDERR_FILENO]);
   return refuse(on_out, on_err);
 }
 
 bool outputs_on_opened_evidence(const uni::file_identities& opened) {
+  put_off[STDOUT_FILENO].clear();
+  put_off[STDERR_FILENO].clear();
   return refuse(stream_refusal(STDOUT_FILENO, opened, false), stream_refusal(STDERR_FILENO, opened, false));
 }
 

@@ -110,9 +110,10 @@ int main(int argc, char** argv) try {
   const bool refused = outputs_hold_evidence(argc, argv, error_writable);
   error_cleared = error_writable;
   if (refused) return error_cleared ? after_output_refused(argc, argv) : -1;
-  output_cleared = true;
+  output_cleared = !stream_put_off(STDOUT_FILENO);
   if (!hold_standard_streams()) return out_of_memory();
   const int status = run_quor(argc, argv);
+  if (outputs_left_unknown()) return -1;
   release_standard_streams();
   // Results that never arrived are no success: an examiner would take the
   // short listing for the whole one.

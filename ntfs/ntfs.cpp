@@ -10,6 +10,7 @@
 #include "disk/disk_handle.h"
 #include "ntfs/attribute_pump.h"
 #include "ntfs/mft_record.h"
+#include "ntfs/own_files.h"
 #include "utils/assertion.h"
 #include "utils/file_handle.h"
 #include "utils/utf_convert.h"
@@ -98,6 +99,7 @@ CNtfs::CNtfs(const char* path, bool writable) {
 }
 
 CNtfs::~CNtfs() {
+  volume_stops_answering(*this);
   delete[] m_mft_record0;
   m_mft_record0 = nullptr;
   delete m_disk;
@@ -144,6 +146,7 @@ bool CNtfs::open(ntfs_source_kind kind, const std::wstring& path, uint32 drive_n
 }
 
 void CNtfs::close() {
+  volume_stops_answering(*this);
   m_boot.clear();
   m_cluster_size = 0;
   m_total_clusters = 0;
@@ -263,6 +266,8 @@ bool CNtfs::initialise(ulong64& mft_pos) {
     const ulong64 in_use = load_u64(data, AH_DATA_SIZE) / m_mft_record_alloc_size;
     if (in_use > 0 && in_use < m_num_inodes) m_num_inodes = in_use;
   }
+  // From now on an output is asked whether it is one of this volume's files.
+  if (m_disk) volume_answers_outputs(*this);
   m_Validated = true;
   m_last_inode_read = ~0ULL;
   return true;

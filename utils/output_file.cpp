@@ -48,6 +48,7 @@ reach_answer folder_reaches_source(int dirfd, const file_identities& sources, st
   if (sources.empty() || dirfd < 0 || ::fstat(dirfd, &st) != 0 || !S_ISDIR(st.st_mode)) return reach_answer::clear;
   output_reach r;
   reach_of(dirfd, st, r);
+  ask_volumes(dirfd, sources, r);
   return reaches_source(r, sources, reach_use::made, why);
 }
 
@@ -69,6 +70,7 @@ reach_answer answer_for_descriptor(int fd, const file_identities& sources, reach
   try {
     output_reach r;
     reach_of(fd, st, r);
+    ask_volumes(fd, sources, r);
     return reaches_source(r, sources, use, why);
   } catch (const std::exception&) {
     set_why(why, MEMORY_WHY);
@@ -272,7 +274,10 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     if (::fstat(file.fd(), &now) != 0) return output_result::failed;
     output_reach r;
     // Where nothing is evidence, nothing is asked.
-    if (!sources.empty()) reach_of(file.fd(), now, r);
+    if (!sources.empty()) {
+      reach_of(file.fd(), now, r);
+      ask_volumes(file.fd(), sources, r);
+    }
     const bool stored = S_ISREG(now.st_mode) || S_ISBLK(now.st_mode);
     const reach_answer answer =
         reaches_source(r, sources, existing && stored ? reach_use::existing : reach_use::made, why);

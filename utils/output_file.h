@@ -48,6 +48,9 @@ struct file_identity {
   // In a set of sources: the path of the source it stands for, as a
   // refusal names it.
   std::string name;
+  // In a set of sources: the open volume read from it, which is asked of
+  // every output whether that is one of its own files (volume_opened).
+  void* volume = nullptr;
   // How it was reached from the file it stands for or is stored under
   // ("through the loop device /dev/loop3", "through the FUSE mount at /c/n
   // (fuseblk)"); empty for the file itself, and for a disk, whose node a
@@ -82,6 +85,9 @@ enum class reach_answer {
   clear,   // writing it writes no source
   source,  // writing it writes one of the sources, by identity
   untold,  // a layer under it cannot be told
+  // A standard stream's: a layer under it nothing tells, for which no open
+  // volume answers (none is open yet, or a source is read through it).
+  unknown,
 };
 // What writing to the open descriptor `fd` would do to `sources`. Only a
 // regular file or a block device can be anything but clear. `untold` also

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -293,8 +294,10 @@ class reach_builder {
           "it is read through the share at " + m.mount_point + " (" + m.type + "), whose store cannot be told";
   }
 
-  void unknown_layer(const std::string& why) {
+  // `device`: the mount's, by which a source read through it is known.
+  void unknown_layer(const std::string& why, uint64 device) {
     if (m_reach.unknown.empty()) m_reach.unknown = why + "; write the listing elsewhere";
+    m_reach.unknown_mounts.push_back(device);
     untold(why);
   }
 
@@ -436,7 +439,8 @@ class reach_builder {
     via = "through the loop device " + node;
     if (found) return true;
     unknown_layer("cannot tell what the loop device " + node + " is stored on: the file behind it" +
-                  (p.name.empty() ? std::string() : " (" + p.name + ")") + " cannot be found");
+                      (p.name.empty() ? std::string() : " (" + p.name + ")") + " cannot be found",
+                  number);
     return false;
   }
 
@@ -575,7 +579,8 @@ class reach_builder {
       if (remote || named) {
         untold(why);
       } else {
-        unknown_layer(why + ", and its table entry (\"" + m->source + "\") names no share and nothing here");
+        unknown_layer(why + ", and its table entry (\"" + m->source + "\") names no share and nothing here",
+                      m->device);
       }
     } else if (!reads_any(held) && !reads_any(through) && folders.empty() && !names_file) {
       // A server reads what it serves: a file it only writes (its log, an
@@ -622,6 +627,32 @@ void reach_of(int fd, const struct stat& st, output_reach& r) {
 
 namespace {
 
+struct volume_hook {
+  void* volume;
+  volume_question ask;
+};
+// Kept for the life of the process: a volume may close as it ends.
+std::mutex& hooks_lock() {
+  static std::mutex* const lock = new std::mutex;
+  return *lock;
+}
+std::vector<volume_hook>& hooks() {
+  static std::vector<volume_hook>* const kept = new std::vector<volume_hook>;
+  return *kept;
+}
+
+bool names_volume(const file_identities& sources) {
+  return std::any_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.volume != nullptr; });
+}
+
+// Whether a source is a file of a mount nothing tells under `r`.
+bool read_through_unknown(const output_reach& r, const file_identities& sources) {
+  for (const file_identity& s : sources)
+    for (uint64 mount : r.unknown_mounts)
+      if (s.block_device == 0 && s.device == mount) return true;
+  return false;
+}
+
 // The layer a match was made through; a disk by its node, looked up only
 // now that a refusal names it.
 std::string layer_of(const file_identity& id) {
@@ -647,15 +678,47 @@ std::string source_why(const file_identity& out, const file_identity& s, bool st
 
 }  // namespace
 
+void volume_opened(void* volume, volume_question ask) {
+  const std::lock_guard<std::mutex> held(hooks_lock());
+  for (const volume_hook& h : hooks())
+    if (h.volume == volume) return;
+  hooks().push_back(volume_hook{volume, ask});
+}
+
+void volume_closed(void* volume) {
+  const std::lock_guard<std::mutex> held(hooks_lock());
+  std::vector<volume_hook>& all = hooks();
+  all.erase(std::remove_if(all.begin(), all.end(), [volume](const volume_hook& h) { return h.volume == volume; }),
+            all.end());
+}
+
+void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
+  const std::lock_guard<std::mutex> held(hooks_lock());
+  std::vector<void*> asked;
+  for (const file_identity& s : sources) {
+    if (s.volume == nullptr || std::find(asked.begin(), asked.end(), s.volume) != asked.end()) continue;
+    asked.push_back(s.volume);
+    std::string where;
+    uint64 record = 0;
+    for (const volume_hook& h : hooks())
+      if (h.volume == s.volume && h.ask(h.volume, fd, where, record)) {
+        r.own = "it is " + where + " of the evidence " + s.name + " (record " + std::to_string(record) + ")";
+        return;
+      }
+  }
+}
+
 // `source` when the file is a source or what one is stored on, or is stored
 // on one. A holder of a source is matched only by the file itself: a file
 // beside the source on its disk is no part of it. Where a source is read
 // through a share or a layer that cannot be told, an existing file may be
 // it, and so may the file a file system under `r` is stored in where its
-// head shows what a source could be. What a writer makes or replaces is
-// refused where a layer under it cannot be told; a standard stream, judged
-// by what it holds besides, only where a layer under it is one nothing
-// tells or its file system is on no line of the run's table.
+// head shows what a source could be. An open volume's own file is a source
+// whoever mounted it. What a writer makes or replaces is refused where a
+// layer under it cannot be told; a standard stream, judged by what it holds
+// besides, only where its file system is on no line of the run's table, or
+// a layer under it is one nothing tells while no volume is open to answer
+// for it or a source is read through that very layer.
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why) {
   why.clear();
   if (sources.empty()) return reach_answer::clear;
@@ -677,9 +740,15 @@ reach_answer reaches_source(const output_reach& r, const file_identities& source
           return reach_answer::source;
         }
   }
-  if (use == reach_use::stream ? r.unlisted || !r.unknown.empty() : !r.why.empty()) {
-    why = use == reach_use::stream && !r.unlisted ? r.unknown : r.why;
-    return reach_answer::untold;
+  if (!r.own.empty()) {
+    why = r.own;
+    return reach_answer::source;
+  }
+  const bool unknown =
+      !r.unknown.empty() && (!names_volume(sources) || read_through_unknown(r, sources)) && !r.unlisted;
+  if (use == reach_use::stream ? r.unlisted || unknown : !r.why.empty()) {
+    why = unknown ? r.unknown : r.why;
+    return unknown ? reach_answer::unknown : reach_answer::untold;
   }
   if (use == reach_use::existing || r.in_file)
     for (const file_identity& s : sources)

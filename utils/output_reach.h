@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "utils/output_file.h"
 
@@ -34,6 +35,10 @@ struct output_reach {
   // A share under it (another machine's store, told by nothing here): what
   // is read through one is untold, while a listing may go onto one.
   std::string share;
+  // The devices of the mounts nothing tells (`unknown`).
+  std::vector<uint64> unknown_mounts;
+  // What an open volume among the sources says the file is of its own.
+  std::string own;
   // A file system under it has no line in this process's mount table (a
   // mount of another namespace, reached through /proc/<pid>/root).
   bool unlisted = false;
@@ -70,6 +75,18 @@ void reach_of(int fd, const struct stat& st, output_reach& r);
 // What writing what `r` reaches would do to `sources`, and why where it
 // cannot be told, for the use `use`.
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why);
+
+// An open volume's word on an output: true, with the file's path in the
+// volume and its record, when the file or folder open at `fd` is, or for a
+// file lies in, one of the volume's own. Asked of every output checked
+// against sources that name the volume, from its volume_opened to its
+// volume_closed; the guard never includes the engine that answers.
+typedef bool (*volume_question)(void* volume, int fd, std::string& where, uint64& record);
+void volume_opened(void* volume, volume_question ask);
+void volume_closed(void* volume);
+// What the open volumes among `sources` say of the file or folder open at
+// `fd`, in `r.own`. Memory that runs out throws std::bad_alloc.
+void ask_volumes(int fd, const file_identities& sources, output_reach& r);
 
 // A descriptor closed however the scope that opened it ends.
 struct held_descriptor {

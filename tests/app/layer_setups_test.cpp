@@ -776,9 +776,9 @@ TEST(LayerSetups, CopyFolderInAMountOfAnImageReadThroughAnUntoldRemoteIsRefused)
       const quor_call call = {r.how, dir, {"-image", r.at + "/links.img", "-all", "-csv", "-action_copy_files", copies}, ""};
       expect_refused({call}, {}, {copies});
       EXPECT_EQ(run_call(call, said), kFailed);
-      const std::string want = "refused to write: " + copies + ": it may be the evidence " + r.at +
-                               "/links.img: it is read through the share at " + r.at + " (" + type +
-                               "), whose store cannot be told\n";
+      // The volume read through the remote is the one mounted at n.
+      const std::string want = "refused to write: " + copies + ": it is \\ of the evidence " + r.at +
+                               "/links.img (record 5)\n";
       EXPECT_NE(said.find(want), std::string::npos) << r.how << ": " << said.substr(0, 600);
       const std::string here = dir + "/copies-" + r.at.substr(r.at.size() - 2);
       EXPECT_EQ(run_call({r.how + ": a copy folder on this machine's disk", dir,
@@ -1252,10 +1252,15 @@ TEST(LayerSetups, ExtFileSystemOnALoopDeviceRootAttachedIsRefused) {
                 setup.step("echo 'already there' > " + quote(dir + "/kg/notes.txt") + " && chmod 0666 " +
                            quote(dir + "/kg/notes.txt") + " && rm " + quote(gone)))
         << setup.why();
+    // Nothing answers for it while no volume is open; one that opens
+    // answers for its own files, and that file system holds none of them.
     const std::vector<std::string> opens = {"-image", "sample.img", "-all", "-csv"};
-    expect_refused(
-        {{"nobody: appended to a file system whose file was deleted", dir, opens, ">>kg/notes.txt", as_nobody()}},
-        {dir + "/kg/notes.txt"}, {}, "write the listing elsewhere");
+    expect_refused({{"nobody: appended to a file system whose file was deleted, the source no volume", dir,
+                     {"-image", "ext.img", "-all", "-csv"}, ">>kg/notes.txt", as_nobody()}},
+                   {dir + "/kg/notes.txt"}, {}, "write the listing elsewhere");
+    expect_listed({"nobody: appended to a file system whose file was deleted", dir, opens, ">>kg/notes.txt",
+                   as_nobody()},
+                  dir + "/kg/notes.txt");
     expect_listed({"nobody: a listing beside", dir, opens, ">local/listing.csv", as_nobody()}, local + "/listing.csv");
   }
   EXPECT_EQ(ext_image_sum(image), sum);
@@ -1302,7 +1307,7 @@ TEST(LayerSetups, StreamIntoAMountSeenFromASandboxOfItsOwnIsRefused) {
                      sandbox_of_its_own(ev, case_dir, ">>/case/mnt/existing.txt")},
                     {"standard error appended there", dir, args, "",
                      sandbox_of_its_own(ev, case_dir, "2>>/case/mnt/existing.txt")}},
-                   {case_dir + "/mnt/existing.txt"}, {}, "write the listing elsewhere");
+                   {case_dir + "/mnt/existing.txt"}, {}, "it is \\existing.txt of the evidence /evidence/nn.img (record ");
   }
   ASSERT_TRUE(wait_until_unheld(image));
   EXPECT_EQ(fls_of(image), listed);
@@ -1381,7 +1386,9 @@ TEST(LayerSetups, StreamsIntoAMountWhoseTableNameLeadsNowhereAreRefused) {
            {m.how + ": nobody's standard error appended there", dir, args, "2>>" + m.kept, as_nobody()},
            {m.how + ": appended there from a PID namespace of its own", dir, args, ">>" + m.kept,
             own_pid_namespace(dir)}},
-          {kept}, {}, "write the listing elsewhere");
+          {kept}, {},
+          // The volume the run opened tells its own file; an ext2 opens none.
+          ext ? "write the listing elsewhere" : "it is \\existing.txt of the evidence " + image + " (record ");
       if (!ext)
         expect_listed({m.how + ": nobody's listing beside", dir, args, ">local/listing.csv", as_nobody()},
                       local + "/listing.csv", "deep.txt");

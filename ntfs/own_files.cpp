@@ -1,0 +1,237 @@
+#include "ntfs/own_files.h"
+
+#include <dirent.h>
+#include <sys/statfs.h>
+#include <sys/xattr.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ntfs/dir_children.h"
+#include "ntfs/index_node.h"
+#include "ntfs/mft_record.h"
+#include "ntfs/ntfs.h"
+#include "ntfs/path_lookup.h"
+#include "utils/byte_order.h"
+#include "utils/output_reach.h"
+#include "utils/utf_convert.h"
+
+namespace {
+
+const ulong64 REFERENCE_MASK = 0xFFFFFFFFFFFFULL;
+const unsigned long FUSE_SUPER_MAGIC = 0x65735546;
+const int MOST_LEVELS = 64;  // deeper than any path met: a circle of views ends
+
+struct record_facts {
+  bool directory = false, dated = false;
+  ulong64 created = 0;
+  file_name_map names;
+};
+
+// A base record in use, read whole and fixed up without a torn sector:
+// anything less is damage, and damage never matches.
+bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
+  std::vector<byte> record(volume.m_mft_record_alloc_size);
+  byte* buf = record.data();
+  ulong64 pos = 0;  // where it lies, which no check needs
+  int size = static_cast<int>(record.size());
+  if (record.size() < 1024 || !volume.read_mft_record(number, buf, pos, size, false) ||
+      static_cast<size_t>(size) != record.size() || volume.m_last_fixup == RECORD_FIXUP_TORN ||
+      volume.m_last_fixup == RECORD_FIXUP_INVALID || std::memcmp(buf, "FILE", 4) != 0)
+    return false;
+  const uint16 flags = load_u16(buf, FRH_FLAGS);
+  if ((flags & 1) == 0 || (load_u64(buf, FRH_BASE_RECORD) & REFERENCE_MASK) != 0) return false;
+  out.directory = (flags & 2) != 0;
+  const byte* si = nullptr;
+  byte_view value;
+  out.dated = find_attribute(buf, static_cast<uint32>(size), ATTR_STANDARD_INFORMATION, si) &&
+              resident_value(si, load_u32(si, 4), value) && value.u64(0, out.created);
+  return collect_all_file_names(out.names, &volume, number, buf, true, ~0ULL) && !out.names.empty();
+}
+
+bool named_in(const record_facts& facts, const std::string& name, ulong64 parent) {
+  const std::wstring wide = utf8_to_wstring(name);
+  for (const auto& n : facts.names)
+    if ((n.second.parent & REFERENCE_MASK) == parent && n.second.name == wide) return true;
+  return false;
+}
+
+// The creation time a mount shows (ntfs-3g's, in 100 ns ticks as the
+// record keeps it); false where it shows none.
+bool shown_created(int fd, const std::string& path, ulong64& ticks) {
+  byte value[8];
+  const ssize_t n = fd >= 0 ? ::fgetxattr(fd, "system.ntfs_crtime", value, sizeof value)
+                            : ::getxattr(path.c_str(), "system.ntfs_crtime", value, sizeof value);
+  return n == static_cast<ssize_t>(sizeof value) && (ticks = load_u64(value, 0), true);
+}
+
+// The live entries of a folder's index, by name, as the listing reads them.
+std::map<std::string, ulong64> index_names(const CNtfs& volume, ulong64 folder) {
+  string_indx_map valid;
+  inode_indx_mmap carved;
+  std::map<std::string, ulong64> out;
+  if (volume.find_children_w_carve(valid, carved, folder, 0))
+    for (const auto& e : valid) out[e.second.name] = load_u64(e.second.entry, k_ie_file_reference) & REFERENCE_MASK;
+  return out;
+}
+
+// Whether the folder `path` shows at least one name and `fits` takes every
+// one (with the number it is shown by); the listing stops at the first
+// that does not.
+template <typename Fits>
+bool every_shown(const std::string& path, Fits fits) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(path.c_str()), ::closedir);
+  if (!listing) return false;
+  bool any = false;
+  while (const struct dirent* e = ::readdir(listing.get())) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    if (!fits(std::string(e->d_name), static_cast<ulong64>(e->d_ino))) return false;
+    any = true;
+  }
+  return any;
+}
+
+std::string parent_of(const std::string& path) { return path.rfind('/') == 0 ? "/" : path.substr(0, path.rfind('/')); }
+
+// The folder `path` (status `st`) by the numbers its mount shows: each one
+// up to the root is the record of its number, a folder, named so in the
+// parent its own folder shows. Unless `proven`, what only this volume holds
+// must agree too: the creation time wherever the mount shows one, and where
+// it shows none, the names of the nearest folder showing any, with numbers.
+bool numbered_folder(const CNtfs& volume, std::string path, struct stat st, bool proven, uint64& record,
+                     std::string& in_volume) {
+  std::vector<std::pair<std::string, ulong64>> chain;  // each folder's path and record
+  bool told = false;
+  record = static_cast<uint64>(st.st_ino);
+  in_volume.clear();
+  for (int level = 0;; ++level) {
+    const ulong64 number = static_cast<ulong64>(st.st_ino);
+    record_facts facts;
+    ulong64 shown = 0;
+    if (level == MOST_LEVELS || path.empty() || path[0] != '/' || !read_facts(volume, number, facts) ||
+        !facts.directory)
+      return false;
+    if (!proven && shown_created(-1, path, shown)) {
+      if (!facts.dated || shown != facts.created) return false;
+      told = true;
+    }
+    chain.push_back(std::make_pair(path, number));
+    if (number == ROOT_DIRECTORY_ENTRY) break;
+    const std::string parent = parent_of(path), name = path.substr(path.rfind('/') + 1);
+    struct stat up;
+    if (path == "/" || ::stat(parent.c_str(), &up) != 0 || up.st_dev != st.st_dev ||
+        !named_in(facts, name, static_cast<ulong64>(up.st_ino)))
+      return false;
+    in_volume = "\\" + name + in_volume;
+    path = parent;
+    st = up;
+  }
+  if (in_volume.empty()) in_volume = "\\";
+  if (proven || told) return true;
+  for (const auto& folder : chain) {
+    const std::map<std::string, ulong64> index = index_names(volume, folder.second);
+    bool listed = false;
+    const bool agree = every_shown(folder.first, [&](const std::string& name, ulong64 number) {
+      return (listed = true, index.count(name) && index.at(name) == number);
+    });
+    if (listed) return agree;
+  }
+  return false;
+}
+
+// Through a view that numbers files its own way: going up from the folder
+// `path` on a FUSE mount, one that shows a name and no name outside the root
+// index (nor another creation time than the root's) stands for the root;
+// the path below it must lead, name by name, to a folder of the volume.
+bool named_folder(const CNtfs& volume, const std::string& path, const struct stat& st, uint64& record,
+                  std::string& in_volume) {
+  struct statfs fs;
+  record_facts root;
+  if (::statfs(path.c_str(), &fs) != 0 || static_cast<unsigned long>(fs.f_type) != FUSE_SUPER_MAGIC ||
+      !read_facts(volume, ROOT_DIRECTORY_ENTRY, root))
+    return false;
+  const std::map<std::string, ulong64> root_index = index_names(volume, ROOT_DIRECTORY_ENTRY);
+  std::vector<std::string> below;
+  std::string at = path;
+  for (int level = 0; level < MOST_LEVELS; ++level) {
+    struct stat up;
+    ulong64 shown = 0;
+    if (at.empty() || at[0] != '/' || ::stat(at.c_str(), &up) != 0 || up.st_dev != st.st_dev) return false;
+    const bool dated_apart = shown_created(-1, at, shown) && (!root.dated || shown != root.created);
+    if (!dated_apart && every_shown(at, [&](const std::string& name, ulong64) { return root_index.count(name); })) {
+      record = ROOT_DIRECTORY_ENTRY;
+      in_volume = below.empty() ? "\\" : "";
+      for (size_t i = below.size(); i-- > 0;) {
+        const std::map<std::string, ulong64> index = index_names(volume, record);
+        const auto child = index.find(below[i]);
+        record_facts facts;
+        if (child == index.end() || !read_facts(volume, child->second, facts) || !facts.directory) return false;
+        record = child->second;
+        in_volume += "\\" + below[i];
+      }
+      return true;
+    }
+    if (at == "/") return false;
+    below.push_back(at.substr(at.rfind('/') + 1));
+    at = parent_of(at);
+  }
+  return false;
+}
+
+// The check reads records past the walk's read-ahead window, which may be
+// older than a mount's last write; the walk gets it back unless overwritten.
+struct fresh_reads {
+  const CNtfs& volume;
+  const ulong64 pos;
+  const uint32 length;
+  explicit fresh_reads(const CNtfs& v) : volume(v), pos(v.m_mft_cache_pos), length(v.m_mft_cache_len) {
+    v.m_mft_cache_len = 0;
+  }
+  ~fresh_reads() {
+    if (volume.m_mft_cache_len == 0) volume.m_mft_cache_pos = pos, volume.m_mft_cache_len = length;
+  }
+};
+
+bool ask(void* volume, int fd, std::string& where, uint64& record) {
+  return volume_holds(*static_cast<CNtfs*>(volume), fd, record, where);
+}
+
+}  // namespace
+
+bool volume_holds(CNtfs& volume, int fd, uint64& record, std::string& path) {
+  record = 0;
+  path.clear();
+  struct stat st;
+  if (!volume.is_validated() || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) return false;
+  const fresh_reads fresh(volume);
+  const std::string name = uni::descriptor_path(fd);
+  if (name.empty() || name[0] != '/') return false;  // gone, or another namespace's
+  if (S_ISDIR(st.st_mode))
+    return numbered_folder(volume, name, st, false, record, path) || named_folder(volume, name, st, record, path);
+  // A file is the volume's by its own record and creation time, or its folder.
+  const std::string folder = parent_of(name), base = name.substr(name.rfind('/') + 1);
+  struct stat in;
+  if (::stat(folder.c_str(), &in) != 0 || in.st_dev != st.st_dev || !S_ISDIR(in.st_mode)) return false;
+  record_facts facts;
+  ulong64 shown = 0;
+  const bool own = read_facts(volume, static_cast<ulong64>(st.st_ino), facts) && !facts.directory &&
+                   named_in(facts, base, static_cast<ulong64>(in.st_ino)) && shown_created(fd, "", shown) &&
+                   facts.dated && shown == facts.created;
+  // With the file's own proof, the folders need show no more than their
+  // numbers and names, for its path.
+  if (!numbered_folder(volume, folder, in, own, record, path) && !own && !named_folder(volume, folder, in, record, path))
+    return false;
+  // Said as the file it would be there, by its own record where it has one.
+  const std::map<std::string, ulong64> index = own ? std::map<std::string, ulong64>() : index_names(volume, record);
+  const auto found = index.find(base);
+  record = own ? static_cast<uint64>(st.st_ino) : found != index.end() ? found->second : record;
+  path = (path == "\\" || path.empty() ? "" : path) + "\\" + base;
+  return true;
+}
+
+void volume_answers_outputs(CNtfs& volume) { uni::volume_opened(&volume, ask); }
+
+void volume_stops_answering(CNtfs& volume) { uni::volume_closed(&volume); }
