@@ -359,11 +359,14 @@ TEST(LayerSetups, PassThroughViewOfAMountOfTheImageIsRefused) {
 }
 
 // A view of the folder that holds a mount of the image (avfs's of the whole
-// tree, mergerfs's named by a word of its own, rclone's local remote with
-// its write cache): the file the view's server holds while a stream goes
-// through it is the mount's own, stored in the image. A file the shell
-// empties there stays empty; fls lists the image as before.
-TEST(LayerSetups, StreamsThroughAViewOfAFolderHoldingAMountOfTheImageAreRefused) {
+// tree, mergerfs's named by a word of its own, its branches given bare or
+// with their modes, rclone's local remote with its write cache): the file
+// the view's server holds while a stream goes through it is the mount's
+// own, stored in the image. A file the shell empties there stays empty. A
+// copy folder in the mount through the view, which holds no file of it, is
+// known by the folder the view shows it from, and the refusal names the
+// mount. fls lists the image as before.
+TEST(LayerSetups, OutputsThroughAViewOfAFolderHoldingAMountOfTheImageAreRefused) {
   if (!have_program("fls")) GTEST_SKIP() << "fls not installed";
   const std::string dir = folder("held"), br = folder("held/br");
   folder("held/ev");
@@ -378,8 +381,19 @@ TEST(LayerSetups, StreamsThroughAViewOfAFolderHoldingAMountOfTheImageAreRefused)
     layer_stack ntfs;
     ASSERT_TRUE(mount_ntfs(ntfs, image, br + "/n5")) << ntfs.why();
     const std::vector<std::string> args = {"-image", "ev/nn.img", "-all", "-csv"};
-    for (const std::string kind : {"avfs", "mergerfs fsname", "rclone :local:"}) {
-      pass_through view(kind, br, dir + "/v-" + kind.substr(0, kind.find(' ')));
+    // avfs's table entry ("avfsd") names no folder, and its server holds
+    // none: the copy folder's refusal names avfs's mount; the others name
+    // the image's.
+    const struct {
+      std::string kind, at;
+      bool told;
+    } views[] = {{"avfs", "v-avfs", false},
+                 {"mergerfs fsname", "v-mergerfs", true},
+                 {"mergerfs modes", "v-modes", true},
+                 {"rclone :local:", "v-rclone", true}};
+    for (const auto& v : views) {
+      const std::string& kind = v.kind;
+      pass_through view(kind, br, dir + "/" + v.at);
       if (!view.ok()) {
         skipped += " " + kind + ": " + view.why();
         continue;
@@ -397,6 +411,17 @@ TEST(LayerSetups, StreamsThroughAViewOfAFolderHoldingAMountOfTheImageAreRefused)
       const std::string left = read_whole(br + "/n5/existing.txt");
       EXPECT_TRUE(left.empty() || left == "already there\n") << kind << ": " << left.substr(0, 300);
       std::ofstream(br + "/n5/existing.txt") << "already there\n";
+      expect_refused({{kind + ": a copy folder in the mount",
+                       dir,
+                       {"-image", "ev/nn.img", "-csv", "-action_copy_files", shown + "copies"},
+                       ""}},
+                     {}, {br + "/n5/copies"},
+                     "refused to write: " + shown + "copies: " +
+                         (v.told ? "it is stored in the evidence " + image + " through the FUSE mount at " + br +
+                                       "/n5 (fuse)\n"
+                                 : "cannot tell what the FUSE mount at " + view.at +
+                                       " (fuse.avfsd) is stored on: its server holds no file and its table entry "
+                                       "names none\n"));
     }
   }
   ASSERT_TRUE(wait_until_unheld(image));
@@ -934,9 +959,10 @@ TEST(LayerSetups, ListingInAnEncryptedViewThatHoldsTheImageIsWritten) {
 // Shares whose store cannot be told, where an examiner keeps listings and
 // logs: a share named only by its server's address (its start folder, or
 // one forced on it), one named by its server and a folder, one that reads
-// as a hypervisor's shared folder, rclone's memory and a WebDAV remote in
-// each of rclone's cache modes and through davfs2, mergerfs named by its
-// branches or by a word of its own. A run that reads a local image writes
+// as a hypervisor's shared folder, one of a FUSE type no share program
+// has whose table source is a remote's address, rclone's memory and a
+// WebDAV remote in each of rclone's cache modes and through davfs2,
+// mergerfs named by its branches or by a word of its own. A run that reads a local image writes
 // every stream there as it does onto the local disk, as the examiner who
 // mounted the share and as another user on root's share open to all.
 TEST(LayerSetups, StreamsOnSharesThatCannotBeToldAreWritten) {
@@ -971,6 +997,13 @@ TEST(LayerSetups, StreamsOnSharesThatCannotBeToldAreWritten) {
     shares.push_back({"root's sshfs named by its server and a folder, as nobody", dir + "/sn", as_nobody()});
   } else {
     skipped += " sshfs: " + ssh.why();
+  }
+  // A FUSE type of no share program, its table source a remote's address.
+  if (ssh.ok() && share_start_folder(ssh, folder("shares/own-type"), dir + "/o",
+                                     "fsname=host:/path,subtype=somefs,allow_other")) {
+    shares.push_back({"root's share of a type of its own named host:/path, as nobody", dir + "/o", as_nobody()});
+  } else {
+    skipped += " sshfs of a type of its own: " + ssh.why();
   }
   const std::string forced_folder = folder("shares/forced");
   ssh_share forced(dir + "/sshd-forced", forced_folder, "ForceCommand internal-sftp -d " + forced_folder, 1);
@@ -1015,6 +1048,39 @@ TEST(LayerSetups, StreamsOnSharesThatCannotBeToldAreWritten) {
         expect_written({on.how, dir, {"-image", "sample.img", "-all", "-csv"}, "", on.prefix}, f, on.at,
                        local + "/" + f.name);
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
+}
+
+// Root's share open to every user, of a FUSE type no share program has,
+// whose table source is a remote's address (host:/path): another user, who
+// cannot see its server, reads the image on it; the copy folder beside it
+// on the share may be stored anywhere, the image too, so it is not made,
+// and the refusal says which mount cannot be told. A copy folder on this
+// machine's disk is made all the same.
+TEST(LayerSetups, CopyFolderOnAShareOfATypeOfItsOwnThatTheSourceIsReadThroughIsRefused) {
+  if (!have_program("setpriv") || !have_program("findmnt")) GTEST_SKIP() << "setpriv or findmnt not installed";
+  const std::string dir = folder("own-type"), cases = folder("own-type/cases"), local = folder("own-type/local");
+  open_to_nobody({dir, cases});
+  ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
+  ASSERT_FALSE(copy_fixture("sample.img", "own-type/cases/sample.img").empty());
+  ASSERT_EQ(::chmod((cases + "/sample.img").c_str(), 0644), 0);
+  ssh_share ssh(dir + "/sshd", cases);
+  if (!ssh.ok() || !share_start_folder(ssh, cases, dir + "/o", "fsname=host:/path,subtype=somefs,allow_other"))
+    GTEST_SKIP() << ssh.why();
+  std::string entry;
+  ASSERT_EQ(run_command("findmnt -n -r -o FSTYPE,SOURCE " + quote(dir + "/o"), entry), 0);
+  ASSERT_EQ(entry, "fuse.somefs host:/path\n");
+  const std::vector<std::string> image = {"-image", "o/sample.img", "-csv", "-action_copy_files"};
+  std::vector<std::string> on_share = image, on_disk = image;
+  on_share.push_back("o/copies");
+  on_disk.push_back("local/copies");
+  expect_refused({{"nobody's copy folder on the share beside the image", dir, on_share, "", as_nobody()}}, {},
+                 {cases + "/copies"},
+                 "refused to write: o/copies: cannot tell what the FUSE mount at " + dir +
+                     "/o (fuse.somefs) is stored on: its server cannot be found or read\n");
+  std::string said;
+  EXPECT_EQ(run_call({"nobody's copy folder on this machine's disk", dir, on_disk, "", as_nobody()}, said), 0)
+      << said.substr(0, 300);
+  EXPECT_TRUE(exists(local + "/copies"));
 }
 
 // A source read through a layer that cannot be told (a share named only by

@@ -859,7 +859,8 @@ TEST(StdoutEvidence, OutputsThatHoldNoTextAreRefused) {
 // it is refused, and the refusal says why rather than blaming evidence that
 // is not there; an empty one takes the run. A text file in a FUSE mount
 // whose server is another user's (whose open files cannot be read) takes
-// the run too, and a binary file there is refused.
+// the run too, and a binary file there is refused; one whose status is kept
+// from the run is refused, whatever standard error is.
 TEST(StdoutEvidence, OutputsOfAnotherUserAreJudgedByWhatTheyHold) {
   if (::geteuid() != 0 || !have_program("setpriv")) GTEST_SKIP() << "needs root and setpriv to run as nobody";
   // nobody must reach the image and the files in the scratch folder.
@@ -922,10 +923,27 @@ TEST(StdoutEvidence, OutputsOfAnotherUserAreJudgedByWhatTheyHold) {
                             " 2>" + quote(err),
                         ignored),
             kFailed);
-  EXPECT_EQ(read_whole(err), "refused to write: " + own.dir() +
-                                 "/log.txt: what it is cannot be read (Permission denied), so it cannot be told from "
-                                 "the evidence; write the listing elsewhere\n");
+  const std::string unreadable = "refused to write: " + own.dir() +
+                                 "/log.txt: what it is cannot be read (Permission denied), so it cannot be told "
+                                 "from the evidence; write the listing elsewhere\n";
+  EXPECT_EQ(read_whole(err), unreadable);
   EXPECT_EQ(read_whole(behind + "/log.txt"), appended);
+  // Standard error a pipe, which can be no evidence, does not let the
+  // stream beside it pass unjudged: whether the source opens or never does
+  // (no volume at the offset), not a byte reaches the file in the view.
+  const std::string nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups " + quote(QUOR_EXE);
+  const std::string status_file = folder + "/run.status";
+  for (const std::string args : {" -image unread/ev.img -csv", " -image unread/ev.img -offset 0x100000 -csv"}) {
+    ::unlink(status_file.c_str());
+    const std::string piped = "cd " + quote(scratch_dir()) + " && { " + nobody + args + " </dev/null >>" +
+                              quote(own.dir() + "/log.txt") + " 2>&3; echo $? >" + quote(status_file) +
+                              "; } 3>&1 | cat >" + quote(err);
+    EXPECT_EQ(run_command(piped, ignored), 0);
+    EXPECT_EQ(read_whole(status_file), std::to_string(kFailed) + "\n") << args;
+    // What tells how to run again (the offset of a volume) may follow.
+    EXPECT_EQ(read_whole(err).compare(0, unreadable.size(), unreadable), 0) << args << ": " << read_whole(err);
+    EXPECT_EQ(read_whole(behind + "/log.txt"), appended) << args;
+  }
 }
 
 }  // namespace

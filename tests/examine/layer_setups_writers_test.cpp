@@ -328,8 +328,10 @@ std::vector<std::string> copies_named(const std::string& report, const std::stri
 // rclone's mount of a local folder, in each cache mode, renames neither
 // without replacing nor by a second link: the walker's copies into it are
 // still made, each under its name with the data a copy into a plain folder
-// has, and each report names its copy.
-TEST(LayerSetupsWriters, WalkerCopiesIntoAnRcloneViewAreMade) {
+// has, and each report names its copy. So are they in a mergerfs pool named
+// by a word of its own whose branches carry their modes: the folders it is
+// stored in are its branches without them.
+TEST(LayerSetupsWriters, WalkerCopiesIntoRcloneViewsAndAMergerfsPoolAreMade) {
   const std::string image = fixture("default.img");
   if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
   ulong64 first = 0;
@@ -345,11 +347,13 @@ TEST(LayerSetupsWriters, WalkerCopiesIntoAnRcloneViewAreMade) {
   const std::map<std::string, std::string> want = files_held(plain_args.back());
   ASSERT_EQ(want.size(), 2u) << plain;
   const std::vector<std::string> want_named = copies_named(plain, plain_args.back());
-  for (const std::string mode : {"off", "writes", "full"}) {
-    SCOPED_TRACE(mode);
-    const std::string dir = folder("w-rclone-" + mode);
-    pass_through view("rclone", folder("w-rclone-" + mode + "/under"), dir + "/v", false,
-                      "--vfs-cache-mode " + mode + " --cache-dir " + shell_word(dir + "/cache"));
+  for (const std::string way : {"rclone off", "rclone writes", "rclone full", "mergerfs modes"}) {
+    SCOPED_TRACE(way);
+    const std::string kind = way.substr(0, way.find(' ')), mode = way.substr(way.find(' ') + 1);
+    const std::string dir = folder("w-" + kind + "-" + mode), under = folder("w-" + kind + "-" + mode + "/under");
+    const bool rclone = kind == "rclone";
+    pass_through view(rclone ? kind : way, under, dir + "/v", false,
+                      rclone ? "--vfs-cache-mode " + mode + " --cache-dir " + shell_word(dir + "/cache") : "");
     if (!view.ok()) GTEST_SKIP() << view.why();
     std::vector<std::string> copied_args = args;
     copied_args.push_back(view.at + "/copies");
@@ -361,11 +365,14 @@ TEST(LayerSetupsWriters, WalkerCopiesIntoAnRcloneViewAreMade) {
     // Without a cache rclone may fail a file for its own reasons now and
     // then: the row then names no copy, and no file is left behind for it.
     for (size_t i = 0; i < named.size(); ++i) {
-      if (named[i].empty() && mode == std::string("off")) continue;
+      if (named[i].empty() && way == std::string("rclone off")) continue;
       EXPECT_EQ(named[i], want_named[i]) << report;
       EXPECT_EQ(held.count(named[i]) ? held.at(named[i]) : "missing", want.at(want_named[i])) << named[i];
     }
     for (const auto& h : held) EXPECT_TRUE(want.count(h.first) && want.at(h.first) == h.second) << h.first;
+    if (!rclone) {
+      EXPECT_EQ(files_held(under + "/copies"), held) << "the copies are not in the branch to be written";
+    }
   }
 }
 

@@ -369,9 +369,11 @@ struct archive_view : layer_stack {
 // unionfs (copy on write, the folder writable), mergerfs or rclone (a
 // local path, no configuration, its log beside the view); "mergerfs
 // fsname" names itself by a word of its own, as fstab lines do; "rclone
-// :local:" is rclone's local remote with its write cache; "avfs" is avfs's
-// view of the whole tree, mounted by mountavfs with `at` as its home, at
-// at/.avfs. `shows` is where the view shows `under`. `read_only` asks
+// :local:" is rclone's local remote with its write cache; "mergerfs modes"
+// is a pool named by a word of its own whose branches carry their modes
+// (`under` to be written, an empty folder beside `at` only read); "avfs"
+// is avfs's view of the whole tree, mounted by mountavfs with `at` as its
+// home, at at/.avfs. `shows` is where the view shows `under`. `read_only` asks
 // bindfs for a view that cannot be written; `options` are bindfs's or
 // rclone's more options (a cache mode).
 struct pass_through : layer_stack {
@@ -388,6 +390,9 @@ struct pass_through : layer_stack {
       mount("HOME=" + shell_word(at_) + " mountavfs", at);
     } else if (kind == "mergerfs fsname") {
       mount("mergerfs -o fsname=pool " + shell_word(under) + " " + shell_word(at), at);
+    } else if (kind == "mergerfs modes") {
+      step("mkdir -p " + shell_word(at + ".ro"));
+      mount("mergerfs -o fsname=pool " + shell_word(under + "=RW:" + at + ".ro=RO") + " " + shell_word(at), at);
     } else if (kind == "rclone :local:") {
       mount("rclone mount --config /dev/null --daemon --vfs-cache-mode writes --cache-dir " +
                 shell_word(at + ".cache") + " " + shell_word(":local:" + under) + " " + shell_word(at),
