@@ -365,7 +365,8 @@ TEST(LayerSetups, PassThroughViewOfAMountOfTheImageIsRefused) {
 // own, stored in the image. A file the shell empties there stays empty. A
 // copy folder in the mount through the view, which holds no file of it, is
 // known by the folder the view shows it from, and the refusal names the
-// mount. fls lists the image as before.
+// mount, or the volume's own folder where the view names nothing (avfs).
+// fls lists the image as before.
 TEST(LayerSetups, OutputsThroughAViewOfAFolderHoldingAMountOfTheImageAreRefused) {
   if (!have_program("fls")) GTEST_SKIP() << "fls not installed";
   const std::string dir = folder("held"), br = folder("held/br");
@@ -382,8 +383,8 @@ TEST(LayerSetups, OutputsThroughAViewOfAFolderHoldingAMountOfTheImageAreRefused)
     ASSERT_TRUE(mount_ntfs(ntfs, image, br + "/n5")) << ntfs.why();
     const std::vector<std::string> args = {"-image", "ev/nn.img", "-all", "-csv"};
     // avfs's table entry ("avfsd") names no folder, and its server holds
-    // none: the copy folder's refusal names avfs's mount; the others name
-    // the image's.
+    // none: the volume itself tells the copy folder's, whose folder avfs
+    // shows by the root's names; the others name the image's mount.
     const struct {
       std::string kind, at;
       bool told;
@@ -419,9 +420,7 @@ TEST(LayerSetups, OutputsThroughAViewOfAFolderHoldingAMountOfTheImageAreRefused)
                      "refused to write: " + shown + "copies: " +
                          (v.told ? "it is stored in the evidence " + image + " through the FUSE mount at " + br +
                                        "/n5 (fuse)\n"
-                                 : "cannot tell what the FUSE mount at " + view.at +
-                                       " (fuse.avfsd) is stored on: its server holds no file and its table entry "
-                                       "names none\n"));
+                                 : "it is \\ of the evidence " + image + " (record 5)\n"));
     }
   }
   ASSERT_TRUE(wait_until_unheld(image));
