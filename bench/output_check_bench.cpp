@@ -7,7 +7,11 @@
 // are named by QUOR_BENCH_FUSE and QUOR_BENCH_FUSE_COMMA (a folder on each,
 // written to); bench/output-check.sh makes them and runs this. The source
 // is the kit's default volume, decompressed into a temporary folder of the
-// run's own, which is the plain folder too.
+// run's own, which is the plain folder too. With the source open as a
+// volume, each output is also asked of it: into the plain folder, the
+// first ntfs-3g mount (another volume's, which the check reads records
+// for) and a view of it that numbers files its own way (QUOR_BENCH_VIEW,
+// mergerfs, whose folders the check lists by name).
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -23,11 +27,12 @@
 #include "app/user_ctx.h"
 #include "bench/bench_fixture.h"
 #include "examine/walk_engine.h"
+#include "ntfs/ntfs.h"
 #include "utils/output_file.h"
 
 namespace {
 
-enum class place { plain, fuse, fuse_comma };
+enum class place { plain, fuse, fuse_comma, view };
 
 // The temporary folder of the run, removed with everything in it when the
 // program ends.
@@ -66,7 +71,9 @@ std::string folder_of(place where, std::string& why) {
     if (scratch().path.empty()) why = "no temporary folder";
     return scratch().path;
   }
-  const char* name = where == place::fuse ? "QUOR_BENCH_FUSE" : "QUOR_BENCH_FUSE_COMMA";
+  const char* name = where == place::fuse         ? "QUOR_BENCH_FUSE"
+                     : where == place::fuse_comma ? "QUOR_BENCH_FUSE_COMMA"
+                                                  : "QUOR_BENCH_VIEW";
   const char* dir = std::getenv(name);
   if (dir == nullptr || *dir == '\0') {
     why = std::string(name) + " is not set (bench/output-check.sh sets it)";
@@ -121,6 +128,35 @@ void BM_OpenOutput(benchmark::State& state, place where) {
 BENCHMARK_CAPTURE(BM_OpenOutput, plain, place::plain)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_OpenOutput, fuse, place::fuse)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_OpenOutput, fuse_comma, place::fuse_comma)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The same with the source open as a volume, as a run holds it: every
+// output is asked of the volume too.
+void BM_OpenOutputBesideVolume(benchmark::State& state, place where) {
+  CNtfs* volume = nullptr;
+  uni::file_identities ids;
+  std::string why;
+  const std::string folder = folder_of(where, why);
+  if (folder.empty() || !open_ntfs_image(source_image().c_str(), 0, volume, false, false) ||
+      !volume->source_identities(ids)) {
+    state.SkipWithError(folder.empty() ? why.c_str() : "the source volume did not open");
+    delete volume;
+    return;
+  }
+  const std::string path = folder + "/open-output-volume-bench.csv";
+  for (auto _ : state) {
+    int fd = -1;
+    if (uni::open_output(fd, path, ids, uni::output_open::truncate) != uni::output_result::opened) {
+      state.SkipWithError("open_output did not open the file");
+      break;
+    }
+    ::close(fd);
+  }
+  ::unlink(path.c_str());
+  delete volume;
+}
+BENCHMARK_CAPTURE(BM_OpenOutputBesideVolume, plain, place::plain)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_OpenOutputBesideVolume, fuse, place::fuse)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_OpenOutputBesideVolume, view, place::view)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // descriptor_reach on a file already open: the walk of what it is stored
 // on that the check of a standard stream makes too once the source is open.

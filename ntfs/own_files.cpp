@@ -23,7 +23,6 @@ namespace {
 
 const ulong64 REFERENCE_MASK = 0xFFFFFFFFFFFFULL;
 const unsigned long FUSE_SUPER_MAGIC = 0x65735546;
-const int MOST_LEVELS = 64;  // deeper than any path met: a circle of views ends
 
 struct record_facts {
   bool directory = false, dated = false;
@@ -36,7 +35,7 @@ struct record_facts {
 bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
   std::vector<byte> record(volume.m_mft_record_alloc_size);
   byte* buf = record.data();
-  ulong64 pos = 0;  // where it lies, which no check needs
+  ulong64 pos = 0;
   int size = static_cast<int>(record.size());
   if (record.size() < 1024 || !volume.read_mft_record(number, buf, pos, size, false) ||
       static_cast<size_t>(size) != record.size() || volume.m_last_fixup == RECORD_FIXUP_TORN ||
@@ -59,8 +58,7 @@ bool named_in(const record_facts& facts, const std::string& name, ulong64 parent
   return false;
 }
 
-// The creation time a mount shows (ntfs-3g's, in 100 ns ticks as the
-// record keeps it); false where it shows none.
+// The creation time a mount shows, in the record's 100 ns ticks (ntfs-3g's).
 bool shown_created(int fd, const std::string& path, ulong64& ticks) {
   byte value[8];
   const ssize_t n = fd >= 0 ? ::fgetxattr(fd, "system.ntfs_crtime", value, sizeof value)
@@ -78,9 +76,8 @@ std::map<std::string, ulong64> index_names(const CNtfs& volume, ulong64 folder) 
   return out;
 }
 
-// Whether the folder `path` shows at least one name and `fits` takes every
-// one (with the number it is shown by); the listing stops at the first
-// that does not.
+// Whether the folder `path` shows a name and `fits` takes every one (with the
+// number it is shown by); the listing stops at the first that does not.
 template <typename Fits>
 bool every_shown(const std::string& path, Fits fits) {
   const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(path.c_str()), ::closedir);
@@ -107,13 +104,12 @@ bool numbered_folder(const CNtfs& volume, std::string path, struct stat st, bool
   bool told = false;
   record = static_cast<uint64>(st.st_ino);
   in_volume.clear();
-  for (int level = 0;; ++level) {
+  // Each step is a shorter path: the walk ends, at the root or before.
+  for (;;) {
     const ulong64 number = static_cast<ulong64>(st.st_ino);
     record_facts facts;
     ulong64 shown = 0;
-    if (level == MOST_LEVELS || path.empty() || path[0] != '/' || !read_facts(volume, number, facts) ||
-        !facts.directory)
-      return false;
+    if (path.empty() || path[0] != '/' || !read_facts(volume, number, facts) || !facts.directory) return false;
     if (!proven && shown_created(-1, path, shown)) {
       if (!facts.dated || shown != facts.created) return false;
       told = true;
@@ -156,7 +152,7 @@ bool named_folder(const CNtfs& volume, const std::string& path, const struct sta
   const std::map<std::string, ulong64> root_index = index_names(volume, ROOT_DIRECTORY_ENTRY);
   std::vector<std::string> below;
   std::string at = path;
-  for (int level = 0; level < MOST_LEVELS; ++level) {
+  for (;;) {
     struct stat up;
     ulong64 shown = 0;
     if (at.empty() || at[0] != '/' || ::stat(at.c_str(), &up) != 0 || up.st_dev != st.st_dev) return false;
@@ -178,21 +174,16 @@ bool named_folder(const CNtfs& volume, const std::string& path, const struct sta
     below.push_back(at.substr(at.rfind('/') + 1));
     at = parent_of(at);
   }
-  return false;
 }
 
 // The check reads records past the walk's read-ahead window, which may be
 // older than a mount's last write; the walk gets it back unless overwritten.
 struct fresh_reads {
-  const CNtfs& volume;
-  const ulong64 pos;
-  const uint32 length;
-  explicit fresh_reads(const CNtfs& v) : volume(v), pos(v.m_mft_cache_pos), length(v.m_mft_cache_len) {
-    v.m_mft_cache_len = 0;
-  }
-  ~fresh_reads() {
-    if (volume.m_mft_cache_len == 0) volume.m_mft_cache_pos = pos, volume.m_mft_cache_len = length;
-  }
+  const CNtfs& v;
+  const ulong64 pos = v.m_mft_cache_pos;
+  const uint32 length = v.m_mft_cache_len;
+  explicit fresh_reads(const CNtfs& volume) : v(volume) { v.m_mft_cache_len = 0; }
+  ~fresh_reads() { if (v.m_mft_cache_len == 0) v.m_mft_cache_pos = pos, v.m_mft_cache_len = length; }
 };
 
 bool ask(void* volume, int fd, std::string& where, uint64& record) {
@@ -220,8 +211,7 @@ bool volume_holds(CNtfs& volume, int fd, uint64& record, std::string& path) {
   const bool own = read_facts(volume, static_cast<ulong64>(st.st_ino), facts) && !facts.directory &&
                    named_in(facts, base, static_cast<ulong64>(in.st_ino)) && shown_created(fd, "", shown) &&
                    facts.dated && shown == facts.created;
-  // With the file's own proof, the folders need show no more than their
-  // numbers and names, for its path.
+  // With the file's own proof, its folders need only their numbers and names.
   if (!numbered_folder(volume, folder, in, own, record, path) && !own && !named_folder(volume, folder, in, record, path))
     return false;
   // Said as the file it would be there, by its own record where it has one.
@@ -233,5 +223,4 @@ bool volume_holds(CNtfs& volume, int fd, uint64& record, std::string& path) {
 }
 
 void volume_answers_outputs(CNtfs& volume) { uni::volume_opened(&volume, ask); }
-
 void volume_stops_answering(CNtfs& volume) { uni::volume_closed(&volume); }

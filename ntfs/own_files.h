@@ -19,6 +19,6 @@ class CNtfs;
 bool volume_holds(CNtfs& volume, int fd, uint64& record, std::string& path);
 
 // From the first to the second, the output guard asks `volume` of every
-// output checked against the sources it reads (uni::volume_opened).
+// output checked against its sources (uni::volume_opened).
 void volume_answers_outputs(CNtfs& volume);
 void volume_stops_answering(CNtfs& volume);
