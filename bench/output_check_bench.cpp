@@ -128,6 +128,7 @@ void BM_OpenOutput(benchmark::State& state, place where) {
 BENCHMARK_CAPTURE(BM_OpenOutput, plain, place::plain)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_OpenOutput, fuse, place::fuse)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_OpenOutput, fuse_comma, place::fuse_comma)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_OpenOutput, view, place::view)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // The same with the source open as a volume, as a run holds it: every
 // output is asked of the volume too.
