@@ -46,4 +46,84 @@ TEST(OutputReach, SameFile) {
   EXPECT_FALSE(uni::present({disk(0x700)}, disk(0x701)));
 }
 
+// A volume of the test's own that claims every descriptor it is asked of,
+// counting the questions.
+struct claiming_volume {
+  int asked = 0;
+  static bool answer(void* volume, int, std::string& where, uint64& record) {
+    ++static_cast<claiming_volume*>(volume)->asked;
+    where = "\\Documents\\draft.txt";
+    record = 70;
+    return true;
+  }
+};
+
+uni::file_identities sources_of(void* volume) {
+  uni::file_identity self = file(0x801, 12), holder = disk(0x700);
+  self.name = holder.name = "/cases/ev.img";
+  self.volume = holder.volume = volume;
+  holder.holder = true;
+  return {self, holder};
+}
+
+// A volume answers for its own files while it is open, once a check however
+// many sources name it, and only where the sources name it.
+TEST(OutputReach, OpenVolumesAreAskedOfTheOutputsCheckedAgainstThem) {
+  claiming_volume open, other;
+  uni::volume_opened(&open, claiming_volume::answer);
+  uni::volume_opened(&open, claiming_volume::answer);
+  uni::output_reach r;
+  uni::ask_volumes(1, sources_of(&open), r);
+  EXPECT_EQ(r.own, "it is \\Documents\\draft.txt of the evidence /cases/ev.img (record 70)");
+  EXPECT_EQ(open.asked, 1);
+  std::string why;
+  EXPECT_EQ(uni::reaches_source(r, sources_of(&open), uni::reach_use::made, why), uni::reach_answer::source);
+  EXPECT_EQ(why, r.own);
+  uni::output_reach unnamed;
+  uni::ask_volumes(1, sources_of(nullptr), unnamed);
+  uni::ask_volumes(1, sources_of(&other), unnamed);
+  EXPECT_EQ(unnamed.own, "");
+  EXPECT_EQ(other.asked, 0);
+  uni::volume_closed(&open);
+  uni::output_reach closed;
+  uni::ask_volumes(1, sources_of(&open), closed);
+  EXPECT_EQ(closed.own, "");
+  EXPECT_EQ(open.asked, 1);
+}
+
+// A layer nothing tells under a standard stream: left to the volume that is
+// open to answer for it, unless a source is read through that very mount or
+// no volume is open; what a run makes is refused there either way.
+TEST(OutputReach, UnknownLayerRefusesAStreamOnlyWhereNoVolumeAnswers) {
+  int volume = 0;
+  uni::output_reach r;
+  r.unknown = "cannot tell what the FUSE mount at /c/plain (fuse.encfs) is stored on; write the listing elsewhere";
+  r.why = r.unknown;
+  r.unknown_mounts = {0x2a};
+  const struct {
+    const char* how;
+    uni::file_identities sources;
+    uni::reach_use use;
+    uni::reach_answer answer;
+  } cases[] = {
+      {"a volume open elsewhere", sources_of(&volume), uni::reach_use::stream, uni::reach_answer::clear},
+      {"no volume open", sources_of(nullptr), uni::reach_use::stream, uni::reach_answer::unknown},
+      {"the source read through that mount", {[&] {
+                                                uni::file_identity s = file(0x2a, 9);
+                                                s.volume = &volume;
+                                                return s;
+                                              }()},
+       uni::reach_use::stream, uni::reach_answer::unknown},
+      {"a copy made there", sources_of(&volume), uni::reach_use::made, uni::reach_answer::untold},
+  };
+  for (const auto& c : cases) {
+    std::string why;
+    EXPECT_EQ(uni::reaches_source(r, c.sources, c.use, why), c.answer) << c.how;
+    EXPECT_EQ(why, c.answer == uni::reach_answer::clear ? "" : r.unknown) << c.how;
+  }
+  r.unlisted = true;
+  std::string why;
+  EXPECT_EQ(uni::reaches_source(r, sources_of(&volume), uni::reach_use::stream, why), uni::reach_answer::untold);
+}
+
 }  // namespace
