@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "examine/cluster_copy.h"
+#include "examine/entry_report.h"
 #include "examine/walk_engine.h"
 #include "utils/output_folder.h"
 #include "tests/examine/walk_run.h"
@@ -410,6 +411,49 @@ TEST(LayerSetupsWriters, WalkerCopiesNamedInAnUncachedRcloneViewAreWhole) {
     }
     EXPECT_GT(made, want.size() / 2) << "of " << want.size();
     for (const auto& h : stored) EXPECT_TRUE(want.count(h.first) && want.at(h.first) == h.second) << h.first;
+  }
+}
+
+// An entry's data extracted into rclone's view without a cache, or with
+// the minimal one, is written through one handle: the plain extract and
+// the digest-named one are each whole in the store once the view is gone.
+TEST(LayerSetupsWriters, ExtractsIntoAnUncachedRcloneViewAreWhole) {
+  const std::string image = fixture("default.img");
+  if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
+  const std::wstring wide_image(image.begin(), image.end());
+  const auto extract = [&wide_image](const std::string& path, bool hashed) {
+    entry_report_request r;
+    r.image_path = wide_image;
+    r.path = L"/nonres.bin";
+    r.extract_path = std::wstring(path.begin(), path.end());
+    r.hash_and_rename = hashed;
+    return report_entry_by_path(r);
+  };
+  // Each run in folders of its own: an extract does not empty a file that
+  // holds binary data.
+  static int run = 0;
+  const std::string tag = std::to_string(++run);
+  const std::string plain = folder("x-rclone-plain-" + tag);
+  ASSERT_TRUE(extract(plain + "/data.bin", false));
+  const std::string want = md5_of_file(plain + "/data.bin");
+  ASSERT_EQ(want.size(), 32u);
+  for (const std::string mode : {"off", "minimal"}) {
+    SCOPED_TRACE(mode);
+    const std::string name = "x-rclone-" + mode + "-" + tag;
+    const std::string dir = folder(name), under = folder(name + "/under");
+    folder(name + "/under/hashed");
+    {
+      pass_through view("rclone", under, dir + "/v", false,
+                        "--vfs-cache-mode " + mode + " --cache-dir " + shell_word(dir + "/cache"));
+      if (!view.ok()) GTEST_SKIP() << view.why();
+      EXPECT_TRUE(extract(view.at + "/data.bin", false));
+      EXPECT_TRUE(extract(view.at + "/hashed/data.bin", true));
+    }
+    EXPECT_EQ(md5_of_file(under + "/data.bin"), want);
+    const std::map<std::string, std::string> hashed = files_held(under + "/hashed");
+    ASSERT_EQ(hashed.size(), 1u);
+    EXPECT_EQ(hashed.begin()->first.substr(16), "_data.bin_" + want);
+    EXPECT_EQ(hashed.begin()->second, want);
   }
 }
 
