@@ -326,10 +326,11 @@ std::vector<std::string> copies_named(const std::string& report, const std::stri
   return named;
 }
 
-// rclone's mount of a local folder, in each cache mode, renames neither
-// without replacing nor by a second link: the walker's copies into it are
-// still made, each under its name with the data a copy into a plain folder
-// has, and each report names its copy.
+// rclone's mount of a local folder, with a cache that keeps the files
+// written, renames neither without replacing nor by a second link: the
+// walker's copies into it are still made, each under its name with the
+// data a copy into a plain folder has, and each report names its copy.
+// Without such a cache, see the test after this one.
 TEST(LayerSetupsWriters, WalkerCopiesIntoAnRcloneViewAreMade) {
   const std::string image = fixture("default.img");
   if (image.empty()) GTEST_SKIP() << "fixture default.img missing";
