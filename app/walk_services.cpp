@@ -182,6 +182,9 @@ bool copy_file_data(std::ostream& out, const inode_attributes&, user_ctx& ctx, c
   // in the record read for it; the header holds the first piece's alone.
   attribute_layout joined;
   if (joined.set_data_runs(attr->runs) && continues(layout.runs, joined.runs)) layout.runs.swap(joined.runs);
+  // A run past the volume is damage, and so are the sizes beside it: a copy
+  // of it would be zeros as far as a size of terabytes claims.
+  if (!layout.held_by(ntfs)) return false;
 
   const ulong64 data_size = load_u64(a + AH_DATA_SIZE);
   const ulong64 initialized = load_u64(a + AH_INITIALIZED_SIZE);

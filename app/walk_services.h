@@ -20,7 +20,8 @@ bool inode_passes_filters(const inode_attributes& rec, const user_ctx& ctx);
 // is left in ctx.copy_digest. With ctx.verbose a non-resident copy shows
 // "copy chunk: %d" (64 KiB chunks done, paced) on the status line and
 // clears it at the end. False when no source is open, the attribute is
-// missing or cannot be mapped, and also when the copy stops part way (a read
+// missing or cannot be mapped, at once when a run that is no hole lies past
+// the volume, and also when the copy stops part way (a read
 // that fails, runs that end before the data does, a stream that refuses a
 // write): what was written then is not the whole data.
 bool copy_file_data(std::ostream& out, const inode_attributes& rec, user_ctx& ctx, const attribute_record* attr);

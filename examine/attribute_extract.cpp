@@ -1,5 +1,8 @@
 #include "examine/attribute_extract.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -9,6 +12,7 @@
 #include "examine/entry_record_report.h"
 #include "ntfs/indx_record_dump.h"
 #include "ntfs/mft_record.h"
+#include "utils/descriptor_stream.h"
 #include "utils/file_streams.h"
 #include "utils/output_file.h"
 #include "utils/path_split.h"
@@ -45,24 +49,86 @@ uni::file_identities sources_of(const CNtfs* ntfs) {
   return sources;
 }
 
+// The file an extract wrote, as it was closed.
+struct written_file {
+  uint64 device = 0;
+  uint64 inode = 0;
+  ulong64 size = 0;
+  bool regular = false;
+};
+
+// The attribute's data through the one handle `fd` (taken over and closed
+// here): true only when every write and the close succeeded and a regular
+// file holds, as the system answers, the bytes written. A file made here
+// (`made_here`) that failed is closed to be removed.
+bool write_through(int fd, CNtfs* ntfs, const entry_record& rec, bool raw, bool hash, bool made_here,
+                   std::string& md5, std::ostringstream& messages, written_file& made) {
+  uni::descriptor_ostream out(fd);
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return false;
+  made.device = static_cast<uint64>(st.st_dev);
+  made.inode = static_cast<uint64>(st.st_ino);
+  made.regular = S_ISREG(st.st_mode);
+  bool ok = write_attribute_data(ntfs, rec, out, messages, raw, hash, md5);
+  if (ok && made.regular) {
+    // Written from the start of an empty file: where the stream stands is
+    // what it holds.
+    const std::streampos end = out.tellp();
+    ok = end != std::streampos(-1) && uni::descriptor_holds(fd, static_cast<ulong64>(end));
+    if (ok) made.size = static_cast<ulong64>(end);
+  }
+  if (!ok) {
+    if (made_here) out.close_to_remove();
+    return false;
+  }
+  return out.close();
+}
+
+// True when `path` leads to a regular file of the size of `made` on its
+// file system. The file's number is not asked: a layer may number a file
+// anew under its new name (rclone's mounts do).
+bool holds_written(const std::string& path, const written_file& made) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64>(st.st_dev) == made.device &&
+         st.st_size >= 0 && static_cast<ulong64>(st.st_size) == made.size;
+}
+
+// Removes `path` when it leads to the file `made` still.
+void remove_written(const std::string& path, const written_file& made) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) == 0 && static_cast<uint64>(st.st_dev) == made.device &&
+      static_cast<uint64>(st.st_ino) == made.inode)
+    ::unlink(path.c_str());
+}
+
 bool extract_plain(const std::string& path, const std::string* report_path, CNtfs* ntfs, const entry_record& rec,
                    bool raw) {
   if (!ntfs) return false;
   const uni::file_identities sources = sources_of(ntfs);
-  std::ofstream out;
-  if (uni::open_output(out, path, sources, uni::output_open::truncate) != uni::output_result::opened) return false;
+  // Made new where the name is free, so that a failed extract leaves no
+  // file behind; a file already there (a device, a FIFO, an earlier
+  // extract) is written as it is.
+  int fd = -1;
+  uni::output_result opened = uni::open_output(fd, path, sources, uni::output_open::create_new);
+  const bool made_new = opened == uni::output_result::opened;
+  if (opened == uni::output_result::exists) opened = uni::open_output(fd, path, sources, uni::output_open::truncate);
+  if (opened != uni::output_result::opened) return false;
   std::ostringstream messages;
-  const bool ok = copy_attribute_data(ntfs, rec, out, messages, raw);
-  out.close();
-  if (!ok || out.fail() || !report_path) return ok && !out.fail();
+  std::string md5;
+  written_file made;
+  const bool ok = write_through(fd, ntfs, rec, raw, false, made_new, md5, messages, made);
+  if (!ok) {
+    if (made_new) remove_written(path, made);
+    return false;
+  }
+  if (!report_path) return true;
   return append_report(*report_path, sources, path, rec, raw, messages.str());
 }
 
 // A new file of a random name in `dir`, made exclusively: an existing file
 // is never opened, let alone truncated.
-bool create_temporary(const std::string& dir, const uni::file_identities& sources, std::ofstream& out,
-                      std::string& name) {
-  return uni::create_unique_output(out, [&dir] { return dir + "/_" + random_hex_string(5); }, sources, 64, name);
+bool create_temporary(const std::string& dir, const uni::file_identities& sources, int& fd, std::string& name) {
+  return uni::create_unique_output(fd, [&dir] { return dir + "/_" + random_hex_string(5); }, sources, 64, name);
 }
 
 bool extract_hashed(const std::string& path, const std::string* report_path, CNtfs* ntfs, const entry_record& rec,
@@ -74,18 +140,22 @@ bool extract_hashed(const std::string& path, const std::string* report_path, CNt
   std::snprintf(stamp_text, sizeof stamp_text, "%016llx", static_cast<unsigned long long>(stamp));
   const uni::file_identities sources = sources_of(ntfs);
   std::string temporary;
-  std::ofstream out;
-  if (!create_temporary(dir, sources, out, temporary)) return false;
+  int fd = -1;
+  if (!create_temporary(dir, sources, fd, temporary)) return false;
   std::ostringstream messages;
   std::string md5;
-  bool ok = write_attribute_data(ntfs, rec, out, messages, raw, true, md5) && !md5.empty();
-  out.close();
-  ok = ok && !out.fail();
+  written_file made;
+  bool ok = write_through(fd, ntfs, rec, raw, true, true, md5, messages, made) && !md5.empty();
   const std::string final_name = dir + "/" + stamp_text + "_" + leaf + "_" + md5;
   // The rename would take the name from the evidence when it has this name.
   if (ok && uni::names_source(final_name, sources)) ok = false;
   if (ok) ok = std::rename(temporary.c_str(), final_name.c_str()) == 0;
   std::remove(temporary.c_str());
+  // Named, the copy must be whole there; else the name is taken back.
+  if (ok && !holds_written(final_name, made)) {
+    std::remove(final_name.c_str());
+    ok = false;
+  }
   if (!ok || !report_path) return ok;
   return append_report(*report_path, sources, final_name, rec, raw, messages.str());
 }

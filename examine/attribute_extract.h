@@ -13,6 +13,9 @@ class CNtfs;
 
 // Null report paths mean no report. A data or report file that is a file
 // the volume is read from (by any name) is refused, untouched, with false.
+// The data is written through the one handle that opened its file; a file
+// made new for it is removed again when the data cannot be had whole (a
+// file already there is written as it is).
 bool extract_attribute(const wchar_t* path, const wchar_t* report_path, CNtfs* ntfs, const entry_record& rec,
                        bool raw);
 bool extract_attribute(const char* path, const char* report_path, CNtfs* ntfs, const entry_record& rec, bool raw);

@@ -73,7 +73,9 @@ bool holds_no_bytes(const entry_record& rec, bool raw) {
 bool delivered_all(CNtfs* ntfs, const entry_record& rec, bool raw, const pump_sink& sink,
                    const pump_hole_sink& holes, ulong64 want) {
   attribute_layout layout;
-  if (!layout.set_data_runs(rec.runs)) return false;
+  // A run past the volume is damage, and so are the sizes beside it: the
+  // data would be zeros as far as a size of terabytes claims.
+  if (!layout.set_data_runs(rec.runs) || !layout.held_by(*ntfs)) return false;
   layout.data_size = want;
   // The stored clusters, when asked for, are shown as they are, also past
   // the initialized size; as content, that part reads as zeros.

@@ -9,6 +9,8 @@
 // A call succeeds only when every byte it set out to deliver was read and
 // written: a read that fails part way, a run list that stops short or a
 // failing output make it false, and no digest is given for partial data.
+// The whole data of a run list with a run past the volume (a hole may pass
+// it) is refused before a byte is delivered.
 #include <iosfwd>
 #include <string>
 #include <vector>

@@ -1,6 +1,7 @@
 #include "examine/walk_streams.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "ntfs/ntfs_structs.h"
 #include "time/text_forms.h"
 #include "utils/byte_order.h"
+#include "utils/descriptor_stream.h"
 #include "utils/file_handle.h"
 #include "utils/file_streams.h"
 #include "utils/output_file.h"
@@ -75,7 +77,7 @@ const unsigned MAX_TEMPORARY_TRIES = 100;
 // it is. The process id keeps two walks into one folder apart. When every
 // name tried is taken the copy is given up, as any copy that cannot be made
 // is: the report shows no copy.
-bool create_copy_temporary(const std::wstring& dir, const uni::file_identities& sources, std::ofstream& file,
+bool create_copy_temporary(const std::wstring& dir, const uni::file_identities& sources, int& fd,
                            std::wstring& temp) {
   static unsigned serial = 0;
   const std::wstring stem = dir + L"/__temp__" + std::to_wstring(static_cast<long>(::getpid())) + L"_";
@@ -86,9 +88,50 @@ bool create_copy_temporary(const std::wstring& dir, const uni::file_identities& 
     return name;
   };
   std::string made;
-  if (uni::create_unique_output(file, next_name, sources, MAX_TEMPORARY_TRIES, made)) return true;
+  if (uni::create_unique_output(fd, next_name, sources, MAX_TEMPORARY_TRIES, made)) return true;
   temp.clear();
   return false;
+}
+
+// The copy as it was closed: the file system it is on and the bytes it
+// holds.
+struct made_copy {
+  uint64 device = 0;
+  ulong64 size = 0;
+};
+
+// Writes the attribute's data through the temporary's one handle and closes
+// it; true only when every write and the close succeeded and the file holds,
+// as the system answers, the bytes written. A copy that failed is closed
+// to be removed.
+bool write_copy(uni::descriptor_ostream& file, const inode_attributes& rec, user_ctx& ctx,
+                const attribute_record* attr, made_copy& made) {
+  struct stat st;
+  if (::fstat(file.fd(), &st) != 0) return false;
+  made.device = static_cast<uint64>(st.st_dev);
+  bool done = copy_file_data(file, rec, ctx, attr);
+  // The copy was written from the start of a new file: where the stream
+  // stands is what it holds.
+  const std::streampos end = done ? file.tellp() : std::streampos(-1);
+  done = done && end != std::streampos(-1) && uni::descriptor_holds(file.fd(), static_cast<ulong64>(end));
+  if (!done) {
+    file.close_to_remove();
+    return false;
+  }
+  made.size = static_cast<ulong64>(end);
+  return file.close();
+}
+
+// True when the name `path` leads to a regular file of the copy's size on
+// its file system: what a layer reports once the name is given, not what
+// the writes answered. The file's number is not asked: a layer may number
+// a file anew under its new name (rclone's mounts do).
+bool holds_copy(const std::wstring& path, const made_copy& made) {
+  std::string name;
+  struct stat st;
+  return uni::path_to_utf8(name, path) && ::lstat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+         static_cast<uint64>(st.st_dev) == made.device && st.st_size >= 0 &&
+         static_cast<ulong64>(st.st_size) == made.size;
 }
 
 bool stream_choice_takes(const user_ctx& ctx, const attribute_record& attr) {
@@ -113,13 +156,16 @@ bool extract_stream_copy(const inode_attributes& rec, user_ctx& ctx, const si_re
   if (make_copy_folder(ctx) != 0) return false;
   const uni::file_identities sources = open_source_ids(ctx);
   const std::wstring folder = copy_folder_held(ctx);
-  std::ofstream file;
+  int fd = -1;
   std::wstring temp;
-  if (!create_copy_temporary(folder, sources, file, temp)) return false;
+  if (!create_copy_temporary(folder, sources, fd, temp)) return false;
 
-  bool done = copy_file_data(file, rec, ctx, attr);
-  file.close();
-  if (file.fail()) done = false;
+  made_copy made;
+  bool done = false;
+  {
+    uni::descriptor_ostream file(fd);
+    done = write_copy(file, rec, ctx, attr, made);
+  }
   if (!done) {
     // A partial copy must not pass for the data under a digest-bearing name.
     remove_file_w(temp);
@@ -145,9 +191,15 @@ bool extract_stream_copy(const inode_attributes& rec, user_ctx& ctx, const si_re
   const uni::rename_result renamed = name_is_source(target, ctx.copy_dest, sources)
                                          ? uni::rename_result::failed
                                          : uni::rename_output(temp, target);
-  if (renamed == uni::rename_result::renamed) return true;
-  remove_file_w(temp);
-  if (renamed == uni::rename_result::taken) return true;
+  if (renamed == uni::rename_result::renamed) {
+    if (holds_copy(target, made)) return true;
+    // Named but not whole there: the name, which was free, is taken back.
+    remove_file_w(target);
+  } else {
+    remove_file_w(temp);
+    // A copy made before is one only when it is whole.
+    if (renamed == uni::rename_result::taken && holds_copy(target, made)) return true;
+  }
   ctx.copy_dest.clear();
   return false;
 }

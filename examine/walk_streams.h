@@ -20,9 +20,12 @@ void report_entry_streams(const inode_attributes& rec, std::ostream& out, user_c
 // evidence names. True, with ctx.copy_dest the copy's path, when the whole
 // data was copied and the copy has its name; a copy that stops part way is
 // removed and gives false. The temporary file is made new, under a name
-// nothing holds. A regular file already under the final name (the same
-// data, copied before) stays as it is and counts as the copy; a final name
-// that is the evidence's, or is held by anything else, is not taken over.
+// nothing holds, and written through the one handle that made it; the copy
+// is named only when the file holds, as the system answers before and
+// after the rename, every byte written. A regular file already under the
+// final name (the same data, copied before) stays as it is and counts as
+// the copy when it is of that size; a final name that is the evidence's,
+// or is held by anything else, is not taken over.
 bool extract_stream_copy(const inode_attributes& rec, user_ctx& ctx, const si_record* si,
                          const attribute_record* attr);
 

@@ -304,6 +304,13 @@ ulong64 attribute_layout::mapped_bytes(uint32 cluster_size) const {
   return clusters * cluster_size;
 }
 
+bool attribute_layout::held_by(const CNtfs& ntfs) const {
+  const ulong64 held = ntfs.held_clusters();
+  for (const data_run& r : runs)
+    if (!r.sparse && (r.lcn >= held || r.num_clusters > held - r.lcn)) return false;
+  return true;
+}
+
 pump_status pump_attribute_data(const CNtfs& ntfs, const attribute_layout& layout, ulong64 offset, ulong64 length,
                                 const pump_sink& sink, ulong64& delivered) {
   return pump_attribute_data(ntfs, layout, offset, length, sink, pump_hole_sink(), delivered);

@@ -60,6 +60,11 @@ struct attribute_layout {
   bool set_attribute(const byte* attr, uint32 length);
   // Bytes the runs cover; all ones when that does not fit in 64 bits.
   ulong64 mapped_bytes(uint32 cluster_size) const;
+  // True when every run that is no hole lies inside the clusters the
+  // volume has, as far as its source holds them (CNtfs::held_clusters).
+  // A run past them is damage, wherever it lies in the data: also past the
+  // initialized size, where the pump reads nothing and hands on zeros.
+  bool held_by(const CNtfs& ntfs) const;
 };
 
 // Takes one piece; false stops the pump (PUMP_SINK_STOPPED).

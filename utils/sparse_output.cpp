@@ -7,6 +7,8 @@
 #include <limits>
 #include <ostream>
 
+#include "utils/descriptor_stream.h"
+
 namespace {
 
 const uint32 ZERO_BLOCK = 1u << 16;
@@ -29,10 +31,16 @@ struct filebuf_descriptor {
 // The null and zero devices take every seek and stay at position 0, a
 // block device reads back what it held before: only a regular file shows
 // zeros where a seek skipped.
-bool holds_holes(std::filebuf& buf) {
+bool holds_holes(int fd) {
   struct stat st;
-  const int fd = filebuf_descriptor::of(buf);
   return fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The descriptor under a stream that writes to one; -1 for any other.
+int descriptor_under(std::streambuf* buf) {
+  if (std::filebuf* file = dynamic_cast<std::filebuf*>(buf)) return filebuf_descriptor::of(*file);
+  if (uni::descriptor_buf* held = dynamic_cast<uni::descriptor_buf*>(buf)) return held->fd();
+  return -1;
 }
 
 }  // namespace
@@ -41,8 +49,7 @@ sparse_output::sparse_output(std::ostream& out, md5_context* md5) : m_out(out), 
   // Only a regular file can hold a hole, and only past its end does skipped
   // space read as zeros: written in the middle, the old bytes would show
   // through. Any other output is judged by its writes alone.
-  std::filebuf* const buf = dynamic_cast<std::filebuf*>(m_out.rdbuf());
-  if (!m_out.good() || buf == nullptr || !holds_holes(*buf)) return;
+  if (!m_out.good() || !holds_holes(descriptor_under(m_out.rdbuf()))) return;
   const std::streampos at = m_out.tellp();
   if (at == std::streampos(-1)) {
     m_out.clear();

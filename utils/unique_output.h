@@ -16,5 +16,11 @@ namespace uni {
 // any other reason (that one is not retried under another name).
 bool create_unique_output(std::ofstream& stream, const std::function<std::string()>& next_name,
                           const file_identities& sources, unsigned tries, std::string& made);
+// The same, handing the new file over in `fd`, open for writing only (-1
+// when none was made; the caller closes it): a file written through the one
+// handle that made it, as a copy must be on a layer that keeps each open's
+// view of the file apart.
+bool create_unique_output(int& fd, const std::function<std::string()>& next_name, const file_identities& sources,
+                          unsigned tries, std::string& made);
 
 }  // namespace uni

@@ -324,3 +324,36 @@ TEST(AttributePump, AHoleEndsAtTheDataSize) {
 }
 
 }  // namespace
+
+namespace {
+
+// A run list is held by the volume when every run that is no hole lies in
+// the clusters the source holds; a hole may pass them.
+TEST(AttributePump, RunsHeldByTheVolume) {
+  opened o = open_image(quor_test::fixture("default.img"));
+  ASSERT_TRUE(o.engine);
+  const CNtfs& engine = *o.engine;
+  const ulong64 held = engine.held_clusters();
+  ASSERT_GT(held, 16u);
+  const struct {
+    const char* what;
+    std::vector<data_run> runs;
+    bool held;
+  } rows[] = {
+      {"inside", {data_run(10, 0, 6, false), data_run(0, 6, 4, true)}, true},
+      {"up to the last cluster", {data_run(held - 4, 0, 4, false)}, true},
+      {"one cluster past the end", {data_run(held - 4, 0, 5, false)}, false},
+      {"starting past the end", {data_run(10, 0, 6, false), data_run(held, 6, 1, false)}, false},
+      {"four billion clusters from inside", {data_run(10, 0, 0x80000000u, false)}, false},
+      {"a hole far past the volume", {data_run(10, 0, 6, false), data_run(0, 6, 0x80000000u, true)}, true},
+      {"no runs", {}, true},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    attribute_layout layout;
+    ASSERT_TRUE(layout.set_data_runs(r.runs));
+    EXPECT_EQ(layout.held_by(engine), r.held);
+  }
+}
+
+}  // namespace
