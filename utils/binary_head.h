@@ -1,10 +1,10 @@
 #pragma once
-// What the head of a file says it holds, for the writers that must not add
-// to or replace evidence by a slip in a name: quor writes text, so a file
-// that already holds a volume, a disk image, a container or any other
-// binary data in its first 8 KiB is no earlier listing, log or report of
-// ours, whatever layer it is stored on. This is the backstop that needs no
-// knowledge of layers: it holds where every identity check came up empty.
+// What the head of a file says it holds, for the writers that must not add to
+// or replace evidence by a slip in a name: quor writes text, so a file that
+// already holds a volume, a disk image, a container or any other binary data
+// in its first 8 KiB is no earlier listing, log or report of ours, whatever
+// layer it is stored on. This is the backstop that needs no knowledge of
+// layers: it holds where every identity check came up empty.
 #include <cstddef>
 #include <string>
 
@@ -31,21 +31,20 @@ bool head_may_be_source(const byte* head, size_t size);
 
 // True when `head` holds no text: a volume's signature (as
 // head_holds_volume), a container's or an archive's (E01, AFF, QCOW, VHDX,
-// squashfs, zip, tar, ...), or a NUL byte. `what` names the first found,
-// as an examiner reads it: "an E01 header", "a NUL byte at 0x1F4"; empty
-// for text.
+// squashfs, zip, tar, ...), or a NUL byte. `what` names the first found, as
+// an examiner reads it: "an E01 header", "a NUL byte at 0x1F4"; empty for
+// text.
 bool binary_head(const byte* head, size_t size, std::string& what);
 
 enum class head_content { text, binary, unreadable };
 
 // What the regular file open at `fd` holds in its first HEAD_BYTES, read
 // through a descriptor of its own (the one given may be open for writing
-// only, and its offset must not move), or through `fd` itself where no
-// other can be had and it is open for reading. An empty file is text;
-// anything but a regular file is `text` too (a pipe or a terminal holds
-// nothing to judge; a disk is for the caller to refuse or not).
-// `unreadable`: a file that is not empty and whose head cannot be read.
-// `what` as binary_head gives it.
+// only, and its offset must not move), or through `fd` itself where no other
+// can be had and it is open for reading. An empty file is text, and so is
+// anything but a regular file (a pipe or a terminal holds nothing to judge; a
+// disk is for the caller to refuse or not). `unreadable`: a file that is not
+// empty and whose head cannot be read. `what` as binary_head gives it.
 head_content content_of(int fd, std::string& what);
 
 // The refusal of the output `path` whose head holds `what`: it holds

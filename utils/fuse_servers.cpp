@@ -10,10 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <mutex>
-#include <string>
-#include <vector>
 
 namespace uni {
 

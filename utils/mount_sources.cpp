@@ -3,8 +3,6 @@
 #include <sys/sysmacros.h>
 
 #include <fstream>
-#include <string>
-#include <vector>
 
 namespace uni {
 
@@ -41,13 +39,6 @@ std::vector<std::string> split(const std::string& text, char separator, size_t e
   return pieces;
 }
 
-// The blank-separated fields of `line`, without its line end.
-std::vector<std::string> fields_of(const std::string& line) {
-  size_t end = line.size();
-  while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
-  return split(line, ' ', end);
-}
-
 // The table's fields as numbers: a mount ID, a device "major:minor".
 bool id_field(const std::string& field, uint64& id) {
   if (field.empty() || field.size() > 19) return false;
@@ -72,7 +63,10 @@ bool device_field(const std::string& field, uint64& device) {
 }  // namespace
 
 bool mount_entry_of_line(const std::string& line, mount_entry& entry) {
-  const std::vector<std::string> fields = fields_of(line);
+  // The blank-separated fields, without the line end.
+  size_t end = line.size();
+  while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
+  const std::vector<std::string> fields = split(line, ' ', end);
   // mount id, parent id, major:minor, root, mount point, options, then any
   // number of optional fields ended by "-", then type, source, options.
   if (fields.size() < 10) return false;

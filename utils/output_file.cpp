@@ -104,39 +104,30 @@ class opened_file {
  public:
   opened_file(const std::string& name, output_open how) : m_name(name), m_how(how) {}
   ~opened_file() {
-    if (m_fd < 0) return;
-    ::close(m_fd);
+    if (m_held.fd < 0) return;
+    m_held.reset(-1);
     struct stat st;
     if (m_known && (m_made || m_how == output_open::create_new) && ::lstat(m_name.c_str(), &st) == 0 &&
         same_file(identity_from(st), m_id))
       ::unlink(m_name.c_str());
   }
-  opened_file(const opened_file&) = delete;
-  opened_file& operator=(const opened_file&) = delete;
 
   void hold(int fd) {
-    m_fd = fd;
+    m_held.reset(fd);
     m_known = identity_of_descriptor(fd, m_id);
   }
   // The open made the file: it goes again unless handed out.
   void made_here() { m_made = true; }
   // Takes another descriptor of the same file in place of the one held.
-  void replace(int fd) {
-    ::close(m_fd);
-    m_fd = fd;
-  }
-  int fd() const { return m_fd; }
+  void replace(int fd) { m_held.reset(fd); }
+  int fd() const { return m_held.fd; }
   const file_identity& id() const { return m_id; }
-  int release() {
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-  }
+  int release() { return m_held.release(); }
 
  private:
   const std::string& m_name;
   output_open m_how;
-  int m_fd = -1;
+  held_descriptor m_held{-1};
   file_identity m_id;
   bool m_known = false;
   bool m_made = false;

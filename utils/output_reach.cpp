@@ -2,10 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,8 +11,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <string>
-#include <vector>
 
 #include "utils/binary_head.h"
 #include "utils/fuse_servers.h"
@@ -64,7 +60,6 @@ std::string device_text(uint64 number) {
   return std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
 }
 
-// The system's folder of the block device `number`.
 std::string block_folder(uint64 number) { return "/sys/dev/block/" + device_text(number); }
 
 // The node /dev gives the block device `number`, as the system's device
@@ -97,7 +92,6 @@ std::vector<uint64> disks_under(uint64 number) {
     out.push_back(found);
   DIR* slaves = ::opendir((base + "/slaves").c_str());
   if (slaves == nullptr) return out;
-  // The listing is closed however the reading ends.
   const std::unique_ptr<DIR, int (*)(DIR*)> held(slaves, ::closedir);
   while (const struct dirent* e = ::readdir(slaves))
     if (e->d_name[0] != '.' && device_number(system_text(base + "/slaves/" + e->d_name + "/dev"), found))
@@ -136,13 +130,7 @@ struct place {
 };
 
 // What a FUSE server holds, opened through the server's own descriptor.
-place held_place(const fuse_held_file& h) {
-  place f;
-  f.name = h.name;
-  f.open_by = h.handle;
-  f.st = h.status;
-  return f;
-}
+place held_place(const fuse_held_file& h) { return place{-1, h.name, h.handle, h.status}; }
 
 bool is_fuse(const mount_entry& m) { return m.type.compare(0, 4, "fuse") == 0; }
 
@@ -249,7 +237,10 @@ class reach_builder {
     m_reach.self.push_back(id);
     if (S_ISBLK(p.st.st_mode)) {
       m_pending.push_back(pending{p, nullptr});
-      add_self_loop(static_cast<uint64>(p.st.st_rdev), depth);
+      // The files behind a loop device, loop over loop.
+      place behind;
+      std::string through;
+      if (loop_behind(static_cast<uint64>(p.st.st_rdev), behind, through)) add_self(behind, depth + 1, through);
       return;
     }
     if (!S_ISREG(p.st.st_mode) && !S_ISDIR(p.st.st_mode)) return;
@@ -424,10 +415,10 @@ class reach_builder {
     }
   }
 
-  // The file behind the loop device `number` in `p` (loop_file). One whose
-  // file cannot be found (gone, another namespace's, no device list in a
-  // sandbox) is a layer nothing tells. False for what is no bound loop
-  // device, or such a layer.
+  // The file behind the loop device `number` in `p` (loop_file); false for
+  // what is no bound loop device, and for one whose file cannot be found
+  // (gone, another namespace's, no device list in a sandbox), a layer nothing
+  // tells.
   bool loop_behind(uint64 number, place& p, std::string& via) {
     struct stat st;
     const bool found = loop_file(number, p.name, p.st);
@@ -444,17 +435,9 @@ class reach_builder {
     return false;
   }
 
-  // The files behind the loop device `number` in self, loop over loop.
-  void add_self_loop(uint64 number, int depth) {
-    place p;
-    std::string via;
-    if (depth <= MAX_HOLDER_DEPTH && loop_behind(number, p, via)) add_self(p, depth + 1, via);
-  }
-
   // The block device `number`, the disks it is made on, and, for a loop
-  // device, the file behind it and what that is stored on.
-  // A disk's `via` stays empty: its node is looked for only when a refusal
-  // names it.
+  // device, the file behind it and what that is stored on. A disk's `via`
+  // stays empty: its node is looked for only when a refusal names it.
   void add_under_disk(uint64 number, int depth, bool container) {
     file_identity disk;
     disk.block_device = number;
@@ -472,10 +455,9 @@ class reach_builder {
     }
   }
 
-  // A file something is stored in (an image), what it is seen as through
-  // an overlay or a view, and what it is stored on in turn. `container`:
-  // a FUSE server holds it, so whatever is made in its mount is written
-  // into it.
+  // A file something is stored in (an image), what it is seen as through an
+  // overlay or a view, and what that is stored on. `container`: a FUSE server
+  // holds it, so whatever is made in its mount is written into it.
   void add_under_file(const place& p, int depth, bool container, const std::string& via) {
     file_identity id = identity_from(p.st);
     id.container = container;
@@ -709,16 +691,16 @@ void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
 }
 
 // `source` when the file is a source or what one is stored on, or is stored
-// on one. A holder of a source is matched only by the file itself: a file
-// beside the source on its disk is no part of it. Where a source is read
-// through a share or a layer that cannot be told, an existing file may be
-// it, and so may the file a file system under `r` is stored in where its
-// head shows what a source could be. An open volume's own file is a source
-// whoever mounted it. What a writer makes or replaces is refused where a
-// layer under it cannot be told; a standard stream, judged by what it holds
-// besides, only where its file system is on no line of the run's table, or
-// a layer under it is one nothing tells while no volume is open to answer
-// for it or a source is read through that very layer.
+// on one; a holder of a source only by the file itself (a file beside the
+// source on its disk is no part of it), and an open volume's own file whoever
+// mounted it. Where a source is read through a share or a layer that cannot
+// be told, an existing file may be it, and so may the file a file system
+// under `r` is stored in where its head shows what a source could be. What a
+// writer makes or replaces is refused where a layer under it cannot be told;
+// a standard stream, judged by what it holds besides, only where its file
+// system is on no line of the run's table, or a layer under it is one nothing
+// tells while no volume is open to answer for it or a source is read through
+// that very layer.
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why) {
   why.clear();
   if (sources.empty()) return reach_answer::clear;

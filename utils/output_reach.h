@@ -9,9 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <string>
-#include <vector>
-
 #include "utils/output_file.h"
 
 namespace uni {
@@ -27,18 +24,16 @@ struct output_reach {
   // is stored on, but a source read through the view may be one.
   file_identities passed;
   std::string why;  // the layer that could not be told; empty when all were
-  // A layer nothing tells: a FUSE server out of sight whose table entry
-  // names neither a share nor anything here, or a loop device whose file
-  // cannot be found. Said as the refusal of a stream while a source is
-  // named; empty when there is none.
+  // A layer nothing tells: a FUSE server out of sight whose table entry names
+  // neither a share nor anything here, or a loop device whose file cannot be
+  // found. Said as the refusal of a stream while a source is named; empty
+  // when there is none.
   std::string unknown;
   // A share under it (another machine's store, told by nothing here): what
   // is read through one is untold, while a listing may go onto one.
   std::string share;
-  // The devices of the mounts nothing tells (`unknown`).
-  std::vector<uint64> unknown_mounts;
-  // What an open volume among the sources says the file is of its own.
-  std::string own;
+  std::vector<uint64> unknown_mounts;  // the devices of the mounts nothing tells
+  std::string own;  // what an open volume among the sources says the file is of its own
   // A file system under it has no line in this process's mount table (a
   // mount of another namespace, reached through /proc/<pid>/root).
   bool unlisted = false;
@@ -64,8 +59,7 @@ bool present(const file_identities& ids, const file_identity& id);
 // shows them to every reader.
 void add_loop_chain(file_identity id, file_identities& out);
 
-// Where the descriptor leads, as the system names it; "" when it cannot
-// tell.
+// Where the descriptor leads, as the system names it; "" when it cannot tell.
 std::string descriptor_path(int fd);
 
 // The reach of the open descriptor `fd`, whose status is `st`. Memory that
@@ -88,15 +82,23 @@ void volume_closed(void* volume);
 // `fd`, in `r.own`. Memory that runs out throws std::bad_alloc.
 void ask_volumes(int fd, const file_identities& sources, output_reach& r);
 
-// A descriptor closed however the scope that opened it ends.
+// A descriptor closed however the scope that holds it ends, unless handed
+// on by release().
 struct held_descriptor {
   explicit held_descriptor(int opened) : fd(opened) {}
-  ~held_descriptor() {
-    if (fd >= 0) ::close(fd);
-  }
+  ~held_descriptor() { reset(-1); }
   held_descriptor(const held_descriptor&) = delete;
   held_descriptor& operator=(const held_descriptor&) = delete;
-  const int fd;
+  void reset(int opened) {  // the one held is closed first
+    if (fd >= 0) ::close(fd);
+    fd = opened;
+  }
+  int release() {
+    const int out = fd;
+    fd = -1;
+    return out;
+  }
+  int fd;
 };
 
 }  // namespace uni
