@@ -81,14 +81,13 @@ void add_spellings(const std::string& typed, void (*add)(const std::string&, uni
 }
 
 // Every value of a source option (a second source the parser passes over is
-// named as evidence all the same), then the source as the parser will have
-// the run open it, from the command line as typed and with every argument
-// that is no option cleaned: the parser may take a later argument as the
-// value, or follow a VMDK extent to the parents it names, and either may be
-// a name the run would not open as typed. Last, any argument that names a
-// file: an image named with a slip in its option (forgotten, misspelt, or
-// passed over as another option's value) is still the file the user means
-// to read.
+// evidence all the same), then the source as the parser will have the run
+// open it, from the command line as typed and with every argument that is no
+// option cleaned: the parser may take a later argument as the value, or
+// follow a VMDK extent to its parents, either maybe a name the run would not
+// open as typed. Last, any argument that names a file: one named with a slip
+// in its option (forgotten, misspelt, or taken as another option's value) is
+// still the image the user means to read.
 uni::file_identities named_evidence(int argc, char** argv) {
   uni::file_identities found;
   std::vector<std::string> cleaned_args;
@@ -232,9 +231,8 @@ int make_copy_folder(user_ctx& ctx, const uni::file_identities& held) {
   sources.insert(sources.end(), named.begin(), named.end());
   const std::string folder = wstring_to_utf8(ctx.copy_dir);
   // The results folder is open to every user, as the file layer's folder
-  // maker has always left it; the mask is off for its making only, so that
-  // the copies of evidence data and the reports made after keep the
-  // examiner's mask.
+  // maker always left it; the mask is off for its making only, so that the
+  // copies and reports made after keep the examiner's mask.
   const mode_t mask = ::umask(0);
   int fd = -1;
   const uni::folder_result made = uni::make_output_folder(folder, sources, fd);

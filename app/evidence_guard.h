@@ -35,8 +35,7 @@ uni::file_identities open_source_ids(const user_ctx& ctx);
 bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared);
 // Whether the stream `fd` (1 or 2) was put off so.
 bool stream_put_off(int fd);
-// True, after the refusal, when a stream put off at the start was never
-// checked again with a source open.
+// True, after the refusal, when a stream put off was never checked again.
 bool outputs_left_unknown();
 
 // True, after the refusal, when writing standard output or standard error

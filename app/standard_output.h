@@ -4,9 +4,9 @@
 // stream is kept in step with stdio, so a failed write shows in either's
 // error state.
 
-// True when a write to standard output has failed so far, the release of what
-// was held for it among them; asks nothing of the system, so it may be called
-// as often as wanted.
+// True when a write to standard output has failed so far, the release of
+// what was held for it among them; asks nothing of the system, so it may be
+// called as often as wanted.
 bool standard_output_failed();
 
 // Writes out what is still held for standard output; false when that, or
@@ -17,30 +17,30 @@ bool standard_output_flushed();
 // consequence, so that no file the run opens later takes its number and is
 // read as standard input or written as standard output or error: the null
 // device for standard input and error, and for standard output the full
-// device, which takes nothing, so that a run whose standard output was closed
-// still fails for it. Called first, before anything is opened; a device that
-// cannot be opened leaves its descriptor closed.
+// device, which takes nothing, so that a run whose standard output was
+// closed still fails for it. Called first, before anything is opened; a
+// device that cannot be opened leaves its descriptor closed.
 void hold_standard_descriptors();
 
-// Makes a write past the process's file-size limit fail, as a full disk does,
-// so that the run says it could not write its output, instead of being ended
-// by the signal without a word.
+// Makes a write past the process's file-size limit fail, as a full disk
+// does, so that the run says it could not write its output, instead of
+// being ended by the signal without a word.
 void fail_writes_past_size_limit();
 
 // Until the run knows its standard output and error are no evidence (its
 // source open and checked), what it writes to them (stdio's stdout and
-// stderr, std::cout) is held in the process's own memory, both streams in one
-// log in the order their bytes would have reached their descriptors. The
-// descriptors 1 and 2 are left as they are: a FUSE store may commit a file on
-// every close. Called once the start-up check has passed, before anything is
-// written. False, with nothing held, when memory runs out.
+// stderr, std::cout) is held in the process's own memory, both streams in
+// one log in the order their bytes would have reached their descriptors.
+// The descriptors 1 and 2 are left as they are: a FUSE store may commit a
+// file on every close. Called once the start-up check has passed, before
+// anything is written. False, with nothing held, when memory runs out.
 bool hold_standard_streams();
 
 // Writes what was held to the real standard output and error, in the order
 // written, and gives the streams back; what was held for a stream not kept
-// (`keep_out`, `keep_err`) is dropped instead: it was refused, and not a byte
-// of it may reach it. A standard output that does not take what was held
-// fails the run as any failed write does. Nothing happens when nothing is
-// held; it allocates nothing, so memory that ran out may still let out what
-// went before.
+// (`keep_out`, `keep_err`) is dropped instead: it was refused, and not a
+// byte of it may reach it. A standard output that does not take what was
+// held fails the run as any failed write does. Nothing happens when nothing
+// is held; it allocates nothing, so memory that ran out may still let out
+// what went before.
 void release_standard_streams(bool keep_out = true, bool keep_err = true);

@@ -1,10 +1,10 @@
 #pragma once
-// What the head of a file says it holds, for the writers that must not add to
-// or replace evidence by a slip in a name: quor writes text, so a file that
-// already holds a volume, a disk image, a container or any other binary data
-// in its first 8 KiB is no earlier listing, log or report of ours, whatever
-// layer it is stored on. This is the backstop that needs no knowledge of
-// layers: it holds where every identity check came up empty.
+// What the head of a file says it holds, for the writers that must not add
+// to or replace evidence by a slip in a name: quor writes text, so a file
+// that already holds a volume, a disk image, a container or any other
+// binary data in its first 8 KiB is no earlier listing, log or report of
+// ours, whatever layer it is stored on. This is the backstop that needs no
+// knowledge of layers: it holds where every identity check came up empty.
 #include <cstddef>
 #include <string>
 
@@ -31,9 +31,9 @@ bool head_may_be_source(const byte* head, size_t size);
 
 // True when `head` holds no text: a volume's signature (as
 // head_holds_volume), a container's or an archive's (E01, AFF, QCOW, VHDX,
-// squashfs, zip, tar, ...), or a NUL byte. `what` names the first found, as
-// an examiner reads it: "an E01 header", "a NUL byte at 0x1F4"; empty for
-// text.
+// squashfs, zip, tar, ...), or a NUL byte. `what` names the first found,
+// as an examiner reads it: "an E01 header", "a NUL byte at 0x1F4"; empty
+// for text.
 bool binary_head(const byte* head, size_t size, std::string& what);
 
 enum class head_content { text, binary, unreadable };

@@ -1,12 +1,12 @@
 #pragma once
 // The processes that serve FUSE file systems (ntfs-3g over an image, bindfs
 // over a folder, fuse-zip over an archive, ...) and the files and folders
-// they hold open: what a file stored on such a file system is written into,
-// or read from. The mount table's entry may not name it (ntfs-3g hands its
-// name to FUSE cut at the first comma, an image renamed after the mount keeps
-// its old name there, fuse-zip names nothing), but the process that serves
-// the mount holds it open under whatever name it has, in whatever mode
-// (ewfmount and squashfuse read only).
+// they hold open, in whatever mode (ewfmount and squashfuse read only): what
+// a file stored on such a file system is written into, or read from. The
+// mount table's entry may not name it (ntfs-3g hands FUSE its name cut at the
+// first comma, an image renamed after the mount keeps its old name there,
+// fuse-zip names nothing), but the server holds it under whatever name it
+// has.
 #include <sys/stat.h>
 
 #include <memory>

@@ -29,12 +29,10 @@ std::string unescape(const std::string& field) {
 // The `separator`-separated pieces of `text` up to `end`.
 std::vector<std::string> split(const std::string& text, char separator, size_t end) {
   std::vector<std::string> pieces;
-  size_t start = 0;
-  while (start < end) {
-    size_t next = text.find(separator, start);
+  for (size_t start = 0, next = 0; start < end; start = next + 1) {
+    next = text.find(separator, start);
     if (next == std::string::npos || next > end) next = end;
     pieces.push_back(text.substr(start, next - start));
-    start = next + 1;
   }
   return pieces;
 }
@@ -63,7 +61,6 @@ bool device_field(const std::string& field, uint64& device) {
 }  // namespace
 
 bool mount_entry_of_line(const std::string& line, mount_entry& entry) {
-  // The blank-separated fields, without the line end.
   size_t end = line.size();
   while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
   const std::vector<std::string> fields = split(line, ' ', end);

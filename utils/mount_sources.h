@@ -11,8 +11,8 @@ namespace uni {
 
 // One mount of the table, with the table's escapes (\040 for a blank, ...)
 // undone. `options` are the file system's own (the line's last field), one
-// each: a comma written inside a value, as an overlay's layer named with one,
-// stays inside its option.
+// each: a comma written inside a value, as an overlay's layer named with
+// one, stays inside its option.
 struct mount_entry {
   uint64 id = 0;      // the mount ID (statx's stx_mnt_id of a file there)
   uint64 device = 0;  // the device number of its files, as the table gives it
@@ -27,9 +27,9 @@ struct mount_entry {
 // table's form.
 bool mount_entry_of_line(const std::string& line, mount_entry& entry);
 
-// Adds to `out` every line of the process's mount table, read now. False when
-// the table cannot be read; memory that runs out throws std::bad_alloc, with
-// nothing left open or held.
+// Adds to `out` every line of the process's mount table, read now. False
+// when the table cannot be read; memory that runs out throws
+// std::bad_alloc, with nothing left open or held.
 bool read_mount_table(std::vector<mount_entry>& out);
 
 }  // namespace uni

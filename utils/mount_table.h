@@ -1,9 +1,9 @@
 #pragma once
 // The process's mount table, read once and kept until the system says it
 // changed: an output check asks it of every layer under a file, and a run
-// checks many outputs. The system marks /proc/self/mountinfo, held open, at
-// every mount and unmount in the process's namespace, so a table kept here is
-// never older than the last change a check could have seen.
+// checks many outputs. The system marks /proc/self/mountinfo, held open,
+// at every mount and unmount in the process's namespace, so a table kept
+// here is never older than the last change a check could have seen.
 #include <memory>
 #include <vector>
 
@@ -25,8 +25,8 @@ struct mount_table {
 
 // The table as it is now, read again only where it changed since the last
 // call, this process's namespace changed, or the caller is a child forked
-// since. Null when it cannot be read. Safe from any thread; memory that runs
-// out throws std::bad_alloc, and the next call reads the table again.
+// since. Null when it cannot be read. Safe from any thread; memory that
+// runs out throws std::bad_alloc, and the next call reads the table again.
 std::shared_ptr<const mount_table> current_mount_table();
 
 // How many times this process has read the whole table: a check that finds

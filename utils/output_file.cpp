@@ -72,8 +72,7 @@ reach_answer folder_holds_source(const std::string& folder, const file_identitie
   return held.fd >= 0 ? answer_for(held.fd, sources, reach_use::made, true, why) : reach_answer::clear;
 }
 
-// Says on standard error why `path` is refused, for an answer that refuses;
-// true then.
+// Says why `path` is refused, for an answer that refuses; true then.
 bool said_refused(reach_answer answer, const std::string& path, const std::string& why) {
   if (answer != reach_answer::clear) say_refused(path, why);
   return answer != reach_answer::clear;
@@ -83,7 +82,6 @@ std::string path_below(const std::string& folder, const std::string& name) {
   return folder == "/" ? folder + name : folder + "/" + name;
 }
 
-// Whether what the file holds is kept and written after.
 bool appends(output_open how) { return how == output_open::append || how == output_open::extend; }
 
 // Whether an existing file whose head holds no text is refused: quor's own
@@ -116,9 +114,7 @@ class opened_file {
     m_held.reset(fd);
     m_known = identity_of_descriptor(fd, m_id);
   }
-  // The open made the file: it goes again unless handed out.
   void made_here() { m_made = true; }
-  // Takes another descriptor of the same file in place of the one held.
   void replace(int fd) { m_held.reset(fd); }
   int fd() const { return m_held.fd; }
   const file_identity& id() const { return m_id; }
@@ -152,9 +148,8 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     // Without O_NONBLOCK a FIFO nobody reads would hold the open for ever.
     const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (how == output_open::create_new ? O_EXCL : 0);
     const mode_t mode = static_cast<mode_t>(permission & 07777);
-    // Where a source is read through a layer that cannot be told, a file
-    // that was there may be it: whether the open makes the file is asked
-    // of the open itself.
+    // Where a source is read through a layer that cannot be told, a file that
+    // was there may be it: the open itself says whether it makes the file.
     bool existing = true;
     int checked = -1;
     if (how != output_open::create_new && any_untold(sources)) {
@@ -172,8 +167,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
         say_no_reader(name);
         return output_result::no_reader;
       }
-      const bool taken = err == EEXIST && how == output_open::create_new;
-      return taken ? output_result::exists : output_result::failed;
+      return err == EEXIST && how == output_open::create_new ? output_result::exists : output_result::failed;
     }
     opened_file file(name, how);
     file.hold(checked);
@@ -209,8 +203,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
       ok = both >= 0 && identity_of_descriptor(both, reopened) && same_file(reopened, file.id());
       if (both >= 0) file.replace(both);
     }
-    // The reader found by the check is there: from now on a write waits for
-    // room in the pipe instead of failing.
+    // A reader is there now: a write waits for room in the pipe, not fails.
     const int status = ok ? ::fcntl(file.fd(), F_GETFL) : -1;
     const int appending = appends(how) ? O_APPEND : 0;
     ok = status != -1 && ::fcntl(file.fd(), F_SETFL, (status & ~O_NONBLOCK) | appending) == 0;
@@ -241,9 +234,8 @@ output_result open_stream(std::ofstream& stream, const std::string& name, output
       fifo ? std::ios_base::out | std::ios_base::binary
            : std::ios_base::out | std::ios_base::in | std::ios_base::binary;
   const std::string held = "/proc/self/fd/" + std::to_string(file.fd());
-  // The stream's own open of a FIFO waits for a reader, and the one there
-  // at the check may have gone since: a reader of our own, held while the
-  // stream opens, keeps that open from waiting.
+  // A reader of our own, held while the stream opens, keeps its open of a
+  // FIFO from waiting for one: the reader there at the check may be gone.
   bool ok = false;
   {
     const held_descriptor own_reader(fifo ? ::open(held.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1);

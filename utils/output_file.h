@@ -2,13 +2,12 @@
 // Opening the files quor writes (copies, logs, reports) so that none of them
 // can be the evidence it reads. Names are not compared (the evidence's own
 // path, a hard link, a symbolic link): the file is opened without truncation,
-// and only one that is none of the sources by identity, and writes none
-// through what it is stored on (followed layer under layer:
-// utils/output_reach), is emptied and handed over. A file beside the source
-// on its disk is no part of it. Where a layer cannot be told, nothing is made
-// or replaced there; and whatever identity says, an existing file whose head
-// holds no text is neither emptied nor added to. None of these checks throws:
-// where memory runs out, the output is refused.
+// and emptied and handed over only when it is none of the sources by identity
+// and writes none through what it is stored on (utils/output_reach); a file
+// beside the source on its disk is no part of it. Where a layer cannot be
+// told, nothing is made or replaced there; an existing file whose head holds
+// no text is neither emptied nor added to, whatever identity says. No check
+// throws: where memory runs out, the output is refused.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -45,31 +44,28 @@ struct file_identity {
   // of its own files (volume_opened).
   void* volume = nullptr;
   // How it was reached from the file it stands for or is stored under
-  // ("through the loop device /dev/loop3", "through the FUSE mount at /c/n
-  // (fuseblk)"); empty for the file itself, and for a disk, whose node a
-  // refusal looks up.
+  // ("through the loop device /dev/loop3"); empty for the file itself, and
+  // for a disk, whose node a refusal looks up.
   std::string via;
 };
 typedef std::vector<file_identity> file_identities;
 
 // The identity of an open descriptor; false when the system cannot tell.
 bool identity_of_descriptor(int fd, file_identity& out);
-// Adds to `out` the identity of the descriptor's file and, when that is a
-// loop device, of the file behind it, following a loop device over a loop
-// device to the end: writing any of them changes what the descriptor reads.
-// False when the system cannot tell the descriptor's own.
+// Adds to `out` the identity of the descriptor's file and, for a loop device,
+// of the files behind it, loop over loop to the end: writing any of them
+// changes what the descriptor reads. False when the system cannot tell the
+// descriptor's own.
 bool identities_of_descriptor(int fd, file_identities& out);
-// Adds to `out` what stands for the source open at `fd`: its own identities
-// as identities_of_descriptor gives them and the file of an overlay's layer
-// or a view's folder it is seen as, and, marked `holder`, what those are
-// stored on: the disk under their file system, the whole disk holding that
-// one, a loop device there and the file behind it, what the servers of
-// their FUSE mount hold open to read (marked `container` too where they
-// hold it only to read), and again what that is stored on. Where a layer
-// of that cannot be told, the first element is marked `untold` with why.
-// The set every output is checked against is built from these. False when
-// the system cannot tell the descriptor's own, or when memory ran out part
-// way (an element of `out`, when there is one, is then marked `unsure`).
+// Adds to `out` what stands for the source open at `fd`: its identities
+// (identities_of_descriptor), the file of an overlay's layer or a view's
+// folder it is seen as, and, marked `holder`, what those are stored on (the
+// disk under their file system and the whole disk holding it, a loop device
+// there and its file, what their FUSE mount's servers hold open to read,
+// `container` too where only to read), and in turn what that is stored on.
+// Where a layer of that cannot be told, the first element is marked `untold`
+// with why. False when the system cannot tell the descriptor's own, or memory
+// ran out part way (an element of `out`, if any, is then marked `unsure`).
 bool identities_of_source(int fd, file_identities& out);
 // True when `id` is the file of one of `sources` (a holder among them too).
 bool is_one_of(const file_identity& id, const file_identities& sources);
@@ -82,31 +78,29 @@ enum class reach_answer {
   // volume answers (none is open yet, or a source is read through it).
   unknown,
 };
-// What writing to the open descriptor `fd` would do to `sources`. Only a
-// regular file or a block device can be anything but clear. `untold` also
+// What writing to the open descriptor `fd` would do to `sources`: only a
+// regular file or a block device can be anything but clear; `untold` also
 // where memory ran out. `why` names, for `source`, the source and the layer
-// it is reached through ("it is stored in the evidence /c/ev.img through
-// the FUSE mount at /c/n (fuseblk)"), for `untold` the path and the layer
-// that cannot be told; it is cleared for `clear`. A descriptor handed in
-// is judged by what is under it alone: whether its file was there before
-// the run is for whoever opened it to say, with the sources' `untold` marks.
+// it is reached through ("it is stored in the evidence /c/ev.img through the
+// FUSE mount at /c/n (fuseblk)"), for `untold` the path and the layer that
+// cannot be told; cleared for `clear`. A descriptor handed in is judged by
+// what is under it alone: whether its file was there before the run is for
+// whoever opened it to say, with the sources' `untold` marks.
 reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why);
-// The same for a standard stream handed to the run (opened by whoever
-// started it, so the run made nothing): a layer under it that cannot be
-// told makes it `untold` only where its file system is on no line of the
-// run's table, or is stored in a regular file while a source is read
-// through such a layer (that file may be the source); else it is left to
-// be judged by what it holds.
+// The same for a standard stream handed to the run (opened by whoever started
+// it, so the run made nothing): a layer under it that cannot be told makes it
+// `untold` only where its file system is on no line of the run's table, or is
+// stored in a regular file while a source is read through such a layer (that
+// file may be the source); else it is left to be judged by what it holds.
 reach_answer stream_reach(int fd, const file_identities& sources, std::string& why);
 
-// What something made in the folder open at `dirfd` (a file, a folder
-// below it) would do to `sources`: `source` where the folder is one of them
-// or is stored on one (a disk that is one, a loop device over one, a mount
-// of one); `untold`, with `why` naming the path and the layer, where a
-// layer under the folder cannot be told, where memory ran out, or where a
-// source is read through such a layer and the folder's file system is
-// stored in a regular file, which may be that source. `clear` for a
-// descriptor that is no folder.
+// What something made in the folder open at `dirfd` (a file, a folder below
+// it) would do to `sources`: `source` where the folder is one of them or is
+// stored on one (a disk that is one, a loop device over one, a mount of one);
+// `untold`, with `why` naming the path and the layer, where a layer under the
+// folder cannot be told, where memory ran out, or where a source is read
+// through such a layer and the folder's file system is stored in a regular
+// file, which may be that source. `clear` for a descriptor that is no folder.
 reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why);
 
 enum class output_open {
@@ -119,16 +113,14 @@ enum class output_open {
   extend,      // as append, judged by identity alone: their appends
 };
 
-// `untold`: what the file is stored on cannot be told, or it is a file that
-// was there while a source is read through a layer that cannot be told.
-// `binary`: an existing file whose first 8 KiB hold no text (a NUL, a
-// volume's or a container's signature: utils/binary_head), to be truncated
-// or appended to.
+// `untold`: what the file is stored on cannot be told, or it was there while
+// a source is read through a layer that cannot be told. `binary`: an existing
+// file to truncate or append to whose first 8 KiB hold no text (a NUL, a
+// volume's or a container's signature: utils/binary_head).
 enum class output_result { opened, is_source, exists, no_reader, failed, untold, binary };
 
-// The results that fail even a caller that passes over a file it cannot
-// open (a report, a log): the name is the evidence or may be, or a FIFO
-// nobody reads.
+// The results that fail even a caller that passes over a file it cannot open
+// (a report, a log): the evidence, maybe the evidence, a FIFO nobody reads.
 inline bool refused(output_result r) {
   return r == output_result::is_source || r == output_result::no_reader || r == output_result::untold ||
          r == output_result::binary;

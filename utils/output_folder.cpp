@@ -15,11 +15,10 @@ namespace {
 
 const int FOLDER_FLAGS = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
-// The folder `part` in the folder `here`, made when missing: `here` is
-// checked by its descriptor first (unless `here_checked` says it was), and
-// the folder made is opened without following a link and checked again.
-// -1 with `why` set when it cannot be entered (and `reason` for a refusal);
-// `checked` says whether the folder entered was checked.
+// The folder `part` in `here`, made when missing: `here` is checked first
+// (unless `here_checked`), and the folder made is opened without following a
+// link and checked again. -1, `why` set (`reason` for a refusal), when it
+// cannot be entered; `checked`: the folder entered was checked.
 int enter(const held_descriptor& here, bool& here_checked, const std::string& part, const file_identities& sources,
           bool& checked, folder_result& why, std::string& reason) {
   why = folder_result::failed;

@@ -54,7 +54,6 @@ std::string system_text(const std::string& path) {
   return out;
 }
 
-// The device number `number` as the system writes it, "major:minor".
 std::string device_text(uint64 number) {
   const dev_t dev = static_cast<dev_t>(number);
   return std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
@@ -71,7 +70,6 @@ std::string device_node_of(uint64 number) {
   return "/dev/" + uevent.substr(at + 9, uevent.find('\n', at + 9) - at - 9);
 }
 
-// The device number written "major:minor"; false for anything else.
 bool device_number(const std::string& text, uint64& number) {
   unsigned ma = 0, mi = 0;
   char end = 0;
@@ -149,7 +147,6 @@ bool inner_path(const std::string& name, const mount_entry& m, std::string& inne
   return true;
 }
 
-// The mount ID of the place; false when the system does not give it.
 bool mount_id_of(const place& p, uint64& id) {
   struct statx sx;
   const int r = p.fd >= 0 ? ::statx(p.fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &sx)
@@ -182,7 +179,6 @@ bool share_type(const std::string& type) {
   return false;
 }
 
-// Adds to `out` the ':'-separated parts of `list`.
 void add_parts(const std::string& list, std::vector<std::string>& out) {
   for (size_t start = 0, end = 0; start < list.size(); start = end + 1) {
     end = list.find(':', start);
@@ -254,8 +250,7 @@ class reach_builder {
 
   static bool on_a_disk(const place& p) { return major(p.st.st_dev) != 0; }
 
-  // What each file of `self` is stored on: the disks a block device is
-  // made on, the store of a file's mount.
+  // What each file of `self` is stored on: its disks, or its mount's store.
   void add_under_self() {
     for (size_t i = 0; i < m_pending.size(); ++i) {
       const pending& at = m_pending[i];
@@ -415,10 +410,10 @@ class reach_builder {
     }
   }
 
-  // The file behind the loop device `number` in `p` (loop_file); false for
-  // what is no bound loop device, and for one whose file cannot be found
-  // (gone, another namespace's, no device list in a sandbox), a layer nothing
-  // tells.
+  // The file behind the loop device `number` in `p` (loop_file). One whose
+  // file cannot be found (gone, another namespace's, no device list in a
+  // sandbox) is a layer nothing tells. False for what is no bound loop
+  // device, or such a layer.
   bool loop_behind(uint64 number, place& p, std::string& via) {
     struct stat st;
     const bool found = loop_file(number, p.name, p.st);
@@ -500,8 +495,9 @@ class reach_builder {
     for (uint64 seen : m_mounts)
       if (seen == m->id) return;
     m_mounts.push_back(m->id);
-    const std::string via = std::string("through the ") + (is_fuse(*m) ? "FUSE " : "") + "mount at " + m->mount_point +
-                            " (" + m->type + ")";
+    const std::string mount =
+        std::string("the ") + (is_fuse(*m) ? "FUSE " : "") + "mount at " + m->mount_point + " (" + m->type + ")";
+    const std::string via = "through " + mount;
     if (major(static_cast<dev_t>(m->device)) != 0) add_under_disk(m->device, depth, false);
     // What the table entry names: a disk, or a file the mount is stored in.
     place named_file;
@@ -551,7 +547,6 @@ class reach_builder {
     for (const place& folder : folders) add_under_folder(folder, depth + 1, via);
     // After what the servers hold, which says how the file is held.
     if (names_file) add_under_file(named_file, depth + 1, false, via);
-    const std::string mount = "the FUSE mount at " + m->mount_point + " (" + m->type + ")";
     const bool remote = share_type(m->type) || (m->type != "fuse.mergerfs" && remote_address(m->source));
     if (remote) shared(*m);
     // What the process runs on is its own to trust: a container's root.
@@ -623,12 +618,11 @@ std::vector<volume_hook>& hooks() {
   return *kept;
 }
 
-bool names_volume(const file_identities& sources) {
-  return std::any_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.volume != nullptr; });
-}
-
-// Whether a source is a file of a mount nothing tells under `r`.
-bool read_through_unknown(const output_reach& r, const file_identities& sources) {
+// Whether a source is a file of a mount nothing tells under `r`, or no
+// volume is open among the sources to answer for such a mount.
+bool unknown_unanswered(const output_reach& r, const file_identities& sources) {
+  if (std::none_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.volume != nullptr; }))
+    return true;
   for (const file_identity& s : sources)
     for (uint64 mount : r.unknown_mounts)
       if (s.block_device == 0 && s.device == mount) return true;
@@ -691,16 +685,16 @@ void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
 }
 
 // `source` when the file is a source or what one is stored on, or is stored
-// on one; a holder of a source only by the file itself (a file beside the
-// source on its disk is no part of it), and an open volume's own file whoever
-// mounted it. Where a source is read through a share or a layer that cannot
-// be told, an existing file may be it, and so may the file a file system
-// under `r` is stored in where its head shows what a source could be. What a
-// writer makes or replaces is refused where a layer under it cannot be told;
-// a standard stream, judged by what it holds besides, only where its file
-// system is on no line of the run's table, or a layer under it is one nothing
-// tells while no volume is open to answer for it or a source is read through
-// that very layer.
+// on one. A holder of a source is matched only by the file itself: a file
+// beside the source on its disk is no part of it. Where a source is read
+// through a share or a layer that cannot be told, an existing file may be
+// it, and so may the file a file system under `r` is stored in where its
+// head shows what a source could be. An open volume's own file is a source
+// whoever mounted it. What a writer makes or replaces is refused where a
+// layer under it cannot be told; a standard stream, judged by what it holds
+// besides, only where its file system is on no line of the run's table, or
+// a layer under it is one nothing tells while no volume is open to answer
+// for it or a source is read through that very layer.
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why) {
   why.clear();
   if (sources.empty()) return reach_answer::clear;
@@ -709,16 +703,10 @@ reach_answer reaches_source(const output_reach& r, const file_identities& source
       why = "memory ran out while the evidence's identities were gathered";
       return reach_answer::untold;
     }
-    for (const file_identity& id : r.self)
-      if (same_file(id, s)) {
-        why = source_why(id, s, false);
-        return reach_answer::source;
-      }
-    if (s.holder && !s.container) continue;
-    for (const file_identities* stored : {&r.under, &r.folders})
-      for (const file_identity& id : *stored)
-        if (same_file(id, s)) {
-          why = source_why(id, s, true);
+    for (const file_identities* reached : {&r.self, &r.under, &r.folders})
+      for (const file_identity& id : *reached)
+        if (same_file(id, s) && (reached == &r.self || !s.holder || s.container)) {
+          why = source_why(id, s, reached != &r.self);
           return reach_answer::source;
         }
   }
@@ -726,8 +714,7 @@ reach_answer reaches_source(const output_reach& r, const file_identities& source
     why = r.own;
     return reach_answer::source;
   }
-  const bool unknown =
-      !r.unknown.empty() && (!names_volume(sources) || read_through_unknown(r, sources)) && !r.unlisted;
+  const bool unknown = !r.unknown.empty() && unknown_unanswered(r, sources) && !r.unlisted;
   if (use == reach_use::stream ? r.unlisted || unknown : !r.why.empty()) {
     why = unknown ? r.unknown : r.why;
     return unknown ? reach_answer::unknown : reach_answer::untold;

@@ -24,16 +24,16 @@ struct output_reach {
   // is stored on, but a source read through the view may be one.
   file_identities passed;
   std::string why;  // the layer that could not be told; empty when all were
-  // A layer nothing tells: a FUSE server out of sight whose table entry names
-  // neither a share nor anything here, or a loop device whose file cannot be
-  // found. Said as the refusal of a stream while a source is named; empty
-  // when there is none.
+  // A layer nothing tells: a FUSE server out of sight whose table entry
+  // names neither a share nor anything here, or a loop device whose file
+  // cannot be found. Said as the refusal of a stream while a source is
+  // named; empty when there is none.
   std::string unknown;
   // A share under it (another machine's store, told by nothing here): what
   // is read through one is untold, while a listing may go onto one.
   std::string share;
   std::vector<uint64> unknown_mounts;  // the devices of the mounts nothing tells
-  std::string own;  // what an open volume among the sources says the file is of its own
+  std::string own;                     // what an open volume among the sources says the file is of its own
   // A file system under it has no line in this process's mount table (a
   // mount of another namespace, reached through /proc/<pid>/root).
   bool unlisted = false;
@@ -48,15 +48,13 @@ struct output_reach {
 enum class reach_use { made, existing, stream };
 
 file_identity identity_from(const struct stat& st);
-// A block device is the disk it stands for, whichever node names it; the
-// disks a walk finds from the system's lists have no node at all, so their
-// device and inode say nothing.
+// A block device is the disk it stands for, whichever node names it; a disk
+// from the system's lists has no node: its device and inode say nothing.
 bool same_file(const file_identity& a, const file_identity& b);
 bool present(const file_identities& ids, const file_identity& id);
 
-// Adds the files behind the loop device `id` (none for any other file),
-// following a loop device over a loop device to the end, as the kernel
-// shows them to every reader.
+// Adds the files behind the loop device `id` (none for any other file), loop
+// over loop to the end, as the kernel shows them to every reader.
 void add_loop_chain(file_identity id, file_identities& out);
 
 // Where the descriptor leads, as the system names it; "" when it cannot tell.
@@ -66,8 +64,7 @@ std::string descriptor_path(int fd);
 // runs out throws std::bad_alloc, with nothing left open.
 void reach_of(int fd, const struct stat& st, output_reach& r);
 
-// What writing what `r` reaches would do to `sources`, and why where it
-// cannot be told, for the use `use`.
+// What writing what `r` reaches does to `sources` for the use `use`, and why.
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why);
 
 // An open volume's word on an output: true, with the file's path in the
