@@ -1,6 +1,5 @@
 #include "app/evidence_guard.h"
 
-#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,8 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "app/cmdline_parser.h"
 #include "app/standard_output.h"
@@ -71,17 +68,26 @@ void add_if_file(const std::string& name, uni::file_identities& found) {
     add_named(name, found);
 }
 
-// Every value of a source option, as typed, as cleaned the way an image's
-// name is, and with only its blanks and quotes cut (a second source the
-// parser passes over is named as evidence all the same, and a stray blank
-// must not make a name miss the file the user meant), then the source as
-// the parser will have the run open it, from the command line as typed and
-// with every argument that is no option cleaned: the parser may take a
-// later argument as the value, or follow a VMDK extent to the parents it
-// names, and either may be a name the run would not open as typed. Last,
-// any argument that names a file, typed, cleaned and trimmed: an image
-// named with a slip in its option (forgotten, misspelt, or passed over as
-// another option's value) is still the file the user means to read.
+// Adds `typed` by `add` as typed, as cleaned the way an image's name is, and
+// with only its blanks and quotes cut: a stray blank must not make a name
+// miss the file the user meant.
+void add_spellings(const std::string& typed, void (*add)(const std::string&, uni::file_identities&),
+                   uni::file_identities& found) {
+  add(typed, found);
+  const std::string cleaned = cleaned_name(typed);
+  if (cleaned != typed) add(cleaned, found);
+  const std::string trimmed = trimmed_name(typed);
+  if (trimmed != typed && trimmed != cleaned) add(trimmed, found);
+}
+
+// Every value of a source option (a second source the parser passes over is
+// evidence all the same), then the source as the parser will have the run
+// open it, from the command line as typed and with every argument that is no
+// option cleaned: the parser may take a later argument as the value, or
+// follow a VMDK extent to its parents, either maybe a name the run would not
+// open as typed. Last, any argument that names a file: one named with a slip
+// in its option (forgotten, misspelt, or taken as another option's value) is
+// still the image the user means to read.
 uni::file_identities named_evidence(int argc, char** argv) {
   uni::file_identities found;
   std::vector<std::string> cleaned_args;
@@ -90,28 +96,14 @@ uni::file_identities named_evidence(int argc, char** argv) {
     const std::string cleaned = i > 0 && !arg.empty() && arg[0] != '-' ? cleaned_name(arg) : arg;
     cleaned_args.push_back(cleaned.empty() ? arg : cleaned);
     if (i == 0 || i + 1 >= argc || argv[i + 1] == nullptr) continue;
-    for (const char* option : kEvidenceOptions) {
-      if (::strcasecmp(arg.c_str(), option) != 0) continue;
-      const std::string typed = evidence_file(option, argv[i + 1]);
-      add_named(typed, found);
-      const std::string cleaned_value = cleaned_name(typed);
-      if (cleaned_value != typed) add_named(cleaned_value, found);
-      const std::string trimmed = trimmed_name(typed);
-      if (trimmed != typed && trimmed != cleaned_value) add_named(trimmed, found);
-    }
+    for (const char* option : kEvidenceOptions)
+      if (::strcasecmp(arg.c_str(), option) == 0) add_spellings(evidence_file(option, argv[i + 1]), add_named, found);
   }
   for (const std::string& file : cmdline_source_files(argc, argv)) add_named(file, found);
   std::vector<char*> cleaned_argv;
   for (std::string& arg : cleaned_args) cleaned_argv.push_back(&arg[0]);
   for (const std::string& file : cmdline_source_files(argc, cleaned_argv.data())) add_named(file, found);
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i] != nullptr ? argv[i] : "";
-    add_if_file(arg, found);
-    const std::string cleaned = cleaned_name(arg);
-    if (cleaned != arg) add_if_file(cleaned, found);
-    const std::string trimmed = trimmed_name(arg);
-    if (trimmed != arg && trimmed != cleaned) add_if_file(trimmed, found);
-  }
+  for (int i = 1; i < argc; ++i) add_spellings(argv[i] != nullptr ? argv[i] : "", add_if_file, found);
   return found;
 }
 
@@ -156,15 +148,10 @@ std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_
     if (S_ISBLK(st.st_mode)) {
       why = "it is a block device and may be evidence; name another file";
     } else {
-      switch (uni::content_of(fd, why)) {
-        case uni::head_content::text:
-          return std::string();
-        case uni::head_content::binary:
-          return uni::binary_refusal(name, why);
-        case uni::head_content::unreadable:
-          why = "it cannot be read to tell what it holds";
-          break;
-      }
+      const uni::head_content held = uni::content_of(fd, why);
+      if (held == uni::head_content::text) return std::string();
+      if (held == uni::head_content::binary) return uni::binary_refusal(name, why);
+      why = "it cannot be read to tell what it holds";
     }
   }
   return "refused to write: " + name + ": " + why + "\n";
@@ -244,22 +231,13 @@ int make_copy_folder(user_ctx& ctx, const uni::file_identities& held) {
   sources.insert(sources.end(), named.begin(), named.end());
   const std::string folder = wstring_to_utf8(ctx.copy_dir);
   // The results folder is open to every user, as the file layer's folder
-  // maker has always left it; the mask is off for its making only, so that
-  // the copies of evidence data and the reports made after keep the
-  // examiner's mask.
+  // maker always left it; the mask is off for its making only, so that the
+  // copies and reports made after keep the examiner's mask.
   const mode_t mask = ::umask(0);
   int fd = -1;
   const uni::folder_result made = uni::make_output_folder(folder, sources, fd);
   ::umask(mask);
-  switch (made) {
-    case uni::folder_result::made:
-      ctx.copy_dir_fd = fd;
-      return 0;
-    case uni::folder_result::is_source:
-      return -1;
-    case uni::folder_result::failed:
-      break;
-  }
-  std::fprintf(stderr, "prob creating results directory, %s\n", folder.c_str());
-  return -1;
+  if (made == uni::folder_result::made) ctx.copy_dir_fd = fd;
+  if (made == uni::folder_result::failed) std::fprintf(stderr, "prob creating results directory, %s\n", folder.c_str());
+  return made == uni::folder_result::made ? 0 : -1;
 }

@@ -1,17 +1,14 @@
 #pragma once
 // quor writes its results to standard output and its messages to standard
 // error: neither may be a file it reads as evidence (by any name, a loop
-// device over it, or a file in a file system stored in it), nor anything
-// but text: a disk, or a file that already holds a volume or any binary
-// data, whatever the command line names. The check is made twice: before
-// anything at all is written, against what the outputs hold and the files
-// the command line names, and once the source is open, against the files
-// the run really holds; what the run writes in between is held in memory
-// (hold_standard_streams). A refused stream takes not a byte; the refusal
-// is said on the other stream, which first takes what was held for it,
-// or nowhere when both are refused; the run then ends with -1, standard
-// error (where it may be written) first taking what the command line tells
-// of how to run again.
+// device over it, or a file in a file system stored in it), nor anything but
+// text. They are checked before anything at all is written, and again once
+// the source is open, against the files the run really holds; what the run
+// writes in between is held in memory (hold_standard_streams). A refused
+// stream takes not a byte; the refusal is said on the other stream, which
+// first takes what was held for it, or nowhere when both are refused; the run
+// then ends with -1, standard error (where it may be written) first taking
+// what the command line tells of how to run again.
 #include "utils/output_file.h"
 
 class user_ctx;
@@ -20,27 +17,25 @@ class user_ctx;
 // extracted $MFT): what no output of the run may write.
 uni::file_identities open_source_ids(const user_ctx& ctx);
 
-// True, after the refusal, when standard output or standard error writes
-// a file the command line names as evidence, is a block device, or is a
-// regular file that is not empty and holds no text (uni::content_of):
-// "refused to write: <file>: <why>", where <why> names the evidence as the
-// command line gives it and the layer, says it is a block device or what
-// binary data it holds (uni::binary_refusal), or that its head "cannot be
-// read to tell what it holds". Named as evidence are any value of a source
-// option, and any argument at all that names a regular file or a block
-// device, each as typed, as cleaned the way an image's name is and with
-// only the blanks and quotes around it cut, and the source as the parser
-// will have the run open it. Asked before anything is written to either.
-// A layer under a stream that nothing tells is put off until the source
-// opens, whose volume answers for it (outputs_on_opened_evidence); where
-// none opens, the run's end refuses it (outputs_left_unknown).
-// `error_cleared`: standard error may be written (standard output alone
-// was refused, or neither, and it is not put off).
+// True, after the refusal, when standard output or standard error writes a
+// file the command line names as evidence, is a block device, or is a regular
+// file that is not empty and holds no text (uni::content_of): "refused to
+// write: <file>: <why>", where <why> names the evidence as the command line
+// gives it and the layer, says it is a block device or what binary data it
+// holds (uni::binary_refusal), or that its head "cannot be read to tell what
+// it holds". Named as evidence are any value of a source option, and any
+// argument at all that names a regular file or a block device, each as typed,
+// as cleaned the way an image's name is and with only the blanks and quotes
+// around it cut, and the source as the parser will have the run open it.
+// Asked before anything is written to either. A layer under a stream that
+// nothing tells is put off until the source opens, whose volume answers for
+// it (outputs_on_opened_evidence); where none opens, the run's end refuses it
+// (outputs_left_unknown). `error_cleared`: standard error may be written
+// (standard output alone was refused, or neither, and it is not put off).
 bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared);
 // Whether the stream `fd` (1 or 2) was put off so.
 bool stream_put_off(int fd);
-// True, after the refusal, when a stream put off at the start was never
-// checked again with a source open.
+// True, after the refusal, when a stream put off was never checked again.
 bool outputs_left_unknown();
 
 // True, after the refusal, when writing standard output or standard error
@@ -53,14 +48,13 @@ bool outputs_on_opened_evidence(const uni::file_identities& opened);
 // extracted $MFT.
 bool outputs_on_open_source(const user_ctx& ctx);
 
-// Makes the folder ctx.copy_dir when ctx.copy_files asks for copies and it
-// is not made yet, and holds it open in ctx.copy_dir_fd: called once the
-// source is open and checked, before the first copy. Nothing is made on (or
-// in a mount of) the files the run holds open (ctx's volume and extracted
-// $MFT, and `held`), nor those the command line in ctx.arguments names as
-// evidence: that is refused, said as the guarded opener says it. The folders
-// made are open to every user; the process's file-creation mask is as it
-// was before, for the copies and reports made after. 0 when the
-// folder is there; -1 after the refusal or "prob creating results
-// directory, <folder>" on standard error.
+// Makes the folder ctx.copy_dir when ctx.copy_files asks for copies and it is
+// not made yet, and holds it open in ctx.copy_dir_fd: called once the source
+// is open and checked, before the first copy. Nothing is made on (or in a
+// mount of) the files the run holds open (ctx's volume and extracted $MFT,
+// and `held`), nor those the command line in ctx.arguments names as evidence:
+// that is refused, said as the guarded opener says it. The folders made are
+// open to every user; the process's file-creation mask is kept for the copies
+// and reports made after. 0 when the folder is there; -1 after the refusal or
+// "prob creating results directory, <folder>" on standard error.
 int make_copy_folder(user_ctx& ctx, const uni::file_identities& held = uni::file_identities());

@@ -40,12 +40,11 @@ enum class head_content { text, binary, unreadable };
 
 // What the regular file open at `fd` holds in its first HEAD_BYTES, read
 // through a descriptor of its own (the one given may be open for writing
-// only, and its offset must not move), or through `fd` itself where no
-// other can be had and it is open for reading. An empty file is text;
-// anything but a regular file is `text` too (a pipe or a terminal holds
-// nothing to judge; a disk is for the caller to refuse or not).
-// `unreadable`: a file that is not empty and whose head cannot be read.
-// `what` as binary_head gives it.
+// only, and its offset must not move), or through `fd` itself where no other
+// can be had and it is open for reading. An empty file is text, and so is
+// anything but a regular file (a pipe or a terminal holds nothing to judge; a
+// disk is for the caller to refuse or not). `unreadable`: a file that is not
+// empty and whose head cannot be read. `what` as binary_head gives it.
 head_content content_of(int fd, std::string& what);
 
 // The refusal of the output `path` whose head holds `what`: it holds

@@ -10,10 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <mutex>
-#include <string>
-#include <vector>
 
 namespace uni {
 
@@ -32,9 +29,8 @@ bool all_digits(const char* name) {
   return true;
 }
 
-// Where the descriptor `name` in the folder `fds` leads, in `text` (room
-// for PATH_MAX); false when it cannot be read (the process or the
-// descriptor went).
+// Where the descriptor `name` in the folder `fds` leads, in `text`; false
+// when it cannot be read (the process or the descriptor went).
 bool link_of(int fds, const char* name, char (&text)[PATH_MAX]) {
   const ssize_t n = ::readlinkat(fds, name, text, sizeof text);
   if (n <= 0 || static_cast<size_t>(n) >= sizeof text) return false;
@@ -42,9 +38,8 @@ bool link_of(int fds, const char* name, char (&text)[PATH_MAX]) {
   return true;
 }
 
-// The value of the line "`key`:" of the status of the process's descriptor
-// `fd` (under /proc/<pid>/fdinfo); false when it has no such line. Read
-// into buffers of its own: this runs for every descriptor of a server.
+// The value of the line "`key`:" in /proc/<pid>/fdinfo/<fd>; false for none.
+// Read into buffers of its own: this runs for every descriptor of a server.
 bool fdinfo_value(const char* pid, const char* fd, const char* key, int value_base, uint64& value) {
   char path[96];
   if (std::snprintf(path, sizeof path, "/proc/%s/fdinfo/%s", pid, fd) >= static_cast<int>(sizeof path)) return false;

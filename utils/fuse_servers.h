@@ -1,12 +1,12 @@
 #pragma once
-// The processes that serve FUSE file systems (ntfs-3g over an image,
-// bindfs over a folder, fuse-zip over an archive, ...) and the files and
-// folders they hold open: what a file stored on such a file system is
-// written into, or read from. The mount table's entry may not name it
-// (ntfs-3g hands its name to FUSE cut at the first comma, an image renamed
-// after the mount keeps its old name there, fuse-zip names nothing), but
-// the process that serves the mount holds it open under whatever name it
-// has, in whatever mode (ewfmount and squashfuse read only).
+// The processes that serve FUSE file systems (ntfs-3g over an image, bindfs
+// over a folder, fuse-zip over an archive, ...) and the files and folders
+// they hold open, in whatever mode (ewfmount and squashfuse read only): what
+// a file stored on such a file system is written into, or read from. The
+// mount table's entry may not name it (ntfs-3g hands FUSE its name cut at the
+// first comma, an image renamed after the mount keeps its old name there,
+// fuse-zip names nothing), but the server holds it under whatever name it
+// has.
 #include <sys/stat.h>
 
 #include <memory>
@@ -54,10 +54,9 @@ struct fuse_server_list {
 // have the device number `device`.
 uint64 fuse_connection_of(uint64 device);
 
-// The servers as a walk made for the mount table of generation
-// `generation` found them: walked again only for another generation (a
-// mount or an unmount since). Safe from any thread; memory that runs out
-// throws std::bad_alloc.
+// The servers as a walk made for the mount table of generation `generation`
+// found them: walked again only for another generation (a mount or an unmount
+// since). Safe from any thread; memory that runs out throws std::bad_alloc.
 std::shared_ptr<const fuse_server_list> current_fuse_servers(uint64 generation);
 
 // How many times this process walked the processes for their FUSE servers.

@@ -3,8 +3,6 @@
 #include <sys/sysmacros.h>
 
 #include <fstream>
-#include <string>
-#include <vector>
 
 namespace uni {
 
@@ -31,21 +29,12 @@ std::string unescape(const std::string& field) {
 // The `separator`-separated pieces of `text` up to `end`.
 std::vector<std::string> split(const std::string& text, char separator, size_t end) {
   std::vector<std::string> pieces;
-  size_t start = 0;
-  while (start < end) {
-    size_t next = text.find(separator, start);
+  for (size_t start = 0, next = 0; start < end; start = next + 1) {
+    next = text.find(separator, start);
     if (next == std::string::npos || next > end) next = end;
     pieces.push_back(text.substr(start, next - start));
-    start = next + 1;
   }
   return pieces;
-}
-
-// The blank-separated fields of `line`, without its line end.
-std::vector<std::string> fields_of(const std::string& line) {
-  size_t end = line.size();
-  while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
-  return split(line, ' ', end);
 }
 
 // The table's fields as numbers: a mount ID, a device "major:minor".
@@ -72,7 +61,9 @@ bool device_field(const std::string& field, uint64& device) {
 }  // namespace
 
 bool mount_entry_of_line(const std::string& line, mount_entry& entry) {
-  const std::vector<std::string> fields = fields_of(line);
+  size_t end = line.size();
+  while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
+  const std::vector<std::string> fields = split(line, ' ', end);
   // mount id, parent id, major:minor, root, mount point, options, then any
   // number of optional fields ended by "-", then type, source, options.
   if (fields.size() < 10) return false;

@@ -27,16 +27,12 @@ table_cache& cache() {
   return *kept;
 }
 
-uint64 namespace_inode() {
-  struct stat st;
-  return ::stat("/proc/self/ns/mnt", &st) == 0 ? static_cast<uint64>(st.st_ino) : 0;
-}
-
 // Whether the table the cache holds may be out of date; opens the watch
 // again where it belongs to another process or namespace.
 bool stale(table_cache& c) {
   const pid_t me = ::getpid();
-  const uint64 space = namespace_inode();
+  struct stat ns;
+  const uint64 space = ::stat("/proc/self/ns/mnt", &ns) == 0 ? static_cast<uint64>(ns.st_ino) : 0;
   if (c.watched < 0 || c.owner != me || c.space != space) {
     // A descriptor inherited from the parent is the parent's to close.
     if (c.watched >= 0 && c.owner == me) ::close(c.watched);

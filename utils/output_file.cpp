@@ -4,12 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
-#include <cstdio>
+#include <cerrno>
 #include <exception>
-#include <string>
-#include <vector>
 
 #include "utils/binary_head.h"
 #include "utils/file_streams.h"
@@ -41,15 +38,30 @@ bool any_untold(const file_identities& sources) {
   return std::any_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.untold; });
 }
 
-// folder_descriptor_reach, with memory that runs out thrown as std::bad_alloc.
-reach_answer folder_reaches_source(int dirfd, const file_identities& sources, std::string& why) {
+// The answer for the open descriptor of a folder (`folder`, as
+// folder_descriptor_reach gives it), or else of a regular file or a block
+// device; clear for anything else. Memory that runs out throws
+// std::bad_alloc.
+reach_answer answer_for(int fd, const file_identities& sources, reach_use use, bool folder, std::string& why) {
   why.clear();
   struct stat st;
-  if (sources.empty() || dirfd < 0 || ::fstat(dirfd, &st) != 0 || !S_ISDIR(st.st_mode)) return reach_answer::clear;
+  if (sources.empty() || fd < 0 || ::fstat(fd, &st) != 0 ||
+      !(folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+    return reach_answer::clear;
   output_reach r;
-  reach_of(dirfd, st, r);
-  ask_volumes(dirfd, sources, r);
-  return reaches_source(r, sources, reach_use::made, why);
+  reach_of(fd, st, r);
+  ask_volumes(fd, sources, r);
+  return reaches_source(r, sources, use, why);
+}
+
+// The same, with memory that runs out answered `untold`.
+reach_answer answer_or_untold(int fd, const file_identities& sources, reach_use use, bool folder, std::string& why) {
+  try {
+    return answer_for(fd, sources, use, folder, why);
+  } catch (const std::exception&) {
+    set_why(why, MEMORY_WHY);
+  }
+  return reach_answer::untold;
 }
 
 // The same for the folder named `folder`. What is no folder takes nothing
@@ -57,29 +69,10 @@ reach_answer folder_reaches_source(int dirfd, const file_identities& sources, st
 reach_answer folder_holds_source(const std::string& folder, const file_identities& sources, std::string& why) {
   why.clear();
   const held_descriptor held(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return held.fd >= 0 ? folder_reaches_source(held.fd, sources, why) : reach_answer::clear;
+  return held.fd >= 0 ? answer_for(held.fd, sources, reach_use::made, true, why) : reach_answer::clear;
 }
 
-// The answer for an open descriptor, as descriptor_reach (`made`) or
-// stream_reach (`stream`) gives it.
-reach_answer answer_for_descriptor(int fd, const file_identities& sources, reach_use use, std::string& why) {
-  why.clear();
-  struct stat st;
-  if (sources.empty() || fd < 0 || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
-    return reach_answer::clear;
-  try {
-    output_reach r;
-    reach_of(fd, st, r);
-    ask_volumes(fd, sources, r);
-    return reaches_source(r, sources, use, why);
-  } catch (const std::exception&) {
-    set_why(why, MEMORY_WHY);
-  }
-  return reach_answer::untold;
-}
-
-// Says on standard error why `path` is refused, for an answer that refuses;
-// true then.
+// Says why `path` is refused, for an answer that refuses; true then.
 bool said_refused(reach_answer answer, const std::string& path, const std::string& why) {
   if (answer != reach_answer::clear) say_refused(path, why);
   return answer != reach_answer::clear;
@@ -89,7 +82,6 @@ std::string path_below(const std::string& folder, const std::string& name) {
   return folder == "/" ? folder + name : folder + "/" + name;
 }
 
-// Whether what the file holds is kept and written after.
 bool appends(output_open how) { return how == output_open::append || how == output_open::extend; }
 
 // Whether an existing file whose head holds no text is refused: quor's own
@@ -103,126 +95,39 @@ output_result refuse(std::ofstream& stream, output_result why) {
   return why;
 }
 
-// A file made here and not handed out is not left behind under its name.
-void forget_made(const std::string& name, const file_identity& id) {
-  struct stat st;
-  if (::lstat(name.c_str(), &st) == 0 && same_file(identity_from(st), id))
-    ::unlink(name.c_str());
-}
-
-// Closes a descriptor unless it is handed out, and forgets the file made
-// with it: whatever ends the open early (memory that runs out among it)
-// leaves nothing open or made.
+// Closes a descriptor unless it is handed out, and unlinks the file made with
+// it where its name still leads there: whatever ends the open early (memory
+// that runs out among it) leaves nothing open or made.
 class opened_file {
  public:
   opened_file(const std::string& name, output_open how) : m_name(name), m_how(how) {}
   ~opened_file() {
-    if (m_fd < 0) return;
-    ::close(m_fd);
-    if (m_known && (m_made || m_how == output_open::create_new)) forget_made(m_name, m_id);
+    if (m_held.fd < 0) return;
+    m_held.reset(-1);
+    struct stat st;
+    if (m_known && (m_made || m_how == output_open::create_new) && ::lstat(m_name.c_str(), &st) == 0 &&
+        same_file(identity_from(st), m_id))
+      ::unlink(m_name.c_str());
   }
-  opened_file(const opened_file&) = delete;
-  opened_file& operator=(const opened_file&) = delete;
 
   void hold(int fd) {
-    m_fd = fd;
+    m_held.reset(fd);
     m_known = identity_of_descriptor(fd, m_id);
   }
-  // The open made the file: it goes again unless handed out.
   void made_here() { m_made = true; }
-  // Takes another descriptor of the same file in place of the one held.
-  void replace(int fd) {
-    ::close(m_fd);
-    m_fd = fd;
-  }
-  int fd() const { return m_fd; }
+  void replace(int fd) { m_held.reset(fd); }
+  int fd() const { return m_held.fd; }
   const file_identity& id() const { return m_id; }
-  int release() {
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-  }
+  int release() { return m_held.release(); }
 
  private:
   const std::string& m_name;
   output_open m_how;
-  int m_fd = -1;
+  held_descriptor m_held{-1};
   file_identity m_id;
   bool m_known = false;
   bool m_made = false;
 };
-
-}  // namespace
-
-bool identity_of_descriptor(int fd, file_identity& out) {
-  out = file_identity();
-  struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0) return false;
-  out = identity_from(st);
-  return true;
-}
-
-bool identities_of_descriptor(int fd, file_identities& out) {
-  try {
-    file_identity id;
-    if (!identity_of_descriptor(fd, id)) return false;
-    out.push_back(id);
-    add_loop_chain(id, out);
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
-bool identities_of_source(int fd, file_identities& out) {
-  try {
-    struct stat st;
-    if (fd < 0 || ::fstat(fd, &st) != 0) return false;
-    output_reach r;
-    reach_of(fd, st, r);
-    out.reserve(out.size() + r.self.size() + r.under.size() + r.passed.size());
-    const size_t first = out.size();
-    out.insert(out.end(), r.self.begin(), r.self.end());
-    for (const file_identities* held : {&r.under, &r.passed})
-      for (file_identity id : *held) {
-        id.holder = true;
-        out.push_back(id);
-      }
-    const std::string name = descriptor_path(fd);
-    for (size_t i = first; i < out.size(); ++i) out[i].name = name;
-    // A file that is there already may be this source, seen by another way;
-    // so may any, whatever a server holds for it, of a share's.
-    if (!r.why.empty() || !r.share.empty()) {
-      out[first].untold = true;
-      out[first].why = "it may be the evidence " + name + ": " + (r.share.empty() ? r.why : r.share);
-    }
-    return true;
-  } catch (const std::exception&) {
-    if (!out.empty()) out.back().unsure = true;
-    return false;
-  }
-}
-
-bool is_one_of(const file_identity& id, const file_identities& sources) { return present(sources, id); }
-
-reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why) {
-  try {
-    return folder_reaches_source(dirfd, sources, why);
-  } catch (const std::exception&) {
-    set_why(why, MEMORY_WHY);
-  }
-  return reach_answer::untold;
-}
-
-reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why) {
-  return answer_for_descriptor(fd, sources, reach_use::made, why);
-}
-
-reach_answer stream_reach(int fd, const file_identities& sources, std::string& why) {
-  return answer_for_descriptor(fd, sources, reach_use::stream, why);
-}
-
-namespace {
 
 // The check and the open of the descriptor forms. With `empty_now` false a
 // file to truncate is left whole, for a caller that empties it only once it
@@ -233,8 +138,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
   try {
     std::string name;
     if (!path_to_utf8(name, path)) return output_result::failed;
-    // The folder is asked before the open, whose O_CREAT already writes
-    // there.
+    // The folder is asked before the open, whose O_CREAT writes there.
     const size_t slash = name.rfind('/');
     std::string why;
     const reach_answer in_folder =
@@ -244,9 +148,8 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     // Without O_NONBLOCK a FIFO nobody reads would hold the open for ever.
     const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (how == output_open::create_new ? O_EXCL : 0);
     const mode_t mode = static_cast<mode_t>(permission & 07777);
-    // Where a source is read through a layer that cannot be told, a file
-    // that was there may be it: whether the open makes the file is asked
-    // of the open itself.
+    // Where a source is read through a layer that cannot be told, a file that
+    // was there may be it: the open itself says whether it makes the file.
     bool existing = true;
     int checked = -1;
     if (how != output_open::create_new && any_untold(sources)) {
@@ -264,8 +167,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
         say_no_reader(name);
         return output_result::no_reader;
       }
-      const bool taken = err == EEXIST && how == output_open::create_new;
-      return taken ? output_result::exists : output_result::failed;
+      return err == EEXIST && how == output_open::create_new ? output_result::exists : output_result::failed;
     }
     opened_file file(name, how);
     file.hold(checked);
@@ -291,10 +193,9 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
       return output_result::binary;
     }
     bool ok = true;
-    // What is read back is the file just checked: opened again through the
-    // descriptor's link under /proc, else by its name, which must still lead
-    // there. A FIFO stays write-only: one also open for reading would never
-    // see its reader go, and a write could then wait for ever.
+    // What is read back is the file just checked, reopened as open_stream
+    // opens it. A FIFO stays write-only: one also open for reading would
+    // never see its reader go, and a write could then wait for ever.
     if (readable && (S_ISREG(now.st_mode) || S_ISBLK(now.st_mode))) {
       int both = ::open(("/proc/self/fd/" + std::to_string(file.fd())).c_str(), O_RDWR | O_CLOEXEC);
       if (both < 0) both = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
@@ -302,8 +203,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
       ok = both >= 0 && identity_of_descriptor(both, reopened) && same_file(reopened, file.id());
       if (both >= 0) file.replace(both);
     }
-    // The reader found by the check is there: from now on a write waits for
-    // room in the pipe instead of failing.
+    // A reader is there now: a write waits for room in the pipe, not fails.
     const int status = ok ? ::fcntl(file.fd(), F_GETFL) : -1;
     const int appending = appends(how) ? O_APPEND : 0;
     ok = status != -1 && ::fcntl(file.fd(), F_SETFL, (status & ~O_NONBLOCK) | appending) == 0;
@@ -325,20 +225,17 @@ output_result open_stream(std::ofstream& stream, const std::string& name, output
   file.hold(fd);
   struct stat now;
   if (::fstat(file.fd(), &now) != 0) return refuse(stream, output_result::failed);
-  // The stream opens, without truncation, the file the descriptor holds
-  // (through its link under /proc), so a name switched to the evidence and
-  // back meanwhile changes nothing. Where /proc is missing it opens the name
-  // again, which must still lead to the file just checked. A FIFO is opened
-  // for writing only: one also opened for reading would never see its
-  // reader go, and a write could then wait for ever.
+  // The stream opens, without truncation, the file the descriptor holds (its
+  // link under /proc), so a name switched to the evidence and back meanwhile
+  // changes nothing; else the name, which must still lead to the file just
+  // checked. A FIFO is opened for writing only, as in open_checked.
   const bool fifo = S_ISFIFO(now.st_mode);
   const std::ios_base::openmode mode =
       fifo ? std::ios_base::out | std::ios_base::binary
            : std::ios_base::out | std::ios_base::in | std::ios_base::binary;
   const std::string held = "/proc/self/fd/" + std::to_string(file.fd());
-  // The stream's own open of a FIFO waits for a reader, and the one there
-  // at the check may have gone since: a reader of our own, held while the
-  // stream opens, keeps that open from waiting.
+  // A reader of our own, held while the stream opens, keeps its open of a
+  // FIFO from waiting for one: the reader there at the check may be gone.
   bool ok = false;
   {
     const held_descriptor own_reader(fifo ? ::open(held.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1);
@@ -410,11 +307,10 @@ rename_result rename_without_replacing(const std::string& from, const std::strin
   return rename_result::failed;
 }
 
-// The folders something would be made in when the folder `path` is made
-// with the folders missing above it.
+// The folders something would be made in when the folder `path` is made with
+// the folders missing above it: for each stretch of missing folders, the one
+// already there that the first of them goes into.
 std::vector<std::string> folders_made_in(const std::string& path) {
-  // The folders things would be made in: for each stretch of missing
-  // folders, the one already there that the first of them goes into.
   std::vector<std::string> made_in;
   std::string there = path[0] == '/' ? "/" : ".";
   size_t missing = 0;  // folders still to be made below `there`
@@ -447,6 +343,69 @@ std::vector<std::string> folders_made_in(const std::string& path) {
 }
 
 }  // namespace
+
+bool identity_of_descriptor(int fd, file_identity& out) {
+  out = file_identity();
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0) return false;
+  out = identity_from(st);
+  return true;
+}
+
+bool identities_of_descriptor(int fd, file_identities& out) {
+  try {
+    file_identity id;
+    if (!identity_of_descriptor(fd, id)) return false;
+    out.push_back(id);
+    add_loop_chain(id, out);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool identities_of_source(int fd, file_identities& out) {
+  try {
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) return false;
+    output_reach r;
+    reach_of(fd, st, r);
+    out.reserve(out.size() + r.self.size() + r.under.size() + r.passed.size());
+    const size_t first = out.size();
+    out.insert(out.end(), r.self.begin(), r.self.end());
+    for (const file_identities* held : {&r.under, &r.passed})
+      for (file_identity id : *held) {
+        id.holder = true;
+        out.push_back(id);
+      }
+    const std::string name = descriptor_path(fd);
+    for (size_t i = first; i < out.size(); ++i) out[i].name = name;
+    // A file that is there already may be this source, seen by another way;
+    // so may any, whatever a server holds for it, of a share's.
+    if (!r.why.empty() || !r.share.empty()) {
+      out[first].untold = true;
+      out[first].why = "it may be the evidence " + name + ": " + (r.share.empty() ? r.why : r.share);
+    }
+    return true;
+  } catch (const std::exception&) {
+    if (!out.empty()) out.back().unsure = true;
+    return false;
+  }
+}
+
+bool is_one_of(const file_identity& id, const file_identities& sources) { return present(sources, id); }
+
+reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why) {
+  return answer_or_untold(dirfd, sources, reach_use::made, true, why);
+}
+
+reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why) {
+  return answer_or_untold(fd, sources, reach_use::made, false, why);
+}
+
+reach_answer stream_reach(int fd, const file_identities& sources, std::string& why) {
+  return answer_or_untold(fd, sources, reach_use::stream, false, why);
+}
 
 output_result open_output(int& fd, const std::string& path, const file_identities& sources, output_open how,
                           bool readable, uint32 permission) {

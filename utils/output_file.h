@@ -1,17 +1,13 @@
 #pragma once
 // Opening the files quor writes (copies, logs, reports) so that none of them
 // can be the evidence it reads. Names are not compared (the evidence's own
-// path, a hard link, a symbolic link): the file is opened without
-// truncation, and only one that is none of the sources by identity, and
-// writes none through what it is stored on, is emptied and handed over.
-// What stands for a source, and what a file is stored on, is followed
-// layer under layer (utils/output_reach): loop devices and the files behind
-// them, disks, a mount by its mount ID, an overlay's layer, the folder
-// behind a pass-through view, what a FUSE server holds. A file beside the
-// source on its disk is no part of it. Where a layer cannot be told, nothing
-// is made or replaced there; and whatever identity says, an existing file
-// whose head holds no text is neither emptied nor added to. None of these
-// checks throws: where memory runs out, the output is refused.
+// path, a hard link, a symbolic link): the file is opened without truncation,
+// and emptied and handed over only when it is none of the sources by identity
+// and writes none through what it is stored on (utils/output_reach); a file
+// beside the source on its disk is no part of it. Where a layer cannot be
+// told, nothing is made or replaced there; an existing file whose head holds
+// no text is neither emptied nor added to, whatever identity says. No check
+// throws: where memory runs out, the output is refused.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -27,56 +23,49 @@ struct file_identity {
   uint64 device = 0;
   uint64 inode = 0;
   uint64 block_device = 0;  // 0 unless the file is a block device
-  // In a set of sources: what a source is stored on (its disk, the file
-  // behind a loop device there), which an output may not be but may be
-  // stored on.
+  // The fields up to `volume` mark an element of a set of sources. `holder`:
+  // what a source is stored on (its disk, the file behind a loop device
+  // there), which an output may not be but may be stored on.
   bool holder = false;
-  // In a set of sources, with `holder`: what a FUSE server holds under a
-  // source read through its mount (an archive, an image), into which
-  // everything made in that mount is written: matched by what an output
-  // is stored on too.
+  // With `holder`: what a FUSE server holds under a source read through its
+  // mount (an archive, an image), into which everything made in that mount is
+  // written: matched by what an output is stored on too.
   bool container = false;
-  // In a set of sources: memory ran out while the set was made, so it may
-  // lack what stands for a source; every output checked against it is
-  // refused.
+  // Memory ran out while the set was made, so it may lack what stands for a
+  // source: every output checked against it is refused.
   bool unsure = false;
-  // In a set of sources: the source is read through a layer whose store
-  // cannot be told (`why` says which), so any file that is already there
-  // may be it: none is replaced or appended to, while new ones are made.
+  // The source is read through a layer whose store cannot be told (`why` says
+  // which), so any file already there may be it: none is replaced or appended
+  // to, while new ones are made.
   bool untold = false;
   std::string why;
-  // In a set of sources: the path of the source it stands for, as a
-  // refusal names it.
-  std::string name;
-  // In a set of sources: the open volume read from it, which is asked of
-  // every output whether that is one of its own files (volume_opened).
+  std::string name;  // the path of the source it stands for, as a refusal names it
+  // The open volume read from it, asked of every output whether that is one
+  // of its own files (volume_opened).
   void* volume = nullptr;
   // How it was reached from the file it stands for or is stored under
-  // ("through the loop device /dev/loop3", "through the FUSE mount at /c/n
-  // (fuseblk)"); empty for the file itself, and for a disk, whose node a
-  // refusal looks up.
+  // ("through the loop device /dev/loop3"); empty for the file itself, and
+  // for a disk, whose node a refusal looks up.
   std::string via;
 };
 typedef std::vector<file_identity> file_identities;
 
 // The identity of an open descriptor; false when the system cannot tell.
 bool identity_of_descriptor(int fd, file_identity& out);
-// Adds to `out` the identity of the descriptor's file and, when that is a
-// loop device, of the file behind it, following a loop device over a loop
-// device to the end: writing any of them changes what the descriptor reads.
-// False when the system cannot tell the descriptor's own.
+// Adds to `out` the identity of the descriptor's file and, for a loop device,
+// of the files behind it, loop over loop to the end: writing any of them
+// changes what the descriptor reads. False when the system cannot tell the
+// descriptor's own.
 bool identities_of_descriptor(int fd, file_identities& out);
-// Adds to `out` what stands for the source open at `fd`: its own identities
-// as identities_of_descriptor gives them and the file of an overlay's layer
-// or a view's folder it is seen as, and, marked `holder`, what those are
-// stored on: the disk under their file system, the whole disk holding that
-// one, a loop device there and the file behind it, what the servers of
-// their FUSE mount hold open to read (marked `container` too where they
-// hold it only to read), and again what that is stored on. Where a layer
-// of that cannot be told, the first element is marked `untold` with why.
-// The set every output is checked against is built from these. False when
-// the system cannot tell the descriptor's own, or when memory ran out part
-// way (an element of `out`, when there is one, is then marked `unsure`).
+// Adds to `out` what stands for the source open at `fd`: its identities
+// (identities_of_descriptor), the file of an overlay's layer or a view's
+// folder it is seen as, and, marked `holder`, what those are stored on (the
+// disk under their file system and the whole disk holding it, a loop device
+// there and its file, what their FUSE mount's servers hold open to read,
+// `container` too where only to read), and in turn what that is stored on.
+// Where a layer of that cannot be told, the first element is marked `untold`
+// with why. False when the system cannot tell the descriptor's own, or memory
+// ran out part way (an element of `out`, if any, is then marked `unsure`).
 bool identities_of_source(int fd, file_identities& out);
 // True when `id` is the file of one of `sources` (a holder among them too).
 bool is_one_of(const file_identity& id, const file_identities& sources);
@@ -89,73 +78,64 @@ enum class reach_answer {
   // volume answers (none is open yet, or a source is read through it).
   unknown,
 };
-// What writing to the open descriptor `fd` would do to `sources`. Only a
-// regular file or a block device can be anything but clear. `untold` also
+// What writing to the open descriptor `fd` would do to `sources`: only a
+// regular file or a block device can be anything but clear; `untold` also
 // where memory ran out. `why` names, for `source`, the source and the layer
-// it is reached through ("it is stored in the evidence /c/ev.img through
-// the FUSE mount at /c/n (fuseblk)"), for `untold` the path and the layer
-// that cannot be told; it is cleared for `clear`. A descriptor handed in
-// is judged by what is under it alone: whether its file was there before
-// the run is for whoever opened it to say, with the sources' `untold` marks.
+// it is reached through ("it is stored in the evidence /c/ev.img through the
+// FUSE mount at /c/n (fuseblk)"), for `untold` the path and the layer that
+// cannot be told; cleared for `clear`. A descriptor handed in is judged by
+// what is under it alone: whether its file was there before the run is for
+// whoever opened it to say, with the sources' `untold` marks.
 reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why);
-// The same for a standard stream handed to the run (opened by whoever
-// started it, so the run made nothing): a layer under it that cannot be
-// told makes it `untold` only where its file system is on no line of the
-// run's table, or is stored in a regular file while a source is read
-// through such a layer (that file may be the source); else it is left to
-// be judged by what it holds.
+// The same for a standard stream handed to the run (opened by whoever started
+// it, so the run made nothing): a layer under it that cannot be told makes it
+// `untold` only where its file system is on no line of the run's table, or is
+// stored in a regular file while a source is read through such a layer (that
+// file may be the source); else it is left to be judged by what it holds.
 reach_answer stream_reach(int fd, const file_identities& sources, std::string& why);
 
-// What something made in the folder open at `dirfd` (a file, a folder
-// below it) would do to `sources`: `source` where the folder is one of them
-// or is stored on one (a disk that is one, a loop device over one, a mount
-// of one); `untold`, with `why` naming the path and the layer, where a
-// layer under the folder cannot be told, where memory ran out, or where a
-// source is read through such a layer and the folder's file system is
-// stored in a regular file, which may be that source. `clear` for a
-// descriptor that is no folder. make_output_folder and folder_writes_source
-// refuse on either answer, with "refused to write: <path>: <why>" on
-// standard error.
+// What something made in the folder open at `dirfd` (a file, a folder below
+// it) would do to `sources`: `source` where the folder is one of them or is
+// stored on one (a disk that is one, a loop device over one, a mount of one);
+// `untold`, with `why` naming the path and the layer, where a layer under the
+// folder cannot be told, where memory ran out, or where a source is read
+// through such a layer and the folder's file system is stored in a regular
+// file, which may be that source. `clear` for a descriptor that is no folder.
 reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why);
 
 enum class output_open {
   truncate,    // created when missing, emptied after the check
   append,      // created when missing, written at its end
   create_new,  // created only when nothing of that name exists, not even a link
-  rewrite,     // as truncate, judged by identity alone: for the general file
-               // utilities, which write what they are handed where they are
-               // told, and for a file whose own text is being edited in
+  rewrite,     // as truncate, judged by identity alone: the general file
+               // utilities' writes, and a file whose own text is edited in
                // place (UTF-16 holds NULs)
-  extend,      // as append, judged by identity alone: the general file
-               // utilities' appends
+  extend,      // as append, judged by identity alone: their appends
 };
 
-// `untold`: what the file is stored on cannot be told, or it is a file that
-// was there while a source is read through a layer that cannot be told.
-// `binary`: an existing file whose first 8 KiB hold no text (a NUL, a
-// volume's or a container's signature: utils/binary_head), to be truncated
-// or appended to.
+// `untold`: what the file is stored on cannot be told, or it was there while
+// a source is read through a layer that cannot be told. `binary`: an existing
+// file to truncate or append to whose first 8 KiB hold no text (a NUL, a
+// volume's or a container's signature: utils/binary_head).
 enum class output_result { opened, is_source, exists, no_reader, failed, untold, binary };
 
-// The results that fail even a caller that passes over a file it cannot
-// open (a report, a log): the name is the evidence or may be, or a FIFO
-// nobody reads.
+// The results that fail even a caller that passes over a file it cannot open
+// (a report, a log): the evidence, maybe the evidence, a FIFO nobody reads.
 inline bool refused(output_result r) {
   return r == output_result::is_source || r == output_result::no_reader || r == output_result::untold ||
          r == output_result::binary;
 }
 
-// Opens `path` for binary output in `stream` (closed first) as `how` says.
-// A file that writes one of `sources` (a file made there, by the folder it
-// would be made in) is refused with is_source, one whose store cannot be
-// told (descriptor_reach's `untold`) with untold, each left as it was and
-// "refused to write: <path>: <why>" on standard error; one to truncate or
-// append to whose head holds no text with binary and uni::binary_refusal's
-// text. `exists` answers create_new when the name is taken. A FIFO that
-// nobody reads is not waited for: no_reader, with "no reader: <path>" on
-// standard error.
-// Memory that runs out is `failed`, the file left unopened. On any result
-// but `opened` the stream is closed with failbit set.
+// Opens `path` for binary output in `stream` (closed first) as `how` says. A
+// file that writes one of `sources` (a file made there, by the folder it
+// would be made in) is refused with is_source, one whose store cannot be told
+// (descriptor_reach's `untold`) with untold, each left as it was and "refused
+// to write: <path>: <why>" on standard error; one to truncate or append to
+// whose head holds no text with binary and uni::binary_refusal's text.
+// `exists` answers create_new when the name is taken. A FIFO that nobody
+// reads is not waited for: no_reader, with "no reader: <path>" on standard
+// error. Memory that runs out is `failed`, the file left unopened. On any
+// result but `opened` the stream is closed with failbit set.
 output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
                           output_open how);
 output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,
@@ -176,12 +156,12 @@ output_result open_output(std::FILE*& file, const std::string& path, const file_
 
 enum class rename_result { renamed, taken, failed };
 
-// Gives the file `from` the name `to` only while nothing holds that name:
-// nothing is replaced (where the file system can neither rename without
-// replacing nor make a second name, rclone's mounts among them, the name is
-// found free just before a plain rename). `taken`: a regular file (not a
-// link) holds the name, and stays as it is, as does `from`. Anything else in the way (a
-// link, a folder), or any other failure (memory among them), is `failed`.
+// Gives the file `from` the name `to` only while nothing holds that name
+// (where the file system can neither rename without replacing nor make a
+// second name, rclone's mounts among them, the name is found free just before
+// a plain rename). `taken`: a regular file (not a link) holds the name; both
+// stay as they are. Anything else in the way (a link, a folder), or any other
+// failure (memory among them), is `failed`.
 rename_result rename_output(const std::string& from, const std::string& to);
 rename_result rename_output(const std::wstring& from, const std::wstring& to);
 
@@ -196,11 +176,10 @@ bool names_source(const std::string& path, const file_identities& sources, const
 // `path` with the folders missing above it (as a chain of mkdir makes them)
 // would write one of `sources`, or files made in it later would: a folder
 // something would be made in, or `path` itself when it is there already, is
-// one of them or is stored on one (a disk that is one, a loop device over
-// one, a mount of one). Nothing is made. "." and ".." are taken as the
-// system will take them once the folders before them exist, so a climb out
-// of a folder still to be made leads the check where it leads the mkdir.
-// True when it cannot be told (descriptor_reach's `untold`).
+// one of them or is stored on one (folder_descriptor_reach). Nothing is made.
+// "." and ".." are taken as the system will take them once the folders before
+// them exist, so a climb out of a folder still to be made leads the check
+// where it leads the mkdir. True when it cannot be told (`untold`).
 bool folder_writes_source(const std::string& path, const file_identities& sources);
 
 }  // namespace uni

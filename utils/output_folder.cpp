@@ -6,7 +6,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <string>
+
+#include "utils/output_reach.h"
 
 namespace uni {
 
@@ -14,52 +15,29 @@ namespace {
 
 const int FOLDER_FLAGS = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
-// A folder descriptor closed when it is let go, unless handed on.
-class held_folder {
- public:
-  explicit held_folder(int fd) : fd_(fd) {}
-  ~held_folder() { reset(-1); }
-  held_folder(const held_folder&) = delete;
-  held_folder& operator=(const held_folder&) = delete;
-  int fd() const { return fd_; }
-  void reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
-// The folder `part` in the folder `here`, made when missing: `here` is
-// checked by its descriptor first (unless `here_checked` says it was), and
-// the folder made is opened without following a link and checked again.
-// -1 with `why` set when it cannot be entered (and `reason` for a refusal);
-// `checked` says whether the folder entered was checked.
-int enter(const held_folder& here, bool& here_checked, const std::string& part, const file_identities& sources,
+// The folder `part` in `here`, made when missing: `here` is checked first
+// (unless `here_checked`), and the folder made is opened without following a
+// link and checked again. -1, `why` set (`reason` for a refusal), when it
+// cannot be entered; `checked`: the folder entered was checked.
+int enter(const held_descriptor& here, bool& here_checked, const std::string& part, const file_identities& sources,
           bool& checked, folder_result& why, std::string& reason) {
   why = folder_result::failed;
   checked = false;
   // Someone may make the name between our open and our mkdir: the second
   // round takes what is there then, as mkdir -p would.
   for (int round = 0; round < 2; ++round) {
-    const int existing = ::openat(here.fd(), part.c_str(), FOLDER_FLAGS);
+    const int existing = ::openat(here.fd, part.c_str(), FOLDER_FLAGS);
     if (existing >= 0 || errno != ENOENT) return existing;
-    if (!here_checked && folder_descriptor_reach(here.fd(), sources, reason) != reach_answer::clear) {
+    if (!here_checked && folder_descriptor_reach(here.fd, sources, reason) != reach_answer::clear) {
       why = folder_result::is_source;
       return -1;
     }
     here_checked = true;
-    if (::mkdirat(here.fd(), part.c_str(), 0777) != 0) {
+    if (::mkdirat(here.fd, part.c_str(), 0777) != 0) {
       if (errno == EEXIST) continue;
       return -1;
     }
-    const int made = ::openat(here.fd(), part.c_str(), FOLDER_FLAGS | O_NOFOLLOW);
+    const int made = ::openat(here.fd, part.c_str(), FOLDER_FLAGS | O_NOFOLLOW);
     if (made < 0) return -1;
     if (folder_descriptor_reach(made, sources, reason) != reach_answer::clear) {
       ::close(made);
@@ -80,8 +58,8 @@ folder_result make_output_folder(const std::string& path, const file_identities&
   // Asked of the path as a whole first, so that a refusal further down
   // leaves no folder made on the way there.
   if (folder_writes_source(path, sources)) return folder_result::is_source;
-  held_folder here(::open(path[0] == '/' ? "/" : ".", FOLDER_FLAGS));
-  if (here.fd() < 0) return folder_result::failed;
+  held_descriptor here(::open(path[0] == '/' ? "/" : ".", FOLDER_FLAGS));
+  if (here.fd < 0) return folder_result::failed;
   bool here_checked = false;
   for (size_t start = 0; start <= path.size();) {
     size_t end = path.find('/', start);
@@ -103,7 +81,7 @@ folder_result make_output_folder(const std::string& path, const file_identities&
   }
   // A folder that was there already takes the files made in it.
   std::string reason;
-  if (!here_checked && folder_descriptor_reach(here.fd(), sources, reason) != reach_answer::clear) {
+  if (!here_checked && folder_descriptor_reach(here.fd, sources, reason) != reach_answer::clear) {
     std::fprintf(stderr, "refused to write: %s: %s\n", path.c_str(), reason.c_str());
     return folder_result::is_source;
   }

@@ -2,10 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,8 +11,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <string>
-#include <vector>
 
 #include "utils/binary_head.h"
 #include "utils/fuse_servers.h"
@@ -58,13 +54,11 @@ std::string system_text(const std::string& path) {
   return out;
 }
 
-// The device number `number` as the system writes it, "major:minor".
 std::string device_text(uint64 number) {
   const dev_t dev = static_cast<dev_t>(number);
   return std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
 }
 
-// The system's folder of the block device `number`.
 std::string block_folder(uint64 number) { return "/sys/dev/block/" + device_text(number); }
 
 // The node /dev gives the block device `number`, as the system's device
@@ -76,7 +70,6 @@ std::string device_node_of(uint64 number) {
   return "/dev/" + uevent.substr(at + 9, uevent.find('\n', at + 9) - at - 9);
 }
 
-// The device number written "major:minor"; false for anything else.
 bool device_number(const std::string& text, uint64& number) {
   unsigned ma = 0, mi = 0;
   char end = 0;
@@ -97,7 +90,6 @@ std::vector<uint64> disks_under(uint64 number) {
     out.push_back(found);
   DIR* slaves = ::opendir((base + "/slaves").c_str());
   if (slaves == nullptr) return out;
-  // The listing is closed however the reading ends.
   const std::unique_ptr<DIR, int (*)(DIR*)> held(slaves, ::closedir);
   while (const struct dirent* e = ::readdir(slaves))
     if (e->d_name[0] != '.' && device_number(system_text(base + "/slaves/" + e->d_name + "/dev"), found))
@@ -136,13 +128,7 @@ struct place {
 };
 
 // What a FUSE server holds, opened through the server's own descriptor.
-place held_place(const fuse_held_file& h) {
-  place f;
-  f.name = h.name;
-  f.open_by = h.handle;
-  f.st = h.status;
-  return f;
-}
+place held_place(const fuse_held_file& h) { return place{-1, h.name, h.handle, h.status}; }
 
 bool is_fuse(const mount_entry& m) { return m.type.compare(0, 4, "fuse") == 0; }
 
@@ -161,7 +147,6 @@ bool inner_path(const std::string& name, const mount_entry& m, std::string& inne
   return true;
 }
 
-// The mount ID of the place; false when the system does not give it.
 bool mount_id_of(const place& p, uint64& id) {
   struct statx sx;
   const int r = p.fd >= 0 ? ::statx(p.fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &sx)
@@ -194,7 +179,6 @@ bool share_type(const std::string& type) {
   return false;
 }
 
-// Adds to `out` the ':'-separated parts of `list`.
 void add_parts(const std::string& list, std::vector<std::string>& out) {
   for (size_t start = 0, end = 0; start < list.size(); start = end + 1) {
     end = list.find(':', start);
@@ -249,7 +233,10 @@ class reach_builder {
     m_reach.self.push_back(id);
     if (S_ISBLK(p.st.st_mode)) {
       m_pending.push_back(pending{p, nullptr});
-      add_self_loop(static_cast<uint64>(p.st.st_rdev), depth);
+      // The files behind a loop device, loop over loop.
+      place behind;
+      std::string through;
+      if (loop_behind(static_cast<uint64>(p.st.st_rdev), behind, through)) add_self(behind, depth + 1, through);
       return;
     }
     if (!S_ISREG(p.st.st_mode) && !S_ISDIR(p.st.st_mode)) return;
@@ -263,8 +250,7 @@ class reach_builder {
 
   static bool on_a_disk(const place& p) { return major(p.st.st_dev) != 0; }
 
-  // What each file of `self` is stored on: the disks a block device is
-  // made on, the store of a file's mount.
+  // What each file of `self` is stored on: its disks, or its mount's store.
   void add_under_self() {
     for (size_t i = 0; i < m_pending.size(); ++i) {
       const pending& at = m_pending[i];
@@ -444,17 +430,9 @@ class reach_builder {
     return false;
   }
 
-  // The files behind the loop device `number` in self, loop over loop.
-  void add_self_loop(uint64 number, int depth) {
-    place p;
-    std::string via;
-    if (depth <= MAX_HOLDER_DEPTH && loop_behind(number, p, via)) add_self(p, depth + 1, via);
-  }
-
   // The block device `number`, the disks it is made on, and, for a loop
-  // device, the file behind it and what that is stored on.
-  // A disk's `via` stays empty: its node is looked for only when a refusal
-  // names it.
+  // device, the file behind it and what that is stored on. A disk's `via`
+  // stays empty: its node is looked for only when a refusal names it.
   void add_under_disk(uint64 number, int depth, bool container) {
     file_identity disk;
     disk.block_device = number;
@@ -472,10 +450,9 @@ class reach_builder {
     }
   }
 
-  // A file something is stored in (an image), what it is seen as through
-  // an overlay or a view, and what it is stored on in turn. `container`:
-  // a FUSE server holds it, so whatever is made in its mount is written
-  // into it.
+  // A file something is stored in (an image), what it is seen as through an
+  // overlay or a view, and what that is stored on. `container`: a FUSE server
+  // holds it, so whatever is made in its mount is written into it.
   void add_under_file(const place& p, int depth, bool container, const std::string& via) {
     file_identity id = identity_from(p.st);
     id.container = container;
@@ -518,8 +495,9 @@ class reach_builder {
     for (uint64 seen : m_mounts)
       if (seen == m->id) return;
     m_mounts.push_back(m->id);
-    const std::string via = std::string("through the ") + (is_fuse(*m) ? "FUSE " : "") + "mount at " + m->mount_point +
-                            " (" + m->type + ")";
+    const std::string mount =
+        std::string("the ") + (is_fuse(*m) ? "FUSE " : "") + "mount at " + m->mount_point + " (" + m->type + ")";
+    const std::string via = "through " + mount;
     if (major(static_cast<dev_t>(m->device)) != 0) add_under_disk(m->device, depth, false);
     // What the table entry names: a disk, or a file the mount is stored in.
     place named_file;
@@ -569,7 +547,6 @@ class reach_builder {
     for (const place& folder : folders) add_under_folder(folder, depth + 1, via);
     // After what the servers hold, which says how the file is held.
     if (names_file) add_under_file(named_file, depth + 1, false, via);
-    const std::string mount = "the FUSE mount at " + m->mount_point + " (" + m->type + ")";
     const bool remote = share_type(m->type) || (m->type != "fuse.mergerfs" && remote_address(m->source));
     if (remote) shared(*m);
     // What the process runs on is its own to trust: a container's root.
@@ -641,12 +618,11 @@ std::vector<volume_hook>& hooks() {
   return *kept;
 }
 
-bool names_volume(const file_identities& sources) {
-  return std::any_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.volume != nullptr; });
-}
-
-// Whether a source is a file of a mount nothing tells under `r`.
-bool read_through_unknown(const output_reach& r, const file_identities& sources) {
+// Whether a source is a file of a mount nothing tells under `r`, or no
+// volume is open among the sources to answer for such a mount.
+bool unknown_unanswered(const output_reach& r, const file_identities& sources) {
+  if (std::none_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.volume != nullptr; }))
+    return true;
   for (const file_identity& s : sources)
     for (uint64 mount : r.unknown_mounts)
       if (s.block_device == 0 && s.device == mount) return true;
@@ -727,16 +703,10 @@ reach_answer reaches_source(const output_reach& r, const file_identities& source
       why = "memory ran out while the evidence's identities were gathered";
       return reach_answer::untold;
     }
-    for (const file_identity& id : r.self)
-      if (same_file(id, s)) {
-        why = source_why(id, s, false);
-        return reach_answer::source;
-      }
-    if (s.holder && !s.container) continue;
-    for (const file_identities* stored : {&r.under, &r.folders})
-      for (const file_identity& id : *stored)
-        if (same_file(id, s)) {
-          why = source_why(id, s, true);
+    for (const file_identities* reached : {&r.self, &r.under, &r.folders})
+      for (const file_identity& id : *reached)
+        if (same_file(id, s) && (reached == &r.self || !s.holder || s.container)) {
+          why = source_why(id, s, reached != &r.self);
           return reach_answer::source;
         }
   }
@@ -744,8 +714,7 @@ reach_answer reaches_source(const output_reach& r, const file_identities& source
     why = r.own;
     return reach_answer::source;
   }
-  const bool unknown =
-      !r.unknown.empty() && (!names_volume(sources) || read_through_unknown(r, sources)) && !r.unlisted;
+  const bool unknown = !r.unknown.empty() && unknown_unanswered(r, sources) && !r.unlisted;
   if (use == reach_use::stream ? r.unlisted || unknown : !r.why.empty()) {
     why = unknown ? r.unknown : r.why;
     return unknown ? reach_answer::unknown : reach_answer::untold;

@@ -9,9 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <string>
-#include <vector>
-
 #include "utils/output_file.h"
 
 namespace uni {
@@ -35,10 +32,8 @@ struct output_reach {
   // A share under it (another machine's store, told by nothing here): what
   // is read through one is untold, while a listing may go onto one.
   std::string share;
-  // The devices of the mounts nothing tells (`unknown`).
-  std::vector<uint64> unknown_mounts;
-  // What an open volume among the sources says the file is of its own.
-  std::string own;
+  std::vector<uint64> unknown_mounts;  // the devices of the mounts nothing tells
+  std::string own;                     // what an open volume among the sources says the file is of its own
   // A file system under it has no line in this process's mount table (a
   // mount of another namespace, reached through /proc/<pid>/root).
   bool unlisted = false;
@@ -53,27 +48,23 @@ struct output_reach {
 enum class reach_use { made, existing, stream };
 
 file_identity identity_from(const struct stat& st);
-// A block device is the disk it stands for, whichever node names it; the
-// disks a walk finds from the system's lists have no node at all, so their
-// device and inode say nothing.
+// A block device is the disk it stands for, whichever node names it; a disk
+// from the system's lists has no node: its device and inode say nothing.
 bool same_file(const file_identity& a, const file_identity& b);
 bool present(const file_identities& ids, const file_identity& id);
 
-// Adds the files behind the loop device `id` (none for any other file),
-// following a loop device over a loop device to the end, as the kernel
-// shows them to every reader.
+// Adds the files behind the loop device `id` (none for any other file), loop
+// over loop to the end, as the kernel shows them to every reader.
 void add_loop_chain(file_identity id, file_identities& out);
 
-// Where the descriptor leads, as the system names it; "" when it cannot
-// tell.
+// Where the descriptor leads, as the system names it; "" when it cannot tell.
 std::string descriptor_path(int fd);
 
 // The reach of the open descriptor `fd`, whose status is `st`. Memory that
 // runs out throws std::bad_alloc, with nothing left open.
 void reach_of(int fd, const struct stat& st, output_reach& r);
 
-// What writing what `r` reaches would do to `sources`, and why where it
-// cannot be told, for the use `use`.
+// What writing what `r` reaches does to `sources` for the use `use`, and why.
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why);
 
 // An open volume's word on an output: true, with the file's path in the
@@ -88,15 +79,23 @@ void volume_closed(void* volume);
 // `fd`, in `r.own`. Memory that runs out throws std::bad_alloc.
 void ask_volumes(int fd, const file_identities& sources, output_reach& r);
 
-// A descriptor closed however the scope that opened it ends.
+// A descriptor closed however the scope that holds it ends, unless handed
+// on by release().
 struct held_descriptor {
   explicit held_descriptor(int opened) : fd(opened) {}
-  ~held_descriptor() {
-    if (fd >= 0) ::close(fd);
-  }
+  ~held_descriptor() { reset(-1); }
   held_descriptor(const held_descriptor&) = delete;
   held_descriptor& operator=(const held_descriptor&) = delete;
-  const int fd;
+  void reset(int opened) {  // the one held is closed first
+    if (fd >= 0) ::close(fd);
+    fd = opened;
+  }
+  int release() {
+    const int out = fd;
+    fd = -1;
+    return out;
+  }
+  int fd;
 };
 
 }  // namespace uni

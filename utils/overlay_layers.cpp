@@ -1,8 +1,5 @@
 #include "utils/overlay_layers.h"
 
-#include <string>
-#include <vector>
-
 namespace uni {
 
 namespace {
@@ -57,26 +54,6 @@ bool shows(const struct stat& seen, const struct stat& st) {
          !(seen.st_dev == st.st_dev && seen.st_ino == st.st_ino);
 }
 
-}  // namespace
-
-std::vector<std::string> overlay_layers(const std::vector<std::string>& options) {
-  std::vector<std::string> upper, lower;
-  std::string value;
-  for (const std::string& option : options) {
-    if (starts_with(option, "upperdir=", value)) {
-      upper.push_back(unescaped(value));
-    } else if (starts_with(option, "lowerdir=", value)) {
-      add_lower_layers(value, lower);
-    } else if (starts_with(option, "lowerdir+=", value) || starts_with(option, "datadir+=", value)) {
-      lower.push_back(value);
-    }
-  }
-  upper.insert(upper.end(), lower.begin(), lower.end());
-  return upper;
-}
-
-namespace {
-
 // Where the layer named `layer` of an overlay mounted at `mount_point` is
 // looked for: as it is when absolute, else from the folder that holds the
 // mount point, then from the working folder.
@@ -94,6 +71,22 @@ std::vector<std::string> layer_folders(const std::string& layer, const std::stri
 }
 
 }  // namespace
+
+std::vector<std::string> overlay_layers(const std::vector<std::string>& options) {
+  std::vector<std::string> upper, lower;
+  std::string value;
+  for (const std::string& option : options) {
+    if (starts_with(option, "upperdir=", value)) {
+      upper.push_back(unescaped(value));
+    } else if (starts_with(option, "lowerdir=", value)) {
+      add_lower_layers(value, lower);
+    } else if (starts_with(option, "lowerdir+=", value) || starts_with(option, "datadir+=", value)) {
+      lower.push_back(value);
+    }
+  }
+  upper.insert(upper.end(), lower.begin(), lower.end());
+  return upper;
+}
 
 bool overlay_upper_folder(const mount_entry& mount, std::string& folder) {
   std::string value;

@@ -26,12 +26,11 @@ std::vector<std::string> overlay_layers(const std::vector<std::string>& options)
 bool overlay_upper_folder(const mount_entry& mount, std::string& folder);
 
 // The file in a layer of the overlay mount `mount` that the file seen at
-// `path` through it, with the status `seen`, stands for: the topmost
-// layer's file of that name whose type, size and times are those the
-// overlay shows of it. A layer named relative to a folder is looked for
-// from the folder that holds the mount point, then from the working folder.
-// False when there is none, or `mount` is no overlay. Memory that runs out
-// throws std::bad_alloc.
+// `path` through it, with the status `seen`, stands for: the topmost layer's
+// file of that name whose type, size and times are those the overlay shows of
+// it. A layer named relative to a folder is looked for from the folder that
+// holds the mount point, then from the working folder. False when there is
+// none, or `mount` is no overlay. Memory that runs out throws std::bad_alloc.
 bool overlay_layer_file(const std::string& path, const struct stat& seen, const mount_entry& mount, std::string& name,
                         struct stat& status);
 
