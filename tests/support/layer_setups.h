@@ -828,7 +828,8 @@ inline bool fat_store(layer_stack& stack, const std::string& file, const std::st
 // `format`) at `at`, its one file system /dev/sda (a bare volume is the
 // whole disk to the appliance) mounted to be written and open to every
 // user. The appliance runs under TCG: nested KVM, where it is offered, may
-// never boot, and TCG starts in some seconds. Undone by guestunmount and a
+// never boot, and TCG starts in some seconds. The appliance is built and
+// run in the scratch folder, once a test process. Undone by guestunmount and a
 // wait for guestmount to end, which it does once its appliance has written
 // the image back and quit.
 struct guest_mount : layer_stack {
@@ -838,7 +839,11 @@ struct guest_mount : layer_stack {
     ::mkdir(at.c_str(), 0700);
     const std::string pid_file = at + ".pid", log = at + ".log";
     std::string out;
-    const std::string appliance = "LIBGUESTFS_BACKEND=direct LIBGUESTFS_BACKEND_SETTINGS=force_tcg timeout 300 ";
+    const std::string cache = scratch_dir() + "/guestfs-cache", temp = scratch_dir() + "/guestfs-tmp";
+    ::mkdir(cache.c_str(), 0700);
+    ::mkdir(temp.c_str(), 0700);
+    const std::string appliance = "LIBGUESTFS_CACHEDIR=" + shell_word(cache) + " TMPDIR=" + shell_word(temp) +
+                                  " LIBGUESTFS_BACKEND=direct LIBGUESTFS_BACKEND_SETTINGS=force_tcg timeout 300 ";
     if (run_command(appliance + "guestmount --pid-file " + shell_word(pid_file) + " --format=" + format + " -a " +
                         shell_word(image) + " -m /dev/sda -o allow_other " + shell_word(at) + " >" + shell_word(log) +
                         " 2>&1 </dev/null",
