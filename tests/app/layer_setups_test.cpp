@@ -1668,12 +1668,16 @@ TEST(LayerSetups, StreamsIntoAGuestmountOfTheImageAreRefused) {
 }
 
 // A file the shell makes anew in guestmount's view of the image for a
-// run's stream is one of the volume's files as much as one that was there.
+// run's stream is one of the volume's files as much as one that was there,
+// though the image the run opens does not hold it yet; and a file that was
+// there stays one while a name beside it waits to be written back.
 TEST(LayerSetups, NewFileInAGuestmountOfTheImageIsRefused) {
-  GTEST_SKIP() << "pending: nobody's and root's `quor -image ev/img.dd -all -csv > gm/new.txt` into root's "
-                  "guestmount of the image end 0 and the listing is in the image (icat of /new.txt after "
-                  "guestunmount); after that file is made, `>> gm/existing.txt` and `2>> gm/existing.txt` are "
-                  "written too";
+  GTEST_SKIP() << "pending: in root's guestmount of the image, once its folder shows a name the image does not "
+                  "hold yet (the appliance has not written it back; the shell's own `> gm/new.txt` is one), "
+                  "nobody's and root's `quor -image ev/img.dd -all -csv` with `> gm/new.txt`, `>> gm/existing.txt` "
+                  "or `2>> gm/existing.txt` end 0 and their text is in the image after guestunmount (icat of "
+                  "/new.txt and /existing.txt); expected: refused, status 255, \\new.txt or \\existing.txt "
+                  "of the evidence named";
   if (!have_program("fls") || !have_program("icat") || !have_program("ifind") || !have_program("setpriv"))
     GTEST_SKIP() << "fls, icat, ifind or setpriv not installed";
   const std::string dir = folder("guestfs-new"), ev = folder("guestfs-new/ev");
