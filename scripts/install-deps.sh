@@ -53,6 +53,14 @@ command -v zip >/dev/null 2>&1 || need+=(zip)
 command -v mountavfs >/dev/null 2>&1 || need+=(avfs)
 command -v mount.davfs >/dev/null 2>&1 || need+=(davfs2)
 command -v bwrap >/dev/null 2>&1 || need+=(bubblewrap)
+# A disk image mounted by libguestfs's appliance, a block export of
+# qemu's storage daemon, a FAT image served by FUSE, an overlay served by
+# FUSE.
+command -v guestmount >/dev/null 2>&1 || need+=(libguestfs-tools)
+command -v qemu-storage-daemon >/dev/null 2>&1 || need+=(qemu-system-common)
+command -v fusefat >/dev/null 2>&1 || need+=(fusefat)
+command -v mkfs.vfat >/dev/null 2>&1 || need+=(dosfstools)
+command -v fuse-overlayfs >/dev/null 2>&1 || need+=(fuse-overlayfs)
 fi
 if [ ${#need[@]} -gt 0 ]; then
   sudo_cmd=""

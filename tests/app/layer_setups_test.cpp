@@ -14,6 +14,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -313,10 +314,17 @@ TEST(LayerSetups, ArchiveViewIsRefused) {
                        ""}},
                      {archive.notes}, {archive.at + "/copies"});
       open_to_nobody({dir});
+      // The source is read through that view: the volume it opens answers
+      // for no file of the view.
       expect_refused({{kind + ", served by root: nobody's listing appended to a file of the view",
                        dir,
                        {"-image", "m/sample.img", "-all", "-csv"},
                        ">>m/notes.txt",
+                       as_nobody()},
+                      {kind + ", served by root: nobody's standard error appended there",
+                       dir,
+                       {"-image", "m/sample.img", "-all", "-csv"},
+                       "2>>m/notes.txt",
                        as_nobody()}},
                      {archive.notes}, {}, "write the listing elsewhere");
     }
@@ -1590,6 +1598,417 @@ TEST(LayerSetups, HeldOutputReachesAStoreThatCommitsOnEveryClose) {
     expect_written(r.call, r.form, view.at, local + "/" + r.form.name, r.status);
     EXPECT_NE(read_whole(view.at + "/" + r.form.name).find(r.shows), std::string::npos) << r.call.how;
   }
+}
+
+// The disk image `file` of qemu's format `format` as a raw image: itself
+// when raw, else a conversion beside it, which the oracles (fls, icat) read.
+std::string raw_of(const std::string& file, const std::string& format) {
+  if (format == "raw") return file;
+  const std::string raw = file + ".raw";
+  std::string ignored;
+  return run_command("qemu-img convert -f " + format + " -O raw " + quote(file) + " " + quote(raw), ignored) == 0
+             ? raw
+             : "";
+}
+
+// The text of the file `path` in the volume of the raw image `raw`, by
+// ifind and icat; "(none)" when it is not there.
+std::string volume_file_text(const std::string& raw, const std::string& path) {
+  std::string entry, text;
+  if (run_command("ifind -n " + quote(path) + " " + quote(raw) + " 2>/dev/null", entry) != 0 || entry.empty())
+    return "(none)";
+  while (!entry.empty() && entry.back() == '\n') entry.pop_back();
+  return run_command("icat " + quote(raw) + " " + quote(entry), text) == 0 ? text : "(icat failed)";
+}
+
+// libguestfs's guestmount of the image, root's and open to every user, by
+// a raw image and by a VMDK of it: the appliance's ntfs-3g numbers files
+// its own way (the mount's root is 1), so the volume the run opened knows
+// its own file by its names. Root's streams and another user's into a file
+// of the mount are refused, and once guestunmount's appliance has written
+// the disk back and quit, fls and icat show the volume as it was.
+TEST(LayerSetups, StreamsIntoAGuestmountOfTheImageAreRefused) {
+  if (!have_program("fls") || !have_program("icat") || !have_program("ifind") || !have_program("setpriv") ||
+      !have_program("qemu-img"))
+    GTEST_SKIP() << "fls, icat, ifind, setpriv or qemu-img not installed";
+  const std::string dir = folder("guestfs"), ev = folder("guestfs/ev");
+  open_to_nobody({dir, ev});
+  const std::string image = copy_fixture("links.img", "guestfs/ev/img.dd"), vmdk = ev + "/img.vmdk";
+  ASSERT_FALSE(image.empty());
+  std::string put_why, ignored;
+  if (!put_existing(image, dir + "/pn", put_why)) GTEST_SKIP() << put_why;
+  ASSERT_TRUE(wait_until_unheld(image));
+  ASSERT_EQ(run_command("qemu-img convert -f raw -O vmdk " + quote(image) + " " + quote(vmdk) + " && chmod 0644 " +
+                            quote(image) + " " + quote(vmdk),
+                        ignored),
+            0);
+  const std::string listed = fls_of(image);
+  const struct {
+    std::string how, file, format, option;
+  } disks[] = {{"a raw image", image, "raw", "-image"}, {"a VMDK", vmdk, "vmdk", "-vmdk"}};
+  for (const auto& d : disks) {
+    {
+      guest_mount gm(d.file, d.format, dir + "/gm");
+      if (!gm.ok()) GTEST_SKIP() << gm.why();
+      const std::vector<std::string> args = {d.option, "ev/" + d.file.substr(d.file.rfind('/') + 1), "-all", "-csv"};
+      std::vector<quor_call> calls;
+      for (const std::string& who : {std::string(), as_nobody()}) {
+        const std::string by = d.how + (who.empty() ? ", root: " : ", nobody: ");
+        calls.push_back({by + "appended to a file of the mount", dir, args, ">>gm/existing.txt", who});
+        calls.push_back({by + "standard error appended there", dir, args, "2>>gm/existing.txt", who});
+      }
+      expect_refused(calls, {dir + "/gm/existing.txt"}, {},
+                     "refused to write: " + dir + "/gm/existing.txt: it is \\existing.txt of the evidence " + d.file +
+                         " (record ");
+    }
+    const std::string raw = raw_of(d.file, d.format);
+    EXPECT_EQ(fls_of(raw), listed) << d.how;
+    EXPECT_EQ(volume_file_text(raw, "/existing.txt"), "already there\n") << d.how;
+  }
+}
+
+// A file the shell makes anew in guestmount's view of the image for a
+// run's stream is one of the volume's files as much as one that was there,
+// though the image the run opens does not hold it yet; and a file that was
+// there stays one while a name beside it waits to be written back.
+TEST(LayerSetups, NewFileInAGuestmountOfTheImageIsRefused) {
+  GTEST_SKIP() << "pending: in root's guestmount of the image, once its folder shows a name the image does not "
+                  "hold yet (the appliance has not written it back; the shell's own `> gm/new.txt` is one), "
+                  "nobody's and root's `quor -image ev/img.dd -all -csv` with `> gm/new.txt`, `>> gm/existing.txt` "
+                  "or `2>> gm/existing.txt` end 0 and their text is in the image after guestunmount (icat of "
+                  "/new.txt and /existing.txt); expected: refused, status 255, \\new.txt or \\existing.txt "
+                  "of the evidence named";
+  if (!have_program("fls") || !have_program("icat") || !have_program("ifind") || !have_program("setpriv"))
+    GTEST_SKIP() << "fls, icat, ifind or setpriv not installed";
+  const std::string dir = folder("guestfs-new"), ev = folder("guestfs-new/ev");
+  open_to_nobody({dir, ev});
+  const std::string image = copy_fixture("links.img", "guestfs-new/ev/img.dd");
+  ASSERT_FALSE(image.empty());
+  std::string put_why;
+  if (!put_existing(image, dir + "/pn", put_why)) GTEST_SKIP() << put_why;
+  ASSERT_TRUE(wait_until_unheld(image));
+  ASSERT_EQ(::chmod(image.c_str(), 0644), 0);
+  const std::vector<std::string> args = {"-image", "ev/img.dd", "-all", "-csv"};
+  {
+    guest_mount gm(image, "raw", dir + "/gm");
+    if (!gm.ok()) GTEST_SKIP() << gm.why();
+    for (const std::string& who : {as_nobody(), std::string()}) {
+      const std::string by = who.empty() ? "root: " : "nobody: ";
+      std::string said;
+      EXPECT_EQ(run_call({by + "a new file in the mount", dir, args, ">gm/new.txt", who}, said), kFailed)
+          << by << said.substr(0, 300);
+      EXPECT_NE(said.find("refused to write: " + dir + "/gm/new.txt: it is \\new.txt of the evidence " + image),
+                std::string::npos)
+          << by << said.substr(0, 300);
+      EXPECT_EQ(read_whole(dir + "/gm/new.txt"), "") << by;
+      expect_refused({{by + "appended to a file of the mount, a new file there", dir, args, ">>gm/existing.txt", who},
+                      {by + "standard error appended there, a new file there", dir, args, "2>>gm/existing.txt",
+                       who}},
+                     {dir + "/gm/existing.txt"}, {}, "it is \\existing.txt of the evidence " + image + " (record ");
+    }
+  }
+  EXPECT_EQ(volume_file_text(image, "/new.txt"), "");
+  EXPECT_EQ(volume_file_text(image, "/existing.txt"), "already there\n");
+}
+
+// qemu-storage-daemon's writable FUSE export of the disk, root's and open
+// to every user, mounted by ntfs-3g: the mount's table entry names the
+// export, a regular file whose server another user cannot see, and the
+// volume the run opened tells its own file by its record, number and
+// creation time. So it is for a raw image and for a VMDK snapshot over its
+// parent, the child taking every write. Another user's streams into a file
+// of the mount are refused, and once the daemon is gone fls and icat show
+// the volume as it was.
+TEST(LayerSetups, StreamsIntoNtfs3gOverABlockExportOfTheImageAreRefused) {
+  if (!have_program("fls") || !have_program("icat") || !have_program("ifind") || !have_program("setpriv") ||
+      !have_program("qemu-img"))
+    GTEST_SKIP() << "fls, icat, ifind, setpriv or qemu-img not installed";
+  const std::string dir = folder("qsd"), ev = folder("qsd/ev");
+  const std::string raw = copy_fixture("links.img", "qsd/ev/raw.img");
+  ASSERT_FALSE(raw.empty());
+  std::string put_why, ignored;
+  if (!put_existing(raw, dir + "/pn", put_why)) GTEST_SKIP() << put_why;
+  ASSERT_TRUE(wait_until_unheld(raw));
+  ASSERT_EQ(run_command("cd " + quote(ev) + " && qemu-img convert -f raw -O vmdk raw.img base.vmdk" +
+                            " && qemu-img create -q -f vmdk -b base.vmdk -F vmdk child.vmdk" +
+                            " && chmod 0644 raw.img base.vmdk child.vmdk",
+                        ignored),
+            0);
+  const std::string listed = fls_of(raw), child = ev + "/child.vmdk";
+  // The record ntfs-3g gave existing.txt, as the refusal names it.
+  std::string record;
+  ASSERT_EQ(run_command("ifind -n /existing.txt " + quote(raw), record), 0);
+  while (!record.empty() && record.back() == '\n') record.pop_back();
+  const struct {
+    std::string how, sub, blockdevs, node;
+    std::vector<std::string> source, files;
+    std::string file, format;
+  } exports[] = {
+      {"a raw image", "raw", "--blockdev " + quote("driver=file,filename=" + raw + ",node-name=r"), "r",
+       {"-image", "ev/raw.img"}, {raw}, raw, "raw"},
+      {"a VMDK snapshot", "vmdk",
+       "--blockdev " + quote("driver=file,filename=" + child + ",node-name=f") + " --blockdev " +
+           quote("driver=vmdk,file=f,node-name=v"),
+       "v", {"-vmdk", "ev/child.vmdk", "-vmdk", "ev/base.vmdk"}, {child, ev + "/base.vmdk"}, child, "vmdk"},
+  };
+  for (const auto& e : exports) {
+    const std::string at = folder("qsd/" + e.sub);
+    {
+      block_export exported(at, e.blockdevs, e.node);
+      if (!exported.ok()) GTEST_SKIP() << exported.why();
+      open_to_nobody({dir, ev, at});
+      std::vector<std::string> args = e.source;
+      args.insert(args.end(), {"-all", "-csv"});
+      const std::string kept = e.sub + "/nr/existing.txt";
+      const std::string own = "refused to write: " + dir + "/" + kept + ": it is \\existing.txt of the evidence ";
+      const std::vector<quor_call> calls = {
+          {e.how + ", nobody: appended to a file of the mount", dir, args, ">>" + kept, as_nobody()},
+          {e.how + ", nobody: standard error appended there", dir, args, "2>>" + kept, as_nobody()}};
+      expect_refused(calls, {dir + "/" + kept}, {}, own + ev + "/");
+      // Each file of the chain is a source of the volume, and either may
+      // be the one named.
+      for (const quor_call& c : calls) {
+        std::string said;
+        EXPECT_EQ(run_call(c, said), kFailed) << c.how;
+        const bool named = std::any_of(e.files.begin(), e.files.end(), [&](const std::string& f) {
+          return said.find(own + f + " (record " + record + ")\n") != std::string::npos;
+        });
+        EXPECT_TRUE(named) << c.how << ": " << said.substr(0, 600);
+      }
+    }
+    ASSERT_TRUE(wait_until_unheld(e.file));
+    const std::string as_raw = raw_of(e.file, e.format);
+    EXPECT_EQ(fls_of(as_raw), listed) << e.how;
+    EXPECT_EQ(volume_file_text(as_raw, "/existing.txt"), "already there\n") << e.how;
+  }
+}
+
+// The listing and the log of one run, each into a file of its own in
+// `folder` (the log there first, as an earlier run left it), end as the same
+// run's into two files of the local folder `local`: each file holds what
+// it held and then what the local one took.
+void expect_both_written(const quor_call& c, const std::string& folder, const std::string& local) {
+  const std::string earlier = "earlier log\n";
+  for (const std::string& at : {folder, local}) {
+    ::unlink((at + "/new.csv").c_str());
+    std::ofstream(at + "/err.log", std::ios::trunc) << earlier;
+  }
+  quor_call on = c, here = c;
+  on.redirect = ">" + quote(folder + "/new.csv") + " 2>>" + quote(folder + "/err.log");
+  here.redirect = ">" + quote(local + "/new.csv") + " 2>>" + quote(local + "/err.log");
+  std::string said, said_here;
+  EXPECT_EQ(run_call(here, said_here), 0) << c.how << ": " << said_here.substr(0, 300);
+  EXPECT_EQ(run_call(on, said), 0) << c.how << ": " << said.substr(0, 300);
+  const std::string listing = read_whole(local + "/new.csv"), log = read_whole(local + "/err.log");
+  EXPECT_FALSE(listing.empty()) << c.how << ": the local run listed nothing";
+  EXPECT_EQ(first_difference(comparable(read_whole(folder + "/new.csv")), comparable(listing)), "") << c.how;
+  const std::string got_log = read_whole(folder + "/err.log");
+  ASSERT_EQ(got_log.compare(0, earlier.size(), earlier), 0) << c.how;
+  EXPECT_EQ(first_difference(comparable(got_log.substr(earlier.size())), comparable(log.substr(earlier.size()))), "")
+      << c.how;
+  EXPECT_TRUE(first_status(got_log) == first_status(log)) << c.how << ": the log lacks the first status line";
+}
+
+// `times` runs of `c` in a row, each appended to `folder`/case.csv after an
+// earlier listing, leave there that listing and then each run's, as one
+// run's on the local disk (`reference`) reads.
+void expect_appended_in_a_row(const quor_call& c, const std::string& folder, const std::string& reference, int times) {
+  const std::string file = folder + "/case.csv", earlier = "earlier listing\n";
+  std::ofstream(file, std::ios::trunc) << earlier;
+  quor_call on = c, here = c;
+  on.redirect = ">>" + quote(file);
+  here.redirect = ">" + quote(reference);
+  std::string said;
+  ASSERT_EQ(run_call(here, said), 0) << c.how << ": " << said.substr(0, 300);
+  const std::string one = comparable(read_whole(reference));
+  ASSERT_FALSE(one.empty()) << c.how << ": the local run listed nothing";
+  std::string all;
+  for (int run = 0; run < times; ++run) {
+    EXPECT_EQ(run_call(on, said), 0) << c.how << ", run " << run + 1 << ": " << said.substr(0, 300);
+    all += one;
+  }
+  const std::string got = read_whole(file);
+  ASSERT_EQ(got.compare(0, earlier.size(), earlier), 0) << c.how;
+  EXPECT_EQ(first_difference(comparable(got.substr(earlier.size())), all), "") << c.how;
+}
+
+// Case stores root serves to every user by FUSE, on this machine's disk:
+// an encfs folder, unionfs-fuse's copy-on-write view, fuse-overlayfs's
+// overlay, fusefat's FAT image, a mergerfs pool named by a word of its own.
+// Another user cannot see their servers, nor can root from a PID namespace
+// of its own; the local image the run reads opens as a volume that holds
+// none of their files, so every stream is written there as onto the local
+// disk: each way of sending it, the listing and the log into two files,
+// twenty listings appended in a row (on fusefat, which appends to nothing,
+// the new files alone). A run whose source opens as no volume
+// (a text file given as an image, an index-record file) has nothing to
+// answer for such a store, and its stream there is refused at its end.
+TEST(LayerSetups, StreamsIntoRootsFuseCaseStoresAreWrittenForAnotherUser) {
+  if (!have_program("setpriv") || !have_program("unshare") || !have_program("icat"))
+    GTEST_SKIP() << "setpriv, unshare or icat not installed";
+  const std::string dir = folder("fuse-stores"), local = folder("fuse-stores/local");
+  open_to_nobody({dir});
+  ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
+  ASSERT_FALSE(copy_fixture("links.img", "fuse-stores/links.img").empty());
+  std::string ignored;
+  // /Documents of sample.img is entry 66: its index records as one file.
+  ASSERT_EQ(run_command("cd " + quote(dir) + " && icat " + quote(fixture("sample.img")) +
+                            " 66-160 > t.i30 && seq 1 20000 > notes.img && chmod 0644 links.img t.i30 notes.img",
+                        ignored),
+            0);
+  // fusefat takes no write to a file it did not make in the same open:
+  // nothing appends there.
+  struct store {
+    std::string how, at;
+    bool appends = true;
+  };
+  std::vector<store> stores;
+  std::string skipped;
+  encrypted_folder encfs("encfs", dir + "/crypt", "", "-o allow_other");
+  if (encfs.ok() && encfs.step("chmod 0755 " + quote(dir + "/crypt") + " && chmod 0777 " + quote(encfs.at))) {
+    stores.push_back({"root's encfs", encfs.at});
+  } else {
+    skipped += " encfs: " + encfs.why();
+  }
+  const std::string branch = folder("fuse-stores/ub"), upper = folder("fuse-stores/up");
+  ASSERT_EQ(::chmod(branch.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(upper.c_str(), 0777), 0);
+  pass_through unionfs("unionfs", branch, dir + "/um", false, "-o allow_other");
+  if (unionfs.ok()) {
+    stores.push_back({"root's unionfs-fuse", unionfs.at});
+  } else {
+    skipped += " unionfs-fuse: " + unionfs.why();
+  }
+  pass_through overlay("fuse-overlayfs", upper, dir + "/om", false, "-o allow_other");
+  if (overlay.ok() && overlay.step("chmod 0777 " + quote(overlay.at))) {
+    stores.push_back({"root's fuse-overlayfs", overlay.at});
+  } else {
+    skipped += " fuse-overlayfs: " + overlay.why();
+  }
+  layer_stack fat;
+  if (fat_store(fat, dir + "/fat.img", dir + "/fm")) {
+    stores.push_back({"root's fusefat", dir + "/fm", false});
+  } else {
+    skipped += " fusefat: " + fat.why();
+  }
+  const std::string pooled = folder("fuse-stores/A");
+  ASSERT_EQ(::chmod(pooled.c_str(), 0777), 0);
+  pass_through pool("mergerfs fsname", pooled, dir + "/pool", false, "-o allow_other,xattr=nosys");
+  if (pool.ok() && pool.step("ls -l " + quote(pool.at))) {
+    stores.push_back({"root's mergerfs pool", pool.at});
+  } else {
+    skipped += " mergerfs: " + pool.why();
+  }
+  const std::vector<std::string> args = {"-image", "links.img", "-all", "-csv"};
+  for (const store& on : stores) {
+    for (const stream_form& f : stream_forms()) {
+      if (!on.appends && !f.before.empty()) continue;
+      expect_written({on.how + ", nobody's run", dir, args, "", as_nobody()}, f, on.at, local + "/" + f.name);
+      expect_written({on.how + ", root's run in a PID namespace of its own", dir, args, "", own_pid_namespace(dir)},
+                     f, on.at, local + "/" + f.name);
+    }
+    if (on.appends) {
+      expect_both_written({on.how + ", nobody's listing and log", dir, args, "", as_nobody()}, on.at, local);
+      expect_appended_in_a_row({on.how + ", nobody's listings in a row", dir, args, "", as_nobody()}, on.at,
+                               local + "/one.csv", 20);
+    }
+    std::ofstream(on.at + "/case.csv", std::ios::trunc) << "earlier listing\n";
+    expect_refused({{on.how + ", nobody's run of a text file as an image", dir,
+                     {"-image", "notes.img", "-all", "-csv"}, ">>" + quote(on.at + "/case.csv"), as_nobody()},
+                    {on.how + ", nobody's run of an index-record file", dir, {"-indxfile", "t.i30", "-all", "-csv"},
+                     ">>" + quote(on.at + "/case.csv"), as_nobody()},
+                    {on.how + ", its log", dir, {"-indxfile", "t.i30", "-all", "-csv"},
+                     "2>>" + quote(on.at + "/case.csv"), as_nobody()}},
+                   {on.at + "/case.csv"}, {}, "write the listing elsewhere");
+  }
+  if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
+}
+
+// `c` run by nobody in a sandbox of its own (sandbox_of_its_own) that sees
+// `evidence` at /evidence and `view` at /case, its stream sent by `f` to
+// /case, is left to the run: it ends as the same run whose /case is the
+// local folder `local`, and the file holds what it held and then what the
+// local one took.
+void expect_written_in_sandbox(const quor_call& c, const stream_form& f, const std::string& evidence,
+                               const std::string& view, const std::string& local) {
+  const std::string how = c.how + ", " + f.how, redirect = with_file(f.form, "/case/" + f.name);
+  for (const std::string& at : {view, local}) {
+    ::unlink((at + "/" + f.name).c_str());
+    if (f.before.empty()) continue;
+    std::ofstream(at + "/" + f.name) << f.before;
+    // The run inside opens the file as the user it runs as.
+    ASSERT_EQ(::chmod((at + "/" + f.name).c_str(), 0666), 0) << how;
+  }
+  quor_call on = c, here = c;
+  on.prefix = as_nobody() + sandbox_of_its_own(evidence, view, redirect);
+  here.prefix = as_nobody() + sandbox_of_its_own(evidence, local, redirect);
+  std::string said, said_here;
+  EXPECT_EQ(run_call(here, said_here), 0) << how << ": " << said_here.substr(0, 300);
+  EXPECT_EQ(run_call(on, said), 0) << how << ": " << said.substr(0, 300);
+  const std::string got = read_whole(view + "/" + f.name), want = read_whole(local + "/" + f.name);
+  ASSERT_EQ(want.compare(0, f.before.size(), f.before), 0) << how << ": the local run";
+  EXPECT_FALSE(want.size() == f.before.size()) << how << ": the local run wrote nothing";
+  ASSERT_EQ(got.compare(0, f.before.size(), f.before), 0) << how;
+  EXPECT_EQ(first_difference(comparable(got.substr(f.before.size())), comparable(want.substr(f.before.size()))), "")
+      << how;
+}
+
+// Root's bindfs of a case folder, open to every user, bound into another
+// user's sandbox of its own PID namespace: the mount's table entry names a
+// host folder the sandbox does not have and its server is out of sight,
+// but the image the run reads opens as a volume that holds none of its
+// files, so every stream is written there as into a local folder.
+TEST(LayerSetups, StreamsOfASandboxIntoRootsBindfsViewAreWritten) {
+  if (!have_program("bwrap") || !have_program("setpriv")) GTEST_SKIP() << "bwrap or setpriv not installed";
+  const std::string dir = folder("sandbox-bound"), ev = folder("sandbox-bound/ev");
+  const std::string real = folder("sandbox-bound/real"), local = folder("sandbox-bound/local");
+  open_to_nobody({dir, ev});
+  ASSERT_EQ(::chmod(real.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
+  ASSERT_FALSE(copy_fixture("sample.img", "sandbox-bound/ev/sample.img").empty());
+  ASSERT_EQ(::chmod((ev + "/sample.img").c_str(), 0644), 0);
+  pass_through view("bindfs", real, dir + "/view", false, "-o allow_other");
+  if (!view.ok()) GTEST_SKIP() << view.why();
+  for (const stream_form& f : stream_forms())
+    expect_written_in_sandbox({"root's bindfs in nobody's sandbox", dir,
+                               {"-image", "/evidence/sample.img", "-all", "-csv"}, ""},
+                              f, ev, view.at, local);
+}
+
+// Root's encfs case folder, open to every user, while another user reads
+// the image through root's share of it (sshfs named by its server, a
+// WebDAV remote by rclone): the image opens as a volume that holds none of
+// the folder's files, and the source is not read through that folder, so
+// every stream is written there as onto the local disk.
+TEST(LayerSetups, StreamsIntoRootsEncryptedCaseFolderBesideASourceReadThroughAShareAreWritten) {
+  if (!have_program("setpriv")) GTEST_SKIP() << "setpriv not installed";
+  const std::string dir = folder("crypt-share"), cases = folder("crypt-share/cases");
+  const std::string local = folder("crypt-share/local");
+  open_to_nobody({dir, cases});
+  ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
+  ASSERT_FALSE(copy_fixture("sample.img", "crypt-share/cases/sample.img").empty());
+  ASSERT_EQ(::chmod((cases + "/sample.img").c_str(), 0644), 0);
+  encrypted_folder encfs("encfs", dir + "/crypt", "", "-o allow_other");
+  if (!encfs.ok() || !encfs.step("chmod 0755 " + quote(dir + "/crypt") + " && chmod 0777 " + quote(encfs.at)))
+    GTEST_SKIP() << encfs.why();
+  std::vector<quor_call> runs;
+  std::string skipped;
+  ssh_share ssh(dir + "/sshd", cases);
+  if (ssh.ok() && share_start_folder(ssh, cases, dir + "/s", "allow_other")) {
+    runs.push_back({"read through root's sshfs", dir, {"-image", "s/sample.img", "-all", "-csv"}, "", as_nobody()});
+  } else {
+    skipped += " sshfs: " + ssh.why();
+  }
+  rclone_served dav("webdav", dir + "/dav", cases);
+  if (dav.mount_webdav(dir + "/rm", "full", "--allow-other")) {
+    runs.push_back(
+        {"read through root's WebDAV remote", dir, {"-image", "rm/sample.img", "-all", "-csv"}, "", as_nobody()});
+  } else {
+    skipped += " WebDAV: " + dav.why();
+  }
+  for (const quor_call& c : runs)
+    for (const stream_form& f : stream_forms()) expect_written(c, f, encfs.at, local + "/" + f.name);
+  if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
 
 }  // namespace

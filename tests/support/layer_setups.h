@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -311,10 +312,13 @@ struct squash_view : layer_stack {
 
 // An encrypted folder dir/c (gocryptfs or encfs, by `kind`) and its clear
 // view dir/v holding a copy of `image` as ev.img (unless `image` is "");
-// `cipher` is that file's encrypted one in dir/c.
+// `cipher` is that file's encrypted one in dir/c. `options` are the
+// server's more (-o allow_other, for a view root serves to every user).
 struct encrypted_folder : layer_stack {
   std::string cipher_dir, at, view, cipher;
-  encrypted_folder(const std::string& kind, const std::string& dir, const std::string& image) {
+  encrypted_folder(const std::string& kind, const std::string& dir, const std::string& image,
+                   const std::string& options = "") {
+    const std::string more = options.empty() ? "" : options + " ";
     need({kind});
     ::mkdir(dir.c_str(), 0700);
     cipher_dir = dir + "/c";
@@ -324,10 +328,10 @@ struct encrypted_folder : layer_stack {
     if (kind == "gocryptfs") {
       // A low scrypt cost: the key is made in milliseconds.
       step("gocryptfs -init -q -scryptn 10 -extpass 'echo pw' " + shell_word(cipher_dir));
-      mount("gocryptfs -q -extpass 'echo pw' " + shell_word(cipher_dir) + " " + shell_word(at), at);
+      mount("gocryptfs -q " + more + "-extpass 'echo pw' " + shell_word(cipher_dir) + " " + shell_word(at), at);
       known = {"gocryptfs.conf", "gocryptfs.diriv"};
     } else {
-      mount("encfs --standard --extpass='echo pw' " + shell_word(cipher_dir) + " " + shell_word(at), at);
+      mount("encfs --standard " + more + "--extpass='echo pw' " + shell_word(cipher_dir) + " " + shell_word(at), at);
       known = {".encfs6.xml"};
     }
     view = at + "/ev.img";
@@ -366,7 +370,8 @@ struct archive_view : layer_stack {
 };
 
 // A pass-through view at `at` of the folder `under` by `kind`: bindfs,
-// unionfs (copy on write, the folder writable), mergerfs or rclone (a
+// unionfs (copy on write, the folder writable), fuse-overlayfs (the folder
+// its upper layer, over an empty lower one beside `at`), mergerfs or rclone (a
 // local path, no configuration, its log beside the view); "mergerfs
 // fsname" names itself by a word of its own, as fstab lines do; "rclone
 // :local:" is rclone's local remote with its write cache; "mergerfs modes"
@@ -374,8 +379,8 @@ struct archive_view : layer_stack {
 // (`under` to be written, an empty folder beside `at` only read); "avfs"
 // is avfs's view of the whole tree, mounted by mountavfs with `at` as its
 // home, at at/.avfs. `shows` is where the view shows `under`. `read_only` asks
-// bindfs for a view that cannot be written; `options` are bindfs's or
-// rclone's more options (a cache mode).
+// bindfs for a view that cannot be written; `options` are the server's
+// more options (allow_other, rclone's cache mode).
 struct pass_through : layer_stack {
   std::string at, shows;
   pass_through(const std::string& kind, const std::string& under, const std::string& at_, bool read_only = false,
@@ -389,7 +394,9 @@ struct pass_through : layer_stack {
       shows = at + under;
       mount("HOME=" + shell_word(at_) + " mountavfs", at);
     } else if (kind == "mergerfs fsname") {
-      mount("mergerfs -o fsname=pool " + shell_word(under) + " " + shell_word(at), at);
+      mount("mergerfs -o fsname=pool " + options + (options.empty() ? "" : " ") + shell_word(under) + " " +
+                shell_word(at),
+            at);
     } else if (kind == "mergerfs modes") {
       step("mkdir -p " + shell_word(at + ".ro"));
       mount("mergerfs -o fsname=pool " + shell_word(under + "=RW:" + at + ".ro=RO") + " " + shell_word(at), at);
@@ -402,7 +409,14 @@ struct pass_through : layer_stack {
                 shell_word(under) + " " + shell_word(at),
             at);
     } else if (kind == "unionfs") {
-      mount("unionfs -o cow " + shell_word(under + "=RW") + " " + shell_word(at), at);
+      mount("unionfs -o cow " + options + (options.empty() ? "" : " ") + shell_word(under + "=RW") + " " +
+                shell_word(at),
+            at);
+    } else if (kind == "fuse-overlayfs") {
+      step("mkdir -p " + shell_word(at + ".lower") + " " + shell_word(at + ".work"));
+      const std::string layers = "lowerdir=" + at + ".lower,upperdir=" + under + ",workdir=" + at + ".work";
+      mount("fuse-overlayfs -o " + shell_word(layers) + " " + options + (options.empty() ? "" : " ") + shell_word(at),
+            at);
     } else if (kind == "mergerfs") {
       mount("mergerfs " + shell_word(under) + " " + shell_word(at), at);
     } else if (kind == "rclone") {
@@ -625,8 +639,9 @@ inline std::string with_archive_mounted_from_its_folder(
 // rclone serving the folder `served` on this machine over `kind` (webdav,
 // http or sftp, the last without authentication and with a host key made
 // in dir) at 127.0.0.1 on a port chosen by the process id and `slot`, with
-// nothing written outside dir; `mount_webdav(at, mode)` mounts it by
-// rclone (in its file cache mode `mode`, the cache beside the mount),
+// nothing written outside dir; `mount_webdav(at, mode, options)` mounts it
+// by rclone (in its file cache mode `mode`, the cache beside the mount,
+// with rclone's `options` more: --allow-other),
 // `mount_davfs(at)` by davfs2 (its configuration and answers in dir, each
 // upload at once), `mount_http(file, at)` one file of it by httpfs2, and
 // `mount_sftp(at)` all of it by sshfs.
@@ -656,9 +671,10 @@ struct rclone_served : layer_stack {
         },
         "rclone serve " + kind + " to listen");
   }
-  bool mount_webdav(const std::string& at, const std::string& mode = "off") {
+  bool mount_webdav(const std::string& at, const std::string& mode = "off", const std::string& options = "") {
     return mount("rclone mount --config /dev/null --daemon :webdav: " + shell_word(at) + " --webdav-url " + url +
-                     " --cache-dir " + shell_word(at + ".cache") + " --vfs-cache-mode " + mode,
+                     " --cache-dir " + shell_word(at + ".cache") + " --vfs-cache-mode " + mode +
+                     (options.empty() ? "" : " " + options),
                  at);
   }
   bool mount_davfs(const std::string& at) {
@@ -799,5 +815,72 @@ inline bool memory_share(layer_stack& stack, const std::string& at, const std::s
                          shell_word(cache) + " :memory: " + shell_word(at),
                      at);
 }
+
+// A FAT in the file `file` (16 MiB) served by fusefat at `at`, writable
+// and open to every user, as a case store kept on a FAT image.
+inline bool fat_store(layer_stack& stack, const std::string& file, const std::string& at) {
+  return stack.need({"fusefat", "mkfs.vfat"}) &&
+         stack.step("truncate -s 16M " + shell_word(file) + " && mkfs.vfat " + shell_word(file)) &&
+         stack.mount("fusefat -o rw+,allow_other " + shell_word(file) + " " + shell_word(at), at, file);
+}
+
+// libguestfs's guestmount of the disk image `image` (of qemu's format
+// `format`) at `at`, its one file system /dev/sda (a bare volume is the
+// whole disk to the appliance) mounted to be written and open to every
+// user. The appliance runs under TCG: nested KVM, where it is offered, may
+// never boot, and TCG starts in some seconds. The appliance is built and
+// run in the scratch folder, once a test process. Undone by guestunmount and a
+// wait for guestmount to end, which it does once its appliance has written
+// the image back and quit.
+struct guest_mount : layer_stack {
+  std::string at;
+  guest_mount(const std::string& image, const std::string& format, const std::string& at_) : at(at_) {
+    if (!need({"guestmount", "guestunmount"})) return;
+    ::mkdir(at.c_str(), 0700);
+    const std::string pid_file = at + ".pid", log = at + ".log";
+    std::string out;
+    const std::string cache = scratch_dir() + "/guestfs-cache", temp = scratch_dir() + "/guestfs-tmp";
+    ::mkdir(cache.c_str(), 0700);
+    ::mkdir(temp.c_str(), 0700);
+    const std::string appliance = "LIBGUESTFS_CACHEDIR=" + shell_word(cache) + " TMPDIR=" + shell_word(temp) +
+                                  " LIBGUESTFS_BACKEND=direct LIBGUESTFS_BACKEND_SETTINGS=force_tcg timeout 300 ";
+    if (run_command(appliance + "guestmount --pid-file " + shell_word(pid_file) + " --format=" + format + " -a " +
+                        shell_word(image) + " -m /dev/sda -o allow_other " + shell_word(at) + " >" + shell_word(log) +
+                        " 2>&1 </dev/null",
+                    out) != 0 ||
+        !is_mount_point(at)) {
+      fail("libguestfs's appliance did not start here (see " + log + ")");
+      return;
+    }
+    const int pid = std::atoi(read_file_text(pid_file).c_str());
+    const std::string mounted = at;
+    on_undo([mounted, pid] {
+      std::string ignored;
+      run_command("guestunmount --retry=10 " + shell_word(mounted) + " >/dev/null 2>&1", ignored);
+      for (int tick = 0; tick < 600 && pid > 0 && ::kill(pid, 0) == 0; ++tick) ::usleep(100000);
+    });
+  }
+};
+
+// qemu-storage-daemon's writable FUSE export, open to every user, of the
+// node `node` that the `blockdevs` (its --blockdev options) make: the
+// regular file dir/expr shows the disk; ntfs-3g mounts that at dir/nr,
+// open to every user.
+struct block_export : layer_stack {
+  std::string exported, at;
+  block_export(const std::string& dir, const std::string& blockdevs, const std::string& node) {
+    need({"qemu-storage-daemon", "ntfs-3g"});
+    exported = dir + "/expr";
+    at = dir + "/nr";
+    step(": > " + shell_word(exported));
+    start("qemu-storage-daemon " + blockdevs + " --export " +
+              shell_word("type=fuse,id=e,node-name=" + node + ",mountpoint=" + exported +
+                         ",writable=on,allow-other=on"),
+          dir + "/qsd.log");
+    const std::string shown = exported;
+    wait_for([shown] { return is_mount_point(shown); }, "qemu-storage-daemon's export at " + exported);
+    mount("ntfs-3g -o allow_other,noatime " + shell_word(exported) + " " + shell_word(at), at, exported);
+  }
+};
 
 }  // namespace quor_test
