@@ -66,29 +66,44 @@ bool shown_created(int fd, const std::string& path, ulong64& ticks) {
   return n == static_cast<ssize_t>(sizeof value) && (ticks = load_u64(value, 0), true);
 }
 
-// The live entries of a folder's index, by name, as the listing reads them.
+// The live entries of a folder's index a mount shows (DOS names it never
+// does), by name, as the listing reads them.
 std::map<std::string, ulong64> index_names(const CNtfs& volume, ulong64 folder) {
   string_indx_map valid;
   inode_indx_mmap carved;
   std::map<std::string, ulong64> out;
   if (volume.find_children_w_carve(valid, carved, folder, 0))
-    for (const auto& e : valid) out[e.second.name] = load_u64(e.second.entry, k_ie_file_reference) & REFERENCE_MASK;
+    for (const auto& e : valid)
+      if (e.second.entry[k_ie_name_space] != 2)
+        out[e.second.name] = load_u64(e.second.entry, k_ie_file_reference) & REFERENCE_MASK;
   return out;
 }
 
-// Whether the folder `path` shows a name and `fits` takes every one (with the
-// number it is shown by); the listing stops at the first that does not.
-template <typename Fits>
-bool every_shown(const std::string& path, Fits fits) {
+// Lists the folder `path`, each name with the number it is shown by, until
+// `take` says stop.
+template <typename Take>
+void list_shown(const std::string& path, Take take) {
   const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(path.c_str()), ::closedir);
-  if (!listing) return false;
-  bool any = false;
-  while (const struct dirent* e = ::readdir(listing.get())) {
-    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    if (!fits(std::string(e->d_name), static_cast<ulong64>(e->d_ino))) return false;
-    any = true;
-  }
-  return any;
+  while (const struct dirent* e = listing ? ::readdir(listing.get()) : nullptr)
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0 &&
+        !take(std::string(e->d_name), static_cast<ulong64>(e->d_ino)))
+      return;
+}
+
+// Whether the folder `at` shows the root: a name, and none outside its
+// index; or, where a view writes back only later what is made through it
+// (guestmount), a few names outside it beside every one the index holds
+// of the files a mount shows (those past the system files, record 16 on).
+bool shows_root(const std::string& at, const std::map<std::string, ulong64>& root) {
+  const size_t most_pending = 8;
+  size_t inside = 0, outside = 0, shown = 0, files = 0;
+  for (const auto& e : root) files += e.second >= 16;
+  list_shown(at, [&](const std::string& name, ulong64) {
+    const auto in = root.find(name);
+    in == root.end() ? ++outside : (++inside, shown += in->second >= 16);
+    return outside <= most_pending;
+  });
+  return inside > 0 && (outside == 0 || (outside <= most_pending && files > 0 && shown == files));
 }
 
 std::string parent_of(const std::string& path) { return path.rfind('/') == 0 ? "/" : path.substr(0, path.rfind('/')); }
@@ -129,9 +144,9 @@ bool numbered_folder(const CNtfs& volume, std::string path, struct stat st, bool
   if (proven || told) return true;
   for (const auto& folder : chain) {
     const std::map<std::string, ulong64> index = index_names(volume, folder.second);
-    bool listed = false;
-    const bool agree = every_shown(folder.first, [&](const std::string& name, ulong64 number) {
-      return (listed = true, index.count(name) && index.at(name) == number);
+    bool listed = false, agree = true;
+    list_shown(folder.first, [&](const std::string& name, ulong64 number) {
+      return (listed = true, agree = index.count(name) && index.at(name) == number);
     });
     if (listed) return agree;
   }
@@ -156,8 +171,10 @@ bool named_folder(const CNtfs& volume, const std::string& path, const struct sta
     struct stat up;
     ulong64 shown = 0;
     if (at.empty() || at[0] != '/' || ::stat(at.c_str(), &up) != 0 || up.st_dev != st.st_dev) return false;
+    // A folder shown as record 5 is numbered as NTFS numbers it, and the
+    // numbers have answered for it already.
     const bool dated_apart = shown_created(-1, at, shown) && (!root.dated || shown != root.created);
-    if (!dated_apart && every_shown(at, [&](const std::string& name, ulong64) { return root_index.count(name); })) {
+    if (!dated_apart && up.st_ino != ROOT_DIRECTORY_ENTRY && shows_root(at, root_index)) {
       record = ROOT_DIRECTORY_ENTRY;
       in_volume = below.empty() ? "\\" : "";
       for (size_t i = below.size(); i-- > 0;) {
@@ -200,8 +217,11 @@ bool volume_holds(CNtfs& volume, int fd, uint64& record, std::string& path) {
   const fresh_reads fresh(volume);
   const std::string name = uni::descriptor_path(fd);
   if (name.empty() || name[0] != '/') return false;  // gone, or another namespace's
-  if (S_ISDIR(st.st_mode))
-    return numbered_folder(volume, name, st, false, record, path) || named_folder(volume, name, st, record, path);
+  if (S_ISDIR(st.st_mode)) {
+    if (numbered_folder(volume, name, st, false, record, path) || named_folder(volume, name, st, record, path))
+      return true;
+    return (record = 0, false);
+  }
   // A file is the volume's by its own record and creation time, or its folder.
   const std::string folder = parent_of(name), base = name.substr(name.rfind('/') + 1);
   struct stat in;
@@ -211,9 +231,12 @@ bool volume_holds(CNtfs& volume, int fd, uint64& record, std::string& path) {
   const bool own = read_facts(volume, static_cast<ulong64>(st.st_ino), facts) && !facts.directory &&
                    named_in(facts, base, static_cast<ulong64>(in.st_ino)) && shown_created(fd, "", shown) &&
                    facts.dated && shown == facts.created;
-  // With the file's own proof, its folders need only their numbers and names.
-  if (!numbered_folder(volume, folder, in, own, record, path) && !own && !named_folder(volume, folder, in, record, path))
-    return false;
+  // With the file's own proof, its folders need only their numbers and names;
+  // where one of them cannot be read, the path is said as far as it is known.
+  const bool in_folder =
+      numbered_folder(volume, folder, in, own, record, path) || (!own && named_folder(volume, folder, in, record, path));
+  if (!own && !in_folder) return (record = 0, false);
+  if (!in_folder) path = "...";
   // Said as the file it would be there, by its own record where it has one.
   const std::map<std::string, ulong64> index = own ? std::map<std::string, ulong64>() : index_names(volume, record);
   const auto found = index.find(base);
