@@ -374,8 +374,8 @@ struct archive_view : layer_stack {
 // (`under` to be written, an empty folder beside `at` only read); "avfs"
 // is avfs's view of the whole tree, mounted by mountavfs with `at` as its
 // home, at at/.avfs. `shows` is where the view shows `under`. `read_only` asks
-// bindfs for a view that cannot be written; `options` are bindfs's or
-// rclone's more options (a cache mode).
+// bindfs for a view that cannot be written; `options` are bindfs's,
+// mergerfs's or rclone's more options (a cache mode).
 struct pass_through : layer_stack {
   std::string at, shows;
   pass_through(const std::string& kind, const std::string& under, const std::string& at_, bool read_only = false,
@@ -404,7 +404,7 @@ struct pass_through : layer_stack {
     } else if (kind == "unionfs") {
       mount("unionfs -o cow " + shell_word(under + "=RW") + " " + shell_word(at), at);
     } else if (kind == "mergerfs") {
-      mount("mergerfs " + shell_word(under) + " " + shell_word(at), at);
+      mount("mergerfs " + options + (options.empty() ? "" : " ") + shell_word(under) + " " + shell_word(at), at);
     } else if (kind == "rclone") {
       mount("rclone mount --config /dev/null --daemon -vv --log-file " + shell_word(at + ".log") + " " +
                 shell_word(under) + " " + shell_word(at) + (options.empty() ? "" : " " + options),
