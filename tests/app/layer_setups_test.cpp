@@ -428,6 +428,41 @@ TEST(LayerSetups, OutputsThroughAViewOfAFolderHoldingAMountOfTheImageAreRefused)
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
 
+// avfs's view of the whole tree, root's with a home of its own, while
+// another program holds a file of the case folder open through it: the
+// server holds a file of the local disk, and nothing of the mount of the
+// image under it. A copy folder in that mount through the view is the
+// volume's root, which the volume itself tells; nothing is made there, and
+// fls lists the image as before.
+TEST(LayerSetups, CopyFolderThroughAvfsWhoseServerHoldsAnotherFileIsRefused) {
+  if (!have_program("fls") || !have_program("tail")) GTEST_SKIP() << "fls or tail not installed";
+  const std::string dir = folder("avfs-held"), av = folder("avfs-held/av");
+  folder("avfs-held/ev");
+  const std::string image = copy_fixture("links.img", "avfs-held/ev/links.img");
+  ASSERT_FALSE(image.empty());
+  std::ofstream(av + "/held.txt") << "held open\n";
+  const std::string listed = fls_of(image);
+  {
+    layer_stack ntfs;
+    if (!mount_ntfs(ntfs, image, av + "/n")) GTEST_SKIP() << ntfs.why();
+    pass_through view("avfs", dir, dir + "/home");
+    if (!view.ok()) GTEST_SKIP() << view.why();
+    const std::string log = dir + "/tail.log";
+    view.start("tail -f " + shell_word(view.shows + "/av/held.txt"), log);
+    view.wait_for([log] { return read_whole(log).find("held open") != std::string::npos; }, "tail through avfs");
+    ASSERT_TRUE(view.ok()) << view.why();
+    const std::string copies = view.shows + "/av/n/newdir";
+    expect_refused({{"avfs holding another file: a copy folder in the mount",
+                     dir,
+                     {"-image", "ev/links.img", "-all", "-csv", "-action_copy_files", copies},
+                     ""}},
+                   {}, {av + "/n/newdir"},
+                   "refused to write: " + copies + ": it is \\ of the evidence " + image + " (record 5)\n");
+  }
+  ASSERT_TRUE(wait_until_unheld(image));
+  EXPECT_EQ(fls_of(image), listed);
+}
+
 // An index-record file read through a view of its folder: standard output
 // onto the file itself. (The cluster copies of the writers' tests try the
 // same views by identity alone.)
@@ -1397,12 +1432,13 @@ TEST(LayerSetups, CopyFolderOnASandboxsOwnFuseRootIsMade) {
   EXPECT_TRUE(exists(dir + "/copies"));
 }
 
-// Root's mounts, open to every user, whose table entry leads to no file:
-// ntfs-3g's name cut at a comma, an image renamed after it was mounted, a
-// name relative to the folder fuse2fs was started in. A run of another
-// user, or of root in a PID namespace of its own, sees no server and cannot
-// tell what the mount is stored on: a stream into it is refused, and
-// nothing of the run reaches the image (ext2's but for its superblock).
+// Root's mounts, open to every user, whose table entry leads to no file,
+// or to another: ntfs-3g's name cut at a comma, an image renamed after it
+// was mounted (another file put under its old name), a name relative to
+// the folder fuse2fs was started in. A run of another user, or of root in
+// a PID namespace of its own, sees no server and cannot tell what the mount
+// is stored on: a stream into it is refused, and nothing of the run reaches
+// the image (ext2's but for its superblock).
 TEST(LayerSetups, StreamsIntoAMountWhoseTableNameLeadsNowhereAreRefused) {
   if (!have_program("setpriv") || !have_program("unshare")) GTEST_SKIP() << "setpriv or unshare not installed";
   const std::string dir = folder("nowhere"), ev = folder("nowhere/ev");
@@ -1419,6 +1455,10 @@ TEST(LayerSetups, StreamsIntoAMountWhoseTableNameLeadsNowhereAreRefused) {
        "ev/case,1.img", "ev/case,1.img", "n/existing.txt"},
       {"ntfs-3g of an image renamed since", "ev/r.img", "ntfs-3g -o allow_other,noatime ev/r.img n2", "n2",
        "mv ev/r.img ev/r2.img", "ev/r2.img", "ev/r2.img", "n2/existing.txt"},
+      {"ntfs-3g of an image renamed since, another file under its name", "ev/d.img",
+       "ntfs-3g -o allow_other,noatime ev/d.img n3", "n3",
+       "mv ev/d.img ev/d-real.img && echo 'another file' > ev/d.img && chmod 0644 ev/d.img", "ev/d-real.img",
+       "ev/d-real.img", "n3/existing.txt"},
       {"fuse2fs of a relative name", "evE/ext.img", "fuse2fs -o allow_other evE/ext.img fm", "fm", "", "evE/ext.img",
        dir + "/evE/ext.img", "fm/notes.txt"},
   };

@@ -146,24 +146,6 @@ TEST(OwnFiles, FilesAndFoldersOfMountsOfTheVolumeAreItsOwn) {
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
 
-// A fresh NTFS volume `image` of 8 MiB; with `like_sample`, its root holds
-// readme.txt, Documents (with notes.txt), Photos and Projects, the folders
-// under the very record numbers sample.img gives them.
-bool other_volume(layer_stack& stack, const std::string& image, const std::string& at, bool like_sample) {
-  if (!stack.need({"mkntfs", "ntfs-3g"}) ||
-      !stack.step("truncate -s 8M " + shell_word(image) + " && mkntfs -q -F -f " + shell_word(image)))
-    return false;
-  if (!like_sample) return true;
-  layer_stack first;
-  if (!mount_ntfs(first, image, at) ||
-      !first.step("cd " + shell_word(at) +
-                  " && echo text > readme.txt && echo pad > pad.txt && mkdir Documents Photos Projects Downloads Temp"
-                  " && echo note > Documents/notes.txt && rm pad.txt"))
-    return stack.fail(first.why());
-  first.undo_all();
-  return wait_until_unheld(image) || stack.fail("ntfs-3g did not let " + image + " go");
-}
-
 TEST(OwnFiles, OtherFoldersAreNotItsOwn) {
   const std::string dir = made_folder("own-not");
   const std::string image = copy_fixture("sample.img", "own-not/ev.img");
@@ -199,9 +181,9 @@ TEST(OwnFiles, OtherFoldersAreNotItsOwn) {
 
   // Other NTFS volumes, mounted by ntfs-3g, directly and through bindfs.
   layer_stack fresh, like;
-  const bool fresh_ok = other_volume(fresh, dir + "/fresh.img", dir + "/f", false) &&
+  const bool fresh_ok = ntfs_case_drive(fresh, dir + "/fresh.img", dir + "/f", false) &&
                         mount_ntfs(fresh, dir + "/fresh.img", dir + "/f");
-  const bool like_ok = other_volume(like, dir + "/like.img", dir + "/l", true) &&
+  const bool like_ok = ntfs_case_drive(like, dir + "/like.img", dir + "/l", true) &&
                        mount_ntfs(like, dir + "/like.img", dir + "/l");
   std::vector<std::unique_ptr<pass_through>> bound;
   if (fresh_ok) {
@@ -334,7 +316,7 @@ TEST(OwnFiles, CaseDriveWithTheRootsNamesThroughBindfsWithoutXattrsIsNotItsOwn) 
   const std::unique_ptr<CNtfs> volume = open_engine_at(image);
   ASSERT_TRUE(volume);
   layer_stack like;
-  if (!other_volume(like, dir + "/like.img", dir + "/l", true) || !mount_ntfs(like, dir + "/like.img", dir + "/l"))
+  if (!ntfs_case_drive(like, dir + "/like.img", dir + "/l", true) || !mount_ntfs(like, dir + "/like.img", dir + "/l"))
     GTEST_SKIP() << like.why();
   pass_through bare("bindfs", dir + "/l", dir + "/lbx", false, "--xattr-none");
   if (!bare.ok()) GTEST_SKIP() << bare.why();

@@ -423,6 +423,26 @@ inline bool mount_ntfs(layer_stack& stack, const std::string& image, const std::
          stack.mount("ntfs-3g -o noatime " + shell_word(image) + " " + shell_word(at), at, image);
 }
 
+// An examiner's NTFS case drive: a fresh NTFS volume `image` of 8 MiB;
+// with `like_sample`, its root holds readme.txt, Documents (with
+// notes.txt), Photos, Projects, Downloads and Temp, its first folders under
+// the very record numbers sample.img gives them, put there through a first
+// mount at `at`, unmounted again.
+inline bool ntfs_case_drive(layer_stack& stack, const std::string& image, const std::string& at, bool like_sample) {
+  if (!stack.need({"mkntfs", "ntfs-3g"}) ||
+      !stack.step("truncate -s 8M " + shell_word(image) + " && mkntfs -q -F -f " + shell_word(image)))
+    return false;
+  if (!like_sample) return true;
+  layer_stack first;
+  if (!mount_ntfs(first, image, at) ||
+      !first.step("cd " + shell_word(at) +
+                  " && echo text > readme.txt && echo pad > pad.txt && mkdir Documents Photos Projects Downloads Temp"
+                  " && echo note > Documents/notes.txt && rm pad.txt"))
+    return stack.fail(first.why());
+  first.undo_all();
+  return wait_until_unheld(image) || stack.fail("ntfs-3g did not let " + image + " go");
+}
+
 // existing.txt, holding "already there", put into `image` through ntfs-3g
 // at `at`, unmounted again before this returns; false, with why, when no
 // mount could be had.
