@@ -1432,6 +1432,55 @@ TEST(LayerSetups, CopyFolderOnASandboxsOwnFuseRootIsMade) {
   EXPECT_TRUE(exists(dir + "/copies"));
 }
 
+// A sandbox whose root is root's pass-through view of the host's (bindfs
+// of /, open to every user), with the host's ntfs-3g mount of the image
+// under it: the table inside shows neither that mount nor its server, and
+// bindfs shows the mount's files with their record numbers and creation
+// times. A stream into a file of the mount, root's or nobody's, with or
+// without a PID namespace of its own, is the volume's existing.txt:
+// refused. fls lists the image as before, and the file holds what it held.
+TEST(LayerSetups, StreamIntoAMountUnderASandboxsPassThroughRootIsRefused) {
+  if (!have_program("bwrap") || !have_program("setpriv") || !have_program("fls") || !have_program("ifind") ||
+      !have_program("icat"))
+    GTEST_SKIP() << "bwrap, setpriv, fls, ifind or icat not installed";
+  const std::string dir = folder("root-view");
+  open_to_nobody({dir});
+  const std::string image = copy_fixture("links.img", "root-view/ev.img");
+  ASSERT_FALSE(image.empty());
+  ASSERT_EQ(::chmod(image.c_str(), 0644), 0);
+  std::string put_why, entry, text;
+  if (!put_existing(image, dir + "/n", put_why)) GTEST_SKIP() << put_why;
+  ASSERT_TRUE(wait_until_unheld(image));
+  const std::string listed = fls_of(image);
+  ASSERT_EQ(run_command("ifind -n /existing.txt " + quote(image), entry), 0);
+  {
+    layer_stack setup;
+    if (!setup.need({"ntfs-3g", "bindfs"}) ||
+        !setup.mount("ntfs-3g -o allow_other,noatime " + quote(image) + " " + quote(dir + "/n"), dir + "/n", image) ||
+        !setup.mount("bindfs -o allow_other / " + quote(dir + "/rootv"), dir + "/rootv"))
+      GTEST_SKIP() << setup.why();
+    const std::string said = "refused to write: " + dir + "/n/existing.txt: it is ";
+    for (const std::string pids : {"", "--unshare-pid "})
+      for (const std::string& who : {std::string(), as_nobody()}) {
+        const std::string how = std::string(who.empty() ? "root" : "nobody") +
+                                (pids.empty() ? "" : ", a PID namespace of its own") + ": appended to a file of the mount";
+        // Root in the host's PID namespace sees the sandbox root's server
+        // hold the mount's file, and says so first.
+        const bool server_seen = who.empty() && pids.empty();
+        expect_refused({{how, dir, {"-image", "ev.img", "-all", "-csv"}, "",
+                         "bwrap --bind " + quote(dir + "/rootv") + " / --dev /dev --proc /proc " + pids + "--chdir " +
+                             quote(dir) + " " + who + "sh -c " + quote("exec \"$@\" >>n/existing.txt") + " sh "}},
+                       {dir + "/n/existing.txt"}, {},
+                       said + (server_seen ? "stored in the evidence ev.img through the FUSE mount at / (fuse)"
+                                           : "\\existing.txt of the evidence " + image + " (record "));
+      }
+  }
+  ASSERT_TRUE(wait_until_unheld(image));
+  EXPECT_EQ(fls_of(image), listed);
+  EXPECT_EQ(run_command("icat " + quote(image) + " " + entry, text), 0);
+  EXPECT_EQ(text, "already there\n");
+}
+
 // Root's mounts, open to every user, whose table entry leads to no file,
 // or to another: ntfs-3g's name cut at a comma, an image renamed after it
 // was mounted (another file put under its old name), a name relative to
