@@ -1432,6 +1432,61 @@ TEST(LayerSetups, CopyFolderOnASandboxsOwnFuseRootIsMade) {
   EXPECT_TRUE(exists(dir + "/copies"));
 }
 
+// rclone's mount of a remote its configuration file names, open to every
+// user: a local folder (type local), or a union of two (type union). The
+// table entry names the remote, no folder, and rclone numbers files its own
+// way. The store holds root's ntfs-3g mount of the image: a stream, root's
+// or nobody's, into the mount's existing.txt through rclone is the volume's
+// own file by its names, and is refused. fls of the image and icat of the
+// file show them as they were.
+TEST(LayerSetups, StreamsThroughRcloneOfAConfiguredLocalRemoteAreRefused) {
+  if (!have_program("setpriv") || !have_program("fls") || !have_program("ifind") || !have_program("icat"))
+    GTEST_SKIP() << "setpriv, fls, ifind or icat not installed";
+  const std::string dir = folder("rclone-conf"), store = folder("rclone-conf/store"),
+                    other = folder("rclone-conf/other");
+  open_to_nobody({dir, store, other});
+  const std::string image = copy_fixture("sample.img", "rclone-conf/ev.img");
+  ASSERT_FALSE(image.empty());
+  ASSERT_EQ(::chmod(image.c_str(), 0644), 0);
+  std::string put_why, entry;
+  if (!put_existing(image, store + "/n", put_why)) GTEST_SKIP() << put_why;
+  ASSERT_TRUE(wait_until_unheld(image));
+  const std::string listed = fls_of(image);
+  ASSERT_EQ(run_command("ifind -n /existing.txt " + quote(image), entry), 0);
+  const struct {
+    std::string kind, config, remote;
+  } remotes[] = {{"local", "[remote]\ntype = local\n", "remote:" + store},
+                 {"union", "[remote]\ntype = union\nupstreams = " + store + " " + other + "\n", "remote:"}};
+  for (const auto& r : remotes) {
+    const std::string config = dir + "/" + r.kind + ".conf", at = dir + "/r-" + r.kind;
+    std::ofstream(config) << r.config;
+    {
+      layer_stack setup;
+      if (!setup.need({"ntfs-3g", "rclone"}) ||
+          !setup.mount("ntfs-3g -o allow_other,noatime " + quote(image) + " " + quote(store + "/n"), store + "/n",
+                       image) ||
+          // Each file written back on its close, as a store that commits
+          // at once: what a run wrote would reach the image in its time.
+          !setup.mount("rclone mount --config " + quote(config) + " " + quote(r.remote) + " " + quote(at) +
+                           " --allow-other --vfs-cache-mode writes --vfs-write-back 0s --cache-dir " +
+                           quote(at + ".cache") + " --daemon",
+                       at))
+        GTEST_SKIP() << r.kind << ": " << setup.why();
+      const std::string into = ">>" + quote(at + "/n/existing.txt");
+      const std::vector<std::string> args = {"-image", "ev.img", "-all", "-csv"};
+      expect_refused({{r.kind + ": root's listing appended to a file of the mount", dir, args, into},
+                      {r.kind + ": nobody's listing appended there", dir, args, into, as_nobody()}},
+                     {store + "/n/existing.txt"}, {},
+                     "it is \\existing.txt of the evidence " + image + " (record ");
+    }
+    ASSERT_TRUE(wait_until_unheld(image));
+    EXPECT_EQ(fls_of(image), listed) << r.kind;
+    std::string text;
+    EXPECT_EQ(run_command("icat " + quote(image) + " " + entry, text), 0);
+    EXPECT_EQ(text, "already there\n") << r.kind;
+  }
+}
+
 // A sandbox whose root is root's pass-through view of the host's (bindfs
 // of /, open to every user), with the host's ntfs-3g mount of the image
 // under it: the table inside shows neither that mount nor its server, and
