@@ -1518,7 +1518,8 @@ TEST(LayerSetups, StreamIntoAMountUnderASandboxsPassThroughRootIsRefused) {
     for (const std::string pids : {"", "--unshare-pid "})
       for (const std::string& who : {std::string(), as_nobody()}) {
         const std::string how = std::string(who.empty() ? "root" : "nobody") +
-                                (pids.empty() ? "" : ", a PID namespace of its own") + ": appended to a file of the mount";
+                                (pids.empty() ? "" : ", a PID namespace of its own") +
+                                ": appended to a file of the mount";
         // Root in the host's PID namespace sees the sandbox root's server
         // hold the mount's file, and says so first.
         const bool server_seen = who.empty() && pids.empty();
@@ -1626,6 +1627,47 @@ TEST(LayerSetups, StreamsOntoRootsBindfsOfACaseFolderAreWrittenForAnotherUser) {
   for (const stream_form& f : stream_forms())
     expect_written({"root's bindfs, nobody's run", dir, {"-image", "sample.img", "-all", "-csv"}, "", as_nobody()}, f,
                    view.at, local + "/" + f.name);
+}
+
+// An examiner's NTFS case drive, root's ntfs-3g mount open to every user:
+// a fresh one, and one whose root holds names and folders the source's root
+// holds, its first folders under the source's numbers. Every NTFS root is
+// record 5, but the creation times the mount shows are the drive's own: a
+// stream of root's or nobody's run into the drive's root or a folder of
+// it, directly or through bindfs, is written byte for byte as onto a local
+// file.
+TEST(LayerSetups, StreamsOntoAnNtfsCaseDriveAreWritten) {
+  if (!have_program("setpriv")) GTEST_SKIP() << "setpriv not installed";
+  const std::string dir = folder("case-drive"), local = folder("case-drive/local");
+  open_to_nobody({dir});
+  ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
+  ASSERT_FALSE(copy_fixture("sample.img", "case-drive/ev.img").empty());
+  ASSERT_EQ(::chmod((dir + "/ev.img").c_str(), 0644), 0);
+  std::string skipped;
+  for (const bool like_sample : {false, true}) {
+    const std::string name = like_sample ? "like" : "fresh", drive = dir + "/" + name + ".img",
+                      at = dir + "/" + name;
+    layer_stack setup;
+    if (!ntfs_case_drive(setup, drive, at, like_sample) ||
+        !setup.mount("ntfs-3g -o allow_other,noatime " + quote(drive) + " " + quote(at), at, drive) ||
+        !setup.step("mkdir -p " + quote(at + "/Documents"))) {
+      skipped += " " + name + ": " + setup.why();
+      continue;
+    }
+    pass_through bound("bindfs", at, at + "-b", false, "-o allow_other");
+    std::vector<std::string> folders = {at, at + "/Documents"};
+    if (bound.ok())
+      folders.insert(folders.end(), {bound.at, bound.at + "/Documents"});
+    else
+      skipped += " bindfs over the " + name + " drive: " + bound.why();
+    for (const std::string& into : folders)
+      for (const std::string& who : {std::string(), as_nobody()})
+        for (const stream_form& f : stream_forms())
+          expect_written({name + " case drive, " + (who.empty() ? "root" : "nobody") + ", " + into, dir,
+                          {"-image", "ev.img", "-all", "-csv"}, "", who},
+                         f, into, local + "/" + f.name);
+  }
+  if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
 
 // A source read through a share that cannot be told may be stored in any
