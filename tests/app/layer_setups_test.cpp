@@ -1655,17 +1655,27 @@ TEST(LayerSetups, StreamsOntoAnNtfsCaseDriveAreWritten) {
       continue;
     }
     pass_through bound("bindfs", at, at + "-b", false, "-o allow_other");
-    std::vector<std::string> folders = {at, at + "/Documents"};
+    // A folder below the root first: the root above it shows the source
+    // root's names alone, as long as no listing was left there.
+    std::vector<std::string> folders = {at + "/Documents", at};
     if (bound.ok())
-      folders.insert(folders.end(), {bound.at, bound.at + "/Documents"});
+      folders.insert(folders.begin(), {bound.at + "/Documents", bound.at});
     else
       skipped += " bindfs over the " + name + " drive: " + bound.why();
-    for (const std::string& into : folders)
+    // First, while the root shows no name but those the source's root
+    // holds, a file of one of those names.
+    std::vector<stream_form> forms = stream_forms();
+    if (like_sample)
+      forms.insert(forms.begin(),
+                   {"appended to the drive's file of a name the source's root holds", ">>@", "readme.txt", "text\n"});
+    for (const std::string& into : folders) {
       for (const std::string& who : {std::string(), as_nobody()})
-        for (const stream_form& f : stream_forms())
+        for (const stream_form& f : forms)
           expect_written({name + " case drive, " + (who.empty() ? "root" : "nobody") + ", " + into, dir,
                           {"-image", "ev.img", "-all", "-csv"}, "", who},
                          f, into, local + "/" + f.name);
+      for (const stream_form& f : stream_forms()) ::unlink((into + "/" + f.name).c_str());
+    }
   }
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
