@@ -110,6 +110,11 @@ TEST(OwnFiles, FilesAndFoldersOfMountsOfTheVolumeAreItsOwn) {
     std::string how;
     const pass_through* view;
   } ways[] = {{"bindfs", &bound}, {"bindfs --xattr-none", &bare}, {"mergerfs, no xattrs", &merged}, {"avfs", &avfs}};
+  // One more made while the volume is open, through the view that shows
+  // no creation time where there is one.
+  ASSERT_EQ(::mkdir(((bare.ok() ? bare.at : n) + "/Documents/made-here").c_str(), 0755), 0);
+  const uint64 made = shown_number(n + "/Documents/made-here");
+  ASSERT_GT(made, 23u);
   std::string skipped;
   std::vector<std::pair<std::string, std::string>> under = {{"ntfs-3g", n}};
   for (const auto& w : ways)
@@ -130,6 +135,7 @@ TEST(OwnFiles, FilesAndFoldersOfMountsOfTheVolumeAreItsOwn) {
         // A folder that shows no name: the nearest folder above that shows
         // names tells it, where no creation time is shown.
         {"/Documents/empty", empty, "\\Documents\\empty"},
+        {"/Documents/made-here", made, "\\Documents\\made-here"},
     };
     for (const auto& c : cases) {
       const answer a = ask(*volume, u.second + c.what);
@@ -187,10 +193,16 @@ TEST(OwnFiles, OtherFoldersAreNotItsOwn) {
                        mount_ntfs(like, dir + "/like.img", dir + "/l");
   std::vector<std::unique_ptr<pass_through>> bound;
   if (fresh_ok) {
+    // Its one folder is named as one of the source's root.
     ASSERT_EQ(shown_number(dir + "/f"), 5u);
+    ASSERT_EQ(::mkdir((dir + "/f/Documents").c_str(), 0755), 0);
     places.push_back({"a fresh NTFS volume's root", dir + "/f"});
+    places.push_back({"a fresh NTFS volume's folder", dir + "/f/Documents"});
     bound.emplace_back(new pass_through("bindfs", dir + "/f", dir + "/fb"));
-    if (bound.back()->ok()) places.push_back({"a fresh NTFS volume's root through bindfs", dir + "/fb"});
+    if (bound.back()->ok()) {
+      places.push_back({"a fresh NTFS volume's root through bindfs", dir + "/fb"});
+      places.push_back({"a fresh NTFS volume's folder through bindfs", dir + "/fb/Documents"});
+    }
   } else {
     skipped += " a fresh volume: " + fresh.why();
   }
