@@ -31,8 +31,8 @@ struct answer {
 };
 
 // What `volume` says of the file or folder at `at`, asked by a descriptor
-// of it as the guard asks. A record and path that say nothing else are
-// the cleared ones.
+// of it as the guard asks; the record and path hold, beforehand, what a
+// true answer must not leave there.
 answer ask(CNtfs& volume, const std::string& at) {
   answer a;
   a.record = 12345;
