@@ -124,7 +124,8 @@ bool numbered_folder(const CNtfs& volume, std::string path, struct stat st, bool
     const ulong64 number = static_cast<ulong64>(st.st_ino);
     record_facts facts;
     ulong64 shown = 0;
-    if (path.empty() || path[0] != '/' || !read_facts(volume, number, facts) || !facts.directory) return false;
+    if (path.empty() || path[0] != '/' || (!proven && (!read_facts(volume, number, facts) || !facts.directory)))
+      return false;
     if (!proven && shown_created(-1, path, shown)) {
       if (!facts.dated || shown != facts.created) return false;
       told = true;
@@ -134,7 +135,7 @@ bool numbered_folder(const CNtfs& volume, std::string path, struct stat st, bool
     const std::string parent = parent_of(path), name = path.substr(path.rfind('/') + 1);
     struct stat up;
     if (path == "/" || ::stat(parent.c_str(), &up) != 0 || up.st_dev != st.st_dev ||
-        !named_in(facts, name, static_cast<ulong64>(up.st_ino)))
+        (!proven && !named_in(facts, name, static_cast<ulong64>(up.st_ino))))
       return false;
     in_volume = "\\" + name + in_volume;
     path = parent;

@@ -436,6 +436,41 @@ TEST(LayerSetups, OutputsThroughAViewOfAFolderHoldingAMountOfTheImageAreRefused)
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
 
+// avfs's view of the whole tree, root's with a home of its own, while
+// another program holds a file of the case folder open through it: the
+// server holds a file of the local disk, and nothing of the mount of the
+// image under it. A copy folder in that mount through the view is the
+// volume's root, which the volume itself tells; nothing is made there, and
+// fls lists the image as before.
+TEST(LayerSetups, CopyFolderThroughAvfsWhoseServerHoldsAnotherFileIsRefused) {
+  if (!have_program("fls") || !have_program("tail")) GTEST_SKIP() << "fls or tail not installed";
+  const std::string dir = folder("avfs-held"), av = folder("avfs-held/av");
+  folder("avfs-held/ev");
+  const std::string image = copy_fixture("links.img", "avfs-held/ev/links.img");
+  ASSERT_FALSE(image.empty());
+  std::ofstream(av + "/held.txt") << "held open\n";
+  const std::string listed = fls_of(image);
+  {
+    layer_stack ntfs;
+    if (!mount_ntfs(ntfs, image, av + "/n")) GTEST_SKIP() << ntfs.why();
+    pass_through view("avfs", dir, dir + "/home");
+    if (!view.ok()) GTEST_SKIP() << view.why();
+    const std::string log = dir + "/tail.log";
+    view.start("tail -f " + shell_word(view.shows + "/av/held.txt"), log);
+    view.wait_for([log] { return read_whole(log).find("held open") != std::string::npos; }, "tail through avfs");
+    ASSERT_TRUE(view.ok()) << view.why();
+    const std::string copies = view.shows + "/av/n/newdir";
+    expect_refused({{"avfs holding another file: a copy folder in the mount",
+                     dir,
+                     {"-image", "ev/links.img", "-all", "-csv", "-action_copy_files", copies},
+                     ""}},
+                   {}, {av + "/n/newdir"},
+                   "refused to write: " + copies + ": it is \\ of the evidence " + image + " (record 5)\n");
+  }
+  ASSERT_TRUE(wait_until_unheld(image));
+  EXPECT_EQ(fls_of(image), listed);
+}
+
 // An index-record file read through a view of its folder: standard output
 // onto the file itself. (The cluster copies of the writers' tests try the
 // same views by identity alone.)
@@ -1405,12 +1440,118 @@ TEST(LayerSetups, CopyFolderOnASandboxsOwnFuseRootIsMade) {
   EXPECT_TRUE(exists(dir + "/copies"));
 }
 
-// Root's mounts, open to every user, whose table entry leads to no file:
-// ntfs-3g's name cut at a comma, an image renamed after it was mounted, a
-// name relative to the folder fuse2fs was started in. A run of another
-// user, or of root in a PID namespace of its own, sees no server and cannot
-// tell what the mount is stored on: a stream into it is refused, and
-// nothing of the run reaches the image (ext2's but for its superblock).
+// rclone's mount of a remote its configuration file names, open to every
+// user: a local folder (type local), or a union of two (type union). The
+// table entry names the remote, no folder, and rclone numbers files its own
+// way. The store holds root's ntfs-3g mount of the image: a stream, root's
+// or nobody's, into the mount's existing.txt through rclone is the volume's
+// own file by its names, and is refused. fls of the image and icat of the
+// file show them as they were.
+TEST(LayerSetups, StreamsThroughRcloneOfAConfiguredLocalRemoteAreRefused) {
+  if (!have_program("setpriv") || !have_program("fls") || !have_program("ifind") || !have_program("icat"))
+    GTEST_SKIP() << "setpriv, fls, ifind or icat not installed";
+  const std::string dir = folder("rclone-conf"), store = folder("rclone-conf/store"),
+                    other = folder("rclone-conf/other");
+  open_to_nobody({dir, store, other});
+  const std::string image = copy_fixture("sample.img", "rclone-conf/ev.img");
+  ASSERT_FALSE(image.empty());
+  ASSERT_EQ(::chmod(image.c_str(), 0644), 0);
+  std::string put_why, entry;
+  if (!put_existing(image, store + "/n", put_why)) GTEST_SKIP() << put_why;
+  ASSERT_TRUE(wait_until_unheld(image));
+  const std::string listed = fls_of(image);
+  ASSERT_EQ(run_command("ifind -n /existing.txt " + quote(image), entry), 0);
+  const struct {
+    std::string kind, config, remote;
+  } remotes[] = {{"local", "[remote]\ntype = local\n", "remote:" + store},
+                 {"union", "[remote]\ntype = union\nupstreams = " + store + " " + other + "\n", "remote:"}};
+  for (const auto& r : remotes) {
+    const std::string config = dir + "/" + r.kind + ".conf", at = dir + "/r-" + r.kind;
+    std::ofstream(config) << r.config;
+    {
+      layer_stack setup;
+      if (!setup.need({"ntfs-3g", "rclone"}) ||
+          !setup.mount("ntfs-3g -o allow_other,noatime " + quote(image) + " " + quote(store + "/n"), store + "/n",
+                       image) ||
+          // Each file written back on its close, as a store that commits
+          // at once: what a run wrote would reach the image in its time.
+          !setup.mount("rclone mount --config " + quote(config) + " " + quote(r.remote) + " " + quote(at) +
+                           " --allow-other --vfs-cache-mode writes --vfs-write-back 0s --cache-dir " +
+                           quote(at + ".cache") + " --daemon",
+                       at))
+        GTEST_SKIP() << r.kind << ": " << setup.why();
+      const std::string into = ">>" + quote(at + "/n/existing.txt");
+      const std::vector<std::string> args = {"-image", "ev.img", "-all", "-csv"};
+      expect_refused({{r.kind + ": root's listing appended to a file of the mount", dir, args, into},
+                      {r.kind + ": nobody's listing appended there", dir, args, into, as_nobody()}},
+                     {store + "/n/existing.txt"}, {},
+                     "it is \\existing.txt of the evidence " + image + " (record ");
+    }
+    ASSERT_TRUE(wait_until_unheld(image));
+    EXPECT_EQ(fls_of(image), listed) << r.kind;
+    std::string text;
+    EXPECT_EQ(run_command("icat " + quote(image) + " " + entry, text), 0);
+    EXPECT_EQ(text, "already there\n") << r.kind;
+  }
+}
+
+// A sandbox whose root is root's pass-through view of the host's (bindfs
+// of /, open to every user), with the host's ntfs-3g mount of the image
+// under it: the table inside shows neither that mount nor its server, and
+// bindfs shows the mount's files with their record numbers and creation
+// times. A stream into a file of the mount, root's or nobody's, with or
+// without a PID namespace of its own, is the volume's existing.txt:
+// refused. fls lists the image as before, and the file holds what it held.
+TEST(LayerSetups, StreamIntoAMountUnderASandboxsPassThroughRootIsRefused) {
+  if (!have_program("bwrap") || !have_program("setpriv") || !have_program("fls") || !have_program("ifind") ||
+      !have_program("icat"))
+    GTEST_SKIP() << "bwrap, setpriv, fls, ifind or icat not installed";
+  const std::string dir = folder("root-view");
+  open_to_nobody({dir});
+  const std::string image = copy_fixture("links.img", "root-view/ev.img");
+  ASSERT_FALSE(image.empty());
+  ASSERT_EQ(::chmod(image.c_str(), 0644), 0);
+  std::string put_why, entry, text;
+  if (!put_existing(image, dir + "/n", put_why)) GTEST_SKIP() << put_why;
+  ASSERT_TRUE(wait_until_unheld(image));
+  const std::string listed = fls_of(image);
+  ASSERT_EQ(run_command("ifind -n /existing.txt " + quote(image), entry), 0);
+  {
+    layer_stack setup;
+    if (!setup.need({"ntfs-3g", "bindfs"}) ||
+        !setup.mount("ntfs-3g -o allow_other,noatime " + quote(image) + " " + quote(dir + "/n"), dir + "/n", image) ||
+        !setup.mount("bindfs -o allow_other / " + quote(dir + "/rootv"), dir + "/rootv"))
+      GTEST_SKIP() << setup.why();
+    const std::string said = "refused to write: " + dir + "/n/existing.txt: it is ";
+    for (const std::string pids : {"", "--unshare-pid "})
+      for (const std::string& who : {std::string(), as_nobody()}) {
+        const std::string how = std::string(who.empty() ? "root" : "nobody") +
+                                (pids.empty() ? "" : ", a PID namespace of its own") +
+                                ": appended to a file of the mount";
+        // Root in the host's PID namespace sees the sandbox root's server
+        // hold the mount's file, and says so first.
+        const bool server_seen = who.empty() && pids.empty();
+        expect_refused({{how, dir, {"-image", "ev.img", "-all", "-csv"}, "",
+                         "bwrap --bind " + quote(dir + "/rootv") + " / --dev /dev --proc /proc " + pids + "--chdir " +
+                             quote(dir) + " " + who + "sh -c " + quote("exec \"$@\" >>n/existing.txt") + " sh "}},
+                       {dir + "/n/existing.txt"}, {},
+                       said + (server_seen ? "stored in the evidence ev.img through the FUSE mount at / (fuse)"
+                                           : "\\existing.txt of the evidence " + image + " (record "));
+      }
+  }
+  ASSERT_TRUE(wait_until_unheld(image));
+  EXPECT_EQ(fls_of(image), listed);
+  EXPECT_EQ(run_command("icat " + quote(image) + " " + entry, text), 0);
+  EXPECT_EQ(text, "already there\n");
+}
+
+// Root's mounts, open to every user, whose table entry leads to no file,
+// or to another: ntfs-3g's name cut at a comma, an image renamed after it
+// was mounted (another file put under its old name), a name relative to
+// the folder fuse2fs was started in. A run of another user, or of root in
+// a PID namespace of its own, sees no server and cannot tell what the mount
+// is stored on: a stream into it is refused, and nothing of the run reaches
+// the image (ext2's but for its superblock).
 TEST(LayerSetups, StreamsIntoAMountWhoseTableNameLeadsNowhereAreRefused) {
   if (!have_program("setpriv") || !have_program("unshare")) GTEST_SKIP() << "setpriv or unshare not installed";
   const std::string dir = folder("nowhere"), ev = folder("nowhere/ev");
@@ -1427,6 +1568,10 @@ TEST(LayerSetups, StreamsIntoAMountWhoseTableNameLeadsNowhereAreRefused) {
        "ev/case,1.img", "ev/case,1.img", "n/existing.txt"},
       {"ntfs-3g of an image renamed since", "ev/r.img", "ntfs-3g -o allow_other,noatime ev/r.img n2", "n2",
        "mv ev/r.img ev/r2.img", "ev/r2.img", "ev/r2.img", "n2/existing.txt"},
+      {"ntfs-3g of an image renamed since, another file under its name", "ev/d.img",
+       "ntfs-3g -o allow_other,noatime ev/d.img n3", "n3",
+       "mv ev/d.img ev/d-real.img && echo 'another file' > ev/d.img && chmod 0644 ev/d.img", "ev/d-real.img",
+       "ev/d-real.img", "n3/existing.txt"},
       {"fuse2fs of a relative name", "evE/ext.img", "fuse2fs -o allow_other evE/ext.img fm", "fm", "", "evE/ext.img",
        dir + "/evE/ext.img", "fm/notes.txt"},
   };
@@ -1490,6 +1635,57 @@ TEST(LayerSetups, StreamsOntoRootsBindfsOfACaseFolderAreWrittenForAnotherUser) {
   for (const stream_form& f : stream_forms())
     expect_written({"root's bindfs, nobody's run", dir, {"-image", "sample.img", "-all", "-csv"}, "", as_nobody()}, f,
                    view.at, local + "/" + f.name);
+}
+
+// An examiner's NTFS case drive, root's ntfs-3g mount open to every user:
+// a fresh one, and one whose root holds names and folders the source's root
+// holds, its first folders under the source's numbers. Every NTFS root is
+// record 5, but the creation times the mount shows are the drive's own: a
+// stream of root's or nobody's run into the drive's root or a folder of
+// it, directly or through bindfs, is written byte for byte as onto a local
+// file.
+TEST(LayerSetups, StreamsOntoAnNtfsCaseDriveAreWritten) {
+  if (!have_program("setpriv")) GTEST_SKIP() << "setpriv not installed";
+  const std::string dir = folder("case-drive"), local = folder("case-drive/local");
+  open_to_nobody({dir});
+  ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
+  ASSERT_FALSE(copy_fixture("sample.img", "case-drive/ev.img").empty());
+  ASSERT_EQ(::chmod((dir + "/ev.img").c_str(), 0644), 0);
+  std::string skipped;
+  for (const bool like_sample : {false, true}) {
+    const std::string name = like_sample ? "like" : "fresh", drive = dir + "/" + name + ".img",
+                      at = dir + "/" + name;
+    layer_stack setup;
+    if (!ntfs_case_drive(setup, drive, at, like_sample) ||
+        !setup.mount("ntfs-3g -o allow_other,noatime " + quote(drive) + " " + quote(at), at, drive) ||
+        !setup.step("mkdir -p " + quote(at + "/Documents"))) {
+      skipped += " " + name + ": " + setup.why();
+      continue;
+    }
+    pass_through bound("bindfs", at, at + "-b", false, "-o allow_other");
+    // A folder below the root first: the root above it shows the source
+    // root's names alone, as long as no listing was left there.
+    std::vector<std::string> folders = {at + "/Documents", at};
+    if (bound.ok())
+      folders.insert(folders.begin(), {bound.at + "/Documents", bound.at});
+    else
+      skipped += " bindfs over the " + name + " drive: " + bound.why();
+    // First, while the root shows no name but those the source's root
+    // holds, a file of one of those names.
+    std::vector<stream_form> forms = stream_forms();
+    if (like_sample)
+      forms.insert(forms.begin(),
+                   {"appended to the drive's file of a name the source's root holds", ">>@", "readme.txt", "text\n"});
+    for (const std::string& into : folders) {
+      for (const std::string& who : {std::string(), as_nobody()})
+        for (const stream_form& f : forms)
+          expect_written({name + " case drive, " + (who.empty() ? "root" : "nobody") + ", " + into, dir,
+                          {"-image", "ev.img", "-all", "-csv"}, "", who},
+                         f, into, local + "/" + f.name);
+      for (const stream_form& f : stream_forms()) ::unlink((into + "/" + f.name).c_str());
+    }
+  }
+  if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
 
 // A source read through a share that cannot be told may be stored in any
@@ -1672,12 +1868,6 @@ TEST(LayerSetups, StreamsIntoAGuestmountOfTheImageAreRefused) {
 // though the image the run opens does not hold it yet; and a file that was
 // there stays one while a name beside it waits to be written back.
 TEST(LayerSetups, NewFileInAGuestmountOfTheImageIsRefused) {
-  GTEST_SKIP() << "pending: in root's guestmount of the image, once its folder shows a name the image does not "
-                  "hold yet (the appliance has not written it back; the shell's own `> gm/new.txt` is one), "
-                  "nobody's and root's `quor -image ev/img.dd -all -csv` with `> gm/new.txt`, `>> gm/existing.txt` "
-                  "or `2>> gm/existing.txt` end 0 and their text is in the image after guestunmount (icat of "
-                  "/new.txt and /existing.txt); expected: refused, status 255, \\new.txt or \\existing.txt "
-                  "of the evidence named";
   if (!have_program("fls") || !have_program("icat") || !have_program("ifind") || !have_program("setpriv"))
     GTEST_SKIP() << "fls, icat, ifind or setpriv not installed";
   const std::string dir = folder("guestfs-new"), ev = folder("guestfs-new/ev");

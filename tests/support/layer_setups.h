@@ -380,7 +380,7 @@ struct archive_view : layer_stack {
 // is avfs's view of the whole tree, mounted by mountavfs with `at` as its
 // home, at at/.avfs. `shows` is where the view shows `under`. `read_only` asks
 // bindfs for a view that cannot be written; `options` are the server's
-// more options (allow_other, rclone's cache mode).
+// more options (allow_other, mergerfs's xattr=nosys, rclone's cache mode).
 struct pass_through : layer_stack {
   std::string at, shows;
   pass_through(const std::string& kind, const std::string& under, const std::string& at_, bool read_only = false,
@@ -418,7 +418,7 @@ struct pass_through : layer_stack {
       mount("fuse-overlayfs -o " + shell_word(layers) + " " + options + (options.empty() ? "" : " ") + shell_word(at),
             at);
     } else if (kind == "mergerfs") {
-      mount("mergerfs " + shell_word(under) + " " + shell_word(at), at);
+      mount("mergerfs " + options + (options.empty() ? "" : " ") + shell_word(under) + " " + shell_word(at), at);
     } else if (kind == "rclone") {
       mount("rclone mount --config /dev/null --daemon -vv --log-file " + shell_word(at + ".log") + " " +
                 shell_word(under) + " " + shell_word(at) + (options.empty() ? "" : " " + options),
@@ -435,6 +435,26 @@ struct pass_through : layer_stack {
 inline bool mount_ntfs(layer_stack& stack, const std::string& image, const std::string& at) {
   return stack.need({"ntfs-3g"}) &&
          stack.mount("ntfs-3g -o noatime " + shell_word(image) + " " + shell_word(at), at, image);
+}
+
+// An examiner's NTFS case drive: a fresh NTFS volume `image` of 8 MiB;
+// with `like_sample`, its root holds readme.txt, Documents (with
+// notes.txt), Photos, Projects, Downloads and Temp, its first folders under
+// the very record numbers sample.img gives them, put there through a first
+// mount at `at`, unmounted again.
+inline bool ntfs_case_drive(layer_stack& stack, const std::string& image, const std::string& at, bool like_sample) {
+  if (!stack.need({"mkntfs", "ntfs-3g"}) ||
+      !stack.step("truncate -s 8M " + shell_word(image) + " && mkntfs -q -F -f " + shell_word(image)))
+    return false;
+  if (!like_sample) return true;
+  layer_stack first;
+  if (!mount_ntfs(first, image, at) ||
+      !first.step("cd " + shell_word(at) +
+                  " && echo text > readme.txt && echo pad > pad.txt && mkdir Documents Photos Projects Downloads Temp"
+                  " && echo note > Documents/notes.txt && rm pad.txt"))
+    return stack.fail(first.why());
+  first.undo_all();
+  return wait_until_unheld(image) || stack.fail("ntfs-3g did not let " + image + " go");
 }
 
 // existing.txt, holding "already there", put into `image` through ntfs-3g
