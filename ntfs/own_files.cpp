@@ -4,7 +4,6 @@
 #include <sys/statfs.h>
 #include <sys/xattr.h>
 
-#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -26,12 +25,11 @@ const unsigned long FUSE_SUPER_MAGIC = 0x65735546;
 
 struct record_facts {
   bool directory = false, dated = false;
-  ulong64 created = 0;
+  ulong64 created = 0;  // of its $STANDARD_INFORMATION, when `dated`
   file_name_map names;
 };
 
-// A base record in use, read whole and fixed up without a torn sector:
-// anything less is damage, and damage never matches.
+// A base record in use, read whole, no sector torn: anything less never matches.
 bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
   std::vector<byte> record(volume.m_mft_record_alloc_size);
   byte* buf = record.data();
@@ -39,7 +37,7 @@ bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
   int size = static_cast<int>(record.size());
   if (record.size() < 1024 || !volume.read_mft_record(number, buf, pos, size, false) ||
       static_cast<size_t>(size) != record.size() || volume.m_last_fixup == RECORD_FIXUP_TORN ||
-      volume.m_last_fixup == RECORD_FIXUP_INVALID || std::memcmp(buf, "FILE", 4) != 0)
+      volume.m_last_fixup == RECORD_FIXUP_INVALID || load_u32(buf, 0) != 0x454C4946)  // "FILE"
     return false;
   const uint16 flags = load_u16(buf, FRH_FLAGS);
   if ((flags & 1) == 0 || (load_u64(buf, FRH_BASE_RECORD) & REFERENCE_MASK) != 0) return false;
@@ -66,8 +64,7 @@ bool shown_created(int fd, const std::string& path, ulong64& ticks) {
   return n == static_cast<ssize_t>(sizeof value) && (ticks = load_u64(value, 0), true);
 }
 
-// The live entries of a folder's index a mount shows (DOS names it never
-// does), by name, as the listing reads them.
+// A folder's live index entries a mount shows (no DOS name), read as the listing reads them.
 std::map<std::string, ulong64> index_names(const CNtfs& volume, ulong64 folder) {
   string_indx_map valid;
   inode_indx_mmap carved;
@@ -79,21 +76,16 @@ std::map<std::string, ulong64> index_names(const CNtfs& volume, ulong64 folder) 
   return out;
 }
 
-// Lists the folder `path`, each name with the number it is shown by, until
-// `take` says stop.
+// Lists the folder `path`, each name with the number shown, until `take` says stop.
 template <typename Take>
 void list_shown(const std::string& path, Take take) {
   const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(path.c_str()), ::closedir);
   while (const struct dirent* e = listing ? ::readdir(listing.get()) : nullptr)
-    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0 &&
-        !take(std::string(e->d_name), static_cast<ulong64>(e->d_ino)))
-      return;
+    if (const std::string name = e->d_name; name != "." && name != ".." && !take(name, ulong64(e->d_ino))) return;
 }
 
-// Whether the folder `at` shows the root: a name, and none outside its
-// index; or, where a view writes back only later what is made through it
-// (guestmount), a few names outside it beside every one the index holds
-// of the files a mount shows (those past the system files, record 16 on).
+// Whether the folder `at` shows the root: a name, none outside its index; or where a view
+// writes back later (guestmount), a few outside it beside every file a mount shows of it.
 bool shows_root(const std::string& at, const std::map<std::string, ulong64>& root) {
   const size_t most_pending = 8;
   size_t inside = 0, outside = 0, shown = 0, files = 0;
@@ -108,28 +100,24 @@ bool shows_root(const std::string& at, const std::map<std::string, ulong64>& roo
 
 std::string parent_of(const std::string& path) { return path.rfind('/') == 0 ? "/" : path.substr(0, path.rfind('/')); }
 
-// The folder `path` (status `st`) by the numbers its mount shows: each one
-// up to the root is the record of its number, a folder, named so in the
-// parent its own folder shows. Unless `proven`, what only this volume holds
-// must agree too: the creation time wherever the mount shows one, and where
-// it shows none, the names of the nearest folder showing any, with numbers.
+// The folder `path` (status `st`) by the numbers its mount shows: each one up to the root
+// is the record of its number, a folder named so in the parent shown above it. Unless
+// `proven`, what only this volume holds agrees too: the creation time where shown, else
+// the nearest listed folder's names with their numbers.
 bool numbered_folder(const CNtfs& volume, std::string path, struct stat st, bool proven, uint64& record,
                      std::string& in_volume) {
   std::vector<std::pair<std::string, ulong64>> chain;  // each folder's path and record
   bool told = false;
   record = static_cast<uint64>(st.st_ino);
-  in_volume.clear();
-  // Each step is a shorter path: the walk ends, at the root or before.
   for (;;) {
     const ulong64 number = static_cast<ulong64>(st.st_ino);
     record_facts facts;
     ulong64 shown = 0;
     if (path.empty() || path[0] != '/' || (!proven && (!read_facts(volume, number, facts) || !facts.directory)))
       return false;
-    if (!proven && shown_created(-1, path, shown)) {
-      if (!facts.dated || shown != facts.created) return false;
-      told = true;
-    }
+    const bool dated = !proven && shown_created(-1, path, shown);
+    if (dated && (!facts.dated || shown != facts.created)) return false;
+    told = told || dated;
     chain.push_back(std::make_pair(path, number));
     if (number == ROOT_DIRECTORY_ENTRY) break;
     const std::string parent = parent_of(path), name = path.substr(path.rfind('/') + 1);
@@ -154,10 +142,9 @@ bool numbered_folder(const CNtfs& volume, std::string path, struct stat st, bool
   return false;
 }
 
-// Through a view that numbers files its own way: going up from the folder
-// `path` on a FUSE mount, one that shows a name and no name outside the root
-// index (nor another creation time than the root's) stands for the root;
-// the path below it must lead, name by name, to a folder of the volume.
+// Through a view that numbers files its own way: up from the folder `path` on a FUSE mount,
+// one showing the root (and no other creation time) stands for it; the path below must lead,
+// name by name, to a folder of the volume.
 bool named_folder(const CNtfs& volume, const std::string& path, const struct stat& st, uint64& record,
                   std::string& in_volume) {
   struct statfs fs;
@@ -171,9 +158,8 @@ bool named_folder(const CNtfs& volume, const std::string& path, const struct sta
   for (;;) {
     struct stat up;
     ulong64 shown = 0;
-    if (at.empty() || at[0] != '/' || ::stat(at.c_str(), &up) != 0 || up.st_dev != st.st_dev) return false;
-    // A folder shown as record 5 is numbered as NTFS numbers it, and the
-    // numbers have answered for it already.
+    if (::stat(at.c_str(), &up) != 0 || up.st_dev != st.st_dev) return false;
+    // One shown as record 5 is numbered as NTFS does: the numbers answered.
     const bool dated_apart = shown_created(-1, at, shown) && (!root.dated || shown != root.created);
     if (!dated_apart && up.st_ino != ROOT_DIRECTORY_ENTRY && shows_root(at, root_index)) {
       record = ROOT_DIRECTORY_ENTRY;
@@ -194,8 +180,7 @@ bool named_folder(const CNtfs& volume, const std::string& path, const struct sta
   }
 }
 
-// The check reads records past the walk's read-ahead window, which may be
-// older than a mount's last write; the walk gets it back unless overwritten.
+// Read past the walk's read-ahead window (older than a mount's last write), given back after.
 struct fresh_reads {
   const CNtfs& v;
   const ulong64 pos = v.m_mft_cache_pos;
@@ -204,39 +189,31 @@ struct fresh_reads {
   ~fresh_reads() { if (v.m_mft_cache_len == 0) v.m_mft_cache_pos = pos, v.m_mft_cache_len = length; }
 };
 
-bool ask(void* volume, int fd, std::string& where, uint64& record) {
-  return volume_holds(*static_cast<CNtfs*>(volume), fd, record, where);
-}
-
 }  // namespace
 
 bool volume_holds(CNtfs& volume, int fd, uint64& record, std::string& path) {
-  record = 0;
-  path.clear();
+  record = 0, path.clear();
   struct stat st;
   if (!volume.is_validated() || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) return false;
   const fresh_reads fresh(volume);
   const std::string name = uni::descriptor_path(fd);
   if (name.empty() || name[0] != '/') return false;  // gone, or another namespace's
-  if (S_ISDIR(st.st_mode)) {
-    if (numbered_folder(volume, name, st, false, record, path) || named_folder(volume, name, st, record, path))
-      return true;
-    return (record = 0, false);
-  }
   // A file is the volume's by its own record and creation time, or its folder.
-  const std::string folder = parent_of(name), base = name.substr(name.rfind('/') + 1);
-  struct stat in;
-  if (::stat(folder.c_str(), &in) != 0 || in.st_dev != st.st_dev || !S_ISDIR(in.st_mode)) return false;
+  const bool file = S_ISREG(st.st_mode);
+  const std::string folder = file ? parent_of(name) : name, base = name.substr(name.rfind('/') + 1);
+  struct stat in = st;
+  if (file && (::stat(folder.c_str(), &in) != 0 || in.st_dev != st.st_dev || !S_ISDIR(in.st_mode))) return false;
   record_facts facts;
   ulong64 shown = 0;
-  const bool own = read_facts(volume, static_cast<ulong64>(st.st_ino), facts) && !facts.directory &&
+  const bool own = file && read_facts(volume, static_cast<ulong64>(st.st_ino), facts) && !facts.directory &&
                    named_in(facts, base, static_cast<ulong64>(in.st_ino)) && shown_created(fd, "", shown) &&
                    facts.dated && shown == facts.created;
-  // With the file's own proof, its folders need only their numbers and names;
-  // where one of them cannot be read, the path is said as far as it is known.
+  // With its own proof, its folders need only their numbers and names, for its path.
   const bool in_folder =
-      numbered_folder(volume, folder, in, own, record, path) || (!own && named_folder(volume, folder, in, record, path));
+      numbered_folder(volume, folder, in, own, record, path) ||
+      (!own && named_folder(volume, folder, in, record, path));
   if (!own && !in_folder) return (record = 0, false);
+  if (!file) return true;
   if (!in_folder) path = "...";
   // Said as the file it would be there, by its own record where it has one.
   const std::map<std::string, ulong64> index = own ? std::map<std::string, ulong64>() : index_names(volume, record);
@@ -246,5 +223,9 @@ bool volume_holds(CNtfs& volume, int fd, uint64& record, std::string& path) {
   return true;
 }
 
-void volume_answers_outputs(CNtfs& volume) { uni::volume_opened(&volume, ask); }
+void volume_answers_outputs(CNtfs& volume) {
+  uni::volume_opened(&volume, [](void* v, int fd, std::string& where, uint64& record) {
+    return volume_holds(*static_cast<CNtfs*>(v), fd, record, where);
+  });
+}
 void volume_stops_answering(CNtfs& volume) { uni::volume_closed(&volume); }
