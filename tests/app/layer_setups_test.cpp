@@ -1218,6 +1218,64 @@ TEST(LayerSetups, StreamsBesideASourceReadThroughALayerThatCannotBeToldAreWritte
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
 
+// A source read over sshfs may be any file at all, so no stream goes into a
+// case store kept in a file whose head shows what a source could be: an
+// ext4 in a file whose first sector ends in the boot mark of an MBR takes
+// no stream, and what its files held stays. One whose boot block begins as
+// a zip does is an archive, never a disk, and takes every stream as the
+// local disk does.
+TEST(LayerSetups, StreamsIntoAStoreInAFileWhoseHeadCouldBeASourceAreRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the set-ups need root";
+  if (!have_program("findmnt")) GTEST_SKIP() << "findmnt not installed";
+  const std::string dir = folder("untold-head");
+  folder("untold-head/cases");
+  ASSERT_FALSE(copy_fixture("sample.img", "untold-head/cases/sample.img").empty());
+  const std::string local = folder("untold-head/local");
+  ssh_share ssh(dir + "/sshd", dir + "/cases");
+  if (!ssh.ok() || !share_start_folder(ssh, dir + "/cases", dir + "/s")) GTEST_SKIP() << "sshfs: " << ssh.why();
+  layer_stack in_files;
+  if (!file_store(in_files, dir + "/M.ext4", dir + "/M", "\\125\\252", 510) ||
+      !file_store(in_files, dir + "/Z.ext4", dir + "/Z", "PK\\003\\004", 0))
+    GTEST_SKIP() << "a file system in a file: " << in_files.why();
+  // Each store is the ext4 it was made as, mounted, and its file's head is
+  // what the row says.
+  struct store {
+    std::string file, at, head;
+    size_t head_at;
+  };
+  for (const store& s : {store{dir + "/M.ext4", dir + "/M", "\x55\xAA", 510},
+                         store{dir + "/Z.ext4", dir + "/Z", "PK\x03\x04", 0}}) {
+    std::string type;
+    ASSERT_EQ(run_command("findmnt -n -o FSTYPE " + quote(s.at), type), 0) << s.at;
+    EXPECT_EQ(type, "ext4\n") << s.at;
+    EXPECT_EQ(read_whole(s.file).substr(s.head_at, s.head.size()), s.head) << s.file;
+  }
+  const quor_call call = {"read through sshfs named by its server", dir, {"-image", "s/sample.img", "-all", "-csv"},
+                          ""};
+  // The shell opens a new file before the run starts: refused, it is left
+  // as the shell made it, empty. Where both streams go into the store, the
+  // refusal has nowhere to be said, and the status says it.
+  for (const stream_form& f : stream_forms()) {
+    const std::string file = dir + "/M/" + f.name,
+                      how = call.how + ", " + f.how + " into an ext4 whose file bears an MBR's boot mark";
+    ::unlink(file.c_str());
+    if (!f.before.empty()) std::ofstream(file) << f.before;
+    quor_call c = call;
+    c.redirect = with_file(f.form, file);
+    std::string said;
+    EXPECT_EQ(run_call(c, said), kFailed) << how << ": " << said.substr(0, 300);
+    if (f.form.find("2>&1") == std::string::npos) {
+      EXPECT_NE(said.find("refused to write: "), std::string::npos) << how << ": " << said.substr(0, 300);
+      EXPECT_NE(said.find("it may be the evidence " + dir + "/s/sample.img: "), std::string::npos)
+          << how << ": " << said.substr(0, 300);
+    }
+    EXPECT_TRUE(read_whole(file) == f.before) << how << ": the run wrote into the store";
+  }
+  for (const stream_form& f : stream_forms())
+    expect_written({call.how + ", into an ext4 whose file begins as a zip", dir, call.args, ""}, f, dir + "/Z",
+                   local + "/" + f.name);
+}
+
 // Root's ntfs-3g mount of the image, open to every user: quor run by
 // another user, who cannot see what the server holds (its /proc, or a /proc
 // that hides other users' processes), or in a PID namespace of its own,

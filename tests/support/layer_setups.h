@@ -793,9 +793,15 @@ struct partition_on_loop : layer_stack {
 
 // An ext4 in the file `file` (16 MiB) mounted at `at` through a loop
 // device, as a case store kept in a file; `at` is open to every user.
-inline bool file_store(layer_stack& stack, const std::string& file, const std::string& at) {
+// `head`, bytes in printf's octal escapes, is written `head_at` bytes into
+// the file first: ext4 leaves its first KiB to a boot loader, so a store
+// can begin as a disk or an archive does and still mount.
+inline bool file_store(layer_stack& stack, const std::string& file, const std::string& at,
+                       const std::string& head = "", int head_at = 0) {
   return stack.need({"mkfs.ext4", "losetup"}) &&
          stack.step("truncate -s 16M " + shell_word(file) + " && mkfs.ext4 -q -F " + shell_word(file)) &&
+         (head.empty() || stack.step("printf " + shell_word(head) + " | dd of=" + shell_word(file) +
+                                     " bs=1 seek=" + std::to_string(head_at) + " conv=notrunc status=none")) &&
          stack.mount("mount -o loop " + shell_word(file) + " " + shell_word(at), at) &&
          stack.step("chmod 0777 " + shell_word(at));
 }
