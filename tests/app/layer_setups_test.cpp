@@ -14,6 +14,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -1015,6 +1016,44 @@ TEST(LayerSetups, StreamsOnSharesThatCannotBeToldAreWritten) {
         expect_written({on.how, dir, {"-image", "sample.img", "-all", "-csv"}, "", on.prefix}, f, on.at,
                        local + "/" + f.name);
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
+}
+
+// Standard error appended to a log on rclone without its cache, which
+// cannot append to a file it did not make anew and takes about a second to
+// refuse each write: the run goes on at its own speed once a status line
+// failed, and its listing and status are those of the same run whose log
+// is on the local disk. A run that tried each status line again would take
+// minutes and be cut off after one. Only quor's standard error goes to the
+// log: timeout's own would fail its exit status as the share refuses it.
+TEST(LayerSetups, StandardErrorThatFailsOnAShareDoesNotSlowTheRun) {
+  const std::string dir = folder("failing-log"), cases = folder("failing-log/case");
+  pass_through view("rclone", ":local:" + cases, dir + "/c");
+  if (!view.ok()) GTEST_SKIP() << view.why();
+  const std::string image = fixture("links.img");
+  ASSERT_FALSE(image.empty());
+  auto run = [&](const std::string& log, std::string& listing) {
+    std::string said;
+    const std::string out = dir + "/listing.csv";
+    // The log is made through the mount first, as an earlier run made it.
+    if (run_command("cd " + quote(dir) + " && echo 'earlier log' > " + quote(log) + " && timeout 60 sh -c " +
+                        quote("exec \"$@\" 2>>" + quote(log)) + " sh " + quote(quor_exe()) + " -image " +
+                        quote(image) + " -all -csv >" + quote(out) + " </dev/null; echo $?",
+                    said) != 0)
+      return -1;
+    listing = read_whole(out);
+    return std::atoi(said.c_str());
+  };
+  std::string listed, listed_locally;
+  const int local = run("local.log", listed_locally);
+  ASSERT_EQ(local, 0);
+  ASSERT_NE(read_whole(dir + "/local.log").find("analyzing entry"), std::string::npos) << "no status line to fail";
+  const auto start = std::chrono::steady_clock::now();
+  const int on_share = run("c/run.log", listed);
+  const auto took = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+  // timeout ends a run after a minute with 124.
+  EXPECT_EQ(on_share, local) << "after " << took.count() << " s";
+  EXPECT_NE(comparable(listed_locally).find("deep.txt"), std::string::npos);
+  EXPECT_EQ(first_difference(comparable(listed), comparable(listed_locally)), "");
 }
 
 // A source read through a layer that cannot be told (a share named only by
