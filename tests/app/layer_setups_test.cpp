@@ -1018,6 +1018,32 @@ TEST(LayerSetups, StreamsOnSharesThatCannotBeToldAreWritten) {
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
 
+// A set-up's undo returns only once each FUSE server it mounted has ended
+// (ntfs-3g writes the image last, after its unmount): the servers are found
+// by the mount's connection, as /proc shows it beside each /dev/fuse.
+TEST(LayerSetups, UndoWaitsForEachFuseServerToEnd) {
+  const std::string dir = folder("server-end");
+  const std::string image = copy_fixture("links.img", "server-end/ev.img");
+  ASSERT_FALSE(image.empty());
+  std::vector<process_mark> servers;
+  {
+    layer_stack setup;
+    if (!mount_ntfs(setup, image, dir + "/n") ||
+        !setup.mount("bindfs " + quote(dir + "/n") + " " + quote(dir + "/b"), dir + "/b"))
+      GTEST_SKIP() << setup.why();
+    for (const std::string& at : {dir + "/n", dir + "/b"}) {
+      const std::vector<process_mark> found = fuse_servers_of(fuse_connection_at(at));
+      ASSERT_EQ(found.size(), 1u) << at;
+      ASSERT_FALSE(found[0].start.empty()) << at;
+      servers.push_back(found[0]);
+    }
+    EXPECT_EQ(read_whole("/proc/" + servers[0].pid + "/comm"), "ntfs-3g\n");
+    EXPECT_EQ(read_whole("/proc/" + servers[1].pid + "/comm"), "bindfs\n");
+    EXPECT_EQ(fuse_connection_at(dir), 0u) << "the scratch folder is no FUSE mount";
+  }
+  for (const process_mark& s : servers) EXPECT_NE(process_start(s.pid), s.start) << s.pid << " still runs";
+}
+
 // Standard error appended to a log on rclone without its cache, which
 // cannot append to a file it did not make anew and takes about a second to
 // refuse each write: the run goes on at its own speed once a status line
@@ -1103,7 +1129,12 @@ TEST(LayerSetups, StreamsBesideASourceReadThroughALayerThatCannotBeToldAreWritte
     runs.push_back({{"root's ewfmount read by nobody", dir, ewf1, "", as_nobody()}, 1});
     if (have_program("unshare")) {
       runs.push_back({{"ewfmount read from a PID namespace of its own", dir, ewf1, "", own_pid_namespace(dir)}, 2});
-      runs.push_back({{"ewfmount read from a user namespace of its own", dir, ewf1, "", "unshare -Urm "}, 1});
+      // The user namespace's copies of the host's mounts cannot be let go
+      // of from inside it: they are let go of in a mount namespace first.
+      runs.push_back({{"ewfmount read from a user namespace of its own", dir, ewf1, "",
+                       "unshare -m --propagation private sh -c " +
+                           shell_word(let_go_of_other_mounts({dir}) + "exec unshare -Urm \"$@\"") + " sh "},
+                      1});
     }
     if (have_program("bwrap"))
       runs.push_back({{"ewfmount read in a sandbox of its own PID namespace", dir, ewf1, "",

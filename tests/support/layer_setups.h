@@ -13,8 +13,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -105,10 +107,11 @@ class layer_stack {
   }
 
   // `command` mounts something at `at` (made when missing); unmounted when
-  // the set-up goes, and then, when `held` is named (a container a FUSE
-  // server writes back as it ends), the server is waited for until it lets
-  // the file go. A server that mounts in the background (rclone) says
-  // nothing of when it is ready: the mount table is waited for.
+  // the set-up goes, and then a FUSE mount's server is waited for until it
+  // ends; where none is seen and `held` is named (a container a FUSE
+  // server writes back as it ends), until nothing holds the file. A server
+  // that mounts in the background (rclone) says nothing of when it is
+  // ready: the mount table is waited for.
   bool mount(const std::string& command, const std::string& at, const std::string& held = "") {
     if (!ok()) return false;
     ::mkdir(at.c_str(), 0700);
@@ -116,7 +119,11 @@ class layer_stack {
     if (run_command("{ " + command + " ; } >/dev/null 2>&1 </dev/null", out) != 0 ||
         !wait_for([at] { return is_mount_point(at); }, "the mount at " + at))
       return fail("could not mount: " + command);
-    m_undo.push_back([at, held] {
+    // Taken now: once unmounted, `at` shows the folder under it, which may
+    // be another FUSE mount.
+    const unsigned long long connection = fuse_connection_at(at);
+    m_undo.push_back([at, held, connection] {
+      const std::vector<process_mark> servers = fuse_servers_of(connection);
       std::string ignored;
       bool gone = false;
       for (int tick = 0; tick < 50 && !gone; ++tick) {
@@ -124,7 +131,11 @@ class layer_stack {
         if (!gone) ::usleep(100000);
       }
       if (!gone) run_command("umount -l " + shell_word(at) + " 2>/dev/null", ignored);
-      if (!held.empty()) wait_until_unheld(held);
+      // The server's end is what makes the file final; the file itself is
+      // waited for only where no server was seen, for another mount of it
+      // may hold it as long as it stays.
+      wait_until_ended(servers);
+      if (!held.empty() && servers.empty()) wait_until_unheld(held);
     });
     return true;
   }
@@ -147,10 +158,10 @@ class layer_stack {
       // A device still open elsewhere (a mount of it that a namespace of
       // another test copied) is detached only when that lets it go: until
       // then the file behind it is not final.
-      for (int tick = 0; tick < 500; ++tick) {
-        if (run_command("losetup " + shell_word(dev) + " >/dev/null 2>&1", ignored) != 0) return;
+      const auto deadline = std::chrono::steady_clock::now() + kServerEndBound;
+      while (run_command("losetup " + shell_word(dev) + " >/dev/null 2>&1", ignored) == 0 &&
+             std::chrono::steady_clock::now() < deadline)
         ::usleep(20000);
-      }
     });
     return dev;
   }
@@ -537,7 +548,11 @@ struct namespace_mount : layer_stack {
     ::unlink(ready.c_str());
     // The namespace goes with its last process; ntfs-3g, unmounted first,
     // then ends by itself, writing the image last.
-    on_undo([image] { wait_until_unheld(image); });
+    auto servers = std::make_shared<std::vector<process_mark>>();
+    on_undo([image, servers] {
+      wait_until_ended(*servers);
+      wait_until_unheld(image);
+    });
     pid = start("unshare -m --propagation private sh -c " +
                     shell_word(let_go_of_other_mounts({image, at}) + "ntfs-3g -o noatime " + shell_word(image) + " " +
                                shell_word(at) + " && : > " + shell_word(ready) + " && exec sleep 300"),
@@ -547,6 +562,7 @@ struct namespace_mount : layer_stack {
     if (!ok()) return;
     // unshare forks nothing here: the pid is the shell's, then sleep's.
     through = "/proc/" + std::to_string(pid) + "/root" + at;
+    *servers = fuse_servers_of(fuse_connection_at(through));
     const std::string ns = std::to_string(pid);
     on_undo([ns, at] {
       std::string ignored;
