@@ -1019,18 +1019,25 @@ TEST(LayerSetups, StreamsOnSharesThatCannotBeToldAreWritten) {
 }
 
 // A set-up's undo returns only once each FUSE server it mounted has ended
-// (ntfs-3g writes the image last, after its unmount): the servers are found
+// (ntfs-3g writes the image last, after its unmount) and the loop device
+// `mount -o loop` attached is let go, though a namespace made meanwhile
+// holds a copy of every mount for two seconds more: the servers are found
 // by the mount's connection, as /proc shows it beside each /dev/fuse.
 TEST(LayerSetups, UndoWaitsForEachFuseServerToEnd) {
+  if (!have_program("unshare") || !have_program("mkfs.ext2")) GTEST_SKIP() << "unshare or mkfs.ext2 not installed";
   const std::string dir = folder("server-end");
-  const std::string image = copy_fixture("links.img", "server-end/ev.img");
+  const std::string image = copy_fixture("links.img", "server-end/ev.img"), ext = dir + "/ext.img";
   ASSERT_FALSE(image.empty());
   std::vector<process_mark> servers;
+  std::string loop_device, loop_backing;
   {
-    layer_stack setup;
+    layer_stack setup, loop_setup;
     if (!mount_ntfs(setup, image, dir + "/n") ||
         !setup.mount("bindfs " + quote(dir + "/n") + " " + quote(dir + "/b"), dir + "/b"))
       GTEST_SKIP() << setup.why();
+    if (!loop_setup.step("truncate -s 4M " + quote(ext) + " && mkfs.ext2 -q -F " + quote(ext)) ||
+        !loop_setup.mount("mount -o loop " + quote(ext) + " " + quote(dir + "/e"), dir + "/e"))
+      GTEST_SKIP() << loop_setup.why();
     for (const std::string& at : {dir + "/n", dir + "/b"}) {
       const std::vector<process_mark> found = fuse_servers_of(fuse_connection_at(at));
       ASSERT_EQ(found.size(), 1u) << at;
@@ -1040,6 +1047,15 @@ TEST(LayerSetups, UndoWaitsForEachFuseServerToEnd) {
     EXPECT_EQ(read_whole("/proc/" + servers[0].pid + "/comm"), "ntfs-3g\n");
     EXPECT_EQ(read_whole("/proc/" + servers[1].pid + "/comm"), "bindfs\n");
     EXPECT_EQ(fuse_connection_at(dir), 0u) << "the scratch folder is no FUSE mount";
+    autoclear_loop_at(dir + "/e", loop_device, loop_backing);
+    ASSERT_FALSE(loop_device.empty());
+    EXPECT_EQ(loop_backing, ext);
+    std::string ignored;
+    ASSERT_EQ(run_command("unshare -m --propagation private sleep 2 >/dev/null 2>&1 </dev/null &", ignored), 0);
+    loop_setup.undo_all();
+    std::string now;
+    std::getline(std::ifstream("/sys/dev/block/" + loop_device + "/loop/backing_file"), now);
+    EXPECT_NE(now, loop_backing) << loop_device << " still attached";
   }
   for (const process_mark& s : servers) EXPECT_NE(process_start(s.pid), s.start) << s.pid << " still runs";
 }

@@ -108,10 +108,11 @@ class layer_stack {
 
   // `command` mounts something at `at` (made when missing); unmounted when
   // the set-up goes, and then a FUSE mount's server is waited for until it
-  // ends; where none is seen and `held` is named (a container a FUSE
-  // server writes back as it ends), until nothing holds the file. A server
-  // that mounts in the background (rclone) says nothing of when it is
-  // ready: the mount table is waited for.
+  // ends, and the loop device that `mount -o loop` attached until the
+  // kernel lets it go; where no server is seen and `held` is named (a
+  // container a FUSE server writes back as it ends), until nothing holds
+  // the file. A server that mounts in the background (rclone) says nothing
+  // of when it is ready: the mount table is waited for.
   bool mount(const std::string& command, const std::string& at, const std::string& held = "") {
     if (!ok()) return false;
     ::mkdir(at.c_str(), 0700);
@@ -122,7 +123,9 @@ class layer_stack {
     // Taken now: once unmounted, `at` shows the folder under it, which may
     // be another FUSE mount.
     const unsigned long long connection = fuse_connection_at(at);
-    m_undo.push_back([at, held, connection] {
+    std::string loop_device, loop_backing;
+    autoclear_loop_at(at, loop_device, loop_backing);
+    m_undo.push_back([at, held, connection, loop_device, loop_backing] {
       const std::vector<process_mark> servers = fuse_servers_of(connection);
       std::string ignored;
       bool gone = false;
@@ -135,6 +138,7 @@ class layer_stack {
       // waited for only where no server was seen, for another mount of it
       // may hold it as long as it stays.
       wait_until_ended(servers);
+      wait_until_loop_gone(loop_device, loop_backing);
       if (!held.empty() && servers.empty()) wait_until_unheld(held);
     });
     return true;
@@ -564,9 +568,18 @@ struct namespace_mount : layer_stack {
     through = "/proc/" + std::to_string(pid) + "/root" + at;
     *servers = fuse_servers_of(fuse_connection_at(through));
     const std::string ns = std::to_string(pid);
+    // ntfs-3g is a process of that namespace too: a mount left there (busy
+    // for a moment, or nsenter not started on a loaded machine) would keep
+    // it, and with it the namespace, alive for ever. Tried again, then let
+    // go lazily.
     on_undo([ns, at] {
       std::string ignored;
-      run_command("nsenter -t " + ns + " -m umount " + shell_word(at) + " 2>/dev/null", ignored);
+      const std::string enter = "nsenter -t " + ns + " -m umount ";
+      for (int tick = 0; tick < 50; ++tick) {
+        if (run_command(enter + shell_word(at) + " 2>/dev/null", ignored) == 0) return;
+        ::usleep(100000);
+      }
+      run_command(enter + "-l " + shell_word(at) + " 2>/dev/null", ignored);
     });
   }
 };

@@ -70,6 +70,43 @@ inline unsigned long long fuse_connection_at(const std::string& at) {
   return (static_cast<unsigned long long>(major(st.st_dev)) << 20) | minor(st.st_dev);
 }
 
+// The loop device under the mount at `at` that goes when that mount goes
+// (one `mount -o loop` attached, with autoclear), as "major:minor", and
+// the file behind it; both "" for any other mount.
+inline void autoclear_loop_at(const std::string& at, std::string& device, std::string& backing) {
+  device.clear();
+  backing.clear();
+  struct stat st;
+  const unsigned kLoopMajor = 7;
+  if (::stat(at.c_str(), &st) != 0 || major(st.st_dev) != kLoopMajor) return;
+  const std::string sys =
+      "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev)) + "/loop/";
+  std::string autoclear;
+  std::ifstream(sys + "autoclear") >> autoclear;
+  std::ifstream in(sys + "backing_file");
+  if (autoclear != "1" || !std::getline(in, backing)) {
+    backing.clear();
+    return;
+  }
+  device = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+}
+
+// Waits, a minute at most, until the loop device `device` no longer has
+// `backing` behind it: the kernel lets it go with the last copy of its
+// mount, which a namespace another test made meanwhile may hold, and only
+// then writes the file system's last state into the file. True when gone.
+inline bool wait_until_loop_gone(const std::string& device, const std::string& backing) {
+  if (device.empty()) return true;
+  const auto deadline = std::chrono::steady_clock::now() + kServerEndBound;
+  for (;;) {
+    std::ifstream in("/sys/dev/block/" + device + "/loop/backing_file");
+    std::string now;
+    if (!std::getline(in, now) || now != backing) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    ::usleep(30000);
+  }
+}
+
 // A process by its id and start time: an id taken again by another process
 // is not it.
 struct process_mark {
