@@ -1060,6 +1060,30 @@ TEST(LayerSetups, UndoWaitsForEachFuseServerToEnd) {
   for (const process_mark& s : servers) EXPECT_NE(process_start(s.pid), s.start) << s.pid << " still runs";
 }
 
+// A namespace that lets go of the other mounts drops only its own copies,
+// and says nothing on the standard output it shares with the run it
+// starts: a davfs2 mount of the host, whose unmount helper would end its
+// server and say so, stays up and keeps its files.
+TEST(LayerSetups, LettingGoOfOtherMountsLeavesTheHostsAndSaysNothing) {
+  if (!have_program("unshare")) GTEST_SKIP() << "unshare not installed";
+  const std::string dir = folder("let-go"), served = folder("let-go/served");
+  std::ofstream(served + "/kept.txt") << "kept\n";
+  rclone_served dav("webdav", dir + "/dav", served);
+  if (!dav.mount_davfs(dir + "/dv")) GTEST_SKIP() << dav.why();
+  ASSERT_EQ(read_whole(dir + "/dv/kept.txt"), "kept\n");
+  const std::string inner = dir + "/inner";
+  std::string said;
+  // Bounded: umount.davfs waits for a server that does not end.
+  ASSERT_EQ(run_command("timeout 20 unshare -m --propagation private sh -c " +
+                            quote(let_go_of_other_mounts({inner}) + "grep -c ' " + dir + "/dv ' /proc/self/mountinfo") +
+                            " 2>&1",
+                        said),
+            1) << said;
+  EXPECT_EQ(said, "0\n") << "the copy is gone, and nothing else is said";
+  EXPECT_TRUE(layer_stack::is_mount_point(dir + "/dv"));
+  EXPECT_EQ(read_whole(dir + "/dv/kept.txt"), "kept\n");
+}
+
 // Standard error appended to a log on rclone without its cache, which
 // cannot append to a file it did not make anew and takes about a second to
 // refuse each write: the run goes on at its own speed once a status line

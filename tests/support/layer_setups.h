@@ -49,7 +49,10 @@ inline std::string md5_of_file(const std::string& path) {
 // every mount copied into it but those on the way to or under `keep` (and
 // /proc, /sys, /dev): the host's mounts are private here, so a copy held
 // there would keep another test's file system mounted after that test
-// unmounts it, and its image unfinished when it is checked.
+// unmounts it, and its image unfinished when it is checked. Only the copy
+// goes: no unmount helper is called (umount.davfs would end the host's
+// davfs2 server and wait for it, saying so on the standard output that is
+// the run's).
 inline std::string let_go_of_other_mounts(const std::vector<std::string>& keep) {
   std::string kept;
   for (const std::string& k : keep) kept += " " + shell_word(k);
@@ -58,7 +61,7 @@ inline std::string let_go_of_other_mounts(const std::vector<std::string>& keep) 
          " continue;; esac; k=0; for p in" +
          kept +
          "; do case $p/ in $m/*) k=1;; esac; case $m/ in $p/*) k=1;; esac; done;"
-         " [ $k = 1 ] || umount -l $m 2>/dev/null; done; ";
+         " [ $k = 1 ] || umount -i -l $m >/dev/null 2>&1; done; ";
 }
 
 // The shell text that runs the command after it in a PID namespace of its
