@@ -74,6 +74,10 @@ int format_status(bool to_stderr, int width, int /*reserved*/, const char* forma
   remove_char(line, '\r');
   if (k < width) line.append(static_cast<size_t>(width - k), ' ');
   line += backspaces();
+  // A stream that failed once (a share that cannot append may take a second
+  // to refuse each write) is not tried again: the run goes on at its own
+  // speed without its progress.
+  if (std::ferror(to_stderr ? stderr : stdout) != 0) return k;
   if (to_stderr) {
     std::fputs(line.c_str(), stderr);
   } else {

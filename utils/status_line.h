@@ -22,7 +22,8 @@ class status_pacer {
   bool started_ = false;
 };
 
-// Width 60 on standard error; returns the characters of text written.
+// Width 60 on standard error; returns the characters of text written. A
+// stream whose error indicator is set is not written to again.
 int print_status(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Width min(width, 70).
 int print_status_width(int width, const char* format, ...) __attribute__((format(printf, 2, 3)));

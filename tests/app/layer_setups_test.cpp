@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -1125,6 +1126,110 @@ TEST(LayerSetups, CopyFolderOnAShareOfATypeOfItsOwnThatTheSourceIsReadThroughIsR
   EXPECT_TRUE(exists(local + "/copies"));
 }
 
+// A set-up's undo returns only once each FUSE server it mounted has ended
+// (ntfs-3g writes the image last, after its unmount) and the loop device
+// `mount -o loop` attached is let go, though a namespace made meanwhile
+// holds a copy of every mount for two seconds more: the servers are found
+// by the mount's connection, as /proc shows it beside each /dev/fuse.
+TEST(LayerSetups, UndoWaitsForEachFuseServerToEnd) {
+  if (!have_program("unshare") || !have_program("mkfs.ext2")) GTEST_SKIP() << "unshare or mkfs.ext2 not installed";
+  const std::string dir = folder("server-end");
+  const std::string image = copy_fixture("links.img", "server-end/ev.img"), ext = dir + "/ext.img";
+  ASSERT_FALSE(image.empty());
+  std::vector<process_mark> servers;
+  std::string loop_device, loop_backing;
+  {
+    layer_stack setup, loop_setup;
+    if (!mount_ntfs(setup, image, dir + "/n") ||
+        !setup.mount("bindfs " + quote(dir + "/n") + " " + quote(dir + "/b"), dir + "/b"))
+      GTEST_SKIP() << setup.why();
+    if (!loop_setup.step("truncate -s 4M " + quote(ext) + " && mkfs.ext2 -q -F " + quote(ext)) ||
+        !loop_setup.mount("mount -o loop " + quote(ext) + " " + quote(dir + "/e"), dir + "/e"))
+      GTEST_SKIP() << loop_setup.why();
+    for (const std::string& at : {dir + "/n", dir + "/b"}) {
+      const std::vector<process_mark> found = fuse_servers_of(fuse_connection_at(at));
+      ASSERT_EQ(found.size(), 1u) << at;
+      ASSERT_FALSE(found[0].start.empty()) << at;
+      servers.push_back(found[0]);
+    }
+    EXPECT_EQ(read_whole("/proc/" + servers[0].pid + "/comm"), "ntfs-3g\n");
+    EXPECT_EQ(read_whole("/proc/" + servers[1].pid + "/comm"), "bindfs\n");
+    EXPECT_EQ(fuse_connection_at(dir), 0u) << "the scratch folder is no FUSE mount";
+    autoclear_loop_at(dir + "/e", loop_device, loop_backing);
+    ASSERT_FALSE(loop_device.empty());
+    EXPECT_EQ(loop_backing, ext);
+    std::string ignored;
+    ASSERT_EQ(run_command("unshare -m --propagation private sleep 2 >/dev/null 2>&1 </dev/null &", ignored), 0);
+    loop_setup.undo_all();
+    std::string now;
+    std::getline(std::ifstream("/sys/dev/block/" + loop_device + "/loop/backing_file"), now);
+    EXPECT_NE(now, loop_backing) << loop_device << " still attached";
+  }
+  for (const process_mark& s : servers) EXPECT_NE(process_start(s.pid), s.start) << s.pid << " still runs";
+}
+
+// A namespace that lets go of the other mounts drops only its own copies,
+// and says nothing on the standard output it shares with the run it
+// starts: a davfs2 mount of the host, whose unmount helper would end its
+// server and say so, stays up and keeps its files.
+TEST(LayerSetups, LettingGoOfOtherMountsLeavesTheHostsAndSaysNothing) {
+  if (!have_program("unshare")) GTEST_SKIP() << "unshare not installed";
+  const std::string dir = folder("let-go"), served = folder("let-go/served");
+  std::ofstream(served + "/kept.txt") << "kept\n";
+  rclone_served dav("webdav", dir + "/dav", served);
+  if (!dav.mount_davfs(dir + "/dv")) GTEST_SKIP() << dav.why();
+  ASSERT_EQ(read_whole(dir + "/dv/kept.txt"), "kept\n");
+  const std::string inner = dir + "/inner";
+  std::string said;
+  // Bounded: umount.davfs waits for a server that does not end.
+  ASSERT_EQ(run_command("timeout 20 unshare -m --propagation private sh -c " +
+                            quote(let_go_of_other_mounts({inner}) + "grep -c ' " + dir + "/dv ' /proc/self/mountinfo") +
+                            " 2>&1",
+                        said),
+            1) << said;
+  EXPECT_EQ(said, "0\n") << "the copy is gone, and nothing else is said";
+  EXPECT_TRUE(layer_stack::is_mount_point(dir + "/dv"));
+  EXPECT_EQ(read_whole(dir + "/dv/kept.txt"), "kept\n");
+}
+
+// Standard error appended to a log on rclone without its cache, which
+// cannot append to a file it did not make anew and takes about a second to
+// refuse each write: the run goes on at its own speed once a status line
+// failed, and its listing and status are those of the same run whose log
+// is on the local disk. A run that tried each status line again would take
+// minutes and be cut off after one. Only quor's standard error goes to the
+// log: timeout's own would fail its exit status as the share refuses it.
+TEST(LayerSetups, StandardErrorThatFailsOnAShareDoesNotSlowTheRun) {
+  const std::string dir = folder("failing-log"), cases = folder("failing-log/case");
+  pass_through view("rclone", ":local:" + cases, dir + "/c");
+  if (!view.ok()) GTEST_SKIP() << view.why();
+  const std::string image = fixture("links.img");
+  ASSERT_FALSE(image.empty());
+  auto run = [&](const std::string& log, std::string& listing) {
+    std::string said;
+    const std::string out = dir + "/listing.csv";
+    // The log is made through the mount first, as an earlier run made it.
+    if (run_command("cd " + quote(dir) + " && echo 'earlier log' > " + quote(log) + " && timeout 60 sh -c " +
+                        quote("exec \"$@\" 2>>" + quote(log)) + " sh " + quote(quor_exe()) + " -image " +
+                        quote(image) + " -all -csv >" + quote(out) + " </dev/null; echo $?",
+                    said) != 0)
+      return -1;
+    listing = read_whole(out);
+    return std::atoi(said.c_str());
+  };
+  std::string listed, listed_locally;
+  const int local = run("local.log", listed_locally);
+  ASSERT_EQ(local, 0);
+  ASSERT_NE(read_whole(dir + "/local.log").find("analyzing entry"), std::string::npos) << "no status line to fail";
+  const auto start = std::chrono::steady_clock::now();
+  const int on_share = run("c/run.log", listed);
+  const auto took = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+  // timeout ends a run after a minute with 124.
+  EXPECT_EQ(on_share, local) << "after " << took.count() << " s";
+  EXPECT_NE(comparable(listed_locally).find("deep.txt"), std::string::npos);
+  EXPECT_EQ(first_difference(comparable(listed), comparable(listed_locally)), "");
+}
+
 // A source read through a layer that cannot be told (a share named only by
 // its server, a WebDAV remote, root's ewfmount or xmount view read by
 // another user, a view whose server a PID namespace, a user namespace or a
@@ -1172,7 +1277,12 @@ TEST(LayerSetups, StreamsBesideASourceReadThroughALayerThatCannotBeToldAreWritte
     runs.push_back({{"root's ewfmount read by nobody", dir, ewf1, "", as_nobody()}, 1});
     if (have_program("unshare")) {
       runs.push_back({{"ewfmount read from a PID namespace of its own", dir, ewf1, "", own_pid_namespace(dir)}, 2});
-      runs.push_back({{"ewfmount read from a user namespace of its own", dir, ewf1, "", "unshare -Urm "}, 1});
+      // The user namespace's copies of the host's mounts cannot be let go
+      // of from inside it: they are let go of in a mount namespace first.
+      runs.push_back({{"ewfmount read from a user namespace of its own", dir, ewf1, "",
+                       "unshare -m --propagation private sh -c " +
+                           shell_word(let_go_of_other_mounts({dir}) + "exec unshare -Urm \"$@\"") + " sh "},
+                      1});
     }
     if (have_program("bwrap"))
       runs.push_back({{"ewfmount read in a sandbox of its own PID namespace", dir, ewf1, "",

@@ -141,10 +141,11 @@ inline bool rewrite_mft_runs(const std::string& path, ulong64 mft_pos,
 // grown to 2^32 - 1 clusters, a run of as many past the image's end after
 // the real ones, ten clusters of the first run (entries 600 to 639, files
 // and free entries) moved past the image's end with the runs after them
-// still held, or four billion clusters past the image's end after the
-// real runs and then one cluster the image holds. `entries` is the count the image gives room for; the entries
-// from `missing.first` up to (not including) `missing.second` lie in
-// clusters it does not hold.
+// still held, the same ten clusters a hole (a sparse run) with the runs
+// after it held, or four billion clusters past the image's end after the
+// real runs and then one cluster the image holds. `entries` is the count
+// the image gives room for; the entries from `missing.first` up to (not
+// including) `missing.second` lie in clusters it does not hold.
 struct mft_claim {
   const char* what;
   std::vector<std::pair<ulong64, ulong64>> runs;
@@ -163,6 +164,10 @@ inline std::vector<mft_claim> mft_claims_past_default_img(const std::vector<std:
       {"a run past the image's end", {real[0], real[1], {claim, past}}, 4 * whole, {0, 0}},
       {"a run past the image's end between runs the image holds",
        {{150, real[0].second}, {10, past}, {real[0].first - 160, real[0].second + 160}, real[1]},
+       4 * whole,
+       {4 * 150, 4 * 160}},
+      {"a hole between runs the image holds",
+       {{150, real[0].second}, {10, SPARSE_RUN}, {real[0].first - 160, real[0].second + 160}, real[1]},
        4 * whole,
        {4 * 150, 4 * 160}},
       {"four billion clusters past the image's end before a cluster the image holds",

@@ -377,7 +377,8 @@ TEST(SecurityLookup, IndexAllocationsAndBootSectorClaimingMoreThanTheImage) {
 // claims 2^40 sectors and the 16 MiB image bounds the volume). Every
 // descriptor whose bytes the image holds keeps its text, wherever the runs
 // it does not hold lie: with the second run (in the first block's mirror)
-// moved past the image's end, all of them; with the first run moved there,
+// moved past the image's end, all of them, and so with a run split in two
+// that touch on disk where a descriptor crosses; with the first run moved there,
 // those of the second block; and with the image cut inside the second
 // block's run exactly at a descriptor's end, that descriptor and all before
 // it, in the second block and the first.
@@ -449,6 +450,20 @@ TEST(SecurityLookup, DescriptorsAreReadWhereSiiSaysWhateverSdsClaims) {
   first_moved[0].second = 4100;
   std::vector<std::pair<ulong64, ulong64>> first_grown = real;
   first_grown[0].first = 5000;
+  // A run of several clusters split in two runs that touch on disk, at the
+  // boundary a descriptor crosses: one stretch of the stream, read whole.
+  std::vector<std::pair<ulong64, ulong64>> split = real;
+  for (size_t i = 0, vcn = 0; i < real.size() && split.size() == real.size(); vcn += real[i++].first) {
+    for (const auto& kv : by_offset) {
+      const ulong64 first = kv.first / 4096, last = (kv.first + kv.second.sds_size - 1) / 4096;
+      if (first < vcn || last >= vcn + real[i].first || first == last) continue;
+      split[i].first = last - vcn;
+      split.insert(split.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                   std::make_pair(vcn + real[i].first - last, real[i].second + (last - vcn)));
+      break;
+    }
+  }
+  ASSERT_EQ(split.size(), real.size() + 1) << "no descriptor crosses a cluster boundary inside a run";
   const struct {
     const char* what;
     std::vector<std::pair<ulong64, ulong64>> runs;
@@ -464,6 +479,7 @@ TEST(SecurityLookup, DescriptorsAreReadWhereSiiSaysWhateverSdsClaims) {
       {"first run past the image's end", first_moved, 0, false, 0, &after_first_run},
       {"image cut at a descriptor's end in the last run", real, 0, false, cut, &before_cut},
       {"first run of more clusters than the volume", first_grown, 0, false, 0, nullptr},
+      {"a run split in two that touch, a descriptor across the split", split, 0, false, 0, &sound_texts},
   };
   int n = 0;
   for (const auto& c : cases) {

@@ -13,9 +13,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,7 +50,10 @@ inline std::string md5_of_file(const std::string& path) {
 // every mount copied into it but those on the way to or under `keep` (and
 // /proc, /sys, /dev): the host's mounts are private here, so a copy held
 // there would keep another test's file system mounted after that test
-// unmounts it, and its image unfinished when it is checked.
+// unmounts it, and its image unfinished when it is checked. Only the copy
+// goes: no unmount helper is called (umount.davfs would end the host's
+// davfs2 server and wait for it, saying so on the standard output that is
+// the run's).
 inline std::string let_go_of_other_mounts(const std::vector<std::string>& keep) {
   std::string kept;
   for (const std::string& k : keep) kept += " " + shell_word(k);
@@ -57,7 +62,7 @@ inline std::string let_go_of_other_mounts(const std::vector<std::string>& keep) 
          " continue;; esac; k=0; for p in" +
          kept +
          "; do case $p/ in $m/*) k=1;; esac; case $m/ in $p/*) k=1;; esac; done;"
-         " [ $k = 1 ] || umount -l $m 2>/dev/null; done; ";
+         " [ $k = 1 ] || umount -i -l $m >/dev/null 2>&1; done; ";
 }
 
 // The shell text that runs the command after it in a PID namespace of its
@@ -106,10 +111,12 @@ class layer_stack {
   }
 
   // `command` mounts something at `at` (made when missing); unmounted when
-  // the set-up goes, and then, when `held` is named (a container a FUSE
-  // server writes back as it ends), the server is waited for until it lets
-  // the file go. A server that mounts in the background (rclone) says
-  // nothing of when it is ready: the mount table is waited for.
+  // the set-up goes, and then a FUSE mount's server is waited for until it
+  // ends, and the loop device that `mount -o loop` attached until the
+  // kernel lets it go; where no server is seen and `held` is named (a
+  // container a FUSE server writes back as it ends), until nothing holds
+  // the file. A server that mounts in the background (rclone) says nothing
+  // of when it is ready: the mount table is waited for.
   bool mount(const std::string& command, const std::string& at, const std::string& held = "") {
     if (!ok()) return false;
     ::mkdir(at.c_str(), 0700);
@@ -117,7 +124,13 @@ class layer_stack {
     if (run_command("{ " + command + " ; } >/dev/null 2>&1 </dev/null", out) != 0 ||
         !wait_for([at] { return is_mount_point(at); }, "the mount at " + at))
       return fail("could not mount: " + command);
-    m_undo.push_back([at, held] {
+    // Taken now: once unmounted, `at` shows the folder under it, which may
+    // be another FUSE mount.
+    const unsigned long long connection = fuse_connection_at(at);
+    std::string loop_device, loop_backing;
+    autoclear_loop_at(at, loop_device, loop_backing);
+    m_undo.push_back([at, held, connection, loop_device, loop_backing] {
+      const std::vector<process_mark> servers = fuse_servers_of(connection);
       std::string ignored;
       bool gone = false;
       for (int tick = 0; tick < 50 && !gone; ++tick) {
@@ -125,7 +138,12 @@ class layer_stack {
         if (!gone) ::usleep(100000);
       }
       if (!gone) run_command("umount -l " + shell_word(at) + " 2>/dev/null", ignored);
-      if (!held.empty()) wait_until_unheld(held);
+      // The server's end is what makes the file final; the file itself is
+      // waited for only where no server was seen, for another mount of it
+      // may hold it as long as it stays.
+      wait_until_ended(servers);
+      wait_until_loop_gone(loop_device, loop_backing);
+      if (!held.empty() && servers.empty()) wait_until_unheld(held);
     });
     return true;
   }
@@ -148,10 +166,10 @@ class layer_stack {
       // A device still open elsewhere (a mount of it that a namespace of
       // another test copied) is detached only when that lets it go: until
       // then the file behind it is not final.
-      for (int tick = 0; tick < 500; ++tick) {
-        if (run_command("losetup " + shell_word(dev) + " >/dev/null 2>&1", ignored) != 0) return;
+      const auto deadline = std::chrono::steady_clock::now() + kServerEndBound;
+      while (run_command("losetup " + shell_word(dev) + " >/dev/null 2>&1", ignored) == 0 &&
+             std::chrono::steady_clock::now() < deadline)
         ::usleep(20000);
-      }
     });
     return dev;
   }
@@ -576,7 +594,11 @@ struct namespace_mount : layer_stack {
     ::unlink(ready.c_str());
     // The namespace goes with its last process; ntfs-3g, unmounted first,
     // then ends by itself, writing the image last.
-    on_undo([image] { wait_until_unheld(image); });
+    auto servers = std::make_shared<std::vector<process_mark>>();
+    on_undo([image, servers] {
+      wait_until_ended(*servers);
+      wait_until_unheld(image);
+    });
     pid = start("unshare -m --propagation private sh -c " +
                     shell_word(let_go_of_other_mounts({image, at}) + "ntfs-3g -o noatime " + shell_word(image) + " " +
                                shell_word(at) + " && : > " + shell_word(ready) + " && exec sleep 300"),
@@ -586,10 +608,20 @@ struct namespace_mount : layer_stack {
     if (!ok()) return;
     // unshare forks nothing here: the pid is the shell's, then sleep's.
     through = "/proc/" + std::to_string(pid) + "/root" + at;
+    *servers = fuse_servers_of(fuse_connection_at(through));
     const std::string ns = std::to_string(pid);
+    // ntfs-3g is a process of that namespace too: a mount left there (busy
+    // for a moment, or nsenter not started on a loaded machine) would keep
+    // it, and with it the namespace, alive for ever. Tried again, then let
+    // go lazily.
     on_undo([ns, at] {
       std::string ignored;
-      run_command("nsenter -t " + ns + " -m umount " + shell_word(at) + " 2>/dev/null", ignored);
+      const std::string enter = "nsenter -t " + ns + " -m umount ";
+      for (int tick = 0; tick < 50; ++tick) {
+        if (run_command(enter + shell_word(at) + " 2>/dev/null", ignored) == 0) return;
+        ::usleep(100000);
+      }
+      run_command(enter + "-l " + shell_word(at) + " 2>/dev/null", ignored);
     });
   }
 };

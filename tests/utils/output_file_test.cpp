@@ -21,6 +21,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/fixture.h"
+#include "tests/support/layer_setups.h"
 #include "tests/support/loop_device.h"
 #include "tests/support/mount_guard.h"
 #include "utils/output_folder.h"
@@ -829,7 +830,9 @@ TEST(OutputFile, WhereTheStoreCannotBeToldNothingIsWritten) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::execlp("unshare", "unshare", "--mount", "--propagation", "private", "sh", "-c",
-             ("mount -t tmpfs hidden '" + hidden + "' && touch '" + ready + "' && exec sleep 30").c_str(),
+             (quor_test::let_go_of_other_mounts({hidden, ready}) + "mount -t tmpfs hidden '" + hidden +
+              "' && touch '" + ready + "' && exec sleep 30")
+                 .c_str(),
              static_cast<char*>(nullptr));
     ::_exit(127);
   }

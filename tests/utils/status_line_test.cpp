@@ -1,5 +1,8 @@
 #include "utils/status_line.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -89,6 +92,52 @@ TEST(StatusLine, WrittenBetweenBackspacesAndPaddedToSixtyColumns) {
   // Texts far beyond the buffer are cut, never overrun.
   const std::string huge(5000, 'q');
   EXPECT_EQ(capture([&] { n = print_status("%s", huge.c_str()); }), framed(std::string(60, 'q')));
+}
+
+// Standard error on a FIFO: a write while it has no reader fails, and a
+// reader opened afterwards sees every byte written after that, so a status
+// line tried again after the failure would show there.
+TEST(StatusLine, NotTriedAgainOnceStandardErrorFailed) {
+  const std::string fifo = quor_test::scratch_dir() + "/stderr.fifo";
+  ::unlink(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int first_reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(first_reader, 0);
+  const int writer = ::open(fifo.c_str(), O_WRONLY);
+  ASSERT_GE(writer, 0);
+  struct sigaction ignore = {}, saved_action = {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGPIPE, &ignore, &saved_action);
+  std::fflush(stderr);
+  const int saved = ::dup(STDERR_FILENO);
+  ::dup2(writer, STDERR_FILENO);
+
+  // Written while the reader is there: the line arrives.
+  print_status("%s", "seen");
+  char buffer[4096];
+  const ssize_t seen = ::read(first_reader, buffer, sizeof buffer);
+  ::close(first_reader);
+  print_status("%s", "lost");
+  const bool failed = std::ferror(stderr) != 0;
+  const int second_reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  for (int i = 0; i < 3; ++i) print_status("after %d", i);
+  print_status_width(20, "%s", "narrow");
+  const ssize_t later = second_reader >= 0 ? ::read(second_reader, buffer, sizeof buffer) : -2;
+
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  std::clearerr(stderr);
+  ::sigaction(SIGPIPE, &saved_action, nullptr);
+  ::close(writer);
+  if (second_reader >= 0) ::close(second_reader);
+
+  EXPECT_EQ(seen, static_cast<ssize_t>(framed("seen" + std::string(56, ' ')).size()));
+  EXPECT_TRUE(failed) << "the write with no reader did not fail";
+  ASSERT_GE(second_reader, 0);
+  // Nothing waits in the pipe: read finds it empty, with its writer open.
+  EXPECT_EQ(later, -1) << "a status line was written after standard error failed";
+  // The standard error made good again takes status lines as before.
+  EXPECT_EQ(capture([] { print_status("%s", "back"); }), framed("back" + std::string(56, ' ')));
 }
 
 TEST(StatusLine, ColourPrintWrapsTheTextInEscapes) {
