@@ -1,7 +1,6 @@
 #include "ntfs/own_files.h"
 
 #include <dirent.h>
-#include <sys/statfs.h>
 #include <sys/xattr.h>
 
 #include <map>
@@ -15,13 +14,13 @@
 #include "ntfs/ntfs.h"
 #include "ntfs/path_lookup.h"
 #include "utils/byte_order.h"
+#include "utils/mount_table.h"
 #include "utils/output_reach.h"
 #include "utils/utf_convert.h"
 
 namespace {
 
 const ulong64 REFERENCE_MASK = 0xFFFFFFFFFFFFULL;
-const unsigned long FUSE_SUPER_MAGIC = 0x65735546;
 
 struct record_facts {
   bool directory = false, dated = false;
@@ -87,7 +86,7 @@ void list_shown(const std::string& path, Take take) {
 // Whether the folder `at` shows the root: a name, none outside its index; or where a view
 // writes back later (guestmount), a few outside it beside every file a mount shows of it.
 bool shows_root(const std::string& at, const std::map<std::string, ulong64>& root) {
-  const size_t most_pending = 8;
+  const size_t most_pending = 8;  // names made through it and not yet written back
   size_t inside = 0, outside = 0, shown = 0, files = 0;
   for (const auto& e : root) files += e.second >= 16;
   list_shown(at, [&](const std::string& name, ulong64) {
@@ -147,21 +146,25 @@ bool numbered_folder(const CNtfs& volume, std::string path, struct stat st, bool
 // name by name, to a folder of the volume.
 bool named_folder(const CNtfs& volume, const std::string& path, const struct stat& st, uint64& record,
                   std::string& in_volume) {
-  struct statfs fs;
-  record_facts root;
-  if (::statfs(path.c_str(), &fs) != 0 || static_cast<unsigned long>(fs.f_type) != FUSE_SUPER_MAGIC ||
-      !read_facts(volume, ROOT_DIRECTORY_ENTRY, root))
+  // The mount table, kept by the guard, tells a FUSE mount without asking its server. A mount
+  // whose root, or a folder, shows record 5 numbers as NTFS does: the numbers answered for it.
+  const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
+  const uni::mount_entry* mount = table ? table->by_device(static_cast<uint64>(st.st_dev)) : nullptr;
+  struct stat top;
+  if (mount == nullptr || mount->type.compare(0, 4, "fuse") != 0 ||
+      (::stat(mount->mount_point.c_str(), &top) == 0 && top.st_ino == ROOT_DIRECTORY_ENTRY))
     return false;
-  const std::map<std::string, ulong64> root_index = index_names(volume, ROOT_DIRECTORY_ENTRY);
+  record_facts root;  // read once a folder may stand for it
+  std::map<std::string, ulong64> root_index;
   std::vector<std::string> below;
   std::string at = path;
   for (;;) {
     struct stat up;
     ulong64 shown = 0;
     if (::stat(at.c_str(), &up) != 0 || up.st_dev != st.st_dev) return false;
-    // One shown as record 5 is numbered as NTFS does: the numbers answered.
-    const bool dated_apart = shown_created(-1, at, shown) && (!root.dated || shown != root.created);
-    if (!dated_apart && up.st_ino != ROOT_DIRECTORY_ENTRY && shows_root(at, root_index)) {
+    if (up.st_ino != ROOT_DIRECTORY_ENTRY && (!root.names.empty() || read_facts(volume, ROOT_DIRECTORY_ENTRY, root)) &&
+        !(shown_created(-1, at, shown) && (!root.dated || shown != root.created)) &&
+        shows_root(at, root_index.empty() ? root_index = index_names(volume, ROOT_DIRECTORY_ENTRY) : root_index)) {
       record = ROOT_DIRECTORY_ENTRY;
       in_volume = below.empty() ? "\\" : "";
       for (size_t i = below.size(); i-- > 0;) {
@@ -183,10 +186,9 @@ bool named_folder(const CNtfs& volume, const std::string& path, const struct sta
 // Read past the walk's read-ahead window (older than a mount's last write), given back after.
 struct fresh_reads {
   const CNtfs& v;
-  const ulong64 pos = v.m_mft_cache_pos;
-  const uint32 length = v.m_mft_cache_len;
+  const ulong64 pos = v.m_mft_cache_pos, length = v.m_mft_cache_len;
   explicit fresh_reads(const CNtfs& volume) : v(volume) { v.m_mft_cache_len = 0; }
-  ~fresh_reads() { if (v.m_mft_cache_len == 0) v.m_mft_cache_pos = pos, v.m_mft_cache_len = length; }
+  ~fresh_reads() { if (v.m_mft_cache_len == 0) v.m_mft_cache_pos = pos, v.m_mft_cache_len = uint32(length); }
 };
 
 }  // namespace
@@ -209,9 +211,8 @@ bool volume_holds(CNtfs& volume, int fd, uint64& record, std::string& path) {
                    named_in(facts, base, static_cast<ulong64>(in.st_ino)) && shown_created(fd, "", shown) &&
                    facts.dated && shown == facts.created;
   // With its own proof, its folders need only their numbers and names, for its path.
-  const bool in_folder =
-      numbered_folder(volume, folder, in, own, record, path) ||
-      (!own && named_folder(volume, folder, in, record, path));
+  const bool in_folder = numbered_folder(volume, folder, in, own, record, path) ||
+                         (!own && named_folder(volume, folder, in, record, path));
   if (!own && !in_folder) return (record = 0, false);
   if (!file) return true;
   if (!in_folder) path = "...";

@@ -13,7 +13,6 @@ class CNtfs;
 // Records are read fresh, as the listing reads them; a damaged one never matches.
 bool volume_holds(CNtfs& volume, int fd, uint64& record, std::string& path);
 
-// From the first to the second, the output guard asks `volume` of every
-// output checked against its sources (uni::volume_opened).
+// From the first to the second, the guard asks `volume` of each output checked against it.
 void volume_answers_outputs(CNtfs& volume);
 void volume_stops_answering(CNtfs& volume);
