@@ -6,9 +6,9 @@
 // descriptor, so a copy can leave holes in a regular file
 // (utils/sparse_output). Every write and the close are checked; a failed
 // one sets badbit.
+#include <memory>
 #include <ostream>
 #include <streambuf>
-#include <vector>
 
 #include "utils/types.h"
 
@@ -43,7 +43,7 @@ class descriptor_buf : public std::streambuf {
 
  private:
   int m_fd;
-  std::vector<char> m_buffer;
+  std::unique_ptr<char[]> m_buffer;
   bool m_reached = false;  // a write reached the file
 
   bool drain();
