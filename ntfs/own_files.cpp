@@ -1,11 +1,11 @@
 #include "ntfs/own_files.h"
 
 #include <dirent.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 
 #include <map>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "ntfs/dir_children.h"
@@ -146,8 +146,8 @@ bool numbered_folder(const CNtfs& volume, std::string path, struct stat st, bool
 // name by name, to a folder of the volume.
 bool named_folder(const CNtfs& volume, const std::string& path, const struct stat& st, uint64& record,
                   std::string& in_volume) {
-  // The mount table, kept by the guard, tells a FUSE mount without asking its server. A mount
-  // whose root, or a folder, shows record 5 numbers as NTFS does: the numbers answered for it.
+  // The guard's mount table tells a FUSE mount unasked; a mount or folder showing record 5 is NTFS's.
+  if (major(st.st_dev) != 0) return false;  // a disk's, which no FUSE mount is
   const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
   const uni::mount_entry* mount = table ? table->by_device(static_cast<uint64>(st.st_dev)) : nullptr;
   struct stat top;
