@@ -326,6 +326,24 @@ std::vector<std::string> copies_named(const std::string& report, const std::stri
   return named;
 }
 
+// The walk `args` with its copies made in the folder `name` on this
+// machine's disk: its report, the copies by name with their digests, and
+// the copy each row names.
+struct plain_walk {
+  std::string report;
+  std::map<std::string, std::string> held;
+  std::vector<std::string> named;
+};
+plain_walk walk_into_plain_folder(std::vector<std::string> args, const std::string& name) {
+  args.push_back(folder(name) + "/copies");
+  user_ctx ctx;
+  plain_walk walk;
+  walk.report = walk_text(ctx, args);
+  walk.held = files_held(args.back());
+  walk.named = copies_named(walk.report, args.back());
+  return walk;
+}
+
 // rclone's mount of a local folder, with a cache that keeps the files
 // written, renames neither without replacing nor by a second link: the
 // walker's copies into it are still made, each under its name with the
@@ -342,13 +360,10 @@ TEST(LayerSetupsWriters, WalkerCopiesIntoRcloneViewsAndAMergerfsPoolAreMade) {
   ASSERT_NE(first, 0u);
   const std::vector<std::string> args = {"-image", image, "-csv", "-mftstart", std::to_string(first), "-mftrange", "2",
                                          "-action_copy_files"};
-  std::vector<std::string> plain_args = args;
-  plain_args.push_back(folder("w-rclone-plain") + "/copies");
-  user_ctx plain_ctx;
-  const std::string plain = walk_text(plain_ctx, plain_args);
-  const std::map<std::string, std::string> want = files_held(plain_args.back());
-  ASSERT_EQ(want.size(), 2u) << plain;
-  const std::vector<std::string> want_named = copies_named(plain, plain_args.back());
+  const plain_walk plain = walk_into_plain_folder(args, "w-rclone-plain");
+  const std::map<std::string, std::string>& want = plain.held;
+  const std::vector<std::string>& want_named = plain.named;
+  ASSERT_EQ(want.size(), 2u) << plain.report;
   for (const std::string way : {"rclone writes", "rclone full", "mergerfs modes"}) {
     SCOPED_TRACE(way);
     const std::string kind = way.substr(0, way.find(' ')), mode = way.substr(way.find(' ') + 1);
@@ -389,13 +404,10 @@ TEST(LayerSetupsWriters, WalkerCopiesNamedInAnUncachedRcloneViewAreWhole) {
   // that rclone, as it was written to before, lost some in every walk.
   const std::vector<std::string> args = {"-image",   image, "-csv", "-mftstart", "1000", "-mftrange", "160",
                                          "-action_copy_files"};
-  std::vector<std::string> plain_args = args;
-  plain_args.push_back(folder("w-rclone-whole-plain") + "/copies");
-  user_ctx plain_ctx;
-  const std::string plain = walk_text(plain_ctx, plain_args);
-  const std::map<std::string, std::string> want = files_held(plain_args.back());
-  const std::vector<std::string> want_named = copies_named(plain, plain_args.back());
-  ASSERT_GT(want.size(), 90u) << plain;
+  const plain_walk plain = walk_into_plain_folder(args, "w-rclone-whole-plain");
+  const std::map<std::string, std::string>& want = plain.held;
+  const std::vector<std::string>& want_named = plain.named;
+  ASSERT_GT(want.size(), 90u) << plain.report;
   for (const std::string mode : {"off", "minimal"}) {
     SCOPED_TRACE(mode);
     const std::string dir = folder("w-rclone-whole-" + mode), under = folder("w-rclone-whole-" + mode + "/under");
