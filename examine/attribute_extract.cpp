@@ -49,52 +49,16 @@ uni::file_identities sources_of(const CNtfs* ntfs) {
   return sources;
 }
 
-// The file an extract wrote, as it was closed.
-struct written_file {
-  uint64 device = 0;
-  uint64 inode = 0;
-  ulong64 size = 0;
-  bool regular = false;
-};
-
 // The attribute's data through the one handle `fd` (taken over and closed
-// here): true only when every write and the close succeeded and a regular
-// file holds, as the system answers, the bytes written. A file made here
-// (`made_here`) that failed is closed to be removed.
+// here), whole in a regular file as the system answers (uni::close_whole).
 bool write_through(int fd, CNtfs* ntfs, const entry_record& rec, bool raw, bool hash, bool made_here,
-                   std::string& md5, std::ostringstream& messages, written_file& made) {
+                   std::string& md5, std::ostringstream& messages, uni::closed_file& made) {
   uni::descriptor_ostream out(fd);
-  struct stat st;
-  if (::fstat(fd, &st) != 0) return false;
-  made.device = static_cast<uint64>(st.st_dev);
-  made.inode = static_cast<uint64>(st.st_ino);
-  made.regular = S_ISREG(st.st_mode);
-  bool ok = write_attribute_data(ntfs, rec, out, messages, raw, hash, md5);
-  if (ok && made.regular) {
-    // Written from the start of an empty file: where the stream stands is
-    // what it holds.
-    const std::streampos end = out.tellp();
-    ok = end != std::streampos(-1) && uni::descriptor_holds(fd, static_cast<ulong64>(end));
-    if (ok) made.size = static_cast<ulong64>(end);
-  }
-  if (!ok) {
-    if (made_here) out.close_to_remove();
-    return false;
-  }
-  return out.close();
-}
-
-// True when `path` leads to a regular file of the size of `made` on its
-// file system. The file's number is not asked: a layer may number a file
-// anew under its new name (rclone's mounts do).
-bool holds_written(const std::string& path, const written_file& made) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64>(st.st_dev) == made.device &&
-         st.st_size >= 0 && static_cast<ulong64>(st.st_size) == made.size;
+  return uni::close_whole(out, write_attribute_data(ntfs, rec, out, messages, raw, hash, md5), made_here, made);
 }
 
 // Removes `path` when it leads to the file `made` still.
-void remove_written(const std::string& path, const written_file& made) {
+void remove_written(const std::string& path, const uni::closed_file& made) {
   struct stat st;
   if (::lstat(path.c_str(), &st) == 0 && static_cast<uint64>(st.st_dev) == made.device &&
       static_cast<uint64>(st.st_ino) == made.inode)
@@ -115,7 +79,7 @@ bool extract_plain(const std::string& path, const std::string* report_path, CNtf
   if (opened != uni::output_result::opened) return false;
   std::ostringstream messages;
   std::string md5;
-  written_file made;
+  uni::closed_file made;
   const bool ok = write_through(fd, ntfs, rec, raw, false, made_new, md5, messages, made);
   if (!ok) {
     if (made_new) remove_written(path, made);
@@ -144,7 +108,7 @@ bool extract_hashed(const std::string& path, const std::string* report_path, CNt
   if (!create_temporary(dir, sources, fd, temporary)) return false;
   std::ostringstream messages;
   std::string md5;
-  written_file made;
+  uni::closed_file made;
   bool ok = write_through(fd, ntfs, rec, raw, true, true, md5, messages, made) && !md5.empty();
   const std::string final_name = dir + "/" + stamp_text + "_" + leaf + "_" + md5;
   // The rename would take the name from the evidence when it has this name.
@@ -152,7 +116,7 @@ bool extract_hashed(const std::string& path, const std::string* report_path, CNt
   if (ok) ok = std::rename(temporary.c_str(), final_name.c_str()) == 0;
   std::remove(temporary.c_str());
   // Named, the copy must be whole there; else the name is taken back.
-  if (ok && !holds_written(final_name, made)) {
+  if (ok && !uni::names_whole(final_name, made)) {
     std::remove(final_name.c_str());
     ok = false;
   }

@@ -1,7 +1,6 @@
 #include "examine/walk_streams.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -93,45 +92,10 @@ bool create_copy_temporary(const std::wstring& dir, const uni::file_identities& 
   return false;
 }
 
-// The copy as it was closed: the file system it is on and the bytes it
-// holds.
-struct made_copy {
-  uint64 device = 0;
-  ulong64 size = 0;
-};
-
-// Writes the attribute's data through the temporary's one handle and closes
-// it; true only when every write and the close succeeded and the file holds,
-// as the system answers, the bytes written. A copy that failed is closed
-// to be removed.
-bool write_copy(uni::descriptor_ostream& file, const inode_attributes& rec, user_ctx& ctx,
-                const attribute_record* attr, made_copy& made) {
-  struct stat st;
-  if (::fstat(file.fd(), &st) != 0) return false;
-  made.device = static_cast<uint64>(st.st_dev);
-  bool done = copy_file_data(file, rec, ctx, attr);
-  // The copy was written from the start of a new file: where the stream
-  // stands is what it holds.
-  const std::streampos end = done ? file.tellp() : std::streampos(-1);
-  done = done && end != std::streampos(-1) && uni::descriptor_holds(file.fd(), static_cast<ulong64>(end));
-  if (!done) {
-    file.close_to_remove();
-    return false;
-  }
-  made.size = static_cast<ulong64>(end);
-  return file.close();
-}
-
-// True when the name `path` leads to a regular file of the copy's size on
-// its file system: what a layer reports once the name is given, not what
-// the writes answered. The file's number is not asked: a layer may number
-// a file anew under its new name (rclone's mounts do).
-bool holds_copy(const std::wstring& path, const made_copy& made) {
+// True when the name `path` leads to the copy `made`, whole there.
+bool holds_copy(const std::wstring& path, const uni::closed_file& made) {
   std::string name;
-  struct stat st;
-  return uni::path_to_utf8(name, path) && ::lstat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-         static_cast<uint64>(st.st_dev) == made.device && st.st_size >= 0 &&
-         static_cast<ulong64>(st.st_size) == made.size;
+  return uni::path_to_utf8(name, path) && uni::names_whole(name, made);
 }
 
 bool stream_choice_takes(const user_ctx& ctx, const attribute_record& attr) {
@@ -160,11 +124,13 @@ bool extract_stream_copy(const inode_attributes& rec, user_ctx& ctx, const si_re
   std::wstring temp;
   if (!create_copy_temporary(folder, sources, fd, temp)) return false;
 
-  made_copy made;
+  // Written through the temporary's one handle, and whole in it as the
+  // system answers, or closed to be removed.
+  uni::closed_file made;
   bool done = false;
   {
     uni::descriptor_ostream file(fd);
-    done = write_copy(file, rec, ctx, attr, made);
+    done = uni::close_whole(file, copy_file_data(file, rec, ctx, attr), true, made);
   }
   if (!done) {
     // A partial copy must not pass for the data under a digest-bearing name.

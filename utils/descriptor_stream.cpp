@@ -124,4 +124,36 @@ bool descriptor_holds(int fd, ulong64 size) {
          static_cast<ulong64>(st.st_size) == size;
 }
 
+bool close_whole(descriptor_ostream& out, bool written, bool made_here, closed_file& made) {
+  made = closed_file();
+  struct stat st;
+  // Known whatever the writer answered: a file that failed is found by it.
+  const bool known = ::fstat(out.fd(), &st) == 0;
+  if (known) {
+    made.device = static_cast<uint64>(st.st_dev);
+    made.inode = static_cast<uint64>(st.st_ino);
+    made.regular = S_ISREG(st.st_mode);
+  }
+  bool ok = known && written;
+  if (ok && made.regular) {
+    // Written from the start: where the stream stands is what it holds.
+    const std::streampos end = out.tellp();
+    ok = end != std::streampos(-1) && descriptor_holds(out.fd(), static_cast<ulong64>(end));
+    if (ok) made.size = static_cast<ulong64>(end);
+  }
+  if (ok) return out.close();
+  if (made_here) {
+    out.close_to_remove();
+  } else {
+    out.close();
+  }
+  return false;
+}
+
+bool names_whole(const std::string& path, const closed_file& made) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64>(st.st_dev) == made.device &&
+         st.st_size >= 0 && static_cast<ulong64>(st.st_size) == made.size;
+}
+
 }  // namespace uni

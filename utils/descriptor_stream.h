@@ -9,6 +9,7 @@
 #include <memory>
 #include <ostream>
 #include <streambuf>
+#include <string>
 
 #include "utils/types.h"
 
@@ -68,5 +69,26 @@ class descriptor_ostream : public std::ostream {
 // bytes, as the system answers now: a copy is named only when it is whole
 // in place, whatever the writes answered.
 bool descriptor_holds(int fd, ulong64 size);
+
+// A file as it was when the stream that wrote it closed.
+struct closed_file {
+  uint64 device = 0;
+  uint64 inode = 0;
+  ulong64 size = 0;
+  bool regular = false;
+};
+
+// Closes `out`, which wrote a file from its start, `written` saying whether
+// its writer succeeded: true only when that, every write and the close
+// succeeded and, for a regular file, the file holds, as the system answers,
+// every byte written. `made` says what was closed. A file that failed is
+// closed to be removed where it was made for this (`made_here`).
+bool close_whole(descriptor_ostream& out, bool written, bool made_here, closed_file& made);
+
+// True when the name `path` leads to a regular file of `made`'s size on its
+// file system: what a layer shows once the name is given. The file's number
+// is not asked: a layer may number a file anew under a new name (rclone's
+// mounts do).
+bool names_whole(const std::string& path, const closed_file& made);
 
 }  // namespace uni

@@ -107,4 +107,51 @@ TEST(DescriptorStream, AFileClosedToBeRemovedIsWrittenOnlyWhenNothingReachedIt) 
   }
 }
 
+// A file written whole is closed whole and named whole; one cut behind the
+// writer's back, or whose writer failed, is not, and the failed one made for
+// the write is known by its number, to be removed.
+TEST(DescriptorStream, CloseWholeAndNamesWholeGoByWhatTheSystemShows) {
+  const std::string path = scratch("whole");
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  ASSERT_GE(fd, 0);
+  struct stat st {};
+  ASSERT_EQ(::fstat(fd, &st), 0);
+  uni::closed_file made;
+  {
+    uni::descriptor_ostream out(fd);
+    out << "twelve bytes";
+    EXPECT_TRUE(uni::close_whole(out, true, true, made));
+  }
+  EXPECT_TRUE(made.regular);
+  EXPECT_EQ(made.size, 12u);
+  EXPECT_EQ(made.inode, static_cast<uint64>(st.st_ino));
+  EXPECT_TRUE(uni::names_whole(path, made));
+  ASSERT_EQ(::truncate(path.c_str(), 11), 0);
+  EXPECT_FALSE(uni::names_whole(path, made));
+  EXPECT_FALSE(uni::names_whole(scratch("never-made"), made));
+
+  const std::string cut = scratch("whole-cut");
+  const int cut_fd = ::open(cut.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  ASSERT_GE(cut_fd, 0);
+  {
+    uni::descriptor_ostream out(cut_fd);
+    out << "written" << std::flush;
+    ASSERT_EQ(::ftruncate(cut_fd, 3), 0);
+    EXPECT_FALSE(uni::close_whole(out, true, false, made));
+  }
+  EXPECT_EQ(quor_test::read_file_text(cut), "wri");
+
+  const std::string failed = scratch("whole-failed");
+  const int failed_fd = ::open(failed.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  ASSERT_GE(failed_fd, 0);
+  ASSERT_EQ(::fstat(failed_fd, &st), 0);
+  {
+    uni::descriptor_ostream out(failed_fd);
+    EXPECT_FALSE(uni::close_whole(out, false, true, made));
+    EXPECT_TRUE(out.bad());
+  }
+  EXPECT_EQ(made.inode, static_cast<uint64>(st.st_ino));
+  EXPECT_EQ(made.device, static_cast<uint64>(st.st_dev));
+}
+
 }  // namespace
