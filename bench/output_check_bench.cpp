@@ -108,22 +108,24 @@ std::string folder_beside(benchmark::State& state, place where, const source_set
   return std::string();
 }
 
-// One open_output of a file that is no source, as every report, log and
-// copy of a run is opened.
-void BM_OpenOutput(benchmark::State& state, place where) {
-  const source_set sources;
-  const std::string folder = folder_beside(state, where, sources);
-  if (folder.empty()) return;
-  const std::string path = folder + "/open-output-bench.csv";
+// open_output of the file `path`, that is none of `sources`, as every
+// report, log and copy of a run is opened; the file goes at the end.
+void open_outputs(benchmark::State& state, const std::string& path, const uni::file_identities& sources) {
   for (auto _ : state) {
     int fd = -1;
-    if (uni::open_output(fd, path, sources.ids, uni::output_open::truncate) != uni::output_result::opened) {
+    if (uni::open_output(fd, path, sources, uni::output_open::truncate) != uni::output_result::opened) {
       state.SkipWithError("open_output did not open the file");
       break;
     }
     ::close(fd);
   }
   ::unlink(path.c_str());
+}
+
+void BM_OpenOutput(benchmark::State& state, place where) {
+  const source_set sources;
+  const std::string folder = folder_beside(state, where, sources);
+  if (!folder.empty()) open_outputs(state, folder + "/open-output-bench.csv", sources.ids);
 }
 BENCHMARK_CAPTURE(BM_OpenOutput, plain, place::plain)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_OpenOutput, fuse, place::fuse)->Unit(benchmark::kMicrosecond)->UseRealTime();
@@ -143,16 +145,7 @@ void BM_OpenOutputBesideVolume(benchmark::State& state, place where) {
     delete volume;
     return;
   }
-  const std::string path = folder + "/open-output-volume-bench.csv";
-  for (auto _ : state) {
-    int fd = -1;
-    if (uni::open_output(fd, path, ids, uni::output_open::truncate) != uni::output_result::opened) {
-      state.SkipWithError("open_output did not open the file");
-      break;
-    }
-    ::close(fd);
-  }
-  ::unlink(path.c_str());
+  open_outputs(state, folder + "/open-output-volume-bench.csv", ids);
   delete volume;
 }
 BENCHMARK_CAPTURE(BM_OpenOutputBesideVolume, plain, place::plain)->Unit(benchmark::kMicrosecond)->UseRealTime();

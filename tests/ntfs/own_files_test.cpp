@@ -313,8 +313,7 @@ TEST(OwnFiles, FileOfADamagedFolderIsNeverNamedByAPartOfItsPath) {
 // An examiner's NTFS case drive whose root holds folders the source's root
 // holds, through bindfs without extended attributes: bindfs shows the
 // drive's own record numbers, which are not the source's for every name
-// (Downloads, Temp), so nothing stands for the
-// source's root there.
+// (Downloads, Temp), so nothing stands for the source's root there.
 TEST(OwnFiles, CaseDriveWithTheRootsNamesThroughBindfsWithoutXattrsIsNotItsOwn) {
   const std::string dir = made_folder("own-bare");
   const std::string image = copy_fixture("sample.img", "own-bare/ev.img");
