@@ -1,11 +1,16 @@
 #include "ntfs/own_files.h"
 
-#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
-#include <memory>
+#include <mutex>
+#include <stdexcept>
 #include <vector>
 
 #include "ntfs/dir_children.h"
@@ -21,166 +26,327 @@
 namespace {
 
 const ulong64 REFERENCE_MASK = 0xFFFFFFFFFFFFULL;
+const ulong64 TICKS_PER_SECOND = 10000000ULL;
+const int64 EPOCH_SECONDS_SINCE_1601 = 11644473600LL;
+const uint32 REPARSE_POINT = 0x400;
+const ulong64 FIRST_USER_RECORD = 16;  // below it the volume's own files, which its mounts hide
+const int MAX_DEPTH = 256;             // folders within folders; a circle of parents ends here
 
 struct record_facts {
-  bool directory = false, dated = false;
-  ulong64 created = 0;  // of its $STANDARD_INFORMATION, when `dated`
+  bool directory = false, dated = false, sized = false;
+  ulong64 created = 0, modified = 0, size = 0;  // $STANDARD_INFORMATION's times; the unnamed stream's size
   file_name_map names;
 };
 
+// A record that would not read is damage where its bytes can be read (no "FILE" there,
+// past the image's end, a place no run of $MFT maps); where they cannot, there is no answer.
+void bytes_readable(const CNtfs& volume, ulong64 number, std::vector<byte>& scratch) {
+  const ulong64 pos = volume.get_inode_file_pos(number);
+  uint32 length = static_cast<uint32>(scratch.size());
+  if (volume.m_disk == nullptr || pos == 0 || pos >= volume.held_bytes() ||
+      volume.read_volume(pos, scratch.data(), length))
+    return;
+  throw std::runtime_error("its record " + std::to_string(number) + " cannot be read");
+}
+
 // A base record in use, read whole, no sector torn: anything less never matches.
 bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
+  out = record_facts();
   std::vector<byte> record(volume.m_mft_record_alloc_size);
   byte* buf = record.data();
   ulong64 pos = 0;
   int size = static_cast<int>(record.size());
-  if (record.size() < 1024 || !volume.read_mft_record(number, buf, pos, size, false) ||
-      static_cast<size_t>(size) != record.size() || volume.m_last_fixup == RECORD_FIXUP_TORN ||
+  if (record.size() < 1024 || number >= volume.get_inode_count()) return false;
+  if (!volume.read_mft_record(number, buf, pos, size, false)) {
+    bytes_readable(volume, number, record);
+    return false;
+  }
+  if (static_cast<size_t>(size) != record.size() || volume.m_last_fixup == RECORD_FIXUP_TORN ||
       volume.m_last_fixup == RECORD_FIXUP_INVALID || load_u32(buf, 0) != 0x454C4946)  // "FILE"
     return false;
   const uint16 flags = load_u16(buf, FRH_FLAGS);
   if ((flags & 1) == 0 || (load_u64(buf, FRH_BASE_RECORD) & REFERENCE_MASK) != 0) return false;
   out.directory = (flags & 2) != 0;
-  const byte* si = nullptr;
+  const byte* attr = nullptr;
   byte_view value;
-  out.dated = find_attribute(buf, static_cast<uint32>(size), ATTR_STANDARD_INFORMATION, si) &&
-              resident_value(si, load_u32(si, 4), value) && value.u64(0, out.created);
+  out.dated = find_attribute(buf, static_cast<uint32>(size), ATTR_STANDARD_INFORMATION, attr) &&
+              resident_value(attr, load_u32(attr, AH_LENGTH), value) && value.u64(0, out.created) &&
+              value.u64(8, out.modified);
+  // The unnamed stream sorts first; one kept in an extension record leaves the size untold.
+  if (find_attribute(buf, static_cast<uint32>(size), ATTR_DATA, attr) && attr[AH_NAME_LENGTH] == 0) {
+    const uint32 length = load_u32(attr, AH_LENGTH);
+    if (attr[AH_NON_RESIDENT] == 0) {
+      out.sized = length >= AH_RESIDENT_SIZE && (out.size = load_u32(attr, AH_VALUE_LENGTH), true);
+    } else if (length >= AH_NON_RESIDENT_SIZE) {
+      out.sized = (out.size = load_u64(attr, AH_DATA_SIZE), true);
+    }
+  }
   return collect_all_file_names(out.names, &volume, number, buf, true, ~0ULL) && !out.names.empty();
 }
 
 bool named_in(const record_facts& facts, const std::string& name, ulong64 parent) {
   const std::wstring wide = utf8_to_wstring(name);
   for (const auto& n : facts.names)
-    if ((n.second.parent & REFERENCE_MASK) == parent && n.second.name == wide) return true;
+    if (!n.second.dos_only && (n.second.parent & REFERENCE_MASK) == parent && n.second.name == wide) return true;
   return false;
 }
 
 // The creation time a mount shows, in the record's 100 ns ticks (ntfs-3g's).
-bool shown_created(int fd, const std::string& path, ulong64& ticks) {
+bool shown_created(const std::string& path, ulong64& ticks) {
   byte value[8];
-  const ssize_t n = fd >= 0 ? ::fgetxattr(fd, "system.ntfs_crtime", value, sizeof value)
-                            : ::getxattr(path.c_str(), "system.ntfs_crtime", value, sizeof value);
-  return n == static_cast<ssize_t>(sizeof value) && (ticks = load_u64(value, 0), true);
+  return ::getxattr(path.c_str(), "system.ntfs_crtime", value, sizeof value) == static_cast<ssize_t>(sizeof value) &&
+         (ticks = load_u64(value, 0), true);
 }
 
-// A folder's live index entries a mount shows (no DOS name), read as the listing reads them.
-std::map<std::string, ulong64> index_names(const CNtfs& volume, ulong64 folder) {
-  string_indx_map valid;
-  inode_indx_mmap carved;
-  std::map<std::string, ulong64> out;
-  if (volume.find_children_w_carve(valid, carved, folder, 0))
-    for (const auto& e : valid)
-      if (e.second.entry[k_ie_name_space] != 2)
-        out[e.second.name] = load_u64(e.second.entry, k_ie_file_reference) & REFERENCE_MASK;
-  return out;
+// Only a time with ticks below the second is the volume's alone: a format writes whole seconds.
+bool proves(const record_facts& facts, ulong64 shown) {
+  return facts.dated && shown == facts.created && shown % TICKS_PER_SECOND != 0;
 }
 
-// Lists the folder `path`, each name with the number shown, until `take` says stop.
-template <typename Take>
-void list_shown(const std::string& path, Take take) {
-  const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(path.c_str()), ::closedir);
-  while (const struct dirent* e = listing ? ::readdir(listing.get()) : nullptr)
-    if (const std::string name = e->d_name; name != "." && name != ".." && !take(name, ulong64(e->d_ino))) return;
+ulong64 ticks_of(const struct timespec& t) {
+  const int64 seconds = static_cast<int64>(t.tv_sec) + EPOCH_SECONDS_SINCE_1601;
+  return seconds < 0 ? 0 : static_cast<ulong64>(seconds) * TICKS_PER_SECOND + static_cast<ulong64>(t.tv_nsec) / 100;
 }
 
-// Whether the folder `at` shows the root: a name, none outside its index; or where a view
-// writes back later (guestmount), a few outside it beside every file a mount shows of it.
-bool shows_root(const std::string& at, const std::map<std::string, ulong64>& root) {
-  const size_t most_pending = 8;  // names made through it and not yet written back
-  size_t inside = 0, outside = 0, shown = 0, files = 0;
-  for (const auto& e : root) files += e.second >= 16;
-  list_shown(at, [&](const std::string& name, ulong64) {
-    const auto in = root.find(name);
-    in == root.end() ? ++outside : (++inside, shown += in->second >= 16);
-    return outside <= most_pending;
+// A folder's live entries under the names its mounts show (no DOS-only name), sorted.
+struct folder_index {
+  struct entry {
+    uint32 at;  // its name's first byte in `names`, NUL-ended
+    ulong64 record;
+    bool always_shown;  // neither a system file nor a link, which a view may hide
+  };
+  std::string names;
+  std::vector<entry> entries;
+
+  const char* name(const entry& e) const { return names.c_str() + e.at; }
+  const entry* find(const std::string& wanted) const {
+    const auto at = std::lower_bound(entries.begin(), entries.end(), wanted,
+                                     [this](const entry& e, const std::string& w) { return w.compare(name(e)) > 0; });
+    return at != entries.end() && wanted == name(*at) ? &*at : nullptr;
+  }
+};
+
+// What a view of a folder is compared with, of each of its entries' records.
+struct entry_facts {
+  bool whole = false, directory = false, sized = false;
+  ulong64 modified = 0, size = 0;
+};
+
+// What the check has read of one volume this run: each folder's entries, and their records.
+struct volume_memo {
+  std::map<ulong64, folder_index> folders;
+  std::map<ulong64, entry_facts> records;
+};
+
+std::mutex& memo_lock() {
+  static std::mutex* const lock = new std::mutex;  // kept for the life of the process
+  return *lock;
+}
+std::map<const CNtfs*, volume_memo>& memos() {
+  static std::map<const CNtfs*, volume_memo>* const kept = new std::map<const CNtfs*, volume_memo>;
+  return *kept;
+}
+
+// Read as the listing reads it, once a run, or again when `anew`. A damaged index holds nothing.
+const folder_index& index_of(const CNtfs& volume, volume_memo& memo, ulong64 folder, bool anew = false) {
+  const auto kept = memo.folders.find(folder);
+  if (kept != memo.folders.end() && !anew) return kept->second;
+  folder_index index;
+  {
+    string_indx_map valid;
+    inode_indx_mmap carved;
+    if (volume.find_children_w_carve(valid, carved, folder, 0))
+      for (const auto& e : valid) {
+        const ulong64 record = load_u64(e.second.entry, k_ie_file_reference) & REFERENCE_MASK;
+        if (e.second.entry[k_ie_name_space] == 2 || record == folder || e.second.name.empty()) continue;
+        const bool link = (load_u32(e.second.entry, k_ie_file_attributes) & REPARSE_POINT) != 0;
+        index.entries.push_back({static_cast<uint32>(index.names.size()), record, record >= FIRST_USER_RECORD && !link});
+        index.names.append(e.second.name).push_back('\0');
+      }
+  }
+  std::sort(index.entries.begin(), index.entries.end(), [&index](const folder_index::entry& a,
+                                                                 const folder_index::entry& b) {
+    return std::strcmp(index.name(a), index.name(b)) < 0;
   });
-  return inside > 0 && (outside == 0 || (outside <= most_pending && files > 0 && shown == files));
+  index.names.shrink_to_fit();
+  index.entries.shrink_to_fit();
+  return memo.folders[folder] = std::move(index);
+}
+
+const entry_facts& facts_of(const CNtfs& volume, volume_memo& memo, ulong64 number) {
+  const auto kept = memo.records.find(number);
+  if (kept != memo.records.end()) return kept->second;
+  record_facts facts;
+  entry_facts small;
+  if (read_facts(volume, number, facts) && facts.dated)
+    small = entry_facts{true, facts.directory, facts.sized, facts.modified, facts.size};
+  return memo.records[number] = small;
+}
+
+struct folder_handle {  // a name for lookups in it, opened without a FUSE open
+  explicit folder_handle(const std::string& at) : fd(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
+  ~folder_handle() { if (fd >= 0) ::close(fd); }
+  folder_handle(const folder_handle&) = delete;
+  folder_handle& operator=(const folder_handle&) = delete;
+  const int fd;
+};
+
+// What a folder shown as the record `folder` tells by its names, each looked up, never listed:
+// -1 a name of the folder's index is shown with another number (after the index is read
+// again), 1 some are shown with theirs, 0 none is shown.
+int names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
+  const folder_handle dir(at);
+  for (bool anew : {false, true}) {
+    const folder_index& index = index_of(volume, memo, folder, anew);
+    int word = 0;
+    for (const auto& e : index.entries) {
+      struct stat st;
+      if (dir.fd < 0 || ::fstatat(dir.fd, index.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      word = static_cast<ulong64>(st.st_ino) == e.record ? 1 : -1;
+      if (word < 0) break;
+    }
+    if (word >= 0) return word;
+  }
+  return -1;
+}
+
+// Whether the folder `at` of a view that numbers files its own way shows every live entry
+// of the volume's folder `folder`, each by its name with its record's size and time to the
+// tick (or later: written through the view), whatever else it shows. Whole seconds never do.
+bool shows_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
+  const folder_index& index = index_of(volume, memo, folder);
+  const folder_handle dir(at);
+  bool any = false, fine = false;
+  for (const auto& e : index.entries) {
+    struct stat st;
+    if (!e.always_shown) continue;
+    if (dir.fd < 0 || ::fstatat(dir.fd, index.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    const entry_facts& f = facts_of(volume, memo, e.record);
+    const ulong64 shown = ticks_of(st.st_mtim);
+    if (!f.whole || f.directory != S_ISDIR(st.st_mode) || shown < f.modified ||
+        (shown == f.modified && !f.directory && f.sized && f.size != static_cast<ulong64>(st.st_size)))
+      return false;
+    any = true;
+    fine = fine || st.st_mtim.tv_nsec != 0;
+  }
+  return any && fine;
 }
 
 std::string parent_of(const std::string& path) { return path.rfind('/') == 0 ? "/" : path.substr(0, path.rfind('/')); }
 
-// The folder `path` (status `st`) by the numbers its mount shows: each one up to the root
-// is the record of its number, a folder named so in the parent shown above it. Unless
-// `proven`, what only this volume holds agrees too: the creation time where shown, else
-// the nearest listed folder's names with their numbers.
-bool numbered_folder(const CNtfs& volume, std::string path, struct stat st, bool proven, uint64& record,
+// The path of the record `number` by its own names' parents, up to the root; "" where a
+// record on the way is damaged.
+std::string path_by_parents(const CNtfs& volume, ulong64 number) {
+  std::string path;
+  for (int depth = 0; number != ROOT_DIRECTORY_ENTRY; ++depth) {
+    record_facts facts;
+    if (depth == MAX_DEPTH || !read_facts(volume, number, facts)) return "";
+    const auto name = std::find_if(facts.names.begin(), facts.names.end(), [](const file_name_map::value_type& n) {
+      return !n.second.dos_only;
+    });
+    if (name == facts.names.end()) return "";
+    path.insert(0, "\\" + wstring_to_utf8(name->second.name));
+    number = name->second.parent & REFERENCE_MASK;
+  }
+  return path.empty() ? "\\" : path;
+}
+
+// The folder `at` (status `st`) by the numbers its mount shows: each one up to the root, or
+// to the top of its mount, is the record of its number, a folder named so in the parent shown
+// above it, and what only this volume holds agrees: a creation time to the tick, else the
+// nearest folder's names with their numbers. Above the mount, the records' own parents.
+bool numbered_folder(const CNtfs& volume, volume_memo& memo, std::string at, struct stat st, uint64& record,
                      std::string& in_volume) {
   std::vector<std::pair<std::string, ulong64>> chain;  // each folder's path and record
-  bool told = false;
-  record = static_cast<uint64>(st.st_ino);
-  for (;;) {
+  bool proven = false;
+  for (int depth = 0; depth < MAX_DEPTH; ++depth) {
     const ulong64 number = static_cast<ulong64>(st.st_ino);
     record_facts facts;
     ulong64 shown = 0;
-    if (path.empty() || path[0] != '/' || (!proven && (!read_facts(volume, number, facts) || !facts.directory)))
-      return false;
-    const bool dated = !proven && shown_created(-1, path, shown);
-    if (dated && (!facts.dated || shown != facts.created)) return false;
-    told = told || dated;
-    chain.push_back(std::make_pair(path, number));
-    if (number == ROOT_DIRECTORY_ENTRY) break;
-    const std::string parent = parent_of(path), name = path.substr(path.rfind('/') + 1);
+    if (!read_facts(volume, number, facts) || !facts.directory) return false;
+    if (shown_created(at, shown)) {
+      if (!facts.dated || shown != facts.created) return false;
+      proven = proven || proves(facts, shown);
+    }
+    chain.emplace_back(at, number);
+    if (number == ROOT_DIRECTORY_ENTRY || at == "/") break;
+    const std::string parent = parent_of(at);
     struct stat up;
-    if (path == "/" || ::stat(parent.c_str(), &up) != 0 || up.st_dev != st.st_dev ||
-        (!proven && !named_in(facts, name, static_cast<ulong64>(up.st_ino))))
-      return false;
-    in_volume = "\\" + name + in_volume;
-    path = parent;
+    if (::stat(parent.c_str(), &up) != 0 || up.st_dev != st.st_dev) break;
+    if (!named_in(facts, at.substr(at.rfind('/') + 1), static_cast<ulong64>(up.st_ino))) return false;
+    at = parent;
     st = up;
   }
-  if (in_volume.empty()) in_volume = "\\";
-  if (proven || told) return true;
-  for (const auto& folder : chain) {
-    const std::map<std::string, ulong64> index = index_names(volume, folder.second);
-    bool listed = false, agree = true;
-    list_shown(folder.first, [&](const std::string& name, ulong64 number) {
-      return (listed = true, agree = index.count(name) && index.at(name) == number);
-    });
-    if (listed) return agree;
+  for (size_t i = 0; !proven && i < chain.size(); ++i) {
+    const int word = names_agree(volume, memo, chain[i].first, chain[i].second);
+    if (word < 0) return false;
+    proven = word > 0;
   }
-  return false;
+  if (!proven) return false;
+  record = chain.front().second;
+  in_volume = path_by_parents(volume, chain.back().second);
+  if (in_volume.empty()) in_volume = "...";
+  if (in_volume == "\\") in_volume.clear();
+  const std::string& top = chain.back().first;
+  if (chain.size() > 1) in_volume += chain.front().first.substr(top == "/" ? 0 : top.size());
+  for (char& c : in_volume) c = c == '/' ? '\\' : c;
+  if (in_volume.empty()) in_volume = "\\";
+  return true;
 }
 
-// Through a view that numbers files its own way: up from the folder `path` on a FUSE mount,
-// one showing the root (and no other creation time) stands for it; the path below must lead,
-// name by name, to a folder of the volume.
-bool named_folder(const CNtfs& volume, const std::string& path, const struct stat& st, uint64& record,
-                  std::string& in_volume) {
-  // The guard's mount table tells a FUSE mount unasked; a mount or folder showing record 5 is NTFS's.
+// The mount the path `at` is on, by its mount ID.
+const uni::mount_entry* mount_at(const uni::mount_table& table, const std::string& at) {
+  struct statx sx;
+  if (::statx(AT_FDCWD, at.c_str(), 0, STATX_MNT_ID, &sx) != 0 || (sx.stx_mask & STATX_MNT_ID) == 0) return nullptr;
+  return table.by_id(static_cast<uint64>(sx.stx_mnt_id));
+}
+
+void add_names(const std::string& path, std::vector<std::string>& out) {
+  for (size_t from = 0, end; from < path.size(); from = end + 1) {
+    end = std::min(path.find('/', from), path.size());
+    if (end > from) out.push_back(path.substr(from, end - from));
+  }
+}
+
+// Through a FUSE view that numbers files its own way: its top stands for the volume's folder
+// its mount's root field names when it shows that folder (shows_folder, and no other creation
+// time); the path below leads name by name through the volume's indexes, as far as they hold it
+// (names made through the view and not written back yet lie in the last folder found).
+bool named_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, const struct stat& st,
+                  uint64& record, std::string& in_volume) {
   if (major(st.st_dev) != 0) return false;  // a disk's, which no FUSE mount is
   const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
-  const uni::mount_entry* mount = table ? table->by_device(static_cast<uint64>(st.st_dev)) : nullptr;
+  const uni::mount_entry* m = table ? mount_at(*table, at) : nullptr;
   struct stat top;
-  if (mount == nullptr || mount->type.compare(0, 4, "fuse") != 0 ||
-      (::stat(mount->mount_point.c_str(), &top) == 0 && top.st_ino == ROOT_DIRECTORY_ENTRY))
+  if (m == nullptr || m->type.compare(0, 4, "fuse") != 0 || ::stat(m->mount_point.c_str(), &top) != 0 ||
+      top.st_dev != st.st_dev || top.st_ino == ROOT_DIRECTORY_ENTRY || at.compare(0, m->mount_point.size(), m->mount_point) != 0)
     return false;
-  record_facts root;  // read once a folder may stand for it
-  std::map<std::string, ulong64> root_index;
-  std::vector<std::string> below;
-  std::string at = path;
-  for (;;) {
-    struct stat up;
-    ulong64 shown = 0;
-    if (::stat(at.c_str(), &up) != 0 || up.st_dev != st.st_dev) return false;
-    if (up.st_ino != ROOT_DIRECTORY_ENTRY && (!root.names.empty() || read_facts(volume, ROOT_DIRECTORY_ENTRY, root)) &&
-        !(shown_created(-1, at, shown) && (!root.dated || shown != root.created)) &&
-        shows_root(at, root_index.empty() ? root_index = index_names(volume, ROOT_DIRECTORY_ENTRY) : root_index)) {
-      record = ROOT_DIRECTORY_ENTRY;
-      in_volume = below.empty() ? "\\" : "";
-      for (size_t i = below.size(); i-- > 0;) {
-        const std::map<std::string, ulong64> index = index_names(volume, record);
-        const auto child = index.find(below[i]);
-        record_facts facts;
-        if (child == index.end() || !read_facts(volume, child->second, facts) || !facts.directory) return false;
-        record = child->second;
-        in_volume += "\\" + below[i];
-      }
-      return true;
-    }
-    if (at == "/") return false;
-    below.push_back(at.substr(at.rfind('/') + 1));
-    at = parent_of(at);
+  std::vector<std::string> names;
+  add_names(m->root, names);
+  const size_t root_field = names.size();
+  add_names(at.substr(m->mount_point.size()), names);
+  ulong64 folder = ROOT_DIRECTORY_ENTRY;
+  for (size_t i = 0; i < root_field; ++i) {
+    const folder_index::entry* child = index_of(volume, memo, folder).find(names[i]);
+    if (child == nullptr || !facts_of(volume, memo, child->record).directory) return false;
+    folder = child->record;
   }
+  record_facts facts;
+  ulong64 created = 0;
+  if (!read_facts(volume, folder, facts) || (shown_created(m->mount_point, created) && (!facts.dated || created != facts.created)) ||
+      !shows_folder(volume, memo, m->mount_point, folder))
+    return false;
+  record = folder;
+  in_volume.clear();
+  for (size_t i = 0; i < names.size(); ++i) {
+    in_volume += "\\" + names[i];
+    if (i < root_field || folder == ~0ULL) continue;
+    const folder_index::entry* child = index_of(volume, memo, folder).find(names[i]);
+    folder = child != nullptr && facts_of(volume, memo, child->record).directory ? child->record : ~0ULL;
+    if (folder != ~0ULL) record = folder;
+  }
+  if (in_volume.empty()) in_volume = "\\";
+  return true;
 }
 
 // Read past the walk's read-ahead window (older than a mount's last write), given back after.
@@ -191,42 +357,82 @@ struct fresh_reads {
   ~fresh_reads() { if (v.m_mft_cache_len == 0) v.m_mft_cache_pos = pos, v.m_mft_cache_len = uint32(length); }
 };
 
-}  // namespace
+// The path a mount shows from the folder `at` up to its root record, "" where it leaves the
+// mount first: for a file proven by its own record, whose folders need no proof of their own.
+std::string mount_path(std::string at, struct stat st) {
+  std::string path;
+  for (int depth = 0; depth < MAX_DEPTH && st.st_ino != ROOT_DIRECTORY_ENTRY; ++depth) {
+    struct stat up;
+    if (at == "/" || ::stat(parent_of(at).c_str(), &up) != 0 || up.st_dev != st.st_dev) return "";
+    path.insert(0, "\\" + at.substr(at.rfind('/') + 1));
+    at = parent_of(at);
+    st = up;
+  }
+  return st.st_ino == ROOT_DIRECTORY_ENTRY ? path : "";
+}
 
-bool volume_holds(CNtfs& volume, int fd, uint64& record, std::string& path) {
+bool holds_at(CNtfs& volume, const std::string& name, uint64& record, std::string& path) {
   record = 0, path.clear();
   struct stat st;
-  if (!volume.is_validated() || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) return false;
+  if (!volume.is_validated() || name.empty() || name[0] != '/' || ::stat(name.c_str(), &st) != 0 ||
+      !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+    return false;
   const fresh_reads fresh(volume);
-  const std::string name = uni::descriptor_path(fd);
-  if (name.empty() || name[0] != '/') return false;  // gone, or another namespace's
-  // A file is the volume's by its own record and creation time, or its folder.
+  volume_memo& memo = memos()[&volume];
   const bool file = S_ISREG(st.st_mode);
   const std::string folder = file ? parent_of(name) : name, base = name.substr(name.rfind('/') + 1);
   struct stat in = st;
   if (file && (::stat(folder.c_str(), &in) != 0 || in.st_dev != st.st_dev || !S_ISDIR(in.st_mode))) return false;
-  record_facts facts;
-  ulong64 shown = 0;
-  const bool own = file && read_facts(volume, static_cast<ulong64>(st.st_ino), facts) && !facts.directory &&
-                   named_in(facts, base, static_cast<ulong64>(in.st_ino)) && shown_created(fd, "", shown) &&
-                   facts.dated && shown == facts.created;
-  // With its own proof, its folders need only their numbers and names, for its path.
-  const bool in_folder = numbered_folder(volume, folder, in, own, record, path) ||
-                         (!own && named_folder(volume, folder, in, record, path));
-  if (!own && !in_folder) return (record = 0, false);
+  if (file) {
+    // A file is the volume's by its own record, name, parent and creation time to the tick.
+    record_facts facts;
+    ulong64 shown = 0;
+    if (read_facts(volume, static_cast<ulong64>(st.st_ino), facts) && !facts.directory &&
+        named_in(facts, base, static_cast<ulong64>(in.st_ino)) && shown_created(name, shown) && proves(facts, shown)) {
+      record = static_cast<uint64>(st.st_ino);
+      path = mount_path(folder, in);
+      if (path.empty() && in.st_ino != ROOT_DIRECTORY_ENTRY) path = path_by_parents(volume, static_cast<ulong64>(in.st_ino));
+      path = (path.empty() && in.st_ino != ROOT_DIRECTORY_ENTRY ? "..." : path) + "\\" + base;
+      return true;
+    }
+  }
+  if (!numbered_folder(volume, memo, folder, in, record, path) && !named_folder(volume, memo, folder, in, record, path))
+    return (record = 0, path.clear(), false);
   if (!file) return true;
-  if (!in_folder) path = "...";
-  // Said as the file it would be there, by its own record where it has one.
-  const std::map<std::string, ulong64> index = own ? std::map<std::string, ulong64>() : index_names(volume, record);
-  const auto found = index.find(base);
-  record = own ? static_cast<uint64>(st.st_ino) : found != index.end() ? found->second : record;
-  path = (path == "\\" || path.empty() ? "" : path) + "\\" + base;
+  // Said as the file it would be there, by its own record where the index has it.
+  const folder_index::entry* e = index_of(volume, memo, record).find(base);
+  if (e != nullptr) record = e->record;
+  path = (path == "\\" ? "" : path) + "\\" + base;
   return true;
 }
 
-void volume_answers_outputs(CNtfs& volume) {
-  uni::volume_opened(&volume, [](void* v, int fd, std::string& where, uint64& record) {
-    return volume_holds(*static_cast<CNtfs*>(v), fd, record, where);
-  });
+uni::volume_word answer(void* volume, const std::string& at, std::string& where, uint64& record) {
+  try {
+    return volume_holds(*static_cast<CNtfs*>(volume), at, record, where) ? uni::volume_word::own
+                                                                         : uni::volume_word::other;
+  } catch (const std::runtime_error& e) {
+    where = e.what();
+    return uni::volume_word::untold;
+  }
 }
-void volume_stops_answering(CNtfs& volume) { uni::volume_closed(&volume); }
+
+}  // namespace
+
+bool volume_holds(CNtfs& volume, const std::string& at, uint64& record, std::string& path) {
+  const std::lock_guard<std::mutex> held(memo_lock());
+  return holds_at(volume, at, record, path);
+}
+
+bool volume_holds(CNtfs& volume, int fd, uint64& record, std::string& path) {
+  struct stat st;
+  record = 0, path.clear();
+  return ::fstat(fd, &st) == 0 && volume_holds(volume, uni::descriptor_path(fd), record, path);
+}
+
+void volume_answers_outputs(CNtfs& volume) { uni::volume_opened(&volume, answer); }
+
+void volume_stops_answering(CNtfs& volume) {
+  uni::volume_closed(&volume);
+  const std::lock_guard<std::mutex> held(memo_lock());
+  memos().erase(&volume);
+}

@@ -1,8 +1,16 @@
 #include "utils/mount_sources.h"
 
+#include <dirent.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
+#include <memory>
+#include <sstream>
 
 namespace uni {
 
@@ -100,6 +108,80 @@ bool read_mount_table(std::vector<mount_entry>& out) {
   while (std::getline(table, line))
     if (mount_entry_of_line(line, entry)) out.push_back(entry);
   return true;
+}
+
+namespace {
+
+std::string text_of(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The arguments of the rclone process serving `m` (one whose command line
+// names its mount point), and its folder under /proc; empty when none is seen.
+std::vector<std::string> server_of(const mount_entry& m, std::string& proc) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> all(::opendir("/proc"), ::closedir);
+  while (const struct dirent* e = all ? ::readdir(all.get()) : nullptr) {
+    if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
+    proc = std::string("/proc/") + e->d_name;
+    std::string text = text_of(proc + "/cmdline");
+    const std::vector<std::string> args = split(text, '\0', text.size());
+    const std::string& at = m.mount_point;
+    for (const std::string& arg : args)
+      if (args[0].find("rclone") != std::string::npos && !arg.empty() &&
+          (arg == at || (arg[0] != '/' && at.size() > arg.size() && at.compare(at.size() - arg.size() - 1, std::string::npos, "/" + arg) == 0)))
+        return args;
+  }
+  return {};
+}
+
+// The config the server reads.
+std::string config_of(const std::vector<std::string>& args, const std::string& proc) {
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--config" && i + 1 < args.size()) return args[i + 1];
+    if (args[i].compare(0, 9, "--config=") == 0) return args[i].substr(9);
+  }
+  const std::string environ = args.empty() ? std::string() : std::string(1, '\0') + text_of(proc + "/environ");
+  const size_t named = environ.find(std::string(1, '\0') + "RCLONE_CONFIG=");
+  if (named != std::string::npos) return environ.substr(named + 15, environ.find('\0', named + 1) - named - 15);
+  const char* own = args.empty() ? std::getenv("RCLONE_CONFIG") : nullptr;
+  if (own != nullptr) return own;
+  struct stat st;
+  const struct passwd* user = ::getpwuid(args.empty() || ::stat(proc.c_str(), &st) != 0 ? ::getuid() : st.st_uid);
+  return user != nullptr ? std::string(user->pw_dir) + "/.config/rclone/rclone.conf" : std::string();
+}
+
+}  // namespace
+
+std::vector<std::string> rclone_remote_folders(const mount_entry& m) {
+  const size_t colon = m.source.find(':');
+  if (m.type != "fuse.rclone" || colon == 0 || colon == std::string::npos) return {};
+  std::string proc;
+  const std::vector<std::string> args = server_of(m, proc);
+  std::istringstream config(text_of(config_of(args, proc)));
+  const std::string remote = "[" + m.source.substr(0, colon) + "]", below = m.source.substr(colon + 1);
+  std::string line, type, upstreams;
+  for (bool in = false; std::getline(config, line);) {
+    if (!line.empty() && line[0] == '[') in = line.compare(0, remote.size(), remote) == 0;
+    const size_t equals = line.find('=');
+    if (!in || equals == std::string::npos) continue;
+    const size_t value_at = std::min(line.find_first_not_of(' ', equals + 1), line.size());
+    const std::string key = line.substr(0, line.find_first_of(" =")), value = line.substr(value_at);
+    if (key == "type") type = value;
+    if (key == "upstreams") upstreams = value;
+  }
+  std::vector<std::string> out;
+  if (type == "local") out.push_back(below);
+  if (type == "union")
+    for (std::string up : split(upstreams, ' ', upstreams.size())) {
+      const size_t mode = up.rfind(':');  // "/disk:ro", ":nc", ":writeback"
+      if (up.empty()) continue;
+      if (mode != std::string::npos && up.find('/', mode) == std::string::npos) up.resize(mode);
+      out.push_back(below.empty() ? up : up + "/" + below);
+    }
+  return out;
 }
 
 }  // namespace uni

@@ -270,6 +270,11 @@ class reach_builder {
     const mount_entry* mount;
   };
 
+  void add_behind(const std::string& path) {
+    if (!path.empty() && path[0] == '/' && std::find(m_reach.behind.begin(), m_reach.behind.end(), path) == m_reach.behind.end())
+      m_reach.behind.push_back(path);
+  }
+
   void untold(const std::string& why) {
     if (m_reach.why.empty()) m_reach.why = why;
   }
@@ -345,6 +350,7 @@ class reach_builder {
       add_mergerfs_branches(m, names);
     }
     if (m.type == "fuse.rclone" && m.source.compare(0, 7, ":local:") == 0) names.push_back(m.source.substr(7));
+    for (const std::string& folder : rclone_remote_folders(m)) names.push_back(folder);
     const size_t first_named = folders.size();
     for (const std::string& name : names) {
       place f;
@@ -368,13 +374,13 @@ class reach_builder {
   // folder. Each is added as `p` is (to self, or to what is stored on).
   void add_views(const place& p, const mount_entry& m, bool self, int depth) {
     std::vector<place> seen_as, made_in;
+    std::string inner;
     const std::string via = "through the " + std::string(m.type == "overlay" ? "overlay" : "view") + " at " +
                             m.mount_point + " (" + m.type + ")";
     if (m.type == "overlay") {
       place layer;
       if (overlay_layer_file(p.name, p.st, m, layer.name, layer.st)) seen_as.push_back(layer);
     } else if (is_fuse(m)) {
-      std::string inner;
       if (!inner_path(p.name, m, inner)) return;
       std::vector<fuse_held_file> held, through;
       fuse_servers_seen ignored;
@@ -398,8 +404,11 @@ class reach_builder {
           made_in.push_back(in);
       }
     }
+    // avfs shows the whole tree: what lies below its mount is the file of that path.
+    if (m.type == "fuse.avfsd" && !inner.empty()) add_behind(inner);
     for (const place& in : made_in) add_under_folder(in, depth + 1, via);
     for (const place& c : seen_as) {
+      if (c.open_by.empty() || c.open_by == c.name) add_behind(c.name);
       if (self) {
         add_self(c, depth + 1, via);
       } else if (S_ISDIR(c.st.st_mode)) {
@@ -480,6 +489,7 @@ class reach_builder {
     id.via = via;
     if (depth > MAX_HOLDER_DEPTH || present(m_reach.folders, id)) return;
     m_reach.folders.push_back(id);
+    if (p.open_by.empty()) add_behind(p.name);
     if (on_a_disk(p)) {
       add_under_disk(static_cast<uint64>(p.st.st_dev), depth + 1, false);
     } else {
@@ -669,17 +679,28 @@ void volume_closed(void* volume) {
 }
 
 void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
+  std::vector<std::string> paths(1, descriptor_path(fd));
+  paths.insert(paths.end(), r.behind.begin(), r.behind.end());
   const std::lock_guard<std::mutex> held(hooks_lock());
   std::vector<void*> asked;
   for (const file_identity& s : sources) {
     if (s.volume == nullptr || std::find(asked.begin(), asked.end(), s.volume) != asked.end()) continue;
     asked.push_back(s.volume);
-    std::string where;
-    uint64 record = 0;
     for (const volume_hook& h : hooks())
-      if (h.volume == s.volume && h.ask(h.volume, fd, where, record)) {
-        r.own = "it is " + where + " of the evidence " + s.name + " (record " + std::to_string(record) + ")";
-        return;
+      for (size_t i = 0; h.volume == s.volume && i < paths.size(); ++i) {
+        std::string where;
+        uint64 record = 0;
+        const volume_word word = h.ask(h.volume, paths[i], where, record);
+        if (word == volume_word::own) {
+          r.own = "it is " + where + " of the evidence " + s.name + " (record " + std::to_string(record) + ")";
+          r.own_untold = false;
+          return;
+        }
+        // A check that could not finish is no answer: unless another says it is the volume's, refused.
+        if (word == volume_word::untold && r.own.empty()) {
+          r.own = "cannot tell whether it is a file of the evidence " + s.name + ": " + where;
+          r.own_untold = true;
+        }
       }
   }
 }
@@ -712,7 +733,7 @@ reach_answer reaches_source(const output_reach& r, const file_identities& source
   }
   if (!r.own.empty()) {
     why = r.own;
-    return reach_answer::source;
+    return r.own_untold ? reach_answer::untold : reach_answer::source;
   }
   const bool unknown = !r.unknown.empty() && unknown_unanswered(r, sources) && !r.unlisted;
   if (use == reach_use::stream ? r.unlisted || unknown : !r.why.empty()) {

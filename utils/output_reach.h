@@ -33,7 +33,14 @@ struct output_reach {
   // is read through one is untold, while a listing may go onto one.
   std::string share;
   std::vector<uint64> unknown_mounts;  // the devices of the mounts nothing tells
-  std::string own;                     // what an open volume among the sources says the file is of its own
+  // What an open volume among the sources says the file is of its own, or
+  // (with `own_untold`) why it could not tell.
+  std::string own;
+  bool own_untold = false;
+  // The files and folders found behind it, by path: the folder a bind
+  // mount shows, what a view shows it as, the folder its table names, each
+  // view over a view to its end. The volumes are asked of each.
+  std::vector<std::string> behind;
   // A file system under it has no line in this process's mount table (a
   // mount of another namespace, reached through /proc/<pid>/root).
   bool unlisted = false;
@@ -67,16 +74,19 @@ void reach_of(int fd, const struct stat& st, output_reach& r);
 // What writing what `r` reaches does to `sources` for the use `use`, and why.
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why);
 
-// An open volume's word on an output: true, with the file's path in the
-// volume and its record, when the file or folder open at `fd` is, or for a
-// file lies in, one of the volume's own. Asked of every output checked
-// against sources that name the volume, from its volume_opened to its
-// volume_closed; the guard never includes the engine that answers.
-typedef bool (*volume_question)(void* volume, int fd, std::string& where, uint64& record);
+// An open volume's word on an output: `own`, with the file's path in the
+// volume and its record, when the file or folder at the path is, or for a
+// file lies in, one of the volume's own; `untold`, with why, where the check
+// could not finish. Asked of every output checked against sources that name
+// the volume, from its volume_opened to its volume_closed; the guard never
+// includes the engine that answers.
+enum class volume_word { other, own, untold };
+typedef volume_word (*volume_question)(void* volume, const std::string& path, std::string& where, uint64& record);
 void volume_opened(void* volume, volume_question ask);
 void volume_closed(void* volume);
 // What the open volumes among `sources` say of the file or folder open at
-// `fd`, in `r.own`. Memory that runs out throws std::bad_alloc.
+// `fd` and of each place behind it (`r.behind`), in `r.own`. Memory that
+// runs out throws std::bad_alloc.
 void ask_volumes(int fd, const file_identities& sources, output_reach& r);
 
 // A descriptor closed however the scope that holds it ends, unless handed

@@ -1653,7 +1653,7 @@ TEST(LayerSetups, StreamsThroughRcloneOfAConfiguredLocalRemoteAreRefused) {
       expect_refused({{r.kind + ": root's listing appended to a file of the mount", dir, args, into},
                       {r.kind + ": nobody's listing appended there", dir, args, into, as_nobody()}},
                      {store + "/n/existing.txt"}, {},
-                     "it is \\existing.txt of the evidence " + image + " (record ");
+                     "/n/existing.txt: it is stored in the evidence ev.img through the FUSE mount at " + store + "/n ");
     }
     ASSERT_TRUE(wait_until_unheld(image));
     EXPECT_EQ(fls_of(image), listed) << r.kind;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ntfs/ntfs.h"
+#include "utils/output_file.h"
 #include "tests/support/engine.h"
 #include "tests/support/layer_setups.h"
 
@@ -137,8 +138,27 @@ TEST(OwnFiles, FilesAndFoldersOfMountsOfTheVolumeAreItsOwn) {
         {"/Documents/empty", empty, "\\Documents\\empty"},
         {"/Documents/made-here", made, "\\Documents\\made-here"},
     };
+    // avfs shows whole seconds, which no copy lacks: the volume does not take its view
+    // for its own, but the guard asks it of the path below the view, which is the mount's.
+    const bool whole_seconds = u.first == "avfs";
+    // Only the volume's word: no identity of the image, which ntfs-3g's server holds in sight.
+    uni::file_identities sources(1);
+    sources[0].volume = volume.get();
+    sources[0].name = image;
     for (const auto& c : cases) {
       const answer a = ask(*volume, u.second + c.what);
+      if (whole_seconds) {
+        EXPECT_FALSE(a.holds) << u.first << ": " << c.what << ": " << text(a);
+        const int fd = ::open((u.second + c.what).c_str(), O_RDONLY | O_CLOEXEC);
+        std::string why;
+        const bool folder = c.what.find(".txt") == std::string::npos;
+        EXPECT_EQ(folder ? uni::folder_descriptor_reach(fd, sources, why) : uni::descriptor_reach(fd, sources, why),
+                  uni::reach_answer::source)
+            << c.what << ": " << why;
+        EXPECT_NE(why.find("it is " + c.path + " of the evidence "), std::string::npos) << why;
+        if (fd >= 0) ::close(fd);
+        continue;
+      }
       EXPECT_TRUE(a.holds && a.record == c.record && a.path == c.path)
           << u.first << ": " << c.what << ": " << text(a) << " against record " << c.record << ", " << c.path;
     }

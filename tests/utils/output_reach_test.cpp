@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 uni::file_identity file(uint64 device, uint64 inode) {
@@ -46,15 +48,21 @@ TEST(OutputReach, SameFile) {
   EXPECT_FALSE(uni::present({disk(0x700)}, disk(0x701)));
 }
 
-// A volume of the test's own that claims every descriptor it is asked of,
-// counting the questions.
+// A volume of the test's own that claims the paths it is given, cannot
+// tell of those it is told cannot be read, and keeps every path it is asked.
 struct claiming_volume {
-  int asked = 0;
-  static bool answer(void* volume, int, std::string& where, uint64& record) {
-    ++static_cast<claiming_volume*>(volume)->asked;
+  std::vector<std::string> asked, claims, unreadable;
+  static uni::volume_word answer(void* volume, const std::string& path, std::string& where, uint64& record) {
+    claiming_volume& v = *static_cast<claiming_volume*>(volume);
+    v.asked.push_back(path);
+    if (std::find(v.unreadable.begin(), v.unreadable.end(), path) != v.unreadable.end()) {
+      where = "its record 70 cannot be read";
+      return uni::volume_word::untold;
+    }
+    if (std::find(v.claims.begin(), v.claims.end(), path) == v.claims.end()) return uni::volume_word::other;
     where = "\\Documents\\draft.txt";
     record = 70;
-    return true;
+    return uni::volume_word::own;
   }
 };
 
@@ -66,29 +74,52 @@ uni::file_identities sources_of(void* volume) {
   return {self, holder};
 }
 
-// A volume answers for its own files while it is open, once a check however
-// many sources name it, and only where the sources name it.
+// A volume answers for its own files while it is open, once for the output
+// and each place behind it however many sources name it, and only where the
+// sources name it; a check it could not finish refuses, unless another place
+// is its own.
 TEST(OutputReach, OpenVolumesAreAskedOfTheOutputsCheckedAgainstThem) {
+  const std::string self = uni::descriptor_path(1);
   claiming_volume open, other;
+  open.claims = {"/views/real"};
   uni::volume_opened(&open, claiming_volume::answer);
   uni::volume_opened(&open, claiming_volume::answer);
   uni::output_reach r;
+  r.behind = {"/views/elsewhere", "/views/real", "/views/after"};
   uni::ask_volumes(1, sources_of(&open), r);
   EXPECT_EQ(r.own, "it is \\Documents\\draft.txt of the evidence /cases/ev.img (record 70)");
-  EXPECT_EQ(open.asked, 1);
+  EXPECT_EQ(open.asked, (std::vector<std::string>{self, "/views/elsewhere", "/views/real"}));
   std::string why;
   EXPECT_EQ(uni::reaches_source(r, sources_of(&open), uni::reach_use::made, why), uni::reach_answer::source);
   EXPECT_EQ(why, r.own);
+
+  open.asked.clear();
+  open.unreadable = {"/views/elsewhere"};
+  uni::output_reach unread;
+  unread.behind = {"/views/elsewhere", "/views/after"};
+  uni::ask_volumes(1, sources_of(&open), unread);
+  EXPECT_EQ(open.asked.size(), 3u);
+  for (const uni::reach_use use : {uni::reach_use::made, uni::reach_use::existing, uni::reach_use::stream}) {
+    EXPECT_EQ(uni::reaches_source(unread, sources_of(&open), use, why), uni::reach_answer::untold);
+    EXPECT_EQ(why, "cannot tell whether it is a file of the evidence /cases/ev.img: its record 70 cannot be read");
+  }
+  uni::output_reach claimed_after;
+  claimed_after.behind = {"/views/elsewhere", "/views/real"};
+  uni::ask_volumes(1, sources_of(&open), claimed_after);
+  EXPECT_FALSE(claimed_after.own_untold);
+  EXPECT_EQ(uni::reaches_source(claimed_after, sources_of(&open), uni::reach_use::stream, why), uni::reach_answer::source);
+
+  open.asked.clear();
   uni::output_reach unnamed;
   uni::ask_volumes(1, sources_of(nullptr), unnamed);
   uni::ask_volumes(1, sources_of(&other), unnamed);
   EXPECT_EQ(unnamed.own, "");
-  EXPECT_EQ(other.asked, 0);
+  EXPECT_TRUE(other.asked.empty());
   uni::volume_closed(&open);
   uni::output_reach closed;
   uni::ask_volumes(1, sources_of(&open), closed);
   EXPECT_EQ(closed.own, "");
-  EXPECT_EQ(open.asked, 1);
+  EXPECT_TRUE(open.asked.empty());
 }
 
 // A layer nothing tells under a standard stream: left to the volume that is
