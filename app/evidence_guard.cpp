@@ -128,7 +128,7 @@ std::string put_off[3];
 // to as stream_reach takes it, and with `by_head` (the check before the
 // source opens, which puts off an unknown layer) when it is a disk or a
 // file that holds no text quor may add to, or whose head cannot be read.
-std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_head) {
+std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_head, bool volume_to_come = false) {
   struct stat st;
   const int status_error = ::fstat(fd, &st) == 0 ? 0 : errno;
   if (status_error == EBADF || (status_error == 0 && !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)))
@@ -138,7 +138,7 @@ std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_
   if (status_error != 0)
     return "refused to write: " + name + ": what it is cannot be read (" + std::strerror(status_error) +
            "), so it cannot be told from the evidence; write the listing elsewhere\n";
-  uni::reach_answer answer = uni::stream_reach(fd, sources, why);
+  uni::reach_answer answer = uni::stream_reach(fd, sources, why, volume_to_come);
   if (answer == uni::reach_answer::unknown && by_head) {
     put_off[fd] = "refused to write: " + name + ": " + why + "\n";
     answer = uni::reach_answer::clear;
@@ -191,8 +191,14 @@ bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared) {
     return false;
   }
   const uni::file_identities evidence = named_evidence(argc, argv);
-  std::string on_out = stream_refusal(STDOUT_FILENO, evidence, true);
-  std::string on_err = stream_refusal(STDERR_FILENO, evidence, true);
+  // A stream on a mount only a volume can tell from its own files waits for
+  // the volume an -image, -vmdk or -partition run opens.
+  bool volume_to_come = false;
+  for (int i = 1; i + 1 < argc; ++i)
+    for (const char* option : {"-image", "-vmdk", "-partition"})
+      volume_to_come = volume_to_come || (argv[i] != nullptr && ::strcasecmp(argv[i], option) == 0);
+  std::string on_out = stream_refusal(STDOUT_FILENO, evidence, true, volume_to_come);
+  std::string on_err = stream_refusal(STDERR_FILENO, evidence, true, volume_to_come);
   // A run refused now opens no volume to answer for what was put off.
   if (!on_out.empty() || !on_err.empty()) {
     if (on_out.empty()) on_out.swap(put_off[STDOUT_FILENO]);

@@ -45,7 +45,7 @@ bool any_untold(const file_identities& sources) {
 reach_answer answer_for(int fd, const file_identities& sources, reach_use use, bool folder, std::string& why) {
   why.clear();
   struct stat st;
-  if (sources.empty() || fd < 0 || ::fstat(fd, &st) != 0 ||
+  if ((sources.empty() && use != reach_use::stream_before_volume) || fd < 0 || ::fstat(fd, &st) != 0 ||
       !(folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
     return reach_answer::clear;
   output_reach r;
@@ -403,8 +403,9 @@ reach_answer descriptor_reach(int fd, const file_identities& sources, std::strin
   return answer_or_untold(fd, sources, reach_use::made, false, why);
 }
 
-reach_answer stream_reach(int fd, const file_identities& sources, std::string& why) {
-  return answer_or_untold(fd, sources, reach_use::stream, false, why);
+reach_answer stream_reach(int fd, const file_identities& sources, std::string& why, bool volume_to_come) {
+  return answer_or_untold(fd, sources, volume_to_come ? reach_use::stream_before_volume : reach_use::stream, false,
+                          why);
 }
 
 output_result open_output(int& fd, const std::string& path, const file_identities& sources, output_open how,

@@ -92,7 +92,10 @@ reach_answer descriptor_reach(int fd, const file_identities& sources, std::strin
 // `untold` only where its file system is on no line of the run's table, or is
 // stored in a regular file while a source is read through such a layer (that
 // file may be the source); else it is left to be judged by what it holds.
-reach_answer stream_reach(int fd, const file_identities& sources, std::string& why);
+// With `volume_to_come` (a run that will open a volume, asked before it
+// does), a stream on a FUSE or NTFS mount, which only that volume can tell
+// from its own files, is `unknown` too, to be asked again once it opens.
+reach_answer stream_reach(int fd, const file_identities& sources, std::string& why, bool volume_to_come = false);
 
 // What something made in the folder open at `dirfd` (a file, a folder below
 // it) would do to `sources`: `source` where the folder is one of them or is

@@ -244,6 +244,9 @@ class reach_builder {
     // disk is all it is stored on: the table is not asked (read whole, it
     // is the dearest part of a check on a machine of many mounts).
     const mount_entry* m = on_a_disk(p) ? nullptr : mount_of(p);
+    if (m != nullptr && depth == 0 && (is_fuse(*m) || m->type == "ntfs" || m->type == "ntfs3"))
+      m_reach.volume_layer = "it lies on the mount at " + m->mount_point + " (" + m->type +
+                             "), which only the evidence's volume can tell from its own files, and none opened";
     m_pending.push_back(pending{p, m});
     if (m != nullptr) add_views(p, *m, true, depth);
   }
@@ -718,7 +721,7 @@ void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
 // for it or a source is read through that very layer.
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why) {
   why.clear();
-  if (sources.empty()) return reach_answer::clear;
+  if (sources.empty() && (use != reach_use::stream_before_volume || r.volume_layer.empty())) return reach_answer::clear;
   for (const file_identity& s : sources) {
     if (s.unsure) {
       why = "memory ran out while the evidence's identities were gathered";
@@ -735,10 +738,15 @@ reach_answer reaches_source(const output_reach& r, const file_identities& source
     why = r.own;
     return r.own_untold ? reach_answer::untold : reach_answer::source;
   }
+  const bool stream = use == reach_use::stream || use == reach_use::stream_before_volume;
   const bool unknown = !r.unknown.empty() && unknown_unanswered(r, sources) && !r.unlisted;
-  if (use == reach_use::stream ? r.unlisted || unknown : !r.why.empty()) {
+  if (stream ? r.unlisted || unknown : !r.why.empty()) {
     why = unknown ? r.unknown : r.why;
     return unknown ? reach_answer::unknown : reach_answer::untold;
+  }
+  if (use == reach_use::stream_before_volume && !r.volume_layer.empty()) {
+    why = r.volume_layer;
+    return reach_answer::unknown;
   }
   if (use == reach_use::existing || r.in_file)
     for (const file_identity& s : sources)

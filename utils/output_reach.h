@@ -33,6 +33,9 @@ struct output_reach {
   // is read through one is untold, while a listing may go onto one.
   std::string share;
   std::vector<uint64> unknown_mounts;  // the devices of the mounts nothing tells
+  // Its mount may be a volume's own (FUSE, NTFS), which only that volume can
+  // tell: said as why a stream waits for the run's volume to answer.
+  std::string volume_layer;
   // What an open volume among the sources says the file is of its own, or
   // (with `own_untold`) why it could not tell.
   std::string own;
@@ -51,8 +54,9 @@ struct output_reach {
 };
 
 // What an answer is asked for: something made there now, an existing file
-// a writer would replace or add to, or a standard stream handed to the run.
-enum class reach_use { made, existing, stream };
+// a writer would replace or add to, or a standard stream handed to the run
+// (`stream_before_volume`: before the volume the run opens can answer).
+enum class reach_use { made, existing, stream, stream_before_volume };
 
 file_identity identity_from(const struct stat& st);
 // A block device is the disk it stands for, whichever node names it; a disk

@@ -157,4 +157,24 @@ TEST(OutputReach, UnknownLayerRefusesAStreamOnlyWhereNoVolumeAnswers) {
   EXPECT_EQ(uni::reaches_source(r, sources_of(&volume), uni::reach_use::stream, why), uni::reach_answer::untold);
 }
 
+// A stream on a mount only a volume can tell from its own files (FUSE,
+// NTFS) waits, before the run's volume opens, whatever the sources named;
+// once it is open, or for a run that opens none, it is judged as before.
+TEST(OutputReach, StreamOnAMountOfVolumesWaitsForTheVolume) {
+  int volume = 0;
+  uni::output_reach r;
+  r.volume_layer = "it lies on the mount at /c/n (fuseblk), which only the evidence's volume can tell";
+  std::string why;
+  for (const uni::file_identities& named : {uni::file_identities(), sources_of(nullptr)}) {
+    EXPECT_EQ(uni::reaches_source(r, named, uni::reach_use::stream_before_volume, why), uni::reach_answer::unknown);
+    EXPECT_EQ(why, r.volume_layer);
+    EXPECT_EQ(uni::reaches_source(r, named, uni::reach_use::stream, why), uni::reach_answer::clear);
+  }
+  EXPECT_EQ(uni::reaches_source(r, sources_of(&volume), uni::reach_use::stream, why), uni::reach_answer::clear);
+  uni::output_reach local;
+  EXPECT_EQ(uni::reaches_source(local, {}, uni::reach_use::stream_before_volume, why), uni::reach_answer::clear);
+  EXPECT_EQ(uni::reaches_source(local, sources_of(nullptr), uni::reach_use::stream_before_volume, why),
+            uni::reach_answer::clear);
+}
+
 }  // namespace
