@@ -9,10 +9,13 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <vector>
 
+#include "disk/disk_handle.h"
+#include "disk/volume_select.h"
 #include "ntfs/dir_children.h"
 #include "ntfs/index_node.h"
 #include "ntfs/mft_record.h"
@@ -129,17 +132,20 @@ struct folder_index {
 // What a view of a folder is compared with, of each of its entries' records.
 struct entry_facts {
   bool whole = false, directory = false, sized = false;
-  ulong64 modified = 0, size = 0;
+  ulong64 created = 0, modified = 0, size = 0;
 };
 
 // What the check has read of one volume this run: each folder's entries, and their records.
 struct volume_memo {
   std::map<ulong64, folder_index> folders;
   std::map<ulong64, entry_facts> records;
+  bool disk_read = false;  // the other volumes of its disk looked for
+  std::vector<std::pair<ulong64, std::unique_ptr<CNtfs>>> disk_volumes;  // by byte offset
 };
 
-std::mutex& memo_lock() {
-  static std::mutex* const lock = new std::mutex;  // kept for the life of the process
+// Held again by a volume of the disk opened or closed under it.
+std::recursive_mutex& memo_lock() {
+  static std::recursive_mutex* const lock = new std::recursive_mutex;  // kept for the life of the process
   return *lock;
 }
 std::map<const CNtfs*, volume_memo>& memos() {
@@ -179,7 +185,7 @@ const entry_facts& facts_of(const CNtfs& volume, volume_memo& memo, ulong64 numb
   record_facts facts;
   entry_facts small;
   if (read_facts(volume, number, facts) && facts.dated)
-    small = entry_facts{true, facts.directory, facts.sized, facts.modified, facts.size};
+    small = entry_facts{true, facts.directory, facts.sized, facts.created, facts.modified, facts.size};
   return memo.records[number] = small;
 }
 
@@ -193,7 +199,8 @@ struct folder_handle {  // a name for lookups in it, opened without a FUSE open
 
 // What a folder shown as the record `folder` tells by its names, each looked up, never listed:
 // -1 a name of the folder's index is shown with another number (after the index is read
-// again), 1 some are shown with theirs, 0 none is shown.
+// again), 1 some are shown with theirs (and creation times), 0 none is shown. The system files are left out:
+// every NTFS volume holds them under the same numbers.
 int names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
   const folder_handle dir(at);
   for (bool anew : {false, true}) {
@@ -201,8 +208,15 @@ int names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, u
     int word = 0;
     for (const auto& e : index.entries) {
       struct stat st;
-      if (dir.fd < 0 || ::fstatat(dir.fd, index.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-      word = static_cast<ulong64>(st.st_ino) == e.record ? 1 : -1;
+      if (e.record < FIRST_USER_RECORD || dir.fd < 0 || ::fstatat(dir.fd, index.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        continue;
+      // A creation time shown beside the number is the record's too, or another volume's.
+      ulong64 created = 0;
+      word = static_cast<ulong64>(st.st_ino) == e.record &&
+                     (!shown_created(at + "/" + index.name(e), created) ||
+                      created == facts_of(volume, memo, e.record).created)
+                 ? 1
+                 : -1;
       if (word < 0) break;
     }
     if (word >= 0) return word;
@@ -406,10 +420,40 @@ bool holds_at(CNtfs& volume, const std::string& name, uint64& record, std::strin
   return true;
 }
 
-uni::volume_word answer(void* volume, const std::string& at, std::string& where, uint64& record) {
+// Whether the path lies on a mount that may be a volume's own: FUSE's, NTFS's.
+bool on_volume_mount(const std::string& at) {
+  const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
+  const uni::mount_entry* m = table ? mount_at(*table, at) : nullptr;
+  return m != nullptr && (m->type.compare(0, 4, "fuse") == 0 || m->type == "ntfs" || m->type == "ntfs3");
+}
+
+// The evidence is the disk, not only the volume listed: the other NTFS volumes its partition
+// table holds, opened the first time an output lies where one of them may be mounted.
+void open_disk_volumes(const CNtfs& volume, volume_memo& memo) {
+  const disk_handle* disk = volume.get_disk_handle();
+  memo.disk_read = true;
+  std::vector<ulong64> offsets;
+  if (disk == nullptr || disk->m_vmdk != nullptr || !list_ntfs_volumes_on_image(disk->m_name, offsets)) return;
+  for (ulong64 offset : offsets) {
+    CNtfs* other = nullptr;
+    if (offset != volume.m_volume_offset && open_ntfs_image(disk->m_name.c_str(), offset, other, false, disk->m_is_device))
+      memo.disk_volumes.emplace_back(offset, std::unique_ptr<CNtfs>(other));
+  }
+}
+
+uni::volume_word answer(void* opened, const std::string& at, std::string& where, uint64& record) {
+  CNtfs& volume = *static_cast<CNtfs*>(opened);
   try {
-    return volume_holds(*static_cast<CNtfs*>(volume), at, record, where) ? uni::volume_word::own
-                                                                         : uni::volume_word::other;
+    const std::lock_guard<std::recursive_mutex> held(memo_lock());
+    if (holds_at(volume, at, record, where)) return uni::volume_word::own;
+    volume_memo& memo = memos()[&volume];
+    if (!memo.disk_read && on_volume_mount(at)) open_disk_volumes(volume, memo);
+    for (const auto& other : memo.disk_volumes)
+      if (holds_at(*other.second, at, record, where)) {
+        where += " of the volume at offset " + std::to_string(other.first);
+        return uni::volume_word::own;
+      }
+    return uni::volume_word::other;
   } catch (const std::runtime_error& e) {
     where = e.what();
     return uni::volume_word::untold;
@@ -419,7 +463,7 @@ uni::volume_word answer(void* volume, const std::string& at, std::string& where,
 }  // namespace
 
 bool volume_holds(CNtfs& volume, const std::string& at, uint64& record, std::string& path) {
-  const std::lock_guard<std::mutex> held(memo_lock());
+  const std::lock_guard<std::recursive_mutex> held(memo_lock());
   return holds_at(volume, at, record, path);
 }
 
@@ -433,6 +477,10 @@ void volume_answers_outputs(CNtfs& volume) { uni::volume_opened(&volume, answer)
 
 void volume_stops_answering(CNtfs& volume) {
   uni::volume_closed(&volume);
-  const std::lock_guard<std::mutex> held(memo_lock());
-  memos().erase(&volume);
+  volume_memo gone;  // let go of outside the lock: the disk's other volumes close with it
+  const std::lock_guard<std::recursive_mutex> held(memo_lock());
+  const auto kept = memos().find(&volume);
+  if (kept == memos().end()) return;
+  gone = std::move(kept->second);
+  memos().erase(kept);
 }

@@ -621,9 +621,10 @@ struct volume_hook {
   void* volume;
   volume_question ask;
 };
-// Kept for the life of the process: a volume may close as it ends.
-std::mutex& hooks_lock() {
-  static std::mutex* const lock = new std::mutex;
+// Kept for the life of the process: a volume may close as it ends. Held
+// again by a volume that opens another while it answers.
+std::recursive_mutex& hooks_lock() {
+  static std::recursive_mutex* const lock = new std::recursive_mutex;
   return *lock;
 }
 std::vector<volume_hook>& hooks() {
@@ -668,14 +669,14 @@ std::string source_why(const file_identity& out, const file_identity& s, bool st
 }  // namespace
 
 void volume_opened(void* volume, volume_question ask) {
-  const std::lock_guard<std::mutex> held(hooks_lock());
+  const std::lock_guard<std::recursive_mutex> held(hooks_lock());
   for (const volume_hook& h : hooks())
     if (h.volume == volume) return;
   hooks().push_back(volume_hook{volume, ask});
 }
 
 void volume_closed(void* volume) {
-  const std::lock_guard<std::mutex> held(hooks_lock());
+  const std::lock_guard<std::recursive_mutex> held(hooks_lock());
   std::vector<volume_hook>& all = hooks();
   all.erase(std::remove_if(all.begin(), all.end(), [volume](const volume_hook& h) { return h.volume == volume; }),
             all.end());
@@ -684,12 +685,13 @@ void volume_closed(void* volume) {
 void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
   std::vector<std::string> paths(1, descriptor_path(fd));
   paths.insert(paths.end(), r.behind.begin(), r.behind.end());
-  const std::lock_guard<std::mutex> held(hooks_lock());
+  const std::lock_guard<std::recursive_mutex> held(hooks_lock());
   std::vector<void*> asked;
   for (const file_identity& s : sources) {
     if (s.volume == nullptr || std::find(asked.begin(), asked.end(), s.volume) != asked.end()) continue;
     asked.push_back(s.volume);
-    for (const volume_hook& h : hooks())
+    const std::vector<volume_hook> open = hooks();
+    for (const volume_hook& h : open)
       for (size_t i = 0; h.volume == s.volume && i < paths.size(); ++i) {
         std::string where;
         uint64 record = 0;
