@@ -37,7 +37,7 @@ const int MAX_DEPTH = 256;             // folders within folders; a circle of pa
 
 struct record_facts {
   bool directory = false, dated = false, sized = false;
-  ulong64 created = 0, modified = 0, size = 0;  // $STANDARD_INFORMATION's times; the unnamed stream's size
+  ulong64 created = 0, modified = 0, changed = 0, size = 0;  // $STANDARD_INFORMATION's times; the unnamed stream's size
   file_name_map names;
 };
 
@@ -74,7 +74,7 @@ bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
   byte_view value;
   out.dated = find_attribute(buf, static_cast<uint32>(size), ATTR_STANDARD_INFORMATION, attr) &&
               resident_value(attr, load_u32(attr, AH_LENGTH), value) && value.u64(0, out.created) &&
-              value.u64(8, out.modified);
+              value.u64(8, out.modified) && value.u64(16, out.changed);
   // The unnamed stream sorts first; one kept in an extension record leaves the size untold.
   if (find_attribute(buf, static_cast<uint32>(size), ATTR_DATA, attr) && attr[AH_NAME_LENGTH] == 0) {
     const uint32 length = load_u32(attr, AH_LENGTH);
@@ -101,14 +101,18 @@ bool shown_created(const std::string& path, ulong64& ticks) {
          (ticks = load_u64(value, 0), true);
 }
 
-// Only a time with ticks below the second is the volume's alone: a format writes whole seconds.
-bool proves(const record_facts& facts, ulong64 shown) {
-  return facts.dated && shown == facts.created && shown % TICKS_PER_SECOND != 0;
-}
-
 ulong64 ticks_of(const struct timespec& t) {
   const int64 seconds = static_cast<int64>(t.tv_sec) + EPOCH_SECONDS_SINCE_1601;
   return seconds < 0 ? 0 : static_cast<ulong64>(seconds) * TICKS_PER_SECOND + static_cast<ulong64>(t.tv_nsec) / 100;
+}
+
+// Only a time with ticks below the second is the volume's alone (a format, and a tool that
+// sets times, write whole seconds): the creation time a mount shows (`dated`: `shown`), or the
+// change time, which no copy can set.
+bool proves(const record_facts& facts, const struct stat& st, bool dated, ulong64 shown) {
+  const ulong64 changed = ticks_of(st.st_ctim);
+  return facts.dated && ((dated && shown == facts.created && shown % TICKS_PER_SECOND != 0) ||
+                         (changed == facts.changed && changed % TICKS_PER_SECOND != 0));
 }
 
 // A folder's live entries under the names its mounts show (no DOS-only name), sorted.
@@ -132,7 +136,7 @@ struct folder_index {
 // What a view of a folder is compared with, of each of its entries' records.
 struct entry_facts {
   bool whole = false, directory = false, sized = false;
-  ulong64 created = 0, modified = 0, size = 0;
+  ulong64 created = 0, modified = 0, changed = 0, size = 0;
 };
 
 // What the check has read of one volume this run: each folder's entries, and their records.
@@ -185,7 +189,7 @@ const entry_facts& facts_of(const CNtfs& volume, volume_memo& memo, ulong64 numb
   record_facts facts;
   entry_facts small;
   if (read_facts(volume, number, facts) && facts.dated)
-    small = entry_facts{true, facts.directory, facts.sized, facts.created, facts.modified, facts.size};
+    small = entry_facts{true, facts.directory, facts.sized, facts.created, facts.modified, facts.changed, facts.size};
   return memo.records[number] = small;
 }
 
@@ -226,24 +230,26 @@ int names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, u
 
 // Whether the folder `at` of a view that numbers files its own way shows every live entry
 // of the volume's folder `folder`, each by its name with its record's size and time to the
-// tick (or later: written through the view), whatever else it shows. Whole seconds never do.
+// tick (or later: written through the view), whatever else it shows. Some time must agree to
+// a tick below the second: any copy made since is later, and whole seconds prove nothing.
 bool shows_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
   const folder_index& index = index_of(volume, memo, folder);
   const folder_handle dir(at);
-  bool any = false, fine = false;
+  bool fine = false;
   for (const auto& e : index.entries) {
     struct stat st;
     if (!e.always_shown) continue;
     if (dir.fd < 0 || ::fstatat(dir.fd, index.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
     const entry_facts& f = facts_of(volume, memo, e.record);
-    const ulong64 shown = ticks_of(st.st_mtim);
-    if (!f.whole || f.directory != S_ISDIR(st.st_mode) || shown < f.modified ||
+    const ulong64 shown = ticks_of(st.st_mtim), changed = ticks_of(st.st_ctim);
+    if (!f.whole) continue;  // damage in the volume neither proves nor disproves
+    if (f.directory != S_ISDIR(st.st_mode) || shown < f.modified ||
         (shown == f.modified && !f.directory && f.sized && f.size != static_cast<ulong64>(st.st_size)))
       return false;
-    any = true;
-    fine = fine || st.st_mtim.tv_nsec != 0;
+    fine = fine || (shown == f.modified && shown % TICKS_PER_SECOND != 0) ||
+           (changed == f.changed && changed % TICKS_PER_SECOND != 0);
   }
-  return any && fine;
+  return fine;
 }
 
 std::string parent_of(const std::string& path) { return path.rfind('/') == 0 ? "/" : path.substr(0, path.rfind('/')); }
@@ -278,10 +284,9 @@ bool numbered_folder(const CNtfs& volume, volume_memo& memo, std::string at, str
     record_facts facts;
     ulong64 shown = 0;
     if (!read_facts(volume, number, facts) || !facts.directory) return false;
-    if (shown_created(at, shown)) {
-      if (!facts.dated || shown != facts.created) return false;
-      proven = proven || proves(facts, shown);
-    }
+    const bool dated = shown_created(at, shown);
+    if (dated && (!facts.dated || shown != facts.created)) return false;
+    proven = proven || proves(facts, st, dated, shown);
     chain.emplace_back(at, number);
     if (number == ROOT_DIRECTORY_ENTRY || at == "/") break;
     const std::string parent = parent_of(at);
@@ -356,6 +361,7 @@ bool named_folder(const CNtfs& volume, volume_memo& memo, const std::string& at,
     in_volume += "\\" + names[i];
     if (i < root_field || folder == ~0ULL) continue;
     const folder_index::entry* child = index_of(volume, memo, folder).find(names[i]);
+    if (child != nullptr && !facts_of(volume, memo, child->record).whole) return false;  // damage never matches
     folder = child != nullptr && facts_of(volume, memo, child->record).directory ? child->record : ~0ULL;
     if (folder != ~0ULL) record = folder;
   }
@@ -402,7 +408,7 @@ bool holds_at(CNtfs& volume, const std::string& name, uint64& record, std::strin
     record_facts facts;
     ulong64 shown = 0;
     if (read_facts(volume, static_cast<ulong64>(st.st_ino), facts) && !facts.directory &&
-        named_in(facts, base, static_cast<ulong64>(in.st_ino)) && shown_created(name, shown) && proves(facts, shown)) {
+        named_in(facts, base, static_cast<ulong64>(in.st_ino)) && proves(facts, st, shown_created(name, shown), shown)) {
       record = static_cast<uint64>(st.st_ino);
       path = mount_path(folder, in);
       if (path.empty() && in.st_ino != ROOT_DIRECTORY_ENTRY) path = path_by_parents(volume, static_cast<ulong64>(in.st_ino));

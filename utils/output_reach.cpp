@@ -289,10 +289,13 @@ class reach_builder {
   }
 
   // `device`: the mount's, by which a source read through it is known.
-  void unknown_layer(const std::string& why, uint64 device) {
+  // `numbered`: the mount shows its root as record 5, as an NTFS volume's
+  // mount does, which the volumes open among the sources answer for.
+  void unknown_layer(const std::string& why, uint64 device, bool numbered = false) {
     if (m_reach.unknown.empty()) m_reach.unknown = why + "; write the listing elsewhere";
     m_reach.unknown_mounts.push_back(device);
-    untold(why);
+    if (!numbered) untold(why);
+    if (numbered && m_reach.numbered.empty()) m_reach.numbered = why;
   }
 
   const mount_table* table() {
@@ -569,8 +572,9 @@ class reach_builder {
       if (remote || named) {
         untold(why);
       } else {
+        struct stat top;
         unknown_layer(why + ", and its table entry (\"" + m->source + "\") names no share and nothing here",
-                      m->device);
+                      m->device, ::stat(m->mount_point.c_str(), &top) == 0 && top.st_ino == 5);
       }
     } else if (!reads_any(held) && !reads_any(through) && folders.empty() && !names_file) {
       // A server reads what it serves: a file it only writes (its log, an
@@ -745,6 +749,10 @@ reach_answer reaches_source(const output_reach& r, const file_identities& source
   if (stream ? r.unlisted || unknown : !r.why.empty()) {
     why = unknown ? r.unknown : r.why;
     return unknown ? reach_answer::unknown : reach_answer::untold;
+  }
+  if (!stream && !r.numbered.empty() && unknown_unanswered(r, sources)) {
+    why = r.numbered;
+    return reach_answer::untold;
   }
   if (use == reach_use::stream_before_volume && !r.volume_layer.empty()) {
     why = r.volume_layer;

@@ -33,6 +33,9 @@ struct output_reach {
   // is read through one is untold, while a listing may go onto one.
   std::string share;
   std::vector<uint64> unknown_mounts;  // the devices of the mounts nothing tells
+  // Such a layer that numbers its files as NTFS does: what is made there
+  // is left to the volumes open among the sources, which tell their own.
+  std::string numbered;
   // Its mount may be a volume's own (FUSE, NTFS), which only that volume can
   // tell: said as why a stream waits for the run's volume to answer.
   std::string volume_layer;

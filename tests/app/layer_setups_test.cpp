@@ -2374,4 +2374,131 @@ TEST(LayerSetups, StreamsIntoRootsEncryptedCaseFolderBesideASourceReadThroughASh
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
 
+// An examiner's case folder on a drive Windows has used holds System Volume
+// Information and a recycle bin under the names the exhibit's root holds
+// (windows_used_case_drive), seen through root's views open to every user:
+// mergerfs, rclone's local remote, sshfs of this machine, fusefat's FAT
+// image. The exhibit's root holds those folders alone (sysvol.img), or
+// with nothing else (recycle.img): its folders are not the case folder's,
+// so every stream of root's run and of nobody's is written there as onto
+// the local disk (on fusefat, which appends to nothing, the new files
+// alone).
+TEST(LayerSetups, StreamsOntoAWindowsUsedCaseDriveAreWritten) {
+  if (!have_program("setpriv")) GTEST_SKIP() << "setpriv not installed";
+  const std::string dir = folder("windows-drive"), local = folder("windows-drive/local");
+  open_to_nobody({dir});
+  ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
+  const std::vector<std::string> sources = {"sysvol.img", "recycle.img"};
+  for (const std::string& name : sources) {
+    ASSERT_FALSE(copy_fixture(name, "windows-drive/" + name).empty()) << name;
+    ASSERT_EQ(::chmod((dir + "/" + name).c_str(), 0644), 0) << name;
+  }
+  const std::string cases = folder("windows-drive/case");
+  layer_stack made;
+  ASSERT_TRUE(windows_used_case_drive(made, cases) && made.step("chmod -R a+rwX " + quote(cases))) << made.why();
+  struct drive {
+    std::string how, at;
+    bool appends = true;
+  };
+  std::vector<drive> drives;
+  std::string skipped;
+  pass_through merged("mergerfs", cases, dir + "/m", false, "-o allow_other");
+  if (merged.ok())
+    drives.push_back({"root's mergerfs", merged.at});
+  else
+    skipped += " mergerfs: " + merged.why();
+  pass_through rclone("rclone :local:", cases, dir + "/r", false, "--allow-other");
+  if (rclone.ok())
+    drives.push_back({"root's rclone :local:", rclone.at});
+  else
+    skipped += " rclone: " + rclone.why();
+  ssh_share ssh(dir + "/sshd", cases);
+  if (ssh.ok() && ssh.share(cases, dir + "/s", "allow_other"))
+    drives.push_back({"root's sshfs", dir + "/s"});
+  else
+    skipped += " sshfs: " + ssh.why();
+  layer_stack fat;
+  if (fat_store(fat, dir + "/fat.img", dir + "/f") && windows_used_case_drive(fat, dir + "/f"))
+    drives.push_back({"root's fusefat", dir + "/f", false});
+  else
+    skipped += " fusefat: " + fat.why();
+  for (const std::string& name : sources)
+    for (const drive& on : drives)
+      for (const std::string& who : {std::string(), as_nobody()})
+        for (const stream_form& f : stream_forms())
+          if (on.appends || f.before.empty())
+            expect_written({name + " onto " + on.how + ", " + (who.empty() ? "root" : "nobody"), dir,
+                            {"-image", name, "-all", "-csv"}, "", who},
+                           f, on.at, local + "/" + f.name);
+  if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
+}
+
+// Root's NTFS case drive, ntfs-3g's mount open to every user, its image in
+// a folder closed to others: nobody's run cannot reach the file the mount
+// is stored in, but what the drive's root shows is not the evidence's (a
+// root creation time in whole seconds proves nothing, and no name there
+// agrees with the evidence's numbers), so the copy folder is made at the
+// drive's root, for nobody as for root, and fls lists the evidence as
+// before.
+TEST(LayerSetups, CopyFolderOnAnotherUsersNtfsCaseDriveIsMade) {
+  if (!have_program("setpriv") || !have_program("fls")) GTEST_SKIP() << "setpriv or fls not installed";
+  const std::string dir = folder("drive-copies"), closed = folder("drive-copies/closed");
+  open_to_nobody({dir});
+  const std::string image = copy_fixture("sample.img", "drive-copies/ev.img");
+  ASSERT_FALSE(image.empty());
+  ASSERT_EQ(::chmod(image.c_str(), 0644), 0);
+  const std::string listed = fls_of(image), drive = closed + "/drive.img", at = dir + "/case";
+  {
+    layer_stack setup;
+    if (!ntfs_case_drive(setup, drive, at, false) ||
+        !setup.mount("ntfs-3g -o allow_other,noatime " + quote(drive) + " " + quote(at), at, drive))
+      GTEST_SKIP() << setup.why();
+    std::string ignored;
+    ASSERT_NE(run_command(as_nobody() + "test -r " + quote(drive), ignored), 0) << "nobody reads the drive's image";
+    for (const std::string& who : {as_nobody(), std::string()}) {
+      const std::string how = who.empty() ? "root's copy folder" : "nobody's copy folder";
+      std::string said;
+      EXPECT_EQ(run_call({how, dir, {"-image", "ev.img", "-all", "-csv", "-action_copy_files", "case/copies"}, "", who},
+                         said),
+                0)
+          << how << ": " << said.substr(0, 300);
+      EXPECT_TRUE(exists(at + "/copies")) << how;
+      run_command("rm -rf " + quote(at + "/copies"), ignored);
+    }
+  }
+  EXPECT_EQ(fls_of(image), listed);
+}
+
+// A case drive formatted in the same second as the evidence, both by
+// mkntfs -T as the kit's images are (a copy of default.img; a volume
+// formatted now), root's ntfs-3g mount open to every user: their roots'
+// creation times agree to the second, which proves nothing, and the drive
+// holds none of the evidence's folders, so a listing of links.img sent to
+// the drive's root by root's or nobody's run is written as onto the local
+// disk.
+TEST(LayerSetups, ListingOntoACaseDriveFormattedInTheSameSecondIsWritten) {
+  if (!have_program("setpriv")) GTEST_SKIP() << "setpriv not installed";
+  const std::string dir = folder("same-second"), local = folder("same-second/local");
+  open_to_nobody({dir});
+  ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
+  ASSERT_FALSE(copy_fixture("links.img", "same-second/links.img").empty());
+  ASSERT_EQ(::chmod((dir + "/links.img").c_str(), 0644), 0);
+  const std::string copied = copy_fixture("default.img", "same-second/default.img"),
+                    formatted = dir + "/formatted.img";
+  ASSERT_FALSE(copied.empty());
+  layer_stack setup;
+  if (!setup.need({"mkntfs", "ntfs-3g"}) ||
+      !setup.step("truncate -s 8M " + quote(formatted) + " && mkntfs -q -F -f -T " + quote(formatted)) ||
+      !setup.mount("ntfs-3g -o allow_other,noatime " + quote(copied) + " " + quote(dir + "/xd"), dir + "/xd", copied) ||
+      !setup.mount("ntfs-3g -o allow_other,noatime " + quote(formatted) + " " + quote(dir + "/xt"), dir + "/xt",
+                   formatted))
+    GTEST_SKIP() << setup.why();
+  const stream_form listing = {"a new listing", ">@", "x.csv", ""};
+  for (const std::string& drive : {dir + "/xd", dir + "/xt"})
+    for (const std::string& who : {std::string(), as_nobody()})
+      expect_written({drive + ", " + (who.empty() ? "root" : "nobody"), dir, {"-image", "links.img", "-all", "-csv"},
+                      "", who},
+                     listing, drive, local + "/x.csv");
+}
+
 }  // namespace

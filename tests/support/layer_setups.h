@@ -420,7 +420,8 @@ struct pass_through : layer_stack {
       mount("mergerfs -o fsname=pool " + shell_word(under + "=RW:" + at + ".ro=RO") + " " + shell_word(at), at);
     } else if (kind == "rclone :local:") {
       mount("rclone mount --config /dev/null --daemon --vfs-cache-mode writes --cache-dir " +
-                shell_word(at + ".cache") + " " + shell_word(":local:" + under) + " " + shell_word(at),
+                shell_word(at + ".cache") + " " + shell_word(":local:" + under) + " " + shell_word(at) +
+                (options.empty() ? "" : " " + options),
             at);
     } else if (kind == "bindfs") {
       mount(std::string("bindfs ") + (read_only ? "-r " : "") + options + (options.empty() ? "" : " ") +
@@ -473,6 +474,22 @@ inline bool ntfs_case_drive(layer_stack& stack, const std::string& image, const 
     return stack.fail(first.why());
   first.undo_all();
   return wait_until_unheld(image) || stack.fail("ntfs-3g did not let " + image + " go");
+}
+
+// What the root of a drive Windows has used holds beside an examiner's
+// case, put into the folder `at` (a local one, or a mount's): System Volume
+// Information (IndexerVolumeGuid, WPSettings.dat) and one user's recycle bin
+// under the names, and with the sizes, the exhibit's own hold (sysvol.img,
+// recycle.img), but this drive's own content and times; notes.txt and
+// Case-117/ (with report.txt) beside them.
+inline bool windows_used_case_drive(layer_stack& stack, const std::string& at) {
+  const std::string svi = at + "/System Volume Information",
+                    user = at + "/$RECYCLE.BIN/S-1-5-21-1004336348-1177238915-682003330-1001";
+  return stack.step("mkdir -p " + shell_word(svi) + " " + shell_word(user) + " " + shell_word(at + "/Case-117") +
+                    " && printf '%076d' 1 > " + shell_word(svi + "/IndexerVolumeGuid") + " && printf '%012d' 2 > " +
+                    shell_word(svi + "/WPSettings.dat") + " && printf '%0129d' 3 > " +
+                    shell_word(user + "/desktop.ini") + " && echo 'case 117: intake' > " +
+                    shell_word(at + "/notes.txt") + " && echo report > " + shell_word(at + "/Case-117/report.txt"));
 }
 
 // existing.txt, holding "already there", put into `image` through ntfs-3g
