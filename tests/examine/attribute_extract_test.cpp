@@ -73,8 +73,8 @@ TEST(AttributeExtract, AFailedExtractLeavesWhatWasThere) {
   }
   // The same runs and one more, four billion clusters on.
   entry_record past = undecodable;
-  const data_run& last = past.runs.back();
-  past.runs.push_back(data_run(1ULL << 31, last.vcn + last.num_clusters, 4, false));
+  const ulong64 end = past.runs.back().vcn + past.runs.back().num_clusters;
+  past.runs.push_back(data_run(1ULL << 31, end, 4, false));
   ASSERT_TRUE(entry_data_damaged(ntfs.get(), past, false));
 
   enum class kind { file, fifo_read, fifo_unread, device };
