@@ -67,7 +67,9 @@ void remove_written(const std::string& path, const uni::closed_file& made) {
 
 bool extract_plain(const std::string& path, const std::string* report_path, CNtfs* ntfs, const entry_record& rec,
                    bool raw) {
-  if (!ntfs) return false;
+  // Damage the runs show fails before anything is opened: a file already
+  // there keeps its bytes.
+  if (!ntfs || entry_data_damaged(ntfs, rec, raw)) return false;
   const uni::file_identities sources = sources_of(ntfs);
   // Made new where the name is free, so that a failed extract leaves no
   // file behind; a file already there (a device, a FIFO, an earlier
@@ -97,7 +99,7 @@ bool create_temporary(const std::string& dir, const uni::file_identities& source
 
 bool extract_hashed(const std::string& path, const std::string* report_path, CNtfs* ntfs, const entry_record& rec,
                     bool raw, ulong64 stamp) {
-  if (!ntfs || path.find_first_of("/\\") == std::string::npos) return false;
+  if (!ntfs || path.find_first_of("/\\") == std::string::npos || entry_data_damaged(ntfs, rec, raw)) return false;
   std::string dir, leaf;
   if (!split_path(path, dir, leaf) || dir.empty() || leaf.empty()) return false;
   char stamp_text[17];

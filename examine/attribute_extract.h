@@ -15,7 +15,8 @@ class CNtfs;
 // the volume is read from (by any name) is refused, untouched, with false.
 // The data is written through the one handle that opened its file; a file
 // made new for it is removed again when the data cannot be had whole (a
-// file already there is written as it is).
+// file already there is written as it is). Data whose runs show it damaged
+// (entry_data_damaged) is refused before any file is opened or made.
 bool extract_attribute(const wchar_t* path, const wchar_t* report_path, CNtfs* ntfs, const entry_record& rec,
                        bool raw);
 bool extract_attribute(const char* path, const char* report_path, CNtfs* ntfs, const entry_record& rec, bool raw);

@@ -142,6 +142,12 @@ class progress_steps {
 
 }  // namespace
 
+bool entry_data_damaged(const CNtfs* ntfs, const entry_record& rec, bool raw) {
+  if (!ntfs || rec.runs.empty() || holds_no_bytes(rec, raw)) return false;
+  attribute_layout layout;
+  return !layout.set_data_runs(rec.runs) || !layout.held_by(*ntfs);
+}
+
 ulong64 entry_data_length(const CNtfs* ntfs, const entry_record& rec, bool raw) {
   if (!ntfs) return 0;
   if (!rec.runs.empty()) {

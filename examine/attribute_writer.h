@@ -30,6 +30,10 @@ bool pump_entry_record(CNtfs* ntfs, const entry_record& rec, bool raw, const pum
 // The same, runs of zeros known without reading going to `holes` as lengths.
 bool pump_entry_record(CNtfs* ntfs, const entry_record& rec, bool raw, const pump_sink& sink,
                        const pump_hole_sink& holes);
+// True when the core refuses the record's data as damage before a byte (a
+// run past the volume, runs that overlap): known from the runs alone, before
+// a caller opens anything to write the data to.
+bool entry_data_damaged(const CNtfs* ntfs, const entry_record& rec, bool raw);
 // How many bytes the core delivers for the record (0 when it would refuse).
 ulong64 entry_data_length(const CNtfs* ntfs, const entry_record& rec, bool raw);
 // Bytes [offset, offset + length) of what the core delivers (not raw) into

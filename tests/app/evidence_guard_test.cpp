@@ -27,6 +27,7 @@
 #include "app/user_ctx.h"
 #include "tests/app/quor_run.h"
 #include "tests/support/child_process.h"
+#include "tests/support/layer_setups.h"
 #include "tests/support/loop_device.h"
 #include "utils/binary_head.h"
 #include "utils/byte_order.h"
@@ -442,6 +443,67 @@ TEST(EvidenceGuard, StreamsOnTheSourceAreRefusedOnceItIsOpen) {
         EXPECT_TRUE(ends_with(said, "[GMT]\n\n" + refused)) << how << ": " << said.substr(0, 200);
       }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Standard error on a layer nothing tells (root's unionfs case store, for a
+// run by nobody, who cannot see its server) is put off until a volume
+// answers for it, and until then it is no stream that may be written. A
+// run whose source never opens as a volume (a text file given as an image)
+// has none to answer: it is refused at the run's end, and memory that runs
+// out anywhere before then, from the first allocation on (a preload makes
+// every one fail from a given one), leaves that file as it was too: not
+// even the word that memory ran out reaches it.
+TEST(EvidenceGuard, APutOffStandardErrorTakesNothingWhenMemoryRunsOut) {
+  if (!allocation_failures_throw()) GTEST_SKIP() << "a preload cannot come before the sanitizers' runtime";
+  if (::geteuid() != 0 || !have_program("setpriv")) GTEST_SKIP() << "needs root and setpriv to run as nobody";
+  ASSERT_EQ(::chmod(scratch_dir().c_str(), 0711), 0);
+  const std::string dir = scratch_dir() + "/put-off", branch = dir + "/branch";
+  ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(branch.c_str(), 0755), 0);
+  {
+    std::ofstream notes(dir + "/notes.img");
+    for (int i = 1; i <= 20000; ++i) notes << i << "\n";
+  }
+  ASSERT_EQ(::chmod((dir + "/notes.img").c_str(), 0644), 0);
+  pass_through store("unionfs", branch, dir + "/store", false, "-o allow_other");
+  if (!store.ok()) GTEST_SKIP() << store.why();
+  const std::string log = store.at + "/case.log", out = dir + "/run.out", kept = "earlier log\n";
+  // The run's status with every allocation failing from number `from` on
+  // (none with -1), its standard output into `said`.
+  auto run = [&](long long from, std::string& said) {
+    std::ofstream(log, std::ios::trunc) << kept;
+    std::string ignored;
+    const int status = run_command(
+        "cd " + quote(dir) + " && " + as_nobody() + "env QUOR_NEW_FAILS_FROM=" + std::to_string(from) +
+            " LD_PRELOAD=" + quote(QUOR_MEMORY_EXHAUSTION_PRELOAD) + " " + quote(QUOR_EXE) +
+            " -image notes.img -all -csv </dev/null >" + quote(out) + " 2>>" + quote(log),
+        ignored);
+    said = read_whole(out);
+    return status;
+  };
+  const std::string refused = "refused to write: " + log + ": cannot tell what the FUSE mount at " + store.at;
+  std::string said;
+  ASSERT_EQ(run(-1, said), kFailed);
+  ASSERT_NE(said.find(refused), std::string::npos) << said;
+  ASSERT_EQ(read_whole(log), kept);
+  // Each point of the run, in steps of a sixteenth, up to one from which
+  // it runs to its end as without the preload.
+  int ran_out = 0;
+  long long from = 0;
+  for (; from < 10000000; from += std::max(1LL, from / 16)) {
+    const int status = run(from, said);
+    EXPECT_EQ(read_whole(log), kept) << "memory gone from allocation " << from;
+    if (said.find(refused) != std::string::npos) break;
+    EXPECT_EQ(status, kFailed) << from;
+    ++ran_out;
+  }
+  EXPECT_LT(from, 10000000) << "no run reached its end";
+  EXPECT_GT(ran_out, 0) << "the preload did not take hold";
 }
 
 }  // namespace

@@ -2,13 +2,16 @@
 // over an existing one, a failed rename or read leaving nothing, the report.
 #include "examine/attribute_extract.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
-#include <sys/stat.h>
 
 #include "examine/attribute_writer.h"
 #include "tests/examine/examine_support.h"
+#include "tests/support/child_process.h"
 #include "utils/random_text.h"
 
 namespace {
@@ -25,6 +28,121 @@ std::string fresh_dir(const std::string& name) {
   const std::string dir = quor_test::scratch_dir() + "/" + name;
   mkdir(dir.c_str(), 0700);
   return dir;
+}
+
+// A copy of default.img whose /compressed/pattern.bin (`entry`) begins with
+// a compression unit of stored clusters and holes, its first cluster all
+// 0xFF: a chunk said to be compressed whose first token copies from before
+// the start, which no decoder takes. Nothing in the runs shows it; only a
+// read finds it. "" when it cannot be made.
+std::string undecodable_copy(const std::string& as, ulong64& entry) {
+  examine_test::volume v("default.img");
+  entry = v.entry_of("/compressed/pattern.bin");
+  std::vector<entry_record> records;
+  const entry_record* rec = v.find(records, entry, 0x80, "");
+  if (!rec || rec->runs.size() < 2 || rec->runs[0].sparse || rec->runs[0].num_clusters >= 16 || !rec->runs[1].sparse)
+    return "";
+  const std::string copy = quor_test::copy_fixture("default.img", as);
+  if (!copy.empty())
+    quor_test::write_at(copy, rec->runs[0].lcn * v.ntfs->m_cluster_size,
+                        std::vector<byte>(v.ntfs->m_cluster_size, 0xFF));
+  return copy;
+}
+
+// A plain extract that fails onto something already there leaves it there,
+// the same file of the same kind: a regular file, a FIFO with a reader and
+// one nobody reads, a node of the null device. Data that fails before
+// anything is opened (a run past the volume) leaves the file its bytes;
+// data that fails only once read (a unit that does not decode) may have
+// had it emptied by the open, and nothing more: no byte is written there
+// and nothing is removed. The FIFO's reader gets nothing.
+TEST(AttributeExtract, AFailedExtractLeavesWhatWasThere) {
+  ulong64 entry = 0;
+  const std::string image = undecodable_copy("undecodable.img", entry);
+  ASSERT_FALSE(image.empty());
+  std::unique_ptr<CNtfs> ntfs = quor_test::open_engine_at(image);
+  std::vector<entry_record> records;
+  const entry_record* found = examine_test::find_record(ntfs.get(), records, entry, 0x80);
+  ASSERT_NE(found, nullptr);
+  const entry_record undecodable = *found;
+  {
+    std::ostringstream data, messages;
+    std::string md5;
+    ASSERT_FALSE(entry_data_damaged(ntfs.get(), undecodable, false));
+    ASSERT_FALSE(write_attribute_data(ntfs.get(), undecodable, data, messages, false, false, md5));
+  }
+  // The same runs and one more, four billion clusters on.
+  entry_record past = undecodable;
+  const ulong64 end = past.runs.back().vcn + past.runs.back().num_clusters;
+  past.runs.push_back(data_run(1ULL << 31, end, 4, false));
+  ASSERT_TRUE(entry_data_damaged(ntfs.get(), past, false));
+
+  enum class kind { file, fifo_read, fifo_unread, device };
+  const struct {
+    const char* what;
+    kind is;
+  } targets[] = {{"a regular file", kind::file},
+                 {"a FIFO with a reader", kind::fifo_read},
+                 {"a FIFO nobody reads", kind::fifo_unread},
+                 {"the null device's node", kind::device}};
+  const struct {
+    const char* what;
+    const entry_record* rec;
+    bool read;  // fails only once read
+  } failures[] = {{"a run past the volume", &past, false}, {"a unit that does not decode", &undecodable, true}};
+  const std::string kept = "notes kept from before\n";
+  const bool nodes = !examine_test::memory_device("left-null-probe", 3).empty();
+  int made = 0;
+  for (const auto& f : failures)
+    for (const auto& t : targets) {
+      SCOPED_TRACE(std::string(t.what) + ", " + f.what);
+      if (t.is == kind::device && !nodes) continue;
+      const std::string dir = fresh_dir("left-" + std::to_string(made++));
+      std::string path = dir + "/out";
+      int reader = -1;
+      if (t.is == kind::file) {
+        std::ofstream(path) << kept;
+      } else if (t.is == kind::device) {
+        path = examine_test::memory_device("left-null-" + std::to_string(made), 3);
+        ASSERT_FALSE(path.empty());
+      } else {
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        if (t.is == kind::fifo_read) reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_EQ(reader < 0, t.is == kind::fifo_unread);
+      }
+      struct stat before {};
+      ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+      // In a child, stopped after five seconds: a FIFO the data filled
+      // would hold the call for ever.
+      EXPECT_EQ(quor_test::exit_status_in_child(
+                    [&] {
+                      return extract_attribute(path.c_str(), static_cast<const char*>(nullptr), ntfs.get(), *f.rec,
+                                               false)
+                                 ? 1
+                                 : 0;
+                    },
+                    dir + "/err"),
+                0);
+      struct stat after {};
+      if (::lstat(path.c_str(), &after) != 0) {
+        ADD_FAILURE() << "removed";
+        if (reader >= 0) ::close(reader);
+        continue;
+      }
+      EXPECT_EQ(after.st_ino, before.st_ino);
+      EXPECT_EQ(after.st_mode & S_IFMT, before.st_mode & S_IFMT);
+      EXPECT_EQ(after.st_rdev, before.st_rdev);
+      if (t.is == kind::file) {
+        const std::string text = read_file_text(path);
+        EXPECT_TRUE(text == kept || (f.read && text.empty())) << "holds \"" << text << "\"";
+      }
+      if (reader >= 0) {
+        char byte_read = 0;
+        EXPECT_LE(::read(reader, &byte_read, 1), 0) << "the reader got data";
+        ::close(reader);
+      }
+    }
+  if (!nodes) GTEST_SKIP() << "no device node could be made: the node's rows were not tried";
 }
 
 TEST(AttributeExtract, HashedCopiesNeverOverwriteAndLeaveNothingOnFailure) {

@@ -148,6 +148,31 @@ TEST(DamagedStreamCopy, ARunPastTheVolumeFailsTheCopyAtOnce) {
   }
 }
 
+// The extract of such a stream onto a file already there: refused before
+// the file is opened, so that it keeps its bytes (a stream that fails only
+// once read may leave it emptied), for the $MFT's own stream as for a
+// file's.
+TEST(DamagedStreamCopy, AnExtractOfARunPastTheVolumeLeavesTheFileThere) {
+  examine_test::volume v("default.img");
+  if (v.ntfs == nullptr) GTEST_SKIP() << "fixture default.img missing";
+  const std::string kept = "notes the examiner wrote before\n";
+  for (const ulong64 entry : std::vector<ulong64>{0, v.entry_of("/nonres.bin")}) {
+    SCOPED_TRACE(entry);
+    ASSERT_NE(entry, ~0ULL);
+    const std::string image = past_the_volume("past-over-" + std::to_string(entry) + ".img", entry);
+    ASSERT_FALSE(image.empty());
+    const std::string out = fresh_dir("past-over-" + std::to_string(entry)) + "/notes.txt";
+    { std::ofstream(out) << kept; }
+    struct stat before {};
+    ASSERT_EQ(::stat(out.c_str(), &before), 0);
+    EXPECT_EQ(extract(image, entry, out), 0);
+    struct stat after {};
+    ASSERT_EQ(::stat(out.c_str(), &after), 0) << "the file was removed";
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(quor_test::read_file_text(out), kept);
+  }
+}
+
 // A sparse file whose holes make it 64 MiB on a 24 MiB volume: every run
 // lies inside the volume, so the walker copies it and the extract saves it,
 // each with every byte: 4 MiB of zeros, its two clusters as the image holds

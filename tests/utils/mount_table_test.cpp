@@ -77,6 +77,31 @@ TEST(MountTable, ReadAgainOnlyAfterAChange) {
   EXPECT_EQ(failed, 0);
 }
 
+// A table read before the process moves to a mount namespace of its own is
+// not that namespace's: the watch opened in the old one is never marked for
+// what is mounted in the new. Read, then moved (private, so nothing leaks
+// out) and a tmpfs mounted there: the next table shows it.
+TEST(MountTable, AMountNamespaceMovedToIsReadAgain) {
+  const std::string at = quor_test::scratch_dir() + "/table-moved";
+  ::mkdir(at.c_str(), 0700);
+  const int failed = quor_test::exit_status_in_child(
+      [&] {
+        const std::shared_ptr<const uni::mount_table> before = uni::current_mount_table();
+        if (!before) return 1;
+        if (entry_at(*before, at) != nullptr) return 2;
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+          return 100;
+        if (::mount("moved", at.c_str(), "tmpfs", 0, nullptr) != 0) return 3;
+        const std::shared_ptr<const uni::mount_table> after = uni::current_mount_table();
+        if (!after) return 4;
+        const uni::mount_entry* entry = entry_at(*after, at);
+        return entry != nullptr && entry->type == "tmpfs" ? 0 : 5;
+      },
+      quor_test::scratch_dir() + "/table-moved.err");
+  if (failed == 100) GTEST_SKIP() << "unshare(CLONE_NEWNS) with private propagation is refused here";
+  EXPECT_EQ(failed, 0);
+}
+
 // An ntfs-3g mount of the image made between two checks of a folder is
 // seen by the second; checks with nothing changed between them read the
 // table and walk the processes for the mount's server no more.

@@ -1,0 +1,29 @@
+// Preloaded into a program under test: from the allocation numbered
+// QUOR_NEW_FAILS_FROM on (0 the program's first through operator new),
+// every operator new throws std::bad_alloc, as it does once memory has run
+// out; without that number every allocation goes through. Every allocation
+// goes to malloc, whose memory the runtime's operator delete frees.
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+long long fails_from() {
+  static const long long from = [] {
+    const char* text = std::getenv("QUOR_NEW_FAILS_FROM");
+    return text != nullptr && *text != '\0' ? std::atoll(text) : -1LL;
+  }();
+  return from;
+}
+
+std::atomic<long long> made(0);
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  const long long from = fails_from();
+  if (from >= 0 && made++ >= from) throw std::bad_alloc();
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
