@@ -1,4 +1,5 @@
-# Sourced by bench/guard-startup.sh and bench/output-check.sh: a scratch
+# Sourced by bench/guard-startup.sh, bench/output-check.sh and
+# bench/case-folder-cost.sh: a scratch
 # folder, ntfs-3g mounts of new images in it, a process holding many
 # descriptors and idle processes, the machines the output guard's cost is
 # measured on. Everything made here is undone by guard_cleanup, which

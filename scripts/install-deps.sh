@@ -61,6 +61,9 @@ command -v qemu-storage-daemon >/dev/null 2>&1 || need+=(qemu-system-common)
 command -v fusefat >/dev/null 2>&1 || need+=(fusefat)
 command -v mkfs.vfat >/dev/null 2>&1 || need+=(dosfstools)
 command -v fuse-overlayfs >/dev/null 2>&1 || need+=(fuse-overlayfs)
+# The benchmark scripts' timers: hyperfine, and GNU time for peak memory.
+command -v hyperfine >/dev/null 2>&1 || need+=(hyperfine)
+[ -x /usr/bin/time ] || need+=(time)
 fi
 if [ ${#need[@]} -gt 0 ]; then
   sudo_cmd=""
