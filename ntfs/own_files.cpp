@@ -36,8 +36,8 @@ const ulong64 FIRST_USER_RECORD = 16;  // below it the volume's own files, which
 const int MAX_DEPTH = 256;             // folders within folders; a circle of parents ends here
 
 struct record_facts {
-  bool directory = false, dated = false, sized = false;
-  ulong64 created = 0, modified = 0, changed = 0, size = 0;  // $STANDARD_INFORMATION's times; the unnamed stream's size
+  bool whole = false, directory = false, dated = false, sized = false;
+  ulong64 created = 0, modified = 0, changed = 0, size = 0;  // $STANDARD_INFORMATION's times; the unnamed stream's
   file_name_map names;
 };
 
@@ -84,7 +84,7 @@ bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
       out.sized = (out.size = load_u64(attr, AH_DATA_SIZE), true);
     }
   }
-  return collect_all_file_names(out.names, &volume, number, buf, true, ~0ULL) && !out.names.empty();
+  return out.whole = collect_all_file_names(out.names, &volume, number, buf, true, ~0ULL) && !out.names.empty();
 }
 
 bool named_in(const record_facts& facts, const std::string& name, ulong64 parent) {
@@ -133,16 +133,10 @@ struct folder_index {
   }
 };
 
-// What a view of a folder is compared with, of each of its entries' records.
-struct entry_facts {
-  bool whole = false, directory = false, sized = false;
-  ulong64 created = 0, modified = 0, changed = 0, size = 0;
-};
-
 // What the check has read of one volume this run: each folder's entries, and their records.
 struct volume_memo {
   std::map<ulong64, folder_index> folders;
-  std::map<ulong64, entry_facts> records;
+  std::map<ulong64, record_facts> records;  // without their names
   bool disk_read = false;  // the other volumes of its disk looked for
   std::vector<std::pair<ulong64, std::unique_ptr<CNtfs>>> disk_volumes;  // by byte offset
 };
@@ -183,30 +177,21 @@ const folder_index& index_of(const CNtfs& volume, volume_memo& memo, ulong64 fol
   return memo.folders[folder] = std::move(index);
 }
 
-const entry_facts& facts_of(const CNtfs& volume, volume_memo& memo, ulong64 number) {
+const record_facts& facts_of(const CNtfs& volume, volume_memo& memo, ulong64 number) {
   const auto kept = memo.records.find(number);
   if (kept != memo.records.end()) return kept->second;
-  record_facts facts;
-  entry_facts small;
-  if (read_facts(volume, number, facts) && facts.dated)
-    small = entry_facts{true, facts.directory, facts.sized, facts.created, facts.modified, facts.changed, facts.size};
-  return memo.records[number] = small;
+  record_facts& facts = memo.records[number];
+  facts.whole = read_facts(volume, number, facts) && facts.dated;
+  facts.names.clear();
+  return facts;
 }
-
-struct folder_handle {  // a name for lookups in it, opened without a FUSE open
-  explicit folder_handle(const std::string& at) : fd(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
-  ~folder_handle() { if (fd >= 0) ::close(fd); }
-  folder_handle(const folder_handle&) = delete;
-  folder_handle& operator=(const folder_handle&) = delete;
-  const int fd;
-};
 
 // What a folder shown as the record `folder` tells by its names, each looked up, never listed:
 // -1 a name of the folder's index is shown with another number (after the index is read
 // again), 1 some are shown with theirs (and creation times), 0 none is shown. The system files are left out:
 // every NTFS volume holds them under the same numbers.
 int names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
-  const folder_handle dir(at);
+  const uni::held_descriptor dir(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));  // no FUSE open
   for (bool anew : {false, true}) {
     const folder_index& index = index_of(volume, memo, folder, anew);
     int word = 0;
@@ -234,13 +219,13 @@ int names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, u
 // a tick below the second: any copy made since is later, and whole seconds prove nothing.
 bool shows_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
   const folder_index& index = index_of(volume, memo, folder);
-  const folder_handle dir(at);
+  const uni::held_descriptor dir(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));  // no FUSE open
   bool fine = false;
   for (const auto& e : index.entries) {
     struct stat st;
     if (!e.always_shown) continue;
     if (dir.fd < 0 || ::fstatat(dir.fd, index.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-    const entry_facts& f = facts_of(volume, memo, e.record);
+    const record_facts& f = facts_of(volume, memo, e.record);
     const ulong64 shown = ticks_of(st.st_mtim), changed = ticks_of(st.st_ctim);
     if (!f.whole) continue;  // damage in the volume neither proves nor disproves
     if (f.directory != S_ISDIR(st.st_mode) || shown < f.modified ||
@@ -350,10 +335,9 @@ bool named_folder(const CNtfs& volume, volume_memo& memo, const std::string& at,
     if (child == nullptr || !facts_of(volume, memo, child->record).directory) return false;
     folder = child->record;
   }
-  record_facts facts;
   ulong64 created = 0;
-  if (!read_facts(volume, folder, facts) || (shown_created(m->mount_point, created) && (!facts.dated || created != facts.created)) ||
-      !shows_folder(volume, memo, m->mount_point, folder))
+  if (!facts_of(volume, memo, folder).whole || !shows_folder(volume, memo, m->mount_point, folder) ||
+      (shown_created(m->mount_point, created) && created != facts_of(volume, memo, folder).created))
     return false;
   record = folder;
   in_volume.clear();
