@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,9 +16,12 @@
 #include <vector>
 
 #include "disk/disk_handle.h"
-#include "disk/volume_select.h"
+#include "disk/vmdk_disk.h"
+#include "disk/vmdk_extent.h"
+#include "disk/zq_disk_structs.h"
 #include "ntfs/dir_children.h"
 #include "ntfs/index_node.h"
+#include "ntfs/index_record.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
 #include "ntfs/path_lookup.h"
@@ -151,22 +155,42 @@ std::map<const CNtfs*, volume_memo>& memos() {
   return *kept;
 }
 
-// Read as the listing reads it, once a run, or again when `anew`. A damaged index holds nothing.
+// Read as the listing reads it, once a run (or again when `anew`), a piece at a time: the
+// listing's maps of a folder of many thousand names, carved ones too, are never held whole.
+// A damaged index holds nothing.
 const folder_index& index_of(const CNtfs& volume, volume_memo& memo, ulong64 folder, bool anew = false) {
   const auto kept = memo.folders.find(folder);
   if (kept != memo.folders.end() && !anew) return kept->second;
   folder_index index;
-  {
-    string_indx_map valid;
-    inode_indx_mmap carved;
-    if (volume.find_children_w_carve(valid, carved, folder, 0))
-      for (const auto& e : valid) {
-        const ulong64 record = load_u64(e.second.entry, k_ie_file_reference) & REFERENCE_MASK;
-        if (e.second.entry[k_ie_name_space] == 2 || record == folder || e.second.name.empty()) continue;
-        const bool link = (load_u32(e.second.entry, k_ie_file_attributes) & REPARSE_POINT) != 0;
-        index.entries.push_back({static_cast<uint32>(index.names.size()), record, record >= FIRST_USER_RECORD && !link});
-        index.names.append(e.second.name).push_back('\0');
-      }
+  string_indx_map valid;
+  inode_indx_mmap carved;
+  const auto take = [&] {
+    for (const auto& e : valid) {
+      const ulong64 record = load_u64(e.second.entry, k_ie_file_reference) & REFERENCE_MASK;
+      if (e.second.entry[k_ie_name_space] == 2 || record == folder || e.second.name.empty()) continue;
+      const bool link = (load_u32(e.second.entry, k_ie_file_attributes) & REPARSE_POINT) != 0;
+      index.entries.push_back({static_cast<uint32>(index.names.size()), record, record >= FIRST_USER_RECORD && !link});
+      index.names.append(e.second.name).push_back('\0');
+    }
+    valid.clear();
+    carved.clear();
+  };
+  directory_index dir;
+  if (read_directory_index(volume, folder, dir)) {
+    parse_index_node_w_carve(valid, carved, folder, dir.root_node.data(), static_cast<int>(dir.root_node.size()), 0);
+    take();
+    const uint32 size = dir.record_size;
+    std::vector<byte> piece;
+    ulong64 total = 0;
+    for (ulong64 first = 0; !dir.runs.empty() && is_valid_index_record_size(size) &&
+                            volume.read_index_allocation_piece(piece, dir.runs, size, dir.allocation_size, first,
+                                                               64ULL * size, total);
+         first += piece.size()) {
+      for (size_t at = 0; at + size <= piece.size(); at += size)
+        if (index_record_in_use(dir, (first + at) / size) && load_u32(piece.data(), at) == 0x58444E49)  // "INDX"
+          parse_indx_buffer_w_carve(valid, carved, folder, piece.data() + at, static_cast<int>(size), 0);
+      take();
+    }
   }
   std::sort(index.entries.begin(), index.entries.end(), [&index](const folder_index::entry& a,
                                                                  const folder_index::entry& b) {
@@ -418,15 +442,22 @@ bool on_volume_mount(const std::string& at) {
 }
 
 // The evidence is the disk, not only the volume listed: the other NTFS volumes its partition
-// table holds, opened the first time an output lies where one of them may be mounted.
+// table holds (an image's, a device's, a VMDK chain's), opened the first time an output lies
+// where one of them may be mounted.
 void open_disk_volumes(const CNtfs& volume, volume_memo& memo) {
-  const disk_handle* disk = volume.get_disk_handle();
+  disk_handle* disk = volume.get_disk_handle();
+  std::deque<partition_record> parts;
   memo.disk_read = true;
-  std::vector<ulong64> offsets;
-  if (disk == nullptr || disk->m_vmdk != nullptr || !list_ntfs_volumes_on_image(disk->m_name, offsets)) return;
-  for (ulong64 offset : offsets) {
+  if (disk == nullptr || !scan_partitions(disk, parts, false)) return;
+  std::vector<std::string> chain;
+  for (const vmdk_extent* e : disk->m_vmdk != nullptr ? disk->m_vmdk->m_chain : std::vector<vmdk_extent*>())
+    chain.push_back(e->m_path);
+  for (const partition_record& p : parts) {
+    const ulong64 offset = p.m_start * p.m_sector_size;
     CNtfs* other = nullptr;
-    if (offset != volume.m_volume_offset && open_ntfs_image(disk->m_name.c_str(), offset, other, false, disk->m_is_device))
+    if (offset != volume.m_volume_offset && p.m_sector_size != 0 && p.m_start < ~0ULL / p.m_sector_size &&
+        (chain.empty() ? open_ntfs_image(disk->m_name.c_str(), offset, other, false, disk->m_is_device)
+                       : open_ntfs_vmdk_chain(chain, offset, other, false, false)))
       memo.disk_volumes.emplace_back(offset, std::unique_ptr<CNtfs>(other));
   }
 }
