@@ -210,31 +210,30 @@ const record_facts& facts_of(const CNtfs& volume, volume_memo& memo, ulong64 num
   return facts;
 }
 
-// What a folder shown as the record `folder` tells by its names, each looked up, never listed:
-// -1 a name of the folder's index is shown with another number (after the index is read
-// again), 1 some are shown with theirs (and creation times), 0 none is shown. The system files are left out:
-// every NTFS volume holds them under the same numbers.
-int names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
+// Whether a folder shown as the record `folder` shows its names, each looked up (never
+// listed), with their numbers, and their creation times where shown: a name missing ends it,
+// a number that differs after the index is read again too. The system files are left out:
+// every NTFS volume holds them under the same numbers. Names made since neither prove nor
+// disprove: they are not looked for.
+bool names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
   const uni::held_descriptor dir(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));  // no FUSE open
+  bool any = false;
   for (bool anew : {false, true}) {
     const folder_index& index = index_of(volume, memo, folder, anew);
-    int word = 0;
+    bool differs = false;
     for (const auto& e : index.entries) {
       struct stat st;
-      if (e.record < FIRST_USER_RECORD || dir.fd < 0 || ::fstatat(dir.fd, index.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        continue;
-      // A creation time shown beside the number is the record's too, or another volume's.
       ulong64 created = 0;
-      word = static_cast<ulong64>(st.st_ino) == e.record &&
-                     (!shown_created(at + "/" + index.name(e), created) ||
-                      created == facts_of(volume, memo, e.record).created)
-                 ? 1
-                 : -1;
-      if (word < 0) break;
+      if (e.record < FIRST_USER_RECORD) continue;
+      if (dir.fd < 0 || ::fstatat(dir.fd, index.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+      differs = static_cast<ulong64>(st.st_ino) != e.record ||
+                (shown_created(at + "/" + index.name(e), created) && created != facts_of(volume, memo, e.record).created);
+      if (differs) break;
+      any = true;
     }
-    if (word >= 0) return word;
+    if (!differs) return any;
   }
-  return -1;
+  return false;
 }
 
 // Whether the folder `at` of a view that numbers files its own way shows every live entry
@@ -305,10 +304,14 @@ bool numbered_folder(const CNtfs& volume, volume_memo& memo, std::string at, str
     at = parent;
     st = up;
   }
+  // The nearest folder whose index holds a name tells; an empty one passes it up.
   for (size_t i = 0; !proven && i < chain.size(); ++i) {
-    const int word = names_agree(volume, memo, chain[i].first, chain[i].second);
-    if (word < 0) return false;
-    proven = word > 0;
+    const folder_index& index = index_of(volume, memo, chain[i].second);
+    if (std::none_of(index.entries.begin(), index.entries.end(),
+                     [](const folder_index::entry& e) { return e.record >= FIRST_USER_RECORD; }))
+      continue;
+    if (!names_agree(volume, memo, chain[i].first, chain[i].second)) return false;
+    proven = true;
   }
   if (!proven) return false;
   record = chain.front().second;
