@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -35,8 +34,7 @@ namespace {
 const ulong64 REFERENCE_MASK = 0xFFFFFFFFFFFFULL;
 const ulong64 TICKS_PER_SECOND = 10000000ULL;
 const int64 EPOCH_SECONDS_SINCE_1601 = 11644473600LL;
-const uint32 REPARSE_POINT = 0x400;
-const ulong64 FIRST_USER_RECORD = 16;  // below it the volume's own files, which its mounts hide
+const ulong64 FIRST_USER_RECORD = 16;  // below it the system files, which every volume holds and mounts hide
 const int MAX_DEPTH = 256;             // folders within folders; a circle of parents ends here
 
 struct record_facts {
@@ -45,48 +43,38 @@ struct record_facts {
   file_name_map names;
 };
 
-// A record that would not read is damage where its bytes can be read (no "FILE" there,
-// past the image's end, a place no run of $MFT maps); where they cannot, there is no answer.
-void bytes_readable(const CNtfs& volume, ulong64 number, std::vector<byte>& scratch) {
-  const ulong64 pos = volume.get_inode_file_pos(number);
-  uint32 length = static_cast<uint32>(scratch.size());
-  if (volume.m_disk == nullptr || pos == 0 || pos >= volume.held_bytes() ||
-      volume.read_volume(pos, scratch.data(), length))
-    return;
-  throw std::runtime_error("its record " + std::to_string(number) + " cannot be read");
-}
-
-// A base record in use, read whole, no sector torn: anything less never matches.
+// A base record in use, read whole, no sector torn: anything less is damage and never
+// matches. A record whose bytes cannot be read at all (not damage: no "FILE" there, past the
+// image's end, a place no run of $MFT maps) leaves the check without an answer.
 bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
   out = record_facts();
   std::vector<byte> record(volume.m_mft_record_alloc_size);
   byte* buf = record.data();
-  ulong64 pos = 0;
+  ulong64 pos = volume.get_inode_file_pos(number);
   int size = static_cast<int>(record.size());
+  uint32 length = static_cast<uint32>(record.size());
   if (record.size() < 1024 || number >= volume.get_inode_count()) return false;
   if (!volume.read_mft_record(number, buf, pos, size, false)) {
-    bytes_readable(volume, number, record);
+    if (volume.m_disk != nullptr && pos != 0 && pos < volume.held_bytes() && !volume.read_volume(pos, buf, length))
+      throw std::runtime_error("its record " + std::to_string(number) + " cannot be read");
     return false;
   }
-  if (static_cast<size_t>(size) != record.size() || volume.m_last_fixup == RECORD_FIXUP_TORN ||
-      volume.m_last_fixup == RECORD_FIXUP_INVALID || load_u32(buf, 0) != 0x454C4946)  // "FILE"
-    return false;
   const uint16 flags = load_u16(buf, FRH_FLAGS);
-  if ((flags & 1) == 0 || (load_u64(buf, FRH_BASE_RECORD) & REFERENCE_MASK) != 0) return false;
+  if (static_cast<size_t>(size) != record.size() || volume.m_last_fixup == RECORD_FIXUP_TORN ||
+      volume.m_last_fixup == RECORD_FIXUP_INVALID || load_u32(buf, 0) != 0x454C4946 ||  // "FILE"
+      (flags & 1) == 0 || (load_u64(buf, FRH_BASE_RECORD) & REFERENCE_MASK) != 0)
+    return false;
   out.directory = (flags & 2) != 0;
   const byte* attr = nullptr;
   byte_view value;
-  out.dated = find_attribute(buf, static_cast<uint32>(size), ATTR_STANDARD_INFORMATION, attr) &&
+  out.dated = find_attribute(buf, length, ATTR_STANDARD_INFORMATION, attr) &&
               resident_value(attr, load_u32(attr, AH_LENGTH), value) && value.u64(0, out.created) &&
               value.u64(8, out.modified) && value.u64(16, out.changed);
   // The unnamed stream sorts first; one kept in an extension record leaves the size untold.
-  if (find_attribute(buf, static_cast<uint32>(size), ATTR_DATA, attr) && attr[AH_NAME_LENGTH] == 0) {
-    const uint32 length = load_u32(attr, AH_LENGTH);
-    if (attr[AH_NON_RESIDENT] == 0) {
-      out.sized = length >= AH_RESIDENT_SIZE && (out.size = load_u32(attr, AH_VALUE_LENGTH), true);
-    } else if (length >= AH_NON_RESIDENT_SIZE) {
-      out.sized = (out.size = load_u64(attr, AH_DATA_SIZE), true);
-    }
+  if (find_attribute(buf, length, ATTR_DATA, attr) && attr[AH_NAME_LENGTH] == 0) {
+    const bool resident = attr[AH_NON_RESIDENT] == 0;
+    out.sized = load_u32(attr, AH_LENGTH) >= (resident ? AH_RESIDENT_SIZE : AH_NON_RESIDENT_SIZE);
+    if (out.sized) out.size = resident ? load_u32(attr, AH_VALUE_LENGTH) : load_u64(attr, AH_DATA_SIZE);
   }
   return out.whole = collect_all_file_names(out.names, &volume, number, buf, true, ~0ULL) && !out.names.empty();
 }
@@ -111,12 +99,13 @@ ulong64 ticks_of(const struct timespec& t) {
 }
 
 // Only a time with ticks below the second is the volume's alone (a format, and a tool that
-// sets times, write whole seconds): the creation time a mount shows (`dated`: `shown`), or the
-// change time, which no copy can set.
+// sets times, write whole seconds): a time a view shows equal to the record's.
+bool to_the_tick(ulong64 shown, ulong64 recorded) { return shown == recorded && shown % TICKS_PER_SECOND != 0; }
+
+// The record's creation time a mount shows (`dated`: `shown`), or its change time, which no
+// copy can set.
 bool proves(const record_facts& facts, const struct stat& st, bool dated, ulong64 shown) {
-  const ulong64 changed = ticks_of(st.st_ctim);
-  return facts.dated && ((dated && shown == facts.created && shown % TICKS_PER_SECOND != 0) ||
-                         (changed == facts.changed && changed % TICKS_PER_SECOND != 0));
+  return facts.dated && ((dated && to_the_tick(shown, facts.created)) || to_the_tick(ticks_of(st.st_ctim), facts.changed));
 }
 
 // A folder's live entries under the names its mounts show (no DOS-only name), sorted.
@@ -137,17 +126,17 @@ struct folder_index {
   }
 };
 
-// What the check has read of one volume this run: each folder's entries, and their records.
+// What the check has read of one volume this run.
 struct volume_memo {
   std::map<ulong64, folder_index> folders;
   std::map<ulong64, record_facts> records;  // without their names
-  bool disk_read = false;  // the other volumes of its disk looked for
+  bool disk_read = false;                   // the other volumes of its disk looked for
   std::vector<std::pair<ulong64, std::unique_ptr<CNtfs>>> disk_volumes;  // by byte offset
 };
 
-// Held again by a volume of the disk opened or closed under it.
+// Held again by a volume of the disk opened or closed under it; kept for the life of the process.
 std::recursive_mutex& memo_lock() {
-  static std::recursive_mutex* const lock = new std::recursive_mutex;  // kept for the life of the process
+  static std::recursive_mutex* const lock = new std::recursive_mutex;
   return *lock;
 }
 std::map<const CNtfs*, volume_memo>& memos() {
@@ -168,7 +157,7 @@ const folder_index& index_of(const CNtfs& volume, volume_memo& memo, ulong64 fol
     for (const auto& e : valid) {
       const ulong64 record = load_u64(e.second.entry, k_ie_file_reference) & REFERENCE_MASK;
       if (e.second.entry[k_ie_name_space] == 2 || record == folder || e.second.name.empty()) continue;
-      const bool link = (load_u32(e.second.entry, k_ie_file_attributes) & REPARSE_POINT) != 0;
+      const bool link = (load_u32(e.second.entry, k_ie_file_attributes) & 0x400) != 0;  // a reparse point
       index.entries.push_back({static_cast<uint32>(index.names.size()), record, record >= FIRST_USER_RECORD && !link});
       index.names.append(e.second.name).push_back('\0');
     }
@@ -192,10 +181,10 @@ const folder_index& index_of(const CNtfs& volume, volume_memo& memo, ulong64 fol
       take();
     }
   }
-  std::sort(index.entries.begin(), index.entries.end(), [&index](const folder_index::entry& a,
-                                                                 const folder_index::entry& b) {
-    return std::strcmp(index.name(a), index.name(b)) < 0;
-  });
+  std::sort(index.entries.begin(), index.entries.end(),
+            [&index](const folder_index::entry& a, const folder_index::entry& b) {
+              return std::strcmp(index.name(a), index.name(b)) < 0;
+            });
   index.names.shrink_to_fit();
   index.entries.shrink_to_fit();
   return memo.folders[folder] = std::move(index);
@@ -210,13 +199,13 @@ const record_facts& facts_of(const CNtfs& volume, volume_memo& memo, ulong64 num
   return facts;
 }
 
+int lookups_in(const std::string& at) { return ::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }  // no FUSE open
+
 // Whether a folder shown as the record `folder` shows its names, each looked up (never
 // listed), with their numbers, and their creation times where shown: a name missing ends it,
-// a number that differs after the index is read again too. The system files are left out:
-// every NTFS volume holds them under the same numbers. Names made since neither prove nor
-// disprove: they are not looked for.
+// a number that differs after the index is read again too. Names made since are not looked for.
 bool names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
-  const uni::held_descriptor dir(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));  // no FUSE open
+  const uni::held_descriptor dir(lookups_in(at));
   bool any = false;
   for (bool anew : {false, true}) {
     const folder_index& index = index_of(volume, memo, folder, anew);
@@ -239,25 +228,23 @@ bool names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, 
 // Whether the folder `at` of a view that numbers files its own way shows every live entry
 // of the volume's folder `folder`, each by its name with its record's size and time to the
 // tick (or later: written through the view), whatever else it shows. Some time must agree to
-// a tick below the second: any copy made since is later, and whole seconds prove nothing.
+// the tick: any copy made since is later. Damage in the volume neither proves nor disproves.
 bool shows_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
   const folder_index& index = index_of(volume, memo, folder);
-  const uni::held_descriptor dir(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));  // no FUSE open
-  bool fine = false;
+  const uni::held_descriptor dir(lookups_in(at));
+  bool proof = false;
   for (const auto& e : index.entries) {
     struct stat st;
     if (!e.always_shown) continue;
     if (dir.fd < 0 || ::fstatat(dir.fd, index.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
     const record_facts& f = facts_of(volume, memo, e.record);
-    const ulong64 shown = ticks_of(st.st_mtim), changed = ticks_of(st.st_ctim);
-    if (!f.whole) continue;  // damage in the volume neither proves nor disproves
-    if (f.directory != S_ISDIR(st.st_mode) || shown < f.modified ||
-        (shown == f.modified && !f.directory && f.sized && f.size != static_cast<ulong64>(st.st_size)))
+    const ulong64 shown = ticks_of(st.st_mtim);
+    if (f.whole && (f.directory != S_ISDIR(st.st_mode) || shown < f.modified ||
+                    (shown == f.modified && !f.directory && f.sized && f.size != static_cast<ulong64>(st.st_size))))
       return false;
-    fine = fine || (shown == f.modified && shown % TICKS_PER_SECOND != 0) ||
-           (changed == f.changed && changed % TICKS_PER_SECOND != 0);
+    proof = proof || (f.whole && (to_the_tick(shown, f.modified) || to_the_tick(ticks_of(st.st_ctim), f.changed)));
   }
-  return fine;
+  return proof;
 }
 
 std::string parent_of(const std::string& path) { return path.rfind('/') == 0 ? "/" : path.substr(0, path.rfind('/')); }
@@ -269,9 +256,8 @@ std::string path_by_parents(const CNtfs& volume, ulong64 number) {
   for (int depth = 0; number != ROOT_DIRECTORY_ENTRY; ++depth) {
     record_facts facts;
     if (depth == MAX_DEPTH || !read_facts(volume, number, facts)) return "";
-    const auto name = std::find_if(facts.names.begin(), facts.names.end(), [](const file_name_map::value_type& n) {
-      return !n.second.dos_only;
-    });
+    const auto name = std::find_if(facts.names.begin(), facts.names.end(),
+                                   [](const file_name_map::value_type& n) { return !n.second.dos_only; });
     if (name == facts.names.end()) return "";
     path.insert(0, "\\" + wstring_to_utf8(name->second.name));
     number = name->second.parent & REFERENCE_MASK;
@@ -281,8 +267,9 @@ std::string path_by_parents(const CNtfs& volume, ulong64 number) {
 
 // The folder `at` (status `st`) by the numbers its mount shows: each one up to the root, or
 // to the top of its mount, is the record of its number, a folder named so in the parent shown
-// above it, and what only this volume holds agrees: a creation time to the tick, else the
-// nearest folder's names with their numbers. Above the mount, the records' own parents.
+// above it, and what only this volume holds agrees: a time to the tick, else the nearest
+// folder whose index holds names shows them with their numbers. Above the mount, the records'
+// own parents.
 bool numbered_folder(const CNtfs& volume, volume_memo& memo, std::string at, struct stat st, uint64& record,
                      std::string& in_volume) {
   std::vector<std::pair<std::string, ulong64>> chain;  // each folder's path and record
@@ -291,20 +278,18 @@ bool numbered_folder(const CNtfs& volume, volume_memo& memo, std::string at, str
     const ulong64 number = static_cast<ulong64>(st.st_ino);
     record_facts facts;
     ulong64 shown = 0;
-    if (!read_facts(volume, number, facts) || !facts.directory) return false;
     const bool dated = shown_created(at, shown);
-    if (dated && (!facts.dated || shown != facts.created)) return false;
+    if (!read_facts(volume, number, facts) || !facts.directory || (dated && (!facts.dated || shown != facts.created)))
+      return false;
     proven = proven || proves(facts, st, dated, shown);
     chain.emplace_back(at, number);
-    if (number == ROOT_DIRECTORY_ENTRY || at == "/") break;
-    const std::string parent = parent_of(at);
     struct stat up;
-    if (::stat(parent.c_str(), &up) != 0 || up.st_dev != st.st_dev) break;
+    if (number == ROOT_DIRECTORY_ENTRY || at == "/" || ::stat(parent_of(at).c_str(), &up) != 0 || up.st_dev != st.st_dev)
+      break;
     if (!named_in(facts, at.substr(at.rfind('/') + 1), static_cast<ulong64>(up.st_ino))) return false;
-    at = parent;
+    at = parent_of(at);
     st = up;
   }
-  // The nearest folder whose index holds a name tells; an empty one passes it up.
   for (size_t i = 0; !proven && i < chain.size(); ++i) {
     const folder_index& index = index_of(volume, memo, chain[i].second);
     if (std::none_of(index.entries.begin(), index.entries.end(),
@@ -315,21 +300,24 @@ bool numbered_folder(const CNtfs& volume, volume_memo& memo, std::string at, str
   }
   if (!proven) return false;
   record = chain.front().second;
-  in_volume = path_by_parents(volume, chain.back().second);
-  if (in_volume.empty()) in_volume = "...";
-  if (in_volume == "\\") in_volume.clear();
   const std::string& top = chain.back().first;
-  if (chain.size() > 1) in_volume += chain.front().first.substr(top == "/" ? 0 : top.size());
-  for (char& c : in_volume) c = c == '/' ? '\\' : c;
+  in_volume = path_by_parents(volume, chain.back().second);
+  in_volume = (in_volume.empty() ? "..." : in_volume == "\\" ? "" : in_volume) +
+              chain.front().first.substr(top == "/" ? 0 : top.size());
+  std::replace(in_volume.begin(), in_volume.end(), '/', '\\');
   if (in_volume.empty()) in_volume = "\\";
   return true;
 }
 
-// The mount the path `at` is on, by its mount ID.
-const uni::mount_entry* mount_at(const uni::mount_table& table, const std::string& at) {
+// The mount the path `at` is on, by its mount ID; false when the table has none.
+bool mount_at(const std::string& at, uni::mount_entry& out) {
+  const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
   struct statx sx;
-  if (::statx(AT_FDCWD, at.c_str(), 0, STATX_MNT_ID, &sx) != 0 || (sx.stx_mask & STATX_MNT_ID) == 0) return nullptr;
-  return table.by_id(static_cast<uint64>(sx.stx_mnt_id));
+  const uni::mount_entry* m = table && ::statx(AT_FDCWD, at.c_str(), 0, STATX_MNT_ID, &sx) == 0 &&
+                                      (sx.stx_mask & STATX_MNT_ID) != 0
+                                  ? table->by_id(static_cast<uint64>(sx.stx_mnt_id))
+                                  : nullptr;
+  return m != nullptr && (out = *m, true);
 }
 
 void add_names(const std::string& path, std::vector<std::string>& out) {
@@ -340,29 +328,28 @@ void add_names(const std::string& path, std::vector<std::string>& out) {
 }
 
 // Through a FUSE view that numbers files its own way: its top stands for the volume's folder
-// its mount's root field names when it shows that folder (shows_folder, and no other creation
-// time); the path below leads name by name through the volume's indexes, as far as they hold it
-// (names made through the view and not written back yet lie in the last folder found).
+// its mount's root field names when it shows that folder (and no other creation time); the
+// path below leads name by name through the volume's indexes as far as they hold it (names
+// made through the view and not written back yet lie in the last folder found).
 bool named_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, const struct stat& st,
                   uint64& record, std::string& in_volume) {
-  if (major(st.st_dev) != 0) return false;  // a disk's, which no FUSE mount is
-  const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
-  const uni::mount_entry* m = table ? mount_at(*table, at) : nullptr;
+  uni::mount_entry mount;
+  const uni::mount_entry* m = &mount;
   struct stat top;
-  if (m == nullptr || m->type.compare(0, 4, "fuse") != 0 || ::stat(m->mount_point.c_str(), &top) != 0 ||
-      top.st_dev != st.st_dev || top.st_ino == ROOT_DIRECTORY_ENTRY || at.compare(0, m->mount_point.size(), m->mount_point) != 0)
+  if (major(st.st_dev) != 0 || !mount_at(at, mount) || m->type.compare(0, 4, "fuse") != 0 ||  // no FUSE mount is a disk's
+      ::stat(m->mount_point.c_str(), &top) != 0 || top.st_dev != st.st_dev || top.st_ino == ROOT_DIRECTORY_ENTRY ||
+      at.compare(0, m->mount_point.size(), m->mount_point) != 0)
     return false;
   std::vector<std::string> names;
   add_names(m->root, names);
   const size_t root_field = names.size();
   add_names(at.substr(m->mount_point.size()), names);
-  ulong64 folder = ROOT_DIRECTORY_ENTRY;
+  ulong64 folder = ROOT_DIRECTORY_ENTRY, created = 0;
   for (size_t i = 0; i < root_field; ++i) {
     const folder_index::entry* child = index_of(volume, memo, folder).find(names[i]);
     if (child == nullptr || !facts_of(volume, memo, child->record).directory) return false;
     folder = child->record;
   }
-  ulong64 created = 0;
   if (!facts_of(volume, memo, folder).whole || !shows_folder(volume, memo, m->mount_point, folder) ||
       (shown_created(m->mount_point, created) && created != facts_of(volume, memo, folder).created))
     return false;
@@ -404,7 +391,7 @@ std::string mount_path(std::string at, struct stat st) {
 
 bool holds_at(CNtfs& volume, const std::string& name, uint64& record, std::string& path) {
   record = 0, path.clear();
-  struct stat st;
+  struct stat st, in;
   if (!volume.is_validated() || name.empty() || name[0] != '/' || ::stat(name.c_str(), &st) != 0 ||
       !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
     return false;
@@ -412,20 +399,18 @@ bool holds_at(CNtfs& volume, const std::string& name, uint64& record, std::strin
   volume_memo& memo = memos()[&volume];
   const bool file = S_ISREG(st.st_mode);
   const std::string folder = file ? parent_of(name) : name, base = name.substr(name.rfind('/') + 1);
-  struct stat in = st;
+  if (!file) in = st;
   if (file && (::stat(folder.c_str(), &in) != 0 || in.st_dev != st.st_dev || !S_ISDIR(in.st_mode))) return false;
-  if (file) {
-    // A file is the volume's by its own record, name, parent and creation time to the tick.
-    record_facts facts;
-    ulong64 shown = 0;
-    if (read_facts(volume, static_cast<ulong64>(st.st_ino), facts) && !facts.directory &&
-        named_in(facts, base, static_cast<ulong64>(in.st_ino)) && proves(facts, st, shown_created(name, shown), shown)) {
-      record = static_cast<uint64>(st.st_ino);
-      path = mount_path(folder, in);
-      if (path.empty() && in.st_ino != ROOT_DIRECTORY_ENTRY) path = path_by_parents(volume, static_cast<ulong64>(in.st_ino));
-      path = (path.empty() && in.st_ino != ROOT_DIRECTORY_ENTRY ? "..." : path) + "\\" + base;
-      return true;
-    }
+  record_facts facts;
+  ulong64 shown = 0;
+  // A file is the volume's by its own record, name, parent and a time to the tick.
+  if (file && read_facts(volume, static_cast<ulong64>(st.st_ino), facts) && !facts.directory &&
+      named_in(facts, base, static_cast<ulong64>(in.st_ino)) && proves(facts, st, shown_created(name, shown), shown)) {
+    record = static_cast<uint64>(st.st_ino);
+    path = in.st_ino == ROOT_DIRECTORY_ENTRY ? "" : mount_path(folder, in);
+    if (path.empty() && in.st_ino != ROOT_DIRECTORY_ENTRY) path = path_by_parents(volume, in.st_ino);
+    path = (path.empty() && in.st_ino != ROOT_DIRECTORY_ENTRY ? "..." : path) + "\\" + base;
+    return true;
   }
   if (!numbered_folder(volume, memo, folder, in, record, path) && !named_folder(volume, memo, folder, in, record, path))
     return (record = 0, path.clear(), false);
@@ -437,19 +422,14 @@ bool holds_at(CNtfs& volume, const std::string& name, uint64& record, std::strin
   return true;
 }
 
-// Whether the path lies on a mount that may be a volume's own: FUSE's, NTFS's.
-bool on_volume_mount(const std::string& at) {
-  const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
-  const uni::mount_entry* m = table ? mount_at(*table, at) : nullptr;
-  return m != nullptr && (m->type.compare(0, 4, "fuse") == 0 || m->type == "ntfs" || m->type == "ntfs3");
-}
-
 // The evidence is the disk, not only the volume listed: the other NTFS volumes its partition
 // table holds (an image's, a device's, a VMDK chain's), opened the first time an output lies
-// where one of them may be mounted.
-void open_disk_volumes(const CNtfs& volume, volume_memo& memo) {
+// where one of them may be mounted (FUSE, NTFS).
+void open_disk_volumes(const CNtfs& volume, volume_memo& memo, const std::string& at) {
+  uni::mount_entry m;
   disk_handle* disk = volume.get_disk_handle();
   std::deque<partition_record> parts;
+  if (!mount_at(at, m) || (m.type.compare(0, 4, "fuse") != 0 && m.type != "ntfs" && m.type != "ntfs3")) return;
   memo.disk_read = true;
   if (disk == nullptr || !scan_partitions(disk, parts, false)) return;
   std::vector<std::string> chain;
@@ -471,7 +451,7 @@ uni::volume_word answer(void* opened, const std::string& at, std::string& where,
     const std::lock_guard<std::recursive_mutex> held(memo_lock());
     if (holds_at(volume, at, record, where)) return uni::volume_word::own;
     volume_memo& memo = memos()[&volume];
-    if (!memo.disk_read && on_volume_mount(at)) open_disk_volumes(volume, memo);
+    if (!memo.disk_read) open_disk_volumes(volume, memo, at);
     for (const auto& other : memo.disk_volumes)
       if (holds_at(*other.second, at, record, where)) {
         where += " of the volume at offset " + std::to_string(other.first);
@@ -492,9 +472,7 @@ bool volume_holds(CNtfs& volume, const std::string& at, uint64& record, std::str
 }
 
 bool volume_holds(CNtfs& volume, int fd, uint64& record, std::string& path) {
-  struct stat st;
-  record = 0, path.clear();
-  return ::fstat(fd, &st) == 0 && volume_holds(volume, uni::descriptor_path(fd), record, path);
+  return volume_holds(volume, uni::descriptor_path(fd), record, path);
 }
 
 void volume_answers_outputs(CNtfs& volume) { uni::volume_opened(&volume, answer); }
