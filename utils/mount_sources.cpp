@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <sstream>
 
 namespace uni {
@@ -128,10 +130,10 @@ std::vector<std::string> server_of(const mount_entry& m, std::string& proc) {
     proc = std::string("/proc/") + e->d_name;
     std::string text = text_of(proc + "/cmdline");
     const std::vector<std::string> args = split(text, '\0', text.size());
-    const std::string& at = m.mount_point;
+    const std::string& at = m.mount_point;  // as given: whole, or relative to where it ran
     for (const std::string& arg : args)
       if (args[0].find("rclone") != std::string::npos && !arg.empty() &&
-          (arg == at || (arg[0] != '/' && at.size() > arg.size() && at.compare(at.size() - arg.size() - 1, std::string::npos, "/" + arg) == 0)))
+          (arg == at || (arg[0] != '/' && at.size() > arg.size() && at.substr(at.size() - arg.size() - 1) == "/" + arg)))
         return args;
   }
   return {};
@@ -158,6 +160,13 @@ std::string config_of(const std::vector<std::string>& args, const std::string& p
 std::vector<std::string> rclone_remote_folders(const mount_entry& m) {
   const size_t colon = m.source.find(':');
   if (m.type != "fuse.rclone" || colon == 0 || colon == std::string::npos) return {};
+  // The processes are walked once a mount, not once an output.
+  static std::mutex* const lock = new std::mutex;
+  static std::map<std::string, std::vector<std::string>>* const known = new std::map<std::string, std::vector<std::string>>;
+  const std::string key = std::to_string(m.id) + " " + m.mount_point + " " + m.source;
+  const std::lock_guard<std::mutex> held(*lock);
+  const auto kept = known->find(key);
+  if (kept != known->end()) return kept->second;
   std::string proc;
   const std::vector<std::string> args = server_of(m, proc);
   std::istringstream config(text_of(config_of(args, proc)));
@@ -181,7 +190,7 @@ std::vector<std::string> rclone_remote_folders(const mount_entry& m) {
       if (mode != std::string::npos && up.find('/', mode) == std::string::npos) up.resize(mode);
       out.push_back(below.empty() ? up : up + "/" + below);
     }
-  return out;
+  return (*known)[key] = out;
 }
 
 }  // namespace uni

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -143,6 +145,43 @@ TEST(MountSources, EntriesOfTheMountTable) {
   for (const uni::mount_entry& e : table->entries)
     root = root || (e.device == static_cast<uint64>(st.st_dev) && e.mount_point == "/");
   EXPECT_TRUE(root);
+}
+
+// The folders an rclone mount of a configured remote stores its files in,
+// by the config the run itself would read where no server of the mount is
+// in sight: a local remote's path, a union's upstreams less their modes,
+// each with the path below the remote; nothing for another kind of remote,
+// an on-the-fly backend or another file system.
+TEST(MountSources, FoldersOfAConfiguredRcloneRemote) {
+  const std::string config = quor_test::scratch_dir() + "/rclone-remotes.conf";
+  std::ofstream(config) << "[case]\ntype = local\n\n[pool]\ntype = union\nupstreams = /srv/a  /srv/b:ro /srv/c:nc\n"
+                           "[cloud]\ntype = s3\n";
+  const char* const before = std::getenv("RCLONE_CONFIG");
+  const std::string kept = before != nullptr ? before : "";
+  ::setenv("RCLONE_CONFIG", config.c_str(), 1);
+  const struct {
+    std::string type, source;
+    std::vector<std::string> folders;
+  } cases[] = {
+      {"fuse.rclone", "case:/cases/117", {"/cases/117"}},
+      {"fuse.rclone", "pool:", {"/srv/a", "/srv/b", "/srv/c"}},
+      {"fuse.rclone", "pool:exports", {"/srv/a/exports", "/srv/b/exports", "/srv/c/exports"}},
+      {"fuse.rclone", "cloud:bucket", {}},
+      {"fuse.rclone", "missing:/x", {}},
+      {"fuse.rclone", ":local:/cases", {}},
+      {"fuse.sshfs", "case:/cases", {}},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    uni::mount_entry m;
+    m.id = 900000 + n;
+    m.mount_point = quor_test::scratch_dir() + "/no-server-mounts-here-" + std::to_string(n++);
+    m.type = c.type;
+    m.source = c.source;
+    EXPECT_EQ(uni::rclone_remote_folders(m), c.folders) << c.type << " " << c.source;
+  }
+  if (before != nullptr) ::setenv("RCLONE_CONFIG", kept.c_str(), 1);
+  if (before == nullptr) ::unsetenv("RCLONE_CONFIG");
 }
 
 }  // namespace
