@@ -31,17 +31,6 @@ namespace {
 
 using namespace quor_test;
 
-std::string folder(const std::string& name) {
-  const std::string dir = scratch_dir() + "/" + name;
-  ::mkdir(dir.c_str(), 0700);
-  return dir;
-}
-
-bool exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
 // A copy of the first 16 clusters (64 KiB) of the volume `source` onto each
 // of `targets`, as the copy and as its log, is refused; each of `kept` keeps
 // its digest. The same copy elsewhere is made, so the refusal is the guard's.

@@ -5,7 +5,8 @@
 // file in a disk, another mount namespace. Each maker builds its set-up in a
 // folder of its own and undoes all of it (mounts, loop devices, processes)
 // when the object goes, in the reverse order, on every path: a test that
-// fails half-way leaves nothing mounted, attached or running.
+// fails half-way leaves nothing mounted, attached or running. Last, quor's
+// runs through them: refused, or written as onto the local disk.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/app/quor_run.h"
 #include "tests/support/fixture.h"
 #include "tests/support/mount_guard.h"
 
@@ -957,5 +959,194 @@ struct block_export : layer_stack {
     mount("ntfs-3g -o allow_other,noatime " + shell_word(exported) + " " + shell_word(at), at, exported);
   }
 };
+
+// One run of quor: started in `cwd` behind the shell text `prefix` (a
+// namespace of its own), standard output into a file and standard error
+// into a pipe unless `redirect` sends one elsewhere; `said` takes what both
+// received (a refused standard error is refused on standard output). A
+// pipe takes the refusal even where the run cannot tell whether a file it
+// did not make is the evidence. Every file it writes is bounded: a run
+// writing into a view of what it reads could otherwise go on reading what
+// it wrote.
+struct quor_call {
+  std::string how, cwd;
+  std::vector<std::string> args;
+  std::string redirect;
+  std::string prefix = "";
+};
+
+// quor as these runs start it: a copy in the scratch folder, which the
+// runs as another user open to every user, wherever the build itself lies
+// (a checkout in a folder of mode 0700 is closed to them).
+inline const std::string& quor_exe() {
+  static const std::string copy = [] {
+    const std::string path = scratch_dir() + "/quor";
+    std::string ignored;
+    return run_command("cp " + quote(QUOR_EXE) + " " + quote(path) + " && chmod 0755 " + quote(path), ignored) == 0
+               ? path
+               : std::string(QUOR_EXE);
+  }();
+  return copy;
+}
+
+inline int run_call(const quor_call& c, std::string& said) {
+  const std::string base = scratch_dir() + "/layer-setups";
+  std::string cmd = "cd " + quote(c.cwd) + " && ulimit -f 1000000 && { " + c.prefix + "timeout 60 " + quote(quor_exe());
+  for (const std::string& a : c.args) cmd += " " + quote(a);
+  cmd += " >" + quote(base + ".out") + " 2>&3 " + c.redirect + " </dev/null; echo $? >" + quote(base + ".status") +
+         "; } 3>&1 | cat >" + quote(base + ".err");
+  std::string ignored;
+  for (const char* tail : {".out", ".err", ".status"}) ::unlink((base + tail).c_str());
+  if (run_command(cmd, ignored) != 0) return -1;
+  said = read_whole(base + ".out") + read_whole(base + ".err");
+  const std::string status = read_whole(base + ".status");
+  return status.empty() ? -1 : std::atoi(status.c_str());
+}
+
+inline bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Each call is refused: status 255, the refusal said (holding `says` when
+// given), every file of `kept` with its digest as before, nothing of
+// `absent` made. A file a call changed is put back as it was, in place, so
+// that each call is judged on its own.
+inline void expect_refused(const std::vector<quor_call>& calls, const std::vector<std::string>& kept,
+                           const std::vector<std::string>& absent = {}, const std::string& says = "") {
+  std::vector<std::string> sums, contents;
+  for (const std::string& k : kept) {
+    sums.push_back(md5_of_file(k));
+    contents.push_back(read_whole(k));
+    ASSERT_EQ(sums.back().size(), 32u) << k;
+  }
+  for (const quor_call& c : calls) {
+    std::string err;
+    EXPECT_EQ(run_call(c, err), kFailed) << c.how << ": " << err.substr(0, 300);
+    EXPECT_NE(err.find("refused to write"), std::string::npos) << c.how << ": " << err.substr(0, 300);
+    EXPECT_NE(err.find(says), std::string::npos) << c.how << ": not said: " << says << ": " << err.substr(0, 300);
+    for (size_t i = 0; i < kept.size(); ++i) {
+      const std::string now = md5_of_file(kept[i]);
+      if (now == sums[i]) continue;
+      ADD_FAILURE() << c.how << ": " << kept[i] << (now.empty() ? " could not be digested" : " changed");
+      if (!now.empty()) std::ofstream(kept[i], std::ios::binary | std::ios::trunc) << contents[i];
+    }
+    for (const std::string& a : absent) {
+      EXPECT_FALSE(exists(a)) << c.how << ": " << a << " made";
+      std::string ignored;
+      run_command("rm -rf " + quote(a), ignored);
+    }
+  }
+}
+
+inline std::string fls_of(const std::string& image) {
+  std::string out;
+  return run_command("fls -r -p " + quote(image) + " 2>&1", out) == 0 ? out : "fls failed: " + out;
+}
+
+// Opens the scratch folder to every user, and `folders` in it, as a lab's
+// case folder is open to its examiners: nobody reaches the images and
+// views there by the names the runs give.
+inline void open_to_nobody(const std::vector<std::string>& folders) {
+  ASSERT_EQ(::chmod(scratch_dir().c_str(), 0711), 0);
+  for (const std::string& f : folders) ASSERT_EQ(::chmod(f.c_str(), 0755), 0) << f;
+}
+
+inline std::string folder(const std::string& name) {
+  const std::string dir = scratch_dir() + "/" + name;
+  ::mkdir(dir.c_str(), 0700);
+  return dir;
+}
+
+// A status line is written whole, between two runs of this many
+// backspaces: a run twice as long closes one and opens the next.
+const size_t STATUS_BACK = 80;
+
+// A run's text as another run's can be compared with it: without the
+// status lines that come as time passes, the run time and the time the
+// command line is echoed with.
+inline std::string comparable(const std::string& text) {
+  std::string plain;
+  bool in_status = false;
+  for (size_t at = 0; at < text.size();) {
+    size_t run = 0;
+    for (; at < text.size() && text[at] == '\b'; ++at) ++run;
+    if ((run / STATUS_BACK) % 2 == 1) in_status = !in_status;
+    if (run == 0 && !in_status) plain += text[at];
+    if (run == 0) ++at;
+  }
+  std::string kept;
+  for (const std::string& line : lines_of(plain)) {
+    if (line.rfind("run time: ", 0) == 0) continue;
+    const size_t stamp = line.find(" UTC] : ");
+    kept += (line[0] == '[' && stamp != std::string::npos ? line.substr(stamp + 8) : line) + "\n";
+  }
+  return kept;
+}
+
+// The first line where `a` and `b` differ, each shown; "" when they are
+// the same.
+inline std::string first_difference(const std::string& a, const std::string& b) {
+  const std::vector<std::string> la = lines_of(a), lb = lines_of(b);
+  for (size_t i = 0; i < la.size() || i < lb.size(); ++i) {
+    const std::string x = i < la.size() ? la[i] : "(end)", y = i < lb.size() ? lb[i] : "(end)";
+    if (x != y) return "line " + std::to_string(i + 1) + ": \"" + x + "\" against \"" + y + "\"";
+  }
+  return a == b ? "" : "the last line's end";
+}
+
+// The first status line of a run's standard error, as it was written.
+inline std::string first_status(const std::string& text) {
+  const size_t start = text.find('\b');
+  if (start == std::string::npos) return "";
+  const size_t end = text.find('\b', text.find_first_not_of('\b', start + STATUS_BACK));
+  return end == std::string::npos ? text.substr(start) : text.substr(start, end + STATUS_BACK - start);
+}
+
+// How a stream is sent to a file: `form` with '@' where the file's name
+// goes; `before` is what the file holds first ("" for a file the shell
+// makes).
+struct stream_form {
+  std::string how, form, name, before;
+};
+
+inline std::string with_file(const std::string& form, const std::string& file) {
+  const size_t at = form.find('@');
+  return form.substr(0, at) + quote(file) + form.substr(at + 1);
+}
+
+// `c` run with its stream sent by `f` into `folder` is left to the run: it
+// ends as the same run whose stream goes to a file on the local disk
+// (`reference`, a new one), with `status`, and the file holds what it held
+// and then, line for line, what the local one took; standard error's log
+// begins with the same status line.
+inline void expect_written(const quor_call& c, const stream_form& f, const std::string& folder,
+                           const std::string& reference, int status = 0) {
+  const std::string file = folder + "/" + f.name, how = c.how + ", " + f.how;
+  ::unlink(file.c_str());
+  ::unlink(reference.c_str());
+  if (!f.before.empty()) std::ofstream(file) << f.before;
+  quor_call on = c, local = c;
+  on.redirect = with_file(f.form, file);
+  local.redirect = with_file(f.form, reference);
+  std::string said, said_locally;
+  EXPECT_EQ(run_call(local, said_locally), status) << how << ": " << said_locally.substr(0, 300);
+  EXPECT_EQ(run_call(on, said), status) << how << ": " << said.substr(0, 300);
+  const std::string got = read_whole(file), want = read_whole(reference);
+  EXPECT_FALSE(comparable(want).empty() && first_status(want).empty()) << how << ": the local run wrote nothing";
+  ASSERT_EQ(got.compare(0, f.before.size(), f.before), 0) << how;
+  EXPECT_EQ(first_difference(comparable(got.substr(f.before.size())), comparable(want)), "") << how;
+  EXPECT_TRUE(first_status(got) == first_status(want)) << how << ": the log lacks the first status line";
+}
+
+// The text of the file `path` in the volume of the raw image `raw`, by
+// ifind and icat; "(none)" when it is not there.
+inline std::string volume_file_text(const std::string& raw, const std::string& path) {
+  std::string entry, text;
+  if (run_command("ifind -n " + quote(path) + " " + quote(raw) + " 2>/dev/null", entry) != 0 || entry.empty())
+    return "(none)";
+  while (!entry.empty() && entry.back() == '\n') entry.pop_back();
+  return run_command("icat " + quote(raw) + " " + quote(entry), text) == 0 ? text : "(icat failed)";
+}
 
 }  // namespace quor_test
