@@ -139,20 +139,23 @@ std::vector<std::string> server_of(const mount_entry& m, std::string& proc) {
   return {};
 }
 
-// The config the server reads.
-std::string config_of(const std::vector<std::string>& args, const std::string& proc) {
+// The configs the server may read, the likeliest first: its --config, its
+// RCLONE_CONFIG, the run's own (a server's environment is its user's to
+// read), its user's default, the run's user's default.
+std::vector<std::string> configs_of(const std::vector<std::string>& args, const std::string& proc) {
+  std::vector<std::string> out;
   for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--config" && i + 1 < args.size()) return args[i + 1];
-    if (args[i].compare(0, 9, "--config=") == 0) return args[i].substr(9);
+    if (args[i] == "--config" && i + 1 < args.size()) out.push_back(args[i + 1]);
+    if (args[i].compare(0, 9, "--config=") == 0) out.push_back(args[i].substr(9));
   }
   const std::string environ = args.empty() ? std::string() : std::string(1, '\0') + text_of(proc + "/environ");
   const size_t named = environ.find(std::string(1, '\0') + "RCLONE_CONFIG=");
-  if (named != std::string::npos) return environ.substr(named + 15, environ.find('\0', named + 1) - named - 15);
-  const char* own = args.empty() ? std::getenv("RCLONE_CONFIG") : nullptr;
-  if (own != nullptr) return own;
+  if (named != std::string::npos) out.push_back(environ.substr(named + 15, environ.find('\0', named + 1) - named - 15));
+  if (const char* own = std::getenv("RCLONE_CONFIG")) out.push_back(own);
   struct stat st;
-  const struct passwd* user = ::getpwuid(args.empty() || ::stat(proc.c_str(), &st) != 0 ? ::getuid() : st.st_uid);
-  return user != nullptr ? std::string(user->pw_dir) + "/.config/rclone/rclone.conf" : std::string();
+  for (const uid_t user : {args.empty() || ::stat(proc.c_str(), &st) != 0 ? ::getuid() : st.st_uid, ::getuid()})
+    if (const struct passwd* p = ::getpwuid(user)) out.push_back(std::string(p->pw_dir) + "/.config/rclone/rclone.conf");
+  return out;
 }
 
 }  // namespace
@@ -169,9 +172,11 @@ std::vector<std::string> rclone_remote_folders(const mount_entry& m) {
   if (kept != known->end()) return kept->second;
   std::string proc;
   const std::vector<std::string> args = server_of(m, proc);
-  std::istringstream config(text_of(config_of(args, proc)));
   const std::string remote = "[" + m.source.substr(0, colon) + "]", below = m.source.substr(colon + 1);
-  std::string line, type, upstreams;
+  std::string text, line, type, upstreams;
+  for (const std::string& config : configs_of(args, proc))
+    if ((text = text_of(config)).find(remote) != std::string::npos) break;
+  std::istringstream config(text);
   for (bool in = false; std::getline(config, line);) {
     if (!line.empty() && line[0] == '[') in = line.compare(0, remote.size(), remote) == 0;
     const size_t equals = line.find('=');
