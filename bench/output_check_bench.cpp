@@ -11,7 +11,7 @@
 // volume, each output is also asked of it: into the plain folder, the
 // first ntfs-3g mount (another volume's, which the check reads records
 // for) and a view of it that numbers files its own way (QUOR_BENCH_VIEW,
-// mergerfs, whose folders the check lists by name).
+// mergerfs, in whose folders the check looks names up).
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -59,9 +59,13 @@ const scratch_folder& scratch() {
   return folder;
 }
 
+// QUOR_BENCH_SOURCE names another image to read (a volume whose root holds
+// many files, whose index the check reads).
 const std::string& source_image() {
   static const std::string image =
-      scratch().path.empty() ? std::string("/nonexistent") : bench_volume((scratch().path + "/default.img").c_str());
+      std::getenv("QUOR_BENCH_SOURCE") != nullptr ? std::string(std::getenv("QUOR_BENCH_SOURCE"))
+      : scratch().path.empty()                    ? std::string("/nonexistent")
+                                                  : bench_volume((scratch().path + "/default.img").c_str());
   return image;
 }
 

@@ -130,6 +130,7 @@ struct folder_index {
 struct volume_memo {
   std::map<ulong64, folder_index> folders;
   std::map<ulong64, record_facts> records;  // without their names
+  std::map<uint64, ulong64> views;  // by mount ID: the folder a view's top stands for, ~0 for none
   bool disk_read = false;                   // the other volumes of its disk looked for
   std::vector<std::pair<ulong64, std::unique_ptr<CNtfs>>> disk_volumes;  // by byte offset
 };
@@ -225,21 +226,24 @@ bool names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, 
   return false;
 }
 
-// Whether the folder `at` of a view that numbers files its own way shows every live entry
-// of the volume's folder `folder`, each by its name with its record's size and time to the
-// tick (or later: written through the view), whatever else it shows. Some time must agree to
-// the tick: any copy made since is later. Damage in the volume neither proves nor disproves.
+// Whether the folder `at` of a view that numbers files its own way shows every live entry of
+// the volume's folder `folder`, each by its name with its record's size and time to the tick
+// (or later: written through the view, a few at most), whatever else it shows. Some time must
+// agree to the tick: any copy made since is later. Damage in the volume neither proves nor
+// disproves.
 bool shows_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
   const folder_index& index = index_of(volume, memo, folder);
   const uni::held_descriptor dir(lookups_in(at));
   bool proof = false;
+  int later = 0;
   for (const auto& e : index.entries) {
     struct stat st;
     if (!e.always_shown) continue;
     if (dir.fd < 0 || ::fstatat(dir.fd, index.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
     const record_facts& f = facts_of(volume, memo, e.record);
     const ulong64 shown = ticks_of(st.st_mtim);
-    if (f.whole && (f.directory != S_ISDIR(st.st_mode) || shown < f.modified ||
+    later += f.whole && shown > f.modified;
+    if (f.whole && (f.directory != S_ISDIR(st.st_mode) || shown < f.modified || later > 8 ||
                     (shown == f.modified && !f.directory && f.sized && f.size != static_cast<ulong64>(st.st_size))))
       return false;
     proof = proof || (f.whole && (to_the_tick(shown, f.modified) || to_the_tick(ticks_of(st.st_ctim), f.changed)));
@@ -278,9 +282,9 @@ bool numbered_folder(const CNtfs& volume, volume_memo& memo, std::string at, str
     const ulong64 number = static_cast<ulong64>(st.st_ino);
     record_facts facts;
     ulong64 shown = 0;
+    if (!read_facts(volume, number, facts) || !facts.directory) return false;
     const bool dated = shown_created(at, shown);
-    if (!read_facts(volume, number, facts) || !facts.directory || (dated && (!facts.dated || shown != facts.created)))
-      return false;
+    if (dated && (!facts.dated || shown != facts.created)) return false;
     proven = proven || proves(facts, st, dated, shown);
     chain.emplace_back(at, number);
     struct stat up;
@@ -313,7 +317,7 @@ bool numbered_folder(const CNtfs& volume, volume_memo& memo, std::string at, str
 bool mount_at(const std::string& at, uni::mount_entry& out) {
   const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
   struct statx sx;
-  const uni::mount_entry* m = table && ::statx(AT_FDCWD, at.c_str(), 0, STATX_MNT_ID, &sx) == 0 &&
+  const uni::mount_entry* m = table && ::statx(AT_FDCWD, at.c_str(), AT_STATX_DONT_SYNC, STATX_MNT_ID, &sx) == 0 &&
                                       (sx.stx_mask & STATX_MNT_ID) != 0
                                   ? table->by_id(static_cast<uint64>(sx.stx_mnt_id))
                                   : nullptr;
@@ -333,26 +337,31 @@ void add_names(const std::string& path, std::vector<std::string>& out) {
 // made through the view and not written back yet lie in the last folder found).
 bool named_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, const struct stat& st,
                   uint64& record, std::string& in_volume) {
-  uni::mount_entry mount;
-  const uni::mount_entry* m = &mount;
-  struct stat top;
-  if (major(st.st_dev) != 0 || !mount_at(at, mount) || m->type.compare(0, 4, "fuse") != 0 ||  // no FUSE mount is a disk's
-      ::stat(m->mount_point.c_str(), &top) != 0 || top.st_dev != st.st_dev || top.st_ino == ROOT_DIRECTORY_ENTRY ||
-      at.compare(0, m->mount_point.size(), m->mount_point) != 0)
+  uni::mount_entry m;
+  if (major(st.st_dev) != 0 || !mount_at(at, m) || m.type.compare(0, 4, "fuse") != 0 ||  // no FUSE mount is a disk's
+      at.compare(0, m.mount_point.size(), m.mount_point) != 0)
     return false;
   std::vector<std::string> names;
-  add_names(m->root, names);
+  add_names(m.root, names);
   const size_t root_field = names.size();
-  add_names(at.substr(m->mount_point.size()), names);
-  ulong64 folder = ROOT_DIRECTORY_ENTRY, created = 0;
-  for (size_t i = 0; i < root_field; ++i) {
-    const folder_index::entry* child = index_of(volume, memo, folder).find(names[i]);
-    if (child == nullptr || !facts_of(volume, memo, child->record).directory) return false;
-    folder = child->record;
+  add_names(at.substr(m.mount_point.size()), names);
+  // What the view's top stands for is asked once a run.
+  const auto told = memo.views.find(m.id);
+  ulong64 folder = told != memo.views.end() ? told->second : ROOT_DIRECTORY_ENTRY, created = 0;
+  if (told == memo.views.end()) {
+    struct stat top;
+    for (size_t i = 0; i < root_field && folder != ~0ULL; ++i) {
+      const folder_index::entry* child = index_of(volume, memo, folder).find(names[i]);
+      folder = child != nullptr && facts_of(volume, memo, child->record).directory ? child->record : ~0ULL;
+    }
+    if (folder == ~0ULL || ::stat(m.mount_point.c_str(), &top) != 0 || top.st_dev != st.st_dev ||
+        top.st_ino == ROOT_DIRECTORY_ENTRY || !facts_of(volume, memo, folder).whole ||
+        !shows_folder(volume, memo, m.mount_point, folder) ||
+        (shown_created(m.mount_point, created) && created != facts_of(volume, memo, folder).created))
+      folder = ~0ULL;
+    memo.views[m.id] = folder;
   }
-  if (!facts_of(volume, memo, folder).whole || !shows_folder(volume, memo, m->mount_point, folder) ||
-      (shown_created(m->mount_point, created) && created != facts_of(volume, memo, folder).created))
-    return false;
+  if (folder == ~0ULL) return false;
   record = folder;
   in_volume.clear();
   for (size_t i = 0; i < names.size(); ++i) {

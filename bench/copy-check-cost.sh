@@ -1,0 +1,77 @@
+#!/bin/bash
+# What the output guard costs each output a walk makes (a walker copy, an
+# extract) where it lies on a view that numbers files its own way, for two
+# builds of bench/output_check_bench side by side: OLD (a build that asks no
+# volume) times one open_output into the view, NEW the same with the source
+# open as a volume, which the view is asked of too. The view is a mergerfs
+# pool of a plain folder holding each of COUNTS files (made before it is
+# mounted, so that no cache holds them); the source is the kit's default
+# volume, and then a volume whose root holds ROOT_FILES files (mkntfs and
+# ntfs-3g), whose index the check reads once (OLD, which reads no volume,
+# keeps the default one). Prints one table: row, OLD,
+# NEW (microseconds a check), NEW/OLD.
+#
+# Usage (root, FUSE): bench/copy-check-cost.sh OLD_BENCH NEW_BENCH
+# Environment: COUNTS (default "0 10000 50000"), ROOT_FILES (default 20000).
+set -euo pipefail
+export LC_ALL=C
+top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/bench/guard-setups.sh"
+old=$1
+new=$2
+counts=${COUNTS:-0 10000 50000}
+root_files=${ROOT_FILES:-20000}
+for tool in mergerfs mkntfs ntfs-3g python3; do
+  command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 1; }
+done
+guard_begin
+
+# fill FOLDER COUNT: COUNT small files in FOLDER.
+fill() {
+  python3 - "$1" "$2" <<'PY'
+import os, sys
+for i in range(int(sys.argv[2])):
+    with open(os.path.join(sys.argv[1], "case%06d.txt" % i), "w") as f:
+        f.write("note %d\n" % i)
+PY
+}
+
+# per_check BENCH FILTER [VAR=VALUE ...]: microseconds a check, as the
+# benchmark measures it.
+per_check() {
+  local bench=$1 filter=$2
+  shift 2
+  env "$@" "$bench" --benchmark_filter="$filter" --benchmark_format=json --benchmark_min_time=0.5 2>/dev/null |
+    python3 -c 'import json, sys
+b = [r for r in json.load(sys.stdin)["benchmarks"] if r.get("run_type", "iteration") == "iteration"]
+print("%.1f" % b[0]["real_time"] if b else "skipped")'
+}
+
+volume=$guard_work/root.img
+truncate -s $((64 * 1048576 + root_files * 2048)) "$volume"
+mkntfs -F -Q -q "$volume" >/dev/null 2>&1
+mkdir "$guard_work/fill"
+ntfs-3g "$volume" "$guard_work/fill"
+fill "$guard_work/fill" "$root_files"
+umount "$guard_work/fill"
+
+printf '%-62s %10s %10s %8s\n' "row (one check, us)" OLD NEW NEW/OLD
+for count in $counts; do
+  branch=$guard_work/branch-$count view=$guard_work/view-$count
+  mkdir "$branch" "$view"
+  fill "$branch" "$count"
+  mergerfs -o allow_other "$branch" "$view"
+  guard_mounts+=("$view")
+  for source in default root; do
+    extra=()
+    [ "$source" = root ] && extra=("QUOR_BENCH_SOURCE=$volume")
+    a=$(per_check "$old" 'BM_OpenOutput/fuse/real_time$' QUOR_BENCH_FUSE="$view" "${extra[@]}")
+    b=$(per_check "$new" 'BM_OpenOutputBesideVolume/view/real_time$' QUOR_BENCH_VIEW="$view" "${extra[@]}")
+    ratio=$(python3 -c 'import sys
+try: print("%.2f" % (float(sys.argv[2]) / float(sys.argv[1])))
+except ValueError: print("-")' "$a" "$b")
+    label="into a view of a folder of $count files"
+    [ "$source" = root ] && label="$label, from a root of $root_files files"
+    printf '%-62s %10s %10s %8s\n' "$label" "$a" "$b" "$ratio"
+  done
+done
