@@ -228,9 +228,9 @@ bool names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, 
 
 // Whether the folder `at` of a view that numbers files its own way shows every live entry of
 // the volume's folder `folder`, each by its name with its record's size and time to the tick
-// (or later: written through the view, a few at most), whatever else it shows. Some time must
-// agree to the tick: any copy made since is later. Damage in the volume neither proves nor
-// disproves.
+// (or later: written through the view), whatever else it shows. Some time must agree to the
+// tick: any copy made since is later, so a few later ones before any agrees end the search.
+// Damage in the volume neither proves nor disproves.
 bool shows_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
   const folder_index& index = index_of(volume, memo, folder);
   const uni::held_descriptor dir(lookups_in(at));
@@ -243,7 +243,7 @@ bool shows_folder(const CNtfs& volume, volume_memo& memo, const std::string& at,
     const record_facts& f = facts_of(volume, memo, e.record);
     const ulong64 shown = ticks_of(st.st_mtim);
     later += f.whole && shown > f.modified;
-    if (f.whole && (f.directory != S_ISDIR(st.st_mode) || shown < f.modified || later > 8 ||
+    if (f.whole && (f.directory != S_ISDIR(st.st_mode) || shown < f.modified || (later > 8 && !proof) ||
                     (shown == f.modified && !f.directory && f.sized && f.size != static_cast<ulong64>(st.st_size))))
       return false;
     proof = proof || (f.whole && (to_the_tick(shown, f.modified) || to_the_tick(ticks_of(st.st_ctim), f.changed)));

@@ -783,4 +783,41 @@ TEST(OwnFiles, CaseDriveFormattedInTheSameSecondIsNotItsOwn) {
   if (!skipped.empty()) GTEST_SKIP() << "not tried:" << skipped;
 }
 
+// A view of the volume's root stays its own when files were written through
+// the mount after the volume read them (their times later than the records'
+// it holds), however many; a copy of the root made since, every time later
+// and none to the tick, is never taken for it.
+TEST(OwnFiles, FilesWrittenSinceTheVolumeReadThemLeaveAViewItsOwn) {
+  const std::string dir = made_folder("own-later");
+  const std::string image = copy_fixture("sample.img", "own-later/ev.img");
+  ASSERT_FALSE(image.empty());
+  layer_stack ntfs;
+  if (!mount_ntfs(ntfs, image, dir + "/n")) GTEST_SKIP() << ntfs.why();
+  const std::string n = dir + "/n";
+  for (int i = 0; i < 12; ++i) std::ofstream(n + "/note-" + std::to_string(i) + ".txt") << "note\n";
+  const std::unique_ptr<CNtfs> volume = open_engine_at(image);
+  ASSERT_TRUE(volume);
+  pass_through first("mergerfs", n, dir + "/m1", false, "-o xattr=nosys,minfreespace=0");
+  if (!first.ok()) GTEST_SKIP() << first.why();
+  const answer before = ask(*volume, first.at + "/Documents");
+  ASSERT_TRUE(before.holds && before.path == "\\Documents") << text(before);
+  ::usleep(20000);
+  for (int i = 0; i < 10; ++i) std::ofstream(n + "/note-" + std::to_string(i) + ".txt", std::ios::app) << "more\n";
+  // A second view is asked anew, against the records as the volume read them.
+  pass_through second("mergerfs", n, dir + "/m2", false, "-o xattr=nosys,minfreespace=0");
+  if (!second.ok()) GTEST_SKIP() << second.why();
+  const answer after = ask(*volume, second.at + "/Documents");
+  EXPECT_TRUE(after.holds && after.path == "\\Documents") << text(after);
+
+  const std::string copy = made_folder("own-later/copy");
+  std::string ignored;
+  ASSERT_EQ(run_command("cp -r " + shell_word(n) + "/. " + shell_word(copy), ignored), 0);
+  pass_through copied("mergerfs", copy, dir + "/mc", false, "-o xattr=nosys");
+  if (!copied.ok()) GTEST_SKIP() << copied.why();
+  for (const std::string& at : {copied.at, copied.at + "/Documents", copied.at + "/note-11.txt"}) {
+    const answer a = ask(*volume, at);
+    EXPECT_FALSE(a.holds) << at << ": " << text(a);
+  }
+}
+
 }  // namespace
