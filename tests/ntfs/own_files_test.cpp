@@ -102,6 +102,14 @@ std::string sample_with_empty_folder(const std::string& dir, std::string& why) {
   return "";
 }
 
+// A copy of sample.img in the new folder `name`, mounted by ntfs-3g at
+// its n: the folder, "" where no mount could be had (`ntfs` says why).
+std::string mounted_sample(const std::string& name, layer_stack& ntfs, std::string& image) {
+  const std::string dir = made_folder(name);
+  image = copy_fixture("sample.img", name + "/ev.img");
+  return !image.empty() && mount_ntfs(ntfs, image, dir + "/n") ? dir : "";
+}
+
 TEST(OwnFiles, FilesAndFoldersOfMountsOfTheVolumeAreItsOwn) {
   const std::string dir = made_folder("own-mounts");
   std::string why;
@@ -477,11 +485,10 @@ TEST(OwnFiles, CopiesOfTheVolumesFoldersAreNotItsOwn) {
 // and file is still the volume's, under its record and path, after a few
 // names and after a dozen.
 TEST(OwnFiles, MountThroughMergerfsStaysItsOwnBesideNamesMadeThroughIt) {
-  const std::string dir = made_folder("own-beside");
-  const std::string image = copy_fixture("sample.img", "own-beside/ev.img");
-  ASSERT_FALSE(image.empty());
   layer_stack ntfs;
-  if (!mount_ntfs(ntfs, image, dir + "/n")) GTEST_SKIP() << ntfs.why();
+  std::string image;
+  const std::string dir = mounted_sample("own-beside", ntfs, image);
+  if (dir.empty()) GTEST_SKIP() << (image.empty() ? "no sample.img" : ntfs.why());
   const std::string n = dir + "/n";
   const std::unique_ptr<CNtfs> volume = open_engine_at(image);
   ASSERT_TRUE(volume);
@@ -692,11 +699,10 @@ TEST(OwnFiles, FolderWhoseRecordIsFreeIsNotItsOwn) {
 // a record the window still holds as free, is the volume's under its
 // record, directly and through bindfs without extended attributes.
 TEST(OwnFiles, FolderMadeAfterTheWalksReadAheadIsItsOwn) {
-  const std::string dir = made_folder("own-ahead");
-  const std::string image = copy_fixture("sample.img", "own-ahead/ev.img");
-  ASSERT_FALSE(image.empty());
   layer_stack ntfs;
-  if (!mount_ntfs(ntfs, image, dir + "/n")) GTEST_SKIP() << ntfs.why();
+  std::string image;
+  const std::string dir = mounted_sample("own-ahead", ntfs, image);
+  if (dir.empty()) GTEST_SKIP() << (image.empty() ? "no sample.img" : ntfs.why());
   const std::string n = dir + "/n";
   pass_through bare("bindfs", n, dir + "/bx", false, "--xattr-none");
   const std::unique_ptr<CNtfs> volume = open_engine_at(image);
@@ -788,11 +794,10 @@ TEST(OwnFiles, CaseDriveFormattedInTheSameSecondIsNotItsOwn) {
 // it holds), however many; a copy of the root made since, every time later
 // and none to the tick, is never taken for it.
 TEST(OwnFiles, FilesWrittenSinceTheVolumeReadThemLeaveAViewItsOwn) {
-  const std::string dir = made_folder("own-later");
-  const std::string image = copy_fixture("sample.img", "own-later/ev.img");
-  ASSERT_FALSE(image.empty());
   layer_stack ntfs;
-  if (!mount_ntfs(ntfs, image, dir + "/n")) GTEST_SKIP() << ntfs.why();
+  std::string image;
+  const std::string dir = mounted_sample("own-later", ntfs, image);
+  if (dir.empty()) GTEST_SKIP() << (image.empty() ? "no sample.img" : ntfs.why());
   const std::string n = dir + "/n";
   for (int i = 0; i < 12; ++i) std::ofstream(n + "/note-" + std::to_string(i) + ".txt") << "note\n";
   const std::unique_ptr<CNtfs> volume = open_engine_at(image);
