@@ -145,30 +145,33 @@ std::map<const CNtfs*, volume_memo>& memos() {
   return *kept;
 }
 
+// Adds the live entries of `valid` (of the folder `folder`) to `index`, unsorted.
+void add_live(const string_indx_map& valid, ulong64 folder, folder_index& index) {
+  for (const auto& e : valid) {
+    const ulong64 record = load_u64(e.second.entry, k_ie_file_reference) & REFERENCE_MASK;
+    if (e.second.entry[k_ie_name_space] == 2 || record == folder || e.second.name.empty()) continue;
+    const bool link = (load_u32(e.second.entry, k_ie_file_attributes) & 0x400) != 0;  // a reparse point
+    index.entries.push_back({static_cast<uint32>(index.names.size()), record, record >= FIRST_USER_RECORD && !link});
+    index.names.append(e.second.name).push_back('\0');
+  }
+}
+
 // Read as the listing reads it, once a run (or again when `anew`), a piece at a time: the
 // listing's maps of a folder of many thousand names, carved ones too, are never held whole.
-// A damaged index holds nothing.
-const folder_index& index_of(const CNtfs& volume, volume_memo& memo, ulong64 folder, bool anew = false) {
+// With `root_only`, its $INDEX_ROOT alone, kept nowhere. A damaged index holds nothing.
+const folder_index& index_of(const CNtfs& volume, volume_memo& memo, ulong64 folder, bool anew = false,
+                             bool root_only = false) {
   const auto kept = memo.folders.find(folder);
-  if (kept != memo.folders.end() && !anew) return kept->second;
+  if (kept != memo.folders.end() && !anew && !root_only) return kept->second;
+  static folder_index top;  // the root node's, for one question (under the memo's lock)
   folder_index index;
   string_indx_map valid;
   inode_indx_mmap carved;
-  const auto take = [&] {
-    for (const auto& e : valid) {
-      const ulong64 record = load_u64(e.second.entry, k_ie_file_reference) & REFERENCE_MASK;
-      if (e.second.entry[k_ie_name_space] == 2 || record == folder || e.second.name.empty()) continue;
-      const bool link = (load_u32(e.second.entry, k_ie_file_attributes) & 0x400) != 0;  // a reparse point
-      index.entries.push_back({static_cast<uint32>(index.names.size()), record, record >= FIRST_USER_RECORD && !link});
-      index.names.append(e.second.name).push_back('\0');
-    }
-    valid.clear();
-    carved.clear();
-  };
   directory_index dir;
   if (read_directory_index(volume, folder, dir)) {
     parse_index_node_w_carve(valid, carved, folder, dir.root_node.data(), static_cast<int>(dir.root_node.size()), 0);
-    take();
+    add_live(valid, folder, index);
+    if (root_only) return top = std::move(index);
     const uint32 size = dir.record_size;
     std::vector<byte> piece;
     ulong64 total = 0;
@@ -176,12 +179,15 @@ const folder_index& index_of(const CNtfs& volume, volume_memo& memo, ulong64 fol
                             volume.read_index_allocation_piece(piece, dir.runs, size, dir.allocation_size, first,
                                                                64ULL * size, total);
          first += piece.size()) {
+      valid.clear();
+      carved.clear();
       for (size_t at = 0; at + size <= piece.size(); at += size)
         if (index_record_in_use(dir, (first + at) / size) && load_u32(piece.data(), at) == 0x58444E49)  // "INDX"
           parse_indx_buffer_w_carve(valid, carved, folder, piece.data() + at, static_cast<int>(size), 0);
-      take();
+      add_live(valid, folder, index);
     }
   }
+  if (root_only) return top = std::move(index);
   std::sort(index.entries.begin(), index.entries.end(),
             [&index](const folder_index::entry& a, const folder_index::entry& b) {
               return std::strcmp(index.name(a), index.name(b)) < 0;
@@ -232,12 +238,16 @@ bool names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, 
 // tick: any copy made since is later, so a few later ones before any agrees end the search.
 // Damage in the volume neither proves nor disproves.
 bool shows_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
-  const folder_index& index = index_of(volume, memo, folder);
   const uni::held_descriptor dir(lookups_in(at));
+  struct stat st;
+  // The names of the index's root node first: a folder that lacks one needs no more read.
+  const folder_index& top = index_of(volume, memo, folder, false, true);
+  for (const auto& e : top.entries)
+    if (e.always_shown && (dir.fd < 0 || ::fstatat(dir.fd, top.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0)) return false;
+  const folder_index& index = index_of(volume, memo, folder);
   bool proof = false;
   int later = 0;
   for (const auto& e : index.entries) {
-    struct stat st;
     if (!e.always_shown) continue;
     if (dir.fd < 0 || ::fstatat(dir.fd, index.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
     const record_facts& f = facts_of(volume, memo, e.record);
