@@ -13,6 +13,7 @@
 
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -823,6 +824,39 @@ TEST(OwnFiles, FilesWrittenSinceTheVolumeReadThemLeaveAViewItsOwn) {
     const answer a = ask(*volume, at);
     EXPECT_FALSE(a.holds) << at << ": " << text(a);
   }
+}
+
+// A record whose bytes cannot be read at all (here the image was cut short
+// under the open volume, where its records lay) is no damage the volume
+// can judge: it cannot answer, and the guard refuses rather than write.
+TEST(OwnFiles, ARecordThatCannotBeReadLeavesNoAnswer) {
+  layer_stack ntfs;
+  std::string image;
+  const std::string dir = mounted_sample("own-unread", ntfs, image);
+  if (dir.empty()) GTEST_SKIP() << (image.empty() ? "no sample.img" : ntfs.why());
+  const std::string cut = copy_fixture("sample.img", "own-unread/cut.img");
+  ASSERT_FALSE(cut.empty());
+  const std::unique_ptr<CNtfs> volume = open_engine_at(cut);
+  ASSERT_TRUE(volume);
+  const ulong64 documents = listed_inode("sample.img", "/Documents");
+  const ulong64 at = volume->get_inode_file_pos(documents);
+  ASSERT_GT(at, 0u);
+  ASSERT_EQ(::truncate(cut.c_str(), static_cast<off_t>(volume->m_volume_offset + at)), 0);
+  volume->invalidate_read_cache();
+  uint64 record = 0;
+  std::string path;
+  EXPECT_THROW(volume_holds(*volume, dir + "/n/Documents", record, path), std::runtime_error);
+  const std::string why = guard_says(*volume, cut, dir + "/n/Documents");
+  EXPECT_EQ(why, "") << "a folder the volume cannot read is no file of its own";
+  uni::file_identities sources(1);
+  sources[0].volume = volume.get();
+  sources[0].name = cut;
+  const int fd = ::open((dir + "/n/Documents").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::string untold;
+  EXPECT_EQ(uni::folder_descriptor_reach(fd, sources, untold), uni::reach_answer::untold);
+  EXPECT_EQ(untold, "cannot tell whether it is a file of the evidence " + cut + ": its record " +
+                        std::to_string(documents) + " cannot be read");
+  if (fd >= 0) ::close(fd);
 }
 
 }  // namespace
