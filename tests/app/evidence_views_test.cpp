@@ -521,6 +521,20 @@ TEST(EvidenceViews, StreamIntoAnotherPartitionOfTheEvidenceDiskIsRefused) {
     EXPECT_EQ(run_call(into_second, said), kFailed);
     const size_t named = said.find("refused to write: " + dir + "/p2/NTFS.TXT: it is \\NTFS.TXT of ");
     EXPECT_NE(said.find(" of the evidence " + disk + " (record ", named), std::string::npos) << said;
+    // The same disk as a VMDK: the other volume of its chain's disk answers.
+    std::string converted;
+    if (run_command("qemu-img convert -f raw -O vmdk " + quote(disk) + " " + quote(dir + "/disk.vmdk") +
+                        " && chmod 0644 " + quote(dir + "/disk.vmdk"),
+                    converted) == 0) {
+      const quor_call from_vmdk = {"nobody: the disk as a VMDK, into the second partition's NTFS.TXT", dir,
+                                   {"-vmdk", "disk.vmdk", "-offset", std::to_string(kFirst * 512), "-all", "-csv"},
+                                   ">>p2/NTFS.TXT", as_nobody()};
+      expect_refused({from_vmdk}, {dir + "/p2/NTFS.TXT"}, {},
+                     "refused to write: " + dir + "/p2/NTFS.TXT: it is \\NTFS.TXT of the volume at offset " +
+                         std::to_string(kSecond * 512) + " of the evidence ");
+    } else {
+      ADD_FAILURE() << "qemu-img could not make a VMDK of the disk: " << converted;
+    }
     expect_refused({{"root: appended to the second partition's NTFS.TXT", dir, args, ">>p2/NTFS.TXT"}},
                    {dir + "/p2/NTFS.TXT"}, {}, "refused to write: " + dir + "/p2/NTFS.TXT: it is ");
     for (const std::string& who : {as_nobody(), std::string()})
