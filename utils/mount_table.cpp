@@ -77,6 +77,19 @@ std::shared_ptr<const mount_table> current_mount_table() {
   return c.table;
 }
 
+bool inner_path(const std::string& name, const mount_entry& m, std::string& inner) {
+  const std::string& at = m.mount_point;
+  if (name.empty() || name[0] != '/') return false;
+  if (at == "/") {
+    inner = name == "/" ? std::string() : name;
+  } else {
+    if (name.compare(0, at.size(), at) != 0 || (name.size() > at.size() && name[at.size()] != '/')) return false;
+    inner = name.substr(at.size());
+  }
+  if (m.root != "/") inner = m.root + inner;
+  return true;
+}
+
 uint64 mount_table_reads() {
   table_cache& c = cache();
   const std::lock_guard<std::mutex> held(c.lock);

@@ -274,7 +274,8 @@ bool links_unsupported(int err) {
   return err == EPERM || err == EOPNOTSUPP || err == ENOTSUP || err == ENOSYS || err == EIO;
 }
 
-rename_result rename_without_replacing(const std::string& from, const std::string& to) {
+template <class Path>
+rename_result rename_without_replacing(const Path& from, const Path& to) try {
   std::string source, target;
   if (!path_to_utf8(source, from) || !path_to_utf8(target, to)) return rename_result::failed;
   bool renamed = ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0;
@@ -305,6 +306,8 @@ rename_result rename_without_replacing(const std::string& from, const std::strin
   struct stat st;
   if (err == EEXIST && ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return rename_result::taken;
   return rename_result::failed;
+} catch (const std::exception&) {
+  return rename_result::failed;
 }
 
 // The folders something would be made in when the folder `path` is made with
@@ -320,22 +323,16 @@ std::vector<std::string> folders_made_in(const std::string& path) {
     const std::string part = path.substr(start, end - start);
     start = end + 1;
     if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      // Out of a folder just made is back in the one it was made in.
-      if (missing > 0) {
-        --missing;
-      } else {
-        there = path_below(there, part);
-      }
-      continue;
-    }
     struct stat st;
-    if (missing == 0 && ::stat(path_below(there, part).c_str(), &st) == 0) {
+    // Out of a folder just made is back in the one it was made in.
+    if (part == ".." && missing > 0) {
+      --missing;
+    } else if (missing == 0 && (part == ".." || ::stat(path_below(there, part).c_str(), &st) == 0)) {
       there = path_below(there, part);
-      continue;
+    } else {
+      if (missing == 0) made_in.push_back(there);
+      ++missing;
     }
-    if (missing == 0) made_in.push_back(there);
-    ++missing;
   }
   // A folder that is there already takes the files made in it.
   if (missing == 0) made_in.push_back(there);
@@ -457,21 +454,11 @@ output_result open_output(std::ofstream& stream, const std::wstring& path, const
 }
 
 rename_result rename_output(const std::string& from, const std::string& to) {
-  try {
-    return rename_without_replacing(from, to);
-  } catch (const std::exception&) {
-    return rename_result::failed;
-  }
+  return rename_without_replacing(from, to);
 }
 
 rename_result rename_output(const std::wstring& from, const std::wstring& to) {
-  try {
-    std::string source, target;
-    if (!path_to_utf8(source, from) || !path_to_utf8(target, to)) return rename_result::failed;
-    return rename_without_replacing(source, target);
-  } catch (const std::exception&) {
-    return rename_result::failed;
-  }
+  return rename_without_replacing(from, to);
 }
 
 bool names_source(const std::string& path, const file_identities& sources, const std::string& shown) {

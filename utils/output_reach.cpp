@@ -34,9 +34,7 @@ bool same_file(const file_identity& a, const file_identity& b) {
 }
 
 bool present(const file_identities& ids, const file_identity& id) {
-  for (const file_identity& have : ids)
-    if (same_file(have, id)) return true;
-  return false;
+  return std::any_of(ids.begin(), ids.end(), [&](const file_identity& have) { return same_file(have, id); });
 }
 
 namespace {
@@ -132,21 +130,6 @@ place held_place(const fuse_held_file& h) { return place{-1, h.name, h.handle, h
 
 bool is_fuse(const mount_entry& m) { return m.type.compare(0, 4, "fuse") == 0; }
 
-// What `name` is below the mount point of `m`, as a path from the root of
-// the file system the mount shows; false when it is not below it.
-bool inner_path(const std::string& name, const mount_entry& m, std::string& inner) {
-  const std::string& at = m.mount_point;
-  if (name.empty() || name[0] != '/') return false;
-  if (at == "/") {
-    inner = name == "/" ? std::string() : name;
-  } else {
-    if (name.compare(0, at.size(), at) != 0 || (name.size() > at.size() && name[at.size()] != '/')) return false;
-    inner = name.substr(at.size());
-  }
-  if (m.root != "/") inner = m.root + inner;
-  return true;
-}
-
 bool mount_id_of(const place& p, uint64& id) {
   struct statx sx;
   const int r = p.fd >= 0 ? ::statx(p.fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &sx)
@@ -174,9 +157,7 @@ bool share_type(const std::string& type) {
       "virtiofs",     "ceph",         "afs",            "vboxsf",        "vmhgfs",          "davfs",
       "fuse.sshfs",   "fuse.rclone",  "fuse.s3fs",      "fuse.gcsfuse",  "fuse.curlftpfs",  "fuse.davfs",
       "fuse.httpfs2", "fuse.goofys",  "fuse.blobfuse2", "fuse.smbnetfs", "fuse.vmhgfs-fuse", "fuse.glusterfs"};
-  for (const char* share : kShares)
-    if (type == share) return true;
-  return false;
+  return std::any_of(std::begin(kShares), std::end(kShares), [&](const char* share) { return type == share; });
 }
 
 void add_parts(const std::string& list, std::vector<std::string>& out) {
@@ -625,14 +606,14 @@ struct volume_hook {
   void* volume;
   volume_question ask;
 };
-// Kept for the life of the process: a volume may close as it ends. Held
-// again by a volume that opens another while it answers.
-std::recursive_mutex& hooks_lock() {
-  static std::recursive_mutex* const lock = new std::recursive_mutex;
-  return *lock;
-}
-std::vector<volume_hook>& hooks() {
-  static std::vector<volume_hook>* const kept = new std::vector<volume_hook>;
+// Kept for the life of the process: a volume may close as it ends. The lock
+// is held again by a volume that opens another while it answers.
+struct volume_hooks {
+  std::recursive_mutex lock;
+  std::vector<volume_hook> open;
+};
+volume_hooks& hooks() {
+  static volume_hooks* const kept = new volume_hooks;
   return *kept;
 }
 
@@ -670,18 +651,23 @@ std::string source_why(const file_identity& out, const file_identity& s, bool st
   return (s.holder ? "it is stored in what holds " : "it is stored in ") + evidence + layer;
 }
 
+reach_answer said(std::string& why, const std::string& text, reach_answer answer) {
+  why = text;
+  return answer;
+}
+
 }  // namespace
 
 void volume_opened(void* volume, volume_question ask) {
-  const std::lock_guard<std::recursive_mutex> held(hooks_lock());
-  for (const volume_hook& h : hooks())
+  const std::lock_guard<std::recursive_mutex> held(hooks().lock);
+  for (const volume_hook& h : hooks().open)
     if (h.volume == volume) return;
-  hooks().push_back(volume_hook{volume, ask});
+  hooks().open.push_back(volume_hook{volume, ask});
 }
 
 void volume_closed(void* volume) {
-  const std::lock_guard<std::recursive_mutex> held(hooks_lock());
-  std::vector<volume_hook>& all = hooks();
+  const std::lock_guard<std::recursive_mutex> held(hooks().lock);
+  std::vector<volume_hook>& all = hooks().open;
   all.erase(std::remove_if(all.begin(), all.end(), [volume](const volume_hook& h) { return h.volume == volume; }),
             all.end());
 }
@@ -689,12 +675,12 @@ void volume_closed(void* volume) {
 void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
   std::vector<std::string> paths(1, descriptor_path(fd));
   paths.insert(paths.end(), r.behind.begin(), r.behind.end());
-  const std::lock_guard<std::recursive_mutex> held(hooks_lock());
+  const std::lock_guard<std::recursive_mutex> held(hooks().lock);
   std::vector<void*> asked;
   for (const file_identity& s : sources) {
     if (s.volume == nullptr || std::find(asked.begin(), asked.end(), s.volume) != asked.end()) continue;
     asked.push_back(s.volume);
-    const std::vector<volume_hook> open = hooks();
+    const std::vector<volume_hook> open = hooks().open;
     for (const volume_hook& h : open)
       for (size_t i = 0; h.volume == s.volume && i < paths.size(); ++i) {
         std::string where;
@@ -729,41 +715,25 @@ reach_answer reaches_source(const output_reach& r, const file_identities& source
   why.clear();
   if (sources.empty() && (use != reach_use::stream_before_volume || r.volume_layer.empty())) return reach_answer::clear;
   for (const file_identity& s : sources) {
-    if (s.unsure) {
-      why = "memory ran out while the evidence's identities were gathered";
-      return reach_answer::untold;
-    }
+    if (s.unsure)
+      return said(why, "memory ran out while the evidence's identities were gathered", reach_answer::untold);
     for (const file_identities* reached : {&r.self, &r.under, &r.folders})
       for (const file_identity& id : *reached)
-        if (same_file(id, s) && (reached == &r.self || !s.holder || s.container)) {
-          why = source_why(id, s, reached != &r.self);
-          return reach_answer::source;
-        }
+        if (same_file(id, s) && (reached == &r.self || !s.holder || s.container))
+          return said(why, source_why(id, s, reached != &r.self), reach_answer::source);
   }
-  if (!r.own.empty()) {
-    why = r.own;
-    return r.own_untold ? reach_answer::untold : reach_answer::source;
-  }
+  if (!r.own.empty()) return said(why, r.own, r.own_untold ? reach_answer::untold : reach_answer::source);
   const bool stream = use == reach_use::stream || use == reach_use::stream_before_volume;
   const bool unknown = !r.unknown.empty() && unknown_unanswered(r, sources) && !r.unlisted;
-  if (stream ? r.unlisted || unknown : !r.why.empty()) {
-    why = unknown ? r.unknown : r.why;
-    return unknown ? reach_answer::unknown : reach_answer::untold;
-  }
-  if (!stream && !r.numbered.empty() && unknown_unanswered(r, sources)) {
-    why = r.numbered;
-    return reach_answer::untold;
-  }
-  if (use == reach_use::stream_before_volume && !r.volume_layer.empty()) {
-    why = r.volume_layer;
-    return reach_answer::unknown;
-  }
+  if (stream ? r.unlisted || unknown : !r.why.empty())
+    return unknown ? said(why, r.unknown, reach_answer::unknown) : said(why, r.why, reach_answer::untold);
+  if (!stream && !r.numbered.empty() && unknown_unanswered(r, sources))
+    return said(why, r.numbered, reach_answer::untold);
+  if (use == reach_use::stream_before_volume && !r.volume_layer.empty())
+    return said(why, r.volume_layer, reach_answer::unknown);
   if (use == reach_use::existing || r.in_file)
     for (const file_identity& s : sources)
-      if (s.untold) {
-        why = s.why;
-        return reach_answer::untold;
-      }
+      if (s.untold) return said(why, s.why, reach_answer::untold);
   return reach_answer::clear;
 }
 

@@ -1,5 +1,7 @@
 #include "utils/overlay_layers.h"
 
+#include "utils/mount_table.h"
+
 namespace uni {
 
 namespace {
@@ -31,17 +33,6 @@ bool starts_with(const std::string& text, const char* prefix, std::string& rest)
   const std::string p(prefix);
   if (text.compare(0, p.size(), p) != 0) return false;
   rest = text.substr(p.size());
-  return true;
-}
-
-// What `path` is below the mount point `at`; false when it is not below.
-bool below(const std::string& path, const std::string& at, std::string& inner) {
-  if (at == "/") {
-    inner = path == "/" ? std::string() : path;
-    return !path.empty() && path[0] == '/';
-  }
-  if (path.compare(0, at.size(), at) != 0 || (path.size() > at.size() && path[at.size()] != '/')) return false;
-  inner = path.substr(at.size());
   return true;
 }
 
@@ -105,10 +96,7 @@ bool overlay_upper_folder(const mount_entry& mount, std::string& folder) {
 bool overlay_layer_file(const std::string& path, const struct stat& seen, const mount_entry& mount, std::string& name,
                         struct stat& status) {
   std::string inner;
-  if (mount.type != "overlay" || !below(path, mount.mount_point, inner)) return false;
-  // A mount of a folder inside the overlay shows that folder at its point.
-  if (mount.root != "/") inner = mount.root + inner;
-  if (inner.empty()) return false;
+  if (mount.type != "overlay" || !inner_path(path, mount, inner) || inner.empty()) return false;
   for (const std::string& layer : overlay_layers(mount.options)) {
     if (layer.empty()) continue;
     for (const std::string& folder : layer_folders(layer, mount.mount_point)) {
