@@ -38,10 +38,8 @@ bool any_untold(const file_identities& sources) {
   return std::any_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.untold; });
 }
 
-// The answer for the open descriptor of a folder (`folder`, as
-// folder_descriptor_reach gives it), or else of a regular file or a block
-// device; clear for anything else. Memory that runs out throws
-// std::bad_alloc.
+// descriptor_reach's answer, or with `folder` folder_descriptor_reach's.
+// Memory that runs out throws std::bad_alloc.
 reach_answer answer_for(int fd, const file_identities& sources, reach_use use, bool folder, std::string& why) {
   why.clear();
   struct stat st;
@@ -83,11 +81,6 @@ std::string path_below(const std::string& folder, const std::string& name) {
 }
 
 bool appends(output_open how) { return how == output_open::append || how == output_open::extend; }
-
-// Whether an existing file whose head holds no text is refused: quor's own
-// outputs are text, while the general file utilities write what they are
-// handed, and a file edited in place holds what it held.
-bool judged_by_content(output_open how) { return how != output_open::rewrite && how != output_open::extend; }
 
 output_result refuse(std::ofstream& stream, output_result why) {
   if (stream.is_open()) stream.close();
@@ -186,9 +179,12 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     if (said_refused(answer, name, why))
       return answer == reach_answer::source ? output_result::is_source : output_result::untold;
     // Whatever identity says, quor's outputs are text: a file whose head
-    // holds anything else may be evidence no layer above showed.
+    // holds anything else may be evidence no layer above showed. The general
+    // file utilities write what they are handed, and a file edited in place
+    // holds what it held.
     std::string what;
-    if (judged_by_content(how) && content_of(file.fd(), what) == head_content::binary) {
+    const bool by_content = how != output_open::rewrite && how != output_open::extend;
+    if (by_content && content_of(file.fd(), what) == head_content::binary) {
       std::fputs(binary_refusal(name, what).c_str(), stderr);
       return output_result::binary;
     }

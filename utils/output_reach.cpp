@@ -42,11 +42,9 @@ namespace {
 // The text of a small file of the system's (under /sys), without its line
 // end; "" when it cannot be read whole.
 std::string system_text(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "";
+  const held_descriptor held(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   char text[4097];
-  const ssize_t n = ::read(fd, text, sizeof text);
-  ::close(fd);
+  const ssize_t n = held.fd < 0 ? -1 : ::read(held.fd, text, sizeof text);
   std::string out(text, n > 0 && static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : 0);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
   return out;
@@ -86,10 +84,8 @@ std::vector<uint64> disks_under(uint64 number) {
   struct stat st;
   if (::stat((base + "/partition").c_str(), &st) == 0 && device_number(system_text(base + "/../dev"), found))
     out.push_back(found);
-  DIR* slaves = ::opendir((base + "/slaves").c_str());
-  if (slaves == nullptr) return out;
-  const std::unique_ptr<DIR, int (*)(DIR*)> held(slaves, ::closedir);
-  while (const struct dirent* e = ::readdir(slaves))
+  const std::unique_ptr<DIR, int (*)(DIR*)> slaves(::opendir((base + "/slaves").c_str()), ::closedir);
+  while (const struct dirent* e = slaves ? ::readdir(slaves.get()) : nullptr)
     if (e->d_name[0] != '.' && device_number(system_text(base + "/slaves/" + e->d_name + "/dev"), found))
       out.push_back(found);
   return out;
@@ -208,10 +204,7 @@ class reach_builder {
   // The file `p`: itself, the files behind a loop device, the file of an
   // overlay's layer or a pass-through view's folder it is seen as.
   void add_self(const place& p, int depth, const std::string& via = std::string()) {
-    file_identity id = identity_from(p.st);
-    if (depth > MAX_HOLDER_DEPTH || present(m_reach.self, id)) return;
-    id.via = via;
-    m_reach.self.push_back(id);
+    if (!first_visit(m_reach.self, identity_from(p.st), via, depth)) return;
     if (S_ISBLK(p.st.st_mode)) {
       m_pending.push_back(pending{p, nullptr});
       // The files behind a loop device, loop over loop.
@@ -253,6 +246,15 @@ class reach_builder {
     place where;
     const mount_entry* mount;
   };
+
+  // Adds `id`, reached through `via`, to `list`; false where it is there
+  // already or the walk is too deep.
+  static bool first_visit(file_identities& list, file_identity id, const std::string& via, int depth) {
+    id.via = via;
+    if (depth > MAX_HOLDER_DEPTH || present(list, id)) return false;
+    list.push_back(id);
+    return true;
+  }
 
   void add_behind(const std::string& path) {
     if (!path.empty() && path[0] == '/' && std::find(m_reach.behind.begin(), m_reach.behind.end(), path) == m_reach.behind.end())
@@ -433,8 +435,7 @@ class reach_builder {
     file_identity disk;
     disk.block_device = number;
     disk.container = container;
-    if (depth > MAX_HOLDER_DEPTH || present(m_reach.under, disk)) return;
-    m_reach.under.push_back(disk);
+    if (!first_visit(m_reach.under, disk, std::string(), depth)) return;
     for (uint64 below : disks_under(number)) add_under_disk(below, depth + 1, false);
     place p;
     std::string via;
@@ -452,9 +453,7 @@ class reach_builder {
   void add_under_file(const place& p, int depth, bool container, const std::string& via) {
     file_identity id = identity_from(p.st);
     id.container = container;
-    id.via = via;
-    if (depth > MAX_HOLDER_DEPTH || present(m_reach.under, id)) return;
-    m_reach.under.push_back(id);
+    if (!first_visit(m_reach.under, id, via, depth)) return;
     if (!m_reach.in_file) m_reach.in_file = may_hold_source(p.open_by.empty() ? p.name : p.open_by);
     add_store_of(p, depth);
   }
@@ -472,10 +471,7 @@ class reach_builder {
 
   // A folder a view shows, and what it is stored on.
   void add_under_folder(const place& p, int depth, const std::string& via) {
-    file_identity id = identity_from(p.st);
-    id.via = via;
-    if (depth > MAX_HOLDER_DEPTH || present(m_reach.folders, id)) return;
-    m_reach.folders.push_back(id);
+    if (!first_visit(m_reach.folders, identity_from(p.st), via, depth)) return;
     if (p.open_by.empty()) add_behind(p.name);
     if (on_a_disk(p)) {
       add_under_disk(static_cast<uint64>(p.st.st_dev), depth + 1, false);
@@ -536,9 +532,7 @@ class reach_builder {
     }
     // A file passed through is no store of the view, but is stored on one.
     for (const fuse_held_file& h : through) {
-      file_identity id = identity_from(h.status);
-      id.via = via;
-      if (!present(m_reach.passed, id)) m_reach.passed.push_back(id);
+      first_visit(m_reach.passed, identity_from(h.status), via, depth);
       add_store_of(held_place(h), depth + 1);
     }
     for (const place& folder : folders) add_under_folder(folder, depth + 1, via);
@@ -592,11 +586,7 @@ std::string descriptor_path(int fd) {
 // or a character device is stored nowhere.
 void reach_of(int fd, const struct stat& st, output_reach& r) {
   reach_builder builder(r);
-  place p;
-  p.fd = fd;
-  p.name = descriptor_path(fd);
-  p.st = st;
-  builder.add_self(p, 0);
+  builder.add_self(place{fd, descriptor_path(fd), std::string(), st}, 0);
   if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISBLK(st.st_mode)) builder.add_under_self();
 }
 
