@@ -38,36 +38,40 @@ bool any_untold(const file_identities& sources) {
   return std::any_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.untold; });
 }
 
-// descriptor_reach's answer, or with `folder` folder_descriptor_reach's.
-// Memory that runs out throws std::bad_alloc.
-reach_answer answer_for(int fd, const file_identities& sources, reach_use use, bool folder, std::string& why) {
+// The answer for `fd`, whose status is `st`; where nothing is evidence,
+// nothing is asked. Memory that runs out throws std::bad_alloc.
+reach_answer answer_for(int fd, const struct stat& st, const file_identities& sources, reach_use use,
+                        std::string& why) {
   why.clear();
-  struct stat st;
-  if ((sources.empty() && use != reach_use::stream_before_volume) || fd < 0 || ::fstat(fd, &st) != 0 ||
-      !(folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
-    return reach_answer::clear;
+  if (sources.empty() && use != reach_use::stream_before_volume) return reach_answer::clear;
   output_reach r;
   reach_of(fd, st, r);
   ask_volumes(fd, sources, r);
   return reaches_source(r, sources, use, why);
 }
 
-// The same, with memory that runs out answered `untold`.
+// descriptor_reach's answer, or with `folder` folder_descriptor_reach's,
+// with memory that runs out answered `untold`.
 reach_answer answer_or_untold(int fd, const file_identities& sources, reach_use use, bool folder, std::string& why) {
+  why.clear();
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !(folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+    return reach_answer::clear;
   try {
-    return answer_for(fd, sources, use, folder, why);
+    return answer_for(fd, st, sources, use, why);
   } catch (const std::exception&) {
     set_why(why, MEMORY_WHY);
   }
   return reach_answer::untold;
 }
 
-// The same for the folder named `folder`. What is no folder takes nothing
-// made in it.
+// The same for the folder named `folder`: what is no folder takes nothing.
 reach_answer folder_holds_source(const std::string& folder, const file_identities& sources, std::string& why) {
   why.clear();
   const held_descriptor held(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return held.fd >= 0 ? answer_for(held.fd, sources, reach_use::made, true, why) : reach_answer::clear;
+  struct stat st;
+  if (held.fd < 0 || ::fstat(held.fd, &st) != 0) return reach_answer::clear;
+  return answer_for(held.fd, st, sources, reach_use::made, why);
 }
 
 // Says why `path` is refused, for an answer that refuses; true then.
@@ -167,15 +171,9 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     if (!existing) file.made_here();
     struct stat now;
     if (::fstat(file.fd(), &now) != 0) return output_result::failed;
-    output_reach r;
-    // Where nothing is evidence, nothing is asked.
-    if (!sources.empty()) {
-      reach_of(file.fd(), now, r);
-      ask_volumes(file.fd(), sources, r);
-    }
     const bool stored = S_ISREG(now.st_mode) || S_ISBLK(now.st_mode);
     const reach_answer answer =
-        reaches_source(r, sources, existing && stored ? reach_use::existing : reach_use::made, why);
+        answer_for(file.fd(), now, sources, existing && stored ? reach_use::existing : reach_use::made, why);
     if (said_refused(answer, name, why))
       return answer == reach_answer::source ? output_result::is_source : output_result::untold;
     // Whatever identity says, quor's outputs are text: a file whose head
@@ -192,7 +190,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     // What is read back is the file just checked, reopened as open_stream
     // opens it. A FIFO stays write-only: one also open for reading would
     // never see its reader go, and a write could then wait for ever.
-    if (readable && (S_ISREG(now.st_mode) || S_ISBLK(now.st_mode))) {
+    if (readable && stored) {
       int both = ::open(("/proc/self/fd/" + std::to_string(file.fd())).c_str(), O_RDWR | O_CLOEXEC);
       if (both < 0) both = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
       file_identity reopened;
@@ -247,10 +245,8 @@ output_result open_stream(std::ofstream& stream, const std::string& name, output
   }
   // With our reader gone, is anyone left to read?
   if (ok && fifo) {
-    const int probe = ::open(held.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (probe >= 0) {
-      ::close(probe);
-    } else if (errno == ENXIO) {
+    const held_descriptor probe(::open(held.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    if (probe.fd < 0 && errno == ENXIO) {
       say_no_reader(name);
       return refuse(stream, output_result::no_reader);
     }
@@ -365,10 +361,9 @@ bool identities_of_source(int fd, file_identities& out) {
     reach_of(fd, st, r);
     out.reserve(out.size() + r.self.size() + r.under.size() + r.passed.size());
     const size_t first = out.size();
-    out.insert(out.end(), r.self.begin(), r.self.end());
-    for (const file_identities* held : {&r.under, &r.passed})
-      for (file_identity id : *held) {
-        id.holder = true;
+    for (const file_identities* reached : {&r.self, &r.under, &r.passed})
+      for (file_identity id : *reached) {
+        id.holder = reached != &r.self;
         out.push_back(id);
       }
     const std::string name = descriptor_path(fd);
