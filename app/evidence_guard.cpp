@@ -124,10 +124,8 @@ bool may_be_evidence(int fd) {
 std::string put_off[3];
 
 // The refusal of the standard stream `fd` (1 or 2), empty when it may be
-// written: when writing it writes one of `sources`, or cannot be told not
-// to as stream_reach takes it, and with `by_head` (the check before the
-// source opens, which puts off an unknown layer) when it is a disk or a
-// file that holds no text quor may add to, or whose head cannot be read.
+// written. `by_head`: the check before the source opens, which also judges
+// what the stream holds and puts off an unknown layer.
 std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_head, bool volume_to_come = false) {
   struct stat st;
   const int status_error = ::fstat(fd, &st) == 0 ? 0 : errno;
@@ -157,11 +155,8 @@ std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_
   return "refused to write: " + name + ": " + why + "\n";
 }
 
-// Says a refusal where it does not land on what is refused: `on_out` and
-// `on_err` are the refusals of standard output and error, empty for one
-// that may be written. What the run held for a refused stream is dropped,
-// so that not a byte of it reaches the refused file; the other takes what
-// was held for it, then the refusal. True when there is one.
+// Says the refusals of standard output and error (empty for one that may be
+// written) as the header tells; true when there is one.
 bool refuse(const std::string& on_out, const std::string& on_err) {
   if (on_out.empty() && on_err.empty()) return false;
   release_standard_streams(on_out.empty(), on_err.empty());

@@ -188,8 +188,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     }
     bool ok = true;
     // What is read back is the file just checked, reopened as open_stream
-    // opens it. A FIFO stays write-only: one also open for reading would
-    // never see its reader go, and a write could then wait for ever.
+    // opens it; a FIFO stays write-only, or a write could wait for ever.
     if (readable && stored) {
       int both = ::open(("/proc/self/fd/" + std::to_string(file.fd())).c_str(), O_RDWR | O_CLOEXEC);
       if (both < 0) both = ::open(name.c_str(), O_RDWR | O_CLOEXEC);

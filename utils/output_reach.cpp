@@ -195,8 +195,7 @@ bool may_hold_source(const std::string& name) {
   return got != 0 && (got < 0 || head_may_be_source(head, static_cast<size_t>(got)));
 }
 
-// Fills a reach. Memory that runs out throws std::bad_alloc; every
-// descriptor and listing opened here is closed however it ends.
+// Fills a reach, as reach_of says.
 class reach_builder {
  public:
   explicit reach_builder(output_reach& r) : m_reach(r) {}
@@ -207,7 +206,6 @@ class reach_builder {
     if (!first_visit(m_reach.self, identity_from(p.st), via, depth)) return;
     if (S_ISBLK(p.st.st_mode)) {
       m_pending.push_back(pending{p, nullptr});
-      // The files behind a loop device, loop over loop.
       place behind;
       std::string through;
       if (loop_behind(static_cast<uint64>(p.st.st_rdev), behind, through)) add_self(behind, depth + 1, through);
@@ -439,12 +437,13 @@ class reach_builder {
     for (uint64 below : disks_under(number)) add_under_disk(below, depth + 1, false);
     place p;
     std::string via;
-    if (!loop_behind(number, p, via)) return;
-    if (S_ISBLK(p.st.st_mode)) {
-      add_under_disk(static_cast<uint64>(p.st.st_rdev), depth + 1, false);
-    } else {
-      add_under_file(p, depth + 1, false, via);
-    }
+    if (loop_behind(number, p, via)) add_under_store(p, depth + 1, false, via);
+  }
+
+  // A disk or a file something is stored in, as one of the two.
+  void add_under_store(const place& p, int depth, bool container, const std::string& via) {
+    if (S_ISBLK(p.st.st_mode)) add_under_disk(static_cast<uint64>(p.st.st_rdev), depth, container);
+    if (S_ISREG(p.st.st_mode)) add_under_file(p, depth, container, via);
   }
 
   // A file something is stored in (an image), what it is seen as through an
@@ -485,8 +484,7 @@ class reach_builder {
   // the folders its table entry names. Null: untold already.
   void add_under_mount(const mount_entry* m, int depth) {
     if (m == nullptr || depth > MAX_HOLDER_DEPTH) return;
-    for (uint64 seen : m_mounts)
-      if (seen == m->id) return;
+    if (std::find(m_mounts.begin(), m_mounts.end(), m->id) != m_mounts.end()) return;
     m_mounts.push_back(m->id);
     const std::string mount =
         std::string("the ") + (is_fuse(*m) ? "FUSE " : "") + "mount at " + m->mount_point + " (" + m->type + ")";
@@ -523,12 +521,7 @@ class reach_builder {
       // writing and writes them in place; one that holds it only to read
       // while its mount takes writes (fuse-zip, archivemount) writes the
       // store anew as a whole, the sources in it too.
-      const bool container = !h.writable;
-      if (S_ISBLK(h.status.st_mode)) {
-        add_under_disk(static_cast<uint64>(h.status.st_rdev), depth + 1, container);
-      } else if (S_ISREG(h.status.st_mode)) {
-        add_under_file(held_place(h), depth + 1, container, via);
-      }
+      add_under_store(held_place(h), depth + 1, !h.writable, via);
     }
     // A file passed through is no store of the view, but is stored on one.
     for (const fuse_held_file& h : through) {
