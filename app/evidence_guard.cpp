@@ -180,11 +180,8 @@ uni::file_identities open_source_ids(const user_ctx& ctx) {
 }
 
 bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared) {
-  error_cleared = false;
-  if (!may_be_evidence(STDOUT_FILENO) && !may_be_evidence(STDERR_FILENO)) {
-    error_cleared = true;
-    return false;
-  }
+  error_cleared = !may_be_evidence(STDOUT_FILENO) && !may_be_evidence(STDERR_FILENO);
+  if (error_cleared) return false;
   const uni::file_identities evidence = named_evidence(argc, argv);
   // A stream on a mount only a volume can tell from its own files waits for
   // the volume an -image, -vmdk or -partition run opens.

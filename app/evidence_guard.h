@@ -44,8 +44,7 @@ bool outputs_left_unknown();
 // it writes.
 bool outputs_on_opened_evidence(const uni::file_identities& opened);
 
-// The same for the source open in `ctx`: the files of its volume or its
-// extracted $MFT.
+// The same for the source open in `ctx` (open_source_ids).
 bool outputs_on_open_source(const user_ctx& ctx);
 
 // Makes the folder ctx.copy_dir when ctx.copy_files asks for copies and it is

@@ -184,9 +184,8 @@ std::shared_ptr<const fuse_server_list> current_fuse_servers(uint64 generation) 
 }
 
 uint64 fuse_server_walks() {
-  server_cache& c = cache();
-  const std::lock_guard<std::mutex> held(c.lock);
-  return c.walks;
+  const std::lock_guard<std::mutex> held(cache().lock);
+  return cache().walks;
 }
 
 }  // namespace uni

@@ -91,9 +91,8 @@ bool inner_path(const std::string& name, const mount_entry& m, std::string& inne
 }
 
 uint64 mount_table_reads() {
-  table_cache& c = cache();
-  const std::lock_guard<std::mutex> held(c.lock);
-  return c.reads;
+  const std::lock_guard<std::mutex> held(cache().lock);
+  return cache().reads;
 }
 
 }  // namespace uni
