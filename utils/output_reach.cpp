@@ -683,17 +683,11 @@ void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
   }
 }
 
-// `source` when the file is a source or what one is stored on, or is stored
-// on one. A holder of a source is matched only by the file itself: a file
-// beside the source on its disk is no part of it. Where a source is read
-// through a share or a layer that cannot be told, an existing file may be
-// it, and so may the file a file system under `r` is stored in where its
-// head shows what a source could be. An open volume's own file is a source
-// whoever mounted it. What a writer makes or replaces is refused where a
-// layer under it cannot be told; a standard stream, judged by what it holds
-// besides, only where its file system is on no line of the run's table, or
-// a layer under it is one nothing tells while no volume is open to answer
-// for it or a source is read through that very layer.
+// The answers descriptor_reach, stream_reach and folder_descriptor_reach
+// give, over what `r` reaches. A holder of a source is matched only by the
+// file itself, and an open volume's own file is a source whoever mounted it.
+// A layer nothing tells refuses a stream only while no volume is open to
+// answer for it or a source is read through that very layer.
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why) {
   why.clear();
   if (sources.empty() && (use != reach_use::stream_before_volume || r.volume_layer.empty())) return reach_answer::clear;
