@@ -93,25 +93,21 @@ output_result refuse(std::ofstream& stream, output_result why) {
 }
 
 // Closes a descriptor unless it is handed out, and unlinks the file made with
-// it where its name still leads there: whatever ends the open early (memory
-// that runs out among it) leaves nothing open or made.
+// it (`made`) where its name still leads there: whatever ends the open early
+// (memory that runs out among it) leaves nothing open or made.
 class opened_file {
  public:
-  opened_file(const std::string& name, output_open how) : m_name(name), m_how(how) {}
+  opened_file(const std::string& name, int fd, bool made) : m_name(name), m_held(fd), m_made(made) {
+    m_known = identity_of_descriptor(fd, m_id);
+  }
   ~opened_file() {
     if (m_held.fd < 0) return;
     m_held.reset(-1);
     struct stat st;
-    if (m_known && (m_made || m_how == output_open::create_new) && ::lstat(m_name.c_str(), &st) == 0 &&
-        same_file(identity_from(st), m_id))
+    if (m_known && m_made && ::lstat(m_name.c_str(), &st) == 0 && same_file(identity_from(st), m_id))
       ::unlink(m_name.c_str());
   }
 
-  void hold(int fd) {
-    m_held.reset(fd);
-    m_known = identity_of_descriptor(fd, m_id);
-  }
-  void made_here() { m_made = true; }
   void replace(int fd) { m_held.reset(fd); }
   int fd() const { return m_held.fd; }
   const file_identity& id() const { return m_id; }
@@ -119,11 +115,10 @@ class opened_file {
 
  private:
   const std::string& m_name;
-  output_open m_how;
-  held_descriptor m_held{-1};
+  held_descriptor m_held;
+  bool m_made;
   file_identity m_id;
   bool m_known = false;
-  bool m_made = false;
 };
 
 // The check and the open of the descriptor forms. With `empty_now` false a
@@ -166,9 +161,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
       }
       return err == EEXIST && how == output_open::create_new ? output_result::exists : output_result::failed;
     }
-    opened_file file(name, how);
-    file.hold(checked);
-    if (!existing) file.made_here();
+    opened_file file(name, checked, !existing);
     struct stat now;
     if (::fstat(file.fd(), &now) != 0) return output_result::failed;
     const bool stored = S_ISREG(now.st_mode) || S_ISBLK(now.st_mode);
@@ -214,8 +207,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
 // opened at `fd` by the name `name` (which the check found whole), and it
 // is closed (and a file made for it forgotten) on every failure.
 output_result open_stream(std::ofstream& stream, const std::string& name, output_open how, int fd) {
-  opened_file file(name, how);
-  file.hold(fd);
+  opened_file file(name, fd, how == output_open::create_new);
   struct stat now;
   if (::fstat(file.fd(), &now) != 0) return refuse(stream, output_result::failed);
   // The stream opens, without truncation, the file the descriptor holds (its
@@ -427,8 +419,7 @@ output_result open_output(std::FILE*& file, const std::string& path, const file_
   file = ::fdopen(fd, both ? (append ? "a+" : "w+") : (append ? "a" : "w"));
   if (file != nullptr) return output_result::opened;
   // The name the check opened it by, found whole.
-  opened_file made(path, how);
-  made.hold(fd);
+  const opened_file made(path, fd, how == output_open::create_new);
   return output_result::failed;
 }
 
