@@ -80,12 +80,9 @@ std::shared_ptr<const mount_table> current_mount_table() {
 bool inner_path(const std::string& name, const mount_entry& m, std::string& inner) {
   const std::string& at = m.mount_point;
   if (name.empty() || name[0] != '/') return false;
-  if (at == "/") {
-    inner = name == "/" ? std::string() : name;
-  } else {
-    if (name.compare(0, at.size(), at) != 0 || (name.size() > at.size() && name[at.size()] != '/')) return false;
-    inner = name.substr(at.size());
-  }
+  if (at != "/" && (name.compare(0, at.size(), at) != 0 || (name.size() > at.size() && name[at.size()] != '/')))
+    return false;
+  inner = at != "/" ? name.substr(at.size()) : name == "/" ? std::string() : name;
   if (m.root != "/") inner = m.root + inner;
   return true;
 }

@@ -49,16 +49,10 @@ bool shows(const struct stat& seen, const struct stat& st) {
 // looked for: as it is when absolute, else from the folder that holds the
 // mount point, then from the working folder.
 std::vector<std::string> layer_folders(const std::string& layer, const std::string& mount_point) {
-  std::vector<std::string> folders;
-  if (layer[0] == '/') {
-    folders.push_back(layer);
-  } else {
-    const size_t slash = mount_point.rfind('/');
-    const std::string above = slash == std::string::npos || slash == 0 ? "/" : mount_point.substr(0, slash);
-    folders.push_back(above == "/" ? "/" + layer : above + "/" + layer);
-    folders.push_back(layer);
-  }
-  return folders;
+  if (layer[0] == '/') return {layer};
+  const size_t slash = mount_point.rfind('/');
+  const std::string above = slash == std::string::npos || slash == 0 ? "/" : mount_point.substr(0, slash);
+  return {above == "/" ? "/" + layer : above + "/" + layer, layer};
 }
 
 }  // namespace
