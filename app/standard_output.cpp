@@ -118,8 +118,7 @@ bool standard_output_failed() { return output_lost || std::cout.fail() || std::f
 
 bool standard_output_flushed() {
   std::cout.flush();
-  const bool flushed = std::fflush(stdout) == 0;
-  return flushed && !standard_output_failed();
+  return std::fflush(stdout) == 0 && !standard_output_failed();
 }
 
 void hold_standard_descriptors() {

@@ -261,16 +261,14 @@ template <class Path>
 rename_result rename_without_replacing(const Path& from, const Path& to) try {
   std::string source, target;
   if (!path_to_utf8(source, from) || !path_to_utf8(target, to)) return rename_result::failed;
-  bool renamed = ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0;
-  int err = renamed ? 0 : errno;
-  if (!renamed && (err == EINVAL || err == ENOSYS)) {
+  int err = ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+  if (err == EINVAL || err == ENOSYS) {
     // A file system that cannot rename without replacing: the second name
     // is made as a link, which fails where a name is held, and the first
     // is dropped.
-    renamed = ::link(source.c_str(), target.c_str()) == 0;
-    err = renamed ? 0 : errno;
-    if (renamed) ::unlink(source.c_str());
-    if (!renamed && links_unsupported(err)) {
+    err = ::link(source.c_str(), target.c_str()) == 0 ? 0 : errno;
+    if (err == 0) ::unlink(source.c_str());
+    if (links_unsupported(err)) {
       // Neither is had here: the name is found free just before a plain
       // rename. What takes it in between is replaced, a race open only
       // where the file system offers nothing better.
@@ -280,12 +278,11 @@ rename_result rename_without_replacing(const Path& from, const Path& to) try {
       } else if (errno != ENOENT) {
         err = errno;
       } else {
-        renamed = ::rename(source.c_str(), target.c_str()) == 0;
-        err = renamed ? 0 : errno;
+        err = ::rename(source.c_str(), target.c_str()) == 0 ? 0 : errno;
       }
     }
   }
-  if (renamed) return rename_result::renamed;
+  if (err == 0) return rename_result::renamed;
   struct stat st;
   if (err == EEXIST && ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return rename_result::taken;
   return rename_result::failed;
