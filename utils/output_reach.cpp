@@ -200,8 +200,7 @@ class reach_builder {
  public:
   explicit reach_builder(output_reach& r) : m_reach(r) {}
 
-  // The file `p`: itself, the files behind a loop device, the file of an
-  // overlay's layer or a pass-through view's folder it is seen as.
+  // The file `p` and what stands for it.
   void add_self(const place& p, int depth, const std::string& via = std::string()) {
     if (!first_visit(m_reach.self, identity_from(p.st), via, depth)) return;
     if (S_ISBLK(p.st.st_mode)) {
@@ -446,9 +445,9 @@ class reach_builder {
     if (S_ISREG(p.st.st_mode)) add_under_file(p, depth, container, via);
   }
 
-  // A file something is stored in (an image), what it is seen as through an
-  // overlay or a view, and what that is stored on. `container`: a FUSE server
-  // holds it, so whatever is made in its mount is written into it.
+  // A file something is stored in (an image; a `container` a FUSE server
+  // holds), what it is seen as through an overlay or a view, and what that
+  // is stored on.
   void add_under_file(const place& p, int depth, bool container, const std::string& via) {
     file_identity id = identity_from(p.st);
     id.container = container;

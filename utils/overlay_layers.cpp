@@ -6,8 +6,8 @@ namespace uni {
 
 namespace {
 
-// The names in a "lowerdir=" value: separated by ':', a backslash taking
-// the character after it as it is. "::" leads to the data-only layers.
+// The names in a "lowerdir=" value, read as overlay_layers says; "::" leads
+// to the data-only layers.
 void add_lower_layers(const std::string& value, std::vector<std::string>& out) {
   std::string name;
   for (size_t i = 0; i < value.size(); ++i) {
@@ -46,8 +46,7 @@ bool shows(const struct stat& seen, const struct stat& st) {
 }
 
 // Where the layer named `layer` of an overlay mounted at `mount_point` is
-// looked for: as it is when absolute, else from the folder that holds the
-// mount point, then from the working folder.
+// looked for, as overlay_layer_file says.
 std::vector<std::string> layer_folders(const std::string& layer, const std::string& mount_point) {
   if (layer[0] == '/') return {layer};
   const size_t slash = mount_point.rfind('/');
