@@ -138,20 +138,14 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     if (said_refused(in_folder, name, why))
       return in_folder == reach_answer::source ? output_result::is_source : output_result::untold;
     // Without O_NONBLOCK a FIFO nobody reads would hold the open for ever.
-    const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (how == output_open::create_new ? O_EXCL : 0);
+    const bool create_new = how == output_open::create_new;
+    const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (create_new ? O_EXCL : 0);
     const mode_t mode = static_cast<mode_t>(permission & 07777);
     // Where a source is read through a layer that cannot be told, a file that
     // was there may be it: the open itself says whether it makes the file.
-    bool existing = true;
-    int checked = -1;
-    if (how != output_open::create_new && any_untold(sources)) {
-      checked = ::open(name.c_str(), flags | O_EXCL, mode);
-      existing = checked < 0;
-    }
-    if (checked < 0) {
-      checked = ::open(name.c_str(), flags, mode);
-      if (how == output_open::create_new) existing = false;
-    }
+    int checked = !create_new && any_untold(sources) ? ::open(name.c_str(), flags | O_EXCL, mode) : -1;
+    const bool existing = !create_new && checked < 0;
+    if (checked < 0) checked = ::open(name.c_str(), flags, mode);
     if (checked < 0) {
       const int err = errno;
       struct stat st;
@@ -159,7 +153,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
         say_no_reader(name);
         return output_result::no_reader;
       }
-      return err == EEXIST && how == output_open::create_new ? output_result::exists : output_result::failed;
+      return err == EEXIST && create_new ? output_result::exists : output_result::failed;
     }
     opened_file file(name, checked, !existing);
     struct stat now;
@@ -191,8 +185,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     }
     // A reader is there now: a write waits for room in the pipe, not fails.
     const int status = ok ? ::fcntl(file.fd(), F_GETFL) : -1;
-    const int appending = appends(how) ? O_APPEND : 0;
-    ok = status != -1 && ::fcntl(file.fd(), F_SETFL, (status & ~O_NONBLOCK) | appending) == 0;
+    ok = status != -1 && ::fcntl(file.fd(), F_SETFL, (status & ~O_NONBLOCK) | (appends(how) ? O_APPEND : 0)) == 0;
     // Only a regular file has a length to cut; a device is written in place.
     if (ok && empty_now && !appends(how) && S_ISREG(now.st_mode)) ok = ::ftruncate(file.fd(), 0) == 0;
     if (!ok) return output_result::failed;
