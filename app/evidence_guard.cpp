@@ -68,9 +68,8 @@ void add_if_file(const std::string& name, uni::file_identities& found) {
     add_named(name, found);
 }
 
-// Adds `typed` by `add` as typed, as cleaned the way an image's name is, and
-// with only its blanks and quotes cut: a stray blank must not make a name
-// miss the file the user meant.
+// Adds `typed` by `add` in each spelling outputs_hold_evidence names: a stray
+// blank must not make a name miss the file the user meant.
 void add_spellings(const std::string& typed, void (*add)(const std::string&, uni::file_identities&),
                    uni::file_identities& found) {
   add(typed, found);
@@ -80,14 +79,13 @@ void add_spellings(const std::string& typed, void (*add)(const std::string&, uni
   if (trimmed != typed && trimmed != cleaned) add(trimmed, found);
 }
 
-// Every value of a source option (a second source the parser passes over is
-// evidence all the same), then the source as the parser will have the run
-// open it, from the command line as typed and with every argument that is no
-// option cleaned: the parser may take a later argument as the value, or
-// follow a VMDK extent to its parents, either maybe a name the run would not
-// open as typed. Last, any argument that names a file: one named with a slip
-// in its option (forgotten, misspelt, or taken as another option's value) is
-// still the image the user means to read.
+// What the command line names as evidence (outputs_hold_evidence). A second
+// source the parser passes over is evidence all the same. The parser may take
+// a later argument as the value, or follow a VMDK extent to its parents,
+// either maybe a name the run would not open as typed, so the command line is
+// also read with every argument that is no option cleaned. A file named with
+// a slip in its option (forgotten, misspelt, or taken as another option's
+// value) is still the image the user means to read.
 uni::file_identities named_evidence(int argc, char** argv) {
   uni::file_identities found;
   std::vector<std::string> cleaned_args;

@@ -181,8 +181,8 @@ bool reads_any(const std::vector<fuse_held_file>& held) {
   return std::any_of(held.begin(), held.end(), [](const fuse_held_file& h) { return h.readable; });
 }
 
-// What the head of the regular file `name` shows: true where it could be
-// a source (a volume, a disk, a disk image), or cannot be read to tell.
+// Whether the head of the regular file `name` may be a source's
+// (head_may_be_source), or cannot be read to tell.
 bool may_hold_source(const std::string& name) {
   int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOATIME);
   if (fd < 0 && errno == EPERM) fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
