@@ -68,9 +68,8 @@ void add_if_file(const std::string& name, uni::file_identities& found) {
     add_named(name, found);
 }
 
-// Adds `typed` by `add` as typed, as cleaned the way an image's name is, and
-// with only its blanks and quotes cut: a stray blank must not make a name
-// miss the file the user meant.
+// Adds `typed` by `add` in each spelling outputs_hold_evidence names: a stray
+// blank must not make a name miss the file the user meant.
 void add_spellings(const std::string& typed, void (*add)(const std::string&, uni::file_identities&),
                    uni::file_identities& found) {
   add(typed, found);
@@ -80,14 +79,13 @@ void add_spellings(const std::string& typed, void (*add)(const std::string&, uni
   if (trimmed != typed && trimmed != cleaned) add(trimmed, found);
 }
 
-// Every value of a source option (a second source the parser passes over is
-// evidence all the same), then the source as the parser will have the run
-// open it, from the command line as typed and with every argument that is no
-// option cleaned: the parser may take a later argument as the value, or
-// follow a VMDK extent to its parents, either maybe a name the run would not
-// open as typed. Last, any argument that names a file: one named with a slip
-// in its option (forgotten, misspelt, or taken as another option's value) is
-// still the image the user means to read.
+// What the command line names as evidence (outputs_hold_evidence). A second
+// source the parser passes over is evidence all the same. The parser may take
+// a later argument as the value, or follow a VMDK extent to its parents,
+// either maybe a name the run would not open as typed, so the command line is
+// also read with every argument that is no option cleaned. A file named with
+// a slip in its option (forgotten, misspelt, or taken as another option's
+// value) is still the image the user means to read.
 uni::file_identities named_evidence(int argc, char** argv) {
   uni::file_identities found;
   std::vector<std::string> cleaned_args;
@@ -124,10 +122,8 @@ bool may_be_evidence(int fd) {
 std::string put_off[3];
 
 // The refusal of the standard stream `fd` (1 or 2), empty when it may be
-// written: when writing it writes one of `sources`, or cannot be told not
-// to as stream_reach takes it, and with `by_head` (the check before the
-// source opens, which puts off an unknown layer) when it is a disk or a
-// file that holds no text quor may add to, or whose head cannot be read.
+// written. `by_head`: the check before the source opens, which also judges
+// what the stream holds and puts off an unknown layer.
 std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_head, bool volume_to_come = false) {
   struct stat st;
   const int status_error = ::fstat(fd, &st) == 0 ? 0 : errno;
@@ -157,11 +153,8 @@ std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_
   return "refused to write: " + name + ": " + why + "\n";
 }
 
-// Says a refusal where it does not land on what is refused: `on_out` and
-// `on_err` are the refusals of standard output and error, empty for one
-// that may be written. What the run held for a refused stream is dropped,
-// so that not a byte of it reaches the refused file; the other takes what
-// was held for it, then the refusal. True when there is one.
+// Says the refusals of standard output and error (empty for one that may be
+// written) as the header tells; true when there is one.
 bool refuse(const std::string& on_out, const std::string& on_err) {
   if (on_out.empty() && on_err.empty()) return false;
   release_standard_streams(on_out.empty(), on_err.empty());
@@ -185,11 +178,8 @@ uni::file_identities open_source_ids(const user_ctx& ctx) {
 }
 
 bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared) {
-  error_cleared = false;
-  if (!may_be_evidence(STDOUT_FILENO) && !may_be_evidence(STDERR_FILENO)) {
-    error_cleared = true;
-    return false;
-  }
+  error_cleared = !may_be_evidence(STDOUT_FILENO) && !may_be_evidence(STDERR_FILENO);
+  if (error_cleared) return false;
   const uni::file_identities evidence = named_evidence(argc, argv);
   // A stream on a mount only a volume can tell from its own files waits for
   // the volume an -image, -vmdk or -partition run opens.

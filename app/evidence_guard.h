@@ -27,11 +27,11 @@ uni::file_identities open_source_ids(const user_ctx& ctx);
 // argument at all that names a regular file or a block device, each as typed,
 // as cleaned the way an image's name is and with only the blanks and quotes
 // around it cut, and the source as the parser will have the run open it.
-// Asked before anything is written to either. A layer under a stream that
-// nothing tells is put off until the source opens, whose volume answers for
-// it (outputs_on_opened_evidence); where none opens, the run's end refuses it
-// (outputs_left_unknown). `error_cleared`: standard error may be written
-// (standard output alone was refused, or neither, and it is not put off).
+// A layer under a stream that nothing tells is put off until the source
+// opens, whose volume answers for it (outputs_on_opened_evidence); where none
+// opens, the run's end refuses it (outputs_left_unknown). `error_cleared`:
+// standard error may be written (standard output alone was refused, or
+// neither, and it is not put off).
 bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared);
 // Whether the stream `fd` (1 or 2) was put off so.
 bool stream_put_off(int fd);
@@ -44,8 +44,7 @@ bool outputs_left_unknown();
 // it writes.
 bool outputs_on_opened_evidence(const uni::file_identities& opened);
 
-// The same for the source open in `ctx`: the files of its volume or its
-// extracted $MFT.
+// The same for the source open in `ctx` (open_source_ids).
 bool outputs_on_open_source(const user_ctx& ctx);
 
 // Makes the folder ctx.copy_dir when ctx.copy_files asks for copies and it is

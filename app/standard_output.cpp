@@ -29,10 +29,9 @@ struct held_stream {
 held_stream held_out = {STDOUT_FILENO, &stdout, nullptr, nullptr, road::log};
 held_stream held_err = {STDERR_FILENO, &stderr, nullptr, nullptr, road::log};
 
-// The log: the bytes both streams were given, and where each stretch of
-// one stream's bytes ends, in the order they would have reached their
-// descriptors. Room is made when the hold begins, so that a run with
-// little memory left still holds its banner and its messages.
+// The log, and where each stretch of one stream's bytes ends. Room is made
+// when the hold begins, so that a run with little memory left still holds
+// its banner and its messages.
 const size_t HELD_ROOM = 16384;
 struct held_piece {
   int fd;
@@ -118,8 +117,7 @@ bool standard_output_failed() { return output_lost || std::cout.fail() || std::f
 
 bool standard_output_flushed() {
   std::cout.flush();
-  const bool flushed = std::fflush(stdout) == 0;
-  return flushed && !standard_output_failed();
+  return std::fflush(stdout) == 0 && !standard_output_failed();
 }
 
 void hold_standard_descriptors() {

@@ -81,9 +81,7 @@ bool is_fuse_device(int fds, const char* pid, const char* name, bool& told, uint
   return true;
 }
 
-// Adds the regular files, block devices and folders the process holds
-// open, in any mode: a server that only reads its image still shows what
-// is stored in it.
+// Adds the regular files, block devices and folders the process holds open, in any mode.
 void add_held_files(int fds, DIR* listing, const char* pid, std::vector<fuse_held_file>& out) {
   ::rewinddir(listing);
   while (const struct dirent* e = ::readdir(listing)) {
@@ -104,8 +102,7 @@ void add_held_files(int fds, DIR* listing, const char* pid, std::vector<fuse_hel
   }
 }
 
-// Walks the processes now. Memory that runs out throws std::bad_alloc,
-// with nothing left open.
+// Walks the processes now; nothing is left open however it ends.
 void read_fuse_servers(fuse_server_list& out) {
   const dir_handle processes(::opendir("/proc"), ::closedir);
   if (!processes) {
@@ -184,9 +181,8 @@ std::shared_ptr<const fuse_server_list> current_fuse_servers(uint64 generation) 
 }
 
 uint64 fuse_server_walks() {
-  server_cache& c = cache();
-  const std::lock_guard<std::mutex> held(c.lock);
-  return c.walks;
+  const std::lock_guard<std::mutex> held(cache().lock);
+  return cache().walks;
 }
 
 }  // namespace uni

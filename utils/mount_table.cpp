@@ -77,10 +77,19 @@ std::shared_ptr<const mount_table> current_mount_table() {
   return c.table;
 }
 
+bool inner_path(const std::string& name, const mount_entry& m, std::string& inner) {
+  const std::string& at = m.mount_point;
+  if (name.empty() || name[0] != '/') return false;
+  if (at != "/" && (name.compare(0, at.size(), at) != 0 || (name.size() > at.size() && name[at.size()] != '/')))
+    return false;
+  inner = at != "/" ? name.substr(at.size()) : name == "/" ? std::string() : name;
+  if (m.root != "/") inner = m.root + inner;
+  return true;
+}
+
 uint64 mount_table_reads() {
-  table_cache& c = cache();
-  const std::lock_guard<std::mutex> held(c.lock);
-  return c.reads;
+  const std::lock_guard<std::mutex> held(cache().lock);
+  return cache().reads;
 }
 
 }  // namespace uni

@@ -33,4 +33,9 @@ std::shared_ptr<const mount_table> current_mount_table();
 // nothing changed reads none.
 uint64 mount_table_reads();
 
+// What `name` is below the mount point of `m`, as a path from the root of
+// the file system the mount shows (a mount of a folder inside another shows
+// that folder at its point); false when it is not below it.
+bool inner_path(const std::string& name, const mount_entry& m, std::string& inner);
+
 }  // namespace uni

@@ -38,38 +38,40 @@ bool any_untold(const file_identities& sources) {
   return std::any_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.untold; });
 }
 
-// The answer for the open descriptor of a folder (`folder`, as
-// folder_descriptor_reach gives it), or else of a regular file or a block
-// device; clear for anything else. Memory that runs out throws
-// std::bad_alloc.
-reach_answer answer_for(int fd, const file_identities& sources, reach_use use, bool folder, std::string& why) {
+// The answer for `fd`, whose status is `st`; where nothing is evidence,
+// nothing is asked. Memory that runs out throws std::bad_alloc.
+reach_answer answer_for(int fd, const struct stat& st, const file_identities& sources, reach_use use,
+                        std::string& why) {
   why.clear();
-  struct stat st;
-  if ((sources.empty() && use != reach_use::stream_before_volume) || fd < 0 || ::fstat(fd, &st) != 0 ||
-      !(folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
-    return reach_answer::clear;
+  if (sources.empty() && use != reach_use::stream_before_volume) return reach_answer::clear;
   output_reach r;
   reach_of(fd, st, r);
   ask_volumes(fd, sources, r);
   return reaches_source(r, sources, use, why);
 }
 
-// The same, with memory that runs out answered `untold`.
+// descriptor_reach's answer, or with `folder` folder_descriptor_reach's,
+// with memory that runs out answered `untold`.
 reach_answer answer_or_untold(int fd, const file_identities& sources, reach_use use, bool folder, std::string& why) {
+  why.clear();
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !(folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+    return reach_answer::clear;
   try {
-    return answer_for(fd, sources, use, folder, why);
+    return answer_for(fd, st, sources, use, why);
   } catch (const std::exception&) {
     set_why(why, MEMORY_WHY);
   }
   return reach_answer::untold;
 }
 
-// The same for the folder named `folder`. What is no folder takes nothing
-// made in it.
+// The same for the folder named `folder`: what is no folder takes nothing.
 reach_answer folder_holds_source(const std::string& folder, const file_identities& sources, std::string& why) {
   why.clear();
   const held_descriptor held(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return held.fd >= 0 ? answer_for(held.fd, sources, reach_use::made, true, why) : reach_answer::clear;
+  struct stat st;
+  if (held.fd < 0 || ::fstat(held.fd, &st) != 0) return reach_answer::clear;
+  return answer_for(held.fd, st, sources, reach_use::made, why);
 }
 
 // Says why `path` is refused, for an answer that refuses; true then.
@@ -84,11 +86,6 @@ std::string path_below(const std::string& folder, const std::string& name) {
 
 bool appends(output_open how) { return how == output_open::append || how == output_open::extend; }
 
-// Whether an existing file whose head holds no text is refused: quor's own
-// outputs are text, while the general file utilities write what they are
-// handed, and a file edited in place holds what it held.
-bool judged_by_content(output_open how) { return how != output_open::rewrite && how != output_open::extend; }
-
 output_result refuse(std::ofstream& stream, output_result why) {
   if (stream.is_open()) stream.close();
   stream.setstate(std::ios_base::failbit);
@@ -96,25 +93,21 @@ output_result refuse(std::ofstream& stream, output_result why) {
 }
 
 // Closes a descriptor unless it is handed out, and unlinks the file made with
-// it where its name still leads there: whatever ends the open early (memory
-// that runs out among it) leaves nothing open or made.
+// it (`made`) where its name still leads there: whatever ends the open early
+// (memory that runs out among it) leaves nothing open or made.
 class opened_file {
  public:
-  opened_file(const std::string& name, output_open how) : m_name(name), m_how(how) {}
+  opened_file(const std::string& name, int fd, bool made) : m_name(name), m_held(fd), m_made(made) {
+    m_known = identity_of_descriptor(fd, m_id);
+  }
   ~opened_file() {
     if (m_held.fd < 0) return;
     m_held.reset(-1);
     struct stat st;
-    if (m_known && (m_made || m_how == output_open::create_new) && ::lstat(m_name.c_str(), &st) == 0 &&
-        same_file(identity_from(st), m_id))
+    if (m_known && m_made && ::lstat(m_name.c_str(), &st) == 0 && same_file(identity_from(st), m_id))
       ::unlink(m_name.c_str());
   }
 
-  void hold(int fd) {
-    m_held.reset(fd);
-    m_known = identity_of_descriptor(fd, m_id);
-  }
-  void made_here() { m_made = true; }
   void replace(int fd) { m_held.reset(fd); }
   int fd() const { return m_held.fd; }
   const file_identity& id() const { return m_id; }
@@ -122,11 +115,10 @@ class opened_file {
 
  private:
   const std::string& m_name;
-  output_open m_how;
-  held_descriptor m_held{-1};
+  held_descriptor m_held;
+  bool m_made;
   file_identity m_id;
   bool m_known = false;
-  bool m_made = false;
 };
 
 // The check and the open of the descriptor forms. With `empty_now` false a
@@ -146,20 +138,14 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     if (said_refused(in_folder, name, why))
       return in_folder == reach_answer::source ? output_result::is_source : output_result::untold;
     // Without O_NONBLOCK a FIFO nobody reads would hold the open for ever.
-    const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (how == output_open::create_new ? O_EXCL : 0);
+    const bool create_new = how == output_open::create_new;
+    const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (create_new ? O_EXCL : 0);
     const mode_t mode = static_cast<mode_t>(permission & 07777);
     // Where a source is read through a layer that cannot be told, a file that
     // was there may be it: the open itself says whether it makes the file.
-    bool existing = true;
-    int checked = -1;
-    if (how != output_open::create_new && any_untold(sources)) {
-      checked = ::open(name.c_str(), flags | O_EXCL, mode);
-      existing = checked < 0;
-    }
-    if (checked < 0) {
-      checked = ::open(name.c_str(), flags, mode);
-      if (how == output_open::create_new) existing = false;
-    }
+    int checked = !create_new && any_untold(sources) ? ::open(name.c_str(), flags | O_EXCL, mode) : -1;
+    const bool existing = !create_new && checked < 0;
+    if (checked < 0) checked = ::open(name.c_str(), flags, mode);
     if (checked < 0) {
       const int err = errno;
       struct stat st;
@@ -167,36 +153,30 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
         say_no_reader(name);
         return output_result::no_reader;
       }
-      return err == EEXIST && how == output_open::create_new ? output_result::exists : output_result::failed;
+      return err == EEXIST && create_new ? output_result::exists : output_result::failed;
     }
-    opened_file file(name, how);
-    file.hold(checked);
-    if (!existing) file.made_here();
+    opened_file file(name, checked, !existing);
     struct stat now;
     if (::fstat(file.fd(), &now) != 0) return output_result::failed;
-    output_reach r;
-    // Where nothing is evidence, nothing is asked.
-    if (!sources.empty()) {
-      reach_of(file.fd(), now, r);
-      ask_volumes(file.fd(), sources, r);
-    }
     const bool stored = S_ISREG(now.st_mode) || S_ISBLK(now.st_mode);
     const reach_answer answer =
-        reaches_source(r, sources, existing && stored ? reach_use::existing : reach_use::made, why);
+        answer_for(file.fd(), now, sources, existing && stored ? reach_use::existing : reach_use::made, why);
     if (said_refused(answer, name, why))
       return answer == reach_answer::source ? output_result::is_source : output_result::untold;
     // Whatever identity says, quor's outputs are text: a file whose head
-    // holds anything else may be evidence no layer above showed.
+    // holds anything else may be evidence no layer above showed. The general
+    // file utilities write what they are handed, and a file edited in place
+    // holds what it held.
     std::string what;
-    if (judged_by_content(how) && content_of(file.fd(), what) == head_content::binary) {
+    const bool by_content = how != output_open::rewrite && how != output_open::extend;
+    if (by_content && content_of(file.fd(), what) == head_content::binary) {
       std::fputs(binary_refusal(name, what).c_str(), stderr);
       return output_result::binary;
     }
     bool ok = true;
     // What is read back is the file just checked, reopened as open_stream
-    // opens it. A FIFO stays write-only: one also open for reading would
-    // never see its reader go, and a write could then wait for ever.
-    if (readable && (S_ISREG(now.st_mode) || S_ISBLK(now.st_mode))) {
+    // opens it; a FIFO stays write-only, or a write could wait for ever.
+    if (readable && stored) {
       int both = ::open(("/proc/self/fd/" + std::to_string(file.fd())).c_str(), O_RDWR | O_CLOEXEC);
       if (both < 0) both = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
       file_identity reopened;
@@ -205,8 +185,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     }
     // A reader is there now: a write waits for room in the pipe, not fails.
     const int status = ok ? ::fcntl(file.fd(), F_GETFL) : -1;
-    const int appending = appends(how) ? O_APPEND : 0;
-    ok = status != -1 && ::fcntl(file.fd(), F_SETFL, (status & ~O_NONBLOCK) | appending) == 0;
+    ok = status != -1 && ::fcntl(file.fd(), F_SETFL, (status & ~O_NONBLOCK) | (appends(how) ? O_APPEND : 0)) == 0;
     // Only a regular file has a length to cut; a device is written in place.
     if (ok && empty_now && !appends(how) && S_ISREG(now.st_mode)) ok = ::ftruncate(file.fd(), 0) == 0;
     if (!ok) return output_result::failed;
@@ -221,8 +200,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
 // opened at `fd` by the name `name` (which the check found whole), and it
 // is closed (and a file made for it forgotten) on every failure.
 output_result open_stream(std::ofstream& stream, const std::string& name, output_open how, int fd) {
-  opened_file file(name, how);
-  file.hold(fd);
+  opened_file file(name, fd, how == output_open::create_new);
   struct stat now;
   if (::fstat(file.fd(), &now) != 0) return refuse(stream, output_result::failed);
   // The stream opens, without truncation, the file the descriptor holds (its
@@ -251,10 +229,8 @@ output_result open_stream(std::ofstream& stream, const std::string& name, output
   }
   // With our reader gone, is anyone left to read?
   if (ok && fifo) {
-    const int probe = ::open(held.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (probe >= 0) {
-      ::close(probe);
-    } else if (errno == ENXIO) {
+    const held_descriptor probe(::open(held.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    if (probe.fd < 0 && errno == ENXIO) {
       say_no_reader(name);
       return refuse(stream, output_result::no_reader);
     }
@@ -274,19 +250,18 @@ bool links_unsupported(int err) {
   return err == EPERM || err == EOPNOTSUPP || err == ENOTSUP || err == ENOSYS || err == EIO;
 }
 
-rename_result rename_without_replacing(const std::string& from, const std::string& to) {
+template <class Path>
+rename_result rename_without_replacing(const Path& from, const Path& to) try {
   std::string source, target;
   if (!path_to_utf8(source, from) || !path_to_utf8(target, to)) return rename_result::failed;
-  bool renamed = ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0;
-  int err = renamed ? 0 : errno;
-  if (!renamed && (err == EINVAL || err == ENOSYS)) {
+  int err = ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+  if (err == EINVAL || err == ENOSYS) {
     // A file system that cannot rename without replacing: the second name
     // is made as a link, which fails where a name is held, and the first
     // is dropped.
-    renamed = ::link(source.c_str(), target.c_str()) == 0;
-    err = renamed ? 0 : errno;
-    if (renamed) ::unlink(source.c_str());
-    if (!renamed && links_unsupported(err)) {
+    err = ::link(source.c_str(), target.c_str()) == 0 ? 0 : errno;
+    if (err == 0) ::unlink(source.c_str());
+    if (links_unsupported(err)) {
       // Neither is had here: the name is found free just before a plain
       // rename. What takes it in between is replaced, a race open only
       // where the file system offers nothing better.
@@ -296,14 +271,15 @@ rename_result rename_without_replacing(const std::string& from, const std::strin
       } else if (errno != ENOENT) {
         err = errno;
       } else {
-        renamed = ::rename(source.c_str(), target.c_str()) == 0;
-        err = renamed ? 0 : errno;
+        err = ::rename(source.c_str(), target.c_str()) == 0 ? 0 : errno;
       }
     }
   }
-  if (renamed) return rename_result::renamed;
+  if (err == 0) return rename_result::renamed;
   struct stat st;
   if (err == EEXIST && ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return rename_result::taken;
+  return rename_result::failed;
+} catch (const std::exception&) {
   return rename_result::failed;
 }
 
@@ -320,22 +296,16 @@ std::vector<std::string> folders_made_in(const std::string& path) {
     const std::string part = path.substr(start, end - start);
     start = end + 1;
     if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      // Out of a folder just made is back in the one it was made in.
-      if (missing > 0) {
-        --missing;
-      } else {
-        there = path_below(there, part);
-      }
-      continue;
-    }
     struct stat st;
-    if (missing == 0 && ::stat(path_below(there, part).c_str(), &st) == 0) {
+    // Out of a folder just made is back in the one it was made in.
+    if (part == ".." && missing > 0) {
+      --missing;
+    } else if (missing == 0 && (part == ".." || ::stat(path_below(there, part).c_str(), &st) == 0)) {
       there = path_below(there, part);
-      continue;
+    } else {
+      if (missing == 0) made_in.push_back(there);
+      ++missing;
     }
-    if (missing == 0) made_in.push_back(there);
-    ++missing;
   }
   // A folder that is there already takes the files made in it.
   if (missing == 0) made_in.push_back(there);
@@ -372,10 +342,9 @@ bool identities_of_source(int fd, file_identities& out) {
     reach_of(fd, st, r);
     out.reserve(out.size() + r.self.size() + r.under.size() + r.passed.size());
     const size_t first = out.size();
-    out.insert(out.end(), r.self.begin(), r.self.end());
-    for (const file_identities* held : {&r.under, &r.passed})
-      for (file_identity id : *held) {
-        id.holder = true;
+    for (const file_identities* reached : {&r.self, &r.under, &r.passed})
+      for (file_identity id : *reached) {
+        id.holder = reached != &r.self;
         out.push_back(id);
       }
     const std::string name = descriptor_path(fd);
@@ -440,8 +409,7 @@ output_result open_output(std::FILE*& file, const std::string& path, const file_
   file = ::fdopen(fd, both ? (append ? "a+" : "w+") : (append ? "a" : "w"));
   if (file != nullptr) return output_result::opened;
   // The name the check opened it by, found whole.
-  opened_file made(path, how);
-  made.hold(fd);
+  const opened_file made(path, fd, how == output_open::create_new);
   return output_result::failed;
 }
 
@@ -457,21 +425,11 @@ output_result open_output(std::ofstream& stream, const std::wstring& path, const
 }
 
 rename_result rename_output(const std::string& from, const std::string& to) {
-  try {
-    return rename_without_replacing(from, to);
-  } catch (const std::exception&) {
-    return rename_result::failed;
-  }
+  return rename_without_replacing(from, to);
 }
 
 rename_result rename_output(const std::wstring& from, const std::wstring& to) {
-  try {
-    std::string source, target;
-    if (!path_to_utf8(source, from) || !path_to_utf8(target, to)) return rename_result::failed;
-    return rename_without_replacing(source, target);
-  } catch (const std::exception&) {
-    return rename_result::failed;
-  }
+  return rename_without_replacing(from, to);
 }
 
 bool names_source(const std::string& path, const file_identities& sources, const std::string& shown) {

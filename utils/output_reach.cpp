@@ -34,9 +34,7 @@ bool same_file(const file_identity& a, const file_identity& b) {
 }
 
 bool present(const file_identities& ids, const file_identity& id) {
-  for (const file_identity& have : ids)
-    if (same_file(have, id)) return true;
-  return false;
+  return std::any_of(ids.begin(), ids.end(), [&](const file_identity& have) { return same_file(have, id); });
 }
 
 namespace {
@@ -44,11 +42,9 @@ namespace {
 // The text of a small file of the system's (under /sys), without its line
 // end; "" when it cannot be read whole.
 std::string system_text(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "";
+  const held_descriptor held(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   char text[4097];
-  const ssize_t n = ::read(fd, text, sizeof text);
-  ::close(fd);
+  const ssize_t n = held.fd < 0 ? -1 : ::read(held.fd, text, sizeof text);
   std::string out(text, n > 0 && static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : 0);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
   return out;
@@ -88,10 +84,8 @@ std::vector<uint64> disks_under(uint64 number) {
   struct stat st;
   if (::stat((base + "/partition").c_str(), &st) == 0 && device_number(system_text(base + "/../dev"), found))
     out.push_back(found);
-  DIR* slaves = ::opendir((base + "/slaves").c_str());
-  if (slaves == nullptr) return out;
-  const std::unique_ptr<DIR, int (*)(DIR*)> held(slaves, ::closedir);
-  while (const struct dirent* e = ::readdir(slaves))
+  const std::unique_ptr<DIR, int (*)(DIR*)> slaves(::opendir((base + "/slaves").c_str()), ::closedir);
+  while (const struct dirent* e = slaves ? ::readdir(slaves.get()) : nullptr)
     if (e->d_name[0] != '.' && device_number(system_text(base + "/slaves/" + e->d_name + "/dev"), found))
       out.push_back(found);
   return out;
@@ -132,21 +126,6 @@ place held_place(const fuse_held_file& h) { return place{-1, h.name, h.handle, h
 
 bool is_fuse(const mount_entry& m) { return m.type.compare(0, 4, "fuse") == 0; }
 
-// What `name` is below the mount point of `m`, as a path from the root of
-// the file system the mount shows; false when it is not below it.
-bool inner_path(const std::string& name, const mount_entry& m, std::string& inner) {
-  const std::string& at = m.mount_point;
-  if (name.empty() || name[0] != '/') return false;
-  if (at == "/") {
-    inner = name == "/" ? std::string() : name;
-  } else {
-    if (name.compare(0, at.size(), at) != 0 || (name.size() > at.size() && name[at.size()] != '/')) return false;
-    inner = name.substr(at.size());
-  }
-  if (m.root != "/") inner = m.root + inner;
-  return true;
-}
-
 bool mount_id_of(const place& p, uint64& id) {
   struct statx sx;
   const int r = p.fd >= 0 ? ::statx(p.fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &sx)
@@ -174,9 +153,7 @@ bool share_type(const std::string& type) {
       "virtiofs",     "ceph",         "afs",            "vboxsf",        "vmhgfs",          "davfs",
       "fuse.sshfs",   "fuse.rclone",  "fuse.s3fs",      "fuse.gcsfuse",  "fuse.curlftpfs",  "fuse.davfs",
       "fuse.httpfs2", "fuse.goofys",  "fuse.blobfuse2", "fuse.smbnetfs", "fuse.vmhgfs-fuse", "fuse.glusterfs"};
-  for (const char* share : kShares)
-    if (type == share) return true;
-  return false;
+  return std::any_of(std::begin(kShares), std::end(kShares), [&](const char* share) { return type == share; });
 }
 
 void add_parts(const std::string& list, std::vector<std::string>& out) {
@@ -204,8 +181,8 @@ bool reads_any(const std::vector<fuse_held_file>& held) {
   return std::any_of(held.begin(), held.end(), [](const fuse_held_file& h) { return h.readable; });
 }
 
-// What the head of the regular file `name` shows: true where it could be
-// a source (a volume, a disk, a disk image), or cannot be read to tell.
+// Whether the head of the regular file `name` may be a source's
+// (head_may_be_source), or cannot be read to tell.
 bool may_hold_source(const std::string& name) {
   int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOATIME);
   if (fd < 0 && errno == EPERM) fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -218,22 +195,16 @@ bool may_hold_source(const std::string& name) {
   return got != 0 && (got < 0 || head_may_be_source(head, static_cast<size_t>(got)));
 }
 
-// Fills a reach. Memory that runs out throws std::bad_alloc; every
-// descriptor and listing opened here is closed however it ends.
+// Fills a reach, as reach_of says.
 class reach_builder {
  public:
   explicit reach_builder(output_reach& r) : m_reach(r) {}
 
-  // The file `p`: itself, the files behind a loop device, the file of an
-  // overlay's layer or a pass-through view's folder it is seen as.
+  // The file `p` and what stands for it.
   void add_self(const place& p, int depth, const std::string& via = std::string()) {
-    file_identity id = identity_from(p.st);
-    if (depth > MAX_HOLDER_DEPTH || present(m_reach.self, id)) return;
-    id.via = via;
-    m_reach.self.push_back(id);
+    if (!first_visit(m_reach.self, identity_from(p.st), via, depth)) return;
     if (S_ISBLK(p.st.st_mode)) {
       m_pending.push_back(pending{p, nullptr});
-      // The files behind a loop device, loop over loop.
       place behind;
       std::string through;
       if (loop_behind(static_cast<uint64>(p.st.st_rdev), behind, through)) add_self(behind, depth + 1, through);
@@ -272,6 +243,15 @@ class reach_builder {
     place where;
     const mount_entry* mount;
   };
+
+  // Adds `id`, reached through `via`, to `list`; false where it is there
+  // already or the walk is too deep.
+  static bool first_visit(file_identities& list, file_identity id, const std::string& via, int depth) {
+    id.via = via;
+    if (depth > MAX_HOLDER_DEPTH || present(list, id)) return false;
+    list.push_back(id);
+    return true;
+  }
 
   void add_behind(const std::string& path) {
     if (!path.empty() && path[0] == '/' && std::find(m_reach.behind.begin(), m_reach.behind.end(), path) == m_reach.behind.end())
@@ -452,28 +432,26 @@ class reach_builder {
     file_identity disk;
     disk.block_device = number;
     disk.container = container;
-    if (depth > MAX_HOLDER_DEPTH || present(m_reach.under, disk)) return;
-    m_reach.under.push_back(disk);
+    if (!first_visit(m_reach.under, disk, std::string(), depth)) return;
     for (uint64 below : disks_under(number)) add_under_disk(below, depth + 1, false);
     place p;
     std::string via;
-    if (!loop_behind(number, p, via)) return;
-    if (S_ISBLK(p.st.st_mode)) {
-      add_under_disk(static_cast<uint64>(p.st.st_rdev), depth + 1, false);
-    } else {
-      add_under_file(p, depth + 1, false, via);
-    }
+    if (loop_behind(number, p, via)) add_under_store(p, depth + 1, false, via);
   }
 
-  // A file something is stored in (an image), what it is seen as through an
-  // overlay or a view, and what that is stored on. `container`: a FUSE server
-  // holds it, so whatever is made in its mount is written into it.
+  // A disk or a file something is stored in, as one of the two.
+  void add_under_store(const place& p, int depth, bool container, const std::string& via) {
+    if (S_ISBLK(p.st.st_mode)) add_under_disk(static_cast<uint64>(p.st.st_rdev), depth, container);
+    if (S_ISREG(p.st.st_mode)) add_under_file(p, depth, container, via);
+  }
+
+  // A file something is stored in (an image; a `container` a FUSE server
+  // holds), what it is seen as through an overlay or a view, and what that
+  // is stored on.
   void add_under_file(const place& p, int depth, bool container, const std::string& via) {
     file_identity id = identity_from(p.st);
     id.container = container;
-    id.via = via;
-    if (depth > MAX_HOLDER_DEPTH || present(m_reach.under, id)) return;
-    m_reach.under.push_back(id);
+    if (!first_visit(m_reach.under, id, via, depth)) return;
     if (!m_reach.in_file) m_reach.in_file = may_hold_source(p.open_by.empty() ? p.name : p.open_by);
     add_store_of(p, depth);
   }
@@ -491,10 +469,7 @@ class reach_builder {
 
   // A folder a view shows, and what it is stored on.
   void add_under_folder(const place& p, int depth, const std::string& via) {
-    file_identity id = identity_from(p.st);
-    id.via = via;
-    if (depth > MAX_HOLDER_DEPTH || present(m_reach.folders, id)) return;
-    m_reach.folders.push_back(id);
+    if (!first_visit(m_reach.folders, identity_from(p.st), via, depth)) return;
     if (p.open_by.empty()) add_behind(p.name);
     if (on_a_disk(p)) {
       add_under_disk(static_cast<uint64>(p.st.st_dev), depth + 1, false);
@@ -508,8 +483,7 @@ class reach_builder {
   // the folders its table entry names. Null: untold already.
   void add_under_mount(const mount_entry* m, int depth) {
     if (m == nullptr || depth > MAX_HOLDER_DEPTH) return;
-    for (uint64 seen : m_mounts)
-      if (seen == m->id) return;
+    if (std::find(m_mounts.begin(), m_mounts.end(), m->id) != m_mounts.end()) return;
     m_mounts.push_back(m->id);
     const std::string mount =
         std::string("the ") + (is_fuse(*m) ? "FUSE " : "") + "mount at " + m->mount_point + " (" + m->type + ")";
@@ -546,18 +520,11 @@ class reach_builder {
       // writing and writes them in place; one that holds it only to read
       // while its mount takes writes (fuse-zip, archivemount) writes the
       // store anew as a whole, the sources in it too.
-      const bool container = !h.writable;
-      if (S_ISBLK(h.status.st_mode)) {
-        add_under_disk(static_cast<uint64>(h.status.st_rdev), depth + 1, container);
-      } else if (S_ISREG(h.status.st_mode)) {
-        add_under_file(held_place(h), depth + 1, container, via);
-      }
+      add_under_store(held_place(h), depth + 1, !h.writable, via);
     }
     // A file passed through is no store of the view, but is stored on one.
     for (const fuse_held_file& h : through) {
-      file_identity id = identity_from(h.status);
-      id.via = via;
-      if (!present(m_reach.passed, id)) m_reach.passed.push_back(id);
+      first_visit(m_reach.passed, identity_from(h.status), via, depth);
       add_store_of(held_place(h), depth + 1);
     }
     for (const place& folder : folders) add_under_folder(folder, depth + 1, via);
@@ -611,11 +578,7 @@ std::string descriptor_path(int fd) {
 // or a character device is stored nowhere.
 void reach_of(int fd, const struct stat& st, output_reach& r) {
   reach_builder builder(r);
-  place p;
-  p.fd = fd;
-  p.name = descriptor_path(fd);
-  p.st = st;
-  builder.add_self(p, 0);
+  builder.add_self(place{fd, descriptor_path(fd), std::string(), st}, 0);
   if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISBLK(st.st_mode)) builder.add_under_self();
 }
 
@@ -625,14 +588,14 @@ struct volume_hook {
   void* volume;
   volume_question ask;
 };
-// Kept for the life of the process: a volume may close as it ends. Held
-// again by a volume that opens another while it answers.
-std::recursive_mutex& hooks_lock() {
-  static std::recursive_mutex* const lock = new std::recursive_mutex;
-  return *lock;
-}
-std::vector<volume_hook>& hooks() {
-  static std::vector<volume_hook>* const kept = new std::vector<volume_hook>;
+// Kept for the life of the process: a volume may close as it ends. The lock
+// is held again by a volume that opens another while it answers.
+struct volume_hooks {
+  std::recursive_mutex lock;
+  std::vector<volume_hook> open;
+};
+volume_hooks& hooks() {
+  static volume_hooks* const kept = new volume_hooks;
   return *kept;
 }
 
@@ -670,18 +633,23 @@ std::string source_why(const file_identity& out, const file_identity& s, bool st
   return (s.holder ? "it is stored in what holds " : "it is stored in ") + evidence + layer;
 }
 
+reach_answer said(std::string& why, const std::string& text, reach_answer answer) {
+  why = text;
+  return answer;
+}
+
 }  // namespace
 
 void volume_opened(void* volume, volume_question ask) {
-  const std::lock_guard<std::recursive_mutex> held(hooks_lock());
-  for (const volume_hook& h : hooks())
+  const std::lock_guard<std::recursive_mutex> held(hooks().lock);
+  for (const volume_hook& h : hooks().open)
     if (h.volume == volume) return;
-  hooks().push_back(volume_hook{volume, ask});
+  hooks().open.push_back(volume_hook{volume, ask});
 }
 
 void volume_closed(void* volume) {
-  const std::lock_guard<std::recursive_mutex> held(hooks_lock());
-  std::vector<volume_hook>& all = hooks();
+  const std::lock_guard<std::recursive_mutex> held(hooks().lock);
+  std::vector<volume_hook>& all = hooks().open;
   all.erase(std::remove_if(all.begin(), all.end(), [volume](const volume_hook& h) { return h.volume == volume; }),
             all.end());
 }
@@ -689,12 +657,12 @@ void volume_closed(void* volume) {
 void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
   std::vector<std::string> paths(1, descriptor_path(fd));
   paths.insert(paths.end(), r.behind.begin(), r.behind.end());
-  const std::lock_guard<std::recursive_mutex> held(hooks_lock());
+  const std::lock_guard<std::recursive_mutex> held(hooks().lock);
   std::vector<void*> asked;
   for (const file_identity& s : sources) {
     if (s.volume == nullptr || std::find(asked.begin(), asked.end(), s.volume) != asked.end()) continue;
     asked.push_back(s.volume);
-    const std::vector<volume_hook> open = hooks();
+    const std::vector<volume_hook> open = hooks().open;
     for (const volume_hook& h : open)
       for (size_t i = 0; h.volume == s.volume && i < paths.size(); ++i) {
         std::string where;
@@ -714,56 +682,34 @@ void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
   }
 }
 
-// `source` when the file is a source or what one is stored on, or is stored
-// on one. A holder of a source is matched only by the file itself: a file
-// beside the source on its disk is no part of it. Where a source is read
-// through a share or a layer that cannot be told, an existing file may be
-// it, and so may the file a file system under `r` is stored in where its
-// head shows what a source could be. An open volume's own file is a source
-// whoever mounted it. What a writer makes or replaces is refused where a
-// layer under it cannot be told; a standard stream, judged by what it holds
-// besides, only where its file system is on no line of the run's table, or
-// a layer under it is one nothing tells while no volume is open to answer
-// for it or a source is read through that very layer.
+// The answers descriptor_reach, stream_reach and folder_descriptor_reach
+// give, over what `r` reaches. A holder of a source is matched only by the
+// file itself, and an open volume's own file is a source whoever mounted it.
+// A layer nothing tells refuses a stream only while no volume is open to
+// answer for it or a source is read through that very layer.
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why) {
   why.clear();
   if (sources.empty() && (use != reach_use::stream_before_volume || r.volume_layer.empty())) return reach_answer::clear;
   for (const file_identity& s : sources) {
-    if (s.unsure) {
-      why = "memory ran out while the evidence's identities were gathered";
-      return reach_answer::untold;
-    }
+    if (s.unsure)
+      return said(why, "memory ran out while the evidence's identities were gathered", reach_answer::untold);
     for (const file_identities* reached : {&r.self, &r.under, &r.folders})
       for (const file_identity& id : *reached)
-        if (same_file(id, s) && (reached == &r.self || !s.holder || s.container)) {
-          why = source_why(id, s, reached != &r.self);
-          return reach_answer::source;
-        }
+        if (same_file(id, s) && (reached == &r.self || !s.holder || s.container))
+          return said(why, source_why(id, s, reached != &r.self), reach_answer::source);
   }
-  if (!r.own.empty()) {
-    why = r.own;
-    return r.own_untold ? reach_answer::untold : reach_answer::source;
-  }
+  if (!r.own.empty()) return said(why, r.own, r.own_untold ? reach_answer::untold : reach_answer::source);
   const bool stream = use == reach_use::stream || use == reach_use::stream_before_volume;
   const bool unknown = !r.unknown.empty() && unknown_unanswered(r, sources) && !r.unlisted;
-  if (stream ? r.unlisted || unknown : !r.why.empty()) {
-    why = unknown ? r.unknown : r.why;
-    return unknown ? reach_answer::unknown : reach_answer::untold;
-  }
-  if (!stream && !r.numbered.empty() && unknown_unanswered(r, sources)) {
-    why = r.numbered;
-    return reach_answer::untold;
-  }
-  if (use == reach_use::stream_before_volume && !r.volume_layer.empty()) {
-    why = r.volume_layer;
-    return reach_answer::unknown;
-  }
+  if (stream ? r.unlisted || unknown : !r.why.empty())
+    return unknown ? said(why, r.unknown, reach_answer::unknown) : said(why, r.why, reach_answer::untold);
+  if (!stream && !r.numbered.empty() && unknown_unanswered(r, sources))
+    return said(why, r.numbered, reach_answer::untold);
+  if (use == reach_use::stream_before_volume && !r.volume_layer.empty())
+    return said(why, r.volume_layer, reach_answer::unknown);
   if (use == reach_use::existing || r.in_file)
     for (const file_identity& s : sources)
-      if (s.untold) {
-        why = s.why;
-        return reach_answer::untold;
-      }
+      if (s.untold) return said(why, s.why, reach_answer::untold);
   return reach_answer::clear;
 }
 

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include "utils/output_file.h"
 
 namespace uni {
@@ -107,11 +109,7 @@ struct held_descriptor {
     if (fd >= 0) ::close(fd);
     fd = opened;
   }
-  int release() {
-    const int out = fd;
-    fd = -1;
-    return out;
-  }
+  int release() { return std::exchange(fd, -1); }
   int fd;
 };
 

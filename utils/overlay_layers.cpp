@@ -1,11 +1,13 @@
 #include "utils/overlay_layers.h"
 
+#include "utils/mount_table.h"
+
 namespace uni {
 
 namespace {
 
-// The names in a "lowerdir=" value: separated by ':', a backslash taking
-// the character after it as it is. "::" leads to the data-only layers.
+// The names in a "lowerdir=" value, read as overlay_layers says; "::" leads
+// to the data-only layers.
 void add_lower_layers(const std::string& value, std::vector<std::string>& out) {
   std::string name;
   for (size_t i = 0; i < value.size(); ++i) {
@@ -34,17 +36,6 @@ bool starts_with(const std::string& text, const char* prefix, std::string& rest)
   return true;
 }
 
-// What `path` is below the mount point `at`; false when it is not below.
-bool below(const std::string& path, const std::string& at, std::string& inner) {
-  if (at == "/") {
-    inner = path == "/" ? std::string() : path;
-    return !path.empty() && path[0] == '/';
-  }
-  if (path.compare(0, at.size(), at) != 0 || (path.size() > at.size() && path[at.size()] != '/')) return false;
-  inner = path.substr(at.size());
-  return true;
-}
-
 // The overlay shows a layer file's own type, size and times.
 bool shows(const struct stat& seen, const struct stat& st) {
   return (seen.st_mode & S_IFMT) == (st.st_mode & S_IFMT) && seen.st_size == st.st_size &&
@@ -55,19 +46,12 @@ bool shows(const struct stat& seen, const struct stat& st) {
 }
 
 // Where the layer named `layer` of an overlay mounted at `mount_point` is
-// looked for: as it is when absolute, else from the folder that holds the
-// mount point, then from the working folder.
+// looked for, as overlay_layer_file says.
 std::vector<std::string> layer_folders(const std::string& layer, const std::string& mount_point) {
-  std::vector<std::string> folders;
-  if (layer[0] == '/') {
-    folders.push_back(layer);
-  } else {
-    const size_t slash = mount_point.rfind('/');
-    const std::string above = slash == std::string::npos || slash == 0 ? "/" : mount_point.substr(0, slash);
-    folders.push_back(above == "/" ? "/" + layer : above + "/" + layer);
-    folders.push_back(layer);
-  }
-  return folders;
+  if (layer[0] == '/') return {layer};
+  const size_t slash = mount_point.rfind('/');
+  const std::string above = slash == std::string::npos || slash == 0 ? "/" : mount_point.substr(0, slash);
+  return {above == "/" ? "/" + layer : above + "/" + layer, layer};
 }
 
 }  // namespace
@@ -105,10 +89,7 @@ bool overlay_upper_folder(const mount_entry& mount, std::string& folder) {
 bool overlay_layer_file(const std::string& path, const struct stat& seen, const mount_entry& mount, std::string& name,
                         struct stat& status) {
   std::string inner;
-  if (mount.type != "overlay" || !below(path, mount.mount_point, inner)) return false;
-  // A mount of a folder inside the overlay shows that folder at its point.
-  if (mount.root != "/") inner = mount.root + inner;
-  if (inner.empty()) return false;
+  if (mount.type != "overlay" || !inner_path(path, mount, inner) || inner.empty()) return false;
   for (const std::string& layer : overlay_layers(mount.options)) {
     if (layer.empty()) continue;
     for (const std::string& folder : layer_folders(layer, mount.mount_point)) {
