@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "tests/app/quor_run.h"
+#include "tests/support/child_process.h"
 #include "tests/support/layer_setups.h"
 
 namespace {
@@ -300,6 +302,23 @@ TEST(EvidenceViews, StreamsThroughViewsOfNtfs3gOverABlockExportAreRefused) {
                      {n + kept}, {}, own_file(out, t.in_volume, image));
       expect_refused({{"root, " + t.how + ": appended to " + t.out, dir, args, ">>" + quote(t.out)}}, {n + kept}, {},
                      "refused to write: " + out + ": it is ");
+    }
+    // One allocation refused anywhere in the run (in the volume's check
+    // among them: a folder's index, a record) never lets the listing into
+    // the volume: the run is refused, or ends for memory.
+    if (merged.ok() && allocation_failures_throw()) {
+      const std::string kept = md5_of_file(n + "/real/top.txt");
+      int failed_runs = 0;
+      for (long long at = 0; at < 3000000; at += std::max(1LL, at / 6)) {
+        const std::string env = "env QUOR_NEW_FAILS_ONCE=1 QUOR_NEW_FAILS_FROM=" + std::to_string(at) +
+                                " LD_PRELOAD=" + quote(QUOR_MEMORY_EXHAUSTION_PRELOAD) + " ";
+        std::string said;
+        const int status = run_call({"", dir, args, ">>mf/top.txt", as_nobody() + env}, said);
+        failed_runs += said.find("memory") != std::string::npos;
+        EXPECT_NE(status, 0) << "allocation " << at << ": " << said.substr(0, 300);
+        ASSERT_EQ(md5_of_file(n + "/real/top.txt"), kept) << "allocation " << at << ": " << said.substr(0, 300);
+      }
+      EXPECT_GT(failed_runs, 0) << "no allocation was refused";
     }
   }
   ASSERT_TRUE(wait_until_unheld(image));

@@ -1,7 +1,9 @@
 // Preloaded into a program under test: from the allocation numbered
 // QUOR_NEW_FAILS_FROM on (0 the program's first through operator new),
 // every operator new throws std::bad_alloc, as it does once memory has run
-// out; without that number every allocation goes through. Every allocation
+// out, or with QUOR_NEW_FAILS_ONCE set that one alone, as where a large
+// allocation is refused and smaller ones still go through; without that
+// number every allocation goes through. Every allocation
 // goes to malloc, whose memory the runtime's operator delete frees.
 #include <atomic>
 #include <cstdlib>
@@ -23,7 +25,9 @@ std::atomic<long long> made(0);
 
 void* operator new(std::size_t size) {
   const long long from = fails_from();
-  if (from >= 0 && made++ >= from) throw std::bad_alloc();
+  static const bool once = std::getenv("QUOR_NEW_FAILS_ONCE") != nullptr;
+  const long long number = made++;
+  if (from >= 0 && (once ? number == from : number >= from)) throw std::bad_alloc();
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
