@@ -357,7 +357,10 @@ bool identities_of_source(int fd, file_identities& out) {
     }
     return true;
   } catch (const std::exception&) {
-    if (!out.empty()) out.back().unsure = true;
+    // Even a set memory left empty says so: with nothing in it, nothing
+    // would be checked against the source at all.
+    if (out.empty()) out.emplace_back();
+    out.back().unsure = true;
     return false;
   }
 }

@@ -65,7 +65,9 @@ bool identities_of_descriptor(int fd, file_identities& out);
 // `container` too where only to read), and in turn what that is stored on.
 // Where a layer of that cannot be told, the first element is marked `untold`
 // with why. False when the system cannot tell the descriptor's own, or memory
-// ran out part way (an element of `out`, if any, is then marked `unsure`).
+// ran out part way (the last element of `out`, one added where it held
+// none, is then marked `unsure`; where not even that can be added, the
+// std::bad_alloc goes on).
 bool identities_of_source(int fd, file_identities& out);
 // True when `id` is the file of one of `sources` (a holder among them too).
 bool is_one_of(const file_identity& id, const file_identities& sources);

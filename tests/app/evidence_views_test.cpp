@@ -309,7 +309,7 @@ TEST(EvidenceViews, StreamsThroughViewsOfNtfs3gOverABlockExportAreRefused) {
     if (merged.ok() && allocation_failures_throw()) {
       const std::string kept = md5_of_file(n + "/real/top.txt");
       int failed_runs = 0;
-      for (long long at = 0; at < 3000000; at += std::max(1LL, at / 6)) {
+      for (long long at = 0; at < 3000000; at += std::max(1LL, at / 20)) {
         const std::string env = "env QUOR_NEW_FAILS_ONCE=1 QUOR_NEW_FAILS_FROM=" + std::to_string(at) +
                                 " LD_PRELOAD=" + quote(QUOR_MEMORY_EXHAUSTION_PRELOAD) + " ";
         std::string said;
