@@ -12,7 +12,9 @@
 # NEW (microseconds a check), NEW/OLD.
 #
 # Usage (root, FUSE): bench/copy-check-cost.sh OLD_BENCH NEW_BENCH
-# Environment: COUNTS (default "0 10000 50000"), ROOT_FILES (default 20000).
+# Environment: COUNTS (default "0 10000 50000"), ROOT_FILES (default 20000),
+# ROOT_PREFIX (the volume's files' names, default "note"; "case" gives them
+# the case folder's names, which the check must then look up).
 set -euo pipefail
 export LC_ALL=C
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,12 +28,12 @@ for tool in mergerfs mkntfs ntfs-3g python3; do
 done
 guard_begin
 
-# fill FOLDER COUNT: COUNT small files in FOLDER.
+# fill FOLDER COUNT PREFIX: COUNT small files in FOLDER, named PREFIX and a number.
 fill() {
-  python3 - "$1" "$2" <<'PY'
+  python3 - "$1" "$2" "$3" <<'PY'
 import os, sys
 for i in range(int(sys.argv[2])):
-    with open(os.path.join(sys.argv[1], "case%06d.txt" % i), "w") as f:
+    with open(os.path.join(sys.argv[1], "%s%06d.txt" % (sys.argv[3], i)), "w") as f:
         f.write("note %d\n" % i)
 PY
 }
@@ -52,14 +54,14 @@ truncate -s $((64 * 1048576 + root_files * 2048)) "$volume"
 mkntfs -F -Q -q "$volume" >/dev/null 2>&1
 mkdir "$guard_work/fill"
 ntfs-3g "$volume" "$guard_work/fill"
-fill "$guard_work/fill" "$root_files"
+fill "$guard_work/fill" "$root_files" "${ROOT_PREFIX:-note}"
 umount "$guard_work/fill"
 
 printf '%-62s %10s %10s %8s\n' "row (one check, us)" OLD NEW NEW/OLD
 for count in $counts; do
   branch=$guard_work/branch-$count view=$guard_work/view-$count
   mkdir "$branch" "$view"
-  fill "$branch" "$count"
+  fill "$branch" "$count" case
   mergerfs -o allow_other "$branch" "$view"
   guard_mounts+=("$view")
   for source in default root; do
