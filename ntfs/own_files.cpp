@@ -50,11 +50,12 @@ bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
   out = record_facts();
   std::vector<byte> record(volume.m_mft_record_alloc_size);
   byte* buf = record.data();
-  ulong64 pos = volume.get_inode_file_pos(number);
+  ulong64 pos = 0;
   int size = static_cast<int>(record.size());
   uint32 length = static_cast<uint32>(record.size());
   if (record.size() < 1024 || number >= volume.get_inode_count()) return false;
   if (!volume.read_mft_record(number, buf, pos, size, false)) {
+    pos = volume.get_inode_file_pos(number);
     if (volume.m_disk != nullptr && pos != 0 && pos < volume.held_bytes() && !volume.read_volume(pos, buf, length))
       throw std::runtime_error("its record " + std::to_string(number) + " cannot be read");
     return false;
@@ -156,38 +157,41 @@ void add_live(const string_indx_map& valid, ulong64 folder, folder_index& index)
   }
 }
 
-// Read as the listing reads it, once a run (or again when `anew`), a piece at a time: the
-// listing's maps of a folder of many thousand names, carved ones too, are never held whole.
-// With `root_only`, its $INDEX_ROOT alone, kept nowhere. A damaged index holds nothing.
-const folder_index& index_of(const CNtfs& volume, volume_memo& memo, ulong64 folder, bool anew = false,
-                             bool root_only = false) {
-  const auto kept = memo.folders.find(folder);
-  if (kept != memo.folders.end() && !anew && !root_only) return kept->second;
-  static folder_index top;  // the root node's, for one question (under the memo's lock)
-  folder_index index;
+// The live entries of the folder's $INDEX_ROOT node, added to `index`, as the listing reads
+// them; `dir` keeps what the rest of the index is read by. False where there is no index.
+bool root_node_entries(const CNtfs& volume, ulong64 folder, directory_index& dir, folder_index& index) {
   string_indx_map valid;
   inode_indx_mmap carved;
+  if (!read_directory_index(volume, folder, dir)) return false;
+  parse_index_node_w_carve(valid, carved, folder, dir.root_node.data(), static_cast<int>(dir.root_node.size()), 0);
+  add_live(valid, folder, index);
+  return true;
+}
+
+// Read as the listing reads it, once a run (or again when `anew`), a piece at a time: the
+// listing's maps of a folder of many thousand names, carved ones too, are never held whole.
+// A damaged index holds nothing.
+const folder_index& index_of(const CNtfs& volume, volume_memo& memo, ulong64 folder, bool anew = false) {
+  const auto kept = memo.folders.find(folder);
+  if (kept != memo.folders.end() && !anew) return kept->second;
+  folder_index index;
   directory_index dir;
-  if (read_directory_index(volume, folder, dir)) {
-    parse_index_node_w_carve(valid, carved, folder, dir.root_node.data(), static_cast<int>(dir.root_node.size()), 0);
+  const uint32 size = root_node_entries(volume, folder, dir, index) ? dir.record_size : 0;
+  string_indx_map valid;
+  inode_indx_mmap carved;
+  std::vector<byte> piece;
+  ulong64 total = 0;
+  for (ulong64 first = 0; !dir.runs.empty() && is_valid_index_record_size(size) &&
+                          volume.read_index_allocation_piece(piece, dir.runs, size, dir.allocation_size, first,
+                                                             64ULL * size, total);
+       first += piece.size()) {
+    valid.clear();
+    carved.clear();
+    for (size_t at = 0; at + size <= piece.size(); at += size)
+      if (index_record_in_use(dir, (first + at) / size) && load_u32(piece.data(), at) == 0x58444E49)  // "INDX"
+        parse_indx_buffer_w_carve(valid, carved, folder, piece.data() + at, static_cast<int>(size), 0);
     add_live(valid, folder, index);
-    if (root_only) return top = std::move(index);
-    const uint32 size = dir.record_size;
-    std::vector<byte> piece;
-    ulong64 total = 0;
-    for (ulong64 first = 0; !dir.runs.empty() && is_valid_index_record_size(size) &&
-                            volume.read_index_allocation_piece(piece, dir.runs, size, dir.allocation_size, first,
-                                                               64ULL * size, total);
-         first += piece.size()) {
-      valid.clear();
-      carved.clear();
-      for (size_t at = 0; at + size <= piece.size(); at += size)
-        if (index_record_in_use(dir, (first + at) / size) && load_u32(piece.data(), at) == 0x58444E49)  // "INDX"
-          parse_indx_buffer_w_carve(valid, carved, folder, piece.data() + at, static_cast<int>(size), 0);
-      add_live(valid, folder, index);
-    }
   }
-  if (root_only) return top = std::move(index);
   std::sort(index.entries.begin(), index.entries.end(),
             [&index](const folder_index::entry& a, const folder_index::entry& b) {
               return std::strcmp(index.name(a), index.name(b)) < 0;
@@ -241,7 +245,9 @@ bool shows_folder(const CNtfs& volume, volume_memo& memo, const std::string& at,
   const uni::held_descriptor dir(lookups_in(at));
   struct stat st;
   // The names of the index's root node first: a folder that lacks one needs no more read.
-  const folder_index& top = index_of(volume, memo, folder, false, true);
+  folder_index top;
+  directory_index unread;
+  if (memo.folders.count(folder) == 0) root_node_entries(volume, folder, unread, top);
   for (const auto& e : top.entries)
     if (e.always_shown && (dir.fd < 0 || ::fstatat(dir.fd, top.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0)) return false;
   const folder_index& index = index_of(volume, memo, folder);
@@ -348,13 +354,15 @@ void add_names(const std::string& path, std::vector<std::string>& out) {
 bool named_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, const struct stat& st,
                   uint64& record, std::string& in_volume) {
   uni::mount_entry m;
-  if (major(st.st_dev) != 0 || !mount_at(at, m) || m.type.compare(0, 4, "fuse") != 0 ||  // no FUSE mount is a disk's
-      at.compare(0, m.mount_point.size(), m.mount_point) != 0)
+  std::string inner;  // the root field's folders, then those below the mount point
+  if (major(st.st_dev) != 0 || !mount_at(at, m) || !uni::is_fuse(m) ||  // no FUSE mount is a disk's
+      !uni::inner_path(at, m, inner))
     return false;
   std::vector<std::string> names;
   add_names(m.root, names);
   const size_t root_field = names.size();
-  add_names(at.substr(m.mount_point.size()), names);
+  names.clear();
+  add_names(inner, names);
   // What the view's top stands for is asked once a run.
   const auto told = memo.views.find(m.id);
   ulong64 folder = told != memo.views.end() ? told->second : ROOT_DIRECTORY_ENTRY, created = 0;
@@ -448,7 +456,7 @@ void open_disk_volumes(const CNtfs& volume, volume_memo& memo, const std::string
   uni::mount_entry m;
   disk_handle* disk = volume.get_disk_handle();
   std::deque<partition_record> parts;
-  if (!mount_at(at, m) || (m.type.compare(0, 4, "fuse") != 0 && m.type != "ntfs" && m.type != "ntfs3")) return;
+  if (!mount_at(at, m) || !uni::may_show_a_volume(m)) return;
   memo.disk_read = true;
   if (disk == nullptr || !scan_partitions(disk, parts, false)) return;
   std::vector<std::string> chain;

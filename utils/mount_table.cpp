@@ -77,6 +77,10 @@ std::shared_ptr<const mount_table> current_mount_table() {
   return c.table;
 }
 
+bool is_fuse(const mount_entry& m) { return m.type.compare(0, 4, "fuse") == 0; }
+
+bool may_show_a_volume(const mount_entry& m) { return is_fuse(m) || m.type == "ntfs" || m.type == "ntfs3"; }
+
 bool inner_path(const std::string& name, const mount_entry& m, std::string& inner) {
   const std::string& at = m.mount_point;
   if (name.empty() || name[0] != '/') return false;

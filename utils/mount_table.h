@@ -33,6 +33,12 @@ std::shared_ptr<const mount_table> current_mount_table();
 // nothing changed reads none.
 uint64 mount_table_reads();
 
+// Whether `m` is a FUSE file system's.
+bool is_fuse(const mount_entry& m);
+// Whether an NTFS volume may show itself through `m`: a FUSE file system's
+// (ntfs-3g, and any view over one) or a kernel NTFS driver's.
+bool may_show_a_volume(const mount_entry& m);
+
 // What `name` is below the mount point of `m`, as a path from the root of
 // the file system the mount shows (a mount of a folder inside another shows
 // that folder at its point); false when it is not below it.

@@ -124,8 +124,6 @@ struct place {
 // What a FUSE server holds, opened through the server's own descriptor.
 place held_place(const fuse_held_file& h) { return place{-1, h.name, h.handle, h.status}; }
 
-bool is_fuse(const mount_entry& m) { return m.type.compare(0, 4, "fuse") == 0; }
-
 bool mount_id_of(const place& p, uint64& id) {
   struct statx sx;
   const int r = p.fd >= 0 ? ::statx(p.fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &sx)
@@ -215,7 +213,7 @@ class reach_builder {
     // disk is all it is stored on: the table is not asked (read whole, it
     // is the dearest part of a check on a machine of many mounts).
     const mount_entry* m = on_a_disk(p) ? nullptr : mount_of(p);
-    if (m != nullptr && depth == 0 && (is_fuse(*m) || m->type == "ntfs" || m->type == "ntfs3"))
+    if (m != nullptr && depth == 0 && may_show_a_volume(*m))
       m_reach.volume_layer = "it lies on the mount at " + m->mount_point + " (" + m->type +
                              "), which only the evidence's volume can tell from its own files, and none opened";
     m_pending.push_back(pending{p, m});
@@ -658,11 +656,12 @@ void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
   std::vector<std::string> paths(1, descriptor_path(fd));
   paths.insert(paths.end(), r.behind.begin(), r.behind.end());
   const std::lock_guard<std::recursive_mutex> held(hooks().lock);
+  // A copy: a volume that answers may open others, which join the list.
+  const std::vector<volume_hook> open = hooks().open;
   std::vector<void*> asked;
   for (const file_identity& s : sources) {
     if (s.volume == nullptr || std::find(asked.begin(), asked.end(), s.volume) != asked.end()) continue;
     asked.push_back(s.volume);
-    const std::vector<volume_hook> open = hooks().open;
     for (const volume_hook& h : open)
       for (size_t i = 0; h.volume == s.volume && i < paths.size(); ++i) {
         std::string where;
