@@ -475,12 +475,13 @@ TEST(EvidenceGuard, APutOffStandardErrorTakesNothingWhenMemoryRunsOut) {
   const std::string log = store.at + "/case.log", out = dir + "/run.out", kept = "earlier log\n";
   // The run's status with every allocation failing from number `from` on
   // (none with -1), its standard output into `said`.
+  const std::string preload = open_to_all(QUOR_MEMORY_EXHAUSTION_PRELOAD, "memory-exhaustion.so");
   auto run = [&](long long from, std::string& said) {
     std::ofstream(log, std::ios::trunc) << kept;
     std::string ignored;
     const int status = run_command(
         "cd " + quote(dir) + " && " + as_nobody() + "env QUOR_NEW_FAILS_FROM=" + std::to_string(from) +
-            " LD_PRELOAD=" + quote(QUOR_MEMORY_EXHAUSTION_PRELOAD) + " " + quote(QUOR_EXE) +
+            " LD_PRELOAD=" + quote(preload) + " " + quote(quor_exe()) +
             " -image notes.img -all -csv </dev/null >" + quote(out) + " 2>>" + quote(log),
         ignored);
     said = read_whole(out);

@@ -975,17 +975,19 @@ struct quor_call {
   std::string prefix = "";
 };
 
-// quor as these runs start it: a copy in the scratch folder, which the
-// runs as another user open to every user, wherever the build itself lies
-// (a checkout in a folder of mode 0700 is closed to them).
+// A copy of the build's file `file` as `name` in the scratch folder, open to
+// every user, wherever the build itself lies (a checkout in a folder of
+// mode 0700 is closed to another user's runs); the file itself where no copy
+// could be made.
+inline std::string open_to_all(const std::string& file, const std::string& name) {
+  const std::string path = scratch_dir() + "/" + name;
+  std::string ignored;
+  return run_command("cp " + quote(file) + " " + quote(path) + " && chmod 0755 " + quote(path), ignored) == 0 ? path
+                                                                                                              : file;
+}
+// quor as these runs start it.
 inline const std::string& quor_exe() {
-  static const std::string copy = [] {
-    const std::string path = scratch_dir() + "/quor";
-    std::string ignored;
-    return run_command("cp " + quote(QUOR_EXE) + " " + quote(path) + " && chmod 0755 " + quote(path), ignored) == 0
-               ? path
-               : std::string(QUOR_EXE);
-  }();
+  static const std::string copy = open_to_all(QUOR_EXE, "quor");
   return copy;
 }
 
