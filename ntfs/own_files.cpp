@@ -136,13 +136,14 @@ struct volume_memo {
   std::vector<std::pair<ulong64, std::unique_ptr<CNtfs>>> disk_volumes;  // by byte offset
 };
 
-// Held again by a volume of the disk opened or closed under it; kept for the life of the process.
-std::recursive_mutex& memo_lock() {
-  static std::recursive_mutex* const lock = new std::recursive_mutex;
-  return *lock;
-}
-std::map<const CNtfs*, volume_memo>& memos() {
-  static std::map<const CNtfs*, volume_memo>* const kept = new std::map<const CNtfs*, volume_memo>;
+// The memos of the volumes open, kept for the life of the process. The lock is held again by
+// a volume of the disk opened or closed under it.
+struct memo_store {
+  std::recursive_mutex lock;
+  std::map<const CNtfs*, volume_memo> memos;
+};
+memo_store& store() {
+  static memo_store* const kept = new memo_store;
   return *kept;
 }
 
@@ -285,47 +286,65 @@ std::string path_by_parents(const CNtfs& volume, ulong64 number) {
   return path.empty() ? "\\" : path;
 }
 
-// The folder `at` (status `st`) by the numbers its mount shows: each one up to the root, or
-// to the top of its mount, is the record of its number, a folder named so in the parent shown
-// above it, and what only this volume holds agrees: a time to the tick, else the nearest
-// folder whose index holds names shows them with their numbers. Above the mount, the records'
-// own parents.
-bool numbered_folder(const CNtfs& volume, volume_memo& memo, std::string at, struct stat st, uint64& record,
-                     std::string& in_volume) {
-  std::vector<std::pair<std::string, ulong64>> chain;  // each folder's path and record
-  bool proven = false;
+// A folder a mount shows, and its status there.
+struct shown_folder {
+  std::string at;
+  struct stat st;
+};
+
+// The folders a mount shows from `at` up to the volume's root, or to the top of its mount where that comes first.
+std::vector<shown_folder> folders_up(std::string at, struct stat st) {
+  std::vector<shown_folder> chain;
   for (int depth = 0; depth < MAX_DEPTH; ++depth) {
-    const ulong64 number = static_cast<ulong64>(st.st_ino);
+    chain.push_back({at, st});
+    at = parent_of(at);
+    if (st.st_ino == ROOT_DIRECTORY_ENTRY || chain.back().at == "/" || ::stat(at.c_str(), &st) != 0 ||
+        st.st_dev != chain.back().st.st_dev)
+      break;
+  }
+  return chain;
+}
+
+// The volume's path of the first folder of `chain` ("" for the root): the names the mount shows below its top,
+// the records' own parents above it ("..." where a record on the way is damaged).
+std::string path_in_volume(const CNtfs& volume, const std::vector<shown_folder>& chain) {
+  const shown_folder& top = chain.back();
+  std::string path = path_by_parents(volume, static_cast<ulong64>(top.st.st_ino));
+  path = (path.empty() ? "..." : path == "\\" ? "" : path) + chain.front().at.substr(top.at == "/" ? 0 : top.at.size());
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+// The folder `at` (status `st`) by the numbers its mount shows: each one up to the root, or to the top of its mount,
+// is the record of its number, a folder named so in the parent shown above it, and what only this volume holds
+// agrees: a time to the tick, else the nearest folder whose index holds names shows them with their numbers.
+bool numbered_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, const struct stat& st,
+                     uint64& record, std::string& in_volume) {
+  const std::vector<shown_folder> chain = folders_up(at, st);
+  bool proven = false;
+  for (size_t i = 0; i < chain.size(); ++i) {
     record_facts facts;
     ulong64 shown = 0;
-    if (!read_facts(volume, number, facts) || !facts.directory) return false;
-    const bool dated = shown_created(at, shown);
-    if (dated && (!facts.dated || shown != facts.created)) return false;
-    proven = proven || proves(facts, st, dated, shown);
-    chain.emplace_back(at, number);
-    struct stat up;
-    if (number == ROOT_DIRECTORY_ENTRY || at == "/" || ::stat(parent_of(at).c_str(), &up) != 0 || up.st_dev != st.st_dev)
-      break;
-    if (!named_in(facts, at.substr(at.rfind('/') + 1), static_cast<ulong64>(up.st_ino))) return false;
-    at = parent_of(at);
-    st = up;
+    const std::string& here = chain[i].at;
+    const bool dated = shown_created(here, shown);
+    if (!read_facts(volume, static_cast<ulong64>(chain[i].st.st_ino), facts) || !facts.directory ||
+        (dated && (!facts.dated || shown != facts.created)) ||
+        (i + 1 < chain.size() && !named_in(facts, here.substr(here.rfind('/') + 1), chain[i + 1].st.st_ino)))
+      return false;
+    proven = proven || proves(facts, chain[i].st, dated, shown);
   }
   for (size_t i = 0; !proven && i < chain.size(); ++i) {
-    const folder_index& index = index_of(volume, memo, chain[i].second);
+    const ulong64 number = static_cast<ulong64>(chain[i].st.st_ino);
+    const folder_index& index = index_of(volume, memo, number);
     if (std::none_of(index.entries.begin(), index.entries.end(),
                      [](const folder_index::entry& e) { return e.record >= FIRST_USER_RECORD; }))
       continue;
-    if (!names_agree(volume, memo, chain[i].first, chain[i].second)) return false;
+    if (!names_agree(volume, memo, chain[i].at, number)) return false;
     proven = true;
   }
   if (!proven) return false;
-  record = chain.front().second;
-  const std::string& top = chain.back().first;
-  in_volume = path_by_parents(volume, chain.back().second);
-  in_volume = (in_volume.empty() ? "..." : in_volume == "\\" ? "" : in_volume) +
-              chain.front().first.substr(top == "/" ? 0 : top.size());
-  std::replace(in_volume.begin(), in_volume.end(), '/', '\\');
-  if (in_volume.empty()) in_volume = "\\";
+  record = static_cast<uint64>(st.st_ino);
+  in_volume = path_in_volume(volume, chain);
   return true;
 }
 
@@ -390,7 +409,6 @@ bool named_folder(const CNtfs& volume, volume_memo& memo, const std::string& at,
     folder = child != nullptr && facts_of(volume, memo, child->record).directory ? child->record : ~0ULL;
     if (folder != ~0ULL) record = folder;
   }
-  if (in_volume.empty()) in_volume = "\\";
   return true;
 }
 
@@ -401,53 +419,6 @@ struct fresh_reads {
   explicit fresh_reads(const CNtfs& volume) : v(volume) { v.m_mft_cache_len = 0; }
   ~fresh_reads() { if (v.m_mft_cache_len == 0) v.m_mft_cache_pos = pos, v.m_mft_cache_len = uint32(length); }
 };
-
-// The path a mount shows from the folder `at` up to its root record, "" where it leaves the
-// mount first: for a file proven by its own record, whose folders need no proof of their own.
-std::string mount_path(std::string at, struct stat st) {
-  std::string path;
-  for (int depth = 0; depth < MAX_DEPTH && st.st_ino != ROOT_DIRECTORY_ENTRY; ++depth) {
-    struct stat up;
-    if (at == "/" || ::stat(parent_of(at).c_str(), &up) != 0 || up.st_dev != st.st_dev) return "";
-    path.insert(0, "\\" + at.substr(at.rfind('/') + 1));
-    at = parent_of(at);
-    st = up;
-  }
-  return st.st_ino == ROOT_DIRECTORY_ENTRY ? path : "";
-}
-
-bool holds_at(CNtfs& volume, const std::string& name, uint64& record, std::string& path) {
-  record = 0, path.clear();
-  struct stat st, in;
-  if (!volume.is_validated() || name.empty() || name[0] != '/' || ::stat(name.c_str(), &st) != 0 ||
-      !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
-    return false;
-  const fresh_reads fresh(volume);
-  volume_memo& memo = memos()[&volume];
-  const bool file = S_ISREG(st.st_mode);
-  const std::string folder = file ? parent_of(name) : name, base = name.substr(name.rfind('/') + 1);
-  if (!file) in = st;
-  if (file && (::stat(folder.c_str(), &in) != 0 || in.st_dev != st.st_dev || !S_ISDIR(in.st_mode))) return false;
-  record_facts facts;
-  ulong64 shown = 0;
-  // A file is the volume's by its own record, name, parent and a time to the tick.
-  if (file && read_facts(volume, static_cast<ulong64>(st.st_ino), facts) && !facts.directory &&
-      named_in(facts, base, static_cast<ulong64>(in.st_ino)) && proves(facts, st, shown_created(name, shown), shown)) {
-    record = static_cast<uint64>(st.st_ino);
-    path = in.st_ino == ROOT_DIRECTORY_ENTRY ? "" : mount_path(folder, in);
-    if (path.empty() && in.st_ino != ROOT_DIRECTORY_ENTRY) path = path_by_parents(volume, in.st_ino);
-    path = (path.empty() && in.st_ino != ROOT_DIRECTORY_ENTRY ? "..." : path) + "\\" + base;
-    return true;
-  }
-  if (!numbered_folder(volume, memo, folder, in, record, path) && !named_folder(volume, memo, folder, in, record, path))
-    return (record = 0, path.clear(), false);
-  if (!file) return true;
-  // Said as the file it would be there, by its own record where the index has it.
-  const folder_index::entry* e = index_of(volume, memo, record).find(base);
-  if (e != nullptr) record = e->record;
-  path = (path == "\\" ? "" : path) + "\\" + base;
-  return true;
-}
 
 // The evidence is the disk, not only the volume listed: the other NTFS volumes its partition
 // table holds (an image's, a device's, a VMDK chain's), opened the first time an output lies
@@ -475,12 +446,12 @@ void open_disk_volumes(const CNtfs& volume, volume_memo& memo, const std::string
 uni::volume_word answer(void* opened, const std::string& at, std::string& where, uint64& record) {
   CNtfs& volume = *static_cast<CNtfs*>(opened);
   try {
-    const std::lock_guard<std::recursive_mutex> held(memo_lock());
-    if (holds_at(volume, at, record, where)) return uni::volume_word::own;
-    volume_memo& memo = memos()[&volume];
+    const std::lock_guard<std::recursive_mutex> held(store().lock);
+    if (volume_holds(volume, at, record, where)) return uni::volume_word::own;
+    volume_memo& memo = store().memos[&volume];
     if (!memo.disk_read) open_disk_volumes(volume, memo, at);
     for (const auto& other : memo.disk_volumes)
-      if (holds_at(*other.second, at, record, where)) {
+      if (volume_holds(*other.second, at, record, where)) {
         where += " of the volume at offset " + std::to_string(other.first);
         return uni::volume_word::own;
       }
@@ -493,9 +464,39 @@ uni::volume_word answer(void* opened, const std::string& at, std::string& where,
 
 }  // namespace
 
-bool volume_holds(CNtfs& volume, const std::string& at, uint64& record, std::string& path) {
-  const std::lock_guard<std::recursive_mutex> held(memo_lock());
-  return holds_at(volume, at, record, path);
+bool volume_holds(CNtfs& volume, const std::string& name, uint64& record, std::string& path) {
+  const std::lock_guard<std::recursive_mutex> held(store().lock);
+  record = 0, path.clear();
+  struct stat st, in;
+  if (!volume.is_validated() || name.empty() || name[0] != '/' || ::stat(name.c_str(), &st) != 0 ||
+      !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+    return false;
+  const fresh_reads fresh(volume);
+  volume_memo& memo = store().memos[&volume];
+  const bool file = S_ISREG(st.st_mode);
+  const std::string folder = file ? parent_of(name) : name, base = name.substr(name.rfind('/') + 1);
+  if (!file) in = st;
+  if (file && (::stat(folder.c_str(), &in) != 0 || in.st_dev != st.st_dev || !S_ISDIR(in.st_mode))) return false;
+  record_facts facts;
+  ulong64 shown = 0;
+  // A file is the volume's by its own record, name, parent and a time to the tick.
+  if (file && read_facts(volume, static_cast<ulong64>(st.st_ino), facts) && !facts.directory &&
+      named_in(facts, base, static_cast<ulong64>(in.st_ino)) && proves(facts, st, shown_created(name, shown), shown)) {
+    record = static_cast<uint64>(st.st_ino);
+    path = path_in_volume(volume, folders_up(folder, in)) + "\\" + base;
+    return true;
+  }
+  if (!numbered_folder(volume, memo, folder, in, record, path) && !named_folder(volume, memo, folder, in, record, path))
+    return (record = 0, path.clear(), false);
+  if (!file) {
+    if (path.empty()) path = "\\";
+    return true;
+  }
+  // Said as the file it would be there, by its own record where the index has it.
+  const folder_index::entry* e = index_of(volume, memo, record).find(base);
+  if (e != nullptr) record = e->record;
+  path += "\\" + base;
+  return true;
 }
 
 bool volume_holds(CNtfs& volume, int fd, uint64& record, std::string& path) {
@@ -507,9 +508,9 @@ void volume_answers_outputs(CNtfs& volume) { uni::volume_opened(&volume, answer)
 void volume_stops_answering(CNtfs& volume) {
   uni::volume_closed(&volume);
   volume_memo gone;  // let go of outside the lock: the disk's other volumes close with it
-  const std::lock_guard<std::recursive_mutex> held(memo_lock());
-  const auto kept = memos().find(&volume);
-  if (kept == memos().end()) return;
+  const std::lock_guard<std::recursive_mutex> held(store().lock);
+  const auto kept = store().memos.find(&volume);
+  if (kept == store().memos.end()) return;
   gone = std::move(kept->second);
-  memos().erase(kept);
+  store().memos.erase(kept);
 }
