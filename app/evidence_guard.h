@@ -20,18 +20,17 @@ uni::file_identities open_source_ids(const user_ctx& ctx);
 // True, after the refusal, when standard output or standard error writes a
 // file the command line names as evidence, is a block device, or is a regular
 // file that is not empty and holds no text (uni::content_of): "refused to
-// write: <file>: <why>", where <why> names the evidence as the command line
-// gives it and the layer, says it is a block device or what binary data it
-// holds (uni::binary_refusal), or that its head "cannot be read to tell what
-// it holds". Named as evidence are any value of a source option, and any
-// argument at all that names a regular file or a block device, each as typed,
-// as cleaned the way an image's name is and with only the blanks and quotes
-// around it cut, and the source as the parser will have the run open it.
-// A layer under a stream that nothing tells is put off until the source
-// opens, whose volume answers for it (outputs_on_opened_evidence); where none
-// opens, the run's end refuses it (outputs_left_unknown). `error_cleared`:
-// standard error may be written (standard output alone was refused, or
-// neither, and it is not put off).
+// write: <file>: <why>", <why> naming the evidence as typed and the layer,
+// saying it is a block device or what binary data it holds
+// (uni::binary_refusal), or that its head "cannot be read to tell what it
+// holds". Evidence: any value of a source option, and any argument naming a
+// regular file or a block device, each as typed, as cleaned the way an image's
+// name is and with only the blanks and quotes around it cut, and the source as
+// the parser will have the run open it. A layer under a stream that nothing
+// tells is put off until the source's volume answers for it
+// (outputs_on_opened_evidence), or refused at the run's end where none opens
+// (outputs_left_unknown). `error_cleared`: standard error may be written
+// (standard output alone was refused, or neither, and it is not put off).
 bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared);
 // Whether the stream `fd` (1 or 2) was put off so.
 bool stream_put_off(int fd);
@@ -47,13 +46,12 @@ bool outputs_on_opened_evidence(const uni::file_identities& opened);
 // The same for the source open in `ctx` (open_source_ids).
 bool outputs_on_open_source(const user_ctx& ctx);
 
-// Makes the folder ctx.copy_dir when ctx.copy_files asks for copies and it is
-// not made yet, and holds it open in ctx.copy_dir_fd: called once the source
-// is open and checked, before the first copy. Nothing is made on (or in a
-// mount of) the files the run holds open (ctx's volume and extracted $MFT,
-// and `held`), nor those the command line in ctx.arguments names as evidence:
-// that is refused, said as the guarded opener says it. The folders made are
-// open to every user; the process's file-creation mask is kept for the copies
-// and reports made after. 0 when the folder is there; -1 after the refusal or
+// Makes the folder ctx.copy_dir when ctx.copy_files asks for copies, and holds
+// it open in ctx.copy_dir_fd: called once the source is open and checked,
+// before the first copy. Nothing is made on (or in a mount of) the files the
+// run holds open (ctx's volume and extracted $MFT, and `held`), nor those
+// ctx.arguments names as evidence: refused, as the guarded opener says it. The
+// folders made are open to every user; the copies and reports made after keep
+// the process's mask. 0 when the folder is there; -1 after the refusal or
 // "prob creating results directory, <folder>" on standard error.
 int make_copy_folder(user_ctx& ctx, const uni::file_identities& held = uni::file_identities());

@@ -43,9 +43,9 @@ struct record_facts {
   file_name_map names;
 };
 
-// A base record in use, read whole, no sector torn: anything less is damage and never
-// matches. A record whose bytes cannot be read at all (not damage: no "FILE" there, past the
-// image's end, a place no run of $MFT maps) leaves the check without an answer.
+// A base record in use, read whole, no sector torn: anything less is damage and never matches. A record whose
+// bytes cannot be read at all (not damage: no "FILE" there, past the image's end, no run of $MFT maps it)
+// leaves the check without an answer.
 bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
   out = record_facts();
   std::vector<byte> record(volume.m_mft_record_alloc_size);
@@ -99,14 +99,14 @@ ulong64 ticks_of(const struct timespec& t) {
   return seconds < 0 ? 0 : static_cast<ulong64>(seconds) * TICKS_PER_SECOND + static_cast<ulong64>(t.tv_nsec) / 100;
 }
 
-// Only a time with ticks below the second is the volume's alone (a format, and a tool that
-// sets times, write whole seconds): a time a view shows equal to the record's.
+// Only a time with ticks below the second is the volume's alone (a format, and a tool that sets times, write
+// whole seconds): a time a view shows equal to the record's.
 bool to_the_tick(ulong64 shown, ulong64 recorded) { return shown == recorded && shown % TICKS_PER_SECOND != 0; }
 
-// The record's creation time a mount shows (`dated`: `shown`), or its change time, which no
-// copy can set.
+// The record's creation time a mount shows (`dated`: `shown`), or its change time, which no copy can set.
 bool proves(const record_facts& facts, const struct stat& st, bool dated, ulong64 shown) {
-  return facts.dated && ((dated && to_the_tick(shown, facts.created)) || to_the_tick(ticks_of(st.st_ctim), facts.changed));
+  return facts.dated &&
+         ((dated && to_the_tick(shown, facts.created)) || to_the_tick(ticks_of(st.st_ctim), facts.changed));
 }
 
 // A folder's live entries under the names its mounts show (no DOS-only name), sorted.
@@ -158,8 +158,8 @@ void add_live(const string_indx_map& valid, ulong64 folder, folder_index& index)
   }
 }
 
-// The live entries of the folder's $INDEX_ROOT node, added to `index`, as the listing reads
-// them; `dir` keeps what the rest of the index is read by. False where there is no index.
+// The live entries of the folder's $INDEX_ROOT node, added to `index` as the listing reads them; `dir` keeps
+// what the rest of the index is read by. False where there is no index.
 bool root_node_entries(const CNtfs& volume, ulong64 folder, directory_index& dir, folder_index& index) {
   string_indx_map valid;
   inode_indx_mmap carved;
@@ -169,9 +169,8 @@ bool root_node_entries(const CNtfs& volume, ulong64 folder, directory_index& dir
   return true;
 }
 
-// Read as the listing reads it, once a run (or again when `anew`), a piece at a time: the
-// listing's maps of a folder of many thousand names, carved ones too, are never held whole.
-// A damaged index holds nothing.
+// Read as the listing reads it, once a run (or again when `anew`), a piece at a time: the listing's maps of a
+// folder of many thousand names, carved ones too, are never held whole. A damaged index holds nothing.
 const folder_index& index_of(const CNtfs& volume, volume_memo& memo, ulong64 folder, bool anew = false) {
   const auto kept = memo.folders.find(folder);
   if (kept != memo.folders.end() && !anew) return kept->second;
@@ -213,35 +212,36 @@ const record_facts& facts_of(const CNtfs& volume, volume_memo& memo, ulong64 num
 
 int lookups_in(const std::string& at) { return ::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }  // no FUSE open
 
-// Whether a folder shown as the record `folder` shows its names, each looked up (never
-// listed), with their numbers, and their creation times where shown: a name missing ends it,
-// a number that differs after the index is read again too. Names made since are not looked for.
-bool names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
+enum class names_word { none, agree, differ };
+
+// What a folder shown as the record `folder` says of the names its index holds, each looked up (never listed) with
+// its number and, where shown, its creation time: `none` where there is no name to look up, `differ` where one is
+// missing, or a number differs after the index is read again. Names made since are not looked for.
+names_word names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
   const uni::held_descriptor dir(lookups_in(at));
-  bool any = false;
   for (bool anew : {false, true}) {
     const folder_index& index = index_of(volume, memo, folder, anew);
-    bool differs = false;
+    names_word word = names_word::none;
     for (const auto& e : index.entries) {
       struct stat st;
       ulong64 created = 0;
       if (e.record < FIRST_USER_RECORD) continue;
-      if (dir.fd < 0 || ::fstatat(dir.fd, index.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-      differs = static_cast<ulong64>(st.st_ino) != e.record ||
-                (shown_created(at + "/" + index.name(e), created) && created != facts_of(volume, memo, e.record).created);
+      if (dir.fd < 0 || ::fstatat(dir.fd, index.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0) return names_word::differ;
+      const bool differs = static_cast<ulong64>(st.st_ino) != e.record ||
+                           (shown_created(at + "/" + index.name(e), created) &&
+                            created != facts_of(volume, memo, e.record).created);
+      word = differs ? names_word::differ : names_word::agree;
       if (differs) break;
-      any = true;
     }
-    if (!differs) return any;
+    if (word != names_word::differ) return word;
   }
-  return false;
+  return names_word::differ;
 }
 
-// Whether the folder `at` of a view that numbers files its own way shows every live entry of
-// the volume's folder `folder`, each by its name with its record's size and time to the tick
-// (or later: written through the view), whatever else it shows. Some time must agree to the
-// tick: any copy made since is later, so a few later ones before any agrees end the search.
-// Damage in the volume neither proves nor disproves.
+// Whether the folder `at` of a view that numbers files its own way shows every live entry of the volume's
+// folder `folder`, each by its name with its record's size and time to the tick (or later: written through
+// the view), whatever else it shows. Some time must agree to the tick: any copy made since is later, so a few
+// later ones before any agrees end the search. Damage in the volume neither proves nor disproves.
 bool shows_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
   const uni::held_descriptor dir(lookups_in(at));
   struct stat st;
@@ -270,8 +270,7 @@ bool shows_folder(const CNtfs& volume, volume_memo& memo, const std::string& at,
 
 std::string parent_of(const std::string& path) { return path.rfind('/') == 0 ? "/" : path.substr(0, path.rfind('/')); }
 
-// The path of the record `number` by its own names' parents, up to the root; "" where a
-// record on the way is damaged.
+// The path of the record `number` by its own names' parents, up to the root; "" where one on the way is damaged.
 std::string path_by_parents(const CNtfs& volume, ulong64 number) {
   std::string path;
   for (int depth = 0; number != ROOT_DIRECTORY_ENTRY; ++depth) {
@@ -334,13 +333,9 @@ bool numbered_folder(const CNtfs& volume, volume_memo& memo, const std::string& 
     proven = proven || proves(facts, chain[i].st, dated, shown);
   }
   for (size_t i = 0; !proven && i < chain.size(); ++i) {
-    const ulong64 number = static_cast<ulong64>(chain[i].st.st_ino);
-    const folder_index& index = index_of(volume, memo, number);
-    if (std::none_of(index.entries.begin(), index.entries.end(),
-                     [](const folder_index::entry& e) { return e.record >= FIRST_USER_RECORD; }))
-      continue;
-    if (!names_agree(volume, memo, chain[i].at, number)) return false;
-    proven = true;
+    const names_word word = names_agree(volume, memo, chain[i].at, static_cast<ulong64>(chain[i].st.st_ino));
+    if (word == names_word::differ) return false;
+    proven = word == names_word::agree;
   }
   if (!proven) return false;
   record = static_cast<uint64>(st.st_ino);
@@ -366,10 +361,10 @@ void add_names(const std::string& path, std::vector<std::string>& out) {
   }
 }
 
-// Through a FUSE view that numbers files its own way: its top stands for the volume's folder
-// its mount's root field names when it shows that folder (and no other creation time); the
-// path below leads name by name through the volume's indexes as far as they hold it (names
-// made through the view and not written back yet lie in the last folder found).
+// Through a FUSE view that numbers files its own way: its top stands for the volume's folder its mount's root
+// field names when it shows that folder (and no other creation time); the path below leads name by name
+// through the volume's indexes as far as they hold it (names made through the view and not written back yet
+// lie in the last folder found).
 bool named_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, const struct stat& st,
                   uint64& record, std::string& in_volume) {
   uni::mount_entry m;
@@ -420,9 +415,8 @@ struct fresh_reads {
   ~fresh_reads() { if (v.m_mft_cache_len == 0) v.m_mft_cache_pos = pos, v.m_mft_cache_len = uint32(length); }
 };
 
-// The evidence is the disk, not only the volume listed: the other NTFS volumes its partition
-// table holds (an image's, a device's, a VMDK chain's), opened the first time an output lies
-// where one of them may be mounted (FUSE, NTFS).
+// The evidence is the disk, not only the volume listed: the other NTFS volumes its partition table holds (an
+// image's, a device's, a VMDK chain's), opened the first time an output lies where one may be mounted.
 void open_disk_volumes(const CNtfs& volume, volume_memo& memo, const std::string& at) {
   uni::mount_entry m;
   disk_handle* disk = volume.get_disk_handle();
