@@ -23,6 +23,18 @@ struct mount_entry {
   std::vector<std::string> options;
 };
 
+// The pieces of `text` between the `separator`s, empty ones kept but for one
+// after a last separator: "a::b:" gives "a", "", "b"; "" gives none.
+std::vector<std::string> split(const std::string& text, char separator);
+
+// A device number written "major:minor", as the table and /sys write it;
+// false for any other text.
+bool device_number(const std::string& text, uint64& device);
+
+// The whole of the file at `path`: "" where it cannot be opened, what was
+// read where a read fails. Memory that runs out throws std::bad_alloc.
+std::string file_text(const std::string& path);
+
 // The entry of one line of the mount table; false for a line not in the
 // table's form.
 bool mount_entry_of_line(const std::string& line, mount_entry& entry);

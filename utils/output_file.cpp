@@ -10,6 +10,7 @@
 
 #include "utils/binary_head.h"
 #include "utils/file_streams.h"
+#include "utils/mount_sources.h"
 #include "utils/output_reach.h"
 
 namespace uni {
@@ -290,11 +291,7 @@ std::vector<std::string> folders_made_in(const std::string& path) {
   std::vector<std::string> made_in;
   std::string there = path[0] == '/' ? "/" : ".";
   size_t missing = 0;  // folders still to be made below `there`
-  for (size_t start = 0; start <= path.size();) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    const std::string part = path.substr(start, end - start);
-    start = end + 1;
+  for (const std::string& part : split(path, '/')) {
     if (part.empty() || part == ".") continue;
     struct stat st;
     // Out of a folder just made is back in the one it was made in.

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "utils/mount_sources.h"
 #include "utils/output_reach.h"
 
 namespace uni {
@@ -61,11 +62,7 @@ folder_result make_output_folder(const std::string& path, const file_identities&
   held_descriptor here(::open(path[0] == '/' ? "/" : ".", FOLDER_FLAGS));
   if (here.fd < 0) return folder_result::failed;
   bool here_checked = false;
-  for (size_t start = 0; start <= path.size();) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    const std::string part = path.substr(start, end - start);
-    start = end + 1;
+  for (const std::string& part : split(path, '/')) {
     if (part.empty() || part == ".") continue;
     bool checked = false;
     folder_result why = folder_result::failed;

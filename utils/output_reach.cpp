@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -39,13 +38,9 @@ bool present(const file_identities& ids, const file_identity& id) {
 
 namespace {
 
-// The text of a small file of the system's (under /sys), without its line
-// end; "" when it cannot be read whole.
+// The text of a file of the system's (under /sys), without its line end.
 std::string system_text(const std::string& path) {
-  const held_descriptor held(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  char text[4097];
-  const ssize_t n = held.fd < 0 ? -1 : ::read(held.fd, text, sizeof text);
-  std::string out(text, n > 0 && static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : 0);
+  std::string out = file_text(path);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
   return out;
 }
@@ -64,14 +59,6 @@ std::string device_node_of(uint64 number) {
   const size_t at = uevent.find("\nDEVNAME=");
   if (at == std::string::npos || uevent[at + 9] == '\n') return "";
   return "/dev/" + uevent.substr(at + 9, uevent.find('\n', at + 9) - at - 9);
-}
-
-bool device_number(const std::string& text, uint64& number) {
-  unsigned ma = 0, mi = 0;
-  char end = 0;
-  if (std::sscanf(text.c_str(), "%u:%u%c", &ma, &mi, &end) != 2) return false;
-  number = static_cast<uint64>(makedev(ma, mi));
-  return true;
 }
 
 // The block devices the block device `number` is made on: the whole disk
@@ -154,24 +141,16 @@ bool share_type(const std::string& type) {
   return std::any_of(std::begin(kShares), std::end(kShares), [&](const char* share) { return type == share; });
 }
 
-void add_parts(const std::string& list, std::vector<std::string>& out) {
-  for (size_t start = 0, end = 0; start < list.size(); start = end + 1) {
-    end = list.find(':', start);
-    if (end == std::string::npos) end = list.size();
-    out.push_back(list.substr(start, end - start));
-  }
-}
-
-// mergerfs shows its branches to every reader, whoever runs its server.
-void add_mergerfs_branches(const mount_entry& m, std::vector<std::string>& out) {
+// The folders of a mergerfs mount: those its table entry lists, and its
+// branches, which it shows to every reader, whoever runs its server.
+void add_mergerfs_folders(const mount_entry& m, std::vector<std::string>& out) {
+  for (const std::string& listed : split(m.source, ':')) out.push_back(listed);
   char text[4096];
   const ssize_t n = ::getxattr((m.mount_point + "/.mergerfs").c_str(), "user.mergerfs.branches", text, sizeof text);
-  const size_t first = out.size();
-  add_parts(std::string(text, n > 0 ? static_cast<size_t>(n) : 0), out);
-  // Each branch may carry its mode: "/disk1=RW".
-  for (size_t i = first; i < out.size(); ++i) {
-    const size_t at = out[i].find_last_of("=/");
-    if (at != std::string::npos && out[i][at] == '=') out[i].resize(at);
+  for (std::string branch : split(std::string(text, n > 0 ? static_cast<size_t>(n) : 0), ':')) {
+    const size_t at = branch.find_last_of("=/");  // it may carry its mode: "/disk1=RW"
+    if (at != std::string::npos && branch[at] == '=') branch.resize(at);
+    out.push_back(branch);
   }
 }
 
@@ -329,10 +308,7 @@ class reach_builder {
     // only mergerfs's entry is one, which to any other server is part of
     // a remote's name.
     std::vector<std::string> names{m.source};
-    if (m.type == "fuse.mergerfs") {
-      add_parts(m.source, names);
-      add_mergerfs_branches(m, names);
-    }
+    if (m.type == "fuse.mergerfs") add_mergerfs_folders(m, names);
     if (m.type == "fuse.rclone" && m.source.compare(0, 7, ":local:") == 0) names.push_back(m.source.substr(7));
     for (const std::string& folder : rclone_remote_folders(m)) names.push_back(folder);
     const size_t first_named = folders.size();
