@@ -127,6 +127,14 @@ bool binary_head(const byte* head, size_t size, std::string& what) {
   return true;
 }
 
+ssize_t read_head(int fd, void* head, size_t size) {
+  ssize_t got;
+  do {
+    got = ::pread(fd, head, size, 0);
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+
 head_content content_of(int fd, std::string& what) {
   what.clear();
   struct stat st;
@@ -137,10 +145,7 @@ head_content content_of(int fd, std::string& what) {
   const int own = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
   const bool readable = (::fcntl(fd, F_GETFL) & O_ACCMODE) != O_WRONLY;
   if (own < 0 && !readable) return head_content::unreadable;
-  ssize_t got;
-  do {
-    got = ::pread(own >= 0 ? own : fd, head.data(), head.size(), 0);
-  } while (got < 0 && errno == EINTR);
+  const ssize_t got = read_head(own >= 0 ? own : fd, head.data(), head.size());
   if (own >= 0) ::close(own);
   if (got <= 0) return head_content::unreadable;
   return binary_head(head.data(), static_cast<size_t>(got), what) ? head_content::binary : head_content::text;

@@ -5,6 +5,8 @@
 // binary data in its first 8 KiB is no earlier listing, log or report of
 // ours, whatever layer it is stored on. This is the backstop that needs no
 // knowledge of layers: it holds where every identity check came up empty.
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 
@@ -35,6 +37,11 @@ bool head_may_be_source(const byte* head, size_t size);
 // as an examiner reads it: "an E01 header", "a NUL byte at 0x1F4"; empty
 // for text.
 bool binary_head(const byte* head, size_t size, std::string& what);
+
+// Reads up to `size` bytes from the start of the file open at `fd` into
+// `head` without moving its offset, again where a signal cuts the read
+// short: what pread answers.
+ssize_t read_head(int fd, void* head, size_t size);
 
 enum class head_content { text, binary, unreadable };
 

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "utils/binary_head.h"
+
 namespace uni {
 
 namespace {
@@ -46,10 +48,7 @@ bool fdinfo_value(const char* pid, const char* fd, const char* key, int value_ba
   const int f = ::open(path, O_RDONLY | O_CLOEXEC);
   if (f < 0) return false;
   char text[4096];
-  ssize_t n;
-  do {
-    n = ::read(f, text, sizeof text - 1);
-  } while (n < 0 && errno == EINTR);
+  const ssize_t n = read_head(f, text, sizeof text - 1);
   ::close(f);
   if (n <= 0) return false;
   text[n] = '\0';

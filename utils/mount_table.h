@@ -5,6 +5,7 @@
 // at every mount and unmount in the process's namespace, so a table kept
 // here is never older than the last change a check could have seen.
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "utils/mount_sources.h"
@@ -32,6 +33,10 @@ std::shared_ptr<const mount_table> current_mount_table();
 // How many times this process has read the whole table: a check that finds
 // nothing changed reads none.
 uint64 mount_table_reads();
+
+// The mount ID of the file open at `fd`, or with `fd` -1 of the file at
+// `path` (a link followed), in `id`; false where the system does not tell.
+bool mount_id_at(int fd, const std::string& path, uint64& id);
 
 // Whether `m` is a FUSE file system's.
 bool is_fuse(const mount_entry& m);

@@ -362,8 +362,6 @@ bool identities_of_source(int fd, file_identities& out) {
   }
 }
 
-bool is_one_of(const file_identity& id, const file_identities& sources) { return present(sources, id); }
-
 reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why) {
   return answer_or_untold(dirfd, sources, reach_use::made, true, why);
 }

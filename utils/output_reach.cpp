@@ -32,8 +32,8 @@ bool same_file(const file_identity& a, const file_identity& b) {
   return a.device == b.device && a.inode == b.inode;
 }
 
-bool present(const file_identities& ids, const file_identity& id) {
-  return std::any_of(ids.begin(), ids.end(), [&](const file_identity& have) { return same_file(have, id); });
+bool is_one_of(const file_identity& id, const file_identities& sources) {
+  return std::any_of(sources.begin(), sources.end(), [&](const file_identity& s) { return same_file(s, id); });
 }
 
 namespace {
@@ -111,15 +111,6 @@ struct place {
 // What a FUSE server holds, opened through the server's own descriptor.
 place held_place(const fuse_held_file& h) { return place{-1, h.name, h.handle, h.status}; }
 
-bool mount_id_of(const place& p, uint64& id) {
-  struct statx sx;
-  const int r = p.fd >= 0 ? ::statx(p.fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &sx)
-                          : ::statx(AT_FDCWD, (p.open_by.empty() ? p.name : p.open_by).c_str(), 0, STATX_MNT_ID, &sx);
-  if (r != 0 || (sx.stx_mask & STATX_MNT_ID) == 0) return false;
-  id = static_cast<uint64>(sx.stx_mnt_id);
-  return true;
-}
-
 // Whether a mount's table source is another machine's address: host:path,
 // user@host:path, remote:path, :backend:path, .host:/ or a URL. A path of
 // this machine begins with '/'.
@@ -165,10 +156,7 @@ bool may_hold_source(const std::string& name) {
   if (fd < 0 && errno == EPERM) fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   const held_descriptor held(fd);
   byte head[HEAD_BYTES];
-  ssize_t got;
-  do {
-    got = held.fd < 0 ? -1 : ::pread(held.fd, head, sizeof head, 0);
-  } while (got < 0 && errno == EINTR);
+  const ssize_t got = held.fd < 0 ? -1 : read_head(held.fd, head, sizeof head);
   return got != 0 && (got < 0 || head_may_be_source(head, static_cast<size_t>(got)));
 }
 
@@ -225,7 +213,7 @@ class reach_builder {
   // already or the walk is too deep.
   static bool first_visit(file_identities& list, file_identity id, const std::string& via, int depth) {
     id.via = via;
-    if (depth > MAX_HOLDER_DEPTH || present(list, id)) return false;
+    if (depth > MAX_HOLDER_DEPTH || is_one_of(id, list)) return false;
     list.push_back(id);
     return true;
   }
@@ -270,7 +258,7 @@ class reach_builder {
     const mount_table* t = table();
     if (t == nullptr) return nullptr;
     uint64 id = 0;
-    const bool by_id = mount_id_of(p, id);
+    const bool by_id = mount_id_at(p.fd, p.open_by.empty() ? p.name : p.open_by, id);
     if (by_id)
       if (const mount_entry* m = t->by_id(id)) return m;
     // A system without mount IDs, or a mount of another namespace (the file

@@ -67,7 +67,6 @@ file_identity identity_from(const struct stat& st);
 // A block device is the disk it stands for, whichever node names it; a disk
 // from the system's lists has no node: its device and inode say nothing.
 bool same_file(const file_identity& a, const file_identity& b);
-bool present(const file_identities& ids, const file_identity& id);
 
 // Adds the files behind the loop device `id` (none for any other file), loop
 // over loop to the end, as the kernel shows them to every reader.
