@@ -15,11 +15,16 @@
 
 namespace uni {
 
-namespace {
-
-void say_refused(const std::string& name, const std::string& why) {
-  std::fprintf(stderr, "refused to write: %s: %s\n", name.c_str(), why.c_str());
+void say_refused(const std::string& path, const std::string& why) {
+  std::fprintf(stderr, "refused to write: %s: %s\n", path.c_str(), why.c_str());
 }
+
+bool said_refused(reach_answer answer, const std::string& path, const std::string& why) {
+  if (answer != reach_answer::clear) say_refused(path, why);
+  return answer != reach_answer::clear;
+}
+
+namespace {
 
 void say_no_reader(const std::string& name) { std::fprintf(stderr, "no reader: %s\n", name.c_str()); }
 
@@ -73,12 +78,6 @@ reach_answer folder_holds_source(const std::string& folder, const file_identitie
   struct stat st;
   if (held.fd < 0 || ::fstat(held.fd, &st) != 0) return reach_answer::clear;
   return answer_for(held.fd, st, sources, reach_use::made, why);
-}
-
-// Says why `path` is refused, for an answer that refuses; true then.
-bool said_refused(reach_answer answer, const std::string& path, const std::string& why) {
-  if (answer != reach_answer::clear) say_refused(path, why);
-  return answer != reach_answer::clear;
 }
 
 std::string path_below(const std::string& folder, const std::string& name) {

@@ -97,6 +97,11 @@ void volume_closed(void* volume);
 // runs out throws std::bad_alloc.
 void ask_volumes(int fd, const file_identities& sources, output_reach& r);
 
+// "refused to write: <path>: <why>" on standard error.
+void say_refused(const std::string& path, const std::string& why);
+// The same for an answer that refuses; true then.
+bool said_refused(reach_answer answer, const std::string& path, const std::string& why);
+
 // A descriptor closed however the scope that holds it ends, unless handed
 // on by release().
 struct held_descriptor {
