@@ -73,7 +73,6 @@ reach_answer answer_or_untold(int fd, const file_identities& sources, reach_use 
 
 // The same for the folder named `folder`: what is no folder takes nothing.
 reach_answer folder_holds_source(const std::string& folder, const file_identities& sources, std::string& why) {
-  why.clear();
   const held_descriptor held(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat st;
   if (held.fd < 0 || ::fstat(held.fd, &st) != 0) return reach_answer::clear;
@@ -121,9 +120,8 @@ class opened_file {
   bool m_known = false;
 };
 
-// The check and the open of the descriptor forms. With `empty_now` false a
-// file to truncate is left whole, for a caller that empties it only once it
-// holds the file its own way.
+// The check and open of the descriptor forms. With `empty_now` false, a file
+// to truncate is left whole for a caller that empties it once it holds it.
 output_result open_checked(int& fd, const std::string& path, const file_identities& sources, output_open how,
                            bool readable, bool empty_now, uint32 permission) {
   fd = -1;
@@ -256,9 +254,8 @@ rename_result rename_without_replacing(const Path& from, const Path& to) try {
   if (!path_to_utf8(source, from) || !path_to_utf8(target, to)) return rename_result::failed;
   int err = ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
   if (err == EINVAL || err == ENOSYS) {
-    // A file system that cannot rename without replacing: the second name
-    // is made as a link, which fails where a name is held, and the first
-    // is dropped.
+    // A file system that cannot rename without replacing: a link, which
+    // fails where the name is held, makes the second name; the first goes.
     err = ::link(source.c_str(), target.c_str()) == 0 ? 0 : errno;
     if (err == 0) ::unlink(source.c_str());
     if (links_unsupported(err)) {
@@ -336,15 +333,15 @@ bool identities_of_source(int fd, file_identities& out) {
     if (fd < 0 || ::fstat(fd, &st) != 0) return false;
     output_reach r;
     reach_of(fd, st, r);
+    const std::string name = descriptor_path(fd);
     out.reserve(out.size() + r.self.size() + r.under.size() + r.passed.size());
     const size_t first = out.size();
     for (const file_identities* reached : {&r.self, &r.under, &r.passed})
       for (file_identity id : *reached) {
         id.holder = reached != &r.self;
+        id.name = name;
         out.push_back(id);
       }
-    const std::string name = descriptor_path(fd);
-    for (size_t i = first; i < out.size(); ++i) out[i].name = name;
     // A file that is there already may be this source, seen by another way;
     // so may any, whatever a server holds for it, of a share's.
     if (!r.why.empty() || !r.share.empty()) {

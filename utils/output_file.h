@@ -1,13 +1,12 @@
 #pragma once
-// Opening the files quor writes (copies, logs, reports) so that none of them
-// can be the evidence it reads. Names are not compared (the evidence's own
-// path, a hard link, a symbolic link): the file is opened without truncation,
-// and emptied and handed over only when it is none of the sources by identity
-// and writes none through what it is stored on (utils/output_reach); a file
-// beside the source on its disk is no part of it. Where a layer cannot be
-// told, nothing is made or replaced there; an existing file whose head holds
-// no text is neither emptied nor added to, whatever identity says. No check
-// throws: where memory runs out, the output is refused.
+// Opening the files quor writes (copies, logs, reports) so that none is the
+// evidence it reads, judged by identity, not name (its own path, a hard or
+// symbolic link): opened untruncated, a file is emptied and handed over only
+// when it is no source and writes none through what it is stored on
+// (utils/output_reach); a file beside a source on its disk is no part of it.
+// Where a layer cannot be told, nothing is made or replaced; a file whose
+// head holds no text is neither emptied nor added to, whatever identity says.
+// No check throws: where memory runs out, the output is refused.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -53,21 +52,19 @@ typedef std::vector<file_identity> file_identities;
 // The identity of an open descriptor; false when the system cannot tell.
 bool identity_of_descriptor(int fd, file_identity& out);
 // Adds to `out` the identity of the descriptor's file and, for a loop device,
-// of the files behind it, loop over loop to the end: writing any of them
-// changes what the descriptor reads. False when the system cannot tell the
-// descriptor's own.
+// of the files behind it, loop over loop (writing any changes what it reads);
+// false when the system cannot tell the descriptor's own.
 bool identities_of_descriptor(int fd, file_identities& out);
 // Adds to `out` what stands for the source open at `fd`: its identities
 // (identities_of_descriptor), the file of an overlay's layer or a view's
-// folder it is seen as, and, marked `holder`, what those are stored on (the
-// disk under their file system and the whole disk holding it, a loop device
-// there and its file, what their FUSE mount's servers hold open to read,
-// `container` too where only to read), and in turn what that is stored on.
-// Where a layer of that cannot be told, the first element is marked `untold`
-// with why. False when the system cannot tell the descriptor's own, or memory
-// ran out part way (the last element of `out`, one added where it held
-// none, is then marked `unsure`; where not even that can be added, the
-// std::bad_alloc goes on).
+// folder it is seen as, and, marked `holder`, what those are stored on in
+// turn (the disk under their file system and the whole disk holding it, a
+// loop device there and its file, what their FUSE mount's servers hold open
+// to read, `container` too where only to read). Where a layer of that cannot
+// be told, the first element is marked `untold` with why. False when the
+// system cannot tell the descriptor's own, or memory ran out part way: the
+// last element of `out` (one added where none was) is marked `unsure`, or
+// where not even that can be added, the std::bad_alloc goes on.
 bool identities_of_source(int fd, file_identities& out);
 // True when `id` is the file of one of `sources` (a holder among them too).
 bool is_one_of(const file_identity& id, const file_identities& sources);
@@ -85,9 +82,8 @@ enum class reach_answer {
 // where memory ran out. `why` names, for `source`, the source and the layer
 // it is reached through ("it is stored in the evidence /c/ev.img through the
 // FUSE mount at /c/n (fuseblk)"), for `untold` the path and the layer that
-// cannot be told; cleared for `clear`. A descriptor handed in is judged by
-// what is under it alone: whether its file was there before the run is for
-// whoever opened it to say, with the sources' `untold` marks.
+// cannot be told; cleared for `clear`. Judged by what is under it alone:
+// whether the file predates the run is its opener's to say (`untold` marks).
 reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why);
 // The same for a standard stream handed to the run (opened by whoever started
 // it, so the run made nothing): a layer under it that cannot be told makes it
@@ -132,26 +128,24 @@ inline bool refused(output_result r) {
 }
 
 // Opens `path` for binary output in `stream` (closed first) as `how` says. A
-// file that writes one of `sources` (a file made there, by the folder it
-// would be made in) is refused with is_source, one whose store cannot be told
-// (descriptor_reach's `untold`) with untold, each left as it was and "refused
-// to write: <path>: <why>" on standard error; one to truncate or append to
-// whose head holds no text with binary and uni::binary_refusal's text.
-// `exists` answers create_new when the name is taken. A FIFO that nobody
-// reads is not waited for: no_reader, with "no reader: <path>" on standard
-// error. Memory that runs out is `failed`, the file left unopened. On any
-// result but `opened` the stream is closed with failbit set.
+// file that writes one of `sources` (one to be made, by its folder) is
+// is_source, one whose store cannot be told (descriptor_reach) untold, each
+// left as it was with "refused to write: <path>: <why>" on standard error;
+// one to truncate or append to whose head holds no text is binary, with
+// binary_refusal's text. `exists`: create_new found the name taken. A FIFO
+// nobody reads is not waited for: no_reader, with "no reader: <path>" on
+// standard error. Memory that runs out is `failed`, the file unopened. On
+// any result but `opened` the stream is closed with failbit set.
 output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
                           output_open how);
 output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,
                           output_open how);
-// The same check, handing the file itself over in `fd` (-1 on any result
-// but `opened`; the caller closes it): blocking, closed on exec, at the
-// start of the file, or with every write at its end for append. With
-// `readable` a regular file or a block device is also open for reading, to
-// read back what was written; a FIFO is open for writing only, for one also
-// open for reading would never see its reader go. A file made here takes
-// `permission` less the process's mask.
+// The same check, handing the file over in `fd` (-1 on any result but
+// `opened`; the caller closes it): blocking, closed on exec, at the file's
+// start, or with every write at its end for append. With `readable` a
+// regular file or block device is open for reading back too; a FIFO only
+// for writing, for one open to read would never see its reader go. A file
+// made here takes `permission` less the process's mask.
 output_result open_output(int& fd, const std::string& path, const file_identities& sources, output_open how,
                           bool readable = false, uint32 permission = 0666);
 // The same as a stdio stream, open for reading too where the descriptor is
@@ -170,21 +164,19 @@ enum class rename_result { renamed, taken, failed };
 rename_result rename_output(const std::string& from, const std::string& to);
 rename_result rename_output(const std::wstring& from, const std::wstring& to);
 
-// True when the name `path` itself (a link there, not what it leads to) is
-// one of `sources`, after "refused to write: <shown>: it is the evidence
-// <source>" on standard error (`shown` is `path` unless given): renaming a
-// file onto that name would take the evidence's name away. False when
-// nothing of that name exists. True when memory runs out.
+// True, after "refused to write: <shown>: it is the evidence <source>" on
+// standard error (`shown`: `path` unless given), when the name `path` itself
+// (a link there, not what it leads to) is one of `sources`, or memory runs
+// out: renaming a file onto it would take the evidence's name away.
 bool names_source(const std::string& path, const file_identities& sources, const std::string& shown = std::string());
 
 // True, after the refusal above on standard error, when making the folder
-// `path` with the folders missing above it (as a chain of mkdir makes them)
-// would write one of `sources`, or files made in it later would: a folder
-// something would be made in, or `path` itself when it is there already, is
-// one of them or is stored on one (folder_descriptor_reach). Nothing is made.
-// "." and ".." are taken as the system will take them once the folders before
-// them exist, so a climb out of a folder still to be made leads the check
-// where it leads the mkdir. True when it cannot be told (`untold`).
+// `path` with those missing above it (as a chain of mkdir would) would write
+// one of `sources`, or files made in it later would, or that cannot be told:
+// a folder something would be made in, or `path` when already there, is not
+// clear (folder_descriptor_reach). Nothing is made. "." and ".." are taken as
+// the system will take them once the folders before them exist, so a climb
+// out of a folder still to be made leads the check where it leads the mkdir.
 bool folder_writes_source(const std::string& path, const file_identities& sources);
 
 }  // namespace uni

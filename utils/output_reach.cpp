@@ -97,10 +97,9 @@ bool loop_file(uint64 number, std::string& name, struct stat& st) {
 // somewhere; the bound keeps a circle from holding the check for ever.
 const int MAX_HOLDER_DEPTH = 12;
 
-// A file or folder met on the walk: an open descriptor of it, or a name
-// that opens that very file (`open_by`, a held descriptor's link under
-// /proc for one a server holds), and the name the system gives it, which
-// places it below its mount point.
+// A file or folder met on the walk: its descriptor, or a name that opens
+// that very file (`open_by`: a server's held descriptor's link under /proc),
+// and the name the system gives it, which places it below its mount point.
 struct place {
   int fd = -1;
   std::string name;
@@ -278,13 +277,12 @@ class reach_builder {
     return *m_servers;
   }
 
-  // What a FUSE mount is made from, each as a place: the folders it is
-  // stored in (those its servers hold open, the one its table entry names,
-  // mergerfs's branches, rclone's local folder); in `stores` the files and
-  // disks its servers hold open to read, and in `through` those of them
-  // that lie in a folder its table entry names (a pass-through view's
-  // files, an encrypting view's cipher files), each written only through
-  // its own name. The folders named come last, known by no handle.
+  // The folders a FUSE mount is stored in, as places: those its servers
+  // hold open, then, known by no handle, those its table entry names
+  // (mergerfs's branches, rclone's local folder); in `stores` the files and
+  // disks its servers hold open to read, and in `through` those that lie in
+  // a named folder (a pass-through view's files, an encrypting view's
+  // cipher files), each written only through its own name.
   std::vector<place> view_folders(const mount_entry& m, std::vector<fuse_held_file>& stores,
                                   std::vector<fuse_held_file>& through, fuse_servers_seen& seen) {
     std::vector<fuse_held_file> held;
@@ -367,10 +365,9 @@ class reach_builder {
     }
   }
 
-  // The file behind the loop device `number` in `p` (loop_file). One whose
-  // file cannot be found (gone, another namespace's, no device list in a
-  // sandbox) is a layer nothing tells. False for what is no bound loop
-  // device, or such a layer.
+  // The file behind the loop device `number` in `p` (loop_file); false for
+  // what is no bound loop device, or one whose file cannot be found (gone,
+  // another namespace's, no device list in a sandbox): a layer nothing tells.
   bool loop_behind(uint64 number, place& p, std::string& via) {
     struct stat st;
     const bool found = loop_file(number, p.name, p.st);
@@ -401,7 +398,6 @@ class reach_builder {
     if (loop_behind(number, p, via)) add_under_store(p, depth + 1, false, via);
   }
 
-  // A disk or a file something is stored in, as one of the two.
   void add_under_store(const place& p, int depth, bool container, const std::string& via) {
     if (S_ISBLK(p.st.st_mode)) add_under_disk(static_cast<uint64>(p.st.st_rdev), depth, container);
     if (S_ISREG(p.st.st_mode)) add_under_file(p, depth, container, via);
@@ -415,16 +411,16 @@ class reach_builder {
     id.container = container;
     if (!first_visit(m_reach.under, id, via, depth)) return;
     if (!m_reach.in_file) m_reach.in_file = may_hold_source(p.open_by.empty() ? p.name : p.open_by);
-    add_store_of(p, depth);
+    add_store_of(p, depth, true);
   }
 
-  // What the file `p` is stored on: its disk, or its mount, and what it is
-  // seen as through that.
-  void add_store_of(const place& p, int depth) {
+  // What the file or folder `p` is stored on: its disk, or its mount, and
+  // with `views` what it is seen as through that.
+  void add_store_of(const place& p, int depth, bool views) {
     if (on_a_disk(p)) {
       add_under_disk(static_cast<uint64>(p.st.st_dev), depth + 1, false);
     } else if (const mount_entry* m = mount_of(p)) {
-      add_views(p, *m, false, depth);
+      if (views) add_views(p, *m, false, depth);
       add_under_mount(m, depth + 1);
     }
   }
@@ -433,11 +429,7 @@ class reach_builder {
   void add_under_folder(const place& p, int depth, const std::string& via) {
     if (!first_visit(m_reach.folders, identity_from(p.st), via, depth)) return;
     if (p.open_by.empty()) add_behind(p.name);
-    if (on_a_disk(p)) {
-      add_under_disk(static_cast<uint64>(p.st.st_dev), depth + 1, false);
-    } else {
-      add_under_mount(mount_of(p), depth + 1);
-    }
+    add_store_of(p, depth, false);
   }
 
   // What the mount `m` is stored on: its disk, the source of the mount, an
@@ -478,16 +470,15 @@ class reach_builder {
     bool named = found;
     for (const place& folder : folders) named = named || folder.open_by.empty();
     for (const fuse_held_file& h : held) {
-      // A server that writes its mount's files holds its store open for
-      // writing and writes them in place; one that holds it only to read
-      // while its mount takes writes (fuse-zip, archivemount) writes the
-      // store anew as a whole, the sources in it too.
+      // A server that holds its store open to write writes its mount's files
+      // in place; one that holds it only to read while its mount takes
+      // writes (fuse-zip, archivemount) writes it anew whole, sources and all.
       add_under_store(held_place(h), depth + 1, !h.writable, via);
     }
     // A file passed through is no store of the view, but is stored on one.
     for (const fuse_held_file& h : through) {
       first_visit(m_reach.passed, identity_from(h.status), via, depth);
-      add_store_of(held_place(h), depth + 1);
+      add_store_of(held_place(h), depth + 1, true);
     }
     for (const place& folder : folders) add_under_folder(folder, depth + 1, via);
     // After what the servers hold, which says how the file is held.
@@ -535,13 +526,10 @@ std::string descriptor_path(int fd) {
   return n > 0 && static_cast<size_t>(n) < sizeof text ? std::string(text, static_cast<size_t>(n)) : std::string();
 }
 
-// A device node is no file of the disk it lies on: for one, what it is
-// stored on is the disks its device is made on. What is written to a FIFO
-// or a character device is stored nowhere.
 void reach_of(int fd, const struct stat& st, output_reach& r) {
   reach_builder builder(r);
   builder.add_self(place{fd, descriptor_path(fd), std::string(), st}, 0);
-  if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISBLK(st.st_mode)) builder.add_under_self();
+  builder.add_under_self();
 }
 
 namespace {
@@ -561,8 +549,9 @@ volume_hooks& hooks() {
   return *kept;
 }
 
-// Whether a source is a file of a mount nothing tells under `r`, or no
-// volume is open among the sources to answer for such a mount.
+// Whether a layer nothing tells under `r` goes unanswered (and so refuses a
+// stream): no volume is open among the sources to answer for it, or a source
+// is read through that very layer.
 bool unknown_unanswered(const output_reach& r, const file_identities& sources) {
   if (std::none_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.volume != nullptr; }))
     return true;
@@ -645,11 +634,6 @@ void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
   }
 }
 
-// The answers descriptor_reach, stream_reach and folder_descriptor_reach
-// give, over what `r` reaches. A holder of a source is matched only by the
-// file itself, and an open volume's own file is a source whoever mounted it.
-// A layer nothing tells refuses a stream only while no volume is open to
-// answer for it or a source is read through that very layer.
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why) {
   why.clear();
   if (sources.empty() && (use != reach_use::stream_before_volume || r.volume_layer.empty())) return reach_answer::clear;

@@ -1,11 +1,10 @@
 #pragma once
 // What writing a file writes, for the guarded opener (utils/output_file):
-// the file itself and what stands for it (the file behind a loop device,
-// the file of an overlay's layer or of the folder behind a pass-through
-// view it is seen as), and what it is stored on, layer under layer (its
-// mount, found by its mount ID; the disks under that, to the end of every
-// chain; what a FUSE mount's servers hold open), with the layer that could
-// not be told where one could not.
+// the file and what stands for it (the file behind a loop device, the file
+// of an overlay's layer or of a pass-through view's folder it is seen as),
+// and what it is stored on, layer under layer (its mount, by mount ID; the
+// disks under that, every chain to its end; what a FUSE mount's servers
+// hold open), with the layer that could not be told where one could not.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,10 +25,9 @@ struct output_reach {
   // is stored on, but a source read through the view may be one.
   file_identities passed;
   std::string why;  // the layer that could not be told; empty when all were
-  // A layer nothing tells: a FUSE server out of sight whose table entry
-  // names neither a share nor anything here, or a loop device whose file
-  // cannot be found. Said as the refusal of a stream while a source is
-  // named; empty when there is none.
+  // A layer nothing tells (a FUSE server out of sight whose table entry
+  // names neither a share nor anything here, a loop device whose file is
+  // not found), said as a stream's refusal while a source is named; or "".
   std::string unknown;
   // A share under it (another machine's store, told by nothing here): what
   // is read through one is untold, while a listing may go onto one.
@@ -75,11 +73,16 @@ void add_loop_chain(file_identity id, file_identities& out);
 // Where the descriptor leads, as the system names it; "" when it cannot tell.
 std::string descriptor_path(int fd);
 
-// The reach of the open descriptor `fd`, whose status is `st`. Memory that
-// runs out throws std::bad_alloc, with nothing left open.
+// The reach of the open descriptor `fd`, whose status is `st`: a device
+// node is stored on the disks its device is made on, not the disk it lies
+// on; a FIFO or a character device nowhere. Memory that runs out throws
+// std::bad_alloc, with nothing left open.
 void reach_of(int fd, const struct stat& st, output_reach& r);
 
-// What writing what `r` reaches does to `sources` for the use `use`, and why.
+// What writing what `r` reaches does to `sources` for `use`, and why (the
+// answers of descriptor_reach, stream_reach, folder_descriptor_reach): a
+// source's holder is matched only by the file itself; an open volume's own
+// file is a source whoever mounted it.
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why);
 
 // An open volume's word on an output: `own`, with the file's path in the
