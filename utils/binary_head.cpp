@@ -15,7 +15,6 @@ namespace uni {
 
 namespace {
 
-// True when `text` (of `length` bytes) stands at `offset` of the head.
 bool bytes_at(const byte* head, size_t size, size_t offset, const char* text, size_t length) {
   return offset <= size && size - offset >= length && std::memcmp(head + offset, text, length) == 0;
 }

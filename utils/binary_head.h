@@ -45,13 +45,12 @@ ssize_t read_head(int fd, void* head, size_t size);
 
 enum class head_content { text, binary, unreadable };
 
-// What the regular file open at `fd` holds in its first HEAD_BYTES, read
-// through a descriptor of its own (the one given may be open for writing
-// only, and its offset must not move), or through `fd` itself where no other
-// can be had and it is open for reading. An empty file is text, and so is
-// anything but a regular file (a pipe or a terminal holds nothing to judge; a
-// disk is for the caller to refuse or not). `unreadable`: a file that is not
-// empty and whose head cannot be read. `what` as binary_head gives it.
+// What the regular file open at `fd` holds in its first HEAD_BYTES (`what`
+// as binary_head says), read through a descriptor of its own, for `fd` may
+// be open for writing only, else through `fd` where it is open to read.
+// Anything else is text, and so is an empty file (a pipe or a terminal holds
+// nothing to judge; a disk is the caller's to refuse or not). `unreadable`:
+// a file not empty whose head cannot be read.
 head_content content_of(int fd, std::string& what);
 
 // The refusal of the output `path` whose head holds `what`: it holds

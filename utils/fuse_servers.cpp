@@ -18,7 +18,6 @@ namespace uni {
 
 namespace {
 
-// The FUSE device's numbers.
 const unsigned FUSE_MAJOR = 10;
 const unsigned FUSE_MINOR = 229;
 

@@ -1,12 +1,11 @@
 #pragma once
 // The processes that serve FUSE file systems (ntfs-3g over an image, bindfs
 // over a folder, fuse-zip over an archive, ...) and the files and folders
-// they hold open, in whatever mode (ewfmount and squashfuse read only): what
-// a file stored on such a file system is written into, or read from. The
-// mount table's entry may not name it (ntfs-3g hands FUSE its name cut at the
+// they hold open in any mode (ewfmount and squashfuse only read): what a
+// file on such a file system is written into, or read from. The mount
+// table's entry may not name it (ntfs-3g hands FUSE its name cut at the
 // first comma, an image renamed after the mount keeps its old name there,
-// fuse-zip names nothing), but the server holds it under whatever name it
-// has.
+// fuse-zip names nothing); the server holds it under whatever name it has.
 #include <sys/stat.h>
 
 #include <memory>
@@ -50,8 +49,7 @@ struct fuse_server_list {
   fuse_servers_seen files_of(uint64 connection, std::vector<fuse_held_file>& out) const;
 };
 
-// The number FUSE knows the connection of a file system by, whose files
-// have the device number `device`.
+// The number FUSE knows the connection of the file system of `device` by.
 uint64 fuse_connection_of(uint64 device);
 
 // The servers as a walk made for the mount table of generation `generation`

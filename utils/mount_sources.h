@@ -46,9 +46,8 @@ bool read_mount_table(std::vector<mount_entry>& out);
 
 // The folders of this machine an rclone mount of a configured remote
 // ("remote:path") stores its files in: a `local` remote's path, a `union`'s
-// upstreams, as the config its server reads names them (the --config of its
-// command line, else its RCLONE_CONFIG, else its user's own), where the run
-// can read that config. Memory that runs out throws std::bad_alloc.
+// upstreams, as the config its server reads names them, where the run can
+// read it. Memory that runs out throws std::bad_alloc.
 std::vector<std::string> rclone_remote_folders(const mount_entry& m);
 
 }  // namespace uni

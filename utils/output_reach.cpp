@@ -55,15 +55,13 @@ std::string block_folder(uint64 number) { return "/sys/dev/block/" + device_text
 // The node /dev gives the block device `number`, as the system's device
 // list names it; "" when it names none.
 std::string device_node_of(uint64 number) {
-  const std::string uevent = "\n" + system_text(block_folder(number) + "/uevent") + "\n";
-  const size_t at = uevent.find("\nDEVNAME=");
-  if (at == std::string::npos || uevent[at + 9] == '\n') return "";
-  return "/dev/" + uevent.substr(at + 9, uevent.find('\n', at + 9) - at - 9);
+  for (const std::string& line : split(file_text(block_folder(number) + "/uevent"), '\n'))
+    if (line.size() > 8 && line.compare(0, 8, "DEVNAME=") == 0) return "/dev/" + line.substr(8);
+  return "";
 }
 
-// The block devices the block device `number` is made on: the whole disk
-// holding a partition, and the disks under a mapped device (LVM, a
-// crypt): writing any of them writes it.
+// The block devices `number` is made on, writing any of which writes it: the
+// whole disk holding a partition, the disks under a mapped one (LVM, crypt).
 std::vector<uint64> disks_under(uint64 number) {
   const std::string base = block_folder(number);
   std::vector<uint64> out;
@@ -83,9 +81,8 @@ std::vector<uint64> disks_under(uint64 number) {
 const unsigned LOOP_DEVICE_MAJOR = 7;
 
 // The file behind the loop device `number` as the kernel shows it to every
-// reader (only the file's holder may ask it for more): its path in `name`,
-// "" where none is shown, and its status in `st` where that path still
-// leads to a file or disk. False for any other disk, or no such file.
+// reader (only its holder may ask for more): its path in `name` ("" for none
+// shown), its status in `st` where that leads to a file or disk; else false.
 bool loop_file(uint64 number, std::string& name, struct stat& st) {
   name.clear();
   if (major(static_cast<dev_t>(number)) != LOOP_DEVICE_MAJOR) return false;
@@ -260,10 +257,9 @@ class reach_builder {
     const bool by_id = mount_id_at(p.fd, p.open_by.empty() ? p.name : p.open_by, id);
     if (by_id)
       if (const mount_entry* m = t->by_id(id)) return m;
-    // A system without mount IDs, or a mount of another namespace (the file
-    // a FUSE server there holds): the device number, as the table gives
-    // it, when the run's own namespace shows the same file system. A btrfs
-    // subvolume's number is on no line, and stays untold.
+    // No mount ID (an old system), or a mount of another namespace (a file a
+    // FUSE server there holds): the device number, where the run's own table
+    // shows that file system; a btrfs subvolume's is on no line: untold.
     if (const mount_entry* m = t->by_device(static_cast<uint64>(p.st.st_dev))) return m;
     m_reach.unlisted = true;
     untold("cannot tell what " + p.name + " is stored on: its file system" +
@@ -290,9 +286,8 @@ class reach_builder {
     std::vector<place> folders;
     for (const fuse_held_file& h : held)
       if (S_ISDIR(h.status.st_mode)) folders.push_back(held_place(h));
-    // A folder whose own name holds a ':' is taken whole before a list;
-    // only mergerfs's entry is one, which to any other server is part of
-    // a remote's name.
+    // A folder whose own name holds a ':' is taken whole before a list, which
+    // only mergerfs's entry is: to any other server it is a remote's name.
     std::vector<std::string> names{m.source};
     if (m.type == "fuse.mergerfs") add_mergerfs_folders(m, names);
     if (m.type == "fuse.rclone" && m.source.compare(0, 7, ":local:") == 0) names.push_back(m.source.substr(7));
@@ -404,8 +399,7 @@ class reach_builder {
   }
 
   // A file something is stored in (an image; a `container` a FUSE server
-  // holds), what it is seen as through an overlay or a view, and what that
-  // is stored on.
+  // holds), and what it is stored on and seen as through an overlay or view.
   void add_under_file(const place& p, int depth, bool container, const std::string& via) {
     file_identity id = identity_from(p.st);
     id.container = container;
@@ -461,9 +455,8 @@ class reach_builder {
       if (names_file) add_under_file(named_file, depth + 1, false, via);
       return;
     }
-    // A FUSE mount's store is what its servers hold, and the file or
-    // folder its table entry names: a server that cannot be read (another
-    // user's, out of sight) still has its image named there.
+    // A FUSE mount's store is what its servers hold and what its table entry
+    // names, where even an unreadable server's (another user's) image is.
     std::vector<fuse_held_file> held, through;
     fuse_servers_seen seen;
     const std::vector<place> folders = view_folders(*m, held, through, seen);

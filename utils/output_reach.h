@@ -16,13 +16,12 @@ namespace uni {
 
 struct output_reach {
   file_identities self, under;
-  // The folders behind a view it is stored in: a source that is one of
-  // them (a folder walked) is written by what is made through the view,
-  // while a source stored in one is no more written than a file beside it.
+  // The folders behind a view it is stored in: what is made through the view
+  // writes a source that is one (a folder walked), not one stored in one.
   file_identities folders;
-  // Files a view passes through (those in a folder its table entry names):
-  // each is written only through its own name, so none is what the view
-  // is stored on, but a source read through the view may be one.
+  // Files a view passes through (in a folder its table entry names): each is
+  // written only by its own name, so no store of the view, but may be a
+  // source read through it.
   file_identities passed;
   std::string why;  // the layer that could not be told; empty when all were
   // A layer nothing tells (a FUSE server out of sight whose table entry
@@ -43,16 +42,15 @@ struct output_reach {
   // (with `own_untold`) why it could not tell.
   std::string own;
   bool own_untold = false;
-  // The files and folders found behind it, by path: the folder a bind
-  // mount shows, what a view shows it as, the folder its table names, each
-  // view over a view to its end. The volumes are asked of each.
+  // The paths behind it, each asked of the volumes: a bind mount's folder,
+  // what a view shows it as, the folder its table names, views over views.
   std::vector<std::string> behind;
   // A file system under it has no line in this process's mount table (a
   // mount of another namespace, reached through /proc/<pid>/root).
   bool unlisted = false;
-  // Somewhere under it a file system is stored in a regular file whose
-  // head shows a volume, a disk or an image container (or cannot be read):
-  // where a source cannot be told, that file may be the source.
+  // A file system under it is stored in a regular file whose head shows a
+  // volume, a disk or an image container, or cannot be read: that file may
+  // be a source that cannot be told.
   bool in_file = false;
 };
 
@@ -86,11 +84,10 @@ void reach_of(int fd, const struct stat& st, output_reach& r);
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why);
 
 // An open volume's word on an output: `own`, with the file's path in the
-// volume and its record, when the file or folder at the path is, or for a
-// file lies in, one of the volume's own; `untold`, with why, where the check
-// could not finish. Asked of every output checked against sources that name
-// the volume, from its volume_opened to its volume_closed; the guard never
-// includes the engine that answers.
+// volume and its record, when the file or folder at the path is (or a file
+// lies in) one of its own; `untold`, with why, where the check could not
+// finish. Asked of every output checked against sources naming the volume,
+// from volume_opened to volume_closed; the guard never includes the engine.
 enum class volume_word { other, own, untold };
 typedef volume_word (*volume_question)(void* volume, const std::string& path, std::string& where, uint64& record);
 void volume_opened(void* volume, volume_question ask);
@@ -105,8 +102,7 @@ void say_refused(const std::string& path, const std::string& why);
 // The same for an answer that refuses; true then.
 bool said_refused(reach_answer answer, const std::string& path, const std::string& why);
 
-// A descriptor closed however the scope that holds it ends, unless handed
-// on by release().
+// A descriptor closed however its scope ends, unless handed on by release().
 struct held_descriptor {
   explicit held_descriptor(int opened) : fd(opened) {}
   ~held_descriptor() { reset(-1); }

@@ -11,13 +11,11 @@ namespace {
 void add_lower_layers(const std::string& value, std::vector<std::string>& out) {
   std::string name;
   for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == '\\' && i + 1 < value.size()) {
-      name += value[++i];
-    } else if (value[i] == ':') {
+    if (value[i] == ':') {
       if (!name.empty()) out.push_back(name);
       name.clear();
     } else {
-      name += value[i];
+      name += value[i] == '\\' && i + 1 < value.size() ? value[++i] : value[i];
     }
   }
   if (!name.empty()) out.push_back(name);

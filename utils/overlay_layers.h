@@ -19,18 +19,16 @@ namespace uni {
 // Names stay as given when the overlay was mounted: one may be relative.
 std::vector<std::string> overlay_layers(const std::vector<std::string>& options);
 
-// The upper folder of the overlay mount `mount`, where everything written
-// through it goes, found as overlay_layer_file finds a layer named relative
-// to a folder; false when it has none (a read-only overlay) or it is not
-// found.
+// The upper folder of the overlay mount `mount`, where all written through
+// it goes, found as overlay_layer_file finds a relative layer; false for a
+// read-only overlay, which has none, or where it is not found.
 bool overlay_upper_folder(const mount_entry& mount, std::string& folder);
 
-// The file in a layer of the overlay mount `mount` that the file seen at
-// `path` through it, with the status `seen`, stands for: the topmost layer's
-// file of that name whose type, size and times are those the overlay shows of
-// it. A layer named relative to a folder is looked for from the folder that
-// holds the mount point, then from the working folder. False when there is
-// none, or `mount` is no overlay. Memory that runs out throws std::bad_alloc.
+// The file of a layer of the overlay mount `mount` that the file seen at
+// `path` through it, with the status `seen`, stands for: the topmost of that
+// name whose type, size and times the overlay shows. A relative layer is
+// looked for from the folder holding the mount point, then the working
+// folder. False for none or no overlay; memory running out throws bad_alloc.
 bool overlay_layer_file(const std::string& path, const struct stat& seen, const mount_entry& mount, std::string& name,
                         struct stat& status);
 
