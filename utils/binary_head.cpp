@@ -23,10 +23,9 @@ bool text_at(const byte* head, size_t size, size_t offset, const char* text) {
   return bytes_at(head, size, offset, text, std::strlen(text));
 }
 
-// An NTFS multi-sector record ("FILE", "INDX") by its magic and an update
-// sequence array that lies inside the record's first sector, as every such
-// record's does: a line of text that begins with the same four letters has
-// letters where the array's offset and length stand.
+// An NTFS multi-sector record ("FILE", "INDX"): its magic and an update
+// sequence array inside its first sector, as every such record has; text
+// with the same four letters has letters where its offset and length stand.
 bool ntfs_record_at_start(const byte* head, size_t size) {
   if (size < 8 || !(text_at(head, size, 0, "FILE") || text_at(head, size, 0, "INDX"))) return false;
   const uint16 offset = load_u16(head, 4), count = load_u16(head, 6);
@@ -54,10 +53,9 @@ const char* volume_signature(const byte* head, size_t size) {
   return nullptr;
 }
 
-// Containers and archives an image is kept or carried in, by the magic at
-// their start. A magic of letters only is taken only where the head holds
-// a NUL too, as every such container's does soon after it: a text that
-// happens to begin with the same letters stays text.
+// Containers and archives an image is kept or carried in, by their magic. A
+// magic of letters only counts only where the head holds a NUL too, as every
+// such container's soon does: text beginning with those letters stays text.
 struct container_magic {
   size_t offset;
   const char* bytes;
@@ -138,8 +136,7 @@ head_content content_of(int fd, std::string& what) {
   what.clear();
   struct stat st;
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return head_content::text;
-  // Had before the descriptor is opened, which memory running out would
-  // leave open.
+  // Had before the descriptor opens: memory running out would leave it open.
   std::vector<byte> head(HEAD_BYTES);
   const int own = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
   const bool readable = (::fcntl(fd, F_GETFL) & O_ACCMODE) != O_WRONLY;

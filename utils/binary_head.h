@@ -18,11 +18,10 @@ namespace uni {
 // sector is the farthest signature looked for.
 const size_t HEAD_BYTES = 8192;
 
-// True when the first `size` bytes of a file, `head`, begin a volume, a
-// disk or a disk image: an NTFS, FAT or exFAT boot sector, an MBR's boot
-// mark, a GPT header (after sectors of 512 or 4096 bytes), an ext2/3/4
-// superblock, a VMDK sparse header or descriptor, or an NTFS FILE or INDX
-// record. Text, such as a listing quor wrote, is none of them.
+// True when `head`, a file's first `size` bytes, begins a volume, a disk or
+// a disk image: an NTFS, FAT or exFAT boot sector, an MBR's boot mark, a GPT
+// header (after 512- or 4096-byte sectors), an ext2/3/4 superblock, a VMDK
+// sparse header or descriptor, an NTFS FILE or INDX record; never text.
 bool head_holds_volume(const byte* head, size_t size);
 
 // True when `head` begins what quor could read as a source: an NTFS boot
@@ -31,16 +30,14 @@ bool head_holds_volume(const byte* head, size_t size);
 // kind kept in a file (an ext4 case store, an encrypted container) is not.
 bool head_may_be_source(const byte* head, size_t size);
 
-// True when `head` holds no text: a volume's signature (as
-// head_holds_volume), a container's or an archive's (E01, AFF, QCOW, VHDX,
-// squashfs, zip, tar, ...), or a NUL byte. `what` names the first found,
-// as an examiner reads it: "an E01 header", "a NUL byte at 0x1F4"; empty
-// for text.
+// True when `head` holds no text: a volume's signature (head_holds_volume),
+// a container's or archive's (E01, AFF, QCOW, VHDX, squashfs, zip, tar, ...)
+// or a NUL. `what` names the first found as an examiner reads it ("an E01
+// header", "a NUL byte at 0x1F4"); empty for text.
 bool binary_head(const byte* head, size_t size, std::string& what);
 
-// Reads up to `size` bytes from the start of the file open at `fd` into
-// `head` without moving its offset, again where a signal cuts the read
-// short: what pread answers.
+// Up to `size` bytes from the start of the file at `fd` into `head`, its
+// offset unmoved, read again where a signal cuts it short: pread's answer.
 ssize_t read_head(int fd, void* head, size_t size);
 
 enum class head_content { text, binary, unreadable };

@@ -9,10 +9,9 @@
 
 namespace uni {
 
-// One mount of the table, with the table's escapes (\040 for a blank, ...)
-// undone. `options` are the file system's own (the line's last field), one
-// each: a comma written inside a value, as an overlay's layer named with
-// one, stays inside its option.
+// One mount of the table, its escapes (\040 for a blank, ...) undone.
+// `options`: the file system's own (the line's last field), one each; a
+// comma inside a value (an overlay's layer named with one) stays in it.
 struct mount_entry {
   uint64 id = 0;      // the mount ID (statx's stx_mnt_id of a file there)
   uint64 device = 0;  // the device number of its files, as the table gives it
@@ -35,13 +34,11 @@ bool device_number(const std::string& text, uint64& device);
 // read where a read fails. Memory that runs out throws std::bad_alloc.
 std::string file_text(const std::string& path);
 
-// The entry of one line of the mount table; false for a line not in the
-// table's form.
+// The entry of one line of the mount table; false for a line not in its form.
 bool mount_entry_of_line(const std::string& line, mount_entry& entry);
 
-// Adds to `out` every line of the process's mount table, read now. False
-// when the table cannot be read; memory that runs out throws
-// std::bad_alloc, with nothing left open or held.
+// Adds to `out` every line of the process's mount table, read now; false
+// when it cannot be read. Memory running out throws bad_alloc, nothing held.
 bool read_mount_table(std::vector<mount_entry>& out);
 
 // The folders of this machine an rclone mount of a configured remote

@@ -1,9 +1,8 @@
 #pragma once
 // The process's mount table, read once and kept until the system says it
-// changed: an output check asks it of every layer under a file, and a run
-// checks many outputs. The system marks /proc/self/mountinfo, held open,
-// at every mount and unmount in the process's namespace, so a table kept
-// here is never older than the last change a check could have seen.
+// changed: a check asks it of every layer under an output, and a run checks
+// many. /proc/self/mountinfo, held open, is marked at every mount and unmount
+// in the namespace, so the table kept misses no change a check could see.
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,9 +43,8 @@ bool is_fuse(const mount_entry& m);
 // (ntfs-3g, and any view over one) or a kernel NTFS driver's.
 bool may_show_a_volume(const mount_entry& m);
 
-// What `name` is below the mount point of `m`, as a path from the root of
-// the file system the mount shows (a mount of a folder inside another shows
-// that folder at its point); false when it is not below it.
+// What `name` is below the mount point of `m`, from the root of the file
+// system shown (a folder's mount shows that folder there); false if not below.
 bool inner_path(const std::string& name, const mount_entry& m, std::string& inner);
 
 }  // namespace uni

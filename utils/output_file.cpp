@@ -161,10 +161,9 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
         answer_for(file.fd(), now, sources, existing && stored ? reach_use::existing : reach_use::made, why);
     if (said_refused(answer, name, why))
       return answer == reach_answer::source ? output_result::is_source : output_result::untold;
-    // Whatever identity says, quor's outputs are text: a file whose head
-    // holds anything else may be evidence no layer above showed. The general
-    // file utilities write what they are handed, and a file edited in place
-    // holds what it held.
+    // Whatever identity says, quor writes text: a head holding anything else
+    // may be evidence no layer above showed. The general file utilities write
+    // what they are handed; a file edited in place holds what it held.
     std::string what;
     const bool by_content = how != output_open::rewrite && how != output_open::extend;
     if (by_content && content_of(file.fd(), what) == head_content::binary) {

@@ -114,10 +114,9 @@ enum class output_open {
   extend,      // as append, judged by identity alone: their appends
 };
 
-// `untold`: what the file is stored on cannot be told, or it was there while
-// a source is read through a layer that cannot be told. `binary`: an existing
-// file to truncate or append to whose first 8 KiB hold no text (a NUL, a
-// volume's or a container's signature: utils/binary_head).
+// `untold`: the file's store cannot be told, or it was there while a source
+// is read through such a layer. `binary`: an existing file to truncate or
+// append to whose first 8 KiB hold no text (utils/binary_head).
 enum class output_result { opened, is_source, exists, no_reader, failed, untold, binary };
 
 // The results that fail even a caller that passes over a file it cannot open
@@ -157,10 +156,9 @@ enum class rename_result { renamed, taken, failed };
 
 // Gives the file `from` the name `to` only while nothing holds that name
 // (where the file system can neither rename without replacing nor make a
-// second name, rclone's mounts among them, the name is found free just before
-// a plain rename). `taken`: a regular file (not a link) holds the name; both
-// stay as they are. Anything else in the way (a link, a folder), or any other
-// failure (memory among them), is `failed`.
+// second name, as rclone's mounts, it is found free just before a plain
+// rename). `taken`: a regular file (not a link) holds it; both stay. Any other
+// thing in the way (a link, a folder) or failure (memory too): `failed`.
 rename_result rename_output(const std::string& from, const std::string& to);
 rename_result rename_output(const std::wstring& from, const std::wstring& to);
 

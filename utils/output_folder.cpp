@@ -15,10 +15,9 @@ namespace {
 
 const int FOLDER_FLAGS = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
-// Enters the folder `part` of `here`, made when missing: `here` is checked
-// first unless `checked` says it was, and the folder made is opened without
-// following a link and checked too; `checked` then says whether the folder
-// entered was. A refusal names `path`.
+// Enters the folder `part` of `here`, made when missing after `here` is
+// checked (unless `checked` says it was), opened without following a link
+// and checked too; `checked` then says whether it was. Refusals name `path`.
 folder_result enter(held_descriptor& here, bool& checked, const std::string& part, const std::string& path,
                     const file_identities& sources) {
   std::string why;

@@ -145,8 +145,7 @@ bool reads_any(const std::vector<fuse_held_file>& held) {
   return std::any_of(held.begin(), held.end(), [](const fuse_held_file& h) { return h.readable; });
 }
 
-// Whether the head of the regular file `name` may be a source's
-// (head_may_be_source), or cannot be read to tell.
+// Whether the regular file `name`'s head may be a source's, or is unreadable.
 bool may_hold_source(const std::string& name) {
   int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOATIME);
   if (fd < 0 && errno == EPERM) fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -229,9 +228,8 @@ class reach_builder {
           "it is read through the share at " + m.mount_point + " (" + m.type + "), whose store cannot be told";
   }
 
-  // `device`: the mount's, by which a source read through it is known.
-  // `numbered`: the mount shows its root as record 5, as an NTFS volume's
-  // mount does, which the volumes open among the sources answer for.
+  // `device`: the mount's, which knows a source read through it. `numbered`:
+  // its root is record 5, as an NTFS volume's: the open volumes answer for it.
   void unknown_layer(const std::string& why, uint64 device, bool numbered = false) {
     if (m_reach.unknown.empty()) m_reach.unknown = why + "; write the listing elsewhere";
     m_reach.unknown_mounts.push_back(device);
@@ -379,9 +377,8 @@ class reach_builder {
     return false;
   }
 
-  // The block device `number`, the disks it is made on, and, for a loop
-  // device, the file behind it and what that is stored on. A disk's `via`
-  // stays empty: its node is looked for only when a refusal names it.
+  // The disk `number`, those it is made on, and a loop device's file and its
+  // store; `via` stays empty: a refusal looks up the node it names.
   void add_under_disk(uint64 number, int depth, bool container) {
     file_identity disk;
     disk.block_device = number;
@@ -426,9 +423,8 @@ class reach_builder {
     add_store_of(p, depth, false);
   }
 
-  // What the mount `m` is stored on: its disk, the source of the mount, an
-  // overlay's upper folder, and for a FUSE mount what its servers hold and
-  // the folders its table entry names. Null: untold already.
+  // What the mount `m` is stored on: its disk, its source, an overlay's upper
+  // folder, a FUSE mount's servers' files and named folders. Null: untold.
   void add_under_mount(const mount_entry* m, int depth) {
     if (m == nullptr || depth > MAX_HOLDER_DEPTH) return;
     if (std::find(m_mounts.begin(), m_mounts.end(), m->id) != m_mounts.end()) return;
@@ -554,8 +550,7 @@ bool unknown_unanswered(const output_reach& r, const file_identities& sources) {
   return false;
 }
 
-// The layer a match was made through; a disk by its node, looked up only
-// now that a refusal names it.
+// The layer a match came through; a disk's node is looked up only to refuse.
 std::string layer_of(const file_identity& id) {
   if (!id.via.empty() || id.block_device == 0) return id.via;
   const std::string node = device_node_of(id.block_device);

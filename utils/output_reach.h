@@ -19,9 +19,8 @@ struct output_reach {
   // The folders behind a view it is stored in: what is made through the view
   // writes a source that is one (a folder walked), not one stored in one.
   file_identities folders;
-  // Files a view passes through (in a folder its table entry names): each is
-  // written only by its own name, so no store of the view, but may be a
-  // source read through it.
+  // Files a view passes through (in a folder its entry names): each written
+  // only by its own name, no store of the view, but maybe a source read by it.
   file_identities passed;
   std::string why;  // the layer that could not be told; empty when all were
   // A layer nothing tells (a FUSE server out of sight whose table entry
@@ -48,9 +47,8 @@ struct output_reach {
   // A file system under it has no line in this process's mount table (a
   // mount of another namespace, reached through /proc/<pid>/root).
   bool unlisted = false;
-  // A file system under it is stored in a regular file whose head shows a
-  // volume, a disk or an image container, or cannot be read: that file may
-  // be a source that cannot be told.
+  // A file system under it lies in a regular file whose head shows a volume,
+  // a disk or an image container, or is unreadable: maybe an untold source.
   bool in_file = false;
 };
 
@@ -92,9 +90,8 @@ enum class volume_word { other, own, untold };
 typedef volume_word (*volume_question)(void* volume, const std::string& path, std::string& where, uint64& record);
 void volume_opened(void* volume, volume_question ask);
 void volume_closed(void* volume);
-// What the open volumes among `sources` say of the file or folder open at
-// `fd` and of each place behind it (`r.behind`), in `r.own`. Memory that
-// runs out throws std::bad_alloc.
+// In `r.own`, what the open volumes among `sources` say of the file or folder
+// open at `fd` and each place behind it (`r.behind`); may throw bad_alloc.
 void ask_volumes(int fd, const file_identities& sources, output_reach& r);
 
 // "refused to write: <path>: <why>" on standard error.

@@ -43,8 +43,7 @@ bool shows(const struct stat& seen, const struct stat& st) {
          !(seen.st_dev == st.st_dev && seen.st_ino == st.st_ino);
 }
 
-// Where the layer named `layer` of an overlay mounted at `mount_point` is
-// looked for, as overlay_layer_file says.
+// Where overlay_layer_file looks for `layer` of an overlay at `mount_point`.
 std::vector<std::string> layer_folders(const std::string& layer, const std::string& mount_point) {
   if (layer[0] == '/') return {layer};
   const size_t slash = mount_point.rfind('/');

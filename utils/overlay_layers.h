@@ -12,11 +12,10 @@
 
 namespace uni {
 
-// The layers the options of an overlay mount name, the upper one first,
-// then the lower ones from the top (and the data-only ones): "upperdir=",
-// "lowerdir=" with its layers separated by ':' and a backslash taking the
-// character after it as it is, "lowerdir+=" and "datadir+=" one layer each.
-// Names stay as given when the overlay was mounted: one may be relative.
+// The layers an overlay mount's options name, the upper first, then the
+// lower from the top, then the data-only: "upperdir=", "lowerdir=" (split at
+// ':', a backslash taking the next character as it is), "lowerdir+=" and
+// "datadir+=" one each. Names stay as mounted: one may be relative.
 std::vector<std::string> overlay_layers(const std::vector<std::string>& options);
 
 // The upper folder of the overlay mount `mount`, where all written through
