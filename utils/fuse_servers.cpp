@@ -103,11 +103,8 @@ void add_held_files(int fds, DIR* listing, const char* pid, std::vector<fuse_hel
 // Walks the processes now; nothing is left open however it ends.
 void read_fuse_servers(fuse_server_list& out) {
   const dir_handle processes(::opendir("/proc"), ::closedir);
-  if (!processes) {
-    out.complete = false;
-    return;
-  }
-  while (const struct dirent* p = ::readdir(processes.get())) {
+  out.complete = static_cast<bool>(processes);
+  while (const struct dirent* p = processes ? ::readdir(processes.get()) : nullptr) {
     if (!all_digits(p->d_name)) continue;
     const char* pid = p->d_name;
     char path[64];

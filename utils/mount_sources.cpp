@@ -94,8 +94,7 @@ bool mount_entry_of_line(const std::string& line, mount_entry& entry) {
       if (i + 3 < fields.size()) {
         // Split before the escapes are undone: a comma that separates
         // options is written as itself, one inside a value escaped.
-        const std::string& options = fields[i + 3];
-        for (const std::string& option : split(options, ','))
+        for (const std::string& option : split(fields[i + 3], ','))
           found.options.push_back(unescape(option));
       }
       entry = std::move(found);

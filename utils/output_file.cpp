@@ -26,7 +26,10 @@ bool said_refused(reach_answer answer, const std::string& path, const std::strin
 
 namespace {
 
-void say_no_reader(const std::string& name) { std::fprintf(stderr, "no reader: %s\n", name.c_str()); }
+output_result said_no_reader(const std::string& name) {
+  std::fprintf(stderr, "no reader: %s\n", name.c_str());
+  return output_result::no_reader;
+}
 
 const char* const MEMORY_WHY = "memory ran out while what it is stored on was looked for";
 
@@ -96,14 +99,14 @@ output_result refuse(std::ofstream& stream, output_result why) {
 // (memory that runs out among it) leaves nothing open or made.
 class opened_file {
  public:
-  opened_file(const std::string& name, int fd, bool made) : m_name(name), m_held(fd), m_made(made) {
-    m_known = identity_of_descriptor(fd, m_id);
+  opened_file(const std::string& name, int fd, bool made) : m_name(name), m_held(fd) {
+    m_made = identity_of_descriptor(fd, m_id) && made;
   }
   ~opened_file() {
     if (m_held.fd < 0) return;
     m_held.reset(-1);
     struct stat st;
-    if (m_known && m_made && ::lstat(m_name.c_str(), &st) == 0 && same_file(identity_from(st), m_id))
+    if (m_made && ::lstat(m_name.c_str(), &st) == 0 && same_file(identity_from(st), m_id))
       ::unlink(m_name.c_str());
   }
 
@@ -117,7 +120,6 @@ class opened_file {
   held_descriptor m_held;
   bool m_made;
   file_identity m_id;
-  bool m_known = false;
 };
 
 // The check and open of the descriptor forms. With `empty_now` false, a file
@@ -147,10 +149,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     if (checked < 0) {
       const int err = errno;
       struct stat st;
-      if (err == ENXIO && ::stat(name.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
-        say_no_reader(name);
-        return output_result::no_reader;
-      }
+      if (err == ENXIO && ::stat(name.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) return said_no_reader(name);
       return err == EEXIST && create_new ? output_result::exists : output_result::failed;
     }
     opened_file file(name, checked, !existing);
@@ -227,10 +226,7 @@ output_result open_stream(std::ofstream& stream, const std::string& name, output
   // With our reader gone, is anyone left to read?
   if (ok && fifo) {
     const held_descriptor probe(::open(held.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
-    if (probe.fd < 0 && errno == ENXIO) {
-      say_no_reader(name);
-      return refuse(stream, output_result::no_reader);
-    }
+    if (probe.fd < 0 && errno == ENXIO) return refuse(stream, said_no_reader(name));
   }
   // A FIFO has no end to seek to: what is written follows what was.
   if (ok && appends(how) && !fifo) ok = static_cast<bool>(stream.seekp(0, std::ios_base::end));
@@ -252,6 +248,7 @@ rename_result rename_without_replacing(const Path& from, const Path& to) try {
   std::string source, target;
   if (!path_to_utf8(source, from) || !path_to_utf8(target, to)) return rename_result::failed;
   int err = ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+  struct stat st;
   if (err == EINVAL || err == ENOSYS) {
     // A file system that cannot rename without replacing: a link, which
     // fails where the name is held, makes the second name; the first goes.
@@ -261,18 +258,11 @@ rename_result rename_without_replacing(const Path& from, const Path& to) try {
       // Neither is had here: the name is found free just before a plain
       // rename. What takes it in between is replaced, a race open only
       // where the file system offers nothing better.
-      struct stat st;
-      if (::lstat(target.c_str(), &st) == 0) {
-        err = EEXIST;
-      } else if (errno != ENOENT) {
-        err = errno;
-      } else {
-        err = ::rename(source.c_str(), target.c_str()) == 0 ? 0 : errno;
-      }
+      err = ::lstat(target.c_str(), &st) == 0 ? EEXIST : errno;
+      if (err == ENOENT) err = ::rename(source.c_str(), target.c_str()) == 0 ? 0 : errno;
     }
   }
   if (err == 0) return rename_result::renamed;
-  struct stat st;
   if (err == EEXIST && ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return rename_result::taken;
   return rename_result::failed;
 } catch (const std::exception&) {
