@@ -85,14 +85,13 @@ enum class reach_answer {
 // cannot be told; cleared for `clear`. Judged by what is under it alone:
 // whether the file predates the run is its opener's to say (`untold` marks).
 reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why);
-// The same for a standard stream handed to the run (opened by whoever started
-// it, so the run made nothing): a layer under it that cannot be told makes it
-// `untold` only where its file system is on no line of the run's table, or is
-// stored in a regular file while a source is read through such a layer (that
-// file may be the source); else it is left to be judged by what it holds.
-// With `volume_to_come` (a run that will open a volume, asked before it
-// does), a stream on a FUSE or NTFS mount, which only that volume can tell
-// from its own files, is `unknown` too, to be asked again once it opens.
+// The same for a standard stream handed to the run (opened by its starter:
+// the run made nothing): a layer under it that cannot be told makes it
+// `untold` only where its file system has no line in the run's table, or
+// lies in a regular file (maybe the source) while a source is read through
+// such a layer; else it is judged by what it holds. With `volume_to_come`
+// (asked before the run opens its volume), a stream on a FUSE or NTFS mount,
+// which only that volume tells from its files, is `unknown` till it opens.
 reach_answer stream_reach(int fd, const file_identities& sources, std::string& why, bool volume_to_come = false);
 
 // What something made in the folder open at `dirfd` (a file, a folder below
@@ -109,8 +108,7 @@ enum class output_open {
   append,      // created when missing, written at its end
   create_new,  // created only when nothing of that name exists, not even a link
   rewrite,     // as truncate, judged by identity alone: the general file
-               // utilities' writes, and a file whose own text is edited in
-               // place (UTF-16 holds NULs)
+               // utilities' writes, text edited in place (UTF-16 holds NULs)
   extend,      // as append, judged by identity alone: their appends
 };
 

@@ -164,7 +164,7 @@ class reach_builder {
   void add_self(const place& p, int depth, const std::string& via = std::string()) {
     if (!first_visit(m_reach.self, identity_from(p.st), via, depth)) return;
     if (S_ISBLK(p.st.st_mode)) {
-      m_pending.push_back(pending{p, nullptr});
+      m_pending.push_back(p);
       place behind;
       std::string through;
       if (loop_behind(static_cast<uint64>(p.st.st_rdev), behind, through)) add_self(behind, depth + 1, through);
@@ -178,7 +178,7 @@ class reach_builder {
     if (m != nullptr && depth == 0 && may_show_a_volume(*m))
       m_reach.volume_layer = "it lies on the mount at " + m->mount_point + " (" + m->type +
                              "), which only the evidence's volume can tell from its own files, and none opened";
-    m_pending.push_back(pending{p, m});
+    m_pending.push_back(p);
     if (m != nullptr) add_views(p, *m, true, depth);
   }
 
@@ -186,24 +186,16 @@ class reach_builder {
 
   // What each file of `self` is stored on: its disks, or its mount's store.
   void add_under_self() {
-    for (size_t i = 0; i < m_pending.size(); ++i) {
-      const pending& at = m_pending[i];
-      if (S_ISBLK(at.where.st.st_mode)) {
-        for (uint64 disk : disks_under(static_cast<uint64>(at.where.st.st_rdev))) add_under_disk(disk, 1, false);
-      } else if (on_a_disk(at.where)) {
-        add_under_disk(static_cast<uint64>(at.where.st.st_dev), 1, false);
+    for (const place& p : m_pending) {
+      if (S_ISBLK(p.st.st_mode)) {
+        for (uint64 disk : disks_under(static_cast<uint64>(p.st.st_rdev))) add_under_disk(disk, 1, false);
       } else {
-        add_under_mount(at.mount, 1);
+        add_store_of(p, 0, false);
       }
     }
   }
 
  private:
-  struct pending {
-    place where;
-    const mount_entry* mount;
-  };
-
   // Adds `id`, reached through `via`, to `list`; false where it is there
   // already or the walk is too deep.
   static bool first_visit(file_identities& list, file_identity id, const std::string& via, int depth) {
@@ -493,7 +485,7 @@ class reach_builder {
   }
 
   output_reach& m_reach;
-  std::deque<pending> m_pending;
+  std::deque<place> m_pending;
   bool m_asked = false;
   std::shared_ptr<const mount_table> m_table;
   std::shared_ptr<const fuse_server_list> m_servers;
