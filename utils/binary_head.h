@@ -1,10 +1,9 @@
 #pragma once
-// What the head of a file says it holds, for the writers that must not add
-// to or replace evidence by a slip in a name: quor writes text, so a file
-// that already holds a volume, a disk image, a container or any other
-// binary data in its first 8 KiB is no earlier listing, log or report of
-// ours, whatever layer it is stored on. This is the backstop that needs no
-// knowledge of layers: it holds where every identity check came up empty.
+// What a file's head says it holds, for the writers that must not add to or
+// replace evidence by a slip in a name: quor writes text, so a file holding
+// a volume, disk image, container or other binary data in its first 8 KiB
+// is no earlier listing, log or report of ours, whatever it is stored on: a
+// backstop that knows no layers and holds where identity checks find nothing.
 #include <sys/types.h>
 
 #include <cstddef>
@@ -25,9 +24,8 @@ const size_t HEAD_BYTES = 8192;
 bool head_holds_volume(const byte* head, size_t size);
 
 // True when `head` begins what quor could read as a source: an NTFS boot
-// sector, a boot mark (an MBR), a GPT header, a VMDK, or a disk image
-// container (E01, AFF, QCOW, VHD, VHDX, VDI). A file system of any other
-// kind kept in a file (an ext4 case store, an encrypted container) is not.
+// sector, a boot mark (an MBR), a GPT header, a VMDK, a disk image container
+// (E01, AFF, QCOW, VHD, VHDX, VDI); no other kept file system (ext4, LUKS).
 bool head_may_be_source(const byte* head, size_t size);
 
 // True when `head` holds no text: a volume's signature (head_holds_volume),

@@ -1,7 +1,6 @@
 #pragma once
-// What a mounted file system was mounted from, as the system's mount table
-// (/proc/self/mountinfo) names it: a block device, or for a FUSE file system
-// such as ntfs-3g over an image, often the image file itself.
+// What a file system was mounted from, as /proc/self/mountinfo names it: a
+// block device, or for FUSE (ntfs-3g over an image) often the image itself.
 #include <string>
 #include <vector>
 

@@ -23,10 +23,9 @@ struct mount_table {
   const mount_entry* by_device(uint64 device) const;
 };
 
-// The table as it is now, read again only where it changed since the last
-// call, this process's namespace changed, or the caller is a child forked
-// since. Null when it cannot be read. Safe from any thread; memory that
-// runs out throws std::bad_alloc, and the next call reads the table again.
+// The table as it is now, read again only after a change since the last
+// call, a change of this process's namespace, or a fork; null if unreadable.
+// Safe from any thread; out of memory it throws bad_alloc, to read anew next.
 std::shared_ptr<const mount_table> current_mount_table();
 
 // How many times this process has read the whole table: a check that finds

@@ -15,16 +15,11 @@
 
 namespace uni {
 
+namespace {
+
 void say_refused(const std::string& path, const std::string& why) {
   std::fprintf(stderr, "refused to write: %s: %s\n", path.c_str(), why.c_str());
 }
-
-bool said_refused(reach_answer answer, const std::string& path, const std::string& why) {
-  if (answer != reach_answer::clear) say_refused(path, why);
-  return answer != reach_answer::clear;
-}
-
-namespace {
 
 output_result said_no_reader(const std::string& name) {
   std::fprintf(stderr, "no reader: %s\n", name.c_str());
@@ -94,9 +89,8 @@ output_result refuse(std::ofstream& stream, output_result why) {
   return why;
 }
 
-// Closes a descriptor unless it is handed out, and unlinks the file made with
-// it (`made`) where its name still leads there: whatever ends the open early
-// (memory that runs out among it) leaves nothing open or made.
+// Closes a descriptor not handed out, and unlinks a file made with it where
+// the name still leads there: an early end (memory too) leaves nothing behind.
 class opened_file {
  public:
   opened_file(const std::string& name, int fd, bool made) : m_name(name), m_held(fd) {
@@ -192,17 +186,15 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
   }
 }
 
-// The stream form past the check: the stream takes the file the check
-// opened at `fd` by the name `name` (which the check found whole), and it
-// is closed (and a file made for it forgotten) on every failure.
+// The stream form past the check: the stream takes the file opened at `fd`
+// by `name` (found whole); any failure closes it and forgets a file made.
 output_result open_stream(std::ofstream& stream, const std::string& name, output_open how, int fd) {
   opened_file file(name, fd, how == output_open::create_new);
   struct stat now;
   if (::fstat(file.fd(), &now) != 0) return refuse(stream, output_result::failed);
-  // The stream opens, without truncation, the file the descriptor holds (its
-  // link under /proc), so a name switched to the evidence and back meanwhile
-  // changes nothing; else the name, which must still lead to the file just
-  // checked. A FIFO is opened for writing only, as in open_checked.
+  // The stream opens, untruncated, the descriptor's file by its /proc link,
+  // so a name switched to the evidence and back meanwhile changes nothing;
+  // else the name, which must still lead there; a FIFO write-only, as before.
   const bool fifo = S_ISFIFO(now.st_mode);
   const std::ios_base::openmode mode =
       fifo ? std::ios_base::out | std::ios_base::binary
@@ -255,9 +247,8 @@ rename_result rename_without_replacing(const Path& from, const Path& to) try {
     err = ::link(source.c_str(), target.c_str()) == 0 ? 0 : errno;
     if (err == 0) ::unlink(source.c_str());
     if (links_unsupported(err)) {
-      // Neither is had here: the name is found free just before a plain
-      // rename. What takes it in between is replaced, a race open only
-      // where the file system offers nothing better.
+      // Neither is had: a plain rename once the name is found free; what takes
+      // it between is replaced, a race open only where nothing better is.
       err = ::lstat(target.c_str(), &st) == 0 ? EEXIST : errno;
       if (err == ENOENT) err = ::rename(source.c_str(), target.c_str()) == 0 ? 0 : errno;
     }
@@ -269,9 +260,8 @@ rename_result rename_without_replacing(const Path& from, const Path& to) try {
   return rename_result::failed;
 }
 
-// The folders something would be made in when the folder `path` is made with
-// the folders missing above it: for each stretch of missing folders, the one
-// already there that the first of them goes into.
+// Where things would be made as `path` is made with the folders missing above
+// it: for each stretch of missing folders, the existing one the first goes in.
 std::vector<std::string> folders_made_in(const std::string& path) {
   std::vector<std::string> made_in;
   std::string there = path[0] == '/' ? "/" : ".";
@@ -295,6 +285,11 @@ std::vector<std::string> folders_made_in(const std::string& path) {
 }
 
 }  // namespace
+
+bool said_refused(reach_answer answer, const std::string& path, const std::string& why) {
+  if (answer != reach_answer::clear) say_refused(path, why);
+  return answer != reach_answer::clear;
+}
 
 bool identity_of_descriptor(int fd, file_identity& out) {
   out = file_identity();

@@ -23,9 +23,8 @@ enum class folder_result { made, is_source, failed };
 // whatever becomes of its path; else -1.
 folder_result make_output_folder(const std::string& path, const file_identities& sources, int& dirfd);
 
-// A name that leads to the folder open at `dirfd` for as long as it is
-// open, whatever becomes of the path it was reached by: its link under
-// /proc, or `path` where /proc does not lead there.
+// A name leading to the folder open at `dirfd` while it is open, whatever
+// becomes of its path: its link under /proc, or `path` where that fails.
 std::string held_folder_name(int dirfd, const std::string& path);
 
 }  // namespace uni

@@ -94,9 +94,8 @@ void volume_closed(void* volume);
 // open at `fd` and each place behind it (`r.behind`); may throw bad_alloc.
 void ask_volumes(int fd, const file_identities& sources, output_reach& r);
 
-// "refused to write: <path>: <why>" on standard error.
-void say_refused(const std::string& path, const std::string& why);
-// The same for an answer that refuses; true then.
+// True, after "refused to write: <path>: <why>" on standard error, for an
+// answer that refuses.
 bool said_refused(reach_answer answer, const std::string& path, const std::string& why);
 
 // A descriptor closed however its scope ends, unless handed on by release().

@@ -1,8 +1,7 @@
 #pragma once
-// A file seen through an overlay mount is a file of one of its layers (the
-// upper folder, or a lower one while it was never written through the
-// overlay), under another device number: writing either writes what the
-// other shows. These find that file from what the mount table says.
+// A file seen through an overlay mount is, under another device number, one
+// of a layer (the upper folder, or a lower one until written through the
+// overlay): writing either writes the other. Found from the mount table.
 #include <sys/stat.h>
 
 #include <string>
