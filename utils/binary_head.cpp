@@ -34,8 +34,7 @@ bool ntfs_record_at_start(const byte* head, size_t size) {
 
 // The volume or disk whose signature the head begins; null for none.
 const char* volume_signature(const byte* head, size_t size) {
-  // Boot sectors by their file system's name, so that one whose boot mark
-  // is gone is known all the same.
+  // Boot sectors by their file system's name, known even without a boot mark.
   if (text_at(head, size, 3, "NTFS    ")) return "an NTFS boot sector";
   if (text_at(head, size, 3, "EXFAT   ")) return "an exFAT boot sector";
   for (const char* fat : {"FAT12   ", "FAT16   ", "FAT     "})

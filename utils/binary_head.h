@@ -13,8 +13,7 @@
 
 namespace uni {
 
-// How much of a file's head is judged: a GPT header after a 4096-byte
-// sector is the farthest signature looked for.
+// A head judged reaches the farthest signature: a GPT header past 4096 bytes.
 const size_t HEAD_BYTES = 8192;
 
 // True when `head`, a file's first `size` bytes, begins a volume, a disk or

@@ -111,8 +111,7 @@ void read_fuse_servers(fuse_server_list& out) {
     if (std::snprintf(path, sizeof path, "/proc/%s/fd", pid) >= static_cast<int>(sizeof path)) continue;
     const dir_handle listing(::opendir(path), ::closedir);
     if (!listing) {
-      // A process that ended meanwhile serves nothing; one whose
-      // descriptors may not be read might.
+      // A process that ended serves nothing; one we may not read might.
       if (errno != ENOENT && errno != ESRCH) out.complete = false;
       continue;
     }

@@ -33,8 +33,7 @@ struct fuse_servers_seen {
   bool complete = true;   // every process's descriptors could be read
 };
 
-// Every process holding the FUSE device open, with what it holds: one walk
-// of the processes answers for every connection.
+// Each process holding the FUSE device, with its files: one walk serves all.
 struct fuse_server {
   uint64 connection = 0;
   bool told = false;  // false: the system does not say which connection it serves

@@ -25,8 +25,7 @@ struct mount_entry {
 // after a last separator: "a::b:" gives "a", "", "b"; "" gives none.
 std::vector<std::string> split(const std::string& text, char separator);
 
-// A device number written "major:minor", as the table and /sys write it;
-// false for any other text.
+// A device number as the table and /sys write it ("major:minor"); else false.
 bool device_number(const std::string& text, uint64& device);
 
 // The whole of the file at `path`: "" where it cannot be opened, what was

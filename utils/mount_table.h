@@ -28,8 +28,7 @@ struct mount_table {
 // Safe from any thread; out of memory it throws bad_alloc, to read anew next.
 std::shared_ptr<const mount_table> current_mount_table();
 
-// How many times this process has read the whole table: a check that finds
-// nothing changed reads none.
+// How often this process read the whole table; unchanged, a check reads none.
 uint64 mount_table_reads();
 
 // The mount ID of the file open at `fd`, or with `fd` -1 of the file at

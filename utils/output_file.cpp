@@ -28,8 +28,7 @@ output_result said_no_reader(const std::string& name) {
 
 const char* const MEMORY_WHY = "memory ran out while what it is stored on was looked for";
 
-// Gives `why` the text where memory allows; the answer it goes with stands
-// either way.
+// `why` gets the text where memory allows; its answer stands either way.
 void set_why(std::string& why, const char* text) {
   try {
     why.assign(text);
@@ -229,8 +228,7 @@ output_result open_stream(std::ofstream& stream, const std::string& name, output
   return output_result::opened;
 }
 
-// What link() answers on a file system that has no second names (FAT,
-// davfs2; rclone's mounts answer EIO).
+// link()'s answers where there are no second names (FAT, davfs2; rclone: EIO).
 bool links_unsupported(int err) {
   return err == EPERM || err == EOPNOTSUPP || err == ENOTSUP || err == ENOSYS || err == EIO;
 }
@@ -334,8 +332,7 @@ bool identities_of_source(int fd, file_identities& out) {
     }
     return true;
   } catch (const std::exception&) {
-    // Even a set memory left empty says so: with nothing in it, nothing
-    // would be checked against the source at all.
+    // Even a set memory left empty says so, or nothing would be checked at all.
     if (out.empty()) out.emplace_back();
     out.back().unsure = true;
     return false;
@@ -365,8 +362,7 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
   if (stream.is_open()) stream.close();
   stream.clear();
   int fd = -1;
-  // Emptied only once the stream holds the file: a stream that cannot be
-  // opened leaves it whole.
+  // Emptied only once the stream holds it, so a failed open leaves it whole.
   const output_result checked = open_checked(fd, path, sources, how, false, false, 0666);
   if (checked != output_result::opened) return refuse(stream, checked);
   try {

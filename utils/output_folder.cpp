@@ -21,8 +21,7 @@ const int FOLDER_FLAGS = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 folder_result enter(held_descriptor& here, bool& checked, const std::string& part, const std::string& path,
                     const file_identities& sources) {
   std::string why;
-  // Someone may make the name between our open and our mkdir: the second
-  // round takes what is there then, as mkdir -p would.
+  // A name made between our open and mkdir is taken next round, as by mkdir -p.
   for (int round = 0; round < 2; ++round) {
     const int existing = ::openat(here.fd, part.c_str(), FOLDER_FLAGS);
     if (existing >= 0 || errno != ENOENT) {
@@ -50,8 +49,7 @@ folder_result enter(held_descriptor& here, bool& checked, const std::string& par
 folder_result make_output_folder(const std::string& path, const file_identities& sources, int& dirfd) {
   dirfd = -1;
   if (path.empty() || path.find('\0') != std::string::npos) return folder_result::failed;
-  // Asked of the path as a whole first, so that a refusal further down
-  // leaves no folder made on the way there.
+  // The whole path is asked first, so a refusal deep down leaves nothing made.
   if (folder_writes_source(path, sources)) return folder_result::is_source;
   held_descriptor here(::open(path[0] == '/' ? "/" : ".", FOLDER_FLAGS));
   if (here.fd < 0) return folder_result::failed;

@@ -52,8 +52,7 @@ std::string device_text(uint64 number) {
 
 std::string block_folder(uint64 number) { return "/sys/dev/block/" + device_text(number); }
 
-// The node /dev gives the block device `number`, as the system's device
-// list names it; "" when it names none.
+// The node /dev gives the disk `number` by the system's device list, or "".
 std::string device_node_of(uint64 number) {
   for (const std::string& line : split(file_text(block_folder(number) + "/uevent"), '\n'))
     if (line.size() > 8 && line.compare(0, 8, "DEVNAME=") == 0) return "/dev/" + line.substr(8);
@@ -76,8 +75,7 @@ std::vector<uint64> disks_under(uint64 number) {
   return out;
 }
 
-// Loop devices' own major number: every loop device has it, and a system
-// without its device lists still shows one by it.
+// Loop devices' major number, which tells one even without device lists.
 const unsigned LOOP_DEVICE_MAJOR = 7;
 
 // The file behind the loop device `number` as the kernel shows it to every
@@ -196,8 +194,7 @@ class reach_builder {
   }
 
  private:
-  // Adds `id`, reached through `via`, to `list`; false where it is there
-  // already or the walk is too deep.
+  // Adds `id`, reached through `via`, to `list`; false if there or too deep.
   static bool first_visit(file_identities& list, file_identity id, const std::string& via, int depth) {
     id.via = via;
     if (depth > MAX_HOLDER_DEPTH || is_one_of(id, list)) return false;
@@ -238,8 +235,7 @@ class reach_builder {
     return m_table.get();
   }
 
-  // The mount the place is on, by its mount ID; null, and the walk
-  // untold, when the run's own table has no line for it.
+  // The place's mount, by mount ID; null and untold where the table has none.
   const mount_entry* mount_of(const place& p) {
     const mount_table* t = table();
     if (t == nullptr) return nullptr;
@@ -397,8 +393,7 @@ class reach_builder {
     add_store_of(p, depth, true);
   }
 
-  // What the file or folder `p` is stored on: its disk, or its mount, and
-  // with `views` what it is seen as through that.
+  // What `p` is stored on (disk or mount) and, with `views`, seen as there.
   void add_store_of(const place& p, int depth, bool views) {
     if (on_a_disk(p)) {
       add_under_disk(static_cast<uint64>(p.st.st_dev), depth + 1, false);

@@ -94,8 +94,7 @@ void volume_closed(void* volume);
 // open at `fd` and each place behind it (`r.behind`); may throw bad_alloc.
 void ask_volumes(int fd, const file_identities& sources, output_reach& r);
 
-// True, after "refused to write: <path>: <why>" on standard error, for an
-// answer that refuses.
+// True, after "refused to write: <path>: <why>" to standard error, on refusal.
 bool said_refused(reach_answer answer, const std::string& path, const std::string& why);
 
 // A descriptor closed however its scope ends, unless handed on by release().

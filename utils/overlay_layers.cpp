@@ -6,8 +6,7 @@ namespace uni {
 
 namespace {
 
-// The names in a "lowerdir=" value, read as overlay_layers says; "::" leads
-// to the data-only layers.
+// A "lowerdir=" value's names as overlay_layers says; "::" leads to data-only.
 void add_lower_layers(const std::string& value, std::vector<std::string>& out) {
   std::string name;
   for (size_t i = 0; i < value.size(); ++i) {
