@@ -40,11 +40,10 @@ ssize_t read_head(int fd, void* head, size_t size);
 enum class head_content { text, binary, unreadable };
 
 // What the regular file open at `fd` holds in its first HEAD_BYTES (`what`
-// as binary_head says), read through a descriptor of its own, for `fd` may
-// be open for writing only, else through `fd` where it is open to read.
-// Anything else is text, and so is an empty file (a pipe or a terminal holds
-// nothing to judge; a disk is the caller's to refuse or not). `unreadable`:
-// a file not empty whose head cannot be read.
+// as binary_head says), read through a descriptor of its own, as `fd` may be
+// write-only, else through `fd` where readable. Anything else is text, and
+// so is an empty file (a pipe or terminal holds nothing to judge; a disk is
+// the caller's to refuse or not). `unreadable`: not empty, head unreadable.
 head_content content_of(int fd, std::string& what);
 
 // The refusal of the output `path` whose head holds `what`: it holds

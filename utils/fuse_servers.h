@@ -1,11 +1,10 @@
 #pragma once
-// The processes that serve FUSE file systems (ntfs-3g over an image, bindfs
+// The processes serving FUSE file systems (ntfs-3g over an image, bindfs
 // over a folder, fuse-zip over an archive, ...) and the files and folders
 // they hold open in any mode (ewfmount and squashfuse only read): what a
-// file on such a file system is written into, or read from. The mount
-// table's entry may not name it (ntfs-3g hands FUSE its name cut at the
-// first comma, an image renamed after the mount keeps its old name there,
-// fuse-zip names nothing); the server holds it under whatever name it has.
+// file on such a file system is written into or read from. The table entry
+// may not name it (ntfs-3g cuts the name at its first comma, a renamed image
+// keeps its old name, fuse-zip names nothing); the server holds it by any name.
 #include <sys/stat.h>
 
 #include <memory>
@@ -51,9 +50,8 @@ struct fuse_server_list {
 // The number FUSE knows the connection of the file system of `device` by.
 uint64 fuse_connection_of(uint64 device);
 
-// The servers as a walk made for the mount table of generation `generation`
-// found them: walked again only for another generation (a mount or an unmount
-// since). Safe from any thread; memory that runs out throws std::bad_alloc.
+// The servers as walked for the mount table's `generation`, walked again for
+// another (a mount or unmount since). Thread-safe; may throw bad_alloc.
 std::shared_ptr<const fuse_server_list> current_fuse_servers(uint64 generation);
 
 // How many times this process walked the processes for their FUSE servers.

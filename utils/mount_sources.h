@@ -39,10 +39,9 @@ bool mount_entry_of_line(const std::string& line, mount_entry& entry);
 // when it cannot be read. Memory running out throws bad_alloc, nothing held.
 bool read_mount_table(std::vector<mount_entry>& out);
 
-// The folders of this machine an rclone mount of a configured remote
-// ("remote:path") stores its files in: a `local` remote's path, a `union`'s
-// upstreams, as the config its server reads names them, where the run can
-// read it. Memory that runs out throws std::bad_alloc.
+// The folders here an rclone mount of a configured remote ("remote:path")
+// stores its files in (a `local` remote's path, a `union`'s upstreams) as the
+// config its server reads names them, if readable; may throw bad_alloc.
 std::vector<std::string> rclone_remote_folders(const mount_entry& m);
 
 }  // namespace uni

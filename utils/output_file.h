@@ -22,38 +22,33 @@ struct file_identity {
   uint64 device = 0;
   uint64 inode = 0;
   uint64 block_device = 0;  // 0 unless the file is a block device
-  // The fields up to `volume` mark an element of a set of sources. `holder`:
-  // what a source is stored on (its disk, the file behind a loop device
-  // there), which an output may not be but may be stored on.
+  // Up to `volume`, marks of a set of sources' elements. `holder`: a source's
+  // store (its disk, a loop file there): no output may be it, but lie on it.
   bool holder = false;
-  // With `holder`: what a FUSE server holds under a source read through its
-  // mount (an archive, an image), into which everything made in that mount is
-  // written: matched by what an output is stored on too.
+  // With `holder`: an archive or image a FUSE server holds under a source read
+  // through its mount, into which all made there goes: matched as a store too.
   bool container = false;
   // Memory ran out while the set was made, so it may lack what stands for a
   // source: every output checked against it is refused.
   bool unsure = false;
-  // The source is read through a layer whose store cannot be told (`why` says
-  // which), so any file already there may be it: none is replaced or appended
-  // to, while new ones are made.
+  // Read through a layer whose store cannot be told (`why`), so an existing
+  // file may be the source: new files are made, but none replaced or added to.
   bool untold = false;
   std::string why;
   std::string name;  // the path of the source it stands for, as a refusal names it
   // The open volume read from it, asked of every output whether that is one
   // of its own files (volume_opened).
   void* volume = nullptr;
-  // How it was reached from the file it stands for or is stored under
-  // ("through the loop device /dev/loop3"); empty for the file itself, and
-  // for a disk, whose node a refusal looks up.
+  // The way from the file it stands for or lies under ("through the loop device
+  // /dev/loop3"); "" for that file, and for a disk, whose node a refusal finds.
   std::string via;
 };
 typedef std::vector<file_identity> file_identities;
 
 // The identity of an open descriptor; false when the system cannot tell.
 bool identity_of_descriptor(int fd, file_identity& out);
-// Adds to `out` the identity of the descriptor's file and, for a loop device,
-// of the files behind it, loop over loop (writing any changes what it reads);
-// false when the system cannot tell the descriptor's own.
+// Adds to `out` the identity of the descriptor's file and of a loop device's
+// files, loop over loop (writing any changes it); false if its own is unknown.
 bool identities_of_descriptor(int fd, file_identities& out);
 // Adds to `out` what stands for the source open at `fd`: its identities
 // (identities_of_descriptor), the file of an overlay's layer or a view's
@@ -112,9 +107,6 @@ enum class output_open {
   extend,      // as append, judged by identity alone: their appends
 };
 
-// `untold`: the file's store cannot be told, or it was there while a source
-// is read through such a layer. `binary`: an existing file to truncate or
-// append to whose first 8 KiB hold no text (utils/binary_head).
 enum class output_result { opened, is_source, exists, no_reader, failed, untold, binary };
 
 // The results that fail even a caller that passes over a file it cannot open
@@ -126,13 +118,14 @@ inline bool refused(output_result r) {
 
 // Opens `path` for binary output in `stream` (closed first) as `how` says. A
 // file that writes one of `sources` (one to be made, by its folder) is
-// is_source, one whose store cannot be told (descriptor_reach) untold, each
-// left as it was with "refused to write: <path>: <why>" on standard error;
-// one to truncate or append to whose head holds no text is binary, with
-// binary_refusal's text. `exists`: create_new found the name taken. A FIFO
-// nobody reads is not waited for: no_reader, with "no reader: <path>" on
-// standard error. Memory that runs out is `failed`, the file unopened. On
-// any result but `opened` the stream is closed with failbit set.
+// is_source; one whose store cannot be told, or that was there while a
+// source is read through such a layer, untold: each left as it was, with
+// "refused to write: <path>: <why>" on standard error. One to truncate or
+// append to whose first 8 KiB hold no text (utils/binary_head) is binary,
+// with binary_refusal's text. `exists`: create_new found the name taken. A
+// FIFO nobody reads is not waited for: no_reader, with "no reader: <path>"
+// on standard error. Memory that runs out is `failed`, the file unopened.
+// On any result but `opened` the stream is closed with failbit set.
 output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
                           output_open how);
 output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,

@@ -105,9 +105,8 @@ struct place {
 // What a FUSE server holds, opened through the server's own descriptor.
 place held_place(const fuse_held_file& h) { return place{-1, h.name, h.handle, h.status}; }
 
-// Whether a mount's table source is another machine's address: host:path,
-// user@host:path, remote:path, :backend:path, .host:/ or a URL. A path of
-// this machine begins with '/'.
+// Whether a table source is another machine's (host:path, user@host:path,
+// remote:path, :backend:path, .host:/, a URL); a path here begins with '/'.
 bool remote_address(const std::string& source) {
   if (source.empty() || source[0] == '/') return false;
   if (source.find("://") != std::string::npos) return true;
@@ -169,9 +168,8 @@ class reach_builder {
       return;
     }
     if (!S_ISREG(p.st.st_mode) && !S_ISDIR(p.st.st_mode)) return;
-    // A file system on a disk of its own is no view of anything, and its
-    // disk is all it is stored on: the table is not asked (read whole, it
-    // is the dearest part of a check on a machine of many mounts).
+    // A file system on a disk of its own is no view, and stored on that disk
+    // alone: the table, dearest to read where mounts are many, is not asked.
     const mount_entry* m = on_a_disk(p) ? nullptr : mount_of(p);
     if (m != nullptr && depth == 0 && may_show_a_volume(*m))
       m_reach.volume_layer = "it lies on the mount at " + m->mount_point + " (" + m->type +
@@ -296,9 +294,8 @@ class reach_builder {
     return folders;
   }
 
-  // What the file or folder `p` on the mount `m` is seen as: the file of an
-  // overlay's layer, the one of the same path in a pass-through view's
-  // folder. Each is added as `p` is (to self, or to what is stored on).
+  // What `p` on the mount `m` is seen as (an overlay layer's file, or that of
+  // its path in a pass-through view's folder), added as `p` (self, stored on).
   void add_views(const place& p, const mount_entry& m, bool self, int depth) {
     std::vector<place> seen_as, made_in;
     std::string inner;
@@ -525,9 +522,8 @@ volume_hooks& hooks() {
   return *kept;
 }
 
-// Whether a layer nothing tells under `r` goes unanswered (and so refuses a
-// stream): no volume is open among the sources to answer for it, or a source
-// is read through that very layer.
+// Whether a layer nothing tells under `r` is unanswered, so refuses a stream:
+// no source's volume is open, or a source is read through that very layer.
 bool unknown_unanswered(const output_reach& r, const file_identities& sources) {
   if (std::none_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.volume != nullptr; }))
     return true;

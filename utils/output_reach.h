@@ -1,10 +1,9 @@
 #pragma once
-// What writing a file writes, for the guarded opener (utils/output_file):
-// the file and what stands for it (the file behind a loop device, the file
-// of an overlay's layer or of a pass-through view's folder it is seen as),
-// and what it is stored on, layer under layer (its mount, by mount ID; the
-// disks under that, every chain to its end; what a FUSE mount's servers
-// hold open), with the layer that could not be told where one could not.
+// What writing a file writes, for utils/output_file: the file and what
+// stands for it (a loop device's file, the overlay layer's or pass-through
+// view folder's file it is seen as) and what it is stored on, layer under
+// layer (its mount, by mount ID; the disks under that, each chain to its
+// end; what a FUSE mount's servers hold open), and any layer not told.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,16 +68,14 @@ void add_loop_chain(file_identity id, file_identities& out);
 // Where the descriptor leads, as the system names it; "" when it cannot tell.
 std::string descriptor_path(int fd);
 
-// The reach of the open descriptor `fd`, whose status is `st`: a device
-// node is stored on the disks its device is made on, not the disk it lies
-// on; a FIFO or a character device nowhere. Memory that runs out throws
-// std::bad_alloc, with nothing left open.
+// The reach of the open descriptor `fd` of status `st`: a device node is
+// stored on the disks of its device, not the one it lies on; a FIFO or
+// character device nowhere. Out of memory: bad_alloc, nothing left open.
 void reach_of(int fd, const struct stat& st, output_reach& r);
 
-// What writing what `r` reaches does to `sources` for `use`, and why (the
-// answers of descriptor_reach, stream_reach, folder_descriptor_reach): a
-// source's holder is matched only by the file itself; an open volume's own
-// file is a source whoever mounted it.
+// What writing what `r` reaches does to `sources` for `use`, and why, as
+// descriptor_reach, stream_reach, folder_descriptor_reach answer: a source's
+// holder matches only the file; an open volume's own is one whoever mounted it.
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why);
 
 // An open volume's word on an output: `own`, with the file's path in the

@@ -17,16 +17,14 @@ namespace uni {
 // "datadir+=" one each. Names stay as mounted: one may be relative.
 std::vector<std::string> overlay_layers(const std::vector<std::string>& options);
 
-// The upper folder of the overlay mount `mount`, where all written through
-// it goes, found as overlay_layer_file finds a relative layer; false for a
-// read-only overlay, which has none, or where it is not found.
+// The upper folder of the overlay `mount`, which takes all written through it,
+// found as overlay_layer_file finds one; false where none (read-only) is found.
 bool overlay_upper_folder(const mount_entry& mount, std::string& folder);
 
-// The file of a layer of the overlay mount `mount` that the file seen at
-// `path` through it, with the status `seen`, stands for: the topmost of that
-// name whose type, size and times the overlay shows. A relative layer is
-// looked for from the folder holding the mount point, then the working
-// folder. False for none or no overlay; memory running out throws bad_alloc.
+// The layer file of the overlay `mount` that the file seen at `path` (status
+// `seen`) stands for: the topmost of that name with the type, size and times
+// shown. A relative layer is looked for beside the mount point, then in the
+// working folder. False for none or no overlay; may throw bad_alloc.
 bool overlay_layer_file(const std::string& path, const struct stat& seen, const mount_entry& mount, std::string& name,
                         struct stat& status);
 
