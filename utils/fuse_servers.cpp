@@ -23,12 +23,7 @@ const unsigned FUSE_MINOR = 229;
 
 typedef std::unique_ptr<DIR, int (*)(DIR*)> dir_handle;
 
-bool all_digits(const char* name) {
-  if (*name == '\0') return false;
-  for (; *name != '\0'; ++name)
-    if (*name < '0' || *name > '9') return false;
-  return true;
-}
+bool all_digits(const char* name) { return *name != '\0' && name[std::strspn(name, "0123456789")] == '\0'; }
 
 // Where the descriptor `name` in the folder `fds` leads, in `text`; false
 // when it cannot be read (the process or the descriptor went).

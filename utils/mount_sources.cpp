@@ -38,12 +38,9 @@ std::string unescape(const std::string& field) {
 
 // A field of the table as a number: a mount ID, a device's major or minor.
 bool id_field(const std::string& field, uint64& id) {
-  if (field.empty() || field.size() > 19) return false;
-  id = 0;
-  for (char c : field) {
-    if (c < '0' || c > '9') return false;
-    id = id * 10 + static_cast<uint64>(c - '0');
-  }
+  if (field.empty() || field.size() > 19 || field.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  id = std::stoull(field);  // 19 digits never overflow
   return true;
 }
 

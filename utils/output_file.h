@@ -1,12 +1,11 @@
 #pragma once
-// Opening the files quor writes (copies, logs, reports) so that none is the
-// evidence it reads, judged by identity, not name (its own path, a hard or
-// symbolic link): opened untruncated, a file is emptied and handed over only
-// when it is no source and writes none through what it is stored on
-// (utils/output_reach); a file beside a source on its disk is no part of it.
-// Where a layer cannot be told, nothing is made or replaced; a file whose
-// head holds no text is neither emptied nor added to, whatever identity says.
-// No check throws: where memory runs out, the output is refused.
+// Opening the files quor writes (copies, logs, reports) so none is the evidence
+// it reads, by identity, not name (its own path, a hard or symbolic link):
+// opened untruncated, a file is emptied and handed over only when it is no
+// source and writes none through its store (utils/output_reach); a file beside
+// a source on its disk is no part of it. Where a layer cannot be told, nothing
+// is made or replaced; a file whose head holds no text is neither emptied nor
+// added to, whatever identity says. No check throws: out of memory, it refuses.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -23,7 +22,7 @@ struct file_identity {
   uint64 inode = 0;
   uint64 block_device = 0;  // 0 unless the file is a block device
   // Up to `volume`, marks of a set of sources' elements. `holder`: a source's
-  // store (its disk, a loop file there): no output may be it, but lie on it.
+  // store (its disk, a loop file there): an output may lie on it, not be it.
   bool holder = false;
   // With `holder`: an archive or image a FUSE server holds under a source read
   // through its mount, into which all made there goes: matched as a store too.
@@ -51,15 +50,14 @@ bool identity_of_descriptor(int fd, file_identity& out);
 // files, loop over loop (writing any changes it); false if its own is unknown.
 bool identities_of_descriptor(int fd, file_identities& out);
 // Adds to `out` what stands for the source open at `fd`: its identities
-// (identities_of_descriptor), the file of an overlay's layer or a view's
-// folder it is seen as, and, marked `holder`, what those are stored on in
-// turn (the disk under their file system and the whole disk holding it, a
-// loop device there and its file, what their FUSE mount's servers hold open
-// to read, `container` too where only to read). Where a layer of that cannot
-// be told, the first element is marked `untold` with why. False when the
-// system cannot tell the descriptor's own, or memory ran out part way: the
-// last element of `out` (one added where none was) is marked `unsure`, or
-// where not even that can be added, the std::bad_alloc goes on.
+// (identities_of_descriptor), the overlay layer's or view folder's file it is
+// seen as, and, marked `holder`, what those are stored on in turn (the disk
+// under their file system and the whole disk holding it, a loop device there
+// and its file, what their FUSE mount's servers hold open to read, `container`
+// too where only to read). Where such a layer cannot be told, the first element
+// is marked `untold` with why. False when the system cannot tell the
+// descriptor's own, or memory ran out part way: `out`'s last element (added if
+// none) is marked `unsure`, or if not even that can be, bad_alloc goes on.
 bool identities_of_source(int fd, file_identities& out);
 // True when `id` is the file of one of `sources` (a holder among them too).
 bool is_one_of(const file_identity& id, const file_identities& sources);
@@ -89,13 +87,12 @@ reach_answer descriptor_reach(int fd, const file_identities& sources, std::strin
 // which only that volume tells from its files, is `unknown` till it opens.
 reach_answer stream_reach(int fd, const file_identities& sources, std::string& why, bool volume_to_come = false);
 
-// What something made in the folder open at `dirfd` (a file, a folder below
-// it) would do to `sources`: `source` where the folder is one of them or is
-// stored on one (a disk that is one, a loop device over one, a mount of one);
-// `untold`, with `why` naming the path and the layer, where a layer under the
-// folder cannot be told, where memory ran out, or where a source is read
-// through such a layer and the folder's file system is stored in a regular
-// file, which may be that source. `clear` for a descriptor that is no folder.
+// What something made in the folder open at `dirfd` (a file, a folder below it)
+// would do to `sources`: `source` where the folder is or is stored on one (a
+// disk that is one, a loop device over one, a mount of one); `untold`, `why`
+// naming the path and layer, where a layer under it cannot be told, memory ran
+// out, or a source is read through such a layer while the folder's file system
+// lies in a regular file, maybe that source. `clear` for no folder.
 reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why);
 
 enum class output_open {
@@ -130,12 +127,11 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
                           output_open how);
 output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,
                           output_open how);
-// The same check, handing the file over in `fd` (-1 on any result but
-// `opened`; the caller closes it): blocking, closed on exec, at the file's
-// start, or with every write at its end for append. With `readable` a
-// regular file or block device is open for reading back too; a FIFO only
-// for writing, for one open to read would never see its reader go. A file
-// made here takes `permission` less the process's mask.
+// The same check, handing the file over in `fd` (else -1; the caller closes
+// it): blocking, closed on exec, at the start, or appending each write for
+// append. With `readable` a regular file or block device is open for reading
+// back too; a FIFO only for writing, for one open to read would never see its
+// reader go. A file made takes `permission` less the umask.
 output_result open_output(int& fd, const std::string& path, const file_identities& sources, output_open how,
                           bool readable = false, uint32 permission = 0666);
 // The same as a stdio stream, open for reading too where the descriptor is
@@ -145,11 +141,10 @@ output_result open_output(std::FILE*& file, const std::string& path, const file_
 
 enum class rename_result { renamed, taken, failed };
 
-// Gives the file `from` the name `to` only while nothing holds that name
-// (where the file system can neither rename without replacing nor make a
-// second name, as rclone's mounts, it is found free just before a plain
-// rename). `taken`: a regular file (not a link) holds it; both stay. Any other
-// thing in the way (a link, a folder) or failure (memory too): `failed`.
+// Gives the file `from` the name `to` only while nothing holds it (where a file
+// system lacks both a no-replace rename and links, as rclone's mounts, it is
+// found free just before a plain rename). `taken`: a regular file (not a link)
+// holds it; both stay. Else (a link or folder there, any failure): `failed`.
 rename_result rename_output(const std::string& from, const std::string& to);
 rename_result rename_output(const std::wstring& from, const std::wstring& to);
 
@@ -159,13 +154,12 @@ rename_result rename_output(const std::wstring& from, const std::wstring& to);
 // out: renaming a file onto it would take the evidence's name away.
 bool names_source(const std::string& path, const file_identities& sources, const std::string& shown = std::string());
 
-// True, after the refusal above on standard error, when making the folder
-// `path` with those missing above it (as a chain of mkdir would) would write
-// one of `sources`, or files made in it later would, or that cannot be told:
-// a folder something would be made in, or `path` when already there, is not
-// clear (folder_descriptor_reach). Nothing is made. "." and ".." are taken as
-// the system will take them once the folders before them exist, so a climb
-// out of a folder still to be made leads the check where it leads the mkdir.
+// True, after that refusal on standard error, when making the folder `path`
+// with those missing above it would write one of `sources`, or files later made
+// in it would, or it cannot be told: a folder to be made into, or `path` if
+// there, is not clear (folder_descriptor_reach). Nothing is made. "." and ".."
+// are taken as the system will once the folders before them exist, so climbing
+// out of a folder to be made leads the check as the mkdir.
 bool folder_writes_source(const std::string& path, const file_identities& sources);
 
 }  // namespace uni
