@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -81,11 +82,10 @@ const container_magic kContainers[] = {
 };
 
 bool letters_only(const container_magic& c) {
-  for (size_t i = 0; i < c.length; ++i) {
-    const unsigned char b = static_cast<unsigned char>(c.bytes[i]);
-    if (!(b == '\r' || b == '\n' || (b >= 0x20 && b < 0x7F))) return false;
-  }
-  return true;
+  return std::all_of(c.bytes, c.bytes + c.length, [](char ch) {
+    const unsigned char b = static_cast<unsigned char>(ch);
+    return b == '\r' || b == '\n' || (b >= 0x20 && b < 0x7F);
+  });
 }
 
 }  // namespace

@@ -25,8 +25,7 @@ typedef std::unique_ptr<DIR, int (*)(DIR*)> dir_handle;
 
 bool all_digits(const char* name) { return *name != '\0' && name[std::strspn(name, "0123456789")] == '\0'; }
 
-// Where the descriptor `name` in the folder `fds` leads, in `text`; false
-// when it cannot be read (the process or the descriptor went).
+// Where descriptor `name` in `fds` leads (`text`); false if unreadable (gone).
 bool link_of(int fds, const char* name, char (&text)[PATH_MAX]) {
   const ssize_t n = ::readlinkat(fds, name, text, sizeof text);
   if (n <= 0 || static_cast<size_t>(n) >= sizeof text) return false;
@@ -59,8 +58,7 @@ bool fdinfo_value(const char* pid, const char* fd, const char* key, int value_ba
   return false;
 }
 
-// Whether the descriptor `name` of the process is the FUSE device, and for
-// which connection (`told` false when the system does not say).
+// Whether descriptor `name` is the FUSE device, and its connection if `told`.
 bool is_fuse_device(int fds, const char* pid, const char* name, bool& told, uint64& connection) {
   char link[PATH_MAX];
   if (!link_of(fds, name, link)) return false;

@@ -35,8 +35,7 @@ struct file_identity {
   bool untold = false;
   std::string why;
   std::string name;  // the path of the source it stands for, as a refusal names it
-  // The open volume read from it, asked of every output whether that is one
-  // of its own files (volume_opened).
+  // The open volume read from it, asked of every output (see volume_opened).
   void* volume = nullptr;
   // The way from the file it stands for or lies under ("through the loop device
   // /dev/loop3"); "" for that file, and for a disk, whose node a refusal finds.

@@ -257,12 +257,11 @@ class reach_builder {
     return *m_servers;
   }
 
-  // The folders a FUSE mount is stored in, as places: those its servers
-  // hold open, then, known by no handle, those its table entry names
-  // (mergerfs's branches, rclone's local folder); in `stores` the files and
-  // disks its servers hold open to read, and in `through` those that lie in
-  // a named folder (a pass-through view's files, an encrypting view's
-  // cipher files), each written only through its own name.
+  // The folders a FUSE mount is stored in: those its servers hold open, then
+  // those its table entry names (mergerfs's branches, rclone's local folder),
+  // by no handle; in `stores` the files and disks its servers hold open to
+  // read, in `through` those in a named folder (a pass-through view's files, an
+  // encrypting view's cipher files), each written only by its own name.
   std::vector<place> view_folders(const mount_entry& m, std::vector<fuse_held_file>& stores,
                                   std::vector<fuse_held_file>& through, fuse_servers_seen& seen) {
     std::vector<fuse_held_file> held;

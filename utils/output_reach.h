@@ -36,8 +36,7 @@ struct output_reach {
   // Its mount may be a volume's own (FUSE, NTFS), which only that volume can
   // tell: said as why a stream waits for the run's volume to answer.
   std::string volume_layer;
-  // What an open volume among the sources says the file is of its own, or
-  // (with `own_untold`) why it could not tell.
+  // What an open source volume says of the file, or why not (`own_untold`).
   std::string own;
   bool own_untold = false;
   // The paths behind it, each asked of the volumes: a bind mount's folder,
