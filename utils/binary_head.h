@@ -46,8 +46,7 @@ enum class head_content { text, binary, unreadable };
 // the caller's to refuse or not). `unreadable`: not empty, head unreadable.
 head_content content_of(int fd, std::string& what);
 
-// The refusal of the output `path` whose head holds `what`: it holds
-// binary data and may be evidence, so another name is asked for.
+// Refuses `path`, whose head holds binary `what` (maybe evidence): asks another.
 std::string binary_refusal(const std::string& path, const std::string& what);
 
 }  // namespace uni

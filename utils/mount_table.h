@@ -18,8 +18,7 @@ struct mount_table {
 
   // The entry of the mount ID `id`; null when the table has none.
   const mount_entry* by_id(uint64 id) const;
-  // The first entry of the device number `device` (a file system mounted
-  // twice has one entry a mount); null when the table has none.
+  // The first of `device`'s entries (one a mount where mounted twice), or null.
   const mount_entry* by_device(uint64 device) const;
 };
 
