@@ -46,7 +46,7 @@ enum class head_content { text, binary, unreadable };
 // the caller's to refuse or not). `unreadable`: not empty, head unreadable.
 head_content content_of(int fd, std::string& what);
 
-// Refuses `path`, whose head holds binary `what` (maybe evidence): asks another.
+// Text refusing `path`, its binary head (`what`) maybe evidence: asks another.
 std::string binary_refusal(const std::string& path, const std::string& what);
 
 }  // namespace uni
