@@ -13,7 +13,7 @@
 
 namespace uni {
 
-// A head judged reaches the farthest signature: a GPT header past 4096 bytes.
+// How much of a head is judged: enough for the farthest, a GPT header at 4096.
 const size_t HEAD_BYTES = 8192;
 
 // True when `head`, a file's first `size` bytes, begins a volume, a disk or

@@ -158,7 +158,7 @@ bool names_source(const std::string& path, const file_identities& sources, const
 // in it would, or it cannot be told: a folder to be made into, or `path` if
 // there, is not clear (folder_descriptor_reach). Nothing is made. "." and ".."
 // are taken as the system will once the folders before them exist, so climbing
-// out of a folder to be made leads the check as the mkdir.
+// out of a folder to be made leads the check where it leads the mkdir.
 bool folder_writes_source(const std::string& path, const file_identities& sources);
 
 }  // namespace uni

@@ -88,7 +88,7 @@ bool loop_file(uint64 number, std::string& name, struct stat& st) {
   return !name.empty() && ::stat(name.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
 }
 
-// Holders over holders (image on disk on image ...) end; this stops a circle.
+// Chains of holders (image on disk on image ...) end; the bound stops a circle.
 const int MAX_HOLDER_DEPTH = 12;
 
 // A file or folder met on the walk: its descriptor, or a name that opens
