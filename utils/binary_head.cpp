@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,7 +16,6 @@ namespace uni {
 
 namespace {
 
-// True when `text` (of `length` bytes) stands at `offset` of the head.
 bool bytes_at(const byte* head, size_t size, size_t offset, const char* text, size_t length) {
   return offset <= size && size - offset >= length && std::memcmp(head + offset, text, length) == 0;
 }
@@ -24,10 +24,9 @@ bool text_at(const byte* head, size_t size, size_t offset, const char* text) {
   return bytes_at(head, size, offset, text, std::strlen(text));
 }
 
-// An NTFS multi-sector record ("FILE", "INDX") by its magic and an update
-// sequence array that lies inside the record's first sector, as every such
-// record's does: a line of text that begins with the same four letters has
-// letters where the array's offset and length stand.
+// An NTFS multi-sector record ("FILE", "INDX"): its magic and an update
+// sequence array inside its first sector, as every such record has; text
+// with the same four letters has letters where its offset and length stand.
 bool ntfs_record_at_start(const byte* head, size_t size) {
   if (size < 8 || !(text_at(head, size, 0, "FILE") || text_at(head, size, 0, "INDX"))) return false;
   const uint16 offset = load_u16(head, 4), count = load_u16(head, 6);
@@ -36,8 +35,7 @@ bool ntfs_record_at_start(const byte* head, size_t size) {
 
 // The volume or disk whose signature the head begins; null for none.
 const char* volume_signature(const byte* head, size_t size) {
-  // Boot sectors by their file system's name, so that one whose boot mark
-  // is gone is known all the same.
+  // Boot sectors by their file system's name, known even without a boot mark.
   if (text_at(head, size, 3, "NTFS    ")) return "an NTFS boot sector";
   if (text_at(head, size, 3, "EXFAT   ")) return "an exFAT boot sector";
   for (const char* fat : {"FAT12   ", "FAT16   ", "FAT     "})
@@ -55,10 +53,9 @@ const char* volume_signature(const byte* head, size_t size) {
   return nullptr;
 }
 
-// Containers and archives an image is kept or carried in, by the magic at
-// their start. A magic of letters only is taken only where the head holds
-// a NUL too, as every such container's does soon after it: a text that
-// happens to begin with the same letters stays text.
+// Containers and archives an image is kept or carried in, by their magic. A
+// magic of letters only counts only where the head holds a NUL too, as every
+// such container's soon does: text beginning with those letters stays text.
 struct container_magic {
   size_t offset;
   const char* bytes;
@@ -85,11 +82,10 @@ const container_magic kContainers[] = {
 };
 
 bool letters_only(const container_magic& c) {
-  for (size_t i = 0; i < c.length; ++i) {
-    const unsigned char b = static_cast<unsigned char>(c.bytes[i]);
-    if (!(b == '\r' || b == '\n' || (b >= 0x20 && b < 0x7F))) return false;
-  }
-  return true;
+  return std::all_of(c.bytes, c.bytes + c.length, [](char ch) {
+    const unsigned char b = static_cast<unsigned char>(ch);
+    return b == '\r' || b == '\n' || (b >= 0x20 && b < 0x7F);
+  });
 }
 
 }  // namespace
@@ -127,20 +123,24 @@ bool binary_head(const byte* head, size_t size, std::string& what) {
   return true;
 }
 
+ssize_t read_head(int fd, void* head, size_t size) {
+  ssize_t got;
+  do {
+    got = ::pread(fd, head, size, 0);
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+
 head_content content_of(int fd, std::string& what) {
   what.clear();
   struct stat st;
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return head_content::text;
-  // Had before the descriptor is opened, which memory running out would
-  // leave open.
+  // Had before the descriptor opens: memory running out would leave it open.
   std::vector<byte> head(HEAD_BYTES);
   const int own = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
   const bool readable = (::fcntl(fd, F_GETFL) & O_ACCMODE) != O_WRONLY;
   if (own < 0 && !readable) return head_content::unreadable;
-  ssize_t got;
-  do {
-    got = ::pread(own >= 0 ? own : fd, head.data(), head.size(), 0);
-  } while (got < 0 && errno == EINTR);
+  const ssize_t got = read_head(own >= 0 ? own : fd, head.data(), head.size());
   if (own >= 0) ::close(own);
   if (got <= 0) return head_content::unreadable;
   return binary_head(head.data(), static_cast<size_t>(got), what) ? head_content::binary : head_content::text;

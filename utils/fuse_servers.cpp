@@ -12,25 +12,20 @@
 #include <cstring>
 #include <mutex>
 
+#include "utils/binary_head.h"
+
 namespace uni {
 
 namespace {
 
-// The FUSE device's numbers.
 const unsigned FUSE_MAJOR = 10;
 const unsigned FUSE_MINOR = 229;
 
 typedef std::unique_ptr<DIR, int (*)(DIR*)> dir_handle;
 
-bool all_digits(const char* name) {
-  if (*name == '\0') return false;
-  for (; *name != '\0'; ++name)
-    if (*name < '0' || *name > '9') return false;
-  return true;
-}
+bool all_digits(const char* name) { return *name != '\0' && name[std::strspn(name, "0123456789")] == '\0'; }
 
-// Where the descriptor `name` in the folder `fds` leads, in `text`; false
-// when it cannot be read (the process or the descriptor went).
+// Where descriptor `name` in `fds` leads (`text`); false if unreadable (gone).
 bool link_of(int fds, const char* name, char (&text)[PATH_MAX]) {
   const ssize_t n = ::readlinkat(fds, name, text, sizeof text);
   if (n <= 0 || static_cast<size_t>(n) >= sizeof text) return false;
@@ -46,10 +41,7 @@ bool fdinfo_value(const char* pid, const char* fd, const char* key, int value_ba
   const int f = ::open(path, O_RDONLY | O_CLOEXEC);
   if (f < 0) return false;
   char text[4096];
-  ssize_t n;
-  do {
-    n = ::read(f, text, sizeof text - 1);
-  } while (n < 0 && errno == EINTR);
+  const ssize_t n = read_head(f, text, sizeof text - 1);
   ::close(f);
   if (n <= 0) return false;
   text[n] = '\0';
@@ -66,8 +58,7 @@ bool fdinfo_value(const char* pid, const char* fd, const char* key, int value_ba
   return false;
 }
 
-// Whether the descriptor `name` of the process is the FUSE device, and for
-// which connection (`told` false when the system does not say).
+// Whether descriptor `name` is the FUSE device, and its connection if `told`.
 bool is_fuse_device(int fds, const char* pid, const char* name, bool& told, uint64& connection) {
   char link[PATH_MAX];
   if (!link_of(fds, name, link)) return false;
@@ -105,19 +96,15 @@ void add_held_files(int fds, DIR* listing, const char* pid, std::vector<fuse_hel
 // Walks the processes now; nothing is left open however it ends.
 void read_fuse_servers(fuse_server_list& out) {
   const dir_handle processes(::opendir("/proc"), ::closedir);
-  if (!processes) {
-    out.complete = false;
-    return;
-  }
-  while (const struct dirent* p = ::readdir(processes.get())) {
+  out.complete = static_cast<bool>(processes);
+  while (const struct dirent* p = processes ? ::readdir(processes.get()) : nullptr) {
     if (!all_digits(p->d_name)) continue;
     const char* pid = p->d_name;
     char path[64];
     if (std::snprintf(path, sizeof path, "/proc/%s/fd", pid) >= static_cast<int>(sizeof path)) continue;
     const dir_handle listing(::opendir(path), ::closedir);
     if (!listing) {
-      // A process that ended meanwhile serves nothing; one whose
-      // descriptors may not be read might.
+      // A process that ended serves nothing; one we may not read might.
       if (errno != ENOENT && errno != ESRCH) out.complete = false;
       continue;
     }

@@ -1,12 +1,10 @@
 #pragma once
-// The processes that serve FUSE file systems (ntfs-3g over an image, bindfs
+// The processes serving FUSE file systems (ntfs-3g over an image, bindfs
 // over a folder, fuse-zip over an archive, ...) and the files and folders
-// they hold open, in whatever mode (ewfmount and squashfuse read only): what
-// a file stored on such a file system is written into, or read from. The
-// mount table's entry may not name it (ntfs-3g hands FUSE its name cut at the
-// first comma, an image renamed after the mount keeps its old name there,
-// fuse-zip names nothing), but the server holds it under whatever name it
-// has.
+// they hold open in any mode (ewfmount and squashfuse only read): what a
+// file on such a file system is written into or read from. The table entry
+// may not name it (ntfs-3g cuts the name at its first comma, a renamed image
+// keeps its old name, fuse-zip names nothing); the server holds it by any name.
 #include <sys/stat.h>
 
 #include <memory>
@@ -34,8 +32,7 @@ struct fuse_servers_seen {
   bool complete = true;   // every process's descriptors could be read
 };
 
-// Every process holding the FUSE device open, with what it holds: one walk
-// of the processes answers for every connection.
+// Each process holding the FUSE device, with its files: one walk serves all.
 struct fuse_server {
   uint64 connection = 0;
   bool told = false;  // false: the system does not say which connection it serves
@@ -50,13 +47,11 @@ struct fuse_server_list {
   fuse_servers_seen files_of(uint64 connection, std::vector<fuse_held_file>& out) const;
 };
 
-// The number FUSE knows the connection of a file system by, whose files
-// have the device number `device`.
+// The number FUSE knows the connection of the file system of `device` by.
 uint64 fuse_connection_of(uint64 device);
 
-// The servers as a walk made for the mount table of generation `generation`
-// found them: walked again only for another generation (a mount or an unmount
-// since). Safe from any thread; memory that runs out throws std::bad_alloc.
+// The servers as walked for the mount table's `generation`, walked again for
+// another (a mount or unmount since). Thread-safe; may throw bad_alloc.
 std::shared_ptr<const fuse_server_list> current_fuse_servers(uint64 generation);
 
 // How many times this process walked the processes for their FUSE servers.

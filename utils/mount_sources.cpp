@@ -36,51 +36,54 @@ std::string unescape(const std::string& field) {
   return out;
 }
 
-// The `separator`-separated pieces of `text` up to `end`.
-std::vector<std::string> split(const std::string& text, char separator, size_t end) {
-  std::vector<std::string> pieces;
-  for (size_t start = 0, next = 0; start < end; start = next + 1) {
-    next = text.find(separator, start);
-    if (next == std::string::npos || next > end) next = end;
-    pieces.push_back(text.substr(start, next - start));
-  }
-  return pieces;
-}
-
-// The table's fields as numbers: a mount ID, a device "major:minor".
+// A field of the table as a number: a mount ID, a device's major or minor.
 bool id_field(const std::string& field, uint64& id) {
-  if (field.empty() || field.size() > 19) return false;
-  id = 0;
-  for (char c : field) {
-    if (c < '0' || c > '9') return false;
-    id = id * 10 + static_cast<uint64>(c - '0');
-  }
+  if (field.empty() || field.size() > 19 || field.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  id = std::stoull(field);  // 19 digits never overflow
   return true;
 }
 
-bool device_field(const std::string& field, uint64& device) {
-  const size_t colon = field.find(':');
+}  // namespace
+
+bool device_number(const std::string& text, uint64& device) {
+  const size_t colon = text.find(':');
   uint64 ma = 0, mi = 0;
-  if (colon == std::string::npos || !id_field(field.substr(0, colon), ma) || !id_field(field.substr(colon + 1), mi) ||
+  if (colon == std::string::npos || !id_field(text.substr(0, colon), ma) || !id_field(text.substr(colon + 1), mi) ||
       ma > 0xfffffffful || mi > 0xfffffffful)
     return false;
   device = static_cast<uint64>(makedev(static_cast<unsigned>(ma), static_cast<unsigned>(mi)));
   return true;
 }
 
-}  // namespace
+std::string file_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text;
+  char chunk[4096];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) text.append(chunk, static_cast<size_t>(in.gcount()));
+  return text;
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> pieces;
+  for (size_t start = 0, next = 0; start < text.size(); start = next + 1) {
+    next = std::min(text.find(separator, start), text.size());
+    pieces.push_back(text.substr(start, next - start));
+  }
+  return pieces;
+}
 
 bool mount_entry_of_line(const std::string& line, mount_entry& entry) {
   size_t end = line.size();
   while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
-  const std::vector<std::string> fields = split(line, ' ', end);
+  const std::vector<std::string> fields = split(line.substr(0, end), ' ');
   // mount id, parent id, major:minor, root, mount point, options, then any
   // number of optional fields ended by "-", then type, source, options.
   if (fields.size() < 10) return false;
   for (size_t i = 6; i + 2 < fields.size(); ++i)
     if (fields[i] == "-") {
       mount_entry found;
-      if (!id_field(fields[0], found.id) || !device_field(fields[2], found.device)) return false;
+      if (!id_field(fields[0], found.id) || !device_number(fields[2], found.device)) return false;
       found.root = unescape(fields[3]);
       found.mount_point = unescape(fields[4]);
       found.type = unescape(fields[i + 1]);
@@ -88,8 +91,7 @@ bool mount_entry_of_line(const std::string& line, mount_entry& entry) {
       if (i + 3 < fields.size()) {
         // Split before the escapes are undone: a comma that separates
         // options is written as itself, one inside a value escaped.
-        const std::string& options = fields[i + 3];
-        for (const std::string& option : split(options, ',', options.size()))
+        for (const std::string& option : split(fields[i + 3], ','))
           found.options.push_back(unescape(option));
       }
       entry = std::move(found);
@@ -114,13 +116,6 @@ bool read_mount_table(std::vector<mount_entry>& out) {
 
 namespace {
 
-std::string text_of(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The arguments of the rclone process serving `m` (one whose command line
 // names its mount point), and its folder under /proc; empty when none is seen.
 std::vector<std::string> server_of(const mount_entry& m, std::string& proc) {
@@ -128,8 +123,7 @@ std::vector<std::string> server_of(const mount_entry& m, std::string& proc) {
   while (const struct dirent* e = all ? ::readdir(all.get()) : nullptr) {
     if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
     proc = std::string("/proc/") + e->d_name;
-    std::string text = text_of(proc + "/cmdline");
-    const std::vector<std::string> args = split(text, '\0', text.size());
+    const std::vector<std::string> args = split(file_text(proc + "/cmdline"), '\0');
     const std::string& at = m.mount_point;  // as given: whole, or relative to where it ran
     for (const std::string& arg : args)
       if (args[0].find("rclone") != std::string::npos && !arg.empty() &&
@@ -148,7 +142,7 @@ std::vector<std::string> configs_of(const std::vector<std::string>& args, const 
     if (args[i] == "--config" && i + 1 < args.size()) out.push_back(args[i + 1]);
     if (args[i].compare(0, 9, "--config=") == 0) out.push_back(args[i].substr(9));
   }
-  const std::string environ = args.empty() ? std::string() : std::string(1, '\0') + text_of(proc + "/environ");
+  const std::string environ = args.empty() ? std::string() : std::string(1, '\0') + file_text(proc + "/environ");
   const size_t named = environ.find(std::string(1, '\0') + "RCLONE_CONFIG=");
   if (named != std::string::npos) out.push_back(environ.substr(named + 15, environ.find('\0', named + 1) - named - 15));
   if (const char* own = std::getenv("RCLONE_CONFIG")) out.push_back(own);
@@ -175,7 +169,7 @@ std::vector<std::string> rclone_remote_folders(const mount_entry& m) {
   const std::string remote = "[" + m.source.substr(0, colon) + "]", below = m.source.substr(colon + 1);
   std::string text, line, type, upstreams;
   for (const std::string& config : configs_of(args, proc))
-    if ((text = text_of(config)).find(remote) != std::string::npos) break;
+    if ((text = file_text(config)).find(remote) != std::string::npos) break;
   std::istringstream config(text);
   for (bool in = false; std::getline(config, line);) {
     if (!line.empty() && line[0] == '[') in = line.compare(0, remote.size(), remote) == 0;
@@ -189,7 +183,7 @@ std::vector<std::string> rclone_remote_folders(const mount_entry& m) {
   std::vector<std::string> out;
   if (type == "local") out.push_back(below);
   if (type == "union")
-    for (std::string up : split(upstreams, ' ', upstreams.size())) {
+    for (std::string up : split(upstreams, ' ')) {
       const size_t mode = up.rfind(':');  // "/disk:ro", ":nc", ":writeback"
       if (up.empty()) continue;
       if (mode != std::string::npos && up.find('/', mode) == std::string::npos) up.resize(mode);

@@ -1,7 +1,6 @@
 #pragma once
-// What a mounted file system was mounted from, as the system's mount table
-// (/proc/self/mountinfo) names it: a block device, or for a FUSE file system
-// such as ntfs-3g over an image, often the image file itself.
+// What a file system was mounted from, as /proc/self/mountinfo names it: a
+// block device, or for FUSE (ntfs-3g over an image) often the image itself.
 #include <string>
 #include <vector>
 
@@ -9,10 +8,9 @@
 
 namespace uni {
 
-// One mount of the table, with the table's escapes (\040 for a blank, ...)
-// undone. `options` are the file system's own (the line's last field), one
-// each: a comma written inside a value, as an overlay's layer named with
-// one, stays inside its option.
+// One mount of the table, its escapes (\040 for a blank, ...) undone.
+// `options`: the file system's own (the line's last field), one each; a
+// comma inside a value (an overlay's layer named with one) stays in it.
 struct mount_entry {
   uint64 id = 0;      // the mount ID (statx's stx_mnt_id of a file there)
   uint64 device = 0;  // the device number of its files, as the table gives it
@@ -23,20 +21,27 @@ struct mount_entry {
   std::vector<std::string> options;
 };
 
-// The entry of one line of the mount table; false for a line not in the
-// table's form.
+// The pieces of `text` between the `separator`s, empty ones kept but for one
+// after a last separator: "a::b:" gives "a", "", "b"; "" gives none.
+std::vector<std::string> split(const std::string& text, char separator);
+
+// A device number as the table and /sys write it ("major:minor"); else false.
+bool device_number(const std::string& text, uint64& device);
+
+// The whole of the file at `path`: "" where it cannot be opened, what was
+// read where a read fails. Memory that runs out throws std::bad_alloc.
+std::string file_text(const std::string& path);
+
+// The entry of one line of the mount table; false for a line not in its form.
 bool mount_entry_of_line(const std::string& line, mount_entry& entry);
 
-// Adds to `out` every line of the process's mount table, read now. False
-// when the table cannot be read; memory that runs out throws
-// std::bad_alloc, with nothing left open or held.
+// Adds to `out` every line of the process's mount table, read now; false
+// when it cannot be read. Memory running out throws bad_alloc, nothing held.
 bool read_mount_table(std::vector<mount_entry>& out);
 
-// The folders of this machine an rclone mount of a configured remote
-// ("remote:path") stores its files in: a `local` remote's path, a `union`'s
-// upstreams, as the config its server reads names them (the --config of its
-// command line, else its RCLONE_CONFIG, else its user's own), where the run
-// can read that config. Memory that runs out throws std::bad_alloc.
+// The folders here an rclone mount of a configured remote ("remote:path")
+// stores its files in (a `local` remote's path, a `union`'s upstreams) as the
+// config its server reads names them, if readable; may throw bad_alloc.
 std::vector<std::string> rclone_remote_folders(const mount_entry& m);
 
 }  // namespace uni

@@ -77,6 +77,15 @@ std::shared_ptr<const mount_table> current_mount_table() {
   return c.table;
 }
 
+bool mount_id_at(int fd, const std::string& path, uint64& id) {
+  struct statx sx;
+  const int r = fd >= 0 ? ::statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &sx)
+                        : ::statx(AT_FDCWD, path.c_str(), 0, STATX_MNT_ID, &sx);
+  if (r != 0 || (sx.stx_mask & STATX_MNT_ID) == 0) return false;
+  id = static_cast<uint64>(sx.stx_mnt_id);
+  return true;
+}
+
 bool is_fuse(const mount_entry& m) { return m.type.compare(0, 4, "fuse") == 0; }
 
 bool may_show_a_volume(const mount_entry& m) { return is_fuse(m) || m.type == "ntfs" || m.type == "ntfs3"; }

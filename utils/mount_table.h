@@ -1,10 +1,10 @@
 #pragma once
 // The process's mount table, read once and kept until the system says it
-// changed: an output check asks it of every layer under a file, and a run
-// checks many outputs. The system marks /proc/self/mountinfo, held open,
-// at every mount and unmount in the process's namespace, so a table kept
-// here is never older than the last change a check could have seen.
+// changed: a check asks it of every layer under an output, and a run checks
+// many. /proc/self/mountinfo, held open, is marked at every mount and unmount
+// in the namespace, so the table kept misses no change a check could see.
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "utils/mount_sources.h"
@@ -18,20 +18,21 @@ struct mount_table {
 
   // The entry of the mount ID `id`; null when the table has none.
   const mount_entry* by_id(uint64 id) const;
-  // The first entry of the device number `device` (a file system mounted
-  // twice has one entry a mount); null when the table has none.
+  // The first of `device`'s entries (one a mount where mounted twice), or null.
   const mount_entry* by_device(uint64 device) const;
 };
 
-// The table as it is now, read again only where it changed since the last
-// call, this process's namespace changed, or the caller is a child forked
-// since. Null when it cannot be read. Safe from any thread; memory that
-// runs out throws std::bad_alloc, and the next call reads the table again.
+// The table as it is now, read again only after a change since the last
+// call, a change of this process's namespace, or a fork; null if unreadable.
+// Safe from any thread; out of memory it throws bad_alloc, to read anew next.
 std::shared_ptr<const mount_table> current_mount_table();
 
-// How many times this process has read the whole table: a check that finds
-// nothing changed reads none.
+// How often this process read the whole table; unchanged, a check reads none.
 uint64 mount_table_reads();
+
+// The mount ID of the file open at `fd`, or with `fd` -1 of the file at
+// `path` (a link followed), in `id`; false where the system does not tell.
+bool mount_id_at(int fd, const std::string& path, uint64& id);
 
 // Whether `m` is a FUSE file system's.
 bool is_fuse(const mount_entry& m);
@@ -39,9 +40,8 @@ bool is_fuse(const mount_entry& m);
 // (ntfs-3g, and any view over one) or a kernel NTFS driver's.
 bool may_show_a_volume(const mount_entry& m);
 
-// What `name` is below the mount point of `m`, as a path from the root of
-// the file system the mount shows (a mount of a folder inside another shows
-// that folder at its point); false when it is not below it.
+// What `name` is below the mount point of `m`, from the root of the file
+// system shown (a folder's mount shows that folder there); false if not below.
 bool inner_path(const std::string& name, const mount_entry& m, std::string& inner);
 
 }  // namespace uni

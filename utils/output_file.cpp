@@ -10,22 +10,25 @@
 
 #include "utils/binary_head.h"
 #include "utils/file_streams.h"
+#include "utils/mount_sources.h"
 #include "utils/output_reach.h"
 
 namespace uni {
 
 namespace {
 
-void say_refused(const std::string& name, const std::string& why) {
-  std::fprintf(stderr, "refused to write: %s: %s\n", name.c_str(), why.c_str());
+void say_refused(const std::string& path, const std::string& why) {
+  std::fprintf(stderr, "refused to write: %s: %s\n", path.c_str(), why.c_str());
 }
 
-void say_no_reader(const std::string& name) { std::fprintf(stderr, "no reader: %s\n", name.c_str()); }
+output_result said_no_reader(const std::string& name) {
+  std::fprintf(stderr, "no reader: %s\n", name.c_str());
+  return output_result::no_reader;
+}
 
 const char* const MEMORY_WHY = "memory ran out while what it is stored on was looked for";
 
-// Gives `why` the text where memory allows; the answer it goes with stands
-// either way.
+// `why` gets the text where memory allows; its answer stands either way.
 void set_why(std::string& why, const char* text) {
   try {
     why.assign(text);
@@ -67,17 +70,10 @@ reach_answer answer_or_untold(int fd, const file_identities& sources, reach_use 
 
 // The same for the folder named `folder`: what is no folder takes nothing.
 reach_answer folder_holds_source(const std::string& folder, const file_identities& sources, std::string& why) {
-  why.clear();
   const held_descriptor held(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat st;
   if (held.fd < 0 || ::fstat(held.fd, &st) != 0) return reach_answer::clear;
   return answer_for(held.fd, st, sources, reach_use::made, why);
-}
-
-// Says why `path` is refused, for an answer that refuses; true then.
-bool said_refused(reach_answer answer, const std::string& path, const std::string& why) {
-  if (answer != reach_answer::clear) say_refused(path, why);
-  return answer != reach_answer::clear;
 }
 
 std::string path_below(const std::string& folder, const std::string& name) {
@@ -92,19 +88,18 @@ output_result refuse(std::ofstream& stream, output_result why) {
   return why;
 }
 
-// Closes a descriptor unless it is handed out, and unlinks the file made with
-// it (`made`) where its name still leads there: whatever ends the open early
-// (memory that runs out among it) leaves nothing open or made.
+// Closes a descriptor not handed out, and unlinks a file made with it where
+// the name still leads there: an early end (memory too) leaves nothing behind.
 class opened_file {
  public:
-  opened_file(const std::string& name, int fd, bool made) : m_name(name), m_held(fd), m_made(made) {
-    m_known = identity_of_descriptor(fd, m_id);
+  opened_file(const std::string& name, int fd, bool made) : m_name(name), m_held(fd) {
+    m_made = identity_of_descriptor(fd, m_id) && made;
   }
   ~opened_file() {
     if (m_held.fd < 0) return;
     m_held.reset(-1);
     struct stat st;
-    if (m_known && m_made && ::lstat(m_name.c_str(), &st) == 0 && same_file(identity_from(st), m_id))
+    if (m_made && ::lstat(m_name.c_str(), &st) == 0 && same_file(identity_from(st), m_id))
       ::unlink(m_name.c_str());
   }
 
@@ -118,12 +113,10 @@ class opened_file {
   held_descriptor m_held;
   bool m_made;
   file_identity m_id;
-  bool m_known = false;
 };
 
-// The check and the open of the descriptor forms. With `empty_now` false a
-// file to truncate is left whole, for a caller that empties it only once it
-// holds the file its own way.
+// The check and open of the descriptor forms. With `empty_now` false, a file
+// to truncate is left whole for a caller that empties it once it holds it.
 output_result open_checked(int& fd, const std::string& path, const file_identities& sources, output_open how,
                            bool readable, bool empty_now, uint32 permission) {
   fd = -1;
@@ -149,10 +142,7 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
     if (checked < 0) {
       const int err = errno;
       struct stat st;
-      if (err == ENXIO && ::stat(name.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
-        say_no_reader(name);
-        return output_result::no_reader;
-      }
+      if (err == ENXIO && ::stat(name.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) return said_no_reader(name);
       return err == EEXIST && create_new ? output_result::exists : output_result::failed;
     }
     opened_file file(name, checked, !existing);
@@ -163,10 +153,9 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
         answer_for(file.fd(), now, sources, existing && stored ? reach_use::existing : reach_use::made, why);
     if (said_refused(answer, name, why))
       return answer == reach_answer::source ? output_result::is_source : output_result::untold;
-    // Whatever identity says, quor's outputs are text: a file whose head
-    // holds anything else may be evidence no layer above showed. The general
-    // file utilities write what they are handed, and a file edited in place
-    // holds what it held.
+    // Whatever identity says, quor writes text: a head holding anything else
+    // may be evidence no layer above showed. The general file utilities write
+    // what they are handed; a file edited in place holds what it held.
     std::string what;
     const bool by_content = how != output_open::rewrite && how != output_open::extend;
     if (by_content && content_of(file.fd(), what) == head_content::binary) {
@@ -196,17 +185,15 @@ output_result open_checked(int& fd, const std::string& path, const file_identiti
   }
 }
 
-// The stream form past the check: the stream takes the file the check
-// opened at `fd` by the name `name` (which the check found whole), and it
-// is closed (and a file made for it forgotten) on every failure.
+// The stream form past the check: the stream takes the file opened at `fd`
+// by `name` (found whole); any failure closes it and forgets a file made.
 output_result open_stream(std::ofstream& stream, const std::string& name, output_open how, int fd) {
   opened_file file(name, fd, how == output_open::create_new);
   struct stat now;
   if (::fstat(file.fd(), &now) != 0) return refuse(stream, output_result::failed);
-  // The stream opens, without truncation, the file the descriptor holds (its
-  // link under /proc), so a name switched to the evidence and back meanwhile
-  // changes nothing; else the name, which must still lead to the file just
-  // checked. A FIFO is opened for writing only, as in open_checked.
+  // The stream opens, untruncated, the descriptor's file by its /proc link,
+  // so a name switched to the evidence and back meanwhile changes nothing;
+  // else the name, which must still lead there; a FIFO write-only, as before.
   const bool fifo = S_ISFIFO(now.st_mode);
   const std::ios_base::openmode mode =
       fifo ? std::ios_base::out | std::ios_base::binary
@@ -230,10 +217,7 @@ output_result open_stream(std::ofstream& stream, const std::string& name, output
   // With our reader gone, is anyone left to read?
   if (ok && fifo) {
     const held_descriptor probe(::open(held.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
-    if (probe.fd < 0 && errno == ENXIO) {
-      say_no_reader(name);
-      return refuse(stream, output_result::no_reader);
-    }
+    if (probe.fd < 0 && errno == ENXIO) return refuse(stream, said_no_reader(name));
   }
   // A FIFO has no end to seek to: what is written follows what was.
   if (ok && appends(how) && !fifo) ok = static_cast<bool>(stream.seekp(0, std::ios_base::end));
@@ -244,8 +228,7 @@ output_result open_stream(std::ofstream& stream, const std::string& name, output
   return output_result::opened;
 }
 
-// What link() answers on a file system that has no second names (FAT,
-// davfs2; rclone's mounts answer EIO).
+// link()'s answers where there are no second names (FAT, davfs2; rclone: EIO).
 bool links_unsupported(int err) {
   return err == EPERM || err == EOPNOTSUPP || err == ENOTSUP || err == ENOSYS || err == EIO;
 }
@@ -255,46 +238,33 @@ rename_result rename_without_replacing(const Path& from, const Path& to) try {
   std::string source, target;
   if (!path_to_utf8(source, from) || !path_to_utf8(target, to)) return rename_result::failed;
   int err = ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+  struct stat st;
   if (err == EINVAL || err == ENOSYS) {
-    // A file system that cannot rename without replacing: the second name
-    // is made as a link, which fails where a name is held, and the first
-    // is dropped.
+    // A file system that cannot rename without replacing: a link, which
+    // fails where the name is held, makes the second name; the first goes.
     err = ::link(source.c_str(), target.c_str()) == 0 ? 0 : errno;
     if (err == 0) ::unlink(source.c_str());
     if (links_unsupported(err)) {
-      // Neither is had here: the name is found free just before a plain
-      // rename. What takes it in between is replaced, a race open only
-      // where the file system offers nothing better.
-      struct stat st;
-      if (::lstat(target.c_str(), &st) == 0) {
-        err = EEXIST;
-      } else if (errno != ENOENT) {
-        err = errno;
-      } else {
-        err = ::rename(source.c_str(), target.c_str()) == 0 ? 0 : errno;
-      }
+      // Neither is had: a plain rename once the name is found free; what takes
+      // it between is replaced, a race open only where nothing better is.
+      err = ::lstat(target.c_str(), &st) == 0 ? EEXIST : errno;
+      if (err == ENOENT) err = ::rename(source.c_str(), target.c_str()) == 0 ? 0 : errno;
     }
   }
   if (err == 0) return rename_result::renamed;
-  struct stat st;
   if (err == EEXIST && ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return rename_result::taken;
   return rename_result::failed;
 } catch (const std::exception&) {
   return rename_result::failed;
 }
 
-// The folders something would be made in when the folder `path` is made with
-// the folders missing above it: for each stretch of missing folders, the one
-// already there that the first of them goes into.
+// Where things would be made as `path` is made with the folders missing above
+// it: for each stretch of missing folders, the existing one the first goes in.
 std::vector<std::string> folders_made_in(const std::string& path) {
   std::vector<std::string> made_in;
   std::string there = path[0] == '/' ? "/" : ".";
   size_t missing = 0;  // folders still to be made below `there`
-  for (size_t start = 0; start <= path.size();) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    const std::string part = path.substr(start, end - start);
-    start = end + 1;
+  for (const std::string& part : split(path, '/')) {
     if (part.empty() || part == ".") continue;
     struct stat st;
     // Out of a folder just made is back in the one it was made in.
@@ -313,6 +283,11 @@ std::vector<std::string> folders_made_in(const std::string& path) {
 }
 
 }  // namespace
+
+bool said_refused(reach_answer answer, const std::string& path, const std::string& why) {
+  if (answer != reach_answer::clear) say_refused(path, why);
+  return answer != reach_answer::clear;
+}
 
 bool identity_of_descriptor(int fd, file_identity& out) {
   out = file_identity();
@@ -340,15 +315,15 @@ bool identities_of_source(int fd, file_identities& out) {
     if (fd < 0 || ::fstat(fd, &st) != 0) return false;
     output_reach r;
     reach_of(fd, st, r);
+    const std::string name = descriptor_path(fd);
     out.reserve(out.size() + r.self.size() + r.under.size() + r.passed.size());
     const size_t first = out.size();
     for (const file_identities* reached : {&r.self, &r.under, &r.passed})
       for (file_identity id : *reached) {
         id.holder = reached != &r.self;
+        id.name = name;
         out.push_back(id);
       }
-    const std::string name = descriptor_path(fd);
-    for (size_t i = first; i < out.size(); ++i) out[i].name = name;
     // A file that is there already may be this source, seen by another way;
     // so may any, whatever a server holds for it, of a share's.
     if (!r.why.empty() || !r.share.empty()) {
@@ -357,15 +332,12 @@ bool identities_of_source(int fd, file_identities& out) {
     }
     return true;
   } catch (const std::exception&) {
-    // Even a set memory left empty says so: with nothing in it, nothing
-    // would be checked against the source at all.
+    // Even a set memory left empty says so, or nothing would be checked at all.
     if (out.empty()) out.emplace_back();
     out.back().unsure = true;
     return false;
   }
 }
-
-bool is_one_of(const file_identity& id, const file_identities& sources) { return present(sources, id); }
 
 reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why) {
   return answer_or_untold(dirfd, sources, reach_use::made, true, why);
@@ -390,8 +362,7 @@ output_result open_output(std::ofstream& stream, const std::string& path, const 
   if (stream.is_open()) stream.close();
   stream.clear();
   int fd = -1;
-  // Emptied only once the stream holds the file: a stream that cannot be
-  // opened leaves it whole.
+  // Emptied only once the stream holds it, so a failed open leaves it whole.
   const output_result checked = open_checked(fd, path, sources, how, false, false, 0666);
   if (checked != output_result::opened) return refuse(stream, checked);
   try {

@@ -1,13 +1,11 @@
 #pragma once
-// Opening the files quor writes (copies, logs, reports) so that none of them
-// can be the evidence it reads. Names are not compared (the evidence's own
-// path, a hard link, a symbolic link): the file is opened without truncation,
-// and emptied and handed over only when it is none of the sources by identity
-// and writes none through what it is stored on (utils/output_reach); a file
-// beside the source on its disk is no part of it. Where a layer cannot be
-// told, nothing is made or replaced there; an existing file whose head holds
-// no text is neither emptied nor added to, whatever identity says. No check
-// throws: where memory runs out, the output is refused.
+// Opening the files quor writes (copies, logs, reports) so none is the evidence
+// it reads, by identity, not name (its own path, a hard or symbolic link):
+// opened untruncated, a file is emptied and handed over only when it is no
+// source and writes none through its store (utils/output_reach); a file beside
+// a source on its disk is no part of it. Where a layer cannot be told, nothing
+// is made or replaced; a file whose head holds no text is neither emptied nor
+// added to, whatever identity says. No check throws: out of memory, it refuses.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -23,51 +21,42 @@ struct file_identity {
   uint64 device = 0;
   uint64 inode = 0;
   uint64 block_device = 0;  // 0 unless the file is a block device
-  // The fields up to `volume` mark an element of a set of sources. `holder`:
-  // what a source is stored on (its disk, the file behind a loop device
-  // there), which an output may not be but may be stored on.
+  // Up to `volume`, marks of a set of sources' elements. `holder`: a source's
+  // store (its disk, a loop file there): an output may lie on it, not be it.
   bool holder = false;
-  // With `holder`: what a FUSE server holds under a source read through its
-  // mount (an archive, an image), into which everything made in that mount is
-  // written: matched by what an output is stored on too.
+  // With `holder`: an archive or image a FUSE server holds under a source read
+  // through its mount, into which all made there goes: matched as a store too.
   bool container = false;
   // Memory ran out while the set was made, so it may lack what stands for a
   // source: every output checked against it is refused.
   bool unsure = false;
-  // The source is read through a layer whose store cannot be told (`why` says
-  // which), so any file already there may be it: none is replaced or appended
-  // to, while new ones are made.
+  // Read through a layer whose store cannot be told (`why`), so an existing
+  // file may be the source: new files are made, but none replaced or added to.
   bool untold = false;
   std::string why;
   std::string name;  // the path of the source it stands for, as a refusal names it
-  // The open volume read from it, asked of every output whether that is one
-  // of its own files (volume_opened).
+  // The open volume read from it, asked of every output (see volume_opened).
   void* volume = nullptr;
-  // How it was reached from the file it stands for or is stored under
-  // ("through the loop device /dev/loop3"); empty for the file itself, and
-  // for a disk, whose node a refusal looks up.
+  // The way from the file it stands for or lies under ("through the loop device
+  // /dev/loop3"); "" for that file, and for a disk, whose node a refusal finds.
   std::string via;
 };
 typedef std::vector<file_identity> file_identities;
 
 // The identity of an open descriptor; false when the system cannot tell.
 bool identity_of_descriptor(int fd, file_identity& out);
-// Adds to `out` the identity of the descriptor's file and, for a loop device,
-// of the files behind it, loop over loop to the end: writing any of them
-// changes what the descriptor reads. False when the system cannot tell the
-// descriptor's own.
+// Adds to `out` the identity of the descriptor's file and of a loop device's
+// files, loop over loop (writing any changes it); false if its own is unknown.
 bool identities_of_descriptor(int fd, file_identities& out);
 // Adds to `out` what stands for the source open at `fd`: its identities
-// (identities_of_descriptor), the file of an overlay's layer or a view's
-// folder it is seen as, and, marked `holder`, what those are stored on (the
-// disk under their file system and the whole disk holding it, a loop device
-// there and its file, what their FUSE mount's servers hold open to read,
-// `container` too where only to read), and in turn what that is stored on.
-// Where a layer of that cannot be told, the first element is marked `untold`
-// with why. False when the system cannot tell the descriptor's own, or memory
-// ran out part way (the last element of `out`, one added where it held
-// none, is then marked `unsure`; where not even that can be added, the
-// std::bad_alloc goes on).
+// (identities_of_descriptor), the overlay layer's or view folder's file it is
+// seen as, and, marked `holder`, what those are stored on in turn (the disk
+// under their file system and the whole disk holding it, a loop device there
+// and its file, what their FUSE mount's servers hold open to read, `container`
+// too where only to read). Where such a layer cannot be told, the first element
+// is marked `untold` with why. False when the system cannot tell the
+// descriptor's own, or memory ran out part way: `out`'s last element (added if
+// none) is marked `unsure`, or if not even that can be, bad_alloc goes on.
 bool identities_of_source(int fd, file_identities& out);
 // True when `id` is the file of one of `sources` (a holder among them too).
 bool is_one_of(const file_identity& id, const file_identities& sources);
@@ -85,27 +74,24 @@ enum class reach_answer {
 // where memory ran out. `why` names, for `source`, the source and the layer
 // it is reached through ("it is stored in the evidence /c/ev.img through the
 // FUSE mount at /c/n (fuseblk)"), for `untold` the path and the layer that
-// cannot be told; cleared for `clear`. A descriptor handed in is judged by
-// what is under it alone: whether its file was there before the run is for
-// whoever opened it to say, with the sources' `untold` marks.
+// cannot be told; cleared for `clear`. Judged by what is under it alone:
+// whether the file predates the run is its opener's to say (`untold` marks).
 reach_answer descriptor_reach(int fd, const file_identities& sources, std::string& why);
-// The same for a standard stream handed to the run (opened by whoever started
-// it, so the run made nothing): a layer under it that cannot be told makes it
-// `untold` only where its file system is on no line of the run's table, or is
-// stored in a regular file while a source is read through such a layer (that
-// file may be the source); else it is left to be judged by what it holds.
-// With `volume_to_come` (a run that will open a volume, asked before it
-// does), a stream on a FUSE or NTFS mount, which only that volume can tell
-// from its own files, is `unknown` too, to be asked again once it opens.
+// The same for a standard stream handed to the run (opened by its starter:
+// the run made nothing): a layer under it that cannot be told makes it
+// `untold` only where its file system has no line in the run's table, or
+// lies in a regular file (maybe the source) while a source is read through
+// such a layer; else it is judged by what it holds. With `volume_to_come`
+// (asked before the run opens its volume), a stream on a FUSE or NTFS mount,
+// which only that volume tells from its files, is `unknown` till it opens.
 reach_answer stream_reach(int fd, const file_identities& sources, std::string& why, bool volume_to_come = false);
 
-// What something made in the folder open at `dirfd` (a file, a folder below
-// it) would do to `sources`: `source` where the folder is one of them or is
-// stored on one (a disk that is one, a loop device over one, a mount of one);
-// `untold`, with `why` naming the path and the layer, where a layer under the
-// folder cannot be told, where memory ran out, or where a source is read
-// through such a layer and the folder's file system is stored in a regular
-// file, which may be that source. `clear` for a descriptor that is no folder.
+// What something made in the folder open at `dirfd` (a file, a folder below it)
+// would do to `sources`: `source` where the folder is or is stored on one (a
+// disk that is one, a loop device over one, a mount of one); `untold`, `why`
+// naming the path and layer, where a layer under it cannot be told, memory ran
+// out, or a source is read through such a layer while the folder's file system
+// lies in a regular file, maybe that source. `clear` for no folder.
 reach_answer folder_descriptor_reach(int dirfd, const file_identities& sources, std::string& why);
 
 enum class output_open {
@@ -113,15 +99,10 @@ enum class output_open {
   append,      // created when missing, written at its end
   create_new,  // created only when nothing of that name exists, not even a link
   rewrite,     // as truncate, judged by identity alone: the general file
-               // utilities' writes, and a file whose own text is edited in
-               // place (UTF-16 holds NULs)
+               // utilities' writes, text edited in place (UTF-16 holds NULs)
   extend,      // as append, judged by identity alone: their appends
 };
 
-// `untold`: what the file is stored on cannot be told, or it was there while
-// a source is read through a layer that cannot be told. `binary`: an existing
-// file to truncate or append to whose first 8 KiB hold no text (a NUL, a
-// volume's or a container's signature: utils/binary_head).
 enum class output_result { opened, is_source, exists, no_reader, failed, untold, binary };
 
 // The results that fail even a caller that passes over a file it cannot open
@@ -132,26 +113,24 @@ inline bool refused(output_result r) {
 }
 
 // Opens `path` for binary output in `stream` (closed first) as `how` says. A
-// file that writes one of `sources` (a file made there, by the folder it
-// would be made in) is refused with is_source, one whose store cannot be told
-// (descriptor_reach's `untold`) with untold, each left as it was and "refused
-// to write: <path>: <why>" on standard error; one to truncate or append to
-// whose head holds no text with binary and uni::binary_refusal's text.
-// `exists` answers create_new when the name is taken. A FIFO that nobody
-// reads is not waited for: no_reader, with "no reader: <path>" on standard
-// error. Memory that runs out is `failed`, the file left unopened. On any
-// result but `opened` the stream is closed with failbit set.
+// file that writes one of `sources` (one to be made, by its folder) is
+// is_source; one whose store cannot be told, or that was there while a
+// source is read through such a layer, untold: each left as it was, with
+// "refused to write: <path>: <why>" on standard error. One to truncate or
+// append to whose first 8 KiB hold no text (utils/binary_head) is binary,
+// with binary_refusal's text. `exists`: create_new found the name taken. A
+// FIFO nobody reads is not waited for: no_reader, with "no reader: <path>"
+// on standard error. Memory that runs out is `failed`, the file unopened.
+// On any result but `opened` the stream is closed with failbit set.
 output_result open_output(std::ofstream& stream, const std::string& path, const file_identities& sources,
                           output_open how);
 output_result open_output(std::ofstream& stream, const std::wstring& path, const file_identities& sources,
                           output_open how);
-// The same check, handing the file itself over in `fd` (-1 on any result
-// but `opened`; the caller closes it): blocking, closed on exec, at the
-// start of the file, or with every write at its end for append. With
-// `readable` a regular file or a block device is also open for reading, to
-// read back what was written; a FIFO is open for writing only, for one also
-// open for reading would never see its reader go. A file made here takes
-// `permission` less the process's mask.
+// The same check, handing the file over in `fd` (else -1; the caller closes
+// it): blocking, closed on exec, at the start, or appending each write for
+// append. With `readable` a regular file or block device is open for reading
+// back too; a FIFO only for writing, for one open to read would never see its
+// reader go. A file made takes `permission` less the umask.
 output_result open_output(int& fd, const std::string& path, const file_identities& sources, output_open how,
                           bool readable = false, uint32 permission = 0666);
 // The same as a stdio stream, open for reading too where the descriptor is
@@ -161,30 +140,25 @@ output_result open_output(std::FILE*& file, const std::string& path, const file_
 
 enum class rename_result { renamed, taken, failed };
 
-// Gives the file `from` the name `to` only while nothing holds that name
-// (where the file system can neither rename without replacing nor make a
-// second name, rclone's mounts among them, the name is found free just before
-// a plain rename). `taken`: a regular file (not a link) holds the name; both
-// stay as they are. Anything else in the way (a link, a folder), or any other
-// failure (memory among them), is `failed`.
+// Gives the file `from` the name `to` only while nothing holds it (where a file
+// system lacks both a no-replace rename and links, as rclone's mounts, it is
+// found free just before a plain rename). `taken`: a regular file (not a link)
+// holds it; both stay. Else (a link or folder there, any failure): `failed`.
 rename_result rename_output(const std::string& from, const std::string& to);
 rename_result rename_output(const std::wstring& from, const std::wstring& to);
 
-// True when the name `path` itself (a link there, not what it leads to) is
-// one of `sources`, after "refused to write: <shown>: it is the evidence
-// <source>" on standard error (`shown` is `path` unless given): renaming a
-// file onto that name would take the evidence's name away. False when
-// nothing of that name exists. True when memory runs out.
+// True, after "refused to write: <shown>: it is the evidence <source>" on
+// standard error (`shown`: `path` unless given), when the name `path` itself
+// (a link there, not what it leads to) is one of `sources`, or memory runs
+// out: renaming a file onto it would take the evidence's name away.
 bool names_source(const std::string& path, const file_identities& sources, const std::string& shown = std::string());
 
-// True, after the refusal above on standard error, when making the folder
-// `path` with the folders missing above it (as a chain of mkdir makes them)
-// would write one of `sources`, or files made in it later would: a folder
-// something would be made in, or `path` itself when it is there already, is
-// one of them or is stored on one (folder_descriptor_reach). Nothing is made.
-// "." and ".." are taken as the system will take them once the folders before
-// them exist, so a climb out of a folder still to be made leads the check
-// where it leads the mkdir. True when it cannot be told (`untold`).
+// True, after that refusal on standard error, when making the folder `path`
+// with those missing above it would write one of `sources`, or files later made
+// in it would, or it cannot be told: a folder to be made into, or `path` if
+// there, is not clear (folder_descriptor_reach). Nothing is made. "." and ".."
+// are taken as the system will once the folders before them exist, so climbing
+// out of a folder to be made leads the check where it leads the mkdir.
 bool folder_writes_source(const std::string& path, const file_identities& sources);
 
 }  // namespace uni

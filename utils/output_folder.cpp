@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
+#include "utils/mount_sources.h"
 #include "utils/output_reach.h"
 
 namespace uni {
@@ -15,39 +15,33 @@ namespace {
 
 const int FOLDER_FLAGS = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
-// The folder `part` in `here`, made when missing: `here` is checked first
-// (unless `here_checked`), and the folder made is opened without following a
-// link and checked again. -1, `why` set (`reason` for a refusal), when it
-// cannot be entered; `checked`: the folder entered was checked.
-int enter(const held_descriptor& here, bool& here_checked, const std::string& part, const file_identities& sources,
-          bool& checked, folder_result& why, std::string& reason) {
-  why = folder_result::failed;
-  checked = false;
-  // Someone may make the name between our open and our mkdir: the second
-  // round takes what is there then, as mkdir -p would.
+// Enters the folder `part` of `here`, made when missing after `here` is
+// checked (unless `checked` says it was), opened without following a link
+// and checked too; `checked` then says whether it was. Refusals name `path`.
+folder_result enter(held_descriptor& here, bool& checked, const std::string& part, const std::string& path,
+                    const file_identities& sources) {
+  std::string why;
+  // A name made between our open and mkdir is taken next round, as by mkdir -p.
   for (int round = 0; round < 2; ++round) {
     const int existing = ::openat(here.fd, part.c_str(), FOLDER_FLAGS);
-    if (existing >= 0 || errno != ENOENT) return existing;
-    if (!here_checked && folder_descriptor_reach(here.fd, sources, reason) != reach_answer::clear) {
-      why = folder_result::is_source;
-      return -1;
+    if (existing >= 0 || errno != ENOENT) {
+      here.reset(existing);
+      checked = false;
+      return existing >= 0 ? folder_result::made : folder_result::failed;
     }
-    here_checked = true;
+    if (!checked && said_refused(folder_descriptor_reach(here.fd, sources, why), path, why))
+      return folder_result::is_source;
+    checked = true;
     if (::mkdirat(here.fd, part.c_str(), 0777) != 0) {
       if (errno == EEXIST) continue;
-      return -1;
+      return folder_result::failed;
     }
-    const int made = ::openat(here.fd, part.c_str(), FOLDER_FLAGS | O_NOFOLLOW);
-    if (made < 0) return -1;
-    if (folder_descriptor_reach(made, sources, reason) != reach_answer::clear) {
-      ::close(made);
-      why = folder_result::is_source;
-      return -1;
-    }
-    checked = true;
-    return made;
+    here.reset(::openat(here.fd, part.c_str(), FOLDER_FLAGS | O_NOFOLLOW));
+    if (here.fd < 0) return folder_result::failed;
+    const bool refused = said_refused(folder_descriptor_reach(here.fd, sources, why), path, why);
+    return refused ? folder_result::is_source : folder_result::made;
   }
-  return -1;
+  return folder_result::failed;
 }
 
 }  // namespace
@@ -55,36 +49,20 @@ int enter(const held_descriptor& here, bool& here_checked, const std::string& pa
 folder_result make_output_folder(const std::string& path, const file_identities& sources, int& dirfd) {
   dirfd = -1;
   if (path.empty() || path.find('\0') != std::string::npos) return folder_result::failed;
-  // Asked of the path as a whole first, so that a refusal further down
-  // leaves no folder made on the way there.
+  // The whole path is asked first, so a refusal deep down leaves nothing made.
   if (folder_writes_source(path, sources)) return folder_result::is_source;
   held_descriptor here(::open(path[0] == '/' ? "/" : ".", FOLDER_FLAGS));
   if (here.fd < 0) return folder_result::failed;
-  bool here_checked = false;
-  for (size_t start = 0; start <= path.size();) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    const std::string part = path.substr(start, end - start);
-    start = end + 1;
+  bool checked = false;
+  for (const std::string& part : split(path, '/')) {
     if (part.empty() || part == ".") continue;
-    bool checked = false;
-    folder_result why = folder_result::failed;
-    std::string reason;
-    const int next = enter(here, here_checked, part, sources, checked, why, reason);
-    if (next < 0) {
-      if (why == folder_result::is_source)
-        std::fprintf(stderr, "refused to write: %s: %s\n", path.c_str(), reason.c_str());
-      return why;
-    }
-    here.reset(next);
-    here_checked = checked;
+    const folder_result entered = enter(here, checked, part, path, sources);
+    if (entered != folder_result::made) return entered;
   }
   // A folder that was there already takes the files made in it.
-  std::string reason;
-  if (!here_checked && folder_descriptor_reach(here.fd, sources, reason) != reach_answer::clear) {
-    std::fprintf(stderr, "refused to write: %s: %s\n", path.c_str(), reason.c_str());
+  std::string why;
+  if (!checked && said_refused(folder_descriptor_reach(here.fd, sources, why), path, why))
     return folder_result::is_source;
-  }
   dirfd = here.release();
   return folder_result::made;
 }

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -33,19 +32,15 @@ bool same_file(const file_identity& a, const file_identity& b) {
   return a.device == b.device && a.inode == b.inode;
 }
 
-bool present(const file_identities& ids, const file_identity& id) {
-  return std::any_of(ids.begin(), ids.end(), [&](const file_identity& have) { return same_file(have, id); });
+bool is_one_of(const file_identity& id, const file_identities& sources) {
+  return std::any_of(sources.begin(), sources.end(), [&](const file_identity& s) { return same_file(s, id); });
 }
 
 namespace {
 
-// The text of a small file of the system's (under /sys), without its line
-// end; "" when it cannot be read whole.
+// The text of a file of the system's (under /sys), without its line end.
 std::string system_text(const std::string& path) {
-  const held_descriptor held(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  char text[4097];
-  const ssize_t n = held.fd < 0 ? -1 : ::read(held.fd, text, sizeof text);
-  std::string out(text, n > 0 && static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : 0);
+  std::string out = file_text(path);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
   return out;
 }
@@ -57,26 +52,15 @@ std::string device_text(uint64 number) {
 
 std::string block_folder(uint64 number) { return "/sys/dev/block/" + device_text(number); }
 
-// The node /dev gives the block device `number`, as the system's device
-// list names it; "" when it names none.
+// The node /dev gives the disk `number` by the system's device list, or "".
 std::string device_node_of(uint64 number) {
-  const std::string uevent = "\n" + system_text(block_folder(number) + "/uevent") + "\n";
-  const size_t at = uevent.find("\nDEVNAME=");
-  if (at == std::string::npos || uevent[at + 9] == '\n') return "";
-  return "/dev/" + uevent.substr(at + 9, uevent.find('\n', at + 9) - at - 9);
+  for (const std::string& line : split(file_text(block_folder(number) + "/uevent"), '\n'))
+    if (line.size() > 8 && line.compare(0, 8, "DEVNAME=") == 0) return "/dev/" + line.substr(8);
+  return "";
 }
 
-bool device_number(const std::string& text, uint64& number) {
-  unsigned ma = 0, mi = 0;
-  char end = 0;
-  if (std::sscanf(text.c_str(), "%u:%u%c", &ma, &mi, &end) != 2) return false;
-  number = static_cast<uint64>(makedev(ma, mi));
-  return true;
-}
-
-// The block devices the block device `number` is made on: the whole disk
-// holding a partition, and the disks under a mapped device (LVM, a
-// crypt): writing any of them writes it.
+// The block devices `number` is made on, writing any of which writes it: the
+// whole disk holding a partition, the disks under a mapped one (LVM, crypt).
 std::vector<uint64> disks_under(uint64 number) {
   const std::string base = block_folder(number);
   std::vector<uint64> out;
@@ -91,14 +75,12 @@ std::vector<uint64> disks_under(uint64 number) {
   return out;
 }
 
-// Loop devices' own major number: every loop device has it, and a system
-// without its device lists still shows one by it.
+// Loop devices' major number, which tells one even without device lists.
 const unsigned LOOP_DEVICE_MAJOR = 7;
 
 // The file behind the loop device `number` as the kernel shows it to every
-// reader (only the file's holder may ask it for more): its path in `name`,
-// "" where none is shown, and its status in `st` where that path still
-// leads to a file or disk. False for any other disk, or no such file.
+// reader (only its holder may ask for more): its path in `name` ("" for none
+// shown), its status in `st` where that leads to a file or disk; else false.
 bool loop_file(uint64 number, std::string& name, struct stat& st) {
   name.clear();
   if (major(static_cast<dev_t>(number)) != LOOP_DEVICE_MAJOR) return false;
@@ -106,14 +88,12 @@ bool loop_file(uint64 number, std::string& name, struct stat& st) {
   return !name.empty() && ::stat(name.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
 }
 
-// Holders over holders (an image on a disk over an image ...) end
-// somewhere; the bound keeps a circle from holding the check for ever.
+// Chains of holders (image on disk on image ...) end; the bound stops a circle.
 const int MAX_HOLDER_DEPTH = 12;
 
-// A file or folder met on the walk: an open descriptor of it, or a name
-// that opens that very file (`open_by`, a held descriptor's link under
-// /proc for one a server holds), and the name the system gives it, which
-// places it below its mount point.
+// A file or folder met on the walk: its descriptor, or a name that opens
+// that very file (`open_by`: a server's held descriptor's link under /proc),
+// and the name the system gives it, which places it below its mount point.
 struct place {
   int fd = -1;
   std::string name;
@@ -124,18 +104,8 @@ struct place {
 // What a FUSE server holds, opened through the server's own descriptor.
 place held_place(const fuse_held_file& h) { return place{-1, h.name, h.handle, h.status}; }
 
-bool mount_id_of(const place& p, uint64& id) {
-  struct statx sx;
-  const int r = p.fd >= 0 ? ::statx(p.fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &sx)
-                          : ::statx(AT_FDCWD, (p.open_by.empty() ? p.name : p.open_by).c_str(), 0, STATX_MNT_ID, &sx);
-  if (r != 0 || (sx.stx_mask & STATX_MNT_ID) == 0) return false;
-  id = static_cast<uint64>(sx.stx_mnt_id);
-  return true;
-}
-
-// Whether a mount's table source is another machine's address: host:path,
-// user@host:path, remote:path, :backend:path, .host:/ or a URL. A path of
-// this machine begins with '/'.
+// Whether a table source is another machine's (host:path, user@host:path,
+// remote:path, :backend:path, .host:/, a URL); a path here begins with '/'.
 bool remote_address(const std::string& source) {
   if (source.empty() || source[0] == '/') return false;
   if (source.find("://") != std::string::npos) return true;
@@ -154,24 +124,16 @@ bool share_type(const std::string& type) {
   return std::any_of(std::begin(kShares), std::end(kShares), [&](const char* share) { return type == share; });
 }
 
-void add_parts(const std::string& list, std::vector<std::string>& out) {
-  for (size_t start = 0, end = 0; start < list.size(); start = end + 1) {
-    end = list.find(':', start);
-    if (end == std::string::npos) end = list.size();
-    out.push_back(list.substr(start, end - start));
-  }
-}
-
-// mergerfs shows its branches to every reader, whoever runs its server.
-void add_mergerfs_branches(const mount_entry& m, std::vector<std::string>& out) {
+// The folders of a mergerfs mount: those its table entry lists, and its
+// branches, which it shows to every reader, whoever runs its server.
+void add_mergerfs_folders(const mount_entry& m, std::vector<std::string>& out) {
+  for (const std::string& listed : split(m.source, ':')) out.push_back(listed);
   char text[4096];
   const ssize_t n = ::getxattr((m.mount_point + "/.mergerfs").c_str(), "user.mergerfs.branches", text, sizeof text);
-  const size_t first = out.size();
-  add_parts(std::string(text, n > 0 ? static_cast<size_t>(n) : 0), out);
-  // Each branch may carry its mode: "/disk1=RW".
-  for (size_t i = first; i < out.size(); ++i) {
-    const size_t at = out[i].find_last_of("=/");
-    if (at != std::string::npos && out[i][at] == '=') out[i].resize(at);
+  for (std::string branch : split(std::string(text, n > 0 ? static_cast<size_t>(n) : 0), ':')) {
+    const size_t at = branch.find_last_of("=/");  // it may carry its mode: "/disk1=RW"
+    if (at != std::string::npos && branch[at] == '=') branch.resize(at);
+    out.push_back(branch);
   }
 }
 
@@ -179,17 +141,13 @@ bool reads_any(const std::vector<fuse_held_file>& held) {
   return std::any_of(held.begin(), held.end(), [](const fuse_held_file& h) { return h.readable; });
 }
 
-// Whether the head of the regular file `name` may be a source's
-// (head_may_be_source), or cannot be read to tell.
+// Whether the regular file `name`'s head may be a source's, or is unreadable.
 bool may_hold_source(const std::string& name) {
   int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOATIME);
   if (fd < 0 && errno == EPERM) fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   const held_descriptor held(fd);
   byte head[HEAD_BYTES];
-  ssize_t got;
-  do {
-    got = held.fd < 0 ? -1 : ::pread(held.fd, head, sizeof head, 0);
-  } while (got < 0 && errno == EINTR);
+  const ssize_t got = held.fd < 0 ? -1 : read_head(held.fd, head, sizeof head);
   return got != 0 && (got < 0 || head_may_be_source(head, static_cast<size_t>(got)));
 }
 
@@ -202,21 +160,20 @@ class reach_builder {
   void add_self(const place& p, int depth, const std::string& via = std::string()) {
     if (!first_visit(m_reach.self, identity_from(p.st), via, depth)) return;
     if (S_ISBLK(p.st.st_mode)) {
-      m_pending.push_back(pending{p, nullptr});
+      m_pending.push_back(p);
       place behind;
       std::string through;
       if (loop_behind(static_cast<uint64>(p.st.st_rdev), behind, through)) add_self(behind, depth + 1, through);
       return;
     }
     if (!S_ISREG(p.st.st_mode) && !S_ISDIR(p.st.st_mode)) return;
-    // A file system on a disk of its own is no view of anything, and its
-    // disk is all it is stored on: the table is not asked (read whole, it
-    // is the dearest part of a check on a machine of many mounts).
+    // A file system on a disk of its own is no view, and stored on that disk
+    // alone: the table, dearest to read where mounts are many, is not asked.
     const mount_entry* m = on_a_disk(p) ? nullptr : mount_of(p);
     if (m != nullptr && depth == 0 && may_show_a_volume(*m))
       m_reach.volume_layer = "it lies on the mount at " + m->mount_point + " (" + m->type +
                              "), which only the evidence's volume can tell from its own files, and none opened";
-    m_pending.push_back(pending{p, m});
+    m_pending.push_back(p);
     if (m != nullptr) add_views(p, *m, true, depth);
   }
 
@@ -224,29 +181,20 @@ class reach_builder {
 
   // What each file of `self` is stored on: its disks, or its mount's store.
   void add_under_self() {
-    for (size_t i = 0; i < m_pending.size(); ++i) {
-      const pending& at = m_pending[i];
-      if (S_ISBLK(at.where.st.st_mode)) {
-        for (uint64 disk : disks_under(static_cast<uint64>(at.where.st.st_rdev))) add_under_disk(disk, 1, false);
-      } else if (on_a_disk(at.where)) {
-        add_under_disk(static_cast<uint64>(at.where.st.st_dev), 1, false);
+    for (const place& p : m_pending) {
+      if (S_ISBLK(p.st.st_mode)) {
+        for (uint64 disk : disks_under(static_cast<uint64>(p.st.st_rdev))) add_under_disk(disk, 1, false);
       } else {
-        add_under_mount(at.mount, 1);
+        add_store_of(p, 0, false);
       }
     }
   }
 
  private:
-  struct pending {
-    place where;
-    const mount_entry* mount;
-  };
-
-  // Adds `id`, reached through `via`, to `list`; false where it is there
-  // already or the walk is too deep.
+  // Adds `id`, reached through `via`, to `list`; false if there or too deep.
   static bool first_visit(file_identities& list, file_identity id, const std::string& via, int depth) {
     id.via = via;
-    if (depth > MAX_HOLDER_DEPTH || present(list, id)) return false;
+    if (depth > MAX_HOLDER_DEPTH || is_one_of(id, list)) return false;
     list.push_back(id);
     return true;
   }
@@ -266,9 +214,8 @@ class reach_builder {
           "it is read through the share at " + m.mount_point + " (" + m.type + "), whose store cannot be told";
   }
 
-  // `device`: the mount's, by which a source read through it is known.
-  // `numbered`: the mount shows its root as record 5, as an NTFS volume's
-  // mount does, which the volumes open among the sources answer for.
+  // `device`: the mount's, which knows a source read through it. `numbered`:
+  // its root is record 5, as an NTFS volume's: the open volumes answer for it.
   void unknown_layer(const std::string& why, uint64 device, bool numbered = false) {
     if (m_reach.unknown.empty()) m_reach.unknown = why + "; write the listing elsewhere";
     m_reach.unknown_mounts.push_back(device);
@@ -285,19 +232,17 @@ class reach_builder {
     return m_table.get();
   }
 
-  // The mount the place is on, by its mount ID; null, and the walk
-  // untold, when the run's own table has no line for it.
+  // The place's mount, by mount ID; null and untold where the table has none.
   const mount_entry* mount_of(const place& p) {
     const mount_table* t = table();
     if (t == nullptr) return nullptr;
     uint64 id = 0;
-    const bool by_id = mount_id_of(p, id);
+    const bool by_id = mount_id_at(p.fd, p.open_by.empty() ? p.name : p.open_by, id);
     if (by_id)
       if (const mount_entry* m = t->by_id(id)) return m;
-    // A system without mount IDs, or a mount of another namespace (the file
-    // a FUSE server there holds): the device number, as the table gives
-    // it, when the run's own namespace shows the same file system. A btrfs
-    // subvolume's number is on no line, and stays untold.
+    // No mount ID (an old system), or a mount of another namespace (a file a
+    // FUSE server there holds): the device number, where the run's own table
+    // shows that file system; a btrfs subvolume's is on no line: untold.
     if (const mount_entry* m = t->by_device(static_cast<uint64>(p.st.st_dev))) return m;
     m_reach.unlisted = true;
     untold("cannot tell what " + p.name + " is stored on: its file system" +
@@ -311,13 +256,11 @@ class reach_builder {
     return *m_servers;
   }
 
-  // What a FUSE mount is made from, each as a place: the folders it is
-  // stored in (those its servers hold open, the one its table entry names,
-  // mergerfs's branches, rclone's local folder); in `stores` the files and
-  // disks its servers hold open to read, and in `through` those of them
-  // that lie in a folder its table entry names (a pass-through view's
-  // files, an encrypting view's cipher files), each written only through
-  // its own name. The folders named come last, known by no handle.
+  // The folders a FUSE mount is stored in: those its servers hold open, then
+  // those its table entry names (mergerfs's branches, rclone's local folder),
+  // by no handle; in `stores` the files and disks its servers hold open to
+  // read, in `through` those in a named folder (a pass-through view's files, an
+  // encrypting view's cipher files), each written only by its own name.
   std::vector<place> view_folders(const mount_entry& m, std::vector<fuse_held_file>& stores,
                                   std::vector<fuse_held_file>& through, fuse_servers_seen& seen) {
     std::vector<fuse_held_file> held;
@@ -325,14 +268,10 @@ class reach_builder {
     std::vector<place> folders;
     for (const fuse_held_file& h : held)
       if (S_ISDIR(h.status.st_mode)) folders.push_back(held_place(h));
-    // A folder whose own name holds a ':' is taken whole before a list;
-    // only mergerfs's entry is one, which to any other server is part of
-    // a remote's name.
+    // A folder whose own name holds a ':' is taken whole before a list, which
+    // only mergerfs's entry is: to any other server it is a remote's name.
     std::vector<std::string> names{m.source};
-    if (m.type == "fuse.mergerfs") {
-      add_parts(m.source, names);
-      add_mergerfs_branches(m, names);
-    }
+    if (m.type == "fuse.mergerfs") add_mergerfs_folders(m, names);
     if (m.type == "fuse.rclone" && m.source.compare(0, 7, ":local:") == 0) names.push_back(m.source.substr(7));
     for (const std::string& folder : rclone_remote_folders(m)) names.push_back(folder);
     const size_t first_named = folders.size();
@@ -353,9 +292,8 @@ class reach_builder {
     return folders;
   }
 
-  // What the file or folder `p` on the mount `m` is seen as: the file of an
-  // overlay's layer, the one of the same path in a pass-through view's
-  // folder. Each is added as `p` is (to self, or to what is stored on).
+  // What `p` on the mount `m` is seen as (an overlay layer's file, or that of
+  // its path in a pass-through view's folder), added as `p` (self, stored on).
   void add_views(const place& p, const mount_entry& m, bool self, int depth) {
     std::vector<place> seen_as, made_in;
     std::string inner;
@@ -403,10 +341,9 @@ class reach_builder {
     }
   }
 
-  // The file behind the loop device `number` in `p` (loop_file). One whose
-  // file cannot be found (gone, another namespace's, no device list in a
-  // sandbox) is a layer nothing tells. False for what is no bound loop
-  // device, or such a layer.
+  // The file behind the loop device `number` in `p` (loop_file); false for
+  // what is no bound loop device, or one whose file cannot be found (gone,
+  // another namespace's, no device list in a sandbox): a layer nothing tells.
   bool loop_behind(uint64 number, place& p, std::string& via) {
     struct stat st;
     const bool found = loop_file(number, p.name, p.st);
@@ -423,9 +360,8 @@ class reach_builder {
     return false;
   }
 
-  // The block device `number`, the disks it is made on, and, for a loop
-  // device, the file behind it and what that is stored on. A disk's `via`
-  // stays empty: its node is looked for only when a refusal names it.
+  // The disk `number`, those it is made on, and a loop device's file and its
+  // store; `via` stays empty: a refusal looks up the node it names.
   void add_under_disk(uint64 number, int depth, bool container) {
     file_identity disk;
     disk.block_device = number;
@@ -437,30 +373,27 @@ class reach_builder {
     if (loop_behind(number, p, via)) add_under_store(p, depth + 1, false, via);
   }
 
-  // A disk or a file something is stored in, as one of the two.
   void add_under_store(const place& p, int depth, bool container, const std::string& via) {
     if (S_ISBLK(p.st.st_mode)) add_under_disk(static_cast<uint64>(p.st.st_rdev), depth, container);
     if (S_ISREG(p.st.st_mode)) add_under_file(p, depth, container, via);
   }
 
   // A file something is stored in (an image; a `container` a FUSE server
-  // holds), what it is seen as through an overlay or a view, and what that
-  // is stored on.
+  // holds), and what it is stored on and seen as through an overlay or view.
   void add_under_file(const place& p, int depth, bool container, const std::string& via) {
     file_identity id = identity_from(p.st);
     id.container = container;
     if (!first_visit(m_reach.under, id, via, depth)) return;
     if (!m_reach.in_file) m_reach.in_file = may_hold_source(p.open_by.empty() ? p.name : p.open_by);
-    add_store_of(p, depth);
+    add_store_of(p, depth, true);
   }
 
-  // What the file `p` is stored on: its disk, or its mount, and what it is
-  // seen as through that.
-  void add_store_of(const place& p, int depth) {
+  // What `p` is stored on (disk or mount) and, with `views`, seen as there.
+  void add_store_of(const place& p, int depth, bool views) {
     if (on_a_disk(p)) {
       add_under_disk(static_cast<uint64>(p.st.st_dev), depth + 1, false);
     } else if (const mount_entry* m = mount_of(p)) {
-      add_views(p, *m, false, depth);
+      if (views) add_views(p, *m, false, depth);
       add_under_mount(m, depth + 1);
     }
   }
@@ -469,16 +402,11 @@ class reach_builder {
   void add_under_folder(const place& p, int depth, const std::string& via) {
     if (!first_visit(m_reach.folders, identity_from(p.st), via, depth)) return;
     if (p.open_by.empty()) add_behind(p.name);
-    if (on_a_disk(p)) {
-      add_under_disk(static_cast<uint64>(p.st.st_dev), depth + 1, false);
-    } else {
-      add_under_mount(mount_of(p), depth + 1);
-    }
+    add_store_of(p, depth, false);
   }
 
-  // What the mount `m` is stored on: its disk, the source of the mount, an
-  // overlay's upper folder, and for a FUSE mount what its servers hold and
-  // the folders its table entry names. Null: untold already.
+  // What the mount `m` is stored on: its disk, its source, an overlay's upper
+  // folder, a FUSE mount's servers' files and named folders. Null: untold.
   void add_under_mount(const mount_entry* m, int depth) {
     if (m == nullptr || depth > MAX_HOLDER_DEPTH) return;
     if (std::find(m_mounts.begin(), m_mounts.end(), m->id) != m_mounts.end()) return;
@@ -505,25 +433,23 @@ class reach_builder {
       if (names_file) add_under_file(named_file, depth + 1, false, via);
       return;
     }
-    // A FUSE mount's store is what its servers hold, and the file or
-    // folder its table entry names: a server that cannot be read (another
-    // user's, out of sight) still has its image named there.
+    // A FUSE mount's store is what its servers hold and what its table entry
+    // names, where even an unreadable server's (another user's) image is.
     std::vector<fuse_held_file> held, through;
     fuse_servers_seen seen;
     const std::vector<place> folders = view_folders(*m, held, through, seen);
     bool named = found;
     for (const place& folder : folders) named = named || folder.open_by.empty();
     for (const fuse_held_file& h : held) {
-      // A server that writes its mount's files holds its store open for
-      // writing and writes them in place; one that holds it only to read
-      // while its mount takes writes (fuse-zip, archivemount) writes the
-      // store anew as a whole, the sources in it too.
+      // A server that holds its store open to write writes its mount's files
+      // in place; one that holds it only to read while its mount takes
+      // writes (fuse-zip, archivemount) writes it anew whole, sources and all.
       add_under_store(held_place(h), depth + 1, !h.writable, via);
     }
     // A file passed through is no store of the view, but is stored on one.
     for (const fuse_held_file& h : through) {
       first_visit(m_reach.passed, identity_from(h.status), via, depth);
-      add_store_of(held_place(h), depth + 1);
+      add_store_of(held_place(h), depth + 1, true);
     }
     for (const place& folder : folders) add_under_folder(folder, depth + 1, via);
     // After what the servers hold, which says how the file is held.
@@ -549,7 +475,7 @@ class reach_builder {
   }
 
   output_reach& m_reach;
-  std::deque<pending> m_pending;
+  std::deque<place> m_pending;
   bool m_asked = false;
   std::shared_ptr<const mount_table> m_table;
   std::shared_ptr<const fuse_server_list> m_servers;
@@ -571,13 +497,10 @@ std::string descriptor_path(int fd) {
   return n > 0 && static_cast<size_t>(n) < sizeof text ? std::string(text, static_cast<size_t>(n)) : std::string();
 }
 
-// A device node is no file of the disk it lies on: for one, what it is
-// stored on is the disks its device is made on. What is written to a FIFO
-// or a character device is stored nowhere.
 void reach_of(int fd, const struct stat& st, output_reach& r) {
   reach_builder builder(r);
   builder.add_self(place{fd, descriptor_path(fd), std::string(), st}, 0);
-  if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISBLK(st.st_mode)) builder.add_under_self();
+  builder.add_under_self();
 }
 
 namespace {
@@ -597,8 +520,8 @@ volume_hooks& hooks() {
   return *kept;
 }
 
-// Whether a source is a file of a mount nothing tells under `r`, or no
-// volume is open among the sources to answer for such a mount.
+// Whether a layer nothing tells under `r` is unanswered, so refuses a stream:
+// no source's volume is open, or a source is read through that very layer.
 bool unknown_unanswered(const output_reach& r, const file_identities& sources) {
   if (std::none_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.volume != nullptr; }))
     return true;
@@ -608,8 +531,7 @@ bool unknown_unanswered(const output_reach& r, const file_identities& sources) {
   return false;
 }
 
-// The layer a match was made through; a disk by its node, looked up only
-// now that a refusal names it.
+// The layer a match came through; a disk's node is looked up only to refuse.
 std::string layer_of(const file_identity& id) {
   if (!id.via.empty() || id.block_device == 0) return id.via;
   const std::string node = device_node_of(id.block_device);
@@ -681,11 +603,6 @@ void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
   }
 }
 
-// The answers descriptor_reach, stream_reach and folder_descriptor_reach
-// give, over what `r` reaches. A holder of a source is matched only by the
-// file itself, and an open volume's own file is a source whoever mounted it.
-// A layer nothing tells refuses a stream only while no volume is open to
-// answer for it or a source is read through that very layer.
 reach_answer reaches_source(const output_reach& r, const file_identities& sources, reach_use use, std::string& why) {
   why.clear();
   if (sources.empty() && (use != reach_use::stream_before_volume || r.volume_layer.empty())) return reach_answer::clear;

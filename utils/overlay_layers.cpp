@@ -6,18 +6,15 @@ namespace uni {
 
 namespace {
 
-// The names in a "lowerdir=" value, read as overlay_layers says; "::" leads
-// to the data-only layers.
+// A "lowerdir=" value's names as overlay_layers says; "::" leads to data-only.
 void add_lower_layers(const std::string& value, std::vector<std::string>& out) {
   std::string name;
   for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == '\\' && i + 1 < value.size()) {
-      name += value[++i];
-    } else if (value[i] == ':') {
+    if (value[i] == ':') {
       if (!name.empty()) out.push_back(name);
       name.clear();
     } else {
-      name += value[i];
+      name += value[i] == '\\' && i + 1 < value.size() ? value[++i] : value[i];
     }
   }
   if (!name.empty()) out.push_back(name);
@@ -45,8 +42,7 @@ bool shows(const struct stat& seen, const struct stat& st) {
          !(seen.st_dev == st.st_dev && seen.st_ino == st.st_ino);
 }
 
-// Where the layer named `layer` of an overlay mounted at `mount_point` is
-// looked for, as overlay_layer_file says.
+// Where overlay_layer_file looks for `layer` of an overlay at `mount_point`.
 std::vector<std::string> layer_folders(const std::string& layer, const std::string& mount_point) {
   if (layer[0] == '/') return {layer};
   const size_t slash = mount_point.rfind('/');

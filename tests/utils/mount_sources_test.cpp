@@ -184,4 +184,60 @@ TEST(MountSources, FoldersOfAConfiguredRcloneRemote) {
   if (before == nullptr) ::unsetenv("RCLONE_CONFIG");
 }
 
+// The pieces of a list as the guard splits them (a table line, a path, a
+// command line, mergerfs's branches): empty pieces kept where they stand,
+// none after a last separator, none of an empty text.
+TEST(MountSources, PiecesOfAList) {
+  const struct {
+    std::string text;
+    char separator;
+    std::vector<std::string> pieces;
+  } cases[] = {
+      {"", ':', {}},
+      {"a", ':', {"a"}},
+      {"a::b:", ':', {"a", "", "b"}},
+      {":a", ':', {"", "a"}},
+      {"/cases//ev/./x/", '/', {"", "cases", "", "ev", ".", "x"}},
+      {std::string("rclone\0mount\0\0/mnt/r\0", 21), '\0', {"rclone", "mount", "", "/mnt/r"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(uni::split(c.text, c.separator), c.pieces) << c.text;
+}
+
+// A device number as the table and /sys write it; anything else is none,
+// and leaves the number as it was.
+TEST(MountSources, DeviceNumbers) {
+  const struct {
+    const char* text;
+    bool read;
+    uint64 device;
+  } cases[] = {
+      {"8:0", true, makedev(8, 0)},
+      {"259:3", true, makedev(259, 3)},
+      {"7:1048575", true, makedev(7, 1048575)},
+      {"8:0\n", false, 0},
+      {" 8:0", false, 0},
+      {"-1:0", false, 0},
+      {"8:", false, 0},
+      {"8", false, 0},
+      {"4294967296:0", false, 0},
+  };
+  for (const auto& c : cases) {
+    uint64 device = 12345;
+    ASSERT_EQ(uni::device_number(c.text, device), c.read) << c.text;
+    EXPECT_EQ(device, c.read ? c.device : 12345) << c.text;
+  }
+}
+
+// A file is read whole however long, NULs and all; one that is not there
+// reads as nothing.
+TEST(MountSources, TextOfAFile) {
+  const std::string path = quor_test::scratch_dir() + "/file-text-whole";
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i) + '\0';
+  ASSERT_GT(text.size(), 3 * 4096u);
+  std::ofstream(path, std::ios::binary) << text;
+  EXPECT_EQ(uni::file_text(path), text);
+  EXPECT_EQ(uni::file_text(path + ".missing"), "");
+}
+
 }  // namespace

@@ -64,6 +64,14 @@ TEST(MountTable, ReadAgainOnlyAfterAChange) {
     // Found by the mount ID of a file there.
     struct statx sx;
     if (::statx(AT_FDCWD, at.c_str(), 0, STATX_MNT_ID, &sx) != 0 || mounted->by_id(sx.stx_mnt_id) != entry) return 7;
+    // The guard's own lookup finds that ID by the path and by a descriptor
+    // of a file there, and another for the folder that holds the mount point.
+    uint64 by_path = 0, by_fd = 0, above = 0;
+    const int inside = ::open((at + "/f").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const bool told = uni::mount_id_at(-1, at, by_path) && uni::mount_id_at(inside, "/nowhere", by_fd) &&
+                      uni::mount_id_at(-1, quor_test::scratch_dir(), above);
+    if (inside >= 0) ::close(inside);
+    if (!told || by_path != sx.stx_mnt_id || by_fd != sx.stx_mnt_id || above == sx.stx_mnt_id) return 12;
     // And by its device number, a tmpfs's own.
     struct stat st;
     if (::stat(at.c_str(), &st) != 0 || mounted->by_device(static_cast<uint64>(st.st_dev)) != entry) return 11;
