@@ -24,13 +24,15 @@ namespace {
 // The options whose values name files the run reads as evidence.
 const char* const kEvidenceOptions[] = {"-image", "-vmdk", "-indxfile", "-mftfile", "-partition"};
 
-// The file an evidence option's value names: a partition's, its letter and a colon.
+// The file an evidence option's value names: a partition's, its letter and a
+// colon.
 std::string evidence_file(const char* option, const char* value) {
   if (::strcasecmp(option, "-partition") != 0) return value;
   return value[0] != '\0' ? std::string(1, value[0]) + ":" : std::string();
 }
 
-// What stands for `file` when it opens as a source does, named as typed, as a refusal names it.
+// What stands for `file` when it opens as a source does, named as typed, as a
+// refusal names it.
 void add_named(const std::string& file, uni::file_identities& found) {
   const int fd = file.empty() ? -1 : uni::open_source_descriptor(file, false, true);
   if (fd < 0) return;
@@ -40,7 +42,8 @@ void add_named(const std::string& file, uni::file_identities& found) {
   for (size_t i = first; i < found.size(); ++i) found[i].name = file;
 }
 
-// A name as the parser cleans an image's: quotes and blanks around it dropped, made absolute; "" for none.
+// A name as the parser cleans an image's: quotes and blanks around it dropped,
+// made absolute; "" for none.
 std::string cleaned_name(const std::string& typed) {
   const std::wstring wide = utf8_to_wstring(typed);
   return wide.empty() ? std::string() : wstring_to_utf8(get_full_path_w(wide, L'/'));
@@ -56,16 +59,16 @@ std::string trimmed_name(const std::string& typed) {
   return typed.substr(first, typed.find_last_not_of(kCut) - first + 1);
 }
 
-// The file `name` when it is a regular file or a block device: nothing else is opened (opening some
-// devices has effects of its own).
+// The file `name` when it is a regular file or a block device: nothing else is
+// opened (opening some devices has effects of its own).
 void add_if_file(const std::string& name, uni::file_identities& found) {
   struct stat st;
   if (!name.empty() && ::stat(name.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
     add_named(name, found);
 }
 
-// Adds `typed` by `add` in each spelling outputs_hold_evidence names: a stray blank must not make a name
-// miss the file the user meant.
+// Adds `typed` by `add` in each spelling outputs_hold_evidence names: a stray
+// blank must not make a name miss the file the user meant.
 void add_spellings(const std::string& typed, void (*add)(const std::string&, uni::file_identities&),
                    uni::file_identities& found) {
   add(typed, found);
@@ -112,12 +115,14 @@ bool may_be_evidence(int fd) {
   return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
 }
 
-// The refusals of standard output and error (by descriptor) put off at the start for a layer nothing
-// tells, which the volume the run opens will answer for; they stand where none opens.
+// The refusals of standard output and error (by descriptor) put off at the
+// start for a layer nothing tells, which the volume the run opens will answer
+// for; they stand where none opens.
 std::string put_off[3];
 
-// The refusal of the standard stream `fd` (1 or 2), empty when it may be written. `by_head`: the check
-// before the source opens, which also judges what the stream holds and puts off an unknown layer.
+// The refusal of the standard stream `fd` (1 or 2), empty when it may be
+// written. `by_head`: the check before the source opens, which also judges what
+// the stream holds and puts off an unknown layer.
 std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_head, bool volume_to_come = false) {
   struct stat st;
   const int status_error = ::fstat(fd, &st) == 0 ? 0 : errno;
@@ -147,7 +152,8 @@ std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_
   return "refused to write: " + name + ": " + why + "\n";
 }
 
-// Says the refusals of standard output and error (empty: may be written) as the header tells; true for one.
+// Says the refusals of standard output and error (empty: may be written) as the
+// header tells; true for one.
 bool refuse(const std::string& on_out, const std::string& on_err) {
   if (on_out.empty() && on_err.empty()) return false;
   release_standard_streams(on_out.empty(), on_err.empty());
@@ -174,8 +180,8 @@ bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared) {
   error_cleared = !may_be_evidence(STDOUT_FILENO) && !may_be_evidence(STDERR_FILENO);
   if (error_cleared) return false;
   const uni::file_identities evidence = named_evidence(argc, argv);
-  // A stream on a mount only a volume can tell from its own files waits for an -image, -vmdk or -partition
-  // run's volume.
+  // A stream on a mount only a volume can tell from its own files waits for an
+  // -image, -vmdk or -partition run's volume.
   bool volume_to_come = false;
   for (int i = 1; i + 1 < argc; ++i)
     for (const char* option : {"-image", "-vmdk", "-partition"})
@@ -219,8 +225,9 @@ int make_copy_folder(user_ctx& ctx, const uni::file_identities& held) {
   const uni::file_identities named = named_evidence(static_cast<int>(argv.size()), argv.data());
   sources.insert(sources.end(), named.begin(), named.end());
   const std::string folder = wstring_to_utf8(ctx.copy_dir);
-  // The results folder is open to every user, as the file layer's folder maker always left it; the mask is
-  // off for its making only, so that the copies and reports made after keep the examiner's.
+  // The results folder is open to every user, as the file layer's folder maker
+  // always left it; the mask is off for its making only, so that the copies and
+  // reports made after keep the examiner's.
   const mode_t mask = ::umask(0);
   int fd = -1;
   const uni::folder_result made = uni::make_output_folder(folder, sources, fd);

@@ -14,8 +14,9 @@
 
 namespace {
 
-// Where a held stream's writes go: into the log, to its descriptor (while its last buffered bytes are let
-// out), or nowhere (it was refused, or stopped taking what was let out).
+// Where a held stream's writes go: into the log, to its descriptor (while its
+// last buffered bytes are let out), or nowhere (it was refused, or stopped
+// taking what was let out).
 enum class road { log, descriptor, dropped };
 
 struct held_stream {
@@ -28,8 +29,9 @@ struct held_stream {
 held_stream held_out = {STDOUT_FILENO, &stdout, nullptr, nullptr, road::log};
 held_stream held_err = {STDERR_FILENO, &stderr, nullptr, nullptr, road::log};
 
-// The log, and where each stretch of one stream's bytes ends. Room is made when the hold begins, so that a
-// run with little memory left still holds its banner and its messages.
+// The log, and where each stretch of one stream's bytes ends. Room is made when
+// the hold begins, so that a run with little memory left still holds its banner
+// and its messages.
 const size_t HELD_ROOM = 16384;
 struct held_piece {
   int fd;
@@ -38,11 +40,13 @@ struct held_piece {
 std::string held_bytes;
 std::vector<held_piece> held_pieces;
 
-// Bytes for standard output that never reached it: not held for want of memory, or not taken when let out.
+// Bytes for standard output that never reached it: not held for want of memory,
+// or not taken when let out.
 bool output_lost = false;
 
-// Standard output reaches its file in blocks of one size wherever that is stored, whole lines at a time on
-// a terminal, so that messages between the blocks fall where they fall in a run onto a local disk.
+// Standard output reaches its file in blocks of one size wherever that is
+// stored, whole lines at a time on a terminal, so that messages between the
+// blocks fall where they fall in a run onto a local disk.
 const size_t OUTPUT_BLOCK = 4096;
 char real_out_buffer[OUTPUT_BLOCK];
 char held_out_buffer[OUTPUT_BLOCK];
@@ -58,8 +62,9 @@ bool write_all(int fd, const char* data, size_t size) {
   return true;
 }
 
-// A held FILE's writes. Memory that runs out fails the write, as stdio expects, rather than throwing
-// through stdio; standard output then takes nothing more, so that what it lets out ends where the log does.
+// A held FILE's writes. Memory that runs out fails the write, as stdio expects,
+// rather than throwing through stdio; standard output then takes nothing more,
+// so that what it lets out ends where the log does.
 ssize_t write_held(void* cookie, const char* data, size_t size) {
   held_stream& s = *static_cast<held_stream*>(cookie);
   if (s.to == road::dropped) return static_cast<ssize_t>(size);
@@ -81,7 +86,8 @@ ssize_t write_held(void* cookie, const char* data, size_t size) {
   return 0;
 }
 
-// std::cout, unbuffered, into whatever stdio's stdout is, as the stream kept in step with stdio writes.
+// std::cout, unbuffered, into whatever stdio's stdout is, as the stream kept in
+// step with stdio writes.
 class into_stdout : public std::streambuf {
  protected:
   int_type overflow(int_type c) override {
@@ -96,7 +102,8 @@ class into_stdout : public std::streambuf {
 into_stdout cout_into_stdout;
 std::streambuf* real_cout_buffer = nullptr;
 
-// Gives stdio its own FILE back, the held one's last bytes let out as `to` says.
+// Gives stdio its own FILE back, the held one's last bytes let out as `to`
+// says.
 void let_go(held_stream& s, road to) {
   s.to = to;
   *s.variable = s.real;
@@ -125,8 +132,8 @@ void hold_standard_descriptors() {
   }
 }
 
-// Ignored, the signal leaves the write to fail with EFBIG. A reader that leaves a pipe early still ends the
-// run quietly by SIGPIPE, as usual.
+// Ignored, the signal leaves the write to fail with EFBIG. A reader that leaves
+// a pipe early still ends the run quietly by SIGPIPE, as usual.
 void fail_writes_past_size_limit() { std::signal(SIGXFSZ, SIG_IGN); }
 
 bool hold_standard_streams() {
@@ -179,8 +186,8 @@ void release_standard_streams(bool keep_out, bool keep_err) {
   std::vector<held_piece>().swap(held_pieces);
   let_go(held_out, dropped[STDOUT_FILENO] ? road::dropped : road::descriptor);
   let_go(held_err, dropped[STDERR_FILENO] ? road::dropped : road::descriptor);
-  // Giving std::cout its buffer back clears its state; a failed write to the held output is a failed write
-  // of the run, unless it was dropped.
+  // Giving std::cout its buffer back clears its state; a failed write to the
+  // held output is a failed write of the run, unless it was dropped.
   const std::ios::iostate state = std::cout.rdstate();
   std::cout.rdbuf(real_cout_buffer);
   if (keep_out) {

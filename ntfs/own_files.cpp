@@ -43,9 +43,9 @@ struct record_facts {
   file_name_map names;
 };
 
-// A base record in use, read whole, no sector torn: anything less is damage and never matches. A record whose
-// bytes cannot be read at all (not damage: no "FILE" there, past the image's end, no run of $MFT maps it)
-// leaves the check without an answer.
+// A base record in use, read whole, no sector torn: anything less is damage and never matches. A
+// record whose bytes cannot be read at all (not damage: no "FILE" there, past the image's end, no
+// run of $MFT maps it) leaves the check without an answer.
 bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
   out = record_facts();
   std::vector<byte> record(volume.m_mft_record_alloc_size);
@@ -99,11 +99,12 @@ ulong64 ticks_of(const struct timespec& t) {
   return seconds < 0 ? 0 : static_cast<ulong64>(seconds) * TICKS_PER_SECOND + static_cast<ulong64>(t.tv_nsec) / 100;
 }
 
-// Only a time with ticks below the second is the volume's alone (a format, and a tool that sets times, write
-// whole seconds): a time a view shows equal to the record's.
+// Only a time with ticks below the second is the volume's alone (a format, and a tool that sets
+// times, write whole seconds): a time a view shows equal to the record's.
 bool to_the_tick(ulong64 shown, ulong64 recorded) { return shown == recorded && shown % TICKS_PER_SECOND != 0; }
 
-// The record's creation time a mount shows (`dated`: `shown`), or its change time, which no copy can set.
+// The record's creation time a mount shows (`dated`: `shown`), or its change time, which no copy
+// can set.
 bool proves(const record_facts& facts, const struct stat& st, bool dated, ulong64 shown) {
   return facts.dated &&
          ((dated && to_the_tick(shown, facts.created)) || to_the_tick(ticks_of(st.st_ctim), facts.changed));
@@ -158,8 +159,8 @@ void add_live(const string_indx_map& valid, ulong64 folder, folder_index& index)
   }
 }
 
-// The live entries of the folder's $INDEX_ROOT node, added to `index` as the listing reads them; `dir` keeps
-// what the rest of the index is read by. False where there is no index.
+// The live entries of the folder's $INDEX_ROOT node, added to `index` as the listing reads them;
+// `dir` keeps what the rest of the index is read by. False where there is no index.
 bool root_node_entries(const CNtfs& volume, ulong64 folder, directory_index& dir, folder_index& index) {
   string_indx_map valid;
   inode_indx_mmap carved;
@@ -169,8 +170,9 @@ bool root_node_entries(const CNtfs& volume, ulong64 folder, directory_index& dir
   return true;
 }
 
-// Read as the listing reads it, once a run (or again when `anew`), a piece at a time: the listing's maps of a
-// folder of many thousand names, carved ones too, are never held whole. A damaged index holds nothing.
+// Read as the listing reads it, once a run (or again when `anew`), a piece at a time: the listing's
+// maps of a folder of many thousand names, carved ones too, are never held whole. A damaged index
+// holds nothing.
 const folder_index& index_of(const CNtfs& volume, volume_memo& memo, ulong64 folder, bool anew = false) {
   const auto kept = memo.folders.find(folder);
   if (kept != memo.folders.end() && !anew) return kept->second;
@@ -214,9 +216,10 @@ int lookups_in(const std::string& at) { return ::open(at.c_str(), O_PATH | O_DIR
 
 enum class names_word { none, agree, differ };
 
-// What a folder shown as the record `folder` says of the names its index holds, each looked up (never listed) with
-// its number and, where shown, its creation time: `none` where there is no name to look up, `differ` where one is
-// missing, or a number differs after the index is read again. Names made since are not looked for.
+// What a folder shown as the record `folder` says of the names its index holds, each looked up
+// (never listed) with its number and, where shown, its creation time: `none` where there is no name
+// to look up, `differ` where one is missing, or a number differs after the index is read again.
+// Names made since are not looked for.
 names_word names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
   const uni::held_descriptor dir(lookups_in(at));
   for (bool anew : {false, true}) {
@@ -238,10 +241,11 @@ names_word names_agree(const CNtfs& volume, volume_memo& memo, const std::string
   return names_word::differ;
 }
 
-// Whether the folder `at` of a view that numbers files its own way shows every live entry of the volume's
-// folder `folder`, each by its name with its record's size and time to the tick (or later: written through
-// the view), whatever else it shows. Some time must agree to the tick: any copy made since is later, so a few
-// later ones before any agrees end the search. Damage in the volume neither proves nor disproves.
+// Whether the folder `at` of a view that numbers files its own way shows every live entry of the
+// volume's folder `folder`, each by its name with its record's size and time to the tick (or later:
+// written through the view), whatever else it shows. Some time must agree to the tick: any copy
+// made since is later, so a few later ones before any agrees end the search. Damage in the volume
+// neither proves nor disproves.
 bool shows_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
   const uni::held_descriptor dir(lookups_in(at));
   struct stat st;
@@ -270,7 +274,8 @@ bool shows_folder(const CNtfs& volume, volume_memo& memo, const std::string& at,
 
 std::string parent_of(const std::string& path) { return path.rfind('/') == 0 ? "/" : path.substr(0, path.rfind('/')); }
 
-// The path of the record `number` by its own names' parents, up to the root; "" where one on the way is damaged.
+// The path of the record `number` by its own names' parents, up to the root; "" where one on the
+// way is damaged.
 std::string path_by_parents(const CNtfs& volume, ulong64 number) {
   std::string path;
   for (int depth = 0; number != ROOT_DIRECTORY_ENTRY; ++depth) {
@@ -291,7 +296,8 @@ struct shown_folder {
   struct stat st;
 };
 
-// The folders a mount shows from `at` up to the volume's root, or to the top of its mount where that comes first.
+// The folders a mount shows from `at` up to the volume's root, or to the top of its mount where
+// that comes first.
 std::vector<shown_folder> folders_up(std::string at, struct stat st) {
   std::vector<shown_folder> chain;
   for (int depth = 0; depth < MAX_DEPTH; ++depth) {
@@ -304,8 +310,8 @@ std::vector<shown_folder> folders_up(std::string at, struct stat st) {
   return chain;
 }
 
-// The volume's path of the first folder of `chain` ("" for the root): the names the mount shows below its top,
-// the records' own parents above it ("..." where a record on the way is damaged).
+// The volume's path of the first folder of `chain` ("" for the root): the names the mount shows
+// below its top, the records' own parents above it ("..." where a record on the way is damaged).
 std::string path_in_volume(const CNtfs& volume, const std::vector<shown_folder>& chain) {
   const shown_folder& top = chain.back();
   std::string path = path_by_parents(volume, static_cast<ulong64>(top.st.st_ino));
@@ -314,9 +320,10 @@ std::string path_in_volume(const CNtfs& volume, const std::vector<shown_folder>&
   return path;
 }
 
-// The folder `at` (status `st`) by the numbers its mount shows: each one up to the root, or to the top of its mount,
-// is the record of its number, a folder named so in the parent shown above it, and what only this volume holds
-// agrees: a time to the tick, else the nearest folder whose index holds names shows them with their numbers.
+// The folder `at` (status `st`) by the numbers its mount shows: each one up to the root, or to the
+// top of its mount, is the record of its number, a folder named so in the parent shown above it,
+// and what only this volume holds agrees: a time to the tick, else the nearest folder whose index
+// holds names shows them with their numbers.
 bool numbered_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, const struct stat& st,
                      uint64& record, std::string& in_volume) {
   const std::vector<shown_folder> chain = folders_up(at, st);
@@ -346,25 +353,22 @@ bool numbered_folder(const CNtfs& volume, volume_memo& memo, const std::string& 
 // The mount the path `at` is on, by its mount ID; false when the table has none.
 bool mount_at(const std::string& at, uni::mount_entry& out) {
   const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
-  struct statx sx;
-  const uni::mount_entry* m = table && ::statx(AT_FDCWD, at.c_str(), AT_STATX_DONT_SYNC, STATX_MNT_ID, &sx) == 0 &&
-                                      (sx.stx_mask & STATX_MNT_ID) != 0
-                                  ? table->by_id(static_cast<uint64>(sx.stx_mnt_id))
-                                  : nullptr;
+  uint64 id = 0;
+  const uni::mount_entry* m = table && uni::mount_id_at(-1, at, id) ? table->by_id(id) : nullptr;
   return m != nullptr && (out = *m, true);
 }
 
-void add_names(const std::string& path, std::vector<std::string>& out) {
-  for (size_t from = 0, end; from < path.size(); from = end + 1) {
-    end = std::min(path.find('/', from), path.size());
-    if (end > from) out.push_back(path.substr(from, end - from));
-  }
+// The names of the folders of `path`, top first.
+std::vector<std::string> names_in(const std::string& path) {
+  std::vector<std::string> names = uni::split(path, '/');
+  names.erase(std::remove(names.begin(), names.end(), std::string()), names.end());
+  return names;
 }
 
-// Through a FUSE view that numbers files its own way: its top stands for the volume's folder its mount's root
-// field names when it shows that folder (and no other creation time); the path below leads name by name
-// through the volume's indexes as far as they hold it (names made through the view and not written back yet
-// lie in the last folder found).
+// Through a FUSE view that numbers files its own way: its top stands for the volume's folder its
+// mount's root field names when it shows that folder (and no other creation time); the path below
+// leads name by name through the volume's indexes as far as they hold it (names made through the
+// view and not written back yet lie in the last folder found).
 bool named_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, const struct stat& st,
                   uint64& record, std::string& in_volume) {
   uni::mount_entry m;
@@ -372,11 +376,8 @@ bool named_folder(const CNtfs& volume, volume_memo& memo, const std::string& at,
   if (major(st.st_dev) != 0 || !mount_at(at, m) || !uni::is_fuse(m) ||  // no FUSE mount is a disk's
       !uni::inner_path(at, m, inner))
     return false;
-  std::vector<std::string> names;
-  add_names(m.root, names);
-  const size_t root_field = names.size();
-  names.clear();
-  add_names(inner, names);
+  const size_t root_field = names_in(m.root).size();
+  const std::vector<std::string> names = names_in(inner);
   // What the view's top stands for is asked once a run.
   const auto told = memo.views.find(m.id);
   ulong64 folder = told != memo.views.end() ? told->second : ROOT_DIRECTORY_ENTRY, created = 0;
@@ -415,8 +416,9 @@ struct fresh_reads {
   ~fresh_reads() { if (v.m_mft_cache_len == 0) v.m_mft_cache_pos = pos, v.m_mft_cache_len = uint32(length); }
 };
 
-// The evidence is the disk, not only the volume listed: the other NTFS volumes its partition table holds (an
-// image's, a device's, a VMDK chain's), opened the first time an output lies where one may be mounted.
+// The evidence is the disk, not only the volume listed: the other NTFS volumes its partition table
+// holds (an image's, a device's, a VMDK chain's), opened the first time an output lies where one
+// may be mounted.
 void open_disk_volumes(const CNtfs& volume, volume_memo& memo, const std::string& at) {
   uni::mount_entry m;
   disk_handle* disk = volume.get_disk_handle();
