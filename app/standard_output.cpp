@@ -67,23 +67,20 @@ bool write_all(int fd, const char* data, size_t size) {
 // so that what it lets out ends where the log does.
 ssize_t write_held(void* cookie, const char* data, size_t size) {
   held_stream& s = *static_cast<held_stream*>(cookie);
-  if (s.to == road::dropped) return static_cast<ssize_t>(size);
-  if (s.to == road::descriptor) {
-    if (write_all(s.fd, data, size)) return static_cast<ssize_t>(size);
-    if (s.fd == STDOUT_FILENO) output_lost = true;
-    return 0;
+  bool taken = s.to == road::dropped;
+  if (s.to == road::descriptor) taken = write_all(s.fd, data, size);
+  if (s.to == road::log && !(s.fd == STDOUT_FILENO && output_lost)) {
+    try {
+      if (held_pieces.empty() || held_pieces.back().fd != s.fd)
+        held_pieces.push_back(held_piece{s.fd, held_bytes.size()});
+      held_bytes.append(data, size);
+      held_pieces.back().end = held_bytes.size();
+      taken = true;
+    } catch (const std::exception&) {  // not taken: memory ran out
+    }
   }
-  if (s.fd == STDOUT_FILENO && output_lost) return 0;
-  try {
-    if (held_pieces.empty() || held_pieces.back().fd != s.fd)
-      held_pieces.push_back(held_piece{s.fd, held_bytes.size()});
-    held_bytes.append(data, size);
-    held_pieces.back().end = held_bytes.size();
-    return static_cast<ssize_t>(size);
-  } catch (const std::exception&) {
-    if (s.fd == STDOUT_FILENO) output_lost = true;
-  }
-  return 0;
+  if (!taken && s.fd == STDOUT_FILENO) output_lost = true;
+  return taken ? static_cast<ssize_t>(size) : 0;
 }
 
 // std::cout, unbuffered, into whatever stdio's stdout is, as the stream kept in
@@ -141,17 +138,16 @@ bool hold_standard_streams() {
   std::cout.flush();
   std::fflush(stdout);
   std::fflush(stderr);
+  try {
+    held_bytes.reserve(HELD_ROOM);
+    held_pieces.reserve(HELD_ROOM / 256);
+  } catch (const std::exception&) {
+    return false;
+  }
   static const cookie_io_functions_t kHeld = {nullptr, write_held, nullptr, nullptr};
   held_out.held = ::fopencookie(&held_out, "w", kHeld);
   held_err.held = ::fopencookie(&held_err, "w", kHeld);
-  bool room = held_out.held != nullptr && held_err.held != nullptr;
-  try {
-    if (room) held_bytes.reserve(HELD_ROOM);
-    if (room) held_pieces.reserve(HELD_ROOM / 256);
-  } catch (const std::exception&) {
-    room = false;
-  }
-  if (!room) {
+  if (held_out.held == nullptr || held_err.held == nullptr) {
     for (held_stream* s : {&held_out, &held_err}) {
       if (s->held != nullptr) std::fclose(s->held);
       s->held = nullptr;
