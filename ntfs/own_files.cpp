@@ -274,20 +274,20 @@ bool shows_folder(const CNtfs& volume, volume_memo& memo, const std::string& at,
 
 std::string parent_of(const std::string& path) { return path.rfind('/') == 0 ? "/" : path.substr(0, path.rfind('/')); }
 
-// The path of the record `number` by its own names' parents, up to the root; "" where one on the
-// way is damaged.
+// The path of the record `number` by its own names' parents, up to the root ("" for the root);
+// "..." where one on the way is damaged.
 std::string path_by_parents(const CNtfs& volume, ulong64 number) {
   std::string path;
   for (int depth = 0; number != ROOT_DIRECTORY_ENTRY; ++depth) {
     record_facts facts;
-    if (depth == MAX_DEPTH || !read_facts(volume, number, facts)) return "";
+    if (depth == MAX_DEPTH || !read_facts(volume, number, facts)) return "...";
     const auto name = std::find_if(facts.names.begin(), facts.names.end(),
                                    [](const file_name_map::value_type& n) { return !n.second.dos_only; });
-    if (name == facts.names.end()) return "";
+    if (name == facts.names.end()) return "...";
     path.insert(0, "\\" + wstring_to_utf8(name->second.name));
     number = name->second.parent & REFERENCE_MASK;
   }
-  return path.empty() ? "\\" : path;
+  return path;
 }
 
 // A folder a mount shows, and its status there.
@@ -311,11 +311,11 @@ std::vector<shown_folder> folders_up(std::string at, struct stat st) {
 }
 
 // The volume's path of the first folder of `chain` ("" for the root): the names the mount shows
-// below its top, the records' own parents above it ("..." where a record on the way is damaged).
+// below its top, the records' own parents above it.
 std::string path_in_volume(const CNtfs& volume, const std::vector<shown_folder>& chain) {
   const shown_folder& top = chain.back();
-  std::string path = path_by_parents(volume, static_cast<ulong64>(top.st.st_ino));
-  path = (path.empty() ? "..." : path == "\\" ? "" : path) + chain.front().at.substr(top.at == "/" ? 0 : top.at.size());
+  std::string path = path_by_parents(volume, static_cast<ulong64>(top.st.st_ino)) +
+                     chain.front().at.substr(top.at == "/" ? 0 : top.at.size());
   std::replace(path.begin(), path.end(), '/', '\\');
   return path;
 }
