@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -505,15 +506,11 @@ void reach_of(int fd, const struct stat& st, output_reach& r) {
 
 namespace {
 
-struct volume_hook {
-  void* volume;
-  volume_question ask;
-};
 // Kept for the life of the process: a volume may close as it ends. The lock
 // is held again by a volume that opens another while it answers.
 struct volume_hooks {
   std::recursive_mutex lock;
-  std::vector<volume_hook> open;
+  std::map<void*, volume_question> open;
 };
 volume_hooks& hooks() {
   static volume_hooks* const kept = new volume_hooks;
@@ -562,44 +559,40 @@ reach_answer said(std::string& why, const std::string& text, reach_answer answer
 
 void volume_opened(void* volume, volume_question ask) {
   const std::lock_guard<std::recursive_mutex> held(hooks().lock);
-  for (const volume_hook& h : hooks().open)
-    if (h.volume == volume) return;
-  hooks().open.push_back(volume_hook{volume, ask});
+  hooks().open.emplace(volume, ask);
 }
 
 void volume_closed(void* volume) {
   const std::lock_guard<std::recursive_mutex> held(hooks().lock);
-  std::vector<volume_hook>& all = hooks().open;
-  all.erase(std::remove_if(all.begin(), all.end(), [volume](const volume_hook& h) { return h.volume == volume; }),
-            all.end());
+  hooks().open.erase(volume);
 }
 
 void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
   std::vector<std::string> paths(1, descriptor_path(fd));
   paths.insert(paths.end(), r.behind.begin(), r.behind.end());
   const std::lock_guard<std::recursive_mutex> held(hooks().lock);
-  // A copy: a volume that answers may open others, which join the list.
-  const std::vector<volume_hook> open = hooks().open;
-  std::vector<void*> asked;
+  // A copy: a volume that answers may open others, which join the list. Each
+  // is asked once, whichever of its sources names it first.
+  std::map<void*, volume_question> open = hooks().open;
   for (const file_identity& s : sources) {
-    if (s.volume == nullptr || std::find(asked.begin(), asked.end(), s.volume) != asked.end()) continue;
-    asked.push_back(s.volume);
-    for (const volume_hook& h : open)
-      for (size_t i = 0; h.volume == s.volume && i < paths.size(); ++i) {
-        std::string where;
-        uint64 record = 0;
-        const volume_word word = h.ask(h.volume, paths[i], where, record);
-        if (word == volume_word::own) {
-          r.own = "it is " + where + " of the evidence " + s.name + " (record " + std::to_string(record) + ")";
-          r.own_untold = false;
-          return;
-        }
-        // A check that could not finish is no answer: unless another says it is the volume's, refused.
-        if (word == volume_word::untold && r.own.empty()) {
-          r.own = "cannot tell whether it is a file of the evidence " + s.name + ": " + where;
-          r.own_untold = true;
-        }
+    const auto h = open.find(s.volume);
+    if (s.volume == nullptr || h == open.end()) continue;
+    for (const std::string& path : paths) {
+      std::string where;
+      uint64 record = 0;
+      const volume_word word = h->second(s.volume, path, where, record);
+      if (word == volume_word::own) {
+        r.own = "it is " + where + " of the evidence " + s.name + " (record " + std::to_string(record) + ")";
+        r.own_untold = false;
+        return;
       }
+      // A check that could not finish is no answer: unless another says it is the volume's, refused.
+      if (word == volume_word::untold && r.own.empty()) {
+        r.own = "cannot tell whether it is a file of the evidence " + s.name + ": " + where;
+        r.own_untold = true;
+      }
+    }
+    open.erase(h);
   }
 }
 
