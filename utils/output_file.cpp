@@ -379,8 +379,7 @@ output_result open_output(std::FILE*& file, const std::string& path, const file_
   const output_result r = open_output(fd, path, sources, how, true);
   if (r != output_result::opened) return r;
   const bool both = (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDWR;
-  const bool append = appends(how);
-  file = ::fdopen(fd, both ? (append ? "a+" : "w+") : (append ? "a" : "w"));
+  file = ::fdopen(fd, appends(how) ? (both ? "a+" : "a") : (both ? "w+" : "w"));
   if (file != nullptr) return output_result::opened;
   // The name the check opened it by, found whole.
   const opened_file made(path, fd, how == output_open::create_new);
