@@ -41,9 +41,8 @@ namespace {
 
 // The text of a file of the system's (under /sys), without its line end.
 std::string system_text(const std::string& path) {
-  std::string out = file_text(path);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
+  const std::string out = file_text(path);
+  return out.substr(0, out.find_last_not_of("\r\n") + 1);
 }
 
 std::string device_text(uint64 number) {
