@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include "utils/binary_head.h"
 #include "utils/fuse_servers.h"
@@ -408,9 +409,7 @@ class reach_builder {
   // What the mount `m` is stored on: its disk, its source, an overlay's upper
   // folder, a FUSE mount's servers' files and named folders. Null: untold.
   void add_under_mount(const mount_entry* m, int depth) {
-    if (m == nullptr || depth > MAX_HOLDER_DEPTH) return;
-    if (std::find(m_mounts.begin(), m_mounts.end(), m->id) != m_mounts.end()) return;
-    m_mounts.push_back(m->id);
+    if (m == nullptr || depth > MAX_HOLDER_DEPTH || !m_mounts.insert(m->id).second) return;
     const std::string mount =
         std::string("the ") + (is_fuse(*m) ? "FUSE " : "") + "mount at " + m->mount_point + " (" + m->type + ")";
     const std::string via = "through " + mount;
@@ -479,7 +478,7 @@ class reach_builder {
   bool m_asked = false;
   std::shared_ptr<const mount_table> m_table;
   std::shared_ptr<const fuse_server_list> m_servers;
-  std::vector<uint64> m_mounts;
+  std::set<uint64> m_mounts;
 };
 
 }  // namespace
