@@ -518,12 +518,10 @@ volume_hooks& hooks() {
 // Whether a layer nothing tells under `r` is unanswered, so refuses a stream:
 // no source's volume is open, or a source is read through that very layer.
 bool unknown_unanswered(const output_reach& r, const file_identities& sources) {
-  if (std::none_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.volume != nullptr; }))
-    return true;
-  for (const file_identity& s : sources)
-    for (uint64 mount : r.unknown_mounts)
-      if (s.block_device == 0 && s.device == mount) return true;
-  return false;
+  return std::none_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.volume != nullptr; }) ||
+         std::any_of(sources.begin(), sources.end(), [&r](const file_identity& s) {
+           return s.block_device == 0 && std::count(r.unknown_mounts.begin(), r.unknown_mounts.end(), s.device) > 0;
+         });
 }
 
 // The layer a match came through; a disk's node is looked up only to refuse.
