@@ -160,21 +160,20 @@ class reach_builder {
   // The file `p` and what stands for it.
   void add_self(const place& p, int depth, const std::string& via = std::string()) {
     if (!first_visit(m_reach.self, identity_from(p.st), via, depth)) return;
+    if (!S_ISBLK(p.st.st_mode) && !S_ISREG(p.st.st_mode) && !S_ISDIR(p.st.st_mode)) return;
+    m_pending.push_back(p);
     if (S_ISBLK(p.st.st_mode)) {
-      m_pending.push_back(p);
       place behind;
       std::string through;
       if (loop_behind(static_cast<uint64>(p.st.st_rdev), behind, through)) add_self(behind, depth + 1, through);
       return;
     }
-    if (!S_ISREG(p.st.st_mode) && !S_ISDIR(p.st.st_mode)) return;
     // A file system on a disk of its own is no view, and stored on that disk
     // alone: the table, dearest to read where mounts are many, is not asked.
     const mount_entry* m = on_a_disk(p) ? nullptr : mount_of(p);
     if (m != nullptr && depth == 0 && may_show_a_volume(*m))
       m_reach.volume_layer = "it lies on the mount at " + m->mount_point + " (" + m->type +
                              "), which only the evidence's volume can tell from its own files, and none opened";
-    m_pending.push_back(p);
     if (m != nullptr) add_views(p, *m, true, depth);
   }
 
