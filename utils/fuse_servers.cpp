@@ -36,26 +36,22 @@ bool link_of(int fds, const char* name, char (&text)[PATH_MAX]) {
 // The value of the line "`key`:" in /proc/<pid>/fdinfo/<fd>; false for none.
 // Read into buffers of its own: this runs for every descriptor of a server.
 bool fdinfo_value(const char* pid, const char* fd, const char* key, int value_base, uint64& value) {
-  char path[96];
+  char path[96], line_start[64];
   if (std::snprintf(path, sizeof path, "/proc/%s/fdinfo/%s", pid, fd) >= static_cast<int>(sizeof path)) return false;
   const int f = ::open(path, O_RDONLY | O_CLOEXEC);
   if (f < 0) return false;
-  char text[4096];
-  const ssize_t n = read_head(f, text, sizeof text - 1);
+  // A line end put before the text finds its first line's key as any other's.
+  char text[4097];
+  text[0] = '\n';
+  const ssize_t n = read_head(f, text + 1, sizeof text - 2);
   ::close(f);
   if (n <= 0) return false;
-  text[n] = '\0';
-  const size_t key_length = std::strlen(key);
-  for (const char* line = text; line != nullptr && *line != '\0';) {
-    if (std::strncmp(line, key, key_length) == 0 && line[key_length] == ':') {
-      char* end = nullptr;
-      value = std::strtoull(line + key_length + 1, &end, value_base);
-      return end != line + key_length + 1;
-    }
-    line = std::strchr(line, '\n');
-    if (line != nullptr) ++line;
-  }
-  return false;
+  text[n + 1] = '\0';
+  const int length = std::snprintf(line_start, sizeof line_start, "\n%s:", key);
+  const char* const at = std::strstr(text, line_start);
+  char* end = nullptr;
+  if (at != nullptr) value = std::strtoull(at + length, &end, value_base);
+  return at != nullptr && end != at + length;
 }
 
 // Whether descriptor `name` is the FUSE device, and its connection if `told`.

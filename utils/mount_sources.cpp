@@ -74,30 +74,26 @@ std::vector<std::string> split(const std::string& text, char separator) {
 }
 
 bool mount_entry_of_line(const std::string& line, mount_entry& entry) {
-  size_t end = line.size();
-  while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
-  const std::vector<std::string> fields = split(line.substr(0, end), ' ');
+  const std::vector<std::string> fields = split(line.substr(0, line.find_last_not_of("\r\n") + 1), ' ');
   // mount id, parent id, major:minor, root, mount point, options, then any
   // number of optional fields ended by "-", then type, source, options.
   if (fields.size() < 10) return false;
-  for (size_t i = 6; i + 2 < fields.size(); ++i)
-    if (fields[i] == "-") {
-      mount_entry found;
-      if (!id_field(fields[0], found.id) || !device_number(fields[2], found.device)) return false;
-      found.root = unescape(fields[3]);
-      found.mount_point = unescape(fields[4]);
-      found.type = unescape(fields[i + 1]);
-      found.source = unescape(fields[i + 2]);
-      if (i + 3 < fields.size()) {
-        // Split before the escapes are undone: a comma that separates
-        // options is written as itself, one inside a value escaped.
-        for (const std::string& option : split(fields[i + 3], ','))
-          found.options.push_back(unescape(option));
-      }
-      entry = std::move(found);
-      return true;
-    }
-  return false;
+  const size_t dash = static_cast<size_t>(std::find(fields.begin() + 6, fields.end() - 2, "-") - fields.begin());
+  mount_entry found;
+  if (dash + 2 >= fields.size() || !id_field(fields[0], found.id) || !device_number(fields[2], found.device))
+    return false;
+  found.root = unescape(fields[3]);
+  found.mount_point = unescape(fields[4]);
+  found.type = unescape(fields[dash + 1]);
+  found.source = unescape(fields[dash + 2]);
+  if (dash + 3 < fields.size()) {
+    // Split before the escapes are undone: a comma that separates
+    // options is written as itself, one inside a value escaped.
+    for (const std::string& option : split(fields[dash + 3], ','))
+      found.options.push_back(unescape(option));
+  }
+  entry = std::move(found);
+  return true;
 }
 
 bool read_mount_table(std::vector<mount_entry>& out) {

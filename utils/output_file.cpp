@@ -196,8 +196,7 @@ output_result open_stream(std::ofstream& stream, const std::string& name, output
   // else the name, which must still lead there; a FIFO write-only, as before.
   const bool fifo = S_ISFIFO(now.st_mode);
   const std::ios_base::openmode mode =
-      fifo ? std::ios_base::out | std::ios_base::binary
-           : std::ios_base::out | std::ios_base::in | std::ios_base::binary;
+      std::ios_base::out | std::ios_base::binary | (fifo ? std::ios_base::openmode() : std::ios_base::in);
   const std::string held = "/proc/self/fd/" + std::to_string(file.fd());
   // A reader of our own, held while the stream opens, keeps its open of a
   // FIFO from waiting for one: the reader there at the check may be gone.
@@ -379,8 +378,7 @@ output_result open_output(std::FILE*& file, const std::string& path, const file_
   const output_result r = open_output(fd, path, sources, how, true);
   if (r != output_result::opened) return r;
   const bool both = (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDWR;
-  const bool append = appends(how);
-  file = ::fdopen(fd, both ? (append ? "a+" : "w+") : (append ? "a" : "w"));
+  file = ::fdopen(fd, appends(how) ? (both ? "a+" : "a") : (both ? "w+" : "w"));
   if (file != nullptr) return output_result::opened;
   // The name the check opened it by, found whole.
   const opened_file made(path, fd, how == output_open::create_new);

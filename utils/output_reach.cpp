@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include "utils/binary_head.h"
 #include "utils/fuse_servers.h"
@@ -40,9 +42,8 @@ namespace {
 
 // The text of a file of the system's (under /sys), without its line end.
 std::string system_text(const std::string& path) {
-  std::string out = file_text(path);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
+  const std::string out = file_text(path);
+  return out.substr(0, out.find_last_not_of("\r\n") + 1);
 }
 
 std::string device_text(uint64 number) {
@@ -159,21 +160,20 @@ class reach_builder {
   // The file `p` and what stands for it.
   void add_self(const place& p, int depth, const std::string& via = std::string()) {
     if (!first_visit(m_reach.self, identity_from(p.st), via, depth)) return;
+    if (!S_ISBLK(p.st.st_mode) && !S_ISREG(p.st.st_mode) && !S_ISDIR(p.st.st_mode)) return;
+    m_pending.push_back(p);
     if (S_ISBLK(p.st.st_mode)) {
-      m_pending.push_back(p);
       place behind;
       std::string through;
       if (loop_behind(static_cast<uint64>(p.st.st_rdev), behind, through)) add_self(behind, depth + 1, through);
       return;
     }
-    if (!S_ISREG(p.st.st_mode) && !S_ISDIR(p.st.st_mode)) return;
     // A file system on a disk of its own is no view, and stored on that disk
     // alone: the table, dearest to read where mounts are many, is not asked.
     const mount_entry* m = on_a_disk(p) ? nullptr : mount_of(p);
     if (m != nullptr && depth == 0 && may_show_a_volume(*m))
       m_reach.volume_layer = "it lies on the mount at " + m->mount_point + " (" + m->type +
                              "), which only the evidence's volume can tell from its own files, and none opened";
-    m_pending.push_back(p);
     if (m != nullptr) add_views(p, *m, true, depth);
   }
 
@@ -408,9 +408,7 @@ class reach_builder {
   // What the mount `m` is stored on: its disk, its source, an overlay's upper
   // folder, a FUSE mount's servers' files and named folders. Null: untold.
   void add_under_mount(const mount_entry* m, int depth) {
-    if (m == nullptr || depth > MAX_HOLDER_DEPTH) return;
-    if (std::find(m_mounts.begin(), m_mounts.end(), m->id) != m_mounts.end()) return;
-    m_mounts.push_back(m->id);
+    if (m == nullptr || depth > MAX_HOLDER_DEPTH || !m_mounts.insert(m->id).second) return;
     const std::string mount =
         std::string("the ") + (is_fuse(*m) ? "FUSE " : "") + "mount at " + m->mount_point + " (" + m->type + ")";
     const std::string via = "through " + mount;
@@ -479,7 +477,7 @@ class reach_builder {
   bool m_asked = false;
   std::shared_ptr<const mount_table> m_table;
   std::shared_ptr<const fuse_server_list> m_servers;
-  std::vector<uint64> m_mounts;
+  std::set<uint64> m_mounts;
 };
 
 }  // namespace
@@ -505,15 +503,11 @@ void reach_of(int fd, const struct stat& st, output_reach& r) {
 
 namespace {
 
-struct volume_hook {
-  void* volume;
-  volume_question ask;
-};
 // Kept for the life of the process: a volume may close as it ends. The lock
 // is held again by a volume that opens another while it answers.
 struct volume_hooks {
   std::recursive_mutex lock;
-  std::vector<volume_hook> open;
+  std::map<void*, volume_question> open;
 };
 volume_hooks& hooks() {
   static volume_hooks* const kept = new volume_hooks;
@@ -523,12 +517,10 @@ volume_hooks& hooks() {
 // Whether a layer nothing tells under `r` is unanswered, so refuses a stream:
 // no source's volume is open, or a source is read through that very layer.
 bool unknown_unanswered(const output_reach& r, const file_identities& sources) {
-  if (std::none_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.volume != nullptr; }))
-    return true;
-  for (const file_identity& s : sources)
-    for (uint64 mount : r.unknown_mounts)
-      if (s.block_device == 0 && s.device == mount) return true;
-  return false;
+  return std::none_of(sources.begin(), sources.end(), [](const file_identity& s) { return s.volume != nullptr; }) ||
+         std::any_of(sources.begin(), sources.end(), [&r](const file_identity& s) {
+           return s.block_device == 0 && std::count(r.unknown_mounts.begin(), r.unknown_mounts.end(), s.device) > 0;
+         });
 }
 
 // The layer a match came through; a disk's node is looked up only to refuse.
@@ -562,44 +554,40 @@ reach_answer said(std::string& why, const std::string& text, reach_answer answer
 
 void volume_opened(void* volume, volume_question ask) {
   const std::lock_guard<std::recursive_mutex> held(hooks().lock);
-  for (const volume_hook& h : hooks().open)
-    if (h.volume == volume) return;
-  hooks().open.push_back(volume_hook{volume, ask});
+  hooks().open.emplace(volume, ask);
 }
 
 void volume_closed(void* volume) {
   const std::lock_guard<std::recursive_mutex> held(hooks().lock);
-  std::vector<volume_hook>& all = hooks().open;
-  all.erase(std::remove_if(all.begin(), all.end(), [volume](const volume_hook& h) { return h.volume == volume; }),
-            all.end());
+  hooks().open.erase(volume);
 }
 
 void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
   std::vector<std::string> paths(1, descriptor_path(fd));
   paths.insert(paths.end(), r.behind.begin(), r.behind.end());
   const std::lock_guard<std::recursive_mutex> held(hooks().lock);
-  // A copy: a volume that answers may open others, which join the list.
-  const std::vector<volume_hook> open = hooks().open;
-  std::vector<void*> asked;
+  // A copy: a volume that answers may open others, which join the list. Each
+  // is asked once, whichever of its sources names it first.
+  std::map<void*, volume_question> open = hooks().open;
   for (const file_identity& s : sources) {
-    if (s.volume == nullptr || std::find(asked.begin(), asked.end(), s.volume) != asked.end()) continue;
-    asked.push_back(s.volume);
-    for (const volume_hook& h : open)
-      for (size_t i = 0; h.volume == s.volume && i < paths.size(); ++i) {
-        std::string where;
-        uint64 record = 0;
-        const volume_word word = h.ask(h.volume, paths[i], where, record);
-        if (word == volume_word::own) {
-          r.own = "it is " + where + " of the evidence " + s.name + " (record " + std::to_string(record) + ")";
-          r.own_untold = false;
-          return;
-        }
-        // A check that could not finish is no answer: unless another says it is the volume's, refused.
-        if (word == volume_word::untold && r.own.empty()) {
-          r.own = "cannot tell whether it is a file of the evidence " + s.name + ": " + where;
-          r.own_untold = true;
-        }
+    const auto h = open.find(s.volume);
+    if (s.volume == nullptr || h == open.end()) continue;
+    for (const std::string& path : paths) {
+      std::string where;
+      uint64 record = 0;
+      const volume_word word = h->second(s.volume, path, where, record);
+      if (word == volume_word::own) {
+        r.own = "it is " + where + " of the evidence " + s.name + " (record " + std::to_string(record) + ")";
+        r.own_untold = false;
+        return;
       }
+      // A check that could not finish is no answer: unless another says it is the volume's, refused.
+      if (word == volume_word::untold && r.own.empty()) {
+        r.own = "cannot tell whether it is a file of the evidence " + s.name + ": " + where;
+        r.own_untold = true;
+      }
+    }
+    open.erase(h);
   }
 }
 
