@@ -24,15 +24,13 @@ namespace {
 // The options whose values name files the run reads as evidence.
 const char* const kEvidenceOptions[] = {"-image", "-vmdk", "-indxfile", "-mftfile", "-partition"};
 
-// The file an evidence option's value names: a partition's, its letter and a
-// colon.
+// The file an evidence option's value names; a partition's: letter and colon.
 std::string evidence_file(const char* option, const char* value) {
   if (::strcasecmp(option, "-partition") != 0) return value;
   return value[0] != '\0' ? std::string(1, value[0]) + ":" : std::string();
 }
 
-// What stands for `file` when it opens as a source does, named as typed, as a
-// refusal names it.
+// What stands for `file` opened as a source, named as typed (refusals say it).
 void add_named(const std::string& file, uni::file_identities& found) {
   const int fd = file.empty() ? -1 : uni::open_source_descriptor(file, false, true);
   if (fd < 0) return;
@@ -78,13 +76,12 @@ void add_spellings(const std::string& typed, void (*add)(const std::string&, uni
   if (trimmed != typed && trimmed != cleaned) add(trimmed, found);
 }
 
-// What the command line names as evidence (outputs_hold_evidence). A second
-// source the parser passes over is evidence all the same. The parser may take
-// a later argument as the value, or follow a VMDK extent to its parents,
-// either maybe a name the run would not open as typed, so the command line is
-// also read with every argument that is no option cleaned. A file named with
-// a slip in its option (forgotten, misspelt, or taken as another option's
-// value) is still the image the user means to read.
+// What the command line names as evidence (outputs_hold_evidence), a second
+// source the parser passes over too. The parser may take a later argument as
+// the value, or follow a VMDK extent to its parents, maybe a name the run would
+// not open as typed: the command line is also read with every argument that is
+// no option cleaned. A file named with a slip in its option (forgotten,
+// misspelt, or taken as another option's value) is still the image meant.
 uni::file_identities named_evidence(int argc, char** argv) {
   uni::file_identities found;
   std::vector<std::string> cleaned_args;
@@ -104,20 +101,18 @@ uni::file_identities named_evidence(int argc, char** argv) {
   return found;
 }
 
-// Only a regular file or a block device can be evidence: a run whose
-// outputs are pipes or terminals opens no evidence file before its work.
-// A stream whose status is kept from the run (another user's FUSE mount
-// without allow_other still takes writes through a descriptor handed in)
-// cannot be told from the evidence either; a closed one is no stream.
+// Only a regular file or a block device can be evidence: a run whose outputs
+// are pipes or terminals opens no evidence before its work. A stream whose
+// status is kept from the run (another user's FUSE mount without allow_other
+// takes writes through a descriptor handed in) may be; a closed one is none.
 bool may_be_evidence(int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return errno != EBADF;
   return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
 }
 
-// The refusals of standard output and error (by descriptor) put off at the
-// start for a layer nothing tells, which the volume the run opens will answer
-// for; they stand where none opens.
+// The refusals of standard output and error (by descriptor) put off for a
+// layer nothing tells, till the run's volume answers; they stand if none opens.
 std::string put_off[3];
 
 // The refusal of the standard stream `fd` (1 or 2), empty when it may be
@@ -152,8 +147,7 @@ std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_
   return "refused to write: " + name + ": " + why + "\n";
 }
 
-// Says the refusals of standard output and error (empty: may be written) as the
-// header tells; true for one.
+// Says the streams' refusals (empty: none) as the header tells; true if any.
 bool refuse(const std::string& on_out, const std::string& on_err) {
   if (on_out.empty() && on_err.empty()) return false;
   release_standard_streams(on_out.empty(), on_err.empty());
@@ -180,8 +174,7 @@ bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared) {
   error_cleared = !may_be_evidence(STDOUT_FILENO) && !may_be_evidence(STDERR_FILENO);
   if (error_cleared) return false;
   const uni::file_identities evidence = named_evidence(argc, argv);
-  // A stream on a mount only a volume can tell from its own files waits for an
-  // -image, -vmdk or -partition run's volume.
+  // A stream on a mount only a volume can tell waits for the run's volume.
   bool volume_to_come = false;
   for (int i = 1; i + 1 < argc; ++i)
     for (const char* option : {"-image", "-vmdk", "-partition"})
@@ -212,8 +205,6 @@ bool outputs_on_opened_evidence(const uni::file_identities& opened) {
   return refuse(stream_refusal(STDOUT_FILENO, opened, false), stream_refusal(STDERR_FILENO, opened, false));
 }
 
-bool outputs_on_open_source(const user_ctx& ctx) { return outputs_on_opened_evidence(open_source_ids(ctx)); }
-
 int make_copy_folder(user_ctx& ctx, const uni::file_identities& held) {
   if (!ctx.copy_files || ctx.copy_dir_fd >= 0) return 0;
   uni::file_identities sources = held;
@@ -225,9 +216,8 @@ int make_copy_folder(user_ctx& ctx, const uni::file_identities& held) {
   const uni::file_identities named = named_evidence(static_cast<int>(argv.size()), argv.data());
   sources.insert(sources.end(), named.begin(), named.end());
   const std::string folder = wstring_to_utf8(ctx.copy_dir);
-  // The results folder is open to every user, as the file layer's folder maker
-  // always left it; the mask is off for its making only, so that the copies and
-  // reports made after keep the examiner's.
+  // The results folder is open to every user, as the file layer always made it;
+  // only that is made without the mask: later copies and reports keep it.
   const mode_t mask = ::umask(0);
   int fd = -1;
   const uni::folder_result made = uni::make_output_folder(folder, sources, fd);

@@ -2,13 +2,13 @@
 // quor writes its results to standard output and its messages to standard
 // error: neither may be a file it reads as evidence (by any name, a loop
 // device over it, or a file in a file system stored in it), nor anything but
-// text. They are checked before anything at all is written, and again once
-// the source is open, against the files the run really holds; what the run
-// writes in between is held in memory (hold_standard_streams). A refused
-// stream takes not a byte; the refusal is said on the other stream, which
-// first takes what was held for it, or nowhere when both are refused; the run
-// then ends with -1, standard error (where it may be written) first taking
-// what the command line tells of how to run again.
+// text. They are checked before anything is written, and again once the
+// source is open against the files the run holds, what is written in between
+// held in memory (hold_standard_streams). A refused stream takes not a byte;
+// the refusal is said on the other stream, which first takes what was held
+// for it (nowhere when both are refused), and the run ends with -1, standard
+// error (where it may be written) first taking what the command line tells
+// of how to run again.
 #include "utils/output_file.h"
 
 class user_ctx;
@@ -37,14 +37,10 @@ bool stream_put_off(int fd);
 // True, after the refusal, when a stream put off was never checked again.
 bool outputs_left_unknown();
 
-// True, after the refusal, when writing standard output or standard error
-// writes one of `opened`, the files behind a source the run holds open, or
-// cannot be told not to (uni::stream_reach). Asked while the run holds what
-// it writes.
+// True, after the refusal, when writing standard output or error writes one
+// of `opened` (the files behind a source the run holds open) or cannot be told
+// not to (uni::stream_reach); asked while the run holds what it writes.
 bool outputs_on_opened_evidence(const uni::file_identities& opened);
-
-// The same for the source open in `ctx` (open_source_ids).
-bool outputs_on_open_source(const user_ctx& ctx);
 
 // Makes the folder ctx.copy_dir when ctx.copy_files asks for copies, and holds
 // it open in ctx.copy_dir_fd: called once the source is open and checked,

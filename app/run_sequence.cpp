@@ -200,7 +200,7 @@ int run_quor(int argc, char** argv) {
       return -1;
     }
     // The files the run holds are the evidence, whatever their names.
-    if (outputs_on_open_source(ctx)) return -1;
+    if (outputs_on_opened_evidence(open_source_ids(ctx))) return -1;
     release_standard_streams();
     // Standard output that takes nothing (closed, a full disk) would lose
     // every line: stop before the work.

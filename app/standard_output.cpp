@@ -14,9 +14,8 @@
 
 namespace {
 
-// Where a held stream's writes go: into the log, to its descriptor (while its
-// last buffered bytes are let out), or nowhere (it was refused, or stopped
-// taking what was let out).
+// Where a held stream's writes go: the log, its descriptor (its last buffered
+// bytes let out), or nowhere (refused, or it stopped taking what was let out).
 enum class road { log, descriptor, dropped };
 
 struct held_stream {
@@ -29,9 +28,8 @@ struct held_stream {
 held_stream held_out = {STDOUT_FILENO, &stdout, nullptr, nullptr, road::log};
 held_stream held_err = {STDERR_FILENO, &stderr, nullptr, nullptr, road::log};
 
-// The log, and where each stretch of one stream's bytes ends. Room is made when
-// the hold begins, so that a run with little memory left still holds its banner
-// and its messages.
+// The log, and where each stretch of one stream's bytes ends; room is made as
+// the hold begins, so a run short of memory still holds banner and messages.
 const size_t HELD_ROOM = 16384;
 struct held_piece {
   int fd;
@@ -99,8 +97,7 @@ class into_stdout : public std::streambuf {
 into_stdout cout_into_stdout;
 std::streambuf* real_cout_buffer = nullptr;
 
-// Gives stdio its own FILE back, the held one's last bytes let out as `to`
-// says.
+// Gives stdio its FILE back, the held one's last bytes let out as `to` says.
 void let_go(held_stream& s, road to) {
   s.to = to;
   *s.variable = s.real;

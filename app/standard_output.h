@@ -4,27 +4,24 @@
 // stream is kept in step with stdio, so a failed write shows in either's
 // error state.
 
-// True when a write to standard output has failed so far, the release of
-// what was held for it among them; asks nothing of the system, so it may be
-// called as often as wanted.
+// True when a write to standard output has failed so far (the release of what
+// was held among them); asks the system nothing, so call it as often as wanted.
 bool standard_output_failed();
 
 // Writes out what is still held for standard output; false when that, or
 // any earlier write, failed.
 bool standard_output_flushed();
 
-// Gives each of the descriptors 0, 1 and 2 that is closed a file of no
-// consequence, so that no file the run opens later takes its number and is
-// read as standard input or written as standard output or error: the null
-// device for standard input and error, and for standard output the full
-// device, which takes nothing, so that a run whose standard output was
-// closed still fails for it. Called first, before anything is opened; a
-// device that cannot be opened leaves its descriptor closed.
+// Gives each closed descriptor of 0, 1 and 2 a file of no consequence, so no
+// file the run opens later takes its number and is read or written as a
+// standard stream: the null device for input and error, and for output the
+// full device, which takes nothing, so a run whose standard output was closed
+// still fails for it. Called before anything is opened; a device that cannot
+// be opened leaves its descriptor closed.
 void hold_standard_descriptors();
 
-// Makes a write past the process's file-size limit fail, as a full disk
-// does, so that the run says it could not write its output, instead of
-// being ended by the signal without a word.
+// Makes a write past the file-size limit fail as a full disk does, so the run
+// says it could not write its output rather than end by the signal unheard.
 void fail_writes_past_size_limit();
 
 // Until the run knows its standard output and error are no evidence (its

@@ -23,7 +23,9 @@
 #include "ntfs/index_record.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
+#include "ntfs/ntfs_structs.h"
 #include "ntfs/path_lookup.h"
+#include "time/calendar.h"
 #include "utils/byte_order.h"
 #include "utils/mount_table.h"
 #include "utils/output_reach.h"
@@ -31,9 +33,6 @@
 
 namespace {
 
-const ulong64 REFERENCE_MASK = 0xFFFFFFFFFFFFULL;
-const ulong64 TICKS_PER_SECOND = 10000000ULL;
-const int64 EPOCH_SECONDS_SINCE_1601 = 11644473600LL;
 const ulong64 FIRST_USER_RECORD = 16;  // below it the system files, which every volume holds and mounts hide
 const int MAX_DEPTH = 256;             // folders within folders; a circle of parents ends here
 
@@ -63,7 +62,7 @@ bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
   const uint16 flags = load_u16(buf, FRH_FLAGS);
   if (static_cast<size_t>(size) != record.size() || volume.m_last_fixup == RECORD_FIXUP_TORN ||
       volume.m_last_fixup == RECORD_FIXUP_INVALID || load_u32(buf, 0) != 0x454C4946 ||  // "FILE"
-      (flags & 1) == 0 || (load_u64(buf, FRH_BASE_RECORD) & REFERENCE_MASK) != 0)
+      (flags & 1) == 0 || mft_reference_entry(load_u64(buf, FRH_BASE_RECORD)) != 0)
     return false;
   out.directory = (flags & 2) != 0;
   const byte* attr = nullptr;
@@ -83,7 +82,7 @@ bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
 bool named_in(const record_facts& facts, const std::string& name, ulong64 parent) {
   const std::wstring wide = utf8_to_wstring(name);
   for (const auto& n : facts.names)
-    if (!n.second.dos_only && (n.second.parent & REFERENCE_MASK) == parent && n.second.name == wide) return true;
+    if (!n.second.dos_only && mft_reference_entry(n.second.parent) == parent && n.second.name == wide) return true;
   return false;
 }
 
@@ -95,16 +94,15 @@ bool shown_created(const std::string& path, ulong64& ticks) {
 }
 
 ulong64 ticks_of(const struct timespec& t) {
-  const int64 seconds = static_cast<int64>(t.tv_sec) + EPOCH_SECONDS_SINCE_1601;
-  return seconds < 0 ? 0 : static_cast<ulong64>(seconds) * TICKS_PER_SECOND + static_cast<ulong64>(t.tv_nsec) / 100;
+  const int64 seconds = static_cast<int64>(t.tv_sec) + static_cast<int64>(zq::unix_epoch_ticks / zq::ticks_per_second);
+  return seconds < 0 ? 0 : static_cast<ulong64>(seconds) * zq::ticks_per_second + static_cast<ulong64>(t.tv_nsec) / 100;
 }
 
 // Only a time with ticks below the second is the volume's alone (a format, and a tool that sets
 // times, write whole seconds): a time a view shows equal to the record's.
-bool to_the_tick(ulong64 shown, ulong64 recorded) { return shown == recorded && shown % TICKS_PER_SECOND != 0; }
+bool to_the_tick(ulong64 shown, ulong64 recorded) { return shown == recorded && shown % zq::ticks_per_second != 0; }
 
-// The record's creation time a mount shows (`dated`: `shown`), or its change time, which no copy
-// can set.
+// The record's creation time a mount shows (`dated`: `shown`) or its change time, no copy's to set.
 bool proves(const record_facts& facts, const struct stat& st, bool dated, ulong64 shown) {
   return facts.dated &&
          ((dated && to_the_tick(shown, facts.created)) || to_the_tick(ticks_of(st.st_ctim), facts.changed));
@@ -151,7 +149,7 @@ memo_store& store() {
 // Adds the live entries of `valid` (of the folder `folder`) to `index`, unsorted.
 void add_live(const string_indx_map& valid, ulong64 folder, folder_index& index) {
   for (const auto& e : valid) {
-    const ulong64 record = load_u64(e.second.entry, k_ie_file_reference) & REFERENCE_MASK;
+    const ulong64 record = mft_reference_entry(load_u64(e.second.entry, k_ie_file_reference));
     if (e.second.entry[k_ie_name_space] == 2 || record == folder || e.second.name.empty()) continue;
     const bool link = (load_u32(e.second.entry, k_ie_file_attributes) & 0x400) != 0;  // a reparse point
     index.entries.push_back({static_cast<uint32>(index.names.size()), record, record >= FIRST_USER_RECORD && !link});
@@ -170,9 +168,8 @@ bool root_node_entries(const CNtfs& volume, ulong64 folder, directory_index& dir
   return true;
 }
 
-// Read as the listing reads it, once a run (or again when `anew`), a piece at a time: the listing's
-// maps of a folder of many thousand names, carved ones too, are never held whole. A damaged index
-// holds nothing.
+// Read as the listing reads it, once a run (again when `anew`), a piece at a time: the listing's
+// maps of a folder of many thousand names are never held whole. A damaged index holds nothing.
 const folder_index& index_of(const CNtfs& volume, volume_memo& memo, ulong64 folder, bool anew = false) {
   const auto kept = memo.folders.find(folder);
   if (kept != memo.folders.end() && !anew) return kept->second;
@@ -216,10 +213,9 @@ int lookups_in(const std::string& at) { return ::open(at.c_str(), O_PATH | O_DIR
 
 enum class names_word { none, agree, differ };
 
-// What a folder shown as the record `folder` says of the names its index holds, each looked up
-// (never listed) with its number and, where shown, its creation time: `none` where there is no name
-// to look up, `differ` where one is missing, or a number differs after the index is read again.
-// Names made since are not looked for.
+// What a folder shown as the record `folder` says of its index's names, each looked up (never
+// listed) with its number and creation time where shown: `none` with no name to look up, `differ`
+// where one is missing or a number differs after the index is read again; names made since aside.
 names_word names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
   const uni::held_descriptor dir(lookups_in(at));
   for (bool anew : {false, true}) {
@@ -285,7 +281,7 @@ std::string path_by_parents(const CNtfs& volume, ulong64 number) {
                                    [](const file_name_map::value_type& n) { return !n.second.dos_only; });
     if (name == facts.names.end()) return "...";
     path.insert(0, "\\" + wstring_to_utf8(name->second.name));
-    number = name->second.parent & REFERENCE_MASK;
+    number = mft_reference_entry(name->second.parent);
   }
   return path;
 }
@@ -366,9 +362,8 @@ std::vector<std::string> names_in(const std::string& path) {
 }
 
 // Through a FUSE view that numbers files its own way: its top stands for the volume's folder its
-// mount's root field names when it shows that folder (and no other creation time); the path below
-// leads name by name through the volume's indexes as far as they hold it (names made through the
-// view and not written back yet lie in the last folder found).
+// mount's root field names where it shows that folder (and no other creation time); the path below
+// follows the volume's indexes as far as they hold it (names made since lie in the last folder).
 bool named_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, const struct stat& st,
                   uint64& record, std::string& in_volume) {
   uni::mount_entry m;
@@ -416,9 +411,8 @@ struct fresh_reads {
   ~fresh_reads() { if (v.m_mft_cache_len == 0) v.m_mft_cache_pos = pos, v.m_mft_cache_len = uint32(length); }
 };
 
-// The evidence is the disk, not only the volume listed: the other NTFS volumes its partition table
-// holds (an image's, a device's, a VMDK chain's), opened the first time an output lies where one
-// may be mounted.
+// The evidence is the disk: the other NTFS volumes its partition table holds (an image's, a
+// device's, a VMDK chain's), opened the first time an output lies where one may be mounted.
 void open_disk_volumes(const CNtfs& volume, volume_memo& memo, const std::string& at) {
   uni::mount_entry m;
   disk_handle* disk = volume.get_disk_handle();

@@ -12,7 +12,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
 
 namespace uni {
 
@@ -163,11 +162,11 @@ std::vector<std::string> rclone_remote_folders(const mount_entry& m) {
   std::string proc;
   const std::vector<std::string> args = server_of(m, proc);
   const std::string remote = "[" + m.source.substr(0, colon) + "]", below = m.source.substr(colon + 1);
-  std::string text, line, type, upstreams;
+  std::string text, type, upstreams;
   for (const std::string& config : configs_of(args, proc))
     if ((text = file_text(config)).find(remote) != std::string::npos) break;
-  std::istringstream config(text);
-  for (bool in = false; std::getline(config, line);) {
+  bool in = false;
+  for (const std::string& line : split(text, '\n')) {
     if (!line.empty() && line[0] == '[') in = line.compare(0, remote.size(), remote) == 0;
     const size_t equals = line.find('=');
     if (!in || equals == std::string::npos) continue;

@@ -89,12 +89,12 @@ TEST(EvidenceGuard, OutputsOnTheOpenSourceAreRefused) {
     const std::string before = read_whole(s.held);
     // Standard output on the file held, then both outputs: refused each
     // time, the refusal said where it can be.
-    EXPECT_EQ(with_outputs(s.held, err, false, [&] { return outputs_on_open_source(ctx) ? 1 : 0; }), 1) << s.how;
+    EXPECT_EQ(with_outputs(s.held, err, false, [&] { return outputs_on_opened_evidence(open_source_ids(ctx)) ? 1 : 0; }), 1) << s.how;
     EXPECT_EQ(read_whole(err), refused(s.held)) << s.how;
-    EXPECT_EQ(with_outputs(s.held, err, true, [&] { return outputs_on_open_source(ctx) ? 1 : 0; }), 1) << s.how;
+    EXPECT_EQ(with_outputs(s.held, err, true, [&] { return outputs_on_opened_evidence(open_source_ids(ctx)) ? 1 : 0; }), 1) << s.how;
     EXPECT_EQ(read_whole(s.held), before) << s.how;
     // Any other file takes the run, silently.
-    EXPECT_EQ(with_outputs(other, err, false, [&] { return outputs_on_open_source(ctx) ? 1 : 0; }), 0) << s.how;
+    EXPECT_EQ(with_outputs(other, err, false, [&] { return outputs_on_opened_evidence(open_source_ids(ctx)) ? 1 : 0; }), 0) << s.how;
     EXPECT_EQ(read_whole(err), "") << s.how;
   }
 
