@@ -322,15 +322,17 @@ std::string path_in_volume(const CNtfs& volume, const std::vector<shown_folder>&
 // holds names shows them with their numbers.
 bool numbered_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, const struct stat& st,
                      uint64& record, std::string& in_volume) {
+  record_facts facts;
+  // Most views number files their own way: their folder is no folder record, and nothing more is asked.
+  if (!read_facts(volume, static_cast<ulong64>(st.st_ino), facts) || !facts.directory) return false;
   const std::vector<shown_folder> chain = folders_up(at, st);
   bool proven = false;
   for (size_t i = 0; i < chain.size(); ++i) {
-    record_facts facts;
     ulong64 shown = 0;
     const std::string& here = chain[i].at;
+    if ((i > 0 && !read_facts(volume, chain[i].st.st_ino, facts)) || !facts.directory) return false;
     const bool dated = shown_created(here, shown);
-    if (!read_facts(volume, static_cast<ulong64>(chain[i].st.st_ino), facts) || !facts.directory ||
-        (dated && (!facts.dated || shown != facts.created)) ||
+    if ((dated && (!facts.dated || shown != facts.created)) ||
         (i + 1 < chain.size() && !named_in(facts, here.substr(here.rfind('/') + 1), chain[i + 1].st.st_ino)))
       return false;
     proven = proven || proves(facts, chain[i].st, dated, shown);
