@@ -393,7 +393,6 @@ bool named_folder(const CNtfs& volume, volume_memo& memo, const std::string& at,
   }
   if (folder == ~0ULL) return false;
   record = folder;
-  in_volume.clear();
   for (size_t i = 0; i < names.size(); ++i) {
     in_volume += "\\" + names[i];
     if (i < root_field || folder == ~0ULL) continue;

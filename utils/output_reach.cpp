@@ -100,6 +100,7 @@ struct place {
   std::string name;
   std::string open_by;
   struct stat st;
+  const mount_entry* mount = nullptr;  // its mount, where the walk looked it up already
 };
 
 // What a FUSE server holds, opened through the server's own descriptor.
@@ -170,7 +171,7 @@ class reach_builder {
     }
     // A file system on a disk of its own is no view, and stored on that disk
     // alone: the table, dearest to read where mounts are many, is not asked.
-    const mount_entry* m = on_a_disk(p) ? nullptr : mount_of(p);
+    const mount_entry* m = m_pending.back().mount = on_a_disk(p) ? nullptr : mount_of(p);
     if (m != nullptr && depth == 0 && may_show_a_volume(*m))
       m_reach.volume_layer = "it lies on the mount at " + m->mount_point + " (" + m->type +
                              "), which only the evidence's volume can tell from its own files, and none opened";
@@ -392,7 +393,7 @@ class reach_builder {
   void add_store_of(const place& p, int depth, bool views) {
     if (on_a_disk(p)) {
       add_under_disk(static_cast<uint64>(p.st.st_dev), depth + 1, false);
-    } else if (const mount_entry* m = mount_of(p)) {
+    } else if (const mount_entry* m = p.mount != nullptr ? p.mount : mount_of(p)) {
       if (views) add_views(p, *m, false, depth);
       add_under_mount(m, depth + 1);
     }
