@@ -2,11 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
+#include <sys/statfs.h>
 #include <sys/xattr.h>
 
 #include <algorithm>
-#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -35,16 +34,21 @@ namespace {
 
 const ulong64 FIRST_USER_RECORD = 16;  // below it the system files, which every volume holds and mounts hide
 const int MAX_DEPTH = 256;             // folders within folders; a circle of parents ends here
+// What asking one folder of a view costs at most: names looked up through it, records and index
+// records read to find names whose records hold a time to the tick.
+const int MOST_LOOKUPS = 8, MOST_RECORDS = 64, MOST_INDEX_RECORDS = 4;
+const ulong64 NONE = ~0ULL;
+const long FUSE_MAGIC = 0x65735546;  // statfs's type of every FUSE file system, fuseblk's too
 
 struct record_facts {
-  bool whole = false, directory = false, dated = false, sized = false;
-  ulong64 created = 0, modified = 0, changed = 0, size = 0;  // $STANDARD_INFORMATION's times; the unnamed stream's
+  bool whole = false, directory = false;
+  ulong64 created = 0, changed = 0;  // $STANDARD_INFORMATION's creation and MFT change times
   file_name_map names;
 };
 
-// A base record in use, read whole, no sector torn: anything less is damage and never matches. A
-// record whose bytes cannot be read at all (not damage: no "FILE" there, past the image's end, no
-// run of $MFT maps it) leaves the check without an answer.
+// A base record in use, read whole, no sector torn, dated and named: anything less is damage and
+// never matches. A record whose bytes cannot be read at all (not damage: no "FILE" there, past the
+// image's end, no run of $MFT maps it) leaves the check without an answer.
 bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
   out = record_facts();
   std::vector<byte> record(volume.m_mft_record_alloc_size);
@@ -67,16 +71,11 @@ bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
   out.directory = (flags & 2) != 0;
   const byte* attr = nullptr;
   byte_view value;
-  out.dated = find_attribute(buf, length, ATTR_STANDARD_INFORMATION, attr) &&
-              resident_value(attr, load_u32(attr, AH_LENGTH), value) && value.u64(0, out.created) &&
-              value.u64(8, out.modified) && value.u64(16, out.changed);
-  // The unnamed stream sorts first; one kept in an extension record leaves the size untold.
-  if (find_attribute(buf, length, ATTR_DATA, attr) && attr[AH_NAME_LENGTH] == 0) {
-    const bool resident = attr[AH_NON_RESIDENT] == 0;
-    out.sized = load_u32(attr, AH_LENGTH) >= (resident ? AH_RESIDENT_SIZE : AH_NON_RESIDENT_SIZE);
-    if (out.sized) out.size = resident ? load_u32(attr, AH_VALUE_LENGTH) : load_u64(attr, AH_DATA_SIZE);
-  }
-  return out.whole = collect_all_file_names(out.names, &volume, number, buf, true, ~0ULL) && !out.names.empty();
+  const bool dated = find_attribute(buf, length, ATTR_STANDARD_INFORMATION, attr) &&
+                     resident_value(attr, load_u32(attr, AH_LENGTH), value) && value.u64(0, out.created) &&
+                     value.u64(16, out.changed);
+  return out.whole = dated && collect_all_file_names(out.names, &volume, number, buf, true, ~0ULL) &&
+                     !out.names.empty();
 }
 
 bool named_in(const record_facts& facts, const std::string& name, ulong64 parent) {
@@ -98,40 +97,94 @@ ulong64 ticks_of(const struct timespec& t) {
   return seconds < 0 ? 0 : static_cast<ulong64>(seconds) * zq::ticks_per_second + static_cast<ulong64>(t.tv_nsec) / 100;
 }
 
-// Only a time with ticks below the second is the volume's alone (a format, and a tool that sets
-// times, write whole seconds): a time a view shows equal to the record's.
-bool to_the_tick(ulong64 shown, ulong64 recorded) { return shown == recorded && shown % zq::ticks_per_second != 0; }
+// A format, and every tool that sets times, writes whole seconds.
+bool ticked(ulong64 time) { return time % zq::ticks_per_second != 0; }
 
-// The record's creation time a mount shows (`dated`: `shown`) or its change time, no copy's to set.
-bool proves(const record_facts& facts, const struct stat& st, bool dated, ulong64 shown) {
-  return facts.dated &&
-         ((dated && to_the_tick(shown, facts.created)) || to_the_tick(ticks_of(st.st_ctim), facts.changed));
+// What no copy and no other volume holds: the record's change time to the tick, which a mount
+// shows as the file's and no copy can set, or its creation time as ntfs-3g shows it (asked only
+// then: through a view, a round trip).
+bool proves(const record_facts& facts, const struct stat& st, const std::string& at) {
+  ulong64 created = 0;
+  return facts.whole && ((ticked(facts.changed) && ticks_of(st.st_ctim) == facts.changed) ||
+                         (ticked(facts.created) && shown_created(at, created) && created == facts.created));
 }
 
-// A folder's live entries under the names its mounts show (no DOS-only name), sorted.
-struct folder_index {
-  struct entry {
-    uint32 at;  // its name's first byte in `names`, NUL-ended
-    ulong64 record;
-    bool always_shown;  // neither a system file nor a link, which a view may hide
-  };
-  std::string names;
-  std::vector<entry> entries;
+// Calls `each(entry, below)` for the entries of the index node at `node` in their order (`below`:
+// the VCN of the node under the entry, or NONE); an entry that holds no name, as the last, comes as
+// null. Stops where `each` says false, or the node's own bounds end.
+template <class Each>
+void each_entry(const byte* node, uint32 length, Each each) {
+  if (node == nullptr || length < 16) return;
+  const ulong64 end = std::min<ulong64>(load_u32(node, 4), length);
+  for (ulong64 at = load_u32(node, 0); at + 16 <= end;) {
+    const byte* e = node + at;
+    const uint32 size = load_u16(e, k_ie_entry_length), flags = load_u16(e, k_ie_flags);
+    if (size < 16 || at + size > end) return;
+    const bool down = (flags & 1) != 0 && size >= 24;
+    const bool named = (flags & 2) == 0 && k_ie_name + 2u * e[k_ie_name_length] + (down ? 8u : 0u) <= size;
+    if (!each(named ? e : nullptr, down ? load_u64(e, size - 8) : NONE) || (flags & 2) != 0) return;
+    at += size;
+  }
+}
 
-  const char* name(const entry& e) const { return names.c_str() + e.at; }
-  const entry* find(const std::string& wanted) const {
-    const auto at = std::lower_bound(entries.begin(), entries.end(), wanted,
-                                     [this](const entry& e, const std::string& w) { return w.compare(name(e)) > 0; });
-    return at != entries.end() && wanted == name(*at) ? &*at : nullptr;
+// A folder's index, read a node at a time: never whole.
+struct index_tree {
+  directory_index dir;
+  std::vector<byte> record;
+
+  bool read(const CNtfs& volume, ulong64 folder) { return read_directory_index(volume, folder, dir); }
+
+  // The root's node (`vcn` NONE) or that of the index record at `vcn`, `length` bytes; null for
+  // what is no record of this index in use (the bitmap's word: a freed record keeps old names).
+  const byte* node(const CNtfs& volume, ulong64 vcn, uint32& length) {
+    length = static_cast<uint32>(dir.root_node.size());
+    if (vcn == NONE) return dir.root_node.data();
+    // Records smaller than a cluster are counted in 512-byte blocks.
+    const uint32 size = dir.record_size, unit = size >= volume.m_cluster_size ? volume.m_cluster_size : 512;
+    const ulong64 at = vcn * unit;
+    ulong64 total = 0;
+    if (!is_valid_index_record_size(size) || unit == 0 || vcn > ~0ULL / unit || at % size != 0 ||
+        !index_record_in_use(dir, at / size) ||
+        !volume.read_index_allocation_piece(record, dir.runs, size, dir.allocation_size, at, size, total) ||
+        record.size() < size || load_u32(record.data(), 0) != 0x58444E49 || load_u64(record.data(), 16) != vcn)
+      return nullptr;
+    length = size - INDX_NODE_OFFSET;
+    return record.data() + INDX_NODE_OFFSET;
   }
 };
 
+// Calls `visit` with the named live entries of the folder's index, its root node's first, then
+// those of the records below, at most MOST_INDEX_RECORDS of them, till `visit` says false.
+template <class Visit>
+void index_entries(const CNtfs& volume, ulong64 folder, Visit visit) {
+  index_tree tree;
+  std::deque<ulong64> below(1, NONE);
+  bool more = tree.read(volume, folder);
+  for (int read = 0; more && !below.empty() && read <= MOST_INDEX_RECORDS; ++read) {
+    uint32 length = 0;
+    const byte* node = tree.node(volume, below.front(), length);
+    below.pop_front();
+    each_entry(node, length, [&](const byte* e, ulong64 child) {
+      if (child != NONE) below.push_back(child);
+      return more = e == nullptr || visit(e);
+    });
+  }
+}
+
+ulong64 entry_record(const byte* e) { return mft_reference_entry(load_u64(e, k_ie_file_reference)); }
+
+std::string entry_name(const byte* e) {
+  std::string name;
+  utf16le_name_to_utf8(name, e + k_ie_name, e[k_ie_name_length]);
+  return name;
+}
+
 // What the check has read of one volume this run.
 struct volume_memo {
-  std::map<ulong64, folder_index> folders;
-  std::map<ulong64, record_facts> records;  // without their names
-  std::map<uint64, ulong64> views;  // by mount ID: the folder a view's top stands for, ~0 for none
-  bool disk_read = false;                   // the other volumes of its disk looked for
+  std::vector<uint16> upcase;  // $UpCase: how the volume orders names
+  bool upcase_read = false;
+  std::map<std::string, bool> shows;  // "<mount ID> <record> <folder>": whether that folder of a view is it
+  bool disk_read = false;             // the other volumes of its disk looked for
   std::vector<std::pair<ulong64, std::unique_ptr<CNtfs>>> disk_volumes;  // by byte offset
 };
 
@@ -146,126 +199,104 @@ memo_store& store() {
   return *kept;
 }
 
-// Adds the live entries of `valid` (of the folder `folder`) to `index`, unsorted.
-void add_live(const string_indx_map& valid, ulong64 folder, folder_index& index) {
-  for (const auto& e : valid) {
-    const ulong64 record = mft_reference_entry(load_u64(e.second.entry, k_ie_file_reference));
-    if (e.second.entry[k_ie_name_space] == 2 || record == folder || e.second.name.empty()) continue;
-    const bool link = (load_u32(e.second.entry, k_ie_file_attributes) & 0x400) != 0;  // a reparse point
-    index.entries.push_back({static_cast<uint32>(index.names.size()), record, record >= FIRST_USER_RECORD && !link});
-    index.names.append(e.second.name).push_back('\0');
+const std::vector<uint16>& upcase_of(CNtfs& volume, volume_memo& memo) {
+  if (memo.upcase_read) return memo.upcase;
+  memo.upcase_read = true;
+  std::vector<data_run> runs;
+  byte* resident = nullptr;
+  uint32 resident_size = 0;
+  std::vector<byte> table(131072);
+  int size = static_cast<int>(table.size());
+  if (volume.find_data_runs(10, runs, resident, resident_size, true) && resident == nullptr &&
+      volume.read_attribute_data(runs, 0, table.data(), size) && size == static_cast<int>(table.size()))
+    for (size_t i = 0; i < table.size(); i += 2) memo.upcase.push_back(load_u16(table.data(), i));
+  delete[] resident;
+  return memo.upcase;
+}
+
+// A name's order against an entry's (`units` UTF-16 units at `name`) as the volume's index orders
+// them: by their upper-case forms, ASCII's alone where $UpCase cannot be read.
+int collate(const std::vector<uint16>& up, const std::vector<uint16>& want, const byte* name, uint32 units) {
+  const auto fold = [&up](uint16 u) { return u < up.size() ? up[u] : u >= 'a' && u <= 'z' ? uint16(u - 32) : u; };
+  for (size_t i = 0; i < want.size() && i < units; ++i) {
+    const uint16 a = fold(want[i]), b = fold(load_u16(name, 2 * i));
+    if (a != b) return a < b ? -1 : 1;
   }
+  return want.size() < units ? -1 : want.size() > units ? 1 : 0;
 }
 
-// The live entries of the folder's $INDEX_ROOT node, added to `index` as the listing reads them;
-// `dir` keeps what the rest of the index is read by. False where there is no index.
-bool root_node_entries(const CNtfs& volume, ulong64 folder, directory_index& dir, folder_index& index) {
-  string_indx_map valid;
-  inode_indx_mmap carved;
-  if (!read_directory_index(volume, folder, dir)) return false;
-  parse_index_node_w_carve(valid, carved, folder, dir.root_node.data(), static_cast<int>(dir.root_node.size()), 0);
-  add_live(valid, folder, index);
-  return true;
+bool same_units(const std::vector<uint16>& want, const byte* name, uint32 units) {
+  for (size_t i = 0; i < want.size() && i < units; ++i)
+    if (want[i] != load_u16(name, 2 * i)) return false;
+  return want.size() == units;
 }
 
-// Read as the listing reads it, once a run (again when `anew`), a piece at a time: the listing's
-// maps of a folder of many thousand names are never held whole. A damaged index holds nothing.
-const folder_index& index_of(const CNtfs& volume, volume_memo& memo, ulong64 folder, bool anew = false) {
-  const auto kept = memo.folders.find(folder);
-  if (kept != memo.folders.end() && !anew) return kept->second;
-  folder_index index;
-  directory_index dir;
-  const uint32 size = root_node_entries(volume, folder, dir, index) ? dir.record_size : 0;
-  string_indx_map valid;
-  inode_indx_mmap carved;
-  std::vector<byte> piece;
-  ulong64 total = 0;
-  for (ulong64 first = 0; !dir.runs.empty() && is_valid_index_record_size(size) &&
-                          volume.read_index_allocation_piece(piece, dir.runs, size, dir.allocation_size, first,
-                                                             64ULL * size, total);
-       first += piece.size()) {
-    valid.clear();
-    carved.clear();
-    for (size_t at = 0; at + size <= piece.size(); at += size)
-      if (index_record_in_use(dir, (first + at) / size) && load_u32(piece.data(), at) == 0x58444E49)  // "INDX"
-        parse_indx_buffer_w_carve(valid, carved, folder, piece.data() + at, static_cast<int>(size), 0);
-    add_live(valid, folder, index);
+// The record the folder's index gives `name` (that name, else one that differs only by case),
+// found down its tree as the index orders names; NONE where it holds none.
+ulong64 child_named(CNtfs& volume, volume_memo& memo, ulong64 folder, const std::string& name) {
+  std::vector<uint16> want;
+  index_tree tree;
+  if (!utf8_to_utf16(want, name) || want.empty() || !tree.read(volume, folder)) return NONE;
+  const std::vector<uint16>& up = upcase_of(volume, memo);
+  ulong64 vcn = NONE, exact = NONE, folded = NONE;
+  for (int depth = 0; depth < MAX_DEPTH && exact == NONE; ++depth) {
+    uint32 length = 0;
+    ulong64 down = NONE;
+    const byte* node = tree.node(volume, vcn, length);
+    each_entry(node, length, [&](const byte* e, ulong64 below) {
+      const int order = e == nullptr ? -1 : collate(up, want, e + k_ie_name, e[k_ie_name_length]);
+      if (order < 0) down = below;
+      if (order != 0) return order > 0;
+      // Names that differ only by case lie side by side: the exact one may follow.
+      (same_units(want, e + k_ie_name, e[k_ie_name_length]) ? exact : folded) = entry_record(e);
+      return exact == NONE;
+    });
+    if (down == NONE) break;
+    vcn = down;
   }
-  std::sort(index.entries.begin(), index.entries.end(),
-            [&index](const folder_index::entry& a, const folder_index::entry& b) {
-              return std::strcmp(index.name(a), index.name(b)) < 0;
-            });
-  index.names.shrink_to_fit();
-  index.entries.shrink_to_fit();
-  return memo.folders[folder] = std::move(index);
+  return exact != NONE ? exact : folded;
 }
 
-const record_facts& facts_of(const CNtfs& volume, volume_memo& memo, ulong64 number) {
-  const auto kept = memo.records.find(number);
-  if (kept != memo.records.end()) return kept->second;
-  record_facts& facts = memo.records[number];
-  facts.whole = read_facts(volume, number, facts) && facts.dated;
-  facts.names.clear();
-  return facts;
+// Whether the folder `at` a view shows is the volume's folder `folder`: some entry of its index,
+// looked up by name through the view (a few, never a listing), shows its record's time to the
+// tick. A name missing, a time that differs, a record damaged: nothing either way, as views fold
+// case, answer other names and show what they cached a while ago.
+bool shows(CNtfs& volume, const std::string& at, ulong64 folder) {
+  const uni::held_descriptor dir(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  int asked = 0, read = 0;
+  bool proven = false;
+  index_entries(volume, folder, [&](const byte* e) {
+    const ulong64 number = entry_record(e);
+    record_facts facts;
+    struct stat st;
+    // A DOS name is another name of a record its long name gives.
+    if (e[k_ie_name_space] == 2 || number < FIRST_USER_RECORD || number == folder) return true;
+    if (dir.fd < 0 || ++read > MOST_RECORDS) return false;
+    if (!read_facts(volume, number, facts) || !(ticked(facts.created) || ticked(facts.changed))) return true;
+    const std::string name = entry_name(e);
+    proven = ::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && proves(facts, st, at + "/" + name);
+    return !proven && ++asked < MOST_LOOKUPS;
+  });
+  return proven;
 }
-
-int lookups_in(const std::string& at) { return ::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }  // no FUSE open
 
 enum class names_word { none, agree, differ };
 
-// What a folder shown as the record `folder` says of its index's names, each looked up (never
-// listed) with its number and creation time where shown: `none` with no name to look up, `differ`
-// where one is missing or a number differs after the index is read again; names made since aside.
-names_word names_agree(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
-  const uni::held_descriptor dir(lookups_in(at));
-  for (bool anew : {false, true}) {
-    const folder_index& index = index_of(volume, memo, folder, anew);
-    names_word word = names_word::none;
-    for (const auto& e : index.entries) {
-      struct stat st;
-      ulong64 created = 0;
-      if (e.record < FIRST_USER_RECORD) continue;
-      if (dir.fd < 0 || ::fstatat(dir.fd, index.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0) return names_word::differ;
-      const bool differs = static_cast<ulong64>(st.st_ino) != e.record ||
-                           (shown_created(at + "/" + index.name(e), created) &&
-                            created != facts_of(volume, memo, e.record).created);
-      word = differs ? names_word::differ : names_word::agree;
-      if (differs) break;
-    }
-    if (word != names_word::differ) return word;
-  }
-  return names_word::differ;
-}
-
-// Whether the folder `at` of a view that numbers files its own way shows every live entry of the
-// volume's folder `folder`, each by its name with its record's size and time to the tick (or later:
-// written through the view), whatever else it shows. Some time must agree to the tick: any copy
-// made since is later, so a few later ones before any agrees end the search. Damage in the volume
-// neither proves nor disproves.
-bool shows_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, ulong64 folder) {
-  const uni::held_descriptor dir(lookups_in(at));
-  struct stat st;
-  // The names of the index's root node first: a folder that lacks one needs no more read.
-  folder_index top;
-  directory_index unread;
-  if (memo.folders.count(folder) == 0) root_node_entries(volume, folder, unread, top);
-  for (const auto& e : top.entries)
-    if (e.always_shown && (dir.fd < 0 || ::fstatat(dir.fd, top.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0)) return false;
-  const folder_index& index = index_of(volume, memo, folder);
-  bool proof = false;
-  int later = 0;
-  for (const auto& e : index.entries) {
-    if (!e.always_shown) continue;
-    if (dir.fd < 0 || ::fstatat(dir.fd, index.name(e), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-    const record_facts& f = facts_of(volume, memo, e.record);
-    const ulong64 shown = ticks_of(st.st_mtim);
-    later += f.whole && shown > f.modified;
-    if (f.whole && (f.directory != S_ISDIR(st.st_mode) || shown < f.modified || (later > 8 && !proof) ||
-                    (shown == f.modified && !f.directory && f.sized && f.size != static_cast<ulong64>(st.st_size))))
-      return false;
-    proof = proof || (f.whole && (to_the_tick(shown, f.modified) || to_the_tick(ticks_of(st.st_ctim), f.changed)));
-  }
-  return proof;
+// What a folder shown as the record `folder` says of the first user names of its index, each
+// looked up with its number: `none` with no name to look up.
+names_word names_agree(const CNtfs& volume, const std::string& at, ulong64 folder) {
+  const uni::held_descriptor dir(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  names_word word = names_word::none;
+  int asked = 0;
+  index_entries(volume, folder, [&](const byte* e) {
+    struct stat st;
+    if (e[k_ie_name_space] == 2 || entry_record(e) < FIRST_USER_RECORD || entry_record(e) == folder) return true;
+    const bool same = dir.fd >= 0 && ::fstatat(dir.fd, entry_name(e).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      static_cast<ulong64>(st.st_ino) == entry_record(e);
+    word = same ? names_word::agree : names_word::differ;
+    return same && ++asked < MOST_LOOKUPS;
+  });
+  return word;
 }
 
 std::string parent_of(const std::string& path) { return path.rfind('/') == 0 ? "/" : path.substr(0, path.rfind('/')); }
@@ -286,65 +317,74 @@ std::string path_by_parents(const CNtfs& volume, ulong64 number) {
   return path;
 }
 
-// A folder a mount shows, and its status there.
-struct shown_folder {
+// A file or folder on the way up a mount, with the path the system gives it.
+struct level {
   std::string at;
   struct stat st;
 };
 
-// The folders a mount shows from `at` up to the volume's root, or to the top of its mount where
-// that comes first.
-std::vector<shown_folder> folders_up(std::string at, struct stat st) {
-  std::vector<shown_folder> chain;
-  for (int depth = 0; depth < MAX_DEPTH; ++depth) {
-    chain.push_back({at, st});
+// The output (with `file`, the file `name` of status `st`) and the folders above it on its mount,
+// walked up by "..": to the volume's root, or to the top of the mount where that comes first.
+std::vector<level> levels_up(const std::string& name, const struct stat& st, bool file) {
+  std::vector<level> up;
+  if (file) up.push_back({name, st});
+  std::string at = file ? parent_of(name) : name;
+  uni::held_descriptor dir(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  struct stat in;
+  for (int depth = 0; dir.fd >= 0 && depth < MAX_DEPTH && ::fstat(dir.fd, &in) == 0; ++depth) {
+    if (!up.empty() && (in.st_dev != up.back().st.st_dev || in.st_ino == up.back().st.st_ino)) break;
+    up.push_back({at, in});
+    if (in.st_ino == ROOT_DIRECTORY_ENTRY || at == "/") break;
+    dir.reset(::openat(dir.fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
     at = parent_of(at);
-    if (st.st_ino == ROOT_DIRECTORY_ENTRY || chain.back().at == "/" || ::stat(at.c_str(), &st) != 0 ||
-        st.st_dev != chain.back().st.st_dev)
-      break;
   }
-  return chain;
+  return up;
 }
 
-// The volume's path of the first folder of `chain` ("" for the root): the names the mount shows
-// below its top, the records' own parents above it.
-std::string path_in_volume(const CNtfs& volume, const std::vector<shown_folder>& chain) {
-  const shown_folder& top = chain.back();
+// The volume's path of the first of `up` ("" for the root): the names the mount shows below its
+// top, the records' own parents above it.
+std::string path_in_volume(const CNtfs& volume, const std::vector<level>& up) {
+  const level& top = up.back();
   std::string path = path_by_parents(volume, static_cast<ulong64>(top.st.st_ino)) +
-                     chain.front().at.substr(top.at == "/" ? 0 : top.at.size());
+                     up.front().at.substr(top.at == "/" ? 0 : top.at.size());
   std::replace(path.begin(), path.end(), '/', '\\');
   return path;
 }
 
-// The folder `at` (status `st`) by the numbers its mount shows: each one up to the root, or to the
-// top of its mount, is the record of its number, a folder named so in the parent shown above it,
-// and what only this volume holds agrees: a time to the tick, else the nearest folder whose index
-// holds names shows them with their numbers.
-bool numbered_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, const struct stat& st,
-                     uint64& record, std::string& in_volume) {
-  record_facts facts;
-  // Most views number files their own way: their folder is no folder record, and nothing more is asked.
-  if (!read_facts(volume, static_cast<ulong64>(st.st_ino), facts) || !facts.directory) return false;
-  const std::vector<shown_folder> chain = folders_up(at, st);
-  bool proven = false;
-  for (size_t i = 0; i < chain.size(); ++i) {
+// Where none of the records on the way holds a time to the tick (a volume formatted with whole
+// seconds and not written since): each is named so in the folder shown above it, no creation time
+// shown differs, and the nearest folder whose index holds user names shows them under their numbers.
+bool named_chain(const CNtfs& volume, const std::vector<level>& up) {
+  for (size_t i = 0; i < up.size(); ++i) {
+    record_facts facts;
     ulong64 shown = 0;
-    const std::string& here = chain[i].at;
-    if ((i > 0 && !read_facts(volume, chain[i].st.st_ino, facts)) || !facts.directory) return false;
-    const bool dated = shown_created(here, shown);
-    if ((dated && (!facts.dated || shown != facts.created)) ||
-        (i + 1 < chain.size() && !named_in(facts, here.substr(here.rfind('/') + 1), chain[i + 1].st.st_ino)))
+    const std::string& at = up[i].at;
+    if (!read_facts(volume, up[i].st.st_ino, facts) || (shown_created(at, shown) && shown != facts.created) ||
+        (i + 1 < up.size() && !named_in(facts, at.substr(at.rfind('/') + 1), up[i + 1].st.st_ino)))
       return false;
-    proven = proven || proves(facts, chain[i].st, dated, shown);
   }
-  for (size_t i = 0; !proven && i < chain.size(); ++i) {
-    const names_word word = names_agree(volume, memo, chain[i].at, static_cast<ulong64>(chain[i].st.st_ino));
-    if (word == names_word::differ) return false;
-    proven = word == names_word::agree;
+  for (const level& l : up) {
+    const names_word word = S_ISDIR(l.st.st_mode) ? names_agree(volume, l.at, l.st.st_ino) : names_word::none;
+    if (word != names_word::none) return word == names_word::agree;
   }
-  if (!proven) return false;
-  record = static_cast<uint64>(st.st_ino);
-  in_volume = path_in_volume(volume, chain);
+  return false;
+}
+
+// By the numbers a mount shows (ntfs-3g, lowntfs-3g, bindfs, a kernel bind mount): the output, or
+// a folder above it, is the record of its number, of its kind, and shows a time of it to the tick.
+// A damaged record ends the way up.
+bool numbered(const CNtfs& volume, const std::vector<level>& up, uint64& record, std::string& path) {
+  bool proven = false, ticks = false;
+  size_t whole = 0;
+  for (; whole < up.size() && !proven; ++whole) {
+    record_facts facts;
+    if (!read_facts(volume, up[whole].st.st_ino, facts) || facts.directory != S_ISDIR(up[whole].st.st_mode)) break;
+    ticks = ticks || ticked(facts.created) || ticked(facts.changed);
+    proven = proves(facts, up[whole].st, up[whole].at);
+  }
+  if (!proven && (ticks || whole < up.size() || !named_chain(volume, up))) return false;
+  record = static_cast<uint64>(up.front().st.st_ino);
+  path = path_in_volume(volume, up);
   return true;
 }
 
@@ -363,45 +403,52 @@ std::vector<std::string> names_in(const std::string& path) {
   return names;
 }
 
-// Through a FUSE view that numbers files its own way: its top stands for the volume's folder its
-// mount's root field names where it shows that folder (and no other creation time); the path below
-// follows the volume's indexes as far as they hold it (names made since lie in the last folder).
-bool named_folder(const CNtfs& volume, volume_memo& memo, const std::string& at, const struct stat& st,
-                  uint64& record, std::string& in_volume) {
+// Through a FUSE view that numbers files its own way: a folder the view shows that is the volume's
+// (shows), the one its mount stands for (its root field names it) at its top, or the volume's root
+// at its top or at any folder between it and `folder`, the top first. The output lies at or below
+// it, however its names were made, renamed or folded through the view; its record and path follow
+// the volume's indexes as far as they hold those names (`base`: a file's, "" for a folder).
+bool named(CNtfs& volume, volume_memo& memo, const std::string& folder, const std::string& base, uint64& record,
+           std::string& path) {
+  struct statfs fs;
   uni::mount_entry m;
-  std::string inner;  // the root field's folders, then those below the mount point
-  if (major(st.st_dev) != 0 || !mount_at(at, m) || !uni::is_fuse(m) ||  // no FUSE mount is a disk's
-      !uni::inner_path(at, m, inner))
+  std::string inner;
+  if (::statfs(folder.c_str(), &fs) != 0 || fs.f_type != FUSE_MAGIC || !mount_at(folder, m) ||
+      !uni::inner_path(folder, m, inner))
     return false;
-  const size_t root_field = names_in(m.root).size();
   const std::vector<std::string> names = names_in(inner);
-  // What the view's top stands for is asked once a run.
-  const auto told = memo.views.find(m.id);
-  ulong64 folder = told != memo.views.end() ? told->second : ROOT_DIRECTORY_ENTRY, created = 0;
-  if (told == memo.views.end()) {
-    struct stat top;
-    for (size_t i = 0; i < root_field && folder != ~0ULL; ++i) {
-      const folder_index::entry* child = index_of(volume, memo, folder).find(names[i]);
-      folder = child != nullptr && facts_of(volume, memo, child->record).directory ? child->record : ~0ULL;
+  const size_t top = names_in(m.root).size();
+  ulong64 stands = ROOT_DIRECTORY_ENTRY;
+  for (size_t i = 0; i < top && i < names.size() && stands != NONE; ++i)
+    stands = child_named(volume, memo, stands, names[i]);
+  std::vector<std::pair<size_t, ulong64>> asked;  // (the names of the folder asked, the record)
+  if (stands != NONE && stands != ROOT_DIRECTORY_ENTRY) asked.push_back({top, stands});
+  asked.push_back({top, ROOT_DIRECTORY_ENTRY});
+  for (size_t i = names.size(); i > top; --i) asked.push_back({i, ROOT_DIRECTORY_ENTRY});
+  for (const auto& a : asked) {
+    std::string at = m.mount_point == "/" ? "" : m.mount_point;
+    for (size_t i = top; i < a.first; ++i) at += "/" + names[i];
+    if (at.empty()) at = "/";
+    const std::string key = std::to_string(m.id) + " " + std::to_string(a.second) + " " + at;
+    const auto kept = memo.shows.find(key);
+    if (!(kept != memo.shows.end() ? kept->second : (memo.shows[key] = shows(volume, at, a.second)))) continue;
+    ulong64 followed = a.second;
+    record = a.second;
+    path = path_by_parents(volume, a.second);
+    for (size_t i = a.first; i < names.size(); ++i) {
+      record_facts facts;
+      path += "\\" + names[i];
+      followed = followed == NONE ? NONE : child_named(volume, memo, followed, names[i]);
+      if (followed != NONE && !read_facts(volume, followed, facts)) return false;  // damage never matches
+      if (followed != NONE) record = followed;
+      if (!facts.directory) followed = NONE;
     }
-    if (folder == ~0ULL || ::stat(m.mount_point.c_str(), &top) != 0 || top.st_dev != st.st_dev ||
-        top.st_ino == ROOT_DIRECTORY_ENTRY || !facts_of(volume, memo, folder).whole ||
-        !shows_folder(volume, memo, m.mount_point, folder) ||
-        (shown_created(m.mount_point, created) && created != facts_of(volume, memo, folder).created))
-      folder = ~0ULL;
-    memo.views[m.id] = folder;
+    const ulong64 file = followed == NONE || base.empty() ? NONE : child_named(volume, memo, followed, base);
+    if (file != NONE) record = file;
+    if (!base.empty()) path += "\\" + base;
+    return true;
   }
-  if (folder == ~0ULL) return false;
-  record = folder;
-  for (size_t i = 0; i < names.size(); ++i) {
-    in_volume += "\\" + names[i];
-    if (i < root_field || folder == ~0ULL) continue;
-    const folder_index::entry* child = index_of(volume, memo, folder).find(names[i]);
-    if (child != nullptr && !facts_of(volume, memo, child->record).whole) return false;  // damage never matches
-    folder = child != nullptr && facts_of(volume, memo, child->record).directory ? child->record : ~0ULL;
-    if (folder != ~0ULL) record = folder;
-  }
-  return true;
+  return false;
 }
 
 // Read past the walk's read-ahead window (older than a mount's last write), given back after.
@@ -458,35 +505,19 @@ uni::volume_word answer(void* opened, const std::string& at, std::string& where,
 bool volume_holds(CNtfs& volume, const std::string& name, uint64& record, std::string& path) {
   const std::lock_guard<std::recursive_mutex> held(store().lock);
   record = 0, path.clear();
-  struct stat st, in;
+  struct stat st;
   if (!volume.is_validated() || name.empty() || name[0] != '/' || ::stat(name.c_str(), &st) != 0 ||
       !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
     return false;
   const fresh_reads fresh(volume);
-  volume_memo& memo = store().memos[&volume];
   const bool file = S_ISREG(st.st_mode);
-  const std::string folder = file ? parent_of(name) : name, base = name.substr(name.rfind('/') + 1);
-  if (!file) in = st;
-  if (file && (::stat(folder.c_str(), &in) != 0 || in.st_dev != st.st_dev || !S_ISDIR(in.st_mode))) return false;
-  record_facts facts;
-  ulong64 shown = 0;
-  // A file is the volume's by its own record, name, parent and a time to the tick.
-  if (file && read_facts(volume, static_cast<ulong64>(st.st_ino), facts) && !facts.directory &&
-      named_in(facts, base, static_cast<ulong64>(in.st_ino)) && proves(facts, st, shown_created(name, shown), shown)) {
-    record = static_cast<uint64>(st.st_ino);
-    path = path_in_volume(volume, folders_up(folder, in)) + "\\" + base;
-    return true;
-  }
-  if (!numbered_folder(volume, memo, folder, in, record, path) && !named_folder(volume, memo, folder, in, record, path))
+  const std::vector<level> up = levels_up(name, st, file);
+  if (up.size() < (file ? 2u : 1u)) return false;
+  if (!numbered(volume, up, record, path) &&
+      !named(volume, store().memos[&volume], up[file ? 1 : 0].at, file ? name.substr(name.rfind('/') + 1) : "",
+             record, path))
     return (record = 0, path.clear(), false);
-  if (!file) {
-    if (path.empty()) path = "\\";
-    return true;
-  }
-  // Said as the file it would be there, by its own record where the index has it.
-  const folder_index::entry* e = index_of(volume, memo, record).find(base);
-  if (e != nullptr) record = e->record;
-  path += "\\" + base;
+  if (path.empty()) path = "\\";
   return true;
 }
 
