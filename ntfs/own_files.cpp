@@ -42,7 +42,7 @@ const long FUSE_MAGIC = 0x65735546;  // statfs's type of every FUSE file system,
 
 struct record_facts {
   bool whole = false, directory = false;
-  ulong64 created = 0, changed = 0;  // $STANDARD_INFORMATION's creation and MFT change times
+  ulong64 created = 0, modified = 0, changed = 0;  // $STANDARD_INFORMATION's
   file_name_map names;
 };
 
@@ -73,7 +73,7 @@ bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
   byte_view value;
   const bool dated = find_attribute(buf, length, ATTR_STANDARD_INFORMATION, attr) &&
                      resident_value(attr, load_u32(attr, AH_LENGTH), value) && value.u64(0, out.created) &&
-                     value.u64(16, out.changed);
+                     value.u64(8, out.modified) && value.u64(16, out.changed);
   return out.whole = dated && collect_all_file_names(out.names, &volume, number, buf, true, ~0ULL) &&
                      !out.names.empty();
 }
@@ -260,24 +260,34 @@ ulong64 child_named(CNtfs& volume, volume_memo& memo, ulong64 folder, const std:
 // Whether the folder `at` a view shows is the volume's folder `folder`: some entry of its index,
 // looked up by name through the view (a few, never a listing), shows its record's time to the
 // tick. A name missing, a time that differs, a record damaged: nothing either way, as views fold
-// case, answer other names and show what they cached a while ago.
+// case, answer other names and show what they cached a while ago. A change time equal to the
+// modification time proves only where the view is not seen to show modification times as change
+// times (rclone does), as it would a copy's.
 bool shows(CNtfs& volume, const std::string& at, ulong64 folder) {
   const uni::held_descriptor dir(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   int asked = 0, read = 0;
-  bool proven = false;
+  bool proven = false, unless_echoed = false, echoes = false;
   index_entries(volume, folder, [&](const byte* e) {
     const ulong64 number = entry_record(e);
     record_facts facts;
     struct stat st;
+    ulong64 created = 0;
     // A DOS name is another name of a record its long name gives.
     if (e[k_ie_name_space] == 2 || number < FIRST_USER_RECORD || number == folder) return true;
     if (dir.fd < 0 || ++read > MOST_RECORDS) return false;
     if (!read_facts(volume, number, facts) || !(ticked(facts.created) || ticked(facts.changed))) return true;
     const std::string name = entry_name(e);
-    proven = ::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && proves(facts, st, at + "/" + name);
+    if (::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      const ulong64 changed = ticks_of(st.st_ctim), modified = ticks_of(st.st_mtim);
+      const bool by_change = ticked(facts.changed) && changed == facts.changed;
+      echoes = echoes || (changed == modified && facts.changed != facts.modified);
+      unless_echoed = unless_echoed || by_change;
+      proven = (by_change && facts.changed != facts.modified) ||
+               (ticked(facts.created) && shown_created(at + "/" + name, created) && created == facts.created);
+    }
     return !proven && ++asked < MOST_LOOKUPS;
   });
-  return proven;
+  return proven || (unless_echoed && !echoes);
 }
 
 enum class names_word { none, agree, differ };
@@ -342,9 +352,13 @@ std::vector<level> levels_up(const std::string& name, const struct stat& st, boo
 }
 
 // The volume's path of the first of `up` ("" for the root): the names the mount shows below its
-// top, the records' own parents above it.
+// top, the records' own parents above it; all by the records' parents where the top is none of
+// the volume's folders (a view that numbers its folders its own way passed a file's on).
 std::string path_in_volume(const CNtfs& volume, const std::vector<level>& up) {
   const level& top = up.back();
+  record_facts facts;
+  if (!read_facts(volume, top.st.st_ino, facts) || !facts.directory)
+    return path_by_parents(volume, up.front().st.st_ino);
   std::string path = path_by_parents(volume, static_cast<ulong64>(top.st.st_ino)) +
                      up.front().at.substr(top.at == "/" ? 0 : top.at.size());
   std::replace(path.begin(), path.end(), '/', '\\');

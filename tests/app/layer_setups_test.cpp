@@ -798,17 +798,6 @@ TEST(LayerSetups, Fuse2fsOverALoopDeviceNamedOnlyByTheTableIsRefused) {
   EXPECT_EQ(run_command("e2fsck -n -f " + quote(setup.file) + " >/dev/null 2>&1", ignored), 0);
 }
 
-// The four ways an examiner sends a run's streams to a file.
-const std::vector<stream_form>& stream_forms() {
-  static const std::vector<stream_form> forms = {
-      {"appended to a listing", ">>@", "case.csv", "earlier listing\n"},
-      {"a new listing", ">@", "new.csv", ""},
-      {"standard error appended to a log", "2>>@", "run.log", "earlier log\n"},
-      {"both into one new file", ">@ 2>&1", "x.txt", ""},
-  };
-  return forms;
-}
-
 // A listing kept in an encrypted view of the case folder that also holds
 // the image: what the view's server holds for it lies in the folder the
 // view's table entry names, and is no file of the evidence.

@@ -11,12 +11,14 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
 #include "ntfs/ntfs_structs.h"
 #include "tests/support/engine.h"
@@ -857,6 +859,229 @@ TEST(OwnFiles, ARecordThatCannotBeReadLeavesNoAnswer) {
   EXPECT_EQ(untold, "cannot tell whether it is a file of the evidence " + cut + ": its record " +
                         std::to_string(documents) + " cannot be read");
   if (fd >= 0) ::close(fd);
+}
+
+// mergerfs numbers files its own way: through it, each file and folder of a
+// volume is found by its names down the volume's indexes, under the number
+// ntfs-3g shows (the kit's listing), whatever the cluster size (and so the
+// unit an index record's place is counted in), in a folder of thousands of
+// names (an index several records deep), and for names beyond ASCII, which
+// the index orders by the volume's $UpCase (a pair of UTF-16 halves among
+// them).
+TEST(OwnFiles, EveryNameIsFoundDownTheIndexesThroughAViewThatNumbersItsOwnWay) {
+  for (const std::string name : {"default.img", "c512.img", "c64k.img", "bigdir.img"}) {
+    const std::string dir = made_folder("own-every-" + name);
+    const std::string image = copy_fixture(name, "own-every-" + name + "/ev.img");
+    ASSERT_FALSE(image.empty()) << name;
+    layer_stack ntfs;
+    if (!mount_ntfs(ntfs, image, dir + "/n")) GTEST_SKIP() << ntfs.why();
+    pass_through merged("mergerfs", dir + "/n", dir + "/m", false, "-o xattr=nosys");
+    if (!merged.ok()) GTEST_SKIP() << merged.why();
+    const std::unique_ptr<CNtfs> volume = open_engine_at(image);
+    ASSERT_TRUE(volume) << name;
+    const std::vector<listing_entry> listed = read_listing(name);
+    ASSERT_FALSE(listed.empty()) << name;
+    // Of the folder of thousands, a sample across it.
+    const size_t step = listed.size() > 5000 ? 37 : 1;
+    for (size_t i = 0; i < listed.size(); i += step) {
+      std::string path = listed[i].path;
+      std::replace(path.begin(), path.end(), '/', '\\');
+      const answer a = ask(*volume, merged.at + listed[i].path);
+      EXPECT_TRUE(a.holds && a.record == listed[i].inode && a.path == path)
+          << name << ": " << listed[i].path << ": " << text(a) << " against record " << listed[i].inode;
+    }
+  }
+}
+
+// Two volumes formatted with -T hold the same whole-second times and no
+// user name: an exhibit and a case drive fresh from the format. No folder
+// or file the case drive shows is the exhibit's, through ntfs-3g or bindfs
+// without extended attributes: an index with no name to look up agrees
+// with nothing.
+TEST(OwnFiles, FreshCaseDriveIsNoFreshExhibitsOwn) {
+  const std::string dir = made_folder("own-fresh");
+  const std::string exhibit = dir + "/exhibit.img", drive = dir + "/drive.img";
+  layer_stack made;
+  if (!made.need({"mkntfs"}) || !made.step("truncate -s 8M " + shell_word(exhibit) + " " + shell_word(drive) +
+                                           " && mkntfs -q -F -f -T " + shell_word(exhibit) + " && mkntfs -q -F -f -T " +
+                                           shell_word(drive)))
+    GTEST_SKIP() << made.why();
+  if (!mount_ntfs(made, drive, dir + "/d") ||
+      !made.step("mkdir " + shell_word(dir + "/d/case") + " && echo notes > " + shell_word(dir + "/d/case/notes.txt")))
+    GTEST_SKIP() << made.why();
+  pass_through bare("bindfs", dir + "/d", dir + "/db", false, "--xattr-none");
+  if (!bare.ok()) GTEST_SKIP() << bare.why();
+  const std::unique_ptr<CNtfs> volume = open_engine_at(exhibit);
+  ASSERT_TRUE(volume);
+  for (const std::string& top : {dir + "/d", bare.at})
+    for (const std::string& at : {top, top + "/case", top + "/case/notes.txt"}) {
+      const answer a = ask(*volume, at);
+      EXPECT_FALSE(a.holds) << at << ": " << text(a);
+    }
+}
+
+// Where the record `number` of `image` holds its attribute `type` whose
+// value's byte `at` lies: the offset in the image, or 0 (with why) where it
+// cannot be found or lies in a sector's last two bytes, which the update
+// sequence keeps elsewhere.
+ulong64 value_byte_at(const std::string& image, uint64 number, uint32 type, uint32 at, std::string& why) {
+  const std::unique_ptr<CNtfs> volume = open_engine_at(image);
+  byte* buf = nullptr;
+  int size = 0;
+  ulong64 pos = 0;
+  const byte* attr = nullptr;
+  ulong64 found = 0;
+  if (volume && volume->read_mft_record(number, buf, pos, size, true) && size >= 1024 &&
+      find_attribute(buf, static_cast<uint32>(size), type, attr) && attr[8] == 0) {
+    const ulong64 in_record = static_cast<ulong64>(attr - buf) + load_u16(attr, AH_VALUE_OFFSET) + at;
+    if (in_record % 512 < 504) found = pos + in_record;
+  }
+  delete[] buf;
+  if (found == 0) why = "record " + std::to_string(number) + " of " + image + " holds no such value to change";
+  return found;
+}
+
+bool write_at(const std::string& image, ulong64 at, const byte* bytes, size_t count) {
+  std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(static_cast<std::streamoff>(at));
+  return static_cast<bool>(f.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(count)).flush());
+}
+
+// A copy of sample.img whose root's index bitmap marks its one index
+// record free, while ntfs-3g serves the original: the names that record
+// still holds are no live names of the copy, so they prove nothing of its
+// root through mergerfs, which numbers files its own way; the original
+// volume's root is its own there.
+TEST(OwnFiles, IndexRecordsTheBitmapMarksFreeHoldNoNames) {
+  const std::string dir = made_folder("own-bitmap");
+  const std::string image = copy_fixture("sample.img", "own-bitmap/ev.img"),
+                    freed = copy_fixture("sample.img", "own-bitmap/freed.img");
+  ASSERT_FALSE(image.empty() || freed.empty());
+  std::string why;
+  const ulong64 at = value_byte_at(freed, 5, ATTR_BITMAP, 0, why);
+  ASSERT_NE(at, 0u) << why;
+  const byte none = 0;
+  ASSERT_TRUE(write_at(freed, at, &none, 1));
+  layer_stack ntfs;
+  if (!mount_ntfs(ntfs, image, dir + "/n")) GTEST_SKIP() << ntfs.why();
+  pass_through merged("mergerfs", dir + "/n", dir + "/m", false, "-o xattr=nosys");
+  if (!merged.ok()) GTEST_SKIP() << merged.why();
+  const std::unique_ptr<CNtfs> original = open_engine_at(image), copy = open_engine_at(freed);
+  ASSERT_TRUE(original && copy);
+  const answer own = ask(*original, merged.at);
+  EXPECT_TRUE(own.holds && own.path == "\\") << text(own);
+  const answer freed_root = ask(*copy, merged.at);
+  EXPECT_FALSE(freed_root.holds) << text(freed_root);
+}
+
+// A copy of sample.img in which no record of the root or a user's has an
+// MFT change time with ticks below the second (each cut to its second) and
+// each a creation time with them, mounted by ntfs-3g: only the creation
+// times, which ntfs-3g shows as an extended attribute, prove a file or
+// folder the volume's: through ntfs-3g and mergerfs, which passes them on,
+// each is; through bindfs without them, none is.
+TEST(OwnFiles, CreationTimeShownAloneProves) {
+  const std::string dir = made_folder("own-created");
+  const std::string image = copy_fixture("sample.img", "own-created/ev.img");
+  ASSERT_FALSE(image.empty());
+  {
+    const std::unique_ptr<CNtfs> volume = open_engine_at(image);
+    ASSERT_TRUE(volume);
+    int changed = 0;
+    for (uint64 number = 5; number < volume->get_inode_count(); number = number == 5 ? 16 : number + 1) {
+      std::string why;
+      byte* buf = nullptr;
+      int size = 0;
+      ulong64 pos = 0;
+      const bool used = volume->read_mft_record(number, buf, pos, size, true) && size >= 1024 &&
+                        (load_u16(buf, FRH_FLAGS) & 1) != 0;
+      delete[] buf;
+      const ulong64 at = used ? value_byte_at(image, number, ATTR_STANDARD_INFORMATION, 0, why) : 0;
+      if (at == 0) continue;
+      std::ifstream in(image, std::ios::binary);
+      byte times[24];
+      in.seekg(static_cast<std::streamoff>(at));
+      ASSERT_TRUE(in.read(reinterpret_cast<char*>(times), sizeof times));
+      // Created: at 0; changed: at 16.
+      const uint64 created = load_u64(times, 0) - load_u64(times, 0) % 10000000 + 1234567 + number,
+                   whole = load_u64(times, 16) - load_u64(times, 16) % 10000000;
+      for (int i = 0; i < 8; ++i) {
+        times[i] = static_cast<byte>(created >> (8 * i));
+        times[16 + i] = static_cast<byte>(whole >> (8 * i));
+      }
+      ASSERT_TRUE(write_at(image, at, times, sizeof times));
+      ++changed;
+    }
+    ASSERT_GT(changed, 20);
+  }
+  layer_stack ntfs;
+  if (!mount_ntfs(ntfs, image, dir + "/n")) GTEST_SKIP() << ntfs.why();
+  pass_through merged("mergerfs", dir + "/n", dir + "/m", false, "-o minfreespace=0");
+  pass_through bare("bindfs", dir + "/n", dir + "/bx", false, "--xattr-none");
+  if (!merged.ok() || !bare.ok()) GTEST_SKIP() << merged.why() << bare.why();
+  const std::unique_ptr<CNtfs> volume = open_engine_at(image);
+  ASSERT_TRUE(volume);
+  const uint64 notes = listed_inode("sample.img", "/Documents/notes.txt");
+  for (const std::string& top : {dir + "/n", merged.at, bare.at}) {
+    const bool shown = top != bare.at;
+    const answer folder = ask(*volume, top + "/Documents"), file = ask(*volume, top + "/Documents/notes.txt");
+    EXPECT_EQ(folder.holds, shown) << top << ": " << text(folder);
+    EXPECT_EQ(file.holds && file.record == notes && file.path == "\\Documents\\notes.txt", shown)
+        << top << ": " << text(file);
+  }
+}
+
+// A kernel bind mount of a folder of a view that numbers files its own way
+// shows that folder at its top, which its table entry's root field names:
+// the top stands for the volume's folder of that path, its files for the
+// volume's files there.
+TEST(OwnFiles, KernelBindOfAViewsFolderStandsForThatFolder) {
+  layer_stack ntfs;
+  std::string image;
+  const std::string dir = mounted_sample("own-bound", ntfs, image);
+  if (dir.empty()) GTEST_SKIP() << (image.empty() ? "no sample.img" : ntfs.why());
+  pass_through merged("mergerfs", dir + "/n", dir + "/m", false, "-o xattr=nosys");
+  if (!merged.ok()) GTEST_SKIP() << merged.why();
+  layer_stack bound;
+  const std::string b = made_folder("own-bound/b");
+  if (!bound.need({"mount"}) || !bound.step("mount --bind " + shell_word(merged.at + "/Projects/quor") + " " +
+                                            shell_word(b)))
+    GTEST_SKIP() << bound.why();
+  bound.on_undo([b] {
+    std::string ignored;
+    run_command("umount " + shell_word(b) + " 2>/dev/null || umount -l " + shell_word(b) + " 2>/dev/null", ignored);
+  });
+  const std::unique_ptr<CNtfs> volume = open_engine_at(image);
+  ASSERT_TRUE(volume);
+  const answer top = ask(*volume, b), below = ask(*volume, b + "/src");
+  EXPECT_TRUE(top.holds && top.record == listed_inode("sample.img", "/Projects/quor") && top.path == "\\Projects\\quor")
+      << text(top);
+  EXPECT_TRUE(below.holds && below.record == listed_inode("sample.img", "/Projects/quor/src") &&
+              below.path == "\\Projects\\quor\\src")
+      << text(below);
+}
+
+// A view of a folder that holds a mount of the volume below its top (a
+// union one of whose branches holds it): the view's top is no folder of
+// the volume, but a folder between it and the output shows the volume's
+// root, and the output below that is the volume's.
+TEST(OwnFiles, ViewHoldingAMountOfTheVolumeBelowItsTopIsItsOwnThere) {
+  const std::string dir = made_folder("own-union");
+  const std::string branch = made_folder("own-union/branch");
+  const std::string image = copy_fixture("sample.img", "own-union/ev.img");
+  ASSERT_FALSE(image.empty());
+  std::ofstream(branch + "/case-notes.txt") << "mine\n";
+  layer_stack ntfs;
+  if (!mount_ntfs(ntfs, image, branch + "/ev")) GTEST_SKIP() << ntfs.why();
+  pass_through merged("mergerfs", branch, dir + "/p", false, "-o xattr=nosys");
+  if (!merged.ok()) GTEST_SKIP() << merged.why();
+  const std::unique_ptr<CNtfs> volume = open_engine_at(image);
+  ASSERT_TRUE(volume);
+  const answer top = ask(*volume, merged.at), notes = ask(*volume, merged.at + "/ev/Documents/notes.txt");
+  EXPECT_FALSE(top.holds) << text(top);
+  EXPECT_TRUE(notes.holds && notes.record == listed_inode("sample.img", "/Documents/notes.txt") &&
+              notes.path == "\\Documents\\notes.txt")
+      << text(notes);
 }
 
 }  // namespace

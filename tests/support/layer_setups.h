@@ -902,16 +902,18 @@ inline bool fat_store(layer_stack& stack, const std::string& file, const std::st
 }
 
 // libguestfs's guestmount of the disk image `image` (of qemu's format
-// `format`) at `at`, its one file system /dev/sda (a bare volume is the
-// whole disk to the appliance) mounted to be written and open to every
-// user. The appliance runs under TCG: nested KVM, where it is offered, may
+// `format`) at `at`, its file system `device` (/dev/sda: a bare volume is
+// the whole disk to the appliance; /dev/sda2: a disk's second partition)
+// mounted to be written and open to every user. The appliance runs under TCG: nested KVM, where it is offered, may
 // never boot, and TCG starts in some seconds. The appliance is built and
 // run in the scratch folder, once a test process. Undone by guestunmount and a
 // wait for guestmount to end, which it does once its appliance has written
 // the image back and quit.
 struct guest_mount : layer_stack {
   std::string at;
-  guest_mount(const std::string& image, const std::string& format, const std::string& at_) : at(at_) {
+  guest_mount(const std::string& image, const std::string& format, const std::string& at_,
+              const std::string& device = "/dev/sda")
+      : at(at_) {
     if (!need({"guestmount", "guestunmount"})) return;
     ::mkdir(at.c_str(), 0700);
     const std::string pid_file = at + ".pid", log = at + ".log";
@@ -922,7 +924,7 @@ struct guest_mount : layer_stack {
     const std::string appliance = "LIBGUESTFS_CACHEDIR=" + shell_word(cache) + " TMPDIR=" + shell_word(temp) +
                                   " LIBGUESTFS_BACKEND=direct LIBGUESTFS_BACKEND_SETTINGS=force_tcg timeout 300 ";
     if (run_command(appliance + "guestmount --pid-file " + shell_word(pid_file) + " --format=" + format + " -a " +
-                        shell_word(image) + " -m /dev/sda -o allow_other " + shell_word(at) + " >" + shell_word(log) +
+                        shell_word(image) + " -m " + device + " -o allow_other " + shell_word(at) + " >" + shell_word(log) +
                         " 2>&1 </dev/null",
                     out) != 0 ||
         !is_mount_point(at)) {
@@ -941,12 +943,13 @@ struct guest_mount : layer_stack {
 
 // qemu-storage-daemon's writable FUSE export, open to every user, of the
 // node `node` that the `blockdevs` (its --blockdev options) make: the
-// regular file dir/expr shows the disk; ntfs-3g mounts that at dir/nr,
-// open to every user.
+// regular file dir/expr shows the disk; `mounter` (ntfs-3g, or lowntfs-3g
+// with its options) mounts that at dir/nr, open to every user.
 struct block_export : layer_stack {
   std::string exported, at;
-  block_export(const std::string& dir, const std::string& blockdevs, const std::string& node) {
-    need({"qemu-storage-daemon", "ntfs-3g"});
+  block_export(const std::string& dir, const std::string& blockdevs, const std::string& node,
+               const std::string& mounter = "ntfs-3g -o allow_other,noatime") {
+    need({"qemu-storage-daemon", mounter.substr(0, mounter.find(' '))});
     exported = dir + "/expr";
     at = dir + "/nr";
     step(": > " + shell_word(exported));
@@ -956,7 +959,7 @@ struct block_export : layer_stack {
           dir + "/qsd.log");
     const std::string shown = exported;
     wait_for([shown] { return is_mount_point(shown); }, "qemu-storage-daemon's export at " + exported);
-    mount("ntfs-3g -o allow_other,noatime " + shell_word(exported) + " " + shell_word(at), at, exported);
+    mount(mounter + " " + shell_word(exported) + " " + shell_word(at), at, exported);
   }
 };
 
@@ -1111,6 +1114,17 @@ inline std::string first_status(const std::string& text) {
 struct stream_form {
   std::string how, form, name, before;
 };
+
+// The four ways an examiner sends a run's streams to a file.
+inline const std::vector<stream_form>& stream_forms() {
+  static const std::vector<stream_form> forms = {
+      {"appended to a listing", ">>@", "case.csv", "earlier listing\n"},
+      {"a new listing", ">@", "new.csv", ""},
+      {"standard error appended to a log", "2>>@", "run.log", "earlier log\n"},
+      {"both into one new file", ">@ 2>&1", "x.txt", ""},
+  };
+  return forms;
+}
 
 inline std::string with_file(const std::string& form, const std::string& file) {
   const size_t at = form.find('@');
