@@ -304,9 +304,10 @@ TEST(TimeProof, GuestmountsOfASnapshotAndOfAPartitionAfterWritesAreTheEvidence) 
 // holding such a copy of the root takes every stream form, root's runs and
 // nobody's, as the local disk takes them, through bindfs, mergerfs and
 // unionfs-fuse, and through rclone's local remote, which shows modification
-// times as change times (seen so by the records whose two times differ:
-// sample.img's, whose root holds such; links.img's root holds them only in
-// links rclone does not show).
+// times as change times: a folder made since, whose two times are one, then
+// proves nothing, the view seen to echo by a file whose two times differ
+// (sample.img's root holds such; links.img's holds them only in links,
+// which rclone does not show).
 TEST(TimeProof, CopyOfTheVolumesFoldersTakesTheListingThroughEveryView) {
   if (!have_oracles()) GTEST_SKIP() << "fls, icat, ifind, setpriv or setfattr not installed";
   const std::string dir = folder("copied"), ev = folder("copied/ev"), local = folder("copied/local");
@@ -322,7 +323,8 @@ TEST(TimeProof, CopyOfTheVolumesFoldersTakesTheListingThroughEveryView) {
     {
       layer_stack from;
       if (!mount_ntfs(from, raw, dir + "/n") ||
-          !from.step("cp -a " + quote(dir + "/n/.") + " " + quote(copy) + " && chmod -R a+rwX " + quote(copy)))
+          !from.step("mkdir " + quote(dir + "/n/case-new") + " && cp -a " + quote(dir + "/n/.") + " " + quote(copy) +
+                     " && chmod -R a+rwX " + quote(copy)))
         GTEST_SKIP() << from.why();
     }
     ASSERT_TRUE(wait_until_unheld(raw));
@@ -344,6 +346,37 @@ TEST(TimeProof, CopyOfTheVolumesFoldersTakesTheListingThroughEveryView) {
     }
     EXPECT_EQ(fls_of(raw), listed);
   }
+}
+
+// A volume whose root holds 2,000 files, and a case folder holding a copy
+// of each (names, sizes and modification times as the volume's) seen
+// through mergerfs: a listing into the view is written after a few names
+// were looked up through it, never each of the 2,000.
+TEST(TimeProof, CaseFolderHoldingTheRootsNamesCostsAFewLookups) {
+  if (!have_program("strace") || !have_program("mkntfs")) GTEST_SKIP() << "strace or mkntfs not installed";
+  const std::string dir = folder("lookups"), image = dir + "/ev.img", copy = folder("lookups/case");
+  layer_stack made;
+  if (!made.step("truncate -s 32M " + quote(image) + " && mkntfs -q -F -f " + quote(image)) ||
+      !mount_ntfs(made, image, dir + "/n") ||
+      !made.step("cd " + quote(dir + "/n") + " && for i in $(seq -w 1 2000); do echo $i > note$i.txt; done && cp -a . " +
+                 quote(copy)))
+    GTEST_SKIP() << made.why();
+  made.undo_all();
+  ASSERT_TRUE(wait_until_unheld(image));
+  pass_through view("mergerfs", copy, dir + "/m", false, "-o minfreespace=0");
+  if (!view.ok()) GTEST_SKIP() << view.why();
+  const std::string log = dir + "/strace.log";
+  std::string said;
+  EXPECT_EQ(run_command("strace -f -qq -e trace=/stat -o " + quote(log) + " " + quote(quor_exe()) + " -image " +
+                            quote(image) + " -mft 5 -csv > " + quote(view.at + "/list.csv") + " 2>&1",
+                        said),
+            0)
+      << said;
+  EXPECT_NE(read_whole(view.at + "/list.csv").find("note0001.txt"), std::string::npos);
+  size_t asked = 0;
+  for (const std::string& line : lines_of(read_whole(log))) asked += line.find("\"note") != std::string::npos;
+  EXPECT_GT(asked, 0u) << "no name of the root was looked up through the view";
+  EXPECT_LE(asked, 24u) << "names of the root looked up through the view";
 }
 
 }  // namespace
