@@ -301,7 +301,7 @@ bool open_ntfs_vmdk_chain(const std::vector<std::string>& vmdk_files, ulong64 vo
 // names), each start once and `except` never, into `out` (cleared first; with `first_only`, the
 // first found alone). Each reads through `disk` itself (disk_handle's DISK_BORROWED): no descriptor
 // of its own, nothing said on any stream, nothing written; `disk` must outlive them. Memory that
-// runs out throws std::bad_alloc: a volume missed for want of it is no volume not there.
+// runs out throws std::bad_alloc, so that no volume is passed over for want of it.
 void open_ntfs_disk_volumes(disk_handle& disk, ulong64 except, std::vector<std::unique_ptr<CNtfs>>& out,
                             bool first_only = false);
 
