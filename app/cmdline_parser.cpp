@@ -388,8 +388,9 @@ int user_ctx::parse_cmdline(int argc, char** argv) {
   return 0;
 }
 
-std::vector<std::string> cmdline_source_files(int argc, char** argv) {
+std::vector<std::string> cmdline_source_files(int argc, char** argv, source_reading* reading) {
   std::vector<std::string> files;
+  if (reading != nullptr) *reading = source_reading::not_a_disk;
   if (argc < 2 || argv == nullptr) return files;
   std::vector<std::wstring> args;
   args_to_wstrings(args, argc, argv);
@@ -397,6 +398,8 @@ std::vector<std::string> cmdline_source_files(int argc, char** argv) {
   take_options(scratch, args, false);
   source_pick pick;
   take_source(args, pick);
+  if (reading != nullptr && (pick.kind == image_source || pick.kind == partition_source || pick.kind == vmdk_source))
+    *reading = pick.kind == vmdk_source ? source_reading::vmdk_chain : source_reading::disk;
   switch (pick.kind) {
     case image_source: {
       const std::wstring full = get_full_path_w(pick.values[0], L'/');

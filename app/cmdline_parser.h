@@ -11,5 +11,7 @@
 // given in part with the parents its extents name (the parser opens them to
 // suggest the whole chain), a drive letter as the file it names. Empty for
 // no source or a drive number. Nothing is printed or made; only VMDK extents
-// are opened, for reading, to follow their parents.
-std::vector<std::string> cmdline_source_files(int argc, char** argv);
+// are opened, for reading, to follow their parents. `reading`, when given,
+// learns how the run reads them.
+enum class source_reading { not_a_disk, disk, vmdk_chain };
+std::vector<std::string> cmdline_source_files(int argc, char** argv, source_reading* reading = nullptr);

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "app/cmdline_parser.h"
+#include "app/source_open.h"
 #include "app/standard_output.h"
 #include "app/user_ctx.h"
 #include "disk/full_path.h"
@@ -30,13 +31,15 @@ std::string evidence_file(const char* option, const char* value) {
   return value[0] != '\0' ? std::string(1, value[0]) + ":" : std::string();
 }
 
-// What stands for `file` opened as a source, named as typed (refusals say it).
+// What stands for `file` as a source, named as typed (refusals say it): opened, or else by its status.
 void add_named(const std::string& file, uni::file_identities& found) {
-  const int fd = file.empty() ? -1 : uni::open_source_descriptor(file, false, true);
-  if (fd < 0) return;
+  const uni::held_descriptor fd(uni::open_source_descriptor(file, false, true));
   const size_t first = found.size();
-  uni::identities_of_source(fd, found);
-  ::close(fd);
+  struct stat st;
+  if (fd.fd >= 0)
+    uni::identities_of_source(fd.fd, found);
+  else if (::stat(file.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+    found.push_back(uni::identity_from(st));
   for (size_t i = first; i < found.size(); ++i) found[i].name = file;
 }
 
@@ -111,8 +114,8 @@ bool may_be_evidence(int fd) {
   return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
 }
 
-// The refusals of standard output and error (by descriptor) put off for a
-// layer nothing tells, till the run's volume answers; they stand if none opens.
+// The refusals of standard output and error (by descriptor) put off for a layer
+// nothing tells, till the run's volume answers, or where none opens its source's.
 std::string put_off[3];
 
 // The refusal of the standard stream `fd` (1 or 2), empty when it may be
@@ -192,11 +195,14 @@ bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared) {
 
 bool stream_put_off(int fd) { return fd > 0 && fd < 3 && !put_off[fd].empty(); }
 
-bool outputs_left_unknown() {
-  std::string on_out, on_err;
-  on_out.swap(put_off[STDOUT_FILENO]);
-  on_err.swap(put_off[STDERR_FILENO]);
-  return refuse(on_out, on_err);
+bool outputs_left_unknown(int argc, char** argv) {
+  if (put_off[STDOUT_FILENO].empty() && put_off[STDERR_FILENO].empty()) return false;
+  reopened_source held;
+  uni::file_identities sources = named_evidence(argc, argv);
+  if (reopen_source(argc, argv, held, sources))
+    for (const int fd : {STDOUT_FILENO, STDERR_FILENO})
+      if (!put_off[fd].empty()) put_off[fd] = stream_refusal(fd, sources, false);
+  return refuse(put_off[STDOUT_FILENO], put_off[STDERR_FILENO]);
 }
 
 bool outputs_on_opened_evidence(const uni::file_identities& opened) {

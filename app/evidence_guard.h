@@ -28,14 +28,15 @@ uni::file_identities open_source_ids(const user_ctx& ctx);
 // name is and with only the blanks and quotes around it cut, and the source as
 // the parser will have the run open it. A layer under a stream that nothing
 // tells is put off until the source's volume answers for it
-// (outputs_on_opened_evidence), or refused at the run's end where none opens
-// (outputs_left_unknown). `error_cleared`: standard error may be written
+// (outputs_on_opened_evidence), or, where none opens, the volumes the source
+// holds (outputs_left_unknown). `error_cleared`: standard error may be written
 // (standard output alone was refused, or neither, and it is not put off).
 bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared);
 // Whether the stream `fd` (1 or 2) was put off so.
 bool stream_put_off(int fd);
-// True, after the refusal, when a stream put off was never checked again.
-bool outputs_left_unknown();
+// True, after the refusal, when a stream put off was never checked again and
+// the named evidence and the source opened again (reopen_source) do not clear it.
+bool outputs_left_unknown(int argc, char** argv);
 
 // True, after the refusal, when writing standard output or error writes one
 // of `opened` (the files behind a source the run holds open) or cannot be told

@@ -8,6 +8,7 @@
 #include <exception>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 #include "app/evidence_guard.h"
 #include "app/run_sequence.h"
@@ -112,8 +113,10 @@ int main(int argc, char** argv) try {
   if (refused) return error_cleared ? after_output_refused(argc, argv) : -1;
   output_cleared = !stream_put_off(STDOUT_FILENO);
   if (!hold_standard_streams()) return out_of_memory();
+  // The run takes the options it has read out of the array it is given.
+  std::vector<char*> typed(argv, argv + argc);
   const int status = run_quor(argc, argv);
-  if (outputs_left_unknown()) return -1;
+  if (outputs_left_unknown(argc, typed.data())) return -1;
   release_standard_streams();
   // Results that never arrived are no success: an examiner would take the
   // short listing for the whole one.

@@ -1,10 +1,13 @@
 #include "app/source_open.h"
 
+#include <cerrno>
+#include <new>
 #include <string>
 #include <vector>
 
-#include "ntfs/ntfs.h"
+#include "app/cmdline_parser.h"
 #include "utils/file_handle.h"
+#include "utils/output_reach.h"
 
 namespace {
 
@@ -84,4 +87,31 @@ bool initialize_mft(user_ctx& ctx) {
 
   if (!adopt_engine(ctx)) return ctx.is_open;
   return true;
+}
+
+bool reopen_source(int argc, char** argv, reopened_source& held, uni::file_identities& out) {
+  source_reading reading = source_reading::not_a_disk;
+  try {
+    const std::vector<std::string> files = cmdline_source_files(argc, argv, &reading);
+    if (reading == source_reading::not_a_disk) return true;
+    for (const std::string& file : files) {
+      uni::held_descriptor fd(uni::open_source_descriptor(file, false, true));
+      if (fd.fd < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOMEM)) return false;
+      if (fd.fd < 0 || reading != source_reading::disk) continue;
+      held.disk.reset(new disk_handle(fd.fd, file));
+      fd.release();
+    }
+    if (reading == source_reading::vmdk_chain) held.disk.reset(new disk_handle(files, false, false));
+    if (!held.disk || !held.disk->m_is_open) return true;
+    std::vector<std::unique_ptr<CNtfs>> found;
+    open_ntfs_disk_volumes(*held.disk, ~0ULL, found, true);
+    if (!found.empty()) held.volume = std::move(found.front());
+    if (held.volume != nullptr) held.volume->source_identities(out);
+    else held.disk->source_identities(out);
+    return true;
+  } catch (const std::bad_alloc&) {
+    held.volume.reset();
+    held.disk.reset();
+    return false;
+  }
 }

@@ -91,6 +91,7 @@ void disk_handle::reset() {
   m_geometry = disk_geometry();
   m_start_offset_high = 0;
   m_start_offset_low = 0;
+  m_borrowed = false;
 }
 
 disk_handle::disk_handle(uint32, bool, bool, disk_kind) {
@@ -144,7 +145,32 @@ disk_handle::disk_handle(const std::vector<std::string>& vmdk_files, bool writab
   m_is_open = open_vmdk_chain(vmdk_files);
 }
 
+disk_handle::disk_handle(const disk_handle& owner, disk_borrowing) {
+  reset();
+  m_vmdk = owner.m_vmdk;
+  m_kind = owner.m_kind;
+  m_is_open = owner.m_is_open;
+  m_is_device = owner.m_is_device;
+  m_fd = owner.m_fd;
+  m_name = owner.m_name;
+  m_wname = owner.m_wname;
+  m_size = owner.m_size;
+  m_geometry = owner.m_geometry;
+  m_borrowed = true;
+}
+
+disk_handle::disk_handle(int fd, const std::string& name) {
+  reset();
+  m_kind = DISK_KIND_FILE;
+  m_fd = fd;
+  m_name = name;
+  m_is_open = fd >= 0;
+  m_size = m_is_open ? open_file_size(fd) : 0;
+  m_geometry.bytes_per_sector = SECTOR_SIZE;
+}
+
 disk_handle::~disk_handle() {
+  if (m_borrowed) return;  // its owner's to close
   if (m_kind == DISK_KIND_VMDK) {
     release_vmdk();  // the descriptor belongs to the base extent
   } else if (m_fd >= 0) {

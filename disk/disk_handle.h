@@ -30,6 +30,9 @@ void print_media_type(std::ostream& os, int media_type);
 
 class vmdk_disk;
 
+// Marks the constructor of a handle that reads through another's open disk.
+enum disk_borrowing { DISK_BORROWED };
+
 class disk_handle {
  public:
   vmdk_disk* m_vmdk;
@@ -44,6 +47,7 @@ class disk_handle {
   disk_geometry m_geometry;
   uint32 m_start_offset_high;
   uint32 m_start_offset_low;
+  bool m_borrowed;  // reads through another handle's disk: closes nothing
 
   disk_handle(uint32 drive_number, bool writable, bool as_device, disk_kind kind);
   disk_handle(const char* name, bool writable, bool as_device, disk_kind kind);
@@ -51,6 +55,12 @@ class disk_handle {
   disk_handle(const wchar_t* name, bool writable, bool as_device, disk_kind kind);
   disk_handle(const std::vector<std::wstring>& vmdk_files, bool writable, bool no_open);
   disk_handle(const std::vector<std::string>& vmdk_files, bool writable, bool no_open);
+  // Reads through what `owner` has open (its descriptor, or its VMDK chain) without a descriptor of
+  // its own: never written through, nothing closed when it goes, so `owner` must outlive it.
+  disk_handle(const disk_handle& owner, disk_borrowing);
+  // Reads the image or device open at `fd` (named `name`), closed when it goes: the caller opened
+  // it, so nothing is said here of an open that failed.
+  disk_handle(int fd, const std::string& name);
   ~disk_handle();
   disk_handle(const disk_handle&) = delete;
   disk_handle& operator=(const disk_handle&) = delete;

@@ -257,34 +257,30 @@ std::string partition_entry_type_name(const byte* entry) { return type_name(entr
 bool scan_partitions(disk_handle* disk, std::deque<partition_record>& out, bool relaxed) {
   out.clear();
   if (!disk || !disk->m_is_open) return false;
-  try {
-    std::vector<byte> head(probe_bytes, 0);
-    uint32 len = probe_bytes;
-    if (!disk->read(head.data(), len, 0)) return false;
-    ebr_source src;
-    src.disk = disk;
+  std::vector<byte> head(probe_bytes, 0);
+  uint32 len = probe_bytes;
+  if (!disk->read(head.data(), len, 0)) return false;
+  ebr_source src;
+  src.disk = disk;
 
-    const uint32 s = detect_sector_size(head.data(), probe_bytes, false);
-    if (s == 0) {
-      if (!relaxed) return false;
-      ulong64 b = 0;
-      if (!find_lone_ebr(disk, b)) return false;
-      if (!walk_extended(src, b, 512, out)) return false;
-      return !out.empty();
-    }
+  const uint32 s = detect_sector_size(head.data(), probe_bytes, false);
+  if (s == 0) {
+    if (!relaxed) return false;
+    ulong64 b = 0;
+    if (!find_lone_ebr(disk, b)) return false;
+    if (!walk_extended(src, b, 512, out)) return false;
+    return !out.empty();
+  }
 
-    for (uint32 i = 0; i < 4; ++i) {
-      const byte* e = head.data() + table_at + i * entry_bytes;
-      if (entry_type(e) == 0xEE) return scan_gpt_partitions(disk, out);
-      if (!admitted(e)) continue;
-      out.push_back(make_record(entry_first_lba(e), entry_count(e), entry_type(e), s));
-      if (is_extended_type(entry_type(e))) {
-        if (entry_first_lba(e) != 0 && !walk_extended(src, entry_first_lba(e), s, out)) return false;
-        break;
-      }
+  for (uint32 i = 0; i < 4; ++i) {
+    const byte* e = head.data() + table_at + i * entry_bytes;
+    if (entry_type(e) == 0xEE) return scan_gpt_partitions(disk, out);
+    if (!admitted(e)) continue;
+    out.push_back(make_record(entry_first_lba(e), entry_count(e), entry_type(e), s));
+    if (is_extended_type(entry_type(e))) {
+      if (entry_first_lba(e) != 0 && !walk_extended(src, entry_first_lba(e), s, out)) return false;
+      break;
     }
-  } catch (const std::bad_alloc&) {
-    return false;
   }
   return !out.empty();
 }
@@ -327,63 +323,59 @@ bool scan_partitions(const byte* data, ulong64 size, std::deque<partition_record
 bool scan_gpt_partitions(disk_handle* disk, std::deque<partition_record>& out) {
   out.clear();
   if (!disk || !disk->m_is_open) return false;
-  try {
-    std::vector<byte> buf(gpt_probe_bytes, 0);
-    uint32 len = gpt_probe_bytes;
-    if (!disk->read(buf.data(), len, 0)) return false;
-    const uint32 s = detect_sector_size(buf.data(), gpt_probe_bytes, false);
-    if (s == 0) return false;
+  std::vector<byte> buf(gpt_probe_bytes, 0);
+  uint32 len = gpt_probe_bytes;
+  if (!disk->read(buf.data(), len, 0)) return false;
+  const uint32 s = detect_sector_size(buf.data(), gpt_probe_bytes, false);
+  if (s == 0) return false;
 
-    std::fill(buf.begin(), buf.end(), 0);
-    len = gpt_probe_bytes;
-    if (!disk->read(buf.data(), len, s)) return false;
-    if (load_u64(buf.data(), 24) != 1) return false;
-    const ulong64 array_lba = load_u64(buf.data(), 72);
-    const uint32 count = load_u32(buf.data(), 80);
-    const uint32 size = load_u32(buf.data(), 84);
-    if (count == 0 || count > gpt_max_entries || size < gpt_min_entry_bytes || size > gpt_max_entry_bytes)
-      return false;
-    const ulong64 array_bytes = static_cast<ulong64>(count) * size;
-    if (array_bytes > gpt_max_array_bytes || array_lba > disk->get_size() / s) return false;
-
-    // The whole array in one read; a disk that ends inside it keeps the
-    // entries that arrived whole.
-    std::vector<byte> array(static_cast<size_t>(array_bytes), 0);
-    uint32 got = static_cast<uint32>(array_bytes);
-    if (!disk->read(array.data(), got, array_lba * s)) return false;
-    const uint32 whole = std::min<uint32>(count, got / size);
-
-    static const byte zero_guid[16] = {};
-    for (uint32 i = 0; i < whole; ++i) {
-      const byte* e = array.data() + static_cast<size_t>(i) * size;
-      if (std::memcmp(e, zero_guid, 16) == 0) continue;
-      const ulong64 first = load_u64(e, 32);
-      const ulong64 last = load_u64(e, 40);
-      // An entry ending before it starts is damage: its size would wrap.
-      if (last < first || last - first == ~ulong64(0)) continue;
-      partition_record r = make_record(first, last + 1 - first, 0, s);
-      r.m_is_gpt = true;
-      std::memcpy(r.m_gpt_guids, e, 32);
-      uint16 units[36];
-      for (int u = 0; u < 36; ++u) units[u] = load_u16(e, 56 + 2 * u);
-      std::wstring wide;
-      unicode16_to_wstring(units, wide, 72);
-      r.m_name = wstring_to_utf8(wide);
-      out.push_back(r);
-    }
-    if (out.empty()) return false;
-
-    std::vector<byte> first_sector(s);
-    for (partition_record& r : out) {
-      std::fill(first_sector.begin(), first_sector.end(), 0);
-      uint32 n = s;
-      if (r.m_start > ~ulong64(0) / s || !disk->read(first_sector.data(), n, r.m_start * s)) return false;
-      std::string oem(reinterpret_cast<const char*>(first_sector.data()) + 3, 8);
-      to_lower(oem);
-      r.m_type = oem == "ntfs    " ? 0x07 : 0xEE;
-    }
-  } catch (const std::bad_alloc&) {
+  std::fill(buf.begin(), buf.end(), 0);
+  len = gpt_probe_bytes;
+  if (!disk->read(buf.data(), len, s)) return false;
+  if (load_u64(buf.data(), 24) != 1) return false;
+  const ulong64 array_lba = load_u64(buf.data(), 72);
+  const uint32 count = load_u32(buf.data(), 80);
+  const uint32 size = load_u32(buf.data(), 84);
+  if (count == 0 || count > gpt_max_entries || size < gpt_min_entry_bytes || size > gpt_max_entry_bytes)
     return false;
+  const ulong64 array_bytes = static_cast<ulong64>(count) * size;
+  if (array_bytes > gpt_max_array_bytes || array_lba > disk->get_size() / s) return false;
+
+  // The whole array in one read; a disk that ends inside it keeps the
+  // entries that arrived whole.
+  std::vector<byte> array(static_cast<size_t>(array_bytes), 0);
+  uint32 got = static_cast<uint32>(array_bytes);
+  if (!disk->read(array.data(), got, array_lba * s)) return false;
+  const uint32 whole = std::min<uint32>(count, got / size);
+
+  static const byte zero_guid[16] = {};
+  for (uint32 i = 0; i < whole; ++i) {
+    const byte* e = array.data() + static_cast<size_t>(i) * size;
+    if (std::memcmp(e, zero_guid, 16) == 0) continue;
+    const ulong64 first = load_u64(e, 32);
+    const ulong64 last = load_u64(e, 40);
+    // An entry ending before it starts is damage: its size would wrap.
+    if (last < first || last - first == ~ulong64(0)) continue;
+    partition_record r = make_record(first, last + 1 - first, 0, s);
+    r.m_is_gpt = true;
+    std::memcpy(r.m_gpt_guids, e, 32);
+    uint16 units[36];
+    for (int u = 0; u < 36; ++u) units[u] = load_u16(e, 56 + 2 * u);
+    std::wstring wide;
+    unicode16_to_wstring(units, wide, 72);
+    r.m_name = wstring_to_utf8(wide);
+    out.push_back(r);
+  }
+  if (out.empty()) return false;
+
+  std::vector<byte> first_sector(s);
+  for (partition_record& r : out) {
+    std::fill(first_sector.begin(), first_sector.end(), 0);
+    uint32 n = s;
+    if (r.m_start > ~ulong64(0) / s || !disk->read(first_sector.data(), n, r.m_start * s)) return false;
+    std::string oem(reinterpret_cast<const char*>(first_sector.data()) + 3, 8);
+    to_lower(oem);
+    r.m_type = oem == "ntfs    " ? 0x07 : 0xEE;
   }
   return true;
 }

@@ -41,7 +41,9 @@ struct drive_stats {
 };
 typedef std::vector<drive_stats> drive_stats_array;
 
-// Scans return true when `out` (cleared first) holds at least one record.
+// Scans return true when `out` (cleared first) holds at least one record. A
+// scan of a disk that runs out of memory throws std::bad_alloc: a table half
+// read is no disk without one.
 bool scan_partitions(disk_handle* disk, std::deque<partition_record>& out, bool relaxed);
 bool scan_gpt_partitions(disk_handle* disk, std::deque<partition_record>& out);
 // The same scan over the first `size` bytes of a disk already in memory.

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <new>
 
 #include "disk/disk_handle.h"
+#include "disk/zq_disk_structs.h"
 #include "ntfs/attribute_pump.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/own_files.h"
@@ -215,10 +217,14 @@ bool CNtfs::initialise(ulong64& mft_pos) {
   mft_pos = m_mft_file_pos;
   m_sectors_per_cluster = static_cast<uint32>(sectors);
 
-  byte* record = nullptr;
+  // Memory that runs out throws: an engine short of it is no volume found not to be NTFS.
+  byte* record = new byte[m_mft_record_size];
   ulong64 pos = 0;
-  int size = 0;
-  if (!read_mft_record(0, record, pos, size, true)) return false;
+  int size = static_cast<int>(m_mft_record_size);
+  if (!read_mft_record(0, record, pos, size, false)) {
+    delete[] record;
+    return false;
+  }
   clear_cut_record_tail(record, static_cast<uint32>(size), m_mft_record_size);
   delete[] m_mft_record0;
   m_mft_record0 = record;
@@ -471,6 +477,34 @@ bool open_ntfs_image(const char* path, ulong64 volume_offset, CNtfs*& out, bool 
   if (!path) return false;
   std::wstring wide = utf8_to_wstring(std::string(path));
   return open_ntfs_image(wide.c_str(), volume_offset, out, writable, as_device);
+}
+
+void open_ntfs_disk_volumes(disk_handle& disk, ulong64 except, std::vector<std::unique_ptr<CNtfs>>& out,
+                            bool first_only) {
+  out.clear();
+  // A table may name one start many times over: each is opened once.
+  std::set<ulong64> starts = {0};
+  std::deque<partition_record> parts;
+  if (scan_partitions(&disk, parts, false))
+    for (const partition_record& p : parts)
+      if (p.m_sector_size != 0 && p.m_start <= ~0ULL / p.m_sector_size) starts.insert(p.m_start * p.m_sector_size);
+  starts.erase(except);
+  for (const ulong64 start : starts) {
+    std::unique_ptr<CNtfs> volume(new CNtfs());
+    volume->m_disk = new disk_handle(disk, DISK_BORROWED);
+    volume->m_disk->set_start_offset(start);
+    volume->m_volume_offset = start;
+    ulong64 mft_pos = 0;
+    bool valid = false;
+    try {
+      valid = volume->initialise(mft_pos);
+    } catch (const std::bad_alloc&) {
+      throw;
+    } catch (const std::exception&) {
+    }
+    if (valid) out.push_back(std::move(volume));
+    if (first_only && !out.empty()) return;
+  }
 }
 
 bool open_ntfs_mft_file(const char* path, CNtfs*& out) {

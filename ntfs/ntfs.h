@@ -8,6 +8,7 @@
 // their subject (ntfs.cpp, mft_record.cpp, inode_stats.cpp, index_*.cpp ...).
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -295,6 +296,14 @@ bool open_ntfs_vmdk_chain(std::vector<std::wstring> vmdk_files, ulong64 volume_o
                           bool writable);
 bool open_ntfs_vmdk_chain(const std::vector<std::string>& vmdk_files, ulong64 volume_offset, CNtfs*& out,
                           bool writable, bool as_device);
+
+// The NTFS volumes on `disk` (a bare one at offset 0, one at each start its partition table
+// names), each start once and `except` never, into `out` (cleared first; with `first_only`, the
+// first found alone). Each reads through `disk` itself (disk_handle's DISK_BORROWED): no descriptor
+// of its own, nothing said on any stream, nothing written; `disk` must outlive them. Memory that
+// runs out throws std::bad_alloc, so that no volume is passed over for want of it.
+void open_ntfs_disk_volumes(disk_handle& disk, ulong64 except, std::vector<std::unique_ptr<CNtfs>>& out,
+                            bool first_only = false);
 
 // Raw reads at base + offset of a disk handle.
 bool read_disk_at(disk_handle* disk, ulong64 base, ulong64 offset, void* buf, uint32& len);

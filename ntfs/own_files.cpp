@@ -14,9 +14,6 @@
 #include <vector>
 
 #include "disk/disk_handle.h"
-#include "disk/vmdk_disk.h"
-#include "disk/vmdk_extent.h"
-#include "disk/zq_disk_structs.h"
 #include "ntfs/dir_children.h"
 #include "ntfs/index_node.h"
 #include "ntfs/index_record.h"
@@ -185,7 +182,7 @@ struct volume_memo {
   bool upcase_read = false;
   std::map<std::string, bool> shows;  // "<mount ID> <record> <folder>": whether that folder of a view is it
   bool disk_read = false;             // the other volumes of its disk looked for
-  std::vector<std::pair<ulong64, std::unique_ptr<CNtfs>>> disk_volumes;  // by byte offset
+  std::vector<std::unique_ptr<CNtfs>> disk_volumes;  // each at an offset of its own
 };
 
 // The memos of the volumes open, kept for the life of the process. The lock is held again by
@@ -473,26 +470,14 @@ struct fresh_reads {
   ~fresh_reads() { if (v.m_mft_cache_len == 0) v.m_mft_cache_pos = pos, v.m_mft_cache_len = uint32(length); }
 };
 
-// The evidence is the disk: the other NTFS volumes its partition table holds (an image's, a
-// device's, a VMDK chain's), opened the first time an output lies where one may be mounted.
+// The evidence is the disk: the other NTFS volumes on it (an image's, a device's, a VMDK chain's),
+// opened the first time an output lies where one may be mounted.
 void open_disk_volumes(const CNtfs& volume, volume_memo& memo, const std::string& at) {
   uni::mount_entry m;
   disk_handle* disk = volume.get_disk_handle();
-  std::deque<partition_record> parts;
   if (!mount_at(at, m) || !uni::may_show_a_volume(m)) return;
+  if (disk != nullptr) open_ntfs_disk_volumes(*disk, volume.m_volume_offset, memo.disk_volumes);
   memo.disk_read = true;
-  if (disk == nullptr || !scan_partitions(disk, parts, false)) return;
-  std::vector<std::string> chain;
-  for (const vmdk_extent* e : disk->m_vmdk != nullptr ? disk->m_vmdk->m_chain : std::vector<vmdk_extent*>())
-    chain.push_back(e->m_path);
-  for (const partition_record& p : parts) {
-    const ulong64 offset = p.m_start * p.m_sector_size;
-    CNtfs* other = nullptr;
-    if (offset != volume.m_volume_offset && p.m_sector_size != 0 && p.m_start < ~0ULL / p.m_sector_size &&
-        (chain.empty() ? open_ntfs_image(disk->m_name.c_str(), offset, other, false, disk->m_is_device)
-                       : open_ntfs_vmdk_chain(chain, offset, other, false, false)))
-      memo.disk_volumes.emplace_back(offset, std::unique_ptr<CNtfs>(other));
-  }
 }
 
 uni::volume_word answer(void* opened, const std::string& at, std::string& where, uint64& record) {
@@ -503,8 +488,8 @@ uni::volume_word answer(void* opened, const std::string& at, std::string& where,
     volume_memo& memo = store().memos[&volume];
     if (!memo.disk_read) open_disk_volumes(volume, memo, at);
     for (const auto& other : memo.disk_volumes)
-      if (volume_holds(*other.second, at, record, where)) {
-        where += " of the volume at offset " + std::to_string(other.first);
+      if (volume_holds(*other, at, record, where)) {
+        where += " of the volume at offset " + std::to_string(other->m_volume_offset);
         return uni::volume_word::own;
       }
     return uni::volume_word::other;
