@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -974,60 +975,96 @@ TEST(OwnFiles, IndexRecordsTheBitmapMarksFreeHoldNoNames) {
   EXPECT_FALSE(freed_root.holds) << text(freed_root);
 }
 
-// A copy of sample.img in which no record of the root or a user's has an
-// MFT change time with ticks below the second (each cut to its second) and
-// each a creation time with them, mounted by ntfs-3g: only the creation
-// times, which ntfs-3g shows as an extended attribute, prove a file or
+// A copy of sample.img named `as` in which no record of the root or a
+// user's has an MFT change time with ticks below the second (each cut to
+// its second), and each a creation time with them, but, with
+// `root_entries_whole`, those named in the root, cut to their second too.
+std::string times_cut(const std::string& as, bool root_entries_whole) {
+  const std::string image = copy_fixture("sample.img", as);
+  std::set<uint64> in_root;
+  for (const listing_entry& e : read_listing("sample.img"))
+    if (root_entries_whole && e.path.find('/', 1) == std::string::npos) in_root.insert(e.inode);
+  const std::unique_ptr<CNtfs> volume = open_engine_at(image);
+  int changed = 0;
+  for (uint64 number = 5; volume && number < volume->get_inode_count(); number = number == 5 ? 16 : number + 1) {
+    std::string why;
+    byte* buf = nullptr;
+    int size = 0;
+    ulong64 pos = 0;
+    const bool used =
+        volume->read_mft_record(number, buf, pos, size, true) && size >= 1024 && (load_u16(buf, FRH_FLAGS) & 1) != 0;
+    delete[] buf;
+    const ulong64 at = used ? value_byte_at(image, number, ATTR_STANDARD_INFORMATION, 0, why) : 0;
+    byte times[24];
+    std::ifstream in(image, std::ios::binary);
+    if (at == 0 || !in.seekg(static_cast<std::streamoff>(at)) || !in.read(reinterpret_cast<char*>(times), 24)) continue;
+    // The creation time at 0, the change time at 16.
+    const uint64 second = load_u64(times, 0) - load_u64(times, 0) % 10000000,
+                 created = in_root.count(number) ? second : second + 1234567 + number,
+                 whole = load_u64(times, 16) - load_u64(times, 16) % 10000000;
+    for (int i = 0; i < 8; ++i) {
+      times[i] = static_cast<byte>(created >> (8 * i));
+      times[16 + i] = static_cast<byte>(whole >> (8 * i));
+    }
+    if (write_at(image, at, times, sizeof times)) ++changed;
+  }
+  return changed > 20 ? image : "";
+}
+
+// Where no record's change time has ticks below the second, only the
+// creation times ntfs-3g shows as an extended attribute prove a file or
 // folder the volume's: through ntfs-3g and mergerfs, which passes them on,
-// each is; through bindfs without them, none is.
+// each is, by its own where the mount shows the volume's numbers, else by
+// the root's entries; through bindfs without them, none is. With the root's
+// entries' creation times whole seconds too, the root's names prove
+// nothing through mergerfs, while a file's own still proves it through
+// ntfs-3g and bindfs passing them on.
 TEST(OwnFiles, CreationTimeShownAloneProves) {
   const std::string dir = made_folder("own-created");
-  const std::string image = copy_fixture("sample.img", "own-created/ev.img");
-  ASSERT_FALSE(image.empty());
-  {
+  const uint64 notes = listed_inode("sample.img", "/Documents/notes.txt");
+  for (const bool root_entries_whole : {false, true}) {
+    const std::string sub = root_entries_whole ? "/whole-root" : "/ticked", at = made_folder("own-created" + sub);
+    const std::string image = times_cut("own-created" + sub + "/ev.img", root_entries_whole);
+    ASSERT_FALSE(image.empty());
+    layer_stack ntfs;
+    if (!mount_ntfs(ntfs, image, at + "/n")) GTEST_SKIP() << ntfs.why();
+    pass_through merged("mergerfs", at + "/n", at + "/m", false, "-o minfreespace=0");
+    pass_through bound("bindfs", at + "/n", at + "/b"), bare("bindfs", at + "/n", at + "/bx", false, "--xattr-none");
+    if (!merged.ok() || !bound.ok() || !bare.ok()) GTEST_SKIP() << merged.why() << bound.why() << bare.why();
     const std::unique_ptr<CNtfs> volume = open_engine_at(image);
     ASSERT_TRUE(volume);
-    int changed = 0;
-    for (uint64 number = 5; number < volume->get_inode_count(); number = number == 5 ? 16 : number + 1) {
-      std::string why;
-      byte* buf = nullptr;
-      int size = 0;
-      ulong64 pos = 0;
-      const bool used = volume->read_mft_record(number, buf, pos, size, true) && size >= 1024 &&
-                        (load_u16(buf, FRH_FLAGS) & 1) != 0;
-      delete[] buf;
-      const ulong64 at = used ? value_byte_at(image, number, ATTR_STANDARD_INFORMATION, 0, why) : 0;
-      if (at == 0) continue;
-      std::ifstream in(image, std::ios::binary);
-      byte times[24];
-      in.seekg(static_cast<std::streamoff>(at));
-      ASSERT_TRUE(in.read(reinterpret_cast<char*>(times), sizeof times));
-      // Created: at 0; changed: at 16.
-      const uint64 created = load_u64(times, 0) - load_u64(times, 0) % 10000000 + 1234567 + number,
-                   whole = load_u64(times, 16) - load_u64(times, 16) % 10000000;
-      for (int i = 0; i < 8; ++i) {
-        times[i] = static_cast<byte>(created >> (8 * i));
-        times[16 + i] = static_cast<byte>(whole >> (8 * i));
+    for (const std::string& top : {at + "/n", bound.at, merged.at, bare.at}) {
+      const bool shown = top != bare.at && !(root_entries_whole && top == merged.at);
+      const answer folder = ask(*volume, top + "/Documents"), file = ask(*volume, top + "/Documents/notes.txt");
+      if (!root_entries_whole) {
+        EXPECT_EQ(folder.holds, shown) << top << ": " << text(folder);
       }
-      ASSERT_TRUE(write_at(image, at, times, sizeof times));
-      ++changed;
+      EXPECT_EQ(file.holds && file.record == notes && file.path == "\\Documents\\notes.txt", shown)
+          << sub << ": " << top << ": " << text(file);
     }
-    ASSERT_GT(changed, 20);
   }
+}
+
+// The index orders names by their upper-case forms as the volume's $UpCase
+// gives them, letters beyond ASCII too: through a view that numbers files
+// its own way, each is found down the index under the number ntfs-3g shows.
+TEST(OwnFiles, NamesBeyondAsciiAreFoundAsTheVolumeOrdersThem) {
   layer_stack ntfs;
-  if (!mount_ntfs(ntfs, image, dir + "/n")) GTEST_SKIP() << ntfs.why();
-  pass_through merged("mergerfs", dir + "/n", dir + "/m", false, "-o minfreespace=0");
-  pass_through bare("bindfs", dir + "/n", dir + "/bx", false, "--xattr-none");
-  if (!merged.ok() || !bare.ok()) GTEST_SKIP() << merged.why() << bare.why();
+  std::string image;
+  const std::string dir = mounted_sample("own-upcase", ntfs, image);
+  if (dir.empty()) GTEST_SKIP() << (image.empty() ? "no sample.img" : ntfs.why());
+  const std::vector<std::string> names = {"ångström.txt", "Åse.txt", "öga.txt", "ÖL.txt", "äpple.txt", "Zebra.txt",
+                                          "ÉTÉ", "école", "Ωmega.txt", "ωmega-2.txt"};
+  ASSERT_EQ(::mkdir((dir + "/n/nordic").c_str(), 0755), 0);
+  for (const std::string& name : names) std::ofstream(dir + "/n/nordic/" + name) << name << "\n";
+  pass_through merged("mergerfs", dir + "/n", dir + "/m", false, "-o xattr=nosys");
+  if (!merged.ok()) GTEST_SKIP() << merged.why();
   const std::unique_ptr<CNtfs> volume = open_engine_at(image);
   ASSERT_TRUE(volume);
-  const uint64 notes = listed_inode("sample.img", "/Documents/notes.txt");
-  for (const std::string& top : {dir + "/n", merged.at, bare.at}) {
-    const bool shown = top != bare.at;
-    const answer folder = ask(*volume, top + "/Documents"), file = ask(*volume, top + "/Documents/notes.txt");
-    EXPECT_EQ(folder.holds, shown) << top << ": " << text(folder);
-    EXPECT_EQ(file.holds && file.record == notes && file.path == "\\Documents\\notes.txt", shown)
-        << top << ": " << text(file);
+  for (const std::string& name : names) {
+    const answer a = ask(*volume, merged.at + "/nordic/" + name);
+    EXPECT_TRUE(a.holds && a.record == shown_number(dir + "/n/nordic/" + name) && a.path == "\\nordic\\" + name)
+        << name << ": " << text(a);
   }
 }
 
