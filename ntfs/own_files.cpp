@@ -71,8 +71,8 @@ bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
   const bool dated = find_attribute(buf, length, ATTR_STANDARD_INFORMATION, attr) &&
                      resident_value(attr, load_u32(attr, AH_LENGTH), value) && value.u64(0, out.created) &&
                      value.u64(8, out.modified) && value.u64(16, out.changed);
-  return out.whole = dated && collect_all_file_names(out.names, &volume, number, buf, true, ~0ULL) &&
-                     !out.names.empty();
+  return out.whole =
+             dated && collect_all_file_names(out.names, &volume, number, buf, true, ~0ULL) && !out.names.empty();
 }
 
 bool named_in(const record_facts& facts, const std::string& name, ulong64 parent) {
@@ -254,36 +254,47 @@ ulong64 child_named(CNtfs& volume, volume_memo& memo, ulong64 folder, const std:
   return exact != NONE ? exact : folded;
 }
 
-// Whether the folder `at` a view shows is the volume's folder `folder`: some entry of its index,
-// looked up by name through the view (a few, never a listing), shows its record's time to the
-// tick. A name missing, a time that differs, a record damaged: nothing either way, as views fold
-// case, answer other names and show what they cached a while ago. A change time equal to the
-// modification time proves only where the view is not seen to show modification times as change
-// times (rclone does), as it would a copy's.
-bool shows(CNtfs& volume, const std::string& at, ulong64 folder) {
+// Looks the user names of the folder's index up through the folder `at` a view shows (a few,
+// never a listing), calling `judge(record, facts, status or null, path)` with each till it says
+// false; with `ticked_only`, only those whose records hold a time to the tick, the facts read.
+template <class Judge>
+void look_up(CNtfs& volume, const std::string& at, ulong64 folder, bool ticked_only, Judge judge) {
   const uni::held_descriptor dir(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   int asked = 0, read = 0;
-  bool proven = false, unless_echoed = false, echoes = false;
   index_entries(volume, folder, [&](const byte* e) {
     const ulong64 number = entry_record(e);
     record_facts facts;
     struct stat st;
-    ulong64 created = 0;
     // A DOS name is another name of a record its long name gives.
     if (e[k_ie_name_space] == 2 || number < FIRST_USER_RECORD || number == folder) return true;
     if (dir.fd < 0 || ++read > MOST_RECORDS) return false;
-    if (!read_facts(volume, number, facts) || !(ticked(facts.created) || ticked(facts.changed))) return true;
+    if (ticked_only && (!read_facts(volume, number, facts) || !(ticked(facts.created) || ticked(facts.changed))))
+      return true;
     const std::string name = entry_name(e);
-    if (::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      const ulong64 changed = ticks_of(st.st_ctim), modified = ticks_of(st.st_mtim);
-      const bool by_change = ticked(facts.changed) && changed == facts.changed;
-      echoes = echoes || (changed == modified && facts.changed != facts.modified);
-      unless_echoed = unless_echoed || by_change;
-      proven = (by_change && facts.changed != facts.modified) ||
-               (ticked(facts.created) && shown_created(at + "/" + name, created) && created == facts.created);
-    }
-    return !proven && ++asked < MOST_LOOKUPS;
+    const bool found = ::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    return judge(number, facts, found ? &st : nullptr, at + "/" + name) && ++asked < MOST_LOOKUPS;
   });
+}
+
+// Whether the folder `at` a view shows is the volume's folder `folder`: some entry of its index
+// shows its record's time to the tick. A name missing, a time that differs, a record damaged:
+// nothing either way, as views fold case, answer other names and show what they cached a while
+// ago. A change time equal to the modification time proves only where the view is not seen to
+// show modification times as change times (rclone does), as it would a copy's.
+bool shows(CNtfs& volume, const std::string& at, ulong64 folder) {
+  bool proven = false, unless_echoed = false, echoes = false;
+  look_up(volume, at, folder, true,
+          [&](ulong64, const record_facts& facts, const struct stat* st, const std::string& path) {
+            ulong64 created = 0;
+            if (st == nullptr) return true;
+            const ulong64 changed = ticks_of(st->st_ctim), modified = ticks_of(st->st_mtim);
+            const bool by_change = ticked(facts.changed) && changed == facts.changed;
+            echoes = echoes || (changed == modified && facts.changed != facts.modified);
+            unless_echoed = unless_echoed || by_change;
+            proven = (by_change && facts.changed != facts.modified) ||
+                     (ticked(facts.created) && shown_created(path, created) && created == facts.created);
+            return !proven;
+          });
   return proven || (unless_echoed && !echoes);
 }
 
@@ -291,18 +302,14 @@ enum class names_word { none, agree, differ };
 
 // What a folder shown as the record `folder` says of the first user names of its index, each
 // looked up with its number: `none` with no name to look up.
-names_word names_agree(const CNtfs& volume, const std::string& at, ulong64 folder) {
-  const uni::held_descriptor dir(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+names_word names_agree(CNtfs& volume, const std::string& at, ulong64 folder) {
   names_word word = names_word::none;
-  int asked = 0;
-  index_entries(volume, folder, [&](const byte* e) {
-    struct stat st;
-    if (e[k_ie_name_space] == 2 || entry_record(e) < FIRST_USER_RECORD || entry_record(e) == folder) return true;
-    const bool same = dir.fd >= 0 && ::fstatat(dir.fd, entry_name(e).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                      static_cast<ulong64>(st.st_ino) == entry_record(e);
-    word = same ? names_word::agree : names_word::differ;
-    return same && ++asked < MOST_LOOKUPS;
-  });
+  look_up(volume, at, folder, false,
+          [&](ulong64 number, const record_facts&, const struct stat* st, const std::string&) {
+            const bool same = st != nullptr && static_cast<ulong64>(st->st_ino) == number;
+            word = same ? names_word::agree : names_word::differ;
+            return same;
+          });
   return word;
 }
 
@@ -365,7 +372,7 @@ std::string path_in_volume(const CNtfs& volume, const std::vector<level>& up) {
 // Where none of the records on the way holds a time to the tick (a volume formatted with whole
 // seconds and not written since): each is named so in the folder shown above it, no creation time
 // shown differs, and the nearest folder whose index holds user names shows them under their numbers.
-bool named_chain(const CNtfs& volume, const std::vector<level>& up) {
+bool named_chain(CNtfs& volume, const std::vector<level>& up) {
   for (size_t i = 0; i < up.size(); ++i) {
     record_facts facts;
     ulong64 shown = 0;
@@ -384,7 +391,7 @@ bool named_chain(const CNtfs& volume, const std::vector<level>& up) {
 // By the numbers a mount shows (ntfs-3g, lowntfs-3g, bindfs, a kernel bind mount): the output, or
 // a folder above it, is the record of its number, of its kind, and shows a time of it to the tick.
 // A damaged record ends the way up.
-bool numbered(const CNtfs& volume, const std::vector<level>& up, uint64& record, std::string& path) {
+bool numbered(CNtfs& volume, const std::vector<level>& up, uint64& record, std::string& path) {
   bool proven = false, ticks = false;
   size_t whole = 0;
   for (; whole < up.size() && !proven; ++whole) {
@@ -467,7 +474,9 @@ struct fresh_reads {
   const CNtfs& v;
   const ulong64 pos = v.m_mft_cache_pos, length = v.m_mft_cache_len;
   explicit fresh_reads(const CNtfs& volume) : v(volume) { v.m_mft_cache_len = 0; }
-  ~fresh_reads() { if (v.m_mft_cache_len == 0) v.m_mft_cache_pos = pos, v.m_mft_cache_len = uint32(length); }
+  ~fresh_reads() {
+    if (v.m_mft_cache_len == 0) v.m_mft_cache_pos = pos, v.m_mft_cache_len = uint32(length);
+  }
 };
 
 // The evidence is the disk: the other NTFS volumes on it (an image's, a device's, a VMDK chain's),
@@ -512,9 +521,8 @@ bool volume_holds(CNtfs& volume, const std::string& name, uint64& record, std::s
   const bool file = S_ISREG(st.st_mode);
   const std::vector<level> up = levels_up(name, st, file);
   if (up.size() < (file ? 2u : 1u)) return false;
-  if (!numbered(volume, up, record, path) &&
-      !named(volume, store().memos[&volume], up[file ? 1 : 0].at, file ? name.substr(name.rfind('/') + 1) : "",
-             record, path))
+  if (!numbered(volume, up, record, path) && !named(volume, store().memos[&volume], up[file ? 1 : 0].at,
+                                                    file ? name.substr(name.rfind('/') + 1) : "", record, path))
     return (record = 0, path.clear(), false);
   if (path.empty()) path = "\\";
   return true;

@@ -131,7 +131,8 @@ TEST(TimeProof, DosAndFoldedNamesOfAMountNumberingAsNtfsAreTheEvidence) {
     } rows[] = {{">>folded/nr/SUB/FILE-1.TXT", "/sub/file-1.txt"},
                 {">folded/nr/SUB/FILE-6.TXT", "/sub/file-6.txt"},
                 {">>folded/nr/DEEP/L01/L02/T.TXT", "/deep/l01/l02/t.txt"}};
-    for (const auto& r : rows) expect_each_refused("a case-folded path", dir, args, r.redirect, raw, record_of(raw, r.path));
+    for (const auto& r : rows)
+      expect_each_refused("a case-folded path", dir, args, r.redirect, raw, record_of(raw, r.path));
   }
   ASSERT_TRUE(wait_until_unheld(raw));
   EXPECT_EQ(fls_of(raw), listed);
@@ -188,9 +189,9 @@ TEST(TimeProof, GuestmountAfterFilesSavedRenamedAndDeletedThroughItIsTheEvidence
     });
     // What the mount shows now is what it keeps showing for a while.
     std::string ignored;
-    ASSERT_EQ(run_command("ls -la " + quote(g) + " " + quote(g + "/real") + " " + quote(g + "/sub") + " >/dev/null",
-                          ignored),
-              0);
+    ASSERT_EQ(
+        run_command("ls -la " + quote(g) + " " + quote(g + "/real") + " " + quote(g + "/sub") + " >/dev/null", ignored),
+        0);
 
     ASSERT_TRUE(gm.step("echo data > " + quote(g + "/real/c.txt")));
     ASSERT_TRUE(within(60, [&] { return !record_of(raw, "/real/c.txt").empty(); }))
@@ -242,11 +243,11 @@ TEST(TimeProof, GuestmountsOfASnapshotAndOfAPartitionAfterWritesAreTheEvidence) 
   const std::string disk = ev + "/disk.dd";
   ASSERT_EQ(run_command("truncate -s " + std::to_string(second_at + two.st_size + mib) + " " + quote(disk) +
                             " && printf 'start=2048, size=" + std::to_string(one.st_size / 512) +
-                            ", type=7\\nstart=" + std::to_string(second_at / 512) + ", size=" +
-                            std::to_string(two.st_size / 512) + ", type=7\\n' | sfdisk -q " + quote(disk) +
+                            ", type=7\\nstart=" + std::to_string(second_at / 512) +
+                            ", size=" + std::to_string(two.st_size / 512) + ", type=7\\n' | sfdisk -q " + quote(disk) +
                             " && dd if=" + quote(first) + " of=" + quote(disk) + " bs=1M seek=1 conv=notrunc" +
-                            " status=none && dd if=" + quote(second) + " of=" + quote(disk) + " bs=512 seek=" +
-                            std::to_string(second_at / 512) + " conv=notrunc status=none",
+                            " status=none && dd if=" + quote(second) + " of=" + quote(disk) +
+                            " bs=512 seek=" + std::to_string(second_at / 512) + " conv=notrunc status=none",
                         ignored),
             0)
       << ignored;
@@ -268,10 +269,9 @@ TEST(TimeProof, GuestmountsOfASnapshotAndOfAPartitionAfterWritesAreTheEvidence) 
       const bool appends = redirect[1] == '>';
       for (const std::string& who : {std::string(), as_nobody()}) {
         const std::string says = who.empty() ? "" : appends ? "(record " + top + ")" : " of the evidence ";
-        expect_refused({{std::string(who_is(who)) + ": the snapshot's guestmount: " + redirect, dir, chain, redirect,
-                         who}},
-                       appends ? std::vector<std::string>{dir + "/g/real/top.txt"} : std::vector<std::string>(), {},
-                       says);
+        expect_refused(
+            {{std::string(who_is(who)) + ": the snapshot's guestmount: " + redirect, dir, chain, redirect, who}},
+            appends ? std::vector<std::string>{dir + "/g/real/top.txt"} : std::vector<std::string>(), {}, says);
       }
     }
   }
@@ -281,13 +281,12 @@ TEST(TimeProof, GuestmountsOfASnapshotAndOfAPartitionAfterWritesAreTheEvidence) 
     ASSERT_EQ(run_command("ls -la " + quote(dir + "/g2") + " >/dev/null", ignored), 0);
     ASSERT_TRUE(gm.step("mv " + quote(dir + "/g2/a.txt") + " " + quote(dir + "/g2/a-x.txt")));
     for (const long long offset : {second_at, mib}) {
-      const std::vector<std::string> args = {"-image", "ev/disk.dd", "-offset", std::to_string(offset), "-all",
-                                             "-csv"};
+      const std::vector<std::string> args = {"-image", "ev/disk.dd", "-offset", std::to_string(offset), "-all", "-csv"};
       for (const std::string& who : {std::string(), as_nobody()})
-        expect_refused({{std::string(who_is(who)) + ": the second partition's guestmount, the run at " +
-                             std::to_string(offset),
-                         dir, args, ">>g2/NTFS.TXT", who}},
-                       {dir + "/g2/NTFS.TXT"}, {}, who.empty() ? "" : "(record " + ntfs_txt + ")");
+        expect_refused(
+            {{std::string(who_is(who)) + ": the second partition's guestmount, the run at " + std::to_string(offset),
+              dir, args, ">>g2/NTFS.TXT", who}},
+            {dir + "/g2/NTFS.TXT"}, {}, who.empty() ? "" : "(record " + ntfs_txt + ")");
     }
   }
   ASSERT_TRUE(wait_until_unheld(disk));
@@ -316,7 +315,8 @@ TEST(TimeProof, CopyOfTheVolumesFoldersTakesTheListingThroughEveryView) {
   const struct {
     std::string image, below;
     std::vector<std::string> views;
-  } copies[] = {{"links.img", "/real", {"bindfs", "mergerfs", "unionfs"}}, {"sample.img", "/Documents", {"rclone :local:"}}};
+  } copies[] = {{"links.img", "/real", {"bindfs", "mergerfs", "unionfs"}},
+                {"sample.img", "/Documents", {"rclone :local:"}}};
   for (const auto& c : copies) {
     const std::string raw = copy_fixture(c.image, "copied/ev/" + c.image), copy = folder("copied/" + c.image);
     ASSERT_FALSE(raw.empty());
@@ -358,8 +358,8 @@ TEST(TimeProof, CaseFolderHoldingTheRootsNamesCostsAFewLookups) {
   layer_stack made;
   if (!made.step("truncate -s 32M " + quote(image) + " && mkntfs -q -F -f " + quote(image)) ||
       !mount_ntfs(made, image, dir + "/n") ||
-      !made.step("cd " + quote(dir + "/n") + " && for i in $(seq -w 1 2000); do echo $i > note$i.txt; done && cp -a . " +
-                 quote(copy)))
+      !made.step("cd " + quote(dir + "/n") +
+                 " && for i in $(seq -w 1 2000); do echo $i > note$i.txt; done && cp -a . " + quote(copy)))
     GTEST_SKIP() << made.why();
   made.undo_all();
   ASSERT_TRUE(wait_until_unheld(image));
