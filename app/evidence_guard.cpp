@@ -117,9 +117,8 @@ std::string put_off[3];
 
 // The refusal of the standard stream `fd` (1 or 2), empty when it may be
 // written. `first`: the check before the source opens, which puts off an
-// unknown layer. What the stream holds is read only once nothing else refuses
-// it, at the first check or the one after it was put off (a read through a
-// layer only the volume tells may write that volume: an access time).
+// unknown layer. What it holds is read only once nothing refuses it (a read
+// through a layer only a volume tells may write there: an access time).
 std::string stream_refusal(int fd, const uni::file_identities& sources, bool first, bool volume_to_come = false) {
   const bool by_head = first || !put_off[fd].empty();
   put_off[fd].clear();
