@@ -2,9 +2,12 @@
 // is one the view shows, not what the view is stored in: the output itself,
 // or the run's source read through it. Anything else a server holds (for
 // another view's read, for a writer, a container with no source shown as
-// it) stays a store, and the source's own file, by any way, stays the source.
+// it) stays a store; the source's own file, and an image it is stored in,
+// stay so by every name.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include "tests/support/layer_setups.h"
 #include "utils/output_reach.h"
 
 namespace {
@@ -55,6 +58,42 @@ TEST(OutputReachViews, WhatAViewHoldsForAFileOpenedThroughItIsNoStore) {
   for (const auto& c : cases) {
     std::string why;
     EXPECT_EQ(uni::reaches_source(output(c.written), c.sources, uni::reach_use::made, why), c.answer) << c.how;
+  }
+}
+
+// An NTFS image in a folder seen through a mergerfs pool, mounted by ntfs-3g
+// through the pool, the source a file of its volume: the image is what the
+// source is stored in by each of its names through the pool, the pool
+// numbering each name apart and its server holding the image for ntfs-3g.
+TEST(OutputReachViews, AnImageTheSourceIsStoredInThroughAViewIsItsStoreByEveryName) {
+  using namespace quor_test;
+  const std::string dir = folder("view-store"), d = folder("view-store/d"), outer = d + "/outer.img";
+  const std::string inner = fixture("links.img");
+  layer_stack setup;
+  if (!setup.need({"mkntfs", "ntfs-3g", "mergerfs"}) || inner.empty() ||
+      !setup.step("truncate -s 24M " + quote(outer) + " && mkntfs -q -F -f " + quote(outer)))
+    GTEST_SKIP() << setup.why();
+  {
+    layer_stack first;
+    ASSERT_TRUE(mount_ntfs(first, outer, dir + "/n0") &&
+                first.step("cp " + quote(inner) + " " + quote(dir + "/n0/links.img")))
+        << first.why();
+  }
+  ASSERT_TRUE(wait_until_unheld(outer));
+  ASSERT_EQ(::link(outer.c_str(), (d + "/alias.img").c_str()), 0);
+  pass_through pool("mergerfs fsname", d, dir + "/p");
+  layer_stack volume;
+  if (!pool.ok() || !mount_ntfs(volume, pool.at + "/outer.img", dir + "/n")) GTEST_SKIP() << pool.why() << volume.why();
+  const uni::held_descriptor source(::open((dir + "/n/links.img").c_str(), O_RDONLY | O_CLOEXEC));
+  uni::file_identities sources;
+  ASSERT_GE(source.fd, 0);
+  ASSERT_TRUE(uni::identities_of_source(source.fd, sources));
+  for (const std::string name : {"outer.img", "alias.img"}) {
+    const uni::held_descriptor output(::open((pool.at + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+    std::string why;
+    ASSERT_GE(output.fd, 0) << name;
+    EXPECT_EQ(uni::descriptor_reach(output.fd, sources, why), uni::reach_answer::source) << name;
+    EXPECT_NE(why.find("it is what the evidence"), std::string::npos) << name << ": " << why;
   }
 }
 
