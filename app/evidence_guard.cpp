@@ -119,9 +119,12 @@ bool may_be_evidence(int fd) {
 std::string put_off[3];
 
 // The refusal of the standard stream `fd` (1 or 2), empty when it may be
-// written. `by_head`: the check before the source opens, which also judges what
-// the stream holds and puts off an unknown layer.
-std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_head, bool volume_to_come = false) {
+// written. `first`: the check before the source opens, which puts off an
+// unknown layer. What it holds is read only once nothing refuses it (a read
+// through a layer only a volume tells may write there: an access time).
+std::string stream_refusal(int fd, const uni::file_identities& sources, bool first, bool volume_to_come = false) {
+  const bool by_head = first || !put_off[fd].empty();
+  put_off[fd].clear();
   struct stat st;
   const int status_error = ::fstat(fd, &st) == 0 ? 0 : errno;
   if (status_error == EBADF || (status_error == 0 && !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)))
@@ -132,12 +135,12 @@ std::string stream_refusal(int fd, const uni::file_identities& sources, bool by_
     return "refused to write: " + name + ": what it is cannot be read (" + std::strerror(status_error) +
            "), so it cannot be told from the evidence; write the listing elsewhere\n";
   uni::reach_answer answer = uni::stream_reach(fd, sources, why, volume_to_come);
-  if (answer == uni::reach_answer::unknown && by_head) {
+  if (answer == uni::reach_answer::unknown && first) {
     put_off[fd] = "refused to write: " + name + ": " + why + "\n";
     answer = uni::reach_answer::clear;
   }
   if (answer == uni::reach_answer::clear) {
-    if (!by_head) return std::string();
+    if (!by_head || (!S_ISBLK(st.st_mode) && !put_off[fd].empty())) return std::string();
     if (S_ISBLK(st.st_mode)) {
       why = "it is a block device and may be evidence; name another file";
     } else {
@@ -206,8 +209,6 @@ bool outputs_left_unknown(int argc, char** argv) {
 }
 
 bool outputs_on_opened_evidence(const uni::file_identities& opened) {
-  put_off[STDOUT_FILENO].clear();
-  put_off[STDERR_FILENO].clear();
   return refuse(stream_refusal(STDOUT_FILENO, opened, false), stream_refusal(STDERR_FILENO, opened, false));
 }
 

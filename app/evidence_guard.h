@@ -27,10 +27,11 @@ uni::file_identities open_source_ids(const user_ctx& ctx);
 // regular file or a block device, each as typed, as cleaned the way an image's
 // name is and with only the blanks and quotes around it cut, and the source as
 // the parser will have the run open it. A layer under a stream that nothing
-// tells is put off until the source's volume answers for it
-// (outputs_on_opened_evidence), or, where none opens, the volumes the source
-// holds (outputs_left_unknown). `error_cleared`: standard error may be written
-// (standard output alone was refused, or neither, and it is not put off).
+// tells is put off until the source's volume answers for it, what the stream
+// holds read only then (outputs_on_opened_evidence), or, where none opens,
+// the volumes the source holds (outputs_left_unknown). `error_cleared`:
+// standard error may be written (standard output alone was refused, or
+// neither, not put off).
 bool outputs_hold_evidence(int argc, char** argv, bool& error_cleared);
 // Whether the stream `fd` (1 or 2) was put off so.
 bool stream_put_off(int fd);

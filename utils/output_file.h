@@ -27,6 +27,8 @@ struct file_identity {
   // With `holder`: an archive or image a FUSE server holds under a source read
   // through its mount, into which all made there goes: matched as a store too.
   bool container = false;
+  // The FUSE view (its device) that shows it, or whose server holds it; or 0.
+  uint64 view = 0;
   // Memory ran out while the set was made, so it may lack what stands for a
   // source: every output checked against it is refused.
   bool unsure = false;

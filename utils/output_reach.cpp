@@ -21,8 +21,9 @@
 
 namespace uni {
 
-file_identity identity_from(const struct stat& st) {
+file_identity identity_from(const struct stat& st, uint64 view) {
   file_identity id;
+  id.view = view;
   id.device = static_cast<uint64>(st.st_dev);
   id.inode = static_cast<uint64>(st.st_ino);
   id.block_device = S_ISBLK(st.st_mode) ? static_cast<uint64>(st.st_rdev) : 0;
@@ -101,10 +102,11 @@ struct place {
   std::string open_by;
   struct stat st;
   const mount_entry* mount = nullptr;  // its mount, where the walk looked it up already
+  uint64 view = 0;                     // as file_identity's
 };
 
-// What a FUSE server holds, opened through the server's own descriptor.
-place held_place(const fuse_held_file& h) { return place{-1, h.name, h.handle, h.status}; }
+// What a FUSE server (of the mount `view`) holds, opened through its own descriptor.
+place held_place(const fuse_held_file& h, uint64 view = 0) { return {-1, h.name, h.handle, h.status, nullptr, view}; }
 
 // Whether a table source is another machine's (host:path, user@host:path,
 // remote:path, :backend:path, .host:/, a URL); a path here begins with '/'.
@@ -160,7 +162,7 @@ class reach_builder {
 
   // The file `p` and what stands for it.
   void add_self(const place& p, int depth, const std::string& via = std::string()) {
-    if (!first_visit(m_reach.self, identity_from(p.st), via, depth)) return;
+    if (!first_visit(m_reach.self, identity_from(p.st, p.view), via, depth)) return;
     if (!S_ISBLK(p.st.st_mode) && !S_ISREG(p.st.st_mode) && !S_ISDIR(p.st.st_mode)) return;
     m_pending.push_back(p);
     if (S_ISBLK(p.st.st_mode)) {
@@ -311,6 +313,7 @@ class reach_builder {
         place c;
         c.name = folder.name + inner;
         c.open_by = (folder.open_by.empty() ? folder.name : folder.open_by) + inner;
+        c.view = self ? m.device : 0;
         // Only one the mount shows as it is: a working folder may hold its like.
         const bool found = ::lstat(c.open_by.c_str(), &c.st) == 0;
         if (found && c.st.st_dev == p.st.st_dev && c.st.st_ino == p.st.st_ino) continue;
@@ -382,7 +385,7 @@ class reach_builder {
   // A file something is stored in (an image; a `container` a FUSE server
   // holds), and what it is stored on and seen as through an overlay or view.
   void add_under_file(const place& p, int depth, bool container, const std::string& via) {
-    file_identity id = identity_from(p.st);
+    file_identity id = identity_from(p.st, p.view);
     id.container = container;
     if (!first_visit(m_reach.under, id, via, depth)) return;
     if (!m_reach.in_file) m_reach.in_file = may_hold_source(p.open_by.empty() ? p.name : p.open_by);
@@ -439,15 +442,15 @@ class reach_builder {
     const std::vector<place> folders = view_folders(*m, held, through, seen);
     bool named = found;
     for (const place& folder : folders) named = named || folder.open_by.empty();
-    for (const fuse_held_file& h : held) {
-      // A server that holds its store open to write writes its mount's files
-      // in place; one that holds it only to read while its mount takes
-      // writes (fuse-zip, archivemount) writes it anew whole, sources and all.
-      add_under_store(held_place(h), depth + 1, !h.writable, via);
-    }
+    // A server that holds its store open to write writes its mount's files
+    // in place; one that holds it only to read while its mount takes writes
+    // (fuse-zip, archivemount) writes it anew whole, sources and all. A file
+    // held both ways is written in place: the writer is met first.
+    std::stable_partition(held.begin(), held.end(), [](const fuse_held_file& h) { return h.writable; });
+    for (const fuse_held_file& h : held) add_under_store(held_place(h, m->device), depth + 1, !h.writable, via);
     // A file passed through is no store of the view, but is stored on one.
     for (const fuse_held_file& h : through) {
-      first_visit(m_reach.passed, identity_from(h.status), via, depth);
+      first_visit(m_reach.passed, identity_from(h.status, m->device), via, depth);
       add_store_of(held_place(h), depth + 1, true);
     }
     for (const place& folder : folders) add_under_folder(folder, depth + 1, via);
@@ -546,6 +549,16 @@ std::string source_why(const file_identity& out, const file_identity& s, bool st
   return (s.holder ? "it is stored in what holds " : "it is stored in ") + evidence + layer;
 }
 
+// Whether `id` (of what an output reaches: itself with `self`) is the source
+// `s` only as a file a view's server holds, and shows, for one opened through
+// it: the output itself, or a source read through it (held only to read).
+bool shown_by_view(const file_identity& id, const file_identity& s, bool self, const file_identities& sources) {
+  if (id.view == 0 || self) return id.view != 0 && s.holder && s.view == id.view;
+  return id.container && std::any_of(sources.begin(), sources.end(), [&id](const file_identity& t) {
+           return !t.holder && t.view == id.view && same_file(t, id);
+         });
+}
+
 reach_answer said(std::string& why, const std::string& text, reach_answer answer) {
   why = text;
   return answer;
@@ -600,7 +613,8 @@ reach_answer reaches_source(const output_reach& r, const file_identities& source
       return said(why, "memory ran out while the evidence's identities were gathered", reach_answer::untold);
     for (const file_identities* reached : {&r.self, &r.under, &r.folders})
       for (const file_identity& id : *reached)
-        if (same_file(id, s) && (reached == &r.self || !s.holder || s.container))
+        if (same_file(id, s) && (reached == &r.self || !s.holder || s.container) &&
+            !shown_by_view(id, s, reached == &r.self, sources))
           return said(why, source_why(id, s, reached != &r.self), reach_answer::source);
   }
   if (!r.own.empty()) return said(why, r.own, r.own_untold ? reach_answer::untold : reach_answer::source);

@@ -55,7 +55,7 @@ struct output_reach {
 // (`stream_before_volume`: before the volume the run opens can answer).
 enum class reach_use { made, existing, stream, stream_before_volume };
 
-file_identity identity_from(const struct stat& st);
+file_identity identity_from(const struct stat& st, uint64 view = 0);
 // A block device is the disk it stands for, whichever node names it; a disk
 // from the system's lists has no node: its device and inode say nothing.
 bool same_file(const file_identity& a, const file_identity& b);

@@ -1507,14 +1507,16 @@ TEST(LayerSetups, StreamIntoAMountUnderASandboxsPassThroughRootIsRefused) {
                                 (pids.empty() ? "" : ", a PID namespace of its own") +
                                 ": appended to a file of the mount";
         // Root in the host's PID namespace sees the sandbox root's server
-        // hold the mount's file, and says so first.
+        // hold files only to read (the sandbox's programs), which a view
+        // writes anew whole, and says so first.
         const bool server_seen = who.empty() && pids.empty();
         expect_refused({{how, dir, {"-image", "ev.img", "-all", "-csv"}, "",
                          "bwrap --bind " + quote(dir + "/rootv") + " / --dev /dev --proc /proc " + pids + "--chdir " +
                              quote(dir) + " " + who + "sh -c " + quote("exec \"$@\" >>n/existing.txt") + " sh "}},
                        {dir + "/n/existing.txt"}, {},
-                       said + (server_seen ? "stored in the evidence ev.img through the FUSE mount at / (fuse)"
-                                           : "\\existing.txt of the evidence " + image + " (record "));
+                       said + (server_seen
+                                   ? "stored in what holds the evidence ev.img through the FUSE mount at / (fuse)"
+                                   : "\\existing.txt of the evidence " + image + " (record "));
       }
   }
   ASSERT_TRUE(wait_until_unheld(image));
