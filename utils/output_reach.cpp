@@ -101,6 +101,7 @@ struct place {
   std::string open_by;
   struct stat st;
   const mount_entry* mount = nullptr;  // its mount, where the walk looked it up already
+  std::string shown_at{};  // where a view shows it below its top ("" for the top)
 };
 
 // What a FUSE server holds, opened through the server's own descriptor.
@@ -128,14 +129,14 @@ bool share_type(const std::string& type) {
 
 // The folders of a mergerfs mount: those its table entry lists, and its
 // branches, which it shows to every reader, whoever runs its server.
-void add_mergerfs_folders(const mount_entry& m, std::vector<std::string>& out) {
-  for (const std::string& listed : split(m.source, ':')) out.push_back(listed);
+void add_mergerfs_folders(const mount_entry& m, shown_folders& out) {
+  for (const std::string& listed : split(m.source, ':')) out.emplace_back(std::string(), listed);
   char text[4096];
   const ssize_t n = ::getxattr((m.mount_point + "/.mergerfs").c_str(), "user.mergerfs.branches", text, sizeof text);
   for (std::string branch : split(std::string(text, n > 0 ? static_cast<size_t>(n) : 0), ':')) {
     const size_t at = branch.find_last_of("=/");  // it may carry its mode: "/disk1=RW"
     if (at != std::string::npos && branch[at] == '=') branch.resize(at);
-    out.push_back(branch);
+    out.emplace_back(std::string(), branch);
   }
 }
 
@@ -271,17 +272,17 @@ class reach_builder {
       if (S_ISDIR(h.status.st_mode)) folders.push_back(held_place(h));
     // A folder whose own name holds a ':' is taken whole before a list, which
     // only mergerfs's entry is: to any other server it is a remote's name.
-    std::vector<std::string> names{m.source};
+    shown_folders names{{std::string(), m.source}};
     if (m.type == "fuse.mergerfs") add_mergerfs_folders(m, names);
-    if (m.type == "fuse.rclone" && m.source.compare(0, 7, ":local:") == 0) names.push_back(m.source.substr(7));
-    for (const std::string& folder : rclone_remote_folders(m)) names.push_back(folder);
+    for (const auto& shown : rclone_remote_folders(m)) names.push_back(shown);
     const size_t first_named = folders.size();
-    for (const std::string& name : names) {
+    for (const auto& name : names) {
       place f;
-      f.name = name;
-      if (name.empty() || name[0] != '/' || ::stat(name.c_str(), &f.st) != 0 || !S_ISDIR(f.st.st_mode)) continue;
+      f.name = name.second;
+      f.shown_at = name.first;
+      if (f.name.empty() || f.name[0] != '/' || ::stat(f.name.c_str(), &f.st) != 0 || !S_ISDIR(f.st.st_mode)) continue;
       folders.push_back(f);
-      if (name == m.source) break;
+      if (f.name == m.source) break;
     }
     for (fuse_held_file& h : held) {
       if (S_ISDIR(h.status.st_mode)) continue;
@@ -308,9 +309,12 @@ class reach_builder {
       std::vector<fuse_held_file> held, through;
       fuse_servers_seen ignored;
       for (const place& folder : view_folders(m, held, through, ignored)) {
+        // A folder shown below the top (a combine's upstream) holds what lies there.
+        const std::string& at = folder.shown_at;
+        if (inner.compare(0, at.size(), at) != 0 || (inner.size() > at.size() && inner[at.size()] != '/')) continue;
         place c;
-        c.name = folder.name + inner;
-        c.open_by = (folder.open_by.empty() ? folder.name : folder.open_by) + inner;
+        c.name = folder.name + inner.substr(at.size());
+        c.open_by = (folder.open_by.empty() ? folder.name : folder.open_by) + inner.substr(at.size());
         // Only one the mount shows as it is: a working folder may hold its like.
         const bool found = ::lstat(c.open_by.c_str(), &c.st) == 0;
         if (found && c.st.st_dev == p.st.st_dev && c.st.st_ino == p.st.st_ino) continue;
