@@ -206,6 +206,14 @@ class reach_builder {
       m_reach.behind.push_back(path);
   }
 
+  // A place met by a server's handle is asked by its name where that leads here to that very file.
+  void add_behind(const place& p) {
+    struct stat st;
+    if (p.open_by.empty() || p.open_by == p.name ||
+        (::lstat(p.name.c_str(), &st) == 0 && st.st_dev == p.st.st_dev && st.st_ino == p.st.st_ino))
+      add_behind(p.name);
+  }
+
   void untold(const std::string& why) {
     if (m_reach.why.empty()) m_reach.why = why;
   }
@@ -335,7 +343,7 @@ class reach_builder {
     if (m.type == "fuse.avfsd" && !inner.empty()) add_behind(inner);
     for (const place& in : made_in) add_under_folder(in, depth + 1, via);
     for (const place& c : seen_as) {
-      if (c.open_by.empty() || c.open_by == c.name) add_behind(c.name);
+      add_behind(c);
       if (self) {
         add_self(c, depth + 1, via);
       } else if (S_ISDIR(c.st.st_mode)) {
@@ -406,7 +414,7 @@ class reach_builder {
   // A folder a view shows, and what it is stored on.
   void add_under_folder(const place& p, int depth, const std::string& via) {
     if (!first_visit(m_reach.folders, identity_from(p.st), via, depth)) return;
-    if (p.open_by.empty()) add_behind(p.name);
+    add_behind(p);
     add_store_of(p, depth, false);
   }
 

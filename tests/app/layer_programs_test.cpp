@@ -1,12 +1,12 @@
 // Each layer under an output is read as its own program reads it, whoever
-// runs quor: rclone remotes that name other remotes (a union of a local
-// remote, a combine, aliases); rclone configs written in every form rclone
-// reads, and one named relative to the server's own folder; configs that
-// are its standard input, a FIFO or a link to an endless device, none of
-// which a run waits on. Each holds a read-write mount of the evidence, and
-// every stream into it, root's and the examiner's, ends with status 255,
-// says why, and leaves the volume as it was (fls of the image, the files
-// the appends aimed at).
+// runs quor: rclone over bindfs over root's guestmount; rclone remotes that
+// name other remotes (a union of a local remote, a combine, aliases); rclone
+// configs written in every form rclone reads, and one named relative to the
+// server's own folder; configs that are its standard input, a FIFO or a
+// link to an endless device, none of which a run waits on. Each holds a
+// read-write mount of the evidence, and every stream into it, root's and
+// the examiner's, ends with status 255, says why, and leaves the volume as
+// it was (fls of the image, the files the appends aimed at).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -125,6 +125,46 @@ void expect_volume_as_it_was(const std::string& image, const std::string& listed
 
 bool have_oracles() {
   return have_program("fls") && have_program("icat") && have_program("ifind") && have_program("setpriv");
+}
+
+// Root's read-write guestmount of the image, open to every user; bindfs of
+// its folder /real, and rclone's on-the-fly local remote of that. Root sees
+// the servers' own handles of the folders each view shows, the examiner only
+// the folders their table entries name: the folder behind each is asked of
+// the volume either way, so a new file there, root's or the examiner's, in
+// either new-file form, is the evidence's \real, and refused.
+TEST(LayerPrograms, RootIsRefusedThroughRcloneOverBindfsOverAGuestmountAsTheExaminerIs) {
+  if (!have_oracles()) GTEST_SKIP() << "fls, icat, ifind or setpriv not installed";
+  const std::string dir = folder("rc-bindfs-gm"), ev = folder("rc-bindfs-gm/ev");
+  open_to_nobody({dir, ev});
+  const std::string image = copy_fixture("links.img", "rc-bindfs-gm/ev/g.img");
+  ASSERT_FALSE(image.empty());
+  ASSERT_EQ(::chmod(image.c_str(), 0644), 0);
+  std::set<std::string> made;
+  const std::string listed = live_listing(image, made), top = volume_file_text(image, "/real/top.txt");
+  ASSERT_EQ(top.size(), 10u) << top;
+  const std::vector<std::string> args = {"-image", "ev/g.img", "-all", "-csv"};
+  {
+    guest_mount gm(image, "raw", dir + "/g");
+    if (!gm.ok()) GTEST_SKIP() << gm.why();
+    pass_through bsa("bindfs", dir + "/g/real", dir + "/bsa", false, "-o allow_other");
+    if (!bsa.ok()) GTEST_SKIP() << bsa.why();
+    pass_through rc4("rclone", ":local:" + dir + "/bsa", dir + "/rc4", false, "--allow-other");
+    if (!rc4.ok()) GTEST_SKIP() << rc4.why();
+    std::set<std::string> in_real;
+    for (const std::string& who : {std::string(), as_nobody()})
+      for (const stream_form& f : {kForms[1], kForms[3]})
+        expect_form_refused({who_is(who), dir, args, "", who}, f, dir + "/rc4", std::string("r-") + who_is(who) + "-" + f.name,
+                            dir + "/g/real", "it is \\real", in_real);
+    for (const std::string& name : in_real) made.insert("real/" + name);
+  }
+  ASSERT_TRUE(wait_until_unheld(image));
+  EXPECT_EQ(live_listing(image, made), listed);
+  for (const std::string& name : made) {
+    const std::string text = volume_file_text(image, "/" + name);
+    EXPECT_TRUE(text.empty() || text == "(none)") << name << " holds " << text.substr(0, 80);
+  }
+  EXPECT_EQ(volume_file_text(image, "/real/top.txt"), top);
 }
 
 // A folder holding root's read-write ntfs-3g mount of the image (at n), open
