@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/limits.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 
@@ -131,9 +132,11 @@ bool share_type(const std::string& type) {
 // branches, which it shows to every reader, whoever runs its server.
 void add_mergerfs_folders(const mount_entry& m, shown_folders& out) {
   for (const std::string& listed : split(m.source, ':')) out.emplace_back(std::string(), listed);
-  char text[4096];
-  const ssize_t n = ::getxattr((m.mount_point + "/.mergerfs").c_str(), "user.mergerfs.branches", text, sizeof text);
-  for (std::string branch : split(std::string(text, n > 0 ? static_cast<size_t>(n) : 0), ':')) {
+  // No attribute is longer than the system's bound: the list is read whole.
+  std::string text(XATTR_SIZE_MAX, '\0');
+  const ssize_t n = ::getxattr((m.mount_point + "/.mergerfs").c_str(), "user.mergerfs.branches", &text[0], text.size());
+  text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  for (std::string branch : split(text, ':')) {
     const size_t at = branch.find_last_of("=/");  // it may carry its mode: "/disk1=RW"
     if (at != std::string::npos && branch[at] == '=') branch.resize(at);
     out.emplace_back(std::string(), branch);

@@ -3,10 +3,11 @@
 // name other remotes (a union of a local remote, a combine, aliases); rclone
 // configs written in every form rclone reads, and one named relative to the
 // server's own folder; configs that are its standard input, a FIFO or a
-// link to an endless device, none of which a run waits on. Each holds a
-// read-write mount of the evidence, and every stream into it, root's and
-// the examiner's, ends with status 255, says why, and leaves the volume as
-// it was (fls of the image, the files the appends aimed at).
+// link to an endless device, none of which a run waits on; a mergerfs pool
+// whose branch list passes 4 KiB. Each holds a read-write mount of the
+// evidence, and every stream into it, root's and the examiner's, ends with
+// status 255, says why, and leaves the volume as it was (fls of the image,
+// the files the appends aimed at).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -373,6 +374,42 @@ TEST(LayerPrograms, ConfigsThatWouldBlockOrNeverEndAreNotWaitedOn) {
     }
   }
   setup.undo_all();
+  expect_volume_as_it_was(image, listed, made);
+}
+
+// Root's read-write ntfs-3g mount of the image (at store/n) in the last
+// branch of a mergerfs pool, named by a word of its own, whose branch list
+// (64 folders of long names before it) passes 4 KiB. Every stream form into
+// the pool's folder n, root's and the examiner's, is refused.
+TEST(LayerPrograms, StreamsThroughAMergerfsPoolOfALongBranchListAreRefused) {
+  if (!have_oracles()) GTEST_SKIP() << "fls, icat, ifind or setpriv not installed";
+  const std::string dir = folder("mf-long"), store = folder("mf-long/store"), branches = folder("mf-long/b");
+  open_to_nobody({dir, store, branches});
+  std::string why;
+  const std::string image = evidence_copy("sample.img", dir, "ev.img", why);
+  if (image.empty()) GTEST_SKIP() << why;
+  std::set<std::string> made;
+  const std::string listed = live_listing(image, made);
+  std::string list;
+  for (int i = 0; i < 64; ++i) {
+    const std::string branch =
+        folder("mf-long/b/a-branch-with-a-rather-long-name-so-that-the-list-passes-4-KiB-" + std::to_string(i));
+    open_to_nobody({branch});
+    list += branch + ":";
+  }
+  ASSERT_GT(list.size(), 4096u);
+  {
+    layer_stack setup;
+    if (!setup.need({"ntfs-3g", "mergerfs"}) ||
+        !setup.mount("ntfs-3g -o allow_other,noatime " + quote(image) + " " + quote(store + "/n"), store + "/n",
+                     image) ||
+        !setup.mount("mergerfs -o fsname=pool,allow_other " + quote(list + store) + " " + quote(dir + "/p"), dir + "/p"))
+      GTEST_SKIP() << setup.why();
+    for (const std::string& who : {std::string(), as_nobody()})
+      expect_forms_refused({std::string("the pool, ") + who_is(who), dir, {"-image", "ev.img", "-all", "-csv"}, "", who},
+                           dir + "/p/n", store + "/n",
+                           "it is stored in the evidence ev.img through the FUSE mount at " + store + "/n ", made);
+  }
   expect_volume_as_it_was(image, listed, made);
 }
 
