@@ -182,7 +182,9 @@ class reach_builder {
     if (m != nullptr) add_views(p, *m, true, depth);
   }
 
-  static bool on_a_disk(const place& p) { return major(p.st.st_dev) != 0; }
+  static bool on_a_disk(const place& p) {
+    return major(p.st.st_dev) != 0 && !is_fuse_file(p.fd, p.open_by.empty() ? p.name : p.open_by);
+  }
 
   // What each file of `self` is stored on: its disks, or its mount's store.
   void add_under_self() {
@@ -470,8 +472,9 @@ class reach_builder {
     if (names_file) add_under_file(named_file, depth + 1, false, via);
     const bool remote = share_type(m->type) || (m->type != "fuse.mergerfs" && remote_address(m->source));
     if (remote) shared(*m);
-    // What the process runs on is its own to trust: a container's root.
-    if (m->mount_point == "/") return;
+    // What the process runs on is its own to trust: a container's root. The
+    // kernel opens a fuseblk mount's device itself: that is its store.
+    if (m->mount_point == "/" || m->type == "fuseblk") return;
     if (!seen.exact && !(seen.counted && seen.complete)) {
       const std::string why = "cannot tell what " + mount + " is stored on: its server cannot be found or read";
       if (remote || named) {

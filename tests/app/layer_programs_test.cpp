@@ -4,10 +4,10 @@
 // configs written in every form rclone reads, and one named relative to the
 // server's own folder; configs that are its standard input, a FIFO or a
 // link to an endless device, none of which a run waits on; a mergerfs pool
-// whose branch list passes 4 KiB. Each holds a read-write mount of the
-// evidence, and every stream into it, root's and the examiner's, ends with
-// status 255, says why, and leaves the volume as it was (fls of the image,
-// the files the appends aimed at).
+// whose branch list passes 4 KiB; ntfs-3g over a loop device (fuseblk).
+// Each holds a read-write mount of the evidence, and every stream into it,
+// root's and the examiner's, ends with status 255, says why, and leaves the
+// volume as it was (fls of the image, the files the appends aimed at).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -409,6 +409,35 @@ TEST(LayerPrograms, StreamsThroughAMergerfsPoolOfALongBranchListAreRefused) {
       expect_forms_refused({std::string("the pool, ") + who_is(who), dir, {"-image", "ev.img", "-all", "-csv"}, "", who},
                            dir + "/p/n", store + "/n",
                            "it is stored in the evidence ev.img through the FUSE mount at " + store + "/n ", made);
+  }
+  expect_volume_as_it_was(image, listed, made);
+}
+
+// Root's read-write ntfs-3g mount, open to every user, of a loop device over
+// the image: a fuseblk mount, whose files' device number is the loop
+// device's. The examiner's run of that device (which they cannot read) and
+// root's, in every stream form into the mount, are refused.
+TEST(LayerPrograms, StreamsIntoAFuseblkMountOfTheEvidenceDeviceAreRefused) {
+  if (!have_oracles()) GTEST_SKIP() << "fls, icat, ifind or setpriv not installed";
+  const std::string dir = folder("fuseblk");
+  open_to_nobody({dir});
+  std::string why;
+  const std::string image = evidence_copy("sample.img", dir, "ev.img", why);
+  if (image.empty()) GTEST_SKIP() << why;
+  std::set<std::string> made;
+  const std::string listed = live_listing(image, made);
+  {
+    layer_stack setup;
+    const std::string device = setup.need({"ntfs-3g", "losetup"}) ? setup.loop(image) : "";
+    if (device.empty() || !setup.mount("ntfs-3g -o allow_other,noatime " + quote(device) + " " + quote(dir + "/m"),
+                                       dir + "/m"))
+      GTEST_SKIP() << setup.why();
+    std::string type;
+    ASSERT_EQ(run_command("findmnt -n -o FSTYPE " + quote(dir + "/m"), type), 0);
+    ASSERT_EQ(type, "fuseblk\n");
+    for (const std::string& who : {std::string(), as_nobody()})
+      expect_forms_refused({std::string("the device, ") + who_is(who), dir, {"-image", device, "-all", "-csv"}, "", who},
+                           dir + "/m", dir + "/m", "refused to write: " + dir + "/m/", made);
   }
   expect_volume_as_it_was(image, listed, made);
 }
