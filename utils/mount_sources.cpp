@@ -215,15 +215,12 @@ bool read_config(const std::string& path, std::map<std::string, config_keys>& ou
     const std::string line = trimmed(raw);
     const size_t equals = line.find_first_of("=:");
     const std::string value = trimmed(line.substr(std::min(equals + 1, line.size())));
-    const std::string quote = value.size() >= 2 && value[0] == '`'                               ? "`"
-                              : value.size() >= 6 && value.compare(0, 3, "\"\"\"") == 0 ? "\"\"\""
-                                                                                            : "";
-    const size_t end = quote.empty() ? value.size() : value.rfind(quote);
+    const bool triple = value.size() >= 6 && value.compare(0, 3, "\"\"\"") == 0;
+    const std::string quote = value.size() >= 2 && value[0] == '`' ? "`" : triple ? "\"\"\"" : "";
+    const size_t end = quote.size() + value.substr(quote.size()).rfind(quote);  // no closing quote: below its size
     if (line.empty() || line[0] == '#' || line[0] == ';') continue;
     if (line[0] == '[' && line.back() == ']') section = trimmed(line.substr(1, line.size() - 2));
-    else if (section.empty() || equals == 0 || equals == std::string::npos || end == std::string::npos ||
-             end < quote.size())
-      return false;
+    else if (section.empty() || equals == 0 || equals == std::string::npos || end < quote.size()) return false;
     else out[section][trimmed(line.substr(0, equals))] = value.substr(quote.size(), end - quote.size());
   }
   return text.size() <= MAX_CONFIG_BYTES;
@@ -307,7 +304,7 @@ shown_folders rclone_remote_folders(const mount_entry& m) {
   if (kept != known->end()) return kept->second;
   rclone_server server{m};
   shown_folders out;
-  add_folders(server, m.source.find(':') != std::string::npos ? m.source : "", std::string(), 0, out);
+  add_folders(server, m.source, std::string(), 0, out);
   return (*known)[key] = out;
 }
 

@@ -88,7 +88,8 @@ void expect_form_refused(const quor_call& c, const stream_form& f, const std::st
   EXPECT_EQ(run_call(call, said), kFailed) << call.how << ": " << said.substr(0, 300);
   // Both streams into the one file refused leave none to say why.
   if (f.form.find("2>&1") == std::string::npos) {
-    EXPECT_NE(said.find("refused to write: " + into + "/" + name + ": "), std::string::npos) << call.how << ": " << said;
+    EXPECT_NE(said.find("refused to write: " + into + "/" + name + ": "), std::string::npos)
+        << call.how << ": " << said;
     EXPECT_NE(said.find(says), std::string::npos) << call.how << ": not said: " << says << ": " << said;
   }
   const std::string now = read_whole(shown + "/" + name);
@@ -155,8 +156,8 @@ TEST(LayerPrograms, RootIsRefusedThroughRcloneOverBindfsOverAGuestmountAsTheExam
     std::set<std::string> in_real;
     for (const std::string& who : {std::string(), as_nobody()})
       for (const stream_form& f : {kForms[1], kForms[3]})
-        expect_form_refused({who_is(who), dir, args, "", who}, f, dir + "/rc4", std::string("r-") + who_is(who) + "-" + f.name,
-                            dir + "/g/real", "it is \\real", in_real);
+        expect_form_refused({who_is(who), dir, args, "", who}, f, dir + "/rc4",
+                            std::string("r-") + who_is(who) + "-" + f.name, dir + "/g/real", "it is \\real", in_real);
     for (const std::string& name : in_real) made.insert("real/" + name);
   }
   ASSERT_TRUE(wait_until_unheld(image));
@@ -276,6 +277,7 @@ TEST(LayerPrograms, StreamsThroughRcloneConfigsInEveryFormRcloneReadsAreRefused)
   {
     layer_stack view;
     const std::string at = dir + "/r-relative";
+    ::mkdir(at.c_str(), 0755);
     view.start("sh -c " + quote("cd " + quote(server) + " && exec rclone mount --config rel.conf u: " + quote(at) +
                                 " --allow-other"),
                at + ".log");
@@ -283,7 +285,6 @@ TEST(LayerPrograms, StreamsThroughRcloneConfigsInEveryFormRcloneReadsAreRefused)
       std::string ignored;
       run_command("fusermount -u -z " + quote(at) + " 2>/dev/null", ignored);
     });
-    ::mkdir(at.c_str(), 0755);
     if (!view.wait_for([at] { return layer_stack::is_mount_point(at); }, "rclone's mount at " + at))
       GTEST_SKIP() << view.why();
     for (const stream_form& form : {kForms[1], kForms[3]})
@@ -316,7 +317,8 @@ std::string stdin_never_ends(const std::string& fifo, int seconds, const std::st
 TEST(LayerPrograms, ConfigsThatWouldBlockOrNeverEndAreNotWaitedOn) {
   if (!have_oracles() || !have_program("timeout") || !have_program("mkfifo"))
     GTEST_SKIP() << "fls, icat, ifind, setpriv, timeout or mkfifo not installed";
-  const std::string dir = folder("rc-blocking"), store = folder("rc-blocking/store"), other = folder("rc-blocking/other");
+  const std::string dir = folder("rc-blocking"), store = folder("rc-blocking/store"),
+                    other = folder("rc-blocking/other");
   open_to_nobody({dir, store, other});
   std::string why;
   const std::string image = evidence_copy("sample.img", dir, "ev.img", why);
@@ -403,10 +405,12 @@ TEST(LayerPrograms, StreamsThroughAMergerfsPoolOfALongBranchListAreRefused) {
     if (!setup.need({"ntfs-3g", "mergerfs"}) ||
         !setup.mount("ntfs-3g -o allow_other,noatime " + quote(image) + " " + quote(store + "/n"), store + "/n",
                      image) ||
-        !setup.mount("mergerfs -o fsname=pool,allow_other " + quote(list + store) + " " + quote(dir + "/p"), dir + "/p"))
+        !setup.mount("mergerfs -o fsname=pool,allow_other " + quote(list + store) + " " + quote(dir + "/p"),
+                     dir + "/p"))
       GTEST_SKIP() << setup.why();
     for (const std::string& who : {std::string(), as_nobody()})
-      expect_forms_refused({std::string("the pool, ") + who_is(who), dir, {"-image", "ev.img", "-all", "-csv"}, "", who},
+      expect_forms_refused({std::string("the pool, ") + who_is(who), dir, {"-image", "ev.img", "-all", "-csv"}, "",
+                            who},
                            dir + "/p/n", store + "/n",
                            "it is stored in the evidence ev.img through the FUSE mount at " + store + "/n ", made);
   }
@@ -436,7 +440,8 @@ TEST(LayerPrograms, StreamsIntoAFuseblkMountOfTheEvidenceDeviceAreRefused) {
     ASSERT_EQ(run_command("findmnt -n -o FSTYPE " + quote(dir + "/m"), type), 0);
     ASSERT_EQ(type, "fuseblk\n");
     for (const std::string& who : {std::string(), as_nobody()})
-      expect_forms_refused({std::string("the device, ") + who_is(who), dir, {"-image", device, "-all", "-csv"}, "", who},
+      expect_forms_refused({std::string("the device, ") + who_is(who), dir, {"-image", device, "-all", "-csv"}, "",
+                            who},
                            dir + "/m", dir + "/m", "refused to write: " + dir + "/m/", made);
   }
   expect_volume_as_it_was(image, listed, made);

@@ -179,7 +179,7 @@ uni::shown_folders folders_of(const std::string& source, const std::string& type
 }
 
 // The files below each folder, as rclone's `lsf -R --files-only` names them
-// through a remote that shows the folder at its `first` below the top.
+// through a remote that shows the folder at `first` below its top.
 std::set<std::string> files_shown(const uni::shown_folders& folders) {
   std::set<std::string> out;
   for (const auto& f : folders) {
@@ -204,8 +204,8 @@ TEST(MountSources, FoldersOfConfiguredRcloneRemotes) {
   const std::string dir = quor_test::scratch_dir() + "/rclone-remotes", a = dir + "/a", bc = dir + "/b c",
                     d = dir + "/d", config = dir + "/rclone.conf";
   std::string made;
-  ASSERT_EQ(quor_test::run_command("mkdir -p '" + a + "/sub' '" + bc + "' '" + d + "/sub' && touch '" + a + "/in-a' '" +
-                                       a + "/sub/in-a-sub' '" + bc + "/in-bc' '" + d + "/in-d' '" + d + "/sub/in-d-sub'",
+  ASSERT_EQ(quor_test::run_command("mkdir -p '" + a + "/sub' '" + bc + "' '" + d + "/sub' && cd '" + dir +
+                                       "' && touch a/in-a a/sub/in-a-sub 'b c/in-bc' d/in-d d/sub/in-d-sub",
                                    made),
             0);
   const std::string loc = "[loc]\ntype = local\n", two = a + " " + d;
@@ -232,6 +232,7 @@ TEST(MountSources, FoldersOfConfiguredRcloneRemotes) {
        "u:", {{"", a}, {"", d}}, true},
       {"a byte order mark", "\xEF\xBB\xBF[l]\ntype = local\n", "l:" + a, {{"", a}}, true},
       {"modes", "[u]\ntype = union\nupstreams = " + a + ":ro " + d + ":nc\n", "u:", {{"", a}, {"", d}}, true},
+      // A writeback upstream is the union's cache: rclone lists none of it.
       {"a union of local remotes", loc + "[u]\ntype = union\nupstreams = loc:" + a + " loc:" + d + ":writeback\n",
        "u:", {{"", a}, {"", d}}, false},
       {"a union's folder", loc + "[u]\ntype = union\nupstreams = loc:" + a + " " + d + "\n", "u:sub",
@@ -258,8 +259,8 @@ TEST(MountSources, FoldersOfConfiguredRcloneRemotes) {
     std::ofstream(config, std::ios::binary | std::ios::trunc) << c.config;
     const run_config named(config);
     EXPECT_EQ(folders_of(c.source), c.folders) << c.how;
-    std::string listed;
     if (!c.oracle || !quor_test::have_program("rclone")) continue;
+    std::string listed;
     const bool lists = quor_test::run_command("timeout 20 rclone --config '" + config + "' lsf -R --files-only '" +
                                                   c.source + "' 2>/dev/null",
                                               listed) == 0;
