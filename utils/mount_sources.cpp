@@ -157,10 +157,8 @@ void look_for_server(rclone_server& s) {
     for (const std::string& arg : args)
       if (args[0].find("rclone") != std::string::npos && !arg.empty() && (arg == at || (arg[0] != '/' &&
           at.size() > arg.size() && at.substr(at.size() - arg.size() - 1) == "/" + arg))) {
-        char link[4096];
-        const ssize_t n = ::readlink((proc + "/cwd").c_str(), link, sizeof link);
-        if (n > 0 && static_cast<size_t>(n) < sizeof link) s.cwd.assign(link, static_cast<size_t>(n));
-        s.args = args, s.proc = proc;
+        const held_descriptor cwd(::open((proc + "/cwd").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        s.cwd = descriptor_path(cwd.fd), s.args = args, s.proc = proc;
         return;
       }
   }
