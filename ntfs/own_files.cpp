@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/xattr.h>
 
 #include <algorithm>
@@ -35,7 +34,6 @@ const int MAX_DEPTH = 256;             // folders within folders; a circle of pa
 // records read to find names whose records hold a time to the tick.
 const int MOST_LOOKUPS = 8, MOST_RECORDS = 64, MOST_INDEX_RECORDS = 4;
 const ulong64 NONE = ~0ULL;
-const long FUSE_MAGIC = 0x65735546;  // statfs's type of every FUSE file system, fuseblk's too
 
 struct record_facts {
   bool whole = false, directory = false;
@@ -428,12 +426,9 @@ std::vector<std::string> names_in(const std::string& path) {
 // the volume's indexes as far as they hold those names (`base`: a file's, "" for a folder).
 bool named(CNtfs& volume, volume_memo& memo, const std::string& folder, const std::string& base, uint64& record,
            std::string& path) {
-  struct statfs fs;
   uni::mount_entry m;
   std::string inner;
-  if (::statfs(folder.c_str(), &fs) != 0 || fs.f_type != FUSE_MAGIC || !mount_at(folder, m) ||
-      !uni::inner_path(folder, m, inner))
-    return false;
+  if (!uni::is_fuse_file(-1, folder) || !mount_at(folder, m) || !uni::inner_path(folder, m, inner)) return false;
   const std::vector<std::string> names = names_in(inner);
   const size_t top = names_in(m.root).size();
   ulong64 stands = ROOT_DIRECTORY_ENTRY;

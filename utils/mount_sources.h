@@ -2,6 +2,7 @@
 // What a file system was mounted from, as /proc/self/mountinfo names it: a
 // block device, or for FUSE (ntfs-3g over an image) often the image itself.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "utils/types.h"
@@ -28,9 +29,10 @@ std::vector<std::string> split(const std::string& text, char separator);
 // A device number as the table and /sys write it ("major:minor"); else false.
 bool device_number(const std::string& text, uint64& device);
 
-// The whole of the file at `path`: "" where it cannot be opened, what was
-// read where a read fails. Memory that runs out throws std::bad_alloc.
-std::string file_text(const std::string& path);
+// The whole of the file at `path`, or its first `most` bytes: "" where it
+// cannot be opened, what was read where a read fails; never waited on (a
+// FIFO gives what it holds now). Memory that runs out throws std::bad_alloc.
+std::string file_text(const std::string& path, size_t most = static_cast<size_t>(-1));
 
 // The entry of one line of the mount table; false for a line not in its form.
 bool mount_entry_of_line(const std::string& line, mount_entry& entry);
@@ -39,9 +41,13 @@ bool mount_entry_of_line(const std::string& line, mount_entry& entry);
 // when it cannot be read. Memory running out throws bad_alloc, nothing held.
 bool read_mount_table(std::vector<mount_entry>& out);
 
-// The folders here an rclone mount of a configured remote ("remote:path")
-// stores its files in (a `local` remote's path, a `union`'s upstreams) as the
-// config its server reads names them, if readable; may throw bad_alloc.
-std::vector<std::string> rclone_remote_folders(const mount_entry& m);
+// The folders here an rclone mount stores its files in, each with the path
+// below its top where it shows the folder ("" for the top itself), as its
+// server reads its remote: a path, and the remotes a `local`, `alias`,
+// `union` or `combine` remote names, in the config the server reads (a
+// regular file of a few KiB; a relative name taken in the server's folder);
+// may throw bad_alloc.
+typedef std::vector<std::pair<std::string, std::string>> shown_folders;
+shown_folders rclone_remote_folders(const mount_entry& m);
 
 }  // namespace uni

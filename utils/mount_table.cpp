@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -87,6 +88,13 @@ bool mount_id_at(int fd, const std::string& path, uint64& id) {
 }
 
 bool is_fuse(const mount_entry& m) { return m.type.compare(0, 4, "fuse") == 0; }
+
+bool is_fuse_file(int fd, const std::string& path) {
+  const unsigned long FUSE_SUPER_MAGIC = 0x65735546;
+  struct statfs fs;
+  return (fd >= 0 ? ::fstatfs(fd, &fs) : ::statfs(path.c_str(), &fs)) == 0 &&
+         static_cast<unsigned long>(fs.f_type) == FUSE_SUPER_MAGIC;
+}
 
 bool may_show_a_volume(const mount_entry& m) { return is_fuse(m) || m.type == "ntfs" || m.type == "ntfs3"; }
 

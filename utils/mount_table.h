@@ -36,6 +36,9 @@ bool mount_id_at(int fd, const std::string& path, uint64& id);
 
 // Whether `m` is a FUSE file system's.
 bool is_fuse(const mount_entry& m);
+// Whether the file open at `fd`, or with `fd` -1 the file at `path`, lies on
+// a FUSE file system (fuseblk's files have a disk's device number too).
+bool is_fuse_file(int fd, const std::string& path);
 // Whether an NTFS volume may show itself through `m`: a FUSE file system's
 // (ntfs-3g, and any view over one) or a kernel NTFS driver's.
 bool may_show_a_volume(const mount_entry& m);

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/limits.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 
@@ -103,6 +104,7 @@ struct place {
   struct stat st;
   const mount_entry* mount = nullptr;  // its mount, where the walk looked it up already
   uint64 view = 0;                     // as file_identity's
+  std::string shown_at{};              // where a view shows it below its top ("" for the top)
 };
 
 // What a FUSE server (of the mount `view`) holds, opened through its own descriptor.
@@ -130,14 +132,16 @@ bool share_type(const std::string& type) {
 
 // The folders of a mergerfs mount: those its table entry lists, and its
 // branches, which it shows to every reader, whoever runs its server.
-void add_mergerfs_folders(const mount_entry& m, std::vector<std::string>& out) {
-  for (const std::string& listed : split(m.source, ':')) out.push_back(listed);
-  char text[4096];
-  const ssize_t n = ::getxattr((m.mount_point + "/.mergerfs").c_str(), "user.mergerfs.branches", text, sizeof text);
-  for (std::string branch : split(std::string(text, n > 0 ? static_cast<size_t>(n) : 0), ':')) {
+void add_mergerfs_folders(const mount_entry& m, shown_folders& out) {
+  for (const std::string& listed : split(m.source, ':')) out.emplace_back(std::string(), listed);
+  // No attribute is longer than the system's bound: the list is read whole.
+  std::string text(XATTR_SIZE_MAX, '\0');
+  const ssize_t n = ::getxattr((m.mount_point + "/.mergerfs").c_str(), "user.mergerfs.branches", &text[0], text.size());
+  text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  for (std::string branch : split(text, ':')) {
     const size_t at = branch.find_last_of("=/");  // it may carry its mode: "/disk1=RW"
     if (at != std::string::npos && branch[at] == '=') branch.resize(at);
-    out.push_back(branch);
+    out.emplace_back(std::string(), branch);
   }
 }
 
@@ -180,7 +184,9 @@ class reach_builder {
     if (m != nullptr) add_views(p, *m, true, depth);
   }
 
-  static bool on_a_disk(const place& p) { return major(p.st.st_dev) != 0; }
+  static bool on_a_disk(const place& p) {
+    return major(p.st.st_dev) != 0 && !is_fuse_file(p.fd, p.open_by.empty() ? p.name : p.open_by);
+  }
 
   // What each file of `self` is stored on: its disks, or its mount's store.
   void add_under_self() {
@@ -205,6 +211,14 @@ class reach_builder {
   void add_behind(const std::string& path) {
     if (!path.empty() && path[0] == '/' && std::find(m_reach.behind.begin(), m_reach.behind.end(), path) == m_reach.behind.end())
       m_reach.behind.push_back(path);
+  }
+
+  // A place met by a server's handle is asked by its name where that leads here to that very file.
+  void add_behind(const place& p) {
+    struct stat st;
+    if (p.open_by.empty() || p.open_by == p.name ||
+        (::lstat(p.name.c_str(), &st) == 0 && st.st_dev == p.st.st_dev && st.st_ino == p.st.st_ino))
+      add_behind(p.name);
   }
 
   void untold(const std::string& why) {
@@ -273,17 +287,17 @@ class reach_builder {
       if (S_ISDIR(h.status.st_mode)) folders.push_back(held_place(h));
     // A folder whose own name holds a ':' is taken whole before a list, which
     // only mergerfs's entry is: to any other server it is a remote's name.
-    std::vector<std::string> names{m.source};
+    shown_folders names{{std::string(), m.source}};
     if (m.type == "fuse.mergerfs") add_mergerfs_folders(m, names);
-    if (m.type == "fuse.rclone" && m.source.compare(0, 7, ":local:") == 0) names.push_back(m.source.substr(7));
-    for (const std::string& folder : rclone_remote_folders(m)) names.push_back(folder);
+    for (const auto& shown : rclone_remote_folders(m)) names.push_back(shown);
     const size_t first_named = folders.size();
-    for (const std::string& name : names) {
+    for (const auto& name : names) {
       place f;
-      f.name = name;
-      if (name.empty() || name[0] != '/' || ::stat(name.c_str(), &f.st) != 0 || !S_ISDIR(f.st.st_mode)) continue;
+      f.name = name.second;
+      f.shown_at = name.first;
+      if (f.name.empty() || f.name[0] != '/' || ::stat(f.name.c_str(), &f.st) != 0 || !S_ISDIR(f.st.st_mode)) continue;
       folders.push_back(f);
-      if (name == m.source) break;
+      if (f.name == m.source) break;
     }
     for (fuse_held_file& h : held) {
       if (S_ISDIR(h.status.st_mode)) continue;
@@ -310,9 +324,12 @@ class reach_builder {
       std::vector<fuse_held_file> held, through;
       fuse_servers_seen ignored;
       for (const place& folder : view_folders(m, held, through, ignored)) {
+        // A folder shown below the top (a combine's upstream) holds what lies there.
+        const std::string& at = folder.shown_at;
+        if (inner.compare(0, at.size(), at) != 0 || (inner.size() > at.size() && inner[at.size()] != '/')) continue;
         place c;
-        c.name = folder.name + inner;
-        c.open_by = (folder.open_by.empty() ? folder.name : folder.open_by) + inner;
+        c.name = folder.name + inner.substr(at.size());
+        c.open_by = (folder.open_by.empty() ? folder.name : folder.open_by) + inner.substr(at.size());
         c.view = self ? m.device : 0;
         // Only one the mount shows as it is: a working folder may hold its like.
         const bool found = ::lstat(c.open_by.c_str(), &c.st) == 0;
@@ -334,7 +351,7 @@ class reach_builder {
     if (m.type == "fuse.avfsd" && !inner.empty()) add_behind(inner);
     for (const place& in : made_in) add_under_folder(in, depth + 1, via);
     for (const place& c : seen_as) {
-      if (c.open_by.empty() || c.open_by == c.name) add_behind(c.name);
+      add_behind(c);
       if (self) {
         add_self(c, depth + 1, via);
       } else if (S_ISDIR(c.st.st_mode)) {
@@ -405,7 +422,7 @@ class reach_builder {
   // A folder a view shows, and what it is stored on.
   void add_under_folder(const place& p, int depth, const std::string& via) {
     if (!first_visit(m_reach.folders, identity_from(p.st), via, depth)) return;
-    if (p.open_by.empty()) add_behind(p.name);
+    add_behind(p);
     add_store_of(p, depth, false);
   }
 
@@ -458,8 +475,9 @@ class reach_builder {
     if (names_file) add_under_file(named_file, depth + 1, false, via);
     const bool remote = share_type(m->type) || (m->type != "fuse.mergerfs" && remote_address(m->source));
     if (remote) shared(*m);
-    // What the process runs on is its own to trust: a container's root.
-    if (m->mount_point == "/") return;
+    // What the process runs on is its own to trust: a container's root. The
+    // kernel opens a fuseblk mount's device itself: that is its store.
+    if (m->mount_point == "/" || m->type == "fuseblk") return;
     if (!seen.exact && !(seen.counted && seen.complete)) {
       const std::string why = "cannot tell what " + mount + " is stored on: its server cannot be found or read";
       if (remote || named) {

@@ -7,9 +7,12 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -147,41 +150,156 @@ TEST(MountSources, EntriesOfTheMountTable) {
   EXPECT_TRUE(root);
 }
 
-// The folders an rclone mount of a configured remote stores its files in,
-// by the config the run itself would read where no server of the mount is
-// in sight: a local remote's path, a union's upstreams less their modes,
-// each with the path below the remote; nothing for another kind of remote,
-// an on-the-fly backend or another file system.
-TEST(MountSources, FoldersOfAConfiguredRcloneRemote) {
-  const std::string config = quor_test::scratch_dir() + "/rclone-remotes.conf";
-  std::ofstream(config) << "[case]\ntype = local\n\n[pool]\ntype = union\nupstreams = /srv/a  /srv/b:ro /srv/c:nc\n"
-                           "[cloud]\ntype = s3\n";
-  const char* const before = std::getenv("RCLONE_CONFIG");
-  const std::string kept = before != nullptr ? before : "";
-  ::setenv("RCLONE_CONFIG", config.c_str(), 1);
-  const struct {
-    std::string type, source;
-    std::vector<std::string> folders;
-  } cases[] = {
-      {"fuse.rclone", "case:/cases/117", {"/cases/117"}},
-      {"fuse.rclone", "pool:", {"/srv/a", "/srv/b", "/srv/c"}},
-      {"fuse.rclone", "pool:exports", {"/srv/a/exports", "/srv/b/exports", "/srv/c/exports"}},
-      {"fuse.rclone", "cloud:bucket", {}},
-      {"fuse.rclone", "missing:/x", {}},
-      {"fuse.rclone", ":local:/cases", {}},
-      {"fuse.sshfs", "case:/cases", {}},
-  };
-  int n = 0;
-  for (const auto& c : cases) {
-    uni::mount_entry m;
-    m.id = 900000 + n;
-    m.mount_point = quor_test::scratch_dir() + "/no-server-mounts-here-" + std::to_string(n++);
-    m.type = c.type;
-    m.source = c.source;
-    EXPECT_EQ(uni::rclone_remote_folders(m), c.folders) << c.type << " " << c.source;
+// RCLONE_CONFIG set to `config` while the object lives: the config the run
+// itself reads where no server of a mount is in sight.
+struct run_config {
+  explicit run_config(const std::string& config) {
+    const char* const before = std::getenv("RCLONE_CONFIG");
+    had = before != nullptr;
+    if (had) kept = before;
+    ::setenv("RCLONE_CONFIG", config.c_str(), 1);
   }
-  if (before != nullptr) ::setenv("RCLONE_CONFIG", kept.c_str(), 1);
-  if (before == nullptr) ::unsetenv("RCLONE_CONFIG");
+  ~run_config() {
+    if (had) ::setenv("RCLONE_CONFIG", kept.c_str(), 1);
+    if (!had) ::unsetenv("RCLONE_CONFIG");
+  }
+  bool had = false;
+  std::string kept;
+};
+
+// The folders an rclone mount of `source` stores in, by the run's config.
+uni::shown_folders folders_of(const std::string& source, const std::string& type = "fuse.rclone") {
+  static int n = 0;
+  uni::mount_entry m;
+  m.id = 900000 + n;
+  m.mount_point = quor_test::scratch_dir() + "/no-server-mounts-here-" + std::to_string(n++);
+  m.type = type;
+  m.source = source;
+  return uni::rclone_remote_folders(m);
+}
+
+// The files below each folder, as rclone's `lsf -R --files-only` names them
+// through a remote that shows the folder at `first` below its top.
+std::set<std::string> files_shown(const uni::shown_folders& folders) {
+  std::set<std::string> out;
+  for (const auto& f : folders) {
+    std::string listed;
+    quor_test::run_command("cd '" + f.second + "' && find . -type f | sort", listed);
+    for (const std::string& line : uni::split(listed, '\n'))
+      out.insert((f.first.empty() ? "" : f.first.substr(1) + "/") + line.substr(2));
+  }
+  return out;
+}
+
+// The folders an rclone mount stores its files in, each where the mount
+// shows it, read from the config as rclone reads it: its line ends, blanks,
+// separators, section names and quotes; remotes that name remotes (a union
+// of local remotes and paths less their modes, a combine whose upstreams
+// are folders of its top, an alias of a remote or of a path), each with the
+// path below the remote; nothing from a config rclone refuses, for a remote
+// of another kind, a missing one, a circle of remotes, another file system.
+// rclone itself, where installed, is the oracle: it lists through each
+// remote just the files of the folders found, and refuses what finds none.
+TEST(MountSources, FoldersOfConfiguredRcloneRemotes) {
+  const std::string dir = quor_test::scratch_dir() + "/rclone-remotes", a = dir + "/a", bc = dir + "/b c",
+                    d = dir + "/d", config = dir + "/rclone.conf";
+  std::string made;
+  ASSERT_EQ(quor_test::run_command("mkdir -p '" + a + "/sub' '" + bc + "' '" + d + "/sub' && cd '" + dir +
+                                       "' && touch a/in-a a/sub/in-a-sub 'b c/in-bc' d/in-d d/sub/in-d-sub",
+                                   made),
+            0);
+  const std::string loc = "[loc]\ntype = local\n", two = a + " " + d;
+  const struct {
+    std::string how, config, source;
+    uni::shown_folders folders;
+    bool oracle;  // rclone lists through it as the folders say
+  } cases[] = {
+      {"a local remote", loc, "loc:" + a, {{"", a}}, true},
+      {"a local remote's folder", loc, "loc:" + a + "/sub", {{"", a + "/sub"}}, true},
+      {"CRLF line ends", "[u]\r\ntype = union\r\nupstreams = " + two + "\r\n", "u:", {{"", a}, {"", d}}, true},
+      {"blanks before keys, tabs around =", "[u]\n  type = union\n\tupstreams\t=\t" + two + "\n", "u:",
+       {{"", a}, {"", d}}, true},
+      {"key : value", "[l]\ntype : local\n", "l:" + d, {{"", d}}, true},
+      {"[ name ]", "[ u ]\ntype = union\nupstreams = " + two + "\n", "u:", {{"", a}, {"", d}}, true},
+      {"a quoted upstream with a blank", "[u]\ntype = union\nupstreams = \"" + bc + "\" " + d + "\n", "u:",
+       {{"", bc}, {"", d}}, true},
+      {"a value in backticks", "[u]\ntype = union\nupstreams = `" + two + "` and more\n", "u:",
+       {{"", a}, {"", d}}, true},
+      {"a value in triple quotes", "[u]\ntype = union\nupstreams = \"\"\"" + two + "\"\"\"\n", "u:",
+       {{"", a}, {"", d}}, true},
+      {"a section again, a key again", "[u]\ntype = local\n[x]\ntype = local\n[u]\ntype = union\nupstreams = " + a +
+                                           "\nupstreams = " + two + "\n",
+       "u:", {{"", a}, {"", d}}, true},
+      {"a byte order mark", "\xEF\xBB\xBF[l]\ntype = local\n", "l:" + a, {{"", a}}, true},
+      {"modes", "[u]\ntype = union\nupstreams = " + a + ":ro " + d + ":nc\n", "u:", {{"", a}, {"", d}}, true},
+      // A writeback upstream is the union's cache: rclone lists none of it.
+      {"a union of local remotes", loc + "[u]\ntype = union\nupstreams = loc:" + a + " loc:" + d + ":writeback\n",
+       "u:", {{"", a}, {"", d}}, false},
+      {"a union's folder", loc + "[u]\ntype = union\nupstreams = loc:" + a + " " + d + "\n", "u:sub",
+       {{"", a + "/sub"}, {"", d + "/sub"}}, true},
+      {"a combine", loc + "[c]\ntype = combine\nupstreams = \"docs=loc:" + a + "\" \"x y=" + bc + "\"\n", "c:",
+       {{"/docs", a}, {"/x y", bc}}, true},
+      {"a combine's upstream", "[c]\ntype = combine\nupstreams = docs=" + a + " other=" + d + "\n", "c:docs/sub",
+       {{"", a + "/sub"}}, true},
+      {"an alias of a remote", loc + "[al]\ntype = alias\nremote = loc:" + dir + "\n", "al:a", {{"", a}}, true},
+      {"an alias of a path", "[al]\ntype = alias\nremote = " + d + "\n", "al:", {{"", d}}, true},
+      {"an alias of a union", loc + "[u]\ntype = union\nupstreams = " + two + "\n[al]\ntype = alias\nremote = u:sub\n",
+       "al:", {{"", a + "/sub"}, {"", d + "/sub"}}, true},
+      {"a line rclone cannot read", "[l]\ntype = local\nbogus\n", "l:" + a, {}, true},
+      {"an unclosed backtick", "[l]\ntype = `local\n", "l:" + a, {}, true},
+      {"keys are told by case", "[l]\nType = local\n", "l:" + a, {}, true},
+      {"a circle of aliases", "[p]\ntype = alias\nremote = q:\n[q]\ntype = alias\nremote = p:x\n", "p:", {}, false},
+      {"a union of itself", "[u]\ntype = union\nupstreams = u: " + a + "\n", "u:", {{"", a}}, false},
+      {"another kind of remote", "[cloud]\ntype = s3\n", "cloud:bucket", {}, false},
+      {"a remote the config lacks", loc, "missing:/x", {}, false},
+      {"rclone's local backend", "", ":local:" + a, {{"", a}}, true},
+      {"another backend", "", ":memory:", {}, false},
+  };
+  for (const auto& c : cases) {
+    std::ofstream(config, std::ios::binary | std::ios::trunc) << c.config;
+    const run_config named(config);
+    EXPECT_EQ(folders_of(c.source), c.folders) << c.how;
+    if (!c.oracle || !quor_test::have_program("rclone")) continue;
+    std::string listed;
+    const bool lists = quor_test::run_command("timeout 20 rclone --config '" + config + "' lsf -R --files-only '" +
+                                                  c.source + "' 2>/dev/null",
+                                              listed) == 0;
+    EXPECT_EQ(lists, !c.folders.empty()) << c.how << ": rclone";
+    std::vector<std::string> lines = uni::split(listed, '\n');
+    if (lists) {
+      EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()), files_shown(c.folders)) << c.how;
+    }
+  }
+  std::ofstream(config, std::ios::binary | std::ios::trunc) << loc;
+  const run_config named(config);
+  EXPECT_EQ(folders_of("loc:" + a, "fuse.sshfs"), uni::shown_folders()) << "another file system";
+}
+
+// Only a regular file of a few KiB is read as a config, and none blocks the
+// read: a FIFO (which would wait for a writer), a link to an endless device,
+// a folder, a config past 1 MiB name no folder; a link to a config does.
+TEST(MountSources, OnlyRegularConfigsOfSaneSizeAreRead) {
+  const std::string dir = quor_test::scratch_dir() + "/rclone-configs";
+  ::mkdir(dir.c_str(), 0700);
+  const std::string plain = dir + "/plain.conf", fifo = dir + "/fifo.conf", zero = dir + "/zero.conf",
+                    big = dir + "/big.conf", link = dir + "/link.conf";
+  const std::string text = "[l]\ntype = local\n";
+  std::ofstream(plain) << text;
+  std::ofstream(big) << text << "# " << std::string(1 << 20, 'x') << "\n";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", zero.c_str()), 0);
+  ASSERT_EQ(::symlink(plain.c_str(), link.c_str()), 0);
+  const struct {
+    std::string config;
+    bool read;
+  } cases[] = {{plain, true}, {link, true}, {fifo, false}, {zero, false}, {dir, false}, {big, false}};
+  for (const auto& c : cases) {
+    const run_config named(c.config);
+    // A read that blocks or never ends is ended by the alarm, and fails.
+    ::alarm(20);
+    EXPECT_EQ(folders_of("l:/srv").size(), c.read ? 1u : 0u) << c.config;
+    ::alarm(0);
+  }
 }
 
 // The pieces of a list as the guard splits them (a table line, a path, a
@@ -228,8 +346,8 @@ TEST(MountSources, DeviceNumbers) {
   }
 }
 
-// A file is read whole however long, NULs and all; one that is not there
-// reads as nothing.
+// A file is read whole however long, NULs and all, or as far as asked; one
+// that is not there reads as nothing.
 TEST(MountSources, TextOfAFile) {
   const std::string path = quor_test::scratch_dir() + "/file-text-whole";
   std::string text;
@@ -237,6 +355,7 @@ TEST(MountSources, TextOfAFile) {
   ASSERT_GT(text.size(), 3 * 4096u);
   std::ofstream(path, std::ios::binary) << text;
   EXPECT_EQ(uni::file_text(path), text);
+  EXPECT_EQ(uni::file_text(path, 5000), text.substr(0, 5000));
   EXPECT_EQ(uni::file_text(path + ".missing"), "");
 }
 

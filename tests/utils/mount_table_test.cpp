@@ -8,6 +8,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -211,6 +212,42 @@ TEST(MountTable, ChecksFromSeveralThreadsWhileTheTableChanges) {
   ::close(in_mount);
   ::close(outside);
   EXPECT_EQ(wrong, 0);
+}
+
+// A file is told to lie on FUSE by the kind of its file system, by its
+// descriptor or its path, as `stat -f` tells it: ntfs-3g over a loop device
+// (fuseblk, whose files carry the loop device's number) and over an image
+// file are; a local file, the root folder and a missing path are not.
+TEST(MountTable, FuseFilesAreToldByTheirFileSystemsKind) {
+  const std::string dir = quor_test::scratch_dir() + "/fuse-kind";
+  ::mkdir(dir.c_str(), 0700);
+  const std::string image = quor_test::copy_fixture("sample.img", "fuse-kind/ev.img"),
+                    image_too = quor_test::copy_fixture("sample.img", "fuse-kind/ev2.img"), local = dir + "/local";
+  ASSERT_FALSE(image.empty());
+  ASSERT_FALSE(image_too.empty());
+  std::ofstream(local) << "local";
+  const quor_test::loop_device device(image, false);
+  if (device.path().empty()) GTEST_SKIP() << device.why();
+  const quor_test::ntfs3g_mount over_device(device.path(), dir + "/blk");
+  const quor_test::ntfs3g_mount over_file(image_too, dir + "/file");
+  if (over_device.dir().empty() || over_file.dir().empty()) GTEST_SKIP() << over_device.why() << over_file.why();
+  const struct {
+    std::string path;
+    bool fuse;
+  } cases[] = {{dir + "/blk/readme.txt", true}, {dir + "/blk", true},  {dir + "/file/readme.txt", true},
+               {local, false},                  {"/", false},         {dir + "/missing", false}};
+  for (const auto& c : cases) {
+    std::string kind;
+    quor_test::run_command("stat -f -c %t '" + c.path + "' 2>/dev/null", kind);
+    EXPECT_EQ(kind == "65735546\n", c.fuse) << c.path << ": stat -f says " << kind;
+    EXPECT_EQ(uni::is_fuse_file(-1, c.path), c.fuse) << c.path;
+    const int fd = ::open(c.path.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(fd >= 0 && uni::is_fuse_file(fd, "/"), c.fuse) << c.path << " by its descriptor";
+    if (fd >= 0) ::close(fd);
+  }
+  struct stat st;
+  ASSERT_EQ(::stat((dir + "/blk/readme.txt").c_str(), &st), 0);
+  EXPECT_NE(major(st.st_dev), 0u) << "fuseblk's files carry the loop device's number";
 }
 
 }  // namespace
