@@ -257,17 +257,17 @@ std::string joined(const std::string& remote, const std::string& below) {
   return remote + (remote.back() == ':' || remote.back() == '/' ? "" : "/") + below;
 }
 
-// Adds to `out` the folders here that `spec` ("remote:path", ":backend:path",
+// Adds to `out` the folders here that `source` ("remote:path", ":backend:path",
 // a path) stores in, each with where the mount shows it (`at` below its top),
 // through the remotes each names, as rclone reads them.
-void add_folders(rclone_server& s, const std::string& spec, const std::string& at, int depth, shown_folders& out) {
-  const size_t colon = spec.find(':', 1);
-  if (spec.empty() || depth > MAX_REMOTE_DEPTH || s.named.size() > MAX_REMOTES_NAMED ||
-      !s.named.insert(at + '\0' + spec).second)
+void add_folders(rclone_server& s, const std::string& source, const std::string& at, int depth, shown_folders& out) {
+  const size_t colon = source.find(':', 1);
+  if (source.empty() || depth > MAX_REMOTE_DEPTH || s.named.size() > MAX_REMOTES_NAMED ||
+      !s.named.insert(at + '\0' + source).second)
     return;
-  const bool path = spec[0] != ':' && (colon == std::string::npos || spec.find('/') < colon);
-  const std::string name = path ? ":local" : spec.substr(0, std::min(colon, spec.find(',')));
-  const std::string below = path ? spec : colon == std::string::npos ? std::string() : spec.substr(colon + 1);
+  const bool path = source[0] != ':' && (colon == std::string::npos || source.find('/') < colon);
+  const std::string name = path ? ":local" : source.substr(0, std::min(colon, source.find(',')));
+  const std::string below = path ? source : colon == std::string::npos ? std::string() : source.substr(colon + 1);
   const std::string under = trimmed(below, "/"), first = under.substr(0, under.find('/'));
   config_keys keys = name[0] == ':' ? config_keys() : remote_keys(s, name);
   const std::string type = name[0] == ':' ? name.substr(1) : keys["type"];
