@@ -348,6 +348,36 @@ TEST(TimeProof, CopyOfTheVolumesFoldersTakesTheListingThroughEveryView) {
   }
 }
 
+// An exhibit fresh from the format and an examiner's NTFS case drive fresh
+// from it too, both with mkntfs -T (the same whole-second times, no user
+// name): the drive holds nothing of the exhibit's, so the listing is written
+// onto it, through ntfs-3g and through bindfs without extended attributes,
+// by root and by nobody, as onto the local disk.
+TEST(TimeProof, FreshExhibitsListingOntoAFreshNtfsCaseDriveIsWritten) {
+  if (!have_program("mkntfs") || !have_program("setpriv")) GTEST_SKIP() << "mkntfs or setpriv not installed";
+  const std::string dir = folder("fresh"), ev = folder("fresh/ev"), local = folder("fresh/local");
+  const std::string exhibit = ev + "/exhibit.img", drive = dir + "/drive.img";
+  layer_stack made;
+  if (!made.step("truncate -s 8M " + quote(exhibit) + " " + quote(drive) + " && mkntfs -q -F -f -T " + quote(exhibit) +
+                 " && mkntfs -q -F -f -T " + quote(drive) + " && chmod 0644 " + quote(exhibit)))
+    GTEST_SKIP() << made.why();
+  if (!made.mount("ntfs-3g -o allow_other " + quote(drive) + " " + quote(dir + "/d"), dir + "/d"))
+    GTEST_SKIP() << made.why();
+  pass_through bare("bindfs", dir + "/d", dir + "/db", false, "--xattr-none -o allow_other");
+  if (!bare.ok()) GTEST_SKIP() << bare.why();
+  open_to_nobody({dir, ev, local});
+  ASSERT_EQ(::chmod(local.c_str(), 0777), 0);
+  const quor_call run = {"", dir, {"-image", "ev/exhibit.img", "-all", "-csv"}, "", ""};
+  for (const std::string& on : {dir + "/d", bare.at})
+    for (const std::string& who : {std::string(), as_nobody()})
+      for (const stream_form& f : stream_forms()) {
+        quor_call each = run;
+        each.how = std::string(who_is(who)) + ": onto " + on;
+        each.prefix = who;
+        expect_written(each, f, on, local + "/reference");
+      }
+}
+
 // A volume whose root holds 2,000 files, and a case folder holding a copy
 // of each (names, sizes and modification times as the volume's) seen
 // through mergerfs: a listing into the view is written after a few names

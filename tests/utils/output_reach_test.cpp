@@ -107,7 +107,8 @@ TEST(OutputReach, OpenVolumesAreAskedOfTheOutputsCheckedAgainstThem) {
   claimed_after.behind = {"/views/elsewhere", "/views/real"};
   uni::ask_volumes(1, sources_of(&open), claimed_after);
   EXPECT_FALSE(claimed_after.own_untold);
-  EXPECT_EQ(uni::reaches_source(claimed_after, sources_of(&open), uni::reach_use::stream, why), uni::reach_answer::source);
+  EXPECT_EQ(uni::reaches_source(claimed_after, sources_of(&open), uni::reach_use::stream, why),
+            uni::reach_answer::source);
 
   open.asked.clear();
   uni::output_reach unnamed;
@@ -139,12 +140,14 @@ TEST(OutputReach, UnknownLayerRefusesAStreamOnlyWhereNoVolumeAnswers) {
   } cases[] = {
       {"a volume open elsewhere", sources_of(&volume), uni::reach_use::stream, uni::reach_answer::clear},
       {"no volume open", sources_of(nullptr), uni::reach_use::stream, uni::reach_answer::unknown},
-      {"the source read through that mount", {[&] {
-                                                uni::file_identity s = file(0x2a, 9);
-                                                s.volume = &volume;
-                                                return s;
-                                              }()},
-       uni::reach_use::stream, uni::reach_answer::unknown},
+      {"the source read through that mount",
+       {[&] {
+         uni::file_identity s = file(0x2a, 9);
+         s.volume = &volume;
+         return s;
+       }()},
+       uni::reach_use::stream,
+       uni::reach_answer::unknown},
       {"a copy made there", sources_of(&volume), uni::reach_use::made, uni::reach_answer::untold},
   };
   for (const auto& c : cases) {
@@ -175,6 +178,24 @@ TEST(OutputReach, StreamOnAMountOfVolumesWaitsForTheVolume) {
   EXPECT_EQ(uni::reaches_source(local, {}, uni::reach_use::stream_before_volume, why), uni::reach_answer::clear);
   EXPECT_EQ(uni::reaches_source(local, sources_of(nullptr), uni::reach_use::stream_before_volume, why),
             uni::reach_answer::clear);
+}
+
+// A set of the evidence's identities that memory cut short may lack what
+// stands for a source: every output checked against it is refused, for
+// every use, however clear it is of the rest of the set.
+TEST(OutputReach, SetMemoryCutShortRefusesEveryOutput) {
+  uni::file_identities sources = {file(0x801, 12), file(0x801, 13)};
+  sources.back().unsure = true;
+  const uni::output_reach clear_of_all;
+  for (const uni::reach_use use :
+       {uni::reach_use::made, uni::reach_use::existing, uni::reach_use::stream, uni::reach_use::stream_before_volume}) {
+    std::string why;
+    EXPECT_EQ(uni::reaches_source(clear_of_all, sources, use, why), uni::reach_answer::untold);
+    EXPECT_EQ(why, "memory ran out while the evidence's identities were gathered");
+    sources.back().unsure = false;
+    EXPECT_EQ(uni::reaches_source(clear_of_all, sources, use, why), uni::reach_answer::clear);
+    sources.back().unsure = true;
+  }
 }
 
 }  // namespace
