@@ -28,16 +28,6 @@ for tool in mergerfs mkntfs ntfs-3g python3; do
 done
 guard_begin
 
-# fill FOLDER COUNT PREFIX: COUNT small files in FOLDER, named PREFIX and a number.
-fill() {
-  python3 - "$1" "$2" "$3" <<'PY'
-import os, sys
-for i in range(int(sys.argv[2])):
-    with open(os.path.join(sys.argv[1], "%s%06d.txt" % (sys.argv[3], i)), "w") as f:
-        f.write("note %d\n" % i)
-PY
-}
-
 # per_check BENCH FILTER [VAR=VALUE ...]: microseconds a check, as the
 # benchmark measures it.
 per_check() {
@@ -50,20 +40,13 @@ print("%.1f" % b[0]["real_time"] if b else "skipped")'
 }
 
 volume=$guard_work/root.img
-truncate -s $((64 * 1048576 + root_files * 2048)) "$volume"
-mkntfs -F -Q -q "$volume" >/dev/null 2>&1
-mkdir "$guard_work/fill"
-ntfs-3g "$volume" "$guard_work/fill"
-fill "$guard_work/fill" "$root_files" "${ROOT_PREFIX:-note}"
-umount "$guard_work/fill"
+guard_root_volume "$volume" "$root_files" "${ROOT_PREFIX:-note}"
 
 printf '%-62s %10s %10s %8s\n' "row (one check, us)" OLD NEW NEW/OLD
 for count in $counts; do
   branch=$guard_work/branch-$count view=$guard_work/view-$count
-  mkdir "$branch" "$view"
-  fill "$branch" "$count" case
-  mergerfs -o allow_other "$branch" "$view"
-  guard_mounts+=("$view")
+  guard_fill "$branch" "$count" case
+  guard_mergerfs "$branch" "$view" -o allow_other
   for source in default root; do
     extra=()
     [ "$source" = root ] && extra=("QUOR_BENCH_SOURCE=$volume")
