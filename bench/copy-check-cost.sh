@@ -47,7 +47,7 @@ volume=$guard_work/root.img
 guard_root_volume "$volume" "$root_files" "${ROOT_PREFIX:-note}"
 
 echo "load $(cut -d' ' -f1-3 /proc/loadavg); $rounds turns a row"
-printf '%-62s %10s %10s %8s\n' "row (one check, us)" OLD NEW NEW/OLD
+printf '%-68s %10s %10s %8s\n' "row (one check, us)" OLD NEW NEW/OLD
 for count in $counts; do
   branch=$guard_work/branch-$count view=$guard_work/view-$count
   guard_fill "$branch" "$count" case
@@ -70,6 +70,6 @@ print(*["%.1f" % v if v is not None else "skipped" for v in m],
       "%.2f" % (m[1] / m[0]) if None not in m and m[0] else "-")' "${a[@]}" "${b[@]}")
     label="into a view of a folder of $count files"
     [ "$source" = root ] && label="$label, from a root of $root_files files"
-    printf '%-62s %10s %10s %8s\n' "$label" "$a" "$b" "$ratio"
+    printf '%-68s %10s %10s %8s\n' "$label" "$a" "$b" "$ratio"
   done
 done
