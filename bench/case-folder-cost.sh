@@ -80,26 +80,6 @@ timer=
 sshd=$(command -v sshd || true)
 [ -n "$sshd" ] || { [ -x /usr/sbin/sshd ] && sshd=/usr/sbin/sshd; } || true
 
-# make_files FOLDER COUNT: FOLDER with COUNT small files in it.
-make_files() {
-  mkdir -p "$1"
-  python3 - "$1" "$2" <<'PY'
-import os, sys
-folder, count = sys.argv[1], int(sys.argv[2])
-for i in range(count):
-    with open(os.path.join(folder, "note%06d.txt" % i), "w") as f:
-        f.write("case note %d\n" % i)
-PY
-}
-
-# wait_mounted AT LOG: until AT is a mount point (20 s at most).
-wait_mounted() {
-  for _ in $(seq 1 200); do mountpoint -q "$1" && return 0; sleep 0.1; done
-  echo "$0: nothing mounted at $1" >&2
-  [ -f "$2" ] && cat "$2" >&2
-  return 1
-}
-
 # The results, one line a cell: "LABEL|BUILD|MEAN SD|PEAK_KIB|NOTE", and
 # the order of the labels.
 results=
@@ -209,13 +189,13 @@ print(s.getsockname()[1])')
   for _ in $(seq 1 100); do grep -q 'listening on' "$ssh/sshd.log" && break; sleep 0.1; done
   grep -q 'listening on' "$ssh/sshd.log" || { cat "$ssh/sshd.log" >&2; exit 1; }
   for count in "${share_files[@]}"; do
-    make_files "$guard_work/served/$count/out" "$count"
+    guard_fill "$guard_work/served/$count/out" "$count"
   done
   mkdir "$guard_work/share"
   sshfs -p "$port" -o "IdentityFile=$ssh/id,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null" \
     -o BatchMode=yes,dir_cache=no "root@127.0.0.1:$guard_work/served" "$guard_work/share" \
     2>"$ssh/sshfs.log"
-  wait_mounted "$guard_work/share" "$ssh/sshfs.log"
+  guard_wait_mounted "$guard_work/share" "$ssh/sshfs.log"
   guard_mounts+=("$guard_work/share")
   for count in "${share_files[@]}"; do
     measure "1. listing into sshfs, out/ holding $count files" "$guard_work/share/$count/out/listing.csv" \
@@ -235,23 +215,20 @@ copy_rows() {
 }
 pool=
 if has mergerfs; then
-  for count in "${copy_files[@]}"; do make_files "$guard_work/branch/copies-$count" "$count"; done
+  for count in "${copy_files[@]}"; do guard_fill "$guard_work/branch/copies-$count" "$count"; done
   pool=$guard_work/pool
-  mkdir "$pool"
-  mergerfs "$guard_work/branch" "$pool" 2>"$pool.log"
-  wait_mounted "$pool" "$pool.log"
-  guard_mounts+=("$pool")
+  guard_mergerfs "$guard_work/branch" "$pool"
   copy_rows "$pool" "mergerfs pool"
 else
   skip "2 (mergerfs)"
 fi
 if has rclone; then
-  for count in "${copy_files[@]}"; do make_files "$guard_work/remote/copies-$count" "$count"; done
+  for count in "${copy_files[@]}"; do guard_fill "$guard_work/remote/copies-$count" "$count"; done
   view=$guard_work/rclone
   mkdir "$view"
   rclone mount --config /dev/null --daemon --vfs-cache-mode writes --cache-dir "$guard_work/rclone-cache" \
     ":local:$guard_work/remote" "$view" 2>"$view.log"
-  wait_mounted "$view" "$view.log"
+  guard_wait_mounted "$view" "$view.log"
   guard_mounts+=("$view")
   copy_rows "$view" "rclone :local: view"
 else
@@ -268,19 +245,8 @@ elif [ -z "$pool" ]; then
   skip 3
   skip 4
 else
-  # A record of 1 KiB and some 100 bytes of index a file, with room.
-  truncate -s $((64 * 1048576 + root_files * 2048)) "$volume"
-  mkntfs -F -Q -q -L root "$volume" >/dev/null 2>&1
-  mkdir "$guard_work/fill"
-  ntfs-3g -o no_detach "$volume" "$guard_work/fill" >"$guard_work/fill.log" 2>&1 &
-  guard_servers+=("$!")
-  wait_mounted "$guard_work/fill" "$guard_work/fill.log"
-  guard_mounts+=("$guard_work/fill")
   made=$(date +%s)
-  make_files "$guard_work/fill" "$root_files"
-  umount "$guard_work/fill"
-  wait "${guard_servers[-1]}" || true
-  unset 'guard_mounts[-1]'
+  guard_root_volume "$volume" "$root_files"
   echo "(the volume's $root_files files made through ntfs-3g in $(($(date +%s) - made)) s)" >&2
   mkdir "$pool/from-root"
   reference "$guard_work/local/root" -image "$volume" -mft 5 -csv

@@ -1,20 +1,23 @@
 #!/bin/bash
 # What the output guard costs each output a walk makes (a walker copy, an
 # extract) where it lies on a view that numbers files its own way, for two
-# builds of bench/output_check_bench side by side: OLD (a build that asks no
-# volume) times one open_output into the view, NEW the same with the source
-# open as a volume, which the view is asked of too. The view is a mergerfs
-# pool of a plain folder holding each of COUNTS files (made before it is
-# mounted, so that no cache holds them); the source is the kit's default
-# volume, and then a volume whose root holds ROOT_FILES files (mkntfs and
-# ntfs-3g), whose index the check reads once (OLD, which reads no volume,
-# keeps the default one). Prints one table: row, OLD,
-# NEW (microseconds a check), NEW/OLD.
+# builds of bench/output_check_bench side by side, OLD and NEW, each built
+# from this bench source against its own libraries (for an older checkout:
+# copy bench/output_check_bench.cpp into its bench/ and build its
+# output_check_bench target): one open_output into the view with the source
+# open as a volume, which a build whose volumes answer for outputs asks of
+# the view too. The view is a mergerfs pool of a plain folder holding each
+# of COUNTS files (made before it is mounted, so that no cache holds them);
+# the source is the kit's default volume, and then a volume whose root
+# holds ROOT_FILES files (mkntfs and ntfs-3g). The builds take turns ROUNDS
+# times; a cell is the median of the turns. Prints one table: row, OLD, NEW
+# (microseconds a check), NEW/OLD.
 #
 # Usage (root, FUSE): bench/copy-check-cost.sh OLD_BENCH NEW_BENCH
 # Environment: COUNTS (default "0 10000 50000"), ROOT_FILES (default 20000),
 # ROOT_PREFIX (the volume's files' names, default "note"; "case" gives them
-# the case folder's names, which the check must then look up).
+# the case folder's names, which the check must then look up), ROUNDS
+# (default 3).
 set -euo pipefail
 export LC_ALL=C
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,20 +26,11 @@ old=$1
 new=$2
 counts=${COUNTS:-0 10000 50000}
 root_files=${ROOT_FILES:-20000}
+rounds=${ROUNDS:-3}
 for tool in mergerfs mkntfs ntfs-3g python3; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 1; }
 done
 guard_begin
-
-# fill FOLDER COUNT PREFIX: COUNT small files in FOLDER, named PREFIX and a number.
-fill() {
-  python3 - "$1" "$2" "$3" <<'PY'
-import os, sys
-for i in range(int(sys.argv[2])):
-    with open(os.path.join(sys.argv[1], "%s%06d.txt" % (sys.argv[3], i)), "w") as f:
-        f.write("note %d\n" % i)
-PY
-}
 
 # per_check BENCH FILTER [VAR=VALUE ...]: microseconds a check, as the
 # benchmark measures it.
@@ -50,30 +44,32 @@ print("%.1f" % b[0]["real_time"] if b else "skipped")'
 }
 
 volume=$guard_work/root.img
-truncate -s $((64 * 1048576 + root_files * 2048)) "$volume"
-mkntfs -F -Q -q "$volume" >/dev/null 2>&1
-mkdir "$guard_work/fill"
-ntfs-3g "$volume" "$guard_work/fill"
-fill "$guard_work/fill" "$root_files" "${ROOT_PREFIX:-note}"
-umount "$guard_work/fill"
+guard_root_volume "$volume" "$root_files" "${ROOT_PREFIX:-note}"
 
-printf '%-62s %10s %10s %8s\n' "row (one check, us)" OLD NEW NEW/OLD
+echo "load $(cut -d' ' -f1-3 /proc/loadavg); $rounds turns a row"
+printf '%-68s %10s %10s %8s\n' "row (one check, us)" OLD NEW NEW/OLD
 for count in $counts; do
   branch=$guard_work/branch-$count view=$guard_work/view-$count
-  mkdir "$branch" "$view"
-  fill "$branch" "$count" case
-  mergerfs -o allow_other "$branch" "$view"
-  guard_mounts+=("$view")
+  guard_fill "$branch" "$count" case
+  guard_mergerfs "$branch" "$view" -o allow_other
   for source in default root; do
     extra=()
     [ "$source" = root ] && extra=("QUOR_BENCH_SOURCE=$volume")
-    a=$(per_check "$old" 'BM_OpenOutput/fuse/real_time$' QUOR_BENCH_FUSE="$view" "${extra[@]}")
-    b=$(per_check "$new" 'BM_OpenOutputBesideVolume/view/real_time$' QUOR_BENCH_VIEW="$view" "${extra[@]}")
-    ratio=$(python3 -c 'import sys
-try: print("%.2f" % (float(sys.argv[2]) / float(sys.argv[1])))
-except ValueError: print("-")' "$a" "$b")
+    a=() b=()
+    for ((round = 0; round < rounds; round++)); do
+      a+=("$(per_check "$old" 'BM_OpenOutputBesideVolume/view/real_time$' QUOR_BENCH_VIEW="$view" "${extra[@]}")")
+      b+=("$(per_check "$new" 'BM_OpenOutputBesideVolume/view/real_time$' QUOR_BENCH_VIEW="$view" "${extra[@]}")")
+    done
+    read -r a b ratio < <(python3 -c 'import statistics, sys
+half = (len(sys.argv) - 1) // 2
+def median(cells):
+    try: return statistics.median(float(c) for c in cells)
+    except ValueError: return None
+m = [median(sys.argv[1:1 + half]), median(sys.argv[1 + half:])]
+print(*["%.1f" % v if v is not None else "skipped" for v in m],
+      "%.2f" % (m[1] / m[0]) if None not in m and m[0] else "-")' "${a[@]}" "${b[@]}")
     label="into a view of a folder of $count files"
     [ "$source" = root ] && label="$label, from a root of $root_files files"
-    printf '%-62s %10s %10s %8s\n' "$label" "$a" "$b" "$ratio"
+    printf '%-68s %10s %10s %8s\n' "$label" "$a" "$b" "$ratio"
   done
 done

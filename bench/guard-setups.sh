@@ -1,8 +1,9 @@
-# Sourced by bench/guard-startup.sh, bench/output-check.sh and
-# bench/case-folder-cost.sh: a scratch
-# folder, ntfs-3g mounts of new images in it, a process holding many
-# descriptors and idle processes, the machines the output guard's cost is
-# measured on. Everything made here is undone by guard_cleanup, which
+# Sourced by bench/guard-startup.sh, bench/output-check.sh,
+# bench/case-folder-cost.sh, bench/copy-check-cost.sh and
+# bench/walker-view-cost.sh: a scratch folder, ntfs-3g mounts of new images
+# in it, folders of many small files, a volume whose root holds many files,
+# mergerfs views, a process holding many descriptors and idle processes, the
+# machines the output guard's cost is measured on. Everything made here is undone by guard_cleanup, which
 # guard_begin sets to run however the script ends.
 
 guard_work=
@@ -35,6 +36,24 @@ guard_cleanup() {
   if [ -n "$guard_work" ]; then rm -rf "$guard_work"; fi
 }
 
+# guard_wait_mounted AT LOG: until AT is a mount point (20 s at most);
+# else what LOG says, and false.
+guard_wait_mounted() {
+  for _ in $(seq 1 200); do mountpoint -q "$1" && return 0; sleep 0.1; done
+  echo "$0: nothing mounted at $1" >&2
+  if [ -f "$2" ]; then cat "$2" >&2; fi
+  return 1
+}
+
+# guard_ntfs_3g IMG AT: IMG mounted by ntfs-3g at the folder AT, its
+# server one of the scratch folder's.
+guard_ntfs_3g() {
+  ntfs-3g -o no_detach "$1" "$2" >"$2.log" 2>&1 &
+  guard_servers+=("$!")
+  guard_wait_mounted "$2" "$2.log"
+  guard_mounts+=("$2")
+}
+
 # guard_mount_ntfs NAME AT: a new 64 MiB NTFS image NAME in the scratch
 # folder, mounted by ntfs-3g at the new folder AT there.
 guard_mount_ntfs() {
@@ -42,11 +61,46 @@ guard_mount_ntfs() {
   mkdir "$at"
   truncate -s 64M "$img"
   mkntfs -F -Q -q "$img" >/dev/null 2>&1
-  ntfs-3g -o no_detach "$img" "$at" >"$at.log" 2>&1 &
-  guard_servers+=("$!")
-  for _ in $(seq 1 100); do mountpoint -q "$at" && break; sleep 0.1; done
-  mountpoint -q "$at" || { cat "$at.log" >&2; return 1; }
-  guard_mounts+=("$at")
+  guard_ntfs_3g "$img" "$at"
+}
+
+# guard_fill FOLDER COUNT [PREFIX]: FOLDER (made if need be) with COUNT
+# small files in it, named PREFIX (default "note") and a number.
+guard_fill() {
+  mkdir -p "$1"
+  python3 - "$1" "$2" "${3:-note}" <<'PY'
+import os, sys
+folder, count, prefix = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+for i in range(count):
+    with open(os.path.join(folder, "%s%06d.txt" % (prefix, i)), "w") as f:
+        f.write("case note %d\n" % i)
+PY
+}
+
+# guard_root_volume IMG COUNT [PREFIX]: a new NTFS image IMG whose root
+# holds COUNT small files (guard_fill's), written through ntfs-3g, whose
+# server has ended (the image whole) when this returns.
+guard_root_volume() {
+  local at="$guard_work/fill.$$"
+  # A record of 1 KiB and some 100 bytes of index a file, with room.
+  truncate -s $((64 * 1048576 + $2 * 2048)) "$1"
+  mkntfs -F -Q -q -L root "$1" >/dev/null 2>&1
+  mkdir "$at"
+  guard_ntfs_3g "$1" "$at"
+  guard_fill "$at" "$2" "${3:-note}"
+  umount "$at"
+  wait "${guard_servers[-1]}" || true
+  unset 'guard_servers[-1]' 'guard_mounts[-1]'
+  rmdir "$at"
+}
+
+# guard_mergerfs BRANCH AT [OPTION...]: a mergerfs view of the folder
+# BRANCH at the new folder AT.
+guard_mergerfs() {
+  mkdir "$2"
+  mergerfs "${@:3}" "$1" "$2" 2>"$2.log"
+  guard_wait_mounted "$2" "$2.log"
+  guard_mounts+=("$2")
 }
 
 # guard_binds_and_mounts BINDS COUNT NAME AT: COUNT bind mounts in the

@@ -11,7 +11,9 @@
 // volume, each output is also asked of it: into the plain folder, the
 // first ntfs-3g mount (another volume's, which the check reads records
 // for) and a view of it that numbers files its own way (QUOR_BENCH_VIEW,
-// mergerfs, in whose folders the check looks names up).
+// mergerfs, in whose folders the check looks names up). The walker's copies
+// go into that view too, from QUOR_BENCH_SOURCE where it is set (a volume
+// whose root holds many files, bench/walker-view-cost.sh makes one).
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -192,9 +194,10 @@ size_t files_in(const std::string& dir) {
   return n;
 }
 
-// The walker over the entries [1000, 1000 + range) of the default volume
-// (a third of them files), each time into a new copy folder, or with no
-// copies at all for `none`: the time of a walk without copies is what the
+// The walker over the entries [1000, 1000 + range) of the source volume
+// (a third of the default volume's are files; of a volume whose root holds
+// many files made in a row, every one), each time into a new copy folder,
+// or with no copies at all: the time of a walk without copies is what the
 // copies add to. Reported: the copies one walk makes and the time of the
 // walk shared among them.
 void walker_copies(benchmark::State& state, place where, bool copy) {
@@ -246,7 +249,14 @@ void walker_copies(benchmark::State& state, place where, bool copy) {
 void BM_WalkerCopies(benchmark::State& state, place where) { walker_copies(state, where, true); }
 void BM_WalkerNoCopies(benchmark::State& state) { walker_copies(state, place::plain, false); }
 
-BENCHMARK(BM_WalkerNoCopies)->Arg(200)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+// 44 and 264: the walks of that many copies from a root of many files.
+BENCHMARK(BM_WalkerNoCopies)
+    ->Arg(200)
+    ->Arg(44)
+    ->Arg(264)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_WalkerCopies, plain, place::plain)
     ->Arg(200)
     ->Unit(benchmark::kMillisecond)
@@ -259,6 +269,12 @@ BENCHMARK_CAPTURE(BM_WalkerCopies, fuse, place::fuse)
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_WalkerCopies, fuse_comma, place::fuse_comma)
     ->Arg(200)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_WalkerCopies, view, place::view)
+    ->Arg(44)
+    ->Arg(264)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5)
     ->UseRealTime();
