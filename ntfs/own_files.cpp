@@ -95,13 +95,11 @@ ulong64 ticks_of(const struct timespec& t) {
 // A format, and every tool that sets times, writes whole seconds.
 bool ticked(ulong64 time) { return time % zq::ticks_per_second != 0; }
 
-// What no copy and no other volume holds: the record's change time to the tick, which a mount
-// shows as the file's and no copy can set, or its creation time as ntfs-3g shows it (asked only
-// then: through a view, a round trip).
-bool proves(const record_facts& facts, const struct stat& st, const std::string& at) {
+// The creation time a mount shows to the tick, as ntfs-3g shows it (asked only where needed:
+// through a view, a round trip).
+bool created_shown(const record_facts& facts, const std::string& at) {
   ulong64 created = 0;
-  return facts.whole && ((ticked(facts.changed) && ticks_of(st.st_ctim) == facts.changed) ||
-                         (ticked(facts.created) && shown_created(at, created) && created == facts.created));
+  return ticked(facts.created) && shown_created(at, created) && created == facts.created;
 }
 
 // Calls `each(entry, below)` for the entries of the index node at `node` in their order (`below`:
@@ -259,6 +257,11 @@ template <class Judge>
 void look_up(CNtfs& volume, const std::string& at, ulong64 folder, bool ticked_only, Judge judge) {
   const uni::held_descriptor dir(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   int asked = 0, read = 0;
+  struct stat shown;
+  // A view that shows whole seconds (sshfs, avfs) shows no time to the tick: nothing to look up.
+  if (ticked_only && (dir.fd < 0 || ::fstat(dir.fd, &shown) != 0 ||
+                      (shown.st_mtim.tv_nsec == 0 && shown.st_ctim.tv_nsec == 0)))
+    return;
   index_entries(volume, folder, [&](const byte* e) {
     const ulong64 number = entry_record(e);
     record_facts facts;
@@ -283,14 +286,12 @@ bool shows(CNtfs& volume, const std::string& at, ulong64 folder) {
   bool proven = false, unless_echoed = false, echoes = false;
   look_up(volume, at, folder, true,
           [&](ulong64, const record_facts& facts, const struct stat* st, const std::string& path) {
-            ulong64 created = 0;
             if (st == nullptr) return true;
             const ulong64 changed = ticks_of(st->st_ctim), modified = ticks_of(st->st_mtim);
             const bool by_change = ticked(facts.changed) && changed == facts.changed;
             echoes = echoes || (changed == modified && facts.changed != facts.modified);
             unless_echoed = unless_echoed || by_change;
-            proven = (by_change && facts.changed != facts.modified) ||
-                     (ticked(facts.created) && shown_created(path, created) && created == facts.created);
+            proven = (by_change && facts.changed != facts.modified) || created_shown(facts, path);
             return !proven;
           });
   return proven || (unless_echoed && !echoes);
@@ -387,17 +388,20 @@ bool named_chain(CNtfs& volume, const std::vector<level>& up) {
 }
 
 // By the numbers a mount shows (ntfs-3g, lowntfs-3g, bindfs, a kernel bind mount): the output, or
-// a folder above it, is the record of its number, of its kind, and shows a time of it to the tick.
+// a folder above it, is the record of its number, of its kind, and shows its change time to the
+// tick, which no copy sets, or, where the mount numbers as NTFS up to its top, its creation time.
 // A damaged record ends the way up.
 bool numbered(CNtfs& volume, const std::vector<level>& up, uint64& record, std::string& path) {
   bool proven = false, ticks = false;
+  std::vector<record_facts> facts(up.size());
   size_t whole = 0;
   for (; whole < up.size() && !proven; ++whole) {
-    record_facts facts;
-    if (!read_facts(volume, up[whole].st.st_ino, facts) || facts.directory != S_ISDIR(up[whole].st.st_mode)) break;
-    ticks = ticks || ticked(facts.created) || ticked(facts.changed);
-    proven = proves(facts, up[whole].st, up[whole].at);
+    record_facts& f = facts[whole];
+    if (!read_facts(volume, up[whole].st.st_ino, f) || f.directory != S_ISDIR(up[whole].st.st_mode)) break;
+    ticks = ticks || ticked(f.created) || ticked(f.changed);
+    proven = ticked(f.changed) && ticks_of(up[whole].st.st_ctim) == f.changed;
   }
+  for (size_t i = 0; !proven && whole == up.size() && i < up.size(); ++i) proven = created_shown(facts[i], up[i].at);
   if (!proven && (ticks || whole < up.size() || !named_chain(volume, up))) return false;
   record = static_cast<uint64>(up.front().st.st_ino);
   path = path_in_volume(volume, up);
@@ -424,11 +428,10 @@ std::vector<std::string> names_in(const std::string& path) {
 // at its top or at any folder between it and `folder`, the top first. The output lies at or below
 // it, however its names were made, renamed or folded through the view; its record and path follow
 // the volume's indexes as far as they hold those names (`base`: a file's, "" for a folder).
-bool named(CNtfs& volume, volume_memo& memo, const std::string& folder, const std::string& base, uint64& record,
-           std::string& path) {
-  uni::mount_entry m;
+bool named(CNtfs& volume, volume_memo& memo, const uni::mount_entry& m, const std::string& folder,
+           const std::string& base, uint64& record, std::string& path) {
   std::string inner;
-  if (!uni::is_fuse_file(-1, folder) || !mount_at(folder, m) || !uni::inner_path(folder, m, inner)) return false;
+  if (!uni::is_fuse(m) || !uni::inner_path(folder, m, inner)) return false;
   const std::vector<std::string> names = names_in(inner);
   const size_t top = names_in(m.root).size();
   ulong64 stands = ROOT_DIRECTORY_ENTRY;
@@ -512,12 +515,18 @@ bool volume_holds(CNtfs& volume, const std::string& name, uint64& record, std::s
   if (!volume.is_validated() || name.empty() || name[0] != '/' || ::stat(name.c_str(), &st) != 0 ||
       !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
     return false;
-  const fresh_reads fresh(volume);
   const bool file = S_ISREG(st.st_mode);
+  const std::string folder = file ? parent_of(name) : name;
+  uni::mount_entry m;
+  // Only a FUSE or NTFS mount shows a volume's files; what a view over one stands on is asked too.
+  const bool mounted = mount_at(folder, m);
+  if (mounted && !uni::may_show_a_volume(m)) return false;
+  const fresh_reads fresh(volume);
   const std::vector<level> up = levels_up(name, st, file);
   if (up.size() < (file ? 2u : 1u)) return false;
-  if (!numbered(volume, up, record, path) && !named(volume, store().memos[&volume], up[file ? 1 : 0].at,
-                                                    file ? name.substr(name.rfind('/') + 1) : "", record, path))
+  if (!numbered(volume, up, record, path) &&
+      !(mounted && named(volume, store().memos[&volume], m, folder, file ? name.substr(name.rfind('/') + 1) : "",
+                         record, path)))
     return (record = 0, path.clear(), false);
   if (path.empty()) path = "\\";
   return true;
