@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 
 #include <algorithm>
@@ -43,10 +44,12 @@ struct record_facts {
 
 // A base record in use, read whole, no sector torn, dated and named: anything less is damage and
 // never matches. A record whose bytes cannot be read at all (not damage: no "FILE" there, past the
-// image's end, no run of $MFT maps it) leaves the check without an answer.
-bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
+// image's end, no run of $MFT maps it) leaves the check without an answer. Its names are gathered
+// `with_names` only: most checks need its times alone.
+bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out, bool with_names = false) {
+  static std::vector<byte> record;  // read under the memos' lock, one record at a time
   out = record_facts();
-  std::vector<byte> record(volume.m_mft_record_alloc_size);
+  record.resize(volume.m_mft_record_alloc_size);
   byte* buf = record.data();
   ulong64 pos = 0;
   int size = static_cast<int>(record.size());
@@ -69,8 +72,12 @@ bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out) {
   const bool dated = find_attribute(buf, length, ATTR_STANDARD_INFORMATION, attr) &&
                      resident_value(attr, load_u32(attr, AH_LENGTH), value) && value.u64(0, out.created) &&
                      value.u64(8, out.modified) && value.u64(16, out.changed);
-  return out.whole =
-             dated && collect_all_file_names(out.names, &volume, number, buf, true, ~0ULL) && !out.names.empty();
+  // A name may lie in an extension record its attribute list names.
+  const bool named = with_names ? collect_all_file_names(out.names, &volume, number, buf, true, ~0ULL) &&
+                                      !out.names.empty()
+                                : find_attribute(buf, length, ATTR_FILE_NAME, attr) ||
+                                      find_attribute(buf, length, ATTR_ATTRIBUTE_LIST, attr);
+  return out.whole = dated && named;
 }
 
 bool named_in(const record_facts& facts, const std::string& name, ulong64 parent) {
@@ -177,6 +184,7 @@ struct volume_memo {
   std::vector<uint16> upcase;  // $UpCase: how the volume orders names
   bool upcase_read = false;
   std::map<std::string, bool> shows;  // "<mount ID> <record> <folder>": whether that folder of a view is it
+  std::map<uint64, bool> numbering;   // by mount ID: whether its top is a folder of the volume's numbers
   bool disk_read = false;             // the other volumes of its disk looked for
   std::vector<std::unique_ptr<CNtfs>> disk_volumes;  // each at an offset of its own
 };
@@ -320,7 +328,7 @@ std::string path_by_parents(const CNtfs& volume, ulong64 number) {
   std::string path;
   for (int depth = 0; number != ROOT_DIRECTORY_ENTRY; ++depth) {
     record_facts facts;
-    if (depth == MAX_DEPTH || !read_facts(volume, number, facts)) return "...";
+    if (depth == MAX_DEPTH || !read_facts(volume, number, facts, true)) return "...";
     const auto name = std::find_if(facts.names.begin(), facts.names.end(),
                                    [](const file_name_map::value_type& n) { return !n.second.dos_only; });
     if (name == facts.names.end()) return "...";
@@ -376,7 +384,7 @@ bool named_chain(CNtfs& volume, const std::vector<level>& up) {
     record_facts facts;
     ulong64 shown = 0;
     const std::string& at = up[i].at;
-    if (!read_facts(volume, up[i].st.st_ino, facts) || (shown_created(at, shown) && shown != facts.created) ||
+    if (!read_facts(volume, up[i].st.st_ino, facts, true) || (shown_created(at, shown) && shown != facts.created) ||
         (i + 1 < up.size() && !named_in(facts, at.substr(at.rfind('/') + 1), up[i + 1].st.st_ino)))
       return false;
   }
@@ -487,15 +495,68 @@ void open_disk_volumes(const CNtfs& volume, volume_memo& memo, const std::string
   memo.disk_read = true;
 }
 
-uni::volume_word answer(void* opened, const std::string& at, std::string& where, uint64& record) {
+// The status of the file open at `fd` (or, with -1, at the path `name`) and the mount ID it
+// lies on, in one look: a path through a view costs a round trip a walk.
+bool status_of(int fd, const std::string& name, struct stat& st, uint64& mount) {
+  struct statx sx;
+  if (::statx(fd >= 0 ? fd : AT_FDCWD, fd >= 0 ? "" : name.c_str(), fd >= 0 ? AT_EMPTY_PATH : 0,
+              STATX_BASIC_STATS | STATX_MNT_ID, &sx) != 0)
+    return false;
+  st = {};
+  st.st_mode = sx.stx_mode;
+  st.st_ino = static_cast<ino_t>(sx.stx_ino);
+  st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+  st.st_ctim = {static_cast<time_t>(sx.stx_ctime.tv_sec), static_cast<long>(sx.stx_ctime.tv_nsec)};
+  st.st_mtim = {static_cast<time_t>(sx.stx_mtime.tv_sec), static_cast<long>(sx.stx_mtime.tv_nsec)};
+  mount = (sx.stx_mask & STATX_MNT_ID) != 0 ? sx.stx_mnt_id : 0;
+  return true;
+}
+
+bool holds(CNtfs& volume, int fd, const std::string& name, uint64& record, std::string& path) {
+  const std::lock_guard<std::recursive_mutex> held(store().lock);
+  record = 0, path.clear();
+  struct stat st;
+  uint64 id = 0;
+  if (!volume.is_validated() || name.empty() || name[0] != '/' || !status_of(fd, name, st, id) ||
+      !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+    return false;
+  const bool file = S_ISREG(st.st_mode);
+  const std::string folder = file ? parent_of(name) : name;
+  const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
+  const uni::mount_entry* m = table && id != 0 ? table->by_id(id) : nullptr;
+  // Only a FUSE or NTFS mount shows a volume's files; what a view over one stands on is asked too.
+  if (m != nullptr && !uni::may_show_a_volume(*m)) return false;
+  const fresh_reads fresh(volume);
+  volume_memo& memo = store().memos[&volume];
+  // A mount whose top is no folder record numbers files its own way: asked once a run.
+  struct stat top;
+  record_facts facts;
+  const auto told = m != nullptr ? memo.numbering.find(m->id) : memo.numbering.end();
+  const bool numbers = m == nullptr || (told != memo.numbering.end() ? told->second
+                                        : (memo.numbering[m->id] = ::stat(m->mount_point.c_str(), &top) != 0 ||
+                                                                   top.st_dev != st.st_dev ||
+                                                                   (read_facts(volume, top.st_ino, facts) &&
+                                                                    facts.directory)));
+  const std::vector<level> up = numbers ? levels_up(name, st, file) : std::vector<level>();
+  if (numbers && up.size() < (file ? 2u : 1u)) return false;
+  if (!(numbers && numbered(volume, up, record, path)) &&
+      !(m != nullptr &&
+        named(volume, memo, *m, folder, file ? name.substr(name.rfind('/') + 1) : "", record, path)))
+    return (record = 0, path.clear(), false);
+  if (path.empty()) path = "\\";
+  return true;
+}
+
+
+uni::volume_word answer(void* opened, int fd, const std::string& at, std::string& where, uint64& record) {
   CNtfs& volume = *static_cast<CNtfs*>(opened);
   try {
     const std::lock_guard<std::recursive_mutex> held(store().lock);
-    if (volume_holds(volume, at, record, where)) return uni::volume_word::own;
+    if (holds(volume, fd, at, record, where)) return uni::volume_word::own;
     volume_memo& memo = store().memos[&volume];
     if (!memo.disk_read) open_disk_volumes(volume, memo, at);
     for (const auto& other : memo.disk_volumes)
-      if (volume_holds(*other, at, record, where)) {
+      if (holds(*other, fd, at, record, where)) {
         where += " of the volume at offset " + std::to_string(other->m_volume_offset);
         return uni::volume_word::own;
       }
@@ -508,32 +569,12 @@ uni::volume_word answer(void* opened, const std::string& at, std::string& where,
 
 }  // namespace
 
-bool volume_holds(CNtfs& volume, const std::string& name, uint64& record, std::string& path) {
-  const std::lock_guard<std::recursive_mutex> held(store().lock);
-  record = 0, path.clear();
-  struct stat st;
-  if (!volume.is_validated() || name.empty() || name[0] != '/' || ::stat(name.c_str(), &st) != 0 ||
-      !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
-    return false;
-  const bool file = S_ISREG(st.st_mode);
-  const std::string folder = file ? parent_of(name) : name;
-  uni::mount_entry m;
-  // Only a FUSE or NTFS mount shows a volume's files; what a view over one stands on is asked too.
-  const bool mounted = mount_at(folder, m);
-  if (mounted && !uni::may_show_a_volume(m)) return false;
-  const fresh_reads fresh(volume);
-  const std::vector<level> up = levels_up(name, st, file);
-  if (up.size() < (file ? 2u : 1u)) return false;
-  if (!numbered(volume, up, record, path) &&
-      !(mounted && named(volume, store().memos[&volume], m, folder, file ? name.substr(name.rfind('/') + 1) : "",
-                         record, path)))
-    return (record = 0, path.clear(), false);
-  if (path.empty()) path = "\\";
-  return true;
+bool volume_holds(CNtfs& volume, const std::string& at, uint64& record, std::string& path) {
+  return holds(volume, -1, at, record, path);
 }
 
 bool volume_holds(CNtfs& volume, int fd, uint64& record, std::string& path) {
-  return volume_holds(volume, uni::descriptor_path(fd), record, path);
+  return holds(volume, fd, uni::descriptor_path(fd), record, path);
 }
 
 void volume_answers_outputs(CNtfs& volume) { uni::volume_opened(&volume, answer); }

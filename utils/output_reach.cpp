@@ -134,9 +134,15 @@ bool share_type(const std::string& type) {
 // branches, which it shows to every reader, whoever runs its server.
 void add_mergerfs_folders(const mount_entry& m, shown_folders& out) {
   for (const std::string& listed : split(m.source, ':')) out.emplace_back(std::string(), listed);
-  // No attribute is longer than the system's bound: the list is read whole.
-  std::string text(XATTR_SIZE_MAX, '\0');
-  const ssize_t n = ::getxattr((m.mount_point + "/.mergerfs").c_str(), "user.mergerfs.branches", &text[0], text.size());
+  // The list is read whole, however long: one past a page is read again into
+  // the system's bound for an attribute.
+  const std::string at = m.mount_point + "/.mergerfs";
+  std::string text(4096, '\0');
+  ssize_t n = ::getxattr(at.c_str(), "user.mergerfs.branches", &text[0], text.size());
+  if (n < 0 && errno == ERANGE) {
+    text.assign(XATTR_SIZE_MAX, '\0');
+    n = ::getxattr(at.c_str(), "user.mergerfs.branches", &text[0], text.size());
+  }
   text.resize(n > 0 ? static_cast<size_t>(n) : 0);
   for (std::string branch : split(text, ':')) {
     const size_t at = branch.find_last_of("=/");  // it may carry its mode: "/disk1=RW"
@@ -607,7 +613,7 @@ void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
     for (const std::string& path : paths) {
       std::string where;
       uint64 record = 0;
-      const volume_word word = h->second(s.volume, path, where, record);
+      const volume_word word = h->second(s.volume, &path == &paths[0] ? fd : -1, path, where, record);
       if (word == volume_word::own) {
         r.own = "it is " + where + " of the evidence " + s.name + " (record " + std::to_string(record) + ")";
         r.own_untold = false;

@@ -52,9 +52,11 @@ TEST(OutputReach, SameFile) {
 // tell of those it is told cannot be read, and keeps every path it is asked.
 struct claiming_volume {
   std::vector<std::string> asked, claims, unreadable;
-  static uni::volume_word answer(void* volume, const std::string& path, std::string& where, uint64& record) {
+  std::vector<int> descriptors;  // the output's own, -1 for each place behind it
+  static uni::volume_word answer(void* volume, int fd, const std::string& path, std::string& where, uint64& record) {
     claiming_volume& v = *static_cast<claiming_volume*>(volume);
     v.asked.push_back(path);
+    v.descriptors.push_back(fd);
     if (std::find(v.unreadable.begin(), v.unreadable.end(), path) != v.unreadable.end()) {
       where = "its record 70 cannot be read";
       return uni::volume_word::untold;
@@ -89,6 +91,7 @@ TEST(OutputReach, OpenVolumesAreAskedOfTheOutputsCheckedAgainstThem) {
   uni::ask_volumes(1, sources_of(&open), r);
   EXPECT_EQ(r.own, "it is \\Documents\\draft.txt of the evidence /cases/ev.img (record 70)");
   EXPECT_EQ(open.asked, (std::vector<std::string>{self, "/views/elsewhere", "/views/real"}));
+  EXPECT_EQ(open.descriptors, (std::vector<int>{1, -1, -1}));
   std::string why;
   EXPECT_EQ(uni::reaches_source(r, sources_of(&open), uni::reach_use::made, why), uni::reach_answer::source);
   EXPECT_EQ(why, r.own);
