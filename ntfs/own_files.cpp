@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 
@@ -35,6 +36,9 @@ const int MAX_DEPTH = 256;             // folders within folders; a circle of pa
 // records read to find names whose records hold a time to the tick.
 const int MOST_LOOKUPS = 8, MOST_RECORDS = 64, MOST_INDEX_RECORDS = 4;
 const ulong64 NONE = ~0ULL;
+// statfs's kinds of the file systems that may show a volume's files: FUSE's (ntfs-3g, views over
+// it, fuseblk), the kernel's NTFS.
+const unsigned long FUSE_MAGIC = 0x65735546, NTFS_MAGIC = 0x5346544e;
 
 struct record_facts {
   bool whole = false, directory = false;
@@ -519,6 +523,12 @@ bool holds(CNtfs& volume, int fd, const std::string& name, uint64& record, std::
   uint64 id = 0;
   if (!volume.is_validated() || name.empty() || name[0] != '/' || !status_of(fd, name, st, id) ||
       !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+    return false;
+  // A disk's own file system (no FUSE over a device, no NTFS) shows no volume's files: its kind
+  // says so without the mount table.
+  struct statfs kind;
+  if (major(st.st_dev) != 0 && (fd >= 0 ? ::fstatfs(fd, &kind) : ::statfs(name.c_str(), &kind)) == 0 &&
+      kind.f_type != FUSE_MAGIC && kind.f_type != NTFS_MAGIC)
     return false;
   const bool file = S_ISREG(st.st_mode);
   const std::string folder = file ? parent_of(name) : name;
