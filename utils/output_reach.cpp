@@ -294,7 +294,9 @@ class reach_builder {
     // A folder whose own name holds a ':' is taken whole before a list, which
     // only mergerfs's entry is: to any other server it is a remote's name.
     shown_folders names{{std::string(), m.source}};
-    if (m.type == "fuse.mergerfs") add_mergerfs_folders(m, names);
+    shown_folders& branches = m_branches[m.id];  // asked of the pool once a check
+    if (m.type == "fuse.mergerfs" && branches.empty()) add_mergerfs_folders(m, branches);
+    names.insert(names.end(), branches.begin(), branches.end());
     for (const auto& shown : rclone_remote_folders(m)) names.push_back(shown);
     const size_t first_named = folders.size();
     for (const auto& name : names) {
@@ -506,6 +508,7 @@ class reach_builder {
   std::shared_ptr<const mount_table> m_table;
   std::shared_ptr<const fuse_server_list> m_servers;
   std::set<uint64> m_mounts;
+  std::map<uint64, shown_folders> m_branches;  // by mount ID
 };
 
 }  // namespace
