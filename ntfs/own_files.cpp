@@ -32,9 +32,11 @@ namespace {
 
 const ulong64 FIRST_USER_RECORD = 16;  // below it the system files, which every volume holds and mounts hide
 const int MAX_DEPTH = 256;             // folders within folders; a circle of parents ends here
-// What asking one folder of a view costs at most: names looked up through it, records and index
-// records read to find names whose records hold a time to the tick.
-const int MOST_LOOKUPS = 8, MOST_RECORDS = 64, MOST_INDEX_RECORDS = 4;
+// What asking one folder of a view costs at most: names looked up through it (a folder below the
+// view's top, asked whether a mount there shows the volume's root, the fewer: such a mount shows
+// its names as they are), records and index records read to find names whose records hold a time
+// to the tick.
+const int MOST_LOOKUPS = 8, MOST_LOOKUPS_BELOW = 2, MOST_RECORDS = 64, MOST_INDEX_RECORDS = 4;
 const ulong64 NONE = ~0ULL;
 // statfs's kinds of the file systems that may show a volume's files: FUSE's (ntfs-3g, views over
 // it, fuseblk), the kernel's NTFS.
@@ -77,10 +79,10 @@ bool read_facts(const CNtfs& volume, ulong64 number, record_facts& out, bool wit
                      resident_value(attr, load_u32(attr, AH_LENGTH), value) && value.u64(0, out.created) &&
                      value.u64(8, out.modified) && value.u64(16, out.changed);
   // A name may lie in an extension record its attribute list names.
-  const bool named = with_names ? collect_all_file_names(out.names, &volume, number, buf, true, ~0ULL) &&
-                                      !out.names.empty()
-                                : find_attribute(buf, length, ATTR_FILE_NAME, attr) ||
-                                      find_attribute(buf, length, ATTR_ATTRIBUTE_LIST, attr);
+  const bool named =
+      with_names
+          ? collect_all_file_names(out.names, &volume, number, buf, true, ~0ULL) && !out.names.empty()
+          : find_attribute(buf, length, ATTR_FILE_NAME, attr) || find_attribute(buf, length, ATTR_ATTRIBUTE_LIST, attr);
   return out.whole = dated && named;
 }
 
@@ -262,17 +264,17 @@ ulong64 child_named(CNtfs& volume, volume_memo& memo, ulong64 folder, const std:
   return exact != NONE ? exact : folded;
 }
 
-// Looks the user names of the folder's index up through the folder `at` a view shows (a few,
-// never a listing), calling `judge(record, facts, status or null, path)` with each till it says
+// Looks the user names of the folder's index up through the folder `at` a view shows (`most` at
+// most, never a listing), calling `judge(record, facts, status or null, path)` with each till it says
 // false; with `ticked_only`, only those whose records hold a time to the tick, the facts read.
 template <class Judge>
-void look_up(CNtfs& volume, const std::string& at, ulong64 folder, bool ticked_only, Judge judge) {
+void look_up(CNtfs& volume, const std::string& at, ulong64 folder, bool ticked_only, int most, Judge judge) {
   const uni::held_descriptor dir(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   int asked = 0, read = 0;
   struct stat shown;
   // A view that shows whole seconds (sshfs, avfs) shows no time to the tick: nothing to look up.
-  if (ticked_only && (dir.fd < 0 || ::fstat(dir.fd, &shown) != 0 ||
-                      (shown.st_mtim.tv_nsec == 0 && shown.st_ctim.tv_nsec == 0)))
+  if (ticked_only &&
+      (dir.fd < 0 || ::fstat(dir.fd, &shown) != 0 || (shown.st_mtim.tv_nsec == 0 && shown.st_ctim.tv_nsec == 0)))
     return;
   index_entries(volume, folder, [&](const byte* e) {
     const ulong64 number = entry_record(e);
@@ -285,7 +287,7 @@ void look_up(CNtfs& volume, const std::string& at, ulong64 folder, bool ticked_o
       return true;
     const std::string name = entry_name(e);
     const bool found = ::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-    return judge(number, facts, found ? &st : nullptr, at + "/" + name) && ++asked < MOST_LOOKUPS;
+    return judge(number, facts, found ? &st : nullptr, at + "/" + name) && ++asked < most;
   });
 }
 
@@ -294,9 +296,9 @@ void look_up(CNtfs& volume, const std::string& at, ulong64 folder, bool ticked_o
 // nothing either way, as views fold case, answer other names and show what they cached a while
 // ago. A change time equal to the modification time proves only where the view is not seen to
 // show modification times as change times (rclone does), as it would a copy's.
-bool shows(CNtfs& volume, const std::string& at, ulong64 folder) {
+bool shows(CNtfs& volume, const std::string& at, ulong64 folder, int most) {
   bool proven = false, unless_echoed = false, echoes = false;
-  look_up(volume, at, folder, true,
+  look_up(volume, at, folder, true, most,
           [&](ulong64, const record_facts& facts, const struct stat* st, const std::string& path) {
             if (st == nullptr) return true;
             const ulong64 changed = ticks_of(st->st_ctim), modified = ticks_of(st->st_mtim);
@@ -315,7 +317,7 @@ enum class names_word { none, agree, differ };
 // looked up with its number: `none` with no name to look up.
 names_word names_agree(CNtfs& volume, const std::string& at, ulong64 folder) {
   names_word word = names_word::none;
-  look_up(volume, at, folder, false,
+  look_up(volume, at, folder, false, MOST_LOOKUPS,
           [&](ulong64 number, const record_facts&, const struct stat* st, const std::string&) {
             const bool same = st != nullptr && static_cast<ulong64>(st->st_ino) == number;
             word = same ? names_word::agree : names_word::differ;
@@ -458,8 +460,11 @@ bool named(CNtfs& volume, volume_memo& memo, const uni::mount_entry& m, const st
     for (size_t i = top; i < a.first; ++i) at += "/" + names[i];
     if (at.empty()) at = "/";
     const std::string key = std::to_string(m.id) + " " + std::to_string(a.second) + " " + at;
-    const auto kept = memo.shows.find(key);
-    if (!(kept != memo.shows.end() ? kept->second : (memo.shows[key] = shows(volume, at, a.second)))) continue;
+    auto kept = memo.shows.find(key);
+    if (kept == memo.shows.end())
+      kept = memo.shows.emplace(key, shows(volume, at, a.second, a.first == top ? MOST_LOOKUPS : MOST_LOOKUPS_BELOW))
+                 .first;
+    if (!kept->second) continue;
     ulong64 followed = a.second;
     record = a.second;
     path = path_by_parents(volume, a.second);
@@ -542,21 +547,20 @@ bool holds(CNtfs& volume, int fd, const std::string& name, uint64& record, std::
   struct stat top;
   record_facts facts;
   const auto told = m != nullptr ? memo.numbering.find(m->id) : memo.numbering.end();
-  const bool numbers = m == nullptr || (told != memo.numbering.end() ? told->second
-                                        : (memo.numbering[m->id] = ::stat(m->mount_point.c_str(), &top) != 0 ||
-                                                                   top.st_dev != st.st_dev ||
-                                                                   (read_facts(volume, top.st_ino, facts) &&
-                                                                    facts.directory)));
+  const bool numbers =
+      m == nullptr ||
+      (told != memo.numbering.end()
+           ? told->second
+           : (memo.numbering[m->id] = ::stat(m->mount_point.c_str(), &top) != 0 || top.st_dev != st.st_dev ||
+                                      (read_facts(volume, top.st_ino, facts) && facts.directory)));
   const std::vector<level> up = numbers ? levels_up(name, st, file) : std::vector<level>();
   if (numbers && up.size() < (file ? 2u : 1u)) return false;
   if (!(numbers && numbered(volume, up, record, path)) &&
-      !(m != nullptr &&
-        named(volume, memo, *m, folder, file ? name.substr(name.rfind('/') + 1) : "", record, path)))
+      !(m != nullptr && named(volume, memo, *m, folder, file ? name.substr(name.rfind('/') + 1) : "", record, path)))
     return (record = 0, path.clear(), false);
   if (path.empty()) path = "\\";
   return true;
 }
-
 
 uni::volume_word answer(void* opened, int fd, const std::string& at, std::string& where, uint64& record) {
   CNtfs& volume = *static_cast<CNtfs*>(opened);
