@@ -190,7 +190,6 @@ struct volume_memo {
   std::vector<uint16> upcase;  // $UpCase: how the volume orders names
   bool upcase_read = false;
   std::map<std::string, bool> shows;  // "<mount ID> <record> <folder>": whether that folder of a view is it
-  std::map<uint64, bool> numbering;   // by mount ID: whether its top is a folder of the volume's numbers
   bool disk_read = false;             // the other volumes of its disk looked for
   std::vector<std::unique_ptr<CNtfs>> disk_volumes;  // each at an offset of its own
 };
@@ -521,7 +520,9 @@ bool status_of(int fd, const std::string& name, struct stat& st, uint64& mount) 
   return true;
 }
 
-bool holds(CNtfs& volume, int fd, const std::string& name, uint64& record, std::string& path) {
+// With `behind`, the folders behind the view the output lies on are asked too: the view itself is
+// asked of no name.
+bool holds(CNtfs& volume, int fd, const std::string& name, bool behind, uint64& record, std::string& path) {
   const std::lock_guard<std::recursive_mutex> held(store().lock);
   record = 0, path.clear();
   struct stat st;
@@ -543,34 +544,25 @@ bool holds(CNtfs& volume, int fd, const std::string& name, uint64& record, std::
   if (m != nullptr && !uni::may_show_a_volume(*m)) return false;
   const fresh_reads fresh(volume);
   volume_memo& memo = store().memos[&volume];
-  // A mount whose top is no folder record numbers files its own way: asked once a run.
-  struct stat top;
-  record_facts facts;
-  const auto told = m != nullptr ? memo.numbering.find(m->id) : memo.numbering.end();
-  const bool numbers =
-      m == nullptr ||
-      (told != memo.numbering.end()
-           ? told->second
-           : (memo.numbering[m->id] = ::stat(m->mount_point.c_str(), &top) != 0 || top.st_dev != st.st_dev ||
-                                      (read_facts(volume, top.st_ino, facts) && facts.directory)));
-  const std::vector<level> up = numbers ? levels_up(name, st, file) : std::vector<level>();
-  if (numbers && up.size() < (file ? 2u : 1u)) return false;
-  if (!(numbers && numbered(volume, up, record, path)) &&
-      !(m != nullptr && named(volume, memo, *m, folder, file ? name.substr(name.rfind('/') + 1) : "", record, path)))
+  const std::vector<level> up = levels_up(name, st, file);
+  if (up.size() < (file ? 2u : 1u)) return false;
+  if (!numbered(volume, up, record, path) &&
+      !(m != nullptr && !behind &&
+        named(volume, memo, *m, folder, file ? name.substr(name.rfind('/') + 1) : "", record, path)))
     return (record = 0, path.clear(), false);
   if (path.empty()) path = "\\";
   return true;
 }
 
-uni::volume_word answer(void* opened, int fd, const std::string& at, std::string& where, uint64& record) {
+uni::volume_word answer(void* opened, int fd, const std::string& at, bool behind, std::string& where, uint64& record) {
   CNtfs& volume = *static_cast<CNtfs*>(opened);
   try {
     const std::lock_guard<std::recursive_mutex> held(store().lock);
-    if (holds(volume, fd, at, record, where)) return uni::volume_word::own;
+    if (holds(volume, fd, at, behind, record, where)) return uni::volume_word::own;
     volume_memo& memo = store().memos[&volume];
     if (!memo.disk_read) open_disk_volumes(volume, memo, at);
     for (const auto& other : memo.disk_volumes)
-      if (holds(*other, fd, at, record, where)) {
+      if (holds(*other, fd, at, behind, record, where)) {
         where += " of the volume at offset " + std::to_string(other->m_volume_offset);
         return uni::volume_word::own;
       }
@@ -584,11 +576,11 @@ uni::volume_word answer(void* opened, int fd, const std::string& at, std::string
 }  // namespace
 
 bool volume_holds(CNtfs& volume, const std::string& at, uint64& record, std::string& path) {
-  return holds(volume, -1, at, record, path);
+  return holds(volume, -1, at, false, record, path);
 }
 
 bool volume_holds(CNtfs& volume, int fd, uint64& record, std::string& path) {
-  return holds(volume, fd, uni::descriptor_path(fd), record, path);
+  return holds(volume, fd, uni::descriptor_path(fd), false, record, path);
 }
 
 void volume_answers_outputs(CNtfs& volume) { uni::volume_opened(&volume, answer); }

@@ -616,7 +616,8 @@ void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
     for (const std::string& path : paths) {
       std::string where;
       uint64 record = 0;
-      const volume_word word = h->second(s.volume, &path == &paths[0] ? fd : -1, path, where, record);
+      const bool first = &path == &paths[0];
+      const volume_word word = h->second(s.volume, first ? fd : -1, path, first && paths.size() > 1, where, record);
       if (word == volume_word::own) {
         r.own = "it is " + where + " of the evidence " + s.name + " (record " + std::to_string(record) + ")";
         r.own_untold = false;

@@ -80,12 +80,13 @@ reach_answer reaches_source(const output_reach& r, const file_identities& source
 // An open volume's word on an output: `own`, with the file's path in the
 // volume and its record, when the file or folder at the path (open at `fd`,
 // or -1) is (or a file lies in) one of its own; `untold`, with why, where the
-// check could not finish. Asked of every output checked against sources naming
-// the volume, from volume_opened to volume_closed; the guard never includes
-// the engine.
+// check could not finish. `behind`: the folders behind the view it lies on
+// are asked too, so the view's own names need not be. Asked of every output
+// checked against sources naming the volume, from volume_opened to
+// volume_closed; the guard never includes the engine.
 enum class volume_word { other, own, untold };
-typedef volume_word (*volume_question)(void* volume, int fd, const std::string& path, std::string& where,
-                                       uint64& record);
+typedef volume_word (*volume_question)(void* volume, int fd, const std::string& path, bool behind,
+                                       std::string& where, uint64& record);
 void volume_opened(void* volume, volume_question ask);
 void volume_closed(void* volume);
 // In `r.own`, what the open volumes among `sources` say of the file or folder

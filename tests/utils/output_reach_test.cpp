@@ -53,10 +53,13 @@ TEST(OutputReach, SameFile) {
 struct claiming_volume {
   std::vector<std::string> asked, claims, unreadable;
   std::vector<int> descriptors;  // the output's own, -1 for each place behind it
-  static uni::volume_word answer(void* volume, int fd, const std::string& path, std::string& where, uint64& record) {
+  std::vector<bool> behind;      // whether the places behind it were asked too
+  static uni::volume_word answer(void* volume, int fd, const std::string& path, bool behind, std::string& where,
+                                 uint64& record) {
     claiming_volume& v = *static_cast<claiming_volume*>(volume);
     v.asked.push_back(path);
     v.descriptors.push_back(fd);
+    v.behind.push_back(behind);
     if (std::find(v.unreadable.begin(), v.unreadable.end(), path) != v.unreadable.end()) {
       where = "its record 70 cannot be read";
       return uni::volume_word::untold;
@@ -92,6 +95,7 @@ TEST(OutputReach, OpenVolumesAreAskedOfTheOutputsCheckedAgainstThem) {
   EXPECT_EQ(r.own, "it is \\Documents\\draft.txt of the evidence /cases/ev.img (record 70)");
   EXPECT_EQ(open.asked, (std::vector<std::string>{self, "/views/elsewhere", "/views/real"}));
   EXPECT_EQ(open.descriptors, (std::vector<int>{1, -1, -1}));
+  EXPECT_EQ(open.behind, (std::vector<bool>{true, false, false}));
   std::string why;
   EXPECT_EQ(uni::reaches_source(r, sources_of(&open), uni::reach_use::made, why), uni::reach_answer::source);
   EXPECT_EQ(why, r.own);
