@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -1119,6 +1120,30 @@ TEST(OwnFiles, ViewHoldingAMountOfTheVolumeBelowItsTopIsItsOwnThere) {
   EXPECT_TRUE(notes.holds && notes.record == listed_inode("sample.img", "/Documents/notes.txt") &&
               notes.path == "\\Documents\\notes.txt")
       << text(notes);
+}
+
+// ntfs-3g over a block device mounts as fuseblk, whose files carry the
+// device's number as a disk's own file system's do: the volume is asked of
+// them all the same, and a copy of it holds the same records and times.
+TEST(OwnFiles, FilesOfANtfsMountOfADeviceAreAsked) {
+  const std::string dir = made_folder("own-fuseblk");
+  const std::string image = copy_fixture("sample.img", "own-fuseblk/ev.img"),
+                    copy = copy_fixture("sample.img", "own-fuseblk/copy.img");
+  ASSERT_FALSE(image.empty() || copy.empty());
+  layer_stack blk;
+  const std::string device = blk.loop(copy);
+  if (device.empty() || !blk.mount("ntfs-3g -o noatime " + shell_word(device) + " " + shell_word(dir + "/n"),
+                                   dir + "/n"))
+    GTEST_SKIP() << blk.why();
+  struct stat st;
+  ASSERT_EQ(::stat((dir + "/n/Documents/notes.txt").c_str(), &st), 0);
+  ASSERT_NE(major(st.st_dev), 0u) << "not mounted as fuseblk";
+  const std::unique_ptr<CNtfs> volume = open_engine_at(image);
+  ASSERT_TRUE(volume);
+  const answer a = ask(*volume, dir + "/n/Documents/notes.txt");
+  EXPECT_TRUE(a.holds && a.record == listed_inode("sample.img", "/Documents/notes.txt") &&
+              a.path == "\\Documents\\notes.txt")
+      << text(a);
 }
 
 }  // namespace
