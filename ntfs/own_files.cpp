@@ -503,23 +503,6 @@ void open_disk_volumes(const CNtfs& volume, volume_memo& memo, const std::string
   memo.disk_read = true;
 }
 
-// The status of the file open at `fd` (or, with -1, at the path `name`) and the mount ID it
-// lies on, in one look: a path through a view costs a round trip a walk.
-bool status_of(int fd, const std::string& name, struct stat& st, uint64& mount) {
-  struct statx sx;
-  if (::statx(fd >= 0 ? fd : AT_FDCWD, fd >= 0 ? "" : name.c_str(), fd >= 0 ? AT_EMPTY_PATH : 0,
-              STATX_BASIC_STATS | STATX_MNT_ID, &sx) != 0)
-    return false;
-  st = {};
-  st.st_mode = sx.stx_mode;
-  st.st_ino = static_cast<ino_t>(sx.stx_ino);
-  st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
-  st.st_ctim = {static_cast<time_t>(sx.stx_ctime.tv_sec), static_cast<long>(sx.stx_ctime.tv_nsec)};
-  st.st_mtim = {static_cast<time_t>(sx.stx_mtime.tv_sec), static_cast<long>(sx.stx_mtime.tv_nsec)};
-  mount = (sx.stx_mask & STATX_MNT_ID) != 0 ? sx.stx_mnt_id : 0;
-  return true;
-}
-
 // With `behind`, the folders behind the view the output lies on are asked too: the view itself is
 // asked of no name.
 bool holds(CNtfs& volume, int fd, const std::string& name, bool behind, uint64& record, std::string& path) {
@@ -527,8 +510,9 @@ bool holds(CNtfs& volume, int fd, const std::string& name, bool behind, uint64& 
   record = 0, path.clear();
   struct stat st;
   uint64 id = 0;
-  if (!volume.is_validated() || name.empty() || name[0] != '/' || !status_of(fd, name, st, id) ||
-      !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+  // By the descriptor where there is one: a path through a view costs a round trip a walk.
+  if (!volume.is_validated() || name.empty() || name[0] != '/' ||
+      (fd >= 0 ? ::fstat(fd, &st) : ::stat(name.c_str(), &st)) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
     return false;
   // A disk's own file system (no FUSE over a device, no NTFS) shows no volume's files: its kind
   // says so without the mount table.
@@ -539,7 +523,7 @@ bool holds(CNtfs& volume, int fd, const std::string& name, bool behind, uint64& 
   const bool file = S_ISREG(st.st_mode);
   const std::string folder = file ? parent_of(name) : name;
   const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
-  const uni::mount_entry* m = table && id != 0 ? table->by_id(id) : nullptr;
+  const uni::mount_entry* m = table && uni::mount_id_at(fd, name, id) ? table->by_id(id) : nullptr;
   // Only a FUSE or NTFS mount shows a volume's files; what a view over one stands on is asked too.
   if (m != nullptr && !uni::may_show_a_volume(*m)) return false;
   const fresh_reads fresh(volume);
