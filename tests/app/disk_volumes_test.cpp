@@ -77,12 +77,7 @@ TEST(DiskVolumes, ADiskNamingOneVolumeOverAndOverIsReadOnceAVolume) {
     }
   }
   ASSERT_TRUE(wait_until_unheld(disk));
-  std::string ignored;
-  ASSERT_EQ(run_command("dd if=" + quote(disk) + " of=" + quote(dir + "/last.raw") +
-                            " bs=512 skip=" + std::to_string(disk_volume_offset(2) / 512) +
-                            " count=" + std::to_string(kDiskVolume) + " status=none",
-                        ignored),
-            0);
+  ASSERT_TRUE(copy_disk_volume(disk, 2, dir + "/last.raw"));
   EXPECT_EQ(volume_file_text(dir + "/last.raw", "/notes.txt"), "note\n");
   for (const std::string who : {"root", "nobody"})
     EXPECT_EQ(volume_file_text(dir + "/last.raw", "/" + who + ".csv"), "");

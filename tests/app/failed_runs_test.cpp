@@ -281,12 +281,7 @@ TEST(FailedRuns, NothingReachesAVolumeOfASourceThatNeverOpened) {
     }
   }
   ASSERT_TRUE(wait_until_unheld(disk) && wait_until_unheld(image));
-  std::string ignored;
-  ASSERT_EQ(run_command("dd if=" + quote(disk) + " of=" + quote(dir + "/second.raw") +
-                            " bs=512 skip=" + std::to_string(disk_volume_offset(1) / 512) +
-                            " count=" + std::to_string(kDiskVolume) + " status=none",
-                        ignored),
-            0);
+  ASSERT_TRUE(copy_disk_volume(disk, 1, dir + "/second.raw"));
   for (const auto& kept : {std::make_pair(dir + "/second.raw", "two\n"), std::make_pair(image, "one\n")}) {
     EXPECT_EQ(volume_file_text(kept.first, "/existing.txt"), kept.second) << kept.first;
     EXPECT_EQ(volume_file_text(kept.first, "/new.csv"), "") << kept.first;

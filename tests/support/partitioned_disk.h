@@ -28,6 +28,16 @@ inline bool place_volumes(layer_stack& stack, const std::string& path, const std
   return stack.step("chmod 0644 " + shell_word(path));
 }
 
+// The `n`th volume of such a disk `path`, copied out to `out`, where a
+// volume's own tools read it; false where it could not be.
+inline bool copy_disk_volume(const std::string& path, size_t n, const std::string& out) {
+  std::string ignored;
+  return run_command("dd if=" + shell_word(path) + " of=" + shell_word(out) + " bs=512 skip=" +
+                         std::to_string(disk_volume_offset(n) / 512) + " count=" + std::to_string(kDiskVolume) +
+                         " status=none",
+                     ignored) == 0;
+}
+
 // A GPT disk of three kit volumes whose table of `slots` entries names the
 // first in slot 1, the second in every slot from 2 to slots - 1 (one start
 // named over and over), the third in the last: sgdisk makes the three, and
