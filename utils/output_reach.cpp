@@ -465,6 +465,7 @@ class reach_builder {
     std::vector<fuse_held_file> held, through;
     fuse_servers_seen seen;
     const std::vector<place> folders = view_folders(*m, held, through, seen);
+    m_reach.view_followed = m_reach.view_followed || (depth == 1 && !folders.empty());
     bool named = found;
     for (const place& folder : folders) named = named || folder.open_by.empty();
     // A server that holds its store open to write writes its mount's files
@@ -617,7 +618,7 @@ void ask_volumes(int fd, const file_identities& sources, output_reach& r) {
       std::string where;
       uint64 record = 0;
       const bool first = &path == &paths[0];
-      const volume_word word = h->second(s.volume, first ? fd : -1, path, first && paths.size() > 1, where, record);
+      const volume_word word = h->second(s.volume, first ? fd : -1, path, first && r.view_followed, where, record);
       if (word == volume_word::own) {
         r.own = "it is " + where + " of the evidence " + s.name + " (record " + std::to_string(record) + ")";
         r.own_untold = false;

@@ -42,6 +42,9 @@ struct output_reach {
   // The paths behind it, each asked of the volumes: a bind mount's folder,
   // what a view shows it as, the folder its table names, views over views.
   std::vector<std::string> behind;
+  // The folders its own view shows are among them: the view need not be
+  // asked of names of its own.
+  bool view_followed = false;
   // A file system under it has no line in this process's mount table (a
   // mount of another namespace, reached through /proc/<pid>/root).
   bool unlisted = false;

@@ -91,6 +91,7 @@ TEST(OutputReach, OpenVolumesAreAskedOfTheOutputsCheckedAgainstThem) {
   uni::volume_opened(&open, claiming_volume::answer);
   uni::output_reach r;
   r.behind = {"/views/elsewhere", "/views/real", "/views/after"};
+  r.view_followed = true;
   uni::ask_volumes(1, sources_of(&open), r);
   EXPECT_EQ(r.own, "it is \\Documents\\draft.txt of the evidence /cases/ev.img (record 70)");
   EXPECT_EQ(open.asked, (std::vector<std::string>{self, "/views/elsewhere", "/views/real"}));
