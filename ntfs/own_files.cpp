@@ -7,7 +7,6 @@
 #include <sys/xattr.h>
 
 #include <algorithm>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,8 +15,7 @@
 
 #include "disk/disk_handle.h"
 #include "ntfs/dir_children.h"
-#include "ntfs/index_node.h"
-#include "ntfs/index_record.h"
+#include "ntfs/index_lookup.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs.h"
 #include "ntfs/ntfs_structs.h"
@@ -37,7 +35,7 @@ const int MAX_DEPTH = 256;             // folders within folders; a circle of pa
 // its names as they are), records and index records read to find names whose records hold a time
 // to the tick.
 const int MOST_LOOKUPS = 8, MOST_LOOKUPS_BELOW = 2, MOST_RECORDS = 64, MOST_INDEX_RECORDS = 4;
-const ulong64 NONE = ~0ULL;
+const ulong64 NONE = NO_INDEX_RECORD;
 // statfs's kinds of the file systems that may show a volume's files: FUSE's (ntfs-3g, views over
 // it, fuseblk), the kernel's NTFS.
 const unsigned long FUSE_MAGIC = 0x65735546, NTFS_MAGIC = 0x5346544e;
@@ -115,68 +113,6 @@ bool created_shown(const record_facts& facts, const std::string& at) {
   return ticked(facts.created) && shown_created(at, created) && created == facts.created;
 }
 
-// Calls `each(entry, below)` for the entries of the index node at `node` in their order (`below`:
-// the VCN of the node under the entry, or NONE); an entry that holds no name, as the last, comes as
-// null. Stops where `each` says false, or the node's own bounds end.
-template <class Each>
-void each_entry(const byte* node, uint32 length, Each each) {
-  if (node == nullptr || length < 16) return;
-  const ulong64 end = std::min<ulong64>(load_u32(node, 4), length);
-  for (ulong64 at = load_u32(node, 0); at + 16 <= end;) {
-    const byte* e = node + at;
-    const uint32 size = load_u16(e, k_ie_entry_length), flags = load_u16(e, k_ie_flags);
-    if (size < 16 || at + size > end) return;
-    const bool down = (flags & 1) != 0 && size >= 24;
-    const bool named = (flags & 2) == 0 && k_ie_name + 2u * e[k_ie_name_length] + (down ? 8u : 0u) <= size;
-    if (!each(named ? e : nullptr, down ? load_u64(e, size - 8) : NONE) || (flags & 2) != 0) return;
-    at += size;
-  }
-}
-
-// A folder's index, read a node at a time: never whole.
-struct index_tree {
-  directory_index dir;
-  std::vector<byte> record;
-
-  bool read(const CNtfs& volume, ulong64 folder) { return read_directory_index(volume, folder, dir); }
-
-  // The root's node (`vcn` NONE) or that of the index record at `vcn`, `length` bytes; null for
-  // what is no record of this index in use (the bitmap's word: a freed record keeps old names).
-  const byte* node(const CNtfs& volume, ulong64 vcn, uint32& length) {
-    length = static_cast<uint32>(dir.root_node.size());
-    if (vcn == NONE) return dir.root_node.data();
-    // Records smaller than a cluster are counted in 512-byte blocks.
-    const uint32 size = dir.record_size, unit = size >= volume.m_cluster_size ? volume.m_cluster_size : 512;
-    const ulong64 at = vcn * unit;
-    ulong64 total = 0;
-    if (!is_valid_index_record_size(size) || unit == 0 || vcn > ~0ULL / unit || at % size != 0 ||
-        !index_record_in_use(dir, at / size) ||
-        !volume.read_index_allocation_piece(record, dir.runs, size, dir.allocation_size, at, size, total) ||
-        record.size() < size || load_u32(record.data(), 0) != 0x58444E49 || load_u64(record.data(), 16) != vcn)
-      return nullptr;
-    length = size - INDX_NODE_OFFSET;
-    return record.data() + INDX_NODE_OFFSET;
-  }
-};
-
-// Calls `visit` with the named live entries of the folder's index, its root node's first, then
-// those of the records below, at most MOST_INDEX_RECORDS of them, till `visit` says false.
-template <class Visit>
-void index_entries(const CNtfs& volume, ulong64 folder, Visit visit) {
-  index_tree tree;
-  std::deque<ulong64> below(1, NONE);
-  bool more = tree.read(volume, folder);
-  for (int read = 0; more && !below.empty() && read <= MOST_INDEX_RECORDS; ++read) {
-    uint32 length = 0;
-    const byte* node = tree.node(volume, below.front(), length);
-    below.pop_front();
-    each_entry(node, length, [&](const byte* e, ulong64 child) {
-      if (child != NONE) below.push_back(child);
-      return more = e == nullptr || visit(e);
-    });
-  }
-}
-
 ulong64 entry_record(const byte* e) { return mft_reference_entry(load_u64(e, k_ie_file_reference)); }
 
 std::string entry_name(const byte* e) {
@@ -206,61 +142,8 @@ memo_store& store() {
 }
 
 const std::vector<uint16>& upcase_of(CNtfs& volume, volume_memo& memo) {
-  if (memo.upcase_read) return memo.upcase;
-  memo.upcase_read = true;
-  std::vector<data_run> runs;
-  byte* resident = nullptr;
-  uint32 resident_size = 0;
-  std::vector<byte> table(131072);
-  int size = static_cast<int>(table.size());
-  if (volume.find_data_runs(10, runs, resident, resident_size, true) && resident == nullptr &&
-      volume.read_attribute_data(runs, 0, table.data(), size) && size == static_cast<int>(table.size()))
-    for (size_t i = 0; i < table.size(); i += 2) memo.upcase.push_back(load_u16(table.data(), i));
-  delete[] resident;
+  if (!memo.upcase_read) memo.upcase = read_upcase_table(volume), memo.upcase_read = true;
   return memo.upcase;
-}
-
-// A name's order against an entry's (`units` UTF-16 units at `name`) as the volume's index orders
-// them: by their upper-case forms, ASCII's alone where $UpCase cannot be read.
-int collate(const std::vector<uint16>& up, const std::vector<uint16>& want, const byte* name, uint32 units) {
-  const auto fold = [&up](uint16 u) { return u < up.size() ? up[u] : u >= 'a' && u <= 'z' ? uint16(u - 32) : u; };
-  for (size_t i = 0; i < want.size() && i < units; ++i) {
-    const uint16 a = fold(want[i]), b = fold(load_u16(name, 2 * i));
-    if (a != b) return a < b ? -1 : 1;
-  }
-  return want.size() < units ? -1 : want.size() > units ? 1 : 0;
-}
-
-bool same_units(const std::vector<uint16>& want, const byte* name, uint32 units) {
-  for (size_t i = 0; i < want.size() && i < units; ++i)
-    if (want[i] != load_u16(name, 2 * i)) return false;
-  return want.size() == units;
-}
-
-// The record the folder's index gives `name` (that name, else one that differs only by case),
-// found down its tree as the index orders names; NONE where it holds none.
-ulong64 child_named(CNtfs& volume, volume_memo& memo, ulong64 folder, const std::string& name) {
-  std::vector<uint16> want;
-  index_tree tree;
-  if (!utf8_to_utf16(want, name) || want.empty() || !tree.read(volume, folder)) return NONE;
-  const std::vector<uint16>& up = upcase_of(volume, memo);
-  ulong64 vcn = NONE, exact = NONE, folded = NONE;
-  for (int depth = 0; depth < MAX_DEPTH && exact == NONE; ++depth) {
-    uint32 length = 0;
-    ulong64 down = NONE;
-    const byte* node = tree.node(volume, vcn, length);
-    each_entry(node, length, [&](const byte* e, ulong64 below) {
-      const int order = e == nullptr ? -1 : collate(up, want, e + k_ie_name, e[k_ie_name_length]);
-      if (order < 0) down = below;
-      if (order != 0) return order > 0;
-      // Names that differ only by case lie side by side: the exact one may follow.
-      (same_units(want, e + k_ie_name, e[k_ie_name_length]) ? exact : folded) = entry_record(e);
-      return exact == NONE;
-    });
-    if (down == NONE) break;
-    vcn = down;
-  }
-  return exact != NONE ? exact : folded;
 }
 
 // Looks the user names of the folder's index up through the folder `at` a view shows (`most` at
@@ -275,7 +158,7 @@ void look_up(CNtfs& volume, const std::string& at, ulong64 folder, bool ticked_o
   if (ticked_only &&
       (dir.fd < 0 || ::fstat(dir.fd, &shown) != 0 || (shown.st_mtim.tv_nsec == 0 && shown.st_ctim.tv_nsec == 0)))
     return;
-  index_entries(volume, folder, [&](const byte* e) {
+  each_indexed_name(volume, folder, MOST_INDEX_RECORDS, [&](const byte* e) {
     const ulong64 number = entry_record(e);
     record_facts facts;
     struct stat st;
@@ -445,11 +328,12 @@ bool named(CNtfs& volume, volume_memo& memo, const uni::mount_entry& m, const st
            const std::string& base, uint64& record, std::string& path) {
   std::string inner;
   if (!uni::is_fuse(m) || !uni::inner_path(folder, m, inner)) return false;
+  const std::vector<uint16>& up = upcase_of(volume, memo);
   const std::vector<std::string> names = names_in(inner);
   const size_t top = names_in(m.root).size();
   ulong64 stands = ROOT_DIRECTORY_ENTRY;
   for (size_t i = 0; i < top && i < names.size() && stands != NONE; ++i)
-    stands = child_named(volume, memo, stands, names[i]);
+    stands = index_child_named(volume, up, stands, names[i]);
   std::vector<std::pair<size_t, ulong64>> asked;  // (the names of the folder asked, the record)
   if (stands != NONE && stands != ROOT_DIRECTORY_ENTRY) asked.push_back({top, stands});
   asked.push_back({top, ROOT_DIRECTORY_ENTRY});
@@ -470,12 +354,12 @@ bool named(CNtfs& volume, volume_memo& memo, const uni::mount_entry& m, const st
     for (size_t i = a.first; i < names.size(); ++i) {
       record_facts facts;
       path += "\\" + names[i];
-      followed = followed == NONE ? NONE : child_named(volume, memo, followed, names[i]);
+      followed = followed == NONE ? NONE : index_child_named(volume, up, followed, names[i]);
       if (followed != NONE && !read_facts(volume, followed, facts)) return false;  // damage never matches
       if (followed != NONE) record = followed;
       if (!facts.directory) followed = NONE;
     }
-    const ulong64 file = followed == NONE || base.empty() ? NONE : child_named(volume, memo, followed, base);
+    const ulong64 file = followed == NONE || base.empty() ? NONE : index_child_named(volume, up, followed, base);
     if (file != NONE) record = file;
     if (!base.empty()) path += "\\" + base;
     return true;

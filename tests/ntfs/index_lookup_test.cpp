@@ -1,0 +1,107 @@
+// A name looked up down a folder's index tree, and the names read across it,
+// checked against the listing the fixture kit made beside each image.
+#include "ntfs/index_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "ntfs/ntfs.h"
+#include "ntfs/open_resolve.h"
+#include "tests/support/fixture.h"
+#include "tests/support/listing.h"
+
+namespace {
+
+std::unique_ptr<CNtfs> opened(const std::string& image) {
+  const std::string path = quor_test::fixture(image);
+  CNtfs* volume = nullptr;
+  if (path.empty() || !open_ntfs_image(path.c_str(), 0, volume, false, false)) return nullptr;
+  return std::unique_ptr<CNtfs>(volume);
+}
+
+std::string name_of(const byte* e) {
+  std::string name;
+  utf16le_name_to_utf8(name, e + k_ie_name, e[k_ie_name_length]);
+  return name;
+}
+
+}  // namespace
+
+// Folders of 1,333 and 13,333 names whose indexes are trees of index records:
+// every name is found down the tree by its own name and by an upper-cased
+// one, and the walk across the tree meets each exactly once, within its bound.
+TEST(IndexLookup, EveryNameOfALargeFolderIsFoundDownItsTree) {
+  const std::unique_ptr<CNtfs> volume = opened("bigdir.img");
+  if (!volume) GTEST_SKIP() << "fixture kit absent";
+  const std::vector<uint16> up = read_upcase_table(*volume);
+  ASSERT_EQ(up.size(), 65536u);
+  std::map<std::string, uint64_t> inode_of;
+  for (const auto& l : quor_test::read_listing("bigdir.img")) inode_of[l.path] = l.inode;
+  for (const std::string folder : {"/d2000", "/d20000"}) {
+    const uint64_t dir = inode_of.at(folder);
+    std::map<std::string, uint64_t> names;
+    for (const auto& p : inode_of)
+      if (p.first.compare(0, folder.size() + 1, folder + "/") == 0) names[p.first.substr(folder.size() + 1)] = p.second;
+    ASSERT_GT(names.size(), 1000u) << folder;
+    for (const auto& n : names) {
+      ASSERT_EQ(index_child_named(*volume, up, dir, n.first), n.second) << folder << "/" << n.first;
+      std::string upper = n.first;
+      for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+      ASSERT_EQ(index_child_named(*volume, up, dir, upper), n.second) << folder << "/" << upper;
+    }
+    EXPECT_EQ(index_child_named(*volume, up, dir, "v00001-abcdefghijklm.txt.ol"), NO_INDEX_RECORD);
+    EXPECT_EQ(index_child_named(*volume, up, dir, "zzz-after-every-name"), NO_INDEX_RECORD);
+    std::map<std::string, uint64_t> met;
+    size_t twice = 0;
+    each_indexed_name(*volume, dir, 1 << 20, [&](const byte* e) {
+      twice += !met.emplace(name_of(e), mft_reference_entry(load_u64(e, k_ie_file_reference))).second;
+      return true;
+    });
+    EXPECT_EQ(met, names) << folder;
+    EXPECT_EQ(twice, 0u);
+    // The root's node alone, then one record more: a bounded walk stops short of the whole.
+    size_t root_only = 0, one_more = 0;
+    each_indexed_name(*volume, dir, 0, [&](const byte*) { return ++root_only, true; });
+    each_indexed_name(*volume, dir, 1, [&](const byte*) { return ++one_more, true; });
+    EXPECT_LT(root_only, one_more);
+    EXPECT_LT(one_more, names.size());
+    size_t stopped = 0;
+    each_indexed_name(*volume, dir, 1 << 20, [&](const byte*) { return ++stopped < 3; });
+    EXPECT_EQ(stopped, 3u);
+  }
+}
+
+// Names beyond ASCII are ordered and folded by the volume's $UpCase; the exact
+// name wins over one that differs only by case; without the table only A-Z fold.
+TEST(IndexLookup, NamesAreFoldedAsTheVolumesTableFoldsThem) {
+  const std::unique_ptr<CNtfs> volume = opened("default.img");
+  if (!volume) GTEST_SKIP() << "fixture kit absent";
+  std::map<std::string, uint64_t> inode_of;
+  for (const auto& l : quor_test::read_listing("default.img")) inode_of[l.path] = l.inode;
+  const uint64_t names = inode_of.at("/names");
+  const std::vector<uint16> up = read_upcase_table(*volume), ascii;
+  ASSERT_EQ(up.at(0xE9), 0xC9);
+  struct row {
+    std::string name;
+    std::vector<uint16> table;
+    uint64_t want;
+  } rows[] = {
+      {"caf\xC3\xA9.txt", up, inode_of.at("/names/caf\xC3\xA9.txt")},
+      {"CAF\xC3\x89.TXT", up, inode_of.at("/names/caf\xC3\xA9.txt")},
+      {"CAF\xC3\x89.TXT", ascii, NO_INDEX_RECORD},
+      {"caf\xC3\xA9.TXT", ascii, inode_of.at("/names/caf\xC3\xA9.txt")},
+      {"\xE6\x96\x87\xE4\xBB\xB6.txt", up, inode_of.at("/names/\xE6\x96\x87\xE4\xBB\xB6.txt")},
+      {"\xF0\x9F\x98\x80SMILE.TXT", up, inode_of.at("/names/\xF0\x9F\x98\x80smile.txt")},
+      {"README", up, inode_of.at("/names/README")},
+      {"Readme", up, inode_of.at("/names/Readme")},
+      {"", up, NO_INDEX_RECORD},
+  };
+  for (const row& r : rows) EXPECT_EQ(index_child_named(*volume, r.table, names, r.name), r.want) << r.name;
+  const uint64_t either = index_child_named(*volume, up, names, "readme");
+  EXPECT_TRUE(either == inode_of.at("/names/README") || either == inode_of.at("/names/Readme")) << either;
+  EXPECT_EQ(index_child_named(*volume, up, inode_of.at("/names/README"), "README"), NO_INDEX_RECORD);  // a file
+}
