@@ -7,8 +7,8 @@
 
 namespace {
 
-// A folder within folders ends here: an index whose records point back up is damaged.
-const int MAX_INDEX_DEPTH = 256;
+// The nodes a lookup reads at most: an index whose records point back up is damaged.
+const int MOST_NODES_READ = 256;
 
 // A name's order against an entry's (`units` UTF-16 units at `name`) as the volume's index orders
 // them: by their upper-case forms.
@@ -63,22 +63,22 @@ ulong64 index_child_named(CNtfs& volume, const std::vector<uint16>& upcase, ulon
   std::vector<uint16> want;
   index_tree tree;
   if (!utf8_to_utf16(want, name) || want.empty() || !tree.read(volume, folder)) return NO_INDEX_RECORD;
-  ulong64 vcn = NO_INDEX_RECORD, exact = NO_INDEX_RECORD, folded = NO_INDEX_RECORD;
-  for (int depth = 0; depth < MAX_INDEX_DEPTH && exact == NO_INDEX_RECORD; ++depth) {
+  ulong64 exact = NO_INDEX_RECORD, folded = NO_INDEX_RECORD;
+  // Names that differ only by case lie side by side in the order of their units, so the exact one
+  // may lie under any of them as well as after them: each of those subtrees is read.
+  std::vector<ulong64> to_read(1, NO_INDEX_RECORD);
+  for (int read = 0; read < MOST_NODES_READ && !to_read.empty() && exact == NO_INDEX_RECORD; ++read) {
     uint32 length = 0;
-    ulong64 down = NO_INDEX_RECORD;
-    const byte* node = tree.node(volume, vcn, length);
+    const byte* node = tree.node(volume, to_read.back(), length);
+    to_read.pop_back();
     each_index_entry(node, length, [&](const byte* e, ulong64 below) {
       const int order = e == nullptr ? -1 : collate(upcase, want, e + k_ie_name, e[k_ie_name_length]);
-      if (order < 0) down = below;
+      if (order <= 0 && below != NO_INDEX_RECORD) to_read.push_back(below);
       if (order != 0) return order > 0;
-      // Names that differ only by case lie side by side: the exact one may follow.
       (same_units(want, e + k_ie_name, e[k_ie_name_length]) ? exact : folded) =
           mft_reference_entry(load_u64(e, k_ie_file_reference));
       return exact == NO_INDEX_RECORD;
     });
-    if (down == NO_INDEX_RECORD) break;
-    vcn = down;
   }
   return exact != NO_INDEX_RECORD ? exact : folded;
 }

@@ -3,15 +3,22 @@
 #include "ntfs/index_lookup.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <map>
+#include <random>
 #include <memory>
+#include <deque>
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "ntfs/ntfs.h"
 #include "ntfs/open_resolve.h"
+#include "tests/support/engine.h"
 #include "tests/support/fixture.h"
+#include "tests/support/layer_setups.h"
 #include "tests/support/listing.h"
 
 namespace {
@@ -104,4 +111,57 @@ TEST(IndexLookup, NamesAreFoldedAsTheVolumesTableFoldsThem) {
   const uint64_t either = index_child_named(*volume, up, names, "readme");
   EXPECT_TRUE(either == inode_of.at("/names/README") || either == inode_of.at("/names/Readme")) << either;
   EXPECT_EQ(index_child_named(*volume, up, inode_of.at("/names/README"), "README"), NO_INDEX_RECORD);  // a file
+}
+
+// A folder ntfs-3g filled, in a scrambled order, with pairs of names that
+// differ only by case, in a tree of index records: each name is found as
+// itself (by the number ntfs-3g showed for it), also where its twin stands
+// in a node above it.
+TEST(IndexLookup, EachOfNamesDifferingOnlyByCaseIsFoundAsItself) {
+  const std::string dir = quor_test::scratch_dir() + "/lookup-case", image = dir + "/case.img";
+  ::mkdir(dir.c_str(), 0700);
+  std::vector<std::string> names;
+  for (int i = 0; i < 600; ++i)
+    for (const char* twin : {"case-twin-", "cASE-TWIN-"}) names.push_back(twin + std::to_string(i));
+  std::mt19937 pick(117);
+  for (size_t i = names.size() - 1; i > 0; --i) std::swap(names[i], names[pick() % (i + 1)]);
+  std::ofstream order(dir + "/order");
+  for (const std::string& n : names) order << n << "\n";
+  order.close();
+  std::map<std::string, uint64_t> shown;
+  {
+    quor_test::layer_stack stack;
+    std::string listed;
+    if (!quor_test::ntfs_case_drive(stack, image, dir + "/m", false) ||
+        !quor_test::mount_ntfs(stack, image, dir + "/m") ||
+        !stack.ask("mkdir " + quor_test::shell_word(dir + "/m/f") + " && cd " + quor_test::shell_word(dir + "/m/f") +
+                       " && xargs touch < ../../order && ls -i",
+                   listed))
+      GTEST_SKIP() << stack.why();
+    std::istringstream in(listed);
+    uint64_t number = 0;
+    std::string name;
+    while (in >> number >> name) shown[name] = number;
+  }
+  ASSERT_TRUE(quor_test::wait_until_unheld(image));
+  const std::unique_ptr<CNtfs> volume = quor_test::open_engine_at(image);
+  std::string resolved;
+  ulong64 folder = 0;
+  ASSERT_TRUE(volume && shown.size() == 1200u && volume->get_inode_from_path("\\f", resolved, folder, false));
+  // The set-up's point: a later twin in a node, the earlier one under it.
+  index_tree tree;
+  size_t above = 0;
+  std::deque<ulong64> nodes(1, NO_INDEX_RECORD);
+  ASSERT_TRUE(tree.read(*volume, folder));
+  for (; !nodes.empty(); nodes.pop_front()) {
+    uint32 length = 0;
+    const byte* node = tree.node(*volume, nodes.front(), length);
+    each_index_entry(node, length, [&](const byte* e, ulong64 below) {
+      if (below != NO_INDEX_RECORD) nodes.push_back(below), above += e != nullptr && name_of(e)[1] == 'a';
+      return true;
+    });
+  }
+  ASSERT_GT(above, 0u);
+  const std::vector<uint16> up = read_upcase_table(*volume);
+  for (const auto& n : shown) EXPECT_EQ(index_child_named(*volume, up, folder, n.first), n.second) << n.first;
 }
