@@ -107,6 +107,7 @@ TEST(DiskVolumes, EachStartOnceThroughTheDisksOwnHandle) {
       EXPECT_TRUE(holds_first_listed(*found[i], k.volumes[i])) << k.how << ": " << k.volumes[i];
     for (const auto& v : found) {
       EXPECT_GT(v->get_inode_count(), 16u) << k.how;
+      EXPECT_EQ(v->get_partition_start(), v->m_volume_offset) << k.how;
       EXPECT_FALSE(v->is_disk_writable()) << k.how;
       byte cluster[4096] = {};
       int length = sizeof cluster;
