@@ -65,7 +65,9 @@ TEST(DiskVolumes, EachStartOnceThroughTheDisksOwnHandle) {
   std::string why;
   const std::string gpt = repeating_disk(why);
   if (gpt.empty()) GTEST_SKIP() << why;
-  const std::string bare = fixture("links.img"), logical = fixture("mbr-ext.img"), child = fixture("vmdk-child.vmdk"),
+  // Copies: a volume that wrote through its disk would spoil the kit's images for every test after.
+  const std::string bare = copy_fixture("links.img", "volumes-links.img"),
+                    logical = copy_fixture("mbr-ext.img", "volumes-ext.img"), child = fixture("vmdk-child.vmdk"),
                     base = fixture("vmdk-base.vmdk");
   ASSERT_FALSE(bare.empty() || logical.empty() || child.empty() || base.empty());
   const ulong64 none = ~0ULL, a = disk_volume_offset(0), b = disk_volume_offset(1), c = disk_volume_offset(2);
