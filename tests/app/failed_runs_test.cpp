@@ -198,6 +198,18 @@ TEST(FailedRuns, TheReasonReachesAStreamNoVolumeOfTheSourceHolds) {
     }
   EXPECT_NE(read_whole(view.at + "/e.txt").find("use option [-image \"" + dir + "/disk.dd\" -offset 0x"),
             std::string::npos);
+  // An image only root reads, exported by a server out of nobody's sight: no volume of it opens for nobody to
+  // ask, yet it is there, so what nobody cannot tell under the export is refused, not taken for a missing one's.
+  const std::string root_only = copy_fixture("sample.img", "failed/root-only.img");
+  ASSERT_FALSE(root_only.empty());
+  ASSERT_EQ(::chmod(root_only.c_str(), 0600), 0);
+  block_export own(folder("failed/own"), "--blockdev " + quote("driver=file,filename=" + root_only + ",node-name=o"),
+                   "o");
+  if (!own.ok() || !own.step("chmod 0777 " + quote(own.at) + " && echo kept > " + quote(own.at + "/r.csv")))
+    GTEST_SKIP() << own.why();
+  expect_refused({{"nobody: an image only root reads, appended to a file of its export", dir,
+                   {"-image", "root-only.img", "-all"}, ">>" + quote(own.at + "/r.csv"), as_nobody()}},
+                 {own.at + "/r.csv"}, {}, "refused to write: " + own.at + "/r.csv");
 }
 
 // An sshfs share, which never refuses a listing, takes a failed run's
