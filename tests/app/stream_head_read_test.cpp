@@ -72,4 +72,19 @@ TEST(StreamHeadRead, AStreamRefusedOntoAnNtfsMountIsNeverRead) {
   EXPECT_NE(md5_of_file(drive), before) << "a read through the mount left no trace to be seen by";
 }
 
+// A stream onto an NTFS case drive waits for the run's volume, which clears
+// it: what it holds is read then, and a file of binary data is still refused.
+TEST(StreamHeadRead, AStreamTheVolumeClearsIsReadThen) {
+  const std::string dir = folder("head-later");
+  const std::string links = copy_fixture("links.img", "head-later/links.img"), drive = dir + "/drive.img";
+  ASSERT_FALSE(links.empty());
+  layer_stack stack;
+  if (!ntfs_case_drive(stack, drive, dir + "/cd", false) || !mount_ntfs(stack, drive, dir + "/cd") ||
+      !stack.step("printf 'MZ\\0\\0\\220' > " + quote(dir + "/cd/tool.exe")))
+    GTEST_SKIP() << stack.why();
+  expect_refused({{"the listing appended to a binary file", dir, {"-image", "links.img", "-all", "-csv"},
+                   ">>" + quote(dir + "/cd/tool.exe")}},
+                 {dir + "/cd/tool.exe"}, {}, "it holds binary data");
+}
+
 }  // namespace
