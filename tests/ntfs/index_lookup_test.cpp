@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <map>
-#include <random>
-#include <memory>
 #include <deque>
 #include <fstream>
+#include <map>
+#include <memory>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -38,22 +38,25 @@ std::string name_of(const byte* e) {
 
 }  // namespace
 
-// Folders of 1,333 and 13,333 names whose indexes are trees of index records:
+// Folders of 333, 1,333 and 13,333 names whose indexes are trees of index records:
 // every name is found down the tree by its own name and by an upper-cased
 // one, and the walk across the tree meets each exactly once, within its bound.
 TEST(IndexLookup, EveryNameOfALargeFolderIsFoundDownItsTree) {
-  const std::unique_ptr<CNtfs> volume = opened("bigdir.img");
-  if (!volume) GTEST_SKIP() << "fixture kit absent";
-  const std::vector<uint16> up = read_upcase_table(*volume);
-  ASSERT_EQ(up.size(), 65536u);
-  std::map<std::string, uint64_t> inode_of;
-  for (const auto& l : quor_test::read_listing("bigdir.img")) inode_of[l.path] = l.inode;
-  for (const std::string folder : {"/d2000", "/d20000"}) {
+  // c64k.img's index records (4 KiB) are smaller than its clusters: their VCNs count 512-byte blocks.
+  for (const auto& at : {std::make_pair("bigdir.img", "/d2000"), std::make_pair("bigdir.img", "/d20000"),
+                         std::make_pair("c64k.img", "/dir500")}) {
+    const std::unique_ptr<CNtfs> volume = opened(at.first);
+    if (!volume) GTEST_SKIP() << "fixture kit absent";
+    const std::vector<uint16> up = read_upcase_table(*volume);
+    ASSERT_EQ(up.size(), 65536u);
+    std::map<std::string, uint64_t> inode_of;
+    for (const auto& l : quor_test::read_listing(at.first)) inode_of[l.path] = l.inode;
+    const std::string folder = at.second;
     const uint64_t dir = inode_of.at(folder);
     std::map<std::string, uint64_t> names;
     for (const auto& p : inode_of)
       if (p.first.compare(0, folder.size() + 1, folder + "/") == 0) names[p.first.substr(folder.size() + 1)] = p.second;
-    ASSERT_GT(names.size(), 1000u) << folder;
+    ASSERT_GT(names.size(), 300u) << folder;
     for (const auto& n : names) {
       ASSERT_EQ(index_child_named(*volume, up, dir, n.first), n.second) << folder << "/" << n.first;
       std::string upper = n.first;
