@@ -28,7 +28,8 @@ void each_index_entry(const byte* node, uint32 length, Each each) {
     const uint32 size = load_u16(e, k_ie_entry_length), flags = load_u16(e, k_ie_flags);
     if (size < 16 || at + size > end) return;
     const bool down = (flags & 1) != 0 && size >= 24;
-    const bool named = (flags & 2) == 0 && k_ie_name + 2u * e[k_ie_name_length] + (down ? 8u : 0u) <= size;
+    const bool named = (flags & 2) == 0 && size > k_ie_name &&
+                       k_ie_name + 2u * e[k_ie_name_length] + (down ? 8u : 0u) <= size;
     if (!each(named ? e : nullptr, down ? load_u64(e, size - 8) : NO_INDEX_RECORD) || (flags & 2) != 0) return;
     at += size;
   }

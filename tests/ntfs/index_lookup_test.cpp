@@ -116,6 +116,16 @@ TEST(IndexLookup, NamesAreFoldedAsTheVolumesTableFoldsThem) {
   EXPECT_EQ(index_child_named(*volume, up, inode_of.at("/names/README"), "README"), NO_INDEX_RECORD);  // a file
 }
 
+// A damaged node whose one entry, not marked last, is too short to hold a
+// name: it is passed over unread past its end (the node ends with it).
+TEST(IndexLookup, AnEntryTooShortForANameIsNeverReadPastItsEnd) {
+  std::vector<byte> node(32, 0);
+  node[0] = 16, node[4] = 32, node[16 + k_ie_entry_length] = 16;
+  int met = 0;
+  each_index_entry(node.data(), 32, [&](const byte* e, ulong64) { return met += e != nullptr ? 1 : 100, true; });
+  EXPECT_EQ(met, 100);
+}
+
 // A folder ntfs-3g filled, in a scrambled order, with pairs of names that
 // differ only by case, in a tree of index records: each name is found as
 // itself (by the number ntfs-3g showed for it), also where its twin stands
