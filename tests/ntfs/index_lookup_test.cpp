@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -14,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "ntfs/index_record.h"
 #include "ntfs/ntfs.h"
 #include "ntfs/open_resolve.h"
 #include "tests/support/engine.h"
@@ -23,12 +25,13 @@
 
 namespace {
 
-std::unique_ptr<CNtfs> opened(const std::string& image) {
-  const std::string path = quor_test::fixture(image);
+std::unique_ptr<CNtfs> opened_at(const std::string& path) {
   CNtfs* volume = nullptr;
   if (path.empty() || !open_ntfs_image(path.c_str(), 0, volume, false, false)) return nullptr;
   return std::unique_ptr<CNtfs>(volume);
 }
+
+std::unique_ptr<CNtfs> opened(const std::string& image) { return opened_at(quor_test::fixture(image)); }
 
 std::string name_of(const byte* e) {
   std::string name;
@@ -177,4 +180,89 @@ TEST(IndexLookup, EachOfNamesDifferingOnlyByCaseIsFoundAsItself) {
   ASSERT_GT(above, 0u);
   const std::vector<uint16> up = read_upcase_table(*volume);
   for (const auto& n : shown) EXPECT_EQ(index_child_named(*volume, up, folder, n.first), n.second) << n.first;
+}
+
+// Copies of a folder's index damaged three ways: every record's used length
+// stretched over its slack, every record's end entry stripped of its "last"
+// mark, and the first record's own VCN changed. The slack's old names never
+// read as live, and a record that is not the one its VCN asks for holds no name.
+TEST(IndexLookup, DamagedIndexRecordsYieldNoOldOrMisplacedNames) {
+  const std::unique_ptr<CNtfs> sound = opened("bigdir.img");
+  if (!sound) GTEST_SKIP() << "fixture kit absent";
+  std::map<std::string, uint64_t> live;
+  uint64_t dir = 0;
+  for (const auto& l : quor_test::read_listing("bigdir.img")) {
+    if (l.path == "/d2000") dir = l.inode;
+    if (l.path.compare(0, 7, "/d2000/") == 0) live[l.path.substr(7)] = l.inode;
+  }
+  std::set<std::string> old;
+  for (const auto& d : quor_test::read_slack("bigdir.img"))
+    if (d.path.compare(0, 7, "/d2000/") == 0) old.insert(d.path.substr(7));
+  ASSERT_FALSE(old.empty() || live.empty());
+  // Each index record's place in the image, and its end entry's in the record.
+  index_tree tree;
+  ASSERT_TRUE(tree.read(*sound, dir));
+  const uint32 size = tree.dir.record_size, cluster = sound->m_cluster_size, unit = size >= cluster ? cluster : 512;
+  std::vector<std::pair<uint64_t, uint32>> records;
+  std::set<std::string> in_first;
+  for (uint64_t at = 0; at < tree.dir.allocation_size; at += size) {
+    uint32 length = 0, entry = 0;
+    const byte* node = tree.node(*sound, at / unit, length);
+    for (entry = node == nullptr ? length : load_u32(node, 0); entry + 16 <= length;) {
+      if ((load_u16(node + entry, k_ie_flags) & 2) != 0) break;
+      if (at == 0) in_first.insert(name_of(node + entry));
+      entry += load_u16(node + entry, k_ie_entry_length);
+    }
+    for (const data_run& r : tree.dir.runs)
+      if (entry + 16 <= length && at >= r.vcn * cluster && at < (r.vcn + r.num_clusters) * cluster)
+        records.push_back({r.lcn * cluster + at - r.vcn * cluster, INDX_NODE_OFFSET + entry});
+  }
+  ASSERT_GT(records.size(), 2u);
+  ASSERT_FALSE(in_first.empty());
+  const auto damaged = [&](const std::string& as, const std::function<void(std::fstream&, uint64_t, uint32)>& damage) {
+    const std::string path = quor_test::copy_fixture("bigdir.img", as);
+    std::fstream image(path, std::ios::in | std::ios::out | std::ios::binary);
+    for (size_t i = 0; i < records.size() && image; ++i)
+      if (i == 0 || as != "index-vcn.img") damage(image, records[i].first, records[i].second);
+    image.close();
+    return opened_at(path);
+  };
+  const auto put = [](std::fstream& image, uint64_t at, const std::string& bytes) {
+    image.seekp(static_cast<std::streamoff>(at));
+    image.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  };
+  const auto u32 = [](uint32 v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+  // The used length is stretched to the allocated one; a flag that lies in a sector's last two
+  // bytes is the update sequence's and is left.
+  const std::unique_ptr<CNtfs> stretched = damaged("index-used.img", [&](std::fstream& f, uint64_t at, uint32) {
+    char allocated[4];
+    f.seekg(static_cast<std::streamoff>(at + INDX_NODE_OFFSET + 8));
+    f.read(allocated, 4);
+    put(f, at + INDX_NODE_OFFSET + 4, std::string(allocated, 4));
+  });
+  const std::unique_ptr<CNtfs> unmarked = damaged("index-last.img", [&](std::fstream& f, uint64_t at, uint32 end) {
+    char flags = 0;
+    f.seekg(static_cast<std::streamoff>(at + end + k_ie_flags));
+    f.get(flags);
+    if ((end + k_ie_flags) % 512 < 510) put(f, at + end + k_ie_flags, std::string(1, char(flags & ~2)));
+  });
+  const std::unique_ptr<CNtfs> moved = damaged("index-vcn.img", [&](std::fstream& f, uint64_t at, uint32) {
+    put(f, at + 16, u32(0x7777) + u32(0));
+  });
+  ASSERT_TRUE(stretched && unmarked && moved);
+  for (CNtfs* volume : {stretched.get(), unmarked.get()}) {
+    std::map<std::string, uint64_t> met;
+    size_t slack = 0, lost = 0;
+    each_indexed_name(*volume, dir, 1 << 20, [&](const byte* e) {
+      met.emplace(name_of(e), mft_reference_entry(load_u64(e, k_ie_file_reference)));
+      return true;
+    });
+    for (const auto& n : met) slack += live.count(n.first) == 0;
+    for (const auto& n : live) lost += met.count(n.first) == 0;
+    EXPECT_TRUE(slack == 0 && lost == 0) << (volume == unmarked.get() ? "unmarked " : "stretched ") << slack << " old names, " << lost << " lost";
+  }
+  const std::vector<uint16> up = read_upcase_table(*moved);
+  for (const auto& n : live)
+    EXPECT_EQ(index_child_named(*moved, up, dir, n.first), in_first.count(n.first) ? NO_INDEX_RECORD : n.second)
+        << n.first;
 }
