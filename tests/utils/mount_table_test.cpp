@@ -250,4 +250,21 @@ TEST(MountTable, FuseFilesAreToldByTheirFileSystemsKind) {
   EXPECT_NE(major(st.st_dev), 0u) << "fuseblk's files carry the loop device's number";
 }
 
+// An NTFS volume shows itself through FUSE (ntfs-3g, fuseblk, any view over
+// one) and the kernel's NTFS drivers; through no other file system.
+TEST(MountTable, MountsThatMayShowAVolume) {
+  const struct {
+    const char* type;
+    bool fuse, volume;
+  } cases[] = {{"fuse", true, true},     {"fuseblk", true, true}, {"fuse.rclone", true, true},
+               {"ntfs", false, true},    {"ntfs3", false, true},  {"ext4", false, false},
+               {"overlay", false, false}, {"vfat", false, false}, {"ntfs-3g", false, false}};
+  for (const auto& c : cases) {
+    uni::mount_entry m;
+    m.type = c.type;
+    EXPECT_EQ(uni::is_fuse(m), c.fuse) << c.type;
+    EXPECT_EQ(uni::may_show_a_volume(m), c.volume) << c.type;
+  }
+}
+
 }  // namespace
