@@ -254,6 +254,8 @@ TEST(MountSources, FoldersOfConfiguredRcloneRemotes) {
        {{"/docs", a}, {"/x y", bc}}, true},
       {"a combine's upstream", "[c]\ntype = combine\nupstreams = docs=" + a + " other=" + d + "\n", "c:docs/sub",
        {{"", a + "/sub"}}, true},
+      {"a combine's upstream that ends as a mode would", "[c]\ntype = combine\nupstreams = x=" + a + ":ro\n", "c:",
+       {{"/x", a + ":ro"}}, false},
       {"an alias of a remote", loc + "[al]\ntype = alias\nremote = loc:" + dir + "\n", "al:a", {{"", a}}, true},
       {"an alias of a path", "[al]\ntype = alias\nremote = " + d + "\n", "al:", {{"", d}}, true},
       {"an alias of a union", loc + "[u]\ntype = union\nupstreams = " + two + "\n[al]\ntype = alias\nremote = u:sub\n",
