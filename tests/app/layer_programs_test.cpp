@@ -7,7 +7,8 @@
 // whose branch list passes 4 KiB; ntfs-3g over a loop device (fuseblk).
 // Each holds a read-write mount of the evidence, and every stream into it,
 // root's and the examiner's, ends with status 255, says why, and leaves the
-// volume as it was (fls of the image, the files the appends aimed at).
+// volume as it was (fls of the image, the files the appends aimed at). A
+// case drive over a loop device (fuseblk) takes nobody's copy folder.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -445,6 +446,38 @@ TEST(LayerPrograms, StreamsIntoAFuseblkMountOfTheEvidenceDeviceAreRefused) {
                            dir + "/m", dir + "/m", "refused to write: " + dir + "/m/", made);
   }
   expect_volume_as_it_was(image, listed, made);
+}
+
+// Root's NTFS case drive mounted by ntfs-3g over a loop device (fuseblk),
+// open to every user: the kernel opened the device for the mount, and that
+// is its store though nobody sees the server. The copy folder is made at the
+// drive's root for nobody as for root, and fls lists the evidence as before.
+TEST(LayerPrograms, CopyFolderOnAnotherUsersFuseblkCaseDriveIsMade) {
+  if (!have_oracles()) GTEST_SKIP() << "fls, icat, ifind or setpriv not installed";
+  const std::string dir = folder("fuseblk-drive");
+  open_to_nobody({dir});
+  const std::string image = copy_fixture("sample.img", "fuseblk-drive/ev.img");
+  ASSERT_FALSE(image.empty());
+  ASSERT_EQ(::chmod(image.c_str(), 0644), 0);
+  std::set<std::string> made;
+  const std::string listed = live_listing(image, made), drive = dir + "/drive.img", at = dir + "/case";
+  {
+    layer_stack setup;
+    const std::string device = ntfs_case_drive(setup, drive, at, false) && setup.need({"losetup"}) ? setup.loop(drive) : "";
+    if (device.empty() || !setup.mount("ntfs-3g -o allow_other,noatime " + quote(device) + " " + quote(at), at))
+      GTEST_SKIP() << setup.why();
+    for (const std::string& who : {as_nobody(), std::string()}) {
+      std::string said, ignored;
+      EXPECT_EQ(run_call({who_is(who), dir, {"-image", "ev.img", "-all", "-csv", "-action_copy_files", "case/copies"},
+                          "", who},
+                         said),
+                0)
+          << who_is(who) << ": " << said.substr(0, 300);
+      EXPECT_EQ(::access((at + "/copies").c_str(), F_OK), 0) << who_is(who);
+      run_command("rm -rf " + quote(at + "/copies"), ignored);
+    }
+  }
+  EXPECT_EQ(live_listing(image, made), listed);
 }
 
 }  // namespace

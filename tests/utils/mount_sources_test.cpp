@@ -3,11 +3,14 @@
 // here, as findmnt reports it.
 #include "utils/mount_sources.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
 #include <fstream>
@@ -184,7 +187,7 @@ std::set<std::string> files_shown(const uni::shown_folders& folders) {
   std::set<std::string> out;
   for (const auto& f : folders) {
     std::string listed;
-    quor_test::run_command("cd '" + f.second + "' && find . -type f | sort", listed);
+    quor_test::run_command("cd '" + f.second + "' 2>/dev/null && find . -type f | sort", listed);
     for (const std::string& line : uni::split(listed, '\n'))
       out.insert((f.first.empty() ? "" : f.first.substr(1) + "/") + line.substr(2));
   }
@@ -193,11 +196,12 @@ std::set<std::string> files_shown(const uni::shown_folders& folders) {
 
 // The folders an rclone mount stores its files in, each where the mount
 // shows it, read from the config as rclone reads it: its line ends, blanks,
-// separators, section names and quotes; remotes that name remotes (a union
-// of local remotes and paths less their modes, a combine whose upstreams
-// are folders of its top, an alias of a remote or of a path), each with the
-// path below the remote; nothing from a config rclone refuses, for a remote
-// of another kind, a missing one, a circle of remotes, another file system.
+// separators, comments, section names and quotes; remotes that name
+// remotes (a union of local remotes and paths less their modes, a combine
+// whose upstreams are folders of its top, an alias of a remote, of a remote
+// with options or of a path), each with the path below the remote, eight
+// deep at most; nothing from a config rclone refuses, for a remote of
+// another kind, a missing one, a circle of remotes, another file system.
 // rclone itself, where installed, is the oracle: it lists through each
 // remote just the files of the folders found, and refuses what finds none.
 TEST(MountSources, FoldersOfConfiguredRcloneRemotes) {
@@ -208,7 +212,16 @@ TEST(MountSources, FoldersOfConfiguredRcloneRemotes) {
                                        "' && touch a/in-a a/sub/in-a-sub 'b c/in-bc' d/in-d d/sub/in-d-sub",
                                    made),
             0);
-  const std::string loc = "[loc]\ntype = local\n", two = a + " " + d;
+  ASSERT_EQ(quor_test::run_command("cd '" + dir + "' && mkdir -p 'c:d' 'q\"x' && touch 'c:d/in-cd' 'q\"x/in-qx'", made), 0);
+  const std::string loc = "[loc]\ntype = local\n", two = a + " " + d, cd = dir + "/c:d";
+  // Aliases c0: to c<n-1>:, the last of the path a: a chain `n` remotes deep.
+  const auto chain = [&a](int n) {
+    std::string text;
+    for (int i = 0; i < n; ++i)
+      text += "[c" + std::to_string(i) + "]\ntype = alias\nremote = " +
+              (i + 1 < n ? "c" + std::to_string(i + 1) + ":" : a) + "\n";
+    return text;
+  };
   const struct {
     std::string how, config, source;
     uni::shown_folders folders;
@@ -241,10 +254,24 @@ TEST(MountSources, FoldersOfConfiguredRcloneRemotes) {
        {{"/docs", a}, {"/x y", bc}}, true},
       {"a combine's upstream", "[c]\ntype = combine\nupstreams = docs=" + a + " other=" + d + "\n", "c:docs/sub",
        {{"", a + "/sub"}}, true},
+      {"a combine's upstream that ends as a mode would", "[c]\ntype = combine\nupstreams = x=" + a + ":ro\n", "c:",
+       {{"/x", a + ":ro"}}, false},
       {"an alias of a remote", loc + "[al]\ntype = alias\nremote = loc:" + dir + "\n", "al:a", {{"", a}}, true},
       {"an alias of a path", "[al]\ntype = alias\nremote = " + d + "\n", "al:", {{"", d}}, true},
       {"an alias of a union", loc + "[u]\ntype = union\nupstreams = " + two + "\n[al]\ntype = alias\nremote = u:sub\n",
        "al:", {{"", a + "/sub"}, {"", d + "/sub"}}, true},
+      {"comments", "[l]\n# a comment\n; another\ntype = local\n", "l:" + a, {{"", a}}, true},
+      {"a backtick inside backticks", "[u]\ntype = union\nupstreams = `" + a + " " + cd + "` x`\n", "u:",
+       {{"", a}, {"", cd + "`"}}, true},
+      {"a doubled quote", "[u]\ntype = union\nupstreams = \"" + dir + "/q\"\"x\" " + d + "\n", "u:",
+       {{"", dir + "/q\"x"}, {"", d}}, true},
+      {"a path with a colon", "[al]\ntype = alias\nremote = " + cd + "\n", "al:", {{"", cd}}, true},
+      {"a remote with options", loc + "[al]\ntype = alias\nremote = loc,copy_links:" + dir + "\n", "al:a",
+       {{"", a}}, true},
+      {"remotes as deep as followed", chain(8), "c0:", {{"", a}}, true},
+      {"remotes deeper", chain(9), "c0:", {}, false},
+      {"a key in a section without a name", "[ ]\nx = y\n[l]\ntype = local\n", "l:" + a, {}, true},
+      {"a line that begins with its separator", "= x\n[l]\ntype = local\n", "l:" + a, {}, true},
       {"a line rclone cannot read", "[l]\ntype = local\nbogus\n", "l:" + a, {}, true},
       {"an unclosed backtick", "[l]\ntype = `local\n", "l:" + a, {}, true},
       {"keys are told by case", "[l]\nType = local\n", "l:" + a, {}, true},
@@ -273,11 +300,113 @@ TEST(MountSources, FoldersOfConfiguredRcloneRemotes) {
   std::ofstream(config, std::ios::binary | std::ios::trunc) << loc;
   const run_config named(config);
   EXPECT_EQ(folders_of("loc:" + a, "fuse.sshfs"), uni::shown_folders()) << "another file system";
+  // A union that names itself below itself at every turn names a bounded few.
+  std::ofstream(config, std::ios::binary | std::ios::trunc) << "[u]\ntype = union\nupstreams = u:x u:y u:z " << a;
+  const uni::shown_folders many = folders_of("u:");
+  EXPECT_TRUE(!many.empty() && many.size() <= 257u) << many.size();
+}
+
+// A process that stands for an rclone server: its command line `args`, its
+// working folder `cwd`, its environment `env`, its standard input the file
+// `in`; it stops itself at once, and is ended with the object.
+struct fake_server {
+  fake_server(const std::vector<std::string>& args, const std::string& cwd, const std::vector<std::string>& env,
+              const std::string& in) {
+    std::vector<std::string> all{args[0], "-c", "kill -STOP $$"};
+    all.insert(all.end(), args.begin() + 1, args.end());
+    std::vector<char*> argv, envp;
+    for (std::string& a : all) argv.push_back(&a[0]);
+    std::vector<std::string> environment = env;
+    for (std::string& e : environment) envp.push_back(&e[0]);
+    argv.push_back(nullptr), envp.push_back(nullptr);
+    pid = ::fork();
+    if (pid == 0) {
+      const int fd = ::open(in.c_str(), O_RDONLY);
+      if (fd < 0 || ::dup2(fd, 0) < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(127);
+      ::execve("/bin/sh", argv.data(), envp.data());
+      ::_exit(127);
+    }
+    int status = 0;
+    stopped = pid > 0 && ::waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
+  }
+  ~fake_server() {
+    if (pid <= 0) return;
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+  pid_t pid = -1;
+  bool stopped = false;
+};
+
+// The config a server reads and the folders its remote names, as the server
+// names them: a relative --config in its own working folder, --config=, its
+// RCLONE_CONFIG (relative too), its standard input by each of its names, a
+// file by its /proc/self/cwd; the mount point given relative to its folder;
+// a local remote's path relative to its folder ("loc:", ":local:sub", an
+// alias of "loc:"). A process of another name is no server, and a config
+// that lacks the remote is passed over: the run's own config is read then.
+TEST(MountSources, ConfigsAndFoldersAsTheServerNamesThem) {
+  const std::string dir = quor_test::scratch_dir() + "/rclone-servers", srv = dir + "/srv", a = dir + "/a",
+                    own = dir + "/own";
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir(srv.c_str(), 0700), 0);
+  const std::string rel = srv + "/rel.conf";
+  std::ofstream(rel) << "[l]\ntype = alias\nremote = " << a << "\n[loc]\ntype = local\n[al]\ntype = alias\nremote = loc:\n";
+  std::ofstream(srv + "/other.conf") << "[x]\ntype = local\n";
+  std::ofstream(dir + "/own.conf") << "[l]\ntype = alias\nremote = " << own << "\n";
+  const run_config named(dir + "/own.conf");
+  const struct {
+    std::vector<std::string> args;  // "@": the mount point, "@@": its name alone
+    std::vector<std::string> env;
+    std::string source;
+    uni::shown_folders folders;
+  } cases[] = {
+      {{"rclone", "mount", "--config", "rel.conf", "l:", "@"}, {}, "l:", {{"", a}}},
+      {{"rclone", "mount", "--config=" + rel, "l:", "@"}, {}, "l:", {{"", a}}},
+      {{"rclone", "mount", "l:", "@"}, {"RCLONE_CONFIG=rel.conf"}, "l:", {{"", a}}},
+      {{"rclone", "mount", "--config", "/dev/stdin", "l:", "@"}, {}, "l:", {{"", a}}},
+      {{"rclone", "mount", "--config", "/dev/fd/0", "l:", "@"}, {}, "l:", {{"", a}}},
+      {{"rclone", "mount", "--config", "/proc/self/fd/0", "l:", "@"}, {}, "l:", {{"", a}}},
+      {{"rclone", "mount", "--config", "/proc/self/cwd/rel.conf", "l:", "@"}, {}, "l:", {{"", a}}},
+      {{"rclone", "mount", "--config", "rel.conf", "l:", "@@"}, {}, "l:", {{"", a}}},
+      {{"rclone", "mount", "--config", "rel.conf", "loc:", "@"}, {}, "loc:", {{"", srv}}},
+      {{"rclone", "mount", ":local:sub", "@"}, {}, ":local:sub", {{"", srv + "/sub"}}},
+      {{"rclone", "mount", "--config", "rel.conf", "al:sub", "@"}, {}, "al:sub", {{"", srv + "/sub"}}},
+      {{"decoy", "mount", "--config", "rel.conf", "l:", "@"}, {}, "l:", {{"", own}}},
+      {{"rclone", "mount", "--config", "other.conf", "l:", "@"}, {}, "l:", {{"", own}}},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    uni::mount_entry m;
+    m.id = 910000 + n;
+    m.mount_point = dir + "/mnt-" + std::to_string(n++);
+    m.type = "fuse.rclone";
+    m.source = c.source;
+    std::vector<std::string> args = c.args;
+    for (std::string& arg : args)
+      if (arg == "@" || arg == "@@") arg = arg == "@" ? m.mount_point : m.mount_point.substr(dir.size() + 1);
+    const fake_server server(args, srv, c.env, rel);
+    ASSERT_TRUE(server.stopped) << c.args[3];
+    EXPECT_EQ(uni::rclone_remote_folders(m), c.folders) << n << ": " << c.args[2] << " " << c.args[3];
+  }
+  // A mount's server is asked once: its answer stands while the mount does;
+  // a mount of another ID at that point is asked anew.
+  uni::mount_entry m;
+  m.id = 919999;
+  m.mount_point = dir + "/mnt-again";
+  m.type = "fuse.rclone";
+  m.source = "l:";
+  EXPECT_EQ(uni::rclone_remote_folders(m), (uni::shown_folders{{"", own}}));
+  std::ofstream(dir + "/own.conf", std::ios::trunc) << "[l]\ntype = alias\nremote = " << a << "\n";
+  EXPECT_EQ(uni::rclone_remote_folders(m), (uni::shown_folders{{"", own}}));
+  ++m.id;
+  EXPECT_EQ(uni::rclone_remote_folders(m), (uni::shown_folders{{"", a}}));
 }
 
 // Only a regular file of a few KiB is read as a config, and none blocks the
-// read: a FIFO (which would wait for a writer), a link to an endless device,
-// a folder, a config past 1 MiB name no folder; a link to a config does.
+// read: a FIFO (which would wait for a writer, or holds the server's bytes),
+// a link to an endless device, a folder, a config past 1 MiB name no folder;
+// a link to a config, and one of 1 MiB, do.
 TEST(MountSources, OnlyRegularConfigsOfSaneSizeAreRead) {
   const std::string dir = quor_test::scratch_dir() + "/rclone-configs";
   ::mkdir(dir.c_str(), 0700);
@@ -286,13 +415,23 @@ TEST(MountSources, OnlyRegularConfigsOfSaneSizeAreRead) {
   const std::string text = "[l]\ntype = local\n";
   std::ofstream(plain) << text;
   std::ofstream(big) << text << "# " << std::string(1 << 20, 'x') << "\n";
+  const std::string edge = dir + "/edge.conf", past = dir + "/past.conf", held = dir + "/held.conf";
+  std::ofstream(edge) << text << "#" << std::string((1 << 20) - text.size() - 2, 'x') << "\n";
+  std::ofstream(past) << text << "#" << std::string((1 << 20) - text.size() - 1, 'x') << "\n";
+  // A FIFO that holds a config, its writer still there: its bytes are the
+  // server's, if anyone's, and stay in it.
+  ASSERT_EQ(::mkfifo(held.c_str(), 0600), 0);
+  const int writer = ::open(held.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::write(writer, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   ASSERT_EQ(::symlink("/dev/zero", zero.c_str()), 0);
   ASSERT_EQ(::symlink(plain.c_str(), link.c_str()), 0);
   const struct {
     std::string config;
     bool read;
-  } cases[] = {{plain, true}, {link, true}, {fifo, false}, {zero, false}, {dir, false}, {big, false}};
+  } cases[] = {{plain, true}, {link, true}, {fifo, false}, {zero, false}, {dir, false},
+               {big, false}, {edge, true}, {past, false}, {held, false}};
   for (const auto& c : cases) {
     const run_config named(c.config);
     // A read that blocks or never ends is ended by the alarm, and fails.
@@ -300,6 +439,10 @@ TEST(MountSources, OnlyRegularConfigsOfSaneSizeAreRead) {
     EXPECT_EQ(folders_of("l:/srv").size(), c.read ? 1u : 0u) << c.config;
     ::alarm(0);
   }
+  std::string left(text.size(), '\0');
+  EXPECT_EQ(::read(writer, &left[0], left.size()), static_cast<ssize_t>(text.size()));
+  EXPECT_EQ(left, text);
+  ::close(writer);
 }
 
 // The pieces of a list as the guard splits them (a table line, a path, a
@@ -357,6 +500,16 @@ TEST(MountSources, TextOfAFile) {
   EXPECT_EQ(uni::file_text(path), text);
   EXPECT_EQ(uni::file_text(path, 5000), text.substr(0, 5000));
   EXPECT_EQ(uni::file_text(path + ".missing"), "");
+  // A FIFO gives what it holds, its writer still there, and is not waited on.
+  const std::string fifo = path + ".fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int writer = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::write(writer, "held", 4), 4);
+  ::alarm(20);
+  EXPECT_EQ(uni::file_text(fifo), "held");
+  ::alarm(0);
+  ::close(writer);
 }
 
 }  // namespace

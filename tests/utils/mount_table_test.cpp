@@ -24,6 +24,7 @@
 #include "tests/support/mount_guard.h"
 #include "utils/fuse_servers.h"
 #include "utils/output_file.h"
+#include "utils/output_reach.h"
 
 namespace {
 
@@ -248,6 +249,30 @@ TEST(MountTable, FuseFilesAreToldByTheirFileSystemsKind) {
   struct stat st;
   ASSERT_EQ(::stat((dir + "/blk/readme.txt").c_str(), &st), 0);
   EXPECT_NE(major(st.st_dev), 0u) << "fuseblk's files carry the loop device's number";
+  // Yet it lies on a mount only the evidence's volume can tell from its own.
+  const int fd = ::open((dir + "/blk/readme.txt").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  uni::output_reach r;
+  uni::reach_of(fd, st, r);
+  ::close(fd);
+  EXPECT_NE(r.volume_layer.find(" (fuseblk)"), std::string::npos) << r.volume_layer;
+}
+
+// An NTFS volume shows itself through FUSE (ntfs-3g, fuseblk, any view over
+// one) and the kernel's NTFS drivers; through no other file system.
+TEST(MountTable, MountsThatMayShowAVolume) {
+  const struct {
+    const char* type;
+    bool fuse, volume;
+  } cases[] = {{"fuse", true, true},     {"fuseblk", true, true}, {"fuse.rclone", true, true},
+               {"ntfs", false, true},    {"ntfs3", false, true},  {"ext4", false, false},
+               {"overlay", false, false}, {"vfat", false, false}, {"ntfs-3g", false, false}};
+  for (const auto& c : cases) {
+    uni::mount_entry m;
+    m.type = c.type;
+    EXPECT_EQ(uni::is_fuse(m), c.fuse) << c.type;
+    EXPECT_EQ(uni::may_show_a_volume(m), c.volume) << c.type;
+  }
 }
 
 }  // namespace
