@@ -304,12 +304,12 @@ bool numbered(CNtfs& volume, const std::vector<level>& up, uint64& record, std::
   return true;
 }
 
-// The mount the path `at` is on, by its mount ID; false when the table has none.
-bool mount_at(const std::string& at, uni::mount_entry& out) {
-  const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
+// The mount the file open at `fd` (with -1, the path `at`) is on, by its mount ID; null where the
+// table has none. `table` keeps the entry.
+const uni::mount_entry* mount_of(int fd, const std::string& at, std::shared_ptr<const uni::mount_table>& table) {
   uint64 id = 0;
-  const uni::mount_entry* m = table && uni::mount_id_at(-1, at, id) ? table->by_id(id) : nullptr;
-  return m != nullptr && (out = *m, true);
+  table = uni::current_mount_table();
+  return table && uni::mount_id_at(fd, at, id) ? table->by_id(id) : nullptr;
 }
 
 // The names of the folders of `path`, top first.
@@ -379,10 +379,11 @@ struct fresh_reads {
 
 // The evidence is the disk: the other NTFS volumes on it (an image's, a device's, a VMDK chain's),
 // opened the first time an output lies where one may be mounted.
-void open_disk_volumes(const CNtfs& volume, volume_memo& memo, const std::string& at) {
-  uni::mount_entry m;
+void open_disk_volumes(const CNtfs& volume, volume_memo& memo, int fd, const std::string& at) {
+  std::shared_ptr<const uni::mount_table> table;
+  const uni::mount_entry* m = mount_of(fd, at, table);
   disk_handle* disk = volume.get_disk_handle();
-  if (!mount_at(at, m) || !uni::may_show_a_volume(m)) return;
+  if (m == nullptr || !uni::may_show_a_volume(*m)) return;
   if (disk != nullptr) open_ntfs_disk_volumes(*disk, volume.m_volume_offset, memo.disk_volumes);
   memo.disk_read = true;
 }
@@ -393,7 +394,6 @@ bool holds(CNtfs& volume, int fd, const std::string& name, bool behind, uint64& 
   const std::lock_guard<std::recursive_mutex> held(store().lock);
   record = 0, path.clear();
   struct stat st;
-  uint64 id = 0;
   // By the descriptor where there is one: a path through a view costs a round trip a walk.
   if (!volume.is_validated() || name.empty() || name[0] != '/' ||
       (fd >= 0 ? ::fstat(fd, &st) : ::stat(name.c_str(), &st)) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
@@ -406,8 +406,8 @@ bool holds(CNtfs& volume, int fd, const std::string& name, bool behind, uint64& 
     return false;
   const bool file = S_ISREG(st.st_mode);
   const std::string folder = file ? parent_of(name) : name;
-  const std::shared_ptr<const uni::mount_table> table = uni::current_mount_table();
-  const uni::mount_entry* m = table && uni::mount_id_at(fd, name, id) ? table->by_id(id) : nullptr;
+  std::shared_ptr<const uni::mount_table> table;
+  const uni::mount_entry* m = mount_of(fd, name, table);
   // Only a FUSE or NTFS mount shows a volume's files; what a view over one stands on is asked too.
   if (m != nullptr && !uni::may_show_a_volume(*m)) return false;
   const fresh_reads fresh(volume);
@@ -428,7 +428,7 @@ uni::volume_word answer(void* opened, int fd, const std::string& at, bool behind
     const std::lock_guard<std::recursive_mutex> held(store().lock);
     if (holds(volume, fd, at, behind, record, where)) return uni::volume_word::own;
     volume_memo& memo = store().memos[&volume];
-    if (!memo.disk_read) open_disk_volumes(volume, memo, at);
+    if (!memo.disk_read) open_disk_volumes(volume, memo, fd, at);
     for (const auto& other : memo.disk_volumes)
       if (holds(*other, fd, at, behind, record, where)) {
         where += " of the volume at offset " + std::to_string(other->m_volume_offset);
